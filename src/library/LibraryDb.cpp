@@ -1,0 +1,360 @@
+#include "library/LibraryDb.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+
+namespace {
+
+const auto kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+const auto kBookColumns = QStringLiteral("id, type, name, author, path, marke, lastread");
+
+BookRecord recordFrom(const QSqlQuery &q)
+{
+    BookRecord r;
+    r.id = q.value(0).toLongLong();
+    r.type = q.value(1).toString();
+    r.name = q.value(2).toString();
+    r.author = q.value(3).toString();
+    r.path = q.value(4).toString();
+    r.marke = q.value(5).toString();
+    r.lastread = QDateTime::fromString(q.value(6).toString(), kTimeFormat);
+    return r;
+}
+
+} // namespace
+
+LibraryDb::LibraryDb(const QString &connectionName)
+    : m_connectionName(connectionName), m_clock([] { return QDateTime::currentDateTime(); })
+{
+}
+
+LibraryDb::~LibraryDb()
+{
+    if (QSqlDatabase::contains(m_connectionName)) {
+        {
+            QSqlDatabase d = QSqlDatabase::database(m_connectionName, false);
+            d.close();
+        }
+        QSqlDatabase::removeDatabase(m_connectionName);
+    }
+}
+
+QSqlDatabase LibraryDb::db() const
+{
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+bool LibraryDb::isOpen() const
+{
+    return QSqlDatabase::contains(m_connectionName) && db().isOpen();
+}
+
+bool LibraryDb::open(const QString &filePath, QString *error)
+{
+    auto fail = [&](const QString &why) {
+        m_lastError = why;
+        if (error)
+            *error = why;
+        if (QSqlDatabase::contains(m_connectionName))
+            db().close();
+        return false;
+    };
+
+    m_filePath = filePath;
+    const QFileInfo info(filePath);
+    // An empty file holds nothing to lose; SQLite treats it as a new database.
+    const bool isNew = !info.exists() || (info.isFile() && info.size() == 0);
+    if (info.exists() && !info.isFile())
+        return fail(QStringLiteral("不是文件"));
+    if (isNew && !QDir().mkpath(info.absolutePath()))
+        return fail(QStringLiteral("无法创建文件夹 %1").arg(info.absolutePath()));
+
+    QSqlDatabase d = QSqlDatabase::contains(m_connectionName) ? db()
+                                                                : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                                                            m_connectionName);
+    d.setDatabaseName(filePath);
+    if (!d.open())
+        return fail(d.lastError().text());
+
+    // Read before anything writes: a file that is not a database fails here untouched.
+    QSqlQuery probe(d);
+    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+        return fail(probe.lastError().text());
+
+    QSqlQuery pragma(d);
+    pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    pragma.exec(QStringLiteral("PRAGMA foreign_keys=ON"));
+
+    if (!createSchema())
+        return fail(m_lastError);
+    return true;
+}
+
+bool LibraryDb::createSchema()
+{
+    QSqlDatabase d = db();
+    if (!d.transaction()) {
+        m_lastError = d.lastError().text();
+        return false;
+    }
+    const char *statements[] = {
+        "CREATE TABLE IF NOT EXISTS BookList ("
+        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " type TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+        " name TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+        " author TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+        " path TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+        " marke TEXT NOT NULL DEFAULT 'Null' COLLATE NOCASE,"
+        " lastread TEXT)",
+        "CREATE INDEX IF NOT EXISTS BookList_path ON BookList(path)",
+        "CREATE INDEX IF NOT EXISTS BookList_name ON BookList(name)",
+        "CREATE INDEX IF NOT EXISTS BookList_type ON BookList(type, id)",
+        "CREATE TABLE IF NOT EXISTS SysSet ("
+        " DownSavePath TEXT NOT NULL DEFAULT '',"
+        " AutoRun INTEGER NOT NULL DEFAULT 0,"
+        " BossKey TEXT NOT NULL DEFAULT '',"
+        " TxtColor TEXT NOT NULL DEFAULT '',"
+        " TxtSize TEXT NOT NULL DEFAULT '',"
+        " BackColor TEXT NOT NULL DEFAULT '')",
+    };
+    QSqlQuery q(d);
+    for (const char *sql : statements) {
+        if (!q.exec(QString::fromLatin1(sql))) {
+            m_lastError = q.lastError().text();
+            d.rollback();
+            return false;
+        }
+    }
+    // The settings row must exist: every reader of a setting expects it.
+    if (q.exec(QStringLiteral("SELECT count(*) FROM SysSet")) && q.next() && q.value(0).toInt() == 0) {
+        const SysSetRow defaults;
+        q.prepare(QStringLiteral("INSERT INTO SysSet (DownSavePath, AutoRun, BossKey, TxtColor, TxtSize, BackColor) "
+                                 "VALUES (?, ?, ?, ?, ?, ?)"));
+        q.addBindValue(defaults.downSavePath);
+        q.addBindValue(defaults.autoRun ? 1 : 0);
+        q.addBindValue(defaults.bossKey);
+        q.addBindValue(defaults.txtColor);
+        q.addBindValue(defaults.txtSize);
+        q.addBindValue(defaults.backColor);
+        if (!q.exec()) {
+            m_lastError = q.lastError().text();
+            d.rollback();
+            return false;
+        }
+    }
+    if (!d.commit()) {
+        m_lastError = d.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+ShelfPage LibraryDb::shelfPage(const ShelfQuery &query, int page, int pageSize) const
+{
+    ShelfPage result;
+    const bool all = query.category.isEmpty();
+    QSqlQuery q(db());
+    q.prepare(all ? QStringLiteral("SELECT count(*) FROM BookList")
+                  : QStringLiteral("SELECT count(*) FROM BookList WHERE type = ?"));
+    if (!all)
+        q.addBindValue(query.category);
+    if (!q.exec() || !q.next()) {
+        m_lastError = q.lastError().text();
+        return result;
+    }
+    result.total = q.value(0).toLongLong();
+    if (result.total == 0)
+        return result;
+
+    result.pageCount = int((result.total + pageSize - 1) / pageSize);
+    result.page = std::clamp(page, 1, result.pageCount);
+
+    q.prepare(all ? QStringLiteral("SELECT %1 FROM BookList ORDER BY id DESC LIMIT ? OFFSET ?").arg(kBookColumns)
+                  : QStringLiteral("SELECT %1 FROM BookList WHERE type = ? ORDER BY id DESC LIMIT ? OFFSET ?")
+                        .arg(kBookColumns));
+    if (!all)
+        q.addBindValue(query.category);
+    q.addBindValue(pageSize);
+    q.addBindValue(qint64(result.page - 1) * pageSize);
+    if (!q.exec()) {
+        m_lastError = q.lastError().text();
+        return result;
+    }
+    result.rows.reserve(pageSize);
+    while (q.next())
+        result.rows.append(recordFrom(q));
+    return result;
+}
+
+std::optional<BookRecord> LibraryDb::lookup(const QString &where, const QVariantList &values) const
+{
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT %1 FROM BookList WHERE %2 ORDER BY id LIMIT 1").arg(kBookColumns, where));
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        m_lastError = q.lastError().text();
+        return std::nullopt;
+    }
+    if (!q.next())
+        return std::nullopt;
+    return recordFrom(q);
+}
+
+std::optional<BookRecord> LibraryDb::findByPath(const QString &path) const
+{
+    return lookup(QStringLiteral("path = ?"), {path});
+}
+
+std::optional<BookRecord> LibraryDb::findByPathExcept(const QString &path, qint64 exceptId) const
+{
+    return lookup(QStringLiteral("path = ? AND id <> ?"), {path, exceptId});
+}
+
+std::optional<BookRecord> LibraryDb::findByName(const QString &name) const
+{
+    return lookup(QStringLiteral("name = ?"), {name});
+}
+
+std::optional<BookRecord> LibraryDb::findById(qint64 id) const
+{
+    return lookup(QStringLiteral("id = ?"), {id});
+}
+
+qint64 LibraryDb::insertBook(const QString &type, const QString &name, const QString &author, const QString &path)
+{
+    QSqlQuery q(db());
+    q.prepare(QStringLiteral("INSERT INTO BookList (type, name, author, path, marke, lastread) "
+                             "VALUES (?, ?, ?, ?, 'Null', ?)"));
+    q.addBindValue(type);
+    q.addBindValue(name);
+    q.addBindValue(author);
+    q.addBindValue(path);
+    q.addBindValue(m_clock().toString(kTimeFormat));
+    if (!q.exec()) {
+        m_lastError = q.lastError().text();
+        return -1;
+    }
+    return q.lastInsertId().toLongLong();
+}
+
+namespace {
+bool run(QSqlDatabase d, const QString &sql, const QVariantList &values, QString &error)
+{
+    QSqlQuery q(d);
+    q.prepare(sql);
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        error = q.lastError().text();
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+bool LibraryDb::updateBook(qint64 id, const QString &type, const QString &name, const QString &author,
+                           const QString &path)
+{
+    return run(db(), QStringLiteral("UPDATE BookList SET type = ?, name = ?, author = ?, path = ? WHERE id = ?"),
+               {type, name, author, path, id}, m_lastError);
+}
+
+bool LibraryDb::deleteBook(qint64 id)
+{
+    return run(db(), QStringLiteral("DELETE FROM BookList WHERE id = ?"), {id}, m_lastError);
+}
+
+bool LibraryDb::touchLastRead(const QString &path)
+{
+    return run(db(), QStringLiteral("UPDATE BookList SET lastread = ? WHERE path = ?"),
+               {m_clock().toString(kTimeFormat), path}, m_lastError);
+}
+
+bool LibraryDb::setBookmark(const QString &path, const QString &chapterTitle)
+{
+    return run(db(), QStringLiteral("UPDATE BookList SET marke = ? WHERE path = ?"), {chapterTitle, path},
+               m_lastError);
+}
+
+QVariant LibraryDb::sysSetValue(const char *column) const
+{
+    // Column names come from this file only, never from input.
+    QSqlQuery q(db());
+    if (!q.exec(QStringLiteral("SELECT %1 FROM SysSet LIMIT 1").arg(QLatin1String(column))) || !q.next()) {
+        m_lastError = q.lastError().text();
+        return {};
+    }
+    return q.value(0);
+}
+
+QString LibraryDb::downSavePath() const
+{
+    return sysSetValue("DownSavePath").toString();
+}
+
+bool LibraryDb::setDownSavePath(const QString &folder)
+{
+    return run(db(), QStringLiteral("UPDATE SysSet SET DownSavePath = ?"), {folder}, m_lastError);
+}
+
+QString LibraryDb::bossKey() const
+{
+    return sysSetValue("BossKey").toString();
+}
+
+bool LibraryDb::autoRun() const
+{
+    return sysSetValue("AutoRun").toInt() != 0;
+}
+
+QString LibraryDb::txtColor() const
+{
+    return sysSetValue("TxtColor").toString();
+}
+
+QString LibraryDb::txtSize() const
+{
+    return sysSetValue("TxtSize").toString();
+}
+
+QString LibraryDb::backColor() const
+{
+    return sysSetValue("BackColor").toString();
+}
+
+bool LibraryDb::saveSettings(const SysSetRow &row)
+{
+    QSqlDatabase d = db();
+    if (!d.transaction()) {
+        m_lastError = d.lastError().text();
+        return false;
+    }
+    QSqlQuery q(d);
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM SysSet")) || !q.next()) {
+        m_lastError = q.lastError().text();
+        d.rollback();
+        return false;
+    }
+    const bool empty = q.value(0).toInt() < 1;
+    const QVariantList values{row.downSavePath, row.autoRun ? 1 : 0, row.bossKey,
+                              row.txtColor,     row.txtSize,         row.backColor};
+    const bool ok =
+        run(d,
+            empty ? QStringLiteral("INSERT INTO SysSet (DownSavePath, AutoRun, BossKey, TxtColor, TxtSize, BackColor) "
+                                   "VALUES (?, ?, ?, ?, ?, ?)")
+                  : QStringLiteral("UPDATE SysSet SET DownSavePath = ?, AutoRun = ?, BossKey = ?, TxtColor = ?, "
+                                   "TxtSize = ?, BackColor = ? WHERE rowid = (SELECT min(rowid) FROM SysSet)"),
+            values, m_lastError);
+    if (!ok) {
+        d.rollback();
+        return false;
+    }
+    return d.commit();
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// Every message box and common dialog of the program goes through this interface, so windows
+// never open a modal loop of their own and tests can answer in their place.
+class Prompter
+{
+public:
+    enum class Icon { None, Critical, Exclamation, Information };
+
+    virtual ~Prompter() = default;
+
+    // A box with one OK button. An empty title shows the program's name.
+    virtual void message(const QString &text, Icon icon, const QString &title = {}) = 0;
+    // Yes/No without icon; true means Yes.
+    virtual bool question(const QString &text, const QString &title = {}) = 0;
+    // Empty text when the user cancels.
+    virtual QString openFileName(const QString &title, const QString &filter, const QString &startDir = {}) = 0;
+    virtual QString folderName(const QString &prompt, const QString &startDir = {}) = 0;
+    // Colours as 0xRRGGBB; nothing when the user cancels.
+    virtual std::optional<unsigned> color(unsigned initialRgb) = 0;
+
+    static QString defaultTitle() { return QStringLiteral("Folioway"); }
+};

@@ -1,0 +1,27 @@
+#include "ScriptedPrompter.h"
+
+void ScriptedPrompter::message(const QString &text, Icon icon, const QString &title)
+{
+    shown.append({text, icon, title.isEmpty() ? defaultTitle() : title, false});
+}
+
+bool ScriptedPrompter::question(const QString &text, const QString &title)
+{
+    shown.append({text, Icon::None, title.isEmpty() ? defaultTitle() : title, true});
+    return answers.isEmpty() ? false : answers.dequeue();
+}
+
+QString ScriptedPrompter::openFileName(const QString &, const QString &, const QString &)
+{
+    return fileNames.isEmpty() ? QString() : fileNames.dequeue();
+}
+
+QString ScriptedPrompter::folderName(const QString &, const QString &)
+{
+    return folderNames.isEmpty() ? QString() : folderNames.dequeue();
+}
+
+std::optional<unsigned> ScriptedPrompter::color(unsigned)
+{
+    return colors.isEmpty() ? std::nullopt : colors.dequeue();
+}

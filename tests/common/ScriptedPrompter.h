@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/Prompter.h"
+
+#include <QList>
+#include <QQueue>
+
+// Answers dialogs from queues filled by the test and records every message shown.
+// A question with no queued answer is answered No; a dialog with none is cancelled.
+class ScriptedPrompter : public Prompter
+{
+public:
+    struct Shown
+    {
+        QString text;
+        Icon icon = Icon::None;
+        QString title;
+        bool isQuestion = false;
+    };
+
+    void message(const QString &text, Icon icon, const QString &title = {}) override;
+    bool question(const QString &text, const QString &title = {}) override;
+    QString openFileName(const QString &title, const QString &filter, const QString &startDir = {}) override;
+    QString folderName(const QString &prompt, const QString &startDir = {}) override;
+    std::optional<unsigned> color(unsigned initialRgb) override;
+
+    QQueue<bool> answers;
+    QQueue<QString> fileNames;
+    QQueue<QString> folderNames;
+    QQueue<std::optional<unsigned>> colors;
+    QList<Shown> shown;
+
+    Shown last() const { return shown.isEmpty() ? Shown{} : shown.last(); }
+    QString lastText() const { return last().text; }
+    void clear() { shown.clear(); }
+};
