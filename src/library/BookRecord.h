@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QMetaType>
 
 // One row of BookList.
 struct BookRecord
@@ -26,3 +27,4 @@ inline const QStringList &BookCategories()
         QStringLiteral("管理哲学"), QStringLiteral("其他分类")};
     return categories;
 }
+Q_DECLARE_METATYPE(BookRecord)

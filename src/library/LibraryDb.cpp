@@ -12,6 +12,20 @@ namespace {
 const auto kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 const auto kBookColumns = QStringLiteral("id, type, name, author, path, marke, lastread");
 
+// A null QString would bind as SQL NULL; the text columns hold empty text instead.
+QVariant bindable(const QVariant &v)
+{
+    if (v.typeId() == QMetaType::QString && v.toString().isNull())
+        return QString::fromLatin1("");
+    return v;
+}
+
+void bindAll(QSqlQuery &q, const QVariantList &values)
+{
+    for (const QVariant &v : values)
+        q.addBindValue(bindable(v));
+}
+
 BookRecord recordFrom(const QSqlQuery &q)
 {
     BookRecord r;
@@ -81,14 +95,15 @@ bool LibraryDb::open(const QString &filePath, QString *error)
         return fail(d.lastError().text());
 
     // Read before anything writes: a file that is not a database fails here untouched.
-    QSqlQuery probe(d);
-    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-        return fail(probe.lastError().text());
-
-    QSqlQuery pragma(d);
-    pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-    pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    pragma.exec(QStringLiteral("PRAGMA foreign_keys=ON"));
+    {
+        QSqlQuery probe(d);
+        if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+            return fail(probe.lastError().text());
+    }
+    for (const char *pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA busy_timeout=3000"}) {
+        QSqlQuery q(d);
+        q.exec(QString::fromLatin1(pragma));
+    }
 
     if (!createSchema())
         return fail(m_lastError);
@@ -131,16 +146,16 @@ bool LibraryDb::createSchema()
         }
     }
     // The settings row must exist: every reader of a setting expects it.
-    if (q.exec(QStringLiteral("SELECT count(*) FROM SysSet")) && q.next() && q.value(0).toInt() == 0) {
+    bool noSettingsRow = false;
+    if (q.exec(QStringLiteral("SELECT count(*) FROM SysSet")) && q.next())
+        noSettingsRow = q.value(0).toInt() == 0;
+    q.finish();
+    if (noSettingsRow) {
         const SysSetRow defaults;
         q.prepare(QStringLiteral("INSERT INTO SysSet (DownSavePath, AutoRun, BossKey, TxtColor, TxtSize, BackColor) "
                                  "VALUES (?, ?, ?, ?, ?, ?)"));
-        q.addBindValue(defaults.downSavePath);
-        q.addBindValue(defaults.autoRun ? 1 : 0);
-        q.addBindValue(defaults.bossKey);
-        q.addBindValue(defaults.txtColor);
-        q.addBindValue(defaults.txtSize);
-        q.addBindValue(defaults.backColor);
+        bindAll(q, {defaults.downSavePath, defaults.autoRun ? 1 : 0, defaults.bossKey, defaults.txtColor,
+                    defaults.txtSize, defaults.backColor});
         if (!q.exec()) {
             m_lastError = q.lastError().text();
             d.rollback();
@@ -161,6 +176,7 @@ ShelfPage LibraryDb::shelfPage(const ShelfQuery &query, int page, int pageSize) 
     QSqlQuery q(db());
     q.prepare(all ? QStringLiteral("SELECT count(*) FROM BookList")
                   : QStringLiteral("SELECT count(*) FROM BookList WHERE type = ?"));
+    q.setForwardOnly(true);
     if (!all)
         q.addBindValue(query.category);
     if (!q.exec() || !q.next()) {
@@ -196,8 +212,7 @@ std::optional<BookRecord> LibraryDb::lookup(const QString &where, const QVariant
     QSqlQuery q(db());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT %1 FROM BookList WHERE %2 ORDER BY id LIMIT 1").arg(kBookColumns, where));
-    for (const QVariant &v : values)
-        q.addBindValue(v);
+    bindAll(q, values);
     if (!q.exec()) {
         m_lastError = q.lastError().text();
         return std::nullopt;
@@ -232,11 +247,7 @@ qint64 LibraryDb::insertBook(const QString &type, const QString &name, const QSt
     QSqlQuery q(db());
     q.prepare(QStringLiteral("INSERT INTO BookList (type, name, author, path, marke, lastread) "
                              "VALUES (?, ?, ?, ?, 'Null', ?)"));
-    q.addBindValue(type);
-    q.addBindValue(name);
-    q.addBindValue(author);
-    q.addBindValue(path);
-    q.addBindValue(m_clock().toString(kTimeFormat));
+    bindAll(q, {type, name, author, path, m_clock().toString(kTimeFormat)});
     if (!q.exec()) {
         m_lastError = q.lastError().text();
         return -1;
@@ -249,8 +260,7 @@ bool run(QSqlDatabase d, const QString &sql, const QVariantList &values, QString
 {
     QSqlQuery q(d);
     q.prepare(sql);
-    for (const QVariant &v : values)
-        q.addBindValue(v);
+    bindAll(q, values);
     if (!q.exec()) {
         error = q.lastError().text();
         return false;
@@ -287,6 +297,7 @@ QVariant LibraryDb::sysSetValue(const char *column) const
 {
     // Column names come from this file only, never from input.
     QSqlQuery q(db());
+    q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT %1 FROM SysSet LIMIT 1").arg(QLatin1String(column))) || !q.next()) {
         m_lastError = q.lastError().text();
         return {};
@@ -343,6 +354,7 @@ bool LibraryDb::saveSettings(const SysSetRow &row)
         return false;
     }
     const bool empty = q.value(0).toInt() < 1;
+    q.finish();
     const QVariantList values{row.downSavePath, row.autoRun ? 1 : 0, row.bossKey,
                               row.txtColor,     row.txtSize,         row.backColor};
     const bool ok =

@@ -1,15 +1,165 @@
 #include "shell/MainWindow.h"
 
+#include "catalogue/CataloguePane.h"
+#include "library/BookshelfPane.h"
+#include "platform/TwipsGeometry.h"
+#include "reader/ReaderPane.h"
+
 #include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QToolButton>
 
 MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     : QWidget(parent), m_ctx(ctx), m_prompter(prompter)
 {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Folioway%1 - 最好的TXT电子书阅读及管理工具").arg(ProgramVersion()));
+    resize(1100, 720);
+    setMinimumSize(480, 320);
+
+    buildToolbar();
+
+    m_shelf = new BookshelfPane(*ctx.db, prompter, this);
+    m_reader = new ReaderPane(this);
+    m_catalogue = new CataloguePane(this);
+    auto *userCentrePane = new QWidget(this); // stays empty: the user centre is a window of its own
+    auto *settingsPane = new QWidget(this);
+    m_panels[0] = m_shelf;
+    m_panels[1] = m_reader;
+    m_panels[2] = m_catalogue;
+    m_panels[3] = userCentrePane;
+    m_panels[4] = settingsPane;
+    for (int i = 0; i < TabCount; ++i) {
+        m_panels[i]->setObjectName(QStringLiteral("Panels%1").arg(i + 1));
+        m_panels[i]->hide();
+    }
+
+    m_loading = new QLabel(QStringLiteral("正在加载数据，请稍候..."), this);
+    m_loading->setObjectName(QStringLiteral("LoadingDiv"));
+    m_loading->setAlignment(Qt::AlignCenter);
+    m_loading->setAutoFillBackground(true);
+    m_loading->resize(220, 40);
+    m_loading->hide();
+
+    connect(m_shelf, &BookshelfPane::loadingChanged, m_loading, &QWidget::setVisible);
+    connect(m_shelf, &BookshelfPane::openBookRequested, this, &MainWindow::openBook);
+    connect(m_shelf, &BookshelfPane::addBookRequested, this, [this] { m_editorMode = QStringLiteral("addnew"); });
+    connect(m_reader, &ReaderPane::layoutRequested, this, &MainWindow::runLayout);
+    connect(m_catalogue, &CataloguePane::layoutRequested, this, &MainWindow::runLayout);
+}
+
+void MainWindow::buildToolbar()
+{
+    const QString captions[TabCount] = {QStringLiteral("我的书架"), QStringLiteral("阅读窗口"),
+                                        QStringLiteral("网络书库"), QStringLiteral("用户中心"),
+                                        QStringLiteral("系统设置")};
+    const QString keys[TabCount] = {QStringLiteral("T_ShuJia"), QStringLiteral("T_Reade"), QStringLiteral("T_NetShu"),
+                                    QStringLiteral("T_UCenter"), QStringLiteral("T_SysSet")};
+    const QStyle::StandardPixmap icons[TabCount] = {QStyle::SP_DirHomeIcon, QStyle::SP_FileDialogContentsView,
+                                                    QStyle::SP_DriveNetIcon, QStyle::SP_DialogHelpButton,
+                                                    QStyle::SP_FileDialogDetailedView};
+    for (int i = 0; i < TabCount; ++i) {
+        auto *b = new QToolButton(this);
+        b->setObjectName(keys[i]);
+        b->setText(captions[i]);
+        b->setIcon(style()->standardIcon(icons[i]));
+        b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        b->setCheckable(true);
+        b->setAutoRaise(true);
+        b->setGeometry(4 + i * 96, 3, 92, 34);
+        connect(b, &QToolButton::clicked, this, [this, i] { SelectToolBar(i + 1); });
+        m_buttons[i] = b;
+    }
+
+    m_searchPanel = new QWidget(this);
+    m_searchPanel->setObjectName(QStringLiteral("SearchPan"));
+    auto *row = new QHBoxLayout(m_searchPanel);
+    row->setContentsMargins(0, 0, 0, 0);
+    m_searchBox = new QLineEdit(m_searchPanel);
+    m_searchButton = new QPushButton(QStringLiteral("搜索"), m_searchPanel);
+    row->addWidget(m_searchBox, 1);
+    row->addWidget(m_searchButton);
+    SetTwips(m_searchPanel, 0, 90, 3400, 420);
 }
 
 void MainWindow::load()
 {
+    if (const QScreen *screen = this->screen()) {
+        const QRect avail = screen->geometry();
+        move(avail.left() + (avail.width() - frameGeometry().width()) / 2,
+             avail.top() + (avail.height() - frameGeometry().height()) / 2);
+    }
+    // The category tree was built with the pane; the reading page and the rest of the
+    // reading set-up join here as they land.
+    m_shelf->ReadList(ShelfQuery{});
+    SelectToolBar(1);
     show();
+    runLayout();
+}
+
+void MainWindow::SelectToolBar(int buttonId)
+{
+    if (buttonId < 1 || buttonId > TabCount)
+        return;
+    if (buttonId == 4) {
+        m_buttons[3]->setChecked(false);
+        Q_EMIT userCentreRequested();
+        return;
+    }
+    for (int i = 1; i <= TabCount; ++i) {
+        if (i == buttonId) {
+            m_buttons[i - 1]->setChecked(true);
+            m_panels[i - 1]->show();
+            m_currentTab = i;
+            runLayout();
+            if (i == 3 && m_catalogue->isFirstVisit())
+                m_catalogue->firstVisit();
+        } else {
+            m_buttons[i - 1]->setChecked(false);
+            m_panels[i - 1]->hide();
+        }
+    }
+}
+
+void MainWindow::runLayout()
+{
+    // The design figures count the outer size of the window, frame included.
+    const QSize outer = frameGeometry().size().expandedTo(size());
+    LayoutInput in;
+    in.width = pixelsToTwips(outer.width());
+    in.height = pixelsToTwips(outer.height());
+    in.chapterListVisible = m_reader->chapterListVisible();
+    in.downloadPanelVisible = m_catalogue->downloadPanelVisible();
+    in.shelfPagingBarHeight = m_shelf->pagingBarHeightTwips();
+    in.catalogueCategoryBarHeight = m_catalogue->categoryBarHeightTwips();
+    in.splitterButtonHeight[0] = m_reader->splitterButtonHeightTwips(0);
+    in.splitterButtonHeight[1] = m_reader->splitterButtonHeightTwips(1);
+    m_layout = ComputeMainLayout(in);
+
+    SetTwips(m_searchPanel, m_layout.searchPanelLeft, std::nullopt);
+    for (QWidget *pane : m_panels)
+        SetTwips(pane, m_layout.paneLeft, m_layout.paneTop, m_layout.paneWidth, m_layout.paneHeight);
+    m_shelf->applyLayout(m_layout);
+    m_reader->applyLayout(m_layout);
+    m_catalogue->applyLayout(m_layout);
+    m_loading->move((width() - m_loading->width()) / 2, (height() - m_loading->height()) / 2);
+}
+
+void MainWindow::openBook(const QString &path)
+{
+    SelectToolBar(2);
+    m_currentBookPath = path;
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    runLayout();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -1,0 +1,304 @@
+#include "library/BookshelfPane.h"
+
+#include "platform/Prompter.h"
+#include "platform/TwipsGeometry.h"
+#include "shell/MainLayout.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QWebEngineView>
+#include <cmath>
+
+namespace {
+
+const QColor kTitleColour(198, 79, 6);
+const QColor kBandColour(236, 246, 255);
+
+enum Column { ColId, ColType, ColName, ColMarke, ColLastRead, ColPath, ColumnCount };
+
+QString lastReadText(const QDateTime &when)
+{
+    return when.isValid() ? when.toString(QStringLiteral("yyyy/M/d hh:mm")) : QString();
+}
+
+QToolButton *pagingLink(const QString &text, QWidget *parent)
+{
+    auto *b = new QToolButton(parent);
+    b->setText(text);
+    b->setAutoRaise(true);
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+} // namespace
+
+BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
+    : QWidget(parent), m_db(db), m_prompter(prompter)
+{
+    m_tree = new QTreeWidget(this);
+    m_tree->setObjectName(QStringLiteral("TreeView1"));
+    m_tree->setHeaderHidden(true);
+    m_tree->setRootIsDecorated(true);
+    SetTwips(m_tree, 60, 0, 1720, 3900);
+
+    m_list = new QTreeWidget(this);
+    m_list->setObjectName(QStringLiteral("ListView1"));
+    m_list->setColumnCount(ColumnCount);
+    m_list->setHeaderLabels({QStringLiteral("ID"), QStringLiteral("类别"), QStringLiteral("书名"),
+                             QStringLiteral("书签"), QStringLiteral("最近阅读"), QStringLiteral("文件地址")});
+    m_list->setRootIsDecorated(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setAlternatingRowColors(true);
+    // Qt paints Base on even rows: the light blue band comes first.
+    QPalette pal = m_list->palette();
+    pal.setColor(QPalette::Base, kBandColour);
+    pal.setColor(QPalette::AlternateBase, Qt::white);
+    m_list->setPalette(pal);
+    m_list->header()->setStretchLastSection(true);
+    m_list->setColumnWidth(ColId, 50);
+    m_list->setColumnWidth(ColPath, 300);
+    m_list->viewport()->installEventFilter(this);
+    SetTwips(m_list, 1920, 0);
+
+    m_pagingBar = new QWidget(this);
+    m_pagingBar->setObjectName(QStringLiteral("PagingBar"));
+    auto *bar = new QHBoxLayout(m_pagingBar);
+    bar->setContentsMargins(0, 0, 0, 0);
+    m_pageBox = new QLineEdit(m_pagingBar);
+    m_pageBox->setFixedWidth(48);
+    m_goButton = new QPushButton(QStringLiteral("Go"), m_pagingBar);
+    m_goButton->setFixedWidth(40);
+    m_first = pagingLink(QStringLiteral("首页"), m_pagingBar);
+    m_previous = pagingLink(QStringLiteral("上一页"), m_pagingBar);
+    m_next = pagingLink(QStringLiteral("下一页"), m_pagingBar);
+    m_last = pagingLink(QStringLiteral("最后页"), m_pagingBar);
+    m_pageIndicator = new QLabel(QStringLiteral("Loadin..."), m_pagingBar);
+    m_addButton = new QPushButton(QStringLiteral("添加本地电子书"), m_pagingBar);
+    for (QWidget *w : std::initializer_list<QWidget *>{m_pageBox, m_goButton, m_first, m_previous, m_next, m_last,
+                                                       m_pageIndicator})
+        bar->addWidget(w);
+    bar->addStretch(1);
+    bar->addWidget(m_addButton);
+    SetTwips(m_pagingBar, 1920, 0, 9000, 450);
+
+    connect(m_first, &QToolButton::clicked, this, &BookshelfPane::onFirst);
+    connect(m_previous, &QToolButton::clicked, this, &BookshelfPane::onPrevious);
+    connect(m_next, &QToolButton::clicked, this, &BookshelfPane::onNext);
+    connect(m_last, &QToolButton::clicked, this, &BookshelfPane::onLast);
+    connect(m_goButton, &QPushButton::clicked, this, &BookshelfPane::onGo);
+    connect(m_pageBox, &QLineEdit::returnPressed, this, &BookshelfPane::onGo);
+    connect(m_addButton, &QPushButton::clicked, this, &BookshelfPane::addBookRequested);
+
+    buildCategoryTree();
+    connect(m_tree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem *current) { onCategoryChosen(current); });
+}
+
+void BookshelfPane::buildCategoryTree()
+{
+    auto *root = new QTreeWidgetItem(m_tree, {QStringLiteral("我的书架")});
+    root->setData(0, Qt::UserRole, QStringLiteral("sj"));
+    int key = 1;
+    for (const QString &name : BookCategories()) {
+        auto *child = new QTreeWidgetItem(root, {name});
+        child->setData(0, Qt::UserRole, QStringLiteral("Key%1").arg(key++));
+    }
+    const QSignalBlocker quiet(m_tree);
+    m_tree->setCurrentItem(root);
+    root->setExpanded(true);
+    m_tree->scrollToItem(root->child(root->childCount() - 1));
+}
+
+void BookshelfPane::onCategoryChosen(QTreeWidgetItem *item)
+{
+    if (!item)
+        return;
+    if (!item->parent()) {
+        item->setExpanded(true);
+        m_query = ShelfQuery{};
+    } else {
+        m_query = ShelfQuery{item->text(0)};
+    }
+    ReadList(m_query);
+}
+
+QString BookshelfPane::pageIndicatorText() const
+{
+    return m_pageIndicator->text();
+}
+
+void BookshelfPane::ReadList(const ShelfQuery &query)
+{
+    m_query = query;
+    // The page is read in one statement and filled in one go, so two fills can never
+    // interleave their rows.
+    const ShelfPage page = m_db.shelfPage(query, m_currentPage);
+    m_list->clear();
+    if (page.rows.isEmpty()) {
+        Q_EMIT loadingChanged(false);
+        return;
+    }
+    Q_EMIT loadingChanged(true);
+    m_pageCount = page.pageCount;
+    m_currentPage = page.page;
+    m_pageIndicator->setText(QStringLiteral("%1/%2").arg(m_currentPage).arg(m_pageCount));
+
+    QList<QTreeWidgetItem *> items;
+    items.reserve(page.rows.size());
+    for (const BookRecord &book : page.rows) {
+        auto *item = new QTreeWidgetItem({QString::number(book.id), book.type, book.name, book.marke,
+                                          lastReadText(book.lastread), book.path});
+        item->setForeground(ColName, kTitleColour);
+        items.append(item);
+    }
+    m_list->addTopLevelItems(items);
+    Q_EMIT loadingChanged(false);
+}
+
+void BookshelfPane::goToPage(int page)
+{
+    m_currentPage = page;
+    ReadList(m_query);
+}
+
+void BookshelfPane::onFirst()
+{
+    if (m_currentPage == 1) {
+        m_prompter.message(QStringLiteral("当前已是第一页!"), Prompter::Icon::Exclamation);
+        return;
+    }
+    goToPage(1);
+}
+
+void BookshelfPane::onPrevious()
+{
+    if (m_currentPage == 1) {
+        m_prompter.message(QStringLiteral("前面没有了，当前已是第一页!"), Prompter::Icon::Exclamation);
+        return;
+    }
+    goToPage(m_currentPage - 1);
+}
+
+void BookshelfPane::onNext()
+{
+    if (m_currentPage == m_pageCount) {
+        m_prompter.message(QStringLiteral("后面没有了，当前已是最后一页!"), Prompter::Icon::Exclamation);
+        return;
+    }
+    goToPage(m_currentPage + 1);
+}
+
+void BookshelfPane::onLast()
+{
+    if (m_currentPage == m_pageCount) {
+        m_prompter.message(QStringLiteral("当前已是最后一页!"), Prompter::Icon::Exclamation);
+        return;
+    }
+    goToPage(m_pageCount);
+}
+
+void BookshelfPane::onGo()
+{
+    const QString text = m_pageBox->text().trimmed();
+    bool isNumber = false;
+    const double value = text.toDouble(&isNumber);
+    if (text.isEmpty() || !isNumber || !std::isfinite(value)) {
+        m_prompter.message(QStringLiteral("输入的页码有误,请重新输入!"), Prompter::Icon::Exclamation);
+        m_pageBox->clear();
+        return;
+    }
+    const double whole = std::floor(value);
+    if (whole < 1 || whole > m_pageCount) {
+        m_prompter.message(QStringLiteral("输入的页码有误,一共才%1页,请重新输入!").arg(m_pageCount),
+                           Prompter::Icon::Exclamation);
+        m_pageBox->clear();
+        return;
+    }
+    m_pageBox->clear();
+    goToPage(int(whole));
+}
+
+BookRecord BookshelfPane::rowRecord(QTreeWidgetItem *item) const
+{
+    BookRecord r;
+    r.id = item->text(ColId).toLongLong();
+    r.type = item->text(ColType);
+    r.name = item->text(ColName);
+    r.marke = item->text(ColMarke);
+    r.path = item->text(ColPath);
+    return r;
+}
+
+bool BookshelfPane::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_list->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            auto *me = static_cast<QMouseEvent *>(event);
+            m_lastMousePos = me->position().toPoint();
+            if (QTreeWidgetItem *item = m_list->itemAt(m_lastMousePos)) {
+                m_list->setCurrentItem(item);
+                if (me->button() == Qt::RightButton) {
+                    Q_EMIT bookMenuRequested(rowRecord(item), me->globalPosition().toPoint());
+                    return true;
+                }
+            }
+        } else if (event->type() == QEvent::MouseButtonDblClick) {
+            openRowAt(m_lastMousePos);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void BookshelfPane::openRowAt(const QPoint &pos)
+{
+    QTreeWidgetItem *item = m_list->itemAt(pos);
+    if (!item)
+        return;
+    const QString path = item->text(ColPath);
+    if (!QFileInfo(path).isFile()) {
+        m_prompter.message(QStringLiteral("文件地址不存在，请检查是否移动或删除了以下文件：\r\n") + path,
+                           Prompter::Icon::Critical, QStringLiteral("电子书打开失败!"));
+        return;
+    }
+    m_db.touchLastRead(path);
+    Q_EMIT openBookRequested(path);
+}
+
+int BookshelfPane::pagingBarHeightTwips() const
+{
+    return m_pagingBar->height() * 15;
+}
+
+void BookshelfPane::applyLayout(const MainLayout &l)
+{
+    SetTwips(m_list, l.bookListLeft, std::nullopt, l.bookListWidth, l.bookListHeight);
+    for (int c = 0; c < ColumnCount; ++c) {
+        if (l.bookColumnWidth[c] >= 0)
+            m_list->setColumnWidth(c, l.bookColumnWidth[c] / 15);
+    }
+    SetTwips(m_pagingBar, l.bookListLeft, l.shelfPagingBarTop, l.bookListWidth);
+    if (m_serverPage)
+        SetTwips(m_serverPage, l.serverPageLeft, l.serverPageTop, l.serverPageWidth,
+                 pixelsToTwips(height()) - l.serverPageTop);
+}
+
+void BookshelfPane::showServerPage(const QUrl &url)
+{
+    if (!m_serverPage) {
+        auto *view = new QWebEngineView(this);
+        view->setObjectName(QStringLiteral("ServerPage"));
+        m_serverPage = view;
+        SetTwips(m_serverPage, 60, 3960, 1720, std::max(0, pixelsToTwips(height()) - 3960));
+    }
+    static_cast<QWebEngineView *>(m_serverPage)->setUrl(url);
+    m_serverPage->show();
+}

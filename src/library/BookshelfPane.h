@@ -1,0 +1,92 @@
+#pragma once
+
+#include "library/LibraryDb.h"
+
+#include <QPoint>
+#include <QWidget>
+
+class Prompter;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QUrl;
+struct MainLayout;
+
+// The bookshelf tab: the category tree, one page of books, the paging bar and the button that
+// adds a local book. It owns the shelf query and the paging state.
+class BookshelfPane : public QWidget
+{
+    Q_OBJECT
+public:
+    BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent = nullptr);
+
+    // Fills the list with the current page of the query; every change to the shelf ends here.
+    void ReadList(const ShelfQuery &query);
+    void reload() { ReadList(m_query); }
+
+    ShelfQuery shelfQuery() const { return m_query; }
+    int currentPage() const { return m_currentPage; }
+    int pageCount() const { return m_pageCount; }
+    QString pageIndicatorText() const;
+
+    void applyLayout(const MainLayout &layout);
+    int pagingBarHeightTwips() const;
+    // The server's page, shown below the category tree once the server names one.
+    void showServerPage(const QUrl &url);
+
+    QTreeWidget *categoryTree() const { return m_tree; }
+    QTreeWidget *bookList() const { return m_list; }
+    QLineEdit *pageBox() const { return m_pageBox; }
+    QPushButton *goButton() const { return m_goButton; }
+    QToolButton *firstPageButton() const { return m_first; }
+    QToolButton *previousPageButton() const { return m_previous; }
+    QToolButton *nextPageButton() const { return m_next; }
+    QToolButton *lastPageButton() const { return m_last; }
+    QPushButton *addBookButton() const { return m_addButton; }
+    QWidget *serverPage() const { return m_serverPage; }
+
+Q_SIGNALS:
+    // The file exists and its lastread is set; the reader takes it from here.
+    void openBookRequested(const QString &path);
+    void bookMenuRequested(const BookRecord &book, const QPoint &globalPos);
+    void addBookRequested();
+    void loadingChanged(bool visible);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildCategoryTree();
+    void onCategoryChosen(QTreeWidgetItem *item);
+    void goToPage(int page);
+    void onFirst();
+    void onPrevious();
+    void onNext();
+    void onLast();
+    void onGo();
+    void openRowAt(const QPoint &pos);
+    BookRecord rowRecord(QTreeWidgetItem *item) const;
+
+    LibraryDb &m_db;
+    Prompter &m_prompter;
+    ShelfQuery m_query;
+    int m_currentPage = 0; // 0 until the first fill
+    int m_pageCount = 0;
+    QPoint m_lastMousePos;
+
+    QTreeWidget *m_tree;
+    QTreeWidget *m_list;
+    QWidget *m_pagingBar;
+    QLineEdit *m_pageBox;
+    QPushButton *m_goButton;
+    QToolButton *m_first;
+    QToolButton *m_previous;
+    QToolButton *m_next;
+    QToolButton *m_last;
+    QLabel *m_pageIndicator;
+    QPushButton *m_addButton;
+    QWidget *m_serverPage = nullptr;
+};
