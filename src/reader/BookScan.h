@@ -1,0 +1,44 @@
+#pragma once
+
+#include "reader/BookLineIndex.h"
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <vector>
+
+enum class BookReadError
+{
+    None,
+    Missing,
+    Unreadable
+};
+
+// One pass over a book file: the line index and, when asked, the first line and every later
+// line that passes the heading rule. Shared by chapter detection and the chapter display's index
+// rebuild so that both see the same lines.
+struct BookScan
+{
+    enum Mode
+    {
+        IndexOnly,
+        WithHeadings
+    };
+
+    BookReadError error = BookReadError::None;
+    bool cancelled = false;
+    BookLineIndex index;
+    QString firstLine;                // line 0 as decoded, empty when the file has no lines
+    std::vector<qint64> headingLines; // ascending line numbers, never 0
+    QStringList headingTexts;         // the raw heading lines, same order
+};
+
+// Scans a file; index.path, fileSize and modified describe the file as it was read.
+BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr);
+// Scans bytes already in memory; a large input is split between two threads.
+BookScan ScanBookBytes(QByteArrayView bytes, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr);
+
+// Bytes of line `line` without its line break, read from the mapped or loaded file bytes.
+QByteArrayView LineBytes(const BookLineIndex &index, QByteArrayView fileBytes, qint64 line);

@@ -1,0 +1,170 @@
+#include "reader/Chapters.h"
+
+#include "reader/BookLineIndex.h"
+#include "reader/BookScan.h"
+#include "reader/HeadingRule.h"
+
+#include <QFile>
+
+namespace {
+
+const QString &bodyTitle()
+{
+    static const QString title = QStringLiteral("正文");
+    return title;
+}
+
+// Titles lose leading and trailing U+0020 only; tabs and ideographic spaces stay.
+QString trimSpaces(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == u' ')
+        ++begin;
+    while (end > begin && text[end - 1] == u' ')
+        --end;
+    return text.sliced(begin, end - begin).toString();
+}
+
+QString firstEntryTitle(QStringView firstLine)
+{
+    QString name = trimSpaces(firstLine);
+    name.remove(u'\r');
+    return name.isEmpty() ? bodyTitle() : trimSpaces(name);
+}
+
+// Numbering exactly as the chapter list has always done it; see ChapterEntry for what the
+// ranges mean to the display.
+QList<ChapterEntry> buildEntries(QStringView firstLine, qint64 lineCount, const std::vector<qint64> &headings,
+                                 const QStringList &headingTexts)
+{
+    QList<ChapterEntry> entries;
+    entries.reserve(qsizetype(headings.size()) + 1);
+    entries.append({1, 0, 0, firstEntryTitle(firstLine)});
+    qint64 start = 0;
+    for (size_t i = 0; i < headings.size(); ++i) {
+        const qint64 line = headings[i];
+        entries.last().rangeStart = start;
+        entries.last().rangeEnd = line - 1;
+        start = line - 1;
+        entries.append({int(entries.size()) + 1, start, start, trimSpaces(headingTexts.at(qsizetype(i)))});
+    }
+    entries.last().rangeStart = start;
+    entries.last().rangeEnd = qMax<qint64>(0, lineCount - 1);
+    return entries;
+}
+
+} // namespace
+
+QString ChapterEntry::rangeText() const
+{
+    return QString::number(rangeStart) + u',' + QString::number(rangeEnd);
+}
+
+QString BookOpenFailedTitle()
+{
+    return QStringLiteral("电子书打开失败!");
+}
+
+QString MissingBookMessage(const QString &path)
+{
+    return QStringLiteral("文件地址不存在，请检查是否移动或删除了以下文件：\r\n") + path;
+}
+
+QString UnreadableBookMessage(const QString &path)
+{
+    return QStringLiteral("无法读取以下文件，请检查文件是否被其他程序占用或没有读取权限：\r\n") + path;
+}
+
+QList<ChapterEntry> ChaptersFromLines(const QStringList &lines)
+{
+    std::vector<qint64> headings;
+    QStringList texts;
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        if (IsChapterHeading(lines.at(i))) {
+            headings.push_back(i);
+            texts.append(lines.at(i));
+        }
+    }
+    return buildEntries(lines.isEmpty() ? QStringView() : QStringView(lines.first()), lines.size(), headings, texts);
+}
+
+qsizetype SelectChapter(const QList<ChapterEntry> &entries, const QString &bookmarkTitle)
+{
+    if (bookmarkTitle.isEmpty())
+        return 0;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (entries.at(i).title == bookmarkTitle)
+            return i;
+    }
+    return 0;
+}
+
+ChapterList GetChapter(const QString &path, const QString &bookmarkTitle, const std::atomic_bool *cancel)
+{
+    ChapterList result;
+    result.path = path;
+    BookScan scan = ScanBookFile(path, BookScan::WithHeadings, cancel);
+    if (scan.error != BookReadError::None) {
+        result.error = scan.error == BookReadError::Missing ? BookOpenError::Missing : BookOpenError::Unreadable;
+        result.errorTitle = BookOpenFailedTitle();
+        result.errorMessage =
+            scan.error == BookReadError::Missing ? MissingBookMessage(path) : UnreadableBookMessage(path);
+        return result;
+    }
+    if (scan.cancelled)
+        return result;
+    result.encoding = scan.index.encoding;
+    result.lineCount = scan.index.lineCount();
+    result.entries = buildEntries(scan.firstLine, result.lineCount, scan.headingLines, scan.headingTexts);
+    result.selected = SelectChapter(result.entries, bookmarkTitle);
+    BookLineIndexCache::instance().insert(std::make_shared<const BookLineIndex>(std::move(scan.index)));
+    return result;
+}
+
+QString ReadSplitContent(const QString &path, qint64 firstLine, qint64 lastLine)
+{
+    const std::shared_ptr<const BookLineIndex> index = LineIndexFor(path);
+    if (!index)
+        return {};
+    const qint64 first = qMax<qint64>(firstLine, 0);
+    const qint64 last = qMin(lastLine, index->lineCount() - 1);
+    if (first > last)
+        return {};
+
+    QFile file(index->path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 from = index->lineStarts[first];
+    const qint64 to = index->lineStarts[last + 1];
+    if (!file.seek(from))
+        return {};
+    const QByteArray bytes = file.read(to - from);
+    if (bytes.size() != to - from)
+        return {}; // the file shrank after the index was taken; the next call rebuilds it
+
+    static constexpr char16_t Break[] = u"<br>";
+    constexpr qsizetype BreakLength = 4;
+    const qint64 lines = last - first + 1;
+    QString fragment(bytes.size() + lines * BreakLength, Qt::Uninitialized);
+    auto *out = reinterpret_cast<char16_t *>(fragment.data());
+    qsizetype written = 0;
+    // Line offsets relative to the piece that was read.
+    BookLineIndex local;
+    local.encoding = index->encoding;
+    local.lineStarts.reserve(size_t(lines) + 1);
+    for (qint64 line = first; line <= last + 1; ++line)
+        local.lineStarts.push_back(index->lineStarts[line] - from);
+    for (qint64 i = 0; i < lines; ++i) {
+        written += DecodeTextInto(index->encoding, LineBytes(local, bytes, i), out + written);
+        std::copy(Break, Break + BreakLength, out + written);
+        written += BreakLength;
+    }
+    fragment.truncate(written);
+    return fragment;
+}
+
+QString ChapterFragment(const QString &path, const ChapterEntry &entry)
+{
+    return ReadSplitContent(path, entry.firstShownLine(), entry.lastShownLine());
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "reader/BookText.h"
+
+#include <QList>
+#include <QString>
+
+#include <atomic>
+
+// One row of the chapter list.
+//
+// The range is the one chapter detection records: a chapter whose heading is line k and whose
+// successor's heading is line m has the range k-1 .. m-1, and it shows lines k .. m-1, that is
+// rangeStart + 1 to rangeEnd. Entry 1 starts at 0, so the file's first line (its title) is
+// never shown; the last entry ends at the file's last line.
+struct ChapterEntry
+{
+    int number = 0; // 1-based position in the list
+    qint64 rangeStart = 0;
+    qint64 rangeEnd = 0;
+    QString title; // also what a bookmark stores and matches
+
+    QString numberText() const { return QString::number(number); }
+    QString rangeText() const; // "start,end"
+    qint64 firstShownLine() const { return rangeStart + 1; }
+    qint64 lastShownLine() const { return rangeEnd; }
+
+    bool operator==(const ChapterEntry &) const = default;
+};
+
+enum class BookOpenError
+{
+    None,
+    Missing,
+    Unreadable
+};
+
+// What opening a book gives the reader.
+//
+// On success `entries` holds at least one entry and `selected` is the position (0-based) of the
+// entry to show first. On failure `entries` is empty and errorTitle / errorMessage hold the
+// critical message box to show; the reader should then leave the current book on screen.
+struct ChapterList
+{
+    QString path;
+    QList<ChapterEntry> entries;
+    qsizetype selected = 0;
+    BookOpenError error = BookOpenError::None;
+    QString errorTitle;
+    QString errorMessage;
+    TextEncoding encoding = TextEncoding::Gb18030;
+    qint64 lineCount = 0;
+
+    bool ok() const { return error == BookOpenError::None; }
+    const ChapterEntry *selectedEntry() const
+    {
+        return selected >= 0 && selected < entries.size() ? &entries.at(selected) : nullptr;
+    }
+};
+
+// Title of the box for any book that cannot be opened, and the message for a missing file
+// (the same box the bookshelf shows for a moved or deleted book).
+QString BookOpenFailedTitle();
+QString MissingBookMessage(const QString &path);
+QString UnreadableBookMessage(const QString &path);
+
+// Chapter detection: reads the book once, splits it into chapters with the heading rule and
+// picks the entry whose title equals `bookmarkTitle` exactly (the first such entry; entry 1
+// when the title is empty or matches none). Also leaves the file's line index in the cache, so
+// the first chapter shows without another pass.
+//
+// An empty file gives the single entry "正文" with the range 0,0. Runs on any thread; a book of
+// tens of megabytes takes a noticeable fraction of a second, so the reading pane should go
+// through ChapterLoader instead. When *cancel becomes true the scan stops early and the result
+// is an empty list without error, meant to be thrown away.
+ChapterList GetChapter(const QString &path, const QString &bookmarkTitle = {},
+                       const std::atomic_bool *cancel = nullptr);
+
+// The entries for text already decoded into lines (the first line is entry 1's title); the
+// reference the fast path is tested against.
+QList<ChapterEntry> ChaptersFromLines(const QStringList &lines);
+qsizetype SelectChapter(const QList<ChapterEntry> &entries, const QString &bookmarkTitle);
+
+// The page fragment for lines firstLine .. lastLine (inclusive, counted from 0): each line as
+// it stands, markup included, followed by "<br>". Lines past the end add nothing; a file that
+// cannot be read gives an empty fragment. Uses the cached line index (rebuilt when the file's
+// size or modification time changed), so the text always equals what reading the whole file
+// again would give, at a cost that depends on the chapter, not the book.
+QString ReadSplitContent(const QString &path, qint64 firstLine, qint64 lastLine);
+
+// The fragment for one entry: its lines rangeStart + 1 .. rangeEnd.
+QString ChapterFragment(const QString &path, const ChapterEntry &entry);
