@@ -1,0 +1,112 @@
+#include "settings/SettingsRules.h"
+
+#include "settings/BossKey.h"
+
+QString RgbToColorText(quint32 rgb)
+{
+    return BgrToColorText(SwapRedBlue(rgb));
+}
+
+quint32 ColorTextToRgb(const QString &text)
+{
+    return SwapRedBlue(ColorTextToBgr(text));
+}
+
+QString BgrToColorText(quint32 bgr)
+{
+    // Only the three colour bytes count; a higher byte would shift every pair.
+    const QString hex = QString::number(bgr & 0xFFFFFF, 16).toUpper().rightJustified(6, QLatin1Char('0'));
+    return hex.mid(4, 2) + hex.mid(2, 2) + hex.mid(0, 2);
+}
+
+static int HexDigitValue(QChar ch)
+{
+    const char16_t c = ch.unicode();
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+quint32 ColorTextToBgr(const QString &text)
+{
+    const QString digits = QStringLiteral("00") + text.mid(4, 2) + text.mid(2, 2) + text.mid(0, 2);
+    quint32 value = 0;
+    for (const QChar ch : digits) {
+        const int digit = HexDigitValue(ch);
+        if (digit < 0)
+            break;
+        value = value * 16 + quint32(digit);
+    }
+    return value;
+}
+
+quint32 SwapRedBlue(quint32 color)
+{
+    return ((color & 0xFF) << 16) | (color & 0xFF00) | ((color >> 16) & 0xFF);
+}
+
+const QStringList &TextSizeNames()
+{
+    static const QStringList names{QStringLiteral("小号"), QStringLiteral("中号"), QStringLiteral("大号"),
+                                   QStringLiteral("特大号")};
+    return names;
+}
+
+QString FontSizeForName(const QString &name)
+{
+    static const QStringList sizes{QStringLiteral("12px"), QStringLiteral("14px"), QStringLiteral("18px"),
+                                   QStringLiteral("22px")};
+    const qsizetype i = TextSizeNames().indexOf(name);
+    return i < 0 ? QStringLiteral("14px") : sizes.at(i);
+}
+
+ReadingPageStyle ReadingPageStyleFor(const QString &txtColor, const QString &backColor, const QString &txtSize)
+{
+    return ReadingPageStyle{QLatin1Char('#') + backColor, QLatin1Char('#') + txtColor, FontSizeForName(txtSize)};
+}
+
+std::optional<SettingsProblem> ValidateSettings(const SettingsForm &form)
+{
+    const QString title = QStringLiteral("保存失败");
+    if (form.downloadFolder.trimmed().isEmpty())
+        return SettingsProblem{{QStringLiteral("电子书下载保存路径不能为空！"), title, Prompter::Icon::Critical},
+                               SettingsField::DownloadFolder};
+    if (form.modifier.trimmed().isEmpty())
+        return SettingsProblem{{QStringLiteral("老板键设置错误！"), title, Prompter::Icon::Critical},
+                               SettingsField::BossKeyModifier};
+    if (form.key.trimmed().isEmpty())
+        return SettingsProblem{{QStringLiteral("老板键设置错误！"), title, Prompter::Icon::Critical},
+                               SettingsField::BossKeyKey};
+    return std::nullopt;
+}
+
+SysSetRow SettingsRowFromForm(const SettingsForm &form)
+{
+    SysSetRow row;
+    row.downSavePath = form.downloadFolder.trimmed();
+    row.autoRun = form.autoRun;
+    row.bossKey = FormatBossKey(form.modifier, form.key);
+    row.txtColor = RgbToColorText(form.txtColorRgb);
+    row.txtSize = form.txtSize;
+    row.backColor = RgbToColorText(form.backColorRgb);
+    return row;
+}
+
+SettingsMessage SettingsSavedMessage()
+{
+    return {QStringLiteral("恭喜你，参数设置成功！"), QStringLiteral("设置成功"), Prompter::Icon::Information};
+}
+
+SettingsMessage FolderPickCancelledMessage()
+{
+    return {QStringLiteral("你取消了选择目录.."), QString(), Prompter::Icon::Exclamation};
+}
+
+QString FolderPickPrompt()
+{
+    return QStringLiteral("请选择一个目录.");
+}
