@@ -1,0 +1,136 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+// Review codes of a book, as the user's book list reports them.
+enum class Review : int { Pending = 0, Approved = 1, Rejected = 2 };
+
+struct BookRow
+{
+    qint64 id = 0;
+    QString name;
+    QString author;
+    QString category;
+    QString status;        // "连载" or "全集"
+    QString newestChapter; // as typed by the uploader
+    QString memo;
+    QString fileName;      // inside books/<id>/
+    qint64 fileSize = 0;   // bytes
+    QString coverName;     // inside books/<id>/, empty without a cover
+    QString updated;       // "yyyy-MM-dd HH:mm:ss", kept as text: lists print it unchanged
+    qint64 uploader = 0;   // 0 for books added by the host
+    Review review = Review::Approved;
+};
+
+// The database's text form of a time.
+QString storeTime(const QDateTime &t);
+
+struct BookPage
+{
+    QList<BookRow> rows;
+    int totalPages = 1; // at least 1, so an empty list still reads as page 1 of 1
+    qint64 totalBooks = 0;
+    int page = 1;
+};
+
+struct UserRow
+{
+    qint64 id = 0;
+    QString name;
+    QString passHash;
+    QString email;
+    QString sex;
+    QString qq;
+    QString question;
+    QString answerHash;
+    qint64 logins = 0;
+    QDateTime lastLogin;     // the latest login (null before the first)
+    QDateTime previousLogin; // the one before it, which the profile shows
+    qint64 points = 0;
+    qint64 money = 0;
+    QDateTime created;
+};
+
+struct ReviewOutcome
+{
+    bool found = false;
+    bool changed = false;
+    QList<qint64> replacedIds; // older copies of the same book withdrawn by an approval
+};
+
+// The catalogue database. A Qt Sql connection belongs to the thread that opened it, so
+// every thread gets its own Store through forThread(); the process-wide SQLite file is
+// shared in WAL mode.
+class Store
+{
+public:
+    explicit Store(const QString &dataDir);
+    ~Store();
+    Store(const Store &) = delete;
+    Store &operator=(const Store &) = delete;
+
+    // The calling thread's store for dataDir, opened on first use.
+    static Store &forThread(const QString &dataDir);
+    static QString databasePath(const QString &dataDir);
+
+    bool open(QString *error = nullptr);
+    bool isOpen() const { return m_open; }
+    QString lastError() const { return m_lastError; }
+
+    // Runs work inside a transaction; commits when it returns true.
+    bool transaction(const std::function<bool()> &work);
+
+    BookPage listBooks(const QString &category, int page, int pageSize);
+    BookPage searchBooks(const QString &key, int page, int pageSize);
+    BookPage userBooks(qint64 userId, int page, int pageSize);
+    std::optional<BookRow> book(qint64 id);
+    qint64 countBooks();
+    qint64 insertBook(const BookRow &book);
+    bool setBookFile(qint64 id, const QString &fileName, qint64 fileSize, const QString &coverName);
+    bool deleteBook(qint64 id);
+    QList<BookRow> pendingBooks();
+    ReviewOutcome review(qint64 id, Review verdict, int newBookCoins, int updateCoins);
+
+    std::optional<UserRow> userByName(const QString &name);
+    std::optional<UserRow> userById(qint64 id);
+    qint64 insertUser(const UserRow &user); // 0 when the name is taken or on error
+    bool updateProfile(const UserRow &user);
+    // Counts a login and awards the daily points the first time on a calendar day.
+    bool recordLogin(qint64 userId, const QDateTime &now, int dailyPoints);
+
+    bool insertSession(const QByteArray &tokenHash, qint64 userId, qint64 expiresAt);
+    std::optional<qint64> sessionUser(const QByteArray &tokenHash, qint64 now);
+    bool deleteSession(const QByteArray &tokenHash);
+    bool deleteOtherSessions(qint64 userId, const QByteArray &keepTokenHash);
+    bool purgeSessions(qint64 now);
+
+    // Answers built from the database, kept until any connection of any process commits
+    // a change (SQLite's data_version) or this store writes.
+    QByteArray cachedAnswer(const QByteArray &key);
+    void rememberAnswer(const QByteArray &key, const QByteArray &answer);
+
+private:
+    QSqlQuery &prepared(const QString &sql);
+    bool exec(QSqlQuery &q);
+    BookPage page(const QString &where, const QVariantList &binds, int page, int pageSize);
+    bool createSchema();
+
+    QString m_dataDir;
+    QString m_connectionName;
+    QString m_lastError;
+    bool m_open = false;
+    // Cached prepared statements; held by pointer so references survive later insertions.
+    std::map<QString, std::unique_ptr<QSqlQuery>> m_statements;
+    QHash<QByteArray, QByteArray> m_answers;
+    qint64 m_answersVersion = -1;
+};
