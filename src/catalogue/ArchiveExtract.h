@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// Unpacking of downloaded book archives: RAR (4 and 5), ZIP, 7z, and tar with the usual
+// compressions, whatever the file is called.
+//
+// Result codes follow the RAR library's numbering so the download list can tell causes apart:
+// 0 success; 100 + r when the archive cannot be opened; 212 when a header is damaged;
+// 200 + p when an entry cannot be processed. The r and p values are the library's error numbers
+// below, plus LimitExceeded for archives larger than the limits allow.
+namespace RarError {
+constexpr int NoMemory = 11;
+constexpr int BadData = 12;
+constexpr int BadArchive = 13;
+constexpr int UnknownFormat = 14;
+constexpr int OpenFailed = 15;
+constexpr int CreateFailed = 16;
+constexpr int ReadFailed = 18;
+constexpr int WriteFailed = 19;
+constexpr int MissingPassword = 22;
+constexpr int BadPassword = 24;
+constexpr int LimitExceeded = 30;
+} // namespace RarError
+
+enum class ExtractMode { Extract = 0, Test = 1, List = 2 };
+
+// Guards against archives made to fill the disk.
+struct ExtractLimits
+{
+    qint64 maxTotalBytes = qint64(2) * 1024 * 1024 * 1024;
+    int maxEntries = 20000;
+};
+
+struct ExtractResult
+{
+    int code = 0;
+    QString reason;      // Chinese text for the download list; empty on success
+    int filesWritten = 0;
+    int entriesSkipped = 0; // links, devices and names that would land outside the folder
+
+    bool ok() const { return code == 0; }
+};
+
+// Extracts (or tests, or lists) an archive into destination, keeping stored sub-folders.
+// Only regular files and folders are made, never outside destination: absolute names, ".."
+// and links are skipped. Entry names without a Unicode marking are read as UTF-8 when they are
+// valid UTF-8 and as GBK otherwise. The entries go to a hidden staging folder first and are
+// moved into destination only when the whole archive has been read, so an encrypted, damaged or
+// oversized archive adds nothing. yield runs between entries (to let pending events run).
+ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QString &destination,
+                         const QString &password = {}, const ExtractLimits &limits = {},
+                         const std::function<void()> &yield = {});
+
+// Chinese reason text for a result code.
+QString ExtractErrorText(int code);

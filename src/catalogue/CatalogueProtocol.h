@@ -1,0 +1,139 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+struct HttpResult;
+
+// What the catalogue tab asks for. Category and search change their own part and keep the
+// other, so paging after a search that followed a category click sends both type and key
+// (the server ignores what does not apply to the action). Values are raw text; the address
+// builders encode them.
+struct CatalogueQuery
+{
+    QString action;              // "list" or "search"; empty before the first request
+    std::optional<QString> type; // category caption, trimmed
+    std::optional<QString> key;  // search keyword, trimmed
+
+    void selectCategory(const QString &caption);
+    void search(const QString &keyword);
+};
+
+// The page numbers of an answer, kept as the server wrote them; all "1" before any answer.
+struct CataloguePaging
+{
+    QString currentPage = QStringLiteral("1");
+    QString totalPages = QStringLiteral("1");
+    QString previousPage = QStringLiteral("1");
+    QString nextPage = QStringLiteral("1");
+
+    QString display() const { return currentPage + QLatin1Char('/') + totalPages; }
+    bool operator==(const CataloguePaging &) const = default;
+};
+
+// Catalogue addresses: serverBaseUrl + "/readerserver/listbook.asp" + query + "&rnt=" + time.
+QString CatalogueBaseAddress(const QString &serverBaseUrl);
+// After a category button: action and type only.
+QString CategoryListUrl(const QString &serverBaseUrl, const CatalogueQuery &query,
+                        const QDateTime &when = QDateTime::currentDateTime());
+// After a search: action and key only.
+QString SearchUrl(const QString &serverBaseUrl, const CatalogueQuery &query,
+                  const QDateTime &when = QDateTime::currentDateTime());
+// Paging (first, previous, next, last, go to): action, type, key and page, each part that has
+// ever been set.
+QString CataloguePageUrl(const QString &serverBaseUrl, const CatalogueQuery &query, const QString &page,
+                         const QDateTime &when = QDateTime::currentDateTime());
+// The user's uploaded books; no page for the first listing.
+QString UserBooksUrl(const QString &serverBaseUrl, const QString &userName, const std::optional<QString> &page = {},
+                     const QDateTime &when = QDateTime::currentDateTime());
+
+// One book of a catalogue answer, with the two cells that need formatting already made.
+struct CatalogueEntry
+{
+    QString id;
+    QString category; // "class"
+    QString name;
+    QString author;
+    QString statue;
+    QString ftime;
+    QString size;     // kilobytes as the server wrote it
+    QString downurl;  // appended to serverBaseUrl; its last piece is the file name
+
+    QString updatedText; // ftime as YYYY/M/D
+    QString sizeText;    // FormatSizeKB(size)
+
+    // The nine cells of a catalogue row, in column order.
+    QStringList cells() const;
+    static QStringList columnCaptions();
+};
+
+// How the tab reacts to an answer.
+enum class AnswerOutcome {
+    Ignored,  // not a 200 answer: hide the loading panel, keep list and paging, say nothing
+    Filled,   // replace the rows with entries and take the new paging
+    NoData,   // replace the rows with entries (usually none), keep paging, show NoDataMessage()
+    Stopped,  // a field could not be read: replace the rows with the entries read before it,
+              // keep paging, say nothing
+};
+
+struct CatalogueAnswer
+{
+    AnswerOutcome outcome = AnswerOutcome::Ignored;
+    QList<CatalogueEntry> entries;
+    CataloguePaging paging; // meaningful only when outcome is Filled
+};
+
+// Reads one answer of listbook.asp. Every book element must carry all eight fields and a
+// numeric size; processing stops at the first that does not. A missing or malformed document
+// counts as an answer without data.
+CatalogueAnswer ParseCatalogueAnswer(int status, const QByteArray &body);
+CatalogueAnswer ParseCatalogueAnswer(const HttpResult &result);
+
+QString NoDataMessage(); // "没有获取到任何数据！", exclamation icon, default title
+
+// One book of the user's uploaded-books answer. Unlike the catalogue, a field that is missing
+// or unreadable just leaves its cell empty.
+struct UserBookEntry
+{
+    enum class Review { Pending, Approved, Rejected };
+
+    QString id;
+    QString category;
+    QString name;
+    QString statue;
+    QString newchap;
+    QString ftime;
+    QString checkif;
+
+    QString updatedText() const;
+    // statue alone for "全集", otherwise statue + "：" + the size of newchap (empty when not a number).
+    QString statusText() const;
+    Review review() const;
+    QString reviewText() const;        // "已审核", "审核未通过", "待审核"
+    unsigned reviewColor() const;      // 0xRRGGBB: green, red, grey
+    QStringList cells() const;         // six cells in column order
+    static QStringList columnCaptions();
+};
+
+struct UserBooksAnswer
+{
+    AnswerOutcome outcome = AnswerOutcome::Ignored; // never Stopped
+    QList<UserBookEntry> entries;
+    CataloguePaging paging; // when Filled: the old paging with each readable field replaced
+};
+
+// previous is the paging on screen: a pageinfo field that is missing keeps its old value.
+UserBooksAnswer ParseUserBooksAnswer(int status, const QByteArray &body, const CataloguePaging &previous);
+
+// Text of a size given in kilobytes; nothing when the text is not a number.
+std::optional<QString> FormatSizeKB(const QString &kilobytes);
+// YYYY/M/D of a date (with or without a time); any other text comes back unchanged.
+QString FormatListDate(const QString &text);
+
+// Colours of the list cells, as 0xRRGGBB.
+constexpr unsigned TitleCellColor = 0xC64F06;
+constexpr unsigned DownloadCellColor = 0x0000FF;

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "catalogue/BookImport.h"
+#include "catalogue/CatalogueProtocol.h"
+#include "catalogue/Downloader.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class LibraryDb;
+class Prompter;
+
+// The cells of a download row while bytes arrive: "50%" and "正在下载(50.0KB)", or "完成" and
+// the finished text once every announced byte is in.
+struct DownloadProgressCells
+{
+    QString progress;
+    QString status;
+    bool complete = false;
+};
+DownloadProgressCells ProgressCells(qint64 bytesRead, qint64 bytesTotal);
+
+// One row of the download list. The widget shows rows()[i] and repaints on rowAdded/rowChanged;
+// it never changes a row itself.
+struct DownloadRow
+{
+    enum class Look {
+        Normal,
+        Received,     // status text blue
+        Failed,       // whole row red, the transfer failed
+        ImportFailed, // status text red: the bytes arrived but the book did not reach the shelf
+    };
+    QString saveFile; // unique key
+    QString task;     // " " + caption
+    QString progress = QStringLiteral(" ");
+    QString status = QStringLiteral("正在连接...");
+    Look look = Look::Normal;
+};
+
+// What a double-click on a catalogue row downloads: caption (folder name), address and file
+// name. The file name is the last piece of the address.
+struct DownloadStart
+{
+    QString caption;
+    QString url;
+    QString fileName;
+};
+DownloadStart DownloadStartFor(const QString &serverBaseUrl, const QString &downurl);
+// Asked (Yes/No, title "确认下载") when a book of that title is already on the shelf.
+QString RedownloadQuestion(const QString &title);
+QString RedownloadQuestionTitle();
+
+// The main window's side of the download component: the download list's rows, the queueing
+// rules, and the import of each finished file into the library. Rows are never removed; a
+// SaveFile can be queued once per run. Messages go through the prompter. Owned by the main
+// window; its Downloader is a child.
+class DownloadQueue : public QObject
+{
+    Q_OBJECT
+public:
+    DownloadQueue(LibraryDb *db, Prompter &prompter, QObject *parent = nullptr,
+                  QNetworkAccessManager *manager = nullptr);
+
+    void setDownloadFolder(const QString &folder) { m_downloadFolder = folder; }
+    QString downloadFolder() const { return m_downloadFolder; }
+    // The catalogue rows on screen; a finished download is matched against them to find its
+    // title, author and category.
+    void setCatalogueRows(std::function<QList<CatalogueEntry>()> rows) { m_catalogueRows = std::move(rows); }
+    void setExtractLimits(const ExtractLimits &limits) { m_limits = limits; }
+    // Lets pending events run while an archive is unpacked; off by default (tests).
+    void setYieldDuringExtraction(bool yield) { m_yield = yield; }
+
+    // Makes download folder + caption and queues the file there. False (after a message)
+    // when the folder cannot be made, the names are unusable or the task is a duplicate.
+    bool downloadaFile(const QString &caption, const QString &url, const QString &fileName);
+    bool queueDownload(const QString &url, const QString &saveFile, const QString &rowText);
+
+    const QList<DownloadRow> &rows() const { return m_rows; }
+    int rowOf(const QString &saveFile) const;
+    Downloader *downloader() const { return m_downloader; }
+
+Q_SIGNALS:
+    void rowAdded(int row);
+    void rowChanged(int row);
+    // A finished download went through the import; result says what became of it.
+    void imported(const QString &saveFile, const ImportResult &result);
+    // No task is left running: the bookshelf page should be filled again.
+    void allDownloadsDone(const QStringList &failedSaveFiles);
+
+private:
+    void onProgress(qint64 bytesRead, qint64 bytesTotal, const QString &saveFile);
+    void onError(const QString &saveFile);
+    void onComplete(qint64 bytesTotal, const QString &saveFile);
+
+    LibraryDb *m_db;
+    Prompter &m_prompter;
+    Downloader *m_downloader;
+    QString m_downloadFolder;
+    std::function<QList<CatalogueEntry>()> m_catalogueRows;
+    ExtractLimits m_limits;
+    bool m_yield = false;
+    QList<DownloadRow> m_rows;
+};

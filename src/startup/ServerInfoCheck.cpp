@@ -1,0 +1,112 @@
+#include "startup/ServerInfoCheck.h"
+
+#include "net/NetworkService.h"
+#include "net/XmlTree.h"
+#include "platform/Prompter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QProcess>
+#include <QTimer>
+#include <QUrl>
+
+bool ReadServerInfoAnswer(int status, const QString &contentType, const QByteArray &body, ServerInfo &info)
+{
+    if (status != 200 && status != 206)
+        return false;
+    // An HTML error page is refused; "text/html; charset=..." passes, as the old client let it.
+    if (contentType.toUpper() == QLatin1String("TEXT/HTML"))
+        return false;
+    const XmlTree tree = XmlTree::parse(body);
+    const XmlElement infobase = tree.first(QStringLiteral("infobase"));
+    if (infobase.isNull())
+        return false;
+
+    const std::pair<const char *, QString *> fields[] = {
+        {"reader_1", &info.reader_1}, {"reader_2", &info.reader_2},         {"reader_3", &info.reader_3},
+        {"reader_4", &info.reader_4}, {"version", &info.version},           {"mustdown", &info.mustdown},
+        {"verinfo", &info.verinfo},   {"downloadlist", &info.downloadlist}, {"savepathlist", &info.savepathlist}};
+    for (const auto &[name, target] : fields) {
+        const XmlElement element = infobase.first(QLatin1String(name));
+        if (element.isNull())
+            return false;
+        *target = element.text();
+        if (target == &info.version)
+            *target = target->trimmed();
+    }
+    return true;
+}
+
+StartDecision OfferUpdate(const ServerInfo &info, Prompter &prompter, const std::function<bool()> &startUpdater)
+{
+    if (info.version == ProgramVersion())
+        return StartDecision::GoOn;
+    const QString title = QStringLiteral("软件需更新");
+    const QString details = QStringLiteral("\r\n\r\n更新内容：") + info.verinfo;
+    if (info.mustdown == QLatin1String("TRUE")) {
+        if (prompter.question(
+                QStringLiteral("系统检查到软件需要升级，你需要更新后才能继续使用，是否进行升级？") + details, title) &&
+            startUpdater)
+            startUpdater();
+        return StartDecision::EndProgram;
+    }
+    if (info.mustdown == QLatin1String("FALSE")) {
+        if (prompter.question(QStringLiteral("系统检查到软件有更新，是否进行升级？") + details, title)) {
+            if (startUpdater)
+                startUpdater();
+            return StartDecision::EndProgram;
+        }
+    }
+    return StartDecision::GoOn;
+}
+
+bool StartUpdater()
+{
+#ifdef Q_OS_WIN
+    const QString name = QStringLiteral("update.exe");
+#else
+    const QString name = QStringLiteral("update");
+#endif
+    // An argument list, so a program folder with blanks needs no quoting.
+    const QString program = QDir(QCoreApplication::applicationDirPath()).filePath(name);
+    return QProcess::startDetached(program, {QStringLiteral("-") + ProgramVersion()},
+                                   QCoreApplication::applicationDirPath());
+}
+
+StartDecision RunServerInfoCheck(const QString &address, ServerInfo &info, Prompter &prompter,
+                                 const ServerInfoCheckOptions &options)
+{
+    QNetworkAccessManager *manager = options.manager ? options.manager : NetworkService::manager();
+    QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setTransferTimeout(options.timeoutMs);
+    QPointer<QNetworkReply> reply = manager->get(request);
+
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(options.timeoutMs);
+    if (!reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+
+    if (!reply->isFinished()) {
+        reply->abort();
+        reply->deleteLater();
+        return StartDecision::GoOn;
+    }
+    reply->deleteLater();
+    if (reply->error() != QNetworkReply::NoError)
+        return StartDecision::GoOn;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QString contentType = QString::fromLatin1(reply->rawHeader(QByteArrayLiteral("Content-Type")));
+    if (!ReadServerInfoAnswer(status, contentType, reply->readAll(), info))
+        return StartDecision::GoOn;
+    return OfferUpdate(info, prompter, options.startUpdater);
+}

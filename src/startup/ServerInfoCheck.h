@@ -1,0 +1,40 @@
+#pragma once
+
+#include "startup/AppContext.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+class Prompter;
+class QNetworkAccessManager;
+
+// What the start routine does after the server-info check.
+enum class StartDecision { GoOn, EndProgram };
+
+// Reads a server-info answer into info, element by element in the fixed order
+// (reader_1..reader_4, version, mustdown, verinfo, downloadlist, savepathlist). False when
+// the answer is refused (status other than 200/206, a bare text/html type, not XML, no
+// infobase) or an element is missing; values read before a missing one are kept.
+bool ReadServerInfoAnswer(int status, const QString &contentType, const QByteArray &body, ServerInfo &info);
+
+// Asks about the update the answer announces. startUpdater runs on Yes and tells whether the
+// updater could be started. A required update ends the program whatever the answer; an
+// optional one ends it only after Yes.
+StartDecision OfferUpdate(const ServerInfo &info, Prompter &prompter, const std::function<bool()> &startUpdater);
+
+// Starts "update" beside the executable with the argument "-v1.2", without waiting for it.
+bool StartUpdater();
+
+struct ServerInfoCheckOptions
+{
+    int timeoutMs = 5000;
+    QNetworkAccessManager *manager = nullptr; // the shared one when not set
+    std::function<bool()> startUpdater = StartUpdater;
+};
+
+// The whole start-up check: fetches address (waiting at most timeoutMs, so a dead server
+// never holds up the start), fills info, and offers the update. Failures are silent.
+StartDecision RunServerInfoCheck(const QString &address, ServerInfo &info, Prompter &prompter,
+                                 const ServerInfoCheckOptions &options = {});
