@@ -1,0 +1,97 @@
+#include "shell/MainLayout.h"
+
+#include <QtTest>
+
+class TestMainLayout : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void figures_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<bool>("chapterList");
+        QTest::addColumn<bool>("downloadPanel");
+        QTest::addColumn<QList<int>>("expected"); // pane w, h, search left, reading view w, splitter left, catalogue list h
+
+        // Category bar 420 twips high: the catalogue list starts at 450.
+        QTest::newRow("12000x8000") << 12000 << 8000 << true << false
+                                    << QList<int>{11850, 6880, 8480, 8720, 8720, 6880 - 450 - 500};
+        QTest::newRow("chapter list hidden") << 12000 << 8000 << false << false
+                                             << QList<int>{11850, 6880, 8480, 11715, 11715, 5930};
+        QTest::newRow("download panel shown") << 12000 << 8000 << true << true
+                                              << QList<int>{11850, 6880, 8480, 8720, 8720, 6880 - 450 - 2300};
+        QTest::newRow("tiny window goes negative") << 2000 << 1000 << true << true
+                                                   << QList<int>{1850, -120, -1520, -1280, -1280, -120 - 450 - 2300};
+    }
+    void figures()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(bool, chapterList);
+        QFETCH(bool, downloadPanel);
+        QFETCH(QList<int>, expected);
+        LayoutInput in;
+        in.width = width;
+        in.height = height;
+        in.chapterListVisible = chapterList;
+        in.downloadPanelVisible = downloadPanel;
+        in.catalogueCategoryBarHeight = 420;
+        in.shelfPagingBarHeight = 450;
+        in.splitterButtonHeight[0] = in.splitterButtonHeight[1] = 600;
+        const MainLayout l = ComputeMainLayout(in);
+        QCOMPARE(l.paneLeft, 20);
+        QCOMPARE(l.paneTop, 600);
+        QCOMPARE(l.paneWidth, expected[0]);
+        QCOMPARE(l.paneHeight, expected[1]);
+        QCOMPARE(l.searchPanelLeft, expected[2]);
+        QCOMPARE(l.readingViewWidth, expected[3]);
+        QCOMPARE(l.splitterLeft, expected[4]);
+        QCOMPARE(l.catalogueListHeight, expected[5]);
+        QCOMPARE(l.cataloguePagingTop, expected[5] + 520);
+        QCOMPARE(l.downloadIconTop, expected[5] + 550);
+        QCOMPARE(l.downloadIconLeft, l.paneWidth - 300);
+        QCOMPARE(l.chapterListLeft, width - 3150);
+        QCOMPARE(l.readingViewHeight, l.paneHeight - 360);
+        QCOMPARE(l.splitterButtonTop[0], (l.paneHeight - 360) / 2 - 600);
+    }
+
+    void bookshelfColumnsFollowTheListWidth()
+    {
+        LayoutInput in;
+        in.width = 12000;
+        in.height = 8000;
+        in.shelfPagingBarHeight = 450;
+        const MainLayout l = ComputeMainLayout(in);
+        QCOMPARE(l.bookListLeft, 1920);
+        QCOMPARE(l.bookListWidth, 11850 - 1920);
+        QCOMPARE(l.bookListHeight, 6880 - 600);
+        QCOMPARE(l.shelfPagingBarTop, 6880 - 600 + 150);
+        QCOMPARE(l.bookColumnWidth[0], -1);
+        QCOMPARE(l.bookColumnWidth[1], 1500);
+        QCOMPARE(l.bookColumnWidth[2], int(0.24 * 9930));
+        QCOMPARE(l.bookColumnWidth[3], int(0.4 * 9930));
+        QCOMPARE(l.bookColumnWidth[4], 2000);
+        QCOMPARE(l.bookColumnWidth[5], -1);
+    }
+
+    void togglesShiftByTheStatedAmounts()
+    {
+        LayoutInput in;
+        in.width = 15000;
+        in.height = 9000;
+        const MainLayout shown = ComputeMainLayout(in);
+        in.chapterListVisible = false;
+        const MainLayout hidden = ComputeMainLayout(in);
+        QCOMPARE(hidden.readingViewWidth - shown.readingViewWidth, 2995);
+        QCOMPARE(hidden.splitterLeft, hidden.readingViewWidth);
+        in.downloadPanelVisible = true;
+        const MainLayout panel = ComputeMainLayout(in);
+        QCOMPARE(hidden.catalogueListHeight - panel.catalogueListHeight, 1800);
+        QCOMPARE(hidden.cataloguePagingTop - panel.cataloguePagingTop, 1800);
+        QCOMPARE(hidden.downloadIconTop - panel.downloadIconTop, 1800);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMainLayout)
+#include "tst_mainlayout.moc"

@@ -1,0 +1,160 @@
+#include "ScriptedPrompter.h"
+#include "TestSupport.h"
+#include "catalogue/CataloguePane.h"
+#include "library/BookshelfPane.h"
+#include "library/LibraryDb.h"
+#include "reader/ReaderPane.h"
+#include "shell/MainWindow.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QtTest>
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    LibraryDb m_db;
+    AppContext m_ctx;
+    ScriptedPrompter m_prompter;
+    std::unique_ptr<MainWindow> m_window;
+
+    QList<int> visiblePanels() const
+    {
+        QList<int> shown;
+        for (int i = 1; i <= MainWindow::TabCount; ++i) {
+            if (m_window->panel(i)->isVisible())
+                shown << i;
+        }
+        return shown;
+    }
+    QList<int> pressedButtons() const
+    {
+        QList<int> pressed;
+        for (int i = 1; i <= MainWindow::TabCount; ++i) {
+            if (m_window->toolButton(i)->isChecked())
+                pressed << i;
+        }
+        return pressed;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_db.open(m_dir.filePath(QStringLiteral("DataFile/Data.db"))));
+        m_ctx.programFolder = m_dir.path();
+        m_ctx.db = &m_db;
+    }
+    void init()
+    {
+        m_window = std::make_unique<MainWindow>(m_ctx, m_prompter);
+        m_window->load();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        // Outer size 12000 x 8000 twips, frame included.
+        const QSize frame = m_window->frameGeometry().size() - m_window->size();
+        m_window->resize(QSize(800, 533) - frame);
+    }
+    void cleanup() { m_window.reset(); }
+
+    void startsOnTheBookshelfWithItsCaption()
+    {
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Foliowayv1.2 - 最好的TXT电子书阅读及管理工具"));
+        QCOMPARE(visiblePanels(), QList<int>{1});
+        QCOMPARE(pressedButtons(), QList<int>{1});
+        QCOMPARE(m_window->toolButton(1)->text(), QStringLiteral("我的书架"));
+        QCOMPARE(m_window->toolButton(5)->text(), QStringLiteral("系统设置"));
+        QVERIFY(m_window->reader()->splitterButton(0)->isVisibleTo(m_window->reader()));
+        QVERIFY(!m_window->reader()->splitterButton(1)->isVisibleTo(m_window->reader()));
+    }
+
+    void toolbarButtons_switchTabs_data()
+    {
+        QTest::addColumn<int>("button");
+        QTest::addColumn<int>("shownTab");
+        QTest::newRow("reader") << 2 << 2;
+        QTest::newRow("catalogue") << 3 << 3;
+        QTest::newRow("settings") << 5 << 5;
+        QTest::newRow("user centre keeps the tab") << 4 << 1;
+        QTest::newRow("bookshelf") << 1 << 1;
+    }
+    void toolbarButtons_switchTabs()
+    {
+        QFETCH(int, button);
+        QFETCH(int, shownTab);
+        QSignalSpy userCentre(m_window.get(), &MainWindow::userCentreRequested);
+        QTest::mouseClick(m_window->toolButton(button), Qt::LeftButton);
+        QCOMPARE(visiblePanels(), QList<int>{shownTab});
+        QCOMPARE(pressedButtons(), QList<int>{shownTab});
+        QCOMPARE(userCentre.count(), button == 4 ? 1 : 0);
+    }
+
+    void catalogueFirstVisit_runsOnce()
+    {
+        QSignalSpy loaded(m_window->catalogue(), &CataloguePane::firstVisitLoaded);
+        m_window->SelectToolBar(3);
+        m_window->SelectToolBar(1);
+        m_window->SelectToolBar(3);
+        QCOMPARE(loaded.count(), 1);
+    }
+
+    void layout_placesPanesInPixels()
+    {
+        m_window->SelectToolBar(2);
+        QCOMPARE(m_window->panel(2)->geometry(), QRect(1, 40, 790, 458));
+        QCOMPARE(m_window->panel(5)->geometry(), QRect(1, 40, 790, 458));
+        QCOMPARE(m_window->searchPanel()->x(), 565);
+        QCOMPARE(m_window->reader()->readingView()->width(), 581);
+        QCOMPARE(m_window->reader()->splitterBar()->x(), 581);
+        QCOMPARE(m_window->reader()->chapterList()->x(), 590);
+    }
+
+    void splitterButtons_hideAndShowTheChapterList()
+    {
+        m_window->SelectToolBar(2);
+        ReaderPane *reader = m_window->reader();
+        QCOMPARE(reader->splitterButton(0)->toolTip(), QStringLiteral("隐藏章节列表"));
+        QCOMPARE(reader->splitterButton(1)->toolTip(), QStringLiteral("显示章节列表"));
+        QTest::mouseClick(reader->splitterButton(0), Qt::LeftButton);
+        QVERIFY(!reader->chapterList()->isVisible());
+        QVERIFY(reader->splitterButton(1)->isVisible());
+        QVERIFY(!reader->splitterButton(0)->isVisible());
+        QCOMPARE(reader->readingView()->width(), 781);
+        QCOMPARE(reader->splitterBar()->x(), 781);
+        QTest::mouseClick(reader->splitterButton(1), Qt::LeftButton);
+        QVERIFY(reader->chapterList()->isVisible());
+        QCOMPARE(reader->readingView()->width(), 581);
+    }
+
+    void downloadPanel_shortensTheCatalogueList()
+    {
+        m_window->SelectToolBar(3);
+        CataloguePane *cat = m_window->catalogue();
+        const int before = cat->bookList()->height();
+        const int pagingBefore = cat->pagingBar()->y();
+        QTest::mouseClick(cat->downloadIcon(), Qt::LeftButton);
+        QVERIFY(cat->downloadList()->isVisible());
+        QCOMPARE(before - cat->bookList()->height(), 120);
+        QCOMPARE(pagingBefore - cat->pagingBar()->y(), 120);
+    }
+
+    void shelfDoubleClick_switchesToTheReader()
+    {
+        const QString book = m_dir.filePath(QStringLiteral("书 名.txt"));
+        QVERIFY(TestSupport::writeFile(book, "第一章\n"));
+        m_db.insertBook(QStringLiteral("其他分类"), QStringLiteral("书名"), QString(), book);
+        m_window->shelf()->reload();
+        QTreeWidget *list = m_window->shelf()->bookList();
+        const QPoint at = list->visualItemRect(list->topLevelItem(0)).center();
+        QTest::mousePress(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(m_window->currentTab(), 2);
+        QCOMPARE(m_window->currentBookPath(), book);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
