@@ -1,5 +1,6 @@
 #include "ServerProcess.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QRegularExpression>
@@ -11,8 +12,9 @@ ServerProcess::~ServerProcess()
 
 QString ServerProcess::binary()
 {
+    // Tests and benchmarks are built into the same folder as the server.
     const QByteArray dir = qgetenv("FOLIOWAY_BIN_DIR");
-    return QDir(dir.isEmpty() ? QStringLiteral(".") : QString::fromLocal8Bit(dir))
+    return QDir(dir.isEmpty() ? QCoreApplication::applicationDirPath() : QString::fromLocal8Bit(dir))
         .filePath(QStringLiteral("folioway-server"));
 }
 
