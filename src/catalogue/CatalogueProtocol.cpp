@@ -175,7 +175,7 @@ QString UserBookEntry::updatedText() const
 
 QString UserBookEntry::statusText() const
 {
-    if (statue == QLatin1String("全集"))
+    if (statue == QStringLiteral("全集"))
         return statue;
     return statue + QStringLiteral("：") + FormatSizeKB(newchap).value_or(QString());
 }

@@ -133,7 +133,9 @@ void Downloader::onReadyRead(QNetworkReply *reply)
 void Downloader::onProgress(QNetworkReply *reply, qint64 received, qint64 total)
 {
     Task *task = findByReply(reply);
-    if (!task || total <= 0)
+    // Qt reports the received size as the total at the end even without a Content-Length;
+    // only a size the server announced counts.
+    if (!task || total <= 0 || !reply->header(QNetworkRequest::ContentLengthHeader).isValid())
         return;
     if (received < total && task->sinceProgress.elapsed() < m_progressIntervalMs)
         return;

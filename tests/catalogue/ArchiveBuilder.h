@@ -1,0 +1,134 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QtEndian>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+// Archives built byte by byte, so tests control exactly what a hostile archive holds
+// (raw name bytes, flags, link entries) regardless of what archiving tools would allow.
+namespace ArchiveBuilder {
+
+struct ZipEntry
+{
+    QByteArray name; // raw bytes as stored
+    QByteArray data; // stored uncompressed; a symlink's target for a link
+    bool utf8Flag = false;
+    quint32 unixMode = 0100644; // 0120777 makes a symbolic link, 040755 a folder
+};
+
+inline quint32 crc32(const QByteArray &bytes)
+{
+    static const auto table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 i = 0; i < 256; ++i) {
+            quint32 c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char b : bytes)
+        crc = table[(crc ^ quint8(b)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+inline void put16(QByteArray &out, quint16 v)
+{
+    char b[2];
+    qToLittleEndian(v, b);
+    out.append(b, 2);
+}
+
+inline void put32(QByteArray &out, quint32 v)
+{
+    char b[4];
+    qToLittleEndian(v, b);
+    out.append(b, 4);
+}
+
+inline QByteArray zip(const QList<ZipEntry> &entries)
+{
+    QByteArray out, central;
+    for (const ZipEntry &e : entries) {
+        const quint32 offset = quint32(out.size());
+        const quint16 flags = e.utf8Flag ? 0x0800 : 0;
+        const quint32 crc = crc32(e.data);
+        out += QByteArray::fromHex("504b0304");
+        put16(out, 10);
+        put16(out, flags);
+        put16(out, 0); // stored
+        put16(out, 0);
+        put16(out, 0x21);
+        put32(out, crc);
+        put32(out, quint32(e.data.size()));
+        put32(out, quint32(e.data.size()));
+        put16(out, quint16(e.name.size()));
+        put16(out, 0);
+        out += e.name + e.data;
+
+        central += QByteArray::fromHex("504b0102");
+        put16(central, (3 << 8) | 20); // made on Unix, so the mode bits count
+        put16(central, 10);
+        put16(central, flags);
+        put16(central, 0);
+        put16(central, 0);
+        put16(central, 0x21);
+        put32(central, crc);
+        put32(central, quint32(e.data.size()));
+        put32(central, quint32(e.data.size()));
+        put16(central, quint16(e.name.size()));
+        put16(central, 0);
+        put16(central, 0);
+        put16(central, 0);
+        put16(central, 0);
+        put32(central, e.unixMode << 16);
+        put32(central, offset);
+        central += e.name;
+    }
+    const quint32 centralOffset = quint32(out.size());
+    out += central;
+    out += QByteArray::fromHex("504b0506");
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, quint16(entries.size()));
+    put16(out, quint16(entries.size()));
+    put32(out, quint32(central.size()));
+    put32(out, centralOffset);
+    put16(out, 0);
+    return out;
+}
+
+// A tar holding one regular file and a hard link, written with libarchive's own writer.
+inline QByteArray tarWithHardLink(const QByteArray &fileName, const QByteArray &linkName, const QByteArray &linkTarget)
+{
+    QByteArray out(64 * 1024, '\0');
+    size_t used = 0;
+    archive *a = archive_write_new();
+    archive_write_set_format_pax_restricted(a);
+    archive_write_open_memory(a, out.data(), size_t(out.size()), &used);
+    archive_entry *entry = archive_entry_new();
+    archive_entry_set_pathname(entry, fileName.constData());
+    archive_entry_set_filetype(entry, AE_IFREG);
+    archive_entry_set_perm(entry, 0644);
+    archive_entry_set_size(entry, 5);
+    archive_write_header(a, entry);
+    archive_write_data(a, "hello", 5);
+    archive_entry_clear(entry);
+    archive_entry_set_pathname(entry, linkName.constData());
+    archive_entry_set_filetype(entry, AE_IFREG);
+    archive_entry_set_hardlink(entry, linkTarget.constData());
+    archive_entry_set_size(entry, 0);
+    archive_write_header(a, entry);
+    archive_entry_free(entry);
+    archive_write_close(a);
+    archive_write_free(a);
+    out.truncate(qsizetype(used));
+    return out;
+}
+
+} // namespace ArchiveBuilder
