@@ -95,7 +95,7 @@ MHD_Result send(MHD_Connection *connection, const Response &answer)
 MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const char *method, const char *,
                      const char *uploadData, size_t *uploadSize, void **contextSlot)
 {
-    auto *server = static_cast<HttpServer *>(cls);
+    const auto *server = static_cast<const HttpServer *>(cls);
     auto *context = static_cast<HttpServer::Context *>(*contextSlot);
     if (!context)
         return MHD_NO;
@@ -105,7 +105,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         context->started = true;
         request.method = method;
         MHD_get_connection_values(connection, MHD_HEADER_KIND, collectHeader, &request);
-        context->limit = server->m_bodyLimit(request.method, request.path);
+        context->limit = server->bodyLimit(request.method, request.path);
         const QByteArray declared = request.header("content-length");
         bool ok = false;
         if (!declared.isEmpty() && declared.toLongLong(&ok) > context->limit && ok) {
@@ -123,8 +123,8 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         if (context->received > context->limit)
             return MHD_NO;
         if (!context->spool && request.body.size() + size > kInMemoryBody) {
-            QDir().mkpath(server->m_options.spoolDir);
-            context->spool = std::make_unique<QTemporaryFile>(QDir(server->m_options.spoolDir).filePath(
+            QDir().mkpath(server->spoolDir());
+            context->spool = std::make_unique<QTemporaryFile>(QDir(server->spoolDir()).filePath(
                 QStringLiteral("upload-XXXXXX")));
             if (!context->spool->open() || context->spool->write(request.body) != request.body.size())
                 return MHD_NO;
@@ -147,7 +147,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
             return send(connection, Response::text(500, "500 Internal Server Error\n"));
         request.body = QByteArray::fromRawData(reinterpret_cast<const char *>(context->mapped), size);
     }
-    return send(connection, server->m_handler(request));
+    return send(connection, server->handle(request));
 }
 
 } // namespace

@@ -35,13 +35,16 @@ public:
     void stop();
     quint16 port() const { return m_port; }
 
-    // Entry points for the C callbacks.
+    // Used from libmicrohttpd's callbacks on the pool threads.
     struct Context;
+    Response handle(const Request &request) const { return m_handler(request); }
+    qint64 bodyLimit(QByteArrayView method, QByteArrayView rawPath) const { return m_bodyLimit(method, rawPath); }
+    const QString &spoolDir() const { return m_options.spoolDir; }
+
+private:
     Handler m_handler;
     BodyLimit m_bodyLimit;
     Options m_options;
-
-private:
     MHD_Daemon *m_daemon = nullptr;
     quint16 m_port = 0;
 };

@@ -156,14 +156,14 @@ bool parseRange(const QByteArray &header, qint64 size, qint64 *from, qint64 *to,
     *unsatisfiable = false;
     if (!header.startsWith("bytes=") || header.contains(','))
         return false;
-    const QByteArray spec = header.mid(6).trimmed();
-    const qsizetype dash = spec.indexOf('-');
+    const QByteArray bounds = header.mid(6).trimmed();
+    const qsizetype dash = bounds.indexOf('-');
     if (dash < 0)
         return false;
     bool okA = true;
     bool okB = true;
-    const QByteArray a = spec.left(dash).trimmed();
-    const QByteArray b = spec.mid(dash + 1).trimmed();
+    const QByteArray a = bounds.left(dash).trimmed();
+    const QByteArray b = bounds.mid(dash + 1).trimmed();
     if (a.isEmpty()) {
         const qint64 suffix = b.toLongLong(&okB);
         if (!okB || suffix <= 0) {
