@@ -2,9 +2,9 @@
 
 #include "reader/HeadingRule.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <cstring>
 
@@ -14,38 +14,37 @@ namespace {
 // unit, so longer lines need no decoding at all.
 constexpr qsizetype MaxHeadingUnits = 39;
 constexpr qsizetype MaxHeadingBytes = 4 * (MaxHeadingUnits + 1);
-constexpr qint64 ParallelThreshold = 4 * 1024 * 1024;
-constexpr int CancelCheckInterval = 8192;
+// The book is streamed through a small buffer that stays in the processor cache and never
+// needs fresh pages: reading 50 MB into one new block costs several times the whole scan.
+constexpr qsizetype ChunkSize = 256 * 1024;
+constexpr int CancelCheckInterval = 4096;
 
 bool isUtf16(TextEncoding encoding)
 {
     return encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE;
 }
 
-// Finds the next line feed at or after `from` (aligned to the unit size for UTF-16) and
-// returns the offset just past it, or `to` when the range holds none.
-qint64 nextLineBreak(const char *data, qint64 from, qint64 to, TextEncoding encoding, qsizetype bom)
+// Offset of the next line feed in data[from, to) (a whole UTF-16 unit at an even distance
+// from `from` for UTF-16), or -1.
+qsizetype findLineFeed(const char *data, qsizetype from, qsizetype to, TextEncoding encoding)
 {
     if (!isUtf16(encoding)) {
         const void *lf = std::memchr(data + from, '\n', size_t(to - from));
-        return lf ? static_cast<const char *>(lf) - data + 1 : to;
+        return lf ? static_cast<const char *>(lf) - data : -1;
     }
     const bool big = encoding == TextEncoding::Utf16BE;
-    qint64 i = from + ((from - bom) & 1);
-    for (; i + 1 < to; i += 2) {
-        const char low = big ? data[i + 1] : data[i];
-        const char high = big ? data[i] : data[i + 1];
-        if (low == '\n' && high == 0)
-            return i + 2;
+    for (qsizetype i = from; i + 1 < to; i += 2) {
+        if (data[i + (big ? 1 : 0)] == '\n' && data[i + (big ? 0 : 1)] == 0)
+            return i;
     }
-    return to;
+    return -1;
 }
 
-// Length of the line starting at `start` and ending before `next` (the next line's start),
-// without its line feed and a carriage return right before that.
-qint64 contentLength(const char *data, qint64 start, qint64 next, TextEncoding encoding)
+// Length of the line data[start, next) without its line feed and a carriage return right
+// before that; `next` is the following line's start or the end of the file.
+qsizetype contentLength(const char *data, qsizetype start, qsizetype next, TextEncoding encoding)
 {
-    qint64 end = next;
+    qsizetype end = next;
     if (!isUtf16(encoding)) {
         if (end > start && data[end - 1] == '\n') {
             --end;
@@ -55,7 +54,7 @@ qint64 contentLength(const char *data, qint64 start, qint64 next, TextEncoding e
         return end - start;
     }
     const bool big = encoding == TextEncoding::Utf16BE;
-    auto unitIs = [&](qint64 at, char c) {
+    auto unitIs = [&](qsizetype at, char c) {
         return big ? (data[at] == 0 && data[at + 1] == c) : (data[at] == c && data[at + 1] == 0);
     };
     if (end - start >= 2 && ((end - start) & 1) == 0 && unitIs(end - 2, '\n')) {
@@ -66,43 +65,149 @@ qint64 contentLength(const char *data, qint64 start, qint64 next, TextEncoding e
     return end - start;
 }
 
-struct Chunk
+class Scanner
 {
-    std::vector<qint64> starts;
-    std::vector<qint64> headingLocal; // line numbers counted from the chunk's first line
-    QStringList headingTexts;
-    bool cancelled = false;
-};
+public:
+    Scanner(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel)
+        : m_device(device), m_mode(mode), m_cancel(cancel)
+    {}
 
-// Scans the lines that start in [from, to); `to` is the file end or just past a line feed.
-void scanChunk(const char *data, qint64 from, qint64 to, TextEncoding encoding, qsizetype bom, bool testFirst,
-               BookScan::Mode mode, const std::atomic_bool *cancel, Chunk &out)
-{
-    char16_t buffer[MaxHeadingUnits + 2];
-    qint64 local = 0;
-    qint64 start = from;
-    while (start < to) {
-        if (cancel && (local % CancelCheckInterval) == 0 && cancel->load(std::memory_order_relaxed)) {
-            out.cancelled = true;
-            return;
+    // Without a byte-order mark the encoding is UTF-8 only if the whole file is valid UTF-8;
+    // the scan assumes it, checks every line on the way, and starts over as GB18030 at the
+    // first invalid byte (for a GB18030 book that is almost always within the first lines).
+    bool run(BookScan &scan)
+    {
+        char head[3] = {};
+        const qint64 headLength = m_device.read(head, 3);
+        if (headLength < 0 || !m_device.seek(0))
+            return false;
+        const DetectedEncoding byMark = DetectByteOrderMark(QByteArrayView(head, headLength));
+        bool speculative = byMark.bomLength == 0;
+        DetectedEncoding detected = speculative ? DetectedEncoding{TextEncoding::Utf8, 0} : byMark;
+        for (;;) {
+            scan = BookScan();
+            const Outcome outcome = pass(scan, detected, speculative);
+            if (outcome == Outcome::Done)
+                return true;
+            if (outcome == Outcome::Failed)
+                return false;
+            if (outcome == Outcome::Cancelled) {
+                scan.cancelled = true;
+                return true;
+            }
+            detected = {TextEncoding::Gb18030, 0};
+            speculative = false;
+            if (!m_device.seek(0))
+                return false;
         }
-        const qint64 next = nextLineBreak(data, start, to, encoding, bom);
-        out.starts.push_back(start);
-        if (mode == BookScan::WithHeadings && (local > 0 || testFirst)) {
-            const qint64 length = contentLength(data, start, next, encoding);
-            if (length <= MaxHeadingBytes) {
-                qsizetype consumed = 0;
-                const QByteArrayView bytes(data + start, length);
-                const qsizetype units = DecodeTextInto(encoding, bytes, buffer, MaxHeadingUnits + 1, &consumed);
-                if (consumed == length && units <= MaxHeadingUnits && IsChapterHeading(QStringView(buffer, units))) {
-                    out.headingLocal.push_back(local);
-                    out.headingTexts.append(QString(reinterpret_cast<const QChar *>(buffer), units));
+    }
+
+private:
+    enum class Outcome
+    {
+        Done,
+        NotUtf8,
+        Failed,
+        Cancelled
+    };
+
+    Outcome pass(BookScan &scan, DetectedEncoding detected, bool checkUtf8)
+    {
+        BookLineIndex &index = scan.index;
+        index.encoding = detected.encoding;
+        index.bomLength = detected.bomLength;
+        const TextEncoding encoding = detected.encoding;
+        QByteArray buffer(ChunkSize, Qt::Uninitialized);
+        qint64 base = 0; // file offset of buffer[0]
+        qsizetype filled = 0;
+        qsizetype lineStart = 0; // in the buffer: start of the line not yet finished
+        qint64 lineNo = 0;
+        bool atEnd = false;
+        char16_t units[MaxHeadingUnits + 2];
+
+        if (detected.bomLength > 0) {
+            if (m_device.skip(detected.bomLength) != detected.bomLength)
+                return Outcome::Failed;
+            base = detected.bomLength;
+        }
+        while (!atEnd) {
+            // Keep the unfinished line, make room and read on.
+            if (lineStart > 0) {
+                std::memmove(buffer.data(), buffer.constData() + lineStart, size_t(filled - lineStart));
+                base += lineStart;
+                filled -= lineStart;
+                lineStart = 0;
+            }
+            if (buffer.size() - filled < ChunkSize)
+                buffer.resize(filled + ChunkSize);
+            const qint64 got = m_device.read(buffer.data() + filled, ChunkSize);
+            if (got < 0)
+                return Outcome::Failed;
+            atEnd = got == 0;
+            const qsizetype scanFrom = filled;
+            filled += got;
+            if (filled == 0)
+                break;
+
+            const char *data = buffer.constData();
+            // Where to look for the next line feed: after what earlier reads already searched,
+            // but UTF-16 keeps unit alignment from the line start.
+            qsizetype searchFrom = scanFrom;
+            if (isUtf16(encoding) && ((searchFrom - lineStart) & 1))
+                --searchFrom;
+            for (;;) {
+                const qsizetype lf = findLineFeed(data, searchFrom, filled, encoding);
+                qsizetype next;
+                if (lf >= 0)
+                    next = lf + (isUtf16(encoding) ? 2 : 1);
+                else if (atEnd && lineStart < filled)
+                    next = filled; // the last line, without a line break
+                else
+                    break;
+                if (m_cancel && (lineNo % CancelCheckInterval) == 0 && m_cancel->load(std::memory_order_relaxed))
+                    return Outcome::Cancelled;
+                if (checkUtf8 && !IsValidUtf8(QByteArrayView(data + lineStart, next - lineStart)))
+                    return Outcome::NotUtf8;
+                index.lineStarts.push_back(base + lineStart);
+                const qsizetype length = contentLength(data, lineStart, next, encoding);
+                const QByteArrayView content(data + lineStart, length);
+                if (m_mode == BookScan::WithHeadings) {
+                    if (lineNo == 0) {
+                        scan.firstLine = DecodeText(encoding, content);
+                    } else if (length <= MaxHeadingBytes) {
+                        qsizetype consumed = 0;
+                        const qsizetype count =
+                            DecodeTextInto(encoding, content, units, MaxHeadingUnits + 1, &consumed);
+                        if (consumed == length && count <= MaxHeadingUnits &&
+                            IsChapterHeading(QStringView(units, count))) {
+                            scan.headingLines.push_back(lineNo);
+                            scan.headingTexts.append(QString(reinterpret_cast<const QChar *>(units), count));
+                        }
+                    }
                 }
+                ++lineNo;
+                lineStart = next;
+                searchFrom = next;
+                if (lf < 0)
+                    break;
             }
         }
-        ++local;
-        start = next;
+        index.fileSize = base + filled;
+        index.lineStarts.push_back(index.fileSize);
+        return Outcome::Done;
     }
+
+    QIODevice &m_device;
+    BookScan::Mode m_mode;
+    const std::atomic_bool *m_cancel;
+};
+
+BookScan scanDevice(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel)
+{
+    BookScan scan;
+    if (!Scanner(device, mode, cancel).run(scan))
+        scan.error = BookReadError::Unreadable;
+    return scan;
 }
 
 } // namespace
@@ -118,52 +223,12 @@ QByteArrayView LineBytes(const BookLineIndex &index, QByteArrayView fileBytes, q
     return fileBytes.sliced(start, contentLength(fileBytes.data(), start, next, index.encoding));
 }
 
-BookScan ScanBookBytes(QByteArrayView bytes, BookScan::Mode mode, const std::atomic_bool *cancel)
+BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::atomic_bool *cancel)
 {
-    BookScan scan;
-    const DetectedEncoding detected = DetectTextEncoding(bytes);
-    BookLineIndex &index = scan.index;
-    index.encoding = detected.encoding;
-    index.bomLength = detected.bomLength;
-    index.fileSize = bytes.size();
-    const char *data = bytes.data();
-    const qint64 size = bytes.size();
-    const qint64 begin = detected.bomLength;
-
-    // Splitting at a line break is safe: no multi-byte sequence of GB18030 or UTF-8 contains a
-    // line feed, and the decoders end a broken sequence the same way at a line end.
-    qint64 split = size;
-    if (!isUtf16(index.encoding) && size - begin >= ParallelThreshold)
-        split = nextLineBreak(data, begin + (size - begin) / 2, size, index.encoding, begin);
-
-    Chunk first;
-    Chunk second;
-    if (split < size) {
-        QFuture<void> other =
-            QtConcurrent::run([&] { scanChunk(data, split, size, index.encoding, begin, true, mode, cancel, second); });
-        scanChunk(data, begin, split, index.encoding, begin, false, mode, cancel, first);
-        other.waitForFinished();
-    } else {
-        scanChunk(data, begin, size, index.encoding, begin, false, mode, cancel, first);
-    }
-    if (first.cancelled || second.cancelled) {
-        scan.cancelled = true;
-        return scan;
-    }
-
-    const qint64 firstCount = qint64(first.starts.size());
-    index.lineStarts = std::move(first.starts);
-    index.lineStarts.insert(index.lineStarts.end(), second.starts.begin(), second.starts.end());
-    index.lineStarts.push_back(size);
-    scan.headingLines = std::move(first.headingLocal);
-    for (qint64 local : second.headingLocal)
-        scan.headingLines.push_back(local + firstCount);
-    scan.headingTexts = std::move(first.headingTexts);
-    scan.headingTexts.append(second.headingTexts);
-
-    if (mode == BookScan::WithHeadings && index.lineCount() > 0)
-        scan.firstLine = DecodeText(index.encoding, LineBytes(index, bytes, 0));
-    return scan;
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return scanDevice(buffer, mode, cancel);
 }
 
 BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomic_bool *cancel)
@@ -178,26 +243,11 @@ BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomi
     // rebuilds rather than trusting an index of a half-written file.
     const QDateTime modified = info.lastModified();
     QFile file(info.absoluteFilePath());
-    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
+    if (info.isDir() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         scan.error = BookReadError::Unreadable;
         return scan;
     }
-    const qint64 size = file.size();
-    QByteArray loaded;
-    QByteArrayView bytes;
-    if (size > 0) {
-        // Mapping spares a copy of the whole book; a file system that cannot map falls back
-        // to reading.
-        if (const uchar *mapped = file.map(0, size))
-            bytes = QByteArrayView(reinterpret_cast<const char *>(mapped), size);
-        else if (loaded = file.readAll(); file.error() == QFileDevice::NoError)
-            bytes = loaded;
-        else {
-            scan.error = BookReadError::Unreadable;
-            return scan;
-        }
-    }
-    scan = ScanBookBytes(bytes, mode, cancel);
+    scan = scanDevice(file, mode, cancel);
     scan.index.path = info.absoluteFilePath();
     scan.index.modified = modified;
     return scan;

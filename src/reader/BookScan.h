@@ -37,8 +37,8 @@ struct BookScan
 
 // Scans a file; index.path, fileSize and modified describe the file as it was read.
 BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr);
-// Scans bytes already in memory; a large input is split between two threads.
-BookScan ScanBookBytes(QByteArrayView bytes, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr);
+// Scans bytes already in memory, the same way.
+BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr);
 
 // Bytes of line `line` without its line break, read from the mapped or loaded file bytes.
 QByteArrayView LineBytes(const BookLineIndex &index, QByteArrayView fileBytes, qint64 line);

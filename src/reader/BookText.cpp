@@ -279,16 +279,24 @@ qsizetype decodeUtf16(const uchar *s, qsizetype n, bool bigEndian, char16_t *d, 
 
 } // namespace
 
-DetectedEncoding DetectTextEncoding(QByteArrayView bytes)
+DetectedEncoding DetectByteOrderMark(QByteArrayView head)
 {
-    const auto *s = reinterpret_cast<const uchar *>(bytes.data());
-    const qsizetype n = bytes.size();
+    const auto *s = reinterpret_cast<const uchar *>(head.data());
+    const qsizetype n = head.size();
     if (n >= 2 && s[0] == 0xFF && s[1] == 0xFE)
         return {TextEncoding::Utf16LE, 2};
     if (n >= 2 && s[0] == 0xFE && s[1] == 0xFF)
         return {TextEncoding::Utf16BE, 2};
     if (n >= 3 && s[0] == 0xEF && s[1] == 0xBB && s[2] == 0xBF)
         return {TextEncoding::Utf8, 3};
+    return {TextEncoding::Gb18030, 0};
+}
+
+DetectedEncoding DetectTextEncoding(QByteArrayView bytes)
+{
+    const DetectedEncoding byMark = DetectByteOrderMark(bytes);
+    if (byMark.bomLength > 0)
+        return byMark;
     if (IsValidUtf8(bytes))
         return {TextEncoding::Utf8, 0};
     return {TextEncoding::Gb18030, 0};

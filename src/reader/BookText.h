@@ -30,6 +30,8 @@ struct DetectedEncoding
 };
 
 DetectedEncoding DetectTextEncoding(QByteArrayView bytes);
+// Only the byte-order mark at the start of `head`; bomLength is 0 when there is none.
+DetectedEncoding DetectByteOrderMark(QByteArrayView head);
 QString EncodingName(TextEncoding encoding);
 
 // Strict UTF-8 (no overlong forms, surrogates or values above U+10FFFF).

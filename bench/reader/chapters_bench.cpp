@@ -1,0 +1,198 @@
+// Opening and paging a 50 MB GB18030 novel (about 4,000 chapters, 360,000 lines) generated in a
+// temporary folder. Prints the figures; run by hand:
+//   bench_reader_chapters [runs]
+
+#include "reader/BookLineIndex.h"
+#include "reader/ChapterLoader.h"
+#include "reader/Chapters.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr int Chapters = 4000;
+constexpr int LinesPerChapter = 90;
+
+QByteArray gb(const QString &text)
+{
+    static QStringEncoder encoder("GB18030");
+    return encoder.encode(text);
+}
+
+QString chineseNumber(int n)
+{
+    static const QString digits = QStringLiteral("零一二三四五六七八九");
+    QString out;
+    if (n >= 1000)
+        out += digits.at(n / 1000) + QStringLiteral("千");
+    if (n >= 100)
+        out += (n / 100 % 10 ? digits.at(n / 100 % 10) + QStringLiteral("百") : QStringLiteral("零"));
+    if (n >= 10)
+        out += (n / 10 % 10 ? digits.at(n / 10 % 10) + QStringLiteral("十") : QString());
+    if (n % 10)
+        out += digits.at(n % 10);
+    return out;
+}
+
+// Random GB2312 level-one hanzi written straight as bytes, with the punctuation and
+// indentation of a web novel; one heading per chapter, some short lines of dialogue.
+QByteArray makeNovel()
+{
+    QRandomGenerator rng(20240607);
+    QByteArray book;
+    book.reserve(52 * 1024 * 1024);
+    book += gb(QStringLiteral("《示例长篇》 作者：佚名\n"));
+    const QByteArray indent = gb(QStringLiteral("　　"));
+    const QByteArray comma = gb(QStringLiteral("，"));
+    const QByteArray stop = gb(QStringLiteral("。"));
+    for (int c = 1; c <= Chapters; ++c) {
+        book += gb(QStringLiteral("第%1章 风起云涌之时").arg(chineseNumber(c))) + '\n';
+        for (int l = 1; l < LinesPerChapter; ++l) {
+            book += indent;
+            const int length = (l % 7 == 0) ? 4 + int(rng.bounded(10)) : 32 + int(rng.bounded(97));
+            for (int i = 0; i < length; ++i) {
+                if (i > 0 && i % 13 == 0) {
+                    book += comma;
+                    continue;
+                }
+                book += char(0xB0 + rng.bounded(0xD7 - 0xB0));
+                book += char(0xA1 + rng.bounded(0xFE - 0xA1));
+            }
+            book += stop;
+            book += '\n';
+        }
+    }
+    return book;
+}
+
+qint64 peakKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+int measureMemory(const QString &path)
+{
+    const qint64 before = peakKb();
+    const ChapterList list = GetChapter(path);
+    const qint64 after = peakKb();
+    std::printf("%lld %lld %lld\n", before, after, qint64(list.entries.size()));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 3 && args.at(1) == QLatin1String("--memory"))
+        return measureMemory(args.at(2));
+    const int runs = args.size() > 1 ? qMax(1, args.at(1).toInt()) : 11;
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("novel.txt"));
+    {
+        QElapsedTimer made;
+        made.start();
+        const QByteArray book = makeNovel();
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly) || out.write(book) != book.size())
+            return 1;
+        std::printf("book: %.1f MB, %d chapters, %lld lines, generated in %lld ms\n", book.size() / 1048576.0, Chapters,
+                    qint64(book.count('\n')), made.elapsed());
+    }
+    const qint64 fileSize = QFileInfo(path).size();
+
+    // Chapter detection: read, decode, test every line, build the entries.
+    std::vector<double> times;
+    qsizetype entries = 0;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        const ChapterList list = GetChapter(path);
+        times.push_back(t.nsecsElapsed() / 1e6);
+        entries = list.entries.size();
+    }
+    std::printf("GetChapter: median %.1f ms, min %.1f ms, max %.1f ms over %d runs, %lld entries\n", median(times),
+                *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()), runs,
+                qint64(entries));
+
+    // Peak memory of one detection in a fresh process.
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--memory"), path});
+    child.waitForFinished(120000);
+    const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
+    if (figures.size() == 3) {
+        const qint64 before = figures.at(0).toLongLong();
+        const qint64 after = figures.at(1).toLongLong();
+        std::printf("peak memory: %.1f MB before, %.1f MB after, growth %.1f MB = %.2fx the file\n", before / 1024.0,
+                    after / 1024.0, (after - before) / 1024.0, (after - before) * 1024.0 / double(fileSize));
+    }
+
+    // One chapter on screen, with the index left by detection.
+    const ChapterList list = GetChapter(path);
+    const ChapterEntry &middle = list.entries.at(list.entries.size() / 2);
+    times.clear();
+    qsizetype fragmentLength = 0;
+    for (int i = 0; i < runs * 5; ++i) {
+        QElapsedTimer t;
+        t.start();
+        fragmentLength = ChapterFragment(path, middle).size();
+        times.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::printf("ChapterFragment (entry %d, %lld lines, %lld units): median %.3f ms, max %.3f ms\n", middle.number,
+                middle.lastShownLine() - middle.firstShownLine() + 1, qint64(fragmentLength), median(times),
+                *std::max_element(times.begin(), times.end()));
+
+    BookLineIndexCache::instance().clear();
+    QElapsedTimer rebuild;
+    rebuild.start();
+    ChapterFragment(path, middle);
+    std::printf("ChapterFragment without a cached index (rebuilds it): %.1f ms\n", rebuild.nsecsElapsed() / 1e6);
+
+    // The user-interface thread while the loader works: the longest gap between 1 ms ticks.
+    ChapterLoader loader;
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer tick;
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longestGap = qMax(longestGap, sinceTick.nsecsElapsed());
+        sinceTick.restart();
+    });
+    QEventLoop loop;
+    QElapsedTimer total;
+    QObject::connect(&loader, &ChapterLoader::loaded, &loop, &QEventLoop::quit);
+    total.start();
+    sinceTick.start();
+    tick.start();
+    loader.request(path);
+    loop.exec();
+    std::printf("ChapterLoader: result after %.1f ms, longest event-loop gap %.1f ms\n", total.nsecsElapsed() / 1e6,
+                longestGap / 1e6);
+    return 0;
+}
