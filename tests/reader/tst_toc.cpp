@@ -1,0 +1,164 @@
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+// folioway-toc against an independent JavaScript version of the whole chapter detection
+// (tests/reader/toc.js, decoding with node's own TextDecoder), line for line.
+class TestToc : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void agreesWithJavaScript_data();
+    void agreesWithJavaScript();
+    void unreadableBook_exitsWithStatus1();
+
+private:
+    QByteArray run(const QString &program, const QStringList &args, int *status = nullptr,
+                   QByteArray *errors = nullptr);
+    QString m_tool;
+    QString m_node;
+    QTemporaryDir m_dir;
+};
+
+QByteArray TestToc::run(const QString &program, const QStringList &args, int *status, QByteArray *errors)
+{
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForFinished(120000))
+        return "(did not finish)";
+    if (status)
+        *status = process.exitCode();
+    if (errors)
+        *errors = process.readAllStandardError();
+    return process.readAllStandardOutput();
+}
+
+void TestToc::initTestCase()
+{
+    m_tool = QDir(TestSupport::binDir()).filePath(QStringLiteral("folioway-toc"));
+    QVERIFY2(QFileInfo(m_tool).isExecutable(), qPrintable(m_tool));
+    m_node = QStandardPaths::findExecutable(QStringLiteral("node"));
+}
+
+namespace {
+
+// A novel-like text: headings in the forms the rule knows, near misses at its limits, blank
+// and white-space lines, numbered lines, long prose, surrogate pairs and stray carriage returns.
+QString generatedText(quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    static const QStringList prose{"他说", "第", "一", "正文",       "作品", "vip", "Vip", "、", "，",     "：", "　",
+                                   " ",    "\t", "字", "\U00020000", "。",   "1",   "１",  "\r", "\u2028", "<p>"};
+    auto words = [&](int count) {
+        QString s;
+        for (int i = 0; i < count; ++i)
+            s += prose.at(rng.bounded(int(prose.size())));
+        return s;
+    };
+    QString text = QStringLiteral("  《生成的书》 \r\n");
+    for (int chapter = 1; chapter <= 300; ++chapter) {
+        switch (rng.bounded(6)) {
+        case 0:
+            text += QStringLiteral("第%1章 %2\n").arg(chapter).arg(words(int(rng.bounded(12))));
+            break;
+        case 1:
+            text += QStringLiteral("%1%2\n").arg(QString(int(rng.bounded(9)), u' '),
+                                                 QStringLiteral("第") + words(int(rng.bounded(16))));
+            break;
+        case 2:
+            text += QStringLiteral("%1、%2\n").arg(chapter % 10000).arg(words(int(rng.bounded(12))));
+            break;
+        case 3:
+            text += QStringLiteral("VIP卷 第%1章\n").arg(chapter);
+            break;
+        default:
+            text += words(int(rng.bounded(20))) + u'\n';
+        }
+        const int lines = int(rng.bounded(8));
+        for (int i = 0; i < lines; ++i)
+            text += (rng.bounded(4) == 0 ? QString() : QStringLiteral("　　") + words(int(rng.bounded(80)))) + u'\n';
+    }
+    return text;
+}
+
+} // namespace
+
+void TestToc::agreesWithJavaScript_data()
+{
+    QTest::addColumn<QString>("path");
+
+    const QString text = generatedText(7);
+    auto add = [&](const char *name, const QByteArray &bytes) {
+        const QString path = m_dir.filePath(QString::fromLatin1(name) + QStringLiteral(".txt"));
+        QVERIFY(TestSupport::writeFile(path, bytes));
+        QTest::newRow(name) << path;
+    };
+    add("gb18030", QStringEncoder("GB18030").encode(text));
+    add("gb18030 lf only",
+        QStringEncoder("GB18030").encode(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))));
+    add("utf8", text.toUtf8());
+    add("utf8 crlf", QString(text).replace(u'\n', QStringLiteral("\r\n")).toUtf8());
+    add("utf8 mark", QByteArray("\xEF\xBB\xBF") + generatedText(8).toUtf8());
+    add("utf16le", QByteArray("\xFF\xFE") + QStringEncoder(QStringEncoder::Utf16LE).encode(generatedText(9)));
+    add("empty", QByteArray());
+    add("one line without break", QByteArray("only"));
+    add("blank first line", QByteArray("\n\n1 x\n"));
+
+    const QString corpus = TestSupport::corpusDir();
+    if (!corpus.isEmpty()) {
+        const QDir dir(corpus);
+        for (const QString &name : dir.entryList({QStringLiteral("*.txt")}, QDir::Files))
+            QTest::newRow(qPrintable(QStringLiteral("corpus ") + name)) << dir.filePath(name);
+    }
+}
+
+void TestToc::agreesWithJavaScript()
+{
+    if (m_node.isEmpty())
+        QSKIP("node is not on PATH");
+    QFETCH(QString, path);
+    int status = -1;
+    const QByteArray ours = run(m_tool, {path}, &status);
+    QCOMPARE(status, 0);
+    const QByteArray theirs =
+        run(m_node, {QDir(TestSupport::sourceDir()).filePath(QStringLiteral("tests/reader/toc.js")), path});
+    const QList<QByteArray> ourLines = ours.split('\n');
+    const QList<QByteArray> theirLines = theirs.split('\n');
+    for (qsizetype i = 0; i < qMin(ourLines.size(), theirLines.size()); ++i) {
+        if (ourLines.at(i) != theirLines.at(i))
+            QFAIL(qPrintable(QStringLiteral("line %1: folioway-toc \"%2\", JavaScript \"%3\"")
+                                 .arg(i + 1)
+                                 .arg(QString::fromUtf8(ourLines.at(i)), QString::fromUtf8(theirLines.at(i)))));
+    }
+    QCOMPARE(ourLines.size(), theirLines.size());
+    QVERIFY(ourLines.size() >= 2);
+}
+
+void TestToc::unreadableBook_exitsWithStatus1()
+{
+    const QString missing = m_dir.filePath(QStringLiteral("missing.txt"));
+    int status = -1;
+    QByteArray errors;
+    const QByteArray out = run(m_tool, {missing}, &status, &errors);
+    QCOMPARE(status, 1);
+    QVERIFY(out.isEmpty());
+    const QString message = QString::fromUtf8(errors);
+    QVERIFY2(message.contains(QStringLiteral("文件地址不存在")) && message.contains(missing), qPrintable(message));
+
+    const QString folder = m_dir.filePath(QStringLiteral("a folder"));
+    QVERIFY(QDir().mkpath(folder));
+    run(m_tool, {folder}, &status, &errors);
+    QCOMPARE(status, 1);
+    QVERIFY(QString::fromUtf8(errors).contains(QStringLiteral("无法读取")));
+}
+
+QTEST_GUILESS_MAIN(TestToc)
+#include "tst_toc.moc"
