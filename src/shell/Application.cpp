@@ -1,13 +1,16 @@
 #include "shell/Application.h"
 
+#include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
+#include "net/NetworkService.h"
 #include "platform/WidgetPrompter.h"
 #include "shell/MainWindow.h"
 #include "startup/ProgramFolder.h"
+#include "startup/ServerInfoCheck.h"
 #include "startup/Startup.h"
 
 #include <QApplication>
-#include <QFont>
+#include <QUrl>
 
 int RunFolioway(int argc, char *argv[])
 {
@@ -27,10 +30,21 @@ int RunFolioway(int argc, char *argv[])
     if (!PrepareStartup(ctx, prompter, &exitCode))
         return exitCode;
 
-    // The server-info and update check runs here, before the main window exists.
+    NetworkService::persistCookiesIn(ctx.programFolder);
+
+    // Before the main window exists: an update the server requires may end the program here.
+    ServerInfoCheckOptions options;
+    options.timeoutMs = ctx.config.serverInfoTimeoutMs;
+    if (RunServerInfoCheck(ServerInfoUrl(ctx.config.serverBaseUrl, ctx.machineId), ctx.serverInfo, prompter,
+                           options) == StartDecision::EndProgram)
+        return 0;
 
     MainWindow window(ctx, prompter);
     window.load();
+
+    const QString serverPage = ctx.serverInfo.reader_1.trimmed();
+    if (!serverPage.isEmpty())
+        window.shelf()->showServerPage(QUrl(serverPage));
 
     // Closing the main window ends the program, whatever other windows are open.
     QObject::connect(&window, &MainWindow::closed, &app, &QApplication::quit, Qt::QueuedConnection);
