@@ -28,29 +28,30 @@ QString percent(const QString &text)
 // searches, each address ending in a request time like the client's.
 QString luaScript()
 {
-    const QStringList categories = {
-        QStringLiteral("全部资源"), QStringLiteral("武侠仙侠"), QStringLiteral("玄幻修真"), QStringLiteral("都市言情"),
-        QStringLiteral("游戏动漫"), QStringLiteral("历史军事"), QStringLiteral("推理灵异"), QStringLiteral("纪实文学"),
-        QStringLiteral("学习资料"), QStringLiteral("管理哲学"), QStringLiteral("其他分类")};
+    const QStringList categories = {QStringLiteral("全部资源"), QStringLiteral("武侠仙侠"), QStringLiteral("玄幻修真"),
+                                    QStringLiteral("都市言情"), QStringLiteral("游戏动漫"), QStringLiteral("历史军事"),
+                                    QStringLiteral("推理灵异"), QStringLiteral("纪实文学"), QStringLiteral("学习资料"),
+                                    QStringLiteral("管理哲学"), QStringLiteral("其他分类")};
     QStringList paths;
     for (const QString &c : categories) {
         for (int page = 1; page <= 4; ++page)
             paths << QStringLiteral("/readerserver/listbook.asp?action=list&type=%1&page=%2").arg(percent(c)).arg(page);
     }
-    for (const QString &key : {QStringLiteral("剑"), QStringLiteral("李"), QStringLiteral("都市"), QStringLiteral("无此书")})
+    for (const QString &key :
+         {QStringLiteral("剑"), QStringLiteral("李"), QStringLiteral("都市"), QStringLiteral("无此书")})
         paths << QStringLiteral("/readerserver/listbook.asp?action=search&key=%1").arg(percent(key));
 
     QString lua = QStringLiteral("paths = {\n");
     for (const QString &p : paths)
         lua += QStringLiteral("  \"%1\",\n").arg(p);
-    lua += QStringLiteral(
-        "}\n"
-        "counter = 0\n"
-        "request = function()\n"
-        "  counter = counter + 1\n"
-        "  local path = paths[(counter % #paths) + 1] .. \"&rnt=2024/3/7%209:05:\" .. (counter % 60)\n"
-        "  return wrk.format(\"GET\", path)\n"
-        "end\n");
+    lua +=
+        QStringLiteral("}\n"
+                       "counter = 0\n"
+                       "request = function()\n"
+                       "  counter = counter + 1\n"
+                       "  local path = paths[(counter % #paths) + 1] .. \"&rnt=2024/3/7%209:05:\" .. (counter % 60)\n"
+                       "  return wrk.format(\"GET\", path)\n"
+                       "end\n");
     return lua;
 }
 
@@ -97,9 +98,9 @@ int main(int argc, char *argv[])
     lua.close();
 
     QProcess load;
-    load.start(wrk, {QStringLiteral("-t2"), QStringLiteral("-c%1").arg(connections),
-                     QStringLiteral("-d%1s").arg(seconds), QStringLiteral("--latency"), QStringLiteral("-s"), script,
-                     server.url(QStringLiteral("/")).toString()});
+    load.start(wrk,
+               {QStringLiteral("-t2"), QStringLiteral("-c%1").arg(connections), QStringLiteral("-d%1s").arg(seconds),
+                QStringLiteral("--latency"), QStringLiteral("-s"), script, server.url(QStringLiteral("/")).toString()});
     if (!load.waitForFinished((seconds + 30) * 1000)) {
         load.kill();
         std::fprintf(stderr, "wrk did not finish\n");

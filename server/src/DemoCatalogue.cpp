@@ -72,8 +72,7 @@ const char *const kSentences[] = {
     "每个人心里都有自己的打算，只是没有说出口。",
 };
 
-template <size_t N>
-QString pick(const char *const (&list)[N], QRandomGenerator &random)
+template <size_t N> QString pick(const char *const (&list)[N], QRandomGenerator &random)
 {
     return QString::fromUtf8(list[random.bounded(int(N))]);
 }

@@ -22,7 +22,14 @@ int hexValue(char c)
 }
 
 // Position in a GB18030 sequence after the bytes seen so far.
-enum GbState : int { Start, AfterLead, AfterLeadDigit, AfterThird, StateCount };
+enum GbState : int
+{
+    Start,
+    AfterLead,
+    AfterLeadDigit,
+    AfterThird,
+    StateCount
+};
 
 // Next state, or -1 when the byte cannot follow.
 int gbStep(int state, unsigned char b)
@@ -140,8 +147,7 @@ std::optional<QByteArray> percentBytes(QByteArrayView raw, bool plusIsSpace)
     return out;
 }
 
-template <typename Decode>
-std::optional<Fields> splitPairs(QByteArrayView input, Decode decode)
+template <typename Decode> std::optional<Fields> splitPairs(QByteArrayView input, Decode decode)
 {
     Fields fields;
     qsizetype start = 0;

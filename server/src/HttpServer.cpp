@@ -124,8 +124,8 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
             return MHD_NO;
         if (!context->spool && request.body.size() + size > kInMemoryBody) {
             QDir().mkpath(server->spoolDir());
-            context->spool = std::make_unique<QTemporaryFile>(QDir(server->spoolDir()).filePath(
-                QStringLiteral("upload-XXXXXX")));
+            context->spool =
+                std::make_unique<QTemporaryFile>(QDir(server->spoolDir()).filePath(QStringLiteral("upload-XXXXXX")));
             if (!context->spool->open() || context->spool->write(request.body) != request.body.size())
                 return MHD_NO;
             request.body.clear();
@@ -154,8 +154,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
 
 HttpServer::HttpServer(Handler handler, BodyLimit bodyLimit, Options options)
     : m_handler(std::move(handler)), m_bodyLimit(std::move(bodyLimit)), m_options(std::move(options))
-{
-}
+{}
 
 HttpServer::~HttpServer()
 {
@@ -177,7 +176,8 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
     }
     const int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
     if (fd < 0) {
-        *error = QStringLiteral("无法创建套接字 / cannot create socket: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        *error =
+            QStringLiteral("无法创建套接字 / cannot create socket: %1").arg(QString::fromLocal8Bit(strerror(errno)));
         freeaddrinfo(found);
         return false;
     }
@@ -206,12 +206,12 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
 
     const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO |
                            (bound.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0);
-    m_daemon = MHD_start_daemon(
-        flags, 0, nullptr, nullptr, &onRequest, this, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE,
-        std::max(1u, m_options.threads), MHD_OPTION_CONNECTION_LIMIT, m_options.connectionLimit,
-        MHD_OPTION_CONNECTION_TIMEOUT, m_options.timeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        static_cast<size_t>(64 * 1024), MHD_OPTION_URI_LOG_CALLBACK, &onUri, nullptr, MHD_OPTION_NOTIFY_COMPLETED,
-        &onCompleted, nullptr, MHD_OPTION_END);
+    m_daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &onRequest, this, MHD_OPTION_LISTEN_SOCKET, fd,
+                                MHD_OPTION_THREAD_POOL_SIZE, std::max(1u, m_options.threads),
+                                MHD_OPTION_CONNECTION_LIMIT, m_options.connectionLimit, MHD_OPTION_CONNECTION_TIMEOUT,
+                                m_options.timeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+                                static_cast<size_t>(64 * 1024), MHD_OPTION_URI_LOG_CALLBACK, &onUri, nullptr,
+                                MHD_OPTION_NOTIFY_COMPLETED, &onCompleted, nullptr, MHD_OPTION_END);
     if (!m_daemon) {
         ::close(fd);
         *error = QStringLiteral("HTTP 服务启动失败 / the HTTP service failed to start");

@@ -10,8 +10,8 @@
 struct Request
 {
     QByteArray method;
-    QByteArray path;  // still percent-encoded, as sent
-    QByteArray query; // after '?', still percent-encoded
+    QByteArray path;                              // still percent-encoded, as sent
+    QByteArray query;                             // after '?', still percent-encoded
     QList<QPair<QByteArray, QByteArray>> headers; // names in lower case
     QByteArray body;
 

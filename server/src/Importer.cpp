@@ -39,8 +39,7 @@ TitleAuthor fromFileName(const QString &fileName)
     return out;
 }
 
-int importFolder(Store &store, const QString &booksDir, const QString &folder, const QString &category,
-                 QString *error)
+int importFolder(Store &store, const QString &booksDir, const QString &folder, const QString &category, QString *error)
 {
     QStringList files;
     QDirIterator it(folder, QDir::Files | QDir::Readable, QDirIterator::Subdirectories);
@@ -62,7 +61,8 @@ int importFolder(Store &store, const QString &booksDir, const QString &folder, c
         row.author = ta.author;
         row.category = category;
         row.status = QStringLiteral("全集");
-        row.fileName = BookStorage::safeFileName(info.fileName(), QStringLiteral("book.") + BookStorage::extension(path));
+        row.fileName =
+            BookStorage::safeFileName(info.fileName(), QStringLiteral("book.") + BookStorage::extension(path));
         row.updated = storeTime(QDateTime::currentDateTime());
         row.review = Review::Approved;
         QString why;

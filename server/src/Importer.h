@@ -17,7 +17,6 @@ TitleAuthor fromFileName(const QString &fileName);
 
 // Adds every .txt/.zip/.rar below folder to category. Returns the number added, or -1
 // with error set; files already failing stop the import at that file.
-int importFolder(Store &store, const QString &booksDir, const QString &folder, const QString &category,
-                 QString *error);
+int importFolder(Store &store, const QString &booksDir, const QString &folder, const QString &category, QString *error);
 
 } // namespace Importer

@@ -13,7 +13,7 @@
 struct MultipartPart
 {
     QString name;
-    QString fileName;  // as sent (often a full local path); empty for text parts
+    QString fileName; // as sent (often a full local path); empty for text parts
     bool isFile = false;
     QByteArrayView data;
 };

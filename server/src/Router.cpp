@@ -23,7 +23,12 @@ const qint64 kSessionSeconds = 24ll * 3600;
 class XmlOut
 {
 public:
-    XmlOut() { m_out.reserve(4096); m_out.append(R"(<?xml version="1.0" encoding="utf-8"?>)" "\n"); }
+    XmlOut()
+    {
+        m_out.reserve(4096);
+        m_out.append(R"(<?xml version="1.0" encoding="utf-8"?>)"
+                     "\n");
+    }
 
     XmlOut &open(const char *tag)
     {
@@ -55,10 +60,17 @@ private:
             if ((u < 0x20 && u != '\t' && u != '\n' && u != '\r') || u == 0xFFFE || u == 0xFFFF)
                 continue;
             switch (u) {
-            case '&': clean.append(QLatin1String("&amp;")); break;
-            case '<': clean.append(QLatin1String("&lt;")); break;
-            case '>': clean.append(QLatin1String("&gt;")); break;
-            default: clean.append(c);
+            case '&':
+                clean.append(QLatin1String("&amp;"));
+                break;
+            case '<':
+                clean.append(QLatin1String("&lt;"));
+                break;
+            case '>':
+                clean.append(QLatin1String("&gt;"));
+                break;
+            default:
+                clean.append(c);
             }
         }
         m_out.append(clean.toUtf8());
@@ -297,7 +309,8 @@ Response Router::handle(const Request &request) const
     if (!query)
         return badRequest("query");
 
-    if (lower == u"/" || lower == u"/readerserver" || lower == u"/readerserver/" || lower == u"/readerserver/index.asp") {
+    if (lower == u"/" || lower == u"/readerserver" || lower == u"/readerserver/" ||
+        lower == u"/readerserver/index.asp") {
         if (!get)
             return methodNotAllowed("GET, HEAD");
         Response r;
@@ -356,8 +369,8 @@ Response Router::listBooks(const FormCodec::Fields &query) const
     if (QByteArray cached = db.cachedAnswer(cacheKey); !cached.isEmpty())
         return xml(std::move(cached));
 
-    const BookPage result = search ? db.searchBooks(term, page, m_config.pageSize)
-                                   : db.listBooks(term, page, m_config.pageSize);
+    const BookPage result =
+        search ? db.searchBooks(term, page, m_config.pageSize) : db.listBooks(term, page, m_config.pageSize);
     XmlOut x;
     x.open("booklist");
     for (const BookRow &b : result.rows) {
@@ -523,7 +536,7 @@ Response Router::logout(const Request &request) const
         store().deleteSession(Secrets::tokenDigest(token));
     Response r = accountReply(QStringLiteral("0"), QStringLiteral("已安全退出，欢迎下次光临！"));
     r.addHeader("Set-Cookie", kSessionCookie + "=; Path=/; HttpOnly; SameSite=Lax; Max-Age=0; "
-                                                      "Expires=Thu, 01 Jan 1970 00:00:00 GMT");
+                                               "Expires=Thu, 01 Jan 1970 00:00:00 GMT");
     return r;
 }
 
@@ -738,7 +751,7 @@ Response Router::bookFile(const Request &request, const QString &idText, const Q
         r.fileOffset = from;
         r.fileLength = to - from + 1;
         r.addHeader("Content-Range", "bytes " + QByteArray::number(from) + '-' + QByteArray::number(to) + '/' +
-                                               QByteArray::number(info.size()));
+                                         QByteArray::number(info.size()));
     }
     return r;
 }

@@ -18,11 +18,16 @@ ServerConfig ServerConfig::load(const QString &dataDir)
         QString *value;
     };
     const Text texts[] = {
-        {"info/reader_1", &c.reader1},     {"info/reader_2", &c.reader2},
-        {"info/reader_3", &c.reader3},     {"info/reader_4", &c.reader4},
-        {"info/version", &c.version},      {"info/mustdown", &c.mustDown},
-        {"info/verinfo", &c.versionInfo},  {"info/downloadlist", &c.downloadList},
-        {"info/savepathlist", &c.savePathList}, {"account/public_url", &c.publicUrl},
+        {"info/reader_1", &c.reader1},
+        {"info/reader_2", &c.reader2},
+        {"info/reader_3", &c.reader3},
+        {"info/reader_4", &c.reader4},
+        {"info/version", &c.version},
+        {"info/mustdown", &c.mustDown},
+        {"info/verinfo", &c.versionInfo},
+        {"info/downloadlist", &c.downloadList},
+        {"info/savepathlist", &c.savePathList},
+        {"account/public_url", &c.publicUrl},
         {"account/promotion_text", &c.promotionText},
     };
     struct Number

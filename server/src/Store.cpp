@@ -5,7 +5,6 @@
 #include <QSqlError>
 #include <QVariant>
 
-
 namespace {
 
 const auto kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
@@ -72,7 +71,9 @@ UserRow userFrom(const QSqlQuery &q)
 QString likePattern(const QString &key)
 {
     QString escaped = key;
-    escaped.replace(u'\\', QStringLiteral("\\\\")).replace(u'%', QStringLiteral("\\%")).replace(u'_', QStringLiteral("\\_"));
+    escaped.replace(u'\\', QStringLiteral("\\\\"))
+        .replace(u'%', QStringLiteral("\\%"))
+        .replace(u'_', QStringLiteral("\\_"));
     return u'%' + escaped + u'%';
 }
 
@@ -264,8 +265,8 @@ BookPage Store::page(const QString &where, const QVariantList &binds, int pageNu
     if (result.totalBooks == 0)
         return result;
 
-    QSqlQuery &rows = prepared(QStringLiteral("SELECT %1 FROM books WHERE %2 ORDER BY id DESC LIMIT ? OFFSET ?")
-                                   .arg(kBookColumns, where));
+    QSqlQuery &rows = prepared(
+        QStringLiteral("SELECT %1 FROM books WHERE %2 ORDER BY id DESC LIMIT ? OFFSET ?").arg(kBookColumns, where));
     for (const QVariant &v : binds)
         rows.addBindValue(v);
     rows.addBindValue(pageSize);

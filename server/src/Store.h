@@ -13,7 +13,12 @@
 #include <optional>
 
 // Review codes of a book, as the user's book list reports them.
-enum class Review : int { Pending = 0, Approved = 1, Rejected = 2 };
+enum class Review : int
+{
+    Pending = 0,
+    Approved = 1,
+    Rejected = 2
+};
 
 struct BookRow
 {
@@ -24,11 +29,11 @@ struct BookRow
     QString status;        // "连载" or "全集"
     QString newestChapter; // as typed by the uploader
     QString memo;
-    QString fileName;      // inside books/<id>/
-    qint64 fileSize = 0;   // bytes
-    QString coverName;     // inside books/<id>/, empty without a cover
-    QString updated;       // "yyyy-MM-dd HH:mm:ss", kept as text: lists print it unchanged
-    qint64 uploader = 0;   // 0 for books added by the host
+    QString fileName;    // inside books/<id>/
+    qint64 fileSize = 0; // bytes
+    QString coverName;   // inside books/<id>/, empty without a cover
+    QString updated;     // "yyyy-MM-dd HH:mm:ss", kept as text: lists print it unchanged
+    qint64 uploader = 0; // 0 for books added by the host
     Review review = Review::Approved;
 };
 

@@ -198,7 +198,8 @@ int main(int argc, char *argv[])
         const int added = Importer::importFolder(store, config.booksDir(), command[1], category, &error);
         if (added < 0)
             return fail(QStringLiteral("导入失败 / import failed: %1").arg(error));
-        std::printf("%s\n", QStringLiteral("已导入 %1 本电子书 / imported %1 books").arg(added).toLocal8Bit().constData());
+        std::printf("%s\n",
+                    QStringLiteral("已导入 %1 本电子书 / imported %1 books").arg(added).toLocal8Bit().constData());
         return 0;
     }
     if (verb == u"approve")

@@ -21,8 +21,8 @@ QString ServerProcess::binary()
 bool ServerProcess::start(const QString &dataDir, const QStringList &extra)
 {
     m_process.setProgram(binary());
-    m_process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), dataDir} +
-                           extra);
+    m_process.setArguments(
+        QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), dataDir} + extra);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start();
     if (!m_process.waitForStarted(10000))

@@ -19,7 +19,6 @@ private Q_SLOTS:
     void form_splitsPairsAndKeepsEqualsInValues();
     void multipart_data();
     void multipart();
-    void multipart_clientBody();
     void baseName_data();
     void baseName();
 };
@@ -33,9 +32,7 @@ void TestServerCodec::gbFormValue_data()
     QTest::newRow("letters") << "abc"_ba << true << u"abc"_s;
     QTest::newRow("digit and underscore") << "a%31%5F"_ba << true << u"a1_"_s;
     QTest::newRow("double-byte") << "%CD%F5"_ba << true << u"王"_s;
-    QTest::newRow("blank and at") << "a%20b%40c"_ba << true << u"a b@c"_s;
     QTest::newRow("single-digit escape at end") << "x%A"_ba << true << u"x\n"_s;
-    QTest::newRow("single-digit escapes in a row") << "%D%A"_ba << true << u"\r\n"_s;
     QTest::newRow("single digit before a non-hex letter") << "%9Z"_ba << true << u"\tZ"_s;
     // "%AB" would be a lead byte with nothing after it, so only "%A" + "B" is GB18030.
     QTest::newRow("lead byte impossible, one digit wins") << "%D%AB"_ba << true << u"\r\nB"_s;
@@ -69,10 +66,8 @@ void TestServerCodec::gbFormValue_roundTrip_data()
     QTest::newRow("name") << u"张三_01"_s;
     QTest::newRow("password with symbols") << u"p@ss word!%&="_s;
     QTest::newRow("question") << u"你最喜欢的明星是谁?"_s;
-    QTest::newRow("digits only") << u"1234567890"_s;
     QTest::newRow("letters after a control character") << u"x\tq"_s;
     QTest::newRow("emoji") << u"a\U0001F600b"_s;
-    QTest::newRow("full-width punctuation") << u"，。！"_s;
 }
 
 void TestServerCodec::gbFormValue_roundTrip()
@@ -97,9 +92,7 @@ void TestServerCodec::query_data()
     QTest::newRow("plus stays") << "password=a+b"_ba << true << u"password"_s << u"a+b"_s;
     QTest::newRow("request time") << "rnt=2024/3/7%209:05:33"_ba << true << u"rnt"_s << u"2024/3/7 9:05:33"_s;
     QTest::newRow("GB18030 from a legacy client") << "key=%CD%F5"_ba << true << u"key"_s << u"王"_s;
-    QTest::newRow("key without value") << "a&b=1"_ba << true << u"a"_s << QString();
     QTest::newRow("bad escape") << "type=%ZZ"_ba << false << QString() << QString();
-    QTest::newRow("short escape") << "type=%E"_ba << false << QString() << QString();
     QTest::newRow("bytes of no encoding") << "type=%FF%FF"_ba << false << QString() << QString();
 }
 
@@ -117,18 +110,11 @@ void TestServerCodec::query()
 
 void TestServerCodec::form_splitsPairsAndKeepsEqualsInValues()
 {
-    const QByteArray body = "action=edit&userid=7&userpass=&email=a%40b%2Ecn&sex=" + FormCodec::toGb18030(u"女"_s) +
-                            "&anwser=x%3Dy\r\n";
-    const auto fields = FormCodec::parseForm(body, false);
-    QVERIFY(fields.has_value());
-    QCOMPARE(FormCodec::value(*fields, u"userid"), u"7"_s);
-    QVERIFY(FormCodec::has(*fields, u"userpass"));
-    QCOMPARE(FormCodec::value(*fields, u"email"), u"a@b.cn"_s);
-    QCOMPARE(FormCodec::value(*fields, u"sex"), u"女"_s);
+    const auto fields = FormCodec::parseForm("action=edit&userpass=&anwser=x%3Dy\r\n", false);
+    QVERIFY(fields && FormCodec::has(*fields, u"userpass"));
     QCOMPARE(FormCodec::value(*fields, u"anwser"), u"x=y"_s);
-
     const auto utf8 = FormCodec::parseForm("username=%E7%8E%8B+x", true);
-    QVERIFY(utf8.has_value());
+    QVERIFY(utf8);
     QCOMPARE(FormCodec::value(*utf8, u"username"), u"王 x"_s);
 }
 
@@ -136,14 +122,16 @@ void TestServerCodec::multipart_data()
 {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QByteArray>("contentType");
-    QTest::addColumn<int>("parts");   // -1: refused
+    QTest::addColumn<int>("parts");    // -1: refused
     QTest::addColumn<QString>("name"); // checked part
     QTest::addColumn<QByteArray>("data");
 
     const QByteArray text = "--B\r\nContent-Disposition: form-data; name=\"sname\"\r\n\r\nabc\r\n";
-    QTest::newRow("text part") << text + "--B--"_ba << "multipart/form-data"_ba << 1 << u"sname"_s << "abc"_ba;
+    QTest::newRow("text part") << text + "--B--"_ba
+                               << "multipart/form-data"_ba << 1 << u"sname"_s << "abc"_ba;
     QTest::newRow("boundary parameter present too")
-        << text + "--B--"_ba << "multipart/form-data; boundary=B"_ba << 1 << u"sname"_s << "abc"_ba;
+        << text + "--B--"_ba
+        << "multipart/form-data; boundary=B"_ba << 1 << u"sname"_s << "abc"_ba;
     QTest::newRow("value with CRLF inside")
         << "--B\r\nContent-Disposition: form-data; name=\"smemo\"\r\n\r\nline1\r\nline2\r\n--B--"_ba
         << "multipart/form-data"_ba << 1 << u"smemo"_s << "line1\r\nline2"_ba;
@@ -151,19 +139,17 @@ void TestServerCodec::multipart_data()
         << "--B\r\nContent-Disposition:form-data;name=\"file1\";filename=\"a;b.txt\"\r\nContent-Type:x\r\n\r\nXY\r\n--B--"_ba
         << "multipart/form-data"_ba << 1 << u"file1"_s << "XY"_ba;
     QTest::newRow("missing end line") << text << "multipart/form-data"_ba << -1 << QString() << QByteArray();
-    QTest::newRow("truncated inside a part") << text.left(text.size() - 4) << "multipart/form-data"_ba << -1 << QString()
-                                             << QByteArray();
-    QTest::newRow("truncated headers") << "--B\r\nContent-Disposition: form-"_ba << "multipart/form-data"_ba << -1
-                                       << QString() << QByteArray();
-    QTest::newRow("part without name")
-        << "--B\r\nContent-Type: text/plain\r\n\r\nx\r\n--B--"_ba << "multipart/form-data"_ba << -1 << QString()
-        << QByteArray();
-    QTest::newRow("no boundary at all") << "name=x"_ba << "multipart/form-data"_ba << -1 << QString() << QByteArray();
-    QTest::newRow("empty body") << QByteArray() << "multipart/form-data"_ba << -1 << QString() << QByteArray();
+    QTest::newRow("truncated inside a part")
+        << text.left(text.size() - 4) << "multipart/form-data"_ba << -1 << QString() << QByteArray();
+    QTest::newRow("part without name") << "--B\r\nContent-Type: text/plain\r\n\r\nx\r\n--B--"_ba
+                                       << "multipart/form-data"_ba << -1 << QString() << QByteArray();
+    QTest::newRow("no boundary at all") << "name=x"_ba
+                                        << "multipart/form-data"_ba << -1 << QString() << QByteArray();
     QByteArray many;
     for (int i = 0; i < 40; ++i)
         many += "--B\r\nContent-Disposition: form-data; name=\"f" + QByteArray::number(i) + "\"\r\n\r\nv\r\n";
-    QTest::newRow("too many parts") << many + "--B--" << "multipart/form-data"_ba << -1 << QString() << QByteArray();
+    QTest::newRow("too many parts") << many + "--B--"
+                                    << "multipart/form-data"_ba << -1 << QString() << QByteArray();
 }
 
 void TestServerCodec::multipart()
@@ -185,31 +171,6 @@ void TestServerCodec::multipart()
     QCOMPARE(result.find(name)->data.toByteArray(), data);
 }
 
-void TestServerCodec::multipart_clientBody()
-{
-    // Both header styles of the client, a GB18030 path and a value holding "=".
-    const QByteArray b = "__NextPart__ABCDEFGHIJKLMNOPQRSTUVWXY";
-    QByteArray body;
-    body += "--" + b + "\r\nContent-Disposition:form-data;name=\"file1\";filename=\"" +
-            FormCodec::toGb18030(u"D:\\小说\\斗破苍穹.txt"_s) + "\"\r\nContent-Type:application/octet-stream\r\n\r\n";
-    body += QByteArray("\x00\x01--", 4) + b.left(10) + "\r\n";
-    body += "--" + b + "\r\nContent-Disposition: form-data; name=\"sname\"\r\n\r\n" + FormCodec::toGb18030(u"书=名"_s) +
-            "\r\n";
-    body += "--" + b + "\r\nContent-Disposition: form-data; name=\"snewchap\"\r\n\r\n\r\n";
-    body += "--" + b + "--";
-
-    const MultipartResult result = Multipart::parse(body, "multipart/form-data", 32);
-    QVERIFY2(result.error.isEmpty(), qPrintable(result.error));
-    QCOMPARE(result.parts.size(), 3);
-    const MultipartPart *file = result.find(u"file1");
-    QVERIFY(file && file->isFile);
-    QCOMPARE(file->fileName, u"D:\\小说\\斗破苍穹.txt"_s);
-    QCOMPARE(file->data.toByteArray(), QByteArray("\x00\x01--", 4) + b.left(10));
-    QCOMPARE(result.text(u"sname"), u"书=名"_s);
-    QVERIFY(result.find(u"snewchap") && !result.find(u"snewchap")->isFile);
-    QCOMPARE(result.text(u"snewchap"), QString());
-}
-
 void TestServerCodec::baseName_data()
 {
     QTest::addColumn<QString>("path");
@@ -217,7 +178,6 @@ void TestServerCodec::baseName_data()
     QTest::newRow("windows") << u"C:\\书\\a.txt"_s << u"a.txt"_s;
     QTest::newRow("unix") << u"/home/u/b.zip"_s << u"b.zip"_s;
     QTest::newRow("mixed traversal") << u"..\\../..\\etc/passwd"_s << u"passwd"_s;
-    QTest::newRow("bare") << u"c.rar"_s << u"c.rar"_s;
     QTest::newRow("trailing separator") << u"dir/"_s << QString();
 }
 
