@@ -20,12 +20,12 @@ struct AccountMessage
 struct AccountOutcome
 {
     std::optional<AccountMessage> message;
-    bool fillProfile = false;     // user centre: take reply.profile as its AccountProfile
-    bool showUserInfo = false;    // select "用户信息" and run its click (a new check) in the user centre
-    bool openUserCentre = false;  // login window: open the user centre, then showUserInfo there
+    bool fillProfile = false;    // user centre: take reply.profile as its AccountProfile
+    bool showUserInfo = false;   // select "用户信息" and run its click (a new check) in the user centre
+    bool openUserCentre = false; // login window: open the user centre, then showUserInfo there
     bool openLogin = false;
-    bool closeWindow = false;     // the window that received the answer
-    bool releaseRequest = true;   // false while a newly started check must keep its slot
+    bool closeWindow = false;   // the window that received the answer
+    bool releaseRequest = true; // false while a newly started check must keep its slot
 
     bool operator==(const AccountOutcome &) const = default;
 };

@@ -76,8 +76,7 @@ AccountReply DecodeAccountReply(const QByteArray &body)
         for (std::size_t i = 0; i < kProfileSlots.size(); ++i) {
             if (!filled[i] && name == kProfileSlots[i].element) {
                 filled[i] = true;
-                profile.*kProfileSlots[i].field =
-                    xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+                profile.*kProfileSlots[i].field = xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
                 --depth;
                 break;
             }
@@ -92,7 +91,7 @@ AccountReply DecodeAccountReply(const QByteArray &body)
     AccountReply reply;
     reply.valid = true;
     reply.code = logininfo.left(bar).trimmed();
-    // Part 1 of the split only: a second "|" ends the message.
+    // Only the piece after the first "|": a second "|" ends the message.
     reply.message = logininfo.mid(bar + 1).section(QLatin1Char('|'), 0, 0).trimmed();
     reply.profile = profile;
     return reply;

@@ -18,8 +18,8 @@ struct AccountProfile
     QString usermoney;
     QString usermail;
     QString qq;
-    QString sex;       // "男", "女", anything else means undisclosed
-    QString question;  // password question
+    QString sex;      // "男", "女", anything else means undisclosed
+    QString question; // password question
 
     bool operator==(const AccountProfile &) const = default;
 };

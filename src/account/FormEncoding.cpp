@@ -33,9 +33,8 @@ QString EncodeFormValue(const QString &text)
     out.reserve(text.size() * 3);
     // Whole code points, so a surrogate pair is encoded as its one four-byte GB18030 sequence.
     for (qsizetype i = 0; i < text.size();) {
-        const qsizetype width = (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-                                    ? 2
-                                    : 1;
+        const qsizetype width =
+            (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) ? 2 : 1;
         const QString piece = text.mid(i, width);
         i += width;
         if (width == 1 && IsAsciiLetter(piece.at(0).unicode())) {

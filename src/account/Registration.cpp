@@ -40,9 +40,10 @@ Sex SexFromText(const QString &text)
 
 const QStringList &RegistrationQuestions()
 {
-    static const QStringList questions{QStringLiteral("你初中是在哪个学校读的?"), QStringLiteral("你最敬佩老师叫什么名字?"),
-                                       QStringLiteral("你喜欢的他（她）的生日是多久?"), QStringLiteral("你的宠物叫什么?"),
-                                       QStringLiteral("你最喜欢的明星是谁?")};
+    static const QStringList questions{QStringLiteral("你初中是在哪个学校读的?"),
+                                       QStringLiteral("你最敬佩老师叫什么名字?"),
+                                       QStringLiteral("你喜欢的他（她）的生日是多久?"),
+                                       QStringLiteral("你的宠物叫什么?"), QStringLiteral("你最喜欢的明星是谁?")};
     return questions;
 }
 

@@ -6,7 +6,12 @@
 
 #include <optional>
 
-enum class Sex { Undisclosed, Male, Female };
+enum class Sex
+{
+    Undisclosed,
+    Male,
+    Female
+};
 
 // "男", "女" or "保密".
 QString SexText(Sex sex);
@@ -29,7 +34,12 @@ struct RegistrationForm
     QString answer;
 };
 
-enum class RegistrationField { UserName, Password, Email };
+enum class RegistrationField
+{
+    UserName,
+    Password,
+    Email
+};
 
 struct RegistrationProblem
 {

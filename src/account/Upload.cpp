@@ -39,7 +39,8 @@ QString CompleteStatusText()
 
 QString BookFileFilter()
 {
-    return QStringLiteral("电子书文件(*.txt;*.rar;*.zip)|*.txt;*.rar;*.zip|TXT文件(*.txt)|*.txt|打包文件(*.rar)|*.rar;*.zip");
+    return QStringLiteral(
+        "电子书文件(*.txt;*.rar;*.zip)|*.txt;*.rar;*.zip|TXT文件(*.txt)|*.txt|打包文件(*.rar)|*.rar;*.zip");
 }
 
 QString CoverFileFilter()
@@ -96,7 +97,7 @@ QString MakeBoundary()
     return MakeBoundary([] { return QRandomGenerator::global()->generateDouble(); });
 }
 
-QByteArray StringToBytes(const QString &text, const QString &charset)
+QByteArray EncodeInCharset(const QString &text, const QString &charset)
 {
     const QString name = charset.trimmed().toUpper();
     if (name == QLatin1String("GB2312") || name == QLatin1String("GBK") || name == QLatin1String("GB18030"))
@@ -143,17 +144,18 @@ MultipartBody BuildMultipartBody(const QString &fieldString, const QString &boun
         if (key.startsWith(QLatin1String("file"))) {
             const std::optional<QByteArray> bytes = readFile(value);
             if (!bytes) {
-                return MultipartBody{{},
-                                     QStringLiteral("无法读取要上传的文件：\r\n") + value +
-                                         QStringLiteral("\r\n\r\n请确认该文件仍然存在并且没有被其他程序占用，然后重新上传。")};
+                return MultipartBody{
+                    {},
+                    QStringLiteral("无法读取要上传的文件：\r\n") + value +
+                        QStringLiteral("\r\n\r\n请确认该文件仍然存在并且没有被其他程序占用，然后重新上传。")};
             }
             result.body += ToGb18030(QStringLiteral("Content-Disposition:form-data;name=\"") + key +
                                      QStringLiteral("\";filename=\"") + value + QStringLiteral("\"")) +
                            kCrlf + QByteArray("Content-Type:application/octet-stream") + kCrlf + kCrlf + *bytes + kCrlf;
         } else {
-            result.body += ToGb18030(QStringLiteral("Content-Disposition: form-data; name=\"") + key +
-                                     QStringLiteral("\"")) +
-                           kCrlf + kCrlf + ToGb18030(value) + kCrlf;
+            result.body +=
+                ToGb18030(QStringLiteral("Content-Disposition: form-data; name=\"") + key + QStringLiteral("\"")) +
+                kCrlf + kCrlf + ToGb18030(value) + kCrlf;
         }
     }
     result.body += dashBoundary + QByteArray("--");

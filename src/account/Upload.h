@@ -21,7 +21,14 @@ struct UploadForm
     QString coverPath; // empty: no cover
 };
 
-enum class UploadField { Category, Name, BookPathButton, Status, NewestChapter };
+enum class UploadField
+{
+    Category,
+    Name,
+    BookPathButton,
+    Status,
+    NewestChapter
+};
 
 struct UploadProblem
 {
@@ -51,7 +58,7 @@ QString MakeBoundary();
 
 // Encodes text in the named character set without any byte-order mark. "gb2312" and "gbk"
 // use GB18030, which encodes their characters identically. Unknown names give empty bytes.
-QByteArray StringToBytes(const QString &text, const QString &charset);
+QByteArray EncodeInCharset(const QString &text, const QString &charset);
 
 // The whole file, or nothing when it cannot be opened or read.
 std::optional<QByteArray> ReadFileBytes(const QString &path);
@@ -67,9 +74,9 @@ struct MultipartBody
 // Builds the upload body from an UploadFieldString: items whose key starts with "file" become
 // file parts named by their full path, all others text parts, then the closing boundary line.
 // readFile is injectable for tests.
-MultipartBody BuildMultipartBody(const QString &fieldString, const QString &boundary,
-                                 const std::function<std::optional<QByteArray>(const QString &)> &readFile =
-                                     ReadFileBytes);
+MultipartBody
+BuildMultipartBody(const QString &fieldString, const QString &boundary,
+                   const std::function<std::optional<QByteArray>(const QString &)> &readFile = ReadFileBytes);
 
 // The upload request's Content-Type: the server finds the boundary from the body's first line.
 QByteArray UploadContentType();

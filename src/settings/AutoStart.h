@@ -14,7 +14,6 @@ public:
     static QString autostartFolder();
     QString filePath() const;
 
-    // The file's full text.
     QString desktopEntryText() const;
     // The Exec value for a program path, quoted and escaped as desktop entries require.
     static QString execValue(const QString &programPath);

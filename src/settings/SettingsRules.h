@@ -52,7 +52,12 @@ struct SettingsForm
     QString txtSize;
 };
 
-enum class SettingsField { DownloadFolder, BossKeyModifier, BossKeyKey };
+enum class SettingsField
+{
+    DownloadFolder,
+    BossKeyModifier,
+    BossKeyKey
+};
 
 struct SettingsProblem
 {

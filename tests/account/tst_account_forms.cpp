@@ -19,6 +19,7 @@ private Q_SLOTS:
 
 void AccountFormsTest::encodeFormValue_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("encoded");
     QTest::newRow("letters kept") << "abcXYZ" << "abcXYZ";
@@ -27,6 +28,7 @@ void AccountFormsTest::encodeFormValue_data()
     QTest::newRow("chinese") << QStringLiteral("王") << "%CD%F5";
     QTest::newRow("accented letter not kept") << QStringLiteral("é") << "%A8%A6";
     QTest::newRow("four-byte character") << QStringLiteral("😀") << "%94%39%FC%36";
+    // clang-format on
 }
 
 void AccountFormsTest::encodeFormValue()
@@ -38,6 +40,7 @@ void AccountFormsTest::encodeFormValue()
 
 void AccountFormsTest::textRules_data()
 {
+    // clang-format off
     QTest::addColumn<bool>("isEmail"); // false: the user-name character rule
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("passes");
@@ -52,6 +55,7 @@ void AccountFormsTest::textRules_data()
     QTest::newRow("name: hyphen") << false << "ab-cd" << false;
     QTest::newRow("name: full-width comma") << false << QStringLiteral("ab，") << true;
     QTest::newRow("name: four-byte letter") << false << QStringLiteral("abÿ") << false;
+    // clang-format on
 }
 
 void AccountFormsTest::textRules()
@@ -64,6 +68,7 @@ void AccountFormsTest::textRules()
 
 void AccountFormsTest::registrationChecks_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("repeat");
@@ -85,6 +90,7 @@ void AccountFormsTest::registrationChecks_data()
     QTest::newRow("hyphen") << "ab-cd" << "123" << "123" << "a@b.c" << chars << name;
     QTest::newRow("password of blanks") << "reader" << "    " << "    " << "a@b.c" << shortPw << pw;
     QTest::newRow("mismatch") << "reader" << "123" << "124" << "a@b.c" << mismatch << pw;
+    // clang-format on
 }
 
 void AccountFormsTest::registrationChecks()

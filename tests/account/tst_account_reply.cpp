@@ -17,6 +17,7 @@ private Q_SLOTS:
 
 void AccountReplyTest::decode_data()
 {
+    // clang-format off
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("code"); // empty: the answer is ignored
     QTest::addColumn<QString>("message");
@@ -36,6 +37,7 @@ void AccountReplyTest::decode_data()
     QTest::newRow("truncated") << QByteArray("<userbase><logininfo>1|x</logininfo><uname>ab") << "" << "";
     QTest::newRow("dtd") << QByteArray("<!DOCTYPE u [<!ENTITY e \"1|x\">]><userbase><logininfo>&e;</logininfo></userbase>")
                          << "" << "";
+    // clang-format on
 }
 
 void AccountReplyTest::decode()
@@ -51,22 +53,31 @@ void AccountReplyTest::decode()
 
 void AccountReplyTest::decode_profile()
 {
-    const QByteArray body = QStringLiteral(
-                                "<data><userbase><logininfo>1|欢迎</logininfo><purl>http://x/?u=7</purl>"
-                                "<pinfo>推广</pinfo><uid>7</uid><uname>张三</uname><userlogin>12</userlogin>"
-                                "<lastdate>2024/3/7 9:05:33</lastdate><userpoint>100</userpoint><usermoney>5</usermoney>"
-                                "<usermail>a@b.c</usermail><qq/><sex>女</sex><i><question>Q?</question></i>"
-                                "<uname>second</uname></userbase><userbase><qq>999</qq></userbase></data>")
-                                .toUtf8();
-    const AccountProfile expected{
-        QStringLiteral("http://x/?u=7"), QStringLiteral("推广"), QStringLiteral("7"),      QStringLiteral("张三"),
-        QStringLiteral("12"),            QStringLiteral("2024/3/7 9:05:33"), QStringLiteral("100"), QStringLiteral("5"),
-        QStringLiteral("a@b.c"),         QString(),          QStringLiteral("女"),          QStringLiteral("Q?")};
+    const QByteArray body =
+        QStringLiteral("<data><userbase><logininfo>1|欢迎</logininfo><purl>http://x/?u=7</purl>"
+                       "<pinfo>推广</pinfo><uid>7</uid><uname>张三</uname><userlogin>12</userlogin>"
+                       "<lastdate>2024/3/7 9:05:33</lastdate><userpoint>100</userpoint><usermoney>5</usermoney>"
+                       "<usermail>a@b.c</usermail><qq/><sex>女</sex><i><question>Q?</question></i>"
+                       "<uname>second</uname></userbase><userbase><qq>999</qq></userbase></data>")
+            .toUtf8();
+    const AccountProfile expected{QStringLiteral("http://x/?u=7"),
+                                  QStringLiteral("推广"),
+                                  QStringLiteral("7"),
+                                  QStringLiteral("张三"),
+                                  QStringLiteral("12"),
+                                  QStringLiteral("2024/3/7 9:05:33"),
+                                  QStringLiteral("100"),
+                                  QStringLiteral("5"),
+                                  QStringLiteral("a@b.c"),
+                                  QString(),
+                                  QStringLiteral("女"),
+                                  QStringLiteral("Q?")};
     QCOMPARE(DecodeAccountReply(body).profile, expected);
 }
 
 void AccountReplyTest::outcomes_data()
 {
+    // clang-format off
     QTest::addColumn<int>("window"); // 0 login, 1 user centre, 2 registration
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("message");
@@ -86,6 +97,7 @@ void AccountReplyTest::outcomes_data()
     QTest::newRow("centre 2 keeps the new check") << 1 << "2" << "ok" << QStringLiteral("修改成功") << info << "010000";
     QTest::newRow("reg 0") << 2 << "0" << "taken" << QStringLiteral("注册失败") << crit << "000001";
     QTest::newRow("reg 1") << 2 << "1" << "made" << QStringLiteral("欢迎注册") << info << "000111";
+    // clang-format on
 }
 
 void AccountReplyTest::outcomes()

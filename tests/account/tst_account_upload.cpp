@@ -57,7 +57,7 @@ private Q_SLOTS:
     void checks();
     void fieldString();
     void boundary();
-    void stringToBytes();
+    void encodeInCharset();
     void body_readBack();
     void body_exactBytes();
     void answer_data();
@@ -66,6 +66,7 @@ private Q_SLOTS:
 
 void AccountUploadTest::checks_data()
 {
+    // clang-format off
     QTest::addColumn<QStringList>("values"); // category, name, path, status, newest chapter
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("focus");
@@ -81,6 +82,7 @@ void AccountUploadTest::checks_data()
     QTest::newRow("serial needs chapter") << QStringList{c, "n", "/p", serial, " "}
                                           << QStringLiteral("请添加电子书最新章节名称！") << int(UploadField::NewestChapter);
     QTest::newRow("complete needs none") << QStringList{c, "n", "/p", QStringLiteral("全集"), ""} << QString() << 0;
+    // clang-format on
 }
 
 void AccountUploadTest::checks()
@@ -106,8 +108,9 @@ void AccountUploadTest::checks()
 
 void AccountUploadTest::fieldString()
 {
-    UploadForm form{QStringLiteral("武侠仙侠"), QStringLiteral(" 天龙 "), {}, QStringLiteral("/书/a.txt"),
-                    QStringLiteral("全集"), QStringLiteral("stale"), QStringLiteral("a=b|c"), {}};
+    UploadForm form{
+        QStringLiteral("武侠仙侠"), QStringLiteral(" 天龙 "), {}, QStringLiteral("/书/a.txt"), QStringLiteral("全集"),
+        QStringLiteral("stale"),    QStringLiteral("a=b|c"),  {}};
     QCOMPARE(UploadFieldString(form, QStringLiteral("张三")),
              QStringLiteral("file1=/书/a.txt|stype=武侠仙侠|sname=天龙|sauthor=|username=张三|smemo=a=b｜c"
                             "|sstatue=全集|snewchap="));
@@ -131,14 +134,14 @@ void AccountUploadTest::boundary()
     QVERIFY(random != MakeBoundary());
 }
 
-void AccountUploadTest::stringToBytes()
+void AccountUploadTest::encodeInCharset()
 {
     const QString text = QStringLiteral("王a");
-    QCOMPARE(StringToBytes(text, QStringLiteral("GB2312")), QByteArray("\xCD\xF5" "a"));
-    QCOMPARE(StringToBytes(text, QStringLiteral("utf-8")), text.toUtf8());
-    QCOMPARE(StringToBytes(text, QStringLiteral("Unicode")), QByteArray("\x8B\x73" "a\0", 4));
-    QCOMPARE(StringToBytes(text, QStringLiteral("UTF-16BE")), QByteArray("\x73\x8B\0a", 4));
-    QCOMPARE(StringToBytes(text, QStringLiteral("no-such-set")), QByteArray());
+    QCOMPARE(EncodeInCharset(text, QStringLiteral("GB2312")), QByteArray::fromHex("cdf561"));
+    QCOMPARE(EncodeInCharset(text, QStringLiteral("utf-8")), text.toUtf8());
+    QCOMPARE(EncodeInCharset(text, QStringLiteral("Unicode")), QByteArray::fromHex("8b736100"));
+    QCOMPARE(EncodeInCharset(text, QStringLiteral("UTF-16BE")), QByteArray::fromHex("738b0061"));
+    QCOMPARE(EncodeInCharset(text, QStringLiteral("no-such-set")), QByteArray());
 }
 
 void AccountUploadTest::body_readBack()
@@ -150,8 +153,14 @@ void AccountUploadTest::body_readBack()
     QVERIFY(TestSupport::writeFile(book, bookBytes));
     QVERIFY(TestSupport::writeFile(dir.filePath(QStringLiteral("c.jpg")), "JPEG"));
 
-    UploadForm form{QStringLiteral("武侠仙侠"), QStringLiteral("n"), {}, book, QStringLiteral("全集"), {},
-                    QStringLiteral("x=1"), dir.filePath(QStringLiteral("c.jpg"))};
+    UploadForm form{QStringLiteral("武侠仙侠"),
+                    QStringLiteral("n"),
+                    {},
+                    book,
+                    QStringLiteral("全集"),
+                    {},
+                    QStringLiteral("x=1"),
+                    dir.filePath(QStringLiteral("c.jpg"))};
     const MultipartBody made = BuildMultipartBody(UploadFieldString(form, QStringLiteral("张三")), MakeBoundary());
     QVERIFY(made.ok());
     QCOMPARE(made.body.indexOf("\r\n"), 2 + 37);
@@ -179,8 +188,8 @@ void AccountUploadTest::body_readBack()
 void AccountUploadTest::body_exactBytes()
 {
     const auto readFile = [](const QString &) { return std::optional<QByteArray>("TXT"); };
-    const MultipartBody made = BuildMultipartBody(QStringLiteral("file1=C:\\书\\a.txt|sname=x\\r\\n=1|smemo="),
-                                                  QStringLiteral("B"), readFile);
+    const MultipartBody made =
+        BuildMultipartBody(QStringLiteral("file1=C:\\书\\a.txt|sname=x\\r\\n=1|smemo="), QStringLiteral("B"), readFile);
     QCOMPARE(made.body, QByteArray("--B\r\n"
                                    "Content-Disposition:form-data;name=\"file1\";filename=\"C:\\\xCA\xE9\\a.txt\"\r\n"
                                    "Content-Type:application/octet-stream\r\n\r\n"
@@ -196,6 +205,7 @@ void AccountUploadTest::body_exactBytes()
 
 void AccountUploadTest::answer_data()
 {
+    // clang-format off
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("message"); // the start of the message shown
@@ -205,6 +215,7 @@ void AccountUploadTest::answer_data()
     QTest::newRow("refused") << QByteArray("0|bad") << false << "bad";
     QTest::newRow("code not a number") << QByteArray("x|odd") << false << "odd";
     QTest::newRow("no bar") << QByteArray("Server Error") << false << QStringLiteral("服务器的回复无法识别");
+    // clang-format on
 }
 
 void AccountUploadTest::answer()

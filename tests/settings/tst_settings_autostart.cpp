@@ -55,6 +55,7 @@ void AutoStartTest::init()
 
 void AutoStartTest::execValue_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("exec");
     QTest::newRow("plain") << "/opt/folioway/folioway" << "/opt/folioway/folioway";
@@ -65,6 +66,7 @@ void AutoStartTest::execValue_data()
     QTest::newRow("double quote") << "/a\"b" << "\"/a\\\\\"b\"";
     QTest::newRow("percent, parenthesis") << "/x (1)/%u" << "\"/x (1)/%%u\"";
     QTest::newRow("newline") << "/a\nb" << "\"/a\\nb\"";
+    // clang-format on
 }
 
 void AutoStartTest::execValue()

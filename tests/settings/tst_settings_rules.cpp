@@ -21,6 +21,7 @@ private Q_SLOTS:
 
 void SettingsRulesTest::colours_data()
 {
+    // clang-format off
     QTest::addColumn<quint32>("rgb");
     QTest::addColumn<quint32>("bgr");
     QTest::addColumn<QString>("text");
@@ -28,6 +29,7 @@ void SettingsRulesTest::colours_data()
     QTest::newRow("pure green") << quint32(0x00FF00) << quint32(0x00FF00) << "00FF00";
     QTest::newRow("pure blue") << quint32(0x0000FF) << quint32(0xFF0000) << "0000FF";
     QTest::newRow("leading zeros kept") << quint32(0x010203) << quint32(0x030201) << "010203";
+    // clang-format on
 }
 
 void SettingsRulesTest::colours()
@@ -43,12 +45,14 @@ void SettingsRulesTest::colours()
 
 void SettingsRulesTest::colourText_malformed_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("text");
     QTest::addColumn<quint32>("bgr");
     QTest::newRow("empty") << "" << quint32(0);
     QTest::newRow("blue pair missing") << "FF80" << quint32(0x80FF);
     QTest::newRow("bad digit ends the number") << "FF00G0" << quint32(0);
     QTest::newRow("too long") << "123456AB" << quint32(0x563412);
+    // clang-format on
 }
 
 void SettingsRulesTest::colourText_malformed()
@@ -70,6 +74,7 @@ void SettingsRulesTest::textSizes()
 
 void SettingsRulesTest::saveChecks_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("modifier");
     QTest::addColumn<QString>("key");
@@ -81,6 +86,7 @@ void SettingsRulesTest::saveChecks_data()
     QTest::newRow("folder first") << "  " << "" << "" << folderMsg << int(SettingsField::DownloadFolder);
     QTest::newRow("blank key") << "/books" << "Ctrl" << " " << keyMsg << int(SettingsField::BossKeyKey);
     QTest::newRow("no modifier") << "/books" << "" << "q" << keyMsg << int(SettingsField::BossKeyModifier);
+    // clang-format on
 }
 
 void SettingsRulesTest::saveChecks()
@@ -106,6 +112,7 @@ void SettingsRulesTest::saveChecks()
 
 void SettingsRulesTest::bossKey_data()
 {
+    // clang-format off
     QTest::addColumn<QString>("stored");
     QTest::addColumn<int>("previous");
     QTest::addColumn<int>("expected"); // QKeyCombination::toCombined(); 0: registration skipped
@@ -122,6 +129,7 @@ void SettingsRulesTest::bossKey_data()
     QTest::newRow("no bar") << "AltQ" << none << 0 << -1;
     QTest::newRow("no key") << "Alt|" << none << 0 << -1;
     QTest::newRow("no modifier") << "|Q" << none << 0 << -1;
+    // clang-format on
 }
 
 void SettingsRulesTest::bossKey()
