@@ -1,7 +1,7 @@
 // Downloads one large book file from a local folioway-server with the Downloader and with curl,
 // alternating, and prints throughput and the client's peak memory.
 //
-//   bench_catalogue_download [--size-mb 200] [--rounds 3] [--url URL]
+//   bench_catalogue_download [--size-mb 200] [--rounds 3] [--url URL] [--dir FOLDER]
 //
 // Without --url it imports a generated book of the given size into a fresh server data folder
 // and serves it with the folioway-server from the same bin folder.
@@ -100,6 +100,9 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("rounds"), QStringLiteral("Alternating rounds."), QStringLiteral("n"),
                       QStringLiteral("3")});
     parser.addOption({QStringLiteral("url"), QStringLiteral("Download this instead."), QStringLiteral("url")});
+    parser.addOption({QStringLiteral("dir"),
+                      QStringLiteral("Where both clients save (e.g. /dev/shm to leave the disk out)."),
+                      QStringLiteral("folder")});
     parser.process(app);
     QTextStream out(stdout);
 
@@ -154,21 +157,24 @@ int main(int argc, char *argv[])
         url = server.baseUrl() + answer.entries.first().downurl;
     }
 
+    QTemporaryDir saveDir(parser.isSet(QStringLiteral("dir"))
+                              ? QDir(parser.value(QStringLiteral("dir"))).filePath(QStringLiteral("bench-XXXXXX"))
+                              : dir.filePath(QStringLiteral("save-XXXXXX")));
     const int rounds = std::max(1, parser.value(QStringLiteral("rounds")).toInt());
     const qint64 rssBefore = procStatusKB("VmRSS:");
     QList<double> ours, theirs;
     qint64 bytes = 0;
     for (int i = 0; i < rounds; ++i) {
-        const double c = curlRun(curl, url, dir.filePath(QStringLiteral("curl.bin")));
-        const double d = downloaderRun(url, dir.filePath(QStringLiteral("ours.bin")), &bytes);
+        const double c = curlRun(curl, url, saveDir.filePath(QStringLiteral("curl.bin")));
+        const double d = downloaderRun(url, saveDir.filePath(QStringLiteral("ours.bin")), &bytes);
         if (c <= 0 || d <= 0) {
             out << "a download failed\n";
             return 1;
         }
         theirs << c;
         ours << d;
-        QFile::remove(dir.filePath(QStringLiteral("curl.bin")));
-        QFile::remove(dir.filePath(QStringLiteral("ours.bin")));
+        QFile::remove(saveDir.filePath(QStringLiteral("curl.bin")));
+        QFile::remove(saveDir.filePath(QStringLiteral("ours.bin")));
         const double mb = double(bytes) / 1024 / 1024;
         out << QStringLiteral("round %1: curl %2 MB/s, Downloader %3 MB/s\n")
                    .arg(i + 1)

@@ -103,6 +103,79 @@ inline QByteArray zip(const QList<ZipEntry> &entries)
     return out;
 }
 
+struct RarEntry
+{
+    QByteArray name; // RAR4: raw bytes as a Windows tool stores them ("\\" between folders); RAR5: UTF-8
+    QByteArray data; // stored, not compressed
+};
+
+// RAR 1.5-4.x: marker, archive header, one stored file header per entry, end of archive.
+inline QByteArray rar4(const QList<RarEntry> &entries)
+{
+    const auto block = [](quint8 type, quint16 flags, const QByteArray &fields) {
+        QByteArray body;
+        body.append(char(type));
+        put16(body, flags);
+        put16(body, quint16(2 + 1 + 2 + 2 + fields.size()));
+        body += fields;
+        QByteArray out;
+        put16(out, quint16(crc32(body) & 0xFFFF));
+        return out + body;
+    };
+    QByteArray out = QByteArray::fromHex("526172211a0700");
+    out += block(0x73, 0, QByteArray(6, '\0'));
+    for (const RarEntry &e : entries) {
+        QByteArray fields;
+        put32(fields, quint32(e.data.size())); // packed size
+        put32(fields, quint32(e.data.size()));
+        fields.append(char(2));                // made on Windows
+        put32(fields, crc32(e.data));
+        put32(fields, 0x21 << 16);             // 1980-01-01
+        fields.append(char(20));               // version needed
+        fields.append(char(0x30));             // stored
+        put16(fields, quint16(e.name.size()));
+        put32(fields, 0x20);                   // archive attribute
+        fields += e.name;
+        out += block(0x74, 0x8000, fields) + e.data;
+    }
+    return out + block(0x7b, 0x4000, {});
+}
+
+inline QByteArray vint(quint64 v)
+{
+    QByteArray out;
+    do {
+        quint8 b = v & 0x7F;
+        v >>= 7;
+        if (v)
+            b |= 0x80;
+        out.append(char(b));
+    } while (v);
+    return out;
+}
+
+// RAR 5: signature, main header, one stored file header per entry, end of archive.
+inline QByteArray rar5(const QList<RarEntry> &entries)
+{
+    const auto header = [](const QByteArray &fields) {
+        const QByteArray sized = vint(quint64(fields.size())) + fields;
+        QByteArray out;
+        put32(out, crc32(sized));
+        return out + sized;
+    };
+    QByteArray out = QByteArray::fromHex("526172211a070100");
+    out += header(vint(1) + vint(0) + vint(0));
+    for (const RarEntry &e : entries) {
+        QByteArray fields = vint(2) + vint(0x0002) + vint(quint64(e.data.size())); // type, flags: data area
+        fields += vint(0x0004);                                                     // file flags: CRC32 present
+        fields += vint(quint64(e.data.size())) + vint(0x20);                        // unpacked size, attributes
+        put32(fields, crc32(e.data));
+        fields += vint(0) + vint(0) + vint(quint64(e.name.size())) + e.name; // stored, Windows, name
+        out += header(fields) + e.data;
+    }
+    return out + header(vint(5) + vint(0) + vint(0));
+}
+
 // A tar holding one regular file and a hard link, written with libarchive's own writer.
 inline QByteArray tarWithHardLink(const QByteArray &fileName, const QByteArray &linkName, const QByteArray &linkTarget)
 {

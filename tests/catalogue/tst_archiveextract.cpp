@@ -131,6 +131,47 @@ private Q_SLOTS:
         QCOMPARE(tree(dest), written);
     }
 
+    void rarFormats_data()
+    {
+        QTest::addColumn<QByteArray>("archive");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("written");
+        const QList<ArchiveBuilder::RarEntry> gbkEntries{{gbk(QStringLiteral("abc\\第一卷.txt")), "卷一"},
+                                                         {"readme.txt", "readme"}};
+        QTest::newRow("rar4 with gbk names and backslashes")
+            << ArchiveBuilder::rar4(gbkEntries) << 0 << QStringList{"abc", "abc/第一卷.txt", "readme.txt"};
+        QTest::newRow("rar5 with utf-8 names")
+            << ArchiveBuilder::rar5({{"卷二/第2章.txt", "second"}, {"readme.txt", "readme"}}) << 0
+            << QStringList{"readme.txt", "卷二", "卷二/第2章.txt"};
+        QTest::newRow("rar4 dot-dot skipped") << ArchiveBuilder::rar4({{"..\\..\\evil.txt", "x"}, {"ok.txt", "ok"}}) << 0
+                                              << QStringList{"ok.txt"};
+        // A flipped byte in a file name breaks its header checksum.
+        QByteArray damaged = ArchiveBuilder::rar4({{"a.txt", "a"}, {"b.txt", "b"}});
+        damaged[damaged.indexOf("b.txt")] = 'c';
+        QTest::newRow("rar4 damaged header") << damaged << 212 << QStringList{};
+        QByteArray damaged5 = ArchiveBuilder::rar5({{"a.txt", "a"}, {"b.txt", "b"}});
+        damaged5[damaged5.indexOf("b.txt")] = 'c';
+        QTest::newRow("rar5 damaged header") << damaged5 << 212 << QStringList{};
+        QTest::newRow("rar4 truncated") << ArchiveBuilder::rar4({{"a.txt", QByteArray(200, 'a')}}).left(60) << 212
+                                        << QStringList{};
+    }
+    void rarFormats()
+    {
+        QFETCH(QByteArray, archive);
+        QFETCH(int, code);
+        QFETCH(QStringList, written);
+        const QString path = m_dir.filePath(QStringLiteral("book.rar"));
+        QVERIFY(TestSupport::writeFile(path, archive));
+        const QString dest = m_dir.filePath(QStringLiteral("lib/book"));
+        const ExtractResult result = ExtractRar(ExtractMode::Extract, path, dest);
+        QCOMPARE(result.code, code);
+        QCOMPARE(tree(dest), written);
+        QVERIFY(tree(outside()).isEmpty());
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("evil.txt"))));
+        if (written.contains(QStringLiteral("readme.txt")))
+            QCOMPARE(TestSupport::readFile(dest + QStringLiteral("/readme.txt")), QByteArray("readme"));
+    }
+
     void encryptedZip_addsNothing()
     {
         if (QStandardPaths::findExecutable(QStringLiteral("zip")).isEmpty())
