@@ -166,7 +166,7 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE | AI_NUMERICSERV;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
     addrinfo *found = nullptr;
     const QByteArray host = address.toLatin1();
     const QByteArray service = QByteArray::number(port);
