@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/SettingsRules.h"
+
 #include <QWidget>
 
 class QToolBar;
@@ -20,6 +22,9 @@ public:
     void splitterButtonClicked(int index);
     void applyLayout(const MainLayout &layout);
     int splitterButtonHeightTwips(int index) const;
+    // Colours and text size of the reading page; kept and applied once the page has loaded.
+    void setPageStyle(const ReadingPageStyle &style) { m_pageStyle = style; }
+    ReadingPageStyle pageStyle() const { return m_pageStyle; }
 
     QToolButton *splitterButton(int index) const { return m_splitterButtons[index]; }
     QWidget *readingView() const { return m_view; }
@@ -31,6 +36,7 @@ Q_SIGNALS:
 
 private:
     bool m_chapterListVisible = true;
+    ReadingPageStyle m_pageStyle;
     QToolBar *m_toolbar;
     QWidget *m_view;
     QWidget *m_splitter;
