@@ -97,8 +97,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("size-mb"), QStringLiteral("Size of the generated book."), QStringLiteral("mb"),
                       QStringLiteral("200")});
-    parser.addOption({QStringLiteral("rounds"), QStringLiteral("Alternating rounds."), QStringLiteral("n"),
-                      QStringLiteral("3")});
+    parser.addOption(
+        {QStringLiteral("rounds"), QStringLiteral("Alternating rounds."), QStringLiteral("n"), QStringLiteral("3")});
     parser.addOption({QStringLiteral("url"), QStringLiteral("Download this instead."), QStringLiteral("url")});
     parser.addOption({QStringLiteral("dir"),
                       QStringLiteral("Where both clients save (e.g. /dev/shm to leave the disk out)."),
@@ -130,7 +130,7 @@ int main(int argc, char *argv[])
         const QString data = dir.filePath(QStringLiteral("data"));
         QProcess import;
         import.start(LiveServer::binary(binDir), {QStringLiteral("--data"), data, QStringLiteral("import"), source,
-                                                   QStringLiteral("--category"), QStringLiteral("其他分类")});
+                                                  QStringLiteral("--category"), QStringLiteral("其他分类")});
         if (!import.waitForFinished(600000) || import.exitCode() != 0) {
             out << "import failed: " << import.readAll() << "\n";
             return 1;

@@ -25,7 +25,12 @@ constexpr int BadPassword = 24;
 constexpr int LimitExceeded = 30;
 } // namespace RarError
 
-enum class ExtractMode { Extract = 0, Test = 1, List = 2 };
+enum class ExtractMode
+{
+    Extract = 0,
+    Test = 1,
+    List = 2
+};
 
 // Guards against archives made to fill the disk.
 struct ExtractLimits
@@ -37,7 +42,7 @@ struct ExtractLimits
 struct ExtractResult
 {
     int code = 0;
-    QString reason;      // Chinese text for the download list; empty on success
+    QString reason; // Chinese text for the download list; empty on success
     int filesWritten = 0;
     int entriesSkipped = 0; // links, devices and names that would land outside the folder
 

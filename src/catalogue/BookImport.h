@@ -24,7 +24,8 @@ QStringList FindFiles(const QString &folder, const QString &pattern = QStringLit
 
 struct ImportResult
 {
-    enum class Outcome {
+    enum class Outcome
+    {
         Added,          // a new shelf row for textFile
         AlreadyOnShelf, // textFile is already registered; nothing added
         NoTextFile,

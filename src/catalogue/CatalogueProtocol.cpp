@@ -59,8 +59,8 @@ QString SearchUrl(const QString &serverBaseUrl, const CatalogueQuery &query, con
 QString CataloguePageUrl(const QString &serverBaseUrl, const CatalogueQuery &query, const QString &page,
                          const QDateTime &when)
 {
-    return WithRequestTime(CatalogueBaseAddress(serverBaseUrl) + actionPart(query) + typePart(query) +
-                               keyPart(query) + QueryPair(QStringLiteral("page"), page),
+    return WithRequestTime(CatalogueBaseAddress(serverBaseUrl) + actionPart(query) + typePart(query) + keyPart(query) +
+                               QueryPair(QStringLiteral("page"), page),
                            when);
 }
 
@@ -81,9 +81,9 @@ QStringList CatalogueEntry::cells() const
 
 QStringList CatalogueEntry::columnCaptions()
 {
-    return {QStringLiteral("书号"), QStringLiteral("分类"),     QStringLiteral("书名"),
-            QStringLiteral("作者"), QStringLiteral("状态"),     QStringLiteral("更新时间"),
-            QStringLiteral("大小"), QStringLiteral("操作"),     QStringLiteral("下载地址")};
+    return {QStringLiteral("书号"), QStringLiteral("分类"), QStringLiteral("书名"),
+            QStringLiteral("作者"), QStringLiteral("状态"), QStringLiteral("更新时间"),
+            QStringLiteral("大小"), QStringLiteral("操作"), QStringLiteral("下载地址")};
 }
 
 QString NoDataMessage()
@@ -125,10 +125,10 @@ CatalogueAnswer ParseCatalogueAnswer(int status, const QByteArray &body)
     const XmlTree tree = XmlTree::parse(body);
     for (const XmlElement &book : tree.all(QStringLiteral("bookinfo"))) {
         CatalogueEntry entry;
-        const std::pair<const char *, QString *> fields[] = {
-            {"id", &entry.id},         {"name", &entry.name},   {"class", &entry.category},
-            {"author", &entry.author}, {"statue", &entry.statue}, {"ftime", &entry.ftime},
-            {"size", &entry.size},     {"downurl", &entry.downurl}};
+        const std::pair<const char *, QString *> fields[] = {{"id", &entry.id},          {"name", &entry.name},
+                                                             {"class", &entry.category}, {"author", &entry.author},
+                                                             {"statue", &entry.statue},  {"ftime", &entry.ftime},
+                                                             {"size", &entry.size},      {"downurl", &entry.downurl}};
         for (const auto &[field, target] : fields) {
             const XmlElement element = book.first(QLatin1String(field));
             if (element.isNull()) {
@@ -222,8 +222,8 @@ QStringList UserBookEntry::cells() const
 
 QStringList UserBookEntry::columnCaptions()
 {
-    return {QStringLiteral("书号"),     QStringLiteral("分类"),     QStringLiteral("书名"),
-            QStringLiteral("状态"),     QStringLiteral("更新时间"), QStringLiteral("审核状态")};
+    return {QStringLiteral("书号"), QStringLiteral("分类"),     QStringLiteral("书名"),
+            QStringLiteral("状态"), QStringLiteral("更新时间"), QStringLiteral("审核状态")};
 }
 
 UserBooksAnswer ParseUserBooksAnswer(int status, const QByteArray &body, const CataloguePaging &previous)

@@ -60,8 +60,8 @@ struct CatalogueEntry
     QString author;
     QString statue;
     QString ftime;
-    QString size;     // kilobytes as the server wrote it
-    QString downurl;  // appended to serverBaseUrl; its last piece is the file name
+    QString size;    // kilobytes as the server wrote it
+    QString downurl; // appended to serverBaseUrl; its last piece is the file name
 
     QString updatedText; // ftime as YYYY/M/D
     QString sizeText;    // FormatSizeKB(size)
@@ -72,12 +72,13 @@ struct CatalogueEntry
 };
 
 // How the tab reacts to an answer.
-enum class AnswerOutcome {
-    Ignored,  // not a 200 answer: hide the loading panel, keep list and paging, say nothing
-    Filled,   // replace the rows with entries and take the new paging
-    NoData,   // replace the rows with entries (usually none), keep paging, show NoDataMessage()
-    Stopped,  // a field could not be read: replace the rows with the entries read before it,
-              // keep paging, say nothing
+enum class AnswerOutcome
+{
+    Ignored, // not a 200 answer: hide the loading panel, keep list and paging, say nothing
+    Filled,  // replace the rows with entries and take the new paging
+    NoData,  // replace the rows with entries (usually none), keep paging, show NoDataMessage()
+    Stopped, // a field could not be read: replace the rows with the entries read before it,
+             // keep paging, say nothing
 };
 
 struct CatalogueAnswer
@@ -99,7 +100,12 @@ QString NoDataMessage(); // "没有获取到任何数据！", exclamation icon, 
 // or unreadable just leaves its cell empty.
 struct UserBookEntry
 {
-    enum class Review { Pending, Approved, Rejected };
+    enum class Review
+    {
+        Pending,
+        Approved,
+        Rejected
+    };
 
     QString id;
     QString category;
@@ -113,9 +119,9 @@ struct UserBookEntry
     // statue alone for "全集", otherwise statue + "：" + the size of newchap (empty when not a number).
     QString statusText() const;
     Review review() const;
-    QString reviewText() const;        // "已审核", "审核未通过", "待审核"
-    unsigned reviewColor() const;      // 0xRRGGBB: green, red, grey
-    QStringList cells() const;         // six cells in column order
+    QString reviewText() const;   // "已审核", "审核未通过", "待审核"
+    unsigned reviewColor() const; // 0xRRGGBB: green, red, grey
+    QStringList cells() const;    // six cells in column order
     static QStringList columnCaptions();
 };
 

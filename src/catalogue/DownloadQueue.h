@@ -27,7 +27,8 @@ DownloadProgressCells ProgressCells(qint64 bytesRead, qint64 bytesTotal);
 // it never changes a row itself.
 struct DownloadRow
 {
-    enum class Look {
+    enum class Look
+    {
         Normal,
         Received,     // status text blue
         Failed,       // whole row red, the transfer failed

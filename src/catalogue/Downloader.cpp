@@ -24,8 +24,7 @@ constexpr int AlreadyRunningError = 58;
 Downloader::Downloader(QObject *parent, QNetworkAccessManager *manager)
     : QObject(parent), m_manager(manager ? manager : NetworkService::manager()),
       m_timeoutMs(NetworkService::DefaultTransferTimeoutMs)
-{
-}
+{}
 
 Downloader::~Downloader()
 {
@@ -45,7 +44,8 @@ std::optional<Downloader::StartError> Downloader::beginDownload(const QString &u
     task->saveFile = saveFile;
     task->file = std::make_unique<QSaveFile>(saveFile);
     if (!task->file->open(QIODevice::WriteOnly))
-        return StartError{FileAccessError, QStringLiteral("无法写入文件 %1：%2").arg(saveFile, task->file->errorString())};
+        return StartError{FileAccessError,
+                          QStringLiteral("无法写入文件 %1：%2").arg(saveFile, task->file->errorString())};
 
     QNetworkRequest request(address);
     request.setTransferTimeout(m_timeoutMs);
@@ -156,8 +156,8 @@ void Downloader::onFinished(QNetworkReply *reply)
     task->reply = nullptr;
 
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool received = reply->error() == QNetworkReply::NoError && !task->writeFailed && status >= 200 &&
-                          status < 300;
+    const bool received =
+        reply->error() == QNetworkReply::NoError && !task->writeFailed && status >= 200 && status < 300;
     const std::unique_ptr<QSaveFile> file = std::move(task->file);
     const QString saveFile = task->saveFile;
     const qint64 total = task->written;

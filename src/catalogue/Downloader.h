@@ -28,7 +28,12 @@ class Downloader : public QObject
 {
     Q_OBJECT
 public:
-    enum State : quint8 { Failed = 0, Finished = 6, Running = 255 };
+    enum State : quint8
+    {
+        Failed = 0,
+        Finished = 6,
+        Running = 255
+    };
 
     struct StartError
     {

@@ -24,8 +24,7 @@ QNetworkRequest makeRequest(const QString &address, int timeoutMs)
 RequestSlot::RequestSlot(QObject *parent, QNetworkAccessManager *manager)
     : QObject(parent), m_manager(manager ? manager : NetworkService::manager()),
       m_timeoutMs(NetworkService::DefaultTransferTimeoutMs)
-{
-}
+{}
 
 RequestSlot::~RequestSlot()
 {

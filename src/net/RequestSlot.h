@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QObject>
 #include <QNetworkReply>
+#include <QObject>
 #include <QPointer>
 #include <QString>
 
@@ -14,8 +14,8 @@ struct HttpResult
     int status = 0;      // HTTP status; 0 when no answer came (no connection, timeout, refused)
     QString contentType; // the Content-Type header as sent, parameters included
     QByteArray body;
-    bool failed = true;  // true for a transport failure; an HTTP error status alone is not one
-    QString errorText;   // why it failed, for diagnostics only
+    bool failed = true; // true for a transport failure; an HTTP error status alone is not one
+    QString errorText;  // why it failed, for diagnostics only
 
     bool isOk() const { return !failed && status == 200; }
 };

@@ -11,8 +11,8 @@ namespace XmlDetail {
 struct Node
 {
     QString name;
-    int end = 0;        // index of the last descendant; nodes are stored in document order
-    int textBegin = 0;  // the text pieces between this element's start and end tags
+    int end = 0;       // index of the last descendant; nodes are stored in document order
+    int textBegin = 0; // the text pieces between this element's start and end tags
     int textEnd = 0;
 };
 struct Document

@@ -3,6 +3,7 @@
 #include "net/NetworkService.h"
 #include "net/XmlTree.h"
 #include "platform/Prompter.h"
+#include "startup/Startup.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -109,4 +110,14 @@ StartDecision RunServerInfoCheck(const QString &address, ServerInfo &info, Promp
     if (!ReadServerInfoAnswer(status, contentType, reply->readAll(), info))
         return StartDecision::GoOn;
     return OfferUpdate(info, prompter, options.startUpdater);
+}
+
+StartDecision ContactServerAtStart(AppContext &ctx, Prompter &prompter, const std::function<bool()> &startUpdater)
+{
+    NetworkService::persistCookiesIn(ctx.programFolder);
+    ServerInfoCheckOptions options;
+    options.timeoutMs = ctx.config.serverInfoTimeoutMs;
+    options.startUpdater = startUpdater;
+    return RunServerInfoCheck(ServerInfoUrl(ctx.config.serverBaseUrl, ctx.machineId), ctx.serverInfo, prompter,
+                              options);
 }

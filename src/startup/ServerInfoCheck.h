@@ -11,7 +11,11 @@ class Prompter;
 class QNetworkAccessManager;
 
 // What the start routine does after the server-info check.
-enum class StartDecision { GoOn, EndProgram };
+enum class StartDecision
+{
+    GoOn,
+    EndProgram
+};
 
 // Reads a server-info answer into info, element by element in the fixed order
 // (reader_1..reader_4, version, mustdown, verinfo, downloadlist, savepathlist). False when
@@ -33,6 +37,12 @@ struct ServerInfoCheckOptions
     QNetworkAccessManager *manager = nullptr; // the shared one when not set
     std::function<bool()> startUpdater = StartUpdater;
 };
+
+// The start routine's server contact, in one call: makes the shared network service keep its
+// cookies in the program folder for the run, then runs the check below with the server-info
+// address of ctx (blanks removed) and the configured time limit, filling ctx.serverInfo.
+StartDecision ContactServerAtStart(AppContext &ctx, Prompter &prompter,
+                                   const std::function<bool()> &startUpdater = StartUpdater);
 
 // The whole start-up check: fetches address (waiting at most timeoutMs, so a dead server
 // never holds up the start), fills info, and offers the update. Failures are silent.

@@ -128,13 +128,13 @@ inline QByteArray rar4(const QList<RarEntry> &entries)
         QByteArray fields;
         put32(fields, quint32(e.data.size())); // packed size
         put32(fields, quint32(e.data.size()));
-        fields.append(char(2));                // made on Windows
+        fields.append(char(2)); // made on Windows
         put32(fields, crc32(e.data));
-        put32(fields, 0x21 << 16);             // 1980-01-01
-        fields.append(char(20));               // version needed
-        fields.append(char(0x30));             // stored
+        put32(fields, 0x21 << 16); // 1980-01-01
+        fields.append(char(20));   // version needed
+        fields.append(char(0x30)); // stored
         put16(fields, quint16(e.name.size()));
-        put32(fields, 0x20);                   // archive attribute
+        put32(fields, 0x20); // archive attribute
         fields += e.name;
         out += block(0x74, 0x8000, fields) + e.data;
     }
@@ -167,8 +167,8 @@ inline QByteArray rar5(const QList<RarEntry> &entries)
     out += header(vint(1) + vint(0) + vint(0));
     for (const RarEntry &e : entries) {
         QByteArray fields = vint(2) + vint(0x0002) + vint(quint64(e.data.size())); // type, flags: data area
-        fields += vint(0x0004);                                                     // file flags: CRC32 present
-        fields += vint(quint64(e.data.size())) + vint(0x20);                        // unpacked size, attributes
+        fields += vint(0x0004);                                                    // file flags: CRC32 present
+        fields += vint(quint64(e.data.size())) + vint(0x20);                       // unpacked size, attributes
         put32(fields, crc32(e.data));
         fields += vint(0) + vint(0) + vint(quint64(e.name.size())) + e.name; // stored, Windows, name
         out += header(fields) + e.data;

@@ -26,7 +26,8 @@ QStringList tree(const QString &folder)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
-        found.append(QDir(folder).relativeFilePath(it.filePath()) + (it.fileInfo().isSymLink() ? QStringLiteral("@") : QString()));
+        found.append(QDir(folder).relativeFilePath(it.filePath()) +
+                     (it.fileInfo().isSymLink() ? QStringLiteral("@") : QString()));
     }
     found.sort();
     return found;
@@ -59,20 +60,21 @@ private Q_SLOTS:
 
         const QByteArray abs = QDir(outside()).filePath(QStringLiteral("abs.txt")).toUtf8();
         QTest::newRow("dot-dot entries skipped")
-            << ArchiveBuilder::zip({{"../evil.txt", "x"}, {"a/../../evil.txt", "x"}, {"..\\evil.txt", "x"}, {"ok.txt", "ok"}})
+            << ArchiveBuilder::zip(
+                   {{"../evil.txt", "x"}, {"a/../../evil.txt", "x"}, {"..\\evil.txt", "x"}, {"ok.txt", "ok"}})
             << 100 << qint64(1 << 20) << 0 << QStringList{"ok.txt"};
         QTest::newRow("absolute paths skipped")
-            << ArchiveBuilder::zip({{abs, "x"}, {"C:\\Windows\\evil.txt", "x"}, {"ok.txt", "ok"}}) << 100 << qint64(1 << 20)
-            << 0 << QStringList{"ok.txt"};
+            << ArchiveBuilder::zip({{abs, "x"}, {"C:\\Windows\\evil.txt", "x"}, {"ok.txt", "ok"}}) << 100
+            << qint64(1 << 20) << 0 << QStringList{"ok.txt"};
         QTest::newRow("symbolic link skipped, later file stays inside")
             << ArchiveBuilder::zip({{"lnk", "../../outside", false, 0120777}, {"lnk/payload.txt", "x"}}) << 100
             << qint64(1 << 20) << 0 << QStringList{"lnk", "lnk/payload.txt"};
         QTest::newRow("hard link skipped")
             << ArchiveBuilder::tarWithHardLink("a.txt", "hl.txt", "../../outside/target.txt") << 100 << qint64(1 << 20)
             << 0 << QStringList{"a.txt"};
-        QTest::newRow("folders kept")
-            << ArchiveBuilder::zip({{"vol/", {}, false, 040755}, {"vol/1.txt", "1"}, {"./2.txt", "2"}}) << 100
-            << qint64(1 << 20) << 0 << QStringList{"2.txt", "vol", "vol/1.txt"};
+        QTest::newRow("folders kept") << ArchiveBuilder::zip(
+                                             {{"vol/", {}, false, 040755}, {"vol/1.txt", "1"}, {"./2.txt", "2"}})
+                                      << 100 << qint64(1 << 20) << 0 << QStringList{"2.txt", "vol", "vol/1.txt"};
         QList<ZipEntry> many;
         for (int i = 0; i < 12; ++i)
             many.append({QByteArray("f") + QByteArray::number(i) + ".txt", "x"});
@@ -113,12 +115,13 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("archive");
         QTest::addColumn<QStringList>("written");
         QTest::newRow("gbk names without the unicode flag")
-            << ArchiveBuilder::zip({{gbk(QStringLiteral("第一卷/第1章.txt")), "x"}, {gbk(QStringLiteral("说明.txt")), "y"}})
+            << ArchiveBuilder::zip(
+                   {{gbk(QStringLiteral("第一卷/第1章.txt")), "x"}, {gbk(QStringLiteral("说明.txt")), "y"}})
             << QStringList{"第一卷", "第一卷/第1章.txt", "说明.txt"};
-        QTest::newRow("utf-8 names with the flag") << ArchiveBuilder::zip({{"作者/正文.txt", "x", true}})
-                                                   << QStringList{"作者", "作者/正文.txt"};
-        QTest::newRow("utf-8 names without the flag") << ArchiveBuilder::zip({{"剑来.txt", "x"}})
-                                                      << QStringList{"剑来.txt"};
+        QTest::newRow("utf-8 names with the flag")
+            << ArchiveBuilder::zip({{"作者/正文.txt", "x", true}}) << QStringList{"作者", "作者/正文.txt"};
+        QTest::newRow("utf-8 names without the flag")
+            << ArchiveBuilder::zip({{"剑来.txt", "x"}}) << QStringList{"剑来.txt"};
     }
     void chineseNames()
     {
@@ -143,8 +146,8 @@ private Q_SLOTS:
         QTest::newRow("rar5 with utf-8 names")
             << ArchiveBuilder::rar5({{"卷二/第2章.txt", "second"}, {"readme.txt", "readme"}}) << 0
             << QStringList{"readme.txt", "卷二", "卷二/第2章.txt"};
-        QTest::newRow("rar4 dot-dot skipped") << ArchiveBuilder::rar4({{"..\\..\\evil.txt", "x"}, {"ok.txt", "ok"}}) << 0
-                                              << QStringList{"ok.txt"};
+        QTest::newRow("rar4 dot-dot skipped")
+            << ArchiveBuilder::rar4({{"..\\..\\evil.txt", "x"}, {"ok.txt", "ok"}}) << 0 << QStringList{"ok.txt"};
         // A flipped byte in a file name breaks its header checksum.
         QByteArray damaged = ArchiveBuilder::rar4({{"a.txt", "a"}, {"b.txt", "b"}});
         damaged[damaged.indexOf("b.txt")] = 'c';
@@ -251,10 +254,10 @@ private Q_SLOTS:
         const QString path = m_dir.filePath(QStringLiteral("y.zip"));
         QVERIFY(TestSupport::writeFile(path, ArchiveBuilder::zip({{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}})));
         int calls = 0;
-        QCOMPARE(ExtractRar(ExtractMode::Extract, path, m_dir.filePath(QStringLiteral("lib/book")), {}, {},
-                            [&] { ++calls; })
-                     .filesWritten,
-                 3);
+        QCOMPARE(
+            ExtractRar(ExtractMode::Extract, path, m_dir.filePath(QStringLiteral("lib/book")), {}, {}, [&] { ++calls; })
+                .filesWritten,
+            3);
         QVERIFY(calls >= 3);
     }
 };

@@ -38,11 +38,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("name");
-        QTest::newRow("windows path") << "C:\\books\\a.txt" << "a.txt";
-        QTest::newRow("address path") << "/down/abc.rar" << "abc.rar";
-        QTest::newRow("no separator") << "abc.rar" << "";
-        QTest::newRow("mixed, last wins") << "a\\b/c\\d.txt" << "d.txt";
-        QTest::newRow("trailing separator") << "/down/" << "";
+        QTest::newRow("windows path") << "C:\\books\\a.txt"
+                                      << "a.txt";
+        QTest::newRow("address path") << "/down/abc.rar"
+                                      << "abc.rar";
+        QTest::newRow("no separator") << "abc.rar"
+                                      << "";
+        QTest::newRow("mixed, last wins") << "a\\b/c\\d.txt"
+                                          << "d.txt";
+        QTest::newRow("trailing separator") << "/down/"
+                                            << "";
     }
     void fileNameFromPath()
     {
@@ -55,10 +60,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("archive") << "abc.rar" << "abc";
-        QTest::newRow("every occurrence removed") << "a.txtb.txt" << "ab";
-        QTest::newRow("nothing would be left") << ".zip" << ".zip";
-        QTest::newRow("short name") << "ab" << "ab";
+        QTest::newRow("archive") << "abc.rar"
+                                 << "abc";
+        QTest::newRow("every occurrence removed") << "a.txtb.txt"
+                                                  << "ab";
+        QTest::newRow("nothing would be left") << ".zip"
+                                               << ".zip";
+        QTest::newRow("short name") << "ab"
+                                    << "ab";
     }
     void taskCaption()
     {
@@ -88,7 +97,8 @@ private Q_SLOTS:
         QTest::addColumn<ImportResult::Outcome>("outcome");
         QTest::newRow("added") << "/books/1/abc.txt" << false << ImportResult::Outcome::Added;
         QTest::newRow("already on the shelf") << "/books/1/abc.txt" << true << ImportResult::Outcome::AlreadyOnShelf;
-        QTest::newRow("no row names the file") << "/books/1/other.txt" << false << ImportResult::Outcome::NoCatalogueRow;
+        QTest::newRow("no row names the file")
+            << "/books/1/other.txt" << false << ImportResult::Outcome::NoCatalogueRow;
     }
     void findTxtAndSave()
     {
@@ -99,9 +109,9 @@ private Q_SLOTS:
         QVERIFY(TestSupport::writeFile(saveFile, "text"));
         if (registeredBefore)
             QVERIFY(m_db->insertBook(QStringLiteral("其他分类"), QStringLiteral("旧"), {}, saveFile) > 0);
-        const ImportResult result = FindTxtAndSave(*m_db, path(QStringLiteral("TxtBook/abc")), saveFile,
-                                                   {row(QStringLiteral("别的书"), QStringLiteral("/x/y.rar")),
-                                                    row(QStringLiteral("书"), downurl)});
+        const ImportResult result = FindTxtAndSave(
+            *m_db, path(QStringLiteral("TxtBook/abc")), saveFile,
+            {row(QStringLiteral("别的书"), QStringLiteral("/x/y.rar")), row(QStringLiteral("书"), downurl)});
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.textFile, saveFile);
         const ShelfPage page = m_db->shelfPage(ShelfQuery{}, 1);
@@ -117,15 +127,15 @@ private Q_SLOTS:
         QTest::addColumn<ImportResult::Outcome>("outcome");
         QTest::addColumn<QString>("textFile");
         QTest::addColumn<bool>("downloadKept");
-        QTest::newRow("upper-case TXT used directly") << "abc.TXT" << QByteArray("第一章") << ImportResult::Outcome::Added
-                                                      << "abc.TXT" << true;
+        QTest::newRow("upper-case TXT used directly")
+            << "abc.TXT" << QByteArray("第一章") << ImportResult::Outcome::Added << "abc.TXT" << true;
         QTest::newRow("archive unpacked, top-level text first, archive deleted")
             << "abc.rar" << ArchiveBuilder::zip({{"abc/第一卷.txt", "1", true}, {"readme.txt", "2"}})
             << ImportResult::Outcome::Added << "readme.txt" << false;
-        QTest::newRow("archive without text")
-            << "abc.zip" << ArchiveBuilder::zip({{"cover.jpg", "j"}}) << ImportResult::Outcome::NoTextFile << "" << false;
-        QTest::newRow("damaged archive stays") << "abc.zip" << QByteArray("PK\x03\x04 broken")
-                                               << ImportResult::Outcome::ExtractFailed << "" << true;
+        QTest::newRow("archive without text") << "abc.zip" << ArchiveBuilder::zip({{"cover.jpg", "j"}})
+                                              << ImportResult::Outcome::NoTextFile << "" << false;
+        QTest::newRow("damaged archive stays")
+            << "abc.zip" << QByteArray("PK\x03\x04 broken") << ImportResult::Outcome::ExtractFailed << "" << true;
     }
     void importDownloadedFile()
     {
@@ -137,8 +147,8 @@ private Q_SLOTS:
         const QString folder = path(QStringLiteral("TxtBook/abc"));
         const QString saveFile = folder + QLatin1Char('/') + fileName;
         QVERIFY(TestSupport::writeFile(saveFile, content));
-        const ImportResult result = ImportDownloadedFile(
-            *m_db, saveFile, {row(QStringLiteral("书"), QStringLiteral("/books/3/") + fileName)});
+        const ImportResult result =
+            ImportDownloadedFile(*m_db, saveFile, {row(QStringLiteral("书"), QStringLiteral("/books/3/") + fileName)});
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.textFile, textFile.isEmpty() ? QString() : folder + QLatin1Char('/') + textFile);
         QCOMPARE(QFileInfo::exists(saveFile), downloadKept);

@@ -35,9 +35,10 @@ private Q_SLOTS:
     {
         if (LiveServer::binary(TestSupport::binDir()).isEmpty())
             QSKIP("folioway-server is not built");
-        QVERIFY2(m_server.start(TestSupport::binDir(), {QStringLiteral("--data"), m_dir.filePath(QStringLiteral("server")),
-                                                        QStringLiteral("--demo")}),
-                 qPrintable(m_server.output()));
+        QVERIFY2(
+            m_server.start(TestSupport::binDir(), {QStringLiteral("--data"), m_dir.filePath(QStringLiteral("server")),
+                                                   QStringLiteral("--demo")}),
+            qPrintable(m_server.output()));
     }
 
     void listPagingAndSearch()
@@ -122,7 +123,8 @@ private Q_SLOTS:
         QCOMPARE(book->name, zipped->name);
         QCOMPARE(book->author, zipped->author);
         QCOMPARE(book->type, zipped->category);
-        QVERIFY(result.textFile.startsWith(m_dir.filePath(QStringLiteral("TxtBook/")) + start.caption + QLatin1Char('/')));
+        QVERIFY(
+            result.textFile.startsWith(m_dir.filePath(QStringLiteral("TxtBook/")) + start.caption + QLatin1Char('/')));
         QVERIFY(QFileInfo(result.textFile).size() > 0);
         QVERIFY(!QFileInfo::exists(queue.rows()[0].saveFile));
         QCOMPARE(queue.rows()[0].progress, QStringLiteral("完成"));

@@ -10,9 +10,14 @@ const QString Rnt = QStringLiteral("&rnt=2024/3/7%209:05:33");
 
 QByteArray book(const QByteArray &id, const QByteArray &size = "2048", const QByteArray &skip = {})
 {
-    const QList<QPair<QByteArray, QByteArray>> fields = {
-        {"id", id},           {"name", "书" + id},      {"class", "武侠仙侠"},         {"author", "佚名"},
-        {"statue", "连载"},   {"ftime", "2009-3-5 10:20:00"}, {"size", size}, {"downurl", "/books/" + id + "/b" + id + ".zip"}};
+    const QList<QPair<QByteArray, QByteArray>> fields = {{"id", id},
+                                                         {"name", "书" + id},
+                                                         {"class", "武侠仙侠"},
+                                                         {"author", "佚名"},
+                                                         {"statue", "连载"},
+                                                         {"ftime", "2009-3-5 10:20:00"},
+                                                         {"size", size},
+                                                         {"downurl", "/books/" + id + "/b" + id + ".zip"}};
     QByteArray xml = "<bookinfo>";
     for (const auto &[name, value] : fields) {
         if (name != skip)
@@ -21,7 +26,8 @@ QByteArray book(const QByteArray &id, const QByteArray &size = "2048", const QBy
     return xml + "</bookinfo>";
 }
 
-QByteArray answer(const QByteArray &books, const QByteArray &other = "<otherinfo><pageinfo>7,140,3,2,4</pageinfo></otherinfo>")
+QByteArray answer(const QByteArray &books,
+                  const QByteArray &other = "<otherinfo><pageinfo>7,140,3,2,4</pageinfo></otherinfo>")
 {
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?><list>" + books + other + "</list>";
 }
@@ -44,15 +50,15 @@ private Q_SLOTS:
         category.selectCategory(QStringLiteral("武侠仙侠 "));
         QTest::newRow("category button") << CategoryListUrl(Base, category, When)
                                          << list + QStringLiteral("?action=list&type=") + wuxia + Rnt;
-        QTest::newRow("first page of a category") << CataloguePageUrl(Base, category, QStringLiteral("1"), When)
-                                                  << list + QStringLiteral("?action=list&type=") + wuxia +
-                                                         QStringLiteral("&page=1") + Rnt;
+        QTest::newRow("first page of a category")
+            << CataloguePageUrl(Base, category, QStringLiteral("1"), When)
+            << list + QStringLiteral("?action=list&type=") + wuxia + QStringLiteral("&page=1") + Rnt;
 
         CatalogueQuery search = category;
         search.search(QStringLiteral(" 剑 来 "));
         const QString key = QStringLiteral("%E5%89%91%20%E6%9D%A5");
-        QTest::newRow("search sends only the key") << SearchUrl(Base, search, When)
-                                                   << list + QStringLiteral("?action=search&key=") + key + Rnt;
+        QTest::newRow("search sends only the key")
+            << SearchUrl(Base, search, When) << list + QStringLiteral("?action=search&key=") + key + Rnt;
         QTest::newRow("paging after search carries the earlier type")
             << CataloguePageUrl(Base, search, QStringLiteral("4"), When)
             << list + QStringLiteral("?action=search&type=") + wuxia + QStringLiteral("&key=") + key +
@@ -86,29 +92,31 @@ private Q_SLOTS:
 
         QTest::newRow("two books") << 200 << answer(book("1") + book("2")) << AnswerOutcome::Filled
                                    << QStringList{"1", "2"} << "3/7";
-        QTest::newRow("no books, paging still taken") << 200 << answer({}) << AnswerOutcome::Filled << QStringList{}
-                                                      << "3/7";
-        QTest::newRow("not 200 is ignored") << 404 << answer(book("1")) << AnswerOutcome::Ignored << QStringList{}
-                                            << "1/1";
-        QTest::newRow("transport failure is ignored") << 0 << QByteArray() << AnswerOutcome::Ignored << QStringList{}
-                                                      << "1/1";
-        QTest::newRow("malformed xml is no data") << 200 << QByteArray("<list><bookinfo><id>1</id>")
-                                                  << AnswerOutcome::NoData << QStringList{} << "1/1";
-        QTest::newRow("html page is no data") << 200 << QByteArray("<html><body>500</body></html>")
-                                              << AnswerOutcome::NoData << QStringList{} << "1/1";
-        QTest::newRow("books without otherinfo") << 200 << answer(book("1"), {}) << AnswerOutcome::NoData
-                                                 << QStringList{"1"} << "1/1";
-        QTest::newRow("missing field stops at that book") << 200 << answer(book("1") + book("2", "5", "author") + book("3"))
-                                                          << AnswerOutcome::Stopped << QStringList{"1"} << "1/1";
-        QTest::newRow("size not a number stops") << 200 << answer(book("1") + book("2", "大")) << AnswerOutcome::Stopped
-                                                 << QStringList{"1"} << "1/1";
-        QTest::newRow("short pageinfo keeps paging") << 200
-                                                     << answer(book("1"), "<otherinfo><pageinfo>7,140,3</pageinfo></otherinfo>")
-                                                     << AnswerOutcome::Stopped << QStringList{"1"} << "1/1";
-        QTest::newRow("otherinfo without pageinfo") << 200 << answer(book("1"), "<otherinfo/>") << AnswerOutcome::Stopped
-                                                    << QStringList{"1"} << "1/1";
+        QTest::newRow("no books, paging still taken")
+            << 200 << answer({}) << AnswerOutcome::Filled << QStringList{} << "3/7";
+        QTest::newRow("not 200 is ignored")
+            << 404 << answer(book("1")) << AnswerOutcome::Ignored << QStringList{} << "1/1";
+        QTest::newRow("transport failure is ignored")
+            << 0 << QByteArray() << AnswerOutcome::Ignored << QStringList{} << "1/1";
+        QTest::newRow("malformed xml is no data")
+            << 200 << QByteArray("<list><bookinfo><id>1</id>") << AnswerOutcome::NoData << QStringList{} << "1/1";
+        QTest::newRow("html page is no data")
+            << 200 << QByteArray("<html><body>500</body></html>") << AnswerOutcome::NoData << QStringList{} << "1/1";
+        QTest::newRow("books without otherinfo")
+            << 200 << answer(book("1"), {}) << AnswerOutcome::NoData << QStringList{"1"} << "1/1";
+        QTest::newRow("missing field stops at that book")
+            << 200 << answer(book("1") + book("2", "5", "author") + book("3")) << AnswerOutcome::Stopped
+            << QStringList{"1"} << "1/1";
+        QTest::newRow("size not a number stops")
+            << 200 << answer(book("1") + book("2", "大")) << AnswerOutcome::Stopped << QStringList{"1"} << "1/1";
+        QTest::newRow("short pageinfo keeps paging")
+            << 200 << answer(book("1"), "<otherinfo><pageinfo>7,140,3</pageinfo></otherinfo>") << AnswerOutcome::Stopped
+            << QStringList{"1"} << "1/1";
+        QTest::newRow("otherinfo without pageinfo")
+            << 200 << answer(book("1"), "<otherinfo/>") << AnswerOutcome::Stopped << QStringList{"1"} << "1/1";
         QTest::newRow("only the first otherinfo counts")
-            << 200 << answer({}, "<x><otherinfo><a/></otherinfo><otherinfo><pageinfo>9,0,9,8,9</pageinfo></otherinfo></x>")
+            << 200
+            << answer({}, "<x><otherinfo><a/></otherinfo><otherinfo><pageinfo>9,0,9,8,9</pageinfo></otherinfo></x>")
             << AnswerOutcome::Stopped << QStringList{} << "1/1";
         QTest::newRow("doctype refused") << 200 << QByteArray("<!DOCTYPE list [<!ENTITY e \"x\">]>") + answer(book("1"))
                                          << AnswerOutcome::NoData << QStringList{} << "1/1";
@@ -133,8 +141,8 @@ private Q_SLOTS:
     {
         const CatalogueAnswer result = ParseCatalogueAnswer(200, answer(book("12", "20480")));
         QCOMPARE(result.entries.size(), 1);
-        QCOMPARE(result.entries[0].cells(),
-                 (QStringList{"12", "武侠仙侠", "书12", "佚名", "连载", "2009/3/5", "20.0 MB", "双击下载", "/books/12/b12.zip"}));
+        QCOMPARE(result.entries[0].cells(), (QStringList{"12", "武侠仙侠", "书12", "佚名", "连载", "2009/3/5",
+                                                         "20.0 MB", "双击下载", "/books/12/b12.zip"}));
         QCOMPARE(result.paging.previousPage, QStringLiteral("2"));
         QCOMPARE(result.paging.nextPage, QStringLiteral("4"));
         QCOMPARE(CatalogueEntry::columnCaptions().size(), 9);
@@ -144,22 +152,38 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("size");
         QTest::addColumn<QString>("text");
-        QTest::newRow("below one kilobyte") << "0.5" << "0.5 Bytes";
-        QTest::newRow("zero") << "0" << "0 Bytes";
-        QTest::newRow("one") << "1" << "1.00 KB";
-        QTest::newRow("5") << "5" << "5.00 KB";
-        QTest::newRow("9.999") << "9.999" << "10.00 KB";
-        QTest::newRow("12") << "12" << "12.0 KB";
-        QTest::newRow("512") << "512" << "512 KB";
-        QTest::newRow("999") << "999" << "999 KB";
-        QTest::newRow("1000 already MB") << "1000" << "0.98 MB";
-        QTest::newRow("2048") << "2048" << "2.00 MB";
-        QTest::newRow("20480") << "20480" << "20.0 MB";
-        QTest::newRow("204800") << "204800" << "200 MB";
-        QTest::newRow("1000000 already GB") << "1000000" << "0.95 GB";
-        QTest::newRow("10485760") << "10485760" << "10.0 GB";
-        QTest::newRow("digit grouping") << "1048576000000" << "1,000,000.0 GB";
-        QTest::newRow("blanks around") << " 5 " << "5.00 KB";
+        QTest::newRow("below one kilobyte") << "0.5"
+                                            << "0.5 Bytes";
+        QTest::newRow("zero") << "0"
+                              << "0 Bytes";
+        QTest::newRow("one") << "1"
+                             << "1.00 KB";
+        QTest::newRow("5") << "5"
+                           << "5.00 KB";
+        QTest::newRow("9.999") << "9.999"
+                               << "10.00 KB";
+        QTest::newRow("12") << "12"
+                            << "12.0 KB";
+        QTest::newRow("512") << "512"
+                             << "512 KB";
+        QTest::newRow("999") << "999"
+                             << "999 KB";
+        QTest::newRow("1000 already MB") << "1000"
+                                         << "0.98 MB";
+        QTest::newRow("2048") << "2048"
+                              << "2.00 MB";
+        QTest::newRow("20480") << "20480"
+                               << "20.0 MB";
+        QTest::newRow("204800") << "204800"
+                                << "200 MB";
+        QTest::newRow("1000000 already GB") << "1000000"
+                                            << "0.95 GB";
+        QTest::newRow("10485760") << "10485760"
+                                  << "10.0 GB";
+        QTest::newRow("digit grouping") << "1048576000000"
+                                        << "1,000,000.0 GB";
+        QTest::newRow("blanks around") << " 5 "
+                                       << "5.00 KB";
     }
     void formatSizeKB()
     {
@@ -186,14 +210,22 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("date and time") << "2009-3-5 10:20:00" << "2009/3/5";
-        QTest::newRow("leading zeros dropped") << "2009/03/05" << "2009/3/5";
-        QTest::newRow("iso") << "2021-12-01T08:00:00" << "2021/12/1";
-        QTest::newRow("chinese") << "2010年1月2日" << "2010/1/2";
-        QTest::newRow("short time") << "2010-1-2 9:05" << "2010/1/2";
-        QTest::newRow("impossible day unchanged") << "2009-2-30" << "2009-2-30";
-        QTest::newRow("text unchanged") << "昨天" << "昨天";
-        QTest::newRow("empty unchanged") << "" << "";
+        QTest::newRow("date and time") << "2009-3-5 10:20:00"
+                                       << "2009/3/5";
+        QTest::newRow("leading zeros dropped") << "2009/03/05"
+                                               << "2009/3/5";
+        QTest::newRow("iso") << "2021-12-01T08:00:00"
+                             << "2021/12/1";
+        QTest::newRow("chinese") << "2010年1月2日"
+                                 << "2010/1/2";
+        QTest::newRow("short time") << "2010-1-2 9:05"
+                                    << "2010/1/2";
+        QTest::newRow("impossible day unchanged") << "2009-2-30"
+                                                  << "2009-2-30";
+        QTest::newRow("text unchanged") << "昨天"
+                                        << "昨天";
+        QTest::newRow("empty unchanged") << ""
+                                         << "";
     }
     void formatListDate()
     {

@@ -179,9 +179,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("saveFile");
         QTest::addColumn<int>("number");
-        QTest::newRow("not an address") << "books/a.zip" << "a.zip" << 5;
-        QTest::newRow("unsupported scheme") << "file:///etc/passwd" << "a.zip" << 5;
-        QTest::newRow("folder missing") << "SERVER/ok/1" << "missing/folder/a.zip" << 75;
+        QTest::newRow("not an address") << "books/a.zip"
+                                        << "a.zip" << 5;
+        QTest::newRow("unsupported scheme") << "file:///etc/passwd"
+                                            << "a.zip" << 5;
+        QTest::newRow("folder missing") << "SERVER/ok/1"
+                                        << "missing/folder/a.zip" << 75;
     }
     void beginDownload_refusals()
     {
@@ -189,13 +192,13 @@ private Q_SLOTS:
         QFETCH(QString, saveFile);
         QFETCH(int, number);
         Downloader downloader;
-        const auto error = downloader.beginDownload(address.replace(QStringLiteral("SERVER"), m_server->baseUrl()),
-                                                    file(saveFile));
+        const auto error =
+            downloader.beginDownload(address.replace(QStringLiteral("SERVER"), m_server->baseUrl()), file(saveFile));
         QVERIFY(error);
         QCOMPARE(error->number, number);
         QCOMPARE(downloader.taskCount(), 0);
-        QVERIFY(BeginDownloadErrorMessage(*error).startsWith(QString::number(number) +
-                                                             QStringLiteral(":错误在调用 BeginDownload().\r\n\r\n错误描述: ")));
+        QVERIFY(BeginDownloadErrorMessage(*error).startsWith(
+            QString::number(number) + QStringLiteral(":错误在调用 BeginDownload().\r\n\r\n错误描述: ")));
     }
 
     void progressCells_data()
@@ -204,11 +207,16 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("total");
         QTest::addColumn<QString>("progress");
         QTest::addColumn<QString>("status");
-        QTest::newRow("half") << qint64(51200) << qint64(102400) << "50%" << "正在下载(50.0KB)";
-        QTest::newRow("start") << qint64(0) << qint64(1000) << "0%" << "正在下载(0.0KB)";
-        QTest::newRow("rounds") << qint64(52838) << qint64(102400) << "52%" << "正在下载(51.6KB)";
-        QTest::newRow("large") << qint64(150000000) << qint64(209715200) << "72%" << "正在下载(146484.4KB)";
-        QTest::newRow("all in") << qint64(1000) << qint64(1000) << "完成" << "下载完成，已为你添加到书架！";
+        QTest::newRow("half") << qint64(51200) << qint64(102400) << "50%"
+                              << "正在下载(50.0KB)";
+        QTest::newRow("start") << qint64(0) << qint64(1000) << "0%"
+                               << "正在下载(0.0KB)";
+        QTest::newRow("rounds") << qint64(52838) << qint64(102400) << "52%"
+                                << "正在下载(51.6KB)";
+        QTest::newRow("large") << qint64(150000000) << qint64(209715200) << "72%"
+                               << "正在下载(146484.4KB)";
+        QTest::newRow("all in") << qint64(1000) << qint64(1000) << "完成"
+                                << "下载完成，已为你添加到书架！";
     }
     void progressCells()
     {
@@ -249,10 +257,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("message");
-        QTest::newRow("folder cannot be made") << "blocked" << "a.txt" << "无法创建下载文件夹";
-        QTest::newRow("caption escapes the folder") << ".." << "a.txt" << "文件名无效";
-        QTest::newRow("file name with a separator") << "abc" << "..\\a.txt" << "文件名无效";
-        QTest::newRow("empty file name") << "abc" << "" << "文件名无效";
+        QTest::newRow("folder cannot be made") << "blocked"
+                                               << "a.txt"
+                                               << "无法创建下载文件夹";
+        QTest::newRow("caption escapes the folder") << ".."
+                                                    << "a.txt"
+                                                    << "文件名无效";
+        QTest::newRow("file name with a separator") << "abc"
+                                                    << "..\\a.txt"
+                                                    << "文件名无效";
+        QTest::newRow("empty file name") << "abc"
+                                         << ""
+                                         << "文件名无效";
     }
     void queue_refusesWhatCannotBeSaved()
     {

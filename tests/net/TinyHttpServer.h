@@ -19,7 +19,7 @@ public:
     struct Request
     {
         QByteArray method;
-        QByteArray target; // path and query as sent
+        QByteArray target;                     // path and query as sent
         QHash<QByteArray, QByteArray> headers; // names in lower case
         QByteArray body;
     };
@@ -30,11 +30,11 @@ public:
         QByteArray contentType = "text/xml";
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
-        bool sendLength = true;  // false: no Content-Length, the end of the body closes the connection
-        qint64 stallAfter = -1;  // send the headers and this many body bytes, then nothing
-        qint64 dropAfter = -1;   // send the headers and this many body bytes, then close
-        int delayMs = 0;         // answer this late
-        bool silent = false;     // never answer at all
+        bool sendLength = true; // false: no Content-Length, the end of the body closes the connection
+        qint64 stallAfter = -1; // send the headers and this many body bytes, then nothing
+        qint64 dropAfter = -1;  // send the headers and this many body bytes, then close
+        int delayMs = 0;        // answer this late
+        bool silent = false;    // never answer at all
     };
 
     using Handler = std::function<Response(const Request &)>;

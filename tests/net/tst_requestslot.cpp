@@ -50,7 +50,8 @@ private Q_SLOTS:
         });
         RequestSlot slot;
         QSignalSpy spy(&slot, &RequestSlot::finished);
-        slot.readHTTP(server.baseUrl() + QStringLiteral("/readerserver/listbook.asp?action=list&rnt=2024/3/7%209:05:33"));
+        slot.readHTTP(server.baseUrl() +
+                      QStringLiteral("/readerserver/listbook.asp?action=list&rnt=2024/3/7%209:05:33"));
         QVERIFY(slot.isBusy());
         const HttpResult result = waitForResult(spy);
         QCOMPARE(result.status, expectedStatus);
@@ -58,7 +59,8 @@ private Q_SLOTS:
         QCOMPARE(result.contentType, QString::fromLatin1(contentType));
         QCOMPARE(result.body, QByteArray("<a>正文</a>"));
         QVERIFY(!slot.isBusy());
-        QCOMPARE(server.requests.value(0).target, QByteArray("/readerserver/listbook.asp?action=list&rnt=2024/3/7%209:05:33"));
+        QCOMPARE(server.requests.value(0).target,
+                 QByteArray("/readerserver/listbook.asp?action=list&rnt=2024/3/7%209:05:33"));
     }
 
     void transportFailures_data()
@@ -144,7 +146,8 @@ private Q_SLOTS:
         QVERIFY(!waitForResult(spy).failed);
         QCOMPARE(server.requests.value(0).method, QByteArray("POST"));
         QCOMPARE(server.requests.value(0).body, body);
-        QCOMPARE(server.requests.value(0).headers.value("content-type"), QByteArray("application/x-www-form-urlencoded"));
+        QCOMPARE(server.requests.value(0).headers.value("content-type"),
+                 QByteArray("application/x-www-form-urlencoded"));
     }
 
     void oversizedAnswerFails()
@@ -173,7 +176,8 @@ private Q_SLOTS:
             if (request.target == "/login") {
                 r.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("session=s1; Path=/")));
                 r.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("remember=u1; Path=/; Max-Age=86400")));
-                r.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("old=x; Path=/; Expires=Wed, 01 Jan 2020 00:00:00 GMT")));
+                r.headers.append(qMakePair(QByteArray("Set-Cookie"),
+                                           QByteArray("old=x; Path=/; Expires=Wed, 01 Jan 2020 00:00:00 GMT")));
             }
             return r;
         });

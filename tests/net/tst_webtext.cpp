@@ -12,12 +12,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("encoded");
-        QTest::newRow("request time keeps slashes and colons") << QStringLiteral("2024/3/7 9:05:33")
-                                                               << QStringLiteral("2024/3/7%209:05:33");
+        QTest::newRow("request time keeps slashes and colons")
+            << QStringLiteral("2024/3/7 9:05:33") << QStringLiteral("2024/3/7%209:05:33");
         QTest::newRow("chinese as utf-8") << QStringLiteral("武侠") << QStringLiteral("%E6%AD%A6%E4%BE%A0");
-        QTest::newRow("plus is not a blank") << QStringLiteral("C++ 入门") << QStringLiteral("C%2B%2B%20%E5%85%A5%E9%97%A8");
-        QTest::newRow("separators cannot split the query") << QStringLiteral("a&b=c#d%e?")
-                                                           << QStringLiteral("a%26b%3Dc%23d%25e%3F");
+        QTest::newRow("plus is not a blank")
+            << QStringLiteral("C++ 入门") << QStringLiteral("C%2B%2B%20%E5%85%A5%E9%97%A8");
+        QTest::newRow("separators cannot split the query")
+            << QStringLiteral("a&b=c#d%e?") << QStringLiteral("a%26b%3Dc%23d%25e%3F");
         QTest::newRow("empty") << QString() << QString();
     }
     void encodeQueryValue()
@@ -32,7 +33,8 @@ private Q_SLOTS:
         const QDateTime when(QDate(2024, 3, 7), QTime(9, 5, 33));
         QCOMPARE(WithRequestTime(QStringLiteral("http://h/x.asp?a=1"), when),
                  QStringLiteral("http://h/x.asp?a=1&rnt=2024/3/7%209:05:33"));
-        QCOMPARE(QueryPair(QStringLiteral("uname"), QStringLiteral("张 三"), true), QStringLiteral("?uname=%E5%BC%A0%20%E4%B8%89"));
+        QCOMPARE(QueryPair(QStringLiteral("uname"), QStringLiteral("张 三"), true),
+                 QStringLiteral("?uname=%E5%BC%A0%20%E4%B8%89"));
     }
 
     void bytesToString_data()
@@ -44,10 +46,11 @@ private Q_SLOTS:
         QTest::newRow("gb2312") << gb << QStringLiteral("gb2312") << QStringLiteral("上传成功");
         QTest::newRow("GBK upper case") << gb << QStringLiteral("GBK") << QStringLiteral("上传成功");
         QTest::newRow("ansi") << gb << QStringLiteral("ANSI") << QStringLiteral("上传成功");
-        QTest::newRow("gb18030 four-byte") << QByteArray::fromHex("81308436") << QStringLiteral("gb2312")
-                                           << QStringLiteral("\u00A5");
+        QTest::newRow("gb18030 four-byte")
+            << QByteArray::fromHex("81308436") << QStringLiteral("gb2312") << QStringLiteral("\u00A5");
         QTest::newRow("utf-8") << QByteArray("上传") << QStringLiteral("utf-8") << QStringLiteral("上传");
-        QTest::newRow("unknown name reads utf-8") << QByteArray("ok") << QStringLiteral("no-such-set") << QStringLiteral("ok");
+        QTest::newRow("unknown name reads utf-8")
+            << QByteArray("ok") << QStringLiteral("no-such-set") << QStringLiteral("ok");
     }
     void bytesToString()
     {
@@ -82,8 +85,8 @@ private Q_SLOTS:
 
     void xml_legacyEncodingDeclared()
     {
-        const QByteArray body = "<?xml version=\"1.0\" encoding=\"gb2312\"?><a><b>" +
-                                QByteArray::fromHex("c9cfb4abb3c9b9a6") + "</b></a>";
+        const QByteArray body =
+            "<?xml version=\"1.0\" encoding=\"gb2312\"?><a><b>" + QByteArray::fromHex("c9cfb4abb3c9b9a6") + "</b></a>";
         const XmlTree tree = XmlTree::parse(body);
         QVERIFY2(tree.isValid(), qPrintable(tree.errorString()));
         QCOMPARE(tree.first(QStringLiteral("b")).text(), QStringLiteral("上传成功"));
