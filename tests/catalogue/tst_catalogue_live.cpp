@@ -5,8 +5,6 @@
 #include "catalogue/DownloadQueue.h"
 #include "library/LibraryDb.h"
 #include "net/RequestSlot.h"
-#include "startup/ServerInfoCheck.h"
-#include "startup/Startup.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -67,16 +65,6 @@ private Q_SLOTS:
         const CatalogueAnswer found = fetch(SearchUrl(m_server.baseUrl(), query));
         QVERIFY(!found.entries.isEmpty());
         QCOMPARE(found.entries.first().name, title);
-    }
-
-    void serverInfoAnswerIsRead()
-    {
-        ServerInfo info;
-        ScriptedPrompter prompter;
-        ServerInfoCheckOptions options;
-        options.startUpdater = [] { return false; };
-        RunServerInfoCheck(ServerInfoUrl(m_server.baseUrl(), QStringLiteral("ABCDE-12345")), info, prompter, options);
-        QVERIFY(!info.version.isEmpty());
     }
 
     void zipBookDownloadsOntoTheShelf()

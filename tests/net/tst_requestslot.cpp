@@ -202,14 +202,6 @@ private Q_SLOTS:
         slot.loginHTTP(server.baseUrl() + QStringLiteral("/check"));
         QCOMPARE(waitForResult(spy).body, QByteArray("remember=u1"));
     }
-
-    void sharedManagerPersistsInProgramFolder()
-    {
-        QTemporaryDir dir;
-        NetworkService::persistCookiesIn(dir.path());
-        QCOMPARE(NetworkService::cookieJar()->filePath(), dir.filePath(QStringLiteral("cookies.dat")));
-        QCOMPARE(NetworkService::manager()->cookieJar(), NetworkService::cookieJar());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestRequestSlot)

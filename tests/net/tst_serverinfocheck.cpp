@@ -135,38 +135,6 @@ private Q_SLOTS:
         }
     }
 
-    void run_againstLocalServer_data()
-    {
-        QTest::addColumn<QByteArray>("contentType");
-        QTest::addColumn<bool>("asked");
-        QTest::newRow("xml answer is read") << QByteArray("text/xml") << true;
-        QTest::newRow("html answer is ignored") << QByteArray("text/html") << false;
-    }
-    void run_againstLocalServer()
-    {
-        QFETCH(QByteArray, contentType);
-        QFETCH(bool, asked);
-        TinyHttpServer server([&](const TinyHttpServer::Request &) {
-            TinyHttpServer::Response r;
-            r.contentType = contentType;
-            r.body = infoXml("v1.3", "TRUE");
-            return r;
-        });
-        ServerInfo info;
-        ScriptedPrompter prompter;
-        prompter.answers.enqueue(false);
-        ServerInfoCheckOptions options;
-        options.startUpdater = [] { return true; };
-        const StartDecision decision = RunServerInfoCheck(
-            server.baseUrl() + QStringLiteral("/readerserver/getinfo.asp?desknum=AB-CD&rnt=2024/3/79:05:33"), info,
-            prompter, options);
-        QCOMPARE(decision, asked ? StartDecision::EndProgram : StartDecision::GoOn);
-        QCOMPARE(prompter.shown.size(), asked ? 1 : 0);
-        QCOMPARE(info.reader_1, asked ? QStringLiteral("http://ads.example/page") : QString());
-        QCOMPARE(server.requests.value(0).target,
-                 QByteArray("/readerserver/getinfo.asp?desknum=AB-CD&rnt=2024/3/79:05:33"));
-    }
-
     void contactAtStart_usesContextAndKeepsCookies()
     {
         TinyHttpServer server([](const TinyHttpServer::Request &) {
