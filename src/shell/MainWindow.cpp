@@ -1,6 +1,8 @@
 #include "shell/MainWindow.h"
 
 #include "catalogue/CataloguePane.h"
+#include "library/BookEditor.h"
+#include "library/BookMenu.h"
 #include "library/BookshelfPane.h"
 #include "platform/TwipsGeometry.h"
 #include "reader/ReaderPane.h"
@@ -47,8 +49,14 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     m_loading->hide();
 
     connect(m_shelf, &BookshelfPane::loadingChanged, m_loading, &QWidget::setVisible);
-    connect(m_shelf, &BookshelfPane::openBookRequested, this, &MainWindow::openBook);
-    connect(m_shelf, &BookshelfPane::addBookRequested, this, [this] { m_editorMode = QStringLiteral("addnew"); });
+    connect(m_shelf, &BookshelfPane::openBookRequested, this, [this](const QString &path) { openBook(path); });
+    connect(m_shelf, &BookshelfPane::addBookRequested, this, [this] { showBookEditor(QStringLiteral("addnew")); });
+
+    m_bookMenu = new BookMenu(*ctx.db, prompter, this);
+    connect(m_shelf, &BookshelfPane::bookMenuRequested, m_bookMenu, &BookMenu::popupFor);
+    connect(m_bookMenu, &BookMenu::openBookRequested, this, &MainWindow::openBook);
+    connect(m_bookMenu, &BookMenu::editRequested, this, &MainWindow::showBookEditor);
+    connect(m_bookMenu, &BookMenu::shelfChanged, m_shelf, &BookshelfPane::reload);
     connect(m_reader, &ReaderPane::layoutRequested, this, &MainWindow::runLayout);
     connect(m_catalogue, &CataloguePane::layoutRequested, this, &MainWindow::runLayout);
 }
@@ -150,10 +158,27 @@ void MainWindow::runLayout()
     m_loading->move((width() - m_loading->width()) / 2, (height() - m_loading->height()) / 2);
 }
 
-void MainWindow::openBook(const QString &path)
+void MainWindow::openBook(const QString &path, const QString &chapterTitle)
 {
+    Q_UNUSED(chapterTitle);
     SelectToolBar(2);
     m_currentBookPath = path;
+}
+
+void MainWindow::showBookEditor(const QString &editorMode)
+{
+    if (m_editor) {
+        m_editor->raise();
+        m_editor->activateWindow();
+        return;
+    }
+    m_editorMode = editorMode;
+    m_editor = new BookEditor(*m_ctx.db, m_prompter, editorMode, m_currentBookPath, this);
+    m_editor->setWindowFlag(Qt::Window);
+    connect(m_editor, &BookEditor::shelfChanged, m_shelf, &BookshelfPane::reload);
+    connect(m_editor, &BookEditor::switchTabRequested, this, &MainWindow::SelectToolBar);
+    connect(m_editor, &BookEditor::openBookRequested, this, [this](const QString &path) { openBook(path); });
+    m_editor->show();
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "library/BookEditor.h"
 #include "shell/MainLayout.h"
 #include "startup/AppContext.h"
 
+#include <QPointer>
 #include <QWidget>
 
+class BookMenu;
 class BookshelfPane;
 class CataloguePane;
 class Prompter;
@@ -36,6 +39,12 @@ public:
 
     QString currentBookPath() const { return m_currentBookPath; }
     QString editorMode() const { return m_editorMode; }
+    // Switches to the reader and opens a book; chapterTitle selects a chapter (a bookmark).
+    void openBook(const QString &path, const QString &chapterTitle = {});
+    // The single book editor: made with the mode when closed, brought to the front when open.
+    void showBookEditor(const QString &editorMode);
+    BookEditor *bookEditor() const { return m_editor; }
+    BookMenu *bookMenu() const { return m_bookMenu; }
 
     BookshelfPane *shelf() const { return m_shelf; }
     ReaderPane *reader() const { return m_reader; }
@@ -55,7 +64,6 @@ protected:
 
 private:
     void buildToolbar();
-    void openBook(const QString &path);
 
     AppContext &m_ctx;
     Prompter &m_prompter;
@@ -73,4 +81,6 @@ private:
     BookshelfPane *m_shelf = nullptr;
     ReaderPane *m_reader = nullptr;
     CataloguePane *m_catalogue = nullptr;
+    BookMenu *m_bookMenu = nullptr;
+    QPointer<BookEditor> m_editor;
 };

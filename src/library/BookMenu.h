@@ -1,0 +1,45 @@
+#pragma once
+
+#include "library/BookRecord.h"
+
+#include <QMenu>
+#include <functional>
+
+class LibraryDb;
+class Prompter;
+
+// The shelf's right-click menu "电子书操作". It acts on the row it was opened for.
+class BookMenu : public QMenu
+{
+    Q_OBJECT
+public:
+    BookMenu(LibraryDb &db, Prompter &prompter, QWidget *parent = nullptr);
+
+    void popupFor(const BookRecord &book, const QPoint &globalPos);
+    void setBook(const BookRecord &book) { m_book = book; }
+    // Sharing needs the account windows; the item stays disabled until they are there.
+    void setShareEnabled(bool enabled);
+    // Opens a folder in the desktop's file manager; tests replace it.
+    void setFolderOpener(std::function<void(const QString &)> opener) { m_openFolder = std::move(opener); }
+
+    QAction *item(const QString &name) const;
+
+    // The folder that holds a book file: the path up to its last separator.
+    static QString folderOf(const QString &path);
+
+Q_SIGNALS:
+    // chapterTitle empty: from the start; otherwise the bookmark to look for.
+    void openBookRequested(const QString &path, const QString &chapterTitle);
+    void editRequested(const QString &editorMode);
+    void shareRequested(qint64 id);
+    void shelfChanged();
+
+private:
+    void readFromStart();
+    void removeFromShelf();
+
+    LibraryDb &m_db;
+    Prompter &m_prompter;
+    BookRecord m_book;
+    std::function<void(const QString &)> m_openFolder;
+};
