@@ -108,9 +108,11 @@ Downloader::Task *Downloader::findByReply(const QNetworkReply *reply) const
 
 void Downloader::drain(Task &task)
 {
-    char buffer[ChunkBytes];
+    if (m_buffer.size() < ChunkBytes)
+        m_buffer.resize(ChunkBytes);
+    char *buffer = m_buffer.data();
     while (task.reply->bytesAvailable() > 0) {
-        const qint64 got = task.reply->read(buffer, sizeof buffer);
+        const qint64 got = task.reply->read(buffer, ChunkBytes);
         if (got <= 0)
             break;
         if (task.writeFailed)

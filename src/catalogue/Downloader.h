@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -90,6 +91,7 @@ private:
     std::vector<std::unique_ptr<Task>> m_tasks;
     int m_timeoutMs;
     int m_progressIntervalMs = 100;
+    QByteArray m_buffer; // one read buffer for every task: drain() never lets events run
 };
 
 // The message shown when a transfer cannot be started.
