@@ -19,7 +19,6 @@
 namespace {
 
 const QColor kTitleColour(198, 79, 6);
-const QColor kBandColour(236, 246, 255);
 
 enum Column { ColId, ColType, ColName, ColMarke, ColLastRead, ColPath, ColumnCount };
 
@@ -56,12 +55,6 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->setAlternatingRowColors(true);
-    // Qt paints Base on even rows: the light blue band comes first.
-    QPalette pal = m_list->palette();
-    pal.setColor(QPalette::Base, kBandColour);
-    pal.setColor(QPalette::AlternateBase, Qt::white);
-    m_list->setPalette(pal);
     m_list->header()->setStretchLastSection(true);
     m_list->setColumnWidth(ColId, 50);
     m_list->setColumnWidth(ColPath, 300);

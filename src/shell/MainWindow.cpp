@@ -4,6 +4,7 @@
 #include "library/BookEditor.h"
 #include "library/BookMenu.h"
 #include "library/BookshelfPane.h"
+#include "platform/ListStyle.h"
 #include "platform/TwipsGeometry.h"
 #include "reader/ReaderPane.h"
 
@@ -15,6 +16,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QToolButton>
+#include <QTreeWidget>
 
 MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     : QWidget(parent), m_ctx(ctx), m_prompter(prompter)
@@ -105,6 +107,10 @@ void MainWindow::load()
     // The category tree was built with the pane; the reading page and the rest of the
     // reading set-up join here as they land.
     m_shelf->ReadList(ShelfQuery{});
+    for (QAbstractItemView *list : {static_cast<QAbstractItemView *>(m_shelf->bookList()),
+                                    static_cast<QAbstractItemView *>(m_reader->chapterList()),
+                                    static_cast<QAbstractItemView *>(m_catalogue->bookList())})
+        ApplyBandedRows(list);
     SelectToolBar(1);
     show();
     runLayout();
