@@ -21,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -55,6 +57,15 @@ bool writeBook(const QString &path, qint64 bytes)
         if (file.write(block.constData(), std::min<qint64>(block.size(), bytes - written)) < 0)
             return false;
     return true;
+}
+
+// CPU seconds (user + system) of this process or of its waited-for children.
+double cpuSeconds(int who)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 double seconds(const QElapsedTimer &timer)
@@ -163,10 +174,15 @@ int main(int argc, char *argv[])
     const int rounds = std::max(1, parser.value(QStringLiteral("rounds")).toInt());
     const qint64 rssBefore = procStatusKB("VmRSS:");
     QList<double> ours, theirs;
+    double ourCpu = 0, curlCpu = 0;
     qint64 bytes = 0;
     for (int i = 0; i < rounds; ++i) {
+        const double childrenBefore = cpuSeconds(RUSAGE_CHILDREN);
         const double c = curlRun(curl, url, saveDir.filePath(QStringLiteral("curl.bin")));
+        curlCpu += cpuSeconds(RUSAGE_CHILDREN) - childrenBefore;
+        const double selfBefore = cpuSeconds(RUSAGE_SELF);
         const double d = downloaderRun(url, saveDir.filePath(QStringLiteral("ours.bin")), &bytes);
+        ourCpu += cpuSeconds(RUSAGE_SELF) - selfBefore;
         if (c <= 0 || d <= 0) {
             out << "a download failed\n";
             return 1;
@@ -176,10 +192,11 @@ int main(int argc, char *argv[])
         QFile::remove(saveDir.filePath(QStringLiteral("curl.bin")));
         QFile::remove(saveDir.filePath(QStringLiteral("ours.bin")));
         const double mb = double(bytes) / 1024 / 1024;
-        out << QStringLiteral("round %1: curl %2 MB/s, Downloader %3 MB/s\n")
+        out << QStringLiteral("round %1: curl %2 MB/s, Downloader %3 MB/s, client peak %4 MB\n")
                    .arg(i + 1)
                    .arg(mb / c, 0, 'f', 1)
-                   .arg(mb / d, 0, 'f', 1);
+                   .arg(mb / d, 0, 'f', 1)
+                   .arg(double(procStatusKB("VmHWM:")) / 1024, 0, 'f', 1);
         out.flush();
     }
     std::sort(ours.begin(), ours.end());
@@ -192,6 +209,9 @@ int main(int argc, char *argv[])
                .arg(curlMedian, 0, 'f', 1)
                .arg(ourMedian, 0, 'f', 1)
                .arg(100 * ourMedian / curlMedian, 0, 'f', 0);
+    out << QStringLiteral("CPU per round: curl %1 s, Downloader %2 s\n")
+               .arg(curlCpu / rounds, 0, 'f', 3)
+               .arg(ourCpu / rounds, 0, 'f', 3);
     out << QStringLiteral("client memory: resident before %1 MB, peak %2 MB\n")
                .arg(double(rssBefore) / 1024, 0, 'f', 1)
                .arg(double(procStatusKB("VmHWM:")) / 1024, 0, 'f', 1);
