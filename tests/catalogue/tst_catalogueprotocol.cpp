@@ -1,3 +1,4 @@
+#include "catalogue/CatalogueNavigation.h"
 #include "catalogue/CatalogueProtocol.h"
 
 #include <QtTest>
@@ -282,6 +283,115 @@ private Q_SLOTS:
         QCOMPARE(result.paging.nextPage, QStringLiteral("3"));
         QCOMPARE(ParseUserBooksAnswer(200, answer({}, {}), before).outcome, AnswerOutcome::NoData);
         QCOMPARE(ParseUserBooksAnswer(500, answer({}), before).outcome, AnswerOutcome::Ignored);
+    }
+
+    void paging_data()
+    {
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QString>("total");
+        QTest::addColumn<int>("button"); // 0 first, 1 previous, 2 next, 3 last, 4 go
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("first on page 1") << "1"
+                                         << "5" << 0 << ""
+                                         << ""
+                                         << "当前已是第一页!";
+        QTest::newRow("first from page 3") << "3"
+                                           << "5" << 0 << ""
+                                           << "1"
+                                           << "";
+        QTest::newRow("previous on page 1") << "1"
+                                            << "5" << 1 << ""
+                                            << ""
+                                            << "前面没有了，当前已是第一页!";
+        QTest::newRow("previous") << "3"
+                                  << "5" << 1 << ""
+                                  << "2"
+                                  << "";
+        QTest::newRow("next on the last page") << "5"
+                                               << "5" << 2 << ""
+                                               << ""
+                                               << "后面没有了，当前已是最后一页!";
+        QTest::newRow("next") << "3"
+                              << "5" << 2 << ""
+                              << "4"
+                              << "";
+        QTest::newRow("last on the last page") << "5"
+                                               << "5" << 3 << ""
+                                               << ""
+                                               << "当前已是最后一页!";
+        QTest::newRow("last") << "3"
+                              << "5" << 3 << ""
+                              << "5"
+                              << "";
+        QTest::newRow("go rounds down") << "1"
+                                        << "5" << 4 << " 3.7 "
+                                        << "3"
+                                        << "";
+        QTest::newRow("go to 0") << "1"
+                                 << "5" << 4 << "0"
+                                 << ""
+                                 << "输入的页码有误,一共才5页,请重新输入!";
+        QTest::newRow("go past the end") << "1"
+                                         << "5" << 4 << "6"
+                                         << ""
+                                         << "输入的页码有误,一共才5页,请重新输入!";
+        QTest::newRow("go with letters") << "1"
+                                         << "5" << 4 << "abc"
+                                         << ""
+                                         << "输入的页码有误,请重新输入!";
+        QTest::newRow("go with nothing") << "1"
+                                         << "5" << 4 << "  "
+                                         << ""
+                                         << "输入的页码有误,请重新输入!";
+    }
+    void paging()
+    {
+        QFETCH(QString, current);
+        QFETCH(QString, total);
+        QFETCH(int, button);
+        QFETCH(QString, box);
+        QFETCH(QString, page);
+        QFETCH(QString, message);
+        CataloguePaging paging;
+        paging.currentPage = current;
+        paging.totalPages = total;
+        paging.previousPage = QString::number(current.toInt() - 1);
+        paging.nextPage = QString::number(current.toInt() + 1);
+        const PageStep steps[] = {FirstPageStep(paging), PreviousPageStep(paging), NextPageStep(paging),
+                                  LastPageStep(paging), GoToPageStep(paging, box)};
+        const PageStep step = steps[button];
+        QCOMPARE(step.page.value_or(QString()), page);
+        QCOMPARE(step.message, message);
+    }
+
+    void searchKeyword_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("one character") << " 剑 "
+                                       << ""
+                                       << "请输入至少2位的关键字进行搜索！";
+        QTest::newRow("two chinese characters") << "剑来"
+                                                << "剑来"
+                                                << "";
+        QTest::newRow("placeholder") << "输入书名或作者"
+                                     << ""
+                                     << "请输入一个正确的关键字！";
+        QTest::newRow("trimmed") << "  天龙八部 "
+                                 << "天龙八部"
+                                 << "";
+    }
+    void searchKeyword()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, keyword);
+        QFETCH(QString, message);
+        const SearchStep step = CheckSearchKeyword(box);
+        QCOMPARE(step.keyword.value_or(QString()), keyword);
+        QCOMPARE(step.message, message);
     }
 };
 
