@@ -20,7 +20,8 @@ bool ReadServerInfoAnswer(int status, const QString &contentType, const QByteArr
 {
     if (status != 200 && status != 206)
         return false;
-    // An HTML error page is refused; "text/html; charset=..." passes, as the old client let it.
+    // A bare text/html is an error page; with a charset parameter it is still read, since some
+    // servers label their XML that way.
     if (contentType.toUpper() == QLatin1String("TEXT/HTML"))
         return false;
     const XmlTree tree = XmlTree::parse(body);
