@@ -58,6 +58,16 @@ DownloadQueue::DownloadQueue(LibraryDb *db, Prompter &prompter, QObject *parent,
     connect(m_downloader, &Downloader::allDownloadsDone, this, &DownloadQueue::allDownloadsDone);
 }
 
+bool DownloadQueue::downloadCatalogueEntry(const CatalogueEntry &entry, const QString &serverBaseUrl)
+{
+    if (m_db && m_db->findByName(entry.name) &&
+        !m_prompter.question(RedownloadQuestion(entry.name), RedownloadQuestionTitle()))
+        return false;
+    const DownloadStart start = DownloadStartFor(serverBaseUrl, entry.downurl);
+    Q_EMIT downloadStarting();
+    return downloadaFile(start.caption, start.url, start.fileName);
+}
+
 bool DownloadQueue::downloadaFile(const QString &caption, const QString &url, const QString &fileName)
 {
     if (!usableName(caption) || !usableName(fileName)) {

@@ -74,6 +74,10 @@ public:
     // Lets pending events run while an archive is unpacked; off by default (tests).
     void setYieldDuringExtraction(bool yield) { m_yield = yield; }
 
+    // A double-click on a catalogue row: asks first when a book of that title is already on the
+    // shelf (No: nothing happens), emits downloadStarting() so the window can show the download
+    // panel, then queues the row's file. False when nothing was queued.
+    bool downloadCatalogueEntry(const CatalogueEntry &entry, const QString &serverBaseUrl);
     // Makes download folder + caption and queues the file there. False (after a message)
     // when the folder cannot be made, the names are unusable or the task is a duplicate.
     bool downloadaFile(const QString &caption, const QString &url, const QString &fileName);
@@ -84,6 +88,7 @@ public:
     Downloader *downloader() const { return m_downloader; }
 
 Q_SIGNALS:
+    void downloadStarting();
     void rowAdded(int row);
     void rowChanged(int row);
     // A finished download went through the import; result says what became of it.

@@ -329,7 +329,8 @@ private Q_SLOTS:
         const DownloadStart start = DownloadStartFor(books.baseUrl(), entry.downurl);
         QCOMPARE(start.caption, QStringLiteral("abc"));
         QCOMPARE(start.fileName, QStringLiteral("abc.zip"));
-        QVERIFY(queue.downloadaFile(start.caption, start.url, start.fileName));
+        QCOMPARE(start.url, books.baseUrl() + QStringLiteral("/books/7/abc.zip"));
+        QVERIFY(queue.downloadCatalogueEntry(entry, books.baseUrl()));
         QVERIFY(queue.downloadaFile(QStringLiteral("bad"), books.baseUrl() + QStringLiteral("/bad.zip"),
                                     QStringLiteral("bad.zip")));
         QTRY_COMPARE_WITH_TIMEOUT(order.size(), 2, 5000);
@@ -345,6 +346,15 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/abc.zip")));
         QVERIFY(QFileInfo::exists(folder + QStringLiteral("/abc/第一卷.txt")));
         QVERIFY(prompter.shown.isEmpty());
+
+        // The title is on the shelf now: a second double-click asks, and No starts nothing.
+        QSignalSpy starting(&queue, &DownloadQueue::downloadStarting);
+        prompter.answers.enqueue(false);
+        QVERIFY(!queue.downloadCatalogueEntry(entry, books.baseUrl()));
+        QCOMPARE(prompter.lastText(), QStringLiteral("《书名》已经存在你的书架中！ 是否重新下载并更新本书TXT文件？"));
+        QCOMPARE(prompter.last().title, QStringLiteral("确认下载"));
+        QCOMPARE(starting.size(), 0);
+        QCOMPARE(queue.rows().size(), 2);
     }
 };
 
