@@ -51,7 +51,11 @@ bool PersistentCookieJar::save() const
         file.write(cookie.toRawForm(QNetworkCookie::Full));
         file.write("\n");
     }
-    return file.commit();
+    if (!file.commit())
+        return false;
+    // A login cookie is as good as the password for its lifetime: keep it from other users.
+    QFile::setPermissions(m_filePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
 }
 
 bool PersistentCookieJar::setCookiesFromUrl(const QList<QNetworkCookie> &cookieList, const QUrl &url)

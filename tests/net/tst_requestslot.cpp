@@ -194,6 +194,9 @@ private Q_SLOTS:
             QVERIFY2(sent.contains("session=s1") && sent.contains("remember=u1"), sent.constData());
             QVERIFY(!sent.contains("old="));
         }
+        const QFileDevice::Permissions others =
+            QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
+        QVERIFY(!(QFile::permissions(file) & others));
         // A restart: only the persistent cookie comes back from the file.
         QNetworkAccessManager manager;
         manager.setCookieJar(new PersistentCookieJar(file));
