@@ -31,6 +31,21 @@ AccountWindows::~AccountWindows()
     delete m_userCentre.data();
 }
 
+LoginWindow *AccountWindows::loginWindow() const
+{
+    return m_login;
+}
+
+RegistrationWindow *AccountWindows::registrationWindow() const
+{
+    return m_registration;
+}
+
+UserCentre *AccountWindows::userCentre() const
+{
+    return m_userCentre;
+}
+
 LoginWindow *AccountWindows::showLogin()
 {
     if (!m_login) {

@@ -35,9 +35,10 @@ public:
     // The reading menu's "共享本书到网络": the book open in the reader, found by its path.
     bool shareOpenBook(const QString &path);
 
-    LoginWindow *loginWindow() const { return m_login; }
-    RegistrationWindow *registrationWindow() const { return m_registration; }
-    UserCentre *userCentre() const { return m_userCentre; }
+    // The open windows, or null.
+    LoginWindow *loginWindow() const;
+    RegistrationWindow *registrationWindow() const;
+    UserCentre *userCentre() const;
 
 private:
     void notFound();
