@@ -1,5 +1,6 @@
 #include "shell/MainWindow.h"
 
+#include "account/AccountWindows.h"
 #include "catalogue/CataloguePane.h"
 #include "library/BookEditor.h"
 #include "library/BookMenu.h"
@@ -59,6 +60,8 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     connect(m_bookMenu, &BookMenu::openBookRequested, this, &MainWindow::openBook);
     connect(m_bookMenu, &BookMenu::editRequested, this, &MainWindow::showBookEditor);
     connect(m_bookMenu, &BookMenu::shelfChanged, m_shelf, &BookshelfPane::reload);
+    m_accounts = new AccountWindows(ctx, prompter, this);
+    connect(this, &MainWindow::userCentreRequested, m_accounts, &AccountWindows::openUserInfo);
     connect(m_reader, &ReaderPane::layoutRequested, this, &MainWindow::runLayout);
     connect(m_catalogue, &CataloguePane::layoutRequested, this, &MainWindow::runLayout);
 }

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class AccountWindows;
 class BookMenu;
 class BookshelfPane;
 class CataloguePane;
@@ -45,6 +46,8 @@ public:
     void showBookEditor(const QString &editorMode);
     BookEditor *bookEditor() const { return m_editor; }
     BookMenu *bookMenu() const { return m_bookMenu; }
+    // Login, registration, user centre and upload; the share menu items call into it.
+    AccountWindows *accounts() const { return m_accounts; }
 
     BookshelfPane *shelf() const { return m_shelf; }
     ReaderPane *reader() const { return m_reader; }
@@ -81,6 +84,7 @@ private:
     BookshelfPane *m_shelf = nullptr;
     ReaderPane *m_reader = nullptr;
     CataloguePane *m_catalogue = nullptr;
+    AccountWindows *m_accounts = nullptr;
     BookMenu *m_bookMenu = nullptr;
     QPointer<BookEditor> m_editor;
 };
