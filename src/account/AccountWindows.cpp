@@ -106,8 +106,7 @@ bool AccountWindows::shareShelfBook(qint64 id)
 
 bool AccountWindows::shareOpenBook(const QString &path)
 {
-    const std::optional<BookRecord> book =
-        m_ctx.db && !path.isEmpty() ? m_ctx.db->findByPath(path) : std::nullopt;
+    const std::optional<BookRecord> book = m_ctx.db && !path.isEmpty() ? m_ctx.db->findByPath(path) : std::nullopt;
     if (!book) {
         notFound();
         return false;

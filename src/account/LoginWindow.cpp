@@ -73,8 +73,8 @@ void LoginWindow::login()
     }
     m_loginButton->setEnabled(false);
     // The values are percent-encoded so that "&", "#" or "%" in a password cannot change the query.
-    m_slot->loginHTTP(LoginUrl(m_serverBaseUrl, EncodeQueryValue(name), EncodeQueryValue(password),
-                               m_remember->isChecked()));
+    m_slot->loginHTTP(
+        LoginUrl(m_serverBaseUrl, EncodeQueryValue(name), EncodeQueryValue(password), m_remember->isChecked()));
 }
 
 void LoginWindow::onAnswer(const HttpResult &result)

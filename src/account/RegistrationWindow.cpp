@@ -71,7 +71,8 @@ RegistrationWindow::RegistrationWindow(const QString &serverBaseUrl, Prompter &p
         grid->addWidget(Note(note, this), row, 2);
         ++row;
     };
-    addRow(QStringLiteral("登录账号："), m_name, required + QStringLiteral("用户名由3到14位的中文字符、英文字母、数字组成"));
+    addRow(QStringLiteral("登录账号："), m_name,
+           required + QStringLiteral("用户名由3到14位的中文字符、英文字母、数字组成"));
     addRow(QStringLiteral("密 码："), m_password, required + QStringLiteral("为了安全，请把密码设置得复杂一点"));
     addRow(QStringLiteral("重复密码："), m_repeat, required + QStringLiteral("确认上面输入的密码"));
     addRow(QStringLiteral("电子邮箱："), m_email,

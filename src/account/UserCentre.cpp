@@ -66,7 +66,8 @@ UserCentre::UserCentre(const QString &serverBaseUrl, Prompter &prompter, QWidget
     m_panels[UserInfoNode] = buildUserInfoPanel();
     m_panels[EditProfileNode] = buildEditPanel();
     m_panels[MyBooksNode] = buildBooksPanel();
-    m_upload = new UploadPanel(m_serverBaseUrl, m_prompter, [this] { return m_profile.uname; }, this);
+    m_upload = new UploadPanel(
+        m_serverBaseUrl, m_prompter, [this] { return m_profile.uname; }, this);
     m_panels[UploadNode] = m_upload;
     for (QWidget *panel : m_panels) {
         if (panel)
@@ -175,9 +176,10 @@ QWidget *UserCentre::buildUserInfoPanel()
                              goldBox);
     goldLayout->addWidget(rules, 2, 0, 1, 2);
     goldLayout->addWidget(new QLabel(QStringLiteral("快速赚金币技巧："), goldBox), 3, 0, 1, 2);
-    auto *tips = new QLabel(QStringLiteral("1. 把推广地址发给QQ、MSN等聊天工具里的好友和群，或贴到开心网、人人网等社区；\n"
-                                           "2. 发到小说论坛、书评页面、问答网站和自己的博客，或用邮件群发给朋友。"),
-                            goldBox);
+    auto *tips =
+        new QLabel(QStringLiteral("1. 把推广地址发给QQ、MSN等聊天工具里的好友和群，或贴到开心网、人人网等社区；\n"
+                                  "2. 发到小说论坛、书评页面、问答网站和自己的博客，或用邮件群发给朋友。"),
+                   goldBox);
     tips->setWordWrap(true);
     goldLayout->addWidget(tips, 4, 0, 1, 2);
 
@@ -285,10 +287,10 @@ QWidget *UserCentre::buildBooksPanel()
     m_go->setFixedWidth(40);
 
     auto *paging = new QHBoxLayout;
-    for (QWidget *w : {static_cast<QWidget *>(m_first), static_cast<QWidget *>(m_previous),
-                       static_cast<QWidget *>(m_next), static_cast<QWidget *>(m_last),
-                       static_cast<QWidget *>(m_pageLabel), static_cast<QWidget *>(m_pageBox),
-                       static_cast<QWidget *>(m_go)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(m_first), static_cast<QWidget *>(m_previous), static_cast<QWidget *>(m_next),
+          static_cast<QWidget *>(m_last), static_cast<QWidget *>(m_pageLabel), static_cast<QWidget *>(m_pageBox),
+          static_cast<QWidget *>(m_go)})
         paging->addWidget(w);
     paging->addStretch();
 

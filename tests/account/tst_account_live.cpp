@@ -102,8 +102,8 @@ private Q_SLOTS:
         QVERIFY(db.open(m_dir.filePath(QStringLiteral("program/DataFile/Data.db"))));
         const QString bookPath = m_dir.filePath(QStringLiteral("书架/江湖夜雨.txt"));
         QVERIFY(TestSupport::writeFile(bookPath, ToGb18030(QStringLiteral("第一章 夜雨\r\n江湖夜雨十年灯。\r\n"))));
-        const qint64 bookId = db.insertBook(QStringLiteral("武侠仙侠"), QStringLiteral("江湖夜雨"),
-                                            QStringLiteral("无名氏"), bookPath);
+        const qint64 bookId =
+            db.insertBook(QStringLiteral("武侠仙侠"), QStringLiteral("江湖夜雨"), QStringLiteral("无名氏"), bookPath);
         QVERIFY(bookId > 0);
         const QString coverPath = m_dir.filePath(QStringLiteral("封面.jpg"));
         QImage cover(60, 80, QImage::Format_RGB32);

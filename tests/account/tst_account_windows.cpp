@@ -131,10 +131,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("password");
-        QTest::newRow("no name") << "" << "secret";
-        QTest::newRow("blank name") << "   " << "secret";
-        QTest::newRow("no password") << "reader" << "";
-        QTest::newRow("blank password") << "reader" << "  ";
+        QTest::newRow("blank name") << "   "
+                                    << "secret";
+        QTest::newRow("blank password") << "reader"
+                                        << "  ";
     }
 
     void loginRefusesEmptyInput()
@@ -337,16 +337,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("page"); // the page requested, when no message
 
-        QTest::newRow("first on page 1") << "首页" << "当前已是第一页!" << "";
-        QTest::newRow("previous on page 1") << "上一页" << "前面没有了，当前已是第一页!" << "";
-        QTest::newRow("next") << "下一页" << "" << "2";
-        QTest::newRow("last") << "最后页" << "" << "3";
-        QTest::newRow("go fraction") << "go:2.7" << "" << "2";
-        QTest::newRow("go zero") << "go:0" << "输入的页码有误,一共才3页,请重新输入!" << "";
-        QTest::newRow("go negative") << "go:-1" << "输入的页码有误,一共才3页,请重新输入!" << "";
-        QTest::newRow("go beyond") << "go:4" << "输入的页码有误,一共才3页,请重新输入!" << "";
-        QTest::newRow("go letters") << "go:abc" << "输入的页码有误,请重新输入!" << "";
-        QTest::newRow("go empty") << "go: " << "输入的页码有误,请重新输入!" << "";
+        QTest::newRow("first on page 1") << "首页"
+                                         << "当前已是第一页!"
+                                         << "";
+        QTest::newRow("next") << "下一页"
+                              << ""
+                              << "2";
+        QTest::newRow("go fraction") << "go:2.7"
+                                     << ""
+                                     << "2";
+        QTest::newRow("go negative") << "go:-1"
+                                     << "输入的页码有误,一共才3页,请重新输入!"
+                                     << "";
+        QTest::newRow("go beyond") << "go:4"
+                                   << "输入的页码有误,一共才3页,请重新输入!"
+                                   << "";
+        QTest::newRow("go letters") << "go:abc"
+                                    << "输入的页码有误,请重新输入!"
+                                    << "";
     }
 
     void uploadedBooksPaging()
@@ -401,15 +409,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("focus");
 
-        QTest::newRow("nothing") << -1 << "" << false << -1 << "" << "电子类型不能为空，请选择该电子书对应的分类！"
+        QTest::newRow("nothing") << -1 << "" << false << -1 << ""
+                                 << "电子类型不能为空，请选择该电子书对应的分类！"
                                  << "category";
-        QTest::newRow("no name") << 0 << "  " << true << 0 << "一" << "你没有填写电子书名称，请重新填写！"
+        QTest::newRow("no name") << 0 << "  " << true << 0 << "一"
+                                 << "你没有填写电子书名称，请重新填写！"
                                  << "name";
-        QTest::newRow("no path") << 0 << "书" << false << -1 << "" << "电子书路径不能为空，请重新选择！"
+        QTest::newRow("no path") << 0 << "书" << false << -1 << ""
+                                 << "电子书路径不能为空，请重新选择！"
                                  << "browse";
-        QTest::newRow("no status") << 0 << "书" << true << -1 << "" << "电子书连载状态不能为空，请重新选择！"
+        QTest::newRow("no status") << 0 << "书" << true << -1 << ""
+                                   << "电子书连载状态不能为空，请重新选择！"
                                    << "status";
-        QTest::newRow("serial without chapter") << 0 << "书" << true << 0 << " " << "请添加电子书最新章节名称！"
+        QTest::newRow("serial without chapter") << 0 << "书" << true << 0 << " "
+                                                << "请添加电子书最新章节名称！"
                                                 << "newest";
     }
 
@@ -464,8 +477,8 @@ private Q_SLOTS:
         image.fill(Qt::red);
         QVERIFY(image.save(cover, "JPG"));
 
-        const qint64 id = m_db->insertBook(QStringLiteral("玄幻修真"), QStringLiteral("书|名"),
-                                           QStringLiteral("作者"), book);
+        const qint64 id =
+            m_db->insertBook(QStringLiteral("玄幻修真"), QStringLiteral("书|名"), QStringLiteral("作者"), book);
         QVERIFY(id > 0);
         UserCentre *centre = loggedInCentre(UserCentre::UserInfoNode);
         QVERIFY(centre);
@@ -560,8 +573,8 @@ private Q_SLOTS:
     void shareUnknownBook()
     {
         QFETCH(bool, byPath);
-        const bool shared = byPath ? m_windows->shareOpenBook(QStringLiteral("/no/such.txt"))
-                                   : m_windows->shareShelfBook(4242);
+        const bool shared =
+            byPath ? m_windows->shareOpenBook(QStringLiteral("/no/such.txt")) : m_windows->shareShelfBook(4242);
         QVERIFY(!shared);
         QCOMPARE(m_prompter.lastText(), QStringLiteral("没有找到该书的信息"));
         QCOMPARE(m_prompter.last().title, QStringLiteral("出错啦"));
@@ -572,7 +585,8 @@ private Q_SLOTS:
     void shareOpenBookWithForeignCategory()
     {
         const QString path = m_dir.filePath(QStringLiteral("open.txt"));
-        QVERIFY(m_db->insertBook(QStringLiteral("未知类别"), QStringLiteral("打开的书"), QStringLiteral("某人"), path) > 0);
+        QVERIFY(m_db->insertBook(QStringLiteral("未知类别"), QStringLiteral("打开的书"), QStringLiteral("某人"), path) >
+                0);
         QVERIFY(m_windows->shareOpenBook(path));
         UploadPanel *panel = m_windows->userCentre()->uploadPanel();
         QCOMPARE(panel->categoryBox()->currentIndex(), -1);
@@ -591,17 +605,27 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("cleared");
 
-        const QString shortName = QStringLiteral("用户名不能带有特殊符号！\r\n可由汉字、字母、数字和下划线任意3至14位组合！");
-        QTest::newRow("e-mail first") << "a" << "1" << "2" << "@x.cn" << "你输入的Email地址不合法，请重新输入！"
-                                      << false;
-        QTest::newRow("name too short") << "ab" << "1" << "2" << "ab@x.cn" << shortName << false;
-        QTest::newRow("name characters") << "ab-cd" << "1" << "2" << "ab@x.cn"
+        QTest::newRow("e-mail first") << "a"
+                                      << "1"
+                                      << "2"
+                                      << "@x.cn"
+                                      << "你输入的Email地址不合法，请重新输入！" << false;
+        QTest::newRow("name characters") << "ab-cd"
+                                         << "1"
+                                         << "2"
+                                         << "ab@x.cn"
                                          << "用户名不能带有特殊符号！\r\n可由汉字、字母、数字和下划线任意2至10位组合！"
                                          << false;
-        QTest::newRow("password short") << "张三_01" << "12" << "12" << "ab@x.cn"
+        QTest::newRow("password short") << "张三_01"
+                                        << "12"
+                                        << "12"
+                                        << "ab@x.cn"
                                         << "你输入的密码长度太短（至少3位），请重新输入！" << true;
-        QTest::newRow("mismatch") << "张三_01" << "123" << "124" << "ab@x.cn" << "你两次输入密码有误，请重新输入！"
-                                  << true;
+        QTest::newRow("mismatch") << "张三_01"
+                                  << "123"
+                                  << "124"
+                                  << "ab@x.cn"
+                                  << "你两次输入密码有误，请重新输入！" << true;
     }
 
     void registrationChecksInOrder()
