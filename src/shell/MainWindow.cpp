@@ -5,9 +5,12 @@
 #include "library/BookEditor.h"
 #include "library/BookMenu.h"
 #include "library/BookshelfPane.h"
+#include "platform/GlobalHotKey.h"
 #include "platform/ListStyle.h"
 #include "platform/TwipsGeometry.h"
 #include "reader/ReaderPane.h"
+#include "settings/BossKeyAction.h"
+#include "settings/SettingsPane.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -33,12 +36,12 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     m_reader = new ReaderPane(this);
     m_catalogue = new CataloguePane(this);
     auto *userCentrePane = new QWidget(this); // stays empty: the user centre is a window of its own
-    auto *settingsPane = new QWidget(this);
+    m_settings = new SettingsPane(ctx, prompter, this);
     m_panels[0] = m_shelf;
     m_panels[1] = m_reader;
     m_panels[2] = m_catalogue;
     m_panels[3] = userCentrePane;
-    m_panels[4] = settingsPane;
+    m_panels[4] = m_settings;
     for (int i = 0; i < TabCount; ++i) {
         m_panels[i]->setObjectName(QStringLiteral("Panels%1").arg(i + 1));
         m_panels[i]->hide();
@@ -64,6 +67,10 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     connect(this, &MainWindow::userCentreRequested, m_accounts, &AccountWindows::openUserInfo);
     connect(m_reader, &ReaderPane::layoutRequested, this, &MainWindow::runLayout);
     connect(m_catalogue, &CataloguePane::layoutRequested, this, &MainWindow::runLayout);
+
+    m_bossKey = new BossKeyHotKey(GlobalHotKey::create(), this);
+    connect(m_settings, &SettingsPane::pageStyleChanged, m_reader, &ReaderPane::setPageStyle);
+    connect(m_settings, &SettingsPane::bossKeyChanged, m_bossKey, &BossKeyHotKey::registerKey);
 }
 
 void MainWindow::buildToolbar()
@@ -114,6 +121,8 @@ void MainWindow::load()
                                     static_cast<QAbstractItemView *>(m_reader->chapterList()),
                                     static_cast<QAbstractItemView *>(m_catalogue->bookList())})
         ApplyBandedRows(list);
+    // Settings, reading-page styles and the boss key, in that order.
+    m_settings->load();
     SelectToolBar(1);
     show();
     runLayout();

@@ -10,6 +10,7 @@
 class AccountWindows;
 class BookMenu;
 class BookshelfPane;
+class BossKeyHotKey;
 class CataloguePane;
 class Prompter;
 class QLabel;
@@ -17,6 +18,7 @@ class QLineEdit;
 class QPushButton;
 class QToolButton;
 class ReaderPane;
+class SettingsPane;
 
 // The program's one large window: five toolbar buttons acting as tabs over the panes below,
 // the search panel at the right of the toolbar row, and the layout of everything in twips.
@@ -52,6 +54,8 @@ public:
     BookshelfPane *shelf() const { return m_shelf; }
     ReaderPane *reader() const { return m_reader; }
     CataloguePane *catalogue() const { return m_catalogue; }
+    SettingsPane *settings() const { return m_settings; }
+    BossKeyHotKey *bossKey() const { return m_bossKey; }
     QWidget *panel(int index) const { return m_panels[index - 1]; }
     QToolButton *toolButton(int index) const { return m_buttons[index - 1]; }
     QWidget *searchPanel() const { return m_searchPanel; }
@@ -87,4 +91,6 @@ private:
     AccountWindows *m_accounts = nullptr;
     BookMenu *m_bookMenu = nullptr;
     QPointer<BookEditor> m_editor;
+    SettingsPane *m_settings = nullptr;
+    BossKeyHotKey *m_bossKey = nullptr;
 };

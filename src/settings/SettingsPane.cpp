@@ -1,0 +1,243 @@
+#include "settings/SettingsPane.h"
+
+#include "library/LibraryDb.h"
+#include "platform/Prompter.h"
+#include "settings/AutoStart.h"
+#include "settings/BossKey.h"
+#include "startup/AppContext.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QFrame *MakeSwatch(const QString &name, QWidget *parent)
+{
+    auto *swatch = new QFrame(parent);
+    swatch->setObjectName(name);
+    swatch->setFrameShape(QFrame::Box);
+    swatch->setFixedSize(64, 22);
+    swatch->setAutoFillBackground(true);
+    return swatch;
+}
+
+void Paint(QFrame *swatch, quint32 rgb)
+{
+    QPalette palette = swatch->palette();
+    palette.setColor(QPalette::Window, QColor::fromRgb(rgb));
+    swatch->setPalette(palette);
+}
+
+QPushButton *MakeButton(const QString &caption, const QString &name, QWidget *parent)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+} // namespace
+
+SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent, QString programPath)
+    : QWidget(parent), m_ctx(ctx), m_prompter(prompter),
+      m_programPath(programPath.isEmpty() ? QCoreApplication::applicationFilePath() : std::move(programPath))
+{
+    m_readingFrame = new QGroupBox(QStringLiteral("阅读设置"), this);
+    m_readingFrame->setObjectName(QStringLiteral("ReadingFrame"));
+    auto *reading = new QGridLayout(m_readingFrame);
+    m_textSwatch = MakeSwatch(QStringLiteral("TxtColorSwatch"), m_readingFrame);
+    m_textColorButton = MakeButton(QStringLiteral("选择"), QStringLiteral("TxtColorButton"), m_readingFrame);
+    m_backSwatch = MakeSwatch(QStringLiteral("BackColorSwatch"), m_readingFrame);
+    m_backColorButton = MakeButton(QStringLiteral("选择"), QStringLiteral("BackColorButton"), m_readingFrame);
+    m_sizeList = new QComboBox(m_readingFrame);
+    m_sizeList->setObjectName(QStringLiteral("TxtSizeList"));
+    m_sizeList->addItems(TextSizeNames());
+    reading->addWidget(new QLabel(QStringLiteral("文字颜色："), m_readingFrame), 0, 0);
+    reading->addWidget(m_textSwatch, 0, 1);
+    reading->addWidget(m_textColorButton, 0, 2);
+    reading->addWidget(new QLabel(QStringLiteral("背景颜色："), m_readingFrame), 1, 0);
+    reading->addWidget(m_backSwatch, 1, 1);
+    reading->addWidget(m_backColorButton, 1, 2);
+    reading->addWidget(new QLabel(QStringLiteral("文字大小："), m_readingFrame), 2, 0);
+    reading->addWidget(m_sizeList, 2, 1, 1, 2);
+    reading->setColumnStretch(3, 1);
+
+    m_systemFrame = new QGroupBox(QStringLiteral("系统选项"), this);
+    m_systemFrame->setObjectName(QStringLiteral("SystemFrame"));
+    auto *system = new QGridLayout(m_systemFrame);
+    m_folderBox = new QLineEdit(m_systemFrame);
+    m_folderBox->setObjectName(QStringLiteral("DownSavePath"));
+    m_folderButton = MakeButton(QStringLiteral("选择..."), QStringLiteral("DownSavePathButton"), m_systemFrame);
+    m_autoRunYes = new QRadioButton(QStringLiteral("是"), m_systemFrame);
+    m_autoRunYes->setObjectName(QStringLiteral("AutoRunYes"));
+    m_autoRunNo = new QRadioButton(QStringLiteral("否"), m_systemFrame);
+    m_autoRunNo->setObjectName(QStringLiteral("AutoRunNo"));
+    m_autoRunGroup = new QButtonGroup(this);
+    m_autoRunGroup->addButton(m_autoRunYes);
+    m_autoRunGroup->addButton(m_autoRunNo);
+    m_autoRunNo->setChecked(true);
+    m_modifierList = new QComboBox(m_systemFrame);
+    m_modifierList->setObjectName(QStringLiteral("BossKeyModifier"));
+    m_modifierList->addItems(BossKeyModifierNames());
+    m_keyBox = new QLineEdit(m_systemFrame);
+    m_keyBox->setObjectName(QStringLiteral("BossKeyKey"));
+    m_keyBox->setMaxLength(1);
+    m_keyBox->setFixedWidth(40);
+
+    auto *autoRunRow = new QHBoxLayout;
+    autoRunRow->addWidget(m_autoRunYes);
+    autoRunRow->addWidget(m_autoRunNo);
+    autoRunRow->addStretch(1);
+    auto *bossKeyRow = new QHBoxLayout;
+    bossKeyRow->addWidget(m_modifierList);
+    bossKeyRow->addWidget(new QLabel(QStringLiteral("+"), m_systemFrame));
+    bossKeyRow->addWidget(m_keyBox);
+    bossKeyRow->addStretch(1);
+    system->addWidget(new QLabel(QStringLiteral("电子书下载目录："), m_systemFrame), 0, 0);
+    system->addWidget(m_folderBox, 0, 1);
+    system->addWidget(m_folderButton, 0, 2);
+    system->addWidget(new QLabel(QStringLiteral("是否开机启动："), m_systemFrame), 1, 0);
+    system->addLayout(autoRunRow, 1, 1, 1, 2);
+    system->addWidget(new QLabel(QStringLiteral("老板键设置："), m_systemFrame), 2, 0);
+    system->addLayout(bossKeyRow, 2, 1, 1, 2);
+    system->setColumnStretch(1, 1);
+
+    m_saveButton = MakeButton(QStringLiteral("保存设置"), QStringLiteral("SaveSettings"), this);
+
+    auto *column = new QVBoxLayout(this);
+    column->addWidget(m_readingFrame);
+    column->addWidget(m_systemFrame);
+    auto *saveRow = new QHBoxLayout;
+    saveRow->addWidget(m_saveButton);
+    saveRow->addStretch(1);
+    column->addLayout(saveRow);
+    column->addStretch(1);
+    // The frames keep a form's width on a wide window instead of stretching across it.
+    m_readingFrame->setMaximumWidth(560);
+    m_systemFrame->setMaximumWidth(560);
+
+    setTextColor(m_textColorRgb);
+    setBackColor(m_backColorRgb);
+
+    connect(m_textColorButton, &QPushButton::clicked, this, &SettingsPane::chooseTextColor);
+    connect(m_backColorButton, &QPushButton::clicked, this, &SettingsPane::chooseBackColor);
+    connect(m_folderButton, &QPushButton::clicked, this, &SettingsPane::chooseDownloadFolder);
+    connect(m_saveButton, &QPushButton::clicked, this, &SettingsPane::save);
+}
+
+void SettingsPane::load()
+{
+    const LibraryDb &db = *m_ctx.db;
+    m_folderBox->setText(m_ctx.downloadFolder);
+    (db.autoRun() ? m_autoRunYes : m_autoRunNo)->setChecked(true);
+
+    const QString bossKey = db.bossKey();
+    m_modifierList->setCurrentIndex(BossKeyModifierIndex(bossKey.section(QLatin1Char('|'), 0, 0)));
+    m_keyBox->setText(bossKey.section(QLatin1Char('|'), 1, 1).toUpper());
+
+    const QString txtColor = db.txtColor();
+    const QString backColor = db.backColor();
+    const QString txtSize = db.txtSize();
+    m_sizeList->setCurrentIndex(int(TextSizeNames().indexOf(txtSize)));
+    setTextColor(ColorTextToRgb(txtColor));
+    setBackColor(ColorTextToRgb(backColor));
+
+    Q_EMIT pageStyleChanged(ReadingPageStyleFor(txtColor, backColor, txtSize));
+    if (const std::optional<BossKeyText> parts = ParseBossKey(bossKey))
+        Q_EMIT bossKeyChanged(parts->modifier, parts->key);
+}
+
+SettingsForm SettingsPane::form() const
+{
+    SettingsForm f;
+    f.downloadFolder = m_folderBox->text();
+    f.autoRun = m_autoRunYes->isChecked();
+    f.modifier = m_modifierList->currentText();
+    f.key = m_keyBox->text();
+    f.txtColorRgb = m_textColorRgb;
+    f.backColorRgb = m_backColorRgb;
+    f.txtSize = m_sizeList->currentText();
+    return f;
+}
+
+void SettingsPane::save()
+{
+    const SettingsForm f = form();
+    if (const std::optional<SettingsProblem> problem = ValidateSettings(f)) {
+        tell(problem->message);
+        switch (problem->focus) {
+        case SettingsField::DownloadFolder:
+            m_folderBox->setFocus();
+            break;
+        case SettingsField::BossKeyModifier:
+            m_modifierList->setFocus();
+            break;
+        case SettingsField::BossKeyKey:
+            m_keyBox->setFocus();
+            break;
+        }
+        return;
+    }
+
+    // Auto-start failures are silent: the save still reports success.
+    AutoStartEntry(m_programPath).apply(f.autoRun);
+    Q_EMIT bossKeyChanged(f.modifier, f.key);
+
+    const SysSetRow row = SettingsRowFromForm(f);
+    if (!m_ctx.db->saveSettings(row)) {
+        tell({QStringLiteral("设置未能写入数据库！"), QStringLiteral("保存失败"), Prompter::Icon::Critical});
+        return;
+    }
+    m_ctx.downloadFolder = row.downSavePath;
+    Q_EMIT pageStyleChanged(ReadingPageStyleFor(row.txtColor, row.backColor, row.txtSize));
+    tell(SettingsSavedMessage());
+}
+
+void SettingsPane::chooseTextColor()
+{
+    // A cancelled dialog leaves the swatch as it was.
+    if (const std::optional<unsigned> rgb = m_prompter.color(m_textColorRgb))
+        setTextColor(*rgb);
+}
+
+void SettingsPane::chooseBackColor()
+{
+    if (const std::optional<unsigned> rgb = m_prompter.color(m_backColorRgb))
+        setBackColor(*rgb);
+}
+
+void SettingsPane::chooseDownloadFolder()
+{
+    const QString folder = m_prompter.folderName(FolderPickPrompt(), m_folderBox->text());
+    if (folder.isEmpty()) {
+        tell(FolderPickCancelledMessage());
+        return;
+    }
+    m_folderBox->setText(folder);
+}
+
+void SettingsPane::setTextColor(quint32 rgb)
+{
+    m_textColorRgb = rgb & 0xFFFFFF;
+    Paint(m_textSwatch, m_textColorRgb);
+}
+
+void SettingsPane::setBackColor(quint32 rgb)
+{
+    m_backColorRgb = rgb & 0xFFFFFF;
+    Paint(m_backSwatch, m_backColorRgb);
+}
+
+void SettingsPane::tell(const SettingsMessage &message)
+{
+    m_prompter.message(message.text, message.icon, message.title);
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "settings/SettingsRules.h"
+
+#include <QWidget>
+
+class LibraryDb;
+class Prompter;
+class QButtonGroup;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+struct AppContext;
+
+// The settings tab: reading colours and text size, download folder, auto-start and boss key.
+// The controls hold the edited values until "保存设置" writes the settings row and hands the
+// page style and the boss key to whoever applies them (the main window wires both).
+class SettingsPane : public QWidget
+{
+    Q_OBJECT
+public:
+    // programPath: what the auto-start entry starts; empty means this program's own file.
+    SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent = nullptr, QString programPath = {});
+
+    // Fills the controls from the settings row and announces the stored page style and,
+    // when the stored text is complete, the stored boss key.
+    void load();
+    void save();
+    void chooseTextColor();
+    void chooseBackColor();
+    void chooseDownloadFolder();
+
+    quint32 textColorRgb() const { return m_textColorRgb; }
+    quint32 backColorRgb() const { return m_backColorRgb; }
+
+    QGroupBox *readingFrame() const { return m_readingFrame; }
+    QGroupBox *systemFrame() const { return m_systemFrame; }
+    QFrame *textColorSwatch() const { return m_textSwatch; }
+    QFrame *backColorSwatch() const { return m_backSwatch; }
+    QPushButton *textColorButton() const { return m_textColorButton; }
+    QPushButton *backColorButton() const { return m_backColorButton; }
+    QComboBox *textSizeList() const { return m_sizeList; }
+    QLineEdit *downloadFolderBox() const { return m_folderBox; }
+    QPushButton *downloadFolderButton() const { return m_folderButton; }
+    QRadioButton *autoRunYes() const { return m_autoRunYes; }
+    QRadioButton *autoRunNo() const { return m_autoRunNo; }
+    QComboBox *modifierList() const { return m_modifierList; }
+    QLineEdit *keyBox() const { return m_keyBox; }
+    QPushButton *saveButton() const { return m_saveButton; }
+
+Q_SIGNALS:
+    void pageStyleChanged(const ReadingPageStyle &style);
+    // Modifier word and key text as typed; at start-up the two parts of the stored text.
+    void bossKeyChanged(const QString &modifier, const QString &key);
+
+private:
+    void setTextColor(quint32 rgb);
+    void setBackColor(quint32 rgb);
+    SettingsForm form() const;
+    void tell(const SettingsMessage &message);
+
+    AppContext &m_ctx;
+    Prompter &m_prompter;
+    QString m_programPath;
+    quint32 m_textColorRgb = 0;
+    quint32 m_backColorRgb = 0xFFFFFF;
+
+    QGroupBox *m_readingFrame;
+    QGroupBox *m_systemFrame;
+    QFrame *m_textSwatch;
+    QFrame *m_backSwatch;
+    QPushButton *m_textColorButton;
+    QPushButton *m_backColorButton;
+    QComboBox *m_sizeList;
+    QLineEdit *m_folderBox;
+    QPushButton *m_folderButton;
+    QRadioButton *m_autoRunYes;
+    QRadioButton *m_autoRunNo;
+    QButtonGroup *m_autoRunGroup;
+    QComboBox *m_modifierList;
+    QLineEdit *m_keyBox;
+    QPushButton *m_saveButton;
+};

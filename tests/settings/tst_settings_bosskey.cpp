@@ -1,0 +1,127 @@
+#include "platform/GlobalHotKey.h"
+#include "settings/BossKeyAction.h"
+#ifdef FOLIOWAY_HAVE_XCB
+#include "platform/X11GlobalHotKey.h"
+#endif
+
+#include <QtTest>
+
+namespace {
+
+// Records what would be grabbed; fire() stands for a press reaching the event filter.
+class FakeHotKey : public GlobalHotKey
+{
+public:
+    bool setCombination(QKeyCombination combination) override
+    {
+        registered << combination;
+        return true;
+    }
+    void clear() override { registered << QKeyCombination(); }
+    bool isFunctional() const override { return true; }
+    void fire() { Q_EMIT activated(); }
+
+    QList<QKeyCombination> registered;
+};
+
+} // namespace
+
+class BossKeyTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void registration_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QStringList>("saves"); // "modifier|key" as the settings tab hands them on
+        QTest::addColumn<QList<QKeyCombination>>("registered");
+        using C = QKeyCombination;
+        // clang-format off
+        QTest::newRow("ctrl q") << "Ctrl|q" << QStringList{} << QList<C>{C(Qt::ControlModifier, Qt::Key_Q)};
+        QTest::newRow("no bar: skipped until saved") << "Ctrlq" << QStringList{} << QList<C>{};
+        QTest::newRow("empty key part") << "Alt|" << QStringList{"Shift|1"} << QList<C>{C(Qt::ShiftModifier, Qt::Key_1)};
+        QTest::newRow("save replaces") << "Ctrl|q" << QStringList{"Alt|w"} << QList<C>{C(Qt::ControlModifier, Qt::Key_Q), C(Qt::AltModifier, Qt::Key_W)};
+        QTest::newRow("unknown word keeps last modifier") << "shift|a" << QStringList{"Meta|b"} << QList<C>{C(Qt::ShiftModifier, Qt::Key_A), C(Qt::ShiftModifier, Qt::Key_B)};
+        // clang-format on
+    }
+    void registration()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QStringList, saves);
+        auto fake = std::make_unique<FakeHotKey>();
+        FakeHotKey *hotKey = fake.get();
+        BossKeyHotKey bossKey(std::move(fake));
+        bossKey.registerStored(stored);
+        for (const QString &save : std::as_const(saves))
+            bossKey.registerKey(save.section(QLatin1Char('|'), 0, 0), save.section(QLatin1Char('|'), 1));
+        QTEST(hotKey->registered, "registered");
+    }
+
+    void pressesHideThenShowExactlyTheVisibleWindows()
+    {
+        auto fake = std::make_unique<FakeHotKey>();
+        FakeHotKey *hotKey = fake.get();
+        BossKeyHotKey bossKey(std::move(fake));
+        bossKey.registerStored(QStringLiteral("Ctrl|q"));
+
+        QWidget main;
+        QWidget other;
+        QWidget alreadyHidden;
+        auto *childWindow = new QWidget(&main, Qt::Window);
+        auto *closedMeanwhile = new QWidget;
+        for (QWidget *w : {&main, &other, childWindow, closedMeanwhile})
+            w->show();
+
+        hotKey->fire();
+        for (QWidget *w : {&main, &other, childWindow, &alreadyHidden, closedMeanwhile})
+            QVERIFY(!w->isVisible());
+        QVERIFY(bossKey.toggle().isHiding());
+
+        delete closedMeanwhile;
+        hotKey->fire();
+        for (QWidget *w : {&main, &other, childWindow})
+            QVERIFY(w->isVisible());
+        QVERIFY(!alreadyHidden.isVisible());
+        QVERIFY(!bossKey.toggle().isHiding());
+
+        // A window hidden by the program in between stays out of the next round.
+        other.hide();
+        hotKey->fire();
+        QVERIFY(!main.isVisible());
+        hotKey->fire();
+        QVERIFY(main.isVisible() && childWindow->isVisible());
+        QVERIFY(!other.isVisible());
+    }
+
+    void offscreenGetsTheNoOpHotKey()
+    {
+        const std::unique_ptr<GlobalHotKey> hotKey = GlobalHotKey::create();
+        QVERIFY(!hotKey->isFunctional());
+        QVERIFY(hotKey->setCombination(QKeyCombination(Qt::ControlModifier, Qt::Key_Q)));
+    }
+
+#ifdef FOLIOWAY_HAVE_XCB
+    void x11KeySym_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<quint32>("keysym");
+        QTest::newRow("letter unshifted") << int(Qt::Key_Q) << 0x71u;
+        QTest::newRow("digit") << int(Qt::Key_7) << 0x37u;
+        QTest::newRow("space") << int(Qt::Key_Space) << 0x20u;
+        QTest::newRow("latin-1 capital") << 0xC9 << 0xE9u;
+        QTest::newRow("cyrillic") << 0x042F << 0x0100044Fu;
+        QTest::newRow("CJK") << 0x4E2D << 0x01004E2Du;
+        QTest::newRow("function key") << int(Qt::Key_F1) << 0u;
+        QTest::newRow("control character") << 0x09 << 0u;
+    }
+    void x11KeySym()
+    {
+        QFETCH(int, key);
+        QTEST(X11KeySymForKey(Qt::Key(key)), "keysym");
+    }
+#endif
+};
+
+QTEST_MAIN(BossKeyTest)
+#include "tst_settings_bosskey.moc"
