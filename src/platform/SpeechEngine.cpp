@@ -13,13 +13,16 @@ QList<SpeechVoice> OrderVoicesForReading(QList<SpeechVoice> voices, const QStrin
 {
     const QString tag = language.toLower();
     auto rank = [&tag](const SpeechVoice &voice) {
+        int related = 0;
         if (!voice.languages.isEmpty() && voice.languages.first() == tag)
-            return 2;
+            related = 2;
         for (const QString &l : voice.languages) {
-            if (l == tag || l.startsWith(tag + QLatin1Char('-')))
-                return 1;
+            if (!related && (l == tag || l.startsWith(tag + QLatin1Char('-'))))
+                related = 1;
         }
-        return 0;
+        if (!related)
+            return 0;
+        return voice.readsOwnScript ? related + 1 : 1;
     };
     std::stable_sort(voices.begin(), voices.end(),
                      [&rank](const SpeechVoice &a, const SpeechVoice &b) { return rank(a) < rank(b); });
@@ -30,9 +33,9 @@ std::unique_ptr<SpeechEngine> SpeechEngine::create(QObject *parent)
 {
 #ifdef FOLIOWAY_HAVE_ESPEAK
     if (EspeakSpeechEngine::available()) {
-        // The books are Chinese: Mandarin is the voice chosen at start-up.
-        auto engine = std::make_unique<EspeakSpeechEngine>(
-            SpeechAudioOutput::create(EspeakSpeechEngine::sampleRate()), QStringLiteral("cmn"), parent);
+        // The books are Chinese: a Mandarin voice that really reads characters is chosen at start-up.
+        auto engine = std::make_unique<EspeakSpeechEngine>(SpeechAudioOutput::create(EspeakSpeechEngine::sampleRate()),
+                                                           QStringLiteral("cmn"), QStringLiteral("天地"), parent);
         const QString recording = qEnvironmentVariable("FOLIOWAY_SPEECH_WAV");
         if (!recording.isEmpty())
             engine->setRecordingFile(recording);

@@ -13,12 +13,16 @@ struct SpeechVoice
     QString description; // what the voice list shows
     // Language tags the voice speaks, most fitting first (lower case, e.g. "cmn", "zh-cmn", "zh").
     QStringList languages;
+    // False when the voice was found to read its own language's script through another
+    // language's sounds (espeak-ng 1.51's "cmn" says 天 as the English words "tian one").
+    bool readsOwnScript = true;
 };
 
-// Orders voices for a reader of `language` texts: every voice keeps its place relative to the
-// others of its group, voices related to the language (a dialect or a romanised variant of it)
-// go after all others, and voices whose first language is exactly `language` come last. The
-// voice list selects its last entry at start-up, so that one speaks the books.
+// Orders voices for a reader of `language` texts; within a group voices keep their order:
+// unrelated voices first, then voices of the language that misread its script, then related
+// voices (a dialect or a romanised variant), and last the voices whose first language is
+// exactly `language`. The voice list selects its last entry at start-up, so that one speaks
+// the books.
 QList<SpeechVoice> OrderVoicesForReading(QList<SpeechVoice> voices, const QString &language);
 
 // A text-to-speech voice that speaks asynchronously and reports, on the thread that owns it,

@@ -4,8 +4,11 @@
 
 #include <espeak-ng/speak_lib.h>
 
+#include <QHash>
+
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -26,6 +29,7 @@ struct Espeak
     QList<SpeechVoice> voices; // in the library's order
 
     QByteArray loadedVoice;
+    QHash<QString, bool> readsScript; // voice identifier + sample -> probe result
     // The synthesis in progress; espeak's callback carries no context of ours that is
     // reliable for every block, so it goes through here.
     std::function<int(short *, int, espeak_EVENT *)> handler;
@@ -85,11 +89,50 @@ int EspeakSpeechEngine::sampleRate()
     return std::max(TheEspeak().sampleRate, 22050);
 }
 
+namespace {
+
+// espeak marks a switch to another language's rules in its phoneme text as "(en)".
+bool ReadsScript(Espeak &espeak, const SpeechVoice &voice, const QString &sample)
+{
+    const QString key = voice.identifier + QLatin1Char('\n') + sample;
+    auto known = espeak.readsScript.constFind(key);
+    if (known != espeak.readsScript.constEnd())
+        return *known;
+    const QByteArray id = voice.identifier.toUtf8();
+    bool reads = true;
+    if (espeak_SetVoiceByName(id.constData()) == EE_OK) {
+        espeak.loadedVoice = id;
+        const QByteArray text = sample.toUtf8();
+        const void *at = text.constData();
+        while (at && reads) {
+            const char *phonemes = espeak_TextToPhonemes(&at, espeakCHARS_UTF8, 0);
+            reads = !(phonemes && std::strchr(phonemes, '('));
+        }
+    }
+    espeak.readsScript.insert(key, reads);
+    return reads;
+}
+
+} // namespace
+
 EspeakSpeechEngine::EspeakSpeechEngine(std::unique_ptr<SpeechAudioOutput> output, const QString &readingLanguage,
-                                       QObject *parent)
+                                       const QString &scriptSample, QObject *parent)
     : SpeechEngine(parent), m_output(std::move(output))
 {
-    m_voices = OrderVoicesForReading(TheEspeak().voices, readingLanguage);
+    Espeak &espeak = TheEspeak();
+    QList<SpeechVoice> voices = espeak.voices;
+    if (!scriptSample.isEmpty() && espeak.sampleRate > 0) {
+        const QString tag = readingLanguage.toLower();
+        std::lock_guard guard(espeak.lock);
+        for (SpeechVoice &voice : voices) {
+            const bool speaks = std::any_of(voice.languages.cbegin(), voice.languages.cend(), [&tag](const QString &l) {
+                return l == tag || l.startsWith(tag + QLatin1Char('-'));
+            });
+            if (speaks)
+                voice.readsOwnScript = ReadsScript(espeak, voice, scriptSample);
+        }
+    }
+    m_voices = OrderVoicesForReading(std::move(voices), readingLanguage);
     m_voice = int(m_voices.size()) - 1;
     m_pumpTimer.setInterval(PumpIntervalMs);
     connect(&m_pumpTimer, &QTimer::timeout, this, &EspeakSpeechEngine::pump);

@@ -25,9 +25,11 @@ class EspeakSpeechEngine : public SpeechEngine
 {
     Q_OBJECT
 public:
-    // Voices come in OrderVoicesForReading() order for `readingLanguage`.
-    explicit EspeakSpeechEngine(std::unique_ptr<SpeechAudioOutput> output, const QString &readingLanguage,
-                                QObject *parent = nullptr);
+    // Voices come in OrderVoicesForReading() order for `readingLanguage`. The voices of that
+    // language are first tried on `scriptSample` (a few characters of its script): one that
+    // switches to another language to read them is marked as misreading it.
+    EspeakSpeechEngine(std::unique_ptr<SpeechAudioOutput> output, const QString &readingLanguage,
+                       const QString &scriptSample, QObject *parent = nullptr);
     ~EspeakSpeechEngine() override;
 
     // False when espeak-ng could not start (no voice data); the engine then has no voices and
