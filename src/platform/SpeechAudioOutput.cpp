@@ -23,8 +23,7 @@ std::unique_ptr<SpeechAudioOutput> SpeechAudioOutput::create(int sampleRate)
 
 SilentAudioOutput::SilentAudioOutput(int sampleRate, int bufferMs)
     : m_sampleRate(sampleRate), m_capacityFrames(qint64(sampleRate) * bufferMs / 1000)
-{
-}
+{}
 
 void SilentAudioOutput::start()
 {

@@ -36,7 +36,11 @@ class SpeechEngine : public QObject
 {
     Q_OBJECT
 public:
-    enum class SpeakMode { Queue, Purge };
+    enum class SpeakMode
+    {
+        Queue,
+        Purge
+    };
 
     using QObject::QObject;
 

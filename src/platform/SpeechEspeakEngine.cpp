@@ -63,8 +63,8 @@ Espeak &TheEspeak()
             espeak.sampleRate = rate;
             espeak_SetSynthCallback(SynthCallback);
             for (const espeak_VOICE **v = espeak_ListVoices(nullptr); v && *v; ++v) {
-                espeak.voices.append({QString::fromUtf8((*v)->identifier), QString::fromUtf8((*v)->name),
-                                      Languages((*v)->languages)});
+                espeak.voices.append(
+                    {QString::fromUtf8((*v)->identifier), QString::fromUtf8((*v)->name), Languages((*v)->languages)});
             }
         }
     });
@@ -176,8 +176,7 @@ int EspeakSpeechEngine::speak(const QString &text, SpeakMode mode)
         purge();
     const int stream = ++m_lastStream;
     ++m_openStreams;
-    Job job{m_generation, stream, text,
-            m_voice >= 0 ? m_voices.at(m_voice).identifier.toUtf8() : QByteArray()};
+    Job job{m_generation, stream, text, m_voice >= 0 ? m_voices.at(m_voice).identifier.toUtf8() : QByteArray()};
     {
         std::lock_guard guard(m_mutex);
         m_jobs.push_back(std::move(job));

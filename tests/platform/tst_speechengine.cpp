@@ -82,9 +82,8 @@ int VoiceIndex(const SpeechEngine &engine, const QString &identifier)
 
 std::unique_ptr<EspeakSpeechEngine> SilentEngine()
 {
-    return std::make_unique<EspeakSpeechEngine>(
-        std::make_unique<SilentAudioOutput>(EspeakSpeechEngine::sampleRate()), QStringLiteral("cmn"),
-        QStringLiteral("天地"));
+    return std::make_unique<EspeakSpeechEngine>(std::make_unique<SilentAudioOutput>(EspeakSpeechEngine::sampleRate()),
+                                                QStringLiteral("cmn"), QStringLiteral("天地"));
 }
 
 } // namespace
@@ -142,8 +141,8 @@ void SpeechEngineTest::voiceOrder()
     for (QString v : voices) {
         const bool misreads = v.startsWith(QLatin1Char('!'));
         v.remove(QLatin1Char('!'));
-        list.append({v.section(QLatin1Char(':'), 0, 0), {}, v.section(QLatin1Char(':'), 1).split(QLatin1Char(',')),
-                     !misreads});
+        list.append(
+            {v.section(QLatin1Char(':'), 0, 0), {}, v.section(QLatin1Char(':'), 1).split(QLatin1Char(',')), !misreads});
     }
     QStringList result;
     for (const SpeechVoice &v : OrderVoicesForReading(list, language))
@@ -177,7 +176,7 @@ void SpeechEngineTest::silentOutputPaces()
     QCOMPARE(output.write(second.constData(), second.size()), 0); // not started
     output.start();
     QCOMPARE(output.write(second.constData(), second.size()), 4000); // 200 ms of buffer
-    QCOMPARE(output.write(second.constData(), 3), 0);                 // full; half frames refused
+    QCOMPARE(output.write(second.constData(), 3), 0);                // full; half frames refused
     QTest::qWait(100);
     const qint64 played = output.playedFrames();
     QVERIFY2(played >= 700 && played <= 1600, qPrintable(QString::number(played)));
@@ -231,7 +230,8 @@ void SpeechEngineTest::wordsFollowTheText()
 
     const Wav wav = ReadWav(dir.filePath(QStringLiteral("words.wav")));
     QVERIFY(wav.valid);
-    QVERIFY2(elapsedMs >= wav.seconds() * 1000 - 50, qPrintable(QStringLiteral("%1 ms for %2 s").arg(elapsedMs).arg(wav.seconds())));
+    QVERIFY2(elapsedMs >= wav.seconds() * 1000 - 50,
+             qPrintable(QStringLiteral("%1 ms for %2 s").arg(elapsedMs).arg(wav.seconds())));
 
     int previous = -1;
     QSet<int> covered;
@@ -245,7 +245,8 @@ void SpeechEngineTest::wordsFollowTheText()
         covered.insert(w.position);
     }
     int expected = 0, hit = 0;
-    for (const QRegularExpressionMatch &m : QRegularExpression(wordPattern, QRegularExpression::UseUnicodePropertiesOption).globalMatch(text)) {
+    for (const QRegularExpressionMatch &m :
+         QRegularExpression(wordPattern, QRegularExpression::UseUnicodePropertiesOption).globalMatch(text)) {
         ++expected;
         hit += covered.contains(int(m.capturedStart()));
     }

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+
+class QAbstractButton;
+class QComboBox;
+class SpeechEngine;
+
+// Reading the page aloud from the reading toolbar: the read-aloud button (start, pause,
+// continue), the stop button, the voice-panel button and the voice panel with its list.
+//
+// The read-aloud button's tool tip is its state ("开始朗读", "暂停朗读", "继续朗读"); the
+// controller also gives it the matching play or pause icon and the same text.
+//
+// Page contract. The page's `Content` element starts with a two-character lead that is not
+// read: its innerText is those two characters (in the template, the indent "　　" before the
+// chapter) followed by the chapter text. `Page::contentText` hands over that innerText whole;
+// the controller removes carriage returns, drops the lead and speaks the rest. `Page::highlight`
+// gets (start, length) counted in UTF-16 code units of the same innerText with carriage returns
+// removed, lead included, so it selects exactly the word being spoken (the spoken position + 2).
+class VoiceController : public QObject
+{
+    Q_OBJECT
+public:
+    struct Controls
+    {
+        QAbstractButton *readButton;
+        QAbstractButton *stopButton;
+        QAbstractButton *panelButton;
+        QWidget *panel; // shown below the toolbar; holds the label and the list
+        QComboBox *voiceList;
+    };
+    struct Page
+    {
+        // Asks for the innerText of `Content`; the answer may come later (a script round trip).
+        std::function<void(std::function<void(const QString &)> reply)> contentText;
+        // Selects a range of `Content`; out-of-range values are the page's to ignore.
+        std::function<void(int start, int length)> highlight;
+    };
+    // The voice panel as the toolbar shows it: the label "语音库:" and the voice list.
+    struct VoicePanel
+    {
+        QWidget *panel;
+        QComboBox *voiceList;
+    };
+    static VoicePanel createVoicePanel(QWidget *parent);
+
+    static constexpr int LeadLength = 2;
+
+    // Fills the voice list with every voice of the engine, selects the last one and makes it
+    // the engine's current voice. The engine must outlive the controller; the controls are
+    // owned by their window.
+    VoiceController(SpeechEngine *engine, const Controls &controls, Page page, QObject *parent = nullptr);
+
+    QString state() const;
+
+    void readClicked();
+    void stopClicked();
+    void panelClicked();
+    void voiceChosen(int index);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void setState(const QString &toolTip);
+    void speakContent(const QString &content);
+    void onEndStream(int stream);
+
+    SpeechEngine *m_engine;
+    Controls m_controls;
+    Page m_page;
+    int m_lastStream = 0;
+    // Bumped by stop and voice change, so that page text asked for before them is not read.
+    int m_request = 0;
+};
