@@ -1,22 +1,106 @@
 #include "reader/ReaderPane.h"
 
+#include "library/LibraryDb.h"
+#include "platform/Prompter.h"
 #include "platform/TwipsGeometry.h"
+#include "reader/ChapterLoader.h"
+#include "reader/ReadingView.h"
 #include "shell/MainLayout.h"
+#include "startup/AppContext.h"
 
+#include <QFileInfo>
+#include <QFutureWatcher>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QShortcut>
+#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QtConcurrent/QtConcurrentRun>
 
-ReaderPane::ReaderPane(QWidget *parent) : QWidget(parent)
+namespace {
+
+constexpr int PositionRole = Qt::UserRole;
+constexpr int IconSize = 16;
+
+QIcon drawNowChapterIcon()
 {
+    QPixmap pixmap(IconSize, IconSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath arrow;
+    arrow.moveTo(4, 3);
+    arrow.lineTo(13, 8);
+    arrow.lineTo(4, 13);
+    arrow.closeSubpath();
+    painter.fillPath(arrow, QColor(0x2E, 0x7D, 0x32));
+    return QIcon(pixmap);
+}
+
+QIcon drawSpaceIcon()
+{
+    QPixmap pixmap(IconSize, IconSize);
+    pixmap.fill(Qt::transparent);
+    return QIcon(pixmap);
+}
+
+const QIcon &nowChapterIcon()
+{
+    static const QIcon icon = drawNowChapterIcon();
+    return icon;
+}
+
+const QIcon &spaceIcon()
+{
+    static const QIcon icon = drawSpaceIcon();
+    return icon;
+}
+
+QIcon bookmarkIcon()
+{
+    QPixmap pixmap(IconSize, IconSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath ribbon;
+    ribbon.moveTo(4, 1);
+    ribbon.lineTo(12, 1);
+    ribbon.lineTo(12, 15);
+    ribbon.lineTo(8, 11);
+    ribbon.lineTo(4, 15);
+    ribbon.closeSubpath();
+    painter.fillPath(ribbon, QColor(0xC6, 0x28, 0x28));
+    return QIcon(pixmap);
+}
+
+QString crlf()
+{
+    return QStringLiteral("\r\n");
+}
+
+} // namespace
+
+ReaderPane::ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
+    : QWidget(parent), m_db(db), m_prompter(prompter), m_loader(new ChapterLoader(this))
+{
+    m_fragmentPool.setMaxThreadCount(2);
+    connect(m_loader, &ChapterLoader::loaded, this, &ReaderPane::onChaptersLoaded);
+
     m_toolbar = new QToolBar(this);
     m_toolbar->setObjectName(QStringLiteral("ReadToolBar"));
+    m_toolbar->setIconSize(QSize(IconSize, IconSize));
+    m_toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     SetTwips(m_toolbar, 0, 0, 9000, 360);
 
-    m_view = new QWidget(this);
+    m_view = new ReadingView(this);
     m_view->setObjectName(QStringLiteral("ReadingView"));
     SetTwips(m_view, 0, 360);
+    connect(m_view, &ReadingView::keyPressedInPage, this, &ReaderPane::keyNavigation);
 
     m_splitter = new QWidget(this);
     m_splitter->setObjectName(QStringLiteral("SplitterBar"));
@@ -38,8 +122,373 @@ ReaderPane::ReaderPane(QWidget *parent) : QWidget(parent)
     m_chapters->setObjectName(QStringLiteral("ListView2"));
     m_chapters->setRootIsDecorated(false);
     m_chapters->setUniformRowHeights(true);
-    m_chapters->setHeaderLabels({QStringLiteral("章节")});
+    m_chapters->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_chapters->setIconSize(QSize(IconSize, IconSize));
+    m_chapters->setHeaderLabels({QStringLiteral("章节列表")});
+    m_chapters->installEventFilter(this);
     SetTwips(m_chapters, 0, 360, 3000, 1000);
+    connect(m_chapters, &QTreeWidget::itemDoubleClicked, this, [this] { ListView2_dblClick(); });
+
+    buildToolbar();
+    buildReadingMenu();
+    connect(m_view, &ReadingView::contextMenuRequested, m_readingMenu,
+            [this](const QPoint &globalPos) { m_readingMenu->popup(globalPos); });
+
+    // Ctrl+F wherever the focus is inside the pane, the page included.
+    auto *find = new QShortcut(QKeySequence::Find, this);
+    find->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(find, &QShortcut::activated, this, &ReaderPane::openFind);
+}
+
+void ReaderPane::buildToolbar()
+{
+    QStyle *s = style();
+    auto add = [this](int position, const QIcon &icon, const QString &text, const QString &tip) {
+        QAction *a = m_toolbar->addAction(icon, text);
+        a->setToolTip(tip);
+        m_toolActions[position - 1] = a;
+        return a;
+    };
+    auto separator = [this](int position) { m_toolActions[position - 1] = m_toolbar->addSeparator(); };
+
+    connect(add(OpenTool, s->standardIcon(QStyle::SP_DialogOpenButton), QStringLiteral("打开"),
+                QStringLiteral("打开电子书")),
+            &QAction::triggered, this, &ReaderPane::OpenFile);
+    separator(2);
+
+    m_bookmarkMenu = new QMenu(QStringLiteral("书签"), this);
+    m_bookmarkMenu->setObjectName(QStringLiteral("BookmarkMenu"));
+    connect(m_bookmarkMenu->addAction(QStringLiteral("添加书签")), &QAction::triggered, this,
+            &ReaderPane::insertBookmark);
+    m_bookmarkMenu->addSeparator();
+    connect(m_bookmarkMenu->addAction(QStringLiteral("跳转到书签")), &QAction::triggered, this,
+            &ReaderPane::gotoBookmark);
+    auto *bookmarkButton = new QToolButton(m_toolbar);
+    bookmarkButton->setIcon(bookmarkIcon());
+    bookmarkButton->setText(QStringLiteral("书签"));
+    bookmarkButton->setToolTip(QStringLiteral("书签"));
+    bookmarkButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    bookmarkButton->setMenu(m_bookmarkMenu);
+    // A click on the button itself opens the menu, not only its arrow.
+    bookmarkButton->setPopupMode(QToolButton::InstantPopup);
+    m_toolActions[BookmarkTool - 1] = m_toolbar->addWidget(bookmarkButton);
+
+    connect(add(FindTool, QIcon::fromTheme(QStringLiteral("edit-find"), s->standardIcon(QStyle::SP_FileDialogContentsView)),
+                QStringLiteral("查找"), QStringLiteral("查找内容 (Ctrl+F)")),
+            &QAction::triggered, this, &ReaderPane::openFind);
+    separator(5);
+    connect(add(FirstChapterTool, s->standardIcon(QStyle::SP_MediaSkipBackward), QStringLiteral("首章"),
+                QStringLiteral("第一章")),
+            &QAction::triggered, this, &ReaderPane::firstChapter);
+    connect(add(PreviousChapterTool, s->standardIcon(QStyle::SP_ArrowBack), QStringLiteral("上一章"),
+                QStringLiteral("上一章")),
+            &QAction::triggered, this, [this] { keyNavigation(37); });
+    connect(add(NextChapterTool, s->standardIcon(QStyle::SP_ArrowForward), QStringLiteral("下一章"),
+                QStringLiteral("下一章")),
+            &QAction::triggered, this, [this] { keyNavigation(39); });
+    connect(add(LastChapterTool, s->standardIcon(QStyle::SP_MediaSkipForward), QStringLiteral("末章"),
+                QStringLiteral("最后一章")),
+            &QAction::triggered, this, &ReaderPane::lastChapter);
+    separator(10);
+    // The voice buttons belong to voice reading, which wires and enables them.
+    add(ReadAloudTool, s->standardIcon(QStyle::SP_MediaPlay), QStringLiteral("朗读"), QStringLiteral("开始朗读"));
+    add(StopReadingTool, s->standardIcon(QStyle::SP_MediaStop), QStringLiteral("停止"), QStringLiteral("停止朗读"));
+    add(VoicePanelTool, s->standardIcon(QStyle::SP_MediaVolume), QStringLiteral("语音"),
+        QStringLiteral("显示/隐藏语音面板"));
+    for (int position : {ReadAloudTool, StopReadingTool, VoicePanelTool})
+        toolAction(position)->setEnabled(false);
+}
+
+void ReaderPane::buildReadingMenu()
+{
+    m_readingMenu = new QMenu(QStringLiteral("阅读操作"), this);
+    m_readingMenu->setObjectName(QStringLiteral("Menue_ReadPage"));
+    const struct
+    {
+        const char *name;
+        const char *caption;
+    } items[] = {{"Menue_VoiceRead", "语音朗读"},
+                 {"Menue_InsertSQ", "添加书签"},
+                 {"Menue_GotoSQ", "跳转到书签"},
+                 {"Menue_Find", "查找内容"},
+                 {"ShareThisBook", "共享本书到网络"}};
+    bool first = true;
+    for (const auto &it : items) {
+        if (!first)
+            m_readingMenu->addSeparator();
+        first = false;
+        m_readingMenu->addAction(QString::fromUtf8(it.caption))->setObjectName(QString::fromLatin1(it.name));
+    }
+    connect(readingMenuItem(QStringLiteral("Menue_VoiceRead")), &QAction::triggered, this,
+            &ReaderPane::voiceReadRequested);
+    connect(readingMenuItem(QStringLiteral("Menue_InsertSQ")), &QAction::triggered, this,
+            &ReaderPane::insertBookmark);
+    connect(readingMenuItem(QStringLiteral("Menue_GotoSQ")), &QAction::triggered, this, &ReaderPane::gotoBookmark);
+    connect(readingMenuItem(QStringLiteral("Menue_Find")), &QAction::triggered, this, &ReaderPane::openFind);
+    connect(readingMenuItem(QStringLiteral("ShareThisBook")), &QAction::triggered, this,
+            [this] { Q_EMIT shareRequested(m_currentBookPath); });
+}
+
+QAction *ReaderPane::readingMenuItem(const QString &name) const
+{
+    return m_readingMenu->findChild<QAction *>(name);
+}
+
+QToolButton *ReaderPane::toolButton(int position) const
+{
+    return qobject_cast<QToolButton *>(m_toolbar->widgetForAction(toolAction(position)));
+}
+
+void ReaderPane::loadReadingPage(const QString &programFolder)
+{
+    m_view->loadPage(programFolder);
+}
+
+void ReaderPane::setServerSnippets(const ServerInfo &info)
+{
+    m_view->setSnippets(info.reader_2, info.reader_3, info.reader_4);
+}
+
+void ReaderPane::setPageStyle(const ReadingPageStyle &style)
+{
+    m_view->setPageStyle(style);
+}
+
+ReadingPageStyle ReaderPane::pageStyle() const
+{
+    return m_view->pageStyle();
+}
+
+void ReaderPane::OpenFile()
+{
+    const QString path =
+        m_prompter.openFileName(QStringLiteral("打开电子书-Folioway"), QStringLiteral("文本文件(*.txt)"));
+    if (path.isEmpty())
+        return;
+    // The dialog only offers existing files, but a typed name may not be one.
+    if (!QFileInfo(path).isFile()) {
+        m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
+        return;
+    }
+    m_currentBookPath = path;
+    if (m_db.findByPath(path)) {
+        m_db.touchLastRead(path);
+        Q_EMIT shelfChanged();
+        openBook(path);
+        return;
+    }
+    const QString question = QStringLiteral("提示：") + crlf() + crlf() + path + crlf() + crlf() +
+                             QStringLiteral("还没有添加到书架，是否添加到你的书架？");
+    if (m_prompter.question(question, QStringLiteral("添加电子书"))) {
+        // The book editor adds the row and then opens the book through openBook().
+        Q_EMIT addToShelfRequested(path);
+        return;
+    }
+    openBook(path);
+}
+
+bool ReaderPane::openBook(const QString &path, const QString &chapterTitle)
+{
+    if (!QFileInfo(path).isFile()) {
+        m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
+        return false;
+    }
+    if (m_loader->pendingRequest() == 0)
+        m_pathBeforeOpening = m_currentBookPath;
+    m_currentBookPath = path;
+    m_loader->request(path, chapterTitle);
+    updateLoading();
+    return true;
+}
+
+bool ReaderPane::isOpening() const
+{
+    return m_loader->pendingRequest() != 0;
+}
+
+void ReaderPane::onChaptersLoaded(quint64, const ChapterList &list)
+{
+    updateLoading();
+    if (!list.ok()) {
+        if (m_currentBookPath == list.path)
+            m_currentBookPath = m_pathBeforeOpening;
+        m_prompter.message(list.errorMessage, Prompter::Icon::Critical, list.errorTitle);
+        return;
+    }
+    if (list.entries.isEmpty())
+        return;
+    m_chaptersPath = list.path;
+    fillChapterList(list.entries);
+    if (!m_chapterListVisible)
+        splitterButtonClicked(1);
+    selectChapter(int(list.selected) + 1);
+    ListView2_dblClick();
+}
+
+void ReaderPane::fillChapterList(const QList<ChapterEntry> &entries)
+{
+    m_entries = entries;
+    m_shownPosition = 0;
+    const QIcon &space = spaceIcon();
+    QList<QTreeWidgetItem *> items;
+    items.reserve(entries.size());
+    for (const ChapterEntry &e : entries) {
+        auto *item = new QTreeWidgetItem({e.title});
+        item->setData(0, PositionRole, e.number);
+        item->setData(0, IconKeyRole, spaceKey());
+        item->setIcon(0, space);
+        item->setToolTip(0, e.title);
+        items.append(item);
+    }
+    m_chapters->setUpdatesEnabled(false);
+    m_chapters->clear();
+    m_chapters->addTopLevelItems(items);
+    m_chapters->setUpdatesEnabled(true);
+}
+
+int ReaderPane::selectedChapter() const
+{
+    const QTreeWidgetItem *item = m_chapters->currentItem();
+    return item ? item->data(0, PositionRole).toInt() : 0;
+}
+
+void ReaderPane::selectChapter(int position)
+{
+    if (QTreeWidgetItem *item = m_chapters->topLevelItem(position - 1))
+        m_chapters->setCurrentItem(item);
+}
+
+void ReaderPane::markShown(int position)
+{
+    if (QTreeWidgetItem *old = m_chapters->topLevelItem(m_shownPosition - 1)) {
+        old->setIcon(0, spaceIcon());
+        old->setData(0, IconKeyRole, spaceKey());
+    }
+    m_shownPosition = position;
+    if (QTreeWidgetItem *now = m_chapters->topLevelItem(position - 1)) {
+        now->setIcon(0, nowChapterIcon());
+        now->setData(0, IconKeyRole, nowChapterKey());
+    }
+}
+
+void ReaderPane::ListView2_dblClick()
+{
+    if (m_entries.isEmpty())
+        return;
+    int position = selectedChapter();
+    if (position < 1) {
+        position = 1;
+        selectChapter(1);
+    }
+    markShown(position);
+    m_chapters->scrollToItem(m_chapters->topLevelItem(position - 1));
+
+    // The chapter is cut out of the file on a worker; a newer request makes this one's result moot.
+    const quint64 id = ++m_fragmentRequest;
+    m_fragmentPending = true;
+    updateLoading();
+    auto *watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, id, position] {
+        watcher->deleteLater();
+        if (id != m_fragmentRequest)
+            return;
+        m_fragmentPending = false;
+        updateLoading();
+        m_view->showText(watcher->result());
+        Q_EMIT chapterShown(position);
+    });
+    watcher->setFuture(QtConcurrent::run(&m_fragmentPool, ChapterFragment, m_chaptersPath, m_entries.at(position - 1)));
+}
+
+void ReaderPane::keyNavigation(int keyCode)
+{
+    if (m_entries.isEmpty() || (keyCode != 13 && keyCode != 37 && keyCode != 39))
+        return;
+    const int i = selectedChapter();
+    if (keyCode == 37) {
+        if (i <= 1) {
+            m_prompter.message(QStringLiteral("当前是第一章，前面没有章节！"), Prompter::Icon::Information);
+            return;
+        }
+        selectChapter(i - 1);
+        ListView2_dblClick();
+    } else if (keyCode == 39) {
+        if (i >= m_entries.size()) {
+            m_prompter.message(QStringLiteral("已经是最后一章了！"), Prompter::Icon::Information);
+            return;
+        }
+        selectChapter(i + 1);
+        ListView2_dblClick();
+    }
+}
+
+void ReaderPane::firstChapter()
+{
+    if (m_entries.isEmpty())
+        return;
+    selectChapter(1);
+    ListView2_dblClick();
+}
+
+void ReaderPane::lastChapter()
+{
+    if (m_entries.isEmpty())
+        return;
+    selectChapter(int(m_entries.size()));
+    ListView2_dblClick();
+}
+
+void ReaderPane::insertBookmark()
+{
+    const int position = selectedChapter();
+    if (m_entries.isEmpty() || position < 1)
+        return;
+    // A book that is not on the shelf has no row to change; the user is still told it worked.
+    m_db.setBookmark(m_chaptersPath, m_entries.at(position - 1).title);
+    m_prompter.message(QStringLiteral("恭喜你：书签添加成功！"), Prompter::Icon::Information,
+                       QStringLiteral("添加成功"));
+    Q_EMIT shelfChanged();
+}
+
+void ReaderPane::gotoBookmark()
+{
+    if (m_entries.isEmpty())
+        return;
+    const std::optional<BookRecord> row = m_db.findByPath(m_chaptersPath);
+    const QString bookmark = row ? row->marke : QString();
+    for (const ChapterEntry &e : std::as_const(m_entries)) {
+        if (e.title == bookmark) {
+            selectChapter(e.number);
+            break;
+        }
+    }
+    ListView2_dblClick();
+}
+
+void ReaderPane::openFind()
+{
+    m_view->openFindBar();
+}
+
+void ReaderPane::updateLoading()
+{
+    const bool loading = m_loader->pendingRequest() != 0 || m_fragmentPending;
+    if (loading == m_loadingShown)
+        return;
+    m_loadingShown = loading;
+    Q_EMIT loadingChanged(loading);
+}
+
+bool ReaderPane::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_chapters && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !m_entries.isEmpty()) {
+            ListView2_dblClick();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ReaderPane::splitterButtonClicked(int index)

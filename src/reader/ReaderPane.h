@@ -1,44 +1,153 @@
 #pragma once
 
+#include "reader/Chapters.h"
+#include "reader/ReadingView.h"
 #include "settings/SettingsRules.h"
 
+#include <QThreadPool>
 #include <QWidget>
 
+class ChapterLoader;
+class LibraryDb;
+class Prompter;
+class QAction;
+class QMenu;
 class QToolBar;
 class QToolButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 struct MainLayout;
+struct ServerInfo;
 
-// The reading tab: reading toolbar, reading view, the splitter bar that hides or shows the
-// chapter list, and the chapter list.
+// The reading tab: reading toolbar, reading page, the splitter bar that hides or shows the
+// chapter list, and the chapter list. It owns the book being read (CurrentBookPath) and the
+// chapter list of it; the main window only hands it books to open and routes its requests.
+//
+// Opening a book never blocks: chapter detection and the cutting of a chapter out of the file run
+// on worker threads, and the newest request always wins.
 class ReaderPane : public QWidget
 {
     Q_OBJECT
 public:
-    explicit ReaderPane(QWidget *parent = nullptr);
+    // Reading toolbar positions, from 1; 2, 5 and 10 are separators.
+    enum ToolPosition
+    {
+        OpenTool = 1,
+        BookmarkTool = 3,
+        FindTool = 4,
+        FirstChapterTool = 6,
+        PreviousChapterTool = 7,
+        NextChapterTool = 8,
+        LastChapterTool = 9,
+        ReadAloudTool = 11,
+        StopReadingTool = 12,
+        VoicePanelTool = 13,
+    };
+    static constexpr int ToolCount = 13;
+
+    // Image keys of the chapter list's icons, kept in each item's IconKeyRole.
+    static constexpr int IconKeyRole = Qt::UserRole + 1;
+    static QString nowChapterKey() { return QStringLiteral("NowChapter"); }
+    static QString spaceKey() { return QStringLiteral("Space"); }
+
+    ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent = nullptr);
+
+    // Loads Reader.html from the program folder (written there first when missing).
+    void loadReadingPage(const QString &programFolder);
+    void setServerSnippets(const ServerInfo &info);
+    // Colours and text size of the reading page; kept and applied once the page has loaded.
+    void setPageStyle(const ReadingPageStyle &style);
+    ReadingPageStyle pageStyle() const;
+
+    QString currentBookPath() const { return m_currentBookPath; }
+
+    // The file dialog of the toolbar's first button.
+    void OpenFile();
+    // Opens a book and selects the chapter titled chapterTitle (entry 1 when empty or not found).
+    // A missing file is refused with the error box and changes nothing; returns false then.
+    bool openBook(const QString &path, const QString &chapterTitle = {});
+    bool isOpening() const;
+
+    // The chapter list of the book on screen (which, while another book is being opened, is
+    // still the previous one).
+    const QList<ChapterEntry> &chapters() const { return m_entries; }
+    QString chaptersPath() const { return m_chaptersPath; }
+    // 1-based positions; 0 when there is none.
+    int selectedChapter() const;
+    int shownChapter() const { return m_shownPosition; }
+    void selectChapter(int position);
+    // Shows the selected entry.
+    void ListView2_dblClick();
+    // 37 previous, 39 next; 13 and anything else do nothing.
+    void keyNavigation(int keyCode);
+    void firstChapter();
+    void lastChapter();
+
+    void insertBookmark();
+    void gotoBookmark();
+    void openFind();
 
     bool chapterListVisible() const { return m_chapterListVisible; }
     // What the splitter buttons do: 0 hides the chapter list, 1 shows it.
     void splitterButtonClicked(int index);
     void applyLayout(const MainLayout &layout);
     int splitterButtonHeightTwips(int index) const;
-    // Colours and text size of the reading page; kept and applied once the page has loaded.
-    void setPageStyle(const ReadingPageStyle &style) { m_pageStyle = style; }
-    ReadingPageStyle pageStyle() const { return m_pageStyle; }
 
     QToolButton *splitterButton(int index) const { return m_splitterButtons[index]; }
-    QWidget *readingView() const { return m_view; }
+    ReadingView *readingView() const { return m_view; }
     QTreeWidget *chapterList() const { return m_chapters; }
     QWidget *splitterBar() const { return m_splitter; }
+    QToolBar *toolbar() const { return m_toolbar; }
+    QAction *toolAction(int position) const { return m_toolActions[position - 1]; }
+    QToolButton *toolButton(int position) const;
+    QMenu *bookmarkMenu() const { return m_bookmarkMenu; }
+    // "阅读操作"; items by object name: Menue_VoiceRead, Menue_InsertSQ, Menue_GotoSQ, Menue_Find,
+    // ShareThisBook.
+    QMenu *readingMenu() const { return m_readingMenu; }
+    QAction *readingMenuItem(const QString &name) const;
 
 Q_SIGNALS:
     void layoutRequested();
+    void loadingChanged(bool visible);
+    // A book chosen in the file dialog is not on the shelf and the user wants it added.
+    void addToShelfRequested(const QString &path);
+    // A bookmark or a lastread changed in BookList.
+    void shelfChanged();
+    void shareRequested(const QString &path);
+    void voiceReadRequested();
+    // The chapter's text has been handed to the reading page.
+    void chapterShown(int position);
 
 private:
+    void buildToolbar();
+    void buildReadingMenu();
+    void requestChapters(const QString &path, const QString &chapterTitle);
+    void onChaptersLoaded(quint64 requestId, const ChapterList &list);
+    void fillChapterList(const QList<ChapterEntry> &entries);
+    void markShown(int position);
+    void updateLoading();
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+    LibraryDb &m_db;
+    Prompter &m_prompter;
+    ChapterLoader *m_loader;
+    QThreadPool m_fragmentPool;
+    quint64 m_fragmentRequest = 0;
+    bool m_fragmentPending = false;
+    bool m_loadingShown = false;
+
+    QString m_currentBookPath;
+    QString m_pathBeforeOpening; // given back when the book being opened turns out unreadable
+    QString m_chaptersPath;
+    QList<ChapterEntry> m_entries;
+    int m_shownPosition = 0;
+
     bool m_chapterListVisible = true;
-    ReadingPageStyle m_pageStyle;
     QToolBar *m_toolbar;
-    QWidget *m_view;
+    QAction *m_toolActions[ToolCount] = {};
+    QMenu *m_bookmarkMenu;
+    QMenu *m_readingMenu;
+    ReadingView *m_view;
     QWidget *m_splitter;
     QToolButton *m_splitterButtons[2];
     QTreeWidget *m_chapters;

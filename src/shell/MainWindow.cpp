@@ -33,7 +33,7 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     buildToolbar();
 
     m_shelf = new BookshelfPane(*ctx.db, prompter, this);
-    m_reader = new ReaderPane(this);
+    m_reader = new ReaderPane(*ctx.db, prompter, this);
     m_catalogue = new CataloguePane(this);
     auto *userCentrePane = new QWidget(this); // stays empty: the user centre is a window of its own
     m_settings = new SettingsPane(ctx, prompter, this);
@@ -66,6 +66,10 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     m_accounts = new AccountWindows(ctx, prompter, this);
     connect(this, &MainWindow::userCentreRequested, m_accounts, &AccountWindows::openUserInfo);
     connect(m_reader, &ReaderPane::layoutRequested, this, &MainWindow::runLayout);
+    connect(m_reader, &ReaderPane::loadingChanged, m_loading, &QWidget::setVisible);
+    connect(m_reader, &ReaderPane::shelfChanged, m_shelf, &BookshelfPane::reload);
+    connect(m_reader, &ReaderPane::addToShelfRequested, this, [this] { showBookEditor(QStringLiteral("opennew")); });
+    connect(m_reader, &ReaderPane::shareRequested, m_accounts, &AccountWindows::shareOpenBook);
     connect(m_catalogue, &CataloguePane::layoutRequested, this, &MainWindow::runLayout);
 
     m_bossKey = new BossKeyHotKey(GlobalHotKey::create(), this);
@@ -114,8 +118,9 @@ void MainWindow::load()
         move(avail.left() + (avail.width() - frameGeometry().width()) / 2,
              avail.top() + (avail.height() - frameGeometry().height()) / 2);
     }
-    // The category tree was built with the pane; the reading page and the rest of the
-    // reading set-up join here as they land.
+    // The category tree was built with the pane. The reading page loads while the rest is set up.
+    m_reader->setServerSnippets(m_ctx.serverInfo);
+    m_reader->loadReadingPage(m_ctx.programFolder);
     m_shelf->ReadList(ShelfQuery{});
     for (QAbstractItemView *list : {static_cast<QAbstractItemView *>(m_shelf->bookList()),
                                     static_cast<QAbstractItemView *>(m_reader->chapterList()),
@@ -176,11 +181,16 @@ void MainWindow::runLayout()
     m_loading->move((width() - m_loading->width()) / 2, (height() - m_loading->height()) / 2);
 }
 
+QString MainWindow::currentBookPath() const
+{
+    return m_reader->currentBookPath();
+}
+
 void MainWindow::openBook(const QString &path, const QString &chapterTitle)
 {
-    Q_UNUSED(chapterTitle);
-    SelectToolBar(2);
-    m_currentBookPath = path;
+    // A missing file is refused with a message and leaves the current tab as it is.
+    if (m_reader->openBook(path, chapterTitle))
+        SelectToolBar(2);
 }
 
 void MainWindow::showBookEditor(const QString &editorMode)
@@ -191,7 +201,7 @@ void MainWindow::showBookEditor(const QString &editorMode)
         return;
     }
     m_editorMode = editorMode;
-    m_editor = new BookEditor(*m_ctx.db, m_prompter, editorMode, m_currentBookPath, this);
+    m_editor = new BookEditor(*m_ctx.db, m_prompter, editorMode, currentBookPath(), this);
     m_editor->setWindowFlag(Qt::Window);
     connect(m_editor, &BookEditor::shelfChanged, m_shelf, &BookshelfPane::reload);
     connect(m_editor, &BookEditor::switchTabRequested, this, &MainWindow::SelectToolBar);

@@ -40,7 +40,8 @@ public:
     void runLayout();
     MainLayout currentLayout() const { return m_layout; }
 
-    QString currentBookPath() const { return m_currentBookPath; }
+    // The reader owns the book being read.
+    QString currentBookPath() const;
     QString editorMode() const { return m_editorMode; }
     // Switches to the reader and opens a book; chapterTitle selects a chapter (a bookmark).
     void openBook(const QString &path, const QString &chapterTitle = {});
@@ -76,7 +77,6 @@ private:
     Prompter &m_prompter;
     MainLayout m_layout;
     int m_currentTab = 0;
-    QString m_currentBookPath;
     QString m_editorMode;
 
     QToolButton *m_buttons[TabCount] = {};

@@ -1,0 +1,346 @@
+#include "reader/ReadingView.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWebChannel>
+#include <QWebEngineFindTextResult>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineView>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+static void initReaderResources()
+{
+    // The resources live in a static library: without this reference the linker drops them.
+    Q_INIT_RESOURCE(reader);
+}
+
+// Chromium will not run its sandbox for root and ends the whole program instead; reading a
+// book as root is unwise but must not crash. Only effective before the first web view exists.
+static void allowRootWithoutSandbox()
+{
+#ifdef Q_OS_UNIX
+    if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+#endif
+}
+
+// The one object the page's script can call. Keep it to methods that cannot do harm whatever
+// their arguments.
+class ReadingPageBridge : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    Q_INVOKABLE void keyDown(int keyCode)
+    {
+        if (keyCode == 37 || keyCode == 39)
+            Q_EMIT keyPressed(keyCode);
+    }
+    Q_INVOKABLE void ready() { Q_EMIT connected(); }
+
+Q_SIGNALS:
+    void keyPressed(int keyCode);
+    void connected();
+};
+
+namespace {
+
+constexpr auto ScriptWorld = QWebEngineScript::ApplicationWorld;
+
+const QString &templateName()
+{
+    static const QString name = QStringLiteral("Reader.html");
+    return name;
+}
+
+// The reading page never leaves the template: a link in a book opens in the desktop's browser.
+class ReadingWebPage : public QWebEnginePage
+{
+public:
+    using QWebEnginePage::QWebEnginePage;
+    QUrl pageUrl;
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
+    {
+        if (!isMainFrame)
+            return type != NavigationTypeLinkClicked; // an advertisement frame loads its own page
+        if (url.adjusted(QUrl::RemoveFragment) == pageUrl)
+            return true;
+        if (type == NavigationTypeLinkClicked && (url.scheme() == u"http" || url.scheme() == u"https"))
+            QDesktopServices::openUrl(url);
+        return false;
+    }
+};
+
+QString readResource(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// A double-quoted JavaScript string literal.
+QString jsString(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 8 + 2);
+    out += u'"';
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'"': out += u"\\\""; break;
+        case u'\\': out += u"\\\\"; break;
+        case u'\n': out += u"\\n"; break;
+        case u'\r': out += u"\\r"; break;
+        case 0x2028: out += u"\\u2028"; break;
+        case 0x2029: out += u"\\u2029"; break;
+        default:
+            if (c.unicode() < 0x20)
+                out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            else
+                out += c;
+        }
+    }
+    out += u'"';
+    return out;
+}
+
+} // namespace
+
+ReadingView::ReadingView(QWidget *parent) : QWidget(parent)
+{
+    initReaderResources();
+    allowRootWithoutSandbox();
+
+    m_web = new QWebEngineView(this);
+    m_web->setObjectName(QStringLiteral("HTMLDOC"));
+    auto *page = new ReadingWebPage(m_web);
+    m_web->setPage(page);
+    m_web->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_web, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { Q_EMIT contextMenuRequested(m_web->mapToGlobal(pos)); });
+
+    m_bridge = new ReadingPageBridge(this);
+    m_channel = new QWebChannel(this);
+    m_channel->registerObject(QStringLiteral("reader"), m_bridge);
+    page->setWebChannel(m_channel, ScriptWorld);
+    connect(m_bridge, &ReadingPageBridge::keyPressed, this, &ReadingView::keyPressedInPage);
+    connect(m_bridge, &ReadingPageBridge::connected, this, [this] {
+        m_bridgeReady = true;
+        if (m_loaded)
+            Q_EMIT pageReady();
+    });
+
+    QWebEngineScript bridgeScript;
+    bridgeScript.setName(QStringLiteral("folioway-reader-bridge"));
+    bridgeScript.setSourceCode(readResource(QStringLiteral(":/qtwebchannel/qwebchannel.js")) + u'\n' +
+                               readResource(QStringLiteral(":/reader/ReaderBridge.js")));
+    bridgeScript.setInjectionPoint(QWebEngineScript::DocumentReady);
+    bridgeScript.setWorldId(ScriptWorld);
+    bridgeScript.setRunsOnSubFrames(false);
+    page->scripts().insert(bridgeScript);
+
+    connect(page, &QWebEnginePage::loadStarted, this, [this] {
+        m_loaded = false;
+        m_bridgeReady = false;
+    });
+    connect(page, &QWebEnginePage::loadFinished, this, &ReadingView::onLoadFinished);
+
+    m_findBar = new QWidget(this);
+    m_findBar->setObjectName(QStringLiteral("FindBar"));
+    auto *findRow = new QHBoxLayout(m_findBar);
+    findRow->setContentsMargins(4, 2, 4, 2);
+    m_findBox = new QLineEdit(m_findBar);
+    m_findBox->setPlaceholderText(QStringLiteral("查找内容"));
+    m_findBox->setClearButtonEnabled(true);
+    m_findBox->installEventFilter(this);
+    auto *previous = new QToolButton(m_findBar);
+    previous->setArrowType(Qt::UpArrow);
+    previous->setToolTip(QStringLiteral("查找上一个"));
+    auto *next = new QToolButton(m_findBar);
+    next->setArrowType(Qt::DownArrow);
+    next->setToolTip(QStringLiteral("查找下一个"));
+    m_findStatus = new QLabel(m_findBar);
+    m_findStatus->setMinimumWidth(90);
+    auto *close = new QToolButton(m_findBar);
+    close->setText(QStringLiteral("关闭"));
+    close->setAutoRaise(true);
+    findRow->addWidget(new QLabel(QStringLiteral("查找："), m_findBar));
+    findRow->addWidget(m_findBox, 1);
+    findRow->addWidget(previous);
+    findRow->addWidget(next);
+    findRow->addWidget(m_findStatus);
+    findRow->addWidget(close);
+    m_findBar->hide();
+
+    connect(m_findBox, &QLineEdit::textChanged, this, [this] { findNext(); });
+    connect(m_findBox, &QLineEdit::returnPressed, this, [this] { findNext(); });
+    connect(previous, &QToolButton::clicked, this, [this] { findNext(true); });
+    connect(next, &QToolButton::clicked, this, [this] { findNext(); });
+    connect(close, &QToolButton::clicked, this, &ReadingView::closeFindBar);
+    connect(page, &QWebEnginePage::findTextFinished, this, [this](const QWebEngineFindTextResult &result) {
+        if (m_findBox->text().isEmpty())
+            m_findStatus->clear();
+        else if (result.numberOfMatches() == 0)
+            m_findStatus->setText(QStringLiteral("未找到"));
+        else
+            m_findStatus->setText(QStringLiteral("第 %1/%2 处").arg(result.activeMatch()).arg(result.numberOfMatches()));
+    });
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(m_web, 1);
+    column->addWidget(m_findBar);
+}
+
+QUrl ReadingView::templateUrl(const QString &programFolder)
+{
+    const QString builtIn = QStringLiteral(":/reader/") + templateName();
+    const QString path = programFolder + u'/' + templateName();
+    if (!QFileInfo::exists(path)) {
+        QDir().mkpath(programFolder);
+        if (!QFile::copy(builtIn, path))
+            return QUrl(QStringLiteral("qrc") + builtIn);
+        // Copies of resources are read-only; the user may want to edit the template.
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    }
+    return QUrl::fromLocalFile(path);
+}
+
+void ReadingView::loadPage(const QString &programFolder)
+{
+    m_pageUrl = templateUrl(programFolder);
+    static_cast<ReadingWebPage *>(m_web->page())->pageUrl = m_pageUrl;
+    m_web->setUrl(m_pageUrl);
+}
+
+void ReadingView::onLoadFinished(bool ok)
+{
+    m_loaded = ok;
+    if (!ok)
+        return;
+    writeStyle();
+    // A reload starts from the bare template; the reader's text goes back in.
+    if (m_textPending || m_textShown)
+        writeText();
+    if (m_bridgeReady)
+        Q_EMIT pageReady();
+}
+
+void ReadingView::setSnippets(const QString &ads, const QString &before, const QString &after)
+{
+    m_ads = ads;
+    m_before = before;
+    m_after = after;
+}
+
+void ReadingView::showText(const QString &fragment)
+{
+    m_text = m_before + fragment + m_after;
+    m_textPending = true;
+    m_textShown = true;
+    m_web->setFocus();
+    if (m_loaded)
+        writeText();
+}
+
+void ReadingView::writeText()
+{
+    m_textPending = false;
+    runScript(QStringLiteral("(function (text, ads) {"
+                             " var txt = document.getElementById('TXT'); if (txt) txt.innerHTML = text;"
+                             " var adsDiv = document.getElementById('AdsDiv'); if (adsDiv) adsDiv.innerHTML = ads;"
+                             " var box = document.getElementById('Content_Txt');"
+                             " if (box) { box.scrollTop = 0; box.focus({preventScroll: true}); }"
+                             "})(") +
+              jsString(m_text) + u',' + jsString(m_ads) + u')');
+}
+
+void ReadingView::setPageStyle(const ReadingPageStyle &style)
+{
+    m_style = style;
+    if (m_loaded)
+        writeStyle();
+}
+
+void ReadingView::writeStyle()
+{
+    runScript(QStringLiteral("(function (background, color, fontSize) {"
+                             " var box = document.getElementById('Content_Txt'); if (!box) return;"
+                             " box.style.background = background; box.style.color = color;"
+                             " box.style.fontSize = fontSize;"
+                             "})(") +
+              jsString(m_style.background) + u',' + jsString(m_style.color) + u',' + jsString(m_style.fontSize) +
+              u')');
+}
+
+void ReadingView::runScript(const QString &script)
+{
+    m_web->page()->runJavaScript(script, ScriptWorld);
+}
+
+void ReadingView::openFindBar()
+{
+    m_findBar->show();
+    m_findBox->setFocus();
+    m_findBox->selectAll();
+    if (!m_findBox->text().isEmpty())
+        findNext();
+}
+
+void ReadingView::closeFindBar()
+{
+    m_findBar->hide();
+    m_web->page()->findText(QString()); // clears the highlights
+    m_findStatus->clear();
+    m_web->setFocus();
+}
+
+bool ReadingView::findBarVisible() const
+{
+    return m_findBar->isVisibleTo(const_cast<ReadingView *>(this));
+}
+
+void ReadingView::findNext(bool backward)
+{
+    const QString text = m_findBox->text();
+    if (text.isEmpty()) {
+        m_web->page()->findText(QString());
+        m_findStatus->clear();
+        return;
+    }
+    m_web->page()->findText(text, backward ? QWebEnginePage::FindBackward : QWebEnginePage::FindFlags());
+}
+
+bool ReadingView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_findBox && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Escape) {
+            closeFindBar();
+            return true;
+        }
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            key->modifiers().testFlag(Qt::ShiftModifier)) {
+            findNext(true);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+#include "ReadingView.moc"

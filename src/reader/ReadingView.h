@@ -1,0 +1,87 @@
+#pragma once
+
+#include "settings/SettingsRules.h"
+
+#include <QUrl>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QToolButton;
+class QWebChannel;
+class QWebEngineView;
+class ReadingPageBridge;
+
+// The reading page: Reader.html from the program folder in a web view, loaded once; the program
+// only writes the text, the advertisement snippet and the styles into it. Below the page sits
+// the find bar, which searches with the view's own find-in-page.
+//
+// Our scripts run in the application's script world, so neither the template nor a book's
+// markup can reach the channel back to this widget; the template forbids scripts of its own.
+class ReadingView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit ReadingView(QWidget *parent = nullptr);
+
+    // Writes the built-in template into the folder when it has no Reader.html and returns the
+    // page to load: the folder's file, or the built-in one when the folder cannot take it.
+    static QUrl templateUrl(const QString &programFolder);
+
+    // Starts loading the page; everything written before it has loaded is kept and written then.
+    void loadPage(const QString &programFolder);
+    bool isPageLoaded() const { return m_loaded; }
+    // Loaded and the channel is up: keys pressed inside the page reach keyPressedInPage().
+    bool isPageReady() const { return m_loaded && m_bridgeReady; }
+
+    // The server's snippets: the advertisement, and the text put before and after every piece of
+    // book text.
+    void setSnippets(const QString &ads, const QString &before, const QString &after);
+    // Replaces the page text with before + fragment + after, scrolls to the top and takes focus.
+    void showText(const QString &fragment);
+    QString shownText() const { return m_text; }
+
+    void setPageStyle(const ReadingPageStyle &style);
+    ReadingPageStyle pageStyle() const { return m_style; }
+
+    void openFindBar();
+    void closeFindBar();
+    bool findBarVisible() const;
+    void findNext(bool backward = false);
+
+    QWebEngineView *webView() const { return m_web; }
+    QWidget *findBar() const { return m_findBar; }
+    QLineEdit *findBox() const { return m_findBox; }
+    QLabel *findStatus() const { return m_findStatus; }
+
+Q_SIGNALS:
+    void pageReady();
+    // Only 37 (left) and 39 (right) without modifiers are passed on.
+    void keyPressedInPage(int keyCode);
+    // Right-click inside the page, at this global position; the browser's own menu never shows.
+    void contextMenuRequested(const QPoint &globalPos);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void onLoadFinished(bool ok);
+    void writeText();
+    void writeStyle();
+    void runScript(const QString &script);
+
+    QWebEngineView *m_web;
+    QWebChannel *m_channel;
+    ReadingPageBridge *m_bridge;
+    QWidget *m_findBar;
+    QLineEdit *m_findBox;
+    QLabel *m_findStatus;
+    QUrl m_pageUrl;
+    bool m_loaded = false;
+    bool m_bridgeReady = false;
+    bool m_textPending = false;
+    bool m_textShown = false;
+    QString m_ads, m_before, m_after;
+    QString m_text; // what TXT holds, or is to hold once the page has loaded
+    ReadingPageStyle m_style;
+};

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "TestSupport.h"
+#include "reader/ReaderPane.h"
+#include "reader/ReadingView.h"
+
+#include <QSignalSpy>
+#include <QStringEncoder>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <QtTest>
+
+#include <memory>
+
+namespace ReaderGui {
+
+// Runs a script in the page's main world and waits for its value (invalid on timeout).
+inline QVariant js(QWebEngineView *view, const QString &script, int timeoutMs = 10000)
+{
+    auto state = std::make_shared<std::pair<bool, QVariant>>();
+    view->page()->runJavaScript(script, [state](const QVariant &v) { *state = {true, v}; });
+    (void)QTest::qWaitFor([&] { return state->first; }, timeoutMs);
+    return state->second;
+}
+
+inline QString pageHtml(ReaderPane *reader, const QString &id = QStringLiteral("TXT"))
+{
+    return js(reader->readingView()->webView(), QStringLiteral("document.getElementById('%1').innerHTML").arg(id))
+        .toString();
+}
+
+inline QWidget *pageInput(ReaderPane *reader)
+{
+    QWebEngineView *view = reader->readingView()->webView();
+    return view->focusProxy() ? view->focusProxy() : view;
+}
+
+// A book as the user keeps it: GB18030, line feeds only.
+inline bool writeBook(const QString &path, const QStringList &lines)
+{
+    QStringEncoder gb18030("GB18030");
+    const QByteArray bytes = gb18030.encode(lines.join(u'\n'));
+    return TestSupport::writeFile(path, bytes);
+}
+
+// The page text for lines first..last of a book: each line followed by "<br>".
+inline QString linesHtml(const QStringList &lines, qsizetype first, qsizetype last)
+{
+    QString html;
+    for (qsizetype i = first; i <= last && i < lines.size(); ++i)
+        html += lines.at(i) + QStringLiteral("<br>");
+    return html;
+}
+
+// Waits until the chapter at `position` has been handed to the page and the page shows it.
+inline bool waitShown(ReaderPane *reader, int position, const QString &expectedHtml, int timeoutMs = 15000)
+{
+    if (!QTest::qWaitFor([&] { return !reader->isOpening() && reader->shownChapter() == position; }, timeoutMs))
+        return false;
+    return QTest::qWaitFor([&] { return pageHtml(reader) == expectedHtml; }, timeoutMs);
+}
+
+} // namespace ReaderGui

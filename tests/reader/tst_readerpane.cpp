@@ -1,0 +1,494 @@
+#include "ReaderGuiSupport.h"
+#include "ScriptedPrompter.h"
+#include "library/BookEditor.h"
+#include "library/BookMenu.h"
+#include "library/BookshelfPane.h"
+#include "library/LibraryDb.h"
+#include "shell/MainWindow.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QTreeWidget>
+
+using namespace ReaderGui;
+
+namespace {
+
+// Also notes what the file dialog was asked to show.
+class RecordingPrompter : public ScriptedPrompter
+{
+public:
+    QString openFileName(const QString &title, const QString &filter, const QString &startDir = {}) override
+    {
+        dialogs.append(title + u'|' + filter);
+        return ScriptedPrompter::openFileName(title, filter, startDir);
+    }
+    QStringList dialogs;
+};
+
+struct Book
+{
+    QString path;
+    QStringList lines;
+    QList<qsizetype> starts; // first shown line of each entry
+
+    qsizetype end(int position) const
+    {
+        return position < starts.size() ? starts.at(position) - 1 : lines.size() - 1;
+    }
+};
+
+} // namespace
+
+// The reading pane driven through the main window that owns it; one window (and one web view
+// start-up) for the whole class.
+class TestReaderPane : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    LibraryDb m_db;
+    AppContext m_ctx;
+    RecordingPrompter m_prompter;
+    std::unique_ptr<MainWindow> m_window;
+    ReaderPane *m_reader = nullptr;
+    Book m_book;
+
+    Book makeBook(const QString &name, const QStringList &headings, int bodyLines)
+    {
+        Book b;
+        b.path = m_dir.filePath(name);
+        b.lines = QStringList{QStringLiteral("测试之书"), QStringLiteral("楔子一行"), QStringLiteral("楔子二行")};
+        b.starts = {1};
+        for (const QString &heading : headings) {
+            b.starts.append(b.lines.size());
+            b.lines.append(heading);
+            for (int j = 1; j <= bodyLines; ++j)
+                b.lines.append(QStringLiteral("山间小路上行人%1之%2慢慢走着，风吹过树梢。").arg(b.starts.size()).arg(j));
+        }
+        writeBook(b.path, b.lines);
+        return b;
+    }
+    QString expected(const Book &b, int position) const
+    {
+        return m_ctx.serverInfo.reader_3 + linesHtml(b.lines, b.starts.at(position - 1), b.end(position)) +
+               m_ctx.serverInfo.reader_4;
+    }
+    void openMain(int position = 1)
+    {
+        m_window->openBook(m_book.path);
+        QVERIFY(waitShown(m_reader, 1, expected(m_book, 1)));
+        if (position != 1) {
+            m_reader->selectChapter(position);
+            m_reader->ListView2_dblClick();
+            QVERIFY(waitShown(m_reader, position, expected(m_book, position)));
+        }
+        m_prompter.clear();
+    }
+    void clickEntry(int position, bool twice)
+    {
+        QTreeWidget *list = m_reader->chapterList();
+        list->scrollToItem(list->topLevelItem(position - 1));
+        const QPoint at = list->visualItemRect(list->topLevelItem(position - 1)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        if (twice)
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    }
+    int nowChapterCount() const
+    {
+        int count = 0;
+        for (int i = 0; i < m_reader->chapterList()->topLevelItemCount(); ++i)
+            count += m_reader->chapterList()->topLevelItem(i)->data(0, ReaderPane::IconKeyRole) ==
+                     ReaderPane::nowChapterKey();
+        return count;
+    }
+    QString computedStyle(const QString &property)
+    {
+        return js(m_reader->readingView()->webView(),
+                  QStringLiteral("getComputedStyle(document.getElementById('Content_Txt')).%1").arg(property))
+            .toString();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_db.open(m_dir.filePath(QStringLiteral("DataFile/Data.db"))));
+        m_ctx.db = &m_db;
+        m_ctx.programFolder = m_dir.path();
+        m_ctx.serverInfo.reader_2 = QStringLiteral("<span class=\"ad\">广告</span>");
+        m_ctx.serverInfo.reader_3 = QStringLiteral("<p class=\"before\">卷首</p>");
+        m_ctx.serverInfo.reader_4 = QStringLiteral("<p class=\"after\">卷尾</p>");
+        QStringList headings;
+        for (int k = 1; k <= 8; ++k)
+            headings << QStringLiteral("第%1章 标题%1").arg(k);
+        m_book = makeBook(QStringLiteral("main.txt"), headings, 40);
+        m_window = std::make_unique<MainWindow>(m_ctx, m_prompter);
+        m_window->load();
+        m_reader = m_window->reader();
+        QTRY_VERIFY_WITH_TIMEOUT(m_reader->readingView()->isPageReady(), 60000);
+    }
+    void init()
+    {
+        m_prompter.clear();
+        m_prompter.answers.clear();
+        m_prompter.fileNames.clear();
+    }
+
+    void pageText_snippetsAroundTheLinesFromTheTop_data()
+    {
+        QTest::addColumn<int>("action"); // 0 first button, 1 double-click, 2 last button
+        QTest::addColumn<int>("position");
+        QTest::newRow("entry 1 skips the title line") << 0 << 1;
+        QTest::newRow("a chapter starts with its heading") << 1 << 4;
+        QTest::newRow("the last chapter runs to the end") << 2 << 9;
+    }
+    void pageText_snippetsAroundTheLinesFromTheTop()
+    {
+        QFETCH(int, action);
+        QFETCH(int, position);
+        openMain(5);
+        QWebEngineView *view = m_reader->readingView()->webView();
+        js(view, QStringLiteral("document.getElementById('Content_Txt').scrollTop = 100000"));
+        QVERIFY(js(view, QStringLiteral("document.getElementById('Content_Txt').scrollTop")).toInt() > 0);
+        if (action == 0)
+            m_reader->toolAction(ReaderPane::FirstChapterTool)->trigger();
+        else if (action == 1)
+            clickEntry(position, true);
+        else
+            m_reader->toolAction(ReaderPane::LastChapterTool)->trigger();
+        QVERIFY(waitShown(m_reader, position, expected(m_book, position)));
+        QCOMPARE(pageHtml(m_reader, QStringLiteral("AdsDiv")), m_ctx.serverInfo.reader_2);
+        QCOMPARE(js(view, QStringLiteral("document.getElementById('Content_Txt').scrollTop")).toInt(), 0);
+        QCOMPARE(nowChapterCount(), 1);
+        QCOMPARE(m_reader->chapterList()->topLevelItem(position - 1)->data(0, ReaderPane::IconKeyRole).toString(),
+                 ReaderPane::nowChapterKey());
+    }
+
+    void bookMarkup_isInsertedButNeverRunsOrReachesTheBridge()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("markup.txt"));
+        const QStringList lines{QStringLiteral("书名"), QStringLiteral("<b id=\"bold\">粗体</b>"),
+                                QStringLiteral("<img src=\"nothing.png\" onerror=\"document.title='ran'\">")};
+        QVERIFY(writeBook(path, lines));
+        m_window->openBook(path);
+        QVERIFY(waitShown(m_reader, 1, m_ctx.serverInfo.reader_3 + linesHtml(lines, 1, 2) + m_ctx.serverInfo.reader_4));
+        QWebEngineView *view = m_reader->readingView()->webView();
+        QCOMPARE(js(view, QStringLiteral("document.querySelector('#TXT #bold').textContent")).toString(),
+                 QStringLiteral("粗体"));
+        QTest::qWait(300);
+        QVERIFY(js(view, QStringLiteral("document.title")).toString() != QLatin1String("ran"));
+        QCOMPARE(js(view, QStringLiteral("typeof qt")).toString(), QStringLiteral("undefined"));
+    }
+
+    void pageStyle_appliedAfterLoadOnChangeAndAfterReload()
+    {
+        // The settings row's defaults, handed over while the page was still loading.
+        QCOMPARE(computedStyle(QStringLiteral("backgroundColor")), QStringLiteral("rgb(199, 237, 204)"));
+        QCOMPARE(computedStyle(QStringLiteral("color")), QStringLiteral("rgb(0, 0, 0)"));
+        QCOMPARE(computedStyle(QStringLiteral("fontSize")), QStringLiteral("14px"));
+
+        m_reader->setPageStyle({QStringLiteral("#102030"), QStringLiteral("#F0E0D0"), QStringLiteral("22px")});
+        QTRY_COMPARE(computedStyle(QStringLiteral("backgroundColor")), QStringLiteral("rgb(16, 32, 48)"));
+        QCOMPARE(computedStyle(QStringLiteral("color")), QStringLiteral("rgb(240, 224, 208)"));
+        QCOMPARE(computedStyle(QStringLiteral("fontSize")), QStringLiteral("22px"));
+
+        openMain(3);
+        QSignalSpy ready(m_reader->readingView(), &ReadingView::pageReady);
+        m_reader->readingView()->webView()->page()->triggerAction(QWebEnginePage::Reload);
+        QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 1, 20000);
+        QTRY_COMPARE(computedStyle(QStringLiteral("fontSize")), QStringLiteral("22px"));
+        QTRY_COMPARE(pageHtml(m_reader), expected(m_book, 3));
+        m_reader->setPageStyle({QStringLiteral("#C7EDCC"), QStringLiteral("#000000"), QStringLiteral("14px")});
+    }
+
+    void template_writtenWhenMissingAndKeptWhenPresent()
+    {
+        QTemporaryDir folder;
+        const QString file = folder.filePath(QStringLiteral("Reader.html"));
+        QCOMPARE(ReadingView::templateUrl(folder.path()), QUrl::fromLocalFile(file));
+        const QByteArray written = TestSupport::readFile(file);
+        for (const char *id : {"Content_Txt", "TXT", "AdsDiv", "Content"})
+            QVERIFY2(written.contains(QByteArray("id=\"") + id + '"'), id);
+        QVERIFY(QFileInfo(file).isWritable());
+
+        QVERIFY(TestSupport::writeFile(file, "<html>mine</html>"));
+        QCOMPARE(ReadingView::templateUrl(folder.path()), QUrl::fromLocalFile(file));
+        QCOMPARE(TestSupport::readFile(file), QByteArray("<html>mine</html>"));
+
+        // A folder that cannot take the file falls back to the built-in page.
+        QVERIFY(TestSupport::writeFile(folder.filePath(QStringLiteral("plain")), "x"));
+        QCOMPARE(ReadingView::templateUrl(folder.filePath(QStringLiteral("plain/sub"))).scheme(), QStringLiteral("qrc"));
+    }
+
+    void arrowKeysInsideThePage_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("right goes on") << 2 << int(Qt::Key_Right) << 3 << QString();
+        QTest::newRow("left goes back") << 3 << int(Qt::Key_Left) << 2 << QString();
+        QTest::newRow("left on the first") << 1 << int(Qt::Key_Left) << 1 << QStringLiteral("当前是第一章，前面没有章节！");
+        QTest::newRow("right on the last") << 9 << int(Qt::Key_Right) << 9 << QStringLiteral("已经是最后一章了！");
+    }
+    void arrowKeysInsideThePage()
+    {
+        QFETCH(int, from);
+        QFETCH(int, key);
+        QFETCH(int, to);
+        QFETCH(QString, message);
+        openMain(from);
+        QTest::keyClick(pageInput(m_reader), Qt::Key(key));
+        if (message.isEmpty()) {
+            QVERIFY(waitShown(m_reader, to, expected(m_book, to)));
+            QVERIFY(m_prompter.shown.isEmpty());
+        } else {
+            QTRY_COMPARE(m_prompter.shown.size(), 1);
+            QCOMPARE(m_prompter.lastText(), message);
+            QCOMPARE(m_prompter.last().icon, Prompter::Icon::Information);
+            QCOMPARE(m_prompter.last().title, Prompter::defaultTitle());
+            QCOMPARE(m_reader->shownChapter(), from);
+            QCOMPARE(pageHtml(m_reader), expected(m_book, from));
+        }
+    }
+
+    void singleClickSelectsOnly_nextFollowsTheSelection_enterShows()
+    {
+        openMain(2);
+        clickEntry(5, false);
+        QCOMPARE(m_reader->selectedChapter(), 5);
+        QTest::qWait(200);
+        QCOMPARE(m_reader->shownChapter(), 2);
+        QCOMPARE(pageHtml(m_reader), expected(m_book, 2));
+
+        QTest::keyClick(pageInput(m_reader), Qt::Key_Right);
+        QVERIFY(waitShown(m_reader, 6, expected(m_book, 6)));
+        QCOMPARE(nowChapterCount(), 1);
+
+        m_reader->chapterList()->setCurrentItem(m_reader->chapterList()->topLevelItem(7));
+        QTest::keyClick(m_reader->chapterList(), Qt::Key_Return);
+        QVERIFY(waitShown(m_reader, 8, expected(m_book, 8)));
+        m_reader->toolAction(ReaderPane::PreviousChapterTool)->trigger();
+        QVERIFY(waitShown(m_reader, 7, expected(m_book, 7)));
+        m_reader->toolAction(ReaderPane::NextChapterTool)->trigger();
+        QVERIFY(waitShown(m_reader, 8, expected(m_book, 8)));
+        QCOMPARE(m_reader->chapterList()->topLevelItem(7)->toolTip(0), QStringLiteral("第7章 标题7"));
+    }
+
+    void readingMenu_onRightClick_shareAndVoiceAreHandedOn()
+    {
+        openMain();
+        QMenu *menu = m_reader->readingMenu();
+        QWidget *input = pageInput(m_reader);
+        QTest::mouseClick(input, Qt::RightButton, {}, QPoint(input->width() / 2, input->height() / 2));
+        QTRY_VERIFY(menu->isVisible());
+        menu->hide();
+        QCOMPARE(menu->title(), QStringLiteral("阅读操作"));
+        QStringList captions;
+        for (QAction *a : menu->actions())
+            captions << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        QCOMPARE(captions.join(u' '), QStringLiteral("语音朗读 - 添加书签 - 跳转到书签 - 查找内容 - 共享本书到网络"));
+
+        QSignalSpy share(m_reader, &ReaderPane::shareRequested);
+        QSignalSpy voice(m_reader, &ReaderPane::voiceReadRequested);
+        m_reader->readingMenuItem(QStringLiteral("ShareThisBook"))->trigger();
+        m_reader->readingMenuItem(QStringLiteral("Menue_VoiceRead"))->trigger();
+        QCOMPARE(share.size(), 1);
+        QCOMPARE(share.first().first().toString(), m_book.path);
+        QCOMPARE(voice.size(), 1);
+
+        QToolButton *bookmarks = m_reader->toolButton(ReaderPane::BookmarkTool);
+        QCOMPARE(bookmarks->popupMode(), QToolButton::InstantPopup);
+        const QList<QAction *> items = bookmarks->menu()->actions();
+        QCOMPARE(items.size(), 3);
+        QVERIFY(items.at(1)->isSeparator());
+        QCOMPARE(m_reader->toolAction(ReaderPane::ReadAloudTool)->toolTip(), QStringLiteral("开始朗读"));
+    }
+
+    void ctrlFInThePage_findsWithTheViewsOwnSearch()
+    {
+        openMain(4);
+        QTest::keyClick(pageInput(m_reader), Qt::Key_F, Qt::ControlModifier);
+        ReadingView *view = m_reader->readingView();
+        QTRY_VERIFY(view->findBarVisible());
+        view->findBox()->setText(QStringLiteral("慢慢走着"));
+        QTRY_COMPARE(view->findStatus()->text(), QStringLiteral("第 1/40 处"));
+        QTest::keyClick(view->findBox(), Qt::Key_Return);
+        QTRY_COMPARE(view->findStatus()->text(), QStringLiteral("第 2/40 处"));
+        QTest::keyClick(view->findBox(), Qt::Key_Escape);
+        QVERIFY(!view->findBarVisible());
+
+        m_reader->readingMenuItem(QStringLiteral("Menue_Find"))->trigger();
+        QVERIFY(view->findBarVisible());
+        view->closeFindBar();
+    }
+
+    void openFile_data()
+    {
+        QTest::addColumn<bool>("chosen");
+        QTest::addColumn<bool>("onShelf");
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("cancelled") << false << false << false;
+        QTest::newRow("new book, No: read without a row") << true << false << false;
+        QTest::newRow("new book, Yes: the editor adds it") << true << false << true;
+        QTest::newRow("shelf book: lastread, no question") << true << true << false;
+    }
+    void openFile()
+    {
+        QFETCH(bool, chosen);
+        QFETCH(bool, onShelf);
+        QFETCH(bool, answer);
+        openMain(3);
+        const Book book = makeBook(QStringLiteral("open-%1%2.txt").arg(onShelf).arg(answer),
+                                   {QStringLiteral("第一章 开始"), QStringLiteral("第二章 结束")}, 2);
+        const QDateTime old = QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6));
+        const QDateTime now = QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9));
+        m_db.setClock([old] { return old; });
+        if (onShelf)
+            QVERIFY(m_db.insertBook(QStringLiteral("其他分类"), QStringLiteral("书"), QString(), book.path) > 0);
+        m_db.setClock([now] { return now; });
+        m_prompter.dialogs.clear();
+        if (chosen)
+            m_prompter.fileNames.enqueue(book.path);
+        m_prompter.answers.enqueue(answer);
+
+        m_reader->toolAction(ReaderPane::OpenTool)->trigger();
+        QCOMPARE(m_prompter.dialogs, QStringList{QStringLiteral("打开电子书-Folioway|文本文件(*.txt)")});
+        const bool asked = chosen && !onShelf;
+        QCOMPARE(m_prompter.shown.size(), asked ? 1 : 0);
+        if (asked) {
+            QCOMPARE(m_prompter.last().title, QStringLiteral("添加电子书"));
+            QCOMPARE(m_prompter.lastText(), QStringLiteral("提示：\r\n\r\n") + book.path +
+                                                QStringLiteral("\r\n\r\n还没有添加到书架，是否添加到你的书架？"));
+        }
+        QCOMPARE(m_window->currentBookPath(), chosen ? book.path : m_book.path);
+        const bool editor = asked && answer;
+        QCOMPARE(bool(m_window->bookEditor()), editor);
+        if (editor) {
+            QCOMPARE(m_window->bookEditor()->mode(), QStringLiteral("opennew"));
+            QCOMPARE(m_window->bookEditor()->pathBox()->text(), book.path);
+            QTest::mouseClick(m_window->bookEditor()->saveButton(), Qt::LeftButton);
+        }
+        if (chosen)
+            QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        else
+            QCOMPARE(pageHtml(m_reader), expected(m_book, 3));
+        const std::optional<BookRecord> row = m_db.findByPath(book.path);
+        QCOMPARE(row.has_value(), onShelf || editor);
+        if (onShelf)
+            QCOMPARE(row->lastread, now);
+        m_db.setClock([] { return QDateTime::currentDateTime(); });
+    }
+
+    void missingFile_leavesTheReaderAsItWas_data()
+    {
+        QTest::addColumn<int>("route"); // 0 read from bookmark, 1 file dialog, 2 a folder by path
+        QTest::newRow("read from bookmark") << 0;
+        QTest::newRow("typed into the file dialog") << 1;
+        QTest::newRow("a folder named like a book") << 2;
+    }
+    void missingFile_leavesTheReaderAsItWas()
+    {
+        QFETCH(int, route);
+        openMain(4);
+        QString path = m_dir.filePath(QStringLiteral("gone.txt"));
+        if (route == 0) {
+            BookRecord record;
+            record.path = path;
+            record.marke = QStringLiteral("第1章 标题1");
+            m_window->bookMenu()->popupFor(record, QPoint());
+            m_window->bookMenu()->item(QStringLiteral("Menue_SQRead"))->trigger();
+            m_window->bookMenu()->hide();
+        } else if (route == 1) {
+            m_prompter.fileNames.enqueue(path);
+            m_reader->OpenFile();
+        } else {
+            path = m_dir.filePath(QStringLiteral("folder.txt"));
+            QVERIFY(QDir().mkpath(path));
+            m_window->openBook(path);
+        }
+        QCOMPARE(m_prompter.shown.size(), 1);
+        QCOMPARE(m_prompter.lastText(), QStringLiteral("文件地址不存在，请检查是否移动或删除了以下文件：\r\n") + path);
+        QCOMPARE(m_prompter.last().title, QStringLiteral("电子书打开失败!"));
+        QCOMPARE(m_prompter.last().icon, Prompter::Icon::Critical);
+        QCOMPARE(m_window->currentBookPath(), m_book.path);
+        QCOMPARE(m_reader->chaptersPath(), m_book.path);
+        QCOMPARE(m_reader->chapterList()->topLevelItemCount(), 9);
+        QCOMPARE(m_reader->shownChapter(), 4);
+        QVERIFY(!m_reader->isOpening());
+        QCOMPARE(pageHtml(m_reader), expected(m_book, 4));
+    }
+
+    void emptyFile_showsOneBodyEntryWithoutText()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("empty.txt"));
+        QVERIFY(TestSupport::writeFile(path, QByteArray()));
+        m_window->openBook(path);
+        QVERIFY(waitShown(m_reader, 1, m_ctx.serverInfo.reader_3 + m_ctx.serverInfo.reader_4));
+        QCOMPARE(m_reader->chapterList()->topLevelItemCount(), 1);
+        QCOMPARE(m_reader->chapterList()->topLevelItem(0)->text(0), QStringLiteral("正文"));
+        QVERIFY(m_prompter.shown.isEmpty());
+    }
+
+    void bookmark_setThenFollowed_data()
+    {
+        QTest::addColumn<QStringList>("headings");
+        QTest::addColumn<int>("marked");
+        QTest::addColumn<bool>("editHeading");
+        QTest::addColumn<int>("expected");
+        const QStringList plain{QStringLiteral("第1章 起"), QStringLiteral("第2章 承"), QStringLiteral("第3章 转")};
+        QTest::newRow("plain title") << plain << 3 << false << 3;
+        QTest::newRow("apostrophe and markup")
+            << QStringList{QStringLiteral("第1章 起"), QStringLiteral("第2章 It's <i>\"ok\"</i>")} << 3 << false << 3;
+        QTest::newRow("identical titles lead to the first")
+            << QStringList{QStringLiteral("第1章 同名"), QStringLiteral("第2章 别名"), QStringLiteral("第1章 同名")} << 4
+            << false << 2;
+        QTest::newRow("edited heading falls back to entry 1") << plain << 3 << true << 1;
+    }
+    void bookmark_setThenFollowed()
+    {
+        QFETCH(QStringList, headings);
+        QFETCH(int, marked);
+        QFETCH(bool, editHeading);
+        QFETCH(int, expected);
+        Book book = makeBook(QStringLiteral("marked-%1.txt").arg(QTest::currentDataTag()).replace(u' ', u'_'),
+                             headings, 3);
+        QVERIFY(m_db.insertBook(QStringLiteral("其他分类"), QStringLiteral("书签书"), QString(), book.path) > 0);
+        m_window->shelf()->reload();
+        m_window->openBook(book.path);
+        QVERIFY(waitShown(m_reader, 1, this->expected(book, 1)));
+        clickEntry(marked, false);
+        m_reader->bookmarkMenu()->actions().first()->trigger();
+        QCOMPARE(m_prompter.lastText(), QStringLiteral("恭喜你：书签添加成功！"));
+        QCOMPARE(m_prompter.last().title, QStringLiteral("添加成功"));
+        QCOMPARE(m_prompter.last().icon, Prompter::Icon::Information);
+        const BookRecord record = *m_db.findByPath(book.path);
+        QCOMPARE(record.marke, book.lines.at(book.starts.at(marked - 1)));
+        QVERIFY(!m_window->shelf()->bookList()->findItems(record.marke, Qt::MatchExactly, 3).isEmpty());
+
+        if (!editHeading) {
+            m_reader->firstChapter();
+            QVERIFY(waitShown(m_reader, 1, this->expected(book, 1)));
+            m_reader->readingMenuItem(QStringLiteral("Menue_GotoSQ"))->trigger();
+            QVERIFY(waitShown(m_reader, expected, this->expected(book, expected)));
+        } else {
+            book.lines[book.starts.at(marked - 1)] = QStringLiteral("第2章 改过的标题");
+            QVERIFY(writeBook(book.path, book.lines));
+        }
+        m_window->SelectToolBar(1);
+        m_window->bookMenu()->popupFor(record, QPoint());
+        m_window->bookMenu()->item(QStringLiteral("Menue_SQRead"))->trigger();
+        m_window->bookMenu()->hide();
+        QCOMPARE(m_window->currentTab(), 2);
+        QVERIFY(waitShown(m_reader, expected, this->expected(book, expected)));
+        QCOMPARE(m_reader->selectedChapter(), expected);
+    }
+};
+
+QTEST_MAIN(TestReaderPane)
+#include "tst_readerpane.moc"
