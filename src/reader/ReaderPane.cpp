@@ -17,6 +17,7 @@
 #include <QPainterPath>
 #include <QShortcut>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -90,6 +91,13 @@ ReaderPane::ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
 {
     m_fragmentPool.setMaxThreadCount(2);
     connect(m_loader, &ChapterLoader::loaded, this, &ReaderPane::onChaptersLoaded);
+    m_loadingDelay = new QTimer(this);
+    m_loadingDelay->setSingleShot(true);
+    m_loadingDelay->setInterval(150);
+    connect(m_loadingDelay, &QTimer::timeout, this, [this] {
+        m_loadingShown = true;
+        Q_EMIT loadingChanged(true);
+    });
 
     m_toolbar = new QToolBar(this);
     m_toolbar->setObjectName(QStringLiteral("ReadToolBar"));
@@ -473,10 +481,17 @@ void ReaderPane::openFind()
 void ReaderPane::updateLoading()
 {
     const bool loading = m_loader->pendingRequest() != 0 || m_fragmentPending;
-    if (loading == m_loadingShown)
+    if (loading) {
+        // Most chapters arrive within a frame or two; the panel is only for waits one can see.
+        if (!m_loadingShown && !m_loadingDelay->isActive())
+            m_loadingDelay->start();
         return;
-    m_loadingShown = loading;
-    Q_EMIT loadingChanged(loading);
+    }
+    m_loadingDelay->stop();
+    if (m_loadingShown) {
+        m_loadingShown = false;
+        Q_EMIT loadingChanged(false);
+    }
 }
 
 bool ReaderPane::eventFilter(QObject *watched, QEvent *event)

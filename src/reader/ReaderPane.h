@@ -12,6 +12,7 @@ class LibraryDb;
 class Prompter;
 class QAction;
 class QMenu;
+class QTimer;
 class QToolBar;
 class QToolButton;
 class QTreeWidget;
@@ -135,6 +136,7 @@ private:
     quint64 m_fragmentRequest = 0;
     bool m_fragmentPending = false;
     bool m_loadingShown = false;
+    QTimer *m_loadingDelay;
 
     QString m_currentBookPath;
     QString m_pathBeforeOpening; // given back when the book being opened turns out unreadable
