@@ -181,7 +181,8 @@ void ReaderPane::buildToolbar()
     bookmarkButton->setPopupMode(QToolButton::InstantPopup);
     m_toolActions[BookmarkTool - 1] = m_toolbar->addWidget(bookmarkButton);
 
-    connect(add(FindTool, QIcon::fromTheme(QStringLiteral("edit-find"), s->standardIcon(QStyle::SP_FileDialogContentsView)),
+    connect(add(FindTool,
+                QIcon::fromTheme(QStringLiteral("edit-find"), s->standardIcon(QStyle::SP_FileDialogContentsView)),
                 QStringLiteral("查找"), QStringLiteral("查找内容 (Ctrl+F)")),
             &QAction::triggered, this, &ReaderPane::openFind);
     separator(5);
@@ -229,8 +230,7 @@ void ReaderPane::buildReadingMenu()
     }
     connect(readingMenuItem(QStringLiteral("Menue_VoiceRead")), &QAction::triggered, this,
             &ReaderPane::voiceReadRequested);
-    connect(readingMenuItem(QStringLiteral("Menue_InsertSQ")), &QAction::triggered, this,
-            &ReaderPane::insertBookmark);
+    connect(readingMenuItem(QStringLiteral("Menue_InsertSQ")), &QAction::triggered, this, &ReaderPane::insertBookmark);
     connect(readingMenuItem(QStringLiteral("Menue_GotoSQ")), &QAction::triggered, this, &ReaderPane::gotoBookmark);
     connect(readingMenuItem(QStringLiteral("Menue_Find")), &QAction::triggered, this, &ReaderPane::openFind);
     connect(readingMenuItem(QStringLiteral("ShareThisBook")), &QAction::triggered, this,

@@ -101,12 +101,24 @@ QString jsString(const QString &text)
     out += u'"';
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case u'"': out += u"\\\""; break;
-        case u'\\': out += u"\\\\"; break;
-        case u'\n': out += u"\\n"; break;
-        case u'\r': out += u"\\r"; break;
-        case 0x2028: out += u"\\u2028"; break;
-        case 0x2029: out += u"\\u2029"; break;
+        case u'"':
+            out += u"\\\"";
+            break;
+        case u'\\':
+            out += u"\\\\";
+            break;
+        case u'\n':
+            out += u"\\n";
+            break;
+        case u'\r':
+            out += u"\\r";
+            break;
+        case 0x2028:
+            out += u"\\u2028";
+            break;
+        case 0x2029:
+            out += u"\\u2029";
+            break;
         default:
             if (c.unicode() < 0x20)
                 out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
@@ -197,7 +209,8 @@ ReadingView::ReadingView(QWidget *parent) : QWidget(parent)
         else if (result.numberOfMatches() == 0)
             m_findStatus->setText(QStringLiteral("未找到"));
         else
-            m_findStatus->setText(QStringLiteral("第 %1/%2 处").arg(result.activeMatch()).arg(result.numberOfMatches()));
+            m_findStatus->setText(
+                QStringLiteral("第 %1/%2 处").arg(result.activeMatch()).arg(result.numberOfMatches()));
     });
 
     auto *column = new QVBoxLayout(this);
@@ -284,8 +297,7 @@ void ReadingView::writeStyle()
                              " box.style.background = background; box.style.color = color;"
                              " box.style.fontSize = fontSize;"
                              "})(") +
-              jsString(m_style.background) + u',' + jsString(m_style.color) + u',' + jsString(m_style.fontSize) +
-              u')');
+              jsString(m_style.background) + u',' + jsString(m_style.color) + u',' + jsString(m_style.fontSize) + u')');
 }
 
 void ReadingView::runScript(const QString &script)

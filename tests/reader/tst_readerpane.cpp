@@ -8,8 +8,8 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QMenu>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -35,10 +35,7 @@ struct Book
     QStringList lines;
     QList<qsizetype> starts; // first shown line of each entry
 
-    qsizetype end(int position) const
-    {
-        return position < starts.size() ? starts.at(position) - 1 : lines.size() - 1;
-    }
+    qsizetype end(int position) const { return position < starts.size() ? starts.at(position) - 1 : lines.size() - 1; }
 };
 
 } // namespace
@@ -68,7 +65,8 @@ private:
             b.starts.append(b.lines.size());
             b.lines.append(heading);
             for (int j = 1; j <= bodyLines; ++j)
-                b.lines.append(QStringLiteral("山间小路上行人%1之%2慢慢走着，风吹过树梢。").arg(b.starts.size()).arg(j));
+                b.lines.append(
+                    QStringLiteral("山间小路上行人%1之%2慢慢走着，风吹过树梢。").arg(b.starts.size()).arg(j));
         }
         writeBook(b.path, b.lines);
         return b;
@@ -221,7 +219,8 @@ private Q_SLOTS:
 
         // A folder that cannot take the file falls back to the built-in page.
         QVERIFY(TestSupport::writeFile(folder.filePath(QStringLiteral("plain")), "x"));
-        QCOMPARE(ReadingView::templateUrl(folder.filePath(QStringLiteral("plain/sub"))).scheme(), QStringLiteral("qrc"));
+        QCOMPARE(ReadingView::templateUrl(folder.filePath(QStringLiteral("plain/sub"))).scheme(),
+                 QStringLiteral("qrc"));
     }
 
     void arrowKeysInsideThePage_data()
@@ -232,7 +231,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::newRow("right goes on") << 2 << int(Qt::Key_Right) << 3 << QString();
         QTest::newRow("left goes back") << 3 << int(Qt::Key_Left) << 2 << QString();
-        QTest::newRow("left on the first") << 1 << int(Qt::Key_Left) << 1 << QStringLiteral("当前是第一章，前面没有章节！");
+        QTest::newRow("left on the first")
+            << 1 << int(Qt::Key_Left) << 1 << QStringLiteral("当前是第一章，前面没有章节！");
         QTest::newRow("right on the last") << 9 << int(Qt::Key_Right) << 9 << QStringLiteral("已经是最后一章了！");
     }
     void arrowKeysInsideThePage()
@@ -424,8 +424,8 @@ private Q_SLOTS:
         QTest::newRow("apostrophe and markup")
             << QStringList{QStringLiteral("第1章 起"), QStringLiteral("第2章 It's <i>\"ok\"</i>")} << 3 << false << 3;
         QTest::newRow("identical titles lead to the first")
-            << QStringList{QStringLiteral("第1章 同名"), QStringLiteral("第2章 别名"), QStringLiteral("第1章 同名")} << 4
-            << false << 2;
+            << QStringList{QStringLiteral("第1章 同名"), QStringLiteral("第2章 别名"), QStringLiteral("第1章 同名")}
+            << 4 << false << 2;
         QTest::newRow("edited heading falls back to entry 1") << plain << 3 << true << 1;
     }
     void bookmark_setThenFollowed()
@@ -434,8 +434,8 @@ private Q_SLOTS:
         QFETCH(int, marked);
         QFETCH(bool, editHeading);
         QFETCH(int, expected);
-        Book book = makeBook(QStringLiteral("marked-%1.txt").arg(QTest::currentDataTag()).replace(u' ', u'_'),
-                             headings, 3);
+        Book book =
+            makeBook(QStringLiteral("marked-%1.txt").arg(QTest::currentDataTag()).replace(u' ', u'_'), headings, 3);
         QVERIFY(m_db.insertBook(QStringLiteral("其他分类"), QStringLiteral("书签书"), QString(), book.path) > 0);
         m_window->shelf()->reload();
         m_window->openBook(book.path);

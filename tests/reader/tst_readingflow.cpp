@@ -121,9 +121,10 @@ private Q_SLOTS:
         m_window->bookMenu()->item(QStringLiteral("Menue_SQRead"))->trigger();
         m_window->bookMenu()->hide();
         QVERIFY(waitShown(reader, 5, linesHtml(lines, headings.at(3), headings.at(4) - 1))); // entry 5: chapter 4
-        QCOMPARE(js(reader->readingView()->webView(), QStringLiteral("document.getElementById('Content_Txt').scrollTop"))
-                     .toInt(),
-                 0);
+        QCOMPARE(
+            js(reader->readingView()->webView(), QStringLiteral("document.getElementById('Content_Txt').scrollTop"))
+                .toInt(),
+            0);
     }
 
     void largeBook_opensWithoutFreezingTheWindow()
