@@ -1,19 +1,29 @@
 #include "settings/BossKeyAction.h"
 
 #include "platform/GlobalHotKey.h"
+#include "platform/NativeWindow.h"
 
 #include <QApplication>
 
 void BossKeyToggle::toggle()
 {
     if (!m_hidden.isEmpty()) {
-        const QList<QPointer<QWidget>> windows = std::exchange(m_hidden, {});
-        for (const QPointer<QWidget> &window : windows) {
-            if (window)
-                window->show();
+        const QList<Hidden> windows = std::exchange(m_hidden, {});
+        // Modal windows last, so they come back above the windows they block.
+        for (const Hidden &hidden : windows) {
+            if (hidden.window && !hidden.belowToolkit)
+                hidden.window->show();
         }
+        for (const Hidden &hidden : windows) {
+            // One the program closed meanwhile must not come back as a ghost.
+            if (hidden.window && hidden.belowToolkit && hidden.window->isVisible())
+                SetNativeWindowMapped(hidden.window, true);
+        }
+        if (m_active && m_active->isVisible())
+            m_active->activateWindow();
         return;
     }
+    m_active = QApplication::activeWindow();
     // Hiding one window may hide others with it, so the visible ones are listed first.
     QList<QWidget *> visible;
     for (QWidget *widget : QApplication::topLevelWidgets()) {
@@ -21,8 +31,16 @@ void BossKeyToggle::toggle()
             visible << widget;
     }
     for (QWidget *window : std::as_const(visible)) {
-        m_hidden << window;
-        window->hide();
+        const Qt::WindowType type = window->windowType();
+        if (type == Qt::Popup || type == Qt::ToolTip) {
+            window->close();
+        } else if (window->isModal()) {
+            if (SetNativeWindowMapped(window, false))
+                m_hidden.append({window, true});
+        } else {
+            m_hidden.append({window, false});
+            window->hide();
+        }
     }
 }
 

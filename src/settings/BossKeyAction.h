@@ -13,7 +13,10 @@ class GlobalHotKey;
 
 // What one press of the boss key does: the first press hides every visible window of the
 // program and remembers them, the next one shows exactly those again. Windows that were
-// already hidden stay hidden; one closed in between is skipped.
+// already hidden stay hidden; one closed in between is skipped. Pop-ups are closed, not
+// remembered. A modal window may be running its own event loop, which hiding it would end
+// with an answer nobody gave, so it only leaves the screen where the windowing system can
+// take it off below the toolkit; elsewhere it stays up.
 class BossKeyToggle
 {
 public:
@@ -21,7 +24,14 @@ public:
     bool isHiding() const { return !m_hidden.isEmpty(); }
 
 private:
-    QList<QPointer<QWidget>> m_hidden;
+    struct Hidden
+    {
+        QPointer<QWidget> window;
+        bool belowToolkit = false;
+    };
+    QList<Hidden> m_hidden;
+    // Gets the keyboard back on restore, which a window manager would not always hand it.
+    QPointer<QWidget> m_active;
 };
 
 // The boss key of the running program: the stored or saved combination on the platform's

@@ -4,6 +4,7 @@
 #include "platform/X11GlobalHotKey.h"
 #endif
 
+#include <QDialog>
 #include <QtTest>
 
 namespace {
@@ -92,6 +93,30 @@ private Q_SLOTS:
         hotKey->fire();
         QVERIFY(main.isVisible() && childWindow->isVisible());
         QVERIFY(!other.isVisible());
+    }
+
+    // Hiding a dialog inside exec() would end it as if the user had answered; where the window
+    // cannot be taken off below the toolkit (offscreen here), the dialog stays up and running.
+    void modalDialogKeepsItsLoop_popupIsClosed()
+    {
+        auto fake = std::make_unique<FakeHotKey>();
+        FakeHotKey *hotKey = fake.get();
+        BossKeyHotKey bossKey(std::move(fake));
+        QWidget main;
+        main.show();
+        QWidget popup(nullptr, Qt::Popup);
+        QDialog question;
+        bool stillUp = false;
+        QTimer::singleShot(0, &question, [&] {
+            popup.show();
+            hotKey->fire();
+            stillUp = question.isVisible() && !main.isVisible() && !popup.isVisible();
+            hotKey->fire();
+            stillUp = stillUp && main.isVisible() && !popup.isVisible();
+            question.accept();
+        });
+        QCOMPARE(question.exec(), int(QDialog::Accepted));
+        QVERIFY(stillUp);
     }
 
     void offscreenGetsTheNoOpHotKey()
