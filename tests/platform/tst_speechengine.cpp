@@ -97,10 +97,8 @@ private Q_SLOTS:
     void voiceOrder_data();
     void voiceOrder();
     void mandarinIsLastOfAllVoices();
-    void silentOutputPaces();
     void wordsFollowTheText_data();
     void wordsFollowTheText();
-    void pauseHoldsWordsAndResumeGoesOn();
     void purgeStopsAtOnce();
     void queuedStreamsFollowEachOther();
     void chapterRecordedWithMandarin();
@@ -169,28 +167,6 @@ void SpeechEngineTest::mandarinIsLastOfAllVoices()
     QVERIFY(!last.description.isEmpty());
 }
 
-void SpeechEngineTest::silentOutputPaces()
-{
-    SilentAudioOutput output(10000, 200);
-    const QByteArray second(20000, '\0');
-    QCOMPARE(output.write(second.constData(), second.size()), 0); // not started
-    output.start();
-    QCOMPARE(output.write(second.constData(), second.size()), 4000); // 200 ms of buffer
-    QCOMPARE(output.write(second.constData(), 3), 0);                // full; half frames refused
-    QTest::qWait(100);
-    const qint64 played = output.playedFrames();
-    QVERIFY2(played >= 700 && played <= 1600, qPrintable(QString::number(played)));
-    output.suspend();
-    QTest::qWait(100);
-    QCOMPARE(output.playedFrames(), played);
-    output.resume();
-    QTRY_COMPARE_WITH_TIMEOUT(output.playedFrames(), 2000, 1000);
-    // An empty buffer does not store up time: new samples still take their time.
-    QTest::qWait(150);
-    output.write(second.constData(), 2000);
-    QVERIFY(output.playedFrames() < 2000 + 400);
-}
-
 void SpeechEngineTest::wordsFollowTheText_data()
 {
     QTest::addColumn<QString>("voice");
@@ -253,33 +229,8 @@ void SpeechEngineTest::wordsFollowTheText()
     QVERIFY2(hit * 10 >= expected * 8, qPrintable(QStringLiteral("%1 of %2 words").arg(hit).arg(expected)));
 }
 
-void SpeechEngineTest::pauseHoldsWordsAndResumeGoesOn()
-{
-    auto engine = SilentEngine();
-    QSignalSpy words(engine.get(), &SpeechEngine::word);
-    QSignalSpy ends(engine.get(), &SpeechEngine::endStream);
-    const QString text = QStringLiteral("一二三四五六七八");
-    engine->speak(text);
-    QTRY_VERIFY_WITH_TIMEOUT(words.size() >= 2, 10000);
-
-    engine->pause();
-    QVERIFY(engine->isPaused());
-    const qsizetype heard = words.size();
-    QTest::qWait(700);
-    QCOMPARE(words.size(), heard);
-    QVERIFY(ends.isEmpty());
-
-    engine->resume();
-    QVERIFY(!engine->isPaused());
-    QTRY_COMPARE_WITH_TIMEOUT(ends.size(), 1, 10000);
-    const QList<Word> all = Words(words);
-    QCOMPARE(all.size(), text.size()); // none skipped, none repeated
-    for (int i = 0; i < all.size(); ++i)
-        QCOMPARE(all[i].position, i);
-}
-
-// An empty text with Purge is the stop: the old stream says nothing more and only the empty
-// one reports its end.
+// An empty text with Purge is the stop: the queued and sounding streams say nothing more and
+// only the empty one reports its end, even when speech was paused.
 void SpeechEngineTest::purgeStopsAtOnce()
 {
     auto engine = SilentEngine();
