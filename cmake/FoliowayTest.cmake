@@ -8,8 +8,11 @@ function(folioway_add_test name)
   add_test(NAME ${name} COMMAND ${name})
   set(env "QT_QPA_PLATFORM=offscreen" "LC_ALL=C.UTF-8" "FOLIOWAY_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
           "FOLIOWAY_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+  # Any window that holds the reading page starts the web engine, which needs the sandbox
+  # switched off when the tests run as root.
+  list(APPEND env "QTWEBENGINE_DISABLE_SANDBOX=1")
   if(T_WEBENGINE)
-    list(APPEND env "QTWEBENGINE_DISABLE_SANDBOX=1" "QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --no-sandbox")
+    list(APPEND env "QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --no-sandbox")
   endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)

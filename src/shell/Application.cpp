@@ -14,6 +14,8 @@
 
 int RunFolioway(int argc, char *argv[])
 {
+    // The reading page and the server page share one GL context.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Folioway"));
     QApplication::setOrganizationName(QString());
