@@ -65,6 +65,8 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     connect(m_bookMenu, &BookMenu::shelfChanged, m_shelf, &BookshelfPane::reload);
     m_accounts = new AccountWindows(ctx, prompter, this);
     connect(this, &MainWindow::userCentreRequested, m_accounts, &AccountWindows::openUserInfo);
+    connect(m_bookMenu, &BookMenu::shareRequested, m_accounts, &AccountWindows::shareShelfBook);
+    m_bookMenu->setShareEnabled(true);
     connect(m_reader, &ReaderPane::layoutRequested, this, &MainWindow::runLayout);
     connect(m_reader, &ReaderPane::loadingChanged, m_loading, &QWidget::setVisible);
     connect(m_reader, &ReaderPane::shelfChanged, m_shelf, &BookshelfPane::reload);

@@ -3,6 +3,8 @@
 #include "library/BookEditor.h"
 #include "library/BookMenu.h"
 #include "library/BookshelfPane.h"
+#include "account/AccountWindows.h"
+#include "account/UserCentre.h"
 #include "library/LibraryDb.h"
 #include "shell/MainWindow.h"
 
@@ -241,6 +243,15 @@ private Q_SLOTS:
         QVERIFY(m_window->bookEditor());
         QCOMPARE(m_window->bookEditor()->mode(), QStringLiteral("edit"));
         QCOMPARE(m_window->editorMode(), QStringLiteral("edit>||<%1").arg(m_existingId));
+    }
+
+    void menu_shareOpensTheUserCentre()
+    {
+        BookMenu *menu = m_window->bookMenu();
+        QVERIFY(menu->item(QStringLiteral("SendShare"))->isEnabled());
+        menu->setBook(*m_db->findById(m_existingId));
+        menu->item(QStringLiteral("SendShare"))->trigger();
+        QVERIFY(m_window->accounts()->userCentre());
     }
 
     void folderOf_data()
