@@ -2,7 +2,6 @@
 
 #include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
-#include "net/NetworkService.h"
 #include "platform/WidgetPrompter.h"
 #include "shell/MainWindow.h"
 #include "startup/ProgramFolder.h"
@@ -32,13 +31,8 @@ int RunFolioway(int argc, char *argv[])
     if (!PrepareStartup(ctx, prompter, &exitCode))
         return exitCode;
 
-    NetworkService::persistCookiesIn(ctx.programFolder);
-
     // Before the main window exists: an update the server requires may end the program here.
-    ServerInfoCheckOptions options;
-    options.timeoutMs = ctx.config.serverInfoTimeoutMs;
-    if (RunServerInfoCheck(ServerInfoUrl(ctx.config.serverBaseUrl, ctx.machineId), ctx.serverInfo, prompter,
-                           options) == StartDecision::EndProgram)
+    if (ContactServerAtStart(ctx, prompter) == StartDecision::EndProgram)
         return 0;
 
     MainWindow window(ctx, prompter);
