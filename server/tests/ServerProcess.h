@@ -1,36 +1,18 @@
 #pragma once
 
-#include <QProcess>
-#include <QStringList>
-#include <QUrl>
+#include "../../tests/common/LiveServer.h"
 
-// Runs the built folioway-server binary for a test: on a free loopback port, with a data
-// folder of the test's choosing.
-class ServerProcess
+#include <QCoreApplication>
+
+// The server benchmark's name for LiveServer: a data folder to serve, and the binary from
+// FOLIOWAY_BIN_DIR or beside the running program.
+class ServerProcess : public LiveServer
 {
 public:
-    ~ServerProcess();
-
-    static QString binary();
-    // Starts serving and waits for the "listening on" line; false with the output on failure.
-    bool start(const QString &dataDir, const QStringList &extra = {});
-    void stop();
-    bool isRunning() const { return m_process.state() == QProcess::Running; }
-    quint16 port() const { return m_port; }
-    QUrl url(const QString &pathAndQuery) const;
-    QString output() const { return m_output; }
-
-    struct Result
+    bool start(const QString &dataDir, const QStringList &extra = {})
     {
-        int exitCode = -1;
-        QString out;
-        QString err;
-    };
-    // Runs one command of the binary to its end.
-    static Result run(const QStringList &arguments);
-
-private:
-    QProcess m_process;
-    quint16 m_port = 0;
-    QString m_output;
+        const QString binDir = qEnvironmentVariable("FOLIOWAY_BIN_DIR", QCoreApplication::applicationDirPath());
+        return LiveServer::start(binDir, QStringList{QStringLiteral("--data"), dataDir} + extra);
+    }
+    QUrl url(const QString &pathAndQuery) const { return QUrl(baseUrl() + pathAndQuery); }
 };

@@ -1,6 +1,6 @@
 #include "DemoCatalogue.h"
 #include "FormCodec.h"
-#include "ServerProcess.h"
+#include "LiveServer.h"
 #include "Store.h"
 
 #include <QNetworkAccessManager>
@@ -51,7 +51,7 @@ private:
     QByteArray raw(const QByteArray &bytes, int waitMs = 3000, bool closeAfterWrite = false);
 
     QTemporaryDir m_dir;
-    ServerProcess m_server;
+    LiveServer m_server;
     QNetworkAccessManager m_net;
 };
 
@@ -133,12 +133,17 @@ QString q(const QString &value)
     return QString::fromLatin1(QUrl::toPercentEncoding(value, "/:"));
 }
 
+QString binDir()
+{
+    return qEnvironmentVariable("FOLIOWAY_BIN_DIR");
+}
+
 } // namespace
 
 TestServerLive::Reply TestServerLive::request(const QByteArray &method, const QString &pathAndQuery,
                                               const QByteArray &body, const QByteArray &contentType)
 {
-    QNetworkRequest r(m_server.url(pathAndQuery));
+    QNetworkRequest r(QUrl(m_server.baseUrl() + pathAndQuery));
     if (!contentType.isEmpty())
         r.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
     r.setTransferTimeout(20000);
@@ -183,8 +188,9 @@ QByteArray TestServerLive::raw(const QByteArray &bytes, int waitMs, bool closeAf
 void TestServerLive::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    QVERIFY2(QFile::exists(ServerProcess::binary()), qPrintable(ServerProcess::binary()));
-    QVERIFY2(m_server.start(m_dir.filePath(u"data"_s), {u"--demo"_s}), qPrintable(m_server.output()));
+    QVERIFY2(!LiveServer::binary(binDir()).isEmpty(), qPrintable(binDir()));
+    QVERIFY2(m_server.start(binDir(), {u"--data"_s, m_dir.filePath(u"data"_s), u"--demo"_s}),
+             qPrintable(m_server.output()));
     m_net.setCookieJar(new QNetworkCookieJar(&m_net));
 }
 
@@ -300,7 +306,7 @@ void TestServerLive::account_fullLifeCycle()
                           q(u"p@ss 12"_s) + u"&cookies=1"_s + rnt();
     QVERIFY(code(request("GET", login)).startsWith(u"1|"));
 
-    const QList<QNetworkCookie> cookies = m_net.cookieJar()->cookiesForUrl(m_server.url(endpoint));
+    const QList<QNetworkCookie> cookies = m_net.cookieJar()->cookiesForUrl(QUrl(m_server.baseUrl() + endpoint));
     QCOMPARE(cookies.size(), 1);
     QVERIFY(cookies[0].isHttpOnly());
     QVERIFY(!cookies[0].isSessionCookie());
@@ -362,10 +368,10 @@ void TestServerLive::account_fullLifeCycle()
 
     // Review on the command line while the server runs.
     const QString data = m_dir.filePath(u"data"_s);
-    ServerProcess::Result pending = ServerProcess::run({u"--data"_s, data, u"pending"_s});
+    LiveServer::Result pending = LiveServer::run(binDir(), {u"--data"_s, data, u"pending"_s});
     QCOMPARE(pending.exitCode, 0);
     QVERIFY(pending.out.contains(id + u'\t'));
-    QCOMPARE(ServerProcess::run({u"--data"_s, data, u"approve"_s, id}).exitCode, 0);
+    QCOMPARE(LiveServer::run(binDir(), {u"--data"_s, data, u"approve"_s, id}).exitCode, 0);
 
     const auto listed = elements(request("GET", search).body);
     QCOMPARE(listed.value(u"id"_s), id);
@@ -381,13 +387,13 @@ void TestServerLive::account_fullLifeCycle()
 
     // Logout ends the session and removes the cookie from the client's jar.
     QCOMPARE(code(request("GET", endpoint + u"?action=loginout"_s + rnt())), u"0|已安全退出，欢迎下次光临！"_s);
-    QVERIFY(m_net.cookieJar()->cookiesForUrl(m_server.url(endpoint)).isEmpty());
+    QVERIFY(m_net.cookieJar()->cookiesForUrl(QUrl(m_server.baseUrl() + endpoint)).isEmpty());
     QCOMPARE(code(request("GET", endpoint + u"?action=check"_s + rnt())), u"0|请先登录"_s);
     QCOMPARE(elements(request("GET", mine).body).value(u"pageinfo"_s), u"1,0,1,1,1"_s);
 
     // Without "记住登录" the cookie lasts as long as the client's session.
     QVERIFY(code(request("GET", QString(login).replace(u"cookies=1"_s, u"cookies=0"_s))).startsWith(u"1|"));
-    const QList<QNetworkCookie> session = m_net.cookieJar()->cookiesForUrl(m_server.url(endpoint));
+    const QList<QNetworkCookie> session = m_net.cookieJar()->cookiesForUrl(QUrl(m_server.baseUrl() + endpoint));
     QCOMPARE(session.size(), 1);
     QVERIFY(session[0].isSessionCookie());
     request("GET", endpoint + u"?action=loginout"_s + rnt());
@@ -555,7 +561,7 @@ void TestServerLive::commandLine_errors()
     arguments.replaceInStrings(u"FILE"_s, file.fileName());
     if (!arguments.contains(u"--data"_s))
         arguments = QStringList{u"--data"_s, m_dir.filePath(u"cli"_s)} + arguments;
-    const ServerProcess::Result r = ServerProcess::run(arguments);
+    const LiveServer::Result r = LiveServer::run(binDir(), arguments);
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY2(r.err.contains(message), qPrintable(r.err));
 }
@@ -572,16 +578,16 @@ void TestServerLive::commandLine_import()
     QVERIFY(write(folder + u"/子目录/无名书.ZIP"_s, DemoCatalogue::zipArchive({{u"x/无名书.txt"_s, "b"}})));
     QVERIFY(write(folder + u"/notes.doc"_s, "c"));
     const QString data = m_dir.filePath(u"imported"_s);
-    const ServerProcess::Result r =
-        ServerProcess::run({u"--data"_s, data, u"import"_s, folder, u"--category"_s, u"历史军事"_s});
+    const LiveServer::Result r =
+        LiveServer::run(binDir(), {u"--data"_s, data, u"import"_s, folder, u"--category"_s, u"历史军事"_s});
     QCOMPARE(r.exitCode, 0);
     QVERIFY(r.out.contains(u"imported 2 books"_s));
 
-    ServerProcess second;
-    QVERIFY2(second.start(data), qPrintable(second.output()));
+    LiveServer second;
+    QVERIFY2(second.start(binDir(), {u"--data"_s, data}), qPrintable(second.output()));
     QNetworkAccessManager net;
-    QNetworkReply *reply =
-        net.get(QNetworkRequest(second.url(u"/readerserver/listbook.asp?action=list&type="_s + q(u"历史军事"_s))));
+    QNetworkReply *reply = net.get(
+        QNetworkRequest(QUrl(second.baseUrl() + u"/readerserver/listbook.asp?action=list&type="_s + q(u"历史军事"_s))));
     QSignalSpy done(reply, &QNetworkReply::finished);
     QVERIFY(done.wait(10000));
     const auto e = elements(reply->readAll());

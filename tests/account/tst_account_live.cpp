@@ -49,13 +49,9 @@ class TestAccountLive : public QObject
 
     QString runServerCommand(const QStringList &command)
     {
-        QProcess process;
-        process.setProgram(LiveServer::binary(TestSupport::binDir()));
-        process.setArguments(QStringList{QStringLiteral("--data"), m_dataDir} + command);
-        process.start();
-        if (!process.waitForFinished(30000) || process.exitCode() != 0)
-            return {};
-        return QString::fromUtf8(process.readAllStandardOutput());
+        const LiveServer::Result r =
+            LiveServer::run(TestSupport::binDir(), QStringList{QStringLiteral("--data"), m_dataDir} + command);
+        return r.exitCode == 0 ? r.out : QString();
     }
 
     // A check through a manager with a jar read from the cookie file, as a new run would do.
