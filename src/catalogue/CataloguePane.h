@@ -1,44 +1,116 @@
 #pragma once
 
+#include "catalogue/CatalogueProtocol.h"
+
+#include <QList>
 #include <QWidget>
 
+class DownloadQueue;
+class LibraryDb;
+class Prompter;
+class QLabel;
+class QLineEdit;
+class QNetworkAccessManager;
+class QPushButton;
 class QToolButton;
 class QTreeWidget;
+class QTreeWidgetItem;
+class RequestSlot;
+struct AppContext;
+struct HttpResult;
 struct MainLayout;
+struct PageStep;
 
-// The online catalogue tab: category bar, book list with its paging bar, and the download
-// panel under it that its icon shows or hides.
+// The online catalogue tab: the category bar, the server's book list with its paging bar, and
+// the download panel under it that its icon shows or hides. The pane keeps the catalogue query
+// and the page numbers of the list on screen, sends one request at a time (a newer one drops
+// the older) and starts a download when a row is double-clicked.
 class CataloguePane : public QWidget
 {
     Q_OBJECT
 public:
-    explicit CataloguePane(QWidget *parent = nullptr);
+    // The download folder and the server address are read from ctx at each use, so a folder
+    // saved in the settings applies to the next download.
+    CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *parent = nullptr,
+                  QNetworkAccessManager *manager = nullptr);
+    ~CataloguePane() override;
 
     bool downloadPanelVisible() const { return m_downloadPanelVisible; }
     void setDownloadPanelVisible(bool visible);
-    // Run by the tab switch the first time this tab is shown.
+    // Run by the tab switch while the tab has never shown a list: fetches "全部资源".
     void firstVisit();
     bool isFirstVisit() const { return m_firstVisit; }
+
+    // Category bar buttons by index: 0 "全部资源", 1..10 the shelf categories, 11 "上传共享".
+    void chooseCategory(int index);
+    // A keyword already checked by the search panel: the tab is asked to come forward
+    // (showRequested) and the search result is fetched.
+    void search(const QString &keyword);
+    void firstPage();
+    void previousPage();
+    void nextPage();
+    void lastPage();
+    void goToPage(); // with the page-number box's text
+    // The double-click on the list: downloads the selected row.
+    void downloadSelected();
+
+    const CatalogueQuery &query() const { return m_query; }
+    const CataloguePaging &paging() const { return m_paging; }
+    const QList<CatalogueEntry> &entries() const { return m_entries; }
+    DownloadQueue *downloads() const { return m_queue; }
+    bool isLoading() const;
 
     void applyLayout(const MainLayout &layout);
     int categoryBarHeightTwips() const;
 
     QWidget *categoryBar() const { return m_categoryBar; }
+    QToolButton *categoryButton(int index) const { return m_categoryButtons.value(index); }
     QTreeWidget *bookList() const { return m_list; }
     QWidget *pagingBar() const { return m_pagingBar; }
+    QLabel *pageDisplay() const { return m_pageDisplay; }
+    QLineEdit *pageBox() const { return m_pageBox; }
     QToolButton *downloadIcon() const { return m_downloadIcon; }
     QTreeWidget *downloadList() const { return m_downloads; }
 
 Q_SIGNALS:
     void layoutRequested();
-    void firstVisitLoaded();
+    void loadingChanged(bool visible);
+    // A search wants the catalogue tab in front.
+    void showRequested();
+    // "上传共享": the user centre's upload page.
+    void uploadRequested();
+    // A download batch ended: the bookshelf page should be read again.
+    void shelfChanged();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void send(const QString &address);
+    void follow(const PageStep &step);
+    void onAnswer(const HttpResult &result);
+    void fillList(const QList<CatalogueEntry> &entries);
+    void showRowToolTip(QTreeWidgetItem *item);
+    void addDownloadRow(int row);
+    void updateDownloadRow(int row);
+    void tell(const QString &message);
+
+    AppContext &m_ctx;
+    Prompter &m_prompter;
+    RequestSlot *m_request;
+    DownloadQueue *m_queue;
+    CatalogueQuery m_query;
+    CataloguePaging m_paging;
+    QList<CatalogueEntry> m_entries;
     bool m_downloadPanelVisible = false;
     bool m_firstVisit = true;
+
     QWidget *m_categoryBar;
+    QList<QToolButton *> m_categoryButtons;
     QTreeWidget *m_list;
     QWidget *m_pagingBar;
+    QLabel *m_pageDisplay;
+    QLineEdit *m_pageBox;
     QToolButton *m_downloadIcon;
     QTreeWidget *m_downloads;
 };

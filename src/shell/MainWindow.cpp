@@ -2,6 +2,7 @@
 
 #include "account/AccountWindows.h"
 #include "catalogue/CataloguePane.h"
+#include "catalogue/SearchPanel.h"
 #include "library/BookEditor.h"
 #include "library/BookMenu.h"
 #include "library/BookshelfPane.h"
@@ -13,10 +14,7 @@
 #include "settings/SettingsPane.h"
 
 #include <QCloseEvent>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QToolButton>
@@ -34,7 +32,7 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
 
     m_shelf = new BookshelfPane(*ctx.db, prompter, this);
     m_reader = new ReaderPane(*ctx.db, prompter, this);
-    m_catalogue = new CataloguePane(this);
+    m_catalogue = new CataloguePane(ctx, prompter, this);
     auto *userCentrePane = new QWidget(this); // stays empty: the user centre is a window of its own
     m_settings = new SettingsPane(ctx, prompter, this);
     m_panels[0] = m_shelf;
@@ -73,6 +71,11 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     connect(m_reader, &ReaderPane::addToShelfRequested, this, [this] { showBookEditor(QStringLiteral("opennew")); });
     connect(m_reader, &ReaderPane::shareRequested, m_accounts, &AccountWindows::shareOpenBook);
     connect(m_catalogue, &CataloguePane::layoutRequested, this, &MainWindow::runLayout);
+    connect(m_catalogue, &CataloguePane::loadingChanged, m_loading, &QWidget::setVisible);
+    connect(m_catalogue, &CataloguePane::showRequested, this, [this] { SelectToolBar(3); });
+    connect(m_catalogue, &CataloguePane::uploadRequested, m_accounts, &AccountWindows::openUpload);
+    connect(m_catalogue, &CataloguePane::shelfChanged, m_shelf, &BookshelfPane::reload);
+    connect(m_searchPanel, &SearchPanel::searchRequested, m_catalogue, &CataloguePane::search);
 
     m_bossKey = new BossKeyHotKey(GlobalHotKey::create(), this);
     connect(m_settings, &SettingsPane::pageStyleChanged, m_reader, &ReaderPane::setPageStyle);
@@ -102,14 +105,7 @@ void MainWindow::buildToolbar()
         m_buttons[i] = b;
     }
 
-    m_searchPanel = new QWidget(this);
-    m_searchPanel->setObjectName(QStringLiteral("SearchPan"));
-    auto *row = new QHBoxLayout(m_searchPanel);
-    row->setContentsMargins(0, 0, 0, 0);
-    m_searchBox = new QLineEdit(m_searchPanel);
-    m_searchButton = new QPushButton(QStringLiteral("搜索"), m_searchPanel);
-    row->addWidget(m_searchBox, 1);
-    row->addWidget(m_searchButton);
+    m_searchPanel = new SearchPanel(m_prompter, this);
     SetTwips(m_searchPanel, 0, 90, 3400, 420);
 }
 

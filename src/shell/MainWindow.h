@@ -14,10 +14,9 @@ class BossKeyHotKey;
 class CataloguePane;
 class Prompter;
 class QLabel;
-class QLineEdit;
-class QPushButton;
 class QToolButton;
 class ReaderPane;
+class SearchPanel;
 class SettingsPane;
 
 // The program's one large window: five toolbar buttons acting as tabs over the panes below,
@@ -59,7 +58,7 @@ public:
     BossKeyHotKey *bossKey() const { return m_bossKey; }
     QWidget *panel(int index) const { return m_panels[index - 1]; }
     QToolButton *toolButton(int index) const { return m_buttons[index - 1]; }
-    QWidget *searchPanel() const { return m_searchPanel; }
+    SearchPanel *searchPanel() const { return m_searchPanel; }
     QLabel *loadingPanel() const { return m_loading; }
 
 Q_SIGNALS:
@@ -81,9 +80,7 @@ private:
 
     QToolButton *m_buttons[TabCount] = {};
     QWidget *m_panels[TabCount] = {};
-    QWidget *m_searchPanel = nullptr;
-    QLineEdit *m_searchBox = nullptr;
-    QPushButton *m_searchButton = nullptr;
+    SearchPanel *m_searchPanel = nullptr;
     QLabel *m_loading = nullptr;
     BookshelfPane *m_shelf = nullptr;
     ReaderPane *m_reader = nullptr;
