@@ -2,6 +2,133 @@
 // might bring, and is the only script that can reach the reader's channel object.
 "use strict";
 (function () {
+    var Lead = "\u3000\u3000";
+
+    // The element whose text is read aloud. Templates have spelt its id either way.
+    function content() {
+        return document.getElementById("Content") || document.querySelector("[id=\"content\" i]");
+    }
+
+    function isSpace(c) {
+        return c === " " || c === "\n" || c === "\t" || c === "\r" || c === "\f";
+    }
+
+    // Reading aloud skips the first two characters of the text and counts from them; a
+    // template written before it relied on that may lack the indent, so it is put in here.
+    function ensureLead() {
+        var element = content();
+        if (element && element.innerText.replace(/\r/g, "").slice(0, Lead.length) !== Lead)
+            element.insertBefore(document.createTextNode(Lead), element.firstChild);
+    }
+
+    // How the shown text (innerText, carriage returns removed) lines up with the text nodes:
+    // nodes[k] is entered when the walk below has consumed starts[k] characters of it. Kept until
+    // the page changes.
+    var layout = null;
+    new MutationObserver(function () { layout = null; })
+        .observe(document, {subtree: true, childList: true, characterData: true, attributes: true});
+
+    // Walks node characters against the text. Collapsed white space, hidden text and the line
+    // breaks the layout adds (<br>, block edges) have no partner on the other side and are
+    // stepped over; everything else pairs one to one. onPair(i, node, offset, paired) is called
+    // for every text character consumed; returning true stops the walk.
+    function walk(text, nodes, from, i, onPair) {
+        for (var k = from; k < nodes.length; ++k) {
+            var data = nodes[k].data;
+            for (var j = 0; j < data.length && i < text.length;) {
+                var c = data.charAt(j), t = text.charAt(i);
+                if (c === t || (isSpace(c) && isSpace(t))) {
+                    if (onPair(i, nodes[k], j, true))
+                        return;
+                    ++i;
+                    ++j;
+                } else if (isSpace(c) || !isSpace(t)) {
+                    ++j;
+                } else {
+                    if (onPair(i, nodes[k], j, false))
+                        return;
+                    ++i;
+                }
+            }
+        }
+    }
+
+    function buildLayout(element) {
+        var text = element.innerText.replace(/\r/g, "");
+        var nodes = [], shown = new Map();
+        var walker = document.createTreeWalker(element, NodeFilter.SHOW_TEXT);
+        for (var node = walker.nextNode(); node; node = walker.nextNode()) {
+            var parent = node.parentElement;
+            if (!shown.has(parent))
+                shown.set(parent, parent.getClientRects().length > 0);
+            if (shown.get(parent))
+                nodes.push(node);
+        }
+        var starts = [], i = 0;
+        for (var k = 0; k < nodes.length; ++k) {
+            starts.push(i);
+            walk(text, [nodes[k]], 0, i, function (at) { i = at + 1; return false; });
+        }
+        return {element: element, text: text, nodes: nodes, starts: starts};
+    }
+
+    function scrollToRange(range) {
+        var box = document.getElementById("Content_Txt") || document.scrollingElement;
+        var rect = range.getBoundingClientRect(), view = box.getBoundingClientRect();
+        if (box === document.scrollingElement)
+            view = {top: 0, bottom: window.innerHeight, height: window.innerHeight};
+        if (rect.top < view.top || rect.bottom > view.bottom)
+            box.scrollTop += rect.top - view.top - view.height / 3;
+    }
+
+    // Selects characters start .. start+length-1 of the shown text. Anything out of range, or a
+    // page without the element, is left alone: speech goes on regardless.
+    function highlight(start, length) {
+        try {
+            var element = content();
+            if (!element || length <= 0 || start < 0)
+                return;
+            if (!layout || layout.element !== element)
+                layout = buildLayout(element);
+            if (start + length > layout.text.length)
+                return;
+            var lo = 0, hi = layout.starts.length - 1;
+            while (lo < hi) {
+                var mid = (lo + hi + 1) >> 1;
+                if (layout.starts[mid] <= start)
+                    lo = mid;
+                else
+                    hi = mid - 1;
+            }
+            var last = start + length - 1, range = document.createRange(), begun = false;
+            walk(layout.text, layout.nodes, lo, layout.starts[lo] || 0, function (i, node, offset, paired) {
+                if (i === start) {
+                    range.setStart(node, offset);
+                    begun = true;
+                }
+                if (i === last && begun) {
+                    range.setEnd(node, paired ? offset + 1 : offset);
+                    var selection = window.getSelection();
+                    selection.removeAllRanges();
+                    selection.addRange(range);
+                    scrollToRange(range);
+                    return true;
+                }
+                return false;
+            });
+        } catch (e) {
+        }
+    }
+
+    window.folioway = {
+        contentText: function () {
+            var element = content();
+            return element ? element.innerText : "";
+        },
+        highlight: highlight
+    };
+    ensureLead();
+
     if (typeof qt === "undefined" || !qt.webChannelTransport)
         return;
     new QWebChannel(qt.webChannelTransport, function (channel) {

@@ -2,9 +2,11 @@
 
 #include "library/LibraryDb.h"
 #include "platform/Prompter.h"
+#include "platform/SpeechEngine.h"
 #include "platform/TwipsGeometry.h"
 #include "reader/ChapterLoader.h"
 #include "reader/ReadingView.h"
+#include "reader/VoiceController.h"
 #include "shell/MainLayout.h"
 #include "startup/AppContext.h"
 
@@ -22,6 +24,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
 
 namespace {
 
@@ -199,7 +203,7 @@ void ReaderPane::buildToolbar()
                 QStringLiteral("最后一章")),
             &QAction::triggered, this, &ReaderPane::lastChapter);
     separator(10);
-    // The voice buttons belong to voice reading, which wires and enables them.
+    // Disabled until setSpeechEngine() gives them an engine.
     add(ReadAloudTool, s->standardIcon(QStyle::SP_MediaPlay), QStringLiteral("朗读"), QStringLiteral("开始朗读"));
     add(StopReadingTool, s->standardIcon(QStyle::SP_MediaStop), QStringLiteral("停止"), QStringLiteral("停止朗读"));
     add(VoicePanelTool, s->standardIcon(QStyle::SP_MediaVolume), QStringLiteral("语音"),
@@ -478,6 +482,51 @@ void ReaderPane::openFind()
     m_view->openFindBar();
 }
 
+void ReaderPane::setSpeechEngine(SpeechEngine *engine)
+{
+    disconnect(m_engineGone);
+    delete m_voice; // before its panel: it watches the voice list
+    m_voice = nullptr;
+    delete m_voicePanel;
+    m_voicePanel = nullptr;
+
+    for (int position : {ReadAloudTool, StopReadingTool, VoicePanelTool}) {
+        // Enabled before the controller takes the buttons over: a change of the action resets
+        // its button's text, picture and tip, which carry the reading state from then on.
+        toolAction(position)->setEnabled(engine != nullptr);
+        toolButton(position)->setDefaultAction(toolAction(position));
+    }
+    if (!engine)
+        return;
+
+    const VoiceController::VoicePanel panel = VoiceController::createVoicePanel(this);
+    m_voicePanel = panel.panel;
+    m_voicePanel->setAutoFillBackground(true); // it lies over the page
+    m_voicePanel->installEventFilter(this);
+
+    VoiceController::Page page;
+    page.contentText = [view = m_view](std::function<void(const QString &)> reply) {
+        view->contentText(std::move(reply));
+    };
+    page.highlight = [view = m_view](int start, int length) { view->highlightContent(start, length); };
+    m_voice = new VoiceController(engine,
+                                  {toolButton(ReadAloudTool), toolButton(StopReadingTool), toolButton(VoicePanelTool),
+                                   panel.panel, panel.voiceList},
+                                  std::move(page), this);
+    m_engineGone = connect(engine, &QObject::destroyed, this, [this] { setSpeechEngine(nullptr); });
+}
+
+void ReaderPane::placeVoicePanel()
+{
+    // Drops down from its toolbar button, over the top of the page; the rest of the pane keeps
+    // its geometry, so there is nothing to lay out again.
+    const QSize size = m_voicePanel->sizeHint().expandedTo(QSize(200, 0)).boundedTo(this->size());
+    const int buttonLeft = toolButton(VoicePanelTool)->mapTo(this, QPoint(0, 0)).x();
+    const int left = std::clamp(buttonLeft, 0, std::max(0, width() - size.width()));
+    m_voicePanel->setGeometry(left, m_toolbar->geometry().bottom() + 1, size.width(), size.height());
+    m_voicePanel->raise();
+}
+
 void ReaderPane::updateLoading()
 {
     const bool loading = m_loader->pendingRequest() != 0 || m_fragmentPending;
@@ -496,6 +545,8 @@ void ReaderPane::updateLoading()
 
 bool ReaderPane::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_voicePanel && event->type() == QEvent::Show)
+        placeVoicePanel();
     if (watched == m_chapters && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !m_entries.isEmpty()) {
@@ -528,4 +579,6 @@ void ReaderPane::applyLayout(const MainLayout &l)
     for (int i = 0; i < 2; ++i)
         SetTwips(m_splitterButtons[i], std::nullopt, l.splitterButtonTop[i]);
     SetTwips(m_chapters, l.chapterListLeft, l.chapterListTop, std::nullopt, l.chapterListHeight);
+    if (m_voicePanel && m_voicePanel->isVisible())
+        placeVoicePanel();
 }

@@ -17,6 +17,8 @@ class QToolBar;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class SpeechEngine;
+class VoiceController;
 struct MainLayout;
 struct ServerInfo;
 
@@ -88,6 +90,15 @@ public:
     void gotoBookmark();
     void openFind();
 
+    // Reading aloud (toolbar positions 11 to 13) through `engine`, which the caller owns; the
+    // pane lets go of it when it is destroyed. Without an engine (nullptr) the three buttons are
+    // disabled.
+    void setSpeechEngine(SpeechEngine *engine);
+    VoiceController *voiceController() const { return m_voice; }
+    // The voice list's panel, dropped over the top of the page below the toolbar; null without
+    // an engine.
+    QWidget *voicePanel() const { return m_voicePanel; }
+
     bool chapterListVisible() const { return m_chapterListVisible; }
     // What the splitter buttons do: 0 hides the chapter list, 1 shows it.
     void splitterButtonClicked(int index);
@@ -115,6 +126,8 @@ Q_SIGNALS:
     // A bookmark or a lastread changed in BookList.
     void shelfChanged();
     void shareRequested(const QString &path);
+    // The reading menu's "语音朗读". Reading aloud is driven from the toolbar alone; the item does
+    // nothing else and nothing needs to answer this.
     void voiceReadRequested();
     // The chapter's text has been handed to the reading page.
     void chapterShown(int position);
@@ -127,6 +140,7 @@ private:
     void fillChapterList(const QList<ChapterEntry> &entries);
     void markShown(int position);
     void updateLoading();
+    void placeVoicePanel();
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     LibraryDb &m_db;
@@ -153,4 +167,8 @@ private:
     QWidget *m_splitter;
     QToolButton *m_splitterButtons[2];
     QTreeWidget *m_chapters;
+
+    VoiceController *m_voice = nullptr;
+    QWidget *m_voicePanel = nullptr;
+    QMetaObject::Connection m_engineGone;
 };

@@ -283,6 +283,23 @@ void ReadingView::writeText()
               jsString(m_text) + u',' + jsString(m_ads) + u')');
 }
 
+void ReadingView::contentText(std::function<void(const QString &)> reply)
+{
+    if (!m_loaded) {
+        reply(QString());
+        return;
+    }
+    m_web->page()->runJavaScript(QStringLiteral("typeof folioway === 'object' ? folioway.contentText() : ''"),
+                                 ScriptWorld,
+                                 [reply = std::move(reply)](const QVariant &text) { reply(text.toString()); });
+}
+
+void ReadingView::highlightContent(int start, int length)
+{
+    if (m_loaded)
+        runScript(QStringLiteral("typeof folioway === 'object' && folioway.highlight(%1, %2)").arg(start).arg(length));
+}
+
 void ReadingView::setPageStyle(const ReadingPageStyle &style)
 {
     m_style = style;

@@ -5,6 +5,8 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <functional>
+
 class QLabel;
 class QLineEdit;
 class QToolButton;
@@ -40,6 +42,14 @@ public:
     // Replaces the page text with before + fragment + after, scrolls to the top and takes focus.
     void showText(const QString &fragment);
     QString shownText() const { return m_text; }
+
+    // The innerText of the page's Content element, handed to `reply` once the page answers
+    // (empty when the page has not loaded or has no such element).
+    void contentText(std::function<void(const QString &)> reply);
+    // Selects characters start .. start+length-1 of that innerText (carriage returns removed,
+    // UTF-16 units) in the page and scrolls them into view; a range the page no longer has is
+    // ignored.
+    void highlightContent(int start, int length);
 
     void setPageStyle(const ReadingPageStyle &style);
     ReadingPageStyle pageStyle() const { return m_style; }
