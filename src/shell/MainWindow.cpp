@@ -8,6 +8,7 @@
 #include "library/BookshelfPane.h"
 #include "platform/GlobalHotKey.h"
 #include "platform/ListStyle.h"
+#include "platform/SpeechEngine.h"
 #include "platform/TwipsGeometry.h"
 #include "reader/ReaderPane.h"
 #include "settings/BossKeyAction.h"
@@ -19,6 +20,8 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QTreeWidget>
+
+MainWindow::~MainWindow() = default;
 
 MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     : QWidget(parent), m_ctx(ctx), m_prompter(prompter)
@@ -124,6 +127,9 @@ void MainWindow::load()
                                     static_cast<QAbstractItemView *>(m_reader->chapterList()),
                                     static_cast<QAbstractItemView *>(m_catalogue->bookList())})
         ApplyBandedRows(list);
+    // The voices: every installed one, the last chosen.
+    m_speech = SpeechEngine::create();
+    m_reader->setSpeechEngine(m_speech.get());
     // Settings, reading-page styles and the boss key, in that order.
     m_settings->load();
     SelectToolBar(1);

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+
 class AccountWindows;
 class BookMenu;
 class BookshelfPane;
@@ -18,6 +20,7 @@ class QToolButton;
 class ReaderPane;
 class SearchPanel;
 class SettingsPane;
+class SpeechEngine;
 
 // The program's one large window: five toolbar buttons acting as tabs over the panes below,
 // the search panel at the right of the toolbar row, and the layout of everything in twips.
@@ -29,6 +32,7 @@ public:
     static constexpr int TabCount = 5;
 
     MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // The load step: builds the panes' initial state in order and shows the window.
     void load();
@@ -90,4 +94,5 @@ private:
     QPointer<BookEditor> m_editor;
     SettingsPane *m_settings = nullptr;
     BossKeyHotKey *m_bossKey = nullptr;
+    std::unique_ptr<SpeechEngine> m_speech;
 };

@@ -58,6 +58,13 @@ public:
         }
     }
 
+    // Ends the server at once, as a crash would: open connections just drop.
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
     bool isRunning() const { return m_process.state() == QProcess::Running; }
     QString baseUrl() const { return m_baseUrl; } // "http://127.0.0.1:<port>"
     quint16 port() const { return quint16(QUrl(m_baseUrl).port()); }

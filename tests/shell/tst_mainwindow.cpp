@@ -70,6 +70,8 @@ private Q_SLOTS:
         QCOMPARE(m_window->toolButton(5)->text(), QStringLiteral("系统设置"));
         QVERIFY(m_window->reader()->splitterButton(0)->isVisibleTo(m_window->reader()));
         QVERIFY(!m_window->reader()->splitterButton(1)->isVisibleTo(m_window->reader()));
+        // The load step gave the reader its speech engine.
+        QVERIFY(m_window->reader()->toolAction(ReaderPane::ReadAloudTool)->isEnabled());
     }
 
     void toolbarButtons_switchTabs_data()

@@ -1,0 +1,287 @@
+#include "LiveServer.h"
+#include "ScriptedPrompter.h"
+#include "TestSupport.h"
+#include "account/AccountWindows.h"
+#include "account/UserCentre.h"
+#include "catalogue/CatalogueNavigation.h"
+#include "catalogue/CataloguePane.h"
+#include "catalogue/DownloadQueue.h"
+#include "catalogue/SearchPanel.h"
+#include "library/BookshelfPane.h"
+#include "library/LibraryDb.h"
+#include "reader/ReaderPane.h"
+#include "shell/MainWindow.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+// The whole catalogue tab in the main window against the real server: browsing, searching,
+// downloading into the shelf, reading, restarting; and a server that dies mid-transfer.
+static const QString kBigBook = QStringLiteral("断线测试之书");
+
+class TestCatalogueEndToEnd : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    LiveServer m_server;
+    std::unique_ptr<LibraryDb> m_db;
+    AppContext m_ctx;
+    ScriptedPrompter m_prompter;
+    std::unique_ptr<MainWindow> m_window;
+
+    CataloguePane *catalogue() const { return m_window->catalogue(); }
+
+    void openWindow()
+    {
+        m_db = std::make_unique<LibraryDb>();
+        QVERIFY(m_db->open(m_dir.filePath(QStringLiteral("client/DataFile/Data.db"))));
+        m_ctx.programFolder = m_dir.filePath(QStringLiteral("client"));
+        m_ctx.db = m_db.get();
+        m_ctx.downloadFolder = m_dir.filePath(QStringLiteral("client/TxtBook"));
+        m_ctx.config.serverBaseUrl = m_server.baseUrl();
+        m_window = std::make_unique<MainWindow>(m_ctx, m_prompter);
+        m_window->load();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+    void closeWindow()
+    {
+        m_window.reset();
+        m_db.reset();
+    }
+
+    // Waits for the answer of the request just sent.
+    static bool answered(CataloguePane *pane)
+    {
+        return QTest::qWaitFor([pane] { return !pane->isLoading(); }, 20000);
+    }
+
+    int rowWithExtension(const QString &extension) const
+    {
+        const QList<CatalogueEntry> &entries = catalogue()->entries();
+        for (int i = 0; i < entries.size(); ++i) {
+            if (entries[i].downurl.endsWith(extension, Qt::CaseInsensitive) && !entries[i].name.startsWith(kBigBook))
+                return i;
+        }
+        return -1;
+    }
+
+    void doubleClickRow(QTreeWidget *list, int row)
+    {
+        QTreeWidgetItem *item = list->topLevelItem(row);
+        list->setCurrentItem(item);
+        list->scrollToItem(item);
+        QTRY_VERIFY(list->isVisible() && list->viewport()->rect().contains(list->visualItemRect(item).center()));
+        const QPoint at = list->visualItemRect(item).center();
+        QTest::mousePress(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    }
+
+    QStringList shelfTitles() const
+    {
+        QStringList titles;
+        QTreeWidget *list = m_window->shelf()->bookList();
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            titles << list->topLevelItem(i)->text(2);
+        return titles;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (LiveServer::binary(TestSupport::binDir()).isEmpty())
+            QSKIP("folioway-server is not built");
+        const QString serverData = m_dir.filePath(QStringLiteral("server"));
+        QVERIFY2(m_server.start(TestSupport::binDir(), {QStringLiteral("--data"), serverData, QStringLiteral("--demo")}),
+                 qPrintable(m_server.output()));
+        // Beside the demo books, one big enough that the server can die while it is on the wire.
+        const QString importFolder = m_dir.filePath(QStringLiteral("import"));
+        QByteArray book = QStringLiteral("第一章 断线\n").toUtf8();
+        book += QByteArray(1024 * 1024, 'x').append('\n').repeated(120);
+        QVERIFY(TestSupport::writeFile(importFolder + QLatin1Char('/') + kBigBook + QStringLiteral(".txt"), book));
+        const LiveServer::Result import =
+            LiveServer::run(TestSupport::binDir(), {QStringLiteral("--data"), serverData, QStringLiteral("import"),
+                                                    importFolder, QStringLiteral("--category"), QStringLiteral("其他分类")});
+        QVERIFY2(import.exitCode == 0, qPrintable(import.err));
+        openWindow();
+    }
+    void cleanupTestCase() { closeWindow(); }
+
+    void browsePagesAndSearch()
+    {
+        CataloguePane *pane = catalogue();
+        m_window->SelectToolBar(3);
+        QVERIFY(answered(pane));
+        QVERIFY(pane->categoryButton(0)->isChecked());
+        QVERIFY(!pane->entries().isEmpty());
+        QCOMPARE(pane->bookList()->topLevelItemCount(), int(pane->entries().size()));
+        const QString total = pane->paging().totalPages;
+        QVERIFY(total.toInt() >= 2);
+        QCOMPARE(pane->pageDisplay()->text(), QStringLiteral("1/") + total);
+        // The tab's first list is fetched once only.
+        m_window->SelectToolBar(1);
+        m_window->SelectToolBar(3);
+        QVERIFY(!pane->isLoading());
+
+        QTest::keyClick(pane->bookList(), Qt::Key_Right);
+        QVERIFY(answered(pane));
+        QCOMPARE(pane->pageDisplay()->text(), QStringLiteral("2/") + total);
+        pane->pageBox()->setText(total);
+        pane->goToPage();
+        QVERIFY(answered(pane));
+        QCOMPARE(pane->pageDisplay()->text(), total + QLatin1Char('/') + total);
+        m_prompter.clear();
+        pane->nextPage();
+        QCOMPARE(m_prompter.lastText(), QStringLiteral("后面没有了，当前已是最后一页!"));
+        QVERIFY(!pane->isLoading());
+        pane->firstPage();
+        QVERIFY(answered(pane));
+        QCOMPARE(pane->paging().currentPage, QStringLiteral("1"));
+
+        // The keyword box: grey hint while empty, refusals before anything is sent.
+        SearchPanel *search = m_window->searchPanel();
+        QVERIFY(search->showsHint());
+        QCOMPARE(search->keywordBox()->palette().color(QPalette::Text), QColor(128, 128, 128));
+        search->searchClicked();
+        QCOMPARE(m_prompter.lastText(), QStringLiteral("请输入一个正确的关键字！"));
+        QVERIFY(search->keywordBox()->text().isEmpty());
+        search->keywordBox()->setText(SearchPlaceholder());
+        search->keywordBox()->setFocus();
+        QTRY_VERIFY(search->keywordBox()->text().isEmpty());
+        search->keywordBox()->setText(QStringLiteral("剑"));
+        QTest::keyClick(search->keywordBox(), Qt::Key_Return);
+        QCOMPARE(m_prompter.lastText(), QStringLiteral("请输入至少2位的关键字进行搜索！"));
+        QVERIFY(!pane->isLoading());
+        QVERIFY(search->searchButton()->hasFocus());
+
+        // Searching for an author on screen, from another tab, brings the catalogue forward.
+        const QString author = pane->entries().first().author;
+        m_window->SelectToolBar(1);
+        search->keywordBox()->setText(author);
+        QTest::mouseClick(search->searchButton(), Qt::LeftButton);
+        QCOMPARE(m_window->currentTab(), 3);
+        QVERIFY(answered(pane));
+        QVERIFY(!pane->entries().isEmpty());
+        for (const CatalogueEntry &entry : pane->entries())
+            QVERIFY2(entry.author.contains(author) || entry.name.contains(author), qPrintable(entry.name));
+
+        // "上传共享" lists nothing: it opens the user centre's upload page and stays raised.
+        pane->categoryButton(11)->click();
+        QVERIFY(!pane->categoryButton(11)->isChecked());
+        QVERIFY(!pane->isLoading());
+        QVERIFY(m_window->accounts()->userCentre());
+        QCOMPARE(m_window->accounts()->userCentre()->selectedNode(), int(UserCentre::UploadNode));
+        m_window->accounts()->userCentre()->close();
+    }
+
+    void downloadsReachTheShelfAndSurviveARestart()
+    {
+        CataloguePane *pane = catalogue();
+        // Walk the full list until a plain text book and a zipped one are on screen.
+        pane->chooseCategory(0);
+        QVERIFY(answered(pane));
+        while ((rowWithExtension(QStringLiteral(".txt")) < 0 || rowWithExtension(QStringLiteral(".zip")) < 0) &&
+               pane->paging().currentPage != pane->paging().totalPages) {
+            pane->nextPage();
+            QVERIFY(answered(pane));
+        }
+        const int txtRow = rowWithExtension(QStringLiteral(".txt"));
+        const int zipRow = rowWithExtension(QStringLiteral(".zip"));
+        QVERIFY(txtRow >= 0 && zipRow >= 0);
+        const CatalogueEntry txt = pane->entries()[txtRow];
+        const CatalogueEntry zip = pane->entries()[zipRow];
+
+        // A title already on the shelf is downloaded only when the user says so.
+        m_db->insertBook(txt.category, txt.name, txt.author, m_dir.filePath(QStringLiteral("elsewhere.txt")));
+        m_prompter.answers.enqueue(false);
+        doubleClickRow(pane->bookList(), txtRow);
+        QCOMPARE(m_prompter.last().title, QStringLiteral("确认下载"));
+        QCOMPARE(pane->downloadList()->topLevelItemCount(), 0);
+        QVERIFY(!pane->downloadPanelVisible());
+        m_db->deleteBook(m_db->findByName(txt.name)->id);
+
+        QSignalSpy shelfChanged(pane, &CataloguePane::shelfChanged);
+        doubleClickRow(pane->bookList(), txtRow);
+        QVERIFY(pane->downloadPanelVisible());
+        QCOMPARE(pane->downloadIcon()->toolTip(), QStringLiteral("隐藏下载面版"));
+        doubleClickRow(pane->bookList(), zipRow);
+        QCOMPARE(pane->downloadList()->topLevelItemCount(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(m_db->findByName(txt.name) && m_db->findByName(zip.name), 30000);
+        QTRY_VERIFY(shelfChanged.count() >= 1);
+        QTRY_VERIFY(shelfTitles().contains(txt.name) && shelfTitles().contains(zip.name));
+        for (int i = 0; i < 2; ++i) {
+            const QTreeWidgetItem *row = pane->downloadList()->topLevelItem(i);
+            QCOMPARE(row->text(1), QStringLiteral("完成"));
+            QCOMPARE(row->text(2), QStringLiteral("下载完成，已为你添加到书架！"));
+            QCOMPARE(row->foreground(2).color(), QColor(0, 0, 255));
+        }
+        QCOMPARE(m_db->findByName(zip.name)->type, zip.category);
+
+        // The same row again: the shelf question, then the refusal.
+        m_prompter.clear();
+        m_prompter.answers.enqueue(true);
+        doubleClickRow(pane->bookList(), txtRow);
+        QCOMPARE(int(m_prompter.shown.size()), 2);
+        QCOMPARE(m_prompter.shown[0].title, QStringLiteral("确认下载"));
+        QCOMPARE(m_prompter.shown[1].text, QStringLiteral("不要重复下载，该书已在下载列表中！"));
+
+        const QString zipBook = m_db->findByName(zip.name)->path;
+        m_window->openBook(zipBook);
+        QCOMPARE(m_window->currentTab(), 2);
+        QCOMPARE(m_window->currentBookPath(), zipBook);
+        QTRY_VERIFY(m_window->reader()->chapterList()->topLevelItemCount() > 0);
+
+        closeWindow();
+        openWindow();
+        QVERIFY(shelfTitles().contains(txt.name));
+        QVERIFY(shelfTitles().contains(zip.name));
+    }
+
+    void serverDyingMidDownloadLeavesARedRowAndNothingOnTheShelf()
+    {
+        CataloguePane *pane = catalogue();
+        m_window->searchPanel()->keywordBox()->setText(kBigBook);
+        m_window->searchPanel()->searchClicked();
+        QVERIFY(answered(pane));
+        QCOMPARE(int(pane->entries().size()), 1);
+        const CatalogueEntry big = pane->entries().first();
+
+        QSignalSpy done(pane->downloads(), &DownloadQueue::allDownloadsDone);
+        bool killed = false;
+        connect(pane->downloads()->downloader(), &Downloader::downloadProgress, this, [&](qint64 read, qint64 total) {
+            if (!killed && read < total) {
+                killed = true;
+                m_server.kill();
+            }
+        });
+        doubleClickRow(pane->bookList(), 0);
+        QVERIFY2(done.wait(60000), qPrintable(pane->downloads()->rows().last().status));
+        QVERIFY(killed);
+        QCOMPARE(int(done[0][0].toStringList().size()), 1);
+        const QString saveFile = done[0][0].toStringList().first();
+
+        QTreeWidget *list = pane->downloadList();
+        const QTreeWidgetItem *row = list->topLevelItem(list->topLevelItemCount() - 1);
+        QCOMPARE(row->foreground(0).color(), QColor(255, 0, 0));
+        QCOMPARE(row->foreground(1).color(), QColor(255, 0, 0));
+        QVERIFY(!QFile::exists(saveFile));
+        QVERIFY(!m_db->findByName(big.name));
+
+        // The window goes on: a list request now fails quietly, the shelf still reads.
+        m_prompter.clear();
+        pane->chooseCategory(0);
+        QVERIFY(answered(pane));
+        QVERIFY(m_prompter.shown.isEmpty());
+        m_window->SelectToolBar(1);
+        QVERIFY(shelfTitles().size() >= 2);
+    }
+};
+
+QTEST_MAIN(TestCatalogueEndToEnd)
+#include "tst_catalogue_e2e.moc"
