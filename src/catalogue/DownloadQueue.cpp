@@ -60,8 +60,15 @@ DownloadQueue::DownloadQueue(LibraryDb *db, Prompter &prompter, QObject *parent,
 
 bool DownloadQueue::downloadCatalogueEntry(const CatalogueEntry &entry, const QString &serverBaseUrl)
 {
-    if (m_db && m_db->findByName(entry.name) &&
-        !m_prompter.question(RedownloadQuestion(entry.name), RedownloadQuestionTitle()))
+    bool lookupFailed = false;
+    const bool onShelf = m_db && m_db->findByName(entry.name, &lookupFailed);
+    if (lookupFailed) {
+        // Without knowing what is on the shelf a download could silently replace a book.
+        m_prompter.message(QStringLiteral("无法查询书架，下载没有开始：\r\n") + m_db->lastError(), Prompter::Icon::Critical,
+                           QStringLiteral("错误"));
+        return false;
+    }
+    if (onShelf && !m_prompter.question(RedownloadQuestion(entry.name), RedownloadQuestionTitle()))
         return false;
     const DownloadStart start = DownloadStartFor(serverBaseUrl, entry.downurl);
     Q_EMIT downloadStarting();

@@ -215,14 +215,18 @@ ShelfPage LibraryDb::shelfPage(const ShelfQuery &query, int page, int pageSize) 
     return result;
 }
 
-std::optional<BookRecord> LibraryDb::lookup(const QString &where, const QVariantList &values) const
+std::optional<BookRecord> LibraryDb::lookup(const QString &where, const QVariantList &values, bool *failed) const
 {
+    if (failed)
+        *failed = false;
     QSqlQuery q(db());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT %1 FROM BookList WHERE %2 ORDER BY id LIMIT 1").arg(kBookColumns, where));
     bindAll(q, values);
     if (!q.exec()) {
         m_lastError = q.lastError().text();
+        if (failed)
+            *failed = true;
         return std::nullopt;
     }
     if (!q.next())
@@ -240,9 +244,9 @@ std::optional<BookRecord> LibraryDb::findByPathExcept(const QString &path, qint6
     return lookup(QStringLiteral("path = ? AND id <> ?"), {path, exceptId});
 }
 
-std::optional<BookRecord> LibraryDb::findByName(const QString &name) const
+std::optional<BookRecord> LibraryDb::findByName(const QString &name, bool *failed) const
 {
-    return lookup(QStringLiteral("name = ?"), {name});
+    return lookup(QStringLiteral("name = ?"), {name}, failed);
 }
 
 std::optional<BookRecord> LibraryDb::findById(qint64 id) const

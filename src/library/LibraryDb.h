@@ -65,7 +65,8 @@ public:
 
     std::optional<BookRecord> findByPath(const QString &path) const;
     std::optional<BookRecord> findByPathExcept(const QString &path, qint64 exceptId) const;
-    std::optional<BookRecord> findByName(const QString &name) const;
+    // failed (when given) tells a statement the database refused from a title that is not there.
+    std::optional<BookRecord> findByName(const QString &name, bool *failed = nullptr) const;
     std::optional<BookRecord> findById(qint64 id) const;
 
     // New rows get the bookmark "Null" and lastread = now. Returns the new id, or -1.
@@ -92,7 +93,7 @@ private:
     QSqlDatabase db() const;
     bool createSchema();
     QVariant sysSetValue(const char *column) const;
-    std::optional<BookRecord> lookup(const QString &sql, const QVariantList &values) const;
+    std::optional<BookRecord> lookup(const QString &sql, const QVariantList &values, bool *failed = nullptr) const;
 
     QString m_connectionName;
     QString m_filePath;
