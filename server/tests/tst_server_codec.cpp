@@ -10,183 +10,149 @@ class TestServerCodec : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void gbFormValue_data();
-    void gbFormValue();
-    void gbFormValue_roundTrip_data();
-    void gbFormValue_roundTrip();
-    void query_data();
-    void query();
-    void form_splitsPairsAndKeepsEqualsInValues();
-    void multipart_data();
-    void multipart();
-    void baseName_data();
-    void baseName();
-};
-
-void TestServerCodec::gbFormValue_data()
-{
-    QTest::addColumn<QByteArray>("raw");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("letters") << "abc"_ba << true << u"abc"_s;
-    QTest::newRow("digit and underscore") << "a%31%5F"_ba << true << u"a1_"_s;
-    QTest::newRow("double-byte") << "%CD%F5"_ba << true << u"王"_s;
-    QTest::newRow("single-digit escape at end") << "x%A"_ba << true << u"x\n"_s;
-    QTest::newRow("single digit before a non-hex letter") << "%9Z"_ba << true << u"\tZ"_s;
-    // "%AB" would be a lead byte with nothing after it, so only "%A" + "B" is GB18030.
-    QTest::newRow("lead byte impossible, one digit wins") << "%D%AB"_ba << true << u"\r\nB"_s;
-    QTest::newRow("tab before Chinese") << "%9%CD%F5"_ba << true << u"\t王"_s;
-    QTest::newRow("four-byte sequence") << "%94%39%FC%36"_ba << true << u"\U0001F600"_s;
-    QTest::newRow("raw GB bytes") << "\xC4\xD0"_ba << true << u"男"_s;
-    QTest::newRow("raw UTF-8 falls back") << "\xE7\x94\xB7"_ba << true << u"男"_s;
-    QTest::newRow("plus is a blank") << "a+b"_ba << true << u"a b"_s;
-    QTest::newRow("empty") << ""_ba << true << QString();
-    QTest::newRow("lone percent") << "abc%"_ba << false << QString();
-    QTest::newRow("percent without hex") << "%G1"_ba << false << QString();
-    // Nothing may follow a lead byte here, so the escape is read with one digit.
-    QTest::newRow("escaped lead byte at the end") << "%CD"_ba << true << u"\fD"_s;
-    QTest::newRow("raw lead byte at the end") << "a\xCD"_ba << false << QString();
-}
-
-void TestServerCodec::gbFormValue()
-{
-    QFETCH(QByteArray, raw);
-    QFETCH(bool, ok);
-    QFETCH(QString, expected);
-    const auto decoded = FormCodec::decodeGbFormValue(raw);
-    QCOMPARE(decoded.has_value(), ok);
-    if (ok)
-        QCOMPARE(*decoded, expected);
-}
-
-void TestServerCodec::gbFormValue_roundTrip_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("name") << u"张三_01"_s;
-    QTest::newRow("password with symbols") << u"p@ss word!%&="_s;
-    QTest::newRow("question") << u"你最喜欢的明星是谁?"_s;
-    QTest::newRow("letters after a control character") << u"x\tq"_s;
-    QTest::newRow("emoji") << u"a\U0001F600b"_s;
-}
-
-void TestServerCodec::gbFormValue_roundTrip()
-{
-    QFETCH(QString, text);
-    const QByteArray encoded = FormCodec::encodeGbFormValue(text);
-    QVERIFY(!encoded.contains('&'));
-    const auto decoded = FormCodec::decodeGbFormValue(encoded);
-    QVERIFY(decoded.has_value());
-    QCOMPARE(*decoded, text);
-}
-
-void TestServerCodec::query_data()
-{
-    QTest::addColumn<QByteArray>("raw");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("UTF-8 category") << "action=list&type=%E6%AD%A6%E4%BE%A0%E4%BB%99%E4%BE%A0"_ba << true << u"type"_s
-                                    << u"武侠仙侠"_s;
-    QTest::newRow("plus stays") << "password=a+b"_ba << true << u"password"_s << u"a+b"_s;
-    QTest::newRow("request time") << "rnt=2024/3/7%209:05:33"_ba << true << u"rnt"_s << u"2024/3/7 9:05:33"_s;
-    QTest::newRow("GB18030 from a legacy client") << "key=%CD%F5"_ba << true << u"key"_s << u"王"_s;
-    QTest::newRow("bad escape") << "type=%ZZ"_ba << false << QString() << QString();
-    QTest::newRow("bytes of no encoding") << "type=%FF%FF"_ba << false << QString() << QString();
-}
-
-void TestServerCodec::query()
-{
-    QFETCH(QByteArray, raw);
-    QFETCH(bool, ok);
-    QFETCH(QString, key);
-    QFETCH(QString, expected);
-    const auto fields = FormCodec::parseQuery(raw);
-    QCOMPARE(fields.has_value(), ok);
-    if (ok)
-        QCOMPARE(FormCodec::value(*fields, key), expected);
-}
-
-void TestServerCodec::form_splitsPairsAndKeepsEqualsInValues()
-{
-    const auto fields = FormCodec::parseForm("action=edit&userpass=&anwser=x%3Dy\r\n", false);
-    QVERIFY(fields && FormCodec::has(*fields, u"userpass"));
-    QCOMPARE(FormCodec::value(*fields, u"anwser"), u"x=y"_s);
-    const auto utf8 = FormCodec::parseForm("username=%E7%8E%8B+x", true);
-    QVERIFY(utf8);
-    QCOMPARE(FormCodec::value(*utf8, u"username"), u"王 x"_s);
-}
-
-void TestServerCodec::multipart_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QByteArray>("contentType");
-    QTest::addColumn<int>("parts");    // -1: refused
-    QTest::addColumn<QString>("name"); // checked part
-    QTest::addColumn<QByteArray>("data");
-
-    const QByteArray text = "--B\r\nContent-Disposition: form-data; name=\"sname\"\r\n\r\nabc\r\n";
-    QTest::newRow("text part") << text + "--B--"_ba
-                               << "multipart/form-data"_ba << 1 << u"sname"_s << "abc"_ba;
-    QTest::newRow("boundary parameter present too")
-        << text + "--B--"_ba
-        << "multipart/form-data; boundary=B"_ba << 1 << u"sname"_s << "abc"_ba;
-    QTest::newRow("value with CRLF inside")
-        << "--B\r\nContent-Disposition: form-data; name=\"smemo\"\r\n\r\nline1\r\nline2\r\n--B--"_ba
-        << "multipart/form-data"_ba << 1 << u"smemo"_s << "line1\r\nline2"_ba;
-    QTest::newRow("quoted semicolon in file name")
-        << "--B\r\nContent-Disposition:form-data;name=\"file1\";filename=\"a;b.txt\"\r\nContent-Type:x\r\n\r\nXY\r\n--B--"_ba
-        << "multipart/form-data"_ba << 1 << u"file1"_s << "XY"_ba;
-    QTest::newRow("missing end line") << text << "multipart/form-data"_ba << -1 << QString() << QByteArray();
-    QTest::newRow("truncated inside a part")
-        << text.left(text.size() - 4) << "multipart/form-data"_ba << -1 << QString() << QByteArray();
-    QTest::newRow("part without name") << "--B\r\nContent-Type: text/plain\r\n\r\nx\r\n--B--"_ba
-                                       << "multipart/form-data"_ba << -1 << QString() << QByteArray();
-    QTest::newRow("no boundary at all") << "name=x"_ba
-                                        << "multipart/form-data"_ba << -1 << QString() << QByteArray();
-    QByteArray many;
-    for (int i = 0; i < 40; ++i)
-        many += "--B\r\nContent-Disposition: form-data; name=\"f" + QByteArray::number(i) + "\"\r\n\r\nv\r\n";
-    QTest::newRow("too many parts") << many + "--B--"
-                                    << "multipart/form-data"_ba << -1 << QString() << QByteArray();
-}
-
-void TestServerCodec::multipart()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(QByteArray, contentType);
-    QFETCH(int, parts);
-    QFETCH(QString, name);
-    QFETCH(QByteArray, data);
-    const MultipartResult result = Multipart::parse(body, contentType, 32);
-    if (parts < 0) {
-        QVERIFY(!result.error.isEmpty());
-        QVERIFY(result.parts.isEmpty());
-        return;
+    void gbFormValue_data()
+    {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("letters") << "abc"_ba << true << u"abc"_s;
+        QTest::newRow("digit and underscore") << "a%31%5F"_ba << true << u"a1_"_s;
+        QTest::newRow("double-byte") << "%CD%F5"_ba << true << u"王"_s;
+        QTest::newRow("single-digit escape at end") << "x%A"_ba << true << u"x\n"_s;
+        QTest::newRow("single digit before a non-hex letter") << "%9Z"_ba << true << u"\tZ"_s;
+        // "%AB" would be a lead byte with nothing after it, so only "%A" + "B" is GB18030.
+        QTest::newRow("lead byte impossible, one digit wins") << "%D%AB"_ba << true << u"\r\nB"_s;
+        QTest::newRow("tab before Chinese") << "%9%CD%F5"_ba << true << u"\t王"_s;
+        QTest::newRow("four-byte sequence") << "%94%39%FC%36"_ba << true << u"\U0001F600"_s;
+        QTest::newRow("raw GB bytes") << "\xC4\xD0"_ba << true << u"男"_s;
+        QTest::newRow("raw UTF-8 falls back") << "\xE7\x94\xB7"_ba << true << u"男"_s;
+        QTest::newRow("plus is a blank") << "a+b"_ba << true << u"a b"_s;
+        QTest::newRow("empty") << ""_ba << true << QString();
+        QTest::newRow("lone percent") << "abc%"_ba << false << QString();
+        QTest::newRow("percent without hex") << "%G1"_ba << false << QString();
+        // Nothing may follow a lead byte here, so the escape is read with one digit.
+        QTest::newRow("escaped lead byte at the end") << "%CD"_ba << true << u"\fD"_s;
+        QTest::newRow("raw lead byte at the end") << "a\xCD"_ba << false << QString();
     }
-    QVERIFY2(result.error.isEmpty(), qPrintable(result.error));
-    QCOMPARE(result.parts.size(), parts);
-    QVERIFY(result.find(name));
-    QCOMPARE(result.find(name)->data.toByteArray(), data);
-}
+    void gbFormValue()
+    {
+        QFETCH(QByteArray, raw);
+        const auto decoded = FormCodec::decodeGbFormValue(raw);
+        QTEST(decoded.has_value(), "ok");
+        QTEST(decoded.value_or(QString()), "expected");
+    }
 
-void TestServerCodec::baseName_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("windows") << u"C:\\书\\a.txt"_s << u"a.txt"_s;
-    QTest::newRow("unix") << u"/home/u/b.zip"_s << u"b.zip"_s;
-    QTest::newRow("mixed traversal") << u"..\\../..\\etc/passwd"_s << u"passwd"_s;
-    QTest::newRow("trailing separator") << u"dir/"_s << QString();
-}
+    void gbFormValue_roundTrip_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("password with symbols") << u"p@ss word!%&="_s;
+        QTest::newRow("question") << u"你最喜欢的明星是谁?"_s;
+        QTest::newRow("letters after a control character") << u"x\tq"_s;
+        QTest::newRow("emoji") << u"a\U0001F600b"_s;
+    }
+    void gbFormValue_roundTrip()
+    {
+        QFETCH(QString, text);
+        const QByteArray encoded = FormCodec::encodeGbFormValue(text);
+        QVERIFY(!encoded.contains('&'));
+        QCOMPARE(FormCodec::decodeGbFormValue(encoded), std::optional(text));
+    }
 
-void TestServerCodec::baseName()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, expected);
-    QCOMPARE(Multipart::baseName(path), expected);
-}
+    void query_data()
+    {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected"); // empty: refused
+        const QByteArray wuxia = "action=list&type=%E6%AD%A6%E4%BE%A0%E4%BB%99%E4%BE%A0";
+        QTest::newRow("UTF-8 category") << wuxia << u"type"_s << u"武侠仙侠"_s;
+        QTest::newRow("plus stays") << "password=a+b"_ba << u"password"_s << u"a+b"_s;
+        QTest::newRow("request time") << "rnt=2024/3/7%209:05:33"_ba << u"rnt"_s << u"2024/3/7 9:05:33"_s;
+        QTest::newRow("GB18030 from a legacy client") << "key=%CD%F5"_ba << u"key"_s << u"王"_s;
+        QTest::newRow("bad escape") << "type=%ZZ"_ba << QString() << QString();
+        QTest::newRow("bytes of no encoding") << "type=%FF%FF"_ba << QString() << QString();
+    }
+    void query()
+    {
+        QFETCH(QByteArray, raw);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        const auto fields = FormCodec::parseQuery(raw);
+        QCOMPARE(fields.has_value(), !expected.isEmpty());
+        if (fields)
+            QCOMPARE(FormCodec::value(*fields, key), expected);
+    }
+
+    void form_splitsPairsAndKeepsEqualsInValues()
+    {
+        const auto fields = FormCodec::parseForm("action=edit&userpass=&anwser=x%3Dy\r\n", false);
+        QVERIFY(fields && FormCodec::has(*fields, u"userpass"));
+        QCOMPARE(FormCodec::value(*fields, u"anwser"), u"x=y"_s);
+        const auto utf8 = FormCodec::parseForm("username=%E7%8E%8B+x", true);
+        QVERIFY(utf8);
+        QCOMPARE(FormCodec::value(*utf8, u"username"), u"王 x"_s);
+    }
+
+    void multipart_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<QString>("name"); // checked part; empty: refused
+        QTest::addColumn<QByteArray>("data");
+
+        const QByteArray type = "multipart/form-data";
+        const QByteArray text = "--B\r\nContent-Disposition: form-data; name=\"sname\"\r\n\r\nabc\r\n";
+        QTest::newRow("text part") << text + "--B--" << type << u"sname"_s << "abc"_ba;
+        QTest::newRow("boundary parameter present too")
+            << text + "--B--"
+            << "multipart/form-data; boundary=B"_ba << u"sname"_s << "abc"_ba;
+        QTest::newRow("value with CRLF inside")
+            << "--B\r\nContent-Disposition: form-data; name=\"smemo\"\r\n\r\nline1\r\nline2\r\n--B--"_ba << type
+            << u"smemo"_s << "line1\r\nline2"_ba;
+        QTest::newRow("quoted semicolon in file name") << "--B\r\nContent-Disposition:form-data;name=\"file1\";"
+                                                          "filename=\"a;b.txt\"\r\nContent-Type:x\r\n\r\nXY\r\n--B--"_ba
+                                                       << type << u"file1"_s << "XY"_ba;
+        QTest::newRow("missing end line") << text << type << QString() << QByteArray();
+        QTest::newRow("truncated inside a part") << text.left(text.size() - 4) << type << QString() << QByteArray();
+        QTest::newRow("part without name")
+            << "--B\r\nContent-Type: text/plain\r\n\r\nx\r\n--B--"_ba << type << QString() << QByteArray();
+        QTest::newRow("no boundary at all") << "name=x"_ba << type << QString() << QByteArray();
+        QByteArray many;
+        for (int i = 0; i < 40; ++i)
+            many += "--B\r\nContent-Disposition: form-data; name=\"f" + QByteArray::number(i) + "\"\r\n\r\nv\r\n";
+        QTest::newRow("too many parts") << many + "--B--" << type << QString() << QByteArray();
+    }
+    void multipart()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, contentType);
+        QFETCH(QString, name);
+        const MultipartResult result = Multipart::parse(body, contentType, 32);
+        if (name.isEmpty()) {
+            QVERIFY(!result.error.isEmpty());
+            QVERIFY(result.parts.isEmpty());
+            return;
+        }
+        QVERIFY2(result.error.isEmpty(), qPrintable(result.error));
+        QCOMPARE(result.parts.size(), 1);
+        QVERIFY(result.find(name));
+        QTEST(result.find(name)->data.toByteArray(), "data");
+    }
+
+    void baseName_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("windows") << u"C:\\书\\a.txt"_s << u"a.txt"_s;
+        QTest::newRow("unix") << u"/home/u/b.zip"_s << u"b.zip"_s;
+        QTest::newRow("mixed traversal") << u"..\\../..\\etc/passwd"_s << u"passwd"_s;
+        QTest::newRow("trailing separator") << u"dir/"_s << QString();
+    }
+    void baseName()
+    {
+        QFETCH(QString, path);
+        QTEST(Multipart::baseName(path), "expected");
+    }
+};
 
 QTEST_APPLESS_MAIN(TestServerCodec)
 #include "tst_server_codec.moc"
