@@ -29,6 +29,8 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int kWait = 20000;
@@ -50,7 +52,7 @@ class TestAccountLive : public QObject
     QString runServerCommand(const QStringList &command)
     {
         const LiveServer::Result r =
-            LiveServer::run(TestSupport::binDir(), QStringList{QStringLiteral("--data"), m_dataDir} + command);
+            LiveServer::run(TestSupport::binDir(), QStringList{u"--data"_s, m_dataDir} + command);
         return r.exitCode == 0 ? r.out : QString();
     }
 
@@ -58,7 +60,7 @@ class TestAccountLive : public QObject
     AccountReply checkAfterRestart()
     {
         QNetworkAccessManager manager;
-        manager.setCookieJar(new PersistentCookieJar(QDir(m_programFolder).filePath(QStringLiteral("cookies.dat"))));
+        manager.setCookieJar(new PersistentCookieJar(QDir(m_programFolder).filePath(u"cookies.dat"_s)));
         RequestSlot slot(nullptr, &manager);
         QSignalSpy done(&slot, &RequestSlot::finished);
         slot.get(CheckUrl(m_server.baseUrl()));
@@ -81,27 +83,25 @@ private Q_SLOTS:
     {
         if (LiveServer::binary(TestSupport::binDir()).isEmpty())
             QSKIP("folioway-server is not built");
-        m_programFolder = m_dir.filePath(QStringLiteral("program"));
-        m_dataDir = m_dir.filePath(QStringLiteral("server"));
+        m_programFolder = m_dir.filePath(u"program"_s);
+        m_dataDir = m_dir.filePath(u"server"_s);
         QVERIFY(QDir().mkpath(m_programFolder));
         NetworkService::persistCookiesIn(m_programFolder);
-        QVERIFY2(m_server.start(TestSupport::binDir(), {QStringLiteral("--data"), m_dataDir}),
-                 qPrintable(m_server.output()));
+        QVERIFY2(m_server.start(TestSupport::binDir(), {u"--data"_s, m_dataDir}), qPrintable(m_server.output()));
     }
 
     void registerLoginEditUploadAndLogout()
     {
-        const QString name = QStringLiteral("书友_01");
-        const QString password = QStringLiteral("pass&word#1");
+        const QString name = u"书友_01"_s;
+        const QString password = u"pass&word#1"_s;
 
-        LibraryDb db(QStringLiteral("account-live"));
-        QVERIFY(db.open(m_dir.filePath(QStringLiteral("program/DataFile/Data.db"))));
-        const QString bookPath = m_dir.filePath(QStringLiteral("书架/江湖夜雨.txt"));
-        QVERIFY(TestSupport::writeFile(bookPath, ToGb18030(QStringLiteral("第一章 夜雨\r\n江湖夜雨十年灯。\r\n"))));
-        const qint64 bookId =
-            db.insertBook(QStringLiteral("武侠仙侠"), QStringLiteral("江湖夜雨"), QStringLiteral("无名氏"), bookPath);
+        LibraryDb db(u"account-live"_s);
+        QVERIFY(db.open(m_dir.filePath(u"program/DataFile/Data.db"_s)));
+        const QString bookPath = m_dir.filePath(u"书架/江湖夜雨.txt"_s);
+        QVERIFY(TestSupport::writeFile(bookPath, ToGb18030(u"第一章 夜雨\r\n江湖夜雨十年灯。\r\n"_s)));
+        const qint64 bookId = db.insertBook(u"武侠仙侠"_s, u"江湖夜雨"_s, u"无名氏"_s, bookPath);
         QVERIFY(bookId > 0);
-        const QString coverPath = m_dir.filePath(QStringLiteral("封面.jpg"));
+        const QString coverPath = m_dir.filePath(u"封面.jpg"_s);
         QImage cover(60, 80, QImage::Format_RGB32);
         cover.fill(QColor(30, 90, 160));
         QVERIFY(cover.save(coverPath, "JPG"));
@@ -120,46 +120,46 @@ private Q_SLOTS:
         reg->nameBox()->setText(name);
         QTest::keyClicks(reg->passwordBox(), password);
         QTest::keyClicks(reg->repeatBox(), password);
-        QTest::keyClicks(reg->emailBox(), QStringLiteral("reader@example.cn"));
+        QTest::keyClicks(reg->emailBox(), u"reader@example.cn"_s);
         reg->femaleOption()->setChecked(true);
-        reg->answerBox()->setText(QStringLiteral("小白"));
+        reg->answerBox()->setText(u"小白"_s);
         QTest::mouseClick(reg->submitButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!windows.registrationWindow(), kWait);
-        QCOMPARE(prompter.last().title, QStringLiteral("欢迎注册"));
+        QCOMPARE(prompter.last().title, u"欢迎注册"_s);
         QVERIFY(windows.loginWindow());
 
         // A wrong password is refused and leaves the window for another try.
-        login(windows, name, QStringLiteral("wrong"), true);
-        QTRY_COMPARE_WITH_TIMEOUT(prompter.last().title, QStringLiteral("请先登录"), kWait);
+        login(windows, name, u"wrong"_s, true);
+        QTRY_COMPARE_WITH_TIMEOUT(prompter.last().title, u"请先登录"_s, kWait);
         QVERIFY(windows.loginWindow());
 
         login(windows, name, password, true);
         QTRY_VERIFY_WITH_TIMEOUT(windows.userCentre() && !windows.userCentre()->profile().uname.isEmpty(), kWait);
-        QCOMPARE(prompter.last().title, QStringLiteral("欢迎登录"));
+        QCOMPARE(prompter.last().title, u"欢迎登录"_s);
         QVERIFY(!windows.loginWindow());
         UserCentre *centre = windows.userCentre();
         QCOMPARE(centre->userNameLabel()->text(), name);
-        QCOMPARE(centre->profile().usermail, QStringLiteral("reader@example.cn"));
-        QCOMPARE(centre->profile().sex, QStringLiteral("女"));
-        QCOMPARE(centre->profile().question, QStringLiteral("你初中是在哪个学校读的?"));
+        QCOMPARE(centre->profile().usermail, u"reader@example.cn"_s);
+        QCOMPARE(centre->profile().sex, u"女"_s);
+        QCOMPARE(centre->profile().question, u"你初中是在哪个学校读的?"_s);
         QVERIFY(centre->promotionBox()->toPlainText().startsWith(centre->profile().purl));
         QVERIFY(centre->panel(UserCentre::UserInfoNode)->isVisible());
 
         // Profile edit: the unencoded sex must reach the server as the Chinese text.
         centre->selectNode(UserCentre::EditProfileNode);
-        QCOMPARE(centre->emailBox()->text(), QStringLiteral("reader@example.cn"));
-        centre->qqBox()->setText(QStringLiteral("908172"));
+        QCOMPARE(centre->emailBox()->text(), u"reader@example.cn"_s);
+        centre->qqBox()->setText(u"908172"_s);
         centre->maleOption()->setChecked(true);
         prompter.clear();
         QTest::mouseClick(centre->saveButton(), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(prompter.last().title, QStringLiteral("修改成功"), kWait);
-        QTRY_COMPARE_WITH_TIMEOUT(centre->profile().qq, QStringLiteral("908172"), kWait);
-        QCOMPARE(centre->profile().sex, QStringLiteral("男"));
+        QTRY_COMPARE_WITH_TIMEOUT(prompter.last().title, u"修改成功"_s, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(centre->profile().qq, u"908172"_s, kWait);
+        QCOMPARE(centre->profile().sex, u"男"_s);
         QVERIFY(centre->maleOption()->isChecked());
 
         // The login survives a restart: a new jar from the program folder still holds it.
         const AccountReply restarted = checkAfterRestart();
-        QCOMPARE(restarted.code, QStringLiteral("1"));
+        QCOMPARE(restarted.code, u"1"_s);
         QCOMPARE(restarted.profile.uname, name);
 
         // Share the shelf book into the open user centre and upload it with a cover.
@@ -167,17 +167,17 @@ private Q_SLOTS:
         QCOMPARE(windows.userCentre(), centre);
         UploadPanel *upload = centre->uploadPanel();
         QVERIFY(upload->isVisible());
-        QCOMPARE(upload->categoryBox()->currentText(), QStringLiteral("武侠仙侠"));
-        QCOMPARE(upload->nameBox()->text(), QStringLiteral("江湖夜雨"));
+        QCOMPARE(upload->categoryBox()->currentText(), u"武侠仙侠"_s);
+        QCOMPARE(upload->nameBox()->text(), u"江湖夜雨"_s);
         upload->statusList()->setCurrentIndex(0);
-        upload->newestChapterBox()->setText(QStringLiteral("第一章 夜雨"));
+        upload->newestChapterBox()->setText(u"第一章 夜雨"_s);
         prompter.fileNames.enqueue(coverPath);
         QTest::mouseClick(upload->coverButton(), Qt::LeftButton);
         QCOMPARE(upload->coverPath(), coverPath);
         QPointer<UserCentre> guard = centre;
         QTest::mouseClick(upload->uploadButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), kWait);
-        QCOMPARE(prompter.last().title, QStringLiteral("上传成功"));
+        QCOMPARE(prompter.last().title, u"上传成功"_s);
 
         // Pending in the list of uploaded books.
         centre = windows.openUserInfo();
@@ -185,23 +185,23 @@ private Q_SLOTS:
         centre->selectNode(UserCentre::MyBooksNode);
         QTRY_COMPARE_WITH_TIMEOUT(centre->bookList()->topLevelItemCount(), 1, kWait);
         QTreeWidgetItem *row = centre->bookList()->topLevelItem(0);
-        QCOMPARE(row->text(2), QStringLiteral("江湖夜雨"));
-        QCOMPARE(row->text(5), QStringLiteral("待审核"));
-        QVERIFY(row->text(3).startsWith(QStringLiteral("连载：")));
-        QCOMPARE(centre->pageLabel()->text(), QStringLiteral("1/1"));
+        QCOMPARE(row->text(2), u"江湖夜雨"_s);
+        QCOMPARE(row->text(5), u"待审核"_s);
+        QVERIFY(row->text(3).startsWith(u"连载："_s));
+        QCOMPARE(centre->pageLabel()->text(), u"1/1"_s);
 
         // Approved by the server's operator, the book is in the catalogue and marked reviewed.
-        const QString pending = runServerCommand({QStringLiteral("pending")});
+        const QString pending = runServerCommand({u"pending"_s});
         QString uploadedId;
-        for (const QString &line : pending.split(QLatin1Char('\n'))) {
-            if (line.contains(QStringLiteral("江湖夜雨")))
-                uploadedId = line.section(QLatin1Char('\t'), 0, 0);
+        for (const QString &line : pending.split(u'\n')) {
+            if (line.contains(u"江湖夜雨"_s))
+                uploadedId = line.section(u'\t', 0, 0);
         }
         QVERIFY2(!uploadedId.isEmpty(), qPrintable(pending));
-        QVERIFY(!runServerCommand({QStringLiteral("approve"), uploadedId}).isEmpty());
+        QVERIFY(!runServerCommand({u"approve"_s, uploadedId}).isEmpty());
 
         CatalogueQuery query;
-        query.search(QStringLiteral("江湖夜雨"));
+        query.search(u"江湖夜雨"_s);
         RequestSlot catalogue;
         QSignalSpy found(&catalogue, &RequestSlot::finished);
         catalogue.readHTTP(SearchUrl(m_server.baseUrl(), query));
@@ -209,10 +209,15 @@ private Q_SLOTS:
         const CatalogueAnswer answer = ParseCatalogueAnswer(found[0][0].value<HttpResult>());
         QCOMPARE(answer.entries.size(), 1);
         QCOMPARE(answer.entries[0].id, uploadedId);
-        QCOMPARE(answer.entries[0].author, QStringLiteral("无名氏"));
+        QCOMPARE(answer.entries[0].author, u"无名氏"_s);
+        // Served as uploaded, with the cover kept beside it.
+        catalogue.get(m_server.baseUrl() + answer.entries[0].downurl);
+        QVERIFY(found.wait(kWait));
+        QCOMPARE(found[1][0].value<HttpResult>().body, TestSupport::readFile(bookPath));
+        QVERIFY(QFile::exists(QDir(m_dataDir).filePath(u"books/%1/cover.jpg"_s.arg(uploadedId))));
 
         centre->selectNode(UserCentre::MyBooksNode);
-        QTRY_COMPARE_WITH_TIMEOUT(centre->bookList()->topLevelItem(0)->text(5), QStringLiteral("已审核"), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(centre->bookList()->topLevelItem(0)->text(5), u"已审核"_s, kWait);
         QCOMPARE(centre->bookList()->topLevelItem(0)->foreground(5).color(), QColor(0, 128, 0));
 
         // Logout closes the user centre without offering the login window.
@@ -221,12 +226,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), kWait);
         QCOMPARE(prompter.lastText(), LogoutMessage());
         QVERIFY(!windows.loginWindow());
-        QCOMPARE(checkAfterRestart().code, QStringLiteral("0"));
+        QCOMPARE(checkAfterRestart().code, u"0"_s);
 
         // Without "记住登录" the login lasts only as long as this run.
         login(windows, name, password, false);
         QTRY_VERIFY_WITH_TIMEOUT(windows.userCentre() && !windows.userCentre()->profile().uname.isEmpty(), kWait);
-        QCOMPARE(checkAfterRestart().code, QStringLiteral("0"));
+        QCOMPARE(checkAfterRestart().code, u"0"_s);
     }
 };
 
