@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QtEndian>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -37,69 +36,43 @@ inline quint32 crc32(const QByteArray &bytes)
     return crc ^ 0xFFFFFFFFu;
 }
 
-inline void put16(QByteArray &out, quint16 v)
+// Little-endian fields of two or four bytes each.
+inline void put16(QByteArray &out, std::initializer_list<quint16> values)
 {
-    char b[2];
-    qToLittleEndian(v, b);
-    out.append(b, 2);
+    for (quint16 v : values)
+        out.append(char(v & 0xFF)).append(char(v >> 8));
 }
 
-inline void put32(QByteArray &out, quint32 v)
+inline void put32(QByteArray &out, std::initializer_list<quint32> values)
 {
-    char b[4];
-    qToLittleEndian(v, b);
-    out.append(b, 4);
+    for (quint32 v : values)
+        put16(out, {quint16(v & 0xFFFF), quint16(v >> 16)});
 }
 
 inline QByteArray zip(const QList<ZipEntry> &entries)
 {
     QByteArray out, central;
     for (const ZipEntry &e : entries) {
-        const quint32 offset = quint32(out.size());
-        const quint16 flags = e.utf8Flag ? 0x0800 : 0;
-        const quint32 crc = crc32(e.data);
+        const quint32 offset = quint32(out.size()), size = quint32(e.data.size()), crc = crc32(e.data);
+        const quint16 flags = e.utf8Flag ? 0x0800 : 0, nameSize = quint16(e.name.size());
         out += QByteArray::fromHex("504b0304");
-        put16(out, 10);
-        put16(out, flags);
-        put16(out, 0); // stored
-        put16(out, 0);
-        put16(out, 0x21);
-        put32(out, crc);
-        put32(out, quint32(e.data.size()));
-        put32(out, quint32(e.data.size()));
-        put16(out, quint16(e.name.size()));
-        put16(out, 0);
+        put16(out, {10, flags, 0 /* stored */, 0, 0x21});
+        put32(out, {crc, size, size});
+        put16(out, {nameSize, 0});
         out += e.name + e.data;
 
         central += QByteArray::fromHex("504b0102");
-        put16(central, (3 << 8) | 20); // made on Unix, so the mode bits count
-        put16(central, 10);
-        put16(central, flags);
-        put16(central, 0);
-        put16(central, 0);
-        put16(central, 0x21);
-        put32(central, crc);
-        put32(central, quint32(e.data.size()));
-        put32(central, quint32(e.data.size()));
-        put16(central, quint16(e.name.size()));
-        put16(central, 0);
-        put16(central, 0);
-        put16(central, 0);
-        put16(central, 0);
-        put32(central, e.unixMode << 16);
-        put32(central, offset);
+        put16(central, {(3 << 8) | 20 /* made on Unix, so the mode bits count */, 10, flags, 0, 0, 0x21});
+        put32(central, {crc, size, size});
+        put16(central, {nameSize, 0, 0, 0, 0});
+        put32(central, {e.unixMode << 16, offset});
         central += e.name;
     }
     const quint32 centralOffset = quint32(out.size());
-    out += central;
-    out += QByteArray::fromHex("504b0506");
-    put16(out, 0);
-    put16(out, 0);
-    put16(out, quint16(entries.size()));
-    put16(out, quint16(entries.size()));
-    put32(out, quint32(central.size()));
-    put32(out, centralOffset);
-    put16(out, 0);
+    out += central + QByteArray::fromHex("504b0506");
+    put16(out, {0, 0, quint16(entries.size()), quint16(entries.size())});
+    put32(out, {quint32(central.size()), centralOffset});
+    put16(out, {0});
     return out;
 }
 
@@ -115,26 +88,22 @@ inline QByteArray rar4(const QList<RarEntry> &entries)
     const auto block = [](quint8 type, quint16 flags, const QByteArray &fields) {
         QByteArray body;
         body.append(char(type));
-        put16(body, flags);
-        put16(body, quint16(2 + 1 + 2 + 2 + fields.size()));
+        put16(body, {flags, quint16(2 + 1 + 2 + 2 + fields.size())});
         body += fields;
         QByteArray out;
-        put16(out, quint16(crc32(body) & 0xFFFF));
+        put16(out, {quint16(crc32(body) & 0xFFFF)});
         return out + body;
     };
     QByteArray out = QByteArray::fromHex("526172211a0700");
     out += block(0x73, 0, QByteArray(6, '\0'));
     for (const RarEntry &e : entries) {
         QByteArray fields;
-        put32(fields, quint32(e.data.size())); // packed size
-        put32(fields, quint32(e.data.size()));
-        fields.append(char(2)); // made on Windows
-        put32(fields, crc32(e.data));
-        put32(fields, 0x21 << 16); // 1980-01-01
-        fields.append(char(20));   // version needed
-        fields.append(char(0x30)); // stored
-        put16(fields, quint16(e.name.size()));
-        put32(fields, 0x20); // archive attribute
+        put32(fields, {quint32(e.data.size()), quint32(e.data.size())}); // packed and unpacked
+        fields.append(char(2));                                          // made on Windows
+        put32(fields, {crc32(e.data), 0x21 << 16 /* 1980-01-01 */});
+        fields.append(char(20)).append(char(0x30)); // version needed, stored
+        put16(fields, {quint16(e.name.size())});
+        put32(fields, {0x20}); // archive attribute
         fields += e.name;
         out += block(0x74, 0x8000, fields) + e.data;
     }
@@ -160,7 +129,7 @@ inline QByteArray rar5(const QList<RarEntry> &entries)
     const auto header = [](const QByteArray &fields) {
         const QByteArray sized = vint(quint64(fields.size())) + fields;
         QByteArray out;
-        put32(out, crc32(sized));
+        put32(out, {crc32(sized)});
         return out + sized;
     };
     QByteArray out = QByteArray::fromHex("526172211a070100");
@@ -169,7 +138,7 @@ inline QByteArray rar5(const QList<RarEntry> &entries)
         QByteArray fields = vint(2) + vint(0x0002) + vint(quint64(e.data.size())); // type, flags: data area
         fields += vint(0x0004);                                                    // file flags: CRC32 present
         fields += vint(quint64(e.data.size())) + vint(0x20);                       // unpacked size, attributes
-        put32(fields, crc32(e.data));
+        put32(fields, {crc32(e.data)});
         fields += vint(0) + vint(0) + vint(quint64(e.name.size())) + e.name; // stored, Windows, name
         out += header(fields) + e.data;
     }

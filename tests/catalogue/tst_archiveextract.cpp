@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 using ArchiveBuilder::ZipEntry;
 
 namespace {
@@ -26,8 +28,7 @@ QStringList tree(const QString &folder)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
-        found.append(QDir(folder).relativeFilePath(it.filePath()) +
-                     (it.fileInfo().isSymLink() ? QStringLiteral("@") : QString()));
+        found.append(QDir(folder).relativeFilePath(it.filePath()) + (it.fileInfo().isSymLink() ? u"@"_s : QString()));
     }
     found.sort();
     return found;
@@ -40,13 +41,13 @@ class TestArchiveExtract : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString outside() const { return m_dir.filePath(QStringLiteral("outside")); }
+    QString outside() const { return m_dir.filePath(u"outside"_s); }
 
 private Q_SLOTS:
     void init()
     {
         QDir(m_dir.path()).removeRecursively();
-        QDir().mkpath(m_dir.filePath(QStringLiteral("lib/book")));
+        QDir().mkpath(m_dir.filePath(u"lib/book"_s));
         QDir().mkpath(outside());
     }
 
@@ -58,7 +59,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("written");
 
-        const QByteArray abs = QDir(outside()).filePath(QStringLiteral("abs.txt")).toUtf8();
+        const QByteArray abs = QDir(outside()).filePath(u"abs.txt"_s).toUtf8();
         QTest::newRow("dot-dot entries skipped")
             << ArchiveBuilder::zip(
                    {{"../evil.txt", "x"}, {"a/../../evil.txt", "x"}, {"..\\evil.txt", "x"}, {"ok.txt", "ok"}})
@@ -77,13 +78,12 @@ private Q_SLOTS:
                                       << 100 << qint64(1 << 20) << 0 << QStringList{"2.txt", "vol", "vol/1.txt"};
         QList<ZipEntry> many;
         for (int i = 0; i < 12; ++i)
-            many.append({QByteArray("f") + QByteArray::number(i) + ".txt", "x"});
+            many.append({"f"_ba + QByteArray::number(i) + ".txt", "x"});
         QTest::newRow("too many entries") << ArchiveBuilder::zip(many) << 10 << qint64(1 << 20) << 230 << QStringList{};
         QTest::newRow("too large in total")
             << ArchiveBuilder::zip({{"a.txt", QByteArray(800, 'a')}, {"b.txt", QByteArray(800, 'b')}}) << 100
             << qint64(1000) << 230 << QStringList{};
-        QTest::newRow("not an archive") << QByteArray("第一章 这是一本书\r\n") << 100 << qint64(1 << 20) << 113
-                                        << QStringList{};
+        QTest::newRow("not an archive") << "第一章 这是一本书\r\n"_ba << 100 << qint64(1 << 20) << 113 << QStringList{};
         QByteArray corrupt = ArchiveBuilder::zip({{"a.txt", "good"}, {"b.txt", QByteArray(100, 'b')}});
         corrupt[corrupt.indexOf(QByteArray(100, 'b')) + 50] = 'X';
         QTest::newRow("damaged data") << corrupt << 100 << qint64(1 << 20) << 212 << QStringList{};
@@ -96,18 +96,18 @@ private Q_SLOTS:
         QFETCH(qint64, maxBytes);
         QFETCH(int, code);
         QFETCH(QStringList, written);
-        const QString path = m_dir.filePath(QStringLiteral("lib/book/book.zip"));
+        const QString path = m_dir.filePath(u"lib/book/book.zip"_s);
         QVERIFY(TestSupport::writeFile(path, archive));
-        const QString dest = m_dir.filePath(QStringLiteral("lib/book"));
+        const QString dest = m_dir.filePath(u"lib/book"_s);
         const ExtractResult result = ExtractRar(ExtractMode::Extract, path, dest, {}, {maxBytes, maxEntries});
         QCOMPARE(result.code, code);
         QCOMPARE(result.reason.isEmpty(), code == 0);
-        written << QStringLiteral("book.zip");
+        written << u"book.zip"_s;
         written.sort();
         QCOMPARE(tree(dest), written);
         QVERIFY(tree(outside()).isEmpty());
-        QCOMPARE(tree(m_dir.filePath(QStringLiteral("lib"))).filter(QStringLiteral("evil")), QStringList{});
-        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("evil.txt"))));
+        QCOMPARE(tree(m_dir.filePath(u"lib"_s)).filter(u"evil"_s), QStringList{});
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(u"evil.txt"_s)));
     }
 
     void chineseNames_data()
@@ -115,8 +115,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("archive");
         QTest::addColumn<QStringList>("written");
         QTest::newRow("gbk names without the unicode flag")
-            << ArchiveBuilder::zip(
-                   {{gbk(QStringLiteral("第一卷/第1章.txt")), "x"}, {gbk(QStringLiteral("说明.txt")), "y"}})
+            << ArchiveBuilder::zip({{gbk(u"第一卷/第1章.txt"_s), "x"}, {gbk(u"说明.txt"_s), "y"}})
             << QStringList{"第一卷", "第一卷/第1章.txt", "说明.txt"};
         QTest::newRow("utf-8 names with the flag")
             << ArchiveBuilder::zip({{"作者/正文.txt", "x", true}}) << QStringList{"作者", "作者/正文.txt"};
@@ -126,12 +125,11 @@ private Q_SLOTS:
     void chineseNames()
     {
         QFETCH(QByteArray, archive);
-        QFETCH(QStringList, written);
-        const QString path = m_dir.filePath(QStringLiteral("a.zip"));
+        const QString path = m_dir.filePath(u"a.zip"_s);
         QVERIFY(TestSupport::writeFile(path, archive));
-        const QString dest = m_dir.filePath(QStringLiteral("lib/book"));
+        const QString dest = m_dir.filePath(u"lib/book"_s);
         QCOMPARE(ExtractRar(ExtractMode::Extract, path, dest).code, 0);
-        QCOMPARE(tree(dest), written);
+        QTEST(tree(dest), "written");
     }
 
     void rarFormats_data()
@@ -139,8 +137,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("archive");
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("written");
-        const QList<ArchiveBuilder::RarEntry> gbkEntries{{gbk(QStringLiteral("abc\\第一卷.txt")), "卷一"},
-                                                         {"readme.txt", "readme"}};
+        const QList<ArchiveBuilder::RarEntry> gbkEntries{{gbk(u"abc\\第一卷.txt"_s), "卷一"}, {"readme.txt", "readme"}};
         QTest::newRow("rar4 with gbk names and backslashes")
             << ArchiveBuilder::rar4(gbkEntries) << 0 << QStringList{"abc", "abc/第一卷.txt", "readme.txt"};
         QTest::newRow("rar5 with utf-8 names")
@@ -163,74 +160,73 @@ private Q_SLOTS:
         QFETCH(QByteArray, archive);
         QFETCH(int, code);
         QFETCH(QStringList, written);
-        const QString path = m_dir.filePath(QStringLiteral("book.rar"));
+        const QString path = m_dir.filePath(u"book.rar"_s);
         QVERIFY(TestSupport::writeFile(path, archive));
-        const QString dest = m_dir.filePath(QStringLiteral("lib/book"));
+        const QString dest = m_dir.filePath(u"lib/book"_s);
         const ExtractResult result = ExtractRar(ExtractMode::Extract, path, dest);
         QCOMPARE(result.code, code);
         QCOMPARE(tree(dest), written);
         QVERIFY(tree(outside()).isEmpty());
-        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("evil.txt"))));
-        if (written.contains(QStringLiteral("readme.txt")))
-            QCOMPARE(TestSupport::readFile(dest + QStringLiteral("/readme.txt")), QByteArray("readme"));
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(u"evil.txt"_s)));
+        if (written.contains(u"readme.txt"_s))
+            QCOMPARE(TestSupport::readFile(dest + u"/readme.txt"_s), "readme"_ba);
     }
 
     void encryptedZip_addsNothing()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("zip")).isEmpty())
+        if (QStandardPaths::findExecutable(u"zip"_s).isEmpty())
             QSKIP("zip is not installed");
-        const QString src = m_dir.filePath(QStringLiteral("src"));
-        QVERIFY(TestSupport::writeFile(src + QStringLiteral("/secret.txt"), "secret text"));
-        const QString path = m_dir.filePath(QStringLiteral("lib/book/enc.zip"));
+        const QString src = m_dir.filePath(u"src"_s);
+        QVERIFY(TestSupport::writeFile(src + u"/secret.txt"_s, "secret text"));
+        const QString path = m_dir.filePath(u"lib/book/enc.zip"_s);
         QProcess zip;
         zip.setWorkingDirectory(src);
-        zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-P"), QStringLiteral("pw"), path,
-                                          QStringLiteral("secret.txt")});
+        zip.start(u"zip"_s, {u"-q"_s, u"-P"_s, u"pw"_s, path, u"secret.txt"_s});
         QVERIFY(zip.waitForFinished() && zip.exitCode() == 0);
-        const QString dest = m_dir.filePath(QStringLiteral("lib/book"));
+        const QString dest = m_dir.filePath(u"lib/book"_s);
         const ExtractResult result = ExtractRar(ExtractMode::Extract, path, dest);
         QCOMPARE(result.code, 222);
-        QCOMPARE(result.reason, QStringLiteral("压缩包已加密，需要密码"));
+        QCOMPARE(result.reason, u"压缩包已加密，需要密码"_s);
         QCOMPARE(tree(dest), QStringList{"enc.zip"});
         // With the password it opens.
-        QCOMPARE(ExtractRar(ExtractMode::Extract, path, dest, QStringLiteral("pw")).code, 0);
-        QCOMPARE(TestSupport::readFile(dest + QStringLiteral("/secret.txt")), QByteArray("secret text"));
+        QCOMPARE(ExtractRar(ExtractMode::Extract, path, dest, u"pw"_s).code, 0);
+        QCOMPARE(TestSupport::readFile(dest + u"/secret.txt"_s), "secret text"_ba);
     }
 
     void sevenZip_isRead()
     {
-        const QString tool = QStandardPaths::findExecutable(QStringLiteral("7z"));
+        const QString tool = QStandardPaths::findExecutable(u"7z"_s);
         if (tool.isEmpty())
             QSKIP("7z is not installed");
-        const QString src = m_dir.filePath(QStringLiteral("src"));
-        QVERIFY(TestSupport::writeFile(src + QStringLiteral("/卷一/第1章.txt"), "text"));
-        const QString path = m_dir.filePath(QStringLiteral("book.7z"));
+        const QString src = m_dir.filePath(u"src"_s);
+        QVERIFY(TestSupport::writeFile(src + u"/卷一/第1章.txt"_s, "text"));
+        const QString path = m_dir.filePath(u"book.7z"_s);
         QProcess p;
         p.setWorkingDirectory(src);
-        p.start(tool, {QStringLiteral("a"), QStringLiteral("-bd"), path, QStringLiteral("卷一")});
+        p.start(tool, {u"a"_s, u"-bd"_s, path, u"卷一"_s});
         QVERIFY(p.waitForFinished() && p.exitCode() == 0);
-        const QString dest = m_dir.filePath(QStringLiteral("lib/book"));
+        const QString dest = m_dir.filePath(u"lib/book"_s);
         QCOMPARE(ExtractRar(ExtractMode::Extract, path, dest).code, 0);
-        QCOMPARE(TestSupport::readFile(dest + QStringLiteral("/卷一/第1章.txt")), QByteArray("text"));
+        QCOMPARE(TestSupport::readFile(dest + u"/卷一/第1章.txt"_s), "text"_ba);
     }
 
     void failureLeavesDestinationAsItWas()
     {
-        const QString dest = m_dir.filePath(QStringLiteral("lib/book"));
-        QVERIFY(TestSupport::writeFile(dest + QStringLiteral("/a.txt"), "old"));
+        const QString dest = m_dir.filePath(u"lib/book"_s);
+        QVERIFY(TestSupport::writeFile(dest + u"/a.txt"_s, "old"));
         QByteArray corrupt = ArchiveBuilder::zip({{"a.txt", "new"}, {"b.txt", QByteArray(100, 'b')}});
         corrupt[corrupt.indexOf(QByteArray(100, 'b')) + 10] = 'X';
-        const QString path = m_dir.filePath(QStringLiteral("c.zip"));
+        const QString path = m_dir.filePath(u"c.zip"_s);
         QVERIFY(TestSupport::writeFile(path, corrupt));
         QCOMPARE(ExtractRar(ExtractMode::Extract, path, dest).code, 212);
         QCOMPARE(tree(dest), QStringList{"a.txt"});
-        QCOMPARE(TestSupport::readFile(dest + QStringLiteral("/a.txt")), QByteArray("old"));
+        QCOMPARE(TestSupport::readFile(dest + u"/a.txt"_s), "old"_ba);
 
         // A good archive replaces the file, and a shorter content leaves nothing of the old one.
         QVERIFY(TestSupport::writeFile(path, ArchiveBuilder::zip({{"a.txt", "n"}})));
         QCOMPARE(ExtractRar(ExtractMode::Extract, path, dest).code, 0);
-        QCOMPARE(TestSupport::readFile(dest + QStringLiteral("/a.txt")), QByteArray("n"));
-        QCOMPARE(ExtractRar(ExtractMode::Extract, m_dir.filePath(QStringLiteral("missing.zip")), dest).code, 115);
+        QCOMPARE(TestSupport::readFile(dest + u"/a.txt"_s), "n"_ba);
+        QCOMPARE(ExtractRar(ExtractMode::Extract, m_dir.filePath(u"missing.zip"_s), dest).code, 115);
     }
 };
 

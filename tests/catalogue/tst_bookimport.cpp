@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 class TestBookImport : public QObject
 {
     Q_OBJECT
@@ -19,8 +21,8 @@ class TestBookImport : public QObject
     {
         CatalogueEntry entry;
         entry.name = name;
-        entry.author = QStringLiteral("佚名");
-        entry.category = QStringLiteral("历史军事");
+        entry.author = u"佚名"_s;
+        entry.category = u"历史军事"_s;
         entry.downurl = downurl;
         return entry;
     }
@@ -29,8 +31,8 @@ private Q_SLOTS:
     void init()
     {
         QDir(m_dir.path()).removeRecursively();
-        m_db = std::make_unique<LibraryDb>(QStringLiteral("import-test"));
-        QVERIFY(m_db->open(path(QStringLiteral("DataFile/Data.db"))));
+        m_db = std::make_unique<LibraryDb>(u"import-test"_s);
+        QVERIFY(m_db->open(path(u"DataFile/Data.db"_s)));
     }
     void cleanup() { m_db.reset(); }
 
@@ -38,56 +40,45 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("name");
-        QTest::newRow("windows path") << "C:\\books\\a.txt"
-                                      << "a.txt";
-        QTest::newRow("address path") << "/down/abc.rar"
-                                      << "abc.rar";
-        QTest::newRow("no separator") << "abc.rar"
-                                      << "";
-        QTest::newRow("mixed, last wins") << "a\\b/c\\d.txt"
-                                          << "d.txt";
-        QTest::newRow("trailing separator") << "/down/"
-                                            << "";
+        QTest::newRow("windows path") << u"C:\\books\\a.txt"_s << u"a.txt"_s;
+        QTest::newRow("address path") << u"/down/abc.rar"_s << u"abc.rar"_s;
+        QTest::newRow("no separator") << u"abc.rar"_s << u""_s;
+        QTest::newRow("mixed, last wins") << u"a\\b/c\\d.txt"_s << u"d.txt"_s;
+        QTest::newRow("trailing separator") << u"/down/"_s << u""_s;
     }
     void fileNameFromPath()
     {
         QFETCH(QString, input);
-        QFETCH(QString, name);
-        QCOMPARE(FileNameFromPath(input), name);
+        QTEST(FileNameFromPath(input), "name");
     }
 
     void taskCaption_data()
     {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("archive") << "abc.rar"
-                                 << "abc";
-        QTest::newRow("every occurrence removed") << "a.txtb.txt"
-                                                  << "ab";
-        QTest::newRow("nothing would be left") << ".zip"
-                                               << ".zip";
-        QTest::newRow("short name") << "ab"
-                                    << "ab";
+        QTest::newRow("archive") << u"abc.rar"_s << u"abc"_s;
+        QTest::newRow("every occurrence removed") << u"a.txtb.txt"_s << u"ab"_s;
+        QTest::newRow("nothing would be left") << u".zip"_s << u".zip"_s;
+        QTest::newRow("short name") << u"ab"_s << u"ab"_s;
     }
     void taskCaption()
     {
         QFETCH(QString, fileName);
-        QFETCH(QString, caption);
-        QCOMPARE(TaskCaption(fileName), caption);
+        QTEST(TaskCaption(fileName), "caption");
     }
 
     void findFiles_filesBeforeSubfolders()
     {
         for (const char *name : {"b/2.txt", "b/1.TXT", "a/z/deep.txt", "a/x.txt", "readme.txt", "C.txt", "note.doc",
                                  ".hidden/h.txt", "b/.git/g.txt"})
-            QVERIFY(TestSupport::writeFile(path(QStringLiteral("f/") + QLatin1String(name)), "x"));
-        QVERIFY(QFile::link(path(QStringLiteral("f/a")), path(QStringLiteral("f/loop"))));
-        const QString root = path(QStringLiteral("f"));
+            QVERIFY(TestSupport::writeFile(path(u"f/"_s + QLatin1String(name)), "x"));
+        QVERIFY(QFile::link(path(u"f/a"_s), path(u"f/loop"_s)));
+        const QString root = path(u"f"_s);
         QStringList found = FindFiles(root);
         for (QString &file : found)
             file = QDir(root).relativeFilePath(file);
         QCOMPARE(found, (QStringList{"C.txt", "readme.txt", "a/x.txt", "a/z/deep.txt", "b/1.TXT", "b/2.txt"}));
-        QVERIFY(FindFiles(path(QStringLiteral("nowhere"))).isEmpty());
+        QVERIFY(FindFiles(path(u"nowhere"_s)).isEmpty());
     }
 
     void findTxtAndSave_data()
@@ -95,29 +86,28 @@ private Q_SLOTS:
         QTest::addColumn<QString>("downurl");
         QTest::addColumn<bool>("registeredBefore");
         QTest::addColumn<ImportResult::Outcome>("outcome");
-        QTest::newRow("added") << "/books/1/abc.txt" << false << ImportResult::Outcome::Added;
-        QTest::newRow("already on the shelf") << "/books/1/abc.txt" << true << ImportResult::Outcome::AlreadyOnShelf;
+        QTest::newRow("added") << u"/books/1/abc.txt"_s << false << ImportResult::Outcome::Added;
+        QTest::newRow("already on the shelf") << u"/books/1/abc.txt"_s << true << ImportResult::Outcome::AlreadyOnShelf;
         QTest::newRow("no row names the file")
-            << "/books/1/other.txt" << false << ImportResult::Outcome::NoCatalogueRow;
+            << u"/books/1/other.txt"_s << false << ImportResult::Outcome::NoCatalogueRow;
     }
     void findTxtAndSave()
     {
         QFETCH(QString, downurl);
         QFETCH(bool, registeredBefore);
         QFETCH(ImportResult::Outcome, outcome);
-        const QString saveFile = path(QStringLiteral("TxtBook/abc/abc.txt"));
+        const QString saveFile = path(u"TxtBook/abc/abc.txt"_s);
         QVERIFY(TestSupport::writeFile(saveFile, "text"));
         if (registeredBefore)
-            QVERIFY(m_db->insertBook(QStringLiteral("其他分类"), QStringLiteral("旧"), {}, saveFile) > 0);
-        const ImportResult result = FindTxtAndSave(
-            *m_db, path(QStringLiteral("TxtBook/abc")), saveFile,
-            {row(QStringLiteral("别的书"), QStringLiteral("/x/y.rar")), row(QStringLiteral("书"), downurl)});
+            QVERIFY(m_db->insertBook(u"其他分类"_s, u"旧"_s, {}, saveFile) > 0);
+        const ImportResult result = FindTxtAndSave(*m_db, path(u"TxtBook/abc"_s), saveFile,
+                                                   {row(u"别的书"_s, u"/x/y.rar"_s), row(u"书"_s, downurl)});
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.textFile, saveFile);
         const ShelfPage page = m_db->shelfPage(ShelfQuery{}, 1);
         QCOMPARE(page.total, qint64(registeredBefore || outcome == ImportResult::Outcome::Added ? 1 : 0));
         if (outcome == ImportResult::Outcome::Added)
-            QCOMPARE(page.rows[0].name, QStringLiteral("书"));
+            QCOMPARE(page.rows[0].name, u"书"_s);
     }
 
     void importDownloadedFile_data()
@@ -128,14 +118,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("textFile");
         QTest::addColumn<bool>("downloadKept");
         QTest::newRow("upper-case TXT used directly")
-            << "abc.TXT" << QByteArray("第一章") << ImportResult::Outcome::Added << "abc.TXT" << true;
+            << u"abc.TXT"_s << "第一章"_ba << ImportResult::Outcome::Added << u"abc.TXT"_s << true;
         QTest::newRow("archive unpacked, top-level text first, archive deleted")
-            << "abc.rar" << ArchiveBuilder::zip({{"abc/第一卷.txt", "1", true}, {"readme.txt", "2"}})
-            << ImportResult::Outcome::Added << "readme.txt" << false;
-        QTest::newRow("archive without text") << "abc.zip" << ArchiveBuilder::zip({{"cover.jpg", "j"}})
-                                              << ImportResult::Outcome::NoTextFile << "" << false;
+            << u"abc.rar"_s << ArchiveBuilder::zip({{"abc/第一卷.txt", "1", true}, {"readme.txt", "2"}})
+            << ImportResult::Outcome::Added << u"readme.txt"_s << false;
+        QTest::newRow("archive without text") << u"abc.zip"_s << ArchiveBuilder::zip({{"cover.jpg", "j"}})
+                                              << ImportResult::Outcome::NoTextFile << u""_s << false;
         QTest::newRow("damaged archive stays")
-            << "abc.zip" << QByteArray("PK\x03\x04 broken") << ImportResult::Outcome::ExtractFailed << "" << true;
+            << u"abc.zip"_s << "PK\x03\x04 broken"_ba << ImportResult::Outcome::ExtractFailed << u""_s << true;
     }
     void importDownloadedFile()
     {
@@ -143,29 +133,27 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         QFETCH(ImportResult::Outcome, outcome);
         QFETCH(QString, textFile);
-        QFETCH(bool, downloadKept);
-        const QString folder = path(QStringLiteral("TxtBook/abc"));
-        const QString saveFile = folder + QLatin1Char('/') + fileName;
+        const QString folder = path(u"TxtBook/abc"_s);
+        const QString saveFile = folder + u'/' + fileName;
         QVERIFY(TestSupport::writeFile(saveFile, content));
-        const ImportResult result =
-            ImportDownloadedFile(*m_db, saveFile, {row(QStringLiteral("书"), QStringLiteral("/books/3/") + fileName)});
+        const ImportResult result = ImportDownloadedFile(*m_db, saveFile, {row(u"书"_s, u"/books/3/"_s + fileName)});
         QCOMPARE(result.outcome, outcome);
-        QCOMPARE(result.textFile, textFile.isEmpty() ? QString() : folder + QLatin1Char('/') + textFile);
-        QCOMPARE(QFileInfo::exists(saveFile), downloadKept);
+        QCOMPARE(result.textFile, textFile.isEmpty() ? QString() : folder + u'/' + textFile);
+        QTEST(QFileInfo::exists(saveFile), "downloadKept");
         QCOMPARE(result.rowNote().isEmpty(), outcome == ImportResult::Outcome::Added);
         if (outcome == ImportResult::Outcome::ExtractFailed)
-            QCOMPARE(result.rowNote(), QStringLiteral("下载完成，但无法解压：压缩包已损坏"));
+            QCOMPARE(result.rowNote(), u"下载完成，但无法解压：压缩包已损坏"_s);
     }
 
     void redownload_replacesFileWithoutSecondRow()
     {
-        const QString saveFile = path(QStringLiteral("TxtBook/abc/abc.rar"));
-        const QList<CatalogueEntry> rows{row(QStringLiteral("书"), QStringLiteral("/b/abc.rar"))};
+        const QString saveFile = path(u"TxtBook/abc/abc.rar"_s);
+        const QList<CatalogueEntry> rows{row(u"书"_s, u"/b/abc.rar"_s)};
         QVERIFY(TestSupport::writeFile(saveFile, ArchiveBuilder::zip({{"abc.txt", "first edition, long"}})));
         QCOMPARE(ImportDownloadedFile(*m_db, saveFile, rows).outcome, ImportResult::Outcome::Added);
         QVERIFY(TestSupport::writeFile(saveFile, ArchiveBuilder::zip({{"abc.txt", "second"}})));
         QCOMPARE(ImportDownloadedFile(*m_db, saveFile, rows).outcome, ImportResult::Outcome::AlreadyOnShelf);
-        QCOMPARE(TestSupport::readFile(path(QStringLiteral("TxtBook/abc/abc.txt"))), QByteArray("second"));
+        QCOMPARE(TestSupport::readFile(path(u"TxtBook/abc/abc.txt"_s)), "second"_ba);
         QCOMPARE(m_db->shelfPage(ShelfQuery{}, 1).total, qint64(1));
     }
 };

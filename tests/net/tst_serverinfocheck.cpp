@@ -7,6 +7,8 @@
 
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QByteArray infoXml(const QByteArray &version, const QByteArray &mustdown, const QByteArray &skip = {})
@@ -44,26 +46,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("reader2");
         QTest::addColumn<QString>("version");
         const QByteArray good = infoXml(" v1.2 ", "FALSE");
-        QTest::newRow("text/xml") << 200 << "text/xml" << good << true << "<b>广告</b>"
-                                  << "v1.2";
-        QTest::newRow("partial content") << 206 << "text/xml" << good << true << "<b>广告</b>"
-                                         << "v1.2";
-        QTest::newRow("html with charset passes") << 200 << "text/html; charset=utf-8" << good << true << "<b>广告</b>"
-                                                  << "v1.2";
-        QTest::newRow("bare html refused") << 200 << "Text/HTML" << good << false << ""
-                                           << "";
-        QTest::newRow("no content type") << 200 << "" << good << true << "<b>广告</b>"
-                                         << "v1.2";
-        QTest::newRow("error status") << 404 << "text/xml" << good << false << ""
-                                      << "";
-        QTest::newRow("not xml") << 200 << "text/xml" << QByteArray("OK") << false << ""
-                                 << "";
-        QTest::newRow("no infobase") << 200 << "text/xml" << QByteArray("<root><version>v9</version></root>") << false
-                                     << ""
-                                     << "";
+        QTest::newRow("text/xml") << 200 << u"text/xml"_s << good << true << u"<b>广告</b>"_s << u"v1.2"_s;
+        QTest::newRow("partial content") << 206 << u"text/xml"_s << good << true << u"<b>广告</b>"_s << u"v1.2"_s;
+        QTest::newRow("html with charset passes")
+            << 200 << u"text/html; charset=utf-8"_s << good << true << u"<b>广告</b>"_s << u"v1.2"_s;
+        QTest::newRow("bare html refused") << 200 << u"Text/HTML"_s << good << false << u""_s << u""_s;
+        QTest::newRow("no content type") << 200 << u""_s << good << true << u"<b>广告</b>"_s << u"v1.2"_s;
+        QTest::newRow("error status") << 404 << u"text/xml"_s << good << false << u""_s << u""_s;
+        QTest::newRow("not xml") << 200 << u"text/xml"_s << "OK"_ba << false << u""_s << u""_s;
+        QTest::newRow("no infobase") << 200 << u"text/xml"_s << "<root><version>v9</version></root>"_ba << false
+                                     << u""_s << u""_s;
         QTest::newRow("missing reader_3 keeps the first two")
-            << 200 << "text/xml" << infoXml("v2.0", "TRUE", "reader_3") << false << "<b>广告</b>"
-            << "";
+            << 200 << u"text/xml"_s << infoXml("v2.0", "TRUE", "reader_3") << false << u"<b>广告</b>"_s << u""_s;
     }
     void readAnswer()
     {
@@ -71,14 +65,13 @@ private Q_SLOTS:
         QFETCH(QString, contentType);
         QFETCH(QByteArray, body);
         QFETCH(bool, accepted);
-        QFETCH(QString, reader2);
         QFETCH(QString, version);
         ServerInfo info;
         QCOMPARE(ReadServerInfoAnswer(status, contentType, body, info), accepted);
-        QCOMPARE(info.reader_2, reader2);
+        QTEST(info.reader_2, "reader2");
         QCOMPARE(info.version, version);
         if (accepted)
-            QCOMPARE(info.savepathlist, QStringLiteral("s"));
+            QCOMPARE(info.savepathlist, u"s"_s);
     }
 
     void offerUpdate_data()
@@ -91,21 +84,14 @@ private Q_SLOTS:
         QTest::addColumn<bool>("ends");
         const QString required = QStringLiteral(
             "系统检查到软件需要升级，你需要更新后才能继续使用，是否进行升级？\r\n\r\n更新内容：修正错误");
-        const QString optional = QStringLiteral("系统检查到软件有更新，是否进行升级？\r\n\r\n更新内容：修正错误");
-        QTest::newRow("same version") << "v1.2"
-                                      << "TRUE" << true << QString() << false << false;
-        QTest::newRow("letter case counts") << "V1.2"
-                                            << "FALSE" << false << optional << false << false;
-        QTest::newRow("empty version, required") << ""
-                                                 << "TRUE" << true << required << true << true;
-        QTest::newRow("required, no") << "v1.3"
-                                      << "TRUE" << false << required << false << true;
-        QTest::newRow("optional, yes") << "v1.3"
-                                       << "FALSE" << true << optional << true << true;
-        QTest::newRow("optional, no") << "v1.3"
-                                      << "FALSE" << false << optional << false << false;
-        QTest::newRow("other mustdown asks nothing") << "v1.3"
-                                                     << "true" << true << QString() << false << false;
+        const QString optional = u"系统检查到软件有更新，是否进行升级？\r\n\r\n更新内容：修正错误"_s;
+        QTest::newRow("same version") << u"v1.2"_s << u"TRUE"_s << true << QString() << false << false;
+        QTest::newRow("letter case counts") << u"V1.2"_s << u"FALSE"_s << false << optional << false << false;
+        QTest::newRow("empty version, required") << u""_s << u"TRUE"_s << true << required << true << true;
+        QTest::newRow("required, no") << u"v1.3"_s << u"TRUE"_s << false << required << false << true;
+        QTest::newRow("optional, yes") << u"v1.3"_s << u"FALSE"_s << true << optional << true << true;
+        QTest::newRow("optional, no") << u"v1.3"_s << u"FALSE"_s << false << optional << false << false;
+        QTest::newRow("other mustdown asks nothing") << u"v1.3"_s << u"true"_s << true << QString() << false << false;
     }
     void offerUpdate()
     {
@@ -113,25 +99,24 @@ private Q_SLOTS:
         QFETCH(QString, mustdown);
         QFETCH(bool, answer);
         QFETCH(QString, question);
-        QFETCH(bool, updaterStarted);
         QFETCH(bool, ends);
         ServerInfo info;
         info.version = version;
         info.mustdown = mustdown;
-        info.verinfo = QStringLiteral("修正错误");
+        info.verinfo = u"修正错误"_s;
         ScriptedPrompter prompter;
         prompter.answers.enqueue(answer);
         bool started = false;
         const StartDecision decision = OfferUpdate(info, prompter, [&] { return started = true; });
         QCOMPARE(decision, ends ? StartDecision::EndProgram : StartDecision::GoOn);
-        QCOMPARE(started, updaterStarted);
+        QTEST(started, "updaterStarted");
         if (question.isEmpty()) {
             QVERIFY(prompter.shown.isEmpty());
         } else {
             QCOMPARE(prompter.shown.size(), 1);
             QVERIFY(prompter.last().isQuestion);
             QCOMPARE(prompter.lastText(), question);
-            QCOMPARE(prompter.last().title, QStringLiteral("软件需更新"));
+            QCOMPARE(prompter.last().title, u"软件需更新"_s);
         }
     }
 
@@ -140,51 +125,42 @@ private Q_SLOTS:
         TinyHttpServer server([](const TinyHttpServer::Request &) {
             TinyHttpServer::Response r;
             r.body = infoXml("v1.2", "TRUE");
-            r.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("id=7; Path=/; Max-Age=3600")));
+            r.headers.append(qMakePair("Set-Cookie"_ba, "id=7; Path=/; Max-Age=3600"_ba));
             return r;
         });
         QTemporaryDir dir;
         AppContext ctx;
         ctx.programFolder = dir.path();
-        ctx.machineId = QStringLiteral("AB CD");
+        ctx.machineId = u"AB CD"_s;
         ctx.config.serverBaseUrl = server.baseUrl();
         ScriptedPrompter prompter;
         QCOMPARE(ContactServerAtStart(ctx, prompter, [] { return false; }), StartDecision::GoOn);
-        QCOMPARE(ctx.serverInfo.version, QStringLiteral("v1.2"));
+        QCOMPARE(ctx.serverInfo.version, u"v1.2"_s);
         const QByteArray target = server.requests.value(0).target;
         QVERIFY2(target.startsWith("/readerserver/getinfo.asp?desknum=ABCD&rnt=") && !target.contains(' ') &&
                      !target.contains("%20"),
                  target.constData());
-        QVERIFY(QFile(dir.filePath(QStringLiteral("cookies.dat"))).size() > 0);
+        QVERIFY(QFile(dir.filePath(u"cookies.dat"_s)).size() > 0);
     }
 
-    void run_deadServerDoesNotHoldUpStart_data()
+    // A refused connection ends at once (tst_requestslot); an answer that never comes must not
+    // hold up the start longer than the check's own limit.
+    void run_silentServerDoesNotHoldUpStart()
     {
-        QTest::addColumn<bool>("listening");
-        QTest::newRow("server never answers") << true;
-        QTest::newRow("nothing listens") << false;
-    }
-    void run_deadServerDoesNotHoldUpStart()
-    {
-        QFETCH(bool, listening);
         TinyHttpServer server([](const TinyHttpServer::Request &) {
             TinyHttpServer::Response r;
             r.silent = true;
             return r;
         });
-        QString address = server.baseUrl() + QStringLiteral("/readerserver/getinfo.asp?desknum=x&rnt=y");
-        if (!listening) {
-            QTcpServer closed;
-            closed.listen(QHostAddress::LocalHost, 0);
-            address = QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort());
-        }
         ServerInfo info;
         ScriptedPrompter prompter;
         ServerInfoCheckOptions options;
         options.timeoutMs = 400;
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(RunServerInfoCheck(address, info, prompter, options), StartDecision::GoOn);
+        QCOMPARE(RunServerInfoCheck(server.baseUrl() + u"/readerserver/getinfo.asp?desknum=x&rnt=y"_s, info, prompter,
+                                    options),
+                 StartDecision::GoOn);
         QVERIFY(clock.elapsed() < 2500);
         QVERIFY(prompter.shown.isEmpty());
         QVERIFY(info.version.isEmpty());
