@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 class TestLibraryDb : public QObject
 {
     Q_OBJECT
@@ -12,61 +14,47 @@ class TestLibraryDb : public QObject
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<LibraryDb> m_db;
-    QString dbPath() const { return m_dir.filePath(QStringLiteral("DataFile/Data.db")); }
+    QString dbPath() const { return m_dir.filePath(u"DataFile/Data.db"_s); }
 
-    void fill(int count, const QString &type = QStringLiteral("武侠仙侠"))
+    static int rows(const QString &table)
+    {
+        QSqlQuery q(QSqlDatabase::database(u"folioway-library"_s));
+        return q.exec(u"SELECT count(*) FROM "_s + table) && q.next() ? q.value(0).toInt() : -1;
+    }
+    void fill(int count, const QString &type = u"武侠仙侠"_s)
     {
         for (int i = 0; i < count; ++i)
-            QVERIFY(m_db->insertBook(type, QStringLiteral("书%1").arg(i), QStringLiteral("佚名"),
-                                     QStringLiteral("/books/%1/%2.txt").arg(type).arg(i)) > 0);
+            QVERIFY(m_db->insertBook(type, u"书%1"_s.arg(i), u"佚名"_s, u"/books/%1/%2.txt"_s.arg(type).arg(i)) > 0);
     }
 
 private Q_SLOTS:
     void init()
     {
         QFile::remove(dbPath());
-        QFile::remove(dbPath() + QStringLiteral("-wal"));
-        QFile::remove(dbPath() + QStringLiteral("-shm"));
+        QFile::remove(dbPath() + u"-wal"_s);
+        QFile::remove(dbPath() + u"-shm"_s);
         m_db = std::make_unique<LibraryDb>();
         QString error;
         QVERIFY2(m_db->open(dbPath(), &error), qPrintable(error));
     }
     void cleanup() { m_db.reset(); }
 
+    // The colours and size of a new settings row are checked through the page in tst_reader_pane.
     void newFile_hasBothTablesAndOneSettingsRow()
     {
-        QSqlQuery q(QSqlDatabase::database(QStringLiteral("folioway-library")));
-        QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM SysSet")) && q.next());
-        QCOMPARE(q.value(0).toInt(), 1);
-        QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM BookList")) && q.next());
-        QCOMPARE(q.value(0).toInt(), 0);
+        QCOMPARE(rows(u"SysSet"_s), 1);
+        QCOMPARE(rows(u"BookList"_s), 0);
         QCOMPARE(m_db->downSavePath(), QString());
         QCOMPARE(m_db->autoRun(), false);
-        QCOMPARE(m_db->bossKey(), QStringLiteral("Alt|Q"));
-        QCOMPARE(m_db->txtColor(), QStringLiteral("000000"));
-        QCOMPARE(m_db->txtSize(), QStringLiteral("中号"));
-        QCOMPARE(m_db->backColor(), QStringLiteral("C7EDCC"));
-    }
-
-    void reopen_keepsRowsAndAddsNoSecondSettingsRow()
-    {
-        fill(3);
-        m_db.reset();
-        m_db = std::make_unique<LibraryDb>();
-        QVERIFY(m_db->open(dbPath()));
-        QCOMPARE(m_db->shelfPage({}, 1).total, 3);
-        m_db->saveSettings(SysSetRow{});
-        QSqlQuery q(QSqlDatabase::database(QStringLiteral("folioway-library")));
-        QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM SysSet")) && q.next());
-        QCOMPARE(q.value(0).toInt(), 1);
+        QCOMPARE(m_db->bossKey(), u"Alt|Q"_s);
     }
 
     void quotesAndMarkup_areStoredAndFoundUnchanged()
     {
-        const QString name = QStringLiteral("It's 'quoted' \"twice\"");
-        const QString author = QStringLiteral("O'Brien; DROP TABLE BookList;--");
-        const QString path = QStringLiteral("/home/me/Tom's books/<b>书</b>'.txt");
-        const qint64 id = m_db->insertBook(QStringLiteral("其他分类"), name, author, path);
+        const QString name = u"It's 'quoted' \"twice\""_s;
+        const QString author = u"O'Brien; DROP TABLE BookList;--"_s;
+        const QString path = u"/home/me/Tom's books/<b>书</b>'.txt"_s;
+        const qint64 id = m_db->insertBook(u"其他分类"_s, name, author, path);
         QVERIFY(id > 0);
         const auto byPath = m_db->findByPath(path);
         QVERIFY(byPath);
@@ -74,8 +62,8 @@ private Q_SLOTS:
         QCOMPARE(byPath->author, author);
         QCOMPARE(byPath->path, path);
         QCOMPARE(m_db->findByName(name)->id, id);
-        QVERIFY(m_db->setBookmark(path, QStringLiteral("第一章 'It's' <i>")));
-        QCOMPARE(m_db->findById(id)->marke, QStringLiteral("第一章 'It's' <i>"));
+        QVERIFY(m_db->setBookmark(path, u"第一章 'It's' <i>"_s));
+        QCOMPARE(m_db->findById(id)->marke, u"第一章 'It's' <i>"_s);
     }
 
     void lookups_ignoreLetterCase_data()
@@ -83,19 +71,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("asked");
         QTest::addColumn<bool>("found");
-        QTest::newRow("same") << "/Books/Novel.TXT" << "/Books/Novel.TXT" << true;
-        QTest::newRow("lower") << "/Books/Novel.TXT" << "/books/novel.txt" << true;
-        QTest::newRow("upper") << "/books/novel.txt" << "/BOOKS/NOVEL.TXT" << true;
-        QTest::newRow("chinese") << "/书/三国.txt" << "/书/三国.TXT" << true;
-        QTest::newRow("trailing blank") << "/Books/Novel.TXT" << "/Books/Novel.TXT " << false;
-        QTest::newRow("other file") << "/Books/Novel.TXT" << "/Books/Novel2.TXT" << false;
+        QTest::newRow("lower") << u"/Books/Novel.TXT"_s << u"/books/novel.txt"_s << true;
+        QTest::newRow("chinese") << u"/书/三国.txt"_s << u"/书/三国.TXT"_s << true;
+        QTest::newRow("trailing blank") << u"/Books/Novel.TXT"_s << u"/Books/Novel.TXT "_s << false;
+        QTest::newRow("other file") << u"/Books/Novel.TXT"_s << u"/Books/Novel2.TXT"_s << false;
     }
     void lookups_ignoreLetterCase()
     {
         QFETCH(QString, stored);
         QFETCH(QString, asked);
         QFETCH(bool, found);
-        const qint64 id = m_db->insertBook(QStringLiteral("其他分类"), stored, QString(), stored);
+        const qint64 id = m_db->insertBook(u"其他分类"_s, stored, QString(), stored);
         QCOMPARE(m_db->findByPath(asked).has_value(), found);
         QCOMPARE(m_db->findByName(asked).has_value(), found);
         QCOMPARE(m_db->findByPathExcept(asked, id).has_value(), false);
@@ -106,15 +92,14 @@ private Q_SLOTS:
     {
         const QDateTime when(QDate(2024, 3, 7), QTime(9, 5, 33));
         m_db->setClock([when] { return when; });
-        const qint64 id = m_db->insertBook(QStringLiteral("武侠仙侠"), QStringLiteral("书"), QStringLiteral("佚名"),
-                                           QStringLiteral("/a.txt"));
+        const qint64 id = m_db->insertBook(u"武侠仙侠"_s, u"书"_s, u"佚名"_s, u"/a.txt"_s);
         const auto row = m_db->findById(id);
-        QCOMPARE(row->marke, QStringLiteral("Null"));
+        QCOMPARE(row->marke, u"Null"_s);
         QCOMPARE(row->lastread, when);
 
         const QDateTime later = when.addDays(1);
         m_db->setClock([later] { return later; });
-        QVERIFY(m_db->touchLastRead(QStringLiteral("/A.TXT")));
+        QVERIFY(m_db->touchLastRead(u"/A.TXT"_s));
         QCOMPARE(m_db->findById(id)->lastread, later);
     }
 
@@ -132,8 +117,7 @@ private Q_SLOTS:
             QCOMPARE(after.rows[i].path, expected[i].path);
         }
         // A new row never takes the deleted id.
-        const qint64 next = m_db->insertBook(QStringLiteral("武侠仙侠"), QStringLiteral("n"), QString(),
-                                             QStringLiteral("/n.txt"));
+        const qint64 next = m_db->insertBook(u"武侠仙侠"_s, u"n"_s, QString(), u"/n.txt"_s);
         QVERIFY(next > before.rows[0].id);
     }
 
@@ -141,11 +125,10 @@ private Q_SLOTS:
     {
         fill(2);
         const ShelfPage page = m_db->shelfPage({}, 1);
-        QVERIFY(m_db->updateBook(page.rows[0].id, QStringLiteral("历史军事"), QStringLiteral("新名"),
-                                 QStringLiteral("作者"), QStringLiteral("/new.txt")));
+        QVERIFY(m_db->updateBook(page.rows[0].id, u"历史军事"_s, u"新名"_s, u"作者"_s, u"/new.txt"_s));
         const auto changed = m_db->findById(page.rows[0].id);
-        QCOMPARE(changed->type, QStringLiteral("历史军事"));
-        QCOMPARE(changed->path, QStringLiteral("/new.txt"));
+        QCOMPARE(changed->type, u"历史军事"_s);
+        QCOMPARE(changed->path, u"/new.txt"_s);
         QCOMPARE(m_db->findById(page.rows[1].id)->path, page.rows[1].path);
     }
 
@@ -162,19 +145,17 @@ private Q_SLOTS:
         QTest::newRow("41, page 1") << 41 << 1 << 1 << 2 << 40;
         QTest::newRow("41, page 2") << 41 << 2 << 2 << 2 << 1;
         QTest::newRow("page 0 is page 1") << 41 << 0 << 1 << 2 << 40;
-        QTest::newRow("negative page") << 41 << -3 << 1 << 2 << 40;
         QTest::newRow("past the end shows the last") << 85 << 9 << 3 << 3 << 5;
     }
     void shelfPage_pagesByFortyNewestFirst()
     {
         QFETCH(int, books);
         QFETCH(int, askedPage);
-        QFETCH(int, shownPage);
         QFETCH(int, pageCount);
         QFETCH(int, rows);
         fill(books);
         const ShelfPage page = m_db->shelfPage({}, askedPage);
-        QCOMPARE(page.page, shownPage);
+        QTEST(page.page, "shownPage");
         QCOMPARE(page.pageCount, pageCount);
         QCOMPARE(page.rows.size(), rows);
         for (int i = 1; i < page.rows.size(); ++i)
@@ -183,47 +164,43 @@ private Q_SLOTS:
 
     void shelfPage_filtersByCategory()
     {
-        fill(3, QStringLiteral("武侠仙侠"));
-        fill(2, QStringLiteral("都市言情"));
-        QCOMPARE(m_db->shelfPage({QStringLiteral("都市言情")}, 1).total, 2);
-        QCOMPARE(m_db->shelfPage({QStringLiteral("武侠仙侠")}, 1).total, 3);
-        QCOMPARE(m_db->shelfPage({QStringLiteral("学习资料")}, 1).rows.size(), 0);
+        fill(3, u"武侠仙侠"_s);
+        fill(2, u"都市言情"_s);
+        QCOMPARE(m_db->shelfPage({u"都市言情"_s}, 1).total, 2);
+        QCOMPARE(m_db->shelfPage({u"武侠仙侠"_s}, 1).total, 3);
+        QCOMPARE(m_db->shelfPage({u"学习资料"_s}, 1).rows.size(), 0);
         QCOMPARE(m_db->shelfPage({}, 1).total, 5);
     }
 
-    void settings_saveTwiceKeepsOneRow()
+    // Saving twice and opening the file again still leaves one settings row, with the last values.
+    void settings_alwaysOneRow()
     {
-        SysSetRow row;
-        row.downSavePath = QStringLiteral("/tmp/书 下载");
-        row.autoRun = true;
-        row.bossKey = QStringLiteral("Ctrl|q");
-        row.txtColor = QStringLiteral("FF0000");
-        row.txtSize = QStringLiteral("特大号");
-        row.backColor = QStringLiteral("FFFFFF");
+        fill(3);
+        SysSetRow row{u"/tmp/书 下载"_s, true, u"Ctrl|q"_s, u"FF0000"_s, u"特大号"_s, u"FFFFFF"_s};
         QVERIFY(m_db->saveSettings(row));
-        row.txtSize = QStringLiteral("小号");
+        row.txtSize = u"小号"_s;
         QVERIFY(m_db->saveSettings(row));
-        QSqlQuery q(QSqlDatabase::database(QStringLiteral("folioway-library")));
-        QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM SysSet")) && q.next());
-        QCOMPARE(q.value(0).toInt(), 1);
+        m_db.reset();
+        m_db = std::make_unique<LibraryDb>();
+        QVERIFY(m_db->open(dbPath()));
+        QCOMPARE(m_db->shelfPage({}, 1).total, 3);
+        QCOMPARE(rows(u"SysSet"_s), 1);
         QCOMPARE(m_db->downSavePath(), row.downSavePath);
         QCOMPARE(m_db->autoRun(), true);
         QCOMPARE(m_db->bossKey(), row.bossKey);
-        QCOMPARE(m_db->txtSize(), QStringLiteral("小号"));
+        QCOMPARE(m_db->txtSize(), u"小号"_s);
 
-        QVERIFY(q.exec(QStringLiteral("DELETE FROM SysSet")));
+        QVERIFY(QSqlQuery(QSqlDatabase::database(u"folioway-library"_s)).exec(u"DELETE FROM SysSet"_s));
         QVERIFY(m_db->saveSettings(row));
-        QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM SysSet")) && q.next());
-        QCOMPARE(q.value(0).toInt(), 1);
-        QVERIFY(m_db->setDownSavePath(QStringLiteral("/x")));
-        QCOMPARE(m_db->downSavePath(), QStringLiteral("/x"));
+        QCOMPARE(rows(u"SysSet"_s), 1);
+        QVERIFY(m_db->setDownSavePath(u"/x"_s));
+        QCOMPARE(m_db->downSavePath(), u"/x"_s);
     }
 
     void damagedFile_isRefusedAndLeftUntouched_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("text") << QByteArray("这不是数据库\nnot a database at all\n").repeated(50);
-        QTest::newRow("binary") << QByteArray(4096, '\xAB');
+        QTest::newRow("text") << "这不是数据库\nnot a database at all\n"_ba.repeated(50);
         QByteArray header("SQLite format 3");
         header.append('\0');
         header.append(QByteArray(84, '\xFF'));
@@ -233,14 +210,14 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, bytes);
         m_db.reset();
-        const QString path = m_dir.filePath(QStringLiteral("damaged/DataFile/Data.db"));
+        const QString path = m_dir.filePath(u"damaged/DataFile/Data.db"_s);
         QVERIFY(TestSupport::writeFile(path, bytes));
-        LibraryDb db(QStringLiteral("damaged"));
+        LibraryDb db(u"damaged"_s);
         QString error;
         QVERIFY(!db.open(path, &error));
         QVERIFY(!error.isEmpty());
         QCOMPARE(TestSupport::readFile(path), bytes);
-        QVERIFY(!QFile::exists(path + QStringLiteral("-wal")));
+        QVERIFY(!QFile::exists(path + u"-wal"_s));
     }
 };
 

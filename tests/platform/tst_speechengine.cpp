@@ -10,6 +10,8 @@
 
 #include <cmath>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 struct Wav
@@ -83,7 +85,7 @@ int VoiceIndex(const SpeechEngine &engine, const QString &identifier)
 std::unique_ptr<EspeakSpeechEngine> SilentEngine()
 {
     return std::make_unique<EspeakSpeechEngine>(std::make_unique<SilentAudioOutput>(EspeakSpeechEngine::sampleRate()),
-                                                QStringLiteral("cmn"), QStringLiteral("天地"));
+                                                u"cmn"_s, u"天地"_s);
 }
 
 } // namespace
@@ -93,217 +95,185 @@ class SpeechEngineTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void voiceOrder_data();
-    void voiceOrder();
-    void mandarinIsLastOfAllVoices();
-    void wordsFollowTheText_data();
-    void wordsFollowTheText();
-    void purgeStopsAtOnce();
-    void queuedStreamsFollowEachOther();
-    void chapterRecordedWithMandarin();
-};
-
-void SpeechEngineTest::initTestCase()
-{
-    if (!EspeakSpeechEngine::available())
-        QFAIL("espeak-ng did not start: is espeak-ng-data installed?");
-}
-
-void SpeechEngineTest::voiceOrder_data()
-{
-    // Voices are "identifier:lang,lang", with "!" before a voice that misreads its script; the
-    // result lists identifiers.
-    QTest::addColumn<QStringList>("voices");
-    QTest::addColumn<QString>("language");
-    QTest::addColumn<QStringList>("order");
-
-    // clang-format off
-    QTest::newRow("exact voice goes last") << QStringList{"cmn:cmn,zh", "en:en", "fr:fr"} << "cmn" << QStringList{"en", "fr", "cmn"};
-    QTest::newRow("variants before the exact voice") << QStringList{"cmn:cmn,zh", "pinyin:cmn-latn-pinyin,zh", "de:de"} << "cmn" << QStringList{"de", "pinyin", "cmn"};
-    QTest::newRow("second language counts as related") << QStringList{"x:zh-cmn,cmn", "cmn:cmn", "y:yue,zh"} << "cmn" << QStringList{"y", "x", "cmn"};
-    QTest::newRow("others keep their order") << QStringList{"b:b", "a:a", "c:c"} << "cmn" << QStringList{"b", "a", "c"};
-    QTest::newRow("misreading exact voice yields to a variant") << QStringList{"!cmn:cmn,zh", "pinyin:cmn-latn-pinyin", "en:en"} << "cmn" << QStringList{"en", "cmn", "pinyin"};
-    QTest::newRow("misreading voices still after unrelated") << QStringList{"!p:cmn-latn-pinyin", "cmn:cmn", "en:en"} << "cmn" << QStringList{"en", "p", "cmn"};
-    QTest::newRow("prefix of a longer tag is no match") << QStringList{"cmnx:cmnx", "en:en"} << "cmn" << QStringList{"cmnx", "en"};
-    // clang-format on
-}
-
-void SpeechEngineTest::voiceOrder()
-{
-    QFETCH(QStringList, voices);
-    QFETCH(QString, language);
-    QFETCH(QStringList, order);
-
-    QList<SpeechVoice> list;
-    for (QString v : voices) {
-        const bool misreads = v.startsWith(QLatin1Char('!'));
-        v.remove(QLatin1Char('!'));
-        list.append(
-            {v.section(QLatin1Char(':'), 0, 0), {}, v.section(QLatin1Char(':'), 1).split(QLatin1Char(',')), !misreads});
-    }
-    QStringList result;
-    for (const SpeechVoice &v : OrderVoicesForReading(list, language))
-        result << v.identifier;
-    QCOMPARE(result, order);
-}
-
-// The voice chosen at start-up is the last: a Mandarin one that reads characters as Mandarin.
-// espeak-ng 1.51's "sit/cmn" reads them as pinyin spoken in English and then yields to
-// "sit/cmn-Latn-pinyin"; a fixed "sit/cmn" comes last itself.
-void SpeechEngineTest::mandarinIsLastOfAllVoices()
-{
-    auto engine = SilentEngine();
-    const QList<SpeechVoice> voices = engine->voices();
-    QVERIFY(voices.size() > 50);
-    QCOMPARE(engine->currentVoice(), voices.size() - 1);
-    const SpeechVoice last = voices.last();
-    QVERIFY2(last.languages.value(0).startsWith(QStringLiteral("cmn")), qPrintable(last.identifier));
-    QVERIFY(last.readsOwnScript);
-    const int cmn = VoiceIndex(*engine, QStringLiteral("sit/cmn"));
-    QVERIFY(cmn >= 0);
-    QCOMPARE(cmn == voices.size() - 1, voices[cmn].readsOwnScript);
-    QVERIFY(VoiceIndex(*engine, QStringLiteral("gmw/en")) < cmn);
-    QVERIFY(!last.description.isEmpty());
-}
-
-void SpeechEngineTest::wordsFollowTheText_data()
-{
-    QTest::addColumn<QString>("voice");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("wordPattern");
-
-    // clang-format off
-    QTest::newRow("mandarin") << "sit/cmn" << QStringLiteral("他说：“你好，世界。”\n我们走吧。") << QStringLiteral("\\p{Han}");
-    QTest::newRow("accents") << "gmw/en" << QStringLiteral("Héllo wörld, the end.") << QStringLiteral("\\w+");
-    QTest::newRow("beyond the basic plane") << "gmw/en" << QStringLiteral("𝄞 music 𝄞 plays now") << QStringLiteral("[a-z]+");
-    // clang-format on
-}
-
-// Each word arrives once its audio has played, in order, on a word of the text given.
-void SpeechEngineTest::wordsFollowTheText()
-{
-    QFETCH(QString, voice);
-    QFETCH(QString, text);
-    QFETCH(QString, wordPattern);
-
-    auto engine = SilentEngine();
-    QVERIFY(engine->setVoice(VoiceIndex(*engine, voice)));
-    QTemporaryDir dir;
-    QVERIFY(engine->setRecordingFile(dir.filePath(QStringLiteral("words.wav"))));
-    QSignalSpy words(engine.get(), &SpeechEngine::word);
-    QSignalSpy ends(engine.get(), &SpeechEngine::endStream);
-
-    QElapsedTimer clock;
-    clock.start();
-    const int stream = engine->speak(text);
-    QVERIFY(engine->isSpeaking());
-    QVERIFY(words.isEmpty()); // nothing is reported before it is played
-    QTRY_COMPARE_WITH_TIMEOUT(ends.size(), 1, 15000);
-    const qint64 elapsedMs = clock.elapsed();
-    QCOMPARE(ends.first().first().toInt(), stream);
-    QVERIFY(!engine->isSpeaking());
-
-    const Wav wav = ReadWav(dir.filePath(QStringLiteral("words.wav")));
-    QVERIFY(wav.valid);
-    QVERIFY2(elapsedMs >= wav.seconds() * 1000 - 50,
-             qPrintable(QStringLiteral("%1 ms for %2 s").arg(elapsedMs).arg(wav.seconds())));
-
-    int previous = -1;
-    QSet<int> covered;
-    for (const Word &w : Words(words)) {
-        QCOMPARE(w.stream, stream);
-        QVERIFY2(w.position > previous, "positions rise");
-        QVERIFY(w.length > 0 && w.position + w.length <= text.size());
-        QVERIFY2(!text.mid(w.position, w.length).trimmed().isEmpty(), qPrintable(text.mid(w.position, w.length)));
-        QVERIFY(!text.at(w.position).isLowSurrogate());
-        previous = w.position;
-        covered.insert(w.position);
-    }
-    int expected = 0, hit = 0;
-    for (const QRegularExpressionMatch &m :
-         QRegularExpression(wordPattern, QRegularExpression::UseUnicodePropertiesOption).globalMatch(text)) {
-        ++expected;
-        hit += covered.contains(int(m.capturedStart()));
-    }
-    QVERIFY2(hit * 10 >= expected * 8, qPrintable(QStringLiteral("%1 of %2 words").arg(hit).arg(expected)));
-}
-
-// An empty text with Purge is the stop: the queued and sounding streams say nothing more and
-// only the empty one reports its end, even when speech was paused.
-void SpeechEngineTest::purgeStopsAtOnce()
-{
-    auto engine = SilentEngine();
-    QSignalSpy words(engine.get(), &SpeechEngine::word);
-    QSignalSpy ends(engine.get(), &SpeechEngine::endStream);
-    engine->speak(QStringLiteral("一二三四五六七八九十"));
-    engine->speak(QStringLiteral("不该说的话"));
-    QTRY_VERIFY_WITH_TIMEOUT(!words.isEmpty(), 10000);
-    engine->pause();
-
-    QElapsedTimer clock;
-    clock.start();
-    const int stop = engine->speak(QString(), SpeechEngine::SpeakMode::Purge);
-    QVERIFY(!engine->isPaused());
-    QTRY_COMPARE_WITH_TIMEOUT(ends.size(), 1, 2000);
-    QVERIFY(clock.elapsed() < 500);
-    QCOMPARE(ends.first().first().toInt(), stop);
-    const qsizetype heard = words.size();
-    QTest::qWait(400);
-    QCOMPARE(words.size(), heard);
-    QCOMPARE(ends.size(), 1);
-    QVERIFY(!engine->isSpeaking());
-}
-
-void SpeechEngineTest::queuedStreamsFollowEachOther()
-{
-    auto engine = SilentEngine();
-    QStringList order;
-    connect(engine.get(), &SpeechEngine::word, this,
-            [&order](int stream, int position) { order << QStringLiteral("w%1:%2").arg(stream).arg(position); });
-    connect(engine.get(), &SpeechEngine::endStream, this,
-            [&order](int stream) { order << QStringLiteral("end%1").arg(stream); });
-    const int first = engine->speak(QStringLiteral("你好"));
-    const int empty = engine->speak(QString());
-    const int second = engine->speak(QStringLiteral("再见"));
-    QTRY_VERIFY_WITH_TIMEOUT(order.contains(QStringLiteral("end%1").arg(second)), 10000);
-    QCOMPARE(order, (QStringList{QStringLiteral("w%1:0").arg(first), QStringLiteral("w%1:1").arg(first),
-                                 QStringLiteral("end%1").arg(first), QStringLiteral("end%1").arg(empty),
-                                 QStringLiteral("w%1:0").arg(second), QStringLiteral("w%1:1").arg(second),
-                                 QStringLiteral("end%1").arg(second)}));
-}
-
-// The recording aid as the program sets it up: environment variables only.
-void SpeechEngineTest::chapterRecordedWithMandarin()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("chapter.wav"));
-    qputenv("FOLIOWAY_SILENT_AUDIO", "1");
-    qputenv("FOLIOWAY_SPEECH_WAV", path.toLocal8Bit());
-    const QString chapter = QStringLiteral("第一章　出发\n天亮了，我们一起去山里看日出。");
+    void initTestCase()
     {
-        std::unique_ptr<SpeechEngine> engine = SpeechEngine::create();
-        qunsetenv("FOLIOWAY_SPEECH_WAV");
-        const SpeechVoice voice = engine->voices().value(engine->currentVoice());
-        QVERIFY(voice.languages.value(0).startsWith(QStringLiteral("cmn")) && voice.readsOwnScript);
-        QSignalSpy ends(engine.get(), &SpeechEngine::endStream);
-        engine->speak(chapter);
-        QTRY_COMPARE_WITH_TIMEOUT(ends.size(), 1, 20000);
+        if (!EspeakSpeechEngine::available())
+            QFAIL("espeak-ng did not start: is espeak-ng-data installed?");
     }
-    const Wav wav = ReadWav(path);
-    QVERIFY(wav.valid);
-    QCOMPARE(wav.sampleRate, EspeakSpeechEngine::sampleRate());
-    // Mandarin says one syllable per character, about a fifth of a second each. Pinyin read out
-    // in English with tone numbers ("tian one") takes about 0.3 s, an English voice naming each
-    // one ("Chinese letter") about 0.55 s.
-    const auto characters = chapter.count(QRegularExpression(QStringLiteral("\\p{Han}")));
-    const double perCharacter = wav.seconds() / characters;
-    QVERIFY2(perCharacter > 0.12 && perCharacter < 0.26, qPrintable(QString::number(perCharacter)));
-    const double voiced = VoicedShare(wav);
-    QVERIFY2(voiced > 0.5 && voiced < 0.98, qPrintable(QString::number(voiced)));
-    if (qEnvironmentVariableIsSet("FOLIOWAY_KEEP_WAV"))
-        QFile::copy(path, qEnvironmentVariable("FOLIOWAY_KEEP_WAV"));
-}
+
+    void voiceOrder_data()
+    {
+        // Voices are "identifier:lang,lang", with "!" before a voice that misreads its script; the
+        // result lists identifiers.
+        QTest::addColumn<QStringList>("voices");
+        QTest::addColumn<QStringList>("order");
+
+        // clang-format off
+        QTest::newRow("exact voice goes last") << QStringList{"cmn:cmn,zh", "en:en", "fr:fr"} << QStringList{"en", "fr", "cmn"};
+        QTest::newRow("variants before the exact voice") << QStringList{"cmn:cmn,zh", "pinyin:cmn-latn-pinyin,zh", "de:de"} << QStringList{"de", "pinyin", "cmn"};
+        QTest::newRow("second language counts as related") << QStringList{"x:zh-cmn,cmn", "cmn:cmn", "y:yue,zh"} << QStringList{"y", "x", "cmn"};
+        QTest::newRow("others keep their order") << QStringList{"b:b", "a:a", "c:c"} << QStringList{"b", "a", "c"};
+        QTest::newRow("misreading exact voice yields to a variant") << QStringList{"!cmn:cmn,zh", "pinyin:cmn-latn-pinyin", "en:en"} << QStringList{"en", "cmn", "pinyin"};
+        QTest::newRow("misreading voices still after unrelated") << QStringList{"!p:cmn-latn-pinyin", "cmn:cmn", "en:en"} << QStringList{"en", "p", "cmn"};
+        QTest::newRow("prefix of a longer tag is no match") << QStringList{"cmnx:cmnx", "en:en"} << QStringList{"cmnx", "en"};
+        // clang-format on
+    }
+    void voiceOrder()
+    {
+        QFETCH(QStringList, voices);
+
+        QList<SpeechVoice> list;
+        for (QString v : voices) {
+            const bool misreads = v.startsWith(u'!');
+            v.remove(u'!');
+            list.append({v.section(u':', 0, 0), {}, v.section(u':', 1).split(u','), !misreads});
+        }
+        QStringList result;
+        for (const SpeechVoice &v : OrderVoicesForReading(list, u"cmn"_s))
+            result << v.identifier;
+        QTEST(result, "order");
+    }
+
+    void wordsFollowTheText_data()
+    {
+        QTest::addColumn<QString>("voice");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("wordPattern");
+
+        // clang-format off
+        QTest::newRow("mandarin") << u"sit/cmn"_s << u"他说：“你好，世界。”\n我们走吧。"_s << u"\\p{Han}"_s;
+        QTest::newRow("accents") << u"gmw/en"_s << u"Héllo wörld, the end."_s << u"\\w+"_s;
+        QTest::newRow("beyond the basic plane") << u"gmw/en"_s << u"𝄞 music 𝄞 plays now"_s << u"[a-z]+"_s;
+        // clang-format on
+    }
+
+    // Each word arrives once its audio has played, in order, on a word of the text given.
+    void wordsFollowTheText()
+    {
+        QFETCH(QString, voice);
+        QFETCH(QString, text);
+        QFETCH(QString, wordPattern);
+
+        auto engine = SilentEngine();
+        QVERIFY(engine->setVoice(VoiceIndex(*engine, voice)));
+        QTemporaryDir dir;
+        QVERIFY(engine->setRecordingFile(dir.filePath(u"words.wav"_s)));
+        QSignalSpy words(engine.get(), &SpeechEngine::word);
+        QSignalSpy ends(engine.get(), &SpeechEngine::endStream);
+
+        QElapsedTimer clock;
+        clock.start();
+        const int stream = engine->speak(text);
+        QVERIFY(engine->isSpeaking());
+        QVERIFY(words.isEmpty()); // nothing is reported before it is played
+        QTRY_COMPARE_WITH_TIMEOUT(ends.size(), 1, 15000);
+        const qint64 elapsedMs = clock.elapsed();
+        QCOMPARE(ends.first().first().toInt(), stream);
+        QVERIFY(!engine->isSpeaking());
+
+        const Wav wav = ReadWav(dir.filePath(u"words.wav"_s));
+        QVERIFY(wav.valid);
+        QVERIFY2(elapsedMs >= wav.seconds() * 1000 - 50,
+                 qPrintable(u"%1 ms for %2 s"_s.arg(elapsedMs).arg(wav.seconds())));
+
+        int previous = -1;
+        QSet<int> covered;
+        for (const Word &w : Words(words)) {
+            QCOMPARE(w.stream, stream);
+            QVERIFY2(w.position > previous, "positions rise");
+            QVERIFY(w.length > 0 && w.position + w.length <= text.size());
+            QVERIFY2(!text.mid(w.position, w.length).trimmed().isEmpty(), qPrintable(text.mid(w.position, w.length)));
+            QVERIFY(!text.at(w.position).isLowSurrogate());
+            previous = w.position;
+            covered.insert(w.position);
+        }
+        int expected = 0, hit = 0;
+        for (const QRegularExpressionMatch &m :
+             QRegularExpression(wordPattern, QRegularExpression::UseUnicodePropertiesOption).globalMatch(text)) {
+            ++expected;
+            hit += covered.contains(int(m.capturedStart()));
+        }
+        QVERIFY2(hit * 10 >= expected * 8, qPrintable(u"%1 of %2 words"_s.arg(hit).arg(expected)));
+    }
+
+    // An empty text with Purge is the stop: the queued and sounding streams say nothing more and
+    // only the empty one reports its end, even when speech was paused.
+    void purgeStopsAtOnce()
+    {
+        auto engine = SilentEngine();
+        QSignalSpy words(engine.get(), &SpeechEngine::word);
+        QSignalSpy ends(engine.get(), &SpeechEngine::endStream);
+        engine->speak(u"一二三四五六七八九十"_s);
+        engine->speak(u"不该说的话"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(!words.isEmpty(), 10000);
+        engine->pause();
+
+        QElapsedTimer clock;
+        clock.start();
+        const int stop = engine->speak(QString(), SpeechEngine::SpeakMode::Purge);
+        QVERIFY(!engine->isPaused());
+        QTRY_COMPARE_WITH_TIMEOUT(ends.size(), 1, 2000);
+        QVERIFY(clock.elapsed() < 500);
+        QCOMPARE(ends.first().first().toInt(), stop);
+        const qsizetype heard = words.size();
+        QTest::qWait(400);
+        QCOMPARE(words.size(), heard);
+        QCOMPARE(ends.size(), 1);
+        QVERIFY(!engine->isSpeaking());
+    }
+
+    void queuedStreamsFollowEachOther()
+    {
+        auto engine = SilentEngine();
+        QStringList order;
+        connect(engine.get(), &SpeechEngine::word, this,
+                [&order](int stream, int position) { order << u"w%1:%2"_s.arg(stream).arg(position); });
+        connect(engine.get(), &SpeechEngine::endStream, this,
+                [&order](int stream) { order << u"end%1"_s.arg(stream); });
+        const int first = engine->speak(u"你好"_s);
+        const int empty = engine->speak(QString());
+        const int second = engine->speak(u"再见"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(order.contains(u"end%1"_s.arg(second)), 10000);
+        QCOMPARE(order, (QStringList{u"w%1:0"_s.arg(first), u"w%1:1"_s.arg(first), u"end%1"_s.arg(first),
+                                     u"end%1"_s.arg(empty), u"w%1:0"_s.arg(second), u"w%1:1"_s.arg(second),
+                                     u"end%1"_s.arg(second)}));
+    }
+
+    // The recording aid as the program sets it up: environment variables only. The voice chosen
+    // at start-up is the last: a Mandarin one that reads characters as Mandarin. espeak-ng 1.51's
+    // "sit/cmn" reads them as pinyin spoken in English and then yields to "sit/cmn-Latn-pinyin";
+    // a fixed "sit/cmn" comes last itself. Which of them speaks shows in the time per character.
+    void chapterRecordedWithMandarin()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"chapter.wav"_s);
+        qputenv("FOLIOWAY_SILENT_AUDIO", "1");
+        qputenv("FOLIOWAY_SPEECH_WAV", path.toLocal8Bit());
+        const QString chapter = u"第一章　出发\n天亮了，我们一起去山里看日出。"_s;
+        {
+            std::unique_ptr<SpeechEngine> engine = SpeechEngine::create();
+            qunsetenv("FOLIOWAY_SPEECH_WAV");
+            const SpeechVoice voice = engine->voices().value(engine->currentVoice());
+            QVERIFY(voice.languages.value(0).startsWith(u"cmn"_s) && voice.readsOwnScript);
+            QSignalSpy ends(engine.get(), &SpeechEngine::endStream);
+            engine->speak(chapter);
+            QTRY_COMPARE_WITH_TIMEOUT(ends.size(), 1, 20000);
+        }
+        const Wav wav = ReadWav(path);
+        QVERIFY(wav.valid);
+        QCOMPARE(wav.sampleRate, EspeakSpeechEngine::sampleRate());
+        // Mandarin says one syllable per character, about a fifth of a second each. Pinyin read out
+        // in English with tone numbers ("tian one") takes about 0.3 s, an English voice naming each
+        // one ("Chinese letter") about 0.55 s.
+        const auto characters = chapter.count(QRegularExpression(u"\\p{Han}"_s));
+        const double perCharacter = wav.seconds() / characters;
+        QVERIFY2(perCharacter > 0.12 && perCharacter < 0.26, qPrintable(QString::number(perCharacter)));
+        const double voiced = VoicedShare(wav);
+        QVERIFY2(voiced > 0.5 && voiced < 0.98, qPrintable(QString::number(voiced)));
+        if (qEnvironmentVariableIsSet("FOLIOWAY_KEEP_WAV"))
+            QFile::copy(path, qEnvironmentVariable("FOLIOWAY_KEEP_WAV"));
+    }
+};
 
 QTEST_MAIN(SpeechEngineTest)
 #include "tst_speechengine.moc"

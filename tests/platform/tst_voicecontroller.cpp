@@ -8,12 +8,14 @@
 #include <QToolButton>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString Start = QStringLiteral("开始朗读");
-const QString Pause = QStringLiteral("暂停朗读");
-const QString Continue = QStringLiteral("继续朗读");
-const QString Lead = QStringLiteral("　　");
+const QString Start = u"开始朗读"_s;
+const QString Pause = u"暂停朗读"_s;
+const QString Continue = u"继续朗读"_s;
+const QString Lead = u"　　"_s;
 
 } // namespace
 
@@ -24,20 +26,191 @@ class VoiceControllerTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
-    void voicesListedLastChosen();
-    void startPauseContinueToEnd();
-    void stopEndsThroughEndOfStream();
-    void voiceChangeWhileSpeaking();
-    void nothingToRead_data();
-    void nothingToRead();
-    void textArrivingAfterStopIsNotRead();
-    void panelShowsHidesAndFollowsFocus();
+    void init()
+    {
+        m_window = std::make_unique<QWidget>();
+        m_read = new QToolButton(m_window.get());
+        m_stop = new QToolButton(m_window.get());
+        m_panelButton = new QToolButton(m_window.get());
+        m_panel = VoiceController::createVoicePanel(m_window.get());
+        m_engine = std::make_unique<EspeakSpeechEngine>(
+            std::make_unique<SilentAudioOutput>(EspeakSpeechEngine::sampleRate()), u"cmn"_s, u"天地"_s);
+        m_content.clear();
+        m_deferReply = false;
+        m_pendingReply = nullptr;
+        m_highlights.clear();
+
+        VoiceController::Page page;
+        page.contentText = [this](std::function<void(const QString &)> reply) {
+            if (m_deferReply)
+                m_pendingReply = std::move(reply);
+            else
+                reply(m_content);
+        };
+        page.highlight = [this](int start, int length) { m_highlights.append({start, length}); };
+        m_controller = new VoiceController(
+            m_engine.get(), {m_read, m_stop, m_panelButton, m_panel.panel, m_panel.voiceList}, page, m_window.get());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    void cleanup()
+    {
+        m_window.reset(); // the controller goes with its window, before the engine
+        m_engine.reset();
+    }
+
+    void voicesListedLastChosen()
+    {
+        const QList<SpeechVoice> voices = m_engine->voices();
+        QCOMPARE(m_panel.voiceList->count(), voices.size());
+        QCOMPARE(m_panel.voiceList->itemText(0), voices.first().description);
+        QCOMPARE(m_panel.voiceList->currentIndex(), voices.size() - 1);
+        QCOMPARE(m_engine->currentVoice(), voices.size() - 1);
+        QCOMPARE(m_controller->state(), Start);
+        QCOMPARE(m_read->toolTip(), Start);
+        QVERIFY(iconIs(QStyle::SP_MediaPlay));
+        QVERIFY(!m_panel.panel->isVisible());
+    }
+
+    // Highlights land on the spoken characters of the page text, in order, held while paused.
+    void startPauseContinueToEnd()
+    {
+        m_content = Lead + u"春眠不觉晓，\r\n处处闻啼鸟。"_s;
+        const QString pageText = QString(m_content).remove(u'\r');
+
+        click(m_read);
+        QCOMPARE(m_controller->state(), Pause);
+        QVERIFY(iconIs(QStyle::SP_MediaPause));
+        QTRY_VERIFY_WITH_TIMEOUT(m_highlights.size() >= 2, 10000);
+
+        click(m_read);
+        QCOMPARE(m_controller->state(), Continue);
+        QVERIFY(iconIs(QStyle::SP_MediaPlay));
+        QVERIFY(m_engine->isPaused());
+        const qsizetype heard = m_highlights.size();
+        QTest::qWait(500);
+        QCOMPARE(m_highlights.size(), heard);
+
+        click(m_read);
+        QCOMPARE(m_controller->state(), Pause);
+        QVERIFY(!m_engine->isPaused());
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
+        QVERIFY(iconIs(QStyle::SP_MediaPlay));
+
+        QString spoken;
+        int previous = -1;
+        for (const auto &[start, length] : m_highlights) {
+            QVERIFY(start > previous && start >= Lead.size() && start + length <= pageText.size());
+            spoken += pageText.mid(start, length);
+            previous = start;
+        }
+        QCOMPARE(spoken, u"春眠不觉晓处处闻啼鸟"_s);
+    }
+
+    void stopEndsThroughEndOfStream()
+    {
+        m_content = Lead + u"一二三四五六七八九十"_s;
+        click(m_read);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_highlights.isEmpty(), 10000);
+        click(m_read); // stop works while paused too
+        QCOMPARE(m_controller->state(), Continue);
+
+        click(m_stop);
+        QCOMPARE(m_controller->state(), Continue); // the end-of-stream event resets it
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 2000);
+        QVERIFY(!m_engine->isSpeaking());
+        const qsizetype heard = m_highlights.size();
+        QTest::qWait(300);
+        QCOMPARE(m_highlights.size(), heard);
+    }
+
+    void voiceChangeWhileSpeaking()
+    {
+        m_content = Lead + u"一二三四五六七八九十"_s;
+        click(m_panelButton);
+        click(m_read);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_highlights.isEmpty(), 10000);
+
+        Q_EMIT m_panel.voiceList->activated(0);
+        QCOMPARE(m_controller->state(), Start);
+        QVERIFY(iconIs(QStyle::SP_MediaPlay));
+        QVERIFY(!m_panel.panel->isVisible());
+        QCOMPARE(m_engine->currentVoice(), 0);
+
+        // Reading again at once: the end of the stop's empty stream must not reset the button.
+        m_content = Lead + u"one two"_s;
+        const qsizetype before = m_highlights.size();
+        click(m_read);
+        QCOMPARE(m_controller->state(), Pause);
+        QTest::qWait(200);
+        QCOMPARE(m_controller->state(), Pause);
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
+        QCOMPARE(m_highlights.mid(before), (QList<QPair<int, int>>{{2, 3}, {6, 3}}));
+    }
+
+    void nothingToRead_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::newRow("empty page") << QString();
+        QTest::newRow("lead only") << Lead;
+        QTest::newRow("carriage returns only") << u"　　\r\r"_s;
+    }
+
+    // The engine says "没有可朗读内容" and the button behaves as for any text.
+    void nothingToRead()
+    {
+        QFETCH(QString, content);
+        m_content = content;
+        QSignalSpy words(m_engine.get(), &SpeechEngine::word);
+        click(m_read);
+        QCOMPARE(m_controller->state(), Pause);
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
+        QVERIFY(words.size() >= 5);
+        for (const QList<QVariant> &w : words)
+            QVERIFY(w.at(1).toInt() + w.at(2).toInt() <= u"没有可朗读内容"_s.size());
+    }
+
+    void textArrivingAfterStopIsNotRead()
+    {
+        m_content = Lead + u"一二三"_s;
+        m_deferReply = true;
+        click(m_read);
+        QCOMPARE(m_controller->state(), Pause);
+        click(m_stop);
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 2000);
+        QVERIFY(m_pendingReply);
+        m_pendingReply(m_content);
+        QVERIFY(!m_engine->isSpeaking());
+        QTest::qWait(300);
+        QVERIFY(m_highlights.isEmpty());
+    }
+
+    void panelShowsHidesAndFollowsFocus()
+    {
+        click(m_panelButton);
+        QVERIFY(m_panel.panel->isVisible());
+        QTRY_VERIFY(m_panel.voiceList->hasFocus());
+        click(m_panelButton);
+        QVERIFY(!m_panel.panel->isVisible());
+
+        click(m_panelButton);
+        QFocusEvent popup(QEvent::FocusOut, Qt::PopupFocusReason);
+        QApplication::sendEvent(m_panel.voiceList, &popup);
+        QVERIFY(m_panel.panel->isVisible());
+        QFocusEvent away(QEvent::FocusOut, Qt::MouseFocusReason);
+        QApplication::sendEvent(m_panel.voiceList, &away);
+        QVERIFY(!m_panel.panel->isVisible());
+        QCOMPARE(m_controller->state(), Start);
+    }
 
 private:
     void click(QToolButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
-    bool iconIs(QStyle::StandardPixmap pixmap) const;
+    bool iconIs(QStyle::StandardPixmap pixmap) const
+    {
+        return m_read->icon().cacheKey() == m_read->style()->standardIcon(pixmap).cacheKey() ||
+               m_read->icon().pixmap(16).toImage() == m_read->style()->standardIcon(pixmap).pixmap(16).toImage();
+    }
 
     std::unique_ptr<QWidget> m_window;
     std::unique_ptr<EspeakSpeechEngine> m_engine;
@@ -52,191 +225,6 @@ private:
     std::function<void(const QString &)> m_pendingReply;
     QList<QPair<int, int>> m_highlights;
 };
-
-void VoiceControllerTest::init()
-{
-    m_window = std::make_unique<QWidget>();
-    m_read = new QToolButton(m_window.get());
-    m_stop = new QToolButton(m_window.get());
-    m_panelButton = new QToolButton(m_window.get());
-    m_panel = VoiceController::createVoicePanel(m_window.get());
-    m_engine =
-        std::make_unique<EspeakSpeechEngine>(std::make_unique<SilentAudioOutput>(EspeakSpeechEngine::sampleRate()),
-                                             QStringLiteral("cmn"), QStringLiteral("天地"));
-    m_content.clear();
-    m_deferReply = false;
-    m_pendingReply = nullptr;
-    m_highlights.clear();
-
-    VoiceController::Page page;
-    page.contentText = [this](std::function<void(const QString &)> reply) {
-        if (m_deferReply)
-            m_pendingReply = std::move(reply);
-        else
-            reply(m_content);
-    };
-    page.highlight = [this](int start, int length) { m_highlights.append({start, length}); };
-    m_controller = new VoiceController(
-        m_engine.get(), {m_read, m_stop, m_panelButton, m_panel.panel, m_panel.voiceList}, page, m_window.get());
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-}
-
-void VoiceControllerTest::cleanup()
-{
-    m_window.reset(); // the controller goes with its window, before the engine
-    m_engine.reset();
-}
-
-bool VoiceControllerTest::iconIs(QStyle::StandardPixmap pixmap) const
-{
-    return m_read->icon().cacheKey() == m_read->style()->standardIcon(pixmap).cacheKey() ||
-           m_read->icon().pixmap(16).toImage() == m_read->style()->standardIcon(pixmap).pixmap(16).toImage();
-}
-
-void VoiceControllerTest::voicesListedLastChosen()
-{
-    const QList<SpeechVoice> voices = m_engine->voices();
-    QCOMPARE(m_panel.voiceList->count(), voices.size());
-    QCOMPARE(m_panel.voiceList->itemText(0), voices.first().description);
-    QCOMPARE(m_panel.voiceList->currentIndex(), voices.size() - 1);
-    QCOMPARE(m_engine->currentVoice(), voices.size() - 1);
-    QCOMPARE(m_controller->state(), Start);
-    QCOMPARE(m_read->toolTip(), Start);
-    QVERIFY(iconIs(QStyle::SP_MediaPlay));
-    QVERIFY(!m_panel.panel->isVisible());
-}
-
-// Highlights land on the spoken characters of the page text, in order, held while paused.
-void VoiceControllerTest::startPauseContinueToEnd()
-{
-    m_content = Lead + QStringLiteral("春眠不觉晓，\r\n处处闻啼鸟。");
-    const QString pageText = QString(m_content).remove(QLatin1Char('\r'));
-
-    click(m_read);
-    QCOMPARE(m_controller->state(), Pause);
-    QVERIFY(iconIs(QStyle::SP_MediaPause));
-    QTRY_VERIFY_WITH_TIMEOUT(m_highlights.size() >= 2, 10000);
-
-    click(m_read);
-    QCOMPARE(m_controller->state(), Continue);
-    QVERIFY(iconIs(QStyle::SP_MediaPlay));
-    QVERIFY(m_engine->isPaused());
-    const qsizetype heard = m_highlights.size();
-    QTest::qWait(500);
-    QCOMPARE(m_highlights.size(), heard);
-
-    click(m_read);
-    QCOMPARE(m_controller->state(), Pause);
-    QVERIFY(!m_engine->isPaused());
-    QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
-    QVERIFY(iconIs(QStyle::SP_MediaPlay));
-
-    QString spoken;
-    int previous = -1;
-    for (const auto &[start, length] : m_highlights) {
-        QVERIFY(start > previous && start >= Lead.size() && start + length <= pageText.size());
-        spoken += pageText.mid(start, length);
-        previous = start;
-    }
-    QCOMPARE(spoken, QStringLiteral("春眠不觉晓处处闻啼鸟"));
-}
-
-void VoiceControllerTest::stopEndsThroughEndOfStream()
-{
-    m_content = Lead + QStringLiteral("一二三四五六七八九十");
-    click(m_read);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_highlights.isEmpty(), 10000);
-    click(m_read); // stop works while paused too
-    QCOMPARE(m_controller->state(), Continue);
-
-    click(m_stop);
-    QCOMPARE(m_controller->state(), Continue); // the end-of-stream event resets it
-    QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 2000);
-    QVERIFY(!m_engine->isSpeaking());
-    const qsizetype heard = m_highlights.size();
-    QTest::qWait(300);
-    QCOMPARE(m_highlights.size(), heard);
-}
-
-void VoiceControllerTest::voiceChangeWhileSpeaking()
-{
-    m_content = Lead + QStringLiteral("一二三四五六七八九十");
-    click(m_panelButton);
-    click(m_read);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_highlights.isEmpty(), 10000);
-
-    Q_EMIT m_panel.voiceList->activated(0);
-    QCOMPARE(m_controller->state(), Start);
-    QVERIFY(iconIs(QStyle::SP_MediaPlay));
-    QVERIFY(!m_panel.panel->isVisible());
-    QCOMPARE(m_engine->currentVoice(), 0);
-
-    // Reading again at once: the end of the stop's empty stream must not reset the button.
-    m_content = Lead + QStringLiteral("one two");
-    const qsizetype before = m_highlights.size();
-    click(m_read);
-    QCOMPARE(m_controller->state(), Pause);
-    QTest::qWait(200);
-    QCOMPARE(m_controller->state(), Pause);
-    QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
-    QCOMPARE(m_highlights.mid(before), (QList<QPair<int, int>>{{2, 3}, {6, 3}}));
-}
-
-void VoiceControllerTest::nothingToRead_data()
-{
-    QTest::addColumn<QString>("content");
-    QTest::newRow("empty page") << QString();
-    QTest::newRow("lead only") << Lead;
-    QTest::newRow("carriage returns only") << QStringLiteral("　　\r\r");
-}
-
-// The engine says "没有可朗读内容" and the button behaves as for any text.
-void VoiceControllerTest::nothingToRead()
-{
-    QFETCH(QString, content);
-    m_content = content;
-    QSignalSpy words(m_engine.get(), &SpeechEngine::word);
-    click(m_read);
-    QCOMPARE(m_controller->state(), Pause);
-    QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
-    QVERIFY(words.size() >= 5);
-    for (const QList<QVariant> &w : words)
-        QVERIFY(w.at(1).toInt() + w.at(2).toInt() <= QStringLiteral("没有可朗读内容").size());
-}
-
-void VoiceControllerTest::textArrivingAfterStopIsNotRead()
-{
-    m_content = Lead + QStringLiteral("一二三");
-    m_deferReply = true;
-    click(m_read);
-    QCOMPARE(m_controller->state(), Pause);
-    click(m_stop);
-    QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 2000);
-    QVERIFY(m_pendingReply);
-    m_pendingReply(m_content);
-    QVERIFY(!m_engine->isSpeaking());
-    QTest::qWait(300);
-    QVERIFY(m_highlights.isEmpty());
-}
-
-void VoiceControllerTest::panelShowsHidesAndFollowsFocus()
-{
-    click(m_panelButton);
-    QVERIFY(m_panel.panel->isVisible());
-    QTRY_VERIFY(m_panel.voiceList->hasFocus());
-    click(m_panelButton);
-    QVERIFY(!m_panel.panel->isVisible());
-
-    click(m_panelButton);
-    QFocusEvent popup(QEvent::FocusOut, Qt::PopupFocusReason);
-    QApplication::sendEvent(m_panel.voiceList, &popup);
-    QVERIFY(m_panel.panel->isVisible());
-    QFocusEvent away(QEvent::FocusOut, Qt::MouseFocusReason);
-    QApplication::sendEvent(m_panel.voiceList, &away);
-    QVERIFY(!m_panel.panel->isVisible());
-    QCOMPARE(m_controller->state(), Start);
-}
 
 QTEST_MAIN(VoiceControllerTest)
 #include "tst_voicecontroller.moc"

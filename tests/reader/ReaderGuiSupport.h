@@ -14,6 +14,8 @@
 
 namespace ReaderGui {
 
+using namespace Qt::StringLiterals;
+
 // Runs a script in the page's main world and waits for its value (invalid on timeout).
 inline QVariant js(QWebEngineView *view, const QString &script, int timeoutMs = 10000)
 {
@@ -23,10 +25,9 @@ inline QVariant js(QWebEngineView *view, const QString &script, int timeoutMs = 
     return state->second;
 }
 
-inline QString pageHtml(ReaderPane *reader, const QString &id = QStringLiteral("TXT"))
+inline QString pageHtml(ReaderPane *reader, const QString &id = u"TXT"_s)
 {
-    return js(reader->readingView()->webView(), QStringLiteral("document.getElementById('%1').innerHTML").arg(id))
-        .toString();
+    return js(reader->readingView()->webView(), u"document.getElementById('%1').innerHTML"_s.arg(id)).toString();
 }
 
 inline QWidget *pageInput(ReaderPane *reader)
@@ -48,7 +49,7 @@ inline QString linesHtml(const QStringList &lines, qsizetype first, qsizetype la
 {
     QString html;
     for (qsizetype i = first; i <= last && i < lines.size(); ++i)
-        html += lines.at(i) + QStringLiteral("<br>");
+        html += lines.at(i) + u"<br>"_s;
     return html;
 }
 

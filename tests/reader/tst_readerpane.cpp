@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 
 using namespace ReaderGui;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -59,14 +60,13 @@ private:
     {
         Book b;
         b.path = m_dir.filePath(name);
-        b.lines = QStringList{QStringLiteral("测试之书"), QStringLiteral("楔子一行"), QStringLiteral("楔子二行")};
+        b.lines = QStringList{u"测试之书"_s, u"楔子一行"_s, u"楔子二行"_s};
         b.starts = {1};
         for (const QString &heading : headings) {
             b.starts.append(b.lines.size());
             b.lines.append(heading);
             for (int j = 1; j <= bodyLines; ++j)
-                b.lines.append(
-                    QStringLiteral("山间小路上行人%1之%2慢慢走着，风吹过树梢。").arg(b.starts.size()).arg(j));
+                b.lines.append(u"山间小路上行人%1之%2慢慢走着，风吹过树梢。"_s.arg(b.starts.size()).arg(j));
         }
         writeBook(b.path, b.lines);
         return b;
@@ -107,23 +107,23 @@ private:
     QString computedStyle(const QString &property)
     {
         return js(m_reader->readingView()->webView(),
-                  QStringLiteral("getComputedStyle(document.getElementById('Content_Txt')).%1").arg(property))
+                  u"getComputedStyle(document.getElementById('Content_Txt')).%1"_s.arg(property))
             .toString();
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_db.open(m_dir.filePath(QStringLiteral("DataFile/Data.db"))));
+        QVERIFY(m_db.open(m_dir.filePath(u"DataFile/Data.db"_s)));
         m_ctx.db = &m_db;
         m_ctx.programFolder = m_dir.path();
-        m_ctx.serverInfo.reader_2 = QStringLiteral("<span class=\"ad\">广告</span>");
-        m_ctx.serverInfo.reader_3 = QStringLiteral("<p class=\"before\">卷首</p>");
-        m_ctx.serverInfo.reader_4 = QStringLiteral("<p class=\"after\">卷尾</p>");
+        m_ctx.serverInfo.reader_2 = u"<span class=\"ad\">广告</span>"_s;
+        m_ctx.serverInfo.reader_3 = u"<p class=\"before\">卷首</p>"_s;
+        m_ctx.serverInfo.reader_4 = u"<p class=\"after\">卷尾</p>"_s;
         QStringList headings;
         for (int k = 1; k <= 8; ++k)
-            headings << QStringLiteral("第%1章 标题%1").arg(k);
-        m_book = makeBook(QStringLiteral("main.txt"), headings, 40);
+            headings << u"第%1章 标题%1"_s.arg(k);
+        m_book = makeBook(u"main.txt"_s, headings, 40);
         m_window = std::make_unique<MainWindow>(m_ctx, m_prompter);
         m_window->load();
         m_reader = m_window->reader();
@@ -150,8 +150,8 @@ private Q_SLOTS:
         QFETCH(int, position);
         openMain(5);
         QWebEngineView *view = m_reader->readingView()->webView();
-        js(view, QStringLiteral("document.getElementById('Content_Txt').scrollTop = 100000"));
-        QVERIFY(js(view, QStringLiteral("document.getElementById('Content_Txt').scrollTop")).toInt() > 0);
+        js(view, u"document.getElementById('Content_Txt').scrollTop = 100000"_s);
+        QVERIFY(js(view, u"document.getElementById('Content_Txt').scrollTop"_s).toInt() > 0);
         if (action == 0)
             m_reader->toolAction(ReaderPane::FirstChapterTool)->trigger();
         else if (action == 1)
@@ -159,8 +159,8 @@ private Q_SLOTS:
         else
             m_reader->toolAction(ReaderPane::LastChapterTool)->trigger();
         QVERIFY(waitShown(m_reader, position, expected(m_book, position)));
-        QCOMPARE(pageHtml(m_reader, QStringLiteral("AdsDiv")), m_ctx.serverInfo.reader_2);
-        QCOMPARE(js(view, QStringLiteral("document.getElementById('Content_Txt').scrollTop")).toInt(), 0);
+        QCOMPARE(pageHtml(m_reader, u"AdsDiv"_s), m_ctx.serverInfo.reader_2);
+        QCOMPARE(js(view, u"document.getElementById('Content_Txt').scrollTop"_s).toInt(), 0);
         QCOMPARE(nowChapterCount(), 1);
         QCOMPARE(m_reader->chapterList()->topLevelItem(position - 1)->data(0, ReaderPane::IconKeyRole).toString(),
                  ReaderPane::nowChapterKey());
@@ -168,92 +168,74 @@ private Q_SLOTS:
 
     void bookMarkup_isInsertedButNeverRunsOrReachesTheBridge()
     {
-        const QString path = m_dir.filePath(QStringLiteral("markup.txt"));
-        const QStringList lines{QStringLiteral("书名"), QStringLiteral("<b id=\"bold\">粗体</b>"),
-                                QStringLiteral("<img src=\"nothing.png\" onerror=\"document.title='ran'\">")};
+        const QString path = m_dir.filePath(u"markup.txt"_s);
+        const QStringList lines{u"书名"_s, u"<b id=\"bold\">粗体</b>"_s,
+                                u"<img src=\"nothing.png\" onerror=\"document.title='ran'\">"_s};
         QVERIFY(writeBook(path, lines));
         m_window->openBook(path);
         QVERIFY(waitShown(m_reader, 1, m_ctx.serverInfo.reader_3 + linesHtml(lines, 1, 2) + m_ctx.serverInfo.reader_4));
         QWebEngineView *view = m_reader->readingView()->webView();
-        QCOMPARE(js(view, QStringLiteral("document.querySelector('#TXT #bold').textContent")).toString(),
-                 QStringLiteral("粗体"));
+        QCOMPARE(js(view, u"document.querySelector('#TXT #bold').textContent"_s).toString(), u"粗体"_s);
         QTest::qWait(300);
-        QVERIFY(js(view, QStringLiteral("document.title")).toString() != QLatin1String("ran"));
-        QCOMPARE(js(view, QStringLiteral("typeof qt")).toString(), QStringLiteral("undefined"));
+        QVERIFY(js(view, u"document.title"_s).toString() != u"ran"_s);
+        QCOMPARE(js(view, u"typeof qt"_s).toString(), u"undefined"_s);
     }
 
     void pageStyle_appliedAfterLoadOnChangeAndAfterReload()
     {
         // The settings row's defaults, handed over while the page was still loading.
-        QCOMPARE(computedStyle(QStringLiteral("backgroundColor")), QStringLiteral("rgb(199, 237, 204)"));
-        QCOMPARE(computedStyle(QStringLiteral("color")), QStringLiteral("rgb(0, 0, 0)"));
-        QCOMPARE(computedStyle(QStringLiteral("fontSize")), QStringLiteral("14px"));
+        QCOMPARE(computedStyle(u"backgroundColor"_s), u"rgb(199, 237, 204)"_s);
+        QCOMPARE(computedStyle(u"color"_s), u"rgb(0, 0, 0)"_s);
+        QCOMPARE(computedStyle(u"fontSize"_s), u"14px"_s);
 
-        m_reader->setPageStyle({QStringLiteral("#102030"), QStringLiteral("#F0E0D0"), QStringLiteral("22px")});
-        QTRY_COMPARE(computedStyle(QStringLiteral("backgroundColor")), QStringLiteral("rgb(16, 32, 48)"));
-        QCOMPARE(computedStyle(QStringLiteral("color")), QStringLiteral("rgb(240, 224, 208)"));
-        QCOMPARE(computedStyle(QStringLiteral("fontSize")), QStringLiteral("22px"));
+        m_reader->setPageStyle({u"#102030"_s, u"#F0E0D0"_s, u"22px"_s});
+        QTRY_COMPARE(computedStyle(u"backgroundColor"_s), u"rgb(16, 32, 48)"_s);
+        QCOMPARE(computedStyle(u"color"_s), u"rgb(240, 224, 208)"_s);
+        QCOMPARE(computedStyle(u"fontSize"_s), u"22px"_s);
 
         openMain(3);
         QSignalSpy ready(m_reader->readingView(), &ReadingView::pageReady);
         m_reader->readingView()->webView()->page()->triggerAction(QWebEnginePage::Reload);
         QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 1, 20000);
-        QTRY_COMPARE(computedStyle(QStringLiteral("fontSize")), QStringLiteral("22px"));
+        QTRY_COMPARE(computedStyle(u"fontSize"_s), u"22px"_s);
         QTRY_COMPARE(pageHtml(m_reader), expected(m_book, 3));
-        m_reader->setPageStyle({QStringLiteral("#C7EDCC"), QStringLiteral("#000000"), QStringLiteral("14px")});
+        m_reader->setPageStyle({u"#C7EDCC"_s, u"#000000"_s, u"14px"_s});
     }
 
     void template_writtenWhenMissingAndKeptWhenPresent()
     {
         QTemporaryDir folder;
-        const QString file = folder.filePath(QStringLiteral("Reader.html"));
+        const QString file = folder.filePath(u"Reader.html"_s);
         QCOMPARE(ReadingView::templateUrl(folder.path()), QUrl::fromLocalFile(file));
         const QByteArray written = TestSupport::readFile(file);
         for (const char *id : {"Content_Txt", "TXT", "AdsDiv", "Content"})
-            QVERIFY2(written.contains(QByteArray("id=\"") + id + '"'), id);
+            QVERIFY2(written.contains("id=\""_ba + id + '"'), id);
         QVERIFY(QFileInfo(file).isWritable());
 
         QVERIFY(TestSupport::writeFile(file, "<html>mine</html>"));
         QCOMPARE(ReadingView::templateUrl(folder.path()), QUrl::fromLocalFile(file));
-        QCOMPARE(TestSupport::readFile(file), QByteArray("<html>mine</html>"));
+        QCOMPARE(TestSupport::readFile(file), "<html>mine</html>"_ba);
 
         // A folder that cannot take the file falls back to the built-in page.
-        QVERIFY(TestSupport::writeFile(folder.filePath(QStringLiteral("plain")), "x"));
-        QCOMPARE(ReadingView::templateUrl(folder.filePath(QStringLiteral("plain/sub"))).scheme(),
-                 QStringLiteral("qrc"));
+        QVERIFY(TestSupport::writeFile(folder.filePath(u"plain"_s), "x"));
+        QCOMPARE(ReadingView::templateUrl(folder.filePath(u"plain/sub"_s)).scheme(), u"qrc"_s);
     }
 
-    void arrowKeysInsideThePage_data()
+    // Going on with the right arrow is read through to the end in tst_readingflow.
+    void leftArrowInsideThePage_goesBackUntilTheFirst()
     {
-        QTest::addColumn<int>("from");
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("to");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("right goes on") << 2 << int(Qt::Key_Right) << 3 << QString();
-        QTest::newRow("left goes back") << 3 << int(Qt::Key_Left) << 2 << QString();
-        QTest::newRow("left on the first")
-            << 1 << int(Qt::Key_Left) << 1 << QStringLiteral("当前是第一章，前面没有章节！");
-        QTest::newRow("right on the last") << 9 << int(Qt::Key_Right) << 9 << QStringLiteral("已经是最后一章了！");
-    }
-    void arrowKeysInsideThePage()
-    {
-        QFETCH(int, from);
-        QFETCH(int, key);
-        QFETCH(int, to);
-        QFETCH(QString, message);
-        openMain(from);
-        QTest::keyClick(pageInput(m_reader), Qt::Key(key));
-        if (message.isEmpty()) {
-            QVERIFY(waitShown(m_reader, to, expected(m_book, to)));
-            QVERIFY(m_prompter.shown.isEmpty());
-        } else {
-            QTRY_COMPARE(m_prompter.shown.size(), 1);
-            QCOMPARE(m_prompter.lastText(), message);
-            QCOMPARE(m_prompter.last().icon, Prompter::Icon::Information);
-            QCOMPARE(m_prompter.last().title, Prompter::defaultTitle());
-            QCOMPARE(m_reader->shownChapter(), from);
-            QCOMPARE(pageHtml(m_reader), expected(m_book, from));
-        }
+        openMain(3);
+        QTest::keyClick(pageInput(m_reader), Qt::Key_Left);
+        QVERIFY(waitShown(m_reader, 2, expected(m_book, 2)));
+        QVERIFY(m_prompter.shown.isEmpty());
+        openMain(1);
+        QTest::keyClick(pageInput(m_reader), Qt::Key_Left);
+        QTRY_COMPARE(m_prompter.shown.size(), 1);
+        QCOMPARE(m_prompter.lastText(), u"当前是第一章，前面没有章节！"_s);
+        QCOMPARE(m_prompter.last().icon, Prompter::Icon::Information);
+        QCOMPARE(m_prompter.last().title, Prompter::defaultTitle());
+        QCOMPARE(m_reader->shownChapter(), 1);
+        QCOMPARE(pageHtml(m_reader), expected(m_book, 1));
     }
 
     void singleClickSelectsOnly_nextFollowsTheSelection_enterShows()
@@ -285,8 +267,8 @@ private Q_SLOTS:
 
         QSignalSpy share(m_reader, &ReaderPane::shareRequested);
         QSignalSpy voice(m_reader, &ReaderPane::voiceReadRequested);
-        m_reader->readingMenuItem(QStringLiteral("ShareThisBook"))->trigger();
-        m_reader->readingMenuItem(QStringLiteral("Menue_VoiceRead"))->trigger();
+        m_reader->readingMenuItem(u"ShareThisBook"_s)->trigger();
+        m_reader->readingMenuItem(u"Menue_VoiceRead"_s)->trigger();
         QCOMPARE(share.size(), 1);
         QCOMPARE(share.first().first().toString(), m_book.path);
         QCOMPARE(voice.size(), 1);
@@ -298,10 +280,10 @@ private Q_SLOTS:
         QTest::keyClick(pageInput(m_reader), Qt::Key_F, Qt::ControlModifier);
         ReadingView *view = m_reader->readingView();
         QTRY_VERIFY(view->findBarVisible());
-        view->findBox()->setText(QStringLiteral("慢慢走着"));
-        QTRY_COMPARE(view->findStatus()->text(), QStringLiteral("第 1/40 处"));
+        view->findBox()->setText(u"慢慢走着"_s);
+        QTRY_COMPARE(view->findStatus()->text(), u"第 1/40 处"_s);
         QTest::keyClick(view->findBox(), Qt::Key_Return);
-        QTRY_COMPARE(view->findStatus()->text(), QStringLiteral("第 2/40 处"));
+        QTRY_COMPARE(view->findStatus()->text(), u"第 2/40 处"_s);
         QTest::keyClick(view->findBox(), Qt::Key_Escape);
         QVERIFY(!view->findBarVisible());
     }
@@ -322,13 +304,13 @@ private Q_SLOTS:
         QFETCH(bool, onShelf);
         QFETCH(bool, answer);
         openMain(3);
-        const Book book = makeBook(QStringLiteral("open-%1%2.txt").arg(onShelf).arg(answer),
-                                   {QStringLiteral("第一章 开始"), QStringLiteral("第二章 结束")}, 2);
+        const Book book =
+            makeBook(u"open-%1%2.txt"_s.arg(onShelf).arg(answer), {u"第一章 开始"_s, u"第二章 结束"_s}, 2);
         const QDateTime old = QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6));
         const QDateTime now = QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9));
         m_db.setClock([old] { return old; });
         if (onShelf)
-            QVERIFY(m_db.insertBook(QStringLiteral("其他分类"), QStringLiteral("书"), QString(), book.path) > 0);
+            QVERIFY(m_db.insertBook(u"其他分类"_s, u"书"_s, QString(), book.path) > 0);
         m_db.setClock([now] { return now; });
         m_prompter.dialogs.clear();
         if (chosen)
@@ -336,19 +318,19 @@ private Q_SLOTS:
         m_prompter.answers.enqueue(answer);
 
         m_reader->toolAction(ReaderPane::OpenTool)->trigger();
-        QCOMPARE(m_prompter.dialogs, QStringList{QStringLiteral("打开电子书-Folioway|文本文件(*.txt)")});
+        QCOMPARE(m_prompter.dialogs, QStringList{u"打开电子书-Folioway|文本文件(*.txt)"_s});
         const bool asked = chosen && !onShelf;
         QCOMPARE(m_prompter.shown.size(), asked ? 1 : 0);
         if (asked) {
-            QCOMPARE(m_prompter.last().title, QStringLiteral("添加电子书"));
-            QCOMPARE(m_prompter.lastText(), QStringLiteral("提示：\r\n\r\n") + book.path +
-                                                QStringLiteral("\r\n\r\n还没有添加到书架，是否添加到你的书架？"));
+            QCOMPARE(m_prompter.last().title, u"添加电子书"_s);
+            QCOMPARE(m_prompter.lastText(),
+                     u"提示：\r\n\r\n"_s + book.path + u"\r\n\r\n还没有添加到书架，是否添加到你的书架？"_s);
         }
         QCOMPARE(m_window->currentBookPath(), chosen ? book.path : m_book.path);
         const bool editor = asked && answer;
         QCOMPARE(bool(m_window->bookEditor()), editor);
         if (editor) {
-            QCOMPARE(m_window->bookEditor()->mode(), QStringLiteral("opennew"));
+            QCOMPARE(m_window->bookEditor()->mode(), u"opennew"_s);
             QCOMPARE(m_window->bookEditor()->pathBox()->text(), book.path);
             QTest::mouseClick(m_window->bookEditor()->saveButton(), Qt::LeftButton);
         }
@@ -374,25 +356,25 @@ private Q_SLOTS:
     {
         QFETCH(int, route);
         openMain(4);
-        QString path = m_dir.filePath(QStringLiteral("gone.txt"));
+        QString path = m_dir.filePath(u"gone.txt"_s);
         if (route == 0) {
             BookRecord record;
             record.path = path;
-            record.marke = QStringLiteral("第1章 标题1");
+            record.marke = u"第1章 标题1"_s;
             m_window->bookMenu()->popupFor(record, QPoint());
-            m_window->bookMenu()->item(QStringLiteral("Menue_SQRead"))->trigger();
+            m_window->bookMenu()->item(u"Menue_SQRead"_s)->trigger();
             m_window->bookMenu()->hide();
         } else if (route == 1) {
             m_prompter.fileNames.enqueue(path);
             m_reader->OpenFile();
         } else {
-            path = m_dir.filePath(QStringLiteral("folder.txt"));
+            path = m_dir.filePath(u"folder.txt"_s);
             QVERIFY(QDir().mkpath(path));
             m_window->openBook(path);
         }
         QCOMPARE(m_prompter.shown.size(), 1);
-        QCOMPARE(m_prompter.lastText(), QStringLiteral("文件地址不存在，请检查是否移动或删除了以下文件：\r\n") + path);
-        QCOMPARE(m_prompter.last().title, QStringLiteral("电子书打开失败!"));
+        QCOMPARE(m_prompter.lastText(), u"文件地址不存在，请检查是否移动或删除了以下文件：\r\n"_s + path);
+        QCOMPARE(m_prompter.last().title, u"电子书打开失败!"_s);
         QCOMPARE(m_prompter.last().icon, Prompter::Icon::Critical);
         QCOMPARE(m_window->currentBookPath(), m_book.path);
         QCOMPARE(m_reader->chaptersPath(), m_book.path);
@@ -404,12 +386,12 @@ private Q_SLOTS:
 
     void emptyFile_showsOneBodyEntryWithoutText()
     {
-        const QString path = m_dir.filePath(QStringLiteral("empty.txt"));
+        const QString path = m_dir.filePath(u"empty.txt"_s);
         QVERIFY(TestSupport::writeFile(path, QByteArray()));
         m_window->openBook(path);
         QVERIFY(waitShown(m_reader, 1, m_ctx.serverInfo.reader_3 + m_ctx.serverInfo.reader_4));
         QCOMPARE(m_reader->chapterList()->topLevelItemCount(), 1);
-        QCOMPARE(m_reader->chapterList()->topLevelItem(0)->text(0), QStringLiteral("正文"));
+        QCOMPARE(m_reader->chapterList()->topLevelItem(0)->text(0), u"正文"_s);
         QVERIFY(m_prompter.shown.isEmpty());
     }
 
@@ -419,13 +401,12 @@ private Q_SLOTS:
         QTest::addColumn<int>("marked");
         QTest::addColumn<bool>("editHeading");
         QTest::addColumn<int>("expected");
-        const QStringList plain{QStringLiteral("第1章 起"), QStringLiteral("第2章 承"), QStringLiteral("第3章 转")};
-        QTest::newRow("plain title") << plain << 3 << false << 3;
+        const QStringList plain{u"第1章 起"_s, u"第2章 承"_s, u"第3章 转"_s};
+        // A plain title, set through the reading menu, is followed after a restart in tst_readingflow.
         QTest::newRow("apostrophe and markup")
-            << QStringList{QStringLiteral("第1章 起"), QStringLiteral("第2章 It's <i>\"ok\"</i>")} << 3 << false << 3;
+            << QStringList{u"第1章 起"_s, u"第2章 It's <i>\"ok\"</i>"_s} << 3 << false << 3;
         QTest::newRow("identical titles lead to the first")
-            << QStringList{QStringLiteral("第1章 同名"), QStringLiteral("第2章 别名"), QStringLiteral("第1章 同名")}
-            << 4 << false << 2;
+            << QStringList{u"第1章 同名"_s, u"第2章 别名"_s, u"第1章 同名"_s} << 4 << false << 2;
         QTest::newRow("edited heading falls back to entry 1") << plain << 3 << true << 1;
     }
     void bookmark_setThenFollowed()
@@ -434,16 +415,15 @@ private Q_SLOTS:
         QFETCH(int, marked);
         QFETCH(bool, editHeading);
         QFETCH(int, expected);
-        Book book =
-            makeBook(QStringLiteral("marked-%1.txt").arg(QTest::currentDataTag()).replace(u' ', u'_'), headings, 3);
-        QVERIFY(m_db.insertBook(QStringLiteral("其他分类"), QStringLiteral("书签书"), QString(), book.path) > 0);
+        Book book = makeBook(u"marked-%1.txt"_s.arg(QTest::currentDataTag()).replace(u' ', u'_'), headings, 3);
+        QVERIFY(m_db.insertBook(u"其他分类"_s, u"书签书"_s, QString(), book.path) > 0);
         m_window->shelf()->reload();
         m_window->openBook(book.path);
         QVERIFY(waitShown(m_reader, 1, this->expected(book, 1)));
         clickEntry(marked, false);
         m_reader->bookmarkMenu()->actions().first()->trigger();
-        QCOMPARE(m_prompter.lastText(), QStringLiteral("恭喜你：书签添加成功！"));
-        QCOMPARE(m_prompter.last().title, QStringLiteral("添加成功"));
+        QCOMPARE(m_prompter.lastText(), u"恭喜你：书签添加成功！"_s);
+        QCOMPARE(m_prompter.last().title, u"添加成功"_s);
         QCOMPARE(m_prompter.last().icon, Prompter::Icon::Information);
         const BookRecord record = *m_db.findByPath(book.path);
         QCOMPARE(record.marke, book.lines.at(book.starts.at(marked - 1)));
@@ -452,15 +432,15 @@ private Q_SLOTS:
         if (!editHeading) {
             m_reader->firstChapter();
             QVERIFY(waitShown(m_reader, 1, this->expected(book, 1)));
-            m_reader->readingMenuItem(QStringLiteral("Menue_GotoSQ"))->trigger();
+            m_reader->readingMenuItem(u"Menue_GotoSQ"_s)->trigger();
             QVERIFY(waitShown(m_reader, expected, this->expected(book, expected)));
         } else {
-            book.lines[book.starts.at(marked - 1)] = QStringLiteral("第2章 改过的标题");
+            book.lines[book.starts.at(marked - 1)] = u"第2章 改过的标题"_s;
             QVERIFY(writeBook(book.path, book.lines));
         }
         m_window->SelectToolBar(1);
         m_window->bookMenu()->popupFor(record, QPoint());
-        m_window->bookMenu()->item(QStringLiteral("Menue_SQRead"))->trigger();
+        m_window->bookMenu()->item(u"Menue_SQRead"_s)->trigger();
         m_window->bookMenu()->hide();
         QCOMPARE(m_window->currentTab(), 2);
         QVERIFY(waitShown(m_reader, expected, this->expected(book, expected)));

@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+using namespace Qt::StringLiterals;
+
 using namespace ReaderGui;
 
 // Whole journeys through the program: from the shelf to the last page, a bookmark across a
@@ -37,18 +39,18 @@ private:
     static QList<qsizetype> bookLines(int chapters, int bodyLines, QStringList *lines)
     {
         QList<qsizetype> headings;
-        *lines = {QStringLiteral("长篇之书")};
+        *lines = {u"长篇之书"_s};
         for (int k = 1; k <= chapters; ++k) {
             headings.append(lines->size());
-            lines->append(QStringLiteral("第%1章 风起云涌之%1").arg(k));
+            lines->append(u"第%1章 风起云涌之%1"_s.arg(k));
             for (int j = 1; j <= bodyLines; ++j)
-                lines->append(QStringLiteral("　　少年%1在山间行走，抬头望见远处的城墙，心中%2分感慨。").arg(k).arg(j));
+                lines->append(u"　　少年%1在山间行走，抬头望见远处的城墙，心中%2分感慨。"_s.arg(k).arg(j));
         }
         return headings;
     }
     qint64 addToShelf(const QString &path, const QString &name)
     {
-        const qint64 id = m_db->insertBook(QStringLiteral("玄幻修真"), name, QStringLiteral("某人"), path);
+        const qint64 id = m_db->insertBook(u"玄幻修真"_s, name, u"某人"_s, path);
         m_window->shelf()->reload();
         return id;
     }
@@ -57,7 +59,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         m_db = std::make_unique<LibraryDb>();
-        QVERIFY(m_db->open(m_dir.filePath(QStringLiteral("DataFile/Data.db"))));
+        QVERIFY(m_db->open(m_dir.filePath(u"DataFile/Data.db"_s)));
         m_ctx.db = m_db.get();
         m_ctx.programFolder = m_dir.path();
         startWindow();
@@ -68,12 +70,12 @@ private Q_SLOTS:
     {
         QStringList lines;
         QList<qsizetype> headings = bookLines(12, 5, &lines);
-        lines.insert(1, QStringLiteral("前言：这是一本测试用的书。"));
+        lines.insert(1, u"前言：这是一本测试用的书。"_s);
         for (qsizetype &h : headings)
             ++h;
-        const QString path = m_dir.filePath(QStringLiteral("书架/长篇.txt"));
+        const QString path = m_dir.filePath(u"书架/长篇.txt"_s);
         QVERIFY(writeBook(path, lines));
-        addToShelf(path, QStringLiteral("长篇"));
+        addToShelf(path, u"长篇"_s);
 
         QTreeWidget *shelf = m_window->shelf()->bookList();
         const QPoint at = shelf->visualItemRect(shelf->topLevelItem(0)).center();
@@ -96,35 +98,33 @@ private Q_SLOTS:
         QCOMPARE(read, linesHtml(lines, 1, lines.size() - 1));
         QVERIFY(m_prompter.shown.isEmpty());
         QTest::keyClick(pageInput(reader), Qt::Key_Right);
-        QTRY_COMPARE(m_prompter.lastText(), QStringLiteral("已经是最后一章了！"));
+        QTRY_COMPARE(m_prompter.lastText(), u"已经是最后一章了！"_s);
     }
 
     void bookmark_survivesARestart()
     {
         QStringList lines;
         const QList<qsizetype> headings = bookLines(8, 60, &lines);
-        const QString path = m_dir.filePath(QStringLiteral("restart.txt"));
+        const QString path = m_dir.filePath(u"restart.txt"_s);
         QVERIFY(writeBook(path, lines));
-        const qint64 id = addToShelf(path, QStringLiteral("重启"));
+        const qint64 id = addToShelf(path, u"重启"_s);
         ReaderPane *reader = m_window->reader();
         m_window->openBook(path);
         QVERIFY(waitShown(reader, 1, linesHtml(lines, 1, headings.at(0) - 1)));
         reader->selectChapter(5);
-        reader->readingMenuItem(QStringLiteral("Menue_InsertSQ"))->trigger();
-        QCOMPARE(m_prompter.lastText(), QStringLiteral("恭喜你：书签添加成功！"));
+        reader->readingMenuItem(u"Menue_InsertSQ"_s)->trigger();
+        QCOMPARE(m_prompter.lastText(), u"恭喜你：书签添加成功！"_s);
 
         // A new window on the same database, as after closing and starting the program again.
         m_window.reset();
         startWindow();
         reader = m_window->reader();
         m_window->bookMenu()->popupFor(*m_db->findById(id), QPoint());
-        m_window->bookMenu()->item(QStringLiteral("Menue_SQRead"))->trigger();
+        m_window->bookMenu()->item(u"Menue_SQRead"_s)->trigger();
         m_window->bookMenu()->hide();
         QVERIFY(waitShown(reader, 5, linesHtml(lines, headings.at(3), headings.at(4) - 1))); // entry 5: chapter 4
-        QCOMPARE(
-            js(reader->readingView()->webView(), QStringLiteral("document.getElementById('Content_Txt').scrollTop"))
-                .toInt(),
-            0);
+        QCOMPARE(js(reader->readingView()->webView(), u"document.getElementById('Content_Txt').scrollTop"_s).toInt(),
+                 0);
     }
 
     void largeBook_opensWithoutFreezingTheWindow()
@@ -134,11 +134,11 @@ private Q_SLOTS:
         bookLines(1, 180, &chapter);
         QStringEncoder gb18030("GB18030");
         const QByteArray body = gb18030.encode(chapter.mid(2).join(u'\n'));
-        QByteArray bytes = gb18030.encode(QStringLiteral("巨著\n"));
+        QByteArray bytes = gb18030.encode(u"巨著\n"_s);
         for (int k = 1; k <= 5000; ++k)
-            bytes += gb18030.encode(QStringLiteral("第%1章 标题\n").arg(k)) + body + '\n';
+            bytes += gb18030.encode(u"第%1章 标题\n"_s.arg(k)) + body + '\n';
         QVERIFY(bytes.size() > 48 * 1024 * 1024);
-        const QString path = m_dir.filePath(QStringLiteral("large.txt"));
+        const QString path = m_dir.filePath(u"large.txt"_s);
         QVERIFY(TestSupport::writeFile(path, bytes));
         bytes.clear();
 
@@ -160,13 +160,13 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 60000);
         QCOMPARE(shown.first().first().toInt(), 1);
         reader->lastChapter();
-        QTRY_VERIFY_WITH_TIMEOUT(pageHtml(reader).startsWith(QStringLiteral("第5000章 标题<br>")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(pageHtml(reader).startsWith(u"第5000章 标题<br>"_s), 20000);
         ticker.stop();
         longest = std::max(longest, clock.elapsed() - last);
         qInfo("opening %lld bytes took %lld ms; longest frozen frame %lld ms", qint64(QFileInfo(path).size()),
               clock.elapsed(), longest);
         QCOMPARE(reader->chapterList()->topLevelItemCount(), 5001);
-        QVERIFY2(longest < 200, qPrintable(QStringLiteral("longest frozen frame %1 ms").arg(longest)));
+        QVERIFY2(longest < 200, qPrintable(u"longest frozen frame %1 ms"_s.arg(longest)));
     }
 
     void corpus_everyBookOpensAndReachesItsLastChapter()
@@ -174,7 +174,7 @@ private Q_SLOTS:
         const QString corpus = TestSupport::corpusDir();
         if (corpus.isEmpty())
             QSKIP("no corpus beside the checkout");
-        QDirIterator it(corpus, {QStringLiteral("*.txt")}, QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator it(corpus, {u"*.txt"_s}, QDir::Files, QDirIterator::Subdirectories);
         ReaderPane *reader = m_window->reader();
         int books = 0;
         while (it.hasNext() && books < 5) {

@@ -8,45 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-// folioway-toc against an independent JavaScript version of the whole chapter detection
-// (tests/reader/toc.js, decoding with node's own TextDecoder), line for line.
-class TestToc : public QObject
-{
-    Q_OBJECT
-
-private Q_SLOTS:
-    void initTestCase();
-    void agreesWithJavaScript_data();
-    void agreesWithJavaScript();
-    void unreadableBook_exitsWithStatus1();
-
-private:
-    QByteArray run(const QString &program, const QStringList &args, int *status = nullptr,
-                   QByteArray *errors = nullptr);
-    QString m_tool;
-    QString m_node;
-    QTemporaryDir m_dir;
-};
-
-QByteArray TestToc::run(const QString &program, const QStringList &args, int *status, QByteArray *errors)
-{
-    QProcess process;
-    process.start(program, args);
-    if (!process.waitForFinished(120000))
-        return "(did not finish)";
-    if (status)
-        *status = process.exitCode();
-    if (errors)
-        *errors = process.readAllStandardError();
-    return process.readAllStandardOutput();
-}
-
-void TestToc::initTestCase()
-{
-    m_tool = QDir(TestSupport::binDir()).filePath(QStringLiteral("folioway-toc"));
-    QVERIFY2(QFileInfo(m_tool).isExecutable(), qPrintable(m_tool));
-    m_node = QStandardPaths::findExecutable(QStringLiteral("node"));
-}
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -63,102 +25,131 @@ QString generatedText(quint32 seed)
             s += prose.at(rng.bounded(int(prose.size())));
         return s;
     };
-    QString text = QStringLiteral("  《生成的书》 \r\n");
+    QString text = u"  《生成的书》 \r\n"_s;
     for (int chapter = 1; chapter <= 300; ++chapter) {
         switch (rng.bounded(6)) {
         case 0:
-            text += QStringLiteral("第%1章 %2\n").arg(chapter).arg(words(int(rng.bounded(12))));
+            text += u"第%1章 %2\n"_s.arg(chapter).arg(words(int(rng.bounded(12))));
             break;
         case 1:
-            text += QStringLiteral("%1%2\n").arg(QString(int(rng.bounded(9)), u' '),
-                                                 QStringLiteral("第") + words(int(rng.bounded(16))));
+            text += u"%1%2\n"_s.arg(QString(int(rng.bounded(9)), u' '), u"第"_s + words(int(rng.bounded(16))));
             break;
         case 2:
-            text += QStringLiteral("%1、%2\n").arg(chapter % 10000).arg(words(int(rng.bounded(12))));
+            text += u"%1、%2\n"_s.arg(chapter % 10000).arg(words(int(rng.bounded(12))));
             break;
         case 3:
-            text += QStringLiteral("VIP卷 第%1章\n").arg(chapter);
+            text += u"VIP卷 第%1章\n"_s.arg(chapter);
             break;
         default:
             text += words(int(rng.bounded(20))) + u'\n';
         }
         const int lines = int(rng.bounded(8));
         for (int i = 0; i < lines; ++i)
-            text += (rng.bounded(4) == 0 ? QString() : QStringLiteral("　　") + words(int(rng.bounded(80)))) + u'\n';
+            text += (rng.bounded(4) == 0 ? QString() : u"　　"_s + words(int(rng.bounded(80)))) + u'\n';
     }
     return text;
 }
 
 } // namespace
 
-void TestToc::agreesWithJavaScript_data()
+// folioway-toc against an independent JavaScript version of the whole chapter detection
+// (tests/reader/toc.js, decoding with node's own TextDecoder), line for line.
+class TestToc : public QObject
 {
-    QTest::addColumn<QString>("path");
+    Q_OBJECT
 
-    const QString text = generatedText(7);
-    auto add = [&](const char *name, const QByteArray &bytes) {
-        const QString path = m_dir.filePath(QString::fromLatin1(name) + QStringLiteral(".txt"));
-        QVERIFY(TestSupport::writeFile(path, bytes));
-        QTest::newRow(name) << path;
-    };
-    add("gb18030", QStringEncoder("GB18030").encode(text));
-    add("gb18030 lf only",
-        QStringEncoder("GB18030").encode(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))));
-    add("utf8", text.toUtf8());
-    add("utf8 crlf", QString(text).replace(u'\n', QStringLiteral("\r\n")).toUtf8());
-    add("utf8 mark", QByteArray("\xEF\xBB\xBF") + generatedText(8).toUtf8());
-    add("utf16le", QByteArray("\xFF\xFE") + QStringEncoder(QStringEncoder::Utf16LE).encode(generatedText(9)));
-    add("empty", QByteArray());
-    add("one line without break", QByteArray("only"));
-    add("blank first line", QByteArray("\n\n1 x\n"));
+    QString m_tool;
+    QString m_node;
+    QTemporaryDir m_dir;
 
-    const QString corpus = TestSupport::corpusDir();
-    if (!corpus.isEmpty()) {
-        const QDir dir(corpus);
-        for (const QString &name : dir.entryList({QStringLiteral("*.txt")}, QDir::Files))
-            QTest::newRow(qPrintable(QStringLiteral("corpus ") + name)) << dir.filePath(name);
+    static QByteArray run(const QString &program, const QStringList &args, int *status = nullptr,
+                          QByteArray *errors = nullptr)
+    {
+        QProcess process;
+        process.start(program, args);
+        if (!process.waitForFinished(120000))
+            return "(did not finish)";
+        if (status)
+            *status = process.exitCode();
+        if (errors)
+            *errors = process.readAllStandardError();
+        return process.readAllStandardOutput();
     }
-}
 
-void TestToc::agreesWithJavaScript()
-{
-    if (m_node.isEmpty())
-        QSKIP("node is not on PATH");
-    QFETCH(QString, path);
-    int status = -1;
-    const QByteArray ours = run(m_tool, {path}, &status);
-    QCOMPARE(status, 0);
-    const QByteArray theirs =
-        run(m_node, {QDir(TestSupport::sourceDir()).filePath(QStringLiteral("tests/reader/toc.js")), path});
-    const QList<QByteArray> ourLines = ours.split('\n');
-    const QList<QByteArray> theirLines = theirs.split('\n');
-    for (qsizetype i = 0; i < qMin(ourLines.size(), theirLines.size()); ++i) {
-        if (ourLines.at(i) != theirLines.at(i))
-            QFAIL(qPrintable(QStringLiteral("line %1: folioway-toc \"%2\", JavaScript \"%3\"")
-                                 .arg(i + 1)
-                                 .arg(QString::fromUtf8(ourLines.at(i)), QString::fromUtf8(theirLines.at(i)))));
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_tool = QDir(TestSupport::binDir()).filePath(u"folioway-toc"_s);
+        QVERIFY2(QFileInfo(m_tool).isExecutable(), qPrintable(m_tool));
+        m_node = QStandardPaths::findExecutable(u"node"_s);
     }
-    QCOMPARE(ourLines.size(), theirLines.size());
-    QVERIFY(ourLines.size() >= 2);
-}
 
-void TestToc::unreadableBook_exitsWithStatus1()
-{
-    const QString missing = m_dir.filePath(QStringLiteral("missing.txt"));
-    int status = -1;
-    QByteArray errors;
-    const QByteArray out = run(m_tool, {missing}, &status, &errors);
-    QCOMPARE(status, 1);
-    QVERIFY(out.isEmpty());
-    const QString message = QString::fromUtf8(errors);
-    QVERIFY2(message.contains(QStringLiteral("文件地址不存在")) && message.contains(missing), qPrintable(message));
+    void agreesWithJavaScript_data()
+    {
+        QTest::addColumn<QString>("path");
 
-    const QString folder = m_dir.filePath(QStringLiteral("a folder"));
-    QVERIFY(QDir().mkpath(folder));
-    run(m_tool, {folder}, &status, &errors);
-    QCOMPARE(status, 1);
-    QVERIFY(QString::fromUtf8(errors).contains(QStringLiteral("无法读取")));
-}
+        const QString text = generatedText(7);
+        auto add = [&](const char *name, const QByteArray &bytes) {
+            const QString path = m_dir.filePath(QString::fromLatin1(name) + u".txt"_s);
+            QVERIFY(TestSupport::writeFile(path, bytes));
+            QTest::newRow(name) << path;
+        };
+        add("gb18030", QStringEncoder("GB18030").encode(text));
+        add("gb18030 lf only", QStringEncoder("GB18030").encode(QString(text).replace(u"\r\n"_s, u"\n"_s)));
+        add("utf8", text.toUtf8());
+        add("utf8 crlf", QString(text).replace(u'\n', u"\r\n"_s).toUtf8());
+        add("utf8 mark", "\xEF\xBB\xBF"_ba + generatedText(8).toUtf8());
+        add("utf16le", "\xFF\xFE"_ba + QStringEncoder(QStringEncoder::Utf16LE).encode(generatedText(9)));
+        add("empty", QByteArray());
+        add("one line without break", "only"_ba);
+        add("blank first line", "\n\n1 x\n"_ba);
+
+        const QString corpus = TestSupport::corpusDir();
+        if (!corpus.isEmpty()) {
+            const QDir dir(corpus);
+            for (const QString &name : dir.entryList({u"*.txt"_s}, QDir::Files))
+                QTest::newRow(qPrintable(u"corpus "_s + name)) << dir.filePath(name);
+        }
+    }
+    void agreesWithJavaScript()
+    {
+        if (m_node.isEmpty())
+            QSKIP("node is not on PATH");
+        QFETCH(QString, path);
+        int status = -1;
+        const QByteArray ours = run(m_tool, {path}, &status);
+        QCOMPARE(status, 0);
+        const QByteArray theirs =
+            run(m_node, {QDir(TestSupport::sourceDir()).filePath(u"tests/reader/toc.js"_s), path});
+        const QList<QByteArray> ourLines = ours.split('\n');
+        const QList<QByteArray> theirLines = theirs.split('\n');
+        for (qsizetype i = 0; i < qMin(ourLines.size(), theirLines.size()); ++i) {
+            if (ourLines.at(i) != theirLines.at(i))
+                QFAIL(qPrintable(u"line %1: folioway-toc \"%2\", JavaScript \"%3\""_s.arg(i + 1).arg(
+                    QString::fromUtf8(ourLines.at(i)), QString::fromUtf8(theirLines.at(i)))));
+        }
+        QCOMPARE(ourLines.size(), theirLines.size());
+        QVERIFY(ourLines.size() >= 2);
+    }
+
+    void unreadableBook_exitsWithStatus1()
+    {
+        const QString missing = m_dir.filePath(u"missing.txt"_s);
+        int status = -1;
+        QByteArray errors;
+        const QByteArray out = run(m_tool, {missing}, &status, &errors);
+        QCOMPARE(status, 1);
+        QVERIFY(out.isEmpty());
+        const QString message = QString::fromUtf8(errors);
+        QVERIFY2(message.contains(u"文件地址不存在"_s) && message.contains(missing), qPrintable(message));
+
+        const QString folder = m_dir.filePath(u"a folder"_s);
+        QVERIFY(QDir().mkpath(folder));
+        run(m_tool, {folder}, &status, &errors);
+        QCOMPARE(status, 1);
+        QVERIFY(QString::fromUtf8(errors).contains(u"无法读取"_s));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestToc)
 #include "tst_toc.moc"

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Undoes the string escapes, then the quoting, as a desktop-entry reader does.
@@ -13,18 +15,18 @@ QString UnescapeExec(const QString &value)
     QString s;
     for (qsizetype i = 0; i < value.size(); ++i) {
         QChar ch = value.at(i);
-        if (ch == QLatin1Char('\\') && i + 1 < value.size()) {
+        if (ch == u'\\' && i + 1 < value.size()) {
             ch = value.at(++i);
-            ch = ch == QLatin1Char('n') ? QChar('\n') : ch;
+            ch = ch == u'n' ? QChar('\n') : ch;
         }
         s += ch;
     }
-    s.replace(QStringLiteral("%%"), QStringLiteral("%"));
-    if (!s.startsWith(QLatin1Char('"')))
+    s.replace(u"%%"_s, u"%"_s);
+    if (!s.startsWith(u'"'))
         return s;
     QString arg;
     for (qsizetype i = 1; i + 1 < s.size(); ++i)
-        arg += s.at(s.at(i) == QLatin1Char('\\') ? ++i : i);
+        arg += s.at(s.at(i) == u'\\' ? ++i : i);
     return arg;
 }
 
@@ -35,81 +37,74 @@ class AutoStartTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void execValue_data();
-    void execValue();
-    void writeRewriteRemove();
-    void configFolder();
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        qputenv("HOME", m_dir->filePath(u"home"_s).toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", m_dir->filePath(u"config"_s).toLocal8Bit());
+    }
+
+    void execValue_data()
+    {
+        // clang-format off
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain") << u"/opt/folioway/folioway"_s << u"/opt/folioway/folioway"_s;
+        QTest::newRow("chinese unquoted") << u"/home/用户/folioway"_s << u"/home/用户/folioway"_s;
+        QTest::newRow("blank") << u"/home/u/My Apps/folioway"_s << u"\"/home/u/My Apps/folioway\""_s;
+        QTest::newRow("dollar") << u"/a/b$c"_s << u"\"/a/b\\\\$c\""_s;
+        QTest::newRow("backslash becomes four") << u"/a\\b"_s << u"\"/a\\\\\\\\b\""_s;
+        QTest::newRow("double quote") << u"/a\"b"_s << u"\"/a\\\\\"b\""_s;
+        QTest::newRow("percent, parenthesis") << u"/x (1)/%u"_s << u"\"/x (1)/%%u\""_s;
+        QTest::newRow("newline") << u"/a\nb"_s << u"\"/a\\nb\""_s;
+        // clang-format on
+    }
+    void execValue()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, exec);
+        QCOMPARE(AutoStartEntry::execValue(path), exec);
+        QCOMPARE(UnescapeExec(exec), path);
+    }
+
+    void writeRewriteRemove()
+    {
+        const QString file = m_dir->filePath(u"config/autostart/Folioway.desktop"_s);
+        QVERIFY(AutoStartEntry(u"/old place/folioway"_s).apply(true));
+        const AutoStartEntry entry(u"/usr/bin/folioway"_s);
+        QCOMPARE(entry.filePath(), file);
+        QVERIFY(entry.apply(true));
+        QCOMPARE(QDir(QFileInfo(file).path()).entryList(QDir::Files), QStringList{u"Folioway.desktop"_s});
+
+        const QStringList lines = QString::fromUtf8(TestSupport::readFile(file)).split(u'\n');
+        QCOMPARE(lines.first(), u"[Desktop Entry]"_s);
+        QVERIFY(lines.contains(u"Type=Application"_s));
+        QVERIFY(lines.contains(u"Name=Folioway"_s));
+        QCOMPARE(lines.filter(u"Exec="_s), QStringList{u"Exec=/usr/bin/folioway"_s});
+
+        QVERIFY(entry.apply(false));
+        QVERIFY(!QFileInfo::exists(file));
+        QVERIFY(entry.apply(false));
+
+        // A file where the config folder should be: writing fails quietly.
+        QVERIFY(TestSupport::writeFile(m_dir->filePath(u"blocker"_s), "x"));
+        qputenv("XDG_CONFIG_HOME", m_dir->filePath(u"blocker"_s).toLocal8Bit());
+        QVERIFY(!entry.write());
+    }
+
+    void configFolder()
+    {
+        const QString fromHome = m_dir->filePath(u"home/.config/autostart"_s);
+        qunsetenv("XDG_CONFIG_HOME");
+        QCOMPARE(AutoStartEntry::autostartFolder(), fromHome);
+        qputenv("XDG_CONFIG_HOME", "relative/config");
+        QCOMPARE(AutoStartEntry::autostartFolder(), fromHome);
+    }
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };
-
-void AutoStartTest::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    qputenv("HOME", m_dir->filePath(QStringLiteral("home")).toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", m_dir->filePath(QStringLiteral("config")).toLocal8Bit());
-}
-
-void AutoStartTest::execValue_data()
-{
-    // clang-format off
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("exec");
-    QTest::newRow("plain") << "/opt/folioway/folioway" << "/opt/folioway/folioway";
-    QTest::newRow("chinese unquoted") << QStringLiteral("/home/用户/folioway") << QStringLiteral("/home/用户/folioway");
-    QTest::newRow("blank") << "/home/u/My Apps/folioway" << "\"/home/u/My Apps/folioway\"";
-    QTest::newRow("dollar") << "/a/b$c" << "\"/a/b\\\\$c\"";
-    QTest::newRow("backslash becomes four") << "/a\\b" << "\"/a\\\\\\\\b\"";
-    QTest::newRow("double quote") << "/a\"b" << "\"/a\\\\\"b\"";
-    QTest::newRow("percent, parenthesis") << "/x (1)/%u" << "\"/x (1)/%%u\"";
-    QTest::newRow("newline") << "/a\nb" << "\"/a\\nb\"";
-    // clang-format on
-}
-
-void AutoStartTest::execValue()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, exec);
-    QCOMPARE(AutoStartEntry::execValue(path), exec);
-    QCOMPARE(UnescapeExec(exec), path);
-}
-
-void AutoStartTest::writeRewriteRemove()
-{
-    const QString file = m_dir->filePath(QStringLiteral("config/autostart/Folioway.desktop"));
-    QVERIFY(AutoStartEntry(QStringLiteral("/old place/folioway")).apply(true));
-    const AutoStartEntry entry(QStringLiteral("/usr/bin/folioway"));
-    QCOMPARE(entry.filePath(), file);
-    QVERIFY(entry.apply(true));
-    QCOMPARE(QDir(QFileInfo(file).path()).entryList(QDir::Files), QStringList{QStringLiteral("Folioway.desktop")});
-
-    const QStringList lines = QString::fromUtf8(TestSupport::readFile(file)).split(QLatin1Char('\n'));
-    QCOMPARE(lines.first(), QStringLiteral("[Desktop Entry]"));
-    QVERIFY(lines.contains(QStringLiteral("Type=Application")));
-    QVERIFY(lines.contains(QStringLiteral("Name=Folioway")));
-    QCOMPARE(lines.filter(QStringLiteral("Exec=")), QStringList{QStringLiteral("Exec=/usr/bin/folioway")});
-
-    QVERIFY(entry.apply(false));
-    QVERIFY(!QFileInfo::exists(file));
-    QVERIFY(entry.apply(false));
-
-    // A file where the config folder should be: writing fails quietly.
-    QVERIFY(TestSupport::writeFile(m_dir->filePath(QStringLiteral("blocker")), "x"));
-    qputenv("XDG_CONFIG_HOME", m_dir->filePath(QStringLiteral("blocker")).toLocal8Bit());
-    QVERIFY(!entry.write());
-}
-
-void AutoStartTest::configFolder()
-{
-    const QString fromHome = m_dir->filePath(QStringLiteral("home/.config/autostart"));
-    qunsetenv("XDG_CONFIG_HOME");
-    QCOMPARE(AutoStartEntry::autostartFolder(), fromHome);
-    qputenv("XDG_CONFIG_HOME", "relative/config");
-    QCOMPARE(AutoStartEntry::autostartFolder(), fromHome);
-}
 
 QTEST_GUILESS_MAIN(AutoStartTest)
 #include "tst_settings_autostart.moc"

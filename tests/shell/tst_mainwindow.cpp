@@ -1,8 +1,6 @@
 #include "ScriptedPrompter.h"
-#include "TestSupport.h"
 #include "catalogue/CataloguePane.h"
 #include "catalogue/SearchPanel.h"
-#include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
 #include "reader/ReaderPane.h"
 #include "shell/MainWindow.h"
@@ -144,20 +142,6 @@ private Q_SLOTS:
         QVERIFY(cat->downloadList()->isVisible());
         QCOMPARE(before - cat->bookList()->height(), 120);
         QCOMPARE(pagingBefore - cat->pagingBar()->y(), 120);
-    }
-
-    void shelfDoubleClick_switchesToTheReader()
-    {
-        const QString book = m_dir.filePath(QStringLiteral("书 名.txt"));
-        QVERIFY(TestSupport::writeFile(book, "第一章\n"));
-        m_db.insertBook(QStringLiteral("其他分类"), QStringLiteral("书名"), QString(), book);
-        m_window->shelf()->reload();
-        QTreeWidget *list = m_window->shelf()->bookList();
-        const QPoint at = list->visualItemRect(list->topLevelItem(0)).center();
-        QTest::mousePress(list->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
-        QCOMPARE(m_window->currentTab(), 2);
-        QCOMPARE(m_window->currentBookPath(), book);
     }
 };
 

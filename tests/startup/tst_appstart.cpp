@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 // Starts the real program the way a new user does: an empty home folder, no display.
 class TestAppStart : public QObject
 {
@@ -16,31 +18,31 @@ private Q_SLOTS:
         QTemporaryDir home;
         QProcess app;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home.path());
-        env.remove(QStringLiteral("XDG_DATA_HOME"));
-        env.remove(QStringLiteral("XDG_CONFIG_HOME"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(u"HOME"_s, home.path());
+        env.remove(u"XDG_DATA_HOME"_s);
+        env.remove(u"XDG_CONFIG_HOME"_s);
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         app.setProcessEnvironment(env);
         app.setProcessChannelMode(QProcess::ForwardedChannels);
-        app.start(TestSupport::binDir() + QStringLiteral("/folioway"), {});
+        app.start(TestSupport::binDir() + u"/folioway"_s, {});
         QVERIFY(app.waitForStarted());
 
-        const QString db = home.filePath(QStringLiteral(".local/share/Folioway/DataFile/Data.db"));
+        const QString db = home.filePath(u".local/share/Folioway/DataFile/Data.db"_s);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(db), 20000);
         QTest::qWait(1500);
         QCOMPARE(app.state(), QProcess::Running);
 
         {
-            QSqlDatabase c = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+            QSqlDatabase c = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"check"_s);
             c.setDatabaseName(db);
             QVERIFY(c.open());
             QSqlQuery q(c);
-            QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM SysSet")) && q.next());
+            QVERIFY(q.exec(u"SELECT count(*) FROM SysSet"_s) && q.next());
             QCOMPARE(q.value(0).toInt(), 1);
-            QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM BookList")) && q.next());
+            QVERIFY(q.exec(u"SELECT count(*) FROM BookList"_s) && q.next());
             QCOMPARE(q.value(0).toInt(), 0);
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("check"));
+        QSqlDatabase::removeDatabase(u"check"_s);
 
         app.terminate();
         QVERIFY(app.waitForFinished(10000));

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 class TestStartup : public QObject
 {
     Q_OBJECT
@@ -32,18 +34,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("relative");
         QTest::addColumn<QString>("mustExist");
-        QTest::newRow("nested") << "a/b/c" << "a/b/c";
-        QTest::newRow("backslashes") << "d\\e\\f" << "d/e/f";
-        QTest::newRow("trailing separator") << "g/h/" << "g/h";
-        QTest::newRow("doubled separator") << "i//j" << "i/j";
-        QTest::newRow("chinese and blanks") << "书 库/下 载" << "书 库/下 载";
+        QTest::newRow("nested") << u"a/b/c"_s << u"a/b/c"_s;
+        QTest::newRow("backslashes") << u"d\\e\\f"_s << u"d/e/f"_s;
+        QTest::newRow("trailing separator") << u"g/h/"_s << u"g/h"_s;
+        QTest::newRow("doubled separator") << u"i//j"_s << u"i/j"_s;
+        QTest::newRow("chinese and blanks") << u"书 库/下 载"_s << u"书 库/下 载"_s;
     }
     void ensureFolderPath()
     {
         QFETCH(QString, relative);
         QFETCH(QString, mustExist);
         QTemporaryDir dir;
-        const QString path = dir.path() + QLatin1Char('/') + relative;
+        const QString path = dir.path() + u'/' + relative;
         bool ok = false;
         QCOMPARE(EnsureFolderPath(path, &ok), path);
         QVERIFY(ok);
@@ -56,25 +58,25 @@ private Q_SLOTS:
         QCOMPARE(EnsureFolderPath(QString(), &ok), QString());
         QVERIFY(ok);
         QTemporaryDir dir;
-        QVERIFY(TestSupport::writeFile(dir.filePath(QStringLiteral("file")), "x"));
-        QVERIFY(EnsureFolderPath(dir.filePath(QStringLiteral("file/sub")), &ok).endsWith(QStringLiteral("file/sub")));
+        QVERIFY(TestSupport::writeFile(dir.filePath(u"file"_s), "x"));
+        QVERIFY(EnsureFolderPath(dir.filePath(u"file/sub"_s), &ok).endsWith(u"file/sub"_s));
         QVERIFY(!ok);
     }
 
     void firstStart_storesDefaultFolderAndNextStartCreatesIt()
     {
         QTemporaryDir dir;
-        const QString expected = dir.path() + QStringLiteral("/TxtBook");
+        const QString expected = dir.path() + u"/TxtBook"_s;
         {
-            Run first(dir.path(), QStringLiteral("first"));
+            Run first(dir.path(), u"first"_s);
             QVERIFY(first.ok);
             QCOMPARE(first.ctx.downloadFolder, expected);
             QCOMPARE(first.db.downSavePath(), expected);
             QVERIFY(!QFileInfo::exists(expected));
-            QVERIFY(QFileInfo(dir.filePath(QStringLiteral("DataFile/Data.db"))).isFile());
+            QVERIFY(QFileInfo(dir.filePath(u"DataFile/Data.db"_s)).isFile());
             QVERIFY(!first.ctx.machineId.isEmpty());
         }
-        Run second(dir.path(), QStringLiteral("second"));
+        Run second(dir.path(), u"second"_s);
         QVERIFY(second.ok);
         QCOMPARE(second.ctx.downloadFolder, expected);
         QVERIFY(QFileInfo(expected).isDir());
@@ -83,13 +85,13 @@ private Q_SLOTS:
     void storedFolder_getsItsMissingParentsCreated()
     {
         QTemporaryDir dir;
-        const QString stored = dir.path() + QStringLiteral("/x/y/z 下载");
+        const QString stored = dir.path() + u"/x/y/z 下载"_s;
         {
-            LibraryDb db(QStringLiteral("seed"));
-            QVERIFY(db.open(dir.filePath(QStringLiteral("DataFile/Data.db"))));
+            LibraryDb db(u"seed"_s);
+            QVERIFY(db.open(dir.filePath(u"DataFile/Data.db"_s)));
             QVERIFY(db.setDownSavePath(stored));
         }
-        Run run(dir.path(), QStringLiteral("stored"));
+        Run run(dir.path(), u"stored"_s);
         QVERIFY(run.ok);
         QCOMPARE(run.ctx.downloadFolder, stored);
         QVERIFY(QFileInfo(stored).isDir());
@@ -98,10 +100,10 @@ private Q_SLOTS:
     void damagedDatabase_isNamedInTheErrorAndNotTouched()
     {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("DataFile/Data.db"));
-        const QByteArray junk = QByteArray("PK\x03\x04 not a database ").repeated(100);
+        const QString path = dir.filePath(u"DataFile/Data.db"_s);
+        const QByteArray junk = "PK\x03\x04 not a database "_ba.repeated(100);
         QVERIFY(TestSupport::writeFile(path, junk));
-        Run run(dir.path(), QStringLiteral("damaged"));
+        Run run(dir.path(), u"damaged"_s);
         QVERIFY(!run.ok);
         QVERIFY(run.exitCode != 0);
         QCOMPARE(run.prompter.shown.size(), 1);
@@ -115,34 +117,25 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString id = MachineId(dir.path());
         QCOMPARE(MachineId(dir.path()), id);
-        QVERIFY(!id.contains(QLatin1Char(' ')));
+        QVERIFY(!id.contains(u' '));
         QCOMPARE(id.size(), 23);
     }
 
-    void serverInfoUrl_hasNoBlanks_data()
-    {
-        QTest::addColumn<QString>("machineId");
-        QTest::addColumn<QString>("expected");
-        const QDateTime when(QDate(2024, 3, 7), QTime(9, 5, 33));
-        QTest::newRow("plain") << "ABC" << "http://h:1/readerserver/getinfo.asp?desknum=ABC&rnt=2024/3/79:05:33";
-        QTest::newRow("blank in id") << "A B C" << "http://h:1/readerserver/getinfo.asp?desknum=ABC&rnt=2024/3/79:05:33";
-    }
     void serverInfoUrl_hasNoBlanks()
     {
-        QFETCH(QString, machineId);
-        QFETCH(QString, expected);
         const QDateTime when(QDate(2024, 3, 7), QTime(9, 5, 33));
-        QCOMPARE(RequestTimeText(when), QStringLiteral("2024/3/7 9:05:33"));
-        QCOMPARE(ServerInfoUrl(QStringLiteral("http://h:1"), machineId, when), expected);
+        QCOMPARE(RequestTimeText(when), u"2024/3/7 9:05:33"_s);
+        QCOMPARE(ServerInfoUrl(u"http://h:1"_s, u"A B C"_s, when),
+                 u"http://h:1/readerserver/getinfo.asp?desknum=ABC&rnt=2024/3/79:05:33"_s);
     }
 
     void config_readsServerBaseUrlFromTheIniFile()
     {
         QTemporaryDir dir;
-        QCOMPARE(AppConfig::load(dir.path()).serverBaseUrl, QStringLiteral("http://127.0.0.1:8080"));
-        QVERIFY(TestSupport::writeFile(dir.filePath(QStringLiteral("Folioway.ini")),
+        QCOMPARE(AppConfig::load(dir.path()).serverBaseUrl, u"http://127.0.0.1:8080"_s);
+        QVERIFY(TestSupport::writeFile(dir.filePath(u"Folioway.ini"_s),
                                        "[General]\nServerBaseUrl=http://books.example:9000/\n"));
-        QCOMPARE(AppConfig::load(dir.path()).serverBaseUrl, QStringLiteral("http://books.example:9000"));
+        QCOMPARE(AppConfig::load(dir.path()).serverBaseUrl, u"http://books.example:9000"_s);
     }
 };
 
