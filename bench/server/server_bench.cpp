@@ -3,7 +3,7 @@
 // sends them. Prints requests per second and latency percentiles, and fails when the
 // figures miss their targets.
 
-#include "ServerProcess.h"
+#include "LiveServer.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -86,8 +86,10 @@ int main(int argc, char *argv[])
         return 2;
     }
     QTemporaryDir dir;
-    ServerProcess server;
-    if (!dir.isValid() || !server.start(dir.filePath(QStringLiteral("data")), {QStringLiteral("--demo")})) {
+    LiveServer server;
+    const QString binDir = qEnvironmentVariable("FOLIOWAY_BIN_DIR", QCoreApplication::applicationDirPath());
+    if (!dir.isValid() ||
+        !server.start(binDir, {QStringLiteral("--data"), dir.filePath(QStringLiteral("data")), QStringLiteral("--demo")})) {
         std::fprintf(stderr, "the server did not start:\n%s\n", qPrintable(server.output()));
         return 2;
     }
@@ -100,7 +102,7 @@ int main(int argc, char *argv[])
     QProcess load;
     load.start(wrk,
                {QStringLiteral("-t2"), QStringLiteral("-c%1").arg(connections), QStringLiteral("-d%1s").arg(seconds),
-                QStringLiteral("--latency"), QStringLiteral("-s"), script, server.url(QStringLiteral("/")).toString()});
+                QStringLiteral("--latency"), QStringLiteral("-s"), script, server.baseUrl() + QLatin1Char('/')});
     if (!load.waitForFinished((seconds + 30) * 1000)) {
         load.kill();
         std::fprintf(stderr, "wrk did not finish\n");

@@ -1,4 +1,0 @@
-#pragma once
-
-// The download benchmark still looks for the live-server helper in this folder.
-#include "../common/LiveServer.h"
