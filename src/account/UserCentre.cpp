@@ -5,6 +5,7 @@
 #include "account/FormEncoding.h"
 #include "account/Registration.h"
 #include "account/UploadPanel.h"
+#include "catalogue/CatalogueNavigation.h"
 #include "net/RequestSlot.h"
 #include "platform/TwipsGeometry.h"
 
@@ -397,59 +398,39 @@ void UserCentre::requestBooks(const std::optional<QString> &page)
     updateLoading();
 }
 
+void UserCentre::followPageStep(const PageStep &step)
+{
+    if (step.page)
+        requestBooks(*step.page);
+    else
+        Exclaim(m_prompter, step.message);
+}
+
 void UserCentre::firstPage()
 {
-    if (m_paging.currentPage.toDouble() == 1) {
-        Exclaim(m_prompter, QStringLiteral("当前已是第一页!"));
-        return;
-    }
-    requestBooks(QStringLiteral("1"));
+    followPageStep(FirstPageStep(m_paging));
 }
 
 void UserCentre::previousPage()
 {
-    if (m_paging.currentPage.toDouble() == 1) {
-        Exclaim(m_prompter, QStringLiteral("前面没有了，当前已是第一页!"));
-        return;
-    }
-    requestBooks(m_paging.previousPage);
+    followPageStep(PreviousPageStep(m_paging));
 }
 
 void UserCentre::nextPage()
 {
-    if (m_paging.totalPages == m_paging.currentPage) {
-        Exclaim(m_prompter, QStringLiteral("后面没有了，当前已是最后一页!"));
-        return;
-    }
-    requestBooks(m_paging.nextPage);
+    followPageStep(NextPageStep(m_paging));
 }
 
 void UserCentre::lastPage()
 {
-    if (m_paging.totalPages == m_paging.currentPage) {
-        Exclaim(m_prompter, QStringLiteral("当前已是最后一页!"));
-        return;
-    }
-    requestBooks(m_paging.totalPages);
+    followPageStep(LastPageStep(m_paging));
 }
 
 void UserCentre::goToPage()
 {
-    bool isNumber = false;
-    const double typed = m_pageBox->text().trimmed().toDouble(&isNumber);
-    if (!isNumber || !std::isfinite(typed)) {
-        Exclaim(m_prompter, QStringLiteral("输入的页码有误,请重新输入!"));
-        m_pageBox->clear();
-        return;
-    }
-    const double page = std::floor(typed);
-    if (page < 1 || page > std::floor(m_paging.totalPages.toDouble())) {
-        Exclaim(m_prompter, QStringLiteral("输入的页码有误,一共才%1页,请重新输入!").arg(m_paging.totalPages));
-        m_pageBox->clear();
-        return;
-    }
+    const PageStep step = GoToPageStep(m_paging, m_pageBox->text());
     m_pageBox->clear();
-    requestBooks(QString::number(static_cast<qint64>(page)));
+    followPageStep(step);
 }
 
 void UserCentre::onAccountAnswer(const HttpResult &result)

@@ -10,6 +10,7 @@
 class ClickLabel;
 class Prompter;
 class QLabel;
+struct PageStep;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -115,6 +116,7 @@ private:
     void nextPage();
     void lastPage();
     void goToPage();
+    void followPageStep(const PageStep &step);
     void onAccountAnswer(const HttpResult &result);
     void onBooksAnswer(const HttpResult &result);
     void showProfile();

@@ -16,20 +16,25 @@ PageStep refuse(const QString &message)
     return {std::nullopt, message};
 }
 
+bool onFirstPage(const CataloguePaging &paging)
+{
+    bool ok = false;
+    const double current = paging.currentPage.trimmed().toDouble(&ok);
+    return ok && current == 1;
+}
+
 } // namespace
 
 PageStep FirstPageStep(const CataloguePaging &paging)
 {
-    bool ok = false;
-    const double current = paging.currentPage.trimmed().toDouble(&ok);
-    if (ok && current == 1)
+    if (onFirstPage(paging))
         return refuse(QStringLiteral("当前已是第一页!"));
     return go(QStringLiteral("1"));
 }
 
 PageStep PreviousPageStep(const CataloguePaging &paging)
 {
-    if (paging.currentPage.trimmed() == QLatin1String("1"))
+    if (onFirstPage(paging))
         return refuse(QStringLiteral("前面没有了，当前已是第一页!"));
     return go(paging.previousPage);
 }
