@@ -3,6 +3,7 @@
 #include "catalogue/CatalogueNavigation.h"
 #include "catalogue/DownloadQueue.h"
 #include "net/RequestSlot.h"
+#include "platform/ListStyle.h"
 #include "platform/Prompter.h"
 #include "platform/TwipsGeometry.h"
 #include "shell/MainLayout.h"
@@ -27,15 +28,6 @@ enum DownloadColumn { ColTask, ColProgress, ColState };
 QColor rgb(unsigned value)
 {
     return QColor::fromRgb(QRgb(value));
-}
-
-QToolButton *pagingLink(const QString &text, QWidget *parent)
-{
-    auto *b = new QToolButton(parent);
-    b->setText(text);
-    b->setAutoRaise(true);
-    b->setCursor(Qt::PointingHandCursor);
-    return b;
 }
 
 const QString kShowPanelTip = QStringLiteral("显示下载面版");
@@ -104,10 +96,10 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     m_pagingBar->setObjectName(QStringLiteral("NetPagingBar"));
     auto *bar = new QHBoxLayout(m_pagingBar);
     bar->setContentsMargins(0, 0, 0, 0);
-    QToolButton *first = pagingLink(QStringLiteral("首页"), m_pagingBar);
-    QToolButton *previous = pagingLink(QStringLiteral("上一页"), m_pagingBar);
-    QToolButton *next = pagingLink(QStringLiteral("下一页"), m_pagingBar);
-    QToolButton *last = pagingLink(QStringLiteral("最后页"), m_pagingBar);
+    QToolButton *first = PagingLink(QStringLiteral("首页"), m_pagingBar);
+    QToolButton *previous = PagingLink(QStringLiteral("上一页"), m_pagingBar);
+    QToolButton *next = PagingLink(QStringLiteral("下一页"), m_pagingBar);
+    QToolButton *last = PagingLink(QStringLiteral("最后页"), m_pagingBar);
     m_pageDisplay = new QLabel(m_paging.display(), m_pagingBar);
     m_pageDisplay->setObjectName(QStringLiteral("NetPageInfo"));
     m_pageBox = new QLineEdit(m_pagingBar);

@@ -1,5 +1,6 @@
 #include "library/BookshelfPane.h"
 
+#include "platform/ListStyle.h"
 #include "platform/Prompter.h"
 #include "platform/TwipsGeometry.h"
 #include "shell/MainLayout.h"
@@ -25,15 +26,6 @@ enum Column { ColId, ColType, ColName, ColMarke, ColLastRead, ColPath, ColumnCou
 QString lastReadText(const QDateTime &when)
 {
     return when.isValid() ? when.toString(QStringLiteral("yyyy/M/d hh:mm")) : QString();
-}
-
-QToolButton *pagingLink(const QString &text, QWidget *parent)
-{
-    auto *b = new QToolButton(parent);
-    b->setText(text);
-    b->setAutoRaise(true);
-    b->setCursor(Qt::PointingHandCursor);
-    return b;
 }
 
 } // namespace
@@ -69,10 +61,10 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_pageBox->setFixedWidth(48);
     m_goButton = new QPushButton(QStringLiteral("Go"), m_pagingBar);
     m_goButton->setFixedWidth(40);
-    m_first = pagingLink(QStringLiteral("首页"), m_pagingBar);
-    m_previous = pagingLink(QStringLiteral("上一页"), m_pagingBar);
-    m_next = pagingLink(QStringLiteral("下一页"), m_pagingBar);
-    m_last = pagingLink(QStringLiteral("最后页"), m_pagingBar);
+    m_first = PagingLink(QStringLiteral("首页"), m_pagingBar);
+    m_previous = PagingLink(QStringLiteral("上一页"), m_pagingBar);
+    m_next = PagingLink(QStringLiteral("下一页"), m_pagingBar);
+    m_last = PagingLink(QStringLiteral("最后页"), m_pagingBar);
     m_pageIndicator = new QLabel(QStringLiteral("Loadin..."), m_pagingBar);
     m_addButton = new QPushButton(QStringLiteral("添加本地电子书"), m_pagingBar);
     for (QWidget *w : std::initializer_list<QWidget *>{m_pageBox, m_goButton, m_first, m_previous, m_next, m_last,

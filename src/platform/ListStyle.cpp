@@ -1,6 +1,7 @@
 #include "platform/ListStyle.h"
 
 #include <QAbstractItemView>
+#include <QToolButton>
 
 void ApplyBandedRows(QAbstractItemView *view)
 {
@@ -10,4 +11,13 @@ void ApplyBandedRows(QAbstractItemView *view)
     pal.setColor(QPalette::Base, QColor(236, 246, 255));
     pal.setColor(QPalette::AlternateBase, Qt::white);
     view->setPalette(pal);
+}
+
+QToolButton *PagingLink(const QString &text, QWidget *parent)
+{
+    auto *b = new QToolButton(parent);
+    b->setText(text);
+    b->setAutoRaise(true);
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
 }
