@@ -11,8 +11,9 @@ bool ScriptedPrompter::question(const QString &text, const QString &title)
     return answers.isEmpty() ? false : answers.dequeue();
 }
 
-QString ScriptedPrompter::openFileName(const QString &, const QString &, const QString &)
+QString ScriptedPrompter::openFileName(const QString &title, const QString &filter, const QString &)
 {
+    fileDialogs.append(title + u'|' + filter);
     return fileNames.isEmpty() ? QString() : fileNames.dequeue();
 }
 

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QQueue>
+#include <QStringList>
 
 // Answers dialogs from queues filled by the test and records every message shown.
 // A question with no queued answer is answered No; a dialog with none is cancelled.
@@ -29,6 +30,7 @@ public:
     QQueue<QString> folderNames;
     QQueue<std::optional<unsigned>> colors;
     QList<Shown> shown;
+    QStringList fileDialogs; // "title|filter" of each file dialog asked for
 
     Shown last() const { return shown.isEmpty() ? Shown{} : shown.last(); }
     QString lastText() const { return last().text; }

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStringEncoder>
 
 namespace TestSupport {
 
@@ -33,6 +35,28 @@ QByteArray readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray gb18030(const QString &text)
+{
+    QStringEncoder encoder("GB18030");
+    return encoder.encode(text);
+}
+
+ProgramRun runProgram(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    ProgramRun r;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        return r;
+    }
+    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    r.out = process.readAllStandardOutput();
+    r.err = process.readAllStandardError();
+    return r;
 }
 
 } // namespace TestSupport

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace TestSupport {
 
@@ -13,5 +14,16 @@ QString corpusDir();
 // Writes bytes to a file, creating its folder; returns false on failure.
 bool writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
+// Text as the books and the legacy forms carry it.
+QByteArray gb18030(const QString &text);
+
+struct ProgramRun
+{
+    int exitCode = -1; // -1: crashed or did not finish
+    QByteArray out;
+    QByteArray err;
+};
+// Runs a program to its end (at most two minutes).
+ProgramRun runProgram(const QString &program, const QStringList &arguments);
 
 } // namespace TestSupport

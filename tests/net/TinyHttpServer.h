@@ -39,6 +39,21 @@ public:
 
     using Handler = std::function<Response(const Request &)>;
 
+    static Response reply(const QByteArray &body, int status = 200, int delayMs = 0)
+    {
+        Response r;
+        r.body = body;
+        r.status = status;
+        r.delayMs = delayMs;
+        return r;
+    }
+    static Response noAnswer()
+    {
+        Response r;
+        r.silent = true;
+        return r;
+    }
+
     explicit TinyHttpServer(Handler handler) : m_handler(std::move(handler))
     {
         m_server.listen(QHostAddress::LocalHost, 0);
