@@ -1,3 +1,4 @@
+#include "account/AccountOutcome.h"
 #include "account/FormEncoding.h"
 #include "account/Registration.h"
 
@@ -96,6 +97,19 @@ private Q_SLOTS:
         QCOMPARE(problem->message.title, u"填写有误"_s);
         QTEST(int(problem->focus), "focus");
         QCOMPARE(problem->clearPasswords, problem->focus == RegistrationField::Password);
+    }
+
+    // The login and the profile edit have one check each before anything is sent.
+    void loginAndProfileEditChecks()
+    {
+        const AccountMessage blank{u"用户名或密码不能为空！"_s, u"登录失败"_s, Prompter::Icon::Critical};
+        QCOMPARE(ValidateLogin(u" "_s, u"pw"_s), std::optional(blank));
+        QCOMPARE(ValidateLogin(u"name"_s, u"\t"_s), std::optional(blank));
+        QCOMPARE(ValidateLogin(u"name"_s, u"pw"_s), std::nullopt);
+        ProfileEditForm edit{u"7"_s, {}, u" @b.cn"_s, {}, {}, Sex::Female};
+        QCOMPARE(ValidateProfileEdit(edit)->text, u"你输入的Email地址不合法，请重新输入！"_s);
+        edit.email = u" a@b.cn "_s;
+        QVERIFY(!ValidateProfileEdit(edit));
     }
 
     void bodies()

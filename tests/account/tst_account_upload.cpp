@@ -79,13 +79,13 @@ private Q_SLOTS:
         QCOMPARE(EncodeInCharset(text, u"no-such-set"_s), QByteArray());
     }
 
-    // The real files, with a random boundary: every part in order and the file bytes unchanged.
-    // The exact layout is pinned below; the server reads such bodies in tst_account_live.
+    // The real files, with a random boundary: file bytes that look like line breaks and
+    // boundaries pass unchanged. The exact layout is pinned below; the server reads such bodies
+    // in tst_account_live.
     void body_fromFiles()
     {
         QTemporaryDir dir;
         const QString book = dir.filePath(u"天龙 八部.txt"_s);
-        // File bytes that look like line breaks and boundaries must pass unchanged.
         const QByteArray bookBytes = QByteArrayLiteral("line\r\n--__NextPart__\r\n\0\xFF\xCD\xF5");
         QVERIFY(TestSupport::writeFile(book, bookBytes));
         QVERIFY(TestSupport::writeFile(dir.filePath(u"c.jpg"_s), "JPEG"));
@@ -96,16 +96,11 @@ private Q_SLOTS:
         const QByteArray dash = "--" + boundary.toLatin1();
         QVERIFY(made.body.startsWith(dash + "\r\n") && made.body.endsWith("\r\n" + dash + "--"));
 
-        QStringList names;
-        for (const auto &m : QRegularExpression(u"name=\"(\\w+)\""_s).globalMatch(FromGb18030(made.body)))
-            names << m.captured(1);
-        QCOMPARE(names, u"file1 file2 stype sname sauthor username smemo sstatue snewchap"_s.split(u' '));
         QVERIFY(made.body.contains("filename=\"" + ToGb18030(book) +
                                    "\"\r\nContent-Type:application/octet-stream"
                                    "\r\n\r\n" +
                                    bookBytes + "\r\n" + dash + "\r\n"));
         QVERIFY(made.body.contains("\r\n\r\nJPEG\r\n" + dash));
-        QVERIFY(made.body.contains("name=\"username\"\r\n\r\n" + ToGb18030(u"张三"_s) + "\r\n"));
 
         QFile::remove(book);
         const MultipartBody failed = BuildMultipartBody(UploadFieldString(form, {}), MakeBoundary());

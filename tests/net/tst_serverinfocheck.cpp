@@ -123,8 +123,7 @@ private Q_SLOTS:
     void contactAtStart_usesContextAndKeepsCookies()
     {
         TinyHttpServer server([](const TinyHttpServer::Request &) {
-            TinyHttpServer::Response r;
-            r.body = infoXml("v1.2", "TRUE");
+            TinyHttpServer::Response r = TinyHttpServer::reply(infoXml("v1.2", "TRUE"));
             r.headers.append(qMakePair("Set-Cookie"_ba, "id=7; Path=/; Max-Age=3600"_ba));
             return r;
         });
@@ -147,11 +146,7 @@ private Q_SLOTS:
     // hold up the start longer than the check's own limit.
     void run_silentServerDoesNotHoldUpStart()
     {
-        TinyHttpServer server([](const TinyHttpServer::Request &) {
-            TinyHttpServer::Response r;
-            r.silent = true;
-            return r;
-        });
+        TinyHttpServer server([](const TinyHttpServer::Request &) { return TinyHttpServer::noAnswer(); });
         ServerInfo info;
         ScriptedPrompter prompter;
         ServerInfoCheckOptions options;
