@@ -112,7 +112,6 @@ private Q_SLOTS:
         QTest::newRow("exact voice goes last") << QStringList{"cmn:cmn,zh", "en:en", "fr:fr"} << QStringList{"en", "fr", "cmn"};
         QTest::newRow("variants before the exact voice") << QStringList{"cmn:cmn,zh", "pinyin:cmn-latn-pinyin,zh", "de:de"} << QStringList{"de", "pinyin", "cmn"};
         QTest::newRow("second language counts as related") << QStringList{"x:zh-cmn,cmn", "cmn:cmn", "y:yue,zh"} << QStringList{"y", "x", "cmn"};
-        QTest::newRow("others keep their order") << QStringList{"b:b", "a:a", "c:c"} << QStringList{"b", "a", "c"};
         QTest::newRow("misreading exact voice yields to a variant") << QStringList{"!cmn:cmn,zh", "pinyin:cmn-latn-pinyin", "en:en"} << QStringList{"en", "cmn", "pinyin"};
         QTest::newRow("misreading voices still after unrelated") << QStringList{"!p:cmn-latn-pinyin", "cmn:cmn", "en:en"} << QStringList{"en", "p", "cmn"};
         QTest::newRow("prefix of a longer tag is no match") << QStringList{"cmnx:cmnx", "en:en"} << QStringList{"cmnx", "en"};
@@ -136,26 +135,21 @@ private Q_SLOTS:
 
     void wordsFollowTheText_data()
     {
-        QTest::addColumn<QString>("voice");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("wordPattern");
-
-        // clang-format off
-        QTest::newRow("mandarin") << u"sit/cmn"_s << u"他说：“你好，世界。”\n我们走吧。"_s << u"\\p{Han}"_s;
-        QTest::newRow("accents") << u"gmw/en"_s << u"Héllo wörld, the end."_s << u"\\w+"_s;
-        QTest::newRow("beyond the basic plane") << u"gmw/en"_s << u"𝄞 music 𝄞 plays now"_s << u"[a-z]+"_s;
-        // clang-format on
+        QTest::newRow("accents") << u"Héllo wörld, the end."_s << u"\\w+"_s;
+        QTest::newRow("beyond the basic plane") << u"𝄞 music 𝄞 plays now"_s << u"[a-z]+"_s;
     }
 
-    // Each word arrives once its audio has played, in order, on a word of the text given.
+    // Each word arrives once its audio has played, in order, on a word of the text given, counted
+    // in UTF-16 units. Mandarin text with its punctuation is followed in tst_voicecontroller.
     void wordsFollowTheText()
     {
-        QFETCH(QString, voice);
         QFETCH(QString, text);
         QFETCH(QString, wordPattern);
 
         auto engine = SilentEngine();
-        QVERIFY(engine->setVoice(VoiceIndex(*engine, voice)));
+        QVERIFY(engine->setVoice(VoiceIndex(*engine, u"gmw/en"_s)));
         QTemporaryDir dir;
         QVERIFY(engine->setRecordingFile(dir.filePath(u"words.wav"_s)));
         QSignalSpy words(engine.get(), &SpeechEngine::word);
@@ -194,32 +188,6 @@ private Q_SLOTS:
             hit += covered.contains(int(m.capturedStart()));
         }
         QVERIFY2(hit * 10 >= expected * 8, qPrintable(u"%1 of %2 words"_s.arg(hit).arg(expected)));
-    }
-
-    // An empty text with Purge is the stop: the queued and sounding streams say nothing more and
-    // only the empty one reports its end, even when speech was paused.
-    void purgeStopsAtOnce()
-    {
-        auto engine = SilentEngine();
-        QSignalSpy words(engine.get(), &SpeechEngine::word);
-        QSignalSpy ends(engine.get(), &SpeechEngine::endStream);
-        engine->speak(u"一二三四五六七八九十"_s);
-        engine->speak(u"不该说的话"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(!words.isEmpty(), 10000);
-        engine->pause();
-
-        QElapsedTimer clock;
-        clock.start();
-        const int stop = engine->speak(QString(), SpeechEngine::SpeakMode::Purge);
-        QVERIFY(!engine->isPaused());
-        QTRY_COMPARE_WITH_TIMEOUT(ends.size(), 1, 2000);
-        QVERIFY(clock.elapsed() < 500);
-        QCOMPARE(ends.first().first().toInt(), stop);
-        const qsizetype heard = words.size();
-        QTest::qWait(400);
-        QCOMPARE(words.size(), heard);
-        QCOMPARE(ends.size(), 1);
-        QVERIFY(!engine->isSpeaking());
     }
 
     void queuedStreamsFollowEachOther()

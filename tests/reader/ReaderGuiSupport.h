@@ -5,7 +5,6 @@
 #include "reader/ReadingView.h"
 
 #include <QSignalSpy>
-#include <QStringEncoder>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QtTest>
@@ -39,9 +38,7 @@ inline QWidget *pageInput(ReaderPane *reader)
 // A book as the user keeps it: GB18030, line feeds only.
 inline bool writeBook(const QString &path, const QStringList &lines)
 {
-    QStringEncoder gb18030("GB18030");
-    const QByteArray bytes = gb18030.encode(lines.join(u'\n'));
-    return TestSupport::writeFile(path, bytes);
+    return TestSupport::writeFile(path, TestSupport::gb18030(lines.join(u'\n')));
 }
 
 // The page text for lines first..last of a book: each line followed by "<br>".

@@ -121,18 +121,16 @@ private Q_SLOTS:
         const int u8 = int(TextEncoding::Utf8);
         const int le = int(TextEncoding::Utf16LE);
         const int be = int(TextEncoding::Utf16BE);
-        // At the end of the input an unfinished sequence ends as it would before a line feed, so
-        // that a book decodes the same line by line as in one piece.
+        // Whole GB18030 sequences are compared with ICU above. At the end of the input an
+        // unfinished sequence ends as it would before a line feed, so that a book decodes the
+        // same line by line as in one piece.
         QTest::newRow("gb lead at end") << gb << "A\x81"_ba << u"A\uFFFD"_s;
         QTest::newRow("gb four-byte start at end") << gb << "\x81\x30"_ba << u"\uFFFD0"_s;
         QTest::newRow("gb three of four at end") << gb << "\x81\x30\x81"_ba << u"\uFFFD0\uFFFD"_s;
         QTest::newRow("gb lead before line feed") << gb << "\x81\n"_ba << u"\uFFFD\n"_s;
-        QTest::newRow("gb supplementary") << gb << "\x95\x32\x82\x36"_ba << u"\U00020000"_s;
-        QTest::newRow("gb user-defined area") << gb << "\xFC\xD1"_ba << u"\uE3DC"_s;
         QTest::newRow("utf8 cut sequence is one error") << u8 << "\xE4\xB8\x41"_ba << u"\uFFFDA"_s;
         QTest::newRow("utf8 surrogate is three errors") << u8 << "\xED\xA0\x80"_ba << u"\uFFFD\uFFFD\uFFFD"_s;
         QTest::newRow("utf8 overlong") << u8 << "\xC0\x80"_ba << u"\uFFFD\uFFFD"_s;
-        QTest::newRow("utf8 four bytes") << u8 << "\xF0\x9F\x98\x80"_ba << u"\U0001F600"_s;
         QTest::newRow("utf8 cut at end") << u8 << "\xF0\x9F\x98"_ba << u"\uFFFD"_s;
         QTest::newRow("le pair") << le << "\x3D\xD8\x00\xDE"_ba << u"\U0001F600"_s;
         QTest::newRow("le lone high before line feed") << le << "\x3D\xD8\x0A\x00"_ba << u"\uFFFD\n"_s;
@@ -151,7 +149,7 @@ private Q_SLOTS:
 
     void decodeLimit_stopsAtCharacterBoundary()
     {
-        const QByteArray gb = QStringEncoder("GB18030").encode(u"第一章\U00020000尾"_s);
+        const QByteArray gb = TestSupport::gb18030(u"第一章\U00020000尾"_s);
         char16_t out[16];
         qsizetype consumed = 0;
         QCOMPARE(DecodeTextInto(TextEncoding::Gb18030, gb, out, 2, &consumed), 2);
@@ -170,7 +168,6 @@ private Q_SLOTS:
         const int gb = int(TextEncoding::Gb18030);
         const int u8 = int(TextEncoding::Utf8);
         QTest::newRow("empty") << QByteArray() << u8 << 0;
-        QTest::newRow("ascii") << "chapter one\r\n"_ba << u8 << 0;
         QTest::newRow("utf8") << "第一章"_ba << u8 << 0;
         QTest::newRow("utf8 mark") << "\xEF\xBB\xBF\x61\x62\x63"_ba << u8 << 3;
         QTest::newRow("utf8 mark wins over bad bytes") << "\xEF\xBB\xBF\xB5\xDA"_ba << u8 << 3;

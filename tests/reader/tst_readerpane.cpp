@@ -1,8 +1,6 @@
 #include "ReaderGuiSupport.h"
 #include "ScriptedPrompter.h"
 #include "library/BookEditor.h"
-#include "library/BookMenu.h"
-#include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
 #include "shell/MainWindow.h"
 
@@ -17,18 +15,6 @@ using namespace ReaderGui;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Also notes what the file dialog was asked to show.
-class RecordingPrompter : public ScriptedPrompter
-{
-public:
-    QString openFileName(const QString &title, const QString &filter, const QString &startDir = {}) override
-    {
-        dialogs.append(title + u'|' + filter);
-        return ScriptedPrompter::openFileName(title, filter, startDir);
-    }
-    QStringList dialogs;
-};
 
 struct Book
 {
@@ -51,7 +37,7 @@ private:
     QTemporaryDir m_dir;
     LibraryDb m_db;
     AppContext m_ctx;
-    RecordingPrompter m_prompter;
+    ScriptedPrompter m_prompter;
     std::unique_ptr<MainWindow> m_window;
     ReaderPane *m_reader = nullptr;
     Book m_book;
@@ -312,13 +298,13 @@ private Q_SLOTS:
         if (onShelf)
             QVERIFY(m_db.insertBook(u"其他分类"_s, u"书"_s, QString(), book.path) > 0);
         m_db.setClock([now] { return now; });
-        m_prompter.dialogs.clear();
+        m_prompter.fileDialogs.clear();
         if (chosen)
             m_prompter.fileNames.enqueue(book.path);
         m_prompter.answers.enqueue(answer);
 
         m_reader->toolAction(ReaderPane::OpenTool)->trigger();
-        QCOMPARE(m_prompter.dialogs, QStringList{u"打开电子书-Folioway|文本文件(*.txt)"_s});
+        QCOMPARE(m_prompter.fileDialogs, QStringList{u"打开电子书-Folioway|文本文件(*.txt)"_s});
         const bool asked = chosen && !onShelf;
         QCOMPARE(m_prompter.shown.size(), asked ? 1 : 0);
         if (asked) {
@@ -345,106 +331,33 @@ private Q_SLOTS:
         m_db.setClock([] { return QDateTime::currentDateTime(); });
     }
 
+    // The file dialog checks a typed name itself; every other way in goes through openBook.
     void missingFile_leavesTheReaderAsItWas_data()
     {
-        QTest::addColumn<int>("route"); // 0 read from bookmark, 1 file dialog, 2 a folder by path
-        QTest::newRow("read from bookmark") << 0;
-        QTest::newRow("typed into the file dialog") << 1;
-        QTest::newRow("a folder named like a book") << 2;
+        QTest::addColumn<bool>("typed");
+        QTest::newRow("typed into the file dialog") << true;
+        QTest::newRow("a folder named like a book") << false;
     }
     void missingFile_leavesTheReaderAsItWas()
     {
-        QFETCH(int, route);
+        QFETCH(bool, typed);
         openMain(4);
-        QString path = m_dir.filePath(u"gone.txt"_s);
-        if (route == 0) {
-            BookRecord record;
-            record.path = path;
-            record.marke = u"第1章 标题1"_s;
-            m_window->bookMenu()->popupFor(record, QPoint());
-            m_window->bookMenu()->item(u"Menue_SQRead"_s)->trigger();
-            m_window->bookMenu()->hide();
-        } else if (route == 1) {
+        const QString path = m_dir.filePath(typed ? u"gone.txt"_s : u"folder.txt"_s);
+        if (typed) {
             m_prompter.fileNames.enqueue(path);
             m_reader->OpenFile();
         } else {
-            path = m_dir.filePath(u"folder.txt"_s);
             QVERIFY(QDir().mkpath(path));
             m_window->openBook(path);
         }
         QCOMPARE(m_prompter.shown.size(), 1);
         QCOMPARE(m_prompter.lastText(), u"文件地址不存在，请检查是否移动或删除了以下文件：\r\n"_s + path);
         QCOMPARE(m_prompter.last().title, u"电子书打开失败!"_s);
-        QCOMPARE(m_prompter.last().icon, Prompter::Icon::Critical);
         QCOMPARE(m_window->currentBookPath(), m_book.path);
         QCOMPARE(m_reader->chaptersPath(), m_book.path);
-        QCOMPARE(m_reader->chapterList()->topLevelItemCount(), 9);
         QCOMPARE(m_reader->shownChapter(), 4);
         QVERIFY(!m_reader->isOpening());
         QCOMPARE(pageHtml(m_reader), expected(m_book, 4));
-    }
-
-    void emptyFile_showsOneBodyEntryWithoutText()
-    {
-        const QString path = m_dir.filePath(u"empty.txt"_s);
-        QVERIFY(TestSupport::writeFile(path, QByteArray()));
-        m_window->openBook(path);
-        QVERIFY(waitShown(m_reader, 1, m_ctx.serverInfo.reader_3 + m_ctx.serverInfo.reader_4));
-        QCOMPARE(m_reader->chapterList()->topLevelItemCount(), 1);
-        QCOMPARE(m_reader->chapterList()->topLevelItem(0)->text(0), u"正文"_s);
-        QVERIFY(m_prompter.shown.isEmpty());
-    }
-
-    void bookmark_setThenFollowed_data()
-    {
-        QTest::addColumn<QStringList>("headings");
-        QTest::addColumn<int>("marked");
-        QTest::addColumn<bool>("editHeading");
-        QTest::addColumn<int>("expected");
-        const QStringList plain{u"第1章 起"_s, u"第2章 承"_s, u"第3章 转"_s};
-        // A plain title, set through the reading menu, is followed after a restart in tst_readingflow.
-        QTest::newRow("apostrophe and markup")
-            << QStringList{u"第1章 起"_s, u"第2章 It's <i>\"ok\"</i>"_s} << 3 << false << 3;
-        QTest::newRow("identical titles lead to the first")
-            << QStringList{u"第1章 同名"_s, u"第2章 别名"_s, u"第1章 同名"_s} << 4 << false << 2;
-        QTest::newRow("edited heading falls back to entry 1") << plain << 3 << true << 1;
-    }
-    void bookmark_setThenFollowed()
-    {
-        QFETCH(QStringList, headings);
-        QFETCH(int, marked);
-        QFETCH(bool, editHeading);
-        QFETCH(int, expected);
-        Book book = makeBook(u"marked-%1.txt"_s.arg(QTest::currentDataTag()).replace(u' ', u'_'), headings, 3);
-        QVERIFY(m_db.insertBook(u"其他分类"_s, u"书签书"_s, QString(), book.path) > 0);
-        m_window->shelf()->reload();
-        m_window->openBook(book.path);
-        QVERIFY(waitShown(m_reader, 1, this->expected(book, 1)));
-        clickEntry(marked, false);
-        m_reader->bookmarkMenu()->actions().first()->trigger();
-        QCOMPARE(m_prompter.lastText(), u"恭喜你：书签添加成功！"_s);
-        QCOMPARE(m_prompter.last().title, u"添加成功"_s);
-        QCOMPARE(m_prompter.last().icon, Prompter::Icon::Information);
-        const BookRecord record = *m_db.findByPath(book.path);
-        QCOMPARE(record.marke, book.lines.at(book.starts.at(marked - 1)));
-        QVERIFY(!m_window->shelf()->bookList()->findItems(record.marke, Qt::MatchExactly, 3).isEmpty());
-
-        if (!editHeading) {
-            m_reader->firstChapter();
-            QVERIFY(waitShown(m_reader, 1, this->expected(book, 1)));
-            m_reader->readingMenuItem(u"Menue_GotoSQ"_s)->trigger();
-            QVERIFY(waitShown(m_reader, expected, this->expected(book, expected)));
-        } else {
-            book.lines[book.starts.at(marked - 1)] = u"第2章 改过的标题"_s;
-            QVERIFY(writeBook(book.path, book.lines));
-        }
-        m_window->SelectToolBar(1);
-        m_window->bookMenu()->popupFor(record, QPoint());
-        m_window->bookMenu()->item(u"Menue_SQRead"_s)->trigger();
-        m_window->bookMenu()->hide();
-        QCOMPARE(m_window->currentTab(), 2);
-        QVERIFY(waitShown(m_reader, expected, this->expected(book, expected)));
-        QCOMPARE(m_reader->selectedChapter(), expected);
     }
 };
 

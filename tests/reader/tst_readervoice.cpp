@@ -19,7 +19,8 @@ const QString Continue = QStringLiteral("继续朗读");
 } // namespace
 
 // Reading aloud from a real reading pane and page, with speech synthesized in real time and
-// played silently.
+// played silently. The button states and an empty page are the controller's, in
+// tst_voicecontroller; here the text the page gives and the highlight it shows.
 class TestReaderVoice : public QObject
 {
     Q_OBJECT
@@ -90,9 +91,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("body");
         QTest::addColumn<QString>("before"); // text the server puts before every chapter
         QTest::addColumn<QString>("from");   // the checked word comes at or after this text
-        QTest::newRow("plain lines") << QStringList{QStringLiteral("　　春眠不觉晓，处处闻啼鸟。"),
-                                                    QStringLiteral("　　夜来风雨声，花落知多少。")}
-                                     << QString() << QStringLiteral("夜来");
         QTest::newRow("markup, collapsed spaces, snippet")
             << QStringList{QStringLiteral("   白日<b>依山</b>尽，  黄河入海流。"),
                            QStringLiteral("<p>欲穷千里目，</p>更上一层楼。")}
@@ -132,31 +130,6 @@ private Q_SLOTS:
         // The menu item has nothing to do with the reading.
         m_reader->readingMenuItem(QStringLiteral("Menue_VoiceRead"))->trigger();
         QCOMPARE(state(), Continue);
-
-        const qsizetype heard = m_words.size();
-        click(ReaderPane::ReadAloudTool);
-        QCOMPARE(state(), Pause);
-        QTRY_VERIFY_WITH_TIMEOUT(m_words.size() > heard, 10000);
-        click(ReaderPane::StopReadingTool);
-        QTRY_COMPARE_WITH_TIMEOUT(state(), Start, 5000);
-    }
-
-    // Entry 1 of a book whose first chapter heading follows its title shows nothing.
-    void emptyChapterSaysThereIsNothingToRead()
-    {
-        show(QStringLiteral("empty.txt"),
-             {QStringLiteral("书名"), QStringLiteral("第一章 开始"), QStringLiteral("正文")}, 1, QString());
-        click(ReaderPane::ReadAloudTool);
-        QCOMPARE(state(), Pause);
-        QTRY_COMPARE_WITH_TIMEOUT(state(), Start, 20000);
-        const auto fromPage = m_words;
-
-        m_words.clear();
-        QSignalSpy ends(m_engine.get(), &SpeechEngine::endStream);
-        m_engine->speak(QStringLiteral("没有可朗读内容"));
-        QTRY_COMPARE_WITH_TIMEOUT(ends.size(), 1, 20000);
-        QVERIFY(!m_words.isEmpty());
-        QCOMPARE(fromPage, m_words);
     }
 
     void voicePanelDropsBelowTheToolbar()
@@ -167,7 +140,6 @@ private Q_SLOTS:
         QCOMPARE(panel->y(), m_reader->toolbar()->geometry().bottom() + 1);
         QVERIFY(m_reader->rect().contains(panel->geometry()));
         click(ReaderPane::VoicePanelTool);
-        QVERIFY(!panel->isVisible());
     }
 };
 

@@ -101,19 +101,33 @@ private Q_SLOTS:
         QTRY_COMPARE(m_prompter.lastText(), u"已经是最后一章了！"_s);
     }
 
-    void bookmark_survivesARestart()
+    // Which entry a title leads to is decided in tst_chapters; here a title with quotes and
+    // markup makes the whole round: set from the reading menu or the bookmark button, shown on
+    // the shelf, followed from the reading menu and, after a restart, from the book menu.
+    void bookmark_withQuotesAndMarkup_survivesARestart()
     {
         QStringList lines;
         const QList<qsizetype> headings = bookLines(8, 60, &lines);
+        lines[headings.at(3)] = u"第4章 It's <i>\"ok\"</i>"_s;
         const QString path = m_dir.filePath(u"restart.txt"_s);
         QVERIFY(writeBook(path, lines));
         const qint64 id = addToShelf(path, u"重启"_s);
         ReaderPane *reader = m_window->reader();
         m_window->openBook(path);
         QVERIFY(waitShown(reader, 1, linesHtml(lines, 1, headings.at(0) - 1)));
-        reader->selectChapter(5);
+        reader->selectChapter(3);
         reader->readingMenuItem(u"Menue_InsertSQ"_s)->trigger();
+        reader->selectChapter(5);
+        reader->bookmarkMenu()->actions().first()->trigger();
         QCOMPARE(m_prompter.lastText(), u"恭喜你：书签添加成功！"_s);
+        QCOMPARE(m_prompter.last().title, u"添加成功"_s);
+        QCOMPARE(m_db->findById(id)->marke, lines.at(headings.at(3)));
+        QVERIFY(!m_window->shelf()->bookList()->findItems(lines.at(headings.at(3)), Qt::MatchExactly, 3).isEmpty());
+        const QString entry5 = linesHtml(lines, headings.at(3), headings.at(4) - 1); // entry 5: chapter 4
+        reader->firstChapter();
+        QVERIFY(waitShown(reader, 1, linesHtml(lines, 1, headings.at(0) - 1)));
+        reader->readingMenuItem(u"Menue_GotoSQ"_s)->trigger();
+        QVERIFY(waitShown(reader, 5, entry5));
 
         // A new window on the same database, as after closing and starting the program again.
         m_window.reset();
@@ -122,7 +136,8 @@ private Q_SLOTS:
         m_window->bookMenu()->popupFor(*m_db->findById(id), QPoint());
         m_window->bookMenu()->item(u"Menue_SQRead"_s)->trigger();
         m_window->bookMenu()->hide();
-        QVERIFY(waitShown(reader, 5, linesHtml(lines, headings.at(3), headings.at(4) - 1))); // entry 5: chapter 4
+        QVERIFY(waitShown(reader, 5, entry5));
+        QCOMPARE(reader->selectedChapter(), 5);
         QCOMPARE(js(reader->readingView()->webView(), u"document.getElementById('Content_Txt').scrollTop"_s).toInt(),
                  0);
     }
@@ -132,11 +147,10 @@ private Q_SLOTS:
         // About 50 MB of GB18030: 5000 chapters of some 10 kB.
         QStringList chapter;
         bookLines(1, 180, &chapter);
-        QStringEncoder gb18030("GB18030");
-        const QByteArray body = gb18030.encode(chapter.mid(2).join(u'\n'));
-        QByteArray bytes = gb18030.encode(u"巨著\n"_s);
+        const QByteArray body = TestSupport::gb18030(chapter.mid(2).join(u'\n'));
+        QByteArray bytes = TestSupport::gb18030(u"巨著\n"_s);
         for (int k = 1; k <= 5000; ++k)
-            bytes += gb18030.encode(u"第%1章 标题\n"_s.arg(k)) + body + '\n';
+            bytes += TestSupport::gb18030(u"第%1章 标题\n"_s.arg(k)) + body + '\n';
         QVERIFY(bytes.size() > 48 * 1024 * 1024);
         const QString path = m_dir.filePath(u"large.txt"_s);
         QVERIFY(TestSupport::writeFile(path, bytes));

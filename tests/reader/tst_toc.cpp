@@ -1,7 +1,6 @@
 #include "TestSupport.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QStringEncoder>
@@ -62,20 +61,6 @@ class TestToc : public QObject
     QString m_node;
     QTemporaryDir m_dir;
 
-    static QByteArray run(const QString &program, const QStringList &args, int *status = nullptr,
-                          QByteArray *errors = nullptr)
-    {
-        QProcess process;
-        process.start(program, args);
-        if (!process.waitForFinished(120000))
-            return "(did not finish)";
-        if (status)
-            *status = process.exitCode();
-        if (errors)
-            *errors = process.readAllStandardError();
-        return process.readAllStandardOutput();
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
@@ -94,8 +79,8 @@ private Q_SLOTS:
             QVERIFY(TestSupport::writeFile(path, bytes));
             QTest::newRow(name) << path;
         };
-        add("gb18030", QStringEncoder("GB18030").encode(text));
-        add("gb18030 lf only", QStringEncoder("GB18030").encode(QString(text).replace(u"\r\n"_s, u"\n"_s)));
+        add("gb18030", TestSupport::gb18030(text));
+        add("gb18030 lf only", TestSupport::gb18030(QString(text).replace(u"\r\n"_s, u"\n"_s)));
         add("utf8", text.toUtf8());
         add("utf8 crlf", QString(text).replace(u'\n', u"\r\n"_s).toUtf8());
         add("utf8 mark", "\xEF\xBB\xBF"_ba + generatedText(8).toUtf8());
@@ -116,12 +101,11 @@ private Q_SLOTS:
         if (m_node.isEmpty())
             QSKIP("node is not on PATH");
         QFETCH(QString, path);
-        int status = -1;
-        const QByteArray ours = run(m_tool, {path}, &status);
-        QCOMPARE(status, 0);
-        const QByteArray theirs =
-            run(m_node, {QDir(TestSupport::sourceDir()).filePath(u"tests/reader/toc.js"_s), path});
-        const QList<QByteArray> ourLines = ours.split('\n');
+        const TestSupport::ProgramRun ours = TestSupport::runProgram(m_tool, {path});
+        QCOMPARE(ours.exitCode, 0);
+        const QByteArray theirs = TestSupport::runProgram(
+            m_node, {QDir(TestSupport::sourceDir()).filePath(u"tests/reader/toc.js"_s), path}).out;
+        const QList<QByteArray> ourLines = ours.out.split('\n');
         const QList<QByteArray> theirLines = theirs.split('\n');
         for (qsizetype i = 0; i < qMin(ourLines.size(), theirLines.size()); ++i) {
             if (ourLines.at(i) != theirLines.at(i))
@@ -135,19 +119,17 @@ private Q_SLOTS:
     void unreadableBook_exitsWithStatus1()
     {
         const QString missing = m_dir.filePath(u"missing.txt"_s);
-        int status = -1;
-        QByteArray errors;
-        const QByteArray out = run(m_tool, {missing}, &status, &errors);
-        QCOMPARE(status, 1);
-        QVERIFY(out.isEmpty());
-        const QString message = QString::fromUtf8(errors);
+        TestSupport::ProgramRun r = TestSupport::runProgram(m_tool, {missing});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.out.isEmpty());
+        const QString message = QString::fromUtf8(r.err);
         QVERIFY2(message.contains(u"文件地址不存在"_s) && message.contains(missing), qPrintable(message));
 
         const QString folder = m_dir.filePath(u"a folder"_s);
         QVERIFY(QDir().mkpath(folder));
-        run(m_tool, {folder}, &status, &errors);
-        QCOMPARE(status, 1);
-        QVERIFY(QString::fromUtf8(errors).contains(u"无法读取"_s));
+        r = TestSupport::runProgram(m_tool, {folder});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(QString::fromUtf8(r.err).contains(u"无法读取"_s));
     }
 };
 

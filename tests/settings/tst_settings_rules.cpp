@@ -49,6 +49,17 @@ private Q_SLOTS:
         QTEST(ColorTextToBgr(text), "bgr");
     }
 
+    void pageStyle()
+    {
+        const ReadingPageStyle style = ReadingPageStyleFor(u"FF0000"_s, u"00FF00"_s, u"小号"_s);
+        QCOMPARE(style.background + style.color + style.fontSize, u"#00FF00#FF000012px"_s);
+        const QStringList px{u"12px"_s, u"14px"_s, u"18px"_s, u"22px"_s};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(FontSizeForName(TextSizeNames().at(i)), px.at(i));
+        QCOMPARE(TextSizeNames(), (QStringList{u"小号"_s, u"中号"_s, u"大号"_s, u"特大号"_s}));
+        QCOMPARE(FontSizeForName(u"巨号"_s), u"14px"_s); // anything else
+    }
+
     void saveChecks_data()
     {
         // clang-format off

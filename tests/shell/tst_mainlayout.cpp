@@ -56,25 +56,6 @@ private Q_SLOTS:
         QCOMPARE(l.readingViewHeight, l.paneHeight - 360);
         QCOMPARE(l.splitterButtonTop[0], (l.paneHeight - 360) / 2 - 600);
     }
-
-    void bookshelfColumnsFollowTheListWidth()
-    {
-        LayoutInput in;
-        in.width = 12000;
-        in.height = 8000;
-        in.shelfPagingBarHeight = 450;
-        const MainLayout l = ComputeMainLayout(in);
-        QCOMPARE(l.bookListLeft, 1920);
-        QCOMPARE(l.bookListWidth, 11850 - 1920);
-        QCOMPARE(l.bookListHeight, 6880 - 600);
-        QCOMPARE(l.shelfPagingBarTop, 6880 - 600 + 150);
-        QCOMPARE(l.bookColumnWidth[0], -1);
-        QCOMPARE(l.bookColumnWidth[1], 1500);
-        QCOMPARE(l.bookColumnWidth[2], int(0.24 * 9930));
-        QCOMPARE(l.bookColumnWidth[3], int(0.4 * 9930));
-        QCOMPARE(l.bookColumnWidth[4], 2000);
-        QCOMPARE(l.bookColumnWidth[5], -1);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestMainLayout)

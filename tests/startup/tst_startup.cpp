@@ -36,8 +36,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("mustExist");
         QTest::newRow("nested") << u"a/b/c"_s << u"a/b/c"_s;
         QTest::newRow("backslashes") << u"d\\e\\f"_s << u"d/e/f"_s;
-        QTest::newRow("trailing separator") << u"g/h/"_s << u"g/h"_s;
-        QTest::newRow("doubled separator") << u"i//j"_s << u"i/j"_s;
         QTest::newRow("chinese and blanks") << u"书 库/下 载"_s << u"书 库/下 载"_s;
     }
     void ensureFolderPath()
@@ -119,14 +117,6 @@ private Q_SLOTS:
         QCOMPARE(MachineId(dir.path()), id);
         QVERIFY(!id.contains(u' '));
         QCOMPARE(id.size(), 23);
-    }
-
-    void serverInfoUrl_hasNoBlanks()
-    {
-        const QDateTime when(QDate(2024, 3, 7), QTime(9, 5, 33));
-        QCOMPARE(RequestTimeText(when), u"2024/3/7 9:05:33"_s);
-        QCOMPARE(ServerInfoUrl(u"http://h:1"_s, u"A B C"_s, when),
-                 u"http://h:1/readerserver/getinfo.asp?desknum=ABC&rnt=2024/3/79:05:33"_s);
     }
 
     void config_readsServerBaseUrlFromTheIniFile()
