@@ -4,6 +4,7 @@
 #include "Router.h"
 #include "Secrets.h"
 #include "Store.h"
+#include "XmlFields.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -13,14 +14,11 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+using XmlFields::tags;
+
 QString element(const QByteArray &xml, const char *tag)
 {
-    static const QRegularExpression any(u"<(\\w+)>([^<]*)</\\1>"_s);
-    for (const QRegularExpressionMatch &m : any.globalMatch(QString::fromUtf8(xml))) {
-        if (m.captured(1) == QLatin1String(tag))
-            return m.captured(2);
-    }
-    return {};
+    return XmlFields::value(xml, QLatin1String(tag));
 }
 
 int count(const QByteArray &xml, const char *tag)
@@ -164,6 +162,13 @@ private Q_SLOTS:
         if (status == 200 && !r.isFile())
             QVERIFY(r.contentType.startsWith("text/xml; charset=utf-8"));
         QVERIFY2(r.body.contains(contains), r.body.constData());
+    }
+
+    void serverInfo_elementsInOrder()
+    {
+        QCOMPARE(tags(get("/readerserver/getinfo.asp").body, u"infobase"_s),
+                 u"infobase reader_1 reader_2 reader_3 reader_4 version mustdown verinfo downloadlist savepathlist"_s
+                     .split(u' '));
     }
 
     void paging_data()
@@ -327,11 +332,7 @@ private Q_SLOTS:
         const QByteArray cookie = loginCookie(u"alice"_s, u"abc"_s);
         const QByteArray other = loginCookie(u"alice"_s, u"abc"_s);
         const QByteArray profile = get(Check, cookie).body;
-        QStringList order;
-        for (const QRegularExpressionMatch &m :
-             QRegularExpression(u"<(\\w+)"_s).globalMatch(QString::fromUtf8(profile)))
-            order << m.captured(1);
-        QCOMPARE(order.mid(order.indexOf(u"userbase"_s)),
+        QCOMPARE(tags(profile, u"userbase"_s),
                  (u"userbase logininfo purl pinfo uid uname userlogin lastdate userpoint usermoney usermail qq sex "
                   "question"_s.split(u' ')));
         QCOMPARE(element(profile, "userpoint"), u"10"_s);
