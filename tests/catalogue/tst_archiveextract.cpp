@@ -14,12 +14,6 @@ using ArchiveBuilder::ZipEntry;
 
 namespace {
 
-QByteArray gbk(const QString &text)
-{
-    QStringEncoder encoder("GB18030");
-    return encoder.encode(text);
-}
-
 // Every file and folder under a folder, relative, sorted.
 QStringList tree(const QString &folder)
 {
@@ -87,7 +81,6 @@ private Q_SLOTS:
         QByteArray corrupt = ArchiveBuilder::zip({{"a.txt", "good"}, {"b.txt", QByteArray(100, 'b')}});
         corrupt[corrupt.indexOf(QByteArray(100, 'b')) + 50] = 'X';
         QTest::newRow("damaged data") << corrupt << 100 << qint64(1 << 20) << 212 << QStringList{};
-        QTest::newRow("empty file") << QByteArray() << 100 << qint64(1 << 20) << 113 << QStringList{};
     }
     void hostile()
     {
@@ -115,7 +108,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("archive");
         QTest::addColumn<QStringList>("written");
         QTest::newRow("gbk names without the unicode flag")
-            << ArchiveBuilder::zip({{gbk(u"第一卷/第1章.txt"_s), "x"}, {gbk(u"说明.txt"_s), "y"}})
+            << ArchiveBuilder::zip({{TestSupport::gb18030(u"第一卷/第1章.txt"_s), "x"}, {TestSupport::gb18030(u"说明.txt"_s), "y"}})
             << QStringList{"第一卷", "第一卷/第1章.txt", "说明.txt"};
         QTest::newRow("utf-8 names with the flag")
             << ArchiveBuilder::zip({{"作者/正文.txt", "x", true}}) << QStringList{"作者", "作者/正文.txt"};
@@ -137,7 +130,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("archive");
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("written");
-        const QList<ArchiveBuilder::RarEntry> gbkEntries{{gbk(u"abc\\第一卷.txt"_s), "卷一"}, {"readme.txt", "readme"}};
+        const QList<ArchiveBuilder::RarEntry> gbkEntries{{TestSupport::gb18030(u"abc\\第一卷.txt"_s), "卷一"}, {"readme.txt", "readme"}};
         QTest::newRow("rar4 with gbk names and backslashes")
             << ArchiveBuilder::rar4(gbkEntries) << 0 << QStringList{"abc", "abc/第一卷.txt", "readme.txt"};
         QTest::newRow("rar5 with utf-8 names")

@@ -144,18 +144,14 @@ private Q_SLOTS:
         QTest::newRow("one") << u"1"_s << u"1.00 KB"_s;
         QTest::newRow("9.999") << u"9.999"_s << u"10.00 KB"_s;
         QTest::newRow("12") << u"12"_s << u"12.0 KB"_s;
-        QTest::newRow("512") << u"512"_s << u"512 KB"_s;
         QTest::newRow("999") << u"999"_s << u"999 KB"_s;
         QTest::newRow("1000 already MB") << u"1000"_s << u"0.98 MB"_s;
-        QTest::newRow("2048") << u"2048"_s << u"2.00 MB"_s;
         QTest::newRow("20480") << u"20480"_s << u"20.0 MB"_s;
-        QTest::newRow("204800") << u"204800"_s << u"200 MB"_s;
         QTest::newRow("1000000 already GB") << u"1000000"_s << u"0.95 GB"_s;
         QTest::newRow("10485760") << u"10485760"_s << u"10.0 GB"_s;
         QTest::newRow("digit grouping") << u"1048576000000"_s << u"1,000,000.0 GB"_s;
         QTest::newRow("blanks around") << u" 5 "_s << u"5.00 KB"_s;
         QTest::newRow("empty") << QString() << QString();
-        QTest::newRow("word") << u"abc"_s << QString();
         QTest::newRow("unit") << u"12KB"_s << QString();
         QTest::newRow("infinite") << u"inf"_s << QString();
     }
@@ -176,7 +172,6 @@ private Q_SLOTS:
         QTest::newRow("chinese") << u"2010年1月2日"_s << u"2010/1/2"_s;
         QTest::newRow("short time") << u"2010-1-2 9:05"_s << u"2010/1/2"_s;
         QTest::newRow("impossible day unchanged") << u"2009-2-30"_s << u"2009-2-30"_s;
-        QTest::newRow("text unchanged") << u"昨天"_s << u"昨天"_s;
         QTest::newRow("empty unchanged") << QString() << QString();
     }
     void formatListDate()

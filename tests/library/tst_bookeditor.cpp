@@ -71,7 +71,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("title");
         QTest::newRow("windows path, upper case") << u"D:\\Books\\Tom.TXT"_s << u"tom"_s;
         QTest::newRow("unix path") << u"/home/me/三国演义.txt"_s << u"三国演义"_s;
-        QTest::newRow("doubled extension") << u"/x/a.txt.txt"_s << u"a"_s;
         QTest::newRow("inner .txt") << u"/x/my.txt.notes.txt"_s << u"my.notes"_s;
         QTest::newRow("no extension") << u"/x/readme"_s << u"readme"_s;
     }
