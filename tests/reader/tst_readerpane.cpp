@@ -1,14 +1,20 @@
 #include "ReaderGuiSupport.h"
 #include "ScriptedPrompter.h"
 #include "library/BookEditor.h"
+#include "library/BookMenu.h"
+#include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
+#include "reader/Chapters.h"
 #include "shell/MainWindow.h"
 
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 
 using namespace ReaderGui;
@@ -27,8 +33,9 @@ struct Book
 
 } // namespace
 
-// The reading pane driven through the main window that owns it; one window (and one web view
-// start-up) for the whole class.
+// The reading pane driven through the main window that owns it, and whole journeys through the
+// program: from the shelf to the last page, a bookmark across a restart, a very large book that
+// must not freeze the window, and the corpus. One web view start-up for the whole class.
 class TestReaderPane : public QObject
 {
     Q_OBJECT
@@ -56,6 +63,27 @@ private:
         }
         writeBook(b.path, b.lines);
         return b;
+    }
+    static QStringList headings(int count)
+    {
+        QStringList h;
+        for (int k = 1; k <= count; ++k)
+            h << u"第%1章 标题%1"_s.arg(k);
+        return h;
+    }
+    qint64 addToShelf(const Book &b, const QString &name)
+    {
+        const qint64 id = m_db.insertBook(u"玄幻修真"_s, name, u"某人"_s, b.path);
+        m_window->shelf()->reload();
+        return id;
+    }
+    void startWindow()
+    {
+        m_window.reset();
+        m_window = std::make_unique<MainWindow>(m_ctx, m_prompter);
+        m_window->load();
+        m_reader = m_window->reader();
+        QTRY_VERIFY_WITH_TIMEOUT(m_reader->readingView()->isPageReady(), 60000);
     }
     QString expected(const Book &b, int position) const
     {
@@ -106,14 +134,8 @@ private Q_SLOTS:
         m_ctx.serverInfo.reader_2 = u"<span class=\"ad\">广告</span>"_s;
         m_ctx.serverInfo.reader_3 = u"<p class=\"before\">卷首</p>"_s;
         m_ctx.serverInfo.reader_4 = u"<p class=\"after\">卷尾</p>"_s;
-        QStringList headings;
-        for (int k = 1; k <= 8; ++k)
-            headings << u"第%1章 标题%1"_s.arg(k);
-        m_book = makeBook(u"main.txt"_s, headings, 40);
-        m_window = std::make_unique<MainWindow>(m_ctx, m_prompter);
-        m_window->load();
-        m_reader = m_window->reader();
-        QTRY_VERIFY_WITH_TIMEOUT(m_reader->readingView()->isPageReady(), 60000);
+        m_book = makeBook(u"main.txt"_s, headings(8), 40);
+        startWindow();
     }
     void init()
     {
@@ -207,7 +229,7 @@ private Q_SLOTS:
         QCOMPARE(ReadingView::templateUrl(folder.filePath(u"plain/sub"_s)).scheme(), u"qrc"_s);
     }
 
-    // Going on with the right arrow is read through to the end in tst_readingflow.
+    // Going on with the right arrow is read through to the end in shelfDoubleClick below.
     void leftArrowInsideThePage_goesBackUntilTheFirst()
     {
         openMain(3);
@@ -358,6 +380,128 @@ private Q_SLOTS:
         QCOMPARE(m_reader->shownChapter(), 4);
         QVERIFY(!m_reader->isOpening());
         QCOMPARE(pageHtml(m_reader), expected(m_book, 4));
+    }
+
+    void shelfDoubleClick_readsTheBookToItsEndWithTheRightArrow()
+    {
+        const Book book = makeBook(u"书架/长篇.txt"_s, headings(12), 5);
+        addToShelf(book, u"长篇"_s);
+        m_window->SelectToolBar(1);
+        QTreeWidget *shelf = m_window->shelf()->bookList();
+        const QPoint at = shelf->visualItemRect(shelf->topLevelItem(0)).center();
+        QTest::mousePress(shelf->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(shelf->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(m_window->currentTab(), 2);
+        for (int position = 1; position <= 13; ++position) {
+            if (position > 1)
+                QTest::keyClick(pageInput(m_reader), Qt::Key_Right);
+            QVERIFY2(waitShown(m_reader, position, expected(book, position)), qPrintable(QString::number(position)));
+        }
+        QVERIFY(m_prompter.shown.isEmpty());
+        QTest::keyClick(pageInput(m_reader), Qt::Key_Right);
+        QTRY_COMPARE(m_prompter.lastText(), u"已经是最后一章了！"_s);
+    }
+
+    void largeBook_opensWithoutFreezingTheWindow()
+    {
+        // About 50 MB of GB18030: 5000 chapters of some 10 kB.
+        QStringList lines;
+        for (int j = 1; j <= 180; ++j)
+            lines << u"　　少年1在山间行走，抬头望见远处的城墙，心中%1分感慨。"_s.arg(j);
+        const QByteArray body = TestSupport::gb18030(lines.join(u'\n'));
+        QByteArray bytes = TestSupport::gb18030(u"巨著\n"_s);
+        for (int k = 1; k <= 5000; ++k)
+            bytes += TestSupport::gb18030(u"第%1章 标题\n"_s.arg(k)) + body + '\n';
+        QVERIFY(bytes.size() > 48 * 1024 * 1024);
+        const QString path = m_dir.filePath(u"large.txt"_s);
+        QVERIFY(TestSupport::writeFile(path, bytes));
+        bytes.clear();
+
+        QElapsedTimer clock;
+        qint64 last = 0;
+        qint64 longest = 0;
+        QTimer ticker;
+        ticker.setInterval(10);
+        connect(&ticker, &QTimer::timeout, this, [&] {
+            const qint64 now = clock.elapsed();
+            longest = std::max(longest, now - last);
+            last = now;
+        });
+        clock.start();
+        ticker.start();
+        QSignalSpy shown(m_reader, &ReaderPane::chapterShown);
+        m_window->openBook(path);
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 60000);
+        QCOMPARE(shown.first().first().toInt(), 1);
+        m_reader->lastChapter();
+        QTRY_VERIFY_WITH_TIMEOUT(pageHtml(m_reader).startsWith(m_ctx.serverInfo.reader_3 + u"第5000章 标题<br>"_s),
+                                 20000);
+        ticker.stop();
+        longest = std::max(longest, clock.elapsed() - last);
+        qInfo("opening %lld bytes took %lld ms; longest frozen frame %lld ms", qint64(QFileInfo(path).size()),
+              clock.elapsed(), longest);
+        QCOMPARE(m_reader->chapterList()->topLevelItemCount(), 5001);
+        QVERIFY2(longest < 200, qPrintable(u"longest frozen frame %1 ms"_s.arg(longest)));
+    }
+
+    void corpus_everyBookOpensAndReachesItsLastChapter()
+    {
+        const QString corpus = TestSupport::corpusDir();
+        if (corpus.isEmpty())
+            QSKIP("no corpus beside the checkout");
+        QDirIterator it(corpus, {u"*.txt"_s}, QDir::Files, QDirIterator::Subdirectories);
+        int books = 0;
+        while (it.hasNext() && books < 5) {
+            const QString path = it.next();
+            const ChapterList expected = GetChapter(path);
+            QVERIFY(expected.ok());
+            QSignalSpy shown(m_reader, &ReaderPane::chapterShown);
+            m_window->openBook(path);
+            QVERIFY(QTest::qWaitFor([&] { return !shown.isEmpty(); }, 60000));
+            QCOMPARE(m_reader->chaptersPath(), path);
+            QCOMPARE(m_reader->chapters(), expected.entries);
+            m_reader->lastChapter();
+            QVERIFY(QTest::qWaitFor([&] { return shown.size() == 2; }, 30000));
+            QCOMPARE(shown.last().first().toInt(), int(expected.entries.size()));
+            ++books;
+        }
+        QVERIFY(m_prompter.shown.isEmpty());
+    }
+
+    // Which entry a title leads to is decided in tst_chapters; here a title with quotes and
+    // markup makes the whole round: set from the reading menu or the bookmark button, shown on
+    // the shelf, followed from the reading menu and, after a restart, from the book menu.
+    void bookmark_withQuotesAndMarkup_survivesARestart()
+    {
+        QStringList titles = headings(8);
+        titles[3] = u"第4章 It's <i>\"ok\"</i>"_s;
+        const Book book = makeBook(u"restart.txt"_s, titles, 60);
+        const qint64 id = addToShelf(book, u"重启"_s);
+        m_window->openBook(book.path);
+        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        m_reader->selectChapter(3);
+        m_reader->readingMenuItem(u"Menue_InsertSQ"_s)->trigger();
+        m_reader->selectChapter(5);
+        m_reader->bookmarkMenu()->actions().first()->trigger();
+        QCOMPARE(m_prompter.lastText(), u"恭喜你：书签添加成功！"_s);
+        QCOMPARE(m_prompter.last().title, u"添加成功"_s);
+        const QString title = book.lines.at(book.starts.at(4)); // entry 5: chapter 4
+        QCOMPARE(m_db.findById(id)->marke, title);
+        QVERIFY(!m_window->shelf()->bookList()->findItems(title, Qt::MatchExactly, 3).isEmpty());
+        m_reader->firstChapter();
+        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        m_reader->readingMenuItem(u"Menue_GotoSQ"_s)->trigger();
+        QVERIFY(waitShown(m_reader, 5, expected(book, 5)));
+
+        // A new window on the same database, as after closing and starting the program again.
+        startWindow();
+        m_window->bookMenu()->popupFor(*m_db.findById(id), QPoint());
+        m_window->bookMenu()->item(u"Menue_SQRead"_s)->trigger();
+        m_window->bookMenu()->hide();
+        QVERIFY(waitShown(m_reader, 5, expected(book, 5)));
+        QCOMPARE(m_reader->selectedChapter(), 5);
+        QCOMPARE(js(m_reader->readingView()->webView(), u"document.getElementById('Content_Txt').scrollTop"_s).toInt(),
+                 0);
     }
 };
 
