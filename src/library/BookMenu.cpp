@@ -2,6 +2,7 @@
 
 #include "library/LibraryDb.h"
 #include "platform/Prompter.h"
+#include "reader/Chapters.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -66,8 +67,7 @@ QString BookMenu::folderOf(const QString &path)
 void BookMenu::readFromStart()
 {
     if (!QFileInfo(m_book.path).isFile()) {
-        m_prompter.message(QStringLiteral("文件地址不存在，请检查是否移动或删除了以下文件：\r\n") + m_book.path,
-                           Prompter::Icon::Critical, QStringLiteral("电子书打开失败!"));
+        m_prompter.message(MissingBookMessage(m_book.path), Prompter::Icon::Critical, BookOpenFailedTitle());
         return;
     }
     Q_EMIT openBookRequested(m_book.path, QString());

@@ -2,6 +2,7 @@
 
 #include "platform/ListStyle.h"
 #include "platform/Prompter.h"
+#include "reader/Chapters.h"
 #include "platform/TwipsGeometry.h"
 #include "shell/MainLayout.h"
 
@@ -250,8 +251,7 @@ void BookshelfPane::openRowAt(const QPoint &pos)
         return;
     const QString path = item->text(ColPath);
     if (!QFileInfo(path).isFile()) {
-        m_prompter.message(QStringLiteral("文件地址不存在，请检查是否移动或删除了以下文件：\r\n") + path,
-                           Prompter::Icon::Critical, QStringLiteral("电子书打开失败!"));
+        m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
         return;
     }
     m_db.touchLastRead(path);
