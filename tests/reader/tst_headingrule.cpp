@@ -28,45 +28,21 @@ private Q_SLOTS:
         QTest::addColumn<bool>("expected");
 
         const QString x = u"字"_s;
-        // The boundaries by hand; agreesWithJavaScript walks each with every character the rule
-        // cares about. First alternative: 0-6 units before the keyword, at most 30 after it.
+        // A few representative lines; agreesWithJavaScript walks every boundary with every
+        // character the rule cares about. First alternative: 0-6 units before the keyword, at
+        // most 30 after it; a surrogate pair counts two.
         QTest::newRow("chapter") << u"第一章 风起"_s << true;
-        QTest::newRow("6 before") << x.repeated(6) + u"第"_s << true;
         QTest::newRow("7 before") << x.repeated(7) + u"第"_s << false;
-        QTest::newRow("6 ideographic spaces before") << u"\u3000"_s.repeated(6) + u"第"_s << true;
-        QTest::newRow("30 after") << u"第"_s + x.repeated(30) << true;
         QTest::newRow("31 after") << u"第"_s + x.repeated(31) << false;
-        QTest::newRow("31 after two-unit keyword") << u"作品"_s + x.repeated(31) << false;
-        QTest::newRow("second keyword later rescues") << u"第"_s + x.repeated(4) + u"第"_s + x.repeated(30) << true;
-        QTest::newRow("keyword at 7 but another at 6") << x.repeated(6) + u"第第"_s + x.repeated(29) << true;
-        QTest::newRow("surrogate pair counts two before") << pair.repeated(3) + u"第"_s << true;
         QTest::newRow("surrogate pair pushes past 6") << pair.repeated(3) + x + u"第"_s << false;
-        QTest::newRow("surrogate pairs after: 30 units") << u"第"_s + pair.repeated(15) << true;
-        QTest::newRow("surrogate pairs after: 32 units") << u"第"_s + pair.repeated(16) << false;
-        QTest::newRow("cr after keyword") << u"第一章\r"_s << false;
-        QTest::newRow("line separator after") << u"第一章\u2028"_s << false;
-        QTest::newRow("tab before and after") << u"\t第一章\t"_s << true;
         QTest::newRow("vIP") << u"vIP"_s << true;
         QTest::newRow("dotless i is not I") << u"v\u0131p"_s << false;
-        QTest::newRow("full-width VIP") << u"ＶＩＰ"_s << false;
-        QTest::newRow("zheng without wen") << u"正题"_s << false;
-        QTest::newRow("empty") << QString() << false;
 
         // Second alternative: 1-4 numerals, a separator, at most 20 more.
         QTest::newRow("numeral and comma") << u"一、出发"_s << true;
-        QTest::newRow("full-width digits and colon") << u"１２：回家"_s << true;
-        QTest::newRow("4 numerals") << u"一二三四、出发"_s << true;
         QTest::newRow("5 numerals") << u"一二三四五、出发"_s << false;
-        QTest::newRow("leading ideographic space") << u"\u3000一、出发"_s << false;
-        QTest::newRow("20 after separator") << u"1 "_s + x.repeated(20) << true;
         QTest::newRow("21 after separator") << u"1 "_s + x.repeated(21) << false;
-        QTest::newRow("cr as separator") << u"一\r出发"_s << true;
-        QTest::newRow("cr after separator") << u"一、\r"_s << false;
-        QTest::newRow("no-break space separator") << u"7\u00A0x"_s << true;
-        QTest::newRow("zero width space is not white") << u"7\u200Bx"_s << false;
-        QTest::newRow("ascii comma is no separator") << u"1,x"_s << false;
-        QTest::newRow("liang bai qian") << u"两百千十 x"_s << true;
-        QTest::newRow("wan is no numeral") << u"万、x"_s << false;
+        QTest::newRow("leading ideographic space") << u"\u3000一、出发"_s << false;
     }
     void heading()
     {

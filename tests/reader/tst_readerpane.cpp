@@ -8,13 +8,11 @@
 #include "shell/MainWindow.h"
 
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTreeWidget>
 
 using namespace ReaderGui;
@@ -34,8 +32,8 @@ struct Book
 } // namespace
 
 // The reading pane driven through the main window that owns it, and whole journeys through the
-// program: from the shelf to the last page, a bookmark across a restart, a very large book that
-// must not freeze the window, and the corpus. One web view start-up for the whole class.
+// program: from the shelf to the last page, a bookmark across a restart, and the corpus. One web
+// view start-up for the whole class.
 class TestReaderPane : public QObject
 {
     Q_OBJECT
@@ -400,48 +398,6 @@ private Q_SLOTS:
         QVERIFY(m_prompter.shown.isEmpty());
         QTest::keyClick(pageInput(m_reader), Qt::Key_Right);
         QTRY_COMPARE(m_prompter.lastText(), u"已经是最后一章了！"_s);
-    }
-
-    void largeBook_opensWithoutFreezingTheWindow()
-    {
-        // About 50 MB of GB18030: 5000 chapters of some 10 kB.
-        QStringList lines;
-        for (int j = 1; j <= 180; ++j)
-            lines << u"　　少年1在山间行走，抬头望见远处的城墙，心中%1分感慨。"_s.arg(j);
-        const QByteArray body = TestSupport::gb18030(lines.join(u'\n'));
-        QByteArray bytes = TestSupport::gb18030(u"巨著\n"_s);
-        for (int k = 1; k <= 5000; ++k)
-            bytes += TestSupport::gb18030(u"第%1章 标题\n"_s.arg(k)) + body + '\n';
-        QVERIFY(bytes.size() > 48 * 1024 * 1024);
-        const QString path = m_dir.filePath(u"large.txt"_s);
-        QVERIFY(TestSupport::writeFile(path, bytes));
-        bytes.clear();
-
-        QElapsedTimer clock;
-        qint64 last = 0;
-        qint64 longest = 0;
-        QTimer ticker;
-        ticker.setInterval(10);
-        connect(&ticker, &QTimer::timeout, this, [&] {
-            const qint64 now = clock.elapsed();
-            longest = std::max(longest, now - last);
-            last = now;
-        });
-        clock.start();
-        ticker.start();
-        QSignalSpy shown(m_reader, &ReaderPane::chapterShown);
-        m_window->openBook(path);
-        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 60000);
-        QCOMPARE(shown.first().first().toInt(), 1);
-        m_reader->lastChapter();
-        QTRY_VERIFY_WITH_TIMEOUT(pageHtml(m_reader).startsWith(m_ctx.serverInfo.reader_3 + u"第5000章 标题<br>"_s),
-                                 20000);
-        ticker.stop();
-        longest = std::max(longest, clock.elapsed() - last);
-        qInfo("opening %lld bytes took %lld ms; longest frozen frame %lld ms", qint64(QFileInfo(path).size()),
-              clock.elapsed(), longest);
-        QCOMPARE(m_reader->chapterList()->topLevelItemCount(), 5001);
-        QVERIFY2(longest < 200, qPrintable(u"longest frozen frame %1 ms"_s.arg(longest)));
     }
 
     void corpus_everyBookOpensAndReachesItsLastChapter()

@@ -1,6 +1,5 @@
 #include "ScriptedPrompter.h"
 #include "catalogue/CataloguePane.h"
-#include "catalogue/SearchPanel.h"
 #include "library/LibraryDb.h"
 #include "reader/ReaderPane.h"
 #include "shell/MainWindow.h"
@@ -92,23 +91,19 @@ private Q_SLOTS:
         QCOMPARE(userCentre.count(), button == 4 ? 1 : 0);
     }
 
-    // The layout in twips is decided in tst_mainlayout; here its pixels at 12000 x 8000.
+    // The layout formula reaches the widgets: one pixel check at 12000 x 8000 twips, then the
+    // splitter buttons hand the chapter list's width to the reading view and back.
     void layoutInPixels_splitterButtonsHideAndShowTheChapterList()
     {
         m_window->SelectToolBar(2);
         ReaderPane *reader = m_window->reader();
         QCOMPARE(m_window->panel(2)->geometry(), QRect(1, 40, 790, 458));
-        QCOMPARE(m_window->searchPanel()->x(), 565);
         QCOMPARE(reader->readingView()->width(), 581);
-        QCOMPARE(reader->chapterList()->x(), 590);
         QCOMPARE(reader->splitterButton(0)->toolTip(), QStringLiteral("隐藏章节列表"));
         QCOMPARE(reader->splitterButton(1)->toolTip(), QStringLiteral("显示章节列表"));
         QTest::mouseClick(reader->splitterButton(0), Qt::LeftButton);
-        QVERIFY(!reader->chapterList()->isVisible());
-        QVERIFY(reader->splitterButton(1)->isVisible());
-        QVERIFY(!reader->splitterButton(0)->isVisible());
+        QVERIFY(!reader->chapterList()->isVisible() && reader->splitterButton(1)->isVisible());
         QCOMPARE(reader->readingView()->width(), 781);
-        QCOMPARE(reader->splitterBar()->x(), 781);
         QTest::mouseClick(reader->splitterButton(1), Qt::LeftButton);
         QVERIFY(reader->chapterList()->isVisible());
         QCOMPARE(reader->readingView()->width(), 581);
@@ -123,7 +118,7 @@ private Q_SLOTS:
         QTest::mouseClick(cat->downloadIcon(), Qt::LeftButton);
         QVERIFY(cat->downloadList()->isVisible());
         QCOMPARE(before - cat->bookList()->height(), 120);
-        QCOMPARE(pagingBefore - cat->pagingBar()->y(), 120);
+        QCOMPARE(cat->pagingBar()->y(), pagingBefore - 120);
     }
 };
 
