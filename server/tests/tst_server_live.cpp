@@ -1,14 +1,11 @@
 #include "DemoCatalogue.h"
 #include "FormCodec.h"
 #include "LiveServer.h"
-#include "Store.h"
 #include "TestSupport.h"
 #include "XmlFields.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -74,7 +71,7 @@ class TestServerLive : public QObject
     }
     QByteArray get(const QString &pathAndQuery) { return request("GET", pathAndQuery).body; }
     // Sends bytes as they are and returns what comes back until the server closes or stops talking.
-    QByteArray raw(const QByteArray &bytes, int waitMs = 3000, bool closeAfterWrite = false)
+    QByteArray raw(const QByteArray &bytes, int waitMs = 3000)
     {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, m_server.port());
@@ -82,10 +79,6 @@ class TestServerLive : public QObject
             return "NO CONNECTION";
         socket.write(bytes);
         socket.waitForBytesWritten(5000);
-        if (closeAfterWrite) {
-            socket.disconnectFromHost();
-            return {};
-        }
         QByteArray answer;
         QDeadlineTimer deadline(waitMs);
         while (!deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
@@ -110,48 +103,18 @@ private Q_SLOTS:
                  qPrintable(m_server.output()));
     }
 
-    // The demo books the --demo switch adds: every book once over the pages, in all ten
-    // categories, zips and texts. How the pages are cut is the router's, in tst_server_router.
-    void demoCatalogue_pagesCoverEveryBook()
-    {
-        QSet<QString> ids, categories, extensions;
-        int totalPages = 1, totalBooks = 0;
-        for (int page = 1; page <= totalPages; ++page) {
-            const QByteArray xml = get(u"/readerserver/listbook.asp?action=list&page=%1"_s.arg(page) + rnt());
-            const QString pageinfo = XmlFields::value(xml, u"pageinfo"_s);
-            totalPages = pageinfo.section(u',', 0, 0).toInt();
-            totalBooks = pageinfo.section(u',', 1, 1).toInt();
-            for (const QString &id : values(xml, u"id"_s))
-                ids.insert(id);
-            for (const QString &c : values(xml, u"class"_s))
-                categories.insert(c);
-            for (const QString &address : values(xml, u"downurl"_s))
-                extensions.insert(address.section(u'.', -1));
-        }
-        QCOMPARE(totalBooks, 10 * DemoCatalogue::kBooksPerCategory);
-        QCOMPARE(ids.size(), totalBooks);
-        QCOMPARE(categories.size(), 10);
-        QCOMPARE(extensions, (QSet<QString>{u"zip"_s, u"txt"_s}));
-    }
-
+    // Every demo book streams whole with its length; that a text and a zip reach the shelf is in
+    // tst_catalogue_e2e.
     void downloads_streamWithLength()
     {
         const QByteArray xml = get(u"/readerserver/listbook.asp?action=list"_s + rnt());
-        const QStringList urls = values(xml, u"downurl"_s), sizes = values(xml, u"size"_s), names = values(xml, u"name"_s);
+        const QStringList urls = values(xml, u"downurl"_s), sizes = values(xml, u"size"_s);
         QVERIFY(urls.size() >= 4);
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < urls.size(); ++i) {
             const Reply r = request("GET", urls[i]);
             QCOMPARE(r.status, 200);
             QCOMPARE(r.contentLength, r.body.size());
             QCOMPARE(QString::number(r.body.size() / 1024.0, 'f', 2), sizes[i]);
-            if (urls[i].endsWith(u".zip"_s)) {
-                QVERIFY(r.body.startsWith("PK\x03\x04"));
-                QVERIFY(r.body.contains((names[i] + u'/' + names[i] + u".txt"_s).toUtf8()));
-            } else {
-                const QString text = *FormCodec::fromGb18030(r.body);
-                QVERIFY(text.startsWith(names[i]));
-                QVERIFY(text.contains(u"\r\n第一章 "_s));
-            }
         }
     }
 
@@ -163,11 +126,14 @@ private Q_SLOTS:
         const QByteArray end = " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
         const QByteArray post = "POST /readerserver/%1.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
         QTest::newRow("dot segments to the database") << "GET /books/../catalogue.db" + end << "HTTP/1.1 404"_ba;
-        QTest::newRow("settings through the pages") << "GET /readerserver/../server.ini" + end << "HTTP/1.1 404"_ba;
         QTest::newRow("upload without multipart")
             << QByteArray(post).replace("%1", "uploadbook") + "Content-Length: 3\r\n\r\nabc"
             << "HTTP/1.1 400"_ba;
         QTest::newRow("not HTTP") << "HELLO\r\n\r\n"_ba << QByteArray();
+        QByteArray chunked = "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+        for (int i = 0; i < 20; ++i)
+            chunked += "1000\r\n" + QByteArray(4096, 'a') + "\r\n";
+        QTest::newRow("chunked body beyond the limit") << chunked << QByteArray();
         QTest::newRow("huge header") << "GET /readerserver/getinfo.asp HTTP/1.1\r\nX-Big: " + QByteArray(200000, 'a') +
                                             "\r\n\r\n"
                                      << "HTTP/1.1 4"_ba;
@@ -185,9 +151,10 @@ private Q_SLOTS:
         QVERIFY(m_server.isRunning());
     }
 
-    void hostile_truncatedAndOversizedBodies()
+    void spooledUpload_arrivesWholeAfterAnOversizedOneIsRefused()
     {
-        // Log in over a raw socket to send uploads by hand.
+        // Log in over a raw socket to send uploads by hand. How broken multipart bodies are
+        // answered is the codec's and the router's, in tst_server_codec and tst_server_router.
         request("POST", u"/readerserver/userinfo.asp"_s,
                 "action=reg&username=mallory&userpass=" + FormCodec::encodeGbFormValue(u"secret"_s) +
                     "&email=m%40x%2Ecn",
@@ -206,31 +173,6 @@ private Q_SLOTS:
 
         // A declared length beyond the limit is refused before any body is sent.
         QVERIFY(raw(head + "Content-Length: 100000000\r\n\r\n").startsWith("HTTP/1.1 413"));
-        // A body without a length that grows beyond the limit ends the connection.
-        QByteArray chunked =
-            "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
-        for (int i = 0; i < 20; ++i)
-            chunked += "1000\r\n" + QByteArray(4096, 'a') + "\r\n";
-        QVERIFY(!raw(chunked, 3000).startsWith("HTTP/1.1 200"));
-        // A body cut short by the client: nothing is stored.
-        raw(head +
-                "Content-Length: 5000000\r\n\r\n--B\r\nContent-Disposition:form-data;name=\"file1\";filename=\"a.txt\""
-                "\r\n\r\n" +
-                QByteArray(2000000, 'x'),
-            0, true);
-        // A complete request whose multipart ends in the middle of a part.
-        const QByteArray answer = raw(sized("--B\r\nContent-Disposition: form-data; name=\"stype\"\r\n\r\n" +
-                                            FormCodec::toGb18030(u"武侠仙侠"_s) +
-                                            "\r\n--B\r\nContent-Disposition:form-data;"
-                                            "name=\"file1\";filename=\"a.txt\"\r\n\r\nabc"));
-        QVERIFY2(answer.startsWith("HTTP/1.1 400"), answer.constData());
-        QVERIFY(rawBody(answer).startsWith(u"0|"));
-        // Fields missing from a well-formed body.
-        const QByteArray refused =
-            raw(sized("--B\r\nContent-Disposition: form-data; name=\"sname\"\r\n\r\nx\r\n--B--"));
-        QVERIFY(refused.startsWith("HTTP/1.1 200"));
-        QVERIFY(rawBody(refused).startsWith(u"0|"));
-
         // A body too large to keep in memory goes through the spool file and arrives whole.
         QByteArray big(3 * 1024 * 1024 + 7, 'z');
         big[0] = 'A';
@@ -251,39 +193,7 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), big);
         QVERIFY(m_server.isRunning());
-    }
-
-    void hostile_leavesServerAndDatabaseIntact()
-    {
-        QTest::qWait(300);
-        QVERIFY(m_server.isRunning());
-        QCOMPARE(request("GET", u"/readerserver/getinfo.asp"_s).status, 200);
-
-        const QString data = m_dir.filePath(u"data"_s);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"inspect"_s);
-            db.setDatabaseName(Store::databasePath(data));
-            db.setConnectOptions(u"QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"_s);
-            QVERIFY(db.open());
-            QSqlQuery query(db);
-            QVERIFY(query.exec(u"PRAGMA integrity_check"_s) && query.next());
-            QCOMPARE(query.value(0).toString(), u"ok"_s);
-            QVERIFY(query.exec(u"SELECT id, filename FROM books"_s));
-            QSet<QString> rows;
-            while (query.next()) {
-                rows.insert(query.value(0).toString());
-                QVERIFY(
-                    QFile::exists(u"%1/books/%2/%3"_s.arg(data, query.value(0).toString(), query.value(1).toString())));
-            }
-            // 70 demo books and the accepted spooled upload; the refused and broken ones left nothing.
-            QCOMPARE(rows.size(), 71);
-            const QStringList folders = QDir(data + u"/books"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-            QCOMPARE(QSet<QString>(folders.begin(), folders.end()), rows);
-            QVERIFY(query.exec(u"SELECT count(*) FROM users"_s) && query.next());
-            QCOMPARE(query.value(0).toInt(), 1);
-        }
-        QSqlDatabase::removeDatabase(u"inspect"_s);
-        QVERIFY(QDir(data + u"/spool"_s).entryList(QDir::Files).isEmpty());
+        QTRY_VERIFY(QDir(m_dir.filePath(u"data/spool"_s)).entryList(QDir::Files).isEmpty());
     }
 
     void commandLine_errors_data()

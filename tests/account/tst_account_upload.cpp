@@ -1,9 +1,7 @@
 #include "account/FormEncoding.h"
 #include "account/Upload.h"
 
-#include "TestSupport.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -77,34 +75,6 @@ private Q_SLOTS:
         QCOMPARE(EncodeInCharset(text, u"Unicode"_s), QByteArray::fromHex("8b736100"));
         QCOMPARE(EncodeInCharset(text, u"UTF-16BE"_s), QByteArray::fromHex("738b0061"));
         QCOMPARE(EncodeInCharset(text, u"no-such-set"_s), QByteArray());
-    }
-
-    // The real files, with a random boundary: file bytes that look like line breaks and
-    // boundaries pass unchanged. The exact layout is pinned below; the server reads such bodies
-    // in tst_account_live.
-    void body_fromFiles()
-    {
-        QTemporaryDir dir;
-        const QString book = dir.filePath(u"天龙 八部.txt"_s);
-        const QByteArray bookBytes = QByteArrayLiteral("line\r\n--__NextPart__\r\n\0\xFF\xCD\xF5");
-        QVERIFY(TestSupport::writeFile(book, bookBytes));
-        QVERIFY(TestSupport::writeFile(dir.filePath(u"c.jpg"_s), "JPEG"));
-        const UploadForm form{u"武侠仙侠"_s, u"n"_s, {}, book, u"全集"_s, {}, u"x=1"_s, dir.filePath(u"c.jpg"_s)};
-        const QString boundary = MakeBoundary();
-        const MultipartBody made = BuildMultipartBody(UploadFieldString(form, u"张三"_s), boundary);
-        QVERIFY(made.ok());
-        const QByteArray dash = "--" + boundary.toLatin1();
-        QVERIFY(made.body.startsWith(dash + "\r\n") && made.body.endsWith("\r\n" + dash + "--"));
-
-        QVERIFY(made.body.contains("filename=\"" + ToGb18030(book) +
-                                   "\"\r\nContent-Type:application/octet-stream"
-                                   "\r\n\r\n" +
-                                   bookBytes + "\r\n" + dash + "\r\n"));
-        QVERIFY(made.body.contains("\r\n\r\nJPEG\r\n" + dash));
-
-        QFile::remove(book);
-        const MultipartBody failed = BuildMultipartBody(UploadFieldString(form, {}), MakeBoundary());
-        QVERIFY(!failed.ok() && failed.body.isEmpty() && failed.error.contains(book));
     }
 
     void body_exactBytes()

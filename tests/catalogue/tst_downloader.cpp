@@ -1,9 +1,7 @@
-#include "ArchiveBuilder.h"
 #include "ScriptedPrompter.h"
 #include "TestSupport.h"
 #include "TinyHttpServer.h"
 #include "catalogue/DownloadQueue.h"
-#include "library/LibraryDb.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -222,30 +220,6 @@ private Q_SLOTS:
         QTEST(cells.status, "status");
     }
 
-    void queue_refusesDuplicatesEvenAfterTheEnd()
-    {
-        ScriptedPrompter prompter;
-        DownloadQueue queue(nullptr, prompter);
-        queue.setDownloadFolder(file(u"TxtBook"_s));
-        QSignalSpy done(&queue, &DownloadQueue::allDownloadsDone);
-        const auto start = [&] { return queue.downloadaFile(u"abc"_s, url(u"/ok/100"_s), u"abc.txt"_s); };
-        QVERIFY(start());
-        QCOMPARE(queue.rows().size(), 1);
-        QCOMPARE(queue.rows()[0].task, u" abc"_s);
-        QCOMPARE(queue.rows()[0].status, u"正在连接..."_s);
-        QVERIFY(!start());
-        QVERIFY(done.wait(5000));
-        QVERIFY(!start());
-        QCOMPARE(queue.rows().size(), 1);
-        QCOMPARE(prompter.shown.size(), 2);
-        QCOMPARE(prompter.lastText(), u"不要重复下载，该书已在下载列表中！"_s);
-        QCOMPARE(prompter.last().title, u"重复下载"_s);
-        QCOMPARE(prompter.last().icon, Prompter::Icon::Exclamation);
-        QCOMPARE(queue.rows()[0].progress, u"完成"_s);
-        QCOMPARE(queue.rows()[0].look, DownloadRow::Look::Received);
-        QCOMPARE(TestSupport::readFile(file(u"TxtBook/abc/abc.txt"_s)), pattern(100));
-    }
-
     void queue_refusesWhatCannotBeSaved_data()
     {
         QTest::addColumn<QString>("caption");
@@ -274,42 +248,6 @@ private Q_SLOTS:
         QVERIFY(m_server->requests.isEmpty());
     }
 
-    void queue_importsBeforeTheBatchEnds()
-    {
-        LibraryDb db(u"downloader-test"_s);
-        QVERIFY(db.open(file(u"DataFile/Data.db"_s)));
-        const QByteArray zip = ArchiveBuilder::zip({{"abc/第一卷.txt", "卷一", true}, {"readme.txt", "说明"}});
-        TinyHttpServer books([&](const TinyHttpServer::Request &request) {
-            return TinyHttpServer::reply(request.target.endsWith(".zip") ? zip : "text"_ba,
-                                         request.target.contains("bad") ? 500 : 200);
-        });
-        CatalogueEntry entry;
-        entry.name = u"书名"_s;
-        entry.author = u"作者"_s;
-        entry.category = u"玄幻修真"_s;
-        entry.downurl = u"/books/7/abc.zip"_s;
-
-        ScriptedPrompter prompter;
-        DownloadQueue queue(&db, prompter);
-        queue.setDownloadFolder(file(u"TxtBook"_s));
-        queue.setCatalogueRows([&] { return QList<CatalogueEntry>{entry}; });
-        QStringList order;
-        connect(&queue, &DownloadQueue::imported, this, [&] { order << u"imported"_s; });
-        connect(&queue, &DownloadQueue::allDownloadsDone, this, [&] { order << u"done"_s; });
-
-        const DownloadStart start = DownloadStartFor(books.baseUrl(), entry.downurl);
-        QCOMPARE(start.caption, u"abc"_s);
-        QCOMPARE(start.fileName, u"abc.zip"_s);
-        QCOMPARE(start.url, books.baseUrl() + u"/books/7/abc.zip"_s);
-        QVERIFY(queue.downloadCatalogueEntry(entry, books.baseUrl()));
-        QVERIFY(queue.downloadaFile(u"bad"_s, books.baseUrl() + u"/bad.zip"_s, u"bad.zip"_s));
-        QTRY_COMPARE_WITH_TIMEOUT(order.size(), 2, 5000);
-        QCOMPARE(order, (QStringList{"imported", "done"}));
-
-        // What the row holds and which text is chosen is decided in tst_bookimport.
-        QCOMPARE(db.findByPath(file(u"TxtBook/abc/readme.txt"_s))->name, u"书名"_s);
-        QVERIFY(prompter.shown.isEmpty());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestDownloader)

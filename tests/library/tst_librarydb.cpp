@@ -87,21 +87,6 @@ private Q_SLOTS:
         QCOMPARE(m_db->findByPathExcept(asked, id + 1).has_value(), found);
     }
 
-    void insert_setsNullBookmarkAndInsertionTime()
-    {
-        const QDateTime when(QDate(2024, 3, 7), QTime(9, 5, 33));
-        m_db->setClock([when] { return when; });
-        const qint64 id = m_db->insertBook(u"武侠仙侠"_s, u"书"_s, u"佚名"_s, u"/a.txt"_s);
-        const auto row = m_db->findById(id);
-        QCOMPARE(row->marke, u"Null"_s);
-        QCOMPARE(row->lastread, when);
-
-        const QDateTime later = when.addDays(1);
-        m_db->setClock([later] { return later; });
-        QVERIFY(m_db->touchLastRead(u"/A.TXT"_s));
-        QCOMPARE(m_db->findById(id)->lastread, later);
-    }
-
     void delete_leavesOtherRowsAndIdsUnchanged()
     {
         fill(5);
@@ -114,17 +99,6 @@ private Q_SLOTS:
         // A new row never takes the deleted id.
         const qint64 next = m_db->insertBook(u"武侠仙侠"_s, u"n"_s, QString(), u"/n.txt"_s);
         QVERIFY(next > before.rows[0].id);
-    }
-
-    void update_changesOnlyThatRow()
-    {
-        fill(2);
-        const ShelfPage page = m_db->shelfPage({}, 1);
-        QVERIFY(m_db->updateBook(page.rows[0].id, u"历史军事"_s, u"新名"_s, u"作者"_s, u"/new.txt"_s));
-        const auto changed = m_db->findById(page.rows[0].id);
-        QCOMPARE(changed->type, u"历史军事"_s);
-        QCOMPARE(changed->path, u"/new.txt"_s);
-        QCOMPARE(m_db->findById(page.rows[1].id)->path, page.rows[1].path);
     }
 
     void shelfPage_pagesByFortyNewestFirst_data()
@@ -154,16 +128,6 @@ private Q_SLOTS:
         QCOMPARE(page.rows.size(), rows);
         for (int i = 1; i < page.rows.size(); ++i)
             QVERIFY(page.rows[i - 1].id > page.rows[i].id);
-    }
-
-    void shelfPage_filtersByCategory()
-    {
-        fill(3, u"武侠仙侠"_s);
-        fill(2, u"都市言情"_s);
-        QCOMPARE(m_db->shelfPage({u"都市言情"_s}, 1).total, 2);
-        QCOMPARE(m_db->shelfPage({u"武侠仙侠"_s}, 1).total, 3);
-        QCOMPARE(m_db->shelfPage({u"学习资料"_s}, 1).rows.size(), 0);
-        QCOMPARE(m_db->shelfPage({}, 1).total, 5);
     }
 
     // Saving twice and opening the file again still leaves one settings row, with the last values.
