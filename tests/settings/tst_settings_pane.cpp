@@ -42,13 +42,6 @@ private:
 
     QString autostartFile() const { return m_dir->filePath(u"config/autostart/Folioway.desktop"_s); }
     void store(const SysSetRow &row) { QVERIFY(m_db->saveSettings(row)); }
-    // A form that passes every check.
-    void fillValidForm()
-    {
-        m_pane->downloadFolderBox()->setText(u"/books"_s);
-        m_pane->modifierList()->setCurrentIndex(1);
-        m_pane->keyBox()->setText(u"q"_s);
-    }
 
 private Q_SLOTS:
     void init()
@@ -72,9 +65,8 @@ private Q_SLOTS:
         m_db.reset();
     }
 
-    // How each stored word, colour and size reads is decided in tst_settings_rules; here that
-    // load fills the boxes and hands the style and the key on, and that a key without a bar
-    // registers nothing.
+    // How each stored word, colour and size reads is decided in tst_settings_rules, and a key
+    // without a bar in tst_settings_bosskey; here load fills the boxes and hands style and key on.
     void load_showsStoredValuesAndHandsThemOn()
     {
         store(SysSetRow{u"/ignored"_s, true, u"ctrl|w"_s, u"FF0000"_s, u"特大号"_s, u"00FF00"_s});
@@ -93,36 +85,24 @@ private Q_SLOTS:
         QCOMPARE(style.background + style.color + style.fontSize, u"#00FF00#FF000022px"_s);
         QCOMPARE(keys.size(), 1);
         QCOMPARE(keys.first(), (QVariantList{u"ctrl"_s, u"w"_s}));
-
-        store(SysSetRow{u"/ignored"_s, false, u"Shift"_s, u"123456"_s, u"巨号"_s, u"ABCDEF"_s});
-        m_pane->load();
-        QVERIFY(m_pane->autoRunNo()->isChecked());
-        QCOMPARE(m_pane->keyBox()->text(), QString());
-        QCOMPARE(m_pane->textSizeList()->currentIndex(), -1);
-        QCOMPARE(styles.size(), 2);
-        QCOMPARE(keys.size(), 1);
     }
 
-    // The order of the checks is decided in tst_settings_rules; here nothing may be stored.
+    // The order of the checks and their messages are decided in tst_settings_rules; here a
+    // refused form stores and applies nothing.
     void save_refusesIncompleteForm()
     {
         m_pane->load();
         m_pane->autoRunYes()->setChecked(true);
-        fillValidForm();
-        m_pane->modifierList()->setCurrentIndex(-1);
-        const QString storedKey = m_db->bossKey();
+        m_pane->downloadFolderBox()->setText(u"/books"_s);
+        m_pane->modifierList()->setCurrentIndex(-1); // the one missing field
+        m_pane->keyBox()->setText(u"q"_s);
         QSignalSpy styles(m_pane.get(), &SettingsPane::pageStyleChanged);
-        QSignalSpy keys(m_pane.get(), &SettingsPane::bossKeyChanged);
-
         QTest::mouseClick(m_pane->saveButton(), Qt::LeftButton);
-
         QCOMPARE(m_prompter.shown.size(), 1);
-        QCOMPARE(m_prompter.lastText(), u"老板键设置错误！"_s);
-        QCOMPARE(m_db->bossKey(), storedKey);
         QVERIFY(!m_db->autoRun());
         QCOMPARE(m_ctx.downloadFolder, u"/stored/TxtBook"_s);
         QVERIFY(!QFileInfo::exists(autostartFile()));
-        QCOMPARE(styles.size() + keys.size(), 0);
+        QVERIFY(styles.isEmpty());
     }
 
     void save_writesOneRowAppliesAndReports()

@@ -34,7 +34,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("relative");
         QTest::addColumn<QString>("mustExist");
-        QTest::newRow("nested") << u"a/b/c"_s << u"a/b/c"_s;
         QTest::newRow("backslashes") << u"d\\e\\f"_s << u"d/e/f"_s;
         QTest::newRow("chinese and blanks") << u"书 库/下 载"_s << u"书 库/下 载"_s;
     }
@@ -78,21 +77,6 @@ private Q_SLOTS:
         QVERIFY(second.ok);
         QCOMPARE(second.ctx.downloadFolder, expected);
         QVERIFY(QFileInfo(expected).isDir());
-    }
-
-    void storedFolder_getsItsMissingParentsCreated()
-    {
-        QTemporaryDir dir;
-        const QString stored = dir.path() + u"/x/y/z 下载"_s;
-        {
-            LibraryDb db(u"seed"_s);
-            QVERIFY(db.open(dir.filePath(u"DataFile/Data.db"_s)));
-            QVERIFY(db.setDownSavePath(stored));
-        }
-        Run run(dir.path(), u"stored"_s);
-        QVERIFY(run.ok);
-        QCOMPARE(run.ctx.downloadFolder, stored);
-        QVERIFY(QFileInfo(stored).isDir());
     }
 
     void damagedDatabase_isNamedInTheErrorAndNotTouched()
