@@ -145,17 +145,6 @@ private Q_SLOTS:
             QCOMPARE(result.rowNote(), u"下载完成，但无法解压：压缩包已损坏"_s);
     }
 
-    void redownload_replacesFileWithoutSecondRow()
-    {
-        const QString saveFile = path(u"TxtBook/abc/abc.rar"_s);
-        const QList<CatalogueEntry> rows{row(u"书"_s, u"/b/abc.rar"_s)};
-        QVERIFY(TestSupport::writeFile(saveFile, ArchiveBuilder::zip({{"abc.txt", "first edition, long"}})));
-        QCOMPARE(ImportDownloadedFile(*m_db, saveFile, rows).outcome, ImportResult::Outcome::Added);
-        QVERIFY(TestSupport::writeFile(saveFile, ArchiveBuilder::zip({{"abc.txt", "second"}})));
-        QCOMPARE(ImportDownloadedFile(*m_db, saveFile, rows).outcome, ImportResult::Outcome::AlreadyOnShelf);
-        QCOMPARE(TestSupport::readFile(path(u"TxtBook/abc/abc.txt"_s)), "second"_ba);
-        QCOMPARE(m_db->shelfPage(ShelfQuery{}, 1).total, qint64(1));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestBookImport)

