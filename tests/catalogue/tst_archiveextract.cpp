@@ -210,6 +210,12 @@ private Q_SLOTS:
         QCOMPARE(tree(dest), QStringList{"a.txt"});
         QCOMPARE(TestSupport::readFile(dest + u"/a.txt"_s), "old"_ba);
 
+        // A good archive replaces the file (a download of a shelved book again), and a shorter
+        // content leaves nothing of the old one.
+        QVERIFY(TestSupport::writeFile(path, ArchiveBuilder::zip({{"a.txt", "n"}})));
+        QCOMPARE(ExtractRar(ExtractMode::Extract, path, dest).code, 0);
+        QCOMPARE(TestSupport::readFile(dest + u"/a.txt"_s), "n"_ba);
+
         QCOMPARE(ExtractRar(ExtractMode::Extract, m_dir.filePath(u"missing.zip"_s), dest).code, 115);
     }
 };
