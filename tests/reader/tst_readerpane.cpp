@@ -4,7 +4,9 @@
 #include "library/BookMenu.h"
 #include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
+#include "platform/SpeechEngine.h"
 #include "reader/Chapters.h"
+#include "reader/VoiceController.h"
 #include "shell/MainWindow.h"
 
 #include <QDirIterator>
@@ -13,6 +15,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QTreeWidget>
 
 using namespace ReaderGui;
@@ -32,8 +35,8 @@ struct Book
 } // namespace
 
 // The reading pane driven through the main window that owns it, and whole journeys through the
-// program: from the shelf to the last page, a bookmark across a restart, and the corpus. One web
-// view start-up for the whole class.
+// program: from the shelf to the last page, reading aloud, a bookmark across a restart, and the
+// corpus. One web view start-up for the whole class.
 class TestReaderPane : public QObject
 {
     Q_OBJECT
@@ -398,6 +401,56 @@ private Q_SLOTS:
         QVERIFY(m_prompter.shown.isEmpty());
         QTest::keyClick(pageInput(m_reader), Qt::Key_Right);
         QTRY_COMPARE(m_prompter.lastText(), u"已经是最后一章了！"_s);
+    }
+
+    // Reading aloud with real synthesis played silently: with the reading paused on a word, the
+    // page's selection is that word of the spoken text, with the book's markup, collapsed spaces
+    // and the server's snippet in between. Button states are the controller's (tst_voicecontroller).
+    void readAloud_highlightIsTheSpokenWord()
+    {
+        qputenv("FOLIOWAY_SILENT_AUDIO", "1");
+        const std::unique_ptr<SpeechEngine> engine = SpeechEngine::create();
+        if (engine->voices().isEmpty())
+            QSKIP("no speech voices on this machine");
+        m_reader->setSpeechEngine(engine.get());
+        QList<QPair<int, int>> words; // (position, length) in the spoken text
+        connect(engine.get(), &SpeechEngine::word, this, [&words](int, int at, int length) { words.append({at, length}); });
+        QToolButton *read = m_reader->toolButton(ReaderPane::ReadAloudTool);
+
+        const QString path = m_dir.filePath(u"poem.txt"_s);
+        const QStringList lines{u"书名"_s, u"第一章 诗"_s, u"   白日<b>依山</b>尽，  黄河入海流。"_s,
+                                u"<p>欲穷千里目，</p>更上一层楼。"_s};
+        QVERIFY(writeBook(path, lines));
+        m_reader->readingView()->setSnippets({}, m_ctx.serverInfo.reader_3, {});
+        m_window->openBook(path);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_reader->isOpening() && m_reader->shownChapter() == 1, 15000);
+        m_reader->selectChapter(2);
+        m_reader->ListView2_dblClick();
+        QVERIFY(waitShown(m_reader, 2, m_ctx.serverInfo.reader_3 + linesHtml(lines, 1, 3)));
+        QWebEngineView *view = m_reader->readingView()->webView();
+        const QString pageText = js(view, u"document.getElementById('Content').innerText"_s).toString().remove(u'\r');
+        QVERIFY2(pageText.startsWith(u"　　\n"_s), qPrintable(pageText)); // the indent, then the snippet
+        const QString spoken = pageText.mid(VoiceController::LeadLength);
+        const int fromAt = int(spoken.indexOf(u"千里"_s));
+        QVERIFY(fromAt > 0);
+
+        QTest::mouseClick(read, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!words.isEmpty() && words.last().first >= fromAt, 30000);
+        QTest::mouseClick(read, Qt::LeftButton); // pause
+        QTest::qWait(300);                       // the last highlight reaches the page
+        const auto [at, length] = words.last();
+        QVERIFY(length > 0);
+        QCOMPARE(js(view, u"getSelection().toString()"_s).toString(), spoken.mid(at, length));
+
+        // The menu item has nothing to do with the reading.
+        const QString paused = read->toolTip();
+        m_reader->readingMenuItem(u"Menue_VoiceRead"_s)->trigger();
+        QCOMPARE(read->toolTip(), paused);
+        QTest::mouseClick(m_reader->toolButton(ReaderPane::StopReadingTool), Qt::LeftButton);
+        QTRY_VERIFY(!engine->isSpeaking());
+        m_reader->readingView()->setSnippets(m_ctx.serverInfo.reader_2, m_ctx.serverInfo.reader_3,
+                                             m_ctx.serverInfo.reader_4);
+        m_reader->setSpeechEngine(nullptr);
     }
 
     void corpus_everyBookOpensAndReachesItsLastChapter()
