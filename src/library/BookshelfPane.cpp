@@ -1,5 +1,6 @@
 #include "library/BookshelfPane.h"
 
+#include "catalogue/CatalogueNavigation.h"
 #include "platform/ListStyle.h"
 #include "platform/Prompter.h"
 #include "reader/Chapters.h"
@@ -16,7 +17,6 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QWebEngineView>
-#include <cmath>
 
 namespace {
 
@@ -193,23 +193,16 @@ void BookshelfPane::onLast()
 
 void BookshelfPane::onGo()
 {
-    const QString text = m_pageBox->text().trimmed();
-    bool isNumber = false;
-    const double value = text.toDouble(&isNumber);
-    if (text.isEmpty() || !isNumber || !std::isfinite(value)) {
-        m_prompter.message(QStringLiteral("输入的页码有误,请重新输入!"), Prompter::Icon::Exclamation);
-        m_pageBox->clear();
-        return;
-    }
-    const double whole = std::floor(value);
-    if (whole < 1 || whole > m_pageCount) {
-        m_prompter.message(QStringLiteral("输入的页码有误,一共才%1页,请重新输入!").arg(m_pageCount),
-                           Prompter::Icon::Exclamation);
-        m_pageBox->clear();
-        return;
-    }
+    // The same page-box rule as the catalogue's, over the shelf's page count.
+    CataloguePaging paging;
+    paging.totalPages = QString::number(m_pageCount);
+    const PageStep step = GoToPageStep(paging, m_pageBox->text());
     m_pageBox->clear();
-    goToPage(int(whole));
+    if (!step.page) {
+        m_prompter.message(step.message, Prompter::Icon::Exclamation);
+        return;
+    }
+    goToPage(step.page->toInt());
 }
 
 BookRecord BookshelfPane::rowRecord(QTreeWidgetItem *item) const
