@@ -1,5 +1,6 @@
 #include "catalogue/Downloader.h"
 
+#include "net/NetworkLimits.h"
 #include "net/NetworkService.h"
 
 #include <QNetworkAccessManager>
@@ -47,18 +48,12 @@ std::optional<Downloader::StartError> Downloader::beginDownload(const QString &u
         return StartError{FileAccessError,
                           QStringLiteral("无法写入文件 %1：%2").arg(saveFile, task->file->errorString())};
 
-    QNetworkRequest request(address);
-    request.setTransferTimeout(m_timeoutMs);
-    // Revalidate against the server rather than reuse a cached copy.
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    QNetworkReply *reply = m_manager->get(request);
+    QNetworkReply *reply = m_manager->get(GuardedRequest(address, m_timeoutMs));
     reply->setReadBufferSize(ReplyBufferBytes);
+    GuardReply(reply, NetworkLimits::BookBytes);
     task->reply = reply;
     task->sinceProgress.start();
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onReadyRead(reply); });
-    connect(reply, &QNetworkReply::downloadProgress, this,
-            [this, reply](qint64 received, qint64 total) { onProgress(reply, received, total); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onFinished(reply); });
     m_tasks.push_back(std::move(task));
     return std::nullopt;
@@ -117,7 +112,7 @@ void Downloader::drain(Task &task)
             break;
         if (task.writeFailed)
             continue; // keep the reply flowing until abort takes effect
-        if (task.file->write(buffer, got) != got) {
+        if (task.written + got > NetworkLimits::BookBytes || task.file->write(buffer, got) != got) {
             task.writeFailed = true;
             task.reply->abort();
             return;
@@ -128,22 +123,27 @@ void Downloader::drain(Task &task)
 
 void Downloader::onReadyRead(QNetworkReply *reply)
 {
-    if (Task *task = findByReply(reply))
+    if (Task *task = findByReply(reply)) {
         drain(*task);
+        reportProgress(*task);
+    }
 }
 
-void Downloader::onProgress(QNetworkReply *reply, qint64 received, qint64 total)
+void Downloader::reportProgress(Task &task)
 {
-    Task *task = findByReply(reply);
-    // Qt reports the received size as the total at the end even without a Content-Length;
-    // only a size the server announced counts.
-    if (!task || total <= 0 || !reply->header(QNetworkRequest::ContentLengthHeader).isValid())
+    // Counted from the bytes written rather than from Qt's own progress signal, which Qt
+    // throttles: every piece that arrives is a chance to report, and the last one always is.
+    // Only a size the server announced counts.
+    bool known = false;
+    const qint64 total = task.reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    if (!known || total <= 0 || task.writeFailed)
         return;
-    if (received < total && task->sinceProgress.elapsed() < m_progressIntervalMs)
+    if (task.written < total && task.sinceProgress.elapsed() < m_progressIntervalMs)
         return;
-    task->sinceProgress.restart();
-    const QString saveFile = task->saveFile;
-    Q_EMIT downloadProgress(received, total, saveFile);
+    task.sinceProgress.restart();
+    const qint64 written = task.written;
+    const QString saveFile = task.saveFile;
+    Q_EMIT downloadProgress(written, total, saveFile);
 }
 
 void Downloader::onFinished(QNetworkReply *reply)
@@ -151,8 +151,14 @@ void Downloader::onFinished(QNetworkReply *reply)
     Task *task = findByReply(reply);
     if (!task)
         return;
-    if (!task->writeFailed && reply->error() == QNetworkReply::NoError)
+    if (!task->writeFailed && reply->error() == QNetworkReply::NoError) {
         drain(*task);
+        reportProgress(*task);
+        // The progress handler may have cancelled everything.
+        task = findByReply(reply);
+        if (!task)
+            return;
+    }
     reply->disconnect(this);
     reply->deleteLater();
     task->reply = nullptr;

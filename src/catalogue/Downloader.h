@@ -57,7 +57,8 @@ public:
 
     // Without data for this long a transfer fails. Default 30 s.
     void setTransferTimeout(int ms) { m_timeoutMs = ms; }
-    // At most one progress signal per task in this interval, besides the last one.
+    // At most one progress signal per task in this interval, besides the last one; 0 reports
+    // every piece read.
     void setProgressInterval(int ms) { m_progressIntervalMs = ms; }
 
 Q_SIGNALS:
@@ -82,7 +83,7 @@ private:
     Task *find(const QString &saveFile) const;
     Task *findByReply(const QNetworkReply *reply) const;
     void onReadyRead(QNetworkReply *reply);
-    void onProgress(QNetworkReply *reply, qint64 received, qint64 total);
+    void reportProgress(Task &task);
     void onFinished(QNetworkReply *reply);
     void drain(Task &task);
     void checkAllDone();

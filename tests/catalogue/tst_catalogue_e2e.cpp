@@ -253,8 +253,8 @@ private Q_SLOTS:
         const CatalogueEntry big = pane->entries().first();
 
         QSignalSpy done(pane->downloads(), &DownloadQueue::allDownloadsDone);
-        // Every received piece reports progress: over loopback the whole book can arrive within
-        // one of the usual progress intervals, before the server could be stopped.
+        // Every piece read reports progress, and the reply buffers only a few megabytes, so at
+        // the first report most of the book is still on the server however fast the line is.
         pane->downloads()->downloader()->setProgressInterval(0);
         bool killed = false;
         connect(pane->downloads()->downloader(), &Downloader::downloadProgress, this, [&](qint64 read, qint64 total) {
