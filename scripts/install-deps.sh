@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git curl
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6sql6-sqlite qt6-translations-l10n
   qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
   qt6-multimedia-dev qt6-httpserver-dev qt6-websockets-dev
   libgl-dev libglx-dev libxkbcommon-dev

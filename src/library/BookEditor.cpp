@@ -99,7 +99,7 @@ void BookEditor::load(const QString &editorMode)
 void BookEditor::browse()
 {
     const QString chosen =
-        m_prompter.openFileName(QStringLiteral("添加电子书-Folioway"), QStringLiteral("文本文件(*.txt)"));
+        m_prompter.openFileName(QStringLiteral("添加电子书-Folioway"), QStringLiteral("文本文件(*.txt)|*.txt"));
     if (!chosen.isEmpty())
         m_path->setText(chosen);
 }

@@ -17,7 +17,8 @@ public:
     virtual void message(const QString &text, Icon icon, const QString &title = {}) = 0;
     // Yes/No without icon; true means Yes.
     virtual bool question(const QString &text, const QString &title = {}) = 0;
-    // Empty text when the user cancels.
+    // Empty text when the user cancels. The filter alternates captions and pattern lists, all
+    // joined by "|", patterns by ";": "文本文件(*.txt)|*.txt".
     virtual QString openFileName(const QString &title, const QString &filter, const QString &startDir = {}) = 0;
     virtual QString folderName(const QString &prompt, const QString &startDir = {}) = 0;
     // Colours as 0xRRGGBB; nothing when the user cancels.

@@ -4,7 +4,11 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QFileDialog>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QTranslator>
+
+#include <memory>
 
 namespace {
 QWidget *parentWindow()
@@ -15,6 +19,21 @@ QWidget *parentWindow()
 QString titleOr(const QString &title)
 {
     return title.isEmpty() ? Prompter::defaultTitle() : title;
+}
+
+// "文本文件(*.txt)|*.txt|打包文件(*.rar)|*.rar;*.zip" → one Qt name filter per pair. Qt takes a
+// filter's patterns from its last parentheses, blank-separated, and with the details hidden it
+// shows only what comes before them: so the caption stays exactly as written even where it
+// names fewer patterns than the pair matches.
+QStringList nameFilters(const QString &filter)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        filters.append(parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
+    }
+    return filters;
 }
 } // namespace
 
@@ -47,9 +66,23 @@ bool WidgetPrompter::question(const QString &text, const QString &title)
     return box.exec() == QMessageBox::Yes;
 }
 
+QFileDialog *WidgetPrompter::createOpenFileDialog(QWidget *parent, const QString &title, const QString &filter,
+                                                  const QString &startDir)
+{
+    auto *dialog = new QFileDialog(parent, title, startDir);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setOption(QFileDialog::HideNameFilterDetails);
+    dialog->setNameFilters(nameFilters(filter));
+    return dialog;
+}
+
 QString WidgetPrompter::openFileName(const QString &title, const QString &filter, const QString &startDir)
 {
-    return QFileDialog::getOpenFileName(parentWindow(), title, startDir, filter);
+    std::unique_ptr<QFileDialog> dialog(createOpenFileDialog(parentWindow(), title, filter, startDir));
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return {};
+    return dialog->selectedFiles().first();
 }
 
 QString WidgetPrompter::folderName(const QString &prompt, const QString &startDir)
@@ -63,4 +96,21 @@ std::optional<unsigned> WidgetPrompter::color(unsigned initialRgb)
     if (!chosen.isValid())
         return std::nullopt;
     return chosen.rgb() & 0xFFFFFFu;
+}
+
+bool InstallChineseQtTranslations(QCoreApplication &app)
+{
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    bool any = false;
+    // "qt" gathers the base, multimedia and other module catalogues; the web view has its own.
+    for (const char *catalogue : {"qt", "qtwebengine"}) {
+        auto *translator = new QTranslator(&app);
+        if (translator->load(chinese, QLatin1String(catalogue), QStringLiteral("_"), folder) &&
+            QCoreApplication::installTranslator(translator))
+            any = true;
+        else
+            delete translator;
+    }
+    return any;
 }

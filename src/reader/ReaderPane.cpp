@@ -274,7 +274,7 @@ ReadingPageStyle ReaderPane::pageStyle() const
 void ReaderPane::OpenFile()
 {
     const QString path =
-        m_prompter.openFileName(QStringLiteral("打开电子书-Folioway"), QStringLiteral("文本文件(*.txt)"));
+        m_prompter.openFileName(QStringLiteral("打开电子书-Folioway"), QStringLiteral("文本文件(*.txt)|*.txt"));
     if (path.isEmpty())
         return;
     // The dialog only offers existing files, but a typed name may not be one.

@@ -19,6 +19,7 @@ int RunFolioway(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Folioway"));
     QApplication::setOrganizationName(QString());
     QApplication::setApplicationVersion(ProgramVersion());
+    InstallChineseQtTranslations(app);
 
     WidgetPrompter prompter;
     LibraryDb db;

@@ -1,0 +1,95 @@
+#include "TestSupport.h"
+#include "account/Upload.h"
+#include "platform/WidgetPrompter.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+// The standard dialogs as the program shows them: in Chinese, and listing the files their
+// filters name.
+class TestDialogs : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    static QStringList listed(QFileDialog &dialog)
+    {
+        auto *view = dialog.findChild<QListView *>(u"listView"_s);
+        QStringList names;
+        for (int row = 0; view && row < view->model()->rowCount(view->rootIndex()); ++row)
+            names << view->model()->index(row, 0, view->rootIndex()).data().toString();
+        names.sort();
+        return names;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(InstallChineseQtTranslations(*qApp));
+        for (const QString &name : {u"一.txt"_s, u"二.txt"_s, u"三.txt"_s, u"四.txt"_s, u"合集.zip"_s, u"旧.rar"_s,
+                                    u"封面.jpg"_s, u"说明.doc"_s})
+            QVERIFY(TestSupport::writeFile(m_dir.filePath(name), "x"));
+    }
+
+    void standardTextsAreChinese()
+    {
+        QDialogButtonBox buttons(QDialogButtonBox::Cancel);
+        QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), u"取消"_s);
+        QLineEdit box;
+        std::unique_ptr<QMenu> menu(box.createStandardContextMenu());
+        QVERIFY(!menu->actions().isEmpty());
+        QVERIFY2(menu->actions().first()->text().startsWith(u"撤消(&U)"_s), qPrintable(menu->actions().first()->text()));
+    }
+
+    void pickersListWhatTheirFiltersName_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QStringList>("captions");
+        QTest::addColumn<QStringList>("files");
+        const QStringList book{u"电子书文件(*.txt;*.rar;*.zip)"_s, u"TXT文件(*.txt)"_s, u"打包文件(*.rar)"_s};
+        const QStringList texts{u"一.txt"_s, u"三.txt"_s, u"二.txt"_s, u"四.txt"_s};
+        QTest::newRow("upload book") << BookFileFilter() << 0 << book
+                                     << texts + QStringList{u"合集.zip"_s, u"旧.rar"_s};
+        QTest::newRow("upload book, text only") << BookFileFilter() << 1 << book << texts;
+        // Captioned "(*.rar)" yet matching zip archives too.
+        QTest::newRow("upload book, archives") << BookFileFilter() << 2 << book
+                                               << QStringList{u"合集.zip"_s, u"旧.rar"_s};
+        QTest::newRow("upload cover") << CoverFileFilter() << 0 << QStringList{u"图片文件(*.jpg;*.gif)"_s}
+                                      << QStringList{u"封面.jpg"_s};
+        QTest::newRow("book editor") << u"文本文件(*.txt)|*.txt"_s << 0 << QStringList{u"文本文件(*.txt)"_s} << texts;
+    }
+    void pickersListWhatTheirFiltersName()
+    {
+        QFETCH(QString, filter);
+        QFETCH(int, choice);
+        QFETCH(QStringList, files);
+        files.sort();
+        std::unique_ptr<QFileDialog> dialog(
+            WidgetPrompter::createOpenFileDialog(nullptr, u"添加电子书-Folioway"_s, filter, m_dir.path()));
+        dialog->show();
+        auto *types = dialog->findChild<QComboBox *>(u"fileTypeCombo"_s);
+        QVERIFY(types);
+        QStringList captions;
+        for (int i = 0; i < types->count(); ++i)
+            captions << types->itemText(i);
+        QTEST(captions, "captions");
+        dialog->selectNameFilter(dialog->nameFilters().at(choice));
+        QTRY_COMPARE(listed(*dialog), files);
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"
