@@ -114,7 +114,8 @@ bool BookEditor::refuse(const QString &text)
 void BookEditor::save()
 {
     const bool edit = m_mode == QLatin1String("edit");
-    const QString failed = edit ? QStringLiteral("修改失败：") : QStringLiteral("添加失败：");
+    // The box checks read the same in every mode; only the title says which mode refused.
+    const QString failed = QStringLiteral("添加失败：");
     const QString title = m_title->text().trimmed();
     const QString category = m_category->currentText().trimmed();
     QString author = m_author->text().trimmed();
@@ -143,7 +144,7 @@ void BookEditor::save()
             return;
         }
         if (const auto other = m_db.findByPathExcept(path, m_id)) {
-            refuse(failed + kCrLf + kCrLf + QStringLiteral("文件：") + path + kCrLf + kCrLf +
+            refuse(QStringLiteral("修改失败：") + kCrLf + kCrLf + QStringLiteral("文件：") + path + kCrLf + kCrLf +
                    QStringLiteral("已经存在！-《%1》").arg(other->name));
             return;
         }

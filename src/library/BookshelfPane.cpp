@@ -84,8 +84,13 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     connect(m_addButton, &QPushButton::clicked, this, &BookshelfPane::addBookRequested);
 
     buildCategoryTree();
-    connect(m_tree, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem *current) { onCategoryChosen(current); });
+    // A click acts on release, on whatever node is selected then, even one that was selected
+    // already; a selection moved by the keyboard acts at once.
+    m_tree->viewport()->installEventFilter(this);
+    connect(m_tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *current) {
+        if (!m_treeButtonDown)
+            onCategoryChosen(current);
+    });
 }
 
 void BookshelfPane::buildCategoryTree()
@@ -133,9 +138,12 @@ void BookshelfPane::ReadList(const ShelfQuery &query)
         return;
     }
     Q_EMIT loadingChanged(true);
+    // The chosen page stays as it is when a shorter list shows its last page instead: going
+    // back to the longer list shows the chosen page again.
     m_pageCount = page.pageCount;
-    m_currentPage = page.page;
-    m_pageIndicator->setText(QStringLiteral("%1/%2").arg(m_currentPage).arg(m_pageCount));
+    m_currentPage = std::max(m_currentPage, 1);
+    m_shownPage = page.page;
+    m_pageIndicator->setText(QStringLiteral("%1/%2").arg(m_shownPage).arg(m_pageCount));
 
     QList<QTreeWidgetItem *> items;
     items.reserve(page.rows.size());
@@ -157,7 +165,7 @@ void BookshelfPane::goToPage(int page)
 
 void BookshelfPane::onFirst()
 {
-    if (m_currentPage == 1) {
+    if (m_shownPage == 1) {
         m_prompter.message(QStringLiteral("当前已是第一页!"), Prompter::Icon::Exclamation);
         return;
     }
@@ -166,25 +174,25 @@ void BookshelfPane::onFirst()
 
 void BookshelfPane::onPrevious()
 {
-    if (m_currentPage == 1) {
+    if (m_shownPage == 1) {
         m_prompter.message(QStringLiteral("前面没有了，当前已是第一页!"), Prompter::Icon::Exclamation);
         return;
     }
-    goToPage(m_currentPage - 1);
+    goToPage(m_shownPage - 1);
 }
 
 void BookshelfPane::onNext()
 {
-    if (m_currentPage == m_pageCount) {
+    if (m_shownPage == m_pageCount) {
         m_prompter.message(QStringLiteral("后面没有了，当前已是最后一页!"), Prompter::Icon::Exclamation);
         return;
     }
-    goToPage(m_currentPage + 1);
+    goToPage(m_shownPage + 1);
 }
 
 void BookshelfPane::onLast()
 {
-    if (m_currentPage == m_pageCount) {
+    if (m_shownPage == m_pageCount) {
         m_prompter.message(QStringLiteral("当前已是最后一页!"), Prompter::Icon::Exclamation);
         return;
     }
@@ -218,6 +226,14 @@ BookRecord BookshelfPane::rowRecord(QTreeWidgetItem *item) const
 
 bool BookshelfPane::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_tree->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
+            m_treeButtonDown = true;
+        } else if (event->type() == QEvent::MouseButtonRelease && m_treeButtonDown) {
+            m_treeButtonDown = false;
+            onCategoryChosen(m_tree->currentItem());
+        }
+    }
     if (watched == m_list->viewport()) {
         if (event->type() == QEvent::MouseButtonPress) {
             auto *me = static_cast<QMouseEvent *>(event);

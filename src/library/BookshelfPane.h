@@ -28,7 +28,9 @@ public:
     void reload() { ReadList(m_query); }
 
     ShelfQuery shelfQuery() const { return m_query; }
+    // The page chosen with the paging controls; a shorter list shows its last page instead.
     int currentPage() const { return m_currentPage; }
+    int shownPage() const { return m_shownPage; }
     int pageCount() const { return m_pageCount; }
     QString pageIndicatorText() const;
 
@@ -74,8 +76,10 @@ private:
     Prompter &m_prompter;
     ShelfQuery m_query;
     int m_currentPage = 0; // 0 until the first fill
+    int m_shownPage = 0;
     int m_pageCount = 0;
     QPoint m_lastMousePos;
+    bool m_treeButtonDown = false;
 
     QTreeWidget *m_tree;
     QTreeWidget *m_list;

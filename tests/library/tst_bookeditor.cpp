@@ -80,20 +80,32 @@ private Q_SLOTS:
         QTEST(::getTxtName(path), "title");
     }
 
-    void addNew_refusesInOrder_data()
+    // The box checks read the same in both modes; the title names the mode.
+    void refusesInOrder_data()
     {
+        QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("title");
         QTest::addColumn<int>("category");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("message");
-        QTest::newRow("blank title") << u"   "_s << 0 << u"/a.txt"_s << u"添加失败：书名不能为空！"_s;
-        QTest::newRow("no category") << u"书"_s << -1 << u"/a.txt"_s << u"添加失败：电子类别不能为空！"_s;
-        QTest::newRow("blank path") << u"书"_s << 0 << u"  "_s << u"添加失败：电子书路径不能为空！"_s;
+        QTest::addColumn<QString>("boxTitle");
+        const QString add = u"添加失败"_s, edit = u"修改失败"_s;
+        QTest::newRow("blank title") << u"addnew"_s << u"   "_s << 0 << u"/a.txt"_s << u"添加失败：书名不能为空！"_s
+                                     << add;
+        QTest::newRow("no category") << u"addnew"_s << u"书"_s << -1 << u"/a.txt"_s
+                                     << u"添加失败：电子类别不能为空！"_s << add;
+        QTest::newRow("blank path") << u"addnew"_s << u"书"_s << 0 << u"  "_s << u"添加失败：电子书路径不能为空！"_s
+                                    << add;
         QTest::newRow("same path, other case")
-            << u"书"_s << 0 << u"UPPER"_s << QString(); // the stored path in upper case; message made below
+            << u"addnew"_s << u"书"_s << 0 << u"UPPER"_s << QString() << add; // message made below
+        QTest::newRow("edit, blank title") << u"edit"_s << u" "_s << 0 << u"/a.txt"_s
+                                           << u"添加失败：书名不能为空！"_s << edit;
+        QTest::newRow("edit, blank path") << u"edit"_s << u"书"_s << 0 << u""_s
+                                          << u"添加失败：电子书路径不能为空！"_s << edit;
     }
-    void addNew_refusesInOrder()
+    void refusesInOrder()
     {
+        QFETCH(QString, mode);
         QFETCH(QString, title);
         QFETCH(int, category);
         QFETCH(QString, path);
@@ -102,13 +114,15 @@ private Q_SLOTS:
             path = m_existingPath.toUpper();
             message = u"添加失败：\r\n\r\n文件："_s + path + u"\r\n\r\n已经存在！-《旧书》"_s;
         }
-        BookEditor *e = openEditor(u"addnew"_s);
-        QCOMPARE(e->windowTitle(), u"添加电子书"_s);
-        QCOMPARE(e->categoryBox()->currentText(), u"其他分类"_s);
+        BookEditor *e = openEditor(mode == u"edit"_s ? u"edit>||<%1"_s.arg(m_existingId) : mode);
+        if (mode == u"addnew"_s) {
+            QCOMPARE(e->windowTitle(), u"添加电子书"_s);
+            QCOMPARE(e->categoryBox()->currentText(), u"其他分类"_s);
+        }
         fill(e, title, category, QString(), path);
         QTest::mouseClick(e->saveButton(), Qt::LeftButton);
         QCOMPARE(m_prompter.lastText(), message);
-        QCOMPARE(m_prompter.last().title, u"添加失败"_s);
+        QTEST(m_prompter.last().title, "boxTitle");
         QCOMPARE(m_prompter.last().icon, Prompter::Icon::Critical);
         QVERIFY(m_window->bookEditor()); // stays open with the input
         QCOMPARE(e->titleBox()->text(), title);
