@@ -1,5 +1,6 @@
 #include "account/AccountReply.h"
 
+#include "net/NetworkLimits.h"
 #include "startup/Startup.h"
 
 #include <QXmlStreamReader>
@@ -76,7 +77,9 @@ AccountReply DecodeAccountReply(const QByteArray &body)
         for (std::size_t i = 0; i < kProfileSlots.size(); ++i) {
             if (!filled[i] && name == kProfileSlots[i].element) {
                 filled[i] = true;
-                profile.*kProfileSlots[i].field = xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+                // Every field ends up in a label or a text box.
+                profile.*kProfileSlots[i].field =
+                    BoundedServerText(xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed());
                 --depth;
                 break;
             }

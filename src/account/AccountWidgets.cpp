@@ -1,5 +1,7 @@
 #include "account/AccountWidgets.h"
 
+#include "net/NetworkLimits.h"
+
 #include "platform/Prompter.h"
 
 #include <QApplication>
@@ -37,7 +39,7 @@ void CentreOnScreen(QWidget *window)
 
 void ShowAccountMessage(Prompter &prompter, const AccountMessage &message)
 {
-    prompter.message(message.text, message.icon, message.title);
+    prompter.message(BoundedServerText(message.text), message.icon, message.title);
 }
 
 void MaskWithAsterisks(QLineEdit *box)

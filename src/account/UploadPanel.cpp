@@ -2,6 +2,7 @@
 
 #include "account/AccountWidgets.h"
 #include "library/BookRecord.h"
+#include "net/NetworkLimits.h"
 #include "net/NetworkService.h"
 
 #include <QComboBox>
@@ -273,12 +274,12 @@ void UploadPanel::send()
     m_upload->setEnabled(false);
     m_uploading->show();
 
-    QNetworkRequest request(QUrl(UploadUrl(m_serverBaseUrl), QUrl::TolerantMode));
+    QNetworkRequest request = GuardedRequest(QUrl(UploadUrl(m_serverBaseUrl), QUrl::TolerantMode),
+                                             NetworkService::DefaultTransferTimeoutMs);
     request.setRawHeader(QByteArrayLiteral("Content-Type"), UploadContentType());
     request.setHeader(QNetworkRequest::ContentLengthHeader, body.body.size());
-    request.setTransferTimeout(NetworkService::DefaultTransferTimeoutMs);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     m_reply = NetworkService::manager()->post(request, body.body);
+    GuardReply(m_reply, NetworkLimits::AnswerBytes);
     connect(m_reply, &QNetworkReply::finished, this, &UploadPanel::onFinished);
 }
 

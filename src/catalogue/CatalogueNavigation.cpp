@@ -1,6 +1,7 @@
 #include "catalogue/CatalogueNavigation.h"
 
 #include "library/BookRecord.h"
+#include "net/NetworkLimits.h"
 
 #include <cmath>
 
@@ -93,5 +94,5 @@ QStringList CatalogueCategoryCaptions()
 
 QString CatalogueRowToolTip(const QString &title, const QString &status)
 {
-    return QStringLiteral("《") + title + QStringLiteral("》  ") + status;
+    return QStringLiteral("《") + BoundedServerText(title) + QStringLiteral("》  ") + BoundedServerText(status);
 }

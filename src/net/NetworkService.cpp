@@ -103,7 +103,7 @@ void ensureShared()
     g_manager = new QNetworkAccessManager(QCoreApplication::instance());
     g_jar = new PersistentCookieJar();
     g_manager->setCookieJar(g_jar); // the manager owns the jar
-    g_manager->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    g_manager->setRedirectPolicy(QNetworkRequest::SameOriginRedirectPolicy);
     QObject::connect(g_manager, &QObject::destroyed, [] {
         g_manager = nullptr;
         g_jar = nullptr;

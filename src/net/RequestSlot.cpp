@@ -1,5 +1,6 @@
 #include "net/RequestSlot.h"
 
+#include "net/NetworkLimits.h"
 #include "net/NetworkService.h"
 
 #include <QNetworkAccessManager>
@@ -7,23 +8,9 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
-namespace {
-
-QNetworkRequest makeRequest(const QString &address, int timeoutMs)
-{
-    QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
-    request.setTransferTimeout(timeoutMs);
-    // Every address carries a changing rnt value; never let a cache answer in the server's place.
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-    return request;
-}
-
-} // namespace
-
 RequestSlot::RequestSlot(QObject *parent, QNetworkAccessManager *manager)
     : QObject(parent), m_manager(manager ? manager : NetworkService::manager()),
-      m_timeoutMs(NetworkService::DefaultTransferTimeoutMs)
+      m_timeoutMs(NetworkService::DefaultTransferTimeoutMs), m_maxBody(NetworkLimits::AnswerBytes)
 {}
 
 RequestSlot::~RequestSlot()
@@ -34,13 +21,13 @@ RequestSlot::~RequestSlot()
 void RequestSlot::get(const QString &address)
 {
     abort();
-    start(m_manager->get(makeRequest(address, m_timeoutMs)));
+    start(m_manager->get(GuardedRequest(QUrl(address, QUrl::TolerantMode), m_timeoutMs)));
 }
 
 void RequestSlot::postForm(const QString &address, const QByteArray &body)
 {
     abort();
-    QNetworkRequest request = makeRequest(address, m_timeoutMs);
+    QNetworkRequest request = GuardedRequest(QUrl(address, QUrl::TolerantMode), m_timeoutMs);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
     start(m_manager->post(request, body));
 }
@@ -59,13 +46,7 @@ void RequestSlot::abort()
 void RequestSlot::start(QNetworkReply *reply)
 {
     m_reply = reply;
-    m_tooLarge = false;
-    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {
-        if (reply == m_reply && received > m_maxBody && !m_tooLarge) {
-            m_tooLarge = true;
-            reply->abort();
-        }
-    });
+    GuardReply(reply, m_maxBody);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         if (reply == m_reply)
             onFinished();
@@ -86,9 +67,10 @@ void RequestSlot::onFinished()
     // Codes below 200 are transport and proxy failures (refused, dropped, timed out). Above
     // that the server did answer, with an error status the caller looks at.
     const bool transportFailure = error != QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
-    if (m_tooLarge || transportFailure || result.status == 0) {
+    const bool tooLarge = ReplyTooLarge(reply);
+    if (tooLarge || transportFailure || result.status == 0) {
         result.status = 0;
-        result.errorText = m_tooLarge ? QStringLiteral("answer too large") : reply->errorString();
+        result.errorText = tooLarge ? QStringLiteral("answer too large") : reply->errorString();
     } else {
         result.failed = false;
         result.body = reply->readAll();

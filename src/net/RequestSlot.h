@@ -47,7 +47,7 @@ public:
     // Without data for this long a request fails (status 0). Default 30 s.
     void setTransferTimeout(int ms) { m_timeoutMs = ms; }
     int transferTimeout() const { return m_timeoutMs; }
-    // Answers larger than this fail; catalogue and account answers are small.
+    // Answers larger than this fail (status 0). Default NetworkLimits::AnswerBytes.
     void setMaxBodyBytes(qint64 bytes) { m_maxBody = bytes; }
 
 Q_SIGNALS:
@@ -60,6 +60,5 @@ private:
     QNetworkAccessManager *m_manager;
     QPointer<QNetworkReply> m_reply;
     int m_timeoutMs;
-    qint64 m_maxBody = 16 * 1024 * 1024;
-    bool m_tooLarge = false;
+    qint64 m_maxBody;
 };

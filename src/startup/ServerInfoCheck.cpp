@@ -1,5 +1,6 @@
 #include "startup/ServerInfoCheck.h"
 
+#include "net/NetworkLimits.h"
 #include "net/NetworkService.h"
 #include "net/XmlTree.h"
 #include "platform/Prompter.h"
@@ -44,23 +45,45 @@ bool ReadServerInfoAnswer(int status, const QString &contentType, const QByteArr
     return true;
 }
 
+namespace {
+
+QString updaterProgram()
+{
+#ifdef Q_OS_WIN
+    const QString name = QStringLiteral("update.exe");
+#else
+    const QString name = QStringLiteral("update");
+#endif
+    return QDir(QCoreApplication::applicationDirPath()).filePath(name);
+}
+
+// Starts the updater; when it cannot be started the user learns why before the program ends.
+void launchUpdater(Prompter &prompter, const std::function<bool()> &startUpdater)
+{
+    if (startUpdater && startUpdater())
+        return;
+    prompter.message(QStringLiteral("无法启动升级程序，程序将退出。请确认以下文件存在并且可以运行：\r\n") +
+                         updaterProgram(),
+                     Prompter::Icon::Critical, QStringLiteral("软件需更新"));
+}
+
+} // namespace
+
 StartDecision OfferUpdate(const ServerInfo &info, Prompter &prompter, const std::function<bool()> &startUpdater)
 {
     if (info.version == ProgramVersion())
         return StartDecision::GoOn;
     const QString title = QStringLiteral("软件需更新");
-    const QString details = QStringLiteral("\r\n\r\n更新内容：") + info.verinfo;
+    const QString details = QStringLiteral("\r\n\r\n更新内容：") + BoundedServerText(info.verinfo);
     if (info.mustdown == QLatin1String("TRUE")) {
         if (prompter.question(
-                QStringLiteral("系统检查到软件需要升级，你需要更新后才能继续使用，是否进行升级？") + details, title) &&
-            startUpdater)
-            startUpdater();
+                QStringLiteral("系统检查到软件需要升级，你需要更新后才能继续使用，是否进行升级？") + details, title))
+            launchUpdater(prompter, startUpdater);
         return StartDecision::EndProgram;
     }
     if (info.mustdown == QLatin1String("FALSE")) {
         if (prompter.question(QStringLiteral("系统检查到软件有更新，是否进行升级？") + details, title)) {
-            if (startUpdater)
-                startUpdater();
+            launchUpdater(prompter, startUpdater);
             return StartDecision::EndProgram;
         }
     }
@@ -69,14 +92,8 @@ StartDecision OfferUpdate(const ServerInfo &info, Prompter &prompter, const std:
 
 bool StartUpdater()
 {
-#ifdef Q_OS_WIN
-    const QString name = QStringLiteral("update.exe");
-#else
-    const QString name = QStringLiteral("update");
-#endif
     // An argument list, so a program folder with blanks needs no quoting.
-    const QString program = QDir(QCoreApplication::applicationDirPath()).filePath(name);
-    return QProcess::startDetached(program, {QStringLiteral("-") + ProgramVersion()},
+    return QProcess::startDetached(updaterProgram(), {QStringLiteral("-") + ProgramVersion()},
                                    QCoreApplication::applicationDirPath());
 }
 
@@ -84,10 +101,9 @@ StartDecision RunServerInfoCheck(const QString &address, ServerInfo &info, Promp
                                  const ServerInfoCheckOptions &options)
 {
     QNetworkAccessManager *manager = options.manager ? options.manager : NetworkService::manager();
-    QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setTransferTimeout(options.timeoutMs);
-    QPointer<QNetworkReply> reply = manager->get(request);
+    QPointer<QNetworkReply> reply =
+        manager->get(GuardedRequest(QUrl(address, QUrl::TolerantMode), options.timeoutMs));
+    GuardReply(reply, NetworkLimits::ServerInfoBytes);
 
     QEventLoop loop;
     QTimer deadline;

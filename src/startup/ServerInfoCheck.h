@@ -24,8 +24,9 @@ enum class StartDecision
 bool ReadServerInfoAnswer(int status, const QString &contentType, const QByteArray &body, ServerInfo &info);
 
 // Asks about the update the answer announces. startUpdater runs on Yes and tells whether the
-// updater could be started. A required update ends the program whatever the answer; an
-// optional one ends it only after Yes.
+// updater could be started; when it could not, a message names the updater's file before the
+// program ends. A required update ends the program whatever the answer; an optional one ends
+// it only after Yes.
 StartDecision OfferUpdate(const ServerInfo &info, Prompter &prompter, const std::function<bool()> &startUpdater);
 
 // Starts "update" beside the executable with the argument "-v1.2", without waiting for it.

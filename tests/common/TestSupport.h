@@ -17,6 +17,10 @@ QByteArray readFile(const QString &path);
 // Text as the books and the legacy forms carry it.
 QByteArray gb18030(const QString &text);
 
+// The process's peak resident memory in MB since the last reset (Linux; 0 elsewhere).
+void resetPeakMemory();
+qint64 peakMemoryMB();
+
 struct ProgramRun
 {
     int exitCode = -1; // -1: crashed or did not finish

@@ -72,6 +72,7 @@ private Q_SLOTS:
             TinyHttpServer::Response r = TinyHttpServer::reply(QByteArray(mode == 4 ? 200000 : 1000, 'x'));
             r.stallAfter = mode == 0 ? 10 : -1;
             r.dropAfter = mode == 2 ? 10 : -1;
+            r.sendLength = mode != 4; // an announced size is refused before the body (tst_serverinfocheck)
             return r;
         });
         QString address = server.baseUrl() + u"/x"_s;
@@ -117,6 +118,39 @@ private Q_SLOTS:
         account.postForm(server.baseUrl() + u"/edit"_s, "a=1");
         QCOMPARE(waitForResult(listSpy).body, "/list"_ba);
         QCOMPARE(waitForResult(accountSpy).body, "/edit"_ba);
+    }
+
+    // Redirects stay on the server that was asked, and only for a few hops.
+    void redirects_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("body"); // empty: refused
+        QTest::newRow("same server") << u"/hop/3"_s << "arrived"_ba;
+        QTest::newRow("too many hops") << u"/hop/4"_s << QByteArray();
+        QTest::newRow("another server") << u"/away"_s << QByteArray();
+    }
+    void redirects()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, body);
+        TinyHttpServer other([](const TinyHttpServer::Request &) { return TinyHttpServer::reply("elsewhere"); });
+        TinyHttpServer server([&](const TinyHttpServer::Request &request) {
+            const QByteArray target = request.target;
+            if (target == "/hop/0")
+                return TinyHttpServer::reply("arrived");
+            TinyHttpServer::Response r = TinyHttpServer::reply({}, 302);
+            const QByteArray next = target == "/away" ? other.baseUrl().toLatin1() + "/x"
+                                                      : "/hop/" + QByteArray::number(target.mid(5).toInt() - 1);
+            r.headers.append(qMakePair("Location"_ba, next));
+            return r;
+        });
+        RequestSlot slot;
+        QSignalSpy spy(&slot, &RequestSlot::finished);
+        slot.get(server.baseUrl() + path);
+        const HttpResult result = waitForResult(spy);
+        QCOMPARE(result.failed, body.isEmpty());
+        QCOMPARE(result.body, body);
+        QVERIFY(other.requests.isEmpty());
     }
 
     void cookies_sentBackAndPersisted()

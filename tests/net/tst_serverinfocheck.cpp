@@ -1,4 +1,5 @@
 #include "ScriptedPrompter.h"
+#include "TestSupport.h"
 #include "TinyHttpServer.h"
 #include "net/NetworkService.h"
 #include "startup/ServerInfoCheck.h"
@@ -141,23 +142,62 @@ private Q_SLOTS:
         QVERIFY(QFile(dir.filePath(u"cookies.dat"_s)).size() > 0);
     }
 
-    // A refused connection ends at once (tst_requestslot); an answer that never comes must not
-    // hold up the start longer than the check's own limit.
-    void run_silentServerDoesNotHoldUpStart()
+    // A server that never answers, or answers without end, holds up the start no longer than
+    // the check's own limit and costs the client next to no memory. A refused connection ends
+    // at once (tst_requestslot).
+    void run_hostileServerDoesNotHoldUpStart_data()
     {
-        TinyHttpServer server([](const TinyHttpServer::Request &) { return TinyHttpServer::noAnswer(); });
+        QTest::addColumn<int>("mode");
+        QTest::newRow("silent") << 0;
+        QTest::newRow("3 GB announced") << 1;
+        QTest::newRow("3 GB without a length") << 2;
+    }
+    void run_hostileServerDoesNotHoldUpStart()
+    {
+        QFETCH(int, mode);
+        TinyHttpServer server([mode](const TinyHttpServer::Request &) {
+            if (mode == 0)
+                return TinyHttpServer::noAnswer();
+            TinyHttpServer::Response r = TinyHttpServer::reply("<root><infobase><reader_1>");
+            r.streamBytes = qint64(3) << 30;
+            r.sendLength = mode == 1;
+            return r;
+        });
         ServerInfo info;
         ScriptedPrompter prompter;
         ServerInfoCheckOptions options;
-        options.timeoutMs = 400;
+        options.timeoutMs = 2000;
+        TestSupport::resetPeakMemory();
+        const qint64 peakBefore = TestSupport::peakMemoryMB();
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(RunServerInfoCheck(server.baseUrl() + u"/readerserver/getinfo.asp?desknum=x&rnt=y"_s, info, prompter,
                                     options),
                  StartDecision::GoOn);
-        QVERIFY(clock.elapsed() < 2500);
+        QVERIFY(clock.elapsed() < options.timeoutMs + 1000);
+        QVERIFY2(TestSupport::peakMemoryMB() - peakBefore < 50, qPrintable(QString::number(TestSupport::peakMemoryMB())));
         QVERIFY(prompter.shown.isEmpty());
-        QVERIFY(info.version.isEmpty());
+        QVERIFY(info.reader_1.isEmpty());
+    }
+
+    // Whatever the server writes, the question fits on a screen; an updater that is not there
+    // is named before the program ends.
+    void offerUpdate_boundsTheTextAndNamesAMissingUpdater()
+    {
+        ServerInfo info;
+        info.version = u"v9.9"_s;
+        info.mustdown = u"FALSE"_s;
+        info.verinfo = QString(1000000, u'新');
+        ScriptedPrompter prompter;
+        prompter.answers.enqueue(true);
+        QCOMPARE(OfferUpdate(info, prompter, StartUpdater), StartDecision::EndProgram);
+        QCOMPARE(prompter.shown.size(), 2);
+        QCOMPARE(prompter.shown[0].text, u"系统检查到软件有更新，是否进行升级？\r\n\r\n更新内容："_s + QString(2000, u'新') + u"…"_s);
+        const QString updater = QCoreApplication::applicationDirPath() + u"/update"_s;
+        QVERIFY(!QFileInfo::exists(updater));
+        QCOMPARE(prompter.shown[1].text,
+                 u"无法启动升级程序，程序将退出。请确认以下文件存在并且可以运行：\r\n"_s + updater);
+        QCOMPARE(prompter.shown[1].icon, Prompter::Icon::Critical);
     }
 };
 

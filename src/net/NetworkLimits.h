@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QNetworkRequest>
+#include <QString>
+
+class QNetworkReply;
+class QUrl;
+
+// What the program accepts from a server it does not control. Every request of the program is
+// made by GuardedRequest() and watched by GuardReply(), so no answer can grow without bound and
+// no redirect leaves the server that was asked; every server text a window shows is cut first.
+namespace NetworkLimits {
+// The start-up answer is a few hundred bytes.
+inline constexpr qint64 ServerInfoBytes = 64 * 1024;
+// Catalogue lists, account and upload answers.
+inline constexpr qint64 AnswerBytes = 16 * 1024 * 1024;
+// A book streamed to disk.
+inline constexpr qint64 BookBytes = qint64(2) * 1024 * 1024 * 1024;
+// Redirects are followed only to the same scheme, host and port, and only this often.
+inline constexpr int MaxRedirects = 3;
+// Server text in a label, tool tip or message box.
+inline constexpr int ShownTextChars = 2000;
+} // namespace NetworkLimits
+
+// A request that never answers from a cache, gives up after timeoutMs without data and follows
+// only MaxRedirects redirects, each to the same scheme, host and port.
+QNetworkRequest GuardedRequest(const QUrl &url, int timeoutMs);
+
+// Aborts reply when the server announces or sends more than maxBytes. A reply read piece by piece (a book) is kept under the cap by
+// its reader, which checks its own count against the limit.
+void GuardReply(QNetworkReply *reply, qint64 maxBytes);
+// True once GuardReply() has aborted reply for its size.
+bool ReplyTooLarge(const QNetworkReply *reply);
+
+// text cut to maxChars characters, "…" marking the cut.
+QString BoundedServerText(const QString &text, int maxChars = NetworkLimits::ShownTextChars);
