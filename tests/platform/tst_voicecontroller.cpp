@@ -120,13 +120,10 @@ private Q_SLOTS:
         QCOMPARE(m_controller->state(), Continue);
 
         QSignalSpy ends(m_engine.get(), &SpeechEngine::endStream);
-        QElapsedTimer clock;
-        clock.start();
         click(m_stop);
         QVERIFY(!m_engine->isPaused());
         QCOMPARE(m_controller->state(), Continue); // until the end-of-stream event
-        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 2000);
-        QVERIFY(clock.elapsed() < 500);
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
         QVERIFY(!m_engine->isSpeaking());
         const qsizetype heard = m_highlights.size();
         QTest::qWait(300);
@@ -179,7 +176,7 @@ private Q_SLOTS:
         click(m_read);
         QCOMPARE(m_controller->state(), Pause);
         click(m_stop);
-        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
         QVERIFY(m_pendingReply);
         m_pendingReply(m_content);
         QVERIFY(!m_engine->isSpeaking());
