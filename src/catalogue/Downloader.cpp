@@ -164,8 +164,12 @@ void Downloader::onFinished(QNetworkReply *reply)
     task->reply = nullptr;
 
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool received =
-        reply->error() == QNetworkReply::NoError && !task->writeFailed && status >= 200 && status < 300;
+    // A connection that ends early is not always reported as an error: the size the server
+    // announced is what tells a whole book from the start of one.
+    bool announced = false;
+    const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&announced);
+    const bool received = reply->error() == QNetworkReply::NoError && !task->writeFailed && status >= 200 &&
+                          status < 300 && (!announced || task->written == length);
     const std::unique_ptr<QSaveFile> file = std::move(task->file);
     const QString saveFile = task->saveFile;
     const qint64 total = task->written;
