@@ -1,6 +1,7 @@
 #include "BookStorage.h"
 #include "Categories.h"
 #include "DemoCatalogue.h"
+#include "AccessLog.h"
 #include "HttpServer.h"
 #include "Importer.h"
 #include "Router.h"
@@ -18,13 +19,15 @@
 
 #include <csignal>
 #include <cstdio>
+#include <map>
 #include <pthread.h>
+#include <sys/stat.h>
 
 namespace {
 
 const char kUsage[] =
     "用法 / usage:\n"
-    "  folioway-server [--port 8080] [--bind 127.0.0.1] [--data DIR] [--demo] [--threads N]\n"
+    "  folioway-server [--port 8080] [--bind 127.0.0.1] [--data DIR] [--demo] [--threads N] [限制 / limits]\n"
     "  folioway-server [--data DIR] import FOLDER --category 分类名称\n"
     "  folioway-server [--data DIR] approve ID | reject ID | pending\n"
     "\n"
@@ -32,7 +35,22 @@ const char kUsage[] =
     "  --bind ADDR   监听地址 / address to bind (default 127.0.0.1)\n"
     "  --data DIR    数据文件夹 / data folder (default: the user's data location)\n"
     "  --demo        书库为空时生成演示书籍 / seed demo books when the catalogue is empty\n"
-    "  --threads N   工作线程数 / worker threads (default 4)\n";
+    "  --threads N   工作线程数 / worker threads (default 4)\n"
+    "  --public-url URL  推广地址使用的网址 / address for promotion links (default: the listening address)\n"
+    "  --log FILE    访问日志写入文件 / access log to FILE (default: standard error)\n"
+    "  --no-log      不写访问日志 / no access log\n"
+    "\n"
+    "限制 / limits:\n"
+    "  --max-upload-mb N      单次上传上限 / largest upload (default 64)\n"
+    "  --pending-uploads N    每个用户待审核的上传数 / uploads awaiting review per user (default 10)\n"
+    "  --pending-mb N         每个用户待审核的总大小 / their total size per user (default 256)\n"
+    "  --uploads-per-hour N   每个用户每小时上传数 / uploads per user and hour (default 20)\n"
+    "  --disk-floor-mb N      剩余空间低于此值时拒绝上传 / refuse uploads below this free space (default 1024)\n"
+    "  --login-tries N        账号登录失败N次后锁定（同一地址3N次）/ failed logins before an account is locked,\n"
+    "                         3N for an address (default 10)\n"
+    "  --lock-minutes N       锁定时长 / how long a lock lasts (default 15)\n"
+    "  --per-address N        每个地址的连接数 / connections per client address (default 32)\n"
+    "  --head-timeout S       请求头须在S秒内收完 / seconds to receive a request head (default 10)\n";
 
 int fail(const QString &message, int code = 1)
 {
@@ -57,6 +75,7 @@ bool prepareDataDir(const QString &dir, QString *error)
         *error = QStringLiteral("无法创建数据文件夹 / cannot create data folder: %1").arg(dir);
         return false;
     }
+    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QTemporaryFile probe(QDir(dir).filePath(QStringLiteral(".probe-XXXXXX")));
     if (!probe.open()) {
         *error = QStringLiteral("数据文件夹不可写 / data folder is not writable: %1").arg(dir);
@@ -110,6 +129,8 @@ int pending(Store &store)
 
 int main(int argc, char *argv[])
 {
+    // The database, books and spool hold passwords' hashes and unpublished uploads.
+    ::umask(077);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("folioway-server"));
 
@@ -119,7 +140,27 @@ int main(int argc, char *argv[])
     int port = 8080;
     int threads = 4;
     bool demo = false;
+    QString publicUrl;
+    QString logFile;
+    bool noLog = false;
     QStringList command;
+    ServerConfig::Limits defaults;
+    qint64 maxUploadMb = defaults.uploadBytes >> 20, pendingUploads = defaults.pendingUploads,
+           pendingMb = defaults.pendingBytes >> 20, perHour = defaults.uploadsPerHour,
+           diskFloorMb = defaults.diskFloorBytes >> 20, loginTries = defaults.accountLockTries,
+           lockMinutes = defaults.lockMinutes, perAddress = 32, headTimeout = 10;
+    struct Limit
+    {
+        qint64 *value;
+        qint64 minimum;
+    };
+    const std::map<QString, Limit> limits = {
+        {QStringLiteral("--max-upload-mb"), {&maxUploadMb, 1}},  {QStringLiteral("--pending-uploads"), {&pendingUploads, 1}},
+        {QStringLiteral("--pending-mb"), {&pendingMb, 1}},       {QStringLiteral("--uploads-per-hour"), {&perHour, 1}},
+        {QStringLiteral("--disk-floor-mb"), {&diskFloorMb, 0}},  {QStringLiteral("--login-tries"), {&loginTries, 1}},
+        {QStringLiteral("--lock-minutes"), {&lockMinutes, 1}},   {QStringLiteral("--per-address"), {&perAddress, 1}},
+        {QStringLiteral("--head-timeout"), {&headTimeout, 1}},
+    };
 
     const QStringList args = app.arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -145,6 +186,20 @@ int main(int argc, char *argv[])
         } else if (a == u"--category") {
             if (!next(&category))
                 return usageError(QStringLiteral("--category 需要分类名称 / --category needs a name"));
+        } else if (a == u"--public-url") {
+            if (!next(&publicUrl) || !publicUrl.startsWith(u"http"))
+                return usageError(QStringLiteral("--public-url 需要一个网址 / --public-url needs an http address"));
+        } else if (a == u"--log") {
+            if (!next(&logFile) || logFile.isEmpty())
+                return usageError(QStringLiteral("--log 需要一个文件 / --log needs a file"));
+        } else if (a == u"--no-log") {
+            noLog = true;
+        } else if (auto limit = limits.find(a); limit != limits.end()) {
+            bool ok = false;
+            const qint64 n = next(&value) ? value.toLongLong(&ok) : -1;
+            if (!ok || n < limit->second.minimum || n > 1000000)
+                return usageError(QStringLiteral("无效的数值 / invalid value for %1: %2").arg(a, value));
+            *limit->second.value = n;
         } else if (a == u"--port" || a == u"--threads") {
             bool ok = false;
             const int n = next(&value) ? value.toInt(&ok) : -1;
@@ -183,11 +238,27 @@ int main(int argc, char *argv[])
         return fail(error);
     if (!Secrets::initialize())
         return fail(QStringLiteral("libsodium 初始化失败 / libsodium failed to initialise"));
-    const ServerConfig config = ServerConfig::load(dataDir);
+    ServerConfig config = ServerConfig::load(dataDir);
+    config.limits.uploadBytes = maxUploadMb << 20;
+    config.limits.pendingUploads = int(pendingUploads);
+    config.limits.pendingBytes = pendingMb << 20;
+    config.limits.uploadsPerHour = int(perHour);
+    config.limits.diskFloorBytes = diskFloorMb << 20;
+    config.limits.accountLockTries = int(loginTries);
+    config.limits.addressLockTries = int(loginTries * 3);
+    config.limits.lockMinutes = int(lockMinutes);
+    if (!publicUrl.isEmpty())
+        config.publicUrl = publicUrl;
     Store &store = Store::forThread(dataDir);
     if (!store.isOpen())
         return fail(QStringLiteral("无法打开数据库 / cannot open the database %1: %2")
                         .arg(Store::databasePath(dataDir), store.lastError()));
+
+    for (const char *suffix : {"", "-wal", "-shm"}) {
+        const QString file = Store::databasePath(dataDir) + QLatin1String(suffix);
+        if (QFileInfo::exists(file))
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    }
 
     if (verb == u"import") {
         if (!Categories::names().contains(category))
@@ -226,16 +297,41 @@ int main(int argc, char *argv[])
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    const Router router(config);
+    AccessLog log;
+    if (!noLog && !log.open(logFile, &error))
+        return fail(error);
+    Router router(config);
+    if (!noLog)
+        router.setEventLog([&log](const QString &line) { log.event(line); });
     HttpServer::Options options;
     options.threads = unsigned(threads);
     options.spoolDir = config.spoolDir();
-    HttpServer server([&router](const Request &r) { return router.handle(r); }, &Router::bodyLimit, options);
+    options.perAddressLimit = unsigned(perAddress);
+    options.headSeconds = unsigned(headTimeout);
+    // The largest refused body still read to its end, so the client sees the refusal.
+    options.discardLimit = std::max<qint64>(options.discardLimit, 2 * config.limits.uploadBytes);
+    HttpServer server([&router](const Request &r) { return router.handle(r); },
+                      [&router](const Request &head) { return router.admit(head); }, options);
+    if (!noLog)
+        server.setAccessLog([&log](const Request &r, int status, qint64 bytes, qint64 ms) {
+            log.request(r, status, bytes, ms);
+        });
     if (!server.start(bind, quint16(port), &error))
         return fail(error);
 
-    const QString host = bind.contains(u':') ? u'[' + bind + u']' : bind;
-    std::printf("folioway-server listening on http://%s:%u\n", host.toLatin1().constData(), unsigned(server.port()));
+    const QStringList addresses = HttpServer::reachableAddresses(bind);
+    const auto url = [&](const QString &address) {
+        const QString host = address.contains(u':') ? u'[' + address + u']' : address;
+        return QStringLiteral("http://%1:%2").arg(host).arg(server.port());
+    };
+    if (publicUrl.isEmpty() && config.publicUrl.isEmpty())
+        router.setPublicUrl(url(addresses.value(0, bind)));
+    std::printf("folioway-server listening on %s\n", url(bind).toLatin1().constData());
+    if (addresses != QStringList{bind}) {
+        std::printf("%s\n", QStringLiteral("好友可以使用以下地址 / friends can use:").toLocal8Bit().constData());
+        for (const QString &a : addresses)
+            std::printf("  %s\n", url(a).toLatin1().constData());
+    }
     std::fflush(stdout);
 
     int received = 0;
