@@ -198,6 +198,53 @@ private Q_SLOTS:
         QTRY_VERIFY(QDir(m_dir.filePath(u"data/spool"_s)).entryList(QDir::Files).isEmpty());
     }
 
+    // Slow clients hold neither their own address's share of connections nor anyone else's:
+    // past the per-address limit they are turned away, and a head that does not arrive within
+    // its deadline ends the connection however steadily it trickles.
+    void slowClients_areCutOff()
+    {
+        LiveServer server;
+        QVERIFY2(server.start(binDir(), {u"--data"_s, m_dir.filePath(u"slow"_s), u"--per-address"_s, u"3"_s,
+                                         u"--head-timeout"_s, u"1"_s, u"--no-log"_s}),
+                 qPrintable(server.output()));
+        auto connectFrom = [&](const char *address, QTcpSocket &socket) {
+            socket.bind(QHostAddress(QString::fromLatin1(address)));
+            socket.connectToHost(QHostAddress::LocalHost, server.port());
+            return socket.waitForConnected(5000);
+        };
+        QTcpSocket slow[3];
+        for (QTcpSocket &socket : slow) {
+            QVERIFY(connectFrom("127.0.0.1", socket));
+            socket.write("GET /readerserver/getinfo.asp HTTP/1.1\r\nHost: x\r\n");
+        }
+        const QByteArray whole = "GET /readerserver/getinfo.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        auto answer = [&](const char *address) {
+            QTcpSocket socket;
+            if (!connectFrom(address, socket))
+                return QByteArray("NO CONNECTION");
+            socket.write(whole);
+            QByteArray got;
+            while (socket.waitForReadyRead(5000))
+                got += socket.readAll();
+            return got;
+        };
+        QVERIFY(!answer("127.0.0.1").startsWith("HTTP/1.1 200"));
+        QVERIFY(answer("127.0.0.2").startsWith("HTTP/1.1 200"));
+
+        QDeadlineTimer generous(30000);
+        auto open = [&] { return std::count_if(std::begin(slow), std::end(slow), [](QTcpSocket &s) {
+                              return s.state() == QAbstractSocket::ConnectedState;
+                          }); };
+        while (open() > 0 && !generous.hasExpired()) {
+            for (QTcpSocket &socket : slow) {
+                socket.write("X-Trickle: 1\r\n");
+                socket.waitForDisconnected(200);
+            }
+        }
+        QCOMPARE(open(), 0);
+        QVERIFY(answer("127.0.0.1").startsWith("HTTP/1.1 200"));
+    }
+
     void commandLine_errors_data()
     {
         QTest::addColumn<QStringList>("arguments");
