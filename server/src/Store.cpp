@@ -498,6 +498,39 @@ bool Store::recordLogin(qint64 userId, const QDateTime &now, int dailyPoints)
     });
 }
 
+QList<Store::UserSummary> Store::users()
+{
+    QList<UserSummary> out;
+    QSqlQuery &q = prepared(QStringLiteral("SELECT %1, (SELECT count(*) FROM books WHERE uploader = users.id) "
+                                           "FROM users ORDER BY id").arg(kUserColumns));
+    if (!exec(q))
+        return out;
+    while (q.next())
+        out.append({userFrom(q), q.value(15).toInt()});
+    q.finish();
+    return out;
+}
+
+bool Store::setDisabled(qint64 userId, bool disabled)
+{
+    QSqlQuery &q = prepared(QStringLiteral("UPDATE users SET disabled = ? WHERE id = ?"));
+    q.addBindValue(disabled ? 1 : 0);
+    q.addBindValue(userId);
+    return exec(q) && q.numRowsAffected() == 1;
+}
+
+bool Store::setPassword(qint64 userId, const QString &passHash)
+{
+    QSqlQuery &q = prepared(QStringLiteral("UPDATE users SET passhash = ? WHERE id = ?"));
+    q.addBindValue(passHash);
+    q.addBindValue(userId);
+    if (!exec(q) || q.numRowsAffected() != 1)
+        return false;
+    QSqlQuery &end = prepared(QStringLiteral("DELETE FROM sessions WHERE userid = ?"));
+    end.addBindValue(userId);
+    return exec(end);
+}
+
 UploadUsage Store::uploadUsage(qint64 userId, const QString &since)
 {
     UploadUsage usage;

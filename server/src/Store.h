@@ -130,6 +130,14 @@ public:
     // Counts a login and awards the daily points the first time on a calendar day.
     bool recordLogin(qint64 userId, const QDateTime &now, int dailyPoints);
 
+    struct UserSummary
+    {
+        UserRow user;
+        int uploads = 0;
+    };
+    QList<UserSummary> users();
+    bool setDisabled(qint64 userId, bool disabled);
+    bool setPassword(qint64 userId, const QString &passHash);
     UploadUsage uploadUsage(qint64 userId, const QString &since);
     LoginFailures loginFailures(const QString &key);
     bool setLoginFailures(const QString &key, const LoginFailures &f);

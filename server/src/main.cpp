@@ -29,7 +29,15 @@ const char kUsage[] =
     "用法 / usage:\n"
     "  folioway-server [--port 8080] [--bind 127.0.0.1] [--data DIR] [--demo] [--threads N] [限制 / limits]\n"
     "  folioway-server [--data DIR] import FOLDER --category 分类名称\n"
-    "  folioway-server [--data DIR] approve ID | reject ID | pending\n"
+    "  folioway-server [--data DIR] approve ID | reject ID | pending | delete-book ID\n"
+    "  folioway-server [--data DIR] users | reset-password NAME | disable-user NAME\n"
+    "\n"
+    "  pending         待审核的上传 / uploads awaiting review\n"
+    "  approve/reject  审核通过或拒绝 / publish or refuse an upload\n"
+    "  delete-book ID  删除书籍及其文件 / remove a book and its files\n"
+    "  users           用户及其上传数 / users with their upload counts\n"
+    "  reset-password  生成新密码并结束其登录 / new random password, ends its logins\n"
+    "  disable-user    停用账号（不能登录和上传）/ the account can no longer log in or upload\n"
     "\n"
     "  --port N      监听端口，0 表示自动选择 / port to listen on, 0 picks a free one (default 8080)\n"
     "  --bind ADDR   监听地址 / address to bind (default 127.0.0.1)\n"
@@ -113,15 +121,73 @@ int review(Store &store, const ServerConfig &config, const QString &idText, Revi
     return 0;
 }
 
+void printLine(const QString &line)
+{
+    std::printf("%s\n", line.toLocal8Bit().constData());
+}
+
 int pending(Store &store)
 {
     const QList<BookRow> rows = store.pendingBooks();
+    printLine(QStringLiteral("书号/id\t分类/category\t书名/title\t作者/author\t上传者/uploader\t大小/KB\t时间/time"));
     for (const BookRow &b : rows) {
-        std::printf("%lld\t%s\t%s\t%s\t%s\n", static_cast<long long>(b.id), b.category.toLocal8Bit().constData(),
-                    b.name.toLocal8Bit().constData(), b.author.toLocal8Bit().constData(),
-                    b.fileName.toLocal8Bit().constData());
+        const auto uploader = b.uploader > 0 ? store.userById(b.uploader) : std::nullopt;
+        printLine(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7")
+                      .arg(b.id)
+                      .arg(b.category, b.name, b.author, uploader ? uploader->name : QStringLiteral("-"))
+                      .arg((b.fileSize + 1023) / 1024)
+                      .arg(b.updated));
     }
-    std::printf("%lld\n", static_cast<long long>(rows.size()));
+    printLine(QStringLiteral("共 %1 本待审核 / %1 awaiting review").arg(rows.size()));
+    return 0;
+}
+
+int users(Store &store)
+{
+    printLine(QStringLiteral("编号/id\t用户名/name\t上传/uploads\t金币/coins\t注册/joined\t状态/state"));
+    for (const Store::UserSummary &u : store.users()) {
+        printLine(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6")
+                      .arg(u.user.id)
+                      .arg(u.user.name)
+                      .arg(u.uploads)
+                      .arg(u.user.money)
+                      .arg(storeTime(u.user.created), u.user.disabled ? QStringLiteral("停用/disabled")
+                                                                      : QStringLiteral("正常/active")));
+    }
+    return 0;
+}
+
+int userCommand(Store &store, const QString &verb, const QString &name)
+{
+    const auto user = store.userByName(name);
+    if (!user)
+        return fail(QStringLiteral("没有用户 %1 / no user %1").arg(name));
+    if (verb == u"disable-user") {
+        if (!store.setDisabled(user->id, true))
+            return fail(store.lastError());
+        printLine(QStringLiteral("已停用 / disabled: %1").arg(user->name));
+        return 0;
+    }
+    // A random password the host passes on; every login of the account ends.
+    const QString password = QString::fromLatin1(Secrets::newSessionToken().left(10));
+    if (!store.setPassword(user->id, Secrets::hashPassword(password)))
+        return fail(store.lastError());
+    printLine(QStringLiteral("%1 的新密码 / new password: %2").arg(user->name, password));
+    return 0;
+}
+
+int deleteBook(Store &store, const ServerConfig &config, const QString &idText)
+{
+    bool ok = false;
+    const qint64 id = idText.toLongLong(&ok);
+    if (!ok || id <= 0)
+        return usageError(QStringLiteral("无效的书号 / invalid book id: %1").arg(idText));
+    if (!store.book(id))
+        return fail(QStringLiteral("没有书号为 %1 的电子书 / no book with id %1").arg(id));
+    if (!store.deleteBook(id))
+        return fail(store.lastError());
+    BookStorage(store, config.booksDir()).removeFolder(id);
+    printLine(QStringLiteral("已删除 / deleted: %1").arg(id));
     return 0;
 }
 
@@ -226,12 +292,16 @@ int main(int argc, char *argv[])
 
     const QString verb = command.value(0);
     const bool serving = command.isEmpty();
-    if (!serving && verb != u"import" && verb != u"approve" && verb != u"reject" && verb != u"pending")
+    const QStringList oneArgument = {QStringLiteral("import"), QStringLiteral("approve"), QStringLiteral("reject"),
+                                     QStringLiteral("delete-book"), QStringLiteral("reset-password"),
+                                     QStringLiteral("disable-user")};
+    const QStringList noArgument = {QStringLiteral("pending"), QStringLiteral("users")};
+    if (!serving && !oneArgument.contains(verb) && !noArgument.contains(verb))
         return usageError(QStringLiteral("未知命令 / unknown command: %1").arg(verb));
-    if ((verb == u"import" || verb == u"approve" || verb == u"reject") && command.size() != 2)
+    if (oneArgument.contains(verb) && command.size() != 2)
         return usageError(QStringLiteral("%1 需要一个参数 / %1 needs one argument").arg(verb));
-    if (verb == u"pending" && command.size() != 1)
-        return usageError(QStringLiteral("pending 不需要参数 / pending takes no argument"));
+    if (noArgument.contains(verb) && command.size() != 1)
+        return usageError(QStringLiteral("%1 不需要参数 / %1 takes no argument").arg(verb));
 
     QString error;
     if (!prepareDataDir(dataDir, &error))
@@ -279,6 +349,12 @@ int main(int argc, char *argv[])
         return review(store, config, command[1], Review::Rejected);
     if (verb == u"pending")
         return pending(store);
+    if (verb == u"users")
+        return users(store);
+    if (verb == u"delete-book")
+        return deleteBook(store, config, command[1]);
+    if (verb == u"reset-password" || verb == u"disable-user")
+        return userCommand(store, verb, command[1]);
 
     cleanLeftovers(config);
     if (demo) {

@@ -255,6 +255,8 @@ private Q_SLOTS:
         QTest::newRow("unknown command") << QStringList{u"serve"_s} << 2 << u"unknown command"_s;
         QTest::newRow("import without category") << QStringList{u"import"_s, u"/tmp"_s} << 2 << u"--category"_s;
         QTest::newRow("approve of no book") << QStringList{u"approve"_s, u"99999"_s} << 1 << u"no book"_s;
+        QTest::newRow("delete of no book") << QStringList{u"delete-book"_s, u"99999"_s} << 1 << u"no book"_s;
+        QTest::newRow("disable of no user") << QStringList{u"disable-user"_s, u"nobody"_s} << 1 << u"no user"_s;
         QTest::newRow("port in use") << QStringList{u"--port"_s, u"PORT"_s} << 1 << u"in use"_s;
         QTest::newRow("data folder is a file") << QStringList{u"--data"_s, u"FILE"_s} << 1 << u"not a folder"_s;
     }
