@@ -113,6 +113,14 @@ QString BookStorage::safeFileName(const QString &name, const QString &fallback)
     return out;
 }
 
+QString BookStorage::publicName(const BookRow &book)
+{
+    const QString id = QString::number(book.id);
+    const QString ext = extension(book.fileName);
+    const QString tail = ext.isEmpty() ? QString() : u'.' + ext;
+    return safeFileName(id + u'-' + book.name + tail, id + tail);
+}
+
 QString BookStorage::extension(const QString &fileName)
 {
     const qsizetype dot = fileName.lastIndexOf(u'.');

@@ -30,6 +30,9 @@ public:
     // that end or escape a URL path, no control characters.
     static QString safeFileName(const QString &name, const QString &fallback);
     static QString extension(const QString &fileName); // lower case, without the dot
+    // The file name in a book's address: "<id>-<title>.<ext>". The client keys a download, its
+    // folder and its catalogue row by this name, so it must differ from every other book's.
+    static QString publicName(const BookRow &book);
     // Checks that the bytes start as the extension promises (zip, rar, jpg, gif).
     static bool contentMatches(const QString &ext, QByteArrayView head);
 

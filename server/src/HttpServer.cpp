@@ -1,6 +1,7 @@
 #include "HttpServer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryFile>
 
@@ -10,17 +11,115 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
 
 namespace {
 
 const qint64 kInMemoryBody = 1024 * 1024;
 
+using Clock = std::chrono::steady_clock;
+
 } // namespace
+
+// A connection under watch for its request head: a duplicate of its socket lets the
+// watcher cut it off without racing libmicrohttpd over the descriptor number.
+struct Watch
+{
+    int fd = -1;
+    Clock::time_point deadline;
+    bool headIn = false;
+};
+
+struct HttpServer::Internals
+{
+    Handler handler;
+    Admit admit;
+    Options options;
+    const AccessLog *log = nullptr;
+
+    std::mutex jobsMutex;
+    std::condition_variable jobsReady;
+    std::deque<std::function<void()>> jobs;
+    bool stopping = false;
+    std::vector<std::thread> workers;
+
+    std::mutex watchMutex;
+    std::condition_variable watchWake;
+    std::set<Watch *> watches;
+    std::thread watcher;
+
+    bool enqueue(std::function<void()> job)
+    {
+        {
+            std::lock_guard lock(jobsMutex);
+            if (stopping || jobs.size() >= options.slowQueue)
+                return false;
+            jobs.push_back(std::move(job));
+        }
+        jobsReady.notify_one();
+        return true;
+    }
+
+    void work()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock lock(jobsMutex);
+                jobsReady.wait(lock, [this] { return stopping || !jobs.empty(); });
+                // Jobs still queued at shutdown run anyway: each holds a suspended connection.
+                if (jobs.empty())
+                    return;
+                job = std::move(jobs.front());
+                jobs.pop_front();
+            }
+            job();
+        }
+    }
+
+    void watch()
+    {
+        const auto step = std::chrono::milliseconds(std::clamp<qint64>(options.headSeconds * 250, 100, 1000));
+        std::unique_lock lock(watchMutex);
+        while (!stopping) {
+            watchWake.wait_for(lock, step);
+            const auto now = Clock::now();
+            for (Watch *w : watches) {
+                if (!w->headIn && w->deadline <= now) {
+                    ::shutdown(w->fd, SHUT_RDWR);
+                    w->headIn = true; // once is enough
+                }
+            }
+        }
+    }
+
+    void headArrived(MHD_Connection *connection, bool in)
+    {
+        const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        auto *w = info ? static_cast<Watch *>(info->socket_context) : nullptr;
+        if (w) {
+            std::lock_guard lock(watchMutex);
+            w->headIn = in;
+            w->deadline = Clock::now() + std::chrono::seconds(options.headSeconds);
+        }
+        MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT,
+                                  in ? options.bodySeconds : options.headSeconds);
+    }
+};
 
 // Per-request state, created when the request line arrives and freed when MHD
 // reports the request finished (completed, timed out or aborted).
@@ -28,11 +127,13 @@ struct HttpServer::Context
 {
     Request request;
     bool started = false;
-    bool tooLarge = false;
     qint64 limit = 0;
     qint64 received = 0;
     std::unique_ptr<QTemporaryFile> spool;
     uchar *mapped = nullptr;
+    std::optional<Response> early;    // answer decided from the head; the body is discarded
+    std::optional<Response> deferred; // result of deferred work, set before the connection resumes
+    QElapsedTimer clock;
 };
 
 namespace {
@@ -40,6 +141,7 @@ namespace {
 void *onUri(void *, const char *uri, MHD_Connection *)
 {
     auto *context = new HttpServer::Context;
+    context->clock.start();
     const QByteArray target(uri);
     const qsizetype q = target.indexOf('?');
     context->request.path = q < 0 ? target : target.left(q);
@@ -47,13 +149,36 @@ void *onUri(void *, const char *uri, MHD_Connection *)
     return context;
 }
 
-void onCompleted(void *, MHD_Connection *, void **contextSlot, MHD_RequestTerminationCode)
+void onCompleted(void *cls, MHD_Connection *connection, void **contextSlot, MHD_RequestTerminationCode)
 {
     auto *context = static_cast<HttpServer::Context *>(*contextSlot);
     if (context && context->spool && context->mapped)
         context->spool->unmap(context->mapped);
     delete context;
     *contextSlot = nullptr;
+    // A kept-alive connection has its next head to send within the deadline again.
+    static_cast<HttpServer::Internals *>(cls)->headArrived(connection, false);
+}
+
+void onConnection(void *cls, MHD_Connection *connection, void **socketContext, MHD_ConnectionNotificationCode code)
+{
+    auto *in = static_cast<HttpServer::Internals *>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        const int fd = info ? ::fcntl(info->connect_fd, F_DUPFD_CLOEXEC, 0) : -1;
+        if (fd < 0)
+            return;
+        auto *w = new Watch{fd, Clock::now() + std::chrono::seconds(in->options.headSeconds), false};
+        std::lock_guard lock(in->watchMutex);
+        in->watches.insert(w);
+        *socketContext = w;
+    } else if (auto *w = static_cast<Watch *>(*socketContext)) {
+        std::lock_guard lock(in->watchMutex);
+        in->watches.erase(w);
+        ::close(w->fd);
+        delete w;
+        *socketContext = nullptr;
+    }
 }
 
 MHD_Result collectHeader(void *cls, MHD_ValueKind, const char *key, const char *value)
@@ -63,9 +188,28 @@ MHD_Result collectHeader(void *cls, MHD_ValueKind, const char *key, const char *
     return MHD_YES;
 }
 
-MHD_Result send(MHD_Connection *connection, const Response &answer)
+QByteArray peerAddress(MHD_Connection *connection)
+{
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (!info || !info->client_addr)
+        return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    const sockaddr *a = info->client_addr;
+    if (a->sa_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(a)->sin_addr, text, sizeof text);
+    else if (a->sa_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(a)->sin6_addr, text, sizeof text);
+    QByteArray out(text);
+    if (out.startsWith("::ffff:") && out.contains('.'))
+        out = out.mid(7);
+    return out;
+}
+
+MHD_Result send(const HttpServer &server, HttpServer::Context &context, MHD_Connection *connection,
+                const Response &answer)
 {
     MHD_Response *response = nullptr;
+    qint64 bytes = answer.body.size();
     if (answer.isFile()) {
         const QByteArray path = QFile::encodeName(answer.filePath);
         const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
@@ -75,8 +219,9 @@ MHD_Result send(MHD_Connection *connection, const Response &answer)
         if (!response) {
             if (fd >= 0)
                 ::close(fd);
-            return send(connection, Response::text(404, "404 Not Found\n"));
+            return send(server, context, connection, Response::text(404, "404 Not Found\n"));
         }
+        bytes = answer.fileLength;
     } else {
         response = MHD_create_response_from_buffer(static_cast<size_t>(answer.body.size()),
                                                    const_cast<char *>(answer.body.constData()), MHD_RESPMEM_MUST_COPY);
@@ -89,28 +234,39 @@ MHD_Result send(MHD_Connection *connection, const Response &answer)
         MHD_add_response_header(response, h.first.constData(), h.second.constData());
     const MHD_Result result = MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
     MHD_destroy_response(response);
+    if (const auto *log = server.internals().log; log && *log)
+        (*log)(context.request, answer.status, bytes, context.clock.elapsed());
     return result;
 }
 
 MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const char *method, const char *,
                      const char *uploadData, size_t *uploadSize, void **contextSlot)
 {
-    const auto *server = static_cast<const HttpServer *>(cls);
+    const auto &server = *static_cast<const HttpServer *>(cls);
+    HttpServer::Internals &in = server.internals();
     auto *context = static_cast<HttpServer::Context *>(*contextSlot);
     if (!context)
         return MHD_NO;
     Request &request = context->request;
 
+    if (context->deferred)
+        return send(server, *context, connection, *context->deferred);
+
     if (!context->started) {
         context->started = true;
+        in.headArrived(connection, true);
         request.method = method;
+        request.peer = peerAddress(connection);
         MHD_get_connection_values(connection, MHD_HEADER_KIND, collectHeader, &request);
-        context->limit = server->bodyLimit(request.method, request.path);
+        Admission admission = in.admit(request);
+        context->early = std::move(admission.early);
+        context->limit = context->early ? in.options.discardLimit : admission.bodyLimit;
         const QByteArray declared = request.header("content-length");
         bool ok = false;
         if (!declared.isEmpty() && declared.toLongLong(&ok) > context->limit && ok) {
             // Refused before a byte of the body is read; MHD closes the connection after it.
-            return send(connection, Response::text(413, "413 Content Too Large\n"));
+            return send(server, *context, connection,
+                        context->early ? *context->early : Response::text(413, "413 Content Too Large\n"));
         }
         return MHD_YES;
     }
@@ -122,10 +278,12 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         // A body without a declared length that grows past the limit: drop the connection.
         if (context->received > context->limit)
             return MHD_NO;
+        if (context->early)
+            return MHD_YES;
         if (!context->spool && request.body.size() + size > kInMemoryBody) {
-            QDir().mkpath(server->spoolDir());
-            context->spool =
-                std::make_unique<QTemporaryFile>(QDir(server->spoolDir()).filePath(QStringLiteral("upload-XXXXXX")));
+            QDir().mkpath(in.options.spoolDir);
+            context->spool = std::make_unique<QTemporaryFile>(
+                QDir(in.options.spoolDir).filePath(QStringLiteral("upload-XXXXXX")));
             if (!context->spool->open() || context->spool->write(request.body) != request.body.size())
                 return MHD_NO;
             request.body.clear();
@@ -139,22 +297,40 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         return MHD_YES;
     }
 
+    if (context->early)
+        return send(server, *context, connection, *context->early);
     if (context->spool) {
         context->spool->flush();
         const qint64 size = context->spool->size();
         context->mapped = context->spool->map(0, size);
         if (!context->mapped)
-            return send(connection, Response::text(500, "500 Internal Server Error\n"));
+            return send(server, *context, connection, Response::text(500, "500 Internal Server Error\n"));
         request.body = QByteArray::fromRawData(reinterpret_cast<const char *>(context->mapped), size);
     }
-    return send(connection, server->handle(request));
+    Response answer = in.handler(request);
+    if (answer.deferred) {
+        // Suspended first: the job may finish and resume the connection before we return.
+        MHD_suspend_connection(connection);
+        auto work = std::move(answer.deferred);
+        if (in.enqueue([context, connection, work] {
+                context->deferred = work();
+                MHD_resume_connection(connection);
+            }))
+            return MHD_YES;
+        MHD_resume_connection(connection);
+    }
+    return send(server, *context, connection, answer);
 }
 
 } // namespace
 
-HttpServer::HttpServer(Handler handler, BodyLimit bodyLimit, Options options)
-    : m_handler(std::move(handler)), m_bodyLimit(std::move(bodyLimit)), m_options(std::move(options))
-{}
+HttpServer::HttpServer(Handler handler, Admit admit, Options options) : m_internals(std::make_unique<Internals>())
+{
+    m_internals->handler = std::move(handler);
+    m_internals->admit = std::move(admit);
+    m_internals->options = std::move(options);
+    m_internals->log = &m_log;
+}
 
 HttpServer::~HttpServer()
 {
@@ -204,16 +380,31 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
     m_port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port
                                                : reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
 
+    // Each connection takes two descriptors (its socket and the watcher's duplicate).
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+
+    Internals &in = *m_internals;
+    const Options &o = in.options;
+    in.stopping = false;
+    for (unsigned i = 0; i < std::max(1u, o.slowThreads); ++i)
+        in.workers.emplace_back([&in] { in.work(); });
+    in.watcher = std::thread([&in] { in.watch(); });
+
     const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO |
-                           (bound.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0);
-    m_daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &onRequest, this, MHD_OPTION_LISTEN_SOCKET, fd,
-                                MHD_OPTION_THREAD_POOL_SIZE, std::max(1u, m_options.threads),
-                                MHD_OPTION_CONNECTION_LIMIT, m_options.connectionLimit, MHD_OPTION_CONNECTION_TIMEOUT,
-                                m_options.timeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-                                static_cast<size_t>(64 * 1024), MHD_OPTION_URI_LOG_CALLBACK, &onUri, nullptr,
-                                MHD_OPTION_NOTIFY_COMPLETED, &onCompleted, nullptr, MHD_OPTION_END);
+                           MHD_ALLOW_SUSPEND_RESUME | (bound.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0);
+    m_daemon = MHD_start_daemon(
+        flags, 0, nullptr, nullptr, &onRequest, this, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE,
+        std::max(1u, o.threads), MHD_OPTION_CONNECTION_LIMIT, o.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        o.perAddressLimit, MHD_OPTION_CONNECTION_TIMEOUT, o.headSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        static_cast<size_t>(64 * 1024), MHD_OPTION_URI_LOG_CALLBACK, &onUri, nullptr, MHD_OPTION_NOTIFY_COMPLETED,
+        &onCompleted, &in, MHD_OPTION_NOTIFY_CONNECTION, &onConnection, &in, MHD_OPTION_END);
     if (!m_daemon) {
         ::close(fd);
+        stop();
         *error = QStringLiteral("HTTP 服务启动失败 / the HTTP service failed to start");
         return false;
     }
@@ -223,8 +414,47 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
 
 void HttpServer::stop()
 {
+    Internals &in = *m_internals;
+    {
+        std::scoped_lock lock(in.jobsMutex, in.watchMutex);
+        in.stopping = true;
+    }
+    in.jobsReady.notify_all();
+    in.watchWake.notify_all();
+    // Workers finish the queued jobs first, so no connection stays suspended.
+    for (std::thread &t : in.workers)
+        t.join();
+    in.workers.clear();
+    if (in.watcher.joinable())
+        in.watcher.join();
     if (m_daemon) {
         MHD_stop_daemon(m_daemon);
         m_daemon = nullptr;
     }
+}
+
+QStringList HttpServer::reachableAddresses(const QString &address)
+{
+    const bool any4 = address == u"0.0.0.0";
+    const bool any6 = address == u"::";
+    if (!any4 && !any6)
+        return {address};
+    QStringList out;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return {address};
+    for (ifaddrs *i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr || (i->ifa_flags & IFF_LOOPBACK) || !(i->ifa_flags & IFF_UP))
+            continue;
+        char text[INET6_ADDRSTRLEN] = {};
+        if (i->ifa_addr->sa_family == AF_INET)
+            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr, text, sizeof text);
+        else if (any6 && i->ifa_addr->sa_family == AF_INET6 &&
+                 !IN6_IS_ADDR_LINKLOCAL(&reinterpret_cast<sockaddr_in6 *>(i->ifa_addr)->sin6_addr))
+            inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6 *>(i->ifa_addr)->sin6_addr, text, sizeof text);
+        if (text[0] && !out.contains(QString::fromLatin1(text)))
+            out.append(QString::fromLatin1(text));
+    }
+    freeifaddrs(list);
+    return out.isEmpty() ? QStringList{address} : out;
 }

@@ -3,32 +3,48 @@
 #include "HttpTypes.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <memory>
 
 struct MHD_Daemon;
 
 // Thin transport over libmicrohttpd: a pool of threads, each running the handler for its
 // own connections. Bodies are collected (spooled to disk beyond a small size) before the
-// handler runs; file answers are streamed from the file descriptor.
+// handler runs; file answers are streamed from the file descriptor. Slow clients are
+// bounded per address and by a deadline for the request head; slow handlers' work runs on
+// a small queue of its own so it never holds the pool threads.
 class HttpServer
 {
 public:
     using Handler = std::function<Response(const Request &)>;
-    using BodyLimit = std::function<qint64(QByteArrayView method, QByteArrayView rawPath)>;
+    using Admit = std::function<Admission(const Request &head)>;
+    // One call per answered request: the request (without its body), status, bytes, milliseconds.
+    using AccessLog = std::function<void(const Request &, int status, qint64 bytes, qint64 ms)>;
 
     struct Options
     {
         unsigned threads = 4;
-        unsigned connectionLimit = 1000;
-        unsigned timeoutSeconds = 60;
-        QString spoolDir; // large bodies are written here while they arrive
+        unsigned connectionLimit = 4000;
+        unsigned perAddressLimit = 32;
+        unsigned headSeconds = 10;  // the whole request head must arrive within this
+        unsigned bodySeconds = 60;  // idle limit once the head is in
+        unsigned slowThreads = 1;   // threads for deferred work
+        unsigned slowQueue = 16;    // deferred jobs waiting at most; more get the busy answer
+        qint64 discardLimit = 1024ll * 1024 * 1024; // larger bodies of refused requests are cut off
+        QString spoolDir;           // large bodies are written here while they arrive
     };
 
-    HttpServer(Handler handler, BodyLimit bodyLimit, Options options);
+    HttpServer(Handler handler, Admit admit, Options options);
     ~HttpServer();
     HttpServer(const HttpServer &) = delete;
     HttpServer &operator=(const HttpServer &) = delete;
+
+    void setAccessLog(AccessLog log) { m_log = std::move(log); }
+    // Addresses clients can reach a server bound to address at: every non-loopback interface
+    // address for a wildcard, otherwise address itself.
+    static QStringList reachableAddresses(const QString &address);
 
     // Binds address:port (port 0 picks a free one) and starts serving.
     bool start(const QString &address, quint16 port, QString *error);
@@ -37,14 +53,12 @@ public:
 
     // Used from libmicrohttpd's callbacks on the pool threads.
     struct Context;
-    Response handle(const Request &request) const { return m_handler(request); }
-    qint64 bodyLimit(QByteArrayView method, QByteArrayView rawPath) const { return m_bodyLimit(method, rawPath); }
-    const QString &spoolDir() const { return m_options.spoolDir; }
+    struct Internals;
+    Internals &internals() const { return *m_internals; }
 
 private:
-    Handler m_handler;
-    BodyLimit m_bodyLimit;
-    Options m_options;
+    std::unique_ptr<Internals> m_internals;
+    AccessLog m_log;
     MHD_Daemon *m_daemon = nullptr;
     quint16 m_port = 0;
 };

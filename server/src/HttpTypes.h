@@ -5,6 +5,9 @@
 #include <QPair>
 #include <QString>
 
+#include <functional>
+#include <optional>
+
 // The request and answer as the handlers see them, independent of the HTTP library,
 // so routing and answers can be exercised without sockets.
 struct Request
@@ -14,6 +17,7 @@ struct Request
     QByteArray query;                             // after '?', still percent-encoded
     QList<QPair<QByteArray, QByteArray>> headers; // names in lower case
     QByteArray body;
+    QByteArray peer; // the client's address as text, empty when unknown
 
     // Splits "path?query" as it appears on the request line.
     static Request make(const QByteArray &method, const QByteArray &target, const QByteArray &body = {});
@@ -31,9 +35,21 @@ struct Response
     QString filePath;
     qint64 fileOffset = 0;
     qint64 fileLength = 0;
+    // Slow work (password hashing) the transport runs on its own small queue; its result is
+    // the answer. When the queue is full the rest of this response is sent instead.
+    std::function<Response()> deferred;
 
     bool isFile() const { return !filePath.isEmpty(); }
     void addHeader(const QByteArray &name, const QByteArray &value) { headers.append(qMakePair(name, value)); }
     QByteArray header(QByteArrayView name) const;
     static Response text(int status, const QByteArray &body);
+};
+
+// Decided once a request head is in, before any of the body is read.
+struct Admission
+{
+    qint64 bodyLimit = 8 * 1024;
+    // When set, the body is read and thrown away and this is the answer, so a client that
+    // only looks at the answer after sending everything still gets it.
+    std::optional<Response> early;
 };

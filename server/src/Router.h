@@ -7,6 +7,7 @@
 #include <QDateTime>
 
 #include <functional>
+#include <mutex>
 #include <optional>
 
 class Store;
@@ -21,12 +22,22 @@ public:
     explicit Router(ServerConfig config);
 
     Response handle(const Request &request) const;
-    // Largest body accepted for a request line; larger ones are refused before reading.
-    static qint64 bodyLimit(QByteArrayView method, QByteArrayView rawPath);
+    // Decides from the head alone how much body to accept, or refuses it unread: uploads of
+    // an unknown user or beyond a quota never reach the disk.
+    Admission admit(const Request &head) const;
     static constexpr int kMaxUploadParts = 32;
-    static constexpr qint64 kMaxUploadBytes = 64ll * 1024 * 1024;
 
+    // The address users reach the server at, for promotion links; set once the port is known
+    // unless the host configured one.
+    void setPublicUrl(const QString &url)
+    {
+        std::lock_guard lock(m_publicUrlMutex);
+        m_config.publicUrl = url;
+    }
     void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    void setFreeDiskProbe(std::function<qint64()> probe) { m_freeDisk = std::move(probe); }
+    // Sign-ups, logins refused by the throttle, uploads: one line each, never a password.
+    void setEventLog(std::function<void(const QString &)> log) { m_events = std::move(log); }
 
 private:
     struct Session
@@ -38,22 +49,35 @@ private:
     Response serverInfo() const;
     Response listBooks(const FormCodec::Fields &query) const;
     Response userInfo(const Request &request, const FormCodec::Fields &query) const;
-    Response login(const FormCodec::Fields &fields) const;
+    Response login(const FormCodec::Fields &fields, const QByteArray &peer) const;
+    Response verifiedLogin(const QString &name, const QString &password, bool remember, const QByteArray &peer) const;
     Response check(const Request &request) const;
     Response logout(const Request &request) const;
-    Response registerUser(const FormCodec::Fields &fields) const;
+    Response registerUser(const FormCodec::Fields &fields, const QByteArray &peer) const;
     Response editProfile(const Request &request, const FormCodec::Fields &fields) const;
     Response userBooks(const Request &request, const FormCodec::Fields &query) const;
     Response upload(const Request &request) const;
+    std::optional<Response> uploadRefusal(const Request &request, qint64 size) const;
+    // Failed-login throttle, per account and per address.
+    QString loginRefusal(const QString &name, const QByteArray &peer) const;
+    void loginFailed(const QString &name, const QByteArray &peer) const;
+    void logEvent(const QString &line) const
+    {
+        if (m_events)
+            m_events(line);
+    }
     Response bookFile(const Request &request, const QString &id, const QString &name) const;
 
     std::optional<Session> session(const Request &request) const;
-    QString profileUrl(const Request &request, qint64 userId) const;
+    QString profileUrl(qint64 userId) const;
     Store &store() const;
     QDateTime now() const { return m_clock(); }
 
     ServerConfig m_config;
+    mutable std::mutex m_publicUrlMutex;
     std::function<QDateTime()> m_clock;
+    std::function<qint64()> m_freeDisk;
+    std::function<void(const QString &)> m_events;
     QByteArray m_serverInfo;
 };
 

@@ -19,13 +19,28 @@ struct ServerConfig
     QString downloadList;
     QString savePathList;
 
-    // Address shown as the user's promotion link; empty derives it from the Host header.
+    // Address shown as the user's promotion link; empty: the address the server listens on.
     QString publicUrl;
     QString promotionText = QStringLiteral("复制上面的推广地址发送给好友，好友点击即可为你赚取金币。");
     int pageSize = 20;
     int dailyLoginPoints = 10;
     int newBookCoins = 10;
     int updateCoins = 5;
+
+    // Limits against abuse, set from the command line (see main.cpp for their options).
+    struct Limits
+    {
+        qint64 uploadBytes = 64ll * 1024 * 1024; // one upload, cover included
+        int pendingUploads = 10;                 // per user, awaiting review
+        qint64 pendingBytes = 256ll * 1024 * 1024;
+        int uploadsPerHour = 20; // per user
+        qint64 diskFloorBytes = 1024ll * 1024 * 1024;
+        int loginFreeTries = 3;      // failed logins before each try waits longer
+        int accountLockTries = 10;   // failed logins of one account before it is locked
+        int addressLockTries = 30;   // failed logins from one address before it is locked
+        int lockMinutes = 15;
+    };
+    Limits limits;
 
     // Reads the settings file of dataDir, creating it with the defaults when missing.
     static ServerConfig load(const QString &dataDir);

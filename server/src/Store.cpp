@@ -11,7 +11,7 @@ const auto kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 const auto kBookColumns = QStringLiteral("id, name, author, class, statue, newchap, memo, filename, filesize, cover, "
                                          "ftime, uploader, checkif");
 const auto kUserColumns = QStringLiteral("id, name, passhash, email, sex, qq, question, answerhash, logins, lastlogin, "
-                                         "prevlogin, points, money, created");
+                                         "prevlogin, points, money, created, disabled");
 
 // A null QString binds as SQL NULL; the text columns are NOT NULL.
 QString notNull(const QString &s)
@@ -65,6 +65,7 @@ UserRow userFrom(const QSqlQuery &q)
     u.points = q.value(11).toLongLong();
     u.money = q.value(12).toLongLong();
     u.created = timeFrom(q.value(13));
+    u.disabled = q.value(14).toInt() != 0;
     return u;
 }
 
@@ -183,6 +184,11 @@ bool Store::createSchema()
         " userid INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,"
         " expires INTEGER NOT NULL)",
         "CREATE INDEX IF NOT EXISTS sessions_user ON sessions(userid)",
+        "CREATE TABLE IF NOT EXISTS login_failures ("
+        " key TEXT PRIMARY KEY,"
+        " count INTEGER NOT NULL,"
+        " last INTEGER NOT NULL,"
+        " until INTEGER NOT NULL)",
     };
     QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
     if (!db.transaction()) {
@@ -196,6 +202,13 @@ bool Store::createSchema()
             db.rollback();
             return false;
         }
+    }
+    // Columns added after the first release.
+    if (!q.exec(QStringLiteral("SELECT disabled FROM users LIMIT 0")) &&
+        !q.exec(QStringLiteral("ALTER TABLE users ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0"))) {
+        m_lastError = q.lastError().text();
+        db.rollback();
+        return false;
     }
     if (!db.commit()) {
         m_lastError = db.lastError().text();
@@ -483,6 +496,88 @@ bool Store::recordLogin(qint64 userId, const QDateTime &now, int dailyPoints)
         q.addBindValue(userId);
         return exec(q);
     });
+}
+
+QList<Store::UserSummary> Store::users()
+{
+    QList<UserSummary> out;
+    QSqlQuery &q = prepared(QStringLiteral("SELECT %1, (SELECT count(*) FROM books WHERE uploader = users.id) "
+                                           "FROM users ORDER BY id").arg(kUserColumns));
+    if (!exec(q))
+        return out;
+    while (q.next())
+        out.append({userFrom(q), q.value(15).toInt()});
+    q.finish();
+    return out;
+}
+
+bool Store::setDisabled(qint64 userId, bool disabled)
+{
+    QSqlQuery &q = prepared(QStringLiteral("UPDATE users SET disabled = ? WHERE id = ?"));
+    q.addBindValue(disabled ? 1 : 0);
+    q.addBindValue(userId);
+    return exec(q) && q.numRowsAffected() == 1;
+}
+
+bool Store::setPassword(qint64 userId, const QString &passHash)
+{
+    QSqlQuery &q = prepared(QStringLiteral("UPDATE users SET passhash = ? WHERE id = ?"));
+    q.addBindValue(passHash);
+    q.addBindValue(userId);
+    if (!exec(q) || q.numRowsAffected() != 1)
+        return false;
+    QSqlQuery &end = prepared(QStringLiteral("DELETE FROM sessions WHERE userid = ?"));
+    end.addBindValue(userId);
+    return exec(end);
+}
+
+UploadUsage Store::uploadUsage(qint64 userId, const QString &since)
+{
+    UploadUsage usage;
+    QSqlQuery &q = prepared(QStringLiteral("SELECT coalesce(sum(checkif = 0), 0), "
+                                           "coalesce(sum(CASE WHEN checkif = 0 THEN filesize ELSE 0 END), 0), "
+                                           "coalesce(sum(ftime >= ?), 0) FROM books WHERE uploader = ?"));
+    q.addBindValue(since);
+    q.addBindValue(userId);
+    if (!exec(q) || !q.next())
+        return usage;
+    usage.pending = q.value(0).toInt();
+    usage.pendingBytes = q.value(1).toLongLong();
+    usage.lastHour = q.value(2).toInt();
+    q.finish();
+    return usage;
+}
+
+LoginFailures Store::loginFailures(const QString &key)
+{
+    LoginFailures f;
+    QSqlQuery &q = prepared(QStringLiteral("SELECT count, last, until FROM login_failures WHERE key = ?"));
+    q.addBindValue(key);
+    if (!exec(q) || !q.next())
+        return f;
+    f.count = q.value(0).toInt();
+    f.last = q.value(1).toLongLong();
+    f.until = q.value(2).toLongLong();
+    q.finish();
+    return f;
+}
+
+bool Store::setLoginFailures(const QString &key, const LoginFailures &f)
+{
+    QSqlQuery &q = prepared(QStringLiteral("INSERT OR REPLACE INTO login_failures (key, count, last, until) "
+                                           "VALUES (?, ?, ?, ?)"));
+    q.addBindValue(key);
+    q.addBindValue(f.count);
+    q.addBindValue(f.last);
+    q.addBindValue(f.until);
+    return exec(q);
+}
+
+bool Store::clearLoginFailures(const QString &key)
+{
+    QSqlQuery &q = prepared(QStringLiteral("DELETE FROM login_failures WHERE key = ?"));
+    q.addBindValue(key);
+    return exec(q);
 }
 
 bool Store::insertSession(const QByteArray &tokenHash, qint64 userId, qint64 expiresAt)

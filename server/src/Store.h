@@ -64,6 +64,23 @@ struct UserRow
     qint64 points = 0;
     qint64 money = 0;
     QDateTime created;
+    bool disabled = false; // set by the host; such an account cannot log in or upload
+};
+
+// What a user has sent that still weighs on the server.
+struct UploadUsage
+{
+    int pending = 0; // awaiting review
+    qint64 pendingBytes = 0;
+    int lastHour = 0; // uploads since the time asked about
+};
+
+// Failed logins under one key ("user:<name>" or "addr:<address>").
+struct LoginFailures
+{
+    int count = 0;
+    qint64 last = 0;  // seconds since the epoch
+    qint64 until = 0; // no login attempt is considered before this
 };
 
 struct ReviewOutcome
@@ -112,6 +129,19 @@ public:
     bool updateProfile(const UserRow &user);
     // Counts a login and awards the daily points the first time on a calendar day.
     bool recordLogin(qint64 userId, const QDateTime &now, int dailyPoints);
+
+    struct UserSummary
+    {
+        UserRow user;
+        int uploads = 0;
+    };
+    QList<UserSummary> users();
+    bool setDisabled(qint64 userId, bool disabled);
+    bool setPassword(qint64 userId, const QString &passHash);
+    UploadUsage uploadUsage(qint64 userId, const QString &since);
+    LoginFailures loginFailures(const QString &key);
+    bool setLoginFailures(const QString &key, const LoginFailures &f);
+    bool clearLoginFailures(const QString &key);
 
     bool insertSession(const QByteArray &tokenHash, qint64 userId, qint64 expiresAt);
     std::optional<qint64> sessionUser(const QByteArray &tokenHash, qint64 now);

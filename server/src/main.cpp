@@ -1,6 +1,7 @@
 #include "BookStorage.h"
 #include "Categories.h"
 #include "DemoCatalogue.h"
+#include "AccessLog.h"
 #include "HttpServer.h"
 #include "Importer.h"
 #include "Router.h"
@@ -18,21 +19,46 @@
 
 #include <csignal>
 #include <cstdio>
+#include <map>
 #include <pthread.h>
+#include <sys/stat.h>
 
 namespace {
 
 const char kUsage[] =
     "用法 / usage:\n"
-    "  folioway-server [--port 8080] [--bind 127.0.0.1] [--data DIR] [--demo] [--threads N]\n"
+    "  folioway-server [--port 8080] [--bind 127.0.0.1] [--data DIR] [--demo] [--threads N] [限制 / limits]\n"
     "  folioway-server [--data DIR] import FOLDER --category 分类名称\n"
-    "  folioway-server [--data DIR] approve ID | reject ID | pending\n"
+    "  folioway-server [--data DIR] approve ID | reject ID | pending | delete-book ID\n"
+    "  folioway-server [--data DIR] users | reset-password NAME | disable-user NAME\n"
+    "\n"
+    "  pending         待审核的上传 / uploads awaiting review\n"
+    "  approve/reject  审核通过或拒绝 / publish or refuse an upload\n"
+    "  delete-book ID  删除书籍及其文件 / remove a book and its files\n"
+    "  users           用户及其上传数 / users with their upload counts\n"
+    "  reset-password  生成新密码并结束其登录 / new random password, ends its logins\n"
+    "  disable-user    停用账号（不能登录和上传）/ the account can no longer log in or upload\n"
     "\n"
     "  --port N      监听端口，0 表示自动选择 / port to listen on, 0 picks a free one (default 8080)\n"
     "  --bind ADDR   监听地址 / address to bind (default 127.0.0.1)\n"
     "  --data DIR    数据文件夹 / data folder (default: the user's data location)\n"
     "  --demo        书库为空时生成演示书籍 / seed demo books when the catalogue is empty\n"
-    "  --threads N   工作线程数 / worker threads (default 4)\n";
+    "  --threads N   工作线程数 / worker threads (default 4)\n"
+    "  --public-url URL  推广地址使用的网址 / address for promotion links (default: the listening address)\n"
+    "  --log FILE    访问日志写入文件 / access log to FILE (default: standard error)\n"
+    "  --no-log      不写访问日志 / no access log\n"
+    "\n"
+    "限制 / limits:\n"
+    "  --max-upload-mb N      单次上传上限 / largest upload (default 64)\n"
+    "  --pending-uploads N    每个用户待审核的上传数 / uploads awaiting review per user (default 10)\n"
+    "  --pending-mb N         每个用户待审核的总大小 / their total size per user (default 256)\n"
+    "  --uploads-per-hour N   每个用户每小时上传数 / uploads per user and hour (default 20)\n"
+    "  --disk-floor-mb N      剩余空间低于此值时拒绝上传 / refuse uploads below this free space (default 1024)\n"
+    "  --login-tries N        账号登录失败N次后锁定（同一地址3N次）/ failed logins before an account is locked,\n"
+    "                         3N for an address (default 10)\n"
+    "  --lock-minutes N       锁定时长 / how long a lock lasts (default 15)\n"
+    "  --per-address N        每个地址的连接数 / connections per client address (default 32)\n"
+    "  --head-timeout S       请求头须在S秒内收完 / seconds to receive a request head (default 10)\n";
 
 int fail(const QString &message, int code = 1)
 {
@@ -57,6 +83,7 @@ bool prepareDataDir(const QString &dir, QString *error)
         *error = QStringLiteral("无法创建数据文件夹 / cannot create data folder: %1").arg(dir);
         return false;
     }
+    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QTemporaryFile probe(QDir(dir).filePath(QStringLiteral(".probe-XXXXXX")));
     if (!probe.open()) {
         *error = QStringLiteral("数据文件夹不可写 / data folder is not writable: %1").arg(dir);
@@ -94,15 +121,73 @@ int review(Store &store, const ServerConfig &config, const QString &idText, Revi
     return 0;
 }
 
+void printLine(const QString &line)
+{
+    std::printf("%s\n", line.toLocal8Bit().constData());
+}
+
 int pending(Store &store)
 {
     const QList<BookRow> rows = store.pendingBooks();
+    printLine(QStringLiteral("书号/id\t分类/category\t书名/title\t作者/author\t上传者/uploader\t大小/KB\t时间/time"));
     for (const BookRow &b : rows) {
-        std::printf("%lld\t%s\t%s\t%s\t%s\n", static_cast<long long>(b.id), b.category.toLocal8Bit().constData(),
-                    b.name.toLocal8Bit().constData(), b.author.toLocal8Bit().constData(),
-                    b.fileName.toLocal8Bit().constData());
+        const auto uploader = b.uploader > 0 ? store.userById(b.uploader) : std::nullopt;
+        printLine(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7")
+                      .arg(b.id)
+                      .arg(b.category, b.name, b.author, uploader ? uploader->name : QStringLiteral("-"))
+                      .arg((b.fileSize + 1023) / 1024)
+                      .arg(b.updated));
     }
-    std::printf("%lld\n", static_cast<long long>(rows.size()));
+    printLine(QStringLiteral("共 %1 本待审核 / %1 awaiting review").arg(rows.size()));
+    return 0;
+}
+
+int users(Store &store)
+{
+    printLine(QStringLiteral("编号/id\t用户名/name\t上传/uploads\t金币/coins\t注册/joined\t状态/state"));
+    for (const Store::UserSummary &u : store.users()) {
+        printLine(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6")
+                      .arg(u.user.id)
+                      .arg(u.user.name)
+                      .arg(u.uploads)
+                      .arg(u.user.money)
+                      .arg(storeTime(u.user.created), u.user.disabled ? QStringLiteral("停用/disabled")
+                                                                      : QStringLiteral("正常/active")));
+    }
+    return 0;
+}
+
+int userCommand(Store &store, const QString &verb, const QString &name)
+{
+    const auto user = store.userByName(name);
+    if (!user)
+        return fail(QStringLiteral("没有用户 %1 / no user %1").arg(name));
+    if (verb == u"disable-user") {
+        if (!store.setDisabled(user->id, true))
+            return fail(store.lastError());
+        printLine(QStringLiteral("已停用 / disabled: %1").arg(user->name));
+        return 0;
+    }
+    // A random password the host passes on; every login of the account ends.
+    const QString password = QString::fromLatin1(Secrets::newSessionToken().left(10));
+    if (!store.setPassword(user->id, Secrets::hashPassword(password)))
+        return fail(store.lastError());
+    printLine(QStringLiteral("%1 的新密码 / new password: %2").arg(user->name, password));
+    return 0;
+}
+
+int deleteBook(Store &store, const ServerConfig &config, const QString &idText)
+{
+    bool ok = false;
+    const qint64 id = idText.toLongLong(&ok);
+    if (!ok || id <= 0)
+        return usageError(QStringLiteral("无效的书号 / invalid book id: %1").arg(idText));
+    if (!store.book(id))
+        return fail(QStringLiteral("没有书号为 %1 的电子书 / no book with id %1").arg(id));
+    if (!store.deleteBook(id))
+        return fail(store.lastError());
+    BookStorage(store, config.booksDir()).removeFolder(id);
+    printLine(QStringLiteral("已删除 / deleted: %1").arg(id));
     return 0;
 }
 
@@ -110,6 +195,8 @@ int pending(Store &store)
 
 int main(int argc, char *argv[])
 {
+    // The database, books and spool hold passwords' hashes and unpublished uploads.
+    ::umask(077);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("folioway-server"));
 
@@ -119,7 +206,27 @@ int main(int argc, char *argv[])
     int port = 8080;
     int threads = 4;
     bool demo = false;
+    QString publicUrl;
+    QString logFile;
+    bool noLog = false;
     QStringList command;
+    ServerConfig::Limits defaults;
+    qint64 maxUploadMb = defaults.uploadBytes >> 20, pendingUploads = defaults.pendingUploads,
+           pendingMb = defaults.pendingBytes >> 20, perHour = defaults.uploadsPerHour,
+           diskFloorMb = defaults.diskFloorBytes >> 20, loginTries = defaults.accountLockTries,
+           lockMinutes = defaults.lockMinutes, perAddress = 32, headTimeout = 10;
+    struct Limit
+    {
+        qint64 *value;
+        qint64 minimum;
+    };
+    const std::map<QString, Limit> limits = {
+        {QStringLiteral("--max-upload-mb"), {&maxUploadMb, 1}},  {QStringLiteral("--pending-uploads"), {&pendingUploads, 1}},
+        {QStringLiteral("--pending-mb"), {&pendingMb, 1}},       {QStringLiteral("--uploads-per-hour"), {&perHour, 1}},
+        {QStringLiteral("--disk-floor-mb"), {&diskFloorMb, 0}},  {QStringLiteral("--login-tries"), {&loginTries, 1}},
+        {QStringLiteral("--lock-minutes"), {&lockMinutes, 1}},   {QStringLiteral("--per-address"), {&perAddress, 1}},
+        {QStringLiteral("--head-timeout"), {&headTimeout, 1}},
+    };
 
     const QStringList args = app.arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -145,6 +252,20 @@ int main(int argc, char *argv[])
         } else if (a == u"--category") {
             if (!next(&category))
                 return usageError(QStringLiteral("--category 需要分类名称 / --category needs a name"));
+        } else if (a == u"--public-url") {
+            if (!next(&publicUrl) || !publicUrl.startsWith(u"http"))
+                return usageError(QStringLiteral("--public-url 需要一个网址 / --public-url needs an http address"));
+        } else if (a == u"--log") {
+            if (!next(&logFile) || logFile.isEmpty())
+                return usageError(QStringLiteral("--log 需要一个文件 / --log needs a file"));
+        } else if (a == u"--no-log") {
+            noLog = true;
+        } else if (auto limit = limits.find(a); limit != limits.end()) {
+            bool ok = false;
+            const qint64 n = next(&value) ? value.toLongLong(&ok) : -1;
+            if (!ok || n < limit->second.minimum || n > 1000000)
+                return usageError(QStringLiteral("无效的数值 / invalid value for %1: %2").arg(a, value));
+            *limit->second.value = n;
         } else if (a == u"--port" || a == u"--threads") {
             bool ok = false;
             const int n = next(&value) ? value.toInt(&ok) : -1;
@@ -171,23 +292,43 @@ int main(int argc, char *argv[])
 
     const QString verb = command.value(0);
     const bool serving = command.isEmpty();
-    if (!serving && verb != u"import" && verb != u"approve" && verb != u"reject" && verb != u"pending")
+    const QStringList oneArgument = {QStringLiteral("import"), QStringLiteral("approve"), QStringLiteral("reject"),
+                                     QStringLiteral("delete-book"), QStringLiteral("reset-password"),
+                                     QStringLiteral("disable-user")};
+    const QStringList noArgument = {QStringLiteral("pending"), QStringLiteral("users")};
+    if (!serving && !oneArgument.contains(verb) && !noArgument.contains(verb))
         return usageError(QStringLiteral("未知命令 / unknown command: %1").arg(verb));
-    if ((verb == u"import" || verb == u"approve" || verb == u"reject") && command.size() != 2)
+    if (oneArgument.contains(verb) && command.size() != 2)
         return usageError(QStringLiteral("%1 需要一个参数 / %1 needs one argument").arg(verb));
-    if (verb == u"pending" && command.size() != 1)
-        return usageError(QStringLiteral("pending 不需要参数 / pending takes no argument"));
+    if (noArgument.contains(verb) && command.size() != 1)
+        return usageError(QStringLiteral("%1 不需要参数 / %1 takes no argument").arg(verb));
 
     QString error;
     if (!prepareDataDir(dataDir, &error))
         return fail(error);
     if (!Secrets::initialize())
         return fail(QStringLiteral("libsodium 初始化失败 / libsodium failed to initialise"));
-    const ServerConfig config = ServerConfig::load(dataDir);
+    ServerConfig config = ServerConfig::load(dataDir);
+    config.limits.uploadBytes = maxUploadMb << 20;
+    config.limits.pendingUploads = int(pendingUploads);
+    config.limits.pendingBytes = pendingMb << 20;
+    config.limits.uploadsPerHour = int(perHour);
+    config.limits.diskFloorBytes = diskFloorMb << 20;
+    config.limits.accountLockTries = int(loginTries);
+    config.limits.addressLockTries = int(loginTries * 3);
+    config.limits.lockMinutes = int(lockMinutes);
+    if (!publicUrl.isEmpty())
+        config.publicUrl = publicUrl;
     Store &store = Store::forThread(dataDir);
     if (!store.isOpen())
         return fail(QStringLiteral("无法打开数据库 / cannot open the database %1: %2")
                         .arg(Store::databasePath(dataDir), store.lastError()));
+
+    for (const char *suffix : {"", "-wal", "-shm"}) {
+        const QString file = Store::databasePath(dataDir) + QLatin1String(suffix);
+        if (QFileInfo::exists(file))
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    }
 
     if (verb == u"import") {
         if (!Categories::names().contains(category))
@@ -208,6 +349,12 @@ int main(int argc, char *argv[])
         return review(store, config, command[1], Review::Rejected);
     if (verb == u"pending")
         return pending(store);
+    if (verb == u"users")
+        return users(store);
+    if (verb == u"delete-book")
+        return deleteBook(store, config, command[1]);
+    if (verb == u"reset-password" || verb == u"disable-user")
+        return userCommand(store, verb, command[1]);
 
     cleanLeftovers(config);
     if (demo) {
@@ -226,16 +373,41 @@ int main(int argc, char *argv[])
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    const Router router(config);
+    AccessLog log;
+    if (!noLog && !log.open(logFile, &error))
+        return fail(error);
+    Router router(config);
+    if (!noLog)
+        router.setEventLog([&log](const QString &line) { log.event(line); });
     HttpServer::Options options;
     options.threads = unsigned(threads);
     options.spoolDir = config.spoolDir();
-    HttpServer server([&router](const Request &r) { return router.handle(r); }, &Router::bodyLimit, options);
+    options.perAddressLimit = unsigned(perAddress);
+    options.headSeconds = unsigned(headTimeout);
+    // The largest refused body still read to its end, so the client sees the refusal.
+    options.discardLimit = std::max<qint64>(options.discardLimit, 2 * config.limits.uploadBytes);
+    HttpServer server([&router](const Request &r) { return router.handle(r); },
+                      [&router](const Request &head) { return router.admit(head); }, options);
+    if (!noLog)
+        server.setAccessLog([&log](const Request &r, int status, qint64 bytes, qint64 ms) {
+            log.request(r, status, bytes, ms);
+        });
     if (!server.start(bind, quint16(port), &error))
         return fail(error);
 
-    const QString host = bind.contains(u':') ? u'[' + bind + u']' : bind;
-    std::printf("folioway-server listening on http://%s:%u\n", host.toLatin1().constData(), unsigned(server.port()));
+    const QStringList addresses = HttpServer::reachableAddresses(bind);
+    const auto url = [&](const QString &address) {
+        const QString host = address.contains(u':') ? u'[' + address + u']' : address;
+        return QStringLiteral("http://%1:%2").arg(host).arg(server.port());
+    };
+    if (publicUrl.isEmpty() && config.publicUrl.isEmpty())
+        router.setPublicUrl(url(addresses.value(0, bind)));
+    std::printf("folioway-server listening on %s\n", url(bind).toLatin1().constData());
+    if (addresses != QStringList{bind}) {
+        std::printf("%s\n", QStringLiteral("好友可以使用以下地址 / friends can use:").toLocal8Bit().constData());
+        for (const QString &a : addresses)
+            std::printf("  %s\n", url(a).toLatin1().constData());
+    }
     std::fflush(stdout);
 
     int received = 0;

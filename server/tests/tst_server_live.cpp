@@ -126,9 +126,10 @@ private Q_SLOTS:
         const QByteArray end = " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
         const QByteArray post = "POST /readerserver/%1.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
         QTest::newRow("dot segments to the database") << "GET /books/../catalogue.db" + end << "HTTP/1.1 404"_ba;
+        // Refused without a login, and as the client can see it.
         QTest::newRow("upload without multipart")
             << QByteArray(post).replace("%1", "uploadbook") + "Content-Length: 3\r\n\r\nabc"
-            << "HTTP/1.1 400"_ba;
+            << "HTTP/1.1 200"_ba;
         QTest::newRow("not HTTP") << "HELLO\r\n\r\n"_ba << QByteArray();
         QByteArray chunked = "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
         for (int i = 0; i < 20; ++i)
@@ -171,8 +172,9 @@ private Q_SLOTS:
             return head + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
         };
 
-        // A declared length beyond the limit is refused before any body is sent.
-        QVERIFY(raw(head + "Content-Length: 100000000\r\n\r\n").startsWith("HTTP/1.1 413"));
+        // A declared length far beyond the limit is refused before any body is sent.
+        const QByteArray huge = raw(head + "Content-Length: 3000000000\r\n\r\n");
+        QVERIFY2(rawBody(huge).startsWith(u"0|上传的文件太大"_s), huge.constData());
         // A body too large to keep in memory goes through the spool file and arrives whole.
         QByteArray big(3 * 1024 * 1024 + 7, 'z');
         big[0] = 'A';
@@ -189,11 +191,58 @@ private Q_SLOTS:
         QDir books(m_dir.filePath(u"data/books"_s));
         QStringList ids = books.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         std::sort(ids.begin(), ids.end(), [](const QString &a, const QString &b) { return a.toInt() < b.toInt(); });
-        QFile file(books.filePath(ids.last() + u"/big.txt"_s));
+        QFile file(books.filePath(ids.last() + u"/book.txt"_s));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), big);
         QVERIFY(m_server.isRunning());
         QTRY_VERIFY(QDir(m_dir.filePath(u"data/spool"_s)).entryList(QDir::Files).isEmpty());
+    }
+
+    // Slow clients hold neither their own address's share of connections nor anyone else's:
+    // past the per-address limit they are turned away, and a head that does not arrive within
+    // its deadline ends the connection however steadily it trickles.
+    void slowClients_areCutOff()
+    {
+        LiveServer server;
+        QVERIFY2(server.start(binDir(), {u"--data"_s, m_dir.filePath(u"slow"_s), u"--per-address"_s, u"3"_s,
+                                         u"--head-timeout"_s, u"1"_s, u"--no-log"_s}),
+                 qPrintable(server.output()));
+        auto connectFrom = [&](const char *address, QTcpSocket &socket) {
+            socket.bind(QHostAddress(QString::fromLatin1(address)));
+            socket.connectToHost(QHostAddress::LocalHost, server.port());
+            return socket.waitForConnected(5000);
+        };
+        QTcpSocket slow[3];
+        for (QTcpSocket &socket : slow) {
+            QVERIFY(connectFrom("127.0.0.1", socket));
+            socket.write("GET /readerserver/getinfo.asp HTTP/1.1\r\nHost: x\r\n");
+        }
+        const QByteArray whole = "GET /readerserver/getinfo.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        auto answer = [&](const char *address) {
+            QTcpSocket socket;
+            if (!connectFrom(address, socket))
+                return QByteArray("NO CONNECTION");
+            socket.write(whole);
+            QByteArray got;
+            while (socket.waitForReadyRead(5000))
+                got += socket.readAll();
+            return got;
+        };
+        QVERIFY(!answer("127.0.0.1").startsWith("HTTP/1.1 200"));
+        QVERIFY(answer("127.0.0.2").startsWith("HTTP/1.1 200"));
+
+        QDeadlineTimer generous(30000);
+        auto open = [&] { return std::count_if(std::begin(slow), std::end(slow), [](QTcpSocket &s) {
+                              return s.state() == QAbstractSocket::ConnectedState;
+                          }); };
+        while (open() > 0 && !generous.hasExpired()) {
+            for (QTcpSocket &socket : slow) {
+                socket.write("X-Trickle: 1\r\n");
+                socket.waitForDisconnected(200);
+            }
+        }
+        QCOMPARE(open(), 0);
+        QVERIFY(answer("127.0.0.1").startsWith("HTTP/1.1 200"));
     }
 
     void commandLine_errors_data()
@@ -206,6 +255,8 @@ private Q_SLOTS:
         QTest::newRow("unknown command") << QStringList{u"serve"_s} << 2 << u"unknown command"_s;
         QTest::newRow("import without category") << QStringList{u"import"_s, u"/tmp"_s} << 2 << u"--category"_s;
         QTest::newRow("approve of no book") << QStringList{u"approve"_s, u"99999"_s} << 1 << u"no book"_s;
+        QTest::newRow("delete of no book") << QStringList{u"delete-book"_s, u"99999"_s} << 1 << u"no book"_s;
+        QTest::newRow("disable of no user") << QStringList{u"disable-user"_s, u"nobody"_s} << 1 << u"no user"_s;
         QTest::newRow("port in use") << QStringList{u"--port"_s, u"PORT"_s} << 1 << u"in use"_s;
         QTest::newRow("data folder is a file") << QStringList{u"--data"_s, u"FILE"_s} << 1 << u"not a folder"_s;
     }

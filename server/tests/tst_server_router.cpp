@@ -47,7 +47,10 @@ class TestServerRouter : public QObject
     {
         if (!cookie.isEmpty())
             r.headers.emplaceBack("cookie", cookie);
-        return m_router->handle(r);
+        r.peer = "192.0.2.7";
+        // Hashing work runs here instead of on the transport's queue.
+        const Response answer = m_router->handle(r);
+        return answer.deferred ? answer.deferred() : answer;
     }
     Response get(const QByteArray &target, const QByteArray &cookie = {}) const
     {
@@ -208,7 +211,7 @@ private Q_SLOTS:
                                        "</author><statue>[^<]*</statue><ftime>[^<]*</ftime><size>[\\d.]+</size>"
                                        "<downurl>/books/\\d+/[^<]+</downurl></bookinfo>"_s);
         QVERIFY(order.match(QString::fromUtf8(xml)).hasMatch());
-        QCOMPARE(element(xml, "downurl"), u"/books/%1/书名%1.txt"_s.arg(id));
+        QCOMPARE(element(xml, "downurl"), u"/books/%1/%1-书名%1.txt"_s.arg(id));
         QCOMPARE(element(xml, "size"), u"%1"_s.arg(id.toInt() * 100 / 1024.0, 0, 'f', 2));
     }
 
@@ -388,6 +391,9 @@ private Q_SLOTS:
         QTest::newRow("serial without newest chapter") << wx << "剑"_ba << serial << none << txt << none << u"0|请添加"_s;
         QTest::newRow("wrong extension") << wx << "剑"_ba << done << none << "a.exe|MZ"_ba << none << u"0|只能上传"_s;
         QTest::newRow("zip that is not one") << wx << "剑"_ba << done << none << "a.zip|hello"_ba << none << u"0|电子书文件已损坏"_s;
+        QTest::newRow("named only .txt") << wx << "剑四"_ba << done << none << "C:\\.txt|text"_ba << none << u"1|"_s;
+        QTest::newRow("text with NUL bytes") << wx << "剑"_ba << done << none << "a.txt|ab\0cd"_ba << none << u"0|这不是一个文本文件"_s;
+        QTest::newRow("program named .txt") << wx << "剑"_ba << done << none << "a.txt|\x7f" "ELF\2\1"_ba << none << u"0|这不是一个文本文件"_s;
         // clang-format on
     }
     void upload()
@@ -429,6 +435,106 @@ private Q_SLOTS:
         QVERIFY(stored.open(QIODevice::ReadOnly));
         QCOMPARE(stored.readAll(), file.mid(file.indexOf('|') + 1));
         QVERIFY(!row.fileName.contains(u'\\') && !row.fileName.contains(u'/'));
+        QCOMPARE(BookStorage::publicName(row), u"%1-%2.txt"_s.arg(row.id).arg(QString::fromUtf8(name)));
+    }
+
+    // Every refusal is decided from the head, so no byte of the body is kept, and reaches the
+    // client as a message.
+    void uploadRefusedBeforeTheBody_data()
+    {
+        QTest::addColumn<QString>("limit");
+        QTest::addColumn<qint64>("declared");
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("not logged in") << u"logout"_s << 100ll << u"0|请先登录"_s;
+        QTest::newRow("too large") << QString() << 64ll * 1024 * 1024 + 1 << u"0|上传的文件太大（最大64MB）"_s;
+        QTest::newRow("pending uploads") << u"pending"_s << 100ll << u"0|你已有2本电子书"_s;
+        QTest::newRow("pending bytes") << u"bytes"_s << 100ll << u"正在等待审核"_s;
+        QTest::newRow("uploads per hour") << u"hour"_s << 100ll << u"0|你一小时内已上传2本"_s;
+        QTest::newRow("disk nearly full") << u"disk"_s << 100ll << u"0|服务器存储空间不足"_s;
+        QTest::newRow("within every limit") << QString() << 100ll << QString();
+    }
+    void uploadRefusedBeforeTheBody()
+    {
+        QFETCH(QString, limit);
+        QFETCH(qint64, declared);
+        QFETCH(QString, reply);
+        ServerConfig config = m_config;
+        config.limits.pendingUploads = limit == u"pending" ? 2 : 100;
+        config.limits.pendingBytes = limit == u"bytes" ? 150 : 1 << 30;
+        config.limits.uploadsPerHour = limit == u"hour" ? 2 : 100;
+        Router router(config);
+        router.setClock([this] { return m_now; });
+        router.setFreeDiskProbe([&] { return limit == u"disk" ? config.limits.diskFloorBytes + 99 : 1ll << 40; });
+        // bob has two uploads awaiting review, 60 bytes each, both within the hour.
+        Store &store = Store::forThread(m_dir.path());
+        if (!store.userByName(u"bob"_s)) {
+            UserRow bob;
+            bob.name = u"bob"_s;
+            bob.passHash = Secrets::hashPassword(u"abc"_s);
+            const qint64 id = store.insertUser(bob);
+            for (int i = 0; i < 2; ++i) {
+                BookRow b;
+                b.name = u"待审%1"_s.arg(i);
+                b.category = Categories::names()[0];
+                b.fileName = u"b.txt"_s;
+                b.uploader = id;
+                b.review = Review::Pending;
+                b.updated = storeTime(m_now.addSecs(-60));
+                QString error;
+                QVERIFY(BookStorage(store, m_config.booksDir()).add(b, {QByteArray(60, 'x'), {}}, {}, &error) > 0);
+            }
+        }
+        Request head = Request::make("POST", "/readerserver/uploadbook.asp");
+        head.headers.emplaceBack("content-length", QByteArray::number(declared));
+        if (limit != u"logout")
+            head.headers.emplaceBack("cookie", loginCookie(u"bob"_s, u"abc"_s));
+        const Admission a = router.admit(head);
+        QCOMPARE(a.early.has_value(), !reply.isEmpty());
+        if (a.early) {
+            QCOMPARE(a.early->status, 200);
+            QVERIFY2(FormCodec::fromGb18030(a.early->body)->contains(reply), a.early->body.constData());
+        }
+    }
+
+    // Guessing gets slower after a few misses and then stops, for the account and for the
+    // address; the lock ends by itself.
+    void loginThrottle_data()
+    {
+        QTest::addColumn<bool>("oneAccount"); // false: a different name each miss, same address
+        QTest::addColumn<int>("misses");
+        QTest::addColumn<int>("waitSeconds"); // before the right password
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("free tries") << true << 3 << 0 << u"1|"_s;
+        QTest::newRow("growing delay") << true << 5 << 0 << u"0|登录失败次数过多，请2秒后再试"_s;
+        QTest::newRow("delay over") << true << 5 << 2 << u"1|"_s;
+        QTest::newRow("account locked") << true << 10 << 60 << u"0|登录失败次数过多，已暂时锁定，请14分钟"_s;
+        QTest::newRow("account lock over") << true << 10 << 15 * 60 << u"1|"_s;
+        QTest::newRow("address locked") << false << 30 << 60 << u"0|登录失败次数过多，已暂时锁定"_s;
+    }
+    void loginThrottle()
+    {
+        QFETCH(bool, oneAccount);
+        QFETCH(int, misses);
+        QFETCH(int, waitSeconds);
+        QFETCH(QString, reply);
+        const QDateTime saved = m_now;
+        static int round = 0;
+        const QByteArray peer = "198.51.100." + QByteArray::number(++round);
+        auto attempt = [&](const QByteArray &name, const QByteArray &password) {
+            Request r = Request::make("GET", Account + "?action=login&username=" + name + "&password=" + password);
+            r.peer = peer;
+            const Response answer = m_router->handle(r);
+            return element(answer.deferred ? answer.deferred().body : answer.body, "logininfo");
+        };
+        for (int i = 0; i < misses; ++i) {
+            // Misses are spaced so that none falls into a delay.
+            m_now = m_now.addSecs(70);
+            attempt(oneAccount ? "alice" : "guess" + QByteArray::number(i), "wrong");
+        }
+        m_now = m_now.addSecs(waitSeconds);
+        const QString answer = attempt("alice", "abc");
+        m_now = saved.addDays(1);
+        QVERIFY2(answer.startsWith(reply), qPrintable(answer));
     }
 
 };

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "HttpTypes.h"
+
+#include <QString>
+
+#include <cstdio>
+#include <mutex>
+
+// One line per answered request and per account or upload event, to standard error or a
+// file. Query values whose name holds "pass" are blanked; headers (cookies) are never written.
+class AccessLog
+{
+public:
+    ~AccessLog();
+    // An empty path writes to standard error.
+    bool open(const QString &path, QString *error);
+    void request(const Request &r, int status, qint64 bytes, qint64 ms);
+    void event(const QString &line);
+
+    // The request's path and query with password values replaced by "*".
+    static QByteArray loggedTarget(const Request &r);
+
+private:
+    void write(const QByteArray &line);
+
+    std::mutex m_mutex;
+    FILE *m_file = nullptr;
+    bool m_own = false;
+};

@@ -1,0 +1,336 @@
+#include "Router.h"
+
+#include "RouterSupport.h"
+#include "Secrets.h"
+#include "Store.h"
+
+using namespace RouterSupport;
+
+namespace {
+
+QString failureKey(QStringView kind, const QString &value)
+{
+    return value.isEmpty() ? QString() : kind.toString() + value.toLower();
+}
+
+// Hashing work goes to the transport's slow queue; this answer stands when the queue is full.
+Response slowly(std::function<Response()> work)
+{
+    Response busy = accountReply(QStringLiteral("0"), QStringLiteral("服务器正忙，请稍后再试！"));
+    busy.deferred = std::move(work);
+    return busy;
+}
+
+} // namespace
+
+namespace AccountRules {
+
+bool emailPlausible(const QString &email)
+{
+    const qsizetype at = email.indexOf(u'@');
+    const qsizetype dot = email.indexOf(u'.', 2);
+    return at >= 1 && dot >= 2 && !email.endsWith(u'.');
+}
+
+bool userNameCharacters(const QString &name)
+{
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_')
+            continue;
+        // The client accepts any double-byte character of the Chinese code page.
+        const QByteArray gb = FormCodec::toGb18030(QString(c));
+        if (c.isSurrogate() || gb.size() != 2 || static_cast<unsigned char>(gb[0]) < 0x81)
+            return false;
+    }
+    return true;
+}
+
+QString userNameProblem(const QString &name)
+{
+    if (name.size() < 3 || name.size() > 14)
+        return QStringLiteral("用户名不能带有特殊符号！\r\n可由汉字、字母、数字和下划线任意3至14位组合！");
+    if (!userNameCharacters(name))
+        return QStringLiteral("用户名不能带有特殊符号！\r\n可由汉字、字母、数字和下划线任意3至14位组合！");
+    return {};
+}
+
+QString passwordProblem(const QString &password)
+{
+    if (password.size() < 3)
+        return QStringLiteral("你输入的密码长度太短（至少3位），请重新输入！");
+    if (password.size() > 18)
+        return QStringLiteral("你输入的密码太长（最多18位），请重新输入！");
+    return {};
+}
+
+} // namespace AccountRules
+
+std::optional<Router::Session> Router::session(const Request &request) const
+{
+    const QByteArray token = request.cookie(kSessionCookie);
+    if (token.isEmpty() || token.size() > 256)
+        return std::nullopt;
+    Session s;
+    s.tokenHash = Secrets::tokenDigest(token);
+    const auto user = store().sessionUser(s.tokenHash, now().toSecsSinceEpoch());
+    if (!user)
+        return std::nullopt;
+    s.userId = *user;
+    return s;
+}
+
+Response Router::userInfo(const Request &request, const FormCodec::Fields &query) const
+{
+    if (request.method == "POST") {
+        const bool utf8 = request.header("content-type").toLower().contains("charset=utf-8");
+        const auto form = FormCodec::parseForm(request.body, utf8);
+        if (!form)
+            return badRequest("form encoding");
+        QString action = FormCodec::value(*form, u"action");
+        if (action.isEmpty())
+            action = FormCodec::value(query, u"action");
+        if (action == u"reg")
+            return slowly([this, form = *form, peer = request.peer] { return registerUser(form, peer); });
+        if (action == u"edit")
+            return slowly([this, request, form = *form] { return editProfile(request, form); });
+        if (action == u"login")
+            return login(*form, request.peer);
+        return badRequest("action");
+    }
+    const QString action = FormCodec::value(query, u"action");
+    if (action == u"login")
+        return login(query, request.peer);
+    if (action == u"check")
+        return check(request);
+    if (action == u"loginout" || action == u"logout")
+        return logout(request);
+    if (action == u"reg" || action == u"edit")
+        return methodNotAllowed("POST");
+    return badRequest("action");
+}
+
+Response Router::login(const FormCodec::Fields &fields, const QByteArray &peer) const
+{
+    const QString name = FormCodec::value(fields, u"username").trimmed();
+    const QString password = FormCodec::value(fields, u"password").trimmed();
+    const bool remember = FormCodec::value(fields, u"cookies").trimmed() == u"1";
+    if (name.isEmpty() || password.isEmpty())
+        return accountReply(QStringLiteral("0"), QStringLiteral("用户名或密码不能为空！"));
+    // Refused before any hashing, so guessing and floods cost the server next to nothing.
+    if (const QString why = loginRefusal(name, peer); !why.isEmpty())
+        return accountReply(QStringLiteral("0"), why);
+    return slowly([this, name, password, remember, peer] { return verifiedLogin(name, password, remember, peer); });
+}
+
+Response Router::verifiedLogin(const QString &name, const QString &password, bool remember,
+                               const QByteArray &peer) const
+{
+    const QString refused = QStringLiteral("用户名或密码错误，请重新输入！");
+    const auto user = name.size() <= 14 ? store().userByName(name) : std::nullopt;
+    if (!user) {
+        Secrets::verifyDummy(password);
+        loginFailed(name, peer);
+        return accountReply(QStringLiteral("0"), refused);
+    }
+    if (!Secrets::verifyPassword(user->passHash, password)) {
+        loginFailed(name, peer);
+        return accountReply(QStringLiteral("0"), refused);
+    }
+    if (user->disabled)
+        return accountReply(QStringLiteral("0"), QStringLiteral("你的账号已被停用，请与网站管理员联系！"));
+    store().clearLoginFailures(failureKey(u"user:", name));
+
+    const QByteArray token = Secrets::newSessionToken();
+    const qint64 nowSecs = now().toSecsSinceEpoch();
+    store().purgeSessions(nowSecs);
+    if (!store().insertSession(Secrets::tokenDigest(token), user->id,
+                               nowSecs + (remember ? kRememberSeconds : kSessionSeconds)) ||
+        !store().recordLogin(user->id, now(), m_config.dailyLoginPoints)) {
+        return Response::text(500, "500 Internal Server Error\n");
+    }
+    Response r = accountReply(QStringLiteral("1"), QStringLiteral("登录成功，欢迎回来，%1！").arg(user->name));
+    r.addHeader("Set-Cookie", sessionCookie(token, remember ? kRememberSeconds : -1));
+    return r;
+}
+
+QString Router::loginRefusal(const QString &name, const QByteArray &peer) const
+{
+    const qint64 nowSecs = now().toSecsSinceEpoch();
+    qint64 until = 0;
+    for (const QString &key : {failureKey(u"user:", name), failureKey(u"addr:", QString::fromLatin1(peer))}) {
+        if (!key.isEmpty())
+            until = std::max(until, store().loginFailures(key).until);
+    }
+    const qint64 wait = until - nowSecs;
+    if (wait <= 0)
+        return {};
+    if (wait < 60)
+        return QStringLiteral("登录失败次数过多，请%1秒后再试！").arg(wait);
+    return QStringLiteral("登录失败次数过多，已暂时锁定，请%1分钟后再试！").arg((wait + 59) / 60);
+}
+
+void Router::loginFailed(const QString &name, const QByteArray &peer) const
+{
+    const ServerConfig::Limits &limits = m_config.limits;
+    const qint64 nowSecs = now().toSecsSinceEpoch();
+    const qint64 lockSeconds = qint64(limits.lockMinutes) * 60;
+    const std::pair<QString, int> keys[] = {{failureKey(u"user:", name), limits.accountLockTries},
+                                            {failureKey(u"addr:", QString::fromLatin1(peer)), limits.addressLockTries}};
+    for (const auto &[key, lockTries] : keys) {
+        if (key.isEmpty())
+            continue;
+        LoginFailures f = store().loginFailures(key);
+        // A quiet spell as long as a lock forgives the earlier failures.
+        if (nowSecs - f.last >= lockSeconds)
+            f.count = 0;
+        ++f.count;
+        f.last = nowSecs;
+        // After the free tries each failure doubles the wait, up to a minute, then the lock.
+        const int over = f.count - limits.loginFreeTries;
+        const qint64 delay = over <= 0 ? 0 : std::min<qint64>(qint64(1) << std::min(over - 1, 6), 60);
+        f.until = nowSecs + (f.count >= lockTries ? lockSeconds : delay);
+        store().setLoginFailures(key, f);
+        if (f.count == lockTries)
+            logEvent(QStringLiteral("login locked %1 for %2 min").arg(key).arg(limits.lockMinutes));
+    }
+}
+
+QString Router::profileUrl(qint64 userId) const
+{
+    // Never from the request's Host header: anyone could put their own site into the link.
+    QString base;
+    {
+        std::lock_guard lock(m_publicUrlMutex);
+        base = m_config.publicUrl;
+    }
+    while (base.endsWith(u'/'))
+        base.chop(1);
+    return base + QStringLiteral("/readerserver/?uid=") + QString::number(userId);
+}
+
+Response Router::check(const Request &request) const
+{
+    const auto s = session(request);
+    const auto user = s ? store().userById(s->userId) : std::nullopt;
+    if (!user)
+        return accountReply(QStringLiteral("0"), QStringLiteral("请先登录"));
+    XmlOut x;
+    x.open("userbase")
+        .element("logininfo", QStringLiteral("1|已登录"))
+        .element("purl", profileUrl(user->id))
+        .element("pinfo", m_config.promotionText)
+        .element("uid", user->id)
+        .element("uname", user->name)
+        .element("userlogin", user->logins)
+        .element("lastdate", timeText(user->previousLogin))
+        .element("userpoint", user->points)
+        .element("usermoney", user->money)
+        .element("usermail", user->email)
+        .element("qq", user->qq)
+        .element("sex", user->sex)
+        .element("question", user->question)
+        .close("userbase");
+    return xml(x.take());
+}
+
+Response Router::logout(const Request &request) const
+{
+    const QByteArray token = request.cookie(kSessionCookie);
+    if (!token.isEmpty())
+        store().deleteSession(Secrets::tokenDigest(token));
+    Response r = accountReply(QStringLiteral("0"), QStringLiteral("已安全退出，欢迎下次光临！"));
+    r.addHeader("Set-Cookie", kSessionCookie + "=; Path=/; HttpOnly; SameSite=Lax; Max-Age=0; "
+                                               "Expires=Thu, 01 Jan 1970 00:00:00 GMT");
+    return r;
+}
+
+Response Router::registerUser(const FormCodec::Fields &fields, const QByteArray &peer) const
+{
+    const QString name = FormCodec::value(fields, u"username").trimmed();
+    const QString password = FormCodec::value(fields, u"userpass").trimmed();
+    const QString email = FormCodec::value(fields, u"email").trimmed();
+    QString sex = FormCodec::value(fields, u"sex").trimmed();
+    const QString qq = FormCodec::value(fields, u"qq").trimmed();
+    // The client sends the chosen question under "anwser" and the typed answer under "question".
+    const QString question = FormCodec::value(fields, u"anwser").trimmed();
+    const QString answer = FormCodec::value(fields, u"question").trimmed();
+    const QString zero = QStringLiteral("0");
+
+    if (!AccountRules::emailPlausible(email) || email.size() > 50)
+        return accountReply(zero, QStringLiteral("你输入的Email地址不合法，请重新输入！"));
+    if (const QString problem = AccountRules::userNameProblem(name); !problem.isEmpty())
+        return accountReply(zero, problem);
+    if (const QString problem = AccountRules::passwordProblem(password); !problem.isEmpty())
+        return accountReply(zero, problem);
+    if (qq.size() > 10)
+        return accountReply(zero, QStringLiteral("QQ号码不能超过10位！"));
+    if (question.size() > 50 || answer.size() > 50)
+        return accountReply(zero, QStringLiteral("密码问题或答案太长，请重新输入！"));
+    if (sex != u"男" && sex != u"女")
+        sex = QStringLiteral("保密");
+    if (store().userByName(name))
+        return accountReply(zero, QStringLiteral("用户名“%1”已被注册，请换一个！").arg(name));
+
+    UserRow u;
+    u.name = name;
+    u.passHash = Secrets::hashPassword(password);
+    u.email = email;
+    u.sex = sex;
+    u.qq = qq;
+    u.question = question;
+    u.answerHash = answer.isEmpty() ? QString() : Secrets::hashPassword(answer);
+    u.created = now();
+    if (u.passHash.isEmpty())
+        return Response::text(500, "500 Internal Server Error\n");
+    // Two registrations of one name can race past the look-up; the unique index decides.
+    if (store().insertUser(u) <= 0)
+        return accountReply(zero, QStringLiteral("用户名“%1”已被注册，请换一个！").arg(name));
+    logEvent(QStringLiteral("signup user=%1 addr=%2").arg(name, QString::fromLatin1(peer)));
+    return accountReply(QStringLiteral("1"), QStringLiteral("注册成功！请使用新账号“%1”登录。").arg(name));
+}
+
+Response Router::editProfile(const Request &request, const FormCodec::Fields &fields) const
+{
+    const QString zero = QStringLiteral("0");
+    const auto s = session(request);
+    auto user = s ? store().userById(s->userId) : std::nullopt;
+    if (!user)
+        return accountReply(zero, QStringLiteral("请先登录"));
+    if (FormCodec::value(fields, u"userid").trimmed() != QString::number(user->id))
+        return accountReply(zero, QStringLiteral("用户信息不符，请重新登录！"));
+
+    const QString password = FormCodec::value(fields, u"userpass").trimmed();
+    const QString email = FormCodec::value(fields, u"email").trimmed();
+    QString sex = FormCodec::value(fields, u"sex").trimmed();
+    const QString qq = FormCodec::value(fields, u"qq").trimmed();
+    const QString answer = FormCodec::value(fields, u"anwser").trimmed();
+
+    if (!AccountRules::emailPlausible(email) || email.size() > 50)
+        return accountReply(zero, QStringLiteral("你输入的Email地址不合法，请重新输入！"));
+    if (!password.isEmpty()) {
+        if (const QString problem = AccountRules::passwordProblem(password); !problem.isEmpty())
+            return accountReply(zero, problem);
+    }
+    if (qq.size() > 10)
+        return accountReply(zero, QStringLiteral("QQ号码不能超过10位！"));
+    if (answer.size() > 50)
+        return accountReply(zero, QStringLiteral("密码答案太长，请重新输入！"));
+    if (sex != u"男" && sex != u"女")
+        sex = QStringLiteral("保密");
+
+    user->email = email;
+    user->sex = sex;
+    user->qq = qq;
+    if (!password.isEmpty())
+        user->passHash = Secrets::hashPassword(password);
+    if (!answer.isEmpty())
+        user->answerHash = Secrets::hashPassword(answer);
+    if (user->passHash.isEmpty() || !store().updateProfile(*user))
+        return Response::text(500, "500 Internal Server Error\n");
+    // A new password ends every other login of the account.
+    if (!password.isEmpty())
+        store().deleteOtherSessions(user->id, s->tokenHash);
+    return accountReply(QStringLiteral("2"), QStringLiteral("资料修改成功！"));
+}
+
