@@ -22,8 +22,22 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
+    const QString usage = QStringLiteral(
+        "用法 / usage: folioway-toc 电子书文件 / BOOK\n"
+        "  列出阅读页为这本书找到的章节，每行一章：序号、行范围、标题（UTF-8）。\n"
+        "  Prints the chapters the reader finds in BOOK, one a line: number, line range, title (UTF-8).\n"
+        "  --version   显示版本 / print the version\n"
+        "  --help      显示本帮助 / print this help\n");
+    if (args.contains(QStringLiteral("--help"))) {
+        writeUtf8(stdout, usage);
+        return 0;
+    }
+    if (args.contains(QStringLiteral("--version"))) {
+        writeUtf8(stdout, QStringLiteral("folioway-toc " FOLIOWAY_VERSION "\n"));
+        return 0;
+    }
     if (args.size() != 2) {
-        writeUtf8(stderr, QStringLiteral("用法：folioway-toc 电子书文件\n"));
+        writeUtf8(stderr, usage);
         return 2;
     }
     const ChapterList chapters = GetChapter(args.at(1));

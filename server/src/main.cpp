@@ -47,6 +47,7 @@ const char kUsage[] =
     "  --public-url URL  推广地址使用的网址 / address for promotion links (default: the listening address)\n"
     "  --log FILE    访问日志写入文件 / access log to FILE (default: standard error)\n"
     "  --no-log      不写访问日志 / no access log\n"
+    "  --version     显示版本 / print the version\n"
     "\n"
     "限制 / limits:\n"
     "  --max-upload-mb N      单次上传上限 / largest upload (default 64)\n"
@@ -240,6 +241,9 @@ int main(int argc, char *argv[])
         QString value;
         if (a == u"-h" || a == u"--help") {
             std::printf("%s", kUsage);
+            return 0;
+        } else if (a == u"--version") {
+            std::printf("folioway-server %s\n", FOLIOWAY_VERSION);
             return 0;
         } else if (a == u"--demo") {
             demo = true;

@@ -275,8 +275,12 @@ void ReaderPane::OpenFile()
 {
     const QString path =
         m_prompter.openFileName(QStringLiteral("打开电子书-Folioway"), QStringLiteral("文本文件(*.txt)|*.txt"));
-    if (path.isEmpty())
-        return;
+    if (!path.isEmpty())
+        openChosenFile(path);
+}
+
+void ReaderPane::openChosenFile(const QString &path)
+{
     // The dialog only offers existing files, but a typed name may not be one.
     if (!QFileInfo(path).isFile()) {
         m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());

@@ -66,6 +66,8 @@ public:
 
     // The file dialog of the toolbar's first button.
     void OpenFile();
+    // What OpenFile() does once a file is chosen: a book not on the shelf is offered to it.
+    void openChosenFile(const QString &path);
     // Opens a book and selects the chapter titled chapterTitle (entry 1 when empty or not found).
     // A missing file is refused with the error box and changes nothing; returns false then.
     bool openBook(const QString &path, const QString &chapterTitle = {});

@@ -70,6 +70,8 @@ QString AutoStartEntry::desktopEntryText() const
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
                           "Name=Folioway\n"
+                          "Name[zh_CN]=Folioway 小说阅读器\n"
+                          "Icon=folioway\n"
                           "Exec=") +
            execValue(m_programPath) + QStringLiteral("\nTerminal=false\n");
 }

@@ -9,10 +9,52 @@
 #include "startup/Startup.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QUrl>
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+constexpr char kUsage[] = "用法 / Usage: folioway [书籍文件.txt / BOOK.txt]\n"
+                          "  打开时给出一个 TXT 文件即在阅读页打开它（不在书架上时会询问是否添加）。\n"
+                          "  Given a TXT file, opens it on the reading tab (asking to add it to the shelf if needed).\n"
+                          "  --version   显示版本 / print the version\n"
+                          "  --help      显示本帮助 / print this help\n";
+
+// --version and --help answer without a display; any other argument is for Qt or is the book.
+std::optional<int> answerInformationOptions(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("folioway %s\n", FOLIOWAY_VERSION);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("%s", kUsage);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+QIcon ProgramIcon()
+{
+    // The installed theme's icon when there is one, else the copies built in.
+    QIcon icon;
+    for (const int size : {16, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/icons/folioway-%1.png").arg(size), QSize(size, size));
+    return QIcon::fromTheme(QStringLiteral("folioway"), icon);
+}
 
 int RunFolioway(int argc, char *argv[])
 {
+    if (const std::optional<int> answered = answerInformationOptions(argc, argv))
+        return *answered;
     // The reading page and the server page share one GL context.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
@@ -20,6 +62,8 @@ int RunFolioway(int argc, char *argv[])
     QApplication::setOrganizationName(QString());
     QApplication::setApplicationVersion(ProgramVersion());
     InstallChineseQtTranslations(app);
+    QApplication::setWindowIcon(ProgramIcon());
+    QApplication::setDesktopFileName(QStringLiteral("Folioway"));
 
     WidgetPrompter prompter;
     LibraryDb db;
@@ -42,6 +86,11 @@ int RunFolioway(int argc, char *argv[])
     const QString serverPage = ctx.serverInfo.reader_1.trimmed();
     if (!serverPage.isEmpty())
         window.shelf()->showServerPage(QUrl(serverPage));
+
+    // Qt has taken its own options out; what is left is the book to open.
+    const QStringList given = QApplication::arguments().mid(1);
+    if (!given.isEmpty())
+        window.openFileGiven(given.first());
 
     // Closing the main window ends the program, whatever other windows are open.
     QObject::connect(&window, &MainWindow::closed, &app, &QApplication::quit, Qt::QueuedConnection);

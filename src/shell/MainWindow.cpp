@@ -14,6 +14,7 @@
 #include "settings/BossKeyAction.h"
 #include "settings/SettingsPane.h"
 
+#include <QFileInfo>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QScreen>
@@ -195,6 +196,12 @@ void MainWindow::openBook(const QString &path, const QString &chapterTitle)
     // A missing file is refused with a message and leaves the current tab as it is.
     if (m_reader->openBook(path, chapterTitle))
         SelectToolBar(2);
+}
+
+void MainWindow::openFileGiven(const QString &path)
+{
+    SelectToolBar(2);
+    m_reader->openChosenFile(QFileInfo(path).absoluteFilePath());
 }
 
 void MainWindow::showBookEditor(const QString &editorMode)

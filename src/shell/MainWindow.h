@@ -48,6 +48,8 @@ public:
     QString editorMode() const { return m_editorMode; }
     // Switches to the reader and opens a book; chapterTitle selects a chapter (a bookmark).
     void openBook(const QString &path, const QString &chapterTitle = {});
+    // A file named on the command line: opened in the reader the way its open button does.
+    void openFileGiven(const QString &path);
     // The single book editor: made with the mode when closed, brought to the front when open.
     void showBookEditor(const QString &editorMode);
     BookEditor *bookEditor() const { return m_editor; }
