@@ -22,7 +22,8 @@ namespace {
 
 const QColor kTitleColour(198, 79, 6);
 
-enum Column { ColId, ColType, ColName, ColMarke, ColLastRead, ColPath, ColumnCount };
+enum Column { ColId, ColType, ColName, ColMarke, ColLastRead, ColPath, LaidOutColumns, ColProgress = LaidOutColumns,
+              ColumnCount };
 
 QString lastReadText(const QDateTime &when)
 {
@@ -44,13 +45,16 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_list->setObjectName(QStringLiteral("ListView1"));
     m_list->setColumnCount(ColumnCount);
     m_list->setHeaderLabels({QStringLiteral("ID"), QStringLiteral("类别"), QStringLiteral("书名"),
-                             QStringLiteral("书签"), QStringLiteral("最近阅读"), QStringLiteral("文件地址")});
+                             QStringLiteral("书签"), QStringLiteral("最近阅读"), QStringLiteral("文件地址"),
+                             QStringLiteral("进度")});
+    m_list->headerItem()->setToolTip(ColProgress, QStringLiteral("已读到全书的百分之几"));
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->header()->setStretchLastSection(true);
     m_list->setColumnWidth(ColId, 50);
     m_list->setColumnWidth(ColPath, 300);
+    m_list->setColumnWidth(ColProgress, 60);
     m_list->viewport()->installEventFilter(this);
     SetTwips(m_list, 1920, 0);
 
@@ -151,6 +155,8 @@ void BookshelfPane::ReadList(const ShelfQuery &query)
         auto *item = new QTreeWidgetItem({QString::number(book.id), book.type, book.name, book.marke,
                                           lastReadText(book.lastread), book.path});
         item->setForeground(ColName, kTitleColour);
+        if (const std::optional<ReadingPosition> read = m_db.readingPosition(book.path))
+            item->setText(ColProgress, QStringLiteral("%1%").arg(read->progressPercent()));
         items.append(item);
     }
     m_list->addTopLevelItems(items);
@@ -275,7 +281,7 @@ int BookshelfPane::pagingBarHeightTwips() const
 void BookshelfPane::applyLayout(const MainLayout &l)
 {
     SetTwips(m_list, l.bookListLeft, std::nullopt, l.bookListWidth, l.bookListHeight);
-    for (int c = 0; c < ColumnCount; ++c) {
+    for (int c = 0; c < LaidOutColumns; ++c) {
         if (l.bookColumnWidth[c] >= 0)
             m_list->setColumnWidth(c, l.bookColumnWidth[c] / 15);
     }

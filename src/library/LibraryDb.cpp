@@ -7,6 +7,8 @@
 #include <QSqlRecord>
 #include <QVariant>
 
+#include <algorithm>
+
 namespace {
 
 const auto kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
@@ -138,6 +140,16 @@ bool LibraryDb::createSchema()
         " TxtColor TEXT NOT NULL DEFAULT '',"
         " TxtSize TEXT NOT NULL DEFAULT '',"
         " BackColor TEXT NOT NULL DEFAULT '')",
+        "CREATE TABLE IF NOT EXISTS ReadingPosition ("
+        " path TEXT PRIMARY KEY COLLATE NOCASE,"
+        " chapter INTEGER NOT NULL,"
+        " chapterTitle TEXT NOT NULL DEFAULT '',"
+        " fraction REAL NOT NULL DEFAULT 0,"
+        " linesRead INTEGER NOT NULL DEFAULT 0,"
+        " lineCount INTEGER NOT NULL DEFAULT 0,"
+        " saved TEXT NOT NULL)",
+        "CREATE INDEX IF NOT EXISTS ReadingPosition_saved ON ReadingPosition(saved)",
+        "CREATE TABLE IF NOT EXISTS Options (name TEXT PRIMARY KEY, value TEXT NOT NULL DEFAULT '')",
     };
     QSqlQuery q(d);
     for (const char *sql : statements) {
@@ -381,4 +393,78 @@ bool LibraryDb::saveSettings(const SysSetRow &row)
         return false;
     }
     return d.commit();
+}
+
+int ReadingPosition::progressPercent() const
+{
+    if (lineCount <= 0)
+        return 0;
+    return int(std::clamp<qint64>(linesRead * 100 / lineCount, 0, 100));
+}
+
+namespace {
+
+const auto kPositionColumns = QStringLiteral("path, chapter, chapterTitle, fraction, linesRead, lineCount, saved");
+
+ReadingPosition positionFrom(const QSqlQuery &q)
+{
+    ReadingPosition p;
+    p.path = q.value(0).toString();
+    p.chapter = q.value(1).toInt();
+    p.chapterTitle = q.value(2).toString();
+    p.fraction = q.value(3).toDouble();
+    p.linesRead = q.value(4).toLongLong();
+    p.lineCount = q.value(5).toLongLong();
+    p.saved = QDateTime::fromString(q.value(6).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    return p;
+}
+
+} // namespace
+
+bool LibraryDb::saveReadingPosition(const ReadingPosition &p)
+{
+    // Milliseconds, so that of two books saved within a second the later one is the last book.
+    const QString saved = (p.saved.isValid() ? p.saved : m_clock()).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    return run(db(),
+               QStringLiteral("INSERT OR REPLACE INTO ReadingPosition (%1) VALUES (?, ?, ?, ?, ?, ?, ?)")
+                   .arg(kPositionColumns),
+               {p.path, p.chapter, p.chapterTitle, p.fraction, p.linesRead, p.lineCount, saved}, m_lastError);
+}
+
+std::optional<ReadingPosition> LibraryDb::readingPosition(const QString &path) const
+{
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT %1 FROM ReadingPosition WHERE path = ?").arg(kPositionColumns));
+    q.addBindValue(bindable(path));
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    return positionFrom(q);
+}
+
+std::optional<ReadingPosition> LibraryDb::lastReadingPosition() const
+{
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT %1 FROM ReadingPosition ORDER BY saved DESC LIMIT 1").arg(kPositionColumns)) ||
+        !q.next())
+        return std::nullopt;
+    return positionFrom(q);
+}
+
+QString LibraryDb::option(const QString &name, const QString &fallback) const
+{
+    QSqlQuery q(db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT value FROM Options WHERE name = ?"));
+    q.addBindValue(name);
+    if (!q.exec() || !q.next())
+        return fallback;
+    return q.value(0).toString();
+}
+
+bool LibraryDb::setOption(const QString &name, const QString &value)
+{
+    return run(db(), QStringLiteral("INSERT OR REPLACE INTO Options (name, value) VALUES (?, ?)"), {name, value},
+               m_lastError);
 }

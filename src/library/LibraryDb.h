@@ -36,6 +36,23 @@ struct SysSetRow
     QString backColor = QStringLiteral("C7EDCC");
 };
 
+// Where a reader left a book: the chapter (position and title, so that a changed book is not
+// resumed in the wrong place), how far down the chapter the page was scrolled, and how many of
+// the book's lines lay above the bottom of the window, for the shelf's progress figure.
+struct ReadingPosition
+{
+    QString path;
+    int chapter = 0; // 1-based position in the chapter list
+    QString chapterTitle;
+    double fraction = 0; // 0 top of the chapter .. 1 scrolled to its end
+    qint64 linesRead = 0;
+    qint64 lineCount = 0;
+    QDateTime saved;
+
+    // Whole percent of the book's lines read, 0..100.
+    int progressPercent() const;
+};
+
 // The library database: the bookshelf and the settings row, on one SQLite connection that
 // belongs to the thread that opened it. Every statement the program runs against the library
 // is one method here, with bound parameters; text comparisons ignore letter case.
@@ -86,6 +103,19 @@ public:
     QString backColor() const;
     // Adds the settings row when there is none, then writes all six values.
     bool saveSettings(const SysSetRow &row);
+
+    // Reading positions live in a table of their own, one row per book path; BookList is never
+    // touched by them.
+    bool saveReadingPosition(const ReadingPosition &position);
+    std::optional<ReadingPosition> readingPosition(const QString &path) const;
+    // The most recently saved position of any book.
+    std::optional<ReadingPosition> lastReadingPosition() const;
+
+    // Options the settings row has no column for, by name; `fallback` when never set.
+    QString option(const QString &name, const QString &fallback = {}) const;
+    bool setOption(const QString &name, const QString &value);
+    // "启动后打开上次阅读的书": "1" when on; off unless set.
+    static QString reopenLastBookOption() { return QStringLiteral("ReopenLastBook"); }
 
     QString lastError() const { return m_lastError; }
 

@@ -120,12 +120,68 @@
         }
     }
 
+    function scroller() {
+        return document.getElementById("Content_Txt") || document.scrollingElement;
+    }
+
+    // How far down the chapter the page is (0 top, 1 end) and the share of it above the bottom
+    // of the window.
+    function scrollState() {
+        var box = scroller(), range = box.scrollHeight - box.clientHeight;
+        return {top: range > 0 ? Math.min(1, box.scrollTop / range) : 0,
+                seen: box.scrollHeight > 0 ? Math.min(1, (box.scrollTop + box.clientHeight) / box.scrollHeight) : 1,
+                atTop: box.scrollTop <= 0, atEnd: range <= 0 || box.scrollTop >= range - 2};
+    }
+
+    function scrollToFraction(fraction) {
+        var box = scroller();
+        box.scrollTop = fraction * Math.max(0, box.scrollHeight - box.clientHeight);
+    }
+
+    // Selects the n-th (from 0) occurrence of word in the book text, matches not overlapping,
+    // and scrolls it into view.
+    function highlightOccurrence(word, n) {
+        var txt = document.getElementById("TXT");
+        if (!txt || !word)
+            return false;
+        var walker = document.createTreeWalker(txt, NodeFilter.SHOW_TEXT), nodes = [], starts = [], text = "";
+        for (var node = walker.nextNode(); node; node = walker.nextNode()) {
+            nodes.push(node);
+            starts.push(text.length);
+            text += node.data;
+        }
+        var at = -1;
+        for (var from = 0, k = 0; k <= n; ++k, from = at + word.length) {
+            at = text.indexOf(word, from);
+            if (at < 0)
+                return false;
+        }
+        function place(offset, end) {
+            var k = nodes.length - 1;
+            while (k > 0 && (starts[k] > offset || (end && starts[k] === offset)))
+                --k;
+            return [nodes[k], offset - starts[k]];
+        }
+        var range = document.createRange(), s = place(at, false), e = place(at + word.length, true);
+        range.setStart(s[0], s[1]);
+        range.setEnd(e[0], e[1]);
+        var selection = window.getSelection();
+        selection.removeAllRanges();
+        selection.addRange(range);
+        scrollToRange(range);
+        return true;
+    }
+
     window.folioway = {
         contentText: function () {
             var element = content();
             return element ? element.innerText : "";
         },
-        highlight: highlight
+        highlight: highlight,
+        highlightOccurrence: highlightOccurrence,
+        scrollToFraction: scrollToFraction,
+        scrollState: scrollState,
+        generation: 0 // of the text on the page; set with every new text
     };
     ensureLead();
 
@@ -136,8 +192,32 @@
         document.addEventListener("keydown", function (event) {
             if (event.altKey || event.ctrlKey || event.metaKey || event.shiftKey)
                 return;
-            if (event.keyCode === 37 || event.keyCode === 39)
-                reader.keyDown(event.keyCode);
+            var code = event.keyCode, state = scrollState();
+            if (code === 37 || code === 39 || code === 13) {
+                reader.keyDown(code);
+            } else if ((code === 34 || code === 32) && state.atEnd) {
+                // Paging on past the end of the chapter goes on into the next one.
+                event.preventDefault();
+                reader.keyDown(34);
+            } else if (code === 33 && state.atTop) {
+                event.preventDefault();
+                reader.keyDown(33);
+            } else if (code === 36 || code === 35) {
+                event.preventDefault();
+                scrollToFraction(code === 36 ? 0 : 1);
+            }
+        }, true);
+        // Where the reader is, at most a few times a second.
+        var reportPending = false;
+        document.addEventListener("scroll", function () {
+            if (reportPending)
+                return;
+            reportPending = true;
+            setTimeout(function () {
+                reportPending = false;
+                var state = scrollState();
+                reader.scrolled(window.folioway.generation, state.top, state.seen);
+            }, 250);
         }, true);
         reader.ready();
     });

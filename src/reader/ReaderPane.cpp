@@ -4,8 +4,13 @@
 #include "platform/Prompter.h"
 #include "platform/SpeechEngine.h"
 #include "platform/TwipsGeometry.h"
+#include "reader/BookSearchPanel.h"
+#include "reader/ChapterJumpBox.h"
 #include "reader/ChapterLoader.h"
+#include "reader/ReaderKeys.h"
+#include "reader/ReadingPositionKeeper.h"
 #include "reader/ReadingView.h"
+#include "reader/ResumeBar.h"
 #include "reader/VoiceController.h"
 #include "shell/MainLayout.h"
 #include "startup/AppContext.h"
@@ -14,6 +19,7 @@
 #include <QFutureWatcher>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -66,23 +72,6 @@ const QIcon &spaceIcon()
     return icon;
 }
 
-QIcon bookmarkIcon()
-{
-    QPixmap pixmap(IconSize, IconSize);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath ribbon;
-    ribbon.moveTo(4, 1);
-    ribbon.lineTo(12, 1);
-    ribbon.lineTo(12, 15);
-    ribbon.lineTo(8, 11);
-    ribbon.lineTo(4, 15);
-    ribbon.closeSubpath();
-    painter.fillPath(ribbon, QColor(0xC6, 0x28, 0x28));
-    return QIcon(pixmap);
-}
-
 QString crlf()
 {
     return QStringLiteral("\r\n");
@@ -112,7 +101,25 @@ ReaderPane::ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_view = new ReadingView(this);
     m_view->setObjectName(QStringLiteral("ReadingView"));
     SetTwips(m_view, 0, 360);
-    connect(m_view, &ReadingView::keyPressedInPage, this, &ReaderPane::keyNavigation);
+    connect(m_view, &ReadingView::keyPressedInPage, this, &ReaderPane::onPageKey);
+    connect(m_view, &ReadingView::pageScrolled, this, &ReaderPane::onPageScrolled);
+
+    m_positions = new ReadingPositionKeeper(db, this);
+    m_resumeBar = new ResumeBar(m_view);
+    m_view->insertAbovePage(m_resumeBar);
+    connect(m_resumeBar, &ResumeBar::resumeRequested, this, &ReaderPane::resumeReading);
+    m_search = new BookSearchPanel(m_view);
+    m_view->insertBelowPage(m_search);
+    m_view->addToFindBar(m_search->wholeBookSwitch());
+    connect(m_view->findBox(), &QLineEdit::textChanged, m_search, &BookSearchPanel::search);
+    connect(m_search->wholeBookSwitch(), &QToolButton::toggled, this, [this](bool on) {
+        if (on)
+            m_search->search(m_view->findBox()->text());
+    });
+    connect(m_view, &ReadingView::findBarClosed, m_search->wholeBookSwitch(), [this] {
+        m_search->wholeBookSwitch()->setChecked(false);
+    });
+    connect(m_search, &BookSearchPanel::hitChosen, this, &ReaderPane::showSearchHit);
 
     m_splitter = new QWidget(this);
     m_splitter->setObjectName(QStringLiteral("SplitterBar"));
@@ -150,100 +157,14 @@ ReaderPane::ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     auto *find = new QShortcut(QKeySequence::Find, this);
     find->setContext(Qt::WidgetWithChildrenShortcut);
     connect(find, &QShortcut::activated, this, &ReaderPane::openFind);
+    m_keys = new ReaderKeys(this);
+    m_jump = new ChapterJumpBox(this);
+    connect(m_jump, &ChapterJumpBox::chapterChosen, this, [this](int position) { showChapterAt(position, 0); });
 }
 
-void ReaderPane::buildToolbar()
+ReaderPane::~ReaderPane()
 {
-    QStyle *s = style();
-    auto add = [this](int position, const QIcon &icon, const QString &text, const QString &tip) {
-        QAction *a = m_toolbar->addAction(icon, text);
-        a->setToolTip(tip);
-        m_toolActions[position - 1] = a;
-        return a;
-    };
-    auto separator = [this](int position) { m_toolActions[position - 1] = m_toolbar->addSeparator(); };
-
-    connect(add(OpenTool, s->standardIcon(QStyle::SP_DialogOpenButton), QStringLiteral("打开"),
-                QStringLiteral("打开电子书")),
-            &QAction::triggered, this, &ReaderPane::OpenFile);
-    separator(2);
-
-    m_bookmarkMenu = new QMenu(QStringLiteral("书签"), this);
-    m_bookmarkMenu->setObjectName(QStringLiteral("BookmarkMenu"));
-    connect(m_bookmarkMenu->addAction(QStringLiteral("添加书签")), &QAction::triggered, this,
-            &ReaderPane::insertBookmark);
-    m_bookmarkMenu->addSeparator();
-    connect(m_bookmarkMenu->addAction(QStringLiteral("跳转到书签")), &QAction::triggered, this,
-            &ReaderPane::gotoBookmark);
-    auto *bookmarkButton = new QToolButton(m_toolbar);
-    bookmarkButton->setIcon(bookmarkIcon());
-    bookmarkButton->setText(QStringLiteral("书签"));
-    bookmarkButton->setToolTip(QStringLiteral("书签"));
-    bookmarkButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    bookmarkButton->setMenu(m_bookmarkMenu);
-    // A click on the button itself opens the menu, not only its arrow.
-    bookmarkButton->setPopupMode(QToolButton::InstantPopup);
-    m_toolActions[BookmarkTool - 1] = m_toolbar->addWidget(bookmarkButton);
-
-    connect(add(FindTool,
-                QIcon::fromTheme(QStringLiteral("edit-find"), s->standardIcon(QStyle::SP_FileDialogContentsView)),
-                QStringLiteral("查找"), QStringLiteral("查找内容 (Ctrl+F)")),
-            &QAction::triggered, this, &ReaderPane::openFind);
-    separator(5);
-    connect(add(FirstChapterTool, s->standardIcon(QStyle::SP_MediaSkipBackward), QStringLiteral("首章"),
-                QStringLiteral("第一章")),
-            &QAction::triggered, this, &ReaderPane::firstChapter);
-    connect(add(PreviousChapterTool, s->standardIcon(QStyle::SP_ArrowBack), QStringLiteral("上一章"),
-                QStringLiteral("上一章")),
-            &QAction::triggered, this, [this] { keyNavigation(37); });
-    connect(add(NextChapterTool, s->standardIcon(QStyle::SP_ArrowForward), QStringLiteral("下一章"),
-                QStringLiteral("下一章")),
-            &QAction::triggered, this, [this] { keyNavigation(39); });
-    connect(add(LastChapterTool, s->standardIcon(QStyle::SP_MediaSkipForward), QStringLiteral("末章"),
-                QStringLiteral("最后一章")),
-            &QAction::triggered, this, &ReaderPane::lastChapter);
-    separator(10);
-    // Disabled until setSpeechEngine() gives them an engine.
-    add(ReadAloudTool, s->standardIcon(QStyle::SP_MediaPlay), QStringLiteral("朗读"), QStringLiteral("开始朗读"));
-    add(StopReadingTool, s->standardIcon(QStyle::SP_MediaStop), QStringLiteral("停止"), QStringLiteral("停止朗读"));
-    add(VoicePanelTool, s->standardIcon(QStyle::SP_MediaVolume), QStringLiteral("语音"),
-        QStringLiteral("显示/隐藏语音面板"));
-    for (int position : {ReadAloudTool, StopReadingTool, VoicePanelTool})
-        toolAction(position)->setEnabled(false);
-}
-
-void ReaderPane::buildReadingMenu()
-{
-    m_readingMenu = new QMenu(QStringLiteral("阅读操作"), this);
-    m_readingMenu->setObjectName(QStringLiteral("Menue_ReadPage"));
-    const struct
-    {
-        const char *name;
-        const char *caption;
-    } items[] = {{"Menue_VoiceRead", "语音朗读"},
-                 {"Menue_InsertSQ", "添加书签"},
-                 {"Menue_GotoSQ", "跳转到书签"},
-                 {"Menue_Find", "查找内容"},
-                 {"ShareThisBook", "共享本书到网络"}};
-    bool first = true;
-    for (const auto &it : items) {
-        if (!first)
-            m_readingMenu->addSeparator();
-        first = false;
-        m_readingMenu->addAction(QString::fromUtf8(it.caption))->setObjectName(QString::fromLatin1(it.name));
-    }
-    connect(readingMenuItem(QStringLiteral("Menue_VoiceRead")), &QAction::triggered, this,
-            &ReaderPane::voiceReadRequested);
-    connect(readingMenuItem(QStringLiteral("Menue_InsertSQ")), &QAction::triggered, this, &ReaderPane::insertBookmark);
-    connect(readingMenuItem(QStringLiteral("Menue_GotoSQ")), &QAction::triggered, this, &ReaderPane::gotoBookmark);
-    connect(readingMenuItem(QStringLiteral("Menue_Find")), &QAction::triggered, this, &ReaderPane::openFind);
-    connect(readingMenuItem(QStringLiteral("ShareThisBook")), &QAction::triggered, this,
-            [this] { Q_EMIT shareRequested(m_currentBookPath); });
-}
-
-QAction *ReaderPane::readingMenuItem(const QString &name) const
-{
-    return m_readingMenu->findChild<QAction *>(name);
+    flushPosition();
 }
 
 QToolButton *ReaderPane::toolButton(int position) const
@@ -311,6 +232,7 @@ bool ReaderPane::openBook(const QString &path, const QString &chapterTitle)
     }
     if (m_loader->pendingRequest() == 0)
         m_pathBeforeOpening = m_currentBookPath;
+    m_positions->flush();
     m_currentBookPath = path;
     m_loader->request(path, chapterTitle);
     updateLoading();
@@ -326,6 +248,7 @@ void ReaderPane::onChaptersLoaded(quint64, const ChapterList &list)
 {
     updateLoading();
     if (!list.ok()) {
+        m_resumeOnOpen = false;
         if (m_currentBookPath == list.path)
             m_currentBookPath = m_pathBeforeOpening;
         m_prompter.message(list.errorMessage, Prompter::Icon::Critical, list.errorTitle);
@@ -335,9 +258,12 @@ void ReaderPane::onChaptersLoaded(quint64, const ChapterList &list)
         return;
     m_chaptersPath = list.path;
     fillChapterList(list.entries);
-    if (!m_chapterListVisible)
+    m_search->setBook(m_chaptersPath, m_entries);
+    if (!m_chapterListVisible && !m_fullScreen)
         splitterButtonClicked(1);
     selectChapter(int(list.selected) + 1);
+    m_openedChapter = int(list.selected) + 1;
+    offerResume();
     ListView2_dblClick();
 }
 
@@ -403,14 +329,23 @@ void ReaderPane::ListView2_dblClick()
     const quint64 id = ++m_fragmentRequest;
     m_fragmentPending = true;
     updateLoading();
+    const double scroll = std::exchange(m_scrollAfterShow, 0);
+    const QString highlight = std::exchange(m_highlightAfterShow, {});
     auto *watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, id, position] {
+    connect(watcher, &QFutureWatcher<QString>::finished, this,
+            [this, watcher, id, position, scroll, highlight, occurrence = m_highlightOccurrence] {
         watcher->deleteLater();
         if (id != m_fragmentRequest)
             return;
         m_fragmentPending = false;
         updateLoading();
         m_view->showText(watcher->result());
+        if (m_positionArmed)
+            m_positions->update(PositionInBook(m_chaptersPath, m_entries, position, scroll, scroll));
+        if (!highlight.isEmpty())
+            m_view->highlightOccurrence(highlight, occurrence);
+        else if (scroll > 0)
+            m_view->scrollToFraction(scroll);
         Q_EMIT chapterShown(position);
     });
     watcher->setFuture(QtConcurrent::run(&m_fragmentPool, ChapterFragment, m_chaptersPath, m_entries.at(position - 1)));
@@ -577,6 +512,10 @@ int ReaderPane::splitterButtonHeightTwips(int index) const
 
 void ReaderPane::applyLayout(const MainLayout &l)
 {
+    if (m_fullScreen) {
+        m_view->setGeometry(rect());
+        return;
+    }
     SetTwips(m_toolbar, std::nullopt, std::nullopt, l.readerToolbarWidth);
     SetTwips(m_view, std::nullopt, l.readingViewTop, l.readingViewWidth, l.readingViewHeight);
     SetTwips(m_splitter, l.splitterLeft, l.splitterTop, std::nullopt, l.splitterHeight);

@@ -7,8 +7,17 @@
 #include <QThreadPool>
 #include <QWidget>
 
+#include <optional>
+
+class BookSearchPanel;
+class ChapterJumpBox;
 class ChapterLoader;
 class LibraryDb;
+class ReaderKeys;
+class ReadingPositionKeeper;
+class ResumeBar;
+struct BookSearchHit;
+struct ReadingPosition;
 class Prompter;
 class QAction;
 class QMenu;
@@ -62,6 +71,8 @@ public:
     void setPageStyle(const ReadingPageStyle &style);
     ReadingPageStyle pageStyle() const;
 
+    ~ReaderPane() override;
+
     QString currentBookPath() const { return m_currentBookPath; }
 
     // The file dialog of the toolbar's first button.
@@ -91,6 +102,32 @@ public:
     void insertBookmark();
     void gotoBookmark();
     void openFind();
+
+    // Where the reader is in the book on screen is kept as they read (ReadingPositionKeeper).
+    // Opening a book with a remembered place offers it in the resume bar; resumeReading() goes
+    // there.
+    ResumeBar *resumeBar() const { return m_resumeBar; }
+    void resumeReading();
+    // Writes the reading position now rather than at the next save.
+    void flushPosition();
+    // With the option "启动后打开上次阅读的书" on and no book open yet: opens the book read last,
+    // at the place it was left. Returns whether it did.
+    bool reopenLastBook();
+
+    // Shows the chapter at `position` scrolled `fraction` of the way down (0 top, 1 end).
+    void showChapterAt(int position, double fraction);
+    // Shows the hit's chapter with the hit selected on the page.
+    void showSearchHit(const BookSearchHit &hit);
+    BookSearchPanel *bookSearch() const { return m_search; }
+
+    // Ctrl+G: the chapter list narrowed as one types.
+    void openChapterJump();
+    ChapterJumpBox *chapterJump() const { return m_jump; }
+
+    // Full screen shows the page alone; the main window makes the window fill the screen and
+    // answers fullScreenRequested with setFullScreen.
+    bool isFullScreen() const { return m_fullScreen; }
+    void setFullScreen(bool on);
 
     // Reading aloud (toolbar positions 11 to 13) through `engine`, which the caller owns; the
     // pane lets go of it when it is destroyed. Without an engine (nullptr) the three buttons are
@@ -133,6 +170,8 @@ Q_SIGNALS:
     void voiceReadRequested();
     // The chapter's text has been handed to the reading page.
     void chapterShown(int position);
+    // F11 and the reading menu ask for full screen, Esc to leave it.
+    void fullScreenRequested(bool on);
 
 private:
     void buildToolbar();
@@ -144,6 +183,9 @@ private:
     void updateLoading();
     void placeVoicePanel();
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void onPageKey(int keyCode);
+    void onPageScrolled(double top, double seen);
+    void offerResume();
 
     LibraryDb &m_db;
     Prompter &m_prompter;
@@ -169,6 +211,26 @@ private:
     QWidget *m_splitter;
     QToolButton *m_splitterButtons[2];
     QTreeWidget *m_chapters;
+
+    // What to do to the next chapter once it is on the page.
+    double m_scrollAfterShow = 0;
+    QString m_highlightAfterShow;
+    int m_highlightOccurrence = 0;
+
+    ReadingPositionKeeper *m_positions;
+    ResumeBar *m_resumeBar;
+    std::optional<int> m_resumeChapter;
+    double m_resumeFraction = 0;
+    bool m_resumeOnOpen = false;
+    // Positions are kept once the reader leaves the top of the chapter the book opened at, so
+    // opening a book does not overwrite the place it offers to resume.
+    bool m_positionArmed = false;
+    int m_openedChapter = 0;
+
+    BookSearchPanel *m_search;
+    ChapterJumpBox *m_jump;
+    ReaderKeys *m_keys;
+    bool m_fullScreen = false;
 
     VoiceController *m_voice = nullptr;
     QWidget *m_voicePanel = nullptr;

@@ -17,6 +17,9 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineView>
 
+#include <algorithm>
+#include <cmath>
+
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
@@ -47,13 +50,19 @@ public:
 
     Q_INVOKABLE void keyDown(int keyCode)
     {
-        if (keyCode == 37 || keyCode == 39)
+        if (keyCode == 37 || keyCode == 39 || keyCode == 13 || keyCode == 33 || keyCode == 34)
             Q_EMIT keyPressed(keyCode);
+    }
+    Q_INVOKABLE void scrolled(int generation, double top, double seen)
+    {
+        if (std::isfinite(top) && std::isfinite(seen))
+            Q_EMIT scrolledTo(generation, std::clamp(top, 0.0, 1.0), std::clamp(seen, 0.0, 1.0));
     }
     Q_INVOKABLE void ready() { Q_EMIT connected(); }
 
 Q_SIGNALS:
     void keyPressed(int keyCode);
+    void scrolledTo(int generation, double top, double seen);
     void connected();
 };
 
@@ -150,6 +159,11 @@ ReadingView::ReadingView(QWidget *parent) : QWidget(parent)
     m_channel->registerObject(QStringLiteral("reader"), m_bridge);
     page->setWebChannel(m_channel, ScriptWorld);
     connect(m_bridge, &ReadingPageBridge::keyPressed, this, &ReadingView::keyPressedInPage);
+    connect(m_bridge, &ReadingPageBridge::scrolledTo, this, [this](int generation, double top, double seen) {
+        // A report from before the last text change is about text no longer on the page.
+        if (generation == m_textGeneration)
+            Q_EMIT pageScrolled(top, seen);
+    });
     connect(m_bridge, &ReadingPageBridge::connected, this, [this] {
         m_bridgeReady = true;
         if (m_loaded)
@@ -263,6 +277,7 @@ void ReadingView::setSnippets(const QString &ads, const QString &before, const Q
 
 void ReadingView::showText(const QString &fragment)
 {
+    ++m_textGeneration;
     m_text = m_before + fragment + m_after;
     m_textPending = true;
     m_textShown = true;
@@ -279,7 +294,9 @@ void ReadingView::writeText()
                              " var adsDiv = document.getElementById('AdsDiv'); if (adsDiv) adsDiv.innerHTML = ads;"
                              " var box = document.getElementById('Content_Txt');"
                              " if (box) { box.scrollTop = 0; box.focus({preventScroll: true}); }"
-                             "})(") +
+                             " if (typeof folioway === 'object') folioway.generation = %1;"
+                             "})(")
+                  .arg(m_textGeneration) +
               jsString(m_text) + u',' + jsString(m_ads) + u')');
 }
 
@@ -298,6 +315,37 @@ void ReadingView::highlightContent(int start, int length)
 {
     if (m_loaded)
         runScript(QStringLiteral("typeof folioway === 'object' && folioway.highlight(%1, %2)").arg(start).arg(length));
+}
+
+void ReadingView::scrollToFraction(double fraction)
+{
+    if (m_loaded)
+        runScript(QStringLiteral("typeof folioway === 'object' && folioway.scrollToFraction(%1)").arg(fraction));
+}
+
+void ReadingView::highlightOccurrence(const QString &word, int occurrence)
+{
+    if (m_loaded)
+        runScript(QStringLiteral("typeof folioway === 'object' && folioway.highlightOccurrence(%1, %2)")
+                      .arg(jsString(word))
+                      .arg(occurrence));
+}
+
+void ReadingView::insertAbovePage(QWidget *bar)
+{
+    static_cast<QVBoxLayout *>(layout())->insertWidget(0, bar);
+}
+
+void ReadingView::insertBelowPage(QWidget *panel)
+{
+    auto *column = static_cast<QVBoxLayout *>(layout());
+    column->insertWidget(column->indexOf(m_findBar), panel);
+}
+
+void ReadingView::addToFindBar(QWidget *widget)
+{
+    auto *row = static_cast<QHBoxLayout *>(m_findBar->layout());
+    row->insertWidget(row->count() - 1, widget); // before "关闭"
 }
 
 void ReadingView::setPageStyle(const ReadingPageStyle &style)
@@ -337,6 +385,7 @@ void ReadingView::closeFindBar()
     m_web->page()->findText(QString()); // clears the highlights
     m_findStatus->clear();
     m_web->setFocus();
+    Q_EMIT findBarClosed();
 }
 
 bool ReadingView::findBarVisible() const

@@ -51,6 +51,17 @@ public:
     // ignored.
     void highlightContent(int start, int length);
 
+    // Scrolls the chapter on the page: 0 its top, 1 its end.
+    void scrollToFraction(double fraction);
+    // Selects the occurrence-th (from 0) appearance of word in the book text on the page.
+    void highlightOccurrence(const QString &word, int occurrence);
+    // Bars that belong to the reading page: above it (over its full width), or between the
+    // page and the find bar.
+    void insertAbovePage(QWidget *bar);
+    void insertBelowPage(QWidget *panel);
+    // After the find bar's own buttons.
+    void addToFindBar(QWidget *widget);
+
     void setPageStyle(const ReadingPageStyle &style);
     ReadingPageStyle pageStyle() const { return m_style; }
 
@@ -66,8 +77,14 @@ public:
 
 Q_SIGNALS:
     void pageReady();
-    // Only 37 (left) and 39 (right) without modifiers are passed on.
+    // Keys without modifiers: 37 (left), 39 (right) and 13 (Enter) always; 34 for PageDown or
+    // Space with the chapter scrolled to its end, 33 for PageUp at its top (the page scrolls
+    // itself otherwise).
     void keyPressedInPage(int keyCode);
+    // The reader scrolled the text now on the page: top is how far down (0..1), seen the share
+    // of the chapter above the bottom of the window. A few reports a second at most.
+    void pageScrolled(double top, double seen);
+    void findBarClosed();
     // Right-click inside the page, at this global position; the browser's own menu never shows.
     void contextMenuRequested(const QPoint &globalPos);
 
@@ -91,6 +108,7 @@ private:
     bool m_bridgeReady = false;
     bool m_textPending = false;
     bool m_textShown = false;
+    int m_textGeneration = 0;
     QString m_ads, m_before, m_after;
     QString m_text; // what TXT holds, or is to hold once the page has loaded
     ReadingPageStyle m_style;

@@ -7,6 +7,7 @@
 #include "startup/AppContext.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFrame>
@@ -113,9 +114,17 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
 
     m_saveButton = MakeButton(QStringLiteral("保存设置"), QStringLiteral("SaveSettings"), this);
 
+    m_habitFrame = new QGroupBox(QStringLiteral("阅读习惯"), this);
+    m_habitFrame->setObjectName(QStringLiteral("ReadingHabitFrame"));
+    m_reopenLastBook = new QCheckBox(QStringLiteral("启动后打开上次阅读的书"), m_habitFrame);
+    m_reopenLastBook->setObjectName(QStringLiteral("ReopenLastBook"));
+    m_reopenLastBook->setToolTip(QStringLiteral("第一次切换到阅读窗口时，打开上次读的书并回到读到的地方"));
+    (new QVBoxLayout(m_habitFrame))->addWidget(m_reopenLastBook);
+
     auto *column = new QVBoxLayout(this);
     column->addWidget(m_readingFrame);
     column->addWidget(m_systemFrame);
+    column->addWidget(m_habitFrame);
     auto *saveRow = new QHBoxLayout;
     saveRow->addWidget(m_saveButton);
     saveRow->addStretch(1);
@@ -124,6 +133,7 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     // The frames keep a form's width on a wide window instead of stretching across it.
     m_readingFrame->setMaximumWidth(560);
     m_systemFrame->setMaximumWidth(560);
+    m_habitFrame->setMaximumWidth(560);
 
     setTextColor(m_textColorRgb);
     setBackColor(m_backColorRgb);
@@ -139,6 +149,7 @@ void SettingsPane::load()
     const LibraryDb &db = *m_ctx.db;
     m_folderBox->setText(m_ctx.downloadFolder);
     (db.autoRun() ? m_autoRunYes : m_autoRunNo)->setChecked(true);
+    m_reopenLastBook->setChecked(db.option(LibraryDb::reopenLastBookOption()) == u"1");
 
     const QString bossKey = db.bossKey();
     m_modifierList->setCurrentIndex(BossKeyModifierIndex(bossKey.section(QLatin1Char('|'), 0, 0)));
@@ -197,6 +208,8 @@ void SettingsPane::save()
         tell({QStringLiteral("设置未能写入数据库！"), QStringLiteral("保存失败"), Prompter::Icon::Critical});
         return;
     }
+    m_ctx.db->setOption(LibraryDb::reopenLastBookOption(), m_reopenLastBook->isChecked() ? QStringLiteral("1")
+                                                                                         : QStringLiteral("0"));
     m_ctx.downloadFolder = row.downSavePath;
     Q_EMIT pageStyleChanged(ReadingPageStyleFor(row.txtColor, row.backColor, row.txtSize));
     tell(SettingsSavedMessage());

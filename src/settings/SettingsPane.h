@@ -7,6 +7,7 @@
 class LibraryDb;
 class Prompter;
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -50,6 +51,9 @@ public:
     QComboBox *modifierList() const { return m_modifierList; }
     QLineEdit *keyBox() const { return m_keyBox; }
     QPushButton *saveButton() const { return m_saveButton; }
+    // Its own frame below the two above; saved with them.
+    QGroupBox *readingHabitFrame() const { return m_habitFrame; }
+    QCheckBox *reopenLastBookBox() const { return m_reopenLastBook; }
 
 Q_SIGNALS:
     void pageStyleChanged(const ReadingPageStyle &style);
@@ -83,4 +87,6 @@ private:
     QComboBox *m_modifierList;
     QLineEdit *m_keyBox;
     QPushButton *m_saveButton;
+    QGroupBox *m_habitFrame;
+    QCheckBox *m_reopenLastBook;
 };

@@ -22,6 +22,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <utility>
+
 MainWindow::~MainWindow() = default;
 
 MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
@@ -74,6 +76,7 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     connect(m_reader, &ReaderPane::shelfChanged, m_shelf, &BookshelfPane::reload);
     connect(m_reader, &ReaderPane::addToShelfRequested, this, [this] { showBookEditor(QStringLiteral("opennew")); });
     connect(m_reader, &ReaderPane::shareRequested, m_accounts, &AccountWindows::shareOpenBook);
+    connect(m_reader, &ReaderPane::fullScreenRequested, this, &MainWindow::setReaderFullScreen);
     connect(m_catalogue, &CataloguePane::layoutRequested, this, &MainWindow::runLayout);
     connect(m_catalogue, &CataloguePane::loadingChanged, m_loading, &QWidget::setVisible);
     connect(m_catalogue, &CataloguePane::showRequested, this, [this] { SelectToolBar(3); });
@@ -155,6 +158,8 @@ void MainWindow::SelectToolBar(int buttonId)
             runLayout();
             if (i == 3 && m_catalogue->isFirstVisit())
                 m_catalogue->firstVisit();
+            if (i == 2 && !std::exchange(m_readerShown, true))
+                m_reader->reopenLastBook();
         } else {
             m_buttons[i - 1]->setChecked(false);
             m_panels[i - 1]->hide();
@@ -183,6 +188,10 @@ void MainWindow::runLayout()
     m_shelf->applyLayout(m_layout);
     m_reader->applyLayout(m_layout);
     m_catalogue->applyLayout(m_layout);
+    if (m_reader->isFullScreen()) {
+        m_reader->setGeometry(rect());
+        m_reader->applyLayout(m_layout);
+    }
     m_loading->move((width() - m_loading->width()) / 2, (height() - m_loading->height()) / 2);
 }
 
@@ -226,8 +235,28 @@ void MainWindow::resizeEvent(QResizeEvent *event)
     runLayout();
 }
 
+void MainWindow::setReaderFullScreen(bool on)
+{
+    if (on == m_reader->isFullScreen())
+        return;
+    if (on) {
+        m_maximizedBeforeFullScreen = isMaximized();
+        showFullScreen();
+    } else if (m_maximizedBeforeFullScreen) {
+        showMaximized();
+    } else {
+        showNormal();
+    }
+    for (QToolButton *button : m_buttons)
+        button->setVisible(!on);
+    m_searchPanel->setVisible(!on);
+    m_reader->setFullScreen(on);
+    runLayout();
+}
+
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    m_reader->flushPosition();
     event->accept();
     Q_EMIT closed();
 }

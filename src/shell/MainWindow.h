@@ -41,6 +41,8 @@ public:
     void SelectToolBar(int buttonId);
     int currentTab() const { return m_currentTab; }
     void runLayout();
+    // The reader's full screen: the window fills the screen and shows the reading page alone.
+    void setReaderFullScreen(bool on);
     MainLayout currentLayout() const { return m_layout; }
 
     // The reader owns the book being read.
@@ -83,6 +85,8 @@ private:
     MainLayout m_layout;
     int m_currentTab = 0;
     QString m_editorMode;
+    bool m_readerShown = false;
+    bool m_maximizedBeforeFullScreen = false;
 
     QToolButton *m_buttons[TabCount] = {};
     QWidget *m_panels[TabCount] = {};

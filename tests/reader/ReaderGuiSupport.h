@@ -58,4 +58,20 @@ inline bool waitShown(ReaderPane *reader, int position, const QString &expectedH
     return QTest::qWaitFor([&] { return pageHtml(reader) == expectedHtml; }, timeoutMs);
 }
 
+// How far down the chapter the page is scrolled: 0 top, 1 end.
+inline double scrolledFraction(ReaderPane *reader)
+{
+    return js(reader->readingView()->webView(),
+              u"(function (b) { return b.scrollTop / Math.max(1, b.scrollHeight - b.clientHeight); })"
+              u"(document.getElementById('Content_Txt'))"_s)
+        .toDouble();
+}
+
+inline void scrollPageTo(ReaderPane *reader, double fraction)
+{
+    js(reader->readingView()->webView(),
+       u"(function (b) { b.scrollTop = %1 * (b.scrollHeight - b.clientHeight); })"
+       u"(document.getElementById('Content_Txt'))"_s.arg(fraction));
+}
+
 } // namespace ReaderGui

@@ -4,17 +4,25 @@
 #include "library/BookMenu.h"
 #include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
+#include "reader/BookSearchPanel.h"
+#include "reader/ChapterJumpBox.h"
+#include "reader/ReadingPositionKeeper.h"
+#include "reader/ResumeBar.h"
+#include "settings/SettingsPane.h"
 #include "platform/SpeechEngine.h"
 #include "reader/Chapters.h"
 #include "reader/VoiceController.h"
 #include "shell/MainWindow.h"
 
+#include <QCheckBox>
 #include <QDirIterator>
+#include <QListWidget>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -453,6 +461,179 @@ private Q_SLOTS:
         m_reader->readingView()->setSnippets(m_ctx.serverInfo.reader_2, m_ctx.serverInfo.reader_3,
                                              m_ctx.serverInfo.reader_4);
         m_reader->setSpeechEngine(nullptr);
+    }
+
+    // The place in the chapter is written when the window closes, shown on the shelf, left alone
+    // by the next opening, and given back by the bar with a click or Enter.
+    void resume_positionSurvivesARestartAndTheBarGivesItBack_data()
+    {
+        QTest::addColumn<bool>("byEnter");
+        QTest::newRow("the bar's button") << false;
+        QTest::newRow("Enter in the page") << true;
+    }
+    void resume_positionSurvivesARestartAndTheBarGivesItBack()
+    {
+        QFETCH(bool, byEnter);
+        const Book book = makeBook(u"resume-%1.txt"_s.arg(byEnter), headings(6), 120);
+        addToShelf(book, u"续读"_s);
+        m_window->openBook(book.path);
+        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        QVERIFY(m_reader->resumeBar()->isHidden());
+        m_reader->selectChapter(4);
+        m_reader->ListView2_dblClick();
+        QVERIFY(waitShown(m_reader, 4, expected(book, 4)));
+        scrollPageTo(m_reader, 0.5);
+        QSignalSpy scrolled(m_reader->readingView(), &ReadingView::pageScrolled);
+        QVERIFY(scrolled.wait(10000));
+
+        startWindow(); // closing writes what the timer has not yet
+        const std::optional<ReadingPosition> kept = m_db.readingPosition(book.path);
+        QVERIFY(kept);
+        QCOMPARE(kept->chapter, 4);
+        QVERIFY2(qAbs(kept->fraction - 0.5) < 0.01, qPrintable(QString::number(kept->fraction)));
+        const auto row = m_window->shelf()->bookList()->findItems(book.path, Qt::MatchExactly, 5);
+        QCOMPARE(row.size(), 1);
+        QCOMPARE(row.first()->text(6), u"%1%"_s.arg(kept->progressPercent()));
+        QVERIFY(kept->progressPercent() > 40 && kept->progressPercent() < 65);
+
+        m_window->openBook(book.path);
+        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        QVERIFY(m_reader->resumeBar()->isVisible());
+        QCOMPARE(m_reader->resumeBar()->text(), u"上次读到：第3章 标题3（50%）"_s);
+        m_reader->flushPosition();
+        QCOMPARE(m_db.readingPosition(book.path)->chapter, 4);
+
+        if (byEnter)
+            QTest::keyClick(pageInput(m_reader), Qt::Key_Return);
+        else
+            QTest::mouseClick(m_reader->resumeBar()->resumeButton(), Qt::LeftButton);
+        QVERIFY(waitShown(m_reader, 4, expected(book, 4)));
+        QTRY_VERIFY(qAbs(scrolledFraction(m_reader) - 0.5) < 0.01);
+        QVERIFY(m_reader->resumeBar()->isHidden());
+    }
+
+    void reopenSetting_opensTheLastBookWhereItWasLeft_data()
+    {
+        QTest::addColumn<bool>("on");
+        QTest::newRow("off: the reader stays empty") << false;
+        QTest::newRow("on: the last book at its place") << true;
+    }
+    void reopenSetting_opensTheLastBookWhereItWasLeft()
+    {
+        QFETCH(bool, on);
+        const Book book = makeBook(u"reopen.txt"_s, headings(6), 120);
+        ReadingPosition last = PositionInBook(book.path, ChaptersFromLines(book.lines), 6, 0.75, 0.8);
+        last.saved = QDateTime::currentDateTime().addDays(1);
+        QVERIFY(m_db.saveReadingPosition(last));
+        SettingsPane *settings = m_window->settings();
+        QVERIFY(!settings->reopenLastBookBox()->isChecked());
+        settings->reopenLastBookBox()->setChecked(on);
+        settings->downloadFolderBox()->setText(m_dir.filePath(u"TxtBook"_s));
+        QTest::mouseClick(settings->saveButton(), Qt::LeftButton);
+        QCOMPARE(m_prompter.lastText(), u"恭喜你，参数设置成功！"_s);
+
+        startWindow();
+        QCOMPARE(m_window->settings()->reopenLastBookBox()->isChecked(), on);
+        QCOMPARE(m_window->currentBookPath(), QString());
+        m_window->SelectToolBar(2);
+        if (on) {
+            QVERIFY(waitShown(m_reader, 6, expected(book, 6)));
+            QTRY_VERIFY(qAbs(scrolledFraction(m_reader) - 0.75) < 0.01);
+            QVERIFY(m_reader->resumeBar()->isHidden());
+        } else {
+            QTest::qWait(200);
+            QCOMPARE(m_window->currentBookPath(), QString());
+        }
+        m_window->settings()->reopenLastBookBox()->setChecked(false);
+        m_window->settings()->save();
+    }
+
+    // Which matches there are is tst_booksearch's; here the list is filled and a click leads to
+    // the chapter with that very match selected.
+    void wholeBookSearch_listsEveryMatchAndAClickSelectsIt()
+    {
+        openMain(2);
+        ReadingView *view = m_reader->readingView();
+        BookSearchPanel *search = m_reader->bookSearch();
+        QTest::keyClick(pageInput(m_reader), Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(view->findBarVisible());
+        QTest::mouseClick(search->wholeBookSwitch(), Qt::LeftButton);
+        QVERIFY(search->isVisible());
+        view->findBox()->insert(u"慢慢走着"_s); // as typed: keyClicks cannot type Chinese
+        QTRY_COMPARE(search->countLabel()->text(), u"全书共找到 320 处“慢慢走着”"_s);
+        QCOMPARE(search->results()->topLevelItemCount(), 320);
+
+        // Entry 7 (the first has no match), its third line.
+        QTreeWidgetItem *item = search->results()->topLevelItem(5 * 40 + 2);
+        QCOMPARE(item->text(0), m_book.lines.at(m_book.starts.at(6)));
+        search->results()->scrollToItem(item);
+        QTest::mouseClick(search->results()->viewport(), Qt::LeftButton, {},
+                          search->results()->visualItemRect(item).center());
+        QVERIFY(waitShown(m_reader, 7, expected(m_book, 7)));
+        QWebEngineView *web = view->webView();
+        QTRY_COMPARE(js(web, u"getSelection().toString()"_s).toString(), u"慢慢走着"_s);
+        QCOMPARE(js(web, u"getSelection().anchorNode.data"_s).toString(), m_book.lines.at(m_book.starts.at(6) + 3));
+        QTest::keyClick(view->findBox(), Qt::Key_Escape);
+        QVERIFY(!search->wholeBookSwitch()->isChecked());
+        view->findBox()->clear();
+    }
+
+    // The page scrolls itself inside a chapter; at its ends the keys go on across chapters.
+    void pageKeys_goOnAcrossChapterEnds_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<double>("from");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<double>("to");
+        QTest::newRow("PageDown at the end: next chapter, its top") << int(Qt::Key_PageDown) << 1.0 << 4 << 0.0;
+        QTest::newRow("Space at the end") << int(Qt::Key_Space) << 1.0 << 4 << 0.0;
+        QTest::newRow("PageUp at the top: previous chapter, its end") << int(Qt::Key_PageUp) << 0.0 << 2 << 1.0;
+        QTest::newRow("End inside the chapter") << int(Qt::Key_End) << 0.0 << 3 << 1.0;
+    }
+    void pageKeys_goOnAcrossChapterEnds()
+    {
+        QFETCH(int, key);
+        QFETCH(double, from);
+        QFETCH(int, position);
+        QFETCH(double, to);
+        openMain(3);
+        scrollPageTo(m_reader, from);
+        QTRY_COMPARE(scrolledFraction(m_reader), from);
+        QTest::keyClick(pageInput(m_reader), Qt::Key(key));
+        QVERIFY(waitShown(m_reader, position, expected(m_book, position)));
+        QTRY_VERIFY(qAbs(scrolledFraction(m_reader) - to) < 0.01);
+        QVERIFY(m_prompter.shown.isEmpty());
+    }
+
+    void keys_bookmarkChapterBoxAndFullScreen()
+    {
+        openMain(2);
+        QTest::keyClick(pageInput(m_reader), Qt::Key_D, Qt::ControlModifier);
+        QTRY_COMPARE(m_prompter.lastText(), u"恭喜你：书签添加成功！"_s);
+
+        QTest::keyClick(pageInput(m_reader), Qt::Key_G, Qt::ControlModifier);
+        ChapterJumpBox *box = m_reader->chapterJump();
+        QTRY_VERIFY(box->isVisible());
+        box->filterBox()->insert(u"标题7"_s);
+        int shown = 0;
+        for (int i = 0; i < box->list()->count(); ++i)
+            shown += !box->list()->item(i)->isHidden();
+        QCOMPARE(shown, 1);
+        QTest::keyClick(box->filterBox(), Qt::Key_Return);
+        QVERIFY(waitShown(m_reader, 8, expected(m_book, 8)));
+        QVERIFY(!box->isVisible());
+
+        QTest::keyClick(pageInput(m_reader), Qt::Key_F11);
+        QTRY_VERIFY(m_window->isFullScreen());
+        QVERIFY(!m_reader->toolbar()->isVisible());
+        QVERIFY(!m_reader->chapterList()->isVisible());
+        QVERIFY(!m_window->toolButton(1)->isVisible());
+        QCOMPARE(m_reader->readingView()->geometry(), m_reader->rect());
+        QTest::keyClick(pageInput(m_reader), Qt::Key_Escape);
+        QTRY_VERIFY(!m_window->isFullScreen());
+        QVERIFY(m_reader->toolbar()->isVisible());
+        QVERIFY(m_reader->chapterList()->isVisible());
+        QVERIFY(m_window->toolButton(1)->isVisible());
     }
 
     void corpus_everyBookOpensAndReachesItsLastChapter()

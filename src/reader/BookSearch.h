@@ -1,0 +1,68 @@
+#pragma once
+
+#include "reader/Chapters.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+// One place where the searched word stands in a book: its chapter, which match of that chapter
+// it is (so the page can highlight that one), and a little text around it.
+struct BookSearchHit
+{
+    int chapter = 0;    // 1-based position in the chapter list
+    int occurrence = 0; // 0-based among the matches inside that chapter's shown lines
+    qint64 line = 0;
+    QString before; // the snippet: before + word + after, from one line
+    QString word;
+    QString after;
+
+    bool operator==(const BookSearchHit &) const = default;
+};
+
+struct BookSearchOutcome
+{
+    qint64 total = 0; // every match, described or not
+    bool cancelled = false;
+    bool failed = false; // the file could not be read
+};
+
+// Every match of `word` in the lines the chapters show (the file's title line belongs to no
+// chapter), in book order, matches not overlapping; the comparison is exact. The search works
+// on the file's bytes: the word is encoded like the book and a candidate only counts where it
+// starts on a character boundary, so text is decoded for the described hits alone. Only the
+// first `maxDescribed` hits are described and handed to onHits, in batches; all are counted.
+BookSearchOutcome SearchBook(const QString &path, const QList<ChapterEntry> &entries, const QString &word,
+                             qsizetype maxDescribed, const std::function<void(QList<BookSearchHit>)> &onHits,
+                             const std::atomic_bool *cancel = nullptr);
+
+// Runs SearchBook on a worker thread. A new search, or cancel(), stops the one before and drops
+// whatever it has not delivered yet. Results arrive on the searcher's own thread.
+class BookSearcher : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr qsizetype MaxListed = 2000;
+
+    explicit BookSearcher(QObject *parent = nullptr);
+    ~BookSearcher() override;
+
+    quint64 search(const QString &path, const QList<ChapterEntry> &entries, const QString &word);
+    void cancel();
+    bool isSearching() const { return m_running != 0; }
+
+Q_SIGNALS:
+    void hitsFound(quint64 searchId, const QList<BookSearchHit> &hits);
+    void finished(quint64 searchId, const BookSearchOutcome &outcome);
+
+private:
+    QThreadPool m_pool;
+    quint64 m_lastId = 0;
+    quint64 m_running = 0;
+    std::shared_ptr<std::atomic_bool> m_cancel;
+};

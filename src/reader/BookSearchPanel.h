@@ -1,0 +1,48 @@
+#pragma once
+
+#include "reader/BookSearch.h"
+
+#include <QWidget>
+
+class QLabel;
+class QToolButton;
+class QTreeWidget;
+
+// Whole-book search: the "全书" switch of the find bar and, while it is on, the list of every
+// place the find box's text stands in the book, filled as the search goes. Each new text cancels
+// the search before it.
+class BookSearchPanel : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit BookSearchPanel(QWidget *parent = nullptr);
+
+    // Goes into the find bar; the panel shows while it is checked.
+    QToolButton *wholeBookSwitch() const { return m_switch; }
+    bool isOn() const;
+    // The book the next search runs over; drops the results of the previous one.
+    void setBook(const QString &path, const QList<ChapterEntry> &entries);
+    // Searches when the switch is on; an empty word only clears the list.
+    void search(const QString &word);
+
+    QTreeWidget *results() const { return m_results; }
+    QLabel *countLabel() const { return m_count; }
+    BookSearcher *searcher() const { return m_searcher; }
+
+Q_SIGNALS:
+    void hitChosen(const BookSearchHit &hit);
+
+private:
+    void addHits(quint64 id, const QList<BookSearchHit> &hits);
+    void onFinished(quint64 id, const BookSearchOutcome &outcome);
+
+    BookSearcher *m_searcher;
+    QToolButton *m_switch;
+    QLabel *m_count;
+    QTreeWidget *m_results;
+    QString m_path;
+    QList<ChapterEntry> m_entries;
+    QString m_word;
+    quint64 m_searchId = 0;
+    QList<BookSearchHit> m_hits;
+};

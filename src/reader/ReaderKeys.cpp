@@ -1,0 +1,26 @@
+#include "reader/ReaderKeys.h"
+
+#include "reader/ReaderPane.h"
+
+#include <QShortcut>
+
+ReaderKeys::ReaderKeys(ReaderPane *pane) : QObject(pane)
+{
+    auto add = [pane](const QKeySequence &key, auto slot) {
+        auto *shortcut = new QShortcut(key, pane);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, pane, slot);
+        return shortcut;
+    };
+    add(QKeySequence(Qt::CTRL | Qt::Key_D), &ReaderPane::insertBookmark);
+    add(QKeySequence(Qt::CTRL | Qt::Key_G), &ReaderPane::openChapterJump);
+    add(QKeySequence(Qt::CTRL | Qt::Key_O), &ReaderPane::OpenFile);
+    add(QKeySequence(Qt::Key_F11), [pane] { Q_EMIT pane->fullScreenRequested(!pane->isFullScreen()); });
+    m_leaveFullScreen = add(QKeySequence(Qt::Key_Escape), [pane] { Q_EMIT pane->fullScreenRequested(false); });
+    m_leaveFullScreen->setEnabled(false);
+}
+
+void ReaderKeys::setFullScreen(bool on)
+{
+    m_leaveFullScreen->setEnabled(on);
+}

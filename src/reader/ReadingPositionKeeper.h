@@ -1,0 +1,41 @@
+#pragma once
+
+#include "library/LibraryDb.h"
+#include "reader/Chapters.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <optional>
+
+// Keeps the reader's place in the library as the user reads: the newest position is written at
+// most once per SaveIntervalMs, and whatever is still unwritten goes out on flush() (another
+// book, closing the program).
+class ReadingPositionKeeper : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int SaveIntervalMs = 3000;
+
+    explicit ReadingPositionKeeper(LibraryDb &db, QObject *parent = nullptr);
+    ~ReadingPositionKeeper() override;
+
+    void update(const ReadingPosition &position);
+    void flush();
+    bool hasUnsaved() const { return m_pending.has_value(); }
+
+private:
+    LibraryDb &m_db;
+    QTimer m_timer;
+    std::optional<ReadingPosition> m_pending;
+};
+
+// The position of a reader in chapter `chapter` (1-based) of `entries`, scrolled `top` of the way
+// down with the share `seen` of the chapter above the bottom of the window.
+ReadingPosition PositionInBook(const QString &path, const QList<ChapterEntry> &entries, int chapter, double top,
+                               double seen);
+// The chapter a remembered position leads to in the book as it is now: its position when the
+// title there is unchanged, else the first chapter with that title; 0 when the title is gone.
+int ResumeChapter(const QList<ChapterEntry> &entries, const ReadingPosition &position);
+// "上次读到：第十章 风起（35%）"
+QString ResumeOfferText(const ReadingPosition &position);

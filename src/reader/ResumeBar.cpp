@@ -1,0 +1,44 @@
+#include "reader/ResumeBar.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+
+ResumeBar::ResumeBar(QWidget *parent) : QFrame(parent)
+{
+    setObjectName(QStringLiteral("ResumeBar"));
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, QColor(0xFF, 0xF6, 0xD5));
+    setPalette(p);
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(8, 2, 4, 2);
+    m_label = new QLabel(this);
+    m_resume = new QPushButton(QStringLiteral("继续阅读"), this);
+    m_resume->setObjectName(QStringLiteral("ResumeButton"));
+    m_resume->setToolTip(QStringLiteral("回到上次读到的地方 (Enter)"));
+    m_close = new QToolButton(this);
+    m_close->setText(QStringLiteral("×"));
+    m_close->setToolTip(QStringLiteral("关闭"));
+    m_close->setAutoRaise(true);
+    row->addWidget(m_label);
+    row->addSpacing(8);
+    row->addWidget(m_resume);
+    row->addStretch(1);
+    row->addWidget(m_close);
+    connect(m_resume, &QPushButton::clicked, this, &ResumeBar::resumeRequested);
+    connect(m_close, &QToolButton::clicked, this, &QWidget::hide);
+    hide();
+}
+
+void ResumeBar::offer(const QString &text)
+{
+    m_label->setText(text);
+    show();
+}
+
+QString ResumeBar::text() const
+{
+    return m_label->text();
+}

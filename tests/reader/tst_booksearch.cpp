@@ -1,0 +1,116 @@
+#include "reader/BookLineIndex.h"
+#include "reader/BookSearch.h"
+#include "reader/Chapters.h"
+
+#include "TestSupport.h"
+
+#include <QSignalSpy>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// "chapter.occurrence@line:before[word]after" per hit, the reference being a plain search of
+// the decoded lines each chapter shows.
+QStringList reference(const QString &text, const QList<ChapterEntry> &entries, const QString &word)
+{
+    const QStringList lines = SplitBookLines(text);
+    QStringList hits;
+    for (const ChapterEntry &e : entries) {
+        int occurrence = 0;
+        for (qint64 l = e.firstShownLine(); l <= e.lastShownLine() && l < lines.size(); ++l) {
+            const QString line = QString(lines.at(l)).remove(u'\r');
+            for (qsizetype at = line.indexOf(word); at >= 0; at = line.indexOf(word, at + word.size()))
+                hits << u"%1.%2@%3:%4[%5]%6"_s.arg(e.number).arg(occurrence++).arg(l).arg(
+                            line.mid(std::max<qsizetype>(0, at - 16), std::min<qsizetype>(at, 16)), word,
+                            line.mid(at + word.size(), 30));
+        }
+    }
+    return hits;
+}
+
+QStringList describe(const QList<BookSearchHit> &hits)
+{
+    QStringList out;
+    for (const BookSearchHit &h : hits)
+        out << u"%1.%2@%3:%4[%5]%6"_s.arg(h.chapter).arg(h.occurrence).arg(h.line).arg(h.before, h.word, h.after);
+    return out;
+}
+
+} // namespace
+
+class TestBookSearch : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void init() { BookLineIndexCache::instance().clear(); }
+
+    void everyMatchOnACharacterBoundary_data()
+    {
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("word");
+        // 『 E7C6 and F0A1 hold the bytes of 风起 (B7E7 C6F0) one byte off; 丄 (8141) holds "A".
+        const QString straddle = QStringDecoder("GB18030").decode("\xA1\xB7\xE7\xC6\xF0\xA1"_ba);
+        const QString book = u"风起书名\n简介风起\n第一章 风起\n风起风起风起，"_s + straddle +
+                             u"\r\n第二章 无\n无\n第三章 又风起\n长长的一行里风起了，丄A丄"_s + straddle + u"风起"_s;
+        QTest::newRow("GB18030, straddling bytes are no match") << "GB18030"_ba << book << u"风起"_s;
+        QTest::newRow("GB18030, an ASCII letter inside a character") << "GB18030"_ba << book << u"A"_s;
+        QTest::newRow("UTF-8") << "UTF-8"_ba << book << u"风起"_s;
+        QTest::newRow("UTF-16LE with its mark") << "UTF-16LE"_ba << book << u"起\n"_s.left(1);
+        QTest::newRow("nowhere") << "GB18030"_ba << book << u"雨落"_s;
+    }
+    void everyMatchOnACharacterBoundary()
+    {
+        QFETCH(QByteArray, encoding);
+        QFETCH(QString, text);
+        QFETCH(QString, word);
+        QByteArray bytes = QStringEncoder(encoding.constData()).encode(text);
+        if (encoding == "UTF-16LE")
+            bytes.prepend("\xFF\xFE");
+        const QString path = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()).left(8) + u".txt"_s);
+        QVERIFY(TestSupport::writeFile(path, bytes));
+        const ChapterList list = GetChapter(path);
+        QList<BookSearchHit> hits;
+        const BookSearchOutcome outcome =
+            SearchBook(path, list.entries, word, 1000, [&](const QList<BookSearchHit> &batch) { hits += batch; });
+        const QStringList expected = reference(text, list.entries, word);
+        QCOMPARE(describe(hits), expected);
+        QCOMPARE(outcome.total, expected.size());
+
+        // Past the described ones the hits are still counted.
+        hits.clear();
+        QCOMPARE(SearchBook(path, list.entries, word, 1, [&](const QList<BookSearchHit> &batch) { hits += batch; }).total,
+                 expected.size());
+        QCOMPARE(hits.size(), std::min<qsizetype>(1, expected.size()));
+    }
+
+    // Typing on starts a new search before the old one has reported: only the new one's
+    // results arrive.
+    void newerSearchDropsTheOlder()
+    {
+        const QString path = m_dir.filePath(u"twice.txt"_s);
+        QVERIFY(TestSupport::writeFile(path, TestSupport::gb18030(u"书\n第一章\n甲乙丙\n甲\n"_s)));
+        const ChapterList list = GetChapter(path);
+        BookSearcher searcher;
+        QSignalSpy hits(&searcher, &BookSearcher::hitsFound);
+        QSignalSpy finished(&searcher, &BookSearcher::finished);
+        searcher.search(path, list.entries, u"乙"_s);
+        const quint64 second = searcher.search(path, list.entries, u"甲"_s);
+        QTRY_COMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().toULongLong(), second);
+        QCOMPARE(hits.size(), 1);
+        QCOMPARE(hits.first().first().toULongLong(), second);
+        QCOMPARE(hits.first().at(1).value<QList<BookSearchHit>>().size(), 2);
+        QTest::qWait(50);
+        QCOMPARE(finished.size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBookSearch)
+#include "tst_booksearch.moc"
