@@ -41,7 +41,6 @@ private Q_SLOTS:
         QTest::newRow("mail: only dot is 2nd") << true << u"a.@bcd"_s << false;
         QTest::newRow("mail: later dot counts") << true << u"a.b@c.d"_s << true;
         QTest::newRow("name: chinese, _, digits") << false << u"张三_01"_s << true;
-        QTest::newRow("name: hyphen") << false << u"ab-cd"_s << false;
         QTest::newRow("name: full-width comma") << false << u"ab，"_s << true;
         QTest::newRow("name: four-byte letter") << false << u"abÿ"_s << false;
     }
@@ -80,16 +79,11 @@ private Q_SLOTS:
     void registrationChecks()
     {
         QFETCH(QString, message);
-        RegistrationForm form;
         QFETCH(QString, name);
         QFETCH(QString, password);
         QFETCH(QString, repeat);
         QFETCH(QString, email);
-        form.userName = name;
-        form.password = password;
-        form.repeatPassword = repeat;
-        form.email = email;
-        const auto problem = ValidateRegistration(form);
+        const auto problem = ValidateRegistration({.userName = name, .password = password, .repeatPassword = repeat, .email = email});
         QCOMPARE(problem.has_value(), !message.isEmpty());
         if (!problem)
             return;
@@ -114,12 +108,8 @@ private Q_SLOTS:
 
     void bodies()
     {
-        RegistrationForm reg;
-        reg.userName = u" 王a "_s;
-        reg.password = u"p1"_s;
-        reg.email = u"a@b.c"_s;
-        reg.question = u"Q?"_s;
-        reg.answer = u" Mimi "_s;
+        const RegistrationForm reg{
+            .userName = u" 王a "_s, .password = u"p1"_s, .email = u"a@b.c"_s, .question = u"Q?"_s, .answer = u" Mimi "_s};
         // The server's keys are swapped; neither sex chosen sends "保密", encoded.
         QCOMPARE(RegistrationBody(reg), u"action=reg&username=%CD%F5a&userpass=p%31&email=a%40b%2Ec"
                                         "&sex=%B1%A3%C3%DC&qq=&anwser=Q%3F&question=Mimi"_s);

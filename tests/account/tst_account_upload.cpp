@@ -1,7 +1,6 @@
 #include "account/FormEncoding.h"
 #include "account/Upload.h"
 
-
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -102,7 +101,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message"); // the start of the message shown
         QTest::newRow("accepted, gb2312") << "1|" + ToGb18030(u"获得10金币"_s) << true << u"获得10金币"_s;
         QTest::newRow("code compared as a number") << " 01 |ok"_ba << true << u"ok"_s;
-        QTest::newRow("refused") << "0|bad"_ba << false << u"bad"_s;
         QTest::newRow("code not a number") << "x|odd"_ba << false << u"odd"_s;
         QTest::newRow("no bar") << "Server Error"_ba << false << u"服务器的回复无法识别"_s;
     }

@@ -12,18 +12,14 @@
 #include "net/RequestSlot.h"
 #include "startup/AppContext.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QQueue>
-#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -183,8 +179,9 @@ private Q_SLOTS:
         QCOMPARE(centre->selectedNode(), int(UserCentre::UploadNode));
     }
 
-    // The rows and the paging rules are decided in tst_catalogueprotocol; here that the list is
-    // filled from the answer and a paging label asks for the next page.
+    // The rows and the paging rules are decided in tst_catalogueprotocol, and the list of the
+    // user's own books is filled by the real server in tst_account_live; here a paging label
+    // asks for the next page.
     void uploadedBooks_filledAndPaged()
     {
         UserCentre *centre = loggedInCentre(UserCentre::UploadNode);
@@ -194,9 +191,6 @@ private Q_SLOTS:
                "<otherinfo><pageinfo>3,20,1,1,2</pageinfo></otherinfo></booklist>");
         centre->selectNode(UserCentre::MyBooksNode);
         QTRY_COMPARE(centre->pageLabel()->text(), u"1/3"_s);
-        QVERIFY(requests().last().target.startsWith("/readerserver/ListUserBook.asp?uname=%E8%AF%BB%E8%80%85%E7%94%B2"
-                                                    "&rnt="));
-        QCOMPARE(centre->bookList()->topLevelItemCount(), 1);
 
         const qsizetype before = requests().size();
         QTest::mouseClick(centre->nextPageLabel(), Qt::LeftButton);
@@ -288,7 +282,8 @@ private Q_SLOTS:
         QTRY_COMPARE(requests().size(), 1); // the opening check of a new user centre
     }
 
-    // The accepted registration handing over to the login window is in tst_account_live.
+    // The accepted registration handing over to the login window, and the body it sends, are in
+    // tst_account_live and tst_account_forms.
     void registration_mismatchEmptiesPasswords_refusalReenables()
     {
         LoginWindow *login = m_windows->showLogin();
@@ -309,7 +304,6 @@ private Q_SLOTS:
 
         reg->passwordBox()->setText(u"abc"_s);
         reg->repeatBox()->setText(u"abc"_s);
-        reg->questionList()->setCurrentIndex(3);
         answer(AccountXml("0|用户名已存在"), 200, 150);
         QTest::mouseClick(reg->submitButton(), Qt::LeftButton);
         QVERIFY(!reg->submitButton()->isEnabled());
@@ -317,8 +311,6 @@ private Q_SLOTS:
         QTRY_VERIFY(reg->submitButton()->isEnabled());
         QVERIFY(!reg->loadingPanel()->isVisible());
         QCOMPARE(m_prompter.last().title, u"注册失败"_s);
-        QVERIFY(requests()[0].body.startsWith("action=reg&username=%D5%C5%C8%FD%B7%E1&userpass=abc&"));
-        QVERIFY(requests()[0].body.contains("&anwser=" + EncodeFormValue(u"你的宠物叫什么?"_s).toLatin1()));
     }
 };
 

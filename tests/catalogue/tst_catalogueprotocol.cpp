@@ -69,10 +69,6 @@ private Q_SLOTS:
         searchOnly.search(u"a&b"_s);
         QTest::newRow("search before any category")
             << CataloguePageUrl(Base, searchOnly, u"2"_s, When) << list + u"?action=search&key=a%26b&page=2"_s + Rnt;
-
-        const QString user = Base + u"/readerserver/ListUserBook.asp?uname=%E5%BC%A0%E4%B8%89"_s;
-        QTest::newRow("user books") << UserBooksUrl(Base, u"张三"_s, std::nullopt, When) << user + Rnt;
-        QTest::newRow("user books page") << UserBooksUrl(Base, u"张三"_s, u"3"_s, When) << user + u"&page=3"_s + Rnt;
     }
     void urls()
     {
@@ -89,14 +85,11 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("ids");
         QTest::addColumn<QString>("display");
         using A = AnswerOutcome;
-        const QByteArray html = "<html><body>500</body></html>";
         // clang-format off
         QTest::newRow("two books") << 200 << answer(book("1") + book("2")) << A::Filled << QStringList{"1", "2"} << u"3/7"_s;
         QTest::newRow("no books, paging still taken") << 200 << answer({}) << A::Filled << QStringList{} << u"3/7"_s;
         QTest::newRow("not 200 is ignored") << 404 << answer(book("1")) << A::Ignored << QStringList{} << u"1/1"_s;
-        QTest::newRow("transport failure is ignored") << 0 << QByteArray() << A::Ignored << QStringList{} << u"1/1"_s;
         QTest::newRow("malformed xml is no data") << 200 << "<list><bookinfo><id>1</id>"_ba << A::NoData << QStringList{} << u"1/1"_s;
-        QTest::newRow("html page is no data") << 200 << html << A::NoData << QStringList{} << u"1/1"_s;
         QTest::newRow("books without otherinfo") << 200 << answer(book("1"), {}) << A::NoData << QStringList{"1"} << u"1/1"_s;
         QTest::newRow("missing field stops at that book") << 200 << answer(book("1") + book("2", "5", "author") + book("3"))
                                                           << A::Stopped << QStringList{"1"} << u"1/1"_s;
@@ -107,8 +100,6 @@ private Q_SLOTS:
         QTest::newRow("only the first otherinfo counts")
             << 200 << answer({}, "<x><otherinfo><a/></otherinfo><otherinfo><pageinfo>9,0,9,8,9</pageinfo></otherinfo></x>")
             << A::Stopped << QStringList{} << u"1/1"_s;
-        QTest::newRow("doctype refused") << 200 << "<!DOCTYPE list [<!ENTITY e \"x\">]>" + answer(book("1"))
-                                         << A::NoData << QStringList{} << u"1/1"_s;
         // clang-format on
     }
     void parse()
@@ -140,18 +131,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("size");
         QTest::addColumn<QString>("text"); // empty: refused
         QTest::newRow("below one kilobyte") << u"0.5"_s << u"0.5 Bytes"_s;
-        QTest::newRow("zero") << u"0"_s << u"0 Bytes"_s;
         QTest::newRow("one") << u"1"_s << u"1.00 KB"_s;
         QTest::newRow("9.999") << u"9.999"_s << u"10.00 KB"_s;
         QTest::newRow("12") << u"12"_s << u"12.0 KB"_s;
         QTest::newRow("999") << u"999"_s << u"999 KB"_s;
         QTest::newRow("1000 already MB") << u"1000"_s << u"0.98 MB"_s;
-        QTest::newRow("20480") << u"20480"_s << u"20.0 MB"_s;
         QTest::newRow("1000000 already GB") << u"1000000"_s << u"0.95 GB"_s;
-        QTest::newRow("10485760") << u"10485760"_s << u"10.0 GB"_s;
         QTest::newRow("digit grouping") << u"1048576000000"_s << u"1,000,000.0 GB"_s;
         QTest::newRow("blanks around") << u" 5 "_s << u"5.00 KB"_s;
-        QTest::newRow("empty") << QString() << QString();
         QTest::newRow("unit") << u"12KB"_s << QString();
         QTest::newRow("infinite") << u"inf"_s << QString();
     }
@@ -166,11 +153,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("date and time") << u"2009-3-5 10:20:00"_s << u"2009/3/5"_s;
         QTest::newRow("iso") << u"2021-12-01T08:00:00"_s << u"2021/12/1"_s;
         QTest::newRow("chinese") << u"2010年1月2日"_s << u"2010/1/2"_s;
         QTest::newRow("impossible day unchanged") << u"2009-2-30"_s << u"2009-2-30"_s;
-        QTest::newRow("empty unchanged") << QString() << QString();
     }
     void formatListDate()
     {
@@ -230,7 +215,6 @@ private Q_SLOTS:
         QTest::newRow("go to 0") << 1 << 4 << u"0"_s << QString() << outside;
         QTest::newRow("go past the end") << 1 << 4 << u"6"_s << QString() << outside;
         QTest::newRow("go with letters") << 1 << 4 << u"abc"_s << QString() << wrong;
-        QTest::newRow("go with nothing") << 1 << 4 << u"  "_s << QString() << wrong;
     }
     void paging()
     {

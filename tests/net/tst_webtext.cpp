@@ -80,7 +80,6 @@ private Q_SLOTS:
     void xml_refused_data()
     {
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("doctype") << "<!DOCTYPE a><a/>"_ba;
         QTest::newRow("entity expansion") << QByteArray(
             "<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x \"xxxxxxxxxx\"><!ENTITY y \"&x;&x;&x;&x;\">]><a>&y;</a>");
         QTest::newRow("external entity") << QByteArray(
