@@ -22,7 +22,7 @@ foreach(entry "folioway|TXT novel reader and bookshelf" "folioway-toc|print the 
   string(REPLACE "|" ";" entry "${entry}")
   list(GET entry 0 program)
   list(GET entry 1 summary)
-  set(page ${man_dir}/${program}.1)
+  set(page ${man_dir}/${program}.1.gz)
   add_custom_command(OUTPUT ${page}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${man_dir}
     COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${program}> -DNAME=${program} "-DSUMMARY=${summary}"
@@ -67,3 +67,11 @@ set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     "${data}/debian/postinst;${data}/debian/prerm;${data}/debian/postrm;${data}/debian/conffiles")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
+
+# Builds both packages and checks what a user installing them gets; needs dpkg-deb.
+find_program(DPKG_DEB dpkg-deb)
+if(DPKG_DEB AND FOLIOWAY_BUILD_TESTS)
+  add_test(NAME packages COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/test-packages.sh ${CMAKE_BINARY_DIR}
+                                   ${PROJECT_VERSION})
+  set_tests_properties(packages PROPERTIES TIMEOUT 600)
+endif()

@@ -14,6 +14,7 @@ packages=(
   libxcb1-dev libxcb-keysyms1-dev libx11-dev libx11-xcb-dev
   fonts-noto-cjk xvfb xauth xdotool
   zip p7zip-full wrk
+  desktop-file-utils appstream
 )
 
 missing=()
