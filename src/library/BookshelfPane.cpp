@@ -155,8 +155,12 @@ void BookshelfPane::ReadList(const ShelfQuery &query)
         auto *item = new QTreeWidgetItem({QString::number(book.id), book.type, book.name, book.marke,
                                           lastReadText(book.lastread), book.path});
         item->setForeground(ColName, kTitleColour);
-        if (const std::optional<ReadingPosition> read = m_db.readingPosition(book.path))
-            item->setText(ColProgress, QStringLiteral("%1%").arg(read->progressPercent()));
+        if (const std::optional<ReadingPosition> read = m_db.readingPosition(book.path)) {
+            const QString percent = QStringLiteral("%1%").arg(read->progressPercent());
+            item->setText(ColProgress, percent);
+            // The laid-out columns leave the last one beyond the edge of a narrow window.
+            item->setToolTip(ColName, QStringLiteral("已读 ") + percent);
+        }
         items.append(item);
     }
     m_list->addTopLevelItems(items);

@@ -101,6 +101,8 @@ std::optional<unsigned> WidgetPrompter::color(unsigned initialRgb)
 bool InstallChineseQtTranslations(QCoreApplication &app)
 {
     const QLocale chinese(QLocale::Chinese, QLocale::China);
+    // Dates and sizes in the standard dialogs too.
+    QLocale::setDefault(chinese);
     const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
     bool any = false;
     // "qt" gathers the base, multimedia and other module catalogues; the web view has its own.
