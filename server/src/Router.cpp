@@ -54,8 +54,9 @@ bool parseRange(const QByteArray &header, qint64 size, qint64 *from, qint64 *to,
 } // namespace
 
 Router::Router(ServerConfig config)
-    : m_config(std::move(config)), m_clock([] { return QDateTime::currentDateTime(); }),
-      m_freeDisk([dir = m_config.dataDir] { return QStorageInfo(dir).bytesAvailable(); })
+    : m_config(std::move(config)), m_location(m_config.databaseLocation()),
+      m_clock([] { return QDateTime::currentDateTime(); }),
+      m_freeDisk([dir = m_config.booksDir()] { return QStorageInfo(dir).bytesAvailable(); })
 {
     XmlOut x;
     x.open("infobase")
@@ -74,7 +75,7 @@ Router::Router(ServerConfig config)
 
 Store &Router::store() const
 {
-    return Store::forThread(m_config.dataDir);
+    return Store::forThread(m_location);
 }
 
 Admission Router::admit(const Request &head) const
@@ -122,6 +123,8 @@ Response Router::handle(const Request &request) const
         lower == u"/readerserver/index.asp") {
         if (!get)
             return methodNotAllowed("GET, HEAD");
+        if (const QString uid = FormCodec::value(*query, u"uid"); !uid.isEmpty())
+            promotionVisit(request, uid);
         Response r;
         r.contentType = "text/html; charset=utf-8";
         r.body = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Folioway</title></head>"
@@ -180,6 +183,8 @@ Response Router::listBooks(const FormCodec::Fields &query) const
 
     const BookPage result =
         search ? db.searchBooks(term, page, m_config.pageSize) : db.listBooks(term, page, m_config.pageSize);
+    if (!result.ok)
+        return unavailable();
     XmlOut x;
     x.open("booklist");
     for (const BookRow &b : result.rows) {

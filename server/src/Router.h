@@ -61,6 +61,8 @@ private:
     // Failed-login throttle, per account and per address.
     QString loginRefusal(const QString &name, const QByteArray &peer) const;
     void loginFailed(const QString &name, const QByteArray &peer) const;
+    // A visit of a user's promotion link pays that user, once per visitor address and day.
+    void promotionVisit(const Request &request, const QString &uid) const;
     void logEvent(const QString &line) const
     {
         if (m_events)
@@ -74,6 +76,7 @@ private:
     QDateTime now() const { return m_clock(); }
 
     ServerConfig m_config;
+    QString m_location; // of the database
     mutable std::mutex m_publicUrlMutex;
     std::function<QDateTime()> m_clock;
     std::function<qint64()> m_freeDisk;

@@ -319,15 +319,17 @@ int main(int argc, char *argv[])
     config.limits.lockMinutes = int(lockMinutes);
     if (!publicUrl.isEmpty())
         config.publicUrl = publicUrl;
-    Store &store = Store::forThread(dataDir);
+    Store &store = Store::forThread(config.databaseLocation());
     if (!store.isOpen())
         return fail(QStringLiteral("无法打开数据库 / cannot open the database %1: %2")
-                        .arg(Store::databasePath(dataDir), store.lastError()));
+                        .arg(store.describe(), store.lastError()));
 
-    for (const char *suffix : {"", "-wal", "-shm"}) {
-        const QString file = Store::databasePath(dataDir) + QLatin1String(suffix);
-        if (QFileInfo::exists(file))
-            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    if (config.database.isEmpty()) {
+        for (const char *suffix : {"", "-wal", "-shm"}) {
+            const QString file = QDir(dataDir).filePath(QStringLiteral("catalogue.db")) + QLatin1String(suffix);
+            if (QFileInfo::exists(file))
+                QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        }
     }
 
     if (verb == u"import") {
@@ -336,11 +338,16 @@ int main(int argc, char *argv[])
                                   .arg(Categories::names().join(QStringLiteral("、"))));
         if (!QFileInfo(command[1]).isDir())
             return fail(QStringLiteral("找不到文件夹 / no such folder: %1").arg(command[1]));
-        const int added = Importer::importFolder(store, config.booksDir(), command[1], category, &error);
+        QStringList skipped;
+        const int added = Importer::importFolder(store, config.booksDir(), command[1], category, &skipped, &error);
         if (added < 0)
             return fail(QStringLiteral("导入失败 / import failed: %1").arg(error));
-        std::printf("%s\n",
-                    QStringLiteral("已导入 %1 本电子书 / imported %1 books").arg(added).toLocal8Bit().constData());
+        for (const QString &path : skipped)
+            printLine(QStringLiteral("已导入过，跳过 / already imported, skipped: %1").arg(path));
+        printLine(QStringLiteral("已导入 %1 本电子书，跳过 %2 本内容相同的 / imported %1 books, skipped %2 with the "
+                                 "same content as an earlier import")
+                      .arg(added)
+                      .arg(skipped.size()));
         return 0;
     }
     if (verb == u"approve")
