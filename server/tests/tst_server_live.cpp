@@ -130,7 +130,7 @@ private Q_SLOTS:
         QTest::newRow("upload without multipart")
             << QByteArray(post).replace("%1", "uploadbook") + "Content-Length: 3\r\n\r\nabc"
             << "HTTP/1.1 200"_ba;
-        QTest::newRow("not HTTP") << "HELLO\r\n\r\n"_ba << QByteArray();
+        QTest::newRow("not HTTP") << "HELLO\r\n\r\n"_ba << "HTTP/1.1 400"_ba;
         QByteArray chunked = "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
         for (int i = 0; i < 20; ++i)
             chunked += "1000\r\n" + QByteArray(4096, 'a') + "\r\n";
