@@ -275,6 +275,12 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         request.method = method;
         request.peer = peerAddress(connection);
         MHD_get_connection_values(connection, MHD_HEADER_KIND, collectHeader, &request);
+        if (in.options.trustedProxies.contains(request.peer)) {
+            const QByteArray forwarded = request.header("x-forwarded-for");
+            const QByteArray client = forwarded.mid(forwarded.lastIndexOf(',') + 1).trimmed();
+            if (!client.isEmpty())
+                request.peer = client;
+        }
         Admission admission = in.admit(request);
         context->early = std::move(admission.early);
         context->limit = context->early ? in.options.discardLimit : admission.bodyLimit;

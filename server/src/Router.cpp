@@ -89,11 +89,33 @@ Admission Router::admit(const Request &head) const
     a.bodyLimit = m_config.limits.uploadBytes;
     bool ok = false;
     const qint64 declared = head.header("content-length").toLongLong(&ok);
-    a.early = uploadRefusal(head, ok ? declared : 0);
+    a.early = guarded([&] { return uploadRefusal(head, ok ? declared : 0).value_or(Response()); });
+    if (a.early->status == 200 && a.early->body.isEmpty())
+        a.early.reset();
     return a;
 }
 
+Response Router::guarded(const std::function<Response()> &work) const
+{
+    Store &db = store();
+    if (!db.isOpen())
+        return unavailable();
+    const quint64 lost = db.lostCount();
+    Response r = work();
+    // Answers built while the database was away could say "not logged in" or "no books".
+    if (db.lostCount() != lost)
+        return unavailable();
+    if (r.deferred)
+        r.deferred = [this, work = std::move(r.deferred)] { return guarded(work); };
+    return r;
+}
+
 Response Router::handle(const Request &request) const
+{
+    return guarded([&] { return route(request); });
+}
+
+Response Router::route(const Request &request) const
 {
     const auto decodedPath = FormCodec::decodeQueryValue(request.path);
     if (!decodedPath || !decodedPath->startsWith(u'/'))

@@ -46,6 +46,9 @@ private:
         QByteArray tokenHash;
     };
 
+    Response route(const Request &request) const;
+    // Runs work against this thread's database; 503 when the database failed it.
+    Response guarded(const std::function<Response()> &work) const;
     Response serverInfo() const;
     Response listBooks(const FormCodec::Fields &query) const;
     Response userInfo(const Request &request, const FormCodec::Fields &query) const;

@@ -59,6 +59,8 @@ std::unique_ptr<StoreDialect> StoreDialect::forLocation(const QString &location,
 {
     if (location.startsWith(u"sqlite:"))
         return makeSqliteDialect(location.mid(7));
+    if (location.startsWith(u"postgresql://") || location.startsWith(u"postgres://"))
+        return makePostgresDialect(location, error);
     *error = QStringLiteral("unknown database address (sqlite:PATH or postgresql://…): %1").arg(location);
     return nullptr;
 }
@@ -84,7 +86,9 @@ Store &Store::forThread(const QString &location)
     auto &slot = stores[location];
     if (!slot)
         slot = std::make_unique<Store>(location);
-    if (!slot->isOpen())
+    // A lost database is tried again at most once a second, so requests during an outage
+    // fail at once instead of each waiting for a connection.
+    if (!slot->isOpen() && (!slot->m_retryTimer.isValid() || slot->m_retryTimer.hasExpired(1000)))
         slot->open();
     return *slot;
 }
@@ -99,12 +103,23 @@ bool Store::isPostgres() const
     return m_dialect && m_dialect->isPostgres();
 }
 
+QStringList Store::afterCopy() const
+{
+    return m_dialect ? m_dialect->afterCopy() : QStringList();
+}
+
+QSqlDatabase Store::database() const
+{
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
 bool Store::open(QString *error)
 {
     const auto failed = [&](const QString &why) {
         m_lastError = why;
         if (error)
             *error = why;
+        m_retryTimer.start();
         return false;
     };
     QString why;
@@ -115,6 +130,7 @@ bool Store::open(QString *error)
                           : QSqlDatabase::addDatabase(m_dialect->driver(), m_connectionName);
     if (!db.isValid())
         return failed(QStringLiteral("the Qt Sql driver %1 is not installed").arg(m_dialect->driver()));
+    db.close();
     m_dialect->configure(db);
     if (!db.open())
         return failed(db.lastError().text());
@@ -122,7 +138,15 @@ bool Store::open(QString *error)
         db.close();
         return failed(why);
     }
+    // Statements prepared on a lost connection are prepared again on this one, in place,
+    // so references held by callers stay good.
+    for (auto &[sql, query] : m_statements) {
+        *query = QSqlQuery(db);
+        query->setForwardOnly(true);
+        query->prepare(sql);
+    }
     m_open = true;
+    m_retryTimer.invalidate();
     return true;
 }
 
@@ -130,7 +154,7 @@ QSqlQuery &Store::prepared(const QString &sql)
 {
     auto &slot = m_statements[sql];
     if (!slot) {
-        slot = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_connectionName, false));
+        slot = std::make_unique<QSqlQuery>(database());
         slot->setForwardOnly(true);
         slot->prepare(sql);
     }
@@ -138,30 +162,75 @@ QSqlQuery &Store::prepared(const QString &sql)
     return *slot;
 }
 
+bool Store::lost(const QSqlError &error)
+{
+    if (!m_open || !m_dialect->connectionLost(error))
+        return false;
+    ++m_lostCount;
+    m_open = false;
+    return true;
+}
+
 bool Store::exec(QSqlQuery &q)
 {
     if (q.exec())
         return true;
     m_lastError = q.lastError().text();
+    if (!m_open) {
+        ++m_lostCount;
+        return false;
+    }
+    if (!lost(q.lastError()))
+        return false;
+    // Reading again on a new connection is safe; a write might have happened before the
+    // connection dropped, so it fails and the client tries again.
+    if (m_inTransaction || !q.lastQuery().startsWith(u"SELECT"))
+        return false;
+    const QVariantList binds = q.boundValues();
+    if (!open())
+        return false;
+    q.finish();
+    for (const QVariant &v : binds)
+        q.addBindValue(v);
+    if (q.exec()) {
+        --m_lostCount;
+        return true;
+    }
+    m_lastError = q.lastError().text();
+    lost(q.lastError());
     return false;
 }
 
 bool Store::transaction(const std::function<bool()> &work)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    QSqlQuery begin(db);
-    if (!begin.exec(m_dialect->begin())) {
+    QSqlQuery begin(database());
+    if (!m_open || !begin.exec(m_dialect->begin())) {
         m_lastError = begin.lastError().text();
-        return false;
+        // Nothing was done yet, so a connection found lost is replaced and the work goes on.
+        if (!m_open || !lost(begin.lastError()) || !open()) {
+            ++m_lostCount;
+            return false;
+        }
+        --m_lostCount;
+        begin = QSqlQuery(database());
+        if (!begin.exec(m_dialect->begin())) {
+            m_lastError = begin.lastError().text();
+            lost(begin.lastError());
+            return false;
+        }
     }
-    QSqlQuery end(db);
-    if (!work()) {
+    m_inTransaction = true;
+    const bool done = work();
+    m_inTransaction = false;
+    QSqlQuery end(database());
+    if (!done) {
         end.exec(QStringLiteral("ROLLBACK"));
         return false;
     }
     if (!end.exec(QStringLiteral("COMMIT"))) {
         m_lastError = end.lastError().text();
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        if (!lost(end.lastError()))
+            QSqlQuery(database()).exec(QStringLiteral("ROLLBACK"));
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QSqlDatabase>
@@ -112,6 +113,12 @@ public:
 
     bool open(QString *error = nullptr);
     bool isOpen() const { return m_open; }
+    // Counts operations failed because the connection to the database was lost; a request
+    // that sees it change was not served.
+    quint64 lostCount() const { return m_lostCount; }
+    QSqlDatabase database() const;
+    // Statements the back end needs after rows were copied in with their ids.
+    QStringList afterCopy() const;
     QString lastError() const { return m_lastError; }
     // The location without its password, for messages.
     QString describe() const;
@@ -175,6 +182,8 @@ public:
 private:
     QSqlQuery &prepared(const QString &sql);
     bool exec(QSqlQuery &q);
+    // Whether error means the connection is gone; it is then closed and counted.
+    bool lost(const QSqlError &error);
     BookPage page(const QString &where, const QVariantList &binds, int page, int pageSize);
 
     QString m_location;
@@ -182,6 +191,9 @@ private:
     QString m_connectionName;
     QString m_lastError;
     bool m_open = false;
+    bool m_inTransaction = false;
+    quint64 m_lostCount = 0;
+    QElapsedTimer m_retryTimer; // since the last failed open
     // Cached prepared statements; held by pointer so references survive later insertions.
     std::map<QString, std::unique_ptr<QSqlQuery>> m_statements;
     QHash<QByteArray, QByteArray> m_answers;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +32,10 @@ public:
     virtual QString nameMatches() const = 0;
     // Case-insensitive LIKE with backslash escapes, for column against one bound pattern.
     virtual QString likeCondition(const QString &column) const = 0;
+    // Statements to run after rows were copied in with their ids (the migrate command).
+    virtual QStringList afterCopy() const { return {}; }
+    // Whether a failed statement means the connection to the database is gone.
+    virtual bool connectionLost(const QSqlError &) const { return false; }
     // The location without its password, for messages.
     virtual QString describe() const = 0;
     virtual bool isPostgres() const { return false; }
@@ -41,3 +46,4 @@ protected:
 };
 
 std::unique_ptr<StoreDialect> makeSqliteDialect(const QString &path);
+std::unique_ptr<StoreDialect> makePostgresDialect(const QString &location, QString *error);

@@ -1,4 +1,5 @@
 #include "BookStorage.h"
+#include "PgCluster.h"
 #include "Categories.h"
 #include "FormCodec.h"
 #include "Router.h"
@@ -7,6 +8,7 @@
 #include "XmlFields.h"
 
 #include <QRegularExpression>
+#include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -39,6 +41,7 @@ class TestServerRouter : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    std::unique_ptr<PgCluster> m_pg;
     ServerConfig m_config;
     std::unique_ptr<Router> m_router;
     QDateTime m_now = QDateTime(QDate(2024, 3, 7), QTime(9, 5, 33));
@@ -97,8 +100,19 @@ private Q_SLOTS:
         QVERIFY(Secrets::initialize());
         QVERIFY(m_dir.isValid());
         m_config = ServerConfig::load(m_dir.path());
+        // The same suite runs against a throw-away PostgreSQL cluster when asked to.
+        if (qEnvironmentVariable("FOLIOWAY_TEST_DATABASE") == u"postgresql") {
+            if (PgCluster::programs().isEmpty() || !QSqlDatabase::isDriverAvailable(u"QPSQL"_s))
+                QSKIP("PostgreSQL or Qt's QPSQL driver is not installed");
+            QString error;
+            m_pg = std::make_unique<PgCluster>();
+            QVERIFY2(m_pg->create(&error), qPrintable(error));
+            m_config.database = m_pg->createDatabase(u"router"_s, &error);
+            QVERIFY2(!m_config.database.isEmpty(), qPrintable(error));
+        }
         Store &store = Store::forThread(m_config.databaseLocation());
         QVERIFY2(store.isOpen(), qPrintable(store.lastError()));
+        QCOMPARE(store.isPostgres(), m_pg != nullptr);
 
         // 45 approved books over the categories in turn (book i holds i * 100 bytes), and one
         // upload awaiting review.
