@@ -422,6 +422,8 @@ int main(int argc, char *argv[])
     if (verb == u"reset-password" || verb == u"disable-user")
         return userCommand(store, verb, command[1]);
 
+    if (!QDir().mkpath(config.booksDir()))
+        return fail(QStringLiteral("无法创建书籍文件夹 / cannot create the book folder: %1").arg(config.booksDir()));
     cleanLeftovers(config);
     if (demo) {
         const int added = DemoCatalogue::seedIfEmpty(store, config.booksDir(), &error);
