@@ -89,9 +89,11 @@ Admission Router::admit(const Request &head) const
     a.bodyLimit = m_config.limits.uploadBytes;
     bool ok = false;
     const qint64 declared = head.header("content-length").toLongLong(&ok);
-    a.early = guarded([&] { return uploadRefusal(head, ok ? declared : 0).value_or(Response()); });
-    if (a.early->status == 200 && a.early->body.isEmpty())
-        a.early.reset();
+    Store &db = store();
+    const quint64 lost = db.lostCount();
+    a.early = db.isOpen() ? uploadRefusal(head, ok ? declared : 0) : unavailable();
+    if (db.lostCount() != lost)
+        a.early = unavailable();
     return a;
 }
 

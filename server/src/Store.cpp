@@ -203,14 +203,16 @@ bool Store::exec(QSqlQuery &q)
 
 bool Store::transaction(const std::function<bool()> &work)
 {
+    if (!m_open) {
+        ++m_lostCount;
+        return false;
+    }
     QSqlQuery begin(database());
-    if (!m_open || !begin.exec(m_dialect->begin())) {
+    if (!begin.exec(m_dialect->begin())) {
         m_lastError = begin.lastError().text();
         // Nothing was done yet, so a connection found lost is replaced and the work goes on.
-        if (!m_open || !lost(begin.lastError()) || !open()) {
-            ++m_lostCount;
+        if (!lost(begin.lastError()) || !open())
             return false;
-        }
         --m_lostCount;
         begin = QSqlQuery(database());
         if (!begin.exec(m_dialect->begin())) {

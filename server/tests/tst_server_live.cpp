@@ -334,7 +334,8 @@ private Q_SLOTS:
         const QString shared = m_dir.filePath(u"shared-books"_s);
         LiveServer a, b;
         QVERIFY2(a.start(binDir(), node(u"node-a"_s, database, shared)), qPrintable(a.output()));
-        QVERIFY2(b.start(binDir(), node(u"node-b"_s, database, shared)), qPrintable(b.output()));
+        QVERIFY2(b.start(binDir(), node(u"node-b"_s, database, shared) + QStringList{u"--trusted-proxy"_s, u"127.0.0.1"_s}),
+                 qPrintable(b.output()));
         const auto body = [](const QByteArray &answer) { return answer.mid(answer.indexOf("\r\n\r\n") + 4); };
         const auto send = [](const LiveServer &to, const QByteArray &target, const QByteArray &cookie = {},
                              const QByteArray &post = {}) {
@@ -380,6 +381,17 @@ private Q_SLOTS:
         const QStringList urls = values(body(send(b, search)), u"downurl"_s);
         QCOMPARE(urls.size(), 1);
         QCOMPARE(body(send(b, urls[0].toUtf8())), book);
+        // Promotion visits through a proxy in front of the second server count per reader.
+        const auto coins = [&] {
+            return values(body(send(a, "/readerserver/userinfo.asp?action=check", cookie)), u"usermoney"_s).value(0).toInt();
+        };
+        const int before = coins();
+        const QByteArray uid = values(body(send(a, "/readerserver/userinfo.asp?action=check", cookie)), u"uid"_s)
+                                   .value(0).toUtf8();
+        for (const QByteArray reader : {"198.51.100.1", "198.51.100.1", "198.51.100.2"})
+            rawTo(b.port(), "GET /readerserver/?uid=" + uid + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                            "X-Forwarded-For: 203.0.113.9, " + reader + "\r\n\r\n");
+        QCOMPARE(coins(), before + 2);
         send(b, "/readerserver/userinfo.asp?action=logout", cookie);
         QCOMPARE(loginInfo(a, cookie), u"0|请先登录"_s);
 
