@@ -248,37 +248,6 @@ private Q_SLOTS:
         QVERIFY(answer("127.0.0.1").startsWith("HTTP/1.1 200"));
     }
 
-    // The promotion link pays its owner a coin per visiting address and day.
-    void promotionLink_paysPerAddress()
-    {
-        request("POST", u"/readerserver/userinfo.asp"_s, "action=reg&username=promoter&userpass=secret&email=p%40x%2Ecn",
-                "application/x-www-form-urlencoded");
-        const QByteArray login = raw("GET /readerserver/userinfo.asp?action=login&username=promoter&password=secret&"
-                                     "cookies=1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-        const qsizetype at = login.indexOf("folioway_session=");
-        QVERIFY(at > 0);
-        const QByteArray cookie = login.mid(at, login.indexOf(';', at) - at);
-        auto check = [&] {
-            return raw("GET /readerserver/userinfo.asp?action=check HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
-                       "Cookie: " + cookie + "\r\n\r\n");
-        };
-        const QUrl purl(values(check(), u"purl"_s).value(0));
-        QCOMPARE(purl.port(), int(m_server.port()));
-        for (const char *from : {"127.0.0.2", "127.0.0.2", "127.0.0.3"}) {
-            QTcpSocket socket;
-            socket.bind(QHostAddress(QString::fromLatin1(from)));
-            socket.connectToHost(QHostAddress::LocalHost, m_server.port());
-            QVERIFY(socket.waitForConnected(5000));
-            socket.write("GET " + purl.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) +
-                         " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-            QByteArray got;
-            while (socket.waitForReadyRead(5000))
-                got += socket.readAll();
-            QVERIFY2(got.startsWith("HTTP/1.1 200"), got.constData());
-        }
-        QCOMPARE(values(check(), u"usermoney"_s), QStringList{u"2"_s});
-    }
-
     void commandLine_errors_data()
     {
         QTest::addColumn<QStringList>("arguments");

@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStringList>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -12,8 +10,8 @@
 #include <unistd.h>
 
 // A throw-away PostgreSQL cluster: initdb in a temporary folder, a server on a free loopback
-// port with trust authentication, everything removed at the end. PostgreSQL refuses to run
-// as root, so under root the cluster belongs to the user nobody. Qt Core only.
+// port with trust authentication, all removed at the end. PostgreSQL refuses to run as root,
+// so under root the cluster belongs to the user nobody. Qt Core only.
 class PgCluster
 {
 public:
@@ -25,9 +23,8 @@ public:
         QStringList versions = QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         std::sort(versions.begin(), versions.end(), [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
         for (const QString &v : versions) {
-            const QString bin = QStringLiteral("/usr/lib/postgresql/%1/bin").arg(v);
-            if (QFileInfo(bin + QStringLiteral("/initdb")).isExecutable())
-                return bin;
+            if (QFileInfo(QStringLiteral("/usr/lib/postgresql/%1/bin/initdb").arg(v)).isExecutable())
+                return QStringLiteral("/usr/lib/postgresql/%1/bin").arg(v);
         }
         return {};
     }
@@ -36,39 +33,27 @@ public:
     bool create(QString *error)
     {
         m_bin = programs();
-        if (m_bin.isEmpty() || !m_dir.isValid()) {
-            *error = QStringLiteral("PostgreSQL is not installed");
-            return false;
-        }
-        if (::geteuid() == 0) {
-            const passwd *nobody = ::getpwnam("nobody");
-            if (!nobody || ::chown(QFile::encodeName(m_dir.path()).constData(), nobody->pw_uid, nobody->pw_gid) != 0) {
-                *error = QStringLiteral("cannot hand the cluster folder to nobody");
-                return false;
-            }
+        const passwd *nobody = ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
+        if (nobody && ::chown(QFile::encodeName(m_dir.path()).constData(), nobody->pw_uid, nobody->pw_gid) == 0)
             m_runAs = QStringLiteral("nobody");
-        }
         QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost)) {
-            *error = QStringLiteral("no free port");
+        if (m_bin.isEmpty() || !m_dir.isValid() || !probe.listen(QHostAddress::LocalHost)) {
+            *error = QStringLiteral("PostgreSQL is not installed, or no folder or port is free");
             return false;
         }
         m_port = probe.serverPort();
         probe.close();
         return run(QStringLiteral("initdb"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-U"), user(),
-                                              QStringLiteral("--auth=trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
+                                              QStringLiteral("--auth=trust"), QStringLiteral("-EUTF8"),
                                               QStringLiteral("--no-locale"), QStringLiteral("--no-sync")},
                    error) &&
                start(error);
     }
 
-    // Starts (again) the server of the cluster and waits until it takes connections.
+    // Starts (again) the cluster's server and waits until it takes connections.
     bool start(QString *error)
     {
-        const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off "
-                                               "-c max_connections=200")
-                                    .arg(m_port)
-                                    .arg(m_dir.path());
+        const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off").arg(m_port).arg(m_dir.path());
         m_running = run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-l"),
                                                    m_dir.filePath(QStringLiteral("server.log")), QStringLiteral("-w"),
                                                    QStringLiteral("-o"), options, QStringLiteral("start")},
@@ -76,24 +61,22 @@ public:
         return m_running;
     }
 
-    // Stops the server at once: open connections are ended, as in a restart of the database.
+    // Stops the server at once, ending open connections, as a restart of the database does.
     bool stop()
     {
-        if (!m_running)
-            return true;
         QString error;
-        m_running = !run(QStringLiteral("pg_ctl"),
-                         {QStringLiteral("-D"), dataDir(), QStringLiteral("-m"), QStringLiteral("fast"),
-                          QStringLiteral("-w"), QStringLiteral("stop")},
-                         &error);
+        if (m_running)
+            m_running = !run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-mfast"),
+                                                        QStringLiteral("-w"), QStringLiteral("stop")},
+                             &error);
         return !m_running;
     }
 
     // A new empty database; its address for folioway-server.
     QString createDatabase(const QString &name, QString *error)
     {
-        if (!run(QStringLiteral("createdb"), {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                                              QString::number(m_port), QStringLiteral("-U"), user(), name},
+        if (!run(QStringLiteral("createdb"), {QStringLiteral("-h127.0.0.1"), QStringLiteral("-p%1").arg(m_port),
+                                              QStringLiteral("-U"), user(), name},
                  error))
             return {};
         return QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(user()).arg(m_port).arg(name);
