@@ -376,6 +376,16 @@ private Q_SLOTS:
             QCOMPARE(found, urls);
         }
 
+        // Servers starting together on a new database create its tables once, one after another.
+        const QString together = pg.createDatabase(u"together"_s, &error);
+        std::vector<std::unique_ptr<QProcess>> starts;
+        for (int i = 0; i < 4; ++i) {
+            starts.push_back(std::make_unique<QProcess>());
+            starts.back()->start(LiveServer::binary(binDir()), node(u"together-%1"_s.arg(i), together, shared) << u"users"_s);
+        }
+        for (auto &p : starts)
+            QVERIFY2(p->waitForFinished(60000) && p->exitCode() == 0, p->readAllStandardError().constData());
+
         // The single-machine server of this suite, moved with a remembered login.
         const QByteArray migrant = login(m_server, "migrant");
         const QString target = pg.createDatabase(u"migrated"_s, &error);
