@@ -61,6 +61,7 @@ const QStringList kSteps[] = {
         " userid BIGINT NOT NULL REFERENCES users(id) ON DELETE CASCADE,"
         " expires BIGINT NOT NULL)",
         "CREATE INDEX sessions_user ON sessions (userid)",
+        "CREATE INDEX sessions_expires ON sessions (expires)",
         "CREATE TABLE login_failures ("
         " key TEXT PRIMARY KEY,"
         " count INTEGER NOT NULL,"

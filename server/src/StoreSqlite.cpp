@@ -67,6 +67,7 @@ const QStringList kSteps[] = {
         " day TEXT NOT NULL,"
         " PRIMARY KEY (userid, visitor, day))",
         "CREATE INDEX promotion_visits_day ON promotion_visits(day)",
+        "CREATE INDEX sessions_expires ON sessions(expires)",
         // Bumped by every change the public catalogue shows, so answer caches of every
         // process know when to forget.
         "CREATE TABLE catalogue_version (version INTEGER NOT NULL)",
