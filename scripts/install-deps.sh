@@ -11,6 +11,7 @@ packages=(
   libgl-dev libglx-dev libxkbcommon-dev
   libarchive-dev libespeak-ng-dev espeak-ng-data
   libmicrohttpd-dev libsodium-dev
+  postgresql libqt6sql6-psql
   libxcb1-dev libxcb-keysyms1-dev libx11-dev libx11-xcb-dev
   fonts-noto-cjk xvfb xauth xdotool
   zip p7zip-full wrk

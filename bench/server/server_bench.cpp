@@ -5,6 +5,7 @@
 // of logins (password hashing), and 1,000 clients that send their request heads slowly.
 
 #include "LiveServer.h"
+#include "PgCluster.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -32,21 +33,28 @@ QString percent(const QString &text)
 }
 
 // The pages a reader browses: every category's first pages, the whole list's pages, and
-// searches, each address ending in a request time like the client's.
-QString luaScript()
+// searches, each address ending in a request time like the client's. With distinctSearches
+// only searches, each for a different pair of characters, so that few are answered from
+// the catalogue cache.
+QString luaScript(bool lists = true, bool searches = true, bool distinctSearches = false)
 {
     const QStringList categories = {QStringLiteral("全部资源"), QStringLiteral("武侠仙侠"), QStringLiteral("玄幻修真"),
                                     QStringLiteral("都市言情"), QStringLiteral("游戏动漫"), QStringLiteral("历史军事"),
                                     QStringLiteral("推理灵异"), QStringLiteral("纪实文学"), QStringLiteral("学习资料"),
                                     QStringLiteral("管理哲学"), QStringLiteral("其他分类")};
     QStringList paths;
-    for (const QString &c : categories) {
+    for (const QString &c : lists ? categories : QStringList()) {
         for (int page = 1; page <= 4; ++page)
             paths << QStringLiteral("/readerserver/listbook.asp?action=list&type=%1&page=%2").arg(percent(c)).arg(page);
     }
-    for (const QString &key :
-         {QStringLiteral("剑"), QStringLiteral("李"), QStringLiteral("都市"), QStringLiteral("无此书")})
+    for (const QString &key : searches ? QStringList{QStringLiteral("剑"), QStringLiteral("李"), QStringLiteral("都市"),
+                                                     QStringLiteral("无此书")}
+                                       : QStringList())
         paths << QStringLiteral("/readerserver/listbook.asp?action=search&key=%1").arg(percent(key));
+    const QString common = QStringLiteral("天地人山水风云龙剑仙道魔神王帝城门书心情爱恨生死春秋日月星辰花草木火金石");
+    for (int i = 0; distinctSearches && i < common.size() * common.size(); ++i)
+        paths << QStringLiteral("/readerserver/listbook.asp?action=search&key=%1")
+                     .arg(percent(QString(common[i / common.size()]) + common[i % common.size()]));
 
     QString lua = QStringLiteral("paths = {\n");
     for (const QString &p : paths)
@@ -187,6 +195,71 @@ private:
     int m_reconnects = 0;
 };
 
+// List and search requests per second over every node at once, the connections shared
+// out between them; one wrk per node.
+std::pair<double, double> listAndSearch(const QList<LiveServer *> &nodes, const QString &lists, const QString &searches,
+                                        int connections, int seconds)
+{
+    std::pair<double, double> out;
+    for (const QString *script : {&lists, &searches}) {
+        std::vector<std::unique_ptr<QProcess>> loads;
+        for (LiveServer *node : nodes)
+            loads.push_back(startWrk(*script, node->baseUrl(), std::max(1, connections / int(nodes.size())), seconds));
+        double sum = 0;
+        for (auto &load : loads)
+            sum += finish(*load, seconds, false).requestsPerSecond;
+        (script == &lists ? out.first : out.second) = sum;
+    }
+    return out;
+}
+
+// The same catalogue served by one SQLite server, one PostgreSQL server and two PostgreSQL
+// servers sharing the database and the book folder. Figures only: on one machine the
+// servers, the database and wrk share the same cores.
+void compareBackEnds(const QTemporaryDir &dir, const QString &binDir, int connections, int seconds)
+{
+    const QString lists = writeScript(dir, QStringLiteral("lists.lua"), luaScript(true, false));
+    const QString searches = writeScript(dir, QStringLiteral("searches.lua"), luaScript(false, false, true));
+    std::printf("list (cached pages) and search (1,296 different keys) requests/s, %d connections, %d s each:\n",
+                connections, seconds);
+    const auto print = [](const char *what, std::pair<double, double> f) {
+        std::printf("  %-24s list %8.0f   search %8.0f\n", what, f.first, f.second);
+    };
+    const QStringList common{QStringLiteral("--no-log"), QStringLiteral("--per-address"), QStringLiteral("100000")};
+    {
+        LiveServer sqlite;
+        if (!sqlite.start(binDir, common + QStringList{QStringLiteral("--data"), dir.filePath(QStringLiteral("cmp-sqlite")),
+                                                       QStringLiteral("--demo")})) {
+            std::fprintf(stderr, "the server did not start:\n%s\n", qPrintable(sqlite.output()));
+            return;
+        }
+        print("one SQLite server", listAndSearch({&sqlite}, lists, searches, connections, seconds));
+    }
+    PgCluster pg;
+    QString error;
+    QString database;
+    if (!pg.create(&error) || (database = pg.createDatabase(QStringLiteral("bench"), &error)).isEmpty()) {
+        std::printf("  PostgreSQL: not measured (%s)\n", qPrintable(error.left(300)));
+        return;
+    }
+    const auto node = [&](const char *data) {
+        return common + QStringList{QStringLiteral("--data"), dir.filePath(QLatin1String(data)),
+                                    QStringLiteral("--database"), database, QStringLiteral("--books"),
+                                    dir.filePath(QStringLiteral("cmp-books")), QStringLiteral("--demo")};
+    };
+    LiveServer a, b;
+    if (!a.start(binDir, node("cmp-pg-a"))) {
+        std::fprintf(stderr, "the server did not start:\n%s\n", qPrintable(a.output()));
+        return;
+    }
+    print("one PostgreSQL server", listAndSearch({&a}, lists, searches, connections, seconds));
+    if (!b.start(binDir, node("cmp-pg-b"))) {
+        std::fprintf(stderr, "the server did not start:\n%s\n", qPrintable(b.output()));
+        return;
+    }
+    print("two PostgreSQL servers", listAndSearch({&a, &b}, lists, searches, connections, seconds));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -277,5 +350,7 @@ int main(int argc, char *argv[])
                 slowConnected, slow.reconnects(), normal.requestsPerSecond, normal.p99Ms, normal.errors,
                 slowMet ? "met" : "MISSED");
     slowServer.stop();
+
+    compareBackEnds(dir, binDir, connections, seconds);
     return met && floodMet && slowMet ? 0 : 1;
 }

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <ifaddrs.h>
+#include <linux/tcp.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <sys/resource.h>
@@ -42,6 +43,7 @@ struct Watch
     int fd = -1;
     Clock::time_point deadline;
     bool headIn = false;
+    bool began = false; // a request line was recognised on this connection
 };
 
 struct HttpServer::Internals
@@ -138,8 +140,11 @@ struct HttpServer::Context
 
 namespace {
 
-void *onUri(void *, const char *uri, MHD_Connection *)
+void *onUri(void *, const char *uri, MHD_Connection *connection)
 {
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    if (auto *w = info ? static_cast<Watch *>(info->socket_context) : nullptr)
+        w->began = true;
     auto *context = new HttpServer::Context;
     context->clock.start();
     const QByteArray target(uri);
@@ -173,6 +178,18 @@ void onConnection(void *cls, MHD_Connection *connection, void **socketContext, M
         in->watches.insert(w);
         *socketContext = w;
     } else if (auto *w = static_cast<Watch *>(*socketContext)) {
+        // libmicrohttpd closes a connection whose first line is not a request line without a
+        // word; our duplicate of the socket is still open, so the client gets its 400 from us.
+        // Only before any request was recognised, so no answer can be mistaken for another's.
+        tcp_info tcp{};
+        socklen_t size = sizeof tcp;
+        if (!w->began && !w->headIn && Clock::now() < w->deadline &&
+            ::getsockopt(w->fd, IPPROTO_TCP, TCP_INFO, &tcp, &size) == 0 && tcp.tcpi_bytes_received > 0) {
+            static const char kBadRequest[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n"
+                                              "Content-Type: text/plain\r\nContent-Length: 26\r\n\r\n"
+                                              "400 Bad Request: not HTTP\n";
+            ::send(w->fd, kBadRequest, sizeof kBadRequest - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
         std::lock_guard lock(in->watchMutex);
         in->watches.erase(w);
         ::close(w->fd);
@@ -258,6 +275,12 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         request.method = method;
         request.peer = peerAddress(connection);
         MHD_get_connection_values(connection, MHD_HEADER_KIND, collectHeader, &request);
+        if (in.options.trustedProxies.contains(request.peer)) {
+            const QByteArray forwarded = request.header("x-forwarded-for");
+            const QByteArray client = forwarded.mid(forwarded.lastIndexOf(',') + 1).trimmed();
+            if (!client.isEmpty())
+                request.peer = client;
+        }
         Admission admission = in.admit(request);
         context->early = std::move(admission.early);
         context->limit = context->early ? in.options.discardLimit : admission.bodyLimit;

@@ -3,6 +3,7 @@
 #include "HttpTypes.h"
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 #include <functional>
@@ -34,6 +35,9 @@ public:
         unsigned slowQueue = 16;    // deferred jobs waiting at most; more get the busy answer
         qint64 discardLimit = 1024ll * 1024 * 1024; // larger bodies of refused requests are cut off
         QString spoolDir;           // large bodies are written here while they arrive
+        // Requests from these addresses come through a proxy of ours: the client is the last
+        // address of their X-Forwarded-For.
+        QList<QByteArray> trustedProxies;
     };
 
     HttpServer(Handler handler, Admit admit, Options options);

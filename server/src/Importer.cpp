@@ -3,7 +3,9 @@
 #include "BookStorage.h"
 #include "Store.h"
 
+#include <QCryptographicHash>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -39,7 +41,17 @@ TitleAuthor fromFileName(const QString &fileName)
     return out;
 }
 
-int importFolder(Store &store, const QString &booksDir, const QString &folder, const QString &category, QString *error)
+QString contentHash(const QString &path)
+{
+    QFile f(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f))
+        return {};
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+int importFolder(Store &store, const QString &booksDir, const QString &folder, const QString &category,
+                 QStringList *skipped, QString *error)
 {
     QStringList files;
     QDirIterator it(folder, QDir::Files | QDir::Readable, QDirIterator::Subdirectories);
@@ -55,6 +67,15 @@ int importFolder(Store &store, const QString &booksDir, const QString &folder, c
     int added = 0;
     for (const QString &path : files) {
         const QFileInfo info(path);
+        const QString hash = contentHash(path);
+        if (hash.isEmpty()) {
+            *error = QStringLiteral("%1: cannot read").arg(path);
+            return -1;
+        }
+        if (store.bookWithHash(hash)) {
+            skipped->append(path);
+            continue;
+        }
         const TitleAuthor ta = fromFileName(info.fileName());
         BookRow row;
         row.name = ta.title;
@@ -65,6 +86,7 @@ int importFolder(Store &store, const QString &booksDir, const QString &folder, c
             BookStorage::safeFileName(info.fileName(), QStringLiteral("book.") + BookStorage::extension(path));
         row.updated = storeTime(QDateTime::currentDateTime());
         row.review = Review::Approved;
+        row.hash = hash;
         QString why;
         if (storage.add(row, {{}, path}, {}, &why) <= 0) {
             *error = QStringLiteral("%1: %2").arg(path, why);

@@ -15,8 +15,13 @@ struct TitleAuthor
 // "书名作者：某某.txt" gives title and author; without "作者：" the author is "佚名".
 TitleAuthor fromFileName(const QString &fileName);
 
-// Adds every .txt/.zip/.rar below folder to category. Returns the number added, or -1
-// with error set; files already failing stop the import at that file.
-int importFolder(Store &store, const QString &booksDir, const QString &folder, const QString &category, QString *error);
+// Adds every .txt/.zip/.rar below folder to category. A file whose content the catalogue
+// already holds from an earlier import is left out and its path added to skipped. Returns
+// the number added, or -1 with error set; a file failing stops the import at that file.
+int importFolder(Store &store, const QString &booksDir, const QString &folder, const QString &category,
+                 QStringList *skipped, QString *error);
+
+// SHA-256 of a file's content in hex, empty when it cannot be read.
+QString contentHash(const QString &path);
 
 } // namespace Importer

@@ -54,8 +54,9 @@ bool parseRange(const QByteArray &header, qint64 size, qint64 *from, qint64 *to,
 } // namespace
 
 Router::Router(ServerConfig config)
-    : m_config(std::move(config)), m_clock([] { return QDateTime::currentDateTime(); }),
-      m_freeDisk([dir = m_config.dataDir] { return QStorageInfo(dir).bytesAvailable(); })
+    : m_config(std::move(config)), m_location(m_config.databaseLocation()),
+      m_clock([] { return QDateTime::currentDateTime(); }),
+      m_freeDisk([dir = m_config.booksDir()] { return QStorageInfo(dir).bytesAvailable(); })
 {
     XmlOut x;
     x.open("infobase")
@@ -74,7 +75,7 @@ Router::Router(ServerConfig config)
 
 Store &Router::store() const
 {
-    return Store::forThread(m_config.dataDir);
+    return Store::forThread(m_location);
 }
 
 Admission Router::admit(const Request &head) const
@@ -88,11 +89,35 @@ Admission Router::admit(const Request &head) const
     a.bodyLimit = m_config.limits.uploadBytes;
     bool ok = false;
     const qint64 declared = head.header("content-length").toLongLong(&ok);
-    a.early = uploadRefusal(head, ok ? declared : 0);
+    Store &db = store();
+    const quint64 lost = db.lostCount();
+    a.early = db.isOpen() ? uploadRefusal(head, ok ? declared : 0) : unavailable();
+    if (db.lostCount() != lost)
+        a.early = unavailable();
     return a;
 }
 
+Response Router::guarded(const std::function<Response()> &work) const
+{
+    Store &db = store();
+    if (!db.isOpen())
+        return unavailable();
+    const quint64 lost = db.lostCount();
+    Response r = work();
+    // Answers built while the database was away could say "not logged in" or "no books".
+    if (db.lostCount() != lost)
+        return unavailable();
+    if (r.deferred)
+        r.deferred = [this, work = std::move(r.deferred)] { return guarded(work); };
+    return r;
+}
+
 Response Router::handle(const Request &request) const
+{
+    return guarded([&] { return route(request); });
+}
+
+Response Router::route(const Request &request) const
 {
     const auto decodedPath = FormCodec::decodeQueryValue(request.path);
     if (!decodedPath || !decodedPath->startsWith(u'/'))
@@ -122,6 +147,8 @@ Response Router::handle(const Request &request) const
         lower == u"/readerserver/index.asp") {
         if (!get)
             return methodNotAllowed("GET, HEAD");
+        if (const QString uid = FormCodec::value(*query, u"uid"); !uid.isEmpty())
+            promotionVisit(request, uid);
         Response r;
         r.contentType = "text/html; charset=utf-8";
         r.body = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Folioway</title></head>"
@@ -180,6 +207,8 @@ Response Router::listBooks(const FormCodec::Fields &query) const
 
     const BookPage result =
         search ? db.searchBooks(term, page, m_config.pageSize) : db.listBooks(term, page, m_config.pageSize);
+    if (!result.ok)
+        return unavailable();
     XmlOut x;
     x.open("booklist");
     for (const BookRow &b : result.rows) {

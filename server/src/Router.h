@@ -46,6 +46,9 @@ private:
         QByteArray tokenHash;
     };
 
+    Response route(const Request &request) const;
+    // Runs work against this thread's database; 503 when the database failed it.
+    Response guarded(const std::function<Response()> &work) const;
     Response serverInfo() const;
     Response listBooks(const FormCodec::Fields &query) const;
     Response userInfo(const Request &request, const FormCodec::Fields &query) const;
@@ -61,6 +64,8 @@ private:
     // Failed-login throttle, per account and per address.
     QString loginRefusal(const QString &name, const QByteArray &peer) const;
     void loginFailed(const QString &name, const QByteArray &peer) const;
+    // A visit of a user's promotion link pays that user, once per visitor address and day.
+    void promotionVisit(const Request &request, const QString &uid) const;
     void logEvent(const QString &line) const
     {
         if (m_events)
@@ -74,6 +79,7 @@ private:
     QDateTime now() const { return m_clock(); }
 
     ServerConfig m_config;
+    QString m_location; // of the database
     mutable std::mutex m_publicUrlMutex;
     std::function<QDateTime()> m_clock;
     std::function<qint64()> m_freeDisk;

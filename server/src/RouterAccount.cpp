@@ -180,20 +180,30 @@ void Router::loginFailed(const QString &name, const QByteArray &peer) const
     for (const auto &[key, lockTries] : keys) {
         if (key.isEmpty())
             continue;
-        LoginFailures f = store().loginFailures(key);
         // A quiet spell as long as a lock forgives the earlier failures.
-        if (nowSecs - f.last >= lockSeconds)
-            f.count = 0;
-        ++f.count;
-        f.last = nowSecs;
+        const int count = store().countLoginFailure(key, nowSecs, lockSeconds);
         // After the free tries each failure doubles the wait, up to a minute, then the lock.
-        const int over = f.count - limits.loginFreeTries;
+        const int over = count - limits.loginFreeTries;
         const qint64 delay = over <= 0 ? 0 : std::min<qint64>(qint64(1) << std::min(over - 1, 6), 60);
-        f.until = nowSecs + (f.count >= lockTries ? lockSeconds : delay);
-        store().setLoginFailures(key, f);
-        if (f.count == lockTries)
+        const qint64 wait = count >= lockTries ? lockSeconds : delay;
+        if (wait > 0)
+            store().setLoginLock(key, nowSecs + wait);
+        if (count == lockTries)
             logEvent(QStringLiteral("login locked %1 for %2 min").arg(key).arg(limits.lockMinutes));
     }
+}
+
+void Router::promotionVisit(const Request &request, const QString &uid) const
+{
+    bool ok = false;
+    const qint64 id = uid.trimmed().toLongLong(&ok);
+    if (!ok || id <= 0 || request.peer.isEmpty() || m_config.promotionCoins <= 0)
+        return;
+    // Following one's own link pays nothing.
+    if (const auto s = session(request); s && s->userId == id)
+        return;
+    if (store().creditPromotion(id, QString::fromLatin1(request.peer), now().date(), m_config.promotionCoins))
+        logEvent(QStringLiteral("promotion uid=%1 addr=%2").arg(id).arg(QString::fromLatin1(request.peer)));
 }
 
 QString Router::profileUrl(qint64 userId) const
@@ -212,9 +222,15 @@ QString Router::profileUrl(qint64 userId) const
 Response Router::check(const Request &request) const
 {
     const auto s = session(request);
-    const auto user = s ? store().userById(s->userId) : std::nullopt;
+    auto user = s ? store().userById(s->userId) : std::nullopt;
     if (!user)
         return accountReply(QStringLiteral("0"), QStringLiteral("请先登录"));
+    // A remembered login seen for the first time on a day counts as that day's login.
+    if (user->lastLogin.date() != now().date() &&
+        store().recordLogin(user->id, now(), m_config.dailyLoginPoints, true))
+        user = store().userById(user->id);
+    if (!user)
+        return unavailable();
     XmlOut x;
     x.open("userbase")
         .element("logininfo", QStringLiteral("1|已登录"))

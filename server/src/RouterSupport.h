@@ -110,6 +110,14 @@ inline Response badRequest(const QByteArray &why)
     return Response::text(400, "400 Bad Request: " + why + "\n");
 }
 
+// The database could not answer; the client tries again later.
+inline Response unavailable()
+{
+    Response r = Response::text(503, "503 Service Unavailable\n");
+    r.addHeader("Retry-After", "5");
+    return r;
+}
+
 inline Response notFound()
 {
     return Response::text(404, "404 Not Found\n");

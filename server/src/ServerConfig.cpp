@@ -29,6 +29,8 @@ ServerConfig ServerConfig::load(const QString &dataDir)
         {"info/savepathlist", &c.savePathList},
         {"account/public_url", &c.publicUrl},
         {"account/promotion_text", &c.promotionText},
+        {"Database", &c.database},
+        {"Books", &c.books},
     };
     struct Number
     {
@@ -40,6 +42,7 @@ ServerConfig ServerConfig::load(const QString &dataDir)
         {"account/daily_login_points", &c.dailyLoginPoints},
         {"account/new_book_coins", &c.newBookCoins},
         {"account/update_coins", &c.updateCoins},
+        {"account/promotion_coins", &c.promotionCoins},
     };
 
     for (const Text &t : texts) {
@@ -62,7 +65,13 @@ ServerConfig ServerConfig::load(const QString &dataDir)
 
 QString ServerConfig::booksDir() const
 {
-    return QDir(dataDir).filePath(QStringLiteral("books"));
+    return books.isEmpty() ? QDir(dataDir).filePath(QStringLiteral("books")) : books;
+}
+
+QString ServerConfig::databaseLocation() const
+{
+    return database.isEmpty() ? QStringLiteral("sqlite:") + QDir(dataDir).filePath(QStringLiteral("catalogue.db"))
+                              : database;
 }
 
 QString ServerConfig::spoolDir() const

@@ -7,6 +7,12 @@
 struct ServerConfig
 {
     QString dataDir;
+    // Where the catalogue lives: a postgresql:// address shared by several servers, or empty
+    // for the SQLite file in the data folder. "Database=" in the settings file.
+    QString database;
+    // The book files, shared by every server of one catalogue; empty for books/ in the data
+    // folder. "Books=" in the settings file.
+    QString books;
 
     // The start-up information answer, element by element.
     QString reader1;
@@ -26,6 +32,7 @@ struct ServerConfig
     int dailyLoginPoints = 10;
     int newBookCoins = 10;
     int updateCoins = 5;
+    int promotionCoins = 1; // per visitor address and day of a user's promotion link
 
     // Limits against abuse, set from the command line (see main.cpp for their options).
     struct Limits
@@ -45,5 +52,7 @@ struct ServerConfig
     // Reads the settings file of dataDir, creating it with the defaults when missing.
     static ServerConfig load(const QString &dataDir);
     QString booksDir() const;
+    // The Store location: the database address, or the SQLite file in the data folder.
+    QString databaseLocation() const;
     QString spoolDir() const;
 };

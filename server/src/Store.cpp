@@ -1,33 +1,18 @@
 #include "Store.h"
 
+#include "StoreDialect.h"
+#include "StoreSupport.h"
+
 #include <QAtomicInteger>
-#include <QDir>
 #include <QSqlError>
 #include <QVariant>
 
+using namespace StoreSupport;
+
 namespace {
 
-const auto kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 const auto kBookColumns = QStringLiteral("id, name, author, class, statue, newchap, memo, filename, filesize, cover, "
-                                         "ftime, uploader, checkif");
-const auto kUserColumns = QStringLiteral("id, name, passhash, email, sex, qq, question, answerhash, logins, lastlogin, "
-                                         "prevlogin, points, money, created, disabled");
-
-// A null QString binds as SQL NULL; the text columns are NOT NULL.
-QString notNull(const QString &s)
-{
-    return s.isNull() ? QStringLiteral("") : s;
-}
-
-QString timeText(const QDateTime &t)
-{
-    return t.isValid() ? t.toString(kTimeFormat) : QStringLiteral("");
-}
-
-QDateTime timeFrom(const QVariant &v)
-{
-    return QDateTime::fromString(v.toString(), kTimeFormat);
-}
+                                         "ftime, uploader, checkif, hash");
 
 BookRow bookFrom(const QSqlQuery &q)
 {
@@ -45,28 +30,8 @@ BookRow bookFrom(const QSqlQuery &q)
     b.updated = q.value(10).toString();
     b.uploader = q.value(11).toLongLong();
     b.review = static_cast<Review>(q.value(12).toInt());
+    b.hash = q.value(13).toString();
     return b;
-}
-
-UserRow userFrom(const QSqlQuery &q)
-{
-    UserRow u;
-    u.id = q.value(0).toLongLong();
-    u.name = q.value(1).toString();
-    u.passHash = q.value(2).toString();
-    u.email = q.value(3).toString();
-    u.sex = q.value(4).toString();
-    u.qq = q.value(5).toString();
-    u.question = q.value(6).toString();
-    u.answerHash = q.value(7).toString();
-    u.logins = q.value(8).toLongLong();
-    u.lastLogin = timeFrom(q.value(9));
-    u.previousLogin = timeFrom(q.value(10));
-    u.points = q.value(11).toLongLong();
-    u.money = q.value(12).toLongLong();
-    u.created = timeFrom(q.value(13));
-    u.disabled = q.value(14).toInt() != 0;
-    return u;
 }
 
 QString likePattern(const QString &key)
@@ -90,7 +55,17 @@ QString storeTime(const QDateTime &t)
     return timeText(t);
 }
 
-Store::Store(const QString &dataDir) : m_dataDir(dataDir)
+std::unique_ptr<StoreDialect> StoreDialect::forLocation(const QString &location, QString *error)
+{
+    if (location.startsWith(u"sqlite:"))
+        return makeSqliteDialect(location.mid(7));
+    if (location.startsWith(u"postgresql://") || location.startsWith(u"postgres://"))
+        return makePostgresDialect(location, error);
+    *error = QStringLiteral("unknown database address (sqlite:PATH or postgresql://…): %1").arg(location);
+    return nullptr;
+}
+
+Store::Store(const QString &location) : m_location(location)
 {
     static QAtomicInteger<quint64> counter;
     m_connectionName = QStringLiteral("folioway-server-%1").arg(counter.fetchAndAddRelaxed(1));
@@ -105,115 +80,73 @@ Store::~Store()
     }
 }
 
-Store &Store::forThread(const QString &dataDir)
+Store &Store::forThread(const QString &location)
 {
     thread_local std::map<QString, std::unique_ptr<Store>> stores;
-    auto &slot = stores[dataDir];
+    auto &slot = stores[location];
     if (!slot)
-        slot = std::make_unique<Store>(dataDir);
-    if (!slot->isOpen())
+        slot = std::make_unique<Store>(location);
+    // A lost database is tried again at most once a second, so requests during an outage
+    // fail at once instead of each waiting for a connection.
+    if (!slot->isOpen() && (!slot->m_retryTimer.isValid() || slot->m_retryTimer.hasExpired(1000)))
         slot->open();
     return *slot;
 }
 
-QString Store::databasePath(const QString &dataDir)
+QString Store::describe() const
 {
-    return QDir(dataDir).filePath(QStringLiteral("catalogue.db"));
+    return m_dialect ? m_dialect->describe() : m_location;
+}
+
+bool Store::isPostgres() const
+{
+    return m_dialect && m_dialect->isPostgres();
+}
+
+QStringList Store::afterCopy() const
+{
+    return m_dialect ? m_dialect->afterCopy() : QStringList();
+}
+
+QSqlDatabase Store::database() const
+{
+    return QSqlDatabase::database(m_connectionName, false);
 }
 
 bool Store::open(QString *error)
 {
+    const auto failed = [&](const QString &why) {
+        m_lastError = why;
+        if (error)
+            *error = why;
+        m_retryTimer.start();
+        return false;
+    };
+    QString why;
+    if (!m_dialect && !(m_dialect = StoreDialect::forLocation(m_location, &why)))
+        return failed(why);
     QSqlDatabase db = QSqlDatabase::contains(m_connectionName)
                           ? QSqlDatabase::database(m_connectionName, false)
-                          : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
-    db.setDatabaseName(databasePath(m_dataDir));
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-    if (!db.open()) {
-        m_lastError = db.lastError().text();
-        if (error)
-            *error = m_lastError;
-        return false;
+                          : QSqlDatabase::addDatabase(m_dialect->driver(), m_connectionName);
+    if (!db.isValid())
+        return failed(QStringLiteral("the Qt Sql driver %1 is not installed").arg(m_dialect->driver()));
+    db.close();
+    m_dialect->configure(db);
+    if (!db.open())
+        return failed(db.lastError().text());
+    if (!m_dialect->prepareConnection(db, &why) || !m_dialect->upgradeSchema(db, &why)) {
+        db.close();
+        return failed(why);
     }
-    QSqlQuery pragma(db);
-    pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-    pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    pragma.exec(QStringLiteral("PRAGMA foreign_keys=ON"));
-    m_open = createSchema();
-    if (!m_open && error)
-        *error = m_lastError;
-    return m_open;
-}
-
-bool Store::createSchema()
-{
-    const char *statements[] = {
-        "CREATE TABLE IF NOT EXISTS users ("
-        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-        " name TEXT NOT NULL UNIQUE COLLATE NOCASE,"
-        " passhash TEXT NOT NULL,"
-        " email TEXT NOT NULL DEFAULT '',"
-        " sex TEXT NOT NULL DEFAULT '',"
-        " qq TEXT NOT NULL DEFAULT '',"
-        " question TEXT NOT NULL DEFAULT '',"
-        " answerhash TEXT NOT NULL DEFAULT '',"
-        " logins INTEGER NOT NULL DEFAULT 0,"
-        " lastlogin TEXT NOT NULL DEFAULT '',"
-        " prevlogin TEXT NOT NULL DEFAULT '',"
-        " points INTEGER NOT NULL DEFAULT 0,"
-        " money INTEGER NOT NULL DEFAULT 0,"
-        " created TEXT NOT NULL DEFAULT '')",
-        "CREATE TABLE IF NOT EXISTS books ("
-        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-        " name TEXT NOT NULL,"
-        " author TEXT NOT NULL DEFAULT '',"
-        " class TEXT NOT NULL,"
-        " statue TEXT NOT NULL DEFAULT '',"
-        " newchap TEXT NOT NULL DEFAULT '',"
-        " memo TEXT NOT NULL DEFAULT '',"
-        " filename TEXT NOT NULL DEFAULT '',"
-        " filesize INTEGER NOT NULL DEFAULT 0,"
-        " cover TEXT NOT NULL DEFAULT '',"
-        " ftime TEXT NOT NULL DEFAULT '',"
-        " uploader INTEGER REFERENCES users(id) ON DELETE SET NULL,"
-        " checkif INTEGER NOT NULL DEFAULT 1)",
-        "CREATE INDEX IF NOT EXISTS books_public ON books(checkif, id)",
-        "CREATE INDEX IF NOT EXISTS books_class ON books(checkif, class, id)",
-        "CREATE INDEX IF NOT EXISTS books_uploader ON books(uploader, id)",
-        "CREATE TABLE IF NOT EXISTS sessions ("
-        " token BLOB PRIMARY KEY,"
-        " userid INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,"
-        " expires INTEGER NOT NULL)",
-        "CREATE INDEX IF NOT EXISTS sessions_user ON sessions(userid)",
-        "CREATE TABLE IF NOT EXISTS login_failures ("
-        " key TEXT PRIMARY KEY,"
-        " count INTEGER NOT NULL,"
-        " last INTEGER NOT NULL,"
-        " until INTEGER NOT NULL)",
-    };
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    if (!db.transaction()) {
-        m_lastError = db.lastError().text();
-        return false;
+    // Statements prepared on a lost connection are prepared again on this one, in place,
+    // so references held by callers stay good.
+    for (auto &[sql, query] : m_statements) {
+        *query = QSqlQuery(db);
+        query->setForwardOnly(true);
+        query->prepare(sql);
     }
-    QSqlQuery q(db);
-    for (const char *sql : statements) {
-        if (!q.exec(QString::fromLatin1(sql))) {
-            m_lastError = q.lastError().text();
-            db.rollback();
-            return false;
-        }
-    }
-    // Columns added after the first release.
-    if (!q.exec(QStringLiteral("SELECT disabled FROM users LIMIT 0")) &&
-        !q.exec(QStringLiteral("ALTER TABLE users ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0"))) {
-        m_lastError = q.lastError().text();
-        db.rollback();
-        return false;
-    }
-    if (!db.commit()) {
-        m_lastError = db.lastError().text();
-        return false;
-    }
+    m_open = true;
+    m_retryTimer.invalidate();
     return true;
 }
 
@@ -221,7 +154,7 @@ QSqlQuery &Store::prepared(const QString &sql)
 {
     auto &slot = m_statements[sql];
     if (!slot) {
-        slot = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_connectionName, false));
+        slot = std::make_unique<QSqlQuery>(database());
         slot->setForwardOnly(true);
         slot->prepare(sql);
     }
@@ -229,35 +162,77 @@ QSqlQuery &Store::prepared(const QString &sql)
     return *slot;
 }
 
+bool Store::lost(const QSqlError &error)
+{
+    if (!m_open || !m_dialect->connectionLost(error))
+        return false;
+    ++m_lostCount;
+    m_open = false;
+    return true;
+}
+
 bool Store::exec(QSqlQuery &q)
 {
+    if (q.exec())
+        return true;
+    m_lastError = q.lastError().text();
+    if (!m_open) {
+        ++m_lostCount;
+        return false;
+    }
+    if (!lost(q.lastError()))
+        return false;
+    // Reading again on a new connection is safe; a write might have happened before the
+    // connection dropped, so it fails and the client tries again.
+    if (m_inTransaction || !q.lastQuery().startsWith(u"SELECT"))
+        return false;
+    const QVariantList binds = q.boundValues();
+    if (!open())
+        return false;
+    q.finish();
+    for (const QVariant &v : binds)
+        q.addBindValue(v);
     if (q.exec()) {
-        if (!q.isSelect())
-            m_answers.clear();
+        --m_lostCount;
         return true;
     }
     m_lastError = q.lastError().text();
+    lost(q.lastError());
     return false;
 }
 
 bool Store::transaction(const std::function<bool()> &work)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-    // BEGIN IMMEDIATE takes the write lock up front, so a busy writer makes us wait
-    // instead of failing half-way through.
-    QSqlQuery begin(db);
-    if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
-        m_lastError = begin.lastError().text();
+    if (!m_open) {
+        ++m_lostCount;
         return false;
     }
-    QSqlQuery end(db);
-    if (!work()) {
+    QSqlQuery begin(database());
+    if (!begin.exec(m_dialect->begin())) {
+        m_lastError = begin.lastError().text();
+        // Nothing was done yet, so a connection found lost is replaced and the work goes on.
+        if (!lost(begin.lastError()) || !open())
+            return false;
+        --m_lostCount;
+        begin = QSqlQuery(database());
+        if (!begin.exec(m_dialect->begin())) {
+            m_lastError = begin.lastError().text();
+            lost(begin.lastError());
+            return false;
+        }
+    }
+    m_inTransaction = true;
+    const bool done = work();
+    m_inTransaction = false;
+    QSqlQuery end(database());
+    if (!done) {
         end.exec(QStringLiteral("ROLLBACK"));
         return false;
     }
     if (!end.exec(QStringLiteral("COMMIT"))) {
         m_lastError = end.lastError().text();
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        if (!lost(end.lastError()))
+            QSqlQuery(database()).exec(QStringLiteral("ROLLBACK"));
         return false;
     }
     return true;
@@ -266,6 +241,7 @@ bool Store::transaction(const std::function<bool()> &work)
 BookPage Store::page(const QString &where, const QVariantList &binds, int pageNumber, int pageSize)
 {
     BookPage result;
+    result.ok = false;
     QSqlQuery &count = prepared(QStringLiteral("SELECT count(*) FROM books WHERE ") + where);
     for (const QVariant &v : binds)
         count.addBindValue(v);
@@ -275,8 +251,10 @@ BookPage Store::page(const QString &where, const QVariantList &binds, int pageNu
     count.finish();
     result.totalPages = std::max<qint64>(1, (result.totalBooks + pageSize - 1) / pageSize);
     result.page = std::clamp(pageNumber, 1, result.totalPages);
-    if (result.totalBooks == 0)
+    if (result.totalBooks == 0) {
+        result.ok = true;
         return result;
+    }
 
     QSqlQuery &rows = prepared(
         QStringLiteral("SELECT %1 FROM books WHERE %2 ORDER BY id DESC LIMIT ? OFFSET ?").arg(kBookColumns, where));
@@ -290,6 +268,7 @@ BookPage Store::page(const QString &where, const QVariantList &binds, int pageNu
     while (rows.next())
         result.rows.append(bookFrom(rows));
     rows.finish();
+    result.ok = true;
     return result;
 }
 
@@ -303,7 +282,9 @@ BookPage Store::listBooks(const QString &category, int pageNumber, int pageSize)
 BookPage Store::searchBooks(const QString &key, int pageNumber, int pageSize)
 {
     const QString pattern = likePattern(key);
-    return page(QStringLiteral("checkif = 1 AND (name LIKE ? ESCAPE '\\' OR author LIKE ? ESCAPE '\\')"),
+    return page(QStringLiteral("checkif = 1 AND (%1 OR %2)")
+                    .arg(m_dialect->likeCondition(QStringLiteral("name")),
+                         m_dialect->likeCondition(QStringLiteral("author"))),
                 {pattern, pattern}, pageNumber, pageSize);
 }
 
@@ -323,6 +304,17 @@ std::optional<BookRow> Store::book(qint64 id)
     return b;
 }
 
+std::optional<qint64> Store::bookWithHash(const QString &hash)
+{
+    QSqlQuery &q = prepared(QStringLiteral("SELECT id FROM books WHERE hash = ? AND hash <> ''"));
+    q.addBindValue(hash);
+    if (!exec(q) || !q.next())
+        return std::nullopt;
+    const qint64 id = q.value(0).toLongLong();
+    q.finish();
+    return id;
+}
+
 qint64 Store::countBooks()
 {
     QSqlQuery &q = prepared(QStringLiteral("SELECT count(*) FROM books"));
@@ -336,8 +328,8 @@ qint64 Store::countBooks()
 qint64 Store::insertBook(const BookRow &b)
 {
     QSqlQuery &q = prepared(QStringLiteral("INSERT INTO books (name, author, class, statue, newchap, memo, filename, "
-                                           "filesize, cover, ftime, uploader, checkif) "
-                                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+                                           "filesize, cover, ftime, uploader, checkif, hash) "
+                                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"));
     q.addBindValue(notNull(b.name));
     q.addBindValue(notNull(b.author));
     q.addBindValue(notNull(b.category));
@@ -350,9 +342,12 @@ qint64 Store::insertBook(const BookRow &b)
     q.addBindValue(b.updated.isEmpty() ? timeText(QDateTime::currentDateTime()) : b.updated);
     q.addBindValue(uploaderValue(b.uploader));
     q.addBindValue(static_cast<int>(b.review));
-    if (!exec(q))
+    q.addBindValue(notNull(b.hash));
+    if (!exec(q) || !q.next())
         return 0;
-    return q.lastInsertId().toLongLong();
+    const qint64 id = q.value(0).toLongLong();
+    q.finish();
+    return id;
 }
 
 bool Store::setBookFile(qint64 id, const QString &fileName, qint64 fileSize, const QString &coverName)
@@ -392,13 +387,15 @@ ReviewOutcome Store::review(qint64 id, Review verdict, int newBookCoins, int upd
         if (!b)
             return true;
         outcome.found = true;
-        if (b->review == verdict)
-            return true;
-        QSqlQuery &set = prepared(QStringLiteral("UPDATE books SET checkif = ? WHERE id = ?"));
+        // Conditional, so of two reviews racing from different processes only one pays.
+        QSqlQuery &set = prepared(QStringLiteral("UPDATE books SET checkif = ? WHERE id = ? AND checkif <> ?"));
         set.addBindValue(static_cast<int>(verdict));
         set.addBindValue(id);
+        set.addBindValue(static_cast<int>(verdict));
         if (!exec(set))
             return false;
+        if (set.numRowsAffected() != 1)
+            return true;
         if (verdict == Review::Approved && b->uploader > 0) {
             // A newly approved copy of a book the uploader already shares replaces it.
             QSqlQuery &older = prepared(QStringLiteral("SELECT id FROM books WHERE uploader = ? AND name = ? "
@@ -429,207 +426,21 @@ ReviewOutcome Store::review(qint64 id, Review verdict, int newBookCoins, int upd
     return outcome;
 }
 
-std::optional<UserRow> Store::userByName(const QString &name)
+qint64 Store::catalogueVersion()
 {
-    QSqlQuery &q = prepared(QStringLiteral("SELECT %1 FROM users WHERE name = ?").arg(kUserColumns));
-    q.addBindValue(name);
+    QSqlQuery &q = prepared(QStringLiteral("SELECT version FROM catalogue_version"));
     if (!exec(q) || !q.next())
-        return std::nullopt;
-    UserRow u = userFrom(q);
+        return -1;
+    const qint64 version = q.value(0).toLongLong();
     q.finish();
-    return u;
-}
-
-std::optional<UserRow> Store::userById(qint64 id)
-{
-    QSqlQuery &q = prepared(QStringLiteral("SELECT %1 FROM users WHERE id = ?").arg(kUserColumns));
-    q.addBindValue(id);
-    if (!exec(q) || !q.next())
-        return std::nullopt;
-    UserRow u = userFrom(q);
-    q.finish();
-    return u;
-}
-
-qint64 Store::insertUser(const UserRow &u)
-{
-    QSqlQuery &q = prepared(QStringLiteral("INSERT OR IGNORE INTO users (name, passhash, email, sex, qq, question, "
-                                           "answerhash, created) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
-    q.addBindValue(notNull(u.name));
-    q.addBindValue(notNull(u.passHash));
-    q.addBindValue(notNull(u.email));
-    q.addBindValue(notNull(u.sex));
-    q.addBindValue(notNull(u.qq));
-    q.addBindValue(notNull(u.question));
-    q.addBindValue(notNull(u.answerHash));
-    q.addBindValue(timeText(u.created));
-    if (!exec(q) || q.numRowsAffected() != 1)
-        return 0;
-    return q.lastInsertId().toLongLong();
-}
-
-bool Store::updateProfile(const UserRow &u)
-{
-    QSqlQuery &q = prepared(QStringLiteral("UPDATE users SET passhash = ?, email = ?, sex = ?, qq = ?, answerhash = ? "
-                                           "WHERE id = ?"));
-    q.addBindValue(notNull(u.passHash));
-    q.addBindValue(notNull(u.email));
-    q.addBindValue(notNull(u.sex));
-    q.addBindValue(notNull(u.qq));
-    q.addBindValue(notNull(u.answerHash));
-    q.addBindValue(u.id);
-    return exec(q) && q.numRowsAffected() == 1;
-}
-
-bool Store::recordLogin(qint64 userId, const QDateTime &now, int dailyPoints)
-{
-    return transaction([&] {
-        const auto u = userById(userId);
-        if (!u)
-            return false;
-        const bool firstToday = !u->lastLogin.isValid() || u->lastLogin.date() != now.date();
-        QSqlQuery &q = prepared(QStringLiteral("UPDATE users SET logins = logins + 1, prevlogin = ?, lastlogin = ?, "
-                                               "points = points + ? WHERE id = ?"));
-        q.addBindValue(timeText(u->lastLogin.isValid() ? u->lastLogin : u->created));
-        q.addBindValue(timeText(now));
-        q.addBindValue(firstToday ? dailyPoints : 0);
-        q.addBindValue(userId);
-        return exec(q);
-    });
-}
-
-QList<Store::UserSummary> Store::users()
-{
-    QList<UserSummary> out;
-    QSqlQuery &q = prepared(QStringLiteral("SELECT %1, (SELECT count(*) FROM books WHERE uploader = users.id) "
-                                           "FROM users ORDER BY id").arg(kUserColumns));
-    if (!exec(q))
-        return out;
-    while (q.next())
-        out.append({userFrom(q), q.value(15).toInt()});
-    q.finish();
-    return out;
-}
-
-bool Store::setDisabled(qint64 userId, bool disabled)
-{
-    QSqlQuery &q = prepared(QStringLiteral("UPDATE users SET disabled = ? WHERE id = ?"));
-    q.addBindValue(disabled ? 1 : 0);
-    q.addBindValue(userId);
-    return exec(q) && q.numRowsAffected() == 1;
-}
-
-bool Store::setPassword(qint64 userId, const QString &passHash)
-{
-    QSqlQuery &q = prepared(QStringLiteral("UPDATE users SET passhash = ? WHERE id = ?"));
-    q.addBindValue(passHash);
-    q.addBindValue(userId);
-    if (!exec(q) || q.numRowsAffected() != 1)
-        return false;
-    QSqlQuery &end = prepared(QStringLiteral("DELETE FROM sessions WHERE userid = ?"));
-    end.addBindValue(userId);
-    return exec(end);
-}
-
-UploadUsage Store::uploadUsage(qint64 userId, const QString &since)
-{
-    UploadUsage usage;
-    QSqlQuery &q = prepared(QStringLiteral("SELECT coalesce(sum(checkif = 0), 0), "
-                                           "coalesce(sum(CASE WHEN checkif = 0 THEN filesize ELSE 0 END), 0), "
-                                           "coalesce(sum(ftime >= ?), 0) FROM books WHERE uploader = ?"));
-    q.addBindValue(since);
-    q.addBindValue(userId);
-    if (!exec(q) || !q.next())
-        return usage;
-    usage.pending = q.value(0).toInt();
-    usage.pendingBytes = q.value(1).toLongLong();
-    usage.lastHour = q.value(2).toInt();
-    q.finish();
-    return usage;
-}
-
-LoginFailures Store::loginFailures(const QString &key)
-{
-    LoginFailures f;
-    QSqlQuery &q = prepared(QStringLiteral("SELECT count, last, until FROM login_failures WHERE key = ?"));
-    q.addBindValue(key);
-    if (!exec(q) || !q.next())
-        return f;
-    f.count = q.value(0).toInt();
-    f.last = q.value(1).toLongLong();
-    f.until = q.value(2).toLongLong();
-    q.finish();
-    return f;
-}
-
-bool Store::setLoginFailures(const QString &key, const LoginFailures &f)
-{
-    QSqlQuery &q = prepared(QStringLiteral("INSERT OR REPLACE INTO login_failures (key, count, last, until) "
-                                           "VALUES (?, ?, ?, ?)"));
-    q.addBindValue(key);
-    q.addBindValue(f.count);
-    q.addBindValue(f.last);
-    q.addBindValue(f.until);
-    return exec(q);
-}
-
-bool Store::clearLoginFailures(const QString &key)
-{
-    QSqlQuery &q = prepared(QStringLiteral("DELETE FROM login_failures WHERE key = ?"));
-    q.addBindValue(key);
-    return exec(q);
-}
-
-bool Store::insertSession(const QByteArray &tokenHash, qint64 userId, qint64 expiresAt)
-{
-    QSqlQuery &q = prepared(QStringLiteral("INSERT INTO sessions (token, userid, expires) VALUES (?, ?, ?)"));
-    q.addBindValue(tokenHash);
-    q.addBindValue(userId);
-    q.addBindValue(expiresAt);
-    return exec(q);
-}
-
-std::optional<qint64> Store::sessionUser(const QByteArray &tokenHash, qint64 now)
-{
-    QSqlQuery &q = prepared(QStringLiteral("SELECT userid FROM sessions WHERE token = ? AND expires > ?"));
-    q.addBindValue(tokenHash);
-    q.addBindValue(now);
-    if (!exec(q) || !q.next())
-        return std::nullopt;
-    const qint64 id = q.value(0).toLongLong();
-    q.finish();
-    return id;
-}
-
-bool Store::deleteSession(const QByteArray &tokenHash)
-{
-    QSqlQuery &q = prepared(QStringLiteral("DELETE FROM sessions WHERE token = ?"));
-    q.addBindValue(tokenHash);
-    return exec(q);
-}
-
-bool Store::deleteOtherSessions(qint64 userId, const QByteArray &keepTokenHash)
-{
-    QSqlQuery &q = prepared(QStringLiteral("DELETE FROM sessions WHERE userid = ? AND token <> ?"));
-    q.addBindValue(userId);
-    q.addBindValue(keepTokenHash);
-    return exec(q);
-}
-
-bool Store::purgeSessions(qint64 now)
-{
-    QSqlQuery &q = prepared(QStringLiteral("DELETE FROM sessions WHERE expires <= ?"));
-    q.addBindValue(now);
-    return exec(q);
+    return version;
 }
 
 QByteArray Store::cachedAnswer(const QByteArray &key)
 {
-    QSqlQuery &q = prepared(QStringLiteral("PRAGMA data_version"));
-    if (!q.exec() || !q.next())
+    const qint64 version = catalogueVersion();
+    if (version < 0)
         return {};
-    const qint64 version = q.value(0).toLongLong();
-    q.finish();
     if (version != m_answersVersion) {
         m_answers.clear();
         m_answersVersion = version;

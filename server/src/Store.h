@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QSqlDatabase>
@@ -11,6 +12,8 @@
 #include <map>
 #include <memory>
 #include <optional>
+
+class StoreDialect;
 
 // Review codes of a book, as the user's book list reports them.
 enum class Review : int
@@ -35,6 +38,7 @@ struct BookRow
     QString updated;     // "yyyy-MM-dd HH:mm:ss", kept as text: lists print it unchanged
     qint64 uploader = 0; // 0 for books added by the host
     Review review = Review::Approved;
+    QString hash; // SHA-256 of an imported file, hex; empty for uploads
 };
 
 // The database's text form of a time.
@@ -46,6 +50,7 @@ struct BookPage
     int totalPages = 1; // at least 1, so an empty list still reads as page 1 of 1
     qint64 totalBooks = 0;
     int page = 1;
+    bool ok = true; // false when the database could not answer
 };
 
 struct UserRow
@@ -91,23 +96,33 @@ struct ReviewOutcome
 };
 
 // The catalogue database. A Qt Sql connection belongs to the thread that opened it, so
-// every thread gets its own Store through forThread(); the process-wide SQLite file is
-// shared in WAL mode.
+// every thread gets its own Store through forThread(). The location names the back end:
+// "sqlite:PATH" for the embedded file shared in WAL mode, or a postgresql:// address that
+// several server processes may share.
 class Store
 {
 public:
-    explicit Store(const QString &dataDir);
+    explicit Store(const QString &location);
     ~Store();
     Store(const Store &) = delete;
     Store &operator=(const Store &) = delete;
 
-    // The calling thread's store for dataDir, opened on first use.
-    static Store &forThread(const QString &dataDir);
-    static QString databasePath(const QString &dataDir);
+    // The calling thread's store for location, opened on first use.
+    static Store &forThread(const QString &location);
+    static QString sqliteLocation(const QString &path) { return QStringLiteral("sqlite:") + path; }
 
     bool open(QString *error = nullptr);
     bool isOpen() const { return m_open; }
+    // Counts operations failed because the connection to the database was lost; a request
+    // that sees it change was not served.
+    quint64 lostCount() const { return m_lostCount; }
+    QSqlDatabase database() const;
+    // Statements the back end needs after rows were copied in with their ids.
+    QStringList afterCopy() const;
     QString lastError() const { return m_lastError; }
+    // The location without its password, for messages.
+    QString describe() const;
+    bool isPostgres() const;
 
     // Runs work inside a transaction; commits when it returns true.
     bool transaction(const std::function<bool()> &work);
@@ -116,6 +131,7 @@ public:
     BookPage searchBooks(const QString &key, int page, int pageSize);
     BookPage userBooks(qint64 userId, int page, int pageSize);
     std::optional<BookRow> book(qint64 id);
+    std::optional<qint64> bookWithHash(const QString &hash);
     qint64 countBooks();
     qint64 insertBook(const BookRow &book);
     bool setBookFile(qint64 id, const QString &fileName, qint64 fileSize, const QString &coverName);
@@ -127,8 +143,12 @@ public:
     std::optional<UserRow> userById(qint64 id);
     qint64 insertUser(const UserRow &user); // 0 when the name is taken or on error
     bool updateProfile(const UserRow &user);
-    // Counts a login and awards the daily points the first time on a calendar day.
-    bool recordLogin(qint64 userId, const QDateTime &now, int dailyPoints);
+    // Counts a login and awards the daily points the first time on a calendar day. With
+    // firstOfDayOnly nothing changes when the user was already seen that day.
+    bool recordLogin(qint64 userId, const QDateTime &now, int dailyPoints, bool firstOfDayOnly = false);
+    // Pays coins for a visit of the user's promotion link, once per visitor and day; true
+    // when paid.
+    bool creditPromotion(qint64 userId, const QString &visitor, const QDate &day, int coins);
 
     struct UserSummary
     {
@@ -140,7 +160,11 @@ public:
     bool setPassword(qint64 userId, const QString &passHash);
     UploadUsage uploadUsage(qint64 userId, const QString &since);
     LoginFailures loginFailures(const QString &key);
-    bool setLoginFailures(const QString &key, const LoginFailures &f);
+    // Counts one failure in a single statement, so processes sharing the database never lose
+    // one; the count restarts after forgiveSeconds without failures. Returns the new count
+    // (0 on error).
+    int countLoginFailure(const QString &key, qint64 now, qint64 forgiveSeconds);
+    bool setLoginLock(const QString &key, qint64 until);
     bool clearLoginFailures(const QString &key);
 
     bool insertSession(const QByteArray &tokenHash, qint64 userId, qint64 expiresAt);
@@ -149,21 +173,27 @@ public:
     bool deleteOtherSessions(qint64 userId, const QByteArray &keepTokenHash);
     bool purgeSessions(qint64 now);
 
-    // Answers built from the database, kept until any connection of any process commits
-    // a change (SQLite's data_version) or this store writes.
+    // Catalogue answers built from the database, kept until the catalogue changes in any
+    // process (a counter the database bumps on every change to a public book).
     QByteArray cachedAnswer(const QByteArray &key);
+    qint64 catalogueVersion(); // -1 when the database cannot answer
     void rememberAnswer(const QByteArray &key, const QByteArray &answer);
 
 private:
     QSqlQuery &prepared(const QString &sql);
     bool exec(QSqlQuery &q);
+    // Whether error means the connection is gone; it is then closed and counted.
+    bool lost(const QSqlError &error);
     BookPage page(const QString &where, const QVariantList &binds, int page, int pageSize);
-    bool createSchema();
 
-    QString m_dataDir;
+    QString m_location;
+    std::unique_ptr<StoreDialect> m_dialect;
     QString m_connectionName;
     QString m_lastError;
     bool m_open = false;
+    bool m_inTransaction = false;
+    quint64 m_lostCount = 0;
+    QElapsedTimer m_retryTimer; // since the last failed open
     // Cached prepared statements; held by pointer so references survive later insertions.
     std::map<QString, std::unique_ptr<QSqlQuery>> m_statements;
     QHash<QByteArray, QByteArray> m_answers;

@@ -1,11 +1,13 @@
 #include "DemoCatalogue.h"
 #include "FormCodec.h"
 #include "LiveServer.h"
+#include "PgCluster.h"
 #include "TestSupport.h"
 #include "XmlFields.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QSqlDatabase>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -71,10 +73,11 @@ class TestServerLive : public QObject
     }
     QByteArray get(const QString &pathAndQuery) { return request("GET", pathAndQuery).body; }
     // Sends bytes as they are and returns what comes back until the server closes or stops talking.
-    QByteArray raw(const QByteArray &bytes, int waitMs = 3000)
+    QByteArray raw(const QByteArray &bytes, int waitMs = 3000) { return rawTo(m_server.port(), bytes, waitMs); }
+    static QByteArray rawTo(quint16 port, const QByteArray &bytes, int waitMs = 3000)
     {
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, m_server.port());
+        socket.connectToHost(QHostAddress::LocalHost, port);
         if (!socket.waitForConnected(5000))
             return "NO CONNECTION";
         socket.write(bytes);
@@ -130,7 +133,7 @@ private Q_SLOTS:
         QTest::newRow("upload without multipart")
             << QByteArray(post).replace("%1", "uploadbook") + "Content-Length: 3\r\n\r\nabc"
             << "HTTP/1.1 200"_ba;
-        QTest::newRow("not HTTP") << "HELLO\r\n\r\n"_ba << QByteArray();
+        QTest::newRow("not HTTP") << "HELLO\r\n\r\n"_ba << "HTTP/1.1 400"_ba;
         QByteArray chunked = "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
         for (int i = 0; i < 20; ++i)
             chunked += "1000\r\n" + QByteArray(4096, 'a') + "\r\n";
@@ -259,6 +262,10 @@ private Q_SLOTS:
         QTest::newRow("disable of no user") << QStringList{u"disable-user"_s, u"nobody"_s} << 1 << u"no user"_s;
         QTest::newRow("port in use") << QStringList{u"--port"_s, u"PORT"_s} << 1 << u"in use"_s;
         QTest::newRow("data folder is a file") << QStringList{u"--data"_s, u"FILE"_s} << 1 << u"not a folder"_s;
+        QTest::newRow("database unreachable") << QStringList{u"--database"_s, u"postgresql://u@127.0.0.1:1/none"_s}
+                                              << 1 << u"cannot open the database postgresql://u@127.0.0.1:1/none"_s;
+        QTest::newRow("migrate without target") << QStringList{u"migrate"_s, u"--from"_s, u"sqlite:/x"_s} << 2
+                                                << u"--to"_s;
     }
     void commandLine_errors()
     {
@@ -278,6 +285,125 @@ private Q_SLOTS:
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
     }
 
+    // Two servers on one PostgreSQL database and one book folder serve as one; a restart of
+    // the database fails requests cleanly until they recover by themselves. A single-machine
+    // catalogue moves into PostgreSQL with its logins.
+    void postgres_twoServersAndMigration()
+    {
+        if (PgCluster::programs().isEmpty() || !QSqlDatabase::isDriverAvailable(u"QPSQL"_s))
+            QSKIP("PostgreSQL or Qt's QPSQL driver is not installed");
+        PgCluster pg;
+        QString error;
+        QVERIFY2(pg.create(&error), qPrintable(error));
+        const QString database = pg.createDatabase(u"nodes"_s, &error);
+        QVERIFY2(!database.isEmpty(), qPrintable(error));
+        const auto node = [&](const QString &data, const QString &db, const QString &books) {
+            return QStringList{u"--data"_s, m_dir.filePath(data), u"--database"_s, db, u"--books"_s, books, u"--no-log"_s};
+        };
+        const QString shared = m_dir.filePath(u"shared-books"_s);
+        LiveServer a, b;
+        QVERIFY2(a.start(binDir(), node(u"node-a"_s, database, shared)), qPrintable(a.output()));
+        QVERIFY2(b.start(binDir(), node(u"node-b"_s, database, shared) + QStringList{u"--trusted-proxy"_s, u"127.0.0.1"_s}),
+                 qPrintable(b.output()));
+        const auto body = [](const QByteArray &answer) { return answer.mid(answer.indexOf("\r\n\r\n") + 4); };
+        const auto send = [](const LiveServer &to, const QByteArray &target, const QByteArray &cookie = {},
+                             const QByteArray &post = {}) {
+            QByteArray head = (post.isEmpty() ? "GET " : "POST ") + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
+            if (!cookie.isEmpty())
+                head += "Cookie: " + cookie + "\r\n";
+            if (!post.isEmpty())
+                head += "Content-Type: " + QByteArray(post.startsWith("--B") ? "multipart/form-data" :
+                                                       "application/x-www-form-urlencoded") +
+                        "\r\nContent-Length: " + QByteArray::number(post.size()) + "\r\n";
+            return rawTo(to.port(), head + "\r\n" + post, 15000);
+        };
+        const auto login = [&](const LiveServer &to, const QByteArray &name) {
+            send(to, "/readerserver/userinfo.asp", {}, "action=reg&username=" + name + "&userpass=secret&email=w%40x%2Ecn");
+            const QByteArray answer = send(to, "/readerserver/userinfo.asp?action=login&username=" + name +
+                                                   "&password=secret&cookies=1");
+            const qsizetype at = answer.indexOf("folioway_session=");
+            return at < 0 ? QByteArray() : answer.mid(at, answer.indexOf(';', at) - at);
+        };
+        const auto loginInfo = [&](const LiveServer &to, const QByteArray &cookie) {
+            return values(body(send(to, "/readerserver/userinfo.asp?action=check", cookie)), u"logininfo"_s).value(0);
+        };
+
+        const QByteArray cookie = login(a, "walker");
+        QVERIFY(!cookie.isEmpty());
+        QCOMPARE(loginInfo(b, cookie), u"1|已登录"_s);
+        const QByteArray book = "第一章 两台服务器\r\n" + QByteArray(5000, 'x');
+        const QByteArray uploaded =
+            send(a, "/readerserver/uploadbook.asp", cookie,
+                 "--B\r\nContent-Disposition:form-data;name=\"file1\";filename=\"C:\\nodes.txt\"\r\n\r\n" + book +
+                     "\r\n--B\r\nContent-Disposition: form-data; name=\"stype\"\r\n\r\n" +
+                     FormCodec::toGb18030(u"其他分类"_s) +
+                     "\r\n--B\r\nContent-Disposition: form-data; name=\"sname\"\r\n\r\nnodesbook\r\n--B\r\n"
+                     "Content-Disposition: form-data; name=\"sstatue\"\r\n\r\n" +
+                     FormCodec::toGb18030(u"全集"_s) + "\r\n--B--");
+        QVERIFY2(rawBody(uploaded).startsWith(u"1|"), uploaded.constData());
+        const QString id = values(body(send(b, "/readerserver/listuserbook.asp?uname=walker", cookie)), u"id"_s).value(0);
+        QVERIFY(!id.isEmpty());
+        const LiveServer::Result approved =
+            LiveServer::run(binDir(), node(u"node-cli"_s, database, shared) + QStringList{u"approve"_s, id});
+        QVERIFY2(approved.exitCode == 0, qPrintable(approved.err));
+        const QByteArray search = "/readerserver/listbook.asp?action=search&key=nodesbook";
+        const QStringList urls = values(body(send(b, search)), u"downurl"_s);
+        QCOMPARE(urls.size(), 1);
+        QCOMPARE(body(send(b, urls[0].toUtf8())), book);
+        // Promotion visits through a proxy in front of the second server count per reader.
+        const auto coins = [&] {
+            return values(body(send(a, "/readerserver/userinfo.asp?action=check", cookie)), u"usermoney"_s).value(0).toInt();
+        };
+        const int before = coins();
+        const QByteArray uid = values(body(send(a, "/readerserver/userinfo.asp?action=check", cookie)), u"uid"_s)
+                                   .value(0).toUtf8();
+        for (const QByteArray reader : {"198.51.100.1", "198.51.100.1", "198.51.100.2"})
+            rawTo(b.port(), "GET /readerserver/?uid=" + uid + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                            "X-Forwarded-For: 203.0.113.9, " + reader + "\r\n\r\n");
+        QCOMPARE(coins(), before + 2);
+        send(b, "/readerserver/userinfo.asp?action=logout", cookie);
+        QCOMPARE(loginInfo(a, cookie), u"0|请先登录"_s);
+
+        QVERIFY(pg.stop());
+        QVERIFY(send(a, search).startsWith("HTTP/1.1 503"));
+        QVERIFY(send(b, "/readerserver/userinfo.asp?action=check", cookie).startsWith("HTTP/1.1 503"));
+        QVERIFY2(pg.start(&error), qPrintable(error));
+        for (LiveServer *server : {&a, &b}) {
+            QDeadlineTimer generous(30000);
+            QStringList found;
+            while (found.isEmpty() && !generous.hasExpired())
+                found = values(body(send(*server, search)), u"downurl"_s);
+            QCOMPARE(found, urls);
+        }
+
+        // Servers starting together on a new database create its tables once, one after another.
+        const QString together = pg.createDatabase(u"together"_s, &error);
+        std::vector<std::unique_ptr<QProcess>> starts;
+        for (int i = 0; i < 4; ++i) {
+            starts.push_back(std::make_unique<QProcess>());
+            starts.back()->start(LiveServer::binary(binDir()), node(u"together-%1"_s.arg(i), together, shared) << u"users"_s);
+        }
+        for (auto &p : starts)
+            QVERIFY2(p->waitForFinished(60000) && p->exitCode() == 0, p->readAllStandardError().constData());
+
+        // The single-machine server of this suite, moved with a remembered login.
+        const QByteArray migrant = login(m_server, "migrant");
+        const QString target = pg.createDatabase(u"migrated"_s, &error);
+        const QStringList migrate{u"migrate"_s, u"--from"_s, u"sqlite:"_s + m_dir.filePath(u"data/catalogue.db"_s),
+                                  u"--to"_s, target};
+        const LiveServer::Result moved = LiveServer::run(binDir(), migrate);
+        QVERIFY2(moved.exitCode == 0, qPrintable(moved.err));
+        QCOMPARE(LiveServer::run(binDir(), migrate).exitCode, 1); // the target is no longer empty
+        LiveServer c;
+        QVERIFY2(c.start(binDir(), node(u"node-c"_s, target, m_dir.filePath(u"data/books"_s))), qPrintable(c.output()));
+        const QByteArray list = "/readerserver/listbook.asp?action=list&page=2";
+        QCOMPARE(body(send(c, list)), body(send(m_server, list)));
+        QCOMPARE(body(send(c, "/readerserver/userinfo.asp?action=check", migrant)),
+                 body(send(m_server, "/readerserver/userinfo.asp?action=check", migrant)).replace(
+                     QByteArray::number(m_server.port()), QByteArray::number(c.port())));
+        QVERIFY(!login(c, "newcomer").isEmpty());
+    }
+
     void commandLine_import()
     {
         const QString folder = m_dir.filePath(u"import"_s);
@@ -289,6 +415,10 @@ private Q_SLOTS:
             LiveServer::run(binDir(), {u"--data"_s, data, u"import"_s, folder, u"--category"_s, u"历史军事"_s});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.contains(u"imported 2 books"_s));
+        const LiveServer::Result again =
+            LiveServer::run(binDir(), {u"--data"_s, data, u"import"_s, folder, u"--category"_s, u"历史军事"_s});
+        QVERIFY2(again.out.contains(u"imported 0 books, skipped 2"_s), qPrintable(again.out));
+        QVERIFY(again.out.contains(u"skipped: "_s + folder + u"/《大道朝天》作者：猫腻.txt"_s));
 
         LiveServer second;
         QVERIFY2(second.start(binDir(), {u"--data"_s, data}), qPrintable(second.output()));

@@ -1,95 +1,9 @@
-#include "BookStorage.h"
-#include "Categories.h"
-#include "FormCodec.h"
-#include "Router.h"
-#include "Secrets.h"
-#include "Store.h"
-#include "XmlFields.h"
-
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QtTest>
-
-using namespace Qt::StringLiterals;
-
-namespace {
-
-using XmlFields::tags;
-
-QString element(const QByteArray &xml, const char *tag)
-{
-    return XmlFields::value(xml, QLatin1String(tag));
-}
-
-int count(const QByteArray &xml, const char *tag)
-{
-    return int(xml.count("<" + QByteArray(tag) + ">"));
-}
-
-const QByteArray Form = "application/x-www-form-urlencoded";
-const QByteArray Multipart = "multipart/form-data";
-const QByteArray Account = "/readerserver/userinfo.asp";
-const QByteArray Check = Account + "?action=check";
-
-} // namespace
+#include "RouterFixture.h"
 
 // Routing and answers without sockets: requests go straight into Router::handle.
-class TestServerRouter : public QObject
+class TestServerRouter : public RouterFixture
 {
     Q_OBJECT
-
-    QTemporaryDir m_dir;
-    ServerConfig m_config;
-    std::unique_ptr<Router> m_router;
-    QDateTime m_now = QDateTime(QDate(2024, 3, 7), QTime(9, 5, 33));
-
-    Response send(Request r, const QByteArray &cookie) const
-    {
-        if (!cookie.isEmpty())
-            r.headers.emplaceBack("cookie", cookie);
-        r.peer = "192.0.2.7";
-        // Hashing work runs here instead of on the transport's queue.
-        const Response answer = m_router->handle(r);
-        return answer.deferred ? answer.deferred() : answer;
-    }
-    Response get(const QByteArray &target, const QByteArray &cookie = {}) const
-    {
-        Request r = Request::make("GET", target);
-        r.headers.emplaceBack("host", "127.0.0.1:8080");
-        return send(r, cookie);
-    }
-    Response post(const QByteArray &target, const QByteArray &body, const QByteArray &type,
-                  const QByteArray &cookie = {}) const
-    {
-        Request r = Request::make("POST", target, body);
-        r.headers.emplaceBack("content-type", type);
-        return send(r, cookie);
-    }
-    QString loginInfo(const QByteArray &cookie) const { return element(get(Check, cookie).body, "logininfo"); }
-    QByteArray loginCookie(const QString &name, const QString &password) const
-    {
-        const Response r = get(Account + "?action=login&username=" + QUrl::toPercentEncoding(name) +
-                               "&password=" + QUrl::toPercentEncoding(password) + "&cookies=1");
-        const QByteArray set = r.header("Set-Cookie");
-        return element(r.body, "logininfo").startsWith(u'1') ? set.left(set.indexOf(';')) : QByteArray();
-    }
-    // Files are given as "path|bytes".
-    static QByteArray uploadBody(const QList<QPair<QString, QByteArray>> &items)
-    {
-        const QByteArray b = "--__NextPart__0123456789abcdefghijklmno";
-        QByteArray body;
-        for (const auto &[key, value] : items) {
-            const qsizetype bar = value.indexOf('|');
-            if (key.startsWith(u"file"))
-                body += b + "\r\nContent-Disposition:form-data;name=\"" + key.toLatin1() + "\";filename=\"" +
-                        FormCodec::toGb18030(QString::fromUtf8(value.left(bar))) +
-                        "\"\r\nContent-Type:application/octet-stream\r\n\r\n" + value.mid(bar + 1) + "\r\n";
-            else
-                body += b + "\r\nContent-Disposition: form-data; name=\"" + key.toLatin1() + "\"\r\n\r\n" +
-                        FormCodec::toGb18030(QString::fromUtf8(value)) + "\r\n";
-        }
-        return body + b + "--";
-    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -97,8 +11,19 @@ private Q_SLOTS:
         QVERIFY(Secrets::initialize());
         QVERIFY(m_dir.isValid());
         m_config = ServerConfig::load(m_dir.path());
-        Store &store = Store::forThread(m_dir.path());
+        // The same suite runs against a throw-away PostgreSQL cluster when asked to.
+        if (qEnvironmentVariable("FOLIOWAY_TEST_DATABASE") == u"postgresql") {
+            if (PgCluster::programs().isEmpty() || !QSqlDatabase::isDriverAvailable(u"QPSQL"_s))
+                QSKIP("PostgreSQL or Qt's QPSQL driver is not installed");
+            QString error;
+            m_pg = std::make_unique<PgCluster>();
+            QVERIFY2(m_pg->create(&error), qPrintable(error));
+            m_config.database = m_pg->createDatabase(u"router"_s, &error);
+            QVERIFY2(!m_config.database.isEmpty(), qPrintable(error));
+        }
+        Store &store = Store::forThread(m_config.databaseLocation());
         QVERIFY2(store.isOpen(), qPrintable(store.lastError()));
+        QCOMPARE(store.isPostgres(), m_pg != nullptr);
 
         // 45 approved books over the categories in turn (book i holds i * 100 bytes), and one
         // upload awaiting review.
@@ -415,7 +340,7 @@ private Q_SLOTS:
              {u"smemo"_s, "简介"},   {u"sstatue"_s, status}, {u"snewchap"_s, newest}};
         const QByteArray body = uploadBody(items);
 
-        Store &store = Store::forThread(m_dir.path());
+        Store &store = Store::forThread(m_config.databaseLocation());
         const qint64 before = store.countBooks();
         QCOMPARE(post("/readerserver/uploadbook.asp", body, Multipart).body,
                  FormCodec::toGb18030(u"0|请先登录后再上传电子书！"_s));
@@ -466,7 +391,7 @@ private Q_SLOTS:
         router.setClock([this] { return m_now; });
         router.setFreeDiskProbe([&] { return limit == u"disk" ? config.limits.diskFloorBytes + 99 : 1ll << 40; });
         // bob has two uploads awaiting review, 60 bytes each, both within the hour.
-        Store &store = Store::forThread(m_dir.path());
+        Store &store = Store::forThread(m_config.databaseLocation());
         if (!store.userByName(u"bob"_s)) {
             UserRow bob;
             bob.name = u"bob"_s;
@@ -537,6 +462,92 @@ private Q_SLOTS:
         QVERIFY2(answer.startsWith(reply), qPrintable(answer));
     }
 
+
+    // Each visit of a promotion link as "address@day"; "self" is the user following their own.
+    void promotionLink_data()
+    {
+        QTest::addColumn<QStringList>("visits");
+        QTest::addColumn<int>("coins");
+        QTest::newRow("once per address and day") << u"a@0 a@0 a@0"_s.split(u' ') << 1;
+        QTest::newRow("each address") << u"a@0 b@0 c@0"_s.split(u' ') << 3;
+        QTest::newRow("again the next day") << u"a@0 a@1 a@1"_s.split(u' ') << 2;
+        QTest::newRow("own link") << u"self@0"_s.split(u' ') << 0;
+    }
+    void promotionLink()
+    {
+        QFETCH(QStringList, visits);
+        QFETCH(int, coins);
+        static int round = 0;
+        const QString name = u"promo%1"_s.arg(++round);
+        UserRow u;
+        u.name = name;
+        u.passHash = Secrets::hashPassword(u"abc"_s);
+        Store &store = Store::forThread(m_config.databaseLocation());
+        QVERIFY(store.insertUser(u) > 0);
+        const QByteArray cookie = loginCookie(name, u"abc"_s);
+        const QString purl = element(get(Check, cookie).body, "purl");
+        const QByteArray target = purl.mid(purl.indexOf(u"/readerserver/")).toUtf8();
+        const qint64 before = store.userByName(name)->money;
+        const QDateTime saved = m_now;
+        for (const QString &visit : visits) {
+            m_now = saved.addDays(visit.section(u'@', 1).toInt());
+            Request r = Request::make("GET", target);
+            if (visit.startsWith(u"self"))
+                r.headers.emplaceBack("cookie", cookie);
+            r.peer = "203.0.113." + QByteArray::number(visit.at(0).unicode());
+            QCOMPARE(m_router->handle(r).status, 200);
+        }
+        m_now = saved;
+        QCOMPARE(store.userByName(name)->money - before, coins);
+    }
+
+    // A remembered login that the client checks on a later day earns that day's points once.
+    void dailyPoints_forRememberedLogin()
+    {
+        const QDateTime saved = m_now;
+        const QByteArray cookie = loginCookie(u"alice"_s, u"abc"_s);
+        auto points = [&] { return element(get(Check, cookie).body, "userpoint").toInt(); };
+        const int first = points();
+        QCOMPARE(points(), first);
+        m_now = saved.addDays(1);
+        QCOMPARE(points(), first + m_config.dailyLoginPoints);
+        QCOMPARE(points(), first + m_config.dailyLoginPoints);
+        QCOMPARE(element(get(Check, cookie).body, "lastdate"), saved.toString(u"yyyy-MM-dd HH:mm:ss"_s));
+        m_now = saved;
+    }
+
+    // Cached catalogue answers are dropped only by changes the catalogue shows.
+    void catalogueVersion_data()
+    {
+        QTest::addColumn<QByteArray>("action");
+        QTest::addColumn<bool>("changes");
+        QTest::newRow("failed login") << "login"_ba << false;
+        QTest::newRow("upload awaiting review") << "upload"_ba << false;
+        QTest::newRow("approval") << "approve"_ba << true;
+        QTest::newRow("book deleted") << "delete"_ba << true;
+    }
+    void catalogueVersion()
+    {
+        QFETCH(QByteArray, action);
+        Store &store = Store::forThread(m_config.databaseLocation());
+        const qint64 before = store.catalogueVersion();
+        BookRow b;
+        b.name = u"版本"_s;
+        b.category = Categories::names()[0];
+        b.review = Review::Pending;
+        if (action == "login") {
+            get(Account + "?action=login&username=alice&password=wrong");
+        } else {
+            const qint64 id = store.insertBook(b);
+            QVERIFY(id > 0);
+            if (action == "approve")
+                QVERIFY(store.review(id, Review::Approved, 0, 0).changed);
+            if (action == "delete")
+                QVERIFY(store.review(id, Review::Approved, 0, 0).changed && store.deleteBook(id));
+        }
+        QVERIFY(before >= 0);
+        QTEST(store.catalogueVersion() != before, "changes");
+    }
 };
 
 QTEST_GUILESS_MAIN(TestServerRouter)

@@ -1,0 +1,29 @@
+#pragma once
+
+// Conversions shared by the Store's source files.
+
+#include <QDateTime>
+#include <QString>
+#include <QVariant>
+
+namespace StoreSupport {
+
+inline const QString kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+
+// A null QString binds as SQL NULL; the text columns are NOT NULL.
+inline QString notNull(const QString &s)
+{
+    return s.isNull() ? QStringLiteral("") : s;
+}
+
+inline QString timeText(const QDateTime &t)
+{
+    return t.isValid() ? t.toString(kTimeFormat) : QStringLiteral("");
+}
+
+inline QDateTime timeFrom(const QVariant &v)
+{
+    return QDateTime::fromString(v.toString(), kTimeFormat);
+}
+
+} // namespace StoreSupport
