@@ -103,6 +103,8 @@ public:
     QString backColor() const;
     // Adds the settings row when there is none, then writes all six values.
     bool saveSettings(const SysSetRow &row);
+    // The two colours of the settings row alone.
+    bool saveColors(const QString &txtColor, const QString &backColor);
 
     // Reading positions live in a table of their own, one row per book path; BookList is never
     // touched by them.
@@ -116,6 +118,7 @@ public:
     bool setOption(const QString &name, const QString &value);
     // "启动后打开上次阅读的书": "1" when on; off unless set.
     static QString reopenLastBookOption() { return QStringLiteral("ReopenLastBook"); }
+    static QString readingLookOption() { return QStringLiteral("ReadingLook"); }
 
     QString lastError() const { return m_lastError; }
 

@@ -357,12 +357,29 @@ void ReadingView::setPageStyle(const ReadingPageStyle &style)
 
 void ReadingView::writeStyle()
 {
-    runScript(QStringLiteral("(function (background, color, fontSize) {"
+    // The look beyond the colours and size: left to the page's own sheet while at its defaults.
+    const ReadingLook &look = m_style.look;
+    runScript(QStringLiteral("(function (background, color, fontSize, font, lineHeight, spacing, width, keepIndent) {"
                              " var box = document.getElementById('Content_Txt'); if (!box) return;"
                              " box.style.background = background; box.style.color = color;"
                              " box.style.fontSize = fontSize;"
+                             " box.style.fontFamily = font ? '\"' + font + '\", ' +"
+                             "   getComputedStyle(document.body).fontFamily : '';"
+                             " var content = document.getElementById('Content');"
+                             " content.style.lineHeight = lineHeight; content.style.maxWidth = width;"
+                             " document.getElementById('TXT').style.whiteSpace = keepIndent ? 'pre-wrap' : '';"
+                             " var sheet = document.getElementById('LookSheet');"
+                             " if (!sheet) { sheet = document.createElement('style'); sheet.id = 'LookSheet';"
+                             "   document.head.appendChild(sheet); }"
+                             " sheet.textContent = spacing ? '#TXT br { display: block; content: \"\";"
+                             "   margin-bottom: ' + spacing + 'em; }' : '';"
                              "})(") +
-              jsString(m_style.background) + u',' + jsString(m_style.color) + u',' + jsString(m_style.fontSize) + u')');
+              jsString(m_style.background) + u',' + jsString(m_style.color) + u',' + jsString(m_style.fontSize) +
+              u',' + jsString(look.fontFamily) + u',' +
+              jsString(look == ReadingLook{} ? QString() : QString::number(look.lineHeight)) + u',' +
+              QString::number(look.paragraphSpacing) + u',' +
+              jsString(look == ReadingLook{} ? QString() : QString::number(look.pageWidth) + QStringLiteral("em")) +
+              u',' + (look.keepIndent ? QStringLiteral("true") : QStringLiteral("false")) + u')');
 }
 
 void ReadingView::runScript(const QString &script)

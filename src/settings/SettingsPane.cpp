@@ -4,6 +4,7 @@
 #include "platform/Prompter.h"
 #include "settings/AutoStart.h"
 #include "settings/BossKey.h"
+#include "settings/ReadingLookFrame.h"
 #include "startup/AppContext.h"
 
 #include <QButtonGroup>
@@ -121,7 +122,10 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     m_reopenLastBook->setToolTip(QStringLiteral("第一次切换到阅读窗口时，打开上次读的书并回到读到的地方"));
     (new QVBoxLayout(m_habitFrame))->addWidget(m_reopenLastBook);
 
-    auto *column = new QVBoxLayout(this);
+    m_lookFrame = new ReadingLookFrame(this);
+
+    auto *columns = new QHBoxLayout(this);
+    auto *column = new QVBoxLayout;
     column->addWidget(m_readingFrame);
     column->addWidget(m_systemFrame);
     column->addWidget(m_habitFrame);
@@ -130,10 +134,19 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     saveRow->addStretch(1);
     column->addLayout(saveRow);
     column->addStretch(1);
+    // The style frame takes effect without "保存设置", so it stands apart, to the right.
+    auto *lookColumn = new QVBoxLayout;
+    lookColumn->addWidget(m_lookFrame);
+    lookColumn->addStretch(1);
+    columns->addLayout(column);
+    columns->addLayout(lookColumn);
+    columns->addStretch(1);
     // The frames keep a form's width on a wide window instead of stretching across it.
-    m_readingFrame->setMaximumWidth(560);
-    m_systemFrame->setMaximumWidth(560);
-    m_habitFrame->setMaximumWidth(560);
+    for (QGroupBox *frame : {m_readingFrame, m_systemFrame, m_habitFrame}) {
+        frame->setMinimumWidth(480);
+        frame->setMaximumWidth(560);
+    }
+    m_lookFrame->setMaximumWidth(420);
 
     setTextColor(m_textColorRgb);
     setBackColor(m_backColorRgb);
@@ -142,6 +155,30 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     connect(m_backColorButton, &QPushButton::clicked, this, &SettingsPane::chooseBackColor);
     connect(m_folderButton, &QPushButton::clicked, this, &SettingsPane::chooseDownloadFolder);
     connect(m_saveButton, &QPushButton::clicked, this, &SettingsPane::save);
+    connect(m_lookFrame, &ReadingLookFrame::lookChanged, this, &SettingsPane::changeLook);
+    connect(m_lookFrame, &ReadingLookFrame::presetChosen, this, &SettingsPane::choosePreset);
+}
+
+ReadingPageStyle SettingsPane::storedPageStyle() const
+{
+    const LibraryDb &db = *m_ctx.db;
+    return ReadingPageStyleFor(db.txtColor(), db.backColor(), db.txtSize(),
+                               ReadingLook::fromText(db.option(LibraryDb::readingLookOption())));
+}
+
+void SettingsPane::changeLook(const ReadingLook &look)
+{
+    m_ctx.db->setOption(LibraryDb::readingLookOption(), look.toText());
+    Q_EMIT pageStyleChanged(storedPageStyle());
+}
+
+void SettingsPane::choosePreset(const ReadingPreset &preset)
+{
+    // The two colours of the frame above, kept at once like the rest of this frame.
+    setTextColor(ColorTextToRgb(preset.txtColor));
+    setBackColor(ColorTextToRgb(preset.backColor));
+    m_ctx.db->saveColors(preset.txtColor, preset.backColor);
+    Q_EMIT pageStyleChanged(storedPageStyle());
 }
 
 void SettingsPane::load()
@@ -162,7 +199,9 @@ void SettingsPane::load()
     setTextColor(ColorTextToRgb(txtColor));
     setBackColor(ColorTextToRgb(backColor));
 
-    Q_EMIT pageStyleChanged(ReadingPageStyleFor(txtColor, backColor, txtSize));
+    const ReadingPageStyle style = storedPageStyle();
+    m_lookFrame->setLook(style.look);
+    Q_EMIT pageStyleChanged(style);
     if (const std::optional<BossKeyText> parts = ParseBossKey(bossKey))
         Q_EMIT bossKeyChanged(parts->modifier, parts->key);
 }
@@ -211,7 +250,7 @@ void SettingsPane::save()
     m_ctx.db->setOption(LibraryDb::reopenLastBookOption(), m_reopenLastBook->isChecked() ? QStringLiteral("1")
                                                                                          : QStringLiteral("0"));
     m_ctx.downloadFolder = row.downSavePath;
-    Q_EMIT pageStyleChanged(ReadingPageStyleFor(row.txtColor, row.backColor, row.txtSize));
+    Q_EMIT pageStyleChanged(storedPageStyle());
     tell(SettingsSavedMessage());
 }
 

@@ -8,6 +8,7 @@ class LibraryDb;
 class Prompter;
 class QButtonGroup;
 class QCheckBox;
+class ReadingLookFrame;
 class QComboBox;
 class QFrame;
 class QGroupBox;
@@ -54,6 +55,7 @@ public:
     // Its own frame below the two above; saved with them.
     QGroupBox *readingHabitFrame() const { return m_habitFrame; }
     QCheckBox *reopenLastBookBox() const { return m_reopenLastBook; }
+    ReadingLookFrame *readingLookFrame() const { return m_lookFrame; }
 
 Q_SIGNALS:
     void pageStyleChanged(const ReadingPageStyle &style);
@@ -61,6 +63,10 @@ Q_SIGNALS:
     void bossKeyChanged(const QString &modifier, const QString &key);
 
 private:
+    // The page's style as the library holds it.
+    ReadingPageStyle storedPageStyle() const;
+    void changeLook(const ReadingLook &look);
+    void choosePreset(const ReadingPreset &preset);
     void setTextColor(quint32 rgb);
     void setBackColor(quint32 rgb);
     SettingsForm form() const;
@@ -89,4 +95,5 @@ private:
     QPushButton *m_saveButton;
     QGroupBox *m_habitFrame;
     QCheckBox *m_reopenLastBook;
+    ReadingLookFrame *m_lookFrame;
 };

@@ -1,5 +1,11 @@
 #include "settings/SettingsRules.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <algorithm>
+
 #include "settings/BossKey.h"
 
 QString RgbToColorText(quint32 rgb)
@@ -64,9 +70,47 @@ QString FontSizeForName(const QString &name)
     return i < 0 ? QStringLiteral("14px") : sizes.at(i);
 }
 
-ReadingPageStyle ReadingPageStyleFor(const QString &txtColor, const QString &backColor, const QString &txtSize)
+ReadingPageStyle ReadingPageStyleFor(const QString &txtColor, const QString &backColor, const QString &txtSize,
+                                     const ReadingLook &look)
 {
-    return ReadingPageStyle{QLatin1Char('#') + backColor, QLatin1Char('#') + txtColor, FontSizeForName(txtSize)};
+    return ReadingPageStyle{QLatin1Char('#') + backColor, QLatin1Char('#') + txtColor, FontSizeForName(txtSize), look};
+}
+
+QString ReadingLook::toText() const
+{
+    const QJsonObject object{{QStringLiteral("font"), fontFamily},
+                             {QStringLiteral("lineHeight"), lineHeight},
+                             {QStringLiteral("paragraphSpacing"), paragraphSpacing},
+                             {QStringLiteral("pageWidth"), pageWidth},
+                             {QStringLiteral("keepIndent"), keepIndent}};
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+ReadingLook ReadingLook::fromText(const QString &text)
+{
+    const QJsonObject object = QJsonDocument::fromJson(text.toUtf8()).object();
+    ReadingLook look;
+    // A family name goes into the page's style: nothing that could end the declaration.
+    const QString font = object.value(QStringLiteral("font")).toString().left(100);
+    if (!font.contains(QRegularExpression(QStringLiteral("[;{}<>\\\"'\\n]"))))
+        look.fontFamily = font;
+    look.lineHeight = std::clamp(object.value(QStringLiteral("lineHeight")).toDouble(look.lineHeight), 1.0, 3.0);
+    look.paragraphSpacing =
+        std::clamp(object.value(QStringLiteral("paragraphSpacing")).toDouble(look.paragraphSpacing), 0.0, 3.0);
+    look.pageWidth = std::clamp(object.value(QStringLiteral("pageWidth")).toInt(look.pageWidth), 20, 200);
+    look.keepIndent = object.value(QStringLiteral("keepIndent")).toBool(look.keepIndent);
+    return look;
+}
+
+const QList<ReadingPreset> &ReadingPresets()
+{
+    static const QList<ReadingPreset> presets{
+        {QStringLiteral("日间"), QStringLiteral("000000"), QStringLiteral("FFFFFF")},
+        {QStringLiteral("护眼"), QStringLiteral("000000"), QStringLiteral("C7EDCC")},
+        {QStringLiteral("夜间"), QStringLiteral("B4B4B4"), QStringLiteral("1E1F22")},
+        {QStringLiteral("羊皮纸"), QStringLiteral("5B4636"), QStringLiteral("F4ECD8")},
+    };
+    return presets;
 }
 
 std::optional<SettingsProblem> ValidateSettings(const SettingsForm &form)

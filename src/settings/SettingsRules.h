@@ -23,15 +23,43 @@ const QStringList &TextSizeNames();
 // Any name outside the table gives "14px".
 QString FontSizeForName(const QString &name);
 
-// The three values the reading page gets at start-up and after a save.
+// How the page lays out the text beyond its colours and size. The defaults are the page's own,
+// so a reader who never changes them sees the page as it always was.
+struct ReadingLook
+{
+    QString fontFamily;            // empty: the page's own list of CJK fonts
+    double lineHeight = 1.9;       // times the font size
+    double paragraphSpacing = 0.0; // em between the lines of the file
+    int pageWidth = 46;            // em; the text column never grows wider
+    bool keepIndent = false;       // the file's own leading blanks stay instead of collapsing
+
+    bool operator==(const ReadingLook &) const = default;
+    // Kept as one option text in the library; a damaged text gives the defaults, and values
+    // outside what the settings offer are brought into range.
+    QString toText() const;
+    static ReadingLook fromText(const QString &text);
+};
+
+// Named colour pairs that fill the two colour settings.
+struct ReadingPreset
+{
+    QString name;
+    QString txtColor;  // "RRGGBB"
+    QString backColor; // "RRGGBB"
+};
+const QList<ReadingPreset> &ReadingPresets();
+
+// What the reading page gets at start-up and after any change of the settings.
 struct ReadingPageStyle
 {
     QString background; // "#RRGGBB"
     QString color;      // "#RRGGBB"
     QString fontSize;   // "14px"
+    ReadingLook look;
 };
 
-ReadingPageStyle ReadingPageStyleFor(const QString &txtColor, const QString &backColor, const QString &txtSize);
+ReadingPageStyle ReadingPageStyleFor(const QString &txtColor, const QString &backColor, const QString &txtSize,
+                                     const ReadingLook &look = {});
 
 struct SettingsMessage
 {

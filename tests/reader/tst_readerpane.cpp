@@ -8,6 +8,7 @@
 #include "reader/ChapterJumpBox.h"
 #include "reader/ReadingPositionKeeper.h"
 #include "reader/ResumeBar.h"
+#include "settings/ReadingLookFrame.h"
 #include "settings/SettingsPane.h"
 #include "platform/SpeechEngine.h"
 #include "reader/Chapters.h"
@@ -15,6 +16,9 @@
 #include "shell/MainWindow.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QSpinBox>
 #include <QDirIterator>
 #include <QListWidget>
 #include <QLabel>
@@ -217,6 +221,39 @@ private Q_SLOTS:
         QTRY_COMPARE(computedStyle(u"fontSize"_s), u"22px"_s);
         QTRY_COMPARE(pageHtml(m_reader), expected(m_book, 3));
         m_reader->setPageStyle({u"#C7EDCC"_s, u"#000000"_s, u"14px"_s});
+    }
+
+    // The style frame takes effect at once, is kept in the library, and at its defaults leaves
+    // the page exactly as it was.
+    void readingLook_reachesThePageAtOnce()
+    {
+        openMain(2);
+        QWebEngineView *view = m_reader->readingView()->webView();
+        const auto page = [&](const QString &expression) { return js(view, expression).toString(); };
+        const QString width = u"getComputedStyle(document.getElementById('Content')).maxWidth"_s;
+        const QString height = u"String(document.getElementById('TXT').getBoundingClientRect().height)"_s;
+        const QString plainWidth = page(width), plainHeight = page(height);
+
+        ReadingLookFrame *frame = m_window->settings()->readingLookFrame();
+        frame->keepIndentBox()->setChecked(true);
+        frame->paragraphSpacingBox()->setValue(1.0);
+        frame->pageWidthBox()->setValue(30);
+        QTRY_COMPARE(page(width), u"420px"_s); // 30 characters of 14 px
+        QCOMPARE(page(u"getComputedStyle(document.getElementById('TXT')).whiteSpace"_s), u"pre-wrap"_s);
+        QVERIFY(page(height).toDouble() > plainHeight.toDouble());
+        QCOMPARE(ReadingLook::fromText(m_db.option(LibraryDb::readingLookOption())).pageWidth, 30);
+
+        Q_EMIT frame->presetList()->activated(3); // 夜间: the two colours of the settings row
+        QTRY_COMPARE(computedStyle(u"backgroundColor"_s), u"rgb(30, 31, 34)"_s);
+        QCOMPARE(m_db.backColor(), u"1E1F22"_s);
+
+        frame->keepIndentBox()->setChecked(false);
+        frame->paragraphSpacingBox()->setValue(0);
+        frame->pageWidthBox()->setValue(46);
+        QTRY_COMPARE(page(height), plainHeight);
+        QCOMPARE(page(width), plainWidth);
+        Q_EMIT frame->presetList()->activated(2); // 护眼: the colours the suite started with
+        QTRY_COMPARE(computedStyle(u"backgroundColor"_s), u"rgb(199, 237, 204)"_s);
     }
 
     void template_writtenWhenMissingAndKeptWhenPresent()

@@ -130,6 +130,29 @@ private Q_SLOTS:
         QCOMPARE(mapped.combination().toCombined(), expected);
         QVERIFY(!MapBossKey(parts->modifier, QString()).isValid());
     }
+
+    // What the library holds for the page's look is read back in range, whatever it holds.
+    void readingLook_fromText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("font");
+        QTest::addColumn<double>("lineHeight");
+        QTest::addColumn<int>("pageWidth");
+        QTest::newRow("nothing stored") << QString() << QString() << 1.9 << 46;
+        QTest::newRow("round trip") << ReadingLook{u"Noto Serif CJK SC"_s, 2.2, 0.5, 60, true}.toText()
+                                    << u"Noto Serif CJK SC"_s << 2.2 << 60;
+        QTest::newRow("out of range") << u"{\"lineHeight\":40,\"pageWidth\":-3}"_s << QString() << 3.0 << 20;
+        QTest::newRow("a font that would end the style") << u"{\"font\":\"x;} body{display:none\"}"_s << QString()
+                                                        << 1.9 << 46;
+    }
+    void readingLook_fromText()
+    {
+        QFETCH(QString, text);
+        const ReadingLook look = ReadingLook::fromText(text);
+        QTEST(look.fontFamily, "font");
+        QTEST(look.lineHeight, "lineHeight");
+        QTEST(look.pageWidth, "pageWidth");
+    }
 };
 
 QTEST_GUILESS_MAIN(SettingsRulesTest)
