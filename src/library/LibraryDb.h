@@ -119,6 +119,7 @@ public:
     // "启动后打开上次阅读的书": "1" when on; off unless set.
     static QString reopenLastBookOption() { return QStringLiteral("ReopenLastBook"); }
     static QString readingLookOption() { return QStringLiteral("ReadingLook"); }
+    static QString voiceOptionsOption() { return QStringLiteral("VoiceOptions"); }
 
     QString lastError() const { return m_lastError; }
 

@@ -52,6 +52,10 @@ public:
     virtual int currentVoice() const = 0;
     // Takes effect for texts spoken afterwards. False for an index outside voices().
     virtual bool setVoice(int index) = 0;
+    // Speed and loudness in percent of the engine's normal (100), for texts spoken afterwards.
+    // An engine that cannot change them keeps its own.
+    virtual void setRate(int percent) { Q_UNUSED(percent); }
+    virtual void setVolume(int percent) { Q_UNUSED(percent); }
 
     // Returns the stream number.
     virtual int speak(const QString &text, SpeakMode mode = SpeakMode::Queue) = 0;

@@ -29,6 +29,8 @@ struct Espeak
     QList<SpeechVoice> voices; // in the library's order
 
     QByteArray loadedVoice;
+    int rate = 100; // percent of espeakRATE_NORMAL
+    int volume = 100;
     QHash<QString, bool> readsScript; // voice identifier + sample -> probe result
     // The synthesis in progress; espeak's callback carries no context of ours that is
     // reliable for every block, so it goes through here.
@@ -176,7 +178,8 @@ int EspeakSpeechEngine::speak(const QString &text, SpeakMode mode)
         purge();
     const int stream = ++m_lastStream;
     ++m_openStreams;
-    Job job{m_generation, stream, text, m_voice >= 0 ? m_voices.at(m_voice).identifier.toUtf8() : QByteArray()};
+    Job job{m_generation, stream, text, m_voice >= 0 ? m_voices.at(m_voice).identifier.toUtf8() : QByteArray(),
+            std::clamp(m_rate, 25, 400), std::clamp(m_volume, 0, 200)};
     {
         std::lock_guard guard(m_mutex);
         m_jobs.push_back(std::move(job));
@@ -260,6 +263,16 @@ qint64 EspeakSpeechEngine::synthesize(const Job &job)
     if (espeak.loadedVoice != job.voice && !job.voice.isEmpty()) {
         espeak_SetVoiceByName(job.voice.constData());
         espeak.loadedVoice = job.voice;
+        espeak.rate = espeak.volume = -1; // a voice brings its own
+    }
+    // espeak keeps its parameters across voices and texts: set them only when they change.
+    if (espeak.rate != job.rate) {
+        espeak_SetParameter(espeakRATE, espeakRATE_NORMAL * job.rate / 100, 0);
+        espeak.rate = job.rate;
+    }
+    if (espeak.volume != job.volume) {
+        espeak_SetParameter(espeakVOLUME, job.volume, 0);
+        espeak.volume = job.volume;
     }
 
     QString text = job.text;

@@ -40,6 +40,8 @@ public:
     QList<SpeechVoice> voices() const override { return m_voices; }
     int currentVoice() const override { return m_voice; }
     bool setVoice(int index) override;
+    void setRate(int percent) override { m_rate = percent; }
+    void setVolume(int percent) override { m_volume = percent; }
 
     int speak(const QString &text, SpeakMode mode = SpeakMode::Queue) override;
     void pause() override;
@@ -73,6 +75,8 @@ private:
         int stream;
         QString text;
         QByteArray voice;
+        int rate = 100;
+        int volume = 100;
     };
     struct SynthRun;
 
@@ -87,6 +91,8 @@ private:
 
     QList<SpeechVoice> m_voices;
     int m_voice = -1;
+    int m_rate = 100;
+    int m_volume = 100;
     std::unique_ptr<SpeechAudioOutput> m_output;
     SpeechWavWriter m_recording;
     QTimer m_pumpTimer;

@@ -346,6 +346,8 @@ void ReaderPane::ListView2_dblClick()
             m_view->highlightOccurrence(highlight, occurrence);
         else if (scroll > 0)
             m_view->scrollToFraction(scroll);
+        if (std::exchange(m_readOnPending, false) && m_voice)
+            m_voice->readClicked();
         Q_EMIT chapterShown(position);
     });
     watcher->setFuture(QtConcurrent::run(&m_fragmentPool, ChapterFragment, m_chaptersPath, m_entries.at(position - 1)));
@@ -452,7 +454,22 @@ void ReaderPane::setSpeechEngine(SpeechEngine *engine)
                                   {toolButton(ReadAloudTool), toolButton(StopReadingTool), toolButton(VoicePanelTool),
                                    panel.panel, panel.voiceList},
                                   std::move(page), this);
+    m_voice->attachOptions(panel, VoiceOptions::fromText(m_db.option(LibraryDb::voiceOptionsOption())));
+    connect(m_voice, &VoiceController::optionsChanged, this,
+            [this](const VoiceOptions &options) { m_db.setOption(LibraryDb::voiceOptionsOption(), options.toText()); });
+    connect(m_voice, &VoiceController::finishedReading, this, &ReaderPane::readOnIntoNextChapter);
     m_engineGone = connect(engine, &QObject::destroyed, this, [this] { setSpeechEngine(nullptr); });
+}
+
+void ReaderPane::readOnIntoNextChapter()
+{
+    // The last chapter read to its end ends the reading, without the last-chapter message.
+    const int next = m_shownPosition + 1;
+    if (next < 2 || next > m_entries.size())
+        return;
+    m_readOnPending = true;
+    selectChapter(next);
+    ListView2_dblClick();
 }
 
 void ReaderPane::placeVoicePanel()

@@ -182,6 +182,8 @@ private:
     void markShown(int position);
     void updateLoading();
     void placeVoicePanel();
+    // Reading aloud came to the end of the chapter: the next one is shown and read.
+    void readOnIntoNextChapter();
     bool eventFilter(QObject *watched, QEvent *event) override;
     void onPageKey(int keyCode);
     void onPageScrolled(double top, double seen);
@@ -231,6 +233,7 @@ private:
     ChapterJumpBox *m_jump;
     ReaderKeys *m_keys;
     bool m_fullScreen = false;
+    bool m_readOnPending = false; // read the next chapter aloud once it is on the page
 
     VoiceController *m_voice = nullptr;
     QWidget *m_voicePanel = nullptr;

@@ -3,13 +3,20 @@
 #include "platform/SpeechEngine.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPointer>
+#include <QSlider>
 #include <QStyle>
+
+#include <algorithm>
 
 namespace {
 
@@ -17,21 +24,111 @@ const QString StartText = QStringLiteral("开始朗读");
 const QString PauseText = QStringLiteral("暂停朗读");
 const QString ContinueText = QStringLiteral("继续朗读");
 
+const int SleepMinutes[] = {0, 15, 30, 60};
+
+QSlider *percentSlider(const QString &name, int from, int to, QWidget *parent)
+{
+    auto *slider = new QSlider(Qt::Horizontal, parent);
+    slider->setObjectName(name);
+    slider->setRange(from, to);
+    slider->setPageStep(10);
+    slider->setFocusPolicy(Qt::NoFocus);
+    slider->setTracking(false); // one change when the handle is let go, not one per pixel
+    return slider;
+}
+
 } // namespace
+
+QString VoiceOptions::toText() const
+{
+    const QJsonObject object{{QStringLiteral("rate"), rate},
+                             {QStringLiteral("volume"), volume},
+                             {QStringLiteral("readOn"), readOn}};
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+VoiceOptions VoiceOptions::fromText(const QString &text)
+{
+    const QJsonObject object = QJsonDocument::fromJson(text.toUtf8()).object();
+    VoiceOptions options;
+    options.rate = std::clamp(object.value(QStringLiteral("rate")).toInt(options.rate), 50, 200);
+    options.volume = std::clamp(object.value(QStringLiteral("volume")).toInt(options.volume), 10, 100);
+    options.readOn = object.value(QStringLiteral("readOn")).toBool(options.readOn);
+    return options;
+}
 
 VoiceController::VoicePanel VoiceController::createVoicePanel(QWidget *parent)
 {
     auto *panel = new QWidget(parent);
     panel->setObjectName(QStringLiteral("voicePanel"));
-    auto *layout = new QHBoxLayout(panel);
+    auto *layout = new QGridLayout(panel);
     layout->setContentsMargins(4, 2, 4, 2);
-    layout->addWidget(new QLabel(QStringLiteral("语音库:"), panel));
+    layout->addWidget(new QLabel(QStringLiteral("语音库:"), panel), 0, 0);
     auto *list = new QComboBox(panel);
     list->setObjectName(QStringLiteral("voiceList"));
     list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    layout->addWidget(list, 1);
+    layout->addWidget(list, 0, 1, 1, 3);
+
+    VoicePanel made{panel, list};
+    made.rate = percentSlider(QStringLiteral("voiceRate"), 50, 200, panel);
+    made.volume = percentSlider(QStringLiteral("voiceVolume"), 10, 100, panel);
+    made.readOn = new QCheckBox(QStringLiteral("读完本章接着读下一章"), panel);
+    made.readOn->setObjectName(QStringLiteral("voiceReadOn"));
+    made.readOn->setFocusPolicy(Qt::NoFocus);
+    made.sleepTimer = new QComboBox(panel);
+    made.sleepTimer->setObjectName(QStringLiteral("voiceSleepTimer"));
+    made.sleepTimer->addItems({QStringLiteral("不定时"), QStringLiteral("15分钟后停止"), QStringLiteral("30分钟后停止"),
+                               QStringLiteral("60分钟后停止")});
+    made.sleepTimer->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(new QLabel(QStringLiteral("语速:"), panel), 1, 0);
+    layout->addWidget(made.rate, 1, 1);
+    layout->addWidget(new QLabel(QStringLiteral("音量:"), panel), 1, 2);
+    layout->addWidget(made.volume, 1, 3);
+    layout->addWidget(made.readOn, 2, 0, 1, 2);
+    layout->addWidget(new QLabel(QStringLiteral("定时:"), panel), 2, 2);
+    layout->addWidget(made.sleepTimer, 2, 3);
     panel->hide();
-    return {panel, list};
+    return made;
+}
+
+void VoiceController::attachOptions(const VoicePanel &panel, const VoiceOptions &options)
+{
+    m_extras = panel;
+    m_options = options;
+    panel.rate->setValue(options.rate);
+    panel.volume->setValue(options.volume);
+    panel.readOn->setChecked(options.readOn);
+    m_engine->setRate(options.rate);
+    m_engine->setVolume(options.volume);
+    const auto changed = [this] {
+        m_options = {m_extras.rate->value(), m_extras.volume->value(), m_extras.readOn->isChecked()};
+        m_engine->setRate(m_options.rate);
+        m_engine->setVolume(m_options.volume);
+        Q_EMIT optionsChanged(m_options);
+    };
+    connect(panel.rate, &QSlider::valueChanged, this, changed);
+    connect(panel.volume, &QSlider::valueChanged, this, changed);
+    connect(panel.readOn, &QCheckBox::toggled, this, changed);
+    connect(panel.sleepTimer, &QComboBox::activated, this,
+            [this](int index) { setSleepMinutes(SleepMinutes[std::clamp(index, 0, 3)]); });
+}
+
+void VoiceController::setSleepMinutes(int minutes)
+{
+    if (minutes <= 0) {
+        m_sleep.stop();
+        return;
+    }
+    m_sleep.start(std::chrono::minutes(minutes));
+}
+
+void VoiceController::sleepTimeUp()
+{
+    m_sleep.stop();
+    if (m_extras.sleepTimer)
+        m_extras.sleepTimer->setCurrentIndex(0);
+    if (state() != StartText)
+        stopClicked();
 }
 
 VoiceController::VoiceController(SpeechEngine *engine, const Controls &controls, Page page, QObject *parent)
@@ -39,6 +136,8 @@ VoiceController::VoiceController(SpeechEngine *engine, const Controls &controls,
 {
     setState(StartText);
     m_controls.panel->hide();
+    m_sleep.setSingleShot(true);
+    connect(&m_sleep, &QTimer::timeout, this, &VoiceController::sleepTimeUp);
 
     const QList<SpeechVoice> voices = m_engine->voices();
     m_controls.voiceList->clear();
@@ -101,6 +200,7 @@ void VoiceController::readClicked()
 
 void VoiceController::speakContent(const QString &content)
 {
+    m_stopped = false;
     QString text = content;
     text.remove(QLatin1Char('\r'));
     text = text.mid(LeadLength);
@@ -109,6 +209,7 @@ void VoiceController::speakContent(const QString &content)
 
 void VoiceController::stopClicked()
 {
+    m_stopped = true;
     ++m_request;
     m_lastStream = m_engine->speak(QString(), SpeechEngine::SpeakMode::Purge);
 }
@@ -136,8 +237,11 @@ void VoiceController::onEndStream(int stream)
 {
     // Only the end of the newest stream means the reading is over; an older one ends when a
     // stop or a voice change cuts it off, possibly after reading has started again.
-    if (stream == m_lastStream)
-        setState(StartText);
+    if (stream != m_lastStream)
+        return;
+    setState(StartText);
+    if (!m_stopped && m_options.readOn)
+        Q_EMIT finishedReading();
 }
 
 bool VoiceController::eventFilter(QObject *watched, QEvent *event)

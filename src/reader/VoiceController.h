@@ -1,12 +1,28 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
+#include <QTimer>
 
 #include <functional>
 
 class QAbstractButton;
+class QCheckBox;
 class QComboBox;
+class QSlider;
 class SpeechEngine;
+
+// How the reader likes to be read to; kept in the library as one option text.
+struct VoiceOptions
+{
+    int rate = 100;      // percent of the engine's normal speed, 50..200
+    int volume = 100;    // percent, 10..100
+    bool readOn = true;  // at the end of a chapter, go on with the next one
+
+    bool operator==(const VoiceOptions &) const = default;
+    QString toText() const;
+    static VoiceOptions fromText(const QString &text);
+};
 
 // Reading the page aloud from the reading toolbar: the read-aloud button (start, pause,
 // continue), the stop button, the voice-panel button and the voice panel with its list.
@@ -39,11 +55,17 @@ public:
         // Selects a range of `Content`; out-of-range values are the page's to ignore.
         std::function<void(int start, int length)> highlight;
     };
-    // The voice panel as the toolbar shows it: the label "语音库:" and the voice list.
+    // The voice panel as the toolbar shows it: the label "语音库:" and the voice list, and below
+    // them speed, volume, reading on and the sleep timer. Only the voice list takes the focus,
+    // so the panel stays open while the others are used.
     struct VoicePanel
     {
         QWidget *panel;
         QComboBox *voiceList;
+        QSlider *rate = nullptr;
+        QSlider *volume = nullptr;
+        QCheckBox *readOn = nullptr;
+        QComboBox *sleepTimer = nullptr; // 不定时, 15, 30, 60 minutes
     };
     static VoicePanel createVoicePanel(QWidget *parent);
 
@@ -54,12 +76,25 @@ public:
     // owned by their window.
     VoiceController(SpeechEngine *engine, const Controls &controls, Page page, QObject *parent = nullptr);
 
+    // The panel's further controls; without them the controller reads as it always did.
+    void attachOptions(const VoicePanel &panel, const VoiceOptions &options);
+    VoiceOptions options() const { return m_options; }
+    // Sleep timer: stops the reading when it runs out; 0 switches it off.
+    void setSleepMinutes(int minutes);
+    bool sleepTimerRunning() const { return m_sleep.isActive(); }
+    void sleepTimeUp();
+
     QString state() const;
 
     void readClicked();
     void stopClicked();
     void panelClicked();
     void voiceChosen(int index);
+
+Q_SIGNALS:
+    // The page has been read to its end (not stopped) and reading on is wanted.
+    void finishedReading();
+    void optionsChanged(const VoiceOptions &options);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -73,6 +108,10 @@ private:
     Controls m_controls;
     Page m_page;
     int m_lastStream = 0;
+    bool m_stopped = false; // the newest stream was cut off, not read to its end
+    VoiceOptions m_options;
+    VoicePanel m_extras{};
+    QTimer m_sleep;
     // Bumped by stop and voice change, so that page text asked for before them is not read.
     int m_request = 0;
 };
