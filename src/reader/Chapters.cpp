@@ -28,6 +28,13 @@ QString trimSpaces(QStringView text)
 
 QString firstEntryTitle(QStringView firstLine)
 {
+    // The scan decodes no more of the first line than this; a line decoded whole is cut the same
+    // way, never between the halves of a surrogate pair.
+    if (firstLine.size() > MaxFirstLineUnits) {
+        const bool splitsPair =
+            firstLine[MaxFirstLineUnits - 1].isHighSurrogate() && firstLine[MaxFirstLineUnits].isLowSurrogate();
+        firstLine.truncate(MaxFirstLineUnits - (splitsPair ? 1 : 0));
+    }
     QString name = trimSpaces(firstLine);
     name.remove(u'\r');
     return name.isEmpty() ? bodyTitle() : trimSpaces(name);
@@ -54,6 +61,14 @@ QList<ChapterEntry> buildEntries(QStringView firstLine, qint64 lineCount, const 
     return entries;
 }
 
+ChapterList failed(ChapterList list, BookOpenError error, const QString &message)
+{
+    list.error = error;
+    list.errorTitle = BookOpenFailedTitle();
+    list.errorMessage = message;
+    return list;
+}
+
 } // namespace
 
 QString ChapterEntry::rangeText() const
@@ -74,6 +89,11 @@ QString MissingBookMessage(const QString &path)
 QString UnreadableBookMessage(const QString &path)
 {
     return QStringLiteral("无法读取以下文件，请检查文件是否被其他程序占用或没有读取权限：\r\n") + path;
+}
+
+QString BookTooLargeMessage(const QString &path)
+{
+    return QStringLiteral("文件的行数太多，内存不足，无法打开以下文件：\r\n") + path;
 }
 
 QList<ChapterEntry> ChaptersFromLines(const QStringList &lines)
@@ -105,12 +125,15 @@ ChapterList GetChapter(const QString &path, const QString &bookmarkTitle, const 
     ChapterList result;
     result.path = path;
     BookScan scan = ScanBookFile(path, BookScan::WithHeadings, cancel);
-    if (scan.error != BookReadError::None) {
-        result.error = scan.error == BookReadError::Missing ? BookOpenError::Missing : BookOpenError::Unreadable;
-        result.errorTitle = BookOpenFailedTitle();
-        result.errorMessage =
-            scan.error == BookReadError::Missing ? MissingBookMessage(path) : UnreadableBookMessage(path);
-        return result;
+    switch (scan.error) {
+    case BookReadError::None:
+        break;
+    case BookReadError::Missing:
+        return failed(std::move(result), BookOpenError::Missing, MissingBookMessage(path));
+    case BookReadError::Unreadable:
+        return failed(std::move(result), BookOpenError::Unreadable, UnreadableBookMessage(path));
+    case BookReadError::OutOfMemory:
+        return failed(std::move(result), BookOpenError::TooLarge, BookTooLargeMessage(path));
     }
     if (scan.cancelled)
         return result;

@@ -32,7 +32,8 @@ enum class BookOpenError
 {
     None,
     Missing,
-    Unreadable
+    Unreadable,
+    TooLarge // the line index of the file does not fit in memory
 };
 
 // What opening a book gives the reader.
@@ -63,6 +64,7 @@ struct ChapterList
 QString BookOpenFailedTitle();
 QString MissingBookMessage(const QString &path);
 QString UnreadableBookMessage(const QString &path);
+QString BookTooLargeMessage(const QString &path);
 
 // Chapter detection: reads the book once, splits it into chapters with the heading rule and
 // picks the entry whose title equals `bookmarkTitle` exactly (the first such entry; entry 1
