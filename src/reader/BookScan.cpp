@@ -268,15 +268,9 @@ BookScan scanDevice(QIODevice &device, BookScan::Mode mode, const std::atomic_bo
 
 } // namespace
 
-QByteArrayView LineBytes(const BookLineIndex &index, QByteArrayView fileBytes, qint64 line)
+QByteArrayView WithoutLineBreak(TextEncoding encoding, QByteArrayView line)
 {
-    if (line < 0 || line >= index.lineCount())
-        return {};
-    const qint64 start = index.lineStarts[line];
-    const qint64 next = qMin<qint64>(index.lineStarts[line + 1], fileBytes.size());
-    if (start >= next)
-        return {};
-    return fileBytes.sliced(start, contentLength(fileBytes.data(), start, next, index.encoding));
+    return line.first(contentLength(line.data(), 0, line.size(), encoding));
 }
 
 BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::atomic_bool *cancel)

@@ -46,5 +46,6 @@ BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomi
 // Scans bytes already in memory, the same way.
 BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr);
 
-// Bytes of line `line` without its line break, read from the mapped or loaded file bytes.
-QByteArrayView LineBytes(const BookLineIndex &index, QByteArrayView fileBytes, qint64 line);
+// The bytes of one line as the index delimits it, without its line feed and a carriage return
+// right before that.
+QByteArrayView WithoutLineBreak(TextEncoding encoding, QByteArrayView line);

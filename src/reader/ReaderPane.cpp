@@ -399,17 +399,25 @@ void ReaderPane::ListView2_dblClick()
     const quint64 id = ++m_fragmentRequest;
     m_fragmentPending = true;
     updateLoading();
-    auto *watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, id, position] {
+    auto *watcher = new QFutureWatcher<ChapterText>(this);
+    connect(watcher, &QFutureWatcher<ChapterText>::finished, this, [this, watcher, id, position] {
         watcher->deleteLater();
         if (id != m_fragmentRequest)
             return;
         m_fragmentPending = false;
         updateLoading();
-        m_view->showText(watcher->result());
+        const ChapterText text = watcher->result();
+        // The page is cleared too, so the previous chapter's text is not taken for this one.
+        m_view->showText(text.fragment);
+        if (text.refusedBytes > 0)
+            m_prompter.message(ChapterTooLargeMessage(text.refusedBytes), Prompter::Icon::Critical,
+                               QStringLiteral("无法显示本章"));
         Q_EMIT chapterShown(position);
     });
-    watcher->setFuture(QtConcurrent::run(&m_fragmentPool, ChapterFragment, m_chaptersPath, m_entries.at(position - 1)));
+    const ChapterEntry entry = m_entries.at(position - 1);
+    watcher->setFuture(QtConcurrent::run(&m_fragmentPool, [path = m_chaptersPath, entry] {
+        return ReadChapterText(path, entry.firstShownLine(), entry.lastShownLine());
+    }));
 }
 
 void ReaderPane::keyNavigation(int keyCode)

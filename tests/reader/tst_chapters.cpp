@@ -231,6 +231,15 @@ private Q_SLOTS:
         QCOMPARE(ReadSplitContent(path, 1, 2), QString());
     }
 
+    void chapterOverTheLimit_isRefused()
+    {
+        const QString path = write("T\nfirst\nsecond\n"_ba);
+        QCOMPARE(ReadChapterText(path, 1, 2, 13).fragment, u"first<br>second<br>"_s);
+        const ChapterText refused = ReadChapterText(path, 1, 2, 12);
+        QCOMPARE(refused.refusedBytes, 13);
+        QCOMPARE(refused.fragment, QString());
+    }
+
     void loader_deliversOnlyNewest()
     {
         QByteArray big = "大书\n"_ba;
