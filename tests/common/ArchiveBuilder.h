@@ -6,6 +6,9 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <array>
+#include <utility>
+
 // Archives built byte by byte, so tests control exactly what a hostile archive holds
 // (raw name bytes, flags, link entries) regardless of what archiving tools would allow.
 namespace ArchiveBuilder {
@@ -13,9 +16,11 @@ namespace ArchiveBuilder {
 struct ZipEntry
 {
     QByteArray name; // raw bytes as stored
-    QByteArray data; // stored uncompressed; a symlink's target for a link
+    QByteArray data; // a symlink's target for a link
     bool utf8Flag = false;
     quint32 unixMode = 0100644; // 0120777 makes a symbolic link, 040755 a folder
+    bool deflated = false;      // stored uncompressed otherwise
+    qint64 claimedSize = -1;    // the unpacked size the headers state, when not the true one
 };
 
 inline quint32 crc32(const QByteArray &bytes)
@@ -53,17 +58,21 @@ inline QByteArray zip(const QList<ZipEntry> &entries)
 {
     QByteArray out, central;
     for (const ZipEntry &e : entries) {
-        const quint32 offset = quint32(out.size()), size = quint32(e.data.size()), crc = crc32(e.data);
+        // qCompress gives a length, a zlib header, the raw deflate stream and a checksum.
+        const QByteArray packed = e.deflated ? qCompress(e.data, 9).sliced(6).chopped(4) : e.data;
+        const quint32 offset = quint32(out.size()), crc = crc32(e.data), packedSize = quint32(packed.size());
+        const quint32 size = quint32(e.claimedSize < 0 ? e.data.size() : e.claimedSize);
         const quint16 flags = e.utf8Flag ? 0x0800 : 0, nameSize = quint16(e.name.size());
+        const quint16 method = e.deflated ? 8 : 0, version = e.deflated ? 20 : 10;
         out += QByteArray::fromHex("504b0304");
-        put16(out, {10, flags, 0 /* stored */, 0, 0x21});
-        put32(out, {crc, size, size});
+        put16(out, {version, flags, method, 0, 0x21});
+        put32(out, {crc, packedSize, size});
         put16(out, {nameSize, 0});
-        out += e.name + e.data;
+        out += e.name + packed;
 
         central += QByteArray::fromHex("504b0102");
-        put16(central, {(3 << 8) | 20 /* made on Unix, so the mode bits count */, 10, flags, 0, 0, 0x21});
-        put32(central, {crc, size, size});
+        put16(central, {(3 << 8) | 20 /* made on Unix, so the mode bits count */, version, flags, method, 0, 0x21});
+        put32(central, {crc, packedSize, size});
         put16(central, {nameSize, 0, 0, 0, 0});
         put32(central, {e.unixMode << 16, offset});
         central += e.name;
@@ -143,6 +152,40 @@ inline QByteArray rar5(const QList<RarEntry> &entries)
         out += header(fields) + e.data;
     }
     return out + header(vint(5) + vint(0) + vint(0));
+}
+
+// Regular files written by libarchive itself, in a format and through a filter (or none) named
+// as archive_write_set_format_by_name and archive_write_add_filter_by_name take them ("zip"
+// deflates, "7zip", "pax"; "gzip"). Empty when libarchive refuses the names.
+inline QByteArray written(const char *format, const char *filter, const QList<std::pair<QByteArray, QByteArray>> &files)
+{
+    qsizetype room = 64 * 1024;
+    for (const auto &file : files)
+        room += file.first.size() + file.second.size() + 1024;
+    QByteArray out(room, '\0');
+    size_t used = 0;
+    archive *a = archive_write_new();
+    if (archive_write_set_format_by_name(a, format) != ARCHIVE_OK ||
+        (filter && archive_write_add_filter_by_name(a, filter) != ARCHIVE_OK) ||
+        archive_write_open_memory(a, out.data(), size_t(out.size()), &used) != ARCHIVE_OK) {
+        archive_write_free(a);
+        return {};
+    }
+    archive_entry *entry = archive_entry_new();
+    for (const auto &[name, data] : files) {
+        archive_entry_clear(entry);
+        archive_entry_set_pathname(entry, name.constData());
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_perm(entry, 0644);
+        archive_entry_set_size(entry, data.size());
+        archive_write_header(a, entry);
+        archive_write_data(a, data.constData(), size_t(data.size()));
+    }
+    archive_entry_free(entry);
+    archive_write_close(a);
+    archive_write_free(a);
+    out.truncate(qsizetype(used));
+    return out;
 }
 
 // A tar holding one regular file and a hard link, written with libarchive's own writer.
