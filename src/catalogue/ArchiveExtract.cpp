@@ -20,12 +20,45 @@ struct ArchiveCloser
 };
 using ArchivePtr = std::unique_ptr<archive, ArchiveCloser>;
 
-ExtractResult failure(int code)
+// What the file system takes: a name of at most 255 bytes, a path of fewer than 4096.
+constexpr qsizetype MaxNameBytes = 255;
+constexpr qsizetype MaxPathBytes = 4095;
+
+ExtractResult failure(int code, const QString &reason = {})
 {
     ExtractResult result;
     result.code = code;
-    result.reason = ExtractErrorText(code);
+    result.reason = reason.isEmpty() ? ExtractErrorText(code) : reason;
     return result;
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number((bytes + 1024 * 1024 - 1) / (1024 * 1024));
+}
+
+ExtractResult tooManyEntries(const ExtractLimits &limits)
+{
+    return failure(200 + RarError::LimitExceeded,
+                   QStringLiteral("压缩包中的文件超过 %1 个，已拒绝解压").arg(limits.maxEntries));
+}
+
+ExtractResult fileTooLarge(const QStringList &pieces, const ExtractLimits &limits)
+{
+    // The name as the download list can show it: the file's own name, shortened.
+    QString name = pieces.last();
+    if (name.size() > 40)
+        name = name.left(40) + QStringLiteral("…");
+    return failure(
+        200 + RarError::LimitExceeded,
+        QStringLiteral("压缩包中的文件“%1”超过 %2 MB，已拒绝解压").arg(name, megabytes(limits.maxFileBytes)));
+}
+
+ExtractResult totalTooLarge(qint64 totalLimit)
+{
+    return failure(
+        200 + RarError::LimitExceeded,
+        QStringLiteral("压缩包解压后超过 %1 MB，与压缩包的大小不相称，已拒绝解压").arg(megabytes(totalLimit)));
 }
 
 QString decodeName(archive_entry *entry)
@@ -70,6 +103,19 @@ QStringList safePieces(const QString &name)
         pieces.append(piece);
     }
     return pieces;
+}
+
+// Whether the file system would refuse the entry's name inside the staging folder.
+bool nameTooLong(const QString &stagingPath, const QStringList &pieces)
+{
+    qsizetype total = QFile::encodeName(stagingPath).size();
+    for (const QString &piece : pieces) {
+        const qsizetype bytes = QFile::encodeName(piece).size();
+        if (bytes > MaxNameBytes)
+            return true;
+        total += 1 + bytes;
+    }
+    return total > MaxPathBytes;
 }
 
 bool mentionsPassword(archive *a)
@@ -144,6 +190,7 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
     }
 
     ExtractResult result;
+    const qint64 totalLimit = limits.totalFor(info.size());
     qint64 totalBytes = 0;
     int entries = 0;
     QByteArray buffer(64 * 1024, Qt::Uninitialized);
@@ -157,7 +204,7 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
         if (h < ARCHIVE_WARN) // ARCHIVE_WARN is a name that did not convert: still usable
             return failure(mentionsPassword(a.get()) ? 200 + RarError::MissingPassword : 212);
         if (++entries > limits.maxEntries)
-            return failure(200 + RarError::LimitExceeded);
+            return tooManyEntries(limits);
 
         const bool encrypted = archive_entry_is_encrypted(entry);
         if (encrypted && password.isEmpty())
@@ -165,13 +212,18 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
         const mode_t type = archive_entry_filetype(entry);
         const QStringList pieces = safePieces(decodeName(entry));
         const bool link = archive_entry_hardlink(entry) != nullptr || archive_entry_symlink(entry) != nullptr;
-        if (pieces.isEmpty() || link || (type != AE_IFREG && type != AE_IFDIR)) {
+        if (pieces.isEmpty() || link || (type != AE_IFREG && type != AE_IFDIR) ||
+            (staging && nameTooLong(staging->path(), pieces))) {
             ++result.entriesSkipped;
             archive_read_data_skip(a.get());
             continue;
         }
-        if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > limits.maxTotalBytes - totalBytes)
-            return failure(200 + RarError::LimitExceeded);
+        if (archive_entry_size_is_set(entry)) {
+            if (archive_entry_size(entry) > limits.maxFileBytes)
+                return fileTooLarge(pieces, limits);
+            if (archive_entry_size(entry) > totalLimit - totalBytes)
+                return totalTooLarge(totalLimit);
+        }
 
         if (mode == ExtractMode::List) {
             archive_read_data_skip(a.get());
@@ -192,6 +244,7 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
             if (!out->open(QIODevice::WriteOnly | QIODevice::Truncate))
                 return failure(200 + RarError::CreateFailed);
         }
+        qint64 fileBytes = 0;
         for (;;) {
             const la_ssize_t got = archive_read_data(a.get(), buffer.data(), buffer.size());
             if (got == 0)
@@ -201,9 +254,13 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
                     return failure(200 + (password.isEmpty() ? RarError::MissingPassword : RarError::BadPassword));
                 return failure(200 + RarError::BadData);
             }
+            // The sizes in the headers are the archive's word; the bytes are counted as well.
+            fileBytes += got;
+            if (fileBytes > limits.maxFileBytes)
+                return fileTooLarge(pieces, limits);
             totalBytes += got;
-            if (totalBytes > limits.maxTotalBytes)
-                return failure(200 + RarError::LimitExceeded);
+            if (totalBytes > totalLimit)
+                return totalTooLarge(totalLimit);
             if (out && out->write(buffer.constData(), got) != got)
                 return failure(200 + RarError::WriteFailed);
         }
@@ -218,6 +275,12 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
     if (mode == ExtractMode::Extract && !mergeInto(staging->path(), destination))
         return failure(200 + RarError::CreateFailed);
     return result;
+}
+
+qint64 ExtractLimits::totalFor(qint64 archiveBytes) const
+{
+    const qint64 byRatio = archiveBytes > maxTotalBytes / qMax<qint64>(ratio, 1) ? maxTotalBytes : archiveBytes * ratio;
+    return qMin(maxTotalBytes, qMax(ratioFloorBytes, byRatio));
 }
 
 QString ExtractErrorText(int code)
