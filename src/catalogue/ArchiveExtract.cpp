@@ -4,8 +4,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
+#include <QRandomGenerator>
 #include <QStringDecoder>
-#include <QTemporaryDir>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -60,6 +61,67 @@ ExtractResult totalTooLarge(qint64 totalLimit)
         200 + RarError::LimitExceeded,
         QStringLiteral("压缩包解压后超过 %1 MB，与压缩包的大小不相称，已拒绝解压").arg(megabytes(totalLimit)));
 }
+
+// Staging folders are ".unpack-" and letters or digits; beside each is a lock file of the same
+// name plus ".lock", held by the extraction that fills it.
+const QString &stagingPrefix()
+{
+    static const QString prefix = QStringLiteral(".unpack-");
+    return prefix;
+}
+
+bool isStagingName(const QString &name)
+{
+    if (!name.startsWith(stagingPrefix()) || name.size() == stagingPrefix().size())
+        return false;
+    for (qsizetype i = stagingPrefix().size(); i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')))
+            return false;
+    }
+    return true;
+}
+
+QString lockPathFor(const QString &stagingPath)
+{
+    return stagingPath + QStringLiteral(".lock");
+}
+
+// A fresh staging folder whose lock is held until the object goes, and the folder with it.
+// The lock is taken before the folder exists, so a cleaner never sees the folder unlocked.
+class Staging
+{
+public:
+    explicit Staging(const QString &destination)
+    {
+        const QDir dir(destination);
+        for (int attempt = 0; attempt < 16 && m_path.isEmpty(); ++attempt) {
+            const QString name = stagingPrefix() + QString::number(QRandomGenerator::global()->generate64(), 36);
+            auto lock = std::make_unique<QLockFile>(lockPathFor(dir.filePath(name)));
+            lock->setStaleLockTime(0);
+            if (!lock->tryLock(0))
+                continue;
+            if (dir.mkdir(name)) {
+                m_path = dir.filePath(name);
+                m_lock = std::move(lock);
+            }
+        }
+    }
+    ~Staging()
+    {
+        if (!m_path.isEmpty())
+            QDir(m_path).removeRecursively();
+    }
+    Staging(const Staging &) = delete;
+    Staging &operator=(const Staging &) = delete;
+
+    bool isValid() const { return !m_path.isEmpty(); }
+    QString path() const { return m_path; }
+
+private:
+    QString m_path;
+    std::unique_ptr<QLockFile> m_lock; // released after the folder is gone
+};
 
 QString decodeName(archive_entry *entry)
 {
@@ -180,11 +242,12 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
     if (archive_read_open_filename(a.get(), QFile::encodeName(archivePath).constData(), 64 * 1024) != ARCHIVE_OK)
         return failure(100 + RarError::BadArchive);
 
-    std::unique_ptr<QTemporaryDir> staging;
+    std::unique_ptr<Staging> staging;
     if (mode == ExtractMode::Extract) {
         if (!QDir().mkpath(destination))
             return failure(200 + RarError::CreateFailed);
-        staging = std::make_unique<QTemporaryDir>(QDir(destination).filePath(QStringLiteral(".unpack-XXXXXX")));
+        RemoveStaleStaging(destination);
+        staging = std::make_unique<Staging>(destination);
         if (!staging->isValid())
             return failure(200 + RarError::CreateFailed);
     }
@@ -281,6 +344,30 @@ qint64 ExtractLimits::totalFor(qint64 archiveBytes) const
 {
     const qint64 byRatio = archiveBytes > maxTotalBytes / qMax<qint64>(ratio, 1) ? maxTotalBytes : archiveBytes * ratio;
     return qMin(maxTotalBytes, qMax(ratioFloorBytes, byRatio));
+}
+
+void RemoveStaleStaging(const QString &folder)
+{
+    const QDir dir(folder);
+    const QStringList names = dir.entryList({stagingPrefix() + QLatin1Char('*')},
+                                            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        QString staged = name;
+        // A lock file left alone: its extraction died before making the folder, or after removing it.
+        if (name.endsWith(QLatin1String(".lock")))
+            staged.chop(5);
+        if (!isStagingName(staged) || (staged != name && names.contains(staged)))
+            continue;
+        QLockFile lock(lockPathFor(dir.filePath(staged)));
+        lock.setStaleLockTime(0);
+        if (!lock.tryLock(0))
+            continue; // a running extraction, or one that cannot be told apart from it
+        const QFileInfo info(dir.filePath(staged));
+        if (info.isDir() && !info.isSymLink())
+            QDir(info.filePath()).removeRecursively();
+        else if (info.exists() || info.isSymLink())
+            QFile::remove(info.filePath());
+    }
 }
 
 QString ExtractErrorText(int code)

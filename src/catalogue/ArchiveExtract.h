@@ -70,3 +70,7 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
 
 // Chinese reason text for a result code.
 QString ExtractErrorText(int code);
+
+// Removes the staging folders in folder that no running extraction holds: those left by an
+// extraction that was killed or crashed. Each extraction into a folder does this first.
+void RemoveStaleStaging(const QString &folder);

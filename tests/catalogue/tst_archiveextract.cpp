@@ -3,10 +3,13 @@
 #include "catalogue/ArchiveExtract.h"
 
 #include <QDirIterator>
+#include <QLockFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
 
 using namespace Qt::StringLiterals;
 
@@ -24,6 +27,18 @@ ExtractLimits limits(qint64 maxTotal, int maxEntries, qint64 floor = 1 << 20, qi
     l.ratioFloorBytes = floor;
     l.maxFileBytes = maxFile;
     return l;
+}
+
+// Started as a child process: dies without any clean-up while the second entry is due.
+int dieWhileExtracting(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int entries = 0;
+    ExtractRar(ExtractMode::Extract, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), {}, {}, [&] {
+        if (++entries == 2)
+            ::raise(SIGKILL);
+    });
+    return 0;
 }
 
 // Every file and folder under a folder, relative, sorted.
@@ -226,6 +241,27 @@ private Q_SLOTS:
         QCOMPARE(TestSupport::readFile(dest + u"/卷一/第1章.txt"_s), "text"_ba);
     }
 
+    // An extraction killed midway leaves its staging folder; the next extraction into the folder
+    // removes it, and older leftovers without a lock, but never the folder of one still running.
+    void staleStaging_removedBeforeTheNextExtraction()
+    {
+        const QString dest = m_dir.filePath(u"lib/book"_s);
+        const QString path = m_dir.filePath(u"two.zip"_s);
+        QVERIFY(TestSupport::writeFile(path, ArchiveBuilder::zip({{"1.txt", "one"}, {"2.txt", "two"}})));
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {u"--die-while-extracting"_s, path, dest});
+        QVERIFY(child.waitForFinished());
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(tree(dest).filter(u"/1.txt"_s).size(), 1);
+        QVERIFY(TestSupport::writeFile(dest + u"/.unpack-old/a.txt"_s, "a"));
+        QLockFile running(dest + u"/.unpack-running.lock"_s);
+        QVERIFY(running.tryLock(0));
+        QVERIFY(QDir(dest).mkdir(u".unpack-running"_s));
+
+        QCOMPARE(ExtractRar(ExtractMode::Extract, path, dest).code, 0);
+        QCOMPARE(tree(dest), (QStringList{".unpack-running", ".unpack-running.lock", "1.txt", "2.txt"}));
+    }
+
     void failureLeavesDestinationAsItWas()
     {
         const QString dest = m_dir.filePath(u"lib/book"_s);
@@ -248,5 +284,13 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestArchiveExtract)
+int main(int argc, char **argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], "--die-while-extracting") == 0)
+        return dieWhileExtracting(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestArchiveExtract test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_archiveextract.moc"

@@ -143,6 +143,9 @@ private Q_SLOTS:
         const QString folder = path(u"TxtBook/abc"_s);
         const QString saveFile = folder + u'/' + fileName;
         QVERIFY(TestSupport::writeFile(saveFile, content));
+        // Left by an extraction into another book's folder that was killed.
+        const QString stale = path(u"TxtBook/other/.unpack-stale/a.txt"_s);
+        QVERIFY(TestSupport::writeFile(stale, "a"));
         ExtractLimits limits;
         limits.ratioFloorBytes = 1 << 20;
         const ImportResult result =
@@ -152,6 +155,7 @@ private Q_SLOTS:
         QTEST(QFileInfo::exists(saveFile), "downloadKept");
         QTEST(result.rowNote(), "note");
         QCOMPARE(m_db->shelfPage(ShelfQuery{}, 1).total, qint64(outcome == ImportResult::Outcome::Added));
+        QCOMPARE(QFileInfo::exists(stale), fileName.endsWith(u".TXT"_s));
     }
 
 };
