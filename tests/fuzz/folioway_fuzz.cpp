@@ -58,12 +58,14 @@ void nameCase()
     (void)!::write(2, text, size_t(at));
 }
 
+#ifndef FOLIOWAY_SANITIZE
 void nameCaseAndDie(int signal)
 {
     nameCase();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
+#endif
 
 struct Target
 {
