@@ -7,7 +7,6 @@
 #include <archive_entry.h>
 
 #include <array>
-#include <utility>
 
 // Archives built byte by byte, so tests control exactly what a hostile archive holds
 // (raw name bytes, flags, link entries) regardless of what archiving tools would allow.
@@ -152,40 +151,6 @@ inline QByteArray rar5(const QList<RarEntry> &entries)
         out += header(fields) + e.data;
     }
     return out + header(vint(5) + vint(0) + vint(0));
-}
-
-// Regular files written by libarchive itself, in a format and through a filter (or none) named
-// as archive_write_set_format_by_name and archive_write_add_filter_by_name take them ("zip"
-// deflates, "7zip", "pax"; "gzip"). Empty when libarchive refuses the names.
-inline QByteArray written(const char *format, const char *filter, const QList<std::pair<QByteArray, QByteArray>> &files)
-{
-    qsizetype room = 64 * 1024;
-    for (const auto &file : files)
-        room += file.first.size() + file.second.size() + 1024;
-    QByteArray out(room, '\0');
-    size_t used = 0;
-    archive *a = archive_write_new();
-    if (archive_write_set_format_by_name(a, format) != ARCHIVE_OK ||
-        (filter && archive_write_add_filter_by_name(a, filter) != ARCHIVE_OK) ||
-        archive_write_open_memory(a, out.data(), size_t(out.size()), &used) != ARCHIVE_OK) {
-        archive_write_free(a);
-        return {};
-    }
-    archive_entry *entry = archive_entry_new();
-    for (const auto &[name, data] : files) {
-        archive_entry_clear(entry);
-        archive_entry_set_pathname(entry, name.constData());
-        archive_entry_set_filetype(entry, AE_IFREG);
-        archive_entry_set_perm(entry, 0644);
-        archive_entry_set_size(entry, data.size());
-        archive_write_header(a, entry);
-        archive_write_data(a, data.constData(), size_t(data.size()));
-    }
-    archive_entry_free(entry);
-    archive_write_close(a);
-    archive_write_free(a);
-    out.truncate(qsizetype(used));
-    return out;
 }
 
 // A tar holding one regular file and a hard link, written with libarchive's own writer.

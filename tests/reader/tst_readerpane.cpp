@@ -391,13 +391,11 @@ private Q_SLOTS:
         const QString path = m_dir.filePath(u"endless.txt"_s);
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("T\n") == 2 && file.resize(MaxChapterBytes + 3));
-        file.close();
         m_window->openBook(path);
         QVERIFY(waitShown(m_reader, 1, m_ctx.serverInfo.reader_3 + m_ctx.serverInfo.reader_4));
         QTRY_COMPARE(m_prompter.shown.size(), 1);
         QCOMPARE(m_prompter.lastText(), ChapterTooLargeMessage(MaxChapterBytes + 1));
         QCOMPARE(m_prompter.last().title, u"无法显示本章"_s);
-        QFile::remove(path);
     }
 
     void shelfDoubleClick_readsTheBookToItsEndWithTheRightArrow()
