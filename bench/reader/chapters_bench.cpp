@@ -1,6 +1,8 @@
 // Opening and paging a 50 MB GB18030 novel (about 4,000 chapters, 360,000 lines) generated in a
 // temporary folder. Prints the figures; run by hand:
 //   bench_reader_chapters [runs]
+// With --huge-lines it instead opens books that are one line of 300 MB and of 1 GiB (the latter
+// within 1 GiB of address space) and prints the peak memory of each.
 
 #include "reader/BookLineIndex.h"
 #include "reader/ChapterLoader.h"
@@ -19,6 +21,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -58,6 +62,42 @@ int measureMemory(const QString &path)
     return 0;
 }
 
+// Peak memory of chapter detection on a book that is a single line of `size` bytes, in a fresh
+// process limited to `addressSpace` bytes when that is not 0.
+void hugeLine(qint64 size, qint64 addressSpace)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("one-line.txt"));
+    QFile out(path);
+    const QByteArray block = QStringLiteral("中文字").toUtf8().repeated(1 << 16);
+    if (!out.open(QIODevice::WriteOnly))
+        return;
+    for (qint64 left = size; left > 0; left -= block.size())
+        out.write(block.constData(), qMin<qint64>(left, block.size()));
+    out.close();
+
+    QProcess child;
+    if (addressSpace > 0) {
+        child.setChildProcessModifier([addressSpace] {
+            const rlimit limit{rlim_t(addressSpace), rlim_t(addressSpace)};
+            setrlimit(RLIMIT_AS, &limit);
+        });
+    }
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--memory"), path});
+    child.waitForFinished(600000);
+    const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
+    const QString limit =
+        addressSpace > 0 ? QStringLiteral(" within %1 MB of address space").arg(addressSpace >> 20) : QString();
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0 || figures.size() != 3) {
+        std::printf("one line of %lld MB%s: failed (%s)\n", size >> 20, qPrintable(limit),
+                    child.readAllStandardError().constData());
+        return;
+    }
+    std::printf("one line of %lld MB%s: peak memory %.1f MB, growth %.1f MB, %lld entry\n", size >> 20,
+                qPrintable(limit), figures.at(1).toLongLong() / 1024.0,
+                (figures.at(1).toLongLong() - figures.at(0).toLongLong()) / 1024.0, figures.at(2).toLongLong());
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -66,6 +106,11 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     if (args.size() == 3 && args.at(1) == QLatin1String("--memory"))
         return measureMemory(args.at(2));
+    if (args.size() == 2 && args.at(1) == QLatin1String("--huge-lines")) {
+        hugeLine(300 << 20, 0);
+        hugeLine(qint64(1) << 30, qint64(1) << 30);
+        return 0;
+    }
     const int runs = args.size() > 1 ? qMax(1, args.at(1).toInt()) : 11;
 
     QTemporaryDir dir;

@@ -4,8 +4,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
+#include <QRandomGenerator>
 #include <QStringDecoder>
-#include <QTemporaryDir>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -20,13 +21,107 @@ struct ArchiveCloser
 };
 using ArchivePtr = std::unique_ptr<archive, ArchiveCloser>;
 
-ExtractResult failure(int code)
+// What the file system takes: a name of at most 255 bytes, a path of fewer than 4096.
+constexpr qsizetype MaxNameBytes = 255;
+constexpr qsizetype MaxPathBytes = 4095;
+
+ExtractResult failure(int code, const QString &reason = {})
 {
     ExtractResult result;
     result.code = code;
-    result.reason = ExtractErrorText(code);
+    result.reason = reason.isEmpty() ? ExtractErrorText(code) : reason;
     return result;
 }
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number((bytes + 1024 * 1024 - 1) / (1024 * 1024));
+}
+
+ExtractResult tooManyEntries(const ExtractLimits &limits)
+{
+    return failure(200 + RarError::LimitExceeded,
+                   QStringLiteral("压缩包中的文件超过 %1 个，已拒绝解压").arg(limits.maxEntries));
+}
+
+ExtractResult fileTooLarge(const QStringList &pieces, const ExtractLimits &limits)
+{
+    // The name as the download list can show it: the file's own name, shortened.
+    QString name = pieces.last();
+    if (name.size() > 40)
+        name = name.left(40) + QStringLiteral("…");
+    return failure(
+        200 + RarError::LimitExceeded,
+        QStringLiteral("压缩包中的文件“%1”超过 %2 MB，已拒绝解压").arg(name, megabytes(limits.maxFileBytes)));
+}
+
+ExtractResult totalTooLarge(qint64 totalLimit)
+{
+    return failure(
+        200 + RarError::LimitExceeded,
+        QStringLiteral("压缩包解压后超过 %1 MB，与压缩包的大小不相称，已拒绝解压").arg(megabytes(totalLimit)));
+}
+
+// Staging folders are ".unpack-" and letters or digits; beside each is a lock file of the same
+// name plus ".lock", held by the extraction that fills it.
+const QString &stagingPrefix()
+{
+    static const QString prefix = QStringLiteral(".unpack-");
+    return prefix;
+}
+
+bool isStagingName(const QString &name)
+{
+    if (!name.startsWith(stagingPrefix()) || name.size() == stagingPrefix().size())
+        return false;
+    for (qsizetype i = stagingPrefix().size(); i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')))
+            return false;
+    }
+    return true;
+}
+
+QString lockPathFor(const QString &stagingPath)
+{
+    return stagingPath + QStringLiteral(".lock");
+}
+
+// A fresh staging folder whose lock is held until the object goes, and the folder with it.
+// The lock is taken before the folder exists, so a cleaner never sees the folder unlocked.
+class Staging
+{
+public:
+    explicit Staging(const QString &destination)
+    {
+        const QDir dir(destination);
+        for (int attempt = 0; attempt < 16 && m_path.isEmpty(); ++attempt) {
+            const QString name = stagingPrefix() + QString::number(QRandomGenerator::global()->generate64(), 36);
+            auto lock = std::make_unique<QLockFile>(lockPathFor(dir.filePath(name)));
+            lock->setStaleLockTime(0);
+            if (!lock->tryLock(0))
+                continue;
+            if (dir.mkdir(name)) {
+                m_path = dir.filePath(name);
+                m_lock = std::move(lock);
+            }
+        }
+    }
+    ~Staging()
+    {
+        if (!m_path.isEmpty())
+            QDir(m_path).removeRecursively();
+    }
+    Staging(const Staging &) = delete;
+    Staging &operator=(const Staging &) = delete;
+
+    bool isValid() const { return !m_path.isEmpty(); }
+    QString path() const { return m_path; }
+
+private:
+    QString m_path;
+    std::unique_ptr<QLockFile> m_lock; // released after the folder is gone
+};
 
 QString decodeName(archive_entry *entry)
 {
@@ -70,6 +165,19 @@ QStringList safePieces(const QString &name)
         pieces.append(piece);
     }
     return pieces;
+}
+
+// Whether the file system would refuse the entry's name inside the staging folder.
+bool nameTooLong(const QString &stagingPath, const QStringList &pieces)
+{
+    qsizetype total = QFile::encodeName(stagingPath).size();
+    for (const QString &piece : pieces) {
+        const qsizetype bytes = QFile::encodeName(piece).size();
+        if (bytes > MaxNameBytes)
+            return true;
+        total += 1 + bytes;
+    }
+    return total > MaxPathBytes;
 }
 
 bool mentionsPassword(archive *a)
@@ -134,16 +242,18 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
     if (archive_read_open_filename(a.get(), QFile::encodeName(archivePath).constData(), 64 * 1024) != ARCHIVE_OK)
         return failure(100 + RarError::BadArchive);
 
-    std::unique_ptr<QTemporaryDir> staging;
+    std::unique_ptr<Staging> staging;
     if (mode == ExtractMode::Extract) {
         if (!QDir().mkpath(destination))
             return failure(200 + RarError::CreateFailed);
-        staging = std::make_unique<QTemporaryDir>(QDir(destination).filePath(QStringLiteral(".unpack-XXXXXX")));
+        RemoveStaleStaging(destination);
+        staging = std::make_unique<Staging>(destination);
         if (!staging->isValid())
             return failure(200 + RarError::CreateFailed);
     }
 
     ExtractResult result;
+    const qint64 totalLimit = limits.totalFor(info.size());
     qint64 totalBytes = 0;
     int entries = 0;
     QByteArray buffer(64 * 1024, Qt::Uninitialized);
@@ -157,7 +267,7 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
         if (h < ARCHIVE_WARN) // ARCHIVE_WARN is a name that did not convert: still usable
             return failure(mentionsPassword(a.get()) ? 200 + RarError::MissingPassword : 212);
         if (++entries > limits.maxEntries)
-            return failure(200 + RarError::LimitExceeded);
+            return tooManyEntries(limits);
 
         const bool encrypted = archive_entry_is_encrypted(entry);
         if (encrypted && password.isEmpty())
@@ -165,13 +275,18 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
         const mode_t type = archive_entry_filetype(entry);
         const QStringList pieces = safePieces(decodeName(entry));
         const bool link = archive_entry_hardlink(entry) != nullptr || archive_entry_symlink(entry) != nullptr;
-        if (pieces.isEmpty() || link || (type != AE_IFREG && type != AE_IFDIR)) {
+        if (pieces.isEmpty() || link || (type != AE_IFREG && type != AE_IFDIR) ||
+            (staging && nameTooLong(staging->path(), pieces))) {
             ++result.entriesSkipped;
             archive_read_data_skip(a.get());
             continue;
         }
-        if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > limits.maxTotalBytes - totalBytes)
-            return failure(200 + RarError::LimitExceeded);
+        if (archive_entry_size_is_set(entry)) {
+            if (archive_entry_size(entry) > limits.maxFileBytes)
+                return fileTooLarge(pieces, limits);
+            if (archive_entry_size(entry) > totalLimit - totalBytes)
+                return totalTooLarge(totalLimit);
+        }
 
         if (mode == ExtractMode::List) {
             archive_read_data_skip(a.get());
@@ -192,6 +307,7 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
             if (!out->open(QIODevice::WriteOnly | QIODevice::Truncate))
                 return failure(200 + RarError::CreateFailed);
         }
+        qint64 fileBytes = 0;
         for (;;) {
             const la_ssize_t got = archive_read_data(a.get(), buffer.data(), buffer.size());
             if (got == 0)
@@ -201,9 +317,13 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
                     return failure(200 + (password.isEmpty() ? RarError::MissingPassword : RarError::BadPassword));
                 return failure(200 + RarError::BadData);
             }
+            // The sizes in the headers are the archive's word; the bytes are counted as well.
+            fileBytes += got;
+            if (fileBytes > limits.maxFileBytes)
+                return fileTooLarge(pieces, limits);
             totalBytes += got;
-            if (totalBytes > limits.maxTotalBytes)
-                return failure(200 + RarError::LimitExceeded);
+            if (totalBytes > totalLimit)
+                return totalTooLarge(totalLimit);
             if (out && out->write(buffer.constData(), got) != got)
                 return failure(200 + RarError::WriteFailed);
         }
@@ -218,6 +338,36 @@ ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QSt
     if (mode == ExtractMode::Extract && !mergeInto(staging->path(), destination))
         return failure(200 + RarError::CreateFailed);
     return result;
+}
+
+qint64 ExtractLimits::totalFor(qint64 archiveBytes) const
+{
+    const qint64 byRatio = archiveBytes > maxTotalBytes / qMax<qint64>(ratio, 1) ? maxTotalBytes : archiveBytes * ratio;
+    return qMin(maxTotalBytes, qMax(ratioFloorBytes, byRatio));
+}
+
+void RemoveStaleStaging(const QString &folder)
+{
+    const QDir dir(folder);
+    const QStringList names = dir.entryList({stagingPrefix() + QLatin1Char('*')},
+                                            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        QString staged = name;
+        // A lock file left alone: its extraction died before making the folder, or after removing it.
+        if (name.endsWith(QLatin1String(".lock")))
+            staged.chop(5);
+        if (!isStagingName(staged) || (staged != name && names.contains(staged)))
+            continue;
+        QLockFile lock(lockPathFor(dir.filePath(staged)));
+        lock.setStaleLockTime(0);
+        if (!lock.tryLock(0))
+            continue; // a running extraction, or one that cannot be told apart from it
+        const QFileInfo info(dir.filePath(staged));
+        if (info.isDir() && !info.isSymLink())
+            QDir(info.filePath()).removeRecursively();
+        else if (info.exists() || info.isSymLink())
+            QFile::remove(info.filePath());
+    }
 }
 
 QString ExtractErrorText(int code)

@@ -32,11 +32,18 @@ enum class ExtractMode
     List = 2
 };
 
-// Guards against archives made to fill the disk.
+// Guards against archives made to fill the disk. The unpacked total may reach `ratio` times the
+// archive's own size, but at least ratioFloorBytes (a small archive of well-compressed text) and
+// never more than maxTotalBytes; no single file may exceed maxFileBytes.
 struct ExtractLimits
 {
     qint64 maxTotalBytes = qint64(2) * 1024 * 1024 * 1024;
     int maxEntries = 20000;
+    qint64 ratio = 100;
+    qint64 ratioFloorBytes = qint64(200) * 1024 * 1024;
+    qint64 maxFileBytes = qint64(512) * 1024 * 1024;
+
+    qint64 totalFor(qint64 archiveBytes) const;
 };
 
 struct ExtractResult
@@ -44,20 +51,26 @@ struct ExtractResult
     int code = 0;
     QString reason; // Chinese text for the download list; empty on success
     int filesWritten = 0;
-    int entriesSkipped = 0; // links, devices and names that would land outside the folder
+    int entriesSkipped = 0; // links, devices, names that would land outside the folder or that are
+                            // too long for the file system
 
     bool ok() const { return code == 0; }
 };
 
 // Extracts (or tests, or lists) an archive into destination, keeping stored sub-folders.
 // Only regular files and folders are made, never outside destination: absolute names, ".."
-// and links are skipped. Entry names without a Unicode marking are read as UTF-8 when they are
-// valid UTF-8 and as GBK otherwise. The entries go to a hidden staging folder first and are
-// moved into destination only when the whole archive has been read, so an encrypted, damaged or
-// oversized archive adds nothing. yield runs between entries (to let pending events run).
+// and links are skipped, and so are names with a piece over 255 bytes. Entry names without a
+// Unicode marking are read as UTF-8 when they are valid UTF-8 and as GBK otherwise. The entries
+// go to a hidden staging folder first and are moved into destination only when the whole archive
+// has been read, so an encrypted, damaged or oversized archive adds nothing. yield runs between
+// entries (to let pending events run).
 ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QString &destination,
                          const QString &password = {}, const ExtractLimits &limits = {},
                          const std::function<void()> &yield = {});
 
 // Chinese reason text for a result code.
 QString ExtractErrorText(int code);
+
+// Removes the staging folders in folder that no running extraction holds: those left by an
+// extraction that was killed or crashed. Each extraction into a folder does this first.
+void RemoveStaleStaging(const QString &folder);

@@ -103,6 +103,12 @@ ImportResult ImportDownloadedFile(LibraryDb &db, const QString &saveFile, const 
     if (name.right(4).toLower() == QLatin1String(".txt"))
         return FindTxtAndSave(db, bookFolder, saveFile, catalogueRows);
 
+    // An extraction killed midway leaves its staging folder in the book folder it was filling;
+    // the download folder holds them all.
+    const QDir downloads = QFileInfo(bookFolder).dir();
+    for (const QFileInfo &folder : downloads.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
+        RemoveStaleStaging(folder.filePath());
+
     ImportResult result;
     result.extract = ExtractRar(ExtractMode::Extract, saveFile, bookFolder, {}, limits, yield);
     if (!result.extract.ok()) {

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -17,6 +18,12 @@ constexpr qsizetype MaxHeadingBytes = 4 * (MaxHeadingUnits + 1);
 // The book is streamed through a small buffer that stays in the processor cache and never
 // needs fresh pages: reading 50 MB into one new block costs several times the whole scan.
 constexpr qsizetype ChunkSize = 256 * 1024;
+// The first line's title needs at most this many bytes (see MaxFirstLineUnits).
+constexpr qsizetype MaxFirstLineBytes = 4 * (MaxFirstLineUnits + 1);
+// An unfinished line longer than this is not kept whole: its start, its title when it is the
+// first line and its validity as UTF-8 are taken on the way, and the rest of it is passed over.
+// Every other use of a line needs far fewer bytes, so this bounds the memory of the scan.
+constexpr qsizetype MaxCarriedBytes = MaxFirstLineBytes + 64;
 constexpr int CancelCheckInterval = 4096;
 
 bool isUtf16(TextEncoding encoding)
@@ -63,6 +70,32 @@ qsizetype contentLength(const char *data, qsizetype start, qsizetype next, TextE
             end -= 2;
     }
     return end - start;
+}
+
+// The first line as far as its title needs it.
+QString firstLineTitle(TextEncoding encoding, QByteArrayView line)
+{
+    const QByteArrayView head = line.first(qMin(line.size(), MaxFirstLineBytes));
+    QString text(qMin(head.size(), MaxFirstLineUnits + 1) + 1, Qt::Uninitialized);
+    text.truncate(DecodeTextInto(encoding, head, reinterpret_cast<char16_t *>(text.data()), MaxFirstLineUnits));
+    return text;
+}
+
+// How many of the last bytes of a piece of a line stay for the next read: whole UTF-16 units
+// from an even distance; for UTF-8 that is being checked, the bytes from the last one that is
+// not a continuation byte, as its sequence may go on in the next read; one byte otherwise. Never
+// none, so an unfinished line always has bytes left when the file ends.
+qsizetype keptTail(QByteArrayView piece, TextEncoding encoding, bool checkUtf8)
+{
+    if (isUtf16(encoding))
+        return 2 + (piece.size() & 1);
+    if (checkUtf8) {
+        for (qsizetype k = 1; k <= 4 && k <= piece.size(); ++k) {
+            if ((uchar(piece[piece.size() - k]) & 0xC0) != 0x80)
+                return k;
+        }
+    }
+    return 1;
 }
 
 class Scanner
@@ -120,7 +153,8 @@ private:
         QByteArray buffer(ChunkSize, Qt::Uninitialized);
         qint64 base = 0; // file offset of buffer[0]
         qsizetype filled = 0;
-        qsizetype lineStart = 0; // in the buffer: start of the line not yet finished
+        qsizetype lineStart = 0;     // in the buffer: start of what is kept of the unfinished line
+        qint64 passedLineStart = -1; // file offset of the unfinished line once its start is passed over
         qint64 lineNo = 0;
         bool atEnd = false;
         char16_t units[MaxHeadingUnits + 2];
@@ -168,12 +202,15 @@ private:
                     return Outcome::Cancelled;
                 if (checkUtf8 && !IsValidUtf8(QByteArrayView(data + lineStart, next - lineStart)))
                     return Outcome::NotUtf8;
-                index.lineStarts.push_back(base + lineStart);
-                const qsizetype length = contentLength(data, lineStart, next, encoding);
-                const QByteArrayView content(data + lineStart, length);
-                if (m_mode == BookScan::WithHeadings) {
+                // A line passed over is far too long for a heading, and its title was taken.
+                const bool passed = passedLineStart >= 0;
+                index.lineStarts.push_back(passed ? passedLineStart : base + lineStart);
+                passedLineStart = -1;
+                if (m_mode == BookScan::WithHeadings && !passed) {
+                    const qsizetype length = contentLength(data, lineStart, next, encoding);
+                    const QByteArrayView content(data + lineStart, length);
                     if (lineNo == 0) {
-                        scan.firstLine = DecodeText(encoding, content);
+                        scan.firstLine = firstLineTitle(encoding, content);
                     } else if (length <= MaxHeadingBytes) {
                         qsizetype consumed = 0;
                         const qsizetype count =
@@ -191,6 +228,20 @@ private:
                 if (lf < 0)
                     break;
             }
+            // An unfinished line too long to keep: note where it starts and its title, check what
+            // arrived of it, and keep only the last few bytes, which the next read may need.
+            if (filled - lineStart > MaxCarriedBytes) {
+                const QByteArrayView arrived(data + lineStart, filled - lineStart);
+                if (passedLineStart < 0) {
+                    passedLineStart = base + lineStart;
+                    if (m_mode == BookScan::WithHeadings && lineNo == 0)
+                        scan.firstLine = firstLineTitle(encoding, arrived);
+                }
+                const qsizetype cut = filled - keptTail(arrived, encoding, checkUtf8);
+                if (checkUtf8 && !IsValidUtf8(QByteArrayView(data + lineStart, cut - lineStart)))
+                    return Outcome::NotUtf8;
+                lineStart = cut;
+            }
         }
         index.fileSize = base + filled;
         index.lineStarts.push_back(index.fileSize);
@@ -205,22 +256,21 @@ private:
 BookScan scanDevice(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel)
 {
     BookScan scan;
-    if (!Scanner(device, mode, cancel).run(scan))
-        scan.error = BookReadError::Unreadable;
+    try {
+        if (!Scanner(device, mode, cancel).run(scan))
+            scan.error = BookReadError::Unreadable;
+    } catch (const std::bad_alloc &) {
+        scan = BookScan();
+        scan.error = BookReadError::OutOfMemory;
+    }
     return scan;
 }
 
 } // namespace
 
-QByteArrayView LineBytes(const BookLineIndex &index, QByteArrayView fileBytes, qint64 line)
+QByteArrayView WithoutLineBreak(TextEncoding encoding, QByteArrayView line)
 {
-    if (line < 0 || line >= index.lineCount())
-        return {};
-    const qint64 start = index.lineStarts[line];
-    const qint64 next = qMin<qint64>(index.lineStarts[line + 1], fileBytes.size());
-    if (start >= next)
-        return {};
-    return fileBytes.sliced(start, contentLength(fileBytes.data(), start, next, index.encoding));
+    return line.first(contentLength(line.data(), 0, line.size(), encoding));
 }
 
 BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::atomic_bool *cancel)

@@ -13,8 +13,14 @@ enum class BookReadError
 {
     None,
     Missing,
-    Unreadable
+    Unreadable,
+    OutOfMemory // the line index did not fit (each line costs eight bytes, however short)
 };
+
+// Entry 1's title is made from at most this many UTF-16 units of the first line (a whole
+// character more when the last one is a surrogate pair), so a book that is one endless line
+// costs no more than a normal one. A real one-line novel of 800 KB still keeps its whole line.
+constexpr qsizetype MaxFirstLineUnits = 512 * 1024;
 
 // One pass over a book file: the line index and, when asked, the first line and every later
 // line that passes the heading rule. Shared by chapter detection and the chapter display's index
@@ -30,7 +36,7 @@ struct BookScan
     BookReadError error = BookReadError::None;
     bool cancelled = false;
     BookLineIndex index;
-    QString firstLine;                // line 0 as decoded, empty when the file has no lines
+    QString firstLine;                // line 0 as decoded, up to MaxFirstLineUnits; empty without lines
     std::vector<qint64> headingLines; // ascending line numbers, never 0
     QStringList headingTexts;         // the raw heading lines, same order
 };
@@ -40,5 +46,6 @@ BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomi
 // Scans bytes already in memory, the same way.
 BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr);
 
-// Bytes of line `line` without its line break, read from the mapped or loaded file bytes.
-QByteArrayView LineBytes(const BookLineIndex &index, QByteArrayView fileBytes, qint64 line);
+// The bytes of one line as the index delimits it, without its line feed and a carriage return
+// right before that.
+QByteArrayView WithoutLineBreak(TextEncoding encoding, QByteArrayView line);

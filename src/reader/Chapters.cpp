@@ -6,7 +6,13 @@
 
 #include <QFile>
 
+#include <algorithm>
+#include <new>
+
 namespace {
+
+// A chapter is read from the file this many bytes at a time, in whole lines.
+constexpr qint64 ReadPieceBytes = 1024 * 1024;
 
 const QString &bodyTitle()
 {
@@ -28,6 +34,13 @@ QString trimSpaces(QStringView text)
 
 QString firstEntryTitle(QStringView firstLine)
 {
+    // The scan decodes no more of the first line than this; a line decoded whole is cut the same
+    // way, never between the halves of a surrogate pair.
+    if (firstLine.size() > MaxFirstLineUnits) {
+        const bool splitsPair =
+            firstLine[MaxFirstLineUnits - 1].isHighSurrogate() && firstLine[MaxFirstLineUnits].isLowSurrogate();
+        firstLine.truncate(MaxFirstLineUnits - (splitsPair ? 1 : 0));
+    }
     QString name = trimSpaces(firstLine);
     name.remove(u'\r');
     return name.isEmpty() ? bodyTitle() : trimSpaces(name);
@@ -54,6 +67,14 @@ QList<ChapterEntry> buildEntries(QStringView firstLine, qint64 lineCount, const 
     return entries;
 }
 
+ChapterList failed(ChapterList list, BookOpenError error, const QString &message)
+{
+    list.error = error;
+    list.errorTitle = BookOpenFailedTitle();
+    list.errorMessage = message;
+    return list;
+}
+
 } // namespace
 
 QString ChapterEntry::rangeText() const
@@ -74,6 +95,18 @@ QString MissingBookMessage(const QString &path)
 QString UnreadableBookMessage(const QString &path)
 {
     return QStringLiteral("无法读取以下文件，请检查文件是否被其他程序占用或没有读取权限：\r\n") + path;
+}
+
+QString BookTooLargeMessage(const QString &path)
+{
+    return QStringLiteral("文件的行数太多，内存不足，无法打开以下文件：\r\n") + path;
+}
+
+QString ChapterTooLargeMessage(qint64 chapterBytes)
+{
+    return QStringLiteral("本章内容有 %1 MB，太大了，无法显示。\r\n"
+                          "这通常是因为文件中没有可以识别的章节标题，请检查文件内容是否正确。")
+        .arg((chapterBytes + 1024 * 1024 - 1) / (1024 * 1024));
 }
 
 QList<ChapterEntry> ChaptersFromLines(const QStringList &lines)
@@ -105,12 +138,15 @@ ChapterList GetChapter(const QString &path, const QString &bookmarkTitle, const 
     ChapterList result;
     result.path = path;
     BookScan scan = ScanBookFile(path, BookScan::WithHeadings, cancel);
-    if (scan.error != BookReadError::None) {
-        result.error = scan.error == BookReadError::Missing ? BookOpenError::Missing : BookOpenError::Unreadable;
-        result.errorTitle = BookOpenFailedTitle();
-        result.errorMessage =
-            scan.error == BookReadError::Missing ? MissingBookMessage(path) : UnreadableBookMessage(path);
-        return result;
+    switch (scan.error) {
+    case BookReadError::None:
+        break;
+    case BookReadError::Missing:
+        return failed(std::move(result), BookOpenError::Missing, MissingBookMessage(path));
+    case BookReadError::Unreadable:
+        return failed(std::move(result), BookOpenError::Unreadable, UnreadableBookMessage(path));
+    case BookReadError::OutOfMemory:
+        return failed(std::move(result), BookOpenError::TooLarge, BookTooLargeMessage(path));
     }
     if (scan.cancelled)
         return result;
@@ -122,7 +158,7 @@ ChapterList GetChapter(const QString &path, const QString &bookmarkTitle, const 
     return result;
 }
 
-QString ReadSplitContent(const QString &path, qint64 firstLine, qint64 lastLine)
+ChapterText ReadChapterText(const QString &path, qint64 firstLine, qint64 lastLine, qint64 maxBytes)
 {
     const std::shared_ptr<const BookLineIndex> index = LineIndexFor(path);
     if (!index)
@@ -131,37 +167,51 @@ QString ReadSplitContent(const QString &path, qint64 firstLine, qint64 lastLine)
     const qint64 last = qMin(lastLine, index->lineCount() - 1);
     if (first > last)
         return {};
+    const std::vector<qint64> &starts = index->lineStarts;
+    const qint64 bytes = starts[size_t(last + 1)] - starts[size_t(first)];
+    if (bytes > maxBytes)
+        return {{}, bytes};
 
     QFile file(index->path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !file.seek(starts[size_t(first)]))
         return {};
-    const qint64 from = index->lineStarts[first];
-    const qint64 to = index->lineStarts[last + 1];
-    if (!file.seek(from))
-        return {};
-    const QByteArray bytes = file.read(to - from);
-    if (bytes.size() != to - from)
-        return {}; // the file shrank after the index was taken; the next call rebuilds it
-
     static constexpr char16_t Break[] = u"<br>";
     constexpr qsizetype BreakLength = 4;
-    const qint64 lines = last - first + 1;
-    QString fragment(bytes.size() + lines * BreakLength, Qt::Uninitialized);
-    auto *out = reinterpret_cast<char16_t *>(fragment.data());
-    qsizetype written = 0;
-    // Line offsets relative to the piece that was read.
-    BookLineIndex local;
-    local.encoding = index->encoding;
-    local.lineStarts.reserve(size_t(lines) + 1);
-    for (qint64 line = first; line <= last + 1; ++line)
-        local.lineStarts.push_back(index->lineStarts[line] - from);
-    for (qint64 i = 0; i < lines; ++i) {
-        written += DecodeTextInto(index->encoding, LineBytes(local, bytes, i), out + written);
-        std::copy(Break, Break + BreakLength, out + written);
-        written += BreakLength;
+    ChapterText text;
+    try {
+        // No encoding yields more units than bytes.
+        text.fragment = QString(qsizetype(bytes + (last - first + 1) * BreakLength), Qt::Uninitialized);
+        auto *out = reinterpret_cast<char16_t *>(text.fragment.data());
+        qsizetype written = 0;
+        // The chapter is read a piece of whole lines at a time (one line when a line is longer).
+        QByteArray piece;
+        for (qint64 line = first; line <= last;) {
+            const qint64 pieceStart = starts[size_t(line)];
+            const auto fits =
+                std::upper_bound(starts.begin() + line + 1, starts.begin() + last + 2, pieceStart + ReadPieceBytes);
+            const qint64 end = qMax(line + 1, qint64(fits - starts.begin()) - 1);
+            piece.resize(qsizetype(starts[size_t(end)] - pieceStart));
+            if (file.read(piece.data(), piece.size()) != piece.size())
+                return {}; // the file shrank after the index was taken; the next call rebuilds it
+            for (; line < end; ++line) {
+                const QByteArrayView raw =
+                    QByteArrayView(piece).sliced(qsizetype(starts[size_t(line)] - pieceStart),
+                                                 qsizetype(starts[size_t(line + 1)] - starts[size_t(line)]));
+                written += DecodeTextInto(index->encoding, WithoutLineBreak(index->encoding, raw), out + written);
+                std::copy(Break, Break + BreakLength, out + written);
+                written += BreakLength;
+            }
+        }
+        text.fragment.truncate(written);
+    } catch (const std::bad_alloc &) {
+        return {{}, bytes};
     }
-    fragment.truncate(written);
-    return fragment;
+    return text;
+}
+
+QString ReadSplitContent(const QString &path, qint64 firstLine, qint64 lastLine)
+{
+    return ReadChapterText(path, firstLine, lastLine).fragment;
 }
 
 QString ChapterFragment(const QString &path, const ChapterEntry &entry)

@@ -32,7 +32,8 @@ enum class BookOpenError
 {
     None,
     Missing,
-    Unreadable
+    Unreadable,
+    TooLarge // the line index of the file does not fit in memory
 };
 
 // What opening a book gives the reader.
@@ -63,6 +64,7 @@ struct ChapterList
 QString BookOpenFailedTitle();
 QString MissingBookMessage(const QString &path);
 QString UnreadableBookMessage(const QString &path);
+QString BookTooLargeMessage(const QString &path);
 
 // Chapter detection: reads the book once, splits it into chapters with the heading rule and
 // picks the entry whose title equals `bookmarkTitle` exactly (the first such entry; entry 1
@@ -81,11 +83,26 @@ ChapterList GetChapter(const QString &path, const QString &bookmarkTitle = {},
 QList<ChapterEntry> ChaptersFromLines(const QStringList &lines);
 qsizetype SelectChapter(const QList<ChapterEntry> &entries, const QString &bookmarkTitle);
 
+// The most bytes of the file one fragment may cover. A 50 MB novel whose headings are not
+// recognised still shows as one chapter; a range of hundreds of megabytes would exhaust the
+// reading page and is refused with ChapterTooLargeMessage() instead.
+constexpr qint64 MaxChapterBytes = 64 * 1024 * 1024;
+QString ChapterTooLargeMessage(qint64 chapterBytes);
+
+struct ChapterText
+{
+    QString fragment;
+    qint64 refusedBytes = 0; // the size of a range too large to show (over the limit, or not fitting
+                             // in memory); the fragment is then empty
+};
+
 // The page fragment for lines firstLine .. lastLine (inclusive, counted from 0): each line as
 // it stands, markup included, followed by "<br>". Lines past the end add nothing; a file that
 // cannot be read gives an empty fragment. Uses the cached line index (rebuilt when the file's
 // size or modification time changed), so the text always equals what reading the whole file
-// again would give, at a cost that depends on the chapter, not the book.
+// again would give, at a cost that depends on the chapter, not the book. Apart from the
+// fragment itself it holds at most a megabyte of the file, or one line when a line is longer.
+ChapterText ReadChapterText(const QString &path, qint64 firstLine, qint64 lastLine, qint64 maxBytes = MaxChapterBytes);
 QString ReadSplitContent(const QString &path, qint64 firstLine, qint64 lastLine);
 
 // The fragment for one entry: its lines rangeStart + 1 .. rangeEnd.

@@ -331,15 +331,20 @@ void ReaderPane::ListView2_dblClick()
     updateLoading();
     const double scroll = std::exchange(m_scrollAfterShow, 0);
     const QString highlight = std::exchange(m_highlightAfterShow, {});
-    auto *watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcher<QString>::finished, this,
+    auto *watcher = new QFutureWatcher<ChapterText>(this);
+    connect(watcher, &QFutureWatcher<ChapterText>::finished, this,
             [this, watcher, id, position, scroll, highlight, occurrence = m_highlightOccurrence] {
         watcher->deleteLater();
         if (id != m_fragmentRequest)
             return;
         m_fragmentPending = false;
         updateLoading();
-        m_view->showText(watcher->result());
+        const ChapterText text = watcher->result();
+        // The page is cleared too, so the previous chapter's text is not taken for this one.
+        m_view->showText(text.fragment);
+        if (text.refusedBytes > 0)
+            m_prompter.message(ChapterTooLargeMessage(text.refusedBytes), Prompter::Icon::Critical,
+                               QStringLiteral("无法显示本章"));
         if (m_positionArmed)
             m_positions->update(PositionInBook(m_chaptersPath, m_entries, position, scroll, scroll));
         if (!highlight.isEmpty())
@@ -350,7 +355,10 @@ void ReaderPane::ListView2_dblClick()
             m_voice->readClicked();
         Q_EMIT chapterShown(position);
     });
-    watcher->setFuture(QtConcurrent::run(&m_fragmentPool, ChapterFragment, m_chaptersPath, m_entries.at(position - 1)));
+    const ChapterEntry entry = m_entries.at(position - 1);
+    watcher->setFuture(QtConcurrent::run(&m_fragmentPool, [path = m_chaptersPath, entry] {
+        return ReadChapterText(path, entry.firstShownLine(), entry.lastShownLine());
+    }));
 }
 
 void ReaderPane::keyNavigation(int keyCode)

@@ -3,16 +3,34 @@
 #include "catalogue/ArchiveExtract.h"
 
 #include <QDirIterator>
+#include <QLockFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 using ArchiveBuilder::ZipEntry;
 
+Q_DECLARE_METATYPE(ExtractLimits)
+
 namespace {
+
+ExtractLimits limits(qint64 maxTotal, int maxEntries, qint64 floor = 1 << 20, qint64 maxFile = 1 << 20,
+                     qint64 ratio = 100)
+{
+    ExtractLimits l;
+    l.maxTotalBytes = maxTotal;
+    l.maxEntries = maxEntries;
+    l.ratioFloorBytes = floor;
+    l.maxFileBytes = maxFile;
+    l.ratio = ratio;
+    return l;
+}
 
 // Every file and folder under a folder, relative, sorted.
 QStringList tree(const QString &folder)
@@ -48,51 +66,67 @@ private Q_SLOTS:
     void hostile_data()
     {
         QTest::addColumn<QByteArray>("archive");
-        QTest::addColumn<int>("maxEntries");
-        QTest::addColumn<qint64>("maxBytes");
+        QTest::addColumn<ExtractLimits>("limits");
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("written");
+        const ExtractLimits roomy = limits(1 << 20, 100);
 
         const QByteArray abs = QDir(outside()).filePath(u"abs.txt"_s).toUtf8();
         QTest::newRow("dot-dot entries skipped")
             << ArchiveBuilder::zip(
                    {{"../evil.txt", "x"}, {"a/../../evil.txt", "x"}, {"..\\evil.txt", "x"}, {"ok.txt", "ok"}})
-            << 100 << qint64(1 << 20) << 0 << QStringList{"ok.txt"};
+            << roomy << 0 << QStringList{"ok.txt"};
         QTest::newRow("absolute paths skipped")
-            << ArchiveBuilder::zip({{abs, "x"}, {"C:\\Windows\\evil.txt", "x"}, {"ok.txt", "ok"}}) << 100
-            << qint64(1 << 20) << 0 << QStringList{"ok.txt"};
+            << ArchiveBuilder::zip({{abs, "x"}, {"C:\\Windows\\evil.txt", "x"}, {"ok.txt", "ok"}}) << roomy << 0
+            << QStringList{"ok.txt"};
         QTest::newRow("symbolic link skipped, later file stays inside")
-            << ArchiveBuilder::zip({{"lnk", "../../outside", false, 0120777}, {"lnk/payload.txt", "x"}}) << 100
-            << qint64(1 << 20) << 0 << QStringList{"lnk", "lnk/payload.txt"};
+            << ArchiveBuilder::zip({{"lnk", "../../outside", false, 0120777}, {"lnk/payload.txt", "x"}}) << roomy << 0
+            << QStringList{"lnk", "lnk/payload.txt"};
         QTest::newRow("hard link skipped")
-            << ArchiveBuilder::tarWithHardLink("a.txt", "hl.txt", "../../outside/target.txt") << 100 << qint64(1 << 20)
-            << 0 << QStringList{"a.txt"};
+            << ArchiveBuilder::tarWithHardLink("a.txt", "hl.txt", "../../outside/target.txt") << roomy << 0
+            << QStringList{"a.txt"};
         QTest::newRow("folders kept") << ArchiveBuilder::zip(
                                              {{"vol/", {}, false, 040755}, {"vol/1.txt", "1"}, {"./2.txt", "2"}})
-                                      << 100 << qint64(1 << 20) << 0 << QStringList{"2.txt", "vol", "vol/1.txt"};
+                                      << roomy << 0 << QStringList{"2.txt", "vol", "vol/1.txt"};
         QList<ZipEntry> many;
         for (int i = 0; i < 12; ++i)
             many.append({"f"_ba + QByteArray::number(i) + ".txt", "x"});
-        QTest::newRow("too many entries") << ArchiveBuilder::zip(many) << 10 << qint64(1 << 20) << 230 << QStringList{};
+        QTest::newRow("too many entries") << ArchiveBuilder::zip(many) << limits(1 << 20, 10) << 230 << QStringList{};
         QTest::newRow("too large in total")
-            << ArchiveBuilder::zip({{"a.txt", QByteArray(800, 'a')}, {"b.txt", QByteArray(800, 'b')}}) << 100
-            << qint64(1000) << 230 << QStringList{};
-        QTest::newRow("not an archive") << "第一章 这是一本书\r\n"_ba << 100 << qint64(1 << 20) << 113 << QStringList{};
+            << ArchiveBuilder::zip({{"a.txt", QByteArray(800, 'a')}, {"b.txt", QByteArray(800, 'b')}})
+            << limits(1000, 100) << 230 << QStringList{};
+        // 3 MB of zeros deflate to about 3 KB.
+        const QByteArray zeros(3 << 20, '\0');
+        const QByteArray bomb = ArchiveBuilder::zip({{"bomb.txt", zeros, false, 0100644, true}});
+        const QByteArray understated = ArchiveBuilder::zip({{"bomb.txt", zeros, false, 0100644, true, 10}});
+        const qint64 GiB = qint64(1) << 30;
+        QTest::newRow("bomb over the floor, understating its size")
+            << understated << limits(GiB, 100, 1 << 20, 4 << 20) << 230 << QStringList{};
+        QTest::newRow("bomb within the floor")
+            << bomb << limits(GiB, 100, 4 << 20, 4 << 20) << 0 << QStringList{"bomb.txt"};
+        QTest::newRow("bomb within the ratio")
+            << bomb << limits(GiB, 100, 1 << 20, 4 << 20, 2000) << 0 << QStringList{"bomb.txt"};
+        QTest::newRow("file over its limit, understating its size")
+            << understated << limits(GiB, 100, 4 << 20, 1 << 20) << 230 << QStringList{};
+        const QByteArray longest = QString(85, u'长').toUtf8(); // 255 bytes, the most a name may have
+        QTest::newRow("names over 255 bytes skipped")
+            << ArchiveBuilder::zip({{longest + "长", "x"}, {"d/" + longest + "长/in.txt", "x"}, {longest, "x"}})
+            << roomy << 0 << QStringList{QString(85, u'长')};
+        QTest::newRow("not an archive") << "第一章 这是一本书\r\n"_ba << roomy << 113 << QStringList{};
         QByteArray corrupt = ArchiveBuilder::zip({{"a.txt", "good"}, {"b.txt", QByteArray(100, 'b')}});
         corrupt[corrupt.indexOf(QByteArray(100, 'b')) + 50] = 'X';
-        QTest::newRow("damaged data") << corrupt << 100 << qint64(1 << 20) << 212 << QStringList{};
+        QTest::newRow("damaged data") << corrupt << roomy << 212 << QStringList{};
     }
     void hostile()
     {
         QFETCH(QByteArray, archive);
-        QFETCH(int, maxEntries);
-        QFETCH(qint64, maxBytes);
+        QFETCH(ExtractLimits, limits);
         QFETCH(int, code);
         QFETCH(QStringList, written);
         const QString path = m_dir.filePath(u"lib/book/book.zip"_s);
         QVERIFY(TestSupport::writeFile(path, archive));
         const QString dest = m_dir.filePath(u"lib/book"_s);
-        const ExtractResult result = ExtractRar(ExtractMode::Extract, path, dest, {}, {maxBytes, maxEntries});
+        const ExtractResult result = ExtractRar(ExtractMode::Extract, path, dest, {}, limits);
         QCOMPARE(result.code, code);
         QCOMPARE(result.reason.isEmpty(), code == 0);
         written << u"book.zip"_s;
@@ -196,6 +230,30 @@ private Q_SLOTS:
         const QString dest = m_dir.filePath(u"lib/book"_s);
         QCOMPARE(ExtractRar(ExtractMode::Extract, path, dest).code, 0);
         QCOMPARE(TestSupport::readFile(dest + u"/卷一/第1章.txt"_s), "text"_ba);
+    }
+
+    // An extraction killed midway leaves its staging folder; the next extraction into the folder
+    // removes it, and older leftovers without a lock, but never the folder of one still running.
+    void staleStaging_removedBeforeTheNextExtraction()
+    {
+        const QString dest = m_dir.filePath(u"lib/book"_s);
+        const QString path = m_dir.filePath(u"two.zip"_s);
+        QVERIFY(TestSupport::writeFile(path, ArchiveBuilder::zip({{"1.txt", "one"}, {"2.txt", "two"}})));
+        const pid_t child = ::fork();
+        if (child == 0) { // ends without any clean-up while the second entry is due
+            ExtractRar(ExtractMode::Extract, path, dest, {}, {},
+                       [n = 0]() mutable { n == 1 ? ::_exit(0) : void(++n); });
+            ::_exit(1);
+        }
+        QVERIFY(child > 0 && ::waitpid(child, nullptr, 0) == child);
+        QCOMPARE(tree(dest).filter(u"/1.txt"_s).size(), 1);
+        QVERIFY(TestSupport::writeFile(dest + u"/.unpack-old/a.txt"_s, "a"));
+        QLockFile running(dest + u"/.unpack-running.lock"_s);
+        QVERIFY(running.tryLock(0));
+        QVERIFY(QDir(dest).mkdir(u".unpack-running"_s));
+
+        QCOMPARE(ExtractRar(ExtractMode::Extract, path, dest).code, 0);
+        QCOMPARE(tree(dest), (QStringList{".unpack-running", ".unpack-running.lock", "1.txt", "2.txt"}));
     }
 
     void failureLeavesDestinationAsItWas()

@@ -117,15 +117,22 @@ private Q_SLOTS:
         QTest::addColumn<ImportResult::Outcome>("outcome");
         QTest::addColumn<QString>("textFile");
         QTest::addColumn<bool>("downloadKept");
+        QTest::addColumn<QString>("note");
         QTest::newRow("upper-case TXT used directly")
-            << u"abc.TXT"_s << "第一章"_ba << ImportResult::Outcome::Added << u"abc.TXT"_s << true;
+            << u"abc.TXT"_s << "第一章"_ba << ImportResult::Outcome::Added << u"abc.TXT"_s << true << QString();
         QTest::newRow("archive unpacked, top-level text first, archive deleted")
             << u"abc.rar"_s << ArchiveBuilder::zip({{"abc/第一卷.txt", "1", true}, {"readme.txt", "2"}})
-            << ImportResult::Outcome::Added << u"readme.txt"_s << false;
-        QTest::newRow("archive without text") << u"abc.zip"_s << ArchiveBuilder::zip({{"cover.jpg", "j"}})
-                                              << ImportResult::Outcome::NoTextFile << u""_s << false;
+            << ImportResult::Outcome::Added << u"readme.txt"_s << false << QString();
+        QTest::newRow("archive without text")
+            << u"abc.zip"_s << ArchiveBuilder::zip({{"cover.jpg", "j"}}) << ImportResult::Outcome::NoTextFile << u""_s
+            << false << u"下载完成，但其中没有找到TXT文件"_s;
         QTest::newRow("damaged archive stays")
-            << u"abc.zip"_s << "PK\x03\x04 broken"_ba << ImportResult::Outcome::ExtractFailed << u""_s << true;
+            << u"abc.zip"_s << "PK\x03\x04 broken"_ba << ImportResult::Outcome::ExtractFailed << u""_s << true
+            << u"下载完成，但无法解压：压缩包已损坏"_s;
+        QTest::newRow("ratio bomb stays")
+            << u"abc.zip"_s << ArchiveBuilder::zip({{"a.txt", QByteArray(2 << 20, ' '), false, 0100644, true}})
+            << ImportResult::Outcome::ExtractFailed << u""_s << true
+            << u"下载完成，但无法解压：压缩包解压后超过 1 MB，与压缩包的大小不相称，已拒绝解压"_s;
     }
     void importDownloadedFile()
     {
@@ -136,13 +143,19 @@ private Q_SLOTS:
         const QString folder = path(u"TxtBook/abc"_s);
         const QString saveFile = folder + u'/' + fileName;
         QVERIFY(TestSupport::writeFile(saveFile, content));
-        const ImportResult result = ImportDownloadedFile(*m_db, saveFile, {row(u"书"_s, u"/books/3/"_s + fileName)});
+        // Left by an extraction into another book's folder that was killed.
+        const QString stale = path(u"TxtBook/other/.unpack-stale/a.txt"_s);
+        QVERIFY(TestSupport::writeFile(stale, "a"));
+        ExtractLimits limits;
+        limits.ratioFloorBytes = 1 << 20;
+        const ImportResult result =
+            ImportDownloadedFile(*m_db, saveFile, {row(u"书"_s, u"/books/3/"_s + fileName)}, limits);
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.textFile, textFile.isEmpty() ? QString() : folder + u'/' + textFile);
         QTEST(QFileInfo::exists(saveFile), "downloadKept");
-        QCOMPARE(result.rowNote().isEmpty(), outcome == ImportResult::Outcome::Added);
-        if (outcome == ImportResult::Outcome::ExtractFailed)
-            QCOMPARE(result.rowNote(), u"下载完成，但无法解压：压缩包已损坏"_s);
+        QTEST(result.rowNote(), "note");
+        QCOMPARE(m_db->shelfPage(ShelfQuery{}, 1).total, qint64(outcome == ImportResult::Outcome::Added));
+        QCOMPARE(QFileInfo::exists(stale), fileName.endsWith(u".TXT"_s));
     }
 
 };

@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QStringEncoder>
 
+#include <sys/resource.h>
+
 namespace TestSupport {
 
 QString binDir()
@@ -62,9 +64,15 @@ QByteArray gb18030(const QString &text)
     return encoder.encode(text);
 }
 
-ProgramRun runProgram(const QString &program, const QStringList &arguments)
+ProgramRun runProgram(const QString &program, const QStringList &arguments, qint64 addressSpace)
 {
     QProcess process;
+    if (addressSpace > 0) {
+        process.setChildProcessModifier([addressSpace] {
+            const rlimit limit{rlim_t(addressSpace), rlim_t(addressSpace)};
+            ::setrlimit(RLIMIT_AS, &limit);
+        });
+    }
     process.start(program, arguments);
     ProgramRun r;
     if (!process.waitForFinished(120000)) {

@@ -1,4 +1,5 @@
 #include "reader/BookLineIndex.h"
+#include "reader/BookScan.h"
 #include "reader/ChapterLoader.h"
 #include "reader/Chapters.h"
 
@@ -109,15 +110,20 @@ private Q_SLOTS:
     void fastPathEqualsFullReread_data()
     {
         QTest::addColumn<int>("kind");
-        QTest::newRow("gb18030 with malformed bytes") << 0;
-        QTest::newRow("utf8 crlf") << 1;
-        QTest::newRow("utf16le") << 2;
-        QTest::newRow("utf16be") << 3;
-        QTest::newRow("utf8 with a bad byte near the end") << 4;
+        QTest::addColumn<int>("longLine"); // where a line too long for the scan to keep goes, or -1
+        QTest::newRow("gb18030 with malformed bytes") << 0 << -1;
+        QTest::newRow("utf8 crlf") << 1 << -1;
+        QTest::newRow("utf16le") << 2 << -1;
+        QTest::newRow("utf16be") << 3 << -1;
+        QTest::newRow("utf8 with a bad byte near the end") << 4 << -1;
+        QTest::newRow("utf8, overlong first line cut inside a surrogate pair") << 1 << 0;
+        QTest::newRow("utf16be with an overlong line") << 3 << 1;
+        QTest::newRow("utf8 with a bad byte deep inside an overlong line") << 5 << 1;
     }
     void fastPathEqualsFullReread()
     {
         QFETCH(int, kind);
+        QFETCH(int, longLine);
         QRandomGenerator rng(1000 + kind);
         static const QStringList pieces{"第", "章", "正文", "作品", "VIP", "一",  "、",         "1", "　",
                                         " ",  "\r", "\t",   "字",   "话",  "<i>", "\U00020000", "。"};
@@ -133,6 +139,15 @@ private Q_SLOTS:
                 line += pieces.at(rng.bounded(int(pieces.size())));
             text += line + (kind == 1 || rng.bounded(3) == 0 ? u"\r\n"_s : u"\n"_s);
             ++lines;
+        }
+        if (longLine >= 0) {
+            // Characters of three and four UTF-8 bytes, the last one within the first line's title
+            // limit a surrogate pair; "@" marks where a bad byte can go, well before the scan
+            // first passes over the line. Long enough to be passed over several times, so that
+            // the reads end at every position inside a character.
+            QString line = QString(MaxFirstLineUnits - 1, u'字') + u"\U00020000@"_s;
+            line += u"字\U00020000"_s.repeated(2500000) + u"\n"_s;
+            text.insert(longLine == 0 ? 0 : text.indexOf(u'\n') + 1, line);
         }
         QByteArray bytes;
         switch (kind) {
@@ -159,6 +174,9 @@ private Q_SLOTS:
             bytes = text.toUtf8();
             bytes.insert(bytes.size() - 10, '\xC0');
             break;
+        case 5:
+            bytes = text.toUtf8().replace('@', '\xC0');
+            break;
         }
         const QString path = write(bytes);
         const QStringList reference = SplitBookLines(DecodeBookText(bytes));
@@ -169,7 +187,7 @@ private Q_SLOTS:
         QCOMPARE(list.encoding, DetectTextEncoding(bytes).encoding);
         const QList<ChapterEntry> expected = ChaptersFromLines(reference);
         QCOMPARE(list.entries.size(), expected.size());
-        if (kind != 4) // read as GB18030, the UTF-8 bytes hold few headings
+        if (kind < 4) // read as GB18030, the UTF-8 bytes hold few headings
             QVERIFY(list.entries.size() > 20);
         QCOMPARE(describe(list.entries), describe(expected));
 
@@ -211,6 +229,15 @@ private Q_SLOTS:
 
         QVERIFY(QFile::remove(path));
         QCOMPARE(ReadSplitContent(path, 1, 2), QString());
+    }
+
+    void chapterOverTheLimit_isRefused()
+    {
+        const QString path = write("T\nfirst\nsecond\n"_ba);
+        QCOMPARE(ReadChapterText(path, 1, 2, 13).fragment, u"first<br>second<br>"_s);
+        const ChapterText refused = ReadChapterText(path, 1, 2, 12);
+        QCOMPARE(refused.refusedBytes, 13);
+        QCOMPARE(refused.fragment, QString());
     }
 
     void loader_deliversOnlyNewest()

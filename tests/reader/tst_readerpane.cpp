@@ -428,6 +428,21 @@ private Q_SLOTS:
         QCOMPARE(pageHtml(m_reader), expected(m_book, 4));
     }
 
+    // A book without recognisable headings is one chapter; past what the page can hold it is
+    // refused with a message, and the previous book's text does not stay on the page.
+    void oversizedChapter_isRefusedWithAMessage()
+    {
+        openMain(4);
+        const QString path = m_dir.filePath(u"endless.txt"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("T\n") == 2 && file.resize(MaxChapterBytes + 3));
+        m_window->openBook(path);
+        QVERIFY(waitShown(m_reader, 1, m_ctx.serverInfo.reader_3 + m_ctx.serverInfo.reader_4));
+        QTRY_COMPARE(m_prompter.shown.size(), 1);
+        QCOMPARE(m_prompter.lastText(), ChapterTooLargeMessage(MaxChapterBytes + 1));
+        QCOMPARE(m_prompter.last().title, u"无法显示本章"_s);
+    }
+
     void shelfDoubleClick_readsTheBookToItsEndWithTheRightArrow()
     {
         const Book book = makeBook(u"书架/长篇.txt"_s, headings(12), 5);

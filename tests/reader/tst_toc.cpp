@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QStringEncoder>
@@ -114,6 +115,36 @@ private Q_SLOTS:
         }
         QCOMPARE(ourLines.size(), theirLines.size());
         QVERIFY(ourLines.size() >= 2);
+    }
+
+    // Memory that grows with the length of a line, or with the number of lines, runs into the
+    // limit: the one endless line must still open, and an index that cannot fit is a message.
+    void hugeFile_data()
+    {
+        QTest::addColumn<char>("fill"); // '\0' makes a sparse file
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("one line of 1 GiB") << '\0' << (qint64(1) << 30) << 0 << u"1\t0,0\t"_s;
+        QTest::newRow("64 million empty lines") << '\n' << (qint64(64) << 20) << 1 << u"内存不足"_s;
+    }
+    void hugeFile()
+    {
+#ifdef FOLIOWAY_SANITIZE
+        QSKIP("the sanitizers reserve more address space than the limit allows");
+#endif
+        QFETCH(char, fill);
+        QFETCH(qint64, size);
+        const QString path = m_dir.filePath(u"huge.txt"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) &&
+                (fill ? file.write(QByteArray(size, fill)) == size : file.resize(size)));
+        file.close();
+        const TestSupport::ProgramRun r = TestSupport::runProgram(m_tool, {path}, qint64(256) << 20);
+        QFile::remove(path);
+        QTEST(r.exitCode, "exitCode");
+        QFETCH(QString, says);
+        QVERIFY2(QString::fromUtf8(r.out + r.err).contains(says), r.err.constData());
     }
 
     void unreadableBook_exitsWithStatus1()

@@ -6,6 +6,8 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <array>
+
 // Archives built byte by byte, so tests control exactly what a hostile archive holds
 // (raw name bytes, flags, link entries) regardless of what archiving tools would allow.
 namespace ArchiveBuilder {
@@ -13,9 +15,11 @@ namespace ArchiveBuilder {
 struct ZipEntry
 {
     QByteArray name; // raw bytes as stored
-    QByteArray data; // stored uncompressed; a symlink's target for a link
+    QByteArray data; // a symlink's target for a link
     bool utf8Flag = false;
     quint32 unixMode = 0100644; // 0120777 makes a symbolic link, 040755 a folder
+    bool deflated = false;      // stored uncompressed otherwise
+    qint64 claimedSize = -1;    // the unpacked size the headers state, when not the true one
 };
 
 inline quint32 crc32(const QByteArray &bytes)
@@ -53,17 +57,21 @@ inline QByteArray zip(const QList<ZipEntry> &entries)
 {
     QByteArray out, central;
     for (const ZipEntry &e : entries) {
-        const quint32 offset = quint32(out.size()), size = quint32(e.data.size()), crc = crc32(e.data);
+        // qCompress gives a length, a zlib header, the raw deflate stream and a checksum.
+        const QByteArray packed = e.deflated ? qCompress(e.data, 9).sliced(6).chopped(4) : e.data;
+        const quint32 offset = quint32(out.size()), crc = crc32(e.data), packedSize = quint32(packed.size());
+        const quint32 size = quint32(e.claimedSize < 0 ? e.data.size() : e.claimedSize);
         const quint16 flags = e.utf8Flag ? 0x0800 : 0, nameSize = quint16(e.name.size());
+        const quint16 method = e.deflated ? 8 : 0, version = e.deflated ? 20 : 10;
         out += QByteArray::fromHex("504b0304");
-        put16(out, {10, flags, 0 /* stored */, 0, 0x21});
-        put32(out, {crc, size, size});
+        put16(out, {version, flags, method, 0, 0x21});
+        put32(out, {crc, packedSize, size});
         put16(out, {nameSize, 0});
-        out += e.name + e.data;
+        out += e.name + packed;
 
         central += QByteArray::fromHex("504b0102");
-        put16(central, {(3 << 8) | 20 /* made on Unix, so the mode bits count */, 10, flags, 0, 0, 0x21});
-        put32(central, {crc, size, size});
+        put16(central, {(3 << 8) | 20 /* made on Unix, so the mode bits count */, version, flags, method, 0, 0x21});
+        put32(central, {crc, packedSize, size});
         put16(central, {nameSize, 0, 0, 0, 0});
         put32(central, {e.unixMode << 16, offset});
         central += e.name;
