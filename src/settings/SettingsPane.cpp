@@ -4,7 +4,10 @@
 #include "platform/Prompter.h"
 #include "settings/AutoStart.h"
 #include "settings/BossKey.h"
+#include "net/RequestSlot.h"
 #include "startup/AppContext.h"
+#include "startup/ServerInfoCheck.h"
+#include "startup/Startup.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -121,6 +124,24 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     m_reopenLastBook->setToolTip(QStringLiteral("第一次切换到阅读窗口时，打开上次读的书并回到读到的地方"));
     (new QVBoxLayout(m_habitFrame))->addWidget(m_reopenLastBook);
 
+    m_serverFrame = new QGroupBox(QStringLiteral("网络设置"), this);
+    m_serverFrame->setObjectName(QStringLiteral("ServerFrame"));
+    m_serverBox = new QLineEdit(m_serverFrame);
+    m_serverBox->setObjectName(QStringLiteral("ServerBaseUrl"));
+    m_serverBox->setPlaceholderText(QStringLiteral("例如 http://127.0.0.1:8080"));
+    m_testServer = MakeButton(QStringLiteral("测试连接"), QStringLiteral("TestServer"), m_serverFrame);
+    m_testServer->setToolTip(QStringLiteral("连接成功后保存这个地址，网络书库和用户中心立即使用它"));
+    auto *server = new QGridLayout(m_serverFrame);
+    server->addWidget(new QLabel(QStringLiteral("书库服务器："), m_serverFrame), 0, 0);
+    server->addWidget(m_serverBox, 0, 1);
+    server->addWidget(m_testServer, 0, 2);
+    server->setColumnStretch(1, 1);
+    m_serverSlot = new RequestSlot(this);
+    m_serverSlot->setTransferTimeout(10000);
+    connect(m_serverSlot, &RequestSlot::finished, this, &SettingsPane::onServerAnswer);
+    connect(m_testServer, &QPushButton::clicked, this, &SettingsPane::testServer);
+    connect(m_serverBox, &QLineEdit::returnPressed, this, &SettingsPane::testServer);
+
     auto *column = new QVBoxLayout(this);
     column->addWidget(m_readingFrame);
     column->addWidget(m_systemFrame);
@@ -129,11 +150,13 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     saveRow->addWidget(m_saveButton);
     saveRow->addStretch(1);
     column->addLayout(saveRow);
+    column->addWidget(m_serverFrame);
     column->addStretch(1);
     // The frames keep a form's width on a wide window instead of stretching across it.
     m_readingFrame->setMaximumWidth(560);
     m_systemFrame->setMaximumWidth(560);
     m_habitFrame->setMaximumWidth(560);
+    m_serverFrame->setMaximumWidth(560);
 
     setTextColor(m_textColorRgb);
     setBackColor(m_backColorRgb);
@@ -148,6 +171,7 @@ void SettingsPane::load()
 {
     const LibraryDb &db = *m_ctx.db;
     m_folderBox->setText(m_ctx.downloadFolder);
+    m_serverBox->setText(m_ctx.config.serverBaseUrl);
     (db.autoRun() ? m_autoRunYes : m_autoRunNo)->setChecked(true);
     m_reopenLastBook->setChecked(db.option(LibraryDb::reopenLastBookOption()) == u"1");
 
@@ -253,4 +277,50 @@ void SettingsPane::setBackColor(quint32 rgb)
 void SettingsPane::tell(const SettingsMessage &message)
 {
     m_prompter.message(message.text, message.icon, message.title);
+}
+
+void SettingsPane::testServer()
+{
+    const QString title = QStringLiteral("测试连接");
+    const QString address = NormalisedServerAddress(m_serverBox->text());
+    if (address.isEmpty()) {
+        m_prompter.message(QStringLiteral("书库服务器地址有误，请输入类似 http://127.0.0.1:8080 的地址！"),
+                           Prompter::Icon::Exclamation, title);
+        m_serverBox->setFocus();
+        return;
+    }
+    m_serverBox->setText(address);
+    m_testedAddress = address;
+    m_testServer->setEnabled(false);
+    m_testServer->setText(QStringLiteral("正在连接…"));
+    m_serverSlot->get(ServerInfoUrl(address, m_ctx.machineId));
+}
+
+void SettingsPane::onServerAnswer(const HttpResult &result)
+{
+    m_testServer->setEnabled(true);
+    m_testServer->setText(QStringLiteral("测试连接"));
+    const QString title = QStringLiteral("测试连接");
+    ServerInfo info;
+    const bool answered =
+        !result.failed && ReadServerInfoAnswer(result.status, result.contentType, result.body, info);
+    if (answered) {
+        keepServerAddress(m_testedAddress);
+        m_prompter.message(QStringLiteral("连接成功！书库服务器地址已保存：\r\n") + m_testedAddress,
+                           Prompter::Icon::Information, title);
+    } else if (m_prompter.question(QStringLiteral("无法连接到书库服务器：\r\n%1\r\n\r\n仍然使用这个地址吗？")
+                                       .arg(m_testedAddress),
+                                   title)) {
+        keepServerAddress(m_testedAddress);
+    }
+    Q_EMIT serverTested(answered);
+}
+
+void SettingsPane::keepServerAddress(const QString &address)
+{
+    // The catalogue reads the address at each request; windows already open keep theirs.
+    m_ctx.config.serverBaseUrl = address;
+    if (!m_ctx.config.saveServerBaseUrl(m_ctx.programFolder))
+        m_prompter.message(QStringLiteral("书库服务器地址未能写入 Folioway.ini，本次运行中仍然有效。"),
+                           Prompter::Icon::Critical, QStringLiteral("保存失败"));
 }

@@ -14,6 +14,8 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class RequestSlot;
+struct HttpResult;
 struct AppContext;
 
 // The settings tab: reading colours and text size, download folder, auto-start and boss key.
@@ -54,17 +56,28 @@ public:
     // Its own frame below the two above; saved with them.
     QGroupBox *readingHabitFrame() const { return m_habitFrame; }
     QCheckBox *reopenLastBookBox() const { return m_reopenLastBook; }
+    // Its own frame, apart from "保存设置": "测试连接" asks the server for its start-up answer
+    // and keeps the address (Folioway.ini and the running program) when it answers, or when
+    // the user wants it kept anyway.
+    QGroupBox *serverFrame() const { return m_serverFrame; }
+    QLineEdit *serverBox() const { return m_serverBox; }
+    QPushButton *testServerButton() const { return m_testServer; }
+    void testServer();
 
 Q_SIGNALS:
     void pageStyleChanged(const ReadingPageStyle &style);
     // Modifier word and key text as typed; at start-up the two parts of the stored text.
     void bossKeyChanged(const QString &modifier, const QString &key);
+    // A "测试连接" has ended; answered tells whether the server gave a valid answer.
+    void serverTested(bool answered);
 
 private:
     void setTextColor(quint32 rgb);
     void setBackColor(quint32 rgb);
     SettingsForm form() const;
     void tell(const SettingsMessage &message);
+    void onServerAnswer(const HttpResult &result);
+    void keepServerAddress(const QString &address);
 
     AppContext &m_ctx;
     Prompter &m_prompter;
@@ -89,4 +102,9 @@ private:
     QPushButton *m_saveButton;
     QGroupBox *m_habitFrame;
     QCheckBox *m_reopenLastBook;
+    QGroupBox *m_serverFrame;
+    QLineEdit *m_serverBox;
+    QPushButton *m_testServer;
+    RequestSlot *m_serverSlot;
+    QString m_testedAddress;
 };
