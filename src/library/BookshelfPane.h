@@ -48,6 +48,8 @@ public:
     QToolButton *nextPageButton() const { return m_next; }
     QToolButton *lastPageButton() const { return m_last; }
     QPushButton *addBookButton() const { return m_addButton; }
+    // Narrows the list to the books whose title, author or path hold the text, as it is typed.
+    QLineEdit *filterBox() const { return m_filterBox; }
     QWidget *serverPage() const { return m_serverPage; }
 
 Q_SIGNALS:
@@ -63,6 +65,8 @@ protected:
 private:
     void buildCategoryTree();
     void onCategoryChosen(QTreeWidgetItem *item);
+    void onSortChosen(int column, Qt::SortOrder order);
+    void onFilterEdited(const QString &text);
     void goToPage(int page);
     void onFirst();
     void onPrevious();
@@ -92,5 +96,6 @@ private:
     QToolButton *m_last;
     QLabel *m_pageIndicator;
     QPushButton *m_addButton;
+    QLineEdit *m_filterBox;
     QWidget *m_serverPage = nullptr;
 };
