@@ -1,6 +1,8 @@
 #include "library/BookshelfPane.h"
 
 #include "catalogue/CatalogueNavigation.h"
+#include "library/LocalBookFiles.h"
+#include "platform/FileDropCatcher.h"
 #include "platform/ListStyle.h"
 #include "platform/Prompter.h"
 #include "reader/Chapters.h"
@@ -84,6 +86,9 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_last = PagingLink(QStringLiteral("最后页"), m_pagingBar);
     m_pageIndicator = new QLabel(QStringLiteral("Loadin..."), m_pagingBar);
     m_addButton = new QPushButton(QStringLiteral("添加本地电子书"), m_pagingBar);
+    m_batchButton = new QPushButton(QStringLiteral("批量导入…"), m_pagingBar);
+    m_batchButton->setObjectName(QStringLiteral("BatchImport"));
+    m_batchButton->setToolTip(QStringLiteral("一次添加多个TXT文件、文件夹或压缩包；也可以把它们直接拖到书架上"));
     m_filterBox = new QLineEdit(m_pagingBar);
     m_filterBox->setObjectName(QStringLiteral("ShelfFilter"));
     m_filterBox->setPlaceholderText(QStringLiteral("筛选：书名、作者、路径"));
@@ -96,6 +101,7 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     bar->addWidget(m_filterBox);
     bar->addStretch(1);
     bar->addWidget(m_addButton);
+    bar->addWidget(m_batchButton);
     SetTwips(m_pagingBar, 1920, 0, 9000, 450);
 
     connect(m_first, &QToolButton::clicked, this, &BookshelfPane::onFirst);
@@ -105,11 +111,17 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     connect(m_goButton, &QPushButton::clicked, this, &BookshelfPane::onGo);
     connect(m_pageBox, &QLineEdit::returnPressed, this, &BookshelfPane::onGo);
     connect(m_addButton, &QPushButton::clicked, this, &BookshelfPane::addBookRequested);
+    connect(m_batchButton, &QPushButton::clicked, this, &BookshelfPane::batchImportRequested);
     connect(m_filterBox, &QLineEdit::textChanged, this, &BookshelfPane::onFilterEdited);
     connect(m_list->header(), &QHeaderView::sortIndicatorChanged, this, &BookshelfPane::onSortChosen);
 
 
     buildCategoryTree();
+    // Made last, so that it watches every widget of the pane (and the server page when it comes).
+    auto *drops = new FileDropCatcher(this, [](const QString &path) {
+        return KindOfLocalBook(path) != LocalBookKind::None;
+    });
+    connect(drops, &FileDropCatcher::dropped, this, &BookshelfPane::filesDropped);
     // A click acts on release, on whatever node is selected then, even one that was selected
     // already; a selection moved by the keyboard acts at once.
     m_tree->viewport()->installEventFilter(this);

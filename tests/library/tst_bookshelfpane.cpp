@@ -4,6 +4,7 @@
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -249,6 +250,27 @@ private Q_SLOTS:
         QCOMPARE(m_db->findByPath(present)->lastread, QDateTime(QDate(2024, 3, 7), QTime(9, 5)));
         // The row keeps showing the old time until the next fill.
         QCOMPARE(m_pane->bookList()->topLevelItem(1)->text(4), u"2020/1/1 08:00"_s);
+    }
+
+    void drop_passesOnlyBooksOn()
+    {
+        const QString book = m_dir.filePath(u"一本.txt"_s), picture = m_dir.filePath(u"封面.jpg"_s);
+        QVERIFY(TestSupport::writeFile(book, "x") && TestSupport::writeFile(picture, "x"));
+        QSignalSpy dropped(m_pane.get(), &BookshelfPane::filesDropped);
+        for (const QStringList &files : {QStringList{picture}, QStringList{picture, book}}) {
+            QMimeData mime;
+            QList<QUrl> urls;
+            for (const QString &f : files)
+                urls << QUrl::fromLocalFile(f);
+            mime.setUrls(urls);
+            // As the window delivers a drag: the drop goes where the enter was accepted.
+            QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QApplication::sendEvent(m_pane->bookList()->viewport(), &enter);
+            QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QApplication::sendEvent(m_pane->bookList()->viewport(), &drop);
+        }
+        QCOMPARE(dropped.count(), 1);
+        QCOMPARE(dropped.at(0).at(0).toStringList(), QStringList{book});
     }
 
     void rightPress_selectsRowAndAsksForTheMenuOnlyOverARow()
