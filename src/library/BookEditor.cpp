@@ -1,9 +1,11 @@
 #include "library/BookEditor.h"
 
 #include "library/LibraryDb.h"
+#include "library/LocalBookFiles.h"
 #include "platform/Prompter.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -98,10 +100,21 @@ void BookEditor::load(const QString &editorMode)
 
 void BookEditor::browse()
 {
-    const QString chosen =
-        m_prompter.openFileName(QStringLiteral("添加电子书-Folioway"), QStringLiteral("文本文件(*.txt)|*.txt"));
-    if (!chosen.isEmpty())
-        m_path->setText(chosen);
+    const QString chosen = m_prompter.openFileName(QStringLiteral("添加电子书-Folioway"),
+                                                   QStringLiteral("文本文件(*.txt)|*.txt"), LastBookFolder(m_db));
+    if (chosen.isEmpty())
+        return;
+    RememberBookFolder(m_db, chosen);
+    m_path->setText(chosen);
+}
+
+bool BookEditor::confirmMissingFile(const QString &path)
+{
+    if (QFileInfo(path).isFile())
+        return true;
+    return m_prompter.question(QStringLiteral("文件：") + path + kCrLf + kCrLf +
+                                   QStringLiteral("不存在，保存后将无法阅读。仍然保存吗？"),
+                               QStringLiteral("文件不存在"));
 }
 
 bool BookEditor::refuse(const QString &text)
@@ -148,6 +161,8 @@ void BookEditor::save()
                    QStringLiteral("已经存在！-《%1》").arg(other->name));
             return;
         }
+        if (!confirmMissingFile(path))
+            return;
         if (!m_db.updateBook(m_id, category, title, author, path)) {
             refuse(QStringLiteral("修改失败：无法写入书库数据库。\r\n%1").arg(m_db.lastError()));
             return;
@@ -164,6 +179,8 @@ void BookEditor::save()
                QStringLiteral("已经存在！-《%1》").arg(existing->name));
         return;
     }
+    if (!confirmMissingFile(path))
+        return;
     if (m_db.insertBook(category, title, author, path) < 0) {
         refuse(QStringLiteral("添加失败：无法写入书库数据库。\r\n%1").arg(m_db.lastError()));
         return;

@@ -41,6 +41,7 @@ private:
     void save();
     void cancel();
     bool refuse(const QString &text);
+    bool confirmMissingFile(const QString &path);
 
     LibraryDb &m_db;
     Prompter &m_prompter;

@@ -1,6 +1,8 @@
 #include "library/BookshelfPane.h"
 
 #include "catalogue/CatalogueNavigation.h"
+#include "library/LocalBookFiles.h"
+#include "platform/FileDropCatcher.h"
 #include "platform/ListStyle.h"
 #include "platform/Prompter.h"
 #include "reader/Chapters.h"
@@ -23,7 +25,13 @@ namespace {
 const QColor kTitleColour(198, 79, 6);
 
 enum Column { ColId, ColType, ColName, ColMarke, ColLastRead, ColPath, LaidOutColumns, ColProgress = LaidOutColumns,
-              ColumnCount };
+              ColAuthor, ColumnCount };
+
+// The order a header click asks for, by column.
+const ShelfSort kColumnSort[ColumnCount] = {ShelfSort::Id,       ShelfSort::Type, ShelfSort::Name,
+                                            ShelfSort::Marke,    ShelfSort::LastRead, ShelfSort::Path,
+                                            ShelfSort::Progress, ShelfSort::Author};
+
 
 QString lastReadText(const QDateTime &when)
 {
@@ -46,8 +54,14 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_list->setColumnCount(ColumnCount);
     m_list->setHeaderLabels({QStringLiteral("ID"), QStringLiteral("类别"), QStringLiteral("书名"),
                              QStringLiteral("书签"), QStringLiteral("最近阅读"), QStringLiteral("文件地址"),
-                             QStringLiteral("进度")});
+                             QStringLiteral("进度"), QStringLiteral("作者")});
     m_list->headerItem()->setToolTip(ColProgress, QStringLiteral("已读到全书的百分之几"));
+    // A header click orders the whole shelf, not just the page on screen, so the list does its
+    // own ordering; the arrow appears with the first click.
+    for (int c = 0; c < ColumnCount; ++c)
+        m_list->headerItem()->setData(c, Qt::InitialSortOrderRole, int(Qt::AscendingOrder));
+    m_list->header()->setSectionsClickable(true);
+    m_list->setColumnWidth(ColAuthor, 90);
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -72,11 +86,22 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_last = PagingLink(QStringLiteral("最后页"), m_pagingBar);
     m_pageIndicator = new QLabel(QStringLiteral("Loadin..."), m_pagingBar);
     m_addButton = new QPushButton(QStringLiteral("添加本地电子书"), m_pagingBar);
+    m_batchButton = new QPushButton(QStringLiteral("批量导入…"), m_pagingBar);
+    m_batchButton->setObjectName(QStringLiteral("BatchImport"));
+    m_batchButton->setToolTip(QStringLiteral("一次添加多个TXT文件、文件夹或压缩包；也可以把它们直接拖到书架上"));
+    m_filterBox = new QLineEdit(m_pagingBar);
+    m_filterBox->setObjectName(QStringLiteral("ShelfFilter"));
+    m_filterBox->setPlaceholderText(QStringLiteral("筛选：书名、作者、路径"));
+    m_filterBox->setClearButtonEnabled(true);
+    m_filterBox->setFixedWidth(170);
     for (QWidget *w : std::initializer_list<QWidget *>{m_pageBox, m_goButton, m_first, m_previous, m_next, m_last,
                                                        m_pageIndicator})
         bar->addWidget(w);
+    bar->addSpacing(12);
+    bar->addWidget(m_filterBox);
     bar->addStretch(1);
     bar->addWidget(m_addButton);
+    bar->addWidget(m_batchButton);
     SetTwips(m_pagingBar, 1920, 0, 9000, 450);
 
     connect(m_first, &QToolButton::clicked, this, &BookshelfPane::onFirst);
@@ -86,8 +111,17 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     connect(m_goButton, &QPushButton::clicked, this, &BookshelfPane::onGo);
     connect(m_pageBox, &QLineEdit::returnPressed, this, &BookshelfPane::onGo);
     connect(m_addButton, &QPushButton::clicked, this, &BookshelfPane::addBookRequested);
+    connect(m_batchButton, &QPushButton::clicked, this, &BookshelfPane::batchImportRequested);
+    connect(m_filterBox, &QLineEdit::textChanged, this, &BookshelfPane::onFilterEdited);
+    connect(m_list->header(), &QHeaderView::sortIndicatorChanged, this, &BookshelfPane::onSortChosen);
+
 
     buildCategoryTree();
+    // Made last, so that it watches every widget of the pane (and the server page when it comes).
+    auto *drops = new FileDropCatcher(this, [](const QString &path) {
+        return KindOfLocalBook(path) != LocalBookKind::None;
+    });
+    connect(drops, &FileDropCatcher::dropped, this, &BookshelfPane::filesDropped);
     // A click acts on release, on whatever node is selected then, even one that was selected
     // already; a selection moved by the keyboard acts at once.
     m_tree->viewport()->installEventFilter(this);
@@ -116,12 +150,29 @@ void BookshelfPane::onCategoryChosen(QTreeWidgetItem *item)
 {
     if (!item)
         return;
+    // The filter and the column order stay when the category changes.
     if (!item->parent()) {
         item->setExpanded(true);
-        m_query = ShelfQuery{};
+        m_query.category.clear();
     } else {
-        m_query = ShelfQuery{item->text(0)};
+        m_query.category = item->text(0);
     }
+    ReadList(m_query);
+}
+
+void BookshelfPane::onSortChosen(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= ColumnCount)
+        return;
+    m_list->header()->setSortIndicatorShown(true);
+    m_query.sort = kColumnSort[column];
+    m_query.descending = order == Qt::DescendingOrder;
+    ReadList(m_query);
+}
+
+void BookshelfPane::onFilterEdited(const QString &text)
+{
+    m_query.filter = text.trimmed();
     ReadList(m_query);
 }
 
@@ -138,6 +189,9 @@ void BookshelfPane::ReadList(const ShelfQuery &query)
     const ShelfPage page = m_db.shelfPage(query, m_currentPage);
     m_list->clear();
     if (page.rows.isEmpty()) {
+        // A filter that matches nothing says so; an empty shelf or category keeps the old figures.
+        if (!query.filter.isEmpty())
+            m_pageIndicator->setText(QStringLiteral("0/0"));
         Q_EMIT loadingChanged(false);
         return;
     }
@@ -153,7 +207,7 @@ void BookshelfPane::ReadList(const ShelfQuery &query)
     items.reserve(page.rows.size());
     for (const BookRecord &book : page.rows) {
         auto *item = new QTreeWidgetItem({QString::number(book.id), book.type, book.name, book.marke,
-                                          lastReadText(book.lastread), book.path});
+                                          lastReadText(book.lastread), book.path, QString(), book.author});
         item->setForeground(ColName, kTitleColour);
         if (const std::optional<ReadingPosition> read = m_db.readingPosition(book.path)) {
             const QString percent = QStringLiteral("%1%").arg(read->progressPercent());

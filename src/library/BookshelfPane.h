@@ -48,6 +48,9 @@ public:
     QToolButton *nextPageButton() const { return m_next; }
     QToolButton *lastPageButton() const { return m_last; }
     QPushButton *addBookButton() const { return m_addButton; }
+    QPushButton *batchImportButton() const { return m_batchButton; }
+    // Narrows the list to the books whose title, author or path hold the text, as it is typed.
+    QLineEdit *filterBox() const { return m_filterBox; }
     QWidget *serverPage() const { return m_serverPage; }
 
 Q_SIGNALS:
@@ -55,6 +58,9 @@ Q_SIGNALS:
     void openBookRequested(const QString &path);
     void bookMenuRequested(const BookRecord &book, const QPoint &globalPos);
     void addBookRequested();
+    void batchImportRequested();
+    // Text files, archives and folders dropped on the shelf, for the batch import.
+    void filesDropped(const QStringList &paths);
     void loadingChanged(bool visible);
 
 protected:
@@ -63,6 +69,8 @@ protected:
 private:
     void buildCategoryTree();
     void onCategoryChosen(QTreeWidgetItem *item);
+    void onSortChosen(int column, Qt::SortOrder order);
+    void onFilterEdited(const QString &text);
     void goToPage(int page);
     void onFirst();
     void onPrevious();
@@ -92,5 +100,7 @@ private:
     QToolButton *m_last;
     QLabel *m_pageIndicator;
     QPushButton *m_addButton;
+    QPushButton *m_batchButton;
+    QLineEdit *m_filterBox;
     QWidget *m_serverPage = nullptr;
 };

@@ -41,6 +41,92 @@ BookRecord recordFrom(const QSqlQuery &q)
     return r;
 }
 
+QString sortExpression(ShelfSort sort)
+{
+    switch (sort) {
+    case ShelfSort::Newest:
+    case ShelfSort::Id:
+        return QStringLiteral("b.id");
+    case ShelfSort::Type:
+        return QStringLiteral("b.type");
+    case ShelfSort::Name:
+        return QStringLiteral("b.name");
+    case ShelfSort::Marke:
+        return QStringLiteral("b.marke");
+    case ShelfSort::LastRead:
+        return QStringLiteral("b.lastread");
+    case ShelfSort::Path:
+        return QStringLiteral("b.path");
+    case ShelfSort::Progress:
+        // Books never opened count as below 0 %, so they gather at one end.
+        return QStringLiteral("CASE WHEN r.lineCount > 0 THEN min(max(r.linesRead * 100 / r.lineCount, 0), 100) "
+                              "ELSE -1 END");
+    case ShelfSort::Author:
+        return QStringLiteral("b.author");
+    }
+    return QStringLiteral("b.id");
+}
+
+QString likePattern(const QString &text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    escaped.replace(QLatin1Char('%'), QStringLiteral("\\%"));
+    escaped.replace(QLatin1Char('_'), QStringLiteral("\\_"));
+    return QLatin1Char('%') + escaped + QLatin1Char('%');
+}
+
+// The shelf page for a filter or a column order: a plain OFFSET walk, which is fine for the
+// sizes a filtered or re-ordered list is read at.
+ShelfPage narrowedShelfPage(const QSqlDatabase &d, const ShelfQuery &query, int page, int pageSize, QString &error)
+{
+    ShelfPage result;
+    QStringList where;
+    QVariantList values;
+    if (!query.category.isEmpty()) {
+        where << QStringLiteral("b.type = ?");
+        values << query.category;
+    }
+    if (!query.filter.trimmed().isEmpty()) {
+        where << QStringLiteral("(b.name LIKE ? ESCAPE '\\' OR b.author LIKE ? ESCAPE '\\' OR b.path LIKE ? "
+                                "ESCAPE '\\')");
+        const QString pattern = likePattern(query.filter.trimmed());
+        values << pattern << pattern << pattern;
+    }
+    const QString from = QStringLiteral(" FROM BookList b LEFT JOIN ReadingPosition r ON r.path = b.path") +
+                         (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND ")));
+
+    QSqlQuery q(d);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT count(*)") + from);
+    bindAll(q, values);
+    if (!q.exec() || !q.next()) {
+        error = q.lastError().text();
+        return result;
+    }
+    result.total = q.value(0).toLongLong();
+    if (result.total == 0)
+        return result;
+    result.pageCount = int((result.total + pageSize - 1) / pageSize);
+    result.page = std::clamp(page, 1, result.pageCount);
+
+    const bool descending = query.sort == ShelfSort::Newest || query.descending;
+    const QString direction = descending ? QStringLiteral(" DESC") : QStringLiteral(" ASC");
+    q.prepare(QStringLiteral("SELECT b.id, b.type, b.name, b.author, b.path, b.marke, b.lastread%1 ORDER BY %2%3, "
+                             "b.id DESC LIMIT ? OFFSET ?")
+                  .arg(from, sortExpression(query.sort), direction));
+    bindAll(q, values);
+    q.addBindValue(pageSize);
+    q.addBindValue(qint64(result.page - 1) * pageSize);
+    if (!q.exec()) {
+        error = q.lastError().text();
+        return result;
+    }
+    while (q.next())
+        result.rows.append(recordFrom(q));
+    return result;
+}
+
 } // namespace
 
 LibraryDb::LibraryDb(const QString &connectionName)
@@ -185,6 +271,8 @@ bool LibraryDb::createSchema()
 
 ShelfPage LibraryDb::shelfPage(const ShelfQuery &query, int page, int pageSize) const
 {
+    if (!query.isPlain())
+        return narrowedShelfPage(db(), query, page, pageSize, m_lastError);
     ShelfPage result;
     const bool all = query.category.isEmpty();
     QSqlQuery q(db());

@@ -9,10 +9,30 @@
 #include <functional>
 #include <optional>
 
-// What the bookshelf list shows: every book, or the books of one category.
+// Columns the shelf list can be ordered by; Newest is the list's own order (id descending).
+enum class ShelfSort
+{
+    Newest,
+    Id,
+    Type,
+    Name,
+    Marke,
+    LastRead,
+    Path,
+    Progress,
+    Author
+};
+
+// What the bookshelf list shows: every book, or the books of one category, optionally narrowed
+// to the rows whose title, author or path contain a text, in a chosen order.
 struct ShelfQuery
 {
     QString category; // empty: all books
+    QString filter;   // empty: no narrowing
+    ShelfSort sort = ShelfSort::Newest;
+    bool descending = false; // ignored for Newest
+
+    bool isPlain() const { return filter.isEmpty() && sort == ShelfSort::Newest; }
 
     bool operator==(const ShelfQuery &) const = default;
 };
@@ -120,6 +140,8 @@ public:
     static QString reopenLastBookOption() { return QStringLiteral("ReopenLastBook"); }
     static QString readingLookOption() { return QStringLiteral("ReadingLook"); }
     static QString voiceOptionsOption() { return QStringLiteral("VoiceOptions"); }
+    // The folder the last book was picked from, where the next file dialog opens.
+    static QString lastBookFolderOption() { return QStringLiteral("LastBookFolder"); }
 
     QString lastError() const { return m_lastError; }
 

@@ -20,6 +20,12 @@ public:
     // Empty text when the user cancels. The filter alternates captions and pattern lists, all
     // joined by "|", patterns by ";": "文本文件(*.txt)|*.txt".
     virtual QString openFileName(const QString &title, const QString &filter, const QString &startDir = {}) = 0;
+    // Several files at once; empty when the user cancels.
+    virtual QStringList openFileNames(const QString &title, const QString &filter, const QString &startDir = {})
+    {
+        const QString one = openFileName(title, filter, startDir);
+        return one.isEmpty() ? QStringList{} : QStringList{one};
+    }
     virtual QString folderName(const QString &prompt, const QString &startDir = {}) = 0;
     // Colours as 0xRRGGBB; nothing when the user cancels.
     virtual std::optional<unsigned> color(unsigned initialRgb) = 0;

@@ -85,6 +85,15 @@ QString WidgetPrompter::openFileName(const QString &title, const QString &filter
     return dialog->selectedFiles().first();
 }
 
+QStringList WidgetPrompter::openFileNames(const QString &title, const QString &filter, const QString &startDir)
+{
+    std::unique_ptr<QFileDialog> dialog(createOpenFileDialog(parentWindow(), title, filter, startDir));
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    if (dialog->exec() != QDialog::Accepted)
+        return {};
+    return dialog->selectedFiles();
+}
+
 QString WidgetPrompter::folderName(const QString &prompt, const QString &startDir)
 {
     return QFileDialog::getExistingDirectory(parentWindow(), prompt, startDir);

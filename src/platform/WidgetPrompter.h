@@ -13,6 +13,7 @@ public:
     void message(const QString &text, Icon icon, const QString &title = {}) override;
     bool question(const QString &text, const QString &title = {}) override;
     QString openFileName(const QString &title, const QString &filter, const QString &startDir = {}) override;
+    QStringList openFileNames(const QString &title, const QString &filter, const QString &startDir = {}) override;
     QString folderName(const QString &prompt, const QString &startDir = {}) override;
     std::optional<unsigned> color(unsigned initialRgb) override;
 

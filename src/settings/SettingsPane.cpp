@@ -4,8 +4,11 @@
 #include "platform/Prompter.h"
 #include "settings/AutoStart.h"
 #include "settings/BossKey.h"
+#include "net/RequestSlot.h"
 #include "settings/ReadingLookFrame.h"
 #include "startup/AppContext.h"
+#include "startup/ServerInfoCheck.h"
+#include "startup/Startup.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -122,6 +125,24 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     m_reopenLastBook->setToolTip(QStringLiteral("第一次切换到阅读窗口时，打开上次读的书并回到读到的地方"));
     (new QVBoxLayout(m_habitFrame))->addWidget(m_reopenLastBook);
 
+    m_serverFrame = new QGroupBox(QStringLiteral("网络设置"), this);
+    m_serverFrame->setObjectName(QStringLiteral("ServerFrame"));
+    m_serverBox = new QLineEdit(m_serverFrame);
+    m_serverBox->setObjectName(QStringLiteral("ServerBaseUrl"));
+    m_serverBox->setPlaceholderText(QStringLiteral("例如 http://127.0.0.1:8080"));
+    m_testServer = MakeButton(QStringLiteral("测试连接"), QStringLiteral("TestServer"), m_serverFrame);
+    m_testServer->setToolTip(QStringLiteral("连接成功后保存这个地址，网络书库和用户中心立即使用它"));
+    auto *server = new QGridLayout(m_serverFrame);
+    server->addWidget(new QLabel(QStringLiteral("书库服务器："), m_serverFrame), 0, 0);
+    server->addWidget(m_serverBox, 0, 1);
+    server->addWidget(m_testServer, 0, 2);
+    server->setColumnStretch(1, 1);
+    m_serverSlot = new RequestSlot(this);
+    m_serverSlot->setTransferTimeout(10000);
+    connect(m_serverSlot, &RequestSlot::finished, this, &SettingsPane::onServerAnswer);
+    connect(m_testServer, &QPushButton::clicked, this, &SettingsPane::testServer);
+    connect(m_serverBox, &QLineEdit::returnPressed, this, &SettingsPane::testServer);
+
     m_lookFrame = new ReadingLookFrame(this);
 
     auto *columns = new QHBoxLayout(this);
@@ -134,9 +155,10 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     saveRow->addStretch(1);
     column->addLayout(saveRow);
     column->addStretch(1);
-    // The style frame takes effect without "保存设置", so it stands apart, to the right.
+    // The style and server frames take effect without "保存设置", so they stand apart, to the right.
     auto *lookColumn = new QVBoxLayout;
     lookColumn->addWidget(m_lookFrame);
+    lookColumn->addWidget(m_serverFrame);
     lookColumn->addStretch(1);
     columns->addLayout(column);
     columns->addLayout(lookColumn);
@@ -147,6 +169,7 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
         frame->setMaximumWidth(560);
     }
     m_lookFrame->setMaximumWidth(420);
+    m_serverFrame->setMaximumWidth(420);
 
     setTextColor(m_textColorRgb);
     setBackColor(m_backColorRgb);
@@ -185,6 +208,7 @@ void SettingsPane::load()
 {
     const LibraryDb &db = *m_ctx.db;
     m_folderBox->setText(m_ctx.downloadFolder);
+    m_serverBox->setText(m_ctx.config.serverBaseUrl);
     (db.autoRun() ? m_autoRunYes : m_autoRunNo)->setChecked(true);
     m_reopenLastBook->setChecked(db.option(LibraryDb::reopenLastBookOption()) == u"1");
 
@@ -292,4 +316,50 @@ void SettingsPane::setBackColor(quint32 rgb)
 void SettingsPane::tell(const SettingsMessage &message)
 {
     m_prompter.message(message.text, message.icon, message.title);
+}
+
+void SettingsPane::testServer()
+{
+    const QString title = QStringLiteral("测试连接");
+    const QString address = NormalisedServerAddress(m_serverBox->text());
+    if (address.isEmpty()) {
+        m_prompter.message(QStringLiteral("书库服务器地址有误，请输入类似 http://127.0.0.1:8080 的地址！"),
+                           Prompter::Icon::Exclamation, title);
+        m_serverBox->setFocus();
+        return;
+    }
+    m_serverBox->setText(address);
+    m_testedAddress = address;
+    m_testServer->setEnabled(false);
+    m_testServer->setText(QStringLiteral("正在连接…"));
+    m_serverSlot->get(ServerInfoUrl(address, m_ctx.machineId));
+}
+
+void SettingsPane::onServerAnswer(const HttpResult &result)
+{
+    m_testServer->setEnabled(true);
+    m_testServer->setText(QStringLiteral("测试连接"));
+    const QString title = QStringLiteral("测试连接");
+    ServerInfo info;
+    const bool answered =
+        !result.failed && ReadServerInfoAnswer(result.status, result.contentType, result.body, info);
+    if (answered) {
+        keepServerAddress(m_testedAddress);
+        m_prompter.message(QStringLiteral("连接成功！书库服务器地址已保存：\r\n") + m_testedAddress,
+                           Prompter::Icon::Information, title);
+    } else if (m_prompter.question(QStringLiteral("无法连接到书库服务器：\r\n%1\r\n\r\n仍然使用这个地址吗？")
+                                       .arg(m_testedAddress),
+                                   title)) {
+        keepServerAddress(m_testedAddress);
+    }
+    Q_EMIT serverTested(answered);
+}
+
+void SettingsPane::keepServerAddress(const QString &address)
+{
+    // The catalogue reads the address at each request; windows already open keep theirs.
+    m_ctx.config.serverBaseUrl = address;
+    if (!m_ctx.config.saveServerBaseUrl(m_ctx.programFolder))
+        m_prompter.message(QStringLiteral("书库服务器地址未能写入 Folioway.ini，本次运行中仍然有效。"),
+                           Prompter::Icon::Critical, QStringLiteral("保存失败"));
 }

@@ -15,6 +15,8 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class RequestSlot;
+struct HttpResult;
 struct AppContext;
 
 // The settings tab: reading colours and text size, download folder, auto-start and boss key.
@@ -56,11 +58,20 @@ public:
     QGroupBox *readingHabitFrame() const { return m_habitFrame; }
     QCheckBox *reopenLastBookBox() const { return m_reopenLastBook; }
     ReadingLookFrame *readingLookFrame() const { return m_lookFrame; }
+    // Its own frame, apart from "保存设置": "测试连接" asks the server for its start-up answer
+    // and keeps the address (Folioway.ini and the running program) when it answers, or when
+    // the user wants it kept anyway.
+    QGroupBox *serverFrame() const { return m_serverFrame; }
+    QLineEdit *serverBox() const { return m_serverBox; }
+    QPushButton *testServerButton() const { return m_testServer; }
+    void testServer();
 
 Q_SIGNALS:
     void pageStyleChanged(const ReadingPageStyle &style);
     // Modifier word and key text as typed; at start-up the two parts of the stored text.
     void bossKeyChanged(const QString &modifier, const QString &key);
+    // A "测试连接" has ended; answered tells whether the server gave a valid answer.
+    void serverTested(bool answered);
 
 private:
     // The page's style as the library holds it.
@@ -71,6 +82,8 @@ private:
     void setBackColor(quint32 rgb);
     SettingsForm form() const;
     void tell(const SettingsMessage &message);
+    void onServerAnswer(const HttpResult &result);
+    void keepServerAddress(const QString &address);
 
     AppContext &m_ctx;
     Prompter &m_prompter;
@@ -96,4 +109,9 @@ private:
     QGroupBox *m_habitFrame;
     QCheckBox *m_reopenLastBook;
     ReadingLookFrame *m_lookFrame;
+    QGroupBox *m_serverFrame;
+    QLineEdit *m_serverBox;
+    QPushButton *m_testServer;
+    RequestSlot *m_serverSlot;
+    QString m_testedAddress;
 };

@@ -1,11 +1,14 @@
 #include "shell/MainWindow.h"
 
 #include "account/AccountWindows.h"
+#include "catalogue/BatchImportDialog.h"
 #include "catalogue/CataloguePane.h"
 #include "catalogue/SearchPanel.h"
 #include "library/BookEditor.h"
 #include "library/BookMenu.h"
 #include "library/BookshelfPane.h"
+#include "library/LocalBookFiles.h"
+#include "platform/FileDropCatcher.h"
 #include "platform/GlobalHotKey.h"
 #include "platform/ListStyle.h"
 #include "platform/SpeechEngine.h"
@@ -61,6 +64,8 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     connect(m_shelf, &BookshelfPane::loadingChanged, m_loading, &QWidget::setVisible);
     connect(m_shelf, &BookshelfPane::openBookRequested, this, [this](const QString &path) { openBook(path); });
     connect(m_shelf, &BookshelfPane::addBookRequested, this, [this] { showBookEditor(QStringLiteral("addnew")); });
+    connect(m_shelf, &BookshelfPane::batchImportRequested, this, [this] { showBatchImport(); });
+    connect(m_shelf, &BookshelfPane::filesDropped, this, &MainWindow::showBatchImport);
 
     m_bookMenu = new BookMenu(*ctx.db, prompter, this);
     connect(m_shelf, &BookshelfPane::bookMenuRequested, m_bookMenu, &BookMenu::popupFor);
@@ -77,6 +82,10 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     connect(m_reader, &ReaderPane::addToShelfRequested, this, [this] { showBookEditor(QStringLiteral("opennew")); });
     connect(m_reader, &ReaderPane::shareRequested, m_accounts, &AccountWindows::shareOpenBook);
     connect(m_reader, &ReaderPane::fullScreenRequested, this, &MainWindow::setReaderFullScreen);
+    auto *readerDrops = new FileDropCatcher(m_reader, [](const QString &path) {
+        return KindOfLocalBook(path) != LocalBookKind::None;
+    });
+    connect(readerDrops, &FileDropCatcher::dropped, this, &MainWindow::onReaderDrop);
     connect(m_catalogue, &CataloguePane::layoutRequested, this, &MainWindow::runLayout);
     connect(m_catalogue, &CataloguePane::loadingChanged, m_loading, &QWidget::setVisible);
     connect(m_catalogue, &CataloguePane::showRequested, this, [this] { SelectToolBar(3); });
@@ -227,6 +236,28 @@ void MainWindow::showBookEditor(const QString &editorMode)
     connect(m_editor, &BookEditor::switchTabRequested, this, &MainWindow::SelectToolBar);
     connect(m_editor, &BookEditor::openBookRequested, this, [this](const QString &path) { openBook(path); });
     m_editor->show();
+}
+
+void MainWindow::showBatchImport(const QStringList &paths)
+{
+    if (!m_batchImport) {
+        m_batchImport = new BatchImportDialog(m_ctx, m_prompter, this);
+        m_batchImport->setWindowFlag(Qt::Window);
+        connect(m_batchImport, &BatchImportDialog::shelfChanged, m_shelf, &BookshelfPane::reload);
+    }
+    m_batchImport->addPaths(paths);
+    m_batchImport->show();
+    m_batchImport->raise();
+    m_batchImport->activateWindow();
+}
+
+void MainWindow::onReaderDrop(const QStringList &paths)
+{
+    // One text file dropped on the page is to be read; anything more is to be imported.
+    if (paths.size() == 1 && KindOfLocalBook(paths.first()) == LocalBookKind::Text)
+        openFileGiven(paths.first());
+    else
+        showBatchImport(paths);
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/BatchImportDialog.h"
 #include "library/BookEditor.h"
 #include "shell/MainLayout.h"
 #include "startup/AppContext.h"
@@ -55,6 +56,10 @@ public:
     // The single book editor: made with the mode when closed, brought to the front when open.
     void showBookEditor(const QString &editorMode);
     BookEditor *bookEditor() const { return m_editor; }
+    // The single batch import: made when closed, brought to the front when open; the files and
+    // folders given join its list either way.
+    void showBatchImport(const QStringList &paths = {});
+    BatchImportDialog *batchImport() const { return m_batchImport; }
     BookMenu *bookMenu() const { return m_bookMenu; }
     // Login, registration, user centre and upload; the share menu items call into it.
     AccountWindows *accounts() const { return m_accounts; }
@@ -79,6 +84,7 @@ protected:
 
 private:
     void buildToolbar();
+    void onReaderDrop(const QStringList &paths);
 
     AppContext &m_ctx;
     Prompter &m_prompter;
@@ -98,6 +104,7 @@ private:
     AccountWindows *m_accounts = nullptr;
     BookMenu *m_bookMenu = nullptr;
     QPointer<BookEditor> m_editor;
+    QPointer<BatchImportDialog> m_batchImport;
     SettingsPane *m_settings = nullptr;
     BossKeyHotKey *m_bossKey = nullptr;
     std::unique_ptr<SpeechEngine> m_speech;

@@ -26,7 +26,14 @@ struct AppConfig
     int serverInfoTimeoutMs = 5000;
 
     static AppConfig load(const QString &programFolder);
+    // Writes the server address into Folioway.ini, keeping the file's other keys.
+    bool saveServerBaseUrl(const QString &programFolder) const;
 };
+
+// A server address as typed made into the form AppConfig keeps ("http://host:port", no
+// trailing "/"); "http://" is assumed when no scheme is given. Empty when it is not an http or
+// https address with a host.
+QString NormalisedServerAddress(const QString &typed);
 
 inline const QString &ProgramVersion()
 {

@@ -5,6 +5,7 @@
 #include "startup/ProgramFolder.h"
 
 #include <QSettings>
+#include <QUrl>
 
 AppConfig AppConfig::load(const QString &programFolder)
 {
@@ -18,6 +19,30 @@ AppConfig AppConfig::load(const QString &programFolder)
     if (ok && timeout > 0)
         config.serverInfoTimeoutMs = timeout;
     return config;
+}
+
+bool AppConfig::saveServerBaseUrl(const QString &programFolder) const
+{
+    QSettings ini(JoinPath(programFolder, QStringLiteral("Folioway.ini")), QSettings::IniFormat);
+    ini.setValue(QStringLiteral("ServerBaseUrl"), serverBaseUrl);
+    ini.sync();
+    return ini.status() == QSettings::NoError;
+}
+
+QString NormalisedServerAddress(const QString &typed)
+{
+    QString text = typed.trimmed();
+    if (!text.contains(QStringLiteral("://")))
+        text.prepend(QStringLiteral("http://"));
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != u"http" && scheme != u"https") || url.host().isEmpty() || url.hasQuery() ||
+        url.hasFragment() || !url.userInfo().isEmpty())
+        return {};
+    QString address = url.toString(QUrl::NormalizePathSegments);
+    while (address.endsWith(QLatin1Char('/')))
+        address.chop(1);
+    return address;
 }
 
 bool PrepareStartup(AppContext &ctx, Prompter &prompter, int *exitCode)

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "catalogue/BookImport.h"
 #include "library/LibraryDb.h"
+#include "library/LocalBookFiles.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -35,6 +36,26 @@ private Q_SLOTS:
         QVERIFY(m_db->open(path(u"DataFile/Data.db"_s)));
     }
     void cleanup() { m_db.reset(); }
+
+    // The catalogue server names its imported books by the same rule.
+    void titleAuthorFromFileName_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("author");
+        QTest::newRow("full-width colon") << u"斗破作者：天蚕.TXT"_s << u"斗破"_s << u"天蚕"_s;
+        QTest::newRow("half-width colon, marks") << u"《凡人》 作者: 忘语.rar"_s << u"凡人"_s << u"忘语"_s;
+        QTest::newRow("no author, 7z") << u"雪中.7z"_s << u"雪中"_s << u"佚名"_s;
+        QTest::newRow("only an author") << u"作者：某某.zip"_s << u"作者：某某"_s << u"某某"_s;
+        QTest::newRow("other dots kept") << u"a.b.txt"_s << u"a.b"_s << u"佚名"_s;
+    }
+    void titleAuthorFromFileName()
+    {
+        QFETCH(QString, fileName);
+        const TitleAuthor named = TitleAuthorFromFileName(fileName);
+        QTEST(named.title, "title");
+        QTEST(named.author, "author");
+    }
 
     void fileNameFromPath_data()
     {

@@ -11,10 +11,18 @@ bool ScriptedPrompter::question(const QString &text, const QString &title)
     return answers.isEmpty() ? false : answers.dequeue();
 }
 
-QString ScriptedPrompter::openFileName(const QString &title, const QString &filter, const QString &)
+QString ScriptedPrompter::openFileName(const QString &title, const QString &filter, const QString &startDir)
 {
     fileDialogs.append(title + u'|' + filter);
+    startDirs.append(startDir);
     return fileNames.isEmpty() ? QString() : fileNames.dequeue();
+}
+
+QStringList ScriptedPrompter::openFileNames(const QString &title, const QString &filter, const QString &startDir)
+{
+    fileDialogs.append(title + u'|' + filter);
+    startDirs.append(startDir);
+    return fileLists.isEmpty() ? QStringList{} : fileLists.dequeue();
 }
 
 QString ScriptedPrompter::folderName(const QString &, const QString &)

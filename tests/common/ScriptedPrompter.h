@@ -22,15 +22,18 @@ public:
     void message(const QString &text, Icon icon, const QString &title = {}) override;
     bool question(const QString &text, const QString &title = {}) override;
     QString openFileName(const QString &title, const QString &filter, const QString &startDir = {}) override;
+    QStringList openFileNames(const QString &title, const QString &filter, const QString &startDir = {}) override;
     QString folderName(const QString &prompt, const QString &startDir = {}) override;
     std::optional<unsigned> color(unsigned initialRgb) override;
 
     QQueue<bool> answers;
     QQueue<QString> fileNames;
+    QQueue<QStringList> fileLists;
     QQueue<QString> folderNames;
     QQueue<std::optional<unsigned>> colors;
     QList<Shown> shown;
     QStringList fileDialogs; // "title|filter" of each file dialog asked for
+    QStringList startDirs;   // the folder each file dialog was to open in
 
     Shown last() const { return shown.isEmpty() ? Shown{} : shown.last(); }
     QString lastText() const { return last().text; }

@@ -131,7 +131,13 @@ private Q_SLOTS:
         BookEditor *e = openEditor(u"addnew"_s);
         m_window->SelectToolBar(3);
         fill(e, u"  新书  "_s, 2, u"   "_s, u"  /books/new.txt "_s);
-        QTest::mouseClick(e->saveButton(), Qt::LeftButton);
+        // A path with no file behind it is saved only when the user says so.
+        for (const bool keep : {false, true}) {
+            m_prompter.answers.enqueue(keep);
+            QTest::mouseClick(e->saveButton(), Qt::LeftButton);
+            QCOMPARE(m_db->findByPath(u"/books/new.txt"_s).has_value(), keep);
+        }
+        QCOMPARE(m_prompter.shown.at(0).text, u"文件：/books/new.txt\r\n\r\n不存在，保存后将无法阅读。仍然保存吗？"_s);
         QCOMPARE(m_prompter.lastText(), u"恭喜你：电子书添加成功！"_s);
         QCOMPARE(m_prompter.last().title, u"添加成功"_s);
         const auto row = m_db->findByPath(u"/books/new.txt"_s);
@@ -161,10 +167,23 @@ private Q_SLOTS:
 
         e->pathBox()->setText(m_existingPath.toUpper());
         e->titleBox()->setText(u"改名"_s);
+        m_prompter.answers.enqueue(true); // its file is not there
         QTest::mouseClick(e->saveButton(), Qt::LeftButton);
         QCOMPARE(m_prompter.lastText(), u"恭喜你：电子书信息修改成功！"_s);
         QCOMPARE(m_db->findById(m_existingId)->name, u"改名"_s);
         QCOMPARE(m_window->shelf()->bookList()->topLevelItem(1)->text(2), u"改名"_s);
+    }
+
+    void browse_opensInTheLastFolderUsed()
+    {
+        const QString picked = m_dir.filePath(u"书库/甲.txt"_s);
+        QVERIFY(TestSupport::writeFile(picked, "x"));
+        BookEditor *e = openEditor(u"addnew"_s);
+        m_prompter.fileNames << picked;
+        QTest::mouseClick(e->browseButton(), Qt::LeftButton);
+        QTest::mouseClick(e->browseButton(), Qt::LeftButton); // cancelled: the box keeps the file
+        QCOMPARE(e->pathBox()->text(), picked);
+        QCOMPARE(m_prompter.startDirs, (QStringList{QDir::homePath(), m_dir.filePath(u"书库"_s)}));
     }
 
     void editor_isASingleInstance()

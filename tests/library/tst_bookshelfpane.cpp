@@ -2,7 +2,9 @@
 #include "TestSupport.h"
 #include "library/BookshelfPane.h"
 
+#include <QHeaderView>
 #include <QLabel>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -68,6 +70,55 @@ private Q_SLOTS:
     {
         m_pane.reset();
         m_db.reset();
+    }
+
+    // The filter and the header work on the whole shelf; each row changes one of them.
+    void filterAndHeaderClicks_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QList<int>>("clicks"); // header sections, in order
+        QTest::addColumn<QStringList>("titles");
+        QTest::newRow("neither: newest first") << QString() << QList<int>{} << QStringList{u"D%书"_s, u"C书"_s, u"A书"_s, u"B书"_s};
+        QTest::newRow("title") << u"a书"_s << QList<int>{} << QStringList{u"A书"_s};
+        QTest::newRow("author, part of it") << u"张三"_s << QList<int>{} << QStringList{u"D%书"_s, u"B书"_s};
+        QTest::newRow("path") << u"sub"_s << QList<int>{} << QStringList{u"C书"_s};
+        QTest::newRow("wildcard taken as typed") << u"%"_s << QList<int>{} << QStringList{u"D%书"_s};
+        QTest::newRow("title column") << QString() << QList<int>{2} << QStringList{u"A书"_s, u"B书"_s, u"C书"_s, u"D%书"_s};
+        QTest::newRow("title column twice") << QString() << QList<int>{2, 2} << QStringList{u"D%书"_s, u"C书"_s, u"B书"_s, u"A书"_s};
+        QTest::newRow("author column, filtered") << u"张三"_s << QList<int>{7} << QStringList{u"B书"_s, u"D%书"_s};
+        QTest::newRow("progress, most read first") << QString() << QList<int>{6, 6} << QStringList{u"A书"_s, u"D%书"_s, u"C书"_s, u"B书"_s};
+    }
+    void filterAndHeaderClicks()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QList<int>, clicks);
+        const QList<QStringList> books{{u"B书"_s, u"张三"_s, u"x/b.txt"_s}, {u"A书"_s, u"李四"_s, u"x/a.txt"_s},
+                                       {u"C书"_s, u"王五"_s, u"x/sub/c.txt"_s}, {u"D%书"_s, u"张三丰"_s, u"x/d.txt"_s}};
+        for (const QStringList &b : books)
+            m_db->insertBook(u"武侠仙侠"_s, b[0], b[1], m_dir.filePath(b[2]));
+        ReadingPosition half;
+        half.path = m_dir.filePath(u"x/a.txt"_s);
+        half.linesRead = 5;
+        half.lineCount = 10;
+        QVERIFY(m_db->saveReadingPosition(half));
+        m_pane->reload();
+        m_pane->bookList()->resize(1600, 600);
+
+        m_pane->filterBox()->insert(filter); // typed: Chinese comes through the input method
+        QHeaderView *header = m_pane->bookList()->header();
+        for (const int section : clicks)
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                              QPoint(header->sectionViewportPosition(section) + 10, header->height() / 2));
+        QStringList titles;
+        for (int i = 0; i < m_pane->bookList()->topLevelItemCount(); ++i)
+            titles << m_pane->bookList()->topLevelItem(i)->text(2);
+        QTEST(titles, "titles");
+        const QTreeWidgetItem *first = m_pane->bookList()->topLevelItem(0);
+        QCOMPARE(first->text(7), m_db->findByPath(first->text(5))->author);
+
+        m_pane->filterBox()->insert(u"不在书架上"_s);
+        QCOMPARE(m_pane->bookList()->topLevelItemCount(), 0);
+        QCOMPARE(indicator(), u"0/0"_s);
     }
 
     void emptyShelf_keepsLoadingIndicator()
@@ -199,6 +250,27 @@ private Q_SLOTS:
         QCOMPARE(m_db->findByPath(present)->lastread, QDateTime(QDate(2024, 3, 7), QTime(9, 5)));
         // The row keeps showing the old time until the next fill.
         QCOMPARE(m_pane->bookList()->topLevelItem(1)->text(4), u"2020/1/1 08:00"_s);
+    }
+
+    void drop_passesOnlyBooksOn()
+    {
+        const QString book = m_dir.filePath(u"一本.txt"_s), picture = m_dir.filePath(u"封面.jpg"_s);
+        QVERIFY(TestSupport::writeFile(book, "x") && TestSupport::writeFile(picture, "x"));
+        QSignalSpy dropped(m_pane.get(), &BookshelfPane::filesDropped);
+        for (const QStringList &files : {QStringList{picture}, QStringList{picture, book}}) {
+            QMimeData mime;
+            QList<QUrl> urls;
+            for (const QString &f : files)
+                urls << QUrl::fromLocalFile(f);
+            mime.setUrls(urls);
+            // As the window delivers a drag: the drop goes where the enter was accepted.
+            QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QApplication::sendEvent(m_pane->bookList()->viewport(), &enter);
+            QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QApplication::sendEvent(m_pane->bookList()->viewport(), &drop);
+        }
+        QCOMPARE(dropped.count(), 1);
+        QCOMPARE(dropped.at(0).at(0).toStringList(), QStringList{book});
     }
 
     void rightPress_selectsRowAndAsksForTheMenuOnlyOverARow()

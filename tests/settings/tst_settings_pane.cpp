@@ -1,5 +1,7 @@
+#include "LiveServer.h"
 #include "ScriptedPrompter.h"
 #include "TestSupport.h"
+#include "catalogue/CataloguePane.h"
 #include "library/LibraryDb.h"
 #include "reader/ReaderPane.h"
 #include "settings/AutoStart.h"
@@ -12,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -166,6 +169,60 @@ private Q_SLOTS:
         QCOMPARE(m_prompter.lastText(), u"你取消了选择目录.."_s);
         QCOMPARE(m_prompter.last().title, Prompter::defaultTitle());
         QCOMPARE(m_prompter.last().icon, Prompter::Icon::Exclamation);
+    }
+
+    // "测试连接" keeps an address the server answers at, or one the user insists on, in
+    // Folioway.ini and for the catalogue's next request.
+    void testServer_data()
+    {
+        QTest::addColumn<QString>("typed");  // "live": the running server, without its scheme
+        QTest::addColumn<bool>("keepAnyway"); // the answer to the question after a failure
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("answering server") << u"live"_s << false << true;
+        QTest::newRow("nothing there, kept anyway") << u"127.0.0.1:1"_s << true << true;
+        QTest::newRow("nothing there, dropped") << u"127.0.0.1:1"_s << false << false;
+    }
+    void testServer()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, keepAnyway);
+        QFETCH(bool, kept);
+        LiveServer server;
+        if (typed == u"live"_s) {
+            if (LiveServer::binary(TestSupport::binDir()).isEmpty())
+                QSKIP("folioway-server is not built");
+            QVERIFY2(server.start(TestSupport::binDir(), {u"--data"_s, m_dir->filePath(u"server"_s), u"--demo"_s}),
+                     qPrintable(server.output()));
+            typed = server.baseUrl().mid(int(qstrlen("http://"))) + u'/';
+        }
+        const QString address = u"http://"_s + typed.chopped(typed.endsWith(u'/') ? 1 : 0);
+        m_pane->load();
+        QCOMPARE(m_pane->serverBox()->text(), u"http://127.0.0.1:8080"_s);
+        m_pane->serverBox()->setText(typed);
+        m_prompter.answers.enqueue(keepAnyway);
+        QSignalSpy tested(m_pane.get(), &SettingsPane::serverTested);
+        QTest::mouseClick(m_pane->testServerButton(), Qt::LeftButton);
+        QVERIFY(tested.wait(20000));
+        QCOMPARE(tested.first().first().toBool(), typed.endsWith(u'/'));
+        const QString expected = kept ? address : u"http://127.0.0.1:8080"_s;
+        QCOMPARE(m_ctx.config.serverBaseUrl, expected);
+        QCOMPARE(AppConfig::load(m_ctx.programFolder).serverBaseUrl, expected);
+        if (!server.isRunning())
+            return;
+        CataloguePane catalogue(m_ctx, m_prompter);
+        catalogue.firstVisit();
+        QVERIFY(QTest::qWaitFor([&] { return !catalogue.isLoading(); }, 20000));
+        QVERIFY(!catalogue.entries().isEmpty());
+    }
+
+    void testServer_refusesWhatIsNoAddress()
+    {
+        m_pane->load();
+        m_pane->serverBox()->setText(u"http://"_s);
+        QTest::mouseClick(m_pane->testServerButton(), Qt::LeftButton);
+        QCOMPARE(m_prompter.last().icon, Prompter::Icon::Exclamation);
+        QVERIFY(m_pane->testServerButton()->isEnabled());
+        QCOMPARE(m_ctx.config.serverBaseUrl, u"http://127.0.0.1:8080"_s);
     }
 
     // The main window hands the stored style to the reader and registers the stored key at

@@ -1,9 +1,17 @@
+#include "../catalogue/ArchiveBuilder.h"
 #include "ScriptedPrompter.h"
+#include "TestSupport.h"
+#include "catalogue/BatchImportDialog.h"
 #include "catalogue/CataloguePane.h"
+#include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
 #include "reader/ReaderPane.h"
 #include "shell/MainWindow.h"
 
+#include <QComboBox>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -40,12 +48,27 @@ private:
         return pressed;
     }
 
+    // A drag of these files let go over the widget, as the window delivers it.
+    static void drop(QWidget *target, const QStringList &paths)
+    {
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (const QString &path : paths)
+            urls << QUrl::fromLocalFile(path);
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(target, &enter);
+        QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(target, &dropped);
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_db.open(m_dir.filePath(QStringLiteral("DataFile/Data.db"))));
         m_ctx.programFolder = m_dir.path();
         m_ctx.db = &m_db;
+        m_ctx.downloadFolder = m_dir.filePath(QStringLiteral("TxtBook"));
     }
     void init()
     {
@@ -107,6 +130,47 @@ private Q_SLOTS:
         QTest::mouseClick(reader->splitterButton(1), Qt::LeftButton);
         QVERIFY(reader->chapterList()->isVisible());
         QCOMPARE(reader->readingView()->width(), 581);
+    }
+
+    // A folder with text files at two depths and a RAR archive: every book lands once, the
+    // archive's by way of the download folder; dropping the folder again adds nothing.
+    void droppedFolder_importsEveryBookOnce()
+    {
+        const QString folder = m_dir.filePath(QStringLiteral("拖入"));
+        QVERIFY(TestSupport::writeFile(folder + QStringLiteral("/《一》作者：张三.txt"), "1"));
+        QVERIFY(TestSupport::writeFile(folder + QStringLiteral("/卷/二.txt"), "2"));
+        QVERIFY(TestSupport::writeFile(folder + QStringLiteral("/三.rar"),
+                                       ArchiveBuilder::rar4({{QStringLiteral("三\\正文.txt").toLocal8Bit(), "3"}})));
+        for (const int round : {1, 2}) {
+            drop(m_window->shelf()->bookList()->viewport(), {folder});
+            BatchImportDialog *dialog = m_window->batchImport();
+            QVERIFY(dialog);
+            QTreeWidget *rows = dialog->list();
+            QCOMPARE(rows->topLevelItemCount(), 3);
+            QCOMPARE(rows->topLevelItem(0)->text(BatchImportDialog::ColTitle), QStringLiteral("一"));
+            QCOMPARE(rows->topLevelItem(0)->text(BatchImportDialog::ColAuthor), QStringLiteral("张三"));
+            dialog->categoryForAll()->setCurrentIndex(3);
+            QTest::keyClick(dialog->categoryForAll(), Qt::Key_Down); // one category for every row
+            QTest::mouseClick(dialog->startButton(), Qt::LeftButton);
+            QCOMPARE(dialog->summary()->text(), round == 1 ? QStringLiteral("导入完成：新增 3 本，跳过 0 本，失败 0 本。")
+                                                           : QStringLiteral("没有需要导入的电子书。"));
+            QCOMPARE(m_db.shelfPage({}, 1).total, 3);
+            QCOMPARE(m_window->shelf()->bookList()->topLevelItemCount(), 3);
+            dialog->close();
+            QTRY_VERIFY(!m_window->batchImport());
+        }
+        const auto unpacked = m_db.findByPath(m_ctx.downloadFolder + QStringLiteral("/三/三/正文.txt"));
+        QVERIFY(unpacked);
+        QCOMPARE(unpacked->name, QStringLiteral("三"));
+        QCOMPARE(unpacked->type, QStringLiteral("历史军事"));
+        QVERIFY(QFileInfo::exists(folder + QStringLiteral("/三.rar"))); // the user's file stays
+
+        // One text file let go over the reading page is opened there.
+        const QString single = m_dir.filePath(QStringLiteral("单本.txt"));
+        QVERIFY(TestSupport::writeFile(single, "第一章\n"));
+        drop(m_window->reader()->readingView(), {single});
+        QCOMPARE(m_window->currentBookPath(), single);
+        QVERIFY(!m_window->batchImport());
     }
 
     void downloadPanel_shortensTheCatalogueList()

@@ -1,0 +1,262 @@
+#include "catalogue/BatchImportDialog.h"
+
+#include "library/LibraryDb.h"
+#include "library/LocalBookFiles.h"
+#include "platform/FileDropCatcher.h"
+#include "platform/Prompter.h"
+#include "startup/AppContext.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+const QColor kSkippedColour(128, 128, 128);
+
+QString outcomeText(const ImportResult &result)
+{
+    switch (result.outcome) {
+    case ImportResult::Outcome::Added:
+        return QStringLiteral("已导入");
+    case ImportResult::Outcome::AlreadyOnShelf:
+        return QStringLiteral("已在书架，跳过");
+    case ImportResult::Outcome::NoTextFile:
+        return QStringLiteral("压缩包里没有TXT文件");
+    case ImportResult::Outcome::ExtractFailed:
+        return QStringLiteral("无法解压：") + result.extract.reason;
+    case ImportResult::Outcome::Failed:
+    case ImportResult::Outcome::NoCatalogueRow:
+        break;
+    }
+    return QStringLiteral("失败：") + result.error;
+}
+
+} // namespace
+
+BatchImportDialog::BatchImportDialog(AppContext &ctx, Prompter &prompter, QWidget *parent)
+    : QDialog(parent), m_ctx(ctx), m_prompter(prompter)
+{
+    setObjectName(QStringLiteral("BatchImport"));
+    setWindowTitle(QStringLiteral("批量导入电子书 - Folioway"));
+    setModal(false);
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto *hint = new QLabel(QStringLiteral("把TXT文件、文件夹或压缩包(zip、rar、7z)拖到这里，或者："), this);
+    m_addFiles = new QPushButton(QStringLiteral("添加文件…"), this);
+    m_addFolder = new QPushButton(QStringLiteral("添加文件夹…"), this);
+    m_allCategory = new QComboBox(this);
+    m_allCategory->addItems(BookCategories());
+    m_allCategory->setCurrentIndex(int(BookCategories().size()) - 1);
+    m_allCategory->setToolTip(QStringLiteral("为列表中所有未导入的书设置类别；单本的类别可在列表里改"));
+
+    m_list = new QTreeWidget(this);
+    m_list->setColumnCount(ColumnCount);
+    m_list->setHeaderLabels({QStringLiteral("书名"), QStringLiteral("作者"), QStringLiteral("类别"),
+                             QStringLiteral("文件"), QStringLiteral("状态")});
+    m_list->setRootIsDecorated(false);
+    m_list->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                            QAbstractItemView::SelectedClicked);
+    m_list->setColumnWidth(ColTitle, 200);
+    m_list->setColumnWidth(ColAuthor, 90);
+    m_list->setColumnWidth(ColCategory, 100);
+    m_list->setColumnWidth(ColFile, 260);
+
+    m_progress = new QProgressBar(this);
+    m_progress->setValue(0);
+    m_summary = new QLabel(this);
+    m_start = new QPushButton(QStringLiteral("开始导入"), this);
+    m_close = new QPushButton(QStringLiteral("关闭"), this);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(hint);
+    top->addWidget(m_addFiles);
+    top->addWidget(m_addFolder);
+    top->addStretch(1);
+    top->addWidget(new QLabel(QStringLiteral("类别（全部）："), this));
+    top->addWidget(m_allCategory);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(m_summary, 1);
+    bottom->addWidget(m_start);
+    bottom->addWidget(m_close);
+    auto *column = new QVBoxLayout(this);
+    column->addLayout(top);
+    column->addWidget(m_list, 1);
+    column->addWidget(m_progress);
+    column->addLayout(bottom);
+    resize(860, 460);
+
+    connect(m_addFiles, &QPushButton::clicked, this, &BatchImportDialog::pickFiles);
+    connect(m_addFolder, &QPushButton::clicked, this, &BatchImportDialog::pickFolder);
+    connect(m_start, &QPushButton::clicked, this, &BatchImportDialog::startImport);
+    connect(m_close, &QPushButton::clicked, this, &QDialog::close);
+    connect(m_allCategory, &QComboBox::activated, this, [this](int index) {
+        for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
+            if (!m_done[row])
+                categoryBox(row)->setCurrentIndex(index);
+        }
+    });
+    auto *drops = new FileDropCatcher(this, [](const QString &path) {
+        return KindOfLocalBook(path) != LocalBookKind::None;
+    });
+    connect(drops, &FileDropCatcher::dropped, this, &BatchImportDialog::addPaths);
+}
+
+QComboBox *BatchImportDialog::categoryBox(int row) const
+{
+    return qobject_cast<QComboBox *>(m_list->itemWidget(m_list->topLevelItem(row), ColCategory));
+}
+
+void BatchImportDialog::addPaths(const QStringList &paths)
+{
+    if (m_running)
+        return;
+    int added = 0;
+    for (const LocalImportItem &item : CollectLocalBooks(*m_ctx.db, paths, m_ctx.downloadFolder)) {
+        const bool listed = std::any_of(m_items.cbegin(), m_items.cend(), [&](const LocalImportItem &other) {
+            return other.source.compare(item.source, Qt::CaseInsensitive) == 0;
+        });
+        if (listed)
+            continue;
+        auto *row = new QTreeWidgetItem({item.title, item.author, QString(), item.source, QString()});
+        row->setToolTip(ColFile, item.source);
+        m_list->addTopLevelItem(row);
+        auto *category = new QComboBox(m_list);
+        category->addItems(BookCategories());
+        category->setCurrentIndex(m_allCategory->currentIndex());
+        m_list->setItemWidget(row, ColCategory, category);
+        const bool onShelf = !item.onShelfAs.isEmpty();
+        if (onShelf) {
+            row->setText(ColState, QStringLiteral("已在书架《%1》，跳过").arg(item.onShelfAs));
+            for (int c = 0; c < ColumnCount; ++c)
+                row->setForeground(c, kSkippedColour);
+            category->setEnabled(false);
+        } else {
+            row->setText(ColState, QStringLiteral("待导入"));
+            row->setFlags(row->flags() | Qt::ItemIsEditable);
+        }
+        m_items.append(item);
+        m_done.append(onShelf);
+        ++added;
+    }
+    updateSummary();
+    if (added == 0 && !paths.isEmpty())
+        m_summary->setText(QStringLiteral("没有找到新的TXT文件或压缩包。"));
+}
+
+void BatchImportDialog::pickFiles()
+{
+    const QStringList files = m_prompter.openFileNames(
+        QStringLiteral("批量导入电子书-Folioway"),
+        QStringLiteral("电子书(*.txt;*.zip;*.rar;*.7z)|*.txt;*.zip;*.rar;*.7z|文本文件(*.txt)|*.txt"),
+        LastBookFolder(*m_ctx.db));
+    if (files.isEmpty())
+        return;
+    RememberBookFolder(*m_ctx.db, files.first());
+    addPaths(files);
+}
+
+void BatchImportDialog::pickFolder()
+{
+    const QString folder =
+        m_prompter.folderName(QStringLiteral("请选择存放电子书的文件夹."), LastBookFolder(*m_ctx.db));
+    if (folder.isEmpty())
+        return;
+    // The folder itself is where the next dialog opens.
+    m_ctx.db->setOption(LibraryDb::lastBookFolderOption(), folder);
+    addPaths({folder});
+}
+
+LocalImportItem BatchImportDialog::itemAt(int row) const
+{
+    LocalImportItem item = m_items[row];
+    const QTreeWidgetItem *cells = m_list->topLevelItem(row);
+    const TitleAuthor named = TitleAuthorFromFileName(QFileInfo(item.source).fileName());
+    item.title = cells->text(ColTitle).trimmed();
+    if (item.title.isEmpty())
+        item.title = named.title;
+    item.author = cells->text(ColAuthor).trimmed();
+    if (item.author.isEmpty())
+        item.author = QStringLiteral("佚名");
+    item.category = categoryBox(row)->currentText();
+    return item;
+}
+
+void BatchImportDialog::startImport()
+{
+    QList<int> pending;
+    for (int row = 0; row < m_items.size(); ++row) {
+        if (!m_done[row])
+            pending << row;
+    }
+    if (m_running || pending.isEmpty()) {
+        if (!m_running)
+            m_summary->setText(QStringLiteral("没有需要导入的电子书。"));
+        return;
+    }
+    m_running = true;
+    for (QWidget *w : std::initializer_list<QWidget *>{m_list, m_addFiles, m_addFolder, m_allCategory, m_start, m_close})
+        w->setEnabled(false);
+    m_progress->setRange(0, int(pending.size()));
+    m_progress->setValue(0);
+
+    const auto yield = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
+    int added = 0, skipped = 0, failed = 0;
+    for (const int row : std::as_const(pending)) {
+        QTreeWidgetItem *cells = m_list->topLevelItem(row);
+        const LocalImportItem item = itemAt(row);
+        cells->setText(ColState, QStringLiteral("正在导入…"));
+        m_list->scrollToItem(cells);
+        yield();
+        const ImportResult result = ImportLocalBook(*m_ctx.db, item, m_ctx.downloadFolder, yield);
+        cells->setText(ColState, outcomeText(result));
+        cells->setFlags(cells->flags() & ~Qt::ItemIsEditable);
+        categoryBox(row)->setEnabled(false);
+        m_done[row] = true;
+        switch (result.outcome) {
+        case ImportResult::Outcome::Added:
+            ++added;
+            break;
+        case ImportResult::Outcome::AlreadyOnShelf:
+            ++skipped;
+            break;
+        default:
+            cells->setForeground(ColState, QColor(200, 0, 0));
+            ++failed;
+            break;
+        }
+        m_progress->setValue(m_progress->value() + 1);
+    }
+
+    m_running = false;
+    for (QWidget *w : std::initializer_list<QWidget *>{m_list, m_addFiles, m_addFolder, m_allCategory, m_start, m_close})
+        w->setEnabled(true);
+    // One reload of the shelf for the whole batch.
+    if (added > 0)
+        Q_EMIT shelfChanged();
+    m_summary->setText(QStringLiteral("导入完成：新增 %1 本，跳过 %2 本，失败 %3 本。").arg(added).arg(skipped).arg(failed));
+}
+
+void BatchImportDialog::updateSummary()
+{
+    const qsizetype waiting = std::count(m_done.cbegin(), m_done.cend(), false);
+    m_summary->setText(QStringLiteral("共 %1 本，其中 %2 本待导入。").arg(m_items.size()).arg(waiting));
+}
+
+void BatchImportDialog::closeEvent(QCloseEvent *event)
+{
+    // The import loop lets events run; the dialog must outlive it.
+    if (m_running) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}

@@ -1,0 +1,104 @@
+#include "catalogue/LocalImport.h"
+
+#include "library/LibraryDb.h"
+#include "library/LocalBookFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+
+QStringList booksInFolder(const QString &folder)
+{
+    QStringList found = FindFiles(folder, QStringLiteral("*.txt"));
+    for (const QString &pattern : {QStringLiteral("*.zip"), QStringLiteral("*.rar"), QStringLiteral("*.7z")})
+        found += FindFiles(folder, pattern);
+    return found;
+}
+
+} // namespace
+
+QString ArchiveBookFolder(const QString &downloadFolder, const QString &archivePath)
+{
+    return QDir(downloadFolder).filePath(QFileInfo(archivePath).completeBaseName());
+}
+
+QList<LocalImportItem> CollectLocalBooks(const LibraryDb &db, const QStringList &paths, const QString &downloadFolder)
+{
+    QStringList files;
+    for (const QString &path : paths) {
+        switch (KindOfLocalBook(path)) {
+        case LocalBookKind::Folder:
+            files += booksInFolder(path);
+            break;
+        case LocalBookKind::Text:
+        case LocalBookKind::Archive:
+            files << path;
+            break;
+        case LocalBookKind::None:
+            break;
+        }
+    }
+
+    QList<LocalImportItem> items;
+    QSet<QString> seen;
+    for (const QString &file : std::as_const(files)) {
+        const QFileInfo info(file);
+        const QString key = info.absoluteFilePath().toLower();
+        if (seen.contains(key))
+            continue;
+        seen.insert(key);
+        LocalImportItem item;
+        item.source = info.absoluteFilePath();
+        item.archive = KindOfLocalBook(file) == LocalBookKind::Archive;
+        const TitleAuthor named = TitleAuthorFromFileName(info.fileName());
+        item.title = named.title;
+        item.author = named.author;
+        // An archive unpacked before has its first text file in its book folder.
+        const QStringList unpacked =
+            item.archive ? FindFiles(ArchiveBookFolder(downloadFolder, file)) : QStringList{item.source};
+        if (!unpacked.isEmpty()) {
+            if (const std::optional<BookRecord> row = db.findByPath(unpacked.first()))
+                item.onShelfAs = row->name;
+        }
+        items.append(item);
+    }
+    return items;
+}
+
+ImportResult ImportLocalBook(LibraryDb &db, const LocalImportItem &item, const QString &downloadFolder,
+                             const std::function<void()> &yield)
+{
+    ImportResult result;
+    if (!item.archive) {
+        result.textFile = item.source;
+        if (db.findByPath(item.source)) {
+            result.outcome = ImportResult::Outcome::AlreadyOnShelf;
+            return result;
+        }
+        result.bookId = db.insertBook(item.category, item.title, item.author, item.source);
+        result.outcome = result.bookId < 0 ? ImportResult::Outcome::Failed : ImportResult::Outcome::Added;
+        if (result.bookId < 0)
+            result.error = db.lastError();
+        return result;
+    }
+
+    const QString folder = ArchiveBookFolder(downloadFolder, item.source);
+    const QString copy = QDir(folder).filePath(QFileInfo(item.source).fileName());
+    if (!QDir().mkpath(folder) || (QFile::exists(copy) && !QFile::remove(copy)) || !QFile::copy(item.source, copy)) {
+        result.outcome = ImportResult::Outcome::Failed;
+        result.error = QStringLiteral("无法复制到 ") + folder;
+        return result;
+    }
+    CatalogueEntry row;
+    row.name = item.title;
+    row.author = item.author;
+    row.category = item.category;
+    row.downurl = QLatin1Char('/') + QFileInfo(item.source).fileName();
+    result = ImportDownloadedFile(db, copy, {row}, {}, yield);
+    // A copy that could not be unpacked is of no use beside the user's own file.
+    QFile::remove(copy);
+    return result;
+}

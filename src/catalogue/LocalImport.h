@@ -1,0 +1,37 @@
+#pragma once
+
+#include "catalogue/BookImport.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class LibraryDb;
+
+// One book of a batch import: a text file registered where it lies, or an archive unpacked
+// into the download folder the way a downloaded book is.
+struct LocalImportItem
+{
+    QString source; // the text file or archive
+    bool archive = false;
+    QString title;
+    QString author;
+    QString category = QStringLiteral("其他分类");
+    // Set when the book is on the shelf already: the title of that row. Such items are skipped.
+    QString onShelfAs;
+};
+
+// The books in the given files and folders (folders searched with all their sub-folders), each
+// once, text files before archives within a folder. Title and author come from the file names.
+QList<LocalImportItem> CollectLocalBooks(const LibraryDb &db, const QStringList &paths, const QString &downloadFolder);
+
+// The folder under downloadFolder an archive is unpacked into: its name without the extension.
+QString ArchiveBookFolder(const QString &downloadFolder, const QString &archivePath);
+
+// Puts one item on the shelf. An archive is copied into its book folder and imported from
+// there like a finished download (the user's own file is left alone). yield runs between
+// archive entries.
+ImportResult ImportLocalBook(LibraryDb &db, const LocalImportItem &item, const QString &downloadFolder,
+                             const std::function<void()> &yield = {});

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+class LibraryDb;
+
+// Title and author read from a book's file name: "书名作者：某某.txt" gives the title 书名 and the
+// author 某某 (a half-width colon works too); a title in 《》 loses the marks; without an author
+// the book is by "佚名". The catalogue server names its imported books by the same rule.
+struct TitleAuthor
+{
+    QString title;
+    QString author;
+};
+TitleAuthor TitleAuthorFromFileName(const QString &fileName);
+
+// What a file or folder given to the shelf (dropped or picked) holds.
+enum class LocalBookKind
+{
+    None,    // not something the shelf takes
+    Text,    // a ".txt" book
+    Archive, // ".zip", ".rar" or ".7z", unpacked like a downloaded book
+    Folder,  // searched for both of the above
+};
+LocalBookKind KindOfLocalBook(const QString &path);
+
+// Where book file dialogs open: the folder of the last book picked, the home folder before
+// the first or when that folder is gone.
+QString LastBookFolder(const LibraryDb &db);
+void RememberBookFolder(LibraryDb &db, const QString &pickedPath);
