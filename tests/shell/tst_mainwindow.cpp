@@ -1,4 +1,4 @@
-#include "../catalogue/ArchiveBuilder.h"
+#include "ArchiveBuilder.h"
 #include "ScriptedPrompter.h"
 #include "TestSupport.h"
 #include "catalogue/BatchImportDialog.h"
