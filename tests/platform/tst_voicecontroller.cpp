@@ -3,6 +3,8 @@
 #include "reader/VoiceController.h"
 
 #include <QComboBox>
+#include <QSlider>
+#include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QFocusEvent>
 #include <QSignalSpy>
@@ -180,6 +182,65 @@ private Q_SLOTS:
         QVERIFY(!m_engine->isSpeaking());
         QTest::qWait(300);
         QVERIFY(m_highlights.isEmpty());
+    }
+
+    // Reading on to the next chapter follows only a page read to its end, and only when wanted.
+    void readOn_data()
+    {
+        QTest::addColumn<bool>("wanted");
+        QTest::addColumn<bool>("stopped");
+        QTest::addColumn<bool>("readsOn");
+        QTest::newRow("read to the end") << true << false << true;
+        QTest::newRow("stopped") << true << true << false;
+        QTest::newRow("switched off") << false << false << false;
+    }
+    void readOn()
+    {
+        QFETCH(bool, wanted);
+        QFETCH(bool, stopped);
+        m_controller->attachOptions(m_panel, {100, 100, wanted});
+        QSignalSpy finished(m_controller, &VoiceController::finishedReading);
+        m_content = Lead + u"一二三"_s;
+        click(m_read);
+        if (stopped) {
+            QTRY_VERIFY_WITH_TIMEOUT(!m_highlights.isEmpty(), 10000);
+            click(m_stop);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
+        QTEST(finished.size() == 1, "readsOn");
+    }
+
+    // The sleep timer stops the reading; a faster speed makes shorter speech and is reported
+    // for keeping.
+    void sleepTimerAndSpeed()
+    {
+        m_controller->attachOptions(m_panel, {});
+        m_content = Lead + u"一二三四五六七八九十"_s;
+        Q_EMIT m_panel.sleepTimer->activated(1);
+        QVERIFY(m_controller->sleepTimerRunning());
+        click(m_read);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_highlights.isEmpty(), 10000);
+        m_controller->sleepTimeUp();
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
+        QCOMPARE(m_panel.sleepTimer->currentIndex(), 0);
+
+        QTemporaryDir dir;
+        const auto spokenBytes = [&](const QString &name) -> qint64 {
+            const QString file = dir.filePath(name);
+            m_engine->setRecordingFile(file);
+            click(m_read);
+            const bool ended = QTest::qWaitFor([&] { return m_controller->state() == Start; }, 20000);
+            m_engine->setRecordingFile({});
+            return ended ? QFileInfo(file).size() : -1;
+        };
+        const qint64 normal = spokenBytes(u"normal.wav"_s);
+        QVERIFY(normal > 0);
+        QSignalSpy kept(m_controller, &VoiceController::optionsChanged);
+        m_panel.rate->setValue(200);
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept.at(0).at(0).value<VoiceOptions>().rate, 200);
+        const qint64 fast = spokenBytes(u"fast.wav"_s);
+        QVERIFY2(fast > 0 && fast * 4 < normal * 3, qPrintable(u"%1 / %2"_s.arg(fast).arg(normal)));
     }
 
     void panelShowsHidesAndFollowsFocus()

@@ -479,7 +479,7 @@ private Q_SLOTS:
 
         const QString path = m_dir.filePath(u"poem.txt"_s);
         const QStringList lines{u"书名"_s, u"第一章 诗"_s, u"   白日<b>依山</b>尽，  黄河入海流。"_s,
-                                u"<p>欲穷千里目，</p>更上一层楼。"_s};
+                                u"<p>欲穷千里目，</p>更上一层楼。"_s, u"第二章 完"_s, u"好。"_s};
         QVERIFY(writeBook(path, lines));
         m_reader->readingView()->setSnippets({}, m_ctx.serverInfo.reader_3, {});
         m_window->openBook(path);
@@ -508,6 +508,10 @@ private Q_SLOTS:
         const QString paused = read->toolTip();
         m_reader->readingMenuItem(u"Menue_VoiceRead"_s)->trigger();
         QCOMPARE(read->toolTip(), paused);
+
+        // Read to the end of the chapter, the reading goes on with the next one.
+        QTest::mouseClick(read, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(m_reader->shownChapter() == 3 && read->toolTip() == u"暂停朗读"_s, 30000);
         QTest::mouseClick(m_reader->toolButton(ReaderPane::StopReadingTool), Qt::LeftButton);
         QTRY_VERIFY(!engine->isSpeaking());
         m_reader->readingView()->setSnippets(m_ctx.serverInfo.reader_2, m_ctx.serverInfo.reader_3,
