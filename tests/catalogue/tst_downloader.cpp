@@ -19,6 +19,29 @@ QByteArray pattern(int size)
     return bytes;
 }
 
+// /resume/<mode>/<bytes>: the first request breaks off after a third of the bytes, offering
+// ranges unless mode is "none"; a range request then gets the rest ("ok"), the whole file
+// ("ignore") or a range of a file that has since changed size ("changed"); a later request
+// without a range gets the whole file.
+TinyHttpServer::Response resumable(const TinyHttpServer::Request &request, qsizetype earlier)
+{
+    const QList<QByteArray> parts = request.target.split('/');
+    const QByteArray mode = parts.value(2);
+    const int n = parts.value(3).toInt();
+    const QByteArray range = request.headers.value("range");
+    if (range.isEmpty() && earlier == 0) {
+        TinyHttpServer::Response first{.body = pattern(n), .dropAfter = n / 3};
+        return mode == "none" ? first : first.header("Accept-Ranges", "bytes");
+    }
+    if (range.isEmpty() || mode == "ignore")
+        return {.body = pattern(n)};
+    const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
+    const qint64 total = mode == "changed" ? n + 7 : n;
+    TinyHttpServer::Response rest{.status = 206, .body = pattern(n).mid(from)};
+    return rest.header("Content-Range", "bytes " + QByteArray::number(from) + '-' + QByteArray::number(n - 1) + '/' +
+                                            QByteArray::number(total));
+}
+
 // Paths: /ok/<bytes>, /nolength/<bytes>, /missing, /stall, /drop, /slow/<ms>
 TinyHttpServer::Response answer(const TinyHttpServer::Request &request)
 {
@@ -55,7 +78,13 @@ private Q_SLOTS:
     {
         QDir(m_dir.path()).removeRecursively();
         QDir().mkpath(m_dir.path());
-        m_server = std::make_unique<TinyHttpServer>(answer);
+        m_server = std::make_unique<TinyHttpServer>([this](const TinyHttpServer::Request &request) {
+            if (!request.target.startsWith("/resume/"))
+                return answer(request);
+            const qsizetype earlier = std::count_if(m_server->requests.cbegin(), m_server->requests.cend() - 1,
+                                                    [&](const auto &r) { return r.target == request.target; });
+            return resumable(request, earlier);
+        });
     }
 
     void complete_streamsExactBytes_data()
@@ -150,6 +179,67 @@ private Q_SLOTS:
         QVERIFY(!downloader.beginDownload(url(u"/ok/4"_s), saveFile));
         QVERIFY(done.wait(5000));
         QCOMPARE(TestSupport::readFile(saveFile), pattern(4));
+    }
+
+    void retry_continuesWhereItStopped_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QByteArray>("range"); // asked for by the retry
+        QTest::addColumn<int>("requests");
+        QTest::newRow("server sends the rest") << u"ok"_s << "bytes=100000-"_ba << 2;
+        QTest::newRow("server sends it all") << u"ignore"_s << "bytes=100000-"_ba << 2;
+        QTest::newRow("file changed meanwhile") << u"changed"_s << "bytes=100000-"_ba << 3;
+        QTest::newRow("server without ranges") << u"none"_s << QByteArray() << 2;
+    }
+    void retry_continuesWhereItStopped()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QByteArray, range);
+        QFETCH(int, requests);
+        const QString saveFile = file(u"book.txt"_s);
+        const QString part = Downloader::PartFileOf(saveFile);
+        QVERIFY(TestSupport::writeFile(saveFile, "the good copy"));
+        Downloader downloader;
+        QSignalSpy done(&downloader, &Downloader::allDownloadsDone);
+        QSignalSpy progressed(&downloader, &Downloader::downloadProgress);
+        Downloader::Failure failure = Downloader::Failure::None;
+        connect(&downloader, &Downloader::downloadError, this,
+                [&](const QString &name) { failure = downloader.failureOf(name); });
+        const QString address = url(u"/resume/%1/300000"_s.arg(mode));
+        QVERIFY(!downloader.beginDownload(address, saveFile));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(failure, Downloader::Failure::Interrupted);
+        QCOMPARE(TestSupport::readFile(saveFile), "the good copy"_ba);
+        QCOMPARE(downloader.resumableBytes(saveFile), range.isEmpty() ? 0 : 100000);
+        QCOMPARE(QFileInfo::exists(part), !range.isEmpty());
+
+        progressed.clear();
+        QVERIFY(!downloader.beginDownload(address, saveFile));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(done.last()[0].toStringList(), QStringList{});
+        QCOMPARE(m_server->requests.size(), requests);
+        QCOMPARE(m_server->requests[1].headers.value("range"), range);
+        QCOMPARE(TestSupport::readFile(saveFile), pattern(300000));
+        QVERIFY(!QFileInfo::exists(part));
+        QCOMPARE(progressed.last()[0].toLongLong(), 300000);
+        QCOMPARE(progressed.last()[1].toLongLong(), 300000);
+    }
+
+    void cancelOne_failsItAndDropsItsBytes()
+    {
+        Downloader downloader;
+        QSignalSpy done(&downloader, &Downloader::allDownloadsDone);
+        downloader.setProgressInterval(0);
+        QSignalSpy progressed(&downloader, &Downloader::downloadProgress);
+        const QString saveFile = file(u"s.bin"_s);
+        QVERIFY(!downloader.beginDownload(url(u"/stall"_s), saveFile));
+        QVERIFY(progressed.wait(5000));
+        QVERIFY(QFileInfo::exists(Downloader::PartFileOf(saveFile)));
+        QVERIFY(downloader.cancel(saveFile));
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(done[0][0].toStringList(), QStringList{saveFile});
+        QVERIFY(files().isEmpty());
+        QVERIFY(QDir(m_dir.path()).entryList(QDir::Hidden | QDir::Files).isEmpty());
     }
 
     void cancelAll_isSilentAndLeavesNoFile()
