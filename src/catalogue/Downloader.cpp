@@ -136,6 +136,17 @@ void Downloader::request(Task &task)
     task.sinceProgress.start();
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] { onReadyRead(reply); });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onFinished(reply); });
+    // A second answer on the same reply after bytes were written (a transport that asks again
+    // behind our back) would start from its first byte again: those bytes cannot be trusted.
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        Task *task = findByReply(reply);
+        if (task && task->written > 0 && !task->writeFailed) {
+            task->failure = Failure::Interrupted;
+            task->untrusted = true;
+            task->writeFailed = true;
+            reply->abort();
+        }
+    });
 }
 
 void Downloader::dropReply(Task &task)
@@ -381,7 +392,8 @@ void Downloader::conclude(Task &task, bool received)
         if (received)
             task.failure = Failure::WriteFailed;
         // An error answer may be passing (a busy server); what it refused is still worth keeping.
-        const bool keep = (task.failure == Failure::Interrupted || task.failure == Failure::Refused) && task.ranges && task.total > 0 && part->size() > 0 &&
+        const bool keep = (task.failure == Failure::Interrupted || task.failure == Failure::Refused) && !task.untrusted &&
+                          task.ranges && task.total > 0 && part->size() > 0 &&
                           part->size() < task.total;
         if (keep)
             m_resume.insert(saveFile, Resume{task.total, task.validator});

@@ -126,6 +126,7 @@ private:
         bool ranges = false;   // the server accepts byte ranges for this file
         bool answered = false; // the answer's status and headers have been looked at
         bool discard = false;  // an error answer: its body is read and dropped
+        bool untrusted = false; // the partial file may hold bytes twice: never continued
         bool writeFailed = false;
         QElapsedTimer sinceProgress;
     };
