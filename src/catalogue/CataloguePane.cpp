@@ -303,7 +303,6 @@ void CataloguePane::fillList(const QList<CatalogueEntry> &entries)
 {
     m_entries = entries;
     m_list->clear();
-    m_list->setSortingEnabled(false);
     m_list->header()->setSortIndicatorShown(false);
     QList<QTreeWidgetItem *> items;
     items.reserve(entries.size());

@@ -13,6 +13,7 @@
 #include "reader/ReaderPane.h"
 #include "shell/MainWindow.h"
 
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -157,6 +158,16 @@ private Q_SLOTS:
         m_window->SelectToolBar(1);
         m_window->SelectToolBar(3);
         QVERIFY(!pane->isLoading());
+
+        // A header click sorts the page by size; the selected row still downloads its own book.
+        QHeaderView *header = pane->bookList()->header();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(6) + 10, header->height() / 2));
+        QList<double> sizes;
+        for (int i = 0; i < pane->bookList()->topLevelItemCount(); ++i)
+            sizes.append(pane->entries()[pane->bookList()->topLevelItem(i)->data(0, Qt::UserRole + 1).toInt()].size.toDouble());
+        QVERIFY(std::is_sorted(sizes.cbegin(), sizes.cend()));
+        QVERIFY(sizes.first() < sizes.last());
 
         QTest::keyClick(pane->bookList(), Qt::Key_Right);
         QVERIFY(answered(pane));
