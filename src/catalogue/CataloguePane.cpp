@@ -1,6 +1,8 @@
 #include "catalogue/CataloguePane.h"
 
+#include "catalogue/CatalogueDetailPanel.h"
 #include "catalogue/CatalogueNavigation.h"
+#include "catalogue/DownloadList.h"
 #include "catalogue/DownloadQueue.h"
 #include "net/RequestSlot.h"
 #include "platform/ListStyle.h"
@@ -23,7 +25,32 @@
 namespace {
 
 enum Column { ColId, ColClass, ColName, ColAuthor, ColStatue, ColTime, ColSize, ColAction, ColUrl };
-enum DownloadColumn { ColTask, ColProgress, ColState };
+
+// Where a row's entry sits in the answer, whatever order a header click put the rows in.
+constexpr int EntryRole = Qt::UserRole + 1;
+constexpr int SortRole = Qt::UserRole + 2;
+// The detail panel's share of the list's width.
+constexpr int DetailWidthTwips = 2700;
+
+// A catalogue row that sorts by its entry's sort key rather than by the text shown.
+class CatalogueItem : public QTreeWidgetItem
+{
+public:
+    CatalogueItem(const CatalogueEntry &entry, int index) : QTreeWidgetItem(entry.cells())
+    {
+        setData(ColId, EntryRole, index);
+        for (int c = ColId; c <= ColUrl; ++c)
+            setData(c, SortRole, entry.sortKey(c));
+    }
+    bool operator<(const QTreeWidgetItem &other) const override
+    {
+        const int c = treeWidget() ? treeWidget()->sortColumn() : ColId;
+        return QVariant::compare(data(c, SortRole), other.data(c, SortRole)) == QPartialOrdering::Less;
+    }
+};
+
+const QString kNothingFound = QStringLiteral("没有找到相关书籍");
+const QString kUnreachable = QStringLiteral("暂时连不上书库服务器");
 
 QColor rgb(unsigned value)
 {
@@ -46,8 +73,6 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     // A large archive is unpacked with the window still answering.
     m_queue->setYieldDuringExtraction(true);
     connect(m_queue, &DownloadQueue::downloadStarting, this, [this] { setDownloadPanelVisible(true); });
-    connect(m_queue, &DownloadQueue::rowAdded, this, &CataloguePane::addDownloadRow);
-    connect(m_queue, &DownloadQueue::rowChanged, this, &CataloguePane::updateDownloadRow);
     connect(m_queue, &DownloadQueue::allDownloadsDone, this, &CataloguePane::shelfChanged);
 
     m_categoryBar = new QWidget(this);
@@ -91,6 +116,17 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     connect(m_list, &QTreeWidget::itemEntered, this, [this](QTreeWidgetItem *item) { showRowToolTip(item); });
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { downloadSelected(); });
     SetTwips(m_list, 0, 450, 9000, 3000);
+    // Header clicks sort the page on screen; a new page comes in the server's order.
+    m_list->header()->setSectionsClickable(true);
+    connect(m_list->header(), &QHeaderView::sectionClicked, this, &CataloguePane::sortBy);
+
+    m_detail = new CatalogueDetailPanel(this, manager);
+    SetTwips(m_detail, 9000 - DetailWidthTwips, 450, DetailWidthTwips, 3000);
+    connect(m_detail, &CatalogueDetailPanel::downloadRequested, this, &CataloguePane::downloadSelected);
+    connect(m_list, &QTreeWidget::currentItemChanged, this, [this] {
+        const int row = selectedEntry();
+        m_detail->showEntry(row >= 0 ? &m_entries[row] : nullptr, m_ctx.config.serverBaseUrl);
+    });
 
     m_pagingBar = new QWidget(this);
     m_pagingBar->setObjectName(QStringLiteral("NetPagingBar"));
@@ -107,8 +143,13 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     m_pageBox->setFixedWidth(48);
     auto *go = new QPushButton(QStringLiteral("Go"), m_pagingBar);
     go->setFixedWidth(40);
+    m_statusLine = new QLabel(m_pagingBar);
+    m_statusLine->setObjectName(QStringLiteral("NetStatusLine"));
+    m_statusLine->setStyleSheet(QStringLiteral("color: #808080"));
     for (QWidget *w : std::initializer_list<QWidget *>{first, previous, next, last, m_pageDisplay, m_pageBox, go})
         bar->addWidget(w);
+    bar->addSpacing(16);
+    bar->addWidget(m_statusLine);
     bar->addStretch(1);
     SetTwips(m_pagingBar, 160, 3500, 7000, 360);
     connect(first, &QToolButton::clicked, this, &CataloguePane::firstPage);
@@ -126,14 +167,8 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     SetTwips(m_downloadIcon, 8700, 3550, 270, 270);
     connect(m_downloadIcon, &QToolButton::clicked, this, [this] { setDownloadPanelVisible(!m_downloadPanelVisible); });
 
-    m_downloads = new QTreeWidget(this);
-    m_downloads->setObjectName(QStringLiteral("DownloadList"));
-    m_downloads->setRootIsDecorated(false);
-    m_downloads->setUniformRowHeights(true);
-    m_downloads->setHeaderLabels({QStringLiteral("下载任务"), QStringLiteral("下载进度"), QStringLiteral("状态")});
-    m_downloads->setColumnWidth(ColTask, 260);
-    m_downloads->setColumnWidth(ColProgress, 90);
-    m_downloads->header()->setStretchLastSection(true);
+    m_downloads = new DownloadList(m_queue, this);
+    connect(m_downloads, &DownloadList::readRequested, this, &CataloguePane::readRequested);
     SetTwips(m_downloads, 0, 4000, 9000, 1750);
     m_downloads->hide();
 }
@@ -237,6 +272,11 @@ void CataloguePane::send(const QString &address)
 void CataloguePane::onAnswer(const HttpResult &result)
 {
     const CatalogueAnswer answer = ParseCatalogueAnswer(result);
+    // Said quietly under the list; the list and the paging follow the answer as before.
+    if (answer.outcome == AnswerOutcome::Ignored)
+        m_statusLine->setText(kUnreachable);
+    else
+        m_statusLine->setText(answer.entries.isEmpty() ? kNothingFound : QString());
     switch (answer.outcome) {
     case AnswerOutcome::Ignored:
         break;
@@ -263,10 +303,11 @@ void CataloguePane::fillList(const QList<CatalogueEntry> &entries)
 {
     m_entries = entries;
     m_list->clear();
+    m_list->header()->setSortIndicatorShown(false);
     QList<QTreeWidgetItem *> items;
     items.reserve(entries.size());
-    for (const CatalogueEntry &entry : entries) {
-        auto *item = new QTreeWidgetItem(entry.cells());
+    for (int i = 0; i < entries.size(); ++i) {
+        auto *item = new CatalogueItem(entries[i], i);
         item->setForeground(ColName, rgb(TitleCellColor));
         item->setForeground(ColAction, rgb(DownloadCellColor));
         items.append(item);
@@ -274,6 +315,28 @@ void CataloguePane::fillList(const QList<CatalogueEntry> &entries)
     m_list->addTopLevelItems(items);
     if (!items.isEmpty())
         m_list->setCurrentItem(items.first());
+    else
+        m_detail->showEntry(nullptr, {});
+}
+
+void CataloguePane::sortBy(int column)
+{
+    QHeaderView *header = m_list->header();
+    const bool again = header->isSortIndicatorShown() && header->sortIndicatorSection() == column;
+    const Qt::SortOrder order =
+        again && header->sortIndicatorOrder() == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(column, order);
+    m_list->sortItems(column, order);
+    if (QTreeWidgetItem *current = m_list->currentItem())
+        m_list->scrollToItem(current);
+}
+
+int CataloguePane::selectedEntry() const
+{
+    const QTreeWidgetItem *item = m_list->currentItem();
+    const int row = item ? item->data(ColId, EntryRole).toInt() : -1;
+    return item && row >= 0 && row < m_entries.size() ? row : -1;
 }
 
 void CataloguePane::showRowToolTip(QTreeWidgetItem *item)
@@ -286,38 +349,11 @@ void CataloguePane::downloadSelected()
 {
     if (m_list->topLevelItemCount() == 0)
         return;
-    const int row = m_list->indexOfTopLevelItem(m_list->currentItem());
-    if (row < 0 || row >= m_entries.size())
+    const int row = selectedEntry();
+    if (row < 0)
         return;
     m_queue->setDownloadFolder(m_ctx.downloadFolder);
     m_queue->downloadCatalogueEntry(m_entries[row], m_ctx.config.serverBaseUrl);
-}
-
-void CataloguePane::addDownloadRow(int row)
-{
-    auto *item = new QTreeWidgetItem(m_downloads);
-    Q_ASSERT(m_downloads->topLevelItemCount() == row + 1);
-    updateDownloadRow(row);
-    m_downloads->scrollToItem(item);
-}
-
-void CataloguePane::updateDownloadRow(int row)
-{
-    QTreeWidgetItem *item = m_downloads->topLevelItem(row);
-    if (!item || row >= m_queue->rows().size())
-        return;
-    const DownloadRow &r = m_queue->rows()[row];
-    item->setText(ColTask, r.task);
-    item->setText(ColProgress, r.progress);
-    item->setText(ColState, r.status);
-    const QBrush normal = m_downloads->palette().text();
-    const QColor red(255, 0, 0);
-    for (int c = ColTask; c <= ColState; ++c)
-        item->setForeground(c, r.look == DownloadRow::Look::Failed ? QBrush(red) : normal);
-    if (r.look == DownloadRow::Look::Received)
-        item->setForeground(ColState, QColor(0, 0, 255));
-    else if (r.look == DownloadRow::Look::ImportFailed)
-        item->setForeground(ColState, red);
 }
 
 bool CataloguePane::eventFilter(QObject *watched, QEvent *event)
@@ -341,7 +377,12 @@ void CataloguePane::applyLayout(const MainLayout &l)
 {
     SetTwips(m_categoryBar, std::nullopt, std::nullopt, l.categoryBarWidth);
     SetTwips(m_downloads, std::nullopt, l.downloadListTop, l.downloadListWidth);
-    SetTwips(m_list, std::nullopt, l.catalogueListTop, l.catalogueListWidth, l.catalogueListHeight);
-    SetTwips(m_pagingBar, l.cataloguePagingLeft, l.cataloguePagingTop);
+    // The detail panel takes the right end of the list's place.
+    const int listWidth = std::max(l.catalogueListWidth - DetailWidthTwips, l.catalogueListWidth / 2);
+    SetTwips(m_list, std::nullopt, l.catalogueListTop, listWidth, l.catalogueListHeight);
+    SetTwips(m_detail, listWidth + 60, l.catalogueListTop, l.catalogueListWidth - listWidth - 60, l.catalogueListHeight);
+    // The status line runs along the paging bar up to the panel icon.
+    SetTwips(m_pagingBar, l.cataloguePagingLeft, l.cataloguePagingTop,
+             std::max(0, l.downloadIconLeft - 100 - l.cataloguePagingLeft));
     SetTwips(m_downloadIcon, l.downloadIconLeft, l.downloadIconTop);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "catalogue/CatalogueProtocol.h"
+#include "catalogue/DownloadList.h"
 
 #include <QList>
 #include <QWidget>
 
+class CatalogueDetailPanel;
 class DownloadQueue;
 class LibraryDb;
 class Prompter;
@@ -70,7 +72,11 @@ public:
     QLabel *pageDisplay() const { return m_pageDisplay; }
     QLineEdit *pageBox() const { return m_pageBox; }
     QToolButton *downloadIcon() const { return m_downloadIcon; }
-    QTreeWidget *downloadList() const { return m_downloads; }
+    DownloadList *downloadList() const { return m_downloads; }
+    CatalogueDetailPanel *detailPanel() const { return m_detail; }
+    // Under the list: "没有找到相关书籍" after an empty answer, "暂时连不上书库服务器" when no
+    // answer came; empty otherwise.
+    QLabel *statusLine() const { return m_statusLine; }
 
 Q_SIGNALS:
     void layoutRequested();
@@ -81,6 +87,8 @@ Q_SIGNALS:
     void uploadRequested();
     // A download batch ended: the bookshelf page should be read again.
     void shelfChanged();
+    // "阅读" in the download list's menu: open this shelf book.
+    void readRequested(const QString &path);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -91,8 +99,8 @@ private:
     void onAnswer(const HttpResult &result);
     void fillList(const QList<CatalogueEntry> &entries);
     void showRowToolTip(QTreeWidgetItem *item);
-    void addDownloadRow(int row);
-    void updateDownloadRow(int row);
+    void sortBy(int column);
+    int selectedEntry() const; // index into m_entries, -1 when none
     void tell(const QString &message);
 
     AppContext &m_ctx;
@@ -112,5 +120,7 @@ private:
     QLabel *m_pageDisplay;
     QLineEdit *m_pageBox;
     QToolButton *m_downloadIcon;
-    QTreeWidget *m_downloads;
+    DownloadList *m_downloads;
+    CatalogueDetailPanel *m_detail;
+    QLabel *m_statusLine;
 };

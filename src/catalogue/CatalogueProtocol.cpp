@@ -86,6 +86,34 @@ QStringList CatalogueEntry::columnCaptions()
             QStringLiteral("大小"), QStringLiteral("操作"), QStringLiteral("下载地址")};
 }
 
+QVariant CatalogueEntry::sortKey(int column) const
+{
+    enum { ColId = 0, ColTime = 5, ColSize = 6 };
+    bool ok = false;
+    if (column == ColId) {
+        const qlonglong n = id.trimmed().toLongLong(&ok);
+        if (ok)
+            return n;
+    } else if (column == ColSize) {
+        const double kb = size.trimmed().toDouble(&ok);
+        if (ok)
+            return kb;
+    } else if (column == ColTime) {
+        const QDate day = QDate::fromString(updatedText, QStringLiteral("yyyy/M/d"));
+        if (day.isValid())
+            return day.toJulianDay();
+    }
+    return cells().value(column);
+}
+
+QString CoverUrl(const QString &serverBaseUrl, const QString &cover)
+{
+    const QString path = cover.trimmed();
+    if (!path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1String("//")) || path.contains(QLatin1Char('\\')))
+        return {};
+    return serverBaseUrl + path;
+}
+
 QString NoDataMessage()
 {
     return QStringLiteral("没有获取到任何数据！");
@@ -144,6 +172,8 @@ CatalogueAnswer ParseCatalogueAnswer(int status, const QByteArray &body)
         }
         entry.sizeText = *size;
         entry.updatedText = FormatListDate(entry.ftime);
+        entry.cover = book.first(QStringLiteral("cover")).text();
+        entry.memo = book.first(QStringLiteral("memo")).text();
         answer.entries.append(entry);
     }
 

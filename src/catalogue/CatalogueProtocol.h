@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <optional>
 
@@ -66,10 +67,21 @@ struct CatalogueEntry
     QString updatedText; // ftime as YYYY/M/D
     QString sizeText;    // FormatSizeKB(size)
 
+    // Optional, after downurl; empty when the server sends none.
+    QString cover; // address of the cover image, appended to serverBaseUrl like downurl
+    QString memo;  // the book's description
+
     // The nine cells of a catalogue row, in column order.
     QStringList cells() const;
     static QStringList columnCaptions();
+    // What a header click sorts a column by: numbers for the book number and the size, the
+    // day for the date, the text otherwise.
+    QVariant sortKey(int column) const;
 };
+
+// The full address of a cover, or empty when the server's value is not a path on the server
+// itself (a cover is fetched only from where the catalogue came from).
+QString CoverUrl(const QString &serverBaseUrl, const QString &cover);
 
 // How the tab reacts to an answer.
 enum class AnswerOutcome

@@ -6,6 +6,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+
+#include <cmath>
+#include <memory>
 
 DownloadProgressCells ProgressCells(qint64 bytesRead, qint64 bytesTotal)
 {
@@ -17,6 +21,64 @@ DownloadProgressCells ProgressCells(qint64 bytesRead, qint64 bytesTotal)
                 false};
     }
     return {QStringLiteral("完成"), QStringLiteral("下载完成，已为你添加到书架！"), true};
+}
+
+void TransferRate::add(qint64 ms, qint64 bytes)
+{
+    constexpr qint64 WindowMs = 5000;
+    m_samples.emplace_back(ms, bytes);
+    // One sample older than the window stays, so the window is always spanned.
+    while (m_samples.size() > 2 && ms - m_samples[1].first >= WindowMs)
+        m_samples.pop_front();
+}
+
+std::optional<double> TransferRate::bytesPerSecond() const
+{
+    if (m_samples.size() < 2)
+        return std::nullopt;
+    const qint64 ms = m_samples.back().first - m_samples.front().first;
+    if (ms < 500)
+        return std::nullopt;
+    return double(m_samples.back().second - m_samples.front().second) * 1000.0 / double(ms);
+}
+
+QString FormatSpeed(double bytesPerSecond)
+{
+    if (bytesPerSecond < 1024)
+        return QString::number(qRound(bytesPerSecond)) + QStringLiteral(" B/s");
+    if (bytesPerSecond < 1024 * 1024)
+        return QString::number(bytesPerSecond / 1024, 'f', 1) + QStringLiteral(" KB/s");
+    return QString::number(bytesPerSecond / 1024 / 1024, 'f', 1) + QStringLiteral(" MB/s");
+}
+
+QString FormatTimeLeft(double seconds)
+{
+    const qint64 s = qint64(std::ceil(std::max(0.0, seconds)));
+    const auto two = [](qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
+    if (s < 60)
+        return QString::number(s) + QStringLiteral("秒");
+    if (s < 3600)
+        return QString::number(s / 60) + QStringLiteral("分") + two(s % 60) + QStringLiteral("秒");
+    return QString::number(s / 3600) + QStringLiteral("小时") + two(s % 3600 / 60) + QStringLiteral("分");
+}
+
+QString FailureText(Downloader::Failure failure)
+{
+    switch (failure) {
+    case Downloader::Failure::None:
+        break;
+    case Downloader::Failure::Interrupted:
+        return QStringLiteral("连接中断");
+    case Downloader::Failure::Refused:
+        return QStringLiteral("服务器拒绝");
+    case Downloader::Failure::DiskFull:
+        return QStringLiteral("磁盘已满");
+    case Downloader::Failure::WriteFailed:
+        return QStringLiteral("无法写入文件");
+    case Downloader::Failure::Cancelled:
+        return QStringLiteral("已取消");
+    }
+    return {};
 }
 
 DownloadStart DownloadStartFor(const QString &serverBaseUrl, const QString &downurl)
@@ -56,6 +118,9 @@ DownloadQueue::DownloadQueue(LibraryDb *db, Prompter &prompter, QObject *parent,
     connect(m_downloader, &Downloader::downloadError, this, &DownloadQueue::onError);
     connect(m_downloader, &Downloader::downloadComplete, this, &DownloadQueue::onComplete);
     connect(m_downloader, &Downloader::allDownloadsDone, this, &DownloadQueue::allDownloadsDone);
+    auto steady = std::make_shared<QElapsedTimer>();
+    steady->start();
+    m_clock = [steady] { return steady->elapsed(); };
 }
 
 bool DownloadQueue::downloadCatalogueEntry(const CatalogueEntry &entry, const QString &serverBaseUrl)
@@ -72,7 +137,11 @@ bool DownloadQueue::downloadCatalogueEntry(const CatalogueEntry &entry, const QS
         return false;
     const DownloadStart start = DownloadStartFor(serverBaseUrl, entry.downurl);
     Q_EMIT downloadStarting();
-    return downloadaFile(start.caption, start.url, start.fileName);
+    const qsizetype before = m_rows.size();
+    const bool queued = downloadaFile(start.caption, start.url, start.fileName);
+    if (m_rows.size() > before)
+        m_rows.last().entry = entry;
+    return queued;
 }
 
 bool DownloadQueue::downloadaFile(const QString &caption, const QString &url, const QString &fileName)
@@ -104,6 +173,7 @@ bool DownloadQueue::queueDownload(const QString &url, const QString &saveFile, c
     DownloadRow row;
     row.saveFile = saveFile;
     row.task = rowText;
+    row.url = url;
     m_rows.append(row);
     Q_EMIT rowAdded(int(m_rows.size()) - 1);
 
@@ -129,11 +199,18 @@ void DownloadQueue::onProgress(qint64 bytesRead, qint64 bytesTotal, const QStrin
     const int i = rowOf(saveFile);
     if (i < 0)
         return;
+    DownloadRow &row = m_rows[i];
     const DownloadProgressCells cells = ProgressCells(bytesRead, bytesTotal);
-    m_rows[i].progress = cells.progress;
-    m_rows[i].status = cells.status;
+    row.progress = cells.progress;
+    row.status = cells.status;
+    row.bytesRead = bytesRead;
+    row.bytesTotal = bytesTotal;
+    row.rate.add(m_clock(), bytesRead);
+    const std::optional<double> speed = cells.complete ? std::nullopt : row.rate.bytesPerSecond();
+    row.speed = speed ? FormatSpeed(*speed) : QString();
+    row.timeLeft = speed && *speed > 0 ? FormatTimeLeft(double(bytesTotal - bytesRead) / *speed) : QString();
     if (cells.complete)
-        m_rows[i].look = DownloadRow::Look::Received;
+        row.look = DownloadRow::Look::Received;
     Q_EMIT rowChanged(i);
 }
 
@@ -142,7 +219,11 @@ void DownloadQueue::onError(const QString &saveFile)
     const int i = rowOf(saveFile);
     if (i < 0)
         return;
-    m_rows[i].look = DownloadRow::Look::Failed;
+    DownloadRow &row = m_rows[i];
+    row.look = DownloadRow::Look::Failed;
+    row.failure = FailureText(m_downloader->failureOf(saveFile));
+    row.speed.clear();
+    row.timeLeft.clear();
     Q_EMIT rowChanged(i);
 }
 
@@ -150,13 +231,20 @@ void DownloadQueue::onComplete(qint64, const QString &saveFile)
 {
     if (!m_db)
         return;
-    const QList<CatalogueEntry> rows = m_catalogueRows ? m_catalogueRows() : QList<CatalogueEntry>();
+    QList<CatalogueEntry> rows = m_catalogueRows ? m_catalogueRows() : QList<CatalogueEntry>();
+    // A retry can end long after the user has left the page it came from.
+    if (const int i = rowOf(saveFile); i >= 0 && m_rows[i].retried && m_rows[i].entry)
+        rows.append(*m_rows[i].entry);
     std::function<void()> yield;
     if (m_yield)
         yield = [] { QCoreApplication::processEvents(); };
     const ImportResult result = ImportDownloadedFile(*m_db, saveFile, rows, m_limits, yield);
     if (result.outcome == ImportResult::Outcome::Failed)
         m_prompter.message(result.error, Prompter::Icon::Critical);
+    if (result.outcome == ImportResult::Outcome::Added || result.outcome == ImportResult::Outcome::AlreadyOnShelf) {
+        if (const int i = rowOf(saveFile); i >= 0)
+            m_rows[i].bookPath = result.textFile;
+    }
     if (const QString note = result.rowNote(); !note.isEmpty()) {
         if (const int i = rowOf(saveFile); i >= 0) {
             m_rows[i].status = note;
@@ -165,4 +253,62 @@ void DownloadQueue::onComplete(qint64, const QString &saveFile)
         }
     }
     Q_EMIT imported(saveFile, result);
+}
+
+bool DownloadQueue::isRunning(int row) const
+{
+    return row >= 0 && row < m_rows.size() && m_downloader->stateOf(m_rows[row].saveFile) == Downloader::Running;
+}
+
+bool DownloadQueue::canRetry(int row) const
+{
+    return row >= 0 && row < m_rows.size() && m_rows[row].look == DownloadRow::Look::Failed && !isRunning(row);
+}
+
+QString DownloadQueue::shelfBook(int row) const
+{
+    if (row < 0 || row >= m_rows.size() || m_rows[row].bookPath.isEmpty() || !m_db)
+        return {};
+    return m_db->findByPath(m_rows[row].bookPath) ? m_rows[row].bookPath : QString();
+}
+
+bool DownloadQueue::cancel(int row)
+{
+    return isRunning(row) && m_downloader->cancel(m_rows[row].saveFile);
+}
+
+bool DownloadQueue::retry(int row)
+{
+    if (!canRetry(row))
+        return false;
+    DownloadRow &r = m_rows[row];
+    r.progress = QStringLiteral(" ");
+    r.status = QStringLiteral("正在连接...");
+    r.look = DownloadRow::Look::Normal;
+    r.failure.clear();
+    r.rate.reset();
+    r.retried = true;
+    const QString url = r.url;
+    const QString saveFile = r.saveFile;
+    Q_EMIT rowChanged(row);
+    if (const auto error = m_downloader->beginDownload(url, saveFile)) {
+        m_prompter.message(BeginDownloadErrorMessage(*error), Prompter::Icon::Critical, QStringLiteral("错误"));
+        return false;
+    }
+    return true;
+}
+
+void DownloadQueue::remove(int row)
+{
+    if (row < 0 || row >= m_rows.size())
+        return;
+    const QString saveFile = m_rows[row].saveFile;
+    if (isRunning(row))
+        m_downloader->cancel(saveFile);
+    m_downloader->forget(saveFile);
+    // Cancelling may have run handlers that changed the rows.
+    if (const int i = rowOf(saveFile); i >= 0) {
+        m_rows.removeAt(i);
+        Q_EMIT rowRemoved(i);
+    }
 }

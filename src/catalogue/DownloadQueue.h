@@ -8,7 +8,9 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
+#include <optional>
 
 class LibraryDb;
 class Prompter;
@@ -22,6 +24,25 @@ struct DownloadProgressCells
     bool complete = false;
 };
 DownloadProgressCells ProgressCells(qint64 bytesRead, qint64 bytesTotal);
+
+// The speed of a transfer over its last few seconds, from (milliseconds, bytes) samples.
+class TransferRate
+{
+public:
+    void reset() { m_samples.clear(); }
+    void add(qint64 ms, qint64 bytes);
+    // Nothing until the samples span half a second.
+    std::optional<double> bytesPerSecond() const;
+
+private:
+    std::deque<std::pair<qint64, qint64>> m_samples;
+};
+// "850 B/s", "12.5 KB/s", "3.2 MB/s".
+QString FormatSpeed(double bytesPerSecond);
+// "45秒", "3分07秒", "2小时05分"; whole seconds rounded up.
+QString FormatTimeLeft(double seconds);
+// Why a download failed, as its row's tool tip says it: "连接中断", "服务器拒绝", "磁盘已满"...
+QString FailureText(Downloader::Failure failure);
 
 // One row of the download list. The widget shows rows()[i] and repaints on rowAdded/rowChanged;
 // it never changes a row itself.
@@ -39,6 +60,18 @@ struct DownloadRow
     QString progress = QStringLiteral(" ");
     QString status = QStringLiteral("正在连接...");
     Look look = Look::Normal;
+
+    // Beside the cells above, which keep their texts:
+    QString url;
+    qint64 bytesRead = 0;
+    qint64 bytesTotal = 0; // 0: the server has not said
+    QString speed;         // while bytes arrive
+    QString timeLeft;
+    QString failure; // why a Failed row failed
+    QString bookPath; // the shelf book it became
+    std::optional<CatalogueEntry> entry; // the catalogue row it was started from
+    bool retried = false;
+    TransferRate rate;
 };
 
 // What a double-click on a catalogue row downloads: caption (folder name), address and file
@@ -58,6 +91,9 @@ QString RedownloadQuestionTitle();
 // rules, and the import of each finished file into the library. Rows are never removed; a
 // SaveFile can be queued once per run. Messages go through the prompter. Owned by the main
 // window; its Downloader is a child.
+//
+// Beyond that, a row can be cancelled, retried in place (its transfer continues where it
+// stopped when the server allows) and removed, after which its file can be queued again.
 class DownloadQueue : public QObject
 {
     Q_OBJECT
@@ -73,6 +109,8 @@ public:
     void setExtractLimits(const ExtractLimits &limits) { m_limits = limits; }
     // Lets pending events run while an archive is unpacked; off by default (tests).
     void setYieldDuringExtraction(bool yield) { m_yield = yield; }
+    // Milliseconds of a steady clock, for the speed; a QElapsedTimer unless a test sets one.
+    void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 
     // A double-click on a catalogue row: asks first when a book of that title is already on the
     // shelf (No: nothing happens), emits downloadStarting() so the window can show the download
@@ -87,10 +125,21 @@ public:
     int rowOf(const QString &saveFile) const;
     Downloader *downloader() const { return m_downloader; }
 
+    bool isRunning(int row) const;
+    bool canRetry(int row) const; // a failed or cancelled transfer
+    // The shelf book the row became, while it is still on the shelf; empty otherwise.
+    QString shelfBook(int row) const;
+    bool cancel(int row);
+    // Starts the row's transfer again in its place, from where it stopped when it can.
+    bool retry(int row);
+    // Cancels the row's transfer if it runs, drops its kept bytes and the row.
+    void remove(int row);
+
 Q_SIGNALS:
     void downloadStarting();
     void rowAdded(int row);
     void rowChanged(int row);
+    void rowRemoved(int row);
     // A finished download went through the import; result says what became of it.
     void imported(const QString &saveFile, const ImportResult &result);
     // No task is left running: the bookshelf page should be filled again.
@@ -109,4 +158,5 @@ private:
     ExtractLimits m_limits;
     bool m_yield = false;
     QList<DownloadRow> m_rows;
+    std::function<qint64()> m_clock;
 };

@@ -10,14 +10,23 @@
 #include <optional>
 #include <vector>
 
+#include <QHash>
+
+class QFile;
 class QNetworkAccessManager;
 class QNetworkReply;
-class QSaveFile;
 
 // The download component: any number of transfers side by side, each named by the full path
-// it is saved to (its SaveFile). A file is streamed to disk through a QSaveFile and appears
-// under its name only when every byte has arrived, so a failed or cancelled transfer never
-// replaces a good file with half of one, and memory stays flat whatever the size.
+// it is saved to (its SaveFile). Bytes are streamed into a hidden partial file beside SaveFile
+// (PartFileOf) that takes SaveFile's place only when every byte has arrived, so a failed or
+// cancelled transfer never replaces a good file with half of one, and memory stays flat
+// whatever the size.
+//
+// A transfer that breaks off keeps its partial file when the server accepts byte ranges; the
+// next beginDownload() of the same SaveFile asks only for the rest, and takes it only when the
+// server's answer starts where the partial file ends and names the same total size (and the
+// same ETag or Last-Modified, when the server sent one). Otherwise it starts again from the
+// first byte. Cancelling, forget() and the component's end remove the partial files.
 //
 // A batch opens with the first beginDownload() after a reset and ends when no registered task
 // is still running: allDownloadsDone() then names the failed tasks and the task list empties.
@@ -36,6 +45,17 @@ public:
         Running = 255
     };
 
+    // Why a transfer failed, as failureOf() reports it.
+    enum class Failure
+    {
+        None,
+        Interrupted, // the connection broke, timed out or ended early
+        Refused,     // the server answered with an error or sent more than a book may hold
+        DiskFull,
+        WriteFailed,
+        Cancelled,
+    };
+
     struct StartError
     {
         int number = 0;
@@ -47,13 +67,27 @@ public:
 
     // Starts fetching url into saveFile (its folder must exist). On failure nothing is
     // registered and the reason comes back.
+    // A SaveFile whose earlier transfer broke off continues where it stopped.
     std::optional<StartError> beginDownload(const QString &url, const QString &saveFile);
     // Cancels every registered task without further signals and empties the task list.
-    // Files being written are discarded; files already complete stay. Always true.
+    // Files being written and kept partial files are discarded; files already complete stay.
+    // Always true.
     bool cancelAllDownload();
+    // Stops one running transfer and discards its bytes: it fails (Cancelled) with the usual
+    // downloadError() and may end the batch. False when saveFile is not running.
+    bool cancel(const QString &saveFile);
+    // Discards the partial file kept for a later retry of saveFile, if any.
+    void forget(const QString &saveFile);
 
     int taskCount() const { return int(m_tasks.size()); }
     std::optional<State> stateOf(const QString &saveFile) const;
+    // Why the task failed, while it is listed (its batch has not ended): downloadError()
+    // handlers ask. None for a task that did not fail or is unknown.
+    Failure failureOf(const QString &saveFile) const;
+    // Bytes a retry of saveFile would not fetch again; 0 when it would start from scratch.
+    qint64 resumableBytes(const QString &saveFile) const;
+    // Where the bytes of saveFile wait until the transfer is whole: ".<name>.part" beside it.
+    static QString PartFileOf(const QString &saveFile);
 
     // Without data for this long a transfer fails. Default 30 s.
     void setTransferTimeout(int ms) { m_timeoutMs = ms; }
@@ -62,37 +96,60 @@ public:
     void setProgressInterval(int ms) { m_progressIntervalMs = ms; }
 
 Q_SIGNALS:
-    // Only while the server has announced the size (a Content-Length).
+    // Only while the server has announced the size. A resumed transfer counts the bytes kept
+    // from before and the size of the whole file.
     void downloadProgress(qint64 bytesRead, qint64 bytesTotal, const QString &saveFile);
     void downloadError(const QString &saveFile);
     void downloadComplete(qint64 bytesTotal, const QString &saveFile);
     void allDownloadsDone(const QStringList &failedSaveFiles);
 
 private:
+    // What a broken-off transfer needs to continue: the whole size and the server's validator.
+    struct Resume
+    {
+        qint64 total = 0;
+        QByteArray validator;
+    };
+
     struct Task
     {
+        QString url;
         QString saveFile;
         State state = Running;
+        Failure failure = Failure::None;
         QNetworkReply *reply = nullptr; // owned until finished; deleted later
-        std::unique_ptr<QSaveFile> file;
-        qint64 written = 0;
+        std::unique_ptr<QFile> part;
+        qint64 offset = 0;  // bytes already in the partial file when this reply was asked for
+        qint64 written = 0; // bytes of this reply written
+        qint64 total = -1;  // size of the whole file, once the server has said it
+        QByteArray validator;
+        bool ranges = false;   // the server accepts byte ranges for this file
+        bool answered = false; // the answer's status and headers have been looked at
+        bool discard = false;  // an error answer: its body is read and dropped
+        bool untrusted = false; // the partial file may hold bytes twice: never continued
         bool writeFailed = false;
         QElapsedTimer sinceProgress;
     };
 
     Task *find(const QString &saveFile) const;
     Task *findByReply(const QNetworkReply *reply) const;
+    void request(Task &task);
+    bool takeAnswer(Task &task);
+    void restartFromScratch(Task &task);
+    void dropReply(Task &task);
     void onReadyRead(QNetworkReply *reply);
     void reportProgress(Task &task);
     void onFinished(QNetworkReply *reply);
     void drain(Task &task);
     void checkAllDone();
+    void conclude(Task &task, bool received);
 
     QNetworkAccessManager *m_manager;
     std::vector<std::unique_ptr<Task>> m_tasks;
     int m_timeoutMs;
     int m_progressIntervalMs = 100;
     QByteArray m_buffer; // one read buffer for every task: drain() never lets events run
+    QHash<QString, Resume> m_resume; // by SaveFile; outlives the batch so a retry can continue
 };
 
 // The message shown when a transfer cannot be started.

@@ -14,6 +14,8 @@ namespace NetworkLimits {
 inline constexpr qint64 ServerInfoBytes = 64 * 1024;
 // Catalogue lists, account and upload answers.
 inline constexpr qint64 AnswerBytes = 16 * 1024 * 1024;
+// A cover image; the server takes none larger than 4 MB.
+inline constexpr qint64 CoverBytes = 4 * 1024 * 1024;
 // A book streamed to disk.
 inline constexpr qint64 BookBytes = qint64(2) * 1024 * 1024 * 1024;
 // Redirects are followed only to the same scheme, host and port, and only this often.

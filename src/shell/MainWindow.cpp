@@ -91,6 +91,7 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     connect(m_catalogue, &CataloguePane::showRequested, this, [this] { SelectToolBar(3); });
     connect(m_catalogue, &CataloguePane::uploadRequested, m_accounts, &AccountWindows::openUpload);
     connect(m_catalogue, &CataloguePane::shelfChanged, m_shelf, &BookshelfPane::reload);
+    connect(m_catalogue, &CataloguePane::readRequested, this, [this](const QString &path) { openBook(path); });
     connect(m_searchPanel, &SearchPanel::searchRequested, m_catalogue, &CataloguePane::search);
 
     m_bossKey = new BossKeyHotKey(GlobalHotKey::create(), this);

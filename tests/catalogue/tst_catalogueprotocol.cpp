@@ -123,6 +123,57 @@ private Q_SLOTS:
                                                          "20.0 MB", "双击下载", "/books/12/b12.zip"}));
         QCOMPARE(result.paging.previousPage, u"2"_s);
         QCOMPARE(result.paging.nextPage, u"4"_s);
+        QVERIFY(result.entries[0].cover.isEmpty() && result.entries[0].memo.isEmpty());
+    }
+
+    // A cover and a description may follow downurl; only a cover on the catalogue's own server
+    // is fetched.
+    void parse_coverAndMemo_data()
+    {
+        QTest::addColumn<QByteArray>("extras");
+        QTest::addColumn<QString>("coverUrl");
+        QTest::addColumn<QString>("memo");
+        QTest::newRow("both") << "<cover>/books/7/cover.jpg</cover><memo>好书&amp;长篇</memo>"_ba
+                              << u"http://h:1/books/7/cover.jpg"_s << u"好书&长篇"_s;
+        QTest::newRow("another host") << "<cover>//evil.example/c.jpg</cover>"_ba << QString() << QString();
+        QTest::newRow("absolute address") << "<cover>http://evil.example/c.jpg</cover>"_ba << QString() << QString();
+    }
+    void parse_coverAndMemo()
+    {
+        QFETCH(QByteArray, extras);
+        QByteArray xml = book("7");
+        xml.insert(xml.lastIndexOf("</bookinfo>"), extras);
+        const CatalogueAnswer result = ParseCatalogueAnswer(200, answer(xml));
+        QCOMPARE(result.outcome, AnswerOutcome::Filled);
+        QTEST(CoverUrl(u"http://h:1"_s, result.entries[0].cover), "coverUrl");
+        QTEST(result.entries[0].memo, "memo");
+    }
+
+    // A header click sorts numbers as numbers and dates as days, not as text.
+    void sortKeys_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QStringList>("smaller"); // id, size, ftime of the entry that sorts first
+        QTest::addColumn<QStringList>("larger");
+        QTest::newRow("book number") << 0 << QStringList{"9", "1", "2009-1-1"} << QStringList{"10", "1", "2009-1-1"};
+        QTest::newRow("size") << 6 << QStringList{"1", "999", "2009-1-1"} << QStringList{"1", "1000", "2009-1-1"};
+        QTest::newRow("date") << 5 << QStringList{"1", "1", "2009-9-30"} << QStringList{"1", "1", "2009-10-1"};
+    }
+    void sortKeys()
+    {
+        QFETCH(int, column);
+        QFETCH(QStringList, smaller);
+        QFETCH(QStringList, larger);
+        const auto entry = [](const QStringList &fields) {
+            CatalogueEntry e;
+            e.id = fields[0];
+            e.size = fields[1];
+            e.updatedText = FormatListDate(fields[2]);
+            return e;
+        };
+        const QVariant a = entry(smaller).sortKey(column);
+        const QVariant b = entry(larger).sortKey(column);
+        QVERIFY(QVariant::compare(a, b) == QPartialOrdering::Less);
     }
 
     // Sizes arrive in kilobytes; the unit and the digits shown change at each threshold.

@@ -19,6 +19,29 @@ QByteArray pattern(int size)
     return bytes;
 }
 
+// /resume/<mode>/<bytes>: while the line is broken a request breaks off after a third of the
+// bytes, offering ranges unless mode is "none"; once mended a range request gets the rest
+// ("ok"), the whole file ("ignore") or a range of a file that has since changed size
+// ("changed"), and a request without a range the whole file.
+TinyHttpServer::Response resumable(const TinyHttpServer::Request &request, bool broken)
+{
+    const QList<QByteArray> parts = request.target.split('/');
+    const QByteArray mode = parts.value(2);
+    const int n = parts.value(3).toInt();
+    const QByteArray range = request.headers.value("range");
+    if (broken) {
+        TinyHttpServer::Response first{.body = pattern(n), .dropAfter = n / 3};
+        return mode == "none" ? first : first.header("Accept-Ranges", "bytes");
+    }
+    if (range.isEmpty() || mode == "ignore")
+        return {.body = pattern(n)};
+    const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
+    const qint64 total = mode == "changed" ? n + 7 : n;
+    TinyHttpServer::Response rest{.status = 206, .body = pattern(n).mid(from)};
+    return rest.header("Content-Range", "bytes " + QByteArray::number(from) + '-' + QByteArray::number(n - 1) + '/' +
+                                            QByteArray::number(total));
+}
+
 // Paths: /ok/<bytes>, /nolength/<bytes>, /missing, /stall, /drop, /slow/<ms>
 TinyHttpServer::Response answer(const TinyHttpServer::Request &request)
 {
@@ -45,17 +68,33 @@ class TestDownloader : public QObject
 
     QTemporaryDir m_dir;
     std::unique_ptr<TinyHttpServer> m_server;
+    bool m_broken = true; // for /resume/: the line breaks off until a test mends it
 
     QString url(const QString &path) const { return m_server->baseUrl() + path; }
     QString file(const QString &name) const { return m_dir.filePath(name); }
     QStringList files() const { return QDir(m_dir.path()).entryList(QDir::Files); }
+    // The transport may send a broken-off request again on its own, so requests are not counted.
+    QByteArrayList askedRanges() const
+    {
+        QByteArrayList ranges;
+        for (const TinyHttpServer::Request &request : m_server->requests) {
+            if (request.headers.contains("range"))
+                ranges.append(request.headers.value("range"));
+        }
+        return ranges;
+    }
 
 private Q_SLOTS:
     void init()
     {
         QDir(m_dir.path()).removeRecursively();
         QDir().mkpath(m_dir.path());
-        m_server = std::make_unique<TinyHttpServer>(answer);
+        m_broken = true;
+        m_server = std::make_unique<TinyHttpServer>([this](const TinyHttpServer::Request &request) {
+            if (!request.target.startsWith("/resume/"))
+                return answer(request);
+            return resumable(request, m_broken);
+        });
     }
 
     void complete_streamsExactBytes_data()
@@ -152,6 +191,65 @@ private Q_SLOTS:
         QCOMPARE(TestSupport::readFile(saveFile), pattern(4));
     }
 
+    void retry_continuesWhereItStopped_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QByteArray>("range"); // asked for by the retry
+        QTest::newRow("server sends the rest") << u"ok"_s << "bytes=100000-"_ba;
+        QTest::newRow("server sends it all") << u"ignore"_s << "bytes=100000-"_ba;
+        QTest::newRow("file changed meanwhile") << u"changed"_s << "bytes=100000-"_ba;
+        QTest::newRow("server without ranges") << u"none"_s << QByteArray();
+    }
+    void retry_continuesWhereItStopped()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QByteArray, range);
+        const QString saveFile = file(u"book.txt"_s);
+        const QString part = Downloader::PartFileOf(saveFile);
+        QVERIFY(TestSupport::writeFile(saveFile, "the good copy"));
+        Downloader downloader;
+        QSignalSpy done(&downloader, &Downloader::allDownloadsDone);
+        QSignalSpy progressed(&downloader, &Downloader::downloadProgress);
+        Downloader::Failure failure = Downloader::Failure::None;
+        connect(&downloader, &Downloader::downloadError, this,
+                [&](const QString &name) { failure = downloader.failureOf(name); });
+        const QString address = url(u"/resume/%1/300000"_s.arg(mode));
+        QVERIFY(!downloader.beginDownload(address, saveFile));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(failure, Downloader::Failure::Interrupted);
+        QCOMPARE(TestSupport::readFile(saveFile), "the good copy"_ba);
+        QCOMPARE(downloader.resumableBytes(saveFile), range.isEmpty() ? 0 : 100000);
+        QCOMPARE(QFileInfo::exists(part), !range.isEmpty());
+
+        progressed.clear();
+        m_broken = false;
+        QVERIFY(!downloader.beginDownload(address, saveFile));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(done.last()[0].toStringList(), QStringList{});
+        QCOMPARE(askedRanges(), range.isEmpty() ? QByteArrayList() : QByteArrayList{range});
+        QCOMPARE(TestSupport::readFile(saveFile), pattern(300000));
+        QVERIFY(!QFileInfo::exists(part));
+        QCOMPARE(progressed.last()[0].toLongLong(), 300000);
+        QCOMPARE(progressed.last()[1].toLongLong(), 300000);
+    }
+
+    void cancelOne_failsItAndDropsItsBytes()
+    {
+        Downloader downloader;
+        QSignalSpy done(&downloader, &Downloader::allDownloadsDone);
+        downloader.setProgressInterval(0);
+        QSignalSpy progressed(&downloader, &Downloader::downloadProgress);
+        const QString saveFile = file(u"s.bin"_s);
+        QVERIFY(!downloader.beginDownload(url(u"/stall"_s), saveFile));
+        QVERIFY(progressed.wait(5000));
+        QVERIFY(QFileInfo::exists(Downloader::PartFileOf(saveFile)));
+        QVERIFY(downloader.cancel(saveFile));
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(done[0][0].toStringList(), QStringList{saveFile});
+        QVERIFY(files().isEmpty());
+        QVERIFY(QDir(m_dir.path()).entryList(QDir::Hidden | QDir::Files).isEmpty());
+    }
+
     void cancelAll_isSilentAndLeavesNoFile()
     {
         Downloader downloader;
@@ -207,6 +305,68 @@ private Q_SLOTS:
         const DownloadProgressCells cells = ProgressCells(read, total);
         QTEST(cells.progress, "progress");
         QTEST(cells.status, "status");
+    }
+
+    void queue_rowsAreCancelledRetriedInPlaceAndRemoved()
+    {
+        ScriptedPrompter prompter;
+        DownloadQueue queue(nullptr, prompter);
+        queue.setDownloadFolder(file(u"TxtBook"_s));
+        queue.downloader()->setProgressInterval(0);
+        QSignalSpy done(&queue, &DownloadQueue::allDownloadsDone);
+        QSignalSpy removed(&queue, &DownloadQueue::rowRemoved);
+        QVERIFY(queue.downloadaFile(u"abc"_s, url(u"/resume/ok/300000"_s), u"abc.txt"_s));
+        QVERIFY(done.wait(5000));
+        QCOMPARE(queue.rows()[0].look, DownloadRow::Look::Failed);
+        QCOMPARE(queue.rows()[0].failure, u"连接中断"_s);
+        QVERIFY(queue.canRetry(0));
+
+        m_broken = false;
+        QVERIFY(queue.retry(0));
+        QCOMPARE(queue.rows().size(), 1);
+        QCOMPARE(queue.rows()[0].status, u"正在连接..."_s);
+        QVERIFY(done.wait(5000));
+        QVERIFY(prompter.shown.isEmpty());
+        QCOMPARE(askedRanges().size(), 1);
+        QCOMPARE(queue.rows()[0].progress, u"完成"_s);
+        QVERIFY(!queue.canRetry(0));
+
+        // Removed, the same file can be queued again; cancelled, it can be retried.
+        queue.remove(0);
+        QCOMPARE(removed.size(), 1);
+        QVERIFY(queue.rows().isEmpty());
+        QVERIFY(queue.downloadaFile(u"abc"_s, url(u"/stall"_s), u"abc.txt"_s));
+        QVERIFY(queue.isRunning(0));
+        QVERIFY(queue.cancel(0));
+        QCOMPARE(queue.rows()[0].failure, u"已取消"_s);
+        QVERIFY(queue.canRetry(0));
+        QVERIFY(prompter.shown.isEmpty());
+    }
+
+    void queue_speedAndTimeLeft_data()
+    {
+        QTest::addColumn<QList<qint64>>("samples"); // milliseconds and bytes, in turn
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<QString>("speed");
+        QTest::addColumn<QString>("left");
+        QTest::newRow("too soon to tell") << QList<qint64>{0, 0, 400, 50000} << qint64(100000) << QString() << QString();
+        QTest::newRow("steady") << QList<qint64>{0, 0, 1000, 102400} << qint64(102400 * 200) << u"100.0 KB/s"_s
+                                << u"3分19秒"_s;
+        QTest::newRow("old samples age out")
+            << QList<qint64>{0, 0, 1000, 10 << 20, 7000, (10 << 20) + 6000, 8000, (10 << 20) + 7000}
+            << qint64(100 << 20) << u"1000 B/s"_s << u"26小时12分"_s;
+        QTest::newRow("slow start") << QList<qint64>{0, 0, 2000, 1000} << qint64(1500) << u"500 B/s"_s << u"1秒"_s;
+    }
+    void queue_speedAndTimeLeft()
+    {
+        QFETCH(QList<qint64>, samples);
+        QFETCH(qint64, total);
+        TransferRate rate;
+        for (qsizetype i = 0; i + 1 < samples.size(); i += 2)
+            rate.add(samples[i], samples[i + 1]);
+        const std::optional<double> speed = rate.bytesPerSecond();
+        QTEST(speed ? FormatSpeed(*speed) : QString(), "speed");
+        QTEST(speed ? FormatTimeLeft(double(total - samples.last()) / *speed) : QString(), "left");
     }
 
     void queue_refusesWhatCannotBeSaved_data()

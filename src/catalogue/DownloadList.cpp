@@ -1,0 +1,152 @@
+#include "catalogue/DownloadList.h"
+
+#include "catalogue/DownloadQueue.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+// Where a row's bar stands, 0..100; absent while the size is unknown.
+constexpr int PercentRole = Qt::UserRole + 1;
+
+// The progress cell as a bar with the cell's own text on it.
+class ProgressDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const QVariant percent = index.data(PercentRole);
+        if (!percent.isValid()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        item.text.clear();
+        const QWidget *widget = option.widget;
+        QStyle *style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget); // background, selection
+
+        QStyleOptionProgressBar bar;
+        bar.rect = option.rect.adjusted(2, 2, -2, -2);
+        bar.state = option.state | QStyle::State_Horizontal;
+        bar.minimum = 0;
+        bar.maximum = 100;
+        bar.progress = percent.toInt();
+        bar.text = index.data(Qt::DisplayRole).toString().trimmed();
+        bar.textVisible = true;
+        bar.textAlignment = Qt::AlignCenter;
+        bar.palette = option.palette;
+        if (const QVariant colour = index.data(Qt::ForegroundRole); colour.isValid())
+            bar.palette.setBrush(QPalette::Text, colour.value<QBrush>());
+        style->drawControl(QStyle::CE_ProgressBar, &bar, painter, widget);
+    }
+};
+
+} // namespace
+
+DownloadList::DownloadList(DownloadQueue *queue, QWidget *parent)
+    : QTreeWidget(parent), m_queue(queue),
+      m_openFolder([](const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); })
+{
+    setObjectName(QStringLiteral("DownloadList"));
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setHeaderLabels({QStringLiteral("下载任务"), QStringLiteral("下载进度"), QStringLiteral("状态"),
+                     QStringLiteral("速度"), QStringLiteral("剩余时间")});
+    setColumnWidth(ColTask, 220);
+    setColumnWidth(ColProgress, 90);
+    setColumnWidth(ColState, 230);
+    setColumnWidth(ColSpeed, 90);
+    header()->setStretchLastSection(true);
+    setItemDelegateForColumn(ColProgress, new ProgressDelegate(this));
+
+    connect(queue, &DownloadQueue::rowAdded, this, &DownloadList::addRow);
+    connect(queue, &DownloadQueue::rowChanged, this, &DownloadList::updateRow);
+    connect(queue, &DownloadQueue::rowRemoved, this, [this](int row) { delete takeTopLevelItem(row); });
+}
+
+void DownloadList::addRow(int row)
+{
+    auto *item = new QTreeWidgetItem(this);
+    Q_ASSERT(topLevelItemCount() == row + 1);
+    updateRow(row);
+    scrollToItem(item);
+}
+
+void DownloadList::updateRow(int row)
+{
+    QTreeWidgetItem *item = topLevelItem(row);
+    if (!item || row >= m_queue->rows().size())
+        return;
+    const DownloadRow &r = m_queue->rows()[row];
+    item->setText(ColTask, r.task);
+    item->setText(ColProgress, r.progress);
+    item->setText(ColState, r.status);
+    item->setText(ColSpeed, r.speed);
+    item->setText(ColTimeLeft, r.timeLeft);
+    const QBrush normal = palette().text();
+    const QColor red(255, 0, 0);
+    for (int c = ColTask; c <= ColTimeLeft; ++c) {
+        item->setForeground(c, r.look == DownloadRow::Look::Failed ? QBrush(red) : normal);
+        item->setToolTip(c, r.look == DownloadRow::Look::Failed ? r.failure : QString());
+    }
+    if (r.look == DownloadRow::Look::Received)
+        item->setForeground(ColState, QColor(0, 0, 255));
+    else if (r.look == DownloadRow::Look::ImportFailed)
+        item->setForeground(ColState, red);
+
+    QVariant percent;
+    if (r.look == DownloadRow::Look::Received || r.look == DownloadRow::Look::ImportFailed)
+        percent = 100;
+    else if (r.bytesTotal > 0 && r.progress != QLatin1String(" "))
+        percent = int(std::clamp<qint64>(r.bytesRead * 100 / r.bytesTotal, 0, 100));
+    item->setData(ColProgress, PercentRole, percent);
+}
+
+QMenu *DownloadList::menuFor(int row)
+{
+    auto *menu = new QMenu(this);
+    if (row < 0 || row >= m_queue->rows().size())
+        return menu;
+    const QString saveFile = m_queue->rows()[row].saveFile;
+    // Rows move when one is removed; each action finds its row again by its file.
+    const auto at = [this, saveFile] { return m_queue->rowOf(saveFile); };
+
+    menu->addAction(QStringLiteral("取消"), this, [this, at] { m_queue->cancel(at()); })
+        ->setEnabled(m_queue->isRunning(row));
+    menu->addAction(QStringLiteral("重试"), this, [this, at] { m_queue->retry(at()); })->setEnabled(m_queue->canRetry(row));
+    menu->addAction(QStringLiteral("从列表移除"), this, [this, at] { m_queue->remove(at()); });
+    menu->addSeparator();
+    const QString folder = QFileInfo(saveFile).absolutePath();
+    menu->addAction(QStringLiteral("打开所在文件夹"), this, [this, folder] { m_openFolder(folder); })
+        ->setEnabled(QFileInfo(folder).isDir());
+    const QString book = m_queue->shelfBook(row);
+    QAction *read = menu->addAction(QStringLiteral("阅读"), this, [this, book] { Q_EMIT readRequested(book); });
+    read->setEnabled(!book.isEmpty());
+    return menu;
+}
+
+void DownloadList::contextMenuEvent(QContextMenuEvent *event)
+{
+    QTreeWidgetItem *item = itemAt(viewport()->mapFromGlobal(event->globalPos()));
+    if (!item)
+        return;
+    setCurrentItem(item);
+    QMenu *menu = menuFor(indexOfTopLevelItem(item));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
