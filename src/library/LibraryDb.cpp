@@ -76,6 +76,23 @@ QString likePattern(const QString &text)
     return QLatin1Char('%') + escaped + QLatin1Char('%');
 }
 
+// Runs the prepared count and places the page in the result: false when the query failed or
+// there is nothing to show, with the page fields left as they were.
+bool readPageCount(QSqlQuery &q, int page, int pageSize, ShelfPage &result, QString &error)
+{
+    if (!q.exec() || !q.next()) {
+        error = q.lastError().text();
+        return false;
+    }
+    result.total = q.value(0).toLongLong();
+    if (result.total == 0)
+        return false;
+    result.pageCount = int((result.total + pageSize - 1) / pageSize);
+    // A page beyond the last (the last book of it removed, a shorter category) shows the last.
+    result.page = std::clamp(page, 1, result.pageCount);
+    return true;
+}
+
 // The shelf page for a filter or a column order: a plain OFFSET walk, which is fine for the
 // sizes a filtered or re-ordered list is read at.
 ShelfPage narrowedShelfPage(const QSqlDatabase &d, const ShelfQuery &query, int page, int pageSize, QString &error)
@@ -100,15 +117,8 @@ ShelfPage narrowedShelfPage(const QSqlDatabase &d, const ShelfQuery &query, int 
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT count(*)") + from);
     bindAll(q, values);
-    if (!q.exec() || !q.next()) {
-        error = q.lastError().text();
+    if (!readPageCount(q, page, pageSize, result, error))
         return result;
-    }
-    result.total = q.value(0).toLongLong();
-    if (result.total == 0)
-        return result;
-    result.pageCount = int((result.total + pageSize - 1) / pageSize);
-    result.page = std::clamp(page, 1, result.pageCount);
 
     const bool descending = query.sort == ShelfSort::Newest || query.descending;
     const QString direction = descending ? QStringLiteral(" DESC") : QStringLiteral(" ASC");
@@ -281,16 +291,8 @@ ShelfPage LibraryDb::shelfPage(const ShelfQuery &query, int page, int pageSize) 
     q.setForwardOnly(true);
     if (!all)
         q.addBindValue(query.category);
-    if (!q.exec() || !q.next()) {
-        m_lastError = q.lastError().text();
+    if (!readPageCount(q, page, pageSize, result, m_lastError))
         return result;
-    }
-    result.total = q.value(0).toLongLong();
-    if (result.total == 0)
-        return result;
-
-    result.pageCount = int((result.total + pageSize - 1) / pageSize);
-    result.page = std::clamp(page, 1, result.pageCount);
 
     // Find the first id of the page in an index, then read only the page's rows.
     q.prepare(all ? QStringLiteral("SELECT %1 FROM BookList WHERE id <= (SELECT id FROM BookList INDEXED BY "
