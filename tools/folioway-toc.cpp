@@ -1,5 +1,6 @@
-// folioway-toc FILE: prints the chapter list the reader builds for a book, one entry a line:
-// number, tab, range "start,end", tab, title; UTF-8. Exit status 1 when the book cannot be read.
+// folioway-toc [--smart] [--encoding NAME] FILE: prints the chapter list the reader builds for a
+// book, one entry a line: number, tab, range "start,end", tab, title; UTF-8. Exit status 1 when
+// the book cannot be read, 2 for a wrong command line.
 
 #include "reader/Chapters.h"
 
@@ -23,9 +24,11 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     const QString usage = QStringLiteral(
-        "用法 / usage: folioway-toc 电子书文件 / BOOK\n"
+        "用法 / usage: folioway-toc [--smart] [--encoding 编码] 电子书文件 / BOOK\n"
         "  列出阅读页为这本书找到的章节，每行一章：序号、行范围、标题（UTF-8）。\n"
         "  Prints the chapters the reader finds in BOOK, one a line: number, line range, title (UTF-8).\n"
+        "  --smart            智能分章 / split long lines and sift the headings, as the reader's smart mode\n"
+        "  --encoding 编码    以该编码读取 / read as GB18030, UTF-8, UTF-16, UTF-16BE or Big5\n"
         "  --version   显示版本 / print the version\n"
         "  --help      显示本帮助 / print this help\n");
     if (args.contains(QStringLiteral("--help"))) {
@@ -36,11 +39,30 @@ int main(int argc, char **argv)
         writeUtf8(stdout, QStringLiteral("folioway-toc " FOLIOWAY_VERSION "\n"));
         return 0;
     }
-    if (args.size() != 2) {
+    BookReading reading;
+    QString path;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (arg == u"--smart") {
+            reading.smart = true;
+        } else if (arg == u"--encoding" && i + 1 < args.size()) {
+            reading.encoding = EncodingFromName(args.at(++i));
+            if (!reading.encoding) {
+                writeUtf8(stderr, QStringLiteral("未知的编码 / unknown encoding: ") + args.at(i) + u'\n');
+                return 2;
+            }
+        } else if (path.isEmpty() && !arg.startsWith(u"--")) {
+            path = arg;
+        } else {
+            writeUtf8(stderr, usage);
+            return 2;
+        }
+    }
+    if (path.isEmpty()) {
         writeUtf8(stderr, usage);
         return 2;
     }
-    const ChapterList chapters = GetChapter(args.at(1));
+    const ChapterList chapters = GetChapter(path, {}, nullptr, reading);
     if (!chapters.ok()) {
         writeUtf8(stderr, chapters.errorTitle + u'\n' +
                               QString(chapters.errorMessage).replace(QStringLiteral("\r\n"), QStringLiteral("\n")) +

@@ -11,7 +11,7 @@ BookLineIndexCache &BookLineIndexCache::instance()
     return cache;
 }
 
-std::shared_ptr<const BookLineIndex> BookLineIndexCache::find(const QString &path)
+std::shared_ptr<const BookLineIndex> BookLineIndexCache::find(const QString &path, const BookReading &reading)
 {
     const QFileInfo info(path);
     if (!info.isFile())
@@ -21,7 +21,7 @@ std::shared_ptr<const BookLineIndex> BookLineIndexCache::find(const QString &pat
     const QDateTime modified = info.lastModified();
     QMutexLocker lock(&m_mutex);
     for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-        if ((*it)->path != key)
+        if ((*it)->path != key || (*it)->reading != reading)
             continue;
         if ((*it)->fileSize != size || (*it)->modified != modified) {
             m_entries.erase(it);
@@ -38,7 +38,8 @@ void BookLineIndexCache::insert(std::shared_ptr<const BookLineIndex> index)
     if (!index)
         return;
     QMutexLocker lock(&m_mutex);
-    m_entries.remove_if([&](const auto &entry) { return entry->path == index->path; });
+    m_entries.remove_if(
+        [&](const auto &entry) { return entry->path == index->path && entry->reading == index->reading; });
     m_entries.push_front(std::move(index));
     while (m_entries.size() > Capacity)
         m_entries.pop_back();
@@ -50,14 +51,36 @@ void BookLineIndexCache::clear()
     m_entries.clear();
 }
 
-std::shared_ptr<const BookLineIndex> LineIndexFor(const QString &path)
+std::shared_ptr<const BookLineIndex> LineIndexFor(const QString &path, const BookReading &reading)
 {
-    if (auto cached = BookLineIndexCache::instance().find(path))
+    if (auto cached = BookLineIndexCache::instance().find(path, reading))
         return cached;
-    BookScan scan = ScanBookFile(path, BookScan::IndexOnly);
+    BookScan scan = ScanBookFile(path, BookScan::IndexOnly, nullptr, reading);
     if (scan.error != BookReadError::None)
         return nullptr;
     auto index = std::make_shared<const BookLineIndex>(std::move(scan.index));
     BookLineIndexCache::instance().insert(index);
     return index;
+}
+
+QString BookReading::toText() const
+{
+    QStringList parts;
+    if (smart)
+        parts << QStringLiteral("smart=1");
+    if (encoding)
+        parts << QStringLiteral("encoding=") + EncodingName(*encoding);
+    return parts.join(u';');
+}
+
+BookReading BookReading::fromText(QStringView text)
+{
+    BookReading reading;
+    for (QStringView part : text.split(u';')) {
+        if (part == u"smart=1")
+            reading.smart = true;
+        else if (part.startsWith(u"encoding="))
+            reading.encoding = EncodingFromName(part.sliced(9));
+    }
+    return reading;
 }

@@ -1,6 +1,7 @@
 #include "reader/BookScan.h"
 
 #include "reader/HeadingRule.h"
+#include "reader/SmartChapters.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -25,6 +26,10 @@ constexpr qsizetype MaxFirstLineBytes = 4 * (MaxFirstLineUnits + 1);
 // Every other use of a line needs far fewer bytes, so this bounds the memory of the scan.
 constexpr qsizetype MaxCarriedBytes = MaxFirstLineBytes + 64;
 constexpr int CancelCheckInterval = 4096;
+// Smart reading hands an unfinished line to the splitter once this much of it has arrived; the
+// splitter leaves at most a paragraph of it, so far less than MaxCarriedBytes is ever kept.
+constexpr qsizetype SmartCarriedBytes = 64 * 1024;
+static_assert(SmartCarriedBytes + 4 * SmartMaxParagraph < MaxCarriedBytes);
 
 bool isUtf16(TextEncoding encoding)
 {
@@ -101,8 +106,8 @@ qsizetype keptTail(QByteArrayView piece, TextEncoding encoding, bool checkUtf8)
 class Scanner
 {
 public:
-    Scanner(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel)
-        : m_device(device), m_mode(mode), m_cancel(cancel)
+    Scanner(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel, const BookReading &reading)
+        : m_device(device), m_mode(mode), m_cancel(cancel), m_reading(reading)
     {}
 
     // Without a byte-order mark the encoding is UTF-8 only if the whole file is valid UTF-8;
@@ -117,9 +122,19 @@ public:
         const DetectedEncoding byMark = DetectByteOrderMark(QByteArrayView(head, headLength));
         bool speculative = byMark.bomLength == 0;
         DetectedEncoding detected = speculative ? DetectedEncoding{TextEncoding::Utf8, 0} : byMark;
+        if (m_reading.encoding) {
+            // A chosen UTF-16 takes its byte order from a mark; a mark of the chosen encoding is skipped.
+            TextEncoding chosen = *m_reading.encoding;
+            if (isUtf16(chosen) && isUtf16(byMark.encoding))
+                chosen = byMark.encoding;
+            detected = {chosen, byMark.encoding == chosen ? byMark.bomLength : 0};
+            speculative = false;
+        }
         for (;;) {
             scan = BookScan();
-            const Outcome outcome = pass(scan, detected, speculative);
+            // The plain reading runs a pass with no trace of smart reading in its loop.
+            const Outcome outcome = m_reading.smart ? pass<true>(scan, detected, speculative)
+                                                    : pass<false>(scan, detected, speculative);
             if (outcome == Outcome::Done)
                 return true;
             if (outcome == Outcome::Failed)
@@ -144,6 +159,7 @@ private:
         Cancelled
     };
 
+    template <bool Smart>
     Outcome pass(BookScan &scan, DetectedEncoding detected, bool checkUtf8)
     {
         BookLineIndex &index = scan.index;
@@ -157,6 +173,8 @@ private:
         qint64 passedLineStart = -1; // file offset of the unfinished line once its start is passed over
         qint64 lineNo = 0;
         bool atEnd = false;
+        bool splitting = false; // smart reading: the unfinished line is being split
+        m_unitsIntoLine = 0;
         char16_t units[MaxHeadingUnits + 2];
 
         if (detected.bomLength > 0) {
@@ -202,6 +220,17 @@ private:
                     return Outcome::Cancelled;
                 if (checkUtf8 && !IsValidUtf8(QByteArrayView(data + lineStart, next - lineStart)))
                     return Outcome::NotUtf8;
+                if constexpr (Smart) {
+                    if (splitting || next - lineStart > SmartLongLineBytes) {
+                        split(scan, data, base, lineStart, next, true, lineNo);
+                        splitting = false;
+                        lineStart = next;
+                        searchFrom = next;
+                        if (lf < 0)
+                            break;
+                        continue;
+                    }
+                }
                 // A line passed over is far too long for a heading, and its title was taken.
                 const bool passed = passedLineStart >= 0;
                 index.lineStarts.push_back(passed ? passedLineStart : base + lineStart);
@@ -228,6 +257,19 @@ private:
                 if (lf < 0)
                     break;
             }
+            // Smart reading splits an unfinished long line as it arrives and keeps its last paragraph.
+            if constexpr (Smart) {
+                if (filled - lineStart > SmartCarriedBytes) {
+                    if (m_cancel && m_cancel->load(std::memory_order_relaxed))
+                        return Outcome::Cancelled;
+                    const qsizetype cut =
+                        filled - keptTail(QByteArrayView(data + lineStart, filled - lineStart), encoding, checkUtf8);
+                    if (checkUtf8 && !IsValidUtf8(QByteArrayView(data + lineStart, cut - lineStart)))
+                        return Outcome::NotUtf8;
+                    lineStart = split(scan, data, base, lineStart, cut, false, lineNo);
+                    splitting = true;
+                }
+            }
             // An unfinished line too long to keep: note where it starts and its title, check what
             // arrived of it, and keep only the last few bytes, which the next read may need.
             if (filled - lineStart > MaxCarriedBytes) {
@@ -248,21 +290,73 @@ private:
         return Outcome::Done;
     }
 
+    // Splits data[from, to) of a long line into lines (SplitLongLine) and records them; `final`
+    // when `to` is the line's end, line break included. Returns where the unfinished last piece
+    // starts, which stays for the next read (`to` when final).
+    qsizetype split(BookScan &scan, const char *data, qint64 base, qsizetype from, qsizetype to, bool final,
+                    qint64 &lineNo)
+    {
+        const TextEncoding encoding = scan.index.encoding;
+        const qsizetype end = final ? from + contentLength(data, from, to, encoding) : to;
+        m_text.resize(size_t(end - from) + 1);
+        m_scratch.resize(m_text.size());
+        const qsizetype count = DecodeTextInto(encoding, QByteArrayView(data + from, end - from), m_text.data());
+        const QStringView text(m_text.data(), count);
+        const LineSplit pieces = SplitLongLine(text, m_unitsIntoLine, final);
+        qsizetype byteAt = from;
+        qsizetype unitAt = 0;
+        auto record = [&](qsizetype unitEnd) {
+            scan.index.lineStarts.push_back(base + byteAt);
+            const QStringView line = text.sliced(unitAt, unitEnd - unitAt);
+            if (m_mode == BookScan::WithHeadings) {
+                if (lineNo == 0) {
+                    scan.firstLine = line.first(qMin(line.size(), MaxFirstLineUnits)).toString();
+                } else if (line.size() <= MaxHeadingUnits && IsChapterHeading(line)) {
+                    scan.headingLines.push_back(lineNo);
+                    scan.headingTexts.append(line.toString());
+                }
+            }
+            ++lineNo;
+        };
+        for (qsizetype cut : pieces.cuts) {
+            // The cut is a character boundary, so decoding up to it ends exactly there.
+            qsizetype consumed = 0;
+            DecodeTextInto(encoding, QByteArrayView(data + byteAt, end - byteAt), m_scratch.data(), cut - unitAt,
+                           &consumed);
+            record(cut);
+            byteAt += consumed;
+            unitAt = cut;
+        }
+        if (final) {
+            record(count);
+            m_unitsIntoLine = 0;
+            return to;
+        }
+        m_unitsIntoLine += unitAt;
+        return byteAt;
+    }
+
     QIODevice &m_device;
     BookScan::Mode m_mode;
     const std::atomic_bool *m_cancel;
+    BookReading m_reading;
+    qsizetype m_unitsIntoLine = 0; // of the line being split, the units already recorded
+    std::vector<char16_t> m_text;
+    std::vector<char16_t> m_scratch;
 };
 
-BookScan scanDevice(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel)
+BookScan scanDevice(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel,
+                    const BookReading &reading)
 {
     BookScan scan;
     try {
-        if (!Scanner(device, mode, cancel).run(scan))
+        if (!Scanner(device, mode, cancel, reading).run(scan))
             scan.error = BookReadError::Unreadable;
     } catch (const std::bad_alloc &) {
         scan = BookScan();
         scan.error = BookReadError::OutOfMemory;
     }
+    scan.index.reading = reading;
     return scan;
 }
 
@@ -273,15 +367,17 @@ QByteArrayView WithoutLineBreak(TextEncoding encoding, QByteArrayView line)
     return line.first(contentLength(line.data(), 0, line.size(), encoding));
 }
 
-BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::atomic_bool *cancel)
+BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::atomic_bool *cancel,
+                       const BookReading &reading)
 {
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    return scanDevice(buffer, mode, cancel);
+    return scanDevice(buffer, mode, cancel, reading);
 }
 
-BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomic_bool *cancel)
+BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomic_bool *cancel,
+                      const BookReading &reading)
 {
     BookScan scan;
     const QFileInfo info(path);
@@ -297,7 +393,7 @@ BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomi
         scan.error = BookReadError::Unreadable;
         return scan;
     }
-    scan = scanDevice(file, mode, cancel);
+    scan = scanDevice(file, mode, cancel, reading);
     scan.index.path = info.absoluteFilePath();
     scan.index.modified = modified;
     return scan;

@@ -41,10 +41,14 @@ struct BookScan
     QStringList headingTexts;         // the raw heading lines, same order
 };
 
-// Scans a file; index.path, fileSize and modified describe the file as it was read.
-BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr);
+// Scans a file; index.path, fileSize and modified describe the file as it was read. A chosen
+// encoding replaces the detection; smart reading splits long lines (SmartChapters.h), so that
+// lines are then those pieces.
+BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr,
+                      const BookReading &reading = {});
 // Scans bytes already in memory, the same way.
-BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr);
+BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr,
+                       const BookReading &reading = {});
 
 // The bytes of one line as the index delimits it, without its line feed and a carriage return
 // right before that.

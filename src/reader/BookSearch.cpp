@@ -27,9 +27,10 @@ QByteArray encodeLike(TextEncoding encoding, const QString &word)
     case TextEncoding::Utf16BE:
         return QStringEncoder(QStringEncoder::Utf16BE).encode(word);
     case TextEncoding::Gb18030:
+    case TextEncoding::Big5:
         break;
     }
-    QStringEncoder encoder("GB18030");
+    QStringEncoder encoder(encoding == TextEncoding::Big5 ? "Big5" : "GB18030");
     QByteArray bytes = encoder.encode(word);
     return encoder.hasError() ? QByteArray() : bytes;
 }
@@ -44,6 +45,10 @@ qsizetype charLength(TextEncoding encoding, const uchar *data, qsizetype i, qsiz
         if (b >= 0x81 && b <= 0xFE)
             n = (i + 1 < end && data[i + 1] >= 0x30 && data[i + 1] <= 0x39) ? 4 : 2;
         break;
+    case TextEncoding::Big5:
+        if (b >= 0x81 && b <= 0xFE)
+            n = 2;
+        break;
     case TextEncoding::Utf8:
         n = b < 0xC0 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
         break;
@@ -56,7 +61,7 @@ qsizetype charLength(TextEncoding encoding, const uchar *data, qsizetype i, qsiz
 }
 
 // Walks a line's characters from its start; GB18030 cannot be entered anywhere else. Keeps the
-// starts of the last ContextBefore characters for the snippets.
+// starts of the last ContextBefore characters for the snippets. Big5 is walked the same way.
 struct LineWalker
 {
     qint64 line = -1;
@@ -86,10 +91,10 @@ struct LineWalker
 
 BookSearchOutcome SearchBook(const QString &path, const QList<ChapterEntry> &entries, const QString &word,
                              qsizetype maxDescribed, const std::function<void(QList<BookSearchHit>)> &onHits,
-                             const std::atomic_bool *cancel)
+                             const std::atomic_bool *cancel, const BookReading &reading)
 {
     BookSearchOutcome outcome;
-    const std::shared_ptr<const BookLineIndex> index = LineIndexFor(path);
+    const std::shared_ptr<const BookLineIndex> index = LineIndexFor(path, reading);
     if (!index) {
         outcome.failed = true;
         return outcome;
@@ -152,7 +157,7 @@ BookSearchOutcome SearchBook(const QString &path, const QList<ChapterEntry> &ent
         if (encoding == TextEncoding::Utf8 && (data[m] & 0xC0) == 0x80)
             continue;
         qint64 contextStart;
-        if (encoding == TextEncoding::Gb18030) {
+        if (encoding == TextEncoding::Gb18030 || encoding == TextEncoding::Big5) {
             if (walker.line != line)
                 walker.restart(line, lineStart);
             if (!walker.walkTo(m, encoding, data, lineEnd))
@@ -214,21 +219,22 @@ BookSearcher::~BookSearcher()
     m_pool.waitForDone();
 }
 
-quint64 BookSearcher::search(const QString &path, const QList<ChapterEntry> &entries, const QString &word)
+quint64 BookSearcher::search(const QString &path, const QList<ChapterEntry> &entries, const QString &word,
+                             const BookReading &reading)
 {
     cancel();
     const quint64 id = ++m_lastId;
     m_running = id;
     auto flag = std::make_shared<std::atomic_bool>(false);
     m_cancel = flag;
-    m_pool.start([this, id, flag, path, entries, word] {
+    m_pool.start([this, id, flag, path, entries, word, reading] {
         const auto deliver = [this, id, flag](QList<BookSearchHit> hits) {
             QMetaObject::invokeMethod(this, [this, id, flag, hits = std::move(hits)] {
                 if (!flag->load() && id == m_running)
                     Q_EMIT hitsFound(id, hits);
             }, Qt::QueuedConnection);
         };
-        const BookSearchOutcome outcome = SearchBook(path, entries, word, MaxListed, deliver, flag.get());
+        const BookSearchOutcome outcome = SearchBook(path, entries, word, MaxListed, deliver, flag.get(), reading);
         QMetaObject::invokeMethod(this, [this, id, flag, outcome] {
             if (flag->load() || id != m_running)
                 return;

@@ -39,7 +39,7 @@ struct BookSearchOutcome
 // first `maxDescribed` hits are described and handed to onHits, in batches; all are counted.
 BookSearchOutcome SearchBook(const QString &path, const QList<ChapterEntry> &entries, const QString &word,
                              qsizetype maxDescribed, const std::function<void(QList<BookSearchHit>)> &onHits,
-                             const std::atomic_bool *cancel = nullptr);
+                             const std::atomic_bool *cancel = nullptr, const BookReading &reading = {});
 
 // Runs SearchBook on a worker thread. A new search, or cancel(), stops the one before and drops
 // whatever it has not delivered yet. Results arrive on the searcher's own thread.
@@ -52,7 +52,8 @@ public:
     explicit BookSearcher(QObject *parent = nullptr);
     ~BookSearcher() override;
 
-    quint64 search(const QString &path, const QList<ChapterEntry> &entries, const QString &word);
+    quint64 search(const QString &path, const QList<ChapterEntry> &entries, const QString &word,
+                   const BookReading &reading = {});
     void cancel();
     bool isSearching() const { return m_running != 0; }
 

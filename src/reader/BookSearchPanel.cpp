@@ -96,10 +96,11 @@ bool BookSearchPanel::isOn() const
     return m_switch->isChecked();
 }
 
-void BookSearchPanel::setBook(const QString &path, const QList<ChapterEntry> &entries)
+void BookSearchPanel::setBook(const QString &path, const QList<ChapterEntry> &entries, const BookReading &reading)
 {
     m_path = path;
     m_entries = entries;
+    m_reading = reading;
     m_searcher->cancel();
     m_searchId = 0;
     m_hits.clear();
@@ -123,7 +124,7 @@ void BookSearchPanel::search(const QString &word)
         return;
     }
     m_count->setText(QStringLiteral("正在全书查找“%1”…").arg(word));
-    m_searchId = m_searcher->search(m_path, m_entries, word);
+    m_searchId = m_searcher->search(m_path, m_entries, word, m_reading);
 }
 
 void BookSearchPanel::addHits(quint64 id, const QList<BookSearchHit> &hits)

@@ -21,7 +21,7 @@ public:
     QToolButton *wholeBookSwitch() const { return m_switch; }
     bool isOn() const;
     // The book the next search runs over; drops the results of the previous one.
-    void setBook(const QString &path, const QList<ChapterEntry> &entries);
+    void setBook(const QString &path, const QList<ChapterEntry> &entries, const BookReading &reading = {});
     // Searches when the switch is on; an empty word only clears the list.
     void search(const QString &word);
 
@@ -42,6 +42,7 @@ private:
     QTreeWidget *m_results;
     QString m_path;
     QList<ChapterEntry> m_entries;
+    BookReading m_reading;
     QString m_word;
     quint64 m_searchId = 0;
     QList<BookSearchHit> m_hits;

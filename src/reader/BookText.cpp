@@ -86,6 +86,38 @@ struct Gb18030Tables
     }
 };
 
+// Big5 the same way: two-byte codes only, lead 81..FE, trail 40..7E or A1..FE.
+struct Big5Table
+{
+    static constexpr int TrailCount = 0xFE - 0x40 + 1;
+    std::array<char16_t, 126 * TrailCount> twoByte{};
+
+    Big5Table()
+    {
+        twoByte.fill(Replacement);
+        if (!QStringDecoder("Big5").isValid()) {
+            qWarning("Big5 is not available in this Qt build; such books will show replacement characters");
+            return;
+        }
+        for (int lead = 0x81; lead <= 0xFE; ++lead) {
+            for (int trail = 0x40; trail <= 0xFE; ++trail) {
+                if (trail > 0x7E && trail < 0xA1)
+                    continue;
+                const char code[3] = {char(lead), char(trail), 'A'};
+                const QString one = QStringDecoder("Big5").decode(QByteArrayView(code, 3));
+                if (one.size() == 2)
+                    twoByte[(lead - 0x81) * TrailCount + (trail - 0x40)] = one.at(0).unicode();
+            }
+        }
+    }
+};
+
+const Big5Table &big5Table()
+{
+    static const Big5Table table;
+    return table;
+}
+
 const Gb18030Tables &gbTables()
 {
     static const Gb18030Tables tables;
@@ -139,6 +171,32 @@ qsizetype decodeGb18030(const uchar *s, qsizetype n, char16_t *d, qsizetype limi
                 i += 4;
                 continue;
             }
+        }
+        d[o++] = Replacement;
+        ++i;
+    }
+    if (consumed)
+        *consumed = i;
+    return o;
+}
+
+// A lead byte whose second byte cannot continue it becomes U+FFFD and the second byte is read again.
+qsizetype decodeBig5(const uchar *s, qsizetype n, char16_t *d, qsizetype limit, qsizetype *consumed)
+{
+    const Big5Table &t = big5Table();
+    qsizetype i = 0;
+    qsizetype o = 0;
+    while (i < n && o < limit) {
+        const uchar b = s[i];
+        if (b < 0x80) {
+            d[o++] = b;
+            ++i;
+            continue;
+        }
+        if (b != 0x80 && b != 0xFF && i + 1 < n && (inRange(s[i + 1], 0x40, 0x7E) || inRange(s[i + 1], 0xA1, 0xFE))) {
+            d[o++] = t.twoByte[(b - 0x81) * Big5Table::TrailCount + (s[i + 1] - 0x40)];
+            i += 2;
+            continue;
         }
         d[o++] = Replacement;
         ++i;
@@ -313,8 +371,27 @@ QString EncodingName(TextEncoding encoding)
         return QStringLiteral("UTF-16LE");
     case TextEncoding::Utf16BE:
         return QStringLiteral("UTF-16BE");
+    case TextEncoding::Big5:
+        return QStringLiteral("Big5");
     }
     return {};
+}
+
+std::optional<TextEncoding> EncodingFromName(QStringView name)
+{
+    static const struct
+    {
+        QStringView name;
+        TextEncoding encoding;
+    } names[] = {{u"GB18030", TextEncoding::Gb18030}, {u"GBK", TextEncoding::Gb18030},
+                 {u"UTF-8", TextEncoding::Utf8},      {u"UTF-16", TextEncoding::Utf16LE},
+                 {u"UTF-16LE", TextEncoding::Utf16LE}, {u"UTF-16BE", TextEncoding::Utf16BE},
+                 {u"Big5", TextEncoding::Big5}};
+    for (const auto &n : names) {
+        if (name.compare(n.name, Qt::CaseInsensitive) == 0)
+            return n.encoding;
+    }
+    return std::nullopt;
 }
 
 bool IsValidUtf8(QByteArrayView bytes)
@@ -340,6 +417,8 @@ qsizetype DecodeTextInto(TextEncoding encoding, QByteArrayView bytes, char16_t *
         return decodeUtf16(s, n, false, dst, limit, consumed);
     case TextEncoding::Utf16BE:
         return decodeUtf16(s, n, true, dst, limit, consumed);
+    case TextEncoding::Big5:
+        return decodeBig5(s, n, dst, limit, consumed);
     }
     return 0;
 }

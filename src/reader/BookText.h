@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // How the bytes of a book file become text.
 //
 // A file starting with the UTF-16 byte-order mark (FF FE or FE FF) is UTF-16 of that order;
@@ -20,7 +22,8 @@ enum class TextEncoding
     Gb18030,
     Utf8,
     Utf16LE,
-    Utf16BE
+    Utf16BE,
+    Big5 // never detected; only when chosen for a book
 };
 
 struct DetectedEncoding
@@ -33,6 +36,8 @@ DetectedEncoding DetectTextEncoding(QByteArrayView bytes);
 // Only the byte-order mark at the start of `head`; bomLength is 0 when there is none.
 DetectedEncoding DetectByteOrderMark(QByteArrayView head);
 QString EncodingName(TextEncoding encoding);
+// The encoding an EncodingName() stands for; "UTF-16" is little-endian. Empty when unknown.
+std::optional<TextEncoding> EncodingFromName(QStringView name);
 
 // Strict UTF-8 (no overlong forms, surrogates or values above U+10FFFF).
 bool IsValidUtf8(QByteArrayView bytes);

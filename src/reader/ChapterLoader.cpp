@@ -17,7 +17,7 @@ ChapterLoader::~ChapterLoader()
     m_pool.waitForDone();
 }
 
-quint64 ChapterLoader::request(const QString &path, const QString &bookmarkTitle)
+quint64 ChapterLoader::request(const QString &path, const QString &bookmarkTitle, const BookReading &reading)
 {
     Q_ASSERT(QThread::currentThread() == thread());
     cancel();
@@ -37,7 +37,9 @@ quint64 ChapterLoader::request(const QString &path, const QString &bookmarkTitle
         Q_EMIT loaded(id, watcher->result());
     });
     watcher->setFuture(QtConcurrent::run(
-        &m_pool, [path, bookmarkTitle, cancelFlag] { return GetChapter(path, bookmarkTitle, cancelFlag.get()); }));
+        &m_pool, [path, bookmarkTitle, cancelFlag, reading] {
+            return GetChapter(path, bookmarkTitle, cancelFlag.get(), reading);
+        }));
     return id;
 }
 

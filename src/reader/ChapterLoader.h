@@ -23,7 +23,7 @@ public:
     ~ChapterLoader() override;
 
     // Ids start at 1 and grow by one per request. Must be called on the loader's thread.
-    quint64 request(const QString &path, const QString &bookmarkTitle = {});
+    quint64 request(const QString &path, const QString &bookmarkTitle = {}, const BookReading &reading = {});
     // Drops the pending request, if any.
     void cancel();
     // The id whose result is still to come, or 0.

@@ -3,6 +3,7 @@
 #include "reader/BookLineIndex.h"
 #include "reader/BookScan.h"
 #include "reader/HeadingRule.h"
+#include "reader/SmartChapters.h"
 
 #include <QFile>
 
@@ -133,11 +134,13 @@ qsizetype SelectChapter(const QList<ChapterEntry> &entries, const QString &bookm
     return 0;
 }
 
-ChapterList GetChapter(const QString &path, const QString &bookmarkTitle, const std::atomic_bool *cancel)
+ChapterList GetChapter(const QString &path, const QString &bookmarkTitle, const std::atomic_bool *cancel,
+                       const BookReading &reading)
 {
     ChapterList result;
     result.path = path;
-    BookScan scan = ScanBookFile(path, BookScan::WithHeadings, cancel);
+    result.reading = reading;
+    BookScan scan = ScanBookFile(path, BookScan::WithHeadings, cancel, reading);
     switch (scan.error) {
     case BookReadError::None:
         break;
@@ -152,15 +155,23 @@ ChapterList GetChapter(const QString &path, const QString &bookmarkTitle, const 
         return result;
     result.encoding = scan.index.encoding;
     result.lineCount = scan.index.lineCount();
+    if (reading.smart)
+        DropFalseHeadings(scan.headingLines, scan.headingTexts);
     result.entries = buildEntries(scan.firstLine, result.lineCount, scan.headingLines, scan.headingTexts);
     result.selected = SelectChapter(result.entries, bookmarkTitle);
+    if (!reading.smart && result.entries.size() == 1) {
+        const std::vector<qint64> &starts = scan.index.lineStarts;
+        for (size_t i = 1; i < starts.size() && !result.smartWouldHelp; ++i)
+            result.smartWouldHelp = starts[i] - starts[i - 1] > SmartLongLineBytes;
+    }
     BookLineIndexCache::instance().insert(std::make_shared<const BookLineIndex>(std::move(scan.index)));
     return result;
 }
 
-ChapterText ReadChapterText(const QString &path, qint64 firstLine, qint64 lastLine, qint64 maxBytes)
+ChapterText ReadChapterText(const QString &path, qint64 firstLine, qint64 lastLine, qint64 maxBytes,
+                            const BookReading &reading)
 {
-    const std::shared_ptr<const BookLineIndex> index = LineIndexFor(path);
+    const std::shared_ptr<const BookLineIndex> index = LineIndexFor(path, reading);
     if (!index)
         return {};
     const qint64 first = qMax<qint64>(firstLine, 0);
@@ -214,7 +225,7 @@ QString ReadSplitContent(const QString &path, qint64 firstLine, qint64 lastLine)
     return ReadChapterText(path, firstLine, lastLine).fragment;
 }
 
-QString ChapterFragment(const QString &path, const ChapterEntry &entry)
+QString ChapterFragment(const QString &path, const ChapterEntry &entry, const BookReading &reading)
 {
-    return ReadSplitContent(path, entry.firstShownLine(), entry.lastShownLine());
+    return ReadChapterText(path, entry.firstShownLine(), entry.lastShownLine(), MaxChapterBytes, reading).fragment;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reader/BookText.h"
+#include "reader/BookLineIndex.h"
 
 #include <QList>
 #include <QString>
@@ -51,6 +51,10 @@ struct ChapterList
     QString errorMessage;
     TextEncoding encoding = TextEncoding::Gb18030;
     qint64 lineCount = 0;
+    BookReading reading;
+    // Read plainly, the book gave a single entry and has lines longer than SmartLongLineBytes:
+    // smart mode would help.
+    bool smartWouldHelp = false;
 
     bool ok() const { return error == BookOpenError::None; }
     const ChapterEntry *selectedEntry() const
@@ -70,13 +74,15 @@ QString BookTooLargeMessage(const QString &path);
 // picks the entry whose title equals `bookmarkTitle` exactly (the first such entry; entry 1
 // when the title is empty or matches none). Also leaves the file's line index in the cache, so
 // the first chapter shows without another pass.
+// With reading.smart the scan splits long lines and the heading list is sifted (SmartChapters.h);
+// the numbering of the entries stays the same.
 //
 // An empty file gives the single entry "正文" with the range 0,0. Runs on any thread; a book of
 // tens of megabytes takes a noticeable fraction of a second, so the reading pane should go
 // through ChapterLoader instead. When *cancel becomes true the scan stops early and the result
 // is an empty list without error, meant to be thrown away.
 ChapterList GetChapter(const QString &path, const QString &bookmarkTitle = {},
-                       const std::atomic_bool *cancel = nullptr);
+                       const std::atomic_bool *cancel = nullptr, const BookReading &reading = {});
 
 // The entries for text already decoded into lines (the first line is entry 1's title); the
 // reference the fast path is tested against.
@@ -102,8 +108,10 @@ struct ChapterText
 // size or modification time changed), so the text always equals what reading the whole file
 // again would give, at a cost that depends on the chapter, not the book. Apart from the
 // fragment itself it holds at most a megabyte of the file, or one line when a line is longer.
-ChapterText ReadChapterText(const QString &path, qint64 firstLine, qint64 lastLine, qint64 maxBytes = MaxChapterBytes);
+// Line numbers are those of the book read the way `reading` says.
+ChapterText ReadChapterText(const QString &path, qint64 firstLine, qint64 lastLine, qint64 maxBytes = MaxChapterBytes,
+                            const BookReading &reading = {});
 QString ReadSplitContent(const QString &path, qint64 firstLine, qint64 lastLine);
 
 // The fragment for one entry: its lines rangeStart + 1 .. rangeEnd.
-QString ChapterFragment(const QString &path, const ChapterEntry &entry);
+QString ChapterFragment(const QString &path, const ChapterEntry &entry, const BookReading &reading = {});

@@ -108,6 +108,10 @@ ReaderPane::ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_resumeBar = new ResumeBar(m_view);
     m_view->insertAbovePage(m_resumeBar);
     connect(m_resumeBar, &ResumeBar::resumeRequested, this, &ReaderPane::resumeReading);
+    m_smartBar = new ResumeBar(QStringLiteral("智能分章"), QStringLiteral("按句子分段，在长行中找出章节"), m_view);
+    m_smartBar->setObjectName(QStringLiteral("SmartChaptersBar"));
+    m_view->insertAbovePage(m_smartBar);
+    connect(m_smartBar, &ResumeBar::resumeRequested, this, [this] { setSmartChapters(true); });
     m_search = new BookSearchPanel(m_view);
     m_view->insertBelowPage(m_search);
     m_view->addToFindBar(m_search->wholeBookSwitch());
@@ -234,7 +238,7 @@ bool ReaderPane::openBook(const QString &path, const QString &chapterTitle)
         m_pathBeforeOpening = m_currentBookPath;
     m_positions->flush();
     m_currentBookPath = path;
-    m_loader->request(path, chapterTitle);
+    m_loader->request(path, chapterTitle, storedReading(path));
     updateLoading();
     return true;
 }
@@ -258,11 +262,16 @@ void ReaderPane::onChaptersLoaded(quint64, const ChapterList &list)
         return;
     m_chaptersPath = list.path;
     fillChapterList(list.entries);
-    m_search->setBook(m_chaptersPath, m_entries);
+    showReadingMode(list);
+    m_search->setBook(m_chaptersPath, m_entries, m_reading);
     if (!m_chapterListVisible && !m_fullScreen)
         splitterButtonClicked(1);
-    selectChapter(int(list.selected) + 1);
-    m_openedChapter = int(list.selected) + 1;
+    int selected = int(list.selected) + 1;
+    if (std::exchange(m_skipEmptyFirst, false) && selected == 1 && m_entries.size() > 1 &&
+        m_entries.first().lastShownLine() < m_entries.first().firstShownLine())
+        selected = 2;
+    selectChapter(selected);
+    m_openedChapter = selected;
     offerResume();
     ListView2_dblClick();
 }
@@ -356,8 +365,8 @@ void ReaderPane::ListView2_dblClick()
         Q_EMIT chapterShown(position);
     });
     const ChapterEntry entry = m_entries.at(position - 1);
-    watcher->setFuture(QtConcurrent::run(&m_fragmentPool, [path = m_chaptersPath, entry] {
-        return ReadChapterText(path, entry.firstShownLine(), entry.lastShownLine());
+    watcher->setFuture(QtConcurrent::run(&m_fragmentPool, [path = m_chaptersPath, entry, reading = m_reading] {
+        return ReadChapterText(path, entry.firstShownLine(), entry.lastShownLine(), MaxChapterBytes, reading);
     }));
 }
 

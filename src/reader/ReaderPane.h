@@ -157,6 +157,16 @@ public:
     QMenu *readingMenu() const { return m_readingMenu; }
     QAction *readingMenuItem(const QString &name) const;
 
+    // How the book on screen is read ("智能分章", a chosen encoding), remembered per book and
+    // used whenever that book is opened. Changing it opens the book again at the same chapter
+    // title when there still is one.
+    BookReading bookReading() const { return m_reading; }
+    BookReading storedReading(const QString &path) const;
+    void setSmartChapters(bool on);
+    void setBookEncoding(std::optional<TextEncoding> encoding);
+    // Offers smart mode when the plain reading found a single chapter in a book of long lines.
+    ResumeBar *smartBar() const { return m_smartBar; }
+
 Q_SIGNALS:
     void layoutRequested();
     void loadingChanged(bool visible);
@@ -188,6 +198,9 @@ private:
     void onPageKey(int keyCode);
     void onPageScrolled(double top, double seen);
     void offerResume();
+    void buildReadingModeItems();
+    void showReadingMode(const ChapterList &list);
+    void reopenWith(const BookReading &reading);
 
     LibraryDb &m_db;
     Prompter &m_prompter;
@@ -234,6 +247,11 @@ private:
     ReaderKeys *m_keys;
     bool m_fullScreen = false;
     bool m_readOnPending = false; // read the next chapter aloud once it is on the page
+
+    BookReading m_reading; // of the book on screen
+    ResumeBar *m_smartBar;
+    QMenu *m_encodingMenu = nullptr;
+    bool m_skipEmptyFirst = false; // a switch to smart mode shows the first chapter with text
 
     VoiceController *m_voice = nullptr;
     QWidget *m_voicePanel = nullptr;

@@ -133,6 +133,7 @@ void ReaderPane::buildReadingMenu()
     full->setObjectName(QStringLiteral("Menue_FullScreen"));
     full->setToolTip(QStringLiteral("全屏阅读 (F11，Esc 退出)"));
     connect(full, &QAction::triggered, this, [this] { Q_EMIT fullScreenRequested(!m_fullScreen); });
+    buildReadingModeItems();
 }
 
 QAction *ReaderPane::readingMenuItem(const QString &name) const

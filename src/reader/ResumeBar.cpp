@@ -5,7 +5,11 @@
 #include <QPushButton>
 #include <QToolButton>
 
-ResumeBar::ResumeBar(QWidget *parent) : QFrame(parent)
+ResumeBar::ResumeBar(QWidget *parent)
+    : ResumeBar(QStringLiteral("继续阅读"), QStringLiteral("回到上次读到的地方 (Enter)"), parent)
+{}
+
+ResumeBar::ResumeBar(const QString &buttonText, const QString &buttonTip, QWidget *parent) : QFrame(parent)
 {
     setObjectName(QStringLiteral("ResumeBar"));
     setAutoFillBackground(true);
@@ -15,9 +19,9 @@ ResumeBar::ResumeBar(QWidget *parent) : QFrame(parent)
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(8, 2, 4, 2);
     m_label = new QLabel(this);
-    m_resume = new QPushButton(QStringLiteral("继续阅读"), this);
+    m_resume = new QPushButton(buttonText, this);
     m_resume->setObjectName(QStringLiteral("ResumeButton"));
-    m_resume->setToolTip(QStringLiteral("回到上次读到的地方 (Enter)"));
+    m_resume->setToolTip(buttonTip);
     m_close = new QToolButton(this);
     m_close->setText(QStringLiteral("×"));
     m_close->setToolTip(QStringLiteral("关闭"));

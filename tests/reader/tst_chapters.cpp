@@ -2,6 +2,7 @@
 #include "reader/BookScan.h"
 #include "reader/ChapterLoader.h"
 #include "reader/Chapters.h"
+#include "reader/SmartChapters.h"
 
 #include "TestSupport.h"
 
@@ -274,6 +275,108 @@ private Q_SLOTS:
         QCOMPARE(spy.size(), 1);
     }
 
+    // Smart reading beside the plain one: books without long lines keep their entries, except for
+    // a contents page and prose that begins with "第"; a chosen encoding replaces the detection.
+    void smartAndEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("reading");
+        QTest::addColumn<QString>("expected");
+
+        const QByteArray plain = "书\n第一章\na\n第二章\nb\n"_ba;
+        QTest::newRow("short lines, smart") << plain << u"smart=1"_s << u"1|0,0|书;2|0,2|第一章;3|2,4|第二章"_s;
+        QTest::newRow("contents page before short chapters")
+            << "书\n第1章 起\n第2章 承\n\n第3章 转\n第4章 合\n第5章 终\n第一章 起\na\n第二章 承\nb\n第三章 转\nc\n"
+               "第四章 合\nd\n第五章 终\ne\n"_ba
+            << u"smart=1"_s << u"1|0,6|书;2|6,8|第一章 起;3|8,10|第二章 承;4|10,12|第三章 转;5|12,14|第四章 合;6|14,16|第五章 终"_s;
+        QTest::newRow("four in a row are no contents page")
+            << "书\n第1章\n第2章\n第3章\n第4章\n第一章\n"_ba << u"smart=1"_s
+            << u"1|0,0|书;2|0,1|第1章;3|1,2|第2章;4|2,3|第3章;5|3,4|第4章;6|4,5|第一章"_s;
+        QTest::newRow("dialogue beginning with 第")
+            << "书\n第一章\na\n“棍子第二指，就要布云。”那人道\n第二回 真的！\n"_ba << u"smart=1"_s
+            << u"1|0,0|书;2|0,3|第一章;3|3,4|第二回 真的！"_s;
+        QTest::newRow("utf8 chosen as gb18030") << plain << u"encoding=GB18030"_s
+                                                << u"1|0,4|"_s + DecodeText(TextEncoding::Gb18030, "书"_ba);
+        QTest::newRow("utf16 without a mark")
+            << QByteArray(QStringEncoder(QStringEncoder::Utf16LE).encode(u"书\n第一章\na\n"_s)) << u"encoding=UTF-16"_s
+            << u"1|0,0|书;2|0,2|第一章"_s;
+        QTest::newRow("utf16 chosen, big-endian mark")
+            << "\xFE\xFF"_ba + QStringEncoder(QStringEncoder::Utf16BE).encode(u"书\n第一章\na\n"_s)
+            << u"encoding=UTF-16"_s << u"1|0,0|书;2|0,2|第一章"_s;
+        QTest::newRow("big5") << QByteArray(QStringEncoder("Big5").encode(u"儒林外史\n第一回 說楔子\n內容\n"_s))
+                              << u"encoding=Big5"_s
+                              << u"1|0,0|儒林外史;2|0,2|第一回 說楔子"_s;
+    }
+    void smartAndEncoding()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, reading);
+        const ChapterList list = GetChapter(write(bytes), {}, nullptr, BookReading::fromText(reading));
+        QVERIFY(list.ok());
+        QTEST(describe(list.entries), "expected");
+        QVERIFY(list.reading == BookReading::fromText(reading));
+    }
+
+    // A long line arrives in many reads and is split as it comes: every paragraph ends at a
+    // sentence end (or is cut at the longest paragraph), headings inside it are chapters, and
+    // the paragraphs together are the line again.
+    void smartLongLine_data()
+    {
+        QTest::addColumn<QString>("encoding");
+        QTest::addColumn<int>("length"); // of the long line, in thousands of characters
+        QTest::newRow("utf8, beyond several reads") << u"UTF-8"_s << 400;
+        QTest::newRow("gb18030") << u"GB18030"_s << 60;
+        QTest::newRow("utf16be") << u"UTF-16BE"_s << 60;
+        QTest::newRow("big5, just over the limit") << u"Big5"_s << 9;
+    }
+    void smartLongLine()
+    {
+        QFETCH(QString, encoding);
+        QFETCH(int, length);
+        QRandomGenerator rng{uint(length)};
+        static const QStringList words{u"他說"_s, u"你好"_s, u"，"_s, u"　"_s, u"第二"_s, u"。"_s, u"！”"_s, u"來了"_s};
+        const bool big5 = encoding == u"Big5";
+        QString line = u"書名第一回開篇話說"_s;
+        QStringList chapters{u"第一回開篇"_s};
+        while (line.size() < length * 1000) {
+            for (int i = 0; i < 400; ++i)
+                line += words.at(rng.bounded(int(words.size())));
+            if (rng.bounded(4) == 0) {
+                line += u"不斷"_s.repeated(SmartMaxParagraph); // no sentence end at all
+                if (!big5)
+                    line += u"\U00020000"_s;
+            }
+            chapters << u"第%1回標題"_s.arg(chapters.size() + 1);
+            line += u"。"_s + chapters.last() + u"話說"_s;
+        }
+        const QString text = u"\n"_s + line + u"\n短行\n"_s;
+        const TextEncoding chosen = *EncodingFromName(encoding);
+        QStringEncoder encoder(encoding.toLatin1().constData());
+        const QString path = write(QByteArray(encoder.encode(text)));
+        const BookReading reading{chosen, true};
+
+        const ChapterList list = GetChapter(path, {}, nullptr, reading);
+        QVERIFY(list.ok());
+        QStringList titles;
+        for (const ChapterEntry &e : list.entries)
+            titles << e.title;
+        QCOMPARE(titles, QStringList{u"正文"_s} + chapters);
+        const QString all = ReadChapterText(path, 0, list.lineCount, MaxChapterBytes, reading).fragment;
+        QCOMPARE(QString(all).remove(u"<br>"_s), QString(text).remove(u'\n'));
+        const QStringList pieces = all.split(u"<br>"_s, Qt::SkipEmptyParts);
+        for (const QString &piece : pieces) {
+            QVERIFY2(piece.size() <= SmartMaxParagraph + 2, qPrintable(piece.left(20)));
+            if (piece.size() > 31 && piece != pieces.last() && piece.size() < SmartMaxParagraph - 1)
+                QVERIFY2(piece.endsWith(u'。') || piece.endsWith(u"！”"_s), qPrintable(piece.right(20)));
+        }
+        // Read plainly, the same file is one long line and says smart reading would help.
+        const ChapterList plainList = GetChapter(path, {}, nullptr, {chosen, false});
+        QCOMPARE(plainList.lineCount, 3);
+        QCOMPARE(plainList.entries.size(), 1);
+        QVERIFY(plainList.smartWouldHelp);
+        QVERIFY(!list.smartWouldHelp);
+    }
+
     void corpus()
     {
         const QString corpus = TestSupport::corpusDir();
@@ -324,6 +427,31 @@ private Q_SLOTS:
         QCOMPARE(list.entries.first().rangeText(), u"0,0"_s);
         QVERIFY(list.entries.first().title.startsWith(u"儒林外史"_s));
         QCOMPARE(ChapterFragment(rulin, list.entries.first()), QString());
+        QVERIFY(list.smartWouldHelp);
+
+        // Smart reading: xiyouji keeps its 100 chapters and loses the contents page and the
+        // dialogue line; sanguo stays as it is; rulin has its 46 chapters (one of them twice).
+        const BookReading smart{std::nullopt, true};
+        const QList<ChapterEntry> plainXiyouji = GetChapter(xiyouji).entries;
+        list = GetChapter(xiyouji, {}, nullptr, smart);
+        QCOMPARE(list.entries.size(), 101);
+        QStringList real;
+        for (const ChapterEntry &e : plainXiyouji) {
+            if (chapter.match(e.title).hasMatch())
+                real << e.title;
+        }
+        QStringList titles;
+        for (const ChapterEntry &e : list.entries.mid(1))
+            titles << e.title;
+        QCOMPARE(titles, real);
+        QCOMPARE(GetChapter(sanguo, {}, nullptr, smart).entries, GetChapter(sanguo).entries);
+        list = GetChapter(rulin, {}, nullptr, smart);
+        QCOMPARE(list.entries.size(), 48);
+        QCOMPARE(list.entries.at(1).title, u"第一回說楔子敷陳大義借名流隱括全文人生南北多歧路"_s);
+        QCOMPARE(list.entries.last().title, u"第五十六回神宗帝下詔旌賢劉尚書奉旨承祭"_s);
+        const QString third = ChapterFragment(rulin, list.entries.at(2), smart);
+        QVERIFY(third.startsWith(u"第十二回名士大宴鶯脰腹溯俠客虛設人頭會<br>話說"_s));
+        QVERIFY(third.count(u"<br>"_s) > 20);
     }
 
 private:

@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QSpinBox>
+#include <QDir>
 #include <QDirIterator>
 #include <QListWidget>
 #include <QLabel>
@@ -750,6 +751,82 @@ private Q_SLOTS:
         QCOMPARE(m_reader->selectedChapter(), 5);
         QCOMPARE(js(m_reader->readingView()->webView(), u"document.getElementById('Content_Txt').scrollTop"_s).toInt(),
                  0);
+    }
+
+    // How a book is read, from the reading menu and per book: a chosen encoding, and 智能分章 with
+    // the bar that offers it for a book of long lines. Each choice opens the book again and is
+    // remembered for it; switching back gives the plain chapter list unchanged.
+    void readingModes_encodingAndSmartChaptersPerBook()
+    {
+        const QString r3 = m_ctx.serverInfo.reader_3;
+        const QString r4 = m_ctx.serverInfo.reader_4;
+        const QString path = m_dir.filePath(u"utf8.txt"_s);
+        const QStringList lines{u"书名"_s, u"楔子"_s, u"第一章 起"_s, u"甲乙丙"_s};
+        QVERIFY(TestSupport::writeFile(path, lines.join(u'\n').toUtf8()));
+        m_window->openBook(path);
+        QVERIFY(waitShown(m_reader, 1, r3 + u"楔子<br>"_s + r4));
+        QVERIFY(m_reader->readingMenuItem(u"Menue_EncodingAuto"_s)->isChecked());
+        m_reader->readingMenuItem(u"Menue_EncodingGB18030"_s)->trigger();
+        QString misread;
+        for (const QString &line : lines.mid(1))
+            misread += DecodeText(TextEncoding::Gb18030, line.toUtf8()) + u"<br>"_s;
+        QVERIFY(waitShown(m_reader, 1, r3 + misread + r4));
+        QCOMPARE(m_reader->chapters().size(), 1);
+        m_window->openBook(m_book.path);
+        QVERIFY(waitShown(m_reader, 1, expected(m_book, 1)));
+        QVERIFY(m_reader->readingMenuItem(u"Menue_EncodingAuto"_s)->isChecked());
+        m_window->openBook(path);
+        QVERIFY(waitShown(m_reader, 1, r3 + misread + r4));
+        QVERIFY(m_reader->readingMenuItem(u"Menue_EncodingGB18030"_s)->isChecked());
+        m_reader->readingMenuItem(u"Menue_EncodingAuto"_s)->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters().size(), 2, 15000);
+        QVERIFY(!m_reader->smartBar()->isVisible());
+
+        const QString corpus = TestSupport::corpusDir();
+        if (corpus.isEmpty())
+            QSKIP("no corpus beside the checkout");
+        const QString rulin = QDir(corpus).filePath(u"rulinwaishi_utf8_oneline.txt"_s);
+        const QString xiyouji = QDir(corpus).filePath(u"xiyouji_gbk.txt"_s);
+        const BookReading smart{std::nullopt, true};
+        auto opened = [&](const QString &book) {
+            return QTest::qWaitFor([&] { return !m_reader->isOpening() && m_reader->chaptersPath() == book; }, 60000);
+        };
+        QAction *smartItem = m_reader->readingMenuItem(u"Menue_SmartChapters"_s);
+
+        // The one-line book: one empty chapter and the offer; accepted, it reads as paragraphs.
+        m_window->openBook(rulin);
+        QVERIFY(opened(rulin));
+        QCOMPARE(m_reader->chapters().size(), 1);
+        QTRY_VERIFY(m_reader->smartBar()->isVisible());
+        QTest::mouseClick(m_reader->smartBar()->resumeButton(), Qt::LeftButton);
+        const ChapterList smartRulin = GetChapter(rulin, {}, nullptr, smart);
+        QVERIFY(waitShown(m_reader, 2, r3 + ChapterFragment(rulin, smartRulin.entries.at(1), smart) + r4, 60000));
+        QCOMPARE(m_reader->chapters(), smartRulin.entries);
+        QVERIFY(pageHtml(m_reader).count(u"<br>"_s) > 20);
+        QVERIFY(!m_reader->smartBar()->isVisible());
+        QVERIFY(smartItem->isChecked());
+
+        // xiyouji: the plain list as it was; smart, the 100 chapters alone; and back.
+        const QList<ChapterEntry> plainXiyouji = GetChapter(xiyouji).entries;
+        m_window->openBook(xiyouji);
+        QVERIFY(opened(xiyouji));
+        QCOMPARE(m_reader->chapters(), plainXiyouji);
+        QVERIFY(!smartItem->isChecked());
+        smartItem->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters(), GetChapter(xiyouji, {}, nullptr, smart).entries, 60000);
+        QCOMPARE(m_reader->chapters().size(), 101);
+        smartItem->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters(), plainXiyouji, 60000);
+
+        // rulin remembered its mode; switched off, the offer comes back.
+        m_window->openBook(rulin);
+        QVERIFY(opened(rulin));
+        QCOMPARE(m_reader->chapters(), smartRulin.entries);
+        QVERIFY(smartItem->isChecked());
+        smartItem->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters().size(), 1, 60000);
+        QTRY_VERIFY(m_reader->smartBar()->isVisible());
+        QVERIFY(m_prompter.shown.isEmpty());
     }
 };
 

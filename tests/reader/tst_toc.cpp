@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "reader/Chapters.h"
 
 #include <QDir>
 #include <QFile>
@@ -117,16 +118,54 @@ private Q_SLOTS:
         QVERIFY(ourLines.size() >= 2);
     }
 
+    // --smart and --encoding give what the reading pane gets for the same choice.
+    void options_giveTheReadersList_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QStringList>("options");
+        const QString path = m_dir.filePath(u"options.txt"_s);
+        QString text = u"书\n第1章 甲\n第2章 乙\n第3章 丙\n第4章 丁\n第5章 戊\n"_s;
+        for (int k = 1; k <= 5; ++k)
+            text += u"第%1章 %2\n"_s.arg(k).arg(QString(u"甲乙丙丁戊"_s.at(k - 1))) + u"他说：“好。”"_s.repeated(k * 900) + u'\n';
+        QVERIFY(TestSupport::writeFile(path, text.toUtf8()));
+        QTest::newRow("smart") << path << QStringList{u"--smart"_s};
+        QTest::newRow("encoding") << path << QStringList{u"--encoding"_s, u"GB18030"_s};
+        QTest::newRow("both") << path << QStringList{u"--encoding"_s, u"utf-8"_s, u"--smart"_s};
+        const QString corpus = TestSupport::corpusDir();
+        if (!corpus.isEmpty())
+            QTest::newRow("corpus rulin") << QDir(corpus).filePath(u"rulinwaishi_utf8_oneline.txt"_s)
+                                          << QStringList{u"--smart"_s};
+    }
+    void options_giveTheReadersList()
+    {
+        QFETCH(QString, path);
+        QFETCH(QStringList, options);
+        BookReading reading;
+        reading.smart = options.contains(u"--smart"_s);
+        if (const qsizetype at = options.indexOf(u"--encoding"_s); at >= 0)
+            reading.encoding = EncodingFromName(options.at(at + 1));
+        const TestSupport::ProgramRun run = TestSupport::runProgram(m_tool, options + QStringList{path});
+        QCOMPARE(run.exitCode, 0);
+        QString expected;
+        for (const ChapterEntry &e : GetChapter(path, {}, nullptr, reading).entries)
+            expected += e.numberText() + u'\t' + e.rangeText() + u'\t' + e.title + u'\n';
+        QCOMPARE(QString::fromUtf8(run.out), expected);
+        QCOMPARE(TestSupport::runProgram(m_tool, {u"--encoding"_s, u"EBCDIC"_s, path}).exitCode, 2);
+    }
+
     // Memory that grows with the length of a line, or with the number of lines, runs into the
     // limit: the one endless line must still open, and an index that cannot fit is a message.
     void hugeFile_data()
     {
         QTest::addColumn<char>("fill"); // '\0' makes a sparse file
         QTest::addColumn<qint64>("size");
+        QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("says");
-        QTest::newRow("one line of 1 GiB") << '\0' << (qint64(1) << 30) << 0 << u"1\t0,0\t"_s;
-        QTest::newRow("64 million empty lines") << '\n' << (qint64(64) << 20) << 1 << u"内存不足"_s;
+        QTest::newRow("one line of 1 GiB") << '\0' << (qint64(1) << 30) << QStringList() << 0 << u"1\t0,0\t"_s;
+        QTest::newRow("one line of 256 MiB, smart")
+            << '\0' << (qint64(256) << 20) << QStringList{u"--smart"_s} << 0 << u"1\t0,65535\t"_s;
+        QTest::newRow("64 million empty lines") << '\n' << (qint64(64) << 20) << QStringList() << 1 << u"内存不足"_s;
     }
     void hugeFile()
     {
@@ -140,7 +179,8 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::WriteOnly) &&
                 (fill ? file.write(QByteArray(size, fill)) == size : file.resize(size)));
         file.close();
-        const TestSupport::ProgramRun r = TestSupport::runProgram(m_tool, {path}, qint64(256) << 20);
+        QFETCH(QStringList, options);
+        const TestSupport::ProgramRun r = TestSupport::runProgram(m_tool, options + QStringList{path}, qint64(256) << 20);
         QFile::remove(path);
         QTEST(r.exitCode, "exitCode");
         QFETCH(QString, says);
