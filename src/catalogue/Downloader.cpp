@@ -13,6 +13,10 @@
 
 #include <filesystem>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 namespace {
 
 // Small enough that a large book never sits in memory, large enough for full speed.
@@ -383,6 +387,11 @@ void Downloader::conclude(Task &task, bool received)
     const QString saveFile = task.saveFile;
     const qint64 total = task.offset + task.written;
     const std::unique_ptr<QFile> part = std::move(task.part);
+#ifdef Q_OS_UNIX
+    // On disk before it takes the book's name, so a crash just after cannot leave an empty book.
+    if (received && part->flush())
+        ::fsync(part->handle());
+#endif
     part->close();
 
     State outcome = Failed;
