@@ -29,6 +29,14 @@ QString describe(const QList<ChapterEntry> &entries)
     return parts.join(u';');
 }
 
+QStringList titles(const QList<ChapterEntry> &entries)
+{
+    QStringList out;
+    for (const ChapterEntry &e : entries)
+        out << e.title;
+    return out;
+}
+
 } // namespace
 
 class TestChapters : public QObject
@@ -150,35 +158,19 @@ private Q_SLOTS:
             line += u"字\U00020000"_s.repeated(2500000) + u"\n"_s;
             text.insert(longLine == 0 ? 0 : text.indexOf(u'\n') + 1, line);
         }
-        QByteArray bytes;
-        switch (kind) {
-        case 0: {
-            QByteArray encoded = TestSupport::gb18030(text);
-            for (int i = 0; i < 200; ++i) {
-                const qsizetype at = rng.bounded(int(encoded.size()));
-                static const char junk[] = {'\x81', '\x80', '\xFF', '\x30', '\x84'};
-                encoded[at] = junk[rng.bounded(5)];
-            }
-            bytes = encoded;
-            break;
+        QByteArray bytes = kind == 0 ? TestSupport::gb18030(text)
+                           : kind == 2 ? "\xFF\xFE"_ba + QStringEncoder(QStringEncoder::Utf16LE).encode(text)
+                           : kind == 3 ? "\xFE\xFF"_ba + QStringEncoder(QStringEncoder::Utf16BE).encode(text)
+                                       : text.toUtf8();
+        for (int i = 0; kind == 0 && i < 200; ++i) {
+            const qsizetype at = rng.bounded(int(bytes.size()));
+            static const char junk[] = {'\x81', '\x80', '\xFF', '\x30', '\x84'};
+            bytes[at] = junk[rng.bounded(5)];
         }
-        case 1:
-            bytes = text.toUtf8();
-            break;
-        case 2:
-            bytes = "\xFF\xFE"_ba + QStringEncoder(QStringEncoder::Utf16LE).encode(text);
-            break;
-        case 3:
-            bytes = "\xFE\xFF"_ba + QStringEncoder(QStringEncoder::Utf16BE).encode(text);
-            break;
-        case 4:
-            bytes = text.toUtf8();
+        if (kind == 4)
             bytes.insert(bytes.size() - 10, '\xC0');
-            break;
-        case 5:
-            bytes = text.toUtf8().replace('@', '\xC0');
-            break;
-        }
+        if (kind == 5)
+            bytes.replace('@', '\xC0');
         const QString path = write(bytes);
         const QStringList reference = SplitBookLines(DecodeBookText(bytes));
 
@@ -357,10 +349,7 @@ private Q_SLOTS:
 
         const ChapterList list = GetChapter(path, {}, nullptr, reading);
         QVERIFY(list.ok());
-        QStringList titles;
-        for (const ChapterEntry &e : list.entries)
-            titles << e.title;
-        QCOMPARE(titles, QStringList{u"正文"_s} + chapters);
+        QCOMPARE(titles(list.entries), QStringList{u"正文"_s} + chapters);
         const QString all = ReadChapterText(path, 0, list.lineCount, MaxChapterBytes, reading).fragment;
         QCOMPARE(QString(all).remove(u"<br>"_s), QString(text).remove(u'\n'));
         const QStringList pieces = all.split(u"<br>"_s, Qt::SkipEmptyParts);
@@ -397,16 +386,16 @@ private Q_SLOTS:
         const QRegularExpression contents(u"^第(\\d{3})回"_s);
         const QRegularExpression chapter(u"^第[一二三四五六七八九十百零]+回"_s);
         QSet<int> listed;
-        int chapters = 0;
+        QStringList real; // the chapters themselves
         for (const ChapterEntry &e : list.entries) {
-            const QRegularExpressionMatch m = contents.match(e.title);
-            if (m.hasMatch())
+            if (const QRegularExpressionMatch m = contents.match(e.title); m.hasMatch())
                 listed.insert(m.captured(1).toInt());
-            chapters += chapter.match(e.title).hasMatch();
+            if (chapter.match(e.title).hasMatch())
+                real << e.title;
         }
         QCOMPARE(listed.size(), 100);
         QVERIFY(listed.contains(1) && listed.contains(100));
-        QCOMPARE(chapters, 100);
+        QCOMPARE(real.size(), 100);
         const ChapterEntry &last = list.entries.last();
         QVERIFY(ChapterFragment(xiyouji, last).contains(u"<br>"_s));
 
@@ -432,18 +421,9 @@ private Q_SLOTS:
         // Smart reading: xiyouji keeps its 100 chapters and loses the contents page and the
         // dialogue line; sanguo stays as it is; rulin has its 46 chapters (one of them twice).
         const BookReading smart{std::nullopt, true};
-        const QList<ChapterEntry> plainXiyouji = GetChapter(xiyouji).entries;
         list = GetChapter(xiyouji, {}, nullptr, smart);
         QCOMPARE(list.entries.size(), 101);
-        QStringList real;
-        for (const ChapterEntry &e : plainXiyouji) {
-            if (chapter.match(e.title).hasMatch())
-                real << e.title;
-        }
-        QStringList titles;
-        for (const ChapterEntry &e : list.entries.mid(1))
-            titles << e.title;
-        QCOMPARE(titles, real);
+        QCOMPARE(titles(list.entries.mid(1)), real);
         QCOMPARE(GetChapter(sanguo, {}, nullptr, smart).entries, GetChapter(sanguo).entries);
         list = GetChapter(rulin, {}, nullptr, smart);
         QCOMPARE(list.entries.size(), 48);

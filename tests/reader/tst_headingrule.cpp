@@ -15,6 +15,14 @@ namespace {
 
 const QString pair = u"\U00020000"_s; // one character, two UTF-16 units
 
+QByteArray hexUnits(const QString &line)
+{
+    QStringList hex;
+    for (QChar c : line)
+        hex << QString::number(c.unicode(), 16);
+    return hex.join(u' ').toLatin1();
+}
+
 } // namespace
 
 class TestHeadingRule : public QObject
@@ -97,16 +105,8 @@ private Q_SLOTS:
 
         QTemporaryDir dir;
         QByteArray input;
-        for (const QString &line : lines) {
-            if (line.isEmpty()) {
-                input += "-\n";
-                continue;
-            }
-            QStringList hex;
-            for (QChar c : line)
-                hex << QString::number(c.unicode(), 16);
-            input += hex.join(u' ').toLatin1() + '\n';
-        }
+        for (const QString &line : lines)
+            input += (line.isEmpty() ? "-"_ba : hexUnits(line)) + '\n';
         const QString inputPath = dir.filePath(u"lines.txt"_s);
         QVERIFY(TestSupport::writeFile(inputPath, input));
 
@@ -120,12 +120,9 @@ private Q_SLOTS:
         int mismatches = 0;
         for (qsizetype i = 0; i < lines.size(); ++i) {
             const bool theirs = answers.at(i) == '1';
-            if (IsChapterHeading(lines.at(i)) != theirs && ++mismatches <= 10) {
-                QStringList hex;
-                for (QChar c : lines.at(i))
-                    hex << QString::number(c.unicode(), 16);
-                qWarning("line %lld [%s]: JavaScript says %d", qint64(i), qPrintable(hex.join(u' ')), int(theirs));
-            }
+            if (IsChapterHeading(lines.at(i)) != theirs && ++mismatches <= 10)
+                qWarning("line %lld [%s]: JavaScript says %d", qint64(i), hexUnits(lines.at(i)).constData(),
+                         int(theirs));
         }
         QCOMPARE(mismatches, 0);
     }

@@ -124,13 +124,15 @@ private:
         if (twice)
             QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
     }
-    int nowChapterCount() const
+    // The one entry marked as being read, or 0 when not exactly one is.
+    int nowChapter() const
     {
-        int count = 0;
+        QList<int> marked;
         for (int i = 0; i < m_reader->chapterList()->topLevelItemCount(); ++i)
-            count += m_reader->chapterList()->topLevelItem(i)->data(0, ReaderPane::IconKeyRole) ==
-                     ReaderPane::nowChapterKey();
-        return count;
+            if (m_reader->chapterList()->topLevelItem(i)->data(0, ReaderPane::IconKeyRole) ==
+                ReaderPane::nowChapterKey())
+                marked << i + 1;
+        return marked.size() == 1 ? marked.first() : 0;
     }
     QString computedStyle(const QString &property)
     {
@@ -171,9 +173,8 @@ private Q_SLOTS:
         QFETCH(int, action);
         QFETCH(int, position);
         openMain(5);
-        QWebEngineView *view = m_reader->readingView()->webView();
-        js(view, u"document.getElementById('Content_Txt').scrollTop = 100000"_s);
-        QVERIFY(js(view, u"document.getElementById('Content_Txt').scrollTop"_s).toInt() > 0);
+        scrollPageTo(m_reader, 1);
+        QTRY_VERIFY(scrolledFraction(m_reader) > 0);
         if (action == 0)
             m_reader->toolAction(ReaderPane::FirstChapterTool)->trigger();
         else if (action == 1)
@@ -182,10 +183,8 @@ private Q_SLOTS:
             m_reader->toolAction(ReaderPane::LastChapterTool)->trigger();
         QVERIFY(waitShown(m_reader, position, expected(m_book, position)));
         QCOMPARE(pageHtml(m_reader, u"AdsDiv"_s), m_ctx.serverInfo.reader_2);
-        QCOMPARE(js(view, u"document.getElementById('Content_Txt').scrollTop"_s).toInt(), 0);
-        QCOMPARE(nowChapterCount(), 1);
-        QCOMPARE(m_reader->chapterList()->topLevelItem(position - 1)->data(0, ReaderPane::IconKeyRole).toString(),
-                 ReaderPane::nowChapterKey());
+        QCOMPARE(scrolledFraction(m_reader), 0.0);
+        QCOMPARE(nowChapter(), position);
     }
 
     void bookMarkup_isInsertedButNeverRunsOrReachesTheBridge()
@@ -203,32 +202,15 @@ private Q_SLOTS:
         QCOMPARE(js(view, u"typeof qt"_s).toString(), u"undefined"_s);
     }
 
-    void pageStyle_appliedAfterLoadOnChangeAndAfterReload()
+    // The settings row's defaults are handed over while the page is still loading; the style
+    // frame takes effect at once, is kept in the library, and at its defaults leaves the page
+    // exactly as it was; a style set survives a reload of the page.
+    void pageStyle_reachesThePageAtOnceAndAfterAReload()
     {
-        // The settings row's defaults, handed over while the page was still loading.
         QCOMPARE(computedStyle(u"backgroundColor"_s), u"rgb(199, 237, 204)"_s);
         QCOMPARE(computedStyle(u"color"_s), u"rgb(0, 0, 0)"_s);
         QCOMPARE(computedStyle(u"fontSize"_s), u"14px"_s);
-
-        m_reader->setPageStyle({u"#102030"_s, u"#F0E0D0"_s, u"22px"_s});
-        QTRY_COMPARE(computedStyle(u"backgroundColor"_s), u"rgb(16, 32, 48)"_s);
-        QCOMPARE(computedStyle(u"color"_s), u"rgb(240, 224, 208)"_s);
-        QCOMPARE(computedStyle(u"fontSize"_s), u"22px"_s);
-
         openMain(3);
-        QSignalSpy ready(m_reader->readingView(), &ReadingView::pageReady);
-        m_reader->readingView()->webView()->page()->triggerAction(QWebEnginePage::Reload);
-        QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 1, 20000);
-        QTRY_COMPARE(computedStyle(u"fontSize"_s), u"22px"_s);
-        QTRY_COMPARE(pageHtml(m_reader), expected(m_book, 3));
-        m_reader->setPageStyle({u"#C7EDCC"_s, u"#000000"_s, u"14px"_s});
-    }
-
-    // The style frame takes effect at once, is kept in the library, and at its defaults leaves
-    // the page exactly as it was.
-    void readingLook_reachesThePageAtOnce()
-    {
-        openMain(2);
         QWebEngineView *view = m_reader->readingView()->webView();
         const auto page = [&](const QString &expression) { return js(view, expression).toString(); };
         const QString width = u"getComputedStyle(document.getElementById('Content')).maxWidth"_s;
@@ -253,8 +235,18 @@ private Q_SLOTS:
         frame->pageWidthBox()->setValue(46);
         QTRY_COMPARE(page(height), plainHeight);
         QCOMPARE(page(width), plainWidth);
-        Q_EMIT frame->presetList()->activated(2); // 护眼: the colours the suite started with
-        QTRY_COMPARE(computedStyle(u"backgroundColor"_s), u"rgb(199, 237, 204)"_s);
+
+        m_reader->setPageStyle({u"#102030"_s, u"#F0E0D0"_s, u"22px"_s});
+        QTRY_COMPARE(computedStyle(u"backgroundColor"_s), u"rgb(16, 32, 48)"_s);
+        QCOMPARE(computedStyle(u"color"_s), u"rgb(240, 224, 208)"_s);
+        QCOMPARE(computedStyle(u"fontSize"_s), u"22px"_s);
+        QSignalSpy ready(m_reader->readingView(), &ReadingView::pageReady);
+        view->page()->triggerAction(QWebEnginePage::Reload);
+        QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 1, 20000);
+        QTRY_COMPARE(computedStyle(u"fontSize"_s), u"22px"_s);
+        QTRY_COMPARE(pageHtml(m_reader), expected(m_book, 3));
+        m_reader->setPageStyle({u"#C7EDCC"_s, u"#000000"_s, u"14px"_s});
+        Q_EMIT frame->presetList()->activated(2); // 护眼: as the suite started, in the library too
     }
 
     void template_writtenWhenMissingAndKeptWhenPresent()
@@ -276,23 +268,6 @@ private Q_SLOTS:
         QCOMPARE(ReadingView::templateUrl(folder.filePath(u"plain/sub"_s)).scheme(), u"qrc"_s);
     }
 
-    // Going on with the right arrow is read through to the end in shelfDoubleClick below.
-    void leftArrowInsideThePage_goesBackUntilTheFirst()
-    {
-        openMain(3);
-        QTest::keyClick(pageInput(m_reader), Qt::Key_Left);
-        QVERIFY(waitShown(m_reader, 2, expected(m_book, 2)));
-        QVERIFY(m_prompter.shown.isEmpty());
-        openMain(1);
-        QTest::keyClick(pageInput(m_reader), Qt::Key_Left);
-        QTRY_COMPARE(m_prompter.shown.size(), 1);
-        QCOMPARE(m_prompter.lastText(), u"当前是第一章，前面没有章节！"_s);
-        QCOMPARE(m_prompter.last().icon, Prompter::Icon::Information);
-        QCOMPARE(m_prompter.last().title, Prompter::defaultTitle());
-        QCOMPARE(m_reader->shownChapter(), 1);
-        QCOMPARE(pageHtml(m_reader), expected(m_book, 1));
-    }
-
     void singleClickSelectsOnly_nextFollowsTheSelection_enterShows()
     {
         openMain(2);
@@ -304,7 +279,7 @@ private Q_SLOTS:
 
         QTest::keyClick(pageInput(m_reader), Qt::Key_Right);
         QVERIFY(waitShown(m_reader, 6, expected(m_book, 6)));
-        QCOMPARE(nowChapterCount(), 1);
+        QCOMPARE(nowChapter(), 6);
 
         m_reader->chapterList()->setCurrentItem(m_reader->chapterList()->topLevelItem(7));
         QTest::keyClick(m_reader->chapterList(), Qt::Key_Return);
@@ -327,20 +302,6 @@ private Q_SLOTS:
         QCOMPARE(share.size(), 1);
         QCOMPARE(share.first().first().toString(), m_book.path);
         QCOMPARE(voice.size(), 1);
-    }
-
-    void ctrlFInThePage_findsWithTheViewsOwnSearch()
-    {
-        openMain(4);
-        QTest::keyClick(pageInput(m_reader), Qt::Key_F, Qt::ControlModifier);
-        ReadingView *view = m_reader->readingView();
-        QTRY_VERIFY(view->findBarVisible());
-        view->findBox()->setText(u"慢慢走着"_s);
-        QTRY_COMPARE(view->findStatus()->text(), u"第 1/40 处"_s);
-        QTest::keyClick(view->findBox(), Qt::Key_Return);
-        QTRY_COMPARE(view->findStatus()->text(), u"第 2/40 处"_s);
-        QTest::keyClick(view->findBox(), Qt::Key_Escape);
-        QVERIFY(!view->findBarVisible());
     }
 
     void openFile_data()
@@ -444,9 +405,10 @@ private Q_SLOTS:
         QCOMPARE(m_prompter.last().title, u"无法显示本章"_s);
     }
 
-    void shelfDoubleClick_readsTheBookToItsEndWithTheRightArrow()
+    // Where each chapter begins and ends is tst_chapters'; the arrows are pageKeys'.
+    void shelfDoubleClick_opensTheBookOnTheReadingTab()
     {
-        const Book book = makeBook(u"书架/长篇.txt"_s, headings(12), 5);
+        const Book book = makeBook(u"书架/长篇.txt"_s, headings(2), 5);
         addToShelf(book, u"长篇"_s);
         m_window->SelectToolBar(1);
         QTreeWidget *shelf = m_window->shelf()->bookList();
@@ -454,14 +416,8 @@ private Q_SLOTS:
         QTest::mousePress(shelf->viewport(), Qt::LeftButton, {}, at);
         QTest::mouseDClick(shelf->viewport(), Qt::LeftButton, {}, at);
         QCOMPARE(m_window->currentTab(), 2);
-        for (int position = 1; position <= 13; ++position) {
-            if (position > 1)
-                QTest::keyClick(pageInput(m_reader), Qt::Key_Right);
-            QVERIFY2(waitShown(m_reader, position, expected(book, position)), qPrintable(QString::number(position)));
-        }
+        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
         QVERIFY(m_prompter.shown.isEmpty());
-        QTest::keyClick(pageInput(m_reader), Qt::Key_Right);
-        QTRY_COMPARE(m_prompter.lastText(), u"已经是最后一章了！"_s);
     }
 
     // Reading aloud with real synthesis played silently: with the reading paused on a word, the
@@ -587,7 +543,6 @@ private Q_SLOTS:
         settings->reopenLastBookBox()->setChecked(on);
         settings->downloadFolderBox()->setText(m_dir.filePath(u"TxtBook"_s));
         QTest::mouseClick(settings->saveButton(), Qt::LeftButton);
-        QCOMPARE(m_prompter.lastText(), u"恭喜你，参数设置成功！"_s);
 
         startWindow();
         QCOMPARE(m_window->settings()->reopenLastBookBox()->isChecked(), on);
@@ -605,18 +560,22 @@ private Q_SLOTS:
         m_window->settings()->save();
     }
 
-    // Which matches there are is tst_booksearch's; here the list is filled and a click leads to
-    // the chapter with that very match selected.
-    void wholeBookSearch_listsEveryMatchAndAClickSelectsIt()
+    // Ctrl+F finds in the chapter with the view's own search; switched to the whole book, the
+    // list is filled (which matches there are is tst_booksearch's) and a click leads to the
+    // chapter with that very match selected.
+    void search_inTheChapterThenTheWholeBook()
     {
         openMain(2);
         ReadingView *view = m_reader->readingView();
         BookSearchPanel *search = m_reader->bookSearch();
         QTest::keyClick(pageInput(m_reader), Qt::Key_F, Qt::ControlModifier);
         QTRY_VERIFY(view->findBarVisible());
+        view->findBox()->insert(u"慢慢走着"_s); // as typed: keyClicks cannot type Chinese
+        QTRY_COMPARE(view->findStatus()->text(), u"第 1/40 处"_s);
+        QTest::keyClick(view->findBox(), Qt::Key_Return);
+        QTRY_COMPARE(view->findStatus()->text(), u"第 2/40 处"_s);
         QTest::mouseClick(search->wholeBookSwitch(), Qt::LeftButton);
         QVERIFY(search->isVisible());
-        view->findBox()->insert(u"慢慢走着"_s); // as typed: keyClicks cannot type Chinese
         QTRY_COMPARE(search->countLabel()->text(), u"全书共找到 320 处“慢慢走着”"_s);
         QCOMPARE(search->results()->topLevelItemCount(), 320);
 
@@ -632,34 +591,53 @@ private Q_SLOTS:
         QCOMPARE(js(web, u"getSelection().anchorNode.data"_s).toString(), m_book.lines.at(m_book.starts.at(6) + 3));
         QTest::keyClick(view->findBox(), Qt::Key_Escape);
         QVERIFY(!search->wholeBookSwitch()->isChecked());
+        QVERIFY(!view->findBarVisible());
         view->findBox()->clear();
     }
 
-    // The page scrolls itself inside a chapter; at its ends the keys go on across chapters.
+    // The page scrolls itself inside a chapter; at its ends the keys go on across chapters, and
+    // the arrows go on from anywhere (Right with the selection: singleClickSelectsOnly) until the
+    // first or the last chapter.
     void pageKeys_goOnAcrossChapterEnds_data()
     {
+        QTest::addColumn<int>("start");
         QTest::addColumn<int>("key");
         QTest::addColumn<double>("from");
         QTest::addColumn<int>("position");
         QTest::addColumn<double>("to");
-        QTest::newRow("PageDown at the end: next chapter, its top") << int(Qt::Key_PageDown) << 1.0 << 4 << 0.0;
-        QTest::newRow("Space at the end") << int(Qt::Key_Space) << 1.0 << 4 << 0.0;
-        QTest::newRow("PageUp at the top: previous chapter, its end") << int(Qt::Key_PageUp) << 0.0 << 2 << 1.0;
-        QTest::newRow("End inside the chapter") << int(Qt::Key_End) << 0.0 << 3 << 1.0;
+        QTest::addColumn<QString>("message");
+        QTest::newRow("PageDown at the end: next chapter, its top")
+            << 3 << int(Qt::Key_PageDown) << 1.0 << 4 << 0.0 << QString();
+        QTest::newRow("Space at the end") << 3 << int(Qt::Key_Space) << 1.0 << 4 << 0.0 << QString();
+        QTest::newRow("PageUp at the top: previous chapter, its end")
+            << 3 << int(Qt::Key_PageUp) << 0.0 << 2 << 1.0 << QString();
+        QTest::newRow("End inside the chapter") << 3 << int(Qt::Key_End) << 0.0 << 3 << 1.0 << QString();
+        QTest::newRow("Left from the top") << 3 << int(Qt::Key_Left) << 0.0 << 2 << 0.0 << QString();
+        QTest::newRow("Left in the first")
+            << 1 << int(Qt::Key_Left) << 0.0 << 1 << 0.0 << u"当前是第一章，前面没有章节！"_s;
+        QTest::newRow("Right in the last")
+            << 9 << int(Qt::Key_Right) << 0.0 << 9 << 0.0 << u"已经是最后一章了！"_s;
     }
     void pageKeys_goOnAcrossChapterEnds()
     {
         QFETCH(int, key);
         QFETCH(double, from);
         QFETCH(int, position);
-        QFETCH(double, to);
-        openMain(3);
+        QFETCH(QString, message);
+        QFETCH(int, start);
+        openMain(start);
         scrollPageTo(m_reader, from);
         QTRY_COMPARE(scrolledFraction(m_reader), from);
         QTest::keyClick(pageInput(m_reader), Qt::Key(key));
+        if (!message.isEmpty()) {
+            QTRY_COMPARE(m_prompter.lastText(), message);
+            QCOMPARE(m_prompter.last().icon, Prompter::Icon::Information);
+            QCOMPARE(m_prompter.last().title, Prompter::defaultTitle());
+        }
         QVERIFY(waitShown(m_reader, position, expected(m_book, position)));
+        QFETCH(double, to);
         QTRY_VERIFY(qAbs(scrolledFraction(m_reader) - to) < 0.01);
-        QVERIFY(m_prompter.shown.isEmpty());
+        QCOMPARE(m_prompter.shown.size(), message.isEmpty() ? 0 : 1);
     }
 
     void keys_bookmarkChapterBoxAndFullScreen()
@@ -682,10 +660,8 @@ private Q_SLOTS:
 
         QTest::keyClick(pageInput(m_reader), Qt::Key_F11);
         QTRY_VERIFY(m_window->isFullScreen());
-        QVERIFY(!m_reader->toolbar()->isVisible());
-        QVERIFY(!m_reader->chapterList()->isVisible());
         QVERIFY(!m_window->toolButton(1)->isVisible());
-        QCOMPARE(m_reader->readingView()->geometry(), m_reader->rect());
+        QCOMPARE(m_reader->readingView()->geometry(), m_reader->rect()); // no toolbar, no list
         QTest::keyClick(pageInput(m_reader), Qt::Key_Escape);
         QTRY_VERIFY(!m_window->isFullScreen());
         QVERIFY(m_reader->toolbar()->isVisible());
@@ -749,13 +725,13 @@ private Q_SLOTS:
         m_window->bookMenu()->hide();
         QVERIFY(waitShown(m_reader, 5, expected(book, 5)));
         QCOMPARE(m_reader->selectedChapter(), 5);
-        QCOMPARE(js(m_reader->readingView()->webView(), u"document.getElementById('Content_Txt').scrollTop"_s).toInt(),
-                 0);
+        QCOMPARE(scrolledFraction(m_reader), 0.0);
     }
 
     // How a book is read, from the reading menu and per book: a chosen encoding, and 智能分章 with
     // the bar that offers it for a book of long lines. Each choice opens the book again and is
-    // remembered for it; switching back gives the plain chapter list unchanged.
+    // remembered for it; switching back gives the plain chapter list unchanged. Which chapters
+    // each mode finds is tst_chapters'; here the pane's list is compared with it.
     void readingModes_encodingAndSmartChaptersPerBook()
     {
         const QString r3 = m_ctx.serverInfo.reader_3;
@@ -771,7 +747,6 @@ private Q_SLOTS:
         for (const QString &line : lines.mid(1))
             misread += DecodeText(TextEncoding::Gb18030, line.toUtf8()) + u"<br>"_s;
         QVERIFY(waitShown(m_reader, 1, r3 + misread + r4));
-        QCOMPARE(m_reader->chapters().size(), 1);
         m_window->openBook(m_book.path);
         QVERIFY(waitShown(m_reader, 1, expected(m_book, 1)));
         QVERIFY(m_reader->readingMenuItem(u"Menue_EncodingAuto"_s)->isChecked());
@@ -802,29 +777,21 @@ private Q_SLOTS:
         const ChapterList smartRulin = GetChapter(rulin, {}, nullptr, smart);
         QVERIFY(waitShown(m_reader, 2, r3 + ChapterFragment(rulin, smartRulin.entries.at(1), smart) + r4, 60000));
         QCOMPARE(m_reader->chapters(), smartRulin.entries);
-        QVERIFY(pageHtml(m_reader).count(u"<br>"_s) > 20);
         QVERIFY(!m_reader->smartBar()->isVisible());
         QVERIFY(smartItem->isChecked());
 
-        // xiyouji: the plain list as it was; smart, the 100 chapters alone; and back.
-        const QList<ChapterEntry> plainXiyouji = GetChapter(xiyouji).entries;
+        // Another book keeps its plain reading; rulin remembered its mode; switched off from the
+        // menu, it is the plain list again and the offer comes back.
         m_window->openBook(xiyouji);
         QVERIFY(opened(xiyouji));
-        QCOMPARE(m_reader->chapters(), plainXiyouji);
+        QCOMPARE(m_reader->chapters(), GetChapter(xiyouji).entries);
         QVERIFY(!smartItem->isChecked());
-        smartItem->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters(), GetChapter(xiyouji, {}, nullptr, smart).entries, 60000);
-        QCOMPARE(m_reader->chapters().size(), 101);
-        smartItem->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters(), plainXiyouji, 60000);
-
-        // rulin remembered its mode; switched off, the offer comes back.
         m_window->openBook(rulin);
         QVERIFY(opened(rulin));
         QCOMPARE(m_reader->chapters(), smartRulin.entries);
         QVERIFY(smartItem->isChecked());
         smartItem->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters().size(), 1, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters(), GetChapter(rulin).entries, 60000);
         QTRY_VERIFY(m_reader->smartBar()->isVisible());
         QVERIFY(m_prompter.shown.isEmpty());
     }
