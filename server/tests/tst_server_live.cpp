@@ -127,12 +127,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("statusLine"); // expected start of the answer; empty: refused or closed
 
         const QByteArray end = " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-        const QByteArray post = "POST /readerserver/%1.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
         QTest::newRow("dot segments to the database") << "GET /books/../catalogue.db" + end << "HTTP/1.1 404"_ba;
-        // Refused without a login, and as the client can see it.
-        QTest::newRow("upload without multipart")
-            << QByteArray(post).replace("%1", "uploadbook") + "Content-Length: 3\r\n\r\nabc"
-            << "HTTP/1.1 200"_ba;
         QTest::newRow("not HTTP") << "HELLO\r\n\r\n"_ba << "HTTP/1.1 400"_ba;
         QByteArray chunked = "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
         for (int i = 0; i < 20; ++i)

@@ -1,3 +1,4 @@
+#include "GuiSupport.h"
 #include "LiveServer.h"
 #include "ScriptedPrompter.h"
 #include "TestSupport.h"
@@ -13,7 +14,6 @@
 #include "reader/ReaderPane.h"
 #include "shell/MainWindow.h"
 
-#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -112,14 +112,7 @@ class TestCatalogueEndToEnd : public QObject
         return done;
     }
 
-    QStringList shelfTitles() const
-    {
-        QStringList titles;
-        QTreeWidget *list = m_window->shelf()->bookList();
-        for (int i = 0; i < list->topLevelItemCount(); ++i)
-            titles << list->topLevelItem(i)->text(2);
-        return titles;
-    }
+    QStringList shelfTitles() const { return GuiSupport::columnTexts(m_window->shelf()->bookList(), 2); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -160,9 +153,7 @@ private Q_SLOTS:
         QVERIFY(!pane->isLoading());
 
         // A header click sorts the page by size; the selected row still downloads its own book.
-        QHeaderView *header = pane->bookList()->header();
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                          QPoint(header->sectionViewportPosition(6) + 10, header->height() / 2));
+        GuiSupport::clickHeader(pane->bookList()->header(), 6);
         QList<double> sizes;
         for (int i = 0; i < pane->bookList()->topLevelItemCount(); ++i)
             sizes.append(pane->entries()[pane->bookList()->topLevelItem(i)->data(0, Qt::UserRole + 1).toInt()].size.toDouble());

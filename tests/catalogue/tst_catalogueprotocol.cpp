@@ -264,6 +264,7 @@ private Q_SLOTS:
         QTest::newRow("last") << 3 << 3 << QString() << u"5"_s << QString();
         QTest::newRow("go rounds down") << 1 << 4 << u" 3.7 "_s << u"3"_s << QString();
         QTest::newRow("go to 0") << 1 << 4 << u"0"_s << QString() << outside;
+        QTest::newRow("go below one") << 1 << 4 << u"0.5"_s << QString() << outside;
         QTest::newRow("go past the end") << 1 << 4 << u"6"_s << QString() << outside;
         QTest::newRow("go with letters") << 1 << 4 << u"abc"_s << QString() << wrong;
     }

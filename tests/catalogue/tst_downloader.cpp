@@ -307,31 +307,19 @@ private Q_SLOTS:
         QTEST(cells.status, "status");
     }
 
-    void queue_rowsAreCancelledRetriedInPlaceAndRemoved()
+    // A failed row retried in place is in tst_catalogue_e2e; here a removed row frees its file
+    // for a new one, and a cancelled row is retried in place.
+    void queue_rowsAreRemovedAndCancelled()
     {
         ScriptedPrompter prompter;
         DownloadQueue queue(nullptr, prompter);
         queue.setDownloadFolder(file(u"TxtBook"_s));
-        queue.downloader()->setProgressInterval(0);
         QSignalSpy done(&queue, &DownloadQueue::allDownloadsDone);
         QSignalSpy removed(&queue, &DownloadQueue::rowRemoved);
-        QVERIFY(queue.downloadaFile(u"abc"_s, url(u"/resume/ok/300000"_s), u"abc.txt"_s));
+        QVERIFY(queue.downloadaFile(u"abc"_s, url(u"/ok/10"_s), u"abc.txt"_s));
         QVERIFY(done.wait(5000));
-        QCOMPARE(queue.rows()[0].look, DownloadRow::Look::Failed);
-        QCOMPARE(queue.rows()[0].failure, u"连接中断"_s);
-        QVERIFY(queue.canRetry(0));
-
-        m_broken = false;
-        QVERIFY(queue.retry(0));
-        QCOMPARE(queue.rows().size(), 1);
-        QCOMPARE(queue.rows()[0].status, u"正在连接..."_s);
-        QVERIFY(done.wait(5000));
-        QVERIFY(prompter.shown.isEmpty());
-        QCOMPARE(askedRanges().size(), 1);
         QCOMPARE(queue.rows()[0].progress, u"完成"_s);
         QVERIFY(!queue.canRetry(0));
-
-        // Removed, the same file can be queued again; cancelled, it can be retried.
         queue.remove(0);
         QCOMPARE(removed.size(), 1);
         QVERIFY(queue.rows().isEmpty());
@@ -339,7 +327,11 @@ private Q_SLOTS:
         QVERIFY(queue.isRunning(0));
         QVERIFY(queue.cancel(0));
         QCOMPARE(queue.rows()[0].failure, u"已取消"_s);
-        QVERIFY(queue.canRetry(0));
+        QCOMPARE(queue.rows()[0].look, DownloadRow::Look::Failed);
+        QVERIFY(queue.retry(0));
+        QCOMPARE(queue.rows().size(), 1);
+        QCOMPARE(queue.rows()[0].status, u"正在连接..."_s);
+        QCOMPARE(queue.rows()[0].look, DownloadRow::Look::Normal);
         QVERIFY(prompter.shown.isEmpty());
     }
 

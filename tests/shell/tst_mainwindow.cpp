@@ -1,4 +1,5 @@
 #include "ArchiveBuilder.h"
+#include "GuiSupport.h"
 #include "ScriptedPrompter.h"
 #include "TestSupport.h"
 #include "catalogue/BatchImportDialog.h"
@@ -10,7 +11,6 @@
 
 #include <QComboBox>
 #include <QLabel>
-#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -46,20 +46,6 @@ private:
                 pressed << i;
         }
         return pressed;
-    }
-
-    // A drag of these files let go over the widget, as the window delivers it.
-    static void drop(QWidget *target, const QStringList &paths)
-    {
-        QMimeData mime;
-        QList<QUrl> urls;
-        for (const QString &path : paths)
-            urls << QUrl::fromLocalFile(path);
-        mime.setUrls(urls);
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QApplication::sendEvent(target, &enter);
-        QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QApplication::sendEvent(target, &dropped);
     }
 
 private Q_SLOTS:
@@ -142,7 +128,7 @@ private Q_SLOTS:
         QVERIFY(TestSupport::writeFile(folder + QStringLiteral("/三.rar"),
                                        ArchiveBuilder::rar4({{QStringLiteral("三\\正文.txt").toLocal8Bit(), "3"}})));
         for (const int round : {1, 2}) {
-            drop(m_window->shelf()->bookList()->viewport(), {folder});
+            GuiSupport::dropFiles(m_window->shelf()->bookList()->viewport(), {folder});
             BatchImportDialog *dialog = m_window->batchImport();
             QVERIFY(dialog);
             QTreeWidget *rows = dialog->list();
@@ -168,7 +154,7 @@ private Q_SLOTS:
         // One text file let go over the reading page is opened there.
         const QString single = m_dir.filePath(QStringLiteral("单本.txt"));
         QVERIFY(TestSupport::writeFile(single, "第一章\n"));
-        drop(m_window->reader()->readingView(), {single});
+        GuiSupport::dropFiles(m_window->reader()->readingView(), {single});
         QCOMPARE(m_window->currentBookPath(), single);
         QVERIFY(!m_window->batchImport());
     }
