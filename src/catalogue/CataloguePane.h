@@ -96,7 +96,7 @@ protected:
 private:
     void send(const QString &address);
     void follow(const PageStep &step);
-    void onAnswer(const HttpResult &result);
+    void onAnswer(const CatalogueAnswer &answer);
     void fillList(const QList<CatalogueEntry> &entries);
     void showRowToolTip(QTreeWidgetItem *item);
     void sortBy(int column);

@@ -18,6 +18,7 @@
 #include "catalogue/BookImport.h"
 #include "catalogue/CatalogueProtocol.h"
 #include "library/LibraryDb.h"
+#include "net/XmlTree.h"
 #include "reader/BookLineIndex.h"
 #include "reader/Chapters.h"
 #include "startup/ServerInfoCheck.h"
@@ -79,9 +80,18 @@ struct Target
     QList<QByteArray> containers = {};
 };
 
-QByteArray element(const QByteArray &name, const QByteArray &value)
+QByteArray element(const QByteArray &name, const QByteArray &value, const QByteArray &attributes = {})
 {
-    return '<' + name + '>' + value + "</" + name + '>';
+    return '<' + name + attributes + '>' + value + "</" + name + '>';
+}
+
+// n attributes, quoted either way, some values holding "=" or ">".
+QByteArray attributeRun(int n)
+{
+    QByteArray run;
+    for (int i = 0; i < n; ++i)
+        run += " a" + QByteArray::number(i) + (i % 3 ? "=\"v\"" : i % 2 ? "='=>'" : "=\"\"");
+    return run;
 }
 
 // An answer of up to four containers, each holding the fields in order with a few left out and
@@ -105,9 +115,15 @@ QByteArray madeUp(QRandomGenerator &rng, const Target &target)
     const auto container = [&] {
         return target.containers.at(rng.bounded(2) ? 0 : rng.bounded(int(target.containers.size())));
     };
+    // Now and then a container carries attributes: a few, as many as an element may have, one
+    // more, or thousands.
+    static const int attributeCounts[] = {1, 3, 64, 65, 5000};
+    const auto attributes = [&] {
+        return rng.bounded(4) ? QByteArray() : attributeRun(attributeCounts[rng.bounded(int(std::size(attributeCounts)))]);
+    };
     QByteArray body;
     for (int i = int(rng.bounded(5)); i > 0; --i)
-        body += element(container(), rng.bounded(4) ? record() : record() + element(container(), record()));
+        body += element(container(), rng.bounded(4) ? record() : record() + element(container(), record()), attributes());
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>" + element("root", body);
 }
 
@@ -248,7 +264,7 @@ QList<Target> targets()
     const QList<QByteArray> xmlTokens{"<", ">", "</", "/>", "<![CDATA[", "]]>", "&amp;", "&#0;", "&#x10FFFF;", "&lt;",
         "<!DOCTYPE x [<!ENTITY e \"x\">]>", "<?xml version=\"1.0\"?>", "encoding=\"gb2312\"", "|", ",", "\"",
         "\xEF\xBB\xBF", "\xFF\xFE", "第一章", "<bookinfo>", "<pageinfo>", "<otherinfo>", "<userbase>", "<logininfo>",
-        "<infobase>"};
+        "<infobase>", " a=\"1\"", " b='=>'", "<!-- c=\"1\" -->", attributeRun(65), "<e/>"};
     QList<Target> all{
         {"catalogue", {}, xmlTokens, 64 * 1024, {"id", "class", "name", "author", "statue", "ftime", "size", "downurl",
             "pageinfo"}, {"bookinfo", "otherinfo", "list"}},
@@ -316,8 +332,13 @@ public:
     QString run(const Target &target, const QByteArray &input, QRandomGenerator &rng)
     {
         const QByteArrayView name(target.name);
-        if (name == "catalogue")
-            return agree(ParseCatalogueAnswer(200, input), ParseCatalogueAnswer(200, input));
+        if (name == "catalogue") {
+            const CatalogueAnswer answer = ParseCatalogueAnswer(200, input);
+            // An answer beyond the limits is never read, and says why.
+            if (!XmlShapeProblem(input).isEmpty() && (!answer.entries.isEmpty() || answer.problem.isEmpty()))
+                return u"an answer beyond the limits was read"_s;
+            return agree(answer, ParseCatalogueAnswer(200, input));
+        }
         if (name == "userbooks")
             return agree(ParseUserBooksAnswer(200, input, {}), ParseUserBooksAnswer(200, input, {}));
         if (name == "account") {
