@@ -68,10 +68,10 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
 {
     m_request = new RequestSlot(this, manager);
     // Answers are read off the window's thread; the loading panel stays up until one is read.
-    auto *answers = new AnswerReader(this);
-    connect(m_request, &RequestSlot::finished, answers, [this, answers](const HttpResult &result) {
-        answers->read([result] { return ParseCatalogueAnswer(result); },
-                      [this](const CatalogueAnswer &answer) { onAnswer(answer); });
+    m_answers = new AnswerReader(this);
+    connect(m_request, &RequestSlot::finished, m_answers, [this](const HttpResult &result) {
+        m_answers->read([result] { return ParseCatalogueAnswer(result); },
+                        [this](const CatalogueAnswer &answer) { onAnswer(answer); });
     });
 
     m_queue = new DownloadQueue(ctx.db, prompter, this, manager);
@@ -199,7 +199,7 @@ void CataloguePane::firstVisit()
 
 bool CataloguePane::isLoading() const
 {
-    return m_request->isBusy();
+    return m_request->isBusy() || m_answers->isBusy();
 }
 
 void CataloguePane::tell(const QString &message)
@@ -281,7 +281,7 @@ void CataloguePane::onAnswer(const CatalogueAnswer &answer)
     if (answer.outcome == AnswerOutcome::Ignored)
         m_statusLine->setText(kUnreachable);
     else
-        m_statusLine->setText(!answer.problem.isEmpty()    ? answer.problem
+        m_statusLine->setText(!answer.problem.isEmpty()  ? answer.problem
                               : answer.entries.isEmpty() ? kNothingFound
                                                          : QString());
     switch (answer.outcome) {

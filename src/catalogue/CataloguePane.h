@@ -17,6 +17,7 @@ class QPushButton;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class AnswerReader;
 class RequestSlot;
 struct AppContext;
 struct HttpResult;
@@ -106,6 +107,7 @@ private:
     AppContext &m_ctx;
     Prompter &m_prompter;
     RequestSlot *m_request;
+    AnswerReader *m_answers;
     DownloadQueue *m_queue;
     CatalogueQuery m_query;
     CataloguePaging m_paging;

@@ -119,11 +119,13 @@ QByteArray madeUp(QRandomGenerator &rng, const Target &target)
     // more, or thousands.
     static const int attributeCounts[] = {1, 3, 64, 65, 5000};
     const auto attributes = [&] {
-        return rng.bounded(4) ? QByteArray() : attributeRun(attributeCounts[rng.bounded(int(std::size(attributeCounts)))]);
+        return rng.bounded(4) ? QByteArray()
+                              : attributeRun(attributeCounts[rng.bounded(int(std::size(attributeCounts)))]);
     };
     QByteArray body;
     for (int i = int(rng.bounded(5)); i > 0; --i)
-        body += element(container(), rng.bounded(4) ? record() : record() + element(container(), record()), attributes());
+        body +=
+            element(container(), rng.bounded(4) ? record() : record() + element(container(), record()), attributes());
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>" + element("root", body);
 }
 

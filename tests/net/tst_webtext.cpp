@@ -93,7 +93,8 @@ private Q_SLOTS:
         // 1.7 MB that kept the window busy for over a minute.
         QTest::newRow("200,000 attributes") << "<a><bookinfo" + attributes(200000) + "/></a>" << tooManyAttributes;
         QTest::newRow("200,000 attributes in utf-16")
-            << QByteArray(QStringEncoder(QStringEncoder::Utf16LE).encode(QString::fromLatin1("<a" + attributes(200000) + "/>")))
+            << QByteArray(QStringEncoder(QStringEncoder::Utf16LE)
+                              .encode(QString::fromLatin1("<a" + attributes(200000) + "/>")))
             << tooManyAttributes;
         QTest::newRow("too many elements") << "<a>" + "<b/>"_ba.repeated(100000) + "</a>"
                                            << u"服务器的回答无法读取：其中的元素和属性超过 100000 个。"_s;
