@@ -17,6 +17,7 @@ class QPushButton;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class AnswerReader;
 class RequestSlot;
 struct AppContext;
 struct HttpResult;
@@ -96,7 +97,7 @@ protected:
 private:
     void send(const QString &address);
     void follow(const PageStep &step);
-    void onAnswer(const HttpResult &result);
+    void onAnswer(const CatalogueAnswer &answer);
     void fillList(const QList<CatalogueEntry> &entries);
     void showRowToolTip(QTreeWidgetItem *item);
     void sortBy(int column);
@@ -106,6 +107,7 @@ private:
     AppContext &m_ctx;
     Prompter &m_prompter;
     RequestSlot *m_request;
+    AnswerReader *m_answers;
     DownloadQueue *m_queue;
     CatalogueQuery m_query;
     CataloguePaging m_paging;

@@ -151,6 +151,8 @@ CatalogueAnswer ParseCatalogueAnswer(int status, const QByteArray &body)
         return answer;
 
     const XmlTree tree = XmlTree::parse(body);
+    if (tree.exceededLimits())
+        answer.problem = tree.errorString();
     for (const XmlElement &book : tree.all(QStringLiteral("bookinfo"))) {
         CatalogueEntry entry;
         const std::pair<const char *, QString *> fields[] = {{"id", &entry.id},          {"name", &entry.name},

@@ -98,6 +98,7 @@ struct CatalogueAnswer
     AnswerOutcome outcome = AnswerOutcome::Ignored;
     QList<CatalogueEntry> entries;
     CataloguePaging paging; // meaningful only when outcome is Filled
+    QString problem;        // why an answer beyond XmlLimits was not read (then NoData); else empty
 };
 
 // Reads one answer of listbook.asp. Every book element must carry all eight fields and a

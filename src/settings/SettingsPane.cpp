@@ -1,6 +1,7 @@
 #include "settings/SettingsPane.h"
 
 #include "library/LibraryDb.h"
+#include "net/NetworkLimits.h"
 #include "platform/Prompter.h"
 #include "settings/AutoStart.h"
 #include "settings/BossKey.h"
@@ -143,6 +144,8 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     server->setColumnStretch(1, 1);
     m_serverSlot = new RequestSlot(this);
     m_serverSlot->setTransferTimeout(10000);
+    // The same answer as the start-up check, held to the same size, so it is read in no time.
+    m_serverSlot->setMaxBodyBytes(NetworkLimits::ServerInfoBytes);
     connect(m_serverSlot, &RequestSlot::finished, this, &SettingsPane::onServerAnswer);
     connect(m_testServer, &QPushButton::clicked, this, &SettingsPane::testServer);
     connect(m_serverBox, &QLineEdit::returnPressed, this, &SettingsPane::testServer);
