@@ -75,7 +75,8 @@ struct DownloadRow
 };
 
 // What a double-click on a catalogue row downloads: caption (folder name), address and file
-// name. The file name is the last piece of the address.
+// name. The file name is the last piece of the address. The address is empty when downurl is
+// not a path on the catalogue's server (BookFileUrl).
 struct DownloadStart
 {
     QString caption;
@@ -83,6 +84,8 @@ struct DownloadStart
     QString fileName;
 };
 DownloadStart DownloadStartFor(const QString &serverBaseUrl, const QString &downurl);
+// The status and tool tip of the failed row such an address leaves.
+QString RefusedAddressText();
 // Asked (Yes/No, title "确认下载") when a book of that title is already on the shelf.
 QString RedownloadQuestion(const QString &title);
 QString RedownloadQuestionTitle();
@@ -114,7 +117,8 @@ public:
 
     // A double-click on a catalogue row: asks first when a book of that title is already on the
     // shelf (No: nothing happens), emits downloadStarting() so the window can show the download
-    // panel, then queues the row's file. False when nothing was queued.
+    // panel, then queues the row's file. False when nothing was queued. A row whose address
+    // leads off the catalogue's server leaves a failed row that cannot be retried.
     bool downloadCatalogueEntry(const CatalogueEntry &entry, const QString &serverBaseUrl);
     // Makes download folder + caption and queues the file there. False (after a message)
     // when the folder cannot be made, the names are unusable or the task is a duplicate.
@@ -149,6 +153,7 @@ private:
     void onProgress(qint64 bytesRead, qint64 bytesTotal, const QString &saveFile);
     void onError(const QString &saveFile);
     void onComplete(qint64 bytesTotal, const QString &saveFile);
+    void refuseAddress(const DownloadStart &start, const CatalogueEntry &entry);
 
     LibraryDb *m_db;
     Prompter &m_prompter;
