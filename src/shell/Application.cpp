@@ -83,9 +83,9 @@ int RunFolioway(int argc, char *argv[])
     MainWindow window(ctx, prompter);
     window.load();
 
-    const QString serverPage = ctx.serverInfo.reader_1.trimmed();
+    const QUrl serverPage = ServerPageUrl(ctx.serverInfo.reader_1, ctx.config.serverBaseUrl);
     if (!serverPage.isEmpty())
-        window.shelf()->showServerPage(QUrl(serverPage));
+        window.shelf()->showServerPage(serverPage);
 
     // Qt has taken its own options out; what is left is the book to open.
     const QStringList given = QApplication::arguments().mid(1);
