@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -88,6 +89,44 @@ private Q_SLOTS:
         QTEST(captions, "captions");
         dialog->selectNameFilter(dialog->nameFilters().at(choice));
         QTRY_COMPARE(listed(*dialog), files);
+    }
+
+    // However long the text, a box stays on the screen with its buttons; the text scrolls.
+    void messageBoxes_fitTheScreen_data()
+    {
+        QTest::addColumn<bool>("question");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("update note") << true << u"系统检查到软件有更新，是否进行升级？\r\n\r\n更新内容："_s + QString(20000, u'新');
+        QTest::newRow("one unbroken line") << false << QString(20000, u'x');
+        QTest::newRow("short") << false << u"下载完成"_s;
+    }
+    void messageBoxes_fitTheScreen()
+    {
+        QFETCH(bool, question);
+        QFETCH(QString, text);
+        QRect screen, box;
+        QStringList buttonsOff;
+        std::function<void()> answer = [&] {
+            QWidget *shown = QApplication::activeModalWidget();
+            if (!shown)
+                return QTimer::singleShot(0, answer);
+            screen = shown->screen()->availableGeometry();
+            box = shown->frameGeometry();
+            const QList<QPushButton *> buttons = shown->findChildren<QPushButton *>();
+            for (QPushButton *b : buttons) {
+                if (!screen.contains(QRect(b->mapToGlobal(QPoint()), b->size())))
+                    buttonsOff << b->text();
+            }
+            buttons.last()->click(); // 否 or 确定
+        };
+        QTimer::singleShot(0, answer);
+        WidgetPrompter prompter;
+        if (question)
+            QVERIFY(!prompter.question(text));
+        else
+            prompter.message(text, Prompter::Icon::Information);
+        QVERIFY2(screen.contains(box), qPrintable(u"%1x%2"_s.arg(box.width()).arg(box.height())));
+        QCOMPARE(buttonsOff, QStringList{});
     }
 };
 
