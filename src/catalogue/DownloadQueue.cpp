@@ -4,7 +4,6 @@
 #include "platform/Prompter.h"
 #include "startup/ProgramFolder.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 
@@ -264,10 +263,10 @@ void DownloadQueue::onComplete(qint64, const QString &saveFile)
     // A retry can end long after the user has left the page it came from.
     if (const int i = rowOf(saveFile); i >= 0 && m_rows[i].retried && m_rows[i].entry)
         rows.append(*m_rows[i].entry);
-    std::function<void()> yield;
+    std::optional<QEventLoop::ProcessEventsFlags> keepHandling;
     if (m_yield)
-        yield = [] { QCoreApplication::processEvents(); };
-    const ImportResult result = ImportDownloadedFile(*m_db, saveFile, rows, m_limits, yield);
+        keepHandling = QEventLoop::AllEvents;
+    const ImportResult result = ImportDownloadedFile(*m_db, saveFile, rows, m_limits, keepHandling);
     if (result.outcome == ImportResult::Outcome::Failed)
         m_prompter.message(result.error, Prompter::Icon::Critical);
     if (result.outcome == ImportResult::Outcome::Added || result.outcome == ImportResult::Outcome::AlreadyOnShelf) {

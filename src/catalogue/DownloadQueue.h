@@ -110,7 +110,8 @@ public:
     // title, author and category.
     void setCatalogueRows(std::function<QList<CatalogueEntry>()> rows) { m_catalogueRows = std::move(rows); }
     void setExtractLimits(const ExtractLimits &limits) { m_limits = limits; }
-    // Lets pending events run while an archive is unpacked; off by default (tests).
+    // Unpacks archives on a worker thread while the window goes on handling its events; off by
+    // default (tests).
     void setYieldDuringExtraction(bool yield) { m_yield = yield; }
     // Milliseconds of a steady clock, for the speed; a QElapsedTimer unless a test sets one.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }

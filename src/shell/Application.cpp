@@ -1,5 +1,6 @@
 #include "shell/Application.h"
 
+#include "catalogue/BookImport.h"
 #include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
 #include "platform/WidgetPrompter.h"
@@ -75,6 +76,7 @@ int RunFolioway(int argc, char *argv[])
     int exitCode = 0;
     if (!PrepareStartup(ctx, prompter, &exitCode))
         return exitCode;
+    StartStaleStagingCleanup(ctx.downloadFolder);
 
     // Before the main window exists: an update the server requires may end the program here.
     if (ContactServerAtStart(ctx, prompter) == StartDecision::EndProgram)

@@ -110,9 +110,9 @@ private:
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " X\r\n";
         if (!response.contentType.isEmpty())
             head += "Content-Type: " + response.contentType + "\r\n";
-        const QByteArray body = response.chunked ? QByteArray::number(response.body.size(), 16) + "\r\n" +
-                                                       response.body + "\r\n0\r\n\r\n"
-                                                 : response.body;
+        const QByteArray body =
+            response.chunked ? QByteArray::number(response.body.size(), 16) + "\r\n" + response.body + "\r\n0\r\n\r\n"
+                             : response.body;
         if (response.chunked)
             head += "Transfer-Encoding: chunked\r\n";
         else if (response.sendLength)

@@ -96,7 +96,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("question");
         QTest::addColumn<QString>("text");
-        QTest::newRow("update note") << true << u"系统检查到软件有更新，是否进行升级？\r\n\r\n更新内容："_s + QString(20000, u'新');
+        QTest::newRow("update note") << true
+                                     << u"系统检查到软件有更新，是否进行升级？\r\n\r\n更新内容："_s +
+                                            QString(20000, u'新');
         QTest::newRow("one unbroken line") << false << QString(20000, u'x');
         QTest::newRow("short") << false << u"下载完成"_s;
     }
