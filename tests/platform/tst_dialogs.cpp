@@ -94,41 +94,29 @@ private Q_SLOTS:
     // However long the text, a box stays on the screen with its buttons; the text scrolls.
     void messageBoxes_fitTheScreen_data()
     {
-        QTest::addColumn<bool>("question");
         QTest::addColumn<QString>("text");
-        QTest::newRow("update note") << true
-                                     << u"系统检查到软件有更新，是否进行升级？\r\n\r\n更新内容："_s +
-                                            QString(20000, u'新');
-        QTest::newRow("one unbroken line") << false << QString(20000, u'x');
-        QTest::newRow("short") << false << u"下载完成"_s;
+        QTest::newRow("update note") << u"更新内容："_s + QString(20000, u'新');
+        QTest::newRow("one unbroken line") << QString(20000, u'x');
     }
     void messageBoxes_fitTheScreen()
     {
-        QFETCH(bool, question);
         QFETCH(QString, text);
-        QRect screen, box;
-        QStringList buttonsOff;
+        QStringList off; // buttons out of reach
         std::function<void()> answer = [&] {
-            QWidget *shown = QApplication::activeModalWidget();
-            if (!shown)
+            QWidget *box = QApplication::activeModalWidget();
+            if (!box)
                 return QTimer::singleShot(0, answer);
-            screen = shown->screen()->availableGeometry();
-            box = shown->frameGeometry();
-            const QList<QPushButton *> buttons = shown->findChildren<QPushButton *>();
-            for (QPushButton *b : buttons) {
-                if (!screen.contains(QRect(b->mapToGlobal(QPoint()), b->size())))
-                    buttonsOff << b->text();
+            const QRect screen = box->screen()->availableGeometry();
+            for (QPushButton *b : box->findChildren<QPushButton *>()) {
+                if (!screen.contains(box->frameGeometry()) ||
+                    !screen.contains(QRect(b->mapToGlobal(QPoint()), b->size())))
+                    off << b->text();
             }
-            buttons.last()->click(); // 否 or 确定
+            box->findChildren<QPushButton *>().last()->click(); // 否
         };
         QTimer::singleShot(0, answer);
-        WidgetPrompter prompter;
-        if (question)
-            QVERIFY(!prompter.question(text));
-        else
-            prompter.message(text, Prompter::Icon::Information);
-        QVERIFY2(screen.contains(box), qPrintable(u"%1x%2"_s.arg(box.width()).arg(box.height())));
-        QCOMPARE(buttonsOff, QStringList{});
+        QVERIFY(!WidgetPrompter().question(text));
+        QCOMPARE(off, QStringList{});
     }
 };
 
