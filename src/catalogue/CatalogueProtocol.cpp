@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <cmath>
 
@@ -106,10 +107,29 @@ QVariant CatalogueEntry::sortKey(int column) const
     return cells().value(column);
 }
 
+bool IsServerPath(const QString &path)
+{
+    return path.startsWith(QLatin1Char('/')) && !path.startsWith(QLatin1String("//")) &&
+           !path.contains(QLatin1Char('\\'));
+}
+
+QString BookFileUrl(const QString &serverBaseUrl, const QString &downurl)
+{
+    if (!IsServerPath(downurl))
+        return {};
+    // Whatever else the path holds, the address must still name the catalogue's own server.
+    const QUrl base(serverBaseUrl);
+    const QUrl address(serverBaseUrl + downurl, QUrl::TolerantMode);
+    if (!address.isValid() || address.scheme() != base.scheme() || address.host() != base.host() ||
+        address.port() != base.port() || !address.userInfo().isEmpty())
+        return {};
+    return serverBaseUrl + downurl;
+}
+
 QString CoverUrl(const QString &serverBaseUrl, const QString &cover)
 {
     const QString path = cover.trimmed();
-    if (!path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1String("//")) || path.contains(QLatin1Char('\\')))
+    if (!IsServerPath(path))
         return {};
     return serverBaseUrl + path;
 }

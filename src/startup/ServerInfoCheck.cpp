@@ -47,6 +47,16 @@ bool ReadServerInfoAnswer(int status, const QString &contentType, const QByteArr
     return true;
 }
 
+QUrl ServerPageUrl(const QString &reader1, const QString &serverBaseUrl)
+{
+    const QUrl page(reader1.trimmed(), QUrl::TolerantMode);
+    const QString host = QUrl(serverBaseUrl).host();
+    if (!page.isValid() || (page.scheme() != QLatin1String("http") && page.scheme() != QLatin1String("https")) ||
+        host.isEmpty() || page.host() != host || !page.userInfo().isEmpty())
+        return {};
+    return page;
+}
+
 namespace {
 
 QString updaterProgram()
