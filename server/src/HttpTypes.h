@@ -45,6 +45,12 @@ struct Response
     static Response text(int status, const QByteArray &body);
 };
 
+// The address in its canonical text form, or empty when text is not an IPv4 or IPv6 address.
+QByteArray canonicalAddress(const QByteArray &text);
+// What a client's share of a limit is counted by: an IPv4 address itself, the /64 network of an
+// IPv6 address (one host commonly holds all of it).
+QByteArray clientGroup(const QByteArray &address);
+
 // Decided once a request head is in, before any of the body is read.
 struct Admission
 {
