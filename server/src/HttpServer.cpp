@@ -71,6 +71,7 @@ struct HttpServer::Internals
     {
         std::function<void()> run;
         std::function<void()> drop; // answers busy instead
+        bool canWait = false;
     };
     std::mutex jobsMutex;
     std::condition_variable jobsReady;
@@ -93,16 +94,23 @@ struct HttpServer::Internals
         std::function<void()> dropped;
         {
             std::lock_guard lock(jobsMutex);
-            if (stopping)
+            if (stopping || (job.canWait && waiting * 2 >= options.slowQueue))
                 return false;
             std::deque<Job> &mine = queued[group];
             if (waiting >= options.slowQueue) {
-                // Full: the client with the most work waiting gives up its newest job to one
-                // with less.
-                auto largest = std::max_element(queued.begin(), queued.end(), [](const auto &a, const auto &b) {
-                    return a.second.size() < b.second.size();
-                });
-                if (largest->second.size() <= mine.size() + 1) {
+                // Full: work that can wait gives up its place, else the client with the most
+                // work waiting gives up its newest job to one with less.
+                const auto rank = [&job](const auto &entry) {
+                    const bool yields = !job.canWait && entry.second.back().canWait;
+                    return std::pair(yields, entry.second.size());
+                };
+                auto largest = queued.end();
+                for (auto it = queued.begin(); it != queued.end(); ++it) {
+                    if (!it->second.empty() && (largest == queued.end() || rank(*largest) < rank(*it)))
+                        largest = it;
+                }
+                if (largest == queued.end() ||
+                    (!rank(*largest).first && largest->second.size() <= mine.size() + 1)) {
                     if (mine.empty())
                         queued.erase(group);
                     return false;
@@ -540,7 +548,8 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
                         [context, connection, busy] {
                             context->deferred = busy;
                             MHD_resume_connection(connection);
-                        }}))
+                        },
+                        answer.deferredCanWait}))
             return MHD_YES;
         MHD_resume_connection(connection);
     }

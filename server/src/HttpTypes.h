@@ -38,6 +38,9 @@ struct Response
     // Slow work (password hashing) the transport runs on its own small queue; its result is
     // the answer. When the queue is full the rest of this response is sent instead.
     std::function<Response()> deferred;
+    // Work that can wait (sign-ups): it only takes the first half of the queue, and gives its
+    // place up to other work when the queue is full.
+    bool deferredCanWait = false;
 
     bool isFile() const { return !filePath.isEmpty(); }
     void addHeader(const QByteArray &name, const QByteArray &value) { headers.append(qMakePair(name, value)); }

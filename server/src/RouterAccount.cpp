@@ -93,7 +93,9 @@ Response Router::userInfo(const Request &request, const FormCodec::Fields &query
         if (action == u"reg") {
             if (!admitSignup(request.peer))
                 return accountReply(QStringLiteral("0"), QStringLiteral("注册太频繁，请稍后再试！"));
-            return slowly([this, form = *form, peer = request.peer] { return registerUser(form, peer); });
+            Response r = slowly([this, form = *form, peer = request.peer] { return registerUser(form, peer); });
+            r.deferredCanWait = true; // logins go first
+            return r;
         }
         if (action == u"edit")
             return slowly([this, request, form = *form] { return editProfile(request, form); });
