@@ -382,6 +382,7 @@ struct AttackFigures
     Figures pages;
     int loggedIn = 0;
     qint64 slowestLoginMs = 0;
+    QByteArray firstFailure; // the first login answer that was not a success
 };
 
 AttackFigures underAttack(const QString &pages, const LiveServer &server, int seconds)
@@ -396,6 +397,8 @@ AttackFigures underAttack(const QString &pages, const LiveServer &server, int se
             clock->start();
             new OneRequest(QStringLiteral("127.0.0.%1").arg(50 + i), server.port(), login, [&, clock](const QByteArray &a) {
                 out.loggedIn += a.contains("<logininfo>1|");
+                if (!a.contains("<logininfo>1|") && out.firstFailure.isEmpty())
+                    out.firstFailure = a.isEmpty() ? QByteArray("no answer") : a.mid(a.indexOf("\r\n\r\n") + 4).left(200);
                 out.slowestLoginMs = std::max(out.slowestLoginMs, clock->elapsed());
                 ++answered;
             });
@@ -479,10 +482,12 @@ bool attacks(const QTemporaryDir &dir, const QString &binDir, const QString &pag
         const bool ok = r.figures.pages.ok && r.figures.pages.p99Ms < 100 && r.figures.loggedIn >= 9;
         met = met && ok;
         std::printf("  %-36s p99 %8.2f ms (quiet %6.2f ms), %6.0f requests/s, non-2xx %d, logins %d/10 "
-                    "(slowest %lld ms): %s\n",
+                    "(slowest %lld ms): %s%s%s%s%s\n",
                     r.name, r.figures.pages.p99Ms, rows[0].figures.pages.p99Ms, r.figures.pages.requestsPerSecond,
                     r.figures.pages.errors, r.figures.loggedIn, static_cast<long long>(r.figures.slowestLoginMs),
-                    ok ? "met" : "MISSED");
+                    ok ? "met" : "MISSED", r.figures.pages.socketErrors.isEmpty() ? "" : "\n      socket errors:",
+                    qPrintable(r.figures.pages.socketErrors), r.figures.firstFailure.isEmpty() ? "" : "\n      a failed login: ",
+                    r.figures.firstFailure.constData());
     }
     return met;
 }
@@ -495,11 +500,12 @@ int main(int argc, char *argv[])
     int seconds = 10;
     int connections = 50;
     const QStringList args = app.arguments();
-    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
+    const bool attacksOnly = args.contains(QStringLiteral("--attacks-only"));
+    for (qsizetype i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == u"--duration")
-            seconds = std::max(1, args[i + 1].toInt());
+            seconds = std::max(1, args[++i].toInt());
         else if (args[i] == u"--connections")
-            connections = std::max(1, args[i + 1].toInt());
+            connections = std::max(1, args[++i].toInt());
     }
     rlimit files{};
     if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
@@ -522,6 +528,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString pages = writeScript(dir, QStringLiteral("pages.lua"), luaScript());
+    if (attacksOnly)
+        return attacks(dir, binDir, pages, seconds) ? 0 : 1;
 
     const Figures quiet = finish(*startWrk(pages, server.baseUrl(), connections, seconds), seconds, true);
     if (!quiet.ok)

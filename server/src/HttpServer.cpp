@@ -54,6 +54,7 @@ struct Watch
     Clock::time_point since;
     std::atomic<qint64> received{0};
     bool cut = false;
+    bool arriving = false; // its request is still arriving (head or body) and it was not cut
     bool began = false; // a request line was recognised on this connection
     // Made for a request line and owned here until the handler first sees it: libmicrohttpd
     // reports no end for a request whose head never completed.
@@ -87,6 +88,8 @@ struct HttpServer::Internals
     std::condition_variable watchWake;
     std::set<Watch *> watches;
     std::map<QByteArray, unsigned> perClient;
+    std::map<QByteArray, unsigned> arrivingOf; // connections still arriving, by address
+    size_t arriving = 0;
     std::thread watcher;
 
     bool enqueue(const QByteArray &group, Job job)
@@ -118,6 +121,11 @@ struct HttpServer::Internals
                 dropped = std::move(largest->second.back().drop);
                 largest->second.pop_back();
                 --waiting;
+                if (largest->second.empty()) {
+                    turns.erase(std::find(turns.begin(), turns.end(), largest->first));
+                    if (largest->first != group)
+                        queued.erase(largest);
+                }
             }
             if (mine.empty())
                 turns.push_back(group);
@@ -132,6 +140,8 @@ struct HttpServer::Internals
 
     void work()
     {
+        // Hashing yields the processor to the threads answering everyone else.
+        setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
         for (;;) {
             std::function<void()> job;
             {
@@ -165,10 +175,27 @@ struct HttpServer::Internals
         return Clock::time_point::max();
     }
 
+    void setArriving(Watch *w, bool on)
+    {
+        if (w->arriving == on)
+            return;
+        w->arriving = on;
+        unsigned &n = arrivingOf[w->peer];
+        if (on) {
+            ++n;
+            ++arriving;
+        } else {
+            --arriving;
+            if (--n == 0)
+                arrivingOf.erase(w->peer);
+        }
+    }
+
     void cut(Watch *w)
     {
         ::shutdown(w->fd, SHUT_RDWR);
         w->cut = true; // once is enough
+        setArriving(w, false);
     }
 
     void watch()
@@ -186,22 +213,27 @@ struct HttpServer::Internals
         }
     }
 
-    // Connections whose request is still arriving hold at most three quarters of the limit;
-    // past that the one arriving longest makes room, so requests whose head is complete and
-    // new clients always find a connection. Under watchMutex.
-    void makeRoom()
+    // Connections whose request is still arriving hold at most three quarters of the limit, so
+    // requests whose head is complete always find a connection. Past that the address with the
+    // most such connections gives up its oldest for a newcomer from an address with fewer; its
+    // own newcomers are turned away. Under watchMutex.
+    void makeRoom(Watch *newcomer)
     {
-        const size_t share = std::max<size_t>(1, options.connectionLimit * 3 / 4);
-        size_t arriving = 0;
+        setArriving(newcomer, true);
+        if (arriving <= std::max<size_t>(1, options.connectionLimit * 3 / 4))
+            return;
+        auto most = std::max_element(arrivingOf.begin(), arrivingOf.end(),
+                                     [](const auto &a, const auto &b) { return a.second < b.second; });
+        if (most->second <= arrivingOf[newcomer->peer] + 1) {
+            cut(newcomer);
+            return;
+        }
         Watch *oldest = nullptr;
         for (Watch *w : watches) {
-            if (w->cut || w->phase == Watch::Answer)
-                continue;
-            ++arriving;
-            if (!oldest || w->since < oldest->since)
+            if (w->arriving && w->peer == most->first && (!oldest || w->since < oldest->since))
                 oldest = w;
         }
-        if (arriving > share && oldest)
+        if (oldest)
             cut(oldest);
     }
 
@@ -241,6 +273,7 @@ struct HttpServer::Internals
             w->phase = phase;
             w->since = Clock::now();
             w->received = 0;
+            setArriving(w, phase != Watch::Answer && !w->cut);
         }
         MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT,
                                   phase == Watch::Head   ? options.headSeconds
@@ -343,7 +376,7 @@ void onConnection(void *cls, MHD_Connection *connection, void **socketContext, M
         if (!w->proxied && !in->hold(w, w->peer))
             in->cut(w);
         else
-            in->makeRoom();
+            in->makeRoom(w);
     } else if (auto *w = static_cast<Watch *>(*socketContext)) {
         // libmicrohttpd closes a connection whose first line is not a request line without a
         // word; our duplicate of the socket is still open, so the client gets its 400 from us.
@@ -361,6 +394,7 @@ void onConnection(void *cls, MHD_Connection *connection, void **socketContext, M
         }
         std::lock_guard lock(in->watchMutex);
         in->release(w);
+        in->setArriving(w, false);
         in->watches.erase(w);
         ::close(w->fd);
         delete w->pending;
