@@ -1,5 +1,7 @@
 #include "HttpServer.h"
 
+#include "FairQueue.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -68,21 +70,8 @@ struct HttpServer::Internals
     Options options;
     const AccessLog *log = nullptr;
 
-    struct Job
-    {
-        std::function<void()> run;
-        std::function<void()> drop; // answers busy instead
-        bool canWait = false;
-    };
-    std::mutex jobsMutex;
-    std::condition_variable jobsReady;
-    // Waiting work per client group, served in turns so that one client cannot take the
-    // queue from the others.
-    std::map<QByteArray, std::deque<Job>> queued;
-    std::deque<QByteArray> turns;
-    size_t waiting = 0;
-    bool stopping = false;
-    std::vector<std::thread> workers;
+    std::unique_ptr<FairQueue> jobs;
+    bool stopping = false; // the watcher's
 
     std::mutex watchMutex;
     std::condition_variable watchWake;
@@ -91,79 +80,6 @@ struct HttpServer::Internals
     std::map<QByteArray, unsigned> arrivingOf; // connections still arriving, by address
     size_t arriving = 0;
     std::thread watcher;
-
-    bool enqueue(const QByteArray &group, Job job)
-    {
-        std::function<void()> dropped;
-        {
-            std::lock_guard lock(jobsMutex);
-            if (stopping || (job.canWait && waiting * 2 >= options.slowQueue))
-                return false;
-            std::deque<Job> &mine = queued[group];
-            if (waiting >= options.slowQueue) {
-                // Full: work that can wait gives up its place, else the client with the most
-                // work waiting gives up its newest job to one with less.
-                const auto rank = [&job](const auto &entry) {
-                    const bool yields = !job.canWait && entry.second.back().canWait;
-                    return std::pair(yields, entry.second.size());
-                };
-                auto largest = queued.end();
-                for (auto it = queued.begin(); it != queued.end(); ++it) {
-                    if (!it->second.empty() && (largest == queued.end() || rank(*largest) < rank(*it)))
-                        largest = it;
-                }
-                if (largest == queued.end() ||
-                    (!rank(*largest).first && largest->second.size() <= mine.size() + 1)) {
-                    if (mine.empty())
-                        queued.erase(group);
-                    return false;
-                }
-                dropped = std::move(largest->second.back().drop);
-                largest->second.pop_back();
-                --waiting;
-                if (largest->second.empty()) {
-                    turns.erase(std::find(turns.begin(), turns.end(), largest->first));
-                    if (largest->first != group)
-                        queued.erase(largest);
-                }
-            }
-            if (mine.empty())
-                turns.push_back(group);
-            mine.push_back(std::move(job));
-            ++waiting;
-        }
-        jobsReady.notify_one();
-        if (dropped)
-            dropped();
-        return true;
-    }
-
-    void work()
-    {
-        // Hashing yields the processor to the threads answering everyone else.
-        setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock lock(jobsMutex);
-                jobsReady.wait(lock, [this] { return stopping || waiting > 0; });
-                // Jobs still queued at shutdown run anyway: each holds a suspended connection.
-                if (waiting == 0)
-                    return;
-                const QByteArray group = turns.front();
-                turns.pop_front();
-                auto it = queued.find(group);
-                job = std::move(it->second.front().run);
-                it->second.pop_front();
-                --waiting;
-                if (it->second.empty())
-                    queued.erase(it);
-                else
-                    turns.push_back(group);
-            }
-            job();
-        }
-    }
 
     Clock::time_point deadline(const Watch &w) const
     {
@@ -573,19 +489,24 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         // Suspended first: the job may finish and resume the connection before we return.
         MHD_suspend_connection(connection);
         auto work = std::move(answer.deferred);
+        auto turnedAway = std::move(answer.turnedAway);
         const Response busy = answer;
-        if (in.enqueue(clientGroup(request.peer),
+        if (in.jobs->push(clientGroup(request.peer),
                        {[context, connection, work] {
                             context->deferred = work();
                             MHD_resume_connection(connection);
                         },
-                        [context, connection, busy] {
+                        [context, connection, busy, turnedAway] {
+                            if (turnedAway)
+                                turnedAway();
                             context->deferred = busy;
                             MHD_resume_connection(connection);
                         },
                         answer.deferredCanWait}))
             return MHD_YES;
         MHD_resume_connection(connection);
+        if (turnedAway)
+            turnedAway();
     }
     return send(server, *context, connection, answer);
 }
@@ -658,8 +579,8 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
     Internals &in = *m_internals;
     const Options &o = in.options;
     in.stopping = false;
-    for (unsigned i = 0; i < std::max(1u, o.slowThreads); ++i)
-        in.workers.emplace_back([&in] { in.work(); });
+    in.jobs = std::make_unique<FairQueue>(o.slowQueue);
+    in.jobs->start(std::max(1u, o.slowThreads));
     in.watcher = std::thread([&in] { in.watch(); });
 
     const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO |
@@ -682,16 +603,14 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
 void HttpServer::stop()
 {
     Internals &in = *m_internals;
+    // The queued jobs finish first, so no connection stays suspended.
+    if (in.jobs)
+        in.jobs->stop();
     {
-        std::scoped_lock lock(in.jobsMutex, in.watchMutex);
+        std::lock_guard lock(in.watchMutex);
         in.stopping = true;
     }
-    in.jobsReady.notify_all();
     in.watchWake.notify_all();
-    // Workers finish the queued jobs first, so no connection stays suspended.
-    for (std::thread &t : in.workers)
-        t.join();
-    in.workers.clear();
     if (in.watcher.joinable())
         in.watcher.join();
     if (m_daemon) {

@@ -41,6 +41,8 @@ struct Response
     // Work that can wait (sign-ups): it only takes the first half of the queue, and gives its
     // place up to other work when the queue is full.
     bool deferredCanWait = false;
+    // Runs instead of deferred when the queue turns the work away.
+    std::function<void()> turnedAway;
 
     bool isFile() const { return !filePath.isEmpty(); }
     void addHeader(const QByteArray &name, const QByteArray &value) { headers.append(qMakePair(name, value)); }

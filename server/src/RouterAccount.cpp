@@ -126,9 +126,15 @@ Response Router::login(const FormCodec::Fields &fields, const Request &request) 
     QList<Throttle> throttles = loginThrottles(name, request);
     if (const QString why = admitLogin(throttles); !why.isEmpty())
         return accountReply(QStringLiteral("0"), why);
-    return slowly([this, name, password, remember, throttles] {
+    Response r = slowly([this, name, password, remember, throttles] {
         return verifiedLogin(name, password, remember, throttles);
     });
+    // A try the server had no time to check does not count.
+    r.turnedAway = [this, throttles] {
+        for (const Throttle &t : throttles)
+            store().uncountLoginFailure(t.key, t.untilBefore);
+    };
+    return r;
 }
 
 Response Router::verifiedLogin(const QString &name, const QString &password, bool remember,
