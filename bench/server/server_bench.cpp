@@ -1,13 +1,16 @@
 // Catalogue pages under load: 50 connections for 10 seconds against a server seeded
 // with the demo books, every request a different list or search page as the client
 // sends them. Prints requests per second and latency percentiles, and fails when the
-// figures miss their targets. Two more runs measure the catalogue beside abuse: a flood
-// of logins (password hashing), and 1,000 clients that send their request heads slowly.
+// figures miss their targets. More runs measure the catalogue beside abuse: a flood of logins
+// (password hashing), 1,000 clients that send their request heads slowly, and on one server
+// with its default limits, quiet and in turn beside slow bodies, a registration flood and a
+// guess flood, each with ten logins of a real user.
 
 #include "LiveServer.h"
 #include "PgCluster.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -19,6 +22,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <sys/resource.h>
 
@@ -260,6 +264,234 @@ void compareBackEnds(const QTemporaryDir &dir, const QString &binDir, int connec
     print("two PostgreSQL servers", listAndSearch({&a, &b}, lists, searches, connections, seconds));
 }
 
+// One request over a connection of its own from a chosen loopback address; done gets the
+// whole answer (empty when the connection failed) once the server closes.
+class OneRequest : public QObject
+{
+public:
+    OneRequest(const QString &from, quint16 port, const QByteArray &bytes, std::function<void(const QByteArray &)> done)
+        : m_done(std::move(done))
+    {
+        m_socket.bind(QHostAddress(from));
+        QObject::connect(&m_socket, &QTcpSocket::connected, this, [this, bytes] { m_socket.write(bytes); });
+        QObject::connect(&m_socket, &QTcpSocket::readyRead, this, [this] { m_answer += m_socket.readAll(); });
+        QObject::connect(&m_socket, &QTcpSocket::disconnected, this, [this] { finish(); });
+        QObject::connect(&m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+            if (e != QAbstractSocket::RemoteHostClosedError)
+                finish();
+        });
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+
+private:
+    void finish()
+    {
+        if (!m_done)
+            return;
+        auto done = std::move(m_done);
+        m_done = nullptr;
+        done(m_answer + m_socket.readAll());
+        deleteLater();
+    }
+
+    QTcpSocket m_socket;
+    QByteArray m_answer;
+    std::function<void(const QByteArray &)> m_done;
+};
+
+QByteArray closingRequest(const QByteArray &target, const QByteArray &form = {})
+{
+    if (form.isEmpty())
+        return "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    return "POST " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: "
+                              "application/x-www-form-urlencoded\r\nContent-Length: " +
+           QByteArray::number(form.size()) + "\r\n\r\n" + form;
+}
+
+// Loops that send one request after another, each from its own loopback address, until stopped.
+class Flood
+{
+public:
+    using Make = std::function<QByteArray(int loop, int round)>;
+    Flood(quint16 port, QStringList addresses, Make make) : m_port(port), m_addresses(std::move(addresses)), m_make(std::move(make))
+    {
+        for (int i = 0; i < m_addresses.size(); ++i)
+            next(i);
+    }
+    ~Flood() { *m_alive = false; }
+    int sent() const { return m_sent; }
+
+private:
+    void next(int loop)
+    {
+        new OneRequest(m_addresses[loop], m_port, m_make(loop, m_sent++), [this, loop, alive = m_alive](const QByteArray &) {
+            if (*alive)
+                QTimer::singleShot(0, [this, loop, alive] { if (*alive) next(loop); });
+        });
+    }
+
+    quint16 m_port;
+    QStringList m_addresses;
+    Make m_make;
+    int m_sent = 0;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+// Bodies that arrive one byte every 20 seconds, 32 connections from each of 130 addresses
+// (127.0.1.x), reconnecting when cut off.
+class SlowBodies
+{
+public:
+    explicit SlowBodies(quint16 port) : m_port(port)
+    {
+        for (int i = 0; i < 130 * 32; ++i)
+            m_sockets.push_back(std::make_unique<QTcpSocket>());
+        m_tick.setInterval(200);
+        QObject::connect(&m_tick, &QTimer::timeout, [this] { tick(); });
+        m_tick.start();
+        tick();
+    }
+
+private:
+    void tick()
+    {
+        ++m_ticks;
+        for (size_t i = 0; i < m_sockets.size(); ++i) {
+            QTcpSocket &s = *m_sockets[i];
+            if (s.state() == QAbstractSocket::UnconnectedState) {
+                s.bind(QHostAddress(QStringLiteral("127.0.1.%1").arg(1 + i / 32)));
+                s.connectToHost(QHostAddress::LocalHost, m_port);
+                s.write("POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                        "application/x-www-form-urlencoded\r\nContent-Length: 1000\r\n\r\na");
+            } else if (s.state() == QAbstractSocket::ConnectedState && (m_ticks + int(i)) % 100 == 0) {
+                s.write("a");
+            }
+        }
+    }
+
+    quint16 m_port;
+    std::vector<std::unique_ptr<QTcpSocket>> m_sockets;
+    QTimer m_tick;
+    int m_ticks = 0;
+};
+
+// Catalogue pages from 10 connections beside an attack, and ten logins of a real user from an
+// address of their own spread over the same time: p99 and how many logins got in.
+struct AttackFigures
+{
+    Figures pages;
+    int loggedIn = 0;
+    qint64 slowestLoginMs = 0;
+    QByteArray firstFailure; // the first login answer that was not a success
+};
+
+AttackFigures underAttack(const QString &pages, const LiveServer &server, int seconds)
+{
+    AttackFigures out;
+    auto load = startWrk(pages, server.baseUrl(), 10, seconds);
+    const QByteArray login = closingRequest("/readerserver/userinfo.asp?action=login&username=reader&password=reader1&cookies=0");
+    int answered = 0;
+    for (int i = 0; i < 10; ++i) {
+        QTimer::singleShot(i * seconds * 100, [&, i] {
+            auto clock = std::make_shared<QElapsedTimer>();
+            clock->start();
+            new OneRequest(QStringLiteral("127.0.0.%1").arg(50 + i), server.port(), login, [&, clock](const QByteArray &a) {
+                out.loggedIn += a.contains("<logininfo>1|");
+                if (!a.contains("<logininfo>1|") && out.firstFailure.isEmpty())
+                    out.firstFailure = a.isEmpty() ? QByteArray("no answer") : a.mid(a.indexOf("\r\n\r\n") + 4).left(200);
+                out.slowestLoginMs = std::max(out.slowestLoginMs, clock->elapsed());
+                ++answered;
+            });
+        });
+    }
+    out.pages = finish(*load, seconds, false);
+    QEventLoop wait;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] { if (answered == 10) wait.quit(); });
+    poll.start(50);
+    QTimer::singleShot(60000, &wait, &QEventLoop::quit);
+    wait.exec();
+    return out;
+}
+
+// The server with its default limits, quiet and then beside each attack in turn.
+bool attacks(const QTemporaryDir &dir, const QString &binDir, const QString &pages, int seconds)
+{
+    LiveServer server;
+    if (!server.start(binDir, {QStringLiteral("--data"), dir.filePath(QStringLiteral("attacks")), QStringLiteral("--demo"),
+                               QStringLiteral("--no-log")})) {
+        std::fprintf(stderr, "the server did not start:\n%s\n", qPrintable(server.output()));
+        return false;
+    }
+    bool registered = false;
+    new OneRequest(QStringLiteral("127.0.0.49"), server.port(),
+                   closingRequest("/readerserver/userinfo.asp", "action=reg&username=reader&userpass=reader1&email=r%40x.cn"),
+                   [&](const QByteArray &a) { registered = a.contains("<logininfo>1|"); });
+    QEventLoop settle;
+    QTimer::singleShot(3000, &settle, &QEventLoop::quit);
+    settle.exec();
+    if (!registered) {
+        std::fprintf(stderr, "the real user could not sign up\n");
+        return false;
+    }
+    const auto addresses = [](int base, int count) {
+        QStringList out;
+        for (int i = 0; i < count; ++i)
+            out << QStringLiteral("127.0.%1.%2").arg(base).arg(1 + i);
+        return out;
+    };
+    struct Row
+    {
+        const char *name;
+        AttackFigures figures;
+    };
+    std::vector<Row> rows;
+    rows.push_back({"quiet", underAttack(pages, server, seconds)});
+    {
+        SlowBodies slow(server.port());
+        QEventLoop ramp;
+        QTimer::singleShot(3000, &ramp, &QEventLoop::quit);
+        ramp.exec();
+        rows.push_back({"slow bodies (4160 connections)", underAttack(pages, server, seconds)});
+    }
+    {
+        // 40 loops on 40 addresses, each sign-up a new name.
+        Flood flood(server.port(), addresses(2, 40), [](int loop, int round) {
+            return closingRequest("/readerserver/userinfo.asp", "action=reg&username=f" + QByteArray::number(loop) + "x" +
+                                                                    QByteArray::number(round) +
+                                                                    "&userpass=flood1&email=f%40x.cn");
+        });
+        rows.push_back({"registration flood (40 addresses)", underAttack(pages, server, seconds)});
+    }
+    {
+        // Wrong passwords for the real user and for other names, from four addresses, five loops each.
+        QStringList from;
+        for (const QString &a : addresses(3, 4))
+            from << a << a << a << a << a;
+        Flood flood(server.port(), from, [](int, int round) {
+            const QByteArray name = round % 2 ? "reader" : "guess" + QByteArray::number(round);
+            return closingRequest("/readerserver/userinfo.asp?action=login&username=" + name + "&password=wrong" +
+                                  QByteArray::number(round) + "&cookies=0");
+        });
+        rows.push_back({"guess flood (4 addresses)", underAttack(pages, server, seconds)});
+    }
+    bool met = true;
+    std::printf("catalogue pages from 10 connections and 10 real logins, %d s each (goal: p99 < 100 ms, >= 9/10 logins):\n",
+                seconds);
+    for (const Row &r : rows) {
+        const bool ok = r.figures.pages.ok && r.figures.pages.p99Ms < 100 && r.figures.loggedIn >= 9;
+        met = met && ok;
+        std::printf("  %-36s p99 %8.2f ms (quiet %6.2f ms), %6.0f requests/s, non-2xx %d, logins %d/10 "
+                    "(slowest %lld ms): %s%s%s%s%s\n",
+                    r.name, r.figures.pages.p99Ms, rows[0].figures.pages.p99Ms, r.figures.pages.requestsPerSecond,
+                    r.figures.pages.errors, r.figures.loggedIn, static_cast<long long>(r.figures.slowestLoginMs),
+                    ok ? "met" : "MISSED", r.figures.pages.socketErrors.isEmpty() ? "" : "\n      socket errors:",
+                    qPrintable(r.figures.pages.socketErrors), r.figures.firstFailure.isEmpty() ? "" : "\n      a failed login: ",
+                    r.figures.firstFailure.constData());
+    }
+    return met;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -268,11 +500,12 @@ int main(int argc, char *argv[])
     int seconds = 10;
     int connections = 50;
     const QStringList args = app.arguments();
-    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
+    const bool attacksOnly = args.contains(QStringLiteral("--attacks-only"));
+    for (qsizetype i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == u"--duration")
-            seconds = std::max(1, args[i + 1].toInt());
+            seconds = std::max(1, args[++i].toInt());
         else if (args[i] == u"--connections")
-            connections = std::max(1, args[i + 1].toInt());
+            connections = std::max(1, args[++i].toInt());
     }
     rlimit files{};
     if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
@@ -295,6 +528,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString pages = writeScript(dir, QStringLiteral("pages.lua"), luaScript());
+    if (attacksOnly)
+        return attacks(dir, binDir, pages, seconds) ? 0 : 1;
 
     const Figures quiet = finish(*startWrk(pages, server.baseUrl(), connections, seconds), seconds, true);
     if (!quiet.ok)
@@ -351,6 +586,7 @@ int main(int argc, char *argv[])
                 slowMet ? "met" : "MISSED");
     slowServer.stop();
 
+    const bool attacksMet = attacks(dir, binDir, pages, seconds);
     compareBackEnds(dir, binDir, connections, seconds);
-    return met && floodMet && slowMet ? 0 : 1;
+    return met && floodMet && slowMet && attacksMet ? 0 : 1;
 }

@@ -34,7 +34,10 @@ QByteArray AccessLog::loggedTarget(const Request &r)
     QList<QByteArray> items = r.query.split('&');
     for (QByteArray &item : items) {
         const qsizetype eq = item.indexOf('=');
-        if (eq > 0 && item.left(eq).toLower().contains("pass"))
+        // By the key as the server reads it: "%70assword" is "password" too.
+        QByteArray key = item.left(eq);
+        key.replace('+', ' ');
+        if (eq > 0 && QByteArray::fromPercentEncoding(key).toLower().contains("pass"))
             item = item.left(eq) + "=*";
     }
     return out + '?' + items.join('&');

@@ -8,7 +8,7 @@
 #include <mutex>
 
 // One line per answered request and per account or upload event, to standard error or a
-// file. Query values whose name holds "pass" are blanked; headers (cookies) are never written.
+// file. Query values whose decoded name holds "pass" are blanked; headers (cookies) are never written.
 class AccessLog
 {
 public:

@@ -1,5 +1,7 @@
 #include "HttpServer.h"
 
+#include "FairQueue.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,7 +23,10 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <atomic>
+#include <cstddef>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -36,14 +41,26 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-// A connection under watch for its request head: a duplicate of its socket lets the
-// watcher cut it off without racing libmicrohttpd over the descriptor number.
+// A connection under watch: a duplicate of its socket lets the watcher cut it off without
+// racing libmicrohttpd over the descriptor number. Its request head has a deadline, its body
+// a deadline that grows with every byte received (a minimum rate), and while either is still
+// arriving the connection may be cut to make room for others.
 struct Watch
 {
+    enum Phase { Head, Body, Answer };
     int fd = -1;
-    Clock::time_point deadline;
-    bool headIn = false;
+    QByteArray peer;    // the socket's address
+    QByteArray counted; // the client address this connection is counted under, if any
+    bool proxied = false; // counted per request, under the forwarded client
+    Phase phase = Head;
+    Clock::time_point since;
+    std::atomic<qint64> received{0};
+    bool cut = false;
+    bool arriving = false; // its request is still arriving (head or body) and it was not cut
     bool began = false; // a request line was recognised on this connection
+    // Made for a request line and owned here until the handler first sees it: libmicrohttpd
+    // reports no end for a request whose head never completed.
+    HttpServer::Context *pending = nullptr;
 };
 
 struct HttpServer::Internals
@@ -53,73 +70,131 @@ struct HttpServer::Internals
     Options options;
     const AccessLog *log = nullptr;
 
-    std::mutex jobsMutex;
-    std::condition_variable jobsReady;
-    std::deque<std::function<void()>> jobs;
-    bool stopping = false;
-    std::vector<std::thread> workers;
+    std::unique_ptr<FairQueue> jobs;
+    bool stopping = false; // the watcher's
 
     std::mutex watchMutex;
     std::condition_variable watchWake;
     std::set<Watch *> watches;
+    std::map<QByteArray, unsigned> perClient;
+    std::map<QByteArray, unsigned> arrivingOf; // connections still arriving, by address
+    size_t arriving = 0;
     std::thread watcher;
 
-    bool enqueue(std::function<void()> job)
+    Clock::time_point deadline(const Watch &w) const
     {
-        {
-            std::lock_guard lock(jobsMutex);
-            if (stopping || jobs.size() >= options.slowQueue)
-                return false;
-            jobs.push_back(std::move(job));
-        }
-        jobsReady.notify_one();
-        return true;
+        if (w.phase == Watch::Head)
+            return w.since + std::chrono::seconds(options.headSeconds);
+        if (w.phase == Watch::Body)
+            return w.since + std::chrono::seconds(options.bodySeconds) +
+                   std::chrono::milliseconds(w.received.load() * 1000 / std::max(1u, options.bodyRate));
+        return Clock::time_point::max();
     }
 
-    void work()
+    void setArriving(Watch *w, bool on)
     {
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock lock(jobsMutex);
-                jobsReady.wait(lock, [this] { return stopping || !jobs.empty(); });
-                // Jobs still queued at shutdown run anyway: each holds a suspended connection.
-                if (jobs.empty())
-                    return;
-                job = std::move(jobs.front());
-                jobs.pop_front();
-            }
-            job();
+        if (w->arriving == on)
+            return;
+        w->arriving = on;
+        unsigned &n = arrivingOf[w->peer];
+        if (on) {
+            ++n;
+            ++arriving;
+        } else {
+            --arriving;
+            if (--n == 0)
+                arrivingOf.erase(w->peer);
         }
+    }
+
+    void cut(Watch *w)
+    {
+        ::shutdown(w->fd, SHUT_RDWR);
+        w->cut = true; // once is enough
+        setArriving(w, false);
     }
 
     void watch()
     {
-        const auto step = std::chrono::milliseconds(std::clamp<qint64>(options.headSeconds * 250, 100, 1000));
+        const auto step = std::chrono::milliseconds(
+            std::clamp<qint64>(std::min(options.headSeconds, options.bodySeconds) * 250, 100, 1000));
         std::unique_lock lock(watchMutex);
         while (!stopping) {
             watchWake.wait_for(lock, step);
             const auto now = Clock::now();
             for (Watch *w : watches) {
-                if (!w->headIn && w->deadline <= now) {
-                    ::shutdown(w->fd, SHUT_RDWR);
-                    w->headIn = true; // once is enough
-                }
+                if (!w->cut && deadline(*w) <= now)
+                    cut(w);
             }
         }
     }
 
-    void headArrived(MHD_Connection *connection, bool in)
+    // Connections whose request is still arriving hold at most three quarters of the limit, so
+    // requests whose head is complete always find a connection. Past that the address with the
+    // most such connections gives up its oldest for a newcomer from an address with fewer; its
+    // own newcomers are turned away. Under watchMutex.
+    void makeRoom(Watch *newcomer)
+    {
+        setArriving(newcomer, true);
+        if (arriving <= std::max<size_t>(1, options.connectionLimit * 3 / 4))
+            return;
+        auto most = std::max_element(arrivingOf.begin(), arrivingOf.end(),
+                                     [](const auto &a, const auto &b) { return a.second < b.second; });
+        if (most->second <= arrivingOf[newcomer->peer] + 1) {
+            cut(newcomer);
+            return;
+        }
+        Watch *oldest = nullptr;
+        for (Watch *w : watches) {
+            if (w->arriving && w->peer == most->first && (!oldest || w->since < oldest->since))
+                oldest = w;
+        }
+        if (oldest)
+            cut(oldest);
+    }
+
+    // Counts one more connection (or proxied request) of client; false when it has its share.
+    bool hold(Watch *w, const QByteArray &client)
+    {
+        unsigned &n = perClient[client];
+        if (n >= options.perAddressLimit) {
+            if (n == 0)
+                perClient.erase(client);
+            return false;
+        }
+        ++n;
+        w->counted = client;
+        return true;
+    }
+    void release(Watch *w)
+    {
+        if (w->counted.isEmpty())
+            return;
+        auto it = perClient.find(w->counted);
+        if (it != perClient.end() && --it->second == 0)
+            perClient.erase(it);
+        w->counted.clear();
+    }
+
+    static Watch *watchOf(MHD_Connection *connection)
     {
         const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-        auto *w = info ? static_cast<Watch *>(info->socket_context) : nullptr;
-        if (w) {
+        return info ? static_cast<Watch *>(info->socket_context) : nullptr;
+    }
+
+    void enter(MHD_Connection *connection, Watch::Phase phase)
+    {
+        if (Watch *w = watchOf(connection)) {
             std::lock_guard lock(watchMutex);
-            w->headIn = in;
-            w->deadline = Clock::now() + std::chrono::seconds(options.headSeconds);
+            w->phase = phase;
+            w->since = Clock::now();
+            w->received = 0;
+            setArriving(w, phase != Watch::Answer && !w->cut);
         }
         MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT,
-                                  in ? options.bodySeconds : options.headSeconds);
+                                  phase == Watch::Head   ? options.headSeconds
+                                  : phase == Watch::Body ? options.bodySeconds
+                                                         : std::max(60u, options.bodySeconds));
     }
 };
 
@@ -128,6 +203,7 @@ struct HttpServer::Internals
 struct HttpServer::Context
 {
     Request request;
+    Watch *watch = nullptr;
     bool started = false;
     qint64 limit = 0;
     qint64 received = 0;
@@ -139,71 +215,6 @@ struct HttpServer::Context
 };
 
 namespace {
-
-void *onUri(void *, const char *uri, MHD_Connection *connection)
-{
-    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    if (auto *w = info ? static_cast<Watch *>(info->socket_context) : nullptr)
-        w->began = true;
-    auto *context = new HttpServer::Context;
-    context->clock.start();
-    const QByteArray target(uri);
-    const qsizetype q = target.indexOf('?');
-    context->request.path = q < 0 ? target : target.left(q);
-    context->request.query = q < 0 ? QByteArray() : target.mid(q + 1);
-    return context;
-}
-
-void onCompleted(void *cls, MHD_Connection *connection, void **contextSlot, MHD_RequestTerminationCode)
-{
-    auto *context = static_cast<HttpServer::Context *>(*contextSlot);
-    if (context && context->spool && context->mapped)
-        context->spool->unmap(context->mapped);
-    delete context;
-    *contextSlot = nullptr;
-    // A kept-alive connection has its next head to send within the deadline again.
-    static_cast<HttpServer::Internals *>(cls)->headArrived(connection, false);
-}
-
-void onConnection(void *cls, MHD_Connection *connection, void **socketContext, MHD_ConnectionNotificationCode code)
-{
-    auto *in = static_cast<HttpServer::Internals *>(cls);
-    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-        const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-        const int fd = info ? ::fcntl(info->connect_fd, F_DUPFD_CLOEXEC, 0) : -1;
-        if (fd < 0)
-            return;
-        auto *w = new Watch{fd, Clock::now() + std::chrono::seconds(in->options.headSeconds), false};
-        std::lock_guard lock(in->watchMutex);
-        in->watches.insert(w);
-        *socketContext = w;
-    } else if (auto *w = static_cast<Watch *>(*socketContext)) {
-        // libmicrohttpd closes a connection whose first line is not a request line without a
-        // word; our duplicate of the socket is still open, so the client gets its 400 from us.
-        // Only before any request was recognised, so no answer can be mistaken for another's.
-        tcp_info tcp{};
-        socklen_t size = sizeof tcp;
-        if (!w->began && !w->headIn && Clock::now() < w->deadline &&
-            ::getsockopt(w->fd, IPPROTO_TCP, TCP_INFO, &tcp, &size) == 0 && tcp.tcpi_bytes_received > 0) {
-            static const char kBadRequest[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n"
-                                              "Content-Type: text/plain\r\nContent-Length: 26\r\n\r\n"
-                                              "400 Bad Request: not HTTP\n";
-            ::send(w->fd, kBadRequest, sizeof kBadRequest - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-        }
-        std::lock_guard lock(in->watchMutex);
-        in->watches.erase(w);
-        ::close(w->fd);
-        delete w;
-        *socketContext = nullptr;
-    }
-}
-
-MHD_Result collectHeader(void *cls, MHD_ValueKind, const char *key, const char *value)
-{
-    auto *request = static_cast<Request *>(cls);
-    request->headers.append(qMakePair(QByteArray(key).toLower(), QByteArray(value ? value : "")));
-    return MHD_YES;
-}
 
 QByteArray peerAddress(MHD_Connection *connection)
 {
@@ -220,6 +231,99 @@ QByteArray peerAddress(MHD_Connection *connection)
     if (out.startsWith("::ffff:") && out.contains('.'))
         out = out.mid(7);
     return out;
+}
+
+void *onUri(void *cls, const char *uri, MHD_Connection *connection)
+{
+    auto *in = static_cast<HttpServer::Internals *>(cls);
+    auto *context = new HttpServer::Context;
+    context->clock.start();
+    const QByteArray target(uri);
+    const qsizetype q = target.indexOf('?');
+    context->request.path = q < 0 ? target : target.left(q);
+    context->request.query = q < 0 ? QByteArray() : target.mid(q + 1);
+    if (Watch *w = HttpServer::Internals::watchOf(connection)) {
+        std::lock_guard lock(in->watchMutex);
+        w->began = true;
+        delete w->pending;
+        w->pending = context;
+        context->watch = w;
+    }
+    return context;
+}
+
+void onCompleted(void *cls, MHD_Connection *connection, void **contextSlot, MHD_RequestTerminationCode)
+{
+    auto *in = static_cast<HttpServer::Internals *>(cls);
+    auto *context = static_cast<HttpServer::Context *>(*contextSlot);
+    if (context && context->spool && context->mapped)
+        context->spool->unmap(context->mapped);
+    if (Watch *w = HttpServer::Internals::watchOf(connection)) {
+        std::lock_guard lock(in->watchMutex);
+        if (w->pending == context)
+            w->pending = nullptr;
+        // A request that came through a proxy counted under its client until now.
+        if (w->proxied)
+            in->release(w);
+    }
+    delete context;
+    *contextSlot = nullptr;
+    // A kept-alive connection has its next head to send within the deadline again.
+    in->enter(connection, Watch::Head);
+}
+
+void onConnection(void *cls, MHD_Connection *connection, void **socketContext, MHD_ConnectionNotificationCode code)
+{
+    auto *in = static_cast<HttpServer::Internals *>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+        const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        const int fd = info ? ::fcntl(info->connect_fd, F_DUPFD_CLOEXEC, 0) : -1;
+        if (fd < 0)
+            return;
+        auto *w = new Watch;
+        w->fd = fd;
+        w->since = Clock::now();
+        w->peer = peerAddress(connection);
+        w->proxied = in->options.trustedProxies.contains(w->peer);
+        std::lock_guard lock(in->watchMutex);
+        in->watches.insert(w);
+        *socketContext = w;
+        // A trusted proxy's connections count per request, under the client it names.
+        if (!w->proxied && !in->hold(w, w->peer))
+            in->cut(w);
+        else
+            in->makeRoom(w);
+    } else if (auto *w = static_cast<Watch *>(*socketContext)) {
+        // libmicrohttpd closes a connection whose first line is not a request line without a
+        // word; our duplicate of the socket is still open, so the client gets its 400 from us.
+        // Only before any request was recognised and while nothing was answered, so no answer
+        // can be mistaken for another's.
+        tcp_info tcp{};
+        socklen_t size = sizeof tcp;
+        if (!w->began && !w->cut && w->phase == Watch::Head && Clock::now() < in->deadline(*w) &&
+            ::getsockopt(w->fd, IPPROTO_TCP, TCP_INFO, &tcp, &size) == 0 && tcp.tcpi_bytes_received > 0 &&
+            size > offsetof(tcp_info, tcpi_bytes_sent) && tcp.tcpi_bytes_sent == 0) {
+            static const char kBadRequest[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n"
+                                              "Content-Type: text/plain\r\nContent-Length: 26\r\n\r\n"
+                                              "400 Bad Request: not HTTP\n";
+            ::send(w->fd, kBadRequest, sizeof kBadRequest - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+        std::lock_guard lock(in->watchMutex);
+        in->release(w);
+        in->setArriving(w, false);
+        in->watches.erase(w);
+        ::close(w->fd);
+        delete w->pending;
+        delete w;
+        *socketContext = nullptr;
+    }
+}
+
+MHD_Result collectHeader(void *cls, MHD_ValueKind, const char *key, const char *value)
+{
+    auto *request = static_cast<Request *>(cls);
+    request->headers.append(qMakePair(QByteArray(key).toLower(), QByteArray(value ? value : "")));
+    return MHD_YES;
 }
 
 MHD_Result send(const HttpServer &server, HttpServer::Context &context, MHD_Connection *connection,
@@ -256,6 +360,32 @@ MHD_Result send(const HttpServer &server, HttpServer::Context &context, MHD_Conn
     return result;
 }
 
+// The request's body length is told in two ways, or twice differently: whatever sits behind
+// it could be read as a request of its own, so the connection ends with the refusal.
+bool ambiguousLength(const Request &request)
+{
+    QByteArray length;
+    bool chunked = false;
+    for (const auto &[name, value] : request.headers) {
+        if (name == "transfer-encoding")
+            chunked = true;
+        if (name != "content-length")
+            continue;
+        for (const QByteArray &part : value.split(',')) {
+            if (!length.isEmpty() && part.trimmed() != length)
+                return true;
+            length = part.trimmed();
+        }
+    }
+    return chunked && !length.isEmpty();
+}
+
+Response closing(Response answer)
+{
+    answer.addHeader("Connection", "close");
+    return answer;
+}
+
 MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const char *method, const char *,
                      const char *uploadData, size_t *uploadSize, void **contextSlot)
 {
@@ -271,15 +401,36 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
 
     if (!context->started) {
         context->started = true;
-        in.headArrived(connection, true);
+        in.enter(connection, Watch::Body);
         request.method = method;
         request.peer = peerAddress(connection);
         MHD_get_connection_values(connection, MHD_HEADER_KIND, collectHeader, &request);
+        if (Watch *w = context->watch) {
+            std::lock_guard lock(in.watchMutex);
+            w->pending = nullptr; // from here libmicrohttpd reports the request's end
+        }
+        if (ambiguousLength(request))
+            return send(server, *context, connection, closing(Response::text(400, "400 Bad Request: body length\n")));
         if (in.options.trustedProxies.contains(request.peer)) {
-            const QByteArray forwarded = request.header("x-forwarded-for");
-            const QByteArray client = forwarded.mid(forwarded.lastIndexOf(',') + 1).trimmed();
+            // The client is the last address the proxy names; anything else is not taken.
+            QByteArray forwarded;
+            for (const auto &[name, value] : request.headers) {
+                if (name == "x-forwarded-for")
+                    forwarded = value;
+            }
+            const QByteArray client = canonicalAddress(forwarded.mid(forwarded.lastIndexOf(',') + 1));
             if (!client.isEmpty())
                 request.peer = client;
+            bool held = true;
+            if (Watch *w = context->watch) {
+                std::lock_guard lock(in.watchMutex);
+                held = in.hold(w, request.peer);
+            }
+            if (!held) {
+                Response busy = closing(Response::text(503, "503 Service Unavailable: too many connections\n"));
+                busy.addHeader("Retry-After", "5");
+                return send(server, *context, connection, busy);
+            }
         }
         Admission admission = in.admit(request);
         context->early = std::move(admission.early);
@@ -298,6 +449,8 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         const qint64 size = static_cast<qint64>(*uploadSize);
         *uploadSize = 0;
         context->received += size;
+        if (context->watch)
+            context->watch->received += size;
         // A body without a declared length that grows past the limit: drop the connection.
         if (context->received > context->limit)
             return MHD_NO;
@@ -320,6 +473,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         return MHD_YES;
     }
 
+    in.enter(connection, Watch::Answer);
     if (context->early)
         return send(server, *context, connection, *context->early);
     if (context->spool) {
@@ -335,12 +489,24 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         // Suspended first: the job may finish and resume the connection before we return.
         MHD_suspend_connection(connection);
         auto work = std::move(answer.deferred);
-        if (in.enqueue([context, connection, work] {
-                context->deferred = work();
-                MHD_resume_connection(connection);
-            }))
+        auto turnedAway = std::move(answer.turnedAway);
+        const Response busy = answer;
+        if (in.jobs->push(clientGroup(request.peer),
+                       {[context, connection, work] {
+                            context->deferred = work();
+                            MHD_resume_connection(connection);
+                        },
+                        [context, connection, busy, turnedAway] {
+                            if (turnedAway)
+                                turnedAway();
+                            context->deferred = busy;
+                            MHD_resume_connection(connection);
+                        },
+                        answer.deferredCanWait}))
             return MHD_YES;
         MHD_resume_connection(connection);
+        if (turnedAway)
+            turnedAway();
     }
     return send(server, *context, connection, answer);
 }
@@ -413,17 +579,16 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
     Internals &in = *m_internals;
     const Options &o = in.options;
     in.stopping = false;
-    for (unsigned i = 0; i < std::max(1u, o.slowThreads); ++i)
-        in.workers.emplace_back([&in] { in.work(); });
+    in.jobs = std::make_unique<FairQueue>(o.slowQueue);
+    in.jobs->start(std::max(1u, o.slowThreads));
     in.watcher = std::thread([&in] { in.watch(); });
 
     const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO |
                            MHD_ALLOW_SUSPEND_RESUME | (bound.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0);
     m_daemon = MHD_start_daemon(
         flags, 0, nullptr, nullptr, &onRequest, this, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE,
-        std::max(1u, o.threads), MHD_OPTION_CONNECTION_LIMIT, o.connectionLimit, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-        o.perAddressLimit, MHD_OPTION_CONNECTION_TIMEOUT, o.headSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        static_cast<size_t>(64 * 1024), MHD_OPTION_URI_LOG_CALLBACK, &onUri, nullptr, MHD_OPTION_NOTIFY_COMPLETED,
+        std::max(1u, o.threads), MHD_OPTION_CONNECTION_LIMIT, o.connectionLimit, MHD_OPTION_CONNECTION_TIMEOUT, o.headSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        static_cast<size_t>(64 * 1024), MHD_OPTION_URI_LOG_CALLBACK, &onUri, &in, MHD_OPTION_NOTIFY_COMPLETED,
         &onCompleted, &in, MHD_OPTION_NOTIFY_CONNECTION, &onConnection, &in, MHD_OPTION_END);
     if (!m_daemon) {
         ::close(fd);
@@ -438,16 +603,14 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
 void HttpServer::stop()
 {
     Internals &in = *m_internals;
+    // The queued jobs finish first, so no connection stays suspended.
+    if (in.jobs)
+        in.jobs->stop();
     {
-        std::scoped_lock lock(in.jobsMutex, in.watchMutex);
+        std::lock_guard lock(in.watchMutex);
         in.stopping = true;
     }
-    in.jobsReady.notify_all();
     in.watchWake.notify_all();
-    // Workers finish the queued jobs first, so no connection stays suspended.
-    for (std::thread &t : in.workers)
-        t.join();
-    in.workers.clear();
     if (in.watcher.joinable())
         in.watcher.join();
     if (m_daemon) {

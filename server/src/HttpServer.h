@@ -14,8 +14,10 @@ struct MHD_Daemon;
 // Thin transport over libmicrohttpd: a pool of threads, each running the handler for its
 // own connections. Bodies are collected (spooled to disk beyond a small size) before the
 // handler runs; file answers are streamed from the file descriptor. Slow clients are
-// bounded per address and by a deadline for the request head; slow handlers' work runs on
-// a small queue of its own so it never holds the pool threads.
+// bounded per address, by a deadline for the request head and a deadline and minimum rate
+// for the body, and connections still receiving their request never take the last quarter
+// of the connections; slow handlers' work runs on a small queue of its own so it never holds
+// the pool threads. Requests that give their body length in two ways are refused.
 class HttpServer
 {
 public:
@@ -30,9 +32,13 @@ public:
         unsigned connectionLimit = 4000;
         unsigned perAddressLimit = 32;
         unsigned headSeconds = 10;  // the whole request head must arrive within this
-        unsigned bodySeconds = 60;  // idle limit once the head is in
+        unsigned bodySeconds = 20;  // the body must arrive within this, plus a second for every
+        unsigned bodyRate = 500;    // this many bytes received
         unsigned slowThreads = 1;   // threads for deferred work
-        unsigned slowQueue = 16;    // deferred jobs waiting at most; more get the busy answer
+        // Deferred jobs waiting at most; more get the busy answer. Each client address (IPv6:
+        // its /64) is served in turn, and a full queue takes a place from the client with the
+        // most jobs waiting for one with fewer.
+        unsigned slowQueue = 16;
         qint64 discardLimit = 1024ll * 1024 * 1024; // larger bodies of refused requests are cut off
         QString spoolDir;           // large bodies are written here while they arrive
         // Requests from these addresses come through a proxy of ours: the client is the last

@@ -1,5 +1,35 @@
 #include "HttpTypes.h"
 
+#include <arpa/inet.h>
+#include <cstring>
+
+QByteArray canonicalAddress(const QByteArray &text)
+{
+    const QByteArray trimmed = text.trimmed();
+    in_addr v4{};
+    in6_addr v6{};
+    char out[INET6_ADDRSTRLEN] = {};
+    if (inet_pton(AF_INET, trimmed.constData(), &v4) == 1)
+        inet_ntop(AF_INET, &v4, out, sizeof out);
+    else if (inet_pton(AF_INET6, trimmed.constData(), &v6) == 1)
+        inet_ntop(AF_INET6, &v6, out, sizeof out);
+    QByteArray address(out);
+    if (address.startsWith("::ffff:") && address.contains('.'))
+        address = address.mid(7);
+    return address;
+}
+
+QByteArray clientGroup(const QByteArray &address)
+{
+    in6_addr v6{};
+    if (!address.contains(':') || inet_pton(AF_INET6, address.constData(), &v6) != 1)
+        return address;
+    std::memset(v6.s6_addr + 8, 0, 8);
+    char out[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, &v6, out, sizeof out);
+    return QByteArray(out) + "/64";
+}
+
 Request Request::make(const QByteArray &method, const QByteArray &target, const QByteArray &body)
 {
     Request r;

@@ -38,12 +38,23 @@ struct Response
     // Slow work (password hashing) the transport runs on its own small queue; its result is
     // the answer. When the queue is full the rest of this response is sent instead.
     std::function<Response()> deferred;
+    // Work that can wait (sign-ups): it only takes the first half of the queue, and gives its
+    // place up to other work when the queue is full.
+    bool deferredCanWait = false;
+    // Runs instead of deferred when the queue turns the work away.
+    std::function<void()> turnedAway;
 
     bool isFile() const { return !filePath.isEmpty(); }
     void addHeader(const QByteArray &name, const QByteArray &value) { headers.append(qMakePair(name, value)); }
     QByteArray header(QByteArrayView name) const;
     static Response text(int status, const QByteArray &body);
 };
+
+// The address in its canonical text form, or empty when text is not an IPv4 or IPv6 address.
+QByteArray canonicalAddress(const QByteArray &text);
+// What a client's share of a limit is counted by: an IPv4 address itself, the /64 network of an
+// IPv6 address (one host commonly holds all of it).
+QByteArray clientGroup(const QByteArray &address);
 
 // Decided once a request head is in, before any of the body is read.
 struct Admission

@@ -52,8 +52,17 @@ private:
     Response serverInfo() const;
     Response listBooks(const FormCodec::Fields &query) const;
     Response userInfo(const Request &request, const FormCodec::Fields &query) const;
-    Response login(const FormCodec::Fields &fields, const QByteArray &peer) const;
-    Response verifiedLogin(const QString &name, const QString &password, bool remember, const QByteArray &peer) const;
+    Response login(const FormCodec::Fields &fields, const Request &request) const;
+    struct Throttle
+    {
+        QString key;
+        int lockTries = 0;
+        bool delays = true;     // waits grow after the free tries
+        bool clearedByLogin = false;
+        qint64 untilBefore = 0; // its lock before this attempt was counted
+    };
+    Response verifiedLogin(const QString &name, const QString &password, bool remember,
+                           const QList<Throttle> &throttles) const;
     Response check(const Request &request) const;
     Response logout(const Request &request) const;
     Response registerUser(const FormCodec::Fields &fields, const QByteArray &peer) const;
@@ -61,9 +70,12 @@ private:
     Response userBooks(const Request &request, const FormCodec::Fields &query) const;
     Response upload(const Request &request) const;
     std::optional<Response> uploadRefusal(const Request &request, qint64 size) const;
-    // Failed-login throttle, per account and per address.
-    QString loginRefusal(const QString &name, const QByteArray &peer) const;
-    void loginFailed(const QString &name, const QByteArray &peer) const;
+    // Login throttle, per account and address, per address and per account: an attempt counts
+    // as failed when it is let through to the password check, and is taken back when right.
+    QList<Throttle> loginThrottles(const QString &name, const Request &request) const;
+    QString admitLogin(QList<Throttle> &throttles) const;
+    // Sign-ups per address and hour, counted when they arrive.
+    bool admitSignup(const QByteArray &peer) const;
     // A visit of a user's promotion link pays that user, once per visitor address and day.
     void promotionVisit(const Request &request, const QString &uid) const;
     void logEvent(const QString &line) const
@@ -81,6 +93,7 @@ private:
     ServerConfig m_config;
     QString m_location; // of the database
     mutable std::mutex m_publicUrlMutex;
+    mutable std::mutex m_loginMutex; // one login admitted at a time, so a burst is counted in turn
     std::function<QDateTime()> m_clock;
     std::function<qint64()> m_freeDisk;
     std::function<void(const QString &)> m_events;

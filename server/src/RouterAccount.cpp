@@ -16,7 +16,7 @@ QString failureKey(QStringView kind, const QString &value)
 // Hashing work goes to the transport's slow queue; this answer stands when the queue is full.
 Response slowly(std::function<Response()> work)
 {
-    Response busy = accountReply(QStringLiteral("0"), QStringLiteral("服务器正忙，请稍后再试！"));
+    Response busy = busyReply();
     busy.deferred = std::move(work);
     return busy;
 }
@@ -90,17 +90,22 @@ Response Router::userInfo(const Request &request, const FormCodec::Fields &query
         QString action = FormCodec::value(*form, u"action");
         if (action.isEmpty())
             action = FormCodec::value(query, u"action");
-        if (action == u"reg")
-            return slowly([this, form = *form, peer = request.peer] { return registerUser(form, peer); });
+        if (action == u"reg") {
+            if (!admitSignup(request.peer))
+                return accountReply(QStringLiteral("0"), QStringLiteral("注册太频繁，请稍后再试！"));
+            Response r = slowly([this, form = *form, peer = request.peer] { return registerUser(form, peer); });
+            r.deferredCanWait = true; // logins go first
+            return r;
+        }
         if (action == u"edit")
             return slowly([this, request, form = *form] { return editProfile(request, form); });
         if (action == u"login")
-            return login(*form, request.peer);
+            return login(*form, request);
         return badRequest("action");
     }
     const QString action = FormCodec::value(query, u"action");
     if (action == u"login")
-        return login(query, request.peer);
+        return login(query, request);
     if (action == u"check")
         return check(request);
     if (action == u"loginout" || action == u"logout")
@@ -110,7 +115,7 @@ Response Router::userInfo(const Request &request, const FormCodec::Fields &query
     return badRequest("action");
 }
 
-Response Router::login(const FormCodec::Fields &fields, const QByteArray &peer) const
+Response Router::login(const FormCodec::Fields &fields, const Request &request) const
 {
     const QString name = FormCodec::value(fields, u"username").trimmed();
     const QString password = FormCodec::value(fields, u"password").trimmed();
@@ -118,28 +123,40 @@ Response Router::login(const FormCodec::Fields &fields, const QByteArray &peer) 
     if (name.isEmpty() || password.isEmpty())
         return accountReply(QStringLiteral("0"), QStringLiteral("用户名或密码不能为空！"));
     // Refused before any hashing, so guessing and floods cost the server next to nothing.
-    if (const QString why = loginRefusal(name, peer); !why.isEmpty())
+    QList<Throttle> throttles = loginThrottles(name, request);
+    if (const QString why = admitLogin(throttles); !why.isEmpty())
         return accountReply(QStringLiteral("0"), why);
-    return slowly([this, name, password, remember, peer] { return verifiedLogin(name, password, remember, peer); });
+    Response r = slowly([this, name, password, remember, throttles] {
+        return verifiedLogin(name, password, remember, throttles);
+    });
+    // A try the server had no time to check does not count.
+    r.turnedAway = [this, throttles] {
+        for (const Throttle &t : throttles)
+            store().uncountLoginFailure(t.key, t.untilBefore);
+    };
+    return r;
 }
 
 Response Router::verifiedLogin(const QString &name, const QString &password, bool remember,
-                               const QByteArray &peer) const
+                               const QList<Throttle> &throttles) const
 {
     const QString refused = QStringLiteral("用户名或密码错误，请重新输入！");
     const auto user = name.size() <= 14 ? store().userByName(name) : std::nullopt;
     if (!user) {
         Secrets::verifyDummy(password);
-        loginFailed(name, peer);
         return accountReply(QStringLiteral("0"), refused);
     }
-    if (!Secrets::verifyPassword(user->passHash, password)) {
-        loginFailed(name, peer);
+    if (!Secrets::verifyPassword(user->passHash, password))
         return accountReply(QStringLiteral("0"), refused);
+    // The attempt was right: it no longer counts, and this address's misses of the account are forgiven.
+    for (const Throttle &t : throttles) {
+        if (t.clearedByLogin)
+            store().clearLoginFailures(t.key);
+        else
+            store().uncountLoginFailure(t.key, t.untilBefore);
     }
     if (user->disabled)
         return accountReply(QStringLiteral("0"), QStringLiteral("你的账号已被停用，请与网站管理员联系！"));
-    store().clearLoginFailures(failureKey(u"user:", name));
 
     const QByteArray token = Secrets::newSessionToken();
     const qint64 nowSecs = now().toSecsSinceEpoch();
@@ -154,43 +171,62 @@ Response Router::verifiedLogin(const QString &name, const QString &password, boo
     return r;
 }
 
-QString Router::loginRefusal(const QString &name, const QByteArray &peer) const
+QList<Router::Throttle> Router::loginThrottles(const QString &name, const Request &request) const
 {
-    const qint64 nowSecs = now().toSecsSinceEpoch();
-    qint64 until = 0;
-    for (const QString &key : {failureKey(u"user:", name), failureKey(u"addr:", QString::fromLatin1(peer))}) {
-        if (!key.isEmpty())
-            until = std::max(until, store().loginFailures(key).until);
+    const ServerConfig::Limits &limits = m_config.limits;
+    const QString address = QString::fromLatin1(clientGroup(request.peer));
+    QList<Throttle> out;
+    if (!address.isEmpty()) {
+        // Guesses from elsewhere never lock the account for this address.
+        out.append({failureKey(u"user:", name + u'@' + address), limits.accountLockTries, true, true});
+        out.append({failureKey(u"addr:", address), limits.addressLockTries, true, false});
     }
-    const qint64 wait = until - nowSecs;
-    if (wait <= 0)
-        return {};
-    if (wait < 60)
-        return QStringLiteral("登录失败次数过多，请%1秒后再试！").arg(wait);
-    return QStringLiteral("登录失败次数过多，已暂时锁定，请%1分钟后再试！").arg((wait + 59) / 60);
+    // Guesses from many addresses at once stop too, except for a client that holds a login of
+    // the account already.
+    const auto s = session(request);
+    const auto holder = s ? store().userById(s->userId) : std::nullopt;
+    if (!holder || holder->name.compare(name, Qt::CaseInsensitive) != 0)
+        out.append({failureKey(u"user:", name), limits.accountWideLockTries, false, false});
+    return out;
 }
 
-void Router::loginFailed(const QString &name, const QByteArray &peer) const
+QString Router::admitLogin(QList<Throttle> &throttles) const
 {
     const ServerConfig::Limits &limits = m_config.limits;
     const qint64 nowSecs = now().toSecsSinceEpoch();
     const qint64 lockSeconds = qint64(limits.lockMinutes) * 60;
-    const std::pair<QString, int> keys[] = {{failureKey(u"user:", name), limits.accountLockTries},
-                                            {failureKey(u"addr:", QString::fromLatin1(peer)), limits.addressLockTries}};
-    for (const auto &[key, lockTries] : keys) {
-        if (key.isEmpty())
-            continue;
+    std::lock_guard lock(m_loginMutex);
+    qint64 until = 0;
+    for (Throttle &t : throttles) {
+        t.untilBefore = store().loginFailures(t.key).until;
+        until = std::max(until, t.untilBefore);
+    }
+    if (const qint64 wait = until - nowSecs; wait > 0) {
+        if (wait < 60)
+            return QStringLiteral("登录失败次数过多，请%1秒后再试！").arg(wait);
+        return QStringLiteral("登录失败次数过多，已暂时锁定，请%1分钟后再试！").arg((wait + 59) / 60);
+    }
+    for (const Throttle &t : throttles) {
         // A quiet spell as long as a lock forgives the earlier failures.
-        const int count = store().countLoginFailure(key, nowSecs, lockSeconds);
+        const int count = store().countLoginFailure(t.key, nowSecs, lockSeconds);
         // After the free tries each failure doubles the wait, up to a minute, then the lock.
         const int over = count - limits.loginFreeTries;
-        const qint64 delay = over <= 0 ? 0 : std::min<qint64>(qint64(1) << std::min(over - 1, 6), 60);
-        const qint64 wait = count >= lockTries ? lockSeconds : delay;
+        const qint64 delay = !t.delays || over <= 0 ? 0 : std::min<qint64>(qint64(1) << std::min(over - 1, 6), 60);
+        const qint64 wait = count >= t.lockTries ? lockSeconds : delay;
         if (wait > 0)
-            store().setLoginLock(key, nowSecs + wait);
-        if (count == lockTries)
-            logEvent(QStringLiteral("login locked %1 for %2 min").arg(key).arg(limits.lockMinutes));
+            store().setLoginLock(t.key, nowSecs + wait);
+        if (count == t.lockTries)
+            logEvent(QStringLiteral("login locked %1 for %2 min").arg(t.key).arg(limits.lockMinutes));
     }
+    return {};
+}
+
+bool Router::admitSignup(const QByteArray &peer) const
+{
+    const QString key = failureKey(u"signup:", QString::fromLatin1(clientGroup(peer)));
+    // The count starts again after an hour without sign-ups from the address.
+    return key.isEmpty() ||
+           store().countLoginFailure(key, now().toSecsSinceEpoch(), 3600) <= m_config.limits.signupsPerHour;
 }
 
 void Router::promotionVisit(const Request &request, const QString &uid) const

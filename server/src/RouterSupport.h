@@ -95,6 +95,17 @@ inline Response accountReply(const QString &code, const QString &message)
     return xml(x.take());
 }
 
+// A request the server cannot take now: no "|", so the client shows the text and changes nothing
+// (no code of the account answers fits: "0" would end the user's login in the client).
+inline Response busyReply()
+{
+    XmlOut x;
+    x.open("userbase").element("logininfo", QStringLiteral("服务器正忙，请稍后再试！")).close("userbase");
+    Response r = xml(x.take());
+    r.addHeader("Retry-After", "5");
+    return r;
+}
+
 // Upload answers are always status 200: the client shows the message of no other status.
 inline Response uploadReply(int code, const QString &message)
 {

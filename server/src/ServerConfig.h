@@ -43,8 +43,12 @@ struct ServerConfig
         int uploadsPerHour = 20; // per user
         qint64 diskFloorBytes = 1024ll * 1024 * 1024;
         int loginFreeTries = 3;      // failed logins before each try waits longer
-        int accountLockTries = 10;   // failed logins of one account before it is locked
+        int accountLockTries = 10;   // failed logins of one account from one address before they are locked
         int addressLockTries = 30;   // failed logins from one address before it is locked
+        // Failed logins of one account from anywhere before it is locked for every address but
+        // the clients that hold a login of it.
+        int accountWideLockTries = 100;
+        int signupsPerHour = 5; // per address (IPv6: per /64)
         int lockMinutes = 15;
     };
     Limits limits;

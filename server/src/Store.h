@@ -166,6 +166,8 @@ public:
     int countLoginFailure(const QString &key, qint64 now, qint64 forgiveSeconds);
     bool setLoginLock(const QString &key, qint64 until);
     bool clearLoginFailures(const QString &key);
+    // Takes back one counted attempt that turned out right, with the lock it may have set.
+    bool uncountLoginFailure(const QString &key, qint64 untilBefore);
 
     bool insertSession(const QByteArray &tokenHash, qint64 userId, qint64 expiresAt);
     std::optional<qint64> sessionUser(const QByteArray &tokenHash, qint64 now);

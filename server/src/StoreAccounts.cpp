@@ -236,6 +236,16 @@ bool Store::clearLoginFailures(const QString &key)
     return exec(q);
 }
 
+bool Store::uncountLoginFailure(const QString &key, qint64 untilBefore)
+{
+    QSqlQuery &q = prepared(QStringLiteral("UPDATE login_failures SET count = CASE WHEN count > 0 THEN count - 1 ELSE 0 "
+                                           "END, until = CASE WHEN until > ? THEN ? ELSE until END WHERE key = ?"));
+    q.addBindValue(untilBefore);
+    q.addBindValue(untilBefore);
+    q.addBindValue(key);
+    return exec(q);
+}
+
 bool Store::insertSession(const QByteArray &tokenHash, qint64 userId, qint64 expiresAt)
 {
     QSqlQuery &q = prepared(QStringLiteral("INSERT INTO sessions (token, userid, expires) VALUES (?, ?, ?)"));

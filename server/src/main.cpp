@@ -65,11 +65,19 @@ const char kUsage[] =
     "  --pending-mb N         每个用户待审核的总大小 / their total size per user (default 256)\n"
     "  --uploads-per-hour N   每个用户每小时上传数 / uploads per user and hour (default 20)\n"
     "  --disk-floor-mb N      剩余空间低于此值时拒绝上传 / refuse uploads below this free space (default 1024)\n"
-    "  --login-tries N        账号登录失败N次后锁定（同一地址3N次）/ failed logins before an account is locked,\n"
-    "                         3N for an address (default 10)\n"
+    "  --login-tries N        同一地址对一个账号登录失败N次后锁定（一个地址共3N次，一个账号共10N次）/ failed\n"
+    "                         logins of an account from one address before they are locked; 3N for an\n"
+    "                         address, 10N for the account from anywhere (default 10)\n"
     "  --lock-minutes N       锁定时长 / how long a lock lasts (default 15)\n"
     "  --per-address N        每个地址的连接数 / connections per client address (default 32)\n"
-    "  --head-timeout S       请求头须在S秒内收完 / seconds to receive a request head (default 10)\n";
+    "  --head-timeout S       请求头须在S秒内收完 / seconds to receive a request head (default 10)\n"
+    "  --body-timeout S       请求体须在S秒内收完，每收到 --body-rate 字节多一秒 / seconds to receive a request\n"
+    "                         body, one more for every --body-rate bytes received (default 20)\n"
+    "  --body-rate B          请求体的最低速度（字节/秒）/ slowest body accepted, bytes a second (default 500)\n"
+    "  --connections N        同时连接数上限 / connections at once (default 4000)\n"
+    "  --hash-queue N         等待校验密码的请求数，超出时答复服务器正忙 / password checks waiting at most;\n"
+    "                         more are answered busy (default 16)\n"
+    "  --signups-per-hour N   每个地址每小时注册数 / sign-ups per address and hour (default 5)\n";
 
 int fail(const QString &message, int code = 1)
 {
@@ -236,6 +244,9 @@ int main(int argc, char *argv[])
            pendingMb = defaults.pendingBytes >> 20, perHour = defaults.uploadsPerHour,
            diskFloorMb = defaults.diskFloorBytes >> 20, loginTries = defaults.accountLockTries,
            lockMinutes = defaults.lockMinutes, perAddress = 32, headTimeout = 10;
+    HttpServer::Options transport;
+    qint64 bodyTimeout = transport.bodySeconds, bodyRate = transport.bodyRate, connections = transport.connectionLimit,
+           hashQueue = transport.slowQueue, signups = defaults.signupsPerHour;
     struct Limit
     {
         qint64 *value;
@@ -246,7 +257,9 @@ int main(int argc, char *argv[])
         {QStringLiteral("--pending-mb"), {&pendingMb, 1}},       {QStringLiteral("--uploads-per-hour"), {&perHour, 1}},
         {QStringLiteral("--disk-floor-mb"), {&diskFloorMb, 0}},  {QStringLiteral("--login-tries"), {&loginTries, 1}},
         {QStringLiteral("--lock-minutes"), {&lockMinutes, 1}},   {QStringLiteral("--per-address"), {&perAddress, 1}},
-        {QStringLiteral("--head-timeout"), {&headTimeout, 1}},
+        {QStringLiteral("--head-timeout"), {&headTimeout, 1}},   {QStringLiteral("--body-timeout"), {&bodyTimeout, 1}},
+        {QStringLiteral("--body-rate"), {&bodyRate, 1}},         {QStringLiteral("--connections"), {&connections, 1}},
+        {QStringLiteral("--hash-queue"), {&hashQueue, 0}},       {QStringLiteral("--signups-per-hour"), {&signups, 1}},
     };
 
     const QStringList args = app.arguments().mid(1);
@@ -376,6 +389,8 @@ int main(int argc, char *argv[])
     config.limits.accountLockTries = int(loginTries);
     config.limits.addressLockTries = int(loginTries * 3);
     config.limits.lockMinutes = int(lockMinutes);
+    config.limits.accountWideLockTries = int(loginTries * 10);
+    config.limits.signupsPerHour = int(signups);
     if (!publicUrl.isEmpty())
         config.publicUrl = publicUrl;
     if (!database.isEmpty())
@@ -451,7 +466,11 @@ int main(int argc, char *argv[])
     Router router(config);
     if (!noLog)
         router.setEventLog([&log](const QString &line) { log.event(line); });
-    HttpServer::Options options;
+    HttpServer::Options options = transport;
+    options.bodySeconds = unsigned(bodyTimeout);
+    options.bodyRate = unsigned(bodyRate);
+    options.connectionLimit = unsigned(connections);
+    options.slowQueue = unsigned(hashQueue);
     options.threads = unsigned(threads);
     options.spoolDir = config.spoolDir();
     options.perAddressLimit = unsigned(perAddress);

@@ -1,4 +1,5 @@
 #include "FormCodec.h"
+#include "HttpTypes.h"
 #include "Multipart.h"
 
 #include <QtTest>
@@ -133,6 +134,22 @@ private Q_SLOTS:
         QCOMPARE(result.parts.size(), 1);
         QVERIFY(result.find(name));
         QTEST(result.find(name)->data.toByteArray(), "data");
+    }
+
+    // What a forwarded address and a client's share are counted by.
+    void clientAddress_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("group"); // empty: not an address
+        QTest::newRow("IPv4") << " 198.51.100.7"_ba << "198.51.100.7"_ba;
+        QTest::newRow("IPv6 by its /64") << "2001:DB8:0:1:aaaa::9"_ba << "2001:db8:0:1::/64"_ba;
+        QTest::newRow("IPv4 in IPv6 form") << "::FFFF:198.51.100.7"_ba << "198.51.100.7"_ba;
+        QTest::newRow("not an address") << "<script>"_ba << QByteArray();
+    }
+    void clientAddress()
+    {
+        QFETCH(QByteArray, text);
+        QTEST(clientGroup(canonicalAddress(text)), "group");
     }
 
     void baseName_data()

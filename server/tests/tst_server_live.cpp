@@ -74,9 +74,11 @@ class TestServerLive : public QObject
     QByteArray get(const QString &pathAndQuery) { return request("GET", pathAndQuery).body; }
     // Sends bytes as they are and returns what comes back until the server closes or stops talking.
     QByteArray raw(const QByteArray &bytes, int waitMs = 3000) { return rawTo(m_server.port(), bytes, waitMs); }
-    static QByteArray rawTo(quint16 port, const QByteArray &bytes, int waitMs = 3000)
+    static QByteArray rawTo(quint16 port, const QByteArray &bytes, int waitMs = 3000, const char *from = nullptr)
     {
         QTcpSocket socket;
+        if (from)
+            socket.bind(QHostAddress(QString::fromLatin1(from)));
         socket.connectToHost(QHostAddress::LocalHost, port);
         if (!socket.waitForConnected(5000))
             return "NO CONNECTION";
@@ -129,6 +131,13 @@ private Q_SLOTS:
         const QByteArray end = " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
         QTest::newRow("dot segments to the database") << "GET /books/../catalogue.db" + end << "HTTP/1.1 404"_ba;
         QTest::newRow("not HTTP") << "HELLO\r\n\r\n"_ba << "HTTP/1.1 400"_ba;
+        QTest::newRow("not HTTP, words") << "HELLO WORLD\r\n\r\n"_ba << "HTTP/1.1 400"_ba;
+        // A second request hidden in the body must not run: one answer, then the connection ends.
+        const QByteArray hidden = "GET /readerserver/getinfo.asp HTTP/1.1\r\nHost: x\r\n\r\n";
+        QTest::newRow("two lengths") << "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n"
+                                        "Content-Length: 49\r\n\r\n" + hidden << "HTTP/1.1 400"_ba;
+        QTest::newRow("length and chunks") << "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n"
+                                              "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + hidden << "HTTP/1.1 400"_ba;
         QByteArray chunked = "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
         for (int i = 0; i < 20; ++i)
             chunked += "1000\r\n" + QByteArray(4096, 'a') + "\r\n";
@@ -146,6 +155,7 @@ private Q_SLOTS:
             QVERIFY2(answer.isEmpty() || answer.startsWith("HTTP/1.1 4"), answer.left(200).constData());
         else
             QVERIFY2(answer.startsWith(statusLine), answer.left(200).constData());
+        QVERIFY2(answer.count("HTTP/1.1 ") <= 1, answer.constData());
         QVERIFY(!answer.contains("SQLite format"));
         QVERIFY(m_server.isRunning());
     }
@@ -244,6 +254,122 @@ private Q_SLOTS:
         QCOMPARE(open(), 0);
         // Likewise the server lets go of a closed connection a little after the client sees it go.
         QTRY_VERIFY_WITH_TIMEOUT(answer("127.0.0.1").startsWith("HTTP/1.1 200"), 20000);
+    }
+
+    // Bodies trickling in from many addresses take neither the connections nor the time of
+    // others: the oldest make room for new clients, and each is cut below the minimum rate.
+    void slowBodies_makeRoomAndAreCutOff()
+    {
+        LiveServer server;
+        QVERIFY2(server.start(binDir(), {u"--data"_s, m_dir.filePath(u"slow-bodies"_s), u"--connections"_s, u"40"_s,
+                                         u"--per-address"_s, u"4"_s, u"--body-timeout"_s, u"1"_s, u"--body-rate"_s,
+                                         u"1000"_s, u"--no-log"_s}),
+                 qPrintable(server.output()));
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        for (int i = 0; i < 40; ++i) {
+            slow.push_back(std::make_unique<QTcpSocket>());
+            slow.back()->bind(QHostAddress(u"127.0.0.%1"_s.arg(10 + i / 4)));
+            slow.back()->connectToHost(QHostAddress::LocalHost, server.port());
+            slow.back()->write("POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                               "application/x-www-form-urlencoded\r\nContent-Length: 60000\r\n\r\na");
+            slow.back()->waitForBytesWritten(5000); // past the share, newcomers of these addresses are turned away
+
+        }
+        const QByteArray whole = "GET /readerserver/getinfo.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        QTRY_VERIFY_WITH_TIMEOUT(rawTo(server.port(), whole, 3000, "127.0.0.100").startsWith("HTTP/1.1 200"), 20000);
+        auto open = [&] { return std::count_if(slow.begin(), slow.end(), [](const auto &s) {
+                              return s->state() == QAbstractSocket::ConnectedState;
+                          }); };
+        QDeadlineTimer generous(30000);
+        while (open() > 0 && !generous.hasExpired()) {
+            for (auto &socket : slow) {
+                if (socket->write("a") > 0)
+                    socket->waitForDisconnected(20);
+            }
+        }
+        QCOMPARE(open(), 0);
+        QVERIFY(rawTo(server.port(), whole, 3000, "127.0.0.10").startsWith("HTTP/1.1 200"));
+    }
+
+    // Sign-ups are counted per address; a burst of guesses sent at once gets no more checks than
+    // guesses one after another, and the owner still logs in from an address of their own.
+    void accountFloods_areThrottledPerAddress()
+    {
+        LiveServer server;
+        QVERIFY2(server.start(binDir(), {u"--data"_s, m_dir.filePath(u"floods"_s), u"--signups-per-hour"_s, u"3"_s,
+                                         u"--login-tries"_s, u"4"_s, u"--no-log"_s}),
+                 qPrintable(server.output()));
+        auto info = [&](const QByteArray &answer) { return values(answer.mid(answer.indexOf("\r\n\r\n")), u"logininfo"_s).value(0); };
+        auto signUp = [&](const char *from, const QByteArray &name) {
+            const QByteArray form = "action=reg&username=" + name + "&userpass=secret1&email=a%40b%2Ecn";
+            return info(rawTo(server.port(), "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                                             "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                                                 QByteArray::number(form.size()) + "\r\n\r\n" + form,
+                              15000, from));
+        };
+        QStringList flood;
+        for (int i = 0; i < 5; ++i)
+            flood << signUp("127.0.0.20", "flood" + QByteArray::number(i)).left(2);
+        QCOMPARE(flood, (QStringList{u"1|"_s, u"1|"_s, u"1|"_s, u"0|"_s, u"0|"_s}));
+        QVERIFY(signUp("127.0.0.21", "victim").startsWith(u"1|"));
+
+        const auto login = [](const QByteArray &password) {
+            return "GET /readerserver/userinfo.asp?action=login&username=victim&password=" + password +
+                   "&cookies=0 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        };
+        std::vector<std::unique_ptr<QTcpSocket>> burst;
+        for (int i = 0; i < 16; ++i) {
+            burst.push_back(std::make_unique<QTcpSocket>());
+            burst.back()->bind(QHostAddress(u"127.0.0.22"_s));
+            burst.back()->connectToHost(QHostAddress::LocalHost, server.port());
+            QVERIFY(burst.back()->waitForConnected(5000));
+            burst.back()->write(login(i == 15 ? "secret1" : "wrong" + QByteArray::number(i)));
+        }
+        int checked = 0, refused = 0;
+        for (auto &socket : burst) {
+            QByteArray answer;
+            while (socket->state() == QAbstractSocket::ConnectedState && socket->waitForReadyRead(15000))
+                answer += socket->readAll();
+            const QString reply = info(answer + socket->readAll());
+            refused += reply.contains(u"次数过多"_s);
+            checked += reply.contains(u"错误"_s) || reply.startsWith(u"1|"_s);
+        }
+        QCOMPARE(checked + refused, 16);
+        QVERIFY2(checked <= 4, qPrintable(QString::number(checked)));
+        QVERIFY(info(rawTo(server.port(), login("secret1"), 15000, "127.0.0.23")).startsWith(u"1|"));
+    }
+
+    // Passwords stay out of the log however their key is written; a trusted proxy's readers are
+    // told apart by a forwarded address only when it is one, and have a connection share each.
+    void accessLog_andProxiedReaders()
+    {
+        const QString logFile = m_dir.filePath(u"proxied.log"_s);
+        LiveServer server;
+        QVERIFY2(server.start(binDir(), {u"--data"_s, m_dir.filePath(u"proxied"_s), u"--log"_s, logFile,
+                                         u"--trusted-proxy"_s, u"127.0.0.1"_s, u"--per-address"_s, u"2"_s}),
+                 qPrintable(server.output()));
+        const auto via = [](const QByteArray &reader, const QByteArray &target) {
+            return "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Forwarded-For: " + reader +
+                   "\r\n\r\n";
+        };
+        rawTo(server.port(), via("198.51.100.7", "/readerserver/userinfo.asp?action=login&username=a&%70assword=secret1"));
+        rawTo(server.port(), via("198.51.100.7, <script>", "/readerserver/getinfo.asp?marker=1"));
+        QTRY_VERIFY_WITH_TIMEOUT(TestSupport::readFile(logFile).contains("marker=1"), 10000);
+        const QByteArray lines = TestSupport::readFile(logFile);
+        QVERIFY2(!lines.contains("secret1") && lines.contains("198.51.100.7 GET /readerserver/userinfo.asp"),
+                 lines.constData());
+        QVERIFY2(lines.contains("127.0.0.1 GET /readerserver/getinfo.asp?marker=1"), lines.constData());
+
+        QTcpSocket held[2];
+        for (QTcpSocket &socket : held) {
+            socket.connectToHost(QHostAddress::LocalHost, server.port());
+            socket.write("POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 198.51.100.8\r\n"
+                         "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 100\r\n\r\n");
+            QVERIFY(socket.waitForBytesWritten(5000));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(rawTo(server.port(), via("198.51.100.8", "/readerserver/getinfo.asp")).startsWith(
+                                     "HTTP/1.1 503"), 20000);
+        QVERIFY(rawTo(server.port(), via("198.51.100.9", "/readerserver/getinfo.asp")).startsWith("HTTP/1.1 200"));
     }
 
     void commandLine_errors_data()

@@ -11,6 +11,8 @@ private Q_SLOTS:
         QVERIFY(Secrets::initialize());
         QVERIFY(m_dir.isValid());
         m_config = ServerConfig::load(m_dir.path());
+        m_config.limits.signupsPerHour = 100; // every sign-up here comes from one address
+        m_config.limits.accountWideLockTries = 12;
         // The same suite runs against a throw-away PostgreSQL cluster when asked to.
         if (qEnvironmentVariable("FOLIOWAY_TEST_DATABASE") == u"postgresql") {
             if (PgCluster::programs().isEmpty() || !QSqlDatabase::isDriverAvailable(u"QPSQL"_s))
@@ -421,47 +423,54 @@ private Q_SLOTS:
         }
     }
 
-    // Guessing gets slower after a few misses and then stops, for the account and for the
-    // address; the lock ends by itself.
+    // Guessing gets slower after a few misses and then stops, for the account from one address
+    // and for the address; guesses from many addresses stop the account everywhere but for a
+    // client holding a login of it. The lock ends by itself.
     void loginThrottle_data()
     {
-        QTest::addColumn<bool>("oneAccount"); // false: a different name each miss, same address
+        QTest::addColumn<int>("spread"); // misses: 0 one account, 1 other names, 2 one account from many addresses
+        QTest::addColumn<bool>("holder"); // the right password comes with a login of the account
         QTest::addColumn<int>("misses");
         QTest::addColumn<int>("waitSeconds"); // before the right password
         QTest::addColumn<QString>("reply");
-        QTest::newRow("free tries") << true << 3 << 0 << u"1|"_s;
-        QTest::newRow("growing delay") << true << 5 << 0 << u"0|登录失败次数过多，请2秒后再试"_s;
-        QTest::newRow("delay over") << true << 5 << 2 << u"1|"_s;
-        QTest::newRow("account locked") << true << 10 << 60 << u"0|登录失败次数过多，已暂时锁定，请14分钟"_s;
-        QTest::newRow("account lock over") << true << 10 << 15 * 60 << u"1|"_s;
-        QTest::newRow("address locked") << false << 30 << 60 << u"0|登录失败次数过多，已暂时锁定"_s;
+        QTest::newRow("free tries") << 0 << false << 3 << 0 << u"1|"_s;
+        QTest::newRow("growing delay") << 0 << false << 5 << 0 << u"0|登录失败次数过多，请2秒后再试"_s;
+        QTest::newRow("delay over") << 0 << false << 5 << 2 << u"1|"_s;
+        QTest::newRow("account locked") << 0 << false << 10 << 60 << u"0|登录失败次数过多，已暂时锁定，请14分钟"_s;
+        QTest::newRow("account lock over") << 0 << false << 10 << 15 * 60 << u"1|"_s;
+        QTest::newRow("address locked") << 1 << false << 30 << 60 << u"0|登录失败次数过多，已暂时锁定"_s;
+        QTest::newRow("guessed from many addresses") << 2 << false << 12 << 60 << u"0|登录失败次数过多，已暂时锁定"_s;
+        QTest::newRow("but not for its login") << 2 << true << 12 << 60 << u"1|"_s;
     }
     void loginThrottle()
     {
-        QFETCH(bool, oneAccount);
+        QFETCH(int, spread);
         QFETCH(int, misses);
         QFETCH(int, waitSeconds);
         QFETCH(QString, reply);
         const QDateTime saved = m_now;
         static int round = 0;
         const QByteArray peer = "198.51.100." + QByteArray::number(++round);
-        auto attempt = [&](const QByteArray &name, const QByteArray &password) {
+        QFETCH(bool, holder);
+        const QByteArray cookie = holder ? loginCookie(u"alice"_s, u"abc"_s) : QByteArray();
+        auto attempt = [&](const QByteArray &name, const QByteArray &password, const QByteArray &from) {
             Request r = Request::make("GET", Account + "?action=login&username=" + name + "&password=" + password);
-            r.peer = peer;
+            r.peer = from;
+            r.headers.emplaceBack("cookie", cookie);
             const Response answer = m_router->handle(r);
             return element(answer.deferred ? answer.deferred().body : answer.body, "logininfo");
         };
         for (int i = 0; i < misses; ++i) {
             // Misses are spaced so that none falls into a delay.
             m_now = m_now.addSecs(70);
-            attempt(oneAccount ? "alice" : "guess" + QByteArray::number(i), "wrong");
+            attempt(spread == 1 ? "guess" + QByteArray::number(i) : "alice", "wrong",
+                    spread == 2 ? "203.0.113." + QByteArray::number(i) : peer);
         }
         m_now = m_now.addSecs(waitSeconds);
-        const QString answer = attempt("alice", "abc");
+        const QString answer = attempt("alice", "abc", spread == 2 ? "203.0.113.200" : peer);
         m_now = saved.addDays(1);
         QVERIFY2(answer.startsWith(reply), qPrintable(answer));
     }
-
 
     // Each visit of a promotion link as "address@day"; "self" is the user following their own.
     void promotionLink_data()

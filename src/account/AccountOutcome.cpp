@@ -8,11 +8,24 @@ std::optional<AccountMessage> ValidateLogin(const QString &name, const QString &
     return std::nullopt;
 }
 
+namespace {
+
+// An answer without a code: its text, if any, is all there is to it.
+AccountOutcome noticeOnly(const AccountReply &reply)
+{
+    AccountOutcome out;
+    if (!reply.notice.isEmpty())
+        out.message = AccountMessage{reply.notice, QStringLiteral("提示"), Prompter::Icon::Exclamation};
+    return out;
+}
+
+} // namespace
+
 AccountOutcome LoginWindowOutcome(const AccountReply &reply)
 {
     AccountOutcome out;
     if (!reply.valid)
-        return out;
+        return noticeOnly(reply);
     if (reply.code == QLatin1String("0")) {
         out.message = AccountMessage{reply.message, QStringLiteral("请先登录"), Prompter::Icon::Exclamation};
     } else if (reply.code == QLatin1String("1")) {
@@ -28,7 +41,7 @@ AccountOutcome UserCentreOutcome(const AccountReply &reply)
 {
     AccountOutcome out;
     if (!reply.valid)
-        return out;
+        return noticeOnly(reply);
     if (reply.code == QLatin1String("0")) {
         out.message = AccountMessage{reply.message, QStringLiteral("请先登录"), Prompter::Icon::Exclamation};
         out.openLogin = reply.message != LogoutMessage();
@@ -47,7 +60,7 @@ AccountOutcome RegistrationOutcome(const AccountReply &reply)
 {
     AccountOutcome out;
     if (!reply.valid)
-        return out;
+        return noticeOnly(reply);
     if (reply.code == QLatin1String("0")) {
         out.message = AccountMessage{reply.message, QStringLiteral("注册失败"), Prompter::Icon::Critical};
     } else if (reply.code == QLatin1String("1")) {

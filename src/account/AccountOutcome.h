@@ -33,7 +33,8 @@ struct AccountOutcome
 // Login ("确认登录"): empty name or password after trimming gives the refusal to show.
 std::optional<AccountMessage> ValidateLogin(const QString &name, const QString &password);
 
-// An invalid reply gives the empty outcome: the window re-enables itself and shows nothing.
+// An invalid reply gives the empty outcome: the window re-enables itself and shows nothing but
+// the reply's notice, when it has one.
 AccountOutcome LoginWindowOutcome(const AccountReply &reply);
 AccountOutcome UserCentreOutcome(const AccountReply &reply);
 AccountOutcome RegistrationOutcome(const AccountReply &reply);

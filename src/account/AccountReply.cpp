@@ -91,8 +91,11 @@ AccountReply DecodeAccountReply(const QByteArray &body)
     if (xml.hasError() || !haveLogininfo)
         return {};
     const qsizetype bar = logininfo.indexOf(QLatin1Char('|'));
-    if (bar < 0)
-        return {};
+    if (bar < 0) {
+        AccountReply notice;
+        notice.notice = BoundedServerText(logininfo.trimmed());
+        return notice;
+    }
 
     AccountReply reply;
     reply.valid = true;

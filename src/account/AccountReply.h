@@ -32,6 +32,9 @@ struct AccountReply
     QString code;
     QString message;
     AccountProfile profile;
+    // A logininfo without "|": a passing word from the server ("服务器正忙…") that changes
+    // nothing, shown when not empty.
+    QString notice;
 };
 
 AccountReply DecodeAccountReply(const QByteArray &body);

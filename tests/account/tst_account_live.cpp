@@ -252,6 +252,40 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(windows.userCentre() && !windows.userCentre()->profile().uname.isEmpty(), kWait);
         QCOMPARE(checkAfterRestart().code, u"0"_s);
     }
+
+    // A server whose password queue is full answers without a code: the windows show its word
+    // and nobody is logged out. The busy server shares the catalogue, and the cookie, of the first.
+    void busyServer_keepsTheUserLoggedIn()
+    {
+        LiveServer busy;
+        QVERIFY2(busy.start(TestSupport::binDir(), {u"--data"_s, m_dataDir, u"--hash-queue"_s, u"0"_s, u"--no-log"_s}),
+                 qPrintable(busy.output()));
+        RequestSlot slot;
+        QSignalSpy done(&slot, &RequestSlot::finished);
+        slot.postForm(AccountEndpoint(m_server.baseUrl()), "action=reg&username=busyuser&userpass=secret1&email=b%40x%2Ecn");
+        QVERIFY(done.wait(kWait));
+        slot.loginHTTP(LoginUrl(m_server.baseUrl(), u"busyuser"_s, u"secret1"_s, false));
+        QVERIFY(done.wait(kWait));
+        QCOMPARE(DecodeAccountReply(done.last()[0].value<HttpResult>().body).code, u"1"_s);
+
+        AppContext ctx;
+        ctx.programFolder = m_programFolder;
+        ctx.config.serverBaseUrl = busy.baseUrl();
+        ScriptedPrompter prompter;
+        AccountWindows windows(ctx, prompter);
+        UserCentre *centre = windows.openUserInfo();
+        QTRY_COMPARE_WITH_TIMEOUT(centre->profile().uname, u"busyuser"_s, kWait);
+        centre->selectNode(UserCentre::EditProfileNode);
+        QTest::mouseClick(centre->saveButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(prompter.lastText(), u"服务器正忙，请稍后再试！"_s, kWait);
+        QCOMPARE(windows.userCentre(), centre);
+        QVERIFY(!windows.loginWindow());
+
+        prompter.clear();
+        login(windows, u"busyuser"_s, u"secret1"_s, false);
+        QTRY_COMPARE_WITH_TIMEOUT(prompter.lastText(), u"服务器正忙，请稍后再试！"_s, kWait);
+        QVERIFY(windows.loginWindow() && windows.loginWindow()->loginButton()->isEnabled());
+    }
 };
 
 QTEST_MAIN(TestAccountLive)

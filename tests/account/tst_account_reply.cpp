@@ -96,8 +96,10 @@ private Q_SLOTS:
                           out.releaseRequest})
             flags += QString::number(flag);
         QTEST(flags, "flags");
-        // An unusable answer never makes a window act.
+        // An unusable answer never makes a window act; a busy server's word is only shown.
         QVERIFY(decide(AccountReply{}) == AccountOutcome{});
+        const AccountOutcome busy = decide(DecodeAccountReply("<userbase><logininfo>忙</logininfo></userbase>"));
+        QVERIFY(busy == (AccountOutcome{AccountMessage{u"忙"_s, u"提示"_s, Prompter::Icon::Exclamation}}));
     }
 };
 
