@@ -1,10 +1,12 @@
 #pragma once
 
 #include "reader/Chapters.h"
+#include "reader/ReaderPage.h"
+#include "reader/ReaderResume.h"
+#include "reader/ReaderTools.h"
 #include "reader/ReadingView.h"
 #include "settings/SettingsRules.h"
 
-#include <QThreadPool>
 #include <QWidget>
 
 #include <optional>
@@ -14,10 +16,8 @@ class ChapterJumpBox;
 class ChapterLoader;
 class LibraryDb;
 class ReaderKeys;
-class ReadingPositionKeeper;
 class ResumeBar;
 struct BookSearchHit;
-struct ReadingPosition;
 class Prompter;
 class QAction;
 class QMenu;
@@ -25,7 +25,6 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class QTreeWidget;
-class QTreeWidgetItem;
 class SpeechEngine;
 class VoiceController;
 struct MainLayout;
@@ -37,6 +36,11 @@ struct ServerInfo;
 //
 // Opening a book never blocks: chapter detection and the cutting of a chapter out of the file run
 // on worker threads, and the newest request always wins.
+//
+// The pane opens books and lays out its parts; the rest is done by the three it is made of:
+// ReaderPage (the chapter list and the chapter on the page, moving between chapters),
+// ReaderTools (the toolbar and reading menu, find, reading aloud, how a book is read) and
+// ReaderResume (the kept reading position and the resume bar).
 class ReaderPane : public QWidget
 {
     Q_OBJECT
@@ -58,9 +62,9 @@ public:
     static constexpr int ToolCount = 13;
 
     // Image keys of the chapter list's icons, kept in each item's IconKeyRole.
-    static constexpr int IconKeyRole = Qt::UserRole + 1;
-    static QString nowChapterKey() { return QStringLiteral("NowChapter"); }
-    static QString spaceKey() { return QStringLiteral("Space"); }
+    static constexpr int IconKeyRole = ReaderPage::IconKeyRole;
+    static QString nowChapterKey() { return ReaderPage::nowChapterKey(); }
+    static QString spaceKey() { return ReaderPage::spaceKey(); }
 
     ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent = nullptr);
 
@@ -86,43 +90,43 @@ public:
 
     // The chapter list of the book on screen (which, while another book is being opened, is
     // still the previous one).
-    const QList<ChapterEntry> &chapters() const { return m_entries; }
-    QString chaptersPath() const { return m_chaptersPath; }
+    const QList<ChapterEntry> &chapters() const { return m_page->entries(); }
+    QString chaptersPath() const { return m_page->path(); }
     // 1-based positions; 0 when there is none.
-    int selectedChapter() const;
-    int shownChapter() const { return m_shownPosition; }
-    void selectChapter(int position);
+    int selectedChapter() const { return m_page->selected(); }
+    int shownChapter() const { return m_page->shown(); }
+    void selectChapter(int position) { m_page->select(position); }
     // Shows the selected entry.
-    void ListView2_dblClick();
+    void ListView2_dblClick() { m_page->showSelected(); }
     // 37 previous, 39 next; 13 and anything else do nothing.
-    void keyNavigation(int keyCode);
-    void firstChapter();
-    void lastChapter();
+    void keyNavigation(int keyCode) { m_page->keyNavigation(keyCode); }
+    void firstChapter() { m_page->first(); }
+    void lastChapter() { m_page->last(); }
 
     void insertBookmark();
     void gotoBookmark();
-    void openFind();
+    void openFind() { m_tools->openFind(); }
 
     // Where the reader is in the book on screen is kept as they read (ReadingPositionKeeper).
     // Opening a book with a remembered place offers it in the resume bar; resumeReading() goes
     // there.
-    ResumeBar *resumeBar() const { return m_resumeBar; }
-    void resumeReading();
+    ResumeBar *resumeBar() const { return m_resume->bar(); }
+    void resumeReading() { m_resume->resume(); }
     // Writes the reading position now rather than at the next save.
-    void flushPosition();
+    void flushPosition() { m_resume->flush(); }
     // With the option "启动后打开上次阅读的书" on and no book open yet: opens the book read last,
     // at the place it was left. Returns whether it did.
     bool reopenLastBook();
 
     // Shows the chapter at `position` scrolled `fraction` of the way down (0 top, 1 end).
-    void showChapterAt(int position, double fraction);
+    void showChapterAt(int position, double fraction) { m_page->showAt(position, fraction); }
     // Shows the hit's chapter with the hit selected on the page.
-    void showSearchHit(const BookSearchHit &hit);
-    BookSearchPanel *bookSearch() const { return m_search; }
+    void showSearchHit(const BookSearchHit &hit) { m_page->showHit(hit); }
+    BookSearchPanel *bookSearch() const { return m_tools->bookSearch(); }
 
     // Ctrl+G: the chapter list narrowed as one types.
-    void openChapterJump();
-    ChapterJumpBox *chapterJump() const { return m_jump; }
+    void openChapterJump() { m_page->openJump(); }
+    ChapterJumpBox *chapterJump() const { return m_page->chapterJump(); }
 
     // Full screen shows the page alone; the main window makes the window fill the screen and
     // answers fullScreenRequested with setFullScreen.
@@ -132,11 +136,11 @@ public:
     // Reading aloud (toolbar positions 11 to 13) through `engine`, which the caller owns; the
     // pane lets go of it when it is destroyed. Without an engine (nullptr) the three buttons are
     // disabled.
-    void setSpeechEngine(SpeechEngine *engine);
-    VoiceController *voiceController() const { return m_voice; }
+    void setSpeechEngine(SpeechEngine *engine) { m_tools->setSpeechEngine(engine); }
+    VoiceController *voiceController() const { return m_tools->voiceController(); }
     // The voice list's panel, dropped over the top of the page below the toolbar; null without
     // an engine.
-    QWidget *voicePanel() const { return m_voicePanel; }
+    QWidget *voicePanel() const { return m_tools->voicePanel(); }
 
     bool chapterListVisible() const { return m_chapterListVisible; }
     // What the splitter buttons do: 0 hides the chapter list, 1 shows it.
@@ -146,26 +150,26 @@ public:
 
     QToolButton *splitterButton(int index) const { return m_splitterButtons[index]; }
     ReadingView *readingView() const { return m_view; }
-    QTreeWidget *chapterList() const { return m_chapters; }
+    QTreeWidget *chapterList() const { return m_page->chapterList(); }
     QWidget *splitterBar() const { return m_splitter; }
     QToolBar *toolbar() const { return m_toolbar; }
-    QAction *toolAction(int position) const { return m_toolActions[position - 1]; }
-    QToolButton *toolButton(int position) const;
-    QMenu *bookmarkMenu() const { return m_bookmarkMenu; }
+    QAction *toolAction(int position) const { return m_tools->toolAction(position); }
+    QToolButton *toolButton(int position) const { return m_tools->toolButton(position); }
+    QMenu *bookmarkMenu() const { return m_tools->bookmarkMenu(); }
     // "阅读操作"; items by object name: Menue_VoiceRead, Menue_InsertSQ, Menue_GotoSQ, Menue_Find,
     // ShareThisBook.
-    QMenu *readingMenu() const { return m_readingMenu; }
-    QAction *readingMenuItem(const QString &name) const;
+    QMenu *readingMenu() const { return m_tools->readingMenu(); }
+    QAction *readingMenuItem(const QString &name) const { return m_tools->readingMenuItem(name); }
 
     // How the book on screen is read ("智能分章", a chosen encoding), remembered per book and
     // used whenever that book is opened. Changing it opens the book again at the same chapter
     // title when there still is one.
-    BookReading bookReading() const { return m_reading; }
-    BookReading storedReading(const QString &path) const;
-    void setSmartChapters(bool on);
-    void setBookEncoding(std::optional<TextEncoding> encoding);
+    BookReading bookReading() const { return m_page->reading(); }
+    BookReading storedReading(const QString &path) const { return m_tools->storedReading(path); }
+    void setSmartChapters(bool on) { m_tools->setSmartChapters(on); }
+    void setBookEncoding(std::optional<TextEncoding> encoding) { m_tools->setBookEncoding(encoding); }
     // Offers smart mode when the plain reading found a single chapter in a book of long lines.
-    ResumeBar *smartBar() const { return m_smartBar; }
+    ResumeBar *smartBar() const { return m_tools->smartBar(); }
 
 Q_SIGNALS:
     void layoutRequested();
@@ -184,76 +188,27 @@ Q_SIGNALS:
     void fullScreenRequested(bool on);
 
 private:
-    void buildToolbar();
-    void buildReadingMenu();
-    void requestChapters(const QString &path, const QString &chapterTitle);
     void onChaptersLoaded(quint64 requestId, const ChapterList &list);
-    void fillChapterList(const QList<ChapterEntry> &entries);
-    void markShown(int position);
     void updateLoading();
-    void placeVoicePanel();
-    // Reading aloud came to the end of the chapter: the next one is shown and read.
-    void readOnIntoNextChapter();
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void onPageKey(int keyCode);
-    void onPageScrolled(double top, double seen);
-    void offerResume();
-    void buildReadingModeItems();
-    void showReadingMode(const ChapterList &list);
-    void reopenWith(const BookReading &reading);
 
     LibraryDb &m_db;
     Prompter &m_prompter;
     ChapterLoader *m_loader;
-    QThreadPool m_fragmentPool;
-    quint64 m_fragmentRequest = 0;
-    bool m_fragmentPending = false;
     bool m_loadingShown = false;
     QTimer *m_loadingDelay;
 
     QString m_currentBookPath;
     QString m_pathBeforeOpening; // given back when the book being opened turns out unreadable
-    QString m_chaptersPath;
-    QList<ChapterEntry> m_entries;
-    int m_shownPosition = 0;
 
     bool m_chapterListVisible = true;
+    bool m_fullScreen = false;
     QToolBar *m_toolbar;
-    QAction *m_toolActions[ToolCount] = {};
-    QMenu *m_bookmarkMenu;
-    QMenu *m_readingMenu;
     ReadingView *m_view;
     QWidget *m_splitter;
     QToolButton *m_splitterButtons[2];
-    QTreeWidget *m_chapters;
 
-    // What to do to the next chapter once it is on the page.
-    double m_scrollAfterShow = 0;
-    QString m_highlightAfterShow;
-    int m_highlightOccurrence = 0;
-
-    ReadingPositionKeeper *m_positions;
-    ResumeBar *m_resumeBar;
-    std::optional<int> m_resumeChapter;
-    double m_resumeFraction = 0;
-    bool m_resumeOnOpen = false;
-    // Positions are kept once the reader leaves the top of the chapter the book opened at, so
-    // opening a book does not overwrite the place it offers to resume.
-    bool m_positionArmed = false;
-    int m_openedChapter = 0;
-
-    BookSearchPanel *m_search;
-    ChapterJumpBox *m_jump;
+    ReaderPage *m_page;
+    ReaderResume *m_resume;
+    ReaderTools *m_tools;
     ReaderKeys *m_keys;
-    bool m_fullScreen = false;
-    bool m_readOnPending = false; // read the next chapter aloud once it is on the page
-
-    BookReading m_reading; // of the book on screen
-    ResumeBar *m_smartBar;
-    QMenu *m_encodingMenu = nullptr;
-    bool m_skipEmptyFirst = false; // a switch to smart mode shows the first chapter with text
-
-    VoiceController *m_voice = nullptr;
-    QWidget *m_voicePanel = nullptr;
-    QMetaObject::Connection m_engineGone;
 };

@@ -1,0 +1,283 @@
+#include "reader/ReaderPage.h"
+
+#include "platform/Prompter.h"
+#include "platform/TwipsGeometry.h"
+#include "reader/BookSearch.h"
+#include "reader/ChapterJumpBox.h"
+#include "reader/ReadingView.h"
+
+#include <QFutureWatcher>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTreeWidget>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int PositionRole = Qt::UserRole;
+constexpr int IconSize = 16;
+
+QIcon drawNowChapterIcon()
+{
+    QPixmap pixmap(IconSize, IconSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath arrow;
+    arrow.moveTo(4, 3);
+    arrow.lineTo(13, 8);
+    arrow.lineTo(4, 13);
+    arrow.closeSubpath();
+    painter.fillPath(arrow, QColor(0x2E, 0x7D, 0x32));
+    return QIcon(pixmap);
+}
+
+QIcon drawSpaceIcon()
+{
+    QPixmap pixmap(IconSize, IconSize);
+    pixmap.fill(Qt::transparent);
+    return QIcon(pixmap);
+}
+
+const QIcon &nowChapterIcon()
+{
+    static const QIcon icon = drawNowChapterIcon();
+    return icon;
+}
+
+const QIcon &spaceIcon()
+{
+    static const QIcon icon = drawSpaceIcon();
+    return icon;
+}
+
+} // namespace
+
+ReaderPage::ReaderPage(ReadingView *view, Prompter &prompter, QObject *parent)
+    : QObject(parent), m_view(view), m_prompter(prompter)
+{
+    m_pool.setMaxThreadCount(2);
+    connect(m_view, &ReadingView::keyPressedInPage, this, &ReaderPage::onPageKey);
+}
+
+void ReaderPage::addChapterList(QWidget *pane)
+{
+    m_list = new QTreeWidget(pane);
+    m_list->setObjectName(QStringLiteral("ListView2"));
+    m_list->setRootIsDecorated(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setIconSize(QSize(IconSize, IconSize));
+    m_list->setHeaderLabels({QStringLiteral("章节列表")});
+    m_list->installEventFilter(this);
+    SetTwips(m_list, 0, 360, 3000, 1000);
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { showSelected(); });
+}
+
+void ReaderPage::addChapterJump(QWidget *pane)
+{
+    m_jump = new ChapterJumpBox(pane);
+    connect(m_jump, &ChapterJumpBox::chapterChosen, this, [this](int position) { showAt(position, 0); });
+}
+
+void ReaderPage::setBook(const QString &path, const QList<ChapterEntry> &entries, const BookReading &reading)
+{
+    m_path = path;
+    m_entries = entries;
+    m_reading = reading;
+    m_shown = 0;
+    const QIcon &space = spaceIcon();
+    QList<QTreeWidgetItem *> items;
+    items.reserve(entries.size());
+    for (const ChapterEntry &e : entries) {
+        auto *item = new QTreeWidgetItem({e.title});
+        item->setData(0, PositionRole, e.number);
+        item->setData(0, IconKeyRole, spaceKey());
+        item->setIcon(0, space);
+        item->setToolTip(0, e.title);
+        items.append(item);
+    }
+    m_list->setUpdatesEnabled(false);
+    m_list->clear();
+    m_list->addTopLevelItems(items);
+    m_list->setUpdatesEnabled(true);
+}
+
+int ReaderPage::selected() const
+{
+    const QTreeWidgetItem *item = m_list->currentItem();
+    return item ? item->data(0, PositionRole).toInt() : 0;
+}
+
+void ReaderPage::select(int position)
+{
+    if (QTreeWidgetItem *item = m_list->topLevelItem(position - 1))
+        m_list->setCurrentItem(item);
+}
+
+void ReaderPage::prepare(int position, double fraction)
+{
+    select(position);
+    m_scrollAfterShow = fraction;
+}
+
+void ReaderPage::markShown(int position)
+{
+    if (QTreeWidgetItem *old = m_list->topLevelItem(m_shown - 1)) {
+        old->setIcon(0, spaceIcon());
+        old->setData(0, IconKeyRole, spaceKey());
+    }
+    m_shown = position;
+    if (QTreeWidgetItem *now = m_list->topLevelItem(position - 1)) {
+        now->setIcon(0, nowChapterIcon());
+        now->setData(0, IconKeyRole, nowChapterKey());
+    }
+}
+
+void ReaderPage::showSelected()
+{
+    if (m_entries.isEmpty())
+        return;
+    int position = selected();
+    if (position < 1) {
+        position = 1;
+        select(1);
+    }
+    markShown(position);
+    m_list->scrollToItem(m_list->topLevelItem(position - 1));
+
+    // A newer request makes this one's result moot.
+    const quint64 id = ++m_request;
+    m_fetching = true;
+    Q_EMIT fetchingChanged();
+    const double scroll = std::exchange(m_scrollAfterShow, 0);
+    const QString highlight = std::exchange(m_highlightAfterShow, {});
+    auto *watcher = new QFutureWatcher<ChapterText>(this);
+    connect(watcher, &QFutureWatcher<ChapterText>::finished, this,
+            [this, watcher, id, position, scroll, highlight, occurrence = m_highlightOccurrence] {
+                watcher->deleteLater();
+                if (id != m_request)
+                    return;
+                m_fetching = false;
+                Q_EMIT fetchingChanged();
+                const ChapterText text = watcher->result();
+                // The page is cleared too, so the previous chapter's text is not taken for this one.
+                m_view->showText(text.fragment);
+                if (text.refusedBytes > 0)
+                    m_prompter.message(ChapterTooLargeMessage(text.refusedBytes), Prompter::Icon::Critical,
+                                       QStringLiteral("无法显示本章"));
+                Q_EMIT textShown(position, scroll);
+                if (!highlight.isEmpty())
+                    m_view->highlightOccurrence(highlight, occurrence);
+                else if (scroll > 0)
+                    m_view->scrollToFraction(scroll);
+                Q_EMIT chapterShown(position);
+            });
+    const ChapterEntry entry = m_entries.at(position - 1);
+    watcher->setFuture(QtConcurrent::run(&m_pool, [path = m_path, entry, reading = m_reading] {
+        return ReadChapterText(path, entry.firstShownLine(), entry.lastShownLine(), MaxChapterBytes, reading);
+    }));
+}
+
+void ReaderPage::showAt(int position, double fraction)
+{
+    if (position < 1 || position > m_entries.size())
+        return;
+    prepare(position, fraction);
+    Q_EMIT jumping(position, fraction <= 0);
+    showSelected();
+}
+
+void ReaderPage::showHit(const BookSearchHit &hit)
+{
+    if (hit.chapter < 1 || hit.chapter > m_entries.size())
+        return;
+    select(hit.chapter);
+    m_highlightAfterShow = hit.word;
+    m_highlightOccurrence = hit.occurrence;
+    Q_EMIT jumping(hit.chapter, false);
+    showSelected();
+}
+
+void ReaderPage::keyNavigation(int keyCode)
+{
+    if (m_entries.isEmpty() || (keyCode != 13 && keyCode != 37 && keyCode != 39))
+        return;
+    const int i = selected();
+    if (keyCode == 37) {
+        if (i <= 1) {
+            m_prompter.message(QStringLiteral("当前是第一章，前面没有章节！"), Prompter::Icon::Information);
+            return;
+        }
+        select(i - 1);
+        showSelected();
+    } else if (keyCode == 39) {
+        if (i >= m_entries.size()) {
+            m_prompter.message(QStringLiteral("已经是最后一章了！"), Prompter::Icon::Information);
+            return;
+        }
+        select(i + 1);
+        showSelected();
+    }
+}
+
+void ReaderPage::first()
+{
+    if (m_entries.isEmpty())
+        return;
+    select(1);
+    showSelected();
+}
+
+void ReaderPage::last()
+{
+    if (m_entries.isEmpty())
+        return;
+    select(int(m_entries.size()));
+    showSelected();
+}
+
+void ReaderPage::onPageKey(int keyCode)
+{
+    if (m_entries.isEmpty())
+        return;
+    // Paging on past the first or the last chapter just stops there; the boxes that say so
+    // belong to the arrows and the toolbar.
+    switch (keyCode) {
+    case 34: // PageDown or Space at the end of the chapter
+        if (m_shown < m_entries.size())
+            showAt(m_shown + 1, 0);
+        break;
+    case 33: // PageUp at its top: the end of the chapter before
+        if (m_shown > 1)
+            showAt(m_shown - 1, 1);
+        break;
+    default:
+        keyNavigation(keyCode);
+    }
+}
+
+void ReaderPage::openJump()
+{
+    if (m_entries.isEmpty())
+        return;
+    const QRect page = m_view->geometry();
+    m_jump->setGeometry(page.left() + 16, page.top() + 8, std::min(360, std::max(200, page.width() - 32)),
+                        std::max(160, std::min(420, page.height() - 16)));
+    m_jump->open(m_entries, m_shown);
+}
+
+bool ReaderPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !m_entries.isEmpty()) {
+            showSelected();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,380 @@
+#include "reader/ReaderTools.h"
+
+#include "library/LibraryDb.h"
+#include "platform/SpeechEngine.h"
+#include "reader/BookSearchPanel.h"
+#include "reader/ReaderPage.h"
+#include "reader/ReaderPane.h"
+#include "reader/ReadingView.h"
+#include "reader/ResumeBar.h"
+#include "reader/VoiceController.h"
+
+#include <QActionGroup>
+#include <QEvent>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QShortcut>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int IconSize = 16;
+
+QIcon bookmarkIcon()
+{
+    QPixmap pixmap(IconSize, IconSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath ribbon;
+    ribbon.moveTo(4, 1);
+    ribbon.lineTo(12, 1);
+    ribbon.lineTo(12, 15);
+    ribbon.lineTo(8, 11);
+    ribbon.lineTo(4, 15);
+    ribbon.closeSubpath();
+    painter.fillPath(ribbon, QColor(0xC6, 0x28, 0x28));
+    return QIcon(pixmap);
+}
+
+// How a book is read is kept in the Options table under the book's path.
+QString readingOptionName(const QString &path)
+{
+    return QStringLiteral("BookReading:") + QFileInfo(path).absoluteFilePath();
+}
+
+// The encoding items, by the name each stands for; the empty name is detection.
+const struct
+{
+    const char *objectName;
+    const char *caption;
+    const char *encoding;
+} EncodingItems[] = {{"Menue_EncodingAuto", "自动识别编码", ""},
+                     {"Menue_EncodingGB18030", "以 GB18030 重新打开", "GB18030"},
+                     {"Menue_EncodingUTF8", "以 UTF-8 重新打开", "UTF-8"},
+                     {"Menue_EncodingUTF16", "以 UTF-16 重新打开", "UTF-16"},
+                     {"Menue_EncodingBig5", "以 Big5 重新打开", "Big5"}};
+
+} // namespace
+
+ReaderTools::ReaderTools(ReaderPane &pane, ReaderPage &page, ReadingView *view, LibraryDb &db)
+    : QObject(&pane), m_pane(pane), m_page(page), m_view(view), m_db(db), m_toolActions(ReaderPane::ToolCount)
+{
+    m_smartBar = new ResumeBar(QStringLiteral("智能分章"), QStringLiteral("按句子分段，在长行中找出章节"), m_view);
+    m_smartBar->setObjectName(QStringLiteral("SmartChaptersBar"));
+    m_view->insertAbovePage(m_smartBar);
+    connect(m_smartBar, &ResumeBar::resumeRequested, this, [this] { setSmartChapters(true); });
+
+    m_search = new BookSearchPanel(m_view);
+    m_view->insertBelowPage(m_search);
+    m_view->addToFindBar(m_search->wholeBookSwitch());
+    connect(m_view->findBox(), &QLineEdit::textChanged, m_search, &BookSearchPanel::search);
+    connect(m_search->wholeBookSwitch(), &QToolButton::toggled, this, [this](bool on) {
+        if (on)
+            m_search->search(m_view->findBox()->text());
+    });
+    connect(m_view, &ReadingView::findBarClosed, m_search->wholeBookSwitch(),
+            [this] { m_search->wholeBookSwitch()->setChecked(false); });
+    connect(m_search, &BookSearchPanel::hitChosen, &m_page, &ReaderPage::showHit);
+
+    connect(&m_page, &ReaderPage::chapterShown, this, [this] {
+        if (std::exchange(m_readOnPending, false) && m_voice)
+            m_voice->readClicked();
+    });
+}
+
+void ReaderTools::addCommands(QToolBar *toolbar)
+{
+    m_toolbar = toolbar;
+    addToolbarActions();
+    addReadingMenu();
+    connect(m_view, &ReadingView::contextMenuRequested, m_readingMenu,
+            [this](const QPoint &globalPos) { m_readingMenu->popup(globalPos); });
+
+    // Ctrl+F wherever the focus is inside the pane, the page included.
+    auto *find = new QShortcut(QKeySequence::Find, &m_pane);
+    find->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(find, &QShortcut::activated, &m_pane, &ReaderPane::openFind);
+}
+
+void ReaderTools::addToolbarActions()
+{
+    QStyle *s = m_pane.style();
+    ReaderPane *pane = &m_pane;
+    auto add = [this](int position, const QIcon &icon, const QString &text, const QString &tip) {
+        QAction *a = m_toolbar->addAction(icon, text);
+        a->setToolTip(tip);
+        m_toolActions[position - 1] = a;
+        return a;
+    };
+    auto separator = [this](int position) { m_toolActions[position - 1] = m_toolbar->addSeparator(); };
+
+    connect(add(ReaderPane::OpenTool, s->standardIcon(QStyle::SP_DialogOpenButton), QStringLiteral("打开"),
+                QStringLiteral("打开电子书 (Ctrl+O)")),
+            &QAction::triggered, pane, &ReaderPane::OpenFile);
+    separator(2);
+
+    m_bookmarkMenu = new QMenu(QStringLiteral("书签"), pane);
+    m_bookmarkMenu->setObjectName(QStringLiteral("BookmarkMenu"));
+    connect(m_bookmarkMenu->addAction(QStringLiteral("添加书签")), &QAction::triggered, pane,
+            &ReaderPane::insertBookmark);
+    m_bookmarkMenu->addSeparator();
+    connect(m_bookmarkMenu->addAction(QStringLiteral("跳转到书签")), &QAction::triggered, pane,
+            &ReaderPane::gotoBookmark);
+    auto *bookmarkButton = new QToolButton(m_toolbar);
+    bookmarkButton->setIcon(bookmarkIcon());
+    bookmarkButton->setText(QStringLiteral("书签"));
+    bookmarkButton->setToolTip(QStringLiteral("书签 (Ctrl+D 添加书签)"));
+    bookmarkButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    bookmarkButton->setMenu(m_bookmarkMenu);
+    // A click on the button itself opens the menu, not only its arrow.
+    bookmarkButton->setPopupMode(QToolButton::InstantPopup);
+    m_toolActions[ReaderPane::BookmarkTool - 1] = m_toolbar->addWidget(bookmarkButton);
+
+    connect(add(ReaderPane::FindTool,
+                QIcon::fromTheme(QStringLiteral("edit-find"), s->standardIcon(QStyle::SP_FileDialogContentsView)),
+                QStringLiteral("查找"), QStringLiteral("查找内容 (Ctrl+F)")),
+            &QAction::triggered, pane, &ReaderPane::openFind);
+    separator(5);
+    connect(add(ReaderPane::FirstChapterTool, s->standardIcon(QStyle::SP_MediaSkipBackward), QStringLiteral("首章"),
+                QStringLiteral("第一章")),
+            &QAction::triggered, pane, &ReaderPane::firstChapter);
+    connect(add(ReaderPane::PreviousChapterTool, s->standardIcon(QStyle::SP_ArrowBack), QStringLiteral("上一章"),
+                QStringLiteral("上一章 (←；在章首按 PageUp 到上一章的末尾)")),
+            &QAction::triggered, pane, [pane] { pane->keyNavigation(37); });
+    connect(add(ReaderPane::NextChapterTool, s->standardIcon(QStyle::SP_ArrowForward), QStringLiteral("下一章"),
+                QStringLiteral("下一章 (→；在章末按 PageDown 或空格进入下一章；Home/End 到本章开头/结尾)")),
+            &QAction::triggered, pane, [pane] { pane->keyNavigation(39); });
+    connect(add(ReaderPane::LastChapterTool, s->standardIcon(QStyle::SP_MediaSkipForward), QStringLiteral("末章"),
+                QStringLiteral("最后一章")),
+            &QAction::triggered, pane, &ReaderPane::lastChapter);
+    separator(10);
+    // Disabled until setSpeechEngine() gives them an engine.
+    add(ReaderPane::ReadAloudTool, s->standardIcon(QStyle::SP_MediaPlay), QStringLiteral("朗读"),
+        QStringLiteral("开始朗读"));
+    add(ReaderPane::StopReadingTool, s->standardIcon(QStyle::SP_MediaStop), QStringLiteral("停止"),
+        QStringLiteral("停止朗读"));
+    add(ReaderPane::VoicePanelTool, s->standardIcon(QStyle::SP_MediaVolume), QStringLiteral("语音"),
+        QStringLiteral("显示/隐藏语音面板"));
+    for (int position : {ReaderPane::ReadAloudTool, ReaderPane::StopReadingTool, ReaderPane::VoicePanelTool})
+        toolAction(position)->setEnabled(false);
+}
+
+void ReaderTools::addReadingMenu()
+{
+    ReaderPane *pane = &m_pane;
+    m_readingMenu = new QMenu(QStringLiteral("阅读操作"), pane);
+    m_readingMenu->setObjectName(QStringLiteral("Menue_ReadPage"));
+    const struct
+    {
+        const char *name;
+        const char *caption;
+    } items[] = {{"Menue_VoiceRead", "语音朗读"},
+                 {"Menue_InsertSQ", "添加书签"},
+                 {"Menue_GotoSQ", "跳转到书签"},
+                 {"Menue_Find", "查找内容"},
+                 {"ShareThisBook", "共享本书到网络"}};
+    bool first = true;
+    for (const auto &it : items) {
+        if (!first)
+            m_readingMenu->addSeparator();
+        first = false;
+        m_readingMenu->addAction(QString::fromUtf8(it.caption))->setObjectName(QString::fromLatin1(it.name));
+    }
+    connect(readingMenuItem(QStringLiteral("Menue_VoiceRead")), &QAction::triggered, pane,
+            &ReaderPane::voiceReadRequested);
+    connect(readingMenuItem(QStringLiteral("Menue_InsertSQ")), &QAction::triggered, pane, &ReaderPane::insertBookmark);
+    connect(readingMenuItem(QStringLiteral("Menue_GotoSQ")), &QAction::triggered, pane, &ReaderPane::gotoBookmark);
+    connect(readingMenuItem(QStringLiteral("Menue_Find")), &QAction::triggered, pane, &ReaderPane::openFind);
+    connect(readingMenuItem(QStringLiteral("ShareThisBook")), &QAction::triggered, pane,
+            [pane] { Q_EMIT pane->shareRequested(pane->currentBookPath()); });
+
+    // Added after the items above; each command's key is in its tool tip.
+    m_readingMenu->setToolTipsVisible(true);
+    readingMenuItem(QStringLiteral("Menue_InsertSQ"))->setToolTip(QStringLiteral("添加书签 (Ctrl+D)"));
+    readingMenuItem(QStringLiteral("Menue_Find"))
+        ->setToolTip(QStringLiteral("查找内容 (Ctrl+F)，勾选“全书”可查找整本书"));
+    m_readingMenu->addSeparator();
+    QAction *jump = m_readingMenu->addAction(QStringLiteral("转到章节..."));
+    jump->setObjectName(QStringLiteral("Menue_GotoChapter"));
+    jump->setToolTip(QStringLiteral("转到章节 (Ctrl+G)：输入章节名称中的字筛选章节"));
+    connect(jump, &QAction::triggered, pane, &ReaderPane::openChapterJump);
+    QAction *full = m_readingMenu->addAction(QStringLiteral("全屏阅读"));
+    full->setObjectName(QStringLiteral("Menue_FullScreen"));
+    full->setToolTip(QStringLiteral("全屏阅读 (F11，Esc 退出)"));
+    connect(full, &QAction::triggered, pane, [pane] { Q_EMIT pane->fullScreenRequested(!pane->isFullScreen()); });
+    addReadingModeItems();
+}
+
+QToolButton *ReaderTools::toolButton(int position) const
+{
+    return qobject_cast<QToolButton *>(m_toolbar->widgetForAction(toolAction(position)));
+}
+
+QAction *ReaderTools::readingMenuItem(const QString &name) const
+{
+    return m_readingMenu->findChild<QAction *>(name);
+}
+
+void ReaderTools::openFind()
+{
+    m_view->openFindBar();
+}
+
+// ---- How the book is read
+
+void ReaderTools::addReadingModeItems()
+{
+    m_readingMenu->addSeparator();
+    QAction *smart = m_readingMenu->addAction(QStringLiteral("智能分章"));
+    smart->setObjectName(QStringLiteral("Menue_SmartChapters"));
+    smart->setCheckable(true);
+    smart->setToolTip(QStringLiteral("按句子把很长的行分成段落，在长行中找出章节，去掉目录页和误认的章节（只对本书）"));
+    connect(smart, &QAction::triggered, &m_pane, &ReaderPane::setSmartChapters);
+
+    m_encodingMenu = m_readingMenu->addMenu(QStringLiteral("文字编码"));
+    m_encodingMenu->setObjectName(QStringLiteral("Menue_Encoding"));
+    auto *group = new QActionGroup(m_encodingMenu);
+    for (const auto &item : EncodingItems) {
+        QAction *a = m_encodingMenu->addAction(QString::fromUtf8(item.caption));
+        a->setObjectName(QString::fromLatin1(item.objectName));
+        a->setCheckable(true);
+        group->addAction(a);
+        const QString name = QString::fromLatin1(item.encoding);
+        connect(a, &QAction::triggered, this,
+                [this, name] { setBookEncoding(name.isEmpty() ? std::nullopt : EncodingFromName(name)); });
+    }
+    readingMenuItem(QStringLiteral("Menue_EncodingAuto"))->setChecked(true);
+}
+
+BookReading ReaderTools::storedReading(const QString &path) const
+{
+    return BookReading::fromText(m_db.option(readingOptionName(path)));
+}
+
+void ReaderTools::setSmartChapters(bool on)
+{
+    BookReading reading = m_page.reading();
+    reading.smart = on;
+    m_skipEmptyFirst = on;
+    reopenWith(reading);
+}
+
+void ReaderTools::setBookEncoding(std::optional<TextEncoding> encoding)
+{
+    BookReading reading = m_page.reading();
+    reading.encoding = encoding;
+    reopenWith(reading);
+}
+
+void ReaderTools::reopenWith(const BookReading &reading)
+{
+    const QString path = m_page.path();
+    if (path.isEmpty()) {
+        showReadingMode({});
+        return;
+    }
+    m_db.setOption(readingOptionName(path), reading.toText());
+    const QList<ChapterEntry> &entries = m_page.entries();
+    const int shown = m_page.shown();
+    m_pane.openBook(path, shown >= 1 && shown <= entries.size() ? entries.at(shown - 1).title : QString());
+}
+
+void ReaderTools::showReadingMode(const ChapterList &list)
+{
+    const BookReading &reading = list.reading;
+    readingMenuItem(QStringLiteral("Menue_SmartChapters"))->setChecked(reading.smart);
+    const QString chosen = reading.encoding ? EncodingName(*reading.encoding) : QString();
+    for (const auto &item : EncodingItems) {
+        const QString name = QString::fromLatin1(item.encoding);
+        const bool utf16 = name == u"UTF-16" && chosen.startsWith(u"UTF-16");
+        readingMenuItem(QString::fromLatin1(item.objectName))->setChecked(name == chosen || utf16);
+    }
+    if (list.smartWouldHelp)
+        m_smartBar->offer(
+            QStringLiteral("这本书只找到一章，而且有很长的行。“智能分章”可以按句子分段，并在长行中找出章节。"));
+    else
+        m_smartBar->hide();
+}
+
+// ---- Reading aloud
+
+void ReaderTools::setSpeechEngine(SpeechEngine *engine)
+{
+    disconnect(m_engineGone);
+    delete m_voice; // before its panel: it watches the voice list
+    m_voice = nullptr;
+    delete m_voicePanel;
+    m_voicePanel = nullptr;
+
+    for (int position : {ReaderPane::ReadAloudTool, ReaderPane::StopReadingTool, ReaderPane::VoicePanelTool}) {
+        // Enabled before the controller takes the buttons over: a change of the action resets
+        // its button's text, picture and tip, which carry the reading state from then on.
+        toolAction(position)->setEnabled(engine != nullptr);
+        toolButton(position)->setDefaultAction(toolAction(position));
+    }
+    if (!engine)
+        return;
+
+    const VoiceController::VoicePanel panel = VoiceController::createVoicePanel(&m_pane);
+    m_voicePanel = panel.panel;
+    m_voicePanel->setAutoFillBackground(true); // it lies over the page
+    m_voicePanel->installEventFilter(this);
+
+    VoiceController::Page page;
+    page.contentText = [view = m_view](std::function<void(const QString &)> reply) {
+        view->contentText(std::move(reply));
+    };
+    page.highlight = [view = m_view](int start, int length) { view->highlightContent(start, length); };
+    m_voice = new VoiceController(engine,
+                                  {toolButton(ReaderPane::ReadAloudTool), toolButton(ReaderPane::StopReadingTool),
+                                   toolButton(ReaderPane::VoicePanelTool), panel.panel, panel.voiceList},
+                                  std::move(page), &m_pane);
+    m_voice->attachOptions(panel, VoiceOptions::fromText(m_db.option(LibraryDb::voiceOptionsOption())));
+    connect(m_voice, &VoiceController::optionsChanged, this,
+            [this](const VoiceOptions &options) { m_db.setOption(LibraryDb::voiceOptionsOption(), options.toText()); });
+    connect(m_voice, &VoiceController::finishedReading, this, &ReaderTools::readOnIntoNextChapter);
+    m_engineGone = connect(engine, &QObject::destroyed, this, [this] { setSpeechEngine(nullptr); });
+}
+
+void ReaderTools::readOnIntoNextChapter()
+{
+    // The last chapter read to its end ends the reading, without the last-chapter message.
+    const int next = m_page.shown() + 1;
+    if (next < 2 || next > m_page.entries().size())
+        return;
+    m_readOnPending = true;
+    m_page.select(next);
+    m_page.showSelected();
+}
+
+void ReaderTools::placeVoicePanel()
+{
+    // Drops down from its toolbar button, over the top of the page; the rest of the pane keeps
+    // its geometry, so there is nothing to lay out again.
+    const QSize size = m_voicePanel->sizeHint().expandedTo(QSize(200, 0)).boundedTo(m_pane.size());
+    const int buttonLeft = toolButton(ReaderPane::VoicePanelTool)->mapTo(&m_pane, QPoint(0, 0)).x();
+    const int left = std::clamp(buttonLeft, 0, std::max(0, m_pane.width() - size.width()));
+    m_voicePanel->setGeometry(left, m_toolbar->geometry().bottom() + 1, size.width(), size.height());
+    m_voicePanel->raise();
+}
+
+void ReaderTools::placeVoicePanelIfShown()
+{
+    if (m_voicePanel && m_voicePanel->isVisible())
+        placeVoicePanel();
+}
+
+bool ReaderTools::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_voicePanel && event->type() == QEvent::Show)
+        placeVoicePanel();
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "reader/Chapters.h"
+
+#include <QObject>
+
+#include <optional>
+
+class BookSearchPanel;
+class LibraryDb;
+class QAction;
+class QMenu;
+class QToolBar;
+class QToolButton;
+class ReaderPage;
+class ReaderPane;
+class ReadingView;
+class ResumeBar;
+class SpeechEngine;
+class VoiceController;
+
+// The reading tab's commands: the reading toolbar and the reading menu (with the keys of each
+// command in its tool tip), and the tools they drive beside moving between chapters: finding
+// (on the page and in the whole book), reading aloud with its voice panel, and how each book is
+// read ("智能分章", a chosen encoding), remembered per book.
+class ReaderTools : public QObject
+{
+    Q_OBJECT
+public:
+    // Puts the smart-chapters bar above the page and the whole-book search below it.
+    ReaderTools(ReaderPane &pane, ReaderPage &page, ReadingView *view, LibraryDb &db);
+    // Fills the toolbar and makes the reading menu and Ctrl+F.
+    void addCommands(QToolBar *toolbar);
+
+    QAction *toolAction(int position) const { return m_toolActions.at(position - 1); }
+    QToolButton *toolButton(int position) const;
+    QMenu *bookmarkMenu() const { return m_bookmarkMenu; }
+    QMenu *readingMenu() const { return m_readingMenu; }
+    QAction *readingMenuItem(const QString &name) const;
+
+    BookSearchPanel *bookSearch() const { return m_search; }
+    void openFind();
+
+    // Through `engine`, which the caller owns; without one the three voice buttons are disabled.
+    void setSpeechEngine(SpeechEngine *engine);
+    VoiceController *voiceController() const { return m_voice; }
+    QWidget *voicePanel() const { return m_voicePanel; }
+    // Places the voice panel again when it is shown (the pane changed its size).
+    void placeVoicePanelIfShown();
+
+    ResumeBar *smartBar() const { return m_smartBar; }
+    BookReading storedReading(const QString &path) const;
+    void setSmartChapters(bool on);
+    void setBookEncoding(std::optional<TextEncoding> encoding);
+    // The reading menu's marks and the smart-chapters offer for a book just listed.
+    void showReadingMode(const ChapterList &list);
+    // Whether the book listed next should skip an empty first chapter (a switch to smart mode).
+    bool takeSkipEmptyFirst() { return std::exchange(m_skipEmptyFirst, false); }
+
+private:
+    void addToolbarActions();
+    void addReadingMenu();
+    void addReadingModeItems();
+    void reopenWith(const BookReading &reading);
+    void placeVoicePanel();
+    // Reading aloud came to the end of the chapter: the next one is shown and read.
+    void readOnIntoNextChapter();
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+    ReaderPane &m_pane;
+    ReaderPage &m_page;
+    ReadingView *m_view;
+    LibraryDb &m_db;
+    QToolBar *m_toolbar = nullptr;
+    QList<QAction *> m_toolActions;
+    QMenu *m_bookmarkMenu = nullptr;
+    QMenu *m_readingMenu = nullptr;
+    BookSearchPanel *m_search;
+
+    ResumeBar *m_smartBar;
+    QMenu *m_encodingMenu = nullptr;
+    bool m_skipEmptyFirst = false; // a switch to smart mode shows the first chapter with text
+
+    VoiceController *m_voice = nullptr;
+    QWidget *m_voicePanel = nullptr;
+    bool m_readOnPending = false; // read the next chapter aloud once it is on the page
+    QMetaObject::Connection m_engineGone;
+};
