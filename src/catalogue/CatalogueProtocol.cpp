@@ -106,12 +106,14 @@ QVariant CatalogueEntry::sortKey(int column) const
     return cells().value(column);
 }
 
-QString CoverUrl(const QString &serverBaseUrl, const QString &cover)
+QString CoverUrl(const QString &serverBaseUrl, const QString &cover, const QDateTime &when)
 {
     const QString path = cover.trimmed();
     if (!path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1String("//")) || path.contains(QLatin1Char('\\')))
         return {};
-    return serverBaseUrl + path;
+    // A plain file path gets an empty query for the time to follow.
+    return WithRequestTime(serverBaseUrl + path + (path.contains(QLatin1Char('?')) ? QString() : QStringLiteral("?")),
+                           when);
 }
 
 QString NoDataMessage()

@@ -79,9 +79,11 @@ struct CatalogueEntry
     QVariant sortKey(int column) const;
 };
 
-// The full address of a cover, or empty when the server's value is not a path on the server
-// itself (a cover is fetched only from where the catalogue came from).
-QString CoverUrl(const QString &serverBaseUrl, const QString &cover);
+// The address a cover is fetched from, ending with "&rnt=" and the time like every other; empty
+// when the server's value is not a path on the server itself (a cover is fetched only from where
+// the catalogue came from).
+QString CoverUrl(const QString &serverBaseUrl, const QString &cover,
+                 const QDateTime &when = QDateTime::currentDateTime());
 
 // How the tab reacts to an answer.
 enum class AnswerOutcome
