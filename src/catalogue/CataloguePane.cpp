@@ -49,9 +49,6 @@ public:
     }
 };
 
-const QString kNothingFound = QStringLiteral("没有找到相关书籍");
-const QString kUnreachable = QStringLiteral("暂时连不上书库服务器");
-
 QColor rgb(unsigned value)
 {
     return QColor::fromRgb(QRgb(value));
@@ -265,6 +262,7 @@ void CataloguePane::goToPage()
 void CataloguePane::send(const QString &address)
 {
     // The newer request replaces the older; only its answer fills the list.
+    m_statusLine->clear();
     m_request->readHTTP(address);
     Q_EMIT loadingChanged(true);
 }
@@ -273,10 +271,7 @@ void CataloguePane::onAnswer(const HttpResult &result)
 {
     const CatalogueAnswer answer = ParseCatalogueAnswer(result);
     // Said quietly under the list; the list and the paging follow the answer as before.
-    if (answer.outcome == AnswerOutcome::Ignored)
-        m_statusLine->setText(kUnreachable);
-    else
-        m_statusLine->setText(answer.entries.isEmpty() ? kNothingFound : QString());
+    m_statusLine->setText(CatalogueStatusLine(result, answer));
     switch (answer.outcome) {
     case AnswerOutcome::Ignored:
         break;

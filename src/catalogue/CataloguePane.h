@@ -74,8 +74,8 @@ public:
     QToolButton *downloadIcon() const { return m_downloadIcon; }
     DownloadList *downloadList() const { return m_downloads; }
     CatalogueDetailPanel *detailPanel() const { return m_detail; }
-    // Under the list: "没有找到相关书籍" after an empty answer, "暂时连不上书库服务器" when no
-    // answer came; empty otherwise.
+    // Under the list: what CatalogueStatusLine() makes of the last answer; empty while a request
+    // is out.
     QLabel *statusLine() const { return m_statusLine; }
 
 Q_SIGNALS:

@@ -200,6 +200,26 @@ CatalogueAnswer ParseCatalogueAnswer(const HttpResult &result)
     return ParseCatalogueAnswer(result.failed ? 0 : result.status, result.body);
 }
 
+QString CatalogueStatusLine(const HttpResult &result, const CatalogueAnswer &answer)
+{
+    if (result.tooLarge)
+        return QStringLiteral("书库服务器的回答太大");
+    if (result.failed || result.status == 0)
+        return QStringLiteral("暂时连不上书库服务器");
+    if (result.status != 200)
+        return QStringLiteral("书库服务器出错（HTTP %1）").arg(result.status);
+    switch (answer.outcome) {
+    case AnswerOutcome::Filled:
+        return answer.entries.isEmpty() ? QStringLiteral("没有找到相关书籍") : QString();
+    case AnswerOutcome::NoData:
+    case AnswerOutcome::Stopped:
+        break;
+    case AnswerOutcome::Ignored:
+        return {};
+    }
+    return QStringLiteral("书库服务器的回答不完整");
+}
+
 QString UserBookEntry::updatedText() const
 {
     return FormatListDate(ftime);

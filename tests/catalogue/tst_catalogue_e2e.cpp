@@ -207,6 +207,9 @@ private Q_SLOTS:
         search->searchClicked();
         QVERIFY(answered(pane));
         QCOMPARE(pane->statusLine()->text(), QStringLiteral("没有找到相关书籍"));
+        search->searchClicked();
+        QVERIFY(pane->statusLine()->text().isEmpty()); // while the request is out
+        QVERIFY(answered(pane));
         QCOMPARE(pane->bookList()->topLevelItemCount(), 0);
         QVERIFY(!pane->detailPanel()->downloadButton()->isEnabled());
         QVERIFY(!pane->detailPanel()->showsServedCover());

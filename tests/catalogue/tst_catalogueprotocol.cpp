@@ -1,5 +1,6 @@
 #include "catalogue/CatalogueNavigation.h"
 #include "catalogue/CatalogueProtocol.h"
+#include "net/RequestSlot.h"
 
 #include <QtTest>
 
@@ -113,6 +114,28 @@ private Q_SLOTS:
             ids.append(entry.id);
         QTEST(ids, "ids");
         QTEST(result.paging.display(), "display");
+    }
+
+    // The line under the list names what went wrong, never "nothing found" for a broken answer.
+    void statusLine_data()
+    {
+        QTest::addColumn<int>("status"); // 0: no answer; -1: an answer past the size limit
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("no answer") << 0 << QByteArray() << u"暂时连不上书库服务器"_s;
+        QTest::newRow("too large") << -1 << QByteArray() << u"书库服务器的回答太大"_s;
+        QTest::newRow("http error") << 503 << answer({}) << u"书库服务器出错（HTTP 503）"_s;
+        QTest::newRow("no books") << 200 << answer({}) << u"没有找到相关书籍"_s;
+        QTest::newRow("stopped before any book") << 200 << answer(book("2", "大")) << u"书库服务器的回答不完整"_s;
+        QTest::newRow("cut off") << 200 << "<list><bookinfo><id>1</id>"_ba << u"书库服务器的回答不完整"_s;
+        QTest::newRow("books") << 200 << answer(book("1")) << QString();
+    }
+    void statusLine()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        HttpResult result{std::max(status, 0), {}, body, status <= 0, {}, status < 0};
+        QTEST(CatalogueStatusLine(result, ParseCatalogueAnswer(result)), "line");
     }
 
     void parse_fillsRowCells()

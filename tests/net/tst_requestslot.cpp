@@ -89,6 +89,7 @@ private Q_SLOTS:
         const HttpResult result = waitForResult(spy);
         QCOMPARE(result.status, 0);
         QVERIFY(result.failed);
+        QCOMPARE(result.tooLarge, mode == 4);
         QVERIFY(result.body.isEmpty());
         QVERIFY2(clock.elapsed() < 4000, "the transfer timeout did not end the request");
     }
