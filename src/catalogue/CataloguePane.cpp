@@ -130,6 +130,7 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     m_listArea->setStretchFactor(1, 0);
     SetTwips(m_listArea, 0, 450, 9000, 3000);
     m_detailWidth = twipsToPixels(DetailWidthTwips);
+    m_listArea->setSizes({twipsToPixels(9000) - m_detailWidth, m_detailWidth});
     connect(m_listArea, &QSplitter::splitterMoved, this, [this] { m_detailWidth = m_listArea->sizes().value(1); });
     connect(m_detail, &CatalogueDetailPanel::downloadRequested, this, &CataloguePane::downloadSelected);
     connect(m_list, &QTreeWidget::currentItemChanged, this, &CataloguePane::showSelectedDetail);
