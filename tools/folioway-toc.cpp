@@ -69,9 +69,15 @@ int main(int argc, char **argv)
                               u'\n');
         return 1;
     }
+    // Written a piece at a time: the whole list as one text would cost more than the list itself.
     QString out;
-    for (const ChapterEntry &entry : chapters.entries)
+    for (const ChapterEntry &entry : chapters.entries) {
         out += entry.numberText() + u'\t' + entry.rangeText() + u'\t' + entry.title + u'\n';
+        if (out.size() >= 64 * 1024) {
+            writeUtf8(stdout, out);
+            out.resize(0);
+        }
+    }
     writeUtf8(stdout, out);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

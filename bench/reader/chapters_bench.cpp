@@ -2,7 +2,9 @@
 // temporary folder. Prints the figures; run by hand:
 //   bench_reader_chapters [runs]
 // With --huge-lines it instead opens books that are one line of 300 MB and of 1 GiB (the latter
-// within 1 GiB of address space) and prints the peak memory of each.
+// within 1 GiB of address space) and prints the peak memory of each. With --headings it opens
+// books of six million short lines, every line or every 31st a "第N章" heading and the rest
+// prose, and prints the peak memory of each (the first has more headings than a book may have chapters).
 
 #include "reader/BookLineIndex.h"
 #include "reader/ChapterLoader.h"
@@ -98,6 +100,39 @@ void hugeLine(qint64 size, qint64 addressSpace)
                 (figures.at(1).toLongLong() - figures.at(0).toLongLong()) / 1024.0, figures.at(2).toLongLong());
 }
 
+// Peak memory of chapter detection on a book of `lines` short lines, every `every`th a heading.
+void headingBook(qint64 lines, int every)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("headings.txt"));
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return;
+    QByteArray block;
+    for (qint64 i = 1; i <= lines; ++i) {
+        block += i % every == 0 ? QStringLiteral("第%1章\n").arg(i).toUtf8() : QByteArray("他走了。\n");
+        if (block.size() > (1 << 20) || i == lines) {
+            out.write(block);
+            block.clear();
+        }
+    }
+    out.close();
+
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--memory"), path});
+    child.waitForFinished(600000);
+    const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
+    if (figures.size() != 3) {
+        std::printf("heading book: failed (%s)\n", child.readAllStandardError().constData());
+        return;
+    }
+    const qint64 entries = figures.at(2).toLongLong();
+    std::printf("%.1f MB, %lld lines, %lld headings: peak memory %.1f MB, growth %.1f MB, %s\n",
+                QFileInfo(path).size() / 1048576.0, lines, lines / every, figures.at(1).toLongLong() / 1024.0,
+                (figures.at(1).toLongLong() - figures.at(0).toLongLong()) / 1024.0,
+                entries > 0 ? qPrintable(QStringLiteral("%1 entries").arg(entries)) : "refused (too many chapters)");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -109,6 +144,11 @@ int main(int argc, char **argv)
     if (args.size() == 2 && args.at(1) == QLatin1String("--huge-lines")) {
         hugeLine(300 << 20, 0);
         hugeLine(qint64(1) << 30, qint64(1) << 30);
+        return 0;
+    }
+    if (args.size() == 2 && args.at(1) == QLatin1String("--headings")) {
+        headingBook(6000000, 1);
+        headingBook(6000000, 31);
         return 0;
     }
     const int runs = args.size() > 1 ? qMax(1, args.at(1).toInt()) : 11;

@@ -1,6 +1,7 @@
 #include "account/AccountReply.h"
 
 #include "net/NetworkLimits.h"
+#include "net/XmlTree.h"
 #include "startup/Startup.h"
 
 #include <QXmlStreamReader>
@@ -34,6 +35,8 @@ const std::array<ProfileSlot, 12> kProfileSlots{{
 
 AccountReply DecodeAccountReply(const QByteArray &body)
 {
+    if (!XmlShapeProblem(body).isEmpty())
+        return {};
     QXmlStreamReader xml(body);
     bool inUserbase = false;
     bool seenUserbase = false;

@@ -28,7 +28,7 @@ struct AccountProfile
 // profile elements found in the same userbase (only meaningful on a code-"1" check).
 struct AccountReply
 {
-    bool valid = false; // false: not XML, has a DTD, or lacks userbase, logininfo or "|"
+    bool valid = false; // false: not XML, beyond XmlLimits, has a DTD, or lacks userbase, logininfo or "|"
     QString code;
     QString message;
     AccountProfile profile;

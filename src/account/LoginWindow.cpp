@@ -3,6 +3,7 @@
 #include "account/AccountOutcome.h"
 #include "account/AccountReply.h"
 #include "account/AccountWidgets.h"
+#include "net/AnswerReader.h"
 #include "net/RequestSlot.h"
 #include "net/WebAddress.h"
 
@@ -51,7 +52,11 @@ LoginWindow::LoginWindow(const QString &serverBaseUrl, Prompter &prompter, QWidg
     resize(320, 170);
 
     m_slot = new RequestSlot(this);
-    connect(m_slot, &RequestSlot::finished, this, &LoginWindow::onAnswer);
+    auto *answers = new AnswerReader(this); // reads the answer off the window's thread
+    connect(m_slot, &RequestSlot::finished, answers, [this, answers](const HttpResult &result) {
+        answers->read([result] { return result.isOk() ? DecodeAccountReply(result.body) : AccountReply(); },
+                      [this, ok = result.isOk()](const AccountReply &reply) { onAnswer(ok, reply); });
+    });
     connect(m_loginButton, &QPushButton::clicked, this, &LoginWindow::login);
     connect(m_password, &QLineEdit::returnPressed, this, &LoginWindow::login);
     connect(m_registerLink, &ClickLabel::clicked, this, [this] {
@@ -77,12 +82,12 @@ void LoginWindow::login()
         LoginUrl(m_serverBaseUrl, EncodeQueryValue(name), EncodeQueryValue(password), m_remember->isChecked()));
 }
 
-void LoginWindow::onAnswer(const HttpResult &result)
+void LoginWindow::onAnswer(bool answered, const AccountReply &reply)
 {
     m_loginButton->setEnabled(true);
-    if (!result.isOk())
+    if (!answered)
         return;
-    const AccountOutcome outcome = LoginWindowOutcome(DecodeAccountReply(result.body));
+    const AccountOutcome outcome = LoginWindowOutcome(reply);
     if (outcome.message)
         ShowAccountMessage(m_prompter, *outcome.message);
     if (outcome.openUserCentre)

@@ -7,6 +7,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+struct AccountReply;
 class RequestSlot;
 class ClickLabel;
 struct HttpResult;
@@ -34,7 +35,7 @@ Q_SIGNALS:
 
 private:
     void login();
-    void onAnswer(const HttpResult &result);
+    void onAnswer(bool answered, const AccountReply &reply);
 
     QString m_serverBaseUrl;
     Prompter &m_prompter;

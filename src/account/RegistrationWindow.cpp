@@ -2,6 +2,7 @@
 
 #include "account/AccountReply.h"
 #include "account/AccountWidgets.h"
+#include "net/AnswerReader.h"
 #include "account/FormEncoding.h"
 #include "account/Registration.h"
 #include "net/RequestSlot.h"
@@ -106,7 +107,11 @@ RegistrationWindow::RegistrationWindow(const QString &serverBaseUrl, Prompter &p
     m_loading->move((width() - m_loading->width()) / 2, (height() - m_loading->height()) / 2);
 
     m_slot = new RequestSlot(this);
-    connect(m_slot, &RequestSlot::finished, this, &RegistrationWindow::onAnswer);
+    auto *answers = new AnswerReader(this); // reads the answer off the window's thread
+    connect(m_slot, &RequestSlot::finished, answers, [this, answers](const HttpResult &result) {
+        answers->read([result] { return result.isOk() ? DecodeAccountReply(result.body) : AccountReply(); },
+                      [this, ok = result.isOk()](const AccountReply &reply) { onAnswer(ok, reply); });
+    });
     connect(m_submit, &QPushButton::clicked, this, &RegistrationWindow::submit);
     connect(m_back, &QPushButton::clicked, this, &QWidget::close);
     CentreOnScreen(this);
@@ -147,13 +152,13 @@ void RegistrationWindow::submit()
     m_loading->show();
 }
 
-void RegistrationWindow::onAnswer(const HttpResult &result)
+void RegistrationWindow::onAnswer(bool answered, const AccountReply &reply)
 {
     m_submit->setEnabled(true);
     m_loading->hide();
-    if (!result.isOk())
+    if (!answered)
         return;
-    const AccountOutcome outcome = RegistrationOutcome(DecodeAccountReply(result.body));
+    const AccountOutcome outcome = RegistrationOutcome(reply);
     if (outcome.message)
         ShowAccountMessage(m_prompter, *outcome.message);
     if (outcome.openLogin)

@@ -8,6 +8,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+struct AccountReply;
 class RequestSlot;
 struct HttpResult;
 struct RegistrationForm;
@@ -41,7 +42,7 @@ Q_SIGNALS:
 
 private:
     void submit();
-    void onAnswer(const HttpResult &result);
+    void onAnswer(bool answered, const AccountReply &reply);
 
     QString m_serverBaseUrl;
     Prompter &m_prompter;

@@ -6,6 +6,7 @@
 #include "account/Registration.h"
 #include "account/UploadPanel.h"
 #include "catalogue/CatalogueNavigation.h"
+#include "net/AnswerReader.h"
 #include "net/RequestSlot.h"
 #include "platform/TwipsGeometry.h"
 
@@ -86,8 +87,20 @@ UserCentre::UserCentre(const QString &serverBaseUrl, Prompter &prompter, QWidget
 
     m_accountSlot = new RequestSlot(this);
     m_listSlot = new RequestSlot(this);
-    connect(m_accountSlot, &RequestSlot::finished, this, &UserCentre::onAccountAnswer);
-    connect(m_listSlot, &RequestSlot::finished, this, &UserCentre::onBooksAnswer);
+    // Answers are read off the window's thread, one reader per slot.
+    auto *accountAnswers = new AnswerReader(this);
+    auto *bookAnswers = new AnswerReader(this);
+    connect(m_accountSlot, &RequestSlot::finished, accountAnswers, [this, accountAnswers](const HttpResult &result) {
+        accountAnswers->read([result] { return result.isOk() ? DecodeAccountReply(result.body) : AccountReply(); },
+                             [this, ok = result.isOk()](const AccountReply &reply) { onAccountAnswer(ok, reply); });
+    });
+    connect(m_listSlot, &RequestSlot::finished, bookAnswers, [this, bookAnswers](const HttpResult &result) {
+        bookAnswers->read(
+            [result, paging = m_paging] {
+                return ParseUserBooksAnswer(result.failed ? 0 : result.status, result.body, paging);
+            },
+            [this](const UserBooksAnswer &answer) { onBooksAnswer(answer); });
+    });
 
     placePanels();
     CentreOnScreen(this);
@@ -433,12 +446,11 @@ void UserCentre::goToPage()
     followPageStep(step);
 }
 
-void UserCentre::onAccountAnswer(const HttpResult &result)
+void UserCentre::onAccountAnswer(bool answered, const AccountReply &reply)
 {
     updateLoading();
-    if (!result.isOk())
+    if (!answered)
         return;
-    const AccountReply reply = DecodeAccountReply(result.body);
     const AccountOutcome outcome = UserCentreOutcome(reply);
     if (outcome.message)
         ShowAccountMessage(m_prompter, *outcome.message);
@@ -479,10 +491,9 @@ void UserCentre::showProfile()
     m_question->setText(m_profile.question);
 }
 
-void UserCentre::onBooksAnswer(const HttpResult &result)
+void UserCentre::onBooksAnswer(const UserBooksAnswer &answer)
 {
     updateLoading();
-    const UserBooksAnswer answer = ParseUserBooksAnswer(result.failed ? 0 : result.status, result.body, m_paging);
     if (answer.outcome == AnswerOutcome::Ignored)
         return;
     m_books->clear();

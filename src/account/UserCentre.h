@@ -117,8 +117,8 @@ private:
     void lastPage();
     void goToPage();
     void followPageStep(const PageStep &step);
-    void onAccountAnswer(const HttpResult &result);
-    void onBooksAnswer(const HttpResult &result);
+    void onAccountAnswer(bool answered, const AccountReply &reply);
+    void onBooksAnswer(const UserBooksAnswer &answer);
     void showProfile();
     void updateLoading();
     void placePanels();

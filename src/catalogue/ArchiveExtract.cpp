@@ -7,6 +7,7 @@
 #include <QLockFile>
 #include <QRandomGenerator>
 #include <QStringDecoder>
+#include <QThread>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -344,6 +345,17 @@ qint64 ExtractLimits::totalFor(qint64 archiveBytes) const
 {
     const qint64 byRatio = archiveBytes > maxTotalBytes / qMax<qint64>(ratio, 1) ? maxTotalBytes : archiveBytes * ratio;
     return qMin(maxTotalBytes, qMax(ratioFloorBytes, byRatio));
+}
+
+void RunOffThread(const std::function<void()> &work, QEventLoop::ProcessEventsFlags flags)
+{
+    QEventLoop loop;
+    const std::unique_ptr<QThread> worker(QThread::create(work));
+    QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    worker->start();
+    loop.exec(flags);
+    // Quitting the program ends every event loop; the work still has to end before its data goes.
+    worker->wait();
 }
 
 void RemoveStaleStaging(const QString &folder)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QEventLoop>
 #include <QString>
 
 #include <functional>
@@ -62,14 +63,20 @@ struct ExtractResult
 // and links are skipped, and so are names with a piece over 255 bytes. Entry names without a
 // Unicode marking are read as UTF-8 when they are valid UTF-8 and as GBK otherwise. The entries
 // go to a hidden staging folder first and are moved into destination only when the whole archive
-// has been read, so an encrypted, damaged or oversized archive adds nothing. yield runs between
-// entries (to let pending events run).
+// has been read, so an encrypted, damaged or oversized archive adds nothing. yield runs before
+// each entry, on the extracting thread (a window that must keep answering unpacks through
+// RunOffThread instead).
 ExtractResult ExtractRar(ExtractMode mode, const QString &archivePath, const QString &destination,
                          const QString &password = {}, const ExtractLimits &limits = {},
                          const std::function<void()> &yield = {});
 
 // Chinese reason text for a result code.
 QString ExtractErrorText(int code);
+
+// Runs work on a worker thread while the calling thread goes on handling its events with the
+// given flags, so that a window stays responsive however long one archive entry takes. Returns
+// when the work is done (also when the program quits meanwhile). Needs a running application.
+void RunOffThread(const std::function<void()> &work, QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents);
 
 // Removes the staging folders in folder that no running extraction holds: those left by an
 // extraction that was killed or crashed. Each extraction into a folder does this first.

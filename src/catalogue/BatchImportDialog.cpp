@@ -216,7 +216,8 @@ void BatchImportDialog::startImport()
         cells->setText(ColState, QStringLiteral("正在导入…"));
         m_list->scrollToItem(cells);
         yield();
-        const ImportResult result = ImportLocalBook(*m_ctx.db, item, m_ctx.downloadFolder, yield);
+        const ImportResult result =
+            ImportLocalBook(*m_ctx.db, item, m_ctx.downloadFolder, QEventLoop::ExcludeUserInputEvents);
         cells->setText(ColState, outcomeText(result));
         cells->setFlags(cells->flags() & ~Qt::ItemIsEditable);
         categoryBox(row)->setEnabled(false);

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThreadPool>
 
 QString FileNameFromPath(const QString &path)
 {
@@ -95,7 +96,8 @@ ImportResult FindTxtAndSave(LibraryDb &db, const QString &savePath, const QStrin
 }
 
 ImportResult ImportDownloadedFile(LibraryDb &db, const QString &saveFile, const QList<CatalogueEntry> &catalogueRows,
-                                  const ExtractLimits &limits, const std::function<void()> &yield)
+                                  const ExtractLimits &limits,
+                                  std::optional<QEventLoop::ProcessEventsFlags> keepHandling)
 {
     // The folder the task was saved in (download folder + caption).
     const QString bookFolder = QFileInfo(saveFile).path();
@@ -103,14 +105,17 @@ ImportResult ImportDownloadedFile(LibraryDb &db, const QString &saveFile, const 
     if (name.right(4).toLower() == QLatin1String(".txt"))
         return FindTxtAndSave(db, bookFolder, saveFile, catalogueRows);
 
-    // An extraction killed midway leaves its staging folder in the book folder it was filling;
-    // the download folder holds them all.
-    const QDir downloads = QFileInfo(bookFolder).dir();
-    for (const QFileInfo &folder : downloads.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
-        RemoveStaleStaging(folder.filePath());
-
     ImportResult result;
-    result.extract = ExtractRar(ExtractMode::Extract, saveFile, bookFolder, {}, limits, yield);
+    const auto unpack = [&] {
+        // An extraction killed midway leaves its staging folder in the book folder it was filling;
+        // the download folder holds them all.
+        RemoveStaleStagingUnder(QFileInfo(bookFolder).path());
+        result.extract = ExtractRar(ExtractMode::Extract, saveFile, bookFolder, {}, limits);
+    };
+    if (keepHandling)
+        RunOffThread(unpack, *keepHandling);
+    else
+        unpack();
     if (!result.extract.ok()) {
         result.outcome = ImportResult::Outcome::ExtractFailed;
         return result;
@@ -123,4 +128,18 @@ ImportResult ImportDownloadedFile(LibraryDb &db, const QString &saveFile, const 
     // A leftover archive only costs space; the book itself is in place.
     QFile::remove(saveFile);
     return result;
+}
+
+void RemoveStaleStagingUnder(const QString &downloadFolder)
+{
+    if (downloadFolder.isEmpty())
+        return;
+    const QDir downloads(downloadFolder);
+    for (const QFileInfo &folder : downloads.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
+        RemoveStaleStaging(folder.filePath());
+}
+
+void StartStaleStagingCleanup(const QString &downloadFolder)
+{
+    QThreadPool::globalInstance()->start([downloadFolder] { RemoveStaleStagingUnder(downloadFolder); });
 }

@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
+#include <optional>
 
 class LibraryDb;
 
@@ -51,6 +51,15 @@ ImportResult FindTxtAndSave(LibraryDb &db, const QString &savePath, const QStrin
 
 // What happens to a finished download: a ".txt" file is used as it is; anything else is
 // unpacked next to itself, searched and then deleted. An archive that fails to unpack adds
-// nothing and stays. yield runs between archive entries.
+// nothing and stays. With keepHandling, the unpacking runs on a worker thread while the calling
+// thread handles its events with those flags (RunOffThread); the shelf is written on the
+// calling thread.
 ImportResult ImportDownloadedFile(LibraryDb &db, const QString &saveFile, const QList<CatalogueEntry> &catalogueRows,
-                                  const ExtractLimits &limits = {}, const std::function<void()> &yield = {});
+                                  const ExtractLimits &limits = {},
+                                  std::optional<QEventLoop::ProcessEventsFlags> keepHandling = std::nullopt);
+
+// Removes what killed or crashed extractions left in the book folders of a download folder.
+void RemoveStaleStagingUnder(const QString &downloadFolder);
+// The same on a worker thread of its own, for the start of the program: a killed unpack can
+// leave gigabytes behind, and the window does not wait for them.
+void StartStaleStagingCleanup(const QString &downloadFolder);

@@ -4,6 +4,7 @@
 #include "catalogue/CatalogueNavigation.h"
 #include "catalogue/DownloadList.h"
 #include "catalogue/DownloadQueue.h"
+#include "net/AnswerReader.h"
 #include "net/RequestSlot.h"
 #include "platform/ListStyle.h"
 #include "platform/Prompter.h"
@@ -67,7 +68,12 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     : QWidget(parent), m_ctx(ctx), m_prompter(prompter)
 {
     m_request = new RequestSlot(this, manager);
-    connect(m_request, &RequestSlot::finished, this, &CataloguePane::onAnswer);
+    // Answers are read off the window's thread; the loading panel stays up until one is read.
+    m_answers = new AnswerReader(this);
+    connect(m_request, &RequestSlot::finished, m_answers, [this](const HttpResult &result) {
+        m_answers->read([result] { return ParseCatalogueAnswer(result); },
+                        [this, result](const CatalogueAnswer &answer) { onAnswer(result, answer); });
+    });
 
     m_queue = new DownloadQueue(ctx.db, prompter, this, manager);
     m_queue->setCatalogueRows([this] { return m_entries; });
@@ -240,7 +246,7 @@ void CataloguePane::firstVisit()
 
 bool CataloguePane::isLoading() const
 {
-    return m_request->isBusy();
+    return m_request->isBusy() || m_answers->isBusy();
 }
 
 void CataloguePane::tell(const QString &message)
@@ -317,9 +323,8 @@ void CataloguePane::send(const QString &address)
     Q_EMIT loadingChanged(true);
 }
 
-void CataloguePane::onAnswer(const HttpResult &result)
+void CataloguePane::onAnswer(const HttpResult &result, const CatalogueAnswer &answer)
 {
-    const CatalogueAnswer answer = ParseCatalogueAnswer(result);
     // Said quietly under the list; the list and the paging follow the answer as before.
     m_statusLine->setText(CatalogueStatusLine(result, answer));
     switch (answer.outcome) {

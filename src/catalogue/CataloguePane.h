@@ -18,6 +18,7 @@ class QSplitter;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class AnswerReader;
 class RequestSlot;
 struct AppContext;
 struct HttpResult;
@@ -103,7 +104,7 @@ protected:
 private:
     void send(const QString &address);
     void follow(const PageStep &step);
-    void onAnswer(const HttpResult &result);
+    void onAnswer(const HttpResult &result, const CatalogueAnswer &answer);
     void fillList(const QList<CatalogueEntry> &entries);
     void showRowToolTip(QTreeWidgetItem *item);
     void showSelectedDetail();
@@ -114,6 +115,7 @@ private:
     AppContext &m_ctx;
     Prompter &m_prompter;
     RequestSlot *m_request;
+    AnswerReader *m_answers;
     DownloadQueue *m_queue;
     CatalogueQuery m_query;
     CataloguePaging m_paging;

@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <cmath>
 
@@ -106,10 +107,29 @@ QVariant CatalogueEntry::sortKey(int column) const
     return cells().value(column);
 }
 
+bool IsServerPath(const QString &path)
+{
+    return path.startsWith(QLatin1Char('/')) && !path.startsWith(QLatin1String("//")) &&
+           !path.contains(QLatin1Char('\\'));
+}
+
+QString BookFileUrl(const QString &serverBaseUrl, const QString &downurl)
+{
+    if (!IsServerPath(downurl))
+        return {};
+    // Whatever else the path holds, the address must still name the catalogue's own server.
+    const QUrl base(serverBaseUrl);
+    const QUrl address(serverBaseUrl + downurl, QUrl::TolerantMode);
+    if (!address.isValid() || address.scheme() != base.scheme() || address.host() != base.host() ||
+        address.port() != base.port() || !address.userInfo().isEmpty())
+        return {};
+    return serverBaseUrl + downurl;
+}
+
 QString CoverUrl(const QString &serverBaseUrl, const QString &cover, const QDateTime &when)
 {
     const QString path = cover.trimmed();
-    if (!path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1String("//")) || path.contains(QLatin1Char('\\')))
+    if (!IsServerPath(path))
         return {};
     // A plain file path gets an empty query for the time to follow.
     return WithRequestTime(serverBaseUrl + path + (path.contains(QLatin1Char('?')) ? QString() : QStringLiteral("?")),
@@ -153,6 +173,8 @@ CatalogueAnswer ParseCatalogueAnswer(int status, const QByteArray &body)
         return answer;
 
     const XmlTree tree = XmlTree::parse(body);
+    if (tree.exceededLimits())
+        answer.problem = tree.errorString();
     for (const XmlElement &book : tree.all(QStringLiteral("bookinfo"))) {
         CatalogueEntry entry;
         const std::pair<const char *, QString *> fields[] = {{"id", &entry.id},          {"name", &entry.name},
@@ -208,6 +230,8 @@ QString CatalogueStatusLine(const HttpResult &result, const CatalogueAnswer &ans
         return QStringLiteral("暂时连不上书库服务器");
     if (result.status != 200)
         return QStringLiteral("书库服务器出错（HTTP %1）").arg(result.status);
+    if (!answer.problem.isEmpty())
+        return answer.problem;
     switch (answer.outcome) {
     case AnswerOutcome::Filled:
         return answer.entries.isEmpty() ? QStringLiteral("没有找到相关书籍") : QString();

@@ -62,7 +62,7 @@ struct CatalogueEntry
     QString statue;
     QString ftime;
     QString size;    // kilobytes as the server wrote it
-    QString downurl; // appended to serverBaseUrl; its last piece is the file name
+    QString downurl; // appended to serverBaseUrl (BookFileUrl); its last piece is the file name
 
     QString updatedText; // ftime as YYYY/M/D
     QString sizeText;    // FormatSizeKB(size)
@@ -79,6 +79,12 @@ struct CatalogueEntry
     QVariant sortKey(int column) const;
 };
 
+// Whether a value of the catalogue is a path on the catalogue's own server: it starts with one
+// "/" and holds no "\", so that appended to the server's address it cannot name another host.
+bool IsServerPath(const QString &path);
+// The full address of a book file: serverBaseUrl + downurl, or empty when downurl is not a
+// path on the server itself (a book is fetched only from where the catalogue came from).
+QString BookFileUrl(const QString &serverBaseUrl, const QString &downurl);
 // The address a cover is fetched from, ending with "&rnt=" and the time like every other; empty
 // when the server's value is not a path on the server itself (a cover is fetched only from where
 // the catalogue came from).
@@ -100,6 +106,7 @@ struct CatalogueAnswer
     AnswerOutcome outcome = AnswerOutcome::Ignored;
     QList<CatalogueEntry> entries;
     CataloguePaging paging; // meaningful only when outcome is Filled
+    QString problem;        // why an answer beyond XmlLimits was not read (then NoData); else empty
 };
 
 // Reads one answer of listbook.asp. Every book element must carry all eight fields and a

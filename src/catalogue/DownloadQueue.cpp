@@ -4,7 +4,6 @@
 #include "platform/Prompter.h"
 #include "startup/ProgramFolder.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 
@@ -77,6 +76,8 @@ QString FailureText(Downloader::Failure failure)
         return QStringLiteral("无法写入文件");
     case Downloader::Failure::Cancelled:
         return QStringLiteral("已取消");
+    case Downloader::Failure::Unsized:
+        return QStringLiteral("服务器没有说明文件大小");
     }
     return {};
 }
@@ -84,10 +85,16 @@ QString FailureText(Downloader::Failure failure)
 DownloadStart DownloadStartFor(const QString &serverBaseUrl, const QString &downurl)
 {
     DownloadStart start;
-    start.url = serverBaseUrl + downurl;
-    start.fileName = start.url.mid(start.url.lastIndexOf(QLatin1Char('/')) + 1);
+    start.url = BookFileUrl(serverBaseUrl, downurl);
+    const QString &address = start.url.isEmpty() ? downurl : start.url;
+    start.fileName = address.mid(address.lastIndexOf(QLatin1Char('/')) + 1);
     start.caption = TaskCaption(FileNameFromPath(downurl));
     return start;
+}
+
+QString RefusedAddressText()
+{
+    return QStringLiteral("下载地址不在书库服务器上，已拒绝下载");
 }
 
 QString RedownloadQuestion(const QString &title)
@@ -137,6 +144,10 @@ bool DownloadQueue::downloadCatalogueEntry(const CatalogueEntry &entry, const QS
         return false;
     const DownloadStart start = DownloadStartFor(serverBaseUrl, entry.downurl);
     Q_EMIT downloadStarting();
+    if (start.url.isEmpty()) {
+        refuseAddress(start, entry);
+        return false;
+    }
     const qsizetype before = m_rows.size();
     const bool queued = downloadaFile(start.caption, start.url, start.fileName);
     if (m_rows.size() > before)
@@ -183,6 +194,23 @@ bool DownloadQueue::queueDownload(const QString &url, const QString &saveFile, c
         return false;
     }
     return true;
+}
+
+void DownloadQueue::refuseAddress(const DownloadStart &start, const CatalogueEntry &entry)
+{
+    // Keyed by the address: nothing is saved, and the same row clicked again adds no second one.
+    const QString key = QStringLiteral("refused:") + entry.downurl;
+    if (rowOf(key) >= 0)
+        return;
+    DownloadRow row;
+    row.saveFile = key;
+    row.task = QLatin1Char(' ') + start.caption;
+    row.status = RefusedAddressText();
+    row.failure = row.status;
+    row.look = DownloadRow::Look::Failed;
+    row.entry = entry;
+    m_rows.append(row);
+    Q_EMIT rowAdded(int(m_rows.size()) - 1);
 }
 
 int DownloadQueue::rowOf(const QString &saveFile) const
@@ -235,10 +263,10 @@ void DownloadQueue::onComplete(qint64, const QString &saveFile)
     // A retry can end long after the user has left the page it came from.
     if (const int i = rowOf(saveFile); i >= 0 && m_rows[i].retried && m_rows[i].entry)
         rows.append(*m_rows[i].entry);
-    std::function<void()> yield;
+    std::optional<QEventLoop::ProcessEventsFlags> keepHandling;
     if (m_yield)
-        yield = [] { QCoreApplication::processEvents(); };
-    const ImportResult result = ImportDownloadedFile(*m_db, saveFile, rows, m_limits, yield);
+        keepHandling = QEventLoop::AllEvents;
+    const ImportResult result = ImportDownloadedFile(*m_db, saveFile, rows, m_limits, keepHandling);
     if (result.outcome == ImportResult::Outcome::Failed)
         m_prompter.message(result.error, Prompter::Icon::Critical);
     if (result.outcome == ImportResult::Outcome::Added || result.outcome == ImportResult::Outcome::AlreadyOnShelf) {
@@ -262,7 +290,8 @@ bool DownloadQueue::isRunning(int row) const
 
 bool DownloadQueue::canRetry(int row) const
 {
-    return row >= 0 && row < m_rows.size() && m_rows[row].look == DownloadRow::Look::Failed && !isRunning(row);
+    return row >= 0 && row < m_rows.size() && m_rows[row].look == DownloadRow::Look::Failed &&
+           !m_rows[row].url.isEmpty() && !isRunning(row);
 }
 
 QString DownloadQueue::shelfBook(int row) const

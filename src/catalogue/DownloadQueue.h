@@ -75,7 +75,8 @@ struct DownloadRow
 };
 
 // What a double-click on a catalogue row downloads: caption (folder name), address and file
-// name. The file name is the last piece of the address.
+// name. The file name is the last piece of the address. The address is empty when downurl is
+// not a path on the catalogue's server (BookFileUrl).
 struct DownloadStart
 {
     QString caption;
@@ -83,6 +84,8 @@ struct DownloadStart
     QString fileName;
 };
 DownloadStart DownloadStartFor(const QString &serverBaseUrl, const QString &downurl);
+// The status and tool tip of the failed row such an address leaves.
+QString RefusedAddressText();
 // Asked (Yes/No, title "确认下载") when a book of that title is already on the shelf.
 QString RedownloadQuestion(const QString &title);
 QString RedownloadQuestionTitle();
@@ -107,14 +110,16 @@ public:
     // title, author and category.
     void setCatalogueRows(std::function<QList<CatalogueEntry>()> rows) { m_catalogueRows = std::move(rows); }
     void setExtractLimits(const ExtractLimits &limits) { m_limits = limits; }
-    // Lets pending events run while an archive is unpacked; off by default (tests).
+    // Unpacks archives on a worker thread while the window goes on handling its events; off by
+    // default (tests).
     void setYieldDuringExtraction(bool yield) { m_yield = yield; }
     // Milliseconds of a steady clock, for the speed; a QElapsedTimer unless a test sets one.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 
     // A double-click on a catalogue row: asks first when a book of that title is already on the
     // shelf (No: nothing happens), emits downloadStarting() so the window can show the download
-    // panel, then queues the row's file. False when nothing was queued.
+    // panel, then queues the row's file. False when nothing was queued. A row whose address
+    // leads off the catalogue's server leaves a failed row that cannot be retried.
     bool downloadCatalogueEntry(const CatalogueEntry &entry, const QString &serverBaseUrl);
     // Makes download folder + caption and queues the file there. False (after a message)
     // when the folder cannot be made, the names are unusable or the task is a duplicate.
@@ -149,6 +154,7 @@ private:
     void onProgress(qint64 bytesRead, qint64 bytesTotal, const QString &saveFile);
     void onError(const QString &saveFile);
     void onComplete(qint64 bytesTotal, const QString &saveFile);
+    void refuseAddress(const DownloadStart &start, const CatalogueEntry &entry);
 
     LibraryDb *m_db;
     Prompter &m_prompter;

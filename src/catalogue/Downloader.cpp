@@ -58,6 +58,16 @@ int httpStatus(const QNetworkReply *reply)
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
+// Whether the answer itself says where the body ends: a length, a chunked body (whose last chunk
+// the transport checks) or HTTP/2 framing. Without any of them the end of the connection is the
+// end of the body, and a connection cut midway cannot be told from a whole book.
+bool delimited(const QNetworkReply *reply)
+{
+    return reply->hasRawHeader("Content-Length") ||
+           reply->rawHeader("Transfer-Encoding").toLower().contains("chunked") ||
+           reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
+}
+
 // Puts the partial file in place of saveFile in one step: the old file stays whole until then.
 bool replaceWith(const QString &part, const QString &saveFile)
 {
@@ -377,6 +387,8 @@ void Downloader::onFinished(QNetworkReply *reply)
         else
             task->failure = Failure::Interrupted;
     }
+    if (task->failure == Failure::None && !delimited(reply))
+        task->failure = Failure::Unsized;
     conclude(*task, task->failure == Failure::None);
 }
 

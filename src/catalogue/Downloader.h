@@ -20,7 +20,8 @@ class QNetworkReply;
 // it is saved to (its SaveFile). Bytes are streamed into a hidden partial file beside SaveFile
 // (PartFileOf) that takes SaveFile's place only when every byte has arrived, so a failed or
 // cancelled transfer never replaces a good file with half of one, and memory stays flat
-// whatever the size.
+// whatever the size. A book must come with its length or as a chunked body: an answer that
+// simply ends with its connection fails (Unsized), since a cut line would look the same.
 //
 // A transfer that breaks off keeps its partial file when the server accepts byte ranges; the
 // next beginDownload() of the same SaveFile asks only for the rest, and takes it only when the
@@ -54,6 +55,7 @@ public:
         DiskFull,
         WriteFailed,
         Cancelled,
+        Unsized, // neither a length nor a chunked end: a cut connection would look like the end
     };
 
     struct StartError

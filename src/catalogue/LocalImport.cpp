@@ -69,7 +69,7 @@ QList<LocalImportItem> CollectLocalBooks(const LibraryDb &db, const QStringList 
 }
 
 ImportResult ImportLocalBook(LibraryDb &db, const LocalImportItem &item, const QString &downloadFolder,
-                             const std::function<void()> &yield)
+                             std::optional<QEventLoop::ProcessEventsFlags> keepHandling)
 {
     ImportResult result;
     if (!item.archive) {
@@ -87,7 +87,16 @@ ImportResult ImportLocalBook(LibraryDb &db, const LocalImportItem &item, const Q
 
     const QString folder = ArchiveBookFolder(downloadFolder, item.source);
     const QString copy = QDir(folder).filePath(QFileInfo(item.source).fileName());
-    if (!QDir().mkpath(folder) || (QFile::exists(copy) && !QFile::remove(copy)) || !QFile::copy(item.source, copy)) {
+    bool copied = false;
+    const auto copyIn = [&] {
+        copied =
+            QDir().mkpath(folder) && (!QFile::exists(copy) || QFile::remove(copy)) && QFile::copy(item.source, copy);
+    };
+    if (keepHandling)
+        RunOffThread(copyIn, *keepHandling);
+    else
+        copyIn();
+    if (!copied) {
         result.outcome = ImportResult::Outcome::Failed;
         result.error = QStringLiteral("无法复制到 ") + folder;
         return result;
@@ -97,7 +106,7 @@ ImportResult ImportLocalBook(LibraryDb &db, const LocalImportItem &item, const Q
     row.author = item.author;
     row.category = item.category;
     row.downurl = QLatin1Char('/') + QFileInfo(item.source).fileName();
-    result = ImportDownloadedFile(db, copy, {row}, {}, yield);
+    result = ImportDownloadedFile(db, copy, {row}, {}, keepHandling);
     // A copy that could not be unpacked is of no use beside the user's own file.
     QFile::remove(copy);
     return result;

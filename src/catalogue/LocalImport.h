@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
+#include <optional>
 
 class LibraryDb;
 
@@ -31,7 +31,8 @@ QList<LocalImportItem> CollectLocalBooks(const LibraryDb &db, const QStringList 
 QString ArchiveBookFolder(const QString &downloadFolder, const QString &archivePath);
 
 // Puts one item on the shelf. An archive is copied into its book folder and imported from
-// there like a finished download (the user's own file is left alone). yield runs between
-// archive entries.
+// there like a finished download (the user's own file is left alone). With keepHandling, the
+// copy and the unpacking run on a worker thread while the calling thread handles its events
+// with those flags.
 ImportResult ImportLocalBook(LibraryDb &db, const LocalImportItem &item, const QString &downloadFolder,
-                             const std::function<void()> &yield = {});
+                             std::optional<QEventLoop::ProcessEventsFlags> keepHandling = std::nullopt);

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -40,12 +41,25 @@ BookEditor::BookEditor(LibraryDb &db, Prompter &prompter, const QString &editorM
     m_path = new QLineEdit(this);
     m_browse = new QPushButton(QStringLiteral("..."), this);
     m_browse->setFixedWidth(32);
+    m_missingFile = new QLabel(QStringLiteral("文件不存在"), this);
+    m_missingFile->setObjectName(QStringLiteral("MissingFileNote"));
+    m_missingFile->setStyleSheet(QStringLiteral("color: red;"));
+    QFont small = m_missingFile->font();
+    if (small.pointSizeF() > 0)
+        small.setPointSizeF(small.pointSizeF() * 0.9);
+    m_missingFile->setFont(small);
+    // The path box keeps its width whether the note shows or not.
+    QSizePolicy keepPlace = m_missingFile->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    m_missingFile->setSizePolicy(keepPlace);
+    m_missingFile->hide();
     m_save = new QPushButton(QStringLiteral("确认保存"), this);
     m_cancel = new QPushButton(QStringLiteral("取消"), this);
 
     auto *pathRow = new QHBoxLayout;
     pathRow->addWidget(m_path, 1);
     pathRow->addWidget(m_browse);
+    pathRow->addWidget(m_missingFile);
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("书名："), m_title);
     form->addRow(QStringLiteral("类型："), m_category);
@@ -63,6 +77,7 @@ BookEditor::BookEditor(LibraryDb &db, Prompter &prompter, const QString &editorM
     connect(m_browse, &QPushButton::clicked, this, &BookEditor::browse);
     connect(m_save, &QPushButton::clicked, this, &BookEditor::save);
     connect(m_cancel, &QPushButton::clicked, this, &BookEditor::cancel);
+    connect(m_path, &QLineEdit::textChanged, this, &BookEditor::updateMissingFileNote);
 
     load(editorMode);
 }
@@ -108,13 +123,10 @@ void BookEditor::browse()
     m_path->setText(chosen);
 }
 
-bool BookEditor::confirmMissingFile(const QString &path)
+void BookEditor::updateMissingFileNote()
 {
-    if (QFileInfo(path).isFile())
-        return true;
-    return m_prompter.question(QStringLiteral("文件：") + path + kCrLf + kCrLf +
-                                   QStringLiteral("不存在，保存后将无法阅读。仍然保存吗？"),
-                               QStringLiteral("文件不存在"));
+    const QString path = m_path->text().trimmed();
+    m_missingFile->setVisible(!path.isEmpty() && !QFileInfo(path).isFile());
 }
 
 bool BookEditor::refuse(const QString &text)
@@ -161,8 +173,6 @@ void BookEditor::save()
                    QStringLiteral("已经存在！-《%1》").arg(other->name));
             return;
         }
-        if (!confirmMissingFile(path))
-            return;
         if (!m_db.updateBook(m_id, category, title, author, path)) {
             refuse(QStringLiteral("修改失败：无法写入书库数据库。\r\n%1").arg(m_db.lastError()));
             return;
@@ -179,8 +189,6 @@ void BookEditor::save()
                QStringLiteral("已经存在！-《%1》").arg(existing->name));
         return;
     }
-    if (!confirmMissingFile(path))
-        return;
     if (m_db.insertBook(category, title, author, path) < 0) {
         refuse(QStringLiteral("添加失败：无法写入书库数据库。\r\n%1").arg(m_db.lastError()));
         return;

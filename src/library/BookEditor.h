@@ -5,6 +5,7 @@
 class LibraryDb;
 class Prompter;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -26,6 +27,8 @@ public:
     QLineEdit *authorBox() const { return m_author; }
     QLineEdit *pathBox() const { return m_path; }
     QPushButton *browseButton() const { return m_browse; }
+    // "文件不存在" beside the path box while the typed path names no file; the save goes on.
+    QLabel *missingFileNote() const { return m_missingFile; }
     QPushButton *saveButton() const { return m_save; }
     QPushButton *cancelButton() const { return m_cancel; }
 
@@ -41,7 +44,7 @@ private:
     void save();
     void cancel();
     bool refuse(const QString &text);
-    bool confirmMissingFile(const QString &path);
+    void updateMissingFileNote();
 
     LibraryDb &m_db;
     Prompter &m_prompter;
@@ -55,6 +58,7 @@ private:
     QLineEdit *m_author;
     QLineEdit *m_path;
     QPushButton *m_browse;
+    QLabel *m_missingFile;
     QPushButton *m_save;
     QPushButton *m_cancel;
 };

@@ -454,14 +454,6 @@ QString LibraryDb::backColor() const
     return sysSetValue("BackColor").toString();
 }
 
-bool LibraryDb::saveColors(const QString &txtColor, const QString &backColor)
-{
-    QSqlDatabase d = db();
-    return run(d,
-               QStringLiteral("UPDATE SysSet SET TxtColor = ?, BackColor = ? WHERE rowid = (SELECT min(rowid) FROM SysSet)"),
-               {txtColor, backColor}, m_lastError);
-}
-
 bool LibraryDb::saveSettings(const SysSetRow &row)
 {
     QSqlDatabase d = db();

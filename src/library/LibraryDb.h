@@ -123,8 +123,6 @@ public:
     QString backColor() const;
     // Adds the settings row when there is none, then writes all six values.
     bool saveSettings(const SysSetRow &row);
-    // The two colours of the settings row alone.
-    bool saveColors(const QString &txtColor, const QString &backColor);
 
     // Reading positions live in a table of their own, one row per book path; BookList is never
     // touched by them.

@@ -3,13 +3,24 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QColorDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QGridLayout>
 #include <QIdentityProxyModel>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QTranslator>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -82,33 +93,105 @@ void speakChinese(QFileDialog *dialog)
 
 } // namespace
 
-void WidgetPrompter::message(const QString &text, Icon icon, const QString &title)
+namespace {
+
+QMessageBox::Icon boxIcon(Prompter::Icon icon)
 {
-    QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
     switch (icon) {
-    case Icon::Critical:
-        boxIcon = QMessageBox::Critical;
-        break;
-    case Icon::Exclamation:
-        boxIcon = QMessageBox::Warning;
-        break;
-    case Icon::Information:
-        boxIcon = QMessageBox::Information;
-        break;
-    case Icon::None:
+    case Prompter::Icon::Critical:
+        return QMessageBox::Critical;
+    case Prompter::Icon::Exclamation:
+        return QMessageBox::Warning;
+    case Prompter::Icon::Information:
+        return QMessageBox::Information;
+    case Prompter::Icon::None:
         break;
     }
-    QMessageBox box(boxIcon, titleOr(title), text, QMessageBox::Ok, parentWindow());
-    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
-    box.exec();
+    return QMessageBox::NoIcon;
+}
+
+// A message box that keeps to the screen it opens on: the text wraps (anywhere, when a line has
+// no other break) at half the screen's width and scrolls once it is taller than three fifths of
+// its height, so the buttons stay within reach whatever the text. The text is plain: what a
+// server writes is never read as markup.
+std::unique_ptr<QDialog> messageBox(QMessageBox::Icon icon, const QString &title, const QString &text,
+                                    QDialogButtonBox::StandardButtons buttons)
+{
+    auto box = std::make_unique<QDialog>(parentWindow());
+    box->setWindowTitle(titleOr(title));
+    auto *grid = new QGridLayout(box.get());
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+    if (icon != QMessageBox::NoIcon) {
+        auto *picture = new QLabel(box.get());
+        picture->setPixmap(QMessageBox::standardIcon(icon));
+        grid->addWidget(picture, 0, 0, Qt::AlignTop);
+    }
+
+    auto *view = new QTextEdit(box.get());
+    view->setObjectName(QStringLiteral("MessageText"));
+    view->setReadOnly(true);
+    view->setFrameShape(QFrame::NoFrame);
+    view->setFocusPolicy(Qt::ClickFocus);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    view->setPalette(palette);
+    view->setPlainText(text);
+
+    const QScreen *screen = box->parentWidget() ? box->parentWidget()->screen() : QGuiApplication::primaryScreen();
+    const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
+    // Measured on a copy: the view lays its own document out to whatever size it has now.
+    QTextDocument measure;
+    measure.setDefaultFont(view->font());
+    measure.setDefaultTextOption(view->document()->defaultTextOption());
+    measure.setDocumentMargin(view->document()->documentMargin());
+    measure.setPlainText(text);
+    measure.setTextWidth(std::max(200, room.width() / 2));
+    const int width = int(std::ceil(measure.idealWidth() + 2 * measure.documentMargin()));
+    measure.setTextWidth(width);
+    const int height = int(std::ceil(measure.size().height()));
+    const int tallest = std::max(room.height() * 3 / 5, 3 * view->fontMetrics().lineSpacing());
+    if (height > tallest)
+        view->setFixedSize(width + view->style()->pixelMetric(QStyle::PM_ScrollBarExtent), tallest);
+    else
+        view->setFixedSize(width, height);
+    grid->addWidget(view, 0, 1);
+
+    auto *buttonBox = new QDialogButtonBox(buttons, box.get());
+    QObject::connect(buttonBox, &QDialogButtonBox::accepted, box.get(), &QDialog::accept);
+    QObject::connect(buttonBox, &QDialogButtonBox::rejected, box.get(), &QDialog::reject);
+    grid->addWidget(buttonBox, 1, 0, 1, 2);
+    return box;
+}
+
+QPushButton *setButton(QDialog &box, QDialogButtonBox::StandardButton which, const QString &caption)
+{
+    QPushButton *button = box.findChild<QDialogButtonBox *>()->button(which);
+    button->setText(caption);
+    return button;
+}
+
+} // namespace
+
+void WidgetPrompter::message(const QString &text, Icon icon, const QString &title)
+{
+    const std::unique_ptr<QDialog> box = messageBox(boxIcon(icon), title, text, QDialogButtonBox::Ok);
+    QPushButton *ok = setButton(*box, QDialogButtonBox::Ok, QStringLiteral("确定"));
+    ok->setDefault(true);
+    ok->setFocus();
+    box->exec();
 }
 
 bool WidgetPrompter::question(const QString &text, const QString &title)
 {
-    QMessageBox box(QMessageBox::NoIcon, titleOr(title), text, QMessageBox::Yes | QMessageBox::No, parentWindow());
-    box.button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
-    box.button(QMessageBox::No)->setText(QStringLiteral("否(&N)"));
-    return box.exec() == QMessageBox::Yes;
+    const std::unique_ptr<QDialog> box =
+        messageBox(QMessageBox::NoIcon, title, text, QDialogButtonBox::Yes | QDialogButtonBox::No);
+    QPushButton *yes = setButton(*box, QDialogButtonBox::Yes, QStringLiteral("是(&Y)"));
+    setButton(*box, QDialogButtonBox::No, QStringLiteral("否(&N)"));
+    yes->setDefault(true);
+    yes->setFocus();
+    return box->exec() == QDialog::Accepted;
 }
 
 QFileDialog *WidgetPrompter::createOpenFileDialog(QWidget *parent, const QString &title, const QString &filter,

@@ -143,6 +143,10 @@ public:
                 scan.cancelled = true;
                 return true;
             }
+            if (outcome == Outcome::TooManyHeadings) {
+                scan.tooManyHeadings = true;
+                return true;
+            }
             detected = {TextEncoding::Gb18030, 0};
             speculative = false;
             if (!m_device.seek(0))
@@ -156,8 +160,21 @@ private:
         Done,
         NotUtf8,
         Failed,
-        Cancelled
+        Cancelled,
+        TooManyHeadings
     };
+
+    // False once the book has more headings than its chapters may have.
+    bool addHeading(BookScan &scan, qint64 lineNo, QString text)
+    {
+        if (qsizetype(scan.headingLines.size()) >= MaxChapters - 1) {
+            m_tooManyHeadings = true;
+            return false;
+        }
+        scan.headingLines.push_back(lineNo);
+        scan.headingTexts.append(std::move(text));
+        return true;
+    }
 
     template <bool Smart>
     Outcome pass(BookScan &scan, DetectedEncoding detected, bool checkUtf8)
@@ -175,6 +192,7 @@ private:
         bool atEnd = false;
         bool splitting = false; // smart reading: the unfinished line is being split
         m_unitsIntoLine = 0;
+        m_tooManyHeadings = false;
         char16_t units[MaxHeadingUnits + 2];
 
         if (detected.bomLength > 0) {
@@ -223,6 +241,8 @@ private:
                 if constexpr (Smart) {
                     if (splitting || next - lineStart > SmartLongLineBytes) {
                         split(scan, data, base, lineStart, next, true, lineNo);
+                        if (m_tooManyHeadings)
+                            return Outcome::TooManyHeadings;
                         splitting = false;
                         lineStart = next;
                         searchFrom = next;
@@ -245,10 +265,9 @@ private:
                         const qsizetype count =
                             DecodeTextInto(encoding, content, units, MaxHeadingUnits + 1, &consumed);
                         if (consumed == length && count <= MaxHeadingUnits &&
-                            IsChapterHeading(QStringView(units, count))) {
-                            scan.headingLines.push_back(lineNo);
-                            scan.headingTexts.append(QString(reinterpret_cast<const QChar *>(units), count));
-                        }
+                            IsChapterHeading(QStringView(units, count)) &&
+                            !addHeading(scan, lineNo, QString(reinterpret_cast<const QChar *>(units), count)))
+                            return Outcome::TooManyHeadings;
                     }
                 }
                 ++lineNo;
@@ -267,6 +286,8 @@ private:
                     if (checkUtf8 && !IsValidUtf8(QByteArrayView(data + lineStart, cut - lineStart)))
                         return Outcome::NotUtf8;
                     lineStart = split(scan, data, base, lineStart, cut, false, lineNo);
+                    if (m_tooManyHeadings)
+                        return Outcome::TooManyHeadings;
                     splitting = true;
                 }
             }
@@ -311,9 +332,8 @@ private:
             if (m_mode == BookScan::WithHeadings) {
                 if (lineNo == 0) {
                     scan.firstLine = line.first(qMin(line.size(), MaxFirstLineUnits)).toString();
-                } else if (line.size() <= MaxHeadingUnits && IsChapterHeading(line)) {
-                    scan.headingLines.push_back(lineNo);
-                    scan.headingTexts.append(line.toString());
+                } else if (!m_tooManyHeadings && line.size() <= MaxHeadingUnits && IsChapterHeading(line)) {
+                    addHeading(scan, lineNo, line.toString());
                 }
             }
             ++lineNo;
@@ -341,6 +361,7 @@ private:
     const std::atomic_bool *m_cancel;
     BookReading m_reading;
     qsizetype m_unitsIntoLine = 0; // of the line being split, the units already recorded
+    bool m_tooManyHeadings = false;
     std::vector<char16_t> m_text;
     std::vector<char16_t> m_scratch;
 };

@@ -22,6 +22,12 @@ enum class BookReadError
 // costs no more than a normal one. A real one-line novel of 800 KB still keeps its whole line.
 constexpr qsizetype MaxFirstLineUnits = 512 * 1024;
 
+// The most chapters a book may have. Serialised novels run to some tens of thousands of
+// chapters at most; ten times that still keeps the chapter list, with its rows on screen, within
+// a couple of hundred megabytes, where a file of millions of heading-like lines would otherwise
+// cost gigabytes. The scan stops at the first heading beyond it.
+constexpr qsizetype MaxChapters = 200000;
+
 // One pass over a book file: the line index and, when asked, the first line and every later
 // line that passes the heading rule. Shared by chapter detection and the chapter display's index
 // rebuild so that both see the same lines.
@@ -35,6 +41,7 @@ struct BookScan
 
     BookReadError error = BookReadError::None;
     bool cancelled = false;
+    bool tooManyHeadings = false; // more than MaxChapters - 1 headings: the scan stopped there
     BookLineIndex index;
     QString firstLine;                // line 0 as decoded, up to MaxFirstLineUnits; empty without lines
     std::vector<qint64> headingLines; // ascending line numbers, never 0

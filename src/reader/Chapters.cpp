@@ -49,8 +49,10 @@ QString firstEntryTitle(QStringView firstLine)
 
 // Numbering exactly as the chapter list has always done it; see ChapterEntry for what the
 // ranges mean to the display.
+// The heading texts are taken over, so each title is the scan's own string and the list of
+// a heading-heavy book is never held twice.
 QList<ChapterEntry> buildEntries(QStringView firstLine, qint64 lineCount, const std::vector<qint64> &headings,
-                                 const QStringList &headingTexts)
+                                 QStringList headingTexts)
 {
     QList<ChapterEntry> entries;
     entries.reserve(qsizetype(headings.size()) + 1);
@@ -61,7 +63,10 @@ QList<ChapterEntry> buildEntries(QStringView firstLine, qint64 lineCount, const 
         entries.last().rangeStart = start;
         entries.last().rangeEnd = line - 1;
         start = line - 1;
-        entries.append({int(entries.size()) + 1, start, start, trimSpaces(headingTexts.at(qsizetype(i)))});
+        QString &text = headingTexts[qsizetype(i)];
+        if (text.startsWith(u' ') || text.endsWith(u' '))
+            text = trimSpaces(text);
+        entries.append({int(entries.size()) + 1, start, start, std::move(text)});
     }
     entries.last().rangeStart = start;
     entries.last().rangeEnd = qMax<qint64>(0, lineCount - 1);
@@ -103,6 +108,14 @@ QString BookTooLargeMessage(const QString &path)
     return QStringLiteral("文件的行数太多，内存不足，无法打开以下文件：\r\n") + path;
 }
 
+QString TooManyChaptersMessage(const QString &path)
+{
+    return QStringLiteral("文件中的章节标题超过 %1 个，太多了，无法打开以下文件：\r\n%2\r\n"
+                          "正常的小说不会有这么多章节，请检查文件内容是否正确。")
+        .arg(MaxChapters)
+        .arg(path);
+}
+
 QString ChapterTooLargeMessage(qint64 chapterBytes)
 {
     return QStringLiteral("本章内容有 %1 MB，太大了，无法显示。\r\n"
@@ -120,7 +133,8 @@ QList<ChapterEntry> ChaptersFromLines(const QStringList &lines)
             texts.append(lines.at(i));
         }
     }
-    return buildEntries(lines.isEmpty() ? QStringView() : QStringView(lines.first()), lines.size(), headings, texts);
+    return buildEntries(lines.isEmpty() ? QStringView() : QStringView(lines.first()), lines.size(), headings,
+                        std::move(texts));
 }
 
 qsizetype SelectChapter(const QList<ChapterEntry> &entries, const QString &bookmarkTitle)
@@ -153,11 +167,13 @@ ChapterList GetChapter(const QString &path, const QString &bookmarkTitle, const 
     }
     if (scan.cancelled)
         return result;
+    if (scan.tooManyHeadings)
+        return failed(std::move(result), BookOpenError::TooManyChapters, TooManyChaptersMessage(path));
     result.encoding = scan.index.encoding;
     result.lineCount = scan.index.lineCount();
     if (reading.smart)
         DropFalseHeadings(scan.headingLines, scan.headingTexts);
-    result.entries = buildEntries(scan.firstLine, result.lineCount, scan.headingLines, scan.headingTexts);
+    result.entries = buildEntries(scan.firstLine, result.lineCount, scan.headingLines, std::move(scan.headingTexts));
     result.selected = SelectChapter(result.entries, bookmarkTitle);
     if (!reading.smart && result.entries.size() == 1) {
         const std::vector<qint64> &starts = scan.index.lineStarts;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "reader/BookLineIndex.h"
+#include "reader/BookScan.h"
 
 #include <QList>
 #include <QString>
@@ -33,7 +34,8 @@ enum class BookOpenError
     None,
     Missing,
     Unreadable,
-    TooLarge // the line index of the file does not fit in memory
+    TooLarge,       // the line index of the file does not fit in memory
+    TooManyChapters // more than MaxChapters entries
 };
 
 // What opening a book gives the reader.
@@ -69,6 +71,7 @@ QString BookOpenFailedTitle();
 QString MissingBookMessage(const QString &path);
 QString UnreadableBookMessage(const QString &path);
 QString BookTooLargeMessage(const QString &path);
+QString TooManyChaptersMessage(const QString &path);
 
 // Chapter detection: reads the book once, splits it into chapters with the heading rule and
 // picks the entry whose title equals `bookmarkTitle` exactly (the first such entry; entry 1

@@ -1,7 +1,6 @@
 #include "reader/ReaderPane.h"
 
 #include "library/LibraryDb.h"
-#include "platform/Prompter.h"
 #include "reader/BookSearch.h"
 #include "reader/ChapterJumpBox.h"
 #include "reader/ReaderKeys.h"
@@ -108,23 +107,15 @@ void ReaderPane::onPageKey(int keyCode)
 {
     if (m_entries.isEmpty())
         return;
+    // Paging on past the first or the last chapter just stops there; the boxes that say so
+    // belong to the arrows and the toolbar.
     switch (keyCode) {
-    case 13:
-        if (m_resumeBar->isVisible())
-            resumeReading();
-        else
-            keyNavigation(13);
-        break;
     case 34: // PageDown or Space at the end of the chapter
-        if (m_shownPosition >= m_entries.size())
-            m_prompter.message(QStringLiteral("已经是最后一章了！"), Prompter::Icon::Information);
-        else
+        if (m_shownPosition < m_entries.size())
             showChapterAt(m_shownPosition + 1, 0);
         break;
     case 33: // PageUp at its top: the end of the chapter before
-        if (m_shownPosition <= 1)
-            m_prompter.message(QStringLiteral("当前是第一章，前面没有章节！"), Prompter::Icon::Information);
-        else
+        if (m_shownPosition > 1)
             showChapterAt(m_shownPosition - 1, 1);
         break;
     default:

@@ -6,7 +6,7 @@
 #include <QToolButton>
 
 ResumeBar::ResumeBar(QWidget *parent)
-    : ResumeBar(QStringLiteral("继续阅读"), QStringLiteral("回到上次读到的地方 (Enter)"), parent)
+    : ResumeBar(QStringLiteral("继续阅读"), QStringLiteral("回到上次读到的地方"), parent)
 {}
 
 ResumeBar::ResumeBar(const QString &buttonText, const QString &buttonTip, QWidget *parent) : QFrame(parent)
@@ -22,6 +22,11 @@ ResumeBar::ResumeBar(const QString &buttonText, const QString &buttonTip, QWidge
     m_resume = new QPushButton(buttonText, this);
     m_resume->setObjectName(QStringLiteral("ResumeButton"));
     m_resume->setToolTip(buttonTip);
+    // Enter takes the offer only while the bar has the focus itself (a click on it gives it),
+    // never from inside the page.
+    m_resume->setAutoDefault(true);
+    setFocusPolicy(Qt::ClickFocus);
+    setFocusProxy(m_resume);
     m_close = new QToolButton(this);
     m_close->setText(QStringLiteral("×"));
     m_close->setToolTip(QStringLiteral("关闭"));

@@ -17,7 +17,7 @@ struct VoiceOptions
 {
     int rate = 100;      // percent of the engine's normal speed, 50..200
     int volume = 100;    // percent, 10..100
-    bool readOn = true;  // at the end of a chapter, go on with the next one
+    bool readOn = false; // at the end of a chapter, go on with the next one (only once ticked)
 
     bool operator==(const VoiceOptions &) const = default;
     QString toText() const;

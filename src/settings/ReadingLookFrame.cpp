@@ -44,10 +44,10 @@ ReadingLookFrame::ReadingLookFrame(QWidget *parent) : QGroupBox(QStringLiteral("
 
     m_preset = new QComboBox(this);
     m_preset->setObjectName(QStringLiteral("LookPreset"));
-    m_preset->addItem(QStringLiteral("选择配色…"));
+    m_preset->addItem(QStringLiteral("自定义"));
     for (const ReadingPreset &preset : ReadingPresets())
         m_preset->addItem(preset.name);
-    m_preset->setToolTip(QStringLiteral("设置上面“阅读设置”里的文字颜色和背景颜色"));
+    m_preset->setToolTip(QStringLiteral("填入“阅读设置”的文字颜色和背景颜色，保存设置后生效"));
 
     auto *form = new QFormLayout(this);
     form->addRow(QStringLiteral("字体："), m_font);
@@ -64,12 +64,26 @@ ReadingLookFrame::ReadingLookFrame(QWidget *parent) : QGroupBox(QStringLiteral("
     connect(m_width, &QSpinBox::valueChanged, this, &ReadingLookFrame::report);
     connect(m_indent, &QCheckBox::toggled, this, &ReadingLookFrame::report);
     connect(m_preset, &QComboBox::activated, this, [this](int index) {
-        if (index < 1)
+        if (index < 1) { // "自定义" is what the colours are, not a choice
+            showPresetFor(m_shownTxtColor, m_shownBackColor);
             return;
-        const ReadingPreset preset = ReadingPresets().at(index - 1);
-        m_preset->setCurrentIndex(0);
-        Q_EMIT presetChosen(preset);
+        }
+        Q_EMIT presetChosen(ReadingPresets().at(index - 1));
     });
+}
+
+void ReadingLookFrame::showPresetFor(const QString &txtColor, const QString &backColor)
+{
+    m_shownTxtColor = txtColor;
+    m_shownBackColor = backColor;
+    const QList<ReadingPreset> &presets = ReadingPresets();
+    int shown = 0;
+    for (int i = 0; i < presets.size() && shown == 0; ++i) {
+        if (presets.at(i).txtColor.compare(txtColor, Qt::CaseInsensitive) == 0 &&
+            presets.at(i).backColor.compare(backColor, Qt::CaseInsensitive) == 0)
+            shown = i + 1;
+    }
+    m_preset->setCurrentIndex(shown);
 }
 
 ReadingLook ReadingLookFrame::look() const

@@ -10,8 +10,8 @@ class QDoubleSpinBox;
 class QSpinBox;
 
 // The "阅读样式" frame of the settings tab: font, line height, paragraph spacing, page width,
-// the file's own indents, and colour presets. Every change takes effect at once; nothing here
-// waits for "保存设置".
+// the file's own indents, and colour presets. Every change of the look takes effect at once. A
+// preset only fills the two colour swatches of "阅读设置", which wait for "保存设置" as ever.
 class ReadingLookFrame : public QGroupBox
 {
     Q_OBJECT
@@ -21,6 +21,8 @@ public:
     ReadingLook look() const;
     // Shows look without reporting it as a change.
     void setLook(const ReadingLook &look);
+    // Shows the preset with these two colours ("RRGGBB"), or "自定义" when none has them.
+    void showPresetFor(const QString &txtColor, const QString &backColor);
 
     QComboBox *fontList() const { return m_font; }
     QDoubleSpinBox *lineHeightBox() const { return m_lineHeight; }
@@ -42,5 +44,7 @@ private:
     QSpinBox *m_width;
     QCheckBox *m_indent;
     QComboBox *m_preset;
+    QString m_shownTxtColor;
+    QString m_shownBackColor;
     bool m_quiet = false;
 };

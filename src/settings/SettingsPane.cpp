@@ -1,6 +1,7 @@
 #include "settings/SettingsPane.h"
 
 #include "library/LibraryDb.h"
+#include "net/NetworkLimits.h"
 #include "platform/Prompter.h"
 #include "settings/AutoStart.h"
 #include "settings/BossKey.h"
@@ -22,6 +23,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 namespace {
@@ -124,6 +126,9 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     m_reopenLastBook->setObjectName(QStringLiteral("ReopenLastBook"));
     m_reopenLastBook->setToolTip(QStringLiteral("第一次切换到阅读窗口时，打开上次读的书并回到读到的地方"));
     (new QVBoxLayout(m_habitFrame))->addWidget(m_reopenLastBook);
+    connect(m_reopenLastBook, &QCheckBox::toggled, this, [this](bool on) {
+        m_ctx.db->setOption(LibraryDb::reopenLastBookOption(), on ? QStringLiteral("1") : QStringLiteral("0"));
+    });
 
     m_serverFrame = new QGroupBox(QStringLiteral("网络设置"), this);
     m_serverFrame->setObjectName(QStringLiteral("ServerFrame"));
@@ -139,6 +144,8 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     server->setColumnStretch(1, 1);
     m_serverSlot = new RequestSlot(this);
     m_serverSlot->setTransferTimeout(10000);
+    // The same answer as the start-up check, held to the same size, so it is read in no time.
+    m_serverSlot->setMaxBodyBytes(NetworkLimits::ServerInfoBytes);
     connect(m_serverSlot, &RequestSlot::finished, this, &SettingsPane::onServerAnswer);
     connect(m_testServer, &QPushButton::clicked, this, &SettingsPane::testServer);
     connect(m_serverBox, &QLineEdit::returnPressed, this, &SettingsPane::testServer);
@@ -149,27 +156,28 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     auto *column = new QVBoxLayout;
     column->addWidget(m_readingFrame);
     column->addWidget(m_systemFrame);
-    column->addWidget(m_habitFrame);
     auto *saveRow = new QHBoxLayout;
     saveRow->addWidget(m_saveButton);
     saveRow->addStretch(1);
     column->addLayout(saveRow);
     column->addStretch(1);
-    // The style and server frames take effect without "保存设置", so they stand apart, to the right.
+    // The style, habit and server frames take effect without "保存设置", so they stand apart, to
+    // the right.
     auto *lookColumn = new QVBoxLayout;
     lookColumn->addWidget(m_lookFrame);
+    lookColumn->addWidget(m_habitFrame);
     lookColumn->addWidget(m_serverFrame);
     lookColumn->addStretch(1);
     columns->addLayout(column);
     columns->addLayout(lookColumn);
     columns->addStretch(1);
     // The frames keep a form's width on a wide window instead of stretching across it.
-    for (QGroupBox *frame : {m_readingFrame, m_systemFrame, m_habitFrame}) {
+    for (QGroupBox *frame : {m_readingFrame, m_systemFrame}) {
         frame->setMinimumWidth(480);
         frame->setMaximumWidth(560);
     }
-    m_lookFrame->setMaximumWidth(420);
-    m_serverFrame->setMaximumWidth(420);
+    for (QGroupBox *frame : {static_cast<QGroupBox *>(m_lookFrame), m_habitFrame, m_serverFrame})
+        frame->setMaximumWidth(420);
 
     setTextColor(m_textColorRgb);
     setBackColor(m_backColorRgb);
@@ -197,11 +205,9 @@ void SettingsPane::changeLook(const ReadingLook &look)
 
 void SettingsPane::choosePreset(const ReadingPreset &preset)
 {
-    // The two colours of the frame above, kept at once like the rest of this frame.
+    // Like two colours picked with "选择": shown in the swatches, kept and applied on save.
     setTextColor(ColorTextToRgb(preset.txtColor));
     setBackColor(ColorTextToRgb(preset.backColor));
-    m_ctx.db->saveColors(preset.txtColor, preset.backColor);
-    Q_EMIT pageStyleChanged(storedPageStyle());
 }
 
 void SettingsPane::load()
@@ -210,7 +216,10 @@ void SettingsPane::load()
     m_folderBox->setText(m_ctx.downloadFolder);
     m_serverBox->setText(m_ctx.config.serverBaseUrl);
     (db.autoRun() ? m_autoRunYes : m_autoRunNo)->setChecked(true);
-    m_reopenLastBook->setChecked(db.option(LibraryDb::reopenLastBookOption()) == u"1");
+    {
+        const QSignalBlocker quiet(m_reopenLastBook); // shown, not changed
+        m_reopenLastBook->setChecked(db.option(LibraryDb::reopenLastBookOption()) == u"1");
+    }
 
     const QString bossKey = db.bossKey();
     m_modifierList->setCurrentIndex(BossKeyModifierIndex(bossKey.section(QLatin1Char('|'), 0, 0)));
@@ -271,8 +280,6 @@ void SettingsPane::save()
         tell({QStringLiteral("设置未能写入数据库！"), QStringLiteral("保存失败"), Prompter::Icon::Critical});
         return;
     }
-    m_ctx.db->setOption(LibraryDb::reopenLastBookOption(), m_reopenLastBook->isChecked() ? QStringLiteral("1")
-                                                                                         : QStringLiteral("0"));
     m_ctx.downloadFolder = row.downSavePath;
     Q_EMIT pageStyleChanged(storedPageStyle());
     tell(SettingsSavedMessage());
@@ -305,12 +312,14 @@ void SettingsPane::setTextColor(quint32 rgb)
 {
     m_textColorRgb = rgb & 0xFFFFFF;
     Paint(m_textSwatch, m_textColorRgb);
+    m_lookFrame->showPresetFor(RgbToColorText(m_textColorRgb), RgbToColorText(m_backColorRgb));
 }
 
 void SettingsPane::setBackColor(quint32 rgb)
 {
     m_backColorRgb = rgb & 0xFFFFFF;
     Paint(m_backSwatch, m_backColorRgb);
+    m_lookFrame->showPresetFor(RgbToColorText(m_textColorRgb), RgbToColorText(m_backColorRgb));
 }
 
 void SettingsPane::tell(const SettingsMessage &message)

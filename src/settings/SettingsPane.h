@@ -54,7 +54,7 @@ public:
     QComboBox *modifierList() const { return m_modifierList; }
     QLineEdit *keyBox() const { return m_keyBox; }
     QPushButton *saveButton() const { return m_saveButton; }
-    // Its own frame below the two above; saved with them.
+    // Its own frame in the right-hand column; its options are kept the moment they change.
     QGroupBox *readingHabitFrame() const { return m_habitFrame; }
     QCheckBox *reopenLastBookBox() const { return m_reopenLastBook; }
     ReadingLookFrame *readingLookFrame() const { return m_lookFrame; }

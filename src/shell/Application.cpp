@@ -1,5 +1,6 @@
 #include "shell/Application.h"
 
+#include "catalogue/BookImport.h"
 #include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
 #include "platform/WidgetPrompter.h"
@@ -75,6 +76,7 @@ int RunFolioway(int argc, char *argv[])
     int exitCode = 0;
     if (!PrepareStartup(ctx, prompter, &exitCode))
         return exitCode;
+    StartStaleStagingCleanup(ctx.downloadFolder);
 
     // Before the main window exists: an update the server requires may end the program here.
     if (ContactServerAtStart(ctx, prompter) == StartDecision::EndProgram)
@@ -83,9 +85,9 @@ int RunFolioway(int argc, char *argv[])
     MainWindow window(ctx, prompter);
     window.load();
 
-    const QString serverPage = ctx.serverInfo.reader_1.trimmed();
+    const QUrl serverPage = ServerPageUrl(ctx.serverInfo.reader_1, ctx.config.serverBaseUrl);
     if (!serverPage.isEmpty())
-        window.shelf()->showServerPage(QUrl(serverPage));
+        window.shelf()->showServerPage(serverPage);
 
     // Qt has taken its own options out; what is left is the book to open.
     const QStringList given = QApplication::arguments().mid(1);

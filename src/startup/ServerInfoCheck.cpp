@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFutureWatcher>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -16,6 +17,7 @@
 #include <QProcess>
 #include <QTimer>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
 
 bool ReadServerInfoAnswer(int status, const QString &contentType, const QByteArray &body, ServerInfo &info)
 {
@@ -43,6 +45,16 @@ bool ReadServerInfoAnswer(int status, const QString &contentType, const QByteArr
             *target = target->trimmed();
     }
     return true;
+}
+
+QUrl ServerPageUrl(const QString &reader1, const QString &serverBaseUrl)
+{
+    const QUrl page(reader1.trimmed(), QUrl::TolerantMode);
+    const QString host = QUrl(serverBaseUrl).host();
+    if (!page.isValid() || (page.scheme() != QLatin1String("http") && page.scheme() != QLatin1String("https")) ||
+        host.isEmpty() || page.host() != host || !page.userInfo().isEmpty())
+        return {};
+    return page;
 }
 
 namespace {
@@ -124,7 +136,18 @@ StartDecision RunServerInfoCheck(const QString &address, ServerInfo &info, Promp
         return StartDecision::GoOn;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QString contentType = QString::fromLatin1(reply->rawHeader(QByteArrayLiteral("Content-Type")));
-    if (!ReadServerInfoAnswer(status, contentType, reply->readAll(), info))
+    // Read on a worker like every answer, the loop turning meanwhile.
+    deadline.stop();
+    ServerInfo read = info;
+    QFutureWatcher<bool> reading;
+    QObject::connect(&reading, &QFutureWatcher<bool>::finished, &loop, &QEventLoop::quit);
+    reading.setFuture(QtConcurrent::run([&read, status, contentType, body = reply->readAll()] {
+        return ReadServerInfoAnswer(status, contentType, body, read);
+    }));
+    if (!reading.isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    info = read;
+    if (!reading.result())
         return StartDecision::GoOn;
     return OfferUpdate(info, prompter, options.startUpdater);
 }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 
@@ -22,6 +23,11 @@ enum class StartDecision
 // the answer is refused (status other than 200/206, a bare text/html type, not XML, no
 // infobase) or an element is missing; values read before a missing one are kept.
 bool ReadServerInfoAnswer(int status, const QString &contentType, const QByteArray &body, ServerInfo &info);
+
+// The address the server page pane may show for reader_1: only an http or https page on the
+// catalogue server's own host (any port). Empty, and the pane stays hidden, for anything else:
+// a local file, another host, a blank value.
+QUrl ServerPageUrl(const QString &reader1, const QString &serverBaseUrl);
 
 // Asks about the update the answer announces. startUpdater runs on Yes and tells whether the
 // updater could be started; when it could not, a message names the updater's file before the

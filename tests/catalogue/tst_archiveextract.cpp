@@ -5,6 +5,7 @@
 #include <QDirIterator>
 #include <QLockFile>
 #include <QProcess>
+#include <QSemaphore>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -254,6 +255,19 @@ private Q_SLOTS:
 
         QCOMPARE(ExtractRar(ExtractMode::Extract, path, dest).code, 0);
         QCOMPARE(tree(dest), (QStringList{".unpack-running", ".unpack-running.lock", "1.txt", "2.txt"}));
+    }
+
+    // However long the work takes, the calling thread (a window's) goes on answering.
+    void runOffThread_keepsTheCallerAnswering()
+    {
+        QSemaphore answered;
+        bool inTime = false;
+        RunOffThread([&] {
+            QMetaObject::invokeMethod(
+                qApp, [&] { answered.release(); }, Qt::QueuedConnection);
+            inTime = answered.tryAcquire(1, 10000);
+        });
+        QVERIFY(inTime);
     }
 
     void failureLeavesDestinationAsItWas()

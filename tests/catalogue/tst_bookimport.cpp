@@ -169,8 +169,8 @@ private Q_SLOTS:
         QVERIFY(TestSupport::writeFile(stale, "a"));
         ExtractLimits limits;
         limits.ratioFloorBytes = 1 << 20;
-        const ImportResult result =
-            ImportDownloadedFile(*m_db, saveFile, {row(u"书"_s, u"/books/3/"_s + fileName)}, limits);
+        const ImportResult result = ImportDownloadedFile(*m_db, saveFile, {row(u"书"_s, u"/books/3/"_s + fileName)},
+                                                         limits, QEventLoop::AllEvents);
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.textFile, textFile.isEmpty() ? QString() : folder + u'/' + textFile);
         QTEST(QFileInfo::exists(saveFile), "downloadKept");

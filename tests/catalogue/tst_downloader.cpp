@@ -42,11 +42,14 @@ TinyHttpServer::Response resumable(const TinyHttpServer::Request &request, bool 
                                             QByteArray::number(total));
 }
 
-// Paths: /ok/<bytes>, /nolength/<bytes>, /missing, /stall, /drop, /slow/<ms>
+// Paths: /ok/<bytes>, /nolength/<bytes>, /chunked/<bytes>, /chunkcut/<bytes>, /missing, /stall,
+// /drop, /slow/<ms>
 TinyHttpServer::Response answer(const TinyHttpServer::Request &request)
 {
     const QByteArray kind = request.target.split('/').value(1);
     const int n = request.target.split('/').value(2).toInt();
+    if (kind.startsWith("chunk"))
+        return {.body = pattern(n), .chunked = true, .dropAfter = kind == "chunkcut" ? n / 2 : -1};
     if (kind == "missing")
         return {.status = 404, .body = "<html>not found</html>"};
     if (kind == "stall")
@@ -103,7 +106,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("size");
         QTest::addColumn<bool>("progress"); // only a known length gives progress
         QTest::newRow("with length") << u"/ok/3000000"_s << 3000000 << true;
-        QTest::newRow("unknown length") << u"/nolength/20000"_s << 20000 << false;
+        QTest::newRow("chunked") << u"/chunked/20000"_s << 20000 << false;
     }
     void complete_streamsExactBytes()
     {
@@ -332,6 +335,35 @@ private Q_SLOTS:
         QCOMPARE(queue.rows().size(), 1);
         QCOMPARE(queue.rows()[0].status, u"正在连接..."_s);
         QCOMPARE(queue.rows()[0].look, DownloadRow::Look::Normal);
+        QVERIFY(prompter.shown.isEmpty());
+    }
+
+    // A hostile catalogue: an address that leaves the server is never asked for, and a book
+    // whose end cannot be told from a cut line never reaches the disk.
+    void queue_hostileRowsFail_data()
+    {
+        QTest::addColumn<QString>("downurl");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("glued to another host") << u"@127.0.0.2:PORT/ok/10"_s << RefusedAddressText();
+        QTest::newRow("another host") << u"//127.0.0.2:PORT/ok/10"_s << RefusedAddressText();
+        QTest::newRow("absolute address") << u"http://127.0.0.2:PORT/ok/10"_s << RefusedAddressText();
+        QTest::newRow("no length, cut") << u"/nolength/300006"_s << u"服务器没有说明文件大小"_s;
+        QTest::newRow("chunked, cut") << u"/chunkcut/300006"_s << u"连接中断"_s;
+    }
+    void queue_hostileRowsFail()
+    {
+        QFETCH(QString, downurl);
+        QFETCH(QString, failure);
+        ScriptedPrompter prompter;
+        DownloadQueue queue(nullptr, prompter);
+        queue.setDownloadFolder(file(u"TxtBook"_s));
+        CatalogueEntry entry;
+        entry.downurl = downurl.replace(u"PORT"_s, m_server->baseUrl().section(u':', -1));
+        queue.downloadCatalogueEntry(entry, m_server->baseUrl());
+        QTRY_COMPARE(queue.rows().value(0).look, DownloadRow::Look::Failed);
+        QCOMPARE(queue.rows()[0].failure, failure);
+        QCOMPARE(FindFiles(file(u"TxtBook"_s), u"*"_s), QStringList{});
+        QCOMPARE(m_server->requests.isEmpty(), failure == RefusedAddressText());
         QVERIFY(prompter.shown.isEmpty());
     }
 

@@ -4,7 +4,8 @@
 //   folioway-fuzz [--cases N] [--minutes M] [--seed S] [--first K] [--target NAME]
 //
 // Targets, taken in turn: catalogue, userbooks, account, serverinfo, upload (server answers:
-// parsed twice, both readings must agree), chapters (book files: the chapter list, line count and
+// parsed twice, both readings must agree; catalogue and account answers beyond the XML limits,
+// many attributes among them, must be refused), chapters (book files: the chapter list, line count and
 // chapter text must equal decoding the whole file and splitting it) and archive (downloads through
 // the import: nothing outside the book folder, only plain files and folders in it, no staging
 // left, a refused archive adds nothing, the unpacked total within its limit). Case k is made from
@@ -18,6 +19,7 @@
 #include "catalogue/BookImport.h"
 #include "catalogue/CatalogueProtocol.h"
 #include "library/LibraryDb.h"
+#include "net/XmlTree.h"
 #include "reader/BookLineIndex.h"
 #include "reader/Chapters.h"
 #include "startup/ServerInfoCheck.h"
@@ -79,9 +81,18 @@ struct Target
     QList<QByteArray> containers = {};
 };
 
-QByteArray element(const QByteArray &name, const QByteArray &value)
+QByteArray element(const QByteArray &name, const QByteArray &value, const QByteArray &attributes = {})
 {
-    return '<' + name + '>' + value + "</" + name + '>';
+    return '<' + name + attributes + '>' + value + "</" + name + '>';
+}
+
+// n attributes, quoted either way, some values holding "=" or ">".
+QByteArray attributeRun(int n)
+{
+    QByteArray run;
+    for (int i = 0; i < n; ++i)
+        run += " a" + QByteArray::number(i) + (i % 3 ? "=\"v\"" : i % 2 ? "='=>'" : "=\"\"");
+    return run;
 }
 
 // An answer of up to four containers, each holding the fields in order with a few left out and
@@ -105,9 +116,17 @@ QByteArray madeUp(QRandomGenerator &rng, const Target &target)
     const auto container = [&] {
         return target.containers.at(rng.bounded(2) ? 0 : rng.bounded(int(target.containers.size())));
     };
+    // Now and then a container carries attributes: a few, as many as an element may have, one
+    // more, or thousands.
+    static const int attributeCounts[] = {1, 3, 64, 65, 5000};
+    const auto attributes = [&] {
+        return rng.bounded(4) ? QByteArray()
+                              : attributeRun(attributeCounts[rng.bounded(int(std::size(attributeCounts)))]);
+    };
     QByteArray body;
     for (int i = int(rng.bounded(5)); i > 0; --i)
-        body += element(container(), rng.bounded(4) ? record() : record() + element(container(), record()));
+        body +=
+            element(container(), rng.bounded(4) ? record() : record() + element(container(), record()), attributes());
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>" + element("root", body);
 }
 
@@ -248,7 +267,7 @@ QList<Target> targets()
     const QList<QByteArray> xmlTokens{"<", ">", "</", "/>", "<![CDATA[", "]]>", "&amp;", "&#0;", "&#x10FFFF;", "&lt;",
         "<!DOCTYPE x [<!ENTITY e \"x\">]>", "<?xml version=\"1.0\"?>", "encoding=\"gb2312\"", "|", ",", "\"",
         "\xEF\xBB\xBF", "\xFF\xFE", "第一章", "<bookinfo>", "<pageinfo>", "<otherinfo>", "<userbase>", "<logininfo>",
-        "<infobase>"};
+        "<infobase>", " a=\"1\"", " b='=>'", "<!-- c=\"1\" -->", attributeRun(65), "<e/>"};
     QList<Target> all{
         {"catalogue", {}, xmlTokens, 64 * 1024, {"id", "class", "name", "author", "statue", "ftime", "size", "downurl",
             "pageinfo"}, {"bookinfo", "otherinfo", "list"}},
@@ -316,12 +335,19 @@ public:
     QString run(const Target &target, const QByteArray &input, QRandomGenerator &rng)
     {
         const QByteArrayView name(target.name);
-        if (name == "catalogue")
-            return agree(ParseCatalogueAnswer(200, input), ParseCatalogueAnswer(200, input));
+        if (name == "catalogue") {
+            const CatalogueAnswer answer = ParseCatalogueAnswer(200, input);
+            // An answer beyond the limits is never read, and says why.
+            if (!XmlShapeProblem(input).isEmpty() && (!answer.entries.isEmpty() || answer.problem.isEmpty()))
+                return u"an answer beyond the limits was read"_s;
+            return agree(answer, ParseCatalogueAnswer(200, input));
+        }
         if (name == "userbooks")
             return agree(ParseUserBooksAnswer(200, input, {}), ParseUserBooksAnswer(200, input, {}));
         if (name == "account") {
             const AccountReply a = DecodeAccountReply(input), b = DecodeAccountReply(input);
+            if (a.valid && !XmlShapeProblem(input).isEmpty())
+                return u"an answer beyond the limits was read"_s;
             return a.valid == b.valid && a.code == b.code && a.message == b.message && a.profile == b.profile
                        ? QString()
                        : u"two readings differ"_s;

@@ -31,6 +31,7 @@ public:
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
         bool sendLength = true; // false: no Content-Length, the end of the body closes the connection
+        bool chunked = false;   // the body as one chunk and the last chunk (unless cut by dropAfter)
         qint64 stallAfter = -1; // send the headers and this many body bytes, then nothing
         qint64 dropAfter = -1;  // send the headers and this many body bytes, then close
         int delayMs = 0;        // answer this late
@@ -109,7 +110,12 @@ private:
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " X\r\n";
         if (!response.contentType.isEmpty())
             head += "Content-Type: " + response.contentType + "\r\n";
-        if (response.sendLength)
+        const QByteArray body =
+            response.chunked ? QByteArray::number(response.body.size(), 16) + "\r\n" + response.body + "\r\n0\r\n\r\n"
+                             : response.body;
+        if (response.chunked)
+            head += "Transfer-Encoding: chunked\r\n";
+        else if (response.sendLength)
             head += "Content-Length: " + QByteArray::number(response.body.size() + response.streamBytes) + "\r\n";
         else
             head += "Connection: close\r\n";
@@ -118,15 +124,15 @@ private:
         head += "\r\n";
         socket->write(head);
         if (response.stallAfter >= 0) {
-            socket->write(response.body.left(response.stallAfter));
+            socket->write(body.left(response.stallAfter));
             return;
         }
         if (response.dropAfter >= 0) {
-            socket->write(response.body.left(response.dropAfter));
+            socket->write(body.left(response.dropAfter));
             socket->disconnectFromHost();
             return;
         }
-        socket->write(response.body);
+        socket->write(body);
         if (response.streamBytes > 0) {
             stream(socket, response.streamBytes);
             return;

@@ -1,12 +1,16 @@
 #include "TestSupport.h"
 #include "TinyHttpServer.h"
+#include "catalogue/CatalogueProtocol.h"
+#include "net/AnswerReader.h"
 #include "net/NetworkLimits.h"
 #include "net/NetworkService.h"
 #include "net/RequestSlot.h"
 
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -116,6 +120,49 @@ private Q_SLOTS:
         account.postForm(server.baseUrl() + u"/edit"_s, "a=1");
         QCOMPARE(waitForResult(listSpy).body, "/list"_ba);
         QCOMPARE(waitForResult(accountSpy).body, "/edit"_ba);
+    }
+
+    // A hostile server's answer, one element with 200,000 attributes (1.7 MB), is refused; it is
+    // read on a worker while the event loop keeps turning: the worker waits for a 0 ms timer of
+    // this thread before it parses. A later read supersedes an unfinished one.
+    void answerReader_hostileAnswerOffTheThread()
+    {
+        QByteArray attributes;
+        for (int i = 0; i < 200000; ++i)
+            attributes += " a" + QByteArray::number(i) + "=\"\"";
+        TinyHttpServer server([&](const TinyHttpServer::Request &) {
+            return TinyHttpServer::reply("<root><bookinfo" + attributes + "/></root>");
+        });
+        RequestSlot slot;
+        AnswerReader reader;
+        QSemaphore ticked;
+        std::atomic_bool tickedFirst = false;
+        std::optional<CatalogueAnswer> answer;
+        connect(&slot, &RequestSlot::finished, &reader, [&](const HttpResult &result) {
+            AnswerReader::setWorkerHook([&] { tickedFirst = ticked.tryAcquire(1, 20000); });
+            reader.read([result] { return ParseCatalogueAnswer(result); },
+                        [&](const CatalogueAnswer &read) { answer = read; });
+            AnswerReader::setWorkerHook({});
+            QTimer::singleShot(0, &reader, [&] { ticked.release(); });
+        });
+        slot.readHTTP(server.baseUrl() + u"/readerserver/listbook.asp"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), 40000);
+        QVERIFY(tickedFirst);
+        QCOMPARE(answer->outcome, AnswerOutcome::NoData);
+        QCOMPARE(answer->problem, u"服务器的回答无法读取：其中一个元素带有超过 64 个属性。"_s);
+
+        QStringList delivered;
+        QSemaphore hold;
+        AnswerReader::setWorkerHook([&] { hold.acquire(); });
+        reader.read([] { return u"older"_s; }, [&](const QString &text) { delivered << text; });
+        AnswerReader::setWorkerHook({});
+        reader.read([] { return u"newer"_s; }, [&](const QString &text) { delivered << text; });
+        QTRY_COMPARE(delivered, QStringList{u"newer"_s});
+        hold.release();
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(delivered, QStringList{u"newer"_s});
+        QVERIFY(!reader.isBusy());
     }
 
     // Redirects stay on the server that was asked, and only for a few hops.

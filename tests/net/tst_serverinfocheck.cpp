@@ -71,6 +71,23 @@ private Q_SLOTS:
             QCOMPARE(info.savepathlist, u"s"_s);
     }
 
+    // The server page pane shows a web page of the catalogue server's own host, nothing else.
+    void serverPageUrl_data()
+    {
+        QTest::addColumn<QString>("reader1");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("own host, other port") << u" https://srv/ads?id=1 "_s << true;
+        QTest::newRow("local file") << u"file:///etc/passwd"_s << false;
+        QTest::newRow("another host") << u"http://ads.example/page"_s << false;
+        QTest::newRow("own host as a user name") << u"http://srv@ads.example/"_s << false;
+        QTest::newRow("script") << u"javascript:alert(1)"_s << false;
+    }
+    void serverPageUrl()
+    {
+        QFETCH(QString, reader1);
+        QTEST(!ServerPageUrl(reader1, u"http://srv:8080"_s).isEmpty(), "shown");
+    }
+
     void offerUpdate_data()
     {
         QTest::addColumn<QString>("version");

@@ -77,6 +77,43 @@ private Q_SLOTS:
         QCOMPARE(tree.first(u"b"_s).text(), u"上传成功"_s);
     }
 
+    void xml_limits_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("problem");
+        const auto attributes = [](int n) {
+            QByteArray run;
+            for (int i = 0; i < n; ++i)
+                run += " a" + QByteArray::number(i) + "=\"\"";
+            return run;
+        };
+        const QString tooManyAttributes = u"服务器的回答无法读取：其中一个元素带有超过 64 个属性。"_s;
+        QTest::newRow("as many attributes as allowed") << "<a" + attributes(64) + "/>" << QString();
+        QTest::newRow("one attribute more") << "<a" + attributes(65) + "/>" << tooManyAttributes;
+        // 1.7 MB that kept the window busy for over a minute.
+        QTest::newRow("200,000 attributes") << "<a><bookinfo" + attributes(200000) + "/></a>" << tooManyAttributes;
+        QTest::newRow("200,000 attributes in utf-16")
+            << QByteArray(QStringEncoder(QStringEncoder::Utf16LE)
+                              .encode(QString::fromLatin1("<a" + attributes(200000) + "/>")))
+            << tooManyAttributes;
+        QTest::newRow("too many elements") << "<a>" + "<b/>"_ba.repeated(100000) + "</a>"
+                                           << u"服务器的回答无法读取：其中的元素和属性超过 100000 个。"_s;
+        QTest::newRow("equals signs outside tags and in values do not count")
+            << "<a b=\"" + QByteArray(500, '=') + "\"><!--" + attributes(100) + "--><![CDATA[" + attributes(100) +
+                   "]]>" + QByteArray(500, '=') + "<?pi" + attributes(100) + "?></a>"
+            << QString();
+    }
+    void xml_limits()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, problem);
+        const XmlTree tree = XmlTree::parse(body);
+        QCOMPARE(tree.isValid(), problem.isEmpty());
+        QCOMPARE(tree.exceededLimits(), !problem.isEmpty());
+        if (!problem.isEmpty())
+            QCOMPARE(tree.errorString(), problem);
+    }
+
     void xml_refused_data()
     {
         QTest::addColumn<QByteArray>("body");

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeView>
 #include <QtTest>
 
@@ -111,6 +112,34 @@ private Q_SLOTS:
             };
             QTRY_COMPARE(latin(), dialog->fileMode() == QFileDialog::Directory ? u"|3"_s : u"|6"_s);
         }
+    }
+
+    // However long the text, a box stays on the screen with its buttons; the text scrolls.
+    void messageBoxes_fitTheScreen_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("update note") << u"更新内容："_s + QString(20000, u'新');
+        QTest::newRow("one unbroken line") << QString(20000, u'x');
+    }
+    void messageBoxes_fitTheScreen()
+    {
+        QFETCH(QString, text);
+        QStringList off; // buttons out of reach
+        std::function<void()> answer = [&] {
+            QWidget *box = QApplication::activeModalWidget();
+            if (!box)
+                return QTimer::singleShot(0, answer);
+            const QRect screen = box->screen()->availableGeometry();
+            for (QPushButton *b : box->findChildren<QPushButton *>()) {
+                if (!screen.contains(box->frameGeometry()) ||
+                    !screen.contains(QRect(b->mapToGlobal(QPoint()), b->size())))
+                    off << b->text();
+            }
+            box->findChildren<QPushButton *>().last()->click(); // 否
+        };
+        QTimer::singleShot(0, answer);
+        QVERIFY(!WidgetPrompter().question(text));
+        QCOMPARE(off, QStringList{});
     }
 };
 

@@ -2,6 +2,7 @@
 #include "platform/SpeechEspeakEngine.h"
 #include "reader/VoiceController.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -186,18 +187,22 @@ private Q_SLOTS:
         QVERIFY(m_highlights.isEmpty());
     }
 
-    // Reading on to the next chapter follows a page read to its end only when wanted (a stopped
+    // Reading on to the next chapter follows a page read to its end only once ticked (a stopped
     // one: stopWhilePaused).
     void readOn_data()
     {
+        QTest::addColumn<QString>("stored");
         QTest::addColumn<bool>("wanted");
-        QTest::newRow("read to the end") << true;
-        QTest::newRow("switched off") << false;
+        QTest::newRow("never chosen") << QString() << false;
+        QTest::newRow("ticked") << u"{\"readOn\":true}"_s << true;
+        QTest::newRow("unticked") << u"{\"readOn\":false}"_s << false;
     }
     void readOn()
     {
+        QFETCH(QString, stored);
         QFETCH(bool, wanted);
-        m_controller->attachOptions(m_panel, {100, 100, wanted});
+        m_controller->attachOptions(m_panel, VoiceOptions::fromText(stored));
+        QCOMPARE(m_panel.readOn->isChecked(), wanted);
         QSignalSpy finished(m_controller, &VoiceController::finishedReading);
         m_content = Lead + u"一二三"_s;
         click(m_read);

@@ -113,6 +113,24 @@ private Q_SLOTS:
         QCOMPARE(ReadSplitContent(folder, 0, 10), QString());
     }
 
+    // A book has at most MaxChapters chapters: one heading more and it is refused, the smart
+    // reading too, before its list is built.
+    void tooManyChapters()
+    {
+        QByteArray text = "书名\n";
+        for (int i = 1; i < MaxChapters; ++i)
+            text += "第" + QByteArray::number(i) + "章\n";
+        QCOMPARE(GetChapter(write(text)).entries.size(), MaxChapters);
+        const QString path = write(text + "第0章\n", u"over.txt"_s);
+        for (const bool smart : {false, true}) {
+            const ChapterList list = GetChapter(path, {}, nullptr, {std::nullopt, smart});
+            QCOMPARE(list.error, BookOpenError::TooManyChapters);
+            QVERIFY(list.entries.isEmpty());
+            QCOMPARE(list.errorMessage, u"文件中的章节标题超过 200000 个，太多了，无法打开以下文件：\r\n"_s + path +
+                                            u"\r\n正常的小说不会有这么多章节，请检查文件内容是否正确。"_s);
+        }
+    }
+
     // The streamed scan and the line index against the plain way: decode the whole file, split it,
     // test every line; random line ranges start before the first line and run past the last. Files mix encodings, line breaks, malformed bytes and lines longer than the
     // read buffer, so lines straddle buffer boundaries.

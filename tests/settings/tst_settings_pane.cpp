@@ -6,11 +6,14 @@
 #include "reader/ReaderPane.h"
 #include "settings/AutoStart.h"
 #include "settings/BossKeyAction.h"
+#include "settings/ReadingLookFrame.h"
 #include "settings/SettingsPane.h"
 #include "shell/MainWindow.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -82,6 +85,24 @@ private Q_SLOTS:
         QCOMPARE(m_pane->textSizeList()->currentIndex(), 3);
         QCOMPARE(SwatchRgb(m_pane->textColorSwatch()), 0xFF0000u);
         QCOMPARE(SwatchRgb(m_pane->backColorSwatch()), 0x00FF00u);
+        QCOMPARE(m_pane->readingLookFrame()->presetList()->currentText(), u"自定义"_s);
+        m_pane->resize(1200, 700); // the habit frame acts at once, in the column of those that do
+        m_pane->layout()->activate();
+        QVERIFY(m_pane->readingHabitFrame()->x() > m_pane->readingFrame()->geometry().right());
+    }
+
+    // A preset fills the two swatches like "选择" and waits for the save; the box names the
+    // preset of the colours.
+    void preset_fillsTheSwatchesUntilSaved()
+    {
+        m_pane->load(); // the first colours are 护眼's
+        QComboBox *presets = m_pane->readingLookFrame()->presetList();
+        QCOMPARE(presets->currentText(), u"护眼"_s);
+        Q_EMIT presets->activated(presets->findText(u"夜间"_s));
+        QCOMPARE(SwatchRgb(m_pane->backColorSwatch()), 0x1E1F22u);
+        QCOMPARE(m_db->backColor(), u"C7EDCC"_s);
+        QTest::mouseClick(m_pane->saveButton(), Qt::LeftButton);
+        QCOMPARE(m_db->txtColor(), u"B4B4B4"_s);
     }
 
     // The order of the checks and their messages are decided in tst_settings_rules; here a
@@ -110,6 +131,8 @@ private Q_SLOTS:
         m_pane->modifierList()->setCurrentIndex(1);
         m_pane->keyBox()->setText(u"q"_s);
         m_pane->textSizeList()->setCurrentIndex(2);
+        m_pane->reopenLastBookBox()->setChecked(true);
+        m_db->setOption(LibraryDb::reopenLastBookOption(), u"0"_s); // not one of the six fields
         m_prompter.colors << 0xFF0000u << std::nullopt << 0x123456u; // the second dialog is cancelled
         QTest::mouseClick(m_pane->textColorButton(), Qt::LeftButton);
         QTest::mouseClick(m_pane->textColorButton(), Qt::LeftButton);
@@ -130,6 +153,7 @@ private Q_SLOTS:
         QCOMPARE(m_db->backColor(), u"123456"_s);
         QCOMPARE(m_db->txtSize(), u"大号"_s);
         QCOMPARE(m_ctx.downloadFolder, u"/books/new"_s);
+        QCOMPARE(m_db->option(LibraryDb::reopenLastBookOption()), u"0"_s);
 
         // The entry names this program; its format is checked in tst_settings_autostart.
         QVERIFY(TestSupport::readFile(autostartFile())

@@ -38,8 +38,12 @@ class TestAppStart : public QObject
 private Q_SLOTS:
     void freshHome_createsTheLibraryAndKeepsRunning()
     {
+        // An unpack killed in an earlier run left its staging folder: the start removes it.
+        const QString stale = m_home.filePath(u".local/share/Folioway/TxtBook/书/.unpack-killed"_s);
+        QVERIFY(TestSupport::writeFile(stale + u"/第一章.txt"_s, "x"));
         start({});
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dataFile()), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(stale), 20000);
         QTest::qWait(1500);
         QCOMPARE(m_app.state(), QProcess::Running);
         // What a new library holds is checked in tst_librarydb.
