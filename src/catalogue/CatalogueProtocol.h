@@ -118,8 +118,9 @@ CatalogueAnswer ParseCatalogueAnswer(const HttpResult &result);
 QString NoDataMessage(); // "没有获取到任何数据！", exclamation icon, default title
 
 // The grey line under the catalogue list after an answer: why nothing or only part of a list
-// came ("暂时连不上书库服务器", "书库服务器出错（HTTP 503）", "书库服务器的回答太大", an answer
-// cut short), "没有找到相关书籍" for a whole answer without books; empty for a whole list.
+// came ("暂时连不上书库服务器", "书库服务器出错（HTTP 503）", "书库服务器的回答太大", the reader's
+// problem, an answer cut short), "没有找到相关书籍" for a whole answer without books; empty for a
+// whole list.
 QString CatalogueStatusLine(const HttpResult &result, const CatalogueAnswer &answer);
 
 // One book of the user's uploaded-books answer. Unlike the catalogue, a field that is missing
