@@ -63,7 +63,8 @@ void CatalogueDetailPanel::showEntry(const CatalogueEntry *entry, const QString 
 {
     m_download->setEnabled(entry != nullptr);
     m_title = entry ? BoundedServerText(entry->name, 200) : QString();
-    m_coverUrl = entry ? CoverUrl(serverBaseUrl, entry->cover) : QString();
+    const QString coverAddress = entry ? CoverUrl(serverBaseUrl, entry->cover) : QString();
+    m_coverKey = coverAddress.isEmpty() ? QString() : serverBaseUrl + entry->cover.trimmed();
     if (!entry) {
         m_request->abort();
         m_name->clear();
@@ -77,14 +78,14 @@ void CatalogueDetailPanel::showEntry(const CatalogueEntry *entry, const QString 
                      entry->sizeText + QStringLiteral("\n更新：") + BoundedServerText(entry->updatedText, 100));
     m_memo->setText(BoundedServerText(entry->memo));
 
-    const auto cached = m_covers.constFind(m_coverUrl);
-    if (m_coverUrl.isEmpty() || cached != m_covers.cend()) {
+    const auto cached = m_covers.constFind(m_coverKey);
+    if (m_coverKey.isEmpty() || cached != m_covers.cend()) {
         m_request->abort();
-        setCover(m_coverUrl.isEmpty() ? QPixmap() : *cached);
+        setCover(m_coverKey.isEmpty() ? QPixmap() : *cached);
         return;
     }
     setCover({}); // until the picture arrives
-    m_request->get(m_coverUrl);
+    m_request->get(coverAddress);
 }
 
 void CatalogueDetailPanel::onCover(const HttpResult &result)
@@ -94,7 +95,7 @@ void CatalogueDetailPanel::onCover(const HttpResult &result)
         m_covers.clear();
     // A failure that may pass (no connection) is not remembered.
     if (!result.failed)
-        m_covers.insert(m_coverUrl, cover);
+        m_covers.insert(m_coverKey, cover);
     setCover(cover);
 }
 

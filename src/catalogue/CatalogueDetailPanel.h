@@ -44,10 +44,10 @@ private:
     void setCover(const QPixmap &served);
 
     RequestSlot *m_request;
-    QString m_coverUrl; // of the book shown
+    QString m_coverKey; // the shown book's cover on its server, without the request time
     QString m_title;
     bool m_served = false;
-    QHash<QString, QPixmap> m_covers; // by address; a null pixmap: that cover failed
+    QHash<QString, QPixmap> m_covers; // by key; a null pixmap: that cover failed
     QLabel *m_cover;
     QLabel *m_name;
     QLabel *m_facts;

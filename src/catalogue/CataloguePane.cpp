@@ -10,6 +10,7 @@
 #include "platform/Prompter.h"
 #include "platform/TwipsGeometry.h"
 #include "shell/MainLayout.h"
+#include "library/LibraryDb.h"
 #include "startup/AppContext.h"
 
 #include <QEvent>
@@ -19,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStyle>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -30,8 +32,10 @@ enum Column { ColId, ColClass, ColName, ColAuthor, ColStatue, ColTime, ColSize, 
 // Where a row's entry sits in the answer, whatever order a header click put the rows in.
 constexpr int EntryRole = Qt::UserRole + 1;
 constexpr int SortRole = Qt::UserRole + 2;
-// The detail panel's share of the list's width.
+// The detail panel's width when first opened.
 constexpr int DetailWidthTwips = 2700;
+// Library option: "1" while the detail panel is open.
+const QString kDetailOption = QStringLiteral("CatalogueDetailOpen");
 
 // A catalogue row that sorts by its entry's sort key rather than by the text shown.
 class CatalogueItem : public QTreeWidgetItem
@@ -49,9 +53,6 @@ public:
         return QVariant::compare(data(c, SortRole), other.data(c, SortRole)) == QPartialOrdering::Less;
     }
 };
-
-const QString kNothingFound = QStringLiteral("没有找到相关书籍");
-const QString kUnreachable = QStringLiteral("暂时连不上书库服务器");
 
 QColor rgb(unsigned value)
 {
@@ -71,7 +72,7 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     m_answers = new AnswerReader(this);
     connect(m_request, &RequestSlot::finished, m_answers, [this](const HttpResult &result) {
         m_answers->read([result] { return ParseCatalogueAnswer(result); },
-                        [this](const CatalogueAnswer &answer) { onAnswer(answer); });
+                        [this, result](const CatalogueAnswer &answer) { onAnswer(result, answer); });
     });
 
     m_queue = new DownloadQueue(ctx.db, prompter, this, manager);
@@ -102,7 +103,10 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     categories->addStretch(1);
     SetTwips(m_categoryBar, 0, 0, 9000, 420);
 
-    m_list = new QTreeWidget(this);
+    m_listArea = new QSplitter(Qt::Horizontal, this);
+    m_listArea->setObjectName(QStringLiteral("NetListArea"));
+    m_listArea->setChildrenCollapsible(false);
+    m_list = new QTreeWidget(m_listArea);
     m_list->setObjectName(QStringLiteral("NetBookList"));
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
@@ -121,18 +125,21 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     m_list->installEventFilter(this);
     connect(m_list, &QTreeWidget::itemEntered, this, [this](QTreeWidgetItem *item) { showRowToolTip(item); });
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { downloadSelected(); });
-    SetTwips(m_list, 0, 450, 9000, 3000);
     // Header clicks sort the page on screen; a new page comes in the server's order.
     m_list->header()->setSectionsClickable(true);
     connect(m_list->header(), &QHeaderView::sectionClicked, this, &CataloguePane::sortBy);
 
-    m_detail = new CatalogueDetailPanel(this, manager);
-    SetTwips(m_detail, 9000 - DetailWidthTwips, 450, DetailWidthTwips, 3000);
+    m_detail = new CatalogueDetailPanel(m_listArea, manager);
+    m_listArea->addWidget(m_list);
+    m_listArea->addWidget(m_detail);
+    m_listArea->setStretchFactor(0, 1);
+    m_listArea->setStretchFactor(1, 0);
+    SetTwips(m_listArea, 0, 450, 9000, 3000);
+    m_detailWidth = twipsToPixels(DetailWidthTwips);
+    m_listArea->setSizes({twipsToPixels(9000) - m_detailWidth, m_detailWidth});
+    connect(m_listArea, &QSplitter::splitterMoved, this, [this] { m_detailWidth = m_listArea->sizes().value(1); });
     connect(m_detail, &CatalogueDetailPanel::downloadRequested, this, &CataloguePane::downloadSelected);
-    connect(m_list, &QTreeWidget::currentItemChanged, this, [this] {
-        const int row = selectedEntry();
-        m_detail->showEntry(row >= 0 ? &m_entries[row] : nullptr, m_ctx.config.serverBaseUrl);
-    });
+    connect(m_list, &QTreeWidget::currentItemChanged, this, &CataloguePane::showSelectedDetail);
 
     m_pagingBar = new QWidget(this);
     m_pagingBar->setObjectName(QStringLiteral("NetPagingBar"));
@@ -152,8 +159,15 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     m_statusLine = new QLabel(m_pagingBar);
     m_statusLine->setObjectName(QStringLiteral("NetStatusLine"));
     m_statusLine->setStyleSheet(QStringLiteral("color: #808080"));
+    m_detailToggle = new QToolButton(m_pagingBar);
+    m_detailToggle->setObjectName(QStringLiteral("NetDetailToggle"));
+    m_detailToggle->setText(QStringLiteral("详情"));
+    m_detailToggle->setToolTip(QStringLiteral("在列表旁显示所选书籍的封面和简介"));
+    m_detailToggle->setCheckable(true);
     for (QWidget *w : std::initializer_list<QWidget *>{first, previous, next, last, m_pageDisplay, m_pageBox, go})
         bar->addWidget(w);
+    bar->addSpacing(8);
+    bar->addWidget(m_detailToggle);
     bar->addSpacing(16);
     bar->addWidget(m_statusLine);
     bar->addStretch(1);
@@ -164,6 +178,10 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     connect(last, &QToolButton::clicked, this, &CataloguePane::lastPage);
     connect(go, &QPushButton::clicked, this, &CataloguePane::goToPage);
     connect(m_pageBox, &QLineEdit::returnPressed, this, &CataloguePane::goToPage);
+    const bool detailOpen = ctx.db && ctx.db->option(kDetailOption) == QLatin1String("1");
+    m_detail->setVisible(detailOpen);
+    m_detailToggle->setChecked(detailOpen);
+    connect(m_detailToggle, &QToolButton::toggled, this, &CataloguePane::setDetailPanelOpen);
 
     m_downloadIcon = new QToolButton(this);
     m_downloadIcon->setObjectName(QStringLiteral("DownloadIcon"));
@@ -188,6 +206,35 @@ void CataloguePane::setDownloadPanelVisible(bool visible)
     m_downloadIcon->setArrowType(visible ? Qt::DownArrow : Qt::UpArrow);
     m_downloadIcon->setToolTip(visible ? kHidePanelTip : kShowPanelTip);
     Q_EMIT layoutRequested();
+}
+
+bool CataloguePane::detailPanelOpen() const
+{
+    return !m_detail->isHidden();
+}
+
+void CataloguePane::setDetailPanelOpen(bool open)
+{
+    m_detailToggle->setChecked(open);
+    if (open == detailPanelOpen())
+        return;
+    m_detail->setVisible(open);
+    if (m_ctx.db)
+        m_ctx.db->setOption(kDetailOption, open ? QStringLiteral("1") : QStringLiteral("0"));
+    if (open) {
+        const int total = m_listArea->width() - m_listArea->handleWidth();
+        m_listArea->setSizes({std::max(0, total - m_detailWidth), m_detailWidth});
+        showSelectedDetail();
+    }
+}
+
+void CataloguePane::showSelectedDetail()
+{
+    // A closed panel fetches no covers.
+    if (!detailPanelOpen())
+        return;
+    const int row = selectedEntry();
+    m_detail->showEntry(row >= 0 ? &m_entries[row] : nullptr, m_ctx.config.serverBaseUrl);
 }
 
 void CataloguePane::firstVisit()
@@ -271,19 +318,15 @@ void CataloguePane::goToPage()
 void CataloguePane::send(const QString &address)
 {
     // The newer request replaces the older; only its answer fills the list.
+    m_statusLine->clear();
     m_request->readHTTP(address);
     Q_EMIT loadingChanged(true);
 }
 
-void CataloguePane::onAnswer(const CatalogueAnswer &answer)
+void CataloguePane::onAnswer(const HttpResult &result, const CatalogueAnswer &answer)
 {
     // Said quietly under the list; the list and the paging follow the answer as before.
-    if (answer.outcome == AnswerOutcome::Ignored)
-        m_statusLine->setText(kUnreachable);
-    else
-        m_statusLine->setText(!answer.problem.isEmpty()  ? answer.problem
-                              : answer.entries.isEmpty() ? kNothingFound
-                                                         : QString());
+    m_statusLine->setText(CatalogueStatusLine(result, answer));
     switch (answer.outcome) {
     case AnswerOutcome::Ignored:
         break;
@@ -323,7 +366,7 @@ void CataloguePane::fillList(const QList<CatalogueEntry> &entries)
     if (!items.isEmpty())
         m_list->setCurrentItem(items.first());
     else
-        m_detail->showEntry(nullptr, {});
+        showSelectedDetail();
 }
 
 void CataloguePane::sortBy(int column)
@@ -384,10 +427,7 @@ void CataloguePane::applyLayout(const MainLayout &l)
 {
     SetTwips(m_categoryBar, std::nullopt, std::nullopt, l.categoryBarWidth);
     SetTwips(m_downloads, std::nullopt, l.downloadListTop, l.downloadListWidth);
-    // The detail panel takes the right end of the list's place.
-    const int listWidth = std::max(l.catalogueListWidth - DetailWidthTwips, l.catalogueListWidth / 2);
-    SetTwips(m_list, std::nullopt, l.catalogueListTop, listWidth, l.catalogueListHeight);
-    SetTwips(m_detail, listWidth + 60, l.catalogueListTop, l.catalogueListWidth - listWidth - 60, l.catalogueListHeight);
+    SetTwips(m_listArea, std::nullopt, l.catalogueListTop, l.catalogueListWidth, l.catalogueListHeight);
     // The status line runs along the paging bar up to the panel icon.
     SetTwips(m_pagingBar, l.cataloguePagingLeft, l.cataloguePagingTop,
              std::max(0, l.downloadIconLeft - 100 - l.cataloguePagingLeft));

@@ -14,6 +14,7 @@ class QLabel;
 class QLineEdit;
 class QNetworkAccessManager;
 class QPushButton;
+class QSplitter;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -63,6 +64,11 @@ public:
     DownloadQueue *downloads() const { return m_queue; }
     bool isLoading() const;
 
+    // The detail panel beside the list, shown by the "详情" toggle after the paging controls.
+    // Closed until the user opens it; the choice is kept in the library's options.
+    bool detailPanelOpen() const;
+    void setDetailPanelOpen(bool open);
+
     void applyLayout(const MainLayout &layout);
     int categoryBarHeightTwips() const;
 
@@ -75,8 +81,9 @@ public:
     QToolButton *downloadIcon() const { return m_downloadIcon; }
     DownloadList *downloadList() const { return m_downloads; }
     CatalogueDetailPanel *detailPanel() const { return m_detail; }
-    // Under the list: "没有找到相关书籍" after an empty answer, "暂时连不上书库服务器" when no
-    // answer came; empty otherwise.
+    QToolButton *detailToggle() const { return m_detailToggle; }
+    // Under the list: what CatalogueStatusLine() makes of the last answer; empty while a request
+    // is out.
     QLabel *statusLine() const { return m_statusLine; }
 
 Q_SIGNALS:
@@ -97,9 +104,10 @@ protected:
 private:
     void send(const QString &address);
     void follow(const PageStep &step);
-    void onAnswer(const CatalogueAnswer &answer);
+    void onAnswer(const HttpResult &result, const CatalogueAnswer &answer);
     void fillList(const QList<CatalogueEntry> &entries);
     void showRowToolTip(QTreeWidgetItem *item);
+    void showSelectedDetail();
     void sortBy(int column);
     int selectedEntry() const; // index into m_entries, -1 when none
     void tell(const QString &message);
@@ -117,7 +125,12 @@ private:
 
     QWidget *m_categoryBar;
     QList<QToolButton *> m_categoryButtons;
+    // The list and the detail panel share the list's place; with the panel closed the list has
+    // all of it.
+    QSplitter *m_listArea;
     QTreeWidget *m_list;
+    QToolButton *m_detailToggle;
+    int m_detailWidth; // pixels, as the user last left it
     QWidget *m_pagingBar;
     QLabel *m_pageDisplay;
     QLineEdit *m_pageBox;

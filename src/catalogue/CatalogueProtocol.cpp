@@ -126,12 +126,14 @@ QString BookFileUrl(const QString &serverBaseUrl, const QString &downurl)
     return serverBaseUrl + downurl;
 }
 
-QString CoverUrl(const QString &serverBaseUrl, const QString &cover)
+QString CoverUrl(const QString &serverBaseUrl, const QString &cover, const QDateTime &when)
 {
     const QString path = cover.trimmed();
     if (!IsServerPath(path))
         return {};
-    return serverBaseUrl + path;
+    // A plain file path gets an empty query for the time to follow.
+    return WithRequestTime(serverBaseUrl + path + (path.contains(QLatin1Char('?')) ? QString() : QStringLiteral("?")),
+                           when);
 }
 
 QString NoDataMessage()
@@ -218,6 +220,28 @@ CatalogueAnswer ParseCatalogueAnswer(int status, const QByteArray &body)
 CatalogueAnswer ParseCatalogueAnswer(const HttpResult &result)
 {
     return ParseCatalogueAnswer(result.failed ? 0 : result.status, result.body);
+}
+
+QString CatalogueStatusLine(const HttpResult &result, const CatalogueAnswer &answer)
+{
+    if (result.tooLarge)
+        return QStringLiteral("书库服务器的回答太大");
+    if (result.failed || result.status == 0)
+        return QStringLiteral("暂时连不上书库服务器");
+    if (result.status != 200)
+        return QStringLiteral("书库服务器出错（HTTP %1）").arg(result.status);
+    if (!answer.problem.isEmpty())
+        return answer.problem;
+    switch (answer.outcome) {
+    case AnswerOutcome::Filled:
+        return answer.entries.isEmpty() ? QStringLiteral("没有找到相关书籍") : QString();
+    case AnswerOutcome::NoData:
+    case AnswerOutcome::Stopped:
+        break;
+    case AnswerOutcome::Ignored:
+        return {};
+    }
+    return QStringLiteral("书库服务器的回答不完整");
 }
 
 QString UserBookEntry::updatedText() const

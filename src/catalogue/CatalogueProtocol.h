@@ -85,9 +85,11 @@ bool IsServerPath(const QString &path);
 // The full address of a book file: serverBaseUrl + downurl, or empty when downurl is not a
 // path on the server itself (a book is fetched only from where the catalogue came from).
 QString BookFileUrl(const QString &serverBaseUrl, const QString &downurl);
-// The full address of a cover, or empty when the server's value is not a path on the server
-// itself (a cover is fetched only from where the catalogue came from).
-QString CoverUrl(const QString &serverBaseUrl, const QString &cover);
+// The address a cover is fetched from, ending with "&rnt=" and the time like every other; empty
+// when the server's value is not a path on the server itself (a cover is fetched only from where
+// the catalogue came from).
+QString CoverUrl(const QString &serverBaseUrl, const QString &cover,
+                 const QDateTime &when = QDateTime::currentDateTime());
 
 // How the tab reacts to an answer.
 enum class AnswerOutcome
@@ -114,6 +116,12 @@ CatalogueAnswer ParseCatalogueAnswer(int status, const QByteArray &body);
 CatalogueAnswer ParseCatalogueAnswer(const HttpResult &result);
 
 QString NoDataMessage(); // "没有获取到任何数据！", exclamation icon, default title
+
+// The grey line under the catalogue list after an answer: why nothing or only part of a list
+// came ("暂时连不上书库服务器", "书库服务器出错（HTTP 503）", "书库服务器的回答太大", the reader's
+// problem, an answer cut short), "没有找到相关书籍" for a whole answer without books; empty for a
+// whole list.
+QString CatalogueStatusLine(const HttpResult &result, const CatalogueAnswer &answer);
 
 // One book of the user's uploaded-books answer. Unlike the catalogue, a field that is missing
 // or unreadable just leaves its cell empty.

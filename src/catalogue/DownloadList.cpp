@@ -18,6 +18,8 @@ namespace {
 
 // Where a row's bar stands, 0..100; absent while the size is unknown.
 constexpr int PercentRole = Qt::UserRole + 1;
+// A failed transfer: the cell is drawn as a plain red cell, without the bar.
+constexpr int FailedRole = Qt::UserRole + 2;
 
 // The progress cell as a bar with the cell's own text on it.
 class ProgressDelegate : public QStyledItemDelegate
@@ -28,7 +30,7 @@ public:
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
         const QVariant percent = index.data(PercentRole);
-        if (!percent.isValid()) {
+        if (!percent.isValid() || index.data(FailedRole).toBool()) {
             QStyledItemDelegate::paint(painter, option, index);
             return;
         }
@@ -115,6 +117,7 @@ void DownloadList::updateRow(int row)
     else if (r.bytesTotal > 0 && r.progress != QLatin1String(" "))
         percent = int(std::clamp<qint64>(r.bytesRead * 100 / r.bytesTotal, 0, 100));
     item->setData(ColProgress, PercentRole, percent);
+    item->setData(ColProgress, FailedRole, r.look == DownloadRow::Look::Failed);
 }
 
 QMenu *DownloadList::menuFor(int row)

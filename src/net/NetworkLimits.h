@@ -18,17 +18,22 @@ inline constexpr qint64 AnswerBytes = 16 * 1024 * 1024;
 inline constexpr qint64 CoverBytes = 4 * 1024 * 1024;
 // A book streamed to disk.
 inline constexpr qint64 BookBytes = qint64(2) * 1024 * 1024 * 1024;
-// Redirects are followed only to the same scheme, host and port, and only this often.
+// Redirects are followed only as RedirectAllowed() says, and only this often.
 inline constexpr int MaxRedirects = 3;
 // Server text in a label, tool tip or message box.
 inline constexpr int ShownTextChars = 2000;
 } // namespace NetworkLimits
 
-// A request that never answers from a cache, gives up after timeoutMs without data and follows
-// only MaxRedirects redirects, each to the same scheme, host and port.
+// A request that never answers from a cache and gives up after timeoutMs without data. It
+// follows at most MaxRedirects redirects; GuardReply() stops those RedirectAllowed() refuses.
 QNetworkRequest GuardedRequest(const QUrl &url, int timeoutMs);
 
-// Aborts reply when the server announces or sends more than maxBytes. A reply read piece by piece (a book) is kept under the cap by
+// Whether a redirect from one address to the next may be followed: the same scheme, host and
+// port; or the same host moving from http to https, on the same port or from 80 to 443.
+bool RedirectAllowed(const QUrl &from, const QUrl &to);
+
+// Aborts reply at the first redirect RedirectAllowed() refuses, and when the server announces or
+// sends more than maxBytes. A reply read piece by piece (a book) is kept under the cap by
 // its reader, which checks its own count against the limit.
 void GuardReply(QNetworkReply *reply, qint64 maxBytes);
 // True once GuardReply() has aborted reply for its size.

@@ -70,6 +70,7 @@ void RequestSlot::onFinished()
     const bool tooLarge = ReplyTooLarge(reply);
     if (tooLarge || transportFailure || result.status == 0) {
         result.status = 0;
+        result.tooLarge = tooLarge;
         result.errorText = tooLarge ? QStringLiteral("answer too large") : reply->errorString();
     } else {
         result.failed = false;

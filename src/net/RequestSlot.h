@@ -16,6 +16,7 @@ struct HttpResult
     QByteArray body;
     bool failed = true; // true for a transport failure; an HTTP error status alone is not one
     QString errorText;  // why it failed, for diagnostics only
+    bool tooLarge = false; // failed because the answer passed the size limit
 
     bool isOk() const { return !failed && status == 200; }
 };

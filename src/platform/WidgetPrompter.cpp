@@ -5,7 +5,9 @@
 #include <QColorDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGridLayout>
+#include <QIdentityProxyModel>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QMessageBox>
@@ -46,6 +48,49 @@ QStringList nameFilters(const QString &filter)
     }
     return filters;
 }
+
+// The file list's size, type and date columns as Qt's own dialog shows them come from the
+// system locale and from strings the installed catalogues leave in English ("Folder", "6 Dec",
+// "bytes"); this view of the dialog's model writes them in Chinese. Sorting and filtering stay
+// with the file system model underneath.
+class ChineseFileDetails : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const auto *files = qobject_cast<const QFileSystemModel *>(sourceModel());
+        if (role != Qt::DisplayRole || !files || index.column() < SizeColumn)
+            return QIdentityProxyModel::data(index, role);
+        const QModelIndex source = mapToSource(index);
+        static const QLocale chinese(QLocale::Chinese, QLocale::China);
+        switch (index.column()) {
+        case SizeColumn:
+            return files->isDir(source) ? QString() : chinese.formattedDataSize(files->size(source));
+        case TypeColumn:
+            if (files->isDir(source))
+                return QStringLiteral("文件夹");
+            break;
+        case DateColumn:
+            return chinese.toString(files->lastModified(source), QLocale::ShortFormat);
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+
+private:
+    enum { SizeColumn = 1, TypeColumn = 2, DateColumn = 3 };
+};
+
+// Qt's own dialog everywhere: a platform dialog would drop the "(…)" part of the filter
+// captions and follow the system's language rather than the program's.
+void speakChinese(QFileDialog *dialog)
+{
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setLocale(QLocale(QLocale::Chinese, QLocale::China));
+    dialog->setProxyModel(new ChineseFileDetails(dialog));
+}
+
 } // namespace
 
 namespace {
@@ -153,6 +198,7 @@ QFileDialog *WidgetPrompter::createOpenFileDialog(QWidget *parent, const QString
                                                   const QString &startDir)
 {
     auto *dialog = new QFileDialog(parent, title, startDir);
+    speakChinese(dialog);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setOption(QFileDialog::HideNameFilterDetails);
@@ -177,9 +223,21 @@ QStringList WidgetPrompter::openFileNames(const QString &title, const QString &f
     return dialog->selectedFiles();
 }
 
+QFileDialog *WidgetPrompter::createFolderDialog(QWidget *parent, const QString &prompt, const QString &startDir)
+{
+    auto *dialog = new QFileDialog(parent, prompt, startDir);
+    speakChinese(dialog);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    return dialog;
+}
+
 QString WidgetPrompter::folderName(const QString &prompt, const QString &startDir)
 {
-    return QFileDialog::getExistingDirectory(parentWindow(), prompt, startDir);
+    std::unique_ptr<QFileDialog> dialog(createFolderDialog(parentWindow(), prompt, startDir));
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return {};
+    return dialog->selectedFiles().first();
 }
 
 std::optional<unsigned> WidgetPrompter::color(unsigned initialRgb)

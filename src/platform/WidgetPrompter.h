@@ -22,6 +22,8 @@ public:
     // as written.
     static QFileDialog *createOpenFileDialog(QWidget *parent, const QString &title, const QString &filter,
                                              const QString &startDir = {});
+    // The folder picker folderName() shows, not yet shown.
+    static QFileDialog *createFolderDialog(QWidget *parent, const QString &prompt, const QString &startDir = {});
 };
 
 // Qt's own dialogs, standard buttons, text-box menus and web-page menus speak Chinese whatever

@@ -139,6 +139,7 @@ private Q_SLOTS:
     void browsePagesAndSearch()
     {
         CataloguePane *pane = catalogue();
+        pane->detailToggle()->click(); // the cover and the "下载" button beside the list
         m_window->SelectToolBar(3);
         QVERIFY(answered(pane));
         QVERIFY(pane->categoryButton(0)->isChecked());
@@ -207,6 +208,9 @@ private Q_SLOTS:
         search->searchClicked();
         QVERIFY(answered(pane));
         QCOMPARE(pane->statusLine()->text(), QStringLiteral("没有找到相关书籍"));
+        search->searchClicked();
+        QVERIFY(pane->statusLine()->text().isEmpty()); // while the request is out
+        QVERIFY(answered(pane));
         QCOMPARE(pane->bookList()->topLevelItemCount(), 0);
         QVERIFY(!pane->detailPanel()->downloadButton()->isEnabled());
         QVERIFY(!pane->detailPanel()->showsServedCover());
@@ -316,6 +320,20 @@ private Q_SLOTS:
         const QTreeWidgetItem *row = list->topLevelItem(last);
         QCOMPARE(row->foreground(0).color(), QColor(255, 0, 0));
         QCOMPARE(row->foreground(1).color(), QColor(255, 0, 0));
+        // As painted: red text and no trace of the progress bar.
+        const QRect rowRect = list->visualItemRect(row);
+        const QImage cell = list->viewport()
+                                ->grab(QRect(list->columnViewportPosition(1), rowRect.y(), list->columnWidth(1), rowRect.height()))
+                                .toImage();
+        int red = 0, bar = 0;
+        for (int y = 0; y < cell.height(); ++y)
+            for (int x = 0; x < cell.width(); ++x) {
+                const QColor c = cell.pixelColor(x, y);
+                // Red text over the row's light background: green and blue fall together.
+                red += c.red() > 200 && c.green() < 120 && qAbs(c.green() - c.blue()) < 16;
+                bar += c.blue() > c.red() + 40;
+            }
+        QVERIFY2(red > 0 && bar == 0, qPrintable(QStringLiteral("'%1': %2 red, %3 bar").arg(row->text(1)).arg(red).arg(bar)));
         QCOMPARE(row->toolTip(2), QStringLiteral("连接中断"));
         QVERIFY(!QFile::exists(saveFile));
         const qint64 kept = pane->downloads()->downloader()->resumableBytes(saveFile);

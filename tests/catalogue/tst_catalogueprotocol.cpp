@@ -1,5 +1,6 @@
 #include "catalogue/CatalogueNavigation.h"
 #include "catalogue/CatalogueProtocol.h"
+#include "net/RequestSlot.h"
 
 #include <QtTest>
 
@@ -115,6 +116,28 @@ private Q_SLOTS:
         QTEST(result.paging.display(), "display");
     }
 
+    // The line under the list names what went wrong, never "nothing found" for a broken answer.
+    void statusLine_data()
+    {
+        QTest::addColumn<int>("status"); // 0: no answer; -1: an answer past the size limit
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("no answer") << 0 << QByteArray() << u"暂时连不上书库服务器"_s;
+        QTest::newRow("too large") << -1 << QByteArray() << u"书库服务器的回答太大"_s;
+        QTest::newRow("http error") << 503 << answer({}) << u"书库服务器出错（HTTP 503）"_s;
+        QTest::newRow("no books") << 200 << answer({}) << u"没有找到相关书籍"_s;
+        QTest::newRow("stopped before any book") << 200 << answer(book("2", "大")) << u"书库服务器的回答不完整"_s;
+        QTest::newRow("cut off") << 200 << "<list><bookinfo><id>1</id>"_ba << u"书库服务器的回答不完整"_s;
+        QTest::newRow("books") << 200 << answer(book("1")) << QString();
+    }
+    void statusLine()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        HttpResult result{std::max(status, 0), {}, body, status <= 0, {}, status < 0};
+        QTEST(CatalogueStatusLine(result, ParseCatalogueAnswer(result)), "line");
+    }
+
     void parse_fillsRowCells()
     {
         const CatalogueAnswer result = ParseCatalogueAnswer(200, answer(book("12", "20480")));
@@ -134,7 +157,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("coverUrl");
         QTest::addColumn<QString>("memo");
         QTest::newRow("both") << "<cover>/books/7/cover.jpg</cover><memo>好书&amp;长篇</memo>"_ba
-                              << u"http://h:1/books/7/cover.jpg"_s << u"好书&长篇"_s;
+                              << u"http://h:1/books/7/cover.jpg?"_s + Rnt << u"好书&长篇"_s;
         QTest::newRow("another host") << "<cover>//evil.example/c.jpg</cover>"_ba << QString() << QString();
         QTest::newRow("absolute address") << "<cover>http://evil.example/c.jpg</cover>"_ba << QString() << QString();
     }
@@ -145,7 +168,7 @@ private Q_SLOTS:
         xml.insert(xml.lastIndexOf("</bookinfo>"), extras);
         const CatalogueAnswer result = ParseCatalogueAnswer(200, answer(xml));
         QCOMPARE(result.outcome, AnswerOutcome::Filled);
-        QTEST(CoverUrl(u"http://h:1"_s, result.entries[0].cover), "coverUrl");
+        QTEST(CoverUrl(u"http://h:1"_s, result.entries[0].cover, When), "coverUrl");
         QTEST(result.entries[0].memo, "memo");
     }
 

@@ -2,6 +2,7 @@
 #include "TinyHttpServer.h"
 #include "catalogue/CatalogueProtocol.h"
 #include "net/AnswerReader.h"
+#include "net/NetworkLimits.h"
 #include "net/NetworkService.h"
 #include "net/RequestSlot.h"
 
@@ -92,6 +93,7 @@ private Q_SLOTS:
         const HttpResult result = waitForResult(spy);
         QCOMPARE(result.status, 0);
         QVERIFY(result.failed);
+        QCOMPARE(result.tooLarge, mode == 4);
         QVERIFY(result.body.isEmpty());
         QVERIFY2(clock.elapsed() < 4000, "the transfer timeout did not end the request");
     }
@@ -192,6 +194,29 @@ private Q_SLOTS:
         QCOMPARE(result.failed, body.isEmpty());
         QCOMPARE(result.body, body);
         QVERIFY(other.requests.isEmpty());
+    }
+
+    // The one move off the asked address that is followed: the same server going over to https.
+    void redirectRule_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<bool>("allowed");
+        QTest::newRow("same origin, default port written out") << u"http://h/a"_s << u"http://H:80/b"_s << true;
+        QTest::newRow("to https, default ports") << u"http://h/a"_s << u"https://h/a"_s << true;
+        QTest::newRow("to https, 80 to 443 written out") << u"http://h:80/"_s << u"https://h:443/"_s << true;
+        QTest::newRow("to https, same port") << u"http://h:8080/"_s << u"https://h:8080/"_s << true;
+        QTest::newRow("to https, another port") << u"http://h:8080/"_s << u"https://h/"_s << false;
+        QTest::newRow("back to http") << u"https://h/"_s << u"http://h/"_s << false;
+        QTest::newRow("to https, another host") << u"http://h/"_s << u"https://g/"_s << false;
+        QTest::newRow("another port") << u"http://h:8080/"_s << u"http://h:8081/"_s << false;
+        QTest::newRow("another scheme") << u"http://h/"_s << u"ftp://h/"_s << false;
+    }
+    void redirectRule()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QTEST(RedirectAllowed(QUrl(from), QUrl(to)), "allowed");
     }
 
     void cookies_sentBackAndPersisted()

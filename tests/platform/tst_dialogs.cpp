@@ -13,6 +13,7 @@
 #include <QSortFilterProxyModel>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -89,6 +90,28 @@ private Q_SLOTS:
         QTEST(captions, "captions");
         dialog->selectNameFilter(dialog->nameFilters().at(choice));
         QTRY_COMPARE(listed(*dialog), files);
+    }
+
+    // Sizes, types and dates in Chinese too, in the file and the folder picker alike.
+    void detailColumnsAreChinese()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(u"子目录"_s) && TestSupport::writeFile(dir.filePath(u"一.txt"_s), "x"));
+        for (QFileDialog *made : {WidgetPrompter::createOpenFileDialog(nullptr, {}, u"文本文件(*.txt)|*.txt"_s, dir.path()),
+                                  WidgetPrompter::createFolderDialog(nullptr, {}, dir.path())}) {
+            std::unique_ptr<QFileDialog> dialog(made);
+            QVERIFY(dialog->testOption(QFileDialog::DontUseNativeDialog));
+            dialog->show();
+            auto *view = dialog->findChild<QTreeView *>(u"treeView"_s);
+            const auto latin = [view] {
+                QStringList cells;
+                for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
+                    for (int column = 1; column <= 3; ++column)
+                        cells << view->model()->index(row, column, view->rootIndex()).data().toString();
+                return cells.filter(QRegularExpression(u"[A-Za-z]"_s)).join(u'|') + u'|' + QString::number(cells.size());
+            };
+            QTRY_COMPARE(latin(), dialog->fileMode() == QFileDialog::Directory ? u"|3"_s : u"|6"_s);
+        }
     }
 
     // However long the text, a box stays on the screen with its buttons; the text scrolls.

@@ -3,6 +3,7 @@
 #include "ScriptedPrompter.h"
 #include "TestSupport.h"
 #include "catalogue/BatchImportDialog.h"
+#include "catalogue/CatalogueDetailPanel.h"
 #include "catalogue/CataloguePane.h"
 #include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSplitter>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -169,6 +171,16 @@ private Q_SLOTS:
         QVERIFY(cat->downloadList()->isVisible());
         QCOMPARE(before - cat->bookList()->height(), 120);
         QCOMPARE(cat->pagingBar()->y(), pagingBefore - 120);
+
+        // The list spans the pane until "详情" opens the detail panel beside it; the choice stays.
+        QCOMPARE(cat->bookList()->width(), cat->width());
+        QVERIFY(!cat->detailPanel()->isVisible());
+        QTest::mouseClick(cat->detailToggle(), Qt::LeftButton);
+        QVERIFY(cat->detailPanel()->isVisible() && cat->detailPanel()->width() > 100);
+        QTRY_COMPARE(cat->bookList()->width() + cat->detailPanel()->width(),
+                     cat->width() - cat->findChild<QSplitter *>()->handleWidth());
+        QVERIFY(CataloguePane(m_ctx, m_prompter).detailPanelOpen());
+        cat->setDetailPanelOpen(false);
     }
 };
 
