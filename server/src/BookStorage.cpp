@@ -41,7 +41,7 @@ qint64 BookStorage::add(BookRow book, const Content &content, QByteArrayView cov
             book.fileSize = QFileInfo(content.sourcePath).size();
         else
             book.fileSize = content.bytes.size();
-        id = m_store.insertBook(book);
+        id = m_store.catalogue().insertBook(book);
         if (id <= 0) {
             *error = m_store.lastError();
             return false;

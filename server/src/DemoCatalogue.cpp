@@ -160,7 +160,7 @@ QByteArray zipArchive(const QList<QPair<QString, QByteArray>> &files)
 
 int seedIfEmpty(Store &store, const QString &booksDir, QString *error)
 {
-    const qint64 existing = store.countBooks();
+    const qint64 existing = store.catalogue().countBooks();
     if (existing < 0) {
         *error = store.lastError();
         return -1;

@@ -1,6 +1,8 @@
 #include "HttpServer.h"
 
+#include "ConnectionWatcher.h"
 #include "FairQueue.h"
+#include "ListenSocket.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,53 +12,27 @@
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <ifaddrs.h>
 #include <linux/tcp.h>
-#include <net/if.h>
-#include <netdb.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <atomic>
 #include <cstddef>
-#include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
-#include <thread>
-#include <vector>
 
 namespace {
 
 const qint64 kInMemoryBody = 1024 * 1024;
 
-using Clock = std::chrono::steady_clock;
+using Clock = Watch::Clock;
 
 } // namespace
 
-// A connection under watch: a duplicate of its socket lets the watcher cut it off without
-// racing libmicrohttpd over the descriptor number. Its request head has a deadline, its body
-// a deadline that grows with every byte received (a minimum rate), and while either is still
-// arriving the connection may be cut to make room for others.
-struct Watch
+// The watch with what request assembly keeps per connection, under the watcher's lock.
+struct Connection : Watch
 {
-    enum Phase { Head, Body, Answer };
-    int fd = -1;
-    QByteArray peer;    // the socket's address
-    QByteArray counted; // the client address this connection is counted under, if any
-    bool proxied = false; // counted per request, under the forwarded client
-    Phase phase = Head;
-    Clock::time_point since;
-    std::atomic<qint64> received{0};
-    bool cut = false;
-    bool arriving = false; // its request is still arriving (head or body) and it was not cut
     bool began = false; // a request line was recognised on this connection
     // Made for a request line and owned here until the handler first sees it: libmicrohttpd
     // reports no end for a request whose head never completed.
@@ -71,130 +47,19 @@ struct HttpServer::Internals
     const AccessLog *log = nullptr;
 
     std::unique_ptr<FairQueue> jobs;
-    bool stopping = false; // the watcher's
+    ConnectionWatcher connections{options};
 
-    std::mutex watchMutex;
-    std::condition_variable watchWake;
-    std::set<Watch *> watches;
-    std::map<QByteArray, unsigned> perClient;
-    std::map<QByteArray, unsigned> arrivingOf; // connections still arriving, by address
-    size_t arriving = 0;
-    std::thread watcher;
-
-    Clock::time_point deadline(const Watch &w) const
-    {
-        if (w.phase == Watch::Head)
-            return w.since + std::chrono::seconds(options.headSeconds);
-        if (w.phase == Watch::Body)
-            return w.since + std::chrono::seconds(options.bodySeconds) +
-                   std::chrono::milliseconds(w.received.load() * 1000 / std::max(1u, options.bodyRate));
-        return Clock::time_point::max();
-    }
-
-    void setArriving(Watch *w, bool on)
-    {
-        if (w->arriving == on)
-            return;
-        w->arriving = on;
-        unsigned &n = arrivingOf[w->peer];
-        if (on) {
-            ++n;
-            ++arriving;
-        } else {
-            --arriving;
-            if (--n == 0)
-                arrivingOf.erase(w->peer);
-        }
-    }
-
-    void cut(Watch *w)
-    {
-        ::shutdown(w->fd, SHUT_RDWR);
-        w->cut = true; // once is enough
-        setArriving(w, false);
-    }
-
-    void watch()
-    {
-        const auto step = std::chrono::milliseconds(
-            std::clamp<qint64>(std::min(options.headSeconds, options.bodySeconds) * 250, 100, 1000));
-        std::unique_lock lock(watchMutex);
-        while (!stopping) {
-            watchWake.wait_for(lock, step);
-            const auto now = Clock::now();
-            for (Watch *w : watches) {
-                if (!w->cut && deadline(*w) <= now)
-                    cut(w);
-            }
-        }
-    }
-
-    // Connections whose request is still arriving hold at most three quarters of the limit, so
-    // requests whose head is complete always find a connection. Past that the address with the
-    // most such connections gives up its oldest for a newcomer from an address with fewer; its
-    // own newcomers are turned away. Under watchMutex.
-    void makeRoom(Watch *newcomer)
-    {
-        setArriving(newcomer, true);
-        if (arriving <= std::max<size_t>(1, options.connectionLimit * 3 / 4))
-            return;
-        auto most = std::max_element(arrivingOf.begin(), arrivingOf.end(),
-                                     [](const auto &a, const auto &b) { return a.second < b.second; });
-        if (most->second <= arrivingOf[newcomer->peer] + 1) {
-            cut(newcomer);
-            return;
-        }
-        Watch *oldest = nullptr;
-        for (Watch *w : watches) {
-            if (w->arriving && w->peer == most->first && (!oldest || w->since < oldest->since))
-                oldest = w;
-        }
-        if (oldest)
-            cut(oldest);
-    }
-
-    // Counts one more connection (or proxied request) of client; false when it has its share.
-    bool hold(Watch *w, const QByteArray &client)
-    {
-        unsigned &n = perClient[client];
-        if (n >= options.perAddressLimit) {
-            if (n == 0)
-                perClient.erase(client);
-            return false;
-        }
-        ++n;
-        w->counted = client;
-        return true;
-    }
-    void release(Watch *w)
-    {
-        if (w->counted.isEmpty())
-            return;
-        auto it = perClient.find(w->counted);
-        if (it != perClient.end() && --it->second == 0)
-            perClient.erase(it);
-        w->counted.clear();
-    }
-
-    static Watch *watchOf(MHD_Connection *connection)
+    static Connection *connectionOf(MHD_Connection *connection)
     {
         const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-        return info ? static_cast<Watch *>(info->socket_context) : nullptr;
+        return info ? static_cast<Connection *>(info->socket_context) : nullptr;
     }
 
     void enter(MHD_Connection *connection, Watch::Phase phase)
     {
-        if (Watch *w = watchOf(connection)) {
-            std::lock_guard lock(watchMutex);
-            w->phase = phase;
-            w->since = Clock::now();
-            w->received = 0;
-            setArriving(w, phase != Watch::Answer && !w->cut);
-        }
-        MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT,
-                                  phase == Watch::Head   ? options.headSeconds
-                                  : phase == Watch::Body ? options.bodySeconds
-                                                         : std::max(60u, options.bodySeconds));
+        if (Connection *c = connectionOf(connection))
+            connections.enter(c, phase);
+        MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, connections.idleSeconds(phase));
     }
 };
 
@@ -203,7 +68,7 @@ struct HttpServer::Internals
 struct HttpServer::Context
 {
     Request request;
-    Watch *watch = nullptr;
+    Connection *watch = nullptr;
     bool started = false;
     qint64 limit = 0;
     qint64 received = 0;
@@ -242,12 +107,12 @@ void *onUri(void *cls, const char *uri, MHD_Connection *connection)
     const qsizetype q = target.indexOf('?');
     context->request.path = q < 0 ? target : target.left(q);
     context->request.query = q < 0 ? QByteArray() : target.mid(q + 1);
-    if (Watch *w = HttpServer::Internals::watchOf(connection)) {
-        std::lock_guard lock(in->watchMutex);
-        w->began = true;
-        delete w->pending;
-        w->pending = context;
-        context->watch = w;
+    if (Connection *c = HttpServer::Internals::connectionOf(connection)) {
+        std::lock_guard lock(in->connections.mutex());
+        c->began = true;
+        delete c->pending;
+        c->pending = context;
+        context->watch = c;
     }
     return context;
 }
@@ -258,13 +123,14 @@ void onCompleted(void *cls, MHD_Connection *connection, void **contextSlot, MHD_
     auto *context = static_cast<HttpServer::Context *>(*contextSlot);
     if (context && context->spool && context->mapped)
         context->spool->unmap(context->mapped);
-    if (Watch *w = HttpServer::Internals::watchOf(connection)) {
-        std::lock_guard lock(in->watchMutex);
-        if (w->pending == context)
-            w->pending = nullptr;
+    if (Connection *c = HttpServer::Internals::connectionOf(connection)) {
+        {
+            std::lock_guard lock(in->connections.mutex());
+            if (c->pending == context)
+                c->pending = nullptr;
+        }
         // A request that came through a proxy counted under its client until now.
-        if (w->proxied)
-            in->release(w);
+        in->connections.releaseClient(c);
     }
     delete context;
     *contextSlot = nullptr;
@@ -280,27 +146,21 @@ void onConnection(void *cls, MHD_Connection *connection, void **socketContext, M
         const int fd = info ? ::fcntl(info->connect_fd, F_DUPFD_CLOEXEC, 0) : -1;
         if (fd < 0)
             return;
-        auto *w = new Watch;
+        auto *w = new Connection;
         w->fd = fd;
         w->since = Clock::now();
         w->peer = peerAddress(connection);
         w->proxied = in->options.trustedProxies.contains(w->peer);
-        std::lock_guard lock(in->watchMutex);
-        in->watches.insert(w);
         *socketContext = w;
-        // A trusted proxy's connections count per request, under the client it names.
-        if (!w->proxied && !in->hold(w, w->peer))
-            in->cut(w);
-        else
-            in->makeRoom(w);
-    } else if (auto *w = static_cast<Watch *>(*socketContext)) {
+        in->connections.admit(w);
+    } else if (auto *w = static_cast<Connection *>(*socketContext)) {
         // libmicrohttpd closes a connection whose first line is not a request line without a
         // word; our duplicate of the socket is still open, so the client gets its 400 from us.
         // Only before any request was recognised and while nothing was answered, so no answer
         // can be mistaken for another's.
         tcp_info tcp{};
         socklen_t size = sizeof tcp;
-        if (!w->began && !w->cut && w->phase == Watch::Head && Clock::now() < in->deadline(*w) &&
+        if (!w->began && !w->cut && w->phase == Watch::Head && Clock::now() < in->connections.deadline(*w) &&
             ::getsockopt(w->fd, IPPROTO_TCP, TCP_INFO, &tcp, &size) == 0 && tcp.tcpi_bytes_received > 0 &&
             size > offsetof(tcp_info, tcpi_bytes_sent) && tcp.tcpi_bytes_sent == 0) {
             static const char kBadRequest[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n"
@@ -308,11 +168,8 @@ void onConnection(void *cls, MHD_Connection *connection, void **socketContext, M
                                               "400 Bad Request: not HTTP\n";
             ::send(w->fd, kBadRequest, sizeof kBadRequest - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
         }
-        std::lock_guard lock(in->watchMutex);
-        in->release(w);
-        in->setArriving(w, false);
-        in->watches.erase(w);
-        ::close(w->fd);
+        // Out of the watcher's sight from here, so nothing else reaches it.
+        in->connections.forget(w);
         delete w->pending;
         delete w;
         *socketContext = nullptr;
@@ -405,9 +262,9 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         request.method = method;
         request.peer = peerAddress(connection);
         MHD_get_connection_values(connection, MHD_HEADER_KIND, collectHeader, &request);
-        if (Watch *w = context->watch) {
-            std::lock_guard lock(in.watchMutex);
-            w->pending = nullptr; // from here libmicrohttpd reports the request's end
+        if (Connection *c = context->watch) {
+            std::lock_guard lock(in.connections.mutex());
+            c->pending = nullptr; // from here libmicrohttpd reports the request's end
         }
         if (ambiguousLength(request))
             return send(server, *context, connection, closing(Response::text(400, "400 Bad Request: body length\n")));
@@ -422,10 +279,8 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
             if (!client.isEmpty())
                 request.peer = client;
             bool held = true;
-            if (Watch *w = context->watch) {
-                std::lock_guard lock(in.watchMutex);
-                held = in.hold(w, request.peer);
-            }
+            if (Connection *c = context->watch)
+                held = in.connections.holdClient(c, request.peer);
             if (!held) {
                 Response busy = closing(Response::text(503, "503 Service Unavailable: too many connections\n"));
                 busy.addHeader("Retry-After", "5");
@@ -528,63 +383,19 @@ HttpServer::~HttpServer()
 
 bool HttpServer::start(const QString &address, quint16 port, QString *error)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo *found = nullptr;
-    const QByteArray host = address.toLatin1();
-    const QByteArray service = QByteArray::number(port);
-    if (getaddrinfo(host.constData(), service.constData(), &hints, &found) != 0 || !found) {
-        *error = QStringLiteral("无效的监听地址 / invalid bind address: %1").arg(address);
+    bool ipv6 = false;
+    const int fd = ListenSocket::open(address, port, &m_port, &ipv6, error);
+    if (fd < 0)
         return false;
-    }
-    const int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
-    if (fd < 0) {
-        *error =
-            QStringLiteral("无法创建套接字 / cannot create socket: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-        freeaddrinfo(found);
-        return false;
-    }
-    const int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd, 512) != 0) {
-        const int code = errno;
-        freeaddrinfo(found);
-        ::close(fd);
-        if (code == EADDRINUSE)
-            *error = QStringLiteral("端口 %1 已被占用 / port %1 is already in use").arg(port);
-        else
-            *error = QStringLiteral("无法监听 %1:%2 / cannot listen: %3")
-                         .arg(address)
-                         .arg(port)
-                         .arg(QString::fromLocal8Bit(strerror(code)));
-        return false;
-    }
-    freeaddrinfo(found);
-
-    sockaddr_storage bound{};
-    socklen_t length = sizeof bound;
-    getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &length);
-    m_port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port
-                                               : reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
-
-    // Each connection takes two descriptors (its socket and the watcher's duplicate).
-    rlimit files{};
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-        files.rlim_cur = files.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &files);
-    }
 
     Internals &in = *m_internals;
     const Options &o = in.options;
-    in.stopping = false;
     in.jobs = std::make_unique<FairQueue>(o.slowQueue);
     in.jobs->start(std::max(1u, o.slowThreads));
-    in.watcher = std::thread([&in] { in.watch(); });
+    in.connections.start();
 
-    const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO |
-                           MHD_ALLOW_SUSPEND_RESUME | (bound.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0);
+    const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME |
+                           (ipv6 ? MHD_USE_IPv6 : 0);
     m_daemon = MHD_start_daemon(
         flags, 0, nullptr, nullptr, &onRequest, this, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE,
         std::max(1u, o.threads), MHD_OPTION_CONNECTION_LIMIT, o.connectionLimit, MHD_OPTION_CONNECTION_TIMEOUT, o.headSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
@@ -606,41 +417,9 @@ void HttpServer::stop()
     // The queued jobs finish first, so no connection stays suspended.
     if (in.jobs)
         in.jobs->stop();
-    {
-        std::lock_guard lock(in.watchMutex);
-        in.stopping = true;
-    }
-    in.watchWake.notify_all();
-    if (in.watcher.joinable())
-        in.watcher.join();
+    in.connections.stop();
     if (m_daemon) {
         MHD_stop_daemon(m_daemon);
         m_daemon = nullptr;
     }
-}
-
-QStringList HttpServer::reachableAddresses(const QString &address)
-{
-    const bool any4 = address == u"0.0.0.0";
-    const bool any6 = address == u"::";
-    if (!any4 && !any6)
-        return {address};
-    QStringList out;
-    ifaddrs *list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return {address};
-    for (ifaddrs *i = list; i; i = i->ifa_next) {
-        if (!i->ifa_addr || (i->ifa_flags & IFF_LOOPBACK) || !(i->ifa_flags & IFF_UP))
-            continue;
-        char text[INET6_ADDRSTRLEN] = {};
-        if (i->ifa_addr->sa_family == AF_INET)
-            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr, text, sizeof text);
-        else if (any6 && i->ifa_addr->sa_family == AF_INET6 &&
-                 !IN6_IS_ADDR_LINKLOCAL(&reinterpret_cast<sockaddr_in6 *>(i->ifa_addr)->sin6_addr))
-            inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6 *>(i->ifa_addr)->sin6_addr, text, sizeof text);
-        if (text[0] && !out.contains(QString::fromLatin1(text)))
-            out.append(QString::fromLatin1(text));
-    }
-    freeifaddrs(list);
-    return out.isEmpty() ? QStringList{address} : out;
 }

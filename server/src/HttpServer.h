@@ -2,9 +2,8 @@
 
 #include "HttpTypes.h"
 
-#include <QString>
 #include <QList>
-#include <QStringList>
+#include <QString>
 
 #include <functional>
 #include <memory>
@@ -16,8 +15,9 @@ struct MHD_Daemon;
 // handler runs; file answers are streamed from the file descriptor. Slow clients are
 // bounded per address, by a deadline for the request head and a deadline and minimum rate
 // for the body, and connections still receiving their request never take the last quarter
-// of the connections; slow handlers' work runs on a small queue of its own so it never holds
-// the pool threads. Requests that give their body length in two ways are refused.
+// of the connections (ConnectionWatcher keeps these accounts); slow handlers' work runs on a
+// small queue of its own so it never holds the pool threads. Requests that give their body
+// length in two ways are refused.
 class HttpServer
 {
 public:
@@ -52,9 +52,6 @@ public:
     HttpServer &operator=(const HttpServer &) = delete;
 
     void setAccessLog(AccessLog log) { m_log = std::move(log); }
-    // Addresses clients can reach a server bound to address at: every non-loopback interface
-    // address for a wildcard, otherwise address itself.
-    static QStringList reachableAddresses(const QString &address);
 
     // Binds address:port (port 0 picks a free one) and starts serving.
     bool start(const QString &address, quint16 port, QString *error);

@@ -72,7 +72,7 @@ int importFolder(Store &store, const QString &booksDir, const QString &folder, c
             *error = QStringLiteral("%1: cannot read").arg(path);
             return -1;
         }
-        if (store.bookWithHash(hash)) {
+        if (store.catalogue().bookWithHash(hash)) {
             skipped->append(path);
             continue;
         }

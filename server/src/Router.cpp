@@ -202,11 +202,11 @@ Response Router::listBooks(const FormCodec::Fields &query) const
     // Catalogue pages are read far more often than the catalogue changes.
     Store &db = store();
     const QByteArray cacheKey = (search ? "s|" : "l|") + QByteArray::number(page) + '|' + term.toUtf8();
-    if (QByteArray cached = db.cachedAnswer(cacheKey); !cached.isEmpty())
+    if (QByteArray cached = db.catalogue().cachedAnswer(cacheKey); !cached.isEmpty())
         return xml(std::move(cached));
 
-    const BookPage result =
-        search ? db.searchBooks(term, page, m_config.pageSize) : db.listBooks(term, page, m_config.pageSize);
+    const BookPage result = search ? db.catalogue().searchBooks(term, page, m_config.pageSize)
+                                   : db.catalogue().listBooks(term, page, m_config.pageSize);
     if (!result.ok)
         return unavailable();
     XmlOut x;
@@ -231,7 +231,7 @@ Response Router::listBooks(const FormCodec::Fields &query) const
     x.open("otherinfo").element("pageinfo", pageInfo(result)).close("otherinfo");
     x.close("booklist");
     QByteArray answer = x.take();
-    db.rememberAnswer(cacheKey, answer);
+    db.catalogue().rememberAnswer(cacheKey, answer);
     return xml(std::move(answer));
 }
 
@@ -240,10 +240,11 @@ Response Router::userBooks(const Request &request, const FormCodec::Fields &quer
     BookPage result;
     const auto s = session(request);
     if (s) {
-        const auto user = store().userById(s->userId);
+        const auto user = store().accounts().userById(s->userId);
         const QString asked = FormCodec::value(query, u"uname").trimmed();
         if (user && asked.compare(user->name, Qt::CaseInsensitive) == 0)
-            result = store().userBooks(user->id, pageNumber(FormCodec::value(query, u"page")), m_config.pageSize);
+            result = store().catalogue().userBooks(user->id, pageNumber(FormCodec::value(query, u"page")),
+                                                   m_config.pageSize);
     }
     XmlOut x;
     x.open("booklist");
@@ -269,7 +270,7 @@ Response Router::bookFile(const Request &request, const QString &idText, const Q
     const qint64 id = idText.toLongLong(&ok);
     if (!ok || id <= 0 || name.isEmpty())
         return notFound();
-    const auto b = store().book(id);
+    const auto b = store().catalogue().book(id);
     if (!b || b->review != Review::Approved)
         return notFound();
     // Only the names of an approved book are served, and the address never becomes a path:

@@ -73,7 +73,7 @@ std::optional<Router::Session> Router::session(const Request &request) const
         return std::nullopt;
     Session s;
     s.tokenHash = Secrets::tokenDigest(token);
-    const auto user = store().sessionUser(s.tokenHash, now().toSecsSinceEpoch());
+    const auto user = store().accounts().sessionUser(s.tokenHash, now().toSecsSinceEpoch());
     if (!user)
         return std::nullopt;
     s.userId = *user;
@@ -132,7 +132,7 @@ Response Router::login(const FormCodec::Fields &fields, const Request &request) 
     // A try the server had no time to check does not count.
     r.turnedAway = [this, throttles] {
         for (const Throttle &t : throttles)
-            store().uncountLoginFailure(t.key, t.untilBefore);
+            store().accounts().uncountLoginFailure(t.key, t.untilBefore);
     };
     return r;
 }
@@ -141,7 +141,7 @@ Response Router::verifiedLogin(const QString &name, const QString &password, boo
                                const QList<Throttle> &throttles) const
 {
     const QString refused = QStringLiteral("用户名或密码错误，请重新输入！");
-    const auto user = name.size() <= 14 ? store().userByName(name) : std::nullopt;
+    const auto user = name.size() <= 14 ? store().accounts().userByName(name) : std::nullopt;
     if (!user) {
         Secrets::verifyDummy(password);
         return accountReply(QStringLiteral("0"), refused);
@@ -151,19 +151,19 @@ Response Router::verifiedLogin(const QString &name, const QString &password, boo
     // The attempt was right: it no longer counts, and this address's misses of the account are forgiven.
     for (const Throttle &t : throttles) {
         if (t.clearedByLogin)
-            store().clearLoginFailures(t.key);
+            store().accounts().clearLoginFailures(t.key);
         else
-            store().uncountLoginFailure(t.key, t.untilBefore);
+            store().accounts().uncountLoginFailure(t.key, t.untilBefore);
     }
     if (user->disabled)
         return accountReply(QStringLiteral("0"), QStringLiteral("你的账号已被停用，请与网站管理员联系！"));
 
     const QByteArray token = Secrets::newSessionToken();
     const qint64 nowSecs = now().toSecsSinceEpoch();
-    store().purgeSessions(nowSecs);
-    if (!store().insertSession(Secrets::tokenDigest(token), user->id,
-                               nowSecs + (remember ? kRememberSeconds : kSessionSeconds)) ||
-        !store().recordLogin(user->id, now(), m_config.dailyLoginPoints)) {
+    store().accounts().purgeSessions(nowSecs);
+    if (!store().accounts().insertSession(Secrets::tokenDigest(token), user->id,
+                                          nowSecs + (remember ? kRememberSeconds : kSessionSeconds)) ||
+        !store().accounts().recordLogin(user->id, now(), m_config.dailyLoginPoints)) {
         return Response::text(500, "500 Internal Server Error\n");
     }
     Response r = accountReply(QStringLiteral("1"), QStringLiteral("登录成功，欢迎回来，%1！").arg(user->name));
@@ -184,7 +184,7 @@ QList<Router::Throttle> Router::loginThrottles(const QString &name, const Reques
     // Guesses from many addresses at once stop too, except for a client that holds a login of
     // the account already.
     const auto s = session(request);
-    const auto holder = s ? store().userById(s->userId) : std::nullopt;
+    const auto holder = s ? store().accounts().userById(s->userId) : std::nullopt;
     if (!holder || holder->name.compare(name, Qt::CaseInsensitive) != 0)
         out.append({failureKey(u"user:", name), limits.accountWideLockTries, false, false});
     return out;
@@ -198,7 +198,7 @@ QString Router::admitLogin(QList<Throttle> &throttles) const
     std::lock_guard lock(m_loginMutex);
     qint64 until = 0;
     for (Throttle &t : throttles) {
-        t.untilBefore = store().loginFailures(t.key).until;
+        t.untilBefore = store().accounts().loginFailures(t.key).until;
         until = std::max(until, t.untilBefore);
     }
     if (const qint64 wait = until - nowSecs; wait > 0) {
@@ -208,13 +208,13 @@ QString Router::admitLogin(QList<Throttle> &throttles) const
     }
     for (const Throttle &t : throttles) {
         // A quiet spell as long as a lock forgives the earlier failures.
-        const int count = store().countLoginFailure(t.key, nowSecs, lockSeconds);
+        const int count = store().accounts().countLoginFailure(t.key, nowSecs, lockSeconds);
         // After the free tries each failure doubles the wait, up to a minute, then the lock.
         const int over = count - limits.loginFreeTries;
         const qint64 delay = !t.delays || over <= 0 ? 0 : std::min<qint64>(qint64(1) << std::min(over - 1, 6), 60);
         const qint64 wait = count >= t.lockTries ? lockSeconds : delay;
         if (wait > 0)
-            store().setLoginLock(t.key, nowSecs + wait);
+            store().accounts().setLoginLock(t.key, nowSecs + wait);
         if (count == t.lockTries)
             logEvent(QStringLiteral("login locked %1 for %2 min").arg(t.key).arg(limits.lockMinutes));
     }
@@ -226,7 +226,7 @@ bool Router::admitSignup(const QByteArray &peer) const
     const QString key = failureKey(u"signup:", QString::fromLatin1(clientGroup(peer)));
     // The count starts again after an hour without sign-ups from the address.
     return key.isEmpty() ||
-           store().countLoginFailure(key, now().toSecsSinceEpoch(), 3600) <= m_config.limits.signupsPerHour;
+           store().accounts().countLoginFailure(key, now().toSecsSinceEpoch(), 3600) <= m_config.limits.signupsPerHour;
 }
 
 void Router::promotionVisit(const Request &request, const QString &uid) const
@@ -238,7 +238,8 @@ void Router::promotionVisit(const Request &request, const QString &uid) const
     // Following one's own link pays nothing.
     if (const auto s = session(request); s && s->userId == id)
         return;
-    if (store().creditPromotion(id, QString::fromLatin1(request.peer), now().date(), m_config.promotionCoins))
+    if (store().accounts().creditPromotion(id, QString::fromLatin1(request.peer), now().date(),
+                                           m_config.promotionCoins))
         logEvent(QStringLiteral("promotion uid=%1 addr=%2").arg(id).arg(QString::fromLatin1(request.peer)));
 }
 
@@ -258,13 +259,13 @@ QString Router::profileUrl(qint64 userId) const
 Response Router::check(const Request &request) const
 {
     const auto s = session(request);
-    auto user = s ? store().userById(s->userId) : std::nullopt;
+    auto user = s ? store().accounts().userById(s->userId) : std::nullopt;
     if (!user)
         return accountReply(QStringLiteral("0"), QStringLiteral("请先登录"));
     // A remembered login seen for the first time on a day counts as that day's login.
     if (user->lastLogin.date() != now().date() &&
-        store().recordLogin(user->id, now(), m_config.dailyLoginPoints, true))
-        user = store().userById(user->id);
+        store().accounts().recordLogin(user->id, now(), m_config.dailyLoginPoints, true))
+        user = store().accounts().userById(user->id);
     if (!user)
         return unavailable();
     XmlOut x;
@@ -290,7 +291,7 @@ Response Router::logout(const Request &request) const
 {
     const QByteArray token = request.cookie(kSessionCookie);
     if (!token.isEmpty())
-        store().deleteSession(Secrets::tokenDigest(token));
+        store().accounts().deleteSession(Secrets::tokenDigest(token));
     Response r = accountReply(QStringLiteral("0"), QStringLiteral("已安全退出，欢迎下次光临！"));
     r.addHeader("Set-Cookie", kSessionCookie + "=; Path=/; HttpOnly; SameSite=Lax; Max-Age=0; "
                                                "Expires=Thu, 01 Jan 1970 00:00:00 GMT");
@@ -321,7 +322,7 @@ Response Router::registerUser(const FormCodec::Fields &fields, const QByteArray 
         return accountReply(zero, QStringLiteral("密码问题或答案太长，请重新输入！"));
     if (sex != u"男" && sex != u"女")
         sex = QStringLiteral("保密");
-    if (store().userByName(name))
+    if (store().accounts().userByName(name))
         return accountReply(zero, QStringLiteral("用户名“%1”已被注册，请换一个！").arg(name));
 
     UserRow u;
@@ -336,7 +337,7 @@ Response Router::registerUser(const FormCodec::Fields &fields, const QByteArray 
     if (u.passHash.isEmpty())
         return Response::text(500, "500 Internal Server Error\n");
     // Two registrations of one name can race past the look-up; the unique index decides.
-    if (store().insertUser(u) <= 0)
+    if (store().accounts().insertUser(u) <= 0)
         return accountReply(zero, QStringLiteral("用户名“%1”已被注册，请换一个！").arg(name));
     logEvent(QStringLiteral("signup user=%1 addr=%2").arg(name, QString::fromLatin1(peer)));
     return accountReply(QStringLiteral("1"), QStringLiteral("注册成功！请使用新账号“%1”登录。").arg(name));
@@ -346,7 +347,7 @@ Response Router::editProfile(const Request &request, const FormCodec::Fields &fi
 {
     const QString zero = QStringLiteral("0");
     const auto s = session(request);
-    auto user = s ? store().userById(s->userId) : std::nullopt;
+    auto user = s ? store().accounts().userById(s->userId) : std::nullopt;
     if (!user)
         return accountReply(zero, QStringLiteral("请先登录"));
     if (FormCodec::value(fields, u"userid").trimmed() != QString::number(user->id))
@@ -378,11 +379,11 @@ Response Router::editProfile(const Request &request, const FormCodec::Fields &fi
         user->passHash = Secrets::hashPassword(password);
     if (!answer.isEmpty())
         user->answerHash = Secrets::hashPassword(answer);
-    if (user->passHash.isEmpty() || !store().updateProfile(*user))
+    if (user->passHash.isEmpty() || !store().accounts().updateProfile(*user))
         return Response::text(500, "500 Internal Server Error\n");
     // A new password ends every other login of the account.
     if (!password.isEmpty())
-        store().deleteOtherSessions(user->id, s->tokenHash);
+        store().accounts().deleteOtherSessions(user->id, s->tokenHash);
     return accountReply(QStringLiteral("2"), QStringLiteral("资料修改成功！"));
 }
 

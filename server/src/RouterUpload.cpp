@@ -35,7 +35,7 @@ bool plainText(QByteArrayView data)
 std::optional<Response> Router::uploadRefusal(const Request &request, qint64 size) const
 {
     const auto s = session(request);
-    const auto user = s ? store().userById(s->userId) : std::nullopt;
+    const auto user = s ? store().accounts().userById(s->userId) : std::nullopt;
     if (!user)
         return uploadReply(0, QStringLiteral("请先登录后再上传电子书！"));
     if (user->disabled)
@@ -43,7 +43,7 @@ std::optional<Response> Router::uploadRefusal(const Request &request, qint64 siz
     const ServerConfig::Limits &limits = m_config.limits;
     if (size > limits.uploadBytes)
         return uploadReply(0, QStringLiteral("上传的文件太大（最大%1MB）！").arg(megabytes(limits.uploadBytes)));
-    const UploadUsage usage = store().uploadUsage(user->id, storeTime(now().addSecs(-3600)));
+    const UploadUsage usage = store().uploads().usage(user->id, storeTime(now().addSecs(-3600)));
     if (usage.pending >= limits.pendingUploads || usage.pendingBytes + size > limits.pendingBytes)
         return uploadReply(0, QStringLiteral("你已有%1本电子书（共%2MB）正在等待审核，请等审核后再上传！")
                                   .arg(usage.pending)
@@ -63,7 +63,7 @@ Response Router::upload(const Request &request) const
     // Checked again with the size received: the head may not have told it.
     if (auto refusal = uploadRefusal(request, request.body.size()))
         return *refusal;
-    const auto user = store().userById(session(request)->userId);
+    const auto user = store().accounts().userById(session(request)->userId);
     if (!user)
         return uploadReply(0, QStringLiteral("请先登录后再上传电子书！"));
 

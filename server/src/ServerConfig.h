@@ -34,7 +34,7 @@ struct ServerConfig
     int updateCoins = 5;
     int promotionCoins = 1; // per visitor address and day of a user's promotion link
 
-    // Limits against abuse, set from the command line (see main.cpp for their options).
+    // Limits against abuse, set from the command line (see CommandLine.cpp for their options).
     struct Limits
     {
         qint64 uploadBytes = 64ll * 1024 * 1024; // one upload, cover included

@@ -1,12 +1,11 @@
-#include "Store.h"
+#include "StoreAccounts.h"
 
+#include "Store.h"
 #include "StoreDialect.h"
 #include "StoreSupport.h"
 
-#include <QSqlError>
+#include <QSqlQuery>
 #include <QVariant>
-
-// Users, login sessions, the failed-login throttle and promotion visits.
 
 using namespace StoreSupport;
 
@@ -38,34 +37,36 @@ UserRow userFrom(const QSqlQuery &q)
 
 } // namespace
 
-std::optional<UserRow> Store::userByName(const QString &name)
+std::optional<UserRow> StoreAccounts::userByName(const QString &name)
 {
-    QSqlQuery &q = prepared(QStringLiteral("SELECT %1 FROM users WHERE %2").arg(kUserColumns, m_dialect->nameMatches()));
+    QSqlQuery &q = m_store.prepared(
+        QStringLiteral("SELECT %1 FROM users WHERE %2").arg(kUserColumns, m_store.dialect().nameMatches()));
     q.addBindValue(name);
-    if (!exec(q) || !q.next())
+    if (!m_store.exec(q) || !q.next())
         return std::nullopt;
     UserRow u = userFrom(q);
     q.finish();
     return u;
 }
 
-std::optional<UserRow> Store::userById(qint64 id)
+std::optional<UserRow> StoreAccounts::userById(qint64 id)
 {
-    QSqlQuery &q = prepared(QStringLiteral("SELECT %1 FROM users WHERE id = ?").arg(kUserColumns));
+    QSqlQuery &q = m_store.prepared(QStringLiteral("SELECT %1 FROM users WHERE id = ?").arg(kUserColumns));
     q.addBindValue(id);
-    if (!exec(q) || !q.next())
+    if (!m_store.exec(q) || !q.next())
         return std::nullopt;
     UserRow u = userFrom(q);
     q.finish();
     return u;
 }
 
-qint64 Store::insertUser(const UserRow &u)
+qint64 StoreAccounts::insertUser(const UserRow &u)
 {
     // The unique index on the name decides between two registrations racing past the look-up.
-    QSqlQuery &q = prepared(QStringLiteral("INSERT INTO users (name, passhash, email, sex, qq, question, answerhash, "
-                                           "created) VALUES (?, ?, ?, ?, ?, ?, ?, ?) "
-                                           "ON CONFLICT DO NOTHING RETURNING id"));
+    QSqlQuery &q =
+        m_store.prepared(QStringLiteral("INSERT INTO users (name, passhash, email, sex, qq, question, answerhash, "
+                                        "created) VALUES (?, ?, ?, ?, ?, ?, ?, ?) "
+                                        "ON CONFLICT DO NOTHING RETURNING id"));
     q.addBindValue(notNull(u.name));
     q.addBindValue(notNull(u.passHash));
     q.addBindValue(notNull(u.email));
@@ -74,35 +75,37 @@ qint64 Store::insertUser(const UserRow &u)
     q.addBindValue(notNull(u.question));
     q.addBindValue(notNull(u.answerHash));
     q.addBindValue(timeText(u.created));
-    if (!exec(q) || !q.next())
+    if (!m_store.exec(q) || !q.next())
         return 0;
     const qint64 id = q.value(0).toLongLong();
     q.finish();
     return id;
 }
 
-bool Store::updateProfile(const UserRow &u)
+bool StoreAccounts::updateProfile(const UserRow &u)
 {
-    QSqlQuery &q = prepared(QStringLiteral("UPDATE users SET passhash = ?, email = ?, sex = ?, qq = ?, answerhash = ? "
-                                           "WHERE id = ?"));
+    QSqlQuery &q =
+        m_store.prepared(QStringLiteral("UPDATE users SET passhash = ?, email = ?, sex = ?, qq = ?, answerhash = ? "
+                                        "WHERE id = ?"));
     q.addBindValue(notNull(u.passHash));
     q.addBindValue(notNull(u.email));
     q.addBindValue(notNull(u.sex));
     q.addBindValue(notNull(u.qq));
     q.addBindValue(notNull(u.answerHash));
     q.addBindValue(u.id);
-    return exec(q) && q.numRowsAffected() == 1;
+    return m_store.exec(q) && q.numRowsAffected() == 1;
 }
 
-bool Store::recordLogin(qint64 userId, const QDateTime &now, int dailyPoints, bool firstOfDayOnly)
+bool StoreAccounts::recordLogin(qint64 userId, const QDateTime &now, int dailyPoints, bool firstOfDayOnly)
 {
     // One statement, so two logins at once, through any process, pay the day's points once.
     const QString firstToday = QStringLiteral("substr(lastlogin, 1, 10) <> ?");
-    QSqlQuery &q = prepared(QStringLiteral("UPDATE users SET logins = logins + 1, "
-                                           "prevlogin = CASE WHEN lastlogin = '' THEN created ELSE lastlogin END, "
-                                           "lastlogin = ?, points = points + CASE WHEN %1 THEN ? ELSE 0 END "
-                                           "WHERE id = ?%2")
-                                .arg(firstToday, firstOfDayOnly ? QStringLiteral(" AND ") + firstToday : QString()));
+    QSqlQuery &q =
+        m_store.prepared(QStringLiteral("UPDATE users SET logins = logins + 1, "
+                                        "prevlogin = CASE WHEN lastlogin = '' THEN created ELSE lastlogin END, "
+                                        "lastlogin = ?, points = points + CASE WHEN %1 THEN ? ELSE 0 END "
+                                        "WHERE id = ?%2")
+                             .arg(firstToday, firstOfDayOnly ? QStringLiteral(" AND ") + firstToday : QString()));
     const QString today = now.date().toString(Qt::ISODate);
     q.addBindValue(timeText(now));
     q.addBindValue(today);
@@ -110,41 +113,43 @@ bool Store::recordLogin(qint64 userId, const QDateTime &now, int dailyPoints, bo
     q.addBindValue(userId);
     if (firstOfDayOnly)
         q.addBindValue(today);
-    return exec(q) && (firstOfDayOnly || q.numRowsAffected() == 1);
+    return m_store.exec(q) && (firstOfDayOnly || q.numRowsAffected() == 1);
 }
 
-bool Store::creditPromotion(qint64 userId, const QString &visitor, const QDate &day, int coins)
+bool StoreAccounts::creditPromotion(qint64 userId, const QString &visitor, const QDate &day, int coins)
 {
     bool paid = false;
     const QString dayText = day.toString(Qt::ISODate);
-    transaction([&] {
-        QSqlQuery &visit = prepared(QStringLiteral("INSERT INTO promotion_visits (userid, visitor, day) "
-                                                   "SELECT id, ?, ? FROM users WHERE id = ? ON CONFLICT DO NOTHING"));
+    m_store.transaction([&] {
+        QSqlQuery &visit =
+            m_store.prepared(QStringLiteral("INSERT INTO promotion_visits (userid, visitor, day) "
+                                            "SELECT id, ?, ? FROM users WHERE id = ? ON CONFLICT DO NOTHING"));
         visit.addBindValue(visitor);
         visit.addBindValue(dayText);
         visit.addBindValue(userId);
-        if (!exec(visit))
+        if (!m_store.exec(visit))
             return false;
         if (visit.numRowsAffected() != 1)
             return true;
-        QSqlQuery &pay = prepared(QStringLiteral("UPDATE users SET money = money + ? WHERE id = ?"));
+        QSqlQuery &pay = m_store.prepared(QStringLiteral("UPDATE users SET money = money + ? WHERE id = ?"));
         pay.addBindValue(coins);
         pay.addBindValue(userId);
         // Earlier days' visits no longer decide anything.
-        QSqlQuery &forget = prepared(QStringLiteral("DELETE FROM promotion_visits WHERE day < ?"));
+        QSqlQuery &forget = m_store.prepared(QStringLiteral("DELETE FROM promotion_visits WHERE day < ?"));
         forget.addBindValue(dayText);
-        paid = exec(pay) && exec(forget);
+        paid = m_store.exec(pay) && m_store.exec(forget);
         return paid;
     });
     return paid;
 }
 
-QList<Store::UserSummary> Store::users()
+QList<StoreAccounts::UserSummary> StoreAccounts::users()
 {
     QList<UserSummary> out;
-    QSqlQuery &q = prepared(QStringLiteral("SELECT %1, (SELECT count(*) FROM books WHERE uploader = users.id) "
-                                           "FROM users ORDER BY id").arg(kUserColumns));
-    if (!exec(q))
+    QSqlQuery &q = m_store.prepared(QStringLiteral("SELECT %1, (SELECT count(*) FROM books WHERE uploader = users.id) "
+                                                   "FROM users ORDER BY id")
+                                        .arg(kUserColumns));
+    if (!m_store.exec(q))
         return out;
     while (q.next())
         out.append({userFrom(q), q.value(15).toInt()});
@@ -152,50 +157,32 @@ QList<Store::UserSummary> Store::users()
     return out;
 }
 
-bool Store::setDisabled(qint64 userId, bool disabled)
+bool StoreAccounts::setDisabled(qint64 userId, bool disabled)
 {
-    QSqlQuery &q = prepared(QStringLiteral("UPDATE users SET disabled = ? WHERE id = ?"));
+    QSqlQuery &q = m_store.prepared(QStringLiteral("UPDATE users SET disabled = ? WHERE id = ?"));
     q.addBindValue(disabled ? 1 : 0);
     q.addBindValue(userId);
-    return exec(q) && q.numRowsAffected() == 1;
+    return m_store.exec(q) && q.numRowsAffected() == 1;
 }
 
-bool Store::setPassword(qint64 userId, const QString &passHash)
+bool StoreAccounts::setPassword(qint64 userId, const QString &passHash)
 {
-    QSqlQuery &q = prepared(QStringLiteral("UPDATE users SET passhash = ? WHERE id = ?"));
+    QSqlQuery &q = m_store.prepared(QStringLiteral("UPDATE users SET passhash = ? WHERE id = ?"));
     q.addBindValue(passHash);
     q.addBindValue(userId);
-    if (!exec(q) || q.numRowsAffected() != 1)
+    if (!m_store.exec(q) || q.numRowsAffected() != 1)
         return false;
-    QSqlQuery &end = prepared(QStringLiteral("DELETE FROM sessions WHERE userid = ?"));
+    QSqlQuery &end = m_store.prepared(QStringLiteral("DELETE FROM sessions WHERE userid = ?"));
     end.addBindValue(userId);
-    return exec(end);
+    return m_store.exec(end);
 }
 
-UploadUsage Store::uploadUsage(qint64 userId, const QString &since)
-{
-    UploadUsage usage;
-    QSqlQuery &q = prepared(QStringLiteral("SELECT coalesce(sum(CASE WHEN checkif = 0 THEN 1 ELSE 0 END), 0), "
-                                           "coalesce(sum(CASE WHEN checkif = 0 THEN filesize ELSE 0 END), 0), "
-                                           "coalesce(sum(CASE WHEN ftime >= ? THEN 1 ELSE 0 END), 0) "
-                                           "FROM books WHERE uploader = ?"));
-    q.addBindValue(since);
-    q.addBindValue(userId);
-    if (!exec(q) || !q.next())
-        return usage;
-    usage.pending = q.value(0).toInt();
-    usage.pendingBytes = q.value(1).toLongLong();
-    usage.lastHour = q.value(2).toInt();
-    q.finish();
-    return usage;
-}
-
-LoginFailures Store::loginFailures(const QString &key)
+LoginFailures StoreAccounts::loginFailures(const QString &key)
 {
     LoginFailures f;
-    QSqlQuery &q = prepared(QStringLiteral("SELECT count, last, until FROM login_failures WHERE key = ?"));
+    QSqlQuery &q = m_store.prepared(QStringLiteral("SELECT count, last, until FROM login_failures WHERE key = ?"));
     q.addBindValue(key);
-    if (!exec(q) || !q.next())
+    if (!m_store.exec(q) || !q.next())
         return f;
     f.count = q.value(0).toInt();
     f.last = q.value(1).toLongLong();
@@ -204,88 +191,90 @@ LoginFailures Store::loginFailures(const QString &key)
     return f;
 }
 
-int Store::countLoginFailure(const QString &key, qint64 now, qint64 forgiveSeconds)
+int StoreAccounts::countLoginFailure(const QString &key, qint64 now, qint64 forgiveSeconds)
 {
-    QSqlQuery &q = prepared(QStringLiteral("INSERT INTO login_failures (key, count, last, until) VALUES (?, 1, ?, 0) "
-                                           "ON CONFLICT (key) DO UPDATE SET count = CASE WHEN excluded.last - "
-                                           "login_failures.last >= ? THEN 1 ELSE login_failures.count + 1 END, "
-                                           "last = excluded.last RETURNING count"));
+    QSqlQuery &q =
+        m_store.prepared(QStringLiteral("INSERT INTO login_failures (key, count, last, until) VALUES (?, 1, ?, 0) "
+                                        "ON CONFLICT (key) DO UPDATE SET count = CASE WHEN excluded.last - "
+                                        "login_failures.last >= ? THEN 1 ELSE login_failures.count + 1 END, "
+                                        "last = excluded.last RETURNING count"));
     q.addBindValue(key);
     q.addBindValue(now);
     q.addBindValue(forgiveSeconds);
-    if (!exec(q) || !q.next())
+    if (!m_store.exec(q) || !q.next())
         return 0;
     const int count = q.value(0).toInt();
     q.finish();
     return count;
 }
 
-bool Store::setLoginLock(const QString &key, qint64 until)
+bool StoreAccounts::setLoginLock(const QString &key, qint64 until)
 {
-    QSqlQuery &q = prepared(QStringLiteral("UPDATE login_failures SET until = ? WHERE key = ? AND until < ?"));
+    QSqlQuery &q = m_store.prepared(QStringLiteral("UPDATE login_failures SET until = ? WHERE key = ? AND until < ?"));
     q.addBindValue(until);
     q.addBindValue(key);
     q.addBindValue(until);
-    return exec(q);
+    return m_store.exec(q);
 }
 
-bool Store::clearLoginFailures(const QString &key)
+bool StoreAccounts::clearLoginFailures(const QString &key)
 {
-    QSqlQuery &q = prepared(QStringLiteral("DELETE FROM login_failures WHERE key = ?"));
+    QSqlQuery &q = m_store.prepared(QStringLiteral("DELETE FROM login_failures WHERE key = ?"));
     q.addBindValue(key);
-    return exec(q);
+    return m_store.exec(q);
 }
 
-bool Store::uncountLoginFailure(const QString &key, qint64 untilBefore)
+bool StoreAccounts::uncountLoginFailure(const QString &key, qint64 untilBefore)
 {
-    QSqlQuery &q = prepared(QStringLiteral("UPDATE login_failures SET count = CASE WHEN count > 0 THEN count - 1 ELSE 0 "
-                                           "END, until = CASE WHEN until > ? THEN ? ELSE until END WHERE key = ?"));
+    QSqlQuery &q =
+        m_store.prepared(QStringLiteral("UPDATE login_failures SET count = CASE WHEN count > 0 THEN count - 1 ELSE 0 "
+                                        "END, until = CASE WHEN until > ? THEN ? ELSE until END WHERE key = ?"));
     q.addBindValue(untilBefore);
     q.addBindValue(untilBefore);
     q.addBindValue(key);
-    return exec(q);
+    return m_store.exec(q);
 }
 
-bool Store::insertSession(const QByteArray &tokenHash, qint64 userId, qint64 expiresAt)
+bool StoreAccounts::insertSession(const QByteArray &tokenHash, qint64 userId, qint64 expiresAt)
 {
-    QSqlQuery &q = prepared(QStringLiteral("INSERT INTO sessions (token, userid, expires) VALUES (?, ?, ?)"));
+    QSqlQuery &q = m_store.prepared(QStringLiteral("INSERT INTO sessions (token, userid, expires) VALUES (?, ?, ?)"));
     q.addBindValue(tokenHash);
     q.addBindValue(userId);
     q.addBindValue(expiresAt);
-    return exec(q);
+    return m_store.exec(q);
 }
 
-std::optional<qint64> Store::sessionUser(const QByteArray &tokenHash, qint64 now)
+std::optional<qint64> StoreAccounts::sessionUser(const QByteArray &tokenHash, qint64 now)
 {
-    QSqlQuery &q = prepared(QStringLiteral("SELECT userid FROM sessions WHERE token = ? AND expires > ?"));
+    QSqlQuery &q = m_store.prepared(QStringLiteral("SELECT userid FROM sessions WHERE token = ? AND expires > ?"));
     q.addBindValue(tokenHash);
     q.addBindValue(now);
-    if (!exec(q) || !q.next())
+    if (!m_store.exec(q) || !q.next())
         return std::nullopt;
     const qint64 id = q.value(0).toLongLong();
     q.finish();
     return id;
 }
 
-bool Store::deleteSession(const QByteArray &tokenHash)
+bool StoreAccounts::deleteSession(const QByteArray &tokenHash)
 {
-    QSqlQuery &q = prepared(QStringLiteral("DELETE FROM sessions WHERE token = ?"));
+    QSqlQuery &q = m_store.prepared(QStringLiteral("DELETE FROM sessions WHERE token = ?"));
     q.addBindValue(tokenHash);
-    return exec(q);
+    return m_store.exec(q);
 }
 
-bool Store::deleteOtherSessions(qint64 userId, const QByteArray &keepTokenHash)
+bool StoreAccounts::deleteOtherSessions(qint64 userId, const QByteArray &keepTokenHash)
 {
-    QSqlQuery &q = prepared(QStringLiteral("DELETE FROM sessions WHERE userid = ? AND token <> ?"));
+    QSqlQuery &q = m_store.prepared(QStringLiteral("DELETE FROM sessions WHERE userid = ? AND token <> ?"));
     q.addBindValue(userId);
     q.addBindValue(keepTokenHash);
-    return exec(q);
+    return m_store.exec(q);
 }
 
-bool Store::purgeSessions(qint64 now)
+bool StoreAccounts::purgeSessions(qint64 now)
 {
-    QSqlQuery &q = prepared(QStringLiteral("DELETE FROM sessions WHERE expires <= ?"));
+    QSqlQuery &q = m_store.prepared(QStringLiteral("DELETE FROM sessions WHERE expires <= ?"));
     q.addBindValue(now);
-    return exec(q);
+    return m_store.exec(q);
 }
 

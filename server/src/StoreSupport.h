@@ -2,9 +2,13 @@
 
 // Conversions shared by the Store's source files.
 
+#include "StoreCatalogue.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QVariant>
+
+class QSqlQuery;
 
 namespace StoreSupport {
 
@@ -25,5 +29,11 @@ inline QDateTime timeFrom(const QVariant &v)
 {
     return QDateTime::fromString(v.toString(), kTimeFormat);
 }
+
+// The columns of a BookRow, in the order bookFrom reads them.
+inline const QString kBookColumns =
+    QStringLiteral("id, name, author, class, statue, newchap, memo, filename, filesize, "
+                   "cover, ftime, uploader, checkif, hash");
+BookRow bookFrom(const QSqlQuery &q);
 
 } // namespace StoreSupport

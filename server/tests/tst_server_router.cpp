@@ -343,17 +343,17 @@ private Q_SLOTS:
         const QByteArray body = uploadBody(items);
 
         Store &store = Store::forThread(m_config.databaseLocation());
-        const qint64 before = store.countBooks();
+        const qint64 before = store.catalogue().countBooks();
         QCOMPARE(post("/readerserver/uploadbook.asp", body, Multipart).body,
                  FormCodec::toGb18030(u"0|请先登录后再上传电子书！"_s));
         const Response r = post("/readerserver/uploadbook.asp", body, Multipart, cookie);
         QCOMPARE(r.status, 200);
         const QString answer = *FormCodec::fromGb18030(r.body);
         QVERIFY2(answer.startsWith(reply), qPrintable(answer));
-        QCOMPARE(store.countBooks(), before + (reply.startsWith(u'1') ? 1 : 0));
+        QCOMPARE(store.catalogue().countBooks(), before + (reply.startsWith(u'1') ? 1 : 0));
         if (!reply.startsWith(u'1'))
             return;
-        const BookRow row = store.userBooks(store.userByName(u"alice"_s)->id, 1, 1).rows.first();
+        const BookRow row = store.catalogue().userBooks(store.accounts().userByName(u"alice"_s)->id, 1, 1).rows.first();
         QCOMPARE(row.review, Review::Pending);
         QCOMPARE(row.author, u"佚名"_s);
         const QDir folder(BookStorage(store, m_config.booksDir()).folder(row.id));
@@ -394,11 +394,11 @@ private Q_SLOTS:
         router.setFreeDiskProbe([&] { return limit == u"disk" ? config.limits.diskFloorBytes + 99 : 1ll << 40; });
         // bob has two uploads awaiting review, 60 bytes each, both within the hour.
         Store &store = Store::forThread(m_config.databaseLocation());
-        if (!store.userByName(u"bob"_s)) {
+        if (!store.accounts().userByName(u"bob"_s)) {
             UserRow bob;
             bob.name = u"bob"_s;
             bob.passHash = Secrets::hashPassword(u"abc"_s);
-            const qint64 id = store.insertUser(bob);
+            const qint64 id = store.accounts().insertUser(bob);
             for (int i = 0; i < 2; ++i) {
                 BookRow b;
                 b.name = u"待审%1"_s.arg(i);
@@ -492,11 +492,11 @@ private Q_SLOTS:
         u.name = name;
         u.passHash = Secrets::hashPassword(u"abc"_s);
         Store &store = Store::forThread(m_config.databaseLocation());
-        QVERIFY(store.insertUser(u) > 0);
+        QVERIFY(store.accounts().insertUser(u) > 0);
         const QByteArray cookie = loginCookie(name, u"abc"_s);
         const QString purl = element(get(Check, cookie).body, "purl");
         const QByteArray target = purl.mid(purl.indexOf(u"/readerserver/")).toUtf8();
-        const qint64 before = store.userByName(name)->money;
+        const qint64 before = store.accounts().userByName(name)->money;
         const QDateTime saved = m_now;
         for (const QString &visit : visits) {
             m_now = saved.addDays(visit.section(u'@', 1).toInt());
@@ -507,7 +507,7 @@ private Q_SLOTS:
             QCOMPARE(m_router->handle(r).status, 200);
         }
         m_now = saved;
-        QCOMPARE(store.userByName(name)->money - before, coins);
+        QCOMPARE(store.accounts().userByName(name)->money - before, coins);
     }
 
     // A remembered login that the client checks on a later day earns that day's points once.
@@ -539,7 +539,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, action);
         Store &store = Store::forThread(m_config.databaseLocation());
-        const qint64 before = store.catalogueVersion();
+        const qint64 before = store.catalogue().catalogueVersion();
         BookRow b;
         b.name = u"版本"_s;
         b.category = Categories::names()[0];
@@ -547,15 +547,15 @@ private Q_SLOTS:
         if (action == "login") {
             get(Account + "?action=login&username=alice&password=wrong");
         } else {
-            const qint64 id = store.insertBook(b);
+            const qint64 id = store.catalogue().insertBook(b);
             QVERIFY(id > 0);
             if (action == "approve")
-                QVERIFY(store.review(id, Review::Approved, 0, 0).changed);
+                QVERIFY(store.uploads().review(id, Review::Approved, 0, 0).changed);
             if (action == "delete")
-                QVERIFY(store.review(id, Review::Approved, 0, 0).changed && store.deleteBook(id));
+                QVERIFY(store.uploads().review(id, Review::Approved, 0, 0).changed && store.catalogue().deleteBook(id));
         }
         QVERIFY(before >= 0);
-        QTEST(store.catalogueVersion() != before, "changes");
+        QTEST(store.catalogue().catalogueVersion() != before, "changes");
     }
 };
 

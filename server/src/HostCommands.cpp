@@ -1,0 +1,180 @@
+#include "HostCommands.h"
+
+#include "BookStorage.h"
+#include "Categories.h"
+#include "CommandLine.h"
+#include "Importer.h"
+#include "Migrate.h"
+#include "Secrets.h"
+#include "ServerConfig.h"
+#include "Store.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cstdio>
+
+using namespace Console;
+
+namespace {
+
+int review(Store &store, const ServerConfig &config, const QString &idText, Review verdict)
+{
+    bool ok = false;
+    const qint64 id = idText.toLongLong(&ok);
+    if (!ok || id <= 0)
+        return usageError(QStringLiteral("无效的书号 / invalid book id: %1").arg(idText));
+    const ReviewOutcome outcome = store.uploads().review(id, verdict, config.newBookCoins, config.updateCoins);
+    if (!outcome.found)
+        return fail(QStringLiteral("没有书号为 %1 的电子书 / no book with id %1").arg(id));
+    BookStorage storage(store, config.booksDir());
+    for (qint64 old : outcome.replacedIds)
+        storage.removeFolder(old);
+    std::printf("%s\n", (verdict == Review::Approved ? QStringLiteral("已审核通过 / approved: %1")
+                                                     : QStringLiteral("已拒绝 / rejected: %1"))
+                            .arg(id)
+                            .toLocal8Bit()
+                            .constData());
+    return 0;
+}
+
+int pending(Store &store)
+{
+    const QList<BookRow> rows = store.uploads().pendingBooks();
+    printLine(QStringLiteral("书号/id\t分类/category\t书名/title\t作者/author\t上传者/uploader\t大小/KB\t时间/time"));
+    for (const BookRow &b : rows) {
+        const auto uploader = b.uploader > 0 ? store.accounts().userById(b.uploader) : std::nullopt;
+        printLine(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7")
+                      .arg(b.id)
+                      .arg(b.category, b.name, b.author, uploader ? uploader->name : QStringLiteral("-"))
+                      .arg((b.fileSize + 1023) / 1024)
+                      .arg(b.updated));
+    }
+    printLine(QStringLiteral("共 %1 本待审核 / %1 awaiting review").arg(rows.size()));
+    return 0;
+}
+
+int users(Store &store)
+{
+    printLine(QStringLiteral("编号/id\t用户名/name\t上传/uploads\t金币/coins\t注册/joined\t状态/state"));
+    for (const StoreAccounts::UserSummary &u : store.accounts().users()) {
+        printLine(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6")
+                      .arg(u.user.id)
+                      .arg(u.user.name)
+                      .arg(u.uploads)
+                      .arg(u.user.money)
+                      .arg(storeTime(u.user.created),
+                           u.user.disabled ? QStringLiteral("停用/disabled") : QStringLiteral("正常/active")));
+    }
+    return 0;
+}
+
+int userCommand(Store &store, const QString &verb, const QString &name)
+{
+    const auto user = store.accounts().userByName(name);
+    if (!user)
+        return fail(QStringLiteral("没有用户 %1 / no user %1").arg(name));
+    if (verb == u"disable-user") {
+        if (!store.accounts().setDisabled(user->id, true))
+            return fail(store.lastError());
+        printLine(QStringLiteral("已停用 / disabled: %1").arg(user->name));
+        return 0;
+    }
+    // A random password the host passes on; every login of the account ends.
+    const QString password = QString::fromLatin1(Secrets::newSessionToken().left(10));
+    if (!store.accounts().setPassword(user->id, Secrets::hashPassword(password)))
+        return fail(store.lastError());
+    printLine(QStringLiteral("%1 的新密码 / new password: %2").arg(user->name, password));
+    return 0;
+}
+
+int deleteBook(Store &store, const ServerConfig &config, const QString &idText)
+{
+    bool ok = false;
+    const qint64 id = idText.toLongLong(&ok);
+    if (!ok || id <= 0)
+        return usageError(QStringLiteral("无效的书号 / invalid book id: %1").arg(idText));
+    if (!store.catalogue().book(id))
+        return fail(QStringLiteral("没有书号为 %1 的电子书 / no book with id %1").arg(id));
+    if (!store.catalogue().deleteBook(id))
+        return fail(store.lastError());
+    BookStorage(store, config.booksDir()).removeFolder(id);
+    printLine(QStringLiteral("已删除 / deleted: %1").arg(id));
+    return 0;
+}
+
+int import(Store &store, const ServerConfig &config, const QString &folder, const QString &category)
+{
+    QString error;
+    if (!Categories::names().contains(category))
+        return usageError(QStringLiteral("--category 必须是以下之一 / must be one of: %1")
+                              .arg(Categories::names().join(QStringLiteral("、"))));
+    if (!QFileInfo(folder).isDir())
+        return fail(QStringLiteral("找不到文件夹 / no such folder: %1").arg(folder));
+    QStringList skipped;
+    const int added = Importer::importFolder(store, config.booksDir(), folder, category, &skipped, &error);
+    if (added < 0)
+        return fail(QStringLiteral("导入失败 / import failed: %1").arg(error));
+    for (const QString &path : skipped)
+        printLine(QStringLiteral("已导入过，跳过 / already imported, skipped: %1").arg(path));
+    printLine(QStringLiteral("已导入 %1 本电子书，跳过 %2 本内容相同的 / imported %1 books, skipped %2 with the "
+                             "same content as an earlier import")
+                  .arg(added)
+                  .arg(skipped.size()));
+    return 0;
+}
+
+} // namespace
+
+namespace HostCommands {
+
+int migrate(const QString &fromLocation, const QString &toLocation)
+{
+    QString error;
+    if (fromLocation.isEmpty() || toLocation.isEmpty())
+        return usageError(QStringLiteral("migrate 需要 --from 和 --to / migrate needs --from and --to"));
+    Store from(
+        fromLocation.contains(u"://")
+            ? fromLocation
+            : Store::sqliteLocation(QString(fromLocation).remove(QRegularExpression(QStringLiteral("^sqlite:")))));
+    Store to(toLocation);
+    for (Store *store : {&from, &to}) {
+        if (!store->open(&error))
+            return fail(
+                QStringLiteral("无法打开数据库 / cannot open the database %1: %2").arg(store->describe(), error));
+    }
+    Migrate::Counts counts;
+    if (!Migrate::copyCatalogue(from, to, &counts, &error))
+        return fail(QStringLiteral("迁移失败 / migration failed: %1").arg(error));
+    printLine(QStringLiteral("已复制 / copied: %1 users, %2 books, %3 sessions, %4 other rows into %5")
+                  .arg(counts.users)
+                  .arg(counts.books)
+                  .arg(counts.sessions)
+                  .arg(counts.other)
+                  .arg(to.describe()));
+    printLine(QStringLiteral("书籍文件留在原处，用 --books 指向它 / the book files stay where they are: point "
+                             "--books at that folder"));
+    return 0;
+}
+
+int run(Store &store, const ServerConfig &config, const QStringList &command, const QString &category)
+{
+    const QString verb = command.value(0);
+    if (verb == u"import")
+        return import(store, config, command[1], category);
+    if (verb == u"approve")
+        return review(store, config, command[1], Review::Approved);
+    if (verb == u"reject")
+        return review(store, config, command[1], Review::Rejected);
+    if (verb == u"pending")
+        return pending(store);
+    if (verb == u"users")
+        return users(store);
+    if (verb == u"delete-book")
+        return deleteBook(store, config, command[1]);
+    if (verb == u"reset-password" || verb == u"disable-user")
+        return userCommand(store, verb, command[1]);
+    return 0;
+}
+
+} // namespace HostCommands
