@@ -263,8 +263,7 @@ void Transfer::onFinished()
     // announced is what tells a whole book from the start of one.
     bool announced = false;
     const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&announced);
-    const bool whole =
-        (!announced || m_written == length) && (m_total <= 0 || m_offset + m_written == m_total);
+    const bool whole = (!announced || m_written == length) && (m_total <= 0 || m_offset + m_written == m_total);
     const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
     if (m_failure == DownloadFailure::None && !(ok && whole)) {
         if (ReplyTooLarge(reply) || (status > 0 && (status < 200 || status >= 300)))

@@ -37,7 +37,7 @@ public:
     struct Context
     {
         QNetworkAccessManager *manager = nullptr;
-        int timeoutMs = 0;           // without data for this long a transfer fails
+        int timeoutMs = 0;            // without data for this long a transfer fails
         int progressIntervalMs = 100; // between two progress signals, besides the last one
         QByteArray buffer;            // one read buffer for all: reading never lets events run
     };
