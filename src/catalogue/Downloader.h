@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QByteArray>
-#include <QElapsedTimer>
+#include "catalogue/Transfer.h"
+
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -10,11 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include <QHash>
-
-class QFile;
 class QNetworkAccessManager;
-class QNetworkReply;
 
 // The download component: any number of transfers side by side, each named by the full path
 // it is saved to (its SaveFile). Bytes are streamed into a hidden partial file beside SaveFile
@@ -28,6 +25,10 @@ class QNetworkReply;
 // server's answer starts where the partial file ends and names the same total size (and the
 // same ETag or Last-Modified, when the server sent one). Otherwise it starts again from the
 // first byte. Cancelling, forget() and the component's end remove the partial files.
+//
+// Each task is a Transfer (the request, its limits, progress, ranges and length checks) writing
+// into a PartFile (the partial file, its commit under SaveFile and its removal); the Downloader
+// pairs them, keeps what a retry needs and runs the batch.
 //
 // A batch opens with the first beginDownload() after a reset and ends when no registered task
 // is still running: allDownloadsDone() then names the failed tasks and the task list empties.
@@ -47,16 +48,7 @@ public:
     };
 
     // Why a transfer failed, as failureOf() reports it.
-    enum class Failure
-    {
-        None,
-        Interrupted, // the connection broke, timed out or ended early
-        Refused,     // the server answered with an error or sent more than a book may hold
-        DiskFull,
-        WriteFailed,
-        Cancelled,
-        Unsized, // neither a length nor a chunked end: a cut connection would look like the end
-    };
+    using Failure = DownloadFailure;
 
     struct StartError
     {
@@ -92,10 +84,10 @@ public:
     static QString PartFileOf(const QString &saveFile);
 
     // Without data for this long a transfer fails. Default 30 s.
-    void setTransferTimeout(int ms) { m_timeoutMs = ms; }
+    void setTransferTimeout(int ms) { m_context.timeoutMs = ms; }
     // At most one progress signal per task in this interval, besides the last one; 0 reports
     // every piece read.
-    void setProgressInterval(int ms) { m_progressIntervalMs = ms; }
+    void setProgressInterval(int ms) { m_context.progressIntervalMs = ms; }
 
 Q_SIGNALS:
     // Only while the server has announced the size. A resumed transfer counts the bytes kept
@@ -106,52 +98,15 @@ Q_SIGNALS:
     void allDownloadsDone(const QStringList &failedSaveFiles);
 
 private:
-    // What a broken-off transfer needs to continue: the whole size and the server's validator.
-    struct Resume
-    {
-        qint64 total = 0;
-        QByteArray validator;
-    };
-
-    struct Task
-    {
-        QString url;
-        QString saveFile;
-        State state = Running;
-        Failure failure = Failure::None;
-        QNetworkReply *reply = nullptr; // owned until finished; deleted later
-        std::unique_ptr<QFile> part;
-        qint64 offset = 0;  // bytes already in the partial file when this reply was asked for
-        qint64 written = 0; // bytes of this reply written
-        qint64 total = -1;  // size of the whole file, once the server has said it
-        QByteArray validator;
-        bool ranges = false;   // the server accepts byte ranges for this file
-        bool answered = false; // the answer's status and headers have been looked at
-        bool discard = false;  // an error answer: its body is read and dropped
-        bool untrusted = false; // the partial file may hold bytes twice: never continued
-        bool writeFailed = false;
-        QElapsedTimer sinceProgress;
-    };
+    struct Task;
 
     Task *find(const QString &saveFile) const;
-    Task *findByReply(const QNetworkReply *reply) const;
-    void request(Task &task);
-    bool takeAnswer(Task &task);
-    void restartFromScratch(Task &task);
-    void dropReply(Task &task);
-    void onReadyRead(QNetworkReply *reply);
-    void reportProgress(Task &task);
-    void onFinished(QNetworkReply *reply);
-    void drain(Task &task);
     void checkAllDone();
     void conclude(Task &task, bool received);
 
-    QNetworkAccessManager *m_manager;
     std::vector<std::unique_ptr<Task>> m_tasks;
-    int m_timeoutMs;
-    int m_progressIntervalMs = 100;
-    QByteArray m_buffer; // one read buffer for every task: drain() never lets events run
-    QHash<QString, Resume> m_resume; // by SaveFile; outlives the batch so a retry can continue
+    Transfer::Context m_context;
+    QHash<QString, Transfer::Resume> m_resume; // by SaveFile; outlives the batch so a retry can continue
 };
 
 // The message shown when a transfer cannot be started.
