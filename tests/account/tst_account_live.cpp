@@ -6,8 +6,10 @@
 #include "account/AccountWindows.h"
 #include "account/FormEncoding.h"
 #include "account/LoginWindow.h"
+#include "account/ProfileForms.h"
 #include "account/RegistrationWindow.h"
 #include "account/UploadPanel.h"
+#include "account/UserBooksList.h"
 #include "account/UserCentre.h"
 #include "catalogue/CatalogueProtocol.h"
 #include "library/LibraryDb.h"
@@ -139,24 +141,24 @@ private Q_SLOTS:
         QCOMPARE(prompter.last().title, u"欢迎登录"_s);
         QVERIFY(!windows.loginWindow());
         UserCentre *centre = windows.userCentre();
-        QCOMPARE(centre->userNameLabel()->text(), name);
+        QCOMPARE(centre->userInfo()->userNameLabel()->text(), name);
         QCOMPARE(centre->profile().usermail, u"reader@example.cn"_s);
         QCOMPARE(centre->profile().sex, u"女"_s);
         QCOMPARE(centre->profile().question, u"你初中是在哪个学校读的?"_s);
-        QVERIFY(centre->promotionBox()->toPlainText().startsWith(centre->profile().purl));
+        QVERIFY(centre->userInfo()->promotionBox()->toPlainText().startsWith(centre->profile().purl));
         QVERIFY(centre->panel(UserCentre::UserInfoNode)->isVisible());
 
         // Profile edit: the unencoded sex must reach the server as the Chinese text.
         centre->selectNode(UserCentre::EditProfileNode);
-        QCOMPARE(centre->emailBox()->text(), u"reader@example.cn"_s);
-        centre->qqBox()->setText(u"908172"_s);
-        centre->maleOption()->setChecked(true);
+        QCOMPARE(centre->profileEdit()->emailBox()->text(), u"reader@example.cn"_s);
+        centre->profileEdit()->qqBox()->setText(u"908172"_s);
+        centre->profileEdit()->maleOption()->setChecked(true);
         prompter.clear();
-        QTest::mouseClick(centre->saveButton(), Qt::LeftButton);
+        QTest::mouseClick(centre->profileEdit()->saveButton(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(prompter.last().title, u"修改成功"_s, kWait);
         QTRY_COMPARE_WITH_TIMEOUT(centre->profile().qq, u"908172"_s, kWait);
         QCOMPARE(centre->profile().sex, u"男"_s);
-        QVERIFY(centre->maleOption()->isChecked());
+        QVERIFY(centre->profileEdit()->maleOption()->isChecked());
 
         // The login survives a restart: a new jar from the program folder still holds it.
         const AccountReply restarted = checkAfterRestart();
@@ -195,12 +197,12 @@ private Q_SLOTS:
         centre = windows.openUserInfo();
         QTRY_VERIFY_WITH_TIMEOUT(!centre->profile().uname.isEmpty(), kWait);
         centre->selectNode(UserCentre::MyBooksNode);
-        QTRY_COMPARE_WITH_TIMEOUT(centre->bookList()->topLevelItemCount(), 1, kWait);
-        QTreeWidgetItem *row = centre->bookList()->topLevelItem(0);
+        QTRY_COMPARE_WITH_TIMEOUT(centre->booksList()->bookList()->topLevelItemCount(), 1, kWait);
+        QTreeWidgetItem *row = centre->booksList()->bookList()->topLevelItem(0);
         QCOMPARE(row->text(2), u"江湖夜雨"_s);
         QCOMPARE(row->text(5), u"待审核"_s);
         QVERIFY(row->text(3).startsWith(u"连载："_s));
-        QCOMPARE(centre->pageLabel()->text(), u"1/1"_s);
+        QCOMPARE(centre->booksList()->pageLabel()->text(), u"1/1"_s);
 
         // Approved by the server's operator, the book is in the catalogue and marked reviewed.
         const QString pending = runServerCommand({u"pending"_s});
@@ -236,8 +238,8 @@ private Q_SLOTS:
         QCOMPARE(found.last()[0].value<HttpResult>().body, TestSupport::readFile(coverPath));
 
         centre->selectNode(UserCentre::MyBooksNode);
-        QTRY_COMPARE_WITH_TIMEOUT(centre->bookList()->topLevelItem(0)->text(5), u"已审核"_s, kWait);
-        QCOMPARE(centre->bookList()->topLevelItem(0)->foreground(5).color(), QColor(0, 128, 0));
+        QTRY_COMPARE_WITH_TIMEOUT(centre->booksList()->bookList()->topLevelItem(0)->text(5), u"已审核"_s, kWait);
+        QCOMPARE(centre->booksList()->bookList()->topLevelItem(0)->foreground(5).color(), QColor(0, 128, 0));
 
         // Logout closes the user centre without offering the login window.
         guard = centre;

@@ -5,8 +5,10 @@
 #include "account/AccountWindows.h"
 #include "account/FormEncoding.h"
 #include "account/LoginWindow.h"
+#include "account/ProfileForms.h"
 #include "account/RegistrationWindow.h"
 #include "account/UploadPanel.h"
+#include "account/UserBooksList.h"
 #include "account/UserCentre.h"
 #include "library/LibraryDb.h"
 #include "net/RequestSlot.h"
@@ -161,7 +163,7 @@ private Q_SLOTS:
         UserCentre *centre = loggedInCentre(UserCentre::EditProfileNode);
         QVERIFY(centre);
 
-        QTest::mouseClick(centre->copyButton(), Qt::LeftButton);
+        QTest::mouseClick(centre->userInfo()->copyButton(), Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), u"http://example.test/?uid=7\n\n推广说明"_s);
         QCOMPARE(m_prompter.last().title, u"复制成功"_s);
 
@@ -190,10 +192,10 @@ private Q_SLOTS:
                "<newchap>3</newchap><ftime>2009-3-6</ftime><checkif>2</checkif></bookinfo>"
                "<otherinfo><pageinfo>3,20,1,1,2</pageinfo></otherinfo></booklist>");
         centre->selectNode(UserCentre::MyBooksNode);
-        QTRY_COMPARE(centre->pageLabel()->text(), u"1/3"_s);
+        QTRY_COMPARE(centre->booksList()->pageLabel()->text(), u"1/3"_s);
 
         const qsizetype before = requests().size();
-        QTest::mouseClick(centre->nextPageLabel(), Qt::LeftButton);
+        QTest::mouseClick(centre->booksList()->nextPageLabel(), Qt::LeftButton);
         QTRY_COMPARE(requests().size(), before + 1);
         QVERIFY(requests().last().target.contains("&page=2&rnt="));
     }

@@ -1,0 +1,77 @@
+#include "library/LibrarySchema.h"
+
+#include "library/LibraryOptions.h"
+#include "library/LibrarySql.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+bool CreateLibrarySchema(QSqlDatabase &d, QString *error)
+{
+    if (!d.transaction()) {
+        *error = d.lastError().text();
+        return false;
+    }
+    const char *statements[] = {
+        "CREATE TABLE IF NOT EXISTS BookList ("
+        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " type TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+        " name TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+        " author TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+        " path TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+        " marke TEXT NOT NULL DEFAULT 'Null' COLLATE NOCASE,"
+        " lastread TEXT)",
+        "CREATE INDEX IF NOT EXISTS BookList_path ON BookList(path)",
+        // A narrow index over the ids lets a deep page skip rows without reading them.
+        "CREATE INDEX IF NOT EXISTS BookList_id ON BookList(id)",
+        "CREATE INDEX IF NOT EXISTS BookList_name ON BookList(name)",
+        "CREATE INDEX IF NOT EXISTS BookList_type ON BookList(type, id)",
+        "CREATE TABLE IF NOT EXISTS SysSet ("
+        " DownSavePath TEXT NOT NULL DEFAULT '',"
+        " AutoRun INTEGER NOT NULL DEFAULT 0,"
+        " BossKey TEXT NOT NULL DEFAULT '',"
+        " TxtColor TEXT NOT NULL DEFAULT '',"
+        " TxtSize TEXT NOT NULL DEFAULT '',"
+        " BackColor TEXT NOT NULL DEFAULT '')",
+        "CREATE TABLE IF NOT EXISTS ReadingPosition ("
+        " path TEXT PRIMARY KEY COLLATE NOCASE,"
+        " chapter INTEGER NOT NULL,"
+        " chapterTitle TEXT NOT NULL DEFAULT '',"
+        " fraction REAL NOT NULL DEFAULT 0,"
+        " linesRead INTEGER NOT NULL DEFAULT 0,"
+        " lineCount INTEGER NOT NULL DEFAULT 0,"
+        " saved TEXT NOT NULL)",
+        "CREATE INDEX IF NOT EXISTS ReadingPosition_saved ON ReadingPosition(saved)",
+        "CREATE TABLE IF NOT EXISTS Options (name TEXT PRIMARY KEY, value TEXT NOT NULL DEFAULT '')",
+    };
+    QSqlQuery q(d);
+    for (const char *sql : statements) {
+        if (!q.exec(QString::fromLatin1(sql))) {
+            *error = q.lastError().text();
+            d.rollback();
+            return false;
+        }
+    }
+    // The settings row must exist: every reader of a setting expects it.
+    bool noSettingsRow = false;
+    if (q.exec(QStringLiteral("SELECT count(*) FROM SysSet")) && q.next())
+        noSettingsRow = q.value(0).toInt() == 0;
+    q.finish();
+    if (noSettingsRow) {
+        const SysSetRow defaults;
+        q.prepare(QStringLiteral("INSERT INTO SysSet (DownSavePath, AutoRun, BossKey, TxtColor, TxtSize, BackColor) "
+                                 "VALUES (?, ?, ?, ?, ?, ?)"));
+        BindAll(q, {defaults.downSavePath, defaults.autoRun ? 1 : 0, defaults.bossKey, defaults.txtColor,
+                    defaults.txtSize, defaults.backColor});
+        if (!q.exec()) {
+            *error = q.lastError().text();
+            d.rollback();
+            return false;
+        }
+    }
+    if (!d.commit()) {
+        *error = d.lastError().text();
+        return false;
+    }
+    return true;
+}
