@@ -1,7 +1,7 @@
 #include "account/AccountReply.h"
 
 #include "net/NetworkLimits.h"
-#include "startup/Startup.h"
+#include "net/WebAddress.h"
 
 #include <QXmlStreamReader>
 

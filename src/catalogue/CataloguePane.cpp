@@ -6,9 +6,9 @@
 #include "catalogue/DownloadQueue.h"
 #include "net/RequestSlot.h"
 #include "platform/ListStyle.h"
+#include "platform/MainLayout.h"
 #include "platform/Prompter.h"
 #include "platform/TwipsGeometry.h"
-#include "shell/MainLayout.h"
 #include "startup/AppContext.h"
 
 #include <QEvent>

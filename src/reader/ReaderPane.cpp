@@ -1,6 +1,8 @@
 #include "reader/ReaderPane.h"
 
 #include "library/LibraryDb.h"
+#include "library/LocalBookFiles.h"
+#include "platform/MainLayout.h"
 #include "platform/Prompter.h"
 #include "platform/SpeechEngine.h"
 #include "platform/TwipsGeometry.h"
@@ -12,7 +14,6 @@
 #include "reader/ReadingView.h"
 #include "reader/ResumeBar.h"
 #include "reader/VoiceController.h"
-#include "shell/MainLayout.h"
 #include "startup/AppContext.h"
 
 #include <QFileInfo>
