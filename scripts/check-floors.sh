@@ -33,7 +33,8 @@ includes=$(grep -rnoE '^\s*#\s*include\s+"[a-z]+/[^"]+"' src --include='*.h' --i
 
 while read -r file line target; do
   [ -n "$file" ] || continue
-  from=$(cut -d/ -f2 <<<"$file")
+  from=${file#src/}
+  from=${from%%/*}
   to=${target%%/*}
   if [ -z "${floor[$to]:-}" ]; then
     echo "$file:$line: includes $target, which is in no floor"
@@ -53,11 +54,12 @@ listed() {
       inside && /\)/ { inside = 0 }' "$list"
   done
 }
-core=$(listed folioway_core)
-ui=$(listed folioway_ui)
+declare -A core ui
+while read -r f; do core[$f]=1; done < <(listed folioway_core)
+while read -r f; do ui[$f]=1; done < <(listed folioway_ui)
 while read -r file line target; do
   [ -n "$file" ] || continue
-  if grep -qxF "$file" <<<"$core" && grep -qxF "src/$target" <<<"$ui"; then
+  if [ -n "${core[$file]:-}" ] && [ -n "${ui[src/$target]:-}" ]; then
     echo "$file:$line: folioway_core includes $target of folioway_ui"
     status=1
   fi
