@@ -1,8 +1,8 @@
 #include "account/AccountReply.h"
 
 #include "net/NetworkLimits.h"
+#include "net/WebAddress.h"
 #include "net/XmlTree.h"
-#include "startup/Startup.h"
 
 #include <QXmlStreamReader>
 

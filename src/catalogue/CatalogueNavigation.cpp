@@ -3,8 +3,6 @@
 #include "library/BookRecord.h"
 #include "net/NetworkLimits.h"
 
-#include <cmath>
-
 namespace {
 
 PageStep go(const QString &page)
@@ -56,15 +54,7 @@ PageStep LastPageStep(const CataloguePaging &paging)
 
 PageStep GoToPageStep(const CataloguePaging &paging, const QString &boxText)
 {
-    bool ok = false;
-    const double typed = boxText.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(typed))
-        return refuse(QStringLiteral("输入的页码有误,请重新输入!"));
-    const double n = std::floor(typed);
-    const double total = std::floor(paging.totalPages.trimmed().toDouble());
-    if (n < 1 || n > total)
-        return refuse(QStringLiteral("输入的页码有误,一共才") + paging.totalPages + QStringLiteral("页,请重新输入!"));
-    return go(QString::number(qint64(n)));
+    return PageNumberBoxStep(boxText, paging.totalPages);
 }
 
 QString SearchPlaceholder()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/CatalogueProtocol.h"
+#include "library/PageNumberBox.h"
 
 #include <QString>
 #include <QStringList>
@@ -10,12 +11,6 @@
 // The rules of the catalogue tab's paging bar and search box, without the widgets. Each check
 // gives either the page (or keyword) to request or the message to show (exclamation icon,
 // default title); never both.
-
-struct PageStep
-{
-    std::optional<QString> page;
-    QString message;
-};
 
 PageStep FirstPageStep(const CataloguePaging &paging);
 PageStep PreviousPageStep(const CataloguePaging &paging); // also the Left arrow in the list

@@ -7,9 +7,9 @@
 #include "net/AnswerReader.h"
 #include "net/RequestSlot.h"
 #include "platform/ListStyle.h"
+#include "platform/MainLayout.h"
 #include "platform/Prompter.h"
 #include "platform/TwipsGeometry.h"
-#include "shell/MainLayout.h"
 #include "library/LibraryDb.h"
 #include "startup/AppContext.h"
 

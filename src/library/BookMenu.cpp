@@ -1,8 +1,8 @@
 #include "library/BookMenu.h"
 
 #include "library/LibraryDb.h"
+#include "library/LocalBookFiles.h"
 #include "platform/Prompter.h"
-#include "reader/Chapters.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>

@@ -1,13 +1,12 @@
 #include "library/BookshelfPane.h"
 
-#include "catalogue/CatalogueNavigation.h"
 #include "library/LocalBookFiles.h"
+#include "library/PageNumberBox.h"
 #include "platform/FileDropCatcher.h"
 #include "platform/ListStyle.h"
+#include "platform/MainLayout.h"
 #include "platform/Prompter.h"
-#include "reader/Chapters.h"
 #include "platform/TwipsGeometry.h"
-#include "shell/MainLayout.h"
 
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -265,10 +264,7 @@ void BookshelfPane::onLast()
 
 void BookshelfPane::onGo()
 {
-    // The same page-box rule as the catalogue's, over the shelf's page count.
-    CataloguePaging paging;
-    paging.totalPages = QString::number(m_pageCount);
-    const PageStep step = GoToPageStep(paging, m_pageBox->text());
+    const PageStep step = PageNumberBoxStep(m_pageBox->text(), QString::number(m_pageCount));
     m_pageBox->clear();
     if (!step.page) {
         m_prompter.message(step.message, Prompter::Icon::Exclamation);

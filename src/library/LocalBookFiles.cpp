@@ -60,6 +60,16 @@ LocalBookKind KindOfLocalBook(const QString &path)
     return LocalBookKind::None;
 }
 
+QString BookOpenFailedTitle()
+{
+    return QStringLiteral("电子书打开失败!");
+}
+
+QString MissingBookMessage(const QString &path)
+{
+    return QStringLiteral("文件地址不存在，请检查是否移动或删除了以下文件：\r\n") + path;
+}
+
 QString LastBookFolder(const LibraryDb &db)
 {
     const QString folder = db.option(LibraryDb::lastBookFolderOption());

@@ -24,6 +24,11 @@ enum class LocalBookKind
 };
 LocalBookKind KindOfLocalBook(const QString &path);
 
+// Title of the box for any book that cannot be opened, and the message for a missing file: the
+// shelf, its book menu and the reading pane show the same box for a moved or deleted book.
+QString BookOpenFailedTitle();
+QString MissingBookMessage(const QString &path);
+
 // Where book file dialogs open: the folder of the last book picked, the home folder before
 // the first or when that folder is gone.
 QString LastBookFolder(const LibraryDb &db);

@@ -1,7 +1,5 @@
 #include "net/WebAddress.h"
 
-#include "startup/Startup.h"
-
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QUrl>
@@ -15,6 +13,11 @@ QString EncodeQueryValue(const QString &value)
 QString QueryPair(const QString &key, const QString &value, bool first)
 {
     return (first ? QStringLiteral("?") : QStringLiteral("&")) + key + QLatin1Char('=') + EncodeQueryValue(value);
+}
+
+QString RequestTimeText(const QDateTime &when)
+{
+    return when.toString(QStringLiteral("yyyy/M/d H:mm:ss"));
 }
 
 QString WithRequestTime(const QString &address, const QDateTime &when)

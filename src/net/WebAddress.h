@@ -12,6 +12,9 @@ QString EncodeQueryValue(const QString &value);
 // "&" + key + "=" + encoded value; the first pair of an address uses "?" instead (first = true).
 QString QueryPair(const QString &key, const QString &value, bool first = false);
 
+// The "rnt" value every address carries: local date and time as 2024/3/7 9:05:33.
+QString RequestTimeText(const QDateTime &when = QDateTime::currentDateTime());
+
 // The address with "&rnt=" and the current request time appended, the last part of every
 // address the client builds (the time only has to change from request to request).
 QString WithRequestTime(const QString &address, const QDateTime &when = QDateTime::currentDateTime());

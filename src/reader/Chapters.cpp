@@ -1,5 +1,6 @@
 #include "reader/Chapters.h"
 
+#include "library/LocalBookFiles.h"
 #include "reader/BookLineIndex.h"
 #include "reader/BookScan.h"
 #include "reader/HeadingRule.h"
@@ -86,16 +87,6 @@ ChapterList failed(ChapterList list, BookOpenError error, const QString &message
 QString ChapterEntry::rangeText() const
 {
     return QString::number(rangeStart) + u',' + QString::number(rangeEnd);
-}
-
-QString BookOpenFailedTitle()
-{
-    return QStringLiteral("电子书打开失败!");
-}
-
-QString MissingBookMessage(const QString &path)
-{
-    return QStringLiteral("文件地址不存在，请检查是否移动或删除了以下文件：\r\n") + path;
 }
 
 QString UnreadableBookMessage(const QString &path)

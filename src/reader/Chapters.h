@@ -65,10 +65,8 @@ struct ChapterList
     }
 };
 
-// Title of the box for any book that cannot be opened, and the message for a missing file
-// (the same box the bookshelf shows for a moved or deleted book).
-QString BookOpenFailedTitle();
-QString MissingBookMessage(const QString &path);
+// The messages for a file that is there but cannot be opened; the box's title and the message
+// for a missing file are the shelf's (library/LocalBookFiles.h).
 QString UnreadableBookMessage(const QString &path);
 QString BookTooLargeMessage(const QString &path);
 QString TooManyChaptersMessage(const QString &path);

@@ -1,6 +1,8 @@
 #include "reader/ReaderPane.h"
 
 #include "library/LibraryDb.h"
+#include "library/LocalBookFiles.h"
+#include "platform/MainLayout.h"
 #include "platform/Prompter.h"
 #include "platform/TwipsGeometry.h"
 #include "reader/BookSearchPanel.h"
@@ -9,7 +11,6 @@
 #include "reader/ReaderResume.h"
 #include "reader/ReaderTools.h"
 #include "reader/ReadingView.h"
-#include "shell/MainLayout.h"
 #include "startup/AppContext.h"
 
 #include <QFileInfo>

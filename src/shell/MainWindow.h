@@ -2,7 +2,7 @@
 
 #include "catalogue/BatchImportDialog.h"
 #include "library/BookEditor.h"
-#include "shell/MainLayout.h"
+#include "platform/MainLayout.h"
 #include "startup/AppContext.h"
 
 #include <QPointer>

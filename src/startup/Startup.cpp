@@ -1,6 +1,7 @@
 #include "startup/Startup.h"
 
 #include "library/LibraryDb.h"
+#include "net/WebAddress.h"
 #include "platform/Prompter.h"
 #include "startup/ProgramFolder.h"
 
@@ -75,11 +76,6 @@ bool PrepareStartup(AppContext &ctx, Prompter &prompter, int *exitCode)
     ctx.machineId = MachineId(ctx.programFolder);
     *exitCode = 0;
     return true;
-}
-
-QString RequestTimeText(const QDateTime &when)
-{
-    return when.toString(QStringLiteral("yyyy/M/d H:mm:ss"));
 }
 
 QString ServerInfoUrl(const QString &serverBaseUrl, const QString &machineId, const QDateTime &when)

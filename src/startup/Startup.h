@@ -11,9 +11,6 @@ class Prompter;
 // through the prompter and leaves a non-zero exit status in *exitCode.
 bool PrepareStartup(AppContext &ctx, Prompter &prompter, int *exitCode);
 
-// The "rnt" value every address carries: local date and time as 2024/3/7 9:05:33.
-QString RequestTimeText(const QDateTime &when = QDateTime::currentDateTime());
-
 // The server-info address with every blank removed.
 QString ServerInfoUrl(const QString &serverBaseUrl, const QString &machineId,
                       const QDateTime &when = QDateTime::currentDateTime());

@@ -1,4 +1,4 @@
-#include "shell/MainLayout.h"
+#include "platform/MainLayout.h"
 
 MainLayout ComputeMainLayout(const LayoutInput &in)
 {
