@@ -177,23 +177,6 @@ private Q_SLOTS:
         QCOMPARE(done.last()[0].toStringList(), QStringList{});
     }
 
-    void failedTransfer_keepsEarlierFile()
-    {
-        const QString saveFile = file(u"book.txt"_s);
-        QVERIFY(TestSupport::writeFile(saveFile, "the good copy"));
-        Downloader downloader;
-        QSignalSpy done(&downloader, &Downloader::allDownloadsDone);
-        QVERIFY(!downloader.beginDownload(url(u"/drop"_s), saveFile));
-        QVERIFY(done.wait(5000));
-        QCOMPARE(TestSupport::readFile(saveFile), "the good copy"_ba);
-        QCOMPARE(files(), QStringList{u"book.txt"_s});
-
-        // A shorter successful download replaces the content entirely.
-        QVERIFY(!downloader.beginDownload(url(u"/ok/4"_s), saveFile));
-        QVERIFY(done.wait(5000));
-        QCOMPARE(TestSupport::readFile(saveFile), pattern(4));
-    }
-
     void retry_continuesWhereItStopped_data()
     {
         QTest::addColumn<QString>("mode");
@@ -209,7 +192,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, range);
         const QString saveFile = file(u"book.txt"_s);
         const QString part = Downloader::PartFileOf(saveFile);
-        QVERIFY(TestSupport::writeFile(saveFile, "the good copy"));
+        const QByteArray good(400000, 'g'); // longer than the book: the new copy replaces it whole
+        QVERIFY(TestSupport::writeFile(saveFile, good));
         Downloader downloader;
         QSignalSpy done(&downloader, &Downloader::allDownloadsDone);
         QSignalSpy progressed(&downloader, &Downloader::downloadProgress);
@@ -220,7 +204,7 @@ private Q_SLOTS:
         QVERIFY(!downloader.beginDownload(address, saveFile));
         QVERIFY(done.wait(5000));
         QCOMPARE(failure, Downloader::Failure::Interrupted);
-        QCOMPARE(TestSupport::readFile(saveFile), "the good copy"_ba);
+        QCOMPARE(TestSupport::readFile(saveFile), good);
         QCOMPARE(downloader.resumableBytes(saveFile), range.isEmpty() ? 0 : 100000);
         QCOMPARE(QFileInfo::exists(part), !range.isEmpty());
 
@@ -236,9 +220,11 @@ private Q_SLOTS:
         QCOMPARE(progressed.last()[1].toLongLong(), 300000);
     }
 
-    void cancelOne_failsItAndDropsItsBytes()
+    // Cancelling one transfer fails it; cancelling all is silent. Neither leaves a byte behind.
+    void cancel_oneFailsItAllIsSilent()
     {
         Downloader downloader;
+        QSignalSpy errors(&downloader, &Downloader::downloadError);
         QSignalSpy done(&downloader, &Downloader::allDownloadsDone);
         downloader.setProgressInterval(0);
         QSignalSpy progressed(&downloader, &Downloader::downloadProgress);
@@ -249,24 +235,17 @@ private Q_SLOTS:
         QVERIFY(downloader.cancel(saveFile));
         QCOMPARE(done.size(), 1);
         QCOMPARE(done[0][0].toStringList(), QStringList{saveFile});
-        QVERIFY(files().isEmpty());
-        QVERIFY(QDir(m_dir.path()).entryList(QDir::Hidden | QDir::Files).isEmpty());
-    }
 
-    void cancelAll_isSilentAndLeavesNoFile()
-    {
-        Downloader downloader;
-        QSignalSpy errors(&downloader, &Downloader::downloadError);
-        QSignalSpy done(&downloader, &Downloader::allDownloadsDone);
-        QVERIFY(!downloader.beginDownload(url(u"/stall"_s), file(u"s.bin"_s)));
+        const qsizetype errorsBefore = errors.size(), asked = m_server->requests.size();
+        QVERIFY(!downloader.beginDownload(url(u"/stall"_s), saveFile));
         QVERIFY(!downloader.beginDownload(url(u"/slow/200"_s), file(u"w.bin"_s)));
-        QTRY_COMPARE(m_server->requests.size(), 2);
+        QTRY_VERIFY(m_server->requests.size() >= asked + 2);
         QVERIFY(downloader.cancelAllDownload());
         QCOMPARE(downloader.taskCount(), 0);
         QTest::qWait(400);
-        QCOMPARE(errors.size(), 0);
-        QCOMPARE(done.size(), 0);
-        QVERIFY(files().isEmpty());
+        QCOMPARE(errors.size(), errorsBefore);
+        QCOMPARE(done.size(), 1);
+        QVERIFY(QDir(m_dir.path()).entryList(QDir::Hidden | QDir::Files).isEmpty());
     }
 
     void beginDownload_refusals_data()
