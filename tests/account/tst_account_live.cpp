@@ -278,7 +278,7 @@ private Q_SLOTS:
         UserCentre *centre = windows.openUserInfo();
         QTRY_COMPARE_WITH_TIMEOUT(centre->profile().uname, u"busyuser"_s, kWait);
         centre->selectNode(UserCentre::EditProfileNode);
-        QTest::mouseClick(centre->saveButton(), Qt::LeftButton);
+        QTest::mouseClick(centre->profileEdit()->saveButton(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(prompter.lastText(), u"服务器正忙，请稍后再试！"_s, kWait);
         QCOMPARE(windows.userCentre(), centre);
         QVERIFY(!windows.loginWindow());

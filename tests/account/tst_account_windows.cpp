@@ -158,21 +158,14 @@ private Q_SLOTS:
     }
 
     // The edit and the refreshed profile are answered by the real server in tst_account_live.
-    void profile_copiesTheInvitation()
+    void centre_copiesTheInvitation_groupNodesKeepThePanel()
     {
-        UserCentre *centre = loggedInCentre(UserCentre::EditProfileNode);
+        UserCentre *centre = loggedInCentre(UserCentre::UploadNode);
         QVERIFY(centre);
-
         QTest::mouseClick(centre->userInfo()->copyButton(), Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), u"http://example.test/?uid=7\n\n推广说明"_s);
         QCOMPARE(m_prompter.last().title, u"复制成功"_s);
 
-    }
-
-    void tree_groupNodesKeepThePanel()
-    {
-        UserCentre *centre = loggedInCentre(UserCentre::UploadNode);
-        QVERIFY(centre);
         const QBrush uploadBackground = centre->node(UserCentre::UploadNode)->background(0);
         centre->selectNode(UserCentre::ControlPanelNode);
         centre->selectNode(UserCentre::BookManagementNode);

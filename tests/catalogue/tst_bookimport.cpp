@@ -37,55 +37,35 @@ private Q_SLOTS:
     }
     void cleanup() { m_db.reset(); }
 
-    // The catalogue server names its imported books by the same rule.
-    void titleAuthorFromFileName_data()
+    // Kind 0: the title and author a file name gives (the catalogue server names its imported
+    // books by the same rule); 1: the file name at the end of a path or address; 2: a task's caption.
+    void names_data()
     {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("author");
-        QTest::newRow("full-width colon") << u"斗破作者：天蚕.TXT"_s << u"斗破"_s << u"天蚕"_s;
-        QTest::newRow("half-width colon, marks") << u"《凡人》 作者: 忘语.rar"_s << u"凡人"_s << u"忘语"_s;
-        QTest::newRow("no author, 7z") << u"雪中.7z"_s << u"雪中"_s << u"佚名"_s;
-        QTest::newRow("only an author") << u"作者：某某.zip"_s << u"作者：某某"_s << u"某某"_s;
-        QTest::newRow("other dots kept") << u"a.b.txt"_s << u"a.b"_s << u"佚名"_s;
-    }
-    void titleAuthorFromFileName()
-    {
-        QFETCH(QString, fileName);
-        const TitleAuthor named = TitleAuthorFromFileName(fileName);
-        QTEST(named.title, "title");
-        QTEST(named.author, "author");
-    }
-
-    void fileNameFromPath_data()
-    {
+        QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("input");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("windows path") << u"C:\\books\\a.txt"_s << u"a.txt"_s;
-        QTest::newRow("address path") << u"/down/abc.rar"_s << u"abc.rar"_s;
-        QTest::newRow("no separator") << u"abc.rar"_s << u""_s;
-        QTest::newRow("mixed, last wins") << u"a\\b/c\\d.txt"_s << u"d.txt"_s;
-        QTest::newRow("trailing separator") << u"/down/"_s << u""_s;
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("full-width colon") << 0 << u"斗破作者：天蚕.TXT"_s << u"斗破|天蚕"_s;
+        QTest::newRow("half-width colon, marks") << 0 << u"《凡人》 作者: 忘语.rar"_s << u"凡人|忘语"_s;
+        QTest::newRow("no author, 7z") << 0 << u"雪中.7z"_s << u"雪中|佚名"_s;
+        QTest::newRow("only an author") << 0 << u"作者：某某.zip"_s << u"作者：某某|某某"_s;
+        QTest::newRow("other dots kept") << 0 << u"a.b.txt"_s << u"a.b|佚名"_s;
+        QTest::newRow("windows path") << 1 << u"C:\\books\\a.txt"_s << u"a.txt"_s;
+        QTest::newRow("address path") << 1 << u"/down/abc.rar"_s << u"abc.rar"_s;
+        QTest::newRow("no separator") << 1 << u"abc.rar"_s << u""_s;
+        QTest::newRow("mixed, last wins") << 1 << u"a\\b/c\\d.txt"_s << u"d.txt"_s;
+        QTest::newRow("trailing separator") << 1 << u"/down/"_s << u""_s;
+        QTest::newRow("archive caption") << 2 << u"abc.rar"_s << u"abc"_s;
+        QTest::newRow("every occurrence removed") << 2 << u"a.txtb.txt"_s << u"ab"_s;
+        QTest::newRow("nothing would be left") << 2 << u".zip"_s << u".zip"_s;
+        QTest::newRow("short name") << 2 << u"ab"_s << u"ab"_s;
     }
-    void fileNameFromPath()
+    void names()
     {
+        QFETCH(int, kind);
         QFETCH(QString, input);
-        QTEST(FileNameFromPath(input), "name");
-    }
-
-    void taskCaption_data()
-    {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QString>("caption");
-        QTest::newRow("archive") << u"abc.rar"_s << u"abc"_s;
-        QTest::newRow("every occurrence removed") << u"a.txtb.txt"_s << u"ab"_s;
-        QTest::newRow("nothing would be left") << u".zip"_s << u".zip"_s;
-        QTest::newRow("short name") << u"ab"_s << u"ab"_s;
-    }
-    void taskCaption()
-    {
-        QFETCH(QString, fileName);
-        QTEST(TaskCaption(fileName), "caption");
+        const TitleAuthor named = TitleAuthorFromFileName(input);
+        QTEST(kind == 0 ? named.title + u'|' + named.author : kind == 1 ? FileNameFromPath(input) : TaskCaption(input),
+              "expected");
     }
 
     void findFiles_filesBeforeSubfolders()
