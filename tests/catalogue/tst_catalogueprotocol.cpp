@@ -240,12 +240,13 @@ private Q_SLOTS:
         QTEST(result.entries[0].reviewColor(), "reviewColor");
     }
 
+    // What the page buttons, the page box and the search box decide before anything is sent.
     void paging_data()
     {
         QTest::addColumn<int>("current"); // of 5 pages
-        QTest::addColumn<int>("button");  // 0 first, 1 previous, 2 next, 3 last, 4 go
+        QTest::addColumn<int>("button");  // 0 first, 1 previous, 2 next, 3 last, 4 go, 5 search
         QTest::addColumn<QString>("box");
-        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("page"); // or the keyword searched for
         QTest::addColumn<QString>("message");
         const QString wrong = u"输入的页码有误,请重新输入!"_s, outside = u"输入的页码有误,一共才5页,请重新输入!"_s;
         QTest::newRow("first on page 1") << 1 << 0 << QString() << QString() << u"当前已是第一页!"_s;
@@ -262,6 +263,10 @@ private Q_SLOTS:
         QTest::newRow("go below one") << 1 << 4 << u"0.5"_s << QString() << outside;
         QTest::newRow("go past the end") << 1 << 4 << u"6"_s << QString() << outside;
         QTest::newRow("go with letters") << 1 << 4 << u"abc"_s << QString() << wrong;
+        QTest::newRow("search one character") << 1 << 5 << u" 剑 "_s << QString() << u"请输入至少2位的关键字进行搜索！"_s;
+        QTest::newRow("search two chinese characters") << 1 << 5 << u"剑来"_s << u"剑来"_s << QString();
+        QTest::newRow("search the placeholder") << 1 << 5 << u"输入书名或作者"_s << QString() << u"请输入一个正确的关键字！"_s;
+        QTest::newRow("search trimmed") << 1 << 5 << u"  天龙八部 "_s << u"天龙八部"_s << QString();
     }
     void paging()
     {
@@ -272,26 +277,9 @@ private Q_SLOTS:
                                      QString::number(current + 1)};
         const PageStep steps[] = {FirstPageStep(paging), PreviousPageStep(paging), NextPageStep(paging),
                                   LastPageStep(paging), GoToPageStep(paging, box)};
-        QTEST(steps[button].page.value_or(QString()), "page");
-        QTEST(steps[button].message, "message");
-    }
-
-    void searchKeyword_data()
-    {
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<QString>("keyword");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("one character") << u" 剑 "_s << QString() << u"请输入至少2位的关键字进行搜索！"_s;
-        QTest::newRow("two chinese characters") << u"剑来"_s << u"剑来"_s << QString();
-        QTest::newRow("placeholder") << u"输入书名或作者"_s << QString() << u"请输入一个正确的关键字！"_s;
-        QTest::newRow("trimmed") << u"  天龙八部 "_s << u"天龙八部"_s << QString();
-    }
-    void searchKeyword()
-    {
-        QFETCH(QString, box);
-        const SearchStep step = CheckSearchKeyword(box);
-        QTEST(step.keyword.value_or(QString()), "keyword");
-        QTEST(step.message, "message");
+        const SearchStep search = CheckSearchKeyword(box);
+        QTEST(button == 5 ? search.keyword.value_or(QString()) : steps[button].page.value_or(QString()), "page");
+        QTEST(button == 5 ? search.message : steps[button].message, "message");
     }
 };
 
