@@ -124,36 +124,30 @@ private Q_SLOTS:
         QTEST(CatalogueStatusLine(http, result), "line");
     }
 
-    void parse_fillsRowCells()
-    {
-        const CatalogueAnswer result = ParseCatalogueAnswer(200, answer(book("12", "20480")));
-        QCOMPARE(result.entries.size(), 1);
-        QCOMPARE(result.entries[0].cells(), (QStringList{"12", "武侠仙侠", "书12", "佚名", "连载", "2009/3/5",
-                                                         "20.0 MB", "双击下载", "/books/12/b12.zip"}));
-        QCOMPARE(result.paging.previousPage, u"2"_s);
-        QCOMPARE(result.paging.nextPage, u"4"_s);
-        QVERIFY(result.entries[0].cover.isEmpty() && result.entries[0].memo.isEmpty());
-    }
-
-    // A cover and a description may follow downurl; only a cover on the catalogue's own server
-    // is fetched.
-    void parse_coverAndMemo_data()
+    // A book fills its row's cells; a cover and a description may follow downurl, and only a
+    // cover on the catalogue's own server is fetched.
+    void parse_rowCellsCoverAndMemo_data()
     {
         QTest::addColumn<QByteArray>("extras");
         QTest::addColumn<QString>("coverUrl");
         QTest::addColumn<QString>("memo");
+        QTest::newRow("neither") << QByteArray() << QString() << QString();
         QTest::newRow("both") << "<cover>/books/7/cover.jpg</cover><memo>好书&amp;长篇</memo>"_ba
                               << u"http://h:1/books/7/cover.jpg?"_s + Rnt << u"好书&长篇"_s;
         QTest::newRow("another host") << "<cover>//evil.example/c.jpg</cover>"_ba << QString() << QString();
         QTest::newRow("absolute address") << "<cover>http://evil.example/c.jpg</cover>"_ba << QString() << QString();
     }
-    void parse_coverAndMemo()
+    void parse_rowCellsCoverAndMemo()
     {
         QFETCH(QByteArray, extras);
-        QByteArray xml = book("7");
+        QByteArray xml = book("12", "20480");
         xml.insert(xml.lastIndexOf("</bookinfo>"), extras);
         const CatalogueAnswer result = ParseCatalogueAnswer(200, answer(xml));
-        QCOMPARE(result.outcome, AnswerOutcome::Filled);
+        QCOMPARE(result.entries.size(), 1);
+        QCOMPARE(result.entries[0].cells(), (QStringList{"12", "武侠仙侠", "书12", "佚名", "连载", "2009/3/5",
+                                                         "20.0 MB", "双击下载", "/books/12/b12.zip"}));
+        QCOMPARE(result.paging.previousPage, u"2"_s);
+        QCOMPARE(result.paging.nextPage, u"4"_s);
         QTEST(CoverUrl(u"http://h:1"_s, result.entries[0].cover, When), "coverUrl");
         QTEST(result.entries[0].memo, "memo");
     }
