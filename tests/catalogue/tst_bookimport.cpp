@@ -82,35 +82,6 @@ private Q_SLOTS:
         QVERIFY(FindFiles(path(u"nowhere"_s)).isEmpty());
     }
 
-    void findTxtAndSave_data()
-    {
-        QTest::addColumn<QString>("downurl");
-        QTest::addColumn<bool>("registeredBefore");
-        QTest::addColumn<ImportResult::Outcome>("outcome");
-        QTest::newRow("added") << u"/books/1/abc.txt"_s << false << ImportResult::Outcome::Added;
-        QTest::newRow("already on the shelf") << u"/books/1/abc.txt"_s << true << ImportResult::Outcome::AlreadyOnShelf;
-        QTest::newRow("no row names the file")
-            << u"/books/1/other.txt"_s << false << ImportResult::Outcome::NoCatalogueRow;
-    }
-    void findTxtAndSave()
-    {
-        QFETCH(QString, downurl);
-        QFETCH(bool, registeredBefore);
-        QFETCH(ImportResult::Outcome, outcome);
-        const QString saveFile = path(u"TxtBook/abc/abc.txt"_s);
-        QVERIFY(TestSupport::writeFile(saveFile, "text"));
-        if (registeredBefore)
-            QVERIFY(m_db->insertBook(u"其他分类"_s, u"旧"_s, {}, saveFile) > 0);
-        const ImportResult result = FindTxtAndSave(*m_db, path(u"TxtBook/abc"_s), saveFile,
-                                                   {row(u"别的书"_s, u"/x/y.rar"_s), row(u"书"_s, downurl)});
-        QCOMPARE(result.outcome, outcome);
-        QCOMPARE(result.textFile, saveFile);
-        const ShelfPage page = m_db->shelfPage(ShelfQuery{}, 1);
-        QCOMPARE(page.total, qint64(registeredBefore || outcome == ImportResult::Outcome::Added ? 1 : 0));
-        if (outcome == ImportResult::Outcome::Added)
-            QCOMPARE(page.rows[0].name, u"书"_s);
-    }
-
     void importDownloadedFile_data()
     {
         QTest::addColumn<QString>("fileName");
@@ -119,21 +90,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("textFile");
         QTest::addColumn<bool>("downloadKept");
         QTest::addColumn<QString>("note");
+        QTest::addColumn<int>("setup"); // 1: the file is shelved before; 2: the catalogue row names another file
         QTest::newRow("upper-case TXT used directly")
-            << u"abc.TXT"_s << "第一章"_ba << ImportResult::Outcome::Added << u"abc.TXT"_s << true << QString();
+            << u"abc.TXT"_s << "第一章"_ba << ImportResult::Outcome::Added << u"abc.TXT"_s << true << QString() << 0;
+        QTest::newRow("already on the shelf") << u"abc.TXT"_s << "第一章"_ba << ImportResult::Outcome::AlreadyOnShelf
+                                              << u"abc.TXT"_s << true << QString() << 1;
+        QTest::newRow("no row names the file") << u"abc.TXT"_s << "第一章"_ba << ImportResult::Outcome::NoCatalogueRow
+                                               << u"abc.TXT"_s << true << QString() << 2;
         QTest::newRow("archive unpacked, top-level text first, archive deleted")
             << u"abc.rar"_s << ArchiveBuilder::zip({{"abc/第一卷.txt", "1", true}, {"readme.txt", "2"}})
-            << ImportResult::Outcome::Added << u"readme.txt"_s << false << QString();
+            << ImportResult::Outcome::Added << u"readme.txt"_s << false << QString() << 0;
         QTest::newRow("archive without text")
             << u"abc.zip"_s << ArchiveBuilder::zip({{"cover.jpg", "j"}}) << ImportResult::Outcome::NoTextFile << u""_s
-            << false << u"下载完成，但其中没有找到TXT文件"_s;
+            << false << u"下载完成，但其中没有找到TXT文件"_s << 0;
         QTest::newRow("damaged archive stays")
             << u"abc.zip"_s << "PK\x03\x04 broken"_ba << ImportResult::Outcome::ExtractFailed << u""_s << true
-            << u"下载完成，但无法解压：压缩包已损坏"_s;
+            << u"下载完成，但无法解压：压缩包已损坏"_s << 0;
         QTest::newRow("ratio bomb stays")
             << u"abc.zip"_s << ArchiveBuilder::zip({{"a.txt", QByteArray(2 << 20, ' '), false, 0100644, true}})
             << ImportResult::Outcome::ExtractFailed << u""_s << true
-            << u"下载完成，但无法解压：压缩包解压后超过 1 MB，与压缩包的大小不相称，已拒绝解压"_s;
+            << u"下载完成，但无法解压：压缩包解压后超过 1 MB，与压缩包的大小不相称，已拒绝解压"_s << 0;
     }
     void importDownloadedFile()
     {
@@ -141,24 +117,30 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         QFETCH(ImportResult::Outcome, outcome);
         QFETCH(QString, textFile);
+        QFETCH(int, setup);
         const QString folder = path(u"TxtBook/abc"_s);
         const QString saveFile = folder + u'/' + fileName;
         QVERIFY(TestSupport::writeFile(saveFile, content));
+        if (setup == 1)
+            QVERIFY(m_db->insertBook(u"其他分类"_s, u"旧"_s, {}, saveFile) > 0);
         // Left by an extraction into another book's folder that was killed.
         const QString stale = path(u"TxtBook/other/.unpack-stale/a.txt"_s);
         QVERIFY(TestSupport::writeFile(stale, "a"));
         ExtractLimits limits;
         limits.ratioFloorBytes = 1 << 20;
-        const ImportResult result = ImportDownloadedFile(*m_db, saveFile, {row(u"书"_s, u"/books/3/"_s + fileName)},
-                                                         limits, QEventLoop::AllEvents);
+        const QList<CatalogueEntry> rows{row(u"别的书"_s, u"/x/y.rar"_s),
+                                         row(u"书"_s, u"/books/3/"_s + (setup == 2 ? u"other.txt"_s : fileName))};
+        const ImportResult result = ImportDownloadedFile(*m_db, saveFile, rows, limits, QEventLoop::AllEvents);
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.textFile, textFile.isEmpty() ? QString() : folder + u'/' + textFile);
         QTEST(QFileInfo::exists(saveFile), "downloadKept");
         QTEST(result.rowNote(), "note");
-        QCOMPARE(m_db->shelfPage(ShelfQuery{}, 1).total, qint64(outcome == ImportResult::Outcome::Added));
+        const ShelfPage shelf = m_db->shelfPage(ShelfQuery{}, 1);
+        QCOMPARE(shelf.total, qint64(outcome == ImportResult::Outcome::Added || setup == 1));
+        if (outcome == ImportResult::Outcome::Added)
+            QCOMPARE(shelf.rows[0].name, u"书"_s);
         QCOMPARE(QFileInfo::exists(stale), fileName.endsWith(u".TXT"_s));
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestBookImport)
