@@ -158,21 +158,14 @@ private Q_SLOTS:
     }
 
     // The edit and the refreshed profile are answered by the real server in tst_account_live.
-    void profile_copiesTheInvitation()
+    void centre_copiesTheInvitation_groupNodesKeepThePanel()
     {
-        UserCentre *centre = loggedInCentre(UserCentre::EditProfileNode);
+        UserCentre *centre = loggedInCentre(UserCentre::UploadNode);
         QVERIFY(centre);
-
         QTest::mouseClick(centre->userInfo()->copyButton(), Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), u"http://example.test/?uid=7\n\n推广说明"_s);
         QCOMPARE(m_prompter.last().title, u"复制成功"_s);
 
-    }
-
-    void tree_groupNodesKeepThePanel()
-    {
-        UserCentre *centre = loggedInCentre(UserCentre::UploadNode);
-        QVERIFY(centre);
         const QBrush uploadBackground = centre->node(UserCentre::UploadNode)->background(0);
         centre->selectNode(UserCentre::ControlPanelNode);
         centre->selectNode(UserCentre::BookManagementNode);
@@ -200,9 +193,11 @@ private Q_SLOTS:
         QVERIFY(requests().last().target.contains("&page=2&rnt="));
     }
 
-    // The accepted upload of a shared shelf book with a cover runs against the real server in
-    // tst_account_live; here the cover taken off again and the chapter row of a complete book.
-    void upload_coverRemovedAndCompleteHidesTheChapter()
+    // The accepted upload of a shared shelf book with a cover, and the order of the checks, are in
+    // tst_account_live and tst_account_upload; here the cover taken off again, the focus, the
+    // chapter row brought back or hidden, and a file that cannot be read or is refused leaving
+    // the window as it was.
+    void upload_coverCheckUnreadableFileAndRefusal_keepTheWindow()
     {
         const QString cover = m_dir.filePath(u"cover.jpg"_s);
         QImage image(40, 50, QImage::Format_RGB32);
@@ -211,6 +206,7 @@ private Q_SLOTS:
         UserCentre *centre = loggedInCentre(UserCentre::UploadNode);
         QVERIFY(centre);
         UploadPanel *panel = centre->uploadPanel();
+        QVERIFY(panel->isVisible());
         m_prompter.fileNames.enqueue(cover);
         QTest::mouseClick(panel->coverButton(), Qt::LeftButton);
         QCOMPARE(panel->coverOverlay()->toolTip(), u"删除封面"_s);
@@ -218,21 +214,6 @@ private Q_SLOTS:
         QVERIFY(!panel->coverOverlay()->isVisible());
         QVERIFY(panel->coverPath().isEmpty());
 
-        panel->statusList()->setCurrentIndex(0);
-        panel->newestChapterBox()->setText(u"第二章"_s);
-        panel->statusList()->setCurrentIndex(1); // "全集" hides and empties the chapter row
-        QVERIFY(!panel->newestChapterRow()->isVisible());
-        QVERIFY(panel->newestChapterBox()->text().isEmpty());
-    }
-
-    // The order of the checks is decided in tst_account_upload; here the focus, the chapter row
-    // brought back, and a file that cannot be read or is refused leaving the window as it was.
-    void upload_checkUnreadableFileAndRefusal_keepTheWindow()
-    {
-        UserCentre *centre = loggedInCentre(UserCentre::UploadNode);
-        QVERIFY(centre);
-        UploadPanel *panel = centre->uploadPanel();
-        QVERIFY(panel->isVisible());
         panel->categoryBox()->setCurrentIndex(2);
         panel->nameBox()->setText(u"书"_s);
         m_prompter.fileNames.enqueue(m_dir.filePath(u"gone.txt"_s));
@@ -246,7 +227,9 @@ private Q_SLOTS:
         QCOMPARE(centre->focusWidget(), panel->newestChapterBox());
         QVERIFY(panel->newestChapterRow()->isVisible());
 
-        panel->statusList()->setCurrentIndex(1);
+        panel->statusList()->setCurrentIndex(1); // "全集" hides and empties the chapter row
+        QVERIFY(!panel->newestChapterRow()->isVisible());
+        QVERIFY(panel->newestChapterBox()->text().isEmpty());
         QTest::mouseClick(panel->uploadButton(), Qt::LeftButton);
         QVERIFY(m_prompter.lastText().contains(m_dir.filePath(u"gone.txt"_s)));
         QVERIFY(panel->uploadButton()->isEnabled());

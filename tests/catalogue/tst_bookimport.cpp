@@ -37,55 +37,35 @@ private Q_SLOTS:
     }
     void cleanup() { m_db.reset(); }
 
-    // The catalogue server names its imported books by the same rule.
-    void titleAuthorFromFileName_data()
+    // Kind 0: the title and author a file name gives (the catalogue server names its imported
+    // books by the same rule); 1: the file name at the end of a path or address; 2: a task's caption.
+    void names_data()
     {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("author");
-        QTest::newRow("full-width colon") << u"斗破作者：天蚕.TXT"_s << u"斗破"_s << u"天蚕"_s;
-        QTest::newRow("half-width colon, marks") << u"《凡人》 作者: 忘语.rar"_s << u"凡人"_s << u"忘语"_s;
-        QTest::newRow("no author, 7z") << u"雪中.7z"_s << u"雪中"_s << u"佚名"_s;
-        QTest::newRow("only an author") << u"作者：某某.zip"_s << u"作者：某某"_s << u"某某"_s;
-        QTest::newRow("other dots kept") << u"a.b.txt"_s << u"a.b"_s << u"佚名"_s;
-    }
-    void titleAuthorFromFileName()
-    {
-        QFETCH(QString, fileName);
-        const TitleAuthor named = TitleAuthorFromFileName(fileName);
-        QTEST(named.title, "title");
-        QTEST(named.author, "author");
-    }
-
-    void fileNameFromPath_data()
-    {
+        QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("input");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("windows path") << u"C:\\books\\a.txt"_s << u"a.txt"_s;
-        QTest::newRow("address path") << u"/down/abc.rar"_s << u"abc.rar"_s;
-        QTest::newRow("no separator") << u"abc.rar"_s << u""_s;
-        QTest::newRow("mixed, last wins") << u"a\\b/c\\d.txt"_s << u"d.txt"_s;
-        QTest::newRow("trailing separator") << u"/down/"_s << u""_s;
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("full-width colon") << 0 << u"斗破作者：天蚕.TXT"_s << u"斗破|天蚕"_s;
+        QTest::newRow("half-width colon, marks") << 0 << u"《凡人》 作者: 忘语.rar"_s << u"凡人|忘语"_s;
+        QTest::newRow("no author, 7z") << 0 << u"雪中.7z"_s << u"雪中|佚名"_s;
+        QTest::newRow("only an author") << 0 << u"作者：某某.zip"_s << u"作者：某某|某某"_s;
+        QTest::newRow("other dots kept") << 0 << u"a.b.txt"_s << u"a.b|佚名"_s;
+        QTest::newRow("windows path") << 1 << u"C:\\books\\a.txt"_s << u"a.txt"_s;
+        QTest::newRow("address path") << 1 << u"/down/abc.rar"_s << u"abc.rar"_s;
+        QTest::newRow("no separator") << 1 << u"abc.rar"_s << u""_s;
+        QTest::newRow("mixed, last wins") << 1 << u"a\\b/c\\d.txt"_s << u"d.txt"_s;
+        QTest::newRow("trailing separator") << 1 << u"/down/"_s << u""_s;
+        QTest::newRow("archive caption") << 2 << u"abc.rar"_s << u"abc"_s;
+        QTest::newRow("every occurrence removed") << 2 << u"a.txtb.txt"_s << u"ab"_s;
+        QTest::newRow("nothing would be left") << 2 << u".zip"_s << u".zip"_s;
+        QTest::newRow("short name") << 2 << u"ab"_s << u"ab"_s;
     }
-    void fileNameFromPath()
+    void names()
     {
+        QFETCH(int, kind);
         QFETCH(QString, input);
-        QTEST(FileNameFromPath(input), "name");
-    }
-
-    void taskCaption_data()
-    {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QString>("caption");
-        QTest::newRow("archive") << u"abc.rar"_s << u"abc"_s;
-        QTest::newRow("every occurrence removed") << u"a.txtb.txt"_s << u"ab"_s;
-        QTest::newRow("nothing would be left") << u".zip"_s << u".zip"_s;
-        QTest::newRow("short name") << u"ab"_s << u"ab"_s;
-    }
-    void taskCaption()
-    {
-        QFETCH(QString, fileName);
-        QTEST(TaskCaption(fileName), "caption");
+        const TitleAuthor named = TitleAuthorFromFileName(input);
+        QTEST(kind == 0 ? named.title + u'|' + named.author : kind == 1 ? FileNameFromPath(input) : TaskCaption(input),
+              "expected");
     }
 
     void findFiles_filesBeforeSubfolders()
@@ -102,35 +82,6 @@ private Q_SLOTS:
         QVERIFY(FindFiles(path(u"nowhere"_s)).isEmpty());
     }
 
-    void findTxtAndSave_data()
-    {
-        QTest::addColumn<QString>("downurl");
-        QTest::addColumn<bool>("registeredBefore");
-        QTest::addColumn<ImportResult::Outcome>("outcome");
-        QTest::newRow("added") << u"/books/1/abc.txt"_s << false << ImportResult::Outcome::Added;
-        QTest::newRow("already on the shelf") << u"/books/1/abc.txt"_s << true << ImportResult::Outcome::AlreadyOnShelf;
-        QTest::newRow("no row names the file")
-            << u"/books/1/other.txt"_s << false << ImportResult::Outcome::NoCatalogueRow;
-    }
-    void findTxtAndSave()
-    {
-        QFETCH(QString, downurl);
-        QFETCH(bool, registeredBefore);
-        QFETCH(ImportResult::Outcome, outcome);
-        const QString saveFile = path(u"TxtBook/abc/abc.txt"_s);
-        QVERIFY(TestSupport::writeFile(saveFile, "text"));
-        if (registeredBefore)
-            QVERIFY(m_db->insertBook(u"其他分类"_s, u"旧"_s, {}, saveFile) > 0);
-        const ImportResult result = FindTxtAndSave(*m_db, path(u"TxtBook/abc"_s), saveFile,
-                                                   {row(u"别的书"_s, u"/x/y.rar"_s), row(u"书"_s, downurl)});
-        QCOMPARE(result.outcome, outcome);
-        QCOMPARE(result.textFile, saveFile);
-        const ShelfPage page = m_db->shelfPage(ShelfQuery{}, 1);
-        QCOMPARE(page.total, qint64(registeredBefore || outcome == ImportResult::Outcome::Added ? 1 : 0));
-        if (outcome == ImportResult::Outcome::Added)
-            QCOMPARE(page.rows[0].name, u"书"_s);
-    }
-
     void importDownloadedFile_data()
     {
         QTest::addColumn<QString>("fileName");
@@ -139,21 +90,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("textFile");
         QTest::addColumn<bool>("downloadKept");
         QTest::addColumn<QString>("note");
+        QTest::addColumn<int>("setup"); // 1: the file is shelved before; 2: the catalogue row names another file
         QTest::newRow("upper-case TXT used directly")
-            << u"abc.TXT"_s << "第一章"_ba << ImportResult::Outcome::Added << u"abc.TXT"_s << true << QString();
+            << u"abc.TXT"_s << "第一章"_ba << ImportResult::Outcome::Added << u"abc.TXT"_s << true << QString() << 0;
+        QTest::newRow("already on the shelf") << u"abc.TXT"_s << "第一章"_ba << ImportResult::Outcome::AlreadyOnShelf
+                                              << u"abc.TXT"_s << true << QString() << 1;
+        QTest::newRow("no row names the file") << u"abc.TXT"_s << "第一章"_ba << ImportResult::Outcome::NoCatalogueRow
+                                               << u"abc.TXT"_s << true << QString() << 2;
         QTest::newRow("archive unpacked, top-level text first, archive deleted")
             << u"abc.rar"_s << ArchiveBuilder::zip({{"abc/第一卷.txt", "1", true}, {"readme.txt", "2"}})
-            << ImportResult::Outcome::Added << u"readme.txt"_s << false << QString();
+            << ImportResult::Outcome::Added << u"readme.txt"_s << false << QString() << 0;
         QTest::newRow("archive without text")
             << u"abc.zip"_s << ArchiveBuilder::zip({{"cover.jpg", "j"}}) << ImportResult::Outcome::NoTextFile << u""_s
-            << false << u"下载完成，但其中没有找到TXT文件"_s;
+            << false << u"下载完成，但其中没有找到TXT文件"_s << 0;
         QTest::newRow("damaged archive stays")
             << u"abc.zip"_s << "PK\x03\x04 broken"_ba << ImportResult::Outcome::ExtractFailed << u""_s << true
-            << u"下载完成，但无法解压：压缩包已损坏"_s;
+            << u"下载完成，但无法解压：压缩包已损坏"_s << 0;
         QTest::newRow("ratio bomb stays")
             << u"abc.zip"_s << ArchiveBuilder::zip({{"a.txt", QByteArray(2 << 20, ' '), false, 0100644, true}})
             << ImportResult::Outcome::ExtractFailed << u""_s << true
-            << u"下载完成，但无法解压：压缩包解压后超过 1 MB，与压缩包的大小不相称，已拒绝解压"_s;
+            << u"下载完成，但无法解压：压缩包解压后超过 1 MB，与压缩包的大小不相称，已拒绝解压"_s << 0;
     }
     void importDownloadedFile()
     {
@@ -161,24 +117,30 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         QFETCH(ImportResult::Outcome, outcome);
         QFETCH(QString, textFile);
+        QFETCH(int, setup);
         const QString folder = path(u"TxtBook/abc"_s);
         const QString saveFile = folder + u'/' + fileName;
         QVERIFY(TestSupport::writeFile(saveFile, content));
+        if (setup == 1)
+            QVERIFY(m_db->insertBook(u"其他分类"_s, u"旧"_s, {}, saveFile) > 0);
         // Left by an extraction into another book's folder that was killed.
         const QString stale = path(u"TxtBook/other/.unpack-stale/a.txt"_s);
         QVERIFY(TestSupport::writeFile(stale, "a"));
         ExtractLimits limits;
         limits.ratioFloorBytes = 1 << 20;
-        const ImportResult result = ImportDownloadedFile(*m_db, saveFile, {row(u"书"_s, u"/books/3/"_s + fileName)},
-                                                         limits, QEventLoop::AllEvents);
+        const QList<CatalogueEntry> rows{row(u"别的书"_s, u"/x/y.rar"_s),
+                                         row(u"书"_s, u"/books/3/"_s + (setup == 2 ? u"other.txt"_s : fileName))};
+        const ImportResult result = ImportDownloadedFile(*m_db, saveFile, rows, limits, QEventLoop::AllEvents);
         QCOMPARE(result.outcome, outcome);
         QCOMPARE(result.textFile, textFile.isEmpty() ? QString() : folder + u'/' + textFile);
         QTEST(QFileInfo::exists(saveFile), "downloadKept");
         QTEST(result.rowNote(), "note");
-        QCOMPARE(m_db->shelfPage(ShelfQuery{}, 1).total, qint64(outcome == ImportResult::Outcome::Added));
+        const ShelfPage shelf = m_db->shelfPage(ShelfQuery{}, 1);
+        QCOMPARE(shelf.total, qint64(outcome == ImportResult::Outcome::Added || setup == 1));
+        if (outcome == ImportResult::Outcome::Added)
+            QCOMPARE(shelf.rows[0].name, u"书"_s);
         QCOMPARE(QFileInfo::exists(stale), fileName.endsWith(u".TXT"_s));
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestBookImport)

@@ -78,96 +78,76 @@ private Q_SLOTS:
         QVERIFY(!url.contains(u' '));
     }
 
-    void parse_data()
+    // The line under the list names what went wrong, never "nothing found" for a broken answer.
+    void answers_data()
     {
-        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("status"); // 0: no answer; -1: an answer past the size limit
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<AnswerOutcome>("outcome");
         QTest::addColumn<QStringList>("ids");
         QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("line");
         using A = AnswerOutcome;
+        const QString broken = u"书库服务器的回答不完整"_s;
         // clang-format off
-        QTest::newRow("two books") << 200 << answer(book("1") + book("2")) << A::Filled << QStringList{"1", "2"} << u"3/7"_s;
-        QTest::newRow("no books, paging still taken") << 200 << answer({}) << A::Filled << QStringList{} << u"3/7"_s;
-        QTest::newRow("not 200 is ignored") << 404 << answer(book("1")) << A::Ignored << QStringList{} << u"1/1"_s;
-        QTest::newRow("malformed xml is no data") << 200 << "<list><bookinfo><id>1</id>"_ba << A::NoData << QStringList{} << u"1/1"_s;
-        QTest::newRow("books without otherinfo") << 200 << answer(book("1"), {}) << A::NoData << QStringList{"1"} << u"1/1"_s;
+        QTest::newRow("no answer") << 0 << QByteArray() << A::Ignored << QStringList{} << u"1/1"_s << u"暂时连不上书库服务器"_s;
+        QTest::newRow("too large") << -1 << QByteArray() << A::Ignored << QStringList{} << u"1/1"_s << u"书库服务器的回答太大"_s;
+        QTest::newRow("not 200 is ignored") << 503 << answer(book("1")) << A::Ignored << QStringList{} << u"1/1"_s << u"书库服务器出错（HTTP 503）"_s;
+        QTest::newRow("two books") << 200 << answer(book("1") + book("2")) << A::Filled << QStringList{"1", "2"} << u"3/7"_s << QString();
+        QTest::newRow("no books, paging still taken") << 200 << answer({}) << A::Filled << QStringList{} << u"3/7"_s << u"没有找到相关书籍"_s;
+        QTest::newRow("malformed xml is no data") << 200 << "<list><bookinfo><id>1</id>"_ba << A::NoData << QStringList{} << u"1/1"_s << broken;
+        QTest::newRow("books without otherinfo") << 200 << answer(book("1"), {}) << A::NoData << QStringList{"1"} << u"1/1"_s << broken;
         QTest::newRow("missing field stops at that book") << 200 << answer(book("1") + book("2", "5", "author") + book("3"))
-                                                          << A::Stopped << QStringList{"1"} << u"1/1"_s;
-        QTest::newRow("size not a number stops") << 200 << answer(book("1") + book("2", "大")) << A::Stopped << QStringList{"1"} << u"1/1"_s;
+                                                          << A::Stopped << QStringList{"1"} << u"1/1"_s << broken;
+        QTest::newRow("size not a number stops") << 200 << answer(book("1") + book("2", "大")) << A::Stopped << QStringList{"1"} << u"1/1"_s << broken;
+        QTest::newRow("stopped before any book") << 200 << answer(book("2", "大")) << A::Stopped << QStringList{} << u"1/1"_s << broken;
         QTest::newRow("short pageinfo keeps paging") << 200 << answer(book("1"), "<otherinfo><pageinfo>7,140,3</pageinfo></otherinfo>")
-                                                     << A::Stopped << QStringList{"1"} << u"1/1"_s;
-        QTest::newRow("otherinfo without pageinfo") << 200 << answer(book("1"), "<otherinfo/>") << A::Stopped << QStringList{"1"} << u"1/1"_s;
+                                                     << A::Stopped << QStringList{"1"} << u"1/1"_s << broken;
+        QTest::newRow("otherinfo without pageinfo") << 200 << answer(book("1"), "<otherinfo/>") << A::Stopped << QStringList{"1"} << u"1/1"_s << broken;
         QTest::newRow("only the first otherinfo counts")
             << 200 << answer({}, "<x><otherinfo><a/></otherinfo><otherinfo><pageinfo>9,0,9,8,9</pageinfo></otherinfo></x>")
-            << A::Stopped << QStringList{} << u"1/1"_s;
+            << A::Stopped << QStringList{} << u"1/1"_s << broken;
         // clang-format on
     }
-    void parse()
+    void answers()
     {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
-        const CatalogueAnswer result = ParseCatalogueAnswer(status, body);
+        const HttpResult http{std::max(status, 0), {}, body, status <= 0, {}, status < 0};
+        const CatalogueAnswer result = ParseCatalogueAnswer(http);
         QTEST(result.outcome, "outcome");
         QStringList ids;
         for (const CatalogueEntry &entry : result.entries)
             ids.append(entry.id);
         QTEST(ids, "ids");
         QTEST(result.paging.display(), "display");
+        QTEST(CatalogueStatusLine(http, result), "line");
     }
 
-    // The line under the list names what went wrong, never "nothing found" for a broken answer.
-    void statusLine_data()
-    {
-        QTest::addColumn<int>("status"); // 0: no answer; -1: an answer past the size limit
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("no answer") << 0 << QByteArray() << u"暂时连不上书库服务器"_s;
-        QTest::newRow("too large") << -1 << QByteArray() << u"书库服务器的回答太大"_s;
-        QTest::newRow("http error") << 503 << answer({}) << u"书库服务器出错（HTTP 503）"_s;
-        QTest::newRow("no books") << 200 << answer({}) << u"没有找到相关书籍"_s;
-        QTest::newRow("stopped before any book") << 200 << answer(book("2", "大")) << u"书库服务器的回答不完整"_s;
-        QTest::newRow("cut off") << 200 << "<list><bookinfo><id>1</id>"_ba << u"书库服务器的回答不完整"_s;
-        QTest::newRow("books") << 200 << answer(book("1")) << QString();
-    }
-    void statusLine()
-    {
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
-        HttpResult result{std::max(status, 0), {}, body, status <= 0, {}, status < 0};
-        QTEST(CatalogueStatusLine(result, ParseCatalogueAnswer(result)), "line");
-    }
-
-    void parse_fillsRowCells()
-    {
-        const CatalogueAnswer result = ParseCatalogueAnswer(200, answer(book("12", "20480")));
-        QCOMPARE(result.entries.size(), 1);
-        QCOMPARE(result.entries[0].cells(), (QStringList{"12", "武侠仙侠", "书12", "佚名", "连载", "2009/3/5",
-                                                         "20.0 MB", "双击下载", "/books/12/b12.zip"}));
-        QCOMPARE(result.paging.previousPage, u"2"_s);
-        QCOMPARE(result.paging.nextPage, u"4"_s);
-        QVERIFY(result.entries[0].cover.isEmpty() && result.entries[0].memo.isEmpty());
-    }
-
-    // A cover and a description may follow downurl; only a cover on the catalogue's own server
-    // is fetched.
-    void parse_coverAndMemo_data()
+    // A book fills its row's cells; a cover and a description may follow downurl, and only a
+    // cover on the catalogue's own server is fetched.
+    void parse_rowCellsCoverAndMemo_data()
     {
         QTest::addColumn<QByteArray>("extras");
         QTest::addColumn<QString>("coverUrl");
         QTest::addColumn<QString>("memo");
+        QTest::newRow("neither") << QByteArray() << QString() << QString();
         QTest::newRow("both") << "<cover>/books/7/cover.jpg</cover><memo>好书&amp;长篇</memo>"_ba
                               << u"http://h:1/books/7/cover.jpg?"_s + Rnt << u"好书&长篇"_s;
         QTest::newRow("another host") << "<cover>//evil.example/c.jpg</cover>"_ba << QString() << QString();
         QTest::newRow("absolute address") << "<cover>http://evil.example/c.jpg</cover>"_ba << QString() << QString();
     }
-    void parse_coverAndMemo()
+    void parse_rowCellsCoverAndMemo()
     {
         QFETCH(QByteArray, extras);
-        QByteArray xml = book("7");
+        QByteArray xml = book("12", "20480");
         xml.insert(xml.lastIndexOf("</bookinfo>"), extras);
         const CatalogueAnswer result = ParseCatalogueAnswer(200, answer(xml));
-        QCOMPARE(result.outcome, AnswerOutcome::Filled);
+        QCOMPARE(result.entries.size(), 1);
+        QCOMPARE(result.entries[0].cells(), (QStringList{"12", "武侠仙侠", "书12", "佚名", "连载", "2009/3/5",
+                                                         "20.0 MB", "双击下载", "/books/12/b12.zip"}));
+        QCOMPARE(result.paging.previousPage, u"2"_s);
+        QCOMPARE(result.paging.nextPage, u"4"_s);
         QTEST(CoverUrl(u"http://h:1"_s, result.entries[0].cover, When), "coverUrl");
         QTEST(result.entries[0].memo, "memo");
     }
@@ -223,20 +203,6 @@ private Q_SLOTS:
         QCOMPARE(FormatSizeKB(size), text.isEmpty() ? std::nullopt : std::optional<QString>(text));
     }
 
-    void formatListDate_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("iso") << u"2021-12-01T08:00:00"_s << u"2021/12/1"_s;
-        QTest::newRow("chinese") << u"2010年1月2日"_s << u"2010/1/2"_s;
-        QTest::newRow("impossible day unchanged") << u"2009-2-30"_s << u"2009-2-30"_s;
-    }
-    void formatListDate()
-    {
-        QFETCH(QString, text);
-        QTEST(FormatListDate(text), "shown");
-    }
-
     void userBooks_data()
     {
         QTest::addColumn<QByteArray>("fields");
@@ -244,16 +210,16 @@ private Q_SLOTS:
         QTest::addColumn<unsigned>("reviewColor");
         QTest::newRow("serial with size, pending")
             << "<id>3</id><class>其他分类</class><name>甲</name><statue>连载</statue><newchap>12</newchap>"
-               "<ftime>2009-3-5</ftime><checkif>0</checkif>"_ba
-            << QStringList{"3", "其他分类", "甲", "连载：12.0 KB", "2009/3/5", "待审核"} << 0x808080u;
+               "<ftime>2021-12-01T08:00:00</ftime><checkif>0</checkif>"_ba
+            << QStringList{"3", "其他分类", "甲", "连载：12.0 KB", "2021/12/1", "待审核"} << 0x808080u;
         QTest::newRow("complete shows status alone, approved")
             << "<id>4</id><class>c</class><name>乙</name><statue>全集</statue><newchap>12</newchap>"
-               "<ftime>x</ftime><checkif>1</checkif>"_ba
-            << QStringList{"4", "c", "乙", "全集", "x", "已审核"} << 0x008000u;
+               "<ftime>2009-2-30</ftime><checkif>1</checkif>"_ba // an impossible day is shown unchanged
+            << QStringList{"4", "c", "乙", "全集", "2009-2-30", "已审核"} << 0x008000u;
         QTest::newRow("bad newchap, rejected")
             << "<id>5</id><class>c</class><name>丙</name><statue>连载</statue><newchap>n/a</newchap>"
-               "<ftime>2009-3-5</ftime><checkif>2</checkif>"_ba
-            << QStringList{"5", "c", "丙", "连载：", "2009/3/5", "审核未通过"} << 0xFF0000u;
+               "<ftime>2010年1月2日</ftime><checkif>2</checkif>"_ba
+            << QStringList{"5", "c", "丙", "连载：", "2010/1/2", "审核未通过"} << 0xFF0000u;
         QTest::newRow("missing fields leave cells empty")
             << "<name>丁</name>"_ba << QStringList{"", "", "丁", "：", "", "待审核"} << 0x808080u;
     }
@@ -268,12 +234,13 @@ private Q_SLOTS:
         QTEST(result.entries[0].reviewColor(), "reviewColor");
     }
 
+    // What the page buttons, the page box and the search box decide before anything is sent.
     void paging_data()
     {
         QTest::addColumn<int>("current"); // of 5 pages
-        QTest::addColumn<int>("button");  // 0 first, 1 previous, 2 next, 3 last, 4 go
+        QTest::addColumn<int>("button");  // 0 first, 1 previous, 2 next, 3 last, 4 go, 5 search
         QTest::addColumn<QString>("box");
-        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("page"); // or the keyword searched for
         QTest::addColumn<QString>("message");
         const QString wrong = u"输入的页码有误,请重新输入!"_s, outside = u"输入的页码有误,一共才5页,请重新输入!"_s;
         QTest::newRow("first on page 1") << 1 << 0 << QString() << QString() << u"当前已是第一页!"_s;
@@ -290,6 +257,10 @@ private Q_SLOTS:
         QTest::newRow("go below one") << 1 << 4 << u"0.5"_s << QString() << outside;
         QTest::newRow("go past the end") << 1 << 4 << u"6"_s << QString() << outside;
         QTest::newRow("go with letters") << 1 << 4 << u"abc"_s << QString() << wrong;
+        QTest::newRow("search one character") << 1 << 5 << u" 剑 "_s << QString() << u"请输入至少2位的关键字进行搜索！"_s;
+        QTest::newRow("search two chinese characters") << 1 << 5 << u"剑来"_s << u"剑来"_s << QString();
+        QTest::newRow("search the placeholder") << 1 << 5 << u"输入书名或作者"_s << QString() << u"请输入一个正确的关键字！"_s;
+        QTest::newRow("search trimmed") << 1 << 5 << u"  天龙八部 "_s << u"天龙八部"_s << QString();
     }
     void paging()
     {
@@ -300,26 +271,9 @@ private Q_SLOTS:
                                      QString::number(current + 1)};
         const PageStep steps[] = {FirstPageStep(paging), PreviousPageStep(paging), NextPageStep(paging),
                                   LastPageStep(paging), GoToPageStep(paging, box)};
-        QTEST(steps[button].page.value_or(QString()), "page");
-        QTEST(steps[button].message, "message");
-    }
-
-    void searchKeyword_data()
-    {
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<QString>("keyword");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("one character") << u" 剑 "_s << QString() << u"请输入至少2位的关键字进行搜索！"_s;
-        QTest::newRow("two chinese characters") << u"剑来"_s << u"剑来"_s << QString();
-        QTest::newRow("placeholder") << u"输入书名或作者"_s << QString() << u"请输入一个正确的关键字！"_s;
-        QTest::newRow("trimmed") << u"  天龙八部 "_s << u"天龙八部"_s << QString();
-    }
-    void searchKeyword()
-    {
-        QFETCH(QString, box);
-        const SearchStep step = CheckSearchKeyword(box);
-        QTEST(step.keyword.value_or(QString()), "keyword");
-        QTEST(step.message, "message");
+        const SearchStep search = CheckSearchKeyword(box);
+        QTEST(button == 5 ? search.keyword.value_or(QString()) : steps[button].page.value_or(QString()), "page");
+        QTEST(button == 5 ? search.message : steps[button].message, "message");
     }
 };
 

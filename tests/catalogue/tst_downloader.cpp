@@ -177,23 +177,6 @@ private Q_SLOTS:
         QCOMPARE(done.last()[0].toStringList(), QStringList{});
     }
 
-    void failedTransfer_keepsEarlierFile()
-    {
-        const QString saveFile = file(u"book.txt"_s);
-        QVERIFY(TestSupport::writeFile(saveFile, "the good copy"));
-        Downloader downloader;
-        QSignalSpy done(&downloader, &Downloader::allDownloadsDone);
-        QVERIFY(!downloader.beginDownload(url(u"/drop"_s), saveFile));
-        QVERIFY(done.wait(5000));
-        QCOMPARE(TestSupport::readFile(saveFile), "the good copy"_ba);
-        QCOMPARE(files(), QStringList{u"book.txt"_s});
-
-        // A shorter successful download replaces the content entirely.
-        QVERIFY(!downloader.beginDownload(url(u"/ok/4"_s), saveFile));
-        QVERIFY(done.wait(5000));
-        QCOMPARE(TestSupport::readFile(saveFile), pattern(4));
-    }
-
     void retry_continuesWhereItStopped_data()
     {
         QTest::addColumn<QString>("mode");
@@ -209,7 +192,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, range);
         const QString saveFile = file(u"book.txt"_s);
         const QString part = Downloader::PartFileOf(saveFile);
-        QVERIFY(TestSupport::writeFile(saveFile, "the good copy"));
+        const QByteArray good(400000, 'g'); // longer than the book: the new copy replaces it whole
+        QVERIFY(TestSupport::writeFile(saveFile, good));
         Downloader downloader;
         QSignalSpy done(&downloader, &Downloader::allDownloadsDone);
         QSignalSpy progressed(&downloader, &Downloader::downloadProgress);
@@ -220,7 +204,7 @@ private Q_SLOTS:
         QVERIFY(!downloader.beginDownload(address, saveFile));
         QVERIFY(done.wait(5000));
         QCOMPARE(failure, Downloader::Failure::Interrupted);
-        QCOMPARE(TestSupport::readFile(saveFile), "the good copy"_ba);
+        QCOMPARE(TestSupport::readFile(saveFile), good);
         QCOMPARE(downloader.resumableBytes(saveFile), range.isEmpty() ? 0 : 100000);
         QCOMPARE(QFileInfo::exists(part), !range.isEmpty());
 
@@ -236,9 +220,11 @@ private Q_SLOTS:
         QCOMPARE(progressed.last()[1].toLongLong(), 300000);
     }
 
-    void cancelOne_failsItAndDropsItsBytes()
+    // Cancelling one transfer fails it; cancelling all is silent. Neither leaves a byte behind.
+    void cancel_oneFailsItAllIsSilent()
     {
         Downloader downloader;
+        QSignalSpy errors(&downloader, &Downloader::downloadError);
         QSignalSpy done(&downloader, &Downloader::allDownloadsDone);
         downloader.setProgressInterval(0);
         QSignalSpy progressed(&downloader, &Downloader::downloadProgress);
@@ -249,24 +235,17 @@ private Q_SLOTS:
         QVERIFY(downloader.cancel(saveFile));
         QCOMPARE(done.size(), 1);
         QCOMPARE(done[0][0].toStringList(), QStringList{saveFile});
-        QVERIFY(files().isEmpty());
-        QVERIFY(QDir(m_dir.path()).entryList(QDir::Hidden | QDir::Files).isEmpty());
-    }
 
-    void cancelAll_isSilentAndLeavesNoFile()
-    {
-        Downloader downloader;
-        QSignalSpy errors(&downloader, &Downloader::downloadError);
-        QSignalSpy done(&downloader, &Downloader::allDownloadsDone);
-        QVERIFY(!downloader.beginDownload(url(u"/stall"_s), file(u"s.bin"_s)));
+        const qsizetype errorsBefore = errors.size(), asked = m_server->requests.size();
+        QVERIFY(!downloader.beginDownload(url(u"/stall"_s), saveFile));
         QVERIFY(!downloader.beginDownload(url(u"/slow/200"_s), file(u"w.bin"_s)));
-        QTRY_COMPARE(m_server->requests.size(), 2);
+        QTRY_VERIFY(m_server->requests.size() >= asked + 2);
         QVERIFY(downloader.cancelAllDownload());
         QCOMPARE(downloader.taskCount(), 0);
         QTest::qWait(400);
-        QCOMPARE(errors.size(), 0);
-        QCOMPARE(done.size(), 0);
-        QVERIFY(files().isEmpty());
+        QCOMPARE(errors.size(), errorsBefore);
+        QCOMPARE(done.size(), 1);
+        QVERIFY(QDir(m_dir.path()).entryList(QDir::Hidden | QDir::Files).isEmpty());
     }
 
     void beginDownload_refusals_data()
@@ -338,35 +317,6 @@ private Q_SLOTS:
         QVERIFY(prompter.shown.isEmpty());
     }
 
-    // A hostile catalogue: an address that leaves the server is never asked for, and a book
-    // whose end cannot be told from a cut line never reaches the disk.
-    void queue_hostileRowsFail_data()
-    {
-        QTest::addColumn<QString>("downurl");
-        QTest::addColumn<QString>("failure");
-        QTest::newRow("glued to another host") << u"@127.0.0.2:PORT/ok/10"_s << RefusedAddressText();
-        QTest::newRow("another host") << u"//127.0.0.2:PORT/ok/10"_s << RefusedAddressText();
-        QTest::newRow("absolute address") << u"http://127.0.0.2:PORT/ok/10"_s << RefusedAddressText();
-        QTest::newRow("no length, cut") << u"/nolength/300006"_s << u"服务器没有说明文件大小"_s;
-        QTest::newRow("chunked, cut") << u"/chunkcut/300006"_s << u"连接中断"_s;
-    }
-    void queue_hostileRowsFail()
-    {
-        QFETCH(QString, downurl);
-        QFETCH(QString, failure);
-        ScriptedPrompter prompter;
-        DownloadQueue queue(nullptr, prompter);
-        queue.setDownloadFolder(file(u"TxtBook"_s));
-        CatalogueEntry entry;
-        entry.downurl = downurl.replace(u"PORT"_s, m_server->baseUrl().section(u':', -1));
-        queue.downloadCatalogueEntry(entry, m_server->baseUrl());
-        QTRY_COMPARE(queue.rows().value(0).look, DownloadRow::Look::Failed);
-        QCOMPARE(queue.rows()[0].failure, failure);
-        QCOMPARE(FindFiles(file(u"TxtBook"_s), u"*"_s), QStringList{});
-        QCOMPARE(m_server->requests.isEmpty(), failure == RefusedAddressText());
-        QVERIFY(prompter.shown.isEmpty());
-    }
-
     void queue_speedAndTimeLeft_data()
     {
         QTest::addColumn<QList<qint64>>("samples"); // milliseconds and bytes, in turn
@@ -393,25 +343,44 @@ private Q_SLOTS:
         QTEST(speed ? FormatTimeLeft(double(total - samples.last()) / *speed) : QString(), "left");
     }
 
-    void queue_refusesWhatCannotBeSaved_data()
+    // Refused before a row is made (a box names why), or a row that fails without asking the
+    // server (an address that leaves it) or without reaching the disk (a book whose end cannot
+    // be told from a cut line).
+    void queue_refusals_data()
     {
-        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("caption"); // empty: a catalogue row with downurl as its address
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("message");
         QTest::newRow("folder cannot be made") << u"blocked"_s << u"a.txt"_s << u"无法创建下载文件夹"_s;
         QTest::newRow("caption escapes the folder") << u".."_s << u"a.txt"_s << u"文件名无效"_s;
         QTest::newRow("file name with a separator") << u"abc"_s << u"..\\a.txt"_s << u"文件名无效"_s;
         QTest::newRow("empty file name") << u"abc"_s << QString() << u"文件名无效"_s;
+        QTest::newRow("glued to another host") << QString() << u"@127.0.0.2:PORT/ok/10"_s << RefusedAddressText();
+        QTest::newRow("another host") << QString() << u"//127.0.0.2:PORT/ok/10"_s << RefusedAddressText();
+        QTest::newRow("absolute address") << QString() << u"http://127.0.0.2:PORT/ok/10"_s << RefusedAddressText();
+        QTest::newRow("no length, cut") << QString() << u"/nolength/300006"_s << u"服务器没有说明文件大小"_s;
+        QTest::newRow("chunked, cut") << QString() << u"/chunkcut/300006"_s << u"连接中断"_s;
     }
-    void queue_refusesWhatCannotBeSaved()
+    void queue_refusals()
     {
         QFETCH(QString, caption);
         QFETCH(QString, fileName);
         QFETCH(QString, message);
-        QVERIFY(TestSupport::writeFile(file(u"TxtBook/blocked"_s), "a file where the folder should be"));
         ScriptedPrompter prompter;
         DownloadQueue queue(nullptr, prompter);
         queue.setDownloadFolder(file(u"TxtBook"_s));
+        if (caption.isEmpty()) {
+            CatalogueEntry entry;
+            entry.downurl = fileName.replace(u"PORT"_s, m_server->baseUrl().section(u':', -1));
+            queue.downloadCatalogueEntry(entry, m_server->baseUrl());
+            QTRY_COMPARE(queue.rows().value(0).look, DownloadRow::Look::Failed);
+            QCOMPARE(queue.rows()[0].failure, message);
+            QCOMPARE(FindFiles(file(u"TxtBook"_s), u"*"_s), QStringList{});
+            QCOMPARE(m_server->requests.isEmpty(), message == RefusedAddressText());
+            QVERIFY(prompter.shown.isEmpty());
+            return;
+        }
+        QVERIFY(TestSupport::writeFile(file(u"TxtBook/blocked"_s), "a file where the folder should be"));
         QVERIFY(!queue.downloadaFile(caption, url(u"/ok/1"_s), fileName));
         QVERIFY(queue.rows().isEmpty());
         QCOMPARE(queue.downloader()->taskCount(), 0);
@@ -420,7 +389,6 @@ private Q_SLOTS:
         QCOMPARE(prompter.last().icon, Prompter::Icon::Critical);
         QVERIFY(m_server->requests.isEmpty());
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestDownloader)

@@ -66,20 +66,6 @@ private Q_SLOTS:
         m_db.reset();
     }
 
-    void getTxtName_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("windows path, upper case") << u"D:\\Books\\Tom.TXT"_s << u"tom"_s;
-        QTest::newRow("inner .txt") << u"/x/my.txt.notes.txt"_s << u"my.notes"_s;
-        QTest::newRow("no extension") << u"/x/readme"_s << u"readme"_s;
-    }
-    void getTxtName()
-    {
-        QFETCH(QString, path);
-        QTEST(::getTxtName(path), "title");
-    }
-
     // The box checks read the same in both modes; the title names the mode.
     void refusesInOrder_data()
     {
@@ -243,29 +229,29 @@ private Q_SLOTS:
         QVERIFY(m_window->bookEditor());
         QCOMPARE(m_window->bookEditor()->mode(), u"edit"_s);
         QCOMPARE(m_window->editorMode(), u"edit>||<%1"_s.arg(m_existingId));
-    }
-
-    void menu_shareOpensTheUserCentre()
-    {
-        BookMenu *menu = m_window->bookMenu();
-        QVERIFY(menu->item(u"SendShare"_s)->isEnabled());
-        menu->setBook(*m_db->findById(m_existingId));
         menu->item(u"SendShare"_s)->trigger();
         QVERIFY(m_window->accounts()->userCentre());
     }
 
-    void folderOf_data()
+    // The title a path suggests (column 0) and the folder the menu opens (column 1).
+    void pathNames_data()
     {
+        QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("folder");
-        QTest::newRow("windows") << u"D:\\\\Books\\\\Tom.txt"_s << u"D:\\Books\\"_s;
-        QTest::newRow("folder named after the book") << u"/b/Tom.txt/Tom.txt"_s << u"/b/Tom.txt/"_s;
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("windows path, upper case") << 0 << u"D:\\Books\\Tom.TXT"_s << u"tom"_s;
+        QTest::newRow("inner .txt") << 0 << u"/x/my.txt.notes.txt"_s << u"my.notes"_s;
+        QTest::newRow("no extension") << 0 << u"/x/readme"_s << u"readme"_s;
+        QTest::newRow("windows folder") << 1 << u"D:\\\\Books\\\\Tom.txt"_s << u"D:\\Books\\"_s;
+        QTest::newRow("folder named after the book") << 1 << u"/b/Tom.txt/Tom.txt"_s << u"/b/Tom.txt/"_s;
     }
-    void folderOf()
+    void pathNames()
     {
+        QFETCH(int, kind);
         QFETCH(QString, path);
-        QTEST(BookMenu::folderOf(path), "folder");
+        QTEST(kind == 0 ? ::getTxtName(path) : BookMenu::folderOf(path), "expected");
     }
+
 };
 
 QTEST_MAIN(TestBookEditor)

@@ -1,4 +1,3 @@
-#include "TestSupport.h"
 #include "library/LibraryDb.h"
 
 #include <QSqlQuery>
@@ -39,17 +38,7 @@ private Q_SLOTS:
     }
     void cleanup() { m_db.reset(); }
 
-    // The colours and size of a new settings row are checked through the page in tst_reader_pane.
-    void newFile_hasBothTablesAndOneSettingsRow()
-    {
-        QCOMPARE(rows(u"SysSet"_s), 1);
-        QCOMPARE(rows(u"BookList"_s), 0);
-        QCOMPARE(m_db->downSavePath(), QString());
-        QCOMPARE(m_db->autoRun(), false);
-        QCOMPARE(m_db->bossKey(), u"Alt|Q"_s);
-    }
-
-    void quotesAndMarkup_areStoredAndFoundUnchanged()
+    void quotesAndMarkup_areStoredAndFoundUnchanged_lookupsIgnoreCase()
     {
         const QString name = u"It's 'quoted' \"twice\""_s;
         const QString author = u"O'Brien; DROP TABLE BookList;--"_s;
@@ -62,29 +51,12 @@ private Q_SLOTS:
         QCOMPARE(byPath->author, author);
         QCOMPARE(byPath->path, path);
         QCOMPARE(m_db->findByName(name)->id, id);
+        // Lookups ignore letter case, not blanks.
+        QCOMPARE(m_db->findByPath(path.toUpper())->id, id);
+        QCOMPARE(m_db->findByName(name.toLower())->id, id);
+        QVERIFY(!m_db->findByPath(path + u" "_s) && !m_db->findByPathExcept(path.toUpper(), id));
         QVERIFY(m_db->setBookmark(path, u"第一章 'It's' <i>"_s));
         QCOMPARE(m_db->findById(id)->marke, u"第一章 'It's' <i>"_s);
-    }
-
-    void lookups_ignoreLetterCase_data()
-    {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QString>("asked");
-        QTest::addColumn<bool>("found");
-        QTest::newRow("lower") << u"/Books/Novel.TXT"_s << u"/books/novel.txt"_s << true;
-        QTest::newRow("chinese") << u"/书/三国.txt"_s << u"/书/三国.TXT"_s << true;
-        QTest::newRow("trailing blank") << u"/Books/Novel.TXT"_s << u"/Books/Novel.TXT "_s << false;
-    }
-    void lookups_ignoreLetterCase()
-    {
-        QFETCH(QString, stored);
-        QFETCH(QString, asked);
-        QFETCH(bool, found);
-        const qint64 id = m_db->insertBook(u"其他分类"_s, stored, QString(), stored);
-        QCOMPARE(m_db->findByPath(asked).has_value(), found);
-        QCOMPARE(m_db->findByName(asked).has_value(), found);
-        QCOMPARE(m_db->findByPathExcept(asked, id).has_value(), false);
-        QCOMPARE(m_db->findByPathExcept(asked, id + 1).has_value(), found);
     }
 
     void delete_leavesOtherRowsAndIdsUnchanged()
@@ -101,38 +73,13 @@ private Q_SLOTS:
         QVERIFY(next > before.rows[0].id);
     }
 
-    void shelfPage_pagesByFortyNewestFirst_data()
-    {
-        QTest::addColumn<int>("books");
-        QTest::addColumn<int>("askedPage");
-        QTest::addColumn<int>("shownPage");
-        QTest::addColumn<int>("pageCount");
-        QTest::addColumn<int>("rows");
-        QTest::newRow("empty") << 0 << 1 << 0 << 0 << 0;
-        QTest::newRow("exactly forty") << 40 << 1 << 1 << 1 << 40;
-        QTest::newRow("41, page 1") << 41 << 1 << 1 << 2 << 40;
-        QTest::newRow("41, page 2") << 41 << 2 << 2 << 2 << 1;
-        QTest::newRow("page 0 is page 1") << 41 << 0 << 1 << 2 << 40;
-        QTest::newRow("past the end shows the last") << 85 << 9 << 3 << 3 << 5;
-    }
-    void shelfPage_pagesByFortyNewestFirst()
-    {
-        QFETCH(int, books);
-        QFETCH(int, askedPage);
-        QFETCH(int, pageCount);
-        QFETCH(int, rows);
-        fill(books);
-        const ShelfPage page = m_db->shelfPage({}, askedPage);
-        QTEST(page.page, "shownPage");
-        QCOMPARE(page.pageCount, pageCount);
-        QCOMPARE(page.rows.size(), rows);
-        for (int i = 1; i < page.rows.size(); ++i)
-            QVERIFY(page.rows[i - 1].id > page.rows[i].id);
-    }
-
-    // Saving twice and opening the file again still leaves one settings row, with the last values.
+    // A new file has one settings row (its colours and size are checked through the page in
+    // tst_reader_pane); saving twice and opening the file again still leaves one, with the last values.
     void settings_alwaysOneRow()
     {
+        QCOMPARE(rows(u"SysSet"_s), 1);
+        QCOMPARE(m_db->bossKey(), u"Alt|Q"_s);
+        QCOMPARE(m_db->downSavePath(), QString());
         fill(3);
         SysSetRow row{u"/tmp/书 下载"_s, true, u"Ctrl|q"_s, u"FF0000"_s, u"特大号"_s, u"FFFFFF"_s};
         QVERIFY(m_db->saveSettings(row));
@@ -153,29 +100,6 @@ private Q_SLOTS:
         QCOMPARE(rows(u"SysSet"_s), 1);
         QVERIFY(m_db->setDownSavePath(u"/x"_s));
         QCOMPARE(m_db->downSavePath(), u"/x"_s);
-    }
-
-    void damagedFile_isRefusedAndLeftUntouched_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("text") << "这不是数据库\nnot a database at all\n"_ba.repeated(50);
-        QByteArray header("SQLite format 3");
-        header.append('\0');
-        header.append(QByteArray(84, '\xFF'));
-        QTest::newRow("broken header") << header;
-    }
-    void damagedFile_isRefusedAndLeftUntouched()
-    {
-        QFETCH(QByteArray, bytes);
-        m_db.reset();
-        const QString path = m_dir.filePath(u"damaged/DataFile/Data.db"_s);
-        QVERIFY(TestSupport::writeFile(path, bytes));
-        LibraryDb db(u"damaged"_s);
-        QString error;
-        QVERIFY(!db.open(path, &error));
-        QVERIFY(!error.isEmpty());
-        QCOMPARE(TestSupport::readFile(path), bytes);
-        QVERIFY(!QFile::exists(path + u"-wal"_s));
     }
 };
 
