@@ -192,65 +192,46 @@ private Q_SLOTS:
     }
 
     // Slow clients hold neither their own address's share of connections nor anyone else's:
-    // past the per-address limit they are turned away, and a head that does not arrive within
-    // its deadline ends the connection however steadily it trickles.
+    // past the per-address share they are turned away, a head that does not arrive within its
+    // deadline ends the connection however steadily it trickles, and bodies trickling in from
+    // many addresses make room for new clients and are cut below the minimum rate.
+    void slowClients_areCutOff_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("clients"); // from 127.0.0.10 on, a share of each address in turn
+        QTest::addColumn<int>("share");
+        QTest::addColumn<QByteArray>("start");
+        QTest::addColumn<QByteArray>("trickle");
+        QTest::newRow("heads") << QStringList{u"--head-timeout"_s, u"1"_s} << 3 << 3
+                               << "GET /readerserver/getinfo.asp HTTP/1.1\r\nHost: x\r\n"_ba << "X-Trickle: 1\r\n"_ba;
+        QTest::newRow("bodies") << QStringList{u"--connections"_s, u"40"_s, u"--body-timeout"_s, u"1"_s, u"--body-rate"_s, u"1000"_s}
+                                << 40 << 4
+                                << "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                                   "application/x-www-form-urlencoded\r\nContent-Length: 60000\r\n\r\na"_ba << "a"_ba;
+    }
     void slowClients_areCutOff()
     {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, clients);
+        QFETCH(int, share);
+        QFETCH(QByteArray, start);
+        QFETCH(QByteArray, trickle);
         LiveServer server;
-        QVERIFY2(server.start(binDir(), {u"--data"_s, m_dir.filePath(u"slow"_s), u"--per-address"_s, u"3"_s,
-                                         u"--head-timeout"_s, u"1"_s, u"--no-log"_s}),
+        QVERIFY2(server.start(binDir(), QStringList{u"--data"_s, m_dir.filePath(u"slow-"_s + QTest::currentDataTag()),
+                                                    u"--per-address"_s, QString::number(share), u"--no-log"_s} + arguments),
                  qPrintable(server.output()));
-        auto connectFrom = [&](const char *address, QTcpSocket &socket) {
-            socket.bind(QHostAddress(QString::fromLatin1(address)));
-            socket.connectToHost(QHostAddress::LocalHost, server.port());
-            return socket.waitForConnected(5000);
-        };
-        QTcpSocket slow[3];
-        for (QTcpSocket &socket : slow) {
-            QVERIFY(connectFrom("127.0.0.1", socket));
-            socket.write("GET /readerserver/getinfo.asp HTTP/1.1\r\nHost: x\r\n");
+        std::vector<std::unique_ptr<QTcpSocket>> slow;
+        for (int i = 0; i < clients; ++i) {
+            slow.push_back(std::make_unique<QTcpSocket>());
+            slow.back()->bind(QHostAddress(u"127.0.0.%1"_s.arg(10 + i / share)));
+            slow.back()->connectToHost(QHostAddress::LocalHost, server.port());
+            slow.back()->write(start);
+            slow.back()->waitForBytesWritten(5000);
         }
         auto answer = [&](const char *address) { return send(server.port(), "/readerserver/getinfo.asp", {}, {}, {}, address); };
         // The server counts a connection once a worker has taken it, which may come after the
         // client sees it open: wait for the count rather than for a moment.
-        QTRY_VERIFY_WITH_TIMEOUT(!answer("127.0.0.1").startsWith("HTTP/1.1 200"), 20000);
-        QVERIFY(answer("127.0.0.2").startsWith("HTTP/1.1 200"));
-
-        QDeadlineTimer generous(30000);
-        auto open = [&] { return std::count_if(std::begin(slow), std::end(slow), [](QTcpSocket &s) {
-                              return s.state() == QAbstractSocket::ConnectedState;
-                          }); };
-        while (open() > 0 && !generous.hasExpired()) {
-            for (QTcpSocket &socket : slow) {
-                socket.write("X-Trickle: 1\r\n");
-                socket.waitForDisconnected(200);
-            }
-        }
-        QCOMPARE(open(), 0);
-        // Likewise the server lets go of a closed connection a little after the client sees it go.
-        QTRY_VERIFY_WITH_TIMEOUT(answer("127.0.0.1").startsWith("HTTP/1.1 200"), 20000);
-    }
-
-    // Bodies trickling in from many addresses take neither the connections nor the time of
-    // others: the oldest make room for new clients, and each is cut below the minimum rate.
-    void slowBodies_makeRoomAndAreCutOff()
-    {
-        LiveServer server;
-        QVERIFY2(server.start(binDir(), {u"--data"_s, m_dir.filePath(u"slow-bodies"_s), u"--connections"_s, u"40"_s,
-                                         u"--per-address"_s, u"4"_s, u"--body-timeout"_s, u"1"_s, u"--body-rate"_s,
-                                         u"1000"_s, u"--no-log"_s}),
-                 qPrintable(server.output()));
-        std::vector<std::unique_ptr<QTcpSocket>> slow;
-        for (int i = 0; i < 40; ++i) {
-            slow.push_back(std::make_unique<QTcpSocket>());
-            slow.back()->bind(QHostAddress(u"127.0.0.%1"_s.arg(10 + i / 4)));
-            slow.back()->connectToHost(QHostAddress::LocalHost, server.port());
-            slow.back()->write("POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nContent-Type: "
-                               "application/x-www-form-urlencoded\r\nContent-Length: 60000\r\n\r\na");
-            slow.back()->waitForBytesWritten(5000); // past the share, newcomers of these addresses are turned away
-
-        }
-        auto answer = [&](const char *address) { return send(server.port(), "/readerserver/getinfo.asp", {}, {}, {}, address); };
+        QTRY_VERIFY_WITH_TIMEOUT(!answer("127.0.0.10").startsWith("HTTP/1.1 200"), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(answer("127.0.0.100").startsWith("HTTP/1.1 200"), 20000);
         auto open = [&] { return std::count_if(slow.begin(), slow.end(), [](const auto &s) {
                               return s->state() == QAbstractSocket::ConnectedState;
@@ -258,12 +239,13 @@ private Q_SLOTS:
         QDeadlineTimer generous(30000);
         while (open() > 0 && !generous.hasExpired()) {
             for (auto &socket : slow) {
-                if (socket->write("a") > 0)
+                if (socket->write(trickle) > 0)
                     socket->waitForDisconnected(20);
             }
         }
         QCOMPARE(open(), 0);
-        QVERIFY(answer("127.0.0.10").startsWith("HTTP/1.1 200"));
+        // Likewise the server lets go of a closed connection a little after the client sees it go.
+        QTRY_VERIFY_WITH_TIMEOUT(answer("127.0.0.10").startsWith("HTTP/1.1 200"), 20000);
     }
 
     // Sign-ups are counted per address; a burst of guesses sent at once gets no more checks than

@@ -402,21 +402,10 @@ private Q_SLOTS:
         // bob has two uploads awaiting review, 60 bytes each, both within the hour.
         Store &store = Store::forThread(m_config.databaseLocation());
         if (!store.accounts().userByName(u"bob"_s)) {
-            UserRow bob;
-            bob.name = u"bob"_s;
-            bob.passHash = Secrets::hashPassword(u"abc"_s);
-            const qint64 id = store.accounts().insertUser(bob);
-            for (int i = 0; i < 2; ++i) {
-                BookRow b;
-                b.name = u"待审%1"_s.arg(i);
-                b.category = Categories::names()[0];
-                b.fileName = u"b.txt"_s;
-                b.uploader = id;
-                b.review = Review::Pending;
-                b.updated = storeTime(m_now.addSecs(-60));
-                QString error;
-                QVERIFY(BookStorage(store, m_config.booksDir()).add(b, {QByteArray(60, 'x'), {}}, {}, &error) > 0);
-            }
+            const QByteArray bob = signUp("bob");
+            for (const QByteArray name : {"待审0", "待审1"})
+                QVERIFY(post("/readerserver/uploadbook.asp", uploadBody({{u"file1"_s, "b.txt|" + QByteArray(60, 'x')},
+                        {u"stype"_s, "武侠仙侠"}, {u"sname"_s, name}, {u"sstatue"_s, "全集"}}), Multipart, bob).body.startsWith("1|"));
         }
         Request head = Request::make("POST", "/readerserver/uploadbook.asp");
         head.headers.emplaceBack("content-length", QByteArray::number(declared));
@@ -495,12 +484,9 @@ private Q_SLOTS:
         QFETCH(int, coins);
         static int round = 0;
         const QString name = u"promo%1"_s.arg(++round);
-        UserRow u;
-        u.name = name;
-        u.passHash = Secrets::hashPassword(u"abc"_s);
+        const QByteArray cookie = signUp(name.toLatin1());
+        QVERIFY(!cookie.isEmpty());
         Store &store = Store::forThread(m_config.databaseLocation());
-        QVERIFY(store.accounts().insertUser(u) > 0);
-        const QByteArray cookie = loginCookie(name, u"abc"_s);
         const QString purl = element(get(Check, cookie).body, "purl");
         const QByteArray target = purl.mid(purl.indexOf(u"/readerserver/")).toUtf8();
         const qint64 before = store.accounts().userByName(name)->money;
