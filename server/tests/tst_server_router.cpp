@@ -324,6 +324,7 @@ private Q_SLOTS:
         QTest::newRow("no name") << wx << " "_ba << done << none << txt << none << u"0|你没有填写"_s;
         QTest::newRow("serial without newest chapter") << wx << "剑"_ba << serial << none << txt << none << u"0|请添加"_s;
         QTest::newRow("wrong extension") << wx << "剑"_ba << done << none << "a.exe|MZ"_ba << none << u"0|只能上传"_s;
+        QTest::newRow("name ends in a separator") << wx << "剑"_ba << done << none << "C:\\a.txt\\|text"_ba << none << u"0|只能上传"_s;
         QTest::newRow("zip that is not one") << wx << "剑"_ba << done << none << "a.zip|hello"_ba << none << u"0|电子书文件已损坏"_s;
         QTest::newRow("named only .txt") << wx << "剑四"_ba << done << none << "C:\\.txt|text"_ba << none << u"1|"_s;
         QTest::newRow("text with NUL bytes") << wx << "剑"_ba << done << none << "a.txt|ab\0cd"_ba << none << u"0|这不是一个文本文件"_s;

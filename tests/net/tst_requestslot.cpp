@@ -1,15 +1,11 @@
-#include "TestSupport.h"
 #include "TinyHttpServer.h"
 #include "catalogue/CatalogueProtocol.h"
 #include "net/AnswerReader.h"
 #include "net/NetworkLimits.h"
-#include "net/NetworkService.h"
 #include "net/RequestSlot.h"
 
-#include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QSemaphore>
-#include <QTemporaryDir>
 #include <QThreadPool>
 #include <QtTest>
 
@@ -182,40 +178,6 @@ private Q_SLOTS:
         QFETCH(QString, from);
         QFETCH(QString, to);
         QTEST(RedirectAllowed(QUrl(from), QUrl(to)), "allowed");
-    }
-
-    void cookies_sentBackAndPersisted()
-    {
-        QTemporaryDir dir;
-        const QString file = dir.filePath(u"cookies.dat"_s);
-        TinyHttpServer server([](const TinyHttpServer::Request &request) {
-            TinyHttpServer::Response r = TinyHttpServer::reply(request.headers.value("cookie"));
-            if (request.target == "/login")
-                r.header("Set-Cookie", "session=s1; Path=/")
-                    .header("Set-Cookie", "remember=u1; Path=/; Max-Age=86400")
-                    .header("Set-Cookie", "old=x; Path=/; Expires=Wed, 01 Jan 2020 00:00:00 GMT");
-            return r;
-        });
-        {
-            QNetworkAccessManager manager;
-            auto *jar = new PersistentCookieJar(file);
-            manager.setCookieJar(jar);
-            RequestSlot slot(nullptr, &manager);
-            QSignalSpy spy(&slot, &RequestSlot::finished);
-            slot.loginHTTP(server.baseUrl() + u"/login"_s);
-            waitForResult(spy);
-            slot.loginHTTP(server.baseUrl() + u"/check"_s);
-            const QByteArray sent = waitForResult(spy).body;
-            QVERIFY2(sent.contains("session=s1") && sent.contains("remember=u1"), sent.constData());
-            QVERIFY(!sent.contains("old="));
-        }
-        // Only the persistent cookie is kept, readable by this user alone. That it comes back
-        // after a restart is seen with the real server in tst_account_live.
-        const QByteArray kept = TestSupport::readFile(file);
-        QVERIFY(kept.contains("remember") && !kept.contains("session") && !kept.contains("old"));
-        const QFileDevice::Permissions others =
-            QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
-        QVERIFY(!(QFile::permissions(file) & others));
     }
 };
 

@@ -137,7 +137,10 @@ private Q_SLOTS:
     void contactAtStart_usesContextAndKeepsCookies()
     {
         TinyHttpServer server([](const TinyHttpServer::Request &) {
-            return TinyHttpServer::reply(infoXml("v1.2", "TRUE")).header("Set-Cookie", "id=7; Path=/; Max-Age=3600");
+            return TinyHttpServer::reply(infoXml("v1.2", "TRUE"))
+                .header("Set-Cookie", "id=7; Path=/; Max-Age=3600")
+                .header("Set-Cookie", "session=s1; Path=/")
+                .header("Set-Cookie", "old=x; Path=/; Expires=Wed, 01 Jan 2020 00:00:00 GMT");
         });
         QTemporaryDir dir;
         AppContext ctx;
@@ -151,7 +154,13 @@ private Q_SLOTS:
         QVERIFY2(target.startsWith("/readerserver/getinfo.asp?desknum=ABCD&rnt=") && !target.contains(' ') &&
                      !target.contains("%20"),
                  target.constData());
-        QVERIFY(QFile(dir.filePath(u"cookies.dat"_s)).size() > 0);
+        // Only the persistent cookie is kept, readable by this user alone. That cookies are sent
+        // back, also after a restart, is seen with the real server in tst_account_live.
+        const QString file = dir.filePath(u"cookies.dat"_s);
+        const QByteArray kept = TestSupport::readFile(file);
+        QVERIFY2(kept.contains("id=7") && !kept.contains("session") && !kept.contains("old"), kept.constData());
+        QVERIFY(!(QFile::permissions(file) & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                                              QFileDevice::WriteOther)));
     }
 
     // A server that never answers, or answers without end, holds up the start no longer than
