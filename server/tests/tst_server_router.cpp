@@ -90,13 +90,9 @@ private Q_SLOTS:
         if (status == 200 && !r.isFile())
             QVERIFY(r.contentType.startsWith("text/xml; charset=utf-8"));
         QVERIFY2(r.body.contains(contains), r.body.constData());
-    }
-
-    void serverInfo_elementsInOrder()
-    {
-        QCOMPARE(tags(get("/readerserver/getinfo.asp").body, u"infobase"_s),
-                 u"infobase reader_1 reader_2 reader_3 reader_4 version mustdown verinfo downloadlist savepathlist"_s
-                     .split(u' '));
+        if (target.startsWith("/readerserver/getinfo.asp?"))
+            QCOMPARE(tags(r.body, u"infobase"_s), u"infobase reader_1 reader_2 reader_3 reader_4 version mustdown verinfo "
+                                                  "downloadlist savepathlist"_s.split(u' '));
     }
 
     void paging_data()
