@@ -153,32 +153,53 @@ inline QByteArray rar5(const QList<RarEntry> &entries)
     return out + header(vint(5) + vint(0) + vint(0));
 }
 
-// A tar holding one regular file and a hard link, written with libarchive's own writer.
-inline QByteArray tarWithHardLink(const QByteArray &fileName, const QByteArray &linkName, const QByteArray &linkTarget)
+struct WrittenEntry
 {
-    QByteArray out(64 * 1024, '\0');
+    QByteArray name;
+    QByteArray data;
+    QByteArray hardLink = {}; // an empty entry linking to this path
+};
+
+// Regular files and hard links written by libarchive itself, in a format and through a filter
+// (or none) named as archive_write_set_format_by_name and archive_write_add_filter_by_name take
+// them ("zip" deflates, "7zip", "paxr"; "gzip"). Empty when libarchive refuses the names.
+inline QByteArray written(const char *format, const char *filter, const QList<WrittenEntry> &files)
+{
+    qsizetype room = 64 * 1024;
+    for (const WrittenEntry &file : files)
+        room += file.name.size() + file.data.size() + 1024;
+    QByteArray out(room, '\0');
     size_t used = 0;
     archive *a = archive_write_new();
-    archive_write_set_format_pax_restricted(a);
-    archive_write_open_memory(a, out.data(), size_t(out.size()), &used);
+    if (archive_write_set_format_by_name(a, format) != ARCHIVE_OK ||
+        (filter && archive_write_add_filter_by_name(a, filter) != ARCHIVE_OK) ||
+        archive_write_open_memory(a, out.data(), size_t(out.size()), &used) != ARCHIVE_OK) {
+        archive_write_free(a);
+        return {};
+    }
     archive_entry *entry = archive_entry_new();
-    archive_entry_set_pathname(entry, fileName.constData());
-    archive_entry_set_filetype(entry, AE_IFREG);
-    archive_entry_set_perm(entry, 0644);
-    archive_entry_set_size(entry, 5);
-    archive_write_header(a, entry);
-    archive_write_data(a, "hello", 5);
-    archive_entry_clear(entry);
-    archive_entry_set_pathname(entry, linkName.constData());
-    archive_entry_set_filetype(entry, AE_IFREG);
-    archive_entry_set_hardlink(entry, linkTarget.constData());
-    archive_entry_set_size(entry, 0);
-    archive_write_header(a, entry);
+    for (const WrittenEntry &file : files) {
+        archive_entry_clear(entry);
+        archive_entry_set_pathname(entry, file.name.constData());
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_perm(entry, 0644);
+        if (!file.hardLink.isEmpty())
+            archive_entry_set_hardlink(entry, file.hardLink.constData());
+        archive_entry_set_size(entry, file.data.size());
+        archive_write_header(a, entry);
+        archive_write_data(a, file.data.constData(), size_t(file.data.size()));
+    }
     archive_entry_free(entry);
     archive_write_close(a);
     archive_write_free(a);
     out.truncate(qsizetype(used));
     return out;
+}
+
+// A tar holding one regular file and a hard link.
+inline QByteArray tarWithHardLink(const QByteArray &fileName, const QByteArray &linkName, const QByteArray &linkTarget)
+{
+    return written("paxr", nullptr, {{fileName, "hello"}, {linkName, {}, linkTarget}});
 }
 
 } // namespace ArchiveBuilder

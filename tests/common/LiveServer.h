@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -9,7 +11,7 @@
 #include <QUrl>
 
 // The real folioway-server binary from the build's bin folder, on a free loopback port. The
-// client's live tests and the server's own use it alike, so it needs Qt Core only.
+// client's live tests and the server's own use it alike, so it needs Qt Core and TestSupport only.
 class LiveServer
 {
 public:
@@ -79,18 +81,8 @@ public:
     // Runs one command of the binary to its end.
     static Result run(const QString &binDir, const QStringList &arguments)
     {
-        QProcess process;
-        process.start(binary(binDir), arguments);
-        Result r;
-        if (!process.waitForFinished(60000)) {
-            process.kill();
-            process.waitForFinished();
-            return r;
-        }
-        r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        r.out = QString::fromUtf8(process.readAllStandardOutput());
-        r.err = QString::fromUtf8(process.readAllStandardError());
-        return r;
+        const TestSupport::ProgramRun r = TestSupport::runProgram(binary(binDir), arguments);
+        return {r.exitCode, QString::fromUtf8(r.out), QString::fromUtf8(r.err)};
     }
 
 private:

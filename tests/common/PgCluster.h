@@ -9,6 +9,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 // A throw-away PostgreSQL cluster: initdb in a temporary folder, a server on a free loopback
 // port with trust authentication, all removed at the end. PostgreSQL refuses to run as root,
 // so under root the cluster belongs to the user nobody. Qt Core only.
@@ -20,11 +22,11 @@ public:
     // The newest installed server's programs, or empty when PostgreSQL is not installed.
     static QString programs()
     {
-        QStringList versions = QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        QStringList versions = QDir(u"/usr/lib/postgresql"_s).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         std::sort(versions.begin(), versions.end(), [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
         for (const QString &v : versions) {
-            if (QFileInfo(QStringLiteral("/usr/lib/postgresql/%1/bin/initdb").arg(v)).isExecutable())
-                return QStringLiteral("/usr/lib/postgresql/%1/bin").arg(v);
+            if (QFileInfo(u"/usr/lib/postgresql/%1/bin/initdb"_s.arg(v)).isExecutable())
+                return u"/usr/lib/postgresql/%1/bin"_s.arg(v);
         }
         return {};
     }
@@ -35,29 +37,25 @@ public:
         m_bin = programs();
         const passwd *nobody = ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
         if (nobody && ::chown(QFile::encodeName(m_dir.path()).constData(), nobody->pw_uid, nobody->pw_gid) == 0)
-            m_runAs = QStringLiteral("nobody");
+            m_runAs = u"nobody"_s;
         QTcpServer probe;
         if (m_bin.isEmpty() || !m_dir.isValid() || !probe.listen(QHostAddress::LocalHost)) {
-            *error = QStringLiteral("PostgreSQL is not installed, or no folder or port is free");
+            *error = u"PostgreSQL is not installed, or no folder or port is free"_s;
             return false;
         }
         m_port = probe.serverPort();
         probe.close();
-        return run(QStringLiteral("initdb"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-U"), user(),
-                                              QStringLiteral("--auth=trust"), QStringLiteral("-EUTF8"),
-                                              QStringLiteral("--no-locale"), QStringLiteral("--no-sync")},
-                   error) &&
+        return run(u"initdb"_s, {u"-D"_s, dataDir(), u"-U"_s, user(), u"--auth=trust"_s, u"-EUTF8"_s,
+                                  u"--no-locale"_s, u"--no-sync"_s}, error) &&
                start(error);
     }
 
     // Starts (again) the cluster's server and waits until it takes connections.
     bool start(QString *error)
     {
-        const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off").arg(m_port).arg(m_dir.path());
-        m_running = run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-l"),
-                                                   m_dir.filePath(QStringLiteral("server.log")), QStringLiteral("-w"),
-                                                   QStringLiteral("-o"), options, QStringLiteral("start")},
-                        error);
+        const QString options = u"-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off"_s.arg(m_port).arg(m_dir.path());
+        m_running = run(u"pg_ctl"_s, {u"-D"_s, dataDir(), u"-l"_s, m_dir.filePath(u"server.log"_s), u"-w"_s,
+                                       u"-o"_s, options, u"start"_s}, error);
         return m_running;
     }
 
@@ -66,25 +64,21 @@ public:
     {
         QString error;
         if (m_running)
-            m_running = !run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dataDir(), QStringLiteral("-mfast"),
-                                                        QStringLiteral("-w"), QStringLiteral("stop")},
-                             &error);
+            m_running = !run(u"pg_ctl"_s, {u"-D"_s, dataDir(), u"-mfast"_s, u"-w"_s, u"stop"_s}, &error);
         return !m_running;
     }
 
     // A new empty database; its address for folioway-server.
     QString createDatabase(const QString &name, QString *error)
     {
-        if (!run(QStringLiteral("createdb"), {QStringLiteral("-h127.0.0.1"), QStringLiteral("-p%1").arg(m_port),
-                                              QStringLiteral("-U"), user(), name},
-                 error))
+        if (!run(u"createdb"_s, {u"-h127.0.0.1"_s, u"-p%1"_s.arg(m_port), u"-U"_s, user(), name}, error))
             return {};
-        return QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(user()).arg(m_port).arg(name);
+        return u"postgresql://%1@127.0.0.1:%2/%3"_s.arg(user()).arg(m_port).arg(name);
     }
 
 private:
-    static QString user() { return QStringLiteral("folioway"); }
-    QString dataDir() const { return m_dir.filePath(QStringLiteral("cluster")); }
+    static QString user() { return u"folioway"_s; }
+    QString dataDir() const { return m_dir.filePath(u"cluster"_s); }
 
     bool run(const QString &program, const QStringList &arguments, QString *error) const
     {
@@ -95,10 +89,10 @@ private:
         if (m_runAs.isEmpty())
             p.start(path, arguments);
         else
-            p.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), m_runAs, QStringLiteral("--"), path} + arguments);
+            p.start(u"runuser"_s, QStringList{u"-u"_s, m_runAs, u"--"_s, path} + arguments);
         const bool ok = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
         if (!ok)
-            *error = program + QStringLiteral(": ") + QString::fromLocal8Bit(p.readAll());
+            *error = program + u": "_s + QString::fromLocal8Bit(p.readAll());
         return ok;
     }
 

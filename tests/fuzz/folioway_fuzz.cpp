@@ -212,40 +212,6 @@ QByteArray fullAnswer(const Target &target)
                                element("otherinfo", element("pageinfo", "7,140,3,2,4")));
 }
 
-// Regular files written by libarchive itself, in a format and through a filter (or none) named
-// as archive_write_set_format_by_name and archive_write_add_filter_by_name take them ("zip"
-// deflates, "7zip", "pax"; "gzip"). Empty when libarchive refuses the names.
-QByteArray written(const char *format, const char *filter, const QList<std::pair<QByteArray, QByteArray>> &files)
-{
-    qsizetype room = 64 * 1024;
-    for (const auto &file : files)
-        room += file.first.size() + file.second.size() + 1024;
-    QByteArray out(room, '\0');
-    size_t used = 0;
-    archive *a = archive_write_new();
-    if (archive_write_set_format_by_name(a, format) != ARCHIVE_OK ||
-        (filter && archive_write_add_filter_by_name(a, filter) != ARCHIVE_OK) ||
-        archive_write_open_memory(a, out.data(), size_t(out.size()), &used) != ARCHIVE_OK) {
-        archive_write_free(a);
-        return {};
-    }
-    archive_entry *entry = archive_entry_new();
-    for (const auto &[name, data] : files) {
-        archive_entry_clear(entry);
-        archive_entry_set_pathname(entry, name.constData());
-        archive_entry_set_filetype(entry, AE_IFREG);
-        archive_entry_set_perm(entry, 0644);
-        archive_entry_set_size(entry, data.size());
-        archive_write_header(a, entry);
-        archive_write_data(a, data.constData(), size_t(data.size()));
-    }
-    archive_entry_free(entry);
-    archive_write_close(a);
-    archive_write_free(a);
-    out.truncate(qsizetype(used));
-    return out;
-}
-
 QByteArray novel(quint32 seed)
 {
     QRandomGenerator rng(seed);
@@ -301,8 +267,8 @@ QList<Target> targets()
           ArchiveBuilder::rar4({{TestSupport::gb18030(u"卷\\第一章.txt"_s), chapter}, {"b.txt", "b"}}),
           ArchiveBuilder::rar5({{"卷/第二章.txt", chapter}, {"c.txt", "c"}}),
           ArchiveBuilder::tarWithHardLink("a.txt", "hl.txt", "../../x"),
-          written("pax", "gzip", {{"t/a.txt", chapter}, {"t/b.txt", "b"}}),
-          written("7zip", nullptr, {{"s/a.txt", chapter}, {"s/b.txt", chapter}})},
+          ArchiveBuilder::written("pax", "gzip", {{"t/a.txt", chapter}, {"t/b.txt", "b"}}),
+          ArchiveBuilder::written("7zip", nullptr, {{"s/a.txt", chapter}, {"s/b.txt", chapter}})},
          {"PK\x03\x04", "PK\x01\x02", "PK\x05\x06", "Rar!\x1a\x07\x00"_ba, "../", "/", "\\", "..\\",
           QByteArray(300, 'n'), "\0\0\0\0"_ba},
          1024 * 1024});

@@ -14,8 +14,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("encoded");
-        QTest::newRow("request time keeps slashes and colons") << u"2024/3/7 9:05:33"_s << u"2024/3/7%209:05:33"_s;
-        QTest::newRow("chinese as utf-8") << u"武侠"_s << u"%E6%AD%A6%E4%BE%A0"_s;
+        // UTF-8, blanks and the request time's slashes and colons are seen in tst_catalogueprotocol's URLs.
         QTest::newRow("plus is not a blank") << u"C++ 入门"_s << u"C%2B%2B%20%E5%85%A5%E9%97%A8"_s;
         QTest::newRow("separators cannot split the query") << u"a&b=c#d%e?"_s << u"a%26b%3Dc%23d%25e%3F"_s;
         QTest::newRow("empty") << QString() << QString();
@@ -68,19 +67,13 @@ private Q_SLOTS:
         QCOMPARE(tree.root().name(), u"root"_s);
     }
 
-    void xml_legacyEncodingDeclared()
-    {
-        const QByteArray body =
-            "<?xml version=\"1.0\" encoding=\"gb2312\"?><a><b>" + QByteArray::fromHex("c9cfb4abb3c9b9a6") + "</b></a>";
-        const XmlTree tree = XmlTree::parse(body);
-        QVERIFY2(tree.isValid(), qPrintable(tree.errorString()));
-        QCOMPARE(tree.first(u"b"_s).text(), u"上传成功"_s);
-    }
-
-    void xml_limits_data()
+    // Answers read, refused as malformed or hostile ("-"), or refused beyond the limits with the
+    // message shown.
+    void xml_parse_data()
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("problem");
+        QTest::addColumn<QString>("b"); // the text of the first <b>
         const auto attributes = [](int n) {
             QByteArray run;
             for (int i = 0; i < n; ++i)
@@ -88,49 +81,44 @@ private Q_SLOTS:
             return run;
         };
         const QString tooManyAttributes = u"服务器的回答无法读取：其中一个元素带有超过 64 个属性。"_s;
-        QTest::newRow("as many attributes as allowed") << "<a" + attributes(64) + "/>" << QString();
-        QTest::newRow("one attribute more") << "<a" + attributes(65) + "/>" << tooManyAttributes;
+        QTest::newRow("legacy encoding declared") << "<?xml version=\"1.0\" encoding=\"gb2312\"?><a><b>" +
+                                                         QByteArray::fromHex("c9cfb4abb3c9b9a6") + "</b></a>"
+                                                  << QString() << u"上传成功"_s;
+        QTest::newRow("as many attributes as allowed") << "<a" + attributes(64) + "/>" << QString() << QString();
+        QTest::newRow("one attribute more") << "<a" + attributes(65) + "/>" << tooManyAttributes << QString();
         // 1.7 MB that kept the window busy for over a minute.
-        QTest::newRow("200,000 attributes") << "<a><bookinfo" + attributes(200000) + "/></a>" << tooManyAttributes;
+        QTest::newRow("200,000 attributes") << "<a><bookinfo" + attributes(200000) + "/></a>" << tooManyAttributes
+                                            << QString();
         QTest::newRow("200,000 attributes in utf-16")
             << QByteArray(QStringEncoder(QStringEncoder::Utf16LE)
                               .encode(QString::fromLatin1("<a" + attributes(200000) + "/>")))
-            << tooManyAttributes;
+            << tooManyAttributes << QString();
         QTest::newRow("too many elements") << "<a>" + "<b/>"_ba.repeated(100000) + "</a>"
-                                           << u"服务器的回答无法读取：其中的元素和属性超过 100000 个。"_s;
+                                           << u"服务器的回答无法读取：其中的元素和属性超过 100000 个。"_s << QString();
         QTest::newRow("equals signs outside tags and in values do not count")
             << "<a b=\"" + QByteArray(500, '=') + "\"><!--" + attributes(100) + "--><![CDATA[" + attributes(100) +
                    "]]>" + QByteArray(500, '=') + "<?pi" + attributes(100) + "?></a>"
-            << QString();
+            << QString() << QString();
+        QTest::newRow("entity expansion") << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x \"xxxxxxxxxx\">"
+                                                        "<!ENTITY y \"&x;&x;&x;&x;\">]><a>&y;</a>")
+                                          << u"-"_s << QString();
+        QTest::newRow("external entity") << "<!DOCTYPE a [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><a>&e;</a>"_ba
+                                         << u"-"_s << QString();
+        QTest::newRow("undeclared entity") << "<a>&e;</a>"_ba << u"-"_s << QString();
+        QTest::newRow("html error page") << "<html><body>Error<br></body></html>"_ba << u"-"_s << QString();
+        QTest::newRow("empty") << QByteArray() << u"-"_s << QString();
     }
-    void xml_limits()
+    void xml_parse()
     {
         QFETCH(QByteArray, body);
         QFETCH(QString, problem);
         const XmlTree tree = XmlTree::parse(body);
-        QCOMPARE(tree.isValid(), problem.isEmpty());
-        QCOMPARE(tree.exceededLimits(), !problem.isEmpty());
-        if (!problem.isEmpty())
+        QVERIFY2(tree.isValid() == problem.isEmpty(), qPrintable(tree.errorString()));
+        QCOMPARE(tree.exceededLimits(), problem.size() > 1);
+        if (problem.size() > 1)
             QCOMPARE(tree.errorString(), problem);
-    }
-
-    void xml_refused_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::newRow("entity expansion") << QByteArray(
-            "<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x \"xxxxxxxxxx\"><!ENTITY y \"&x;&x;&x;&x;\">]><a>&y;</a>");
-        QTest::newRow("external entity") << QByteArray(
-            "<!DOCTYPE a [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><a>&e;</a>");
-        QTest::newRow("undeclared entity") << "<a>&e;</a>"_ba;
-        QTest::newRow("html error page") << "<html><body>Error<br></body></html>"_ba;
-        QTest::newRow("empty") << QByteArray();
-    }
-    void xml_refused()
-    {
-        QFETCH(QByteArray, body);
-        const XmlTree tree = XmlTree::parse(body);
-        QVERIFY(!tree.isValid());
-        QVERIFY(tree.first(u"a"_s).isNull());
+        QVERIFY(tree.isValid() || tree.first(u"a"_s).isNull());
+        QTEST(tree.first(u"b"_s).text(), "b");
     }
 };
 
