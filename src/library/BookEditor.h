@@ -50,7 +50,6 @@ private:
     Prompter &m_prompter;
     QString m_mode;
     qint64 m_id = -1;
-    bool m_recordFound = false;
     QString m_currentBookPath;
 
     QLineEdit *m_title;
