@@ -186,11 +186,15 @@ private Q_SLOTS:
         }
     }
 
-    void indexFollowsFileChanges()
+    void indexFollowsFileChanges_chapterOverTheLimit()
     {
         const QString path = write("T\nfirst\nsecond\n"_ba);
         QCOMPARE(GetChapter(path).entries.size(), 1);
         QCOMPARE(ReadSplitContent(path, 1, 1), u"first<br>"_s);
+        // A chapter over the byte limit is refused, naming its size.
+        QCOMPARE(ReadChapterText(path, 1, 2, 13).fragment, u"first<br>second<br>"_s);
+        QCOMPARE(ReadChapterText(path, 1, 2, 12).refusedBytes, 13);
+        QCOMPARE(ReadChapterText(path, 1, 2, 12).fragment, QString());
 
         // Longer file: a new size.
         QVERIFY(TestSupport::writeFile(path, "T\nzeroth line\nfirst\n"_ba));
@@ -208,15 +212,6 @@ private Q_SLOTS:
 
         QVERIFY(QFile::remove(path));
         QCOMPARE(ReadSplitContent(path, 1, 2), QString());
-    }
-
-    void chapterOverTheLimit_isRefused()
-    {
-        const QString path = write("T\nfirst\nsecond\n"_ba);
-        QCOMPARE(ReadChapterText(path, 1, 2, 13).fragment, u"first<br>second<br>"_s);
-        const ChapterText refused = ReadChapterText(path, 1, 2, 12);
-        QCOMPARE(refused.refusedBytes, 13);
-        QCOMPARE(refused.fragment, QString());
     }
 
     void loader_deliversOnlyNewest()
