@@ -64,17 +64,6 @@ private Q_SLOTS:
         m_engine.reset();
     }
 
-    void voicesListedLastChosen()
-    {
-        const QList<SpeechVoice> voices = m_engine->voices();
-        QCOMPARE(m_panel.voiceList->count(), voices.size());
-        QCOMPARE(m_panel.voiceList->itemText(0), voices.first().description);
-        QCOMPARE(m_panel.voiceList->currentIndex(), voices.size() - 1);
-        QCOMPARE(m_controller->state(), Start); // the read button's tool tip
-        QVERIFY(iconIs(QStyle::SP_MediaPlay));
-        QVERIFY(!m_panel.panel->isVisible());
-    }
-
     // Highlights land on the spoken characters of the page text, in order, held while paused.
     void startPauseContinueToEnd()
     {
@@ -243,8 +232,16 @@ private Q_SLOTS:
         QVERIFY2(fast > 0 && fast * 4 < normal * 3, qPrintable(u"%1 / %2"_s.arg(fast).arg(normal)));
     }
 
+    // The voices are listed with the last one chosen; the panel starts hidden.
     void panelShowsHidesAndFollowsFocus()
     {
+        const QList<SpeechVoice> voices = m_engine->voices();
+        QCOMPARE(m_panel.voiceList->count(), voices.size());
+        QCOMPARE(m_panel.voiceList->itemText(0), voices.first().description);
+        QCOMPARE(m_panel.voiceList->currentIndex(), voices.size() - 1);
+        QCOMPARE(m_controller->state(), Start); // the read button's tool tip
+        QVERIFY(iconIs(QStyle::SP_MediaPlay));
+        QVERIFY(!m_panel.panel->isVisible());
         click(m_panelButton);
         QVERIFY(m_panel.panel->isVisible());
         QTRY_VERIFY(m_panel.voiceList->hasFocus());
@@ -258,7 +255,6 @@ private Q_SLOTS:
         QFocusEvent away(QEvent::FocusOut, Qt::MouseFocusReason);
         QApplication::sendEvent(m_panel.voiceList, &away);
         QVERIFY(!m_panel.panel->isVisible());
-        QCOMPARE(m_controller->state(), Start);
     }
 
 private:

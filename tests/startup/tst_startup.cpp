@@ -58,6 +58,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString expected = dir.path() + u"/TxtBook"_s;
+        QString id;
         {
             Run first(dir.path(), u"first"_s);
             QVERIFY(first.ok);
@@ -65,10 +66,13 @@ private Q_SLOTS:
             QCOMPARE(first.db.downSavePath(), expected);
             QVERIFY(!QFileInfo::exists(expected));
             QVERIFY(QFileInfo(dir.filePath(u"DataFile/Data.db"_s)).isFile());
-            QVERIFY(!first.ctx.machineId.isEmpty());
+            id = first.ctx.machineId;
         }
         Run second(dir.path(), u"second"_s);
         QVERIFY(second.ok);
+        QCOMPARE(second.ctx.machineId, id); // the same machine from one start to the next
+        QVERIFY(!id.contains(u' '));
+        QCOMPARE(id.size(), 23);
         QCOMPARE(second.ctx.downloadFolder, expected);
         QVERIFY(QFileInfo(expected).isDir());
     }
@@ -86,15 +90,6 @@ private Q_SLOTS:
         QCOMPARE(run.prompter.last().icon, Prompter::Icon::Critical);
         QVERIFY(run.prompter.lastText().contains(path));
         QCOMPARE(TestSupport::readFile(path), junk);
-    }
-
-    void machineId_isStable()
-    {
-        QTemporaryDir dir;
-        const QString id = MachineId(dir.path());
-        QCOMPARE(MachineId(dir.path()), id);
-        QVERIFY(!id.contains(u' '));
-        QCOMPARE(id.size(), 23);
     }
 
     void config_readsServerBaseUrlFromTheIniFile()
