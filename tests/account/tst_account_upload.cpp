@@ -54,18 +54,6 @@ private Q_SLOTS:
         QVERIFY(s.endsWith(u"|sstatue=连载|snewchap=9｜终"_s));
     }
 
-    void boundary()
-    {
-        const QList<double> draws{0.0, 0.999999, 25.5 / 62, 26.5 / 62, 50.5 / 62};
-        int i = 0;
-        const QString b = MakeBoundary([&] { return draws.at(i++ % draws.size()); });
-        QCOMPARE(b.size(), 37);
-        QVERIFY(b.startsWith(u"__NextPart__A9Yaz"_s)); // the alphabet really runs "XZY"
-        const QString random = MakeBoundary();
-        QVERIFY(QRegularExpression(u"^__NextPart__[A-Za-z0-9]{25}$"_s).match(random).hasMatch());
-        QVERIFY(random != MakeBoundary());
-    }
-
     void encodeInCharset()
     {
         const QString text = u"王a"_s;

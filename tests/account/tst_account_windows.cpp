@@ -145,18 +145,6 @@ private Q_SLOTS:
         QVERIFY(!m_windows->userCentre());
     }
 
-    // A refreshing "2" and the logout are answered by the real server in tst_account_live.
-    void userCentre_notLoggedIn_closesForTheLogin()
-    {
-        answer(AccountXml("0|请先登录！"));
-        QPointer<UserCentre> centre = m_windows->openUserCentre(UserCentre::UploadNode);
-        QTRY_VERIFY(centre.isNull());
-        QVERIFY(requests()[0].target.contains("action=check"));
-        QCOMPARE(m_prompter.last().title, u"请先登录"_s);
-        QVERIFY(m_windows->loginWindow());
-        noNewRequest(1);
-    }
-
     // The edit and the refreshed profile are answered by the real server in tst_account_live.
     void centre_copiesTheInvitation_groupNodesKeepThePanel()
     {

@@ -170,16 +170,6 @@ private Q_SLOTS:
         QCOMPARE(m_prompter.startDirs, (QStringList{QDir::homePath(), m_dir.filePath(u"书库"_s)}));
     }
 
-    void editor_isASingleInstance()
-    {
-        BookEditor *first = openEditor(u"addnew"_s);
-        first->titleBox()->setText(u"正在输入"_s);
-        BookEditor *second = openEditor(u"edit>||<%1"_s.arg(m_existingId));
-        QCOMPARE(second, first);
-        QCOMPARE(second->mode(), u"addnew"_s);
-        QCOMPARE(second->titleBox()->text(), u"正在输入"_s);
-    }
-
     void openNew_cancelReadsWithoutAdding_saveAddsAndReads()
     {
         const QString book = m_dir.filePath(u"Fresh Book.TXT"_s);
@@ -231,25 +221,6 @@ private Q_SLOTS:
         QCOMPARE(m_window->editorMode(), u"edit>||<%1"_s.arg(m_existingId));
         menu->item(u"SendShare"_s)->trigger();
         QVERIFY(m_window->accounts()->userCentre());
-    }
-
-    // The title a path suggests (column 0) and the folder the menu opens (column 1).
-    void pathNames_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("windows path, upper case") << 0 << u"D:\\Books\\Tom.TXT"_s << u"tom"_s;
-        QTest::newRow("inner .txt") << 0 << u"/x/my.txt.notes.txt"_s << u"my.notes"_s;
-        QTest::newRow("no extension") << 0 << u"/x/readme"_s << u"readme"_s;
-        QTest::newRow("windows folder") << 1 << u"D:\\\\Books\\\\Tom.txt"_s << u"D:\\Books\\"_s;
-        QTest::newRow("folder named after the book") << 1 << u"/b/Tom.txt/Tom.txt"_s << u"/b/Tom.txt/"_s;
-    }
-    void pathNames()
-    {
-        QFETCH(int, kind);
-        QFETCH(QString, path);
-        QTEST(kind == 0 ? ::getTxtName(path) : BookMenu::folderOf(path), "expected");
     }
 
 };
