@@ -40,20 +40,6 @@ private Q_SLOTS:
         QCOMPARE(problem->showNewestChapterRow, problem->focus == UploadField::NewestChapter);
     }
 
-    void fieldString()
-    {
-        UploadForm form{u"武侠仙侠"_s, u" 天龙 "_s, {}, u"/书/a.txt"_s, u"全集"_s, u"stale"_s, u"a=b|c"_s, {}};
-        QCOMPARE(
-            UploadFieldString(form, u"张三"_s),
-            u"file1=/书/a.txt|stype=武侠仙侠|sname=天龙|sauthor=|username=张三|smemo=a=b｜c|sstatue=全集|snewchap="_s);
-        form.coverPath = u"/c.jpg"_s;
-        form.status = u"连载"_s;
-        form.newestChapter = u"9|终"_s;
-        const QString s = UploadFieldString(form, {});
-        QVERIFY(s.startsWith(u"file1=/书/a.txt|file2=/c.jpg|stype="_s));
-        QVERIFY(s.endsWith(u"|sstatue=连载|snewchap=9｜终"_s));
-    }
-
     void encodeInCharset()
     {
         const QString text = u"王a"_s;

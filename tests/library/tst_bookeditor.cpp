@@ -75,17 +75,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("boxTitle");
-        const QString add = u"添加失败"_s, edit = u"修改失败"_s;
-        QTest::newRow("blank title") << u"addnew"_s << u"   "_s << 0 << u"/a.txt"_s << u"添加失败：书名不能为空！"_s
-                                     << add;
-        QTest::newRow("no category") << u"addnew"_s << u"书"_s << -1 << u"/a.txt"_s
-                                     << u"添加失败：电子类别不能为空！"_s << add;
-        QTest::newRow("blank path") << u"addnew"_s << u"书"_s << 0 << u"  "_s << u"添加失败：电子书路径不能为空！"_s
-                                    << add;
-        QTest::newRow("same path, other case")
-            << u"addnew"_s << u"书"_s << 0 << u"UPPER"_s << QString() << add; // message made below
-        QTest::newRow("edit, blank title") << u"edit"_s << u" "_s << 0 << u"/a.txt"_s
-                                           << u"添加失败：书名不能为空！"_s << edit;
+        const QString add = u"添加失败"_s, edit = u"修改失败"_s, a = u"addnew"_s, path = u"/a.txt"_s;
+        // clang-format off
+        QTest::newRow("blank title") << a << u"   "_s << 0 << path << u"添加失败：书名不能为空！"_s << add;
+        QTest::newRow("no category") << a << u"书"_s << -1 << path << u"添加失败：电子类别不能为空！"_s << add;
+        QTest::newRow("blank path") << a << u"书"_s << 0 << u"  "_s << u"添加失败：电子书路径不能为空！"_s << add;
+        QTest::newRow("same path, other case") << a << u"书"_s << 0 << u"UPPER"_s << QString() << add; // message made below
+        QTest::newRow("edit, blank title") << u"edit"_s << u" "_s << 0 << path << u"添加失败：书名不能为空！"_s << edit;
+        // clang-format on
     }
     void refusesInOrder()
     {
