@@ -67,27 +67,6 @@ private Q_SLOTS:
                             "\r\n"
                             "--B--"_ba);
     }
-
-    void answer_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<QString>("message"); // the start of the message shown
-        QTest::newRow("accepted, gb2312") << "1|" + ToGb18030(u"获得10金币"_s) << true << u"获得10金币"_s;
-        QTest::newRow("code compared as a number") << " 01 |ok"_ba << true << u"ok"_s;
-        QTest::newRow("code not a number") << "x|odd"_ba << false << u"odd"_s;
-        QTest::newRow("no bar") << "Server Error"_ba << false << u"服务器的回复无法识别"_s;
-    }
-    void answer()
-    {
-        QFETCH(QByteArray, body);
-        QFETCH(bool, accepted);
-        QFETCH(QString, message);
-        const UploadOutcome outcome = DecodeUploadAnswer(body);
-        QCOMPARE(outcome.accepted, accepted);
-        QVERIFY2(outcome.message.text.startsWith(message), qPrintable(outcome.message.text));
-        QCOMPARE(outcome.message.title, accepted ? u"上传成功"_s : u"上传失败"_s);
-    }
 };
 
 QTEST_GUILESS_MAIN(AccountUploadTest)
