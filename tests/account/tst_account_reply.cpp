@@ -39,20 +39,6 @@ private Q_SLOTS:
         QTEST(reply.message, "message");
     }
 
-    void decode_profile()
-    {
-        const QByteArray body =
-            u"<data><userbase><logininfo>1|欢迎</logininfo><purl>http://x/?u=7</purl>"
-            "<pinfo>推广</pinfo><uid>7</uid><uname>张三</uname><userlogin>12</userlogin>"
-            "<lastdate>2024/3/7 9:05:33</lastdate><userpoint>100</userpoint><usermoney>5</usermoney>"
-            "<usermail>a@b.c</usermail><qq/><sex>女</sex><i><question>Q?</question></i>"
-            "<uname>second</uname></userbase><userbase><qq>999</qq></userbase></data>"_s.toUtf8();
-        const AccountProfile expected{
-            u"http://x/?u=7"_s, u"推广"_s, u"7"_s,     u"张三"_s, u"12"_s, u"2024/3/7 9:05:33"_s,
-            u"100"_s,           u"5"_s,    u"a@b.c"_s, QString(), u"女"_s, u"Q?"_s};
-        QCOMPARE(DecodeAccountReply(body).profile, expected);
-    }
-
     void outcomes_data()
     {
         QTest::addColumn<int>("window"); // 0 login, 1 user centre, 2 registration

@@ -40,32 +40,6 @@ private Q_SLOTS:
         QCOMPARE(problem->showNewestChapterRow, problem->focus == UploadField::NewestChapter);
     }
 
-    void fieldString()
-    {
-        UploadForm form{u"武侠仙侠"_s, u" 天龙 "_s, {}, u"/书/a.txt"_s, u"全集"_s, u"stale"_s, u"a=b|c"_s, {}};
-        QCOMPARE(
-            UploadFieldString(form, u"张三"_s),
-            u"file1=/书/a.txt|stype=武侠仙侠|sname=天龙|sauthor=|username=张三|smemo=a=b｜c|sstatue=全集|snewchap="_s);
-        form.coverPath = u"/c.jpg"_s;
-        form.status = u"连载"_s;
-        form.newestChapter = u"9|终"_s;
-        const QString s = UploadFieldString(form, {});
-        QVERIFY(s.startsWith(u"file1=/书/a.txt|file2=/c.jpg|stype="_s));
-        QVERIFY(s.endsWith(u"|sstatue=连载|snewchap=9｜终"_s));
-    }
-
-    void boundary()
-    {
-        const QList<double> draws{0.0, 0.999999, 25.5 / 62, 26.5 / 62, 50.5 / 62};
-        int i = 0;
-        const QString b = MakeBoundary([&] { return draws.at(i++ % draws.size()); });
-        QCOMPARE(b.size(), 37);
-        QVERIFY(b.startsWith(u"__NextPart__A9Yaz"_s)); // the alphabet really runs "XZY"
-        const QString random = MakeBoundary();
-        QVERIFY(QRegularExpression(u"^__NextPart__[A-Za-z0-9]{25}$"_s).match(random).hasMatch());
-        QVERIFY(random != MakeBoundary());
-    }
-
     void encodeInCharset()
     {
         const QString text = u"王a"_s;
@@ -92,27 +66,6 @@ private Q_SLOTS:
                             "Content-Disposition: form-data; name=\"smemo\"\r\n\r\n"
                             "\r\n"
                             "--B--"_ba);
-    }
-
-    void answer_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<QString>("message"); // the start of the message shown
-        QTest::newRow("accepted, gb2312") << "1|" + ToGb18030(u"获得10金币"_s) << true << u"获得10金币"_s;
-        QTest::newRow("code compared as a number") << " 01 |ok"_ba << true << u"ok"_s;
-        QTest::newRow("code not a number") << "x|odd"_ba << false << u"odd"_s;
-        QTest::newRow("no bar") << "Server Error"_ba << false << u"服务器的回复无法识别"_s;
-    }
-    void answer()
-    {
-        QFETCH(QByteArray, body);
-        QFETCH(bool, accepted);
-        QFETCH(QString, message);
-        const UploadOutcome outcome = DecodeUploadAnswer(body);
-        QCOMPARE(outcome.accepted, accepted);
-        QVERIFY2(outcome.message.text.startsWith(message), qPrintable(outcome.message.text));
-        QCOMPARE(outcome.message.title, accepted ? u"上传成功"_s : u"上传失败"_s);
     }
 };
 

@@ -24,13 +24,8 @@ namespace {
 ExtractLimits limits(qint64 maxTotal, int maxEntries, qint64 floor = 1 << 20, qint64 maxFile = 1 << 20,
                      qint64 ratio = 100)
 {
-    ExtractLimits l;
-    l.maxTotalBytes = maxTotal;
-    l.maxEntries = maxEntries;
-    l.ratioFloorBytes = floor;
-    l.maxFileBytes = maxFile;
-    l.ratio = ratio;
-    return l;
+    return {.maxTotalBytes = maxTotal, .maxEntries = maxEntries, .ratio = ratio, .ratioFloorBytes = floor,
+            .maxFileBytes = maxFile};
 }
 
 // Every file and folder under a folder, relative, sorted.

@@ -153,30 +153,22 @@ private Q_SLOTS:
     }
 
     // A header click sorts numbers as numbers and dates as days, not as text.
-    void sortKeys_data()
-    {
-        QTest::addColumn<int>("column");
-        QTest::addColumn<QStringList>("smaller"); // id, size, ftime of the entry that sorts first
-        QTest::addColumn<QStringList>("larger");
-        QTest::newRow("book number") << 0 << QStringList{"9", "1", "2009-1-1"} << QStringList{"10", "1", "2009-1-1"};
-        QTest::newRow("size") << 6 << QStringList{"1", "999", "2009-1-1"} << QStringList{"1", "1000", "2009-1-1"};
-        QTest::newRow("date") << 5 << QStringList{"1", "1", "2009-9-30"} << QStringList{"1", "1", "2009-10-1"};
-    }
     void sortKeys()
     {
-        QFETCH(int, column);
-        QFETCH(QStringList, smaller);
-        QFETCH(QStringList, larger);
-        const auto entry = [](const QStringList &fields) {
+        const auto entry = [](const QString &id, const QString &size, const QString &ftime) {
             CatalogueEntry e;
-            e.id = fields[0];
-            e.size = fields[1];
-            e.updatedText = FormatListDate(fields[2]);
+            e.id = id;
+            e.size = size;
+            e.updatedText = FormatListDate(ftime);
             return e;
         };
-        const QVariant a = entry(smaller).sortKey(column);
-        const QVariant b = entry(larger).sortKey(column);
-        QVERIFY(QVariant::compare(a, b) == QPartialOrdering::Less);
+        const CatalogueEntry first = entry(u"9"_s, u"999"_s, u"2009-9-30"_s);
+        const QList<std::pair<int, CatalogueEntry>> later{{0, entry(u"10"_s, u"999"_s, u"2009-9-30"_s)},
+                                                          {6, entry(u"9"_s, u"1000"_s, u"2009-9-30"_s)},
+                                                          {5, entry(u"9"_s, u"999"_s, u"2009-10-1"_s)}};
+        for (const auto &[column, other] : later)
+            QVERIFY2(QVariant::compare(first.sortKey(column), other.sortKey(column)) == QPartialOrdering::Less,
+                     qPrintable(QString::number(column)));
     }
 
     // Sizes arrive in kilobytes; the unit and the digits shown change at each threshold.

@@ -75,17 +75,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("boxTitle");
-        const QString add = u"添加失败"_s, edit = u"修改失败"_s;
-        QTest::newRow("blank title") << u"addnew"_s << u"   "_s << 0 << u"/a.txt"_s << u"添加失败：书名不能为空！"_s
-                                     << add;
-        QTest::newRow("no category") << u"addnew"_s << u"书"_s << -1 << u"/a.txt"_s
-                                     << u"添加失败：电子类别不能为空！"_s << add;
-        QTest::newRow("blank path") << u"addnew"_s << u"书"_s << 0 << u"  "_s << u"添加失败：电子书路径不能为空！"_s
-                                    << add;
-        QTest::newRow("same path, other case")
-            << u"addnew"_s << u"书"_s << 0 << u"UPPER"_s << QString() << add; // message made below
-        QTest::newRow("edit, blank title") << u"edit"_s << u" "_s << 0 << u"/a.txt"_s
-                                           << u"添加失败：书名不能为空！"_s << edit;
+        const QString add = u"添加失败"_s, edit = u"修改失败"_s, a = u"addnew"_s, path = u"/a.txt"_s;
+        // clang-format off
+        QTest::newRow("blank title") << a << u"   "_s << 0 << path << u"添加失败：书名不能为空！"_s << add;
+        QTest::newRow("no category") << a << u"书"_s << -1 << path << u"添加失败：电子类别不能为空！"_s << add;
+        QTest::newRow("blank path") << a << u"书"_s << 0 << u"  "_s << u"添加失败：电子书路径不能为空！"_s << add;
+        QTest::newRow("same path, other case") << a << u"书"_s << 0 << u"UPPER"_s << QString() << add; // message made below
+        QTest::newRow("edit, blank title") << u"edit"_s << u" "_s << 0 << path << u"添加失败：书名不能为空！"_s << edit;
+        // clang-format on
     }
     void refusesInOrder()
     {
@@ -170,16 +167,6 @@ private Q_SLOTS:
         QCOMPARE(m_prompter.startDirs, (QStringList{QDir::homePath(), m_dir.filePath(u"书库"_s)}));
     }
 
-    void editor_isASingleInstance()
-    {
-        BookEditor *first = openEditor(u"addnew"_s);
-        first->titleBox()->setText(u"正在输入"_s);
-        BookEditor *second = openEditor(u"edit>||<%1"_s.arg(m_existingId));
-        QCOMPARE(second, first);
-        QCOMPARE(second->mode(), u"addnew"_s);
-        QCOMPARE(second->titleBox()->text(), u"正在输入"_s);
-    }
-
     void openNew_cancelReadsWithoutAdding_saveAddsAndReads()
     {
         const QString book = m_dir.filePath(u"Fresh Book.TXT"_s);
@@ -231,25 +218,6 @@ private Q_SLOTS:
         QCOMPARE(m_window->editorMode(), u"edit>||<%1"_s.arg(m_existingId));
         menu->item(u"SendShare"_s)->trigger();
         QVERIFY(m_window->accounts()->userCentre());
-    }
-
-    // The title a path suggests (column 0) and the folder the menu opens (column 1).
-    void pathNames_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("windows path, upper case") << 0 << u"D:\\Books\\Tom.TXT"_s << u"tom"_s;
-        QTest::newRow("inner .txt") << 0 << u"/x/my.txt.notes.txt"_s << u"my.notes"_s;
-        QTest::newRow("no extension") << 0 << u"/x/readme"_s << u"readme"_s;
-        QTest::newRow("windows folder") << 1 << u"D:\\\\Books\\\\Tom.txt"_s << u"D:\\Books\\"_s;
-        QTest::newRow("folder named after the book") << 1 << u"/b/Tom.txt/Tom.txt"_s << u"/b/Tom.txt/"_s;
-    }
-    void pathNames()
-    {
-        QFETCH(int, kind);
-        QFETCH(QString, path);
-        QTEST(kind == 0 ? ::getTxtName(path) : BookMenu::folderOf(path), "expected");
     }
 
 };

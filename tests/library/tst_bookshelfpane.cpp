@@ -123,13 +123,8 @@ private Q_SLOTS:
         m_pane->reload();
         QCOMPARE(indicator(), u"1/3"_s);
 
-        struct Step
-        {
-            QToolButton *button;
-            QString message; // empty: the page moves
-            QString after;
-        };
-        const QList<Step> steps{
+        // A button, its refusal (none: the page moves) and the page shown after.
+        const QList<std::tuple<QToolButton *, QString, QString>> steps{
             {m_pane->firstPageButton(), u"当前已是第一页!"_s, u"1/3"_s},
             {m_pane->previousPageButton(), u"前面没有了，当前已是第一页!"_s, u"1/3"_s},
             {m_pane->lastPageButton(), QString(), u"3/3"_s},
@@ -137,14 +132,14 @@ private Q_SLOTS:
             {m_pane->lastPageButton(), u"当前已是最后一页!"_s, u"3/3"_s},
             {m_pane->firstPageButton(), QString(), u"1/3"_s},
         };
-        for (const Step &step : steps) {
+        for (const auto &[button, message, after] : steps) {
             m_prompter->clear();
-            QTest::mouseClick(step.button, Qt::LeftButton);
-            QCOMPARE(indicator(), step.after);
-            if (step.message.isEmpty()) {
+            QTest::mouseClick(button, Qt::LeftButton);
+            QCOMPARE(indicator(), after);
+            if (message.isEmpty()) {
                 QVERIFY(m_prompter->shown.isEmpty());
             } else {
-                QCOMPARE(m_prompter->lastText(), step.message);
+                QCOMPARE(m_prompter->lastText(), message);
                 QCOMPARE(m_prompter->last().icon, Prompter::Icon::Exclamation);
                 QCOMPARE(m_prompter->last().title, u"Folioway"_s);
             }

@@ -59,20 +59,6 @@ private Q_SLOTS:
         QCOMPARE(m_db->findById(id)->marke, u"第一章 'It's' <i>"_s);
     }
 
-    void delete_leavesOtherRowsAndIdsUnchanged()
-    {
-        fill(5);
-        const ShelfPage before = m_db->shelfPage({}, 1);
-        QVERIFY(m_db->deleteBook(before.rows[2].id));
-        const ShelfPage after = m_db->shelfPage({}, 1);
-        QCOMPARE(after.total, 4);
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(after.rows[i].id, before.rows[i < 2 ? i : i + 1].id);
-        // A new row never takes the deleted id.
-        const qint64 next = m_db->insertBook(u"武侠仙侠"_s, u"n"_s, QString(), u"/n.txt"_s);
-        QVERIFY(next > before.rows[0].id);
-    }
-
     // A new file has one settings row (its colours and size are checked through the page in
     // tst_reader_pane); saving twice and opening the file again still leaves one, with the last values.
     void settings_alwaysOneRow()
