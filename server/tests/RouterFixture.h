@@ -28,11 +28,6 @@ inline QString element(const QByteArray &xml, const char *tag)
     return XmlFields::value(xml, QLatin1String(tag));
 }
 
-inline int count(const QByteArray &xml, const char *tag)
-{
-    return int(xml.count("<" + QByteArray(tag) + ">"));
-}
-
 const QByteArray Form = "application/x-www-form-urlencoded";
 const QByteArray Multipart = "multipart/form-data";
 const QByteArray Account = "/readerserver/userinfo.asp";

@@ -54,9 +54,8 @@ public:
     bool start(QString *error)
     {
         const QString options = u"-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off"_s.arg(m_port).arg(m_dir.path());
-        m_running = run(u"pg_ctl"_s, {u"-D"_s, dataDir(), u"-l"_s, m_dir.filePath(u"server.log"_s), u"-w"_s,
-                                       u"-o"_s, options, u"start"_s}, error);
-        return m_running;
+        return m_running = run(u"pg_ctl"_s, {u"-D"_s, dataDir(), u"-l"_s, m_dir.filePath(u"server.log"_s), u"-w"_s,
+                                              u"-o"_s, options, u"start"_s}, error);
     }
 
     // Stops the server at once, ending open connections, as a restart of the database does.
@@ -86,10 +85,8 @@ private:
         p.setWorkingDirectory(m_dir.path());
         p.setProcessChannelMode(QProcess::MergedChannels);
         const QString path = m_bin + u'/' + program;
-        if (m_runAs.isEmpty())
-            p.start(path, arguments);
-        else
-            p.start(u"runuser"_s, QStringList{u"-u"_s, m_runAs, u"--"_s, path} + arguments);
+        p.start(m_runAs.isEmpty() ? path : u"runuser"_s,
+                m_runAs.isEmpty() ? arguments : QStringList{u"-u"_s, m_runAs, u"--"_s, path} + arguments);
         const bool ok = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
         if (!ok)
             *error = program + u": "_s + QString::fromLocal8Bit(p.readAll());

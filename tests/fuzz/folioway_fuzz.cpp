@@ -45,19 +45,13 @@ namespace {
 
 volatile std::sig_atomic_t g_case = 0;
 
-// Writes the case number without anything that is unsafe inside a signal handler.
+// Writes the case number (zero-padded) without anything that is unsafe inside a signal handler.
 void nameCase()
 {
-    char text[64] = "folioway-fuzz: crashed in case ";
-    char digits[20];
-    int n = 0;
-    for (long v = g_case; n == 0 || v > 0; v /= 10)
-        digits[n++] = char('0' + v % 10);
-    int at = 31;
-    while (n > 0)
-        text[at++] = digits[--n];
-    text[at++] = '\n';
-    (void)!::write(2, text, size_t(at));
+    char text[] = "folioway-fuzz: crashed in case 0000000000000000000\n";
+    for (long v = g_case, at = long(sizeof text) - 3; v > 0; v /= 10)
+        text[at--] = char('0' + v % 10);
+    (void)!::write(2, text, sizeof text - 1);
 }
 
 #ifndef FOLIOWAY_SANITIZE
@@ -301,6 +295,7 @@ public:
     QString run(const Target &target, const QByteArray &input, QRandomGenerator &rng)
     {
         const QByteArrayView name(target.name);
+        const auto same = [](bool equal) { return equal ? QString() : u"two readings differ"_s; };
         if (name == "catalogue") {
             const CatalogueAnswer answer = ParseCatalogueAnswer(200, input);
             // An answer beyond the limits is never read, and says why.
@@ -314,21 +309,17 @@ public:
             const AccountReply a = DecodeAccountReply(input), b = DecodeAccountReply(input);
             if (a.valid && !XmlShapeProblem(input).isEmpty())
                 return u"an answer beyond the limits was read"_s;
-            return a.valid == b.valid && a.code == b.code && a.message == b.message && a.profile == b.profile
-                       ? QString()
-                       : u"two readings differ"_s;
+            return same(a.valid == b.valid && a.code == b.code && a.message == b.message && a.profile == b.profile);
         }
         if (name == "serverinfo") {
             ServerInfo a, b;
             const bool okA = ReadServerInfoAnswer(200, u"text/xml"_s, input, a);
             const bool okB = ReadServerInfoAnswer(200, u"text/xml"_s, input, b);
-            return okA == okB && a.version == b.version && a.reader_3 == b.reader_3 && a.savepathlist == b.savepathlist
-                       ? QString()
-                       : u"two readings differ"_s;
+            return same(okA == okB && a.version == b.version && a.reader_3 == b.reader_3 && a.savepathlist == b.savepathlist);
         }
         if (name == "upload") {
             const UploadOutcome a = DecodeUploadAnswer(input), b = DecodeUploadAnswer(input);
-            return a.accepted == b.accepted && a.message.text == b.message.text ? QString() : u"two readings differ"_s;
+            return same(a.accepted == b.accepted && a.message.text == b.message.text);
         }
         if (name == "chapters")
             return chapters(input, rng);

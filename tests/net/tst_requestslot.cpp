@@ -87,31 +87,20 @@ private Q_SLOTS:
         QVERIFY(other.requests.isEmpty());
     }
 
-    // A newer request on a slot replaces the older one; separate slots run side by side.
+    // A newer request on a slot replaces the older one; another slot runs beside it. The older
+    // answer is sent first: had it not been dropped, it would be the first result.
     void slots_newerSupersedesOlder_separateDoNotInterfere()
     {
-        // The first answer comes after 300 ms, the third after 600: had the first not been
-        // dropped, it would arrive before the third.
         TinyHttpServer server([](const TinyHttpServer::Request &request) {
-            const QByteArray &t = request.target;
-            return TinyHttpServer::reply(t, 200, t.contains("first") ? 300 : t.contains("third") ? 600 : 100);
+            return TinyHttpServer::reply(request.target, 200, request.target == "/first" ? 100 : 300);
         });
-        RequestSlot slot;
-        QSignalSpy spy(&slot, &RequestSlot::finished);
+        RequestSlot slot, list;
+        QSignalSpy spy(&slot, &RequestSlot::finished), listSpy(&list, &RequestSlot::finished);
         slot.get(server.baseUrl() + u"/first"_s);
-        QTRY_COMPARE(server.requests.size(), 1);
-        slot.get(server.baseUrl() + u"/second"_s);
-        QCOMPARE(waitForResult(spy).body, "/second"_ba);
-        slot.get(server.baseUrl() + u"/third"_s);
-        QCOMPARE(waitForResult(spy).body, "/third"_ba);
-
-        RequestSlot account, list;
-        QSignalSpy accountSpy(&account, &RequestSlot::finished), listSpy(&list, &RequestSlot::finished);
-        account.loginHTTP(server.baseUrl() + u"/check"_s);
         list.readHTTP(server.baseUrl() + u"/list"_s);
-        account.postForm(server.baseUrl() + u"/edit"_s, "a=1");
+        slot.postForm(server.baseUrl() + u"/edit"_s, "a=1");
+        QCOMPARE(waitForResult(spy).body, "/edit"_ba);
         QCOMPARE(waitForResult(listSpy).body, "/list"_ba);
-        QCOMPARE(waitForResult(accountSpy).body, "/edit"_ba);
     }
 
     // A hostile server's answer, one element with 200,000 attributes (1.7 MB), is refused; it is
