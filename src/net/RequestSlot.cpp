@@ -62,7 +62,10 @@ void RequestSlot::onFinished()
 
     HttpResult result;
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    result.contentType = QString::fromLatin1(reply->rawHeader(QByteArrayLiteral("Content-Type")));
+    // After a redirect the reply can still hold the hop's Content-Type before the final one
+    // ("text/html, text/xml"); only the last answer's type counts.
+    const QByteArray contentType = reply->rawHeader(QByteArrayLiteral("Content-Type"));
+    result.contentType = QString::fromLatin1(contentType.mid(contentType.lastIndexOf(',') + 1).trimmed());
     const int error = reply->error();
     // Codes below 200 are transport and proxy failures (refused, dropped, timed out). Above
     // that the server did answer, with an error status the caller looks at.
