@@ -78,12 +78,6 @@ protected:
         const QByteArray set = r.header("Set-Cookie");
         return element(r.body, "logininfo").startsWith(u'1') ? set.left(set.indexOf(';')) : QByteArray();
     }
-    // Signs a reader up through the router with the password "abc"; a login of theirs.
-    QByteArray signUp(const QByteArray &name) const
-    {
-        post(Account, "action=reg&username=" + name + "&userpass=abc&email=a%40b%2Ecn", Form);
-        return loginCookie(QString::fromLatin1(name), u"abc"_s);
-    }
     // Files are given as "path|bytes".
     static QByteArray uploadBody(const QList<QPair<QString, QByteArray>> &items)
     {

@@ -140,14 +140,13 @@ QByteArray mutate(QRandomGenerator &rng, const Target &target)
         const auto span = [&](qsizetype from) {
             return qsizetype(rng.bounded(int(qMin<qsizetype>(64, data.size() - from)) + 1));
         };
-        switch (rng.bounded(10)) {
+        switch (const int change = int(rng.bounded(10))) {
         case 0:
-            if (!data.isEmpty())
-                data[rng.bounded(int(data.size()))] ^= char(1 << rng.bounded(8));
-            break;
         case 1:
-            if (!data.isEmpty())
-                data[rng.bounded(int(data.size()))] = interesting[rng.bounded(int(sizeof interesting))];
+            if (!data.isEmpty()) {
+                char &c = data[rng.bounded(int(data.size()))];
+                c = change ? interesting[rng.bounded(int(sizeof interesting))] : char(c ^ (1 << rng.bounded(8)));
+            }
             break;
         case 2: {
             QByteArray run(1 + int(rng.bounded(16)), Qt::Uninitialized);
@@ -313,9 +312,8 @@ public:
         }
         if (name == "serverinfo") {
             ServerInfo a, b;
-            const bool okA = ReadServerInfoAnswer(200, u"text/xml"_s, input, a);
-            const bool okB = ReadServerInfoAnswer(200, u"text/xml"_s, input, b);
-            return same(okA == okB && a.version == b.version && a.reader_3 == b.reader_3 && a.savepathlist == b.savepathlist);
+            return same(ReadServerInfoAnswer(200, u"text/xml"_s, input, a) == ReadServerInfoAnswer(200, u"text/xml"_s, input, b) &&
+                        a.version == b.version && a.reader_3 == b.reader_3 && a.savepathlist == b.savepathlist);
         }
         if (name == "upload") {
             const UploadOutcome a = DecodeUploadAnswer(input), b = DecodeUploadAnswer(input);
