@@ -154,7 +154,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("allowed");
         QTest::newRow("same origin, default port written out") << u"http://h/a"_s << u"http://H:80/b"_s << true;
         QTest::newRow("to https, default ports") << u"http://h/a"_s << u"https://h/a"_s << true;
-        QTest::newRow("to https, 80 to 443 written out") << u"http://h:80/"_s << u"https://h:443/"_s << true;
         QTest::newRow("to https, same port") << u"http://h:8080/"_s << u"https://h:8080/"_s << true;
         QTest::newRow("to https, another port") << u"http://h:8080/"_s << u"https://h/"_s << false;
         QTest::newRow("back to http") << u"https://h/"_s << u"http://h/"_s << false;
