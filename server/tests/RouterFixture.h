@@ -25,7 +25,7 @@ using XmlFields::tags;
 
 inline QString element(const QByteArray &xml, const char *tag)
 {
-    return XmlFields::value(xml, QLatin1String(tag));
+    return XmlFields::values(xml, QLatin1String(tag)).value(0);
 }
 
 const QByteArray Form = "application/x-www-form-urlencoded";
