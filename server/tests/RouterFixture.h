@@ -25,7 +25,7 @@ using XmlFields::tags;
 
 inline QString element(const QByteArray &xml, const char *tag)
 {
-    return XmlFields::value(xml, QLatin1String(tag));
+    return XmlFields::values(xml, QLatin1String(tag)).value(0);
 }
 
 const QByteArray Form = "application/x-www-form-urlencoded";
@@ -77,12 +77,6 @@ protected:
                                "&password=" + QUrl::toPercentEncoding(password) + "&cookies=1");
         const QByteArray set = r.header("Set-Cookie");
         return element(r.body, "logininfo").startsWith(u'1') ? set.left(set.indexOf(';')) : QByteArray();
-    }
-    // Signs a reader up through the router with the password "abc"; a login of theirs.
-    QByteArray signUp(const QByteArray &name) const
-    {
-        post(Account, "action=reg&username=" + name + "&userpass=abc&email=a%40b%2Ecn", Form);
-        return loginCookie(QString::fromLatin1(name), u"abc"_s);
     }
     // Files are given as "path|bytes".
     static QByteArray uploadBody(const QList<QPair<QString, QByteArray>> &items)

@@ -16,11 +16,6 @@ inline QStringList values(const QByteArray &xml, const QString &tag)
     return found;
 }
 
-inline QString value(const QByteArray &xml, const QString &tag)
-{
-    return values(xml, tag).value(0);
-}
-
 // The element names from the first `from` on, in document order.
 inline QStringList tags(const QByteArray &xml, const QString &from)
 {

@@ -86,24 +86,22 @@ private Q_SLOTS:
         const QByteArray type = "multipart/form-data";
         const QByteArray text = "--B\r\nContent-Disposition: form-data; name=\"sname\"\r\n\r\nabc\r\n";
         QTest::newRow("text part") << text + "--B--" << type << u"sname"_s << "abc"_ba;
-        QTest::newRow("boundary parameter present too")
-            << text + "--B--"
-            << "multipart/form-data; boundary=B"_ba << u"sname"_s << "abc"_ba;
+        QTest::newRow("boundary parameter present too") << text + "--B--" << type + "; boundary=B" << u"sname"_s << "abc"_ba;
         QTest::newRow("value with CRLF inside")
             << "--B\r\nContent-Disposition: form-data; name=\"smemo\"\r\n\r\nline1\r\nline2\r\n--B--"_ba << type
             << u"smemo"_s << "line1\r\nline2"_ba;
         QTest::newRow("quoted semicolon in file name") << "--B\r\nContent-Disposition:form-data;name=\"file1\";"
                                                           "filename=\"a;b.txt\"\r\nContent-Type:x\r\n\r\nXY\r\n--B--"_ba
                                                        << type << u"file1"_s << "XY"_ba;
-        QTest::newRow("missing end line") << text << type << QString() << QByteArray();
-        QTest::newRow("truncated inside a part") << text.left(text.size() - 4) << type << QString() << QByteArray();
-        QTest::newRow("part without name")
-            << "--B\r\nContent-Type: text/plain\r\n\r\nx\r\n--B--"_ba << type << QString() << QByteArray();
-        QTest::newRow("no boundary at all") << "name=x"_ba << type << QString() << QByteArray();
+        const QString refused;
+        QTest::newRow("missing end line") << text << type << refused << QByteArray();
+        QTest::newRow("truncated inside a part") << text.left(text.size() - 4) << type << refused << QByteArray();
+        QTest::newRow("part without name") << "--B\r\nContent-Type: x\r\n\r\nx\r\n--B--"_ba << type << refused << QByteArray();
+        QTest::newRow("no boundary at all") << "name=x"_ba << type << refused << QByteArray();
         QByteArray many;
         for (int i = 0; i < 40; ++i)
             many += "--B\r\nContent-Disposition: form-data; name=\"f" + QByteArray::number(i) + "\"\r\n\r\nv\r\n";
-        QTest::newRow("too many parts") << many + "--B--" << type << QString() << QByteArray();
+        QTest::newRow("too many parts") << many + "--B--" << type << refused << QByteArray();
     }
     void multipart()
     {

@@ -103,16 +103,13 @@ private Q_SLOTS:
         QCOMPARE(waitForResult(listSpy).body, "/list"_ba);
     }
 
-    // A hostile server's answer, one element with 200,000 attributes (1.7 MB), is refused; it is
+    // A hostile server's answer, one element with 200,000 attributes, is refused; it is
     // read on a worker while the event loop keeps turning: the worker waits for a 0 ms timer of
     // this thread before it parses. A later read supersedes an unfinished one.
     void answerReader_hostileAnswerOffTheThread()
     {
-        QByteArray attributes;
-        for (int i = 0; i < 200000; ++i)
-            attributes += " a" + QByteArray::number(i) + "=\"\"";
-        TinyHttpServer server([&](const TinyHttpServer::Request &) {
-            return TinyHttpServer::reply("<root><bookinfo" + attributes + "/></root>");
+        TinyHttpServer server([](const TinyHttpServer::Request &) {
+            return TinyHttpServer::reply("<root><bookinfo" + " a=\"\""_ba.repeated(200000) + "/></root>");
         });
         RequestSlot slot;
         AnswerReader reader;
@@ -154,7 +151,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("allowed");
         QTest::newRow("same origin, default port written out") << u"http://h/a"_s << u"http://H:80/b"_s << true;
         QTest::newRow("to https, default ports") << u"http://h/a"_s << u"https://h/a"_s << true;
-        QTest::newRow("to https, 80 to 443 written out") << u"http://h:80/"_s << u"https://h:443/"_s << true;
         QTest::newRow("to https, same port") << u"http://h:8080/"_s << u"https://h:8080/"_s << true;
         QTest::newRow("to https, another port") << u"http://h:8080/"_s << u"https://h/"_s << false;
         QTest::newRow("back to http") << u"https://h/"_s << u"http://h/"_s << false;

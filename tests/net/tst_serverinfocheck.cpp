@@ -12,12 +12,12 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// An answer with every element, or without reader_3.
-QByteArray infoXml(const QByteArray &version, const QByteArray &mustdown, bool reader3 = true)
+// An answer with every element.
+QByteArray infoXml(const QByteArray &version, const QByteArray &mustdown)
 {
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?><root><infobase><reader_1>http://ads.example/page</reader_1>"
-           "<reader_2><![CDATA[<b>广告</b>]]></reader_2>" + QByteArray(reader3 ? "<reader_3>前</reader_3>" : "") +
-           "<reader_4>后</reader_4><version>" + version + "</version><mustdown>" + mustdown +
+           "<reader_2><![CDATA[<b>广告</b>]]></reader_2><reader_3>前</reader_3><reader_4>后</reader_4><version>" +
+           version + "</version><mustdown>" + mustdown +
            "</mustdown><verinfo>修正错误</verinfo><downloadlist>d</downloadlist><savepathlist>s</savepathlist></infobase></root>";
 }
 
@@ -28,33 +28,6 @@ class TestServerInfoCheck : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void readAnswer_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("contentType");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("read"); // reader_2|version|savepathlist; accepted when all are read
-        const QByteArray good = infoXml(" v1.2 ", "FALSE");
-        const QString all = u"<b>广告</b>|v1.2|s"_s;
-        QTest::newRow("text/xml") << 200 << u"text/xml"_s << good << all;
-        QTest::newRow("html with charset passes") << 200 << u"text/html; charset=utf-8"_s << good << all;
-        QTest::newRow("bare html refused") << 200 << u"Text/HTML"_s << good << u"||"_s;
-        QTest::newRow("error status") << 404 << u"text/xml"_s << good << u"||"_s;
-        QTest::newRow("no infobase") << 200 << u"text/xml"_s << "<root><version>v9</version></root>"_ba << u"||"_s;
-        QTest::newRow("missing reader_3 keeps the first two")
-            << 200 << u"text/xml"_s << infoXml("v2.0", "TRUE", false) << u"<b>广告</b>||"_s;
-    }
-    void readAnswer()
-    {
-        QFETCH(int, status);
-        QFETCH(QString, contentType);
-        QFETCH(QByteArray, body);
-        QFETCH(QString, read);
-        ServerInfo info;
-        QCOMPARE(ReadServerInfoAnswer(status, contentType, body, info), read.endsWith(u"|s"));
-        QCOMPARE(info.reader_2 + u'|' + info.version + u'|' + info.savepathlist, read);
-    }
-
     // The server page pane shows a web page of the catalogue server's own host, nothing else.
     void serverPageUrl_data()
     {
