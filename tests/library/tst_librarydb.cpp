@@ -47,9 +47,7 @@ private Q_SLOTS:
         QVERIFY(id > 0);
         const auto byPath = m_db->findByPath(path);
         QVERIFY(byPath);
-        QCOMPARE(byPath->name, name);
-        QCOMPARE(byPath->author, author);
-        QCOMPARE(byPath->path, path);
+        QCOMPARE((QStringList{byPath->name, byPath->author, byPath->path}), (QStringList{name, author, path}));
         QCOMPARE(m_db->findByName(name)->id, id);
         // Lookups ignore letter case, not blanks.
         QCOMPARE(m_db->findByPath(path.toUpper())->id, id);
