@@ -243,17 +243,14 @@ private Q_SLOTS:
         QCOMPARE(row->foreground(0).color(), QColor(255, 0, 0));
         QCOMPARE(row->foreground(1).color(), QColor(255, 0, 0));
         // As painted: red text and no trace of the progress bar.
-        const QRect rowRect = list->visualItemRect(row);
-        const QImage cell =
-            list->viewport()->grab({list->columnViewportPosition(1), rowRect.y(), list->columnWidth(1), rowRect.height()}).toImage();
+        const QRect r = list->visualItemRect(row);
+        const QImage cell = list->viewport()->grab({list->columnViewportPosition(1), r.y(), list->columnWidth(1), r.height()}).toImage();
         int red = 0, bar = 0;
-        for (int y = 0; y < cell.height(); ++y)
-            for (int x = 0; x < cell.width(); ++x) {
-                const QColor c = cell.pixelColor(x, y);
-                // Red text over the row's light background: green and blue fall together.
-                red += c.red() > 200 && c.green() < 120 && qAbs(c.green() - c.blue()) < 16;
-                bar += c.blue() > c.red() + 40;
-            }
+        for (int i = 0; i < cell.width() * cell.height(); ++i) {
+            const QColor c = cell.pixelColor(i % cell.width(), i / cell.width());
+            red += c.red() > 200 && c.green() < 120 && qAbs(c.green() - c.blue()) < 16; // red text: green and blue alike
+            bar += c.blue() > c.red() + 40;
+        }
         QVERIFY2(red > 0 && bar == 0, qPrintable(u"'%1': %2 red, %3 bar"_s.arg(row->text(1)).arg(red).arg(bar)));
         QCOMPARE(row->toolTip(2), u"连接中断"_s);
         QVERIFY(!QFile::exists(saveFile));
