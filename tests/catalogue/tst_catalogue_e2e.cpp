@@ -27,10 +27,12 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
+
 // The whole catalogue tab in the main window against the real server: browsing and searching;
 // and a download whose server dies mid-transfer, comes back and gives the rest of the book to a
 // retry that puts it on the shelf.
-static const QString kBigBook = QStringLiteral("断线测试之书");
+static const QString kBigBook = u"断线测试之书"_s;
 
 class TestCatalogueEndToEnd : public QObject
 {
@@ -69,18 +71,18 @@ class TestCatalogueEndToEnd : public QObject
     {
         bool done = false;
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("server"));
-            db.setDatabaseName(serverData + QStringLiteral("/catalogue.db"));
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"server"_s);
+            db.setDatabaseName(serverData + u"/catalogue.db"_s);
             QSqlQuery q(db);
-            if (db.open() && q.exec(QStringLiteral("SELECT id FROM books WHERE name = '%1'").arg(title)) && q.next()) {
+            if (db.open() && q.exec(u"SELECT id FROM books WHERE name = '%1'"_s.arg(title)) && q.next()) {
                 const QString id = q.value(0).toString();
                 QImage cover(60, 80, QImage::Format_RGB32);
                 cover.fill(QColor(30, 90, 160));
-                done = cover.save(serverData + QStringLiteral("/books/") + id + QStringLiteral("/cover.jpg"), "JPG") &&
-                       q.exec(QStringLiteral("UPDATE books SET cover = 'cover.jpg', memo = '断线重连' WHERE id = ") + id);
+                done = cover.save(serverData + u"/books/"_s + id + u"/cover.jpg"_s, "JPG") &&
+                       q.exec(u"UPDATE books SET cover = 'cover.jpg', memo = '断线重连' WHERE id = "_s + id);
             }
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("server"));
+        QSqlDatabase::removeDatabase(u"server"_s);
         return done;
     }
 
@@ -91,24 +93,21 @@ private Q_SLOTS:
     {
         if (LiveServer::binary(TestSupport::binDir()).isEmpty())
             QSKIP("folioway-server is not built");
-        const QString serverData = m_dir.filePath(QStringLiteral("server"));
-        QVERIFY2(m_server.start(TestSupport::binDir(), {QStringLiteral("--data"), serverData, QStringLiteral("--demo")}),
-                 qPrintable(m_server.output()));
+        const QString serverData = m_dir.filePath(u"server"_s);
+        QVERIFY2(m_server.start(TestSupport::binDir(), {u"--data"_s, serverData, u"--demo"_s}), qPrintable(m_server.output()));
         // Beside the demo books, one big enough that the server can die while it is on the wire.
-        const QString importFolder = m_dir.filePath(QStringLiteral("import"));
-        QByteArray book = QStringLiteral("第一章 断线\n").toUtf8();
-        book += QByteArray(1024 * 1024, 'x').append('\n').repeated(120);
-        QVERIFY(TestSupport::writeFile(importFolder + QLatin1Char('/') + kBigBook + QStringLiteral(".txt"), book));
-        const LiveServer::Result import =
-            LiveServer::run(TestSupport::binDir(), {QStringLiteral("--data"), serverData, QStringLiteral("import"),
-                                                    importFolder, QStringLiteral("--category"), QStringLiteral("其他分类")});
+        const QString importFolder = m_dir.filePath(u"import"_s);
+        const QByteArray book = "第一章 断线\n" + QByteArray(1024 * 1024, 'x').append('\n').repeated(120);
+        QVERIFY(TestSupport::writeFile(importFolder + u'/' + kBigBook + u".txt"_s, book));
+        const LiveServer::Result import = LiveServer::run(
+            TestSupport::binDir(), {u"--data"_s, serverData, u"import"_s, importFolder, u"--category"_s, u"其他分类"_s});
         QVERIFY2(import.exitCode == 0, qPrintable(import.err));
         QVERIFY(giveCover(serverData, kBigBook));
         m_db = std::make_unique<LibraryDb>();
-        QVERIFY(m_db->open(m_dir.filePath(QStringLiteral("client/DataFile/Data.db"))));
-        m_ctx.programFolder = m_dir.filePath(QStringLiteral("client"));
+        QVERIFY(m_db->open(m_dir.filePath(u"client/DataFile/Data.db"_s)));
+        m_ctx.programFolder = m_dir.filePath(u"client"_s);
         m_ctx.db = m_db.get();
-        m_ctx.downloadFolder = m_dir.filePath(QStringLiteral("client/TxtBook"));
+        m_ctx.downloadFolder = m_dir.filePath(u"client/TxtBook"_s);
         m_ctx.config.serverBaseUrl = m_server.baseUrl();
         m_window = std::make_unique<MainWindow>(m_ctx, m_prompter);
         m_window->load();
@@ -131,7 +130,7 @@ private Q_SLOTS:
         QCOMPARE(pane->bookList()->topLevelItemCount(), int(pane->entries().size()));
         const QString total = pane->paging().totalPages;
         QVERIFY(total.toInt() >= 2);
-        QCOMPARE(pane->pageDisplay()->text(), QStringLiteral("1/") + total);
+        QCOMPARE(pane->pageDisplay()->text(), u"1/"_s + total);
         // The tab's first list is fetched once only.
         m_window->SelectToolBar(1);
         m_window->SelectToolBar(3);
@@ -147,32 +146,32 @@ private Q_SLOTS:
 
         QTest::keyClick(pane->bookList(), Qt::Key_Right);
         QVERIFY(answered(pane));
-        QCOMPARE(pane->pageDisplay()->text(), QStringLiteral("2/") + total);
+        QCOMPARE(pane->pageDisplay()->text(), u"2/"_s + total);
         pane->pageBox()->setText(total);
         pane->goToPage();
         QVERIFY(answered(pane));
-        QCOMPARE(pane->pageDisplay()->text(), total + QLatin1Char('/') + total);
+        QCOMPARE(pane->pageDisplay()->text(), total + u'/' + total);
         m_prompter.clear();
         pane->nextPage();
-        QCOMPARE(m_prompter.lastText(), QStringLiteral("后面没有了，当前已是最后一页!"));
+        QCOMPARE(m_prompter.lastText(), u"后面没有了，当前已是最后一页!"_s);
         QVERIFY(!pane->isLoading());
         pane->firstPage();
         QVERIFY(answered(pane));
-        QCOMPARE(pane->paging().currentPage, QStringLiteral("1"));
+        QCOMPARE(pane->paging().currentPage, u"1"_s);
 
         // The keyword box: grey hint while empty, refusals before anything is sent.
         SearchPanel *search = m_window->searchPanel();
         QVERIFY(search->showsHint());
         QCOMPARE(search->keywordBox()->palette().color(QPalette::Text), QColor(128, 128, 128));
         search->searchClicked();
-        QCOMPARE(m_prompter.lastText(), QStringLiteral("请输入一个正确的关键字！"));
+        QCOMPARE(m_prompter.lastText(), u"请输入一个正确的关键字！"_s);
         QVERIFY(search->keywordBox()->text().isEmpty());
         search->keywordBox()->setText(SearchPlaceholder());
         search->keywordBox()->setFocus();
         QTRY_VERIFY(search->keywordBox()->text().isEmpty());
-        search->keywordBox()->setText(QStringLiteral("剑"));
+        search->keywordBox()->setText(u"剑"_s);
         QTest::keyClick(search->keywordBox(), Qt::Key_Return);
-        QCOMPARE(m_prompter.lastText(), QStringLiteral("请输入至少2位的关键字进行搜索！"));
+        QCOMPARE(m_prompter.lastText(), u"请输入至少2位的关键字进行搜索！"_s);
         QVERIFY(!pane->isLoading());
         QVERIFY(search->searchButton()->hasFocus());
 
@@ -188,10 +187,10 @@ private Q_SLOTS:
             QVERIFY2(entry.author.contains(author) || entry.name.contains(author), qPrintable(entry.name));
         QVERIFY(pane->statusLine()->text().isEmpty());
         QVERIFY(pane->detailPanel()->downloadButton()->isEnabled());
-        search->keywordBox()->setText(QStringLiteral("没有这样的书"));
+        search->keywordBox()->setText(u"没有这样的书"_s);
         search->searchClicked();
         QVERIFY(answered(pane));
-        QCOMPARE(pane->statusLine()->text(), QStringLiteral("没有找到相关书籍"));
+        QCOMPARE(pane->statusLine()->text(), u"没有找到相关书籍"_s);
         search->searchClicked();
         QVERIFY(pane->statusLine()->text().isEmpty()); // while the request is out
         QVERIFY(answered(pane));
@@ -232,7 +231,7 @@ private Q_SLOTS:
         });
         QTest::mouseClick(pane->detailPanel()->downloadButton(), Qt::LeftButton);
         QVERIFY(pane->downloadPanelVisible());
-        QCOMPARE(pane->downloadIcon()->toolTip(), QStringLiteral("隐藏下载面版"));
+        QCOMPARE(pane->downloadIcon()->toolTip(), u"隐藏下载面版"_s);
         QVERIFY2(done.wait(60000), qPrintable(pane->downloads()->rows().last().status));
         QVERIFY(killed);
         QCOMPARE(int(done[0][0].toStringList().size()), 1);
@@ -244,20 +243,16 @@ private Q_SLOTS:
         QCOMPARE(row->foreground(0).color(), QColor(255, 0, 0));
         QCOMPARE(row->foreground(1).color(), QColor(255, 0, 0));
         // As painted: red text and no trace of the progress bar.
-        const QRect rowRect = list->visualItemRect(row);
-        const QImage cell = list->viewport()
-                                ->grab(QRect(list->columnViewportPosition(1), rowRect.y(), list->columnWidth(1), rowRect.height()))
-                                .toImage();
+        const QRect r = list->visualItemRect(row);
+        const QImage cell = list->viewport()->grab({list->columnViewportPosition(1), r.y(), list->columnWidth(1), r.height()}).toImage();
         int red = 0, bar = 0;
-        for (int y = 0; y < cell.height(); ++y)
-            for (int x = 0; x < cell.width(); ++x) {
-                const QColor c = cell.pixelColor(x, y);
-                // Red text over the row's light background: green and blue fall together.
-                red += c.red() > 200 && c.green() < 120 && qAbs(c.green() - c.blue()) < 16;
-                bar += c.blue() > c.red() + 40;
-            }
-        QVERIFY2(red > 0 && bar == 0, qPrintable(QStringLiteral("'%1': %2 red, %3 bar").arg(row->text(1)).arg(red).arg(bar)));
-        QCOMPARE(row->toolTip(2), QStringLiteral("连接中断"));
+        for (int i = 0; i < cell.width() * cell.height(); ++i) {
+            const QColor c = cell.pixelColor(i % cell.width(), i / cell.width());
+            red += c.red() > 200 && c.green() < 120 && qAbs(c.green() - c.blue()) < 16; // red text: green and blue alike
+            bar += c.blue() > c.red() + 40;
+        }
+        QVERIFY2(red > 0 && bar == 0, qPrintable(u"'%1': %2 red, %3 bar"_s.arg(row->text(1)).arg(red).arg(bar)));
+        QCOMPARE(row->toolTip(2), u"连接中断"_s);
         QVERIFY(!QFile::exists(saveFile));
         const qint64 kept = pane->downloads()->downloader()->resumableBytes(saveFile);
         QVERIFY(kept > 0);
@@ -268,24 +263,23 @@ private Q_SLOTS:
         pane->chooseCategory(0);
         QVERIFY(answered(pane));
         QVERIFY(m_prompter.shown.isEmpty());
-        QCOMPARE(pane->statusLine()->text(), QStringLiteral("暂时连不上书库服务器"));
+        QCOMPARE(pane->statusLine()->text(), u"暂时连不上书库服务器"_s);
         QCOMPARE(pane->entries().first().name, big.name);
 
         // The server comes back on its port; the row's retry asks only for the rest.
-        const QString log = m_dir.filePath(QStringLiteral("access.log"));
-        QVERIFY2(m_server.start(TestSupport::binDir(), {QStringLiteral("--port"), QString::number(m_server.port()),
-                                                        QStringLiteral("--data"), m_dir.filePath(QStringLiteral("server")),
-                                                        QStringLiteral("--log"), log}),
+        const QString log = m_dir.filePath(u"access.log"_s);
+        QVERIFY2(m_server.start(TestSupport::binDir(), {u"--port"_s, QString::number(m_server.port()), u"--data"_s,
+                                                        m_dir.filePath(u"server"_s), u"--log"_s, log}),
                  qPrintable(m_server.output()));
         std::unique_ptr<QMenu> menu(list->menuFor(last));
         QAction *retry = menu->actions().at(1);
-        QCOMPARE(retry->text(), QStringLiteral("重试"));
+        QCOMPARE(retry->text(), u"重试"_s);
         QVERIFY(retry->isEnabled());
         retry->trigger();
         QVERIFY(done.wait(60000));
         QVERIFY(m_prompter.shown.isEmpty());
         QCOMPARE(list->topLevelItemCount(), last + 1);
-        QCOMPARE(row->text(2), QStringLiteral("下载完成，已为你添加到书架！"));
+        QCOMPARE(row->text(2), u"下载完成，已为你添加到书架！"_s);
         QCOMPARE(row->foreground(2).color(), QColor(0, 0, 255));
         QVERIFY(row->toolTip(2).isEmpty());
         const QByteArray served = TestSupport::readFile(log);
@@ -298,13 +292,13 @@ private Q_SLOTS:
         m_prompter.answers.enqueue(true);
         doubleClickRow(pane->bookList(), 0);
         QCOMPARE(int(m_prompter.shown.size()), 2);
-        QCOMPARE(m_prompter.shown[0].title, QStringLiteral("确认下载"));
-        QCOMPARE(m_prompter.shown[1].text, QStringLiteral("不要重复下载，该书已在下载列表中！"));
+        QCOMPARE(m_prompter.shown[0].title, u"确认下载"_s);
+        QCOMPARE(m_prompter.shown[1].text, u"不要重复下载，该书已在下载列表中！"_s);
 
         // Read from the row's menu.
         menu.reset(list->menuFor(last));
         QAction *read = menu->actions().last();
-        QCOMPARE(read->text(), QStringLiteral("阅读"));
+        QCOMPARE(read->text(), u"阅读"_s);
         read->trigger();
         QCOMPARE(m_window->currentTab(), 2);
         QCOMPARE(m_window->currentBookPath(), m_db->findByName(big.name)->path);

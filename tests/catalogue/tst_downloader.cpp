@@ -128,8 +128,6 @@ private Q_SLOTS:
                 expectedFailed.append(saveFile);
         }
         QVERIFY(done.wait(10000));
-        QTest::qWait(100);
-        QCOMPARE(done.size(), 1);
         QCOMPARE(endedWhenDone, int(paths.size()));
         QStringList reported = done[0][0].toStringList();
         reported.sort();
@@ -140,6 +138,7 @@ private Q_SLOTS:
         // A new batch opens after the end.
         QVERIFY(!downloader.beginDownload(url(u"/ok/5"_s), file(u"next.bin"_s)));
         QVERIFY(done.wait(5000));
+        QCOMPARE(done.size(), 2); // the first batch ended once
         QCOMPARE(done.last()[0].toStringList(), QStringList{});
     }
 
@@ -182,8 +181,7 @@ private Q_SLOTS:
         QCOMPARE(askedRanges(), range.isEmpty() ? QByteArrayList() : QByteArrayList{range});
         QCOMPARE(TestSupport::readFile(saveFile), pattern(300000));
         QVERIFY(!QFileInfo::exists(part));
-        QCOMPARE(progressed.last()[0].toLongLong(), 300000);
-        QCOMPARE(progressed.last()[1].toLongLong(), 300000);
+        QCOMPARE(progressed.last().mid(0, 2), (QVariantList{qint64(300000), qint64(300000)}));
     }
 
     void beginDownload_refusals_data()
