@@ -94,13 +94,6 @@ private Q_SLOTS:
         QVERIFY(stillUp);
     }
 
-    void offscreenGetsTheNoOpHotKey()
-    {
-        const std::unique_ptr<GlobalHotKey> hotKey = GlobalHotKey::create();
-        QVERIFY(!hotKey->isFunctional());
-        QVERIFY(hotKey->setCombination(QKeyCombination(Qt::ControlModifier, Qt::Key_Q)));
-    }
-
 #ifdef FOLIOWAY_HAVE_XCB
     void x11KeySym_data()
     {
