@@ -440,6 +440,7 @@ private Q_SLOTS:
         QCOMPARE(shown, 1);
         QTest::keyClick(box->filterBox(), Qt::Key_Return);
         QVERIFY(waitShown(m_reader, 8, expected(m_book, 8)));
+        QCOMPARE(pageHtml(m_reader, u"AdsDiv"_s), m_ctx.serverInfo.reader_2);
         QVERIFY(!box->isVisible());
 
         QTest::keyClick(pageInput(m_reader), Qt::Key_F11);
