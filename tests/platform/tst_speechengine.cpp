@@ -78,23 +78,6 @@ private Q_SLOTS:
         QTEST(result, "order");
     }
 
-    void queuedStreamsFollowEachOther()
-    {
-        auto engine = SilentEngine();
-        QStringList order;
-        connect(engine.get(), &SpeechEngine::word, this,
-                [&order](int stream, int position) { order << u"w%1:%2"_s.arg(stream).arg(position); });
-        connect(engine.get(), &SpeechEngine::endStream, this,
-                [&order](int stream) { order << u"end%1"_s.arg(stream); });
-        const int first = engine->speak(u"你好"_s);
-        const int empty = engine->speak(QString());
-        const int second = engine->speak(u"再见"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(order.contains(u"end%1"_s.arg(second)), 10000);
-        QCOMPARE(order, (QStringList{u"w%1:0"_s.arg(first), u"w%1:1"_s.arg(first), u"end%1"_s.arg(first),
-                                     u"end%1"_s.arg(empty), u"w%1:0"_s.arg(second), u"w%1:1"_s.arg(second),
-                                     u"end%1"_s.arg(second)}));
-    }
-
     // The recording aid as the program sets it up: environment variables only. The voice chosen
     // at start-up is a Mandarin one that reads characters as Mandarin, and the chapter is heard.
     void chapterRecordedWithMandarin()

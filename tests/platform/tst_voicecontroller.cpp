@@ -147,20 +147,6 @@ private Q_SLOTS:
         QCOMPARE(m_highlights.mid(before), (QList<QPair<int, int>>{{2, 3}, {6, 3}}));
     }
 
-    // A page with only its indent and line breaks: the engine says "没有可朗读内容" and the
-    // button behaves as for any text.
-    void nothingToRead()
-    {
-        m_content = u"　　\r\r"_s;
-        QSignalSpy words(m_engine.get(), &SpeechEngine::word);
-        click(m_read);
-        QCOMPARE(m_controller->state(), Pause);
-        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
-        QVERIFY(words.size() >= 5);
-        for (const QList<QVariant> &w : words)
-            QVERIFY(w.at(1).toInt() + w.at(2).toInt() <= u"没有可朗读内容"_s.size());
-    }
-
     void textArrivingAfterStopIsNotRead()
     {
         m_content = Lead + u"一二三"_s;
@@ -174,29 +160,6 @@ private Q_SLOTS:
         QVERIFY(!m_engine->isSpeaking());
         QTest::qWait(300);
         QVERIFY(m_highlights.isEmpty());
-    }
-
-    // Reading on to the next chapter follows a page read to its end only once ticked (a stopped
-    // one: stopWhilePaused).
-    void readOn_data()
-    {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<bool>("wanted");
-        QTest::newRow("never chosen") << QString() << false;
-        QTest::newRow("ticked") << u"{\"readOn\":true}"_s << true;
-        QTest::newRow("unticked") << u"{\"readOn\":false}"_s << false;
-    }
-    void readOn()
-    {
-        QFETCH(QString, stored);
-        QFETCH(bool, wanted);
-        m_controller->attachOptions(m_panel, VoiceOptions::fromText(stored));
-        QCOMPARE(m_panel.readOn->isChecked(), wanted);
-        QSignalSpy finished(m_controller, &VoiceController::finishedReading);
-        m_content = Lead + u"一二三"_s;
-        click(m_read);
-        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
-        QCOMPARE(finished.size(), wanted ? 1 : 0);
     }
 
     // The sleep timer stops the reading; a faster speed makes shorter speech and is reported

@@ -298,7 +298,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("encoding");
         QTest::addColumn<int>("length"); // of the long line, in thousands of characters
         QTest::newRow("utf8, beyond several reads") << u"UTF-8"_s << 400;
-        QTest::newRow("gb18030") << u"GB18030"_s << 60;
         QTest::newRow("utf16be") << u"UTF-16BE"_s << 60;
         QTest::newRow("big5, just over the limit") << u"Big5"_s << 9;
     }

@@ -82,7 +82,6 @@ private Q_SLOTS:
             QTest::newRow(name) << path;
         };
         add("gb18030", TestSupport::gb18030(text));
-        add("gb18030 lf only", TestSupport::gb18030(QString(text).replace(u"\r\n"_s, u"\n"_s)));
         add("utf8", text.toUtf8());
         add("utf8 crlf", QString(text).replace(u'\n', u"\r\n"_s).toUtf8());
         add("utf8 mark", "\xEF\xBB\xBF"_ba + generatedText(8).toUtf8());
@@ -107,15 +106,8 @@ private Q_SLOTS:
         QCOMPARE(ours.exitCode, 0);
         const QByteArray theirs = TestSupport::runProgram(
             m_node, {QDir(TestSupport::sourceDir()).filePath(u"tests/reader/toc.js"_s), path}).out;
-        const QList<QByteArray> ourLines = ours.out.split('\n');
-        const QList<QByteArray> theirLines = theirs.split('\n');
-        for (qsizetype i = 0; i < qMin(ourLines.size(), theirLines.size()); ++i) {
-            if (ourLines.at(i) != theirLines.at(i))
-                QFAIL(qPrintable(u"line %1: folioway-toc \"%2\", JavaScript \"%3\""_s.arg(i + 1).arg(
-                    QString::fromUtf8(ourLines.at(i)), QString::fromUtf8(theirLines.at(i)))));
-        }
-        QCOMPARE(ourLines.size(), theirLines.size());
-        QVERIFY(ourLines.size() >= 2);
+        QVERIFY(ours.out.count('\n') >= 1);
+        QCOMPARE(ours.out.split('\n'), theirs.split('\n')); // names the first line that differs
     }
 
     // --smart and --encoding give what the reading pane gets for the same choice.

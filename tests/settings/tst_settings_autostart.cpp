@@ -65,15 +65,6 @@ private Q_SLOTS:
         QVERIFY(!entry.write());
     }
 
-    void configFolder()
-    {
-        const QString fromHome = m_dir->filePath(u"home/.config/autostart"_s);
-        qunsetenv("XDG_CONFIG_HOME");
-        QCOMPARE(AutoStartEntry::autostartFolder(), fromHome);
-        qputenv("XDG_CONFIG_HOME", "relative/config");
-        QCOMPARE(AutoStartEntry::autostartFolder(), fromHome);
-    }
-
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
 };

@@ -34,30 +34,6 @@ class BossKeyTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void registration_data()
-    {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<QStringList>("saves"); // "modifier|key" as the settings tab hands them on
-        QTest::addColumn<QList<QKeyCombination>>("registered");
-        using C = QKeyCombination;
-        // clang-format off
-        QTest::newRow("no bar: skipped until saved") << u"Ctrlq"_s << QStringList{"Alt|w"} << QList<C>{C(Qt::AltModifier, Qt::Key_W)};
-        QTest::newRow("unknown word keeps last modifier") << u"shift|a"_s << QStringList{"Meta|b"} << QList<C>{C(Qt::ShiftModifier, Qt::Key_A), C(Qt::ShiftModifier, Qt::Key_B)};
-        // clang-format on
-    }
-    void registration()
-    {
-        QFETCH(QString, stored);
-        QFETCH(QStringList, saves);
-        auto fake = std::make_unique<FakeHotKey>();
-        FakeHotKey *hotKey = fake.get();
-        BossKeyHotKey bossKey(std::move(fake));
-        bossKey.registerStored(stored);
-        for (const QString &save : std::as_const(saves))
-            bossKey.registerKey(save.section(u'|', 0, 0), save.section(u'|', 1));
-        QTEST(hotKey->registered, "registered");
-    }
-
     void pressesHideThenShowExactlyTheVisibleWindows()
     {
         auto fake = std::make_unique<FakeHotKey>();
@@ -116,13 +92,6 @@ private Q_SLOTS:
         });
         QCOMPARE(question.exec(), int(QDialog::Accepted));
         QVERIFY(stillUp);
-    }
-
-    void offscreenGetsTheNoOpHotKey()
-    {
-        const std::unique_ptr<GlobalHotKey> hotKey = GlobalHotKey::create();
-        QVERIFY(!hotKey->isFunctional());
-        QVERIFY(hotKey->setCombination(QKeyCombination(Qt::ControlModifier, Qt::Key_Q)));
     }
 
 #ifdef FOLIOWAY_HAVE_XCB

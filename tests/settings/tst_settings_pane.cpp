@@ -235,28 +235,6 @@ private Q_SLOTS:
         QCOMPARE(m_ctx.config.serverBaseUrl, u"http://127.0.0.1:8080"_s);
     }
 
-    // The main window hands the stored style to the reader and registers the stored key at
-    // load, and passes both on again after a save.
-    void mainWindow_wiresReaderAndBossKey()
-    {
-        store(SysSetRow{u"/b"_s, false, u"ctrl|q"_s, u"112233"_s, u"小号"_s, u"445566"_s});
-        MainWindow window(m_ctx, m_prompter);
-        window.load();
-        QCOMPARE(window.reader()->pageStyle().background, u"#445566"_s);
-        QCOMPARE(window.reader()->pageStyle().color, u"#112233"_s);
-        QCOMPARE(window.reader()->pageStyle().fontSize, u"12px"_s);
-        QCOMPARE(window.bossKey()->combination().combination(), QKeyCombination(Qt::ControlModifier, Qt::Key_Q));
-
-        SettingsPane *pane = window.settings();
-        QCOMPARE(pane->keyBox()->text(), u"Q"_s);
-        pane->textSizeList()->setCurrentIndex(3);
-        pane->modifierList()->setCurrentIndex(0);
-        pane->keyBox()->setText(u"w"_s);
-        QTest::mouseClick(pane->saveButton(), Qt::LeftButton);
-        QCOMPARE(m_prompter.lastText(), u"恭喜你，参数设置成功！"_s);
-        QCOMPARE(window.reader()->pageStyle().fontSize, u"22px"_s);
-        QCOMPARE(window.bossKey()->combination().combination(), QKeyCombination(Qt::AltModifier, Qt::Key_W));
-    }
 };
 
 QTEST_MAIN(SettingsPaneTest)

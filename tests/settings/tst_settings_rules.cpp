@@ -139,8 +139,6 @@ private Q_SLOTS:
         QTest::addColumn<double>("lineHeight");
         QTest::addColumn<int>("pageWidth");
         QTest::newRow("nothing stored") << QString() << QString() << 1.9 << 46;
-        QTest::newRow("round trip") << ReadingLook{u"Noto Serif CJK SC"_s, 2.2, 0.5, 60, true}.toText()
-                                    << u"Noto Serif CJK SC"_s << 2.2 << 60;
         QTest::newRow("out of range") << u"{\"lineHeight\":40,\"pageWidth\":-3}"_s << QString() << 3.0 << 20;
         QTest::newRow("a font that would end the style") << u"{\"font\":\"x;} body{display:none\"}"_s << QString()
                                                         << 1.9 << 46;

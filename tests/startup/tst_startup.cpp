@@ -30,29 +30,6 @@ private:
     };
 
 private Q_SLOTS:
-    void ensureFolderPath_data()
-    {
-        QTest::addColumn<QString>("relative"); // empty: no path at all
-        QTest::addColumn<QString>("mustExist");
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("backslashes") << u"d\\e\\f"_s << u"d/e/f"_s << true;
-        QTest::newRow("chinese and blanks") << u"书 库/下 载"_s << u"书 库/下 载"_s << true;
-        QTest::newRow("empty") << QString() << QString() << true;
-        QTest::newRow("a file in the way") << u"file/sub"_s << QString() << false;
-    }
-    void ensureFolderPath()
-    {
-        QFETCH(QString, relative);
-        QFETCH(QString, mustExist);
-        QFETCH(bool, ok);
-        QTemporaryDir dir;
-        QVERIFY(TestSupport::writeFile(dir.filePath(u"file"_s), "x"));
-        const QString path = relative.isEmpty() ? QString() : dir.path() + u'/' + relative;
-        bool made = !ok;
-        QCOMPARE(EnsureFolderPath(path, &made), path);
-        QCOMPARE(made, ok);
-        QVERIFY(mustExist.isEmpty() || QFileInfo(dir.filePath(mustExist)).isDir());
-    }
 
     void firstStart_storesDefaultFolderAndNextStartCreatesIt()
     {
