@@ -50,39 +50,37 @@ private Q_SLOTS:
 
     void routing_data()
     {
-        QTest::addColumn<QByteArray>("target"); // "POST " before a form post
-        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("target"); // "POST " before a form post, its body after the "?"
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("contains");
         const QByteArray list = "/readerserver/listbook.asp", none;
         QTest::newRow("server info") << "/readerserver/getinfo.asp?desknum=AB12&rnt=2024/3/7%209:05:33"_ba
-                                     << none << 200 << "<version>v1.2</version><mustdown>FALSE</mustdown>"_ba;
-        QTest::newRow("server info by POST") << "POST /readerserver/getinfo.asp"_ba << none << 405 << none;
-        QTest::newRow("broken escape in the query") << list + "?type=%E6%AD%FF" << none << 400 << none;
-        QTest::newRow("unknown list action") << list + "?action=drop" << none << 400 << none;
-        QTest::newRow("dot segments") << "/books/1/../../catalogue.db"_ba << none << 404 << none;
-        QTest::newRow("encoded dot segments") << "/books/..%2F..%2Fcatalogue.db"_ba << none << 404 << none;
-        QTest::newRow("another book's name") << "/books/1/%E4%B9%A6%E5%90%8D3.txt"_ba << none << 404 << none;
-        QTest::newRow("upload awaiting review") << "/books/46/p.txt"_ba << none << 404 << none;
-        QTest::newRow("registration by GET") << Account + "?action=reg" << none << 405 << none;
-        QTest::newRow("form with broken escape") << "POST " + Account << "action=reg&username=%"_ba << 400 << none;
-        QTest::newRow("edit without login")
-            << "POST " + Account << "action=edit&userid=1&email=a%40b%2Ecn"_ba << 200 << "0|请先登录"_ba;
+                                     << 200 << "<version>v1.2</version><mustdown>FALSE</mustdown>"_ba;
+        QTest::newRow("server info by POST") << "POST /readerserver/getinfo.asp?"_ba << 405 << none;
+        QTest::newRow("broken escape in the query") << list + "?type=%E6%AD%FF" << 400 << none;
+        QTest::newRow("unknown list action") << list + "?action=drop" << 400 << none;
+        QTest::newRow("dot segments") << "/books/1/../../catalogue.db"_ba << 404 << none;
+        QTest::newRow("encoded dot segments") << "/books/..%2F..%2Fcatalogue.db"_ba << 404 << none;
+        QTest::newRow("another book's name") << "/books/1/%E4%B9%A6%E5%90%8D3.txt"_ba << 404 << none;
+        QTest::newRow("upload awaiting review") << "/books/46/p.txt"_ba << 404 << none;
+        QTest::newRow("registration by GET") << Account + "?action=reg" << 405 << none;
+        QTest::newRow("form with broken escape") << "POST " + Account + "?action=reg&username=%" << 400 << none;
+        QTest::newRow("edit without login") << "POST " + Account + "?action=edit&userid=1&email=a%40b%2Ecn" << 200 << "0|请先登录"_ba;
         // Logins: the name in any letter case with blanks around, remembered or for this run only.
         const QByteArray login = Account + "?action=login&username=%20Alice%20&password=";
-        QTest::newRow("remembered login") << login + "abc&cookies=1" << none << 200 << "1|"_ba;
-        QTest::newRow("login for this run") << login + "abc&cookies=0" << none << 200 << "1|"_ba;
-        QTest::newRow("wrong password") << login + "abd&cookies=1" << none << 200 << "0|"_ba;
-        QTest::newRow("empty password") << login + "%20&cookies=1" << none << 200 << "0|"_ba;
-        QTest::newRow("unknown name") << Account + "?action=login&username=nobody&password=abc" << none << 200 << "0|"_ba;
+        QTest::newRow("remembered login") << login + "abc&cookies=1" << 200 << "1|"_ba;
+        QTest::newRow("login for this run") << login + "abc&cookies=0" << 200 << "1|"_ba;
+        QTest::newRow("wrong password") << login + "abd&cookies=1" << 200 << "0|"_ba;
+        QTest::newRow("empty password") << login + "%20&cookies=1" << 200 << "0|"_ba;
+        QTest::newRow("unknown name") << Account + "?action=login&username=nobody&password=abc" << 200 << "0|"_ba;
     }
     void routing()
     {
         QFETCH(QByteArray, target);
-        QFETCH(QByteArray, body);
         QFETCH(int, status);
         QFETCH(QByteArray, contains);
-        const Response r = target.startsWith("POST ") ? post(target.mid(5), body, Form) : get(target);
+        const qsizetype q = target.indexOf('?');
+        const Response r = target.startsWith("POST ") ? post(target.mid(5, q - 5), target.mid(q + 1), Form) : get(target);
         QCOMPARE(r.status, status);
         if (status == 200 && !r.isFile())
             QVERIFY(r.contentType.startsWith("text/xml; charset=utf-8"));
@@ -244,9 +242,8 @@ private Q_SLOTS:
             return element(post(Account, body, Form, cookie).body, "logininfo");
         };
 
-        QVERIFY(edit(u"999"_s, {}, u"a@b.cn"_s).startsWith(u"0|"));
-        QVERIFY(edit(uid, {}, u"bad"_s).startsWith(u"0|"));
-        QVERIFY(edit(uid, u"12"_s, u"a@b.cn"_s).startsWith(u"0|"));
+        const QStringList refused{edit(u"999"_s, {}, u"a@b.cn"_s), edit(uid, {}, u"bad"_s), edit(uid, u"12"_s, u"a@b.cn"_s)};
+        QVERIFY2(refused.filter(QRegularExpression(u"^0\\|"_s)).size() == 3, qPrintable(refused.join(u'\n')));
         QCOMPARE(edit(uid, {}, u"new@b.cn"_s), u"2|资料修改成功！"_s);
         const QByteArray check = get(Check, cookie).body;
         QCOMPARE(element(check, "usermail") + element(check, "sex") + element(check, "qq"), u"new@b.cn男10001"_s);
@@ -305,17 +302,15 @@ private Q_SLOTS:
         QFETCH(QByteArray, cover);
         QFETCH(QString, reply);
         const QByteArray cookie = loginCookie(u"alice"_s, u"abc"_s);
-        QList<QPair<QString, QByteArray>> items{{u"stype"_s, category}, {u"sname"_s, name}, {u"sauthor"_s, {}},
-            {u"username"_s, "alice"}, {u"smemo"_s, "简介"}, {u"sstatue"_s, status}, {u"snewchap"_s, newest}};
-        items.prepend({u"file1"_s, file});
+        QList<QPair<QString, QByteArray>> items{{u"file1"_s, file}, {u"stype"_s, category}, {u"sname"_s, name},
+            {u"sauthor"_s, {}}, {u"username"_s, "alice"}, {u"smemo"_s, "简介"}, {u"sstatue"_s, status}, {u"snewchap"_s, newest}};
         if (!cover.isEmpty())
             items.insert(1, {u"file2"_s, cover});
         const QByteArray body = uploadBody(items);
 
         Store &store = Store::forThread(m_config.databaseLocation());
         const qint64 before = store.catalogue().countBooks();
-        QCOMPARE(post("/readerserver/uploadbook.asp", body, Multipart).body,
-                 FormCodec::toGb18030(u"0|请先登录后再上传电子书！"_s));
+        QCOMPARE(post("/readerserver/uploadbook.asp", body, Multipart).body, FormCodec::toGb18030(u"0|请先登录后再上传电子书！"_s));
         const Response r = post("/readerserver/uploadbook.asp", body, Multipart, cookie);
         QCOMPARE(r.status, 200);
         const QString answer = *FormCodec::fromGb18030(r.body);
@@ -382,10 +377,8 @@ private Q_SLOTS:
             head.headers.emplaceBack("cookie", loginCookie(u"bob"_s, u"abc"_s));
         const Admission a = router.admit(head);
         QCOMPARE(a.early.has_value(), !reply.isEmpty());
-        if (a.early) {
-            QCOMPARE(a.early->status, 200);
-            QVERIFY2(FormCodec::fromGb18030(a.early->body)->contains(reply), a.early->body.constData());
-        }
+        if (a.early)
+            QVERIFY2(a.early->status == 200 && FormCodec::fromGb18030(a.early->body)->contains(reply), a.early->body.data());
     }
 
     // Guessing gets slower after a few misses and then stops, for the account from one address
