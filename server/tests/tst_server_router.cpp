@@ -105,7 +105,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("firstId");
         // clang-format off
         QTest::newRow("all, first page") << "action=list&type=%E5%85%A8%E9%83%A8%E8%B5%84%E6%BA%90"_ba << u"3,45,1,1,2"_s << 20 << u"45"_s;
-        QTest::newRow("all, middle page") << "action=list&page=2"_ba << u"3,45,2,1,3"_s << 20 << u"25"_s;
         QTest::newRow("all, last page") << "action=list&page=3"_ba << u"3,45,3,2,3"_s << 5 << u"5"_s;
         QTest::newRow("page past the end") << "action=list&page=99"_ba << u"3,45,3,2,3"_s << 5 << u"5"_s;
         QTest::newRow("page not a number") << "action=list&page=abc"_ba << u"3,45,1,1,2"_s << 20 << u"45"_s;
@@ -174,32 +173,25 @@ private Q_SLOTS:
 
     void registration_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<QString>("email");
-        QTest::addColumn<QString>("qq");
+        QTest::addColumn<QString>("fields"); // name|password|e-mail|qq
         QTest::addColumn<QString>("reply"); // code and a piece of the message
-        // clang-format off
-        QTest::newRow("accepted") << u"张三_01"_s << u"secret1"_s << u"zs@example.com"_s << u"12345"_s << u"1|注册成功"_s;
-        QTest::newRow("name taken") << u"张三_01"_s << u"other1"_s << u"zs@example.com"_s << QString() << u"0|已被注册"_s;
-        QTest::newRow("name too short") << u"ab"_s << u"abc"_s << u"a@b.cn"_s << QString() << u"0|3至14位"_s;
-        QTest::newRow("name with a dash") << u"ab-cd"_s << u"abc"_s << u"a@b.cn"_s << QString() << u"0|特殊符号"_s;
-        QTest::newRow("name with an emoji") << u"ab\U0001F600c"_s << u"abc"_s << u"a@b.cn"_s << QString() << u"0|特殊符号"_s;
-        QTest::newRow("password too short") << u"bob_1"_s << u"12"_s << u"a@b.cn"_s << QString() << u"0|太短"_s;
-        QTest::newRow("e-mail begins with @") << u"bob_1"_s << u"abc"_s << u"@b.cn"_s << QString() << u"0|Email"_s;
-        QTest::newRow("qq too long") << u"bob_1"_s << u"abc"_s << u"a@b.cn"_s << u"12345678901"_s << u"0|QQ"_s;
-        // clang-format on
+        QTest::newRow("accepted") << u"张三_01|secret1|zs@example.com|12345"_s << u"1|注册成功"_s;
+        QTest::newRow("name taken") << u"张三_01|other1|zs@example.com|"_s << u"0|已被注册"_s;
+        QTest::newRow("name too short") << u"ab|abc|a@b.cn|"_s << u"0|3至14位"_s;
+        QTest::newRow("name with a dash") << u"ab-cd|abc|a@b.cn|"_s << u"0|特殊符号"_s;
+        QTest::newRow("name with an emoji") << u"ab\U0001F600c|abc|a@b.cn|"_s << u"0|特殊符号"_s;
+        QTest::newRow("password too short") << u"bob_1|12|a@b.cn|"_s << u"0|太短"_s;
+        QTest::newRow("e-mail begins with @") << u"bob_1|abc|@b.cn|"_s << u"0|Email"_s;
+        QTest::newRow("qq too long") << u"bob_1|abc|a@b.cn|12345678901"_s << u"0|QQ"_s;
     }
     void registration()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, password);
-        QFETCH(QString, email);
-        QFETCH(QString, qq);
+        QFETCH(QString, fields);
         QFETCH(QString, reply);
+        const QStringList f = fields.split(u'|');
         QByteArray body = "action=reg";
-        for (const auto &[key, value] : {std::pair{"username", name}, {"userpass", password}, {"email", email},
-                                         {"sex", u"女"_s}, {"qq", qq}, {"anwser", u"你的宠物叫什么?"_s}, {"question", u"旺财"_s}})
+        for (const auto &[key, value] : {std::pair{"username", f[0]}, {"userpass", f[1]}, {"email", f[2]},
+                                         {"sex", u"女"_s}, {"qq", f[3]}, {"anwser", u"你的宠物叫什么?"_s}, {"question", u"旺财"_s}})
             body += "&"_ba + key + '=' + FormCodec::encodeGbFormValue(value);
         const Response r = post(Account, body, Form);
         QCOMPARE(r.status, 200);
