@@ -52,26 +52,32 @@ class TestServerLive : public QObject
     QTemporaryDir m_dir;
     LiveServer m_server;
 
+    // A connection from `from` that has sent these bytes and is left open.
+    static std::unique_ptr<QTcpSocket> opened(quint16 port, const QString &from, const QByteArray &bytes)
+    {
+        auto socket = std::make_unique<QTcpSocket>();
+        if (!from.isEmpty())
+            socket->bind(QHostAddress(from));
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        socket->write(bytes);
+        socket->waitForBytesWritten(5000);
+        return socket;
+    }
     // Sends bytes as they are and returns what comes back until the server closes or stops talking.
     static QByteArray rawTo(quint16 port, const QByteArray &bytes, int waitMs = 3000, const char *from = nullptr)
     {
-        QTcpSocket socket;
-        if (from)
-            socket.bind(QHostAddress(QString::fromLatin1(from)));
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (!socket.waitForConnected(5000))
+        const auto socket = opened(port, QString::fromLatin1(from), bytes);
+        if (!socket->waitForConnected(5000))
             return "NO CONNECTION";
-        socket.write(bytes);
-        socket.waitForBytesWritten(5000);
         QByteArray answer;
         QDeadlineTimer deadline(waitMs);
-        while (!deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
-            if (socket.waitForReadyRead(100))
-                answer += socket.readAll();
+        while (!deadline.hasExpired() && socket->state() == QAbstractSocket::ConnectedState) {
+            if (socket->waitForReadyRead(100))
+                answer += socket->readAll();
             else if (answer.contains("\r\n\r\n"))
                 break;
         }
-        return answer + socket.readAll();
+        return answer + socket->readAll();
     }
     // One request, a GET or with a body a POST (multipart when it starts with the boundary "--B");
     // `head` holds further header lines. The whole answer, head and body.
@@ -86,16 +92,6 @@ class TestServerLive : public QObject
                                                       "application/x-www-form-urlencoded") +
                        "\r\nContent-Length: " + QByteArray::number(post.size()) + "\r\n";
         return rawTo(port, request + "\r\n" + post, 15000, from);
-    }
-    // A connection from `from` that has sent these bytes and is left open.
-    static std::unique_ptr<QTcpSocket> opened(quint16 port, const QString &from, const QByteArray &bytes)
-    {
-        auto socket = std::make_unique<QTcpSocket>();
-        socket->bind(QHostAddress(from));
-        socket->connectToHost(QHostAddress::LocalHost, port);
-        socket->write(bytes);
-        socket->waitForBytesWritten(5000);
-        return socket;
     }
     // Signs a reader up and logs in; the session cookie, or empty.
     static QByteArray login(const LiveServer &to, const QByteArray &name)
