@@ -162,10 +162,9 @@ private Q_SLOTS:
             r.headers.emplaceBack("range", range);
         const Response answer = m_router->handle(r);
         QCOMPARE(answer.status, status);
-        if (status == 416) {
-            QCOMPARE(answer.header("Content-Range"), "bytes */300"_ba);
+        QCOMPARE(answer.header("Content-Range") == "bytes */300", status == 416);
+        if (status == 416)
             return;
-        }
         QVERIFY(answer.isFile());
         QTEST(answer.fileOffset, "offset");
         QTEST(answer.fileLength, "length");

@@ -78,9 +78,7 @@ private Q_SLOTS:
         ScriptedPrompter prompter;
         prompter.answers.enqueue(answer);
         bool started = false;
-        std::function<bool()> updater = [&] { return started = true; };
-        if (missing)
-            updater = StartUpdater;
+        const std::function<bool()> updater = missing ? StartUpdater : std::function<bool()>([&] { return started = true; });
         const StartDecision decision = OfferUpdate(info, prompter, updater);
         QCOMPARE(decision, ends ? StartDecision::EndProgram : StartDecision::GoOn);
         QTEST(started, "updaterStarted");
