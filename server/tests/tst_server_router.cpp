@@ -13,11 +13,11 @@ private Q_SLOTS:
         m_config = ServerConfig::load(m_dir.path());
         m_config.limits.signupsPerHour = 100; // every sign-up here comes from one address
         m_config.limits.accountWideLockTries = 12;
+        QString error;
         // The same suite runs against a throw-away PostgreSQL cluster when asked to.
         if (qEnvironmentVariable("FOLIOWAY_TEST_DATABASE") == u"postgresql") {
             if (PgCluster::programs().isEmpty() || !QSqlDatabase::isDriverAvailable(u"QPSQL"_s))
                 QSKIP("PostgreSQL or Qt's QPSQL driver is not installed");
-            QString error;
             m_pg = std::make_unique<PgCluster>();
             QVERIFY2(m_pg->create(&error), qPrintable(error));
             m_config.database = m_pg->createDatabase(u"router"_s, &error);
@@ -30,7 +30,6 @@ private Q_SLOTS:
         // 45 approved books over the categories in turn (book i holds i * 100 bytes), and one
         // upload awaiting review.
         BookStorage storage(store, m_config.booksDir());
-        QString error;
         for (int i = 1; i <= 45; ++i) {
             const BookRow b{.name = u"书名%1"_s.arg(i), .author = QString(u"甲乙丙"_s.at(i % 3)),
                             .category = Categories::names()[(i - 1) % 10], .status = u"全集"_s,
