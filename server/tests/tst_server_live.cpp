@@ -40,6 +40,8 @@ QByteArray uploadForm(const QByteArray &fileName, const QByteArray &bytes, const
 
 } // namespace
 
+#define START(server, ...) QVERIFY2((server).start(binDir(), __VA_ARGS__), qPrintable((server).output()))
+
 // The real binary over loopback HTTP, talked to as the desktop client talks to it. The account
 // conversation with the client's own bytes is in tst_account_live, its rules in
 // tst_server_router.
@@ -50,26 +52,32 @@ class TestServerLive : public QObject
     QTemporaryDir m_dir;
     LiveServer m_server;
 
+    // A connection from `from` that has sent these bytes and is left open.
+    static std::unique_ptr<QTcpSocket> opened(quint16 port, const QString &from, const QByteArray &bytes)
+    {
+        auto socket = std::make_unique<QTcpSocket>();
+        if (!from.isEmpty())
+            socket->bind(QHostAddress(from));
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        socket->write(bytes);
+        socket->waitForBytesWritten(5000);
+        return socket;
+    }
     // Sends bytes as they are and returns what comes back until the server closes or stops talking.
     static QByteArray rawTo(quint16 port, const QByteArray &bytes, int waitMs = 3000, const char *from = nullptr)
     {
-        QTcpSocket socket;
-        if (from)
-            socket.bind(QHostAddress(QString::fromLatin1(from)));
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (!socket.waitForConnected(5000))
+        const auto socket = opened(port, QString::fromLatin1(from), bytes);
+        if (!socket->waitForConnected(5000))
             return "NO CONNECTION";
-        socket.write(bytes);
-        socket.waitForBytesWritten(5000);
         QByteArray answer;
         QDeadlineTimer deadline(waitMs);
-        while (!deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
-            if (socket.waitForReadyRead(100))
-                answer += socket.readAll();
+        while (!deadline.hasExpired() && socket->state() == QAbstractSocket::ConnectedState) {
+            if (socket->waitForReadyRead(100))
+                answer += socket->readAll();
             else if (answer.contains("\r\n\r\n"))
                 break;
         }
-        return answer + socket.readAll();
+        return answer + socket->readAll();
     }
     // One request, a GET or with a body a POST (multipart when it starts with the boundary "--B");
     // `head` holds further header lines. The whole answer, head and body.
@@ -84,16 +92,6 @@ class TestServerLive : public QObject
                                                       "application/x-www-form-urlencoded") +
                        "\r\nContent-Length: " + QByteArray::number(post.size()) + "\r\n";
         return rawTo(port, request + "\r\n" + post, 15000, from);
-    }
-    // A connection from `from` that has sent these bytes and is left open.
-    static std::unique_ptr<QTcpSocket> opened(quint16 port, const QString &from, const QByteArray &bytes)
-    {
-        auto socket = std::make_unique<QTcpSocket>();
-        socket->bind(QHostAddress(from));
-        socket->connectToHost(QHostAddress::LocalHost, port);
-        socket->write(bytes);
-        socket->waitForBytesWritten(5000);
-        return socket;
     }
     // Signs a reader up and logs in; the session cookie, or empty.
     static QByteArray login(const LiveServer &to, const QByteArray &name)
@@ -110,8 +108,7 @@ private Q_SLOTS:
     {
         QVERIFY(m_dir.isValid());
         QVERIFY2(!LiveServer::binary(binDir()).isEmpty(), qPrintable(binDir()));
-        QVERIFY2(m_server.start(binDir(), {u"--data"_s, m_dir.filePath(u"data"_s), u"--demo"_s}),
-                 qPrintable(m_server.output()));
+        START(m_server, {u"--data"_s, m_dir.filePath(u"data"_s), u"--demo"_s});
     }
 
     void hostile_data()
@@ -141,10 +138,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         QFETCH(QByteArray, statusLine);
         const QByteArray answer = rawTo(m_server.port(), bytes);
-        if (statusLine.isEmpty())
-            QVERIFY2(answer.isEmpty() || answer.startsWith("HTTP/1.1 4"), answer.left(200).constData());
-        else
-            QVERIFY2(answer.startsWith(statusLine), answer.left(200).constData());
+        const bool ok =
+            statusLine.isEmpty() ? answer.isEmpty() || answer.startsWith("HTTP/1.1 4") : answer.startsWith(statusLine);
+        QVERIFY2(ok, answer.left(200).constData());
         QVERIFY2(answer.count("HTTP/1.1 ") <= 1, answer.constData());
         QVERIFY(!answer.contains("SQLite format"));
         QVERIFY(m_server.isRunning());
@@ -198,9 +194,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, start);
         QFETCH(QByteArray, trickle);
         LiveServer server;
-        QVERIFY2(server.start(binDir(), QStringList{u"--data"_s, m_dir.filePath(u"slow-"_s + QTest::currentDataTag()),
-                                                    u"--per-address"_s, QString::number(share), u"--no-log"_s} + arguments),
-                 qPrintable(server.output()));
+        START(server, QStringList{u"--data"_s, m_dir.filePath(u"slow-"_s + QTest::currentDataTag()), u"--per-address"_s,
+                                  QString::number(share), u"--no-log"_s} +
+                          arguments);
         std::vector<std::unique_ptr<QTcpSocket>> slow;
         for (int i = 0; i < clients; ++i)
             slow.push_back(opened(server.port(), u"127.0.0.%1"_s.arg(10 + i / share), start));
@@ -231,9 +227,8 @@ private Q_SLOTS:
     void accountFloods_areThrottledPerAddress()
     {
         LiveServer server;
-        QVERIFY2(server.start(binDir(), {u"--data"_s, m_dir.filePath(u"floods"_s), u"--signups-per-hour"_s, u"3"_s,
-                                         u"--login-tries"_s, u"4"_s, u"--no-log"_s}),
-                 qPrintable(server.output()));
+        START(server, {u"--data"_s, m_dir.filePath(u"floods"_s), u"--signups-per-hour"_s, u"3"_s, u"--login-tries"_s,
+                       u"4"_s, u"--no-log"_s});
         auto info = [&](const QByteArray &answer) { return values(body(answer), u"logininfo"_s).value(0); };
         auto signUp = [&](const char *from, const QByteArray &name) {
             return info(send(server.port(), "/readerserver/userinfo.asp", {},
@@ -272,10 +267,9 @@ private Q_SLOTS:
     {
         const QString logFile = m_dir.filePath(u"proxied.log"_s);
         LiveServer server;
-        QVERIFY2(server.start(binDir(), {u"--data"_s, m_dir.filePath(u"proxied"_s), u"--log"_s, logFile,
-                                         u"--trusted-proxy"_s, u"127.0.0.1"_s, u"--per-address"_s, u"2"_s,
-                                         u"--head-timeout"_s, u"3600"_s, u"--body-timeout"_s, u"3600"_s}),
-                 qPrintable(server.output()));
+        START(server,
+              {u"--data"_s, m_dir.filePath(u"proxied"_s), u"--log"_s, logFile, u"--trusted-proxy"_s, u"127.0.0.1"_s,
+               u"--per-address"_s, u"2"_s, u"--head-timeout"_s, u"3600"_s, u"--body-timeout"_s, u"3600"_s});
         const auto via = [&](const QByteArray &reader, const QByteArray &target) {
             return send(server.port(), target, {}, {}, "X-Forwarded-For: " + reader + "\r\n");
         };
@@ -312,8 +306,7 @@ private Q_SLOTS:
         QTest::newRow("data folder is a file") << QStringList{u"--data"_s, u"FILE"_s} << 1 << u"not a folder"_s;
         QTest::newRow("database unreachable") << QStringList{u"--database"_s, u"postgresql://u@127.0.0.1:1/none"_s}
                                               << 1 << u"cannot open the database postgresql://u@127.0.0.1:1/none"_s;
-        QTest::newRow("migrate without target") << QStringList{u"migrate"_s, u"--from"_s, u"sqlite:/x"_s} << 2
-                                                << u"--to"_s;
+        QTest::newRow("migrate without target") << QStringList{u"migrate"_s, u"--from"_s, u"sqlite:/x"_s} << 2 << u"--to"_s;
     }
     void commandLine_errors()
     {
@@ -321,11 +314,9 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QTcpServer occupied;
         QVERIFY(occupied.listen(QHostAddress::LocalHost));
-        QFile file(m_dir.filePath(u"plain-file"_s));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
-        arguments.replaceInStrings(u"PORT"_s, QString::number(occupied.serverPort()));
-        arguments.replaceInStrings(u"FILE"_s, file.fileName());
+        const QString file = m_dir.filePath(u"plain-file"_s);
+        QVERIFY(TestSupport::writeFile(file, {}));
+        arguments.replaceInStrings(u"PORT"_s, QString::number(occupied.serverPort())).replaceInStrings(u"FILE"_s, file);
         if (!arguments.contains(u"--data"_s))
             arguments = QStringList{u"--data"_s, m_dir.filePath(u"cli"_s)} + arguments;
         const LiveServer::Result r = LiveServer::run(binDir(), arguments);
@@ -350,9 +341,8 @@ private Q_SLOTS:
         };
         const QString shared = m_dir.filePath(u"shared-books"_s);
         LiveServer a, b;
-        QVERIFY2(a.start(binDir(), node(u"node-a"_s, database, shared)), qPrintable(a.output()));
-        QVERIFY2(b.start(binDir(), node(u"node-b"_s, database, shared) + QStringList{u"--trusted-proxy"_s, u"127.0.0.1"_s}),
-                 qPrintable(b.output()));
+        START(a, node(u"node-a"_s, database, shared));
+        START(b, node(u"node-b"_s, database, shared) + QStringList{u"--trusted-proxy"_s, u"127.0.0.1"_s});
         const QByteArray check = "/readerserver/userinfo.asp?action=check";
         const auto field = [&](const LiveServer &to, const QByteArray &cookie, const QString &name) {
             return values(body(send(to.port(), check, cookie)), name).value(0);
@@ -414,7 +404,7 @@ private Q_SLOTS:
         QVERIFY2(moved.exitCode == 0, qPrintable(moved.err));
         QCOMPARE(LiveServer::run(binDir(), migrate).exitCode, 1); // the target is no longer empty
         LiveServer c;
-        QVERIFY2(c.start(binDir(), node(u"node-c"_s, target, m_dir.filePath(u"data/books"_s))), qPrintable(c.output()));
+        START(c, node(u"node-c"_s, target, m_dir.filePath(u"data/books"_s)));
         const QByteArray list = "/readerserver/listbook.asp?action=list&page=2";
         QCOMPARE(body(send(c.port(), list)), body(send(m_server.port(), list)));
         QCOMPARE(body(send(c.port(), check, migrant)),
@@ -431,17 +421,15 @@ private Q_SLOTS:
         const QString data = m_dir.filePath(u"imported"_s);
         const QStringList import{u"--data"_s, data, u"import"_s, folder, u"--category"_s, u"历史军事"_s};
         const LiveServer::Result r = LiveServer::run(binDir(), import);
-        QCOMPARE(r.exitCode, 0);
-        QVERIFY(r.out.contains(u"imported 2 books"_s));
+        QVERIFY2(r.exitCode == 0 && r.out.contains(u"imported 2 books"_s), qPrintable(r.out + r.err));
         const LiveServer::Result again = LiveServer::run(binDir(), import);
         QVERIFY2(again.out.contains(u"imported 0 books, skipped 2"_s), qPrintable(again.out));
         QVERIFY(again.out.contains(u"skipped: "_s + folder + u"/《大道朝天》作者：猫腻.txt"_s));
 
         LiveServer second;
-        QVERIFY2(second.start(binDir(), {u"--data"_s, data}), qPrintable(second.output()));
+        START(second, {u"--data"_s, data});
         const QByteArray xml = body(send(second.port(), "/readerserver/listbook.asp?action=list&type=" + QUrl::toPercentEncoding(u"历史军事"_s)));
-        QCOMPARE(values(xml, u"name"_s), (QStringList{u"无名书"_s, u"大道朝天"_s}));
-        QCOMPARE(values(xml, u"author"_s), (QStringList{u"佚名"_s, u"猫腻"_s}));
+        QCOMPARE(values(xml, u"name"_s) + values(xml, u"author"_s), (QStringList{u"无名书"_s, u"大道朝天"_s, u"佚名"_s, u"猫腻"_s}));
     }
 };
 

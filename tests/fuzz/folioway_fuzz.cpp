@@ -366,10 +366,9 @@ private:
         row.downurl = u"/d/book.zip"_s;
         const ImportResult result = ImportDownloadedFile(m_db, saveFile, {row}, m_limits);
 
-        if (!QDir(m_dir.filePath(u"downloads/outside"_s)).isEmpty() ||
-            QDir(m_dir.filePath(u"downloads"_s))
-                    .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
-                    .size() != 2)
+        const QDir downloads(m_dir.filePath(u"downloads"_s));
+        const QStringList top = downloads.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        if (!QDir(downloads.filePath(u"outside"_s)).isEmpty() || top.size() != 2)
             return u"something was written outside the book folder"_s;
         qint64 total = 0;
         QStringList found;

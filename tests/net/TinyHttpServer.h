@@ -123,21 +123,11 @@ private:
             head += name + ": " + value + "\r\n";
         head += "\r\n";
         socket->write(head);
-        if (response.stallAfter >= 0) {
-            socket->write(body.left(response.stallAfter));
-            return;
-        }
-        if (response.dropAfter >= 0) {
-            socket->write(body.left(response.dropAfter));
-            socket->disconnectFromHost();
-            return;
-        }
-        socket->write(body);
-        if (response.streamBytes > 0) {
-            stream(socket, response.streamBytes);
-            return;
-        }
-        if (!response.sendLength)
+        const qint64 cut = qMax(response.stallAfter, response.dropAfter); // only one of them is ever set
+        socket->write(cut >= 0 ? body.left(cut) : body);
+        if (cut < 0 && response.streamBytes > 0)
+            return stream(socket, response.streamBytes);
+        if (response.dropAfter >= 0 || (cut < 0 && !response.sendLength))
             socket->disconnectFromHost();
     }
 
