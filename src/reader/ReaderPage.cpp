@@ -22,17 +22,12 @@ constexpr int IconSize = 16;
 
 QIcon drawNowChapterIcon()
 {
-    QPixmap pixmap(IconSize, IconSize);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath arrow;
     arrow.moveTo(4, 3);
     arrow.lineTo(13, 8);
     arrow.lineTo(4, 13);
     arrow.closeSubpath();
-    painter.fillPath(arrow, QColor(0x2E, 0x7D, 0x32));
-    return QIcon(pixmap);
+    return DrawnReaderIcon(arrow, QColor(0x2E, 0x7D, 0x32));
 }
 
 QIcon drawSpaceIcon()
@@ -55,6 +50,16 @@ const QIcon &spaceIcon()
 }
 
 } // namespace
+
+QIcon DrawnReaderIcon(const QPainterPath &path, const QColor &colour)
+{
+    QPixmap pixmap(IconSize, IconSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(path, colour);
+    return QIcon(pixmap);
+}
 
 ReaderPage::ReaderPage(ReadingView *view, Prompter &prompter, QObject *parent)
     : QObject(parent), m_view(view), m_prompter(prompter)

@@ -7,9 +7,15 @@
 
 class ChapterJumpBox;
 class Prompter;
+class QColor;
+class QIcon;
+class QPainterPath;
 class QTreeWidget;
 class ReadingView;
 struct BookSearchHit;
+
+// The reading tab's drawn 16×16 icons: `path` filled with `colour` on a transparent square.
+QIcon DrawnReaderIcon(const QPainterPath &path, const QColor &colour);
 
 // The chapter list beside the reading page and the chapter on the page: which entry is selected,
 // which one is shown (marked in the list), and moving between them. The shown chapter is cut out

@@ -14,7 +14,6 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPainter>
 #include <QPainterPath>
 #include <QShortcut>
 #include <QStyle>
@@ -25,14 +24,8 @@
 
 namespace {
 
-constexpr int IconSize = 16;
-
 QIcon bookmarkIcon()
 {
-    QPixmap pixmap(IconSize, IconSize);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath ribbon;
     ribbon.moveTo(4, 1);
     ribbon.lineTo(12, 1);
@@ -40,8 +33,7 @@ QIcon bookmarkIcon()
     ribbon.lineTo(8, 11);
     ribbon.lineTo(4, 15);
     ribbon.closeSubpath();
-    painter.fillPath(ribbon, QColor(0xC6, 0x28, 0x28));
-    return QIcon(pixmap);
+    return DrawnReaderIcon(ribbon, QColor(0xC6, 0x28, 0x28));
 }
 
 // How a book is read is kept in the Options table under the book's path.
