@@ -262,32 +262,26 @@ private Q_SLOTS:
     }
 
     // Passwords stay out of the log however their key is written; a trusted proxy's readers are
-    // told apart by a forwarded address only when it is one, and have a connection share each.
+    // told apart by a forwarded address only when it is one.
     void accessLog_andProxiedReaders()
     {
         const QString logFile = m_dir.filePath(u"proxied.log"_s);
         LiveServer server;
         START(server,
-              {u"--data"_s, m_dir.filePath(u"proxied"_s), u"--log"_s, logFile, u"--trusted-proxy"_s, u"127.0.0.1"_s,
-               u"--per-address"_s, u"2"_s, u"--head-timeout"_s, u"3600"_s, u"--body-timeout"_s, u"3600"_s});
+              {u"--data"_s, m_dir.filePath(u"proxied"_s), u"--log"_s, logFile, u"--trusted-proxy"_s, u"127.0.0.1"_s});
         const auto via = [&](const QByteArray &reader, const QByteArray &target) {
             return send(server.port(), target, {}, {}, "X-Forwarded-For: " + reader + "\r\n");
         };
         via("198.51.100.7", "/readerserver/userinfo.asp?action=login&username=a&%70assword=secret1");
         via("198.51.100.7, <script>", "/readerserver/getinfo.asp?marker=1");
-        QTRY_VERIFY_WITH_TIMEOUT(TestSupport::readFile(logFile).contains("marker=1"), 60000);
+        // Each answer's line is written once it has gone out, so both are waited for.
+        QTRY_VERIFY_WITH_TIMEOUT(TestSupport::readFile(logFile).contains("marker=1") &&
+                                     TestSupport::readFile(logFile).contains("GET /readerserver/userinfo.asp"),
+                                 60000);
         const QByteArray lines = TestSupport::readFile(logFile);
         QVERIFY2(!lines.contains("secret1") && lines.contains("198.51.100.7 GET /readerserver/userinfo.asp"),
                  lines.constData());
         QVERIFY2(lines.contains("127.0.0.1 GET /readerserver/getinfo.asp?marker=1"), lines.constData());
-
-        const QByteArray head = "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 198.51.100.8\r\n"
-                                "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 100\r\n\r\n";
-        // The held bodies never arrive, and the long body limit keeps them held: only the moment a
-        // worker takes them is unknown, so the wait is for the refusal itself.
-        const std::array held{opened(server.port(), u"127.0.0.1"_s, head), opened(server.port(), u"127.0.0.1"_s, head)};
-        QTRY_VERIFY_WITH_TIMEOUT(via("198.51.100.8", "/readerserver/getinfo.asp").startsWith("HTTP/1.1 503"), 120000);
-        QVERIFY(via("198.51.100.9", "/readerserver/getinfo.asp").startsWith("HTTP/1.1 200"));
     }
 
     void commandLine_errors_data()
