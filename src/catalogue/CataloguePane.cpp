@@ -325,8 +325,10 @@ void CataloguePane::send(const QString &address)
 
 void CataloguePane::onAnswer(const HttpResult &result, const CatalogueAnswer &answer)
 {
-    // Said quietly under the list; the list and the paging follow the answer as before.
-    m_statusLine->setText(CatalogueStatusLine(result, answer));
+    // Said quietly under the list; the list and the paging follow the answer as before. An
+    // answer read while a newer request is out says nothing about that one: the line stays clear.
+    if (!m_request->isBusy())
+        m_statusLine->setText(CatalogueStatusLine(result, answer));
     switch (answer.outcome) {
     case AnswerOutcome::Ignored:
         break;
