@@ -125,17 +125,18 @@ void DownloadList::placeControls()
     m_strip->setGeometry(rows.left(), rows.bottom() + 1, rows.width(), m_strip->sizeHint().height());
 }
 
-// Each control is enabled while some row is there for it to act on.
+// Each control is enabled while some row is there for it to act on. A row is told of its end
+// before the downloader stops counting it as running, hence the looks.
 void DownloadList::updateControls()
 {
     bool running = false, paused = false, failed = false, finished = false;
     for (int i = 0; i < m_queue->rows().size(); ++i) {
         const DownloadRow &r = m_queue->rows()[i];
-        const bool busy = m_queue->isRunning(i);
-        running |= busy;
+        const bool ended = r.look == DownloadRow::Look::Failed || r.finished;
+        running |= m_queue->isRunning(i) && !ended;
         paused |= r.paused;
-        failed |= (r.look == DownloadRow::Look::Failed || r.startFailed) && m_queue->canRetry(i);
-        finished |= r.finished && !busy;
+        failed |= (r.look == DownloadRow::Look::Failed || r.startFailed) && !r.url.isEmpty();
+        finished |= r.finished;
     }
     m_controls[PauseAll]->setEnabled(running);
     m_controls[ResumeAll]->setEnabled(paused);

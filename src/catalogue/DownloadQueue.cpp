@@ -296,8 +296,10 @@ void DownloadQueue::scheduleRetry(int row)
 
 void DownloadQueue::onComplete(qint64, const QString &saveFile)
 {
-    if (const int i = rowOf(saveFile); i >= 0)
+    if (const int i = rowOf(saveFile); i >= 0) {
         m_rows[i].finished = true;
+        Q_EMIT rowChanged(i);
+    }
     if (!m_db)
         return;
     QList<CatalogueEntry> rows = m_catalogueRows ? m_catalogueRows() : QList<CatalogueEntry>();

@@ -94,7 +94,8 @@ bool Downloader::cancelAllDownload()
 bool Downloader::pause(const QString &saveFile)
 {
     Task *task = find(saveFile);
-    if (!task || task->state != Running)
+    // Without its partial file the transfer has ended and its task is being concluded.
+    if (!task || task->state != Running || !task->part)
         return false;
     task->transfer->stop();
     const std::unique_ptr<PartFile> part = std::move(task->part);
@@ -111,7 +112,7 @@ bool Downloader::pause(const QString &saveFile)
 bool Downloader::cancel(const QString &saveFile)
 {
     Task *task = find(saveFile);
-    if (!task || task->state != Running)
+    if (!task || task->state != Running || !task->part)
         return false;
     task->transfer->stop();
     task->failure = Failure::Cancelled;
