@@ -193,6 +193,9 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
 
     m_downloads = new DownloadList(m_queue, this);
     connect(m_downloads, &DownloadList::readRequested, this, &CataloguePane::readRequested);
+    // The queue's controls end the paging bar, just above the download panel, while it shows.
+    bar->addWidget(m_downloads->controls());
+    m_downloads->controls()->hide();
     SetTwips(m_downloads, 0, 4000, 9000, 1750);
     m_downloads->hide();
 }
@@ -203,6 +206,7 @@ void CataloguePane::setDownloadPanelVisible(bool visible)
 {
     m_downloadPanelVisible = visible;
     m_downloads->setVisible(visible);
+    m_downloads->controls()->setVisible(visible);
     m_downloadIcon->setArrowType(visible ? Qt::DownArrow : Qt::UpArrow);
     m_downloadIcon->setToolTip(visible ? kHidePanelTip : kShowPanelTip);
     Q_EMIT layoutRequested();

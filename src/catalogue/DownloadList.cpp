@@ -76,15 +76,14 @@ DownloadList::DownloadList(DownloadQueue *queue, QWidget *parent)
     setColumnWidth(ColTask, 220);
     setColumnWidth(ColProgress, 90);
     setColumnWidth(ColState, 230);
-    setColumnWidth(ColSpeed, 90);
+    setColumnWidth(ColSpeed, 200); // room for a failed row's reason and its retry
     header()->setStretchLastSection(true);
     setItemDelegateForColumn(ColProgress, new ProgressDelegate(this));
 
-    // The strip lies in a margin under the rows, so the list keeps its place in the window.
     m_strip = new QWidget(this);
     m_strip->setObjectName(QStringLiteral("DownloadControls"));
     auto *strip = new QHBoxLayout(m_strip);
-    strip->setContentsMargins(4, 0, 4, 0);
+    strip->setContentsMargins(0, 0, 0, 0);
     strip->setSpacing(6);
     const std::pair<QString, int (DownloadQueue::*)()> controls[] = {
         {QStringLiteral("全部暂停"), &DownloadQueue::pauseAll},
@@ -100,8 +99,6 @@ DownloadList::DownloadList(DownloadQueue *queue, QWidget *parent)
         strip->addWidget(button);
         m_controls.append(button);
     }
-    strip->addStretch(1);
-    setViewportMargins(0, 0, 0, m_strip->sizeHint().height());
     updateControls();
 
     connect(queue, &DownloadQueue::rowAdded, this, &DownloadList::addRow);
@@ -110,19 +107,6 @@ DownloadList::DownloadList(DownloadQueue *queue, QWidget *parent)
         delete takeTopLevelItem(row);
         updateControls();
     });
-}
-
-bool DownloadList::viewportEvent(QEvent *event)
-{
-    if (event->type() == QEvent::Resize)
-        placeControls();
-    return QTreeWidget::viewportEvent(event);
-}
-
-void DownloadList::placeControls()
-{
-    const QRect rows = viewport()->geometry();
-    m_strip->setGeometry(rows.left(), rows.bottom() + 1, rows.width(), m_strip->sizeHint().height());
 }
 
 // Each control is enabled while some row is there for it to act on. A row is told of its end

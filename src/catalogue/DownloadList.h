@@ -11,7 +11,8 @@ class QToolButton;
 // The download list under the catalogue: one row per row of the queue, its cells as the queue
 // sets them, a progress bar drawn behind the progress text, speed and time left in two columns
 // after the status, and a right-click menu to cancel, retry, remove, open the folder, read or
-// download again. A strip under the rows steers the whole queue.
+// download again. A strip of buttons steers the whole queue; the list has no room of its own for
+// it, so its owner places it.
 class DownloadList : public QTreeWidget
 {
     Q_OBJECT
@@ -42,6 +43,7 @@ public:
         ClearFinished
     };
     QToolButton *controlButton(Control control) const { return m_controls.value(control); }
+    QWidget *controls() const { return m_strip; }
 
 Q_SIGNALS:
     // "阅读": the shelf book a finished row became.
@@ -49,13 +51,11 @@ Q_SIGNALS:
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
-    bool viewportEvent(QEvent *event) override;
 
 private:
     void addRow(int row);
     void updateRow(int row);
     void openFolder(const QString &folder);
-    void placeControls();
     void updateControls();
 
     DownloadQueue *m_queue;
