@@ -224,7 +224,8 @@ private Q_SLOTS:
         QSignalSpy done(pane->downloads(), &DownloadQueue::allDownloadsDone);
         QList<int> waits;
         std::function<void()> due; // the row's automatic retry, run when the test says
-        pane->downloads()->setScheduler([&](int ms, std::function<void()> fn) { waits.append(ms), due = std::move(fn); });
+        pane->downloads()->setScheduler(
+            [&](int ms, std::function<void()> fn) { waits.append(ms), due = std::move(fn); });
         // Every piece read reports progress, and the reply buffers only a few megabytes, so at
         // the first report most of the book is still on the server however fast the line is.
         pane->downloads()->downloader()->setProgressInterval(0);
