@@ -3,6 +3,7 @@
 #include "BookStorage.h"
 #include "Categories.h"
 #include "Multipart.h"
+#include "OpdsCatalogue.h"
 #include "Secrets.h"
 #include "RouterSupport.h"
 #include "Store.h"
@@ -154,6 +155,11 @@ Response Router::route(const Request &request) const
         r.body = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Folioway</title></head>"
                  "<body><h1>Folioway 书库</h1><p>请使用 Folioway 阅读器浏览和下载本站的电子书。</p></body></html>\n";
         return r;
+    }
+    if (lower == u"/opds" || lower.startsWith(u"/opds/")) {
+        if (!get)
+            return methodNotAllowed("GET, HEAD");
+        return OpdsCatalogue(store(), m_config.booksDir(), m_config.pageSize).answer(path.mid(5), *query);
     }
     if (lower == u"/readerserver/getinfo.asp") {
         if (!get)
