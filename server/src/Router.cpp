@@ -301,6 +301,9 @@ Response Router::bookFile(const Request &request, const QString &idText, const Q
                     : ext == u"jpg" ? "image/jpeg"
                     : ext == u"gif" ? "image/gif"
                                     : "application/octet-stream";
+    // Text books go out as they were stored; the feeds for reading apps name the same encoding.
+    if (ext == u"txt")
+        r.contentType += "; charset=" + OpdsCatalogue::textCharset(path);
     r.addHeader("Accept-Ranges", "bytes");
     r.filePath = path;
     r.fileLength = info.size();

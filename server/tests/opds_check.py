@@ -62,7 +62,7 @@ def books(href):
             downloaded.add(acquire[0].href)
             served, body = fetch(acquire[0].href)
             mime, _, charset = acquire[0].type.partition("; charset=")
-            if int(acquire[0].length) != len(body) or not served.startswith(mime):
+            if int(acquire[0].length) != len(body) or served.lower() != acquire[0].type:
                 problems.append(f"{e.id}: {acquire[0]} but {served} of {len(body)} bytes")
             # Every text book here has chapters, "第…章", in whatever encoding it came.
             if mime == "text/plain" and "第" not in body.decode(charset or "ascii", "replace"):
