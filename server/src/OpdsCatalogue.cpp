@@ -222,9 +222,9 @@ Response OpdsCatalogue::answer(const QString &rest, const FormCodec::Fields &que
     }
 
     Listing listing;
-    if (lower == u"/new"_s) {
+    if (lower == u"/new") {
         listing = {.cacheKey = "o|new", .id = u"urn:folioway:opds:new"_s, .title = u"最新书籍"_s, .address = kStart + u"/new"_s};
-    } else if (lower.startsWith(u"/category/"_s)) {
+    } else if (lower.startsWith(u"/category/")) {
         bool ok = false;
         const int n = rest.mid(10).toInt(&ok);
         if (!ok || n < 1 || n > Categories::names().size())

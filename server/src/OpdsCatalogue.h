@@ -9,7 +9,6 @@
 #include <optional>
 
 class Store;
-struct BookPage;
 
 // The catalogue as Atom feeds for reading apps on phones and e-ink readers, under /opds: a
 // start feed of the categories and the newest books, a paged feed of books per category, all

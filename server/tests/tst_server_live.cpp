@@ -431,6 +431,7 @@ private Q_SLOTS:
     // its pages, downloads and search, and finds an upload with markup in its title and summary.
     void opds_readByAFeedParser()
     {
+        // Debian's python3-feedparser serves the system interpreter only.
         const QString python = QStandardPaths::findExecutable(u"python3"_s, {u"/usr/bin"_s});
         if (python.isEmpty() || QProcess::execute(python, {u"-c"_s, u"import feedparser"_s}) != 0)
             QSKIP("python3-feedparser is not installed");
