@@ -4,6 +4,19 @@ include(GNUInstallDirs)
 
 install(TARGETS folioway folioway-toc RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT client)
 install(TARGETS folioway-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
+# A stripped install (the packages) also drops the compiler's notes, as Debian's own packages do.
+foreach(entry "client|folioway;folioway-toc" "server|folioway-server")
+  string(REPLACE "|" ";" entry "${entry}")
+  list(POP_FRONT entry component)
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      foreach(program ${entry})
+        execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment --remove-section=.note
+                                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\"
+                        COMMAND_ERROR_IS_FATAL ANY)
+      endforeach()
+    endif()" COMPONENT ${component})
+endforeach()
 
 set(data ${PROJECT_SOURCE_DIR}/data)
 install(FILES ${data}/Folioway.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT client)
