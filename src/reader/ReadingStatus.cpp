@@ -103,6 +103,11 @@ ReadingStatus::ReadingStatus(ReaderPage &page, ReadingView *view) : QWidget(view
 
 void ReadingStatus::onTextShown(int position, double scroll)
 {
+    // A pace belongs to a book: an old novel does not read at the speed of a new one.
+    if (m_page.path() != m_book) {
+        m_book = m_page.path();
+        m_pace = ReadingPace();
+    }
     m_chapter = position;
     m_chapterChars = ReadableChars(m_view->shownText());
     m_top = scroll;

@@ -11,7 +11,7 @@ class QTimer;
 class ReaderPage;
 class ReadingView;
 
-// How fast this reader reads, learnt from their scrolling during this run of the program, in
+// How fast this reader reads this book, learnt from their scrolling since it was opened, in
 // characters a second. Only stretches that look like reading count: forward inside one chapter,
 // at most three minutes between two reports (longer is a pause) and at most 25 characters a
 // second (faster is skimming or a jump). There is no pace until two minutes of that have been
@@ -73,6 +73,7 @@ private:
     ReadingPace m_pace;
     QElapsedTimer m_elapsed;
     std::function<qint64()> m_clock;
+    QString m_book;
     int m_chapter = 0;
     double m_chapterChars = 0;
     double m_top = 0;
