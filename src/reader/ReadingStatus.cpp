@@ -78,8 +78,10 @@ ReadingStatus::ReadingStatus(ReaderPage &page, ReadingView *view) : QWidget(view
     m_note = new QLabel(this);
     for (QLabel *label : {m_place, m_note}) {
         QFont font = label->font();
-        font.setPointSizeF(font.pointSizeF() * 0.9);
-        label->setFont(font);
+        if (font.pointSizeF() > 0) {
+            font.setPointSizeF(font.pointSizeF() * 0.9);
+            label->setFont(font);
+        }
         label->setTextFormat(Qt::PlainText);
     }
     // A long chapter title is cut at the right rather than widening the page.
@@ -108,6 +110,8 @@ void ReadingStatus::onTextShown(int position, double scroll)
         m_book = m_page.path();
         m_pace = ReadingPace();
     }
+    m_noteShown.clear(); // the note was about the chapter before
+    m_noteTimer->stop();
     m_chapter = position;
     m_chapterChars = ReadableChars(m_view->shownText());
     m_top = scroll;

@@ -36,7 +36,7 @@ private:
 // The thin line under the reading page: the chapter on screen, its place in the list ("x / N"),
 // how much of the book lies above the bottom of the window, and, once the reader's pace is known,
 // about how long the rest of the chapter takes. A passing note (a bookmark set from the
-// keyboard) takes the right end of the line for a few seconds.
+// keyboard) takes the right end of the line for a few seconds or until another chapter shows.
 //
 // In full screen the line shows only while the pointer is near the bottom of the page.
 class ReadingStatus : public QWidget

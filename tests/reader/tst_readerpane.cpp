@@ -456,8 +456,9 @@ private Q_SLOTS:
         QCOMPARE(m_reader->readingView()->geometry(), m_reader->rect()); // no toolbar, no list
         // The status line only while the pointer is near the bottom of the page.
         QVERIFY(!status->isVisible());
+        ReadingView *view = m_reader->readingView();
         for (const bool near : {true, false}) {
-            const QPoint at(100, near ? m_reader->height() - 10 : m_reader->height() / 2);
+            const QPoint at = pageInput(m_reader)->mapFrom(view, QPoint(100, view->height() - (near ? 10 : 200)));
             QMouseEvent move(QEvent::MouseMove, at, pageInput(m_reader)->mapToGlobal(at), Qt::NoButton, {}, {});
             QApplication::sendEvent(pageInput(m_reader), &move);
             QCOMPARE(status->isVisible(), near);
