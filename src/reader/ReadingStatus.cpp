@@ -47,6 +47,9 @@ double ReadableChars(const QString &html)
 
 void ReadingPace::moved(qint64 ms, int chapter, double charsSeen)
 {
+    // Time spent on one screen belongs to the move that leaves it.
+    if (m_lastMs >= 0 && chapter == m_lastChapter && charsSeen == m_lastChars)
+        return;
     if (m_lastMs >= 0 && chapter == m_lastChapter) {
         const double seconds = double(ms - m_lastMs) / 1000.0;
         const double chars = charsSeen - m_lastChars;
