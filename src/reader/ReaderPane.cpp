@@ -323,7 +323,8 @@ void ReaderPane::applyLayout(const MainLayout &l)
         // A dragged width moves the page's right edge and the bar by the difference; the list
         // still ends where its design width would.
         const int design = twipsToPixels(DesignListWidthTwips);
-        const int wider = std::max(NarrowestList - design, std::min(m_listWidth - design, m_view->width() - NarrowestPage));
+        const int wider =
+            std::max(NarrowestList - design, std::min(m_listWidth - design, m_view->width() - NarrowestPage));
         m_view->resize(m_view->width() - wider, m_view->height());
         m_splitter->move(m_splitter->x() - wider, m_splitter->y());
         QWidget *list = chapterList();
