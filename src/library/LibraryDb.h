@@ -101,6 +101,8 @@ public:
     static QString voiceOptionsOption() { return QStringLiteral("VoiceOptions"); }
     // The folder the last book was picked from, where the next file dialog opens.
     static QString lastBookFolderOption() { return QStringLiteral("LastBookFolder"); }
+    // The chapter list's width in pixels as the reader dragged it; the design width unless set.
+    static QString chapterListWidthOption() { return QStringLiteral("ChapterListWidth"); }
 
     QString lastError() const { return m_connection.lastError; }
 

@@ -12,7 +12,7 @@ ReaderKeys::ReaderKeys(ReaderPane *pane) : QObject(pane)
         connect(shortcut, &QShortcut::activated, pane, slot);
         return shortcut;
     };
-    add(QKeySequence(Qt::CTRL | Qt::Key_D), &ReaderPane::insertBookmark);
+    add(QKeySequence(Qt::CTRL | Qt::Key_D), &ReaderPane::insertBookmarkQuietly);
     add(QKeySequence(Qt::CTRL | Qt::Key_G), &ReaderPane::openChapterJump);
     add(QKeySequence(Qt::CTRL | Qt::Key_O), &ReaderPane::OpenFile);
     add(QKeySequence(Qt::Key_F11), [pane] { Q_EMIT pane->fullScreenRequested(!pane->isFullScreen()); });

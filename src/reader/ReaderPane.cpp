@@ -10,10 +10,12 @@
 #include "reader/ReaderKeys.h"
 #include "reader/ReaderResume.h"
 #include "reader/ReaderTools.h"
+#include "reader/ReadingStatus.h"
 #include "reader/ReadingView.h"
 #include "startup/AppContext.h"
 
 #include <QFileInfo>
+#include <QMouseEvent>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -25,6 +27,10 @@ QString crlf()
 {
     return QStringLiteral("\r\n");
 }
+
+constexpr int DesignListWidthTwips = 3000;
+constexpr int NarrowestList = 120; // pixels
+constexpr int NarrowestPage = 240; // pixels the page keeps however wide the list is dragged
 
 } // namespace
 
@@ -73,11 +79,15 @@ ReaderPane::ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
         m_splitterButtons[i] = b;
     }
     m_splitterButtons[1]->hide();
+    m_splitter->setCursor(Qt::SplitHCursor);
+    m_splitter->installEventFilter(this);
+    m_listWidth = std::max(0, m_db.option(LibraryDb::chapterListWidthOption()).toInt());
 
     m_page->addChapterList(this);
     m_tools->addCommands(m_toolbar);
     m_keys = new ReaderKeys(this);
     m_page->addChapterJump(this);
+    m_status = new ReadingStatus(*m_page, m_view);
 }
 
 ReaderPane::~ReaderPane()
@@ -186,6 +196,11 @@ void ReaderPane::onChaptersLoaded(quint64, const ChapterList &list)
     m_page->showSelected();
 }
 
+bool ReaderPane::hasBookToReopen() const
+{
+    return m_currentBookPath.isEmpty() && !isOpening() && !m_resume->lastBookToReopen().isEmpty();
+}
+
 bool ReaderPane::reopenLastBook()
 {
     if (!m_currentBookPath.isEmpty() || isOpening())
@@ -219,15 +234,30 @@ void ReaderPane::updateLoading()
 
 // ---- Bookmarks
 
-void ReaderPane::insertBookmark()
+bool ReaderPane::insertBookmarkOnly()
 {
     const int position = selectedChapter();
     if (chapters().isEmpty() || position < 1)
-        return;
+        return false;
     // A book that is not on the shelf has no row to change; the user is still told it worked.
     m_db.setBookmark(chaptersPath(), chapters().at(position - 1).title);
+    return true;
+}
+
+void ReaderPane::insertBookmark()
+{
+    if (!insertBookmarkOnly())
+        return;
     m_prompter.message(QStringLiteral("恭喜你：书签添加成功！"), Prompter::Icon::Information,
                        QStringLiteral("添加成功"));
+    Q_EMIT shelfChanged();
+}
+
+void ReaderPane::insertBookmarkQuietly()
+{
+    if (!insertBookmarkOnly())
+        return;
+    m_status->showNote(QStringLiteral("已添加书签：%1").arg(chapters().at(selectedChapter() - 1).title));
     Q_EMIT shelfChanged();
 }
 
@@ -254,6 +284,7 @@ void ReaderPane::setFullScreen(bool on)
         return;
     m_fullScreen = on;
     m_keys->setFullScreen(on);
+    m_status->setFullScreen(on);
     m_toolbar->setVisible(!on);
     m_splitter->setVisible(!on);
     chapterList()->setVisible(!on && m_chapterListVisible);
@@ -288,5 +319,53 @@ void ReaderPane::applyLayout(const MainLayout &l)
     for (int i = 0; i < 2; ++i)
         SetTwips(m_splitterButtons[i], std::nullopt, l.splitterButtonTop[i]);
     SetTwips(chapterList(), l.chapterListLeft, l.chapterListTop, std::nullopt, l.chapterListHeight);
+    if (m_listWidth > 0 && m_chapterListVisible) {
+        // A dragged width moves the page's right edge and the bar by the difference; the list
+        // still ends where its design width would.
+        const int design = twipsToPixels(DesignListWidthTwips);
+        const int wider =
+            std::max(NarrowestList - design, std::min(m_listWidth - design, m_view->width() - NarrowestPage));
+        m_view->resize(m_view->width() - wider, m_view->height());
+        m_splitter->move(m_splitter->x() - wider, m_splitter->y());
+        QWidget *list = chapterList();
+        list->setGeometry(list->x() - wider, list->y(), design + wider, list->height());
+    } else {
+        SetTwips(chapterList(), std::nullopt, std::nullopt, DesignListWidthTwips);
+    }
     m_tools->placeVoicePanelIfShown();
+}
+
+int ReaderPane::chapterListWidth() const
+{
+    return chapterList()->width();
+}
+
+bool ReaderPane::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_splitter || !m_chapterListVisible)
+        return QWidget::eventFilter(watched, event);
+    const auto *mouse = static_cast<QMouseEvent *>(event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+        if (mouse->button() != Qt::LeftButton)
+            break;
+        m_dragFrom = qRound(mouse->globalPosition().x());
+        m_dragStartWidth = chapterList()->width();
+        return true;
+    case QEvent::MouseMove:
+        if (!m_dragFrom)
+            break;
+        m_listWidth = std::max(NarrowestList, m_dragStartWidth + *m_dragFrom - qRound(mouse->globalPosition().x()));
+        Q_EMIT layoutRequested();
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (!m_dragFrom || mouse->button() != Qt::LeftButton)
+            break;
+        m_dragFrom.reset();
+        m_db.setOption(LibraryDb::chapterListWidthOption(), QString::number(m_listWidth));
+        return true;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }

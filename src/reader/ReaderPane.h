@@ -16,6 +16,7 @@ class ChapterJumpBox;
 class ChapterLoader;
 class LibraryDb;
 class ReaderKeys;
+class ReadingStatus;
 class ResumeBar;
 struct BookSearchHit;
 class Prompter;
@@ -104,6 +105,8 @@ public:
     void lastChapter() { m_page->last(); }
 
     void insertBookmark();
+    // The same bookmark set from the keyboard: said in the status line instead of a box.
+    void insertBookmarkQuietly();
     void gotoBookmark();
     void openFind() { m_tools->openFind(); }
 
@@ -117,6 +120,8 @@ public:
     // With the option "启动后打开上次阅读的书" on and no book open yet: opens the book read last,
     // at the place it was left. Returns whether it did.
     bool reopenLastBook();
+    // Whether reopenLastBook() has a book to open: the option is on and the book is still there.
+    bool hasBookToReopen() const;
 
     // Shows the chapter at `position` scrolled `fraction` of the way down (0 top, 1 end).
     void showChapterAt(int position, double fraction) { m_page->showAt(position, fraction); }
@@ -142,7 +147,13 @@ public:
     // an engine.
     QWidget *voicePanel() const { return m_tools->voicePanel(); }
 
+    // The line under the page: where the reader is in the chapter and the book.
+    ReadingStatus *readingStatus() const { return m_status; }
+
     bool chapterListVisible() const { return m_chapterListVisible; }
+    // Dragging the splitter bar (not its buttons) makes the chapter list wider or narrower; the
+    // width is kept in the library. Until it is dragged the list keeps its design width.
+    int chapterListWidth() const;
     // What the splitter buttons do: 0 hides the chapter list, 1 shows it.
     void splitterButtonClicked(int index);
     void applyLayout(const MainLayout &layout);
@@ -187,7 +198,11 @@ Q_SIGNALS:
     // F11 and the reading menu ask for full screen, Esc to leave it.
     void fullScreenRequested(bool on);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    bool insertBookmarkOnly();
     void onChaptersLoaded(quint64 requestId, const ChapterList &list);
     void updateLoading();
 
@@ -211,4 +226,9 @@ private:
     ReaderResume *m_resume;
     ReaderTools *m_tools;
     ReaderKeys *m_keys;
+    ReadingStatus *m_status;
+
+    int m_listWidth = 0; // pixels; 0 while the design width holds
+    std::optional<int> m_dragFrom; // global x where a drag of the splitter bar started
+    int m_dragStartWidth = 0;
 };

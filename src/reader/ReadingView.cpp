@@ -18,6 +18,7 @@
 #include <QWebEngineView>
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 
 #ifdef Q_OS_UNIX
@@ -264,6 +265,8 @@ void ReadingView::onLoadFinished(bool ok)
     // A reload starts from the bare template; the reader's text goes back in.
     if (m_textPending || m_textShown)
         writeText();
+    if (m_scrollPending > 0)
+        scrollToFraction(std::exchange(m_scrollPending, 0));
     if (m_bridgeReady)
         Q_EMIT pageReady();
 }
@@ -278,6 +281,7 @@ void ReadingView::setSnippets(const QString &ads, const QString &before, const Q
 void ReadingView::showText(const QString &fragment)
 {
     ++m_textGeneration;
+    m_scrollPending = 0;
     m_text = m_before + fragment + m_after;
     m_textPending = true;
     m_textShown = true;
@@ -319,7 +323,10 @@ void ReadingView::highlightContent(int start, int length)
 
 void ReadingView::scrollToFraction(double fraction)
 {
-    if (m_loaded)
+    // A book reopened at start-up is shown before the page has loaded.
+    if (!m_loaded)
+        m_scrollPending = fraction;
+    else
         runScript(QStringLiteral("typeof folioway === 'object' && folioway.scrollToFraction(%1)").arg(fraction));
 }
 

@@ -109,6 +109,7 @@ private:
     bool m_textPending = false;
     bool m_textShown = false;
     int m_textGeneration = 0;
+    double m_scrollPending = 0; // asked for before the page had loaded
     QString m_ads, m_before, m_after;
     QString m_text; // what TXT holds, or is to hold once the page has loaded
     ReadingPageStyle m_style;

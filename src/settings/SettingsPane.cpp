@@ -124,7 +124,7 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     m_habitFrame->setObjectName(QStringLiteral("ReadingHabitFrame"));
     m_reopenLastBook = new QCheckBox(QStringLiteral("启动后打开上次阅读的书"), m_habitFrame);
     m_reopenLastBook->setObjectName(QStringLiteral("ReopenLastBook"));
-    m_reopenLastBook->setToolTip(QStringLiteral("第一次切换到阅读窗口时，打开上次读的书并回到读到的地方"));
+    m_reopenLastBook->setToolTip(QStringLiteral("程序启动时直接进入阅读窗口，打开上次读的书并回到读到的地方"));
     (new QVBoxLayout(m_habitFrame))->addWidget(m_reopenLastBook);
     connect(m_reopenLastBook, &QCheckBox::toggled, this, [this](bool on) {
         m_ctx.db->setOption(LibraryDb::reopenLastBookOption(), on ? QStringLiteral("1") : QStringLiteral("0"));

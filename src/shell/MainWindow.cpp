@@ -146,7 +146,8 @@ void MainWindow::load()
     m_reader->setSpeechEngine(m_speech.get());
     // Settings, reading-page styles and the boss key, in that order.
     m_settings->load();
-    SelectToolBar(1);
+    // With "启动后打开上次阅读的书" on, the program starts where the reader left off.
+    SelectToolBar(m_reader->hasBookToReopen() ? 2 : 1);
     show();
     runLayout();
 }

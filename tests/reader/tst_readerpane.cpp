@@ -7,6 +7,7 @@
 #include "reader/BookSearchPanel.h"
 #include "reader/ChapterJumpBox.h"
 #include "reader/ReadingPositionKeeper.h"
+#include "reader/ReadingStatus.h"
 #include "reader/ResumeBar.h"
 #include "settings/ReadingLookFrame.h"
 #include "settings/SettingsPane.h"
@@ -44,6 +45,9 @@ struct Book
     qsizetype end(int position) const { return position < starts.size() ? starts.at(position) - 1 : lines.size() - 1; }
 };
 
+// Seconds passed, then the fraction of the chapter the page is scrolled to.
+using ReadingSteps = QList<std::pair<int, double>>;
+
 } // namespace
 
 // The reading pane driven through the main window that owns it, and whole journeys through the
@@ -60,6 +64,7 @@ private:
     ScriptedPrompter m_prompter;
     std::unique_ptr<MainWindow> m_window;
     ReaderPane *m_reader = nullptr;
+    qint64 m_now = 0; // the status line's clock
     Book m_book;
 
     Book makeBook(const QString &name, const QStringList &headings, int bodyLines)
@@ -330,7 +335,7 @@ private Q_SLOTS:
 
         startWindow();
         QCOMPARE(m_window->settings()->reopenLastBookBox()->isChecked(), on);
-        QCOMPARE(m_window->currentBookPath(), QString());
+        QCOMPARE(m_window->currentTab(), on ? 2 : 1); // no click on "阅读窗口" needed
         m_window->SelectToolBar(2);
         if (on) {
             QVERIFY(waitShown(m_reader, 6, expected(book, 6)));
@@ -427,8 +432,10 @@ private Q_SLOTS:
     void keys_bookmarkChapterBoxAndFullScreen()
     {
         openMain(2);
+        ReadingStatus *status = m_reader->readingStatus();
         QTest::keyClick(pageInput(m_reader), Qt::Key_D, Qt::ControlModifier);
-        QTRY_COMPARE(m_prompter.lastText(), u"恭喜你：书签添加成功！"_s);
+        QTRY_COMPARE(status->noteText(), u"已添加书签：第1章 标题1"_s);
+        QVERIFY(m_prompter.shown.isEmpty()); // the toolbar's and the menu's keep their box
 
         QTest::keyClick(pageInput(m_reader), Qt::Key_G, Qt::ControlModifier);
         ChapterJumpBox *box = m_reader->chapterJump();
@@ -447,11 +454,65 @@ private Q_SLOTS:
         QTRY_VERIFY(m_window->isFullScreen());
         QVERIFY(!m_window->toolButton(1)->isVisible());
         QCOMPARE(m_reader->readingView()->geometry(), m_reader->rect()); // no toolbar, no list
+        // The status line only while the pointer is near the bottom of the page.
+        QVERIFY(!status->isVisible());
+        ReadingView *view = m_reader->readingView();
+        for (const bool near : {true, false}) {
+            const QPoint at = pageInput(m_reader)->mapFrom(view, QPoint(100, view->height() - (near ? 10 : 200)));
+            QMouseEvent move(QEvent::MouseMove, at, pageInput(m_reader)->mapToGlobal(at), Qt::NoButton, {}, {});
+            QApplication::sendEvent(pageInput(m_reader), &move);
+            QCOMPARE(status->isVisible(), near);
+        }
         QTest::keyClick(pageInput(m_reader), Qt::Key_Escape);
         QTRY_VERIFY(!m_window->isFullScreen());
+        QVERIFY(status->isVisible());
         QVERIFY(m_reader->toolbar()->isVisible());
         QVERIFY(m_reader->chapterList()->isVisible());
         QVERIFY(m_window->toolButton(1)->isVisible());
+    }
+
+    // The line under the page says where the reader is, and the time left in the chapter only
+    // once two minutes of steady reading in this book have been seen: pauses and skimming do not
+    // count. Each row reads a book of its own, scrolled to each fraction after so many seconds.
+    void statusLine_placeAndTimeLeft_data()
+    {
+        using Steps = ReadingSteps;
+        QTest::addColumn<Steps>("steps");
+        QTest::addColumn<int>("fewest"); // minutes left; 0 when there is no estimate
+        QTest::addColumn<int>("most");
+        QTest::newRow("one minute is too little") << Steps{{0, 0.1}, {60, 0.2}} << 0 << 0;
+        // A tenth of the chapter a minute, seven tenths left: about seven minutes (how much one
+        // window holds makes it a little more).
+        QTest::newRow("two minutes of reading") << Steps{{0, 0.1}, {60, 0.2}, {60, 0.3}} << 7 << 9;
+        QTest::newRow("a pause is not reading") << Steps{{0, 0.1}, {600, 0.2}, {60, 0.3}} << 0 << 0;
+        QTest::newRow("skimming is not reading") << Steps{{0, 0.1}, {10, 0.5}, {115, 0.55}} << 0 << 0;
+    }
+    void statusLine_placeAndTimeLeft()
+    {
+        QFETCH(ReadingSteps, steps);
+        QFETCH(int, fewest);
+        QFETCH(int, most);
+        const Book book = makeBook(QTest::currentDataTag() + u".txt"_s, headings(4), 200);
+        ReadingStatus *status = m_reader->readingStatus();
+        m_now = 0;
+        status->setClock([this] { return m_now; });
+        m_window->openBook(book.path);
+        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        m_reader->showChapterAt(4, 0);
+        QVERIFY(waitShown(m_reader, 4, expected(book, 4)));
+        // 405 of the book's 807 lines lie before the chapter's top.
+        QCOMPARE(status->placeText(), u"第3章 标题3　　4 / 5　　全书 50%"_s);
+        QSignalSpy scrolled(m_reader->readingView(), &ReadingView::pageScrolled);
+        for (const auto &[seconds, fraction] : steps) {
+            m_now += seconds * 1000;
+            scrollPageTo(m_reader, fraction);
+            QTRY_VERIFY(!scrolled.isEmpty() && qAbs(scrolled.last().at(0).toDouble() - fraction) < 0.01);
+        }
+        const QRegularExpressionMatch left =
+            QRegularExpression(u"^本章约剩 (\\d+) 分钟$"_s).match(status->noteText());
+        const int minutes = left.hasMatch() ? left.captured(1).toInt() : 0;
+        QVERIFY2(fewest == 0 ? status->noteText().isEmpty() : minutes >= fewest && minutes <= most,
+                 qPrintable(status->noteText()));
     }
 
     void corpus_everyBookOpensAndReachesItsLastChapter()

@@ -93,6 +93,7 @@ private Q_SLOTS:
         ReaderPane *reader = m_window->reader();
         QVERIFY(reader->toolAction(ReaderPane::ReadAloudTool)->isEnabled()); // load gave it its speech engine
         m_window->SelectToolBar(2);
+        const QSize frame = m_window->frameGeometry().size() - m_window->size();
         QCOMPARE(m_window->panel(2)->geometry(), QRect(1, 40, 790, 458));
         QCOMPARE(reader->readingView()->width(), 581);
         QCOMPARE(reader->splitterButton(0)->toolTip(), QStringLiteral("隐藏章节列表"));
@@ -104,6 +105,31 @@ private Q_SLOTS:
         QTest::mouseClick(reader->splitterButton(1), Qt::LeftButton);
         QVERIFY(reader->chapterList()->isVisible());
         QCOMPARE(reader->readingView()->width(), 581);
+
+        // Dragging the bar itself widens the list at the page's expense, for good; hidden, the
+        // list takes nothing, and a drag can never leave the page too narrow to read.
+        QCOMPARE(reader->chapterListWidth(), 200);
+        for (const int by : {-120, -1000}) {
+            QWidget *bar = reader->splitterBar();
+            const QPoint from = bar->rect().bottomLeft() + QPoint(2, -2); // below the buttons
+            QTest::mousePress(bar, Qt::LeftButton, {}, from);
+            QMouseEvent move(QEvent::MouseMove, from + QPoint(by, 0), bar->mapToGlobal(from + QPoint(by, 0)),
+                             Qt::NoButton, Qt::LeftButton, {});
+            QApplication::sendEvent(bar, &move);
+            QTest::mouseRelease(bar, Qt::LeftButton, {}, from + QPoint(by, 0));
+            const int page = by == -120 ? 461 : 240;
+            QCOMPARE(reader->readingView()->width(), page);
+            QCOMPARE(bar->x(), page);
+            QCOMPARE(reader->chapterList()->geometry().right(), reader->width() - 1);
+        }
+        m_window = std::make_unique<MainWindow>(m_ctx, m_prompter);
+        m_window->load();
+        m_window->resize(QSize(800, 533) - frame);
+        m_window->SelectToolBar(2);
+        QCOMPARE(m_window->reader()->readingView()->width(), 240);
+        QTest::mouseClick(m_window->reader()->splitterButton(0), Qt::LeftButton);
+        QCOMPARE(m_window->reader()->readingView()->width(), 781);
+        m_db.setOption(LibraryDb::chapterListWidthOption(), QString());
     }
 
     // A folder with text files at two depths and a RAR archive: every book lands once, the
