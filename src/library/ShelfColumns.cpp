@@ -70,9 +70,9 @@ int ShelfColumns::defaultWidth(int column, int room) const
 {
     const QString &key = m_keys[column];
     if (key == u"name")
-        return std::max(120, room * 24 / 100);
+        return std::max(120, room * 20 / 100);
     if (key == u"marke")
-        return std::max(80, room * 15 / 100);
+        return std::max(80, room * 12 / 100);
     // Room for the caption and the sort arrow beside it, and for the widest cell.
     const int caption = m_list->header()->fontMetrics().horizontalAdvance(m_list->headerItem()->text(column)) + 28;
     return std::max(caption, m_list->fontMetrics().horizontalAdvance(widestText(key)) + 16);
