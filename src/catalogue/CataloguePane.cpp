@@ -391,8 +391,8 @@ void CataloguePane::sortBy(int column)
 {
     // The order is the pane's own: by the time the click arrives the header may have flipped its
     // arrow already, and reading it back would flip the order twice.
-    const Qt::SortOrder order = m_sortColumn == column && m_sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder
-                                                                                            : Qt::AscendingOrder;
+    const Qt::SortOrder order =
+        m_sortColumn == column && m_sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
     m_sortColumn = column;
     m_sortOrder = order;
     QHeaderView *header = m_list->header();

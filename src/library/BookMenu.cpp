@@ -124,9 +124,9 @@ void BookMenu::changeCategoryOfSelection()
 
 void BookMenu::removeSelection()
 {
-    if (!m_prompter.question(QStringLiteral("是否真要将选中的 %1 本书从书架移除？\r\n书的文件仍留在磁盘上。")
-                                 .arg(m_selection.size()),
-                             QStringLiteral("确认删除")))
+    if (!m_prompter.question(
+            QStringLiteral("是否真要将选中的 %1 本书从书架移除？\r\n书的文件仍留在磁盘上。").arg(m_selection.size()),
+            QStringLiteral("确认删除")))
         return;
     for (const BookRecord &book : std::as_const(m_selection))
         m_db.deleteBook(book.id);
@@ -156,9 +156,15 @@ void BookMenu::exportSelection()
     for (const BookRecord &shown : std::as_const(m_selection)) {
         const BookRecord book = m_db.findById(shown.id).value_or(shown);
         const std::optional<ReadingPosition> read = m_db.readingPosition(book.path);
-        QStringList cells{QString::number(book.id), book.type, book.name, book.author, book.marke,
-                          book.lastread.isValid() ? book.lastread.toString(QStringLiteral("yyyy/M/d hh:mm")) : QString(),
-                          book.path, read ? QStringLiteral("%1%").arg(read->progressPercent()) : QString()};
+        QStringList cells{QString::number(book.id),
+                          book.type,
+                          book.name,
+                          book.author,
+                          book.marke,
+                          book.lastread.isValid() ? book.lastread.toString(QStringLiteral("yyyy/M/d hh:mm"))
+                                                  : QString(),
+                          book.path,
+                          read ? QStringLiteral("%1%").arg(read->progressPercent()) : QString()};
         for (QString &cell : cells)
             cell = csvField(cell);
         lines << cells.join(u',');

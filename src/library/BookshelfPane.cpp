@@ -27,10 +27,9 @@ const QColor kTitleColour(198, 79, 6);
 enum Column { ColId, ColType, ColName, ColMarke, ColLastRead, ColPath, ColAuthor, ColProgress, ColumnCount };
 
 // The order a header click asks for, by column.
-const ShelfSort kColumnSort[ColumnCount] = {ShelfSort::Id,       ShelfSort::Type,   ShelfSort::Name,
-                                            ShelfSort::Marke,    ShelfSort::LastRead, ShelfSort::Path,
-                                            ShelfSort::Author,   ShelfSort::Progress};
-
+const ShelfSort kColumnSort[ColumnCount] = {ShelfSort::Id,     ShelfSort::Type,     ShelfSort::Name,
+                                            ShelfSort::Marke,  ShelfSort::LastRead, ShelfSort::Path,
+                                            ShelfSort::Author, ShelfSort::Progress};
 
 QString lastReadText(const QDateTime &when)
 {
@@ -327,9 +326,9 @@ bool BookshelfPane::eventFilter(QObject *watched, QEvent *event)
             if (QTreeWidgetItem *item = m_list->itemAt(m_lastMousePos)) {
                 // A right-click inside a selection of several rows keeps it for the menu; Ctrl
                 // and Shift clicks are the list's own.
-                const bool keep = (me->button() == Qt::RightButton && item->isSelected()) ||
-                                  (me->button() == Qt::LeftButton &&
-                                   (me->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier)));
+                const bool keep =
+                    (me->button() == Qt::RightButton && item->isSelected()) ||
+                    (me->button() == Qt::LeftButton && (me->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier)));
                 if (!keep)
                     m_list->setCurrentItem(item);
                 if (me->button() == Qt::RightButton) {

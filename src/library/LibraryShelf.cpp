@@ -56,8 +56,8 @@ QString sortExpression(ShelfSort sort)
 // Text columns are ordered as a Chinese reader expects: by pinyin, numbers by their value.
 bool inPinyinOrder(ShelfSort sort)
 {
-    return sort == ShelfSort::Type || sort == ShelfSort::Name || sort == ShelfSort::Marke ||
-           sort == ShelfSort::Path || sort == ShelfSort::Author;
+    return sort == ShelfSort::Type || sort == ShelfSort::Name || sort == ShelfSort::Marke || sort == ShelfSort::Path ||
+           sort == ShelfSort::Author;
 }
 
 QString likePattern(const QString &text)

@@ -90,7 +90,8 @@ private Q_SLOTS:
         QTest::newRow("wildcard taken as typed") << u"%"_s << QList<int>{} << QStringList{u"D%书"_s};
         QTest::newRow("title column") << QString() << QList<int>{2} << QStringList{u"A书"_s, u"B书"_s, u"C书"_s, u"D%书"_s};
         QTest::newRow("author column, filtered") << u"张三"_s << QList<int>{6} << QStringList{u"B书"_s, u"D%书"_s};
-        QTest::newRow("progress, most read first") << QString() << QList<int>{7, 7} << QStringList{u"A书"_s, u"D%书"_s, u"C书"_s, u"B书"_s};
+        QTest::newRow("progress, most read first")
+            << QString() << QList<int>{7, 7} << QStringList{u"A书"_s, u"D%书"_s, u"C书"_s, u"B书"_s};
     }
     void filterAndHeaderClicks()
     {
@@ -195,7 +196,8 @@ private Q_SLOTS:
         connect(&menu, &BookMenu::shelfChanged, m_pane.get(), &BookshelfPane::reload);
         m_prompter->choices.enqueue(6);
         menu.item(u"BatchCategory"_s)->trigger();
-        QCOMPARE(GuiSupport::columnTexts(list, 1), (QStringList{u"玄幻修真"_s, u"纪实文学"_s, u"纪实文学"_s, u"纪实文学"_s}));
+        QCOMPARE(GuiSupport::columnTexts(list, 1),
+                 (QStringList{u"玄幻修真"_s, u"纪实文学"_s, u"纪实文学"_s, u"纪实文学"_s}));
 
         const QString csv = m_dir.filePath(u"书单"_s);
         m_prompter->fileNames.enqueue(csv);

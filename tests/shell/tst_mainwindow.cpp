@@ -133,8 +133,8 @@ private Q_SLOTS:
                     QApplication::setActiveWindow(dialog);
                     dialog->categoryBox(1)->setFocus();
                 }
-                QWheelEvent wheel({5, 5}, dialog->categoryBox(1)->mapToGlobal(QPoint(5, 5)), {}, {0, 120},
-                                  Qt::NoButton, {}, Qt::NoScrollPhase, false);
+                QWheelEvent wheel({5, 5}, dialog->categoryBox(1)->mapToGlobal(QPoint(5, 5)), {}, {0, 120}, Qt::NoButton,
+                                  {}, Qt::NoScrollPhase, false);
                 QApplication::sendEvent(dialog->categoryBox(1), &wheel);
                 QCOMPARE(dialog->categoryBox(1)->currentIndex() != dialog->categoryForAll()->currentIndex(), focused);
             }
