@@ -17,10 +17,30 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <algorithm>
 
 namespace {
 
 const QColor kSkippedColour(128, 128, 128);
+
+// A combo box inside the list: the wheel scrolls the list unless the box was clicked first, so
+// that scrolling past a row never changes its category.
+class CategoryBox : public QComboBox
+{
+public:
+    explicit CategoryBox(QWidget *parent) : QComboBox(parent) { setFocusPolicy(Qt::StrongFocus); }
+
+protected:
+    void wheelEvent(QWheelEvent *event) override
+    {
+        if (hasFocus())
+            QComboBox::wheelEvent(event);
+        else
+            event->ignore();
+    }
+};
 
 QString outcomeText(const ImportResult &result)
 {
@@ -46,6 +66,7 @@ BatchImportDialog::BatchImportDialog(AppContext &ctx, Prompter &prompter, QWidge
     : QDialog(parent), m_ctx(ctx), m_prompter(prompter)
 {
     setObjectName(QStringLiteral("BatchImport"));
+    m_titleOrder.setNumericMode(true);
     setWindowTitle(QStringLiteral("批量导入电子书 - Folioway"));
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -128,8 +149,14 @@ void BatchImportDialog::addPaths(const QStringList &paths)
             continue;
         auto *row = new QTreeWidgetItem({item.title, item.author, QString(), item.source, QString()});
         row->setToolTip(ColFile, item.source);
-        m_list->addTopLevelItem(row);
-        auto *category = new QComboBox(m_list);
+        // The list stays in pinyin order of the titles read from the file names.
+        const qsizetype at = std::upper_bound(m_items.cbegin(), m_items.cend(), item,
+                                              [this](const LocalImportItem &a, const LocalImportItem &b) {
+                                                  return m_titleOrder.compare(a.title, b.title) < 0;
+                                              }) -
+                             m_items.cbegin();
+        m_list->insertTopLevelItem(int(at), row);
+        auto *category = new CategoryBox(m_list);
         category->addItems(BookCategories());
         category->setCurrentIndex(m_allCategory->currentIndex());
         m_list->setItemWidget(row, ColCategory, category);
@@ -143,8 +170,8 @@ void BatchImportDialog::addPaths(const QStringList &paths)
             row->setText(ColState, QStringLiteral("待导入"));
             row->setFlags(row->flags() | Qt::ItemIsEditable);
         }
-        m_items.append(item);
-        m_done.append(onShelf);
+        m_items.insert(at, item);
+        m_done.insert(at, onShelf);
         ++added;
     }
     updateSummary();

@@ -2,6 +2,7 @@
 
 #include "catalogue/LocalImport.h"
 
+#include <QCollator>
 #include <QDialog>
 
 struct AppContext;
@@ -51,6 +52,7 @@ private:
 
     AppContext &m_ctx;
     Prompter &m_prompter;
+    QCollator m_titleOrder{QLocale(QLocale::Chinese, QLocale::China)};
     QList<LocalImportItem> m_items; // one per list row
     QList<bool> m_done;             // the row needs nothing more: imported, skipped or on the shelf
     bool m_running = false;

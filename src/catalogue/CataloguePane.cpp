@@ -13,6 +13,7 @@
 #include "library/LibraryDb.h"
 #include "startup/AppContext.h"
 
+#include <QCollator>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -50,7 +51,23 @@ public:
     bool operator<(const QTreeWidgetItem &other) const override
     {
         const int c = treeWidget() ? treeWidget()->sortColumn() : ColId;
-        return QVariant::compare(data(c, SortRole), other.data(c, SortRole)) == QPartialOrdering::Less;
+        const QVariant mine = data(c, SortRole);
+        const QVariant theirs = other.data(c, SortRole);
+        // Titles, authors and categories in pinyin order, as a Chinese reader looks for them.
+        if (mine.typeId() == QMetaType::QString && theirs.typeId() == QMetaType::QString)
+            return pinyinOrder().compare(mine.toString(), theirs.toString()) < 0;
+        return QVariant::compare(mine, theirs) == QPartialOrdering::Less;
+    }
+
+private:
+    static const QCollator &pinyinOrder()
+    {
+        static const QCollator collator = [] {
+            QCollator c(QLocale(QLocale::Chinese, QLocale::China));
+            c.setNumericMode(true);
+            return c;
+        }();
+        return collator;
     }
 };
 
@@ -360,6 +377,7 @@ void CataloguePane::fillList(const QList<CatalogueEntry> &entries)
     m_entries = entries;
     m_list->clear();
     m_list->header()->setSortIndicatorShown(false);
+    m_sortColumn = -1;
     QList<QTreeWidgetItem *> items;
     items.reserve(entries.size());
     for (int i = 0; i < entries.size(); ++i) {
@@ -377,10 +395,13 @@ void CataloguePane::fillList(const QList<CatalogueEntry> &entries)
 
 void CataloguePane::sortBy(int column)
 {
-    QHeaderView *header = m_list->header();
-    const bool again = header->isSortIndicatorShown() && header->sortIndicatorSection() == column;
+    // The order is the pane's own: by the time the click arrives the header may have flipped its
+    // arrow already, and reading it back would flip the order twice.
     const Qt::SortOrder order =
-        again && header->sortIndicatorOrder() == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+        m_sortColumn == column && m_sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    m_sortColumn = column;
+    m_sortOrder = order;
+    QHeaderView *header = m_list->header();
     header->setSortIndicatorShown(true);
     header->setSortIndicator(column, order);
     m_list->sortItems(column, order);

@@ -120,6 +120,8 @@ private:
     CatalogueQuery m_query;
     CataloguePaging m_paging;
     QList<CatalogueEntry> m_entries;
+    int m_sortColumn = -1; // the page on screen is in the server's order
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     bool m_downloadPanelVisible = false;
     bool m_firstVisit = true;
 

@@ -6,6 +6,7 @@
 
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QUrl>
 
 BookMenu::BookMenu(LibraryDb &db, Prompter &prompter, QWidget *parent)
@@ -38,6 +39,30 @@ BookMenu::BookMenu(LibraryDb &db, Prompter &prompter, QWidget *parent)
     connect(item(QStringLiteral("SendShare")), &QAction::triggered, this, [this] { Q_EMIT shareRequested(m_book.id); });
     connect(item(QStringLiteral("Menue_DelBook")), &QAction::triggered, this, &BookMenu::removeFromShelf);
     setShareEnabled(false);
+
+    const struct
+    {
+        const char *name;
+        const char *caption;
+        void (BookMenu::*action)();
+    } several[] = {{"BatchCategory", "批量修改类别…", &BookMenu::changeCategoryOfSelection},
+                   {"BatchRemove", "从书架移除…", &BookMenu::removeSelection},
+                   {"ExportList", "导出列表…", &BookMenu::exportSelection}};
+    for (const auto &it : several) {
+        m_selectionItems << addSeparator();
+        QAction *a = addAction(QString::fromUtf8(it.caption));
+        a->setObjectName(QString::fromLatin1(it.name));
+        connect(a, &QAction::triggered, this, it.action);
+        m_selectionItems << a;
+    }
+    setSelection({});
+}
+
+void BookMenu::setSelection(const QList<BookRecord> &books)
+{
+    m_selection = books;
+    for (QAction *a : std::as_const(m_selectionItems))
+        a->setVisible(books.size() > 1);
 }
 
 QAction *BookMenu::item(const QString &name) const
@@ -80,4 +105,74 @@ void BookMenu::removeFromShelf()
         return;
     m_db.deleteBook(m_book.id);
     Q_EMIT shelfChanged();
+}
+
+void BookMenu::changeCategoryOfSelection()
+{
+    const QStringList categories = BookCategories();
+    const int chosen = m_prompter.choice(QStringLiteral("批量修改类别"),
+                                         QStringLiteral("把选中的 %1 本书改为：").arg(m_selection.size()), categories,
+                                         int(categories.indexOf(m_selection.value(0).type)));
+    if (chosen < 0 || chosen >= categories.size())
+        return;
+    for (const BookRecord &book : std::as_const(m_selection)) {
+        if (const std::optional<BookRecord> row = m_db.findById(book.id))
+            m_db.updateBook(row->id, categories.at(chosen), row->name, row->author, row->path);
+    }
+    Q_EMIT shelfChanged();
+}
+
+void BookMenu::removeSelection()
+{
+    if (!m_prompter.question(
+            QStringLiteral("是否真要将选中的 %1 本书从书架移除？\r\n书的文件仍留在磁盘上。").arg(m_selection.size()),
+            QStringLiteral("确认删除")))
+        return;
+    for (const BookRecord &book : std::as_const(m_selection))
+        m_db.deleteBook(book.id);
+    Q_EMIT shelfChanged();
+}
+
+namespace {
+
+QString csvField(const QString &text)
+{
+    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
+        return text;
+    return u'"' + QString(text).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
+}
+
+} // namespace
+
+void BookMenu::exportSelection()
+{
+    QString file = m_prompter.saveFileName(QStringLiteral("导出书单 - Folioway"),
+                                           QStringLiteral("CSV 文件(*.csv)|*.csv"), LastBookFolder(m_db));
+    if (file.isEmpty())
+        return;
+    if (QFileInfo(file).suffix().isEmpty())
+        file += QStringLiteral(".csv");
+    QStringList lines{QStringLiteral("ID,类别,书名,作者,书签,最近阅读,文件地址,进度")};
+    for (const BookRecord &shown : std::as_const(m_selection)) {
+        const BookRecord book = m_db.findById(shown.id).value_or(shown);
+        const std::optional<ReadingPosition> read = m_db.readingPosition(book.path);
+        QStringList cells{QString::number(book.id),
+                          book.type,
+                          book.name,
+                          book.author,
+                          book.marke,
+                          book.lastread.isValid() ? book.lastread.toString(QStringLiteral("yyyy/M/d hh:mm"))
+                                                  : QString(),
+                          book.path,
+                          read ? QStringLiteral("%1%").arg(read->progressPercent()) : QString()};
+        for (QString &cell : cells)
+            cell = csvField(cell);
+        lines << cells.join(u',');
+    }
+    QSaveFile out(file);
+    // With the byte-order mark spreadsheet programs read the Chinese text as UTF-8.
+    const QByteArray bytes = "\xEF\xBB\xBF" + lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n";
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+        m_prompter.message(QStringLiteral("无法写入文件：") + file + QStringLiteral("\r\n") + out.errorString(),
+                           Prompter::Icon::Critical);
 }

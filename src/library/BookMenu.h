@@ -17,6 +17,9 @@ public:
 
     void popupFor(const BookRecord &book, const QPoint &globalPos);
     void setBook(const BookRecord &book) { m_book = book; }
+    // The shelf's selected rows. With more than one, the menu offers after its own items the ones
+    // that act on all of them; the items above still act on the row that was clicked.
+    void setSelection(const QList<BookRecord> &books);
     // Sharing needs the account windows; the item stays disabled until they are there.
     void setShareEnabled(bool enabled);
     // Opens a folder in the desktop's file manager; tests replace it.
@@ -37,9 +40,14 @@ Q_SIGNALS:
 private:
     void readFromStart();
     void removeFromShelf();
+    void changeCategoryOfSelection();
+    void removeSelection();
+    void exportSelection();
 
     LibraryDb &m_db;
     Prompter &m_prompter;
     BookRecord m_book;
+    QList<BookRecord> m_selection;
+    QList<QAction *> m_selectionItems; // with the separators before them
     std::function<void(const QString &)> m_openFolder;
 };

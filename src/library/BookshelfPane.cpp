@@ -2,6 +2,7 @@
 
 #include "library/LocalBookFiles.h"
 #include "library/PageNumberBox.h"
+#include "library/ShelfColumns.h"
 #include "platform/FileDropCatcher.h"
 #include "platform/ListStyle.h"
 #include "platform/MainLayout.h"
@@ -23,14 +24,12 @@ namespace {
 
 const QColor kTitleColour(198, 79, 6);
 
-enum Column { ColId, ColType, ColName, ColMarke, ColLastRead, ColPath, LaidOutColumns, ColProgress = LaidOutColumns,
-              ColAuthor, ColumnCount };
+enum Column { ColId, ColType, ColName, ColMarke, ColLastRead, ColPath, ColAuthor, ColProgress, ColumnCount };
 
 // The order a header click asks for, by column.
-const ShelfSort kColumnSort[ColumnCount] = {ShelfSort::Id,       ShelfSort::Type, ShelfSort::Name,
-                                            ShelfSort::Marke,    ShelfSort::LastRead, ShelfSort::Path,
-                                            ShelfSort::Progress, ShelfSort::Author};
-
+const ShelfSort kColumnSort[ColumnCount] = {ShelfSort::Id,     ShelfSort::Type,     ShelfSort::Name,
+                                            ShelfSort::Marke,  ShelfSort::LastRead, ShelfSort::Path,
+                                            ShelfSort::Author, ShelfSort::Progress};
 
 QString lastReadText(const QDateTime &when)
 {
@@ -53,23 +52,24 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_list->setColumnCount(ColumnCount);
     m_list->setHeaderLabels({QStringLiteral("ID"), QStringLiteral("类别"), QStringLiteral("书名"),
                              QStringLiteral("书签"), QStringLiteral("最近阅读"), QStringLiteral("文件地址"),
-                             QStringLiteral("进度"), QStringLiteral("作者")});
+                             QStringLiteral("作者"), QStringLiteral("进度")});
     m_list->headerItem()->setToolTip(ColProgress, QStringLiteral("已读到全书的百分之几"));
     // A header click orders the whole shelf, not just the page on screen, so the list does its
     // own ordering; the arrow appears with the first click.
     for (int c = 0; c < ColumnCount; ++c)
         m_list->headerItem()->setData(c, Qt::InitialSortOrderRole, int(Qt::AscendingOrder));
     m_list->header()->setSectionsClickable(true);
-    m_list->setColumnWidth(ColAuthor, 90);
     m_list->setRootIsDecorated(false);
     m_list->setUniformRowHeights(true);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->header()->setStretchLastSection(true);
-    m_list->setColumnWidth(ColId, 50);
-    m_list->setColumnWidth(ColPath, 300);
-    m_list->setColumnWidth(ColProgress, 60);
+    // Ctrl and Shift add rows to the selection; a plain click or a right-click elsewhere
+    // selects one row, as before.
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->viewport()->installEventFilter(this);
     SetTwips(m_list, 1920, 0);
+    m_columns = new ShelfColumns(m_list, m_db,
+                                 {QStringLiteral("id"), QStringLiteral("type"), QStringLiteral("name"),
+                                  QStringLiteral("marke"), QStringLiteral("lastread"), QStringLiteral("path"),
+                                  QStringLiteral("author"), QStringLiteral("progress")});
 
     m_pagingBar = new QWidget(this);
     m_pagingBar->setObjectName(QStringLiteral("PagingBar"));
@@ -206,14 +206,10 @@ void BookshelfPane::ReadList(const ShelfQuery &query)
     items.reserve(page.rows.size());
     for (const BookRecord &book : page.rows) {
         auto *item = new QTreeWidgetItem({QString::number(book.id), book.type, book.name, book.marke,
-                                          lastReadText(book.lastread), book.path, QString(), book.author});
+                                          lastReadText(book.lastread), book.path, book.author, QString()});
         item->setForeground(ColName, kTitleColour);
-        if (const std::optional<ReadingPosition> read = m_db.readingPosition(book.path)) {
-            const QString percent = QStringLiteral("%1%").arg(read->progressPercent());
-            item->setText(ColProgress, percent);
-            // The laid-out columns leave the last one beyond the edge of a narrow window.
-            item->setToolTip(ColName, QStringLiteral("已读 ") + percent);
-        }
+        if (const std::optional<ReadingPosition> read = m_db.readingPosition(book.path))
+            showProgress(item, *read);
         items.append(item);
     }
     m_list->addTopLevelItems(items);
@@ -273,15 +269,44 @@ void BookshelfPane::onGo()
     goToPage(step.page->toInt());
 }
 
+void BookshelfPane::showProgress(QTreeWidgetItem *item, const ReadingPosition &read)
+{
+    const QString percent = QStringLiteral("%1%").arg(read.progressPercent());
+    item->setText(ColProgress, percent);
+    // A hidden or narrowed column still tells it on the title.
+    item->setToolTip(ColName, QStringLiteral("已读 ") + percent);
+}
+
+void BookshelfPane::updateProgress(const ReadingPosition &position)
+{
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = m_list->topLevelItem(i);
+        if (item->text(ColPath).compare(position.path, Qt::CaseInsensitive) == 0)
+            showProgress(item, position);
+    }
+}
+
 BookRecord BookshelfPane::rowRecord(QTreeWidgetItem *item) const
 {
     BookRecord r;
     r.id = item->text(ColId).toLongLong();
     r.type = item->text(ColType);
     r.name = item->text(ColName);
+    r.author = item->text(ColAuthor);
     r.marke = item->text(ColMarke);
     r.path = item->text(ColPath);
     return r;
+}
+
+QList<BookRecord> BookshelfPane::selectedBooks() const
+{
+    QList<BookRecord> books;
+    // In the order the rows are shown, whatever order they were picked in.
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+        if (m_list->topLevelItem(i)->isSelected())
+            books << rowRecord(m_list->topLevelItem(i));
+    }
+    return books;
 }
 
 bool BookshelfPane::eventFilter(QObject *watched, QEvent *event)
@@ -299,7 +324,13 @@ bool BookshelfPane::eventFilter(QObject *watched, QEvent *event)
             auto *me = static_cast<QMouseEvent *>(event);
             m_lastMousePos = me->position().toPoint();
             if (QTreeWidgetItem *item = m_list->itemAt(m_lastMousePos)) {
-                m_list->setCurrentItem(item);
+                // A right-click inside a selection of several rows keeps it for the menu; Ctrl
+                // and Shift clicks are the list's own.
+                const bool keep =
+                    (me->button() == Qt::RightButton && item->isSelected()) ||
+                    (me->button() == Qt::LeftButton && (me->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier)));
+                if (!keep)
+                    m_list->setCurrentItem(item);
                 if (me->button() == Qt::RightButton) {
                     Q_EMIT bookMenuRequested(rowRecord(item), me->globalPosition().toPoint());
                     return true;
@@ -334,11 +365,9 @@ int BookshelfPane::pagingBarHeightTwips() const
 
 void BookshelfPane::applyLayout(const MainLayout &l)
 {
+    // The columns follow the list's width themselves (ShelfColumns): with the laid-out widths
+    // the last columns would sit beyond the edge of the default window.
     SetTwips(m_list, l.bookListLeft, std::nullopt, l.bookListWidth, l.bookListHeight);
-    for (int c = 0; c < LaidOutColumns; ++c) {
-        if (l.bookColumnWidth[c] >= 0)
-            m_list->setColumnWidth(c, l.bookColumnWidth[c] / 15);
-    }
     SetTwips(m_pagingBar, l.bookListLeft, l.shelfPagingBarTop, l.bookListWidth);
     if (m_serverPage)
         SetTwips(m_serverPage, l.serverPageLeft, l.serverPageTop, l.serverPageWidth,

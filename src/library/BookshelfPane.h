@@ -13,6 +13,7 @@ class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QUrl;
+class ShelfColumns;
 struct MainLayout;
 
 // The bookshelf tab: the category tree, one page of books, the paging bar and the button that
@@ -52,6 +53,11 @@ public:
     // Narrows the list to the books whose title, author or path hold the text, as it is typed.
     QLineEdit *filterBox() const { return m_filterBox; }
     QWidget *serverPage() const { return m_serverPage; }
+    ShelfColumns *columns() const { return m_columns; }
+    // The selected rows, top to bottom; several after Ctrl or Shift clicks.
+    QList<BookRecord> selectedBooks() const;
+    // A book's place was saved while it was read: its row shows the new figure at once.
+    void updateProgress(const ReadingPosition &position);
 
 Q_SIGNALS:
     // The file exists and its lastread is set; the reader takes it from here.
@@ -79,6 +85,7 @@ private:
     void onGo();
     void openRowAt(const QPoint &pos);
     BookRecord rowRecord(QTreeWidgetItem *item) const;
+    static void showProgress(QTreeWidgetItem *item, const ReadingPosition &read);
 
     LibraryDb &m_db;
     Prompter &m_prompter;
@@ -103,4 +110,5 @@ private:
     QPushButton *m_batchButton;
     QLineEdit *m_filterBox;
     QWidget *m_serverPage = nullptr;
+    ShelfColumns *m_columns;
 };

@@ -2,6 +2,8 @@
 
 #include "library/LibrarySql.h"
 
+#include <QCollator>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -51,6 +53,13 @@ QString sortExpression(ShelfSort sort)
     return QStringLiteral("b.id");
 }
 
+// Text columns are ordered as a Chinese reader expects: by pinyin, numbers by their value.
+bool inPinyinOrder(ShelfSort sort)
+{
+    return sort == ShelfSort::Type || sort == ShelfSort::Name || sort == ShelfSort::Marke || sort == ShelfSort::Path ||
+           sort == ShelfSort::Author;
+}
+
 QString likePattern(const QString &text)
 {
     QString escaped = text;
@@ -75,6 +84,57 @@ bool readPageCount(QSqlQuery &q, int page, int pageSize, ShelfPage &result, QStr
     // A page beyond the last (the last book of it removed, a shorter category) shows the last.
     result.page = std::clamp(page, 1, result.pageCount);
     return true;
+}
+
+// Orders the ids of every matching row by the column's text in pinyin order (SQLite knows only
+// character codes), ties newest first, then reads the page's rows.
+void readPinyinPage(const QSqlDatabase &d, const QString &from, const QVariantList &values, ShelfSort sort,
+                    bool descending, int pageSize, ShelfPage &result, QString &error)
+{
+    QSqlQuery q(d);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT b.id, %1%2").arg(sortExpression(sort), from));
+    BindAll(q, values);
+    if (!q.exec()) {
+        error = q.lastError().text();
+        return;
+    }
+    QList<std::pair<QString, qint64>> keys;
+    keys.reserve(result.total);
+    while (q.next())
+        keys.append({q.value(1).toString(), q.value(0).toLongLong()});
+    QCollator collator(QLocale(QLocale::Chinese, QLocale::China));
+    collator.setNumericMode(true);
+    std::sort(keys.begin(), keys.end(), [&](const auto &a, const auto &b) {
+        const int order = collator.compare(a.first, b.first);
+        if (order != 0)
+            return descending ? order > 0 : order < 0;
+        return a.second > b.second;
+    });
+    const qsizetype first = qsizetype(result.page - 1) * pageSize;
+    QVariantList ids;
+    QStringList marks;
+    for (qsizetype i = first; i < std::min<qsizetype>(keys.size(), first + pageSize); ++i) {
+        ids << keys[i].second;
+        marks << QStringLiteral("?");
+    }
+    if (ids.isEmpty())
+        return;
+    q.prepare(QStringLiteral("SELECT %1 FROM BookList WHERE id IN (%2)").arg(kBookColumns, marks.join(u',')));
+    BindAll(q, ids);
+    if (!q.exec()) {
+        error = q.lastError().text();
+        return;
+    }
+    QHash<qint64, BookRecord> byId;
+    while (q.next()) {
+        const BookRecord r = recordFrom(q);
+        byId.insert(r.id, r);
+    }
+    for (const QVariant &id : std::as_const(ids)) {
+        if (byId.contains(id.toLongLong()))
+            result.rows.append(byId.value(id.toLongLong()));
+    }
 }
 
 // The shelf page for a filter or a column order: a plain OFFSET walk, which is fine for the
@@ -106,6 +166,10 @@ ShelfPage narrowedShelfPage(const QSqlDatabase &d, const ShelfQuery &query, int 
         return result;
 
     const bool descending = query.sort == ShelfSort::Newest || query.descending;
+    if (inPinyinOrder(query.sort)) {
+        readPinyinPage(d, from, values, query.sort, descending, pageSize, result, error);
+        return result;
+    }
     const QString direction = descending ? QStringLiteral(" DESC") : QStringLiteral(" ASC");
     q.prepare(QStringLiteral("SELECT b.id, b.type, b.name, b.author, b.path, b.marke, b.lastread%1 ORDER BY %2%3, "
                              "b.id DESC LIMIT ? OFFSET ?")

@@ -5,11 +5,32 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
 bool hasSuffix(const QString &name, const QString &suffix)
 {
     return name.endsWith(suffix, Qt::CaseInsensitive) && name.size() > suffix.size();
+}
+
+// "书名-作者" and "书名_作者": the last "-" or "_", when a title stands before it and what follows
+// reads as a name: a few characters, no figures ("_2023", "-v2", "-第3卷") and none of the words
+// that name a part or an edition ("-上卷", "_全本", "-精校版").
+qsizetype authorSeparator(const QString &stem)
+{
+    const qsizetype cut = std::max(stem.lastIndexOf(u'-'), stem.lastIndexOf(u'_'));
+    if (cut <= 0 || stem.left(cut).trimmed().isEmpty())
+        return -1;
+    const QString author = stem.mid(cut + 1).trimmed();
+    if (author.isEmpty() || author.size() > 12 ||
+        std::any_of(author.cbegin(), author.cend(), [](QChar c) { return c.isDigit(); }))
+        return -1;
+    for (const char16_t *word : {u"卷", u"部", u"册", u"篇", u"章", u"回", u"全本", u"全集", u"完结", u"精校", u"版"}) {
+        if (author.contains(QStringView(word)))
+            return -1;
+    }
+    return cut;
 }
 
 } // namespace
@@ -31,6 +52,9 @@ TitleAuthor TitleAuthorFromFileName(const QString &fileName)
     if (at >= 0) {
         out.title = stem.left(at).trimmed();
         out.author = stem.mid(at + 3).trimmed();
+    } else if (const qsizetype cut = authorSeparator(stem); cut > 0) {
+        out.title = stem.left(cut).trimmed();
+        out.author = stem.mid(cut + 1).trimmed();
     } else {
         out.title = stem.trimmed();
     }

@@ -8,6 +8,7 @@
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QIdentityProxyModel>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QMessageBox>
@@ -221,6 +222,36 @@ QStringList WidgetPrompter::openFileNames(const QString &title, const QString &f
     if (dialog->exec() != QDialog::Accepted)
         return {};
     return dialog->selectedFiles();
+}
+
+QString WidgetPrompter::saveFileName(const QString &title, const QString &filter, const QString &startDir)
+{
+    std::unique_ptr<QFileDialog> dialog(createOpenFileDialog(parentWindow(), title, filter, startDir));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    // A bare name gets the suffix of the first pattern: "CSV 文件(*.csv)|*.csv" gives "csv".
+    const QString first = filter.section(QLatin1Char('|'), 1, 1).section(QLatin1Char(';'), 0, 0);
+    if (first.startsWith(QLatin1String("*.")) && first.size() > 2 && !first.mid(2).contains(QLatin1Char('*')))
+        dialog->setDefaultSuffix(first.mid(2));
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+        return {};
+    return dialog->selectedFiles().first();
+}
+
+int WidgetPrompter::choice(const QString &title, const QString &label, const QStringList &items, int current)
+{
+    QInputDialog dialog(parentWindow());
+    dialog.setWindowTitle(titleOr(title));
+    dialog.setLabelText(label);
+    dialog.setComboBoxItems(items);
+    dialog.setComboBoxEditable(false);
+    if (current >= 0 && current < items.size())
+        dialog.setTextValue(items.at(current));
+    dialog.setOkButtonText(QStringLiteral("确定"));
+    dialog.setCancelButtonText(QStringLiteral("取消"));
+    if (dialog.exec() != QDialog::Accepted)
+        return -1;
+    return int(items.indexOf(dialog.textValue()));
 }
 
 QFileDialog *WidgetPrompter::createFolderDialog(QWidget *parent, const QString &prompt, const QString &startDir)

@@ -15,6 +15,8 @@ public:
     QString openFileName(const QString &title, const QString &filter, const QString &startDir = {}) override;
     QStringList openFileNames(const QString &title, const QString &filter, const QString &startDir = {}) override;
     QString folderName(const QString &prompt, const QString &startDir = {}) override;
+    QString saveFileName(const QString &title, const QString &filter, const QString &startDir = {}) override;
+    int choice(const QString &title, const QString &label, const QStringList &items, int current = 0) override;
     std::optional<unsigned> color(unsigned initialRgb) override;
 
     // The open-file dialog openFileName() shows, not yet shown: the filter in the program's

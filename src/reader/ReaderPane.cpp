@@ -61,6 +61,7 @@ ReaderPane::ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_page = new ReaderPage(m_view, prompter, this);
     connect(m_page, &ReaderPage::fetchingChanged, this, &ReaderPane::updateLoading);
     m_resume = new ReaderResume(db, *m_page, m_view, this);
+    connect(m_resume, &ReaderResume::positionSaved, this, &ReaderPane::readingPositionSaved);
     m_tools = new ReaderTools(*this, *m_page, m_view, db);
     connect(m_page, &ReaderPage::chapterShown, this, &ReaderPane::chapterShown);
 

@@ -189,6 +189,8 @@ Q_SIGNALS:
     void addToShelfRequested(const QString &path);
     // A bookmark or a lastread changed in BookList.
     void shelfChanged();
+    // The place in a book was saved (read on, or left): the shelf's progress figure follows.
+    void readingPositionSaved(const ReadingPosition &position);
     void shareRequested(const QString &path);
     // The reading menu's "语音朗读". Reading aloud is driven from the toolbar alone; the item does
     // nothing else and nothing needs to answer this.

@@ -17,6 +17,7 @@ ReaderResume::ReaderResume(LibraryDb &db, ReaderPage &page, ReadingView *view, Q
     connect(view, &ReadingView::pageScrolled, this, &ReaderResume::onPageScrolled);
     connect(&m_page, &ReaderPage::jumping, this, &ReaderResume::onJumping);
     connect(&m_page, &ReaderPage::textShown, this, &ReaderResume::onTextShown);
+    connect(m_positions, &ReadingPositionKeeper::saved, this, &ReaderResume::positionSaved);
 }
 
 void ReaderResume::flush()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "library/LibraryOptions.h"
+
 #include <QObject>
 
 #include <optional>
@@ -36,6 +38,10 @@ public:
     void bookOpened(int openedChapter);
     // Goes to the place the bar offers.
     void resume();
+
+Q_SIGNALS:
+    // A place was written to the library: as the reader reads, and when the book is left.
+    void positionSaved(const ReadingPosition &position);
 
 private:
     void onJumping(int position, bool atTop);

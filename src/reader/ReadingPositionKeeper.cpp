@@ -30,9 +30,10 @@ void ReadingPositionKeeper::flush()
     m_timer.stop();
     if (!m_pending)
         return;
-    if (m_db.isOpen())
-        m_db.saveReadingPosition(*m_pending);
+    const ReadingPosition position = *m_pending;
     m_pending.reset();
+    if (m_db.isOpen() && m_db.saveReadingPosition(position))
+        Q_EMIT saved(position);
 }
 
 ReadingPosition PositionInBook(const QString &path, const QList<ChapterEntry> &entries, int chapter, double top,

@@ -24,6 +24,10 @@ public:
     void flush();
     bool hasUnsaved() const { return m_pending.has_value(); }
 
+Q_SIGNALS:
+    // The position is in the library now.
+    void saved(const ReadingPosition &position);
+
 private:
     LibraryDb &m_db;
     QTimer m_timer;

@@ -68,7 +68,10 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     connect(m_shelf, &BookshelfPane::filesDropped, this, &MainWindow::showBatchImport);
 
     m_bookMenu = new BookMenu(*ctx.db, prompter, this);
-    connect(m_shelf, &BookshelfPane::bookMenuRequested, m_bookMenu, &BookMenu::popupFor);
+    connect(m_shelf, &BookshelfPane::bookMenuRequested, this, [this](const BookRecord &book, const QPoint &at) {
+        m_bookMenu->setSelection(m_shelf->selectedBooks());
+        m_bookMenu->popupFor(book, at);
+    });
     connect(m_bookMenu, &BookMenu::openBookRequested, this, &MainWindow::openBook);
     connect(m_bookMenu, &BookMenu::editRequested, this, &MainWindow::showBookEditor);
     connect(m_bookMenu, &BookMenu::shelfChanged, m_shelf, &BookshelfPane::reload);
@@ -79,6 +82,7 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     connect(m_reader, &ReaderPane::layoutRequested, this, &MainWindow::runLayout);
     connect(m_reader, &ReaderPane::loadingChanged, m_loading, &QWidget::setVisible);
     connect(m_reader, &ReaderPane::shelfChanged, m_shelf, &BookshelfPane::reload);
+    connect(m_reader, &ReaderPane::readingPositionSaved, m_shelf, &BookshelfPane::updateProgress);
     connect(m_reader, &ReaderPane::addToShelfRequested, this, [this] { showBookEditor(QStringLiteral("opennew")); });
     connect(m_reader, &ReaderPane::shareRequested, m_accounts, &AccountWindows::shareOpenBook);
     connect(m_reader, &ReaderPane::fullScreenRequested, this, &MainWindow::setReaderFullScreen);
@@ -129,6 +133,10 @@ void MainWindow::buildToolbar()
 void MainWindow::load()
 {
     if (const QScreen *screen = this->screen()) {
+        // A screen smaller than the window's first size gets a window that fits on it.
+        const QSize room = screen->availableGeometry().size() - (frameGeometry().size() - size());
+        if (!room.isEmpty() && (width() > room.width() || height() > room.height()))
+            resize(size().boundedTo(room));
         const QRect avail = screen->geometry();
         move(avail.left() + (avail.width() - frameGeometry().width()) / 2,
              avail.top() + (avail.height() - frameGeometry().height()) / 2);

@@ -49,6 +49,13 @@ private Q_SLOTS:
         QTest::newRow("no author, 7z") << 0 << u"雪中.7z"_s << u"雪中|佚名"_s;
         QTest::newRow("only an author") << 0 << u"作者：某某.zip"_s << u"作者：某某|某某"_s;
         QTest::newRow("other dots kept") << 0 << u"a.b.txt"_s << u"a.b|佚名"_s;
+        QTest::newRow("title-author") << 0 << u"斗破苍穹-天蚕土豆.txt"_s << u"斗破苍穹|天蚕土豆"_s;
+        QTest::newRow("title_author, the last one") << 0 << u"a-b_忘语.zip"_s << u"a-b|忘语"_s;
+        QTest::newRow("a colon goes first") << 0 << u"x-y作者：z.txt"_s << u"x-y|z"_s;
+        QTest::newRow("a year is no author") << 0 << u"雪中_2023.txt"_s << u"雪中_2023|佚名"_s;
+        QTest::newRow("a volume is no author") << 0 << u"雪中-上卷.txt"_s << u"雪中-上卷|佚名"_s;
+        QTest::newRow("an edition is no author") << 0 << u"雪中_精校版.txt"_s << u"雪中_精校版|佚名"_s;
+        QTest::newRow("no title before it") << 0 << u"-某某.txt"_s << u"-某某|佚名"_s;
         QTest::newRow("no separator") << 1 << u"abc.rar"_s << u""_s;
         QTest::newRow("mixed, last wins") << 1 << u"a\\b/c\\d.txt"_s << u"d.txt"_s;
         QTest::newRow("trailing separator") << 1 << u"/down/"_s << u""_s;

@@ -146,6 +146,9 @@ private Q_SLOTS:
             sizes.append(pane->entries()[pane->bookList()->topLevelItem(i)->data(0, Qt::UserRole + 1).toInt()].size.toDouble());
         QVERIFY(std::is_sorted(sizes.cbegin(), sizes.cend()));
         QVERIFY(sizes.first() < sizes.last());
+        GuiSupport::clickHeader(pane->bookList()->header(), 6); // the same header again reverses it
+        QCOMPARE(pane->entries()[pane->bookList()->topLevelItem(0)->data(0, Qt::UserRole + 1).toInt()].size.toDouble(),
+                 sizes.last());
 
         QTest::keyClick(pane->bookList(), Qt::Key_Right);
         QVERIFY(answered(pane));

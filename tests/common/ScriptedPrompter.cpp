@@ -34,3 +34,14 @@ std::optional<unsigned> ScriptedPrompter::color(unsigned)
 {
     return colors.isEmpty() ? std::nullopt : colors.dequeue();
 }
+
+QString ScriptedPrompter::saveFileName(const QString &title, const QString &filter, const QString &startDir)
+{
+    return openFileName(title, filter, startDir);
+}
+
+int ScriptedPrompter::choice(const QString &title, const QString &label, const QStringList &, int)
+{
+    shown.append({label, Icon::None, title.isEmpty() ? defaultTitle() : title, true});
+    return choices.isEmpty() ? -1 : choices.dequeue();
+}

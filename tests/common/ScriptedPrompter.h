@@ -24,6 +24,8 @@ public:
     QString openFileName(const QString &title, const QString &filter, const QString &startDir = {}) override;
     QStringList openFileNames(const QString &title, const QString &filter, const QString &startDir = {}) override;
     QString folderName(const QString &prompt, const QString &startDir = {}) override;
+    QString saveFileName(const QString &title, const QString &filter, const QString &startDir = {}) override;
+    int choice(const QString &title, const QString &label, const QStringList &items, int current = 0) override;
     std::optional<unsigned> color(unsigned initialRgb) override;
 
     QQueue<bool> answers;
@@ -31,6 +33,7 @@ public:
     QQueue<QStringList> fileLists;
     QQueue<QString> folderNames;
     QQueue<std::optional<unsigned>> colors;
+    QQueue<int> choices; // a choice with none queued is cancelled
     QList<Shown> shown;
     QStringList fileDialogs; // "title|filter" of each file dialog asked for
     QStringList startDirs;   // the folder each file dialog was to open in

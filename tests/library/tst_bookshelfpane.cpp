@@ -1,11 +1,17 @@
 #include "GuiSupport.h"
 #include "ScriptedPrompter.h"
 #include "TestSupport.h"
+#include "library/BookMenu.h"
 #include "library/BookshelfPane.h"
+#include "library/ShelfColumns.h"
+#include "platform/MainLayout.h"
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -83,8 +89,9 @@ private Q_SLOTS:
         QTest::newRow("path") << u"sub"_s << QList<int>{} << QStringList{u"C书"_s};
         QTest::newRow("wildcard taken as typed") << u"%"_s << QList<int>{} << QStringList{u"D%书"_s};
         QTest::newRow("title column") << QString() << QList<int>{2} << QStringList{u"A书"_s, u"B书"_s, u"C书"_s, u"D%书"_s};
-        QTest::newRow("author column, filtered") << u"张三"_s << QList<int>{7} << QStringList{u"B书"_s, u"D%书"_s};
-        QTest::newRow("progress, most read first") << QString() << QList<int>{6, 6} << QStringList{u"A书"_s, u"D%书"_s, u"C书"_s, u"B书"_s};
+        QTest::newRow("author column, filtered") << u"张三"_s << QList<int>{6} << QStringList{u"B书"_s, u"D%书"_s};
+        QTest::newRow("progress, most read first")
+            << QString() << QList<int>{7, 7} << QStringList{u"A书"_s, u"D%书"_s, u"C书"_s, u"B书"_s};
     }
     void filterAndHeaderClicks()
     {
@@ -107,11 +114,110 @@ private Q_SLOTS:
             GuiSupport::clickHeader(m_pane->bookList()->header(), section);
         QTEST(GuiSupport::columnTexts(m_pane->bookList(), 2), "titles");
         const QTreeWidgetItem *first = m_pane->bookList()->topLevelItem(0);
-        QCOMPARE(first->text(7), m_db->findByPath(first->text(5))->author);
+        QCOMPARE(first->text(6), m_db->findByPath(first->text(5))->author);
 
         m_pane->filterBox()->insert(u"不在书架上"_s);
         QCOMPARE(m_pane->bookList()->topLevelItemCount(), 0);
         QCOMPARE(indicator(), u"0/0"_s);
+    }
+
+    // At the window's sizes every column shown fits in the list, the last one being the progress;
+    // a width the user drags and a column hidden from the header's menu outlive the pane.
+    void columns_fitTheWindow_keepWhatTheUserChose_data()
+    {
+        QTest::addColumn<QSize>("window");
+        QTest::newRow("default size") << QSize(1100, 720);
+        QTest::newRow("1024x768 screen") << QSize(1024, 740);
+        QTest::newRow("large") << QSize(1600, 1000);
+    }
+    void columns_fitTheWindow_keepWhatTheUserChose()
+    {
+        QFETCH(QSize, window);
+        addBooks(45, u"武侠仙侠"_s);
+        QTreeWidget *list = m_pane->bookList();
+        QHeaderView *header = list->header();
+        const auto layOut = [&](QSize size) {
+            LayoutInput in{size.width() * 15, size.height() * 15};
+            in.shelfPagingBarHeight = m_pane->pagingBarHeightTwips();
+            const MainLayout l = ComputeMainLayout(in);
+            m_pane->resize(l.paneWidth / 15, l.paneHeight / 15);
+            m_pane->applyLayout(l);
+        };
+        const auto rightEdge = [&] {
+            int edge = 0;
+            for (int c = 0; c < header->count(); ++c) {
+                if (!header->isSectionHidden(c))
+                    edge = std::max(edge, header->sectionViewportPosition(c) + header->sectionSize(c));
+            }
+            return edge;
+        };
+        layOut(window);
+        m_pane->reload();
+        list->resize(list->width(), 300); // a page longer than the list
+        QTRY_VERIFY(list->verticalScrollBar()->isVisible());
+        QCOMPARE(list->headerItem()->text(7), u"进度"_s);
+        QVERIFY(rightEdge() <= list->viewport()->width());
+        QVERIFY(header->sectionSize(3) < header->sectionSize(2)); // the bookmark is no wider than the title
+
+        header->resizeSection(2, 333); // dragged
+        m_pane->columns()->headerMenu()->findChild<QAction *>(u"marke"_s)->trigger();
+        QVERIFY(header->isSectionHidden(3));
+        m_pane = std::make_unique<BookshelfPane>(*m_db, *m_prompter);
+        m_pane->show();
+        list = m_pane->bookList();
+        header = list->header();
+        layOut(window + QSize(60, 0));
+        QCOMPARE(header->sectionSize(2), 333);
+        QVERIFY(header->isSectionHidden(3));
+        QVERIFY(rightEdge() <= list->viewport()->width());
+    }
+
+    // Ctrl and Shift pick several rows; the menu then acts on all of them. A plain right-click
+    // elsewhere picks one row again and the menu is the usual one.
+    void severalRows_menuChangesExportsAndRemovesThemAll()
+    {
+        m_db->insertBook(u"武侠仙侠"_s, u"甲, \"乙\""_s, u"某"_s, m_dir.filePath(u"a.txt"_s));
+        addBooks(3, u"玄幻修真"_s);
+        m_pane->reload();
+        QTreeWidget *list = m_pane->bookList();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowCentre(1));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ShiftModifier, rowCentre(2));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(3));
+        QSignalSpy menuAsked(m_pane.get(), &BookshelfPane::bookMenuRequested);
+        QTest::mousePress(list->viewport(), Qt::RightButton, {}, rowCentre(3));
+        QCOMPARE(menuAsked.count(), 1);
+        QList<BookRecord> picked = m_pane->selectedBooks();
+        QCOMPARE(picked.size(), 3);
+        QCOMPARE(picked.last().name, u"甲, \"乙\""_s);
+
+        BookMenu menu(*m_db, *m_prompter);
+        menu.setSelection(picked);
+        QVERIFY(menu.item(u"BatchCategory"_s)->isVisible());
+        connect(&menu, &BookMenu::shelfChanged, m_pane.get(), &BookshelfPane::reload);
+        m_prompter->choices.enqueue(6);
+        menu.item(u"BatchCategory"_s)->trigger();
+        QCOMPARE(GuiSupport::columnTexts(list, 1),
+                 (QStringList{u"玄幻修真"_s, u"纪实文学"_s, u"纪实文学"_s, u"纪实文学"_s}));
+
+        const QString csv = m_dir.filePath(u"书单"_s);
+        m_prompter->fileNames.enqueue(csv);
+        menu.item(u"ExportList"_s)->trigger();
+        QFile written(csv + u".csv"_s);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(written.readAll()).split(u"\r\n"_s);
+        QCOMPARE(lines.size(), 5); // the captions, three books, the last line's end
+        QVERIFY(lines[0].endsWith(u"书名,作者,书签,最近阅读,文件地址,进度"_s));
+        QVERIFY(lines[3].contains(u",纪实文学,\"甲, \"\"乙\"\"\",某,Null,"_s));
+
+        m_prompter->answers.enqueue(true);
+        menu.item(u"BatchRemove"_s)->trigger();
+        QCOMPARE(m_prompter->lastText(), u"是否真要将选中的 3 本书从书架移除？\r\n书的文件仍留在磁盘上。"_s);
+        QCOMPARE(list->topLevelItemCount(), 1);
+
+        QTest::mousePress(list->viewport(), Qt::RightButton, {}, rowCentre(0));
+        QCOMPARE(m_pane->selectedBooks().size(), 1);
+        menu.setSelection(m_pane->selectedBooks());
+        QVERIFY(!menu.item(u"BatchCategory"_s)->isVisible() && !menu.item(u"ExportList"_s)->isVisible());
     }
 
     // The page rules are the catalogue's (tst_catalogueprotocol); here the shelf's buttons and

@@ -52,6 +52,38 @@ private Q_SLOTS:
         QCOMPARE(m_db->findById(id)->marke, u"第一章 'It's' <i>"_s);
     }
 
+    // Text columns come in pinyin order (numbers by value), either way; ties newest first.
+    void shelfOrder_textColumnsByPinyin_data()
+    {
+        QTest::addColumn<ShelfSort>("sort");
+        QTest::addColumn<bool>("descending");
+        QTest::addColumn<QStringList>("titles");
+        QTest::newRow("title") << ShelfSort::Name << false
+                               << QStringList{u"阿Q正传"_s, u"白鹿原"_s,   u"第2卷"_s, u"第10卷"_s,
+                                              u"红楼梦"_s,  u"三国演义"_s, u"西游记"_s};
+        QTest::newRow("title, reversed") << ShelfSort::Name << true
+                                         << QStringList{u"西游记"_s, u"三国演义"_s, u"红楼梦"_s, u"第10卷"_s,
+                                                        u"第2卷"_s,  u"白鹿原"_s,   u"阿Q正传"_s};
+        QTest::newRow("author, a tie newest first")
+            << ShelfSort::Author << false
+            << QStringList{u"红楼梦"_s, u"白鹿原"_s, u"阿Q正传"_s, u"三国演义"_s, u"第10卷"_s, u"第2卷"_s, u"西游记"_s};
+    }
+    void shelfOrder_textColumnsByPinyin()
+    {
+        QFETCH(ShelfSort, sort);
+        QFETCH(bool, descending);
+        const QStringList books{u"西游记|吴承恩"_s, u"红楼梦|曹雪芹"_s, u"三国演义|罗贯中"_s, u"第2卷|某"_s,
+                                u"阿Q正传|鲁迅"_s,  u"白鹿原|陈忠实"_s, u"第10卷|某"_s};
+        for (const QString &b : books)
+            QVERIFY(m_db->insertBook(u"其他分类"_s, b.section(u'|', 0, 0), b.section(u'|', 1), u"/b/"_s + b) > 0);
+        QStringList titles;
+        for (int page = 1; page <= 2; ++page) { // the order runs on across pages
+            for (const BookRecord &r : m_db->shelfPage({{}, {}, sort, descending}, page, 4).rows)
+                titles << r.name;
+        }
+        QTEST(titles, "titles");
+    }
+
     // A new file has one settings row (its colours and size are checked through the page in
     // tst_reader_pane); saving twice and opening the file again still leaves one, with the last values.
     void settings_alwaysOneRow()

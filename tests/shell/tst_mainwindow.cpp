@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QWheelEvent>
 #include <QtTest>
 
 class TestMainWindow : public QObject
@@ -147,8 +148,22 @@ private Q_SLOTS:
             QVERIFY(dialog);
             QTreeWidget *rows = dialog->list();
             QCOMPARE(rows->topLevelItemCount(), 3);
-            QCOMPARE(rows->topLevelItem(0)->text(BatchImportDialog::ColTitle), QStringLiteral("一"));
-            QCOMPARE(rows->topLevelItem(0)->text(BatchImportDialog::ColAuthor), QStringLiteral("张三"));
+            QCOMPARE(GuiSupport::columnTexts(rows, BatchImportDialog::ColTitle),
+                     (QStringList{QStringLiteral("二"), QStringLiteral("三"), QStringLiteral("一")})); // pinyin
+            QCOMPARE(rows->topLevelItem(2)->text(BatchImportDialog::ColAuthor), QStringLiteral("张三"));
+            // The wheel over a category box that was not clicked scrolls the list, not the box.
+            for (const bool focused : {false, true}) {
+                if (round == 2)
+                    break;
+                if (focused) { // as a click gives it
+                    QApplication::setActiveWindow(dialog);
+                    dialog->categoryBox(1)->setFocus();
+                }
+                QWheelEvent wheel({5, 5}, dialog->categoryBox(1)->mapToGlobal(QPoint(5, 5)), {}, {0, 120}, Qt::NoButton,
+                                  {}, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(dialog->categoryBox(1), &wheel);
+                QCOMPARE(dialog->categoryBox(1)->currentIndex() != dialog->categoryForAll()->currentIndex(), focused);
+            }
             dialog->categoryForAll()->setCurrentIndex(3);
             QTest::keyClick(dialog->categoryForAll(), Qt::Key_Down); // one category for every row
             QTest::mouseClick(dialog->startButton(), Qt::LeftButton);
@@ -159,6 +174,12 @@ private Q_SLOTS:
             dialog->close();
             QTRY_VERIFY(!m_window->batchImport());
         }
+        // A place saved in the reader shows on its shelf row at once.
+        ReadingPosition read{m_window->shelf()->bookList()->topLevelItem(0)->text(5)};
+        read.linesRead = 1;
+        read.lineCount = 4;
+        Q_EMIT m_window->reader()->readingPositionSaved(read);
+        QCOMPARE(m_window->shelf()->bookList()->topLevelItem(0)->text(7), QStringLiteral("25%"));
         const auto unpacked = m_db.findByPath(m_ctx.downloadFolder + QStringLiteral("/三/三/正文.txt"));
         QVERIFY(unpacked);
         QCOMPARE(unpacked->name, QStringLiteral("三"));
