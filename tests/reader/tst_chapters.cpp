@@ -346,6 +346,34 @@ private Q_SLOTS:
         QVERIFY(!list.smartWouldHelp);
     }
 
+    // A heading inside a long line ends where its title ends, never inside the story's first
+    // clause, and the story never starts with a mark of the heading's line.
+    void smartHeadingEnds_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("expected"); // the lines the long line becomes, "|" between
+        QTest::newRow("runs into a clause, others closed by 話說")
+            << u"第一回甲乙丙丁戊己人生南北，將相。第二回子丑寅卯辰巳話說來了。第三回天地玄黃宇宙洪荒話說去了。"
+               u"第四回日月盈昃辰宿話說又來。"_s
+            << u"第一回甲乙丙丁戊己|人生南北，將相。|第二回子丑寅卯辰巳|話說來了。|第三回天地玄黃宇宙洪荒|話說去了。|"
+               u"第四回日月盈昃辰宿|話說又來。"_s;
+        QTest::newRow("runs into a clause, nothing to go by")
+            << u"第一回甲乙丙人生，將相。"_s << u"第一回甲乙丙人生，|將相。"_s;
+        QTest::newRow("a colon before the title") << u"第一章：風起話說來了。"_s << u"第一章：風起|話說來了。"_s;
+        QTest::newRow("closed by an opening quote") << u"第一章風起“來了。”"_s << u"第一章風起|“來了。”"_s;
+    }
+    void smartHeadingEnds()
+    {
+        QFETCH(QString, line);
+        const LineSplit split = SplitLongLine(line, 0, true);
+        QStringList lines;
+        qsizetype from = 0;
+        for (qsizetype cut : split.cuts)
+            lines << line.mid(from, cut - from), from = cut;
+        lines << line.mid(from);
+        QTEST(lines.join(u'|'), "expected");
+    }
+
     void corpus()
     {
         const QString corpus = TestSupport::corpusDir();
@@ -407,7 +435,9 @@ private Q_SLOTS:
         QCOMPARE(GetChapter(sanguo, {}, nullptr, smart).entries, GetChapter(sanguo).entries);
         list = GetChapter(rulin, {}, nullptr, smart);
         QCOMPARE(list.entries.size(), 48);
-        QCOMPARE(list.entries.at(1).title, u"第一回說楔子敷陳大義借名流隱括全文人生南北多歧路"_s);
+        QCOMPARE(list.entries.at(1).title, u"第一回說楔子敷陳大義借名流隱括全文"_s);
+        QVERIFY(ChapterFragment(rulin, list.entries.at(1), smart).startsWith(list.entries.at(1).title +
+                                                                             u"<br>人生南北多歧路，將相神仙"_s));
         QCOMPARE(list.entries.last().title, u"第五十六回神宗帝下詔旌賢劉尚書奉旨承祭"_s);
         const QString third = ChapterFragment(rulin, list.entries.at(2), smart);
         QVERIFY(third.startsWith(u"第十二回名士大宴鶯脰腹溯俠客虛設人頭會<br>話說"_s));
