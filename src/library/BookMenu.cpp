@@ -66,11 +66,16 @@ QString BookMenu::folderOf(const QString &path)
 
 void BookMenu::readFromStart()
 {
-    if (!QFileInfo(m_book.path).isFile()) {
-        m_prompter.message(MissingBookMessage(m_book.path), Prompter::Icon::Critical, BookOpenFailedTitle());
-        return;
+    QString path = m_book.path;
+    if (!QFileInfo(path).isFile()) {
+        m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
+        const MissingBookChoice choice = OfferMissingBookChoices(m_db, m_prompter, path, &path);
+        if (choice != MissingBookChoice::Nothing)
+            Q_EMIT shelfChanged();
+        if (choice != MissingBookChoice::Relocated)
+            return;
     }
-    Q_EMIT openBookRequested(m_book.path, QString());
+    Q_EMIT openBookRequested(path, QString());
 }
 
 void BookMenu::removeFromShelf()

@@ -26,6 +26,12 @@ public:
         const QString one = openFileName(title, filter, startDir);
         return one.isEmpty() ? QStringList{} : QStringList{one};
     }
+    // A box with one button per caption, the first the default; the index of the button chosen,
+    // -1 when the box is closed without one.
+    virtual int choose(const QString &text, const QStringList &buttons, const QString &title = {})
+    {
+        return question(text, title) && !buttons.isEmpty() ? 0 : -1;
+    }
     virtual QString folderName(const QString &prompt, const QString &startDir = {}) = 0;
     // Colours as 0xRRGGBB; nothing when the user cancels.
     virtual std::optional<unsigned> color(unsigned initialRgb) = 0;

@@ -12,6 +12,7 @@ class WidgetPrompter : public Prompter
 public:
     void message(const QString &text, Icon icon, const QString &title = {}) override;
     bool question(const QString &text, const QString &title = {}) override;
+    int choose(const QString &text, const QStringList &buttons, const QString &title = {}) override;
     QString openFileName(const QString &title, const QString &filter, const QString &startDir = {}) override;
     QStringList openFileNames(const QString &title, const QString &filter, const QString &startDir = {}) override;
     QString folderName(const QString &prompt, const QString &startDir = {}) override;

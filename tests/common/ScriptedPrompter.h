@@ -21,12 +21,14 @@ public:
 
     void message(const QString &text, Icon icon, const QString &title = {}) override;
     bool question(const QString &text, const QString &title = {}) override;
+    int choose(const QString &text, const QStringList &buttons, const QString &title = {}) override;
     QString openFileName(const QString &title, const QString &filter, const QString &startDir = {}) override;
     QStringList openFileNames(const QString &title, const QString &filter, const QString &startDir = {}) override;
     QString folderName(const QString &prompt, const QString &startDir = {}) override;
     std::optional<unsigned> color(unsigned initialRgb) override;
 
     QQueue<bool> answers;
+    QQueue<int> choices; // a choice with none queued closes the box
     QQueue<QString> fileNames;
     QQueue<QStringList> fileLists;
     QQueue<QString> folderNames;

@@ -54,7 +54,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("bookmark");
         QTest::addColumn<int>("selected");
 
-        QTest::newRow("empty file") << QByteArray() << u"1|0,0|正文"_s << QString() << 0;
         QTest::newRow("no headings") << "Title\na\nb\nc\n"_ba << u"1|0,3|Title"_s << QString() << 0;
         const QByteArray chapters = "书名\n简介\n第一章 起\na\nb\n第二章 承\nc\n"_ba;
         const QString entries = u"1|0,1|书名;2|1,4|第一章 起;3|4,6|第二章 承"_s;
@@ -97,6 +96,39 @@ private Q_SLOTS:
             QCOMPARE(list.errorMessage, u"文件中的章节标题超过 200000 个，太多了，无法打开以下文件：\r\n"_s + path +
                                             u"\r\n正常的小说不会有这么多章节，请检查文件内容是否正确。"_s);
         }
+    }
+
+    // A file with nothing to read, or something else renamed ".txt", is refused with a message
+    // that says which; text in any of the book encodings is not.
+    void notABook_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("message"); // its start; empty: opens
+        const QString empty = u"这本书是空的"_s, binary = u"这不是文本文件"_s;
+        QTest::newRow("0 bytes") << QByteArray() << empty;
+        QTest::newRow("a mark and blank lines") << "\xEF\xBB\xBF\r\n \n"_ba << empty;
+        QTest::newRow("executable") << "MZ\x90\0\x03\0\0\0\x04\0"_ba + QByteArray(200, '\0') << u"这不是电子书，而是一个程序"_s;
+        QTest::newRow("elf") << "\x7F" "ELF\x02\x01\x01"_ba << u"这不是电子书，而是一个程序"_s;
+        QTest::newRow("zip") << "PK\x03\x04\x14\0\0\0"_ba + TestSupport::gb18030(u"书"_s) << u"这是一个压缩包"_s;
+        QTest::newRow("NUL bytes on both sides") << "ab\0\0cd\0e\0\0\0"_ba.repeated(20) << binary;
+        QTest::newRow("control characters") << "\x01\x02\x03\x10 text \x11\x12\x13\x14\x15"_ba.repeated(20) << binary;
+        QTest::newRow("text beginning with MZ") << TestSupport::gb18030(u"MZ书名\n第一章\n"_s) << QString();
+        QTest::newRow("utf16le without a mark")
+            << QByteArray(QStringEncoder(QStringEncoder::Utf16LE).encode(u"书\n第一章\na\n"_s)) << QString();
+        QTest::newRow("utf16be with its mark")
+            << "\xFE\xFF"_ba + QStringEncoder(QStringEncoder::Utf16BE).encode(u"书\n第一章\n丁\n"_s) << QString();
+        QTest::newRow("a stray escape in a long text")
+            << TestSupport::gb18030(u"书\n第一章\n"_s + u"风起"_s.repeated(200) + u"\x1B\x7F\n"_s) << QString();
+    }
+    void notABook()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        const QString path = write(bytes);
+        const ChapterList list = GetChapter(path);
+        QCOMPARE(list.ok(), message.isEmpty());
+        QVERIFY2(message.isEmpty() || (list.errorMessage.startsWith(message) && list.errorMessage.endsWith(path)),
+                 qPrintable(list.errorMessage));
     }
 
     // The streamed scan and the line index against the plain way: decode the whole file, split it,
