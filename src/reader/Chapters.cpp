@@ -145,9 +145,6 @@ ChapterList GetChapter(const QString &path, const QString &bookmarkTitle, const 
     ChapterList result;
     result.path = path;
     result.reading = reading;
-    // Nothing to read, or something else renamed ".txt": said before its bytes become chapters.
-    if (const BookFileProblem problem = CheckBookFile(path); problem != BookFileProblem::None)
-        return failed(std::move(result), BookOpenError::NotABook, BookFileProblemMessage(problem, path));
     BookScan scan = ScanBookFile(path, BookScan::WithHeadings, cancel, reading);
     switch (scan.error) {
     case BookReadError::None:

@@ -36,7 +36,7 @@ enum class BookOpenError
     Unreadable,
     TooLarge,       // the line index of the file does not fit in memory
     TooManyChapters, // more than MaxChapters entries
-    NotABook         // empty, or not text at all (library/LocalBookFiles.h)
+    NotABook         // refused by ChapterLoader: empty, or not text at all (library/LocalBookFiles.h)
 };
 
 // What opening a book gives the reader.
@@ -79,8 +79,7 @@ QString TooManyChaptersMessage(const QString &path);
 // With reading.smart the scan splits long lines and the heading list is sifted (SmartChapters.h);
 // the numbering of the entries stays the same.
 //
-// A file without text (empty, or blanks only) or with no text at all (a program or an archive
-// named ".txt") is refused with a message saying so. Runs on any thread; a book of
+// An empty file gives the single entry "正文" with the range 0,0. Runs on any thread; a book of
 // tens of megabytes takes a noticeable fraction of a second, so the reading pane should go
 // through ChapterLoader instead. When *cancel becomes true the scan stops early and the result
 // is an empty list without error, meant to be thrown away.

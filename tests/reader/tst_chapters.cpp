@@ -54,6 +54,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("bookmark");
         QTest::addColumn<int>("selected");
 
+        QTest::newRow("empty file") << QByteArray() << u"1|0,0|正文"_s << QString() << 0;
         QTest::newRow("no headings") << "Title\na\nb\nc\n"_ba << u"1|0,3|Title"_s << QString() << 0;
         const QByteArray chapters = "书名\n简介\n第一章 起\na\nb\n第二章 承\nc\n"_ba;
         const QString entries = u"1|0,1|书名;2|1,4|第一章 起;3|4,6|第二章 承"_s;
@@ -98,8 +99,8 @@ private Q_SLOTS:
         }
     }
 
-    // A file with nothing to read, or something else renamed ".txt", is refused with a message
-    // that says which; text in any of the book encodings is not.
+    // The reader's loader refuses a file with nothing to read, or something else renamed ".txt",
+    // with a message that says which; text in any of the book encodings opens.
     void notABook_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -125,7 +126,11 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, message);
         const QString path = write(bytes);
-        const ChapterList list = GetChapter(path);
+        ChapterLoader loader;
+        QSignalSpy loaded(&loader, &ChapterLoader::loaded);
+        loader.request(path);
+        QTRY_COMPARE(loaded.size(), 1);
+        const auto list = loaded.first().at(1).value<ChapterList>();
         QCOMPARE(list.ok(), message.isEmpty());
         QVERIFY2(message.isEmpty() || (list.errorMessage.startsWith(message) && list.errorMessage.endsWith(path)),
                  qPrintable(list.errorMessage));
