@@ -203,19 +203,31 @@ private Q_SLOTS:
         QTest::addColumn<bool>("chosen");
         QTest::addColumn<bool>("onShelf");
         QTest::addColumn<bool>("answer");
-        QTest::newRow("cancelled") << false << false << false;
-        QTest::newRow("new book, No: read without a row") << true << false << false;
-        QTest::newRow("new book, Yes: the editor adds it") << true << false << true;
-        QTest::newRow("shelf book: lastread, no question") << true << true << false;
+        QTest::addColumn<bool>("program"); // a program renamed ".txt": refused before any question
+        QTest::newRow("cancelled") << false << false << false << false;
+        QTest::newRow("new book, No: read without a row") << true << false << false << false;
+        QTest::newRow("new book, Yes: the editor adds it") << true << false << true << false;
+        QTest::newRow("shelf book: lastread, no question") << true << true << false << false;
+        QTest::newRow("a program") << true << false << true << true;
     }
     void openFile()
     {
         QFETCH(bool, chosen);
         QFETCH(bool, onShelf);
         QFETCH(bool, answer);
+        QFETCH(bool, program);
         openMain(3);
         const Book book =
             makeBook(u"open-%1%2.txt"_s.arg(onShelf).arg(answer), {u"第一章 开始"_s, u"第二章 结束"_s}, 2);
+        if (program) {
+            QVERIFY(TestSupport::writeFile(book.path, "\x7F" "ELF\x02\x01\x01\0\0"_ba));
+            m_prompter.fileNames.enqueue(book.path);
+            m_reader->toolAction(ReaderPane::OpenTool)->trigger();
+            QCOMPARE(m_prompter.shown.size(), 1);
+            QVERIFY(m_prompter.lastText().startsWith(u"这不是电子书，而是一个程序文件"_s));
+            QCOMPARE(m_window->currentBookPath(), m_book.path);
+            return;
+        }
         const QDateTime old = QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6));
         const QDateTime now = QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9));
         m_db.setClock([old] { return old; });
