@@ -44,9 +44,10 @@ void searchFigures(const QString &path, const QList<ChapterEntry> &entries, cons
         times.push_back(t.nsecsElapsed() / 1e6);
         firsts.push_back(first);
     }
-    std::printf("search \"%s\": %lld matches, first places after %.1f ms, all after median %.1f ms "
+    std::printf("search \"%s\": %lld matches, first places after %s ms, all after median %.1f ms "
                 "(min %.1f, max %.1f) over %d runs\n",
-                qPrintable(word), outcome.total, median(firsts), median(times),
+                qPrintable(word), outcome.total,
+                outcome.total > 0 ? qPrintable(QString::number(median(firsts), 'f', 1)) : "-", median(times),
                 *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()), runs);
 }
 

@@ -206,7 +206,9 @@ bool BookSnippets::open(const QString &path, const BookReading &reading)
 {
     m_data = nullptr;
     m_file.reset();
-    const std::shared_ptr<const BookLineIndex> index = LineIndexFor(path, reading);
+    // The search has just left the index in the cache; this runs on the user's thread and must
+    // never scan the book again.
+    const std::shared_ptr<const BookLineIndex> index = BookLineIndexCache::instance().find(path, reading);
     if (!index)
         return false;
     auto file = std::make_shared<QFile>(index->path);

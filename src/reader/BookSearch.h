@@ -58,7 +58,7 @@ BookSearchOutcome FindInBook(const QString &path, const QList<ChapterEntry> &ent
 class BookSnippets
 {
 public:
-    // False when the book's line index or file is not at hand.
+    // False when the book's line index is not in the cache or its file cannot be read.
     bool open(const QString &path, const BookReading &reading = {});
     BookSearchHit describe(const BookSearchPlace &place, const QString &word) const;
 
