@@ -98,9 +98,10 @@ LocalBookKind KindOfLocalBook(const QString &path)
 BookFileProblem CheckBookBytes(QByteArrayView head)
 {
     static constexpr std::array<std::string_view, 4> executables{"MZ", "\x7F" "ELF", "\xCA\xFE\xBA\xBE", "\xCF\xFA\xED\xFE"};
-    static constexpr std::array<std::string_view, 8> archives{"PK\x03\x04", "PK\x05\x06", "Rar!\x1A\x07",
-                                                              "7z\xBC\xAF\x27\x1C", "\x1F\x8B", "BZh",
-                                                              "\xFD" "7zXZ", "\xD0\xCF\x11\xE0"};
+    // Zip, RAR, 7z, gzip, xz and the compound files of old office documents.
+    static constexpr std::array<std::string_view, 7> archives{"PK\x03\x04", "PK\x05\x06", "Rar!\x1A\x07",
+                                                              "7z\xBC\xAF\x27\x1C", "\x1F\x8B", "\xFD" "7zXZ",
+                                                              "\xD0\xCF\x11\xE0"};
     const auto startsWith = [&](std::string_view magic) {
         return head.size() >= qsizetype(magic.size()) && std::memcmp(head.data(), magic.data(), magic.size()) == 0;
     };
@@ -139,7 +140,9 @@ BookFileProblem CheckBookFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return BookFileProblem::None;
-    return CheckBookBytes(file.read(BookCheckBytes));
+    const BookFileProblem problem = CheckBookBytes(file.read(BookCheckBytes));
+    // Blanks in the head only: text may still follow them.
+    return problem == BookFileProblem::Empty && file.size() > BookCheckBytes ? BookFileProblem::None : problem;
 }
 
 QString BookFileProblemMessage(BookFileProblem problem, const QString &path)

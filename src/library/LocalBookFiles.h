@@ -38,7 +38,7 @@ enum class BookFileProblem
     Archive,
     Binary,
 };
-constexpr qsizetype BookCheckBytes = 64 * 1024;
+constexpr qsizetype BookCheckBytes = 16 * 1024;
 BookFileProblem CheckBookBytes(QByteArrayView head);
 // None for a file that cannot be read: that is told elsewhere.
 BookFileProblem CheckBookFile(const QString &path);
