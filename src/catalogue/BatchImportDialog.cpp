@@ -160,9 +160,11 @@ void BatchImportDialog::addPaths(const QStringList &paths)
         category->addItems(BookCategories());
         category->setCurrentIndex(m_allCategory->currentIndex());
         m_list->setItemWidget(row, ColCategory, category);
-        const bool onShelf = !item.onShelfAs.isEmpty();
+        const bool onShelf = !item.onShelfAs.isEmpty() || item.problem != BookFileProblem::None;
         if (onShelf) {
-            row->setText(ColState, QStringLiteral("已在书架《%1》，跳过").arg(item.onShelfAs));
+            row->setText(ColState, item.problem != BookFileProblem::None
+                                       ? BookFileProblemShort(item.problem)
+                                       : QStringLiteral("已在书架《%1》，跳过").arg(item.onShelfAs));
             for (int c = 0; c < ColumnCount; ++c)
                 row->setForeground(c, kSkippedColour);
             category->setEnabled(false);

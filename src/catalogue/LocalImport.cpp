@@ -56,6 +56,8 @@ QList<LocalImportItem> CollectLocalBooks(const LibraryDb &db, const QStringList 
         const TitleAuthor named = TitleAuthorFromFileName(info.fileName());
         item.title = named.title;
         item.author = named.author;
+        if (!item.archive)
+            item.problem = CheckBookFile(item.source);
         // An archive unpacked before has its first text file in its book folder.
         const QStringList unpacked =
             item.archive ? FindFiles(ArchiveBookFolder(downloadFolder, file)) : QStringList{item.source};
@@ -74,6 +76,11 @@ ImportResult ImportLocalBook(LibraryDb &db, const LocalImportItem &item, const Q
     ImportResult result;
     if (!item.archive) {
         result.textFile = item.source;
+        if (item.problem != BookFileProblem::None) {
+            result.outcome = ImportResult::Outcome::Failed;
+            result.error = BookFileProblemShort(item.problem);
+            return result;
+        }
         if (db.findByPath(item.source)) {
             result.outcome = ImportResult::Outcome::AlreadyOnShelf;
             return result;

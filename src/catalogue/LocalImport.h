@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/BookImport.h"
+#include "library/LocalBookFiles.h"
 
 #include <QList>
 #include <QString>
@@ -21,10 +22,13 @@ struct LocalImportItem
     QString category = QStringLiteral("其他分类");
     // Set when the book is on the shelf already: the title of that row. Such items are skipped.
     QString onShelfAs;
+    // A text file with nothing to read or no text at all; such items are skipped too.
+    BookFileProblem problem = BookFileProblem::None;
 };
 
 // The books in the given files and folders (folders searched with all their sub-folders), each
-// once, text files before archives within a folder. Title and author come from the file names.
+// once, text files before archives within a folder. Title and author come from the file names;
+// text files are looked into for what would make them no book.
 QList<LocalImportItem> CollectLocalBooks(const LibraryDb &db, const QStringList &paths, const QString &downloadFolder);
 
 // The folder under downloadFolder an archive is unpacked into: its name without the extension.

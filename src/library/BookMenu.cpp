@@ -91,11 +91,16 @@ QString BookMenu::folderOf(const QString &path)
 
 void BookMenu::readFromStart()
 {
-    if (!QFileInfo(m_book.path).isFile()) {
-        m_prompter.message(MissingBookMessage(m_book.path), Prompter::Icon::Critical, BookOpenFailedTitle());
-        return;
+    QString path = m_book.path;
+    if (!QFileInfo(path).isFile()) {
+        m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
+        const MissingBookChoice choice = OfferMissingBookChoices(m_db, m_prompter, path, &path);
+        if (choice != MissingBookChoice::Nothing)
+            Q_EMIT shelfChanged();
+        if (choice != MissingBookChoice::Relocated)
+            return;
     }
-    Q_EMIT openBookRequested(m_book.path, QString());
+    Q_EMIT openBookRequested(path, QString());
 }
 
 void BookMenu::removeFromShelf()
@@ -110,7 +115,7 @@ void BookMenu::removeFromShelf()
 void BookMenu::changeCategoryOfSelection()
 {
     const QStringList categories = BookCategories();
-    const int chosen = m_prompter.choice(QStringLiteral("批量修改类别"),
+    const int chosen = m_prompter.pickItem(QStringLiteral("批量修改类别"),
                                          QStringLiteral("把选中的 %1 本书改为：").arg(m_selection.size()), categories,
                                          int(categories.indexOf(m_selection.value(0).type)));
     if (chosen < 0 || chosen >= categories.size())

@@ -349,10 +349,14 @@ void BookshelfPane::openRowAt(const QPoint &pos)
     QTreeWidgetItem *item = m_list->itemAt(pos);
     if (!item)
         return;
-    const QString path = item->text(ColPath);
+    QString path = item->text(ColPath);
     if (!QFileInfo(path).isFile()) {
         m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
-        return;
+        const MissingBookChoice choice = OfferMissingBookChoices(m_db, m_prompter, path, &path);
+        if (choice != MissingBookChoice::Nothing)
+            reload();
+        if (choice != MissingBookChoice::Relocated)
+            return;
     }
     m_db.touchLastRead(path);
     Q_EMIT openBookRequested(path);

@@ -26,13 +26,19 @@ public:
         const QString one = openFileName(title, filter, startDir);
         return one.isEmpty() ? QStringList{} : QStringList{one};
     }
+    // A box with one button per caption, the first the default; the index of the button chosen,
+    // -1 when the box is closed without one.
+    virtual int choose(const QString &text, const QStringList &buttons, const QString &title = {})
+    {
+        return question(text, title) && !buttons.isEmpty() ? 0 : -1;
+    }
     virtual QString folderName(const QString &prompt, const QString &startDir = {}) = 0;
     // A file to write, by title, filter (as openFileName's) and start folder; empty text when the
     // user cancels.
     virtual QString saveFileName(const QString &, const QString &, const QString & = {}) { return {}; }
     // The position of the item picked from `items` (title, label, items, the one picked first), or
     // -1 when the user cancels.
-    virtual int choice(const QString &, const QString &, const QStringList &, int = 0) { return -1; }
+    virtual int pickItem(const QString &, const QString &, const QStringList &, int = 0) { return -1; }
     // Colours as 0xRRGGBB; nothing when the user cancels.
     virtual std::optional<unsigned> color(unsigned initialRgb) = 0;
 

@@ -195,6 +195,22 @@ bool WidgetPrompter::question(const QString &text, const QString &title)
     return box->exec() == QDialog::Accepted;
 }
 
+int WidgetPrompter::choose(const QString &text, const QStringList &buttons, const QString &title)
+{
+    const std::unique_ptr<QDialog> box = messageBox(QMessageBox::NoIcon, title, text, QDialogButtonBox::NoButton);
+    auto *row = box->findChild<QDialogButtonBox *>();
+    for (int i = 0; i < buttons.size(); ++i) {
+        QPushButton *button = row->addButton(buttons.at(i), QDialogButtonBox::ActionRole);
+        QObject::connect(button, &QPushButton::clicked, box.get(), [dialog = box.get(), i] { dialog->done(i + 1); });
+        if (i == 0) {
+            button->setDefault(true);
+            button->setFocus();
+        }
+    }
+    const int result = box->exec();
+    return result > 0 ? result - 1 : -1;
+}
+
 QFileDialog *WidgetPrompter::createOpenFileDialog(QWidget *parent, const QString &title, const QString &filter,
                                                   const QString &startDir)
 {
@@ -238,7 +254,7 @@ QString WidgetPrompter::saveFileName(const QString &title, const QString &filter
     return dialog->selectedFiles().first();
 }
 
-int WidgetPrompter::choice(const QString &title, const QString &label, const QStringList &items, int current)
+int WidgetPrompter::pickItem(const QString &title, const QString &label, const QStringList &items, int current)
 {
     QInputDialog dialog(parentWindow());
     dialog.setWindowTitle(titleOr(title));

@@ -12,11 +12,12 @@ class WidgetPrompter : public Prompter
 public:
     void message(const QString &text, Icon icon, const QString &title = {}) override;
     bool question(const QString &text, const QString &title = {}) override;
+    int choose(const QString &text, const QStringList &buttons, const QString &title = {}) override;
     QString openFileName(const QString &title, const QString &filter, const QString &startDir = {}) override;
     QStringList openFileNames(const QString &title, const QString &filter, const QString &startDir = {}) override;
     QString folderName(const QString &prompt, const QString &startDir = {}) override;
     QString saveFileName(const QString &title, const QString &filter, const QString &startDir = {}) override;
-    int choice(const QString &title, const QString &label, const QStringList &items, int current = 0) override;
+    int pickItem(const QString &title, const QString &label, const QStringList &items, int current = 0) override;
     std::optional<unsigned> color(unsigned initialRgb) override;
 
     // The open-file dialog openFileName() shows, not yet shown: the filter in the program's

@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace {
 
-constexpr qsizetype BatchSize = 200;
+// Places per batch: the first few arrive at once, later ones in larger batches.
+constexpr qsizetype FirstBatchSize = 100;
+constexpr qsizetype MaxBatchSize = 25600;
 // Bytes searched between two looks at the cancel flag.
 constexpr qint64 CancelCheckBytes = 4 * 1024 * 1024;
 // Context of a snippet, in characters.
@@ -89,8 +92,8 @@ struct LineWalker
 
 } // namespace
 
-BookSearchOutcome SearchBook(const QString &path, const QList<ChapterEntry> &entries, const QString &word,
-                             qsizetype maxDescribed, const std::function<void(QList<BookSearchHit>)> &onHits,
+BookSearchOutcome FindInBook(const QString &path, const QList<ChapterEntry> &entries, const QString &word,
+                             const std::function<void(QList<BookSearchPlace>)> &onPlaces,
                              const std::atomic_bool *cancel, const BookReading &reading)
 {
     BookSearchOutcome outcome;
@@ -122,7 +125,8 @@ BookSearchOutcome SearchBook(const QString &path, const QList<ChapterEntry> &ent
     const qint64 to = std::min<qint64>(starts[size_t(std::min(entries.last().lastShownLine(), index->lineCount() - 1)) + 1],
                                        size);
 
-    QList<BookSearchHit> batch;
+    QList<BookSearchPlace> batch;
+    qsizetype batchSize = FirstBatchSize;
     LineWalker walker;
     qsizetype entry = 0;
     int occurrence = 0;
@@ -179,32 +183,94 @@ BookSearchOutcome SearchBook(const QString &path, const QList<ChapterEntry> &ent
         if (line < entries.at(entry).firstShownLine() || line > entries.at(entry).lastShownLine())
             continue;
         ++outcome.total;
-        const int nth = occurrence++;
-        if (outcome.total > maxDescribed)
-            continue;
-
-        BookSearchHit hit;
-        hit.chapter = entries.at(entry).number;
-        hit.occurrence = nth;
-        hit.line = line;
-        hit.word = word;
-        hit.before = DecodeText(encoding, QByteArrayView(bytes + contextStart, m - contextStart));
-        hit.before.remove(u'\r');
-        hit.before = hit.before.right(ContextBefore);
+        BookSearchPlace place;
+        place.at = m;
+        place.line = line;
+        place.chapter = entries.at(entry).number;
+        place.occurrence = occurrence++;
+        place.beforeBytes = quint16(m - contextStart);
         const qint64 afterFrom = m + needle.size();
-        const qint64 afterTo = std::min<qint64>(lineEnd, afterFrom + 4 * ContextAfter);
-        QString after(afterTo - afterFrom + 1, Qt::Uninitialized);
-        after.truncate(DecodeTextInto(encoding, QByteArrayView(bytes + afterFrom, afterTo - afterFrom),
-                                      reinterpret_cast<char16_t *>(after.data()), ContextAfter));
-        while (after.endsWith(u'\n') || after.endsWith(u'\r'))
-            after.chop(1);
-        hit.after = after.left(ContextAfter);
-        batch.append(std::move(hit));
-        if (batch.size() >= BatchSize)
-            onHits(std::exchange(batch, {}));
+        place.afterBytes = quint16(std::min<qint64>(lineEnd, afterFrom + 4 * ContextAfter) - afterFrom);
+        batch.append(place);
+        if (batch.size() >= batchSize) {
+            onPlaces(std::exchange(batch, {}));
+            batchSize = std::min(batchSize * 4, MaxBatchSize);
+        }
     }
     if (!batch.isEmpty())
-        onHits(std::move(batch));
+        onPlaces(std::move(batch));
+    return outcome;
+}
+
+bool BookSnippets::open(const QString &path, const BookReading &reading)
+{
+    m_data = nullptr;
+    m_file.reset();
+    // The search has just left the index in the cache; this runs on the user's thread and must
+    // never scan the book again.
+    const std::shared_ptr<const BookLineIndex> index = BookLineIndexCache::instance().find(path, reading);
+    if (!index)
+        return false;
+    auto file = std::make_shared<QFile>(index->path);
+    if (!file->open(QIODevice::ReadOnly) || index->fileSize <= 0)
+        return false;
+    m_data = file->map(0, index->fileSize);
+    if (!m_data)
+        return false;
+    m_file = std::move(file);
+    m_size = index->fileSize;
+    m_encoding = index->encoding;
+    return true;
+}
+
+BookSearchHit BookSnippets::describe(const BookSearchPlace &place, const QString &word) const
+{
+    BookSearchHit hit;
+    hit.chapter = place.chapter;
+    hit.occurrence = place.occurrence;
+    hit.line = place.line;
+    hit.word = word;
+    if (word != m_word) {
+        m_word = word;
+        m_wordBytes = encodeLike(m_encoding, word).size();
+    }
+    const qint64 wordBytes = m_wordBytes;
+    if (!m_data || place.at < place.beforeBytes || place.at + wordBytes + place.afterBytes > m_size)
+        return hit;
+    const auto *bytes = reinterpret_cast<const char *>(m_data);
+    hit.before = DecodeText(m_encoding, QByteArrayView(bytes + place.at - place.beforeBytes, place.beforeBytes));
+    hit.before.remove(u'\r');
+    hit.before = hit.before.right(ContextBefore);
+    QString after(place.afterBytes + 1, Qt::Uninitialized);
+    after.truncate(DecodeTextInto(m_encoding, QByteArrayView(bytes + place.at + wordBytes, place.afterBytes),
+                                  reinterpret_cast<char16_t *>(after.data()), ContextAfter));
+    while (after.endsWith(u'\n') || after.endsWith(u'\r'))
+        after.chop(1);
+    hit.after = after.left(ContextAfter);
+    return hit;
+}
+
+BookSearchOutcome SearchBook(const QString &path, const QList<ChapterEntry> &entries, const QString &word,
+                             qsizetype maxDescribed, const std::function<void(QList<BookSearchHit>)> &onHits,
+                             const std::atomic_bool *cancel, const BookReading &reading)
+{
+    BookSnippets snippets;
+    std::optional<bool> opened;
+    qsizetype described = 0;
+    const BookSearchOutcome outcome = FindInBook(
+        path, entries, word,
+        [&](const QList<BookSearchPlace> &places) {
+            if (!opened)
+                opened = snippets.open(path, reading);
+            if (!*opened)
+                return;
+            QList<BookSearchHit> hits;
+            for (qsizetype i = 0; i < places.size() && described < maxDescribed; ++i, ++described)
+                hits.append(snippets.describe(places.at(i), word));
+            if (!hits.isEmpty())
+                onHits(std::move(hits));
+        },
+        cancel, reading);
     return outcome;
 }
 
@@ -228,13 +294,13 @@ quint64 BookSearcher::search(const QString &path, const QList<ChapterEntry> &ent
     auto flag = std::make_shared<std::atomic_bool>(false);
     m_cancel = flag;
     m_pool.start([this, id, flag, path, entries, word, reading] {
-        const auto deliver = [this, id, flag](QList<BookSearchHit> hits) {
-            QMetaObject::invokeMethod(this, [this, id, flag, hits = std::move(hits)] {
+        const auto deliver = [this, id, flag](QList<BookSearchPlace> places) {
+            QMetaObject::invokeMethod(this, [this, id, flag, places = std::move(places)] {
                 if (!flag->load() && id == m_running)
-                    Q_EMIT hitsFound(id, hits);
+                    Q_EMIT placesFound(id, places);
             }, Qt::QueuedConnection);
         };
-        const BookSearchOutcome outcome = SearchBook(path, entries, word, MaxListed, deliver, flag.get(), reading);
+        const BookSearchOutcome outcome = FindInBook(path, entries, word, deliver, flag.get(), reading);
         QMetaObject::invokeMethod(this, [this, id, flag, outcome] {
             if (flag->load() || id != m_running)
                 return;

@@ -2,6 +2,7 @@
 
 #include "reader/Chapters.h"
 
+#include <QFile>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -25,6 +26,18 @@ struct BookSearchHit
     bool operator==(const BookSearchHit &) const = default;
 };
 
+// Where a match stands in the file, kept small so that hundreds of thousands fit: enough to
+// describe it (DescribeBookPlace) when it is looked at.
+struct BookSearchPlace
+{
+    qint64 at = 0; // file offset of the match
+    qint64 line = 0;
+    int chapter = 0;
+    int occurrence = 0;
+    quint16 beforeBytes = 0; // the snippet's text before the match, from a character boundary
+    quint16 afterBytes = 0;  // and after it, up to the line's end at most
+};
+
 struct BookSearchOutcome
 {
     qint64 total = 0; // every match, described or not
@@ -35,20 +48,41 @@ struct BookSearchOutcome
 // Every match of `word` in the lines the chapters show (the file's title line belongs to no
 // chapter), in book order, matches not overlapping; the comparison is exact. The search works
 // on the file's bytes: the word is encoded like the book and a candidate only counts where it
-// starts on a character boundary, so text is decoded for the described hits alone. Only the
-// first `maxDescribed` hits are described and handed to onHits, in batches; all are counted.
+// starts on a character boundary, so no text is decoded. The places are handed to onPlaces in
+// batches, small at first so that the first ones arrive at once.
+BookSearchOutcome FindInBook(const QString &path, const QList<ChapterEntry> &entries, const QString &word,
+                             const std::function<void(QList<BookSearchPlace>)> &onPlaces,
+                             const std::atomic_bool *cancel = nullptr, const BookReading &reading = {});
+
+// The text around found places, read from the book's file as it was searched.
+class BookSnippets
+{
+public:
+    // False when the book's line index is not in the cache or its file cannot be read.
+    bool open(const QString &path, const BookReading &reading = {});
+    BookSearchHit describe(const BookSearchPlace &place, const QString &word) const;
+
+private:
+    std::shared_ptr<QFile> m_file;
+    const uchar *m_data = nullptr;
+    qint64 m_size = 0;
+    TextEncoding m_encoding = TextEncoding::Gb18030;
+    mutable QString m_word;
+    mutable qint64 m_wordBytes = 0;
+};
+
+// FindInBook with the first `maxDescribed` places described and handed to onHits, in batches;
+// all are counted.
 BookSearchOutcome SearchBook(const QString &path, const QList<ChapterEntry> &entries, const QString &word,
                              qsizetype maxDescribed, const std::function<void(QList<BookSearchHit>)> &onHits,
                              const std::atomic_bool *cancel = nullptr, const BookReading &reading = {});
 
-// Runs SearchBook on a worker thread. A new search, or cancel(), stops the one before and drops
+// Runs FindInBook on a worker thread. A new search, or cancel(), stops the one before and drops
 // whatever it has not delivered yet. Results arrive on the searcher's own thread.
 class BookSearcher : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr qsizetype MaxListed = 2000;
-
     explicit BookSearcher(QObject *parent = nullptr);
     ~BookSearcher() override;
 
@@ -58,7 +92,7 @@ public:
     bool isSearching() const { return m_running != 0; }
 
 Q_SIGNALS:
-    void hitsFound(quint64 searchId, const QList<BookSearchHit> &hits);
+    void placesFound(quint64 searchId, const QList<BookSearchPlace> &places);
     void finished(quint64 searchId, const BookSearchOutcome &outcome);
 
 private:

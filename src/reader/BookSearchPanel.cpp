@@ -5,15 +5,14 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QScrollBar>
+#include <QTextLayout>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace {
 
-constexpr int HitRole = Qt::UserRole;
-constexpr int SnippetColumn = 1;
-
-// Draws the snippet with the word in the title colour of the shelf, bold.
+// Draws the snippet as one line of text with the word bold in the title colour of the shelf.
 class SnippetDelegate : public QStyledItemDelegate
 {
 public:
@@ -23,33 +22,38 @@ public:
     {
         QStyleOptionViewItem opt = option;
         initStyleOption(&opt, index);
-        const QStringList parts = index.data(HitRole).toStringList();
+        const QStringList parts = index.data(BookSearchModel::SnippetPartsRole).toStringList();
         opt.text.clear();
         opt.widget->style()->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
         if (parts.size() != 3)
             return;
-        painter->save();
         const bool selected = opt.state.testFlag(QStyle::State_Selected);
-        const QColor normal = opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
-        QRect r = opt.rect.adjusted(4, 0, -4, 0);
-        QFont bold = opt.font;
-        bold.setBold(true);
-        const QFont fonts[3] = {opt.font, bold, opt.font};
-        for (int i = 0; i < 3 && r.width() > 0; ++i) {
-            painter->setFont(fonts[i]);
-            painter->setPen(i == 1 && !selected ? QColor(198, 79, 6) : normal);
-            const QFontMetrics fm(fonts[i]);
-            const QString text = fm.elidedText(parts.at(i), Qt::ElideRight, r.width());
-            painter->drawText(r, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, text);
-            r.setLeft(r.left() + fm.horizontalAdvance(text));
-        }
+        QTextCharFormat word;
+        word.setFontWeight(QFont::Bold);
+        if (!selected)
+            word.setForeground(QColor(198, 79, 6));
+        // One layout for the whole snippet: the word follows its context with nothing between.
+        QTextLayout layout(parts.join(QString()), opt.font);
+        layout.setFormats({{int(parts.at(0).size()), int(parts.at(1).size()), word}});
+        QTextOption wrap;
+        wrap.setWrapMode(QTextOption::NoWrap);
+        layout.setTextOption(wrap);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        layout.endLayout();
+        const QRect r = opt.rect.adjusted(4, 0, -4, 0);
+        painter->save();
+        painter->setClipRect(r);
+        painter->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        layout.draw(painter, QPointF(r.left(), r.top() + (r.height() - line.height()) / 2));
         painter->restore();
     }
 };
 
 } // namespace
 
-BookSearchPanel::BookSearchPanel(QWidget *parent) : QWidget(parent), m_searcher(new BookSearcher(this))
+BookSearchPanel::BookSearchPanel(QWidget *parent)
+    : QWidget(parent), m_searcher(new BookSearcher(this)), m_model(new BookSearchModel(this))
 {
     setObjectName(QStringLiteral("BookSearchPanel"));
     m_switch = new QToolButton;
@@ -59,13 +63,13 @@ BookSearchPanel::BookSearchPanel(QWidget *parent) : QWidget(parent), m_searcher(
     m_switch->setToolTip(QStringLiteral("在全书中查找，列出每一处"));
 
     m_count = new QLabel(this);
-    m_results = new QTreeWidget(this);
+    m_results = new QTreeView(this);
     m_results->setObjectName(QStringLiteral("BookSearchResults"));
     m_results->setRootIsDecorated(false);
     m_results->setUniformRowHeights(true);
-    m_results->setHeaderLabels({QStringLiteral("章节"), QStringLiteral("内容")});
-    m_results->setColumnWidth(0, 180);
-    m_results->setItemDelegateForColumn(SnippetColumn, new SnippetDelegate(m_results));
+    m_results->setModel(m_model);
+    m_results->setColumnWidth(BookSearchModel::ColChapter, 180);
+    m_results->setItemDelegateForColumn(BookSearchModel::ColSnippet, new SnippetDelegate(m_results));
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(4, 2, 4, 0);
     column->setSpacing(2);
@@ -81,14 +85,13 @@ BookSearchPanel::BookSearchPanel(QWidget *parent) : QWidget(parent), m_searcher(
             m_searchId = 0;
         }
     });
-    connect(m_searcher, &BookSearcher::hitsFound, this, &BookSearchPanel::addHits);
+    connect(m_searcher, &BookSearcher::placesFound, this, &BookSearchPanel::addPlaces);
     connect(m_searcher, &BookSearcher::finished, this, &BookSearchPanel::onFinished);
-    connect(m_results, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem *item) {
-        const int i = m_results->indexOfTopLevelItem(item);
-        if (i >= 0 && i < m_hits.size())
-            Q_EMIT hitChosen(m_hits.at(i));
+    connect(m_results, &QTreeView::activated, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            Q_EMIT hitChosen(m_model->hit(index.row()));
     });
-    connect(m_results, &QTreeWidget::itemClicked, m_results, &QTreeWidget::itemActivated);
+    connect(m_results, &QTreeView::clicked, m_results, &QTreeView::activated);
 }
 
 bool BookSearchPanel::isOn() const
@@ -99,12 +102,9 @@ bool BookSearchPanel::isOn() const
 void BookSearchPanel::setBook(const QString &path, const QList<ChapterEntry> &entries, const BookReading &reading)
 {
     m_path = path;
-    m_entries = entries;
-    m_reading = reading;
     m_searcher->cancel();
     m_searchId = 0;
-    m_hits.clear();
-    m_results->clear();
+    m_model->setBook(path, entries, reading);
     m_count->clear();
     if (isOn() && !m_word.isEmpty())
         search(m_word);
@@ -115,8 +115,7 @@ void BookSearchPanel::search(const QString &word)
     m_word = word;
     if (!isOn())
         return;
-    m_hits.clear();
-    m_results->clear();
+    m_model->restart(word);
     if (word.isEmpty() || m_path.isEmpty()) {
         m_searcher->cancel();
         m_searchId = 0;
@@ -124,26 +123,19 @@ void BookSearchPanel::search(const QString &word)
         return;
     }
     m_count->setText(QStringLiteral("正在全书查找“%1”…").arg(word));
-    m_searchId = m_searcher->search(m_path, m_entries, word, m_reading);
+    m_searchId = m_searcher->search(m_path, m_model->entries(), word, m_model->reading());
 }
 
-void BookSearchPanel::addHits(quint64 id, const QList<BookSearchHit> &hits)
+void BookSearchPanel::addPlaces(quint64 id, const QList<BookSearchPlace> &places)
 {
     if (id != m_searchId)
         return;
-    QList<QTreeWidgetItem *> items;
-    items.reserve(hits.size());
-    for (const BookSearchHit &hit : hits) {
-        const QString title = hit.chapter >= 1 && hit.chapter <= m_entries.size() ? m_entries.at(hit.chapter - 1).title
-                                                                                  : QString();
-        auto *item = new QTreeWidgetItem({title, hit.before + hit.word + hit.after});
-        item->setData(SnippetColumn, HitRole, QStringList{hit.before, hit.word, hit.after});
-        item->setToolTip(0, title);
-        items.append(item);
-    }
-    m_hits += hits;
-    m_results->addTopLevelItems(items);
-    m_count->setText(QStringLiteral("正在全书查找“%1”… 已找到 %2 处").arg(m_word).arg(m_hits.size()));
+    m_model->addPlaces(places);
+    // A list scrolled to its end takes the new rows at once; otherwise scrolling fetches them.
+    const QScrollBar *bar = m_results->verticalScrollBar();
+    if (bar->maximum() > 0 && bar->value() == bar->maximum() && m_model->canFetchMore({}))
+        m_model->fetchMore({});
+    m_count->setText(QStringLiteral("正在全书查找“%1”… 已找到 %2 处").arg(m_word).arg(m_model->placeCount()));
 }
 
 void BookSearchPanel::onFinished(quint64 id, const BookSearchOutcome &outcome)
@@ -154,8 +146,6 @@ void BookSearchPanel::onFinished(quint64 id, const BookSearchOutcome &outcome)
         m_count->setText(QStringLiteral("无法读取本书，全书查找没有完成"));
     else if (outcome.total == 0)
         m_count->setText(QStringLiteral("全书中没有找到“%1”").arg(m_word));
-    else if (outcome.total > m_hits.size())
-        m_count->setText(QStringLiteral("全书共找到 %1 处“%2”，列出前 %3 处").arg(outcome.total).arg(m_word).arg(m_hits.size()));
     else
         m_count->setText(QStringLiteral("全书共找到 %1 处“%2”").arg(outcome.total).arg(m_word));
 }

@@ -1,16 +1,16 @@
 #pragma once
 
-#include "reader/BookSearch.h"
+#include "reader/BookSearchModel.h"
 
 #include <QWidget>
 
 class QLabel;
 class QToolButton;
-class QTreeWidget;
+class QTreeView;
 
 // Whole-book search: the "全书" switch of the find bar and, while it is on, the list of every
-// place the find box's text stands in the book, filled as the search goes. Each new text cancels
-// the search before it.
+// place the find box's text stands in the book, filled as the search goes (the list offers more
+// rows as it is scrolled, however many there are). Each new text cancels the search before it.
 class BookSearchPanel : public QWidget
 {
     Q_OBJECT
@@ -25,7 +25,8 @@ public:
     // Searches when the switch is on; an empty word only clears the list.
     void search(const QString &word);
 
-    QTreeWidget *results() const { return m_results; }
+    QTreeView *results() const { return m_results; }
+    BookSearchModel *model() const { return m_model; }
     QLabel *countLabel() const { return m_count; }
     BookSearcher *searcher() const { return m_searcher; }
 
@@ -33,17 +34,15 @@ Q_SIGNALS:
     void hitChosen(const BookSearchHit &hit);
 
 private:
-    void addHits(quint64 id, const QList<BookSearchHit> &hits);
+    void addPlaces(quint64 id, const QList<BookSearchPlace> &places);
     void onFinished(quint64 id, const BookSearchOutcome &outcome);
 
     BookSearcher *m_searcher;
     QToolButton *m_switch;
     QLabel *m_count;
-    QTreeWidget *m_results;
+    BookSearchModel *m_model;
+    QTreeView *m_results;
     QString m_path;
-    QList<ChapterEntry> m_entries;
-    BookReading m_reading;
     QString m_word;
     quint64 m_searchId = 0;
-    QList<BookSearchHit> m_hits;
 };

@@ -1,5 +1,7 @@
 #include "reader/ChapterLoader.h"
 
+#include "library/LocalBookFiles.h"
+
 #include <QFutureWatcher>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
@@ -38,6 +40,15 @@ quint64 ChapterLoader::request(const QString &path, const QString &bookmarkTitle
     });
     watcher->setFuture(QtConcurrent::run(
         &m_pool, [path, bookmarkTitle, cancelFlag, reading] {
+            if (const BookFileProblem problem = CheckBookFile(path); problem != BookFileProblem::None) {
+                ChapterList refused;
+                refused.path = path;
+                refused.reading = reading;
+                refused.error = BookOpenError::NotABook;
+                refused.errorTitle = BookOpenFailedTitle();
+                refused.errorMessage = BookFileProblemMessage(problem, path);
+                return refused;
+            }
             return GetChapter(path, bookmarkTitle, cancelFlag.get(), reading);
         }));
     return id;

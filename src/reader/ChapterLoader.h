@@ -14,7 +14,9 @@
 // The result arrives through loaded() on the loader's own thread. A newer request supersedes
 // every older one: their work is told to stop and their results are dropped, never delivered,
 // so the reader can fire a request on every open without tracking what is still running.
-// Errors (missing or unreadable file) arrive through loaded() too, in the ChapterList.
+// Errors (missing or unreadable file) arrive through loaded() too, in the ChapterList. So does
+// the refusal of a file that holds nothing to read or no text at all (a program or an archive
+// named ".txt"): the reader says so rather than show a blank page or garbage.
 class ChapterLoader : public QObject
 {
     Q_OBJECT

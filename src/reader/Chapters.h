@@ -35,7 +35,8 @@ enum class BookOpenError
     Missing,
     Unreadable,
     TooLarge,       // the line index of the file does not fit in memory
-    TooManyChapters // more than MaxChapters entries
+    TooManyChapters, // more than MaxChapters entries
+    NotABook         // refused by ChapterLoader: empty, or not text at all (library/LocalBookFiles.h)
 };
 
 // What opening a book gives the reader.

@@ -139,23 +139,24 @@
     }
 
     // Selects the n-th (from 0) occurrence of word in the book text, matches not overlapping,
-    // and scrolls it into view.
+    // and scrolls it into view. Gives how many occurrences the text has, 0 when it has no n-th.
     function highlightOccurrence(word, n) {
         var txt = document.getElementById("TXT");
         if (!txt || !word)
-            return false;
+            return 0;
         var walker = document.createTreeWalker(txt, NodeFilter.SHOW_TEXT), nodes = [], starts = [], text = "";
         for (var node = walker.nextNode(); node; node = walker.nextNode()) {
             nodes.push(node);
             starts.push(text.length);
             text += node.data;
         }
-        var at = -1;
-        for (var from = 0, k = 0; k <= n; ++k, from = at + word.length) {
-            at = text.indexOf(word, from);
-            if (at < 0)
-                return false;
+        var at = -1, count = 0;
+        for (var from = text.indexOf(word); from >= 0; from = text.indexOf(word, from + word.length)) {
+            if (count++ === n)
+                at = from;
         }
+        if (at < 0)
+            return 0;
         function place(offset, end) {
             var k = nodes.length - 1;
             while (k > 0 && (starts[k] > offset || (end && starts[k] === offset)))
@@ -169,7 +170,7 @@
         selection.removeAllRanges();
         selection.addRange(range);
         scrollToRange(range);
-        return true;
+        return count;
     }
 
     window.folioway = {

@@ -133,6 +133,11 @@ void ReaderPane::openChosenFile(const QString &path)
         m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
         return;
     }
+    // No book to offer for the shelf: nothing to read in it, or no text at all.
+    if (const BookFileProblem problem = CheckBookFile(path); problem != BookFileProblem::None) {
+        m_prompter.message(BookFileProblemMessage(problem, path), Prompter::Icon::Critical, BookOpenFailedTitle());
+        return;
+    }
     m_currentBookPath = path;
     if (m_db.findByPath(path)) {
         m_db.touchLastRead(path);

@@ -332,10 +332,17 @@ void ReadingView::scrollToFraction(double fraction)
 
 void ReadingView::highlightOccurrence(const QString &word, int occurrence)
 {
-    if (m_loaded)
-        runScript(QStringLiteral("typeof folioway === 'object' && folioway.highlightOccurrence(%1, %2)")
-                      .arg(jsString(word))
-                      .arg(occurrence));
+    if (!m_loaded)
+        return;
+    // The find bar's counter still speaks of the page before; it follows the selected match.
+    m_web->page()->runJavaScript(
+        QStringLiteral("typeof folioway === 'object' ? folioway.highlightOccurrence(%1, %2) : 0")
+            .arg(jsString(word))
+            .arg(occurrence),
+        ScriptWorld, [this, word, occurrence](const QVariant &count) {
+            if (count.toInt() > 0 && m_findBox->text() == word)
+                m_findStatus->setText(QStringLiteral("第 %1/%2 处").arg(occurrence + 1).arg(count.toInt()));
+        });
 }
 
 void ReadingView::insertAbovePage(QWidget *bar)

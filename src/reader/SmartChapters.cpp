@@ -2,6 +2,10 @@
 
 #include <QSet>
 
+#include <algorithm>
+#include <functional>
+#include <optional>
+
 namespace {
 
 // Heading length limit inside a long line: "第" and the 30 units the heading rule allows after it.
@@ -55,11 +59,9 @@ bool endsInlineHeading(QStringView text, qsizetype at)
     return marks.contains(text[at]) || opensStory(text, at);
 }
 
-// Length of the heading starting at text[at] ("第", numerals, a unit such as 回 or 章, a title),
-// 0 when there is none or, without `final`, when the piece may end before the heading does.
-// Unless `placed` (it stands where a heading may), only a heading the story's opening words
-// follow counts.
-qsizetype inlineHeadingLength(QStringView text, qsizetype at, bool final, bool placed)
+// Where the title of a heading starting at text[at] begins (after "第", numerals and a unit
+// such as 回 or 章), or 0 when there is no heading there.
+qsizetype inlineTitleStart(QStringView text, qsizetype at)
 {
     if (text[at] != u'第')
         return 0;
@@ -68,14 +70,81 @@ qsizetype inlineHeadingLength(QStringView text, qsizetype at, bool final, bool p
         ++i;
     if (i == at + 1 || i >= text.size() || i - at > 8 || !isChapterUnit(text[i]))
         return 0;
-    ++i;
+    return i + 1;
+}
+
+// Where the run of a heading's title that starts at `from` stops.
+qsizetype inlineTitleStop(QStringView text, qsizetype at, qsizetype from)
+{
     const qsizetype limit = std::min(text.size(), at + MaxInlineHeading);
+    qsizetype i = from;
     while (i < limit && !endsInlineHeading(text, i))
         ++i;
+    return i;
+}
+
+// A run stopped by a mark that closes a clause or a sentence has taken in the story's first
+// words: a title in running text is followed by the story's opening words or an opening quote.
+bool stoppedByClause(QStringView text, qsizetype i)
+{
+    return i < text.size() && QStringView(u"。，！？：；、,.!?:;”」』").contains(text[i]);
+}
+
+// The title length the headings of this text have where the story's opening words show where
+// they end: the most common one (the shorter of equals), 0 without any.
+qsizetype usualTitleLength(QStringView text)
+{
+    QList<std::pair<qsizetype, int>> counts;
+    for (qsizetype at = text.indexOf(u'第'); at >= 0; at = text.indexOf(u'第', at + 1)) {
+        const qsizetype from = inlineTitleStart(text, at);
+        if (from == 0)
+            continue;
+        const qsizetype stop = inlineTitleStop(text, at, from);
+        if (stop == text.size() || !opensStory(text, stop) || stop == from)
+            continue;
+        auto it = std::find_if(counts.begin(), counts.end(), [&](const auto &c) { return c.first == stop - from; });
+        if (it == counts.end())
+            counts.append({stop - from, 1});
+        else
+            ++it->second;
+    }
+    qsizetype best = 0;
+    int bestCount = 0;
+    for (const auto &[length, count] : std::as_const(counts)) {
+        if (count > bestCount || (count == bestCount && length < best)) {
+            best = length;
+            bestCount = count;
+        }
+    }
+    return best;
+}
+
+// Length of the heading starting at text[at] ("第", numerals, a unit such as 回 or 章, a title),
+// 0 when there is none or, without `final`, when the piece may end before the heading does.
+// Unless `placed` (it stands where a heading may), only a heading the story's opening words
+// follow counts. A title run that has taken in the story's first clause is cut back to
+// `usualTitle` units when that is shorter; otherwise the mark that stopped it stays with the
+// heading, so the story never starts with a mark of the heading's clause.
+qsizetype inlineHeadingLength(QStringView text, qsizetype at, bool final, bool placed,
+                              const std::function<qsizetype()> &usualTitle)
+{
+    qsizetype from = inlineTitleStart(text, at);
+    if (from == 0)
+        return 0;
+    qsizetype i = inlineTitleStop(text, at, from);
+    if (i == from && i + 1 < text.size() && (text[i] == u'：' || text[i] == u':'))
+        i = inlineTitleStop(text, at, ++from); // "第一章：" and its title
     if (!final && i == text.size())
         return 0;
     if (!placed && (i == text.size() || !opensStory(text, i)))
         return 0;
+    if (i > from && stoppedByClause(text, i)) {
+        const qsizetype usual = usualTitle();
+        if (usual > 0 && from + usual < i)
+            i = from + usual;
+        else
+            ++i;
+    }
     if (i < text.size() && text[i].isLowSurrogate())
         --i;
     return i - at;
@@ -184,11 +253,17 @@ LineSplit SplitLongLine(QStringView text, qsizetype lineOffset, bool final)
             start = at;
         }
     };
+    std::optional<qsizetype> usual;
+    const std::function<qsizetype()> usualTitle = [&] {
+        if (!usual)
+            usual = usualTitleLength(text);
+        return *usual;
+    };
     for (qsizetype i = 0; i < limit;) {
         const QChar c = text[i];
         if (c == u'第') {
             const bool placed = i == start || lineOffset + i < HeadingStartWindow || afterSentenceEnd(text, i);
-            const qsizetype length = inlineHeadingLength(text, i, final, placed);
+            const qsizetype length = inlineHeadingLength(text, i, final, placed, usualTitle);
             if (length > 0) {
                 cut(i);
                 cut(i + length);

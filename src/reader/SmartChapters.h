@@ -32,7 +32,9 @@ struct LineSplit
 // SmartMaxParagraph units when there is none. A chapter heading inside the line ("第十二回…")
 // becomes a line of its own when it stands at the line's start, within its first few characters,
 // right after a sentence end, or anywhere when "话说" (or the like) follows its title; it runs to
-// the first punctuation mark or "话说", at most 31 units.
+// the first punctuation mark or "话说", at most 31 units. A title that runs on into a clause
+// (its mark closes a clause or sentence) ends where the titles of this piece that "话说" closes
+// usually end; without such titles the mark stays on the heading's line.
 constexpr qsizetype SmartMinParagraph = 150;
 constexpr qsizetype SmartMaxParagraph = 4096;
 LineSplit SplitLongLine(QStringView text, qsizetype lineOffset, bool final);

@@ -1,6 +1,7 @@
 #include "ArchiveBuilder.h"
 #include "TestSupport.h"
 #include "catalogue/BookImport.h"
+#include "catalogue/LocalImport.h"
 #include "library/LibraryDb.h"
 #include "library/LocalBookFiles.h"
 
@@ -71,6 +72,22 @@ private Q_SLOTS:
         const TitleAuthor named = TitleAuthorFromFileName(input);
         QTEST(kind == 0 ? named.title + u'|' + named.author : kind == 1 ? FileNameFromPath(input) : TaskCaption(input),
               "expected");
+    }
+
+    // Files that are no book are marked when listed and never reach the shelf.
+    void localBooks_markWhatIsNoBook()
+    {
+        QVERIFY(TestSupport::writeFile(path(u"l/书.txt"_s), TestSupport::gb18030(u"第一章\n"_s)));
+        QVERIFY(TestSupport::writeFile(path(u"l/空.txt"_s), {}));
+        QVERIFY(TestSupport::writeFile(path(u"l/程序.txt"_s), "\x7F" "ELF\x02\x01\x01\0\0"_ba));
+        QStringList marks;
+        for (const LocalImportItem &item : CollectLocalBooks(*m_db, {path(u"l"_s)}, path(u"down"_s))) {
+            marks << item.title + u':' + BookFileProblemShort(item.problem);
+            QCOMPARE(ImportLocalBook(*m_db, item, path(u"down"_s)).outcome,
+                     item.problem == BookFileProblem::None ? ImportResult::Outcome::Added : ImportResult::Outcome::Failed);
+        }
+        QCOMPARE(marks, (QStringList{u"书:"_s, u"程序:是程序文件，不是电子书，跳过"_s, u"空:空文件，跳过"_s}));
+        QCOMPARE(m_db->shelfPage({}, 1).total, 1);
     }
 
     void findFiles_filesBeforeSubfolders()

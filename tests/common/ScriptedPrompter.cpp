@@ -11,6 +11,12 @@ bool ScriptedPrompter::question(const QString &text, const QString &title)
     return answers.isEmpty() ? false : answers.dequeue();
 }
 
+int ScriptedPrompter::choose(const QString &text, const QStringList &buttons, const QString &title)
+{
+    shown.append({text + u'|' + buttons.join(u'|'), Icon::None, title.isEmpty() ? defaultTitle() : title, true});
+    return choices.isEmpty() ? -1 : choices.dequeue();
+}
+
 QString ScriptedPrompter::openFileName(const QString &title, const QString &filter, const QString &startDir)
 {
     fileDialogs.append(title + u'|' + filter);
@@ -40,7 +46,7 @@ QString ScriptedPrompter::saveFileName(const QString &title, const QString &filt
     return openFileName(title, filter, startDir);
 }
 
-int ScriptedPrompter::choice(const QString &title, const QString &label, const QStringList &, int)
+int ScriptedPrompter::pickItem(const QString &title, const QString &label, const QStringList &, int)
 {
     shown.append({label, Icon::None, title.isEmpty() ? defaultTitle() : title, true});
     return choices.isEmpty() ? -1 : choices.dequeue();

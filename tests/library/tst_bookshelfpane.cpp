@@ -309,11 +309,27 @@ private Q_SLOTS:
         m_pane->reload();
         QSignalSpy opened(m_pane.get(), &BookshelfPane::openBookRequested);
 
-        doubleClickRow(0); // newest: the missing one
+        doubleClickRow(0); // newest: the missing one; the offer after the message is closed
         QCOMPARE(opened.count(), 0);
-        QCOMPARE(m_prompter->last().title, u"电子书打开失败!"_s);
-        QCOMPARE(m_prompter->last().icon, Prompter::Icon::Critical);
-        QCOMPARE(m_prompter->lastText(), u"文件地址不存在，请检查是否移动或删除了以下文件：\r\n"_s + missing);
+        QCOMPARE(m_prompter->shown.size(), 2);
+        QCOMPARE(m_prompter->shown.first().title, u"电子书打开失败!"_s);
+        QCOMPARE(m_prompter->shown.first().icon, Prompter::Icon::Critical);
+        QCOMPARE(m_prompter->shown.first().text, u"文件地址不存在，请检查是否移动或删除了以下文件：\r\n"_s + missing);
+        QVERIFY(m_prompter->lastText().endsWith(u"|重新定位…|从书架中移除|取消"_s));
+
+        // Relocated: the row takes the file chosen, which opens; a file of another row is refused.
+        const QString moved = m_dir.filePath(u"移到这里.txt"_s);
+        QVERIFY(TestSupport::writeFile(moved, "第一章\n"));
+        m_prompter->choices << 0 << 0;
+        m_prompter->fileNames << present << moved;
+        doubleClickRow(0);
+        QCOMPARE(m_prompter->lastText(), u"这个文件已经在书架上了，是《在》：\r\n"_s + present);
+        doubleClickRow(0);
+        QCOMPARE(opened.count(), 1);
+        QCOMPARE(opened.at(0).at(0).toString(), moved);
+        QCOMPARE(m_db->findByPath(moved)->name, u"不在"_s);
+        QVERIFY(!m_db->findByPath(missing));
+        opened.clear();
 
         doubleClickRow(1);
         QCOMPARE(opened.count(), 1);
@@ -321,6 +337,14 @@ private Q_SLOTS:
         QCOMPARE(m_db->findByPath(present)->lastread, QDateTime(QDate(2024, 3, 7), QTime(9, 5)));
         // The row keeps showing the old time until the next fill.
         QCOMPARE(m_pane->bookList()->topLevelItem(1)->text(4), u"2020/1/1 08:00"_s);
+
+        // Removed: the row goes, the list is filled again.
+        QVERIFY(QFile::remove(present));
+        m_prompter->choices << 1;
+        doubleClickRow(1);
+        QCOMPARE(opened.count(), 1);
+        QVERIFY(!m_db->findByPath(present));
+        QCOMPARE(m_pane->bookList()->topLevelItemCount(), 1);
     }
 
     void rightPress_selectsRowAndAsksForTheMenuOnlyOverARow()

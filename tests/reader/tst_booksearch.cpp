@@ -1,5 +1,6 @@
 #include "reader/BookLineIndex.h"
 #include "reader/BookSearch.h"
+#include "reader/BookSearchModel.h"
 #include "reader/Chapters.h"
 
 #include "TestSupport.h"
@@ -90,6 +91,37 @@ private Q_SLOTS:
         QCOMPARE(hits.size(), std::min<qsizetype>(1, expected.size()));
     }
 
+    // Far more matches than a view's first rows: the list offers them a step at a time as it is
+    // scrolled, and its last row is the book's last match, described like the others.
+    void modelOffersEveryMatchAsItScrolls()
+    {
+        QStringList lines{u"书"_s};
+        for (int c = 1; c <= 3; ++c) {
+            lines << u"第%1章"_s.arg(c);
+            for (int l = 0; l < 300; ++l)
+                lines << u"风起了%1，又风起，风起"_s.arg(l);
+        }
+        const QString text = lines.join(u'\n');
+        const QString path = m_dir.filePath(u"many.txt"_s);
+        QVERIFY(TestSupport::writeFile(path, TestSupport::gb18030(text)));
+        const ChapterList list = GetChapter(path);
+        BookSearchModel model;
+        model.setBook(path, list.entries);
+        model.restart(u"风起"_s);
+        const BookSearchOutcome outcome = FindInBook(path, list.entries, u"风起"_s, [&](const QList<BookSearchPlace> &places) {
+            model.addPlaces(places);
+        });
+        QCOMPARE(outcome.total, 2700);
+        QCOMPARE(model.rowCount(), BookSearchModel::FetchStep);
+        while (model.canFetchMore({}))
+            model.fetchMore({});
+        QList<BookSearchHit> hits;
+        for (int row = 0; row < model.rowCount(); ++row)
+            hits << model.hit(row);
+        QCOMPARE(describe(hits), reference(text, list.entries, u"风起"_s));
+        QCOMPARE(model.index(model.rowCount() - 1, 0).data().toString(), u"第3章"_s);
+    }
+
     // Typing on starts a new search before the old one has reported: only the new one's
     // results arrive.
     void newerSearchDropsTheOlder()
@@ -98,7 +130,7 @@ private Q_SLOTS:
         QVERIFY(TestSupport::writeFile(path, TestSupport::gb18030(u"书\n第一章\n甲乙丙\n甲\n"_s)));
         const ChapterList list = GetChapter(path);
         BookSearcher searcher;
-        QSignalSpy hits(&searcher, &BookSearcher::hitsFound);
+        QSignalSpy hits(&searcher, &BookSearcher::placesFound);
         QSignalSpy finished(&searcher, &BookSearcher::finished);
         searcher.search(path, list.entries, u"乙"_s);
         const quint64 second = searcher.search(path, list.entries, u"甲"_s);
@@ -106,7 +138,7 @@ private Q_SLOTS:
         QCOMPARE(finished.first().first().toULongLong(), second);
         QCOMPARE(hits.size(), 1);
         QCOMPARE(hits.first().first().toULongLong(), second);
-        QCOMPARE(hits.first().at(1).value<QList<BookSearchHit>>().size(), 2);
+        QCOMPARE(hits.first().at(1).value<QList<BookSearchPlace>>().size(), 2);
         QTest::qWait(50);
         QCOMPARE(finished.size(), 1);
     }

@@ -99,6 +99,43 @@ private Q_SLOTS:
         }
     }
 
+    // The reader's loader refuses a file with nothing to read, or something else renamed ".txt",
+    // with a message that says which; text in any of the book encodings opens.
+    void notABook_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("message"); // its start; empty: opens
+        const QString empty = u"这本书是空的"_s, binary = u"这不是文本文件"_s;
+        QTest::newRow("0 bytes") << QByteArray() << empty;
+        QTest::newRow("a mark and blank lines") << "\xEF\xBB\xBF\r\n \n"_ba << empty;
+        QTest::newRow("executable") << "MZ\x90\0\x03\0\0\0\x04\0"_ba + QByteArray(200, '\0') << u"这不是电子书，而是一个程序"_s;
+        QTest::newRow("elf") << "\x7F" "ELF\x02\x01\x01"_ba << u"这不是电子书，而是一个程序"_s;
+        QTest::newRow("zip") << "PK\x03\x04\x14\0\0\0"_ba + TestSupport::gb18030(u"书"_s) << u"这是一个压缩包"_s;
+        QTest::newRow("NUL bytes on both sides") << "ab\0\0cd\0e\0\0\0"_ba.repeated(20) << binary;
+        QTest::newRow("control characters") << "\x01\x02\x03\x10 text \x11\x12\x13\x14\x15"_ba.repeated(20) << binary;
+        QTest::newRow("text beginning with MZ") << TestSupport::gb18030(u"MZ书名\n第一章\n"_s) << QString();
+        QTest::newRow("utf16le without a mark")
+            << QByteArray(QStringEncoder(QStringEncoder::Utf16LE).encode(u"书\n第一章\na\n"_s)) << QString();
+        QTest::newRow("utf16be with its mark")
+            << "\xFE\xFF"_ba + QStringEncoder(QStringEncoder::Utf16BE).encode(u"书\n第一章\n丁\n"_s) << QString();
+        QTest::newRow("a stray escape in a long text")
+            << TestSupport::gb18030(u"书\n第一章\n"_s + u"风起"_s.repeated(200) + u"\x1B\x7F\n"_s) << QString();
+    }
+    void notABook()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        const QString path = write(bytes);
+        ChapterLoader loader;
+        QSignalSpy loaded(&loader, &ChapterLoader::loaded);
+        loader.request(path);
+        QTRY_COMPARE(loaded.size(), 1);
+        const auto list = loaded.first().at(1).value<ChapterList>();
+        QCOMPARE(list.ok(), message.isEmpty());
+        QVERIFY2(message.isEmpty() || (list.errorMessage.startsWith(message) && list.errorMessage.endsWith(path)),
+                 qPrintable(list.errorMessage));
+    }
+
     // The streamed scan and the line index against the plain way: decode the whole file, split it,
     // test every line; random line ranges start before the first line and run past the last. Files mix encodings, line breaks, malformed bytes and lines longer than the
     // read buffer, so lines straddle buffer boundaries.
@@ -346,6 +383,34 @@ private Q_SLOTS:
         QVERIFY(!list.smartWouldHelp);
     }
 
+    // A heading inside a long line ends where its title ends, never inside the story's first
+    // clause, and the story never starts with a mark of the heading's line.
+    void smartHeadingEnds_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("expected"); // the lines the long line becomes, "|" between
+        QTest::newRow("runs into a clause, others closed by 話說")
+            << u"第一回甲乙丙丁戊己人生南北，將相。第二回子丑寅卯辰巳話說來了。第三回天地玄黃宇宙洪荒話說去了。"
+               u"第四回日月盈昃辰宿話說又來。"_s
+            << u"第一回甲乙丙丁戊己|人生南北，將相。|第二回子丑寅卯辰巳|話說來了。|第三回天地玄黃宇宙洪荒|話說去了。|"
+               u"第四回日月盈昃辰宿|話說又來。"_s;
+        QTest::newRow("runs into a clause, nothing to go by")
+            << u"第一回甲乙丙人生，將相。"_s << u"第一回甲乙丙人生，|將相。"_s;
+        QTest::newRow("a colon before the title") << u"第一章：風起話說來了。"_s << u"第一章：風起|話說來了。"_s;
+        QTest::newRow("closed by an opening quote") << u"第一章風起“來了。”"_s << u"第一章風起|“來了。”"_s;
+    }
+    void smartHeadingEnds()
+    {
+        QFETCH(QString, line);
+        const LineSplit split = SplitLongLine(line, 0, true);
+        QStringList lines;
+        qsizetype from = 0;
+        for (qsizetype cut : split.cuts)
+            lines << line.mid(from, cut - from), from = cut;
+        lines << line.mid(from);
+        QTEST(lines.join(u'|'), "expected");
+    }
+
     void corpus()
     {
         const QString corpus = TestSupport::corpusDir();
@@ -407,7 +472,9 @@ private Q_SLOTS:
         QCOMPARE(GetChapter(sanguo, {}, nullptr, smart).entries, GetChapter(sanguo).entries);
         list = GetChapter(rulin, {}, nullptr, smart);
         QCOMPARE(list.entries.size(), 48);
-        QCOMPARE(list.entries.at(1).title, u"第一回說楔子敷陳大義借名流隱括全文人生南北多歧路"_s);
+        QCOMPARE(list.entries.at(1).title, u"第一回說楔子敷陳大義借名流隱括全文"_s);
+        QVERIFY(ChapterFragment(rulin, list.entries.at(1), smart).startsWith(list.entries.at(1).title +
+                                                                             u"<br>人生南北多歧路，將相神仙"_s));
         QCOMPARE(list.entries.last().title, u"第五十六回神宗帝下詔旌賢劉尚書奉旨承祭"_s);
         const QString third = ChapterFragment(rulin, list.entries.at(2), smart);
         QVERIFY(third.startsWith(u"第十二回名士大宴鶯脰腹溯俠客虛設人頭會<br>話說"_s));

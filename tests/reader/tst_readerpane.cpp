@@ -29,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
 
 using namespace ReaderGui;
@@ -207,19 +208,31 @@ private Q_SLOTS:
         QTest::addColumn<bool>("chosen");
         QTest::addColumn<bool>("onShelf");
         QTest::addColumn<bool>("answer");
-        QTest::newRow("cancelled") << false << false << false;
-        QTest::newRow("new book, No: read without a row") << true << false << false;
-        QTest::newRow("new book, Yes: the editor adds it") << true << false << true;
-        QTest::newRow("shelf book: lastread, no question") << true << true << false;
+        QTest::addColumn<bool>("program"); // a program renamed ".txt": refused before any question
+        QTest::newRow("cancelled") << false << false << false << false;
+        QTest::newRow("new book, No: read without a row") << true << false << false << false;
+        QTest::newRow("new book, Yes: the editor adds it") << true << false << true << false;
+        QTest::newRow("shelf book: lastread, no question") << true << true << false << false;
+        QTest::newRow("a program") << true << false << true << true;
     }
     void openFile()
     {
         QFETCH(bool, chosen);
         QFETCH(bool, onShelf);
         QFETCH(bool, answer);
+        QFETCH(bool, program);
         openMain(3);
         const Book book =
             makeBook(u"open-%1%2.txt"_s.arg(onShelf).arg(answer), {u"第一章 开始"_s, u"第二章 结束"_s}, 2);
+        if (program) {
+            QVERIFY(TestSupport::writeFile(book.path, "\x7F" "ELF\x02\x01\x01\0\0"_ba));
+            m_prompter.fileNames.enqueue(book.path);
+            m_reader->toolAction(ReaderPane::OpenTool)->trigger();
+            QCOMPARE(m_prompter.shown.size(), 1);
+            QVERIFY(m_prompter.lastText().startsWith(u"这不是电子书，而是一个程序文件"_s));
+            QCOMPARE(m_window->currentBookPath(), m_book.path);
+            return;
+        }
         const QDateTime old = QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6));
         const QDateTime now = QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9));
         m_db.setClock([old] { return old; });
@@ -365,18 +378,19 @@ private Q_SLOTS:
         QTest::mouseClick(search->wholeBookSwitch(), Qt::LeftButton);
         QVERIFY(search->isVisible());
         QTRY_COMPARE(search->countLabel()->text(), u"全书共找到 320 处“慢慢走着”"_s);
-        QCOMPARE(search->results()->topLevelItemCount(), 320);
+        QCOMPARE(search->model()->rowCount(), 320);
 
-        // Entry 7 (the first has no match), its third line.
-        QTreeWidgetItem *item = search->results()->topLevelItem(5 * 40 + 2);
-        QCOMPARE(item->text(0), m_book.lines.at(m_book.starts.at(6)));
-        search->results()->scrollToItem(item);
+        // Entry 7 (the first has no match), its third line; the find bar counts from that match.
+        const QModelIndex item = search->model()->index(5 * 40 + 2, 0);
+        QCOMPARE(item.data().toString(), m_book.lines.at(m_book.starts.at(6)));
+        search->results()->scrollTo(item);
         QTest::mouseClick(search->results()->viewport(), Qt::LeftButton, {},
-                          search->results()->visualItemRect(item).center());
+                          search->results()->visualRect(item).center());
         QVERIFY(waitShown(m_reader, 7, expected(m_book, 7)));
         QWebEngineView *web = view->webView();
         QTRY_COMPARE(js(web, u"getSelection().toString()"_s).toString(), u"慢慢走着"_s);
         QCOMPARE(js(web, u"getSelection().anchorNode.data"_s).toString(), m_book.lines.at(m_book.starts.at(6) + 3));
+        QTRY_COMPARE(view->findStatus()->text(), u"第 3/40 处"_s);
         QTest::keyClick(view->findBox(), Qt::Key_Escape);
         QVERIFY(!search->wholeBookSwitch()->isChecked());
         QVERIFY(!view->findBarVisible());

@@ -1,0 +1,100 @@
+#include "reader/BookSearchModel.h"
+
+BookSearchModel::BookSearchModel(QObject *parent) : QAbstractTableModel(parent) {}
+
+void BookSearchModel::setBook(const QString &path, const QList<ChapterEntry> &entries, const BookReading &reading)
+{
+    m_path = path;
+    m_entries = entries;
+    m_reading = reading;
+    restart(m_word);
+}
+
+void BookSearchModel::restart(const QString &word)
+{
+    beginResetModel();
+    m_word = word;
+    m_places.clear();
+    m_shown = 0;
+    m_snippetsOpen = false;
+    m_described.clear();
+    endResetModel();
+}
+
+void BookSearchModel::addPlaces(const QList<BookSearchPlace> &places)
+{
+    m_places.insert(m_places.end(), places.cbegin(), places.cend());
+    if (m_shown < FetchStep)
+        offer(FetchStep - m_shown);
+}
+
+void BookSearchModel::offer(int rows)
+{
+    rows = int(std::min<qsizetype>(rows, placeCount() - m_shown));
+    if (rows <= 0)
+        return;
+    beginInsertRows({}, m_shown, m_shown + rows - 1);
+    m_shown += rows;
+    endInsertRows();
+}
+
+BookSearchHit BookSearchModel::hit(int row) const
+{
+    if (row < 0 || row >= m_shown)
+        return {};
+    if (const BookSearchHit *known = m_described.object(row))
+        return *known;
+    if (!m_snippetsOpen)
+        m_snippetsOpen = m_snippets.open(m_path, m_reading);
+    auto *described = new BookSearchHit(m_snippets.describe(m_places[size_t(row)], m_word));
+    const BookSearchHit copy = *described;
+    m_described.insert(row, described);
+    return copy;
+}
+
+int BookSearchModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_shown;
+}
+
+int BookSearchModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant BookSearchModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_shown)
+        return {};
+    if (index.column() == ColChapter && (role == Qt::DisplayRole || role == Qt::ToolTipRole)) {
+        const int chapter = m_places[size_t(index.row())].chapter;
+        return chapter >= 1 && chapter <= m_entries.size() ? m_entries.at(chapter - 1).title : QString();
+    }
+    if (index.column() == ColSnippet && role == Qt::DisplayRole) {
+        const BookSearchHit h = hit(index.row());
+        return h.before + h.word + h.after;
+    }
+    if (index.column() == ColSnippet && role == SnippetPartsRole) {
+        const BookSearchHit h = hit(index.row());
+        return QStringList{h.before, h.word, h.after};
+    }
+    return {};
+}
+
+QVariant BookSearchModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    return section == ColChapter ? QStringLiteral("章节") : QStringLiteral("内容");
+}
+
+bool BookSearchModel::canFetchMore(const QModelIndex &parent) const
+{
+    return !parent.isValid() && m_shown < placeCount();
+}
+
+void BookSearchModel::fetchMore(const QModelIndex &parent)
+{
+    if (!parent.isValid())
+        offer(FetchStep);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "reader/BookSearch.h"
+
+#include <QAbstractTableModel>
+#include <QCache>
+
+#include <vector>
+
+// The places a whole-book search found, as rows (chapter title, snippet) that a view asks for
+// as it scrolls: every place is kept, compactly, but rows are only offered a step at a time
+// (canFetchMore / fetchMore) and described when they are looked at, so a search with hundreds
+// of thousands of matches costs the view no more than its first screen.
+class BookSearchModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { ColChapter, ColSnippet, ColumnCount };
+    // On the snippet column: the text before the word, the word and the text after, as a list.
+    static constexpr int SnippetPartsRole = Qt::UserRole;
+    // Rows offered at once: by the first places to arrive and by each fetchMore().
+    static constexpr int FetchStep = 500;
+
+    explicit BookSearchModel(QObject *parent = nullptr);
+
+    // The book the places will be in; drops the rows.
+    void setBook(const QString &path, const QList<ChapterEntry> &entries, const BookReading &reading = {});
+    // Drops the rows; the places to come are those of `word`.
+    void restart(const QString &word);
+    void addPlaces(const QList<BookSearchPlace> &places);
+
+    const QList<ChapterEntry> &entries() const { return m_entries; }
+    const BookReading &reading() const { return m_reading; }
+    qsizetype placeCount() const { return qsizetype(m_places.size()); }
+    BookSearchHit hit(int row) const;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    bool canFetchMore(const QModelIndex &parent) const override;
+    void fetchMore(const QModelIndex &parent) override;
+
+private:
+    void offer(int rows);
+
+    QString m_path;
+    QList<ChapterEntry> m_entries;
+    BookReading m_reading;
+    QString m_word;
+    std::vector<BookSearchPlace> m_places;
+    int m_shown = 0;
+    mutable BookSnippets m_snippets;
+    mutable bool m_snippetsOpen = false;
+    mutable QCache<int, BookSearchHit> m_described{1024};
+};
