@@ -6,8 +6,9 @@ class QShortcut;
 class ReaderPane;
 
 // The reading tab's keys beyond the arrows and Ctrl+F, wherever the focus is inside the pane:
-// Ctrl+D bookmark, Ctrl+G go to a chapter, Ctrl+O open a file, F11 full screen, and Esc, which
-// only leaves full screen (elsewhere Esc belongs to the boxes that close on it).
+// Ctrl+D bookmark, Ctrl+G go to a chapter, Ctrl+O open a file, F11 full screen, Esc, which only
+// leaves full screen (elsewhere Esc belongs to the boxes that close on it), and Ctrl++ (or Ctrl+=),
+// Ctrl+- and Ctrl+0 for the text size (ReadingView::zoomText).
 class ReaderKeys : public QObject
 {
     Q_OBJECT

@@ -288,5 +288,4 @@ void ReaderPane::applyLayout(const MainLayout &l)
     for (int i = 0; i < 2; ++i)
         SetTwips(m_splitterButtons[i], std::nullopt, l.splitterButtonTop[i]);
     SetTwips(chapterList(), l.chapterListLeft, l.chapterListTop, std::nullopt, l.chapterListHeight);
-    m_tools->placeVoicePanelIfShown();
 }
