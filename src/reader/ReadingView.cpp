@@ -156,6 +156,8 @@ ReadingView::ReadingView(QWidget *parent) : QWidget(parent)
     m_web->setContextMenuPolicy(Qt::CustomContextMenu);
     // The view's input arrives at the child widget it renders into: watched for Ctrl+wheel.
     m_web->installEventFilter(this);
+    for (QWidget *child : m_web->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        child->installEventFilter(this);
     connect(m_web, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { Q_EMIT contextMenuRequested(m_web->mapToGlobal(pos)); });
 

@@ -25,6 +25,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QWheelEvent>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
@@ -42,6 +44,19 @@ struct Book
     QList<qsizetype> starts; // first shown line of each entry
 
     qsizetype end(int position) const { return position < starts.size() ? starts.at(position) - 1 : lines.size() - 1; }
+};
+
+// Hears every text it is given and ends each at once.
+class HeardEngine : public NoSpeechEngine
+{
+public:
+    QStringList heard;
+    int speak(const QString &text, SpeakMode mode) override
+    {
+        if (!text.isEmpty())
+            heard << text;
+        return NoSpeechEngine::speak(text, mode);
+    }
 };
 
 } // namespace
@@ -113,6 +128,16 @@ private:
             QVERIFY(waitShown(m_reader, position, expected(m_book, position)));
         }
         m_prompter.clear();
+    }
+    // "rgb(r, g, b)" or "rgba(r, g, b, a)" as the page reports colours.
+    static QColor rgbColor(const QString &css)
+    {
+        const QStringList parts = QString(css).remove(QRegularExpression(u"[^0-9.,]"_s)).split(u',');
+        if (parts.size() < 3)
+            return {};
+        QColor color(parts.at(0).toInt(), parts.at(1).toInt(), parts.at(2).toInt());
+        color.setAlphaF(parts.size() > 3 ? parts.at(3).toFloat() : 1.0f);
+        return color;
     }
     QString computedStyle(const QString &property)
     {
@@ -197,6 +222,75 @@ private Q_SLOTS:
         m_reader->setPageStyle({u"#C7EDCC"_s, u"#000000"_s, u"14px"_s});
     }
 
+    // The reading highlight (the page's selection) stands out from the page on every preset:
+    // its colour differs from the page's at least as a contrast ratio of 3 says.
+    void readingHighlight_standsOutOnEveryPreset_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("back");
+        for (const ReadingPreset &preset : ReadingPresets())
+            QTest::newRow(qPrintable(preset.name)) << preset.txtColor << preset.backColor;
+    }
+    void readingHighlight_standsOutOnEveryPreset()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, back);
+        m_reader->setPageStyle(ReadingPageStyleFor(text, back, u"中号"_s));
+        const QColor page = QColor::fromString(u"#"_s + back);
+        QTRY_COMPARE(rgbColor(computedStyle(u"backgroundColor"_s)), page);
+        const auto luminance = [](const QColor &c) {
+            const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+        };
+        const QString marked = js(m_reader->readingView()->webView(),
+                                  u"getComputedStyle(document.getElementById('TXT'), '::selection').backgroundColor"_s)
+                                   .toString();
+        const QColor highlight = rgbColor(marked);
+        QVERIFY2(highlight.isValid() && highlight.alpha() == 255, qPrintable(marked));
+        const double a = luminance(highlight) + 0.05, b = luminance(page) + 0.05;
+        QVERIFY2(std::max(a, b) / std::min(a, b) >= 3.0, qPrintable(marked));
+        m_reader->setPageStyle(ReadingPageStyleFor(u"000000"_s, u"C7EDCC"_s, u"中号"_s));
+    }
+
+    // Ctrl+wheel (whole notches, however the wheel delivers them) and the keys change the text
+    // size of the reading style, kept in the library; Ctrl+0 goes back to the saved "文字大小".
+    // The web view's own zoom never moves.
+    void zoom_changesTheStylesTextSize_data()
+    {
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<QList<int>>("wheel");
+        QTest::addColumn<int>("px");
+        QTest::newRow("Ctrl+wheel, two notches up") << QKeySequence() << QList<int>{120, 120} << 18;
+        QTest::newRow("Ctrl+wheel, half notches down") << QKeySequence() << QList<int>{-60, -30, -30, -60} << 12;
+        QTest::newRow("Ctrl++") << QKeySequence(Qt::CTRL | Qt::Key_Plus) << QList<int>{} << 16;
+        QTest::newRow("Ctrl+= twice") << QKeySequence(Qt::CTRL | Qt::Key_Equal, Qt::CTRL | Qt::Key_Equal) << QList<int>{}
+                                      << 18;
+        QTest::newRow("Ctrl+-") << QKeySequence(Qt::CTRL | Qt::Key_Minus) << QList<int>{} << 12;
+    }
+    void zoom_changesTheStylesTextSize()
+    {
+        QFETCH(QKeySequence, keys);
+        QFETCH(QList<int>, wheel);
+        QFETCH(int, px);
+        openMain(2);
+        QWidget *input = pageInput(m_reader);
+        QTest::keySequence(input, keys);
+        for (int delta : wheel) {
+            const QPointF at(input->width() / 2.0, input->height() / 2.0);
+            QWheelEvent event(at, input->mapToGlobal(at), {}, {0, delta}, Qt::NoButton, Qt::ControlModifier,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(input, &event);
+        }
+        QTRY_COMPARE(computedStyle(u"fontSize"_s), u"%1px"_s.arg(px));
+        QCOMPARE(m_window->settings()->readingLookFrame()->fontSizeBox()->value(), px);
+        QCOMPARE(ReadingLook::fromText(m_db.option(LibraryDb::readingLookOption())).fontSize, px);
+        QCOMPARE(m_reader->readingView()->webView()->zoomFactor(), 1.0);
+
+        QTest::keyClick(input, Qt::Key_0, Qt::ControlModifier);
+        QTRY_COMPARE(computedStyle(u"fontSize"_s), u"14px"_s);
+        QCOMPARE(ReadingLook::fromText(m_db.option(LibraryDb::readingLookOption())).fontSize, 0);
+    }
+
     void openFile_data()
     {
         QTest::addColumn<bool>("chosen");
@@ -264,6 +358,12 @@ private Q_SLOTS:
         if (engine->voices().isEmpty())
             QSKIP("no speech voices on this machine");
         m_reader->setSpeechEngine(engine.get());
+        QTest::mouseClick(m_reader->toolButton(ReaderPane::VoicePanelTool), Qt::LeftButton);
+        QWidget *panel = m_reader->voicePanel();
+        QVERIFY(panel->isVisible());
+        const QRect page(m_reader->readingView()->webView()->mapTo(m_window.get(), QPoint()),
+                         m_reader->readingView()->webView()->size());
+        QVERIFY(!QRect(panel->mapTo(m_window.get(), QPoint()), panel->size()).intersects(page));
         QList<QPair<int, int>> words; // (position, length) in the spoken text
         connect(engine.get(), &SpeechEngine::word, this, [&words](int, int at, int length) { words.append({at, length}); });
         QToolButton *read = m_reader->toolButton(ReaderPane::ReadAloudTool);
@@ -308,6 +408,54 @@ private Q_SLOTS:
         QTRY_VERIFY(!engine->isSpeaking());
         m_reader->readingView()->setSnippets(m_ctx.serverInfo.reader_2, m_ctx.serverInfo.reader_3,
                                              m_ctx.serverInfo.reader_4);
+        m_reader->setSpeechEngine(nullptr);
+    }
+
+    // "从这里开始朗读" after a right-click reads from the selection, or else from the character
+    // clicked; "开始朗读" still reads from the top.
+    void readFromHere_data()
+    {
+        QTest::addColumn<bool>("selected");
+        QTest::newRow("selected text") << true;
+        QTest::newRow("clicked character") << false;
+    }
+    void readFromHere()
+    {
+        QFETCH(bool, selected);
+        openMain(2);
+        HeardEngine engine;
+        m_reader->setSpeechEngine(&engine);
+        QWebEngineView *view = m_reader->readingView()->webView();
+        const QString line = m_book.lines.at(m_book.starts.at(1) + 5);
+        const int at = int(line.indexOf(u"慢慢"_s));
+        // Selects (or only points at) two characters of that line; their box on the screen.
+        const QStringList box = js(view, u"(function (line, at, select) {"
+                                         " var w = document.createTreeWalker(document.getElementById('TXT'), 4), n;"
+                                         " while ((n = w.nextNode()) && n.data !== line) {}"
+                                         " var r = document.createRange(); r.setStart(n, at); r.setEnd(n, at + 2);"
+                                         " n.parentElement.scrollIntoView(); getSelection().removeAllRanges();"
+                                         " if (select) getSelection().addRange(r);"
+                                         " var b = r.getBoundingClientRect();"
+                                         " return [b.left, b.top, b.width, b.height].map(String); })(%1, %2, %3)"_s
+                                             .arg(u"'"_s + line + u"'"_s)
+                                             .arg(at)
+                                             .arg(selected ? u"true"_s : u"false"_s))
+                                    .toStringList();
+        QCOMPARE(box.size(), 4);
+        // On the first character's left half: the caret goes before it.
+        const QPoint point(int(box.at(0).toDouble() + box.at(2).toDouble() / 8), int(box.at(1).toDouble() + box.at(3).toDouble() / 2));
+        QTest::mouseClick(pageInput(m_reader), Qt::RightButton, {}, point);
+        QTRY_VERIFY(m_reader->readingMenu()->isVisible());
+        m_reader->readingMenuItem(u"Menue_ReadFromHere"_s)->trigger();
+        m_reader->readingMenu()->hide();
+        QTRY_COMPARE(engine.heard.size(), 1);
+        QVERIFY2(engine.heard.last().startsWith(line.mid(at) + u'\n' + m_book.lines.at(m_book.starts.at(1) + 6)),
+                 qPrintable(engine.heard.last().left(40)));
+        QTRY_COMPARE(m_reader->toolButton(ReaderPane::ReadAloudTool)->toolTip(), u"开始朗读"_s);
+        QTest::mouseClick(m_reader->toolButton(ReaderPane::ReadAloudTool), Qt::LeftButton);
+        QTRY_COMPARE(engine.heard.size(), 2);
+        QVERIFY(engine.heard.last().contains(m_book.lines.at(m_book.starts.at(1))));
+        QVERIFY(engine.heard.last().length() > engine.heard.first().length());
         m_reader->setSpeechEngine(nullptr);
     }
 
