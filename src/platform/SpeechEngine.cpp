@@ -94,7 +94,8 @@ VoiceListOrder OrderVoicesForList(const QList<SpeechVoice> &voices)
         };
         const QString plain = name(details);
         if (ReadsLatinAsRomanisation(voice))
-            details << (language == Chinese::Mandarin ? QStringLiteral("字母按拼音读") : QStringLiteral("字母按粤拼读"));
+            details << (language == Chinese::Mandarin ? QStringLiteral("字母按拼音读")
+                                                      : QStringLiteral("字母按粤拼读"));
         named.append({i, language, plain, name(details)});
     }
     // Mandarin before Cantonese; the plain reading of Latin letters before a romanised one; male,
@@ -106,7 +107,8 @@ VoiceListOrder OrderVoicesForList(const QList<SpeechVoice> &voices)
     };
     std::sort(named.begin(), named.end(), [&key](const Named &a, const Named &b) { return key(a) < key(b); });
     for (const Named &n : named) {
-        const auto same = std::count_if(named.cbegin(), named.cend(), [&n](const Named &o) { return o.plain == n.plain; });
+        const auto same =
+            std::count_if(named.cbegin(), named.cend(), [&n](const Named &o) { return o.plain == n.plain; });
         order.chinese.append(n.index);
         order.chineseNames.append(same > 1 ? n.full : n.plain);
     }

@@ -7,10 +7,9 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QNativeGestureEvent>
-#include <QWheelEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QNativeGestureEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWebChannel>
@@ -19,6 +18,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <QWebEngineView>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -408,8 +408,7 @@ QString selectionBackground(const QString &color, const QString &background)
     if (!text.isValid() || !page.isValid())
         return {};
     const auto mix = [](int a, int b) { return (a * 3 + b) / 4; };
-    return QColor(mix(text.red(), page.red()), mix(text.green(), page.green()), mix(text.blue(), page.blue()))
-        .name();
+    return QColor(mix(text.red(), page.red()), mix(text.green(), page.green()), mix(text.blue(), page.blue())).name();
 }
 
 } // namespace
@@ -439,8 +438,8 @@ void ReadingView::writeStyle()
                              "   margin-bottom: ' + spacing + 'em; }' : '') + (marked ? ' #Content_Txt ::selection {"
                              "   background-color: ' + marked + '; color: ' + markedText + '; }' : '');"
                              "})(") +
-              jsString(m_style.background) + u',' + jsString(m_style.color) + u',' + jsString(fontSize) +
-              u',' + jsString(look.fontFamily) + u',' +
+              jsString(m_style.background) + u',' + jsString(m_style.color) + u',' + jsString(fontSize) + u',' +
+              jsString(look.fontFamily) + u',' +
               jsString(look == ReadingLook{} ? QString() : QString::number(look.lineHeight)) + u',' +
               QString::number(look.paragraphSpacing) + u',' +
               jsString(look == ReadingLook{} ? QString() : QString::number(look.pageWidth) + QStringLiteral("em")) +

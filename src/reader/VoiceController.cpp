@@ -63,9 +63,8 @@ VoiceOptions VoiceOptions::fromText(const QString &text)
     options.volume = std::clamp(object.value(QStringLiteral("volume")).toInt(options.volume), 10, 100);
     options.readOn = object.value(QStringLiteral("readOn")).toBool(options.readOn);
     const int sleep = object.value(QStringLiteral("sleepMinutes")).toInt();
-    options.sleepMinutes = std::find(std::begin(SleepMinutes), std::end(SleepMinutes), sleep) != std::end(SleepMinutes)
-                               ? sleep
-                               : 0;
+    options.sleepMinutes =
+        std::find(std::begin(SleepMinutes), std::end(SleepMinutes), sleep) != std::end(SleepMinutes) ? sleep : 0;
     return options;
 }
 
@@ -186,11 +185,8 @@ void VoiceController::fillVoiceList()
         if (auto *model = qobject_cast<QStandardItemModel *>(list->model()))
             model->item(list->count() - 1)->setFlags(Qt::NoItemFlags);
     }
-    for (int index : order.others) {
+    for (int index : order.others)
         list->addItem(voices.at(index).description, index);
-        if (!order.chinese.isEmpty())
-            list->setItemData(list->count() - 1, voices.at(index).description, Qt::ToolTipRole);
-    }
     if (!voices.isEmpty()) {
         // The engine's last voice, as at start-up it always was.
         const int last = int(voices.size()) - 1;

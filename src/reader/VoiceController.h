@@ -114,8 +114,7 @@ private:
     void fillVoiceList();
     void startSleepTimer();
     // Speaks `content` (carriage returns removed) from `from` on.
-    void speakContent(const QString &content, int from,
-                      SpeechEngine::SpeakMode mode = SpeechEngine::SpeakMode::Queue);
+    void speakContent(const QString &content, int from, SpeechEngine::SpeakMode mode = SpeechEngine::SpeakMode::Queue);
     void onEndStream(int stream);
 
     SpeechEngine *m_engine;

@@ -29,6 +29,23 @@ QList<qint16> WavSamples(const QString &path)
     return samples;
 }
 
+// Voices written "identifier:lang,lang:gender" (m, f or nothing), "!" before one that misreads
+// its script.
+QList<SpeechVoice> Voices(const QStringList &texts)
+{
+    QList<SpeechVoice> list;
+    for (QString v : texts) {
+        const bool misreads = v.startsWith(u'!');
+        v.remove(u'!');
+        list.append({v.section(u':', 0, 0), {}, v.section(u':', 1, 1).split(u','), !misreads});
+        const QString gender = v.section(u':', 2, 2);
+        list.last().gender = gender == u"m"   ? SpeechVoice::Gender::Male
+                             : gender == u"f" ? SpeechVoice::Gender::Female
+                                              : SpeechVoice::Gender::Unknown;
+    }
+    return list;
+}
+
 std::unique_ptr<EspeakSpeechEngine> SilentEngine()
 {
     return std::make_unique<EspeakSpeechEngine>(std::make_unique<SilentAudioOutput>(EspeakSpeechEngine::sampleRate()),
@@ -50,8 +67,7 @@ private Q_SLOTS:
 
     void voiceOrder_data()
     {
-        // Voices are "identifier:lang,lang", with "!" before a voice that misreads its script; the
-        // result lists identifiers.
+        // Voices as Voices() reads them; the result lists identifiers.
         QTest::addColumn<QStringList>("voices");
         QTest::addColumn<QStringList>("order");
 
@@ -65,23 +81,15 @@ private Q_SLOTS:
     void voiceOrder()
     {
         QFETCH(QStringList, voices);
-
-        QList<SpeechVoice> list;
-        for (QString v : voices) {
-            const bool misreads = v.startsWith(u'!');
-            v.remove(u'!');
-            list.append({v.section(u':', 0, 0), {}, v.section(u':', 1).split(u','), !misreads});
-        }
         QStringList result;
-        for (const SpeechVoice &v : OrderVoicesForReading(list, u"cmn"_s))
+        for (const SpeechVoice &v : OrderVoicesForReading(Voices(voices), u"cmn"_s))
             result << v.identifier;
         QTEST(result, "order");
     }
 
     void voiceListNames_data()
     {
-        // Voices are "identifier:lang,lang:gender" (m, f or nothing), "!" before one that misreads
-        // its script; the result lists the Chinese section as "index=name", then "|" and the rest.
+        // The result lists the Chinese section as "index=name", then "|" and the rest.
         QTest::addColumn<QStringList>("voices");
         QTest::addColumn<QStringList>("list");
 
@@ -97,18 +105,7 @@ private Q_SLOTS:
     void voiceListNames()
     {
         QFETCH(QStringList, voices);
-        QList<SpeechVoice> list;
-        for (QString v : voices) {
-            const bool misreads = v.startsWith(u'!');
-            v.remove(u'!');
-            SpeechVoice voice{v.section(u':', 0, 0), v, v.section(u':', 1, 1).split(u','), !misreads};
-            const QString gender = v.section(u':', 2, 2);
-            voice.gender = gender == u"m" ? SpeechVoice::Gender::Male
-                           : gender == u"f" ? SpeechVoice::Gender::Female
-                                            : SpeechVoice::Gender::Unknown;
-            list.append(voice);
-        }
-        const VoiceListOrder order = OrderVoicesForList(list);
+        const VoiceListOrder order = OrderVoicesForList(Voices(voices));
         QStringList result;
         for (int i = 0; i < order.chinese.size(); ++i)
             result << u"%1=%2"_s.arg(order.chinese.at(i)).arg(order.chineseNames.value(i));
