@@ -24,7 +24,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -129,14 +128,6 @@ private:
         }
         m_prompter.clear();
     }
-    // "rgb(r, g, b)" or "rgba(r, g, b, a)" as the page reports colours.
-    static QColor rgbColor(const QString &css)
-    {
-        const QStringList p = QString(css).remove(QRegularExpression(u"[^0-9.,]"_s)).split(u',') << u"1"_s;
-        return p.size() < 4
-                   ? QColor()
-                   : QColor::fromRgbF(p[0].toFloat() / 255, p[1].toFloat() / 255, p[2].toFloat() / 255, p[3].toFloat());
-    }
     QString computedStyle(const QString &property)
     {
         return js(m_reader->readingView()->webView(),
@@ -220,8 +211,8 @@ private Q_SLOTS:
         m_reader->setPageStyle({u"#C7EDCC"_s, u"#000000"_s, u"14px"_s});
     }
 
-    // The reading highlight (the page's selection) stands out from the page on every preset: its
-    // colour is opaque and far from the page's in every preset.
+    // The reading highlight (the page's selection) is opaque and far from the page's colour on
+    // every preset (sum of the channel differences).
     void readingHighlight_standsOutOnEveryPreset_data()
     {
         QTest::addColumn<QString>("text");
@@ -234,15 +225,11 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QString, back);
         m_reader->setPageStyle(ReadingPageStyleFor(text, back, u"中号"_s));
-        const QColor page = QColor::fromString(u"#"_s + back);
-        QTRY_COMPARE(rgbColor(computedStyle(u"backgroundColor"_s)), page);
-        const QString marked =
-            js(m_reader->readingView()->webView(), u"getComputedStyle(TXT, '::selection').backgroundColor"_s)
-                .toString();
-        const QColor highlight = rgbColor(marked);
-        const int distance = qAbs(highlight.red() - page.red()) + qAbs(highlight.green() - page.green()) +
-                             qAbs(highlight.blue() - page.blue());
-        QVERIFY2(highlight.alpha() == 255 && distance >= 200, qPrintable(marked));
+        const QString distance = u"(function (p, s) { return s.length !== 3 ? -1 : Math.abs(p[0] - s[0]) +"
+                                 " Math.abs(p[1] - s[1]) + Math.abs(p[2] - s[2]); })("
+                                 "getComputedStyle(Content_Txt).backgroundColor.match(/\\d+/g),"
+                                 " getComputedStyle(TXT, '::selection').backgroundColor.match(/\\d+/g))"_s;
+        QTRY_VERIFY(js(m_reader->readingView()->webView(), distance).toInt() >= 200);
         m_reader->setPageStyle(ReadingPageStyleFor(u"000000"_s, u"C7EDCC"_s, u"中号"_s));
     }
 
@@ -256,9 +243,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("px");
         QTest::newRow("Ctrl+wheel, two notches up") << QKeySequence() << QList<int>{120, 120} << 18;
         QTest::newRow("Ctrl+wheel, half notches down") << QKeySequence() << QList<int>{-60, -30, -30, -60} << 12;
-        QTest::newRow("Ctrl++") << QKeySequence(Qt::CTRL | Qt::Key_Plus) << QList<int>{} << 16;
-        QTest::newRow("Ctrl+= twice") << QKeySequence(Qt::CTRL | Qt::Key_Equal, Qt::CTRL | Qt::Key_Equal)
-                                      << QList<int>{} << 18;
+        QTest::newRow("Ctrl++, Ctrl+=") << QKeySequence(Qt::CTRL | Qt::Key_Plus, Qt::CTRL | Qt::Key_Equal)
+                                        << QList<int>{} << 18;
         QTest::newRow("Ctrl+-") << QKeySequence(Qt::CTRL | Qt::Key_Minus) << QList<int>{} << 12;
     }
     void zoom_changesTheStylesTextSize()
@@ -275,7 +261,6 @@ private Q_SLOTS:
             QApplication::sendEvent(input, &event);
         }
         QTRY_COMPARE(computedStyle(u"fontSize"_s), u"%1px"_s.arg(px));
-        QCOMPARE(m_window->settings()->readingLookFrame()->fontSizeBox()->value(), px);
         QCOMPARE(ReadingLook::fromText(m_db.option(LibraryDb::readingLookOption())).fontSize, px);
         QCOMPARE(m_reader->readingView()->webView()->zoomFactor(), 1.0);
 
@@ -426,7 +411,7 @@ private Q_SLOTS:
                u"(function (line, at, select) { var n, w = document.createTreeWalker(TXT, 4);"
                " while ((n = w.nextNode()) && n.data !== line) {}"
                " var r = document.createRange(); r.setStart(n, at); r.setEnd(n, at + 2);"
-               " n.parentElement.scrollIntoView(); getSelection().removeAllRanges();"
+               " getSelection().removeAllRanges();"
                " if (select) getSelection().addRange(r); var b = r.getBoundingClientRect();"
                " return [b.left + b.width / 8, b.top + b.height / 2]; })('%1', %2, %3)"_s.arg(line)
                    .arg(at)
