@@ -16,7 +16,26 @@ struct SpeechVoice
     // False when the voice was found to read its own language's script through another
     // language's sounds (espeak-ng 1.51's "cmn" says 天 as the English words "tian one").
     bool readsOwnScript = true;
+    enum class Gender
+    {
+        Unknown,
+        Male,
+        Female
+    };
+    Gender gender = Gender::Unknown;
 };
+
+// How the voice list shows the engine's voices, as positions in `voices`: first the Mandarin and
+// then the Cantonese voices that read Chinese characters, under the names a Chinese reader knows
+// them by ("普通话（女声）"; how a voice reads Latin letters is added only where two would share
+// a name), then every other voice in the engine's order under its own description.
+struct VoiceListOrder
+{
+    QList<int> chinese;
+    QStringList chineseNames;
+    QList<int> others;
+};
+VoiceListOrder OrderVoicesForList(const QList<SpeechVoice> &voices);
 
 // Orders voices for a reader of `language` texts; within a group voices keep their order:
 // unrelated voices first, then voices of the language that misread its script, then related

@@ -14,6 +14,8 @@
 namespace {
 
 constexpr int PumpIntervalMs = 20;
+// espeak's voice variant appended to a voice's identifier for a female voice.
+constexpr const char *FemaleVariant = "+f2";
 constexpr qint64 BytesPerFrame = 2;
 // How far synthesis may run ahead of the output, in seconds of audio. A chapter can last an
 // hour; this keeps its samples from piling up in memory.
@@ -65,8 +67,12 @@ Espeak &TheEspeak()
             espeak.sampleRate = rate;
             espeak_SetSynthCallback(SynthCallback);
             for (const espeak_VOICE **v = espeak_ListVoices(nullptr); v && *v; ++v) {
-                espeak.voices.append(
-                    {QString::fromUtf8((*v)->identifier), QString::fromUtf8((*v)->name), Languages((*v)->languages)});
+                SpeechVoice voice{QString::fromUtf8((*v)->identifier), QString::fromUtf8((*v)->name),
+                                  Languages((*v)->languages)};
+                voice.gender = (*v)->gender == 2   ? SpeechVoice::Gender::Female
+                               : (*v)->gender == 1 ? SpeechVoice::Gender::Male
+                                                   : SpeechVoice::Gender::Unknown;
+                espeak.voices.append(voice);
             }
         }
     });
@@ -133,6 +139,19 @@ EspeakSpeechEngine::EspeakSpeechEngine(std::unique_ptr<SpeechAudioOutput> output
             if (speaks)
                 voice.readsOwnScript = ReadsScript(espeak, voice, scriptSample);
         }
+    }
+    // espeak's Chinese voices are all male; each also gets a female variant, listed before it so
+    // that the voice chosen at start-up stays the same.
+    const QList<int> chinese = OrderVoicesForList(voices).chinese;
+    for (int i = int(voices.size()) - 1; i >= 0; --i) {
+        const SpeechVoice &voice = voices.at(i);
+        if (!chinese.contains(i) || voice.gender == SpeechVoice::Gender::Female || voice.identifier.contains(u'+'))
+            continue;
+        SpeechVoice female = voice;
+        female.identifier += QLatin1String(FemaleVariant);
+        female.description += QStringLiteral(", female");
+        female.gender = SpeechVoice::Gender::Female;
+        voices.insert(i, female);
     }
     m_voices = OrderVoicesForReading(std::move(voices), readingLanguage);
     m_voice = int(m_voices.size()) - 1;

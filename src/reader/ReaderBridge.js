@@ -120,6 +120,60 @@
         }
     }
 
+    // Where in the shown text (counted as highlight() counts) the DOM point (node, offset) lies;
+    // -1 outside the element.
+    function textOffsetOf(element, node, offset) {
+        if (!element.contains(node))
+            return -1;
+        if (node.nodeType !== Node.TEXT_NODE) {
+            // A point between children: the first text at or after it.
+            var walker = document.createTreeWalker(element, NodeFilter.SHOW_TEXT);
+            var child = node.childNodes[offset];
+            walker.currentNode = child || node;
+            var next = child && child.nodeType === Node.TEXT_NODE ? child : walker.nextNode();
+            if (!next)
+                return -1;
+            node = next;
+            offset = 0;
+        }
+        if (!layout || layout.element !== element)
+            layout = buildLayout(element);
+        var k = layout.nodes.indexOf(node);
+        if (k < 0)
+            return -1;
+        var found = -1;
+        walk(layout.text, layout.nodes, k, layout.starts[k], function (i, at, j) {
+            if (at !== node || j >= offset)
+                found = i;
+            return found >= 0;
+        });
+        return found;
+    }
+
+    // The place the reader chose with the last right-click: the start of a selection inside the
+    // text, or else the character under the mouse.
+    var chosenPlace = -1;
+    document.addEventListener("contextmenu", function (event) {
+        try {
+            chosenPlace = -1;
+            var element = content();
+            if (!element)
+                return;
+            var selection = window.getSelection();
+            if (selection.rangeCount && !selection.isCollapsed) {
+                var range = selection.getRangeAt(0);
+                chosenPlace = textOffsetOf(element, range.startContainer, range.startOffset);
+            }
+            if (chosenPlace < 0 && document.caretRangeFromPoint) {
+                var caret = document.caretRangeFromPoint(event.clientX, event.clientY);
+                if (caret)
+                    chosenPlace = textOffsetOf(element, caret.startContainer, caret.startOffset);
+            }
+        } catch (e) {
+            chosenPlace = -1;
+        }
+    }, true);
+
     function scroller() {
         return document.getElementById("Content_Txt") || document.scrollingElement;
     }
@@ -179,6 +233,10 @@
             return element ? element.innerText : "";
         },
         highlight: highlight,
+        chosenPlace: function () {
+            var element = content();
+            return {text: element ? element.innerText : "", place: chosenPlace};
+        },
         highlightOccurrence: highlightOccurrence,
         scrollToFraction: scrollToFraction,
         scrollState: scrollState,

@@ -16,6 +16,12 @@ ReaderKeys::ReaderKeys(ReaderPane *pane) : QObject(pane)
     add(QKeySequence(Qt::CTRL | Qt::Key_G), &ReaderPane::openChapterJump);
     add(QKeySequence(Qt::CTRL | Qt::Key_O), &ReaderPane::OpenFile);
     add(QKeySequence(Qt::Key_F11), [pane] { Q_EMIT pane->fullScreenRequested(!pane->isFullScreen()); });
+    // The text size of the reading style, never the web view's zoom.
+    ReadingView *view = pane->readingView();
+    for (const QKeySequence &key : {QKeySequence(QKeySequence::ZoomIn), QKeySequence(Qt::CTRL | Qt::Key_Equal)})
+        add(key, [view] { view->zoomText(1); });
+    add(QKeySequence(QKeySequence::ZoomOut), [view] { view->zoomText(-1); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_0), [view] { view->zoomText(0); });
     m_leaveFullScreen = add(QKeySequence(Qt::Key_Escape), [pane] { Q_EMIT pane->fullScreenRequested(false); });
     m_leaveFullScreen->setEnabled(false);
 }

@@ -338,7 +338,6 @@ void ReaderPane::applyLayout(const MainLayout &l)
     } else {
         SetTwips(chapterList(), std::nullopt, std::nullopt, DesignListWidthTwips);
     }
-    m_tools->placeVoicePanelIfShown();
 }
 
 int ReaderPane::chapterListWidth() const

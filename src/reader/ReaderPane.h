@@ -143,8 +143,7 @@ public:
     // disabled.
     void setSpeechEngine(SpeechEngine *engine) { m_tools->setSpeechEngine(engine); }
     VoiceController *voiceController() const { return m_tools->voiceController(); }
-    // The voice list's panel, dropped over the top of the page below the toolbar; null without
-    // an engine.
+    // The voice list's panel, shown above the page below the toolbar; null without an engine.
     QWidget *voicePanel() const { return m_tools->voicePanel(); }
 
     // The line under the page: where the reader is in the chapter and the book.

@@ -10,8 +10,8 @@
 #include "reader/VoiceController.h"
 
 #include <QActionGroup>
-#include <QEvent>
 #include <QFileInfo>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainterPath>
@@ -194,6 +194,14 @@ void ReaderTools::addReadingMenu()
     readingMenuItem(QStringLiteral("Menue_Find"))
         ->setToolTip(QStringLiteral("查找内容 (Ctrl+F)，勾选“全书”可查找整本书"));
     m_readingMenu->addSeparator();
+    QAction *readHere = m_readingMenu->addAction(QStringLiteral("从这里开始朗读"));
+    readHere->setObjectName(QStringLiteral("Menue_ReadFromHere"));
+    readHere->setToolTip(QStringLiteral("从右击处或选中的文字开始朗读"));
+    readHere->setEnabled(false); // until there is a speech engine
+    connect(readHere, &QAction::triggered, this, [this] {
+        if (m_voice)
+            m_voice->readFromChosenPlace();
+    });
     QAction *jump = m_readingMenu->addAction(QStringLiteral("转到章节..."));
     jump->setObjectName(QStringLiteral("Menue_GotoChapter"));
     jump->setToolTip(QStringLiteral("转到章节 (Ctrl+G)：输入章节名称中的字筛选章节"));
@@ -312,19 +320,24 @@ void ReaderTools::setSpeechEngine(SpeechEngine *engine)
         toolAction(position)->setEnabled(engine != nullptr);
         toolButton(position)->setDefaultAction(toolAction(position));
     }
+    readingMenuItem(QStringLiteral("Menue_ReadFromHere"))->setEnabled(engine != nullptr);
     if (!engine)
         return;
 
-    const VoiceController::VoicePanel panel = VoiceController::createVoicePanel(&m_pane);
+    // Above the page rather than over it, so that it never hides the text being read.
+    const VoiceController::VoicePanel panel = VoiceController::createVoicePanel(m_view);
     m_voicePanel = panel.panel;
-    m_voicePanel->setAutoFillBackground(true); // it lies over the page
-    m_voicePanel->installEventFilter(this);
+    m_view->insertAbovePage(m_voicePanel);
+    m_view->layout()->setAlignment(m_voicePanel, Qt::AlignLeft);
 
     VoiceController::Page page;
     page.contentText = [view = m_view](std::function<void(const QString &)> reply) {
         view->contentText(std::move(reply));
     };
     page.highlight = [view = m_view](int start, int length) { view->highlightContent(start, length); };
+    page.chosenPlace = [view = m_view](std::function<void(const QString &, int)> reply) {
+        view->chosenReadingPlace(std::move(reply));
+    };
     m_voice = new VoiceController(engine,
                                   {toolButton(ReaderPane::ReadAloudTool), toolButton(ReaderPane::StopReadingTool),
                                    toolButton(ReaderPane::VoicePanelTool), panel.panel, panel.voiceList},
@@ -345,28 +358,4 @@ void ReaderTools::readOnIntoNextChapter()
     m_readOnPending = true;
     m_page.select(next);
     m_page.showSelected();
-}
-
-void ReaderTools::placeVoicePanel()
-{
-    // Drops down from its toolbar button, over the top of the page; the rest of the pane keeps
-    // its geometry, so there is nothing to lay out again.
-    const QSize size = m_voicePanel->sizeHint().expandedTo(QSize(200, 0)).boundedTo(m_pane.size());
-    const int buttonLeft = toolButton(ReaderPane::VoicePanelTool)->mapTo(&m_pane, QPoint(0, 0)).x();
-    const int left = std::clamp(buttonLeft, 0, std::max(0, m_pane.width() - size.width()));
-    m_voicePanel->setGeometry(left, m_toolbar->geometry().bottom() + 1, size.width(), size.height());
-    m_voicePanel->raise();
-}
-
-void ReaderTools::placeVoicePanelIfShown()
-{
-    if (m_voicePanel && m_voicePanel->isVisible())
-        placeVoicePanel();
-}
-
-bool ReaderTools::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_voicePanel && event->type() == QEvent::Show)
-        placeVoicePanel();
-    return QObject::eventFilter(watched, event);
 }

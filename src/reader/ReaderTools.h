@@ -45,8 +45,6 @@ public:
     void setSpeechEngine(SpeechEngine *engine);
     VoiceController *voiceController() const { return m_voice; }
     QWidget *voicePanel() const { return m_voicePanel; }
-    // Places the voice panel again when it is shown (the pane changed its size).
-    void placeVoicePanelIfShown();
 
     ResumeBar *smartBar() const { return m_smartBar; }
     BookReading storedReading(const QString &path) const;
@@ -62,10 +60,8 @@ private:
     void addReadingMenu();
     void addReadingModeItems();
     void reopenWith(const BookReading &reading);
-    void placeVoicePanel();
     // Reading aloud came to the end of the chapter: the next one is shown and read.
     void readOnIntoNextChapter();
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
     ReaderPane &m_pane;
     ReaderPage &m_page;

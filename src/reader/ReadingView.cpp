@@ -1,5 +1,6 @@
 #include "reader/ReadingView.h"
 
+#include <QColor>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QNativeGestureEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWebChannel>
@@ -16,6 +18,7 @@
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <QWebEngineView>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <utility>
@@ -152,6 +155,10 @@ ReadingView::ReadingView(QWidget *parent) : QWidget(parent)
     auto *page = new ReadingWebPage(m_web);
     m_web->setPage(page);
     m_web->setContextMenuPolicy(Qt::CustomContextMenu);
+    // The view's input arrives at the child widget it renders into: watched for Ctrl+wheel.
+    m_web->installEventFilter(this);
+    for (QWidget *child : m_web->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        child->installEventFilter(this);
     connect(m_web, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { Q_EMIT contextMenuRequested(m_web->mapToGlobal(pos)); });
 
@@ -315,6 +322,20 @@ void ReadingView::contentText(std::function<void(const QString &)> reply)
                                  [reply = std::move(reply)](const QVariant &text) { reply(text.toString()); });
 }
 
+void ReadingView::chosenReadingPlace(std::function<void(const QString &, int)> reply)
+{
+    if (!m_loaded) {
+        reply(QString(), -1);
+        return;
+    }
+    m_web->page()->runJavaScript(QStringLiteral("typeof folioway === 'object' ? folioway.chosenPlace() : null"),
+                                 ScriptWorld, [reply = std::move(reply)](const QVariant &answer) {
+                                     const QVariantMap map = answer.toMap();
+                                     reply(map.value(QStringLiteral("text")).toString(),
+                                           map.value(QStringLiteral("place"), -1).toInt());
+                                 });
+}
+
 void ReadingView::highlightContent(int start, int length)
 {
     if (m_loaded)
@@ -369,11 +390,53 @@ void ReadingView::setPageStyle(const ReadingPageStyle &style)
         writeStyle();
 }
 
+int ReadingView::textSizePx() const
+{
+    if (m_style.look.fontSize > 0)
+        return m_style.look.fontSize;
+    bool ok = false;
+    const int px = QString(m_style.fontSize).remove(QLatin1String("px")).toInt(&ok);
+    return ok && px > 0 ? px : 14;
+}
+
+void ReadingView::zoomText(int steps)
+{
+    if (steps == 0) {
+        Q_EMIT textSizeRequested(0);
+        return;
+    }
+    const int current = textSizePx();
+    const int px = std::clamp(current + steps * ReadingLook::FontSizeStep, int(ReadingLook::MinFontSize),
+                              int(ReadingLook::MaxFontSize));
+    if (px != current)
+        Q_EMIT textSizeRequested(px);
+}
+
+namespace {
+
+// The reading highlight (the selection): the text colour softened towards the page, with the
+// page colour as its text, so it stands out on every pair of colours that can be read at all.
+QString selectionBackground(const QString &color, const QString &background)
+{
+    const QColor text = QColor::fromString(color), page = QColor::fromString(background);
+    if (!text.isValid() || !page.isValid())
+        return {};
+    const auto mix = [](int a, int b) { return (a * 3 + b) / 4; };
+    return QColor(mix(text.red(), page.red()), mix(text.green(), page.green()), mix(text.blue(), page.blue())).name();
+}
+
+} // namespace
+
 void ReadingView::writeStyle()
 {
     // The look beyond the colours and size: left to the page's own sheet while at its defaults.
-    const ReadingLook &look = m_style.look;
-    runScript(QStringLiteral("(function (background, color, fontSize, font, lineHeight, spacing, width, keepIndent) {"
+    ReadingLook look = m_style.look;
+    const QString fontSize = look.fontSize > 0 ? QStringLiteral("%1px").arg(look.fontSize) : m_style.fontSize;
+    look.fontSize = 0;
+    const QString marked = selectionBackground(m_style.color, m_style.background);
+    const QString markedText = marked.isEmpty() ? QString() : QColor::fromString(m_style.background).name();
+    runScript(QStringLiteral("(function (background, color, fontSize, font, lineHeight, spacing, width, keepIndent,"
+                             " marked, markedText) {"
                              " var box = document.getElementById('Content_Txt'); if (!box) return;"
                              " box.style.background = background; box.style.color = color;"
                              " box.style.fontSize = fontSize;"
@@ -385,15 +448,17 @@ void ReadingView::writeStyle()
                              " var sheet = document.getElementById('LookSheet');"
                              " if (!sheet) { sheet = document.createElement('style'); sheet.id = 'LookSheet';"
                              "   document.head.appendChild(sheet); }"
-                             " sheet.textContent = spacing ? '#TXT br { display: block; content: \"\";"
-                             "   margin-bottom: ' + spacing + 'em; }' : '';"
+                             " sheet.textContent = (spacing ? '#TXT br { display: block; content: \"\";"
+                             "   margin-bottom: ' + spacing + 'em; }' : '') + (marked ? ' #Content_Txt ::selection {"
+                             "   background-color: ' + marked + '; color: ' + markedText + '; }' : '');"
                              "})(") +
-              jsString(m_style.background) + u',' + jsString(m_style.color) + u',' + jsString(m_style.fontSize) +
-              u',' + jsString(look.fontFamily) + u',' +
+              jsString(m_style.background) + u',' + jsString(m_style.color) + u',' + jsString(fontSize) + u',' +
+              jsString(look.fontFamily) + u',' +
               jsString(look == ReadingLook{} ? QString() : QString::number(look.lineHeight)) + u',' +
               QString::number(look.paragraphSpacing) + u',' +
               jsString(look == ReadingLook{} ? QString() : QString::number(look.pageWidth) + QStringLiteral("em")) +
-              u',' + (look.keepIndent ? QStringLiteral("true") : QStringLiteral("false")) + u')');
+              u',' + (look.keepIndent ? QStringLiteral("true") : QStringLiteral("false")) + u',' + jsString(marked) +
+              u',' + jsString(markedText) + u')');
 }
 
 void ReadingView::runScript(const QString &script)
@@ -437,6 +502,25 @@ void ReadingView::findNext(bool backward)
 
 bool ReadingView::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_web && event->type() == QEvent::ChildAdded) {
+        if (QObject *child = static_cast<QChildEvent *>(event)->child(); child->isWidgetType())
+            child->installEventFilter(this);
+    } else if (watched != m_web && watched->parent() == m_web) {
+        if (event->type() == QEvent::Wheel) {
+            const auto *wheel = static_cast<QWheelEvent *>(event);
+            if (wheel->modifiers().testFlag(Qt::ControlModifier)) {
+                m_wheelZoom += wheel->angleDelta().y();
+                const int steps = m_wheelZoom / QWheelEvent::DefaultDeltasPerStep;
+                m_wheelZoom -= steps * QWheelEvent::DefaultDeltasPerStep;
+                if (steps != 0)
+                    zoomText(steps);
+                return true;
+            }
+        } else if (event->type() == QEvent::NativeGesture &&
+                   static_cast<QNativeGestureEvent *>(event)->gestureType() == Qt::ZoomNativeGesture) {
+            return true; // a pinch would zoom the web view itself
+        }
+    }
     if (watched == m_findBox && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_Escape) {

@@ -51,6 +51,11 @@ public:
     // ignored.
     void highlightContent(int start, int length);
 
+    // That innerText and the place in it chosen with the last right-click in the page (the start
+    // of the selection, or else the character clicked; -1 for none), counted as highlightContent()
+    // counts.
+    void chosenReadingPlace(std::function<void(const QString &, int)> reply);
+
     // Scrolls the chapter on the page: 0 its top, 1 its end.
     void scrollToFraction(double fraction);
     // Selects the occurrence-th (from 0) appearance of word in the book text on the page.
@@ -64,6 +69,12 @@ public:
 
     void setPageStyle(const ReadingPageStyle &style);
     ReadingPageStyle pageStyle() const { return m_style; }
+    // The text size on the page in pixels: the style's own size unless its look sets one.
+    int textSizePx() const;
+    // Asks for the text size `steps` sizes larger (smaller when negative), or for the saved size
+    // when 0, through textSizeRequested(); the size arrives with the next page style. The web
+    // view's own zoom is never used: Ctrl+wheel comes here too.
+    void zoomText(int steps);
 
     void openFindBar();
     void closeFindBar();
@@ -87,6 +98,8 @@ Q_SIGNALS:
     void findBarClosed();
     // Right-click inside the page, at this global position; the browser's own menu never shows.
     void contextMenuRequested(const QPoint &globalPos);
+    // Text size for the look, in pixels; 0 for the size of the saved settings.
+    void textSizeRequested(int px);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -112,5 +125,6 @@ private:
     double m_scrollPending = 0; // asked for before the page had loaded
     QString m_ads, m_before, m_after;
     QString m_text; // what TXT holds, or is to hold once the page has loaded
+    int m_wheelZoom = 0; // Ctrl+wheel turned short of a whole notch
     ReadingPageStyle m_style;
 };

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QSlider>
+#include <QStandardItemModel>
 #include <QStyle>
 
 #include <algorithm>
@@ -25,6 +26,12 @@ const QString PauseText = QStringLiteral("暂停朗读");
 const QString ContinueText = QStringLiteral("继续朗读");
 
 const int SleepMinutes[] = {0, 15, 30, 60};
+
+int SleepIndex(int minutes)
+{
+    const auto *at = std::find(std::begin(SleepMinutes), std::end(SleepMinutes), minutes);
+    return at == std::end(SleepMinutes) ? 0 : int(at - std::begin(SleepMinutes));
+}
 
 QSlider *percentSlider(const QString &name, int from, int to, QWidget *parent)
 {
@@ -43,7 +50,8 @@ QString VoiceOptions::toText() const
 {
     const QJsonObject object{{QStringLiteral("rate"), rate},
                              {QStringLiteral("volume"), volume},
-                             {QStringLiteral("readOn"), readOn}};
+                             {QStringLiteral("readOn"), readOn},
+                             {QStringLiteral("sleepMinutes"), sleepMinutes}};
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
@@ -54,6 +62,9 @@ VoiceOptions VoiceOptions::fromText(const QString &text)
     options.rate = std::clamp(object.value(QStringLiteral("rate")).toInt(options.rate), 50, 200);
     options.volume = std::clamp(object.value(QStringLiteral("volume")).toInt(options.volume), 10, 100);
     options.readOn = object.value(QStringLiteral("readOn")).toBool(options.readOn);
+    const int sleep = object.value(QStringLiteral("sleepMinutes")).toInt();
+    options.sleepMinutes =
+        std::find(std::begin(SleepMinutes), std::end(SleepMinutes), sleep) != std::end(SleepMinutes) ? sleep : 0;
     return options;
 }
 
@@ -98,10 +109,12 @@ void VoiceController::attachOptions(const VoicePanel &panel, const VoiceOptions 
     panel.rate->setValue(options.rate);
     panel.volume->setValue(options.volume);
     panel.readOn->setChecked(options.readOn);
+    panel.sleepTimer->setCurrentIndex(SleepIndex(options.sleepMinutes));
     m_engine->setRate(options.rate);
     m_engine->setVolume(options.volume);
     const auto changed = [this] {
-        m_options = {m_extras.rate->value(), m_extras.volume->value(), m_extras.readOn->isChecked()};
+        m_options = {m_extras.rate->value(), m_extras.volume->value(), m_extras.readOn->isChecked(),
+                     m_options.sleepMinutes};
         m_engine->setRate(m_options.rate);
         m_engine->setVolume(m_options.volume);
         Q_EMIT optionsChanged(m_options);
@@ -109,8 +122,11 @@ void VoiceController::attachOptions(const VoicePanel &panel, const VoiceOptions 
     connect(panel.rate, &QSlider::valueChanged, this, changed);
     connect(panel.volume, &QSlider::valueChanged, this, changed);
     connect(panel.readOn, &QCheckBox::toggled, this, changed);
-    connect(panel.sleepTimer, &QComboBox::activated, this,
-            [this](int index) { setSleepMinutes(SleepMinutes[std::clamp(index, 0, 3)]); });
+    connect(panel.sleepTimer, &QComboBox::activated, this, [this](int index) {
+        m_options.sleepMinutes = SleepMinutes[std::clamp(index, 0, 3)];
+        Q_EMIT optionsChanged(m_options);
+        setSleepMinutes(m_options.sleepMinutes);
+    });
 }
 
 void VoiceController::setSleepMinutes(int minutes)
@@ -124,9 +140,8 @@ void VoiceController::setSleepMinutes(int minutes)
 
 void VoiceController::sleepTimeUp()
 {
+    // The choice stays: the next reading runs for as long again.
     m_sleep.stop();
-    if (m_extras.sleepTimer)
-        m_extras.sleepTimer->setCurrentIndex(0);
     if (state() != StartText)
         stopClicked();
 }
@@ -139,14 +154,7 @@ VoiceController::VoiceController(SpeechEngine *engine, const Controls &controls,
     m_sleep.setSingleShot(true);
     connect(&m_sleep, &QTimer::timeout, this, &VoiceController::sleepTimeUp);
 
-    const QList<SpeechVoice> voices = m_engine->voices();
-    m_controls.voiceList->clear();
-    for (const SpeechVoice &voice : voices)
-        m_controls.voiceList->addItem(voice.description);
-    if (!voices.isEmpty()) {
-        m_controls.voiceList->setCurrentIndex(int(voices.size()) - 1);
-        m_engine->setVoice(int(voices.size()) - 1);
-    }
+    fillVoiceList();
 
     connect(m_controls.readButton, &QAbstractButton::clicked, this, &VoiceController::readClicked);
     connect(m_controls.stopButton, &QAbstractButton::clicked, this, &VoiceController::stopClicked);
@@ -156,9 +164,35 @@ VoiceController::VoiceController(SpeechEngine *engine, const Controls &controls,
 
     connect(m_engine, &SpeechEngine::word, this, [this](int, int position, int length) {
         if (m_page.highlight)
-            m_page.highlight(position + LeadLength, length);
+            m_page.highlight(position + m_spokenFrom, length);
     });
     connect(m_engine, &SpeechEngine::endStream, this, &VoiceController::onEndStream);
+}
+
+void VoiceController::fillVoiceList()
+{
+    // Each entry carries the voice's position in the engine; the header of the other voices
+    // carries none and cannot be chosen.
+    const QList<SpeechVoice> voices = m_engine->voices();
+    const VoiceListOrder order = OrderVoicesForList(voices);
+    QComboBox *list = m_controls.voiceList;
+    list->clear();
+    for (int i = 0; i < order.chinese.size(); ++i)
+        list->addItem(order.chineseNames.at(i), order.chinese.at(i));
+    if (!order.chinese.isEmpty() && !order.others.isEmpty()) {
+        list->insertSeparator(list->count());
+        list->addItem(QStringLiteral("更多语音…"));
+        if (auto *model = qobject_cast<QStandardItemModel *>(list->model()))
+            model->item(list->count() - 1)->setFlags(Qt::NoItemFlags);
+    }
+    for (int index : order.others)
+        list->addItem(voices.at(index).description, index);
+    if (!voices.isEmpty()) {
+        // The engine's last voice, as at start-up it always was.
+        const int last = int(voices.size()) - 1;
+        list->setCurrentIndex(list->findData(last));
+        m_engine->setVoice(last);
+    }
 }
 
 QString VoiceController::state() const
@@ -179,15 +213,16 @@ void VoiceController::readClicked()
     const QString current = state();
     if (current == StartText) {
         setState(PauseText);
+        startSleepTimer();
         const int request = ++m_request;
         if (!m_page.contentText) {
-            speakContent({});
+            speakContent({}, LeadLength);
             return;
         }
         QPointer<VoiceController> self(this);
         m_page.contentText([self, request](const QString &content) {
             if (self && request == self->m_request)
-                self->speakContent(content);
+                self->speakContent(content, LeadLength);
         });
     } else if (current == PauseText) {
         m_engine->pause();
@@ -198,13 +233,35 @@ void VoiceController::readClicked()
     }
 }
 
-void VoiceController::speakContent(const QString &content)
+void VoiceController::readFromChosenPlace()
+{
+    if (!m_page.chosenPlace)
+        return;
+    setState(PauseText);
+    startSleepTimer();
+    const int request = ++m_request;
+    QPointer<VoiceController> self(this);
+    m_page.chosenPlace([self, request](const QString &content, int place) {
+        if (self && request == self->m_request)
+            self->speakContent(content, std::max(place, int(LeadLength)), SpeechEngine::SpeakMode::Purge);
+    });
+}
+
+void VoiceController::startSleepTimer()
+{
+    const int minutes = m_options.sleepMinutes;
+    if (minutes > 0 && !m_sleep.isActive())
+        setSleepMinutes(minutes);
+}
+
+void VoiceController::speakContent(const QString &content, int from, SpeechEngine::SpeakMode mode)
 {
     m_stopped = false;
     QString text = content;
     text.remove(QLatin1Char('\r'));
-    text = text.mid(LeadLength);
-    m_lastStream = m_engine->speak(text.isEmpty() ? QStringLiteral("没有可朗读内容") : text);
+    m_spokenFrom = from;
+    text = text.mid(from);
+    m_lastStream = m_engine->speak(text.isEmpty() ? QStringLiteral("没有可朗读内容") : text, mode);
 }
 
 void VoiceController::stopClicked()
@@ -227,8 +284,11 @@ void VoiceController::panelClicked()
 
 void VoiceController::voiceChosen(int index)
 {
+    const QVariant voice = m_controls.voiceList->itemData(index);
+    if (!voice.isValid())
+        return;
     stopClicked();
-    m_engine->setVoice(index);
+    m_engine->setVoice(voice.toInt());
     setState(StartText);
     m_controls.panel->hide();
 }

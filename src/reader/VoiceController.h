@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/SpeechEngine.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -10,7 +12,6 @@ class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QSlider;
-class SpeechEngine;
 
 // How the reader likes to be read to; kept in the library as one option text.
 struct VoiceOptions
@@ -18,6 +19,7 @@ struct VoiceOptions
     int rate = 100;      // percent of the engine's normal speed, 50..200
     int volume = 100;    // percent, 10..100
     bool readOn = false; // at the end of a chapter, go on with the next one (only once ticked)
+    int sleepMinutes = 0; // the sleep timer's choice: 0 (不定时), 15, 30 or 60
 
     bool operator==(const VoiceOptions &) const = default;
     QString toText() const;
@@ -54,6 +56,9 @@ public:
         std::function<void(std::function<void(const QString &)> reply)> contentText;
         // Selects a range of `Content`; out-of-range values are the page's to ignore.
         std::function<void(int start, int length)> highlight;
+        // Asks for the same innerText and the place in it the reader chose to read from (the
+        // selection or the right-clicked point; -1 for none), counted like `highlight` counts.
+        std::function<void(std::function<void(const QString &, int)> reply)> chosenPlace;
     };
     // The voice panel as the toolbar shows it: the label "语音库:" and the voice list, and below
     // them speed, volume, reading on and the sleep timer. Only the voice list takes the focus,
@@ -71,15 +76,17 @@ public:
 
     static constexpr int LeadLength = 2;
 
-    // Fills the voice list with every voice of the engine, selects the last one and makes it
-    // the engine's current voice. The engine must outlive the controller; the controls are
+    // Fills the voice list with every voice of the engine (in OrderVoicesForList() order, the
+    // other voices under the header "更多语音…" when there are Chinese ones), selects the
+    // engine's last voice and makes it the current one. The engine must outlive the controller; the controls are
     // owned by their window.
     VoiceController(SpeechEngine *engine, const Controls &controls, Page page, QObject *parent = nullptr);
 
     // The panel's further controls; without them the controller reads as it always did.
     void attachOptions(const VoicePanel &panel, const VoiceOptions &options);
     VoiceOptions options() const { return m_options; }
-    // Sleep timer: stops the reading when it runs out; 0 switches it off.
+    // Sleep timer: stops the reading when it runs out; 0 switches it off. A kept choice starts
+    // it whenever reading starts and it is not running.
     void setSleepMinutes(int minutes);
     bool sleepTimerRunning() const { return m_sleep.isActive(); }
     void sleepTimeUp();
@@ -87,6 +94,9 @@ public:
     QString state() const;
 
     void readClicked();
+    // Reads from the page's chosen place (Page::chosenPlace), cutting off any reading under way;
+    // a place inside the lead, or none, reads from the top.
+    void readFromChosenPlace();
     void stopClicked();
     void panelClicked();
     void voiceChosen(int index);
@@ -101,13 +111,17 @@ protected:
 
 private:
     void setState(const QString &toolTip);
-    void speakContent(const QString &content);
+    void fillVoiceList();
+    void startSleepTimer();
+    // Speaks `content` (carriage returns removed) from `from` on.
+    void speakContent(const QString &content, int from, SpeechEngine::SpeakMode mode = SpeechEngine::SpeakMode::Queue);
     void onEndStream(int stream);
 
     SpeechEngine *m_engine;
     Controls m_controls;
     Page m_page;
     int m_lastStream = 0;
+    int m_spokenFrom = LeadLength; // where in the page text the spoken text starts
     bool m_stopped = false; // the newest stream was cut off, not read to its end
     VoiceOptions m_options;
     VoicePanel m_extras{};

@@ -39,6 +39,14 @@ ReadingLookFrame::ReadingLookFrame(QWidget *parent) : QGroupBox(QStringLiteral("
     m_width->setSingleStep(2);
     m_width->setSuffix(QStringLiteral(" 字"));
 
+    // The lowest value stands for "no size of its own".
+    m_fontSize = new QSpinBox(this);
+    m_fontSize->setObjectName(QStringLiteral("LookFontSize"));
+    m_fontSize->setRange(ReadingLook::MinFontSize - 1, ReadingLook::MaxFontSize);
+    m_fontSize->setSuffix(QStringLiteral(" 像素"));
+    m_fontSize->setSpecialValueText(QStringLiteral("同文字大小"));
+    m_fontSize->setToolTip(QStringLiteral("阅读时也可用 Ctrl+滚轮、Ctrl++、Ctrl+- 调整，Ctrl+0 恢复“文字大小”"));
+
     m_indent = new QCheckBox(QStringLiteral("保留原文行首的空格缩进"), this);
     m_indent->setObjectName(QStringLiteral("LookKeepIndent"));
 
@@ -51,6 +59,7 @@ ReadingLookFrame::ReadingLookFrame(QWidget *parent) : QGroupBox(QStringLiteral("
 
     auto *form = new QFormLayout(this);
     form->addRow(QStringLiteral("字体："), m_font);
+    form->addRow(QStringLiteral("字号："), m_fontSize);
     form->addRow(QStringLiteral("行距："), m_lineHeight);
     form->addRow(QStringLiteral("段间距："), m_paragraph);
     form->addRow(QStringLiteral("页面宽度："), m_width);
@@ -62,6 +71,7 @@ ReadingLookFrame::ReadingLookFrame(QWidget *parent) : QGroupBox(QStringLiteral("
     connect(m_lineHeight, &QDoubleSpinBox::valueChanged, this, &ReadingLookFrame::report);
     connect(m_paragraph, &QDoubleSpinBox::valueChanged, this, &ReadingLookFrame::report);
     connect(m_width, &QSpinBox::valueChanged, this, &ReadingLookFrame::report);
+    connect(m_fontSize, &QSpinBox::valueChanged, this, &ReadingLookFrame::report);
     connect(m_indent, &QCheckBox::toggled, this, &ReadingLookFrame::report);
     connect(m_preset, &QComboBox::activated, this, [this](int index) {
         if (index < 1) { // "自定义" is what the colours are, not a choice
@@ -94,6 +104,7 @@ ReadingLook ReadingLookFrame::look() const
     look.paragraphSpacing = m_paragraph->value();
     look.pageWidth = m_width->value();
     look.keepIndent = m_indent->isChecked();
+    look.fontSize = m_fontSize->value() < ReadingLook::MinFontSize ? 0 : m_fontSize->value();
     return look;
 }
 
@@ -110,7 +121,13 @@ void ReadingLookFrame::setLook(const ReadingLook &look)
     m_paragraph->setValue(look.paragraphSpacing);
     m_width->setValue(look.pageWidth);
     m_indent->setChecked(look.keepIndent);
+    m_fontSize->setValue(look.fontSize > 0 ? look.fontSize : m_fontSize->minimum());
     m_quiet = false;
+}
+
+void ReadingLookFrame::setFontSize(int px)
+{
+    m_fontSize->setValue(px > 0 ? px : m_fontSize->minimum());
 }
 
 void ReadingLookFrame::report()

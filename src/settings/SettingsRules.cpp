@@ -82,7 +82,8 @@ QString ReadingLook::toText() const
                              {QStringLiteral("lineHeight"), lineHeight},
                              {QStringLiteral("paragraphSpacing"), paragraphSpacing},
                              {QStringLiteral("pageWidth"), pageWidth},
-                             {QStringLiteral("keepIndent"), keepIndent}};
+                             {QStringLiteral("keepIndent"), keepIndent},
+                             {QStringLiteral("fontSize"), fontSize}};
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
@@ -99,6 +100,8 @@ ReadingLook ReadingLook::fromText(const QString &text)
         std::clamp(object.value(QStringLiteral("paragraphSpacing")).toDouble(look.paragraphSpacing), 0.0, 3.0);
     look.pageWidth = std::clamp(object.value(QStringLiteral("pageWidth")).toInt(look.pageWidth), 20, 200);
     look.keepIndent = object.value(QStringLiteral("keepIndent")).toBool(look.keepIndent);
+    const int fontSize = object.value(QStringLiteral("fontSize")).toInt();
+    look.fontSize = fontSize > 0 ? std::clamp(fontSize, int(MinFontSize), int(MaxFontSize)) : 0;
     return look;
 }
 

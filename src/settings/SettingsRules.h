@@ -32,6 +32,11 @@ struct ReadingLook
     double paragraphSpacing = 0.0; // em between the lines of the file
     int pageWidth = 46;            // em; the text column never grows wider
     bool keepIndent = false;       // the file's own leading blanks stay instead of collapsing
+    int fontSize = 0;              // px; 0: the size of "文字大小"
+
+    static constexpr int MinFontSize = 10;
+    static constexpr int MaxFontSize = 48;
+    static constexpr int FontSizeStep = 2; // one step of Ctrl+wheel, Ctrl++ and Ctrl+-
 
     bool operator==(const ReadingLook &) const = default;
     // Kept as one option text in the library; a damaged text gives the defaults, and values

@@ -15,6 +15,7 @@
 #include "platform/TwipsGeometry.h"
 #include "reader/ReaderPane.h"
 #include "settings/BossKeyAction.h"
+#include "settings/ReadingLookFrame.h"
 #include "settings/SettingsPane.h"
 
 #include <QFileInfo>
@@ -100,6 +101,9 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
 
     m_bossKey = new BossKeyHotKey(GlobalHotKey::create(), this);
     connect(m_settings, &SettingsPane::pageStyleChanged, m_reader, &ReaderPane::setPageStyle);
+    // Zooming while reading changes the style frame's text size, which keeps it like the rest.
+    connect(m_reader->readingView(), &ReadingView::textSizeRequested, m_settings->readingLookFrame(),
+            &ReadingLookFrame::setFontSize);
     connect(m_settings, &SettingsPane::bossKeyChanged, m_bossKey, &BossKeyHotKey::registerKey);
 }
 

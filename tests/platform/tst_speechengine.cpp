@@ -29,6 +29,23 @@ QList<qint16> WavSamples(const QString &path)
     return samples;
 }
 
+// Voices written "identifier:lang,lang:gender" (m, f or nothing), "!" before one that misreads
+// its script.
+QList<SpeechVoice> Voices(const QStringList &texts)
+{
+    QList<SpeechVoice> list;
+    for (QString v : texts) {
+        const bool misreads = v.startsWith(u'!');
+        v.remove(u'!');
+        list.append({v.section(u':', 0, 0), {}, v.section(u':', 1, 1).split(u','), !misreads});
+        const QString gender = v.section(u':', 2, 2);
+        list.last().gender = gender == u"m"   ? SpeechVoice::Gender::Male
+                             : gender == u"f" ? SpeechVoice::Gender::Female
+                                              : SpeechVoice::Gender::Unknown;
+    }
+    return list;
+}
+
 std::unique_ptr<EspeakSpeechEngine> SilentEngine()
 {
     return std::make_unique<EspeakSpeechEngine>(std::make_unique<SilentAudioOutput>(EspeakSpeechEngine::sampleRate()),
@@ -50,8 +67,7 @@ private Q_SLOTS:
 
     void voiceOrder_data()
     {
-        // Voices are "identifier:lang,lang", with "!" before a voice that misreads its script; the
-        // result lists identifiers.
+        // Voices as Voices() reads them; the result lists identifiers.
         QTest::addColumn<QStringList>("voices");
         QTest::addColumn<QStringList>("order");
 
@@ -65,17 +81,38 @@ private Q_SLOTS:
     void voiceOrder()
     {
         QFETCH(QStringList, voices);
-
-        QList<SpeechVoice> list;
-        for (QString v : voices) {
-            const bool misreads = v.startsWith(u'!');
-            v.remove(u'!');
-            list.append({v.section(u':', 0, 0), {}, v.section(u':', 1).split(u','), !misreads});
-        }
         QStringList result;
-        for (const SpeechVoice &v : OrderVoicesForReading(list, u"cmn"_s))
+        for (const SpeechVoice &v : OrderVoicesForReading(Voices(voices), u"cmn"_s))
             result << v.identifier;
         QTEST(result, "order");
+    }
+
+    void voiceListNames_data()
+    {
+        // The result lists the Chinese section as "index=name", then "|" and the rest.
+        QTest::addColumn<QStringList>("voices");
+        QTest::addColumn<QStringList>("list");
+
+        // clang-format off
+        QTest::newRow("espeak: Mandarin, then Cantonese; a misreading voice with the rest")
+            << QStringList{"af:af:m", "!sit/cmn:cmn,zh:m", "sit/cmn-Latn-pinyin+f2:cmn-latn-pinyin,zh:f", "sit/cmn-Latn-pinyin:cmn-latn-pinyin,zh:m", "sit/yue:yue,zh:m", "sit/yue-Latn-jyutping:yue,zh:m", "qya:qya:m"}
+            << QStringList{"3=普通话（男声）", "2=普通话（女声）", "4=粤语（男声）", "5=粤语（男声，字母按粤拼读）", "|", "0", "1", "6"};
+        QTest::newRow("other engines' tags, no gender") << QStringList{"a:zh-hk", "b:zh-cn", "c:en-us", "d:zh-tw:f"}
+            << QStringList{"3=普通话（女声）", "1=普通话", "0=粤语", "|", "2"};
+        QTest::newRow("no Chinese voice: all in the engine's order") << QStringList{"x:en", "y:de"} << QStringList{"|", "0", "1"};
+        // clang-format on
+    }
+    void voiceListNames()
+    {
+        QFETCH(QStringList, voices);
+        const VoiceListOrder order = OrderVoicesForList(Voices(voices));
+        QStringList result;
+        for (int i = 0; i < order.chinese.size(); ++i)
+            result << u"%1=%2"_s.arg(order.chinese.at(i)).arg(order.chineseNames.value(i));
+        result << u"|"_s;
+        for (int index : order.others)
+            result << QString::number(index);
+        QTEST(result, "list");
     }
 
     // The recording aid as the program sets it up: environment variables only. The voice chosen

@@ -52,6 +52,7 @@ private Q_SLOTS:
                 reply(m_content);
         };
         page.highlight = [this](int start, int length) { m_highlights.append({start, length}); };
+        page.chosenPlace = [this](std::function<void(const QString &, int)> reply) { reply(m_content, m_place); };
         m_controller = new VoiceController(
             m_engine.get(), {m_read, m_stop, m_panelButton, m_panel.panel, m_panel.voiceList}, page, m_window.get());
         m_window->show();
@@ -131,7 +132,7 @@ private Q_SLOTS:
         click(m_read);
         QTRY_VERIFY_WITH_TIMEOUT(!m_highlights.isEmpty(), 10000);
 
-        Q_EMIT m_panel.voiceList->activated(0);
+        Q_EMIT m_panel.voiceList->activated(m_panel.voiceList->findData(0));
         QCOMPARE(m_controller->state(), Start); // the icon goes with the state (startPauseContinue)
         QVERIFY(!m_panel.panel->isVisible());
         QCOMPARE(m_engine->currentVoice(), 0);
@@ -145,6 +146,32 @@ private Q_SLOTS:
         QCOMPARE(m_controller->state(), Pause);
         QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
         QCOMPARE(m_highlights.mid(before), (QList<QPair<int, int>>{{2, 3}, {6, 3}}));
+    }
+
+    // Reading from a chosen place cuts off the reading under way; the highlights still land on
+    // the page's own characters.
+    void readFromChosenPlace_data()
+    {
+        QTest::addColumn<int>("place");
+        QTest::addColumn<QString>("heard");
+        QTest::newRow("a place in the text") << 7 << u"六七八九十"_s;
+        QTest::newRow("none: from the top") << -1 << u"一二三四五六七八九十"_s;
+    }
+    void readFromChosenPlace()
+    {
+        QFETCH(int, place);
+        m_content = Lead + u"一二三四五六七八九十"_s;
+        m_place = place;
+        click(m_read);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_highlights.isEmpty(), 10000);
+        m_controller->readFromChosenPlace();
+        QCOMPARE(m_controller->state(), Pause);
+        const qsizetype before = m_highlights.size();
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
+        QString heard;
+        for (const auto &[start, length] : m_highlights.mid(before))
+            heard += m_content.mid(start, length);
+        QTEST(heard, "heard");
     }
 
     void textArrivingAfterStopIsNotRead()
@@ -174,7 +201,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!m_highlights.isEmpty(), 10000);
         m_controller->sleepTimeUp();
         QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
-        QCOMPARE(m_panel.sleepTimer->currentIndex(), 0);
+        // The choice is kept with the other options and starts the timer with the next reading.
+        QCOMPARE(VoiceOptions::fromText(m_controller->options().toText()).sleepMinutes, 15);
 
         QTemporaryDir dir;
         const auto spokenBytes = [&](const QString &name) -> qint64 {
@@ -193,15 +221,30 @@ private Q_SLOTS:
         QCOMPARE(kept.at(0).at(0).value<VoiceOptions>().rate, 200);
         const qint64 fast = spokenBytes(u"fast.wav"_s);
         QVERIFY2(fast > 0 && fast * 4 < normal * 3, qPrintable(u"%1 / %2"_s.arg(fast).arg(normal)));
+
+        // As after a restart: the kept choice is shown, and runs from the next start of reading.
+        m_controller->setSleepMinutes(0);
+        m_controller->attachOptions(m_panel, {100, 100, false, 30});
+        QCOMPARE(m_panel.sleepTimer->currentIndex(), 2);
+        QVERIFY(!m_controller->sleepTimerRunning());
+        click(m_read);
+        QVERIFY(m_controller->sleepTimerRunning());
+        click(m_stop);
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), Start, 10000);
     }
 
-    // The voices are listed with the last one chosen; the panel starts hidden.
+    // Chinese voices lead the list, each voice is listed once with the engine's last one chosen,
+    // and the header of the others cannot be chosen; the panel starts hidden.
     void panelShowsHidesAndFollowsFocus()
     {
         const QList<SpeechVoice> voices = m_engine->voices();
-        QCOMPARE(m_panel.voiceList->count(), voices.size());
-        QCOMPARE(m_panel.voiceList->itemText(0), voices.first().description);
-        QCOMPARE(m_panel.voiceList->currentIndex(), voices.size() - 1);
+        QComboBox *list = m_panel.voiceList;
+        QCOMPARE(list->itemText(1) + list->itemText(3), u"普通话（女声）粤语（女声）"_s); // tst_speechengine: the rest
+        QCOMPARE(list->count(), voices.size() + 2);                                       // a separator and the header
+        QCOMPARE(list->currentData().toInt(), voices.size() - 1);
+        QCOMPARE(m_engine->currentVoice(), voices.size() - 1);
+        Q_EMIT list->activated(list->findText(u"更多语音…"_s));
+        QCOMPARE(m_engine->currentVoice(), voices.size() - 1);
         QCOMPARE(m_controller->state(), Start); // the read button's tool tip
         QVERIFY(iconIs(QStyle::SP_MediaPlay));
         QVERIFY(!m_panel.panel->isVisible());
@@ -237,6 +280,7 @@ private:
     VoiceController *m_controller = nullptr;
 
     QString m_content;
+    int m_place = -1;
     bool m_deferReply = false;
     std::function<void(const QString &)> m_pendingReply;
     QList<QPair<int, int>> m_highlights;

@@ -18,19 +18,20 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDoubleSpinBox>
-#include <QSpinBox>
 #include <QDir>
 #include <QDirIterator>
-#include <QListWidget>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QWheelEvent>
 
 using namespace ReaderGui;
 using namespace Qt::StringLiterals;
@@ -48,6 +49,19 @@ struct Book
 
 // Seconds passed, then the fraction of the chapter the page is scrolled to.
 using ReadingSteps = QList<std::pair<int, double>>;
+
+// Hears every text it is given and ends each at once.
+class HeardEngine : public NoSpeechEngine
+{
+public:
+    QStringList heard;
+    int speak(const QString &text, SpeakMode mode) override
+    {
+        if (!text.isEmpty())
+            heard << text;
+        return NoSpeechEngine::speak(text, mode);
+    }
+};
 
 } // namespace
 
@@ -203,6 +217,64 @@ private Q_SLOTS:
         m_reader->setPageStyle({u"#C7EDCC"_s, u"#000000"_s, u"14px"_s});
     }
 
+    // The reading highlight (the page's selection) is opaque and far from the page's colour on
+    // every preset (sum of the channel differences).
+    void readingHighlight_standsOutOnEveryPreset_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("back");
+        for (const ReadingPreset &preset : ReadingPresets())
+            QTest::newRow(qPrintable(preset.name)) << preset.txtColor << preset.backColor;
+    }
+    void readingHighlight_standsOutOnEveryPreset()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, back);
+        m_reader->setPageStyle(ReadingPageStyleFor(text, back, u"中号"_s));
+        const QString distance = u"(function (p, s) { return s.length !== 3 ? -1 : Math.abs(p[0] - s[0]) +"
+                                 " Math.abs(p[1] - s[1]) + Math.abs(p[2] - s[2]); })("
+                                 "getComputedStyle(Content_Txt).backgroundColor.match(/\\d+/g),"
+                                 " getComputedStyle(TXT, '::selection').backgroundColor.match(/\\d+/g))"_s;
+        QTRY_VERIFY(js(m_reader->readingView()->webView(), distance).toInt() >= 200);
+        m_reader->setPageStyle(ReadingPageStyleFor(u"000000"_s, u"C7EDCC"_s, u"中号"_s));
+    }
+
+    // Ctrl+wheel (whole notches, however the wheel delivers them) and the keys change the text
+    // size of the reading style, kept in the library; Ctrl+0 goes back to the saved "文字大小".
+    // The web view's own zoom never moves.
+    void zoom_changesTheStylesTextSize_data()
+    {
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<QList<int>>("wheel");
+        QTest::addColumn<int>("px");
+        QTest::newRow("Ctrl+wheel, two notches up") << QKeySequence() << QList<int>{120, 120} << 18;
+        QTest::newRow("Ctrl+wheel, half notches down") << QKeySequence() << QList<int>{-60, -30, -30, -60} << 12;
+        QTest::newRow("Ctrl++, Ctrl+=") << QKeySequence(Qt::CTRL | Qt::Key_Plus, Qt::CTRL | Qt::Key_Equal)
+                                        << QList<int>{} << 18;
+        QTest::newRow("Ctrl+-") << QKeySequence(Qt::CTRL | Qt::Key_Minus) << QList<int>{} << 12;
+    }
+    void zoom_changesTheStylesTextSize()
+    {
+        QFETCH(QKeySequence, keys);
+        QFETCH(QList<int>, wheel);
+        QFETCH(int, px);
+        openMain(2);
+        QWidget *input = pageInput(m_reader);
+        QTest::keySequence(input, keys);
+        for (int delta : wheel) {
+            QWheelEvent event({10, 10}, input->mapToGlobal(QPointF(10, 10)), {}, {0, delta}, {}, Qt::ControlModifier,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(input, &event);
+        }
+        QTRY_COMPARE(computedStyle(u"fontSize"_s), u"%1px"_s.arg(px));
+        QCOMPARE(ReadingLook::fromText(m_db.option(LibraryDb::readingLookOption())).fontSize, px);
+        QCOMPARE(m_reader->readingView()->webView()->zoomFactor(), 1.0);
+
+        QTest::keyClick(input, Qt::Key_0, Qt::ControlModifier);
+        QTRY_COMPARE(computedStyle(u"fontSize"_s), u"14px"_s);
+        QCOMPARE(ReadingLook::fromText(m_db.option(LibraryDb::readingLookOption())).fontSize, 0);
+    }
+
     void openFile_data()
     {
         QTest::addColumn<bool>("chosen");
@@ -282,6 +354,12 @@ private Q_SLOTS:
         if (engine->voices().isEmpty())
             QSKIP("no speech voices on this machine");
         m_reader->setSpeechEngine(engine.get());
+        QTest::mouseClick(m_reader->toolButton(ReaderPane::VoicePanelTool), Qt::LeftButton);
+        QWidget *panel = m_reader->voicePanel();
+        QVERIFY(panel->isVisible());
+        const QRect page(m_reader->readingView()->webView()->mapTo(m_window.get(), QPoint()),
+                         m_reader->readingView()->webView()->size());
+        QVERIFY(!QRect(panel->mapTo(m_window.get(), QPoint()), panel->size()).intersects(page));
         QList<QPair<int, int>> words; // (position, length) in the spoken text
         connect(engine.get(), &SpeechEngine::word, this, [&words](int, int at, int length) { words.append({at, length}); });
         QToolButton *read = m_reader->toolButton(ReaderPane::ReadAloudTool);
@@ -326,6 +404,44 @@ private Q_SLOTS:
         QTRY_VERIFY(!engine->isSpeaking());
         m_reader->readingView()->setSnippets(m_ctx.serverInfo.reader_2, m_ctx.serverInfo.reader_3,
                                              m_ctx.serverInfo.reader_4);
+        m_reader->setSpeechEngine(nullptr);
+    }
+
+    // "从这里开始朗读" after a right-click reads from the selection, or else from the character
+    // clicked (on its left half, so the caret goes before it).
+    void readFromHere_data()
+    {
+        QTest::addColumn<bool>("selected");
+        QTest::newRow("selected text") << true;
+        QTest::newRow("clicked character") << false;
+    }
+    void readFromHere()
+    {
+        QFETCH(bool, selected);
+        openMain(2);
+        HeardEngine engine;
+        m_reader->setSpeechEngine(&engine);
+        m_reader->voicePanel()->findChild<QCheckBox *>(u"voiceReadOn"_s)->setChecked(false); // one chapter
+        const QString line = m_book.lines.at(m_book.starts.at(1) + 5);
+        const int at = int(line.indexOf(u"慢慢"_s));
+        const QList<QVariant> box =
+            js(m_reader->readingView()->webView(),
+               u"(function (line, at, select) { var n, w = document.createTreeWalker(TXT, 4);"
+               " while ((n = w.nextNode()) && n.data !== line) {}"
+               " var r = document.createRange(); r.setStart(n, at); r.setEnd(n, at + 2);"
+               " getSelection().removeAllRanges();"
+               " if (select) getSelection().addRange(r); var b = r.getBoundingClientRect();"
+               " return [b.left + b.width / 8, b.top + b.height / 2]; })('%1', %2, %3)"_s.arg(line)
+                   .arg(at)
+                   .arg(selected))
+                .toList();
+        QTest::mouseClick(pageInput(m_reader), Qt::RightButton, {}, QPoint(box.at(0).toInt(), box.at(1).toInt()));
+        QTRY_VERIFY(m_reader->readingMenu()->isVisible());
+        m_reader->readingMenuItem(u"Menue_ReadFromHere"_s)->trigger();
+        m_reader->readingMenu()->hide();
+        QTRY_COMPARE(engine.heard.size(), 1);
+        QVERIFY2(engine.heard.last().startsWith(line.mid(at) + u'\n' + m_book.lines.at(m_book.starts.at(1) + 6)),
+                 qPrintable(engine.heard.last().left(40)));
         m_reader->setSpeechEngine(nullptr);
     }
 

@@ -138,10 +138,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("font");
         QTest::addColumn<double>("lineHeight");
         QTest::addColumn<int>("pageWidth");
-        QTest::newRow("nothing stored") << QString() << QString() << 1.9 << 46;
-        QTest::newRow("out of range") << u"{\"lineHeight\":40,\"pageWidth\":-3}"_s << QString() << 3.0 << 20;
+        QTest::addColumn<int>("fontSize");
+        QTest::newRow("nothing stored") << QString() << QString() << 1.9 << 46 << 0;
+        QTest::newRow("out of range") << u"{\"lineHeight\":40,\"pageWidth\":-3,\"fontSize\":400}"_s << QString()
+                                      << 3.0 << 20 << 48;
         QTest::newRow("a font that would end the style") << u"{\"font\":\"x;} body{display:none\"}"_s << QString()
-                                                        << 1.9 << 46;
+                                                        << 1.9 << 46 << 0;
     }
     void readingLook_fromText()
     {
@@ -150,6 +152,7 @@ private Q_SLOTS:
         QTEST(look.fontFamily, "font");
         QTEST(look.lineHeight, "lineHeight");
         QTEST(look.pageWidth, "pageWidth");
+        QTEST(look.fontSize, "fontSize");
     }
 };
 
