@@ -494,6 +494,8 @@ bool attacks(const QTemporaryDir &dir, const QString &binDir, const QString &pag
 
 } // namespace
 
+int syncBench(const QString &binDir); // sync_bench.cpp
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -513,6 +515,8 @@ int main(int argc, char *argv[])
         setrlimit(RLIMIT_NOFILE, &files);
     }
 
+    if (args.contains(QStringLiteral("--sync-only")))
+        return syncBench(qEnvironmentVariable("FOLIOWAY_BIN_DIR", QCoreApplication::applicationDirPath()));
     if (QStandardPaths::findExecutable(QStringLiteral("wrk")).isEmpty()) {
         std::fprintf(stderr, "wrk not found; install the Debian package wrk\n");
         return 2;

@@ -24,6 +24,8 @@ const struct
     {"sessions", "token, userid, expires"},
     {"login_failures", "key, count, last, until"},
     {"promotion_visits", "userid, visitor, day"},
+    {"sync_users", "userid, seq, items"},
+    {"sync_items", "userid, kind, key, seq, changed, deleted, payload"},
 };
 
 qint64 copyTable(QSqlDatabase &source, QSqlDatabase &target, const QString &table, const QString &columns,

@@ -85,6 +85,8 @@ Admission Router::admit(const Request &head) const
     if (head.method != "POST" && head.method != "PUT")
         return a;
     a.bodyLimit = 64 * 1024;
+    if (head.path.toLower().startsWith("/folioway/sync/"))
+        return syncAdmission(head);
     if (!head.path.toLower().endsWith("/uploadbook.asp"))
         return a;
     a.bodyLimit = m_config.limits.uploadBytes;
@@ -186,6 +188,8 @@ Response Router::route(const Request &request) const
             return methodNotAllowed("POST");
         return upload(request);
     }
+    if (lower.startsWith(u"/folioway/sync/"))
+        return sync(request, lower, *query);
     return notFound();
 }
 

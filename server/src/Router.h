@@ -84,6 +84,9 @@ private:
             m_events(line);
     }
     Response bookFile(const Request &request, const QString &id, const QString &name) const;
+    // Reading synchronised through the account, under /folioway/sync/ (RouterSync.cpp).
+    Response sync(const Request &request, const QString &lowerPath, const FormCodec::Fields &query) const;
+    Admission syncAdmission(const Request &head) const;
 
     std::optional<Session> session(const Request &request) const;
     QString profileUrl(qint64 userId) const;

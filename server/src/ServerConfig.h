@@ -50,6 +50,8 @@ struct ServerConfig
         int accountWideLockTries = 100;
         int signupsPerHour = 5; // per address (IPv6: per /64)
         int lockMinutes = 15;
+        // Synchronised places, bookmarks and shelf entries per user, removals included.
+        int syncItems = 100000;
     };
     Limits limits;
 

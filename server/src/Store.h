@@ -2,6 +2,7 @@
 
 #include "StoreAccounts.h"
 #include "StoreCatalogue.h"
+#include "StoreSync.h"
 #include "StoreUploads.h"
 
 #include <QDateTime>
@@ -26,8 +27,8 @@ QString storeTime(const QDateTime &t);
 // "sqlite:PATH" for the embedded file shared in WAL mode, or a postgresql:// address that
 // several server processes may share.
 //
-// Store holds the connection; its parts (the catalogue, the accounts and the upload
-// accounting) run their statements on it.
+// Store holds the connection; its parts (the catalogue, the accounts, the upload
+// accounting and the users' synchronised reading) run their statements on it.
 class Store
 {
 public:
@@ -59,11 +60,13 @@ public:
     StoreCatalogue &catalogue() { return m_catalogue; }
     StoreAccounts &accounts() { return m_accounts; }
     StoreUploads &uploads() { return m_uploads; }
+    StoreSync &sync() { return m_sync; }
 
 private:
     friend class StoreCatalogue;
     friend class StoreAccounts;
     friend class StoreUploads;
+    friend class StoreSync;
 
     // The statement for sql, prepared once per connection.
     QSqlQuery &prepared(const QString &sql);
@@ -86,4 +89,5 @@ private:
     StoreCatalogue m_catalogue{*this};
     StoreAccounts m_accounts{*this};
     StoreUploads m_uploads{*this};
+    StoreSync m_sync{*this};
 };

@@ -84,6 +84,24 @@ const QStringList kSteps[] = {
         "CREATE TRIGGER books_removed AFTER DELETE ON books FOR EACH ROW WHEN (old.checkif = 1) "
         "EXECUTE FUNCTION catalogue_changed()",
     },
+    {
+        // Each user's synchronised reading: per kind and key the version kept, numbered in
+        // the user's own sequence, whose newest number and item count sync_users holds.
+        "CREATE TABLE sync_users ("
+        " userid BIGINT PRIMARY KEY REFERENCES users(id) ON DELETE CASCADE,"
+        " seq BIGINT NOT NULL DEFAULT 0,"
+        " items BIGINT NOT NULL DEFAULT 0)",
+        "CREATE TABLE sync_items ("
+        " userid BIGINT NOT NULL REFERENCES users(id) ON DELETE CASCADE,"
+        " kind TEXT NOT NULL,"
+        " key TEXT NOT NULL,"
+        " seq BIGINT NOT NULL,"
+        " changed BIGINT NOT NULL,"
+        " deleted INTEGER NOT NULL DEFAULT 0,"
+        " payload TEXT NOT NULL DEFAULT '',"
+        " PRIMARY KEY (userid, kind, key))",
+        "CREATE UNIQUE INDEX sync_items_seq ON sync_items (userid, seq)",
+    },
 };
 
 class PostgresDialect final : public StoreDialect

@@ -79,6 +79,24 @@ const QStringList kSteps[] = {
         "CREATE TRIGGER books_removed AFTER DELETE ON books WHEN old.checkif = 1 "
         "BEGIN UPDATE catalogue_version SET version = version + 1; END",
     },
+    {
+        // Each user's synchronised reading: per kind and key the version kept, numbered in
+        // the user's own sequence, whose newest number and item count sync_users holds.
+        "CREATE TABLE sync_users ("
+        " userid INTEGER PRIMARY KEY REFERENCES users(id) ON DELETE CASCADE,"
+        " seq INTEGER NOT NULL DEFAULT 0,"
+        " items INTEGER NOT NULL DEFAULT 0)",
+        "CREATE TABLE sync_items ("
+        " userid INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,"
+        " kind TEXT NOT NULL,"
+        " key TEXT NOT NULL,"
+        " seq INTEGER NOT NULL,"
+        " changed INTEGER NOT NULL,"
+        " deleted INTEGER NOT NULL DEFAULT 0,"
+        " payload TEXT NOT NULL DEFAULT '',"
+        " PRIMARY KEY (userid, kind, key))",
+        "CREATE UNIQUE INDEX sync_items_seq ON sync_items(userid, seq)",
+    },
 };
 
 class SqliteDialect final : public StoreDialect

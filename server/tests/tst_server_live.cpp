@@ -39,6 +39,10 @@ QByteArray uploadForm(const QByteArray &fileName, const QByteArray &bytes, const
            "\r\n--B--";
 }
 
+const QByteArray kSyncPush = "<sync><item><kind>position</kind><key>4096:9f2c</key><changed>1700000000000</changed>"
+                             "<payload>第十二回</payload></item></sync>";
+const QByteArray kSyncPull = "/folioway/sync/v1/pull?after=0";
+
 } // namespace
 
 #define START(server, ...) QVERIFY2((server).start(binDir(), __VA_ARGS__), qPrintable((server).output()))
@@ -346,6 +350,9 @@ private Q_SLOTS:
         const QByteArray cookie = login(a, "walker");
         QVERIFY(!cookie.isEmpty());
         QCOMPARE(field(b, cookie, u"logininfo"_s), u"1|已登录"_s);
+        // A place kept through one server is read through the other.
+        QCOMPARE(values(body(send(a.port(), "/folioway/sync/v1/push", cookie, kSyncPush)), u"result"_s), QStringList{u"stored"_s});
+        QCOMPARE(values(body(send(b.port(), kSyncPull, cookie)), u"payload"_s), QStringList{u"第十二回"_s});
         const QByteArray book = "第一章 两台服务器\r\n" + QByteArray(5000, 'x');
         const QByteArray uploaded =
             send(a.port(), "/readerserver/uploadbook.asp", cookie, uploadForm("nodes.txt", book, "nodesbook"));
@@ -392,6 +399,7 @@ private Q_SLOTS:
 
         // The single-machine server of this suite, moved with a remembered login.
         const QByteArray migrant = login(m_server, "migrant");
+        send(m_server.port(), "/folioway/sync/v1/push", migrant, kSyncPush);
         const QString target = pg.createDatabase(u"migrated"_s, &error);
         const QStringList migrate{u"migrate"_s, u"--from"_s, u"sqlite:"_s + m_dir.filePath(u"data/catalogue.db"_s),
                                   u"--to"_s, target};
@@ -405,6 +413,28 @@ private Q_SLOTS:
         QCOMPARE(body(send(c.port(), check, migrant)),
                  body(send(m_server.port(), check, migrant)).replace(QByteArray::number(m_server.port()), QByteArray::number(c.port())));
         QVERIFY(!login(c, "newcomer").isEmpty());
+        const QByteArray kept = body(send(c.port(), kSyncPull, migrant));
+        QVERIFY2(kept.contains("第十二回"), kept.constData());
+        QCOMPARE(kept, body(send(m_server.port(), kSyncPull, migrant)));
+    }
+
+    // What a push was answered for is kept through a server killed right after; the same push
+    // sent again, as after a connection dropped before its answer, changes nothing.
+    void sync_keptThroughAKilledServer()
+    {
+        LiveServer server;
+        const QStringList arguments{u"--data"_s, m_dir.filePath(u"sync"_s), u"--no-log"_s};
+        START(server, arguments);
+        const QByteArray cookie = login(server, "reader");
+        QCOMPARE(values(body(send(server.port(), "/folioway/sync/v1/push", cookie, kSyncPush)), u"result"_s), QStringList{u"stored"_s});
+        server.kill();
+        LiveServer restarted;
+        START(restarted, arguments);
+        const QByteArray again = send(restarted.port(), "/folioway/sync/v1/push", cookie, kSyncPush);
+        QVERIFY2(values(body(again), u"result"_s) == QStringList{u"same"_s}, again.constData());
+        const QByteArray pulled = body(send(restarted.port(), kSyncPull, cookie));
+        QCOMPARE(values(pulled, u"payload"_s), QStringList{u"第十二回"_s});
+        QCOMPARE(values(pulled, u"last"_s), QStringList{u"1"_s});
     }
 
     void commandLine_import()

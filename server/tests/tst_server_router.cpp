@@ -1,4 +1,7 @@
 #include "RouterFixture.h"
+#include "RouterSupport.h"
+
+using RouterSupport::XmlOut;
 
 // Routing and answers without sockets: requests go straight into Router::handle.
 class TestServerRouter : public RouterFixture
@@ -421,6 +424,155 @@ private Q_SLOTS:
         const QString answer = attempt("alice", "abc", spread == 2 ? "203.0.113.200" : peer);
         m_now = saved.addDays(1);
         QVERIFY2(answer.startsWith(reply), qPrintable(answer));
+    }
+
+    // Synchronised reading: per kind and key the newest version is kept, a tie is decided
+    // alike everywhere, removals travel, and a push sent again changes nothing.
+    void syncPush_data()
+    {
+        QTest::addColumn<QString>("held"); // "changed|deleted|payload", empty for none
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("new") << QString() << u"100|0|a"_s << u"stored"_s << u"100|0|a"_s;
+        QTest::newRow("newer wins") << u"100|0|a"_s << u"200|0|b"_s << u"stored"_s << u"200|0|b"_s;
+        QTest::newRow("older loses") << u"200|0|b"_s << u"100|0|a"_s << u"older"_s << u"200|0|b"_s;
+        QTest::newRow("removal") << u"100|0|a"_s << u"150|1|x"_s << u"stored"_s << u"150|1|"_s;
+        QTest::newRow("older than a removal") << u"150|1|"_s << u"100|0|a"_s << u"older"_s << u"150|1|"_s;
+        QTest::newRow("tie: removal wins") << u"100|0|a"_s << u"100|1|"_s << u"stored"_s << u"100|1|"_s;
+        QTest::newRow("tie: greater payload") << u"100|0|b"_s << u"100|0|a"_s << u"older"_s << u"100|0|b"_s;
+        QTest::newRow("sent again") << u"100|0|a"_s << u"100|0|a"_s << u"same"_s << u"100|0|a"_s;
+    }
+    void syncPush()
+    {
+        QFETCH(QString, held);
+        QFETCH(QString, sent);
+        QFETCH(QString, result);
+        QFETCH(QString, kept);
+        const QByteArray cookie = syncUser();
+        const QString item = u"bookmark|"_s + QTest::currentDataTag() + u'|';
+        if (!held.isEmpty())
+            QCOMPARE(element(syncPush(cookie, {item + held}), "result"), u"stored"_s);
+        const qint64 before = element(syncPull(cookie, 0, 1), "last").toLongLong();
+        const QByteArray answer = syncPush(cookie, {item + sent});
+        QVERIFY2(element(answer, "result") == result, answer.data());
+        QCOMPARE(element(answer, "payload"), result == u"older" ? kept.section(u'|', 2) : QString());
+        // Only a stored version gets a number and travels to the other computers.
+        const QByteArray news = syncPull(cookie, before, 500);
+        const QStringList changed = XmlFields::values(news, u"changed"_s);
+        QCOMPARE(changed.size(), result == u"stored" ? 1 : 0);
+        if (result == u"stored")
+            QCOMPARE(changed[0] + u'|' + element(news, "deleted") + u'|' + element(news, "payload"), kept);
+    }
+
+    // Pages follow each other by the number of the last item, and a pull with nothing new is
+    // one short answer.
+    void syncPaging_data()
+    {
+        QTest::addColumn<QByteArray>("limit");
+        QTest::addColumn<QList<int>>("pages");
+        QTest::newRow("by three") << "3"_ba << QList<int>{3, 3, 1, 0};
+        QTest::newRow("default") << QByteArray() << QList<int>{7, 0};
+        QTest::newRow("beyond the largest") << "100000"_ba << QList<int>{7, 0};
+    }
+    void syncPaging()
+    {
+        QFETCH(QByteArray, limit);
+        QFETCH(QList<int>, pages);
+        const QByteArray cookie = syncUser();
+        qint64 next = element(syncPull(cookie, 0, 1), "last").toLongLong();
+        const qint64 start = next;
+        QStringList items;
+        for (int i = 0; i < 7; ++i)
+            items << u"shelf|page-%1-%2|300|0|书架"_s.arg(QTest::currentDataTag()).arg(i);
+        syncPush(cookie, items);
+        QStringList keys;
+        for (qsizetype i = 0; i < pages.size(); ++i) {
+            const QByteArray page = get("/folioway/sync/v1/pull?after=" + QByteArray::number(next) +
+                                        (limit.isEmpty() ? "" : "&limit=" + limit), cookie).body;
+            QCOMPARE(XmlFields::values(page, u"key"_s).size(), pages[i]);
+            QCOMPARE(element(page, "more"), i + 2 < pages.size() ? u"1"_s : u"0"_s);
+            QCOMPARE(element(page, "last").toLongLong(), start + 7);
+            keys << XmlFields::values(page, u"key"_s);
+            next = element(page, "next").toLongLong();
+        }
+        QCOMPARE(next, start + 7);
+        QCOMPARE(keys, QStringList(items).replaceInStrings(QRegularExpression(u"^shelf\\|([^|]*)\\|.*"_s), u"\\1"_s));
+    }
+
+    // What the server refuses reaches the client as a message it can show.
+    void syncRefused_data()
+    {
+        QTest::addColumn<bool>("loggedIn");
+        QTest::addColumn<QByteArray>("body"); // empty: a pull
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("message");
+        const QString ahead = QString::number(QDateTime::currentDateTime().addYears(5).toMSecsSinceEpoch());
+        QTest::newRow("pull not logged in") << false << QByteArray() << u"login"_s << u"请先登录"_s;
+        QTest::newRow("push not logged in") << false << syncBody({u"shelf|k|1|0|"_s}) << u"login"_s << u"请先登录"_s;
+        QTest::newRow("unknown kind") << true << syncBody({u"note|k|1|0|"_s}) << u"refused"_s << u"第1项的类型"_s;
+        QTest::newRow("clock ahead") << true << syncBody({u"shelf|k|"_s + ahead + u"|0|"_s}) << u"refused"_s
+                                     << u"检查电脑的时钟"_s;
+        QTest::newRow("long payload") << true << syncBody({u"shelf|k|1|0|"_s + QString(4001, u'字')}) << u"refused"_s
+                                      << u"第1项的内容太长"_s;
+        QTest::newRow("too many at once") << true << syncBody(QStringList(501, u"shelf|k|1|0|"_s)) << u"refused"_s
+                                          << u"一次最多同步500项"_s;
+        QTest::newRow("document type") << true << "<!DOCTYPE sync [<!ENTITY a 'b'>]><sync/>"_ba << u"refused"_s
+                                       << u"文档类型"_s;
+        QTest::newRow("not xml") << true << "<sync><item>"_ba << u"refused"_s << u"同步数据格式不正确"_s;
+        QTest::newRow("new key beyond the limit") << true << syncBody({u"position|limit|1|0|"_s}) << u"ok"_s
+                                                  << u"已达上限（1项）"_s;
+        QTest::newRow("body too large") << true << QByteArray(1024 * 1024 + 1, ' ') << u"refused"_s
+                                        << u"同步数据太大"_s;
+    }
+    void syncRefused()
+    {
+        QFETCH(bool, loggedIn);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, status);
+        QFETCH(QString, message);
+        ServerConfig config = m_config;
+        config.limits.syncItems = 1;
+        Router router(config);
+        router.setClock([this] { return m_now; });
+        const QByteArray cookie = loggedIn ? syncUser() : QByteArray();
+        Request r = Request::make(body.isEmpty() ? "GET" : "POST", "/folioway/sync/v1/" + (body.isEmpty() ? "pull"_ba : "push"_ba), body);
+        r.headers.emplaceBack("cookie", cookie);
+        r.headers.emplaceBack("content-length", QByteArray::number(body.size()));
+        // The size is judged from the head, before the body is read.
+        const Admission a = router.admit(r);
+        const QByteArray answer = a.early ? a.early->body : router.handle(r).body;
+        QCOMPARE(element(answer, "status"), status);
+        QVERIFY2(element(answer, "message").contains(message), answer.left(300).data());
+    }
+
+private:
+    QByteArray syncUser()
+    {
+        if (!Store::forThread(m_config.databaseLocation()).accounts().userByName(u"carol"_s))
+            post(Account, "action=reg&username=carol&userpass=abc&email=a%40b%2Ecn", Form);
+        return loginCookie(u"carol"_s, u"abc"_s);
+    }
+    // Items as "kind|key|changed|deleted|payload".
+    static QByteArray syncBody(const QStringList &items)
+    {
+        XmlOut x;
+        x.open("sync");
+        for (const QString &item : items) {
+            const QStringList f = item.split(u'|');
+            x.open("item").element("kind", f[0]).element("key", f[1]).element("changed", f[2])
+                .element("deleted", f[3]).element("payload", f[4]).close("item");
+        }
+        return x.close("sync").take();
+    }
+    QByteArray syncPush(const QByteArray &cookie, const QStringList &items) const
+    {
+        return post("/folioway/sync/v1/push", syncBody(items), "text/xml; charset=utf-8", cookie).body;
+    }
+    QByteArray syncPull(const QByteArray &cookie, qint64 after, int limit) const
+    {
+        return get("/folioway/sync/v1/pull?after=" + QByteArray::number(after) + "&limit=" + QByteArray::number(limit),
+                   cookie).body;
     }
 };
 

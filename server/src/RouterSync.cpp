@@ -1,0 +1,213 @@
+// Reading synchronised through the account: the desktop client sends the versions of places,
+// bookmarks and shelf entries it changed, and asks for the versions kept since the last number
+// it saw. Answers stay far inside what the client's XML guard accepts.
+
+#include "Router.h"
+
+#include "RouterSupport.h"
+#include "Store.h"
+
+#include <QXmlStreamReader>
+
+using namespace RouterSupport;
+
+namespace {
+
+constexpr qint64 kPushBytes = 1024 * 1024;
+constexpr int kPushItems = 500;
+constexpr int kPageItems = 500;            // the default and largest page
+constexpr qint64 kPageBytes = 1024 * 1024; // a page ends early once its answer grows past this
+constexpr int kKeyChars = 200;
+constexpr int kPayloadChars = 4000;
+// A computer whose clock runs further ahead would win every later change made elsewhere.
+constexpr qint64 kAheadMs = 24ll * 3600 * 1000;
+
+Response syncReply(const QString &status, const QString &message)
+{
+    XmlOut x;
+    x.open("sync").element("status", status).element("message", message).close("sync");
+    return xml(x.take());
+}
+
+Response refused(const QString &message)
+{
+    return syncReply(QStringLiteral("refused"), message);
+}
+
+bool plainKey(const QString &key)
+{
+    for (const QChar c : key) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return false;
+    }
+    return !key.isEmpty() && key.size() <= kKeyChars;
+}
+
+// The items of a push, or why they cannot be taken.
+QList<SyncItem> readPush(const QByteArray &body, qint64 latestMs, QString *problem)
+{
+    QList<SyncItem> items;
+    QXmlStreamReader r(body);
+    // No document type: nothing in a push is declared, so nothing can be expanded.
+    while (!r.atEnd() && r.readNext() != QXmlStreamReader::StartElement) {
+        if (r.tokenType() == QXmlStreamReader::DTD) {
+            *problem = QStringLiteral("不能带有文档类型声明");
+            return {};
+        }
+    }
+    if (r.tokenType() != QXmlStreamReader::StartElement || r.name() != u"sync") {
+        *problem = r.hasError() ? r.errorString() : QStringLiteral("缺少 sync 元素");
+        return {};
+    }
+    while (r.readNextStartElement()) {
+        if (r.name() != u"item") {
+            r.skipCurrentElement();
+            continue;
+        }
+        if (items.size() == kPushItems) {
+            *problem = QStringLiteral("一次最多同步%1项，请分批发送").arg(kPushItems);
+            return {};
+        }
+        SyncItem item;
+        QString changed;
+        QString deleted;
+        while (r.readNextStartElement()) {
+            const QString name = r.name().toString();
+            const QString text = r.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement);
+            if (name == u"kind")
+                item.kind = text;
+            else if (name == u"key")
+                item.key = text;
+            else if (name == u"changed")
+                changed = text;
+            else if (name == u"deleted")
+                deleted = text;
+            else if (name == u"payload")
+                item.payload = text;
+        }
+        const int n = int(items.size()) + 1;
+        bool ok = false;
+        item.changed = changed.toLongLong(&ok);
+        item.deleted = deleted == u"1";
+        if (item.deleted)
+            item.payload.clear();
+        if (item.kind != u"position" && item.kind != u"bookmark" && item.kind != u"shelf")
+            *problem = QStringLiteral("第%1项的类型不正确").arg(n);
+        else if (!plainKey(item.key))
+            *problem = QStringLiteral("第%1项的键为空、太长或带有控制字符").arg(n);
+        else if (!ok || item.changed < 0)
+            *problem = QStringLiteral("第%1项的修改时间不正确").arg(n);
+        else if (item.changed > latestMs)
+            *problem = QStringLiteral("第%1项的修改时间比服务器晚一天以上，请检查电脑的时钟").arg(n);
+        else if (!deleted.isEmpty() && deleted != u"0" && deleted != u"1")
+            *problem = QStringLiteral("第%1项的删除标记不正确").arg(n);
+        else if (item.payload.size() > kPayloadChars)
+            *problem = QStringLiteral("第%1项的内容太长（最多%2字）").arg(n).arg(kPayloadChars);
+        if (!problem->isEmpty())
+            return {};
+        items.append(item);
+    }
+    if (r.hasError()) {
+        *problem = r.errorString();
+        return {};
+    }
+    return items;
+}
+
+void writeItem(XmlOut &x, const SyncItem &item, bool payload)
+{
+    x.element("seq", item.seq)
+        .element("changed", item.changed)
+        .element("deleted", item.deleted ? 1 : 0);
+    if (payload)
+        x.element("payload", item.payload);
+}
+
+} // namespace
+
+Admission Router::syncAdmission(const Request &head) const
+{
+    Admission a;
+    a.bodyLimit = kPushBytes;
+    bool ok = false;
+    const qint64 declared = head.header("content-length").toLongLong(&ok);
+    if (ok && declared > kPushBytes)
+        a.early = refused(QStringLiteral("同步数据太大（最大%1KB），请分批发送！").arg(kPushBytes / 1024));
+    return a;
+}
+
+Response Router::sync(const Request &request, const QString &lowerPath, const FormCodec::Fields &query) const
+{
+    const bool pull = lowerPath == u"/folioway/sync/v1/pull";
+    if (!pull && lowerPath != u"/folioway/sync/v1/push")
+        return notFound();
+    if (pull && request.method != "GET" && request.method != "HEAD")
+        return methodNotAllowed("GET, HEAD");
+    if (!pull && request.method != "POST")
+        return methodNotAllowed("POST");
+
+    const auto s = session(request);
+    const auto user = s ? store().accounts().userById(s->userId) : std::nullopt;
+    if (!user)
+        return syncReply(QStringLiteral("login"), QStringLiteral("请先登录后再同步！"));
+    if (user->disabled)
+        return refused(QStringLiteral("你的账号已被停用，不能同步！"));
+
+    XmlOut x;
+    x.open("sync").element("status", QStringLiteral("ok"));
+    if (pull) {
+        bool ok = true;
+        const QString afterText = FormCodec::value(query, u"after").trimmed();
+        const qint64 after = afterText.isEmpty() ? 0 : afterText.toLongLong(&ok);
+        const QString limitText = FormCodec::value(query, u"limit").trimmed();
+        const int limit = limitText.isEmpty() ? kPageItems : std::clamp(limitText.toInt(), 1, kPageItems);
+        if (!ok || after < 0)
+            return refused(QStringLiteral("同步位置不正确！"));
+        const SyncPage page = store().sync().pull(user->id, after, limit);
+        if (!page.ok)
+            return unavailable();
+        // Large payloads end the page early; the rest follow on the next.
+        qsizetype shown = 0;
+        qint64 bytes = 0;
+        while (shown < page.items.size() && (shown == 0 || bytes < kPageBytes)) {
+            const SyncItem &item = page.items[shown++];
+            bytes += 3 * (item.key.size() + item.payload.size()) + 160;
+        }
+        const bool more = page.more || shown < page.items.size();
+        x.element("last", page.last)
+            .element("next", shown ? page.items[shown - 1].seq : after)
+            .element("more", more ? 1 : 0);
+        for (qsizetype i = 0; i < shown; ++i) {
+            const SyncItem &item = page.items[i];
+            x.open("item").element("kind", item.kind).element("key", item.key);
+            writeItem(x, item, true);
+            x.close("item");
+        }
+        return xml(x.close("sync").take());
+    }
+
+    if (request.body.size() > kPushBytes)
+        return refused(QStringLiteral("同步数据太大（最大%1KB），请分批发送！").arg(kPushBytes / 1024));
+    QString problem;
+    const QList<SyncItem> items = readPush(request.body, now().toMSecsSinceEpoch() + kAheadMs, &problem);
+    if (!problem.isEmpty())
+        return refused(QStringLiteral("同步数据格式不正确（%1）！").arg(problem));
+    const SyncPushOutcome outcome = store().sync().push(user->id, items, m_config.limits.syncItems);
+    if (!outcome.ok)
+        return unavailable();
+    x.element("last", outcome.last);
+    if (outcome.verdicts.contains(SyncVerdict::Full))
+        x.element("message", QStringLiteral("同步的项目已达上限（%1项），新的项目未能保存！").arg(m_config.limits.syncItems));
+    static const char *const kResults[] = {"stored", "same", "older", "full"};
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const SyncVerdict verdict = outcome.verdicts[i];
+        x.open("item")
+            .element("kind", items[i].kind)
+            .element("key", items[i].key)
+            .element("result", QLatin1String(kResults[int(verdict)]));
+        if (verdict != SyncVerdict::Full)
+            writeItem(x, outcome.kept[i], verdict == SyncVerdict::Older);
+        x.close("item");
+    }
+    return xml(x.close("sync").take());
+}

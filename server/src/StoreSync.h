@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+class Store;
+
+// One synchronised thing of a user's reading: the place in a book, a bookmark or a shelf entry.
+// Which one is told by kind and key; the server keeps, per kind and key, the version changed
+// last and numbers every version it keeps in the user's own increasing sequence.
+struct SyncItem
+{
+    QString kind;
+    QString key;
+    qint64 changed = 0; // milliseconds since the epoch, on the clock of the computer it changed on
+    bool deleted = false; // a removal, kept so that it reaches the other computers
+    QString payload;      // the client's own text; empty for a removal
+    qint64 seq = 0;       // set by the server
+
+    // Whether this version wins over other: changed later, or at the same moment a removal
+    // over a live item, then the greater payload, so every server decides a tie alike.
+    bool supersedes(const SyncItem &other) const;
+    bool sameVersion(const SyncItem &other) const
+    {
+        return changed == other.changed && deleted == other.deleted && payload == other.payload;
+    }
+};
+
+// What became of one item of a push.
+enum class SyncVerdict { Stored, Same, Older, Full };
+
+struct SyncPushOutcome
+{
+    bool ok = false;
+    qint64 last = 0;             // the user's newest sequence number afterwards
+    QList<SyncVerdict> verdicts; // one per item sent
+    QList<SyncItem> kept;        // one per item sent: the version the server holds (sent one when Full)
+};
+
+struct SyncPage
+{
+    bool ok = false;
+    qint64 last = 0; // the user's newest sequence number
+    QList<SyncItem> items;
+    bool more = false; // items after these were left for the next page
+};
+
+// The users' synchronised items, on both back ends alike.
+class StoreSync
+{
+public:
+    explicit StoreSync(Store &store) : m_store(store) {}
+    StoreSync(const StoreSync &) = delete;
+    StoreSync &operator=(const StoreSync &) = delete;
+
+    // Keeps each item that supersedes the held one of its kind and key, all in one transaction;
+    // a key not held yet is refused once the user holds maxItems. A push sent again changes
+    // nothing.
+    SyncPushOutcome push(qint64 userId, const QList<SyncItem> &items, qint64 maxItems);
+    // The versions numbered after `after`, in order, at most limit of them.
+    SyncPage pull(qint64 userId, qint64 after, int limit);
+
+private:
+    Store &m_store;
+};
