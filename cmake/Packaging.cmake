@@ -13,6 +13,7 @@ install(DIRECTORY ${data}/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons COMP
 install(FILES ${data}/systemd/folioway-server.service DESTINATION lib/systemd/system COMPONENT server)
 install(FILES ${data}/systemd/folioway-server.default DESTINATION /etc/default RENAME folioway-server
         COMPONENT server)
+install(FILES ${data}/logrotate/folioway-server DESTINATION /etc/logrotate.d COMPONENT server)
 
 # Man pages from each program's --help, made once the program is built.
 set(man_dir ${CMAKE_BINARY_DIR}/man)
