@@ -175,8 +175,8 @@ void ConnectionWatcher::forget(Watch *w)
     // Lingering sockets are few: past a quarter of the connections they are closed at once.
     if (w->linger && !w->cut && !m_stopping && m_lingering.size() < m_options.connectionLimit / 4 + 1) {
         ::shutdown(w->fd, SHUT_WR);
-        m_lingering.push_back({w->fd, Clock::now() + std::chrono::seconds(m_options.lingerSeconds),
-                               m_options.discardLimit});
+        m_lingering.push_back(
+            {w->fd, Clock::now() + std::chrono::seconds(m_options.lingerSeconds), m_options.discardLimit});
         m_wake.notify_all();
         return;
     }

@@ -175,7 +175,8 @@ void onConnection(void *cls, MHD_Connection *connection, void **socketContext, M
         // can be mistaken for another's.
         tcp_info tcp{};
         socklen_t size = sizeof tcp;
-        if (in->options.tlsCertificate.isEmpty() && !w->began && !w->cut && w->phase == Watch::Head && Clock::now() < in->connections.deadline(*w) &&
+        if (in->options.tlsCertificate.isEmpty() && !w->began && !w->cut && w->phase == Watch::Head &&
+            Clock::now() < in->connections.deadline(*w) &&
             ::getsockopt(w->fd, IPPROTO_TCP, TCP_INFO, &tcp, &size) == 0 && tcp.tcpi_bytes_received > 0 &&
             size > offsetof(tcp_info, tcpi_bytes_sent) && tcp.tcpi_bytes_sent == 0) {
             static const char kBadRequest[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n"
@@ -458,8 +459,8 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
         items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char *>(o.tlsCertificate.constData())});
     }
     items.push_back({MHD_OPTION_END, 0, nullptr});
-    m_daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &onRequest, this, MHD_OPTION_ARRAY, items.data(),
-                                MHD_OPTION_END);
+    m_daemon =
+        MHD_start_daemon(flags, 0, nullptr, nullptr, &onRequest, this, MHD_OPTION_ARRAY, items.data(), MHD_OPTION_END);
     if (!m_daemon) {
         ::close(fd);
         stop();

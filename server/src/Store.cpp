@@ -5,10 +5,10 @@
 
 #include <QAtomicInteger>
 
-#include <atomic>
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QVariant>
+#include <atomic>
 
 using namespace StoreSupport;
 
@@ -23,7 +23,8 @@ std::unique_ptr<StoreDialect> StoreDialect::forLocation(const QString &location,
         return makeSqliteDialect(location.mid(7));
     if (location.startsWith(u"postgresql://") || location.startsWith(u"postgres://"))
         return makePostgresDialect(location, error);
-    *error = QStringLiteral("unknown database address (sqlite:PATH or postgresql://…): %1").arg(withoutPassword(location));
+    *error =
+        QStringLiteral("unknown database address (sqlite:PATH or postgresql://…): %1").arg(withoutPassword(location));
     return nullptr;
 }
 

@@ -112,9 +112,10 @@ public:
         // Servers starting together queue on the advisory lock; each then reads the version
         // the one before it left.
         // Notices ("already exists, skipping") would be printed at every connection.
-        if (!run(db, {QStringLiteral("BEGIN"), QStringLiteral("SET LOCAL client_min_messages = warning"),
-                      QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kSchemaLock),
-                      QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")},
+        if (!run(db,
+                 {QStringLiteral("BEGIN"), QStringLiteral("SET LOCAL client_min_messages = warning"),
+                  QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kSchemaLock),
+                  QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)")},
                  error)) {
             QString ignored;
             run(db, {QStringLiteral("ROLLBACK")}, &ignored);

@@ -110,8 +110,8 @@ int main(int argc, char *argv[])
 
     HttpServer::Options transport = options.transport(config);
     if (!options.tlsCert.isEmpty()) {
-        for (const auto &[path, into] : {std::pair{options.tlsCert, &transport.tlsCertificate},
-                                         std::pair{options.tlsKey, &transport.tlsKey}}) {
+        for (const auto &[path, into] :
+             {std::pair{options.tlsCert, &transport.tlsCertificate}, std::pair{options.tlsKey, &transport.tlsKey}}) {
             QFile file(path);
             if (!file.open(QIODevice::ReadOnly))
                 return Console::fail(QStringLiteral("无法读取 / cannot read %1: %2").arg(path, file.errorString()));
