@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QVariant>
+
 #include <atomic>
 
 using namespace StoreSupport;
