@@ -4,7 +4,6 @@
 #include "StoreSupport.h"
 
 #include <QAtomicInteger>
-
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QVariant>
