@@ -10,12 +10,12 @@ packages=(
   qt6-multimedia-dev qt6-httpserver-dev qt6-websockets-dev
   libgl-dev libglx-dev libxkbcommon-dev
   libarchive-dev libespeak-ng-dev espeak-ng-data
-  libmicrohttpd-dev libsodium-dev
+  libmicrohttpd-dev libsodium-dev libsystemd-dev
   postgresql libqt6sql6-psql
   libxcb1-dev libxcb-keysyms1-dev libx11-dev libx11-xcb-dev
   fonts-noto-cjk xvfb xauth xdotool
-  zip p7zip-full wrk gcovr openssl logrotate
-  desktop-file-utils appstream
+  zip p7zip-full wrk gcovr python3-feedparser openssl logrotate
+  desktop-file-utils appstream lintian groff-base man-db systemd
 )
 
 missing=()

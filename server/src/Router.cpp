@@ -3,6 +3,7 @@
 #include "BookStorage.h"
 #include "Categories.h"
 #include "Multipart.h"
+#include "OpdsCatalogue.h"
 #include "Secrets.h"
 #include "RouterSupport.h"
 #include "Store.h"
@@ -155,6 +156,11 @@ Response Router::route(const Request &request) const
                  "<body><h1>Folioway 书库</h1><p>请使用 Folioway 阅读器浏览和下载本站的电子书。</p></body></html>\n";
         return r;
     }
+    if (lower == u"/opds" || lower.startsWith(u"/opds/")) {
+        if (!get)
+            return methodNotAllowed("GET, HEAD");
+        return OpdsCatalogue(store(), m_config.booksDir(), m_config.pageSize).answer(path.mid(5), *query);
+    }
     if (lower == u"/readerserver/getinfo.asp") {
         if (!get)
             return methodNotAllowed("GET, HEAD");
@@ -295,6 +301,9 @@ Response Router::bookFile(const Request &request, const QString &idText, const Q
                     : ext == u"jpg" ? "image/jpeg"
                     : ext == u"gif" ? "image/gif"
                                     : "application/octet-stream";
+    // Text books go out as they were stored; the feeds for reading apps name the same encoding.
+    if (ext == u"txt")
+        r.contentType += "; charset=" + OpdsCatalogue::textCharset(path);
     r.addHeader("Accept-Ranges", "bytes");
     r.filePath = path;
     r.fileLength = info.size();

@@ -117,11 +117,20 @@ bool Store::open(QString *error)
     QString why;
     if (!m_dialect && !(m_dialect = StoreDialect::forLocation(m_location, &why)))
         return failed(why);
+    // Checked first, so a missing driver is one line naming its Debian package rather than
+    // Qt's warnings.
+    if (!QSqlDatabase::isDriverAvailable(m_dialect->driver())) {
+        const QString package = m_dialect->isPostgres() ? QStringLiteral("libqt6sql6-psql")
+                                                        : QStringLiteral("libqt6sql6-sqlite");
+        return failed(QStringLiteral("缺少 Qt 数据库驱动 %1，请安装 %2 / the Qt Sql driver %1 is missing: "
+                                     "install %2 (apt install %2)")
+                          .arg(m_dialect->driver(), package));
+    }
     QSqlDatabase db = QSqlDatabase::contains(m_connectionName)
                           ? QSqlDatabase::database(m_connectionName, false)
                           : QSqlDatabase::addDatabase(m_dialect->driver(), m_connectionName);
     if (!db.isValid())
-        return failed(QStringLiteral("the Qt Sql driver %1 is not installed").arg(m_dialect->driver()));
+        return failed(QStringLiteral("the Qt Sql driver %1 cannot be loaded").arg(m_dialect->driver()));
     db.close();
     m_dialect->configure(db);
     if (!db.open())

@@ -5,6 +5,7 @@
 #include "HttpServer.h"
 #include "ListenSocket.h"
 #include "Router.h"
+#include "RunAsOwner.h"
 #include "Secrets.h"
 #include "ServerConfig.h"
 #include "Store.h"
@@ -14,6 +15,10 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QTemporaryFile>
+
+#ifdef FOLIOWAY_HAVE_SYSTEMD
+#include <systemd/sd-daemon.h>
+#endif
 
 #include <csignal>
 #include <cstdio>
@@ -72,6 +77,15 @@ int main(int argc, char *argv[])
     QString error;
     if (options.command.value(0) == u"migrate")
         return HostCommands::migrate(options.migrateFrom, options.migrateTo);
+    switch (RunAsOwner::adopt(options.dataDir, &error)) {
+    case RunAsOwner::Outcome::Failed:
+        return Console::fail(error);
+    case RunAsOwner::Outcome::Switched:
+        std::fprintf(stderr, "folioway-server: %s\n", error.toLocal8Bit().constData());
+        break;
+    case RunAsOwner::Outcome::Unchanged:
+        break;
+    }
     if (!prepareDataDir(options.dataDir, &error))
         return Console::fail(error);
     if (!Secrets::initialize())
@@ -160,11 +174,18 @@ int main(int argc, char *argv[])
             std::printf("  %s\n", url(a).toLatin1().constData());
     }
     std::fflush(stdout);
+#ifdef FOLIOWAY_HAVE_SYSTEMD
+    // The service manager starts what depends on us only once we listen.
+    sd_notify(0, "READY=1");
+#endif
 
     for (int received = 0; sigwait(&signals, &received) == 0 && received == SIGHUP;) {
         if (!options.noLog && !log.reopen(&error))
             Console::fail(error);
     }
+#ifdef FOLIOWAY_HAVE_SYSTEMD
+    sd_notify(0, "STOPPING=1");
+#endif
     // The requests in flight are answered before the process ends.
     server.stop();
     return 0;

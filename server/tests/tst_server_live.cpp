@@ -7,6 +7,7 @@
 
 #include <QSqlDatabase>
 #include <QSslSocket>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -530,6 +531,31 @@ private Q_SLOTS:
         START(second, {u"--data"_s, data});
         const QByteArray xml = body(send(second.port(), "/readerserver/listbook.asp?action=list&type=" + QUrl::toPercentEncoding(u"历史军事"_s)));
         QCOMPARE(values(xml, u"name"_s) + values(xml, u"author"_s), (QStringList{u"无名书"_s, u"大道朝天"_s, u"佚名"_s, u"猫腻"_s}));
+    }
+
+    // Reading apps see the catalogue as OPDS feeds: a real Atom parser reads every feed, follows
+    // its pages, downloads and search, and finds an upload with markup in its title and summary.
+    void opds_readByAFeedParser()
+    {
+        // Debian's python3-feedparser serves the system interpreter only.
+        const QString python = QStandardPaths::findExecutable(u"python3"_s, {u"/usr/bin"_s});
+        if (python.isEmpty() || QProcess::execute(python, {u"-c"_s, u"import feedparser"_s}) != 0)
+            QSKIP("python3-feedparser is not installed");
+        const QByteArray cookie = login(m_server, "opdsreader");
+        QByteArray form = uploadForm("u.txt", u"书\n\n第一章 以 UTF-8 保存"_s.toUtf8(), FormCodec::toGb18030(u"<i>&amp;\"书\x01名\"'"_s));
+        form.chop(2);
+        form += "\r\nContent-Disposition: form-data; name=\"smemo\"\r\n\r\n" + FormCodec::toGb18030(u"简介 <b>粗</b> & \x02完"_s) +
+                "\r\n--B\r\nContent-Disposition:form-data;name=\"file2\";filename=\"c.jpg\"\r\n\r\n\xff\xd8\xff\xe0jpg\r\n--B--";
+        QVERIFY(rawBody(send(m_server.port(), "/readerserver/uploadbook.asp", cookie, form)).startsWith(u"1|"));
+        const QString id = values(body(send(m_server.port(), "/readerserver/listuserbook.asp?uname=opdsreader", cookie)), u"id"_s).value(0);
+        send(m_server.port(), "/opds/new"); // cached until the catalogue changes
+        QCOMPARE(LiveServer::run(binDir(), {u"--data"_s, m_dir.filePath(u"data"_s), u"approve"_s, id}).exitCode, 0);
+        QProcess check;
+        check.setProcessChannelMode(QProcess::MergedChannels);
+        check.start(python, {QStringLiteral(FOLIOWAY_OPDS_CHECK), m_server.baseUrl(), u"&amp;"_s, u"<i>&amp;\"书名\"'"_s,
+                             u"简介 <b>粗</b> & 完"_s});
+        QVERIFY(check.waitForFinished(120000));
+        QVERIFY2(check.exitCode() == 0, check.readAll().constData());
     }
 };
 

@@ -62,6 +62,9 @@ private Q_SLOTS:
         QTest::newRow("encoded dot segments") << "/books/..%2F..%2Fcatalogue.db"_ba << 404 << none;
         QTest::newRow("another book's name") << "/books/1/%E4%B9%A6%E5%90%8D3.txt"_ba << 404 << none;
         QTest::newRow("upload awaiting review") << "/books/46/p.txt"_ba << 404 << none;
+        QTest::newRow("feeds for reading apps") << "/OPDS/"_ba << 200 << "href=\"/opds/category/10\""_ba;
+        QTest::newRow("feed of no category") << "/opds/category/11"_ba << 404 << none;
+        QTest::newRow("feed by POST") << "POST /opds/new?"_ba << 405 << none;
         QTest::newRow("registration by GET") << Account + "?action=reg" << 405 << none;
         QTest::newRow("form with broken escape") << "POST " + Account + "?action=reg&username=%" << 400 << none;
         QTest::newRow("edit without login") << "POST " + Account + "?action=edit&userid=1&email=a%40b%2Ecn" << 200 << "0|请先登录"_ba;
@@ -82,7 +85,7 @@ private Q_SLOTS:
         const Response r = target.startsWith("POST ") ? post(target.mid(5, q - 5), target.mid(q + 1), Form) : get(target);
         QCOMPARE(r.status, status);
         if (status == 200 && !r.isFile())
-            QVERIFY(r.contentType.startsWith("text/xml; charset=utf-8"));
+            QVERIFY(r.contentType.startsWith(target.startsWith("/OPDS") ? "application/atom+xml" : "text/xml; charset=utf-8"));
         QVERIFY2(r.body.contains(contains), r.body.constData());
         if (target.startsWith("/readerserver/getinfo.asp?"))
             QCOMPARE(tags(r.body, u"infobase"_s), u"infobase reader_1 reader_2 reader_3 reader_4 version mustdown verinfo "

@@ -193,6 +193,9 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
 
     m_downloads = new DownloadList(m_queue, this);
     connect(m_downloads, &DownloadList::readRequested, this, &CataloguePane::readRequested);
+    // The queue's controls end the paging bar, just above the download panel, while it shows.
+    bar->addWidget(m_downloads->controls());
+    m_downloads->controls()->hide();
     SetTwips(m_downloads, 0, 4000, 9000, 1750);
     m_downloads->hide();
 }
@@ -203,6 +206,7 @@ void CataloguePane::setDownloadPanelVisible(bool visible)
 {
     m_downloadPanelVisible = visible;
     m_downloads->setVisible(visible);
+    m_downloads->controls()->setVisible(visible);
     m_downloadIcon->setArrowType(visible ? Qt::DownArrow : Qt::UpArrow);
     m_downloadIcon->setToolTip(visible ? kHidePanelTip : kShowPanelTip);
     Q_EMIT layoutRequested();
@@ -325,8 +329,10 @@ void CataloguePane::send(const QString &address)
 
 void CataloguePane::onAnswer(const HttpResult &result, const CatalogueAnswer &answer)
 {
-    // Said quietly under the list; the list and the paging follow the answer as before.
-    m_statusLine->setText(CatalogueStatusLine(result, answer));
+    // Said quietly under the list; the list and the paging follow the answer as before. An
+    // answer read while a newer request is out says nothing about that one: the line stays clear.
+    if (!m_request->isBusy())
+        m_statusLine->setText(CatalogueStatusLine(result, answer));
     switch (answer.outcome) {
     case AnswerOutcome::Ignored:
         break;

@@ -1,15 +1,19 @@
 #include "catalogue/DownloadList.h"
 
 #include "catalogue/DownloadQueue.h"
+#include "platform/Prompter.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QToolButton>
 #include <QUrl>
 
 #include <algorithm>
@@ -61,7 +65,7 @@ public:
 
 DownloadList::DownloadList(DownloadQueue *queue, QWidget *parent)
     : QTreeWidget(parent), m_queue(queue),
-      m_openFolder([](const QString &folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); })
+      m_openFolder([](const QString &folder) { return QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); })
 {
     setObjectName(QStringLiteral("DownloadList"));
     setRootIsDecorated(false);
@@ -72,13 +76,56 @@ DownloadList::DownloadList(DownloadQueue *queue, QWidget *parent)
     setColumnWidth(ColTask, 220);
     setColumnWidth(ColProgress, 90);
     setColumnWidth(ColState, 230);
-    setColumnWidth(ColSpeed, 90);
+    setColumnWidth(ColSpeed, 200); // room for a failed row's reason and its retry
     header()->setStretchLastSection(true);
     setItemDelegateForColumn(ColProgress, new ProgressDelegate(this));
 
+    m_strip = new QWidget(this);
+    m_strip->setObjectName(QStringLiteral("DownloadControls"));
+    auto *strip = new QHBoxLayout(m_strip);
+    strip->setContentsMargins(0, 0, 0, 0);
+    strip->setSpacing(6);
+    const std::pair<QString, int (DownloadQueue::*)()> controls[] = {
+        {QStringLiteral("全部暂停"), &DownloadQueue::pauseAll},
+        {QStringLiteral("全部继续"), &DownloadQueue::resumeAll},
+        {QStringLiteral("重试全部失败"), &DownloadQueue::retryAllFailed},
+        {QStringLiteral("清除已完成"), &DownloadQueue::clearFinished},
+    };
+    for (const auto &[caption, act] : controls) {
+        auto *button = new QToolButton(m_strip);
+        button->setText(caption);
+        button->setAutoRaise(true);
+        connect(button, &QToolButton::clicked, this, [this, act = act] { (m_queue->*act)(); });
+        strip->addWidget(button);
+        m_controls.append(button);
+    }
+    updateControls();
+
     connect(queue, &DownloadQueue::rowAdded, this, &DownloadList::addRow);
     connect(queue, &DownloadQueue::rowChanged, this, &DownloadList::updateRow);
-    connect(queue, &DownloadQueue::rowRemoved, this, [this](int row) { delete takeTopLevelItem(row); });
+    connect(queue, &DownloadQueue::rowRemoved, this, [this](int row) {
+        delete takeTopLevelItem(row);
+        updateControls();
+    });
+}
+
+// Each control is enabled while some row is there for it to act on. A row is told of its end
+// before the downloader stops counting it as running, hence the looks.
+void DownloadList::updateControls()
+{
+    bool running = false, paused = false, failed = false, finished = false;
+    for (int i = 0; i < m_queue->rows().size(); ++i) {
+        const DownloadRow &r = m_queue->rows()[i];
+        const bool ended = r.look == DownloadRow::Look::Failed || r.finished;
+        running |= m_queue->isRunning(i) && !ended;
+        paused |= r.paused;
+        failed |= (r.look == DownloadRow::Look::Failed || r.startFailed) && !r.url.isEmpty();
+        finished |= r.finished;
+    }
+    m_controls[PauseAll]->setEnabled(running);
+    m_controls[ResumeAll]->setEnabled(paused);
+    m_controls[RetryFailed]->setEnabled(failed);
+    m_controls[ClearFinished]->setEnabled(finished);
 }
 
 void DownloadList::addRow(int row)
@@ -104,7 +151,7 @@ void DownloadList::updateRow(int row)
     const QColor red(255, 0, 0);
     for (int c = ColTask; c <= ColTimeLeft; ++c) {
         item->setForeground(c, r.look == DownloadRow::Look::Failed ? QBrush(red) : normal);
-        item->setToolTip(c, r.look == DownloadRow::Look::Failed ? r.failure : QString());
+        item->setToolTip(c, r.look == DownloadRow::Look::Failed || r.startFailed ? r.failure : QString());
     }
     if (r.look == DownloadRow::Look::Received)
         item->setForeground(ColState, QColor(0, 0, 255));
@@ -118,6 +165,7 @@ void DownloadList::updateRow(int row)
         percent = int(std::clamp<qint64>(r.bytesRead * 100 / r.bytesTotal, 0, 100));
     item->setData(ColProgress, PercentRole, percent);
     item->setData(ColProgress, FailedRole, r.look == DownloadRow::Look::Failed);
+    updateControls();
 }
 
 QMenu *DownloadList::menuFor(int row)
@@ -135,12 +183,22 @@ QMenu *DownloadList::menuFor(int row)
     menu->addAction(QStringLiteral("从列表移除"), this, [this, at] { m_queue->remove(at()); });
     menu->addSeparator();
     const QString folder = QFileInfo(saveFile).absolutePath();
-    menu->addAction(QStringLiteral("打开所在文件夹"), this, [this, folder] { m_openFolder(folder); })
+    menu->addAction(QStringLiteral("打开所在文件夹"), this, [this, folder] { openFolder(folder); })
         ->setEnabled(QFileInfo(folder).isDir());
     const QString book = m_queue->shelfBook(row);
     QAction *read = menu->addAction(QStringLiteral("阅读"), this, [this, book] { Q_EMIT readRequested(book); });
     read->setEnabled(!book.isEmpty());
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("重新下载"), this, [this, at] { m_queue->redownload(at()); })
+        ->setEnabled(m_queue->canRedownload(row));
     return menu;
+}
+
+void DownloadList::openFolder(const QString &folder)
+{
+    if (!m_openFolder(folder))
+        m_queue->prompter().message(QStringLiteral("没有找到可以打开文件夹的程序：") + QDir::toNativeSeparators(folder),
+                                    Prompter::Icon::Exclamation, QStringLiteral("打开所在文件夹"));
 }
 
 void DownloadList::contextMenuEvent(QContextMenuEvent *event)

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <cmath>
 #include <memory>
@@ -128,6 +129,7 @@ DownloadQueue::DownloadQueue(LibraryDb *db, Prompter &prompter, QObject *parent,
     auto steady = std::make_shared<QElapsedTimer>();
     steady->start();
     m_clock = [steady] { return steady->elapsed(); };
+    m_schedule = [this](int ms, std::function<void()> fn) { QTimer::singleShot(ms, this, std::move(fn)); };
 }
 
 bool DownloadQueue::downloadCatalogueEntry(const CatalogueEntry &entry, const QString &serverBaseUrl)
@@ -190,10 +192,23 @@ bool DownloadQueue::queueDownload(const QString &url, const QString &saveFile, c
 
     // A task that cannot start keeps its row ("正在连接...") and is not registered.
     if (const auto error = m_downloader->beginDownload(url, saveFile)) {
-        m_prompter.message(BeginDownloadErrorMessage(*error), Prompter::Icon::Critical, QStringLiteral("错误"));
+        startFailed(int(m_rows.size()) - 1, *error);
         return false;
     }
     return true;
+}
+
+// After the box, the row says why beside its status and can be retried once the cause is gone.
+void DownloadQueue::startFailed(int row, const Downloader::StartError &error)
+{
+    m_prompter.message(BeginDownloadErrorMessage(error), Prompter::Icon::Critical, QStringLiteral("错误"));
+    if (row < 0 || row >= m_rows.size())
+        return;
+    DownloadRow &r = m_rows[row];
+    r.startFailed = true;
+    r.speed = QStringLiteral("无法开始下载");
+    r.failure = error.description;
+    Q_EMIT rowChanged(row);
 }
 
 void DownloadQueue::refuseAddress(const DownloadStart &start, const CatalogueEntry &entry)
@@ -248,15 +263,43 @@ void DownloadQueue::onError(const QString &saveFile)
     if (i < 0)
         return;
     DownloadRow &row = m_rows[i];
+    const Downloader::Failure failure = m_downloader->failureOf(saveFile);
     row.look = DownloadRow::Look::Failed;
-    row.failure = FailureText(m_downloader->failureOf(saveFile));
-    row.speed.clear();
+    row.failure = FailureText(failure);
+    row.speed = row.failure;
     row.timeLeft.clear();
+    if (failure == Downloader::Failure::Interrupted && row.autoRetries < m_retryWaits.size())
+        scheduleRetry(i);
     Q_EMIT rowChanged(i);
+}
+
+void DownloadQueue::scheduleRetry(int row)
+{
+    DownloadRow &r = m_rows[row];
+    const int wait = m_retryWaits[r.autoRetries];
+    const quint64 ticket = ++m_lastTicket;
+    r.retryTicket = ticket;
+    r.speed = QStringLiteral("%1，%2秒后重试（%3/%4）")
+                  .arg(r.failure)
+                  .arg(wait)
+                  .arg(r.autoRetries + 1)
+                  .arg(m_retryWaits.size());
+    // The row may be retried by hand, removed or paused meanwhile: only its own ticket runs.
+    m_schedule(wait * 1000, [this, saveFile = r.saveFile, ticket] {
+        const int i = rowOf(saveFile);
+        if (i < 0 || m_rows[i].retryTicket != ticket || isRunning(i))
+            return;
+        ++m_rows[i].autoRetries;
+        restart(i, true);
+    });
 }
 
 void DownloadQueue::onComplete(qint64, const QString &saveFile)
 {
+    if (const int i = rowOf(saveFile); i >= 0) {
+        m_rows[i].finished = true;
+        Q_EMIT rowChanged(i);
+    }
     if (!m_db)
         return;
     QList<CatalogueEntry> rows = m_catalogueRows ? m_catalogueRows() : QList<CatalogueEntry>();
@@ -290,8 +333,10 @@ bool DownloadQueue::isRunning(int row) const
 
 bool DownloadQueue::canRetry(int row) const
 {
-    return row >= 0 && row < m_rows.size() && m_rows[row].look == DownloadRow::Look::Failed &&
-           !m_rows[row].url.isEmpty() && !isRunning(row);
+    if (row < 0 || row >= m_rows.size())
+        return false;
+    const DownloadRow &r = m_rows[row];
+    return (r.look == DownloadRow::Look::Failed || r.paused || r.startFailed) && !r.url.isEmpty() && !isRunning(row);
 }
 
 QString DownloadQueue::shelfBook(int row) const
@@ -310,21 +355,110 @@ bool DownloadQueue::retry(int row)
 {
     if (!canRetry(row))
         return false;
+    m_rows[row].autoRetries = 0;
+    return restart(row, false);
+}
+
+bool DownloadQueue::restart(int row, bool automatic)
+{
     DownloadRow &r = m_rows[row];
-    r.progress = QStringLiteral(" ");
-    r.status = QStringLiteral("正在连接...");
+    // A paused row keeps its cells until the rest of its bytes come.
+    if (!r.paused) {
+        r.progress = QStringLiteral(" ");
+        r.status = QStringLiteral("正在连接...");
+    }
     r.look = DownloadRow::Look::Normal;
     r.failure.clear();
+    r.speed = automatic ? QStringLiteral("自动重试（%1/%2）").arg(r.autoRetries).arg(m_retryWaits.size()) : QString();
+    r.timeLeft.clear();
     r.rate.reset();
     r.retried = true;
+    r.paused = false;
+    r.startFailed = false;
+    r.retryTicket = 0;
     const QString url = r.url;
     const QString saveFile = r.saveFile;
     Q_EMIT rowChanged(row);
     if (const auto error = m_downloader->beginDownload(url, saveFile)) {
-        m_prompter.message(BeginDownloadErrorMessage(*error), Prompter::Icon::Critical, QStringLiteral("错误"));
+        startFailed(rowOf(saveFile), *error);
         return false;
     }
     return true;
+}
+
+bool DownloadQueue::pause(int row)
+{
+    if (!isRunning(row) || !m_downloader->pause(m_rows[row].saveFile))
+        return false;
+    DownloadRow &r = m_rows[row];
+    r.paused = true;
+    r.speed = QStringLiteral("已暂停");
+    r.timeLeft.clear();
+    Q_EMIT rowChanged(row);
+    return true;
+}
+
+bool DownloadQueue::canRedownload(int row) const
+{
+    return row >= 0 && row < m_rows.size() && !m_rows[row].url.isEmpty() && !isRunning(row);
+}
+
+bool DownloadQueue::redownload(int row)
+{
+    if (!canRedownload(row))
+        return false;
+    const DownloadRow old = m_rows[row];
+    remove(row);
+    const bool queued = queueDownload(old.url, old.saveFile, old.task);
+    if (const int i = rowOf(old.saveFile); i >= 0) {
+        m_rows[i].entry = old.entry;
+        m_rows[i].retried = true; // its catalogue page may be gone when it ends
+    }
+    return queued;
+}
+
+int DownloadQueue::pauseAll()
+{
+    int paused = 0;
+    for (int i = 0; i < m_rows.size(); ++i) {
+        if (pause(i)) {
+            ++paused;
+        } else if (m_rows[i].retryTicket != 0) {
+            // A row waiting for its automatic retry waits no more.
+            m_rows[i].retryTicket = 0;
+            m_rows[i].speed = m_rows[i].failure;
+            Q_EMIT rowChanged(i);
+        }
+    }
+    return paused;
+}
+
+int DownloadQueue::resumeAll()
+{
+    int resumed = 0;
+    for (int i = 0; i < m_rows.size(); ++i)
+        resumed += isPaused(i) && canRetry(i) && restart(i, false);
+    return resumed;
+}
+
+int DownloadQueue::retryAllFailed()
+{
+    int retried = 0;
+    for (int i = 0; i < m_rows.size(); ++i)
+        retried += (m_rows[i].look == DownloadRow::Look::Failed || m_rows[i].startFailed) && retry(i);
+    return retried;
+}
+
+int DownloadQueue::clearFinished()
+{
+    int cleared = 0;
+    for (int i = int(m_rows.size()) - 1; i >= 0; --i) {
+        if (i < m_rows.size() && m_rows[i].finished && !isRunning(i)) {
+            remove(i);
+            ++cleared;
+        }
+    }
+    return cleared;
 }
 
 void DownloadQueue::remove(int row)

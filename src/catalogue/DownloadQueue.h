@@ -72,6 +72,11 @@ struct DownloadRow
     std::optional<CatalogueEntry> entry; // the catalogue row it was started from
     bool retried = false;
     TransferRate rate;
+    bool paused = false;      // stopped by the user; continues where it stopped
+    bool startFailed = false; // the transfer could not start (the status keeps "正在连接...")
+    bool finished = false;    // every byte arrived and went to the import
+    int autoRetries = 0;      // automatic retries since the last one the user asked for
+    quint64 retryTicket = 0;  // an automatic retry is waiting; 0: none
 };
 
 // What a double-click on a catalogue row downloads: caption (folder name), address and file
@@ -95,8 +100,10 @@ QString RedownloadQuestionTitle();
 // SaveFile can be queued once per run. Messages go through the prompter. Owned by the main
 // window; its Downloader is a child.
 //
-// Beyond that, a row can be cancelled, retried in place (its transfer continues where it
-// stopped when the server allows) and removed, after which its file can be queued again.
+// Beyond that, a row can be cancelled, paused, retried in place (its transfer continues where
+// it stopped when the server allows), downloaded again from scratch and removed, after which
+// its file can be queued again. A row whose connection broke is retried by itself after the
+// waits of setAutoRetryWaits(). The reason a row failed or waits is its speed cell.
 class DownloadQueue : public QObject
 {
     Q_OBJECT
@@ -115,6 +122,12 @@ public:
     void setYieldDuringExtraction(bool yield) { m_yield = yield; }
     // Milliseconds of a steady clock, for the speed; a QElapsedTimer unless a test sets one.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
+    // Runs fn once ms have passed; a single-shot QTimer unless a test runs the waits itself.
+    using Scheduler = std::function<void(int ms, std::function<void()> fn)>;
+    void setScheduler(Scheduler schedule) { m_schedule = std::move(schedule); }
+    // Seconds before each automatic retry of a row whose connection broke; empty: none.
+    void setAutoRetryWaits(const QList<int> &seconds) { m_retryWaits = seconds; }
+    Prompter &prompter() const { return m_prompter; }
 
     // A double-click on a catalogue row: asks first when a book of that title is already on the
     // shelf (No: nothing happens), emits downloadStarting() so the window can show the download
@@ -131,7 +144,8 @@ public:
     Downloader *downloader() const { return m_downloader; }
 
     bool isRunning(int row) const;
-    bool canRetry(int row) const; // a failed or cancelled transfer
+    bool canRetry(int row) const; // a failed, cancelled, paused or unstarted transfer
+    bool isPaused(int row) const { return row >= 0 && row < m_rows.size() && m_rows[row].paused; }
     // The shelf book the row became, while it is still on the shelf; empty otherwise.
     QString shelfBook(int row) const;
     bool cancel(int row);
@@ -139,6 +153,16 @@ public:
     bool retry(int row);
     // Cancels the row's transfer if it runs, drops its kept bytes and the row.
     void remove(int row);
+    // Stops a running row, keeping its bytes for retry() or resumeAll().
+    bool pause(int row);
+    // Drops the row and whatever it kept, and queues its file again at the end of the list.
+    bool canRedownload(int row) const;
+    bool redownload(int row);
+    // The queue's controls; each returns how many rows it acted on.
+    int pauseAll();
+    int resumeAll();
+    int retryAllFailed();
+    int clearFinished();
 
 Q_SIGNALS:
     void downloadStarting();
@@ -155,6 +179,9 @@ private:
     void onError(const QString &saveFile);
     void onComplete(qint64 bytesTotal, const QString &saveFile);
     void refuseAddress(const DownloadStart &start, const CatalogueEntry &entry);
+    bool restart(int row, bool automatic);
+    void startFailed(int row, const Downloader::StartError &error);
+    void scheduleRetry(int row);
 
     LibraryDb *m_db;
     Prompter &m_prompter;
@@ -165,4 +192,7 @@ private:
     bool m_yield = false;
     QList<DownloadRow> m_rows;
     std::function<qint64()> m_clock;
+    Scheduler m_schedule;
+    QList<int> m_retryWaits{5, 15, 60};
+    quint64 m_lastTicket = 0;
 };

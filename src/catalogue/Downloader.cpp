@@ -56,7 +56,7 @@ std::optional<Downloader::StartError> Downloader::beginDownload(const QString &u
     // they came from; anything else under the partial name is stale and starts over.
     const Transfer::Resume kept = m_resume.value(saveFile);
     const qint64 keptBytes = task->part->size();
-    const bool resume = m_resume.contains(saveFile) && keptBytes > 0 && keptBytes < kept.total;
+    const bool resume = m_resume.contains(saveFile) && keptBytes > 0 && keptBytes <= kept.total;
     m_resume.remove(saveFile);
     if (!task->part->open(resume))
         return StartError{FileAccessError,
@@ -91,10 +91,28 @@ bool Downloader::cancelAllDownload()
     return true;
 }
 
+bool Downloader::pause(const QString &saveFile)
+{
+    Task *task = find(saveFile);
+    // Without its partial file the transfer has ended and its task is being concluded.
+    if (!task || task->state != Running || !task->part)
+        return false;
+    task->transfer->stop();
+    const std::unique_ptr<PartFile> part = std::move(task->part);
+    part->close();
+    if (const auto resume = task->transfer->resumeAt(part->size()))
+        m_resume.insert(saveFile, *resume);
+    else
+        part->remove();
+    task->state = Paused;
+    checkAllDone();
+    return true;
+}
+
 bool Downloader::cancel(const QString &saveFile)
 {
     Task *task = find(saveFile);
-    if (!task || task->state != Running)
+    if (!task || task->state != Running || !task->part)
         return false;
     task->transfer->stop();
     task->failure = Failure::Cancelled;
@@ -149,16 +167,20 @@ void Downloader::conclude(Task &task, bool received)
     const std::unique_ptr<PartFile> part = std::move(task.part);
 
     State outcome = Failed;
-    if (received && part->commit()) {
+    const PartFile::WriteResult committed = received ? part->commit() : PartFile::WriteResult::Failed;
+    if (committed == PartFile::WriteResult::Written) {
         outcome = Finished;
     } else {
         if (received)
-            task.failure = Failure::WriteFailed;
+            task.failure = committed == PartFile::WriteResult::DiskFull ? Failure::DiskFull : Failure::WriteFailed;
         else
             part->close();
-        // An error answer may be passing (a busy server); what it refused is still worth keeping.
-        const bool worthKeeping = task.failure == Failure::Interrupted || task.failure == Failure::Refused;
-        if (const auto resume = worthKeeping ? task.transfer->resumeAt(part->size()) : std::nullopt)
+        // An error answer may be passing (a busy server), and a full disk may be cleared: what
+        // came is still worth keeping.
+        const bool worthKeeping = task.failure == Failure::Interrupted || task.failure == Failure::Refused ||
+                                  task.failure == Failure::DiskFull;
+        const bool whole = task.failure == Failure::DiskFull;
+        if (const auto resume = worthKeeping ? task.transfer->resumeAt(part->size(), whole) : std::nullopt)
             m_resume.insert(saveFile, *resume);
         else
             part->remove();
@@ -183,7 +205,7 @@ void Downloader::checkAllDone()
     for (const auto &task : m_tasks) {
         if (task->state == Failed)
             failed.append(task->saveFile);
-        else if (task->state != Finished)
+        else if (task->state == Running)
             return;
     }
     // Every task has ended: no reply to drop, and the partial files kept for retries stay.

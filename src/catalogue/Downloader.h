@@ -24,7 +24,9 @@ class QNetworkAccessManager;
 // next beginDownload() of the same SaveFile asks only for the rest, and takes it only when the
 // server's answer starts where the partial file ends and names the same total size (and the
 // same ETag or Last-Modified, when the server sent one). Otherwise it starts again from the
-// first byte. Cancelling, forget() and the component's end remove the partial files.
+// first byte. The same holds for a transfer stopped by a full disk, which keeps what it wrote
+// (every byte, when only the final rename found the disk full), and for a paused one.
+// Cancelling, forget() and the component's end remove the partial files.
 //
 // Each task is a Transfer (the request, its limits, progress, ranges and length checks) writing
 // into a PartFile (the partial file, its commit under SaveFile and its removal); the Downloader
@@ -43,6 +45,7 @@ public:
     enum State : quint8
     {
         Failed = 0,
+        Paused = 2,
         Finished = 6,
         Running = 255
     };
@@ -70,6 +73,9 @@ public:
     // Stops one running transfer and discards its bytes: it fails (Cancelled) with the usual
     // downloadError() and may end the batch. False when saveFile is not running.
     bool cancel(const QString &saveFile);
+    // Stops one running transfer quietly, keeping its bytes for the next beginDownload() when
+    // the server allows; the task ends neither finished nor failed. False when not running.
+    bool pause(const QString &saveFile);
     // Discards the partial file kept for a later retry of saveFile, if any.
     void forget(const QString &saveFile);
 

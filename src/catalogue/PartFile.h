@@ -32,10 +32,15 @@ public:
     void clear();
     WriteResult write(const char *data, qint64 bytes);
     // Puts the bytes on disk, closes the file and puts it in place of SaveFile in one step: the
-    // old file stays whole until then. False when it could not take the name.
-    bool commit();
+    // old file stays whole until then. Anything but Written leaves the partial file as it was.
+    WriteResult commit();
     void close();
     void remove();
+
+    // Tests: stands in for the free space of the disk. Each write takes what still fits, and one
+    // that does not fit fails as on a full disk; with none left, so does commit(). Negative (the
+    // default): the disk decides.
+    static void setRoomForTests(qint64 bytes);
 
 private:
     QString m_saveFile;

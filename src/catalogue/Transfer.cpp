@@ -71,6 +71,21 @@ void Transfer::start(PartFile &part, qint64 kept, const Resume &resume)
         m_offset = kept;
         m_total = resume.total;
         m_validator = resume.validator;
+        m_ranges = true; // the bytes were kept because the server offered ranges
+    }
+    if (kept > 0 && kept == m_total) {
+        // Every byte is in already: nothing to ask, and the ending comes as a reply's would.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!m_part)
+                    return;
+                m_part = nullptr;
+                Q_EMIT progress(m_total, m_total);
+                Q_EMIT ended(DownloadFailure::None);
+            },
+            Qt::QueuedConnection);
+        return;
     }
     request();
 }
@@ -81,9 +96,11 @@ void Transfer::stop()
     m_part = nullptr;
 }
 
-std::optional<Transfer::Resume> Transfer::resumeAt(qint64 partBytes) const
+std::optional<Transfer::Resume> Transfer::resumeAt(qint64 partBytes, bool whole) const
 {
-    if (m_untrusted || !m_ranges || m_total <= 0 || partBytes <= 0 || partBytes >= m_total)
+    if (m_untrusted || m_total <= 0 || partBytes <= 0 || partBytes > m_total)
+        return std::nullopt;
+    if (partBytes == m_total ? !whole : !m_ranges)
         return std::nullopt;
     return Resume{m_total, m_validator};
 }

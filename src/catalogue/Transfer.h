@@ -62,8 +62,9 @@ public:
     qint64 bytes() const { return m_offset + m_written; }
     DownloadFailure failure() const { return m_failure; }
     // How a later transfer may continue the partial file when it holds partBytes; nothing when
-    // it must start again from the first byte.
-    std::optional<Resume> resumeAt(qint64 partBytes) const;
+    // it must start again from the first byte. With whole, a file that holds every byte counts
+    // too (it only could not take its name): the later transfer just ends.
+    std::optional<Resume> resumeAt(qint64 partBytes, bool whole = false) const;
 
 Q_SIGNALS:
     // Only while the server has announced the size: the bytes of the whole file so far.

@@ -14,8 +14,13 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
+
+#ifdef FOLIOWAY_HAVE_XCB
+#include <xcb/xcb.h>
+#endif
 
 namespace {
 
@@ -41,6 +46,38 @@ std::optional<int> answerInformationOptions(int argc, char *argv[])
     return std::nullopt;
 }
 
+bool hasArgument(int argc, char *argv[], const char *name)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return true;
+    return false;
+}
+
+bool nonEmptyEnv(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value && *value;
+}
+
+// Qt aborts with a core dump when its window system cannot be reached; say it in one line
+// instead. A chosen platform (QT_QPA_PLATFORM, -platform) and Wayland are left to Qt.
+bool displayReachable(int argc, char *argv[])
+{
+    if (nonEmptyEnv("QT_QPA_PLATFORM") || hasArgument(argc, argv, "-platform") || nonEmptyEnv("WAYLAND_DISPLAY"))
+        return true;
+    if (!nonEmptyEnv("DISPLAY"))
+        return false;
+#ifdef FOLIOWAY_HAVE_XCB
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    const bool reached = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return reached;
+#else
+    return true;
+#endif
+}
+
 } // namespace
 
 QIcon ProgramIcon()
@@ -56,6 +93,11 @@ int RunFolioway(int argc, char *argv[])
 {
     if (const std::optional<int> answered = answerInformationOptions(argc, argv))
         return *answered;
+    if (!displayReachable(argc, argv)) {
+        std::fprintf(stderr, "folioway: 找不到图形显示，请在桌面会话中启动 / no display found "
+                             "(DISPLAY or WAYLAND_DISPLAY), start it from a desktop session\n");
+        return 1;
+    }
     // The reading page and the server page share one GL context.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);

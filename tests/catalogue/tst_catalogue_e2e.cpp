@@ -11,6 +11,7 @@
 #include "catalogue/SearchPanel.h"
 #include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
+#include "net/AnswerReader.h"
 #include "reader/ReaderPane.h"
 #include "shell/MainWindow.h"
 
@@ -20,9 +21,11 @@
 #include <QMenu>
 #include <QToolButton>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -30,8 +33,8 @@
 using namespace Qt::StringLiterals;
 
 // The whole catalogue tab in the main window against the real server: browsing and searching;
-// and a download whose server dies mid-transfer, comes back and gives the rest of the book to a
-// retry that puts it on the shelf.
+// and a download whose server dies mid-transfer, comes back and gives the rest of the book to the
+// row's automatic retry, which puts it on the shelf.
 static const QString kBigBook = u"断线测试之书"_s;
 
 class TestCatalogueEndToEnd : public QObject
@@ -219,6 +222,10 @@ private Q_SLOTS:
         QTRY_VERIFY(pane->detailPanel()->showsServedCover());
 
         QSignalSpy done(pane->downloads(), &DownloadQueue::allDownloadsDone);
+        QList<int> waits;
+        std::function<void()> due; // the row's automatic retry, run when the test says
+        pane->downloads()->setScheduler(
+            [&](int ms, std::function<void()> fn) { waits.append(ms), due = std::move(fn); });
         // Every piece read reports progress, and the reply buffers only a few megabytes, so at
         // the first report most of the book is still on the server however fast the line is.
         pane->downloads()->downloader()->setProgressInterval(0);
@@ -253,6 +260,8 @@ private Q_SLOTS:
         }
         QVERIFY2(red > 0 && bar == 0, qPrintable(u"'%1': %2 red, %3 bar"_s.arg(row->text(1)).arg(red).arg(bar)));
         QCOMPARE(row->toolTip(2), u"连接中断"_s);
+        QCOMPARE(row->text(DownloadList::ColSpeed), u"连接中断，5秒后重试（1/3）"_s);
+        QCOMPARE(waits, QList<int>{5000});
         QVERIFY(!QFile::exists(saveFile));
         const qint64 kept = pane->downloads()->downloader()->resumableBytes(saveFile);
         QVERIFY(kept > 0);
@@ -266,16 +275,37 @@ private Q_SLOTS:
         QCOMPARE(pane->statusLine()->text(), u"暂时连不上书库服务器"_s);
         QCOMPARE(pane->entries().first().name, big.name);
 
+        // That answer, read only once a newer request is out, leaves the line clear for the newer one.
+        QSemaphore reading, release;
+        AnswerReader::setWorkerHook([&] { reading.release(), release.acquire(); });
+        pane->chooseCategory(0);
+        QVERIFY(QTest::qWaitFor([&] { return reading.tryAcquire(); }, 20000));
+        AnswerReader::setWorkerHook(nullptr);
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        m_ctx.config.serverBaseUrl = u"http://127.0.0.1:%1"_s.arg(silent.serverPort());
+        QSignalSpy loading(pane, &CataloguePane::loadingChanged);
+        pane->chooseCategory(0);
+        release.release();
+        QTRY_VERIFY(loading.contains(QVariantList{false}));
+        QVERIFY2(pane->statusLine()->text().isEmpty() && pane->isLoading(), qPrintable(pane->statusLine()->text()));
+        m_ctx.config.serverBaseUrl = m_server.baseUrl();
+        pane->chooseCategory(0);
+        QVERIFY(answered(pane));
+
         // The server comes back on its port; the row's retry asks only for the rest.
         const QString log = m_dir.filePath(u"access.log"_s);
         QVERIFY2(m_server.start(TestSupport::binDir(), {u"--port"_s, QString::number(m_server.port()), u"--data"_s,
                                                         m_dir.filePath(u"server"_s), u"--log"_s, log}),
                  qPrintable(m_server.output()));
         std::unique_ptr<QMenu> menu(list->menuFor(last));
-        QAction *retry = menu->actions().at(1);
-        QCOMPARE(retry->text(), u"重试"_s);
-        QVERIFY(retry->isEnabled());
-        retry->trigger();
+        const auto action = [&menu](const QString &text) {
+            const QList<QAction *> actions = menu->actions();
+            return *std::find_if(actions.cbegin(), actions.cend(), [&text](QAction *a) { return a->text() == text; });
+        };
+        QVERIFY(action(u"重试"_s)->isEnabled());
+        due();
+        QCOMPARE(row->text(DownloadList::ColSpeed), u"自动重试（1/3）"_s);
         QVERIFY(done.wait(60000));
         QVERIFY(m_prompter.shown.isEmpty());
         QCOMPARE(list->topLevelItemCount(), last + 1);
@@ -294,14 +324,25 @@ private Q_SLOTS:
         QCOMPARE(int(m_prompter.shown.size()), 2);
         QCOMPARE(m_prompter.shown[0].title, u"确认下载"_s);
         QCOMPARE(m_prompter.shown[1].text, u"不要重复下载，该书已在下载列表中！"_s);
+        // The refused row offers to download it again in its place.
+        menu.reset(list->menuFor(last));
+        action(u"重新下载"_s)->trigger();
+        QCOMPARE(list->topLevelItemCount(), last + 1);
+        QVERIFY(done.wait(60000));
+        QCOMPARE(list->topLevelItem(last)->text(2), u"下载完成，已为你添加到书架！"_s);
+
+        // Without a file manager the folder cannot open, and the user is told.
+        menu.reset(list->menuFor(last));
+        list->setFolderOpener([](const QString &) { return false; });
+        action(u"打开所在文件夹"_s)->trigger();
+        QVERIFY(m_prompter.lastText().startsWith(u"没有找到可以打开文件夹的程序："_s));
 
         // Read from the row's menu.
-        menu.reset(list->menuFor(last));
-        QAction *read = menu->actions().last();
-        QCOMPARE(read->text(), u"阅读"_s);
-        read->trigger();
+        action(u"阅读"_s)->trigger();
         QCOMPARE(m_window->currentTab(), 2);
         QCOMPARE(m_window->currentBookPath(), m_db->findByName(big.name)->path);
+        list->controlButton(DownloadList::ClearFinished)->click();
+        QCOMPARE(list->topLevelItemCount(), 0);
     }
 };
 

@@ -2,7 +2,9 @@
 #include "TestSupport.h"
 #include "TinyHttpServer.h"
 #include "catalogue/DownloadQueue.h"
+#include "catalogue/PartFile.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -19,22 +21,21 @@ QByteArray pattern(int size)
     return bytes;
 }
 
-// /resume/<mode>/<bytes>: while the line is broken a request breaks off after a third of the
-// bytes, offering ranges unless mode is "none"; once mended a range request gets the rest
-// ("ok"), the whole file ("ignore") or a range of a file that has since changed size
-// ("changed"), and a request without a range the whole file.
+// /resume/<mode>/<bytes>: while the line is broken a request breaks off (or, for "stall", hangs)
+// after a third of the bytes; ranges are offered unless mode is "none". Once mended a range
+// request gets the rest ("ok"), the whole file ("ignore") or a range of a file that has since
+// changed size ("changed"), and a request without a range the whole file.
 TinyHttpServer::Response resumable(const TinyHttpServer::Request &request, bool broken)
 {
     const QList<QByteArray> parts = request.target.split('/');
     const QByteArray mode = parts.value(2);
     const int n = parts.value(3).toInt();
     const QByteArray range = request.headers.value("range");
-    if (broken) {
-        TinyHttpServer::Response first{.body = pattern(n), .dropAfter = n / 3};
-        return mode == "none" ? first : first.header("Accept-Ranges", "bytes");
-    }
-    if (range.isEmpty() || mode == "ignore")
-        return {.body = pattern(n)};
+    TinyHttpServer::Response whole{.body = pattern(n)};
+    if (broken)
+        (mode == "stall" ? whole.stallAfter : whole.dropAfter) = n / 3;
+    if (broken || range.isEmpty() || mode == "ignore")
+        return mode == "none" ? whole : whole.header("Accept-Ranges", "bytes");
     const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
     const qint64 total = mode == "changed" ? n + 7 : n;
     TinyHttpServer::Response rest{.status = 206, .body = pattern(n).mid(from)};
@@ -142,18 +143,26 @@ private Q_SLOTS:
         QCOMPARE(done.last()[0].toStringList(), QStringList{});
     }
 
+    // The first attempt breaks off, or meets a disk with only `room` bytes free; the retry finds
+    // the line mended and the disk cleared.
     void retry_continuesWhereItStopped_data()
     {
         QTest::addColumn<QString>("mode");
+        QTest::addColumn<qint64>("room"); // -1: the line breaks instead
+        QTest::addColumn<qint64>("kept");
         QTest::addColumn<QByteArray>("range"); // asked for by the retry
-        QTest::newRow("server sends the rest") << u"ok"_s << "bytes=100000-"_ba;
-        QTest::newRow("server sends it all") << u"ignore"_s << "bytes=100000-"_ba;
-        QTest::newRow("file changed meanwhile") << u"changed"_s << "bytes=100000-"_ba;
-        QTest::newRow("server without ranges") << u"none"_s << QByteArray();
+        QTest::newRow("server sends the rest") << u"ok"_s << -1LL << 100000LL << "bytes=100000-"_ba;
+        QTest::newRow("server sends it all") << u"ignore"_s << -1LL << 100000LL << "bytes=100000-"_ba;
+        QTest::newRow("file changed meanwhile") << u"changed"_s << -1LL << 100000LL << "bytes=100000-"_ba;
+        QTest::newRow("server without ranges") << u"none"_s << -1LL << 0LL << QByteArray();
+        QTest::newRow("disk full midway") << u"ok"_s << 123456LL << 123456LL << "bytes=123456-"_ba;
+        QTest::newRow("disk full at the rename") << u"ok"_s << 300000LL << 300000LL << QByteArray();
     }
     void retry_continuesWhereItStopped()
     {
         QFETCH(QString, mode);
+        QFETCH(qint64, room);
+        QFETCH(qint64, kept);
         QFETCH(QByteArray, range);
         const QString saveFile = file(u"book.txt"_s);
         const QString part = Downloader::PartFileOf(saveFile);
@@ -166,15 +175,19 @@ private Q_SLOTS:
         connect(&downloader, &Downloader::downloadError, this,
                 [&](const QString &name) { failure = downloader.failureOf(name); });
         const QString address = url(u"/resume/%1/300000"_s.arg(mode));
+        m_broken = room < 0;
+        PartFile::setRoomForTests(room);
+        const auto roomy = qScopeGuard([] { PartFile::setRoomForTests(-1); });
         QVERIFY(!downloader.beginDownload(address, saveFile));
         QVERIFY(done.wait(5000));
-        QCOMPARE(failure, Downloader::Failure::Interrupted);
+        QCOMPARE(failure, room < 0 ? Downloader::Failure::Interrupted : Downloader::Failure::DiskFull);
         QCOMPARE(TestSupport::readFile(saveFile), good);
-        QCOMPARE(downloader.resumableBytes(saveFile), range.isEmpty() ? 0 : 100000);
-        QCOMPARE(QFileInfo::exists(part), !range.isEmpty());
+        QCOMPARE(downloader.resumableBytes(saveFile), kept);
+        QCOMPARE(QFileInfo::exists(part), kept > 0);
 
         progressed.clear();
         m_broken = false;
+        PartFile::setRoomForTests(-1);
         QVERIFY(!downloader.beginDownload(address, saveFile));
         QVERIFY(done.wait(5000));
         QCOMPARE(done.last()[0].toStringList(), QStringList{});
@@ -251,6 +264,67 @@ private Q_SLOTS:
         QCOMPARE(queue.rows()[0].status, u"正在连接..."_s);
         QCOMPARE(queue.rows()[0].look, DownloadRow::Look::Normal);
         QVERIFY(prompter.shown.isEmpty());
+    }
+
+    // A row that cannot start (a folder stands where its partial file goes) stays retryable and
+    // starts once the way is clear; the box comes each time, as for any refused start.
+    void queue_unstartableRowIsRetried()
+    {
+        ScriptedPrompter prompter;
+        DownloadQueue queue(nullptr, prompter);
+        queue.setDownloadFolder(file(u"TxtBook"_s));
+        const QString blocker = Downloader::PartFileOf(file(u"TxtBook/abc/abc.txt"_s));
+        QVERIFY(QDir().mkpath(blocker));
+        QVERIFY(!queue.downloadaFile(u"abc"_s, url(u"/ok/10"_s), u"abc.txt"_s));
+        QVERIFY(!queue.retry(0));
+        QCOMPARE(prompter.shown.size(), 2);
+        QVERIFY(prompter.lastText().startsWith(u"75:"_s));
+        QCOMPARE(queue.rows()[0].status, u"正在连接..."_s);
+        QCOMPARE(queue.rows()[0].speed, u"无法开始下载"_s);
+        QVERIFY(QDir(blocker).removeRecursively());
+        QSignalSpy done(&queue, &DownloadQueue::allDownloadsDone);
+        QCOMPARE(queue.retryAllFailed(), 1);
+        QVERIFY(done.wait(5000));
+        QCOMPARE(TestSupport::readFile(file(u"TxtBook/abc/abc.txt"_s)), pattern(10));
+    }
+
+    // One row hangs midway and is paused; the other's line breaks and is retried by itself after
+    // growing waits, three times at most. Both continue with a range once the line is mended.
+    void queue_pauseAndAutomaticRetry()
+    {
+        ScriptedPrompter prompter;
+        DownloadQueue queue(nullptr, prompter);
+        queue.setDownloadFolder(file(u"TxtBook"_s));
+        QList<int> waits;
+        std::function<void()> due;
+        queue.setScheduler([&](int ms, std::function<void()> fn) { waits.append(ms), due = std::move(fn); });
+        queue.downloader()->setProgressInterval(0);
+        QVERIFY(queue.downloadaFile(u"a"_s, url(u"/resume/stall/300000"_s), u"a.txt"_s));
+        QVERIFY(queue.downloadaFile(u"b"_s, url(u"/resume/ok/300000"_s), u"b.txt"_s));
+        QTRY_COMPARE(waits.size(), 1);
+        QCOMPARE(queue.rows()[1].speed, u"连接中断，5秒后重试（1/3）"_s);
+        for (qsizetype tries = 1; tries <= 3; ++tries) {
+            due();
+            QVERIFY(queue.isRunning(1));
+            QTRY_VERIFY(!queue.isRunning(1));
+        }
+        QCOMPARE(waits, (QList<int>{5000, 15000, 60000}));
+        QCOMPARE(queue.rows()[1].speed, u"连接中断"_s);
+
+        QTRY_COMPARE(queue.rows()[0].bytesRead, 100000);
+        QCOMPARE(queue.pauseAll(), 1);
+        QCOMPARE(queue.rows()[0].speed, u"已暂停"_s);
+        QCOMPARE(queue.downloader()->resumableBytes(queue.rows()[0].saveFile), 100000);
+        m_broken = false;
+        QCOMPARE(queue.resumeAll(), 1);
+        QCOMPARE(queue.retryAllFailed(), 1);
+        QTRY_VERIFY(queue.rows()[0].finished && queue.rows()[1].finished);
+        // Every attempt, the automatic ones included, asked only for the rest.
+        const QByteArrayList ranges = askedRanges();
+        QVERIFY(ranges.size() >= 5 && ranges.count("bytes=100000-") == ranges.size());
+        QCOMPARE(TestSupport::readFile(file(u"TxtBook/a/a.txt"_s)), pattern(300000));
+        QCOMPARE(queue.clearFinished(), 2);
+        QVERIFY(queue.rows().isEmpty() && prompter.shown.isEmpty());
     }
 
     void queue_speedAndTimeLeft_data()

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "FormCodec.h"
+#include "HttpTypes.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class Store;
+
+// The catalogue as Atom feeds for reading apps on phones and e-ink readers, under /opds: a
+// start feed of the categories and the newest books, a paged feed of books per category, all
+// books newest first, search results and the search description the apps' search box reads.
+// Feeds are built from the same queries as the program's lists and kept in the same cache.
+class OpdsCatalogue
+{
+public:
+    OpdsCatalogue(Store &store, QString booksDir, int pageSize)
+        : m_store(store), m_booksDir(std::move(booksDir)), m_pageSize(pageSize)
+    {
+    }
+
+    // rest is the decoded path after "/opds": empty, "/", "/new", "/category/<1-10>", "/search"
+    // or "/search.xml".
+    Response answer(const QString &rest, const FormCodec::Fields &query) const;
+
+    static constexpr const char *kNavigationType = "application/atom+xml;profile=opds-catalog;kind=navigation";
+    static constexpr const char *kAcquisitionType = "application/atom+xml;profile=opds-catalog;kind=acquisition";
+
+    // The character set a stored text book is written in, told from its first bytes: a byte-order
+    // mark, else UTF-8 when its bytes read as that, else GB18030, the web's usual encoding.
+    static QByteArray textCharset(const QString &path);
+
+private:
+    // Where the books of one feed come from, and how the feed is named and addressed.
+    struct Listing
+    {
+        QByteArray cacheKey;
+        QString id;
+        QString title;
+        QString address; // without its page
+        QString category = {}; // empty: every category
+        QString searchKey = {};
+        bool search = false;
+    };
+
+    std::optional<QByteArray> navigation() const;
+    std::optional<QByteArray> acquisition(const Listing &listing, int page) const;
+    Response cached(const QByteArray &key, const std::function<std::optional<QByteArray>()> &build,
+                    const char *type) const;
+
+    Store &m_store;
+    QString m_booksDir;
+    int m_pageSize;
+};
