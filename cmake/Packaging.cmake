@@ -27,6 +27,7 @@ install(FILES ${data}/screenshots/reading.png DESTINATION ${CMAKE_INSTALL_DATADI
         COMPONENT client)
 install(FILES ${data}/systemd/folioway-server.default DESTINATION /etc/default RENAME folioway-server
         COMPONENT server)
+install(FILES ${data}/logrotate/folioway-server DESTINATION /etc/logrotate.d COMPONENT server)
 
 # The service names the program where this install puts it (/usr for the package, the
 # --prefix of "cmake --install"), so it is written at install time. Without libsystemd the

@@ -29,7 +29,7 @@ contains "$client" /usr/bin/folioway /usr/bin/folioway-toc /usr/share/applicatio
   /usr/share/man/man1/folioway.1.gz /usr/share/man/man1/folioway-toc.1.gz \
   /usr/share/doc/folioway/copyright /usr/share/doc/folioway/changelog.gz
 contains "$server" /usr/bin/folioway-server /usr/lib/systemd/system/folioway-server.service \
-  /etc/default/folioway-server /usr/share/man/man8/folioway-server.8.gz \
+  /etc/default/folioway-server /etc/logrotate.d/folioway-server /usr/share/man/man8/folioway-server.8.gz \
   /usr/share/doc/folioway-server/copyright /usr/share/doc/folioway-server/changelog.gz
 dpkg-deb -c "$client" | grep -q folioway-server && fail "the desktop package carries the server"
 # Dependencies come from the binaries, plus what is only loaded at run time.
@@ -59,7 +59,9 @@ else
   echo "packages: lintian is not installed, its check is skipped"
 fi
 dpkg-deb -e "$server" "$work/control"
-grep -qx /etc/default/folioway-server "$work/control/conffiles" || fail "the server options are not a conffile"
+for conffile in /etc/default/folioway-server /etc/logrotate.d/folioway-server; do
+  grep -qx "$conffile" "$work/control/conffiles" || fail "$conffile is not a conffile"
+done
 
 root="$work/root"
 dpkg-deb -x "$client" "$root"
@@ -68,9 +70,18 @@ desktop-file-validate "$root/usr/share/applications/Folioway.desktop"
 appstreamcli validate --no-net "$root/usr/share/metainfo/io.folioway.Folioway.metainfo.xml" >/dev/null
 unit="$root/usr/lib/systemd/system/folioway-server.service"
 for directive in User=folioway ProtectSystem=strict PrivateTmp=yes NoNewPrivileges=yes Restart=on-failure \
-  EnvironmentFile=-/etc/default/folioway-server; do
+  EnvironmentFile=-/etc/default/folioway-server 'ExecReload=/bin/kill -HUP $MAINPID' LogsDirectory=folioway; do
   grep -qx "$directive" "$unit" || fail "the service lacks $directive"
 done
+# The rotated log's directory is one the service may write, and logrotate reads the file.
+grep -q '^/var/log/folioway/' "$root/etc/logrotate.d/folioway-server" || fail "logrotate covers another folder"
+if command -v logrotate >/dev/null; then
+  # Checked as the user running this, as the service's user does not exist here.
+  sed "s/^\( *su\|.*create 0600\) folioway folioway/\1 $(id -un) $(id -gn)/" "$root/etc/logrotate.d/folioway-server" \
+    >"$work/logrotate.conf"
+  logrotate --debug --state "$work/logrotate.state" "$work/logrotate.conf" >"$work/logrotate.log" 2>&1 ||
+    { cat "$work/logrotate.log"; fail "logrotate rejects its file"; }
+fi
 
 # Man pages: render without warnings, fit 80 columns, carry the usual sections and every option
 # the program's --help names.

@@ -21,8 +21,25 @@ bool AccessLog::open(const QString &path, QString *error)
         return false;
     }
     m_own = true;
+    m_path = path;
     // Whole lines reach the file at once, so a reader never sees half of one.
     std::setvbuf(m_file, nullptr, _IOLBF, 8192);
+    return true;
+}
+
+bool AccessLog::reopen(QString *error)
+{
+    if (!m_own)
+        return true;
+    FILE *file = std::fopen(QFile::encodeName(m_path).constData(), "a");
+    if (!file) {
+        *error = QStringLiteral("无法重新打开日志文件 / cannot reopen the log file %1").arg(m_path);
+        return false;
+    }
+    std::setvbuf(file, nullptr, _IOLBF, 8192);
+    std::lock_guard lock(m_mutex);
+    std::fclose(m_file);
+    m_file = file;
     return true;
 }
 

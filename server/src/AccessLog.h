@@ -15,6 +15,9 @@ public:
     ~AccessLog();
     // An empty path writes to standard error.
     bool open(const QString &path, QString *error);
+    // Opens the file again under its name, after a log rotation moved it away; the old one
+    // stays in use when that fails. Nothing to do for standard error.
+    bool reopen(QString *error);
     void request(const Request &r, int status, qint64 bytes, qint64 ms);
     void event(const QString &line);
 
@@ -27,4 +30,5 @@ private:
     std::mutex m_mutex;
     FILE *m_file = nullptr;
     bool m_own = false;
+    QString m_path;
 };

@@ -25,6 +25,8 @@ struct CommandLine
     QString migrateFrom;
     QString migrateTo;
     QStringList trustedProxies;
+    QString tlsCert; // PEM files; both or neither
+    QString tlsKey;
     bool noLog = false;
     QStringList command;
 

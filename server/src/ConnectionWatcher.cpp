@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 void ConnectionWatcher::start()
 {
@@ -27,6 +28,9 @@ void ConnectionWatcher::stop()
     m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();
+    for (const Lingering &l : m_lingering)
+        ::close(l.fd);
+    m_lingering.clear();
 }
 
 ConnectionWatcher::Clock::time_point ConnectionWatcher::deadline(const Watch &w) const
@@ -75,13 +79,31 @@ void ConnectionWatcher::watch()
         std::clamp<qint64>(std::min(m_options.headSeconds, m_options.bodySeconds) * 250, 100, 1000));
     std::unique_lock lock(m_mutex);
     while (!m_stopping) {
-        m_wake.wait_for(lock, step);
+        // Lingering sockets are read often enough that a fast client never waits on a full window.
+        m_wake.wait_for(lock, m_lingering.empty() ? step : std::chrono::milliseconds(10));
         const auto now = Clock::now();
         for (Watch *w : m_watches) {
             if (!w->cut && deadline(*w) <= now)
                 cut(w);
         }
+        drain(now);
     }
+}
+
+// Under m_mutex.
+void ConnectionWatcher::drain(Clock::time_point now)
+{
+    std::erase_if(m_lingering, [now](Lingering &l) {
+        thread_local char sink[64 * 1024];
+        ssize_t n = 0;
+        while (l.budget > 0 && (n = ::recv(l.fd, sink, sizeof sink, MSG_DONTWAIT)) > 0)
+            l.budget -= n;
+        const bool waiting = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        if (waiting && l.budget > 0 && now < l.until)
+            return false;
+        ::close(l.fd);
+        return true;
+    });
 }
 
 // Connections whose request is still arriving hold at most three quarters of the limit, so
@@ -149,7 +171,22 @@ void ConnectionWatcher::forget(Watch *w)
     release(w);
     setArriving(w, false);
     m_watches.erase(w);
+    // Closed with unread data, the socket would be reset, and the answer could be lost with it.
+    // Lingering sockets are few: past a quarter of the connections they are closed at once.
+    if (w->linger && !w->cut && !m_stopping && m_lingering.size() < m_options.connectionLimit / 4 + 1) {
+        ::shutdown(w->fd, SHUT_WR);
+        m_lingering.push_back(
+            {w->fd, Clock::now() + std::chrono::seconds(m_options.lingerSeconds), m_options.discardLimit});
+        m_wake.notify_all();
+        return;
+    }
     ::close(w->fd);
+}
+
+void ConnectionWatcher::linger(Watch *w)
+{
+    std::lock_guard lock(m_mutex);
+    w->linger = true;
 }
 
 bool ConnectionWatcher::holdClient(Watch *w, const QByteArray &client)

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
 // A connection under watch: a duplicate of its socket lets the watcher cut it off without
 // racing libmicrohttpd over the descriptor number. Its request head has a deadline, its body
@@ -35,6 +36,7 @@ struct Watch
     std::atomic<qint64> received{0};
     bool cut = false;
     bool arriving = false; // its request is still arriving (head or body) and it was not cut
+    bool linger = false;   // answered before its body was read: drained once libmicrohttpd closes it
 };
 
 // Admission and accounting of connections, apart from what they ask: every client address
@@ -56,8 +58,11 @@ public:
     // A new connection: counted under its address (a trusted proxy's count per request
     // instead), and cut at once when its address has its share or no room is left for it.
     void admit(Watch *w);
-    // The connection closed: its counts are given back and the duplicate socket closed.
+    // The connection closed: its counts are given back and the duplicate socket closed, or
+    // for a lingering one, half-closed and read until the client stops sending.
     void forget(Watch *w);
+    // The connection was answered before its request body arrived.
+    void linger(Watch *w);
     // Counts one request of a proxied connection under client; false when client has its share.
     bool holdClient(Watch *w, const QByteArray &client);
     // Gives back the count of a proxied connection's request.
@@ -78,12 +83,22 @@ private:
     void makeRoom(Watch *newcomer);
     bool hold(Watch *w, const QByteArray &client);
     void release(Watch *w);
+    void drain(Clock::time_point now);
+
+    // Sockets answered and half-closed whose remaining request body is read and dropped.
+    struct Lingering
+    {
+        int fd;
+        Clock::time_point until;
+        qint64 budget;
+    };
 
     const HttpServer::Options &m_options;
     bool m_stopping = false;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::set<Watch *> m_watches;
+    std::vector<Lingering> m_lingering;
     std::map<QByteArray, unsigned> m_perClient;
     std::map<QByteArray, unsigned> m_arrivingOf; // connections still arriving, by address
     size_t m_arriving = 0;

@@ -8,9 +8,14 @@
 #include "Secrets.h"
 #include "ServerConfig.h"
 #include "Store.h"
+#include "StoreDialect.h"
 
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
 
 #include <cstdio>
 
@@ -124,9 +129,60 @@ int import(Store &store, const ServerConfig &config, const QString &folder, cons
     return 0;
 }
 
+// One consistent copy of the database taken while servers write to it, then the books and
+// the settings file. A book's files are written before its row and never changed in place,
+// so every book the copy names is on disk by then (unless deleted meanwhile).
+int backup(Store &store, const ServerConfig &config, const QString &dest)
+{
+    const QFileInfo info(dest);
+    if (info.exists() && !(info.isDir() && QDir(dest).isEmpty()))
+        return fail(QStringLiteral("备份目标已存在且不是空文件夹 / %1 exists and is not an empty folder").arg(dest));
+    const QDir target(dest);
+    if (!QDir().mkpath(dest))
+        return fail(QStringLiteral("无法创建文件夹 / cannot create the folder %1").arg(dest));
+    QSqlQuery q(store.database());
+    q.prepare(QStringLiteral("VACUUM INTO ?"));
+    q.addBindValue(target.filePath(QStringLiteral("catalogue.db")));
+    if (!q.exec())
+        return fail(QStringLiteral("备份数据库失败 / the database backup failed: %1").arg(q.lastError().text()));
+    const QDir books(config.booksDir());
+    int files = 0;
+    QDirIterator it(books.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString relative = books.relativeFilePath(it.next());
+        if (relative.section(u'/', 0, 0).endsWith(u".part")) // an upload being stored
+            continue;
+        const QString copy = target.filePath(QStringLiteral("books/") + relative);
+        if (!QDir().mkpath(QFileInfo(copy).path()) || !QFile::copy(it.filePath(), copy))
+            return fail(QStringLiteral("复制失败 / cannot copy %1 to %2").arg(it.filePath(), copy));
+        ++files;
+    }
+    const QString settings = QDir(config.dataDir).filePath(QStringLiteral("server.ini"));
+    if (QFileInfo::exists(settings))
+        QFile::copy(settings, target.filePath(QStringLiteral("server.ini")));
+    printLine(QStringLiteral("已备份书库和 %1 个书籍文件到 / backed up the catalogue and %1 book files into %2")
+                  .arg(files)
+                  .arg(dest));
+    return 0;
+}
+
 } // namespace
 
 namespace HostCommands {
+
+int postgresBackupAdvice(const ServerConfig &config, const QString &dest)
+{
+    // Without its password: pg_dump asks for it or finds it in ~/.pgpass.
+    const QString address = StoreDialect::withoutPassword(QUrl(config.database).toString(QUrl::RemovePassword));
+    const QString file = QDir(dest).filePath(QStringLiteral("catalogue.dump"));
+    return fail(QStringLiteral("PostgreSQL 书库请用 pg_dump 备份，并复制书籍文件夹 / back up a PostgreSQL catalogue "
+                               "with pg_dump, and copy the book folder:\n"
+                               "  mkdir -p %1 && pg_dump --format=custom --file=%2 '%3'\n"
+                               "  cp -a %4 %1/books\n"
+                               "恢复到空数据库 / restore into an empty database:\n"
+                               "  pg_restore --no-owner --dbname='%3' %2")
+                    .arg(dest, file, address, config.booksDir()));
+}
 
 int migrate(const QString &fromLocation, const QString &toLocation)
 {
@@ -174,6 +230,8 @@ int run(Store &store, const ServerConfig &config, const QStringList &command, co
         return deleteBook(store, config, command[1]);
     if (verb == u"reset-password" || verb == u"disable-user")
         return userCommand(store, verb, command[1]);
+    if (verb == u"backup")
+        return backup(store, config, command[1]);
     return 0;
 }
 

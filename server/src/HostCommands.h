@@ -12,7 +12,9 @@ namespace HostCommands {
 
 // Copies a single-machine catalogue into an empty shared database.
 int migrate(const QString &fromLocation, const QString &toLocation);
-// import FOLDER, approve ID, reject ID, pending, delete-book ID, users, reset-password NAME
+// The backup command for a PostgreSQL catalogue: says how to use pg_dump; exit code 1.
+int postgresBackupAdvice(const ServerConfig &config, const QString &dest);
+// import FOLDER, backup DEST, approve ID, reject ID, pending, delete-book ID, users, reset-password NAME
 // or disable-user NAME, as command holds it (the verb, then its argument).
 int run(Store &store, const ServerConfig &config, const QStringList &command, const QString &category);
 

@@ -18,9 +18,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -48,6 +50,12 @@ struct HttpServer::Internals
 
     std::unique_ptr<FairQueue> jobs;
     ConnectionWatcher connections{options};
+
+    // Requests whose head has arrived and whose end libmicrohttpd has not reported yet.
+    std::mutex flightMutex;
+    std::condition_variable flightDone;
+    unsigned inFlight = 0;
+    std::atomic<bool> draining{false};
 
     static Connection *connectionOf(MHD_Connection *connection)
     {
@@ -77,6 +85,8 @@ struct HttpServer::Context
     std::optional<Response> early;    // answer decided from the head; the body is discarded
     std::optional<Response> deferred; // result of deferred work, set before the connection resumes
     QElapsedTimer clock;
+    bool inFlight = false; // counted in Internals::inFlight
+    bool secure = false;   // the client reached us over TLS, ours or a trusted proxy's
 };
 
 namespace {
@@ -123,6 +133,11 @@ void onCompleted(void *cls, MHD_Connection *connection, void **contextSlot, MHD_
     auto *context = static_cast<HttpServer::Context *>(*contextSlot);
     if (context && context->spool && context->mapped)
         context->spool->unmap(context->mapped);
+    if (context && context->inFlight) {
+        std::lock_guard lock(in->flightMutex);
+        if (--in->inFlight == 0)
+            in->flightDone.notify_all();
+    }
     if (Connection *c = HttpServer::Internals::connectionOf(connection)) {
         {
             std::lock_guard lock(in->connections.mutex());
@@ -160,7 +175,8 @@ void onConnection(void *cls, MHD_Connection *connection, void **socketContext, M
         // can be mistaken for another's.
         tcp_info tcp{};
         socklen_t size = sizeof tcp;
-        if (!w->began && !w->cut && w->phase == Watch::Head && Clock::now() < in->connections.deadline(*w) &&
+        if (in->options.tlsCertificate.isEmpty() && !w->began && !w->cut && w->phase == Watch::Head &&
+            Clock::now() < in->connections.deadline(*w) &&
             ::getsockopt(w->fd, IPPROTO_TCP, TCP_INFO, &tcp, &size) == 0 && tcp.tcpi_bytes_received > 0 &&
             size > offsetof(tcp_info, tcpi_bytes_sent) && tcp.tcpi_bytes_sent == 0) {
             static const char kBadRequest[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n"
@@ -208,8 +224,17 @@ MHD_Result send(const HttpServer &server, HttpServer::Context &context, MHD_Conn
         return MHD_NO;
     if (!answer.contentType.isEmpty())
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.constData());
-    for (const auto &h : answer.headers)
-        MHD_add_response_header(response, h.first.constData(), h.second.constData());
+    for (const auto &h : answer.headers) {
+        // Cookies given over TLS are never sent back in the clear.
+        if (context.secure && h.first.compare("Set-Cookie", Qt::CaseInsensitive) == 0 &&
+            !h.second.toLower().contains("; secure"))
+            MHD_add_response_header(response, h.first.constData(), (h.second + "; Secure").constData());
+        else
+            MHD_add_response_header(response, h.first.constData(), h.second.constData());
+    }
+    // A server on its way down lets kept-alive clients go once answered.
+    if (server.internals().draining && answer.header("Connection").isEmpty())
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     const MHD_Result result = MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
     MHD_destroy_response(response);
     if (const auto *log = server.internals().log; log && *log)
@@ -266,6 +291,12 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
             std::lock_guard lock(in.connections.mutex());
             c->pending = nullptr; // from here libmicrohttpd reports the request's end
         }
+        {
+            std::lock_guard lock(in.flightMutex);
+            ++in.inFlight;
+            context->inFlight = true;
+        }
+        context->secure = !in.options.tlsCertificate.isEmpty();
         if (ambiguousLength(request))
             return send(server, *context, connection, closing(Response::text(400, "400 Bad Request: body length\n")));
         if (in.options.trustedProxies.contains(request.peer)) {
@@ -276,6 +307,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
                     forwarded = value;
             }
             const QByteArray client = canonicalAddress(forwarded.mid(forwarded.lastIndexOf(',') + 1));
+            context->secure = context->secure || request.header("x-forwarded-proto").trimmed().toLower() == "https";
             if (!client.isEmpty())
                 request.peer = client;
             bool held = true;
@@ -290,12 +322,16 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         Admission admission = in.admit(request);
         context->early = std::move(admission.early);
         context->limit = context->early ? in.options.discardLimit : admission.bodyLimit;
-        const QByteArray declared = request.header("content-length");
         bool ok = false;
-        if (!declared.isEmpty() && declared.toLongLong(&ok) > context->limit && ok) {
-            // Refused before a byte of the body is read; MHD closes the connection after it.
+        const qint64 declared = request.header("content-length").toLongLong(&ok);
+        if (ok && declared > 0 && (context->early || declared > context->limit)) {
+            // Refused before a byte of the body is read, and the connection ends with the
+            // answer. What the client goes on sending is read and dropped for a while after
+            // it, so a client that reads only once it has sent everything still gets it.
+            if (context->watch)
+                in.connections.linger(context->watch);
             return send(server, *context, connection,
-                        context->early ? *context->early : Response::text(413, "413 Content Too Large\n"));
+                        closing(context->early ? *context->early : Response::text(413, "413 Content Too Large\n")));
         }
         return MHD_YES;
     }
@@ -381,30 +417,56 @@ HttpServer::~HttpServer()
     stop();
 }
 
+bool HttpServer::secure() const
+{
+    return !m_internals->options.tlsCertificate.isEmpty();
+}
+
 bool HttpServer::start(const QString &address, quint16 port, QString *error)
 {
+    Internals &in = *m_internals;
+    const Options &o = in.options;
+    if (secure() && MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+        *error = QStringLiteral("此 libmicrohttpd 不支持 TLS / this libmicrohttpd was built without TLS");
+        return false;
+    }
     bool ipv6 = false;
     const int fd = ListenSocket::open(address, port, &m_port, &ipv6, error);
     if (fd < 0)
         return false;
 
-    Internals &in = *m_internals;
-    const Options &o = in.options;
     in.jobs = std::make_unique<FairQueue>(o.slowQueue);
     in.jobs->start(std::max(1u, o.slowThreads));
     in.connections.start();
+    in.draining = false;
 
-    const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME |
-                           (ipv6 ? MHD_USE_IPv6 : 0);
-    m_daemon = MHD_start_daemon(
-        flags, 0, nullptr, nullptr, &onRequest, this, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE,
-        std::max(1u, o.threads), MHD_OPTION_CONNECTION_LIMIT, o.connectionLimit, MHD_OPTION_CONNECTION_TIMEOUT, o.headSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        static_cast<size_t>(64 * 1024), MHD_OPTION_URI_LOG_CALLBACK, &onUri, &in, MHD_OPTION_NOTIFY_COMPLETED,
-        &onCompleted, &in, MHD_OPTION_NOTIFY_CONNECTION, &onConnection, &in, MHD_OPTION_END);
+    const auto callback = [](auto function) { return reinterpret_cast<intptr_t>(function); };
+    std::vector<MHD_OptionItem> items = {
+        {MHD_OPTION_LISTEN_SOCKET, fd, nullptr},
+        {MHD_OPTION_THREAD_POOL_SIZE, std::max(1u, o.threads), nullptr},
+        {MHD_OPTION_CONNECTION_LIMIT, o.connectionLimit, nullptr},
+        {MHD_OPTION_CONNECTION_TIMEOUT, o.headSeconds, nullptr},
+        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 64 * 1024, nullptr},
+        {MHD_OPTION_URI_LOG_CALLBACK, callback(&onUri), &in},
+        {MHD_OPTION_NOTIFY_COMPLETED, callback(&onCompleted), &in},
+        {MHD_OPTION_NOTIFY_CONNECTION, callback(&onConnection), &in},
+    };
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME |
+                     (ipv6 ? MHD_USE_IPv6 : 0);
+    if (secure()) {
+        flags |= MHD_USE_TLS;
+        items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char *>(o.tlsKey.constData())});
+        items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char *>(o.tlsCertificate.constData())});
+    }
+    items.push_back({MHD_OPTION_END, 0, nullptr});
+    m_daemon =
+        MHD_start_daemon(flags, 0, nullptr, nullptr, &onRequest, this, MHD_OPTION_ARRAY, items.data(), MHD_OPTION_END);
     if (!m_daemon) {
         ::close(fd);
         stop();
-        *error = QStringLiteral("HTTP 服务启动失败 / the HTTP service failed to start");
+        *error = secure() ? QStringLiteral("HTTPS 服务启动失败，请检查证书和私钥 / the HTTPS service failed to start: "
+                                           "check the certificate and its key")
+                          : QStringLiteral("HTTP 服务启动失败 / the HTTP service failed to start");
         return false;
     }
     // From here on the daemon owns the socket and closes it when stopped.
@@ -414,6 +476,13 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
 void HttpServer::stop()
 {
     Internals &in = *m_internals;
+    if (m_daemon) {
+        // New connections wait in the queue of the socket, unanswered, until it closes below.
+        in.draining = true;
+        m_quiescedFd = MHD_quiesce_daemon(m_daemon);
+        std::unique_lock lock(in.flightMutex);
+        in.flightDone.wait_for(lock, std::chrono::seconds(in.options.drainSeconds), [&] { return in.inFlight == 0; });
+    }
     // The queued jobs finish first, so no connection stays suspended.
     if (in.jobs)
         in.jobs->stop();
@@ -421,5 +490,9 @@ void HttpServer::stop()
     if (m_daemon) {
         MHD_stop_daemon(m_daemon);
         m_daemon = nullptr;
+        // Quiesced, the daemon leaves its socket to us.
+        if (m_quiescedFd >= 0)
+            ::close(m_quiescedFd);
+        m_quiescedFd = -1;
     }
 }

@@ -17,7 +17,8 @@ struct MHD_Daemon;
 // for the body, and connections still receiving their request never take the last quarter
 // of the connections (ConnectionWatcher keeps these accounts); slow handlers' work runs on a
 // small queue of its own so it never holds the pool threads. Requests that give their body
-// length in two ways are refused.
+// length in two ways are refused. Given a certificate and key, the port speaks HTTPS only.
+// Stopping lets the requests already in flight finish first.
 class HttpServer
 {
 public:
@@ -44,6 +45,11 @@ public:
         // Requests from these addresses come through a proxy of ours: the client is the last
         // address of their X-Forwarded-For.
         QList<QByteArray> trustedProxies;
+        // PEM text of the certificate (its chain after it) and of its key; both set: HTTPS.
+        QByteArray tlsCertificate;
+        QByteArray tlsKey;
+        unsigned drainSeconds = 30;  // what stop() gives the requests in flight, at most
+        unsigned lingerSeconds = 30; // a body refused from its head is drained this long, at most
     };
 
     HttpServer(Handler handler, Admit admit, Options options);
@@ -55,8 +61,11 @@ public:
 
     // Binds address:port (port 0 picks a free one) and starts serving.
     bool start(const QString &address, quint16 port, QString *error);
+    // Takes no more connections, lets the requests whose head has arrived finish (at most
+    // drainSeconds), then ends every connection.
     void stop();
     quint16 port() const { return m_port; }
+    bool secure() const;
 
     // Used from libmicrohttpd's callbacks on the pool threads.
     struct Context;
@@ -67,5 +76,6 @@ private:
     std::unique_ptr<Internals> m_internals;
     AccessLog m_log;
     MHD_Daemon *m_daemon = nullptr;
+    int m_quiescedFd = -1;
     quint16 m_port = 0;
 };

@@ -4,8 +4,11 @@
 #include "StoreSupport.h"
 
 #include <QAtomicInteger>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QVariant>
+
+#include <atomic>
 
 using namespace StoreSupport;
 
@@ -20,8 +23,35 @@ std::unique_ptr<StoreDialect> StoreDialect::forLocation(const QString &location,
         return makeSqliteDialect(location.mid(7));
     if (location.startsWith(u"postgresql://") || location.startsWith(u"postgres://"))
         return makePostgresDialect(location, error);
-    *error = QStringLiteral("unknown database address (sqlite:PATH or postgresql://…): %1").arg(location);
+    *error =
+        QStringLiteral("unknown database address (sqlite:PATH or postgresql://…): %1").arg(withoutPassword(location));
     return nullptr;
+}
+
+QString StoreDialect::withoutPassword(const QString &location)
+{
+    QString out = location;
+    // user:password@host: the password may hold '@', ':' or '/' itself, so up to the last '@'.
+    const qsizetype scheme = out.indexOf(u"://");
+    const qsizetype at = out.lastIndexOf(u'@');
+    const qsizetype colon = scheme < 0 ? -1 : out.indexOf(u':', scheme + 3);
+    if (colon >= 0 && colon < at)
+        out.replace(colon + 1, at - colon - 1, QStringLiteral("***"));
+    static const QRegularExpression option(QStringLiteral("(password\\s*=\\s*)[^&;\\s]*"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    return out.replace(option, QStringLiteral("\\1***"));
+}
+
+namespace {
+
+std::function<void(const QString &)> availabilityLog;
+std::atomic<bool> unreachable{false}; // for the whole process, whichever thread noticed
+
+} // namespace
+
+void Store::setAvailabilityLog(std::function<void(const QString &)> log)
+{
+    availabilityLog = std::move(log);
 }
 
 Store::Store(const QString &location) : m_location(location)
@@ -54,7 +84,7 @@ Store &Store::forThread(const QString &location)
 
 QString Store::describe() const
 {
-    return m_dialect ? m_dialect->describe() : m_location;
+    return m_dialect ? m_dialect->describe() : StoreDialect::withoutPassword(m_location);
 }
 
 bool Store::isPostgres() const
@@ -75,6 +105,9 @@ QSqlDatabase Store::database() const
 bool Store::open(QString *error)
 {
     const auto failed = [&](const QString &why) {
+        // A connection that could not be replaced: the database is away, not just one link to it.
+        if (availabilityLog && m_dialect && !unreachable.exchange(true))
+            availabilityLog(QStringLiteral("database lost: %1 (%2)").arg(describe(), why.simplified()));
         m_lastError = why;
         if (error)
             *error = why;
@@ -115,6 +148,8 @@ bool Store::open(QString *error)
     }
     m_open = true;
     m_retryTimer.invalidate();
+    if (availabilityLog && unreachable.exchange(false))
+        availabilityLog(QStringLiteral("database back: %1").arg(describe()));
     return true;
 }
 

@@ -40,6 +40,9 @@ public:
     // The calling thread's store for location, opened on first use.
     static Store &forThread(const QString &location);
     static QString sqliteLocation(const QString &path) { return QStringLiteral("sqlite:") + path; }
+    // Told one line when the process first fails to reach its database, and one when a
+    // connection opens again; set before serving.
+    static void setAvailabilityLog(std::function<void(const QString &)> log);
 
     bool open(QString *error = nullptr);
     bool isOpen() const { return m_open; }

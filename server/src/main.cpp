@@ -92,6 +92,8 @@ int main(int argc, char *argv[])
         return Console::fail(QStringLiteral("libsodium 初始化失败 / libsodium failed to initialise"));
     ServerConfig config = ServerConfig::load(options.dataDir);
     options.applyTo(&config);
+    if (options.command.value(0) == u"backup" && !config.database.isEmpty())
+        return HostCommands::postgresBackupAdvice(config, options.command[1]);
     Store &store = Store::forThread(config.databaseLocation());
     if (!store.isOpen())
         return Console::fail(QStringLiteral("无法打开数据库 / cannot open the database %1: %2")
@@ -120,22 +122,37 @@ int main(int argc, char *argv[])
             std::printf("folioway-server: %d demo books added\n", added);
     }
 
-    // Worker threads inherit this mask, so only sigwait below sees the stop signals.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    HttpServer::Options transport = options.transport(config);
+    if (!options.tlsCert.isEmpty()) {
+        for (const auto &[path, into] :
+             {std::pair{options.tlsCert, &transport.tlsCertificate}, std::pair{options.tlsKey, &transport.tlsKey}}) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return Console::fail(QStringLiteral("无法读取 / cannot read %1: %2").arg(path, file.errorString()));
+            *into = file.readAll();
+        }
+    }
+
+    // Worker threads inherit this mask, so only sigwait below sees these signals: the stop
+    // signals, and SIGHUP, which reopens the log after its rotation.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     AccessLog log;
     if (!options.noLog && !log.open(options.logFile, &error))
         return Console::fail(error);
     Router router(config);
-    if (!options.noLog)
+    if (!options.noLog) {
         router.setEventLog([&log](const QString &line) { log.event(line); });
+        Store::setAvailabilityLog([&log](const QString &line) { log.event(line); });
+    }
     HttpServer server([&router](const Request &r) { return router.handle(r); },
-                      [&router](const Request &head) { return router.admit(head); }, options.transport(config));
+                      [&router](const Request &head) { return router.admit(head); }, transport);
     if (!options.noLog)
         server.setAccessLog([&log](const Request &r, int status, qint64 bytes, qint64 ms) {
             log.request(r, status, bytes, ms);
@@ -146,7 +163,7 @@ int main(int argc, char *argv[])
     const QStringList addresses = ListenSocket::reachableAddresses(options.bind);
     const auto url = [&](const QString &address) {
         const QString host = address.contains(u':') ? u'[' + address + u']' : address;
-        return QStringLiteral("http://%1:%2").arg(host).arg(server.port());
+        return QStringLiteral("%1://%2:%3").arg(server.secure() ? u"https" : u"http", host).arg(server.port());
     };
     if (options.publicUrl.isEmpty() && config.publicUrl.isEmpty())
         router.setPublicUrl(url(addresses.value(0, options.bind)));
@@ -162,11 +179,14 @@ int main(int argc, char *argv[])
     sd_notify(0, "READY=1");
 #endif
 
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    for (int received = 0; sigwait(&signals, &received) == 0 && received == SIGHUP;) {
+        if (!options.noLog && !log.reopen(&error))
+            Console::fail(error);
+    }
 #ifdef FOLIOWAY_HAVE_SYSTEMD
     sd_notify(0, "STOPPING=1");
 #endif
+    // The requests in flight are answered before the process ends.
     server.stop();
     return 0;
 }

@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <csignal>
+
 // The real folioway-server binary from the build's bin folder, on a free loopback port. The
 // client's live tests and the server's own use it alike, so it needs Qt Core and TestSupport only.
 class LiveServer
@@ -34,7 +36,7 @@ public:
         m_process.start();
         if (!m_process.waitForStarted(10000))
             return false;
-        static const QRegularExpression listening(QStringLiteral("listening on (http://127\\.0\\.0\\.1:\\d+)"));
+        static const QRegularExpression listening(QStringLiteral("listening on (https?://127\\.0\\.0\\.1:\\d+)"));
         QDeadlineTimer deadline(60000);
         while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
             m_process.waitForReadyRead(200);
@@ -49,16 +51,22 @@ public:
         return false;
     }
 
-    void stop()
+    // Asks the server to stop (SIGTERM) and waits; its exit code, -1 when it had to be killed.
+    int stop()
     {
         if (m_process.state() == QProcess::NotRunning)
-            return;
+            return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
         m_process.terminate();
-        if (!m_process.waitForFinished(10000)) {
+        if (!m_process.waitForFinished(60000)) {
             m_process.kill();
             m_process.waitForFinished(5000);
+            return -1;
         }
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
     }
+
+    // Sends a signal without waiting for anything.
+    void signal(int number) const { ::kill(pid_t(m_process.processId()), number); }
 
     // Ends the server at once, as a crash would: open connections just drop.
     void kill()
