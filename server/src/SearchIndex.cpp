@@ -134,7 +134,8 @@ qsizetype SearchIndex::bytes() const
 
 bool SearchIndex::unsearchable(QStringView key)
 {
-    return std::any_of(key.begin(), key.end(), [](QChar c) { return c.unicode() < 0x20; });
+    // A lone half of a surrogate pair reaches the database as some other character.
+    return !key.isValidUtf16() || std::any_of(key.begin(), key.end(), [](QChar c) { return c.unicode() < 0x20; });
 }
 
 QString SearchIndex::foldAscii(QString text)

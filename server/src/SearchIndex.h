@@ -31,8 +31,7 @@ public:
     void finish();
 
     // Positions of the books (see id()) whose title or author holds key, newest first. The key
-    // must not hold control characters, which no search over the index could tell apart from
-    // the breaks between fields.
+    // must not be unsearchable().
     class Hits
     {
     public:
@@ -53,7 +52,8 @@ public:
     // Bytes held, for the operator's figures.
     qsizetype bytes() const;
 
-    // Whether key holds a character no index search can serve.
+    // Whether key holds what the index cannot answer for: control characters, which it could
+    // not tell apart from the breaks between fields, or broken UTF-16.
     static bool unsearchable(QStringView key);
     // ASCII letters to lower case and nothing else, as SQLite's LIKE compares them.
     static QString foldAscii(QString text);

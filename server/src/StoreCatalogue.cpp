@@ -300,6 +300,13 @@ std::optional<BookPage> StoreCatalogue::indexedSearch(const QString &key, int pa
     return result;
 }
 
+std::shared_ptr<const SearchIndex> StoreCatalogue::searchIndex()
+{
+    SharedCatalogue &s = shared();
+    const std::lock_guard guard(s.indexLock);
+    return s.index;
+}
+
 std::shared_ptr<const SearchIndex> StoreCatalogue::currentIndex(qint64 version)
 {
     SharedCatalogue &s = shared();

@@ -64,6 +64,8 @@ public:
     BookPage searchBooks(const QString &key, int page, int pageSize);
     // The same answer, always by scanning the table.
     BookPage scanBooks(const QString &key, int page, int pageSize);
+    // The index the last search was answered from, if any.
+    std::shared_ptr<const SearchIndex> searchIndex();
     BookPage userBooks(qint64 userId, int page, int pageSize);
     std::optional<BookRow> book(qint64 id);
     std::optional<qint64> bookWithHash(const QString &hash);
