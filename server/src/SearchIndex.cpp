@@ -4,7 +4,63 @@
 #include <QList>
 
 #include <algorithm>
-#include <unordered_map>
+#include <utility>
+
+namespace {
+
+// A number for every gram, in open addressing: no gram is 0, so 0 marks a free slot.
+class GramTable
+{
+public:
+    quint32 &operator[](quint32 gram)
+    {
+        if (m_used * 2 >= m_keys.size())
+            grow();
+        size_t i = slot(gram);
+        if (m_keys[i] == 0) {
+            m_keys[i] = gram;
+            ++m_used;
+        }
+        return m_values[i];
+    }
+    template<typename Visit>
+    void forEach(Visit &&visit)
+    {
+        for (size_t i = 0; i < m_keys.size(); ++i) {
+            if (m_keys[i] != 0)
+                visit(m_keys[i], m_values[i]);
+        }
+    }
+    size_t size() const { return m_used; }
+
+private:
+    size_t slot(quint32 gram) const
+    {
+        const size_t mask = m_keys.size() - 1;
+        size_t i = (gram * 0x9E3779B1u) & mask;
+        while (m_keys[i] != 0 && m_keys[i] != gram)
+            i = (i + 1) & mask;
+        return i;
+    }
+    void grow()
+    {
+        std::vector<quint32> keys(std::max<size_t>(1024, m_keys.size() * 2)), values(keys.size());
+        std::swap(keys, m_keys);
+        std::swap(values, m_values);
+        for (size_t i = 0; i < keys.size(); ++i) {
+            if (keys[i] != 0) {
+                const size_t to = slot(keys[i]);
+                m_keys[to] = keys[i];
+                m_values[to] = values[i];
+            }
+        }
+    }
+
+    std::vector<quint32> m_keys, m_values;
+    size_t m_used = 0;
+};
+
+} // namespace
 
 void SearchIndex::reserve(qsizetype books)
 {
@@ -52,28 +108,25 @@ void SearchIndex::finish()
     if (m_starts.empty())
         m_starts.push_back(0);
     // Counted first, so every list gets its place in one array.
-    std::unordered_map<quint32, quint32> counts;
+    GramTable table;
     const auto n = quint32(m_ids.size());
     for (quint32 p = 0; p < n; ++p)
-        grams(p, [&](quint32 g) { ++counts[g]; });
-    m_grams.reserve(counts.size());
-    for (const auto &entry : counts)
-        m_grams.push_back(entry.first);
+        grams(p, [&](quint32 g) { ++table[g]; });
+    m_grams.reserve(table.size());
+    table.forEach([&](quint32 g, quint32) { m_grams.push_back(g); });
     std::sort(m_grams.begin(), m_grams.end());
     m_offsets.resize(m_grams.size() + 1);
-    std::unordered_map<quint32, quint32> cursor;
-    cursor.reserve(counts.size());
     quint32 total = 0;
     for (size_t i = 0; i < m_grams.size(); ++i) {
         m_offsets[i] = total;
-        cursor[m_grams[i]] = total;
-        total += counts[m_grams[i]];
+        // From here on the table holds where the gram's next book goes.
+        quint32 &slot = table[m_grams[i]];
+        total += std::exchange(slot, total);
     }
     m_offsets.back() = total;
-    counts = {};
     m_postings.resize(total);
     for (quint32 p = 0; p < n; ++p)
-        grams(p, [&](quint32 g) { m_postings[cursor[g]++] = p; });
+        grams(p, [&](quint32 g) { m_postings[table[g]++] = p; });
 }
 
 std::span<const quint32> SearchIndex::list(quint32 gram) const
