@@ -264,9 +264,12 @@ struct Bench
     void row(const QString &what, const QList<LiveServer *> &nodes, const QString &dataDir)
     {
         const double before = residentMb(dataDir);
-        const double build = once(*nodes.first(), "/readerserver/listbook.asp?action=search&key=%E5%89%91");
-        for (LiveServer *n : nodes.mid(1))
-            once(*n, "/readerserver/listbook.asp?action=search&key=%E5%89%91");
+        // The first search builds the index; the lists' answers are cached by every worker
+        // thread at their first request, which on a large catalogue counts its books.
+        double build = 0;
+        for (LiveServer *n : nodes)
+            build = std::max(build, once(*n, "/readerserver/listbook.asp?action=search&key=%E5%89%91"));
+        measure(nodes, lists, 8, seconds);
         const Figures list8 = measure(nodes, lists, 8, seconds);
         const Figures search1 = measure(nodes, searches, 1, seconds);
         const Figures search8 = measure(nodes, searches, 8, seconds);
@@ -368,7 +371,7 @@ int main(int argc, char *argv[])
         std::printf("PostgreSQL: not measured (%s)\n", qPrintable(error.left(300)));
         pg.reset();
     }
-    std::printf("list: cached category pages; search: 6,000 keys of one or two characters, pages 1-3; "
+    std::printf("list: cached category pages (after a warm-up run); search: 6,000 keys of one or two characters, pages 1-3; "
                 "%d s each\n", bench.seconds);
     bench.size(100000, pg.get());
     if (args.contains(QStringLiteral("--million")))

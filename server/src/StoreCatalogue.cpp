@@ -266,7 +266,7 @@ std::optional<BookPage> StoreCatalogue::indexedSearch(const QString &key, int pa
         return std::nullopt;
     QString folded = SearchIndex::foldAscii(key);
     if (m_store.isPostgres() && (SearchIndex::hasOtherCase(key) || (!shared().plainAscii && folded != key))) {
-        QSqlQuery &lower = m_store.prepared(QStringLiteral("SELECT lower(?)"));
+        QSqlQuery &lower = m_store.prepared(QStringLiteral("SELECT lower(CAST(? AS TEXT))"));
         lower.addBindValue(key);
         if (!m_store.exec(lower) || !lower.next())
             return std::nullopt;
@@ -332,7 +332,7 @@ std::shared_ptr<const SearchIndex> StoreCatalogue::buildIndex(qint64 version)
 {
     const StoreDialect &dialect = m_store.dialect();
     if (m_store.isPostgres()) {
-        QSqlQuery &probe = m_store.prepared(QStringLiteral("SELECT lower(?)"));
+        QSqlQuery &probe = m_store.prepared(QStringLiteral("SELECT lower(CAST(? AS TEXT))"));
         const QString ascii = QStringLiteral(" !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                              "[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~");
         probe.addBindValue(ascii);
@@ -379,22 +379,24 @@ qint64 StoreCatalogue::readVersion()
     return version;
 }
 
-QByteArray StoreCatalogue::cachedAnswer(const QByteArray &key)
+QByteArray StoreCatalogue::cachedAnswer(const QByteArray &key, Answer kind)
 {
     const qint64 version = catalogueVersion();
     if (version < 0)
         return {};
     if (version != m_answersVersion) {
         m_answers.clear();
+        m_searchAnswers.clear();
         m_answersVersion = version;
         return {};
     }
-    return m_answers.value(key);
+    return (kind == Answer::Search ? m_searchAnswers : m_answers).value(key);
 }
 
-void StoreCatalogue::rememberAnswer(const QByteArray &key, const QByteArray &answer)
+void StoreCatalogue::rememberAnswer(const QByteArray &key, const QByteArray &answer, Answer kind)
 {
-    if (m_answers.size() >= 512)
-        m_answers.clear();
-    m_answers.insert(key, answer);
+    QHash<QByteArray, QByteArray> &answers = kind == Answer::Search ? m_searchAnswers : m_answers;
+    if (answers.size() >= 512)
+        answers.clear();
+    answers.insert(key, answer);
 }

@@ -76,11 +76,18 @@ public:
 
     // Catalogue answers built from the database, kept until the catalogue changes in any
     // process (a counter the database bumps on every change to a public book).
-    QByteArray cachedAnswer(const QByteArray &key);
+    // Search answers are kept apart, so the many different keys readers type never push the
+    // few list pages out.
+    enum class Answer
+    {
+        Page,
+        Search
+    };
+    QByteArray cachedAnswer(const QByteArray &key, Answer kind = Answer::Page);
     // -1 when the database cannot answer. Back ends that several processes share may answer
     // from the version read shortly before (see StoreDialect::versionTrustMs).
     qint64 catalogueVersion();
-    void rememberAnswer(const QByteArray &key, const QByteArray &answer);
+    void rememberAnswer(const QByteArray &key, const QByteArray &answer, Answer kind = Answer::Page);
     // Tells every thread of this process that the books changed, so the next version asked
     // is read from the database.
     void changed();
@@ -96,5 +103,6 @@ private:
     Store &m_store;
     SharedCatalogue *m_shared = nullptr;
     QHash<QByteArray, QByteArray> m_answers;
+    QHash<QByteArray, QByteArray> m_searchAnswers;
     qint64 m_answersVersion = -1;
 };
