@@ -92,8 +92,12 @@ bool load(Store &store, int count, QString *error)
         *error = q.lastError().text() + db.lastError().text();
         return false;
     }
-    if (store.isPostgres())
-        q.exec(QStringLiteral("ANALYZE books"));
+    // What autovacuum would do before long, done now so that it does not run during the
+    // measurements: the visibility map that lets counts read the indexes alone.
+    if (store.isPostgres() && (!q.exec(QStringLiteral("VACUUM ANALYZE books")) || !q.exec(QStringLiteral("CHECKPOINT")))) {
+        *error = q.lastError().text();
+        return false;
+    }
     return true;
 }
 
@@ -293,7 +297,7 @@ struct Bench
     {
         std::printf("\n%d books\n  %-24s %9s %7s | %8s %7s | %8s %7s | %10s %s\n", books, "", "list/s", "p99 ms",
                     "search/s", "p99 ms", "search/s", "p99 ms", "first srch", "RSS before -> after");
-        std::printf("  %-24s %17s | %16s | %16s |\n", "", "8 connections", "1 connection", "8 connections");
+        std::printf("  %-24s %17s | %16s | %16s |\n", "", "8 connections", "1 per server", "8 connections");
         QString error;
         QElapsedTimer t;
         const QString sqliteData = dir.filePath(QStringLiteral("sqlite-%1").arg(books));
