@@ -3,7 +3,7 @@
 // PostgreSQL server and two PostgreSQL servers on the same database, in one run. Figures
 // only: on one machine the servers, the database and wrk share the same cores.
 //
-//   folioway-server-scale-bench [--million] [--seconds N]
+//   folioway-server-scale-bench [--million] [--seconds N] [--index-only]
 
 #include "Categories.h"
 #include "LiveServer.h"
@@ -264,6 +264,7 @@ struct Bench
     QString binDir;
     QString lists, searches;
     int seconds = 10;
+    bool indexOnly = false; // the index in this process on SQLite, no servers
 
     void row(const QString &what, const QList<LiveServer *> &nodes, const QString &dataDir)
     {
@@ -293,9 +294,21 @@ struct Bench
         return false;
     }
 
+    // Other work on the machine shows in every p99; the load is printed beside the figures.
+    static QByteArray loadAverage()
+    {
+        QFile f(QStringLiteral("/proc/loadavg"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().left(14) : QByteArray("?");
+    }
+
     void size(int books, PgCluster *pg)
     {
-        std::printf("\n%d books\n  %-24s %9s %7s | %8s %7s | %8s %7s | %10s %s\n", books, "", "list/s", "p99 ms",
+        struct Footer
+        {
+            ~Footer() { std::printf("  (load average at the end: %s)\n", loadAverage().constData()); }
+        } footer;
+        std::printf("\n%d books (load average at the start: %s)\n  %-24s %9s %7s | %8s %7s | %8s %7s | %10s %s\n", books,
+                    loadAverage().constData(), "", "list/s", "p99 ms",
                     "search/s", "p99 ms", "search/s", "p99 ms", "first srch", "RSS before -> after");
         std::printf("  %-24s %17s | %16s | %16s |\n", "", "8 connections", "1 per server", "8 connections");
         QString error;
@@ -312,6 +325,8 @@ struct Bench
             std::printf("  (SQLite loaded in %.1f s)\n", double(t.elapsed()) / 1000);
             inProcess(store);
         }
+        if (indexOnly)
+            return;
         {
             LiveServer node;
             if (!start(node, {QStringLiteral("--data"), sqliteData}))
@@ -369,9 +384,10 @@ int main(int argc, char *argv[])
     bench.lists = write(QStringLiteral("lists.lua"), script(false));
     bench.searches = write(QStringLiteral("searches.lua"), script(true));
 
+    bench.indexOnly = args.contains(QStringLiteral("--index-only"));
     std::unique_ptr<PgCluster> pg = std::make_unique<PgCluster>();
     QString error;
-    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")) || !pg->create(&error)) {
+    if (bench.indexOnly || !QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")) || !pg->create(&error)) {
         std::printf("PostgreSQL: not measured (%s)\n", qPrintable(error.left(300)));
         pg.reset();
     }
