@@ -11,11 +11,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <utility>
 #include <chrono>
 #include <map>
 #include <mutex>
 
 using namespace StoreSupport;
+
+// The rows of books shown in search answers since the index was built. Every change to a
+// public book moves the version, so within one version a row stays as it was read.
+struct SearchRows
+{
+    std::mutex lock;
+    QHash<qint64, BookRow> byId;
+};
 
 // What the threads of one process share about one catalogue: the version last read and until
 // when it is trusted, and the search index.
@@ -26,6 +35,7 @@ struct SharedCatalogue
     std::atomic<quint64> changes{0};     // bumped by changed(); a read begun before is not kept
     std::mutex indexLock;
     std::shared_ptr<const SearchIndex> index;
+    std::shared_ptr<SearchRows> rows; // beside the index, of the same version
     std::mutex building; // one build at a time; the others wait for it rather than scan
     // Whether the database lowers A-Z to a-z and leaves the rest of ASCII alone (a Turkish
     // collation does not), so such keys need not be sent to it.
@@ -33,6 +43,9 @@ struct SharedCatalogue
 };
 
 namespace {
+
+// Rows kept for search answers per index, about 300 bytes each.
+constexpr qsizetype kKnownRows = 50000;
 
 qint64 steadyMs()
 {
@@ -261,7 +274,7 @@ std::optional<BookPage> StoreCatalogue::indexedSearch(const QString &key, int pa
     const qint64 version = catalogueVersion();
     if (version < 0)
         return std::nullopt;
-    const std::shared_ptr<const SearchIndex> index = currentIndex(version);
+    const auto [index, rowCache] = currentIndex(version);
     if (!index)
         return std::nullopt;
     QString folded = SearchIndex::foldAscii(key);
@@ -281,22 +294,42 @@ std::optional<BookPage> StoreCatalogue::indexedSearch(const QString &key, int pa
     result.page = std::clamp(pageNumber, 1, result.totalPages);
     if (result.totalBooks == 0)
         return result;
+    const qsizetype first = qsizetype(result.page - 1) * pageSize;
+    const qsizetype last = std::min<qsizetype>(first + pageSize, hits.size());
+    result.rows.reserve(pageSize);
+    SearchRows &known = *rowCache;
+    {
+        const std::lock_guard guard(known.lock);
+        for (qsizetype i = first; i < last; ++i) {
+            const auto row = known.byId.constFind(index->id(hits[i]));
+            if (row == known.byId.cend())
+                break;
+            result.rows.append(*row);
+        }
+    }
+    if (result.rows.size() == last - first)
+        return result;
+
+    result.rows.clear();
     QString marks = QStringLiteral("?");
     for (int i = 1; i < pageSize; ++i)
         marks += QStringLiteral(", ?");
     QSqlQuery &rows = m_store.prepared(
         QStringLiteral("SELECT %1 FROM books WHERE id IN (%2) AND checkif = 1 ORDER BY id DESC").arg(kBookColumns, marks));
-    const qsizetype first = qsizetype(result.page - 1) * pageSize;
     for (qsizetype i = first; i < first + pageSize; ++i)
-        rows.addBindValue(i < hits.size() ? index->id(hits[i]) : qint64(0));
+        rows.addBindValue(i < last ? index->id(hits[i]) : qint64(0));
     if (!m_store.exec(rows)) {
         result.ok = false;
         return result;
     }
-    result.rows.reserve(pageSize);
     while (rows.next())
         result.rows.append(bookFrom(rows));
     rows.finish();
+    const std::lock_guard guard(known.lock);
+    if (known.byId.size() < kKnownRows) {
+        for (const BookRow &b : std::as_const(result.rows))
+            known.byId.insert(b.id, b);
+    }
     return result;
 }
 
@@ -307,24 +340,27 @@ std::shared_ptr<const SearchIndex> StoreCatalogue::searchIndex()
     return s.index;
 }
 
-std::shared_ptr<const SearchIndex> StoreCatalogue::currentIndex(qint64 version)
+StoreCatalogue::Snapshot StoreCatalogue::currentIndex(qint64 version)
 {
     SharedCatalogue &s = shared();
-    const auto current = [&]() -> std::shared_ptr<const SearchIndex> {
+    const auto current = [&]() -> Snapshot {
         const std::lock_guard guard(s.indexLock);
-        return s.index && s.index->version() == version ? s.index : nullptr;
+        if (s.index && s.index->version() == version)
+            return {s.index, s.rows};
+        return {};
     };
-    if (auto index = current())
-        return index;
+    if (Snapshot found = current(); found.first)
+        return found;
     const std::lock_guard building(s.building);
-    if (auto index = current())
-        return index;
+    if (Snapshot found = current(); found.first)
+        return found;
     auto fresh = buildIndex(version);
-    if (fresh) {
-        const std::lock_guard guard(s.indexLock);
-        s.index = fresh;
-    }
-    return fresh;
+    if (!fresh)
+        return {};
+    const std::lock_guard guard(s.indexLock);
+    s.index = fresh;
+    s.rows = std::make_shared<SearchRows>();
+    return {s.index, s.rows};
 }
 
 // The version is read before the rows, so a snapshot is never older than its label.

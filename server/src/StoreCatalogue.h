@@ -8,9 +8,11 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 class SearchIndex;
 class Store;
+struct SearchRows;
 struct SharedCatalogue;
 
 // Review codes of a book, as the user's book list reports them.
@@ -95,7 +97,8 @@ public:
 private:
     BookPage page(const QString &where, const QVariantList &binds, int page, int pageSize);
     std::optional<BookPage> indexedSearch(const QString &key, int page, int pageSize);
-    std::shared_ptr<const SearchIndex> currentIndex(qint64 version);
+    using Snapshot = std::pair<std::shared_ptr<const SearchIndex>, std::shared_ptr<SearchRows>>;
+    Snapshot currentIndex(qint64 version);
     std::shared_ptr<const SearchIndex> buildIndex(qint64 version);
     SharedCatalogue &shared();
     qint64 readVersion();

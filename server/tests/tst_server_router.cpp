@@ -186,7 +186,8 @@ private Q_SLOTS:
                 QCOMPARE(indexed.page, scanned.page);
                 QCOMPARE(indexed.rows.size(), scanned.rows.size());
                 for (int r = 0; r < indexed.rows.size(); ++r)
-                    QVERIFY2(indexed.rows[r].id == scanned.rows[r].id, qPrintable(key));
+                    QVERIFY2(indexed.rows[r].id == scanned.rows[r].id && indexed.rows[r].name == scanned.rows[r].name,
+                             qPrintable(key));
             }
         }
         QCOMPARE(store.catalogue().searchIndex()->books(), 400 - 400 / 9 - 1);
@@ -198,6 +199,10 @@ private Q_SLOTS:
         QVERIFY(writer->wait());
         QCOMPARE(store.catalogue().searchBooks(u"线程"_s, 1, 9).totalBooks, 1);
         QVERIFY(store.catalogue().deleteBook(store.catalogue().searchBooks(u"线程"_s, 1, 9).rows.value(0).id));
+        // A row shown before is read again once it changed.
+        const qint64 shown = store.catalogue().searchBooks(u"书"_s, 1, 9).rows.value(0).id;
+        QVERIFY(store.catalogue().setBookFile(shown, keys.first() + u".txt"_s, 1, {}));
+        QCOMPARE(store.catalogue().searchBooks(u"书"_s, 1, 9).rows.value(0).fileName, keys.first() + u".txt"_s);
     }
 
     void bookFile_range_data()
