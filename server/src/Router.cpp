@@ -212,7 +212,8 @@ Response Router::listBooks(const FormCodec::Fields &query) const
     // Catalogue pages are read far more often than the catalogue changes.
     Store &db = store();
     const QByteArray cacheKey = (search ? "s|" : "l|") + QByteArray::number(page) + '|' + term.toUtf8();
-    if (QByteArray cached = db.catalogue().cachedAnswer(cacheKey); !cached.isEmpty())
+    const auto kind = search ? StoreCatalogue::Answer::Search : StoreCatalogue::Answer::Page;
+    if (QByteArray cached = db.catalogue().cachedAnswer(cacheKey, kind); !cached.isEmpty())
         return xml(std::move(cached));
 
     const BookPage result = search ? db.catalogue().searchBooks(term, page, m_config.pageSize)
@@ -241,7 +242,7 @@ Response Router::listBooks(const FormCodec::Fields &query) const
     x.open("otherinfo").element("pageinfo", pageInfo(result)).close("otherinfo");
     x.close("booklist");
     QByteArray answer = x.take();
-    db.catalogue().rememberAnswer(cacheKey, answer);
+    db.catalogue().rememberAnswer(cacheKey, answer, kind);
     return xml(std::move(answer));
 }
 

@@ -9,6 +9,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <utility>
 
 using namespace StoreSupport;
 
@@ -174,10 +175,24 @@ bool Store::lost(const QSqlError &error)
     return true;
 }
 
+// Whether a statement run without error may have changed the books.
+static bool writesBooks(const QString &sql)
+{
+    return !sql.startsWith(u"SELECT") && sql.contains(u"books");
+}
+
 bool Store::exec(QSqlQuery &q)
 {
-    if (q.exec())
+    if (q.exec()) {
+        if (writesBooks(q.lastQuery())) {
+            // Other threads learn of it once it is committed.
+            if (m_inTransaction)
+                m_booksTouched = true;
+            else
+                m_catalogue.changed();
+        }
         return true;
+    }
     m_lastError = q.lastError().text();
     if (!m_open) {
         ++m_lostCount;
@@ -225,14 +240,20 @@ bool Store::transaction(const std::function<bool()> &work)
         }
     }
     m_inTransaction = true;
+    m_booksTouched = false;
     const bool done = work();
     m_inTransaction = false;
+    const bool touched = std::exchange(m_booksTouched, false);
     QSqlQuery end(database());
     if (!done) {
         end.exec(QStringLiteral("ROLLBACK"));
         return false;
     }
-    if (!end.exec(QStringLiteral("COMMIT"))) {
+    const bool committed = end.exec(QStringLiteral("COMMIT"));
+    // A commit that failed on a lost connection may still have happened.
+    if (touched)
+        m_catalogue.changed();
+    if (!committed) {
         m_lastError = end.lastError().text();
         if (!lost(end.lastError()))
             QSqlQuery(database()).exec(QStringLiteral("ROLLBACK"));

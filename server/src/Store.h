@@ -84,6 +84,7 @@ private:
     QString m_lastError;
     bool m_open = false;
     bool m_inTransaction = false;
+    bool m_booksTouched = false; // a write to the books inside the open transaction
     quint64 m_lostCount = 0;
     QElapsedTimer m_retryTimer; // since the last failed open
     // Cached prepared statements; held by pointer so references survive later insertions.

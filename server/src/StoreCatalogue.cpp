@@ -1,17 +1,57 @@
 #include "StoreCatalogue.h"
 
+#include "SearchIndex.h"
 #include "Store.h"
 #include "StoreDialect.h"
 #include "StoreSupport.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
 #include <algorithm>
+#include <atomic>
+#include <utility>
+#include <chrono>
+#include <map>
+#include <mutex>
 
 using namespace StoreSupport;
 
+// The rows of books shown in search answers since the index was built. Every change to a
+// public book moves the version, so within one version a row stays as it was read.
+struct SearchRows
+{
+    std::mutex lock;
+    QHash<qint64, BookRow> byId;
+};
+
+// What the threads of one process share about one catalogue: the version last read and until
+// when it is trusted, and the search index.
+struct SharedCatalogue
+{
+    std::atomic<qint64> version{-1};
+    std::atomic<qint64> trustedUntil{0}; // steadyMs()
+    std::atomic<quint64> changes{0};     // bumped by changed(); a read begun before is not kept
+    std::mutex indexLock;
+    std::shared_ptr<const SearchIndex> index;
+    std::shared_ptr<SearchRows> rows; // beside the index, of the same version
+    std::mutex building; // one build at a time; the others wait for it rather than scan
+    // Whether the database lowers A-Z to a-z and leaves the rest of ASCII alone (a Turkish
+    // collation does not), so such keys need not be sent to it.
+    std::atomic<bool> plainAscii{true};
+};
+
 namespace {
+
+// Rows kept for search answers per index, about 300 bytes each.
+constexpr qsizetype kKnownRows = 50000;
+
+qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 QString likePattern(const QString &key)
 {
@@ -91,6 +131,13 @@ BookPage StoreCatalogue::listBooks(const QString &category, int pageNumber, int 
 }
 
 BookPage StoreCatalogue::searchBooks(const QString &key, int pageNumber, int pageSize)
+{
+    if (auto found = indexedSearch(key, pageNumber, pageSize))
+        return *found;
+    return scanBooks(key, pageNumber, pageSize);
+}
+
+BookPage StoreCatalogue::scanBooks(const QString &key, int pageNumber, int pageSize)
 {
     const QString pattern = likePattern(key);
     return page(QStringLiteral("checkif = 1 AND (%1 OR %2)")
@@ -180,7 +227,185 @@ bool StoreCatalogue::deleteBook(qint64 id)
     return m_store.exec(q);
 }
 
+SharedCatalogue &StoreCatalogue::shared()
+{
+    if (!m_shared) {
+        static std::mutex lock;
+        static std::map<QString, std::unique_ptr<SharedCatalogue>> all;
+        const std::lock_guard guard(lock);
+        auto &slot = all[m_store.m_location];
+        if (!slot)
+            slot = std::make_unique<SharedCatalogue>();
+        m_shared = slot.get();
+    }
+    return *m_shared;
+}
+
+void StoreCatalogue::changed()
+{
+    SharedCatalogue &s = shared();
+    s.changes.fetch_add(1);
+    s.trustedUntil.store(0);
+}
+
 qint64 StoreCatalogue::catalogueVersion()
+{
+    const int trust = m_store.m_dialect ? m_store.dialect().versionTrustMs() : 0;
+    if (trust <= 0)
+        return readVersion();
+    SharedCatalogue &s = shared();
+    const qint64 now = steadyMs();
+    if (now < s.trustedUntil.load(std::memory_order_acquire))
+        return s.version.load(std::memory_order_relaxed);
+    const quint64 changes = s.changes.load();
+    const qint64 version = readVersion();
+    if (version >= 0 && s.changes.load() == changes) {
+        s.version.store(version, std::memory_order_relaxed);
+        s.trustedUntil.store(now + trust, std::memory_order_release);
+    }
+    return version;
+}
+
+std::optional<BookPage> StoreCatalogue::indexedSearch(const QString &key, int pageNumber, int pageSize)
+{
+    // The rows of a page are read by their ids in one statement.
+    if (SearchIndex::unsearchable(key) || pageSize < 1 || pageSize > 500)
+        return std::nullopt;
+    const qint64 version = catalogueVersion();
+    if (version < 0)
+        return std::nullopt;
+    const auto [index, rowCache] = currentIndex(version);
+    if (!index)
+        return std::nullopt;
+    QString folded = SearchIndex::foldAscii(key);
+    if (m_store.isPostgres() && (SearchIndex::hasOtherCase(key) || (!shared().plainAscii && folded != key))) {
+        QSqlQuery &lower = m_store.prepared(QStringLiteral("SELECT lower(CAST(? AS TEXT))"));
+        lower.addBindValue(key);
+        if (!m_store.exec(lower) || !lower.next())
+            return std::nullopt;
+        folded = lower.value(0).toString();
+        lower.finish();
+    }
+
+    BookPage result;
+    const SearchIndex::Hits hits = index->find(folded);
+    result.totalBooks = hits.size();
+    result.totalPages = std::max<qint64>(1, (result.totalBooks + pageSize - 1) / pageSize);
+    result.page = std::clamp(pageNumber, 1, result.totalPages);
+    if (result.totalBooks == 0)
+        return result;
+    const qsizetype first = qsizetype(result.page - 1) * pageSize;
+    const qsizetype last = std::min<qsizetype>(first + pageSize, hits.size());
+    result.rows.reserve(pageSize);
+    SearchRows &known = *rowCache;
+    {
+        const std::lock_guard guard(known.lock);
+        for (qsizetype i = first; i < last; ++i) {
+            const auto row = known.byId.constFind(index->id(hits[i]));
+            if (row == known.byId.cend())
+                break;
+            result.rows.append(*row);
+        }
+    }
+    if (result.rows.size() == last - first)
+        return result;
+
+    result.rows.clear();
+    QString marks = QStringLiteral("?");
+    for (int i = 1; i < pageSize; ++i)
+        marks += QStringLiteral(", ?");
+    QSqlQuery &rows = m_store.prepared(
+        QStringLiteral("SELECT %1 FROM books WHERE id IN (%2) AND checkif = 1 ORDER BY id DESC").arg(kBookColumns, marks));
+    for (qsizetype i = first; i < first + pageSize; ++i)
+        rows.addBindValue(i < last ? index->id(hits[i]) : qint64(0));
+    if (!m_store.exec(rows)) {
+        result.ok = false;
+        return result;
+    }
+    while (rows.next())
+        result.rows.append(bookFrom(rows));
+    rows.finish();
+    const std::lock_guard guard(known.lock);
+    if (known.byId.size() < kKnownRows) {
+        for (const BookRow &b : std::as_const(result.rows))
+            known.byId.insert(b.id, b);
+    }
+    return result;
+}
+
+std::shared_ptr<const SearchIndex> StoreCatalogue::searchIndex()
+{
+    SharedCatalogue &s = shared();
+    const std::lock_guard guard(s.indexLock);
+    return s.index;
+}
+
+StoreCatalogue::Snapshot StoreCatalogue::currentIndex(qint64 version)
+{
+    SharedCatalogue &s = shared();
+    const auto current = [&]() -> Snapshot {
+        const std::lock_guard guard(s.indexLock);
+        if (s.index && s.index->version() == version)
+            return {s.index, s.rows};
+        return {};
+    };
+    if (Snapshot found = current(); found.first)
+        return found;
+    const std::lock_guard building(s.building);
+    if (Snapshot found = current(); found.first)
+        return found;
+    auto fresh = buildIndex(version);
+    if (!fresh)
+        return {};
+    const std::lock_guard guard(s.indexLock);
+    s.index = fresh;
+    s.rows = std::make_shared<SearchRows>();
+    return {s.index, s.rows};
+}
+
+// The version is read before the rows, so a snapshot is never older than its label.
+std::shared_ptr<const SearchIndex> StoreCatalogue::buildIndex(qint64 version)
+{
+    const StoreDialect &dialect = m_store.dialect();
+    if (m_store.isPostgres()) {
+        QSqlQuery &probe = m_store.prepared(QStringLiteral("SELECT lower(CAST(? AS TEXT))"));
+        const QString ascii = QStringLiteral(" !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                             "[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~");
+        probe.addBindValue(ascii);
+        if (!m_store.exec(probe) || !probe.next())
+            return nullptr;
+        shared().plainAscii = probe.value(0).toString() == SearchIndex::foldAscii(ascii);
+        probe.finish();
+    }
+    auto index = std::make_shared<SearchIndex>(version);
+    QSqlQuery &count = m_store.prepared(QStringLiteral("SELECT count(*) FROM books WHERE checkif = 1"));
+    if (!m_store.exec(count) || !count.next())
+        return nullptr;
+    index->reserve(count.value(0).toLongLong());
+    count.finish();
+    QSqlQuery &q = m_store.prepared(QStringLiteral("SELECT id, %1, %2 FROM books WHERE checkif = 1 ORDER BY id DESC")
+                                        .arg(dialect.lowered(QStringLiteral("name")),
+                                             dialect.lowered(QStringLiteral("author"))));
+    if (!m_store.exec(q))
+        return nullptr;
+    const bool postgres = m_store.isPostgres();
+    while (q.next()) {
+        const QString name = q.value(1).toString();
+        const QString author = q.value(2).toString();
+        if (postgres)
+            index->add(q.value(0).toLongLong(), name, author);
+        else
+            index->add(q.value(0).toLongLong(), SearchIndex::foldAscii(name), SearchIndex::foldAscii(author));
+    }
+    const bool complete = q.lastError().type() == QSqlError::NoError;
+    q.finish();
+    if (!complete)
+        return nullptr;
+    index->finish();
+    return index;
+}
+
+qint64 StoreCatalogue::readVersion()
 {
     QSqlQuery &q = m_store.prepared(QStringLiteral("SELECT version FROM catalogue_version"));
     if (!m_store.exec(q) || !q.next())
@@ -190,22 +415,24 @@ qint64 StoreCatalogue::catalogueVersion()
     return version;
 }
 
-QByteArray StoreCatalogue::cachedAnswer(const QByteArray &key)
+QByteArray StoreCatalogue::cachedAnswer(const QByteArray &key, Answer kind)
 {
     const qint64 version = catalogueVersion();
     if (version < 0)
         return {};
     if (version != m_answersVersion) {
         m_answers.clear();
+        m_searchAnswers.clear();
         m_answersVersion = version;
         return {};
     }
-    return m_answers.value(key);
+    return (kind == Answer::Search ? m_searchAnswers : m_answers).value(key);
 }
 
-void StoreCatalogue::rememberAnswer(const QByteArray &key, const QByteArray &answer)
+void StoreCatalogue::rememberAnswer(const QByteArray &key, const QByteArray &answer, Answer kind)
 {
-    if (m_answers.size() >= 512)
-        m_answers.clear();
-    m_answers.insert(key, answer);
+    QHash<QByteArray, QByteArray> &answers = kind == Answer::Search ? m_searchAnswers : m_answers;
+    if (answers.size() >= 512)
+        answers.clear();
+    answers.insert(key, answer);
 }

@@ -6,9 +6,14 @@
 #include <QString>
 #include <QVariantList>
 
+#include <memory>
 #include <optional>
+#include <utility>
 
+class SearchIndex;
 class Store;
+struct SearchRows;
+struct SharedCatalogue;
 
 // Review codes of a book, as the user's book list reports them.
 enum class Review : int
@@ -55,7 +60,14 @@ public:
     StoreCatalogue &operator=(const StoreCatalogue &) = delete;
 
     BookPage listBooks(const QString &category, int page, int pageSize);
+    // Books whose title or author holds key, in any case of its letters as the database's
+    // LIKE sees them; answered from the process's search index, or by scanning the table when
+    // the index cannot serve the key.
     BookPage searchBooks(const QString &key, int page, int pageSize);
+    // The same answer, always by scanning the table.
+    BookPage scanBooks(const QString &key, int page, int pageSize);
+    // The index the last search was answered from, if any.
+    std::shared_ptr<const SearchIndex> searchIndex();
     BookPage userBooks(qint64 userId, int page, int pageSize);
     std::optional<BookRow> book(qint64 id);
     std::optional<qint64> bookWithHash(const QString &hash);
@@ -66,14 +78,34 @@ public:
 
     // Catalogue answers built from the database, kept until the catalogue changes in any
     // process (a counter the database bumps on every change to a public book).
-    QByteArray cachedAnswer(const QByteArray &key);
-    qint64 catalogueVersion(); // -1 when the database cannot answer
-    void rememberAnswer(const QByteArray &key, const QByteArray &answer);
+    // Search answers are kept apart, so the many different keys readers type never push the
+    // few list pages out.
+    enum class Answer
+    {
+        Page,
+        Search
+    };
+    QByteArray cachedAnswer(const QByteArray &key, Answer kind = Answer::Page);
+    // -1 when the database cannot answer. Back ends that several processes share may answer
+    // from the version read shortly before (see StoreDialect::versionTrustMs).
+    qint64 catalogueVersion();
+    void rememberAnswer(const QByteArray &key, const QByteArray &answer, Answer kind = Answer::Page);
+    // Tells every thread of this process that the books changed, so the next version asked
+    // is read from the database.
+    void changed();
 
 private:
     BookPage page(const QString &where, const QVariantList &binds, int page, int pageSize);
+    std::optional<BookPage> indexedSearch(const QString &key, int page, int pageSize);
+    using Snapshot = std::pair<std::shared_ptr<const SearchIndex>, std::shared_ptr<SearchRows>>;
+    Snapshot currentIndex(qint64 version);
+    std::shared_ptr<const SearchIndex> buildIndex(qint64 version);
+    SharedCatalogue &shared();
+    qint64 readVersion();
 
     Store &m_store;
+    SharedCatalogue *m_shared = nullptr;
     QHash<QByteArray, QByteArray> m_answers;
+    QHash<QByteArray, QByteArray> m_searchAnswers;
     qint64 m_answersVersion = -1;
 };

@@ -34,6 +34,13 @@ public:
     virtual QString nameMatches() const = 0;
     // Case-insensitive LIKE with backslash escapes, for column against one bound pattern.
     virtual QString likeCondition(const QString &column) const = 0;
+    // The expression LIKE's case-insensitive match reads a column through, as the search
+    // index must see it; the column itself when that happens inside the comparison (SQLite's
+    // ASCII-only folding, done again by the index).
+    virtual QString lowered(const QString &column) const { return column; }
+    // How long a catalogue version read from the database is trusted by this process before
+    // it is read again; 0 reads it for every request.
+    virtual int versionTrustMs() const { return 0; }
     // Statements to run after rows were copied in with their ids (the migrate command).
     virtual QStringList afterCopy() const { return {}; }
     // Whether a failed statement means the connection to the database is gone.

@@ -15,6 +15,9 @@ namespace {
 // another program's locks on the same database will do.
 constexpr qint64 kSchemaLock = 0x466f6c696f;
 
+// How stale a node's view of another node's change to the catalogue may be.
+constexpr int kVersionTrustMs = 100;
+
 // Each entry brings the schema from its index to the next version (table schema_version).
 // The first one is the whole schema of the SQLite back end at its version 2.
 const QStringList kSteps[] = {
@@ -169,6 +172,11 @@ public:
     {
         return column + QStringLiteral(" ILIKE ? ESCAPE '\\'");
     }
+    // ILIKE compares lower() of both sides under the column's collation.
+    QString lowered(const QString &column) const override { return QStringLiteral("lower(%1)").arg(column); }
+    // Other processes change the catalogue too; asking for its version on every request would
+    // cost a round trip each.
+    int versionTrustMs() const override { return kVersionTrustMs; }
     QStringList afterCopy() const override
     {
         // Identity columns count on from the highest id copied in.
