@@ -130,8 +130,9 @@ else
 fi
 grep -qx "ExecStart=/usr/bin/folioway-server .*" "$unit" || fail "the packaged service does not start /usr/bin/folioway-server"
 # Installed without packages, the service starts the program where that install put it.
-cmake --install "$build" --prefix "$work/local" --component server >/dev/null
-grep -qx "ExecStart=$work/local/bin/folioway-server .*" "$work/local/lib/systemd/system/folioway-server.service" ||
+DESTDIR="$work/local" cmake --install "$build" --prefix /opt/folioway --component server >/dev/null
+grep -qx "ExecStart=/opt/folioway/bin/folioway-server .*" \
+  "$work/local/opt/folioway/lib/systemd/system/folioway-server.service" ||
   fail "cmake --install --prefix writes a service that starts another program"
 
 # An import run by root into the service user's data folder stays readable to the service.
