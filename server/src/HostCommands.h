@@ -14,6 +14,7 @@ namespace HostCommands {
 int migrate(const QString &fromLocation, const QString &toLocation);
 // import FOLDER, approve ID, reject ID, pending, delete-book ID, users, reset-password NAME
 // or disable-user NAME, as command holds it (the verb, then its argument).
-int run(Store &store, const ServerConfig &config, const QStringList &command, const QString &category);
+int run(Store &store, const ServerConfig &config, const QStringList &command, const QString &category,
+        bool replace = false);
 
 } // namespace HostCommands

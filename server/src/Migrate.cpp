@@ -24,6 +24,7 @@ const struct
     {"sessions", "token, userid, expires"},
     {"login_failures", "key, count, last, until"},
     {"promotion_visits", "userid, visitor, day"},
+    {"book_successors", "old_id, new_id"},
 };
 
 qint64 copyTable(QSqlDatabase &source, QSqlDatabase &target, const QString &table, const QString &columns,

@@ -84,6 +84,9 @@ const QStringList kSteps[] = {
         "CREATE TRIGGER books_removed AFTER DELETE ON books FOR EACH ROW WHEN (old.checkif = 1) "
         "EXECUTE FUNCTION catalogue_changed()",
     },
+    {
+        "CREATE TABLE book_successors (old_id BIGINT PRIMARY KEY, new_id BIGINT NOT NULL)",
+    },
 };
 
 class PostgresDialect final : public StoreDialect

@@ -79,6 +79,10 @@ const QStringList kSteps[] = {
         "CREATE TRIGGER books_removed AFTER DELETE ON books WHEN old.checkif = 1 "
         "BEGIN UPDATE catalogue_version SET version = version + 1; END",
     },
+    {
+        // Which copy took the place of a book an approved upload withdrew.
+        "CREATE TABLE book_successors (old_id INTEGER PRIMARY KEY, new_id INTEGER NOT NULL)",
+    },
 };
 
 class SqliteDialect final : public StoreDialect

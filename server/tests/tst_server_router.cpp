@@ -75,6 +75,12 @@ private Q_SLOTS:
         QTest::newRow("wrong password") << login + "abd&cookies=1" << 200 << "0|"_ba;
         QTest::newRow("empty password") << login + "%20&cookies=1" << 200 << "0|"_ba;
         QTest::newRow("unknown name") << Account + "?action=login&username=nobody&password=abc" << 200 << "0|"_ba;
+        // Newer copies: only the book whose date differs is named; the batch is bounded.
+        const QByteArray updates = "POST /folioway/updates/v1?";
+        QTest::newRow("changed books") << updates + "b=3|0.29|2024-03-04%2010:00:00&b=5|0.49|2024-03-01%2010:00:00&b=99|1|x"
+                                       << 200 << "<updates><book><asked>5</asked><id>5</id>"_ba;
+        QTest::newRow("changed books by GET") << "/folioway/updates/v1?b=5|0|x"_ba << 405 << none;
+        QTest::newRow("too many books at once") << updates + "b=1|0|x&"_ba.repeated(1001) << 413 << none;
     }
     void routing()
     {
