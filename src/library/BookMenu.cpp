@@ -1,4 +1,5 @@
 #include "library/BookMenu.h"
+#include "library/CatalogueOrigins.h"
 
 #include "library/LibraryDb.h"
 #include "library/LocalBookFiles.h"
@@ -38,6 +39,15 @@ BookMenu::BookMenu(LibraryDb &db, Prompter &prompter, QWidget *parent)
     connect(item(QStringLiteral("SendShare")), &QAction::triggered, this, [this] { Q_EMIT shareRequested(m_book.id); });
     connect(item(QStringLiteral("Menue_DelBook")), &QAction::triggered, this, &BookMenu::removeFromShelf);
     setShareEnabled(false);
+
+    // Newer copies of books downloaded from the catalogue, after the items above.
+    addSeparator();
+    QAction *check = addAction(QStringLiteral("检查更新"));
+    check->setObjectName(QStringLiteral("Menue_CheckUpdates"));
+    connect(check, &QAction::triggered, this, &BookMenu::checkUpdatesRequested);
+    QAction *update = addAction(QStringLiteral("更新本书"));
+    update->setObjectName(QStringLiteral("Menue_UpdateBook"));
+    connect(update, &QAction::triggered, this, [this] { Q_EMIT updateBookRequested(m_book.id); });
 }
 
 QAction *BookMenu::item(const QString &name) const
@@ -50,9 +60,15 @@ void BookMenu::setShareEnabled(bool enabled)
     item(QStringLiteral("SendShare"))->setEnabled(enabled);
 }
 
-void BookMenu::popupFor(const BookRecord &book, const QPoint &globalPos)
+void BookMenu::setBook(const BookRecord &book)
 {
     m_book = book;
+    item(QStringLiteral("Menue_UpdateBook"))->setEnabled(BooksWithUpdates(m_db).contains(book.id));
+}
+
+void BookMenu::popupFor(const BookRecord &book, const QPoint &globalPos)
+{
+    setBook(book);
     popup(globalPos);
 }
 

@@ -52,6 +52,9 @@ public:
     // Narrows the list to the books whose title, author or path hold the text, as it is typed.
     QLineEdit *filterBox() const { return m_filterBox; }
     QWidget *serverPage() const { return m_serverPage; }
+    // The last column and the title's tool tip say this of a book the catalogue holds a newer copy of.
+    static QString UpdateMark() { return QStringLiteral("有更新"); }
+    static int updateColumn();
 
 Q_SIGNALS:
     // The file exists and its lastread is set; the reader takes it from here.

@@ -103,6 +103,8 @@ public:
     static QString lastBookFolderOption() { return QStringLiteral("LastBookFolder"); }
 
     QString lastError() const { return m_connection.lastError; }
+    // For the library's tables kept beside these (CatalogueOrigins).
+    const LibraryConnection &connection() const { return m_connection; }
 
 private:
     // The parts keep a reference to the connection, so it is declared first.

@@ -16,6 +16,7 @@
 #include "reader/ReaderPane.h"
 #include "settings/BossKeyAction.h"
 #include "settings/SettingsPane.h"
+#include "shell/CatalogueUpdates.h"
 
 #include <QFileInfo>
 #include <QCloseEvent>
@@ -93,6 +94,10 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     connect(m_catalogue, &CataloguePane::shelfChanged, m_shelf, &BookshelfPane::reload);
     connect(m_catalogue, &CataloguePane::readRequested, this, [this](const QString &path) { openBook(path); });
     connect(m_searchPanel, &SearchPanel::searchRequested, m_catalogue, &CataloguePane::search);
+    m_updates = new CatalogueUpdates(ctx, prompter, m_catalogue->downloads(), this);
+    connect(m_updates, &CatalogueUpdates::shelfChanged, m_shelf, &BookshelfPane::reload);
+    connect(m_bookMenu, &BookMenu::checkUpdatesRequested, m_updates, [this] { m_updates->check(true); });
+    connect(m_bookMenu, &BookMenu::updateBookRequested, m_updates, &CatalogueUpdates::updateBook);
 
     m_bossKey = new BossKeyHotKey(GlobalHotKey::create(), this);
     connect(m_settings, &SettingsPane::pageStyleChanged, m_reader, &ReaderPane::setPageStyle);
@@ -149,6 +154,8 @@ void MainWindow::load()
     SelectToolBar(1);
     show();
     runLayout();
+    // The server has been asked at start by now; newer copies of catalogue books get their mark.
+    m_updates->check(false);
 }
 
 void MainWindow::SelectToolBar(int buttonId)
