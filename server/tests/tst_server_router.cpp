@@ -428,6 +428,25 @@ private Q_SLOTS:
         m_now = saved.addDays(1);
         QVERIFY2(answer.startsWith(reply), qPrintable(answer));
     }
+
+    // An approved upload of a title its uploader already shares stands in for the copy it
+    // withdrew: a client holding the old id is told of the new one.
+    void updatesFollowAnApprovedReplacement()
+    {
+        Store &store = Store::forThread(m_config.databaseLocation());
+        BookStorage storage(store, m_config.booksDir());
+        QString error;
+        BookRow b{.name = u"续写之书"_s, .category = Categories::names()[0], .fileName = u"a.txt"_s,
+                  .uploader = store.accounts().userByName(u"alice"_s)->id};
+        const qint64 first = storage.add(b, {"one", {}}, {}, &error);
+        b.review = Review::Pending;
+        const qint64 second = storage.add(b, {"one two", {}}, {}, &error);
+        QVERIFY2(first > 0 && second > 0, qPrintable(error));
+        QCOMPARE(store.uploads().review(second, Review::Approved, 0, 0).replacedIds, QList<qint64>{first});
+        const QByteArray answer = post("/folioway/updates/v1", "b=" + QByteArray::number(first) + "|0.00|x", Form).body;
+        QCOMPARE(element(answer, "asked"), QString::number(first));
+        QCOMPARE(element(answer, "id"), QString::number(second));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestServerRouter)
