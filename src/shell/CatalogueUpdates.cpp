@@ -187,6 +187,8 @@ void CatalogueUpdates::finishUpdate(qint64 bookId, const CatalogueOrigin &origin
         text = extracted.ok() ? FindFiles(unpacked).value(0) : QString();
     }
     QString error;
+    if (!text.isEmpty())
+        Q_EMIT replacing(book->path);
     const int added = text.isEmpty() ? -1 : ReplaceBookText(*m_ctx.db, book->path, text, &error);
     if (!unpacked.isEmpty())
         QDir(unpacked).removeRecursively();

@@ -36,6 +36,8 @@ Q_SIGNALS:
     // The marks on the shelf or a book's file changed.
     void shelfChanged();
     void checked(int booksMarked);
+    // Just before a shelf file is replaced (a reader holding it saves its place first), and after.
+    void replacing(const QString &bookPath);
     void bookUpdated(qint64 bookId, int chaptersAdded);
 
 private:

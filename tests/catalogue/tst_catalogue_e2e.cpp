@@ -385,6 +385,9 @@ private Q_SLOTS:
         QCOMPARE(row()->text(BookshelfPane::updateColumn()), BookshelfPane::UpdateMark());
         QVERIFY(row()->toolTip(2).contains(BookshelfPane::UpdateMark()));
 
+        m_window->openBook(book.path, u"第二章 路上"_s);
+        QTRY_COMPARE(m_window->reader()->chapterList()->topLevelItemCount(), 3);
+        m_window->SelectToolBar(1);
         m_window->bookMenu()->setBook(book);
         QSignalSpy updated(updates, &CatalogueUpdates::bookUpdated);
         m_window->bookMenu()->item(u"Menue_UpdateBook"_s)->trigger();
@@ -396,6 +399,8 @@ private Q_SLOTS:
         QCOMPARE(place.chapter, 3);
         QCOMPARE(place.chapterTitle, u"第二章 路上"_s);
         QCOMPARE(m_db->findById(book.id)->marke, u"第二章 路上"_s);
+        // The open book goes on in its new copy.
+        QTRY_COMPARE(m_window->reader()->chapterList()->topLevelItemCount(), 5);
         QVERIFY(row()->text(BookshelfPane::updateColumn()).isEmpty());
         m_window->bookMenu()->setBook(book);
         QVERIFY(!m_window->bookMenu()->item(u"Menue_UpdateBook"_s)->isEnabled());
