@@ -112,8 +112,15 @@ bool replaceFile(Store &store, const QString &booksDir, qint64 id, const QString
         *error = QStringLiteral("%1: cannot read").arg(sourcePath);
         return false;
     }
+    // A copy of another kind (a .txt for a .zip) goes under its own name; the address changes
+    // with it and is in the answer to the clients' question.
+    const QString ext = BookStorage::extension(sourcePath);
+    const QString name = BookStorage::extension(b->fileName) == ext
+                             ? b->fileName
+                             : BookStorage::safeFileName(QFileInfo(sourcePath).fileName(), QStringLiteral("book.") + ext);
     // Readers downloading the old copy meanwhile keep their open file; new ones get the new.
-    const QString target = QDir(BookStorage(store, booksDir).folder(id)).filePath(b->fileName);
+    const QDir folder(BookStorage(store, booksDir).folder(id));
+    const QString target = folder.filePath(name);
     const QString beside = target + QStringLiteral(".new");
     QFile::remove(beside);
     if (!QFile::copy(sourcePath, beside)) {
@@ -126,9 +133,12 @@ bool replaceFile(Store &store, const QString &booksDir, qint64 id, const QString
         *error = QStringLiteral("无法替换 / cannot replace %1").arg(target);
         return false;
     }
-    return run(store, QStringLiteral("UPDATE books SET filesize = ?, hash = ?, ftime = ? WHERE id = ?"),
-               {QFileInfo(target).size(), hash, storeTime(QDateTime::currentDateTime()), id}, error)
-        .has_value();
+    if (!run(store, QStringLiteral("UPDATE books SET filename = ?, filesize = ?, hash = ?, ftime = ? WHERE id = ?"),
+             {name, QFileInfo(target).size(), hash, storeTime(QDateTime::currentDateTime()), id}, error))
+        return false;
+    if (name != b->fileName)
+        QFile::remove(folder.filePath(b->fileName));
+    return true;
 }
 
 qint64 hostBookNamed(Store &store, const QString &title, const QString &author)
