@@ -28,6 +28,7 @@ struct CommandLine
     QString tlsCert; // PEM files; both or neither
     QString tlsKey;
     bool noLog = false;
+    bool replace = false; // import: a file of a book already there replaces its file
     QStringList command;
 
     // Reads the arguments after the program's name. Returns the exit code when the run ends

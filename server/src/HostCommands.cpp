@@ -108,7 +108,7 @@ int deleteBook(Store &store, const ServerConfig &config, const QString &idText)
     return 0;
 }
 
-int import(Store &store, const ServerConfig &config, const QString &folder, const QString &category)
+int import(Store &store, const ServerConfig &config, const QString &folder, const QString &category, bool replace)
 {
     QString error;
     if (!Categories::names().contains(category))
@@ -116,12 +116,15 @@ int import(Store &store, const ServerConfig &config, const QString &folder, cons
                               .arg(Categories::names().join(QStringLiteral("、"))));
     if (!QFileInfo(folder).isDir())
         return fail(QStringLiteral("找不到文件夹 / no such folder: %1").arg(folder));
-    QStringList skipped;
-    const int added = Importer::importFolder(store, config.booksDir(), folder, category, &skipped, &error);
+    QStringList skipped, replaced;
+    const int added = Importer::importFolder(store, config.booksDir(), folder, category, &skipped, &error,
+                                             replace ? &replaced : nullptr);
     if (added < 0)
         return fail(QStringLiteral("导入失败 / import failed: %1").arg(error));
     for (const QString &path : skipped)
         printLine(QStringLiteral("已导入过，跳过 / already imported, skipped: %1").arg(path));
+    for (const QString &path : replaced)
+        printLine(QStringLiteral("已替换同名书籍的文件 / replaced the file of the book of that title: %1").arg(path));
     printLine(QStringLiteral("已导入 %1 本电子书，跳过 %2 本内容相同的 / imported %1 books, skipped %2 with the "
                              "same content as an earlier import")
                   .arg(added)
@@ -213,11 +216,11 @@ int migrate(const QString &fromLocation, const QString &toLocation)
     return 0;
 }
 
-int run(Store &store, const ServerConfig &config, const QStringList &command, const QString &category)
+int run(Store &store, const ServerConfig &config, const QStringList &command, const QString &category, bool replace)
 {
     const QString verb = command.value(0);
     if (verb == u"import")
-        return import(store, config, command[1], category);
+        return import(store, config, command[1], category, replace);
     if (verb == u"approve")
         return review(store, config, command[1], Review::Approved);
     if (verb == u"reject")

@@ -16,6 +16,7 @@ int migrate(const QString &fromLocation, const QString &toLocation);
 int postgresBackupAdvice(const ServerConfig &config, const QString &dest);
 // import FOLDER, backup DEST, approve ID, reject ID, pending, delete-book ID, users, reset-password NAME
 // or disable-user NAME, as command holds it (the verb, then its argument).
-int run(Store &store, const ServerConfig &config, const QStringList &command, const QString &category);
+int run(Store &store, const ServerConfig &config, const QStringList &command, const QString &category,
+        bool replace = false);
 
 } // namespace HostCommands

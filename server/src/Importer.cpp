@@ -1,6 +1,7 @@
 #include "Importer.h"
 
 #include "BookStorage.h"
+#include "BookUpdates.h"
 #include "Store.h"
 
 #include <QCryptographicHash>
@@ -51,7 +52,7 @@ QString contentHash(const QString &path)
 }
 
 int importFolder(Store &store, const QString &booksDir, const QString &folder, const QString &category,
-                 QStringList *skipped, QString *error)
+                 QStringList *skipped, QString *error, QStringList *replaced)
 {
     QStringList files;
     QDirIterator it(folder, QDir::Files | QDir::Readable, QDirIterator::Subdirectories);
@@ -77,6 +78,15 @@ int importFolder(Store &store, const QString &booksDir, const QString &folder, c
             continue;
         }
         const TitleAuthor ta = fromFileName(info.fileName());
+        if (const qint64 id = replaced ? BookUpdates::hostBookNamed(store, ta.title, ta.author) : 0; id > 0) {
+            QString why;
+            if (!BookUpdates::replaceFile(store, booksDir, id, path, &why)) {
+                *error = QStringLiteral("%1: %2").arg(path, why);
+                return -1;
+            }
+            replaced->append(path);
+            continue;
+        }
         BookRow row;
         row.name = ta.title;
         row.author = ta.author;

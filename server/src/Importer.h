@@ -18,8 +18,10 @@ TitleAuthor fromFileName(const QString &fileName);
 // Adds every .txt/.zip/.rar below folder to category. A file whose content the catalogue
 // already holds from an earlier import is left out and its path added to skipped. Returns
 // the number added, or -1 with error set; a file failing stops the import at that file.
+// With replaced given, a file whose title and author name a book the host added before takes
+// the place of that book's file under the same id (its path added to replaced) instead.
 int importFolder(Store &store, const QString &booksDir, const QString &folder, const QString &category,
-                 QStringList *skipped, QString *error);
+                 QStringList *skipped, QString *error, QStringList *replaced = nullptr);
 
 // SHA-256 of a file's content in hex, empty when it cannot be read.
 QString contentHash(const QString &path);

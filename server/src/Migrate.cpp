@@ -26,6 +26,7 @@ const struct
     {"promotion_visits", "userid, visitor, day"},
     {"sync_users", "userid, seq, items"},
     {"sync_items", "userid, kind, key, seq, changed, deleted, payload"},
+    {"book_successors", "old_id, new_id"},
 };
 
 qint64 copyTable(QSqlDatabase &source, QSqlDatabase &target, const QString &table, const QString &columns,

@@ -1,6 +1,7 @@
 #include "Router.h"
 
 #include "BookStorage.h"
+#include "BookUpdates.h"
 #include "Categories.h"
 #include "Multipart.h"
 #include "OpdsCatalogue.h"
@@ -182,6 +183,11 @@ Response Router::route(const Request &request) const
         if (!get && !post)
             return methodNotAllowed("GET, HEAD, POST");
         return userInfo(request, *query);
+    }
+    if (lower == BookUpdates::kPath) {
+        if (!post)
+            return methodNotAllowed("POST");
+        return BookUpdates::answer(store(), request.body);
     }
     if (lower == u"/readerserver/uploadbook.asp") {
         if (!post)

@@ -105,6 +105,9 @@ const QStringList kSteps[] = {
         " PRIMARY KEY (userid, kind, key))",
         "CREATE UNIQUE INDEX sync_items_seq ON sync_items (userid, seq)",
     },
+    {
+        "CREATE TABLE book_successors (old_id BIGINT PRIMARY KEY, new_id BIGINT NOT NULL)",
+    },
 };
 
 class PostgresDialect final : public StoreDialect

@@ -97,6 +97,10 @@ const QStringList kSteps[] = {
         " PRIMARY KEY (userid, kind, key))",
         "CREATE UNIQUE INDEX sync_items_seq ON sync_items(userid, seq)",
     },
+    {
+        // Which copy took the place of a book an approved upload withdrew.
+        "CREATE TABLE book_successors (old_id INTEGER PRIMARY KEY, new_id INTEGER NOT NULL)",
+    },
 };
 
 class SqliteDialect final : public StoreDialect

@@ -108,7 +108,7 @@ int main(int argc, char *argv[])
     }
 
     if (!options.serving())
-        return HostCommands::run(store, config, options.command, options.category);
+        return HostCommands::run(store, config, options.command, options.category, options.replace);
 
     if (!QDir().mkpath(config.booksDir()))
         return Console::fail(

@@ -79,6 +79,12 @@ private Q_SLOTS:
         QTest::newRow("wrong password") << login + "abd&cookies=1" << 200 << "0|"_ba;
         QTest::newRow("empty password") << login + "%20&cookies=1" << 200 << "0|"_ba;
         QTest::newRow("unknown name") << Account + "?action=login&username=nobody&password=abc" << 200 << "0|"_ba;
+        // Newer copies: only the book whose date differs is named; the batch is bounded.
+        const QByteArray updates = "POST /folioway/updates/v1?";
+        QTest::newRow("changed books") << updates + "b=3|0.29|2024-03-04%2010:00:00&b=5|0.49|2024-03-01%2010:00:00&b=99|1|x"
+                                       << 200 << "<updates><book><asked>5</asked><id>5</id>"_ba;
+        QTest::newRow("changed books by GET") << "/folioway/updates/v1?b=5|0|x"_ba << 405 << none;
+        QTest::newRow("too many books at once") << updates + "b=1|0|x&"_ba.repeated(1001) << 413 << none;
     }
     void routing()
     {
@@ -491,6 +497,25 @@ private Q_SLOTS:
         const QString answer = attempt("alice", "abc", spread == 2 ? "203.0.113.200" : peer);
         m_now = saved.addDays(1);
         QVERIFY2(answer.startsWith(reply), qPrintable(answer));
+    }
+
+    // An approved upload of a title its uploader already shares stands in for the copy it
+    // withdrew: a client holding the old id is told of the new one.
+    void updatesFollowAnApprovedReplacement()
+    {
+        Store &store = Store::forThread(m_config.databaseLocation());
+        BookStorage storage(store, m_config.booksDir());
+        QString error;
+        BookRow b{.name = u"续写之书"_s, .category = Categories::names()[0], .fileName = u"a.txt"_s,
+                  .uploader = store.accounts().userByName(u"alice"_s)->id};
+        const qint64 first = storage.add(b, {"one", {}}, {}, &error);
+        b.review = Review::Pending;
+        const qint64 second = storage.add(b, {"one two", {}}, {}, &error);
+        QVERIFY2(first > 0 && second > 0, qPrintable(error));
+        QCOMPARE(store.uploads().review(second, Review::Approved, 0, 0).replacedIds, QList<qint64>{first});
+        const QByteArray answer = post("/folioway/updates/v1", "b=" + QByteArray::number(first) + "|0.00|x", Form).body;
+        QCOMPARE(element(answer, "asked"), QString::number(first));
+        QCOMPARE(element(answer, "id"), QString::number(second));
     }
 
     // Synchronised reading: per kind and key the newest version is kept, a tie is decided

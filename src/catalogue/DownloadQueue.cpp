@@ -1,5 +1,6 @@
 #include "catalogue/DownloadQueue.h"
 
+#include "library/CatalogueOrigins.h"
 #include "library/LibraryDb.h"
 #include "platform/Prompter.h"
 #include "startup/ProgramFolder.h"
@@ -176,6 +177,20 @@ bool DownloadQueue::downloadaFile(const QString &caption, const QString &url, co
     return queueDownload(url, JoinPath(folder, fileName), QLatin1Char(' ') + caption);
 }
 
+bool DownloadQueue::downloadNewerCopy(const QString &caption, const QString &url, const QString &fileName,
+                                      std::function<void(const QString &)> done)
+{
+    const QString folderCaption = caption + QStringLiteral("-更新");
+    const QString saveFile = JoinPath(JoinPath(m_downloadFolder, folderCaption), fileName);
+    if (const int old = rowOf(saveFile); old >= 0 && !isRunning(old))
+        remove(old);
+    Q_EMIT downloadStarting();
+    const bool queued = downloadaFile(folderCaption, url, fileName);
+    if (rowOf(saveFile) >= 0)
+        m_handOvers.insert(saveFile, std::move(done));
+    return queued;
+}
+
 bool DownloadQueue::queueDownload(const QString &url, const QString &saveFile, const QString &rowText)
 {
     if (rowOf(saveFile) >= 0) {
@@ -300,6 +315,12 @@ void DownloadQueue::onComplete(qint64, const QString &saveFile)
         m_rows[i].finished = true;
         Q_EMIT rowChanged(i);
     }
+    if (const auto handOver = m_handOvers.find(saveFile); handOver != m_handOvers.end()) {
+        const auto done = std::move(handOver.value());
+        m_handOvers.erase(handOver);
+        done(saveFile);
+        return;
+    }
     if (!m_db)
         return;
     QList<CatalogueEntry> rows = m_catalogueRows ? m_catalogueRows() : QList<CatalogueEntry>();
@@ -315,6 +336,13 @@ void DownloadQueue::onComplete(qint64, const QString &saveFile)
     if (result.outcome == ImportResult::Outcome::Added || result.outcome == ImportResult::Outcome::AlreadyOnShelf) {
         if (const int i = rowOf(saveFile); i >= 0)
             m_rows[i].bookPath = result.textFile;
+        // The catalogue's id, size and date of the copy, to learn later when it grew.
+        if (const int i = rowOf(saveFile); i >= 0 && m_rows[i].entry) {
+            const std::optional<BookRecord> book = m_db->findByPath(result.textFile);
+            if (book)
+                RememberCatalogueOrigin(*m_db, book->id, m_rows[i].entry->id, m_rows[i].entry->size,
+                                        m_rows[i].entry->ftime);
+        }
     }
     if (const QString note = result.rowNote(); !note.isEmpty()) {
         if (const int i = rowOf(saveFile); i >= 0) {

@@ -4,6 +4,7 @@
 #include "catalogue/CatalogueProtocol.h"
 #include "catalogue/Downloader.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -138,6 +139,11 @@ public:
     // when the folder cannot be made, the names are unusable or the task is a duplicate.
     bool downloadaFile(const QString &caption, const QString &url, const QString &fileName);
     bool queueDownload(const QString &url, const QString &saveFile, const QString &rowText);
+    // A newer copy of a shelf book: queued like any download (in a folder of its own, caption +
+    // "-更新"), but once every byte is in, done gets the file instead of the import. A finished
+    // earlier row of the same file makes way for it.
+    bool downloadNewerCopy(const QString &caption, const QString &url, const QString &fileName,
+                           std::function<void(const QString &saveFile)> done);
 
     const QList<DownloadRow> &rows() const { return m_rows; }
     int rowOf(const QString &saveFile) const;
@@ -195,4 +201,5 @@ private:
     Scheduler m_schedule;
     QList<int> m_retryWaits{5, 15, 60};
     quint64 m_lastTicket = 0;
+    QHash<QString, std::function<void(const QString &)>> m_handOvers; // by save file
 };

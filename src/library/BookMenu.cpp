@@ -1,4 +1,5 @@
 #include "library/BookMenu.h"
+#include "library/CatalogueOrigins.h"
 
 #include "library/LibraryDb.h"
 #include "library/LocalBookFiles.h"
@@ -55,6 +56,14 @@ BookMenu::BookMenu(LibraryDb &db, Prompter &prompter, QWidget *parent)
         connect(a, &QAction::triggered, this, it.action);
         m_selectionItems << a;
     }
+    // Newer copies of books downloaded from the catalogue, after the items above.
+    addSeparator();
+    QAction *check = addAction(QStringLiteral("检查更新"));
+    check->setObjectName(QStringLiteral("Menue_CheckUpdates"));
+    connect(check, &QAction::triggered, this, &BookMenu::checkUpdatesRequested);
+    QAction *update = addAction(QStringLiteral("更新本书"));
+    update->setObjectName(QStringLiteral("Menue_UpdateBook"));
+    connect(update, &QAction::triggered, this, [this] { Q_EMIT updateBookRequested(m_book.id); });
     setSelection({});
 }
 
@@ -75,9 +84,15 @@ void BookMenu::setShareEnabled(bool enabled)
     item(QStringLiteral("SendShare"))->setEnabled(enabled);
 }
 
-void BookMenu::popupFor(const BookRecord &book, const QPoint &globalPos)
+void BookMenu::setBook(const BookRecord &book)
 {
     m_book = book;
+    item(QStringLiteral("Menue_UpdateBook"))->setEnabled(BooksWithUpdates(m_db).contains(book.id));
+}
+
+void BookMenu::popupFor(const BookRecord &book, const QPoint &globalPos)
+{
+    setBook(book);
     popup(globalPos);
 }
 

@@ -16,7 +16,8 @@ public:
     BookMenu(LibraryDb &db, Prompter &prompter, QWidget *parent = nullptr);
 
     void popupFor(const BookRecord &book, const QPoint &globalPos);
-    void setBook(const BookRecord &book) { m_book = book; }
+    // Also enables "更新本书" when the catalogue holds a newer copy of the book.
+    void setBook(const BookRecord &book);
     // The shelf's selected rows. With more than one, the menu offers after its own items the ones
     // that act on all of them; the items above still act on the row that was clicked.
     void setSelection(const QList<BookRecord> &books);
@@ -36,6 +37,9 @@ Q_SIGNALS:
     void editRequested(const QString &editorMode);
     void shareRequested(qint64 id);
     void shelfChanged();
+    // Which books downloaded from the catalogue it holds newer copies of; the book to fetch anew.
+    void checkUpdatesRequested();
+    void updateBookRequested(qint64 id);
 
 private:
     void readFromStart();

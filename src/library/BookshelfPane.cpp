@@ -1,4 +1,5 @@
 #include "library/BookshelfPane.h"
+#include "library/CatalogueOrigins.h"
 
 #include "library/LocalBookFiles.h"
 #include "library/PageNumberBox.h"
@@ -25,6 +26,8 @@ namespace {
 const QColor kTitleColour(198, 79, 6);
 
 enum Column { ColId, ColType, ColName, ColMarke, ColLastRead, ColPath, ColAuthor, ColProgress, ColumnCount };
+// Beyond the ordered columns: "有更新" when the catalogue holds a newer copy of the book.
+constexpr int ColUpdate = ColumnCount;
 
 // The order a header click asks for, by column.
 const ShelfSort kColumnSort[ColumnCount] = {ShelfSort::Id,     ShelfSort::Type,     ShelfSort::Name,
@@ -54,6 +57,9 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
                              QStringLiteral("书签"), QStringLiteral("最近阅读"), QStringLiteral("文件地址"),
                              QStringLiteral("作者"), QStringLiteral("进度")});
     m_list->headerItem()->setToolTip(ColProgress, QStringLiteral("已读到全书的百分之几"));
+    m_list->setColumnCount(ColUpdate + 1);
+    m_list->headerItem()->setText(ColUpdate, QStringLiteral("更新"));
+    m_list->headerItem()->setToolTip(ColUpdate, QStringLiteral("网络书库里有这本书更新过的版本"));
     // A header click orders the whole shelf, not just the page on screen, so the list does its
     // own ordering; the arrow appears with the first click.
     for (int c = 0; c < ColumnCount; ++c)
@@ -69,7 +75,7 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_columns = new ShelfColumns(m_list, m_db,
                                  {QStringLiteral("id"), QStringLiteral("type"), QStringLiteral("name"),
                                   QStringLiteral("marke"), QStringLiteral("lastread"), QStringLiteral("path"),
-                                  QStringLiteral("author"), QStringLiteral("progress")});
+                                  QStringLiteral("author"), QStringLiteral("progress"), QStringLiteral("update")});
 
     m_pagingBar = new QWidget(this);
     m_pagingBar->setObjectName(QStringLiteral("PagingBar"));
@@ -202,6 +208,7 @@ void BookshelfPane::ReadList(const ShelfQuery &query)
     m_shownPage = page.page;
     m_pageIndicator->setText(QStringLiteral("%1/%2").arg(m_shownPage).arg(m_pageCount));
 
+    const QSet<qint64> updated = BooksWithUpdates(m_db);
     QList<QTreeWidgetItem *> items;
     items.reserve(page.rows.size());
     for (const BookRecord &book : page.rows) {
@@ -210,10 +217,20 @@ void BookshelfPane::ReadList(const ShelfQuery &query)
         item->setForeground(ColName, kTitleColour);
         if (const std::optional<ReadingPosition> read = m_db.readingPosition(book.path))
             showProgress(item, *read);
+        if (updated.contains(book.id)) {
+            item->setText(ColUpdate, UpdateMark());
+            const QString tip = item->toolTip(ColName);
+            item->setToolTip(ColName, tip.isEmpty() ? UpdateMark() : tip + QStringLiteral("，") + UpdateMark());
+        }
         items.append(item);
     }
     m_list->addTopLevelItems(items);
     Q_EMIT loadingChanged(false);
+}
+
+int BookshelfPane::updateColumn()
+{
+    return ColUpdate;
 }
 
 void BookshelfPane::goToPage(int page)
@@ -274,7 +291,8 @@ void BookshelfPane::showProgress(QTreeWidgetItem *item, const ReadingPosition &r
     const QString percent = QStringLiteral("%1%").arg(read.progressPercent());
     item->setText(ColProgress, percent);
     // A hidden or narrowed column still tells it on the title.
-    item->setToolTip(ColName, QStringLiteral("已读 ") + percent);
+    const QString update = item->text(ColUpdate);
+    item->setToolTip(ColName, QStringLiteral("已读 ") + percent + (update.isEmpty() ? QString() : u'，' + update));
 }
 
 void BookshelfPane::updateProgress(const ReadingPosition &position)

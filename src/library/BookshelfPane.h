@@ -58,6 +58,9 @@ public:
     QList<BookRecord> selectedBooks() const;
     // A book's place was saved while it was read: its row shows the new figure at once.
     void updateProgress(const ReadingPosition &position);
+    // The last column and the title's tool tip say this of a book the catalogue holds a newer copy of.
+    static QString UpdateMark() { return QStringLiteral("有更新"); }
+    static int updateColumn();
 
 Q_SIGNALS:
     // The file exists and its lastread is set; the reader takes it from here.

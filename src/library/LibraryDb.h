@@ -105,6 +105,8 @@ public:
     static QString chapterListWidthOption() { return QStringLiteral("ChapterListWidth"); }
 
     QString lastError() const { return m_connection.lastError; }
+    // For the library's tables kept beside these (CatalogueOrigins).
+    const LibraryConnection &connection() const { return m_connection; }
 
 private:
     // The parts keep a reference to the connection, so it is declared first.

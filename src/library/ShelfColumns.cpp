@@ -26,6 +26,8 @@ QString widestText(const QString &key)
         return QStringLiteral("某某某某某");
     if (key == u"progress")
         return QStringLiteral("100%");
+    if (key == u"update")
+        return QStringLiteral("有更新");
     return {};
 }
 

@@ -17,6 +17,7 @@
 #include "settings/BossKeyAction.h"
 #include "settings/ReadingLookFrame.h"
 #include "settings/SettingsPane.h"
+#include "shell/CatalogueUpdates.h"
 
 #include <QFileInfo>
 #include <QCloseEvent>
@@ -98,6 +99,22 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     connect(m_catalogue, &CataloguePane::shelfChanged, m_shelf, &BookshelfPane::reload);
     connect(m_catalogue, &CataloguePane::readRequested, this, [this](const QString &path) { openBook(path); });
     connect(m_searchPanel, &SearchPanel::searchRequested, m_catalogue, &CataloguePane::search);
+    m_updates = new CatalogueUpdates(ctx, prompter, m_catalogue->downloads(), this);
+    connect(m_updates, &CatalogueUpdates::shelfChanged, m_shelf, &BookshelfPane::reload);
+    connect(m_bookMenu, &BookMenu::checkUpdatesRequested, m_updates, [this] { m_updates->check(true); });
+    connect(m_bookMenu, &BookMenu::updateBookRequested, m_updates, &CatalogueUpdates::updateBook);
+    // The book being read is read on in its new copy, at the place moved there.
+    connect(m_updates, &CatalogueUpdates::replacing, this, [this](const QString &path) {
+        if (m_reader->currentBookPath() == path)
+            m_reader->flushPosition();
+    });
+    connect(m_updates, &CatalogueUpdates::bookUpdated, this, [this](qint64 id) {
+        const std::optional<BookRecord> book = m_ctx.db->findById(id);
+        if (!book || m_reader->currentBookPath() != book->path)
+            return;
+        const std::optional<ReadingPosition> place = m_ctx.db->readingPosition(book->path);
+        m_reader->openBook(book->path, place ? place->chapterTitle : QString());
+    });
 
     m_bossKey = new BossKeyHotKey(GlobalHotKey::create(), this);
     connect(m_settings, &SettingsPane::pageStyleChanged, m_reader, &ReaderPane::setPageStyle);
@@ -162,6 +179,8 @@ void MainWindow::load()
     SelectToolBar(m_reader->hasBookToReopen() ? 2 : 1);
     show();
     runLayout();
+    // The server has been asked at start by now; newer copies of catalogue books get their mark.
+    m_updates->check(false);
 }
 
 void MainWindow::SelectToolBar(int buttonId)

@@ -14,6 +14,7 @@ class AccountWindows;
 class BookMenu;
 class BookshelfPane;
 class BossKeyHotKey;
+class CatalogueUpdates;
 class CataloguePane;
 class Prompter;
 class QLabel;
@@ -61,6 +62,7 @@ public:
     void showBatchImport(const QStringList &paths = {});
     BatchImportDialog *batchImport() const { return m_batchImport; }
     BookMenu *bookMenu() const { return m_bookMenu; }
+    CatalogueUpdates *catalogueUpdates() const { return m_updates; }
     // Login, registration, user centre and upload; the share menu items call into it.
     AccountWindows *accounts() const { return m_accounts; }
 
@@ -103,6 +105,7 @@ private:
     CataloguePane *m_catalogue = nullptr;
     AccountWindows *m_accounts = nullptr;
     BookMenu *m_bookMenu = nullptr;
+    CatalogueUpdates *m_updates = nullptr;
     QPointer<BookEditor> m_editor;
     QPointer<BatchImportDialog> m_batchImport;
     SettingsPane *m_settings = nullptr;

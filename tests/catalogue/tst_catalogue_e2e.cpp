@@ -13,7 +13,11 @@
 #include "library/LibraryDb.h"
 #include "net/AnswerReader.h"
 #include "reader/ReaderPane.h"
+#include "reader/Chapters.h"
+#include "reader/ReadingPositionKeeper.h"
+#include "shell/CatalogueUpdates.h"
 #include "shell/MainWindow.h"
+#include "library/BookMenu.h"
 
 #include <QImage>
 #include <QLabel>
@@ -346,6 +350,67 @@ private Q_SLOTS:
         QCOMPARE(m_window->currentBookPath(), m_db->findByName(big.name)->path);
         list->controlButton(DownloadList::ClearFinished)->click();
         QCOMPARE(list->topLevelItemCount(), 0);
+    }
+
+    // The server's copy of a shelf book is replaced by a longer one with a chapter put in front:
+    // the start-up question marks the row, "更新本书" fetches the copy through the download list
+    // and the place stays on the chapter of the same title.
+    void replacedBookIsMarkedThenUpdatedInPlace()
+    {
+        CataloguePane *pane = catalogue();
+        QObject::disconnect(pane->downloads()->downloader(), nullptr, this, nullptr);
+        const QString name = u"连载之书"_s, file = name + u"作者：某人.txt"_s;
+        const auto importBook = [&](const QString &folder, const QByteArray &text, const QStringList &extra) {
+            QVERIFY(TestSupport::writeFile(m_dir.filePath(folder) + u'/' + file, text));
+            const QStringList args{u"--data"_s, m_dir.filePath(u"server"_s), u"import"_s, m_dir.filePath(folder), u"--category"_s, u"其他分类"_s};
+            const LiveServer::Result run = LiveServer::run(TestSupport::binDir(), args + extra);
+            QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+        };
+        importBook(u"serial1"_s, "第一章 出发\n一\n第二章 路上\n二\n第三章 到达\n三\n", {});
+        m_window->searchPanel()->keywordBox()->setText(name);
+        m_window->searchPanel()->searchClicked();
+        QVERIFY(answered(pane));
+        QSignalSpy done(pane->downloads(), &DownloadQueue::allDownloadsDone);
+        QVERIFY(pane->downloads()->downloadCatalogueEntry(pane->entries().value(0), m_server.baseUrl()));
+        QVERIFY(done.wait(60000));
+        const BookRecord book = m_db->findByName(name).value();
+        QVERIFY(m_db->setBookmark(book.path, u"第二章 路上"_s));
+        QVERIFY(m_db->saveReadingPosition(PositionInBook(book.path, GetChapter(book.path).entries, 2, 0.5, 0.5)));
+
+        importBook(u"serial2"_s, "序章\n零\n第一章 出发\n一\n第二章 路上\n二\n第三章 到达\n三\n第四章 归来\n四\n",
+                   {u"--replace"_s});
+        CatalogueUpdates *updates = m_window->catalogueUpdates();
+        QSignalSpy checked(updates, &CatalogueUpdates::checked);
+        updates->check(false);
+        QVERIFY(checked.wait(20000));
+        QTreeWidget *shelf = m_window->shelf()->bookList();
+        const auto row = [&] { return shelf->findItems(name, Qt::MatchExactly, 2).value(0); };
+        QCOMPARE(row()->text(BookshelfPane::updateColumn()), BookshelfPane::UpdateMark());
+        QVERIFY(row()->toolTip(2).contains(BookshelfPane::UpdateMark()));
+
+        m_window->openBook(book.path, u"第二章 路上"_s);
+        QTRY_COMPARE(m_window->reader()->chapterList()->topLevelItemCount(), 3);
+        m_window->SelectToolBar(1);
+        m_window->bookMenu()->setBook(book);
+        QSignalSpy updated(updates, &CatalogueUpdates::bookUpdated);
+        m_window->bookMenu()->item(u"Menue_UpdateBook"_s)->trigger();
+        QVERIFY(updated.wait(60000));
+        QVERIFY(pane->downloads()->rows().last().saveFile.contains(u"-更新/"_s));
+        QCOMPARE(m_prompter.lastText(), u"《连载之书》已更新，新增 2 章。"_s);
+        QVERIFY(TestSupport::readFile(book.path).contains("第四章 归来"));
+        const ReadingPosition place = m_db->readingPosition(book.path).value();
+        QCOMPARE(place.chapter, 3);
+        QCOMPARE(place.chapterTitle, u"第二章 路上"_s);
+        QCOMPARE(m_db->findById(book.id)->marke, u"第二章 路上"_s);
+        // The open book goes on in its new copy.
+        QTRY_COMPARE(m_window->reader()->chapterList()->topLevelItemCount(), 5);
+        QVERIFY(row()->text(BookshelfPane::updateColumn()).isEmpty());
+        m_window->bookMenu()->setBook(book);
+        QVERIFY(!m_window->bookMenu()->item(u"Menue_UpdateBook"_s)->isEnabled());
+        // Asked again, the server finds the shelf's copy current.
+        updates->check(false);
+        QVERIFY(checked.wait(20000));
+        QCOMPARE(checked.last().first().toInt(), 0);
     }
 };
 

@@ -1,3 +1,4 @@
+#include "library/CatalogueOrigins.h"
 #include "library/LibraryDb.h"
 
 #include <QSqlQuery>
@@ -82,6 +83,24 @@ private Q_SLOTS:
                 titles << r.name;
         }
         QTEST(titles, "titles");
+    }
+
+    // Catalogue origins: a row taken off the shelf is neither asked about nor marked, and a copy
+    // remembered anew (the newer one fetched) drops the mark.
+    void catalogueOrigins_followTheShelf()
+    {
+        const qint64 kept = m_db->insertBook(u"其他分类"_s, u"甲"_s, {}, u"/b/甲.txt"_s);
+        const qint64 gone = m_db->insertBook(u"其他分类"_s, u"乙"_s, {}, u"/b/乙.txt"_s);
+        for (const qint64 id : {kept, gone}) {
+            QVERIFY(RememberCatalogueOrigin(*m_db, id, QString::number(id + 100), u"1.00"_s, u"2024-01-01 08:00:00"_s));
+            QVERIFY(NoteCatalogueUpdate(*m_db, id, u"7"_s, u"2.00"_s, u"2024-02-01 08:00:00"_s, u"/books/7/7-甲.txt"_s));
+        }
+        QVERIFY(m_db->deleteBook(gone));
+        QCOMPARE(CatalogueOrigins(*m_db).size(), 1);
+        QCOMPARE(BooksWithUpdates(*m_db), QSet<qint64>{kept});
+        QVERIFY(RememberCatalogueOrigin(*m_db, kept, u"7"_s, u"2.00"_s, u"2024-02-01 08:00:00"_s));
+        QVERIFY(BooksWithUpdates(*m_db).isEmpty());
+        QCOMPARE(CatalogueOriginOf(*m_db, kept)->catalogueId, u"7"_s);
     }
 
     // A new file has one settings row (its colours and size are checked through the page in

@@ -8,6 +8,9 @@
 #include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
 #include "reader/ReaderPane.h"
+#include "reader/Chapters.h"
+#include "reader/ReadingPositionKeeper.h"
+#include "shell/CatalogueUpdates.h"
 #include "shell/MainWindow.h"
 
 #include <QComboBox>
@@ -20,6 +23,8 @@
 #include <QTreeWidget>
 #include <QWheelEvent>
 #include <QtTest>
+
+using namespace Qt::StringLiterals;
 
 class TestMainWindow : public QObject
 {
@@ -194,6 +199,32 @@ private Q_SLOTS:
         QVERIFY(!m_window->batchImport());
     }
 
+    // A newer copy put in place of a shelf book: the place follows its chapter's title, or the
+    // same share of the book when no chapter keeps that title.
+    void newerCopy_keepsThePlace_data()
+    {
+        QTest::addColumn<QByteArray>("newText");
+        QTest::addColumn<int>("added");
+        QTest::addColumn<QString>("chapter");
+        QTest::newRow("title further on") << "序章\n〇\n第一章 子\n一\n第二章 丑\n二\n第三章 寅\n三\n第四章 卯\n四\n"_ba << 1
+                                          << u"第二章 丑"_s;
+        QTest::newRow("titles renamed") << "第一章 甲\n一\n第二章 乙\n二\n第三章 丙\n三\n第四章 丁\n四\n"_ba << 0
+                                        << u"第二章 乙"_s;
+    }
+    void newerCopy_keepsThePlace()
+    {
+        QFETCH(QByteArray, newText);
+        QFETCH(int, added);
+        QFETCH(QString, chapter);
+        const QString book = m_dir.filePath(u"serial/书.txt"_s), copy = m_dir.filePath(u"serial/new.txt"_s);
+        QVERIFY(TestSupport::writeFile(book, "第一章 子\n一\n第二章 丑\n二\n第三章 寅\n三\n第四章 卯\n四\n"));
+        QVERIFY(TestSupport::writeFile(copy, newText));
+        QVERIFY(m_db.saveReadingPosition(PositionInBook(book, GetChapter(book).entries, 2, 0.5, 0.5)));
+        QString error;
+        QCOMPARE(CatalogueUpdates::ReplaceBookText(m_db, book, copy, &error), added);
+        QCOMPARE(TestSupport::readFile(book), newText);
+        QCOMPARE(m_db.readingPosition(book)->chapterTitle, chapter);
+    }
     void downloadPanel_shortensTheCatalogueList()
     {
         m_window->SelectToolBar(3);
