@@ -232,7 +232,7 @@
     // program starts, pauses and stops it; `driven` hands the clock to autoScrollTick().
     var channelReader = null;
     var auto = {on: false, paused: false, perMinute: 0, driven: false, carry: 0, over: 0, last: -1,
-                waitFor: -1, line: 0, lineOf: -1, requested: false, stats: null};
+                waitFor: -1, line: 0, lineOf: -1, dwell: 0, requested: false, stats: null};
 
     function newStats() {
         return {frames: 0, largestGap: 0, crossings: 0, largestGapAtCrossing: 0, watch: 0};
@@ -267,9 +267,16 @@
             box.scrollTop = Math.min(range, box.scrollTop + whole);
             return;
         }
-        // The last screen stays until it would have passed by, then the next chapter.
+        // The last screen stays until it would have passed by (a short chapter only as long as
+        // its text is high), then the next chapter.
+        if (auto.over === 0) {
+            var element = content(), bottom = box.clientHeight;
+            if (element)
+                bottom = element.getBoundingClientRect().bottom - box.getBoundingClientRect().top;
+            auto.dwell = Math.max(1, Math.min(box.clientHeight * 0.8, bottom));
+        }
         auto.over += whole;
-        if (auto.over >= box.clientHeight * 0.8 && channelReader) {
+        if (auto.over >= auto.dwell && channelReader) {
             auto.waitFor = generation;
             channelReader.keyDown(34);
         }
