@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -99,7 +100,8 @@ int main(int argc, char **argv)
     std::printf("page frames: %d, largest gap %.1f ms, largest gap around chapter ends %.1f ms\n",
                 s.value(QStringLiteral("frames")).toInt(), s.value(QStringLiteral("largestGap")).toDouble(),
                 s.value(QStringLiteral("largestGapAtCrossing")).toDouble());
-    std::printf("mean frame gap %.1f ms\n", run.elapsed() / std::max(1.0, s.value(QStringLiteral("frames")).toDouble()));
+    std::printf("mean frame gap %.1f ms\n",
+                run.elapsed() / std::max(1.0, s.value(QStringLiteral("frames")).toDouble()));
     std::printf("program event loop: largest pause %lld ms\n", static_cast<long long>(largestLoopGap));
     reader->autoScroll()->stop();
     return 0;

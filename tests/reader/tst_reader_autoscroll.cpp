@@ -23,7 +23,7 @@ private:
     ScriptedPrompter m_prompter;
     std::unique_ptr<MainWindow> m_window;
     ReaderPane *m_reader = nullptr;
-    QString m_book;
+    QString m_book; // entry 1, then four chapters at 2 to 5
 
     void startWindow()
     {
@@ -37,10 +37,9 @@ private:
     AutoScroll *autoScroll() const { return m_reader->autoScroll(); }
     void open(int position)
     {
-        if (m_reader->chaptersPath() != m_book) {
+        if (m_reader->chaptersPath() != m_book)
             m_window->openBook(m_book);
-            QTRY_VERIFY_WITH_TIMEOUT(!m_reader->isOpening() && m_reader->shownChapter() == 1, 15000);
-        }
+        QTRY_VERIFY_WITH_TIMEOUT(!m_reader->isOpening() && m_reader->shownChapter() > 0, 15000);
         m_reader->showChapterAt(position, 0);
         QTRY_VERIFY(m_reader->shownChapter() == position &&
                     pageHtml(m_reader).contains(m_reader->chapters().at(position - 1).title));
@@ -73,14 +72,13 @@ private Q_SLOTS:
         QVERIFY(m_db.open(m_dir.filePath(u"DataFile/Data.db"_s)));
         m_ctx.db = &m_db;
         m_ctx.programFolder = m_dir.path();
-        QStringList lines{u"测试之书"_s}; // entry 1, then the four chapters at 2 to 5
+        QStringList lines{u"测试之书"_s};
         for (int k = 1; k <= 4; ++k) {
             lines << u"第%1章 标题"_s.arg(k);
             for (int j = 1; j <= 60; ++j)
                 lines << u"山间小路上行人%1之%2慢慢走着。"_s.arg(k).arg(j);
         }
-        m_book = m_dir.filePath(u"book.txt"_s);
-        QVERIFY(writeBook(m_book, lines));
+        QVERIFY(writeBook(m_book = m_dir.filePath(u"book.txt"_s), lines));
         startWindow();
     }
 
@@ -155,8 +153,8 @@ private Q_SLOTS:
         autoScroll()->start();
         scrollPageTo(m_reader, 1);
         QTRY_COMPARE(scrolledFraction(m_reader), 1.0);
-        QVERIFY(QTest::qWaitFor([&] { return step(20000), pageState().value(u"crossings"_s).toInt() > 0 ||
-                                                        !autoScroll()->isRunning(); }));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return step(20000), pageState().value(u"crossings"_s).toInt() > 0 || !autoScroll()->isRunning(); }));
         QCOMPARE(m_reader->shownChapter(), goesOn ? from + 1 : from);
         verifyRunning(goesOn);
         if (goesOn)
@@ -177,8 +175,6 @@ private Q_SLOTS:
         startWindow();
         QCOMPARE(autoScroll()->speed(), 24);
         QVERIFY(!autoScroll()->isRunning());
-        autoScroll()->setSpeed(100000);
-        QCOMPARE(autoScroll()->speed(), int(AutoScroll::MaxSpeed));
     }
 };
 
