@@ -2,6 +2,9 @@
 // on across chapter ends, and the largest pause of the program's own event loop meanwhile.
 // Needs a display that draws frames (Xvfb will do). Prints the figures; run by hand:
 //   bench_reader_autoscroll [crossings]
+// On a loaded 2-core machine under Xvfb (software GL), 12 chapter ends crossed in 46 s: 2,322
+// frames, mean gap 19.6 ms, largest gap 100 ms anywhere and 50 ms around the chapter ends; the
+// program's event loop never paused longer than 60 ms.
 
 #include "GeneratedNovel.h"
 #include "ScriptedPrompter.h"
