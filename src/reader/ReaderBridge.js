@@ -227,6 +227,99 @@
         return count;
     }
 
+    // Auto-scroll: the page moves itself a set number of lines a minute, frame by frame; past the
+    // end of the chapter it asks for the next one as PageDown does and goes on at its top. The
+    // program starts, pauses and stops it; `driven` hands the clock to autoScrollTick().
+    var channelReader = null;
+    var auto = {on: false, paused: false, perMinute: 0, driven: false, carry: 0, over: 0, last: -1,
+                waitFor: -1, line: 0, lineOf: -1, dwell: 0, requested: false, stats: null};
+
+    function newStats() {
+        return {frames: 0, largestGap: 0, crossings: 0, largestGapAtCrossing: 0, watch: 0};
+    }
+
+    function lineHeight() {
+        var style = getComputedStyle(content() || scroller());
+        var h = parseFloat(style.lineHeight);
+        return h > 0 ? h : 1.9 * (parseFloat(style.fontSize) || 14);
+    }
+
+    function autoAdvance(ms) {
+        if (!auto.on || auto.paused || !(ms > 0))
+            return;
+        var generation = window.folioway.generation;
+        if (auto.waitFor >= 0) {
+            if (generation === auto.waitFor)
+                return; // the next chapter is on its way
+            auto.waitFor = -1;
+            auto.over = 0;
+            auto.stats.crossings++;
+            auto.stats.watch = 30; // frames after the new chapter that count as the crossing
+        }
+        if (auto.lineOf !== generation) {
+            auto.line = lineHeight();
+            auto.lineOf = generation;
+        }
+        var box = scroller(), step = auto.carry + auto.perMinute * auto.line * ms / 60000;
+        var whole = Math.floor(step), range = box.scrollHeight - box.clientHeight;
+        auto.carry = step - whole;
+        if (range > 0 && box.scrollTop < range - 1) {
+            box.scrollTop = Math.min(range, box.scrollTop + whole);
+            return;
+        }
+        // The last screen stays until it would have passed by (a short chapter only as long as
+        // its text is high), then the next chapter.
+        if (auto.over === 0) {
+            var element = content(), bottom = box.clientHeight;
+            if (element)
+                bottom = element.getBoundingClientRect().bottom - box.getBoundingClientRect().top;
+            auto.dwell = Math.max(1, Math.min(box.clientHeight * 0.8, bottom));
+        }
+        auto.over += whole;
+        if (auto.over >= auto.dwell && channelReader) {
+            auto.waitFor = generation;
+            channelReader.keyDown(34);
+        }
+    }
+
+    function autoFrame(now) {
+        auto.requested = false;
+        if (!auto.on || auto.paused || auto.driven) {
+            auto.last = -1;
+            return;
+        }
+        if (auto.last >= 0) {
+            var gap = now - auto.last, stats = auto.stats;
+            stats.frames++;
+            stats.largestGap = Math.max(stats.largestGap, gap);
+            if (auto.waitFor >= 0 || stats.watch > 0) {
+                stats.largestGapAtCrossing = Math.max(stats.largestGapAtCrossing, gap);
+                stats.watch = Math.max(0, stats.watch - 1);
+            }
+            autoAdvance(Math.min(gap, 250)); // a page hidden for a while does not jump on
+        }
+        auto.last = now;
+        auto.requested = true;
+        requestAnimationFrame(autoFrame);
+    }
+
+    function autoScroll(on, paused, perMinute) {
+        if (on && !auto.on)
+            auto.stats = newStats();
+        auto.on = !!on;
+        auto.paused = !!paused;
+        auto.perMinute = Math.max(0, perMinute);
+        if (!auto.on) {
+            auto.waitFor = -1;
+            auto.over = 0;
+            auto.carry = 0;
+        }
+        if (auto.on && !auto.paused && !auto.driven && !auto.requested) {
+            auto.requested = true;
+            requestAnimationFrame(autoFrame);
+        }
+    }
+
     window.folioway = {
         contentText: function () {
             var element = content();
@@ -240,6 +333,17 @@
         highlightOccurrence: highlightOccurrence,
         scrollToFraction: scrollToFraction,
         scrollState: scrollState,
+        autoScroll: autoScroll,
+        autoScrollTick: function (ms) {
+            auto.driven = true;
+            autoAdvance(ms);
+        },
+        autoScrollState: function () {
+            var state = auto.stats || newStats();
+            state.running = auto.on;
+            state.paused = auto.paused;
+            return state;
+        },
         generation: 0 // of the text on the page; set with every new text
     };
     ensureLead();
@@ -248,6 +352,7 @@
         return;
     new QWebChannel(qt.webChannelTransport, function (channel) {
         var reader = channel.objects.reader;
+        channelReader = reader;
         document.addEventListener("keydown", function (event) {
             if (event.altKey || event.ctrlKey || event.metaKey || event.shiftKey)
                 return;

@@ -5,6 +5,7 @@
 #include "platform/MainLayout.h"
 #include "platform/Prompter.h"
 #include "platform/TwipsGeometry.h"
+#include "reader/AutoScroll.h"
 #include "reader/BookSearchPanel.h"
 #include "reader/ChapterLoader.h"
 #include "reader/ReaderKeys.h"
@@ -89,6 +90,8 @@ ReaderPane::ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_keys = new ReaderKeys(this);
     m_page->addChapterJump(this);
     m_status = new ReadingStatus(*m_page, m_view);
+    m_autoScroll = new AutoScroll(*this, m_view, db);
+    m_autoScroll->addTo(m_tools->readingMenu());
 }
 
 ReaderPane::~ReaderPane()

@@ -11,6 +11,7 @@
 
 #include <optional>
 
+class AutoScroll;
 class BookSearchPanel;
 class ChapterJumpBox;
 class ChapterLoader;
@@ -146,6 +147,9 @@ public:
     // The voice list's panel, shown above the page below the toolbar; null without an engine.
     QWidget *voicePanel() const { return m_tools->voicePanel(); }
 
+    // "自动翻页" (the reading menu's last item, F9).
+    AutoScroll *autoScroll() const { return m_autoScroll; }
+
     // The line under the page: where the reader is in the chapter and the book.
     ReadingStatus *readingStatus() const { return m_status; }
 
@@ -228,6 +232,7 @@ private:
     ReaderTools *m_tools;
     ReaderKeys *m_keys;
     ReadingStatus *m_status;
+    AutoScroll *m_autoScroll;
 
     int m_listWidth = 0; // pixels; 0 while the design width holds
     std::optional<int> m_dragFrom; // global x where a drag of the splitter bar started

@@ -351,6 +351,31 @@ void ReadingView::scrollToFraction(double fraction)
         runScript(QStringLiteral("typeof folioway === 'object' && folioway.scrollToFraction(%1)").arg(fraction));
 }
 
+void ReadingView::setAutoScroll(bool on, bool paused, int linesPerMinute)
+{
+    if (m_loaded)
+        runScript(QStringLiteral("typeof folioway === 'object' && folioway.autoScroll(%1, %2, %3)")
+                      .arg(on ? u"true" : u"false", paused ? u"true" : u"false")
+                      .arg(linesPerMinute));
+}
+
+void ReadingView::stepAutoScroll(int ms)
+{
+    if (m_loaded)
+        runScript(QStringLiteral("typeof folioway === 'object' && folioway.autoScrollTick(%1)").arg(ms));
+}
+
+void ReadingView::autoScrollState(std::function<void(const QVariantMap &)> reply)
+{
+    if (!m_loaded) {
+        reply({});
+        return;
+    }
+    m_web->page()->runJavaScript(QStringLiteral("typeof folioway === 'object' ? folioway.autoScrollState() : null"),
+                                 ScriptWorld,
+                                 [reply = std::move(reply)](const QVariant &stats) { reply(stats.toMap()); });
+}
+
 void ReadingView::highlightOccurrence(const QString &word, int occurrence)
 {
     if (!m_loaded)

@@ -58,6 +58,15 @@ public:
 
     // Scrolls the chapter on the page: 0 its top, 1 its end.
     void scrollToFraction(double fraction);
+    // Auto-scroll in the page: `linesPerMinute` lines of the page's text a minute, on its own
+    // frames; past the end of a chapter keyPressedInPage(34) asks for the next one.
+    void setAutoScroll(bool on, bool paused, int linesPerMinute);
+    // Moves the auto-scroll on by `ms` milliseconds; from the first call on, the page's own frames
+    // no longer move it and only these steps do.
+    void stepAutoScroll(int ms);
+    // The page's auto-scroll: running, paused, and its frames since it started: frames,
+    // largestGap, crossings (of chapter ends), largestGapAtCrossing (milliseconds).
+    void autoScrollState(std::function<void(const QVariantMap &)> reply);
     // Selects the occurrence-th (from 0) appearance of word in the book text on the page.
     void highlightOccurrence(const QString &word, int occurrence);
     // Bars that belong to the reading page: above it (over its full width), or between the

@@ -1,0 +1,182 @@
+#include "ReaderGuiSupport.h"
+#include "ScriptedPrompter.h"
+#include "library/LibraryDb.h"
+#include "reader/AutoScroll.h"
+#include "reader/ReadingStatus.h"
+#include "shell/MainWindow.h"
+
+#include <QMenu>
+#include <QTemporaryDir>
+
+using namespace ReaderGui;
+using namespace Qt::StringLiterals;
+
+// Auto-scroll in the reading pane of a real main window, its page moved by explicit steps.
+class TestAutoScroll : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    LibraryDb m_db;
+    AppContext m_ctx;
+    ScriptedPrompter m_prompter;
+    std::unique_ptr<MainWindow> m_window;
+    ReaderPane *m_reader = nullptr;
+    QString m_book; // entry 1, then four chapters at 2 to 5
+
+    void startWindow()
+    {
+        m_window.reset();
+        m_window = std::make_unique<MainWindow>(m_ctx, m_prompter);
+        m_window->load();
+        m_window->show();
+        m_reader = m_window->reader();
+        QTRY_VERIFY_WITH_TIMEOUT(m_reader->readingView()->isPageReady(), 60000);
+    }
+    AutoScroll *autoScroll() const { return m_reader->autoScroll(); }
+    void open(int position)
+    {
+        if (m_reader->chaptersPath() != m_book)
+            m_window->openBook(m_book);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_reader->isOpening() && m_reader->shownChapter() > 0, 15000);
+        m_reader->showChapterAt(position, 0);
+        QTRY_VERIFY(m_reader->shownChapter() == position &&
+                    pageHtml(m_reader).contains(m_reader->chapters().at(position - 1).title));
+    }
+    QVariantMap pageState()
+    {
+        QVariantMap state;
+        bool answered = false;
+        m_reader->readingView()->autoScrollState([&](const QVariantMap &s) { state = s, answered = true; });
+        (void)QTest::qWaitFor([&] { return answered; });
+        return state;
+    }
+    // Steps the page's auto-scroll on and gives how far down the chapter it then is.
+    double step(int ms)
+    {
+        m_reader->readingView()->stepAutoScroll(ms);
+        return scrolledFraction(m_reader);
+    }
+    void verifyRunning(bool running, bool paused = false)
+    {
+        QCOMPARE(autoScroll()->isRunning(), running);
+        QCOMPARE(m_reader->readingMenuItem(u"Menue_AutoScroll"_s)->isChecked(), running);
+        QTRY_COMPARE(pageState().value(u"running"_s).toBool(), running);
+        QCOMPARE(pageState().value(u"paused"_s).toBool(), paused);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_db.open(m_dir.filePath(u"DataFile/Data.db"_s)));
+        m_ctx.db = &m_db;
+        m_ctx.programFolder = m_dir.path();
+        QStringList lines{u"测试之书"_s};
+        for (int k = 1; k <= 4; ++k) {
+            lines << u"第%1章 标题"_s.arg(k);
+            for (int j = 1; j <= 60; ++j)
+                lines << u"山间小路上行人%1之%2慢慢走着。"_s.arg(k).arg(j);
+        }
+        QVERIFY(writeBook(m_book = m_dir.filePath(u"book.txt"_s), lines));
+        startWindow();
+    }
+
+    void startsAndStops_data()
+    {
+        QTest::addColumn<bool>("byMenu");
+        QTest::addColumn<int>("stopBy"); // a key, 0 for the menu item, -1 for the wheel, -2 a click
+        QTest::newRow("menu, menu") << true << 0;
+        QTest::newRow("F9, F9") << false << int(Qt::Key_F9);
+        QTest::newRow("menu, Down") << true << int(Qt::Key_Down);
+        QTest::newRow("F9, the letter a") << false << int(Qt::Key_A);
+        QTest::newRow("F9, wheel") << false << -1;
+        QTest::newRow("F9, click") << false << -2;
+    }
+    void startsAndStops()
+    {
+        QFETCH(bool, byMenu);
+        QFETCH(int, stopBy);
+        open(3);
+        QAction *item = m_reader->readingMenuItem(u"Menue_AutoScroll"_s);
+        QCOMPARE(m_reader->readingMenu()->actions().last(), item);
+        byMenu ? item->trigger() : QTest::keyClick(pageInput(m_reader), Qt::Key_F9);
+        verifyRunning(true);
+        QTRY_VERIFY(step(2000) > 0);
+        QWidget *input = pageInput(m_reader);
+        if (stopBy == 0) {
+            item->trigger();
+        } else if (stopBy == -1) {
+            QWheelEvent wheel(QPointF(50, 50), input->mapToGlobal(QPointF(50, 50)), {}, QPoint(0, 120), Qt::NoButton,
+                              {}, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(input, &wheel);
+        } else if (stopBy == -2) {
+            QTest::mouseClick(input, Qt::LeftButton, {}, QPoint(50, 50));
+        } else {
+            QTest::keyClick(input, Qt::Key(stopBy));
+        }
+        verifyRunning(false);
+        QCOMPARE(m_reader->readingStatus()->noteText(), u"自动翻页已停止"_s);
+    }
+
+    void spacePausesAndResumes_andIsPagingAgainWhenStopped()
+    {
+        open(2);
+        autoScroll()->start();
+        QTRY_VERIFY(step(2000) > 0);
+        QTest::keyClick(pageInput(m_reader), Qt::Key_Space);
+        verifyRunning(true, true);
+        const double paused = scrolledFraction(m_reader);
+        QCOMPARE(step(5000), paused);
+        QTest::keyClick(pageInput(m_reader), Qt::Key_Space);
+        verifyRunning(true, false);
+        QTRY_VERIFY(step(2000) > paused);
+        autoScroll()->stop();
+        scrollPageTo(m_reader, 1);
+        QTRY_COMPARE(scrolledFraction(m_reader), 1.0);
+        QTest::keyClick(pageInput(m_reader), Qt::Key_Space);
+        QTRY_COMPARE(m_reader->shownChapter(), 3);
+    }
+
+    void crossesChapterEnds_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<bool>("goesOn");
+        QTest::newRow("into the next chapter, at its top") << 3 << true;
+        QTest::newRow("stops after the last") << 5 << false;
+    }
+    void crossesChapterEnds()
+    {
+        QFETCH(int, from);
+        QFETCH(bool, goesOn);
+        open(from);
+        autoScroll()->start();
+        scrollPageTo(m_reader, 1);
+        QTRY_COMPARE(scrolledFraction(m_reader), 1.0);
+        QVERIFY(QTest::qWaitFor(
+            [&] { return step(20000), pageState().value(u"crossings"_s).toInt() > 0 || !autoScroll()->isRunning(); }));
+        QCOMPARE(m_reader->shownChapter(), goesOn ? from + 1 : from);
+        verifyRunning(goesOn);
+        if (goesOn)
+            QTRY_VERIFY(step(1000) > 0 && scrolledFraction(m_reader) < 0.5);
+        autoScroll()->stop();
+    }
+
+    void speed_isSetWithKeysAndKeptAcrossRestart()
+    {
+        open(2);
+        autoScroll()->setSpeed(20);
+        autoScroll()->start();
+        for (const Qt::Key key : {Qt::Key_Plus, Qt::Key_Plus, Qt::Key_Equal, Qt::Key_Minus})
+            QTest::keyClick(pageInput(m_reader), key);
+        QCOMPARE(autoScroll()->speed(), 24);
+        QVERIFY(autoScroll()->isRunning());
+        QCOMPARE(m_reader->readingStatus()->noteText(), u"自动翻页：每分钟 24 行"_s);
+        startWindow();
+        QCOMPARE(autoScroll()->speed(), 24);
+        QVERIFY(!autoScroll()->isRunning());
+    }
+};
+
+QTEST_MAIN(TestAutoScroll)
+#include "tst_reader_autoscroll.moc"
