@@ -162,6 +162,18 @@ bool ReaderPane::openBook(const QString &path, const QString &chapterTitle)
 {
     if (!QFileInfo(path).isFile()) {
         m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
+        // A shelf book reopened at start or from the tab may have moved as well.
+        QString moved;
+        switch (OfferMissingBookChoices(m_db, m_prompter, path, &moved)) {
+        case MissingBookChoice::Relocated:
+            Q_EMIT shelfChanged();
+            return openBook(moved, chapterTitle);
+        case MissingBookChoice::Removed:
+            Q_EMIT shelfChanged();
+            break;
+        case MissingBookChoice::Nothing:
+            break;
+        }
         return false;
     }
     if (m_loader->pendingRequest() == 0)
