@@ -3,6 +3,7 @@
 #include "library/LibrarySql.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSqlError>
@@ -178,7 +179,9 @@ QList<PendingSyncItem> LibrarySync::pendingItems(int limit)
         p.item.changed = q.value(2).toLongLong();
         const QString fingerprint = q.value(3).toString();
         if (fingerprint.isEmpty()) {
-            unnamed.append({p.item.kind, p.path});
+            // A file added since the last fingerprints were taken waits for the next round.
+            if (!QFileInfo(p.path).isFile())
+                unnamed.append({p.item.kind, p.path});
             continue;
         }
         p.item.key = fingerprint;

@@ -51,8 +51,8 @@ public:
     // The cached fingerprint of a path, however old; empty when never taken.
     QString fingerprintOf(const QString &path) const;
 
-    // The oldest waiting changes, as items to push. Changes of files never fingerprinted cannot
-    // be named and are dropped.
+    // The oldest waiting changes, as items to push. A change of a file never fingerprinted
+    // waits while the file is there and is dropped once it is gone: it cannot be named.
     QList<PendingSyncItem> pendingItems(int limit);
     // The server holds what was sent: the change is done unless it changed again since.
     bool settle(const PendingSyncItem &sent);

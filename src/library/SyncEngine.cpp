@@ -53,6 +53,7 @@ void SyncEngine::syncNow()
     }
     setState(State::Busy);
     m_warning.clear();
+    m_pushes = 0;
     m_reader->read([entries = m_db.sync().fingerprintEntries()] { return RefreshFingerprints(entries); },
                    [this](const QList<FingerprintEntry> &fresh) {
                        if (!fresh.isEmpty())
@@ -69,6 +70,10 @@ void SyncEngine::readAnswer(const HttpResult &result, Next next)
 
 void SyncEngine::pushNext()
 {
+    // Every push settles what it sent, so a round ends; a library that cannot record that
+    // must not send the same items for ever.
+    if (++m_pushes > MaxPushesPerRound)
+        return endRound(false, QStringLiteral("同步的变化未能记录：%1").arg(m_db.lastError()));
     m_sent = m_db.sync().pendingItems(SyncLimits::PushItems);
     qint64 bytes = 0;
     for (qsizetype i = 0; i < m_sent.size(); ++i) {

@@ -72,7 +72,9 @@ private:
     AnswerReader *m_reader;
     QString m_server;
     State m_state = State::Off;
+    static constexpr int MaxPushesPerRound = 1000; // 500,000 changes
     bool m_again = false;
+    int m_pushes = 0;
     QList<PendingSyncItem> m_sent;
     QString m_warning;
     QString m_lastError;
