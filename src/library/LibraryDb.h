@@ -4,6 +4,7 @@
 #include "library/LibraryOptions.h"
 #include "library/LibraryShelf.h"
 #include "library/LibrarySql.h"
+#include "library/LibrarySync.h"
 
 #include <QDateTime>
 #include <QString>
@@ -104,6 +105,10 @@ public:
     // The chapter list's width in pixels as the reader dragged it; the design width unless set.
     static QString chapterListWidthOption() { return QStringLiteral("ChapterListWidth"); }
 
+    // Reading synchronised through an account (see LibrarySync).
+    LibrarySync &sync() { return m_sync; }
+    const LibrarySync &sync() const { return m_sync; }
+
     QString lastError() const { return m_connection.lastError; }
     // For the library's tables kept beside these (CatalogueOrigins).
     const LibraryConnection &connection() const { return m_connection; }
@@ -113,5 +118,6 @@ private:
     LibraryConnection m_connection;
     LibraryShelf m_shelf{m_connection};
     LibraryOptions m_options{m_connection};
+    LibrarySync m_sync{m_connection};
     QString m_filePath;
 };

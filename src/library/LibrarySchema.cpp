@@ -2,6 +2,7 @@
 
 #include "library/LibraryOptions.h"
 #include "library/LibrarySql.h"
+#include "library/LibrarySync.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -44,9 +45,14 @@ bool CreateLibrarySchema(QSqlDatabase &d, QString *error)
         "CREATE INDEX IF NOT EXISTS ReadingPosition_saved ON ReadingPosition(saved)",
         "CREATE TABLE IF NOT EXISTS Options (name TEXT PRIMARY KEY, value TEXT NOT NULL DEFAULT '')",
     };
+    QStringList all;
+    for (const char *sql : statements)
+        all.append(QString::fromLatin1(sql));
+    // Reading synchronised through an account: its own tables, idle until a login turns it on.
+    all += LibrarySyncSchema();
     QSqlQuery q(d);
-    for (const char *sql : statements) {
-        if (!q.exec(QString::fromLatin1(sql))) {
+    for (const QString &sql : std::as_const(all)) {
+        if (!q.exec(sql)) {
             *error = q.lastError().text();
             d.rollback();
             return false;

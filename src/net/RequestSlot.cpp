@@ -26,9 +26,14 @@ void RequestSlot::get(const QString &address)
 
 void RequestSlot::postForm(const QString &address, const QByteArray &body)
 {
+    post(address, body, QByteArrayLiteral("application/x-www-form-urlencoded"));
+}
+
+void RequestSlot::post(const QString &address, const QByteArray &body, const QByteArray &contentType)
+{
     abort();
     QNetworkRequest request = GuardedRequest(QUrl(address, QUrl::TolerantMode), m_timeoutMs);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
     start(m_manager->post(request, body));
 }
 

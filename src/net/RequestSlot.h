@@ -40,6 +40,8 @@ public:
     void get(const QString &address);
     // POST with Content-Type application/x-www-form-urlencoded; the body is sent unchanged.
     void postForm(const QString &address, const QByteArray &body);
+    // POST of a body of the given Content-Type, sent unchanged.
+    void post(const QString &address, const QByteArray &body, const QByteArray &contentType);
 
     // Drops the outstanding request without an answer.
     void abort();

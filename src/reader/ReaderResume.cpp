@@ -44,7 +44,13 @@ void ReaderResume::bookOpened(int openedChapter)
     m_resumeChapter.reset();
     m_armed = true;
     const QList<ChapterEntry> &entries = m_page.entries();
-    const std::optional<ReadingPosition> kept = m_db.readingPosition(m_page.path());
+    std::optional<ReadingPosition> kept = m_db.readingPosition(m_page.path());
+    // A later place reached on another computer of the same account is offered instead; a book
+    // reopened by itself goes back to this computer's own place.
+    const std::optional<ReadingPosition> elsewhere =
+        resumeNow ? std::nullopt : m_db.sync().remotePositionAhead(m_page.path());
+    if (elsewhere)
+        kept = elsewhere;
     if (!kept)
         return;
     const int chapter = ResumeChapter(entries, *kept);
@@ -59,7 +65,10 @@ void ReaderResume::bookOpened(int openedChapter)
     m_resumeFraction = kept->fraction;
     ReadingPosition offered = *kept;
     offered.chapterTitle = entries.at(chapter - 1).title;
-    m_bar->offer(ResumeOfferText(offered));
+    m_bar->offer(elsewhere ? QStringLiteral("在另一台电脑上读到：%1（%2%）")
+                                 .arg(offered.chapterTitle)
+                                 .arg(offered.progressPercent())
+                           : ResumeOfferText(offered));
 }
 
 void ReaderResume::resume()

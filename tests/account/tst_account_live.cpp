@@ -12,6 +12,7 @@
 #include "account/UserBooksList.h"
 #include "account/UserCentre.h"
 #include "library/LibraryDb.h"
+#include "library/SyncEngine.h"
 #include "net/NetworkService.h"
 #include "net/RequestSlot.h"
 #include "startup/AppContext.h"
@@ -34,6 +35,41 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int kWait = 20000;
+
+// One computer of a reader: its own program folder, library, cookies and sync.
+struct Computer
+{
+    QNetworkAccessManager manager;
+    LibraryDb db;
+    SyncEngine engine;
+    QString dbPath;
+    QString book;
+
+    Computer(const QString &dataFile, const QString &bookPath)
+        : db(dataFile), engine(db, nullptr, &manager), dbPath(dataFile), book(bookPath)
+    {
+        manager.setCookieJar(new PersistentCookieJar());
+    }
+    bool login(const QString &server, const QString &name, const QString &password)
+    {
+        RequestSlot slot(nullptr, &manager);
+        QSignalSpy done(&slot, &RequestSlot::finished);
+        slot.loginHTTP(LoginUrl(server, name, password, false));
+        return done.wait(kWait) && DecodeAccountReply(done[0][0].value<HttpResult>().body).code == u"1"_s;
+    }
+    // One whole round, started now or after the one running.
+    bool round()
+    {
+        QSignalSpy done(&engine, &SyncEngine::finished);
+        engine.syncNow();
+        while (done.wait(kWait)) {
+            if (engine.state() != SyncEngine::State::Busy)
+                return done.last()[0].toBool();
+        }
+        return false;
+    }
+    BookRecord row() const { return db.findByPath(book).value_or(BookRecord{}); }
+};
 
 } // namespace
 
@@ -253,6 +289,59 @@ private Q_SLOTS:
         login(windows, u"busyuser"_s, u"secret1"_s, false);
         QTRY_COMPARE_WITH_TIMEOUT(prompter.lastText(), u"服务器正忙，请稍后再试！"_s, kWait);
         QVERIFY(windows.loginWindow() && windows.loginWindow()->loginButton()->isEnabled());
+    }
+    // Two computers of one reader through the real server: the place read on one is offered on
+    // the other, a bookmark and shelf edits travel both ways, changes made while the server
+    // cannot be reached wait and the newest wins, and a removal reaches the other shelf.
+    void syncThroughAccount_twoComputers()
+    {
+        RequestSlot reg;
+        QSignalSpy registered(&reg, &RequestSlot::finished);
+        reg.postForm(AccountEndpoint(m_server.baseUrl()), "action=reg&username=syncuser&userpass=secret1&email=s%40x%2Ecn");
+        QVERIFY(registered.wait(kWait));
+        const QByteArray text = ToGb18030(u"第一回 起\r\n正文。\r\n第十二回 大闹\r\n正文。\r\n"_s);
+        Computer a(m_dir.filePath(u"A/Data.db"_s), m_dir.filePath(u"A/书/红楼.txt"_s));
+        Computer b(m_dir.filePath(u"B/Data.db"_s), m_dir.filePath(u"B/别处/红楼梦.txt"_s));
+        for (Computer *c : {&a, &b}) {
+            QVERIFY(TestSupport::writeFile(c->book, text) && c->db.open(c->dbPath));
+            QVERIFY(c->db.insertBook(u"其他分类"_s, u"红楼"_s, u"曹雪芹"_s, c->book) > 0);
+            QVERIFY(c->login(m_server.baseUrl(), u"syncuser"_s, u"secret1"_s));
+            c->engine.start(m_server.baseUrl(), u"syncuser"_s);
+            QVERIFY2(c->round(), qPrintable(c->engine.lastError()));
+        }
+
+        a.db.saveReadingPosition({a.book, 2, u"第十二回 大闹"_s, 0.5, 3, 4, {}});
+        QVERIFY(a.round() && b.round());
+        const auto offered = b.db.sync().remotePositionAhead(b.book);
+        QVERIFY(offered && !b.db.readingPosition(b.book));
+        QCOMPARE(offered->chapterTitle, u"第十二回 大闹"_s);
+        QCOMPARE(offered->progressPercent(), 75);
+
+        QVERIFY(b.db.setBookmark(b.book, u"第一回 起"_s));
+        QVERIFY(a.db.updateBook(a.row().id, u"历史军事"_s, u"红楼"_s, u"曹雪芹"_s, a.book));
+        QVERIFY(b.round() && a.round() && b.round());
+        QCOMPARE(a.row().marke, u"第一回 起"_s);
+        QCOMPARE(b.row().type, u"历史军事"_s);
+
+        // Both away from the server; B's change is the later one.
+        for (Computer *c : {&a, &b}) {
+            c->engine.start(u"http://127.0.0.1:1"_s, u"syncuser"_s);
+            QVERIFY(!c->round() && !c->engine.lastError().isEmpty());
+        }
+        QVERIFY(a.db.updateBook(a.row().id, u"武侠仙侠"_s, u"红楼"_s, u"曹雪芹"_s, a.book));
+        const qint64 aChanged = QDateTime::currentMSecsSinceEpoch();
+        QTRY_VERIFY(QDateTime::currentMSecsSinceEpoch() > aChanged + 1);
+        QVERIFY(b.db.updateBook(b.row().id, u"玄幻修真"_s, u"红楼"_s, u"曹雪芹"_s, b.book));
+        for (Computer *c : {&b, &a, &b}) {
+            c->engine.start(m_server.baseUrl(), u"syncuser"_s);
+            QVERIFY2(c->round(), qPrintable(c->engine.lastError()));
+        }
+        QCOMPARE(a.row().type, u"玄幻修真"_s);
+        QCOMPARE(b.row().type, u"玄幻修真"_s);
+
+        QVERIFY(a.db.deleteBook(a.row().id));
+        QVERIFY(a.round() && b.round());
+        QVERIFY(!b.db.findByPath(b.book) && b.db.sync().remoteOnlyBooks().isEmpty());
     }
 };
 

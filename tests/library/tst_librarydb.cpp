@@ -1,3 +1,5 @@
+#include "TestSupport.h"
+#include "library/BookFingerprint.h"
 #include "library/CatalogueOrigins.h"
 #include "library/LibraryDb.h"
 
@@ -20,6 +22,17 @@ private:
     {
         QSqlQuery q(QSqlDatabase::database(u"folioway-library"_s));
         return q.exec(u"SELECT count(*) FROM "_s + table) && q.next() ? q.value(0).toInt() : -1;
+    }
+    static QList<FingerprintEntry> entries(const QStringList &paths)
+    {
+        QList<FingerprintEntry> list;
+        for (const QString &path : paths)
+            list.append(FingerprintEntry{path, -1, -1, {}});
+        return list;
+    }
+    static SyncItem item(const QString &kind, const QString &key, qint64 changed, bool deleted, const QString &payload)
+    {
+        return SyncItem{kind, key, changed, deleted, payload, 0, {}};
     }
 
 private Q_SLOTS:
@@ -126,6 +139,101 @@ private Q_SLOTS:
         QCOMPARE(rows(u"SysSet"_s), 1);
         QVERIFY(m_db->setDownSavePath(u"/x"_s));
         QCOMPARE(m_db->downSavePath(), u"/x"_s);
+    }
+    // A book is known by its content wherever it lies; a file is fingerprinted again only once
+    // its size or time changed.
+    void fingerprint_followsContentNotPath()
+    {
+        const QString a = m_dir.filePath(u"甲/书.txt"_s), b = m_dir.filePath(u"乙/另一本.txt"_s);
+        const QString c = m_dir.filePath(u"丙.txt"_s);
+        QVERIFY(TestSupport::writeFile(a, "same text") && TestSupport::writeFile(b, "same text"));
+        QVERIFY(TestSupport::writeFile(c, "sane text"));
+        QCOMPARE(BookFingerprint(a), BookFingerprint(b));
+        QVERIFY(BookFingerprint(a) != BookFingerprint(c) && BookFingerprint(a).startsWith(u"9:"_s));
+
+        QList<FingerprintEntry> known = RefreshFingerprints(entries({a, c, m_dir.filePath(u"没有.txt"_s)}));
+        QCOMPARE(known.size(), 2);
+        QVERIFY(RefreshFingerprints(known).isEmpty());
+        QFile f(c);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("other text!") && f.setFileTime(QDateTime(QDate(2020, 1, 1), QTime(8, 0)), QFileDevice::FileModificationTime));
+        f.close();
+        const QList<FingerprintEntry> again = RefreshFingerprints(known);
+        QCOMPARE(again.size(), 1);
+        QCOMPARE(again[0].fingerprint, BookFingerprint(c));
+    }
+
+    // Local changes are logged only once sync is on; what the server sends replaces the shelf
+    // entry or bookmark unless a later local change waits, and is never logged itself.
+    void syncLog_localChangesWaitAndServerVersionsApply_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<qint64>("age");  // ms the server's version is older than now (negative: newer)
+        QTest::addColumn<bool>("deleted");
+        QTest::addColumn<QString>("payload");
+        QTest::addColumn<QStringList>("expected"); // type, name, marke; empty: row removed
+        const QStringList local{u"武侠仙侠"_s, u"江湖"_s, u"第二章"_s};
+        const QString shelf = uR"({"type":"历史军事","name":"江湖夜雨","author":"某"})"_s;
+        QTest::newRow("newer shelf entry") << u"shelf"_s << -60000LL << false << shelf
+                                           << QStringList{u"历史军事"_s, u"江湖夜雨"_s, u"第二章"_s};
+        QTest::newRow("older shelf entry") << u"shelf"_s << 60000LL << false << shelf << local;
+        QTest::newRow("newer removal") << u"shelf"_s << -60000LL << true << QString() << QStringList();
+        QTest::newRow("newer bookmark") << u"bookmark"_s << -60000LL << false << uR"({"title":"第九章"})"_s
+                                        << QStringList{u"武侠仙侠"_s, u"江湖"_s, u"第九章"_s};
+        QTest::newRow("older bookmark removal") << u"bookmark"_s << 60000LL << true << QString() << local;
+    }
+    void syncLog_localChangesWaitAndServerVersionsApply()
+    {
+        QFETCH(QString, kind);
+        QFETCH(qint64, age);
+        QFETCH(bool, deleted);
+        QFETCH(QString, payload);
+        QFETCH(QStringList, expected);
+        const QString path = m_dir.filePath(u"江湖.txt"_s);
+        QVERIFY(TestSupport::writeFile(path, "text"));
+        QVERIFY(m_db->insertBook(u"其他分类"_s, u"江湖"_s, {}, path) > 0);
+        QCOMPARE(rows(u"SyncChange"_s), 0);
+        LibrarySync &sync = m_db->sync();
+        QVERIFY(sync.enable() && sync.storeFingerprints(RefreshFingerprints(sync.fingerprintEntries())));
+        QCOMPARE(sync.pendingItems(10).size(), 1); // the shelf as it was
+        QVERIFY(m_db->updateBook(m_db->findByPath(path)->id, u"武侠仙侠"_s, u"江湖"_s, {}, path));
+        QVERIFY(m_db->setBookmark(path, u"第二章"_s));
+        const QList<PendingSyncItem> pending = sync.pendingItems(10);
+        QCOMPARE(pending.size(), 2);
+        const QString fingerprint = BookFingerprint(path);
+        QCOMPARE(pending[1].item.key, pending[0].item.kind == u"shelf"_s ? fingerprint + u"/0"_s : fingerprint);
+
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const QString key = kind == u"bookmark"_s ? fingerprint + u"/0"_s : fingerprint;
+        QVERIFY(sync.apply({item(kind, key, now - age, deleted, payload)}));
+        const auto row = m_db->findByPath(path);
+        const QStringList shown = row ? QStringList{row->type, row->name, row->marke} : QStringList();
+        QCOMPARE(shown, expected);
+        // The applied version left no change to send; the losing local one still waits.
+        QCOMPARE(rows(u"SyncChange"_s), age > 0 ? 2 : 1);
+        QVERIFY(sync.isEnabled());
+    }
+
+    // A place from another computer is offered when it is newer and elsewhere than the one here.
+    void syncPosition_offeredOnlyWhenAheadAndElsewhere()
+    {
+        const QString path = m_dir.filePath(u"书.txt"_s);
+        QVERIFY(TestSupport::writeFile(path, "text"));
+        LibrarySync &sync = m_db->sync();
+        QVERIFY(sync.enable() && sync.storeFingerprints(RefreshFingerprints(entries({path}))));
+        ReadingPosition here{path, 3, u"第三回"_s, 0.2, 30, 100, QDateTime::currentDateTime().addSecs(-60)};
+        QVERIFY(m_db->saveReadingPosition(here));
+        ReadingPosition there = here;
+        there.chapter = 12;
+        there.chapterTitle = u"第十二回 大闹"_s;
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const QString key = BookFingerprint(path);
+        QVERIFY(sync.apply({item(u"position"_s, key, now - 120000, false, LibrarySync::positionPayload(there))}));
+        QVERIFY(!sync.remotePositionAhead(path));
+        QVERIFY(sync.apply({item(u"position"_s, key, now, false, LibrarySync::positionPayload(there))}));
+        QCOMPARE(sync.remotePositionAhead(path)->chapterTitle, there.chapterTitle);
+        QCOMPARE(m_db->readingPosition(path)->chapter, 3); // offered, not taken
+        QVERIFY(sync.apply({item(u"position"_s, key, now + 1, false, LibrarySync::positionPayload(here))}));
+        QVERIFY(!sync.remotePositionAhead(path));
     }
 };
 

@@ -477,6 +477,26 @@ private Q_SLOTS:
         m_window->settings()->reopenLastBookBox()->setChecked(false);
     }
 
+    // A later place from another computer is offered when the book opens, not gone to; the
+    // button goes there.
+    void placeFromAnotherComputer_isOfferedByTheResumeBar()
+    {
+        const Book book = makeBook(u"elsewhere.txt"_s, headings(6), 20);
+        LibrarySync &sync = m_db.sync();
+        QVERIFY(sync.enable() && sync.storeFingerprints(RefreshFingerprints({FingerprintEntry{book.path, -1, -1, {}}})));
+        const QList<ChapterEntry> chapters = ChaptersFromLines(book.lines);
+        ReadingPosition there = PositionInBook(book.path, chapters, 5, 0.5, 0.5);
+        QVERIFY(sync.apply({SyncItem{u"position"_s, sync.fingerprintOf(book.path), QDateTime::currentMSecsSinceEpoch(),
+                                     false, LibrarySync::positionPayload(there), 0, {}}}));
+        m_window->openBook(book.path);
+        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        QTRY_VERIFY(m_reader->resumeBar()->isVisible());
+        QCOMPARE(m_reader->resumeBar()->text(),
+                 u"在另一台电脑上读到：%1（%2%）"_s.arg(chapters.at(4).title).arg(there.progressPercent()));
+        QTest::mouseClick(m_reader->resumeBar()->resumeButton(), Qt::LeftButton);
+        QVERIFY(waitShown(m_reader, 5, expected(book, 5)));
+    }
+
     // Ctrl+F finds in the chapter with the view's own search; switched to the whole book, the
     // list is filled (which matches there are is tst_booksearch's) and a click leads to the
     // chapter with that very match selected.
