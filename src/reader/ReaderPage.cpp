@@ -129,6 +129,12 @@ void ReaderPage::setConversion(ScriptConversion conversion)
     }
 }
 
+QString ReaderPage::shownTitle(int position) const
+{
+    const QTreeWidgetItem *item = m_list->topLevelItem(position - 1);
+    return item ? item->text(0) : QString();
+}
+
 int ReaderPage::selected() const
 {
     const QTreeWidgetItem *item = m_list->currentItem();

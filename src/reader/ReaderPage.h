@@ -49,6 +49,8 @@ public:
     // is shown as it stands until this is called.
     void setConversion(ScriptConversion conversion);
     ScriptConversion conversion() const { return m_conversion; }
+    // The title of the entry at `position` as the list shows it.
+    QString shownTitle(int position) const;
 
     // 1-based positions; 0 when there is none.
     int selected() const;

@@ -548,6 +548,13 @@ private Q_SLOTS:
         m_reader->readingMenuItem(item)->trigger();
         QVERIFY(waitShown(m_reader, 1, page(shown.at(1))));
         QCOMPARE(m_reader->chapterList()->topLevelItem(1)->text(0), shown.at(0));
+        HeardEngine voice; // reads what the page shows
+        m_reader->setSpeechEngine(&voice);
+        m_reader->voicePanel()->findChild<QCheckBox *>(u"voiceReadOn"_s)->setChecked(false);
+        QTest::mouseClick(m_reader->toolButton(ReaderPane::ReadAloudTool), Qt::LeftButton);
+        QTRY_COMPARE(voice.heard.size(), 1);
+        QVERIFY2(voice.heard.first().contains(shown.at(1)), qPrintable(voice.heard.first()));
+        m_reader->setSpeechEngine(nullptr);
 
         ReadingView *view = m_reader->readingView();
         BookSearchPanel *search = m_reader->bookSearch();
