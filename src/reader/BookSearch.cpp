@@ -202,6 +202,52 @@ BookSearchOutcome FindInBook(const QString &path, const QList<ChapterEntry> &ent
     return outcome;
 }
 
+BookSearchOutcome FindAnyInBook(const QString &path, const QList<ChapterEntry> &entries, const QStringList &words,
+                                const std::function<void(QList<BookSearchPlace>)> &onPlaces,
+                                const std::atomic_bool *cancel, const BookReading &reading)
+{
+    if (words.size() == 1)
+        return FindInBook(path, entries, words.first(), onPlaces, cancel, reading);
+    BookSearchOutcome outcome;
+    std::vector<BookSearchPlace> all;
+    for (qsizetype w = 0; w < std::min<qsizetype>(words.size(), 255); ++w) {
+        const BookSearchOutcome one = FindInBook(
+            path, entries, words.at(w),
+            [&all, w](const QList<BookSearchPlace> &places) {
+                for (BookSearchPlace place : places) {
+                    place.word = quint8(w);
+                    all.push_back(place);
+                }
+            },
+            cancel, reading);
+        if (one.cancelled || one.failed)
+            return one;
+    }
+    std::stable_sort(all.begin(), all.end(),
+                     [](const BookSearchPlace &a, const BookSearchPlace &b) { return a.at < b.at; });
+    QList<BookSearchPlace> batch;
+    int chapter = 0;
+    int occurrence = 0;
+    qint64 taken = -1; // two words found at one place count once
+    for (BookSearchPlace &place : all) {
+        if (place.at == taken)
+            continue;
+        taken = place.at;
+        if (place.chapter != chapter) {
+            chapter = place.chapter;
+            occurrence = 0;
+        }
+        place.occurrence = occurrence++;
+        batch.append(place);
+        ++outcome.total;
+        if (batch.size() >= MaxBatchSize)
+            onPlaces(std::exchange(batch, {}));
+    }
+    if (!batch.isEmpty())
+        onPlaces(std::move(batch));
+    return outcome;
+}
+
 bool BookSnippets::open(const QString &path, const BookReading &reading)
 {
     m_data = nullptr;
@@ -288,19 +334,25 @@ BookSearcher::~BookSearcher()
 quint64 BookSearcher::search(const QString &path, const QList<ChapterEntry> &entries, const QString &word,
                              const BookReading &reading)
 {
+    return search(path, entries, QStringList{word}, reading);
+}
+
+quint64 BookSearcher::search(const QString &path, const QList<ChapterEntry> &entries, const QStringList &words,
+                             const BookReading &reading)
+{
     cancel();
     const quint64 id = ++m_lastId;
     m_running = id;
     auto flag = std::make_shared<std::atomic_bool>(false);
     m_cancel = flag;
-    m_pool.start([this, id, flag, path, entries, word, reading] {
+    m_pool.start([this, id, flag, path, entries, words, reading] {
         const auto deliver = [this, id, flag](QList<BookSearchPlace> places) {
             QMetaObject::invokeMethod(this, [this, id, flag, places = std::move(places)] {
                 if (!flag->load() && id == m_running)
                     Q_EMIT placesFound(id, places);
             }, Qt::QueuedConnection);
         };
-        const BookSearchOutcome outcome = FindInBook(path, entries, word, deliver, flag.get(), reading);
+        const BookSearchOutcome outcome = FindAnyInBook(path, entries, words, deliver, flag.get(), reading);
         QMetaObject::invokeMethod(this, [this, id, flag, outcome] {
             if (flag->load() || id != m_running)
                 return;

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QThreadPool>
 
 #include <atomic>
@@ -36,6 +37,7 @@ struct BookSearchPlace
     int occurrence = 0;
     quint16 beforeBytes = 0; // the snippet's text before the match, from a character boundary
     quint16 afterBytes = 0;  // and after it, up to the line's end at most
+    quint8 word = 0;         // which of the words searched together (FindAnyInBook) stands here
 };
 
 struct BookSearchOutcome
@@ -53,6 +55,14 @@ struct BookSearchOutcome
 BookSearchOutcome FindInBook(const QString &path, const QList<ChapterEntry> &entries, const QString &word,
                              const std::function<void(QList<BookSearchPlace>)> &onPlaces,
                              const std::atomic_bool *cancel = nullptr, const BookReading &reading = {});
+
+// Every match of any of `words` (at most 255), merged in book order as FindInBook gives them for
+// one word: `word` says which one stands at each place, and the occurrences count the matches of
+// all of them within a chapter. A single word is searched exactly like FindInBook. The places
+// arrive once every word has been searched.
+BookSearchOutcome FindAnyInBook(const QString &path, const QList<ChapterEntry> &entries, const QStringList &words,
+                                const std::function<void(QList<BookSearchPlace>)> &onPlaces,
+                                const std::atomic_bool *cancel = nullptr, const BookReading &reading = {});
 
 // The text around found places, read from the book's file as it was searched.
 class BookSnippets
@@ -87,6 +97,9 @@ public:
     ~BookSearcher() override;
 
     quint64 search(const QString &path, const QList<ChapterEntry> &entries, const QString &word,
+                   const BookReading &reading = {});
+    // Any of `words` (FindAnyInBook); the first is the word typed.
+    quint64 search(const QString &path, const QList<ChapterEntry> &entries, const QStringList &words,
                    const BookReading &reading = {});
     void cancel();
     bool isSearching() const { return m_running != 0; }

@@ -10,14 +10,22 @@ void BookSearchModel::setBook(const QString &path, const QList<ChapterEntry> &en
     restart(m_word);
 }
 
-void BookSearchModel::restart(const QString &word)
+void BookSearchModel::restart(const QString &word, const QStringList &forms)
 {
     beginResetModel();
     m_word = word;
+    m_forms = forms;
     m_places.clear();
     m_shown = 0;
     m_snippetsOpen = false;
     m_described.clear();
+    endResetModel();
+}
+
+void BookSearchModel::setShownText(std::function<QString(const QString &)> shown)
+{
+    beginResetModel();
+    m_shownText = std::move(shown);
     endResetModel();
 }
 
@@ -46,7 +54,8 @@ BookSearchHit BookSearchModel::hit(int row) const
         return *known;
     if (!m_snippetsOpen)
         m_snippetsOpen = m_snippets.open(m_path, m_reading);
-    auto *described = new BookSearchHit(m_snippets.describe(m_places[size_t(row)], m_word));
+    auto *described = new BookSearchHit(
+        m_snippets.describe(m_places[size_t(row)], m_forms.value(m_places[size_t(row)].word, m_word)));
     const BookSearchHit copy = *described;
     m_described.insert(row, described);
     return copy;
@@ -66,17 +75,18 @@ QVariant BookSearchModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= m_shown)
         return {};
+    const auto shown = [this](const QString &text) { return m_shownText ? m_shownText(text) : text; };
     if (index.column() == ColChapter && (role == Qt::DisplayRole || role == Qt::ToolTipRole)) {
         const int chapter = m_places[size_t(index.row())].chapter;
-        return chapter >= 1 && chapter <= m_entries.size() ? m_entries.at(chapter - 1).title : QString();
+        return chapter >= 1 && chapter <= m_entries.size() ? shown(m_entries.at(chapter - 1).title) : QString();
     }
     if (index.column() == ColSnippet && role == Qt::DisplayRole) {
         const BookSearchHit h = hit(index.row());
-        return h.before + h.word + h.after;
+        return shown(h.before + h.word + h.after);
     }
     if (index.column() == ColSnippet && role == SnippetPartsRole) {
         const BookSearchHit h = hit(index.row());
-        return QStringList{h.before, h.word, h.after};
+        return QStringList{shown(h.before), shown(h.word), shown(h.after)};
     }
     return {};
 }

@@ -5,6 +5,8 @@
 #include <QAbstractTableModel>
 #include <QCache>
 
+#include <functional>
+
 #include <vector>
 
 // The places a whole-book search found, as rows (chapter title, snippet) that a view asks for
@@ -25,8 +27,11 @@ public:
 
     // The book the places will be in; drops the rows.
     void setBook(const QString &path, const QList<ChapterEntry> &entries, const BookReading &reading = {});
-    // Drops the rows; the places to come are those of `word`.
-    void restart(const QString &word);
+    // Drops the rows; the places to come are those of `word`, or of any of `forms` (the word
+    // searched together with its other forms, BookSearchPlace::word telling which).
+    void restart(const QString &word, const QStringList &forms = {});
+    // How titles and snippets are shown (the book's script conversion); as they stand by default.
+    void setShownText(std::function<QString(const QString &)> shown);
     void addPlaces(const QList<BookSearchPlace> &places);
 
     const QList<ChapterEntry> &entries() const { return m_entries; }
@@ -48,6 +53,8 @@ private:
     QList<ChapterEntry> m_entries;
     BookReading m_reading;
     QString m_word;
+    QStringList m_forms;
+    std::function<QString(const QString &)> m_shownText;
     std::vector<BookSearchPlace> m_places;
     int m_shown = 0;
     mutable BookSnippets m_snippets;

@@ -110,12 +110,26 @@ void BookSearchPanel::setBook(const QString &path, const QList<ChapterEntry> &en
         search(m_word);
 }
 
+void BookSearchPanel::setConversion(ScriptConversion conversion)
+{
+    if (conversion == m_conversion)
+        return;
+    m_conversion = conversion;
+    if (conversion == ScriptConversion::None)
+        m_model->setShownText(nullptr);
+    else
+        m_model->setShownText([conversion](const QString &text) { return ConvertScript(text, conversion); });
+    if (isOn() && !m_word.isEmpty())
+        search(m_word);
+}
+
 void BookSearchPanel::search(const QString &word)
 {
     m_word = word;
     if (!isOn())
         return;
-    m_model->restart(word);
+    const QStringList forms = m_conversion == ScriptConversion::None ? QStringList{word} : ScriptVariants(word);
+    m_model->restart(word, forms);
     if (word.isEmpty() || m_path.isEmpty()) {
         m_searcher->cancel();
         m_searchId = 0;
@@ -123,7 +137,7 @@ void BookSearchPanel::search(const QString &word)
         return;
     }
     m_count->setText(QStringLiteral("正在全书查找“%1”…").arg(word));
-    m_searchId = m_searcher->search(m_path, m_model->entries(), word, m_model->reading());
+    m_searchId = m_searcher->search(m_path, m_model->entries(), forms, m_model->reading());
 }
 
 void BookSearchPanel::addPlaces(quint64 id, const QList<BookSearchPlace> &places)

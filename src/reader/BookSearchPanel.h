@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ChineseScript.h"
 #include "reader/BookSearchModel.h"
 
 #include <QWidget>
@@ -22,6 +23,9 @@ public:
     bool isOn() const;
     // The book the next search runs over; drops the results of the previous one.
     void setBook(const QString &path, const QList<ChapterEntry> &entries, const BookReading &reading = {});
+    // With a conversion the results are shown converted and a word is searched in both scripts,
+    // so that what the page shows is found whichever form the file holds.
+    void setConversion(ScriptConversion conversion);
     // Searches when the switch is on; an empty word only clears the list.
     void search(const QString &word);
 
@@ -45,4 +49,5 @@ private:
     QString m_path;
     QString m_word;
     quint64 m_searchId = 0;
+    ScriptConversion m_conversion = ScriptConversion::None;
 };

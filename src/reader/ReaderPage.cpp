@@ -109,6 +109,30 @@ void ReaderPage::setBook(const QString &path, const QList<ChapterEntry> &entries
     m_list->clear();
     m_list->addTopLevelItems(items);
     m_list->setUpdatesEnabled(true);
+    m_titlesIn = ScriptConversion::None;
+}
+
+void ReaderPage::setConversion(ScriptConversion conversion)
+{
+    m_conversion = conversion;
+    if (conversion == m_titlesIn)
+        return;
+    m_titlesIn = conversion;
+    QStringList titles;
+    titles.reserve(m_entries.size());
+    for (const ChapterEntry &e : std::as_const(m_entries))
+        titles.append(e.title);
+    titles = ConvertScriptEach(titles, conversion);
+    for (int i = 0; i < m_list->topLevelItemCount() && i < titles.size(); ++i) {
+        m_list->topLevelItem(i)->setText(0, titles.at(i));
+        m_list->topLevelItem(i)->setToolTip(0, titles.at(i));
+    }
+}
+
+QString ReaderPage::shownTitle(int position) const
+{
+    const QTreeWidgetItem *item = m_list->topLevelItem(position - 1);
+    return item ? item->text(0) : QString();
 }
 
 int ReaderPage::selected() const
@@ -182,9 +206,13 @@ void ReaderPage::showSelected()
                 Q_EMIT chapterShown(position);
             });
     const ChapterEntry entry = m_entries.at(position - 1);
-    watcher->setFuture(QtConcurrent::run(&m_pool, [path = m_path, entry, reading = m_reading] {
-        return ReadChapterText(path, entry.firstShownLine(), entry.lastShownLine(), MaxChapterBytes, reading);
-    }));
+    watcher->setFuture(
+        QtConcurrent::run(&m_pool, [path = m_path, entry, reading = m_reading, conversion = m_conversion] {
+            ChapterText text =
+                ReadChapterText(path, entry.firstShownLine(), entry.lastShownLine(), MaxChapterBytes, reading);
+            text.fragment = ConvertScript(text.fragment, conversion);
+            return text;
+        }));
 }
 
 void ReaderPage::showAt(int position, double fraction)
@@ -201,7 +229,7 @@ void ReaderPage::showHit(const BookSearchHit &hit)
     if (hit.chapter < 1 || hit.chapter > m_entries.size())
         return;
     select(hit.chapter);
-    m_highlightAfterShow = hit.word;
+    m_highlightAfterShow = ConvertScript(hit.word, m_conversion);
     m_highlightOccurrence = hit.occurrence;
     Q_EMIT jumping(hit.chapter, false);
     showSelected();
@@ -272,7 +300,11 @@ void ReaderPage::openJump()
     const QRect page = m_view->geometry();
     m_jump->setGeometry(page.left() + 16, page.top() + 8, std::min(360, std::max(200, page.width() - 32)),
                         std::max(160, std::min(420, page.height() - 16)));
-    m_jump->open(m_entries, m_shown);
+    QList<ChapterEntry> shown = m_entries;
+    if (m_conversion != ScriptConversion::None)
+        for (int i = 0; i < m_list->topLevelItemCount() && i < shown.size(); ++i)
+            shown[i].title = m_list->topLevelItem(i)->text(0);
+    m_jump->open(shown, m_shown);
 }
 
 bool ReaderPage::eventFilter(QObject *watched, QEvent *event)

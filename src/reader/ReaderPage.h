@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ChineseScript.h"
 #include "reader/Chapters.h"
 
 #include <QObject>
@@ -43,6 +44,13 @@ public:
     QString path() const { return m_path; }
     const QList<ChapterEntry> &entries() const { return m_entries; }
     BookReading reading() const { return m_reading; }
+    // The script the chapter list and the chapters are shown in (the file and the entries stay
+    // as they are); applies to the list at once and to the next chapter shown. A new book's list
+    // is shown as it stands until this is called.
+    void setConversion(ScriptConversion conversion);
+    ScriptConversion conversion() const { return m_conversion; }
+    // The title of the entry at `position` as the list shows it.
+    QString shownTitle(int position) const;
 
     // 1-based positions; 0 when there is none.
     int selected() const;
@@ -90,6 +98,8 @@ private:
     QString m_path;
     QList<ChapterEntry> m_entries;
     BookReading m_reading;
+    ScriptConversion m_conversion = ScriptConversion::None;
+    ScriptConversion m_titlesIn = ScriptConversion::None; // the script of the list's titles
     int m_shown = 0;
 
     // What to do to the next chapter once it is on the page.

@@ -64,7 +64,7 @@ void ReaderResume::bookOpened(int openedChapter)
     m_resumeChapter = chapter;
     m_resumeFraction = kept->fraction;
     ReadingPosition offered = *kept;
-    offered.chapterTitle = entries.at(chapter - 1).title;
+    offered.chapterTitle = m_page.shownTitle(chapter); // only shown: as the list shows it
     m_bar->offer(elsewhere ? QStringLiteral("在另一台电脑上读到：%1（%2%）")
                                  .arg(offered.chapterTitle)
                                  .arg(offered.progressPercent())

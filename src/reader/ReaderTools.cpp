@@ -42,6 +42,21 @@ QString readingOptionName(const QString &path)
     return QStringLiteral("BookReading:") + QFileInfo(path).absoluteFilePath();
 }
 
+// The script a book is shown in, beside how it is read.
+QString conversionOptionName(const QString &path)
+{
+    return QStringLiteral("BookScript:") + QFileInfo(path).absoluteFilePath();
+}
+
+const struct
+{
+    const char *objectName;
+    const char *caption;
+    ScriptConversion conversion;
+} ConversionItems[] = {{"Menue_ScriptOriginal", "原文", ScriptConversion::None},
+                       {"Menue_ScriptSimplified", "转为简体", ScriptConversion::ToSimplified},
+                       {"Menue_ScriptTraditional", "转为繁体", ScriptConversion::ToTraditional}};
+
 // The encoding items, by the name each stands for; the empty name is detection.
 const struct
 {
@@ -75,6 +90,8 @@ ReaderTools::ReaderTools(ReaderPane &pane, ReaderPage &page, ReadingView *view, 
     connect(m_view, &ReadingView::findBarClosed, m_search->wholeBookSwitch(),
             [this] { m_search->wholeBookSwitch()->setChecked(false); });
     connect(m_search, &BookSearchPanel::hitChosen, &m_page, &ReaderPage::showHit);
+    connect(m_view, &ReadingView::pageScrolled, this, [this](double top) { m_scrolledTo = top; });
+    connect(&m_page, &ReaderPage::textShown, this, [this](int, double scroll) { m_scrolledTo = scroll; });
 
     connect(&m_page, &ReaderPage::chapterShown, this, [this] {
         if (std::exchange(m_readOnPending, false) && m_voice)
@@ -252,6 +269,56 @@ void ReaderTools::addReadingModeItems()
                 [this, name] { setBookEncoding(name.isEmpty() ? std::nullopt : EncodingFromName(name)); });
     }
     readingMenuItem(QStringLiteral("Menue_EncodingAuto"))->setChecked(true);
+    addConversionItems();
+}
+
+// ---- 繁简转换
+
+void ReaderTools::addConversionItems()
+{
+    m_conversionMenu = m_readingMenu->addMenu(QStringLiteral("繁简转换"));
+    m_conversionMenu->setObjectName(QStringLiteral("Menue_Script"));
+    m_conversionMenu->setToolTipsVisible(true);
+    m_conversionMenu->menuAction()->setToolTip(QStringLiteral("把本书显示为简体或繁体（只改显示和朗读，不改文件）"));
+    auto *group = new QActionGroup(m_conversionMenu);
+    for (const auto &item : ConversionItems) {
+        QAction *a = m_conversionMenu->addAction(QString::fromUtf8(item.caption));
+        a->setObjectName(QString::fromLatin1(item.objectName));
+        a->setCheckable(true);
+        group->addAction(a);
+        connect(a, &QAction::triggered, this, [this, c = item.conversion] { setConversion(c); });
+    }
+    readingMenuItem(QStringLiteral("Menue_ScriptOriginal"))->setChecked(true);
+    // Built without the conversion tables, the program shows every book as it stands.
+    m_conversionMenu->menuAction()->setVisible(ScriptConversionAvailable());
+}
+
+ScriptConversion ReaderTools::storedConversion(const QString &path) const
+{
+    if (!ScriptConversionAvailable())
+        return ScriptConversion::None;
+    return ScriptConversionFromName(m_db.option(conversionOptionName(path)));
+}
+
+void ReaderTools::setConversion(ScriptConversion conversion)
+{
+    const QString path = m_page.path();
+    if (path.isEmpty()) {
+        applyConversion(ScriptConversion::None);
+        return;
+    }
+    m_db.setOption(conversionOptionName(path), ScriptConversionName(conversion));
+    applyConversion(conversion);
+    if (m_page.shown() >= 1)
+        m_page.showAt(m_page.shown(), m_scrolledTo);
+}
+
+void ReaderTools::applyConversion(ScriptConversion conversion)
+{
+    for (const auto &item : ConversionItems)
+        readingMenuItem(QString::fromLatin1(item.objectName))->setChecked(item.conversion == conversion);
+    m_page.setConversion(conversion);
+    m_search->setConversion(conversion);
 }
 
 BookReading ReaderTools::storedReading(const QString &path) const
@@ -297,6 +364,7 @@ void ReaderTools::showReadingMode(const ChapterList &list)
         const bool utf16 = name == u"UTF-16" && chosen.startsWith(u"UTF-16");
         readingMenuItem(QString::fromLatin1(item.objectName))->setChecked(name == chosen || utf16);
     }
+    applyConversion(storedConversion(list.path));
     if (list.smartWouldHelp)
         m_smartBar->offer(
             QStringLiteral("这本书只找到一章，而且有很长的行。“智能分章”可以按句子分段，并在长行中找出章节。"));

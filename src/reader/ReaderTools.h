@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ChineseScript.h"
 #include "reader/Chapters.h"
 
 #include <QObject>
@@ -52,6 +53,9 @@ public:
     void setBookEncoding(std::optional<TextEncoding> encoding);
     // The reading menu's marks and the smart-chapters offer for a book just listed.
     void showReadingMode(const ChapterList &list);
+    // 原文 / 转为简体 / 转为繁体, kept per book; the page is shown again where it was.
+    ScriptConversion storedConversion(const QString &path) const;
+    void setConversion(ScriptConversion conversion);
     // Whether the book listed next should skip an empty first chapter (a switch to smart mode).
     bool takeSkipEmptyFirst() { return std::exchange(m_skipEmptyFirst, false); }
 
@@ -60,6 +64,8 @@ private:
     void addReadingMenu();
     void addReadingModeItems();
     void reopenWith(const BookReading &reading);
+    void addConversionItems();
+    void applyConversion(ScriptConversion conversion);
     // Reading aloud came to the end of the chapter: the next one is shown and read.
     void readOnIntoNextChapter();
 
@@ -75,6 +81,8 @@ private:
 
     ResumeBar *m_smartBar;
     QMenu *m_encodingMenu = nullptr;
+    QMenu *m_conversionMenu = nullptr;
+    double m_scrolledTo = 0;       // how far down the shown chapter the reader is
     bool m_skipEmptyFirst = false; // a switch to smart mode shows the first chapter with text
 
     VoiceController *m_voice = nullptr;

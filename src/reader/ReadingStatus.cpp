@@ -157,7 +157,7 @@ void ReadingStatus::refresh()
     }
     const ReadingPosition where = PositionInBook(m_page.path(), entries, m_chapter, m_top, m_seen);
     m_place->setText(QStringLiteral("%1　　%2 / %3　　全书 %4%")
-                         .arg(entries.at(m_chapter - 1).title)
+                         .arg(m_page.shownTitle(m_chapter))
                          .arg(m_chapter)
                          .arg(entries.size())
                          .arg(where.progressPercent()));

@@ -122,6 +122,27 @@ private Q_SLOTS:
         QCOMPARE(model.index(model.rowCount() - 1, 0).data().toString(), u"第3章"_s);
     }
 
+    // Several forms of one word searched together: their places in book order, counted per
+    // chapter as the page counts them, each described with the form that stands there.
+    void anyOfSeveralForms_inBookOrder()
+    {
+        const QString text = u"书\n第一章\n風起，风起\n第二章\n风起了風起\n風起"_s;
+        const QString path = m_dir.filePath(u"forms.txt"_s);
+        QVERIFY(TestSupport::writeFile(path, TestSupport::gb18030(text)));
+        const ChapterList list = GetChapter(path);
+        BookSearchModel model;
+        model.setBook(path, list.entries);
+        model.restart(u"风起"_s, {u"风起"_s, u"風起"_s});
+        const BookSearchOutcome outcome = FindAnyInBook(path, list.entries, {u"风起"_s, u"風起"_s},
+                                                        [&](const QList<BookSearchPlace> &p) { model.addPlaces(p); });
+        QCOMPARE(outcome.total, 5);
+        QList<BookSearchHit> hits;
+        for (int row = 0; row < model.rowCount(); ++row)
+            hits << model.hit(row);
+        QCOMPARE(describe(hits), (QStringList{u"2.0@2:[風起]，风起"_s, u"2.1@2:風起，[风起]"_s, u"3.0@4:[风起]了風起"_s,
+                                              u"3.1@4:风起了[風起]"_s, u"3.2@5:[風起]"_s}));
+    }
+
     // Typing on starts a new search before the old one has reported: only the new one's
     // results arrive.
     void newerSearchDropsTheOlder()

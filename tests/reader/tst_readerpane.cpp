@@ -4,16 +4,17 @@
 #include "library/BookMenu.h"
 #include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
+#include "platform/ChineseScript.h"
+#include "platform/SpeechEngine.h"
 #include "reader/BookSearchPanel.h"
 #include "reader/ChapterJumpBox.h"
+#include "reader/Chapters.h"
 #include "reader/ReadingPositionKeeper.h"
 #include "reader/ReadingStatus.h"
 #include "reader/ResumeBar.h"
+#include "reader/VoiceController.h"
 #include "settings/ReadingLookFrame.h"
 #include "settings/SettingsPane.h"
-#include "platform/SpeechEngine.h"
-#include "reader/Chapters.h"
-#include "reader/VoiceController.h"
 #include "shell/MainWindow.h"
 
 #include <QCheckBox>
@@ -531,6 +532,87 @@ private Q_SLOTS:
         QVERIFY(!search->wholeBookSwitch()->isChecked());
         QVERIFY(!view->findBarVisible());
         view->findBox()->clear();
+    }
+
+    // 繁简转换, per book: the page, the chapter list and the whole-book search show the chosen
+    // script, and a word typed in either script finds both forms in a book that mixes them; the
+    // choice is kept for that book alone, across a reopen; "原文" gives the file's text back.
+    void scriptConversion_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QStringList>("file"); // a heading and a line, in the script of the file
+        QTest::addColumn<QStringList>("shown");
+        const QStringList traditional{u"第一回 說楔子敷陳大義"_s,
+                                      u"人生南北多歧路，將相神仙，也要凡人做。百代興亡朝復暮。"_s};
+        const QStringList simplified{u"第一回 说楔子敷陈大义"_s,
+                                     u"人生南北多歧路，将相神仙，也要凡人做。百代兴亡朝复暮。"_s};
+        QTest::newRow("Traditional shown Simplified") << u"Menue_ScriptSimplified"_s << traditional << simplified;
+        QTest::newRow("Simplified shown Traditional") << u"Menue_ScriptTraditional"_s << simplified << traditional;
+    }
+    void scriptConversion()
+    {
+        QFETCH(QString, item);
+        QFETCH(QStringList, file);
+        QFETCH(QStringList, shown);
+        if (!ScriptConversionAvailable())
+            QSKIP("built without OpenCC");
+        const QString path = m_dir.filePath(item + u".txt"_s);
+        // Its opening line, then a chapter whose last line is in the other script.
+        const QStringList lines{u"书名"_s, file.at(1), file.at(0), shown.at(1)};
+        QVERIFY(writeBook(path, lines));
+        const auto page = [this](const QString &line) {
+            return m_ctx.serverInfo.reader_3 + line + u"<br>"_s + m_ctx.serverInfo.reader_4;
+        };
+        m_window->openBook(path);
+        QVERIFY(waitShown(m_reader, 1, page(file.at(1))));
+        m_reader->readingMenuItem(item)->trigger();
+        QVERIFY(waitShown(m_reader, 1, page(shown.at(1))));
+        QCOMPARE(m_reader->chapterList()->topLevelItem(1)->text(0), shown.at(0));
+        HeardEngine voice; // reads what the page shows
+        m_reader->setSpeechEngine(&voice);
+        m_reader->voicePanel()->findChild<QCheckBox *>(u"voiceReadOn"_s)->setChecked(false);
+        QTest::mouseClick(m_reader->toolButton(ReaderPane::ReadAloudTool), Qt::LeftButton);
+        QTRY_COMPARE(voice.heard.size(), 1);
+        QVERIFY2(voice.heard.first().contains(shown.at(1)), qPrintable(voice.heard.first()));
+        m_reader->setSpeechEngine(nullptr);
+
+        ReadingView *view = m_reader->readingView();
+        BookSearchPanel *search = m_reader->bookSearch();
+        view->openFindBar();
+        search->wholeBookSwitch()->setChecked(true);
+        for (const QString &key : {u"將相"_s, u"将相"_s}) {
+            view->findBox()->setText(key);
+            QTRY_COMPARE(search->countLabel()->text(), u"全书共找到 2 处“%1”"_s.arg(key));
+        }
+        QCOMPARE(search->model()->index(1, 0).data().toString(), shown.at(0));
+        view->closeFindBar();
+        view->findBox()->clear();
+
+        m_window->openBook(m_book.path);
+        QVERIFY(waitShown(m_reader, 1, expected(m_book, 1)));
+        QVERIFY(m_reader->readingMenuItem(u"Menue_ScriptOriginal"_s)->isChecked());
+        m_window->openBook(path);
+        QVERIFY(waitShown(m_reader, 1, page(shown.at(1))));
+        QVERIFY(m_reader->readingMenuItem(item)->isChecked());
+        m_reader->readingMenuItem(u"Menue_ScriptOriginal"_s)->trigger();
+        QVERIFY(waitShown(m_reader, 1, page(file.at(1))));
+        QCOMPARE(m_reader->chapterList()->topLevelItem(1)->text(0), file.at(0));
+    }
+
+    // The tables on a real Traditional novel: to Simplified and back.
+    void scriptConversion_corpusBook()
+    {
+        const QString corpus = TestSupport::corpusDir();
+        if (corpus.isEmpty() || !ScriptConversionAvailable())
+            QSKIP("no corpus beside the checkout, or built without OpenCC");
+        QFile book(corpus + u"/rulinwaishi_utf8_oneline.txt"_s);
+        QVERIFY(book.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(book.readAll()); // long enough to be converted in pieces
+        const QString simplified = ConvertScript(text, ScriptConversion::ToSimplified);
+        QVERIFY(simplified.contains(u"说楔子敷陈大义借名流隐括全文人生南北多歧路，将相神仙"_s));
+        QVERIFY(!simplified.contains(u'說') && !simplified.contains(u'將'));
+        QCOMPARE(simplified.toUcs4().size(), text.toUcs4().size()); // the book's characters map one to one
+        QVERIFY(ConvertScript(simplified, ScriptConversion::ToTraditional).contains(u"說楔子敷陳大義借名流隱括全文"_s));
     }
 
     // The page scrolls itself inside a chapter; at its ends the keys go on across chapters, and
