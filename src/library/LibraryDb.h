@@ -4,6 +4,7 @@
 #include "library/LibraryOptions.h"
 #include "library/LibraryShelf.h"
 #include "library/LibrarySql.h"
+#include "library/LibraryTextRules.h"
 
 #include <QDateTime>
 #include <QString>
@@ -104,6 +105,11 @@ public:
     // The chapter list's width in pixels as the reader dragged it; the design width unless set.
     static QString chapterListWidthOption() { return QStringLiteral("ChapterListWidth"); }
 
+    // The clean-up rules (see LibraryTextRules).
+    QList<TextRule> textRules(bool create = true) const { return m_textRules.textRules(create); }
+    bool saveTextRule(TextRule &rule) { return m_textRules.saveTextRule(rule); }
+    bool deleteTextRule(qint64 id) { return m_textRules.deleteTextRule(id); }
+
     QString lastError() const { return m_connection.lastError; }
 
 private:
@@ -111,5 +117,6 @@ private:
     LibraryConnection m_connection;
     LibraryShelf m_shelf{m_connection};
     LibraryOptions m_options{m_connection};
+    LibraryTextRules m_textRules{m_connection};
     QString m_filePath;
 };

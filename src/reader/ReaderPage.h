@@ -5,6 +5,9 @@
 #include <QObject>
 #include <QThreadPool>
 
+#include <functional>
+#include <memory>
+
 class ChapterJumpBox;
 class Prompter;
 class QColor;
@@ -12,6 +15,7 @@ class QIcon;
 class QPainterPath;
 class QTreeWidget;
 class ReadingView;
+class TextCleaner;
 struct BookSearchHit;
 
 // The reading tab's drawn 16×16 icons: `path` filled with `colour` on a transparent square.
@@ -65,6 +69,13 @@ public:
     // A chapter is being cut out of the file.
     bool isFetching() const { return m_fetching; }
 
+    // Where the clean-up rules of a book come from; asked again for every book set and on
+    // reloadTextCleaner(). Without a source, or with no rule on, chapters are shown as they stand.
+    using TextCleanerSource = std::function<std::shared_ptr<const TextCleaner>(const QString &path)>;
+    void setTextCleanerSource(TextCleanerSource source);
+    void reloadTextCleaner();
+    Prompter &prompter() const { return m_prompter; }
+
 Q_SIGNALS:
     void fetchingChanged();
     // The reader asked for `position` by showAt() or showHit(); atTop when it opens at its top.
@@ -73,6 +84,8 @@ Q_SIGNALS:
     void textShown(int position, double scroll);
     // The chapter's text is on the page and scrolled or highlighted as asked.
     void chapterShown(int position);
+    // Clean-up rules (by name) that ran over their budget on the chapter just shown and were left out.
+    void textRulesStopped(const QStringList &names);
 
 private:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -91,6 +104,8 @@ private:
     QList<ChapterEntry> m_entries;
     BookReading m_reading;
     int m_shown = 0;
+    TextCleanerSource m_cleanerSource;
+    std::shared_ptr<const TextCleaner> m_cleaner;
 
     // What to do to the next chapter once it is on the page.
     double m_scrollAfterShow = 0;

@@ -1,6 +1,8 @@
 #include "reader/ReaderTools.h"
 
 #include "library/LibraryDb.h"
+#include "library/TextRules.h"
+#include "platform/Prompter.h"
 #include "platform/SpeechEngine.h"
 #include "reader/BookSearchPanel.h"
 #include "reader/ReaderPage.h"
@@ -8,6 +10,7 @@
 #include "reader/ReadingView.h"
 #include "reader/ResumeBar.h"
 #include "reader/VoiceController.h"
+#include "settings/TextRulesWindow.h"
 
 #include <QActionGroup>
 #include <QFileInfo>
@@ -79,6 +82,26 @@ ReaderTools::ReaderTools(ReaderPane &pane, ReaderPage &page, ReadingView *view, 
     connect(&m_page, &ReaderPage::chapterShown, this, [this] {
         if (std::exchange(m_readOnPending, false) && m_voice)
             m_voice->readClicked();
+    });
+
+    // Only a library where the rules window was opened has rules; any other reads as it always did.
+    m_page.setTextCleanerSource([&db = m_db](const QString &path) -> std::shared_ptr<const TextCleaner> {
+        auto cleaner = std::make_shared<const TextCleaner>(db.textRules(false), QFileInfo(path).absoluteFilePath());
+        return cleaner->isEmpty() ? nullptr : cleaner;
+    });
+    connect(&m_page, &ReaderPage::textRulesStopped, this, [this](const QStringList &names) {
+        QStringList fresh;
+        for (const QString &name : names) {
+            if (!m_reportedStops.contains(name))
+                fresh.append(name);
+        }
+        if (fresh.isEmpty())
+            return;
+        m_reportedStops += fresh;
+        m_page.prompter().message(
+            QStringLiteral("净化规则“%1”匹配太慢，已停止，这条规则没有用在本章。请在“净化规则”中修改或关闭它。")
+                .arg(fresh.join(QStringLiteral("”、“"))),
+            Prompter::Icon::Exclamation, QStringLiteral("净化规则"));
     });
 }
 
@@ -252,6 +275,31 @@ void ReaderTools::addReadingModeItems()
                 [this, name] { setBookEncoding(name.isEmpty() ? std::nullopt : EncodingFromName(name)); });
     }
     readingMenuItem(QStringLiteral("Menue_EncodingAuto"))->setChecked(true);
+
+    m_readingMenu->addSeparator();
+    QAction *rules = m_readingMenu->addAction(QStringLiteral("净化规则..."));
+    rules->setObjectName(QStringLiteral("Menue_TextRules"));
+    rules->setToolTip(QStringLiteral("去掉或替换正文中的广告、网址等文字（只改变显示和朗读，不改动文件）"));
+    connect(rules, &QAction::triggered, this, &ReaderTools::openTextRules);
+}
+
+TextRulesWindow *ReaderTools::openTextRules()
+{
+    auto *window = new TextRulesWindow(m_db, m_page.prompter(), m_page.path(), &m_pane);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    connect(window, &TextRulesWindow::rulesChanged, this, &ReaderTools::applyTextRules);
+    window->show();
+    return window;
+}
+
+void ReaderTools::applyTextRules()
+{
+    m_reportedStops.clear();
+    m_page.reloadTextCleaner();
+    if (m_page.shown() >= 1) {
+        m_page.select(m_page.shown());
+        m_page.showSelected();
+    }
 }
 
 BookReading ReaderTools::storedReading(const QString &path) const

@@ -17,6 +17,7 @@ class ReaderPane;
 class ReadingView;
 class ResumeBar;
 class SpeechEngine;
+class TextRulesWindow;
 class VoiceController;
 
 // The reading tab's commands: the reading toolbar and the reading menu (with the keys of each
@@ -52,6 +53,10 @@ public:
     void setBookEncoding(std::optional<TextEncoding> encoding);
     // The reading menu's marks and the smart-chapters offer for a book just listed.
     void showReadingMode(const ChapterList &list);
+    // The clean-up rules window, over the pane, for the book on the page; rules changed there
+    // apply to the chapter on the page at once.
+    TextRulesWindow *openTextRules();
+
     // Whether the book listed next should skip an empty first chapter (a switch to smart mode).
     bool takeSkipEmptyFirst() { return std::exchange(m_skipEmptyFirst, false); }
 
@@ -62,6 +67,7 @@ private:
     void reopenWith(const BookReading &reading);
     // Reading aloud came to the end of the chapter: the next one is shown and read.
     void readOnIntoNextChapter();
+    void applyTextRules();
 
     ReaderPane &m_pane;
     ReaderPage &m_page;
@@ -81,4 +87,5 @@ private:
     QWidget *m_voicePanel = nullptr;
     bool m_readOnPending = false; // read the next chapter aloud once it is on the page
     QMetaObject::Connection m_engineGone;
+    QStringList m_reportedStops; // rules already reported as too slow, once each
 };
