@@ -74,7 +74,10 @@ QList<TextRule> BuiltInTextRules()
         return r;
     };
     return {
+        // A short line that ends in a web address is the site's line as a whole; elsewhere the
+        // bracketed banner, or the bare address.
         make("带网址的站点横幅",
+             "^.{0,30}(?:https?://|[wWｗＷ]{3}[.．。])[A-Za-z0-9\\-._~/?=&%#．。]+\\s*$|"
              "【[^【】]{0,30}(?:https?://|[wWｗＷ]{3}[.．。])[^【】]{0,40}】|(?:https?://|[wWｗＷ]{3}[.．。])"
              "[A-Za-z0-9\\-._~/?=&%#．。]+",
              true),

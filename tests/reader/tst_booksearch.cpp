@@ -172,6 +172,9 @@ private Q_SLOTS:
         const QString banner = u"他看书。<br>【笔趣阁 www.biquge.com】<br>  <br>书在桌上。<br>"_s;
         QTest::newRow("banner line goes, blank line stays") << QList{builtIn(0)} << banner << 1
                                                            << u"他看书。<br>  <br>书在桌上。<br>"_s << 1 << QStringList{};
+        QTest::newRow("site line ending in an address")
+            << QList{builtIn(0)} << u"更多TXT电子书下载,请访问雨枫轩:http://www.rain8.com  <br>书见 www.a.com 处<br>"_s
+            << 1 << u"书见  处<br>"_s << 0 << QStringList{};
         QTest::newRow("junk inside a line") << QList{builtIn(1), builtIn(2)}
                                             << u"书完了（本章未完，请点击下一页继续阅读）<br>手机用户请浏览m.abc.com阅读，更优质的阅读体验。书<br>"_s
                                             << 1 << u"书完了<br>书<br>"_s << 1 << QStringList{};
