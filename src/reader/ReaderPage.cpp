@@ -105,7 +105,6 @@ void ReaderPage::setBook(const QString &path, const QList<ChapterEntry> &entries
     m_entries = entries;
     m_reading = reading;
     m_shown = 0;
-    reloadTextCleaner();
     const QIcon &space = spaceIcon();
     QList<QTreeWidgetItem *> items;
     items.reserve(entries.size());
@@ -166,6 +165,8 @@ void ReaderPage::showSelected()
     markShown(position);
     m_list->scrollToItem(m_list->topLevelItem(position - 1));
 
+    // Read afresh for every chapter, so rules changed from the settings apply from the next one.
+    reloadTextCleaner();
     // A newer request makes this one's result moot.
     const quint64 id = ++m_request;
     m_fetching = true;

@@ -69,7 +69,7 @@ public:
     // A chapter is being cut out of the file.
     bool isFetching() const { return m_fetching; }
 
-    // Where the clean-up rules of a book come from; asked again for every book set and on
+    // Where the clean-up rules of a book come from; asked again for every chapter shown and on
     // reloadTextCleaner(). Without a source, or with no rule on, chapters are shown as they stand.
     using TextCleanerSource = std::function<std::shared_ptr<const TextCleaner>(const QString &path)>;
     void setTextCleanerSource(TextCleanerSource source);
