@@ -58,9 +58,10 @@ public:
     // `word` and `occurrence` name an exact match among the fragment's lines, to find again.
     Result clean(const QString &fragment, const QString &word = {}, int occurrence = -1) const;
 
-    // Steps allowed per chapter: base + perUnit for every UTF-16 unit of the chapter.
-    static constexpr qint64 StepBase = 200000;
-    static constexpr qint64 StepsPerUnit = 64;
+    // Steps allowed to each expression per chapter: base + perUnit for every UTF-16 unit of the
+    // chapter; a few milliseconds at most. The built-in rules take fewer than 8 steps a unit.
+    static constexpr qint64 StepBase = 100000;
+    static constexpr qint64 StepsPerUnit = 32;
 
 private:
     struct Compiled;
