@@ -285,6 +285,8 @@ void ReaderTools::addReadingModeItems()
 
 TextRulesWindow *ReaderTools::openTextRules()
 {
+    // One window at a time, for the book on the page now.
+    delete m_pane.findChild<TextRulesWindow *>(QString(), Qt::FindDirectChildrenOnly);
     auto *window = new TextRulesWindow(m_db, m_page.prompter(), m_page.path(), &m_pane);
     window->setAttribute(Qt::WA_DeleteOnClose);
     connect(window, &TextRulesWindow::rulesChanged, this, &ReaderTools::applyTextRules);

@@ -161,6 +161,7 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     rulesRow->addWidget(m_textRulesButton);
     rulesRow->addStretch(1);
     connect(m_textRulesButton, &QPushButton::clicked, this, [this] {
+        delete findChild<TextRulesWindow *>(QString(), Qt::FindDirectChildrenOnly);
         auto *window = new TextRulesWindow(*m_ctx.db, m_prompter, {}, this);
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->show();
