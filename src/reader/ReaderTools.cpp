@@ -296,7 +296,6 @@ TextRulesWindow *ReaderTools::openTextRules()
 
 void ReaderTools::applyTextRules()
 {
-    m_reportedStops.clear();
     m_page.reloadTextCleaner();
     if (m_page.shown() >= 1) {
         m_page.select(m_page.shown());

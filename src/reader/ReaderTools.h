@@ -87,5 +87,5 @@ private:
     QWidget *m_voicePanel = nullptr;
     bool m_readOnPending = false; // read the next chapter aloud once it is on the page
     QMetaObject::Connection m_engineGone;
-    QStringList m_reportedStops; // rules already reported as too slow, once each
+    QStringList m_reportedStops; // rules already reported as too slow: once each while the program runs
 };
