@@ -5,6 +5,7 @@
 #include "library/LibraryShelf.h"
 #include "library/LibrarySql.h"
 #include "library/LibrarySync.h"
+#include "library/LibraryTextRules.h"
 
 #include <QDateTime>
 #include <QString>
@@ -109,6 +110,11 @@ public:
     LibrarySync &sync() { return m_sync; }
     const LibrarySync &sync() const { return m_sync; }
 
+    // The clean-up rules (see LibraryTextRules).
+    QList<TextRule> textRules(bool create = true) const { return m_textRules.textRules(create); }
+    bool saveTextRule(TextRule &rule) { return m_textRules.saveTextRule(rule); }
+    bool deleteTextRule(qint64 id) { return m_textRules.deleteTextRule(id); }
+
     QString lastError() const { return m_connection.lastError; }
     // For the library's tables kept beside these (CatalogueOrigins).
     const LibraryConnection &connection() const { return m_connection; }
@@ -119,5 +125,6 @@ private:
     LibraryShelf m_shelf{m_connection};
     LibraryOptions m_options{m_connection};
     LibrarySync m_sync{m_connection};
+    LibraryTextRules m_textRules{m_connection};
     QString m_filePath;
 };

@@ -1,5 +1,6 @@
 #include "reader/ReaderPage.h"
 
+#include "library/TextRules.h"
 #include "platform/Prompter.h"
 #include "platform/TwipsGeometry.h"
 #include "reader/BookSearch.h"
@@ -19,6 +20,16 @@ namespace {
 
 constexpr int PositionRole = Qt::UserRole;
 constexpr int IconSize = 16;
+
+// A chapter as the page gets it: cleaned by the book's rules when it has some on.
+struct ShownChapter
+{
+    ChapterText text;
+    QStringList stopped;
+    int occurrence = 0;       // of the word to highlight, counted on the cleaned text
+    bool occurrenceGone = false; // a rule took that match away
+    double fraction = 0;      // where its line stands then
+};
 
 QIcon drawNowChapterIcon()
 {
@@ -178,41 +189,73 @@ void ReaderPage::showSelected()
     markShown(position);
     m_list->scrollToItem(m_list->topLevelItem(position - 1));
 
+    // Read afresh for every chapter, so rules changed from the settings apply from the next one.
+    reloadTextCleaner();
     // A newer request makes this one's result moot.
     const quint64 id = ++m_request;
     m_fetching = true;
     Q_EMIT fetchingChanged();
     const double scroll = std::exchange(m_scrollAfterShow, 0);
     const QString highlight = std::exchange(m_highlightAfterShow, {});
-    auto *watcher = new QFutureWatcher<ChapterText>(this);
-    connect(watcher, &QFutureWatcher<ChapterText>::finished, this,
-            [this, watcher, id, position, scroll, highlight, occurrence = m_highlightOccurrence] {
+    const QString wordInFile = std::exchange(m_highlightInFile, {});
+    auto *watcher = new QFutureWatcher<ShownChapter>(this);
+    connect(watcher, &QFutureWatcher<ShownChapter>::finished, this,
+            [this, watcher, id, position, scroll, highlight] {
                 watcher->deleteLater();
                 if (id != m_request)
                     return;
                 m_fetching = false;
                 Q_EMIT fetchingChanged();
-                const ChapterText text = watcher->result();
+                const ShownChapter shown = watcher->result();
+                const ChapterText &text = shown.text;
                 // The page is cleared too, so the previous chapter's text is not taken for this one.
                 m_view->showText(text.fragment);
                 if (text.refusedBytes > 0)
                     m_prompter.message(ChapterTooLargeMessage(text.refusedBytes), Prompter::Icon::Critical,
                                        QStringLiteral("无法显示本章"));
                 Q_EMIT textShown(position, scroll);
-                if (!highlight.isEmpty())
-                    m_view->highlightOccurrence(highlight, occurrence);
+                if (!highlight.isEmpty() && shown.occurrenceGone)
+                    m_view->scrollToFraction(shown.fraction);
+                else if (!highlight.isEmpty())
+                    m_view->highlightOccurrence(highlight, shown.occurrence);
                 else if (scroll > 0)
                     m_view->scrollToFraction(scroll);
                 Q_EMIT chapterShown(position);
+                if (!shown.stopped.isEmpty())
+                    Q_EMIT textRulesStopped(shown.stopped);
             });
     const ChapterEntry entry = m_entries.at(position - 1);
-    watcher->setFuture(
-        QtConcurrent::run(&m_pool, [path = m_path, entry, reading = m_reading, conversion = m_conversion] {
-            ChapterText text =
-                ReadChapterText(path, entry.firstShownLine(), entry.lastShownLine(), MaxChapterBytes, reading);
-            text.fragment = ConvertScript(text.fragment, conversion);
-            return text;
-        }));
+    watcher->setFuture(QtConcurrent::run(&m_pool, [path = m_path, entry, reading = m_reading, cleaner = m_cleaner,
+                                                   conversion = m_conversion, wordInFile,
+                                                   occurrence = m_highlightOccurrence] {
+        ShownChapter shown;
+        shown.text =
+            ReadChapterText(path, entry.firstShownLine(), entry.lastShownLine(), MaxChapterBytes, reading);
+        shown.occurrence = occurrence;
+        if (cleaner && !cleaner->isEmpty() && !shown.text.fragment.isEmpty()) {
+            // The rules are written against the file's own characters, so they run before any
+            // conversion, and count the hit as the file spells it.
+            TextCleaner::Result cleaned = cleaner->clean(shown.text.fragment, wordInFile, occurrence);
+            shown.text.fragment = std::move(cleaned.fragment);
+            shown.stopped = std::move(cleaned.stopped);
+            shown.occurrence = cleaned.occurrence;
+            shown.occurrenceGone = !wordInFile.isEmpty() && cleaned.occurrence < 0;
+            shown.fraction = cleaned.lineFraction;
+        }
+        shown.text.fragment = ConvertScript(shown.text.fragment, conversion);
+        return shown;
+    }));
+}
+
+void ReaderPage::setTextCleanerSource(TextCleanerSource source)
+{
+    m_cleanerSource = std::move(source);
+    reloadTextCleaner();
+}
+
+void ReaderPage::reloadTextCleaner()
+{
+    m_cleaner = m_cleanerSource && !m_path.isEmpty() ? m_cleanerSource(m_path) : nullptr;
 }
 
 void ReaderPage::showAt(int position, double fraction)
@@ -230,6 +273,7 @@ void ReaderPage::showHit(const BookSearchHit &hit)
         return;
     select(hit.chapter);
     m_highlightAfterShow = ConvertScript(hit.word, m_conversion);
+    m_highlightInFile = hit.word;
     m_highlightOccurrence = hit.occurrence;
     Q_EMIT jumping(hit.chapter, false);
     showSelected();

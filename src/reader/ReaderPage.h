@@ -6,6 +6,9 @@
 #include <QObject>
 #include <QThreadPool>
 
+#include <functional>
+#include <memory>
+
 class ChapterJumpBox;
 class Prompter;
 class QColor;
@@ -13,6 +16,7 @@ class QIcon;
 class QPainterPath;
 class QTreeWidget;
 class ReadingView;
+class TextCleaner;
 struct BookSearchHit;
 
 // The reading tab's drawn 16×16 icons: `path` filled with `colour` on a transparent square.
@@ -73,6 +77,13 @@ public:
     // A chapter is being cut out of the file.
     bool isFetching() const { return m_fetching; }
 
+    // Where the clean-up rules of a book come from; asked again for every chapter shown and on
+    // reloadTextCleaner(). Without a source, or with no rule on, chapters are shown as they stand.
+    using TextCleanerSource = std::function<std::shared_ptr<const TextCleaner>(const QString &path)>;
+    void setTextCleanerSource(TextCleanerSource source);
+    void reloadTextCleaner();
+    Prompter &prompter() const { return m_prompter; }
+
 Q_SIGNALS:
     void fetchingChanged();
     // The reader asked for `position` by showAt() or showHit(); atTop when it opens at its top.
@@ -81,6 +92,8 @@ Q_SIGNALS:
     void textShown(int position, double scroll);
     // The chapter's text is on the page and scrolled or highlighted as asked.
     void chapterShown(int position);
+    // Clean-up rules (by name) that ran over their budget on the chapter just shown and were left out.
+    void textRulesStopped(const QStringList &names);
 
 private:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -101,9 +114,12 @@ private:
     ScriptConversion m_conversion = ScriptConversion::None;
     ScriptConversion m_titlesIn = ScriptConversion::None; // the script of the list's titles
     int m_shown = 0;
+    TextCleanerSource m_cleanerSource;
+    std::shared_ptr<const TextCleaner> m_cleaner;
 
     // What to do to the next chapter once it is on the page.
     double m_scrollAfterShow = 0;
-    QString m_highlightAfterShow;
+    QString m_highlightAfterShow; // as the page shows it
+    QString m_highlightInFile;    // as the file spells it, for the clean-up rules
     int m_highlightOccurrence = 0;
 };

@@ -1,6 +1,8 @@
 #include "reader/ReaderTools.h"
 
 #include "library/LibraryDb.h"
+#include "library/TextRules.h"
+#include "platform/Prompter.h"
 #include "platform/SpeechEngine.h"
 #include "reader/BookSearchPanel.h"
 #include "reader/ReaderPage.h"
@@ -8,6 +10,7 @@
 #include "reader/ReadingView.h"
 #include "reader/ResumeBar.h"
 #include "reader/VoiceController.h"
+#include "settings/TextRulesWindow.h"
 
 #include <QActionGroup>
 #include <QFileInfo>
@@ -96,6 +99,26 @@ ReaderTools::ReaderTools(ReaderPane &pane, ReaderPage &page, ReadingView *view, 
     connect(&m_page, &ReaderPage::chapterShown, this, [this] {
         if (std::exchange(m_readOnPending, false) && m_voice)
             m_voice->readClicked();
+    });
+
+    // Only a library where the rules window was opened has rules; any other reads as it always did.
+    m_page.setTextCleanerSource([&db = m_db](const QString &path) -> std::shared_ptr<const TextCleaner> {
+        auto cleaner = std::make_shared<const TextCleaner>(db.textRules(false), QFileInfo(path).absoluteFilePath());
+        return cleaner->isEmpty() ? nullptr : cleaner;
+    });
+    connect(&m_page, &ReaderPage::textRulesStopped, this, [this](const QStringList &names) {
+        QStringList fresh;
+        for (const QString &name : names) {
+            if (!m_reportedStops.contains(name))
+                fresh.append(name);
+        }
+        if (fresh.isEmpty())
+            return;
+        m_reportedStops += fresh;
+        m_page.prompter().message(
+            QStringLiteral("净化规则“%1”匹配太慢，已停止，这条规则没有用在本章。请在“净化规则”中修改或关闭它。")
+                .arg(fresh.join(QStringLiteral("”、“"))),
+            Prompter::Icon::Exclamation, QStringLiteral("净化规则"));
     });
 }
 
@@ -270,6 +293,12 @@ void ReaderTools::addReadingModeItems()
     }
     readingMenuItem(QStringLiteral("Menue_EncodingAuto"))->setChecked(true);
     addConversionItems();
+
+    m_readingMenu->addSeparator();
+    QAction *rules = m_readingMenu->addAction(QStringLiteral("净化规则..."));
+    rules->setObjectName(QStringLiteral("Menue_TextRules"));
+    rules->setToolTip(QStringLiteral("去掉或替换正文中的广告、网址等文字（只改变显示和朗读，不改动文件）"));
+    connect(rules, &QAction::triggered, this, &ReaderTools::openTextRules);
 }
 
 // ---- 繁简转换
@@ -319,6 +348,28 @@ void ReaderTools::applyConversion(ScriptConversion conversion)
         readingMenuItem(QString::fromLatin1(item.objectName))->setChecked(item.conversion == conversion);
     m_page.setConversion(conversion);
     m_search->setConversion(conversion);
+}
+
+// ---- 净化规则
+
+TextRulesWindow *ReaderTools::openTextRules()
+{
+    // One window at a time, for the book on the page now.
+    delete m_pane.findChild<TextRulesWindow *>(QString(), Qt::FindDirectChildrenOnly);
+    auto *window = new TextRulesWindow(m_db, m_page.prompter(), m_page.path(), &m_pane);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    connect(window, &TextRulesWindow::rulesChanged, this, &ReaderTools::applyTextRules);
+    window->show();
+    return window;
+}
+
+void ReaderTools::applyTextRules()
+{
+    m_page.reloadTextCleaner();
+    if (m_page.shown() >= 1) {
+        m_page.select(m_page.shown());
+        m_page.showSelected();
+    }
 }
 
 BookReading ReaderTools::storedReading(const QString &path) const

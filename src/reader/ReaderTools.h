@@ -18,6 +18,7 @@ class ReaderPane;
 class ReadingView;
 class ResumeBar;
 class SpeechEngine;
+class TextRulesWindow;
 class VoiceController;
 
 // The reading tab's commands: the reading toolbar and the reading menu (with the keys of each
@@ -56,6 +57,10 @@ public:
     // 原文 / 转为简体 / 转为繁体, kept per book; the page is shown again where it was.
     ScriptConversion storedConversion(const QString &path) const;
     void setConversion(ScriptConversion conversion);
+    // The clean-up rules window, over the pane, for the book on the page; rules changed there
+    // apply to the chapter on the page at once.
+    TextRulesWindow *openTextRules();
+
     // Whether the book listed next should skip an empty first chapter (a switch to smart mode).
     bool takeSkipEmptyFirst() { return std::exchange(m_skipEmptyFirst, false); }
 
@@ -68,6 +73,7 @@ private:
     void applyConversion(ScriptConversion conversion);
     // Reading aloud came to the end of the chapter: the next one is shown and read.
     void readOnIntoNextChapter();
+    void applyTextRules();
 
     ReaderPane &m_pane;
     ReaderPage &m_page;
@@ -89,4 +95,5 @@ private:
     QWidget *m_voicePanel = nullptr;
     bool m_readOnPending = false; // read the next chapter aloud once it is on the page
     QMetaObject::Connection m_engineGone;
+    QStringList m_reportedStops; // rules already reported as too slow: once each while the program runs
 };

@@ -7,6 +7,7 @@
 #include "settings/BossKey.h"
 #include "net/RequestSlot.h"
 #include "settings/ReadingLookFrame.h"
+#include "settings/TextRulesWindow.h"
 #include "startup/AppContext.h"
 #include "startup/ServerInfoCheck.h"
 #include "startup/Startup.h"
@@ -152,6 +153,20 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
 
     m_lookFrame = new ReadingLookFrame(this);
 
+    m_textRulesFrame = new QGroupBox(QStringLiteral("净化规则"), this);
+    m_textRulesFrame->setObjectName(QStringLiteral("TextRulesFrame"));
+    m_textRulesButton = MakeButton(QStringLiteral("编辑净化规则..."), QStringLiteral("TextRules"), m_textRulesFrame);
+    m_textRulesButton->setToolTip(QStringLiteral("去掉或替换正文中的广告、网址等文字；只改变显示和朗读的内容，不改动文件"));
+    auto *rulesRow = new QHBoxLayout(m_textRulesFrame);
+    rulesRow->addWidget(m_textRulesButton);
+    rulesRow->addStretch(1);
+    connect(m_textRulesButton, &QPushButton::clicked, this, [this] {
+        delete findChild<TextRulesWindow *>(QString(), Qt::FindDirectChildrenOnly);
+        auto *window = new TextRulesWindow(*m_ctx.db, m_prompter, {}, this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+    });
+
     auto *columns = new QHBoxLayout(this);
     auto *column = new QVBoxLayout;
     column->addWidget(m_readingFrame);
@@ -167,6 +182,7 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     lookColumn->addWidget(m_lookFrame);
     lookColumn->addWidget(m_habitFrame);
     lookColumn->addWidget(m_serverFrame);
+    lookColumn->addWidget(m_textRulesFrame);
     lookColumn->addStretch(1);
     columns->addLayout(column);
     columns->addLayout(lookColumn);
@@ -176,7 +192,7 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
         frame->setMinimumWidth(480);
         frame->setMaximumWidth(560);
     }
-    for (QGroupBox *frame : {static_cast<QGroupBox *>(m_lookFrame), m_habitFrame, m_serverFrame})
+    for (QGroupBox *frame : {static_cast<QGroupBox *>(m_lookFrame), m_habitFrame, m_serverFrame, m_textRulesFrame})
         frame->setMaximumWidth(420);
 
     setTextColor(m_textColorRgb);

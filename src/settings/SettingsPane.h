@@ -62,6 +62,8 @@ public:
     // and keeps the address (Folioway.ini and the running program) when it answers, or when
     // the user wants it kept anyway.
     QGroupBox *serverFrame() const { return m_serverFrame; }
+    // Its own small frame in the right-hand column: opens the clean-up rules window.
+    QPushButton *textRulesButton() const { return m_textRulesButton; }
     QLineEdit *serverBox() const { return m_serverBox; }
     QPushButton *testServerButton() const { return m_testServer; }
     void testServer();
@@ -112,6 +114,8 @@ private:
     QGroupBox *m_serverFrame;
     QLineEdit *m_serverBox;
     QPushButton *m_testServer;
+    QGroupBox *m_textRulesFrame;
+    QPushButton *m_textRulesButton;
     RequestSlot *m_serverSlot;
     QString m_testedAddress;
 };

@@ -235,6 +235,28 @@ private Q_SLOTS:
         QVERIFY(sync.apply({item(u"position"_s, key, now + 1, false, LibrarySync::positionPayload(here))}));
         QVERIFY(!sync.remotePositionAhead(path));
     }
+
+    // A library stays untouched until the rules are first asked for; they are then the built-in
+    // ones, all off, and what is saved or removed is kept, per book, across a restart.
+    void textRules_builtInsOff_keptAcrossRestart()
+    {
+        QVERIFY(m_db->textRules(false).isEmpty());
+        QCOMPARE(rows(u"TextRule"_s), -1);
+        QList<TextRule> rules = m_db->textRules();
+        QCOMPARE(rules.size(), BuiltInTextRules().size());
+        QVERIFY(std::none_of(rules.cbegin(), rules.cend(), [](const TextRule &r) { return r.enabled; }));
+        TextRule own{0, u"去广告"_s, u"广告'"_s, false, {}, u"/书/一本.txt"_s, true};
+        QVERIFY(m_db->saveTextRule(own) && own.id > 0);
+        rules[0].enabled = true;
+        QVERIFY(m_db->saveTextRule(rules[0]));
+        QVERIFY(m_db->deleteTextRule(rules[1].id));
+        rules.removeAt(1);
+        rules.append(own);
+        m_db.reset();
+        m_db = std::make_unique<LibraryDb>();
+        QVERIFY(m_db->open(dbPath()));
+        QCOMPARE(m_db->textRules(false), rules);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLibraryDb)

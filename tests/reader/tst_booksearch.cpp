@@ -1,3 +1,4 @@
+#include "library/TextRules.h"
 #include "reader/BookLineIndex.h"
 #include "reader/BookSearch.h"
 #include "reader/BookSearchModel.h"
@@ -12,7 +13,23 @@
 
 using namespace Qt::StringLiterals;
 
+Q_DECLARE_METATYPE(TextRule)
+
 namespace {
+
+// "r" regular expression or "p" plain text, then "x" switched off, "o" another book's rule.
+TextRule rule(const QString &kind, const QString &pattern, const QString &replacement = {})
+{
+    return TextRule{0, pattern, pattern, kind.contains(u'r'), replacement,
+                    kind.contains(u'o') ? u"/else/other.txt"_s : QString(), !kind.contains(u'x')};
+}
+
+TextRule builtIn(int index)
+{
+    TextRule r = BuiltInTextRules().at(index);
+    r.enabled = true;
+    return r;
+}
 
 // "chapter.occurrence@line:before[word]after" per hit, the reference being a plain search of
 // the decoded lines each chapter shows.
@@ -162,6 +179,58 @@ private Q_SLOTS:
         QCOMPARE(hits.first().at(1).value<QList<BookSearchPlace>>().size(), 2);
         QTest::qWait(50);
         QCOMPARE(finished.size(), 1);
+    }
+
+    // What the page shows of a chapter under the rules, and where a search hit lands on it.
+    void textRulesCleanTheShownText_data()
+    {
+        QTest::addColumn<QList<TextRule>>("rules");
+        QTest::addColumn<QString>("fragment");
+        QTest::addColumn<int>("occurrence"); // of 书, as the search counted it on the file
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("shownOccurrence"); // -1: taken away
+        QTest::addColumn<QStringList>("stopped");
+        const QString banner = u"他看书。<br>【笔趣阁 www.biquge.com】<br>  <br>书在桌上。<br>"_s;
+        QTest::newRow("banner line goes, blank line stays") << QList{builtIn(0)} << banner << 1
+                                                           << u"他看书。<br>  <br>书在桌上。<br>"_s << 1 << QStringList{};
+        QTest::newRow("site line ending in an address")
+            << QList{builtIn(0)} << u"更多TXT电子书下载,请访问雨枫轩:http://www.rain8.com  <br>书见 www.a.com 处<br>"_s
+            << 1 << u"书见  处<br>"_s << 0 << QStringList{};
+        QTest::newRow("junk inside a line") << QList{builtIn(1), builtIn(2)}
+                                            << u"书完了（本章未完，请点击下一页继续阅读）<br>手机用户请浏览m.abc.com阅读，更优质的阅读体验。书<br>"_s
+                                            << 1 << u"书完了<br>书<br>"_s << 1 << QStringList{};
+        QTest::newRow("groups in the replacement") << QList{rule(u"r"_s, u"(\\d+)章"_s, u"第$1章"_s)}
+                                                   << u"12章 书<br>"_s << 0 << u"第12章 书<br>"_s << 0 << QStringList{};
+        QTest::newRow("plain text is not an expression") << QList{rule(u"p"_s, u"a.c"_s, u"书"_s)}
+                                                         << u"abc a.c 书<br>"_s << 0 << u"abc 书 书<br>"_s << 1
+                                                         << QStringList{};
+        QTest::newRow("rule off, or another book's") << QList{rule(u"px"_s, u"书"_s), rule(u"po"_s, u"书"_s)}
+                                                     << banner << 1 << banner << 1 << QStringList{};
+        QTest::newRow("hit inside removed text") << QList{rule(u"r"_s, u"^广告.*"_s)}
+                                                 << u"书<br>广告书<br>书<br>"_s << 1 << u"书<br>书<br>"_s << -1
+                                                 << QStringList{};
+        QTest::newRow("hit after removed text") << QList{rule(u"r"_s, u"^广告.*"_s)}
+                                                << u"书<br>广告书<br>书<br>"_s << 2 << u"书<br>书<br>"_s << 1
+                                                << QStringList{};
+        // Backtracking without end is stopped and only that rule is left out.
+        const QString runaway = QString(40, u'a') + u"c书<br>"_s;
+        QTest::newRow("runaway rule stopped") << QList{rule(u"r"_s, u"(a+)+b"_s), rule(u"p"_s, u"c"_s)} << runaway
+                                              << 0 << QString(40, u'a') + u"书<br>"_s << 0
+                                              << QStringList{u"(a+)+b"_s};
+        QTest::newRow("bad expression never applied") << QList{rule(u"r"_s, u"书(["_s)} << banner << 1 << banner << 1
+                                                      << QStringList{};
+    }
+    void textRulesCleanTheShownText()
+    {
+        QFETCH(QList<TextRule>, rules);
+        QFETCH(QString, fragment);
+        QFETCH(int, occurrence);
+        const TextCleaner::Result result = TextCleaner(rules, u"/books/this.txt"_s).clean(fragment, u"书"_s, occurrence);
+        QTEST(result.fragment, "shown");
+        QTEST(result.occurrence, "shownOccurrence");
+        QTEST(result.stopped, "stopped");
+        for (const TextRule &r : rules)
+            QCOMPARE(TextRuleProblem(r).isEmpty(), !r.pattern.endsWith(u'['));
     }
 };
 

@@ -15,6 +15,9 @@
 #include "reader/VoiceController.h"
 #include "settings/ReadingLookFrame.h"
 #include "settings/SettingsPane.h"
+#include "settings/TextRulesWindow.h"
+#include "platform/SpeechEngine.h"
+#include "reader/Chapters.h"
 #include "shell/MainWindow.h"
 
 #include <QCheckBox>
@@ -27,6 +30,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
@@ -872,6 +876,45 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters(), GetChapter(rulin).entries, 60000);
         QTRY_VERIFY(m_reader->smartBar()->isVisible());
         QVERIFY(m_prompter.shown.isEmpty());
+    }
+    // A rule made from the reading menu for this book cleans its page at once and again after
+    // it is opened anew, never another book's; a runaway rule is left out and reported once;
+    // switched off, the page is as the file has it.
+    void textRules_cleanThisBooksPageOnly()
+    {
+        const QString r3 = m_ctx.serverInfo.reader_3;
+        const QString r4 = m_ctx.serverInfo.reader_4;
+        const QString banner = u"【笔趣阁 www.biquge.com】<br>"_s;
+        const QStringList lines{u"书名"_s, QString(40, u'甲'), banner.chopped(4), u"乙"_s, u"第一章 起"_s, u"丙"_s};
+        const QString path = m_dir.filePath(u"banner.txt"_s), other = m_dir.filePath(u"banner2.txt"_s);
+        QVERIFY(writeBook(path, lines) && writeBook(other, lines));
+        const QString raw = r3 + ChapterFragment(path, GetChapter(path).entries.at(0)) + r4;
+        QVERIFY2(raw.contains(banner), qPrintable(raw));
+        const QString cleaned = QString(raw).remove(banner);
+        m_window->openBook(path);
+        QVERIFY(waitShown(m_reader, 1, raw));
+        m_reader->readingMenuItem(u"Menue_TextRules"_s)->trigger();
+        auto *window = m_reader->findChild<TextRulesWindow *>();
+        QVERIFY(window && window->isVisible());
+        window->ruleList()->selectRow(0);
+        window->scopeBox()->setCurrentIndex(1);
+        window->enabledSwitch()->setChecked(true);
+        QTest::mouseClick(window->saveButton(), Qt::LeftButton);
+        QVERIFY(waitShown(m_reader, 1, cleaned));
+        m_window->openBook(other);
+        QVERIFY(waitShown(m_reader, 1, QString(raw)));
+        m_window->openBook(path);
+        QVERIFY(waitShown(m_reader, 1, cleaned));
+        QTest::mouseClick(window->newButton(), Qt::LeftButton);
+        window->patternBox()->setText(u"(.+)+Q"_s);
+        window->regexSwitch()->setChecked(true);
+        QTest::mouseClick(window->saveButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(m_prompter.shown.size(), 1, 15000);
+        QVERIFY(m_prompter.lastText().contains(u"(.+)+Q"_s));
+        window->ruleList()->item(0, 0)->setCheckState(Qt::Unchecked);
+        QVERIFY(waitShown(m_reader, 1, raw));
+        window->close();
+        QCOMPARE(m_prompter.shown.size(), 1);
     }
 };
 

@@ -8,6 +8,7 @@
 #include "settings/BossKeyAction.h"
 #include "settings/ReadingLookFrame.h"
 #include "settings/SettingsPane.h"
+#include "settings/TextRulesWindow.h"
 #include "shell/MainWindow.h"
 
 #include <QCheckBox>
@@ -19,6 +20,7 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -235,6 +237,31 @@ private Q_SLOTS:
         QCOMPARE(m_ctx.config.serverBaseUrl, u"http://127.0.0.1:8080"_s);
     }
 
+    // The rules window from its frame: an expression the engine refuses is not kept and the
+    // engine's words are shown; a good rule is kept for every book; a switch is kept at once.
+    void textRules_refuseBadExpression_keepGoodOnes()
+    {
+        QTest::mouseClick(m_pane->textRulesButton(), Qt::LeftButton);
+        auto *window = m_pane->findChild<TextRulesWindow *>();
+        QVERIFY(window && window->isVisible());
+        QSignalSpy changed(window, &TextRulesWindow::rulesChanged);
+        const int builtIn = window->ruleList()->rowCount();
+        QCOMPARE(builtIn, BuiltInTextRules().size());
+        QVERIFY(!window->scopeBox()->isEnabled());
+        window->patternBox()->setText(u"(广告"_s);
+        window->regexSwitch()->setChecked(true);
+        QTest::mouseClick(window->saveButton(), Qt::LeftButton);
+        const QString engine = TextRuleProblem(TextRule{0, {}, u"(广告"_s, true});
+        QVERIFY(!engine.isEmpty() && m_prompter.lastText().endsWith(engine));
+        QCOMPARE(window->ruleList()->rowCount(), builtIn);
+        window->patternBox()->setText(u"广告.*"_s);
+        QTest::mouseClick(window->saveButton(), Qt::LeftButton);
+        QCOMPARE(window->ruleList()->rowCount(), builtIn + 1);
+        window->ruleList()->item(0, 0)->setCheckState(Qt::Checked);
+        QCOMPARE(changed.count(), 2);
+        const QList<TextRule> kept = m_db->textRules();
+        QVERIFY(kept.first().enabled && kept.last().enabled && kept.last().regex && kept.last().bookPath.isEmpty());
+    }
 };
 
 QTEST_MAIN(SettingsPaneTest)

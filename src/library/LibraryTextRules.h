@@ -1,0 +1,23 @@
+#pragma once
+
+#include "library/LibrarySql.h"
+#include "library/TextRules.h"
+
+// The clean-up rules, in a table of their own (TextRule), in the order they were added. The table
+// is made, with the built-in rules switched off, the first time the rules are asked for.
+class LibraryTextRules
+{
+public:
+    explicit LibraryTextRules(const LibraryConnection &connection) : m_connection(connection) {}
+
+    // Without `create`, a library that never had the table gives no rules and stays as it is.
+    QList<TextRule> textRules(bool create = true) const;
+    // A rule with id 0 is added and gets its id; another one is written over. False when refused.
+    bool saveTextRule(TextRule &rule);
+    bool deleteTextRule(qint64 id);
+
+private:
+    bool ensureTable() const;
+
+    const LibraryConnection &m_connection;
+};
