@@ -12,6 +12,7 @@
 #include <optional>
 
 class BookSearchPanel;
+class BookmarkList;
 class ChapterJumpBox;
 class ChapterLoader;
 class LibraryDb;
@@ -108,6 +109,11 @@ public:
     // The same bookmark set from the keyboard: said in the status line instead of a box.
     void insertBookmarkQuietly();
     void gotoBookmark();
+    // Every bookmark set here also joins the book's bookmark list. "添加书签…" sets the bookmark
+    // without the box and opens the list with the new entry's note ready to be written.
+    void insertBookmarkWithNote();
+    void showBookmarkList();
+    BookmarkList *bookmarkList() const { return m_bookmarks; }
     void openFind() { m_tools->openFind(); }
 
     // Where the reader is in the book on screen is kept as they read (ReadingPositionKeeper).
@@ -228,6 +234,7 @@ private:
     ReaderTools *m_tools;
     ReaderKeys *m_keys;
     ReadingStatus *m_status;
+    BookmarkList *m_bookmarks;
 
     int m_listWidth = 0; // pixels; 0 while the design width holds
     std::optional<int> m_dragFrom; // global x where a drag of the splitter bar started
