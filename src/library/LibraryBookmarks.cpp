@@ -30,8 +30,11 @@ BookmarkEntry entryFrom(const QSqlQuery &q)
 
 QVariantList valuesOf(const BookmarkEntry &e)
 {
-    return {e.book,    e.id,   e.chapter, e.chapterTitle, e.fraction, e.excerpt,
-            e.note,    e.made.toString(kMadeFormat), e.changed, e.removed ? 1 : 0};
+    return {e.book,     e.id,
+            e.chapter,  e.chapterTitle,
+            e.fraction, e.excerpt,
+            e.note,     e.made.toString(kMadeFormat),
+            e.changed,  e.removed ? 1 : 0};
 }
 
 QList<BookmarkEntry> select(const LibraryConnection &connection, const QString &where, const QVariantList &values)
@@ -63,8 +66,9 @@ bool LibraryBookmarks::add(BookmarkEntry &entry)
     entry.made = m_connection.clock();
     entry.changed = entry.made.toMSecsSinceEpoch();
     entry.removed = false;
-    return m_connection.run(QStringLiteral("INSERT INTO Bookmarks (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns),
-                            valuesOf(entry));
+    return m_connection.run(
+        QStringLiteral("INSERT INTO Bookmarks (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(kColumns),
+        valuesOf(entry));
 }
 
 QList<BookmarkEntry> LibraryBookmarks::list(const QString &book) const

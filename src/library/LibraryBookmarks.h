@@ -13,8 +13,8 @@ struct LibraryConnection;
 // changed since it was last compared.
 struct BookmarkEntry
 {
-    QString book; // the book's path, as everything else in the library keys a book
-    QString id;   // made with the entry and unique everywhere, so lists of two computers can be merged
+    QString book;    // the book's path, as everything else in the library keys a book
+    QString id;      // made with the entry and unique everywhere, so lists of two computers can be merged
     int chapter = 0; // 1-based position in the chapter list
     QString chapterTitle;
     double fraction = 0; // 0 top of the chapter .. 1 its end

@@ -69,6 +69,9 @@ BookmarkList::BookmarkList(LibraryDb &db, ReaderPage &page, ReadingView *view, Q
                              QStringLiteral("备注"), QStringLiteral("添加时间")});
     m_list->header()->setStretchLastSection(false);
     m_list->header()->setSectionResizeMode(ExcerptColumn, QHeaderView::Stretch);
+    const int widths[] = {170, 48, 0, 110, 112};
+    for (int column : {ChapterColumn, PlaceColumn, NoteColumn, MadeColumn})
+        m_list->setColumnWidth(column, widths[column]);
     m_list->setToolTip(QStringLiteral("单击书签跳转到添加书签的位置"));
     m_note = new QLineEdit(this);
     m_note->setPlaceholderText(QStringLiteral("选中一个书签后在这里写备注，回车保存"));
@@ -86,7 +89,7 @@ BookmarkList::BookmarkList(LibraryDb &db, ReaderPage &page, ReadingView *view, Q
     layout->addWidget(m_list, 1);
     layout->addLayout(noteRow);
     layout->addWidget(m_hint);
-    resize(560, 340);
+    resize(640, 340);
 
     connect(m_list, &QTreeWidget::itemClicked, this, &BookmarkList::jumpTo);
     connect(m_list, &QTreeWidget::itemActivated, this, &BookmarkList::jumpTo);
@@ -120,7 +123,10 @@ bool BookmarkList::add()
     entry.fraction = position == m_shownChapter ? std::clamp(m_top, 0.0, 1.0) : 0.0;
     // The excerpt comes from the file, from the line at the top of the window on.
     const qint64 lines = chapter.lastShownLine() - chapter.firstShownLine() + 1;
-    const qint64 from = chapter.firstShownLine() + std::min(lines - 1, qint64(std::floor(entry.fraction * lines)));
+    // Near the end of the chapter the last few lines, so that blank closing lines leave something.
+    const qint64 from = std::max(chapter.firstShownLine(),
+                                 std::min(chapter.firstShownLine() + qint64(std::floor(entry.fraction * lines)),
+                                          chapter.lastShownLine() - ExcerptLines));
     const ChapterText text = ReadChapterText(entry.book, from, std::min(from + ExcerptLines, chapter.lastShownLine()),
                                              64 * 1024, m_page.reading());
     entry.excerpt = BookmarkExcerpt(text.fragment, chapter.title);
@@ -191,8 +197,8 @@ void BookmarkList::onCurrentChanged()
 {
     const BookmarkEntry *entry = currentEntry();
     m_note->setText(entry ? entry->note : QString());
-    for (QWidget *w : {static_cast<QWidget *>(m_note), static_cast<QWidget *>(m_saveNote),
-                       static_cast<QWidget *>(m_remove)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(m_note), static_cast<QWidget *>(m_saveNote), static_cast<QWidget *>(m_remove)})
         w->setEnabled(entry != nullptr);
 }
 
@@ -206,7 +212,8 @@ void BookmarkList::jumpTo(QTreeWidgetItem *item)
     // chapter with that title: the book may have been changed since.
     const QList<ChapterEntry> &chapters = m_page.entries();
     int position = 0;
-    if (entry.chapter >= 1 && entry.chapter <= chapters.size() && chapters.at(entry.chapter - 1).title == entry.chapterTitle)
+    if (entry.chapter >= 1 && entry.chapter <= chapters.size() &&
+        chapters.at(entry.chapter - 1).title == entry.chapterTitle)
         position = entry.chapter;
     for (int i = 0; position == 0 && i < chapters.size(); ++i) {
         if (chapters.at(i).title == entry.chapterTitle)

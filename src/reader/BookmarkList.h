@@ -49,7 +49,14 @@ Q_SIGNALS:
     void jumpRequested(int position, double fraction);
 
 private:
-    enum Column { ChapterColumn, PlaceColumn, ExcerptColumn, NoteColumn, MadeColumn };
+    enum Column
+    {
+        ChapterColumn,
+        PlaceColumn,
+        ExcerptColumn,
+        NoteColumn,
+        MadeColumn
+    };
     void refill(const QString &chooseId = {});
     void jumpTo(QTreeWidgetItem *item);
     void onCurrentChanged();
@@ -67,7 +74,7 @@ private:
     QPushButton *m_remove;
     QLabel *m_hint;
 
-    QString m_book; // whose list is shown
+    QString m_book;                 // whose list is shown
     QList<BookmarkEntry> m_entries; // in the list's order
     QString m_newestId;
     int m_shownChapter = 0; // the chapter on the page and how far down it is scrolled
