@@ -105,9 +105,15 @@ private Q_SLOTS:
         qint64 now = 1765000000000;
         m_db->setClock([&now] { return QDateTime::fromMSecsSinceEpoch(now += 1000); });
         const QString book = u"/书/It's.txt"_s;
-        BookmarkEntry first{book, {}, 3, u"第3章 'a'"_s, 0.25, u"山间小路"_s, u"一"_s};
-        BookmarkEntry second{book, {}, 7, u"第7章"_s, 0, {}, u"二"_s};
-        BookmarkEntry other{u"/书/别的.txt"_s, {}, 1, u"第1章"_s};
+        auto entry = [](const QString &path, int chapter, const QString &title, const QString &note) {
+            BookmarkEntry e;
+            std::tie(e.book, e.chapter, e.chapterTitle, e.fraction, e.excerpt, e.note) =
+                std::tuple(path, chapter, title, 0.25, u"山间小路"_s, note);
+            return e;
+        };
+        BookmarkEntry first = entry(book, 3, u"第3章 'a'"_s, u"一"_s);
+        BookmarkEntry second = entry(book, 7, u"第7章"_s, u"二"_s);
+        BookmarkEntry other = entry(u"/书/别的.txt"_s, 1, u"第1章"_s, {});
         QVERIFY(m_db->bookmarks().add(first) && m_db->bookmarks().add(second) && m_db->bookmarks().add(other));
         QVERIFY(!first.id.isEmpty() && first.id != second.id);
         const qint64 added = now;
