@@ -1,6 +1,7 @@
 #pragma once
 
 #include "library/BookRecord.h"
+#include "library/LibraryBookmarks.h"
 #include "library/LibraryOptions.h"
 #include "library/LibraryShelf.h"
 #include "library/LibrarySql.h"
@@ -12,12 +13,13 @@
 #include <functional>
 #include <optional>
 
-// The library database: the bookshelf, the settings row, the reading positions and the options,
-// on one SQLite connection that belongs to the thread that opened it. Every statement the
-// program runs against the library is one method here, with bound parameters; text comparisons
-// ignore letter case. The statements live with their tables: LibraryShelf (BookList),
-// LibraryOptions (SysSet, ReadingPosition, Options) and CreateLibrarySchema (the tables
-// themselves); this class owns the connection and answers for all of them.
+// The library database: the bookshelf, the settings row, the reading positions, the bookmark
+// lists and the options, on one SQLite connection that belongs to the thread that opened it.
+// Every statement the program runs against the library is one method here or in its parts, with
+// bound parameters; text comparisons ignore letter case. The statements live with their tables:
+// LibraryShelf (BookList), LibraryOptions (SysSet, ReadingPosition, Options), LibraryBookmarks
+// (Bookmarks) and CreateLibrarySchema (the tables themselves); this class owns the connection and
+// answers for all of them.
 class LibraryDb
 {
 public:
@@ -94,6 +96,10 @@ public:
     // The most recently saved position of any book.
     std::optional<ReadingPosition> lastReadingPosition() const { return m_options.lastReadingPosition(); }
 
+    // Each book's bookmark list (beside the one bookmark of BookList, which it never changes).
+    LibraryBookmarks &bookmarks() { return m_bookmarks; }
+    const LibraryBookmarks &bookmarks() const { return m_bookmarks; }
+
     // Options the settings row has no column for, by name; `fallback` when never set.
     QString option(const QString &name, const QString &fallback = {}) const { return m_options.option(name, fallback); }
     bool setOption(const QString &name, const QString &value) { return m_options.setOption(name, value); }
@@ -126,5 +132,6 @@ private:
     LibraryOptions m_options{m_connection};
     LibrarySync m_sync{m_connection};
     LibraryTextRules m_textRules{m_connection};
+    LibraryBookmarks m_bookmarks{m_connection};
     QString m_filePath;
 };

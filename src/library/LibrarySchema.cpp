@@ -44,6 +44,19 @@ bool CreateLibrarySchema(QSqlDatabase &d, QString *error)
         " saved TEXT NOT NULL)",
         "CREATE INDEX IF NOT EXISTS ReadingPosition_saved ON ReadingPosition(saved)",
         "CREATE TABLE IF NOT EXISTS Options (name TEXT PRIMARY KEY, value TEXT NOT NULL DEFAULT '')",
+        "CREATE TABLE IF NOT EXISTS Bookmarks ("
+        " book TEXT NOT NULL COLLATE NOCASE,"
+        " id TEXT NOT NULL,"
+        " chapter INTEGER NOT NULL DEFAULT 0,"
+        " chapterTitle TEXT NOT NULL DEFAULT '',"
+        " fraction REAL NOT NULL DEFAULT 0,"
+        " excerpt TEXT NOT NULL DEFAULT '',"
+        " note TEXT NOT NULL DEFAULT '',"
+        " made TEXT NOT NULL,"
+        " changed INTEGER NOT NULL,"
+        " removed INTEGER NOT NULL DEFAULT 0,"
+        " PRIMARY KEY (book, id))",
+        "CREATE INDEX IF NOT EXISTS Bookmarks_changed ON Bookmarks(changed)",
     };
     QStringList all;
     for (const char *sql : statements)

@@ -7,6 +7,7 @@
 #include "platform/TwipsGeometry.h"
 #include "reader/AutoScroll.h"
 #include "reader/BookSearchPanel.h"
+#include "reader/BookmarkList.h"
 #include "reader/ChapterLoader.h"
 #include "reader/ReaderKeys.h"
 #include "reader/ReaderResume.h"
@@ -92,6 +93,8 @@ ReaderPane::ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_status = new ReadingStatus(*m_page, m_view);
     m_autoScroll = new AutoScroll(*this, m_view, db);
     m_autoScroll->addTo(m_tools->readingMenu());
+    m_bookmarks = new BookmarkList(db, *m_page, m_view, this);
+    connect(m_bookmarks, &BookmarkList::jumpRequested, this, &ReaderPane::showChapterAt);
 }
 
 ReaderPane::~ReaderPane()
@@ -203,6 +206,7 @@ void ReaderPane::onChaptersLoaded(quint64, const ChapterList &list)
     if (list.entries.isEmpty())
         return;
     m_page->setBook(list.path, list.entries, list.reading);
+    m_bookmarks->bookListed();
     m_tools->showReadingMode(list);
     const QList<ChapterEntry> &entries = m_page->entries();
     bookSearch()->setBook(list.path, entries, list.reading);
@@ -262,6 +266,7 @@ bool ReaderPane::insertBookmarkOnly()
         return false;
     // A book that is not on the shelf has no row to change; the user is still told it worked.
     m_db.setBookmark(chaptersPath(), chapters().at(position - 1).title);
+    m_bookmarks->add();
     return true;
 }
 
@@ -280,6 +285,19 @@ void ReaderPane::insertBookmarkQuietly()
         return;
     m_status->showNote(QStringLiteral("已添加书签：%1").arg(chapters().at(selectedChapter() - 1).title));
     Q_EMIT shelfChanged();
+}
+
+void ReaderPane::insertBookmarkWithNote()
+{
+    if (!insertBookmarkOnly())
+        return;
+    Q_EMIT shelfChanged();
+    m_bookmarks->showList(true);
+}
+
+void ReaderPane::showBookmarkList()
+{
+    m_bookmarks->showList();
 }
 
 void ReaderPane::gotoBookmark()

@@ -13,6 +13,7 @@
 
 class AutoScroll;
 class BookSearchPanel;
+class BookmarkList;
 class ChapterJumpBox;
 class ChapterLoader;
 class LibraryDb;
@@ -109,6 +110,11 @@ public:
     // The same bookmark set from the keyboard: said in the status line instead of a box.
     void insertBookmarkQuietly();
     void gotoBookmark();
+    // Every bookmark set here also joins the book's bookmark list. "添加书签…" sets the bookmark
+    // without the box and opens the list with the new entry's note ready to be written.
+    void insertBookmarkWithNote();
+    void showBookmarkList();
+    BookmarkList *bookmarkList() const { return m_bookmarks; }
     void openFind() { m_tools->openFind(); }
 
     // Where the reader is in the book on screen is kept as they read (ReadingPositionKeeper).
@@ -233,6 +239,7 @@ private:
     ReaderKeys *m_keys;
     ReadingStatus *m_status;
     AutoScroll *m_autoScroll;
+    BookmarkList *m_bookmarks;
 
     int m_listWidth = 0; // pixels; 0 while the design width holds
     std::optional<int> m_dragFrom; // global x where a drag of the splitter bar started

@@ -160,6 +160,17 @@ void ReaderTools::addToolbarActions()
     m_bookmarkMenu->addSeparator();
     connect(m_bookmarkMenu->addAction(QStringLiteral("跳转到书签")), &QAction::triggered, pane,
             &ReaderPane::gotoBookmark);
+    // After the bookmark's own items: the book's list of every bookmark set.
+    m_bookmarkMenu->addSeparator();
+    QAction *withNote = m_bookmarkMenu->addAction(QStringLiteral("添加书签…"));
+    withNote->setObjectName(QStringLiteral("Menue_InsertSQNote"));
+    withNote->setToolTip(QStringLiteral("添加书签并写下备注"));
+    connect(withNote, &QAction::triggered, pane, &ReaderPane::insertBookmarkWithNote);
+    QAction *list = m_bookmarkMenu->addAction(QStringLiteral("书签列表"));
+    list->setObjectName(QStringLiteral("Menue_BookmarkList"));
+    list->setToolTip(QStringLiteral("本书的全部书签：单击跳转，可写备注、删除"));
+    connect(list, &QAction::triggered, pane, &ReaderPane::showBookmarkList);
+    m_bookmarkMenu->setToolTipsVisible(true);
     auto *bookmarkButton = new QToolButton(m_toolbar);
     bookmarkButton->setIcon(bookmarkIcon());
     bookmarkButton->setText(QStringLiteral("书签"));

@@ -118,6 +118,62 @@ private Q_SLOTS:
 
     // A new file has one settings row (its colours and size are checked through the page in
     // tst_reader_pane); saving twice and opening the file again still leaves one, with the last values.
+    // A book's bookmark list across a reopening of the file. A note or a removal stamps the row's
+    // change time and a removal keeps its row, so the changes can be carried elsewhere; a version
+    // brought in replaces only an older one.
+    void bookmarkList_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QStringList>("notes"); // of the live entries, oldest first
+        QTest::addColumn<int>("changed");       // rows changed after both were added
+        QTest::newRow("note edited") << u"note"_s << QStringList{u"改过"_s, u"二"_s} << 1;
+        QTest::newRow("removed") << u"remove"_s << QStringList{u"二"_s} << 1;
+        QTest::newRow("an older version brought in") << u"older"_s << QStringList{u"一"_s, u"二"_s} << 0;
+        QTest::newRow("a newer version brought in") << u"newer"_s << QStringList{u"别处"_s, u"二"_s} << 1;
+    }
+    void bookmarkList()
+    {
+        QFETCH(QString, step);
+        qint64 now = 1765000000000;
+        m_db->setClock([&now] { return QDateTime::fromMSecsSinceEpoch(now += 1000); });
+        const QString book = u"/书/It's.txt"_s;
+        auto entry = [](const QString &path, int chapter, const QString &title, const QString &note) {
+            BookmarkEntry e;
+            std::tie(e.book, e.chapter, e.chapterTitle, e.fraction, e.excerpt, e.note) =
+                std::tuple(path, chapter, title, 0.25, u"山间小路"_s, note);
+            return e;
+        };
+        BookmarkEntry first = entry(book, 3, u"第3章 'a'"_s, u"一"_s);
+        BookmarkEntry second = entry(book, 7, u"第7章"_s, u"二"_s);
+        BookmarkEntry other = entry(u"/书/别的.txt"_s, 1, u"第1章"_s, {});
+        QVERIFY(m_db->bookmarks().add(first) && m_db->bookmarks().add(second) && m_db->bookmarks().add(other));
+        QVERIFY(!first.id.isEmpty() && first.id != second.id);
+        const qint64 added = now;
+        BookmarkEntry version = first;
+        version.note = u"别处"_s;
+        version.changed = step == u"older" ? first.changed - 1 : now + 5000;
+        if (step == u"note")
+            QVERIFY(m_db->bookmarks().setNote(book, first.id, u"改过"_s));
+        else if (step == u"remove")
+            QVERIFY(m_db->bookmarks().remove(book, first.id));
+        else
+            QVERIFY(m_db->bookmarks().store(version));
+
+        m_db = std::make_unique<LibraryDb>();
+        QVERIFY(m_db->open(dbPath()));
+        const QList<BookmarkEntry> kept = m_db->bookmarks().list(book.toUpper());
+        QStringList notes;
+        for (const BookmarkEntry &e : kept)
+            notes << e.note;
+        QTEST(notes, "notes");
+        QCOMPARE(kept.last(), second);
+        const QList<BookmarkEntry> changed = m_db->bookmarks().changedSince(added);
+        QTEST(int(changed.size()), "changed");
+        if (step == u"remove")
+            QVERIFY(changed.first().removed && changed.first().excerpt == first.excerpt);
+        QCOMPARE(rows(u"Bookmarks"_s), 3);
+    }
+
     void settings_alwaysOneRow()
     {
         QCOMPARE(rows(u"SysSet"_s), 1);
