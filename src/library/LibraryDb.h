@@ -1,6 +1,7 @@
 #pragma once
 
 #include "library/BookRecord.h"
+#include "library/HeadingRuleList.h"
 #include "library/LibraryOptions.h"
 #include "library/LibraryShelf.h"
 #include "library/LibrarySql.h"
@@ -104,6 +105,9 @@ public:
     // The chapter list's width in pixels as the reader dragged it; the design width unless set.
     static QString chapterListWidthOption() { return QStringLiteral("ChapterListWidth"); }
 
+    // The reader's own chapter-heading expressions.
+    HeadingRuleList &headingRules() { return m_headingRules; }
+
     QString lastError() const { return m_connection.lastError; }
 
 private:
@@ -111,5 +115,6 @@ private:
     LibraryConnection m_connection;
     LibraryShelf m_shelf{m_connection};
     LibraryOptions m_options{m_connection};
+    HeadingRuleList m_headingRules{m_connection};
     QString m_filePath;
 };

@@ -3,6 +3,7 @@
 #include "library/LibraryDb.h"
 #include "platform/SpeechEngine.h"
 #include "reader/BookSearchPanel.h"
+#include "reader/ChapterRulesWindow.h"
 #include "reader/ReaderPage.h"
 #include "reader/ReaderPane.h"
 #include "reader/ReadingView.h"
@@ -238,6 +239,9 @@ void ReaderTools::addReadingModeItems()
     smart->setCheckable(true);
     smart->setToolTip(QStringLiteral("按句子把很长的行分成段落，在长行中找出章节，去掉目录页和误认的章节（只对本书）"));
     connect(smart, &QAction::triggered, &m_pane, &ReaderPane::setSmartChapters);
+    AddChapterRuleMenu(
+        m_readingMenu, m_db, [this] { return m_page.reading().rule; },
+        [this](const QString &rule) { setChapterRule(rule); }, [this] { chapterRulesWindow()->show(); });
 
     m_encodingMenu = m_readingMenu->addMenu(QStringLiteral("文字编码"));
     m_encodingMenu->setObjectName(QStringLiteral("Menue_Encoding"));
@@ -272,6 +276,23 @@ void ReaderTools::setBookEncoding(std::optional<TextEncoding> encoding)
     BookReading reading = m_page.reading();
     reading.encoding = encoding;
     reopenWith(reading);
+}
+
+void ReaderTools::setChapterRule(const QString &expression)
+{
+    BookReading reading = m_page.reading();
+    reading.rule = expression;
+    reopenWith(reading);
+}
+
+ChapterRulesWindow *ReaderTools::chapterRulesWindow()
+{
+    if (!m_rulesWindow) {
+        m_rulesWindow = new ChapterRulesWindow(m_db, m_pane.prompter(), &m_pane);
+        connect(m_rulesWindow, &ChapterRulesWindow::ruleChosen, this, &ReaderTools::setChapterRule);
+    }
+    m_rulesWindow->setBook(m_page.path(), m_page.reading());
+    return m_rulesWindow;
 }
 
 void ReaderTools::reopenWith(const BookReading &reading)

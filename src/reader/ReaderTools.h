@@ -7,6 +7,7 @@
 #include <optional>
 
 class BookSearchPanel;
+class ChapterRulesWindow;
 class LibraryDb;
 class QAction;
 class QMenu;
@@ -50,6 +51,10 @@ public:
     BookReading storedReading(const QString &path) const;
     void setSmartChapters(bool on);
     void setBookEncoding(std::optional<TextEncoding> encoding);
+    // The book's own heading expression; empty for the built-in rule.
+    void setChapterRule(const QString &expression);
+    // Made on first use, for the book on the page.
+    ChapterRulesWindow *chapterRulesWindow();
     // The reading menu's marks and the smart-chapters offer for a book just listed.
     void showReadingMode(const ChapterList &list);
     // Whether the book listed next should skip an empty first chapter (a switch to smart mode).
@@ -75,6 +80,7 @@ private:
 
     ResumeBar *m_smartBar;
     QMenu *m_encodingMenu = nullptr;
+    ChapterRulesWindow *m_rulesWindow = nullptr;
     bool m_skipEmptyFirst = false; // a switch to smart mode shows the first chapter with text
 
     VoiceController *m_voice = nullptr;
