@@ -312,6 +312,8 @@ void ReaderTools::showReadingMode(const ChapterList &list)
 {
     const BookReading &reading = list.reading;
     readingMenuItem(QStringLiteral("Menue_SmartChapters"))->setChecked(reading.smart);
+    if (m_rulesWindow && !list.path.isEmpty())
+        m_rulesWindow->setBook(list.path, reading); // the preview follows the book on the page
     const QString chosen = reading.encoding ? EncodingName(*reading.encoding) : QString();
     for (const auto &item : EncodingItems) {
         const QString name = QString::fromLatin1(item.encoding);
