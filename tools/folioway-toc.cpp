@@ -1,8 +1,9 @@
-// folioway-toc [--smart] [--encoding NAME] FILE: prints the chapter list the reader builds for a
-// book, one entry a line: number, tab, range "start,end", tab, title; UTF-8. Exit status 1 when
-// the book cannot be read, 2 for a wrong command line.
+// folioway-toc [--smart] [--encoding NAME] [--rule EXPR] FILE: prints the chapter list the reader
+// builds for a book, one entry a line: number, tab, range "start,end", tab, title; UTF-8. Exit
+// status 1 when the book cannot be read, 2 for a wrong command line or a refused expression.
 
 #include "reader/Chapters.h"
+#include "reader/HeadingExpression.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -24,11 +25,13 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     const QString usage = QStringLiteral(
-        "用法 / usage: folioway-toc [--smart] [--encoding 编码] 电子书文件 / BOOK\n"
+        "用法 / usage: folioway-toc [--smart] [--encoding 编码] [--rule 表达式] 电子书文件 / BOOK\n"
         "  列出阅读页为这本书找到的章节，每行一章：序号、行范围、标题（UTF-8）。\n"
         "  Prints the chapters the reader finds in BOOK, one a line: number, line range, title (UTF-8).\n"
         "  --smart            智能分章 / split long lines and sift the headings, as the reader's smart mode\n"
         "  --encoding 编码    以该编码读取 / read as GB18030, UTF-8, UTF-16, UTF-16BE or Big5\n"
+        "  --rule 表达式      用自己的章节规则（ECMAScript 正则表达式，不分大小写）找章节标题 /\n"
+        "                     find headings with this ECMAScript expression (ignore-case), not the built-in rule\n"
         "  --version   显示版本 / print the version\n"
         "  --help      显示本帮助 / print this help\n");
     if (args.contains(QStringLiteral("--help"))) {
@@ -51,6 +54,13 @@ int main(int argc, char **argv)
                 writeUtf8(stderr, QStringLiteral("未知的编码 / unknown encoding: ") + args.at(i) + u'\n');
                 return 2;
             }
+        } else if (arg == u"--rule" && i + 1 < args.size()) {
+            QString error;
+            if (!HeadingExpression::compile(args.at(++i), &error)) {
+                writeUtf8(stderr, error + u'\n');
+                return 2;
+            }
+            reading.rule = args.at(i);
         } else if (path.isEmpty() && !arg.startsWith(u"--")) {
             path = arg;
         } else {

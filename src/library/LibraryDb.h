@@ -2,6 +2,7 @@
 
 #include "library/BookRecord.h"
 #include "library/LibraryBookmarks.h"
+#include "library/HeadingRuleList.h"
 #include "library/LibraryOptions.h"
 #include "library/LibraryShelf.h"
 #include "library/LibrarySql.h"
@@ -121,6 +122,9 @@ public:
     bool saveTextRule(TextRule &rule) { return m_textRules.saveTextRule(rule); }
     bool deleteTextRule(qint64 id) { return m_textRules.deleteTextRule(id); }
 
+    // The reader's own chapter-heading expressions.
+    HeadingRuleList &headingRules() { return m_headingRules; }
+
     QString lastError() const { return m_connection.lastError; }
     // For the library's tables kept beside these (CatalogueOrigins).
     const LibraryConnection &connection() const { return m_connection; }
@@ -133,5 +137,6 @@ private:
     LibrarySync m_sync{m_connection};
     LibraryTextRules m_textRules{m_connection};
     LibraryBookmarks m_bookmarks{m_connection};
+    HeadingRuleList m_headingRules{m_connection};
     QString m_filePath;
 };

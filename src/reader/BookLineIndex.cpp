@@ -70,6 +70,8 @@ QString BookReading::toText() const
         parts << QStringLiteral("smart=1");
     if (encoding)
         parts << QStringLiteral("encoding=") + EncodingName(*encoding);
+    if (!rule.isEmpty())
+        parts << QStringLiteral("rule=") + QString::fromLatin1(rule.toUtf8().toPercentEncoding());
     return parts.join(u';');
 }
 
@@ -81,6 +83,8 @@ BookReading BookReading::fromText(QStringView text)
             reading.smart = true;
         else if (part.startsWith(u"encoding="))
             reading.encoding = EncodingFromName(part.sliced(9));
+        else if (part.startsWith(u"rule="))
+            reading.rule = QString::fromUtf8(QByteArray::fromPercentEncoding(part.sliced(5).toLatin1()));
     }
     return reading;
 }

@@ -13,14 +13,17 @@
 
 // How one book is read: the encoding its bytes are decoded with (detected when none is chosen)
 // and whether long lines are split into paragraphs ("智能分章", see SmartChapters.h). The plain
-// reading, {}, is every book's default.
+// reading, {}, is every book's default. A heading expression of the reader's own
+// (HeadingExpression.h) replaces the built-in heading rule when one is chosen.
 struct BookReading
 {
     std::optional<TextEncoding> encoding;
     bool smart = false;
+    QString rule = {};
 
     bool operator==(const BookReading &) const = default;
-    // "smart=1;encoding=UTF-8" and back, for the per-book option; unknown parts are ignored.
+    // "smart=1;encoding=UTF-8;rule=%5E..." (the rule percent-encoded) and back, for the per-book
+    // option; unknown parts are ignored.
     QString toText() const;
     static BookReading fromText(QStringView text);
 };

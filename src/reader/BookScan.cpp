@@ -1,5 +1,6 @@
 #include "reader/BookScan.h"
 
+#include "reader/HeadingExpression.h"
 #include "reader/HeadingRule.h"
 #include "reader/SmartChapters.h"
 
@@ -108,7 +109,13 @@ class Scanner
 public:
     Scanner(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel, const BookReading &reading)
         : m_device(device), m_mode(mode), m_cancel(cancel), m_reading(reading)
-    {}
+    {
+        // A rule that no longer compiles leaves the built-in one in force.
+        if (!reading.rule.isEmpty())
+            m_rule = HeadingExpression::compile(reading.rule);
+    }
+
+    bool isHeading(QStringView line) const { return m_rule ? m_rule->matches(line) : IsChapterHeading(line); }
 
     // Without a byte-order mark the encoding is UTF-8 only if the whole file is valid UTF-8;
     // the scan assumes it, checks every line on the way, and starts over as GB18030 at the
@@ -264,8 +271,7 @@ private:
                         qsizetype consumed = 0;
                         const qsizetype count =
                             DecodeTextInto(encoding, content, units, MaxHeadingUnits + 1, &consumed);
-                        if (consumed == length && count <= MaxHeadingUnits &&
-                            IsChapterHeading(QStringView(units, count)) &&
+                        if (consumed == length && count <= MaxHeadingUnits && isHeading(QStringView(units, count)) &&
                             !addHeading(scan, lineNo, QString(reinterpret_cast<const QChar *>(units), count)))
                             return Outcome::TooManyHeadings;
                     }
@@ -332,7 +338,7 @@ private:
             if (m_mode == BookScan::WithHeadings) {
                 if (lineNo == 0) {
                     scan.firstLine = line.first(qMin(line.size(), MaxFirstLineUnits)).toString();
-                } else if (!m_tooManyHeadings && line.size() <= MaxHeadingUnits && IsChapterHeading(line)) {
+                } else if (!m_tooManyHeadings && line.size() <= MaxHeadingUnits && isHeading(line)) {
                     addHeading(scan, lineNo, line.toString());
                 }
             }
@@ -360,6 +366,7 @@ private:
     BookScan::Mode m_mode;
     const std::atomic_bool *m_cancel;
     BookReading m_reading;
+    std::shared_ptr<const HeadingExpression> m_rule;
     qsizetype m_unitsIntoLine = 0; // of the line being split, the units already recorded
     bool m_tooManyHeadings = false;
     std::vector<char16_t> m_text;

@@ -70,6 +70,7 @@ public:
     static QString spaceKey() { return ReaderPage::spaceKey(); }
 
     ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent = nullptr);
+    Prompter &prompter() const { return m_prompter; }
 
     // Loads Reader.html from the program folder (written there first when missing).
     void loadReadingPage(const QString &programFolder);

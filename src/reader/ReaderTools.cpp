@@ -5,6 +5,7 @@
 #include "platform/Prompter.h"
 #include "platform/SpeechEngine.h"
 #include "reader/BookSearchPanel.h"
+#include "reader/ChapterRulesWindow.h"
 #include "reader/ReaderPage.h"
 #include "reader/ReaderPane.h"
 #include "reader/ReadingView.h"
@@ -289,6 +290,9 @@ void ReaderTools::addReadingModeItems()
     smart->setCheckable(true);
     smart->setToolTip(QStringLiteral("按句子把很长的行分成段落，在长行中找出章节，去掉目录页和误认的章节（只对本书）"));
     connect(smart, &QAction::triggered, &m_pane, &ReaderPane::setSmartChapters);
+    AddChapterRuleMenu(
+        m_readingMenu, m_db, [this] { return m_page.reading().rule; },
+        [this](const QString &rule) { setChapterRule(rule); }, [this] { chapterRulesWindow()->show(); });
 
     m_encodingMenu = m_readingMenu->addMenu(QStringLiteral("文字编码"));
     m_encodingMenu->setObjectName(QStringLiteral("Menue_Encoding"));
@@ -403,6 +407,23 @@ void ReaderTools::setBookEncoding(std::optional<TextEncoding> encoding)
     reopenWith(reading);
 }
 
+void ReaderTools::setChapterRule(const QString &expression)
+{
+    BookReading reading = m_page.reading();
+    reading.rule = expression;
+    reopenWith(reading);
+}
+
+ChapterRulesWindow *ReaderTools::chapterRulesWindow()
+{
+    if (!m_rulesWindow) {
+        m_rulesWindow = new ChapterRulesWindow(m_db, m_pane.prompter(), &m_pane);
+        connect(m_rulesWindow, &ChapterRulesWindow::ruleChosen, this, &ReaderTools::setChapterRule);
+    }
+    m_rulesWindow->setBook(m_page.path(), m_page.reading());
+    return m_rulesWindow;
+}
+
 void ReaderTools::reopenWith(const BookReading &reading)
 {
     const QString path = m_page.path();
@@ -420,6 +441,8 @@ void ReaderTools::showReadingMode(const ChapterList &list)
 {
     const BookReading &reading = list.reading;
     readingMenuItem(QStringLiteral("Menue_SmartChapters"))->setChecked(reading.smart);
+    if (m_rulesWindow && !list.path.isEmpty())
+        m_rulesWindow->setBook(list.path, reading); // the preview follows the book on the page
     const QString chosen = reading.encoding ? EncodingName(*reading.encoding) : QString();
     for (const auto &item : EncodingItems) {
         const QString name = QString::fromLatin1(item.encoding);

@@ -8,6 +8,7 @@
 #include <optional>
 
 class BookSearchPanel;
+class ChapterRulesWindow;
 class LibraryDb;
 class QAction;
 class QMenu;
@@ -52,6 +53,10 @@ public:
     BookReading storedReading(const QString &path) const;
     void setSmartChapters(bool on);
     void setBookEncoding(std::optional<TextEncoding> encoding);
+    // The book's own heading expression; empty for the built-in rule.
+    void setChapterRule(const QString &expression);
+    // Made on first use, for the book on the page.
+    ChapterRulesWindow *chapterRulesWindow();
     // The reading menu's marks and the smart-chapters offer for a book just listed.
     void showReadingMode(const ChapterList &list);
     // 原文 / 转为简体 / 转为繁体, kept per book; the page is shown again where it was.
@@ -89,6 +94,7 @@ private:
     QMenu *m_encodingMenu = nullptr;
     QMenu *m_conversionMenu = nullptr;
     double m_scrolledTo = 0;       // how far down the shown chapter the reader is
+    ChapterRulesWindow *m_rulesWindow = nullptr;
     bool m_skipEmptyFirst = false; // a switch to smart mode shows the first chapter with text
 
     VoiceController *m_voice = nullptr;

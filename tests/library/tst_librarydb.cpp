@@ -66,6 +66,23 @@ private Q_SLOTS:
         QCOMPARE(m_db->findById(id)->marke, u"第一章 'It's' <i>"_s);
     }
 
+    // Own heading rules: none until one is added, then kept unchanged, in order, across a reopen.
+    void headingRules_keptInOrder()
+    {
+        HeadingRuleList &rules = m_db->headingRules();
+        QVERIFY(rules.rules().isEmpty());
+        const qint64 a = rules.add(u"方括号"_s, u"^【[^】]+】$"_s);
+        const qint64 b = rules.add(QString(), u"^chapter\\s+\\d+|'; --"_s);
+        const qint64 c = rules.add(u"删掉"_s, u"x"_s);
+        QVERIFY(a > 0 && b > a && c > b);
+        QVERIFY(rules.update({a, u"改名"_s, u"^【.】"_s}) && rules.remove(c));
+        m_db.reset();
+        m_db = std::make_unique<LibraryDb>();
+        QVERIFY(m_db->open(dbPath()));
+        QCOMPARE(m_db->headingRules().rules(), (QList<HeadingRuleRow>{{a, u"改名"_s, u"^【.】"_s},
+                                                                     {b, QString(), u"^chapter\\s+\\d+|'; --"_s}}));
+    }
+
     // Text columns come in pinyin order (numbers by value), either way; ties newest first.
     void shelfOrder_textColumnsByPinyin_data()
     {

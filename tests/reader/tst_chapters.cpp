@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -316,6 +317,13 @@ private Q_SLOTS:
         QTest::newRow("big5") << QByteArray(QStringEncoder("Big5").encode(u"儒林外史\n第一回 說楔子\n內容\n"_s))
                               << u"encoding=Big5"_s
                               << u"1|0,0|儒林外史;2|0,2|第一回 說楔子"_s;
+        // Own rules, which the built-in rule cannot stand in for; kept in the text percent-encoded.
+        const QByteArray own = "书\n【一】\na\n第一章\nChapter 2; x=1\nb\n"_ba;
+        QTest::newRow("own rule") << own << u"rule=%5E%E3%80%90.%E3%80%91"_s << u"1|0,0|书;2|0,5|【一】"_s;
+        QTest::newRow("own rule, ignore-case")
+            << own << u"smart=1;rule="_s + QString::fromLatin1(QUrl::toPercentEncoding(u"^chapter \\d+;|^【"_s))
+            << u"1|0,0|书;2|0,3|【一】;3|3,5|Chapter 2; x=1"_s;
+        QTest::newRow("own rule refused: the built-in one") << own << u"rule=%5B"_s << u"1|0,2|书;2|2,5|第一章"_s;
     }
     void smartAndEncoding()
     {
@@ -325,6 +333,7 @@ private Q_SLOTS:
         QVERIFY(list.ok());
         QTEST(describe(list.entries), "expected");
         QVERIFY(list.reading == BookReading::fromText(reading));
+        QVERIFY(BookReading::fromText(list.reading.toText()) == list.reading);
     }
 
     // A long line arrives in many reads and is split as it comes: every paragraph ends at a

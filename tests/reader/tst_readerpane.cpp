@@ -8,7 +8,9 @@
 #include "platform/SpeechEngine.h"
 #include "reader/BookSearchPanel.h"
 #include "reader/ChapterJumpBox.h"
+#include "reader/ChapterRulesWindow.h"
 #include "reader/Chapters.h"
+#include "reader/HeadingExpression.h"
 #include "reader/ReadingPositionKeeper.h"
 #include "reader/ReadingStatus.h"
 #include "reader/ResumeBar.h"
@@ -16,8 +18,6 @@
 #include "settings/ReadingLookFrame.h"
 #include "settings/SettingsPane.h"
 #include "settings/TextRulesWindow.h"
-#include "platform/SpeechEngine.h"
-#include "reader/Chapters.h"
 #include "shell/MainWindow.h"
 
 #include <QCheckBox>
@@ -28,7 +28,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -808,6 +811,60 @@ private Q_SLOTS:
         QVERIFY(waitShown(m_reader, 5, expected(book, 5)));
         QCOMPARE(m_reader->selectedChapter(), 5);
         QCOMPARE(scrolledFraction(m_reader), 0.0);
+    }
+
+    // An own heading rule: a refused expression is never kept, the preview is the list the book
+    // then gets, and the choice splits a book the built-in rule cannot, kept per book.
+    void ownChapterRule_previewChoiceKeptPerBook()
+    {
+        const Book book = makeBook(u"brackets.txt"_s, {u"【一】 起"_s, u"【二】 承"_s, u"【三】 转"_s}, 3);
+        m_window->openBook(book.path);
+        QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters().size(), 1, 15000);
+        auto *ruleMenu = m_reader->readingMenu()->findChild<QMenu *>(u"Menue_ChapterRule"_s);
+        QVERIFY(ruleMenu);
+        ruleMenu->actions().constLast()->trigger(); // 管理分章规则...
+        auto *window = m_reader->findChild<ChapterRulesWindow *>();
+        QVERIFY(window && window->isVisible());
+
+        m_prompter.clear();
+        window->expressionBox()->setText(u"^【[一二三]+(】"_s);
+        QVERIFY(!window->addRule());
+        QVERIFY(m_prompter.last().text.startsWith(u"表达式有误："_s));
+        QVERIFY(m_db.headingRules().rules().isEmpty());
+
+        const QString rule = u"^【[一二三]】"_s;
+        window->nameBox()->setText(u"方括号"_s);
+        window->expressionBox()->setText(rule);
+        QVERIFY(window->addRule());
+        QSignalSpy ready(window, &ChapterRulesWindow::previewReady);
+        QVERIFY(window->preview());
+        QVERIFY(ready.wait(15000));
+        BookReading reading;
+        reading.rule = rule;
+        const QList<ChapterEntry> split = GetChapter(book.path, {}, nullptr, reading).entries;
+        QCOMPARE(split.size(), 4);
+        QCOMPARE(window->previewBox()->toPlainText(), ChapterPreview::of(split).text());
+
+        auto choose = [&](const QString &caption) {
+            Q_EMIT ruleMenu->aboutToShow();
+            for (QAction *a : ruleMenu->actions())
+                if (a->text() == caption) {
+                    a->trigger();
+                    return true;
+                }
+            return false;
+        };
+        QVERIFY(choose(u"方括号"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters(), split, 15000);
+        m_window->openBook(m_book.path);
+        QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters(), GetChapter(m_book.path).entries, 15000);
+        m_window->openBook(book.path);
+        QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters(), split, 15000);
+        Q_EMIT ruleMenu->aboutToShow();
+        QVERIFY(ruleMenu->actions().at(1)->isChecked());
+        QVERIFY(choose(u"默认规则"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters().size(), 1, 15000);
+        window->close();
     }
 
     // How a book is read, from the reading menu and per book: a chosen encoding, and 智能分章 with

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "reader/Chapters.h"
+#include "reader/HeadingExpression.h"
 
 #include <QDir>
 #include <QFile>
@@ -123,6 +124,7 @@ private Q_SLOTS:
         QTest::newRow("smart") << path << QStringList{u"--smart"_s};
         QTest::newRow("encoding") << path << QStringList{u"--encoding"_s, u"GB18030"_s};
         QTest::newRow("both") << path << QStringList{u"--encoding"_s, u"utf-8"_s, u"--smart"_s};
+        QTest::newRow("own rule") << path << QStringList{u"--rule"_s, u"^第[1-5]章 [甲丙戊]$"_s};
         const QString corpus = TestSupport::corpusDir();
         if (!corpus.isEmpty())
             QTest::newRow("corpus rulin") << QDir(corpus).filePath(u"rulinwaishi_utf8_oneline.txt"_s)
@@ -136,6 +138,8 @@ private Q_SLOTS:
         reading.smart = options.contains(u"--smart"_s);
         if (const qsizetype at = options.indexOf(u"--encoding"_s); at >= 0)
             reading.encoding = EncodingFromName(options.at(at + 1));
+        if (const qsizetype at = options.indexOf(u"--rule"_s); at >= 0)
+            reading.rule = options.at(at + 1);
         const TestSupport::ProgramRun run = TestSupport::runProgram(m_tool, options + QStringList{path});
         QCOMPARE(run.exitCode, 0);
         QString expected;
@@ -143,6 +147,16 @@ private Q_SLOTS:
             expected += e.numberText() + u'\t' + e.rangeText() + u'\t' + e.title + u'\n';
         QCOMPARE(QString::fromUtf8(run.out), expected);
         QCOMPARE(TestSupport::runProgram(m_tool, {u"--encoding"_s, u"EBCDIC"_s, path}).exitCode, 2);
+        // What the rules window previews is what the tool prints.
+        QList<ChapterEntry> printed;
+        for (const QByteArray &line : run.out.split('\n'))
+            if (!line.isEmpty())
+                printed.append({0, 0, 0, QString::fromUtf8(line.split('\t').at(2))});
+        QCOMPARE(ChapterPreview::of(printed).text(),
+                 ChapterPreview::of(GetChapter(path, {}, nullptr, reading).entries).text());
+        const TestSupport::ProgramRun refused = TestSupport::runProgram(m_tool, {u"--rule"_s, u"(第"_s, path});
+        QCOMPARE(refused.exitCode, 2);
+        QVERIFY(QString::fromUtf8(refused.err).startsWith(u"表达式有误："_s));
     }
 
     // Memory that grows with the length of a line, or with the number of lines, runs into the
