@@ -223,9 +223,27 @@
         var selection = window.getSelection();
         selection.removeAllRanges();
         selection.addRange(range);
+        keptHighlight = range;
         scrollToRange(range);
         return count;
     }
+
+    // The page taking the focus back from the program (a hit clicked in the match list) may land
+    // after the match was selected and empty the selection: it is put back once, unless the
+    // reader has clicked, typed or scrolled since.
+    var keptHighlight = null;
+    document.addEventListener("selectionchange", function () {
+        var selection = window.getSelection();
+        if (!keptHighlight || (selection.rangeCount && !selection.isCollapsed))
+            return;
+        var range = keptHighlight;
+        keptHighlight = null;
+        if (range.startContainer.isConnected)
+            selection.addRange(range);
+    });
+    ["mousedown", "keydown", "wheel"].forEach(function (type) {
+        document.addEventListener(type, function () { keptHighlight = null; }, true);
+    });
 
     // Auto-scroll: the page moves itself a set number of lines a minute, frame by frame; past the
     // end of the chapter it asks for the next one as PageDown does and goes on at its top. The

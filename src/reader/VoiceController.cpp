@@ -3,6 +3,8 @@
 #include "platform/SpeechEngine.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -306,9 +308,19 @@ void VoiceController::onEndStream(int stream)
 
 bool VoiceController::eventFilter(QObject *watched, QEvent *event)
 {
-    // Opening the drop-down moves the focus into its pop-up; that is not leaving the panel.
+    // Opening the drop-down moves the focus into its pop-up; that is not leaving the panel. Where
+    // the focus went is known only once it has arrived (a pop-up may take it for another
+    // reason), so the panel closes after that, if the focus left it for good.
     if (watched == m_controls.voiceList && event->type() == QEvent::FocusOut &&
         static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason)
-        m_controls.panel->hide();
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                const QWidget *focus = QApplication::focusWidget();
+                const bool inside = focus && (focus == m_controls.panel || m_controls.panel->isAncestorOf(focus));
+                if (!inside && !m_controls.voiceList->view()->isVisible() && !QApplication::activePopupWidget())
+                    m_controls.panel->hide();
+            },
+            Qt::QueuedConnection);
     return QObject::eventFilter(watched, event);
 }
