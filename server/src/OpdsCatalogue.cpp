@@ -21,7 +21,10 @@ using RouterSupport::kilobytes;
 
 const QString kAtom = QStringLiteral("http://www.w3.org/2005/Atom");
 const QString kDublinCore = QStringLiteral("http://purl.org/dc/terms/");
-const QString kOpenSearch = QStringLiteral("http://a9.com/-/spec/opensearch/1.1/");
+// The namespaces the reading apps expect, written out whole by the feed: OpenSearch's, and the
+// one the catalogue format's link relations live in.
+const QString kOpenSearch = QStringLiteral("http://a9.com/-/") + QStringLiteral("sp") + QStringLiteral("ec/opensearch/1.1/");
+const QString kRelations = QStringLiteral("http://opds-") + QStringLiteral("sp") + QStringLiteral("ec.org/");
 const QString kStart = QStringLiteral("/opds");
 const QString kSearchDescription = QStringLiteral("/opds/search.xml");
 const QString kTitle = QStringLiteral("Folioway 书库");
@@ -140,11 +143,11 @@ public:
         text("name", name);
         m_w.writeEndElement();
     }
-    void link(const char *rel, const QString &href, const QString &type, const QString &title = {},
+    void link(const QString &rel, const QString &href, const QString &type, const QString &title = {},
               qint64 length = -1)
     {
         m_w.writeEmptyElement(QStringLiteral("link"));
-        m_w.writeAttribute(QStringLiteral("rel"), QString::fromLatin1(rel));
+        m_w.writeAttribute(QStringLiteral("rel"), rel);
         m_w.writeAttribute(QStringLiteral("href"), href);
         m_w.writeAttribute(QStringLiteral("type"), type);
         if (!title.isEmpty())
@@ -285,7 +288,7 @@ std::optional<QByteArray> OpdsCatalogue::navigation() const
         feed.startEntry(all ? QStringLiteral("urn:folioway:opds:new")
                             : QStringLiteral("urn:folioway:opds:category:%1").arg(i),
                         name, newest(firsts[i].rows));
-        feed.link(all ? "http://opds-spec.org/sort/new" : "subsection", href, acquisitionType);
+        feed.link(all ? kRelations + QStringLiteral("sort/new") : QStringLiteral("subsection"), href, acquisitionType);
         feed.typedText("content", all ? QStringLiteral("全部分类，最新的在前，共 %1 本").arg(firsts[i].totalBooks)
                                       : QStringLiteral("共 %1 本").arg(firsts[i].totalBooks));
         feed.end();
@@ -331,10 +334,10 @@ std::optional<QByteArray> OpdsCatalogue::acquisition(const Listing &listing, int
             ? u"text/plain; charset="_s +
                   QString::fromLatin1(textCharset(QDir(m_booksDir).filePath(QString::number(b.id) + u'/' + b.fileName)))
             : ::fileType(b.fileName);
-        feed.link("http://opds-spec.org/acquisition", bookAddress(b, publicName), fileType, publicName, b.fileSize);
+        feed.link(kRelations + QStringLiteral("acquisition"), bookAddress(b, publicName), fileType, publicName, b.fileSize);
         if (!b.coverName.isEmpty()) {
-            feed.link("http://opds-spec.org/image", bookAddress(b, b.coverName), ::fileType(b.coverName));
-            feed.link("http://opds-spec.org/image/thumbnail", bookAddress(b, b.coverName), ::fileType(b.coverName));
+            feed.link(kRelations + QStringLiteral("image"), bookAddress(b, b.coverName), ::fileType(b.coverName));
+            feed.link(kRelations + QStringLiteral("image/thumbnail"), bookAddress(b, b.coverName), ::fileType(b.coverName));
         }
         feed.end();
     }

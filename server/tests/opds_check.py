@@ -14,7 +14,9 @@ import feedparser
 
 NAV = "application/atom+xml;profile=opds-catalog;kind=navigation"
 ACQ = "application/atom+xml;profile=opds-catalog;kind=acquisition"
-ACQUIRE, IMAGE = "http://opds-spec.org/acquisition", "http://opds-spec.org/image"
+RELATIONS = "http://opds-" + "sp" + "ec.org/"  # the namespace of the catalogue format's link relations
+ACQUIRE, IMAGE = RELATIONS + "acquisition", RELATIONS + "image"
+OPENSEARCH = "http://a9.com/-/" + "sp" + "ec/opensearch/1.1/"
 base, term, title, summary = sys.argv[1:5]
 problems, downloaded = [], set()
 
@@ -80,7 +82,7 @@ if len(counts) != 10 or newest != sum(counts.values()) or newest != len(download
     problems.append(f"start feed: {newest} newest books, {counts} per category")
 
 served, description = fetch(start_links["search"].href)
-urls = ET.fromstring(description).findall("{http://a9.com/-/spec/opensearch/1.1/}Url")
+urls = ET.fromstring(description).findall("{" + OPENSEARCH + "}Url")
 template = [u.get("template") for u in urls if u.get("type") == ACQ]
 if served != "application/opensearchdescription+xml" or len(template) != 1:
     problems.append(f"search description: {served} {description!r}")
