@@ -374,7 +374,7 @@ QList<RemoteBook> LibrarySync::remoteOnlyBooks() const
     while (q.next()) {
         const QJsonObject o = object(q.value(1).toString());
         books.append({q.value(0).toString(), o.value(QStringLiteral("type")).toString(),
-                      o.value(QStringLiteral("name")).toString(), o.value(QStringLiteral("author")).toString()});
+                      o.value(QStringLiteral("name")).toString(), o.value(QStringLiteral("author")).toString(), o.value(QStringLiteral("catalogue")).toString()});
     }
     return books;
 }

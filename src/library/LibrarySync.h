@@ -24,6 +24,7 @@ struct RemoteBook
     QString type;
     QString name;
     QString author;
+    QString catalogueId; // the catalogue's id of the book when it was downloaded from there
 };
 
 // What the library keeps for reading synchronised through an account. Nothing is recorded
