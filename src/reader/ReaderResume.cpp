@@ -61,9 +61,24 @@ void ReaderResume::bookOpened(int openedChapter)
         return;
     }
     m_armed = false;
+    offer(chapter, *kept, elsewhere.has_value());
+}
+
+void ReaderResume::offerPlaceFromElsewhere()
+{
+    if (m_page.path().isEmpty())
+        return;
+    const std::optional<ReadingPosition> elsewhere = m_db.sync().remotePositionAhead(m_page.path());
+    const int chapter = elsewhere ? ResumeChapter(m_page.entries(), *elsewhere) : 0;
+    if (chapter >= 1)
+        offer(chapter, *elsewhere, true);
+}
+
+void ReaderResume::offer(int chapter, const ReadingPosition &place, bool elsewhere)
+{
     m_resumeChapter = chapter;
-    m_resumeFraction = kept->fraction;
-    ReadingPosition offered = *kept;
+    m_resumeFraction = place.fraction;
+    ReadingPosition offered = place;
     offered.chapterTitle = m_page.shownTitle(chapter); // only shown: as the list shows it
     m_bar->offer(elsewhere ? QStringLiteral("在另一台电脑上读到：%1（%2%）")
                                  .arg(offered.chapterTitle)

@@ -2,12 +2,14 @@
 #include "ScriptedPrompter.h"
 #include "TestSupport.h"
 #include "account/AccountReply.h"
+#include "account/AccountSync.h"
 #include "account/AccountWidgets.h"
 #include "account/AccountWindows.h"
 #include "account/FormEncoding.h"
 #include "account/LoginWindow.h"
 #include "account/ProfileForms.h"
 #include "account/RegistrationWindow.h"
+#include "account/SyncPanels.h"
 #include "account/UploadPanel.h"
 #include "account/UserBooksList.h"
 #include "account/UserCentre.h"
@@ -342,6 +344,69 @@ private Q_SLOTS:
         QVERIFY(a.db.deleteBook(a.row().id));
         QVERIFY(a.round() && b.round());
         QVERIFY(!b.db.findByPath(b.book) && b.db.sync().remoteOnlyBooks().isEmpty());
+    }
+
+    // The sync as the program runs it. A: nothing is asked before a login; the login window
+    // starts it, a book left sends its place. B, where sync was on before: its quiet check at
+    // start fails while the server is away and is tried again at the next moment to sync; then
+    // A's place and A's other book arrive, and "立即同步" runs a round. A's logout stops A.
+    void syncThroughTheAccountWindows()
+    {
+        RequestSlot reg;
+        QSignalSpy registered(&reg, &RequestSlot::finished);
+        reg.postForm(AccountEndpoint(m_server.baseUrl()), "action=reg&username=wireduser&userpass=secret1&email=w%40x%2Ecn");
+        QVERIFY(registered.wait(kWait));
+        const QByteArray text = ToGb18030(u"第一回 起\r\n正文。\r\n第二回 承\r\n正文。\r\n"_s);
+        Computer a(m_dir.filePath(u"WA/Data.db"_s), m_dir.filePath(u"WA/西游.txt"_s));
+        Computer b(m_dir.filePath(u"WB/Data.db"_s), m_dir.filePath(u"WB/西游记.txt"_s));
+        for (Computer *c : {&a, &b}) {
+            QVERIFY(TestSupport::writeFile(c->book, text) && c->db.open(c->dbPath));
+            QVERIFY(c->db.insertBook(u"其他分类"_s, u"西游"_s, u"吴承恩"_s, c->book) > 0);
+        }
+        QVERIFY(TestSupport::writeFile(a.book + u"2"_s, "only A") &&
+                a.db.insertBook(u"武侠仙侠"_s, u"只在A"_s, u"某"_s, a.book + u"2"_s) > 0);
+        QVERIFY(b.login(m_server.baseUrl(), u"wireduser"_s, u"secret1"_s));
+        b.engine.start(m_server.baseUrl(), u"wireduser"_s); // the run before
+        QVERIFY(b.round());
+        b.engine.stop();
+
+        ScriptedPrompter prompter;
+        AppContext ctxA;
+        ctxA.db = &a.db;
+        ctxA.config.serverBaseUrl = m_server.baseUrl();
+        AccountWindows windowsA(ctxA, prompter);
+        AccountSync *syncA = windowsA.sync();
+        syncA->checkAtStart();
+        QVERIFY(!syncA->isChecking() && syncA->state() == SyncEngine::State::Off);
+        login(windowsA, u"wireduser"_s, u"secret1"_s, false);
+        QTRY_COMPARE_WITH_TIMEOUT(syncA->state(), SyncEngine::State::Idle, kWait);
+        QSignalSpy roundsA(syncA->engine(), &SyncEngine::finished);
+        QVERIFY(a.db.saveReadingPosition({a.book, 2, u"第二回 承"_s, 0.5, 3, 4, {}}));
+        syncA->bookClosed();
+        QTRY_VERIFY_WITH_TIMEOUT(!roundsA.isEmpty() && syncA->state() == SyncEngine::State::Idle, kWait);
+
+        AppContext ctxB;
+        ctxB.db = &b.db;
+        ctxB.config.serverBaseUrl = u"http://127.0.0.1:1"_s;
+        AccountWindows windowsB(ctxB, prompter, nullptr, &b.manager);
+        AccountSync *syncB = windowsB.sync();
+        syncB->checkAtStart();
+        QTRY_COMPARE_WITH_TIMEOUT(syncB->state(), SyncEngine::State::Failed, kWait);
+        ctxB.config.serverBaseUrl = m_server.baseUrl();
+        syncB->bookOpened();
+        QTRY_VERIFY_WITH_TIMEOUT(syncB->engine()->lastSynced().isValid(), kWait);
+        QCOMPARE(b.db.sync().remotePositionAhead(b.book).value_or(ReadingPosition{}).chapterTitle, u"第二回 承"_s);
+        UserCentre *centreB = windowsB.openUserCentre(UserCentre::RemoteBooksNode);
+        QCOMPARE(centreB->remoteBooks()->bookList()->topLevelItemCount(), 1);
+        QCOMPARE(centreB->remoteBooks()->bookList()->topLevelItem(0)->text(0), u"只在A"_s);
+        QSignalSpy roundsB(syncB->engine(), &SyncEngine::finished);
+        centreB->selectNode(UserCentre::SyncStatusNode);
+        QTest::mouseClick(centreB->syncStatus()->syncButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!roundsB.isEmpty(), kWait);
+        QCOMPARE(centreB->syncStatus()->stateLabel()->text(), u"已同步"_s);
+
+        windowsA.openUserInfo()->selectNode(UserCentre::LogoutNode);
+        QTRY_COMPARE_WITH_TIMEOUT(syncA->state(), SyncEngine::State::Off, kWait);
     }
 };
 
