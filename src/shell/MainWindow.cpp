@@ -207,6 +207,8 @@ void MainWindow::connectSync()
         m_reader->offerPlaceFromElsewhere();
     });
     connect(sync, &AccountSync::downloadRequested, this, [this](const RemoteBook &book) {
+        // The download list, where its progress shows, is on the catalogue tab.
+        SelectToolBar(3);
         m_updates->downloadById(book.catalogueId, book.type, book.name, book.author);
     });
 }

@@ -13,10 +13,13 @@
 #include "account/UploadPanel.h"
 #include "account/UserBooksList.h"
 #include "account/UserCentre.h"
+#include "catalogue/DownloadQueue.h"
+#include "library/CatalogueOrigins.h"
 #include "library/LibraryDb.h"
 #include "library/SyncEngine.h"
 #include "net/NetworkService.h"
 #include "net/RequestSlot.h"
+#include "shell/CatalogueUpdates.h"
 #include "startup/AppContext.h"
 
 #include <QCheckBox>
@@ -394,6 +397,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(syncB->state(), SyncEngine::State::Failed, kWait);
         ctxB.config.serverBaseUrl = m_server.baseUrl();
         syncB->bookOpened();
+        QVERIFY(syncB->readingTimer()->isActive());
         QTRY_VERIFY_WITH_TIMEOUT(syncB->engine()->lastSynced().isValid(), kWait);
         QCOMPARE(b.db.sync().remotePositionAhead(b.book).value_or(ReadingPosition{}).chapterTitle, u"第二回 承"_s);
         UserCentre *centreB = windowsB.openUserCentre(UserCentre::RemoteBooksNode);
@@ -404,6 +408,21 @@ private Q_SLOTS:
         QTest::mouseClick(centreB->syncStatus()->syncButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!roundsB.isEmpty(), kWait);
         QCOMPARE(centreB->syncStatus()->stateLabel()->text(), u"已同步"_s);
+
+        // "下载" of a catalogue book kept elsewhere: known by its id alone, fetched through the list.
+        QVERIFY(TestSupport::writeFile(m_dir.filePath(u"import/远方.txt"_s), "第一章 起\n正文\n"));
+        QVERIFY(!runServerCommand({u"import"_s, m_dir.filePath(u"import"_s), u"--category"_s, u"武侠仙侠"_s}).isEmpty());
+        CatalogueQuery query;
+        query.search(u"远方"_s);
+        reg.get(SearchUrl(m_server.baseUrl(), query));
+        QVERIFY(registered.wait(kWait));
+        const QString id = ParseCatalogueAnswer(registered.last()[0].value<HttpResult>()).entries.value(0).id;
+        DownloadQueue queue(&b.db, prompter);
+        queue.setDownloadFolder(m_dir.filePath(u"WB/下载"_s));
+        CatalogueUpdates updates(ctxB, prompter, &queue);
+        updates.downloadById(id, u"历史军事"_s, u"远方的书"_s, u"某"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(b.db.findByName(u"远方的书"_s), kWait);
+        QCOMPARE(CatalogueOriginOf(b.db, b.db.findByName(u"远方的书"_s)->id)->catalogueId, id);
 
         windowsA.openUserInfo()->selectNode(UserCentre::LogoutNode);
         QTRY_COMPARE_WITH_TIMEOUT(syncA->state(), SyncEngine::State::Off, kWait);
