@@ -58,11 +58,14 @@ bool AccountSync::isChecking() const
 
 void AccountSync::onCheckAnswer(bool answered, bool valid, bool loggedIn, const QString &account)
 {
-    if (m_engine->isOn()) // the user centre was quicker
-        return Q_EMIT changed();
+    if (m_engine->isOn()) { // the user centre was quicker
+        Q_EMIT changed();
+        return;
+    }
     if (!answered || !valid) {
         m_checkAgain = true;
-        return Q_EMIT changed();
+        Q_EMIT changed();
+        return;
     }
     accountAnswered(loggedIn, account);
 }

@@ -53,13 +53,15 @@ public:
     // State, last synced time and last error, a line each.
     QString summary() const;
     QList<RemoteBook> remoteOnlyBooks() const;
+    // "下载" in the list of other computers' books.
+    void requestDownload(const RemoteBook &book) { Q_EMIT downloadRequested(book); }
 
 Q_SIGNALS:
     // The state, the last synced time or the last error changed.
     void changed();
     // A round brought changes into the library.
     void libraryChanged();
-    // "下载" in the list of other computers' books; the shell fetches it from the catalogue.
+    // The shell fetches the book from the catalogue.
     void downloadRequested(const RemoteBook &book);
 
 private:

@@ -120,6 +120,6 @@ void RemoteBooksPanel::download()
     const QString catalogueId = item ? item->data(0, kCatalogueIdRole).toString() : QString();
     if (catalogueId.isEmpty())
         return;
-    Q_EMIT m_sync.downloadRequested(
+    m_sync.requestDownload(
         RemoteBook{item->data(0, kFingerprintRole).toString(), item->text(2), item->text(0), item->text(1), catalogueId});
 }

@@ -62,7 +62,8 @@ public:
 
     QTreeWidget *tree() const { return m_tree; }
     QTreeWidgetItem *node(int index) const { return m_nodes[index]; }
-    // Panels exist for the user information, profile edit, my-books and upload nodes only.
+    // Panels exist for the user information, profile edit, my-books and upload nodes, and for the
+    // two sync nodes once attachSync() gave them.
     QWidget *panel(int index) const { return m_panels[index]; }
     UserInfoPanel *userInfo() const { return m_userInfo; }
     ProfileEditPanel *profileEdit() const { return m_profileEdit; }

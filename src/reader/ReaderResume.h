@@ -37,7 +37,7 @@ public:
     // the remembered place, or goes there when the book is opened to resume.
     void bookOpened(int openedChapter);
     // The library learned a newer place in the open book from another computer (a sync round):
-    // the bar offers it. The page stays where the reader is.
+    // the bar offers it, once; the page stays where the reader is.
     void offerPlaceFromElsewhere();
     // Goes to the place the bar offers.
     void resume();
@@ -61,4 +61,5 @@ private:
     bool m_resumeOnOpen = false;
     bool m_armed = false;
     int m_openedChapter = 0;
+    QString m_offeredElsewhere; // the place from elsewhere last offered: path and time
 };

@@ -354,9 +354,14 @@ private Q_SLOTS:
         QVERIFY(sync.apply({SyncItem{u"position"_s, sync.fingerprintOf(book.path),
                                      QDateTime::currentMSecsSinceEpoch() + 60000, false,
                                      LibrarySync::positionPayload(there), 0, {}}}));
-        Q_EMIT m_window->accounts()->sync()->engine()->libraryChanged();
+        SyncEngine *engine = m_window->accounts()->sync()->engine();
+        Q_EMIT engine->libraryChanged();
         QVERIFY(m_reader->resumeBar()->text().contains(chapters.at(5).title));
         QVERIFY(m_reader->resumeBar()->isVisible() && m_reader->shownChapter() == 5);
+        // Closed, it stays closed through the next round that changes something else.
+        m_reader->resumeBar()->hide();
+        Q_EMIT engine->libraryChanged();
+        QVERIFY(m_reader->resumeBar()->isHidden());
     }
 
     // Ctrl+F finds in the chapter with the view's own search; switched to the whole book, the
