@@ -10,6 +10,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 
@@ -328,9 +329,11 @@ bool LibrarySync::forget(const PendingSyncItem &change, qint64 upTo)
                             {change.item.kind, change.path, upTo});
 }
 
-bool LibrarySync::settle(const PendingSyncItem &sent)
+bool LibrarySync::settle(const QList<PendingSyncItem> &sent)
 {
-    return forget(sent, sent.item.changed);
+    return inTransaction(m_connection.db(), [&] {
+        return std::all_of(sent.cbegin(), sent.cend(), [this](const PendingSyncItem &p) { return forget(p, p.item.changed); });
+    });
 }
 
 QString LibrarySync::positionPayload(const ReadingPosition &p)

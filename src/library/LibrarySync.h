@@ -58,8 +58,8 @@ public:
     // The oldest waiting changes, as items to push. A change of a file never fingerprinted
     // waits while the file is there and is dropped once it is gone: it cannot be named.
     QList<PendingSyncItem> pendingItems(int limit);
-    // The server holds what was sent: the change is done unless it changed again since.
-    bool settle(const PendingSyncItem &sent);
+    // The server holds what was sent: each change is done unless it changed again since.
+    bool settle(const QList<PendingSyncItem> &sent);
 
     // Takes the server's versions: each newer than the change waiting here (if any) replaces the
     // shelf entry, the bookmark or the bookmark list entry of every file with that fingerprint,
