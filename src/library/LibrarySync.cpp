@@ -382,19 +382,13 @@ bool LibrarySync::applyOne(const SyncItem &item)
     } else if (item.kind != kShelf) {
         return true;
     }
-    // The files holding that book, unless a later change of theirs is waiting to be sent.
-    q.prepare(QStringLiteral("SELECT f.path FROM SyncFingerprint f WHERE f.fingerprint = ? AND NOT EXISTS"
-                             " (SELECT 1 FROM SyncChange c WHERE c.kind = ? AND c.path = f.path AND c.changed >= ?)"));
-    BindAll(q, {fingerprint, item.kind, item.changed});
-    if (!q.exec())
-        return false;
-    QStringList paths;
-    while (q.next())
-        paths.append(q.value(0).toString());
     q.finish();
+    const std::optional<QStringList> paths = filesTaking(item, fingerprint, {});
+    if (!paths)
+        return false;
     const QJsonObject o = object(item.payload);
-    for (const QString &path : paths) {
-        bool ok = m_connection.run(QStringLiteral("DELETE FROM SyncChange WHERE kind = ? AND path = ?"), {item.kind, path});
+    for (const QString &path : *paths) {
+        bool ok = forget({item, path, {}}, std::numeric_limits<qint64>::max());
         if (item.kind == kBookmark) {
             const QString title = item.deleted ? QStringLiteral("Null") : o.value(QStringLiteral("title")).toString();
             ok = ok && m_connection.run(QStringLiteral("UPDATE BookList SET marke = ? WHERE path = ?"), {title, path});
@@ -416,17 +410,9 @@ bool LibrarySync::applyOne(const SyncItem &item)
 
 bool LibrarySync::applyListEntry(const SyncItem &item, const QString &fingerprint, const QString &entry)
 {
-    // The files holding that book, unless a later change of that entry of theirs waits.
-    QSqlQuery q(m_connection.db());
-    q.prepare(QStringLiteral("SELECT f.path FROM SyncFingerprint f WHERE f.fingerprint = ? AND NOT EXISTS"
-                             " (SELECT 1 FROM SyncMarkChange c WHERE c.book = f.path AND c.id = ? AND c.changed >= ?)"));
-    BindAll(q, {fingerprint, entry, item.changed});
-    if (!q.exec())
+    const std::optional<QStringList> paths = filesTaking(item, fingerprint, entry);
+    if (!paths)
         return false;
-    QStringList paths;
-    while (q.next())
-        paths.append(q.value(0).toString());
-    q.finish();
     const QJsonObject o = object(item.payload);
     BookmarkEntry e;
     e.id = entry;
@@ -439,13 +425,29 @@ bool LibrarySync::applyListEntry(const SyncItem &item, const QString &fingerprin
     e.changed = item.changed;
     e.removed = item.deleted;
     LibraryBookmarks list(m_connection);
-    for (const QString &path : std::as_const(paths)) {
+    for (const QString &path : *paths) {
         e.book = path;
-        if (!m_connection.run(QStringLiteral("DELETE FROM SyncMarkChange WHERE book = ? AND id = ?"), {path, entry}) ||
-            !list.store(e))
+        if (!forget({item, path, entry}, std::numeric_limits<qint64>::max()) || !list.store(e))
             return false;
     }
     return true;
+}
+
+std::optional<QStringList> LibrarySync::filesTaking(const SyncItem &item, const QString &fingerprint,
+                                                    const QString &entry) const
+{
+    QSqlQuery q(m_connection.db());
+    q.prepare(QStringLiteral("SELECT f.path FROM SyncFingerprint f WHERE f.fingerprint = ? AND NOT EXISTS (%1)")
+                  .arg(entry.isEmpty()
+                           ? QStringLiteral("SELECT 1 FROM SyncChange c WHERE c.kind = ? AND c.path = f.path AND c.changed >= ?")
+                           : QStringLiteral("SELECT 1 FROM SyncMarkChange c WHERE c.id = ? AND c.book = f.path AND c.changed >= ?")));
+    BindAll(q, {fingerprint, entry.isEmpty() ? item.kind : entry, item.changed});
+    if (!q.exec())
+        return std::nullopt;
+    QStringList paths;
+    while (q.next())
+        paths.append(q.value(0).toString());
+    return paths;
 }
 
 qint64 LibrarySync::cursor() const

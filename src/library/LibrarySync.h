@@ -82,7 +82,11 @@ private:
     bool applyOne(const SyncItem &item);
     bool applyListEntry(const SyncItem &item, const QString &fingerprint, const QString &entry);
     QString option(const QString &name) const;
+    // Forgets the waiting change, unless it changed again after upTo.
     bool forget(const PendingSyncItem &change, qint64 upTo);
+    // The files holding the book that take the server's version of the item: all but those where
+    // a change of it at least as new waits to be sent; none when the database refused.
+    std::optional<QStringList> filesTaking(const SyncItem &item, const QString &fingerprint, const QString &entry) const;
 
     LibraryConnection &m_connection;
 };
