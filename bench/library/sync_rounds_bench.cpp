@@ -71,7 +71,8 @@ struct Computer
         QNetworkRequest form{QUrl(account)};
         form.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
         wait(manager.post(form, QByteArrayLiteral("action=reg&username=reader&userpass=secret&email=r%40x%2Ecn")));
-        wait(manager.get(QNetworkRequest(QUrl(account + QStringLiteral("?action=login&username=reader&password=secret")))));
+        wait(manager.get(
+            QNetworkRequest(QUrl(account + QStringLiteral("?action=login&username=reader&password=secret")))));
     }
     // One whole round, begun by `begin` (the engine's start, say) or else asked for now; false
     // when it failed.
@@ -111,12 +112,16 @@ void fill(LibraryDb &db, const QString &folder)
         QFile f(path);
         if (f.open(QIODevice::WriteOnly))
             f.write(QStringLiteral("第一回 起\n正文%1。\n").arg(b).repeated(50).toUtf8());
-        db.insertBook(QStringLiteral("武侠仙侠"), QStringLiteral("第%1部 长篇连载小说").arg(b), QStringLiteral("作者%1").arg(b), path);
+        db.insertBook(QStringLiteral("武侠仙侠"), QStringLiteral("第%1部 长篇连载小说").arg(b),
+                      QStringLiteral("作者%1").arg(b), path);
         db.saveReadingPosition({path, 12, QStringLiteral("第十二回 风雪山神庙"), 0.4, 632, 1000, {}});
         db.setBookmark(path, QStringLiteral("第十回 夜奔"));
         for (int m = 0; m < kListEntries; ++m) {
-            BookmarkEntry entry{.book = path, .chapter = m + 1, .chapterTitle = QStringLiteral("第%1回").arg(m + 1),
-                                .fraction = 0.25 * m, .excerpt = QStringLiteral("林冲踏着那瑞雪，迎着北风，飞也似奔到草场门口"),
+            BookmarkEntry entry{.book = path,
+                                .chapter = m + 1,
+                                .chapterTitle = QStringLiteral("第%1回").arg(m + 1),
+                                .fraction = 0.25 * m,
+                                .excerpt = QStringLiteral("林冲踏着那瑞雪，迎着北风，飞也似奔到草场门口"),
                                 .note = QStringLiteral("此处伏笔")};
             db.bookmarks().add(entry);
         }
@@ -153,7 +158,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QString binDir = qEnvironmentVariable("FOLIOWAY_BIN_DIR", QCoreApplication::applicationDirPath());
     QTemporaryDir dir;
-    if (!run("sqlite", binDir, {QStringLiteral("--data"), dir.filePath(QStringLiteral("sqlite"))}, dir.filePath(QStringLiteral("c1"))))
+    if (!run("sqlite", binDir, {QStringLiteral("--data"), dir.filePath(QStringLiteral("sqlite"))},
+             dir.filePath(QStringLiteral("c1"))))
         return 1;
     if (PgCluster::programs().isEmpty() || !QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) {
         std::printf("postgresql not installed, skipped\n");
