@@ -303,6 +303,18 @@ private Q_SLOTS:
         QVERIFY(sync.isEnabled());
     }
 
+    // A library whose log ran before bookmark lists travelled queues its lists once.
+    void syncLog_listsOfAnEarlierLogQueuedOnce()
+    {
+        BookmarkEntry entry{.book = m_dir.filePath(u"书.txt"_s), .note = u"旧"_s};
+        QVERIFY(m_db->bookmarks().add(entry));
+        QVERIFY(m_db->connection().run(u"INSERT INTO Options (name, value) VALUES ('SyncOn', '1')"_s, {}));
+        QVERIFY(m_db->sync().enable());
+        QCOMPARE(rows(u"SyncMarkChange"_s), 1);
+        QVERIFY(m_db->connection().run(u"DELETE FROM SyncMarkChange"_s, {}) && m_db->sync().enable());
+        QCOMPARE(rows(u"SyncMarkChange"_s), 0);
+    }
+
     // A place from another computer is offered when it is newer and elsewhere than the one here.
     void syncPosition_offeredOnlyWhenAheadAndElsewhere()
     {
