@@ -1,15 +1,19 @@
 // Synchronised reading of one reader with a large shelf: 2,000 books with their shelf entries
-// and places and 10,000 bookmarks sent from one computer in pushes of 500, read in full by a
-// second one, then the incremental sync with nothing changed. On SQLite and, when it is
-// installed, PostgreSQL. Prints requests, bytes and milliseconds of each step.
+// and places and 10,000 bookmarks (each book's own and four entries of its bookmark list), as
+// the program writes them, sent from one computer in pushes of 500, read in full by a second
+// one, then the incremental sync with nothing changed. On SQLite and, when it is installed,
+// PostgreSQL. Prints requests, bytes and milliseconds of each step. The program's whole rounds,
+// its library included, are measured by bench_sync_rounds (bench/library).
 
 #include "LiveServer.h"
 #include "PgCluster.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QUuid>
 
 #include <cstdio>
 
@@ -101,19 +105,28 @@ bool run(const char *backEnd, const QString &binDir, const QStringList &argument
     const qsizetype at = login.head.indexOf("folioway_session=");
     const QByteArray cookie = login.head.mid(at, login.head.indexOf(';', at) - at);
 
-    // The computer's changes as they would be queued: per book its shelf entry and place, then
-    // five bookmarks per book.
+    // The computer's changes as they would be queued: per book its shelf entry and place, its
+    // own bookmark ("/0") and four entries of its bookmark list (keyed by the entry's id).
     QList<QByteArray> items;
     const qint64 t0 = 1765000000000;
     for (int b = 0; b < 2000; ++b) {
-        const QString book = QStringLiteral("%1:%2").arg(300000 + b * 37).arg(qHash(b) | 0x1000000000ull, 0, 16);
+        const QString book = QStringLiteral("%1:%2").arg(300000 + b * 37).arg(QString::fromLatin1(
+            QCryptographicHash::hash(QByteArray::number(b), QCryptographicHash::Sha1).toHex()));
         items << item("shelf", book, t0 + b,
-                      QStringLiteral("title=第%1部 长篇连载小说\nauthor=作者%1\ncategory=武侠仙侠\ncatalogue=%2").arg(b).arg(b + 1));
+                      QStringLiteral(R"({"author":"作者%1","catalogue":"%2","name":"第%1部 长篇连载小说","type":"武侠仙侠"})")
+                          .arg(b)
+                          .arg(b + 1));
         items << item("position", book, t0 + b,
-                      QStringLiteral("chapter=第十二回 风雪山神庙\nindex=12\noffset=%1\npercent=63.2").arg(b * 11));
-        for (int m = 0; m < 5; ++m)
-            items << item("bookmark", book + QStringLiteral("/%1").arg(m), t0 + b,
-                          QStringLiteral("chapter=第%1回\noffset=%2\nnote=此处伏笔").arg(m + 1).arg(m * 1000));
+                      QStringLiteral(R"({"chapter":12,"fraction":0.4,"lineCount":1000,"linesRead":%1,"title":"第十二回 风雪山神庙"})")
+                          .arg(b % 1000));
+        items << item("bookmark", book + QStringLiteral("/0"), t0 + b, QStringLiteral(R"({"title":"第十回 夜奔"})"));
+        for (int m = 0; m < 4; ++m)
+            items << item("bookmark", book + u'/' + QUuid::createUuid().toString(QUuid::WithoutBraces), t0 + b,
+                          QStringLiteral(R"({"chapter":%1,"chapterTitle":"第%1回","excerpt":"林冲踏着那瑞雪，迎着北风，)"
+                                         R"(飞也似奔到草场门口","fraction":%2,"made":%3,"note":"此处伏笔"})")
+                              .arg(m + 1)
+                              .arg(0.25 * m)
+                              .arg(t0 + b));
     }
     Step first;
     QElapsedTimer t;

@@ -1,5 +1,6 @@
 #include "library/LibrarySync.h"
 
+#include "library/LibraryBookmarks.h"
 #include "library/LibrarySql.h"
 
 #include <QDateTime>
@@ -9,16 +10,24 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
+#include <functional>
+#include <limits>
+
 namespace {
 
 const auto kOn = QStringLiteral("SyncOn");
 const auto kCursor = QStringLiteral("SyncCursor");
 const auto kAccount = QStringLiteral("SyncAccount");
+// Set once the bookmark lists were queued, which a log started before they travelled did not.
+const auto kListQueued = QStringLiteral("SyncListQueued");
 const auto kShelf = QStringLiteral("shelf");
 const auto kBookmark = QStringLiteral("bookmark");
 const auto kPosition = QStringLiteral("position");
-// The book's own bookmark; a list of further bookmarks would number its entries from 1.
-const auto kBookmarkId = QStringLiteral("/0");
+// A bookmark's key is the book's fingerprint, this separator and the bookmark's id: "0" for the
+// book's own bookmark, the entry's id for an entry of its bookmark list.
+const QChar kIdSeparator = QLatin1Char('/');
+const auto kOwnBookmark = QStringLiteral("0");
 
 // Milliseconds since 1970 UTC, as the server and every computer count them.
 const char kNowMs[] = "CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER)";
@@ -43,6 +52,105 @@ QJsonObject object(const QString &payload)
     return QJsonDocument::fromJson(payload.toUtf8()).object();
 }
 
+// Runs work in one transaction, kept only when all of it succeeded.
+bool inTransaction(QSqlDatabase d, const std::function<bool()> &work)
+{
+    if (!d.transaction())
+        return false;
+    if (!work() || !d.commit()) {
+        d.rollback();
+        return false;
+    }
+    return true;
+}
+
+// The columns pendingItems() reads, in its query's order.
+enum PendingColumn
+{
+    Kind,
+    Path,
+    Changed,
+    Entry,
+    Fingerprint,
+    ShelfId,
+    ShelfType,
+    ShelfName,
+    ShelfAuthor,
+    ShelfMark,
+    ShelfCatalogue,
+    PositionPath,
+    PositionChapter,
+    PositionTitle,
+    PositionFraction,
+    PositionLinesRead,
+    PositionLineCount,
+    MarkChapter,
+    MarkTitle,
+    MarkFraction,
+    MarkExcerpt,
+    MarkNote,
+    MarkMade,
+    MarkRemoved,
+};
+
+// A list entry as it travels. A note too long for an item is cut, so the payload stays whole.
+QString listEntryPayload(const QSqlQuery &q)
+{
+    QString note = q.value(MarkNote).toString();
+    for (;;) {
+        const QString payload = json({{QStringLiteral("chapter"), q.value(MarkChapter).toInt()},
+                                      {QStringLiteral("chapterTitle"), q.value(MarkTitle).toString()},
+                                      {QStringLiteral("fraction"), q.value(MarkFraction).toDouble()},
+                                      {QStringLiteral("excerpt"), q.value(MarkExcerpt).toString()},
+                                      {QStringLiteral("note"), note},
+                                      {QStringLiteral("made"), localTimeMs(q.value(MarkMade).toString())}});
+        if (payload.size() <= SyncLimits::PayloadChars || note.isEmpty())
+            return payload;
+        note.chop(std::min(note.size(), payload.size() - SyncLimits::PayloadChars));
+    }
+}
+
+// The item of one waiting change, from a row of pendingItems()'s query.
+void fillItem(SyncItem &item, const QString &entry, const QSqlQuery &q)
+{
+    const bool onShelf = !q.value(ShelfId).isNull();
+    if (item.kind == kShelf) {
+        item.deleted = !onShelf;
+        if (onShelf) {
+            QJsonObject o{{QStringLiteral("type"), q.value(ShelfType).toString()},
+                          {QStringLiteral("name"), q.value(ShelfName).toString()},
+                          {QStringLiteral("author"), q.value(ShelfAuthor).toString()}};
+            const QString catalogue = q.value(ShelfCatalogue).toString();
+            if (!catalogue.isEmpty())
+                o.insert(QStringLiteral("catalogue"), catalogue);
+            item.payload = json(o);
+        }
+    } else if (item.kind == kBookmark && !entry.isEmpty()) {
+        item.key += kIdSeparator + entry;
+        item.deleted = q.value(MarkRemoved).isNull() || q.value(MarkRemoved).toInt() != 0;
+        if (!item.deleted)
+            item.payload = listEntryPayload(q);
+    } else if (item.kind == kBookmark) {
+        item.key += kIdSeparator + kOwnBookmark;
+        const QString title = onShelf ? q.value(ShelfMark).toString() : QString();
+        item.deleted = title.isEmpty() || title.compare(QLatin1String("Null"), Qt::CaseInsensitive) == 0;
+        if (!item.deleted)
+            item.payload = json({{QStringLiteral("title"), title}});
+    } else {
+        item.deleted = q.value(PositionPath).isNull();
+        if (!item.deleted) {
+            ReadingPosition position;
+            position.chapter = q.value(PositionChapter).toInt();
+            position.chapterTitle = q.value(PositionTitle).toString();
+            position.fraction = q.value(PositionFraction).toDouble();
+            position.linesRead = q.value(PositionLinesRead).toLongLong();
+            position.lineCount = q.value(PositionLineCount).toLongLong();
+            item.payload = LibrarySync::positionPayload(position);
+        }
+    }
+    item.payload.truncate(SyncLimits::PayloadChars);
+}
+
 } // namespace
 
 QStringList LibrarySyncSchema()
@@ -50,6 +158,8 @@ QStringList LibrarySyncSchema()
     const QString on = QStringLiteral("EXISTS (SELECT 1 FROM Options WHERE name = 'SyncOn' AND value = '1')");
     const QString log = QStringLiteral("INSERT OR REPLACE INTO SyncChange (kind, path, changed) VALUES ('%1', %2, ")
                         + QString::fromLatin1(kNowMs) + QStringLiteral(");");
+    const QString markLog =
+        QStringLiteral("INSERT OR REPLACE INTO SyncMarkChange (book, id, changed) VALUES (NEW.book, NEW.id, NEW.changed);");
     auto trigger = [&](const QString &name, const QString &event, const QString &when, const QString &body) {
         return QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1 AFTER %2 FOR EACH ROW WHEN %3%4 BEGIN %5 END")
             .arg(name, event, on, when.isEmpty() ? QString() : QStringLiteral(" AND ") + when, body);
@@ -75,27 +185,35 @@ QStringList LibrarySyncSchema()
                 QStringLiteral("OLD.marke IS NOT NEW.marke"), log.arg(kBookmark, QStringLiteral("NEW.path"))),
         trigger(QStringLiteral("SyncLogPosition"), QStringLiteral("INSERT ON ReadingPosition"), {},
                 log.arg(kPosition, QStringLiteral("NEW.path"))),
+        // An entry of a bookmark list carries its own moment of change, which travels with it.
+        QStringLiteral("CREATE TABLE IF NOT EXISTS SyncMarkChange (book TEXT NOT NULL COLLATE NOCASE, id TEXT NOT NULL,"
+                       " changed INTEGER NOT NULL, PRIMARY KEY (book, id))"),
+        trigger(QStringLiteral("SyncLogMarkAdded"), QStringLiteral("INSERT ON Bookmarks"), {}, markLog),
+        trigger(QStringLiteral("SyncLogMarkEdited"), QStringLiteral("UPDATE ON Bookmarks"), {}, markLog),
     };
+}
+
+QString LibrarySync::option(const QString &name) const
+{
+    QSqlQuery q(m_connection.db());
+    q.prepare(QStringLiteral("SELECT value FROM Options WHERE name = ?"));
+    q.addBindValue(name);
+    return q.exec() && q.next() ? q.value(0).toString() : QString();
 }
 
 bool LibrarySync::isEnabled() const
 {
-    QSqlQuery q(m_connection.db());
-    q.prepare(QStringLiteral("SELECT value FROM Options WHERE name = ?"));
-    q.addBindValue(kOn);
-    return q.exec() && q.next() && q.value(0).toString() == QLatin1String("1");
+    return option(kOn) == QLatin1String("1");
 }
 
 bool LibrarySync::enable()
 {
-    if (isEnabled())
+    const bool wasOn = isEnabled();
+    if (wasOn && option(kListQueued) == QLatin1String("1"))
         return true;
-    QSqlDatabase d = m_connection.db();
-    if (!d.transaction())
-        return false;
-    QSqlQuery q(d);
     QList<QVariantList> rows;
-    if (q.exec(QStringLiteral("SELECT path, lastread, marke FROM BookList"))) {
+    QSqlQuery q(m_connection.db());
+    if (!wasOn && q.exec(QStringLiteral("SELECT path, lastread, marke FROM BookList"))) {
         while (q.next()) {
             const qint64 when = localTimeMs(q.value(1).toString());
             rows.append({kShelf, q.value(0), when});
@@ -103,20 +221,22 @@ bool LibrarySync::enable()
                 rows.append({kBookmark, q.value(0), when});
         }
     }
-    if (q.exec(QStringLiteral("SELECT path, saved FROM ReadingPosition"))) {
+    if (!wasOn && q.exec(QStringLiteral("SELECT path, saved FROM ReadingPosition"))) {
         while (q.next())
             rows.append({kPosition, q.value(0), localTimeMs(q.value(1).toString())});
     }
     q.finish();
-    bool ok = true;
-    for (const QVariantList &row : rows)
-        ok = ok && m_connection.run(QStringLiteral("INSERT OR IGNORE INTO SyncChange (kind, path, changed) VALUES (?, ?, ?)"), row);
-    ok = ok && m_connection.run(QStringLiteral("INSERT OR REPLACE INTO Options (name, value) VALUES (?, '1')"), {kOn});
-    if (!ok || !d.commit()) {
-        d.rollback();
-        return false;
-    }
-    return true;
+    return inTransaction(m_connection.db(), [&] {
+        for (const QVariantList &row : std::as_const(rows)) {
+            if (!m_connection.run(QStringLiteral("INSERT OR IGNORE INTO SyncChange (kind, path, changed) VALUES (?, ?, ?)"), row))
+                return false;
+        }
+        return m_connection.run(QStringLiteral("INSERT OR IGNORE INTO SyncMarkChange (book, id, changed)"
+                                               " SELECT book, id, changed FROM Bookmarks"),
+                                {}) &&
+               m_connection.run(QStringLiteral("INSERT OR REPLACE INTO Options (name, value) VALUES (?, '1'), (?, '1')"),
+                                {kOn, kListQueued});
+    });
 }
 
 QList<FingerprintEntry> LibrarySync::fingerprintEntries() const
@@ -124,7 +244,7 @@ QList<FingerprintEntry> LibrarySync::fingerprintEntries() const
     QList<FingerprintEntry> entries;
     QSqlQuery q(m_connection.db());
     if (!q.exec(QStringLiteral("SELECT p.path, f.size, f.modified, f.fingerprint FROM"
-                               " (SELECT path FROM BookList UNION SELECT path FROM SyncChange) p"
+                               " (SELECT path FROM BookList UNION SELECT path FROM SyncChange UNION SELECT book FROM SyncMarkChange) p"
                                " LEFT JOIN SyncFingerprint f ON f.path = p.path")))
         return entries;
     while (q.next()) {
@@ -136,18 +256,15 @@ QList<FingerprintEntry> LibrarySync::fingerprintEntries() const
 
 bool LibrarySync::storeFingerprints(const QList<FingerprintEntry> &entries)
 {
-    QSqlDatabase d = m_connection.db();
-    if (!d.transaction())
-        return false;
-    for (const FingerprintEntry &e : entries) {
-        if (!m_connection.run(QStringLiteral("INSERT OR REPLACE INTO SyncFingerprint (path, size, modified, fingerprint)"
-                                             " VALUES (?, ?, ?, ?)"),
-                              {e.path, e.size, e.modified, e.fingerprint})) {
-            d.rollback();
-            return false;
+    return inTransaction(m_connection.db(), [&] {
+        for (const FingerprintEntry &e : entries) {
+            if (!m_connection.run(QStringLiteral("INSERT OR REPLACE INTO SyncFingerprint (path, size, modified, fingerprint)"
+                                                 " VALUES (?, ?, ?, ?)"),
+                                  {e.path, e.size, e.modified, e.fingerprint}))
+                return false;
         }
-    }
-    return d.commit();
+        return true;
+    });
 }
 
 QString LibrarySync::fingerprintOf(const QString &path) const
@@ -161,68 +278,62 @@ QString LibrarySync::fingerprintOf(const QString &path) const
 QList<PendingSyncItem> LibrarySync::pendingItems(int limit)
 {
     QList<PendingSyncItem> items;
-    QList<QVariantList> unnamed;
+    QList<PendingSyncItem> unnamed;
     QSqlQuery q(m_connection.db());
+    // The catalogue's table comes with the first download from there.
+    const bool catalogue = q.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'CatalogueOrigin'")) && q.next();
+    q.finish();
     q.prepare(QStringLiteral(
-        "SELECT c.kind, c.path, c.changed, f.fingerprint, b.id, b.type, b.name, b.author, b.marke,"
-        " r.path, r.chapter, r.chapterTitle, r.fraction, r.linesRead, r.lineCount"
-        " FROM SyncChange c LEFT JOIN SyncFingerprint f ON f.path = c.path"
+        "SELECT c.kind, c.path, c.changed, c.entry, f.fingerprint, b.id, b.type, b.name, b.author, b.marke, %1,"
+        " r.path, r.chapter, r.chapterTitle, r.fraction, r.linesRead, r.lineCount,"
+        " m.chapter, m.chapterTitle, m.fraction, m.excerpt, m.note, m.made, m.removed"
+        " FROM (SELECT kind, path, changed, '' AS entry FROM SyncChange"
+        "  UNION ALL SELECT 'bookmark', book, changed, id FROM SyncMarkChange ORDER BY changed LIMIT ?) c"
+        " LEFT JOIN SyncFingerprint f ON f.path = c.path"
         " LEFT JOIN BookList b ON b.id = (SELECT id FROM BookList WHERE path = c.path ORDER BY id LIMIT 1)"
-        " LEFT JOIN ReadingPosition r ON r.path = c.path ORDER BY c.changed LIMIT ?"));
+        " LEFT JOIN ReadingPosition r ON r.path = c.path"
+        " LEFT JOIN Bookmarks m ON m.book = c.path AND m.id = c.entry ORDER BY c.changed")
+                  .arg(catalogue ? QStringLiteral("(SELECT catalogueId FROM CatalogueOrigin WHERE bookId = b.id)")
+                                 : QStringLiteral("NULL")));
     q.addBindValue(limit);
     if (!q.exec())
         return items;
     while (q.next()) {
         PendingSyncItem p;
-        p.path = q.value(1).toString();
-        p.item.kind = q.value(0).toString();
-        p.item.changed = q.value(2).toLongLong();
-        const QString fingerprint = q.value(3).toString();
-        if (fingerprint.isEmpty()) {
+        p.path = q.value(Path).toString();
+        p.entry = q.value(Entry).toString();
+        p.item.kind = q.value(Kind).toString();
+        p.item.changed = q.value(Changed).toLongLong();
+        p.item.key = q.value(Fingerprint).toString();
+        if (p.item.key.isEmpty()) {
             // A file added since the last fingerprints were taken waits for the next round.
             if (!QFileInfo(p.path).isFile())
-                unnamed.append({p.item.kind, p.path});
+                unnamed.append(p);
             continue;
         }
-        p.item.key = fingerprint;
-        const bool onShelf = !q.value(4).isNull();
-        if (p.item.kind == kShelf) {
-            p.item.deleted = !onShelf;
-            if (onShelf)
-                p.item.payload = json({{QStringLiteral("type"), q.value(5).toString()},
-                                       {QStringLiteral("name"), q.value(6).toString()},
-                                       {QStringLiteral("author"), q.value(7).toString()}});
-        } else if (p.item.kind == kBookmark) {
-            p.item.key += kBookmarkId;
-            const QString title = onShelf ? q.value(8).toString() : QString();
-            p.item.deleted = title.isEmpty() || title.compare(QLatin1String("Null"), Qt::CaseInsensitive) == 0;
-            if (!p.item.deleted)
-                p.item.payload = json({{QStringLiteral("title"), title}});
-        } else {
-            p.item.deleted = q.value(9).isNull();
-            if (!p.item.deleted) {
-                ReadingPosition position;
-                position.chapter = q.value(10).toInt();
-                position.chapterTitle = q.value(11).toString();
-                position.fraction = q.value(12).toDouble();
-                position.linesRead = q.value(13).toLongLong();
-                position.lineCount = q.value(14).toLongLong();
-                p.item.payload = positionPayload(position);
-            }
-        }
-        p.item.payload.truncate(SyncLimits::PayloadChars);
+        fillItem(p.item, p.entry, q);
         items.append(p);
     }
     q.finish();
-    for (const QVariantList &row : unnamed)
-        m_connection.run(QStringLiteral("DELETE FROM SyncChange WHERE kind = ? AND path = ?"), row);
+    for (const PendingSyncItem &p : std::as_const(unnamed))
+        forget(p, std::numeric_limits<qint64>::max());
     return items;
 }
 
-bool LibrarySync::settle(const PendingSyncItem &sent)
+bool LibrarySync::forget(const PendingSyncItem &change, qint64 upTo)
 {
+    if (!change.entry.isEmpty())
+        return m_connection.run(QStringLiteral("DELETE FROM SyncMarkChange WHERE book = ? AND id = ? AND changed <= ?"),
+                                {change.path, change.entry, upTo});
     return m_connection.run(QStringLiteral("DELETE FROM SyncChange WHERE kind = ? AND path = ? AND changed <= ?"),
-                            {sent.item.kind, sent.path, sent.item.changed});
+                            {change.item.kind, change.path, upTo});
+}
+
+bool LibrarySync::settle(const QList<PendingSyncItem> &sent)
+{
+    return inTransaction(m_connection.db(), [&] {
+        return std::all_of(sent.cbegin(), sent.cend(), [this](const PendingSyncItem &p) { return forget(p, p.item.changed); });
+    });
 }
 
 QString LibrarySync::positionPayload(const ReadingPosition &p)
@@ -236,19 +347,13 @@ QString LibrarySync::positionPayload(const ReadingPosition &p)
 
 bool LibrarySync::apply(const QList<SyncItem> &items)
 {
-    QSqlDatabase d = m_connection.db();
-    if (!d.transaction())
-        return false;
-    // What the server gives is no change of this computer's: the log is paused meanwhile.
-    bool ok = m_connection.run(QStringLiteral("UPDATE Options SET value = '0' WHERE name = ?"), {kOn});
-    for (const SyncItem &item : items)
-        ok = ok && applyOne(item);
-    ok = ok && m_connection.run(QStringLiteral("UPDATE Options SET value = '1' WHERE name = ?"), {kOn});
-    if (!ok || !d.commit()) {
-        d.rollback();
-        return false;
-    }
-    return true;
+    return inTransaction(m_connection.db(), [&] {
+        // What the server gives is no change of this computer's: the log is paused meanwhile.
+        bool ok = m_connection.run(QStringLiteral("UPDATE Options SET value = '0' WHERE name = ?"), {kOn});
+        for (const SyncItem &item : items)
+            ok = ok && applyOne(item);
+        return ok && m_connection.run(QStringLiteral("UPDATE Options SET value = '1' WHERE name = ?"), {kOn});
+    });
 }
 
 bool LibrarySync::applyOne(const SyncItem &item)
@@ -267,25 +372,23 @@ bool LibrarySync::applyOne(const SyncItem &item)
         return true; // offered, never taken over by itself
     QString fingerprint = item.key;
     if (item.kind == kBookmark) {
-        if (!fingerprint.endsWith(kBookmarkId))
+        const qsizetype separator = fingerprint.indexOf(kIdSeparator);
+        if (separator < 0)
             return true;
-        fingerprint.chop(kBookmarkId.size());
+        const QString id = fingerprint.mid(separator + 1);
+        fingerprint.truncate(separator);
+        if (id != kOwnBookmark)
+            return id.isEmpty() || applyListEntry(item, fingerprint, id);
     } else if (item.kind != kShelf) {
         return true;
     }
-    // The files holding that book, unless a later change of theirs is waiting to be sent.
-    q.prepare(QStringLiteral("SELECT f.path FROM SyncFingerprint f WHERE f.fingerprint = ? AND NOT EXISTS"
-                             " (SELECT 1 FROM SyncChange c WHERE c.kind = ? AND c.path = f.path AND c.changed >= ?)"));
-    BindAll(q, {fingerprint, item.kind, item.changed});
-    if (!q.exec())
-        return false;
-    QStringList paths;
-    while (q.next())
-        paths.append(q.value(0).toString());
     q.finish();
+    const std::optional<QStringList> paths = filesTaking(item, fingerprint, {});
+    if (!paths)
+        return false;
     const QJsonObject o = object(item.payload);
-    for (const QString &path : paths) {
-        bool ok = m_connection.run(QStringLiteral("DELETE FROM SyncChange WHERE kind = ? AND path = ?"), {item.kind, path});
+    for (const QString &path : *paths) {
+        bool ok = forget({item, path, {}}, std::numeric_limits<qint64>::max());
         if (item.kind == kBookmark) {
             const QString title = item.deleted ? QStringLiteral("Null") : o.value(QStringLiteral("title")).toString();
             ok = ok && m_connection.run(QStringLiteral("UPDATE BookList SET marke = ? WHERE path = ?"), {title, path});
@@ -305,12 +408,51 @@ bool LibrarySync::applyOne(const SyncItem &item)
     return true;
 }
 
-qint64 LibrarySync::cursor() const
+bool LibrarySync::applyListEntry(const SyncItem &item, const QString &fingerprint, const QString &entry)
+{
+    const std::optional<QStringList> paths = filesTaking(item, fingerprint, entry);
+    if (!paths)
+        return false;
+    const QJsonObject o = object(item.payload);
+    BookmarkEntry e;
+    e.id = entry;
+    e.chapter = o.value(QStringLiteral("chapter")).toInt();
+    e.chapterTitle = o.value(QStringLiteral("chapterTitle")).toString();
+    e.fraction = o.value(QStringLiteral("fraction")).toDouble();
+    e.excerpt = o.value(QStringLiteral("excerpt")).toString();
+    e.note = o.value(QStringLiteral("note")).toString();
+    e.made = QDateTime::fromMSecsSinceEpoch(o.value(QStringLiteral("made")).toInteger(item.changed));
+    e.changed = item.changed;
+    e.removed = item.deleted;
+    LibraryBookmarks list(m_connection);
+    for (const QString &path : *paths) {
+        e.book = path;
+        if (!forget({item, path, entry}, std::numeric_limits<qint64>::max()) || !list.store(e))
+            return false;
+    }
+    return true;
+}
+
+std::optional<QStringList> LibrarySync::filesTaking(const SyncItem &item, const QString &fingerprint,
+                                                    const QString &entry) const
 {
     QSqlQuery q(m_connection.db());
-    q.prepare(QStringLiteral("SELECT value FROM Options WHERE name = ?"));
-    q.addBindValue(kCursor);
-    return q.exec() && q.next() ? q.value(0).toLongLong() : 0;
+    q.prepare(QStringLiteral("SELECT f.path FROM SyncFingerprint f WHERE f.fingerprint = ? AND NOT EXISTS (%1)")
+                  .arg(entry.isEmpty()
+                           ? QStringLiteral("SELECT 1 FROM SyncChange c WHERE c.kind = ? AND c.path = f.path AND c.changed >= ?")
+                           : QStringLiteral("SELECT 1 FROM SyncMarkChange c WHERE c.id = ? AND c.book = f.path AND c.changed >= ?")));
+    BindAll(q, {fingerprint, entry.isEmpty() ? item.kind : entry, item.changed});
+    if (!q.exec())
+        return std::nullopt;
+    QStringList paths;
+    while (q.next())
+        paths.append(q.value(0).toString());
+    return paths;
+}
+
+qint64 LibrarySync::cursor() const
+{
+    return option(kCursor).toLongLong();
 }
 
 bool LibrarySync::setCursor(qint64 seq)
@@ -321,12 +463,7 @@ bool LibrarySync::setCursor(qint64 seq)
 
 void LibrarySync::resetFor(const QString &account)
 {
-    QSqlQuery q(m_connection.db());
-    q.prepare(QStringLiteral("SELECT value FROM Options WHERE name = ?"));
-    q.addBindValue(kAccount);
-    const QString before = q.exec() && q.next() ? q.value(0).toString() : QString();
-    q.finish();
-    if (before == account)
+    if (option(kAccount) == account)
         return;
     setCursor(0);
     m_connection.run(QStringLiteral("DELETE FROM SyncRemote"), {});

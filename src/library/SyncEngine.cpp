@@ -115,8 +115,8 @@ void SyncEngine::onPushed(const SyncAnswer &answer)
         } else if (kept.result != QLatin1String("stored") && kept.result != QLatin1String("same")) {
             return endRound(false, QStringLiteral("服务器的同步回答无法识别。"));
         }
-        m_db.sync().settle(m_sent[i]);
     }
+    m_db.sync().settle(m_sent);
     if (!newer.isEmpty()) {
         if (!m_db.sync().apply(newer))
             return endRound(false, QStringLiteral("无法保存同步数据：%1").arg(m_db.lastError()));

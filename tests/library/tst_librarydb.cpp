@@ -236,23 +236,29 @@ private Q_SLOTS:
     }
 
     // Local changes are logged only once sync is on; what the server sends replaces the shelf
-    // entry or bookmark unless a later local change waits, and is never logged itself.
+    // entry, bookmark or list entry unless a later local change waits, and is never logged itself.
     void syncLog_localChangesWaitAndServerVersionsApply_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<qint64>("age");  // ms the server's version is older than now (negative: newer)
         QTest::addColumn<bool>("deleted");
         QTest::addColumn<QString>("payload");
-        QTest::addColumn<QStringList>("expected"); // type, name, marke; empty: row removed
-        const QStringList local{u"武侠仙侠"_s, u"江湖"_s, u"第二章"_s};
+        QTest::addColumn<QStringList>("expected"); // type, name, marke, listed notes; empty: row removed
+        const QStringList local{u"武侠仙侠"_s, u"江湖"_s, u"第二章"_s, u"原注"_s};
         const QString shelf = uR"({"type":"历史军事","name":"江湖夜雨","author":"某"})"_s;
         QTest::newRow("newer shelf entry") << u"shelf"_s << -60000LL << false << shelf
-                                           << QStringList{u"历史军事"_s, u"江湖夜雨"_s, u"第二章"_s};
+                                           << QStringList{u"历史军事"_s, u"江湖夜雨"_s, u"第二章"_s, u"原注"_s};
         QTest::newRow("older shelf entry") << u"shelf"_s << 60000LL << false << shelf << local;
         QTest::newRow("newer removal") << u"shelf"_s << -60000LL << true << QString() << QStringList();
         QTest::newRow("newer bookmark") << u"bookmark"_s << -60000LL << false << uR"({"title":"第九章"})"_s
-                                        << QStringList{u"武侠仙侠"_s, u"江湖"_s, u"第九章"_s};
+                                        << QStringList{u"武侠仙侠"_s, u"江湖"_s, u"第九章"_s, u"原注"_s};
         QTest::newRow("older bookmark removal") << u"bookmark"_s << 60000LL << true << QString() << local;
+        // "entry": the list entry made here, keyed by its id.
+        QTest::newRow("newer list note") << u"entry"_s << -60000LL << false << uR"({"chapter":2,"note":"新注"})"_s
+                                         << QStringList{u"武侠仙侠"_s, u"江湖"_s, u"第二章"_s, u"新注"_s};
+        QTest::newRow("newer list removal") << u"entry"_s << -60000LL << true << QString()
+                                            << QStringList{u"武侠仙侠"_s, u"江湖"_s, u"第二章"_s};
+        QTest::newRow("older list removal") << u"entry"_s << 60000LL << true << QString() << local;
     }
     void syncLog_localChangesWaitAndServerVersionsApply()
     {
@@ -270,20 +276,43 @@ private Q_SLOTS:
         QCOMPARE(sync.pendingItems(10).size(), 1); // the shelf as it was
         QVERIFY(m_db->updateBook(m_db->findByPath(path)->id, u"武侠仙侠"_s, u"江湖"_s, {}, path));
         QVERIFY(m_db->setBookmark(path, u"第二章"_s));
+        BookmarkEntry entry{.book = path, .chapter = 2, .note = u"原注"_s};
+        QVERIFY(m_db->bookmarks().add(entry));
+        QVERIFY(RememberCatalogueOrigin(*m_db, m_db->findByPath(path)->id, u"77"_s, {}, {}));
         const QList<PendingSyncItem> pending = sync.pendingItems(10);
-        QCOMPARE(pending.size(), 2);
+        QCOMPARE(pending.size(), 3);
         const QString fingerprint = BookFingerprint(path);
-        QCOMPARE(pending[1].item.key, pending[0].item.kind == u"shelf"_s ? fingerprint + u"/0"_s : fingerprint);
+        QStringList keys;
+        for (const PendingSyncItem &p : pending)
+            keys << p.item.key + (p.item.payload.contains(uR"("catalogue":"77")"_s) ? u" 77"_s : QString());
+        QStringList expectedKeys{fingerprint + u" 77"_s, fingerprint + u"/"_s + entry.id, fingerprint + u"/0"_s};
+        keys.sort();
+        expectedKeys.sort();
+        QCOMPARE(keys, expectedKeys);
 
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        const QString key = kind == u"bookmark"_s ? fingerprint + u"/0"_s : fingerprint;
-        QVERIFY(sync.apply({item(kind, key, now - age, deleted, payload)}));
+        const QString key = kind == u"shelf"_s ? fingerprint : fingerprint + u"/"_s + (kind == u"entry"_s ? entry.id : u"0"_s);
+        QVERIFY(sync.apply({item(kind == u"entry"_s ? u"bookmark"_s : kind, key, now - age, deleted, payload)}));
         const auto row = m_db->findByPath(path);
-        const QStringList shown = row ? QStringList{row->type, row->name, row->marke} : QStringList();
-        QCOMPARE(shown, expected);
+        QStringList shown = row ? QStringList{row->type, row->name, row->marke} : QStringList();
+        for (const BookmarkEntry &e : m_db->bookmarks().list(path))
+            shown << e.note;
+        QCOMPARE(shown.mid(0, row ? 4 : 0), expected);
         // The applied version left no change to send; the losing local one still waits.
-        QCOMPARE(rows(u"SyncChange"_s), age > 0 ? 2 : 1);
+        QCOMPARE(sync.pendingItems(10).size(), age > 0 ? 3 : 2);
         QVERIFY(sync.isEnabled());
+    }
+
+    // A library whose log ran before bookmark lists travelled queues its lists once.
+    void syncLog_listsOfAnEarlierLogQueuedOnce()
+    {
+        BookmarkEntry entry{.book = m_dir.filePath(u"书.txt"_s), .note = u"旧"_s};
+        QVERIFY(m_db->bookmarks().add(entry));
+        QVERIFY(m_db->connection().run(u"INSERT INTO Options (name, value) VALUES ('SyncOn', '1')"_s, {}));
+        QVERIFY(m_db->sync().enable());
+        QCOMPARE(rows(u"SyncMarkChange"_s), 1);
+        QVERIFY(m_db->connection().run(u"DELETE FROM SyncMarkChange"_s, {}) && m_db->sync().enable());
+        QCOMPARE(rows(u"SyncMarkChange"_s), 0);
     }
 
     // A place from another computer is offered when it is newer and elsewhere than the one here.
