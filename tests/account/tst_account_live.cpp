@@ -502,8 +502,17 @@ private Q_SLOTS:
             QVERIFY(TestSupport::writeFile(c->book, text) && c->db.open(c->dbPath));
             QVERIFY(c->db.insertBook(u"其他分类"_s, u"西游"_s, u"吴承恩"_s, c->book) > 0);
         }
-        QVERIFY(TestSupport::writeFile(a.book + u"2"_s, "only A") &&
-                a.db.insertBook(u"武侠仙侠"_s, u"只在A"_s, u"某"_s, a.book + u"2"_s) > 0);
+        // A catalogue book A keeps and B does not.
+        QVERIFY(TestSupport::writeFile(m_dir.filePath(u"import/远方.txt"_s), "第一章 起\n正文\n"));
+        QVERIFY(!runServerCommand({u"import"_s, m_dir.filePath(u"import"_s), u"--category"_s, u"武侠仙侠"_s}).isEmpty());
+        CatalogueQuery query;
+        query.search(u"远方"_s);
+        reg.get(SearchUrl(m_server.baseUrl(), query));
+        QVERIFY(registered.wait(kWait));
+        const QString id = ParseCatalogueAnswer(registered.last()[0].value<HttpResult>()).entries.value(0).id;
+        QVERIFY(TestSupport::writeFile(a.book + u"2"_s, "only A"));
+        QVERIFY(RememberCatalogueOrigin(a.db, a.db.insertBook(u"历史军事"_s, u"远方的书"_s, u"某"_s, a.book + u"2"_s), id,
+                                        {}, {}));
         QVERIFY(b.login(m_server.baseUrl(), u"wireduser"_s, u"secret1"_s));
         b.engine.start(m_server.baseUrl(), u"wireduser"_s); // the run before
         QVERIFY(b.round());
@@ -537,26 +546,25 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(syncB->engine()->lastSynced().isValid(), kWait);
         QCOMPARE(b.db.sync().remotePositionAhead(b.book).value_or(ReadingPosition{}).chapterTitle, u"第二回 承"_s);
         UserCentre *centreB = windowsB.openUserCentre(UserCentre::RemoteBooksNode);
-        QCOMPARE(centreB->remoteBooks()->bookList()->topLevelItemCount(), 1);
-        QCOMPARE(centreB->remoteBooks()->bookList()->topLevelItem(0)->text(0), u"只在A"_s);
+        RemoteBooksPanel *remote = centreB->remoteBooks();
+        QCOMPARE(remote->bookList()->topLevelItemCount(), 1);
+        remote->bookList()->setCurrentItem(remote->bookList()->topLevelItem(0));
+        QSignalSpy download(syncB, &AccountSync::downloadRequested);
+        QTest::mouseClick(remote->downloadButton(), Qt::LeftButton);
+        QCOMPARE(download.size(), 1);
+        const auto book = download[0][0].value<RemoteBook>();
+        QCOMPARE(book.name + book.catalogueId, u"远方的书"_s + id);
         QSignalSpy roundsB(syncB->engine(), &SyncEngine::finished);
         centreB->selectNode(UserCentre::SyncStatusNode);
         QTest::mouseClick(centreB->syncStatus()->syncButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!roundsB.isEmpty(), kWait);
         QCOMPARE(centreB->syncStatus()->stateLabel()->text(), u"已同步"_s);
 
-        // "下载" of a catalogue book kept elsewhere: known by its id alone, fetched through the list.
-        QVERIFY(TestSupport::writeFile(m_dir.filePath(u"import/远方.txt"_s), "第一章 起\n正文\n"));
-        QVERIFY(!runServerCommand({u"import"_s, m_dir.filePath(u"import"_s), u"--category"_s, u"武侠仙侠"_s}).isEmpty());
-        CatalogueQuery query;
-        query.search(u"远方"_s);
-        reg.get(SearchUrl(m_server.baseUrl(), query));
-        QVERIFY(registered.wait(kWait));
-        const QString id = ParseCatalogueAnswer(registered.last()[0].value<HttpResult>()).entries.value(0).id;
+        // What the shell does with it: the book comes through the download list.
         DownloadQueue queue(&b.db, prompter);
         queue.setDownloadFolder(m_dir.filePath(u"WB/下载"_s));
         CatalogueUpdates updates(ctxB, prompter, &queue);
-        updates.downloadById(id, u"历史军事"_s, u"远方的书"_s, u"某"_s);
+        updates.downloadById(book.catalogueId, book.type, book.name, book.author);
         QTRY_VERIFY_WITH_TIMEOUT(b.db.findByName(u"远方的书"_s), kWait);
         QCOMPARE(CatalogueOriginOf(b.db, b.db.findByName(u"远方的书"_s)->id)->catalogueId, id);
 
