@@ -1,5 +1,6 @@
 #include "account/AccountWindows.h"
 
+#include "account/AccountSync.h"
 #include "account/LoginWindow.h"
 #include "account/RegistrationWindow.h"
 #include "account/UploadPanel.h"
@@ -19,8 +20,10 @@ void BringToFront(QWidget *window)
 
 } // namespace
 
-AccountWindows::AccountWindows(AppContext &ctx, Prompter &prompter, QObject *parent)
-    : QObject(parent), m_ctx(ctx), m_prompter(prompter)
+AccountWindows::AccountWindows(AppContext &ctx, Prompter &prompter, QObject *parent,
+                               QNetworkAccessManager *syncManager)
+    : QObject(parent), m_ctx(ctx), m_prompter(prompter),
+      m_sync(ctx.db ? new AccountSync(ctx, this, syncManager) : nullptr)
 {}
 
 AccountWindows::~AccountWindows()
@@ -72,6 +75,10 @@ UserCentre *AccountWindows::openUserCentre(int node)
     if (!m_userCentre) {
         m_userCentre = new UserCentre(m_ctx.config.serverBaseUrl, m_prompter);
         connect(m_userCentre, &UserCentre::loginRequested, this, &AccountWindows::showLogin);
+        if (m_sync) {
+            connect(m_userCentre, &UserCentre::accountAnswered, m_sync, &AccountSync::accountAnswered);
+            m_userCentre->attachSync(*m_sync);
+        }
         BringToFront(m_userCentre);
         // "用户信息" sends the check itself; a second one would only replace the first.
         if (node != UserCentre::UserInfoNode)
@@ -86,6 +93,11 @@ UserCentre *AccountWindows::openUserCentre(int node)
 UserCentre *AccountWindows::openUserInfo()
 {
     return openUserCentre(UserCentre::UserInfoNode);
+}
+
+UserCentre *AccountWindows::openSyncStatus()
+{
+    return openUserCentre(UserCentre::SyncStatusNode);
 }
 
 UserCentre *AccountWindows::openUpload()

@@ -3,7 +3,9 @@
 #include <QObject>
 #include <QPointer>
 
+class AccountSync;
 class LoginWindow;
+class QNetworkAccessManager;
 class Prompter;
 class RegistrationWindow;
 class UserCentre;
@@ -16,7 +18,9 @@ class AccountWindows : public QObject
 {
     Q_OBJECT
 public:
-    AccountWindows(AppContext &ctx, Prompter &prompter, QObject *parent = nullptr);
+    // The reading sync goes through syncManager, the program's shared manager if null.
+    AccountWindows(AppContext &ctx, Prompter &prompter, QObject *parent = nullptr,
+                   QNetworkAccessManager *syncManager = nullptr);
     ~AccountWindows() override;
 
     LoginWindow *showLogin();
@@ -35,6 +39,11 @@ public:
     // The reading menu's "共享本书到网络": the book open in the reader, found by its path.
     bool shareOpenBook(const QString &path);
 
+    // Reading sync, started and stopped by the user centre's answers; null without a library.
+    AccountSync *sync() const { return m_sync; }
+    // The sync indicator: the user centre at "同步状态".
+    UserCentre *openSyncStatus();
+
     // The open windows, or null.
     LoginWindow *loginWindow() const;
     RegistrationWindow *registrationWindow() const;
@@ -48,4 +57,5 @@ private:
     QPointer<LoginWindow> m_login;
     QPointer<RegistrationWindow> m_registration;
     QPointer<UserCentre> m_userCentre;
+    AccountSync *m_sync;
 };

@@ -5,6 +5,7 @@
 #include "account/FormEncoding.h"
 #include "account/ProfileForms.h"
 #include "account/Registration.h"
+#include "account/SyncPanels.h"
 #include "account/UploadPanel.h"
 #include "account/UserBooksList.h"
 #include "net/AnswerReader.h"
@@ -85,7 +86,7 @@ void UserCentre::buildTree()
         int parent;
         QStyle::StandardPixmap icon;
     };
-    static const NodeDesign design[NodeCount] = {
+    static const NodeDesign design[LastNode] = {
         {"用户控制面板", "Utree", 0, QStyle::SP_ComputerIcon},
         {"用户信息", "Key1", ControlPanelNode, QStyle::SP_FileDialogInfoView},
         {"修改资料", "Key2", ControlPanelNode, QStyle::SP_FileDialogDetailedView},
@@ -93,8 +94,11 @@ void UserCentre::buildTree()
         {"电子书管理", "BTree", 0, QStyle::SP_DirIcon},
         {"我上传的电子书", "Key4", BookManagementNode, QStyle::SP_FileDialogListView},
         {"开始上传电子书", "Key5", BookManagementNode, QStyle::SP_ArrowUp},
+        {"阅读同步", "STree", 0, QStyle::SP_BrowserReload},
+        {"同步状态", "Key6", SyncNode, QStyle::SP_MessageBoxInformation},
+        {"其他电脑上的书", "Key7", SyncNode, QStyle::SP_DriveNetIcon},
     };
-    for (int i = 1; i <= NodeCount; ++i) {
+    for (int i = 1; i <= LastNode; ++i) {
         const NodeDesign &d = design[i - 1];
         QTreeWidgetItem *item = d.parent ? new QTreeWidgetItem(m_nodes[d.parent]) : new QTreeWidgetItem(m_tree);
         item->setText(0, QString::fromUtf8(d.text));
@@ -107,6 +111,20 @@ void UserCentre::buildTree()
     connect(m_tree, &QTreeWidget::itemClicked, this, &UserCentre::treeClicked);
 }
 
+void UserCentre::attachSync(AccountSync &sync)
+{
+    if (m_syncStatus)
+        return;
+    m_syncStatus = new SyncStatusPanel(sync, this);
+    m_remoteBooks = new RemoteBooksPanel(sync, this);
+    m_panels[SyncStatusNode] = m_syncStatus;
+    m_panels[RemoteBooksNode] = m_remoteBooks;
+    for (QWidget *panel : {static_cast<QWidget *>(m_syncStatus), static_cast<QWidget *>(m_remoteBooks)})
+        panel->setVisible(m_selected != 0 && panel == m_panels[m_selected]);
+    placePanels();
+    m_loading->raise();
+}
+
 void UserCentre::sendCheck()
 {
     m_accountSlot->loginHTTP(CheckUrl(m_serverBaseUrl));
@@ -115,7 +133,7 @@ void UserCentre::sendCheck()
 
 void UserCentre::selectNode(int index)
 {
-    if (index < 1 || index > NodeCount)
+    if (index < 1 || index > LastNode)
         return;
     m_tree->setCurrentItem(m_nodes[index]);
     runNode(index);
@@ -129,11 +147,12 @@ void UserCentre::treeClicked(QTreeWidgetItem *item)
 
 void UserCentre::runNode(int index)
 {
-    if (index == ControlPanelNode || index == BookManagementNode || index < 1 || index > NodeCount)
+    if (index == ControlPanelNode || index == BookManagementNode || index == SyncNode || index < 1 ||
+        index > LastNode)
         return;
     m_selected = index;
     const QPalette pal = palette();
-    for (int i = 1; i <= NodeCount; ++i) {
+    for (int i = 1; i <= LastNode; ++i) {
         const bool chosen = i == index;
         if (QWidget *panel = m_panels[i])
             panel->setVisible(chosen);
@@ -151,6 +170,10 @@ void UserCentre::runNode(int index)
         break;
     case MyBooksNode:
         m_books->request(std::nullopt);
+        break;
+    case RemoteBooksNode:
+        if (m_remoteBooks)
+            m_remoteBooks->refresh();
         break;
     default:
         break;
@@ -182,6 +205,9 @@ void UserCentre::onAccountAnswer(bool answered, const AccountReply &reply)
     if (!answered)
         return;
     const AccountOutcome outcome = UserCentreOutcome(reply);
+    // Before any message or closing: the sync follows the login whatever the window does next.
+    if (reply.valid && (outcome.fillProfile || reply.code == QLatin1String("0")))
+        Q_EMIT accountAnswered(outcome.fillProfile, reply.profile.uname);
     if (outcome.message)
         ShowAccountMessage(m_prompter, *outcome.message);
     if (outcome.fillProfile) {

@@ -8,7 +8,10 @@
 
 class Prompter;
 class ProfileEditPanel;
+class AccountSync;
 class QLabel;
+class RemoteBooksPanel;
+class SyncStatusPanel;
 class QTreeWidget;
 class QTreeWidgetItem;
 class RequestSlot;
@@ -16,7 +19,7 @@ class UploadPanel;
 class UserBooksList;
 class UserInfoPanel;
 
-// "用户中心": a navigation tree on the left choosing one of four panels on the right. It holds
+// "用户中心": a navigation tree on the left choosing one of the panels on the right. It holds
 // the client's only copy of the profile (AccountProfile), filled by each accepted check, and
 // three independent requests: the account request (check, logout, profile edit share one
 // slot), the uploaded-books list's own, and the upload of its upload panel.
@@ -34,7 +37,12 @@ public:
         BookManagementNode = 5,
         MyBooksNode = 6,
         UploadNode = 7,
-        NodeCount = 7
+        NodeCount = 7,
+        // Reading sync, after the account's own nodes.
+        SyncNode = 8,
+        SyncStatusNode = 9,
+        RemoteBooksNode = 10,
+        LastNode = 10
     };
 
     UserCentre(const QString &serverBaseUrl, Prompter &prompter, QWidget *parent = nullptr);
@@ -47,9 +55,15 @@ public:
 
     const AccountProfile &profile() const { return m_profile; }
 
+    // Gives the sync nodes their panels; without it they show nothing.
+    void attachSync(AccountSync &sync);
+    SyncStatusPanel *syncStatus() const { return m_syncStatus; }
+    RemoteBooksPanel *remoteBooks() const { return m_remoteBooks; }
+
     QTreeWidget *tree() const { return m_tree; }
     QTreeWidgetItem *node(int index) const { return m_nodes[index]; }
-    // Panels exist for the user information, profile edit, my-books and upload nodes only.
+    // Panels exist for the user information, profile edit, my-books and upload nodes, and for the
+    // two sync nodes once attachSync() gave them.
     QWidget *panel(int index) const { return m_panels[index]; }
     UserInfoPanel *userInfo() const { return m_userInfo; }
     ProfileEditPanel *profileEdit() const { return m_profileEdit; }
@@ -61,6 +75,8 @@ public:
 Q_SIGNALS:
     // A refused check or edit: the owner opens the login window; this window closes itself.
     void loginRequested();
+    // A check, edit or logout was answered: whether the user is logged in, and as whom.
+    void accountAnswered(bool loggedIn, const QString &account);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -81,12 +97,14 @@ private:
     int m_selected = 0;
 
     QTreeWidget *m_tree = nullptr;
-    std::array<QTreeWidgetItem *, NodeCount + 1> m_nodes{};
-    std::array<QWidget *, NodeCount + 1> m_panels{};
+    std::array<QTreeWidgetItem *, LastNode + 1> m_nodes{};
+    std::array<QWidget *, LastNode + 1> m_panels{};
     UserInfoPanel *m_userInfo = nullptr;
     ProfileEditPanel *m_profileEdit = nullptr;
     UserBooksList *m_books = nullptr;
     UploadPanel *m_upload = nullptr;
+    SyncStatusPanel *m_syncStatus = nullptr;
+    RemoteBooksPanel *m_remoteBooks = nullptr;
     QLabel *m_loading = nullptr;
     RequestSlot *m_accountSlot = nullptr;
 };

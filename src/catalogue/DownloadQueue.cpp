@@ -324,8 +324,9 @@ void DownloadQueue::onComplete(qint64, const QString &saveFile)
     if (!m_db)
         return;
     QList<CatalogueEntry> rows = m_catalogueRows ? m_catalogueRows() : QList<CatalogueEntry>();
-    // A retry can end long after the user has left the page it came from.
-    if (const int i = rowOf(saveFile); i >= 0 && m_rows[i].retried && m_rows[i].entry)
+    // A retry can end long after the user has left the page it came from, and a book asked for
+    // by its id (from another computer's shelf) was never on the page.
+    if (const int i = rowOf(saveFile); i >= 0 && m_rows[i].entry)
         rows.append(*m_rows[i].entry);
     std::optional<QEventLoop::ProcessEventsFlags> keepHandling;
     if (m_yield)
@@ -400,7 +401,6 @@ bool DownloadQueue::restart(int row, bool automatic)
     r.speed = automatic ? QStringLiteral("自动重试（%1/%2）").arg(r.autoRetries).arg(m_retryWaits.size()) : QString();
     r.timeLeft.clear();
     r.rate.reset();
-    r.retried = true;
     r.paused = false;
     r.startFailed = false;
     r.retryTicket = 0;
@@ -438,10 +438,8 @@ bool DownloadQueue::redownload(int row)
     const DownloadRow old = m_rows[row];
     remove(row);
     const bool queued = queueDownload(old.url, old.saveFile, old.task);
-    if (const int i = rowOf(old.saveFile); i >= 0) {
-        m_rows[i].entry = old.entry;
-        m_rows[i].retried = true; // its catalogue page may be gone when it ends
-    }
+    if (const int i = rowOf(old.saveFile); i >= 0)
+        m_rows[i].entry = old.entry; // its catalogue page may be gone when it ends
     return queued;
 }
 

@@ -71,7 +71,6 @@ struct DownloadRow
     QString failure; // why a Failed row failed
     QString bookPath; // the shelf book it became
     std::optional<CatalogueEntry> entry; // the catalogue row it was started from
-    bool retried = false;
     TransferRate rate;
     bool paused = false;      // stopped by the user; continues where it stopped
     bool startFailed = false; // the transfer could not start (the status keeps "正在连接...")

@@ -23,6 +23,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <utility>
+
 namespace {
 
 QString crlf()
@@ -182,7 +184,9 @@ bool ReaderPane::openBook(const QString &path, const QString &chapterTitle)
     if (m_loader->pendingRequest() == 0)
         m_pathBeforeOpening = m_currentBookPath;
     m_resume->flush();
-    m_currentBookPath = path;
+    const QString left = std::exchange(m_currentBookPath, path);
+    if (!left.isEmpty() && left != path)
+        Q_EMIT bookClosed(left);
     m_loader->request(path, chapterTitle, storedReading(path));
     updateLoading();
     return true;
@@ -219,6 +223,7 @@ void ReaderPane::onChaptersLoaded(quint64, const ChapterList &list)
     m_page->select(selected);
     m_resume->bookOpened(selected);
     m_page->showSelected();
+    Q_EMIT bookOpened(list.path);
 }
 
 bool ReaderPane::hasBookToReopen() const

@@ -123,6 +123,8 @@ public:
     // there.
     ResumeBar *resumeBar() const { return m_resume->bar(); }
     void resumeReading() { m_resume->resume(); }
+    // A newer place in the open book came from another computer: the resume bar offers it.
+    void offerPlaceFromElsewhere() { m_resume->offerPlaceFromElsewhere(); }
     // Writes the reading position now rather than at the next save.
     void flushPosition() { m_resume->flush(); }
     // With the option "启动后打开上次阅读的书" on and no book open yet: opens the book read last,
@@ -205,6 +207,10 @@ Q_SIGNALS:
     // The reading menu's "语音朗读". Reading aloud is driven from the toolbar alone; the item does
     // nothing else and nothing needs to answer this.
     void voiceReadRequested();
+    // A book's chapters are listed and its place offered or taken; and a book was left for
+    // another (its place written first).
+    void bookOpened(const QString &path);
+    void bookClosed(const QString &path);
     // The chapter's text has been handed to the reading page.
     void chapterShown(int position);
     // F11 and the reading menu ask for full screen, Esc to leave it.

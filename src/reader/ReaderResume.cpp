@@ -8,6 +8,15 @@
 
 #include <QFileInfo>
 
+namespace {
+
+QString offeredKey(const ReadingPosition &place)
+{
+    return place.path + QLatin1Char('\n') + place.saved.toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
 ReaderResume::ReaderResume(LibraryDb &db, ReaderPage &page, ReadingView *view, QObject *parent)
     : QObject(parent), m_db(db), m_page(page), m_positions(new ReadingPositionKeeper(db, this))
 {
@@ -61,9 +70,29 @@ void ReaderResume::bookOpened(int openedChapter)
         return;
     }
     m_armed = false;
+    offer(chapter, *kept, elsewhere.has_value());
+}
+
+void ReaderResume::offerPlaceFromElsewhere()
+{
+    if (m_page.path().isEmpty())
+        return;
+    const std::optional<ReadingPosition> elsewhere = m_db.sync().remotePositionAhead(m_page.path());
+    // A round that changed something else must not bring back an offer the reader closed.
+    if (!elsewhere || offeredKey(*elsewhere) == m_offeredElsewhere)
+        return;
+    const int chapter = ResumeChapter(m_page.entries(), *elsewhere);
+    if (chapter >= 1)
+        offer(chapter, *elsewhere, true);
+}
+
+void ReaderResume::offer(int chapter, const ReadingPosition &place, bool elsewhere)
+{
+    if (elsewhere)
+        m_offeredElsewhere = offeredKey(place);
     m_resumeChapter = chapter;
-    m_resumeFraction = kept->fraction;
-    ReadingPosition offered = *kept;
+    m_resumeFraction = place.fraction;
+    ReadingPosition offered = place;
     offered.chapterTitle = m_page.shownTitle(chapter); // only shown: as the list shows it
     m_bar->offer(elsewhere ? QStringLiteral("在另一台电脑上读到：%1（%2%）")
                                  .arg(offered.chapterTitle)

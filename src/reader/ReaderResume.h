@@ -36,6 +36,9 @@ public:
     // The book's chapters are listed with `openedChapter` selected and about to be shown: offers
     // the remembered place, or goes there when the book is opened to resume.
     void bookOpened(int openedChapter);
+    // The library learned a newer place in the open book from another computer (a sync round):
+    // the bar offers it, once; the page stays where the reader is.
+    void offerPlaceFromElsewhere();
     // Goes to the place the bar offers.
     void resume();
 
@@ -44,6 +47,7 @@ Q_SIGNALS:
     void positionSaved(const ReadingPosition &position);
 
 private:
+    void offer(int chapter, const ReadingPosition &place, bool elsewhere);
     void onJumping(int position, bool atTop);
     void onTextShown(int position, double scroll);
     void onPageScrolled(double top, double seen);
@@ -57,4 +61,5 @@ private:
     bool m_resumeOnOpen = false;
     bool m_armed = false;
     int m_openedChapter = 0;
+    QString m_offeredElsewhere; // the place from elsewhere last offered: path and time
 };

@@ -18,6 +18,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
+
 #include <cstdio>
 
 namespace {
@@ -171,6 +173,48 @@ void CatalogueUpdates::updateBook(qint64 bookId)
                                [this, bookId, o = *origin](const QString &saveFile) {
                                    finishUpdate(bookId, o, saveFile);
                                });
+}
+
+void CatalogueUpdates::downloadById(const QString &catalogueId, const QString &category, const QString &name,
+                                    const QString &author)
+{
+    if (!m_queue || catalogueId.isEmpty())
+        return;
+    if (!m_byIdSlot) {
+        m_byIdSlot = new RequestSlot(this);
+        m_byIdReader = new AnswerReader(this);
+        connect(m_byIdSlot, &RequestSlot::finished, this, &CatalogueUpdates::onByIdAnswer);
+    }
+    m_byId = CatalogueEntry{};
+    m_byId.id = catalogueId;
+    m_byId.category = category;
+    m_byId.name = name;
+    m_byId.author = author;
+    // Asked with no size and no date, the catalogue answers with the copy it holds now.
+    m_byIdSlot->postForm(m_ctx.config.serverBaseUrl + QStringLiteral("/folioway/updates/v1"),
+                         "b=" + QUrl::toPercentEncoding(catalogueId + QStringLiteral("||")));
+}
+
+void CatalogueUpdates::onByIdAnswer(const HttpResult &result)
+{
+    const QString title = QStringLiteral("下载");
+    if (!result.isOk())
+        return m_prompter.message(QStringLiteral("无法从网络书库得到《%1》的下载地址，请稍后再试。").arg(m_byId.name),
+                                  Prompter::Icon::Exclamation, title);
+    m_byIdReader->read([body = result.body] { return parseAnswer(body); }, [this, title](const UpdatesAnswer &answer) {
+        const auto copy = std::find_if(answer.books.cbegin(), answer.books.cend(), [this](const NewerCopy &c) {
+            return c.asked == m_byId.id && !c.downurl.isEmpty();
+        });
+        if (copy == answer.books.cend())
+            return m_prompter.message(QStringLiteral("网络书库里已经没有《%1》了。").arg(m_byId.name),
+                                      Prompter::Icon::Exclamation, title);
+        CatalogueEntry entry = m_byId;
+        entry.id = copy->id;
+        entry.size = copy->size;
+        entry.ftime = copy->ftime;
+        entry.downurl = copy->downurl;
+        m_queue->downloadCatalogueEntry(entry, m_ctx.config.serverBaseUrl);
+    });
 }
 
 void CatalogueUpdates::finishUpdate(qint64 bookId, const CatalogueOrigin &origin, const QString &saveFile)

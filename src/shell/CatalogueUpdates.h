@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/CatalogueProtocol.h"
 #include "library/CatalogueOrigins.h"
 
 #include <QObject>
@@ -10,6 +11,7 @@ class AnswerReader;
 class DownloadQueue;
 class Prompter;
 class RequestSlot;
+struct HttpResult;
 
 // Newer copies of the shelf's catalogue books. check() asks the catalogue's server in one
 // request (a few for a very large shelf) which of them changed, and marks those rows.
@@ -28,6 +30,11 @@ public:
     void check(bool tell);
     bool isChecking() const { return m_checking; }
     void updateBook(qint64 bookId);
+    // A book known here only by its catalogue id (kept on another computer's shelf): the
+    // catalogue is asked for its current copy, which is downloaded like a catalogue row and
+    // joins the shelf under the given category, title and author.
+    void downloadById(const QString &catalogueId, const QString &category, const QString &name,
+                      const QString &author);
     // Puts text in place of the shelf book's file (written beside it, renamed over it) and
     // moves its reading position; returns how many chapters were added, or -1 with error set.
     static int ReplaceBookText(LibraryDb &db, const QString &bookPath, const QString &newText, QString *error);
@@ -51,6 +58,11 @@ private:
     DownloadQueue *m_queue;
     RequestSlot *m_slot;
     AnswerReader *m_reader;
+    void onByIdAnswer(const HttpResult &result);
+
+    RequestSlot *m_byIdSlot = nullptr;
+    CatalogueEntry m_byId; // the book asked for by id
+    AnswerReader *m_byIdReader = nullptr;
     QList<CatalogueOrigin> m_asking;
     qsizetype m_next = 0;
     int m_marked = 0;

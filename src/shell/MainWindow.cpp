@@ -1,5 +1,6 @@
 #include "shell/MainWindow.h"
 
+#include "account/AccountSync.h"
 #include "account/AccountWindows.h"
 #include "catalogue/BatchImportDialog.h"
 #include "catalogue/CataloguePane.h"
@@ -116,6 +117,8 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
         m_reader->openBook(book->path, place ? place->chapterTitle : QString());
     });
 
+    connectSync();
+
     m_bossKey = new BossKeyHotKey(GlobalHotKey::create(), this);
     connect(m_settings, &SettingsPane::pageStyleChanged, m_reader, &ReaderPane::setPageStyle);
     // Zooming while reading changes the style frame's text size, which keeps it like the rest.
@@ -146,6 +149,13 @@ void MainWindow::buildToolbar()
         connect(b, &QToolButton::clicked, this, [this, i] { SelectToolBar(i + 1); });
         m_buttons[i] = b;
     }
+
+    m_syncIndicator = new QToolButton(this);
+    m_syncIndicator->setObjectName(QStringLiteral("T_Sync"));
+    m_syncIndicator->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_syncIndicator->setAutoRaise(true);
+    m_syncIndicator->setGeometry(4 + TabCount * 96, 3, 92, 34);
+    m_syncIndicator->hide();
 
     m_searchPanel = new SearchPanel(m_prompter, this);
     SetTwips(m_searchPanel, 0, 90, 3400, 420);
@@ -181,6 +191,52 @@ void MainWindow::load()
     runLayout();
     // The server has been asked at start by now; newer copies of catalogue books get their mark.
     m_updates->check(false);
+    // Where sync was on before, the login is checked quietly and sync starts with it.
+    m_accounts->sync()->checkAtStart();
+}
+
+void MainWindow::connectSync()
+{
+    AccountSync *sync = m_accounts->sync();
+    connect(m_syncIndicator, &QToolButton::clicked, m_accounts, &AccountWindows::openSyncStatus);
+    connect(sync, &AccountSync::changed, this, &MainWindow::showSyncState);
+    connect(m_reader, &ReaderPane::bookOpened, sync, &AccountSync::bookOpened);
+    connect(m_reader, &ReaderPane::bookClosed, sync, &AccountSync::bookClosed);
+    connect(sync, &AccountSync::libraryChanged, this, [this] {
+        m_shelf->reload();
+        m_reader->offerPlaceFromElsewhere();
+    });
+    connect(sync, &AccountSync::downloadRequested, this, [this](const RemoteBook &book) {
+        // The download list, where its progress shows, is on the catalogue tab.
+        SelectToolBar(3);
+        m_updates->downloadById(book.catalogueId, book.type, book.name, book.author);
+    });
+}
+
+void MainWindow::showSyncState()
+{
+    const AccountSync *sync = m_accounts->sync();
+    const SyncEngine::State state = sync->state();
+    QStyle::StandardPixmap icon = QStyle::SP_DialogApplyButton;
+    QString text = QStringLiteral("已同步");
+    if (state == SyncEngine::State::Busy) {
+        icon = QStyle::SP_BrowserReload;
+        text = QStringLiteral("同步中");
+    } else if (state == SyncEngine::State::Failed) {
+        icon = QStyle::SP_MessageBoxWarning;
+        text = QStringLiteral("同步失败");
+    }
+    m_syncIndicator->setIcon(style()->standardIcon(icon));
+    m_syncIndicator->setText(text);
+    m_syncIndicator->setToolTip(sync->summary());
+    placeSyncIndicator();
+}
+
+void MainWindow::placeSyncIndicator()
+{
+    // It gives way to the search panel on a narrow window, and to full screen.
+    m_syncIndicator->setVisible(m_accounts && m_accounts->sync()->state() != SyncEngine::State::Off &&
+                                !m_reader->isFullScreen() && m_syncIndicator->geometry().right() < m_searchPanel->x());
 }
 
 void MainWindow::SelectToolBar(int buttonId)
@@ -225,6 +281,7 @@ void MainWindow::runLayout()
     m_layout = ComputeMainLayout(in);
 
     SetTwips(m_searchPanel, m_layout.searchPanelLeft, std::nullopt);
+    placeSyncIndicator();
     for (QWidget *pane : m_panels)
         SetTwips(pane, m_layout.paneLeft, m_layout.paneTop, m_layout.paneWidth, m_layout.paneHeight);
     m_shelf->applyLayout(m_layout);
@@ -321,6 +378,8 @@ void MainWindow::setReaderFullScreen(bool on)
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     m_reader->flushPosition();
+    // Best effort: a change this round cannot send waits in the library for the next run.
+    m_accounts->sync()->bookClosed();
     event->accept();
     Q_EMIT closed();
 }

@@ -75,6 +75,8 @@ public:
     QToolButton *toolButton(int index) const { return m_buttons[index - 1]; }
     SearchPanel *searchPanel() const { return m_searchPanel; }
     QLabel *loadingPanel() const { return m_loading; }
+    // Right of the tab buttons: the reading sync's state; hidden while sync is off.
+    QToolButton *syncIndicator() const { return m_syncIndicator; }
 
 Q_SIGNALS:
     void closed();
@@ -87,6 +89,9 @@ protected:
 private:
     void buildToolbar();
     void onReaderDrop(const QStringList &paths);
+    void connectSync();
+    void showSyncState();
+    void placeSyncIndicator();
 
     AppContext &m_ctx;
     Prompter &m_prompter;
@@ -99,6 +104,7 @@ private:
     QToolButton *m_buttons[TabCount] = {};
     QWidget *m_panels[TabCount] = {};
     SearchPanel *m_searchPanel = nullptr;
+    QToolButton *m_syncIndicator = nullptr;
     QLabel *m_loading = nullptr;
     BookshelfPane *m_shelf = nullptr;
     ReaderPane *m_reader = nullptr;

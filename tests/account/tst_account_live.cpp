@@ -3,19 +3,24 @@
 #include "ScriptedPrompter.h"
 #include "TestSupport.h"
 #include "account/AccountReply.h"
+#include "account/AccountSync.h"
 #include "account/AccountWidgets.h"
 #include "account/AccountWindows.h"
 #include "account/FormEncoding.h"
 #include "account/LoginWindow.h"
 #include "account/ProfileForms.h"
 #include "account/RegistrationWindow.h"
+#include "account/SyncPanels.h"
 #include "account/UploadPanel.h"
 #include "account/UserBooksList.h"
 #include "account/UserCentre.h"
+#include "catalogue/DownloadQueue.h"
+#include "library/CatalogueOrigins.h"
 #include "library/LibraryDb.h"
 #include "library/SyncEngine.h"
 #include "net/NetworkService.h"
 #include "net/RequestSlot.h"
+#include "shell/CatalogueUpdates.h"
 #include "startup/AppContext.h"
 
 #include <QCheckBox>
@@ -478,6 +483,93 @@ private Q_SLOTS:
         QVERIFY(a.db.deleteBook(a.row().id));
         QVERIFY(a.round() && b.round());
         QVERIFY(!b.db.findByPath(b.book) && b.db.sync().remoteOnlyBooks().isEmpty());
+    }
+
+    // The sync as the program runs it. A: nothing is asked before a login; the login window
+    // starts it, a book left sends its place. B, where sync was on before: its quiet check at
+    // start fails while the server is away and is tried again at the next moment to sync; then
+    // A's place and A's other book arrive, and "立即同步" runs a round. A's logout stops A.
+    void syncThroughTheAccountWindows()
+    {
+        RequestSlot reg;
+        QSignalSpy registered(&reg, &RequestSlot::finished);
+        reg.postForm(AccountEndpoint(m_server.baseUrl()), "action=reg&username=wireduser&userpass=secret1&email=w%40x%2Ecn");
+        QVERIFY(registered.wait(kWait));
+        const QByteArray text = ToGb18030(u"第一回 起\r\n正文。\r\n第二回 承\r\n正文。\r\n"_s);
+        Computer a(m_dir.filePath(u"WA/Data.db"_s), m_dir.filePath(u"WA/西游.txt"_s));
+        Computer b(m_dir.filePath(u"WB/Data.db"_s), m_dir.filePath(u"WB/西游记.txt"_s));
+        for (Computer *c : {&a, &b}) {
+            QVERIFY(TestSupport::writeFile(c->book, text) && c->db.open(c->dbPath));
+            QVERIFY(c->db.insertBook(u"其他分类"_s, u"西游"_s, u"吴承恩"_s, c->book) > 0);
+        }
+        // A catalogue book A keeps and B does not.
+        QVERIFY(TestSupport::writeFile(m_dir.filePath(u"import/远方.txt"_s), "第一章 起\n正文\n"));
+        QVERIFY(!runServerCommand({u"import"_s, m_dir.filePath(u"import"_s), u"--category"_s, u"武侠仙侠"_s}).isEmpty());
+        CatalogueQuery query;
+        query.search(u"远方"_s);
+        reg.get(SearchUrl(m_server.baseUrl(), query));
+        QVERIFY(registered.wait(kWait));
+        const QString id = ParseCatalogueAnswer(registered.last()[0].value<HttpResult>()).entries.value(0).id;
+        QVERIFY(TestSupport::writeFile(a.book + u"2"_s, "only A"));
+        QVERIFY(RememberCatalogueOrigin(a.db, a.db.insertBook(u"历史军事"_s, u"远方的书"_s, u"某"_s, a.book + u"2"_s), id,
+                                        {}, {}));
+        QVERIFY(b.login(m_server.baseUrl(), u"wireduser"_s, u"secret1"_s));
+        b.engine.start(m_server.baseUrl(), u"wireduser"_s); // the run before
+        QVERIFY(b.round());
+        b.engine.stop();
+
+        ScriptedPrompter prompter;
+        AppContext ctxA;
+        ctxA.db = &a.db;
+        ctxA.config.serverBaseUrl = m_server.baseUrl();
+        AccountWindows windowsA(ctxA, prompter);
+        AccountSync *syncA = windowsA.sync();
+        syncA->checkAtStart();
+        QVERIFY(!syncA->isChecking() && syncA->state() == SyncEngine::State::Off);
+        login(windowsA, u"wireduser"_s, u"secret1"_s, false);
+        QTRY_COMPARE_WITH_TIMEOUT(syncA->state(), SyncEngine::State::Idle, kWait);
+        QSignalSpy roundsA(syncA->engine(), &SyncEngine::finished);
+        QVERIFY(a.db.saveReadingPosition({a.book, 2, u"第二回 承"_s, 0.5, 3, 4, {}}));
+        syncA->bookClosed();
+        QTRY_VERIFY_WITH_TIMEOUT(!roundsA.isEmpty() && syncA->state() == SyncEngine::State::Idle, kWait);
+
+        AppContext ctxB;
+        ctxB.db = &b.db;
+        ctxB.config.serverBaseUrl = u"http://127.0.0.1:1"_s;
+        AccountWindows windowsB(ctxB, prompter, nullptr, &b.manager);
+        AccountSync *syncB = windowsB.sync();
+        syncB->checkAtStart();
+        QTRY_COMPARE_WITH_TIMEOUT(syncB->state(), SyncEngine::State::Failed, kWait);
+        ctxB.config.serverBaseUrl = m_server.baseUrl();
+        syncB->bookOpened();
+        QVERIFY(syncB->readingTimer()->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(syncB->engine()->lastSynced().isValid(), kWait);
+        QCOMPARE(b.db.sync().remotePositionAhead(b.book).value_or(ReadingPosition{}).chapterTitle, u"第二回 承"_s);
+        UserCentre *centreB = windowsB.openUserCentre(UserCentre::RemoteBooksNode);
+        RemoteBooksPanel *remote = centreB->remoteBooks();
+        QCOMPARE(remote->bookList()->topLevelItemCount(), 1);
+        remote->bookList()->setCurrentItem(remote->bookList()->topLevelItem(0));
+        QSignalSpy download(syncB, &AccountSync::downloadRequested);
+        QTest::mouseClick(remote->downloadButton(), Qt::LeftButton);
+        QCOMPARE(download.size(), 1);
+        const auto book = download[0][0].value<RemoteBook>();
+        QCOMPARE(book.name + book.catalogueId, u"远方的书"_s + id);
+        QSignalSpy roundsB(syncB->engine(), &SyncEngine::finished);
+        centreB->selectNode(UserCentre::SyncStatusNode);
+        QTest::mouseClick(centreB->syncStatus()->syncButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!roundsB.isEmpty(), kWait);
+        QCOMPARE(centreB->syncStatus()->stateLabel()->text(), u"已同步"_s);
+
+        // What the shell does with it: the book comes through the download list.
+        DownloadQueue queue(&b.db, prompter);
+        queue.setDownloadFolder(m_dir.filePath(u"WB/下载"_s));
+        CatalogueUpdates updates(ctxB, prompter, &queue);
+        updates.downloadById(book.catalogueId, book.type, book.name, book.author);
+        QTRY_VERIFY_WITH_TIMEOUT(b.db.findByName(u"远方的书"_s), kWait);
+        QCOMPARE(CatalogueOriginOf(b.db, b.db.findByName(u"远方的书"_s)->id)->catalogueId, id);
+
+        windowsA.openUserInfo()->selectNode(UserCentre::LogoutNode);
+        QTRY_COMPARE_WITH_TIMEOUT(syncA->state(), SyncEngine::State::Off, kWait);
     }
 };
 

@@ -1,4 +1,6 @@
 #include "ReaderPaneFixture.h"
+#include "account/AccountSync.h"
+#include "account/AccountWindows.h"
 
 // The reading pane driven through the main window that owns it, and whole journeys through the
 // program: from the shelf to the last page, reading aloud, a bookmark across a restart, and the
@@ -346,6 +348,20 @@ private Q_SLOTS:
                  u"在另一台电脑上读到：%1（%2%）"_s.arg(chapters.at(4).title).arg(there.progressPercent()));
         QTest::mouseClick(m_reader->resumeBar()->resumeButton(), Qt::LeftButton);
         QVERIFY(waitShown(m_reader, 5, expected(book, 5)));
+
+        // A later place arriving by a sync round while the book is read is offered the same way.
+        there = PositionInBook(book.path, chapters, 6, 0.5, 0.5);
+        QVERIFY(sync.apply({SyncItem{u"position"_s, sync.fingerprintOf(book.path),
+                                     QDateTime::currentMSecsSinceEpoch() + 60000, false,
+                                     LibrarySync::positionPayload(there), 0, {}}}));
+        SyncEngine *engine = m_window->accounts()->sync()->engine();
+        Q_EMIT engine->libraryChanged();
+        QVERIFY(m_reader->resumeBar()->text().contains(chapters.at(5).title));
+        QVERIFY(m_reader->resumeBar()->isVisible() && m_reader->shownChapter() == 5);
+        // Closed, it stays closed through the next round that changes something else.
+        m_reader->resumeBar()->hide();
+        Q_EMIT engine->libraryChanged();
+        QVERIFY(m_reader->resumeBar()->isHidden());
     }
 
     // Ctrl+F finds in the chapter with the view's own search; switched to the whole book, the

@@ -2,6 +2,9 @@
 #include "GuiSupport.h"
 #include "ScriptedPrompter.h"
 #include "TestSupport.h"
+#include "account/AccountSync.h"
+#include "account/AccountWindows.h"
+#include "account/UserCentre.h"
 #include "catalogue/BatchImportDialog.h"
 #include "catalogue/CatalogueDetailPanel.h"
 #include "catalogue/CataloguePane.h"
@@ -245,6 +248,27 @@ private Q_SLOTS:
                      cat->width() - cat->findChild<QSplitter *>()->handleWidth());
         QVERIFY(CataloguePane(m_ctx, m_prompter).detailPanelOpen());
         cat->setDetailPanelOpen(false);
+    }
+
+    // Kept last: sync stays on in this library. The indicator is hidden while sync is off; where
+    // sync was on before, a start-up check that finds no server shows the failure right of the
+    // tab buttons, which gives way to the search panel on a narrow window and leads to "同步状态".
+    void syncIndicator_showsAFailedStartUpCheck()
+    {
+        QToolButton *indicator = m_window->syncIndicator();
+        QVERIFY(indicator->isHidden());
+        QVERIFY(m_db.sync().enable());
+        m_ctx.config.serverBaseUrl = u"http://127.0.0.1:1"_s;
+        m_window->resize(1100, 720);
+        m_window->accounts()->sync()->checkAtStart();
+        QTRY_COMPARE(indicator->text(), u"同步失败"_s);
+        QVERIFY(indicator->isVisible() && indicator->toolTip().contains(u"无法连接服务器"_s));
+        QVERIFY(indicator->x() > m_window->toolButton(5)->geometry().right());
+        QTest::mouseClick(indicator, Qt::LeftButton);
+        QVERIFY(m_window->accounts()->userCentre());
+        QCOMPARE(m_window->accounts()->userCentre()->selectedNode(), int(UserCentre::SyncStatusNode));
+        m_window->resize(560, 400);
+        QVERIFY(indicator->isHidden());
     }
 };
 
