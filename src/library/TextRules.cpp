@@ -213,7 +213,13 @@ QList<bool> TextCleaner::keptMatches(const QString &line, const QString &word) c
     QList<bool> kept;
     if (word.isEmpty())
         return kept;
-    const int inClean = countIn(clean(line).fragment, word);
+    const QString cleaned = clean(line).fragment;
+    const int inClean = countIn(cleaned, word);
+    // A line the rules leave as it is keeps every match; most lines are such.
+    if (cleaned == line) {
+        kept.fill(true, inClean);
+        return kept;
+    }
     for (qsizetype at = line.indexOf(word); at >= 0; at = line.indexOf(word, at + word.size()))
         kept.append(matchAfterCleaning(line, at, word, inClean) >= 0);
     return kept;
