@@ -41,6 +41,47 @@ using namespace RouterTest;
 class RouterFixture : public QObject
 {
 protected:
+    // A catalogue of 45 approved books and one awaiting review, and the account "alice".
+    void setUpRouter()
+    {
+        QVERIFY(Secrets::initialize());
+        QVERIFY(m_dir.isValid());
+        m_config = ServerConfig::load(m_dir.path());
+        m_config.limits.signupsPerHour = 100; // every sign-up here comes from one address
+        m_config.limits.accountWideLockTries = 12;
+        QString error;
+        // The same suite runs against a throw-away PostgreSQL cluster when asked to.
+        if (qEnvironmentVariable("FOLIOWAY_TEST_DATABASE") == u"postgresql") {
+            if (PgCluster::programs().isEmpty() || !QSqlDatabase::isDriverAvailable(u"QPSQL"_s))
+                QSKIP("PostgreSQL or Qt's QPSQL driver is not installed");
+            m_pg = std::make_unique<PgCluster>();
+            QVERIFY2(m_pg->create(&error), qPrintable(error));
+            m_config.database = m_pg->createDatabase(u"router"_s, &error);
+            QVERIFY2(!m_config.database.isEmpty(), qPrintable(error));
+        }
+        Store &store = Store::forThread(m_config.databaseLocation());
+        QVERIFY2(store.isOpen(), qPrintable(store.lastError()));
+        QCOMPARE(store.isPostgres(), m_pg != nullptr);
+
+        // 45 approved books over the categories in turn (book i holds i * 100 bytes), and one
+        // upload awaiting review.
+        BookStorage storage(store, m_config.booksDir());
+        for (int i = 1; i <= 45; ++i) {
+            const BookRow b{.name = u"书名%1"_s.arg(i), .author = QString(u"甲乙丙"_s.at(i % 3)),
+                            .category = Categories::names()[(i - 1) % 10], .status = u"全集"_s,
+                            .fileName = u"书名%1.txt"_s.arg(i),
+                            .updated = u"2024-03-%1 10:00:00"_s.arg(1 + i % 28, 2, 10, QChar(u'0'))};
+            QVERIFY2(storage.add(b, {QByteArray(i * 100, 'x'), {}}, {}, &error) == i, qPrintable(error));
+        }
+        const BookRow pending{
+            .name = u"书名待审"_s, .category = Categories::names()[0], .fileName = u"p.txt"_s, .review = Review::Pending};
+        QCOMPARE(storage.add(pending, {"pending", {}}, {}, &error), 46);
+
+        m_router = std::make_unique<Router>(m_config);
+        m_router->setClock([this] { return m_now; });
+        const QByteArray alice = "action=reg&username=alice&userpass=%61bc&email=a%40b%2Ecn&sex=%B1%A3%C3%DC";
+        QVERIFY(element(post(Account, alice, Form).body, "logininfo").startsWith(u"1|"));
+    }
 
     QTemporaryDir m_dir;
     std::unique_ptr<PgCluster> m_pg;

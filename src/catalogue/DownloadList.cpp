@@ -109,15 +109,13 @@ DownloadList::DownloadList(DownloadQueue *queue, QWidget *parent)
     });
 }
 
-// Each control is enabled while some row is there for it to act on. A row is told of its end
-// before the downloader stops counting it as running, hence the looks.
+// Each control is enabled while some row is there for it to act on.
 void DownloadList::updateControls()
 {
     bool running = false, paused = false, failed = false, finished = false;
     for (int i = 0; i < m_queue->rows().size(); ++i) {
         const DownloadRow &r = m_queue->rows()[i];
-        const bool ended = r.look == DownloadRow::Look::Failed || r.finished;
-        running |= m_queue->isRunning(i) && !ended;
+        running |= m_queue->canPause(i);
         paused |= r.paused;
         failed |= (r.look == DownloadRow::Look::Failed || r.startFailed) && !r.url.isEmpty();
         finished |= r.finished;

@@ -414,11 +414,27 @@ bool DownloadQueue::restart(int row, bool automatic)
     return true;
 }
 
+bool DownloadQueue::canPause(int row) const
+{
+    if (row < 0 || row >= m_rows.size())
+        return false;
+    // A row is told of its end before the downloader stops counting it as running.
+    const DownloadRow &r = m_rows[row];
+    const bool ended = r.look == DownloadRow::Look::Failed || r.finished;
+    return r.retryTicket != 0 || (isRunning(row) && !ended);
+}
+
 bool DownloadQueue::pause(int row)
 {
-    if (!isRunning(row) || !m_downloader->pause(m_rows[row].saveFile))
+    if (row < 0 || row >= m_rows.size())
         return false;
     DownloadRow &r = m_rows[row];
+    if (r.retryTicket != 0 && !isRunning(row)) {
+        r.retryTicket = 0; // its retry, when due, finds the ticket gone
+        r.look = DownloadRow::Look::Normal;
+    } else if (!isRunning(row) || !m_downloader->pause(r.saveFile)) {
+        return false;
+    }
     r.paused = true;
     r.speed = QStringLiteral("已暂停");
     r.timeLeft.clear();
@@ -446,16 +462,8 @@ bool DownloadQueue::redownload(int row)
 int DownloadQueue::pauseAll()
 {
     int paused = 0;
-    for (int i = 0; i < m_rows.size(); ++i) {
-        if (pause(i)) {
-            ++paused;
-        } else if (m_rows[i].retryTicket != 0) {
-            // A row waiting for its automatic retry waits no more.
-            m_rows[i].retryTicket = 0;
-            m_rows[i].speed = m_rows[i].failure;
-            Q_EMIT rowChanged(i);
-        }
-    }
+    for (int i = 0; i < m_rows.size(); ++i)
+        paused += pause(i);
     return paused;
 }
 

@@ -158,7 +158,10 @@ public:
     bool retry(int row);
     // Cancels the row's transfer if it runs, drops its kept bytes and the row.
     void remove(int row);
-    // Stops a running row, keeping its bytes for retry() or resumeAll().
+    // A running row, or one waiting for its automatic retry: what pause() and pauseAll() act on.
+    bool canPause(int row) const;
+    // Stops a running row, keeping its bytes for retry() or resumeAll(); a row waiting for its
+    // automatic retry waits no more and is paused the same way.
     bool pause(int row);
     // Drops the row and whatever it kept, and queues its file again at the end of the list.
     bool canRedownload(int row) const;

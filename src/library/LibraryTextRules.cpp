@@ -39,17 +39,31 @@ bool LibraryTextRules::ensureTable() const
 
 QList<TextRule> LibraryTextRules::textRules(bool create) const
 {
+    const QSqlDatabase d = m_connection.db();
+    const QString file = d.isOpen() ? d.databaseName() : QString();
+    if (!file.isEmpty() && m_cache.file == file && (m_cache.table || !create))
+        return m_cache.rules;
     QList<TextRule> rules;
-    if (!create && !m_connection.db().tables().contains(QStringLiteral("TextRule"), Qt::CaseInsensitive))
-        return rules;
+    bool table = false;
+    if (readTextRules(create, rules, table) && !file.isEmpty())
+        m_cache = {file, table, rules};
+    return rules;
+}
+
+bool LibraryTextRules::readTextRules(bool create, QList<TextRule> &rules, bool &table) const
+{
+    table = m_connection.db().tables().contains(QStringLiteral("TextRule"), Qt::CaseInsensitive);
+    if (!table && !create)
+        return true;
     if (!ensureTable())
-        return rules;
+        return false;
+    table = true;
     QSqlQuery q(m_connection.db());
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral(
             "SELECT id, name, pattern, regex, replacement, bookPath, enabled FROM TextRule ORDER BY id"))) {
         m_connection.lastError = q.lastError().text();
-        return rules;
+        return false;
     }
     while (q.next()) {
         TextRule r;
@@ -62,11 +76,12 @@ QList<TextRule> LibraryTextRules::textRules(bool create) const
         r.enabled = q.value(6).toInt() != 0;
         rules.append(r);
     }
-    return rules;
+    return true;
 }
 
 bool LibraryTextRules::saveTextRule(TextRule &rule)
 {
+    m_cache = {};
     if (!ensureTable())
         return false;
     const QVariantList values{rule.name, rule.pattern, rule.regex ? 1 : 0, rule.replacement, rule.bookPath,
@@ -89,5 +104,6 @@ bool LibraryTextRules::saveTextRule(TextRule &rule)
 
 bool LibraryTextRules::deleteTextRule(qint64 id)
 {
+    m_cache = {};
     return ensureTable() && m_connection.run(QStringLiteral("DELETE FROM TextRule WHERE id = ?"), {id});
 }

@@ -4,7 +4,9 @@
 #include "library/TextRules.h"
 
 // The clean-up rules, in a table of their own (TextRule), in the order they were added. The table
-// is made, with the built-in rules switched off, the first time the rules are asked for.
+// is made, with the built-in rules switched off, the first time the rules are asked for. The
+// page asks for them at every chapter, so they are kept once read, until they are written here
+// or the library is another file.
 class LibraryTextRules
 {
 public:
@@ -18,6 +20,15 @@ public:
 
 private:
     bool ensureTable() const;
+    // False when the database refused; `table` tells whether the table is there.
+    bool readTextRules(bool create, QList<TextRule> &rules, bool &table) const;
 
     const LibraryConnection &m_connection;
+    struct Cache
+    {
+        QString file; // the library they were read from; empty when nothing is kept
+        bool table = false; // the table was there: what textRules(true) gives too
+        QList<TextRule> rules;
+    };
+    mutable Cache m_cache;
 };

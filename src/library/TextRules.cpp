@@ -178,13 +178,11 @@ TextCleaner::Result TextCleaner::clean(const QString &fragment, const QString &w
             if (occurrence < before + inRaw) {
                 placed = true;
                 const int inClean = gone ? 0 : countIn(lines.at(i), word);
-                // The matches before it are those the rules leave in the text before it.
                 qsizetype at = -word.size();
                 for (int k = before; k <= occurrence; ++k)
                     at = raw.at(i).indexOf(word, at + word.size());
-                const int earlier = inClean == 0 ? 0 : countIn(clean(raw.at(i).left(at), {}, -1).fragment, word);
-                if (earlier < inClean)
-                    result.occurrence = after + earlier;
+                if (const int kept = matchAfterCleaning(raw.at(i), at, word, inClean); kept >= 0)
+                    result.occurrence = after + kept;
                 result.lineFraction = lines.isEmpty() ? 0 : double(i) / double(lines.size());
             }
             before += inRaw;
@@ -199,4 +197,30 @@ TextCleaner::Result TextCleaner::clean(const QString &fragment, const QString &w
     if (closed && !kept.isEmpty())
         result.fragment += br;
     return result;
+}
+
+int TextCleaner::matchAfterCleaning(const QString &raw, qsizetype at, const QString &word, int inClean) const
+{
+    if (inClean == 0)
+        return -1;
+    // The matches before it are those the rules leave in the text before it.
+    const int earlier = countIn(clean(raw.left(at)).fragment, word);
+    return earlier < inClean ? earlier : -1;
+}
+
+QList<bool> TextCleaner::keptMatches(const QString &line, const QString &word) const
+{
+    QList<bool> kept;
+    if (word.isEmpty())
+        return kept;
+    const QString cleaned = clean(line).fragment;
+    const int inClean = countIn(cleaned, word);
+    // A line the rules leave as it is keeps every match; most lines are such.
+    if (cleaned == line) {
+        kept.fill(true, inClean);
+        return kept;
+    }
+    for (qsizetype at = line.indexOf(word); at >= 0; at = line.indexOf(word, at + word.size()))
+        kept.append(matchAfterCleaning(line, at, word, inClean) >= 0);
+    return kept;
 }

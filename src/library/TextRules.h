@@ -58,12 +58,20 @@ public:
     // `word` and `occurrence` name an exact match among the fragment's lines, to find again.
     Result clean(const QString &fragment, const QString &word = {}, int occurrence = -1) const;
 
+    // Which matches of `word` in one line of the book (exact, in order, not overlapping) the
+    // rules leave on the page, reckoned as clean() does when it looks for a match again.
+    QList<bool> keptMatches(const QString &line, const QString &word) const;
+
     // Steps allowed to each expression per chapter: base + perUnit for every UTF-16 unit of the
     // chapter; a few milliseconds at most. The built-in rules take fewer than 8 steps a unit.
     static constexpr qint64 StepBase = 100000;
     static constexpr qint64 StepsPerUnit = 32;
 
 private:
+    // Where the match at `at` of the raw line stands among the matches of the cleaned line
+    // (`inClean` of them); -1 when the rules took it away.
+    int matchAfterCleaning(const QString &raw, qsizetype at, const QString &word, int inClean) const;
+
     struct Compiled;
     std::vector<std::unique_ptr<Compiled>> m_rules;
 };

@@ -1,8 +1,10 @@
 #include "reader/BookSearch.h"
 
+#include "library/TextRules.h"
 #include "reader/BookLineIndex.h"
 
 #include <QFile>
+#include <QHash>
 #include <QStringEncoder>
 
 #include <algorithm>
@@ -248,6 +250,51 @@ BookSearchOutcome FindAnyInBook(const QString &path, const QList<ChapterEntry> &
     return outcome;
 }
 
+BookSearchOutcome FindShownInBook(const QString &path, const QList<ChapterEntry> &entries, const QStringList &words,
+                                  const std::function<void(QList<BookSearchPlace>)> &onPlaces,
+                                  const TextCleaner *cleaner, const std::atomic_bool *cancel,
+                                  const BookReading &reading)
+{
+    if (!cleaner || cleaner->isEmpty())
+        return FindAnyInBook(path, entries, words, onPlaces, cancel, reading);
+    // The places of one line come together, in order: the n-th place of a word on a line is
+    // the n-th match of that word in the line's text.
+    qint64 line = -1;
+    QString text;
+    QHash<quint8, QList<bool>> kept;
+    QHash<quint8, int> seen;
+    qint64 dropped = 0;
+    BookSearchOutcome outcome = FindAnyInBook(
+        path, entries, words,
+        [&](const QList<BookSearchPlace> &places) {
+            QList<BookSearchPlace> shown;
+            shown.reserve(places.size());
+            for (const BookSearchPlace &place : places) {
+                if (place.line != line) {
+                    line = place.line;
+                    text = ReadChapterText(path, line, line, MaxChapterBytes, reading).fragment;
+                    text.chop(4); // its "<br>"
+                    kept.clear();
+                    seen.clear();
+                }
+                auto found = kept.find(place.word);
+                if (found == kept.end())
+                    found = kept.insert(place.word, cleaner->keptMatches(text, words.value(place.word)));
+                const int n = seen[place.word]++;
+                if (n < found->size() && !found->at(n)) {
+                    ++dropped;
+                    continue;
+                }
+                shown.append(place);
+            }
+            if (!shown.isEmpty())
+                onPlaces(std::move(shown));
+        },
+        cancel, reading);
+    outcome.total -= dropped;
+    return outcome;
+}
+
 bool BookSnippets::open(const QString &path, const BookReading &reading)
 {
     m_data = nullptr;
@@ -345,14 +392,15 @@ quint64 BookSearcher::search(const QString &path, const QList<ChapterEntry> &ent
     m_running = id;
     auto flag = std::make_shared<std::atomic_bool>(false);
     m_cancel = flag;
-    m_pool.start([this, id, flag, path, entries, words, reading] {
+    m_pool.start([this, id, flag, path, entries, words, reading, cleaner = m_cleaner] {
         const auto deliver = [this, id, flag](QList<BookSearchPlace> places) {
             QMetaObject::invokeMethod(this, [this, id, flag, places = std::move(places)] {
                 if (!flag->load() && id == m_running)
                     Q_EMIT placesFound(id, places);
             }, Qt::QueuedConnection);
         };
-        const BookSearchOutcome outcome = FindAnyInBook(path, entries, words, deliver, flag.get(), reading);
+        const BookSearchOutcome outcome =
+            FindShownInBook(path, entries, words, deliver, cleaner.get(), flag.get(), reading);
         QMetaObject::invokeMethod(this, [this, id, flag, outcome] {
             if (flag->load() || id != m_running)
                 return;

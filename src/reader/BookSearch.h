@@ -13,6 +13,8 @@
 #include <functional>
 #include <memory>
 
+class TextCleaner;
+
 // One place where the searched word stands in a book: its chapter, which match of that chapter
 // it is (so the page can highlight that one), and a little text around it.
 struct BookSearchHit
@@ -64,6 +66,14 @@ BookSearchOutcome FindAnyInBook(const QString &path, const QList<ChapterEntry> &
                                 const std::function<void(QList<BookSearchPlace>)> &onPlaces,
                                 const std::atomic_bool *cancel = nullptr, const BookReading &reading = {});
 
+// FindAnyInBook over what the page shows: with clean-up rules, a place whose match the rules
+// take off the page is left out (and not counted). Only the lines that hold a match are read
+// again; without a cleaner, or with no rule on, nothing but FindAnyInBook runs.
+BookSearchOutcome FindShownInBook(const QString &path, const QList<ChapterEntry> &entries, const QStringList &words,
+                                  const std::function<void(QList<BookSearchPlace>)> &onPlaces,
+                                  const TextCleaner *cleaner, const std::atomic_bool *cancel = nullptr,
+                                  const BookReading &reading = {});
+
 // The text around found places, read from the book's file as it was searched.
 class BookSnippets
 {
@@ -103,6 +113,8 @@ public:
                    const BookReading &reading = {});
     void cancel();
     bool isSearching() const { return m_running != 0; }
+    // The clean-up rules the next searches leave matches out by (FindShownInBook); none by default.
+    void setTextCleaner(std::shared_ptr<const TextCleaner> cleaner) { m_cleaner = std::move(cleaner); }
 
 Q_SIGNALS:
     void placesFound(quint64 searchId, const QList<BookSearchPlace> &places);
@@ -113,4 +125,5 @@ private:
     quint64 m_lastId = 0;
     quint64 m_running = 0;
     std::shared_ptr<std::atomic_bool> m_cancel;
+    std::shared_ptr<const TextCleaner> m_cleaner;
 };

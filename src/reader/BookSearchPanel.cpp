@@ -137,6 +137,7 @@ void BookSearchPanel::search(const QString &word)
         return;
     }
     m_count->setText(QStringLiteral("正在全书查找“%1”…").arg(word));
+    m_searcher->setTextCleaner(m_cleanerSource ? m_cleanerSource(m_path) : nullptr);
     m_searchId = m_searcher->search(m_path, m_model->entries(), forms, m_model->reading());
 }
 

@@ -26,6 +26,10 @@ public:
     // With a conversion the results are shown converted and a word is searched in both scripts,
     // so that what the page shows is found whichever form the file holds.
     void setConversion(ScriptConversion conversion);
+    // Where the clean-up rules of a book come from, asked at every search: a match they take
+    // off the page is not listed. None by default.
+    using TextCleanerSource = std::function<std::shared_ptr<const TextCleaner>(const QString &path)>;
+    void setTextCleanerSource(TextCleanerSource source) { m_cleanerSource = std::move(source); }
     // Searches when the switch is on; an empty word only clears the list.
     void search(const QString &word);
 
@@ -50,4 +54,5 @@ private:
     QString m_word;
     quint64 m_searchId = 0;
     ScriptConversion m_conversion = ScriptConversion::None;
+    TextCleanerSource m_cleanerSource;
 };

@@ -189,7 +189,8 @@ void ReaderPage::showSelected()
     markShown(position);
     m_list->scrollToItem(m_list->topLevelItem(position - 1));
 
-    // Read afresh for every chapter, so rules changed from the settings apply from the next one.
+    // Asked again for every chapter (the source keeps what it made), so rules changed from the
+    // settings apply from the next one.
     reloadTextCleaner();
     // A newer request makes this one's result moot.
     const quint64 id = ++m_request;

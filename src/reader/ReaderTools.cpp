@@ -103,10 +103,9 @@ ReaderTools::ReaderTools(ReaderPane &pane, ReaderPage &page, ReadingView *view, 
     });
 
     // Only a library where the rules window was opened has rules; any other reads as it always did.
-    m_page.setTextCleanerSource([&db = m_db](const QString &path) -> std::shared_ptr<const TextCleaner> {
-        auto cleaner = std::make_shared<const TextCleaner>(db.textRules(false), QFileInfo(path).absoluteFilePath());
-        return cleaner->isEmpty() ? nullptr : cleaner;
-    });
+    const auto cleaner = [this](const QString &path) { return textCleaner(path); };
+    m_page.setTextCleanerSource(cleaner);
+    m_search->setTextCleanerSource(cleaner);
     connect(&m_page, &ReaderPage::textRulesStopped, this, [this](const QStringList &names) {
         QStringList fresh;
         for (const QString &name : names) {
@@ -385,6 +384,20 @@ void ReaderTools::applyTextRules()
         m_page.select(m_page.shown());
         m_page.showSelected();
     }
+    m_search->search(m_view->findBox()->text());
+}
+
+std::shared_ptr<const TextCleaner> ReaderTools::textCleaner(const QString &path)
+{
+    // The library keeps the rules once read; only a change to them, or another book, makes the
+    // expressions again.
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    QList<TextRule> rules = m_db.textRules(false);
+    if (!m_cleaner.made || m_cleaner.path != absolute || m_cleaner.rules != rules) {
+        auto cleaner = std::make_shared<const TextCleaner>(rules, absolute);
+        m_cleaner = {true, absolute, std::move(rules), cleaner->isEmpty() ? nullptr : std::move(cleaner)};
+    }
+    return m_cleaner.cleaner;
 }
 
 BookReading ReaderTools::storedReading(const QString &path) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "library/TextRules.h"
 #include "platform/ChineseScript.h"
 #include "reader/Chapters.h"
 
@@ -79,6 +80,8 @@ private:
     // Reading aloud came to the end of the chapter: the next one is shown and read.
     void readOnIntoNextChapter();
     void applyTextRules();
+    // The clean-up rules of the book at `path`, made once for as long as the rules stay the same.
+    std::shared_ptr<const TextCleaner> textCleaner(const QString &path);
 
     ReaderPane &m_pane;
     ReaderPage &m_page;
@@ -102,4 +105,11 @@ private:
     bool m_readOnPending = false; // read the next chapter aloud once it is on the page
     QMetaObject::Connection m_engineGone;
     QStringList m_reportedStops; // rules already reported as too slow: once each while the program runs
+    struct
+    {
+        bool made = false;
+        QString path;
+        QList<TextRule> rules;
+        std::shared_ptr<const TextCleaner> cleaner;
+    } m_cleaner; // the last one made
 };

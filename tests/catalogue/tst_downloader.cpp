@@ -355,7 +355,8 @@ private Q_SLOTS:
 
     // Refused before a row is made (a box names why), or a row that fails without asking the
     // server (an address that leaves it) or without reaching the disk (a book whose end cannot
-    // be told from a cut line).
+    // be told from a cut line). A row whose line broke waits for its automatic retry, and
+    // "全部暂停" pauses it instead.
     void queue_refusals_data()
     {
         QTest::addColumn<QString>("caption"); // empty: a catalogue row with downurl as its address
@@ -370,6 +371,7 @@ private Q_SLOTS:
         QTest::newRow("absolute address") << QString() << u"http://127.0.0.2:PORT/ok/10"_s << RefusedAddressText();
         QTest::newRow("no length, cut") << QString() << u"/nolength/300006"_s << u"服务器没有说明文件大小"_s;
         QTest::newRow("chunked, cut") << QString() << u"/chunkcut/300006"_s << u"连接中断"_s;
+        QTest::newRow("line breaks midway") << QString() << u"/drop"_s << u"连接中断"_s;
     }
     void queue_refusals()
     {
@@ -379,6 +381,8 @@ private Q_SLOTS:
         ScriptedPrompter prompter;
         DownloadQueue queue(nullptr, prompter);
         queue.setDownloadFolder(file(u"TxtBook"_s));
+        std::function<void()> due;
+        queue.setScheduler([&](int, std::function<void()> fn) { due = std::move(fn); });
         if (caption.isEmpty()) {
             CatalogueEntry entry;
             entry.downurl = fileName.replace(u"PORT"_s, m_server->baseUrl().section(u':', -1));
@@ -388,6 +392,14 @@ private Q_SLOTS:
             QCOMPARE(FindFiles(file(u"TxtBook"_s), u"*"_s), QStringList{});
             QCOMPARE(m_server->requests.isEmpty(), message == RefusedAddressText());
             QVERIFY(prompter.shown.isEmpty());
+            // A row waiting for its automatic retry can be paused, and then waits no more.
+            QCOMPARE(queue.canPause(0), bool(due));
+            if (due) {
+                QCOMPARE(queue.pauseAll(), 1);
+                QVERIFY(queue.isPaused(0) && queue.canRetry(0) && !queue.canPause(0));
+                due();
+                QVERIFY(!queue.isRunning(0));
+            }
             return;
         }
         QVERIFY(TestSupport::writeFile(file(u"TxtBook/blocked"_s), "a file where the folder should be"));

@@ -231,6 +231,25 @@ private Q_SLOTS:
         QTEST(result.stopped, "stopped");
         for (const TextRule &r : rules)
             QCOMPARE(TextRuleProblem(r).isEmpty(), !r.pattern.endsWith(u'['));
+
+        // The whole-book search lists, and counts, exactly the hits the page finds again.
+        const QString path = m_dir.filePath(u"rules.txt"_s);
+        const QString lines = QString(fragment).replace(u"<br>"_s, u"\n"_s);
+        QVERIFY(TestSupport::writeFile(path, TestSupport::gb18030(u"标题\n"_s + lines)));
+        const QList<ChapterEntry> entries = GetChapter(path).entries;
+        QCOMPARE(ChapterFragment(path, entries.value(0)), fragment);
+        const TextCleaner cleaner(rules, path);
+        QList<int> listed, found;
+        const BookSearchOutcome outcome = FindShownInBook(path, entries, {u"书"_s}, [&](const QList<BookSearchPlace> &p) {
+            for (const BookSearchPlace &place : p)
+                listed << place.occurrence;
+        }, &cleaner);
+        for (int k = 0; k < fragment.count(u"书"_s); ++k) {
+            if (cleaner.clean(fragment, u"书"_s, k).occurrence >= 0)
+                found << k;
+        }
+        QCOMPARE(listed, found);
+        QCOMPARE(outcome.total, found.size());
     }
 };
 

@@ -1,44 +1,17 @@
-#include "ReaderGuiSupport.h"
-#include "ScriptedPrompter.h"
-#include "library/LibraryDb.h"
+#include "ReaderPaneFixture.h"
 #include "reader/AutoScroll.h"
-#include "reader/ReadingStatus.h"
-#include "shell/MainWindow.h"
-
-#include <QMenu>
-#include <QTemporaryDir>
-
-using namespace ReaderGui;
-using namespace Qt::StringLiterals;
 
 // Auto-scroll in the reading pane of a real main window, its page moved by explicit steps.
-class TestAutoScroll : public QObject
+class TestAutoScroll : public ReaderPaneFixture
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    LibraryDb m_db;
-    AppContext m_ctx;
-    ScriptedPrompter m_prompter;
-    std::unique_ptr<MainWindow> m_window;
-    ReaderPane *m_reader = nullptr;
-    QString m_book; // entry 1, then four chapters at 2 to 5
-
-    void startWindow()
-    {
-        m_window.reset();
-        m_window = std::make_unique<MainWindow>(m_ctx, m_prompter);
-        m_window->load();
-        m_window->show();
-        m_reader = m_window->reader();
-        QTRY_VERIFY_WITH_TIMEOUT(m_reader->readingView()->isPageReady(), 60000);
-    }
     AutoScroll *autoScroll() const { return m_reader->autoScroll(); }
     void open(int position)
     {
-        if (m_reader->chaptersPath() != m_book)
-            m_window->openBook(m_book);
+        if (m_reader->chaptersPath() != m_book.path)
+            m_window->openBook(m_book.path);
         QTRY_VERIFY_WITH_TIMEOUT(!m_reader->isOpening() && m_reader->shownChapter() > 0, 15000);
         m_reader->showChapterAt(position, 0);
         QTRY_VERIFY(m_reader->shownChapter() == position &&
@@ -69,17 +42,9 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_db.open(m_dir.filePath(u"DataFile/Data.db"_s)));
-        m_ctx.db = &m_db;
-        m_ctx.programFolder = m_dir.path();
-        QStringList lines{u"测试之书"_s};
-        for (int k = 1; k <= 4; ++k) {
-            lines << u"第%1章 标题"_s.arg(k);
-            for (int j = 1; j <= 60; ++j)
-                lines << u"山间小路上行人%1之%2慢慢走着。"_s.arg(k).arg(j);
-        }
-        QVERIFY(writeBook(m_book = m_dir.filePath(u"book.txt"_s), lines));
-        startWindow();
+        setUpLibraryAndWindow();
+        m_book = makeBook(u"book.txt"_s, headings(4), 60); // entry 1, then four chapters at 2 to 5
+        m_window->show();
     }
 
     void startsAndStops_data()
@@ -173,6 +138,7 @@ private Q_SLOTS:
         QVERIFY(autoScroll()->isRunning());
         QCOMPARE(m_reader->readingStatus()->noteText(), u"自动翻页：每分钟 24 行"_s);
         startWindow();
+        m_window->show();
         QCOMPARE(autoScroll()->speed(), 24);
         QVERIFY(!autoScroll()->isRunning());
     }

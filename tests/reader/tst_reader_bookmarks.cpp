@@ -1,48 +1,16 @@
-#include "ReaderGuiSupport.h"
-#include "ScriptedPrompter.h"
-#include "library/LibraryDb.h"
+#include "ReaderPaneFixture.h"
 #include "reader/BookmarkList.h"
-#include "reader/ReadingStatus.h"
-#include "shell/MainWindow.h"
-
-#include <QLineEdit>
-#include <QMenu>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTreeWidget>
-
-using namespace ReaderGui;
-using namespace Qt::StringLiterals;
 
 // The bookmark list beside the one bookmark of each book, driven through the main window: every
 // way of setting a bookmark adds to it, and its entries lead back to their place after a restart.
-class TestReaderBookmarks : public QObject
+class TestReaderBookmarks : public ReaderPaneFixture
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    LibraryDb m_db;
-    AppContext m_ctx;
-    ScriptedPrompter m_prompter;
-    std::unique_ptr<MainWindow> m_window;
-    ReaderPane *m_reader = nullptr;
-    QString m_path;
-    QStringList m_lines;
-    QList<qsizetype> m_starts; // first line of each entry
-
-    void startWindow()
-    {
-        m_window.reset();
-        m_window = std::make_unique<MainWindow>(m_ctx, m_prompter);
-        m_window->load();
-        m_reader = m_window->reader();
-        QTRY_VERIFY_WITH_TIMEOUT(m_reader->readingView()->isPageReady(), 60000);
-    }
     bool shownAt(int position, double fraction)
     {
-        const qsizetype last = position < m_starts.size() ? m_starts.at(position) - 1 : m_lines.size() - 1;
-        return waitShown(m_reader, position, linesHtml(m_lines, m_starts.at(position - 1), last)) &&
+        return waitShown(m_reader, position, expected(m_book, position)) &&
                QTest::qWaitFor([&] { return qAbs(scrolledFraction(m_reader) - fraction) < 0.02; });
     }
     void showAt(int position, double fraction)
@@ -54,22 +22,10 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_db.open(m_dir.filePath(u"DataFile/Data.db"_s)));
-        m_ctx.db = &m_db;
-        m_ctx.programFolder = m_dir.path();
-        m_path = m_dir.filePath(u"book.txt"_s);
-        m_lines = QStringList{u"书名"_s, u"楔子一行"_s, u"楔子二行"_s};
-        m_starts = {1};
-        for (int k = 1; k <= 6; ++k) {
-            m_starts.append(m_lines.size());
-            m_lines.append(u"第%1章 标题%1"_s.arg(k));
-            for (int j = 1; j <= 150; ++j)
-                m_lines.append(u"行人%1在路上走了%2步。"_s.arg(k).arg(j));
-        }
-        QVERIFY(writeBook(m_path, m_lines));
-        m_db.insertBook(u"玄幻修真"_s, u"书"_s, u"某人"_s, m_path);
-        startWindow();
-        m_window->openBook(m_path);
+        setUpLibraryAndWindow();
+        m_book = makeBook(u"book.txt"_s, headings(6), 150);
+        addToShelf(m_book, u"书"_s);
+        m_window->openBook(m_book.path);
         QVERIFY(shownAt(1, 0));
     }
 
@@ -90,7 +46,7 @@ private Q_SLOTS:
         QFETCH(bool, boxShown);
         showAt(3, 0.5);
         m_prompter.clear();
-        const qsizetype before = m_db.bookmarks().list(m_path).size();
+        const qsizetype before = m_db.bookmarks().list(m_book.path).size();
         if (source == u"toolbar")
             m_reader->bookmarkMenu()->actions().first()->trigger();
         else if (source == u"menu")
@@ -99,15 +55,15 @@ private Q_SLOTS:
             QTest::keyClick(pageInput(m_reader), Qt::Key_D, Qt::ControlModifier);
         else
             m_reader->bookmarkMenu()->findChild<QAction *>(u"Menue_InsertSQNote"_s)->trigger();
-        QCOMPARE(m_db.findByPath(m_path)->marke, u"第2章 标题2"_s);
+        QCOMPARE(m_db.findByPath(m_book.path)->marke, u"第2章 标题2"_s);
         QCOMPARE(m_prompter.shown.size(), boxShown ? 1 : 0);
-        const QList<BookmarkEntry> entries = m_db.bookmarks().list(m_path);
+        const QList<BookmarkEntry> entries = m_db.bookmarks().list(m_book.path);
         QCOMPARE(entries.size(), before + 1);
         const BookmarkEntry &added = entries.last();
         QCOMPARE((std::pair{added.chapter, added.chapterTitle}), (std::pair{3, u"第2章 标题2"_s}));
         QVERIFY(qAbs(added.fraction - 0.5) < 0.02);
         // Half way down the 151 lines of the chapter: the 75th line of text, give or take one.
-        const auto line = QRegularExpression(u"^行人2在路上走了(\\d+)步。"_s).match(added.excerpt);
+        const auto line = QRegularExpression(u"^山间小路上行人3之(\\d+)慢慢走着"_s).match(added.excerpt);
         QVERIFY2(line.hasMatch() && qAbs(line.captured(1).toInt() - 75) <= 1, qPrintable(added.excerpt));
 
         BookmarkList *list = m_reader->bookmarkList();
@@ -117,7 +73,7 @@ private Q_SLOTS:
         QCOMPARE(list->entryList()->currentIndex().row(), int(before));
         list->noteBox()->insert(u"伏笔"_s);
         QTest::keyClick(list->noteBox(), Qt::Key_Return);
-        QCOMPARE(m_db.bookmarks().list(m_path).last().note, u"伏笔"_s);
+        QCOMPARE(m_db.bookmarks().list(m_book.path).last().note, u"伏笔"_s);
         list->close();
     }
 
@@ -125,15 +81,15 @@ private Q_SLOTS:
     // note is changed and an entry removed, and the list is the same after a restart.
     void list_jumpNoteAndRemove_keptAcrossARestart()
     {
-        for (const BookmarkEntry &e : m_db.bookmarks().list(m_path))
-            QVERIFY(m_db.bookmarks().remove(m_path, e.id));
+        for (const BookmarkEntry &e : m_db.bookmarks().list(m_book.path))
+            QVERIFY(m_db.bookmarks().remove(m_book.path, e.id));
         showAt(6, 0.75);
         m_reader->insertBookmarkQuietly();
         m_reader->selectChapter(2);
         m_reader->insertBookmarkQuietly();
 
         startWindow();
-        m_window->openBook(m_path);
+        m_window->openBook(m_book.path);
         QVERIFY(shownAt(1, 0));
         m_reader->bookmarkMenu()->findChild<QAction *>(u"Menue_BookmarkList"_s)->trigger();
         BookmarkList *list = m_reader->bookmarkList();
@@ -160,7 +116,7 @@ private Q_SLOTS:
         QCOMPARE(tree->topLevelItemCount(), 1);
 
         startWindow();
-        m_window->openBook(m_path);
+        m_window->openBook(m_book.path);
         QVERIFY(shownAt(1, 0));
         m_reader->showBookmarkList();
         tree = m_reader->bookmarkList()->entryList();

@@ -146,14 +146,15 @@ private Q_SLOTS:
     }
 
     // A rule made from the reading menu for this book cleans its page at once and again after
-    // it is opened anew, never another book's; a runaway rule is left out and reported once;
-    // switched off, the page is as the file has it.
+    // it is opened anew, never another book's, and the whole-book search no longer lists what it
+    // took away; a runaway rule is left out and reported once; switched off, the page is as the
+    // file has it.
     void textRules_cleanThisBooksPageOnly()
     {
         const QString r3 = m_ctx.serverInfo.reader_3;
         const QString r4 = m_ctx.serverInfo.reader_4;
         const QString banner = u"【笔趣阁 www.biquge.com】<br>"_s;
-        const QStringList lines{u"书名"_s, QString(40, u'甲'), banner.chopped(4), u"乙"_s, u"第一章 起"_s, u"丙"_s};
+        const QStringList lines{u"书名"_s, QString(40, u'甲'), banner.chopped(4), u"乙笔趣阁"_s, u"第一章 起"_s, u"丙"_s};
         const QString path = m_dir.filePath(u"banner.txt"_s), other = m_dir.filePath(u"banner2.txt"_s);
         QVERIFY(writeBook(path, lines) && writeBook(other, lines));
         const QString raw = r3 + ChapterFragment(path, GetChapter(path).entries.at(0)) + r4;
@@ -169,6 +170,14 @@ private Q_SLOTS:
         window->enabledSwitch()->setChecked(true);
         QTest::mouseClick(window->saveButton(), Qt::LeftButton);
         QVERIFY(waitShown(m_reader, 1, cleaned));
+        ReadingView *view = m_reader->readingView();
+        view->openFindBar();
+        m_reader->bookSearch()->wholeBookSwitch()->setChecked(true);
+        view->findBox()->setText(u"笔趣阁"_s);
+        QTRY_COMPARE(m_reader->bookSearch()->countLabel()->text(), u"全书共找到 1 处“笔趣阁”"_s);
+        QCOMPARE(m_reader->bookSearch()->model()->hit(0).before, u"乙"_s);
+        view->closeFindBar();
+        view->findBox()->clear();
         m_window->openBook(other);
         QVERIFY(waitShown(m_reader, 1, QString(raw)));
         m_window->openBook(path);
