@@ -159,6 +159,19 @@ void BookmarkList::bookListed()
         refill();
 }
 
+void BookmarkList::listChanged()
+{
+    if (!isVisible())
+        return;
+    const BookmarkEntry *entry = currentEntry();
+    const QString chosenId = entry ? entry->id : QString();
+    const QString typed = m_note->text();
+    const bool typing = entry && typed != entry->note;
+    refill(chosenId);
+    if (typing && currentEntry())
+        m_note->setText(typed);
+}
+
 void BookmarkList::refill(const QString &chooseId)
 {
     m_book = m_page.path();

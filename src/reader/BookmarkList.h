@@ -37,6 +37,9 @@ public:
     void showList(bool editNewest = false);
     // The chapters of a book were listed: the list follows the book on screen.
     void bookListed();
+    // The library's list changed from elsewhere (sync): an open window shows it again, keeping
+    // the chosen entry and a note still being typed.
+    void listChanged();
 
     QTreeWidget *entryList() const { return m_list; }
     QLineEdit *noteBox() const { return m_note; }

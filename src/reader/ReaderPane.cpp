@@ -300,6 +300,12 @@ void ReaderPane::insertBookmarkWithNote()
     m_bookmarks->showList(true);
 }
 
+void ReaderPane::libraryChangedElsewhere()
+{
+    m_resume->offerPlaceFromElsewhere();
+    m_bookmarks->listChanged();
+}
+
 void ReaderPane::showBookmarkList()
 {
     m_bookmarks->showList();

@@ -123,8 +123,9 @@ public:
     // there.
     ResumeBar *resumeBar() const { return m_resume->bar(); }
     void resumeReading() { m_resume->resume(); }
-    // A newer place in the open book came from another computer: the resume bar offers it.
-    void offerPlaceFromElsewhere() { m_resume->offerPlaceFromElsewhere(); }
+    // Sync changed the library: a newer place in the open book from another computer is offered
+    // in the resume bar, and an open bookmark list shows what arrived.
+    void libraryChangedElsewhere();
     // Writes the reading position now rather than at the next save.
     void flushPosition() { m_resume->flush(); }
     // With the option "启动后打开上次阅读的书" on and no book open yet: opens the book read last,

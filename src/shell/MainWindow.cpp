@@ -204,7 +204,7 @@ void MainWindow::connectSync()
     connect(m_reader, &ReaderPane::bookClosed, sync, &AccountSync::bookClosed);
     connect(sync, &AccountSync::libraryChanged, this, [this] {
         m_shelf->reload();
-        m_reader->offerPlaceFromElsewhere();
+        m_reader->libraryChangedElsewhere();
     });
     connect(sync, &AccountSync::downloadRequested, this, [this](const RemoteBook &book) {
         // The download list, where its progress shows, is on the catalogue tab.

@@ -115,6 +115,16 @@ private Q_SLOTS:
         list->removeButton()->click();
         QCOMPARE(tree->topLevelItemCount(), 1);
 
+        // An entry that arrives through sync shows in the open window; a note being typed stays.
+        tree->setCurrentItem(tree->topLevelItem(0));
+        list->noteBox()->setText(u"还没存"_s);
+        QVERIFY(m_db.bookmarks().store({m_book.path, u"elsewhere"_s, 3, u"第3章 标题3"_s, 0.5, {}, {},
+                                        QDateTime::currentDateTime(), 1}));
+        m_reader->libraryChangedElsewhere();
+        QCOMPARE(tree->topLevelItemCount(), 2);
+        QCOMPARE(list->noteBox()->text(), u"还没存"_s);
+        QVERIFY(m_db.bookmarks().remove(m_book.path, u"elsewhere"_s));
+
         startWindow();
         m_window->openBook(m_book.path);
         QVERIFY(shownAt(1, 0));
