@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -157,24 +158,12 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QString binDir = qEnvironmentVariable("FOLIOWAY_BIN_DIR", QCoreApplication::applicationDirPath());
-    QTemporaryDir dir;
-    if (!run("sqlite", binDir, {QStringLiteral("--data"), dir.filePath(QStringLiteral("sqlite"))},
-             dir.filePath(QStringLiteral("c1"))))
-        return 1;
-    if (PgCluster::programs().isEmpty() || !QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) {
-        std::printf("postgresql not installed, skipped\n");
-        return 0;
-    }
-    PgCluster pg;
-    QString error;
-    const QString database = pg.create(&error) ? pg.createDatabase(QStringLiteral("sync"), &error) : QString();
-    if (database.isEmpty()) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 1;
-    }
-    return run("postgresql", binDir,
-               {QStringLiteral("--data"), dir.filePath(QStringLiteral("pg")), QStringLiteral("--database"), database},
-               dir.filePath(QStringLiteral("c2")))
-               ? 0
-               : 1;
+    return RunOnBothBackEnds([&](const char *backEnd, const QStringList &arguments, const QString &scratch) {
+        // The server needs Qt's PostgreSQL driver as well as the cluster.
+        if (std::strcmp(backEnd, "postgresql") == 0 && !QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) {
+            std::printf("postgresql: no QPSQL driver, skipped\n");
+            return true;
+        }
+        return run(backEnd, binDir, arguments, scratch);
+    });
 }

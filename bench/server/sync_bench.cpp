@@ -161,22 +161,7 @@ bool run(const char *backEnd, const QString &binDir, const QStringList &argument
 
 int syncBench(const QString &binDir)
 {
-    QTemporaryDir dir;
-    if (!run("sqlite", binDir, {QStringLiteral("--data"), dir.filePath(QStringLiteral("sync-sqlite"))}))
-        return 1;
-    if (PgCluster::programs().isEmpty()) {
-        std::printf("postgresql not installed, skipped\n");
-        return 0;
-    }
-    PgCluster pg;
-    QString error;
-    const QString database = pg.create(&error) ? pg.createDatabase(QStringLiteral("sync"), &error) : QString();
-    if (database.isEmpty()) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 1;
-    }
-    return run("postgresql", binDir,
-               {QStringLiteral("--data"), dir.filePath(QStringLiteral("sync-pg")), QStringLiteral("--database"), database})
-               ? 0
-               : 1;
+    return RunOnBothBackEnds([&](const char *backEnd, const QStringList &arguments, const QString &) {
+        return run(backEnd, binDir, arguments);
+    });
 }

@@ -6,6 +6,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
+#include <cstdio>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -99,3 +101,29 @@ private:
     quint16 m_port = 0;
     bool m_running = false;
 };
+
+// Runs `job(backEnd, serverArguments, scratchFolder)` on SQLite and then on a throw-away
+// PostgreSQL cluster (skipped with a line saying so when it is not installed): the benchmarks'
+// main. 0 when every run went well.
+template <typename Job>
+int RunOnBothBackEnds(Job job)
+{
+    QTemporaryDir dir;
+    if (!job("sqlite", QStringList{u"--data"_s, dir.filePath(u"sqlite"_s)}, dir.filePath(u"scratch-sqlite"_s)))
+        return 1;
+    if (PgCluster::programs().isEmpty()) {
+        std::printf("postgresql not installed, skipped\n");
+        return 0;
+    }
+    PgCluster pg;
+    QString error;
+    const QString database = pg.create(&error) ? pg.createDatabase(u"bench"_s, &error) : QString();
+    if (database.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    return job("postgresql", QStringList{u"--data"_s, dir.filePath(u"pg"_s), u"--database"_s, database},
+               dir.filePath(u"scratch-pg"_s))
+               ? 0
+               : 1;
+}
