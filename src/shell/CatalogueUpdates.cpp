@@ -26,6 +26,11 @@ namespace {
 
 const QString kTitle = QStringLiteral("更新本书");
 
+QString UpdatesUrl(const QString &serverBaseUrl)
+{
+    return serverBaseUrl + QStringLiteral("/folioway/updates/v1");
+}
+
 struct NewerCopy
 {
     QString asked;
@@ -107,7 +112,7 @@ void CatalogueUpdates::sendNext()
             body += '&';
         body += "b=" + QUrl::toPercentEncoding(o.catalogueId + u'|' + o.size + u'|' + o.ftime);
     }
-    m_slot->postForm(m_ctx.config.serverBaseUrl + QStringLiteral("/folioway/updates/v1"), body);
+    m_slot->postForm(UpdatesUrl(m_ctx.config.serverBaseUrl), body);
 }
 
 void CatalogueUpdates::onAnswer(const QByteArray &body, bool ok)
@@ -191,7 +196,7 @@ void CatalogueUpdates::downloadById(const QString &catalogueId, const QString &c
     m_byId.name = name;
     m_byId.author = author;
     // Asked with no size and no date, the catalogue answers with the copy it holds now.
-    m_byIdSlot->postForm(m_ctx.config.serverBaseUrl + QStringLiteral("/folioway/updates/v1"),
+    m_byIdSlot->postForm(UpdatesUrl(m_ctx.config.serverBaseUrl),
                          "b=" + QUrl::toPercentEncoding(catalogueId + QStringLiteral("||")));
 }
 
