@@ -68,5 +68,8 @@ int ResumeChapter(const QList<ChapterEntry> &entries, const ReadingPosition &pos
 
 QString ResumeOfferText(const ReadingPosition &position)
 {
-    return QStringLiteral("上次读到：%1（%2%）").arg(position.chapterTitle).arg(std::lround(position.fraction * 100));
+    // The share of the book, as the shelf and the status line give it; a place kept before the
+    // book's size was known gives the share of its chapter.
+    const long percent = position.lineCount > 0 ? position.progressPercent() : std::lround(position.fraction * 100);
+    return QStringLiteral("上次读到：%1（%2%）").arg(position.chapterTitle).arg(percent);
 }

@@ -41,5 +41,5 @@ ReadingPosition PositionInBook(const QString &path, const QList<ChapterEntry> &e
 // The chapter a remembered position leads to in the book as it is now: its position when the
 // title there is unchanged, else the first chapter with that title; 0 when the title is gone.
 int ResumeChapter(const QList<ChapterEntry> &entries, const ReadingPosition &position);
-// "上次读到：第十章 风起（35%）"
+// "上次读到：第十章 风起（35%）", with the share of the book read.
 QString ResumeOfferText(const ReadingPosition &position);

@@ -362,6 +362,19 @@ private Q_SLOTS:
         m_reader->resumeBar()->hide();
         Q_EMIT engine->libraryChanged();
         QVERIFY(m_reader->resumeBar()->isHidden());
+
+        // A later place of this computer's own is offered with the same figure: the book's share.
+        const Book other = makeBook(u"elsewhere-2.txt"_s, headings(2), 5);
+        m_window->openBook(other.path);
+        QVERIFY(waitShown(m_reader, 1, expected(other, 1)));
+        ReadingPosition here = PositionInBook(book.path, chapters, 4, 0.25, 0.25);
+        here.saved = QDateTime::currentDateTime().addDays(1);
+        QVERIFY(m_db.saveReadingPosition(here));
+        m_window->openBook(book.path);
+        QTRY_VERIFY(m_reader->resumeBar()->isVisible());
+        QCOMPARE(m_reader->resumeBar()->text(),
+                 u"上次读到：%1（%2%）"_s.arg(chapters.at(3).title).arg(here.progressPercent()));
+        QVERIFY(here.progressPercent() != 25);
     }
 
     // Ctrl+F finds in the chapter with the view's own search; switched to the whole book, the
