@@ -19,7 +19,9 @@
 #include <QNetworkReply>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -87,15 +89,26 @@ struct Computer
         });
         const int requests = manager.requests;
         const qint64 bytes = manager.bytes;
+        // How long the window's thread is kept from its events: a probe that wants to run every 2 ms.
+        QElapsedTimer sinceTick;
+        qint64 longestStall = 0;
+        QTimer probe;
+        probe.setInterval(2);
+        QObject::connect(&probe, &QTimer::timeout, &probe,
+                         [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
         QElapsedTimer t;
         t.start();
+        sinceTick.start();
+        probe.start();
         if (begin)
             begin();
         else
             engine.syncNow();
         loop.exec();
-        std::printf("%-10s %-44s %4d requests %10lld bytes %9.1f ms%s\n", backEnd, what, manager.requests - requests,
-                    qlonglong(manager.bytes - bytes), t.nsecsElapsed() / 1e6, ok ? "" : "  FAILED");
+        longestStall = std::max(longestStall, sinceTick.elapsed());
+        std::printf("%-10s %-44s %4d requests %10lld bytes %9.1f ms, window thread busy at most %lld ms%s\n", backEnd,
+                    what, manager.requests - requests, qlonglong(manager.bytes - bytes), t.nsecsElapsed() / 1e6,
+                    qlonglong(longestStall), ok ? "" : "  FAILED");
         if (!ok)
             std::fprintf(stderr, "%s\n", qPrintable(engine.lastError()));
         return ok;

@@ -273,7 +273,9 @@ private Q_SLOTS:
         QCOMPARE(rows(u"SyncChange"_s), 0);
         LibrarySync &sync = m_db->sync();
         QVERIFY(sync.enable() && sync.storeFingerprints(RefreshFingerprints(sync.fingerprintEntries())));
-        QCOMPARE(sync.pendingItems(10).size(), 1); // the shelf as it was
+        const QList<PendingSyncItem> queued = sync.pendingItems(10);
+        QCOMPARE(queued.size(), 1); // the shelf as it was, at the moment it was last read
+        QCOMPARE(queued[0].item.changed, m_db->findByPath(path)->lastread.toMSecsSinceEpoch());
         QVERIFY(m_db->updateBook(m_db->findByPath(path)->id, u"武侠仙侠"_s, u"江湖"_s, {}, path));
         QVERIFY(m_db->setBookmark(path, u"第二章"_s));
         BookmarkEntry entry{.book = path, .chapter = 2, .note = u"原注"_s};
