@@ -39,7 +39,7 @@ public:
     void syncNow();
     // A book was opened in the reader: a round, and one every ReadingRoundMs from now on.
     void bookOpened();
-    // The reader left a book (another opened, the window closed).
+    // The reader left a book for another.
     void bookClosed();
     // What the reading timer runs; tests call it instead of waiting.
     void readingTick() { syncNow(); }

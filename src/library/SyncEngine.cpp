@@ -9,7 +9,10 @@ SyncEngine::SyncEngine(LibraryDb &db, QObject *parent, QNetworkAccessManager *ma
     : QObject(parent), m_db(db), m_slot(new RequestSlot(this, manager)), m_reader(new AnswerReader(this))
 {}
 
-SyncEngine::~SyncEngine() = default;
+SyncEngine::~SyncEngine()
+{
+    m_stop->store(true);
+}
 
 void SyncEngine::setState(State state)
 {
@@ -37,6 +40,8 @@ void SyncEngine::start(const QString &serverBaseUrl, const QString &account)
 void SyncEngine::stop()
 {
     m_slot->abort();
+    m_stop->store(true);
+    m_stop = std::make_shared<std::atomic_bool>(false);
     // A read in flight is superseded by this empty one, whose result nobody waits for.
     m_reader->read([] { return 0; }, [](int) {});
     m_again = false;
@@ -54,7 +59,9 @@ void SyncEngine::syncNow()
     setState(State::Busy);
     m_warning.clear();
     m_pushes = 0;
-    m_reader->read([entries = m_db.sync().fingerprintEntries()] { return RefreshFingerprints(entries); },
+    m_reader->read([entries = m_db.sync().fingerprintEntries(), stop = m_stop] {
+                       return RefreshFingerprints(entries, stop.get());
+                   },
                    [this](const QList<FingerprintEntry> &fresh) {
                        if (!fresh.isEmpty())
                            m_db.sync().storeFingerprints(fresh);

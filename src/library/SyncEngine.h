@@ -6,6 +6,9 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+#include <memory>
+
 class AnswerReader;
 class LibraryDb;
 class QNetworkAccessManager;
@@ -79,4 +82,7 @@ private:
     QString m_warning;
     QString m_lastError;
     QDateTime m_lastSynced;
+    // Set when the engine stops or goes: the files being fingerprinted are left for the next time,
+    // so closing the program never waits for a whole shelf to be read.
+    std::shared_ptr<std::atomic_bool> m_stop = std::make_shared<std::atomic_bool>(false);
 };

@@ -377,9 +377,9 @@ void MainWindow::setReaderFullScreen(bool on)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // No round now: the program ends before it could be answered. The place just kept waits in
+    // the library and goes with the first round of the next run.
     m_reader->flushPosition();
-    // Best effort: a change this round cannot send waits in the library for the next run.
-    m_accounts->sync()->bookClosed();
     event->accept();
     Q_EMIT closed();
 }
