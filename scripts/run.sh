@@ -8,6 +8,7 @@
 # program folder of its own under build/ that points at it, so your own shelf is untouched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/listening-port.sh
 ./scripts/install-deps.sh
 ./scripts/build.sh
 
@@ -23,12 +24,8 @@ start_demo() {
   : >"$log"
   ./build/bin/folioway-server --port "$1" --bind 127.0.0.1 --demo --data "$demo_data" --no-log >"$log" 2>&1 &
   server_pid=$!
-  for _ in $(seq 300); do
-    port=$(sed -n 's|^folioway-server listening on http://127.0.0.1:\([0-9]*\)$|\1|p' "$log")
-    [ -n "$port" ] && return
-    kill -0 "$server_pid" 2>/dev/null || break
-    sleep 0.1
-  done
+  port=$(listening_port "$log" "$server_pid")
+  [ -n "$port" ] && return
   kill "$server_pid" 2>/dev/null || true
   server_pid=""
 }

@@ -10,6 +10,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 fail() { echo "packages: $*" >&2; exit 1; }
+. "$(dirname "$0")/listening-port.sh"
 
 (cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack failed"; }
 client=$(ls "$work"/out/folioway_*.deb) || fail "no folioway package"
@@ -151,13 +152,7 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null && command -v curl >/de
   setpriv --reuid="$owner" --regid="$group" --clear-groups \
     "$root/usr/bin/folioway-server" --data "$data" --port 0 --no-log >"$work/serve.log" 2>&1 &
   served=$!
-  port=""
-  for _ in $(seq 600); do
-    port=$(sed -n 's|.*listening on http://127.0.0.1:\([0-9]*\).*|\1|p' "$work/serve.log")
-    [ -n "$port" ] && break
-    kill -0 "$served" 2>/dev/null || break
-    sleep 0.1
-  done
+  port=$(listening_port "$work/serve.log" "$served")
   [ -n "$port" ] || { kill "$served" 2>/dev/null; cat "$work/serve.log"; fail "the server did not start as $owner"; }
   path=$(curl -fsS "http://127.0.0.1:$port/readerserver/listbook.asp?action=list" | grep -o '/books/[^<]*' | head -1)
   status=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port$path")
