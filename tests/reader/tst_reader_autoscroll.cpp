@@ -19,11 +19,11 @@ private:
     }
     QVariantMap pageState()
     {
-        QVariantMap state;
-        bool answered = false;
-        m_reader->readingView()->autoScrollState([&](const QVariantMap &s) { state = s, answered = true; });
-        (void)QTest::qWaitFor([&] { return answered; });
-        return state;
+        // Shared: an answer later than the wait must not write into a finished call.
+        auto state = std::make_shared<std::pair<bool, QVariantMap>>();
+        m_reader->readingView()->autoScrollState([state](const QVariantMap &s) { *state = {true, s}; });
+        (void)QTest::qWaitFor([&] { return state->first; }, 20000);
+        return state->second;
     }
     // Steps the page's auto-scroll on and gives how far down the chapter it then is.
     double step(int ms)
