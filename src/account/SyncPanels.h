@@ -16,8 +16,6 @@ public:
     SyncStatusPanel(AccountSync &sync, QWidget *parent = nullptr);
 
     QLabel *stateLabel() const { return m_state; }
-    QLabel *lastSyncedLabel() const { return m_lastSynced; }
-    QLabel *errorLabel() const { return m_error; }
     QPushButton *syncButton() const { return m_syncNow; }
 
 private:

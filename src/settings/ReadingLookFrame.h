@@ -30,7 +30,6 @@ public:
     QSpinBox *pageWidthBox() const { return m_width; }
     QCheckBox *keepIndentBox() const { return m_indent; }
     // "字号": the look's text size, or "同文字大小" for the size of "阅读设置".
-    QSpinBox *fontSizeBox() const { return m_fontSize; }
     // Changes the text size as if chosen in the box (0: back to "同文字大小").
     void setFontSize(int px);
     QComboBox *presetList() const { return m_preset; }

@@ -26,12 +26,10 @@ public:
     QLineEdit *nameBox() const { return m_name; }
     QLineEdit *patternBox() const { return m_pattern; }
     QCheckBox *regexSwitch() const { return m_regex; }
-    QLineEdit *replacementBox() const { return m_replacement; }
     QComboBox *scopeBox() const { return m_scope; }
     QCheckBox *enabledSwitch() const { return m_enabled; }
     QPushButton *newButton() const { return m_new; }
     QPushButton *saveButton() const { return m_save; }
-    QPushButton *deleteButton() const { return m_delete; }
 
 Q_SIGNALS:
     // A rule was added, changed, switched or removed.
