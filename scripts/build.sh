@@ -4,7 +4,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 if [ ! -f build/CMakeCache.txt ]; then
-  cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake -S . -B build "${generator[@]}" "${launcher[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
 cmake --build build --parallel "$(nproc)"
