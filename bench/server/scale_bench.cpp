@@ -5,11 +5,11 @@
 //
 //   folioway-server-scale-bench [--million] [--seconds N] [--index-only]
 
-#include "Categories.h"
 #include "LiveServer.h"
-#include "SearchIndex.h"
 #include "PgCluster.h"
-#include "Store.h"
+#include "store/Categories.h"
+#include "store/SearchIndex.h"
+#include "store/Store.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>

@@ -3,14 +3,14 @@
 // The router suite's fixture: a router on a temporary catalogue (SQLite, or PostgreSQL when
 // FOLIOWAY_TEST_DATABASE=postgresql), requests sent straight into Router::handle.
 
-#include "BookStorage.h"
 #include "PgCluster.h"
-#include "Categories.h"
-#include "FormCodec.h"
-#include "Router.h"
-#include "Secrets.h"
-#include "Store.h"
 #include "XmlFields.h"
+#include "routes/FormCodec.h"
+#include "routes/Router.h"
+#include "routes/Secrets.h"
+#include "store/BookStorage.h"
+#include "store/Categories.h"
+#include "store/Store.h"
 
 #include <QRegularExpression>
 #include <QSqlDatabase>

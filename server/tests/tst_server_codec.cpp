@@ -1,6 +1,6 @@
-#include "FormCodec.h"
-#include "HttpTypes.h"
-#include "Multipart.h"
+#include "http/HttpTypes.h"
+#include "routes/FormCodec.h"
+#include "routes/Multipart.h"
 
 #include <QtTest>
 

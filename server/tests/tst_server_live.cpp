@@ -1,9 +1,9 @@
-#include "DemoCatalogue.h"
-#include "FormCodec.h"
 #include "LiveServer.h"
 #include "PgCluster.h"
 #include "TestSupport.h"
 #include "XmlFields.h"
+#include "host/DemoCatalogue.h"
+#include "routes/FormCodec.h"
 
 #include <QSqlDatabase>
 #include <QSslSocket>

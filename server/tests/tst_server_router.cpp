@@ -1,5 +1,5 @@
 #include "RouterFixture.h"
-#include "SearchIndex.h"
+#include "store/SearchIndex.h"
 
 // Routing and answers without sockets: requests go straight into Router::handle. The catalogue,
 // its pages, search and book files here; accounts, uploads and sync in tst_server_router_accounts.

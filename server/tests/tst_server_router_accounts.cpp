@@ -1,5 +1,5 @@
 #include "RouterFixture.h"
-#include "RouterSupport.h"
+#include "routes/RouterSupport.h"
 
 using RouterSupport::XmlOut;
 

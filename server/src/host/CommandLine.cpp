@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "host/CommandLine.h"
 
 #include <QDir>
 #include <QStandardPaths>

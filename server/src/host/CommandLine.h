@@ -1,7 +1,7 @@
 #pragma once
 
-#include "HttpServer.h"
-#include "ServerConfig.h"
+#include "http/HttpServer.h"
+#include "routes/ServerConfig.h"
 
 #include <QString>
 #include <QStringList>

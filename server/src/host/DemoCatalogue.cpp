@@ -1,9 +1,9 @@
-#include "DemoCatalogue.h"
+#include "host/DemoCatalogue.h"
 
-#include "BookStorage.h"
-#include "Categories.h"
-#include "FormCodec.h"
-#include "Store.h"
+#include "routes/FormCodec.h"
+#include "store/BookStorage.h"
+#include "store/Categories.h"
+#include "store/Store.h"
 
 #include <QRandomGenerator>
 #include <QStringList>

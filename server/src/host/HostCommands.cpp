@@ -1,14 +1,14 @@
-#include "HostCommands.h"
+#include "host/HostCommands.h"
 
-#include "BookStorage.h"
-#include "Categories.h"
-#include "CommandLine.h"
-#include "Importer.h"
-#include "Migrate.h"
-#include "Secrets.h"
-#include "ServerConfig.h"
-#include "Store.h"
-#include "StoreDialect.h"
+#include "host/CommandLine.h"
+#include "host/Importer.h"
+#include "routes/Secrets.h"
+#include "routes/ServerConfig.h"
+#include "store/BookStorage.h"
+#include "store/Categories.h"
+#include "store/Migrate.h"
+#include "store/Store.h"
+#include "store/StoreDialect.h"
 
 #include <QDirIterator>
 #include <QFileInfo>

@@ -1,10 +1,9 @@
-#include "Importer.h"
+#include "host/Importer.h"
 
-#include "BookStorage.h"
-#include "BookUpdates.h"
-#include "Store.h"
+#include "store/BookCopies.h"
+#include "store/BookStorage.h"
+#include "store/Store.h"
 
-#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -42,15 +41,6 @@ TitleAuthor fromFileName(const QString &fileName)
     return out;
 }
 
-QString contentHash(const QString &path)
-{
-    QFile f(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f))
-        return {};
-    return QString::fromLatin1(hash.result().toHex());
-}
-
 int importFolder(Store &store, const QString &booksDir, const QString &folder, const QString &category,
                  QStringList *skipped, QString *error, QStringList *replaced)
 {
@@ -68,7 +58,7 @@ int importFolder(Store &store, const QString &booksDir, const QString &folder, c
     int added = 0;
     for (const QString &path : files) {
         const QFileInfo info(path);
-        const QString hash = contentHash(path);
+        const QString hash = BookStorage::contentHash(path);
         if (hash.isEmpty()) {
             *error = QStringLiteral("%1: cannot read").arg(path);
             return -1;
@@ -78,9 +68,9 @@ int importFolder(Store &store, const QString &booksDir, const QString &folder, c
             continue;
         }
         const TitleAuthor ta = fromFileName(info.fileName());
-        if (const qint64 id = replaced ? BookUpdates::hostBookNamed(store, ta.title, ta.author) : 0; id > 0) {
+        if (const qint64 id = replaced ? BookCopies::hostBookNamed(store, ta.title, ta.author) : 0; id > 0) {
             QString why;
-            if (!BookUpdates::replaceFile(store, booksDir, id, path, &why)) {
+            if (!BookCopies::replaceFile(store, booksDir, id, path, &why)) {
                 *error = QStringLiteral("%1: %2").arg(path, why);
                 return -1;
             }

@@ -23,7 +23,4 @@ TitleAuthor fromFileName(const QString &fileName);
 int importFolder(Store &store, const QString &booksDir, const QString &folder, const QString &category,
                  QStringList *skipped, QString *error, QStringList *replaced = nullptr);
 
-// SHA-256 of a file's content in hex, empty when it cannot be read.
-QString contentHash(const QString &path);
-
 } // namespace Importer

@@ -1,4 +1,4 @@
-#include "RunAsOwner.h"
+#include "host/RunAsOwner.h"
 
 #include <QFile>
 

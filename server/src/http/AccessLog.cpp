@@ -1,4 +1,4 @@
-#include "AccessLog.h"
+#include "http/AccessLog.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HttpTypes.h"
+#include "http/HttpTypes.h"
 
 #include <QString>
 

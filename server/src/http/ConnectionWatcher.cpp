@@ -1,4 +1,4 @@
-#include "ConnectionWatcher.h"
+#include "http/ConnectionWatcher.h"
 
 #include <sys/resource.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "FairQueue.h"
+#include "http/FairQueue.h"
 
 #include <sys/resource.h>
 #include <unistd.h>

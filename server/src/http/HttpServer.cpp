@@ -1,8 +1,8 @@
-#include "HttpServer.h"
+#include "http/HttpServer.h"
 
-#include "ConnectionWatcher.h"
-#include "FairQueue.h"
-#include "ListenSocket.h"
+#include "http/ConnectionWatcher.h"
+#include "http/FairQueue.h"
+#include "http/ListenSocket.h"
 
 #include <QDir>
 #include <QElapsedTimer>

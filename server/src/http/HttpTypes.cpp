@@ -1,4 +1,4 @@
-#include "HttpTypes.h"
+#include "http/HttpTypes.h"
 
 #include <arpa/inet.h>
 #include <cstring>

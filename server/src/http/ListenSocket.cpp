@@ -1,4 +1,4 @@
-#include "ListenSocket.h"
+#include "http/ListenSocket.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "FormCodec.h"
+#include "routes/FormCodec.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

@@ -1,6 +1,6 @@
-#include "Multipart.h"
+#include "routes/Multipart.h"
 
-#include "FormCodec.h"
+#include "routes/FormCodec.h"
 
 namespace {
 

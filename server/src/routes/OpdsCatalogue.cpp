@@ -1,9 +1,9 @@
-#include "OpdsCatalogue.h"
+#include "routes/OpdsCatalogue.h"
 
-#include "BookStorage.h"
-#include "Categories.h"
-#include "RouterSupport.h"
-#include "Store.h"
+#include "routes/RouterSupport.h"
+#include "store/BookStorage.h"
+#include "store/Categories.h"
+#include "store/Store.h"
 
 #include <QDateTime>
 #include <QDir>

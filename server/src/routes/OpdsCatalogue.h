@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FormCodec.h"
-#include "HttpTypes.h"
+#include "http/HttpTypes.h"
+#include "routes/FormCodec.h"
 
 #include <QString>
 

@@ -1,13 +1,13 @@
-#include "Router.h"
+#include "routes/Router.h"
 
-#include "BookStorage.h"
-#include "BookUpdates.h"
-#include "Categories.h"
-#include "Multipart.h"
-#include "OpdsCatalogue.h"
-#include "Secrets.h"
-#include "RouterSupport.h"
-#include "Store.h"
+#include "routes/BookUpdates.h"
+#include "routes/Multipart.h"
+#include "routes/OpdsCatalogue.h"
+#include "routes/RouterSupport.h"
+#include "routes/Secrets.h"
+#include "store/BookStorage.h"
+#include "store/Categories.h"
+#include "store/Store.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FormCodec.h"
-#include "HttpTypes.h"
-#include "ServerConfig.h"
+#include "http/HttpTypes.h"
+#include "routes/FormCodec.h"
+#include "routes/ServerConfig.h"
 
 #include <QDateTime>
 

@@ -1,8 +1,8 @@
-#include "Router.h"
+#include "routes/Router.h"
 
-#include "RouterSupport.h"
-#include "Secrets.h"
-#include "Store.h"
+#include "routes/RouterSupport.h"
+#include "routes/Secrets.h"
+#include "store/Store.h"
 
 using namespace RouterSupport;
 

@@ -2,9 +2,9 @@
 
 // Pieces shared by the router's handler files: the XML writer and the answer shapes.
 
-#include "FormCodec.h"
-#include "HttpTypes.h"
-#include "Store.h"
+#include "http/HttpTypes.h"
+#include "routes/FormCodec.h"
+#include "store/Store.h"
 
 #include <QDateTime>
 #include <QLocale>

@@ -2,10 +2,10 @@
 // bookmarks and shelf entries it changed, and asks for the versions kept since the last number
 // it saw. Answers stay far inside what the client's XML guard accepts.
 
-#include "Router.h"
+#include "routes/Router.h"
 
-#include "RouterSupport.h"
-#include "Store.h"
+#include "routes/RouterSupport.h"
+#include "store/Store.h"
 
 #include <QXmlStreamReader>
 

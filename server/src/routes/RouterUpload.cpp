@@ -1,10 +1,10 @@
-#include "Router.h"
+#include "routes/Router.h"
 
-#include "BookStorage.h"
-#include "Categories.h"
-#include "Multipart.h"
-#include "RouterSupport.h"
-#include "Store.h"
+#include "routes/Multipart.h"
+#include "routes/RouterSupport.h"
+#include "store/BookStorage.h"
+#include "store/Categories.h"
+#include "store/Store.h"
 
 using namespace RouterSupport;
 

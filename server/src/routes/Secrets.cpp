@@ -1,4 +1,4 @@
-#include "Secrets.h"
+#include "routes/Secrets.h"
 
 #include <sodium.h>
 

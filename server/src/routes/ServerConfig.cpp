@@ -1,4 +1,4 @@
-#include "ServerConfig.h"
+#include "routes/ServerConfig.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,5 +1,6 @@
-#include "BookStorage.h"
+#include "store/BookStorage.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -140,4 +141,13 @@ bool BookStorage::contentMatches(const QString &ext, QByteArrayView head)
     if (ext == u"gif")
         return head.startsWith("GIF87a") || head.startsWith("GIF89a");
     return true;
+}
+
+QString BookStorage::contentHash(const QString &path)
+{
+    QFile f(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f))
+        return {};
+    return QString::fromLatin1(hash.result().toHex());
 }

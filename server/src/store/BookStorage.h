@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Store.h"
+#include "store/Store.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -35,6 +35,8 @@ public:
     static QString publicName(const BookRow &book);
     // Checks that the bytes start as the extension promises (zip, rar, jpg, gif).
     static bool contentMatches(const QString &ext, QByteArrayView head);
+    // SHA-256 of a file's content in hex, empty when it cannot be read.
+    static QString contentHash(const QString &path);
 
 private:
     Store &m_store;

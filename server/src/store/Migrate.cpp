@@ -1,6 +1,6 @@
-#include "Migrate.h"
+#include "store/Migrate.h"
 
-#include "Store.h"
+#include "store/Store.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -1,4 +1,4 @@
-#include "SearchIndex.h"
+#include "store/SearchIndex.h"
 
 #include <QChar>
 #include <QList>

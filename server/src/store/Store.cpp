@@ -1,7 +1,7 @@
-#include "Store.h"
+#include "store/Store.h"
 
-#include "StoreDialect.h"
-#include "StoreSupport.h"
+#include "store/StoreDialect.h"
+#include "store/StoreSupport.h"
 
 #include <QAtomicInteger>
 #include <QRegularExpression>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "StoreAccounts.h"
-#include "StoreCatalogue.h"
-#include "StoreSync.h"
-#include "StoreUploads.h"
+#include "store/StoreAccounts.h"
+#include "store/StoreCatalogue.h"
+#include "store/StoreSync.h"
+#include "store/StoreUploads.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
-#include "StoreAccounts.h"
+#include "store/StoreAccounts.h"
 
-#include "Store.h"
-#include "StoreDialect.h"
-#include "StoreSupport.h"
+#include "store/Store.h"
+#include "store/StoreDialect.h"
+#include "store/StoreSupport.h"
 
 #include <QSqlQuery>
 #include <QVariant>

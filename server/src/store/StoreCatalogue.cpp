@@ -1,9 +1,9 @@
-#include "StoreCatalogue.h"
+#include "store/StoreCatalogue.h"
 
-#include "SearchIndex.h"
-#include "Store.h"
-#include "StoreDialect.h"
-#include "StoreSupport.h"
+#include "store/SearchIndex.h"
+#include "store/Store.h"
+#include "store/StoreDialect.h"
+#include "store/StoreSupport.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

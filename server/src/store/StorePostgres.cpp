@@ -1,7 +1,7 @@
 // The shared back end: PostgreSQL through Qt's QPSQL driver, for several server processes
 // on several machines in front of one catalogue.
 
-#include "StoreDialect.h"
+#include "store/StoreDialect.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -1,7 +1,7 @@
 // The embedded back end: one SQLite file in WAL mode, shared by the threads and the
 // command-line runs of one machine.
 
-#include "StoreDialect.h"
+#include "store/StoreDialect.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -2,7 +2,7 @@
 
 // Conversions shared by the Store's source files.
 
-#include "StoreCatalogue.h"
+#include "store/StoreCatalogue.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "StoreSync.h"
+#include "store/StoreSync.h"
 
-#include "Store.h"
-#include "StoreSupport.h"
+#include "store/Store.h"
+#include "store/StoreSupport.h"
 
 #include <QSqlQuery>
 #include <QVariant>

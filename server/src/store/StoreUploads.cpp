@@ -1,8 +1,8 @@
-#include "StoreUploads.h"
+#include "store/StoreUploads.h"
 
-#include "BookUpdates.h"
-#include "Store.h"
-#include "StoreSupport.h"
+#include "store/BookCopies.h"
+#include "store/Store.h"
+#include "store/StoreSupport.h"
 
 #include <QSqlQuery>
 #include <QVariant>
@@ -70,7 +70,7 @@ ReviewOutcome StoreUploads::review(qint64 id, Review verdict, int newBookCoins, 
                 outcome.replacedIds.append(older.value(0).toLongLong());
             older.finish();
             for (qint64 old : outcome.replacedIds) {
-                if (!m_store.catalogue().deleteBook(old) || !BookUpdates::recordSuccessor(m_store, old, id))
+                if (!m_store.catalogue().deleteBook(old) || !BookCopies::recordSuccessor(m_store, old, id))
                     return false;
             }
             QSqlQuery &pay = m_store.prepared(QStringLiteral("UPDATE users SET money = money + ? WHERE id = ?"));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "StoreCatalogue.h"
+#include "store/StoreCatalogue.h"
 
 #include <QList>
 #include <QString>
