@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Fails when a source file includes a higher floor, or when a file of folioway_core includes one
-# of folioway_ui. A folder may include its own floor and the floors below it; tests, bench and
-# tools stand above every floor and are not checked.
+# Fails when a source file includes a higher floor, when a file of folioway_core includes one
+# of folioway_ui, when a server file includes a higher floor of the server, or when a class (a
+# .cpp with its .h) of src/ or server/src/ is over 600 lines. A folder may include its own floor
+# and the floors below it; tests, bench and tools stand above every floor and are not checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -65,5 +66,57 @@ while read -r file line target; do
   fi
 done <<<"$includes"
 
-[ "$status" -eq 0 ] && echo "Every include points down or sideways."
+# The server's floors, top first, the same way; its includes are written from server/src/.
+server_floors='host
+routes
+store
+http'
+
+declare -A server_floor
+level=$(wc -l <<<"$server_floors")
+while read -r name; do
+  server_floor[$name]=$level
+  level=$((level - 1))
+done <<<"$server_floors"
+
+for path in server/src/*; do
+  name=${path#server/src/}
+  if [ ! -d "$path" ]; then
+    echo "$path: file lies in no floor"
+    status=1
+  elif [ -z "${server_floor[$name]:-}" ]; then
+    echo "$path: folder has no floor"
+    status=1
+  fi
+done
+
+server_includes=$(grep -rnoE '^\s*#\s*include\s+"[^"]+"' server/src --include='*.h' --include='*.cpp' |
+  sed -E 's/^([^:]+):([0-9]+):.*"([^"]+)"$/\1 \2 \3/')
+
+while read -r file line target; do
+  [ -n "$file" ] || continue
+  from=${file#server/src/}
+  from=${from%%/*}
+  to=${target%%/*}
+  [ -n "${server_floor[$from]:-}" ] || continue # already reported above
+  if [ "$to" = "$target" ] || [ -z "${server_floor[$to]:-}" ]; then
+    echo "$file:$line: includes $target, which is in no floor of the server"
+    status=1
+  elif [ "${server_floor[$to]}" -gt "${server_floor[$from]}" ]; then
+    echo "$file:$line: $from includes $target from the higher floor $to"
+    status=1
+  fi
+done <<<"$server_includes"
+
+# A class is its .cpp and its .h together; either may be missing.
+while read -r lines stem; do
+  if [ "$lines" -gt 600 ]; then
+    echo "$stem: $lines lines in its .cpp and .h, more than 600"
+    status=1
+  fi
+done < <(find src server/src -name '*.cpp' -o -name '*.h' | sort | while read -r f; do
+           echo "${f%.*} $(wc -l <"$f")"
+         done | awk '{ n[$1] += $2 } END { for (s in n) print n[s], s }' | sort -k2)
+
+[ "$status" -eq 0 ] && echo "Every include points down or sideways, and every class is within 600 lines."
 exit "$status"
