@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Fails when a source file includes a higher floor, or when a file of folioway_core includes one
-# of folioway_ui. A folder may include its own floor and the floors below it; tests, bench and
-# tools stand above every floor and are not checked.
+# Fails when a source file includes a higher floor, when a file of folioway_core includes one
+# of folioway_ui, or when the server includes a folder of the client other than text/. A folder
+# may include its own floor and the floors below it; tests, bench and tools stand above every
+# floor and are not checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +13,7 @@ reader account
 catalogue settings
 startup
 library
+text
 platform net'
 
 declare -A floor
@@ -64,6 +66,17 @@ while read -r file line target; do
     status=1
   fi
 done <<<"$includes"
+
+# The server may use the book text of src/text/ and nothing else of the client's folders.
+while IFS=: read -r file line target; do
+  [ -n "$file" ] || continue
+  to=${target%%/*}
+  if [ -d "src/$to" ] && [ "$to" != text ]; then
+    echo "$file:$line: the server includes $target of the desktop client"
+    status=1
+  fi
+done < <(grep -rnoE '^\s*#\s*include\s+"[a-z]+/[^"]+"' server/src --include='*.h' --include='*.cpp' |
+           sed -E 's/^([^:]+):([0-9]+):.*"([^"]+)"$/\1:\2:\3/')
 
 [ "$status" -eq 0 ] && echo "Every include points down or sideways."
 exit "$status"
