@@ -1,9 +1,9 @@
 #include "reader/BookmarkList.h"
 
 #include "library/LibraryDb.h"
-#include "reader/Chapters.h"
 #include "reader/ReaderPage.h"
 #include "reader/ReadingView.h"
+#include "text/Chapters.h"
 
 #include <QFileInfo>
 #include <QHBoxLayout>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "reader/Chapters.h"
 #include "reader/ReaderPage.h"
 #include "reader/ReaderResume.h"
 #include "reader/ReaderTools.h"
 #include "reader/ReadingView.h"
 #include "settings/SettingsRules.h"
+#include "text/Chapters.h"
 
 #include <QWidget>
 

@@ -1,7 +1,6 @@
 #include "reader/ReaderTools.h"
 
 #include "library/LibraryDb.h"
-#include "library/TextRules.h"
 #include "platform/Prompter.h"
 #include "platform/SpeechEngine.h"
 #include "reader/BookSearchPanel.h"
@@ -12,6 +11,7 @@
 #include "reader/ResumeBar.h"
 #include "reader/VoiceController.h"
 #include "settings/TextRulesWindow.h"
+#include "text/TextRules.h"
 
 #include <QActionGroup>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "library/TextRules.h"
 #include "platform/ChineseScript.h"
-#include "reader/Chapters.h"
+#include "text/Chapters.h"
+#include "text/TextRules.h"
 
 #include <QObject>
 

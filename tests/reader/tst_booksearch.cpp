@@ -1,8 +1,8 @@
-#include "library/TextRules.h"
-#include "reader/BookLineIndex.h"
 #include "reader/BookSearch.h"
 #include "reader/BookSearchModel.h"
-#include "reader/Chapters.h"
+#include "text/BookLineIndex.h"
+#include "text/Chapters.h"
+#include "text/TextRules.h"
 
 #include "TestSupport.h"
 

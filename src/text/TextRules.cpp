@@ -1,4 +1,4 @@
-#include "library/TextRules.h"
+#include "text/TextRules.h"
 
 #include <limits>
 #include <regex>

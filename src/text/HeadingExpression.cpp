@@ -1,4 +1,4 @@
-#include "reader/HeadingExpression.h"
+#include "text/HeadingExpression.h"
 
 std::shared_ptr<const HeadingExpression> HeadingExpression::compile(const QString &pattern, QString *error)
 {
