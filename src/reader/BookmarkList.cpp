@@ -1,6 +1,7 @@
 #include "reader/BookmarkList.h"
 
 #include "library/LibraryDb.h"
+#include "platform/Prompter.h"
 #include "reader/Chapters.h"
 #include "reader/ReaderPage.h"
 #include "reader/ReadingView.h"
@@ -57,8 +58,8 @@ QString BookmarkExcerpt(const QString &fragment, const QString &skip, int length
     return text;
 }
 
-BookmarkList::BookmarkList(LibraryDb &db, ReaderPage &page, ReadingView *view, QWidget *pane)
-    : QWidget(pane, Qt::Tool), m_db(db), m_page(page), m_view(view)
+BookmarkList::BookmarkList(LibraryDb &db, Prompter &prompter, ReaderPage &page, ReadingView *view, QWidget *pane)
+    : QWidget(pane, Qt::Tool), m_db(db), m_prompter(prompter), m_page(page), m_view(view)
 {
     setObjectName(QStringLiteral("BookmarkList"));
     setWindowTitle(QStringLiteral("书签列表"));
@@ -97,8 +98,12 @@ BookmarkList::BookmarkList(LibraryDb &db, ReaderPage &page, ReadingView *view, Q
     connect(m_note, &QLineEdit::returnPressed, this, &BookmarkList::saveNote);
     connect(m_saveNote, &QPushButton::clicked, this, &BookmarkList::saveNote);
     connect(m_remove, &QPushButton::clicked, this, &BookmarkList::removeCurrent);
-    auto *del = new QShortcut(QKeySequence::Delete, m_list, nullptr, nullptr, Qt::WidgetShortcut);
-    connect(del, &QShortcut::activated, this, &BookmarkList::removeCurrent);
+    // The Delete key itself: the platform's standard delete sequence may include Ctrl+D, the key
+    // that sets bookmarks.
+    auto *del = new QShortcut(QKeySequence(Qt::Key_Delete), m_list, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(del, &QShortcut::activated, this, &BookmarkList::askAndRemoveCurrent);
+    auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), this, nullptr, nullptr, Qt::WindowShortcut);
+    connect(esc, &QShortcut::activated, this, &QWidget::close);
 
     // Where the reader is on the page: the chapter shown and how far down it is scrolled.
     connect(&m_page, &ReaderPage::textShown, this, [this](int position, double scroll) {
@@ -130,8 +135,22 @@ bool BookmarkList::add()
     const ChapterText text = ReadChapterText(entry.book, from, std::min(from + ExcerptLines, chapter.lastShownLine()),
                                              64 * 1024, m_page.reading());
     entry.excerpt = BookmarkExcerpt(text.fragment, chapter.title);
-    if (!m_db.bookmarks().add(entry))
+    const QList<BookmarkEntry> kept = m_db.bookmarks().list(entry.book);
+    const auto same = std::find_if(kept.cbegin(), kept.cend(), [&entry](const BookmarkEntry &e) {
+        return e.chapter == entry.chapter && e.chapterTitle == entry.chapterTitle &&
+               qRound(e.fraction * 100) == qRound(entry.fraction * 100);
+    });
+    if (same != kept.cend()) {
+        BookmarkEntry renewed = *same;
+        renewed.fraction = entry.fraction;
+        renewed.excerpt = entry.excerpt;
+        renewed.changed = std::max(same->changed + 1, QDateTime::currentMSecsSinceEpoch());
+        if (!m_db.bookmarks().store(renewed))
+            return false;
+        entry = renewed;
+    } else if (!m_db.bookmarks().add(entry)) {
         return false;
+    }
     m_newestId = entry.id;
     if (isVisible() || m_book == entry.book)
         refill(entry.id);
@@ -176,8 +195,10 @@ void BookmarkList::refill(const QString &chooseId)
 {
     m_book = m_page.path();
     m_entries = m_book.isEmpty() ? QList<BookmarkEntry>{} : m_db.bookmarks().list(m_book);
-    setWindowTitle(m_book.isEmpty() ? QStringLiteral("书签列表")
-                                    : QStringLiteral("书签列表 - %1").arg(QFileInfo(m_book).completeBaseName()));
+    // The book as the shelf names it; a book read without being on the shelf by its file.
+    const std::optional<BookRecord> row = m_book.isEmpty() ? std::nullopt : m_db.findByPath(m_book);
+    const QString title = row && !row->name.isEmpty() ? row->name : QFileInfo(m_book).completeBaseName();
+    setWindowTitle(m_book.isEmpty() ? QStringLiteral("书签列表") : QStringLiteral("书签列表 - %1").arg(title));
     const QSignalBlocker quiet(m_list);
     m_list->clear();
     QTreeWidgetItem *chosen = nullptr;
@@ -195,7 +216,7 @@ void BookmarkList::refill(const QString &chooseId)
             chosen = item;
     }
     m_list->setCurrentItem(chosen);
-    m_hint->setText(m_entries.isEmpty() ? QStringLiteral("本书还没有书签：用“添加书签”或 Ctrl+D 添加。")
+    m_hint->setText(m_entries.isEmpty() ? QStringLiteral("本书还没有书签：用“添加书签…”添加。")
                                         : QStringLiteral("共 %1 个书签").arg(m_entries.size()));
     onCurrentChanged();
 }
@@ -261,6 +282,14 @@ void BookmarkList::removeCurrent()
     // The next entry is chosen, so that Delete pressed again goes on down the list.
     if (m_list->topLevelItemCount() > 0)
         m_list->setCurrentItem(m_list->topLevelItem(std::min(row, m_list->topLevelItemCount() - 1)));
+}
+
+void BookmarkList::askAndRemoveCurrent()
+{
+    const BookmarkEntry *entry = currentEntry();
+    if (entry && m_prompter.question(QStringLiteral("确定要删除书签“%1”吗？").arg(entry->chapterTitle),
+                                     QStringLiteral("删除书签")))
+        removeCurrent();
 }
 
 void BookmarkList::placeBesidePage()
