@@ -4,6 +4,7 @@
 #include "platform/Prompter.h"
 #include "reader/Chapters.h"
 #include "reader/ReaderPage.h"
+#include "reader/ReadingStatus.h"
 #include "reader/ReadingView.h"
 
 #include <QFileInfo>
@@ -109,8 +110,12 @@ BookmarkList::BookmarkList(LibraryDb &db, Prompter &prompter, ReaderPage &page, 
     connect(&m_page, &ReaderPage::textShown, this, [this](int position, double scroll) {
         m_shownChapter = position;
         m_top = scroll;
+        m_seen = scroll;
     });
-    connect(m_view, &ReadingView::pageScrolled, this, [this](double top, double) { m_top = top; });
+    connect(m_view, &ReadingView::pageScrolled, this, [this](double top, double seen) {
+        m_top = top;
+        m_seen = seen;
+    });
     onCurrentChanged();
 }
 
@@ -125,16 +130,22 @@ bool BookmarkList::add()
     entry.book = m_page.path();
     entry.chapter = position;
     entry.chapterTitle = chapter.title;
-    entry.fraction = position == m_shownChapter ? std::clamp(m_top, 0.0, 1.0) : 0.0;
-    // The excerpt comes from the file, from the line at the top of the window on.
+    const bool onPage = position == m_shownChapter;
+    entry.fraction = onPage ? std::clamp(m_top, 0.0, 1.0) : 0.0;
+    // The excerpt comes from the file, from the line at the top of the window on: the share of
+    // the chapter above the window follows from the two figures the page reports.
+    const double above = onPage ? ShareAboveWindow(m_top, m_seen) : 0.0;
     const qint64 lines = chapter.lastShownLine() - chapter.firstShownLine() + 1;
     // Near the end of the chapter the last few lines, so that blank closing lines leave something.
     const qint64 from = std::max(chapter.firstShownLine(),
-                                 std::min(chapter.firstShownLine() + qint64(std::floor(entry.fraction * lines)),
+                                 std::min(chapter.firstShownLine() + qint64(std::floor(above * lines)),
                                           chapter.lastShownLine() - ExcerptLines));
     const ChapterText text = ReadChapterText(entry.book, from, std::min(from + ExcerptLines, chapter.lastShownLine()),
                                              64 * 1024, m_page.reading());
     entry.excerpt = BookmarkExcerpt(text.fragment, chapter.title);
+    // Down the chapter, the words the page has at the top of its window, as the reader sees them.
+    if (const QString words = m_view->topWords(); onPage && m_top > 0 && !words.trimmed().isEmpty())
+        entry.excerpt = BookmarkExcerpt(words.toHtmlEscaped().replace(u'\n', QStringLiteral("<br>")));
     const QList<BookmarkEntry> kept = m_db.bookmarks().list(entry.book);
     const auto same = std::find_if(kept.cbegin(), kept.cend(), [&entry](const BookmarkEntry &e) {
         return e.chapter == entry.chapter && e.chapterTitle == entry.chapterTitle &&

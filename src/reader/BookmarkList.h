@@ -87,4 +87,5 @@ private:
     QString m_newestId;
     int m_shownChapter = 0; // the chapter on the page and how far down it is scrolled
     double m_top = 0;
+    double m_seen = 0;
 };

@@ -194,6 +194,7 @@
         var box = scroller();
         box.scrollTop = fraction * Math.max(0, box.scrollHeight - box.clientHeight);
         anchorHere();
+        reportNow();
     }
 
     // The line at the top of the window, kept as the text character that begins it, so that a
@@ -205,14 +206,16 @@
         return box === document.scrollingElement ? 0 : box.getBoundingClientRect().top;
     }
 
+    // The first line at least half in the window, by its first character.
     function anchorHere() {
         var box = scroller(), element = content();
-        anchor = {atTop: box.scrollTop <= 0, node: null, offset: 0, generation: window.folioway.generation};
+        anchor = {atTop: box.scrollTop <= 0, node: null, offset: 0, generation: window.folioway.generation,
+                  scrollTop: box.scrollTop};
         if (anchor.atTop || !element || !document.caretRangeFromPoint)
             return;
         var rect = element.getBoundingClientRect(), style = getComputedStyle(element);
-        var x = rect.left + (parseFloat(style.paddingLeft) || 0) + 2, top = boxTop(box);
-        for (var dy = 1; dy < 4 * lineHeight(); dy += 4) {
+        var x = rect.left + (parseFloat(style.paddingLeft) || 0) + 2, top = boxTop(box), line = lineHeight();
+        for (var dy = line / 2; dy < 4 * line; dy += 4) {
             var caret = document.caretRangeFromPoint(x, top + dy);
             if (caret && caret.startContainer.nodeType === Node.TEXT_NODE && element.contains(caret.startContainer)) {
                 anchor.node = caret.startContainer;
@@ -241,6 +244,20 @@
             return;
         var glyph = rects[0], half = Math.max(0, (lineHeight() - glyph.height) / 2);
         box.scrollTop += glyph.top - half - boxTop(box);
+        // The scroll this causes keeps the same character, not the start of its new line.
+        anchor.scrollTop = box.scrollTop;
+    }
+
+    // The words from the first character of the top line on (empty at the chapter's top).
+    function topWords() {
+        if (!anchor || anchor.atTop || !anchor.node || !anchor.node.isConnected)
+            return "";
+        var words = anchor.node.data.slice(anchor.offset);
+        var walker = document.createTreeWalker(content(), NodeFilter.SHOW_TEXT);
+        walker.currentNode = anchor.node;
+        for (var node = walker.nextNode(); node && words.length < 80; node = walker.nextNode())
+            words += "\n" + node.data;
+        return words.slice(0, 120);
     }
 
     // Where the reader is, told at once: after a new text or a new layout the place on screen
@@ -249,7 +266,7 @@
         if (!channelReader)
             return;
         var state = scrollState();
-        channelReader.scrolled(window.folioway.generation, state.top, state.seen);
+        channelReader.scrolled(window.folioway.generation, state.top, state.seen, topWords());
     }
 
     var relayout = typeof ResizeObserver === "function" ? new ResizeObserver(function () {
@@ -500,7 +517,10 @@
     };
     ensureLead();
     watchLayout();
-    document.addEventListener("scroll", function () { anchorHere(); }, true);
+    document.addEventListener("scroll", function () {
+        if (!anchor || anchor.scrollTop !== scroller().scrollTop)
+            anchorHere();
+    }, true);
 
     if (typeof qt === "undefined" || !qt.webChannelTransport)
         return;
@@ -534,7 +554,7 @@
             setTimeout(function () {
                 reportPending = false;
                 var state = scrollState();
-                reader.scrolled(window.folioway.generation, state.top, state.seen);
+                reader.scrolled(window.folioway.generation, state.top, state.seen, topWords());
             }, 250);
         }, true);
         reader.ready();

@@ -24,16 +24,16 @@ public:
         if (keyCode == 37 || keyCode == 39 || keyCode == 13 || keyCode == 33 || keyCode == 34)
             Q_EMIT keyPressed(keyCode);
     }
-    Q_INVOKABLE void scrolled(int generation, double top, double seen)
+    Q_INVOKABLE void scrolled(int generation, double top, double seen, const QString &words)
     {
         if (std::isfinite(top) && std::isfinite(seen))
-            Q_EMIT scrolledTo(generation, std::clamp(top, 0.0, 1.0), std::clamp(seen, 0.0, 1.0));
+            Q_EMIT scrolledTo(generation, std::clamp(top, 0.0, 1.0), std::clamp(seen, 0.0, 1.0), words.left(120));
     }
     Q_INVOKABLE void ready() { Q_EMIT connected(); }
 
 Q_SIGNALS:
     void keyPressed(int keyCode);
-    void scrolledTo(int generation, double top, double seen);
+    void scrolledTo(int generation, double top, double seen, const QString &words);
     void connected();
 };
 

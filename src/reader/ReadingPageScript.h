@@ -32,8 +32,8 @@ public:
 Q_SIGNALS:
     // Keys the page hands over (see ReadingView::keyPressedInPage).
     void keyPressed(int keyCode);
-    // The page's place (0..1 each) for the text of `generation`.
-    void scrolledTo(int generation, double top, double seen);
+    // The page's place (0..1 each) for the text of `generation`, and the words of its top line on.
+    void scrolledTo(int generation, double top, double seen, const QString &words);
     // The channel is up.
     void connected();
 

@@ -69,11 +69,14 @@ ReadingView::ReadingView(QWidget *parent) : QWidget(parent)
             [this](const QPoint &pos) { Q_EMIT contextMenuRequested(m_web->mapToGlobal(pos)); });
 
     connect(m_script, &ReadingPageScript::keyPressed, this, &ReadingView::keyPressedInPage);
-    connect(m_script, &ReadingPageScript::scrolledTo, this, [this](int generation, double top, double seen) {
-        // A report from before the last text change is about text no longer on the page.
-        if (generation == m_textGeneration)
-            Q_EMIT pageScrolled(top, seen);
-    });
+    connect(m_script, &ReadingPageScript::scrolledTo, this,
+            [this](int generation, double top, double seen, const QString &words) {
+                // A report from before the last text change is about text no longer on the page.
+                if (generation != m_textGeneration)
+                    return;
+                m_topWords = words;
+                Q_EMIT pageScrolled(top, seen);
+            });
     connect(m_script, &ReadingPageScript::connected, this, [this] {
         m_bridgeReady = true;
         if (m_loaded)
@@ -149,6 +152,7 @@ void ReadingView::showText(const QString &fragment)
     m_text = m_before + fragment + m_after;
     m_textPending = true;
     m_textShown = true;
+    m_topWords.clear();
     m_findBar->pageChanged();
     m_web->setFocus();
     if (m_loaded)

@@ -54,6 +54,10 @@ public:
     // counts.
     void chosenReadingPlace(std::function<void(const QString &, int)> reply);
 
+    // The words from the start of the line at the top of the window on, as the last report of
+    // pageScrolled() gave them; empty at the chapter's top.
+    QString topWords() const { return m_topWords; }
+
     // Scrolls the chapter on the page: 0 its top, 1 its end.
     void scrollToFraction(double fraction);
     // Auto-scroll in the page: `linesPerMinute` lines of the page's text a minute, on its own
@@ -133,6 +137,7 @@ private:
     double m_scrollPending = 0; // asked for before the page had loaded
     QString m_ads, m_before, m_after;
     QString m_text; // what TXT holds, or is to hold once the page has loaded
+    QString m_topWords;
     int m_wheelZoom = 0; // Ctrl+wheel turned short of a whole notch
     ReadingPageStyle m_style;
 };

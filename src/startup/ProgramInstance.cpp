@@ -61,7 +61,9 @@ void ProgramInstance::readHandOver()
             }
             socket->setProperty("folioway_done", true);
             const QString book = QString::fromUtf8(socket->readLine(LongestMessage)).trimmed();
-            Q_EMIT bookHandedOver(book);
+            // Told from the event loop, not from inside the socket: opening the book may ask a
+            // question, and the socket may be gone once that returns.
+            QMetaObject::invokeMethod(this, [this, book] { Q_EMIT bookHandedOver(book); }, Qt::QueuedConnection);
         });
     }
 }

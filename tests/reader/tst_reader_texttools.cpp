@@ -289,8 +289,8 @@ private Q_SLOTS:
         m_reader->openBook(m_book.path);
         QTRY_VERIFY(!m_reader->isOpening() && m_reader->chaptersPath() == m_book.path);
 
-        m_prompter.choices = {0}; // 重新定位…
-        m_prompter.fileNames = {moved};
+        m_prompter.choices.enqueue(0); // 重新定位…
+        m_prompter.fileNames.enqueue(moved);
         QVERIFY(m_reader->openBook(path));
         QTRY_VERIFY(!m_reader->isOpening() && m_reader->chaptersPath() == moved);
         QVERIFY(m_reader->bookReading().smart);

@@ -569,8 +569,9 @@ private Q_SLOTS:
         m_window->openBook(m_book.path);
         QVERIFY(waitShown(m_reader, 1, expected(m_book, 1)));
         m_window->openBook(book.path);
-        QTRY_VERIFY(m_reader->resumeBar()->isVisible());
-        QCOMPARE(m_reader->resumeBar()->text(), u"上次读到：第4章 尾声（100%）"_s);
+        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        QTRY_COMPARE(m_reader->resumeBar()->text(), u"上次读到：第4章 尾声（100%）"_s);
+        QVERIFY(m_reader->resumeBar()->isVisible());
     }
 
     void corpus_everyBookOpensAndReachesItsLastChapter()
