@@ -172,9 +172,10 @@ private Q_SLOTS:
         } else {
             Q_EMIT m_reader->fullScreenRequested(true);
         }
-        QTRY_COMPARE(topLine(), before);
-        // The place the page reports is the one now on screen; a bookmark set then is there.
+        // Once the page has reported the new layout, the same line is at the top (give or take the
+        // one only partly in the window), and a bookmark set then is there.
         QTRY_VERIFY(!reports.isEmpty() && qAbs(reports.last().at(0).toDouble() - scrolledFraction(m_reader)) < 0.005);
+        QVERIFY2(qAbs(lineNumber(topLine()) - lineNumber(before)) <= 1, qPrintable(before + u" / "_s + topLine()));
         m_reader->insertBookmarkWithNote();
         const QString excerpt = m_db.bookmarks().list(m_book.path).last().excerpt;
         QVERIFY2(qAbs(lineNumber(excerpt) - lineNumber(before)) <= 2, qPrintable(before + u" / "_s + excerpt));
