@@ -42,10 +42,11 @@ struct ServerInfo;
 // Opening a book never blocks: chapter detection and the cutting of a chapter out of the file run
 // on worker threads, and the newest request always wins.
 //
-// The pane opens books and lays out its parts; the rest is done by the three it is made of:
+// The pane opens books and lays out its parts; the rest is done by the parts it is made of:
 // ReaderPage (the chapter list and the chapter on the page, moving between chapters),
-// ReaderTools (the toolbar and reading menu, find, reading aloud, how a book is read) and
-// ReaderResume (the kept reading position and the resume bar).
+// ReaderTools (the toolbar and reading menu, find, reading aloud, how a book is read),
+// ReaderResume (the kept reading position and the resume bar), ReaderBookmarks (the bookmark
+// and the bookmark list) and ChapterListSplitter (the bar beside the chapter list).
 class ReaderPane : public QWidget
 {
     Q_OBJECT
