@@ -116,9 +116,18 @@ MissingBookChoice OfferMissingBookChoices(LibraryDb &db, Prompter &prompter, con
     if (!db.updateBook(row->id, row->type, row->name, row->author, picked))
         return MissingBookChoice::Nothing;
     RememberBookFolder(db, picked);
+    for (const QStringView kind : {QStringView(u"BookReading"), QStringView(u"BookScript")}) {
+        if (const QString kept = db.option(BookOptionName(kind, path)); !kept.isEmpty())
+            db.setOption(BookOptionName(kind, picked), kept);
+    }
     if (newPath)
         *newPath = picked;
     return MissingBookChoice::Relocated;
+}
+
+QString BookOptionName(QStringView kind, const QString &path)
+{
+    return kind.toString() + u':' + QFileInfo(path).absoluteFilePath();
 }
 
 QString LastBookFolder(const LibraryDb &db)

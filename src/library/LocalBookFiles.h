@@ -39,6 +39,10 @@ enum class MissingBookChoice
 MissingBookChoice OfferMissingBookChoices(LibraryDb &db, Prompter &prompter, const QString &path,
                                           QString *newPath = nullptr);
 
+// Options kept per book under its path (kind "BookReading": how it is read; "BookScript": the
+// script it is shown in). A relocated book takes its options along.
+QString BookOptionName(QStringView kind, const QString &path);
+
 // Where book file dialogs open: the folder of the last book picked, the home folder before
 // the first or when that folder is gone.
 QString LastBookFolder(const LibraryDb &db);

@@ -1,5 +1,7 @@
 #include "text/TextRules.h"
 
+#include "text/RegexProblem.h"
+
 #include <limits>
 #include <regex>
 #include <string>
@@ -97,7 +99,7 @@ QString TextRuleProblem(const TextRule &rule)
     try {
         CountingRegex(rule.pattern.toStdWString(), RegexFlags);
     } catch (const std::regex_error &e) {
-        return QString::fromLocal8Bit(e.what());
+        return RegexProblemText(e);
     } catch (const std::exception &e) {
         return QString::fromLocal8Bit(e.what());
     }
