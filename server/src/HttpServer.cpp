@@ -451,9 +451,15 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
         {MHD_OPTION_NOTIFY_COMPLETED, callback(&onCompleted), &in},
         {MHD_OPTION_NOTIFY_CONNECTION, callback(&onConnection), &in},
     };
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME |
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
                      (ipv6 ? MHD_USE_IPv6 : 0);
-    if (secure()) {
+    if (!secure()) {
+        flags |= MHD_USE_TURBO;
+    } else {
+        // Never "turbo" over TLS: closing a connection then leaves its TLS session in the
+        // handshake, and libmicrohttpd never frees a closed connection whose handshake has not
+        // ended. It stays in the event loop for ever, a core spinning on it and its socket open.
+        // Without turbo, closing ends the TLS session first, so the connection is freed.
         flags |= MHD_USE_TLS;
         items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char *>(o.tlsKey.constData())});
         items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char *>(o.tlsCertificate.constData())});
