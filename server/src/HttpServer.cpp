@@ -393,7 +393,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
                             context->deferred = busy;
                             MHD_resume_connection(connection);
                         },
-                        answer.deferredCanWait}))
+                        answer.deferredCanWait, answer.deferredRank}))
             return MHD_YES;
         MHD_resume_connection(connection);
         if (turnedAway)

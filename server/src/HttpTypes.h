@@ -41,6 +41,9 @@ struct Response
     // Work that can wait (sign-ups): it only takes the first half of the queue, and gives its
     // place up to other work when the queue is full.
     bool deferredCanWait = false;
+    // Its place in the queue: lower goes first (a login's address's recent failures, below
+    // zero for an address the account logged in from lately).
+    int deferredRank = 0;
     // Runs instead of deferred when the queue turns the work away.
     std::function<void()> turnedAway;
 

@@ -1,3 +1,4 @@
+#include "FairQueue.h"
 #include "LiveServer.h"
 #include "TestSupport.h"
 #include "XmlFields.h"
@@ -58,6 +59,45 @@ private Q_SLOTS:
             u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s, u"-keyout"_s, m_key, u"-out"_s, m_cert});
         if (made.exitCode != 0)
             m_cert.clear();
+    }
+
+    // The password queue orders checks by their address's recent failures and, when full, takes
+    // the place of the worst: a newcomer with fewer failures is never turned away by guessers.
+    void passwordQueue_ordersByFailures_data()
+    {
+        QTest::addColumn<QStringList>("jobs");  // "group:rank" pushed in turn into a queue of three
+        QTest::addColumn<QString>("admitted");  // per job: + queued, - turned away, x queued then pushed out
+        QTest::addColumn<QString>("order");     // the groups of the jobs run, in order
+        QTest::newRow("fresh address before failing ones")
+            << QStringList{u"a:2"_s, u"b:1"_s, u"c:0"_s} << u"+++"_s << u"cba"_s;
+        QTest::newRow("known address before everyone")
+            << QStringList{u"a:0"_s, u"b:-1"_s, u"c:3"_s} << u"+++"_s << u"bac"_s;
+        QTest::newRow("full: the most failures give way")
+            << QStringList{u"a:5"_s, u"b:2"_s, u"a:5"_s, u"c:0"_s, u"d:1"_s} << u"x+x++"_s << u"cdb"_s;
+        QTest::newRow("full: an equal rank waits its turn")
+            << QStringList{u"a:1"_s, u"b:1"_s, u"c:1"_s, u"d:1"_s} << u"+++-"_s << u"abc"_s;
+        QTest::newRow("full: one address's pile gives way at an equal rank")
+            << QStringList{u"a:0"_s, u"a:0"_s, u"a:0"_s, u"d:0"_s} << u"++x+"_s << u"ada"_s;
+    }
+    void passwordQueue_ordersByFailures()
+    {
+        QFETCH(QStringList, jobs);
+        QFETCH(QString, admitted);
+        QFETCH(QString, order);
+        QString ran, seen(jobs.size(), u'-');
+        {
+            FairQueue queue(3);
+            for (qsizetype i = 0; i < jobs.size(); ++i) {
+                const QStringList job = jobs[i].split(u':');
+                const bool queued = queue.push(job[0].toLatin1(), {[&ran, job] { ran += job[0]; },
+                                                                   [&seen, i] { seen[i] = u'x'; }, false, job[1].toInt()});
+                if (queued)
+                    seen[i] = u'+';
+            }
+            queue.start(1);
+        } // stopping runs what is queued
+        QCOMPARE(seen, admitted);
+        QCOMPARE(ran, order);
     }
 
     // Connections that never finish their handshake are cut at the head deadline, and once cut
