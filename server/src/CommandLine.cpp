@@ -65,7 +65,8 @@ const char kUsage[] =
     "  --connections N        同时连接数上限 / connections at once (default 4000)\n"
     "  --hash-queue N         等待校验密码的请求数，超出时答复服务器正忙 / password checks waiting at most;\n"
     "                         more are answered busy (default 16)\n"
-    "  --signups-per-hour N   每个地址每小时注册数 / sign-ups per address and hour (default 5)\n";
+    "  --signups-per-hour N   每个地址每小时注册数 / sign-ups per address and hour (default 5)\n"
+    "  --sync-quota N         每个用户同步数据的上限（MB）/ megabytes of synchronised reading per user (default 50)\n";
 
 } // namespace
 
@@ -112,6 +113,7 @@ std::optional<int> CommandLine::parse(const QStringList &args)
         {QStringLiteral("--connections"), {&m_connections, 1}},
         {QStringLiteral("--hash-queue"), {&m_hashQueue, 0}},
         {QStringLiteral("--signups-per-hour"), {&m_signups, 1}},
+        {QStringLiteral("--sync-quota"), {&m_syncQuotaMb, 1}},
     };
 
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -227,6 +229,7 @@ void CommandLine::applyTo(ServerConfig *config) const
     config->limits.lockMinutes = int(m_lockMinutes);
     config->limits.accountWideLockTries = int(m_loginTries * 10);
     config->limits.signupsPerHour = int(m_signups);
+    config->limits.syncQuotaBytes = m_syncQuotaMb << 20;
     if (!publicUrl.isEmpty())
         config->publicUrl = publicUrl;
     if (!database.isEmpty())

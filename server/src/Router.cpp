@@ -58,7 +58,10 @@ bool parseRange(const QByteArray &header, qint64 size, qint64 *from, qint64 *to,
 Router::Router(ServerConfig config)
     : m_config(std::move(config)), m_location(m_config.databaseLocation()),
       m_clock([] { return QDateTime::currentDateTime(); }),
-      m_freeDisk([dir = m_config.booksDir()] { return QStorageInfo(dir).bytesAvailable(); })
+      // The book folder and the data folder (the database's, for SQLite) may be different disks.
+      m_freeDisk([books = m_config.booksDir(), data = m_config.dataDir] {
+          return std::min(QStorageInfo(books).bytesAvailable(), QStorageInfo(data).bytesAvailable());
+      })
 {
     XmlOut x;
     x.open("infobase")

@@ -100,6 +100,9 @@ Response Router::userInfo(const Request &request, const FormCodec::Fields &query
         QString action = FormCodec::value(*form, u"action");
         if (action.isEmpty())
             action = FormCodec::value(query, u"action");
+        // Account writes stop with uploads and sync when the disk is nearly full; logins go on.
+        if ((action == u"reg" || action == u"edit") && m_freeDisk() < m_config.limits.diskFloorBytes)
+            return accountReply(QStringLiteral("0"), QStringLiteral("服务器存储空间不足，请稍后再试！"));
         if (action == u"reg") {
             if (!admitSignup(request.peer))
                 return accountReply(QStringLiteral("0"), QStringLiteral("注册太频繁，请稍后再试！"));
