@@ -160,8 +160,9 @@ QList<SyncItem> readPush(const QByteArray &body, qint64 latestMs, QString *probl
     }
     // Nothing but comments and white space may follow the root.
     while (!r.hasError() && !r.atEnd()) {
-        if (r.readNext() == QXmlStreamReader::StartElement ||
-            (r.tokenType() == QXmlStreamReader::Characters && !r.isWhitespace())) {
+        const QXmlStreamReader::TokenType t = r.readNext();
+        if (r.hasError() || t == QXmlStreamReader::StartElement ||
+            (t == QXmlStreamReader::Characters && !r.isWhitespace())) {
             *problem = QStringLiteral("sync 元素之后还有内容");
             return {};
         }

@@ -35,6 +35,51 @@ qint64 cpuTicks(qint64 pid)
     return fields.value(11).toLongLong() + fields.value(12).toLongLong(); // utime, stime
 }
 
+// One request over a connection of its own; the whole answer once the server closes it.
+QByteArray exchange(quint16 port, const QByteArray &bytes)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(10000))
+        return {};
+    socket.write(bytes);
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(30000))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
+
+QByteArray request(quint16 port, const QByteArray &method, const QByteArray &target, const QByteArray &cookie = {},
+                   const QByteArray &body = {})
+{
+    QByteArray head = method + ' ' + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
+    if (!cookie.isEmpty())
+        head += "Cookie: " + cookie + "\r\n";
+    if (method == "POST")
+        head += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
+    return exchange(port, head + "\r\n" + body);
+}
+
+QByteArray bodyOf(const QByteArray &answer)
+{
+    return answer.mid(answer.indexOf("\r\n\r\n") + 4);
+}
+
+// Signs a reader up and logs in; the session cookie, or empty.
+QByteArray signedIn(quint16 port, const QByteArray &name)
+{
+    request(port, "POST", "/readerserver/userinfo.asp", {}, "action=reg&username=" + name + "&userpass=secret&email=w%40x%2Ecn");
+    const QByteArray answer = request(port, "GET", "/readerserver/userinfo.asp?action=login&username=" + name + "&password=secret");
+    const qsizetype at = answer.indexOf("folioway_session=");
+    return at < 0 ? QByteArray() : answer.mid(at, answer.indexOf(';', at) - at);
+}
+
+QByteArray syncItem(int n, qsizetype payload)
+{
+    return "<item><kind>shelf</kind><key>k" + QByteArray::number(n) + "</key><changed>1700000000000</changed><payload>" +
+           QByteArray(payload, 'p') + "</payload></item>";
+}
+
 } // namespace
 
 #define START(server, ...) QVERIFY2((server).start(binDir(), __VA_ARGS__), qPrintable((server).output()))
@@ -98,6 +143,71 @@ private Q_SLOTS:
         } // stopping runs what is queued
         QCOMPARE(seen, admitted);
         QCOMPARE(ran, order);
+    }
+
+    // Hostile pushes are refused readably and keep nothing: a shape that would cost the XML
+    // reader quadratic time, more than the reader's quota, content around the root, and any
+    // push while the disk is nearly full.
+    void sync_hostilePushesKeepNothing_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("earlier"); // kept before the push
+        QTest::addColumn<QByteArray>("push");
+        QTest::addColumn<QString>("message"); // part of the refusal
+        QByteArray attributes = "<sync><item";
+        for (int i = 0; i < 95000; ++i)
+            attributes += " a" + QByteArray::number(i) + "=''";
+        attributes += "/></sync>";
+        QByteArray elements = "<sync>" + syncItem(0, 10);
+        for (int i = 0; i < 20000; ++i)
+            elements += "<x/>";
+        elements += "</sync>";
+        QByteArray large = "<sync>", more = "<sync>";
+        for (int i = 0; i < 240; ++i) {
+            large += syncItem(i, 4000);
+            more += syncItem(1000 + i, 4000);
+        }
+        large += "</sync>";
+        more += "</sync>";
+        const QByteArray one = "<sync>" + syncItem(0, 10) + "</sync>";
+        QTest::newRow("95,000 attributes") << QStringList() << one << attributes << u"属性"_s;
+        QTest::newRow("20,000 elements") << QStringList() << one << elements << u"元素和属性超过"_s;
+        QTest::newRow("past the quota") << QStringList{u"--sync-quota"_s, u"1"_s} << large << more << u"已达上限（1MB）"_s;
+        QTest::newRow("text after the root") << QStringList() << one << one.chopped(7) + "1</sync>trailing"_ba
+                                             << u"之后还有内容"_s;
+        QTest::newRow("namespaced root") << QStringList() << one << "<n:sync xmlns:n='urn:x'>" + syncItem(1, 10) + "</n:sync>"_ba
+                                         << u"缺少 sync 元素"_s;
+        QTest::newRow("disk nearly full") << QStringList{u"--disk-floor-mb"_s, u"1000000"_s} << QByteArray() << one
+                                          << u"存储空间不足"_s;
+    }
+    void sync_hostilePushesKeepNothing()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, earlier);
+        QFETCH(QByteArray, push);
+        QFETCH(QString, message);
+        // Signed up first: with the disk nearly full, sign-ups are refused too.
+        const QStringList data{u"--data"_s, m_dir.filePath(u"sync-"_s + QTest::currentDataTag()), u"--no-log"_s};
+        QByteArray cookie;
+        {
+            LiveServer first;
+            START(first, data);
+            cookie = signedIn(first.port(), "pusher");
+        }
+        QVERIFY(!cookie.isEmpty());
+        LiveServer server;
+        START(server, data + arguments);
+        const auto last = [&] {
+            return XmlFields::values(bodyOf(request(server.port(), "GET", "/folioway/sync/v1/pull?after=0&limit=1", cookie)), u"last"_s);
+        };
+        if (!earlier.isEmpty())
+            QCOMPARE(XmlFields::values(bodyOf(request(server.port(), "POST", "/folioway/sync/v1/push", cookie, earlier)), u"status"_s),
+                     QStringList{u"ok"_s});
+        const QStringList before = last();
+        const QByteArray answer = bodyOf(request(server.port(), "POST", "/folioway/sync/v1/push", cookie, push));
+        QCOMPARE(XmlFields::values(answer, u"status"_s), QStringList{u"refused"_s});
+        QVERIFY2(XmlFields::values(answer, u"message"_s).value(0).contains(message), answer.constData());
+        QCOMPARE(last(), before);
     }
 
     // Connections that never finish their handshake are cut at the head deadline, and once cut
