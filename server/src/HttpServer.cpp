@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -84,6 +85,7 @@ struct HttpServer::Context
     uchar *mapped = nullptr;
     std::optional<Response> early;    // answer decided from the head; the body is discarded
     std::optional<Response> deferred; // result of deferred work, set before the connection resumes
+    std::optional<Response> tooLarge; // the route's answer for a body past its limit
     QElapsedTimer clock;
     bool inFlight = false; // counted in Internals::inFlight
     bool secure = false;   // the client reached us over TLS, ours or a trusted proxy's
@@ -297,6 +299,11 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
             context->inFlight = true;
         }
         context->secure = !in.options.tlsCertificate.isEmpty();
+        // A header name with white space before its colon could be read as another header by
+        // whatever stands in front of us (RFC 9112, 5.1).
+        if (std::any_of(request.headers.begin(), request.headers.end(),
+                        [](const auto &h) { return h.first.contains(' ') || h.first.contains('\t'); }))
+            return send(server, *context, connection, closing(Response::text(400, "400 Bad Request: header name\n")));
         if (ambiguousLength(request))
             return send(server, *context, connection, closing(Response::text(400, "400 Bad Request: body length\n")));
         if (in.options.trustedProxies.contains(request.peer)) {
@@ -322,6 +329,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         Admission admission = in.admit(request);
         context->early = std::move(admission.early);
         context->limit = context->early ? in.options.discardLimit : admission.bodyLimit;
+        context->tooLarge = std::move(admission.tooLarge);
         bool ok = false;
         const qint64 declared = request.header("content-length").toLongLong(&ok);
         if (ok && declared > 0 && (context->early || declared > context->limit)) {
@@ -342,9 +350,17 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         context->received += size;
         if (context->watch)
             context->watch->received += size;
-        // A body without a declared length that grows past the limit: drop the connection.
-        if (context->received > context->limit)
-            return MHD_NO;
+        // A body without a declared length that grows past the limit is read to its end and
+        // thrown away, and then refused like a declared one; past the discard limit too, the
+        // connection is dropped.
+        if (context->received > context->limit) {
+            if (context->early)
+                return MHD_NO;
+            context->early = closing(context->tooLarge ? *context->tooLarge : Response::text(413, "413 Content Too Large\n"));
+            context->limit = in.options.discardLimit;
+            context->spool.reset();
+            request.body.clear();
+        }
         if (context->early)
             return MHD_YES;
         if (!context->spool && request.body.size() + size > kInMemoryBody) {

@@ -66,4 +66,7 @@ struct Admission
     // When set, the body is read and thrown away and this is the answer, so a client that
     // only looks at the answer after sending everything still gets it.
     std::optional<Response> early;
+    // The answer for a body that grows past bodyLimit without having declared its length
+    // (chunks); read to its end and thrown away first. A plain 413 when not set.
+    std::optional<Response> tooLarge;
 };

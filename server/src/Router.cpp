@@ -94,6 +94,7 @@ Admission Router::admit(const Request &head) const
     if (!head.path.toLower().endsWith("/uploadbook.asp"))
         return a;
     a.bodyLimit = m_config.limits.uploadBytes;
+    a.tooLarge = uploadReply(0, QStringLiteral("上传的文件太大（最大%1MB）！").arg(m_config.limits.uploadBytes >> 20));
     bool ok = false;
     const qint64 declared = head.header("content-length").toLongLong(&ok);
     Store &db = store();

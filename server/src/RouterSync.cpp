@@ -191,8 +191,9 @@ Admission Router::syncAdmission(const Request &head) const
     a.bodyLimit = kPushBytes;
     bool ok = false;
     const qint64 declared = head.header("content-length").toLongLong(&ok);
+    a.tooLarge = refused(QStringLiteral("同步数据太大（最大%1KB），请分批发送！").arg(kPushBytes / 1024));
     if (ok && declared > kPushBytes)
-        a.early = refused(QStringLiteral("同步数据太大（最大%1KB），请分批发送！").arg(kPushBytes / 1024));
+        a.early = a.tooLarge;
     return a;
 }
 
