@@ -215,7 +215,7 @@ Response Router::listBooks(const FormCodec::Fields &query) const
     const bool search = action == u"search";
     if (!search && action != u"list" && !action.isEmpty())
         return badRequest("action");
-    QString term = FormCodec::value(query, search ? u"key" : u"type").trimmed();
+    QString term = searchKey(FormCodec::value(query, search ? u"key" : u"type"));
     if (!search && term == Categories::all())
         term.clear();
 
