@@ -424,6 +424,7 @@ bool attacks(const QTemporaryDir &dir, const QString &binDir, const QString &pag
 
 int syncBench(const QString &binDir); // sync_bench.cpp
 bool guessPhases(const QTemporaryDir &dir, const QString &binDir, int seconds); // guess_bench.cpp
+bool hostilePhases(const QTemporaryDir &dir, const QString &binDir, int seconds); // hostile_bench.cpp
 
 int main(int argc, char *argv[])
 {
@@ -461,9 +462,14 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString pages = writeScript(dir, QStringLiteral("pages.lua"), luaScript());
+    if (args.contains(QStringLiteral("--hostile-only"))) {
+        const bool guesses = guessPhases(dir, binDir, seconds);
+        return hostilePhases(dir, binDir, seconds) && guesses ? 0 : 1;
+    }
     if (attacksOnly) {
         const bool met = attacks(dir, binDir, pages, seconds);
-        return guessPhases(dir, binDir, seconds) && met ? 0 : 1;
+        const bool guesses = guessPhases(dir, binDir, seconds);
+        return hostilePhases(dir, binDir, seconds) && guesses && met ? 0 : 1;
     }
 
     const Figures quiet = finish(*startWrk(pages, server.baseUrl(), connections, seconds), seconds, true);
@@ -521,7 +527,8 @@ int main(int argc, char *argv[])
                 slowMet ? "met" : "MISSED");
     slowServer.stop();
 
-    const bool attacksMet = attacks(dir, binDir, pages, seconds) && guessPhases(dir, binDir, seconds);
+    const bool attacksMet = attacks(dir, binDir, pages, seconds) && guessPhases(dir, binDir, seconds) &&
+                            hostilePhases(dir, binDir, seconds);
     compareBackEnds(dir, binDir, connections, seconds);
     return met && floodMet && slowMet && attacksMet ? 0 : 1;
 }
