@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "AccessLog.h"
+
 #include <QDir>
 #include <QStandardPaths>
 
@@ -86,7 +88,8 @@ int usageError(const QString &message)
 
 void printLine(const QString &line)
 {
-    std::printf("%s\n", line.toLocal8Bit().constData());
+    // Titles and names come from clients: nothing in them reaches the terminal raw.
+    std::printf("%s\n", AccessLog::visible(line, true).toLocal8Bit().constData());
 }
 
 } // namespace Console

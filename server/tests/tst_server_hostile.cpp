@@ -1,3 +1,4 @@
+#include "AccessLog.h"
 #include "FairQueue.h"
 #include "LiveServer.h"
 #include "TestSupport.h"
@@ -104,6 +105,25 @@ private Q_SLOTS:
             u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s, u"-keyout"_s, m_key, u"-out"_s, m_cert});
         if (made.exitCode != 0)
             m_cert.clear();
+    }
+
+    // What clients typed reaches terminals and logs with every control character visible.
+    void controlCharacters_areShown_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("keepTabs"); // a table's own columns
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("clear screen") << u"\x1b[2J书名"_s << false << u"\\x1b[2J书名"_s;
+        QTest::newRow("bell, forged row") << u"a\x07\r\nb\tc"_s << false << u"a\\x07\\x0d\\x0ab\\x09c"_s;
+        QTest::newRow("C1 and DEL") << u"x\u009b1m\x7f"_s << false << u"x\\x9b1m\\x7f"_s;
+        QTest::newRow("table columns") << u"1\t书\x1b"_s << true << u"1\t书\\x1b"_s;
+    }
+    void controlCharacters_areShown()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, keepTabs);
+        QFETCH(QString, shown);
+        QCOMPARE(AccessLog::visible(text, keepTabs), shown);
     }
 
     // The password queue orders checks by their address's recent failures and, when full, takes
