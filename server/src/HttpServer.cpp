@@ -299,8 +299,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
             context->inFlight = true;
         }
         context->secure = !in.options.tlsCertificate.isEmpty();
-        // A header name with white space before its colon could be read as another header by
-        // whatever stands in front of us (RFC 9112, 5.1).
+        // White space before a header's colon: a proxy in front may read another header (RFC 9112).
         if (std::any_of(request.headers.begin(), request.headers.end(),
                         [](const auto &h) { return h.first.contains(' ') || h.first.contains('\t'); }))
             return send(server, *context, connection, closing(Response::text(400, "400 Bad Request: header name\n")));
@@ -472,10 +471,9 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
     if (!secure()) {
         flags |= MHD_USE_TURBO;
     } else {
-        // Never "turbo" over TLS: closing a connection then leaves its TLS session in the
-        // handshake, and libmicrohttpd never frees a closed connection whose handshake has not
-        // ended. It stays in the event loop for ever, a core spinning on it and its socket open.
-        // Without turbo, closing ends the TLS session first, so the connection is freed.
+        // Never "turbo" over TLS: closing a connection then leaves its TLS session in the handshake,
+        // and libmicrohttpd never frees a closed connection whose handshake has not ended (a core
+        // spins on it for ever, its socket open). Without turbo, closing ends the session first.
         flags |= MHD_USE_TLS;
         items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char *>(o.tlsKey.constData())});
         items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char *>(o.tlsCertificate.constData())});
