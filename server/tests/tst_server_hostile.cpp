@@ -228,6 +228,8 @@ private Q_SLOTS:
         QCOMPARE(XmlFields::values(answer, u"status"_s), QStringList{u"refused"_s});
         QVERIFY2(XmlFields::values(answer, u"message"_s).value(0).contains(message), answer.constData());
         QCOMPARE(last(), before);
+        const QByteArray page = bodyOf(request(server.port(), "GET", "/folioway/sync/v1/pull?after=0&limit=abc", cookie));
+        QCOMPARE(XmlFields::values(page, u"status"_s), QStringList{u"refused"_s});
     }
 
     // Connections that never finish their handshake are cut at the head deadline, and once cut
