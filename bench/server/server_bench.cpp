@@ -6,6 +6,7 @@
 // with its default limits, quiet and in turn beside slow bodies, a registration flood and a
 // guess flood, each with ten logins of a real user.
 
+#include "BenchClients.h"
 #include "LiveServer.h"
 #include "PgCluster.h"
 
@@ -264,79 +265,6 @@ void compareBackEnds(const QTemporaryDir &dir, const QString &binDir, int connec
     print("two PostgreSQL servers", listAndSearch({&a, &b}, lists, searches, connections, seconds));
 }
 
-// One request over a connection of its own from a chosen loopback address; done gets the
-// whole answer (empty when the connection failed) once the server closes.
-class OneRequest : public QObject
-{
-public:
-    OneRequest(const QString &from, quint16 port, const QByteArray &bytes, std::function<void(const QByteArray &)> done)
-        : m_done(std::move(done))
-    {
-        m_socket.bind(QHostAddress(from));
-        QObject::connect(&m_socket, &QTcpSocket::connected, this, [this, bytes] { m_socket.write(bytes); });
-        QObject::connect(&m_socket, &QTcpSocket::readyRead, this, [this] { m_answer += m_socket.readAll(); });
-        QObject::connect(&m_socket, &QTcpSocket::disconnected, this, [this] { finish(); });
-        QObject::connect(&m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
-            if (e != QAbstractSocket::RemoteHostClosedError)
-                finish();
-        });
-        m_socket.connectToHost(QHostAddress::LocalHost, port);
-    }
-
-private:
-    void finish()
-    {
-        if (!m_done)
-            return;
-        auto done = std::move(m_done);
-        m_done = nullptr;
-        done(m_answer + m_socket.readAll());
-        deleteLater();
-    }
-
-    QTcpSocket m_socket;
-    QByteArray m_answer;
-    std::function<void(const QByteArray &)> m_done;
-};
-
-QByteArray closingRequest(const QByteArray &target, const QByteArray &form = {})
-{
-    if (form.isEmpty())
-        return "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-    return "POST " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Type: "
-                              "application/x-www-form-urlencoded\r\nContent-Length: " +
-           QByteArray::number(form.size()) + "\r\n\r\n" + form;
-}
-
-// Loops that send one request after another, each from its own loopback address, until stopped.
-class Flood
-{
-public:
-    using Make = std::function<QByteArray(int loop, int round)>;
-    Flood(quint16 port, QStringList addresses, Make make) : m_port(port), m_addresses(std::move(addresses)), m_make(std::move(make))
-    {
-        for (int i = 0; i < m_addresses.size(); ++i)
-            next(i);
-    }
-    ~Flood() { *m_alive = false; }
-    int sent() const { return m_sent; }
-
-private:
-    void next(int loop)
-    {
-        new OneRequest(m_addresses[loop], m_port, m_make(loop, m_sent++), [this, loop, alive = m_alive](const QByteArray &) {
-            if (*alive)
-                QTimer::singleShot(0, [this, loop, alive] { if (*alive) next(loop); });
-        });
-    }
-
-    quint16 m_port;
-    QStringList m_addresses;
-    Make m_make;
-    int m_sent = 0;
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
-};
-
 // Bodies that arrive one byte every 20 seconds, 32 connections from each of 130 addresses
 // (127.0.1.x), reconnecting when cut off.
 class SlowBodies
@@ -495,6 +423,8 @@ bool attacks(const QTemporaryDir &dir, const QString &binDir, const QString &pag
 } // namespace
 
 int syncBench(const QString &binDir); // sync_bench.cpp
+bool guessPhases(const QTemporaryDir &dir, const QString &binDir, int seconds); // guess_bench.cpp
+bool hostilePhases(const QTemporaryDir &dir, const QString &binDir, int seconds); // hostile_bench.cpp
 
 int main(int argc, char *argv[])
 {
@@ -532,8 +462,15 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString pages = writeScript(dir, QStringLiteral("pages.lua"), luaScript());
-    if (attacksOnly)
-        return attacks(dir, binDir, pages, seconds) ? 0 : 1;
+    if (args.contains(QStringLiteral("--hostile-only"))) {
+        const bool guesses = guessPhases(dir, binDir, seconds);
+        return hostilePhases(dir, binDir, seconds) && guesses ? 0 : 1;
+    }
+    if (attacksOnly) {
+        const bool met = attacks(dir, binDir, pages, seconds);
+        const bool guesses = guessPhases(dir, binDir, seconds);
+        return hostilePhases(dir, binDir, seconds) && guesses && met ? 0 : 1;
+    }
 
     const Figures quiet = finish(*startWrk(pages, server.baseUrl(), connections, seconds), seconds, true);
     if (!quiet.ok)
@@ -590,7 +527,8 @@ int main(int argc, char *argv[])
                 slowMet ? "met" : "MISSED");
     slowServer.stop();
 
-    const bool attacksMet = attacks(dir, binDir, pages, seconds);
+    const bool attacksMet = attacks(dir, binDir, pages, seconds) && guessPhases(dir, binDir, seconds) &&
+                            hostilePhases(dir, binDir, seconds);
     compareBackEnds(dir, binDir, connections, seconds);
     return met && floodMet && slowMet && attacksMet ? 0 : 1;
 }

@@ -146,7 +146,9 @@ private Q_SLOTS:
         QByteArray chunked = "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
         for (int i = 0; i < 20; ++i)
             chunked += "1000\r\n" + QByteArray(4096, 'a') + "\r\n";
-        QTest::newRow("chunked body beyond the limit") << chunked << QByteArray();
+        QTest::newRow("chunked body beyond the limit") << chunked + "0\r\n\r\n" << "HTTP/1.1 413"_ba;
+        QTest::newRow("space before a colon") << "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n"
+                                                 "Transfer-Encoding : chunked\r\n\r\n0\r\n\r\n" + hidden << "HTTP/1.1 400"_ba;
         QTest::newRow("huge header") << "GET /readerserver/getinfo.asp HTTP/1.1\r\nX-Big: " + QByteArray(200000, 'a') +
                                             "\r\n\r\n" << "HTTP/1.1 4"_ba;
     }

@@ -27,6 +27,9 @@ private Q_SLOTS:
         QTest::newRow("upload awaiting review") << "/books/46/p.txt"_ba << 404 << none;
         QTest::newRow("feeds for reading apps") << "/OPDS/"_ba << 200 << "href=\"/opds/category/10\""_ba;
         QTest::newRow("feed of no category") << "/opds/category/11"_ba << 404 << none;
+        // A long search key is cut to a hundred characters, in the answer and in what is cached.
+        QTest::newRow("feed search, long key") << "/OPDS/search?q="_ba + QByteArray(3000, 'a') << 200
+                                               << u"搜索：%1</title>"_s.arg(QString(100, u'a')).toUtf8();
         QTest::newRow("feed by POST") << "POST /opds/new?"_ba << 405 << none;
         QTest::newRow("registration by GET") << Account + "?action=reg" << 405 << none;
         QTest::newRow("form with broken escape") << "POST " + Account + "?action=reg&username=%" << 400 << none;

@@ -65,6 +65,7 @@ public:
         return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
     }
 
+    qint64 pid() const { return m_process.processId(); }
     // Sends a signal without waiting for anything.
     void signal(int number) const { ::kill(pid_t(m_process.processId()), number); }
 

@@ -1,5 +1,7 @@
 #include "host/CommandLine.h"
 
+#include "http/AccessLog.h"
+
 #include <QDir>
 #include <QStandardPaths>
 
@@ -65,7 +67,8 @@ const char kUsage[] =
     "  --connections N        同时连接数上限 / connections at once (default 4000)\n"
     "  --hash-queue N         等待校验密码的请求数，超出时答复服务器正忙 / password checks waiting at most;\n"
     "                         more are answered busy (default 16)\n"
-    "  --signups-per-hour N   每个地址每小时注册数 / sign-ups per address and hour (default 5)\n";
+    "  --signups-per-hour N   每个地址每小时注册数 / sign-ups per address and hour (default 5)\n"
+    "  --sync-quota N         每个用户同步数据的上限（MB）/ megabytes of synchronised reading per user (default 50)\n";
 
 } // namespace
 
@@ -85,7 +88,8 @@ int usageError(const QString &message)
 
 void printLine(const QString &line)
 {
-    std::printf("%s\n", line.toLocal8Bit().constData());
+    // Titles and names come from clients: nothing in them reaches the terminal raw.
+    std::printf("%s\n", AccessLog::visible(line, true).toLocal8Bit().constData());
 }
 
 } // namespace Console
@@ -112,6 +116,7 @@ std::optional<int> CommandLine::parse(const QStringList &args)
         {QStringLiteral("--connections"), {&m_connections, 1}},
         {QStringLiteral("--hash-queue"), {&m_hashQueue, 0}},
         {QStringLiteral("--signups-per-hour"), {&m_signups, 1}},
+        {QStringLiteral("--sync-quota"), {&m_syncQuotaMb, 1}},
     };
 
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -227,6 +232,7 @@ void CommandLine::applyTo(ServerConfig *config) const
     config->limits.lockMinutes = int(m_lockMinutes);
     config->limits.accountWideLockTries = int(m_loginTries * 10);
     config->limits.signupsPerHour = int(m_signups);
+    config->limits.syncQuotaBytes = m_syncQuotaMb << 20;
     if (!publicUrl.isEmpty())
         config->publicUrl = publicUrl;
     if (!database.isEmpty())

@@ -2,6 +2,7 @@
 
 #include "host/CommandLine.h"
 #include "host/Importer.h"
+#include "http/AccessLog.h"
 #include "routes/Secrets.h"
 #include "routes/ServerConfig.h"
 #include "store/BookStorage.h"
@@ -51,7 +52,8 @@ int pending(Store &store)
         const auto uploader = b.uploader > 0 ? store.accounts().userById(b.uploader) : std::nullopt;
         printLine(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7")
                       .arg(b.id)
-                      .arg(b.category, b.name, b.author, uploader ? uploader->name : QStringLiteral("-"))
+                      .arg(AccessLog::visible(b.category), AccessLog::visible(b.name), AccessLog::visible(b.author),
+                           AccessLog::visible(uploader ? uploader->name : QStringLiteral("-")))
                       .arg((b.fileSize + 1023) / 1024)
                       .arg(b.updated));
     }
@@ -65,7 +67,7 @@ int users(Store &store)
     for (const StoreAccounts::UserSummary &u : store.accounts().users()) {
         printLine(QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6")
                       .arg(u.user.id)
-                      .arg(u.user.name)
+                      .arg(AccessLog::visible(u.user.name))
                       .arg(u.uploads)
                       .arg(u.user.money)
                       .arg(storeTime(u.user.created),

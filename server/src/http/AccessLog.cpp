@@ -71,11 +71,23 @@ void AccessLog::request(const Request &r, int status, qint64 bytes, qint64 ms)
     write(line);
 }
 
+QString AccessLog::visible(const QString &text, bool keepTabs)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && !(keepTabs && u == u'\t')) || (u >= 0x7f && u <= 0x9f))
+            out += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 void AccessLog::event(const QString &text)
 {
-    QString clean = text;
-    clean.replace(u'\n', u' ').replace(u'\r', u' ');
-    write(QDateTime::currentDateTime().toString(Qt::ISODate).toLatin1() + ' ' + clean.toUtf8() + '\n');
+    write(QDateTime::currentDateTime().toString(Qt::ISODate).toLatin1() + ' ' + visible(text).toUtf8() + '\n');
 }
 
 void AccessLog::write(const QByteArray &line)

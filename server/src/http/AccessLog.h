@@ -21,6 +21,11 @@ public:
     void request(const Request &r, int status, qint64 bytes, qint64 ms);
     void event(const QString &line);
 
+    // Text for a terminal or a log line: control characters (C0, DEL, C1) are written as
+    // "\xNN", so nothing a client typed can move the cursor, ring, clear the screen or start a
+    // line of its own. Tabs too, unless keepTabs.
+    static QString visible(const QString &text, bool keepTabs = false);
+
     // The request's path and query with password values replaced by "*".
     static QByteArray loggedTarget(const Request &r);
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <tuple>
 
 void FairQueue::start(unsigned threads)
 {
@@ -33,19 +34,23 @@ bool FairQueue::push(const QByteArray &group, Job job)
             return false;
         std::deque<Job> &mine = m_queued[group];
         if (m_waiting >= m_capacity) {
-            // Full: work that can wait gives up its place, else the client with the most
-            // work waiting gives up its newest job to one with less.
+            // Full: work that can wait gives up its place, else the newest job of the worst
+            // rank, of the group with the most work waiting, to a job of a better rank or of a
+            // group with less.
             const auto rank = [&job](const auto &entry) {
                 const bool yields = !job.canWait && entry.second.back().canWait;
-                return std::pair(yields, entry.second.size());
+                return std::tuple(yields, entry.second.back().rank, entry.second.size());
             };
             auto largest = m_queued.end();
             for (auto it = m_queued.begin(); it != m_queued.end(); ++it) {
                 if (!it->second.empty() && (largest == m_queued.end() || rank(*largest) < rank(*it)))
                     largest = it;
             }
-            if (largest == m_queued.end() ||
-                (!rank(*largest).first && largest->second.size() <= mine.size() + 1)) {
+            const auto better = [&] {
+                const auto [yields, worst, size] = rank(*largest);
+                return yields || worst > job.rank || (worst == job.rank && size > mine.size() + 1);
+            };
+            if (largest == m_queued.end() || !better()) {
                 if (mine.empty())
                     m_queued.erase(group);
                 return false;
@@ -82,8 +87,14 @@ void FairQueue::work()
             // Jobs still queued at shutdown run anyway: each holds a suspended connection.
             if (m_waiting == 0)
                 return;
-            const QByteArray group = m_turns.front();
-            m_turns.pop_front();
+            // The best rank waiting, and among equals the group whose turn comes first.
+            auto turn = m_turns.begin();
+            for (auto t = m_turns.begin(); t != m_turns.end(); ++t) {
+                if (m_queued[*t].front().rank < m_queued[*turn].front().rank)
+                    turn = t;
+            }
+            const QByteArray group = *turn;
+            m_turns.erase(turn);
             auto it = m_queued.find(group);
             job = std::move(it->second.front().run);
             it->second.pop_front();

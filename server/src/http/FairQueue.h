@@ -11,10 +11,12 @@
 #include <vector>
 
 // Slow work (password hashing) on threads of its own, at a lower priority than the threads
-// answering requests. Each client group is served in turn, so one client cannot take the
-// queue from the others. When it is full, work that can wait gives up its place, else the
-// group with the most work waiting gives up its newest job to one with less; a job that
-// loses its place runs its drop function instead.
+// answering requests. Jobs carry a rank (for logins, their address's recent failures): the
+// lowest rank waiting goes first, and among equals each client group is served in turn, so one
+// client cannot take the queue from the others. When it is full, work that can wait gives up
+// its place, else the newest job of the worst rank gives it up to a better one (at an equal
+// rank, the group with the most work waiting to one with less); a job that loses its place
+// runs its drop function instead.
 class FairQueue
 {
 public:
@@ -23,6 +25,7 @@ public:
         std::function<void()> run;
         std::function<void()> drop; // answers busy instead
         bool canWait = false;       // only takes the first half of the queue
+        int rank = 0;               // lower goes first
     };
 
     explicit FairQueue(size_t capacity) : m_capacity(capacity) {}

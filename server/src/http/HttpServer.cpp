@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -84,6 +85,7 @@ struct HttpServer::Context
     uchar *mapped = nullptr;
     std::optional<Response> early;    // answer decided from the head; the body is discarded
     std::optional<Response> deferred; // result of deferred work, set before the connection resumes
+    std::optional<Response> tooLarge; // the route's answer for a body past its limit
     QElapsedTimer clock;
     bool inFlight = false; // counted in Internals::inFlight
     bool secure = false;   // the client reached us over TLS, ours or a trusted proxy's
@@ -297,6 +299,10 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
             context->inFlight = true;
         }
         context->secure = !in.options.tlsCertificate.isEmpty();
+        // White space before a header's colon: a proxy in front may read another header (RFC 9112).
+        if (std::any_of(request.headers.begin(), request.headers.end(),
+                        [](const auto &h) { return h.first.contains(' ') || h.first.contains('\t'); }))
+            return send(server, *context, connection, closing(Response::text(400, "400 Bad Request: header name\n")));
         if (ambiguousLength(request))
             return send(server, *context, connection, closing(Response::text(400, "400 Bad Request: body length\n")));
         if (in.options.trustedProxies.contains(request.peer)) {
@@ -322,6 +328,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         Admission admission = in.admit(request);
         context->early = std::move(admission.early);
         context->limit = context->early ? in.options.discardLimit : admission.bodyLimit;
+        context->tooLarge = std::move(admission.tooLarge);
         bool ok = false;
         const qint64 declared = request.header("content-length").toLongLong(&ok);
         if (ok && declared > 0 && (context->early || declared > context->limit)) {
@@ -342,9 +349,17 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         context->received += size;
         if (context->watch)
             context->watch->received += size;
-        // A body without a declared length that grows past the limit: drop the connection.
-        if (context->received > context->limit)
-            return MHD_NO;
+        // A body without a declared length that grows past the limit is read to its end and
+        // thrown away, and then refused like a declared one; past the discard limit too, the
+        // connection is dropped.
+        if (context->received > context->limit) {
+            if (context->early)
+                return MHD_NO;
+            context->early = closing(context->tooLarge ? *context->tooLarge : Response::text(413, "413 Content Too Large\n"));
+            context->limit = in.options.discardLimit;
+            context->spool.reset();
+            request.body.clear();
+        }
         if (context->early)
             return MHD_YES;
         if (!context->spool && request.body.size() + size > kInMemoryBody) {
@@ -393,7 +408,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
                             context->deferred = busy;
                             MHD_resume_connection(connection);
                         },
-                        answer.deferredCanWait}))
+                        answer.deferredCanWait, answer.deferredRank}))
             return MHD_YES;
         MHD_resume_connection(connection);
         if (turnedAway)
@@ -451,9 +466,14 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
         {MHD_OPTION_NOTIFY_COMPLETED, callback(&onCompleted), &in},
         {MHD_OPTION_NOTIFY_CONNECTION, callback(&onConnection), &in},
     };
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME |
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
                      (ipv6 ? MHD_USE_IPv6 : 0);
-    if (secure()) {
+    if (!secure()) {
+        flags |= MHD_USE_TURBO;
+    } else {
+        // Never "turbo" over TLS: closing a connection then leaves its TLS session in the handshake,
+        // and libmicrohttpd never frees a closed connection whose handshake has not ended (a core
+        // spins on it for ever, its socket open). Without turbo, closing ends the session first.
         flags |= MHD_USE_TLS;
         items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char *>(o.tlsKey.constData())});
         items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char *>(o.tlsCertificate.constData())});

@@ -41,6 +41,9 @@ struct Response
     // Work that can wait (sign-ups): it only takes the first half of the queue, and gives its
     // place up to other work when the queue is full.
     bool deferredCanWait = false;
+    // Its place in the queue: lower goes first (a login's address's recent failures, below
+    // zero for an address the account logged in from lately).
+    int deferredRank = 0;
     // Runs instead of deferred when the queue turns the work away.
     std::function<void()> turnedAway;
 
@@ -63,4 +66,7 @@ struct Admission
     // When set, the body is read and thrown away and this is the answer, so a client that
     // only looks at the answer after sending everything still gets it.
     std::optional<Response> early;
+    // The answer for a body that grows past bodyLimit without having declared its length
+    // (chunks); read to its end and thrown away first. A plain 413 when not set.
+    std::optional<Response> tooLarge;
 };

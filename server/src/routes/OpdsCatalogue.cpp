@@ -238,7 +238,7 @@ Response OpdsCatalogue::answer(const QString &rest, const FormCodec::Fields &que
                    .address = kStart + u"/category/"_s + QString::number(n),
                    .category = Categories::names()[n - 1]};
     } else if (lower == u"/search") {
-        const QString key = FormCodec::value(query, u"q").trimmed();
+        const QString key = RouterSupport::searchKey(FormCodec::value(query, u"q"));
         const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(key));
         listing = {.cacheKey = "o|s",
                    .id = u"urn:folioway:opds:search:"_s + encoded,

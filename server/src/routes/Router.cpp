@@ -58,7 +58,10 @@ bool parseRange(const QByteArray &header, qint64 size, qint64 *from, qint64 *to,
 Router::Router(ServerConfig config)
     : m_config(std::move(config)), m_location(m_config.databaseLocation()),
       m_clock([] { return QDateTime::currentDateTime(); }),
-      m_freeDisk([dir = m_config.booksDir()] { return QStorageInfo(dir).bytesAvailable(); })
+      // The book folder and the data folder (the database's, for SQLite) may be different disks.
+      m_freeDisk([books = m_config.booksDir(), data = m_config.dataDir] {
+          return std::min(QStorageInfo(books).bytesAvailable(), QStorageInfo(data).bytesAvailable());
+      })
 {
     XmlOut x;
     x.open("infobase")
@@ -91,6 +94,7 @@ Admission Router::admit(const Request &head) const
     if (!head.path.toLower().endsWith("/uploadbook.asp"))
         return a;
     a.bodyLimit = m_config.limits.uploadBytes;
+    a.tooLarge = uploadReply(0, QStringLiteral("上传的文件太大（最大%1MB）！").arg(m_config.limits.uploadBytes >> 20));
     bool ok = false;
     const qint64 declared = head.header("content-length").toLongLong(&ok);
     Store &db = store();
@@ -211,7 +215,7 @@ Response Router::listBooks(const FormCodec::Fields &query) const
     const bool search = action == u"search";
     if (!search && action != u"list" && !action.isEmpty())
         return badRequest("action");
-    QString term = FormCodec::value(query, search ? u"key" : u"type").trimmed();
+    QString term = searchKey(FormCodec::value(query, search ? u"key" : u"type"));
     if (!search && term == Categories::all())
         term.clear();
 

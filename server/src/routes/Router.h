@@ -59,10 +59,11 @@ private:
         int lockTries = 0;
         bool delays = true;     // waits grow after the free tries
         bool clearedByLogin = false;
+        bool keptWhenBusy = false; // a guess the queue turned away still counts here
         qint64 untilBefore = 0; // its lock before this attempt was counted
     };
     Response verifiedLogin(const QString &name, const QString &password, bool remember,
-                           const QList<Throttle> &throttles) const;
+                           const QList<Throttle> &throttles, const QByteArray &peer) const;
     Response check(const Request &request) const;
     Response logout(const Request &request) const;
     Response registerUser(const FormCodec::Fields &fields, const QByteArray &peer) const;
@@ -73,6 +74,9 @@ private:
     // Login throttle, per account and address, per address and per account: an attempt counts
     // as failed when it is let through to the password check, and is taken back when right.
     QList<Throttle> loginThrottles(const QString &name, const Request &request) const;
+    // The login's place in the password queue: below zero when its address logged in to the
+    // account lately, else the address's recent failures.
+    int loginRank(const QString &name, const QByteArray &peer) const;
     QString admitLogin(QList<Throttle> &throttles) const;
     // Sign-ups per address and hour, counted when they arrive.
     bool admitSignup(const QByteArray &peer) const;

@@ -13,6 +13,16 @@ QString failureKey(QStringView kind, const QString &value)
     return value.isEmpty() ? QString() : kind.toString() + value.toLower();
 }
 
+// The row whose last moment is the latest right login of an account from an address.
+QString successKey(const QString &name, const QByteArray &peer)
+{
+    const QString address = QString::fromLatin1(clientGroup(peer));
+    return address.isEmpty() ? QString() : failureKey(u"ok:", name + u'@' + address);
+}
+
+// How long a right login lets its address go first, and past the account-wide lock.
+constexpr qint64 kKnownAddressSeconds = 30 * 24 * 3600;
+
 // Hashing work goes to the transport's slow queue; this answer stands when the queue is full.
 Response slowly(std::function<Response()> work)
 {
@@ -90,6 +100,9 @@ Response Router::userInfo(const Request &request, const FormCodec::Fields &query
         QString action = FormCodec::value(*form, u"action");
         if (action.isEmpty())
             action = FormCodec::value(query, u"action");
+        // Account writes stop with uploads and sync when the disk is nearly full; logins go on.
+        if ((action == u"reg" || action == u"edit") && m_freeDisk() < m_config.limits.diskFloorBytes)
+            return accountReply(QStringLiteral("0"), QStringLiteral("服务器存储空间不足，请稍后再试！"));
         if (action == u"reg") {
             if (!admitSignup(request.peer))
                 return accountReply(QStringLiteral("0"), QStringLiteral("注册太频繁，请稍后再试！"));
@@ -123,22 +136,27 @@ Response Router::login(const FormCodec::Fields &fields, const Request &request) 
     if (name.isEmpty() || password.isEmpty())
         return accountReply(QStringLiteral("0"), QStringLiteral("用户名或密码不能为空！"));
     // Refused before any hashing, so guessing and floods cost the server next to nothing.
+    const int rank = loginRank(name, request.peer);
     QList<Throttle> throttles = loginThrottles(name, request);
     if (const QString why = admitLogin(throttles); !why.isEmpty())
         return accountReply(QStringLiteral("0"), why);
-    Response r = slowly([this, name, password, remember, throttles] {
-        return verifiedLogin(name, password, remember, throttles);
+    Response r = slowly([this, name, password, remember, throttles, peer = request.peer] {
+        return verifiedLogin(name, password, remember, throttles, peer);
     });
-    // A try the server had no time to check does not count.
+    r.deferredRank = rank;
+    // A try the server had no time to check does not count against the account, but it does
+    // against its address: guesses the queue turns away are not free.
     r.turnedAway = [this, throttles] {
-        for (const Throttle &t : throttles)
-            store().accounts().uncountLoginFailure(t.key, t.untilBefore);
+        for (const Throttle &t : throttles) {
+            if (!t.keptWhenBusy)
+                store().accounts().uncountLoginFailure(t.key, t.untilBefore);
+        }
     };
     return r;
 }
 
 Response Router::verifiedLogin(const QString &name, const QString &password, bool remember,
-                               const QList<Throttle> &throttles) const
+                               const QList<Throttle> &throttles, const QByteArray &peer) const
 {
     const QString refused = QStringLiteral("用户名或密码错误，请重新输入！");
     const auto user = name.size() <= 14 ? store().accounts().userByName(name) : std::nullopt;
@@ -166,6 +184,9 @@ Response Router::verifiedLogin(const QString &name, const QString &password, boo
         !store().accounts().recordLogin(user->id, now(), m_config.dailyLoginPoints)) {
         return Response::text(500, "500 Internal Server Error\n");
     }
+    // The address goes first with this account from now on; the row's last moment says when.
+    if (const QString known = successKey(name, peer); !known.isEmpty())
+        store().accounts().countLoginFailure(known, nowSecs, 0);
     Response r = accountReply(QStringLiteral("1"), QStringLiteral("登录成功，欢迎回来，%1！").arg(user->name));
     r.addHeader("Set-Cookie", sessionCookie(token, remember ? kRememberSeconds : -1));
     return r;
@@ -179,15 +200,28 @@ QList<Router::Throttle> Router::loginThrottles(const QString &name, const Reques
     if (!address.isEmpty()) {
         // Guesses from elsewhere never lock the account for this address.
         out.append({failureKey(u"user:", name + u'@' + address), limits.accountLockTries, true, true});
-        out.append({failureKey(u"addr:", address), limits.addressLockTries, true, false});
+        out.append({failureKey(u"addr:", address), limits.addressLockTries, true, false, true});
     }
     // Guesses from many addresses at once stop too, except for a client that holds a login of
-    // the account already.
+    // the account already or whose address logged in to it lately.
     const auto s = session(request);
     const auto holder = s ? store().accounts().userById(s->userId) : std::nullopt;
-    if (!holder || holder->name.compare(name, Qt::CaseInsensitive) != 0)
+    if ((!holder || holder->name.compare(name, Qt::CaseInsensitive) != 0) && loginRank(name, request.peer) >= 0)
         out.append({failureKey(u"user:", name), limits.accountWideLockTries, false, false});
     return out;
+}
+
+int Router::loginRank(const QString &name, const QByteArray &peer) const
+{
+    const QString known = successKey(name, peer);
+    if (known.isEmpty())
+        return 0;
+    const qint64 nowSecs = now().toSecsSinceEpoch();
+    if (store().accounts().loginFailures(known).last > nowSecs - kKnownAddressSeconds)
+        return -1;
+    const LoginFailures f = store().accounts().loginFailures(failureKey(u"addr:", QString::fromLatin1(clientGroup(peer))));
+    // Failures forgiven after a quiet spell as long as a lock no longer count.
+    return f.last > nowSecs - qint64(m_config.limits.lockMinutes) * 60 ? f.count : 0;
 }
 
 QString Router::admitLogin(QList<Throttle> &throttles) const

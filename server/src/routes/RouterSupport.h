@@ -97,6 +97,17 @@ inline Response accountReply(const QString &code, const QString &message)
 
 // A request the server cannot take now: no "|", so the client shows the text and changes nothing
 // (no code of the account answers fits: "0" would end the user's login in the client).
+// Search keys longer than this are cut: no title or author is as long, and the key is part of
+// the cache key and of the answer.
+inline constexpr qsizetype kSearchKeyChars = 100;
+inline QString searchKey(const QString &text)
+{
+    const QString key = text.trimmed();
+    if (key.size() <= kSearchKeyChars)
+        return key;
+    return key.left(key.at(kSearchKeyChars - 1).isHighSurrogate() ? kSearchKeyChars - 1 : kSearchKeyChars);
+}
+
 inline Response busyReply()
 {
     XmlOut x;

@@ -9,6 +9,8 @@
 
 #include <QXmlStreamReader>
 
+#include <cstring>
+
 using namespace RouterSupport;
 
 namespace {
@@ -18,6 +20,11 @@ constexpr int kPushItems = 500;
 constexpr int kPageItems = 500;            // the default and largest page
 constexpr qint64 kPageBytes = 1024 * 1024; // a page ends early once its answer grows past this
 constexpr int kKeyChars = 200;
+// A push's shape, checked before any XML reader sees it: the reader checks each attribute
+// against all earlier ones of its element, so many attributes would cost quadratic time. Our
+// pushes carry no attributes and eight elements an item.
+constexpr int kPushAttributes = 64;      // of one element
+constexpr int kPushNodes = 10000;        // elements and attributes of the whole push
 constexpr int kPayloadChars = 4000;
 // A computer whose clock runs further ahead would win every later change made elsewhere.
 constexpr qint64 kAheadMs = 24ll * 3600 * 1000;
@@ -43,6 +50,50 @@ bool plainKey(const QString &key)
     return !key.isEmpty() && key.size() <= kKeyChars;
 }
 
+// Why the push's shape is beyond the caps, or empty. One linear pass; what it cannot make
+// sense of is left for the XML reader to refuse.
+QString shapeProblem(const QByteArray &body)
+{
+    const qsizetype size = body.size();
+    const auto after = [&](qsizetype from, const char *end) {
+        const qsizetype at = body.indexOf(end, from);
+        return at < 0 ? size : at + qsizetype(std::strlen(end));
+    };
+    int nodes = 0;
+    for (qsizetype i = body.indexOf('<'); i >= 0 && i < size; i = body.indexOf('<', i)) {
+        const QByteArrayView rest = QByteArrayView(body).sliced(i);
+        if (rest.startsWith("<!--"))
+            i = after(i + 4, "-->");
+        else if (rest.startsWith("<![CDATA["))
+            i = after(i + 9, "]]>");
+        else if (rest.startsWith("<?"))
+            i = after(i + 2, "?>");
+        else if (rest.startsWith("<!") || rest.startsWith("</"))
+            i = after(i + 2, ">");
+        else {
+            int attributes = 0;
+            char quote = 0;
+            for (++i; i < size; ++i) {
+                const char c = body[i];
+                if (quote)
+                    quote = c == quote ? 0 : quote;
+                else if (c == '"' || c == '\'')
+                    quote = c;
+                else if (c == '=')
+                    ++attributes;
+                else if (c == '>' || c == '<')
+                    break;
+            }
+            nodes += 1 + attributes;
+            if (attributes > kPushAttributes)
+                return QStringLiteral("一个元素带有超过%1个属性").arg(kPushAttributes);
+        }
+        if (nodes > kPushNodes)
+            return QStringLiteral("元素和属性超过%1个").arg(kPushNodes);
+    }
+    return {};
+}
+
 // The items of a push, or why they cannot be taken.
 QList<SyncItem> readPush(const QByteArray &body, qint64 latestMs, QString *problem)
 {
@@ -55,7 +106,7 @@ QList<SyncItem> readPush(const QByteArray &body, qint64 latestMs, QString *probl
             return {};
         }
     }
-    if (r.tokenType() != QXmlStreamReader::StartElement || r.name() != u"sync") {
+    if (r.tokenType() != QXmlStreamReader::StartElement || r.qualifiedName() != u"sync" || !r.namespaceUri().isEmpty()) {
         *problem = r.hasError() ? r.errorString() : QStringLiteral("缺少 sync 元素");
         return {};
     }
@@ -107,6 +158,15 @@ QList<SyncItem> readPush(const QByteArray &body, qint64 latestMs, QString *probl
             return {};
         items.append(item);
     }
+    // Nothing but comments and white space may follow the root.
+    while (!r.hasError() && !r.atEnd()) {
+        const QXmlStreamReader::TokenType t = r.readNext();
+        if (r.hasError() || t == QXmlStreamReader::StartElement ||
+            (t == QXmlStreamReader::Characters && !r.isWhitespace())) {
+            *problem = QStringLiteral("sync 元素之后还有内容");
+            return {};
+        }
+    }
     if (r.hasError()) {
         *problem = r.errorString();
         return {};
@@ -131,8 +191,9 @@ Admission Router::syncAdmission(const Request &head) const
     a.bodyLimit = kPushBytes;
     bool ok = false;
     const qint64 declared = head.header("content-length").toLongLong(&ok);
+    a.tooLarge = refused(QStringLiteral("同步数据太大（最大%1KB），请分批发送！").arg(kPushBytes / 1024));
     if (ok && declared > kPushBytes)
-        a.early = refused(QStringLiteral("同步数据太大（最大%1KB），请分批发送！").arg(kPushBytes / 1024));
+        a.early = a.tooLarge;
     return a;
 }
 
@@ -160,9 +221,12 @@ Response Router::sync(const Request &request, const QString &lowerPath, const Fo
         const QString afterText = FormCodec::value(query, u"after").trimmed();
         const qint64 after = afterText.isEmpty() ? 0 : afterText.toLongLong(&ok);
         const QString limitText = FormCodec::value(query, u"limit").trimmed();
-        const int limit = limitText.isEmpty() ? kPageItems : std::clamp(limitText.toInt(), 1, kPageItems);
+        bool limitOk = true;
+        const int limit = limitText.isEmpty() ? kPageItems : std::clamp(limitText.toInt(&limitOk), 1, kPageItems);
         if (!ok || after < 0)
             return refused(QStringLiteral("同步位置不正确！"));
+        if (!limitOk)
+            return refused(QStringLiteral("每页的项数不正确！"));
         const SyncPage page = store().sync().pull(user->id, after, limit);
         if (!page.ok)
             return unavailable();
@@ -188,11 +252,18 @@ Response Router::sync(const Request &request, const QString &lowerPath, const Fo
 
     if (request.body.size() > kPushBytes)
         return refused(QStringLiteral("同步数据太大（最大%1KB），请分批发送！").arg(kPushBytes / 1024));
-    QString problem;
-    const QList<SyncItem> items = readPush(request.body, now().toMSecsSinceEpoch() + kAheadMs, &problem);
+    const ServerConfig::Limits &limits = m_config.limits;
+    if (m_freeDisk() - request.body.size() < limits.diskFloorBytes)
+        return refused(QStringLiteral("服务器存储空间不足，暂时不能同步，请稍后再试！"));
+    QString problem = shapeProblem(request.body);
+    const QList<SyncItem> items =
+        problem.isEmpty() ? readPush(request.body, now().toMSecsSinceEpoch() + kAheadMs, &problem) : QList<SyncItem>();
     if (!problem.isEmpty())
         return refused(QStringLiteral("同步数据格式不正确（%1）！").arg(problem));
-    const SyncPushOutcome outcome = store().sync().push(user->id, items, m_config.limits.syncItems);
+    const SyncPushOutcome outcome = store().sync().push(user->id, items, limits.syncItems, limits.syncQuotaBytes);
+    if (outcome.overQuota)
+        return refused(QStringLiteral("同步的数据已达上限（%1MB），这次的更改没有保存。请删去一些书签或书架记录后再同步！")
+                           .arg(limits.syncQuotaBytes >> 20));
     if (!outcome.ok)
         return unavailable();
     x.element("last", outcome.last);

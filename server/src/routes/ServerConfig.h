@@ -52,6 +52,8 @@ struct ServerConfig
         int lockMinutes = 15;
         // Synchronised places, bookmarks and shelf entries per user, removals included.
         int syncItems = 100000;
+        // Bytes (UTF-8) of the keys and payloads one user's synchronised items may hold.
+        qint64 syncQuotaBytes = 50ll * 1024 * 1024;
     };
     Limits limits;
 

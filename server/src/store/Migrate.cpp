@@ -24,7 +24,7 @@ const struct
     {"sessions", "token, userid, expires"},
     {"login_failures", "key, count, last, until"},
     {"promotion_visits", "userid, visitor, day"},
-    {"sync_users", "userid, seq, items"},
+    {"sync_users", "userid, seq, items, bytes"},
     {"sync_items", "userid, kind, key, seq, changed, deleted, payload"},
     {"book_successors", "old_id, new_id"},
 };

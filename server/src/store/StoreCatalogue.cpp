@@ -421,18 +421,28 @@ QByteArray StoreCatalogue::cachedAnswer(const QByteArray &key, Answer kind)
     if (version < 0)
         return {};
     if (version != m_answersVersion) {
-        m_answers.clear();
-        m_searchAnswers.clear();
+        m_answers = {};
+        m_searchAnswers = {};
         m_answersVersion = version;
         return {};
     }
-    return (kind == Answer::Search ? m_searchAnswers : m_answers).value(key);
+    return (kind == Answer::Search ? m_searchAnswers : m_answers).byKey.value(key);
 }
 
 void StoreCatalogue::rememberAnswer(const QByteArray &key, const QByteArray &answer, Answer kind)
 {
-    QHash<QByteArray, QByteArray> &answers = kind == Answer::Search ? m_searchAnswers : m_answers;
-    if (answers.size() >= 512)
-        answers.clear();
-    answers.insert(key, answer);
+    // Every thread keeps its own, so a few megabytes each: the pages readers ask for again come
+    // back soon enough, and long search keys cannot grow the process.
+    constexpr qsizetype kCachedAnswers = 512;
+    constexpr qint64 kCachedBytes = 4 * 1024 * 1024;
+    Answers &answers = kind == Answer::Search ? m_searchAnswers : m_answers;
+    const qint64 size = key.size() + answer.size();
+    if (size > kCachedBytes / 8)
+        return;
+    if (answers.byKey.size() >= kCachedAnswers || answers.bytes + size > kCachedBytes)
+        answers = {};
+    if (const auto old = answers.byKey.constFind(key); old != answers.byKey.cend())
+        answers.bytes -= key.size() + old->size();
+    answers.byKey.insert(key, answer);
+    answers.bytes += size;
 }

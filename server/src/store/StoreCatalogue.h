@@ -105,7 +105,13 @@ private:
 
     Store &m_store;
     SharedCatalogue *m_shared = nullptr;
-    QHash<QByteArray, QByteArray> m_answers;
-    QHash<QByteArray, QByteArray> m_searchAnswers;
+    // Each kept to kCachedAnswers answers and kCachedBytes of keys and answers together.
+    struct Answers
+    {
+        QHash<QByteArray, QByteArray> byKey;
+        qint64 bytes = 0;
+    };
+    Answers m_answers;
+    Answers m_searchAnswers;
     qint64 m_answersVersion = -1;
 };

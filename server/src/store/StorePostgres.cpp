@@ -108,6 +108,12 @@ const QStringList kSteps[] = {
     {
         "CREATE TABLE book_successors (old_id BIGINT PRIMARY KEY, new_id BIGINT NOT NULL)",
     },
+    {
+        // The bytes (UTF-8) of each user's synchronised keys and payloads, held to a quota.
+        "ALTER TABLE sync_users ADD COLUMN bytes BIGINT NOT NULL DEFAULT 0",
+        "UPDATE sync_users SET bytes = (SELECT COALESCE(SUM(OCTET_LENGTH(key) + OCTET_LENGTH(payload)), 0) "
+        "FROM sync_items WHERE sync_items.userid = sync_users.userid)",
+    },
 };
 
 class PostgresDialect final : public StoreDialect

@@ -101,6 +101,12 @@ const QStringList kSteps[] = {
         // Which copy took the place of a book an approved upload withdrew.
         "CREATE TABLE book_successors (old_id INTEGER PRIMARY KEY, new_id INTEGER NOT NULL)",
     },
+    {
+        // The bytes (UTF-8) of each user's synchronised keys and payloads, held to a quota.
+        "ALTER TABLE sync_users ADD COLUMN bytes INTEGER NOT NULL DEFAULT 0",
+        "UPDATE sync_users SET bytes = (SELECT COALESCE(SUM(LENGTH(CAST(key AS BLOB)) + LENGTH(CAST(payload AS BLOB))), 0) "
+        "FROM sync_items WHERE sync_items.userid = sync_users.userid)",
+    },
 };
 
 class SqliteDialect final : public StoreDialect

@@ -17,7 +17,16 @@ bool SyncItem::supersedes(const SyncItem &other) const
     return payload > other.payload;
 }
 
-SyncPushOutcome StoreSync::push(qint64 userId, const QList<SyncItem> &items, qint64 maxItems)
+namespace {
+
+qint64 bytesOf(const QString &text)
+{
+    return text.toUtf8().size();
+}
+
+} // namespace
+
+SyncPushOutcome StoreSync::push(qint64 userId, const QList<SyncItem> &items, qint64 maxItems, qint64 maxBytes)
 {
     SyncPushOutcome out;
     const bool done = m_store.transaction([&] {
@@ -32,12 +41,14 @@ SyncPushOutcome StoreSync::push(qint64 userId, const QList<SyncItem> &items, qin
         lock.addBindValue(userId);
         if (!m_store.exec(create) || !m_store.exec(lock))
             return false;
-        QSqlQuery &counter = m_store.prepared(QStringLiteral("SELECT seq, items FROM sync_users WHERE userid = ?"));
+        QSqlQuery &counter = m_store.prepared(QStringLiteral("SELECT seq, items, bytes FROM sync_users WHERE userid = ?"));
         counter.addBindValue(userId);
         if (!m_store.exec(counter) || !counter.next())
             return false;
         qint64 seq = counter.value(0).toLongLong();
         qint64 held = counter.value(1).toLongLong();
+        const qint64 bytesBefore = counter.value(2).toLongLong();
+        qint64 bytes = bytesBefore;
         counter.finish();
         const qint64 firstSeq = seq;
 
@@ -80,19 +91,27 @@ SyncPushOutcome StoreSync::push(qint64 userId, const QList<SyncItem> &items, qin
                 return false;
             if (!old)
                 ++held;
+            bytes += bytesOf(stored.payload) - (old ? bytesOf(old->payload) : -bytesOf(stored.key));
             out.verdicts.append(SyncVerdict::Stored);
             out.kept.append(stored);
         }
         out.last = seq;
         if (seq == firstSeq)
             return true;
-        QSqlQuery &save = m_store.prepared(QStringLiteral("UPDATE sync_users SET seq = ?, items = ? WHERE userid = ?"));
+        // Growing past the quota, the whole push is taken back; shrinking is always allowed.
+        if (bytes > maxBytes && bytes > bytesBefore) {
+            out.overQuota = true;
+            return false;
+        }
+        QSqlQuery &save =
+            m_store.prepared(QStringLiteral("UPDATE sync_users SET seq = ?, items = ?, bytes = ? WHERE userid = ?"));
         save.addBindValue(seq);
         save.addBindValue(held);
+        save.addBindValue(bytes);
         save.addBindValue(userId);
         return m_store.exec(save);
     });
-    out.ok = done;
+    out.ok = done && !out.overQuota;
     return out;
 }
 

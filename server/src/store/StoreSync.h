@@ -32,6 +32,7 @@ enum class SyncVerdict { Stored, Same, Older, Full };
 struct SyncPushOutcome
 {
     bool ok = false;
+    bool overQuota = false;      // nothing was kept: the user's items would outgrow their bytes
     qint64 last = 0;             // the user's newest sequence number afterwards
     QList<SyncVerdict> verdicts; // one per item sent
     QList<SyncItem> kept;        // one per item sent: the version the server holds (sent one when Full)
@@ -55,8 +56,9 @@ public:
 
     // Keeps each item that supersedes the held one of its kind and key, all in one transaction;
     // a key not held yet is refused once the user holds maxItems. A push sent again changes
-    // nothing.
-    SyncPushOutcome push(qint64 userId, const QList<SyncItem> &items, qint64 maxItems);
+    // nothing. A push that would take the user's keys and payloads past maxBytes (UTF-8) when
+    // they grow keeps nothing.
+    SyncPushOutcome push(qint64 userId, const QList<SyncItem> &items, qint64 maxItems, qint64 maxBytes);
     // The versions numbered after `after`, in order, at most limit of them.
     SyncPage pull(qint64 userId, qint64 after, int limit);
 
