@@ -98,12 +98,15 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_filterBox->setObjectName(QStringLiteral("ShelfFilter"));
     m_filterBox->setPlaceholderText(QStringLiteral("筛选：书名、作者、路径"));
     m_filterBox->setClearButtonEnabled(true);
-    m_filterBox->setFixedWidth(170);
+    // It narrows before anything beside it would have to (fitPagingBar()).
+    m_filterBox->setMinimumWidth(90);
+    m_filterBox->setMaximumWidth(170);
+    m_filterBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     for (QWidget *w : std::initializer_list<QWidget *>{m_pageBox, m_goButton, m_first, m_previous, m_next, m_last,
                                                        m_pageIndicator})
         bar->addWidget(w);
     bar->addSpacing(12);
-    bar->addWidget(m_filterBox);
+    bar->addWidget(m_filterBox, 1);
     bar->addStretch(1);
     bar->addWidget(m_addButton);
     bar->addWidget(m_batchButton);
@@ -391,9 +394,28 @@ void BookshelfPane::applyLayout(const MainLayout &l)
     // the last columns would sit beyond the edge of the default window.
     SetTwips(m_list, l.bookListLeft, std::nullopt, l.bookListWidth, l.bookListHeight);
     SetTwips(m_pagingBar, l.bookListLeft, l.shelfPagingBarTop, l.bookListWidth);
+    fitPagingBar();
     if (m_serverPage)
         SetTwips(m_serverPage, l.serverPageLeft, l.serverPageTop, l.serverPageWidth,
                  pixelsToTwips(height()) - l.serverPageTop);
+}
+
+void BookshelfPane::fitPagingBar()
+{
+    // The paging controls and "添加本地电子书" keep their size. What was added beside them gives
+    // way first: the filter box narrows (its layout does that), then "批量导入…" leaves (files
+    // dropped on the shelf still reach the batch import), then an empty filter box.
+    QLayout *bar = m_pagingBar->layout();
+    const auto fits = [&] {
+        bar->invalidate();
+        return bar->minimumSize().width() <= m_pagingBar->width();
+    };
+    m_batchButton->setVisible(true);
+    m_filterBox->setVisible(true);
+    if (!fits())
+        m_batchButton->setVisible(false);
+    if (!fits() && m_filterBox->text().isEmpty())
+        m_filterBox->setVisible(false);
 }
 
 void BookshelfPane::showServerPage(const QUrl &url)
