@@ -130,6 +130,8 @@ RemoteBooksPanel::RemoteBooksPanel(AccountSync &sync, QWidget *parent) : QWidget
     m_books->setColumnWidth(NameColumn, 220);
     m_books->setColumnWidth(AuthorColumn, 110);
     m_books->setColumnWidth(TypeColumn, 80);
+    // The time reads newest first from the first click on.
+    m_books->headerItem()->setData(TimeColumn, Qt::InitialSortOrderRole, int(Qt::DescendingOrder));
     m_books->setSortingEnabled(true);
     m_books->sortByColumn(TimeColumn, Qt::DescendingOrder);
     m_download = new QPushButton(QStringLiteral("下载"), this);

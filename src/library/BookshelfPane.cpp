@@ -405,17 +405,30 @@ void BookshelfPane::fitPagingBar()
     // The paging controls and "添加本地电子书" keep their size. What was added beside them gives
     // way first: the filter box narrows (its layout does that), then "批量导入…" leaves (files
     // dropped on the shelf still reach the batch import), then an empty filter box.
-    QLayout *bar = m_pagingBar->layout();
-    const auto fits = [&] {
-        bar->invalidate();
-        return bar->minimumSize().width() <= m_pagingBar->width();
+    const auto wanted = [](const QWidget *w) {
+        return w->minimumWidth() > 0 && w->minimumWidth() == w->maximumWidth() ? w->minimumWidth() : w->sizeHint().width();
     };
-    m_batchButton->setVisible(true);
-    m_filterBox->setVisible(true);
-    if (!fits())
-        m_batchButton->setVisible(false);
-    if (!fits() && m_filterBox->text().isEmpty())
-        m_filterBox->setVisible(false);
+    int spacing = m_pagingBar->layout()->spacing();
+    if (spacing < 0)
+        spacing = std::max(6, style()->layoutSpacing(QSizePolicy::PushButton, QSizePolicy::PushButton, Qt::Horizontal));
+    // The 12 pixels before the filter box, and a spacing's slack for the stretch around it.
+    int specified = 12 + spacing;
+    int widgets = 0;
+    for (const QWidget *w : std::initializer_list<const QWidget *>{m_pageBox, m_goButton, m_first, m_previous, m_next,
+                                                                 m_last, m_pageIndicator, m_addButton}) {
+        specified += wanted(w);
+        ++widgets;
+    }
+    const auto fits = [&](bool batch, bool filter) {
+        const int count = widgets + (batch ? 1 : 0) + (filter ? 1 : 0);
+        return specified + (batch ? wanted(m_batchButton) : 0) + (filter ? m_filterBox->minimumWidth() : 0) +
+                   spacing * (count - 1) <=
+               m_pagingBar->width();
+    };
+    const bool batch = fits(true, true);
+    const bool filter = fits(false, true) || !m_filterBox->text().isEmpty();
+    m_batchButton->setVisible(batch);
+    m_filterBox->setVisible(filter);
 }
 
 void BookshelfPane::showServerPage(const QUrl &url)

@@ -128,7 +128,7 @@ class TestSyncSwitch : public QObject
     {
         QNetworkAccessManager manager;
         AppContext ctxA;
-        LibraryDb dbA;
+        LibraryDb dbA{u"remote-a"_s}; // beside the program's own library
         std::unique_ptr<AccountWindows> windowsA;
         std::unique_ptr<Run> b;
         RemoteBooksPanel *panel = nullptr;
@@ -320,8 +320,9 @@ private Q_SLOTS:
             AppContext ctx;
             std::unique_ptr<AccountWindows> windows;
             QString book;
+            explicit Computer(const QString &name) : db(name) {}
         };
-        Computer a, b;
+        Computer a(u"switch-a"_s), b(u"switch-b"_s);
         for (Computer *c : {&a, &b}) {
             const QString name = c == &a ? u"SA"_s : u"SB"_s;
             c->manager.setCookieJar(new PersistentCookieJar());
@@ -360,6 +361,7 @@ private Q_SLOTS:
         QVERIFY(syncA->isSwitchedOn());
         AccountSync *syncB = b.windows->sync();
         syncB->syncNow();
+        QVERIFY(roundDone(syncB));
         QVERIFY(QTest::qWaitFor([&] { return b.db.findByPath(b.book)->marke == u"第二章 承"_s; }, kWait));
         QCOMPARE(b.db.findByPath(b.book)->type, u"纪实文学"_s);
         a.windows.reset();
@@ -408,7 +410,7 @@ private Q_SLOTS:
         QVERIFY(panel);
         panel->bookList()->sortByColumn(RemoteBooksPanel::NameColumn, Qt::AscendingOrder);
         panel->filterBox()->clear();
-        QTest::keyClicks(panel->filterBox(), word);
+        panel->filterBox()->insert(word); // as typed, an input method's text at once
         QStringList visible;
         for (int i = 0; i < panel->bookList()->topLevelItemCount(); ++i)
             if (!panel->bookList()->topLevelItem(i)->isHidden())
