@@ -155,6 +155,7 @@ void MainWindow::buildToolbar()
     m_syncIndicator->setObjectName(QStringLiteral("T_Sync"));
     m_syncIndicator->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_syncIndicator->setAutoRaise(true);
+    m_syncIndicator->setIconSize(QSize(14, 14));
     m_syncIndicator->hide();
 
     m_searchPanel = new SearchPanel(m_prompter, this);
@@ -248,13 +249,16 @@ void MainWindow::placeSyncIndicator()
                         !m_reader->isFullScreen();
     // Between the tab buttons, which never move, and the search panel: the word beside its icon
     // where both fit, the icon alone (the words in its tool tip) where only the icon does.
-    constexpr int gap = 4;
+    constexpr int gap = 2;
     const int left = m_buttons[TabCount - 1]->geometry().right() + 1 + gap;
     const int room = m_searchPanel->x() - gap - left;
-    m_syncIndicator->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    if (m_syncIndicator->sizeHint().width() > room)
-        m_syncIndicator->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    const int width = m_syncIndicator->sizeHint().width();
+    // Measured rather than the button's own hint, whose wide margins would cost the words at
+    // half a 1600 px screen.
+    const int icon = m_syncIndicator->iconSize().width();
+    const int withWords = icon + 4 + m_syncIndicator->fontMetrics().horizontalAdvance(m_syncIndicator->text()) + 6;
+    const bool words = withWords <= room;
+    m_syncIndicator->setToolButtonStyle(words ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
+    const int width = words ? withWords : icon + 8;
     m_syncIndicator->setGeometry(left, m_buttons[0]->y(), width, m_buttons[0]->height());
     m_syncIndicator->setVisible(wanted && width <= room);
 }
