@@ -412,16 +412,16 @@ void BookshelfPane::fitPagingBar()
     if (spacing < 0)
         spacing = std::max(6, style()->layoutSpacing(QSizePolicy::PushButton, QSizePolicy::PushButton, Qt::Horizontal));
     // The 12 pixels before the filter box, and a spacing's slack for the stretch around it.
-    int specified = 12 + spacing;
+    int needed = 12 + spacing;
     int widgets = 0;
     for (const QWidget *w : std::initializer_list<const QWidget *>{m_pageBox, m_goButton, m_first, m_previous, m_next,
                                                                  m_last, m_pageIndicator, m_addButton}) {
-        specified += wanted(w);
+        needed += wanted(w);
         ++widgets;
     }
     const auto fits = [&](bool batch, bool filter) {
         const int count = widgets + (batch ? 1 : 0) + (filter ? 1 : 0);
-        return specified + (batch ? wanted(m_batchButton) : 0) + (filter ? m_filterBox->minimumWidth() : 0) +
+        return needed + (batch ? wanted(m_batchButton) : 0) + (filter ? m_filterBox->minimumWidth() : 0) +
                    spacing * (count - 1) <=
                m_pagingBar->width();
     };
