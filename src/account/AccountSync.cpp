@@ -105,7 +105,8 @@ bool AccountSync::isChecking() const
 
 void AccountSync::onCheckAnswer(bool answered, bool valid, bool loggedIn, const QString &account)
 {
-    if (m_engine->isOn()) { // the user centre was quicker
+    // The user centre was quicker, or sync was switched off meanwhile.
+    if (m_engine->isOn() || !isSwitchedOn()) {
         Q_EMIT changed();
         return;
     }
@@ -140,7 +141,7 @@ SyncEngine::State AccountSync::state() const
 {
     if (m_engine->isOn())
         return m_engine->state();
-    if (isChecking())
+    if (isChecking() && isSwitchedOn())
         return SyncEngine::State::Busy;
     return m_checkAgain ? SyncEngine::State::Failed : SyncEngine::State::Off;
 }

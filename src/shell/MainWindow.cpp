@@ -245,8 +245,7 @@ void MainWindow::showSyncState()
 void MainWindow::placeSyncIndicator()
 {
     const AccountSync *sync = m_accounts->sync();
-    const bool wanted = (sync->isSwitchedOn() || sync->state() != SyncEngine::State::Off) &&
-                        !m_reader->isFullScreen();
+    const bool wanted = sync->isSwitchedOn() && !m_reader->isFullScreen();
     // Between the tab buttons, which never move, and the search panel: the word beside its icon
     // where both fit, the icon alone (the words in its tool tip) where only the icon does.
     constexpr int gap = 2;
