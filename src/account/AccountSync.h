@@ -11,12 +11,13 @@ class QTimer;
 class RequestSlot;
 struct AppContext;
 
-// Reading synchronised through the account, for the whole program: it owns the sync engine,
-// starts it when the user centre finds a login and stops it at a logout or when the login is
-// gone. At start it checks the login quietly, but only in a program folder where sync was on
-// before, so a user who never logged in sees no request. Rounds run when a book is opened or
-// left, every few minutes while one is open, and on demand. Nothing here ever asks or tells the
-// user anything; the indicator and the user centre show the state.
+// Reading synchronised through the account, for the whole program. Sync is the user's choice:
+// it stays off, and a login or a logout changes nothing about it, until "开启阅读同步" in the
+// user centre switches it on for the account logged in there; "关闭阅读同步" switches it off
+// again. While it is on, the engine runs whenever the user centre finds the login and stops at a
+// logout; at start a quiet check of the login brings it back. Rounds run when a book is opened
+// or left, every few minutes while one is open, and on demand. Nothing here ever asks or tells
+// the user anything; the indicator and the user centre show the state.
 class AccountSync : public QObject
 {
     Q_OBJECT
@@ -30,7 +31,18 @@ public:
 
     // A user-centre answer: logged in as `account`, or nobody is (refused check, logout).
     void accountAnswered(bool loggedIn, const QString &account);
-    // The silent check at start; nothing when sync was never on in this program folder.
+    // The account the last user-centre answer found logged in; empty when none did.
+    QString account() const { return m_account; }
+
+    // Whether the user switched sync on in this program folder (kept across runs). Everything
+    // that asks goes through here, wherever the switch is kept.
+    bool isSwitchedOn() const;
+    // "开启阅读同步": needs a login the user centre confirmed; the first round starts at once.
+    bool switchOn();
+    // "关闭阅读同步": no further requests until it is switched on again.
+    void switchOff();
+
+    // The silent check at start; nothing while sync is switched off.
     void checkAtStart();
     bool isChecking() const;
 
@@ -49,12 +61,17 @@ public:
     // could not reach the server.
     SyncEngine::State state() const;
     QString lastError() const;
+    // The state in one word, the same in the indicator, its tool tip and the user centre.
     QString stateText() const;
     // State, last synced time and last error, a line each.
     QString summary() const;
+    // Books the account's other computers keep and this one does not; none while sync is off.
+    // A catalogue book downloaded here leaves the list at once, before any round.
     QList<RemoteBook> remoteOnlyBooks() const;
     // "下载" in the list of other computers' books.
     void requestDownload(const RemoteBook &book) { Q_EMIT downloadRequested(book); }
+    // Books came onto the shelf or left it here.
+    void shelfChanged() { Q_EMIT remoteBooksChanged(); }
 
 Q_SIGNALS:
     // The state, the last synced time or the last error changed.
@@ -63,8 +80,11 @@ Q_SIGNALS:
     void libraryChanged();
     // The shell fetches the book from the catalogue.
     void downloadRequested(const RemoteBook &book);
+    // The list of other computers' books may have changed without a round.
+    void remoteBooksChanged();
 
 private:
+    bool storeSwitch(bool on);
     void onCheckAnswer(bool answered, bool valid, bool loggedIn, const QString &account);
 
     AppContext &m_ctx;
@@ -74,4 +94,5 @@ private:
     QTimer *m_timer;
     QString m_account;
     bool m_checkAgain = false; // the start-up check could not reach the server
+    QString m_checkError;      // why, in words
 };

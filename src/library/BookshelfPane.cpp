@@ -98,12 +98,15 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_filterBox->setObjectName(QStringLiteral("ShelfFilter"));
     m_filterBox->setPlaceholderText(QStringLiteral("筛选：书名、作者、路径"));
     m_filterBox->setClearButtonEnabled(true);
-    m_filterBox->setFixedWidth(170);
+    // It narrows before anything beside it would have to (fitPagingBar()).
+    m_filterBox->setMinimumWidth(90);
+    m_filterBox->setMaximumWidth(170);
+    m_filterBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     for (QWidget *w : std::initializer_list<QWidget *>{m_pageBox, m_goButton, m_first, m_previous, m_next, m_last,
                                                        m_pageIndicator})
         bar->addWidget(w);
     bar->addSpacing(12);
-    bar->addWidget(m_filterBox);
+    bar->addWidget(m_filterBox, 1);
     bar->addStretch(1);
     bar->addWidget(m_addButton);
     bar->addWidget(m_batchButton);
@@ -391,9 +394,41 @@ void BookshelfPane::applyLayout(const MainLayout &l)
     // the last columns would sit beyond the edge of the default window.
     SetTwips(m_list, l.bookListLeft, std::nullopt, l.bookListWidth, l.bookListHeight);
     SetTwips(m_pagingBar, l.bookListLeft, l.shelfPagingBarTop, l.bookListWidth);
+    fitPagingBar();
     if (m_serverPage)
         SetTwips(m_serverPage, l.serverPageLeft, l.serverPageTop, l.serverPageWidth,
                  pixelsToTwips(height()) - l.serverPageTop);
+}
+
+void BookshelfPane::fitPagingBar()
+{
+    // The paging controls and "添加本地电子书" keep their size. What was added beside them gives
+    // way first: the filter box narrows (its layout does that), then "批量导入…" leaves (files
+    // dropped on the shelf still reach the batch import), then an empty filter box.
+    const auto wanted = [](const QWidget *w) {
+        return w->minimumWidth() > 0 && w->minimumWidth() == w->maximumWidth() ? w->minimumWidth() : w->sizeHint().width();
+    };
+    int spacing = m_pagingBar->layout()->spacing();
+    if (spacing < 0)
+        spacing = std::max(6, style()->layoutSpacing(QSizePolicy::PushButton, QSizePolicy::PushButton, Qt::Horizontal));
+    // The 12 pixels before the filter box, and a spacing's slack for the stretch around it.
+    int needed = 12 + spacing;
+    int widgets = 0;
+    for (const QWidget *w : std::initializer_list<const QWidget *>{m_pageBox, m_goButton, m_first, m_previous, m_next,
+                                                                 m_last, m_pageIndicator, m_addButton}) {
+        needed += wanted(w);
+        ++widgets;
+    }
+    const auto fits = [&](bool batch, bool filter) {
+        const int count = widgets + (batch ? 1 : 0) + (filter ? 1 : 0);
+        return needed + (batch ? wanted(m_batchButton) : 0) + (filter ? m_filterBox->minimumWidth() : 0) +
+                   spacing * (count - 1) <=
+               m_pagingBar->width();
+    };
+    const bool batch = fits(true, true);
+    const bool filter = fits(false, true) || !m_filterBox->text().isEmpty();
+    m_batchButton->setVisible(batch);
+    m_filterBox->setVisible(filter);
 }
 
 void BookshelfPane::showServerPage(const QUrl &url)

@@ -81,6 +81,7 @@ private:
     void onSortChosen(int column, Qt::SortOrder order);
     void onFilterEdited(const QString &text);
     void goToPage(int page);
+    void fitPagingBar();
     void onFirst();
     void onPrevious();
     void onNext();

@@ -532,14 +532,14 @@ QList<RemoteBook> LibrarySync::remoteOnlyBooks() const
 {
     QList<RemoteBook> books;
     QSqlQuery q(m_connection.db());
-    if (!q.exec(QStringLiteral("SELECT r.key, r.payload FROM SyncRemote r WHERE r.kind = 'shelf' AND r.deleted = 0"
+    if (!q.exec(QStringLiteral("SELECT r.key, r.payload, r.changed FROM SyncRemote r WHERE r.kind = 'shelf' AND r.deleted = 0"
                                " AND NOT EXISTS (SELECT 1 FROM SyncFingerprint f JOIN BookList b ON b.path = f.path"
                                " WHERE f.fingerprint = r.key) ORDER BY r.changed DESC")))
         return books;
     while (q.next()) {
         const QJsonObject o = object(q.value(1).toString());
         books.append({q.value(0).toString(), o.value(QStringLiteral("type")).toString(),
-                      o.value(QStringLiteral("name")).toString(), o.value(QStringLiteral("author")).toString(), o.value(QStringLiteral("catalogue")).toString()});
+                      o.value(QStringLiteral("name")).toString(), o.value(QStringLiteral("author")).toString(), o.value(QStringLiteral("catalogue")).toString(), q.value(2).toLongLong()});
     }
     return books;
 }

@@ -26,6 +26,7 @@ struct RemoteBook
     QString name;
     QString author;
     QString catalogueId; // the catalogue's id of the book when it was downloaded from there
+    qint64 changed = 0;  // when that computer last changed the entry, ms since 1970 UTC
 };
 
 // What the library keeps for reading synchronised through an account. Nothing is recorded

@@ -7,6 +7,7 @@
 namespace {
 
 constexpr char TooLargeProperty[] = "folioway_tooLarge";
+constexpr char RedirectRefusedProperty[] = "folioway_redirectRefused";
 
 void abortTooLarge(QNetworkReply *reply)
 {
@@ -54,6 +55,7 @@ void GuardReply(QNetworkReply *reply, qint64 maxBytes)
     QObject::connect(reply, &QNetworkReply::redirected, reply,
                      [reply, from = reply->request().url()](const QUrl &to) mutable {
                          if (!RedirectAllowed(from, to)) {
+                             reply->setProperty(RedirectRefusedProperty, true);
                              reply->abort();
                              return;
                          }
@@ -78,6 +80,11 @@ void GuardReply(QNetworkReply *reply, qint64 maxBytes)
 bool ReplyTooLarge(const QNetworkReply *reply)
 {
     return reply->property(TooLargeProperty).toBool();
+}
+
+bool ReplyRedirectRefused(const QNetworkReply *reply)
+{
+    return reply->property(RedirectRefusedProperty).toBool();
 }
 
 QString BoundedServerText(const QString &text, int maxChars)

@@ -38,6 +38,8 @@ bool RedirectAllowed(const QUrl &from, const QUrl &to);
 void GuardReply(QNetworkReply *reply, qint64 maxBytes);
 // True once GuardReply() has aborted reply for its size.
 bool ReplyTooLarge(const QNetworkReply *reply);
+// True once GuardReply() has aborted reply at a redirect it refused.
+bool ReplyRedirectRefused(const QNetworkReply *reply);
 
 // text cut to maxChars characters, "…" marking the cut.
 QString BoundedServerText(const QString &text, int maxChars = NetworkLimits::ShownTextChars);

@@ -79,10 +79,23 @@ void RequestSlot::onFinished()
     if (tooLarge || transportFailure || result.status == 0) {
         result.status = 0;
         result.tooLarge = tooLarge;
-        result.errorText = tooLarge ? QStringLiteral("answer too large") : reply->errorString();
+        // The slot's own aborts are never delivered: a cancelled reply that was neither too
+        // large nor refused a redirect ran out of time.
+        result.timedOut = error == QNetworkReply::OperationCanceledError && !tooLarge && !ReplyRedirectRefused(reply);
+        if (result.timedOut)
+            result.errorText = QStringLiteral("服务器在 %1 秒内没有回答。").arg((m_timeoutMs + 999) / 1000);
+        else
+            result.errorText = tooLarge ? QStringLiteral("answer too large") : reply->errorString();
     } else {
         result.failed = false;
         result.body = reply->readAll();
     }
     Q_EMIT finished(result);
+}
+
+QString NoAnswerText(const HttpResult &result)
+{
+    if (result.timedOut)
+        return result.errorText;
+    return QStringLiteral("无法连接服务器：%1").arg(BoundedServerText(result.errorText, 200));
 }

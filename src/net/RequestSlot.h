@@ -15,11 +15,16 @@ struct HttpResult
     QString contentType; // the Content-Type header as sent, parameters included
     QByteArray body;
     bool failed = true; // true for a transport failure; an HTTP error status alone is not one
-    QString errorText;  // why it failed, for diagnostics only
+    QString errorText;  // why it failed: the transport's words, or the timeout's sentence
     bool tooLarge = false; // failed because the answer passed the size limit
+    bool timedOut = false; // failed because the server sent nothing for the slot's whole timeout
 
     bool isOk() const { return !failed && status == 200; }
 };
+
+// Why a request got no answer, in words for the user: the server did not answer in time, or
+// could not be reached at all.
+QString NoAnswerText(const HttpResult &result);
 
 // One request at a time for its owner (a window, a pane). Starting a request aborts the one
 // before it; the aborted request's answer is never delivered. The answer arrives through

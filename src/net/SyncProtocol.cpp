@@ -52,7 +52,7 @@ SyncAnswer DecodeSyncAnswer(const HttpResult &result)
 {
     SyncAnswer answer;
     if (result.failed) {
-        answer.error = QStringLiteral("无法连接服务器：%1").arg(BoundedServerText(result.errorText, 200));
+        answer.error = NoAnswerText(result);
         return answer;
     }
     if (result.status == 503) {

@@ -4,6 +4,7 @@
 #include "account/AccountWindows.h"
 #include "catalogue/BatchImportDialog.h"
 #include "catalogue/CataloguePane.h"
+#include "catalogue/DownloadQueue.h"
 #include "catalogue/SearchPanel.h"
 #include "library/BookEditor.h"
 #include "library/BookMenu.h"
@@ -155,7 +156,7 @@ void MainWindow::buildToolbar()
     m_syncIndicator->setObjectName(QStringLiteral("T_Sync"));
     m_syncIndicator->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_syncIndicator->setAutoRaise(true);
-    m_syncIndicator->setGeometry(4 + TabCount * 96, 3, 92, 34);
+    m_syncIndicator->setIconSize(QSize(14, 14));
     m_syncIndicator->hide();
 
     m_searchPanel = new SearchPanel(m_prompter, this);
@@ -207,6 +208,9 @@ void MainWindow::connectSync()
         m_shelf->reload();
         m_reader->libraryChangedElsewhere();
     });
+    // A book that arrives here leaves the list of other computers' books at once.
+    connect(m_catalogue->downloads(), &DownloadQueue::imported, sync, &AccountSync::shelfChanged);
+    connect(m_bookMenu, &BookMenu::shelfChanged, sync, &AccountSync::shelfChanged);
     connect(sync, &AccountSync::downloadRequested, this, [this](const RemoteBook &book) {
         // The download list, where its progress shows, is on the catalogue tab.
         SelectToolBar(3);
@@ -216,28 +220,47 @@ void MainWindow::connectSync()
 
 void MainWindow::showSyncState()
 {
-    const AccountSync *sync = m_accounts->sync();
-    const SyncEngine::State state = sync->state();
+    const AccountSync *sync = m_accounts ? m_accounts->sync() : nullptr;
+    if (!sync)
+        return;
     QStyle::StandardPixmap icon = QStyle::SP_DialogApplyButton;
-    QString text = QStringLiteral("已同步");
-    if (state == SyncEngine::State::Busy) {
+    switch (sync->state()) {
+    case SyncEngine::State::Off:
+        icon = QStyle::SP_DialogNoButton;
+        break;
+    case SyncEngine::State::Busy:
         icon = QStyle::SP_BrowserReload;
-        text = QStringLiteral("同步中");
-    } else if (state == SyncEngine::State::Failed) {
+        break;
+    case SyncEngine::State::Failed:
         icon = QStyle::SP_MessageBoxWarning;
-        text = QStringLiteral("同步失败");
+        break;
+    case SyncEngine::State::Idle:
+        break;
     }
     m_syncIndicator->setIcon(style()->standardIcon(icon));
-    m_syncIndicator->setText(text);
+    m_syncIndicator->setText(sync->stateText());
     m_syncIndicator->setToolTip(sync->summary());
     placeSyncIndicator();
 }
 
 void MainWindow::placeSyncIndicator()
 {
-    // It gives way to the search panel on a narrow window, and to full screen.
-    m_syncIndicator->setVisible(m_accounts && m_accounts->sync()->state() != SyncEngine::State::Off &&
-                                !m_reader->isFullScreen() && m_syncIndicator->geometry().right() < m_searchPanel->x());
+    const AccountSync *sync = m_accounts->sync();
+    const bool wanted = sync->isSwitchedOn() && !m_reader->isFullScreen();
+    // Between the tab buttons, which never move, and the search panel: the word beside its icon
+    // where both fit, the icon alone (the words in its tool tip) where only the icon does.
+    constexpr int gap = 2;
+    const int left = m_buttons[TabCount - 1]->geometry().right() + 1 + gap;
+    const int room = m_searchPanel->x() - gap - left;
+    // Measured rather than the button's own hint, whose wide margins would cost the words at
+    // half a 1600 px screen.
+    const int icon = m_syncIndicator->iconSize().width();
+    const int withWords = icon + 4 + m_syncIndicator->fontMetrics().horizontalAdvance(m_syncIndicator->text()) + 6;
+    const bool words = withWords <= room;
+    m_syncIndicator->setToolButtonStyle(words ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
+    const int width = words ? withWords : icon + 8;
+    m_syncIndicator->setGeometry(left, m_buttons[0]->y(), width, m_buttons[0]->height());
+    m_syncIndicator->setVisible(wanted && width <= room);
 }
 
 void MainWindow::SelectToolBar(int buttonId)
@@ -282,7 +305,7 @@ void MainWindow::runLayout()
     m_layout = ComputeMainLayout(in);
 
     SetTwips(m_searchPanel, m_layout.searchPanelLeft, std::nullopt);
-    placeSyncIndicator();
+    showSyncState();
     for (QWidget *pane : m_panels)
         SetTwips(pane, m_layout.paneLeft, m_layout.paneTop, m_layout.paneWidth, m_layout.paneHeight);
     m_shelf->applyLayout(m_layout);
@@ -335,6 +358,7 @@ void MainWindow::showBatchImport(const QStringList &paths)
         m_batchImport = new BatchImportDialog(m_ctx, m_prompter, this);
         m_batchImport->setWindowFlag(Qt::Window);
         connect(m_batchImport, &BatchImportDialog::shelfChanged, m_shelf, &BookshelfPane::reload);
+        connect(m_batchImport, &BatchImportDialog::shelfChanged, m_accounts->sync(), &AccountSync::shelfChanged);
     }
     m_batchImport->addPaths(paths);
     ShowCentred(m_batchImport);

@@ -485,8 +485,8 @@ private Q_SLOTS:
         QVERIFY(!b.db.findByPath(b.book) && b.db.sync().remoteOnlyBooks().isEmpty());
     }
 
-    // The sync as the program runs it. A: nothing is asked before a login; the login window
-    // starts it, a book left sends its place. B, where sync was on before: its quiet check at
+    // The sync as the program runs it. A: nothing is asked before a login, nor after it until
+    // "开启阅读同步"; a book left sends its place. B, where sync was on before: its quiet check at
     // start fails while the server is away and is tried again at the next moment to sync; then
     // A's place and A's other book arrive, and "立即同步" runs a round. A's logout stops A.
     void syncThroughTheAccountWindows()
@@ -527,6 +527,10 @@ private Q_SLOTS:
         syncA->checkAtStart();
         QVERIFY(!syncA->isChecking() && syncA->state() == SyncEngine::State::Off);
         login(windowsA, u"wireduser"_s, u"secret1"_s, false);
+        QTRY_COMPARE_WITH_TIMEOUT(syncA->account(), u"wireduser"_s, kWait);
+        QCOMPARE(syncA->state(), SyncEngine::State::Off);
+        windowsA.openSyncStatus();
+        QTest::mouseClick(windowsA.userCentre()->syncStatus()->switchButton(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(syncA->state(), SyncEngine::State::Idle, kWait);
         QSignalSpy roundsA(syncA->engine(), &SyncEngine::finished);
         QVERIFY(a.db.saveReadingPosition({a.book, 2, u"第二回 承"_s, 0.5, 3, 4, {}}));

@@ -32,23 +32,25 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("target");
         QTest::addColumn<int>("status"); // 0: failed
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("without length") << "/plain?rnt=2024/3/7%209:05:33"_ba << 200 << "<a>正文</a>"_ba;
-        QTest::newRow("an error status is an answer") << "/404"_ba << 404 << "<a>正文</a>"_ba;
-        // A server that never answers is timed out through the start-up check in tst_serverinfocheck.
-        QTest::newRow("stalled body times out") << "/stall"_ba << 0 << QByteArray();
-        QTest::newRow("connection dropped mid-body") << "/drop"_ba << 0 << QByteArray();
-        QTest::newRow("connection refused") << "refused"_ba << 0 << QByteArray();
+        QTest::addColumn<bool>("timedOut"); // the failure is told as the server's silence
+        QTest::newRow("without length") << "/plain?rnt=2024/3/7%209:05:33"_ba << 200 << "<a>正文</a>"_ba << false;
+        QTest::newRow("an error status is an answer") << "/404"_ba << 404 << "<a>正文</a>"_ba << false;
+        QTest::newRow("silent server times out") << "/silent"_ba << 0 << QByteArray() << true;
+        QTest::newRow("stalled body times out") << "/stall"_ba << 0 << QByteArray() << true;
+        QTest::newRow("connection dropped mid-body") << "/drop"_ba << 0 << QByteArray() << false;
+        QTest::newRow("connection refused") << "refused"_ba << 0 << QByteArray() << false;
         // An announced size is refused before the body (tst_serverinfocheck); here it is not sent.
-        QTest::newRow("answer beyond the size limit") << "/large"_ba << 0 << QByteArray();
-        QTest::newRow("redirects on the same server") << "/hop/3"_ba << 200 << "arrived"_ba;
-        QTest::newRow("too many hops") << "/hop/4"_ba << 0 << QByteArray();
-        QTest::newRow("redirect to another server") << "/away"_ba << 0 << QByteArray();
+        QTest::newRow("answer beyond the size limit") << "/large"_ba << 0 << QByteArray() << false;
+        QTest::newRow("redirects on the same server") << "/hop/3"_ba << 200 << "arrived"_ba << false;
+        QTest::newRow("too many hops") << "/hop/4"_ba << 0 << QByteArray() << false;
+        QTest::newRow("redirect to another server") << "/away"_ba << 0 << QByteArray() << false;
     }
     void exchange()
     {
         QFETCH(QByteArray, target);
         QFETCH(int, status);
         QFETCH(QByteArray, body);
+        QFETCH(bool, timedOut);
         TinyHttpServer other([](const TinyHttpServer::Request &) { return TinyHttpServer::reply("elsewhere"); });
         TinyHttpServer server([&](const TinyHttpServer::Request &request) {
             const QByteArray t = request.target;
@@ -57,6 +59,8 @@ private Q_SLOTS:
             if (t.startsWith("/hop/") || t == "/away")
                 return TinyHttpServer::reply({}, 302).header(
                     "Location", t == "/away" ? other.baseUrl().toLatin1() + "/x" : "/hop/" + QByteArray::number(t.mid(5).toInt() - 1));
+            if (t == "/silent")
+                return TinyHttpServer::noAnswer();
             const bool answer = t == "/404" || t.startsWith("/plain");
             return TinyHttpServer::Response{.status = t == "/404" ? 404 : 200,
                                             .contentType = t == "/404" ? "text/html" : "text/xml",
@@ -78,6 +82,11 @@ private Q_SLOTS:
         QVERIFY(!slot.isBusy());
         QCOMPARE(QList<int>({result.status, result.failed, result.tooLarge}), QList<int>({status, !status, target == "/large"}));
         QCOMPARE(result.body, body);
+        QCOMPARE(result.timedOut, timedOut);
+        if (!status)
+            QCOMPARE(NoAnswerText(result).startsWith(u"无法连接服务器："_s), !timedOut);
+        if (timedOut)
+            QCOMPARE(NoAnswerText(result), u"服务器在 1 秒内没有回答。"_s);
         if (status)
             QCOMPARE(result.contentType, status == 404 ? u"text/html"_s : u"text/xml"_s);
         if (target.startsWith("/plain"))

@@ -8,6 +8,7 @@
 #include "catalogue/BatchImportDialog.h"
 #include "catalogue/CatalogueDetailPanel.h"
 #include "catalogue/CataloguePane.h"
+#include "catalogue/SearchPanel.h"
 #include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
 #include "reader/ReaderPane.h"
@@ -18,6 +19,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -250,9 +252,46 @@ private Q_SLOTS:
         cat->setDetailPanelOpen(false);
     }
 
-    // Kept last: sync stays on in this library. The indicator is hidden while sync is off; where
+    // The shelf's paging bar at the widths two windows side by side get: the paging controls and
+    // "添加本地电子书" keep their size, inside the bar, and nothing covers anything; the filter
+    // box narrows first, then the additions leave.
+    void shelfPagingBar_additionsGiveWay_data()
+    {
+        QTest::addColumn<int>("width"); // outer, pixels
+        QTest::addColumn<bool>("filterShown");
+        QTest::newRow("wide") << 1100 << true;
+        QTest::newRow("half of 1600") << 800 << true;
+        QTest::newRow("798") << 798 << true;
+        // Narrower than the paging controls alone: the additions are gone, whatever Qt does then.
+        QTest::newRow("narrow") << 640 << false;
+    }
+    void shelfPagingBar_additionsGiveWay()
+    {
+        QFETCH(int, width);
+        QFETCH(bool, filterShown);
+        const QSize frame = m_window->frameGeometry().size() - m_window->size();
+        m_window->resize(QSize(width, 600) - frame);
+        BookshelfPane *shelf = m_window->shelf();
+        QPushButton *add = shelf->addBookButton();
+        QWidget *bar = add->parentWidget();
+        QCOMPARE(shelf->filterBox()->isVisible(), filterShown);
+        if (!filterShown) {
+            QVERIFY(shelf->batchImportButton()->isHidden());
+            return;
+        }
+        QVERIFY(add->isVisible() && add->geometry().right() < bar->width());
+        QCOMPARE(add->width(), add->sizeHint().width());
+        QVERIFY(shelf->filterBox()->width() <= 170);
+        const QList<QWidget *> shown = bar->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+        for (QWidget *a : shown)
+            for (QWidget *b : shown)
+                QVERIFY2(a == b || !a->isVisible() || !b->isVisible() || !a->geometry().intersects(b->geometry()),
+                         qPrintable(a->objectName() + u" covers "_s + b->objectName()));
+    }
+
+    // Sync stays on in this library from here. The indicator is hidden while sync is off; where
     // sync was on before, a start-up check that finds no server shows the failure right of the
-    // tab buttons, which gives way to the search panel on a narrow window and leads to "同步状态".
+    // tab buttons and leads to "同步状态".
     void syncIndicator_showsAFailedStartUpCheck()
     {
         QToolButton *indicator = m_window->syncIndicator();
@@ -267,8 +306,45 @@ private Q_SLOTS:
         QTest::mouseClick(indicator, Qt::LeftButton);
         QVERIFY(m_window->accounts()->userCentre());
         QCOMPARE(m_window->accounts()->userCentre()->selectedNode(), int(UserCentre::SyncStatusNode));
-        m_window->resize(560, 400);
-        QVERIFY(indicator->isHidden());
+    }
+
+    // Last, after sync was on: its state stands between the tab buttons, which do not move, and
+    // the search panel, in words down to half a 1600 px screen and as an icon a little below.
+    // "关闭阅读同步" takes it away.
+    void syncIndicator_keepsItsPlace_data()
+    {
+        QTest::addColumn<int>("width"); // outer, pixels
+        QTest::addColumn<bool>("words");
+        QTest::newRow("wide") << 1100 << true;
+        QTest::newRow("half of 1600") << 800 << true;
+        QTest::newRow("798") << 798 << true;
+        QTest::newRow("icon alone") << 760 << false;
+    }
+    void syncIndicator_keepsItsPlace()
+    {
+        QFETCH(int, width);
+        QFETCH(bool, words);
+        QList<QRect> tabs;
+        for (int i = 1; i <= MainWindow::TabCount; ++i)
+            tabs << m_window->toolButton(i)->geometry();
+        QToolButton *indicator = m_window->syncIndicator();
+        QVERIFY(m_db.sync().enable());
+        // The widest word: the quiet check at start finds no server.
+        QTRY_COMPARE(m_window->accounts()->sync()->state(), SyncEngine::State::Failed);
+        const QSize frame = m_window->frameGeometry().size() - m_window->size();
+        m_window->resize(QSize(width, 600) - frame);
+        QVERIFY(indicator->isVisible());
+        QCOMPARE(indicator->toolButtonStyle() == Qt::ToolButtonTextBesideIcon, words);
+        QCOMPARE(indicator->text(), m_window->accounts()->sync()->stateText());
+        QVERIFY(indicator->x() > tabs.last().right() && indicator->geometry().right() < m_window->searchPanel()->x());
+        for (int i = 1; i <= MainWindow::TabCount; ++i)
+            QCOMPARE(m_window->toolButton(i)->geometry(), tabs[i - 1]);
+    }
+    void syncIndicator_goesWithTheSwitch()
+    {
+        QVERIFY(m_window->syncIndicator()->isVisible());
+        m_window->accounts()->sync()->switchOff();
+        QVERIFY(m_window->syncIndicator()->isHidden());
     }
 };
 
