@@ -169,7 +169,11 @@ bool SyncLog::moveOldLog()
     });
     if (!copied)
         return false;
-    return SyncTransaction(m_connection, [this] {
+    // What is removed is overwritten too, in the library file and in its journal, so no trace
+    // of the account stays there.
+    QSqlQuery pragma(m_connection.db());
+    pragma.exec(QStringLiteral("PRAGMA main.secure_delete = ON"));
+    const bool moved = SyncTransaction(m_connection, [this] {
         for (const char *trigger : {"SyncLogShelfAdded", "SyncLogShelfRemoved", "SyncLogShelfEdited", "SyncLogBookmark",
                                     "SyncLogPosition", "SyncLogMarkAdded", "SyncLogMarkEdited"}) {
             if (!m_connection.run(QStringLiteral("DROP TRIGGER IF EXISTS main.%1").arg(QLatin1String(trigger)), {}))
@@ -181,6 +185,9 @@ bool SyncLog::moveOldLog()
         }
         return m_connection.run(QStringLiteral("DELETE FROM main.Options WHERE name IN ('SyncOn', 'SyncCursor', 'SyncAccount', 'SyncListQueued')"), {});
     });
+    pragma.exec(QStringLiteral("PRAGMA main.wal_checkpoint(TRUNCATE)"));
+    pragma.exec(QStringLiteral("PRAGMA main.secure_delete = OFF"));
+    return moved;
 }
 
 bool SyncLog::createTriggers()

@@ -326,7 +326,7 @@ private Q_SLOTS:
                                 "INSERT INTO SyncChange VALUES ('shelf', '/书/红楼.txt', 5)",
                                 "INSERT INTO SyncRemote VALUES ('shelf', '9:abc', 7, 0, '{}')",
                                 "INSERT INTO Options (name, value) VALUES ('SyncOn', '1'), ('SyncCursor', '42'),"
-                                " ('SyncAccount', 'http://server' || char(10) || 'reader')"})
+                                " ('SyncAccount', 'http://server' || char(10) || 'reader-7')"})
             QVERIFY2(m_db->connection().run(QString::fromLatin1(sql), {}), qPrintable(m_db->lastError()));
         for (int open = 0; open < 2; ++open) {
             m_db = std::make_unique<LibraryDb>();
@@ -337,6 +337,7 @@ private Q_SLOTS:
             QCOMPARE(rows(u"main.sqlite_master WHERE name LIKE 'Sync%'"_s), 0);
             QCOMPARE(rows(u"main.Options WHERE name LIKE 'Sync%'"_s), 0);
         }
+        QVERIFY(!(TestSupport::readFile(dbPath()) + TestSupport::readFile(dbPath() + u"-wal"_s)).contains("reader-7"));
         QCOMPARE(QFile::permissions(SyncLog::fileFor(dbPath())),
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
         QVERIFY(m_db->saveReadingPosition({entry.book, 1, u"第一回"_s, 0, 1, 2, {}}));
