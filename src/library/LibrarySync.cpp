@@ -265,9 +265,18 @@ QList<PendingSyncItem> LibrarySync::pendingItems(int limit)
     return items;
 }
 
-bool LibrarySync::settle(const QList<PendingSyncItem> &sent)
+bool LibrarySync::settle(const QList<PendingSyncItem> &sent, const QList<SyncItem> &held)
 {
     return SyncTransaction(m_connection, [&] {
+        for (const SyncItem &item : held) {
+            if (item.kind != kSuccessor &&
+                !m_connection.run(QStringLiteral("INSERT OR REPLACE INTO sync.SyncRemote (kind, key, changed, deleted, payload)"
+                                                 " SELECT ?, ?, ?, ?, ? WHERE NOT EXISTS (SELECT 1 FROM sync.SyncRemote"
+                                                 " WHERE kind = ? AND key = ? AND changed > ?)"),
+                                  {item.kind, item.key, item.changed, item.deleted ? 1 : 0, item.payload, item.kind, item.key,
+                                   item.changed}))
+                return false;
+        }
         return std::all_of(sent.cbegin(), sent.cend(), [this](const PendingSyncItem &p) {
             if (p.item.kind == kSuccessor)
                 return m_connection.run(QStringLiteral("UPDATE sync.SyncSuccessor SET pending = 0 WHERE old = ? AND changed <= ?"),

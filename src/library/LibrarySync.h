@@ -67,8 +67,10 @@ public:
     // The oldest waiting changes, as items to push. A change of a file never fingerprinted
     // waits while the file is there and is dropped once it is gone: it cannot be named.
     QList<PendingSyncItem> pendingItems(int limit);
-    // The server holds what was sent: each change is done unless it changed again since.
-    bool settle(const QList<PendingSyncItem> &sent);
+    // The server holds what was sent: each change is done unless it changed again since, and
+    // the versions it kept (held) are known as the server's, so an older copy of the server's
+    // data cannot bring older versions back over them.
+    bool settle(const QList<PendingSyncItem> &sent, const QList<SyncItem> &held = {});
 
     // Takes the server's versions: each newer than the change waiting here (if any) replaces the
     // shelf entry, the bookmark or the bookmark list entry of every file with that fingerprint,

@@ -119,11 +119,14 @@ void SyncEngine::onPushed(const SyncAnswer &answer)
     if (answer.items.size() != m_sent.size())
         return endRound(false, QStringLiteral("服务器的同步回答不完整。"));
     QList<SyncItem> newer;
+    QList<SyncItem> held;
     for (qsizetype i = 0; i < m_sent.size(); ++i) {
         const SyncItem &kept = answer.items[i];
         if (kept.kind != m_sent[i].item.kind || kept.key != m_sent[i].item.key)
             return endRound(false, QStringLiteral("服务器的同步回答不完整。"));
-        if (kept.result == QLatin1String("older")) {
+        if (kept.result == QLatin1String("stored") || kept.result == QLatin1String("same")) {
+            held.append(m_sent[i].item);
+        } else if (kept.result == QLatin1String("older")) {
             newer.append(kept);
         } else if (kept.result == QLatin1String("full")) {
             m_warning = QStringLiteral("账号里同步的项目已达上限，部分变化未能保存。");
@@ -131,7 +134,7 @@ void SyncEngine::onPushed(const SyncAnswer &answer)
             return endRound(false, QStringLiteral("服务器的同步回答无法识别。"));
         }
     }
-    m_db.sync().settle(m_sent);
+    m_db.sync().settle(m_sent, held);
     // When the numbers the server gave this push follow the cursor with no gap, nobody else
     // stored anything meanwhile: the cursor passes them, and they are never fetched back.
     const qint64 cursor = m_db.sync().cursor();

@@ -97,6 +97,8 @@ class Relay : public QObject
 public:
     quint16 target = 0;
     std::function<void()> onPush;
+    // Each sync request answered, as "pull 3" or "push 2": its kind and the items in the answer.
+    QStringList seen;
 
     Relay()
     {
@@ -141,6 +143,8 @@ private:
                 m_buffers.remove(client);
                 return client->abort();
             }
+            if (const qsizetype at = request.indexOf("/sync/v1/"); at >= 0)
+                seen << QString::fromLatin1(request.mid(at + 9, 4)) + u' ' + QString::number(answer.count("<item>"));
             client->write(answer.left(whole(answer)));
         }
     }
@@ -489,7 +493,13 @@ private Q_SLOTS:
         const QString other = m_dir.filePath(tag + u"/A/西游.txt"_s);
         QVERIFY(TestSupport::writeFile(other, ToGb18030(u"第一回 灵根\r\n正文。\r\n"_s)));
         QVERIFY(a.db.insertBook(u"武侠仙侠"_s, u"西游记"_s, u"吴承恩"_s, other) > 0);
-        QVERIFY(a.db.setBookmark(a.book, u"第一回 起"_s) && a.round());
+        QVERIFY(a.db.setBookmark(a.book, u"第一回 起"_s));
+        // What A sends is never fetched back by A.
+        relay.seen.clear();
+        QVERIFY(a.round() && a.round());
+        QCOMPARE(relay.seen.size(), 3);
+        QVERIFY2(relay.seen[0].startsWith(u"pull"_s) && relay.seen[1].startsWith(u"push"_s) && relay.seen[2] == u"pull 0"_s,
+                 qPrintable(relay.seen.join(u", "_s)));
         Computer c(m_dir.filePath(tag + u"/C/Data.db"_s), m_dir.filePath(tag + u"/C/下载/红楼.txt"_s));
         QVERIFY(c.db.open(c.dbPath) && c.login(url, u"syncuser"_s, u"secret1"_s));
         c.engine.start(url, u"syncuser"_s);
