@@ -150,8 +150,9 @@ bool run(const char *backEnd, const QString &binDir, const QStringList &argument
         std::fprintf(stderr, "the server did not start:\n%s\n", qPrintable(server.output()));
         return false;
     }
-    Computer a(QStringLiteral("bench-a"), folder + QStringLiteral("/a.db"));
-    Computer b(QStringLiteral("bench-b"), folder + QStringLiteral("/b.db"));
+    // Each computer's program folder of its own, where its sync file lives beside the library.
+    Computer a(QStringLiteral("bench-a"), folder + QStringLiteral("/a/Data.db"));
+    Computer b(QStringLiteral("bench-b"), folder + QStringLiteral("/b/Data.db"));
     fill(a.db, folder + QStringLiteral("/books"));
     a.login(server.baseUrl());
     b.login(server.baseUrl());

@@ -301,6 +301,34 @@ private Q_SLOTS:
             QCOMPARE(changed[0] + u'|' + element(news, "deleted") + u'|' + element(news, "payload"), kept);
     }
 
+    // An update's successor moves the items of the old content to the new one, the newer of two
+    // where both are held; nothing of the old content stays but the successor, and an item sent
+    // later for the old content, or for one before it, is kept for the newest.
+    void syncSuccessor_movesTheBook()
+    {
+        const QByteArray cookie = syncUser();
+        QCOMPARE(XmlFields::values(syncPush(cookie, {u"shelf|v0|50|0|旧"_s, u"successor|v0|60|0|v1"_s,
+                                                     u"shelf|v1|100|0|书架"_s, u"bookmark|v1/0|100|0|第一回"_s,
+                                                     u"bookmark|v1/e1|100|0|旧注"_s, u"bookmark|v2/e1|300|0|新注"_s}),
+                                   u"result"_s),
+                 QStringList(6, u"stored"_s));
+        const qint64 before = element(syncPull(cookie, 0, 1), "last").toLongLong();
+        QCOMPARE(element(syncPush(cookie, {u"successor|v1|400|0|v2"_s}), "result"), u"stored"_s);
+        const auto pairs = [](const QByteArray &answer) {
+            QStringList keys = XmlFields::values(answer, u"key"_s);
+            const QStringList payloads = XmlFields::values(answer, u"payload"_s);
+            for (qsizetype i = 0; i < keys.size(); ++i)
+                keys[i] += u'=' + payloads.value(i);
+            keys.sort();
+            return keys.filter(QRegularExpression(u"^v\\d"_s)); // the user's other tests' items aside
+        };
+        QCOMPARE(pairs(syncPull(cookie, before, 500)), (QStringList{u"v0=v2"_s, u"v1=v2"_s, u"v2/0=第一回"_s, u"v2=书架"_s}));
+        // An offline computer still holding the oldest content: its change lands on the newest.
+        QCOMPARE(element(syncPush(cookie, {u"shelf|v0|500|0|改名"_s, u"bookmark|v1/e1|200|0|更旧"_s}), "result"), u"stored"_s);
+        const QByteArray news = syncPull(cookie, 0, 500);
+        QCOMPARE(pairs(news), (QStringList{u"v0=v2"_s, u"v1=v2"_s, u"v2/0=第一回"_s, u"v2/e1=新注"_s, u"v2=改名"_s}));
+    }
+
     // Pages follow each other by the number of the last item, and a pull with nothing new is
     // one short answer.
     void syncPaging_data()
@@ -355,6 +383,8 @@ private Q_SLOTS:
                                           << u"一次最多同步500项"_s;
         QTest::newRow("document type") << true << "<!DOCTYPE sync [<!ENTITY a 'b'>]><sync/>"_ba << u"refused"_s
                                        << u"文档类型"_s;
+        QTest::newRow("successor of itself") << true << syncBody({u"successor|k|1|0|k"_s}) << u"refused"_s
+                                             << u"第1项的新版本不正确"_s;
         QTest::newRow("not xml") << true << "<sync><item>"_ba << u"refused"_s << u"同步数据格式不正确"_s;
         QTest::newRow("new key beyond the limit") << true << syncBody({u"position|limit|1|0|"_s}) << u"ok"_s
                                                   << u"已达上限（1项）"_s;

@@ -79,6 +79,8 @@ ImportResult FindTxtAndSave(LibraryDb &db, const QString &savePath, const QStrin
         if (FileNameFromPath(row.downurl) != downloaded)
             continue;
         if (db.findByPath(result.textFile)) {
+            // Downloaded again over the shelf's file: the book's synchronised items follow its content.
+            db.sync().bookReplaced(result.textFile);
             result.outcome = ImportResult::Outcome::AlreadyOnShelf;
             return result;
         }

@@ -68,5 +68,23 @@ bool LibraryDb::open(const QString &filePath, QString *error)
     QString schemaError;
     if (!CreateLibrarySchema(d, &schemaError))
         return fail(schemaError);
+    // Without its sync file the library still opens; sync then starts afresh.
+    if (!m_sync.open(filePath))
+        qWarning("sync file: %s", qPrintable(m_connection.lastError));
     return true;
+}
+
+qint64 LibraryDb::insertBook(const QString &type, const QString &name, const QString &author, const QString &path)
+{
+    if (!m_sync.isEnabled())
+        return m_shelf.insertBook(type, name, author, path);
+    // The row and what the account holds for its file go in together.
+    QSqlDatabase d = m_connection.db();
+    const bool own = d.transaction();
+    const qint64 id = m_shelf.insertBook(type, name, author, path);
+    if (id > 0 && !m_sync.bookArrived(path))
+        qWarning("sync: %s", qPrintable(m_connection.lastError));
+    if (own && !(id > 0 ? d.commit() : d.rollback()))
+        return -1;
+    return id;
 }

@@ -60,11 +60,9 @@ public:
     }
     std::optional<BookRecord> findById(qint64 id) const { return m_shelf.findById(id); }
 
-    // New rows get the bookmark "Null" and lastread = now. Returns the new id, or -1.
-    qint64 insertBook(const QString &type, const QString &name, const QString &author, const QString &path)
-    {
-        return m_shelf.insertBook(type, name, author, path);
-    }
+    // New rows get the bookmark "Null" and lastread = now. Returns the new id, or -1. While
+    // sync is on, a file whose content the account knows takes the account's items at once.
+    qint64 insertBook(const QString &type, const QString &name, const QString &author, const QString &path);
     bool updateBook(qint64 id, const QString &type, const QString &name, const QString &author, const QString &path)
     {
         return m_shelf.updateBook(id, type, name, author, path);

@@ -2,7 +2,6 @@
 
 #include "library/LibraryOptions.h"
 #include "library/LibrarySql.h"
-#include "library/LibrarySync.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -61,8 +60,6 @@ bool CreateLibrarySchema(QSqlDatabase &d, QString *error)
     QStringList all;
     for (const char *sql : statements)
         all.append(QString::fromLatin1(sql));
-    // Reading synchronised through an account: its own tables, idle until a login turns it on.
-    all += LibrarySyncSchema();
     QSqlQuery q(d);
     for (const QString &sql : std::as_const(all)) {
         if (!q.exec(sql)) {

@@ -2,6 +2,7 @@
 
 #include "library/BookFingerprint.h"
 #include "library/LibraryOptions.h"
+#include "library/SyncLog.h"
 #include "net/SyncProtocol.h"
 
 #include <QList>
@@ -29,46 +30,55 @@ struct RemoteBook
     qint64 changed = 0;  // when that computer last changed the entry, ms since 1970 UTC
 };
 
-// What the library keeps for reading synchronised through an account. Nothing is recorded
-// until enable() (the first sync after a login): from then on the database itself logs, with
-// the moment, every change of a shelf entry, of a book's bookmark and of a reading position
-// (SyncChange, one row per kind and book file) and of an entry of a book's bookmark list
-// (SyncMarkChange, one row per file and entry), so no change is missed whichever window made
-// it, and the changes wait there while the server is away. SyncFingerprint caches each file's
-// fingerprint by path, size and modification time; SyncRemote keeps the newest version the
-// server gave of each item, which is how positions from other computers are offered and books
-// of other computers are listed.
+// What the library keeps for reading synchronised through an account, on top of its change log
+// (SyncLog): the changes to send, taking the server's versions, and what they offer. Nothing is
+// recorded until enable() (the first sync). SyncRemote keeps the newest version the server gave
+// of each item: positions from other computers are offered from it, books of other computers are
+// listed from it, and a book file that arrives later takes its items from it.
 class LibrarySync
 {
 public:
-    explicit LibrarySync(LibraryConnection &connection) : m_connection(connection) {}
+    explicit LibrarySync(LibraryConnection &connection) : m_connection(connection), m_log(connection) {}
 
-    bool isEnabled() const;
-    // Starts the log. The first time, everything the library holds now is queued with the time
-    // it last changed (the shelf's last reading, the position's saving, the list entry's own
-    // change), so an older copy on another computer does not win over a newer one here. A
-    // library whose log ran before its bookmark lists travelled queues those lists once.
-    bool enable();
+    bool open(const QString &dataFile) { return m_log.open(dataFile); }
+    bool isEnabled() const { return m_log.isOn(); }
+    // Starts the log (see SyncLog::enable), so an older copy on another computer does not win over
+    // a newer one here.
+    bool enable() { return m_log.enable(); }
 
-    // The shelf's files and the files of waiting changes, with their cached fingerprints.
-    QList<FingerprintEntry> fingerprintEntries() const;
-    bool storeFingerprints(const QList<FingerprintEntry> &entries);
+    QList<FingerprintEntry> fingerprintEntries() const { return m_log.fingerprintEntries(); }
+    bool storeFingerprints(const QList<FingerprintEntry> &entries)
+    {
+        return SyncTransaction(m_connection, [&] { return m_log.storeFingerprints(entries); });
+    }
     // The cached fingerprint of a path, however old; empty when never taken.
-    QString fingerprintOf(const QString &path) const;
+    QString fingerprintOf(const QString &path) const { return m_log.fingerprintOf(path); }
+
+    // A shelf row for path was just added (inside the caller's transaction): when the account
+    // holds items of that content, the row takes its shelf entry, bookmark, list entries and
+    // place now, and its appearance is no change to send.
+    bool bookArrived(const QString &path);
+    // The file at path got new content by an update: every item of the book follows it, and the
+    // server is told which content the old became.
+    bool bookReplaced(const QString &path);
+    // Rows that appeared before their items were fetched take them now (a round, after a fetch).
+    bool takeAccountValues();
 
     // The oldest waiting changes, as items to push. A change of a file never fingerprinted
     // waits while the file is there and is dropped once it is gone: it cannot be named.
     QList<PendingSyncItem> pendingItems(int limit);
-    // The server holds what was sent: each change is done unless it changed again since.
-    bool settle(const QList<PendingSyncItem> &sent);
+    // The server holds what was sent: each change is done unless it changed again since, and
+    // the versions it kept (held) are known as the server's, so an older copy of the server's
+    // data cannot bring older versions back over them.
+    bool settle(const QList<PendingSyncItem> &sent, const QList<SyncItem> &held = {});
 
     // Takes the server's versions: each newer than the change waiting here (if any) replaces the
     // shelf entry, the bookmark or the bookmark list entry of every file with that fingerprint,
     // without logging a change.
     bool apply(const QList<SyncItem> &items);
 
-    qint64 cursor() const;
-    bool setCursor(qint64 seq);
+    qint64 cursor() const { return m_log.value(QStringLiteral("Cursor")).toLongLong(); }
+    bool setCursor(qint64 seq) { return m_log.setValue(QStringLiteral("Cursor"), QString::number(seq)); }
     // Another server or account: everything is asked for again.
     void resetFor(const QString &account);
 
@@ -80,17 +90,16 @@ public:
     static QString positionPayload(const ReadingPosition &position);
 
 private:
-    bool applyOne(const SyncItem &item);
-    bool applyListEntry(const SyncItem &item, const QString &fingerprint, const QString &entry);
-    QString option(const QString &name) const;
-    // Forgets the waiting change, unless it changed again after upTo.
-    bool forget(const PendingSyncItem &change, qint64 upTo);
+    // onlyPath: the one file that takes the item, whatever the server's version held before.
+    bool applyOne(const SyncItem &item, const QString &onlyPath = {});
+    bool applyListEntry(const SyncItem &item, const QString &fingerprint, const QString &entry, const QString &onlyPath);
+    bool applyPosition(const SyncItem &item, const QString &path);
+    bool takeFor(const QString &path, const QString &key);
     // The files holding the book that take the server's version of the item: all but those where
     // a change of it at least as new waits to be sent; none when the database refused.
-    std::optional<QStringList> filesTaking(const SyncItem &item, const QString &fingerprint, const QString &entry) const;
+    std::optional<QStringList> filesTaking(const SyncItem &item, const QString &fingerprint, const QString &entry,
+                                           const QString &onlyPath) const;
 
     LibraryConnection &m_connection;
+    SyncLog m_log;
 };
-
-// Statements creating the tables and the triggers that log changes.
-QStringList LibrarySyncSchema();

@@ -5,6 +5,8 @@
 #include "net/RequestSlot.h"
 #include "net/SyncProtocol.h"
 
+#include <algorithm>
+
 SyncEngine::SyncEngine(LibraryDb &db, QObject *parent, QNetworkAccessManager *manager)
     : QObject(parent), m_db(db), m_slot(new RequestSlot(this, manager)), m_reader(new AnswerReader(this))
 {}
@@ -27,12 +29,12 @@ void SyncEngine::start(const QString &serverBaseUrl, const QString &account)
     if (m_state == State::Busy)
         stop();
     m_server = serverBaseUrl;
-    m_db.sync().resetFor(serverBaseUrl + QLatin1Char('\n') + account);
     if (!m_db.sync().enable()) {
         m_lastError = QStringLiteral("无法记录同步数据：%1").arg(m_db.lastError());
         setState(State::Failed);
         return;
     }
+    m_db.sync().resetFor(serverBaseUrl + QLatin1Char('\n') + account);
     setState(State::Idle);
     syncNow();
 }
@@ -59,13 +61,15 @@ void SyncEngine::syncNow()
     setState(State::Busy);
     m_warning.clear();
     m_pushes = 0;
+    m_pulledAfterPush = false;
+    m_pullAgain = false;
     m_reader->read([entries = m_db.sync().fingerprintEntries(), stop = m_stop] {
                        return RefreshFingerprints(entries, stop.get());
                    },
                    [this](const QList<FingerprintEntry> &fresh) {
                        if (!fresh.isEmpty())
                            m_db.sync().storeFingerprints(fresh);
-                       pushNext();
+                       pull(m_db.sync().cursor());
                    });
 }
 
@@ -91,8 +95,12 @@ void SyncEngine::pushNext()
         }
     }
     if (m_sent.isEmpty()) {
-        pull(m_db.sync().cursor());
-        return;
+        // What others stored between this computer's pushes is fetched; its own never are.
+        if (m_pullAgain) {
+            m_pulledAfterPush = true;
+            return pull(m_db.sync().cursor());
+        }
+        return endRound(true, m_warning);
     }
     QList<SyncItem> items;
     for (const PendingSyncItem &p : std::as_const(m_sent))
@@ -111,11 +119,14 @@ void SyncEngine::onPushed(const SyncAnswer &answer)
     if (answer.items.size() != m_sent.size())
         return endRound(false, QStringLiteral("服务器的同步回答不完整。"));
     QList<SyncItem> newer;
+    QList<SyncItem> held;
     for (qsizetype i = 0; i < m_sent.size(); ++i) {
         const SyncItem &kept = answer.items[i];
         if (kept.kind != m_sent[i].item.kind || kept.key != m_sent[i].item.key)
             return endRound(false, QStringLiteral("服务器的同步回答不完整。"));
-        if (kept.result == QLatin1String("older")) {
+        if (kept.result == QLatin1String("stored") || kept.result == QLatin1String("same")) {
+            held.append(m_sent[i].item);
+        } else if (kept.result == QLatin1String("older")) {
             newer.append(kept);
         } else if (kept.result == QLatin1String("full")) {
             m_warning = QStringLiteral("账号里同步的项目已达上限，部分变化未能保存。");
@@ -123,7 +134,17 @@ void SyncEngine::onPushed(const SyncAnswer &answer)
             return endRound(false, QStringLiteral("服务器的同步回答无法识别。"));
         }
     }
-    m_db.sync().settle(m_sent);
+    m_db.sync().settle(m_sent, held);
+    // When the numbers the server gave this push follow the cursor with no gap, nobody else
+    // stored anything meanwhile: the cursor passes them, and they are never fetched back.
+    const qint64 cursor = m_db.sync().cursor();
+    const auto stored = std::count_if(answer.items.cbegin(), answer.items.cend(), [cursor](const SyncItem &i) {
+        return i.result == QLatin1String("stored") && i.seq > cursor;
+    });
+    if (answer.last == cursor + stored)
+        m_db.sync().setCursor(answer.last);
+    else if (answer.last > cursor)
+        m_pullAgain = true;
     if (!newer.isEmpty()) {
         if (!m_db.sync().apply(newer))
             return endRound(false, QStringLiteral("无法保存同步数据：%1").arg(m_db.lastError()));
@@ -158,7 +179,13 @@ void SyncEngine::onPulled(qint64 after, const SyncAnswer &answer)
         m_db.sync().setCursor(answer.next);
     if (answer.more && answer.next > after)
         return pull(answer.next);
-    endRound(true, m_warning);
+    m_pullAgain = false;
+    if (m_pulledAfterPush)
+        return endRound(true, m_warning);
+    // Rows that appeared before their items came take them, then the changes here go.
+    if (!m_db.sync().takeAccountValues())
+        return endRound(false, QStringLiteral("无法保存同步数据：%1").arg(m_db.lastError()));
+    pushNext();
 }
 
 void SyncEngine::endRound(bool ok, const QString &error)

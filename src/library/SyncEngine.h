@@ -17,9 +17,10 @@ struct HttpResult;
 struct SyncAnswer;
 
 // Keeps the library's places, bookmarks and shelf entries in step with the account on the
-// server. A round fingerprints the shelf's files on a worker thread, sends the changes waiting
-// in the library (in batches the server takes), then fetches what changed elsewhere since the
-// last round and lets the library take it. Every step waits for its answer through the event
+// server. A round fingerprints the shelf's files on a worker thread, fetches what changed
+// elsewhere since the last round and lets the library take it, then sends the changes waiting
+// in the library (in batches the server takes); it fetches again only when someone else stored
+// something between its pushes, so a computer never fetches back what it sent itself. Every step waits for its answer through the event
 // loop, so the window never waits for a round; a round asked for while one runs follows it.
 // A failed round keeps the waiting changes for the next. Nothing happens before start().
 class SyncEngine : public QObject
@@ -77,6 +78,8 @@ private:
     State m_state = State::Off;
     static constexpr int MaxPushesPerRound = 1000; // 500,000 changes
     bool m_again = false;
+    bool m_pullAgain = false;       // another computer stored items between this round's pushes
+    bool m_pulledAfterPush = false; // the round's last fetch, after its pushes
     int m_pushes = 0;
     QList<PendingSyncItem> m_sent;
     QString m_warning;

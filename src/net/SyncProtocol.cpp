@@ -2,6 +2,7 @@
 
 #include "net/NetworkLimits.h"
 #include "net/RequestSlot.h"
+#include "net/WebAddress.h"
 #include "net/XmlTree.h"
 
 #include <QXmlStreamWriter>
@@ -20,12 +21,12 @@ QString base(const QString &serverBaseUrl)
 
 QString SyncPushUrl(const QString &serverBaseUrl)
 {
-    return base(serverBaseUrl) + QStringLiteral("/folioway/sync/v1/push");
+    return WithRequestTime(base(serverBaseUrl) + QStringLiteral("/folioway/sync/v1/push?"));
 }
 
 QString SyncPullUrl(const QString &serverBaseUrl, qint64 after, int limit)
 {
-    return base(serverBaseUrl) + QStringLiteral("/folioway/sync/v1/pull?after=%1&limit=%2").arg(after).arg(limit);
+    return WithRequestTime(base(serverBaseUrl) + QStringLiteral("/folioway/sync/v1/pull?after=%1&limit=%2").arg(after).arg(limit));
 }
 
 QByteArray SyncPushBody(const QList<SyncItem> &items)

@@ -10,7 +10,7 @@ struct HttpResult;
 // named by the book's fingerprint, with the moment it changed where it changed.
 struct SyncItem
 {
-    QString kind; // "position", "bookmark" or "shelf"
+    QString kind; // "position", "bookmark", "shelf" or "successor" (key: a content, payload: the one it became)
     QString key;
     qint64 changed = 0; // ms since 1970 UTC
     bool deleted = false;
@@ -39,6 +39,7 @@ inline constexpr int PullItems = 500;
 inline constexpr int PayloadChars = 4000;
 } // namespace SyncLimits
 
+// Both end with "&rnt=" and the time, like every address the client builds.
 QString SyncPushUrl(const QString &serverBaseUrl);
 QString SyncPullUrl(const QString &serverBaseUrl, qint64 after, int limit = SyncLimits::PullItems);
 QByteArray SyncPushBody(const QList<SyncItem> &items);

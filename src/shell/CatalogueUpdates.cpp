@@ -7,6 +7,7 @@
 #include "library/LibraryDb.h"
 #include "net/AnswerReader.h"
 #include "net/RequestSlot.h"
+#include "net/WebAddress.h"
 #include "net/XmlTree.h"
 #include "platform/Prompter.h"
 #include "reader/ReadingPositionKeeper.h"
@@ -28,7 +29,7 @@ const QString kTitle = QStringLiteral("更新本书");
 
 QString UpdatesUrl(const QString &serverBaseUrl)
 {
-    return serverBaseUrl + QStringLiteral("/folioway/updates/v1");
+    return WithRequestTime(serverBaseUrl + QStringLiteral("/folioway/updates/v1?"));
 }
 
 struct NewerCopy
@@ -273,6 +274,8 @@ int CatalogueUpdates::ReplaceBookText(LibraryDb &db, const QString &bookPath, co
         *error = QStringLiteral("无法写入 ") + QDir::toNativeSeparators(bookPath);
         return -1;
     }
+    // The book's synchronised items follow its new content.
+    db.sync().bookReplaced(bookPath);
     if (const std::optional<ReadingPosition> read = db.readingPosition(bookPath)) {
         int chapter = ResumeChapter(after.entries, *read);
         if (chapter == 0)

@@ -15,6 +15,8 @@
 #include "account/UserBooksList.h"
 #include "account/UserCentre.h"
 #include "catalogue/DownloadQueue.h"
+#include "catalogue/LocalImport.h"
+#include "library/BookFingerprint.h"
 #include "library/CatalogueOrigins.h"
 #include "library/LibraryDb.h"
 #include "library/SyncEngine.h"
@@ -95,6 +97,8 @@ class Relay : public QObject
 public:
     quint16 target = 0;
     std::function<void()> onPush;
+    // Each sync request answered, as "pull 3" or "push 2": its kind and the items in the answer.
+    QStringList seen;
 
     Relay()
     {
@@ -139,6 +143,8 @@ private:
                 m_buffers.remove(client);
                 return client->abort();
             }
+            if (const qsizetype at = request.indexOf("/sync/v1/"); at >= 0)
+                seen << QString::fromLatin1(request.mid(at + 9, 4)) + u' ' + QString::number(answer.count("<item>"));
             client->write(answer.left(whole(answer)));
         }
     }
@@ -366,17 +372,19 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(prompter.lastText(), u"服务器正忙，请稍后再试！"_s, kWait);
         QVERIFY(windows.loginWindow() && windows.loginWindow()->loginButton()->isEnabled());
     }
-    void syncThroughAccount_twoComputers_data()
+    void syncThroughAccount_threeComputers_data()
     {
         QTest::addColumn<bool>("postgres");
         QTest::newRow("sqlite") << false;
         QTest::newRow("postgresql") << true;
     }
-    // Two computers of one reader through the real server: the place read on one is offered on
+    // Three computers of one reader through the real server: the place read on one is offered on
     // the other, bookmarks, list entries and shelf edits travel both ways, changes made while
     // the server cannot be reached wait and the newest wins, a server that dies with a push kept
-    // but unanswered or comes back from an older copy loses nothing, and a removal travels.
-    void syncThroughAccount_twoComputers()
+    // but unanswered or comes back from an older copy loses nothing; a third computer's books,
+    // imported or downloaded after its first round, take the account's items without changing
+    // anyone's, an updated book stays one book, and a removal travels.
+    void syncThroughAccount_threeComputers()
     {
         QFETCH(bool, postgres);
         const QString tag = QString::fromLatin1(QTest::currentDataTag());
@@ -480,9 +488,58 @@ private Q_SLOTS:
         QCOMPARE(a.row().type, u"玄幻修真"_s);
         QCOMPARE(b.row().type, u"玄幻修真"_s);
 
+        // C joins after all that, with an empty shelf: A's second book comes in a batch import
+        // and takes the account's category, not the one the import guessed.
+        const QString other = m_dir.filePath(tag + u"/A/西游.txt"_s);
+        QVERIFY(TestSupport::writeFile(other, ToGb18030(u"第一回 灵根\r\n正文。\r\n"_s)));
+        QVERIFY(a.db.insertBook(u"武侠仙侠"_s, u"西游记"_s, u"吴承恩"_s, other) > 0);
+        QVERIFY(a.db.setBookmark(a.book, u"第一回 起"_s));
+        // What A sends is never fetched back by A.
+        relay.seen.clear();
+        QVERIFY(a.round() && a.round());
+        QCOMPARE(relay.seen.size(), 3);
+        QVERIFY2(relay.seen[0].startsWith(u"pull"_s) && relay.seen[1].startsWith(u"push"_s) && relay.seen[2] == u"pull 0"_s,
+                 qPrintable(relay.seen.join(u", "_s)));
+        Computer c(m_dir.filePath(tag + u"/C/Data.db"_s), m_dir.filePath(tag + u"/C/下载/红楼.txt"_s));
+        QVERIFY(c.db.open(c.dbPath) && c.login(url, u"syncuser"_s, u"secret1"_s));
+        c.engine.start(url, u"syncuser"_s);
+        QVERIFY2(c.round(), qPrintable(c.engine.lastError()));
+        QCOMPARE(c.db.sync().remoteOnlyBooks().size(), 2);
+        const QString imported = m_dir.filePath(tag + u"/C/导入/西游.txt"_s);
+        QVERIFY(QDir().mkpath(QFileInfo(imported).path()) && QFile::copy(other, imported));
+        const QList<LocalImportItem> batch = CollectLocalBooks(c.db, {QFileInfo(imported).path()}, m_dir.filePath(tag + u"/C/下载"_s));
+        QCOMPARE(batch.size(), 1);
+        QVERIFY(ImportLocalBook(c.db, batch[0], m_dir.filePath(tag + u"/C/下载"_s)).bookId > 0);
+        QCOMPARE(c.db.findByPath(imported).value_or(BookRecord{}).type, u"武侠仙侠"_s);
+
+        // B updates the book: one book with all its items on every computer, A still holding the
+        // old copy and C downloading the new one (through 其他电脑上的书, as the catalogue names it).
+        const QString newer = m_dir.filePath(tag + u"-newer.txt"_s);
+        QVERIFY(TestSupport::writeFile(newer, text + ToGb18030(u"第十三回 新章\r\n正文。\r\n"_s)));
+        QVERIFY(CatalogueUpdates::ReplaceBookText(b.db, b.book, newer, &error) > 0);
+        QVERIFY(b.round() && a.round() && c.round());
+        QVERIFY(a.db.sync().remoteOnlyBooks().isEmpty());
+        QCOMPARE(b.db.sync().remoteOnlyBooks().value(0).name + b.db.sync().remoteOnlyBooks().value(1).name, u"西游记"_s);
+        const QList<RemoteBook> elsewhere = c.db.sync().remoteOnlyBooks();
+        QCOMPARE(elsewhere.size(), 1);
+        QCOMPARE(elsewhere[0].fingerprint, BookFingerprint(b.book));
+        QVERIFY(QDir().mkpath(QFileInfo(c.book).path()) && QFile::copy(newer, c.book));
+        QVERIFY(c.db.insertBook(u"都市言情"_s, elsewhere[0].name, elsewhere[0].author, c.book) > 0);
+        QCOMPARE((QStringList{c.row().type, c.row().marke}), (QStringList{u"玄幻修真"_s, u"第一回 起"_s}));
+        QCOMPARE(c.notes(), QStringList{u"伏笔，后文呼应"_s});
+        QCOMPARE(c.db.readingPosition(c.book).value_or(ReadingPosition{}).chapterTitle, u"第十二回 大闹"_s);
+        QVERIFY(c.db.sync().remoteOnlyBooks().isEmpty());
+        // The download changed nobody's category; a later edit on the old copy reaches the new ones.
+        QVERIFY(c.round() && a.round() && b.round());
+        QCOMPARE((QStringList{a.row().type, b.row().type}), (QStringList{u"玄幻修真"_s, u"玄幻修真"_s}));
+        QVERIFY(a.db.bookmarks().setNote(a.book, kept.id, u"伏笔三"_s) && a.round() && b.round() && c.round());
+        QCOMPARE(b.notes() + c.notes(), (QStringList{u"伏笔三"_s, u"伏笔三"_s}));
+
         QVERIFY(a.db.deleteBook(a.row().id));
-        QVERIFY(a.round() && b.round());
-        QVERIFY(!b.db.findByPath(b.book) && b.db.sync().remoteOnlyBooks().isEmpty());
+        QVERIFY(a.round() && b.round() && c.round());
+        QVERIFY(!b.db.findByPath(b.book) && !c.db.findByPath(c.book));
+        QCOMPARE(b.db.sync().remoteOnlyBooks().size(), 1); // A's other book, 西游记
+        QVERIFY(c.db.sync().remoteOnlyBooks().isEmpty());
     }
 
     // The sync as the program runs it. A: nothing is asked before a login, nor after it until

@@ -2,6 +2,7 @@
 #include "library/BookFingerprint.h"
 #include "library/CatalogueOrigins.h"
 #include "library/LibraryDb.h"
+#include "library/SyncLog.h"
 
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -38,9 +39,10 @@ private:
 private Q_SLOTS:
     void init()
     {
-        QFile::remove(dbPath());
-        QFile::remove(dbPath() + u"-wal"_s);
-        QFile::remove(dbPath() + u"-shm"_s);
+        for (const QString &file : {dbPath(), SyncLog::fileFor(dbPath())}) {
+            for (const QString &suffix : {u""_s, u"-wal"_s, u"-shm"_s})
+                QFile::remove(file + suffix);
+        }
         m_db = std::make_unique<LibraryDb>();
         QString error;
         QVERIFY2(m_db->open(dbPath(), &error), qPrintable(error));
@@ -274,7 +276,7 @@ private Q_SLOTS:
         const QString path = m_dir.filePath(u"江湖.txt"_s);
         QVERIFY(TestSupport::writeFile(path, "text"));
         QVERIFY(m_db->insertBook(u"其他分类"_s, u"江湖"_s, {}, path) > 0);
-        QCOMPARE(rows(u"SyncChange"_s), 0);
+        QVERIFY(!QFile::exists(SyncLog::fileFor(dbPath()))); // nothing of sync before it is on
         LibrarySync &sync = m_db->sync();
         QVERIFY(sync.enable() && sync.storeFingerprints(RefreshFingerprints(sync.fingerprintEntries())));
         const QList<PendingSyncItem> queued = sync.pendingItems(10);
@@ -309,16 +311,85 @@ private Q_SLOTS:
         QVERIFY(sync.isEnabled());
     }
 
-    // A library whose log ran before bookmark lists travelled queues its lists once.
-    void syncLog_listsOfAnEarlierLogQueuedOnce()
+    // A library that kept its log inside itself moves it into the sync file (its owner's only)
+    // once, keeping every row, and keeps no account data; its lists, never sent, are queued once.
+    void syncLog_movesOutOfTheLibraryOnce()
     {
         BookmarkEntry entry{.book = m_dir.filePath(u"书.txt"_s), .note = u"旧"_s};
         QVERIFY(m_db->bookmarks().add(entry));
-        QVERIFY(m_db->connection().run(u"INSERT INTO Options (name, value) VALUES ('SyncOn', '1')"_s, {}));
+        for (const char *sql : {"CREATE TABLE SyncChange (kind TEXT, path TEXT, changed INTEGER, PRIMARY KEY (kind, path))",
+                                "CREATE TABLE SyncRemote (kind TEXT, key TEXT, changed INTEGER, deleted INTEGER, payload TEXT,"
+                                " PRIMARY KEY (kind, key))",
+                                "CREATE TABLE SyncFingerprint (path TEXT PRIMARY KEY, size INTEGER, modified INTEGER, fingerprint TEXT)",
+                                "CREATE TRIGGER SyncLogPosition AFTER INSERT ON ReadingPosition BEGIN"
+                                " INSERT OR REPLACE INTO SyncChange VALUES ('position', NEW.path, 1); END",
+                                "INSERT INTO SyncChange VALUES ('shelf', '/书/红楼.txt', 5)",
+                                "INSERT INTO SyncRemote VALUES ('shelf', '9:abc', 7, 0, '{}')",
+                                "INSERT INTO Options (name, value) VALUES ('SyncOn', '1'), ('SyncCursor', '42'),"
+                                " ('SyncAccount', 'http://server' || char(10) || 'reader-7')"})
+            QVERIFY2(m_db->connection().run(QString::fromLatin1(sql), {}), qPrintable(m_db->lastError()));
+        for (int open = 0; open < 2; ++open) {
+            m_db = std::make_unique<LibraryDb>();
+            QVERIFY(m_db->open(dbPath()));
+            QVERIFY(m_db->sync().isEnabled());
+            QCOMPARE(m_db->sync().cursor(), 42);
+            QCOMPARE((QList<int>{rows(u"sync.SyncChange"_s), rows(u"sync.SyncRemote"_s)}), (QList<int>{1, 1}));
+            QCOMPARE(rows(u"main.sqlite_master WHERE name LIKE 'Sync%'"_s), 0);
+            QCOMPARE(rows(u"main.Options WHERE name LIKE 'Sync%'"_s), 0);
+        }
+        QVERIFY(!(TestSupport::readFile(dbPath()) + TestSupport::readFile(dbPath() + u"-wal"_s)).contains("reader-7"));
+        QCOMPARE(QFile::permissions(SyncLog::fileFor(dbPath())),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+        QVERIFY(m_db->saveReadingPosition({entry.book, 1, u"第一回"_s, 0, 1, 2, {}}));
+        QCOMPARE(rows(u"sync.SyncChange"_s), 2); // logged by this connection, into the sync file
         QVERIFY(m_db->sync().enable());
         QCOMPARE(rows(u"SyncMarkChange"_s), 1);
         QVERIFY(m_db->connection().run(u"DELETE FROM SyncMarkChange"_s, {}) && m_db->sync().enable());
         QCOMPARE(rows(u"SyncMarkChange"_s), 0);
+    }
+
+    // A shelf file whose content the account knows takes, as its row is added, the account's
+    // entry, bookmark, list entries and place, and its appearance is no change to send; a book
+    // the account removed, once added again, is sent. An update moves the book's items to the
+    // new content, and the server is told which content it came from first.
+    void syncArrival_takesTheAccountsItems_updateKeepsOneBook()
+    {
+        const QString path = m_dir.filePath(u"红楼.txt"_s);
+        const QString gone = m_dir.filePath(u"删掉的.txt"_s);
+        QVERIFY(TestSupport::writeFile(path, "text") && TestSupport::writeFile(gone, "gone"));
+        LibrarySync &sync = m_db->sync();
+        QVERIFY(sync.enable());
+        const QString key = BookFingerprint(path);
+        const qint64 at = QDateTime::currentMSecsSinceEpoch() - 60000;
+        ReadingPosition there{{}, 12, u"第十二回"_s, 0.5, 30, 100, {}};
+        QVERIFY(sync.apply({item(u"shelf"_s, key, at, false, uR"({"type":"游戏动漫","name":"红楼梦","author":"曹雪芹"})"_s),
+                            item(u"bookmark"_s, key + u"/0"_s, at, false, uR"({"title":"第二回"})"_s),
+                            item(u"bookmark"_s, key + u"/e1"_s, at, false, uR"({"chapter":3,"note":"伏笔"})"_s),
+                            item(u"position"_s, key, at, false, LibrarySync::positionPayload(there)),
+                            item(u"shelf"_s, BookFingerprint(gone), at, true, {})}));
+        QCOMPARE(sync.remoteOnlyBooks().size(), 1);
+        const qint64 id = m_db->insertBook(u"都市言情"_s, u"红楼"_s, {}, path);
+        QVERIFY(id > 0 && m_db->insertBook(u"其他分类"_s, u"删掉的"_s, {}, gone) > 0);
+        const BookRecord row = *m_db->findById(id);
+        QCOMPARE((QStringList{row.type, row.name, row.marke}), (QStringList{u"游戏动漫"_s, u"红楼梦"_s, u"第二回"_s}));
+        QCOMPARE(m_db->bookmarks().list(path).value(0).note, u"伏笔"_s);
+        QCOMPARE(m_db->readingPosition(path).value_or(ReadingPosition{}).chapter, 12);
+        QVERIFY(sync.remoteOnlyBooks().isEmpty());
+        QVERIFY(sync.storeFingerprints(RefreshFingerprints(sync.fingerprintEntries())));
+        QList<PendingSyncItem> pending = sync.pendingItems(10);
+        QCOMPARE(pending.size(), 1);
+        QCOMPARE(pending[0].path, gone);
+
+        QVERIFY(sync.settle(pending));
+        QVERIFY(TestSupport::writeFile(path, "text, and a new chapter"));
+        QVERIFY(sync.bookReplaced(path));
+        pending = sync.pendingItems(10);
+        QCOMPARE(pending.size(), 1);
+        QCOMPARE((QStringList{pending[0].item.kind, pending[0].item.key, pending[0].item.payload}),
+                 (QStringList{u"successor"_s, key, BookFingerprint(path)}));
+        QVERIFY(sync.remoteOnlyBooks().isEmpty()); // the account's entry of the old content is the new one's
+        QVERIFY(m_db->setBookmark(path, u"第三回"_s));
+        QCOMPARE(sync.pendingItems(10).last().item.key, BookFingerprint(path) + u"/0"_s);
     }
 
     // A place from another computer is offered when it is newer and elsewhere than the one here.

@@ -1,3 +1,4 @@
+#include "net/SyncProtocol.h"
 #include "net/WebAddress.h"
 #include "net/XmlTree.h"
 
@@ -15,6 +16,23 @@ private Q_SLOTS:
     void encodeQueryValue()
     {
         QCOMPARE(EncodeQueryValue(u"C++ 入门&b=c#d%e?"_s), u"C%2B%2B%20%E5%85%A5%E9%97%A8%26b%3Dc%23d%25e%3F"_s);
+    }
+
+    // The program's own addresses end with the request time like the specified ones.
+    void syncAddresses_endWithTheRequestTime_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("start");
+        QTest::newRow("push") << SyncPushUrl(u"http://srv:8080/"_s) << u"http://srv:8080/folioway/sync/v1/push?&rnt="_s;
+        QTest::newRow("pull") << SyncPullUrl(u"http://srv:8080"_s, 42) << u"http://srv:8080/folioway/sync/v1/pull?after=42&limit=500&rnt="_s;
+    }
+    void syncAddresses_endWithTheRequestTime()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, start);
+        QVERIFY2(address.startsWith(start), qPrintable(address));
+        QVERIFY2(QRegularExpression(u"^\\d{4}/\\d{1,2}/\\d{1,2}%20\\d{1,2}:\\d{2}:\\d{2}$"_s).match(address.mid(start.size())).hasMatch(),
+                 qPrintable(address));
     }
 
     void bytesToString_data()

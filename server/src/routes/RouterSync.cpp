@@ -1,6 +1,6 @@
 // Reading synchronised through the account: the desktop client sends the versions of places,
-// bookmarks and shelf entries it changed, and asks for the versions kept since the last number
-// it saw. Answers stay far inside what the client's XML guard accepts.
+// bookmarks and shelf entries it changed (and which content of a book an update replaced by
+// which), and asks for the versions kept since the last number it saw. Answers stay far inside what the client's XML guard accepts.
 
 #include "routes/Router.h"
 
@@ -142,8 +142,12 @@ QList<SyncItem> readPush(const QByteArray &body, qint64 latestMs, QString *probl
         item.deleted = deleted == u"1";
         if (item.deleted)
             item.payload.clear();
-        if (item.kind != u"position" && item.kind != u"bookmark" && item.kind != u"shelf")
+        const bool successor = item.kind == u"successor";
+        if (item.kind != u"position" && item.kind != u"bookmark" && item.kind != u"shelf" && !successor)
             *problem = QStringLiteral("第%1项的类型不正确").arg(n);
+        else if (successor && (item.deleted || !plainKey(item.payload) || item.payload.contains(u'/') ||
+                               item.key.contains(u'/') || item.payload == item.key))
+            *problem = QStringLiteral("第%1项的新版本不正确").arg(n);
         else if (!plainKey(item.key))
             *problem = QStringLiteral("第%1项的键为空、太长或带有控制字符").arg(n);
         else if (!ok || item.changed < 0)

@@ -24,7 +24,136 @@ qint64 bytesOf(const QString &text)
     return text.toUtf8().size();
 }
 
+// An update's chain of successors is followed at most this far (a loop ends there too).
+constexpr int kSuccessorHops = 16;
+const QString kSuccessor = QStringLiteral("successor");
+
+bool isSuccessor(const SyncItem &item)
+{
+    return item.kind == kSuccessor;
+}
+
 } // namespace
+
+std::optional<SyncItem> StoreSync::find(qint64 userId, const QString &kind, const QString &key, bool *ok)
+{
+    QSqlQuery &q = m_store.prepared(
+        QStringLiteral("SELECT seq, changed, deleted, payload FROM sync_items WHERE userid = ? AND kind = ? AND key = ?"));
+    q.addBindValue(userId);
+    q.addBindValue(kind);
+    q.addBindValue(key);
+    if (!m_store.exec(q)) {
+        *ok = false;
+        return std::nullopt;
+    }
+    std::optional<SyncItem> found;
+    if (q.next())
+        found = SyncItem{kind, key, q.value(1).toLongLong(), q.value(2).toInt() != 0, q.value(3).toString(), q.value(0).toLongLong()};
+    q.finish();
+    return found;
+}
+
+bool StoreSync::write(qint64 userId, const SyncItem &item, bool held)
+{
+    QSqlQuery &q = m_store.prepared(held ? QStringLiteral("UPDATE sync_items SET seq = ?, changed = ?, deleted = ?, payload = ? "
+                                                          "WHERE userid = ? AND kind = ? AND key = ?")
+                                         : QStringLiteral("INSERT INTO sync_items (seq, changed, deleted, payload, userid, kind, key) "
+                                                          "VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    for (const QVariant &v : {QVariant(item.seq), QVariant(item.changed), QVariant(item.deleted ? 1 : 0),
+                              QVariant(StoreSupport::notNull(item.payload)), QVariant(userId), QVariant(item.kind),
+                              QVariant(item.key)})
+        q.addBindValue(v);
+    return m_store.exec(q);
+}
+
+bool StoreSync::remove(qint64 userId, const QString &kind, const QString &key)
+{
+    QSqlQuery &q = m_store.prepared(QStringLiteral("DELETE FROM sync_items WHERE userid = ? AND kind = ? AND key = ?"));
+    q.addBindValue(userId);
+    q.addBindValue(kind);
+    q.addBindValue(key);
+    return m_store.exec(q);
+}
+
+QString StoreSync::currentKey(qint64 userId, const QString &key, bool *ok)
+{
+    const qsizetype separator = key.indexOf(QLatin1Char('/'));
+    QString content = separator < 0 ? key : key.left(separator);
+    for (int hop = 0; hop < kSuccessorHops && *ok; ++hop) {
+        const std::optional<SyncItem> next = find(userId, kSuccessor, content, ok);
+        if (!next || next->deleted || next->payload.isEmpty())
+            break;
+        content = next->payload;
+    }
+    return separator < 0 ? content : content + key.mid(separator);
+}
+
+bool StoreSync::moveBook(qint64 userId, const QString &from, const QString &to, qint64 &seq, qint64 &held, qint64 &bytes)
+{
+    // The items of the old content: its own key, and its bookmarks' keys after a "/".
+    QString pattern = from;
+    pattern.replace(QLatin1Char('!'), QStringLiteral("!!")).replace(QLatin1Char('%'), QStringLiteral("!%")).replace(QLatin1Char('_'), QStringLiteral("!_"));
+    QSqlQuery &q = m_store.prepared(QStringLiteral("SELECT kind, key, seq, changed, deleted, payload FROM sync_items "
+                                                   "WHERE userid = ? AND kind <> ? AND (key = ? OR key LIKE ? ESCAPE '!')"));
+    q.addBindValue(userId);
+    q.addBindValue(kSuccessor);
+    q.addBindValue(from);
+    q.addBindValue(pattern + QStringLiteral("/%"));
+    if (!m_store.exec(q))
+        return false;
+    QList<SyncItem> moving;
+    while (q.next()) {
+        moving.append(SyncItem{q.value(0).toString(), q.value(1).toString(), q.value(3).toLongLong(), q.value(4).toInt() != 0,
+                               q.value(5).toString(), q.value(2).toLongLong()});
+    }
+    q.finish();
+    for (SyncItem item : std::as_const(moving)) {
+        if (item.key != from && !item.key.startsWith(from + QLatin1Char('/')))
+            continue;
+        if (!remove(userId, item.kind, item.key))
+            return false;
+        --held;
+        bytes -= bytesOf(item.key) + bytesOf(item.payload);
+        item.key = to + item.key.mid(from.size());
+        bool ok = true;
+        const std::optional<SyncItem> there = find(userId, item.kind, item.key, &ok);
+        if (!ok)
+            return false;
+        if (there && !item.supersedes(*there))
+            continue;
+        item.seq = ++seq;
+        if (!write(userId, item, there.has_value()))
+            return false;
+        if (!there)
+            ++held;
+        bytes += bytesOf(item.payload) - (there ? bytesOf(there->payload) : -bytesOf(item.key));
+    }
+    // Earlier contents whose successor was the old one lead to the new one now.
+    QSqlQuery &earlier = m_store.prepared(QStringLiteral("SELECT key, changed FROM sync_items WHERE userid = ? AND kind = ? AND payload = ?"));
+    earlier.addBindValue(userId);
+    earlier.addBindValue(kSuccessor);
+    earlier.addBindValue(from);
+    if (!m_store.exec(earlier))
+        return false;
+    QList<SyncItem> relinked;
+    while (earlier.next())
+        relinked.append(SyncItem{kSuccessor, earlier.value(0).toString(), earlier.value(1).toLongLong(), false, to, 0});
+    earlier.finish();
+    for (SyncItem item : std::as_const(relinked)) {
+        // A content updated back into an earlier one leads nowhere: it is the current one.
+        if (item.key == to) {
+            if (!remove(userId, kSuccessor, to))
+                return false;
+            --held;
+            bytes -= bytesOf(to) + bytesOf(from);
+            continue;
+        }
+        item.seq = ++seq;
+        if (!write(userId, item, true))
+            return false;
+    }
+    return true;
+}
 
 SyncPushOutcome StoreSync::push(qint64 userId, const QList<SyncItem> &items, qint64 maxItems, qint64 maxBytes)
 {
@@ -53,21 +182,16 @@ SyncPushOutcome StoreSync::push(qint64 userId, const QList<SyncItem> &items, qin
         const qint64 firstSeq = seq;
 
         for (const SyncItem &sent : items) {
-            QSqlQuery &find = m_store.prepared(QStringLiteral(
-                "SELECT seq, changed, deleted, payload FROM sync_items WHERE userid = ? AND kind = ? AND key = ?"));
-            find.addBindValue(userId);
-            find.addBindValue(sent.kind);
-            find.addBindValue(sent.key);
-            if (!m_store.exec(find))
+            // An item of a content since updated belongs to the new content.
+            bool ok = true;
+            SyncItem target = sent;
+            if (!isSuccessor(sent))
+                target.key = currentKey(userId, sent.key, &ok);
+            const std::optional<SyncItem> old = ok ? find(userId, target.kind, target.key, &ok) : std::nullopt;
+            if (!ok)
                 return false;
-            std::optional<SyncItem> old;
-            if (find.next()) {
-                old = SyncItem{sent.kind, sent.key, find.value(1).toLongLong(), find.value(2).toInt() != 0,
-                               find.value(3).toString(), find.value(0).toLongLong()};
-            }
-            find.finish();
-            if (old && !sent.supersedes(*old)) {
-                out.verdicts.append(old->sameVersion(sent) ? SyncVerdict::Same : SyncVerdict::Older);
+            if (old && !target.supersedes(*old)) {
+                out.verdicts.append(old->sameVersion(target) ? SyncVerdict::Same : SyncVerdict::Older);
                 out.kept.append(*old);
                 continue;
             }
@@ -76,22 +200,15 @@ SyncPushOutcome StoreSync::push(qint64 userId, const QList<SyncItem> &items, qin
                 out.kept.append(sent);
                 continue;
             }
-            SyncItem stored = sent;
+            SyncItem stored = target;
             stored.seq = ++seq;
-            QSqlQuery &write = m_store.prepared(
-                old ? QStringLiteral("UPDATE sync_items SET seq = ?, changed = ?, deleted = ?, payload = ? "
-                                     "WHERE userid = ? AND kind = ? AND key = ?")
-                    : QStringLiteral("INSERT INTO sync_items (seq, changed, deleted, payload, userid, kind, key) "
-                                     "VALUES (?, ?, ?, ?, ?, ?, ?)"));
-            for (const QVariant &v : {QVariant(stored.seq), QVariant(stored.changed), QVariant(stored.deleted ? 1 : 0),
-                                      QVariant(StoreSupport::notNull(stored.payload)), QVariant(userId), QVariant(stored.kind),
-                                      QVariant(stored.key)})
-                write.addBindValue(v);
-            if (!m_store.exec(write))
+            if (!write(userId, stored, old.has_value()))
                 return false;
             if (!old)
                 ++held;
             bytes += bytesOf(stored.payload) - (old ? bytesOf(old->payload) : -bytesOf(stored.key));
+            if (isSuccessor(stored) && !stored.deleted && !moveBook(userId, stored.key, stored.payload, seq, held, bytes))
+                return false;
             out.verdicts.append(SyncVerdict::Stored);
             out.kept.append(stored);
         }

@@ -3,10 +3,13 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 class Store;
 
-// One synchronised thing of a user's reading: the place in a book, a bookmark or a shelf entry.
-// Which one is told by kind and key; the server keeps, per kind and key, the version changed
+// One synchronised thing of a user's reading: the place in a book, a bookmark or a shelf entry,
+// keyed by the book's content; or a successor, which says that the content named by its key was
+// updated into the one named by its payload. Which one is told by kind and key; the server keeps, per kind and key, the version changed
 // last and numbers every version it keeps in the user's own increasing sequence.
 struct SyncItem
 {
@@ -57,11 +60,20 @@ public:
     // Keeps each item that supersedes the held one of its kind and key, all in one transaction;
     // a key not held yet is refused once the user holds maxItems. A push sent again changes
     // nothing. A push that would take the user's keys and payloads past maxBytes (UTF-8) when
-    // they grow keeps nothing.
+    // they grow keeps nothing. A successor kept moves the items of the old content to the new one
+    // (the newer of two wins), so no item of the old content stays; an item later sent for the old
+    // content is kept for the new one.
     SyncPushOutcome push(qint64 userId, const QList<SyncItem> &items, qint64 maxItems, qint64 maxBytes);
     // The versions numbered after `after`, in order, at most limit of them.
     SyncPage pull(qint64 userId, qint64 after, int limit);
 
 private:
+    std::optional<SyncItem> find(qint64 userId, const QString &kind, const QString &key, bool *ok);
+    bool write(qint64 userId, const SyncItem &item, bool held);
+    bool remove(qint64 userId, const QString &kind, const QString &key);
+    // The key an item of a content has now that the content may have been updated.
+    QString currentKey(qint64 userId, const QString &key, bool *ok);
+    bool moveBook(qint64 userId, const QString &from, const QString &to, qint64 &seq, qint64 &held, qint64 &bytes);
+
     Store &m_store;
 };
