@@ -13,8 +13,13 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -24,6 +29,8 @@
 namespace {
 
 const QColor kSkippedColour(128, 128, 128);
+// One step of the import does this much before the window has its turn again.
+constexpr int StepMs = 20;
 
 // A combo box inside the list: the wheel scrolls the list unless the box was clicked first, so
 // that scrolling past a row never changes its category.
@@ -95,6 +102,8 @@ BatchImportDialog::BatchImportDialog(AppContext &ctx, Prompter &prompter, QWidge
     m_progress->setValue(0);
     m_summary = new QLabel(this);
     m_start = new QPushButton(QStringLiteral("开始导入"), this);
+    m_cancel = new QPushButton(QStringLiteral("取消"), this);
+    m_cancel->setEnabled(false);
     m_close = new QPushButton(QStringLiteral("关闭"), this);
 
     auto *top = new QHBoxLayout;
@@ -107,6 +116,7 @@ BatchImportDialog::BatchImportDialog(AppContext &ctx, Prompter &prompter, QWidge
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_summary, 1);
     bottom->addWidget(m_start);
+    bottom->addWidget(m_cancel);
     bottom->addWidget(m_close);
     auto *column = new QVBoxLayout(this);
     column->addLayout(top);
@@ -118,6 +128,7 @@ BatchImportDialog::BatchImportDialog(AppContext &ctx, Prompter &prompter, QWidge
     connect(m_addFiles, &QPushButton::clicked, this, &BatchImportDialog::pickFiles);
     connect(m_addFolder, &QPushButton::clicked, this, &BatchImportDialog::pickFolder);
     connect(m_start, &QPushButton::clicked, this, &BatchImportDialog::startImport);
+    connect(m_cancel, &QPushButton::clicked, this, &BatchImportDialog::cancel);
     connect(m_close, &QPushButton::clicked, this, &QDialog::close);
     connect(m_allCategory, &QComboBox::activated, this, [this](int index) {
         for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
@@ -136,12 +147,58 @@ QComboBox *BatchImportDialog::categoryBox(int row) const
     return qobject_cast<QComboBox *>(m_list->itemWidget(m_list->topLevelItem(row), ColCategory));
 }
 
+BatchImportDialog::~BatchImportDialog()
+{
+    if (m_scanner) {
+        m_stopSearch->store(true);
+        m_scanner->wait();
+    }
+}
+
 void BatchImportDialog::addPaths(const QStringList &paths)
 {
-    if (m_running)
+    if (m_running || paths.isEmpty())
         return;
-    int added = 0;
-    for (const LocalImportItem &item : CollectLocalBooks(*m_ctx.db, paths, m_ctx.downloadFolder)) {
+    if (m_scanner) {
+        m_waitingPaths += paths;
+        return;
+    }
+    startSearch(paths);
+}
+
+void BatchImportDialog::startSearch(const QStringList &paths)
+{
+    m_stopSearch = std::make_shared<std::atomic_bool>(false);
+    m_foundBySearch = 0;
+    LocalBookScan scan;
+    scan.paths = paths;
+    scan.downloadFolder = m_ctx.downloadFolder;
+    scan.shelfTitles = ShelfTitlesByPath(*m_ctx.db);
+    scan.stop = [stop = m_stopSearch] { return stop->load(); };
+    // Each batch is handed to the window's thread; once the dialog is gone nothing arrives.
+    scan.found = [dialog = QPointer<BatchImportDialog>(this), stop = m_stopSearch](const QList<LocalImportItem> &items) {
+        QMetaObject::invokeMethod(
+            dialog.data(),
+            [dialog, stop, items] {
+                if (dialog && !stop->load())
+                    dialog->addItems(items);
+            },
+            Qt::QueuedConnection);
+    };
+    m_scanner = QThread::create([scan] { ScanLocalBooks(scan); });
+    // Queued after every batch the search handed over, so the rows are all in when it comes.
+    connect(m_scanner, &QThread::finished, this, &BatchImportDialog::searchEnded, Qt::QueuedConnection);
+    setBusy(true);
+    m_progress->setRange(0, 0);
+    m_summary->setText(QStringLiteral("正在查找电子书…"));
+    m_scanner->start();
+}
+
+void BatchImportDialog::addItems(const QList<LocalImportItem> &items)
+{
+    // Not repainted row by row: a batch goes in as one change.
+    m_list->setUpdatesEnabled(false);
+    for (const LocalImportItem &item : items) {
         const bool listed = std::any_of(m_items.cbegin(), m_items.cend(), [&](const LocalImportItem &other) {
             return other.source.compare(item.source, Qt::CaseInsensitive) == 0;
         });
@@ -174,11 +231,46 @@ void BatchImportDialog::addPaths(const QStringList &paths)
         }
         m_items.insert(at, item);
         m_done.insert(at, onShelf);
-        ++added;
+        ++m_foundBySearch;
     }
+    m_list->setUpdatesEnabled(true);
+    m_summary->setText(QStringLiteral("正在查找电子书…已找到 %1 本").arg(m_items.size()));
+}
+
+void BatchImportDialog::searchEnded()
+{
+    const bool stopped = m_stopSearch->load();
+    m_scanner->deleteLater();
+    m_scanner = nullptr;
+    if (!stopped && !m_waitingPaths.isEmpty()) {
+        startSearch(std::exchange(m_waitingPaths, {}));
+        return;
+    }
+    m_waitingPaths.clear();
+    setBusy(false);
+    m_progress->setRange(0, 1);
+    m_progress->setValue(0);
     updateSummary();
-    if (added == 0 && !paths.isEmpty())
+    if (stopped)
+        m_summary->setText(m_summary->text() + QStringLiteral("（查找已取消）"));
+    else if (m_foundBySearch == 0)
         m_summary->setText(QStringLiteral("没有找到新的TXT文件或压缩包。"));
+    Q_EMIT listed();
+}
+
+void BatchImportDialog::cancel()
+{
+    if (m_scanner)
+        m_stopSearch->store(true);
+    if (m_running)
+        m_cancelled = true;
+}
+
+void BatchImportDialog::setBusy(bool busy)
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{m_addFiles, m_addFolder, m_allCategory, m_start})
+        w->setEnabled(!busy);
+    m_cancel->setEnabled(busy);
 }
 
 void BatchImportDialog::pickFiles()
@@ -221,58 +313,90 @@ LocalImportItem BatchImportDialog::itemAt(int row) const
 
 void BatchImportDialog::startImport()
 {
-    QList<int> pending;
+    if (m_running || m_scanner)
+        return;
+    m_pending.clear();
     for (int row = 0; row < m_items.size(); ++row) {
         if (!m_done[row])
-            pending << row;
+            m_pending << row;
     }
-    if (m_running || pending.isEmpty()) {
-        if (!m_running)
-            m_summary->setText(QStringLiteral("没有需要导入的电子书。"));
+    if (m_pending.isEmpty()) {
+        m_summary->setText(QStringLiteral("没有需要导入的电子书。"));
         return;
     }
     m_running = true;
-    for (QWidget *w : std::initializer_list<QWidget *>{m_list, m_addFiles, m_addFolder, m_allCategory, m_start, m_close})
-        w->setEnabled(false);
-    m_progress->setRange(0, int(pending.size()));
+    m_cancelled = false;
+    m_added = m_skipped = m_failed = 0;
+    setBusy(true);
+    m_list->setEnabled(false);
+    m_close->setEnabled(false);
+    m_progress->setRange(0, int(m_pending.size()));
     m_progress->setValue(0);
+    QTimer::singleShot(0, this, &BatchImportDialog::importSome);
+}
 
-    const auto yield = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
-    int added = 0, skipped = 0, failed = 0;
-    for (const int row : std::as_const(pending)) {
-        QTreeWidgetItem *cells = m_list->topLevelItem(row);
+// Text files go onto the shelf in one transaction per step; an archive takes a step of its own
+// and is unpacked on a worker thread while the window goes on.
+void BatchImportDialog::importSome()
+{
+    QSqlDatabase db = m_ctx.db->connection().db();
+    QElapsedTimer step;
+    step.start();
+    bool inTransaction = false;
+    while (!m_pending.isEmpty() && !m_cancelled) {
+        const int row = m_pending.first();
         const LocalImportItem item = itemAt(row);
-        cells->setText(ColState, QStringLiteral("正在导入…"));
-        m_list->scrollToItem(cells);
-        yield();
-        const ImportResult result =
-            ImportLocalBook(*m_ctx.db, item, m_ctx.downloadFolder, QEventLoop::ExcludeUserInputEvents);
+        if (item.archive && inTransaction)
+            break;
+        QTreeWidgetItem *cells = m_list->topLevelItem(row);
+        std::optional<QEventLoop::ProcessEventsFlags> keepHandling;
+        if (item.archive) {
+            cells->setText(ColState, QStringLiteral("正在导入…"));
+            m_list->scrollToItem(cells);
+            keepHandling = QEventLoop::AllEvents;
+        } else if (!inTransaction) {
+            inTransaction = db.transaction();
+        }
+        const ImportResult result = ImportLocalBook(*m_ctx.db, item, m_ctx.downloadFolder, keepHandling);
+        m_pending.removeFirst();
         cells->setText(ColState, outcomeText(result));
         cells->setFlags(cells->flags() & ~Qt::ItemIsEditable);
         categoryBox(row)->setEnabled(false);
         m_done[row] = true;
-        switch (result.outcome) {
-        case ImportResult::Outcome::Added:
-            ++added;
-            break;
-        case ImportResult::Outcome::AlreadyOnShelf:
-            ++skipped;
-            break;
-        default:
+        if (result.outcome == ImportResult::Outcome::Added) {
+            ++m_added;
+        } else if (result.outcome == ImportResult::Outcome::AlreadyOnShelf) {
+            ++m_skipped;
+        } else {
             cells->setForeground(ColState, QColor(200, 0, 0));
-            ++failed;
-            break;
+            ++m_failed;
         }
         m_progress->setValue(m_progress->value() + 1);
+        if (item.archive || step.elapsed() >= StepMs)
+            break;
     }
+    if (inTransaction)
+        db.commit();
+    m_summary->setText(QStringLiteral("正在导入：%1/%2").arg(m_progress->value()).arg(m_progress->maximum()));
+    if (m_pending.isEmpty() || m_cancelled)
+        importEnded();
+    else
+        QTimer::singleShot(0, this, &BatchImportDialog::importSome);
+}
 
+void BatchImportDialog::importEnded()
+{
     m_running = false;
-    for (QWidget *w : std::initializer_list<QWidget *>{m_list, m_addFiles, m_addFolder, m_allCategory, m_start, m_close})
-        w->setEnabled(true);
+    m_pending.clear();
+    setBusy(false);
+    m_list->setEnabled(true);
+    m_close->setEnabled(true);
     // One reload of the shelf for the whole batch.
-    if (added > 0)
+    if (m_added > 0)
         Q_EMIT shelfChanged();
-    m_summary->setText(QStringLiteral("导入完成：新增 %1 本，跳过 %2 本，失败 %3 本。").arg(added).arg(skipped).arg(failed));
+    m_summary->setText(QStringLiteral("导入完成：新增 %1 本，跳过 %2 本，失败 %3 本。").arg(m_added).arg(m_skipped).arg(m_failed) +
+                       (m_cancelled ? QStringLiteral("（其余已取消）") : QString()));
+    Q_EMIT importFinished();
 }
 
 void BatchImportDialog::updateSummary()
@@ -283,10 +407,12 @@ void BatchImportDialog::updateSummary()
 
 void BatchImportDialog::closeEvent(QCloseEvent *event)
 {
-    // The import loop lets events run; the dialog must outlive it.
+    // The import goes on in steps; the dialog must outlive it. A search just stops.
     if (m_running) {
         event->ignore();
         return;
     }
+    if (m_scanner)
+        m_stopSearch->store(true);
     QDialog::closeEvent(event);
 }

@@ -13,6 +13,9 @@
 #include "library/LibraryDb.h"
 #include "net/AnswerReader.h"
 #include "reader/ReaderPane.h"
+#include "settings/NetworkOptionsBox.h"
+#include "settings/SettingsPane.h"
+#include <QCheckBox>
 #include "reader/Chapters.h"
 #include "reader/ReadingPositionKeeper.h"
 #include "shell/CatalogueUpdates.h"
@@ -228,6 +231,8 @@ private Q_SLOTS:
         const CatalogueEntry big = pane->entries().first();
         QTRY_VERIFY(pane->detailPanel()->showsServedCover());
 
+        // Retried by itself only with "连接中断时自动重试" on.
+        m_window->settings()->networkOptions()->autoRetryBox()->click();
         QSignalSpy done(pane->downloads(), &DownloadQueue::allDownloadsDone);
         QList<int> waits;
         std::function<void()> due; // the row's automatic retry, run when the test says

@@ -154,6 +154,9 @@ private Q_SLOTS:
             GuiSupport::dropFiles(m_window->shelf()->bookList()->viewport(), {folder});
             BatchImportDialog *dialog = m_window->batchImport();
             QVERIFY(dialog);
+            QSignalSpy listed(dialog, &BatchImportDialog::listed);
+            QVERIFY(dialog->isSearching());
+            QVERIFY(listed.wait(20000));
             QTreeWidget *rows = dialog->list();
             QCOMPARE(rows->topLevelItemCount(), 3);
             QCOMPARE(GuiSupport::columnTexts(rows, BatchImportDialog::ColTitle),
@@ -174,7 +177,18 @@ private Q_SLOTS:
             }
             dialog->categoryForAll()->setCurrentIndex(3);
             QTest::keyClick(dialog->categoryForAll(), Qt::Key_Down); // one category for every row
+            QSignalSpy imported(dialog, &BatchImportDialog::importFinished);
+            if (round == 1) { // cancelled before its first step: nothing lands, the rows wait
+                const int before = m_db.shelfPage({}, 1).total;
+                dialog->startImport();
+                dialog->cancel();
+                QVERIFY(imported.wait(20000));
+                QVERIFY(dialog->summary()->text().endsWith(QStringLiteral("（其余已取消）")));
+                QCOMPARE(m_db.shelfPage({}, 1).total, before);
+                imported.clear();
+            }
             QTest::mouseClick(dialog->startButton(), Qt::LeftButton);
+            QVERIFY(round == 2 || imported.wait(20000));
             QCOMPARE(dialog->summary()->text(), round == 1 ? QStringLiteral("导入完成：新增 3 本，跳过 0 本，失败 0 本。")
                                                            : QStringLiteral("没有需要导入的电子书。"));
             QCOMPARE(m_db.shelfPage({}, 1).total, 3);
