@@ -22,7 +22,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <QWheelEvent>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 
@@ -32,21 +32,52 @@ const QColor kSkippedColour(128, 128, 128);
 // One step of the import does this much before the window has its turn again.
 constexpr int StepMs = 20;
 
-// A combo box inside the list: the wheel scrolls the list unless the box was clicked first, so
-// that scrolling past a row never changes its category.
-class CategoryBox : public QComboBox
+// Where a row's book is in m_items, whatever place the title order gives the row.
+constexpr int IndexRole = Qt::UserRole + 1;
+
+// The category cell is text; a click on it opens a box with the categories. No box lives in the
+// list otherwise, so thousands of rows cost nothing to place and the wheel always scrolls.
+class CategoryDelegate : public QStyledItemDelegate
 {
 public:
-    explicit CategoryBox(QWidget *parent) : QComboBox(parent) { setFocusPolicy(Qt::StrongFocus); }
+    using QStyledItemDelegate::QStyledItemDelegate;
 
-protected:
-    void wheelEvent(QWheelEvent *event) override
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &) const override
     {
-        if (hasFocus())
-            QComboBox::wheelEvent(event);
-        else
-            event->ignore();
+        auto *box = new QComboBox(parent);
+        box->addItems(BookCategories());
+        return box;
     }
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override
+    {
+        static_cast<QComboBox *>(editor)->setCurrentText(index.data().toString());
+    }
+    void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override
+    {
+        model->setData(index, static_cast<QComboBox *>(editor)->currentText());
+    }
+};
+
+// A row that stands in pinyin order of its title, books of the same title in the order found.
+class BookRow : public QTreeWidgetItem
+{
+public:
+    BookRow(const QStringList &cells, QCollatorSortKey key, int index)
+        : QTreeWidgetItem(cells), m_key(std::move(key)), m_index(index)
+    {
+        setData(ColumnTitle, IndexRole, index);
+    }
+    bool operator<(const QTreeWidgetItem &other) const override
+    {
+        const auto &row = static_cast<const BookRow &>(other);
+        const int order = m_key.compare(row.m_key);
+        return order != 0 ? order < 0 : m_index < row.m_index;
+    }
+
+private:
+    static constexpr int ColumnTitle = 0;
+    QCollatorSortKey m_key;
+    int m_index;
 };
 
 QString outcomeText(const ImportResult &result)
@@ -91,8 +122,12 @@ BatchImportDialog::BatchImportDialog(AppContext &ctx, Prompter &prompter, QWidge
     m_list->setHeaderLabels({QStringLiteral("书名"), QStringLiteral("作者"), QStringLiteral("类别"),
                              QStringLiteral("文件"), QStringLiteral("状态")});
     m_list->setRootIsDecorated(false);
+    // Every row as high as the first: placing a row's category box then costs nothing, however
+    // many thousands of rows the list holds.
+    m_list->setUniformRowHeights(true);
     m_list->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                             QAbstractItemView::SelectedClicked);
+    m_list->setItemDelegateForColumn(ColCategory, new CategoryDelegate(m_list));
     m_list->setColumnWidth(ColTitle, 200);
     m_list->setColumnWidth(ColAuthor, 90);
     m_list->setColumnWidth(ColCategory, 100);
@@ -132,8 +167,8 @@ BatchImportDialog::BatchImportDialog(AppContext &ctx, Prompter &prompter, QWidge
     connect(m_close, &QPushButton::clicked, this, &QDialog::close);
     connect(m_allCategory, &QComboBox::activated, this, [this](int index) {
         for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
-            if (!m_done[row])
-                categoryBox(row)->setCurrentIndex(index);
+            if (!m_done[indexOfRow(row)])
+                m_list->topLevelItem(row)->setText(ColCategory, m_allCategory->itemText(index));
         }
     });
     auto *drops = new FileDropCatcher(this, [](const QString &path) {
@@ -142,9 +177,15 @@ BatchImportDialog::BatchImportDialog(AppContext &ctx, Prompter &prompter, QWidge
     connect(drops, &FileDropCatcher::dropped, this, &BatchImportDialog::addPaths);
 }
 
-QComboBox *BatchImportDialog::categoryBox(int row) const
+QString BatchImportDialog::category(int row) const
 {
-    return qobject_cast<QComboBox *>(m_list->itemWidget(m_list->topLevelItem(row), ColCategory));
+    const QTreeWidgetItem *item = m_list->topLevelItem(row);
+    return item ? item->text(ColCategory) : QString();
+}
+
+int BatchImportDialog::indexOfRow(int row) const
+{
+    return m_list->topLevelItem(row)->data(ColTitle, IndexRole).toInt();
 }
 
 BatchImportDialog::~BatchImportDialog()
@@ -196,27 +237,16 @@ void BatchImportDialog::startSearch(const QStringList &paths)
 
 void BatchImportDialog::addItems(const QList<LocalImportItem> &items)
 {
-    // Not repainted row by row: a batch goes in as one change.
-    m_list->setUpdatesEnabled(false);
+    // The batch goes in as one change and the list is put in order once.
+    QList<QTreeWidgetItem *> rows;
     for (const LocalImportItem &item : items) {
-        const bool listed = std::any_of(m_items.cbegin(), m_items.cend(), [&](const LocalImportItem &other) {
-            return other.source.compare(item.source, Qt::CaseInsensitive) == 0;
-        });
-        if (listed)
+        if (std::exchange(m_sources[item.source.toLower()], true))
             continue;
-        auto *row = new QTreeWidgetItem({item.title, item.author, QString(), item.source, QString()});
+        const int index = int(m_items.size());
+        const QString category = m_allCategory->currentText();
+        auto *row = new BookRow({item.title, item.author, category, item.source, QString()},
+                                m_titleOrder.sortKey(item.title), index);
         row->setToolTip(ColFile, item.source);
-        // The list stays in pinyin order of the titles read from the file names.
-        const qsizetype at = std::upper_bound(m_items.cbegin(), m_items.cend(), item,
-                                              [this](const LocalImportItem &a, const LocalImportItem &b) {
-                                                  return m_titleOrder.compare(a.title, b.title) < 0;
-                                              }) -
-                             m_items.cbegin();
-        m_list->insertTopLevelItem(int(at), row);
-        auto *category = new CategoryBox(m_list);
-        category->addItems(BookCategories());
-        category->setCurrentIndex(m_allCategory->currentIndex());
-        m_list->setItemWidget(row, ColCategory, category);
         const bool onShelf = !item.onShelfAs.isEmpty() || item.problem != BookFileProblem::None;
         if (onShelf) {
             row->setText(ColState, item.problem != BookFileProblem::None
@@ -224,16 +254,19 @@ void BatchImportDialog::addItems(const QList<LocalImportItem> &items)
                                        : QStringLiteral("已在书架《%1》，跳过").arg(item.onShelfAs));
             for (int c = 0; c < ColumnCount; ++c)
                 row->setForeground(c, kSkippedColour);
-            category->setEnabled(false);
         } else {
             row->setText(ColState, QStringLiteral("待导入"));
             row->setFlags(row->flags() | Qt::ItemIsEditable);
         }
-        m_items.insert(at, item);
-        m_done.insert(at, onShelf);
+        m_items.append(item);
+        m_done.append(onShelf);
+        rows.append(row);
         ++m_foundBySearch;
     }
-    m_list->setUpdatesEnabled(true);
+    if (!rows.isEmpty()) {
+        m_list->addTopLevelItems(rows);
+        m_list->sortItems(ColTitle, Qt::AscendingOrder);
+    }
     m_summary->setText(QStringLiteral("正在查找电子书…已找到 %1 本").arg(m_items.size()));
 }
 
@@ -298,7 +331,7 @@ void BatchImportDialog::pickFolder()
 
 LocalImportItem BatchImportDialog::itemAt(int row) const
 {
-    LocalImportItem item = m_items[row];
+    LocalImportItem item = m_items[indexOfRow(row)];
     const QTreeWidgetItem *cells = m_list->topLevelItem(row);
     const TitleAuthor named = TitleAuthorFromFileName(QFileInfo(item.source).fileName());
     item.title = cells->text(ColTitle).trimmed();
@@ -307,7 +340,7 @@ LocalImportItem BatchImportDialog::itemAt(int row) const
     item.author = cells->text(ColAuthor).trimmed();
     if (item.author.isEmpty())
         item.author = QStringLiteral("佚名");
-    item.category = categoryBox(row)->currentText();
+    item.category = cells->text(ColCategory);
     return item;
 }
 
@@ -316,8 +349,8 @@ void BatchImportDialog::startImport()
     if (m_running || m_scanner)
         return;
     m_pending.clear();
-    for (int row = 0; row < m_items.size(); ++row) {
-        if (!m_done[row])
+    for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
+        if (!m_done[indexOfRow(row)])
             m_pending << row;
     }
     if (m_pending.isEmpty()) {
@@ -361,8 +394,7 @@ void BatchImportDialog::importSome()
         m_pending.removeFirst();
         cells->setText(ColState, outcomeText(result));
         cells->setFlags(cells->flags() & ~Qt::ItemIsEditable);
-        categoryBox(row)->setEnabled(false);
-        m_done[row] = true;
+        m_done[indexOfRow(row)] = true;
         if (result.outcome == ImportResult::Outcome::Added) {
             ++m_added;
         } else if (result.outcome == ImportResult::Outcome::AlreadyOnShelf) {

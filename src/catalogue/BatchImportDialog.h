@@ -51,7 +51,8 @@ public:
 
     QTreeWidget *list() const { return m_list; }
     QComboBox *categoryForAll() const { return m_allCategory; }
-    QComboBox *categoryBox(int row) const;
+    // The category of a list row, as the row's cell holds it.
+    QString category(int row) const;
     QPushButton *startButton() const { return m_start; }
     QPushButton *cancelButton() const { return m_cancel; }
     QProgressBar *progressBar() const { return m_progress; }
@@ -67,6 +68,7 @@ protected:
 
 private:
     LocalImportItem itemAt(int row) const;
+    int indexOfRow(int row) const;
     void updateSummary();
     void startSearch(const QStringList &paths);
     void addItems(const QList<LocalImportItem> &items);
@@ -78,8 +80,10 @@ private:
     AppContext &m_ctx;
     Prompter &m_prompter;
     QCollator m_titleOrder{QLocale(QLocale::Chinese, QLocale::China)};
-    QList<LocalImportItem> m_items; // one per list row
-    QList<bool> m_done;             // the row needs nothing more: imported, skipped or on the shelf
+    // One per list row in the order found; a row knows its index (indexOfRow).
+    QList<LocalImportItem> m_items;
+    QList<bool> m_done; // the book needs nothing more: imported, skipped or on the shelf
+    QHash<QString, bool> m_sources; // every file listed, in lower case
     bool m_running = false;
     // The search: its thread, its stop flag, and paths dropped while it ran.
     QThread *m_scanner = nullptr;

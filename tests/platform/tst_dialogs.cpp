@@ -100,7 +100,7 @@ private Q_SLOTS:
             QTRY_COMPARE(latin(), dialog->fileMode() == QFileDialog::Directory ? u"|3"_s : u"|6"_s);
             // The size and type columns show their texts whole ("纯文本文档", not "纯…档").
             for (const int column : {1, 2})
-                QTRY_VERIFY2(view->columnWidth(column) >= view->sizeHintForColumn(column), qPrintable(QString::number(column)));
+                QTRY_VERIFY2(view->columnWidth(column) >= static_cast<QAbstractItemView *>(view)->sizeHintForColumn(column), qPrintable(QString::number(column)));
         }
     }
 
