@@ -111,8 +111,8 @@ int main(int argc, char **argv)
 
     std::printf("files: %d, listed: %d rows\n", files, dialog->list()->topLevelItemCount());
     std::printf("listing: %lld ms, longest stall of the window thread %lld ms\n", listMs, listStall);
-    std::printf("import:  %lld ms, longest stall of the window thread %lld ms, on the shelf: %d\n", importMs,
-                importStall, db.shelfPage({}, 1).total);
+    std::printf("import:  %lld ms, longest stall of the window thread %lld ms, on the shelf: %lld\n", importMs,
+                importStall, qint64(db.shelfPage({}, 1).total));
     std::printf("goal: every stall <= 50 ms: %s\n", std::max(listStall, importStall) <= 50 ? "met" : "NOT met");
     delete dialog;
     return 0;

@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -26,11 +27,18 @@
 
 #include <algorithm>
 
+// What the search has found and the window's thread has not yet listed.
+struct BatchImportDialog::FoundBox
+{
+    QMutex mutex;
+    QList<LocalImportItem> items;
+};
+
 namespace {
 
 const QColor kSkippedColour(128, 128, 128);
 // One step of the import does this much before the window has its turn again.
-constexpr int StepMs = 20;
+constexpr int StepMs = 10;
 
 // Where a row's book is in m_items, whatever place the title order gives the row.
 constexpr int IndexRole = Qt::UserRole + 1;
@@ -216,19 +224,26 @@ void BatchImportDialog::startSearch(const QStringList &paths)
     scan.downloadFolder = m_ctx.downloadFolder;
     scan.shelfTitles = ShelfTitlesByPath(*m_ctx.db);
     scan.stop = [stop = m_stopSearch] { return stop->load(); };
-    // Each batch is handed to the window's thread; once the dialog is gone nothing arrives.
-    scan.found = [dialog = QPointer<BatchImportDialog>(this), stop = m_stopSearch](const QList<LocalImportItem> &items) {
-        QMetaObject::invokeMethod(
-            dialog.data(),
-            [dialog, stop, items] {
-                if (dialog && !stop->load())
-                    dialog->addItems(items);
-            },
-            Qt::QueuedConnection);
+    // The books found wait in a box that the window's thread empties a few hundred at a time,
+    // one turn of its event loop each, however fast the search fills it.
+    m_found = std::make_shared<FoundBox>();
+    m_searchOver = false;
+    scan.found = [dialog = QPointer<BatchImportDialog>(this), box = m_found](const QList<LocalImportItem> &items) {
+        bool wasEmpty = false;
+        {
+            const QMutexLocker lock(&box->mutex);
+            wasEmpty = box->items.isEmpty();
+            box->items += items;
+        }
+        if (wasEmpty)
+            QMetaObject::invokeMethod(dialog.data(), [dialog] { if (dialog) dialog->takeFound(); }, Qt::QueuedConnection);
     };
     m_scanner = QThread::create([scan] { ScanLocalBooks(scan); });
     // Queued after every batch the search handed over, so the rows are all in when it comes.
-    connect(m_scanner, &QThread::finished, this, &BatchImportDialog::searchEnded, Qt::QueuedConnection);
+    connect(m_scanner, &QThread::finished, this, [this] {
+        m_searchOver = true;
+        takeFound();
+    }, Qt::QueuedConnection);
     setBusy(true);
     m_progress->setRange(0, 0);
     m_summary->setText(QStringLiteral("正在查找电子书…"));
@@ -268,6 +283,27 @@ void BatchImportDialog::addItems(const QList<LocalImportItem> &items)
         m_list->sortItems(ColTitle, Qt::AscendingOrder);
     }
     m_summary->setText(QStringLiteral("正在查找电子书…已找到 %1 本").arg(m_items.size()));
+}
+
+void BatchImportDialog::takeFound()
+{
+    if (!m_scanner)
+        return;
+    constexpr qsizetype TurnItems = 100;
+    QList<LocalImportItem> items;
+    bool more = false;
+    {
+        const QMutexLocker lock(&m_found->mutex);
+        items = m_found->items.mid(0, TurnItems);
+        m_found->items.remove(0, items.size());
+        more = !m_found->items.isEmpty();
+    }
+    if (!m_stopSearch->load())
+        addItems(items);
+    if (more)
+        QTimer::singleShot(0, this, &BatchImportDialog::takeFound);
+    else if (m_searchOver)
+        searchEnded();
 }
 
 void BatchImportDialog::searchEnded()

@@ -72,6 +72,7 @@ private:
     void updateSummary();
     void startSearch(const QStringList &paths);
     void addItems(const QList<LocalImportItem> &items);
+    void takeFound();
     void searchEnded();
     void importSome();
     void importEnded();
@@ -90,6 +91,9 @@ private:
     std::shared_ptr<std::atomic_bool> m_stopSearch;
     QStringList m_waitingPaths;
     int m_foundBySearch = 0;
+    struct FoundBox;
+    std::shared_ptr<FoundBox> m_found;
+    bool m_searchOver = false; // the thread has ended; what it found may still be in the box
     // The import: rows still to do, and what became of those done.
     QList<int> m_pending;
     int m_added = 0;

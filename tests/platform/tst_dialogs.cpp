@@ -83,7 +83,7 @@ private Q_SLOTS:
     void detailColumnsAreChinese()
     {
         QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkdir(u"子目录"_s) && TestSupport::writeFile(dir.filePath(u"一.txt"_s), QByteArray(210000, 'x')));
+        QVERIFY(QDir(dir.path()).mkdir(u"子目录"_s) && TestSupport::writeFile(dir.filePath(u"一.txt"_s), "x"));
         for (QFileDialog *made : {WidgetPrompter::createOpenFileDialog(nullptr, {}, u"文本文件(*.txt)|*.txt"_s, dir.path()),
                                   WidgetPrompter::createFolderDialog(nullptr, {}, dir.path())}) {
             std::unique_ptr<QFileDialog> dialog(made);
