@@ -13,33 +13,79 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <QWheelEvent>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
+
+// What the search has found and the window's thread has not yet listed.
+struct BatchImportDialog::FoundBox
+{
+    QMutex mutex;
+    QList<LocalImportItem> items;
+};
 
 namespace {
 
 const QColor kSkippedColour(128, 128, 128);
+// One step of the import does this much before the window has its turn again.
+constexpr int StepMs = 10;
 
-// A combo box inside the list: the wheel scrolls the list unless the box was clicked first, so
-// that scrolling past a row never changes its category.
-class CategoryBox : public QComboBox
+// Where a row's book is in m_items, whatever place the title order gives the row.
+constexpr int IndexRole = Qt::UserRole + 1;
+
+// The category cell is text; a click on it opens a box with the categories. No box lives in the
+// list otherwise, so thousands of rows cost nothing to place and the wheel always scrolls.
+class CategoryDelegate : public QStyledItemDelegate
 {
 public:
-    explicit CategoryBox(QWidget *parent) : QComboBox(parent) { setFocusPolicy(Qt::StrongFocus); }
+    using QStyledItemDelegate::QStyledItemDelegate;
 
-protected:
-    void wheelEvent(QWheelEvent *event) override
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &) const override
     {
-        if (hasFocus())
-            QComboBox::wheelEvent(event);
-        else
-            event->ignore();
+        auto *box = new QComboBox(parent);
+        box->addItems(BookCategories());
+        return box;
     }
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override
+    {
+        static_cast<QComboBox *>(editor)->setCurrentText(index.data().toString());
+    }
+    void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override
+    {
+        model->setData(index, static_cast<QComboBox *>(editor)->currentText());
+    }
+};
+
+// A row that stands in pinyin order of its title, books of the same title in the order found.
+class BookRow : public QTreeWidgetItem
+{
+public:
+    BookRow(const QStringList &cells, QCollatorSortKey key, int index)
+        : QTreeWidgetItem(cells), m_key(std::move(key)), m_index(index)
+    {
+        setData(ColumnTitle, IndexRole, index);
+    }
+    bool operator<(const QTreeWidgetItem &other) const override
+    {
+        const auto &row = static_cast<const BookRow &>(other);
+        const int order = m_key.compare(row.m_key);
+        return order != 0 ? order < 0 : m_index < row.m_index;
+    }
+
+private:
+    static constexpr int ColumnTitle = 0;
+    QCollatorSortKey m_key;
+    int m_index;
 };
 
 QString outcomeText(const ImportResult &result)
@@ -84,8 +130,12 @@ BatchImportDialog::BatchImportDialog(AppContext &ctx, Prompter &prompter, QWidge
     m_list->setHeaderLabels({QStringLiteral("书名"), QStringLiteral("作者"), QStringLiteral("类别"),
                              QStringLiteral("文件"), QStringLiteral("状态")});
     m_list->setRootIsDecorated(false);
+    // Every row as high as the first: placing a row's category box then costs nothing, however
+    // many thousands of rows the list holds.
+    m_list->setUniformRowHeights(true);
     m_list->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                             QAbstractItemView::SelectedClicked);
+    m_list->setItemDelegateForColumn(ColCategory, new CategoryDelegate(m_list));
     m_list->setColumnWidth(ColTitle, 200);
     m_list->setColumnWidth(ColAuthor, 90);
     m_list->setColumnWidth(ColCategory, 100);
@@ -95,6 +145,8 @@ BatchImportDialog::BatchImportDialog(AppContext &ctx, Prompter &prompter, QWidge
     m_progress->setValue(0);
     m_summary = new QLabel(this);
     m_start = new QPushButton(QStringLiteral("开始导入"), this);
+    m_cancel = new QPushButton(QStringLiteral("取消"), this);
+    m_cancel->setEnabled(false);
     m_close = new QPushButton(QStringLiteral("关闭"), this);
 
     auto *top = new QHBoxLayout;
@@ -107,6 +159,7 @@ BatchImportDialog::BatchImportDialog(AppContext &ctx, Prompter &prompter, QWidge
     auto *bottom = new QHBoxLayout;
     bottom->addWidget(m_summary, 1);
     bottom->addWidget(m_start);
+    bottom->addWidget(m_cancel);
     bottom->addWidget(m_close);
     auto *column = new QVBoxLayout(this);
     column->addLayout(top);
@@ -118,11 +171,12 @@ BatchImportDialog::BatchImportDialog(AppContext &ctx, Prompter &prompter, QWidge
     connect(m_addFiles, &QPushButton::clicked, this, &BatchImportDialog::pickFiles);
     connect(m_addFolder, &QPushButton::clicked, this, &BatchImportDialog::pickFolder);
     connect(m_start, &QPushButton::clicked, this, &BatchImportDialog::startImport);
+    connect(m_cancel, &QPushButton::clicked, this, &BatchImportDialog::cancel);
     connect(m_close, &QPushButton::clicked, this, &QDialog::close);
     connect(m_allCategory, &QComboBox::activated, this, [this](int index) {
         for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
-            if (!m_done[row])
-                categoryBox(row)->setCurrentIndex(index);
+            if (!m_done[indexOfRow(row)])
+                m_list->topLevelItem(row)->setText(ColCategory, m_allCategory->itemText(index));
         }
     });
     auto *drops = new FileDropCatcher(this, [](const QString &path) {
@@ -131,35 +185,83 @@ BatchImportDialog::BatchImportDialog(AppContext &ctx, Prompter &prompter, QWidge
     connect(drops, &FileDropCatcher::dropped, this, &BatchImportDialog::addPaths);
 }
 
-QComboBox *BatchImportDialog::categoryBox(int row) const
+QString BatchImportDialog::category(int row) const
 {
-    return qobject_cast<QComboBox *>(m_list->itemWidget(m_list->topLevelItem(row), ColCategory));
+    const QTreeWidgetItem *item = m_list->topLevelItem(row);
+    return item ? item->text(ColCategory) : QString();
+}
+
+int BatchImportDialog::indexOfRow(int row) const
+{
+    return m_list->topLevelItem(row)->data(ColTitle, IndexRole).toInt();
+}
+
+BatchImportDialog::~BatchImportDialog()
+{
+    if (m_scanner) {
+        m_stopSearch->store(true);
+        m_scanner->wait();
+    }
 }
 
 void BatchImportDialog::addPaths(const QStringList &paths)
 {
-    if (m_running)
+    if (m_running || paths.isEmpty())
         return;
-    int added = 0;
-    for (const LocalImportItem &item : CollectLocalBooks(*m_ctx.db, paths, m_ctx.downloadFolder)) {
-        const bool listed = std::any_of(m_items.cbegin(), m_items.cend(), [&](const LocalImportItem &other) {
-            return other.source.compare(item.source, Qt::CaseInsensitive) == 0;
-        });
-        if (listed)
+    if (m_scanner) {
+        m_waitingPaths += paths;
+        return;
+    }
+    startSearch(paths);
+}
+
+void BatchImportDialog::startSearch(const QStringList &paths)
+{
+    m_stopSearch = std::make_shared<std::atomic_bool>(false);
+    m_foundBySearch = 0;
+    LocalBookScan scan;
+    scan.paths = paths;
+    scan.downloadFolder = m_ctx.downloadFolder;
+    scan.shelfTitles = ShelfTitlesByPath(*m_ctx.db);
+    scan.stop = [stop = m_stopSearch] { return stop->load(); };
+    // The books found wait in a box that the window's thread empties a few hundred at a time,
+    // one turn of its event loop each, however fast the search fills it.
+    m_found = std::make_shared<FoundBox>();
+    m_searchOver = false;
+    scan.found = [dialog = QPointer<BatchImportDialog>(this), box = m_found](const QList<LocalImportItem> &items) {
+        bool wasEmpty = false;
+        {
+            const QMutexLocker lock(&box->mutex);
+            wasEmpty = box->items.isEmpty();
+            box->items += items;
+        }
+        if (wasEmpty)
+            QMetaObject::invokeMethod(dialog.data(), [dialog] { if (dialog) dialog->takeFound(); }, Qt::QueuedConnection);
+    };
+    m_scanner = QThread::create([scan] { ScanLocalBooks(scan); });
+    // Queued after every batch the search handed over, so the rows are all in when it comes.
+    connect(m_scanner, &QThread::finished, this, [this] {
+        m_searchOver = true;
+        takeFound();
+    }, Qt::QueuedConnection);
+    setBusy(true);
+    m_progress->setRange(0, 0);
+    m_summary->setText(QStringLiteral("正在查找电子书…"));
+    m_scanner->start();
+}
+
+void BatchImportDialog::addItems(const QList<LocalImportItem> &items)
+{
+    // The batch goes in as one change and the list is put in order once.
+    QList<QTreeWidgetItem *> rows;
+    for (const LocalImportItem &item : items) {
+        if (std::exchange(m_sources[item.source.toLower()], true))
             continue;
-        auto *row = new QTreeWidgetItem({item.title, item.author, QString(), item.source, QString()});
+        const int index = int(m_items.size());
+        const QString category = m_allCategory->currentText();
+        auto *row = new BookRow({item.title, item.author, category, item.source, QString()},
+                                m_titleOrder.sortKey(item.title), index);
         row->setToolTip(ColFile, item.source);
-        // The list stays in pinyin order of the titles read from the file names.
-        const qsizetype at = std::upper_bound(m_items.cbegin(), m_items.cend(), item,
-                                              [this](const LocalImportItem &a, const LocalImportItem &b) {
-                                                  return m_titleOrder.compare(a.title, b.title) < 0;
-                                              }) -
-                             m_items.cbegin();
-        m_list->insertTopLevelItem(int(at), row);
-        auto *category = new CategoryBox(m_list);
-        category->addItems(BookCategories());
-        category->setCurrentIndex(m_allCategory->currentIndex());
-        m_list->setItemWidget(row, ColCategory, category);
         const bool onShelf = !item.onShelfAs.isEmpty() || item.problem != BookFileProblem::None;
         if (onShelf) {
             row->setText(ColState, item.problem != BookFileProblem::None
@@ -167,18 +269,77 @@ void BatchImportDialog::addPaths(const QStringList &paths)
                                        : QStringLiteral("已在书架《%1》，跳过").arg(item.onShelfAs));
             for (int c = 0; c < ColumnCount; ++c)
                 row->setForeground(c, kSkippedColour);
-            category->setEnabled(false);
         } else {
             row->setText(ColState, QStringLiteral("待导入"));
             row->setFlags(row->flags() | Qt::ItemIsEditable);
         }
-        m_items.insert(at, item);
-        m_done.insert(at, onShelf);
-        ++added;
+        m_items.append(item);
+        m_done.append(onShelf);
+        rows.append(row);
+        ++m_foundBySearch;
     }
+    if (!rows.isEmpty()) {
+        m_list->addTopLevelItems(rows);
+        m_list->sortItems(ColTitle, Qt::AscendingOrder);
+    }
+    m_summary->setText(QStringLiteral("正在查找电子书…已找到 %1 本").arg(m_items.size()));
+}
+
+void BatchImportDialog::takeFound()
+{
+    if (!m_scanner)
+        return;
+    constexpr qsizetype TurnItems = 100;
+    QList<LocalImportItem> items;
+    bool more = false;
+    {
+        const QMutexLocker lock(&m_found->mutex);
+        items = m_found->items.mid(0, TurnItems);
+        m_found->items.remove(0, items.size());
+        more = !m_found->items.isEmpty();
+    }
+    if (!m_stopSearch->load())
+        addItems(items);
+    if (more)
+        QTimer::singleShot(0, this, &BatchImportDialog::takeFound);
+    else if (m_searchOver)
+        searchEnded();
+}
+
+void BatchImportDialog::searchEnded()
+{
+    const bool stopped = m_stopSearch->load();
+    m_scanner->deleteLater();
+    m_scanner = nullptr;
+    if (!stopped && !m_waitingPaths.isEmpty()) {
+        startSearch(std::exchange(m_waitingPaths, {}));
+        return;
+    }
+    m_waitingPaths.clear();
+    setBusy(false);
+    m_progress->setRange(0, 1);
+    m_progress->setValue(0);
     updateSummary();
-    if (added == 0 && !paths.isEmpty())
+    if (stopped)
+        m_summary->setText(m_summary->text() + QStringLiteral("（查找已取消）"));
+    else if (m_foundBySearch == 0)
         m_summary->setText(QStringLiteral("没有找到新的TXT文件或压缩包。"));
+    Q_EMIT listed();
+}
+
+void BatchImportDialog::cancel()
+{
+    if (m_scanner)
+        m_stopSearch->store(true);
+    if (m_running)
+        m_cancelled = true;
+}
+
+void BatchImportDialog::setBusy(bool busy)
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{m_addFiles, m_addFolder, m_allCategory, m_start})
+        w->setEnabled(!busy);
+    m_cancel->setEnabled(busy);
 }
 
 void BatchImportDialog::pickFiles()
@@ -206,7 +367,7 @@ void BatchImportDialog::pickFolder()
 
 LocalImportItem BatchImportDialog::itemAt(int row) const
 {
-    LocalImportItem item = m_items[row];
+    LocalImportItem item = m_items[indexOfRow(row)];
     const QTreeWidgetItem *cells = m_list->topLevelItem(row);
     const TitleAuthor named = TitleAuthorFromFileName(QFileInfo(item.source).fileName());
     item.title = cells->text(ColTitle).trimmed();
@@ -215,64 +376,95 @@ LocalImportItem BatchImportDialog::itemAt(int row) const
     item.author = cells->text(ColAuthor).trimmed();
     if (item.author.isEmpty())
         item.author = QStringLiteral("佚名");
-    item.category = categoryBox(row)->currentText();
+    item.category = cells->text(ColCategory);
     return item;
 }
 
 void BatchImportDialog::startImport()
 {
-    QList<int> pending;
-    for (int row = 0; row < m_items.size(); ++row) {
-        if (!m_done[row])
-            pending << row;
+    if (m_running || m_scanner)
+        return;
+    m_pending.clear();
+    for (int row = 0; row < m_list->topLevelItemCount(); ++row) {
+        if (!m_done[indexOfRow(row)])
+            m_pending << row;
     }
-    if (m_running || pending.isEmpty()) {
-        if (!m_running)
-            m_summary->setText(QStringLiteral("没有需要导入的电子书。"));
+    if (m_pending.isEmpty()) {
+        m_summary->setText(QStringLiteral("没有需要导入的电子书。"));
         return;
     }
     m_running = true;
-    for (QWidget *w : std::initializer_list<QWidget *>{m_list, m_addFiles, m_addFolder, m_allCategory, m_start, m_close})
-        w->setEnabled(false);
-    m_progress->setRange(0, int(pending.size()));
+    m_cancelled = false;
+    m_added = m_skipped = m_failed = 0;
+    setBusy(true);
+    m_list->setEnabled(false);
+    m_close->setEnabled(false);
+    m_progress->setRange(0, int(m_pending.size()));
     m_progress->setValue(0);
+    QTimer::singleShot(0, this, &BatchImportDialog::importSome);
+}
 
-    const auto yield = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
-    int added = 0, skipped = 0, failed = 0;
-    for (const int row : std::as_const(pending)) {
-        QTreeWidgetItem *cells = m_list->topLevelItem(row);
+// Text files go onto the shelf in one transaction per step; an archive takes a step of its own
+// and is unpacked on a worker thread while the window goes on.
+void BatchImportDialog::importSome()
+{
+    QSqlDatabase db = m_ctx.db->connection().db();
+    QElapsedTimer step;
+    step.start();
+    bool inTransaction = false;
+    while (!m_pending.isEmpty() && !m_cancelled) {
+        const int row = m_pending.first();
         const LocalImportItem item = itemAt(row);
-        cells->setText(ColState, QStringLiteral("正在导入…"));
-        m_list->scrollToItem(cells);
-        yield();
-        const ImportResult result =
-            ImportLocalBook(*m_ctx.db, item, m_ctx.downloadFolder, QEventLoop::ExcludeUserInputEvents);
+        if (item.archive && inTransaction)
+            break;
+        QTreeWidgetItem *cells = m_list->topLevelItem(row);
+        std::optional<QEventLoop::ProcessEventsFlags> keepHandling;
+        if (item.archive) {
+            cells->setText(ColState, QStringLiteral("正在导入…"));
+            m_list->scrollToItem(cells);
+            keepHandling = QEventLoop::AllEvents;
+        } else if (!inTransaction) {
+            inTransaction = db.transaction();
+        }
+        const ImportResult result = ImportLocalBook(*m_ctx.db, item, m_ctx.downloadFolder, keepHandling);
+        m_pending.removeFirst();
         cells->setText(ColState, outcomeText(result));
         cells->setFlags(cells->flags() & ~Qt::ItemIsEditable);
-        categoryBox(row)->setEnabled(false);
-        m_done[row] = true;
-        switch (result.outcome) {
-        case ImportResult::Outcome::Added:
-            ++added;
-            break;
-        case ImportResult::Outcome::AlreadyOnShelf:
-            ++skipped;
-            break;
-        default:
+        m_done[indexOfRow(row)] = true;
+        if (result.outcome == ImportResult::Outcome::Added) {
+            ++m_added;
+        } else if (result.outcome == ImportResult::Outcome::AlreadyOnShelf) {
+            ++m_skipped;
+        } else {
             cells->setForeground(ColState, QColor(200, 0, 0));
-            ++failed;
-            break;
+            ++m_failed;
         }
         m_progress->setValue(m_progress->value() + 1);
+        if (item.archive || step.elapsed() >= StepMs)
+            break;
     }
+    if (inTransaction)
+        db.commit();
+    m_summary->setText(QStringLiteral("正在导入：%1/%2").arg(m_progress->value()).arg(m_progress->maximum()));
+    if (m_pending.isEmpty() || m_cancelled)
+        importEnded();
+    else
+        QTimer::singleShot(0, this, &BatchImportDialog::importSome);
+}
 
+void BatchImportDialog::importEnded()
+{
     m_running = false;
-    for (QWidget *w : std::initializer_list<QWidget *>{m_list, m_addFiles, m_addFolder, m_allCategory, m_start, m_close})
-        w->setEnabled(true);
+    m_pending.clear();
+    setBusy(false);
+    m_list->setEnabled(true);
+    m_close->setEnabled(true);
     // One reload of the shelf for the whole batch.
-    if (added > 0)
+    if (m_added > 0)
         Q_EMIT shelfChanged();
-    m_summary->setText(QStringLiteral("导入完成：新增 %1 本，跳过 %2 本，失败 %3 本。").arg(added).arg(skipped).arg(failed));
+    m_summary->setText(QStringLiteral("导入完成：新增 %1 本，跳过 %2 本，失败 %3 本。").arg(m_added).arg(m_skipped).arg(m_failed) +
+                       (m_cancelled ? QStringLiteral("（其余已取消）") : QString()));
+    Q_EMIT importFinished();
 }
 
 void BatchImportDialog::updateSummary()
@@ -283,10 +475,12 @@ void BatchImportDialog::updateSummary()
 
 void BatchImportDialog::closeEvent(QCloseEvent *event)
 {
-    // The import loop lets events run; the dialog must outlive it.
+    // The import goes on in steps; the dialog must outlive it. A search just stops.
     if (m_running) {
         event->ignore();
         return;
     }
+    if (m_scanner)
+        m_stopSearch->store(true);
     QDialog::closeEvent(event);
 }

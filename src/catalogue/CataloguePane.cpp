@@ -1,5 +1,6 @@
 #include "catalogue/CataloguePane.h"
 
+#include "catalogue/CatalogueBookList.h"
 #include "catalogue/CatalogueDetailPanel.h"
 #include "catalogue/CatalogueNavigation.h"
 #include "catalogue/DownloadList.h"
@@ -13,7 +14,6 @@
 #include "library/LibraryDb.h"
 #include "startup/AppContext.h"
 
-#include <QCollator>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -28,53 +28,10 @@
 
 namespace {
 
-enum Column { ColId, ColClass, ColName, ColAuthor, ColStatue, ColTime, ColSize, ColAction, ColUrl };
-
-// Where a row's entry sits in the answer, whatever order a header click put the rows in.
-constexpr int EntryRole = Qt::UserRole + 1;
-constexpr int SortRole = Qt::UserRole + 2;
 // The detail panel's width when first opened.
 constexpr int DetailWidthTwips = 2700;
 // Library option: "1" while the detail panel is open.
 const QString kDetailOption = QStringLiteral("CatalogueDetailOpen");
-
-// A catalogue row that sorts by its entry's sort key rather than by the text shown.
-class CatalogueItem : public QTreeWidgetItem
-{
-public:
-    CatalogueItem(const CatalogueEntry &entry, int index) : QTreeWidgetItem(entry.cells())
-    {
-        setData(ColId, EntryRole, index);
-        for (int c = ColId; c <= ColUrl; ++c)
-            setData(c, SortRole, entry.sortKey(c));
-    }
-    bool operator<(const QTreeWidgetItem &other) const override
-    {
-        const int c = treeWidget() ? treeWidget()->sortColumn() : ColId;
-        const QVariant mine = data(c, SortRole);
-        const QVariant theirs = other.data(c, SortRole);
-        // Titles, authors and categories in pinyin order, as a Chinese reader looks for them.
-        if (mine.typeId() == QMetaType::QString && theirs.typeId() == QMetaType::QString)
-            return pinyinOrder().compare(mine.toString(), theirs.toString()) < 0;
-        return QVariant::compare(mine, theirs) == QPartialOrdering::Less;
-    }
-
-private:
-    static const QCollator &pinyinOrder()
-    {
-        static const QCollator collator = [] {
-            QCollator c(QLocale(QLocale::Chinese, QLocale::China));
-            c.setNumericMode(true);
-            return c;
-        }();
-        return collator;
-    }
-};
-
-QColor rgb(unsigned value)
-{
-    return QColor::fromRgb(QRgb(value));
-}
 
 const QString kShowPanelTip = QStringLiteral("显示下载面版");
 const QString kHidePanelTip = QStringLiteral("隐藏下载面版");
@@ -123,28 +80,9 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     m_listArea = new QSplitter(Qt::Horizontal, this);
     m_listArea->setObjectName(QStringLiteral("NetListArea"));
     m_listArea->setChildrenCollapsible(false);
-    m_list = new QTreeWidget(m_listArea);
-    m_list->setObjectName(QStringLiteral("NetBookList"));
-    m_list->setRootIsDecorated(false);
-    m_list->setUniformRowHeights(true);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->setHeaderLabels(CatalogueEntry::columnCaptions());
-    m_list->setColumnWidth(ColId, 50);
-    m_list->setColumnWidth(ColClass, 70);
-    m_list->setColumnWidth(ColName, 200);
-    m_list->setColumnWidth(ColAuthor, 90);
-    m_list->setColumnWidth(ColStatue, 50);
-    m_list->setColumnWidth(ColTime, 80);
-    m_list->setColumnWidth(ColSize, 70);
-    m_list->setColumnWidth(ColAction, 70);
-    m_list->header()->setStretchLastSection(true);
-    m_list->setMouseTracking(true);
+    m_list = new CatalogueBookList(m_listArea);
     m_list->installEventFilter(this);
-    connect(m_list, &QTreeWidget::itemEntered, this, [this](QTreeWidgetItem *item) { showRowToolTip(item); });
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { downloadSelected(); });
-    // Header clicks sort the page on screen; a new page comes in the server's order.
-    m_list->header()->setSectionsClickable(true);
-    connect(m_list->header(), &QHeaderView::sectionClicked, this, &CataloguePane::sortBy);
 
     m_detail = new CatalogueDetailPanel(m_listArea, manager);
     m_listArea->addWidget(m_list);
@@ -215,6 +153,8 @@ CataloguePane::CataloguePane(AppContext &ctx, Prompter &prompter, QWidget *paren
     m_downloads->controls()->hide();
     SetTwips(m_downloads, 0, 4000, 9000, 1750);
     m_downloads->hide();
+    // Downloads the last run left unfinished wait, paused, in the list.
+    m_queue->restoreUnfinished();
 }
 
 CataloguePane::~CataloguePane() = default;
@@ -375,51 +315,14 @@ void CataloguePane::onAnswer(const HttpResult &result, const CatalogueAnswer &an
 void CataloguePane::fillList(const QList<CatalogueEntry> &entries)
 {
     m_entries = entries;
-    m_list->clear();
-    m_list->header()->setSortIndicatorShown(false);
-    m_sortColumn = -1;
-    QList<QTreeWidgetItem *> items;
-    items.reserve(entries.size());
-    for (int i = 0; i < entries.size(); ++i) {
-        auto *item = new CatalogueItem(entries[i], i);
-        item->setForeground(ColName, rgb(TitleCellColor));
-        item->setForeground(ColAction, rgb(DownloadCellColor));
-        items.append(item);
-    }
-    m_list->addTopLevelItems(items);
-    if (!items.isEmpty())
-        m_list->setCurrentItem(items.first());
-    else
+    m_list->fill(entries);
+    if (entries.isEmpty())
         showSelectedDetail();
-}
-
-void CataloguePane::sortBy(int column)
-{
-    // The order is the pane's own: by the time the click arrives the header may have flipped its
-    // arrow already, and reading it back would flip the order twice.
-    const Qt::SortOrder order =
-        m_sortColumn == column && m_sortOrder == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
-    m_sortColumn = column;
-    m_sortOrder = order;
-    QHeaderView *header = m_list->header();
-    header->setSortIndicatorShown(true);
-    header->setSortIndicator(column, order);
-    m_list->sortItems(column, order);
-    if (QTreeWidgetItem *current = m_list->currentItem())
-        m_list->scrollToItem(current);
 }
 
 int CataloguePane::selectedEntry() const
 {
-    const QTreeWidgetItem *item = m_list->currentItem();
-    const int row = item ? item->data(ColId, EntryRole).toInt() : -1;
-    return item && row >= 0 && row < m_entries.size() ? row : -1;
-}
-
-void CataloguePane::showRowToolTip(QTreeWidgetItem *item)
-{
-    if (item)
-        m_list->setToolTip(CatalogueRowToolTip(item->text(ColName), item->text(ColStatue)));
+    return m_list->selectedEntry();
 }
 
 void CataloguePane::downloadSelected()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/CatalogueBookList.h"
 #include "catalogue/CatalogueProtocol.h"
 #include "catalogue/DownloadList.h"
 
@@ -106,9 +107,7 @@ private:
     void follow(const PageStep &step);
     void onAnswer(const HttpResult &result, const CatalogueAnswer &answer);
     void fillList(const QList<CatalogueEntry> &entries);
-    void showRowToolTip(QTreeWidgetItem *item);
     void showSelectedDetail();
-    void sortBy(int column);
     int selectedEntry() const; // index into m_entries, -1 when none
     void tell(const QString &message);
 
@@ -120,8 +119,6 @@ private:
     CatalogueQuery m_query;
     CataloguePaging m_paging;
     QList<CatalogueEntry> m_entries;
-    int m_sortColumn = -1; // the page on screen is in the server's order
-    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     bool m_downloadPanelVisible = false;
     bool m_firstVisit = true;
 
@@ -130,7 +127,7 @@ private:
     // The list and the detail panel share the list's place; with the panel closed the list has
     // all of it.
     QSplitter *m_listArea;
-    QTreeWidget *m_list;
+    CatalogueBookList *m_list;
     QToolButton *m_detailToggle;
     int m_detailWidth; // pixels, as the user last left it
     QWidget *m_pagingBar;

@@ -1,124 +1,17 @@
 #include "catalogue/DownloadQueue.h"
 
+#include "catalogue/DownloadStore.h"
+#include "catalogue/WriteFailure.h"
 #include "library/CatalogueOrigins.h"
 #include "library/LibraryDb.h"
+#include "library/NetworkOptions.h"
 #include "platform/Prompter.h"
 #include "startup/ProgramFolder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QTimer>
 
-#include <cmath>
 #include <memory>
-
-DownloadProgressCells ProgressCells(qint64 bytesRead, qint64 bytesTotal)
-{
-    if (bytesTotal > 0 && bytesRead < bytesTotal) {
-        const qint64 percent = (bytesRead * 100 + bytesTotal / 2) / bytesTotal;
-        return {QString::number(percent) + QLatin1Char('%'),
-                QStringLiteral("正在下载(") + QString::number(double(bytesRead) / 1024.0, 'f', 1) +
-                    QStringLiteral("KB)"),
-                false};
-    }
-    return {QStringLiteral("完成"), QStringLiteral("下载完成，已为你添加到书架！"), true};
-}
-
-void TransferRate::add(qint64 ms, qint64 bytes)
-{
-    constexpr qint64 WindowMs = 5000;
-    m_samples.emplace_back(ms, bytes);
-    // One sample older than the window stays, so the window is always spanned.
-    while (m_samples.size() > 2 && ms - m_samples[1].first >= WindowMs)
-        m_samples.pop_front();
-}
-
-std::optional<double> TransferRate::bytesPerSecond() const
-{
-    if (m_samples.size() < 2)
-        return std::nullopt;
-    const qint64 ms = m_samples.back().first - m_samples.front().first;
-    if (ms < 500)
-        return std::nullopt;
-    return double(m_samples.back().second - m_samples.front().second) * 1000.0 / double(ms);
-}
-
-QString FormatSpeed(double bytesPerSecond)
-{
-    if (bytesPerSecond < 1024)
-        return QString::number(qRound(bytesPerSecond)) + QStringLiteral(" B/s");
-    if (bytesPerSecond < 1024 * 1024)
-        return QString::number(bytesPerSecond / 1024, 'f', 1) + QStringLiteral(" KB/s");
-    return QString::number(bytesPerSecond / 1024 / 1024, 'f', 1) + QStringLiteral(" MB/s");
-}
-
-QString FormatTimeLeft(double seconds)
-{
-    const qint64 s = qint64(std::ceil(std::max(0.0, seconds)));
-    const auto two = [](qint64 n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
-    if (s < 60)
-        return QString::number(s) + QStringLiteral("秒");
-    if (s < 3600)
-        return QString::number(s / 60) + QStringLiteral("分") + two(s % 60) + QStringLiteral("秒");
-    return QString::number(s / 3600) + QStringLiteral("小时") + two(s % 3600 / 60) + QStringLiteral("分");
-}
-
-QString FailureText(Downloader::Failure failure)
-{
-    switch (failure) {
-    case Downloader::Failure::None:
-        break;
-    case Downloader::Failure::Interrupted:
-        return QStringLiteral("连接中断");
-    case Downloader::Failure::Refused:
-        return QStringLiteral("服务器拒绝");
-    case Downloader::Failure::DiskFull:
-        return QStringLiteral("磁盘已满");
-    case Downloader::Failure::WriteFailed:
-        return QStringLiteral("无法写入文件");
-    case Downloader::Failure::Cancelled:
-        return QStringLiteral("已取消");
-    case Downloader::Failure::Unsized:
-        return QStringLiteral("服务器没有说明文件大小");
-    }
-    return {};
-}
-
-DownloadStart DownloadStartFor(const QString &serverBaseUrl, const QString &downurl)
-{
-    DownloadStart start;
-    start.url = BookFileUrl(serverBaseUrl, downurl);
-    const QString &address = start.url.isEmpty() ? downurl : start.url;
-    start.fileName = address.mid(address.lastIndexOf(QLatin1Char('/')) + 1);
-    start.caption = TaskCaption(FileNameFromPath(downurl));
-    return start;
-}
-
-QString RefusedAddressText()
-{
-    return QStringLiteral("下载地址不在书库服务器上，已拒绝下载");
-}
-
-QString RedownloadQuestion(const QString &title)
-{
-    return QStringLiteral("《") + title + QStringLiteral("》已经存在你的书架中！ 是否重新下载并更新本书TXT文件？");
-}
-
-QString RedownloadQuestionTitle()
-{
-    return QStringLiteral("确认下载");
-}
-
-namespace {
-
-// A name that can stand as one folder or file name inside the download folder.
-bool usableName(const QString &name)
-{
-    return !name.trimmed().isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) && !name.contains(QChar(0));
-}
-
-} // namespace
 
 DownloadQueue::DownloadQueue(LibraryDb *db, Prompter &prompter, QObject *parent, QNetworkAccessManager *manager)
     : QObject(parent), m_db(db), m_prompter(prompter), m_downloader(new Downloader(this, manager))
@@ -130,10 +23,19 @@ DownloadQueue::DownloadQueue(LibraryDb *db, Prompter &prompter, QObject *parent,
     auto steady = std::make_shared<QElapsedTimer>();
     steady->start();
     m_clock = [steady] { return steady->elapsed(); };
-    m_schedule = [this](int ms, std::function<void()> fn) { QTimer::singleShot(ms, this, std::move(fn)); };
 }
 
-bool DownloadQueue::downloadCatalogueEntry(const CatalogueEntry &entry, const QString &serverBaseUrl)
+bool DownloadQueue::autoRetry() const
+{
+    return m_autoRetry.value_or(NetworkOptions::isOn(m_db, NetworkOptions::autoRetry()));
+}
+
+bool DownloadQueue::alwaysShelve() const
+{
+    return m_alwaysShelve.value_or(NetworkOptions::isOn(m_db, NetworkOptions::alwaysShelve()));
+}
+
+bool DownloadQueue::downloadCatalogueEntry(const CatalogueEntry &entry, const QString &serverBaseUrl, bool offPage)
 {
     bool lookupFailed = false;
     const bool onShelf = m_db && m_db->findByName(entry.name, &lookupFailed);
@@ -153,14 +55,16 @@ bool DownloadQueue::downloadCatalogueEntry(const CatalogueEntry &entry, const QS
     }
     const qsizetype before = m_rows.size();
     const bool queued = downloadaFile(start.caption, start.url, start.fileName);
-    if (m_rows.size() > before)
+    if (m_rows.size() > before) {
         m_rows.last().entry = entry;
+        m_rows.last().offPage = offPage;
+    }
     return queued;
 }
 
 bool DownloadQueue::downloadaFile(const QString &caption, const QString &url, const QString &fileName)
 {
-    if (!usableName(caption) || !usableName(fileName)) {
+    if (!UsableDownloadName(caption) || !UsableDownloadName(fileName)) {
         m_prompter.message(QStringLiteral("下载地址中的文件名无效，无法保存：") + fileName, Prompter::Icon::Critical,
                            QStringLiteral("错误"));
         return false;
@@ -169,7 +73,9 @@ bool DownloadQueue::downloadaFile(const QString &caption, const QString &url, co
     bool made = false;
     EnsureFolderPath(folder, &made);
     if (!made || !QFileInfo(folder).isDir()) {
+        const QString cause = FolderMakeFailure(folder);
         m_prompter.message(QStringLiteral("无法创建下载文件夹：\r\n") + QDir::toNativeSeparators(folder) +
+                               (cause.isEmpty() ? QString() : QStringLiteral("\r\n原因：") + cause) +
                                QStringLiteral("\r\n\r\n请在设置中检查下载文件夹是否存在并且可以写入。"),
                            Prompter::Icon::Critical, QStringLiteral("错误"));
         return false;
@@ -222,6 +128,8 @@ void DownloadQueue::startFailed(int row, const Downloader::StartError &error)
     DownloadRow &r = m_rows[row];
     r.startFailed = true;
     r.speed = QStringLiteral("无法开始下载");
+    if (!error.cause.isEmpty())
+        r.speed += QStringLiteral("：") + error.cause;
     r.failure = error.description;
     Q_EMIT rowChanged(row);
 }
@@ -283,7 +191,8 @@ void DownloadQueue::onError(const QString &saveFile)
     row.failure = FailureText(failure);
     row.speed = row.failure;
     row.timeLeft.clear();
-    if (failure == Downloader::Failure::Interrupted && row.autoRetries < m_retryWaits.size())
+    ShowKeptBytes(row, *m_downloader);
+    if (failure == Downloader::Failure::Interrupted && autoRetry() && m_retries.hasTry(row.autoRetries))
         scheduleRetry(i);
     Q_EMIT rowChanged(i);
 }
@@ -291,16 +200,9 @@ void DownloadQueue::onError(const QString &saveFile)
 void DownloadQueue::scheduleRetry(int row)
 {
     DownloadRow &r = m_rows[row];
-    const int wait = m_retryWaits[r.autoRetries];
-    const quint64 ticket = ++m_lastTicket;
-    r.retryTicket = ticket;
-    r.speed = QStringLiteral("%1，%2秒后重试（%3/%4）")
-                  .arg(r.failure)
-                  .arg(wait)
-                  .arg(r.autoRetries + 1)
-                  .arg(m_retryWaits.size());
+    r.speed = m_retries.waitingText(r.failure, r.autoRetries);
     // The row may be retried by hand, removed or paused meanwhile: only its own ticket runs.
-    m_schedule(wait * 1000, [this, saveFile = r.saveFile, ticket] {
+    r.retryTicket = m_retries.schedule(r.autoRetries, [this, saveFile = r.saveFile](quint64 ticket) {
         const int i = rowOf(saveFile);
         if (i < 0 || m_rows[i].retryTicket != ticket || isRunning(i))
             return;
@@ -323,10 +225,11 @@ void DownloadQueue::onComplete(qint64, const QString &saveFile)
     }
     if (!m_db)
         return;
+    forgetKept(saveFile);
     QList<CatalogueEntry> rows = m_catalogueRows ? m_catalogueRows() : QList<CatalogueEntry>();
-    // A retry can end long after the user has left the page it came from, and a book asked for
-    // by its id (from another computer's shelf) was never on the page.
-    if (const int i = rowOf(saveFile); i >= 0 && m_rows[i].entry)
+    // A book asked for by its id (from another computer's shelf) was never on the page; one whose
+    // page the user has left joins the shelf only when the user wants every download there.
+    if (const int i = rowOf(saveFile); i >= 0 && m_rows[i].entry && (m_rows[i].offPage || alwaysShelve()))
         rows.append(*m_rows[i].entry);
     std::optional<QEventLoop::ProcessEventsFlags> keepHandling;
     if (m_yield)
@@ -391,14 +294,14 @@ bool DownloadQueue::retry(int row)
 bool DownloadQueue::restart(int row, bool automatic)
 {
     DownloadRow &r = m_rows[row];
-    // A paused row keeps its cells until the rest of its bytes come.
-    if (!r.paused) {
+    // A row that holds bytes keeps its cells until the rest of them come.
+    if (!r.paused && m_downloader->resumableBytes(r.saveFile) <= 0) {
         r.progress = QStringLiteral(" ");
         r.status = QStringLiteral("正在连接...");
     }
     r.look = DownloadRow::Look::Normal;
     r.failure.clear();
-    r.speed = automatic ? QStringLiteral("自动重试（%1/%2）").arg(r.autoRetries).arg(m_retryWaits.size()) : QString();
+    r.speed = automatic ? m_retries.tryingText(r.autoRetries) : QString();
     r.timeLeft.clear();
     r.rate.reset();
     r.paused = false;
@@ -503,9 +406,41 @@ void DownloadQueue::remove(int row)
     if (isRunning(row))
         m_downloader->cancel(saveFile);
     m_downloader->forget(saveFile);
+    forgetKept(saveFile);
     // Cancelling may have run handlers that changed the rows.
     if (const int i = rowOf(saveFile); i >= 0) {
         m_rows.removeAt(i);
         Q_EMIT rowRemoved(i);
     }
+}
+
+void DownloadQueue::forgetKept(const QString &saveFile)
+{
+    if (m_db)
+        ForgetUnfinishedDownload(*m_db, saveFile);
+}
+
+void DownloadQueue::keepUnfinished()
+{
+    m_downloader->keepForLater();
+    QList<DownloadRow> unfinished;
+    // A newer copy for the update of a shelf book is asked for again by the next update.
+    std::copy_if(m_rows.cbegin(), m_rows.cend(), std::back_inserter(unfinished),
+                 [this](const DownloadRow &r) { return !m_handOvers.contains(r.saveFile); });
+    if (m_db)
+        KeepUnfinishedRows(*m_db, unfinished, *m_downloader);
+}
+
+int DownloadQueue::restoreUnfinished()
+{
+    const QList<DownloadRow> rows = m_db ? RestoreUnfinishedRows(*m_db, *m_downloader) : QList<DownloadRow>();
+    int restored = 0;
+    for (const DownloadRow &row : rows) {
+        if (rowOf(row.saveFile) >= 0)
+            continue;
+        m_rows.append(row);
+        Q_EMIT rowAdded(int(m_rows.size()) - 1);
+        ++restored;
+    }
+    return restored;
 }

@@ -2,6 +2,8 @@
 
 #include "catalogue/BookImport.h"
 #include "catalogue/CatalogueProtocol.h"
+#include "catalogue/DownloadRetry.h"
+#include "catalogue/DownloadRow.h"
 #include "catalogue/Downloader.h"
 
 #include <QHash>
@@ -9,91 +11,11 @@
 #include <QObject>
 #include <QString>
 
-#include <deque>
 #include <functional>
 #include <optional>
 
 class LibraryDb;
 class Prompter;
-
-// The cells of a download row while bytes arrive: "50%" and "正在下载(50.0KB)", or "完成" and
-// the finished text once every announced byte is in.
-struct DownloadProgressCells
-{
-    QString progress;
-    QString status;
-    bool complete = false;
-};
-DownloadProgressCells ProgressCells(qint64 bytesRead, qint64 bytesTotal);
-
-// The speed of a transfer over its last few seconds, from (milliseconds, bytes) samples.
-class TransferRate
-{
-public:
-    void reset() { m_samples.clear(); }
-    void add(qint64 ms, qint64 bytes);
-    // Nothing until the samples span half a second.
-    std::optional<double> bytesPerSecond() const;
-
-private:
-    std::deque<std::pair<qint64, qint64>> m_samples;
-};
-// "850 B/s", "12.5 KB/s", "3.2 MB/s".
-QString FormatSpeed(double bytesPerSecond);
-// "45秒", "3分07秒", "2小时05分"; whole seconds rounded up.
-QString FormatTimeLeft(double seconds);
-// Why a download failed, as its row's tool tip says it: "连接中断", "服务器拒绝", "磁盘已满"...
-QString FailureText(Downloader::Failure failure);
-
-// One row of the download list. The widget shows rows()[i] and repaints on rowAdded/rowChanged;
-// it never changes a row itself.
-struct DownloadRow
-{
-    enum class Look
-    {
-        Normal,
-        Received,     // status text blue
-        Failed,       // whole row red, the transfer failed
-        ImportFailed, // status text red: the bytes arrived but the book did not reach the shelf
-    };
-    QString saveFile; // unique key
-    QString task;     // " " + caption
-    QString progress = QStringLiteral(" ");
-    QString status = QStringLiteral("正在连接...");
-    Look look = Look::Normal;
-
-    // Beside the cells above, which keep their texts:
-    QString url;
-    qint64 bytesRead = 0;
-    qint64 bytesTotal = 0; // 0: the server has not said
-    QString speed;         // while bytes arrive
-    QString timeLeft;
-    QString failure; // why a Failed row failed
-    QString bookPath; // the shelf book it became
-    std::optional<CatalogueEntry> entry; // the catalogue row it was started from
-    TransferRate rate;
-    bool paused = false;      // stopped by the user; continues where it stopped
-    bool startFailed = false; // the transfer could not start (the status keeps "正在连接...")
-    bool finished = false;    // every byte arrived and went to the import
-    int autoRetries = 0;      // automatic retries since the last one the user asked for
-    quint64 retryTicket = 0;  // an automatic retry is waiting; 0: none
-};
-
-// What a double-click on a catalogue row downloads: caption (folder name), address and file
-// name. The file name is the last piece of the address. The address is empty when downurl is
-// not a path on the catalogue's server (BookFileUrl).
-struct DownloadStart
-{
-    QString caption;
-    QString url;
-    QString fileName;
-};
-DownloadStart DownloadStartFor(const QString &serverBaseUrl, const QString &downurl);
-// The status and tool tip of the failed row such an address leaves.
-QString RefusedAddressText();
-// Asked (Yes/No, title "确认下载") when a book of that title is already on the shelf.
-QString RedownloadQuestion(const QString &title);
-QString RedownloadQuestionTitle();
 
 // The main window's side of the download component: the download list's rows, the queueing
 // rules, and the import of each finished file into the library. Rows are never removed; a
@@ -102,8 +24,12 @@ QString RedownloadQuestionTitle();
 //
 // Beyond that, a row can be cancelled, paused, retried in place (its transfer continues where
 // it stopped when the server allows), downloaded again from scratch and removed, after which
-// its file can be queued again. A row whose connection broke is retried by itself after the
-// waits of setAutoRetryWaits(). The reason a row failed or waits is its speed cell.
+// its file can be queued again. With "连接中断时自动重试" on, a row whose connection broke is
+// retried by itself after the waits of setAutoRetryWaits(); otherwise it turns red at once. The
+// reason a row failed or waits is its speed cell. A finished download joins the shelf only when
+// its catalogue row is still on screen, unless "下载完成后总是加入书架" is on or the book was asked
+// for from elsewhere. Unfinished rows outlive the program: keepUnfinished() at its end,
+// restoreUnfinished() at the next start.
 class DownloadQueue : public QObject
 {
     Q_OBJECT
@@ -123,17 +49,25 @@ public:
     // Milliseconds of a steady clock, for the speed; a QElapsedTimer unless a test sets one.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
     // Runs fn once ms have passed; a single-shot QTimer unless a test runs the waits itself.
-    using Scheduler = std::function<void(int ms, std::function<void()> fn)>;
-    void setScheduler(Scheduler schedule) { m_schedule = std::move(schedule); }
-    // Seconds before each automatic retry of a row whose connection broke; empty: none.
-    void setAutoRetryWaits(const QList<int> &seconds) { m_retryWaits = seconds; }
+    using Scheduler = RetrySchedule::Scheduler;
+    void setScheduler(Scheduler schedule) { m_retries.setScheduler(std::move(schedule)); }
+    // Seconds before each automatic retry of a row whose connection broke.
+    void setAutoRetryWaits(const QList<int> &seconds) { m_retries.setWaits(seconds); }
+    // The two switches of "网络设置"; unless set here, read from the library's options at each
+    // use (both off without a library).
+    void setAutoRetry(std::optional<bool> on) { m_autoRetry = on; }
+    void setAlwaysShelve(std::optional<bool> on) { m_alwaysShelve = on; }
+    bool autoRetry() const;
+    bool alwaysShelve() const;
     Prompter &prompter() const { return m_prompter; }
 
     // A double-click on a catalogue row: asks first when a book of that title is already on the
     // shelf (No: nothing happens), emits downloadStarting() so the window can show the download
     // panel, then queues the row's file. False when nothing was queued. A row whose address
-    // leads off the catalogue's server leaves a failed row that cannot be retried.
-    bool downloadCatalogueEntry(const CatalogueEntry &entry, const QString &serverBaseUrl);
+    // leads off the catalogue's server leaves a failed row that cannot be retried. An entry that
+    // was never on the catalogue page (offPage: asked for by its id) joins the shelf whatever
+    // page is on screen when it ends.
+    bool downloadCatalogueEntry(const CatalogueEntry &entry, const QString &serverBaseUrl, bool offPage = false);
     // Makes download folder + caption and queues the file there. False (after a message)
     // when the folder cannot be made, the names are unusable or the task is a duplicate.
     bool downloadaFile(const QString &caption, const QString &url, const QString &fileName);
@@ -172,6 +106,13 @@ public:
     int retryAllFailed();
     int clearFinished();
 
+    // The end of the program: every transfer stops, each unfinished row is noted in the library
+    // with what its partial file needs to continue, and the partial files stay on disk.
+    void keepUnfinished();
+    // The start of the next: the rows noted come back paused, to continue where they stopped.
+    // Returns how many.
+    int restoreUnfinished();
+
 Q_SIGNALS:
     void downloadStarting();
     void rowAdded(int row);
@@ -190,6 +131,7 @@ private:
     bool restart(int row, bool automatic);
     void startFailed(int row, const Downloader::StartError &error);
     void scheduleRetry(int row);
+    void forgetKept(const QString &saveFile);
 
     LibraryDb *m_db;
     Prompter &m_prompter;
@@ -200,8 +142,8 @@ private:
     bool m_yield = false;
     QList<DownloadRow> m_rows;
     std::function<qint64()> m_clock;
-    Scheduler m_schedule;
-    QList<int> m_retryWaits{5, 15, 60};
-    quint64 m_lastTicket = 0;
+    RetrySchedule m_retries{this};
+    std::optional<bool> m_autoRetry;
+    std::optional<bool> m_alwaysShelve;
     QHash<QString, std::function<void(const QString &)>> m_handOvers; // by save file
 };

@@ -1,6 +1,7 @@
 #include "catalogue/Downloader.h"
 
 #include "catalogue/PartFile.h"
+#include "catalogue/WriteFailure.h"
 #include "net/NetworkService.h"
 
 #include <QFileInfo>
@@ -45,9 +46,9 @@ std::optional<Downloader::StartError> Downloader::beginDownload(const QString &u
     const QUrl address(url, QUrl::TolerantMode);
     if (!address.isValid() || address.isRelative() ||
         (address.scheme() != QLatin1String("http") && address.scheme() != QLatin1String("https")))
-        return StartError{InvalidAddressError, QStringLiteral("无效的下载地址：%1").arg(url)};
+        return StartError{InvalidAddressError, QStringLiteral("无效的下载地址：%1").arg(url), {}};
     if (const Task *running = find(saveFile); running && running->state == Running)
-        return StartError{AlreadyRunningError, QStringLiteral("该文件正在下载：%1").arg(saveFile)};
+        return StartError{AlreadyRunningError, QStringLiteral("该文件正在下载：%1").arg(saveFile), {}};
 
     auto task = std::make_unique<Task>();
     task->saveFile = saveFile;
@@ -58,9 +59,12 @@ std::optional<Downloader::StartError> Downloader::beginDownload(const QString &u
     const qint64 keptBytes = task->part->size();
     const bool resume = m_resume.contains(saveFile) && keptBytes > 0 && keptBytes <= kept.total;
     m_resume.remove(saveFile);
-    if (!task->part->open(resume))
-        return StartError{FileAccessError,
-                          QStringLiteral("无法写入文件 %1：%2").arg(saveFile, task->part->errorString())};
+    if (!task->part->open(resume)) {
+        QString cause = FileWriteFailure(PartFile::pathOf(saveFile));
+        if (cause.isEmpty())
+            cause = task->part->errorString();
+        return StartError{FileAccessError, QStringLiteral("无法写入文件 %1：%2").arg(saveFile, cause), cause};
+    }
     // A retry replaces the ended task of the same name, so the batch counts only the retry.
     std::erase_if(m_tasks, [&saveFile](const auto &t) { return t->saveFile == saveFile && t->state != Running; });
     task->transfer = std::make_unique<Transfer>(m_context, url);
@@ -85,10 +89,35 @@ bool Downloader::cancelAllDownload()
         if (task->state == Running && task->part)
             task->part->remove();
     }
-    for (auto it = m_resume.cbegin(); it != m_resume.cend(); ++it)
-        PartFile::removeOf(it.key());
+    if (!m_keepParts) {
+        for (auto it = m_resume.cbegin(); it != m_resume.cend(); ++it)
+            PartFile::removeOf(it.key());
+    }
     m_resume.clear();
     return true;
+}
+
+void Downloader::keepForLater()
+{
+    for (const auto &task : m_tasks) {
+        if (task->state != Running || !task->part)
+            continue;
+        task->transfer->stop();
+        const std::unique_ptr<PartFile> part = std::move(task->part);
+        part->close();
+        if (const auto resume = task->transfer->resumeAt(part->size()))
+            m_resume.insert(task->saveFile, *resume);
+        else
+            part->remove();
+        task->state = Paused;
+    }
+    m_keepParts = true;
+}
+
+std::optional<Transfer::Resume> Downloader::kept(const QString &saveFile) const
+{
+    const auto it = m_resume.constFind(saveFile);
+    return it != m_resume.cend() ? std::optional<Transfer::Resume>(*it) : std::nullopt;
 }
 
 bool Downloader::pause(const QString &saveFile)

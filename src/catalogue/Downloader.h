@@ -57,6 +57,7 @@ public:
     {
         int number = 0;
         QString description;
+        QString cause; // why the file cannot be written, in Chinese; empty for other errors
     };
 
     explicit Downloader(QObject *parent = nullptr, QNetworkAccessManager *manager = nullptr);
@@ -78,6 +79,13 @@ public:
     bool pause(const QString &saveFile);
     // Discards the partial file kept for a later retry of saveFile, if any.
     void forget(const QString &saveFile);
+    // For the end of the program: every running transfer stops quietly, as pause() stops one,
+    // and the partial files kept for later stay on disk when the component ends.
+    void keepForLater();
+    // How a later beginDownload() of saveFile would continue; nothing when it starts from scratch.
+    std::optional<Transfer::Resume> kept(const QString &saveFile) const;
+    // A partial file kept by an earlier run: the next beginDownload() of saveFile continues it.
+    void adopt(const QString &saveFile, const Transfer::Resume &resume) { m_resume.insert(saveFile, resume); }
 
     int taskCount() const { return int(m_tasks.size()); }
     std::optional<State> stateOf(const QString &saveFile) const;
@@ -113,6 +121,7 @@ private:
     std::vector<std::unique_ptr<Task>> m_tasks;
     Transfer::Context m_context;
     QHash<QString, Transfer::Resume> m_resume; // by SaveFile; outlives the batch so a retry can continue
+    bool m_keepParts = false; // keepForLater(): the component's end leaves the kept files
 };
 
 // The message shown when a transfer cannot be started.

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QSqlQuery>
 
 namespace {
 
@@ -27,8 +28,35 @@ QString ArchiveBookFolder(const QString &downloadFolder, const QString &archiveP
 
 QList<LocalImportItem> CollectLocalBooks(const LibraryDb &db, const QStringList &paths, const QString &downloadFolder)
 {
+    QList<LocalImportItem> items;
+    LocalBookScan scan;
+    scan.paths = paths;
+    scan.downloadFolder = downloadFolder;
+    scan.shelfTitles = ShelfTitlesByPath(db);
+    scan.found = [&items](const QList<LocalImportItem> &found) { items += found; };
+    ScanLocalBooks(scan);
+    return items;
+}
+
+QHash<QString, QString> ShelfTitlesByPath(const LibraryDb &db)
+{
+    QHash<QString, QString> titles;
+    QSqlQuery q(db.connection().db());
+    q.setForwardOnly(true);
+    if (q.exec(QStringLiteral("SELECT path, name FROM BookList"))) {
+        while (q.next())
+            titles.insert(q.value(0).toString(), q.value(1).toString());
+    }
+    return titles;
+}
+
+int ScanLocalBooks(const LocalBookScan &scan)
+{
+    const auto stopped = [&scan] { return scan.stop && scan.stop(); };
     QStringList files;
-    for (const QString &path : paths) {
+    for (const QString &path : scan.paths) {
+        if (stopped())
+            return 0;
         switch (KindOfLocalBook(path)) {
         case LocalBookKind::Folder:
             files += booksInFolder(path);
@@ -44,7 +72,10 @@ QList<LocalImportItem> CollectLocalBooks(const LibraryDb &db, const QStringList 
 
     QList<LocalImportItem> items;
     QSet<QString> seen;
+    int count = 0;
     for (const QString &file : std::as_const(files)) {
+        if (stopped())
+            break;
         const QFileInfo info(file);
         const QString key = info.absoluteFilePath().toLower();
         if (seen.contains(key))
@@ -60,14 +91,19 @@ QList<LocalImportItem> CollectLocalBooks(const LibraryDb &db, const QStringList 
             item.problem = CheckBookFile(item.source);
         // An archive unpacked before has its first text file in its book folder.
         const QStringList unpacked =
-            item.archive ? FindFiles(ArchiveBookFolder(downloadFolder, file)) : QStringList{item.source};
-        if (!unpacked.isEmpty()) {
-            if (const std::optional<BookRecord> row = db.findByPath(unpacked.first()))
-                item.onShelfAs = row->name;
-        }
+            item.archive ? FindFiles(ArchiveBookFolder(scan.downloadFolder, file)) : QStringList{item.source};
+        if (!unpacked.isEmpty())
+            item.onShelfAs = scan.shelfTitles.value(unpacked.first());
         items.append(item);
+        ++count;
+        if (items.size() >= scan.batch) {
+            scan.found(items);
+            items.clear();
+        }
     }
-    return items;
+    if (!items.isEmpty())
+        scan.found(items);
+    return count;
 }
 
 ImportResult ImportLocalBook(LibraryDb &db, const LocalImportItem &item, const QString &downloadFolder,

@@ -3,10 +3,12 @@
 #include "catalogue/BookImport.h"
 #include "library/LocalBookFiles.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class LibraryDb;
@@ -30,6 +32,22 @@ struct LocalImportItem
 // once, text files before archives within a folder. Title and author come from the file names;
 // text files are looked into for what would make them no book.
 QList<LocalImportItem> CollectLocalBooks(const LibraryDb &db, const QStringList &paths, const QString &downloadFolder);
+
+// The title of every shelf book by its path: what a scan away from the library needs of it.
+QHash<QString, QString> ShelfTitlesByPath(const LibraryDb &db);
+// The same as CollectLocalBooks() without the library, for a worker thread: found is given the
+// books in batches as they are looked into, and stop is asked between files (true: the scan
+// ends where it is). Returns how many were found.
+struct LocalBookScan
+{
+    QStringList paths;
+    QString downloadFolder;
+    QHash<QString, QString> shelfTitles; // ShelfTitlesByPath()
+    std::function<bool()> stop;
+    std::function<void(const QList<LocalImportItem> &)> found;
+    int batch = 100;
+};
+int ScanLocalBooks(const LocalBookScan &scan);
 
 // The folder under downloadFolder an archive is unpacked into: its name without the extension.
 QString ArchiveBookFolder(const QString &downloadFolder, const QString &archivePath);

@@ -19,6 +19,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTranslator>
+#include <QTreeView>
 
 #include <algorithm>
 #include <cmath>
@@ -89,7 +90,19 @@ void speakChinese(QFileDialog *dialog)
 {
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setLocale(QLocale(QLocale::Chinese, QLocale::China));
-    dialog->setProxyModel(new ChineseFileDetails(dialog));
+    auto *details = new ChineseFileDetails(dialog);
+    dialog->setProxyModel(details);
+    // The size and type columns as wide as what they show ("纯文本文档", "206 KiB"), whenever a
+    // folder's files come in.
+    if (auto *view = dialog->findChild<QTreeView *>(QStringLiteral("treeView"))) {
+        const auto fit = [view] {
+            for (const int column : {1, 2})
+                view->resizeColumnToContents(column);
+        };
+        QObject::connect(details, &QAbstractItemModel::rowsInserted, view, fit);
+        QObject::connect(details, &QAbstractItemModel::layoutChanged, view, fit);
+        QObject::connect(details, &QAbstractItemModel::dataChanged, view, fit);
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "platform/WindowPlacement.h"
 #include "settings/AutoStart.h"
 #include "settings/BossKey.h"
+#include "settings/NetworkOptionsBox.h"
 #include "net/RequestSlot.h"
 #include "settings/ReadingLookFrame.h"
 #include "settings/TextRulesWindow.h"
@@ -143,6 +144,8 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
     server->addWidget(new QLabel(QStringLiteral("书库服务器："), m_serverFrame), 0, 0);
     server->addWidget(m_serverBox, 0, 1);
     server->addWidget(m_testServer, 0, 2);
+    m_networkOptions = new NetworkOptionsBox(*m_ctx.db, m_serverFrame);
+    server->addWidget(m_networkOptions, 1, 0, 1, 3);
     server->setColumnStretch(1, 1);
     m_serverSlot = new RequestSlot(this);
     m_serverSlot->setTransferTimeout(10000);
@@ -237,6 +240,7 @@ void SettingsPane::load()
         const QSignalBlocker quiet(m_reopenLastBook); // shown, not changed
         m_reopenLastBook->setChecked(db.option(LibraryDb::reopenLastBookOption()) == u"1");
     }
+    m_networkOptions->load();
 
     const QString bossKey = db.bossKey();
     m_modifierList->setCurrentIndex(BossKeyModifierIndex(bossKey.section(QLatin1Char('|'), 0, 0)));

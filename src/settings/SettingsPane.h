@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class LibraryDb;
+class NetworkOptionsBox;
 class Prompter;
 class QButtonGroup;
 class QCheckBox;
@@ -66,6 +67,8 @@ public:
     QPushButton *textRulesButton() const { return m_textRulesButton; }
     QLineEdit *serverBox() const { return m_serverBox; }
     QPushButton *testServerButton() const { return m_testServer; }
+    // Under the address: the frame's switches for downloads and start-up.
+    NetworkOptionsBox *networkOptions() const { return m_networkOptions; }
     void testServer();
 
 Q_SIGNALS:
@@ -114,6 +117,7 @@ private:
     QGroupBox *m_serverFrame;
     QLineEdit *m_serverBox;
     QPushButton *m_testServer;
+    NetworkOptionsBox *m_networkOptions;
     QGroupBox *m_textRulesFrame;
     QPushButton *m_textRulesButton;
     RequestSlot *m_serverSlot;

@@ -219,7 +219,7 @@ void CatalogueUpdates::onByIdAnswer(const HttpResult &result)
         entry.size = copy->size;
         entry.ftime = copy->ftime;
         entry.downurl = copy->downurl;
-        m_queue->downloadCatalogueEntry(entry, m_ctx.config.serverBaseUrl);
+        m_queue->downloadCatalogueEntry(entry, m_ctx.config.serverBaseUrl, true);
     });
 }
 

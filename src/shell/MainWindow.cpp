@@ -10,6 +10,7 @@
 #include "library/BookMenu.h"
 #include "library/BookshelfPane.h"
 #include "library/LocalBookFiles.h"
+#include "library/NetworkOptions.h"
 #include "platform/FileDropCatcher.h"
 #include "platform/GlobalHotKey.h"
 #include "platform/ListStyle.h"
@@ -191,8 +192,10 @@ void MainWindow::load()
     SelectToolBar(m_reader->hasBookToReopen() ? 2 : 1);
     show();
     runLayout();
-    // The server has been asked at start by now; newer copies of catalogue books get their mark.
-    m_updates->check(false);
+    // With "启动时检查连载更新" on, newer copies of catalogue books get their mark; "检查更新"
+    // asks at any time.
+    if (NetworkOptions::isOn(m_ctx.db, NetworkOptions::checkUpdatesAtStart()))
+        m_updates->check(false);
     // Where sync was on before, the login is checked quietly and sync starts with it.
     m_accounts->sync()->checkAtStart();
 }
@@ -403,6 +406,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // No round now: the program ends before it could be answered. The place just kept waits in
     // the library and goes with the first round of the next run.
     m_reader->flushPosition();
+    // Unfinished downloads keep their bytes and come back, paused, at the next start.
+    m_catalogue->downloads()->keepUnfinished();
     event->accept();
     Q_EMIT closed();
 }

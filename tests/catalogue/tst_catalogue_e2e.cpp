@@ -15,10 +15,13 @@
 #include "net/AnswerReader.h"
 #include "reader/ReaderPane.h"
 #include "reader/ReadingPositionKeeper.h"
+#include "settings/NetworkOptionsBox.h"
+#include "settings/SettingsPane.h"
 #include "shell/CatalogueUpdates.h"
 #include "shell/MainWindow.h"
 #include "text/Chapters.h"
 
+#include <QCheckBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -228,6 +231,8 @@ private Q_SLOTS:
         const CatalogueEntry big = pane->entries().first();
         QTRY_VERIFY(pane->detailPanel()->showsServedCover());
 
+        // Retried by itself only with "连接中断时自动重试" on.
+        m_window->settings()->networkOptions()->autoRetryBox()->click();
         QSignalSpy done(pane->downloads(), &DownloadQueue::allDownloadsDone);
         QList<int> waits;
         std::function<void()> due; // the row's automatic retry, run when the test says

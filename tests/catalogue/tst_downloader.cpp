@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -280,12 +282,30 @@ private Q_SLOTS:
         QCOMPARE(prompter.shown.size(), 2);
         QVERIFY(prompter.lastText().startsWith(u"75:"_s));
         QCOMPARE(queue.rows()[0].status, u"正在连接..."_s);
-        QCOMPARE(queue.rows()[0].speed, u"无法开始下载"_s);
+        QCOMPARE(queue.rows()[0].speed, u"无法开始下载：已有同名的文件夹"_s);
+        QVERIFY(prompter.lastText().endsWith(u"：已有同名的文件夹"_s));
         QVERIFY(QDir(blocker).removeRecursively());
         QSignalSpy done(&queue, &DownloadQueue::allDownloadsDone);
         QCOMPARE(queue.retryAllFailed(), 1);
         QVERIFY(done.wait(5000));
         QCOMPARE(TestSupport::readFile(file(u"TxtBook/abc/abc.txt"_s)), pattern(10));
+    }
+
+    // A download folder the user may not write to: the row and the box say so in Chinese.
+    void queue_folderWithoutWritePermission()
+    {
+        if (::geteuid() == 0)
+            QSKIP("the superuser writes anywhere");
+        ScriptedPrompter prompter;
+        DownloadQueue queue(nullptr, prompter);
+        queue.setDownloadFolder(file(u"TxtBook"_s));
+        const QString folder = file(u"TxtBook/abc"_s);
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        const auto writable = qScopeGuard([&] { QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
+        QVERIFY(!queue.downloadaFile(u"abc"_s, url(u"/ok/10"_s), u"abc.txt"_s));
+        QCOMPARE(queue.rows()[0].speed, u"无法开始下载：没有写入权限"_s);
+        QVERIFY(prompter.lastText().endsWith(u"：没有写入权限"_s));
     }
 
     // One row hangs midway and is paused; the other's line breaks and is retried by itself after
@@ -295,6 +315,7 @@ private Q_SLOTS:
         ScriptedPrompter prompter;
         DownloadQueue queue(nullptr, prompter);
         queue.setDownloadFolder(file(u"TxtBook"_s));
+        queue.setAutoRetry(true);
         QList<int> waits;
         std::function<void()> due;
         queue.setScheduler([&](int ms, std::function<void()> fn) { waits.append(ms), due = std::move(fn); });
@@ -362,7 +383,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("caption"); // empty: a catalogue row with downurl as its address
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("message");
-        QTest::newRow("folder cannot be made") << u"blocked"_s << u"a.txt"_s << u"无法创建下载文件夹"_s;
+        QTest::newRow("folder cannot be made") << u"blocked"_s << u"a.txt"_s << u"原因：路径不存在"_s;
         QTest::newRow("caption escapes the folder") << u".."_s << u"a.txt"_s << u"文件名无效"_s;
         QTest::newRow("file name with a separator") << u"abc"_s << u"..\\a.txt"_s << u"文件名无效"_s;
         QTest::newRow("empty file name") << u"abc"_s << QString() << u"文件名无效"_s;
@@ -381,6 +402,7 @@ private Q_SLOTS:
         ScriptedPrompter prompter;
         DownloadQueue queue(nullptr, prompter);
         queue.setDownloadFolder(file(u"TxtBook"_s));
+        queue.setAutoRetry(true);
         std::function<void()> due;
         queue.setScheduler([&](int, std::function<void()> fn) { due = std::move(fn); });
         if (caption.isEmpty()) {

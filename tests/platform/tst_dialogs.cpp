@@ -98,6 +98,9 @@ private Q_SLOTS:
                 return cells.filter(QRegularExpression(u"[A-Za-z]"_s)).join(u'|') + u'|' + QString::number(cells.size());
             };
             QTRY_COMPARE(latin(), dialog->fileMode() == QFileDialog::Directory ? u"|3"_s : u"|6"_s);
+            // The size and type columns show their texts whole ("纯文本文档", not "纯…档").
+            for (const int column : {1, 2})
+                QTRY_VERIFY2(view->columnWidth(column) >= static_cast<QAbstractItemView *>(view)->sizeHintForColumn(column), qPrintable(QString::number(column)));
         }
     }
 
