@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 class Store;
 
 // One synchronised thing of a user's reading: the place in a book, a bookmark or a shelf entry.
@@ -59,6 +61,8 @@ public:
     SyncPushOutcome push(qint64 userId, const QList<SyncItem> &items, qint64 maxItems);
     // The versions numbered after `after`, in order, at most limit of them.
     SyncPage pull(qint64 userId, qint64 after, int limit);
+    // The version held of one kind and key; empty when none is, or the database failed.
+    std::optional<SyncItem> item(qint64 userId, const QString &kind, const QString &key);
 
 private:
     Store &m_store;
