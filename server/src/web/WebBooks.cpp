@@ -58,7 +58,7 @@ std::shared_ptr<const WebToc> WebBooks::toc(const BookRow &book) const
     if (info.size() > kMaxBookBytes)
         return failed(QStringLiteral("这本书太大（超过%1MB），请在电脑上阅读。").arg(kMaxBookBytes >> 20));
     const QString version =
-        QStringLiteral("%1-%2").arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch());
+        QStringLiteral("%1-%2-%3").arg(WebSourceVersion()).arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch());
     {
         std::lock_guard lock(m_cacheMutex);
         if (const auto kept = m_cache.value(book.id); kept && kept->version == version)
@@ -122,7 +122,8 @@ std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QStri
     toc->version = version;
     toc->dir = dir;
     toc->fingerprint = fingerprintOf(source);
-    toc->lineCount = read.lines.size();
+    // Lines 0 .. the last chapter's last line make up the book, as the desktop counts them.
+    toc->lineCount = read.entries.isEmpty() ? 0 : read.entries.last().lastLine + 1;
     const QString busy = QStringLiteral("服务器暂时无法准备这本书，请稍后再试。");
     if (toc->fingerprint.isEmpty() || !QDir().mkpath(dir))
         return failed(busy);

@@ -52,6 +52,8 @@ struct WebSource
     QList<Entry> entries;
 };
 WebSource ReadWebSource(const QString &path);
+// Changes whenever the way lines and chapters are read does, so lists kept by another build are made again.
+QString WebSourceVersion();
 
 // The chapter lists of the catalogue's books, computed once per book file and kept in a folder
 // beside it (".reader"), rebuilt when the file changes; each chapter is stored deflated, so a

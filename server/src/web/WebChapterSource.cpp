@@ -30,3 +30,8 @@ WebSource ReadWebSource(const QString &path)
     out.entries.append({QStringLiteral("正文"), out.lines.size() > 1 ? 1 : 0, out.lines.size() - 1});
     return out;
 }
+
+QString WebSourceVersion()
+{
+    return QStringLiteral("whole1");
+}

@@ -10,6 +10,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <cmath>
+
 using namespace WebAnswers;
 
 namespace {
@@ -209,7 +211,7 @@ Response WebReader::savePlace(const Caller &caller, qint64 id, const Request &re
     qint64 changed = FormCodec::value(*form, u"changed").toLongLong(&ok);
     if (!ok || changed <= 0 || changed > nowMs)
         changed = nowMs;
-    const qint64 linesRead = c.firstLine + qint64(fraction * double(c.lastLine - c.firstLine + 1));
+    const qint64 linesRead = c.firstLine + std::llround(fraction * double(std::max<qint64>(0, c.lastLine - c.firstLine + 1)));
     SyncItem item;
     item.kind = kPosition;
     item.key = toc->fingerprint;
