@@ -12,6 +12,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import urllib.parse
 import urllib.request
 
@@ -188,6 +189,28 @@ def main():
         if not 0 < fraction <= 1:
             fail("the place sent is still the top of the book: " + sent)
 
+        # A later place read on the desktop is offered when the book opens again, not jumped to.
+        desktop = ('<sync><item><kind>position</kind><key>%s</key><changed>%d</changed><payload>'
+                   '{"chapter":1,"title":"x","fraction":0.5,"linesRead":200,"lineCount":400}</payload></item></sync>'
+                   % (json.loads(owner.web("GET", "shelf")[1])["books"][0]["key"], int(time.time() * 1000) + 60000))
+        push = urllib.request.Request(base + "/folioway/sync/v1/push", data=desktop.encode(), method="POST",
+                                      headers={"Cookie": cookies, "Content-Type": "text/xml"})
+        with urllib.request.urlopen(push, timeout=60) as answer:
+            if b"<result>stored</result>" not in answer.read():
+                fail("the desktop's place was not stored")
+        driver.find_element(By.ID, "backButton").click()
+        shown("library")
+        wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, '#shelfList li[data-book="%d"]' % long_id))
+        driver.find_element(By.CSS_SELECTOR, '#shelfList li[data-book="%d"] .info' % long_id).click()
+        shown("offer")
+        position = driver.find_element(By.ID, "position").text
+        if "在另一台设备上读到" not in driver.find_element(By.ID, "offerText").text or not position.startswith("第 1 / 1 章　4/"):
+            fail("the desktop's place is not offered, or the page moved by itself: " + position)
+        shot("5-offer")
+        driver.find_element(By.ID, "offerGo").click()
+        wait.until(lambda d: d.find_element(By.ID, "offer").is_displayed() is False)
+        wait.until(lambda d: "50%" in d.find_element(By.ID, "position").text)
+
         # A book whose text holds markup shows it as text.
         driver.get(base + "/read/")
         shown("library")
@@ -203,7 +226,7 @@ def main():
             fail("the markup is not shown as text: " + page.text)
         if page.find_elements(By.TAG_NAME, "script") or page.find_elements(By.TAG_NAME, "b") or driver.title == "pwned":
             fail("the book's markup became part of the page")
-        shot("5-markup")
+        shot("6-markup")
 
         # Another account's own upload answers 404, as for a book that does not exist.
         status, body = owner.web("GET", "books?key=" + urllib.parse.quote("自己的书"))

@@ -209,8 +209,8 @@ function offerPlace(place, local) {
   if (local && local.changed >= place.changed) return;
   if (place.chapter === state.chapter && Math.abs(place.fraction - state.fraction) < 0.001) return;
   const title = state.book.chapters[place.chapter - 1][0];
-  $('offerText').textContent = '在另一台设备上读到：' + title + '（' + place.percent + '%）' +
-                               (place.device ? '' : ' · 电脑');
+  $('offerText').textContent = '在另一台设备上读到：' + title + '（' + place.percent + '%），来自' +
+                               (place.device || '电脑');
   $('offer').hidden = false;
   $('offerGo').onclick = () => { $('offer').hidden = true; showChapter(place.chapter, place.fraction); };
 }
@@ -304,6 +304,8 @@ function moved(fraction) {
     s.textContent = t;
     return s;
   }));
+  const kept = JSON.parse(localStorage.getItem(placeKey()) || 'null');
+  if (kept && kept.chapter === state.chapter && Math.abs(kept.fraction - state.fraction) < 1e-6) return;
   const place = { chapter: state.chapter, fraction: state.fraction, changed: Date.now(), sent: false };
   localStorage.setItem(placeKey(), JSON.stringify(place));
   clearTimeout(state.sendTimer);
@@ -430,7 +432,14 @@ function wire() {
     if (e.key === 'ArrowRight' || e.key === 'PageDown' || e.key === ' ') { e.preventDefault(); turn(1); }
     if (e.key === 'ArrowLeft' || e.key === 'PageUp') { e.preventDefault(); turn(-1); }
   });
-  window.addEventListener('resize', () => { if (state.book && !$('reader').hidden) layout(state.fraction); });
+  // A new size (the window, the offer bar, the bars hidden) lays the chapter out again at the same place.
+  let laidOut = '';
+  new ResizeObserver(() => {
+    const size = viewport.clientWidth + 'x' + viewport.clientHeight;
+    if (size === laidOut) return;
+    laidOut = size;
+    if (state.book && !$('reader').hidden && viewport.clientWidth) layout(state.fraction);
+  }).observe(viewport);
   // Leaving the page or the app sends the place at once.
   document.addEventListener('visibilitychange', () => {
     if (document.hidden) sendPlace(); else keepAwake();
