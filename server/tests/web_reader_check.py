@@ -35,8 +35,9 @@ SERVER = sys.argv[1]
 SHOTS = sys.argv[2] if len(sys.argv) > 2 else ""
 MARKUP = "<script>document.title='pwned'</script> 甲 & 乙 <b>粗</b>"
 LONG_BOOK = "长河记\n" + "".join(
+    ("第%s章 河上\n" % "一二三"[i // 130] if i % 130 == 0 else "") +
     "　　第%d段：风从河面上吹过来，带着潮湿的泥土气息，岸边的芦苇一层层地倒伏下去，又慢慢站起来。\n" % i
-    for i in range(1, 400))
+    for i in range(390))
 
 
 def fail(message):
@@ -88,6 +89,19 @@ class Client:
         with self.opener.open(request, timeout=60) as answer:
             if not answer.read().decode("gb18030").startswith("1|"):
                 fail("upload refused")
+
+
+def page_shown(driver):
+    """(chapter, page) from the position line, "第 1 / 3 章　4/20页"."""
+    found = re.match(r"第 (\d+) / \d+ 章　(\d+)/", driver.find_element(By.ID, "position").text)
+    return (int(found.group(1)), int(found.group(2))) if found else None
+
+
+def tap_right(driver):
+    driver.execute_script("""
+        const v = document.getElementById('viewport'), r = v.getBoundingClientRect();
+        v.dispatchEvent(new MouseEvent('click', {bubbles: true, clientX: r.left + r.width * 0.9, clientY: r.top + r.height / 2}));
+    """)
 
 
 def book_id(client, key):
@@ -168,13 +182,9 @@ def main():
         wait.until(lambda d: "第1段" in d.find_element(By.ID, "page").text)
 
         # Three pages forward with taps on the right third.
-        viewport = driver.find_element(By.ID, "viewport")
         for turn in range(3):
-            driver.execute_script("""
-                const v = arguments[0], r = v.getBoundingClientRect();
-                v.dispatchEvent(new MouseEvent('click', {bubbles: true, clientX: r.left + r.width * 0.9, clientY: r.top + r.height / 2}));
-            """, viewport)
-            wait.until(lambda d, n=turn + 2: d.find_element(By.ID, "position").text.startswith("第 1 / 1 章　%d/" % n))
+            tap_right(driver)
+            wait.until(lambda d, n=turn + 2: page_shown(d) == (1, n))
         shot("4-reading")
         # The place is sent once reading stops, and arrives as a sync item the desktop reads.
         wait.until(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-place-sent"))
@@ -192,7 +202,7 @@ def main():
         # A later place read on the desktop is offered when the book opens again, not jumped to.
         desktop = ('<sync><item><kind>position</kind><key>%s</key><changed>%d</changed><payload>'
                    '{"chapter":1,"title":"x","fraction":0.5,"linesRead":200,"lineCount":400}</payload></item></sync>'
-                   % (json.loads(owner.web("GET", "shelf")[1])["books"][0]["key"], int(time.time() * 1000) + 60000))
+                   % (json.loads(owner.web("GET", "shelf")[1])["books"][0]["key"], int(time.time() * 1000)))
         push = urllib.request.Request(base + "/folioway/sync/v1/push", data=desktop.encode(), method="POST",
                                       headers={"Cookie": cookies, "Content-Type": "text/xml"})
         with urllib.request.urlopen(push, timeout=60) as answer:
@@ -203,13 +213,40 @@ def main():
         wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, '#shelfList li[data-book="%d"]' % long_id))
         driver.find_element(By.CSS_SELECTOR, '#shelfList li[data-book="%d"] .info' % long_id).click()
         shown("offer")
-        position = driver.find_element(By.ID, "position").text
-        if "在另一台设备上读到" not in driver.find_element(By.ID, "offerText").text or not position.startswith("第 1 / 1 章　4/"):
-            fail("the desktop's place is not offered, or the page moved by itself: " + position)
+        if "在另一台设备上读到" not in driver.find_element(By.ID, "offerText").text or page_shown(driver) != (1, 4):
+            fail("the desktop's place is not offered, or the page moved by itself: " + str(page_shown(driver)))
         shot("5-offer")
         driver.find_element(By.ID, "offerGo").click()
         wait.until(lambda d: d.find_element(By.ID, "offer").is_displayed() is False)
-        wait.until(lambda d: "50%" in d.find_element(By.ID, "position").text)
+        wait.until(lambda d: page_shown(d)[0] == 1 and page_shown(d)[1] > 4)
+
+        # Without the server the open book still reads, from what the browser kept; the place
+        # read meanwhile is sent once the server is back.
+        wait.until(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-offline") == str(long_id))
+        server.terminate()
+        server.wait(timeout=60)
+        driver.refresh()
+        shown("library")
+        wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, '#shelfList li[data-book="%d"]' % long_id))
+        driver.find_element(By.CSS_SELECTOR, '#shelfList li[data-book="%d"] .info' % long_id).click()
+        shown("reader")
+        wait.until(lambda d: "段" in d.find_element(By.ID, "page").text)
+        before = page_shown(driver)
+        tap_right(driver)
+        wait.until(lambda d: page_shown(d) == (before[0], before[1] + 1))
+        wait.until(lambda d: "联网后发送" in d.find_element(By.ID, "status").text)
+        shot("6-offline")
+        server = subprocess.Popen([SERVER, "--data", data, "--port", base.rsplit(":", 1)[1], "--no-log"],
+                                  stdout=subprocess.PIPE, text=True)
+        if "listening on" not in server.stdout.readline():
+            fail("the server did not start again")
+        waiting = json.loads(driver.execute_script("return localStorage.getItem('folioway.place.%d')" % long_id))
+        driver.execute_script("window.dispatchEvent(new Event('online'))")
+        wait.until(lambda d: json.loads(d.execute_script("return localStorage.getItem('folioway.place.%d')" % long_id))["sent"])
+        with urllib.request.urlopen(pull, timeout=60) as answer:
+            xml = answer.read().decode()
+        if '"fraction":%s' % ("%.6f" % waiting["fraction"]).rstrip("0") not in xml and str(waiting["changed"]) not in xml:
+            fail("the place read offline did not arrive: " + xml)
 
         # A book whose text holds markup shows it as text.
         driver.get(base + "/read/")
@@ -226,7 +263,7 @@ def main():
             fail("the markup is not shown as text: " + page.text)
         if page.find_elements(By.TAG_NAME, "script") or page.find_elements(By.TAG_NAME, "b") or driver.title == "pwned":
             fail("the book's markup became part of the page")
-        shot("6-markup")
+        shot("7-markup")
 
         # Another account's own upload answers 404, as for a book that does not exist.
         status, body = owner.web("GET", "books?key=" + urllib.parse.quote("自己的书"))

@@ -57,6 +57,7 @@ constexpr Asset kAssets[] = {
     {"reader.css", "text/css; charset=utf-8"},
     {"reader.js", "text/javascript; charset=utf-8"},
     {"icon.svg", "image/svg+xml"},
+    {"sw.js", "text/javascript; charset=utf-8"},
 };
 
 // The account handlers answer "code|message" inside <logininfo>; a busy server answers the

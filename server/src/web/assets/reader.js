@@ -18,7 +18,7 @@ function status(text) {
   $('status').textContent = text || '';
 }
 
-async function api(method, path, form) {
+async function api(method, path, form, retried) {
   const options = { method, headers: {}, credentials: 'same-origin' };
   if (method !== 'GET') {
     options.headers['X-Folioway-Token'] = state.token;
@@ -31,6 +31,12 @@ async function api(method, path, form) {
     answer = await fetch('api/' + path, options);
   } catch (e) {
     throw new Error('无法连接服务器，请检查网络。');
+  }
+  // The server was restarted since the token was given: take the new one and try once more.
+  if (answer.status === 403 && method !== 'GET' && !retried) {
+    const session = await (await fetch('api/session', { credentials: 'same-origin', cache: 'no-store' })).json();
+    state.token = session.token;
+    return api(method, path, form, true);
   }
   if (answer.status === 401) {
     show('login');
@@ -197,6 +203,7 @@ async function openBook(id) {
     await showChapter(start.chapter, start.fraction);
     offerPlace(book.place, local);
     status('');
+    keepForOffline(book);
   } catch (e) {
     status(e.message);
   }
@@ -314,18 +321,63 @@ function moved(fraction) {
 
 async function sendPlace() {
   clearTimeout(state.sendTimer);
-  if (!state.book) return;
-  const place = JSON.parse(localStorage.getItem(placeKey()) || 'null');
-  if (!place || place.sent) return;
+  if (state.book && !(await sendKept(placeKey())))
+    status('暂时无法连接服务器：阅读位置已保存在本机，联网后发送。');
+}
+
+// Sends the place kept under key unless it went already; true when the server has it.
+async function sendKept(key) {
+  const place = JSON.parse(localStorage.getItem(key) || 'null');
+  if (!place || place.sent) return true;
   try {
-    await api('POST', 'book/' + state.book.id + '/place',
+    await api('POST', 'book/' + key.slice('folioway.place.'.length) + '/place',
               { chapter: place.chapter, fraction: place.fraction.toFixed(6), changed: place.changed, browser: browserId });
-    place.sent = true;
-    localStorage.setItem(placeKey(), JSON.stringify(place));
-    document.body.dataset.placeSent = place.chapter + ':' + place.fraction.toFixed(4);
   } catch (e) {
-    status(e.message);
+    return false;
   }
+  // A place changed meanwhile still waits for its own turn.
+  const now = JSON.parse(localStorage.getItem(key) || 'null');
+  if (now && now.changed === place.changed) {
+    now.sent = true;
+    localStorage.setItem(key, JSON.stringify(now));
+  }
+  document.body.dataset.placeSent = place.chapter + ':' + place.fraction.toFixed(4);
+  return true;
+}
+
+// ---- without a connection ----
+
+// Every chapter of the open book is read once through the service worker, which keeps it.
+async function keepForOffline(book) {
+  if (!('serviceWorker' in navigator)) return;
+  try {
+    await navigator.serviceWorker.ready;
+    if (!navigator.serviceWorker.controller)
+      await new Promise((done) => navigator.serviceWorker.addEventListener('controllerchange', done, { once: true }));
+    const query = settings.script ? '?script=' + settings.script : '';
+    for (const path of ['session', 'shelf', 'book/' + book.id])
+      await fetch('api/' + path, { credentials: 'same-origin' });
+    for (let n = 1; n <= book.chapters.length; n++) {
+      if (!state.book || state.book.id !== book.id) return;
+      const answer = await fetch('api/book/' + book.id + '/' + n + query, { credentials: 'same-origin' });
+      if (!answer.ok) return;
+    }
+    document.body.dataset.offline = book.id;
+  } catch (e) {
+    /* reading goes on; only the copy for later is incomplete */
+  }
+}
+
+// Places kept while the server could not be reached go out once it can.
+async function sendWaitingPlaces() {
+  const keys = [];
+  for (let i = 0; i < localStorage.length; i++) {
+    if (localStorage.key(i).startsWith('folioway.place.')) keys.push(localStorage.key(i));
+  }
+  for (const key of keys) {
+    if (!(await sendKept(key))) return;
+  }
+  status('');
 }
 
 // ---- settings ----
@@ -449,4 +501,6 @@ function wire() {
 
 applySettings();
 wire();
-start();
+window.addEventListener('online', sendWaitingPlaces);
+if ('serviceWorker' in navigator) navigator.serviceWorker.register('sw.js').catch(() => {});
+start().then(sendWaitingPlaces);
