@@ -495,6 +495,7 @@ bool attacks(const QTemporaryDir &dir, const QString &binDir, const QString &pag
 } // namespace
 
 int syncBench(const QString &binDir); // sync_bench.cpp
+int webBench(const QString &binDir, int connections, int seconds); // web_bench.cpp
 
 int main(int argc, char *argv[])
 {
@@ -515,6 +516,8 @@ int main(int argc, char *argv[])
         setrlimit(RLIMIT_NOFILE, &files);
     }
 
+    if (args.contains(QStringLiteral("--web-only")))
+        return webBench(qEnvironmentVariable("FOLIOWAY_BIN_DIR", QCoreApplication::applicationDirPath()), 64, seconds);
     if (args.contains(QStringLiteral("--sync-only")))
         return syncBench(qEnvironmentVariable("FOLIOWAY_BIN_DIR", QCoreApplication::applicationDirPath()));
     if (QStandardPaths::findExecutable(QStringLiteral("wrk")).isEmpty()) {
