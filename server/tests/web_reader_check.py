@@ -148,6 +148,7 @@ def main():
             options.add_argument(arg)
         options.add_experimental_option("mobileEmulation", {"deviceMetrics": {"width": 390, "height": 844, "pixelRatio": 2,
                                                                               "touch": True}})
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
         driver = webdriver.Chrome(service=Service(DRIVER), options=options)
         wait = WebDriverWait(driver, 60)
         shown = lambda element_id: wait.until(lambda d: d.find_element(By.ID, element_id).is_displayed())
@@ -264,6 +265,9 @@ def main():
         if page.find_elements(By.TAG_NAME, "script") or page.find_elements(By.TAG_NAME, "b") or driver.title == "pwned":
             fail("the book's markup became part of the page")
         shot("7-markup")
+        refused = [entry["message"] for entry in driver.get_log("browser") if "Content Security Policy" in entry["message"]]
+        if refused:
+            fail("the page breaks its own Content-Security-Policy: " + refused[0])
 
         # Another account's own upload answers 404, as for a book that does not exist.
         status, body = owner.web("GET", "books?key=" + urllib.parse.quote("自己的书"))
