@@ -35,8 +35,8 @@ SERVER = sys.argv[1]
 SHOTS = sys.argv[2] if len(sys.argv) > 2 else ""
 MARKUP = "<script>document.title='pwned'</script> 甲 & 乙 <b>粗</b>"
 LONG_BOOK = "长河记\n" + "".join(
-    ("第%s章 河上\n" % "一二三"[i // 130] if i % 130 == 0 else "") +
-    "　　第%d段：风从河面上吹过来，带着潮湿的泥土气息，岸边的芦苇一层层地倒伏下去，又慢慢站起来。\n" % i
+    ("第%s章 河上\n" % "一二"[i // 130 - 1] if i and i % 130 == 0 else "") +
+    "　　（%d）风从河面上吹过来，带着潮湿的泥土气息，岸边的芦苇一层层地倒伏下去，又慢慢站起来。\n" % i
     for i in range(390))
 
 
@@ -180,7 +180,7 @@ def main():
         shot("3-shelf")
         driver.find_element(By.CSS_SELECTOR, '#shelfList li[data-book="%d"] .info' % long_id).click()
         shown("reader")
-        wait.until(lambda d: "第1段" in d.find_element(By.ID, "page").text)
+        wait.until(lambda d: "（1）" in d.find_element(By.ID, "page").text)
 
         # Three pages forward with taps on the right third.
         for turn in range(3):
@@ -231,7 +231,7 @@ def main():
         wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, '#shelfList li[data-book="%d"]' % long_id))
         driver.find_element(By.CSS_SELECTOR, '#shelfList li[data-book="%d"] .info' % long_id).click()
         shown("reader")
-        wait.until(lambda d: "段" in d.find_element(By.ID, "page").text)
+        wait.until(lambda d: "风从" in d.find_element(By.ID, "page").text)
         before = page_shown(driver)
         tap_right(driver)
         wait.until(lambda d: page_shown(d) == (before[0], before[1] + 1))

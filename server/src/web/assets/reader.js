@@ -231,7 +231,10 @@ async function showChapter(number, fraction) {
   const title = document.createElement('h3');
   title.textContent = b.chapters[number - 1][0];
   const nodes = [title];
-  for (const line of text.split('\n')) {
+  const lines = text.split('\n');
+  // The heading line is the chapter's first line; it is shown once, as the title.
+  if (lines.length && lines[0].trim() === title.textContent.trim()) lines.shift();
+  for (const line of lines) {
     if (!line.trim()) continue;
     const p = document.createElement('p');
     p.textContent = line;
