@@ -2,8 +2,8 @@
 // builds for a book, one entry a line: number, tab, range "start,end", tab, title; UTF-8. Exit
 // status 1 when the book cannot be read, 2 for a wrong command line or a refused expression.
 
-#include "reader/Chapters.h"
-#include "reader/HeadingExpression.h"
+#include "text/Chapters.h"
+#include "text/HeadingExpression.h"
 
 #include <QCoreApplication>
 #include <QStringList>

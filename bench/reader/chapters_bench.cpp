@@ -6,9 +6,9 @@
 // books of six million short lines, every line or every 31st a "第N章" heading and the rest
 // prose, and prints the peak memory of each (the first has more headings than a book may have chapters).
 
-#include "reader/BookLineIndex.h"
 #include "reader/ChapterLoader.h"
-#include "reader/Chapters.h"
+#include "text/BookLineIndex.h"
+#include "text/Chapters.h"
 
 #include "GeneratedNovel.h"
 

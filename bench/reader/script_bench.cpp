@@ -7,7 +7,7 @@
 #include "GeneratedNovel.h"
 #include "platform/ChineseScript.h"
 #include "reader/BookSearch.h"
-#include "reader/Chapters.h"
+#include "text/Chapters.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,8 +6,8 @@
 #include "library/LibraryDb.h"
 #include "reader/BookSearch.h"
 #include "reader/BookSearchModel.h"
-#include "reader/Chapters.h"
 #include "reader/ReadingPositionKeeper.h"
+#include "text/Chapters.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

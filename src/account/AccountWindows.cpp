@@ -7,15 +7,14 @@
 #include "account/UserCentre.h"
 #include "library/LibraryDb.h"
 #include "platform/Prompter.h"
+#include "platform/WindowPlacement.h"
 #include "startup/AppContext.h"
 
 namespace {
 
 void BringToFront(QWidget *window)
 {
-    window->show();
-    window->raise();
-    window->activateWindow();
+    ShowCentred(window);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "library/LibrarySql.h"
-#include "library/TextRules.h"
+#include "text/TextRules.h"
 
 // The clean-up rules, in a table of their own (TextRule), in the order they were added. The table
 // is made, with the built-in rules switched off, the first time the rules are asked for. The

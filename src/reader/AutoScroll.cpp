@@ -33,6 +33,9 @@ AutoScroll::AutoScroll(ReaderPane &pane, ReadingView *view, LibraryDb &db)
     connect(shortcut, &QShortcut::activated, this, &AutoScroll::toggle);
 
     connect(m_view, &ReadingView::keyPressedInPage, this, &AutoScroll::onPageKey);
+    // The chapter whose text the page is scrolling; the chapter list moves on to the next one as
+    // soon as the page asks for it, before this hears the same request.
+    connect(&pane, &ReaderPane::chapterShown, this, [this](int position) { m_onPage = position; });
     // A reloaded page starts without it.
     connect(m_view, &ReadingView::pageReady, this, [this] {
         if (m_running)
@@ -68,6 +71,11 @@ void AutoScroll::start()
 
 void AutoScroll::stop()
 {
+    stop(QStringLiteral("自动翻页已停止"));
+}
+
+void AutoScroll::stop(const QString &why)
+{
     if (!m_running)
         return;
     m_running = false;
@@ -75,7 +83,7 @@ void AutoScroll::stop()
     m_action->setChecked(false);
     qApp->removeEventFilter(this);
     tellPage();
-    note(QStringLiteral("自动翻页已停止"));
+    note(why);
 }
 
 void AutoScroll::toggle()
@@ -119,8 +127,8 @@ void AutoScroll::note(const QString &text)
 void AutoScroll::onPageKey(int keyCode)
 {
     // The page asks for the next chapter at the end of one; after the last there is none.
-    if (m_running && keyCode == 34 && m_pane.shownChapter() >= m_pane.chapters().size())
-        stop();
+    if (m_running && keyCode == 34 && m_onPage >= m_pane.chapters().size())
+        stop(QStringLiteral("自动翻页已停止：已到全书末尾"));
 }
 
 bool AutoScroll::eventFilter(QObject *watched, QEvent *event)

@@ -13,7 +13,8 @@ class ReadingView;
 // library), going on into the next chapter at the end of one as PageDown does. Started and
 // stopped with the reading menu's item or F9. While it runs, Space pauses and resumes it and +/-
 // change the speed; a wheel, a click on the page or any other key stops it (that key still does
-// what it always does). While it is off, no key changes its meaning.
+// what it always does). At the end of the last chapter it stops and says so. While it is off, no
+// key changes its meaning.
 class AutoScroll : public QObject
 {
     Q_OBJECT
@@ -47,6 +48,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void stop(const QString &why);
     void tellPage();
     void note(const QString &text);
     void onPageKey(int keyCode);
@@ -58,4 +60,5 @@ private:
     bool m_running = false;
     bool m_paused = false;
     int m_speed = DefaultSpeed;
+    int m_onPage = 0; // the chapter on the page
 };

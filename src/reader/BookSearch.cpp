@@ -1,7 +1,7 @@
 #include "reader/BookSearch.h"
 
-#include "library/TextRules.h"
-#include "reader/BookLineIndex.h"
+#include "text/BookLineIndex.h"
+#include "text/TextRules.h"
 
 #include <QFile>
 #include <QHash>

@@ -16,7 +16,7 @@ void BookSearchModel::restart(const QString &word, const QStringList &forms)
     m_word = word;
     m_forms = forms;
     m_places.clear();
-    m_shown = 0;
+    m_describedRows = 0;
     m_snippetsOpen = false;
     m_described.clear();
     endResetModel();
@@ -31,24 +31,17 @@ void BookSearchModel::setShownText(std::function<QString(const QString &)> shown
 
 void BookSearchModel::addPlaces(const QList<BookSearchPlace> &places)
 {
-    m_places.insert(m_places.end(), places.cbegin(), places.cend());
-    if (m_shown < FetchStep)
-        offer(FetchStep - m_shown);
-}
-
-void BookSearchModel::offer(int rows)
-{
-    rows = int(std::min<qsizetype>(rows, placeCount() - m_shown));
-    if (rows <= 0)
+    if (places.isEmpty())
         return;
-    beginInsertRows({}, m_shown, m_shown + rows - 1);
-    m_shown += rows;
+    const int first = int(m_places.size());
+    beginInsertRows({}, first, first + int(places.size()) - 1);
+    m_places.insert(m_places.end(), places.cbegin(), places.cend());
     endInsertRows();
 }
 
 BookSearchHit BookSearchModel::hit(int row) const
 {
-    if (row < 0 || row >= m_shown)
+    if (row < 0 || row >= placeCount())
         return {};
     if (const BookSearchHit *known = m_described.object(row))
         return *known;
@@ -56,6 +49,7 @@ BookSearchHit BookSearchModel::hit(int row) const
         m_snippetsOpen = m_snippets.open(m_path, m_reading);
     auto *described = new BookSearchHit(
         m_snippets.describe(m_places[size_t(row)], m_forms.value(m_places[size_t(row)].word, m_word)));
+    ++m_describedRows;
     const BookSearchHit copy = *described;
     m_described.insert(row, described);
     return copy;
@@ -63,7 +57,7 @@ BookSearchHit BookSearchModel::hit(int row) const
 
 int BookSearchModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : m_shown;
+    return parent.isValid() ? 0 : int(placeCount());
 }
 
 int BookSearchModel::columnCount(const QModelIndex &parent) const
@@ -73,7 +67,7 @@ int BookSearchModel::columnCount(const QModelIndex &parent) const
 
 QVariant BookSearchModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_shown)
+    if (!index.isValid() || index.row() >= placeCount())
         return {};
     const auto shown = [this](const QString &text) { return m_shownText ? m_shownText(text) : text; };
     if (index.column() == ColChapter && (role == Qt::DisplayRole || role == Qt::ToolTipRole)) {
@@ -96,15 +90,4 @@ QVariant BookSearchModel::headerData(int section, Qt::Orientation orientation, i
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     return section == ColChapter ? QStringLiteral("章节") : QStringLiteral("内容");
-}
-
-bool BookSearchModel::canFetchMore(const QModelIndex &parent) const
-{
-    return !parent.isValid() && m_shown < placeCount();
-}
-
-void BookSearchModel::fetchMore(const QModelIndex &parent)
-{
-    if (!parent.isValid())
-        offer(FetchStep);
 }

@@ -9,10 +9,10 @@
 
 #include <vector>
 
-// The places a whole-book search found, as rows (chapter title, snippet) that a view asks for
-// as it scrolls: every place is kept, compactly, but rows are only offered a step at a time
-// (canFetchMore / fetchMore) and described when they are looked at, so a search with hundreds
-// of thousands of matches costs the view no more than its first screen.
+// The places a whole-book search found, as rows (chapter title, snippet): every place is a row
+// as soon as it is found, kept compactly, so a view's scroll bar spans every match and its end is
+// the last one; a row's snippet is read from the book only when the view asks for it (the rows
+// on screen), so hundreds of thousands of matches cost no more than the screen shown.
 class BookSearchModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -20,8 +20,6 @@ public:
     enum Column { ColChapter, ColSnippet, ColumnCount };
     // On the snippet column: the text before the word, the word and the text after, as a list.
     static constexpr int SnippetPartsRole = Qt::UserRole;
-    // Rows offered at once: by the first places to arrive and by each fetchMore().
-    static constexpr int FetchStep = 500;
 
     explicit BookSearchModel(QObject *parent = nullptr);
 
@@ -38,17 +36,15 @@ public:
     const BookReading &reading() const { return m_reading; }
     qsizetype placeCount() const { return qsizetype(m_places.size()); }
     BookSearchHit hit(int row) const;
+    // Rows whose snippet was read from the book since the last restart().
+    int describedRows() const { return m_describedRows; }
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-    bool canFetchMore(const QModelIndex &parent) const override;
-    void fetchMore(const QModelIndex &parent) override;
 
 private:
-    void offer(int rows);
-
     QString m_path;
     QList<ChapterEntry> m_entries;
     BookReading m_reading;
@@ -56,7 +52,7 @@ private:
     QStringList m_forms;
     std::function<QString(const QString &)> m_shownText;
     std::vector<BookSearchPlace> m_places;
-    int m_shown = 0;
+    mutable int m_describedRows = 0;
     mutable BookSnippets m_snippets;
     mutable bool m_snippetsOpen = false;
     mutable QCache<int, BookSearchHit> m_described{1024};

@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QToolButton>
-#include <QScrollBar>
 #include <QTextLayout>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -128,7 +127,8 @@ void BookSearchPanel::search(const QString &word)
     m_word = word;
     if (!isOn())
         return;
-    const QStringList forms = m_conversion == ScriptConversion::None ? QStringList{word} : ScriptVariants(word);
+    // Both script forms in every mode: a Traditional book is searched in Simplified as well.
+    const QStringList forms = ScriptVariants(word);
     m_model->restart(word, forms);
     if (word.isEmpty() || m_path.isEmpty()) {
         m_searcher->cancel();
@@ -146,10 +146,6 @@ void BookSearchPanel::addPlaces(quint64 id, const QList<BookSearchPlace> &places
     if (id != m_searchId)
         return;
     m_model->addPlaces(places);
-    // A list scrolled to its end takes the new rows at once; otherwise scrolling fetches them.
-    const QScrollBar *bar = m_results->verticalScrollBar();
-    if (bar->maximum() > 0 && bar->value() == bar->maximum() && m_model->canFetchMore({}))
-        m_model->fetchMore({});
     m_count->setText(QStringLiteral("正在全书查找“%1”… 已找到 %2 处").arg(m_word).arg(m_model->placeCount()));
 }
 

@@ -11,7 +11,7 @@ class QTreeView;
 
 // Whole-book search: the "全书" switch of the find bar and, while it is on, the list of every
 // place the find box's text stands in the book, filled as the search goes (the list offers more
-// rows as it is scrolled, however many there are). Each new text cancels the search before it.
+// rows as they are found, however many there are). Each new text cancels the search before it.
 class BookSearchPanel : public QWidget
 {
     Q_OBJECT
@@ -23,8 +23,8 @@ public:
     bool isOn() const;
     // The book the next search runs over; drops the results of the previous one.
     void setBook(const QString &path, const QList<ChapterEntry> &entries, const BookReading &reading = {});
-    // With a conversion the results are shown converted and a word is searched in both scripts,
-    // so that what the page shows is found whichever form the file holds.
+    // With a conversion the results are shown converted. A word is always searched in both
+    // scripts, so that what the page shows is found whichever form the file holds.
     void setConversion(ScriptConversion conversion);
     // Where the clean-up rules of a book come from, asked at every search: a match they take
     // off the page is not listed. None by default.

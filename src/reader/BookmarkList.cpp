@@ -1,9 +1,11 @@
 #include "reader/BookmarkList.h"
 
 #include "library/LibraryDb.h"
-#include "reader/Chapters.h"
+#include "platform/Prompter.h"
 #include "reader/ReaderPage.h"
+#include "reader/ReadingStatus.h"
 #include "reader/ReadingView.h"
+#include "text/Chapters.h"
 
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -57,8 +59,8 @@ QString BookmarkExcerpt(const QString &fragment, const QString &skip, int length
     return text;
 }
 
-BookmarkList::BookmarkList(LibraryDb &db, ReaderPage &page, ReadingView *view, QWidget *pane)
-    : QWidget(pane, Qt::Tool), m_db(db), m_page(page), m_view(view)
+BookmarkList::BookmarkList(LibraryDb &db, Prompter &prompter, ReaderPage &page, ReadingView *view, QWidget *pane)
+    : QWidget(pane, Qt::Tool), m_db(db), m_prompter(prompter), m_page(page), m_view(view)
 {
     setObjectName(QStringLiteral("BookmarkList"));
     setWindowTitle(QStringLiteral("书签列表"));
@@ -97,15 +99,23 @@ BookmarkList::BookmarkList(LibraryDb &db, ReaderPage &page, ReadingView *view, Q
     connect(m_note, &QLineEdit::returnPressed, this, &BookmarkList::saveNote);
     connect(m_saveNote, &QPushButton::clicked, this, &BookmarkList::saveNote);
     connect(m_remove, &QPushButton::clicked, this, &BookmarkList::removeCurrent);
-    auto *del = new QShortcut(QKeySequence::Delete, m_list, nullptr, nullptr, Qt::WidgetShortcut);
-    connect(del, &QShortcut::activated, this, &BookmarkList::removeCurrent);
+    // The Delete key itself: the platform's standard delete sequence may include Ctrl+D, the key
+    // that sets bookmarks.
+    auto *del = new QShortcut(QKeySequence(Qt::Key_Delete), m_list, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(del, &QShortcut::activated, this, &BookmarkList::askAndRemoveCurrent);
+    auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), this, nullptr, nullptr, Qt::WindowShortcut);
+    connect(esc, &QShortcut::activated, this, &QWidget::close);
 
     // Where the reader is on the page: the chapter shown and how far down it is scrolled.
     connect(&m_page, &ReaderPage::textShown, this, [this](int position, double scroll) {
         m_shownChapter = position;
         m_top = scroll;
+        m_seen = scroll;
     });
-    connect(m_view, &ReadingView::pageScrolled, this, [this](double top, double) { m_top = top; });
+    connect(m_view, &ReadingView::pageScrolled, this, [this](double top, double seen) {
+        m_top = top;
+        m_seen = seen;
+    });
     onCurrentChanged();
 }
 
@@ -120,18 +130,38 @@ bool BookmarkList::add()
     entry.book = m_page.path();
     entry.chapter = position;
     entry.chapterTitle = chapter.title;
-    entry.fraction = position == m_shownChapter ? std::clamp(m_top, 0.0, 1.0) : 0.0;
-    // The excerpt comes from the file, from the line at the top of the window on.
+    const bool onPage = position == m_shownChapter;
+    entry.fraction = onPage ? std::clamp(m_top, 0.0, 1.0) : 0.0;
+    // The excerpt comes from the file, from the line at the top of the window on: the share of
+    // the chapter above the window follows from the two figures the page reports.
+    const double above = onPage ? ShareAboveWindow(m_top, m_seen) : 0.0;
     const qint64 lines = chapter.lastShownLine() - chapter.firstShownLine() + 1;
     // Near the end of the chapter the last few lines, so that blank closing lines leave something.
     const qint64 from = std::max(chapter.firstShownLine(),
-                                 std::min(chapter.firstShownLine() + qint64(std::floor(entry.fraction * lines)),
+                                 std::min(chapter.firstShownLine() + qint64(std::floor(above * lines)),
                                           chapter.lastShownLine() - ExcerptLines));
     const ChapterText text = ReadChapterText(entry.book, from, std::min(from + ExcerptLines, chapter.lastShownLine()),
                                              64 * 1024, m_page.reading());
     entry.excerpt = BookmarkExcerpt(text.fragment, chapter.title);
-    if (!m_db.bookmarks().add(entry))
+    // Down the chapter, the words the page has at the top of its window, as the reader sees them.
+    if (const QString words = m_view->topWords(); onPage && m_top > 0 && !words.trimmed().isEmpty())
+        entry.excerpt = BookmarkExcerpt(words.toHtmlEscaped().replace(u'\n', QStringLiteral("<br>")));
+    const QList<BookmarkEntry> kept = m_db.bookmarks().list(entry.book);
+    const auto same = std::find_if(kept.cbegin(), kept.cend(), [&entry](const BookmarkEntry &e) {
+        return e.chapter == entry.chapter && e.chapterTitle == entry.chapterTitle &&
+               qRound(e.fraction * 100) == qRound(entry.fraction * 100);
+    });
+    if (same != kept.cend()) {
+        BookmarkEntry renewed = *same;
+        renewed.fraction = entry.fraction;
+        renewed.excerpt = entry.excerpt;
+        renewed.changed = std::max(same->changed + 1, QDateTime::currentMSecsSinceEpoch());
+        if (!m_db.bookmarks().store(renewed))
+            return false;
+        entry = renewed;
+    } else if (!m_db.bookmarks().add(entry)) {
         return false;
+    }
     m_newestId = entry.id;
     if (isVisible() || m_book == entry.book)
         refill(entry.id);
@@ -176,8 +206,10 @@ void BookmarkList::refill(const QString &chooseId)
 {
     m_book = m_page.path();
     m_entries = m_book.isEmpty() ? QList<BookmarkEntry>{} : m_db.bookmarks().list(m_book);
-    setWindowTitle(m_book.isEmpty() ? QStringLiteral("书签列表")
-                                    : QStringLiteral("书签列表 - %1").arg(QFileInfo(m_book).completeBaseName()));
+    // The book as the shelf names it; a book read without being on the shelf by its file.
+    const std::optional<BookRecord> row = m_book.isEmpty() ? std::nullopt : m_db.findByPath(m_book);
+    const QString title = row && !row->name.isEmpty() ? row->name : QFileInfo(m_book).completeBaseName();
+    setWindowTitle(m_book.isEmpty() ? QStringLiteral("书签列表") : QStringLiteral("书签列表 - %1").arg(title));
     const QSignalBlocker quiet(m_list);
     m_list->clear();
     QTreeWidgetItem *chosen = nullptr;
@@ -195,7 +227,7 @@ void BookmarkList::refill(const QString &chooseId)
             chosen = item;
     }
     m_list->setCurrentItem(chosen);
-    m_hint->setText(m_entries.isEmpty() ? QStringLiteral("本书还没有书签：用“添加书签”或 Ctrl+D 添加。")
+    m_hint->setText(m_entries.isEmpty() ? QStringLiteral("本书还没有书签：用“添加书签…”添加。")
                                         : QStringLiteral("共 %1 个书签").arg(m_entries.size()));
     onCurrentChanged();
 }
@@ -261,6 +293,14 @@ void BookmarkList::removeCurrent()
     // The next entry is chosen, so that Delete pressed again goes on down the list.
     if (m_list->topLevelItemCount() > 0)
         m_list->setCurrentItem(m_list->topLevelItem(std::min(row, m_list->topLevelItemCount() - 1)));
+}
+
+void BookmarkList::askAndRemoveCurrent()
+{
+    const BookmarkEntry *entry = currentEntry();
+    if (entry && m_prompter.question(QStringLiteral("确定要删除书签“%1”吗？").arg(entry->chapterTitle),
+                                     QStringLiteral("删除书签")))
+        removeCurrent();
 }
 
 void BookmarkList::placeBesidePage()

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class LibraryDb;
+class Prompter;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -19,18 +20,20 @@ class ReadingView;
 QString BookmarkExcerpt(const QString &fragment, const QString &skip = {}, int length = 40);
 
 // "书签列表": the bookmark list of the book on screen, in a window of its own beside the page,
-// so the reading tab's own controls never move for it. Every bookmark set in the reading tab
-// joins the list with the place on the page; a click on an entry goes back there, the note of the
-// entry chosen is edited below the list, and entries can be removed.
+// so the reading tab's own controls never move for it, titled with the book's shelf title. Entries
+// come from "添加书签…" with the place on the page (a second one at the same place renews the
+// first); a click on an entry goes back there, the note of the entry chosen is edited below the
+// list, and an entry goes only through "删除书签" or the Delete key, which asks first. Esc closes.
 class BookmarkList : public QWidget
 {
     Q_OBJECT
 public:
     // The window belongs to `pane` and floats above its window.
-    BookmarkList(LibraryDb &db, ReaderPage &page, ReadingView *view, QWidget *pane);
+    BookmarkList(LibraryDb &db, Prompter &prompter, ReaderPage &page, ReadingView *view, QWidget *pane);
 
     // Adds the selected chapter of the book on screen (at the place on the page when it is the
-    // chapter shown, else at its top) to the book's list. False when no chapter is selected.
+    // chapter shown, else at its top) to the book's list; an entry already at that chapter and
+    // percentage is renewed instead (its note kept). False when no chapter is selected.
     bool add();
     // Shows the window; with `editNewest` the entry added last is chosen and its note box has
     // the focus.
@@ -65,10 +68,12 @@ private:
     void onCurrentChanged();
     void saveNote();
     void removeCurrent();
+    void askAndRemoveCurrent();
     const BookmarkEntry *currentEntry() const;
     void placeBesidePage();
 
     LibraryDb &m_db;
+    Prompter &m_prompter;
     ReaderPage &m_page;
     ReadingView *m_view;
     QTreeWidget *m_list;
@@ -82,4 +87,5 @@ private:
     QString m_newestId;
     int m_shownChapter = 0; // the chapter on the page and how far down it is scrolled
     double m_top = 0;
+    double m_seen = 0;
 };

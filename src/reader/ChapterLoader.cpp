@@ -1,7 +1,5 @@
 #include "reader/ChapterLoader.h"
 
-#include "library/LocalBookFiles.h"
-
 #include <QFutureWatcher>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
@@ -40,16 +38,7 @@ quint64 ChapterLoader::request(const QString &path, const QString &bookmarkTitle
     });
     watcher->setFuture(QtConcurrent::run(
         &m_pool, [path, bookmarkTitle, cancelFlag, reading] {
-            if (const BookFileProblem problem = CheckBookFile(path); problem != BookFileProblem::None) {
-                ChapterList refused;
-                refused.path = path;
-                refused.reading = reading;
-                refused.error = BookOpenError::NotABook;
-                refused.errorTitle = BookOpenFailedTitle();
-                refused.errorMessage = BookFileProblemMessage(problem, path);
-                return refused;
-            }
-            return GetChapter(path, bookmarkTitle, cancelFlag.get(), reading);
+            return OpenBook(path, bookmarkTitle, cancelFlag.get(), reading);
         }));
     return id;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reader/Chapters.h"
+#include "text/Chapters.h"
 
 #include <QObject>
 #include <QThreadPool>

@@ -2,7 +2,7 @@
 
 #include "library/LibraryDb.h"
 #include "platform/Prompter.h"
-#include "reader/HeadingExpression.h"
+#include "text/HeadingExpression.h"
 
 #include <QActionGroup>
 #include <QFileInfo>

@@ -180,44 +180,134 @@
 
     // How far down the chapter the page is (0 top, 1 end) and the share of it above the bottom
     // of the window.
+    // At the end (within the two pixels a fractional layout leaves) the whole chapter counts as
+    // seen, so that the end of the book is all of it.
     function scrollState() {
         var box = scroller(), range = box.scrollHeight - box.clientHeight;
-        return {top: range > 0 ? Math.min(1, box.scrollTop / range) : 0,
-                seen: box.scrollHeight > 0 ? Math.min(1, (box.scrollTop + box.clientHeight) / box.scrollHeight) : 1,
-                atTop: box.scrollTop <= 0, atEnd: range <= 0 || box.scrollTop >= range - 2};
+        var atEnd = range <= 0 || box.scrollTop >= range - 2;
+        return {top: range > 0 ? (atEnd ? 1 : Math.min(1, box.scrollTop / range)) : 0,
+                seen: atEnd || box.scrollHeight <= 0 ? 1 : Math.min(1, (box.scrollTop + box.clientHeight) / box.scrollHeight),
+                atTop: box.scrollTop <= 0, atEnd: atEnd};
     }
 
     function scrollToFraction(fraction) {
         var box = scroller();
         box.scrollTop = fraction * Math.max(0, box.scrollHeight - box.clientHeight);
+        anchorHere();
+        reportNow();
     }
 
-    // Selects the n-th (from 0) occurrence of word in the book text, matches not overlapping,
-    // and scrolls it into view. Gives how many occurrences the text has, 0 when it has no n-th.
-    function highlightOccurrence(word, n) {
+    // The line at the top of the window, kept as the text character that begins it, so that a
+    // new layout (another text size, a wider or narrower window) scrolls that line back to the
+    // top instead of keeping a pixel offset that now points elsewhere in the chapter.
+    var anchor = null;
+
+    function boxTop(box) {
+        return box === document.scrollingElement ? 0 : box.getBoundingClientRect().top;
+    }
+
+    // The first line at least half in the window, by its first character.
+    function anchorHere() {
+        var box = scroller(), element = content();
+        anchor = {atTop: box.scrollTop <= 0, node: null, offset: 0, generation: window.folioway.generation,
+                  scrollTop: box.scrollTop};
+        if (anchor.atTop || !element || !document.caretRangeFromPoint)
+            return;
+        var rect = element.getBoundingClientRect(), style = getComputedStyle(element);
+        var x = rect.left + (parseFloat(style.paddingLeft) || 0) + 2, top = boxTop(box), line = lineHeight();
+        for (var dy = line / 2; dy < 4 * line; dy += 4) {
+            var caret = document.caretRangeFromPoint(x, top + dy);
+            if (caret && caret.startContainer.nodeType === Node.TEXT_NODE && element.contains(caret.startContainer)) {
+                anchor.node = caret.startContainer;
+                anchor.offset = caret.startOffset;
+                return;
+            }
+        }
+    }
+
+    function keepAnchor() {
+        var box = scroller();
+        if (!anchor || anchor.generation !== window.folioway.generation ||
+            (!anchor.atTop && !(anchor.node && anchor.node.isConnected))) {
+            anchorHere();
+            return;
+        }
+        if (anchor.atTop) {
+            box.scrollTop = 0;
+            return;
+        }
+        var length = anchor.node.data.length, start = Math.min(anchor.offset, length), range = document.createRange();
+        range.setStart(anchor.node, start);
+        range.setEnd(anchor.node, Math.min(start + 1, length));
+        var rects = range.getClientRects();
+        if (!rects.length)
+            return;
+        var glyph = rects[0], half = Math.max(0, (lineHeight() - glyph.height) / 2);
+        box.scrollTop += glyph.top - half - boxTop(box);
+        // The scroll this causes keeps the same character, not the start of its new line.
+        anchor.scrollTop = box.scrollTop;
+    }
+
+    // The words from the first character of the top line on (empty at the chapter's top).
+    function topWords() {
+        if (!anchor || anchor.atTop || !anchor.node || !anchor.node.isConnected)
+            return "";
+        var words = anchor.node.data.slice(anchor.offset);
+        var walker = document.createTreeWalker(content(), NodeFilter.SHOW_TEXT);
+        walker.currentNode = anchor.node;
+        for (var node = walker.nextNode(); node && words.length < 80; node = walker.nextNode())
+            words += "\n" + node.data;
+        return words.slice(0, 120);
+    }
+
+    // Where the reader is, told at once: after a new text or a new layout the place on screen
+    // has changed although nobody scrolled.
+    function reportNow() {
+        if (!channelReader)
+            return;
+        var state = scrollState();
+        channelReader.scrolled(window.folioway.generation, state.top, state.seen, topWords());
+    }
+
+    var relayout = typeof ResizeObserver === "function" ? new ResizeObserver(function () {
+        keepAnchor();
+        reportNow();
+    }) : null;
+
+    function watchLayout() {
+        if (!relayout)
+            return;
+        relayout.observe(scroller());
+        var element = content();
+        if (element)
+            relayout.observe(element);
+    }
+
+    // The book text on the page as one string, with its text nodes and where each begins in it.
+    function bookText() {
         var txt = document.getElementById("TXT");
-        if (!txt || !word)
-            return 0;
-        var walker = document.createTreeWalker(txt, NodeFilter.SHOW_TEXT), nodes = [], starts = [], text = "";
+        var result = {nodes: [], starts: [], text: ""};
+        if (!txt)
+            return result;
+        var walker = document.createTreeWalker(txt, NodeFilter.SHOW_TEXT);
         for (var node = walker.nextNode(); node; node = walker.nextNode()) {
-            nodes.push(node);
-            starts.push(text.length);
-            text += node.data;
+            result.nodes.push(node);
+            result.starts.push(result.text.length);
+            result.text += node.data;
         }
-        var at = -1, count = 0;
-        for (var from = text.indexOf(word); from >= 0; from = text.indexOf(word, from + word.length)) {
-            if (count++ === n)
-                at = from;
-        }
-        if (at < 0)
-            return 0;
+        return result;
+    }
+
+    // Selects characters at .. at+length-1 of bookText() and scrolls them into view.
+    function selectSpan(book, at, length) {
+        var nodes = book.nodes, starts = book.starts;
         function place(offset, end) {
             var k = nodes.length - 1;
             while (k > 0 && (starts[k] > offset || (end && starts[k] === offset)))
                 --k;
             return [nodes[k], offset - starts[k]];
         }
-        var range = document.createRange(), s = place(at, false), e = place(at + word.length, true);
+        var range = document.createRange(), s = place(at, false), e = place(at + length, true);
         range.setStart(s[0], s[1]);
         range.setEnd(e[0], e[1]);
         var selection = window.getSelection();
@@ -225,7 +315,58 @@
         selection.addRange(range);
         keptHighlight = range;
         scrollToRange(range);
-        return count;
+        anchorHere();
+    }
+
+    // Selects the n-th (from 0) occurrence of word in the book text, matches not overlapping,
+    // and scrolls it into view. Gives how many occurrences the text has (0 when it has no n-th)
+    // and where the selected one starts.
+    function highlightOccurrence(word, n) {
+        var book = bookText();
+        if (!word)
+            return {count: 0, at: -1};
+        var at = -1, count = 0;
+        for (var from = book.text.indexOf(word); from >= 0; from = book.text.indexOf(word, from + word.length)) {
+            if (count++ === n)
+                at = from;
+        }
+        if (at < 0)
+            return {count: 0, at: -1};
+        selectSpan(book, at, word.length);
+        return {count: count, at: at};
+    }
+
+    // The find bar: every place any of `forms` (a word in its written, Simplified and Traditional
+    // forms) stands in the book text, in order and not overlapping. Selects the n-th of them
+    // (counted round from either end), or with `at` >= 0 the first starting there or after it.
+    function find(forms, n, at) {
+        var book = bookText(), hits = [];
+        forms.forEach(function (word) {
+            if (!word)
+                return;
+            for (var from = book.text.indexOf(word); from >= 0; from = book.text.indexOf(word, from + word.length))
+                hits.push([from, word.length]);
+        });
+        hits.sort(function (a, b) { return a[0] - b[0] || b[1] - a[1]; });
+        var kept = [], end = 0;
+        hits.forEach(function (hit) {
+            if (hit[0] >= end) {
+                kept.push(hit);
+                end = hit[0] + hit[1];
+            }
+        });
+        if (!kept.length) {
+            window.getSelection().removeAllRanges();
+            return {count: 0, index: -1};
+        }
+        var index = ((n % kept.length) + kept.length) % kept.length;
+        if (at >= 0) {
+            index = 0;
+            while (index < kept.length - 1 && kept[index][0] < at)
+                ++index;
+        }
+        selectSpan(book, kept[index][0], kept[index][1]);
+        return {count: kept.length, index: index};
     }
 
     // The page taking the focus back from the program (a hit clicked in the match list) may land
@@ -349,7 +490,17 @@
             return {text: element ? element.innerText : "", place: chosenPlace};
         },
         highlightOccurrence: highlightOccurrence,
+        find: find,
+        clearSelection: function () {
+            keptHighlight = null;
+            window.getSelection().removeAllRanges();
+        },
         scrollToFraction: scrollToFraction,
+        // New text is on the page, at its top.
+        textWritten: function () {
+            anchorHere();
+            reportNow();
+        },
         scrollState: scrollState,
         autoScroll: autoScroll,
         autoScrollTick: function (ms) {
@@ -365,6 +516,11 @@
         generation: 0 // of the text on the page; set with every new text
     };
     ensureLead();
+    watchLayout();
+    document.addEventListener("scroll", function () {
+        if (!anchor || anchor.scrollTop !== scroller().scrollTop)
+            anchorHere();
+    }, true);
 
     if (typeof qt === "undefined" || !qt.webChannelTransport)
         return;
@@ -398,7 +554,7 @@
             setTimeout(function () {
                 reportPending = false;
                 var state = scrollState();
-                reader.scrolled(window.folioway.generation, state.top, state.seen);
+                reader.scrolled(window.folioway.generation, state.top, state.seen, topWords());
             }, 250);
         }, true);
         reader.ready();

@@ -1,11 +1,11 @@
 #include "reader/ReaderPage.h"
 
-#include "library/TextRules.h"
 #include "platform/Prompter.h"
 #include "platform/TwipsGeometry.h"
 #include "reader/BookSearch.h"
 #include "reader/ChapterJumpBox.h"
 #include "reader/ReadingView.h"
+#include "text/TextRules.h"
 
 #include <QFutureWatcher>
 #include <QKeyEvent>

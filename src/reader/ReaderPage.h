@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/ChineseScript.h"
-#include "reader/Chapters.h"
+#include "text/Chapters.h"
 
 #include <QObject>
 #include <QThreadPool>

@@ -8,7 +8,9 @@
 #include "reader/AutoScroll.h"
 #include "reader/BookSearchPanel.h"
 #include "reader/BookmarkList.h"
+#include "reader/ChapterListSplitter.h"
 #include "reader/ChapterLoader.h"
+#include "reader/ReaderBookmarks.h"
 #include "reader/ReaderKeys.h"
 #include "reader/ReaderResume.h"
 #include "reader/ReaderTools.h"
@@ -17,7 +19,6 @@
 #include "startup/AppContext.h"
 
 #include <QFileInfo>
-#include <QMouseEvent>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -33,7 +34,7 @@ QString crlf()
 }
 
 constexpr int DesignListWidthTwips = 3000;
-constexpr int NarrowestList = 120; // pixels
+constexpr int NarrowestList = 120; // pixels, as ChapterListSplitter keeps it
 constexpr int NarrowestPage = 240; // pixels the page keeps however wide the list is dragged
 
 } // namespace
@@ -69,24 +70,9 @@ ReaderPane::ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_tools = new ReaderTools(*this, *m_page, m_view, db);
     connect(m_page, &ReaderPage::chapterShown, this, &ReaderPane::chapterShown);
 
-    m_splitter = new QWidget(this);
-    m_splitter->setObjectName(QStringLiteral("SplitterBar"));
-    SetTwips(m_splitter, 0, 360, 130, 1000);
-    const Qt::ArrowType arrows[2] = {Qt::RightArrow, Qt::LeftArrow};
-    const QString tips[2] = {QStringLiteral("隐藏章节列表"), QStringLiteral("显示章节列表")};
-    for (int i = 0; i < 2; ++i) {
-        auto *b = new QToolButton(m_splitter);
-        b->setArrowType(arrows[i]);
-        b->setToolTip(tips[i]);
-        b->setAutoRaise(true);
-        SetTwips(b, 0, 0, 130, 600);
-        connect(b, &QToolButton::clicked, this, [this, i] { splitterButtonClicked(i); });
-        m_splitterButtons[i] = b;
-    }
-    m_splitterButtons[1]->hide();
-    m_splitter->setCursor(Qt::SplitHCursor);
-    m_splitter->installEventFilter(this);
-    m_listWidth = std::max(0, m_db.option(LibraryDb::chapterListWidthOption()).toInt());
+    m_splitter = new ChapterListSplitter(db, [this] { return chapterList()->width(); }, this);
+    connect(m_splitter, &ChapterListSplitter::buttonClicked, this, &ReaderPane::splitterButtonClicked);
+    connect(m_splitter, &ChapterListSplitter::dragged, this, &ReaderPane::layoutRequested);
 
     m_page->addChapterList(this);
     m_tools->addCommands(m_toolbar);
@@ -95,8 +81,10 @@ ReaderPane::ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_status = new ReadingStatus(*m_page, m_view);
     m_autoScroll = new AutoScroll(*this, m_view, db);
     m_autoScroll->addTo(m_tools->readingMenu());
-    m_bookmarks = new BookmarkList(db, *m_page, m_view, this);
-    connect(m_bookmarks, &BookmarkList::jumpRequested, this, &ReaderPane::showChapterAt);
+    m_bookmarks = new ReaderBookmarks(db, prompter, *m_page, m_view, this);
+    m_bookmarks->setStatus(m_status);
+    connect(m_bookmarks, &ReaderBookmarks::shelfChanged, this, &ReaderPane::shelfChanged);
+    connect(m_bookmarks->list(), &BookmarkList::jumpRequested, this, &ReaderPane::showChapterAt);
 }
 
 ReaderPane::~ReaderPane()
@@ -210,7 +198,7 @@ void ReaderPane::onChaptersLoaded(quint64, const ChapterList &list)
     if (list.entries.isEmpty())
         return;
     m_page->setBook(list.path, list.entries, list.reading);
-    m_bookmarks->bookListed();
+    m_bookmarks->list()->bookListed();
     m_tools->showReadingMode(list);
     const QList<ChapterEntry> &entries = m_page->entries();
     bookSearch()->setBook(list.path, entries, list.reading);
@@ -264,66 +252,20 @@ void ReaderPane::updateLoading()
 
 // ---- Bookmarks
 
-bool ReaderPane::insertBookmarkOnly()
-{
-    const int position = selectedChapter();
-    if (chapters().isEmpty() || position < 1)
-        return false;
-    // A book that is not on the shelf has no row to change; the user is still told it worked.
-    m_db.setBookmark(chaptersPath(), chapters().at(position - 1).title);
-    m_bookmarks->add();
-    return true;
-}
-
-void ReaderPane::insertBookmark()
-{
-    if (!insertBookmarkOnly())
-        return;
-    m_prompter.message(QStringLiteral("恭喜你：书签添加成功！"), Prompter::Icon::Information,
-                       QStringLiteral("添加成功"));
-    Q_EMIT shelfChanged();
-}
-
-void ReaderPane::insertBookmarkQuietly()
-{
-    if (!insertBookmarkOnly())
-        return;
-    m_status->showNote(QStringLiteral("已添加书签：%1").arg(chapters().at(selectedChapter() - 1).title));
-    Q_EMIT shelfChanged();
-}
-
-void ReaderPane::insertBookmarkWithNote()
-{
-    if (!insertBookmarkOnly())
-        return;
-    Q_EMIT shelfChanged();
-    m_bookmarks->showList(true);
-}
-
 void ReaderPane::libraryChangedElsewhere()
 {
     m_resume->offerPlaceFromElsewhere();
-    m_bookmarks->listChanged();
+    m_bookmarks->list()->listChanged();
+}
+
+BookmarkList *ReaderPane::bookmarkList() const
+{
+    return m_bookmarks->list();
 }
 
 void ReaderPane::showBookmarkList()
 {
-    m_bookmarks->showList();
-}
-
-void ReaderPane::gotoBookmark()
-{
-    if (chapters().isEmpty())
-        return;
-    const std::optional<BookRecord> row = m_db.findByPath(chaptersPath());
-    const QString bookmark = row ? row->marke : QString();
-    for (const ChapterEntry &e : chapters()) {
-        if (e.title == bookmark) {
-            selectChapter(e.number);
-            break;
-        }
-    }
-    ListView2_dblClick();
+    m_bookmarks->list()->showList();
 }
 
 // ---- Layout
@@ -347,14 +289,23 @@ void ReaderPane::splitterButtonClicked(int index)
 {
     m_chapterListVisible = index == 1;
     chapterList()->setVisible(m_chapterListVisible);
-    m_splitterButtons[0]->setVisible(m_chapterListVisible);
-    m_splitterButtons[1]->setVisible(!m_chapterListVisible);
+    m_splitter->setListVisible(m_chapterListVisible);
     Q_EMIT layoutRequested();
+}
+
+QToolButton *ReaderPane::splitterButton(int index) const
+{
+    return m_splitter->button(index);
+}
+
+QWidget *ReaderPane::splitterBar() const
+{
+    return m_splitter;
 }
 
 int ReaderPane::splitterButtonHeightTwips(int index) const
 {
-    return pixelsToTwips(m_splitterButtons[index]->height());
+    return pixelsToTwips(m_splitter->button(index)->height());
 }
 
 void ReaderPane::applyLayout(const MainLayout &l)
@@ -367,14 +318,14 @@ void ReaderPane::applyLayout(const MainLayout &l)
     SetTwips(m_view, std::nullopt, l.readingViewTop, l.readingViewWidth, l.readingViewHeight);
     SetTwips(m_splitter, l.splitterLeft, l.splitterTop, std::nullopt, l.splitterHeight);
     for (int i = 0; i < 2; ++i)
-        SetTwips(m_splitterButtons[i], std::nullopt, l.splitterButtonTop[i]);
+        SetTwips(m_splitter->button(i), std::nullopt, l.splitterButtonTop[i]);
     SetTwips(chapterList(), l.chapterListLeft, l.chapterListTop, std::nullopt, l.chapterListHeight);
-    if (m_listWidth > 0 && m_chapterListVisible) {
+    if (const int dragged = m_splitter->draggedWidth(); dragged > 0 && m_chapterListVisible) {
         // A dragged width moves the page's right edge and the bar by the difference; the list
         // still ends where its design width would.
         const int design = twipsToPixels(DesignListWidthTwips);
         const int wider =
-            std::max(NarrowestList - design, std::min(m_listWidth - design, m_view->width() - NarrowestPage));
+            std::max(NarrowestList - design, std::min(dragged - design, m_view->width() - NarrowestPage));
         m_view->resize(m_view->width() - wider, m_view->height());
         m_splitter->move(m_splitter->x() - wider, m_splitter->y());
         QWidget *list = chapterList();
@@ -387,34 +338,4 @@ void ReaderPane::applyLayout(const MainLayout &l)
 int ReaderPane::chapterListWidth() const
 {
     return chapterList()->width();
-}
-
-bool ReaderPane::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched != m_splitter || !m_chapterListVisible)
-        return QWidget::eventFilter(watched, event);
-    const auto *mouse = static_cast<QMouseEvent *>(event);
-    switch (event->type()) {
-    case QEvent::MouseButtonPress:
-        if (mouse->button() != Qt::LeftButton)
-            break;
-        m_dragFrom = qRound(mouse->globalPosition().x());
-        m_dragStartWidth = chapterList()->width();
-        return true;
-    case QEvent::MouseMove:
-        if (!m_dragFrom)
-            break;
-        m_listWidth = std::max(NarrowestList, m_dragStartWidth + *m_dragFrom - qRound(mouse->globalPosition().x()));
-        Q_EMIT layoutRequested();
-        return true;
-    case QEvent::MouseButtonRelease:
-        if (!m_dragFrom || mouse->button() != Qt::LeftButton)
-            break;
-        m_dragFrom.reset();
-        m_db.setOption(LibraryDb::chapterListWidthOption(), QString::number(m_listWidth));
-        return true;
-    default:
-        break;
-    }
-    return QWidget::eventFilter(watched, event);
 }

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "reader/Chapters.h"
+#include "reader/ReaderBookmarks.h"
 #include "reader/ReaderPage.h"
 #include "reader/ReaderResume.h"
 #include "reader/ReaderTools.h"
 #include "reader/ReadingView.h"
 #include "settings/SettingsRules.h"
+#include "text/Chapters.h"
 
 #include <QWidget>
 
@@ -15,6 +16,7 @@ class AutoScroll;
 class BookSearchPanel;
 class BookmarkList;
 class ChapterJumpBox;
+class ChapterListSplitter;
 class ChapterLoader;
 class LibraryDb;
 class ReaderKeys;
@@ -40,10 +42,11 @@ struct ServerInfo;
 // Opening a book never blocks: chapter detection and the cutting of a chapter out of the file run
 // on worker threads, and the newest request always wins.
 //
-// The pane opens books and lays out its parts; the rest is done by the three it is made of:
+// The pane opens books and lays out its parts; the rest is done by the parts it is made of:
 // ReaderPage (the chapter list and the chapter on the page, moving between chapters),
-// ReaderTools (the toolbar and reading menu, find, reading aloud, how a book is read) and
-// ReaderResume (the kept reading position and the resume bar).
+// ReaderTools (the toolbar and reading menu, find, reading aloud, how a book is read),
+// ReaderResume (the kept reading position and the resume bar), ReaderBookmarks (the bookmark
+// and the bookmark list) and ChapterListSplitter (the bar beside the chapter list).
 class ReaderPane : public QWidget
 {
     Q_OBJECT
@@ -107,15 +110,15 @@ public:
     void firstChapter() { m_page->first(); }
     void lastChapter() { m_page->last(); }
 
-    void insertBookmark();
+    void insertBookmark() { m_bookmarks->insert(); }
     // The same bookmark set from the keyboard: said in the status line instead of a box.
-    void insertBookmarkQuietly();
-    void gotoBookmark();
-    // Every bookmark set here also joins the book's bookmark list. "添加书签…" sets the bookmark
-    // without the box and opens the list with the new entry's note ready to be written.
-    void insertBookmarkWithNote();
+    void insertBookmarkQuietly() { m_bookmarks->insertQuietly(); }
+    void gotoBookmark() { m_bookmarks->gotoBookmark(); }
+    // "添加书签…" sets the bookmark without the box, adds the place to the book's bookmark list and
+    // opens the list with the entry's note ready to be written; the other ways leave the list be.
+    void insertBookmarkWithNote() { m_bookmarks->insertWithNote(); }
     void showBookmarkList();
-    BookmarkList *bookmarkList() const { return m_bookmarks; }
+    BookmarkList *bookmarkList() const;
     void openFind() { m_tools->openFind(); }
 
     // Where the reader is in the book on screen is kept as they read (ReadingPositionKeeper).
@@ -172,10 +175,10 @@ public:
     void applyLayout(const MainLayout &layout);
     int splitterButtonHeightTwips(int index) const;
 
-    QToolButton *splitterButton(int index) const { return m_splitterButtons[index]; }
+    QToolButton *splitterButton(int index) const;
     ReadingView *readingView() const { return m_view; }
     QTreeWidget *chapterList() const { return m_page->chapterList(); }
-    QWidget *splitterBar() const { return m_splitter; }
+    QWidget *splitterBar() const;
     QToolBar *toolbar() const { return m_toolbar; }
     QAction *toolAction(int position) const { return m_tools->toolAction(position); }
     QToolButton *toolButton(int position) const { return m_tools->toolButton(position); }
@@ -217,11 +220,7 @@ Q_SIGNALS:
     // F11 and the reading menu ask for full screen, Esc to leave it.
     void fullScreenRequested(bool on);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
-    bool insertBookmarkOnly();
     void onChaptersLoaded(quint64 requestId, const ChapterList &list);
     void updateLoading();
 
@@ -238,8 +237,7 @@ private:
     bool m_fullScreen = false;
     QToolBar *m_toolbar;
     ReadingView *m_view;
-    QWidget *m_splitter;
-    QToolButton *m_splitterButtons[2];
+    ChapterListSplitter *m_splitter;
 
     ReaderPage *m_page;
     ReaderResume *m_resume;
@@ -247,9 +245,5 @@ private:
     ReaderKeys *m_keys;
     ReadingStatus *m_status;
     AutoScroll *m_autoScroll;
-    BookmarkList *m_bookmarks;
-
-    int m_listWidth = 0; // pixels; 0 while the design width holds
-    std::optional<int> m_dragFrom; // global x where a drag of the splitter bar started
-    int m_dragStartWidth = 0;
+    ReaderBookmarks *m_bookmarks;
 };

@@ -1,55 +1,43 @@
 #include "reader/ReaderTools.h"
 
 #include "library/LibraryDb.h"
-#include "library/TextRules.h"
+#include "library/LocalBookFiles.h"
 #include "platform/Prompter.h"
 #include "platform/SpeechEngine.h"
+#include "platform/WindowPlacement.h"
 #include "reader/BookSearchPanel.h"
 #include "reader/ChapterRulesWindow.h"
+#include "reader/ReaderCommands.h"
 #include "reader/ReaderPage.h"
 #include "reader/ReaderPane.h"
 #include "reader/ReadingView.h"
 #include "reader/ResumeBar.h"
 #include "reader/VoiceController.h"
 #include "settings/TextRulesWindow.h"
+#include "text/TextRules.h"
 
 #include <QActionGroup>
 #include <QFileInfo>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPainterPath>
 #include <QShortcut>
-#include <QStyle>
-#include <QToolBar>
 #include <QToolButton>
 
 #include <algorithm>
 
 namespace {
 
-QIcon bookmarkIcon()
-{
-    QPainterPath ribbon;
-    ribbon.moveTo(4, 1);
-    ribbon.lineTo(12, 1);
-    ribbon.lineTo(12, 15);
-    ribbon.lineTo(8, 11);
-    ribbon.lineTo(4, 15);
-    ribbon.closeSubpath();
-    return DrawnReaderIcon(ribbon, QColor(0xC6, 0x28, 0x28));
-}
-
 // How a book is read is kept in the Options table under the book's path.
 QString readingOptionName(const QString &path)
 {
-    return QStringLiteral("BookReading:") + QFileInfo(path).absoluteFilePath();
+    return BookOptionName(u"BookReading", path);
 }
 
 // The script a book is shown in, beside how it is read.
 QString conversionOptionName(const QString &path)
 {
-    return QStringLiteral("BookScript:") + QFileInfo(path).absoluteFilePath();
+    return BookOptionName(u"BookScript", path);
 }
 
 const struct
@@ -76,7 +64,7 @@ const struct
 } // namespace
 
 ReaderTools::ReaderTools(ReaderPane &pane, ReaderPage &page, ReadingView *view, LibraryDb &db)
-    : QObject(&pane), m_pane(pane), m_page(page), m_view(view), m_db(db), m_toolActions(ReaderPane::ToolCount)
+    : QObject(&pane), m_pane(pane), m_page(page), m_view(view), m_db(db)
 {
     m_smartBar = new ResumeBar(QStringLiteral("智能分章"), QStringLiteral("按句子分段，在长行中找出章节"), m_view);
     m_smartBar->setObjectName(QStringLiteral("SmartChaptersBar"));
@@ -124,154 +112,19 @@ ReaderTools::ReaderTools(ReaderPane &pane, ReaderPage &page, ReadingView *view, 
 
 void ReaderTools::addCommands(QToolBar *toolbar)
 {
-    m_toolbar = toolbar;
-    addToolbarActions();
-    addReadingMenu();
-    connect(m_view, &ReadingView::contextMenuRequested, m_readingMenu,
-            [this](const QPoint &globalPos) { m_readingMenu->popup(globalPos); });
+    m_commands = new ReaderCommands(m_pane, toolbar);
+    connect(m_commands, &ReaderCommands::readFromHereRequested, this, [this] {
+        if (m_voice)
+            m_voice->readFromChosenPlace();
+    });
+    addReadingModeItems();
+    connect(m_view, &ReadingView::contextMenuRequested, readingMenu(),
+            [this](const QPoint &globalPos) { readingMenu()->popup(globalPos); });
 
     // Ctrl+F wherever the focus is inside the pane, the page included.
     auto *find = new QShortcut(QKeySequence::Find, &m_pane);
     find->setContext(Qt::WidgetWithChildrenShortcut);
     connect(find, &QShortcut::activated, &m_pane, &ReaderPane::openFind);
-}
-
-void ReaderTools::addToolbarActions()
-{
-    QStyle *s = m_pane.style();
-    ReaderPane *pane = &m_pane;
-    auto add = [this](int position, const QIcon &icon, const QString &text, const QString &tip) {
-        QAction *a = m_toolbar->addAction(icon, text);
-        a->setToolTip(tip);
-        m_toolActions[position - 1] = a;
-        return a;
-    };
-    auto separator = [this](int position) { m_toolActions[position - 1] = m_toolbar->addSeparator(); };
-
-    connect(add(ReaderPane::OpenTool, s->standardIcon(QStyle::SP_DialogOpenButton), QStringLiteral("打开"),
-                QStringLiteral("打开电子书 (Ctrl+O)")),
-            &QAction::triggered, pane, &ReaderPane::OpenFile);
-    separator(2);
-
-    m_bookmarkMenu = new QMenu(QStringLiteral("书签"), pane);
-    m_bookmarkMenu->setObjectName(QStringLiteral("BookmarkMenu"));
-    connect(m_bookmarkMenu->addAction(QStringLiteral("添加书签")), &QAction::triggered, pane,
-            &ReaderPane::insertBookmark);
-    m_bookmarkMenu->addSeparator();
-    connect(m_bookmarkMenu->addAction(QStringLiteral("跳转到书签")), &QAction::triggered, pane,
-            &ReaderPane::gotoBookmark);
-    // After the bookmark's own items: the book's list of every bookmark set.
-    m_bookmarkMenu->addSeparator();
-    QAction *withNote = m_bookmarkMenu->addAction(QStringLiteral("添加书签…"));
-    withNote->setObjectName(QStringLiteral("Menue_InsertSQNote"));
-    withNote->setToolTip(QStringLiteral("添加书签并写下备注"));
-    connect(withNote, &QAction::triggered, pane, &ReaderPane::insertBookmarkWithNote);
-    QAction *list = m_bookmarkMenu->addAction(QStringLiteral("书签列表"));
-    list->setObjectName(QStringLiteral("Menue_BookmarkList"));
-    list->setToolTip(QStringLiteral("本书的全部书签：单击跳转，可写备注、删除"));
-    connect(list, &QAction::triggered, pane, &ReaderPane::showBookmarkList);
-    m_bookmarkMenu->setToolTipsVisible(true);
-    auto *bookmarkButton = new QToolButton(m_toolbar);
-    bookmarkButton->setIcon(bookmarkIcon());
-    bookmarkButton->setText(QStringLiteral("书签"));
-    bookmarkButton->setToolTip(QStringLiteral("书签 (Ctrl+D 添加书签)"));
-    bookmarkButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    bookmarkButton->setMenu(m_bookmarkMenu);
-    // A click on the button itself opens the menu, not only its arrow.
-    bookmarkButton->setPopupMode(QToolButton::InstantPopup);
-    m_toolActions[ReaderPane::BookmarkTool - 1] = m_toolbar->addWidget(bookmarkButton);
-
-    connect(add(ReaderPane::FindTool,
-                QIcon::fromTheme(QStringLiteral("edit-find"), s->standardIcon(QStyle::SP_FileDialogContentsView)),
-                QStringLiteral("查找"), QStringLiteral("查找内容 (Ctrl+F)")),
-            &QAction::triggered, pane, &ReaderPane::openFind);
-    separator(5);
-    connect(add(ReaderPane::FirstChapterTool, s->standardIcon(QStyle::SP_MediaSkipBackward), QStringLiteral("首章"),
-                QStringLiteral("第一章")),
-            &QAction::triggered, pane, &ReaderPane::firstChapter);
-    connect(add(ReaderPane::PreviousChapterTool, s->standardIcon(QStyle::SP_ArrowBack), QStringLiteral("上一章"),
-                QStringLiteral("上一章 (←；在章首按 PageUp 到上一章的末尾)")),
-            &QAction::triggered, pane, [pane] { pane->keyNavigation(37); });
-    connect(add(ReaderPane::NextChapterTool, s->standardIcon(QStyle::SP_ArrowForward), QStringLiteral("下一章"),
-                QStringLiteral("下一章 (→；在章末按 PageDown 或空格进入下一章；Home/End 到本章开头/结尾)")),
-            &QAction::triggered, pane, [pane] { pane->keyNavigation(39); });
-    connect(add(ReaderPane::LastChapterTool, s->standardIcon(QStyle::SP_MediaSkipForward), QStringLiteral("末章"),
-                QStringLiteral("最后一章")),
-            &QAction::triggered, pane, &ReaderPane::lastChapter);
-    separator(10);
-    // Disabled until setSpeechEngine() gives them an engine.
-    add(ReaderPane::ReadAloudTool, s->standardIcon(QStyle::SP_MediaPlay), QStringLiteral("朗读"),
-        QStringLiteral("开始朗读"));
-    add(ReaderPane::StopReadingTool, s->standardIcon(QStyle::SP_MediaStop), QStringLiteral("停止"),
-        QStringLiteral("停止朗读"));
-    add(ReaderPane::VoicePanelTool, s->standardIcon(QStyle::SP_MediaVolume), QStringLiteral("语音"),
-        QStringLiteral("显示/隐藏语音面板"));
-    for (int position : {ReaderPane::ReadAloudTool, ReaderPane::StopReadingTool, ReaderPane::VoicePanelTool})
-        toolAction(position)->setEnabled(false);
-}
-
-void ReaderTools::addReadingMenu()
-{
-    ReaderPane *pane = &m_pane;
-    m_readingMenu = new QMenu(QStringLiteral("阅读操作"), pane);
-    m_readingMenu->setObjectName(QStringLiteral("Menue_ReadPage"));
-    const struct
-    {
-        const char *name;
-        const char *caption;
-    } items[] = {{"Menue_VoiceRead", "语音朗读"},
-                 {"Menue_InsertSQ", "添加书签"},
-                 {"Menue_GotoSQ", "跳转到书签"},
-                 {"Menue_Find", "查找内容"},
-                 {"ShareThisBook", "共享本书到网络"}};
-    bool first = true;
-    for (const auto &it : items) {
-        if (!first)
-            m_readingMenu->addSeparator();
-        first = false;
-        m_readingMenu->addAction(QString::fromUtf8(it.caption))->setObjectName(QString::fromLatin1(it.name));
-    }
-    connect(readingMenuItem(QStringLiteral("Menue_VoiceRead")), &QAction::triggered, pane,
-            &ReaderPane::voiceReadRequested);
-    connect(readingMenuItem(QStringLiteral("Menue_InsertSQ")), &QAction::triggered, pane, &ReaderPane::insertBookmark);
-    connect(readingMenuItem(QStringLiteral("Menue_GotoSQ")), &QAction::triggered, pane, &ReaderPane::gotoBookmark);
-    connect(readingMenuItem(QStringLiteral("Menue_Find")), &QAction::triggered, pane, &ReaderPane::openFind);
-    connect(readingMenuItem(QStringLiteral("ShareThisBook")), &QAction::triggered, pane,
-            [pane] { Q_EMIT pane->shareRequested(pane->currentBookPath()); });
-
-    // Added after the items above; each command's key is in its tool tip.
-    m_readingMenu->setToolTipsVisible(true);
-    readingMenuItem(QStringLiteral("Menue_InsertSQ"))->setToolTip(QStringLiteral("添加书签 (Ctrl+D)"));
-    readingMenuItem(QStringLiteral("Menue_Find"))
-        ->setToolTip(QStringLiteral("查找内容 (Ctrl+F)，勾选“全书”可查找整本书"));
-    m_readingMenu->addSeparator();
-    QAction *readHere = m_readingMenu->addAction(QStringLiteral("从这里开始朗读"));
-    readHere->setObjectName(QStringLiteral("Menue_ReadFromHere"));
-    readHere->setToolTip(QStringLiteral("从右击处或选中的文字开始朗读"));
-    readHere->setEnabled(false); // until there is a speech engine
-    connect(readHere, &QAction::triggered, this, [this] {
-        if (m_voice)
-            m_voice->readFromChosenPlace();
-    });
-    QAction *jump = m_readingMenu->addAction(QStringLiteral("转到章节..."));
-    jump->setObjectName(QStringLiteral("Menue_GotoChapter"));
-    jump->setToolTip(QStringLiteral("转到章节 (Ctrl+G)：输入章节名称中的字筛选章节"));
-    connect(jump, &QAction::triggered, pane, &ReaderPane::openChapterJump);
-    QAction *full = m_readingMenu->addAction(QStringLiteral("全屏阅读"));
-    full->setObjectName(QStringLiteral("Menue_FullScreen"));
-    full->setToolTip(QStringLiteral("全屏阅读 (F11，Esc 退出)"));
-    connect(full, &QAction::triggered, pane, [pane] { Q_EMIT pane->fullScreenRequested(!pane->isFullScreen()); });
-    addReadingModeItems();
-}
-
-QToolButton *ReaderTools::toolButton(int position) const
-{
-    return qobject_cast<QToolButton *>(m_toolbar->widgetForAction(toolAction(position)));
-}
-
-QAction *ReaderTools::readingMenuItem(const QString &name) const
-{
-    return m_readingMenu->findChild<QAction *>(name);
 }
 
 void ReaderTools::openFind()
@@ -283,17 +136,17 @@ void ReaderTools::openFind()
 
 void ReaderTools::addReadingModeItems()
 {
-    m_readingMenu->addSeparator();
-    QAction *smart = m_readingMenu->addAction(QStringLiteral("智能分章"));
+    readingMenu()->addSeparator();
+    QAction *smart = readingMenu()->addAction(QStringLiteral("智能分章"));
     smart->setObjectName(QStringLiteral("Menue_SmartChapters"));
     smart->setCheckable(true);
     smart->setToolTip(QStringLiteral("按句子把很长的行分成段落，在长行中找出章节，去掉目录页和误认的章节（只对本书）"));
     connect(smart, &QAction::triggered, &m_pane, &ReaderPane::setSmartChapters);
     AddChapterRuleMenu(
-        m_readingMenu, m_db, [this] { return m_page.reading().rule; },
-        [this](const QString &rule) { setChapterRule(rule); }, [this] { chapterRulesWindow()->show(); });
+        readingMenu(), m_db, [this] { return m_page.reading().rule; },
+        [this](const QString &rule) { setChapterRule(rule); }, [this] { ShowCentred(chapterRulesWindow()); });
 
-    m_encodingMenu = m_readingMenu->addMenu(QStringLiteral("文字编码"));
+    m_encodingMenu = readingMenu()->addMenu(QStringLiteral("文字编码"));
     m_encodingMenu->setObjectName(QStringLiteral("Menue_Encoding"));
     auto *group = new QActionGroup(m_encodingMenu);
     for (const auto &item : EncodingItems) {
@@ -308,8 +161,8 @@ void ReaderTools::addReadingModeItems()
     readingMenuItem(QStringLiteral("Menue_EncodingAuto"))->setChecked(true);
     addConversionItems();
 
-    m_readingMenu->addSeparator();
-    QAction *rules = m_readingMenu->addAction(QStringLiteral("净化规则..."));
+    readingMenu()->addSeparator();
+    QAction *rules = readingMenu()->addAction(QStringLiteral("净化规则..."));
     rules->setObjectName(QStringLiteral("Menue_TextRules"));
     rules->setToolTip(QStringLiteral("去掉或替换正文中的广告、网址等文字（只改变显示和朗读，不改动文件）"));
     connect(rules, &QAction::triggered, this, &ReaderTools::openTextRules);
@@ -319,7 +172,7 @@ void ReaderTools::addReadingModeItems()
 
 void ReaderTools::addConversionItems()
 {
-    m_conversionMenu = m_readingMenu->addMenu(QStringLiteral("繁简转换"));
+    m_conversionMenu = readingMenu()->addMenu(QStringLiteral("繁简转换"));
     m_conversionMenu->setObjectName(QStringLiteral("Menue_Script"));
     m_conversionMenu->setToolTipsVisible(true);
     m_conversionMenu->menuAction()->setToolTip(QStringLiteral("把本书显示为简体或繁体（只改显示和朗读，不改文件）"));
@@ -373,7 +226,7 @@ TextRulesWindow *ReaderTools::openTextRules()
     auto *window = new TextRulesWindow(m_db, m_page.prompter(), m_page.path(), &m_pane);
     window->setAttribute(Qt::WA_DeleteOnClose);
     connect(window, &TextRulesWindow::rulesChanged, this, &ReaderTools::applyTextRules);
-    window->show();
+    ShowCentred(window);
     return window;
 }
 

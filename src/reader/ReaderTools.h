@@ -1,8 +1,9 @@
 #pragma once
 
-#include "library/TextRules.h"
 #include "platform/ChineseScript.h"
-#include "reader/Chapters.h"
+#include "reader/ReaderCommands.h"
+#include "text/Chapters.h"
+#include "text/TextRules.h"
 
 #include <QObject>
 
@@ -23,8 +24,8 @@ class SpeechEngine;
 class TextRulesWindow;
 class VoiceController;
 
-// The reading tab's commands: the reading toolbar and the reading menu (with the keys of each
-// command in its tool tip), and the tools they drive beside moving between chapters: finding
+// The reading tab's tools beside moving between chapters, behind the toolbar and reading menu
+// (ReaderCommands, whose reading menu they add their items to): finding
 // (on the page and in the whole book), reading aloud with its voice panel, and how each book is
 // read ("智能分章", a chosen encoding), remembered per book.
 class ReaderTools : public QObject
@@ -36,11 +37,11 @@ public:
     // Fills the toolbar and makes the reading menu and Ctrl+F.
     void addCommands(QToolBar *toolbar);
 
-    QAction *toolAction(int position) const { return m_toolActions.at(position - 1); }
-    QToolButton *toolButton(int position) const;
-    QMenu *bookmarkMenu() const { return m_bookmarkMenu; }
-    QMenu *readingMenu() const { return m_readingMenu; }
-    QAction *readingMenuItem(const QString &name) const;
+    QAction *toolAction(int position) const { return m_commands->toolAction(position); }
+    QToolButton *toolButton(int position) const { return m_commands->toolButton(position); }
+    QMenu *bookmarkMenu() const { return m_commands->bookmarkMenu(); }
+    QMenu *readingMenu() const { return m_commands->readingMenu(); }
+    QAction *readingMenuItem(const QString &name) const { return m_commands->readingMenuItem(name); }
 
     BookSearchPanel *bookSearch() const { return m_search; }
     void openFind();
@@ -71,8 +72,6 @@ public:
     bool takeSkipEmptyFirst() { return std::exchange(m_skipEmptyFirst, false); }
 
 private:
-    void addToolbarActions();
-    void addReadingMenu();
     void addReadingModeItems();
     void reopenWith(const BookReading &reading);
     void addConversionItems();
@@ -87,10 +86,7 @@ private:
     ReaderPage &m_page;
     ReadingView *m_view;
     LibraryDb &m_db;
-    QToolBar *m_toolbar = nullptr;
-    QList<QAction *> m_toolActions;
-    QMenu *m_bookmarkMenu = nullptr;
-    QMenu *m_readingMenu = nullptr;
+    ReaderCommands *m_commands = nullptr;
     BookSearchPanel *m_search;
 
     ResumeBar *m_smartBar;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "library/LibraryDb.h"
-#include "reader/Chapters.h"
+#include "text/Chapters.h"
 
 #include <QObject>
 #include <QTimer>

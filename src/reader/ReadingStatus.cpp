@@ -137,14 +137,19 @@ void ReadingStatus::onScrolled(double top, double seen)
     refresh();
 }
 
-double ReadingStatus::shareAboveWindow() const
+double ShareAboveWindow(double top, double seen)
 {
     // The window's share of the chapter follows from the two figures the page reports (except at
     // the very end, where what is left is on screen anyway).
-    if (m_top >= 1)
+    if (top >= 1)
         return 1;
-    const double window = std::clamp((m_seen - m_top) / (1 - m_top), 0.0, 1.0);
-    return std::clamp(m_seen - window, 0.0, 1.0);
+    const double window = std::clamp((seen - top) / (1 - top), 0.0, 1.0);
+    return std::clamp(seen - window, 0.0, 1.0);
+}
+
+double ReadingStatus::shareAboveWindow() const
+{
+    return ShareAboveWindow(m_top, m_seen);
 }
 
 void ReadingStatus::refresh()

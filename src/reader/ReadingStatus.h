@@ -11,6 +11,10 @@ class QTimer;
 class ReaderPage;
 class ReadingView;
 
+// The share of the chapter above the window, from how far down the page is scrolled (`top`, 0..1
+// of the scroll range) and the share above the window's bottom (`seen`).
+double ShareAboveWindow(double top, double seen);
+
 // How fast this reader reads this book, learnt from their scrolling since it was opened, in
 // characters a second. Only stretches that look like reading count: forward inside one chapter,
 // at most three minutes between two reports (longer is a pause) and at most 25 characters a

@@ -1,22 +1,15 @@
 #include "reader/ReadingView.h"
 
+#include "reader/PageFindBar.h"
+#include "reader/ReadingPageScript.h"
+
 #include <QColor>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHBoxLayout>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
 #include <QNativeGestureEvent>
-#include <QToolButton>
 #include <QVBoxLayout>
-#include <QWebChannel>
-#include <QWebEngineFindTextResult>
 #include <QWebEnginePage>
-#include <QWebEngineScript>
-#include <QWebEngineScriptCollection>
 #include <QWebEngineView>
 #include <QWheelEvent>
 
@@ -44,35 +37,7 @@ static void allowRootWithoutSandbox()
 #endif
 }
 
-// The one object the page's script can call. Keep it to methods that cannot do harm whatever
-// their arguments.
-class ReadingPageBridge : public QObject
-{
-    Q_OBJECT
-public:
-    using QObject::QObject;
-
-    Q_INVOKABLE void keyDown(int keyCode)
-    {
-        if (keyCode == 37 || keyCode == 39 || keyCode == 13 || keyCode == 33 || keyCode == 34)
-            Q_EMIT keyPressed(keyCode);
-    }
-    Q_INVOKABLE void scrolled(int generation, double top, double seen)
-    {
-        if (std::isfinite(top) && std::isfinite(seen))
-            Q_EMIT scrolledTo(generation, std::clamp(top, 0.0, 1.0), std::clamp(seen, 0.0, 1.0));
-    }
-    Q_INVOKABLE void ready() { Q_EMIT connected(); }
-
-Q_SIGNALS:
-    void keyPressed(int keyCode);
-    void scrolledTo(int generation, double top, double seen);
-    void connected();
-};
-
 namespace {
-
-constexpr auto ScriptWorld = QWebEngineScript::ApplicationWorld;
 
 const QString &templateName()
 {
@@ -80,67 +45,9 @@ const QString &templateName()
     return name;
 }
 
-// The reading page never leaves the template: a link in a book opens in the desktop's browser.
-class ReadingWebPage : public QWebEnginePage
-{
-public:
-    using QWebEnginePage::QWebEnginePage;
-    QUrl pageUrl;
-
-protected:
-    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
-    {
-        if (!isMainFrame)
-            return type != NavigationTypeLinkClicked; // an advertisement frame loads its own page
-        if (url.adjusted(QUrl::RemoveFragment) == pageUrl)
-            return true;
-        if (type == NavigationTypeLinkClicked && (url.scheme() == u"http" || url.scheme() == u"https"))
-            QDesktopServices::openUrl(url);
-        return false;
-    }
-};
-
-QString readResource(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-// A double-quoted JavaScript string literal.
 QString jsString(const QString &text)
 {
-    QString out;
-    out.reserve(text.size() + text.size() / 8 + 2);
-    out += u'"';
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case u'"':
-            out += u"\\\"";
-            break;
-        case u'\\':
-            out += u"\\\\";
-            break;
-        case u'\n':
-            out += u"\\n";
-            break;
-        case u'\r':
-            out += u"\\r";
-            break;
-        case 0x2028:
-            out += u"\\u2028";
-            break;
-        case 0x2029:
-            out += u"\\u2029";
-            break;
-        default:
-            if (c.unicode() < 0x20)
-                out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-            else
-                out += c;
-        }
-    }
-    out += u'"';
-    return out;
+    return ReadingPageScript::jsString(text);
 }
 
 } // namespace
@@ -152,8 +59,7 @@ ReadingView::ReadingView(QWidget *parent) : QWidget(parent)
 
     m_web = new QWebEngineView(this);
     m_web->setObjectName(QStringLiteral("HTMLDOC"));
-    auto *page = new ReadingWebPage(m_web);
-    m_web->setPage(page);
+    m_script = new ReadingPageScript(m_web);
     m_web->setContextMenuPolicy(Qt::CustomContextMenu);
     // The view's input arrives at the child widget it renders into: watched for Ctrl+wheel.
     m_web->installEventFilter(this);
@@ -162,77 +68,31 @@ ReadingView::ReadingView(QWidget *parent) : QWidget(parent)
     connect(m_web, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { Q_EMIT contextMenuRequested(m_web->mapToGlobal(pos)); });
 
-    m_bridge = new ReadingPageBridge(this);
-    m_channel = new QWebChannel(this);
-    m_channel->registerObject(QStringLiteral("reader"), m_bridge);
-    page->setWebChannel(m_channel, ScriptWorld);
-    connect(m_bridge, &ReadingPageBridge::keyPressed, this, &ReadingView::keyPressedInPage);
-    connect(m_bridge, &ReadingPageBridge::scrolledTo, this, [this](int generation, double top, double seen) {
-        // A report from before the last text change is about text no longer on the page.
-        if (generation == m_textGeneration)
-            Q_EMIT pageScrolled(top, seen);
-    });
-    connect(m_bridge, &ReadingPageBridge::connected, this, [this] {
+    connect(m_script, &ReadingPageScript::keyPressed, this, &ReadingView::keyPressedInPage);
+    connect(m_script, &ReadingPageScript::scrolledTo, this,
+            [this](int generation, double top, double seen, const QString &words) {
+                // A report from before the last text change is about text no longer on the page.
+                if (generation != m_textGeneration)
+                    return;
+                m_topWords = words;
+                Q_EMIT pageScrolled(top, seen);
+            });
+    connect(m_script, &ReadingPageScript::connected, this, [this] {
         m_bridgeReady = true;
         if (m_loaded)
             Q_EMIT pageReady();
     });
-
-    QWebEngineScript bridgeScript;
-    bridgeScript.setName(QStringLiteral("folioway-reader-bridge"));
-    bridgeScript.setSourceCode(readResource(QStringLiteral(":/qtwebchannel/qwebchannel.js")) + u'\n' +
-                               readResource(QStringLiteral(":/reader/ReaderBridge.js")));
-    bridgeScript.setInjectionPoint(QWebEngineScript::DocumentReady);
-    bridgeScript.setWorldId(ScriptWorld);
-    bridgeScript.setRunsOnSubFrames(false);
-    page->scripts().insert(bridgeScript);
-
+    QWebEnginePage *page = m_web->page();
     connect(page, &QWebEnginePage::loadStarted, this, [this] {
         m_loaded = false;
         m_bridgeReady = false;
     });
     connect(page, &QWebEnginePage::loadFinished, this, &ReadingView::onLoadFinished);
 
-    m_findBar = new QWidget(this);
-    m_findBar->setObjectName(QStringLiteral("FindBar"));
-    auto *findRow = new QHBoxLayout(m_findBar);
-    findRow->setContentsMargins(4, 2, 4, 2);
-    m_findBox = new QLineEdit(m_findBar);
-    m_findBox->setPlaceholderText(QStringLiteral("查找内容"));
-    m_findBox->setClearButtonEnabled(true);
-    m_findBox->installEventFilter(this);
-    auto *previous = new QToolButton(m_findBar);
-    previous->setArrowType(Qt::UpArrow);
-    previous->setToolTip(QStringLiteral("查找上一个"));
-    auto *next = new QToolButton(m_findBar);
-    next->setArrowType(Qt::DownArrow);
-    next->setToolTip(QStringLiteral("查找下一个"));
-    m_findStatus = new QLabel(m_findBar);
-    m_findStatus->setMinimumWidth(90);
-    auto *close = new QToolButton(m_findBar);
-    close->setText(QStringLiteral("关闭"));
-    close->setAutoRaise(true);
-    findRow->addWidget(new QLabel(QStringLiteral("查找："), m_findBar));
-    findRow->addWidget(m_findBox, 1);
-    findRow->addWidget(previous);
-    findRow->addWidget(next);
-    findRow->addWidget(m_findStatus);
-    findRow->addWidget(close);
-    m_findBar->hide();
-
-    connect(m_findBox, &QLineEdit::textChanged, this, [this] { findNext(); });
-    connect(m_findBox, &QLineEdit::returnPressed, this, [this] { findNext(); });
-    connect(previous, &QToolButton::clicked, this, [this] { findNext(true); });
-    connect(next, &QToolButton::clicked, this, [this] { findNext(); });
-    connect(close, &QToolButton::clicked, this, &ReadingView::closeFindBar);
-    connect(page, &QWebEnginePage::findTextFinished, this, [this](const QWebEngineFindTextResult &result) {
-        if (m_findBox->text().isEmpty())
-            m_findStatus->clear();
-        else if (result.numberOfMatches() == 0)
-            m_findStatus->setText(QStringLiteral("未找到"));
-        else
-            m_findStatus->setText(
-                QStringLiteral("第 %1/%2 处").arg(result.activeMatch()).arg(result.numberOfMatches()));
+    m_findBar = new PageFindBar(*m_script, this);
+    connect(m_findBar, &PageFindBar::closed, this, [this] {
+        m_web->setFocus();
+        Q_EMIT findBarClosed();
     });
 
     auto *column = new QVBoxLayout(this);
@@ -259,7 +119,7 @@ QUrl ReadingView::templateUrl(const QString &programFolder)
 void ReadingView::loadPage(const QString &programFolder)
 {
     m_pageUrl = templateUrl(programFolder);
-    static_cast<ReadingWebPage *>(m_web->page())->pageUrl = m_pageUrl;
+    m_script->setPageUrl(m_pageUrl);
     m_web->setUrl(m_pageUrl);
 }
 
@@ -292,6 +152,8 @@ void ReadingView::showText(const QString &fragment)
     m_text = m_before + fragment + m_after;
     m_textPending = true;
     m_textShown = true;
+    m_topWords.clear();
+    m_findBar->pageChanged();
     m_web->setFocus();
     if (m_loaded)
         writeText();
@@ -305,35 +167,34 @@ void ReadingView::writeText()
                              " var adsDiv = document.getElementById('AdsDiv'); if (adsDiv) adsDiv.innerHTML = ads;"
                              " var box = document.getElementById('Content_Txt');"
                              " if (box) { box.scrollTop = 0; box.focus({preventScroll: true}); }"
-                             " if (typeof folioway === 'object') folioway.generation = %1;"
+                             " if (typeof folioway === 'object') {"
+                             "   folioway.generation = %1; if (folioway.textWritten) folioway.textWritten(); }"
                              "})(")
                   .arg(m_textGeneration) +
               jsString(m_text) + u',' + jsString(m_ads) + u')');
 }
 
+void ReadingView::askPage(const QString &script, const QVariant &none, std::function<void(const QVariant &)> reply)
+{
+    if (!m_loaded)
+        reply(none);
+    else
+        m_script->run(script, std::move(reply));
+}
+
 void ReadingView::contentText(std::function<void(const QString &)> reply)
 {
-    if (!m_loaded) {
-        reply(QString());
-        return;
-    }
-    m_web->page()->runJavaScript(QStringLiteral("typeof folioway === 'object' ? folioway.contentText() : ''"),
-                                 ScriptWorld,
-                                 [reply = std::move(reply)](const QVariant &text) { reply(text.toString()); });
+    askPage(QStringLiteral("typeof folioway === 'object' ? folioway.contentText() : ''"), QString(),
+            [reply = std::move(reply)](const QVariant &text) { reply(text.toString()); });
 }
 
 void ReadingView::chosenReadingPlace(std::function<void(const QString &, int)> reply)
 {
-    if (!m_loaded) {
-        reply(QString(), -1);
-        return;
-    }
-    m_web->page()->runJavaScript(QStringLiteral("typeof folioway === 'object' ? folioway.chosenPlace() : null"),
-                                 ScriptWorld, [reply = std::move(reply)](const QVariant &answer) {
-                                     const QVariantMap map = answer.toMap();
-                                     reply(map.value(QStringLiteral("text")).toString(),
-                                           map.value(QStringLiteral("place"), -1).toInt());
-                                 });
+    askPage(QStringLiteral("typeof folioway === 'object' ? folioway.chosenPlace() : null"), QVariant(),
+            [reply = std::move(reply)](const QVariant &answer) {
+                const QVariantMap map = answer.toMap();
+                reply(map.value(QStringLiteral("text")).toString(), map.value(QStringLiteral("place"), -1).toInt());
+            });
 }
 
 void ReadingView::highlightContent(int start, int length)
@@ -367,13 +228,8 @@ void ReadingView::stepAutoScroll(int ms)
 
 void ReadingView::autoScrollState(std::function<void(const QVariantMap &)> reply)
 {
-    if (!m_loaded) {
-        reply({});
-        return;
-    }
-    m_web->page()->runJavaScript(QStringLiteral("typeof folioway === 'object' ? folioway.autoScrollState() : null"),
-                                 ScriptWorld,
-                                 [reply = std::move(reply)](const QVariant &stats) { reply(stats.toMap()); });
+    askPage(QStringLiteral("typeof folioway === 'object' ? folioway.autoScrollState() : null"), QVariant(),
+            [reply = std::move(reply)](const QVariant &stats) { reply(stats.toMap()); });
 }
 
 void ReadingView::highlightOccurrence(const QString &word, int occurrence)
@@ -381,14 +237,14 @@ void ReadingView::highlightOccurrence(const QString &word, int occurrence)
     if (!m_loaded)
         return;
     // The find bar's counter still speaks of the page before; it follows the selected match.
-    m_web->page()->runJavaScript(
-        QStringLiteral("typeof folioway === 'object' ? folioway.highlightOccurrence(%1, %2) : 0")
-            .arg(jsString(word))
-            .arg(occurrence),
-        ScriptWorld, [this, word, occurrence](const QVariant &count) {
-            if (count.toInt() > 0 && m_findBox->text() == word)
-                m_findStatus->setText(QStringLiteral("第 %1/%2 处").arg(occurrence + 1).arg(count.toInt()));
-        });
+    m_script->run(QStringLiteral("typeof folioway === 'object' ? folioway.highlightOccurrence(%1, %2) : null")
+                      .arg(jsString(word))
+                      .arg(occurrence),
+                  [this](const QVariant &answer) {
+                      const QVariantMap found = answer.toMap();
+                      if (found.value(QStringLiteral("count")).toInt() > 0)
+                          m_findBar->followSelection(found.value(QStringLiteral("at")).toInt());
+                  });
 }
 
 void ReadingView::insertAbovePage(QWidget *bar)
@@ -404,8 +260,7 @@ void ReadingView::insertBelowPage(QWidget *panel)
 
 void ReadingView::addToFindBar(QWidget *widget)
 {
-    auto *row = static_cast<QHBoxLayout *>(m_findBar->layout());
-    row->insertWidget(row->count() - 1, widget); // before "关闭"
+    m_findBar->addWidget(widget);
 }
 
 void ReadingView::setPageStyle(const ReadingPageStyle &style)
@@ -488,25 +343,17 @@ void ReadingView::writeStyle()
 
 void ReadingView::runScript(const QString &script)
 {
-    m_web->page()->runJavaScript(script, ScriptWorld);
+    m_script->run(script);
 }
 
 void ReadingView::openFindBar()
 {
-    m_findBar->show();
-    m_findBox->setFocus();
-    m_findBox->selectAll();
-    if (!m_findBox->text().isEmpty())
-        findNext();
+    m_findBar->openBar();
 }
 
 void ReadingView::closeFindBar()
 {
-    m_findBar->hide();
-    m_web->page()->findText(QString()); // clears the highlights
-    m_findStatus->clear();
-    m_web->setFocus();
-    Q_EMIT findBarClosed();
+    m_findBar->closeBar();
 }
 
 bool ReadingView::findBarVisible() const
@@ -516,13 +363,22 @@ bool ReadingView::findBarVisible() const
 
 void ReadingView::findNext(bool backward)
 {
-    const QString text = m_findBox->text();
-    if (text.isEmpty()) {
-        m_web->page()->findText(QString());
-        m_findStatus->clear();
-        return;
-    }
-    m_web->page()->findText(text, backward ? QWebEnginePage::FindBackward : QWebEnginePage::FindFlags());
+    m_findBar->findNext(backward);
+}
+
+QWidget *ReadingView::findBar() const
+{
+    return m_findBar;
+}
+
+QLineEdit *ReadingView::findBox() const
+{
+    return m_findBar->box();
+}
+
+QLabel *ReadingView::findStatus() const
+{
+    return m_findBar->status();
 }
 
 bool ReadingView::eventFilter(QObject *watched, QEvent *event)
@@ -546,19 +402,6 @@ bool ReadingView::eventFilter(QObject *watched, QEvent *event)
             return true; // a pinch would zoom the web view itself
         }
     }
-    if (watched == m_findBox && event->type() == QEvent::KeyPress) {
-        const auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Escape) {
-            closeFindBar();
-            return true;
-        }
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            key->modifiers().testFlag(Qt::ShiftModifier)) {
-            findNext(true);
-            return true;
-        }
-    }
     return QWidget::eventFilter(watched, event);
 }
 
-#include "ReadingView.moc"

@@ -7,19 +7,17 @@
 
 #include <functional>
 
+class PageFindBar;
 class QLabel;
 class QLineEdit;
-class QToolButton;
-class QWebChannel;
 class QWebEngineView;
-class ReadingPageBridge;
+class ReadingPageScript;
 
 // The reading page: Reader.html from the program folder in a web view, loaded once; the program
-// only writes the text, the advertisement snippet and the styles into it. Below the page sits
-// the find bar, which searches with the view's own find-in-page.
-//
-// Our scripts run in the application's script world, so neither the template nor a book's
-// markup can reach the channel back to this widget; the template forbids scripts of its own.
+// only writes the text, the advertisement snippet and the styles into it (through
+// ReadingPageScript). Below the page sits the find bar (PageFindBar). Whatever changes the page's
+// layout (text size, window size, the chapter list's width, full screen) keeps the line at the
+// top of the window there, and the page reports the place at once.
 class ReadingView : public QWidget
 {
     Q_OBJECT
@@ -56,6 +54,10 @@ public:
     // counts.
     void chosenReadingPlace(std::function<void(const QString &, int)> reply);
 
+    // The words from the start of the line at the top of the window on, as the last report of
+    // pageScrolled() gave them; empty at the chapter's top.
+    QString topWords() const { return m_topWords; }
+
     // Scrolls the chapter on the page: 0 its top, 1 its end.
     void scrollToFraction(double fraction);
     // Auto-scroll in the page: `linesPerMinute` lines of the page's text a minute, on its own
@@ -67,7 +69,8 @@ public:
     // The page's auto-scroll: running, paused, and its frames since it started: frames,
     // largestGap, crossings (of chapter ends), largestGapAtCrossing (milliseconds).
     void autoScrollState(std::function<void(const QVariantMap &)> reply);
-    // Selects the occurrence-th (from 0) appearance of word in the book text on the page.
+    // Selects the occurrence-th (from 0) appearance of word in the book text on the page; the find
+    // bar's count follows it.
     void highlightOccurrence(const QString &word, int occurrence);
     // Bars that belong to the reading page: above it (over its full width), or between the
     // page and the find bar.
@@ -91,9 +94,9 @@ public:
     void findNext(bool backward = false);
 
     QWebEngineView *webView() const { return m_web; }
-    QWidget *findBar() const { return m_findBar; }
-    QLineEdit *findBox() const { return m_findBox; }
-    QLabel *findStatus() const { return m_findStatus; }
+    QWidget *findBar() const;
+    QLineEdit *findBox() const;
+    QLabel *findStatus() const;
 
 Q_SIGNALS:
     void pageReady();
@@ -118,13 +121,13 @@ private:
     void writeText();
     void writeStyle();
     void runScript(const QString &script);
+    // Runs `script`, handing its value to `reply`; before the page has loaded `reply` gets
+    // `none` at once.
+    void askPage(const QString &script, const QVariant &none, std::function<void(const QVariant &)> reply);
 
     QWebEngineView *m_web;
-    QWebChannel *m_channel;
-    ReadingPageBridge *m_bridge;
-    QWidget *m_findBar;
-    QLineEdit *m_findBox;
-    QLabel *m_findStatus;
+    ReadingPageScript *m_script;
+    PageFindBar *m_findBar;
     QUrl m_pageUrl;
     bool m_loaded = false;
     bool m_bridgeReady = false;
@@ -134,6 +137,7 @@ private:
     double m_scrollPending = 0; // asked for before the page had loaded
     QString m_ads, m_before, m_after;
     QString m_text; // what TXT holds, or is to hold once the page has loaded
+    QString m_topWords;
     int m_wheelZoom = 0; // Ctrl+wheel turned short of a whole notch
     ReadingPageStyle m_style;
 };

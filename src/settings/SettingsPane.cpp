@@ -3,6 +3,7 @@
 #include "library/LibraryDb.h"
 #include "net/NetworkLimits.h"
 #include "platform/Prompter.h"
+#include "platform/WindowPlacement.h"
 #include "settings/AutoStart.h"
 #include "settings/BossKey.h"
 #include "net/RequestSlot.h"
@@ -164,7 +165,7 @@ SettingsPane::SettingsPane(AppContext &ctx, Prompter &prompter, QWidget *parent,
         delete findChild<TextRulesWindow *>(QString(), Qt::FindDirectChildrenOnly);
         auto *window = new TextRulesWindow(*m_ctx.db, m_prompter, {}, this);
         window->setAttribute(Qt::WA_DeleteOnClose);
-        window->show();
+        ShowCentred(window);
     });
 
     auto *columns = new QHBoxLayout(this);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/TextRules.h"
+#include "text/TextRules.h"
 
 #include <QDialog>
 

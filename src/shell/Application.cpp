@@ -6,10 +6,12 @@
 #include "platform/WidgetPrompter.h"
 #include "shell/MainWindow.h"
 #include "startup/ProgramFolder.h"
+#include "startup/ProgramInstance.h"
 #include "startup/ServerInfoCheck.h"
 #include "startup/Startup.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QUrl>
 
@@ -115,6 +117,14 @@ int RunFolioway(int argc, char *argv[])
     ctx.db = &db;
     ctx.config = AppConfig::load(ctx.programFolder);
 
+    // Qt has taken its own options out; what is left is the book to open.
+    const QStringList given = QApplication::arguments().mid(1);
+    const QString book = given.isEmpty() ? QString() : QFileInfo(given.first()).absoluteFilePath();
+    // A program already running on this folder takes the book and comes to the front.
+    ProgramInstance instance(ctx.programFolder);
+    if (!instance.claim(book))
+        return 0;
+
     int exitCode = 0;
     if (!PrepareStartup(ctx, prompter, &exitCode))
         return exitCode;
@@ -131,10 +141,16 @@ int RunFolioway(int argc, char *argv[])
     if (!serverPage.isEmpty())
         window.shelf()->showServerPage(serverPage);
 
-    // Qt has taken its own options out; what is left is the book to open.
-    const QStringList given = QApplication::arguments().mid(1);
-    if (!given.isEmpty())
-        window.openFileGiven(given.first());
+    if (!book.isEmpty())
+        window.openFileGiven(book);
+    QObject::connect(&instance, &ProgramInstance::bookHandedOver, &window, [&window](const QString &handed) {
+        if (window.isMinimized())
+            window.showNormal();
+        window.raise();
+        window.activateWindow();
+        if (!handed.isEmpty())
+            window.openFileGiven(handed);
+    });
 
     // Closing the main window ends the program, whatever other windows are open.
     QObject::connect(&window, &MainWindow::closed, &app, &QApplication::quit, Qt::QueuedConnection);

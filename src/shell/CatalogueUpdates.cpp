@@ -9,9 +9,9 @@
 #include "net/RequestSlot.h"
 #include "net/XmlTree.h"
 #include "platform/Prompter.h"
-#include "reader/Chapters.h"
 #include "reader/ReadingPositionKeeper.h"
 #include "startup/AppContext.h"
+#include "text/Chapters.h"
 
 #include <QDir>
 #include <QFile>

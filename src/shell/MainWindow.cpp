@@ -14,6 +14,7 @@
 #include "platform/ListStyle.h"
 #include "platform/SpeechEngine.h"
 #include "platform/TwipsGeometry.h"
+#include "platform/WindowPlacement.h"
 #include "reader/ReaderPane.h"
 #include "settings/BossKeyAction.h"
 #include "settings/ReadingLookFrame.h"
@@ -325,7 +326,7 @@ void MainWindow::showBookEditor(const QString &editorMode)
     connect(m_editor, &BookEditor::shelfChanged, m_shelf, &BookshelfPane::reload);
     connect(m_editor, &BookEditor::switchTabRequested, this, &MainWindow::SelectToolBar);
     connect(m_editor, &BookEditor::openBookRequested, this, [this](const QString &path) { openBook(path); });
-    m_editor->show();
+    ShowCentred(m_editor);
 }
 
 void MainWindow::showBatchImport(const QStringList &paths)
@@ -336,9 +337,7 @@ void MainWindow::showBatchImport(const QStringList &paths)
         connect(m_batchImport, &BatchImportDialog::shelfChanged, m_shelf, &BookshelfPane::reload);
     }
     m_batchImport->addPaths(paths);
-    m_batchImport->show();
-    m_batchImport->raise();
-    m_batchImport->activateWindow();
+    ShowCentred(m_batchImport);
 }
 
 void MainWindow::onReaderDrop(const QStringList &paths)

@@ -9,15 +9,15 @@
 #include "catalogue/CataloguePane.h"
 #include "catalogue/DownloadQueue.h"
 #include "catalogue/SearchPanel.h"
+#include "library/BookMenu.h"
 #include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
 #include "net/AnswerReader.h"
 #include "reader/ReaderPane.h"
-#include "reader/Chapters.h"
 #include "reader/ReadingPositionKeeper.h"
 #include "shell/CatalogueUpdates.h"
 #include "shell/MainWindow.h"
-#include "library/BookMenu.h"
+#include "text/Chapters.h"
 
 #include <QImage>
 #include <QLabel>

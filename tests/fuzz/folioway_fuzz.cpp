@@ -20,9 +20,9 @@
 #include "catalogue/CatalogueProtocol.h"
 #include "library/LibraryDb.h"
 #include "net/XmlTree.h"
-#include "reader/BookLineIndex.h"
-#include "reader/Chapters.h"
 #include "startup/ServerInfoCheck.h"
+#include "text/BookLineIndex.h"
+#include "text/Chapters.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

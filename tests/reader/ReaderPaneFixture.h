@@ -14,8 +14,6 @@
 #include "reader/BookSearchPanel.h"
 #include "reader/ChapterJumpBox.h"
 #include "reader/ChapterRulesWindow.h"
-#include "reader/Chapters.h"
-#include "reader/HeadingExpression.h"
 #include "reader/ReadingPositionKeeper.h"
 #include "reader/ReadingStatus.h"
 #include "reader/ResumeBar.h"
@@ -24,6 +22,8 @@
 #include "settings/SettingsPane.h"
 #include "settings/TextRulesWindow.h"
 #include "shell/MainWindow.h"
+#include "text/Chapters.h"
+#include "text/HeadingExpression.h"
 
 #include <QCheckBox>
 #include <QComboBox>

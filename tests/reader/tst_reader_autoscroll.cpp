@@ -108,7 +108,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("from");
         QTest::addColumn<bool>("goesOn");
         QTest::newRow("into the next chapter, at its top") << 3 << true;
-        QTest::newRow("stops after the last") << 5 << false;
+        QTest::newRow("into the last chapter") << 4 << true;
+        QTest::newRow("stops at the end of the book") << 5 << false;
     }
     void crossesChapterEnds()
     {
@@ -124,6 +125,8 @@ private Q_SLOTS:
         verifyRunning(goesOn);
         if (goesOn)
             QTRY_VERIFY(step(1000) > 0 && scrolledFraction(m_reader) < 0.5);
+        else
+            QCOMPARE(m_reader->readingStatus()->noteText(), u"自动翻页已停止：已到全书末尾"_s);
         autoScroll()->stop();
     }
 

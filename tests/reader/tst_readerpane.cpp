@@ -407,6 +407,11 @@ private Q_SLOTS:
         QVERIFY(search->isVisible());
         QTRY_COMPARE(search->countLabel()->text(), u"全书共找到 320 处“慢慢走着”"_s);
         QCOMPARE(search->model()->rowCount(), 320);
+        // End reaches the last match at once; only the rows shown were read for their words.
+        search->results()->setFocus();
+        QTest::keyClick(search->results(), Qt::Key_End);
+        QCOMPARE(search->results()->currentIndex().row(), 319);
+        QVERIFY2(search->model()->describedRows() < 40, qPrintable(QString::number(search->model()->describedRows())));
 
         // Entry 7 (the first has no match), its third line; the find bar counts from that match.
         const QModelIndex item = search->model()->index(5 * 40 + 2, 0);
@@ -542,8 +547,8 @@ private Q_SLOTS:
         QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
         m_reader->showChapterAt(4, 0);
         QVERIFY(waitShown(m_reader, 4, expected(book, 4)));
-        // 405 of the book's 807 lines lie before the chapter's top.
-        QCOMPARE(status->placeText(), u"第3章 标题3　　4 / 5　　全书 50%"_s);
+        // 405 of the book's 807 lines lie before the chapter's top, the window's first lines after it.
+        QTRY_VERIFY2(status->placeText().startsWith(u"第3章 标题3　　4 / 5　　全书 5"_s), qPrintable(status->placeText()));
         QSignalSpy scrolled(m_reader->readingView(), &ReadingView::pageScrolled);
         for (const auto &[seconds, fraction] : steps) {
             m_now += seconds * 1000;
@@ -555,6 +560,30 @@ private Q_SLOTS:
         const int minutes = left.hasMatch() ? left.captured(1).toInt() : 0;
         QVERIFY2(fewest == 0 ? status->noteText().isEmpty() : minutes >= fewest && minutes <= most,
                  qPrintable(status->noteText()));
+    }
+
+    // A short last chapter, on screen whole, is the end of the book: 100 % in the status line,
+    // in the kept place the shelf shows and in the resume bar.
+    void shortLastChapter_isAHundredPercent()
+    {
+        Book book = makeBook(u"short-end.txt"_s, headings(3), 60);
+        book.starts.append(book.lines.size());
+        book.lines << u"第4章 尾声"_s << u"完。"_s;
+        QVERIFY(writeBook(book.path, book.lines));
+        addToShelf(book, u"短尾"_s);
+        m_window->openBook(book.path);
+        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        m_reader->lastChapter();
+        QVERIFY(waitShown(m_reader, 5, expected(book, 5)));
+        QTRY_COMPARE(m_reader->readingStatus()->placeText(), u"第4章 尾声　　5 / 5　　全书 100%"_s);
+        m_reader->flushPosition();
+        QCOMPARE(m_db.readingPosition(book.path)->progressPercent(), 100);
+        m_window->openBook(m_book.path);
+        QVERIFY(waitShown(m_reader, 1, expected(m_book, 1)));
+        m_window->openBook(book.path);
+        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        QTRY_COMPARE(m_reader->resumeBar()->text(), u"上次读到：第4章 尾声（100%）"_s);
+        QVERIFY(m_reader->resumeBar()->isVisible());
     }
 
     void corpus_everyBookOpensAndReachesItsLastChapter()

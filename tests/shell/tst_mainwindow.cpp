@@ -11,10 +11,10 @@
 #include "library/BookshelfPane.h"
 #include "library/LibraryDb.h"
 #include "reader/ReaderPane.h"
-#include "reader/Chapters.h"
 #include "reader/ReadingPositionKeeper.h"
 #include "shell/CatalogueUpdates.h"
 #include "shell/MainWindow.h"
+#include "text/Chapters.h"
 
 #include <QComboBox>
 #include <QLabel>

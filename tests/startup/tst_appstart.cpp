@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 #include "library/LibraryDb.h"
+#include "startup/ProgramInstance.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -64,6 +66,37 @@ private Q_SLOTS:
 
         start({book});
         QTRY_VERIFY_WITH_TIMEOUT(db.findByPath(book)->lastread > added, 20000);
+        stop();
+    }
+
+    // A second start on the same program folder hands its book to the running program, which
+    // opens it, and ends without a window of its own.
+    void secondStart_handsItsBookOver()
+    {
+        const QString book = m_home.filePath(u"书/水浒传.txt"_s);
+        QVERIFY(TestSupport::writeFile(book, u"水浒传\n第一回 张天师祈禳瘟疫\n正文\n"_s.toUtf8()));
+        // The socket is named after the program folder; one an earlier run was killed with is gone first.
+        const QString socket =
+            QDir::tempPath() + u'/' + ProgramInstance::socketName(m_home.filePath(u".local/share/Folioway"_s));
+        QFile::remove(socket);
+        start({});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(dataFile()), 20000);
+        LibraryDb db;
+        QVERIFY(db.open(dataFile()));
+        const QDateTime added(QDate(2020, 1, 1), QTime(8, 0));
+        db.setClock([added] { return added; });
+        QVERIFY(db.insertBook(u"其他分类"_s, u"水浒传"_s, u"施耐庵"_s, book) > 0);
+
+        QProcess second;
+        second.setProcessEnvironment(m_app.processEnvironment());
+        second.setProcessChannelMode(QProcess::ForwardedChannels);
+        second.start(TestSupport::binDir() + u"/folioway"_s, {book});
+        QVERIFY(second.waitForFinished(30000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(db.findByPath(book)->lastread > added, 20000);
+        QCOMPARE(m_app.state(), QProcess::Running);
         stop();
     }
 

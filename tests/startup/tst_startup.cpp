@@ -2,10 +2,19 @@
 #include "TestSupport.h"
 #include "library/LibraryDb.h"
 #include "startup/ProgramFolder.h"
+#include "startup/ProgramInstance.h"
 #include "startup/Startup.h"
 
+#include <QDir>
+#include <QLocalServer>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -76,6 +85,49 @@ private Q_SLOTS:
         QVERIFY(TestSupport::writeFile(dir.filePath(u"Folioway.ini"_s),
                                        "[General]\nServerBaseUrl=http://books.example:9000/\n"));
         QCOMPARE(AppConfig::load(dir.path()).serverBaseUrl, u"http://books.example:9000"_s);
+    }
+
+    // One program per program folder: a later start hands its book to the one running and
+    // ends; a socket left by a crash, or another folder's program, never stops a start.
+    void programInstance_data()
+    {
+        QTest::addColumn<QString>("before"); // what holds the folder's socket
+        QTest::addColumn<bool>("claimed");
+        QTest::newRow("nothing") << u"none"_s << true;
+        QTest::newRow("a running program") << u"running"_s << false;
+        QTest::newRow("a crashed program's socket") << u"stale"_s << true;
+        QTest::newRow("another folder's program") << u"other"_s << true;
+    }
+    void programInstance()
+    {
+        QFETCH(QString, before);
+        QFETCH(bool, claimed);
+        QTemporaryDir folder;
+        ProgramInstance running(before == u"other" ? folder.filePath(u"other"_s) : folder.path());
+        if (before == u"running" || before == u"other")
+            QVERIFY(running.claim({}));
+        if (before == u"stale") {
+#ifdef Q_OS_UNIX
+            const QByteArray path = QFile::encodeName(QDir::tempPath() + u'/' + ProgramInstance::socketName(folder.path()));
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            qstrncpy(address.sun_path, path.constData(), sizeof(address.sun_path));
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            QVERIFY(fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0);
+            ::close(fd); // bound, never listening, left behind
+            QVERIFY(QFileInfo::exists(QFile::decodeName(path)));
+#else
+            QSKIP("a left-behind socket file is a Unix thing");
+#endif
+        }
+        QSignalSpy handed(&running, &ProgramInstance::bookHandedOver);
+        ProgramInstance second(folder.path() + u"/."_s); // the same folder, spelt otherwise
+        const QString book = folder.filePath(u"书 名.txt"_s);
+        QCOMPARE(second.claim(book), claimed);
+        if (!claimed) {
+            QVERIFY(handed.wait(10000));
+            QCOMPARE(handed.first().first().toString(), book);
+        }
     }
 };
 

@@ -38,7 +38,7 @@ struct WebToc
     bool ok() const { return error.isEmpty(); }
 };
 
-// The lines and chapters of a book as the desktop reads it (WebChapterSource.cpp).
+// The lines and chapters of a book as the desktop reads it (WebChapterText.cpp).
 struct WebSource
 {
     QString error;

@@ -1,4 +1,4 @@
-#include "reader/HeadingRule.h"
+#include "text/HeadingRule.h"
 
 #include "TestSupport.h"
 
@@ -111,7 +111,7 @@ private Q_SLOTS:
         QVERIFY(TestSupport::writeFile(inputPath, input));
 
         QProcess js;
-        js.start(node, {QDir(TestSupport::sourceDir()).filePath(u"tests/reader/heading_check.js"_s), inputPath});
+        js.start(node, {QDir(TestSupport::sourceDir()).filePath(u"tests/text/heading_check.js"_s), inputPath});
         QVERIFY2(js.waitForFinished(120000), "node did not finish");
         QCOMPARE(js.exitCode(), 0);
         const QByteArray answers = js.readAllStandardOutput().trimmed();

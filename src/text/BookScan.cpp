@@ -1,8 +1,8 @@
-#include "reader/BookScan.h"
+#include "text/BookScan.h"
 
-#include "reader/HeadingExpression.h"
-#include "reader/HeadingRule.h"
-#include "reader/SmartChapters.h"
+#include "text/HeadingExpression.h"
+#include "text/HeadingRule.h"
+#include "text/SmartChapters.h"
 
 #include <QBuffer>
 #include <QFile>

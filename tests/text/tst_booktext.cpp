@@ -1,4 +1,4 @@
-#include "reader/BookText.h"
+#include "text/BookText.h"
 
 #include "TestSupport.h"
 

@@ -1,10 +1,10 @@
-#include "reader/Chapters.h"
+#include "text/Chapters.h"
 
-#include "library/LocalBookFiles.h"
-#include "reader/BookLineIndex.h"
-#include "reader/BookScan.h"
-#include "reader/HeadingRule.h"
-#include "reader/SmartChapters.h"
+#include "text/BookFileCheck.h"
+#include "text/BookLineIndex.h"
+#include "text/BookScan.h"
+#include "text/HeadingRule.h"
+#include "text/SmartChapters.h"
 
 #include <QFile>
 
@@ -173,6 +173,21 @@ ChapterList GetChapter(const QString &path, const QString &bookmarkTitle, const 
     }
     BookLineIndexCache::instance().insert(std::make_shared<const BookLineIndex>(std::move(scan.index)));
     return result;
+}
+
+ChapterList OpenBook(const QString &path, const QString &bookmarkTitle, const std::atomic_bool *cancel,
+                     const BookReading &reading)
+{
+    if (const BookFileProblem problem = CheckBookFile(path); problem != BookFileProblem::None) {
+        ChapterList refused;
+        refused.path = path;
+        refused.reading = reading;
+        refused.error = BookOpenError::NotABook;
+        refused.errorTitle = BookOpenFailedTitle();
+        refused.errorMessage = BookFileProblemMessage(problem, path);
+        return refused;
+    }
+    return GetChapter(path, bookmarkTitle, cancel, reading);
 }
 
 ChapterText ReadChapterText(const QString &path, qint64 firstLine, qint64 lastLine, qint64 maxBytes,

@@ -1,4 +1,4 @@
-#include "reader/HeadingRule.h"
+#include "text/HeadingRule.h"
 
 namespace {
 

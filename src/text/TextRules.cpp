@@ -1,4 +1,6 @@
-#include "library/TextRules.h"
+#include "text/TextRules.h"
+
+#include "text/RegexProblem.h"
 
 #include <limits>
 #include <regex>
@@ -97,7 +99,7 @@ QString TextRuleProblem(const TextRule &rule)
     try {
         CountingRegex(rule.pattern.toStdWString(), RegexFlags);
     } catch (const std::regex_error &e) {
-        return QString::fromLocal8Bit(e.what());
+        return RegexProblemText(e);
     } catch (const std::exception &e) {
         return QString::fromLocal8Bit(e.what());
     }

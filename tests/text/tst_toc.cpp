@@ -1,6 +1,6 @@
 #include "TestSupport.h"
-#include "reader/Chapters.h"
-#include "reader/HeadingExpression.h"
+#include "text/Chapters.h"
+#include "text/HeadingExpression.h"
 
 #include <QDir>
 #include <QFile>
@@ -55,7 +55,7 @@ QString generatedText(quint32 seed)
 } // namespace
 
 // folioway-toc against an independent JavaScript version of the whole chapter detection
-// (tests/reader/toc.js, decoding with node's own TextDecoder), line for line.
+// (tests/text/toc.js, decoding with node's own TextDecoder), line for line.
 class TestToc : public QObject
 {
     Q_OBJECT
@@ -106,7 +106,7 @@ private Q_SLOTS:
         const TestSupport::ProgramRun ours = TestSupport::runProgram(m_tool, {path});
         QCOMPARE(ours.exitCode, 0);
         const QByteArray theirs = TestSupport::runProgram(
-            m_node, {QDir(TestSupport::sourceDir()).filePath(u"tests/reader/toc.js"_s), path}).out;
+            m_node, {QDir(TestSupport::sourceDir()).filePath(u"tests/text/toc.js"_s), path}).out;
         QVERIFY(ours.out.count('\n') >= 1);
         QCOMPARE(ours.out.split('\n'), theirs.split('\n')); // names the first line that differs
     }

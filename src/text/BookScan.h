@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reader/BookLineIndex.h"
+#include "text/BookLineIndex.h"
 
 #include <QByteArrayView>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "reader/SmartChapters.h"
+#include "text/SmartChapters.h"
 
 #include <QSet>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "reader/BookLineIndex.h"
-#include "reader/BookScan.h"
+#include "text/BookLineIndex.h"
+#include "text/BookScan.h"
 
 #include <QList>
 #include <QString>
@@ -36,7 +36,7 @@ enum class BookOpenError
     Unreadable,
     TooLarge,       // the line index of the file does not fit in memory
     TooManyChapters, // more than MaxChapters entries
-    NotABook         // refused by ChapterLoader: empty, or not text at all (library/LocalBookFiles.h)
+    NotABook         // refused by OpenBook(): empty, or not text at all (text/BookFileCheck.h)
 };
 
 // What opening a book gives the reader.
@@ -67,7 +67,7 @@ struct ChapterList
 };
 
 // The messages for a file that is there but cannot be opened; the box's title and the message
-// for a missing file are the shelf's (library/LocalBookFiles.h).
+// for a missing file, which the shelf shows too, are in text/BookFileCheck.h.
 QString UnreadableBookMessage(const QString &path);
 QString BookTooLargeMessage(const QString &path);
 QString TooManyChaptersMessage(const QString &path);
@@ -85,6 +85,12 @@ QString TooManyChaptersMessage(const QString &path);
 // is an empty list without error, meant to be thrown away.
 ChapterList GetChapter(const QString &path, const QString &bookmarkTitle = {},
                        const std::atomic_bool *cancel = nullptr, const BookReading &reading = {});
+
+// GetChapter() for a file first checked to be a book: one that holds nothing to read or no text
+// at all (a program or an archive named ".txt") is refused with NotABook and the message that
+// says why, rather than shown as a blank page or garbage.
+ChapterList OpenBook(const QString &path, const QString &bookmarkTitle = {}, const std::atomic_bool *cancel = nullptr,
+                     const BookReading &reading = {});
 
 // The entries for text already decoded into lines (the first line is entry 1's title); the
 // reference the fast path is tested against.

@@ -1,8 +1,8 @@
-#include "reader/BookLineIndex.h"
-#include "reader/BookScan.h"
 #include "reader/ChapterLoader.h"
-#include "reader/Chapters.h"
-#include "reader/SmartChapters.h"
+#include "text/BookLineIndex.h"
+#include "text/BookScan.h"
+#include "text/Chapters.h"
+#include "text/SmartChapters.h"
 
 #include "TestSupport.h"
 

@@ -1,6 +1,6 @@
-#include "reader/BookLineIndex.h"
+#include "text/BookLineIndex.h"
 
-#include "reader/BookScan.h"
+#include "text/BookScan.h"
 
 #include <QFileInfo>
 #include <QMutexLocker>

@@ -1,4 +1,6 @@
-#include "reader/HeadingExpression.h"
+#include "text/HeadingExpression.h"
+
+#include "text/RegexProblem.h"
 
 std::shared_ptr<const HeadingExpression> HeadingExpression::compile(const QString &pattern, QString *error)
 {
@@ -15,7 +17,7 @@ std::shared_ptr<const HeadingExpression> HeadingExpression::compile(const QStrin
     try {
         rule->m_regex = std::wregex(pattern.toStdWString(), std::regex::ECMAScript | std::regex::icase);
     } catch (const std::regex_error &e) {
-        setError(QStringLiteral("表达式有误：") + QString::fromLocal8Bit(e.what()));
+        setError(QStringLiteral("表达式有误：") + RegexProblemText(e));
         return nullptr;
     }
     return rule;

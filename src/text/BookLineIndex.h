@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reader/BookText.h"
+#include "text/BookText.h"
 
 #include <QDateTime>
 #include <QMutex>
