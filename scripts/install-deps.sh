@@ -15,6 +15,7 @@ packages=(
   libxcb1-dev libxcb-keysyms1-dev libx11-dev libx11-xcb-dev
   fonts-noto-cjk xvfb xauth xdotool
   zip p7zip-full wrk gcovr python3-feedparser openssl logrotate
+  chromium chromium-driver python3-selenium
   desktop-file-utils appstream lintian groff-base man-db systemd
 )
 

@@ -425,6 +425,7 @@ bool attacks(const QTemporaryDir &dir, const QString &binDir, const QString &pag
 int syncBench(const QString &binDir); // sync_bench.cpp
 bool guessPhases(const QTemporaryDir &dir, const QString &binDir, int seconds); // guess_bench.cpp
 bool hostilePhases(const QTemporaryDir &dir, const QString &binDir, int seconds); // hostile_bench.cpp
+int webBench(const QString &binDir, int connections, int seconds); // web_bench.cpp
 
 int main(int argc, char *argv[])
 {
@@ -445,6 +446,8 @@ int main(int argc, char *argv[])
         setrlimit(RLIMIT_NOFILE, &files);
     }
 
+    if (args.contains(QStringLiteral("--web-only")))
+        return webBench(qEnvironmentVariable("FOLIOWAY_BIN_DIR", QCoreApplication::applicationDirPath()), 64, seconds);
     if (args.contains(QStringLiteral("--sync-only")))
         return syncBench(qEnvironmentVariable("FOLIOWAY_BIN_DIR", QCoreApplication::applicationDirPath()));
     if (QStandardPaths::findExecutable(QStringLiteral("wrk")).isEmpty()) {

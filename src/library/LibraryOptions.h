@@ -30,6 +30,8 @@ struct ReadingPosition
     qint64 linesRead = 0;
     qint64 lineCount = 0;
     QDateTime saved;
+    // Where a place from elsewhere was read, when that reader names it ("手机浏览器").
+    QString device;
 
     // Whole percent of the book's lines read, 0..100.
     int progressPercent() const;

@@ -456,6 +456,7 @@ std::optional<ReadingPosition> LibrarySync::remotePositionAhead(const QString &p
     remote.linesRead = o.value(QStringLiteral("linesRead")).toInteger();
     remote.lineCount = o.value(QStringLiteral("lineCount")).toInteger();
     remote.saved = QDateTime::fromMSecsSinceEpoch(q.value(0).toLongLong());
+    remote.device = o.value(QStringLiteral("device")).toString().left(40);
     if (remote.chapter < 1)
         return std::nullopt;
     if (!q.value(2).isNull()) {

@@ -94,10 +94,7 @@ void ReaderResume::offer(int chapter, const ReadingPosition &place, bool elsewhe
     m_resumeFraction = place.fraction;
     ReadingPosition offered = place;
     offered.chapterTitle = m_page.shownTitle(chapter); // only shown: as the list shows it
-    m_bar->offer(elsewhere ? QStringLiteral("在另一台电脑上读到：%1（%2%）")
-                                 .arg(offered.chapterTitle)
-                                 .arg(offered.progressPercent())
-                           : ResumeOfferText(offered));
+    m_bar->offer(elsewhere ? ElsewhereOfferText(offered) : ResumeOfferText(offered));
 }
 
 void ReaderResume::resume()

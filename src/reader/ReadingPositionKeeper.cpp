@@ -73,3 +73,13 @@ QString ResumeOfferText(const ReadingPosition &position)
     const long percent = position.lineCount > 0 ? position.progressPercent() : std::lround(position.fraction * 100);
     return QStringLiteral("上次读到：%1（%2%）").arg(position.chapterTitle).arg(percent);
 }
+
+QString ElsewhereOfferText(const ReadingPosition &position)
+{
+    if (position.device.isEmpty())
+        return QStringLiteral("在另一台电脑上读到：%1（%2%）").arg(position.chapterTitle).arg(position.progressPercent());
+    return QStringLiteral("在另一台设备上读到：%1（%2%），来自%3")
+        .arg(position.chapterTitle)
+        .arg(position.progressPercent())
+        .arg(position.device);
+}

@@ -43,3 +43,6 @@ ReadingPosition PositionInBook(const QString &path, const QList<ChapterEntry> &e
 int ResumeChapter(const QList<ChapterEntry> &entries, const ReadingPosition &position);
 // "上次读到：第十章 风起（35%）", with the share of the book read.
 QString ResumeOfferText(const ReadingPosition &position);
+// The offer of a place read elsewhere: "在另一台电脑上读到：…（35%）", or with the device named when
+// its reader named it: "在另一台设备上读到：…（35%），来自手机浏览器".
+QString ElsewhereOfferText(const ReadingPosition &position);

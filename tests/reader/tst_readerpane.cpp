@@ -363,6 +363,18 @@ private Q_SLOTS:
         Q_EMIT engine->libraryChanged();
         QVERIFY(m_reader->resumeBar()->isHidden());
 
+        // A place read in the phone's browser names the device it was read on.
+        there = PositionInBook(book.path, chapters, 3, 0.5, 0.5);
+        QString fromPhone = LibrarySync::positionPayload(there);
+        fromPhone.insert(fromPhone.size() - 1, u",\"device\":\"手机浏览器\""_s);
+        QVERIFY(sync.apply({SyncItem{u"position"_s, sync.fingerprintOf(book.path),
+                                     QDateTime::currentMSecsSinceEpoch() + 120000, false, fromPhone, 0, {}}}));
+        Q_EMIT engine->libraryChanged();
+        QCOMPARE(m_reader->resumeBar()->text(), u"在另一台设备上读到：%1（%2%），来自手机浏览器"_s
+                                                     .arg(chapters.at(2).title)
+                                                     .arg(there.progressPercent()));
+        m_reader->resumeBar()->hide();
+
         // A later place of this computer's own is offered with the same figure: the book's share.
         const Book other = makeBook(u"elsewhere-2.txt"_s, headings(2), 5);
         m_window->openBook(other.path);

@@ -9,6 +9,7 @@
 #include "routes/Secrets.h"
 #include "routes/ServerConfig.h"
 #include "store/Store.h"
+#include "web/WebReader.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -151,8 +152,10 @@ int main(int argc, char *argv[])
         router.setEventLog([&log](const QString &line) { log.event(line); });
         Store::setAvailabilityLog([&log](const QString &line) { log.event(line); });
     }
-    HttpServer server([&router](const Request &r) { return router.handle(r); },
-                      [&router](const Request &head) { return router.admit(head); }, transport);
+    // The web reader answers under /read/ and hands everything else to the router.
+    const WebReader web(router, config);
+    HttpServer server([&web](const Request &r) { return web.handle(r); },
+                      [&web](const Request &head) { return web.admit(head); }, transport);
     if (!options.noLog)
         server.setAccessLog([&log](const Request &r, int status, qint64 bytes, qint64 ms) {
             log.request(r, status, bytes, ms);

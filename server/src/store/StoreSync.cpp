@@ -264,3 +264,17 @@ SyncPage StoreSync::pull(qint64 userId, qint64 after, int limit)
     page.ok = true;
     return page;
 }
+
+std::optional<SyncItem> StoreSync::item(qint64 userId, const QString &kind, const QString &key)
+{
+    QSqlQuery &q = m_store.prepared(QStringLiteral("SELECT seq, changed, deleted, payload FROM sync_items "
+                                                   "WHERE userid = ? AND kind = ? AND key = ?"));
+    q.addBindValue(userId);
+    q.addBindValue(kind);
+    q.addBindValue(key);
+    if (!m_store.exec(q) || !q.next())
+        return std::nullopt;
+    SyncItem item{kind, key, q.value(1).toLongLong(), q.value(2).toInt() != 0, q.value(3).toString(), q.value(0).toLongLong()};
+    q.finish();
+    return item;
+}

@@ -66,6 +66,8 @@ public:
     SyncPushOutcome push(qint64 userId, const QList<SyncItem> &items, qint64 maxItems, qint64 maxBytes);
     // The versions numbered after `after`, in order, at most limit of them.
     SyncPage pull(qint64 userId, qint64 after, int limit);
+    // The version held of one kind and key; empty when none is, or the database failed.
+    std::optional<SyncItem> item(qint64 userId, const QString &kind, const QString &key);
 
 private:
     std::optional<SyncItem> find(qint64 userId, const QString &kind, const QString &key, bool *ok);

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "http/HttpTypes.h"
+#include "routes/ServerConfig.h"
+#include "web/WebBooks.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+
+#include <functional>
+#include <optional>
+
+class Router;
+class Store;
+struct BookRow;
+
+// The reader for phones and browsers under /read/: its page, compiled in as resources, and the
+// small JSON answers the page asks for. Logins go through the account handlers of the router
+// unchanged, so the same rules, throttles and cookie hold; everything else is answered here and
+// the rest of the server is handed to the router.
+class WebReader
+{
+public:
+    WebReader(const Router &router, ServerConfig config);
+
+    Response handle(const Request &request) const;
+    Admission admit(const Request &head) const;
+    static bool owns(QByteArrayView path);
+
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    // The token a page of this browser sends with every request that changes something; empty
+    // without the browser's own cookie.
+    QByteArray tokenFor(const QByteArray &browserCookie) const;
+
+    static inline const QByteArray kBrowserCookie = "folioway_web";
+    static inline const QByteArray kTokenHeader = "x-folioway-token";
+
+private:
+    struct Caller
+    {
+        qint64 userId = 0;
+        QString name;
+    };
+
+    Response route(const Request &request, const QString &path) const;
+    Response asset(const Request &request, const QString &name) const;
+    Response session(const Request &request) const;
+    Response login(const Request &request) const;
+    Response logout(const Request &request) const;
+    Response catalogue(const Request &request) const;
+    Response shelf(const Caller &caller) const;
+    Response addToShelf(const Caller &caller, const Request &request) const;
+    Response book(const Caller &caller, const QStringList &parts, const Request &request) const;
+    Response savePlace(const Caller &caller, qint64 bookId, const Request &request) const;
+
+    std::optional<Caller> caller(const Request &request) const;
+    bool tokenMatches(const Request &request) const;
+    // The book when the caller may read it: approved, or the caller's own upload.
+    std::optional<BookRow> readable(const Caller &caller, qint64 id) const;
+    Store &store() const;
+    QDateTime now() const { return m_clock(); }
+
+    const Router &m_router;
+    ServerConfig m_config;
+    QString m_location;
+    QByteArray m_secret;
+    WebBooks m_books;
+    std::function<QDateTime()> m_clock;
+};
+
+namespace WebAnswers {
+// Every answer under /read/ carries these: nothing but the server's own scripts and styles,
+// never inside a frame, never sniffed.
+void secure(Response &r);
+Response json(const QJsonObject &object, int status = 200);
+Response problem(int status, const QString &message);
+} // namespace WebAnswers

@@ -1,0 +1,233 @@
+// The web reader's books: the catalogue, the account's synchronised shelf, a book's chapters
+// and the place read in it, which travels as the desktop's own sync items.
+#include "web/WebReader.h"
+
+#include "routes/FormCodec.h"
+#include "store/BookStorage.h"
+#include "store/Categories.h"
+#include "store/Store.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cmath>
+
+using namespace WebAnswers;
+
+namespace {
+
+const QString kShelf = QStringLiteral("shelf");
+const QString kPosition = QStringLiteral("position");
+// How the desktop names where a place was read.
+const QString kDevice = QStringLiteral("手机浏览器");
+constexpr int kMaxSyncPages = 40; // 20,000 items: far beyond a shelf, still a bounded answer
+
+QJsonObject parsed(const QString &payload)
+{
+    return QJsonDocument::fromJson(payload.toUtf8()).object();
+}
+
+int percentOf(const QJsonObject &place)
+{
+    const qint64 lines = place.value(u"lineCount").toInteger();
+    return lines > 0 ? int(std::clamp<qint64>(place.value(u"linesRead").toInteger() * 100 / lines, 0, 100)) : 0;
+}
+
+QJsonObject bookJson(const BookRow &b)
+{
+    return {{QStringLiteral("id"), b.id},           {QStringLiteral("name"), b.name},
+            {QStringLiteral("author"), b.author},   {QStringLiteral("category"), b.category},
+            {QStringLiteral("status"), b.status},   {QStringLiteral("size"), b.fileSize},
+            {QStringLiteral("updated"), b.updated}, {QStringLiteral("text"), BookStorage::extension(b.fileName) == u"txt"}};
+}
+
+} // namespace
+
+std::optional<BookRow> WebReader::readable(const Caller &caller, qint64 id) const
+{
+    auto b = id > 0 ? store().catalogue().book(id) : std::nullopt;
+    if (!b || (b->review != Review::Approved && b->uploader != caller.userId))
+        return std::nullopt;
+    return b;
+}
+
+Response WebReader::catalogue(const Request &request) const
+{
+    const auto query = FormCodec::parseQuery(request.query);
+    if (!query)
+        return problem(400, QStringLiteral("地址不正确。"));
+    const QString key = FormCodec::value(*query, u"key").trimmed().left(50);
+    QString type = FormCodec::value(*query, u"type").trimmed().left(20);
+    if (type == Categories::all())
+        type.clear();
+    const int page = std::clamp(FormCodec::value(*query, u"page").toInt(), 1, 1000000);
+    const BookPage result = key.isEmpty() ? store().catalogue().listBooks(type, page, m_config.pageSize)
+                                          : store().catalogue().searchBooks(key, page, m_config.pageSize);
+    if (!result.ok)
+        return problem(503, QStringLiteral("服务器暂时无法访问数据库，请稍后再试。"));
+    QJsonArray books;
+    for (const BookRow &b : result.rows)
+        books.append(bookJson(b));
+    return json({{QStringLiteral("ok"), true},
+                 {QStringLiteral("page"), result.page},
+                 {QStringLiteral("pages"), result.totalPages},
+                 {QStringLiteral("categories"), QJsonArray::fromStringList(QStringList{Categories::all()} + Categories::names())},
+                 {QStringLiteral("books"), books}});
+}
+
+Response WebReader::shelf(const Caller &caller) const
+{
+    // The newest version of every shelf entry and place, as the desktop keeps them.
+    QHash<QString, SyncItem> shelfItems;
+    QHash<QString, SyncItem> places;
+    qint64 after = 0;
+    for (int round = 0; round < kMaxSyncPages; ++round) {
+        const SyncPage page = store().sync().pull(caller.userId, after, 500);
+        if (!page.ok)
+            return problem(503, QStringLiteral("服务器暂时无法访问数据库，请稍后再试。"));
+        for (const SyncItem &item : page.items) {
+            if (item.kind == kShelf)
+                shelfItems.insert(item.key, item);
+            else if (item.kind == kPosition)
+                places.insert(item.key, item);
+            after = item.seq;
+        }
+        if (!page.more || page.items.isEmpty())
+            break;
+    }
+    QList<SyncItem> entries;
+    for (const SyncItem &item : std::as_const(shelfItems)) {
+        if (!item.deleted)
+            entries.append(item);
+    }
+    // The book read last comes first.
+    const auto lastTouched = [&](const SyncItem &item) { return std::max(item.changed, places.value(item.key).changed); };
+    std::sort(entries.begin(), entries.end(),
+              [&](const SyncItem &a, const SyncItem &b) { return lastTouched(a) > lastTouched(b); });
+    QJsonArray books;
+    for (const SyncItem &item : std::as_const(entries)) {
+        const QJsonObject o = parsed(item.payload);
+        QJsonObject entry{{QStringLiteral("key"), item.key},
+                          {QStringLiteral("name"), o.value(u"name").toString()},
+                          {QStringLiteral("author"), o.value(u"author").toString()},
+                          {QStringLiteral("category"), o.value(u"type").toString()}};
+        const SyncItem place = places.value(item.key);
+        if (!place.key.isEmpty() && !place.deleted)
+            entry.insert(QStringLiteral("percent"), percentOf(parsed(place.payload)));
+        bool ok = false;
+        const qint64 id = o.value(u"catalogue").toString().toLongLong(&ok);
+        if (const auto b = ok ? readable(caller, id) : std::nullopt; b && BookStorage::extension(b->fileName) == u"txt")
+            entry.insert(QStringLiteral("book"), b->id);
+        books.append(entry);
+    }
+    return json({{QStringLiteral("ok"), true}, {QStringLiteral("books"), books}});
+}
+
+Response WebReader::addToShelf(const Caller &caller, const Request &request) const
+{
+    const auto form = FormCodec::parseForm(request.body, true);
+    const auto b = form ? readable(caller, FormCodec::value(*form, u"book").toLongLong()) : std::nullopt;
+    if (!b)
+        return problem(404, QStringLiteral("找不到这本书。"));
+    const auto toc = m_books.toc(*b);
+    if (!toc->ok())
+        return problem(422, toc->error);
+    SyncItem item;
+    item.kind = kShelf;
+    item.key = toc->fingerprint;
+    item.changed = now().toMSecsSinceEpoch();
+    item.payload = QString::fromUtf8(
+        QJsonDocument(QJsonObject{{QStringLiteral("type"), b->category},
+                                  {QStringLiteral("name"), b->name},
+                                  {QStringLiteral("author"), b->author},
+                                  {QStringLiteral("catalogue"), QString::number(b->id)}})
+            .toJson(QJsonDocument::Compact));
+    const SyncPushOutcome outcome = store().sync().push(caller.userId, {item}, m_config.limits.syncItems);
+    if (!outcome.ok)
+        return problem(503, QStringLiteral("服务器暂时无法访问数据库，请稍后再试。"));
+    if (outcome.verdicts.value(0) == SyncVerdict::Full)
+        return problem(507, QStringLiteral("同步的项目已达上限，不能再加入书架。"));
+    return json({{QStringLiteral("ok"), true}, {QStringLiteral("message"), QStringLiteral("已加入书架")}});
+}
+
+Response WebReader::book(const Caller &caller, const QStringList &parts, const Request &request) const
+{
+    bool ok = false;
+    const qint64 id = parts.at(1).toLongLong(&ok);
+    const auto b = ok ? readable(caller, id) : std::nullopt;
+    // Another account's own upload is answered exactly like a book that does not exist.
+    if (!b)
+        return problem(404, QStringLiteral("找不到这本书。"));
+    const bool get = request.method == "GET" || request.method == "HEAD";
+    if (parts.size() == 3 && parts.at(2) == u"place") {
+        if (request.method != "POST")
+            return problem(405, QStringLiteral("不支持这种请求。"));
+        return savePlace(caller, id, request);
+    }
+    if (!get)
+        return problem(405, QStringLiteral("不支持这种请求。"));
+    const auto toc = m_books.toc(*b);
+    if (!toc->ok())
+        return problem(422, toc->error);
+    if (parts.size() == 3) {
+        const auto query = FormCodec::parseQuery(request.query);
+        const QString script = query ? FormCodec::value(*query, u"script") : QString();
+        const bool deflate = request.header("accept-encoding").contains("deflate");
+        return m_books.chapter(*toc, parts.at(2).toInt(), deflate, script == u"s" || script == u"t" ? script : QString());
+    }
+    QJsonArray chapters;
+    for (const WebChapter &c : toc->chapters)
+        chapters.append(QJsonArray{c.title, c.firstLine, c.lastLine});
+    QJsonObject answer = bookJson(*b);
+    answer.insert(QStringLiteral("ok"), true);
+    answer.insert(QStringLiteral("version"), toc->version);
+    answer.insert(QStringLiteral("lineCount"), toc->lineCount);
+    answer.insert(QStringLiteral("chapters"), chapters);
+    // The place kept for the book, wherever it was read; the page offers it, never jumps to it.
+    if (const auto place = store().sync().item(caller.userId, kPosition, toc->fingerprint); place && !place->deleted) {
+        QJsonObject o = parsed(place->payload);
+        o.insert(QStringLiteral("percent"), percentOf(o));
+        o.insert(QStringLiteral("changed"), place->changed);
+        answer.insert(QStringLiteral("place"), o);
+    }
+    return json(answer);
+}
+
+Response WebReader::savePlace(const Caller &caller, qint64 id, const Request &request) const
+{
+    const auto form = FormCodec::parseForm(request.body, true);
+    const auto b = readable(caller, id);
+    const auto toc = b ? m_books.toc(*b) : nullptr;
+    if (!form || !toc || !toc->ok())
+        return problem(404, QStringLiteral("找不到这本书。"));
+    bool ok = false;
+    const int chapter = FormCodec::value(*form, u"chapter").toInt(&ok);
+    const double fraction = std::clamp(FormCodec::value(*form, u"fraction").toDouble(), 0.0, 1.0);
+    if (!ok || chapter < 1 || chapter > toc->chapters.size())
+        return problem(400, QStringLiteral("阅读位置不正确。"));
+    const WebChapter &c = toc->chapters.at(chapter - 1);
+    const qint64 nowMs = now().toMSecsSinceEpoch();
+    // A place kept while offline carries its own moment, never one ahead of the server.
+    qint64 changed = FormCodec::value(*form, u"changed").toLongLong(&ok);
+    if (!ok || changed <= 0 || changed > nowMs)
+        changed = nowMs;
+    const qint64 linesRead = c.firstLine + std::llround(fraction * double(std::max<qint64>(0, c.lastLine - c.firstLine + 1)));
+    SyncItem item;
+    item.kind = kPosition;
+    item.key = toc->fingerprint;
+    item.changed = changed;
+    item.payload = QString::fromUtf8(
+        QJsonDocument(QJsonObject{{QStringLiteral("chapter"), chapter},
+                                  {QStringLiteral("title"), c.title},
+                                  {QStringLiteral("fraction"), fraction},
+                                  {QStringLiteral("linesRead"), std::min(linesRead, toc->lineCount)},
+                                  {QStringLiteral("lineCount"), toc->lineCount},
+                                  {QStringLiteral("device"), kDevice},
+                                  {QStringLiteral("browser"), FormCodec::value(*form, u"browser").left(40)}})
+            .toJson(QJsonDocument::Compact));
+    const SyncPushOutcome outcome = store().sync().push(caller.userId, {item}, m_config.limits.syncItems);
+    if (!outcome.ok)
+        return problem(503, QStringLiteral("服务器暂时无法访问数据库，请稍后再试。"));
+    return json({{QStringLiteral("ok"), outcome.verdicts.value(0) != SyncVerdict::Full},
+                 {QStringLiteral("changed"), changed}});
+}
