@@ -50,9 +50,12 @@ bool ReadServerInfoAnswer(int status, const QString &contentType, const QByteArr
 QUrl ServerPageUrl(const QString &reader1, const QString &serverBaseUrl)
 {
     const QUrl page(reader1.trimmed(), QUrl::TolerantMode);
-    const QString host = QUrl(serverBaseUrl).host();
+    const QUrl base(serverBaseUrl);
+    // The same origin as the catalogue: scheme, host and port, a port left out being the scheme's own.
+    auto port = [](const QUrl &url) { return url.port(url.scheme() == QLatin1String("https") ? 443 : 80); };
     if (!page.isValid() || (page.scheme() != QLatin1String("http") && page.scheme() != QLatin1String("https")) ||
-        host.isEmpty() || page.host() != host || !page.userInfo().isEmpty())
+        base.host().isEmpty() || page.scheme() != base.scheme() || page.host() != base.host() ||
+        port(page) != port(base) || !page.userInfo().isEmpty())
         return {};
     return page;
 }

@@ -33,7 +33,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("reader1");
         QTest::addColumn<bool>("shown");
-        QTest::newRow("own host, other port") << u" https://srv/ads?id=1 "_s << true;
+        QTest::newRow("own server") << u" http://srv:8080/ads?id=1 "_s << true;
+        QTest::newRow("own host, other port") << u"http://srv:9090/ads"_s << false;
+        QTest::newRow("own host, scheme's own port") << u"http://srv/ads"_s << false;
+        QTest::newRow("own host and port, other scheme") << u"https://srv:8080/ads"_s << false;
         QTest::newRow("local file") << u"file:///etc/passwd"_s << false;
         QTest::newRow("another host") << u"http://ads.example/page"_s << false;
         QTest::newRow("own host as a user name") << u"http://srv@ads.example/"_s << false;
