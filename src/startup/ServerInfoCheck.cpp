@@ -89,7 +89,10 @@ StartDecision OfferUpdate(const ServerInfo &info, Prompter &prompter, const std:
     if (info.version == ProgramVersion())
         return StartDecision::GoOn;
     const QString title = QStringLiteral("软件需更新");
-    const QString details = QStringLiteral("\r\n\r\n更新内容：") + BoundedServerText(info.verinfo);
+    // The question's box scrolls, so the notes are shown whole; only more than a server-info
+    // answer can hold is cut.
+    const QString details = QStringLiteral("\r\n\r\n更新内容：") +
+                            BoundedServerText(info.verinfo, int(NetworkLimits::ServerInfoBytes));
     if (info.mustdown == QLatin1String("TRUE")) {
         if (prompter.question(
                 QStringLiteral("系统检查到软件需要升级，你需要更新后才能继续使用，是否进行升级？") + details, title))
