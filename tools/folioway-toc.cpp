@@ -1,6 +1,7 @@
 // folioway-toc [--smart] [--encoding NAME] [--rule EXPR] FILE: prints the chapter list the reader
 // builds for a book, one entry a line: number, tab, range "start,end", tab, title; UTF-8. Exit
-// status 1 when the book cannot be read, 2 for a wrong command line or a refused expression.
+// status 1 when the book cannot be read, 2 for a wrong command line, a refused expression or one
+// that ran out of matching steps ("规则匹配太慢，已停止").
 
 #include "text/Chapters.h"
 #include "text/HeadingExpression.h"
@@ -77,7 +78,7 @@ int main(int argc, char **argv)
         writeUtf8(stderr, chapters.errorTitle + u'\n' +
                               QString(chapters.errorMessage).replace(QStringLiteral("\r\n"), QStringLiteral("\n")) +
                               u'\n');
-        return 1;
+        return chapters.error == BookOpenError::RuleTooSlow ? 2 : 1;
     }
     // Written a piece at a time: the whole list as one text would cost more than the list itself.
     QString out;

@@ -50,9 +50,12 @@ bool ReadServerInfoAnswer(int status, const QString &contentType, const QByteArr
 QUrl ServerPageUrl(const QString &reader1, const QString &serverBaseUrl)
 {
     const QUrl page(reader1.trimmed(), QUrl::TolerantMode);
-    const QString host = QUrl(serverBaseUrl).host();
+    const QUrl base(serverBaseUrl);
+    // The same origin as the catalogue: scheme, host and port, a port left out being the scheme's own.
+    auto port = [](const QUrl &url) { return url.port(url.scheme() == QLatin1String("https") ? 443 : 80); };
     if (!page.isValid() || (page.scheme() != QLatin1String("http") && page.scheme() != QLatin1String("https")) ||
-        host.isEmpty() || page.host() != host || !page.userInfo().isEmpty())
+        base.host().isEmpty() || page.scheme() != base.scheme() || page.host() != base.host() ||
+        port(page) != port(base) || !page.userInfo().isEmpty())
         return {};
     return page;
 }
@@ -86,7 +89,10 @@ StartDecision OfferUpdate(const ServerInfo &info, Prompter &prompter, const std:
     if (info.version == ProgramVersion())
         return StartDecision::GoOn;
     const QString title = QStringLiteral("软件需更新");
-    const QString details = QStringLiteral("\r\n\r\n更新内容：") + BoundedServerText(info.verinfo);
+    // The question's box scrolls, so the notes are shown whole; only more than a server-info
+    // answer can hold is cut.
+    const QString details = QStringLiteral("\r\n\r\n更新内容：") +
+                            BoundedServerText(info.verinfo, int(NetworkLimits::ServerInfoBytes));
     if (info.mustdown == QLatin1String("TRUE")) {
         if (prompter.question(
                 QStringLiteral("系统检查到软件需要升级，你需要更新后才能继续使用，是否进行升级？") + details, title))

@@ -24,9 +24,9 @@ enum class StartDecision
 // infobase) or an element is missing; values read before a missing one are kept.
 bool ReadServerInfoAnswer(int status, const QString &contentType, const QByteArray &body, ServerInfo &info);
 
-// The address the server page pane may show for reader_1: only an http or https page on the
-// catalogue server's own host (any port). Empty, and the pane stays hidden, for anything else:
-// a local file, another host, a blank value.
+// The address the server page pane may show for reader_1: only an http or https page of the
+// catalogue server itself (the same scheme, host and port). Empty, and the pane stays hidden, for
+// anything else: a local file, another host or port, a blank value.
 QUrl ServerPageUrl(const QString &reader1, const QString &serverBaseUrl);
 
 // Asks about the update the answer announces. startUpdater runs on Yes and tells whether the

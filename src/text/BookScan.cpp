@@ -115,7 +115,17 @@ public:
             m_rule = HeadingExpression::compile(reading.rule);
     }
 
-    bool isHeading(QStringView line) const { return m_rule ? m_rule->matches(line) : IsChapterHeading(line); }
+    // A rule of the reader's own that runs out of steps leaves its message and no heading; the
+    // pass then stops.
+    bool isHeading(QStringView line, qint64 lineNo)
+    {
+        if (!m_rule)
+            return IsChapterHeading(line);
+        const HeadingExpression::Match match = m_rule->match(line, m_budget);
+        if (match == HeadingExpression::Match::TooSlow && m_ruleStopped.isEmpty())
+            m_ruleStopped = m_rule->tooSlowMessage(lineNo + 1);
+        return match == HeadingExpression::Match::Yes;
+    }
 
     // Without a byte-order mark the encoding is UTF-8 only if the whole file is valid UTF-8;
     // the scan assumes it, checks every line on the way, and starts over as GB18030 at the
@@ -139,6 +149,8 @@ public:
         }
         for (;;) {
             scan = BookScan();
+            m_budget = {};
+            m_ruleStopped.clear();
             // The plain reading runs a pass with no trace of smart reading in its loop.
             const Outcome outcome = m_reading.smart ? pass<true>(scan, detected, speculative)
                                                     : pass<false>(scan, detected, speculative);
@@ -152,6 +164,10 @@ public:
             }
             if (outcome == Outcome::TooManyHeadings) {
                 scan.tooManyHeadings = true;
+                return true;
+            }
+            if (outcome == Outcome::RuleTooSlow) {
+                scan.ruleStopped = m_ruleStopped;
                 return true;
             }
             detected = {TextEncoding::Gb18030, 0};
@@ -168,7 +184,8 @@ private:
         NotUtf8,
         Failed,
         Cancelled,
-        TooManyHeadings
+        TooManyHeadings,
+        RuleTooSlow
     };
 
     // False once the book has more headings than its chapters may have.
@@ -250,6 +267,8 @@ private:
                         split(scan, data, base, lineStart, next, true, lineNo);
                         if (m_tooManyHeadings)
                             return Outcome::TooManyHeadings;
+                        if (!m_ruleStopped.isEmpty())
+                            return Outcome::RuleTooSlow;
                         splitting = false;
                         lineStart = next;
                         searchFrom = next;
@@ -271,9 +290,12 @@ private:
                         qsizetype consumed = 0;
                         const qsizetype count =
                             DecodeTextInto(encoding, content, units, MaxHeadingUnits + 1, &consumed);
-                        if (consumed == length && count <= MaxHeadingUnits && isHeading(QStringView(units, count)) &&
+                        if (consumed == length && count <= MaxHeadingUnits &&
+                            isHeading(QStringView(units, count), lineNo) &&
                             !addHeading(scan, lineNo, QString(reinterpret_cast<const QChar *>(units), count)))
                             return Outcome::TooManyHeadings;
+                        if (!m_ruleStopped.isEmpty())
+                            return Outcome::RuleTooSlow;
                     }
                 }
                 ++lineNo;
@@ -294,6 +316,8 @@ private:
                     lineStart = split(scan, data, base, lineStart, cut, false, lineNo);
                     if (m_tooManyHeadings)
                         return Outcome::TooManyHeadings;
+                    if (!m_ruleStopped.isEmpty())
+                        return Outcome::RuleTooSlow;
                     splitting = true;
                 }
             }
@@ -338,7 +362,8 @@ private:
             if (m_mode == BookScan::WithHeadings) {
                 if (lineNo == 0) {
                     scan.firstLine = line.first(qMin(line.size(), MaxFirstLineUnits)).toString();
-                } else if (!m_tooManyHeadings && line.size() <= MaxHeadingUnits && isHeading(line)) {
+                } else if (!m_tooManyHeadings && m_ruleStopped.isEmpty() && line.size() <= MaxHeadingUnits &&
+                           isHeading(line, lineNo)) {
                     addHeading(scan, lineNo, line.toString());
                 }
             }
@@ -367,6 +392,8 @@ private:
     const std::atomic_bool *m_cancel;
     BookReading m_reading;
     std::shared_ptr<const HeadingExpression> m_rule;
+    HeadingExpression::Budget m_budget;
+    QString m_ruleStopped; // the message of a rule that ran out of steps
     qsizetype m_unitsIntoLine = 0; // of the line being split, the units already recorded
     bool m_tooManyHeadings = false;
     std::vector<char16_t> m_text;

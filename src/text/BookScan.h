@@ -42,6 +42,7 @@ struct BookScan
     BookReadError error = BookReadError::None;
     bool cancelled = false;
     bool tooManyHeadings = false; // more than MaxChapters - 1 headings: the scan stopped there
+    QString ruleStopped;          // the reader's own rule ran out of matching steps: its message
     BookLineIndex index;
     QString firstLine;                // line 0 as decoded, up to MaxFirstLineUnits; empty without lines
     std::vector<qint64> headingLines; // ascending line numbers, never 0

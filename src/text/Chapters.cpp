@@ -160,6 +160,8 @@ ChapterList GetChapter(const QString &path, const QString &bookmarkTitle, const 
         return result;
     if (scan.tooManyHeadings)
         return failed(std::move(result), BookOpenError::TooManyChapters, TooManyChaptersMessage(path));
+    if (!scan.ruleStopped.isEmpty())
+        return failed(std::move(result), BookOpenError::RuleTooSlow, scan.ruleStopped);
     result.encoding = scan.index.encoding;
     result.lineCount = scan.index.lineCount();
     if (reading.smart)

@@ -36,7 +36,8 @@ enum class BookOpenError
     Unreadable,
     TooLarge,       // the line index of the file does not fit in memory
     TooManyChapters, // more than MaxChapters entries
-    NotABook         // refused by OpenBook(): empty, or not text at all (text/BookFileCheck.h)
+    NotABook,        // refused by OpenBook(): empty, or not text at all (text/BookFileCheck.h)
+    RuleTooSlow      // the reader's own heading rule ran out of matching steps (text/HeadingExpression.h)
 };
 
 // What opening a book gives the reader.

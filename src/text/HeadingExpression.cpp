@@ -2,6 +2,8 @@
 
 #include "text/RegexProblem.h"
 
+#include <limits>
+
 std::shared_ptr<const HeadingExpression> HeadingExpression::compile(const QString &pattern, QString *error)
 {
     auto setError = [error](const QString &text) {
@@ -14,8 +16,11 @@ std::shared_ptr<const HeadingExpression> HeadingExpression::compile(const QStrin
     }
     auto rule = std::make_shared<HeadingExpression>();
     rule->m_pattern = pattern;
+    // With icase the matcher passes every character it compares through translate_nocase(),
+    // which counts the step.
+    RegexSteps::t_left = std::numeric_limits<qint64>::max();
     try {
-        rule->m_regex = std::wregex(pattern.toStdWString(), std::regex::ECMAScript | std::regex::icase);
+        rule->m_regex = RegexSteps::Regex(pattern.toStdWString(), std::regex::ECMAScript | std::regex::icase);
     } catch (const std::regex_error &e) {
         setError(QStringLiteral("表达式有误：") + RegexProblemText(e));
         return nullptr;
@@ -23,13 +28,36 @@ std::shared_ptr<const HeadingExpression> HeadingExpression::compile(const QStrin
     return rule;
 }
 
+HeadingExpression::Match HeadingExpression::match(QStringView line, Budget &budget) const
+{
+    budget.left += StepsPerUnit * line.size();
+    const qint64 allowed = qMin(budget.left, LineSteps);
+    RegexSteps::t_left = allowed;
+    Match result = Match::No;
+    try {
+        if (std::regex_search(line.toString().toStdWString(), m_regex))
+            result = Match::Yes;
+    } catch (const RegexSteps::OutOfSteps &) {
+        result = Match::TooSlow;
+    } catch (const std::regex_error &) {
+        result = Match::TooSlow; // the engine gave up on its own (its complexity or stack limits)
+    }
+    budget.left -= allowed - qMax<qint64>(RegexSteps::t_left, 0);
+    return result;
+}
+
 bool HeadingExpression::matches(QStringView line) const
 {
-    try {
-        return std::regex_search(line.toString().toStdWString(), m_regex);
-    } catch (const std::regex_error &) {
-        return false; // the engine gave up on this line (too complex): not a heading
-    }
+    Budget budget;
+    return match(line, budget) == Match::Yes;
+}
+
+QString HeadingExpression::tooSlowMessage(qint64 lineNumber) const
+{
+    return QStringLiteral("规则匹配太慢，已停止。\r\n章节规则：%1\r\n它在第 %2 行用完了允许的匹配步数（多半是嵌套的重复，"
+                          "如 (a+)+ 或 (.*)*），请改写这条规则。")
+        .arg(m_pattern)
+        .arg(lineNumber);
 }
 
 ChapterPreview ChapterPreview::of(const QList<ChapterEntry> &entries)

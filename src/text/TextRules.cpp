@@ -1,6 +1,7 @@
 #include "text/TextRules.h"
 
 #include "text/RegexProblem.h"
+#include "text/RegexSteps.h"
 
 #include <limits>
 #include <regex>
@@ -8,36 +9,8 @@
 
 namespace {
 
-// Matching steps still allowed to the expression running on this thread.
-thread_local qint64 t_stepsLeft = 0;
-
-struct OutOfSteps
-{
-};
-
-inline void takeStep()
-{
-    if (--t_stepsLeft < 0)
-        throw OutOfSteps{};
-}
-
-// The standard traits, counting every character the matcher compares. Expressions are compiled
-// with `collate`, which makes the matcher pass each character through translate().
-struct CountingTraits : std::regex_traits<wchar_t>
-{
-    wchar_t translate(wchar_t c) const
-    {
-        takeStep();
-        return c;
-    }
-    wchar_t translate_nocase(wchar_t c) const
-    {
-        takeStep();
-        return std::regex_traits<wchar_t>::translate_nocase(c);
-    }
-};
-
-using CountingRegex = std::basic_regex<wchar_t, CountingTraits>;
+using RegexSteps::OutOfSteps;
+using CountingRegex = RegexSteps::Regex;
 
 constexpr auto RegexFlags = std::regex_constants::ECMAScript | std::regex_constants::collate;
 
@@ -95,7 +68,7 @@ QString TextRuleProblem(const TextRule &rule)
         return QStringLiteral("规则内容是空的");
     if (!rule.regex)
         return {};
-    t_stepsLeft = std::numeric_limits<qint64>::max();
+    RegexSteps::t_left = std::numeric_limits<qint64>::max();
     try {
         CountingRegex(rule.pattern.toStdWString(), RegexFlags);
     } catch (const std::regex_error &e) {
@@ -116,7 +89,7 @@ TextCleaner::TextCleaner(const QList<TextRule> &rules, const QString &path)
         auto compiled = std::make_unique<Compiled>();
         compiled->rule = rule;
         if (rule.regex) {
-            t_stepsLeft = std::numeric_limits<qint64>::max();
+            RegexSteps::t_left = std::numeric_limits<qint64>::max();
             try {
                 compiled->expression = CountingRegex(rule.pattern.toStdWString(), RegexFlags);
             } catch (const std::exception &) {
@@ -148,7 +121,7 @@ TextCleaner::Result TextCleaner::clean(const QString &fragment, const QString &w
         }
         QStringList changed = lines;
         const std::wstring replacement = rule.replacement.toStdWString();
-        t_stepsLeft = StepBase + StepsPerUnit * fragment.size();
+        RegexSteps::t_left = StepBase + StepsPerUnit * fragment.size();
         try {
             for (QString &line : changed) {
                 if (line.isEmpty() || line.size() > MaxRegexLine)

@@ -1,6 +1,7 @@
 #include "ScriptedPrompter.h"
 #include "TestSupport.h"
 #include "TinyHttpServer.h"
+#include "net/NetworkLimits.h"
 #include "net/NetworkService.h"
 #include "startup/ServerInfoCheck.h"
 
@@ -33,7 +34,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("reader1");
         QTest::addColumn<bool>("shown");
-        QTest::newRow("own host, other port") << u" https://srv/ads?id=1 "_s << true;
+        QTest::newRow("own server") << u" http://srv:8080/ads?id=1 "_s << true;
+        QTest::newRow("own host, other port") << u"http://srv:9090/ads"_s << false;
+        QTest::newRow("own host, scheme's own port") << u"http://srv/ads"_s << false;
+        QTest::newRow("own host and port, other scheme") << u"https://srv:8080/ads"_s << false;
         QTest::newRow("local file") << u"file:///etc/passwd"_s << false;
         QTest::newRow("another host") << u"http://ads.example/page"_s << false;
         QTest::newRow("own host as a user name") << u"http://srv@ads.example/"_s << false;
@@ -60,10 +64,13 @@ private Q_SLOTS:
         QTest::newRow("empty version, required") << u""_s << u"TRUE"_s << true << required << true << true;
         QTest::newRow("required, no") << u"v1.3"_s << u"TRUE"_s << false << required << false << true;
         QTest::newRow("other mustdown asks nothing") << u"v1.3"_s << u"true"_s << true << QString() << false << false;
-        // Whatever the server writes, the question fits on a screen; an updater that is not there
-        // is named before the program ends.
-        QTest::newRow("long notes, no updater") << u"v9.9"_s << u"FALSE"_s << true
-                                                << optional.chopped(4) + QString(2000, u'新') + u"…"_s << false << true;
+        // Notes as long as a server-info answer can hold are shown whole (the box scrolls); an
+        // updater that is not there is named before the program ends.
+        QTest::newRow("20,000-character notes") << u"v9.9"_s << u"FALSE"_s << false
+                                                << optional.chopped(4) + QString(20000, u'章') << false << false;
+        QTest::newRow("notes longer than an answer, no updater")
+            << u"v9.9"_s << u"FALSE"_s << true
+            << optional.chopped(4) + QString(int(NetworkLimits::ServerInfoBytes), u'新') + u"…"_s << false << true;
     }
     void offerUpdate()
     {
@@ -73,8 +80,9 @@ private Q_SLOTS:
         QFETCH(QString, question);
         QFETCH(bool, ends);
         const bool missing = question.endsWith(u'…'); // the real updater, which is not there
+        const qsizetype notes = question.count(u'章');
         const ServerInfo info{.version = version, .mustdown = mustdown,
-                              .verinfo = missing ? QString(1000000, u'新') : u"修正错误"_s};
+                              .verinfo = missing ? QString(1000000, u'新') : notes ? QString(notes, u'章') : u"修正错误"_s};
         ScriptedPrompter prompter;
         prompter.answers.enqueue(answer);
         bool started = false;

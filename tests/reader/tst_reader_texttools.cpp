@@ -135,6 +135,17 @@ private Q_SLOTS:
         QCOMPARE(split.size(), 4);
         QCOMPARE(window->previewBox()->toPlainText(), ChapterPreview::of(split).text());
 
+        // A rule that backtracks without end: the preview says so instead of staying on "正在分章……".
+        const QString runaway = m_dir.filePath(u"runaway.txt"_s);
+        QVERIFY(writeBook(runaway, {u"书名"_s, QString(30, u'a') + u'!', u"第一章 起"_s}));
+        window->setBook(runaway, {});
+        window->expressionBox()->setText(u"(a+)+$"_s);
+        QVERIFY(window->preview());
+        QVERIFY(ready.wait(15000));
+        QVERIFY2(window->previewBox()->toPlainText().startsWith(u"规则匹配太慢，已停止"_s),
+                 qPrintable(window->previewBox()->toPlainText()));
+        window->setBook(book.path, {});
+
         auto choose = [&](const QString &caption) {
             Q_EMIT ruleMenu->aboutToShow();
             for (QAction *a : ruleMenu->actions())

@@ -201,6 +201,52 @@ private Q_SLOTS:
         if (fill == 'm')
             QVERIFY(r.out.isEmpty() && QString::fromUtf8(r.err).contains(path));
     }
+
+    // A rule that backtracks without end runs out of matching steps on the line that sets it off:
+    // the detection stops there and says so, the tool with exit status 2, the reader with the
+    // same words. Steps are counted, not time, so where it stops is the same on every machine.
+    void runawayRule_stopsAndSaysWhich_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("before"); // heading lines before the line of 30 "a" and "!"
+        QTest::addColumn<bool>("onThatLine"); // false: the ordinary lines use up the book's allowance first
+        QTest::newRow("(a+)+$") << u"(a+)+$"_s << QStringList() << 0 << true;
+        QTest::newRow("(.*)*x") << u"(.*)*x"_s << QStringList() << 0 << true;
+        QTest::newRow("(a+)+$ smart") << u"(a+)+$"_s << QStringList{u"--smart"_s} << 0 << true;
+        QTest::newRow("(a+)+$ deep in the book") << u"(a+)+$"_s << QStringList() << 20000 << true;
+        QTest::newRow("(.*)*x slow on every line") << u"(.*)*x"_s << QStringList() << 20000 << false;
+    }
+    void runawayRule_stopsAndSaysWhich()
+    {
+        QFETCH(QString, rule);
+        QFETCH(QStringList, options);
+        QFETCH(int, before);
+        QFETCH(bool, onThatLine);
+        QString text = u"书名\n"_s;
+        for (int i = 0; i < before; ++i)
+            text += u"第%1章 甲乙\n"_s.arg(i + 1);
+        text += QString(30, u'a') + u"!\n第一章 起\n正文\n"_s;
+        const QString path = m_dir.filePath(u"runaway.txt"_s);
+        QVERIFY(TestSupport::writeFile(path, text.toUtf8()));
+
+        const TestSupport::ProgramRun run = TestSupport::runProgram(m_tool, options + QStringList{u"--rule"_s, rule, path});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.out.isEmpty());
+        const QString said = QString::fromUtf8(run.err);
+        QVERIFY2(said.contains(u"规则匹配太慢，已停止"_s) && said.contains(rule), run.err.constData());
+        const qsizetype at = said.indexOf(u"在第 "_s);
+        const int line = at < 0 ? 0 : said.mid(at + 3).section(u' ', 0, 0).toInt();
+        QVERIFY2(onThatLine ? line == before + 2 : line > 1 && line < before + 2, run.err.constData());
+
+        BookReading reading;
+        reading.smart = options.contains(u"--smart"_s);
+        reading.rule = rule;
+        const ChapterList list = GetChapter(path, {}, nullptr, reading);
+        QCOMPARE(list.error, BookOpenError::RuleTooSlow);
+        QVERIFY(list.entries.isEmpty());
+        QVERIFY(said.contains(QString(list.errorMessage).replace(u"\r\n"_s, u"\n"_s)));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestToc)
