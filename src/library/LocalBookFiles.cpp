@@ -167,6 +167,21 @@ BookFileProblem CheckBookFile(const QString &path)
     return problem == BookFileProblem::Empty && file.size() > BookCheckBytes ? BookFileProblem::None : problem;
 }
 
+QString UnpackableArchiveSuffix(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(8);
+    if (head.startsWith("PK\x03\x04") || head.startsWith("PK\x05\x06"))
+        return QStringLiteral(".zip");
+    if (head.startsWith("Rar!\x1A\x07"))
+        return QStringLiteral(".rar");
+    if (head.startsWith("7z\xBC\xAF\x27\x1C"))
+        return QStringLiteral(".7z");
+    return {};
+}
+
 QString BookFileProblemMessage(BookFileProblem problem, const QString &path)
 {
     switch (problem) {
@@ -211,40 +226,27 @@ QString MissingBookMessage(const QString &path)
     return QStringLiteral("文件地址不存在，请检查是否移动或删除了以下文件：\r\n") + path;
 }
 
-MissingBookChoice OfferMissingBookChoices(LibraryDb &db, Prompter &prompter, const QString &path, QString *newPath)
+QString RelocateBook(LibraryDb &db, Prompter &prompter, qint64 id)
 {
-    const std::optional<BookRecord> row = db.findByPath(path);
+    const std::optional<BookRecord> row = db.findById(id);
     if (!row)
-        return MissingBookChoice::Nothing;
-    const int choice = prompter.choose(
-        QStringLiteral("《%1》的文件不在原来的位置了。\r\n如果文件只是移动了位置，可以重新定位它；也可以把这本书从书架中移除。")
-            .arg(row->name),
-        {QStringLiteral("重新定位…"), QStringLiteral("从书架中移除"), QStringLiteral("取消")},
-        QStringLiteral("找不到电子书文件"));
-    if (choice == 1) {
-        db.deleteBook(row->id);
-        return MissingBookChoice::Removed;
-    }
-    if (choice != 0)
-        return MissingBookChoice::Nothing;
-    const QString oldFolder = QFileInfo(path).absolutePath();
+        return {};
+    const QString oldFolder = QFileInfo(row->path).absolutePath();
     const QString picked =
         prompter.openFileName(QStringLiteral("重新定位《%1》-Folioway").arg(row->name),
                               QStringLiteral("文本文件(*.txt)|*.txt"),
                               QFileInfo(oldFolder).isDir() ? oldFolder : LastBookFolder(db));
-    if (picked.isEmpty())
-        return MissingBookChoice::Nothing;
+    if (picked.isEmpty() || picked == row->path)
+        return {};
     if (const std::optional<BookRecord> other = db.findByPathExcept(picked, row->id)) {
         prompter.message(QStringLiteral("这个文件已经在书架上了，是《%1》：\r\n").arg(other->name) + picked,
                          Prompter::Icon::Exclamation);
-        return MissingBookChoice::Nothing;
+        return {};
     }
     if (!db.updateBook(row->id, row->type, row->name, row->author, picked))
-        return MissingBookChoice::Nothing;
+        return {};
     RememberBookFolder(db, picked);
-    if (newPath)
-        *newPath = picked;
-    return MissingBookChoice::Relocated;
+    return picked;
 }
 
 QString LastBookFolder(const LibraryDb &db)

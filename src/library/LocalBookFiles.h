@@ -42,6 +42,9 @@ constexpr qsizetype BookCheckBytes = 16 * 1024;
 BookFileProblem CheckBookBytes(QByteArrayView head);
 // None for a file that cannot be read: that is told elsewhere.
 BookFileProblem CheckBookFile(const QString &path);
+// The extension of the archive kinds the shelf unpacks (".zip", ".rar", ".7z") whose header the
+// file starts with, whatever its name; empty for any other file.
+QString UnpackableArchiveSuffix(const QString &path);
 // Why the book cannot be read, to follow the title of the box: a sentence and the path.
 QString BookFileProblemMessage(BookFileProblem problem, const QString &path);
 // The same in a few words, for a list of files.
@@ -52,17 +55,10 @@ QString BookFileProblemShort(BookFileProblem problem);
 QString BookOpenFailedTitle();
 QString MissingBookMessage(const QString &path);
 
-// What may follow the message for a shelf row whose file is missing: a second box offers to
-// point the row at the file's new place ("重新定位…") or to take the row off the shelf. Gives
-// what was done; newPath receives the file chosen.
-enum class MissingBookChoice
-{
-    Nothing,
-    Relocated,
-    Removed,
-};
-MissingBookChoice OfferMissingBookChoices(LibraryDb &db, Prompter &prompter, const QString &path,
-                                          QString *newPath = nullptr);
+// Points a shelf row whose file was moved at the file's new place, picked in a file dialog that
+// opens in the old folder when it is still there. A file another row holds is refused with a
+// message. Gives the file chosen, or nothing when the user cancelled or nothing changed.
+QString RelocateBook(LibraryDb &db, Prompter &prompter, qint64 id);
 
 // Where book file dialogs open: the folder of the last book picked, the home folder before
 // the first or when that folder is gone.

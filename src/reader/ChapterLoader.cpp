@@ -40,7 +40,8 @@ quint64 ChapterLoader::request(const QString &path, const QString &bookmarkTitle
     });
     watcher->setFuture(QtConcurrent::run(
         &m_pool, [path, bookmarkTitle, cancelFlag, reading] {
-            if (const BookFileProblem problem = CheckBookFile(path); problem != BookFileProblem::None) {
+            const BookFileProblem problem = CheckBookFile(path);
+            if (problem == BookFileProblem::Empty) {
                 ChapterList refused;
                 refused.path = path;
                 refused.reading = reading;
@@ -49,7 +50,9 @@ quint64 ChapterLoader::request(const QString &path, const QString &bookmarkTitle
                 refused.errorMessage = BookFileProblemMessage(problem, path);
                 return refused;
             }
-            return GetChapter(path, bookmarkTitle, cancelFlag.get(), reading);
+            ChapterList list = GetChapter(path, bookmarkTitle, cancelFlag.get(), reading);
+            list.fileProblem = problem;
+            return list;
         }));
     return id;
 }

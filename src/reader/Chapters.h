@@ -1,5 +1,6 @@
 #pragma once
 
+#include "library/LocalBookFiles.h"
 #include "reader/BookLineIndex.h"
 #include "reader/BookScan.h"
 
@@ -36,7 +37,7 @@ enum class BookOpenError
     Unreadable,
     TooLarge,       // the line index of the file does not fit in memory
     TooManyChapters, // more than MaxChapters entries
-    NotABook         // refused by ChapterLoader: empty, or not text at all (library/LocalBookFiles.h)
+    NotABook         // refused by ChapterLoader: an empty file (library/LocalBookFiles.h)
 };
 
 // What opening a book gives the reader.
@@ -58,6 +59,9 @@ struct ChapterList
     // Read plainly, the book gave a single entry and has lines longer than SmartLongLineBytes:
     // smart mode would help.
     bool smartWouldHelp = false;
+    // Set by ChapterLoader for a file whose first bytes are no text (a program, an archive):
+    // opened all the same, the reader says so beside the page.
+    BookFileProblem fileProblem = BookFileProblem::None;
 
     bool ok() const { return error == BookOpenError::None; }
     const ChapterEntry *selectedEntry() const

@@ -9,6 +9,7 @@
 #include "reader/BookSearchPanel.h"
 #include "reader/BookmarkList.h"
 #include "reader/ChapterLoader.h"
+#include "reader/NotTextBar.h"
 #include "reader/ReaderKeys.h"
 #include "reader/ReaderResume.h"
 #include "reader/ReaderTools.h"
@@ -97,6 +98,7 @@ ReaderPane::ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_autoScroll->addTo(m_tools->readingMenu());
     m_bookmarks = new BookmarkList(db, *m_page, m_view, this);
     connect(m_bookmarks, &BookmarkList::jumpRequested, this, &ReaderPane::showChapterAt);
+    m_notText = new NotTextBar(m_view, this);
 }
 
 ReaderPane::~ReaderPane()
@@ -141,9 +143,11 @@ void ReaderPane::openChosenFile(const QString &path)
         m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
         return;
     }
-    // No book to offer for the shelf: nothing to read in it, or no text at all.
-    if (const BookFileProblem problem = CheckBookFile(path); problem != BookFileProblem::None) {
-        m_prompter.message(BookFileProblemMessage(problem, path), Prompter::Icon::Critical, BookOpenFailedTitle());
+    // No book to offer for the shelf: nothing to read in it. A file of no text at all opens
+    // with a bar that says so.
+    if (CheckBookFile(path) == BookFileProblem::Empty) {
+        m_prompter.message(BookFileProblemMessage(BookFileProblem::Empty, path), Prompter::Icon::Critical,
+                           BookOpenFailedTitle());
         return;
     }
     m_currentBookPath = path;
@@ -167,18 +171,6 @@ bool ReaderPane::openBook(const QString &path, const QString &chapterTitle)
 {
     if (!QFileInfo(path).isFile()) {
         m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
-        // A shelf book reopened at start or from the tab may have moved as well.
-        QString moved;
-        switch (OfferMissingBookChoices(m_db, m_prompter, path, &moved)) {
-        case MissingBookChoice::Relocated:
-            Q_EMIT shelfChanged();
-            return openBook(moved, chapterTitle);
-        case MissingBookChoice::Removed:
-            Q_EMIT shelfChanged();
-            break;
-        case MissingBookChoice::Nothing:
-            break;
-        }
         return false;
     }
     if (m_loader->pendingRequest() == 0)
@@ -210,6 +202,7 @@ void ReaderPane::onChaptersLoaded(quint64, const ChapterList &list)
     if (list.entries.isEmpty())
         return;
     m_page->setBook(list.path, list.entries, list.reading);
+    m_notText->bookOpened(list);
     m_bookmarks->bookListed();
     m_tools->showReadingMode(list);
     const QList<ChapterEntry> &entries = m_page->entries();

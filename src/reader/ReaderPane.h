@@ -14,6 +14,7 @@
 class AutoScroll;
 class BookSearchPanel;
 class BookmarkList;
+class NotTextBar;
 class ChapterJumpBox;
 class ChapterLoader;
 class LibraryDb;
@@ -122,6 +123,7 @@ public:
     // Opening a book with a remembered place offers it in the resume bar; resumeReading() goes
     // there.
     ResumeBar *resumeBar() const { return m_resume->bar(); }
+    NotTextBar *notTextBar() const { return m_notText; }
     void resumeReading() { m_resume->resume(); }
     // Sync changed the library: a newer place in the open book from another computer is offered
     // in the resume bar, and an open bookmark list shows what arrived.
@@ -248,6 +250,7 @@ private:
     ReadingStatus *m_status;
     AutoScroll *m_autoScroll;
     BookmarkList *m_bookmarks;
+    NotTextBar *m_notText;
 
     int m_listWidth = 0; // pixels; 0 while the design width holds
     std::optional<int> m_dragFrom; // global x where a drag of the splitter bar started
