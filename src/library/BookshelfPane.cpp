@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStyle>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QWebEngineView>
@@ -295,8 +296,10 @@ void BookshelfPane::onGo()
     goToPage(step.page->toInt());
 }
 
-void BookshelfPane::markMissing(QTreeWidgetItem *item)
+void BookshelfPane::markMissing(QTreeWidgetItem *item) const
 {
+    // The icon stays in sight when the column is narrow.
+    item->setIcon(ColPath, style()->standardIcon(QStyle::SP_MessageBoxWarning));
     item->setForeground(ColPath, kMissingColour);
     item->setToolTip(ColPath, MissingFileTip());
 }

@@ -92,7 +92,7 @@ private:
     void openRowAt(const QPoint &pos);
     BookRecord rowRecord(QTreeWidgetItem *item) const;
     static void showProgress(QTreeWidgetItem *item, const ReadingPosition &read);
-    static void markMissing(QTreeWidgetItem *item);
+    void markMissing(QTreeWidgetItem *item) const;
 
     LibraryDb &m_db;
     Prompter &m_prompter;

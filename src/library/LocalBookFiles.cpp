@@ -231,11 +231,14 @@ QString RelocateBook(LibraryDb &db, Prompter &prompter, qint64 id)
     const std::optional<BookRecord> row = db.findById(id);
     if (!row)
         return {};
-    const QString oldFolder = QFileInfo(row->path).absolutePath();
+    // The old folder, or the nearest one above it that is still there.
+    QString folder = QFileInfo(row->path).absolutePath();
+    while (!QFileInfo(folder).isDir() && QFileInfo(folder).absolutePath() != folder)
+        folder = QFileInfo(folder).absolutePath();
     const QString picked =
         prompter.openFileName(QStringLiteral("重新定位《%1》-Folioway").arg(row->name),
                               QStringLiteral("文本文件(*.txt)|*.txt"),
-                              QFileInfo(oldFolder).isDir() ? oldFolder : LastBookFolder(db));
+                              QFileInfo(folder).isDir() && QFileInfo(row->path).isAbsolute() ? folder : LastBookFolder(db));
     if (picked.isEmpty() || picked == row->path)
         return {};
     if (const std::optional<BookRecord> other = db.findByPathExcept(picked, row->id)) {

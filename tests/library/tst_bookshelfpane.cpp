@@ -301,7 +301,7 @@ private Q_SLOTS:
     {
         const QString present = m_dir.filePath(u"在.txt"_s);
         QVERIFY(TestSupport::writeFile(present, "第一章\n"));
-        const QString missing = m_dir.filePath(u"不在 了.txt"_s);
+        const QString missing = m_dir.filePath(u"搬走了/不在 了.txt"_s);
         m_db->setClock([] { return QDateTime(QDate(2020, 1, 1), QTime(8, 0)); });
         m_db->insertBook(u"其他分类"_s, u"在"_s, QString(), present);
         m_db->insertBook(u"其他分类"_s, u"不在"_s, QString(), missing);
@@ -332,7 +332,7 @@ private Q_SLOTS:
         QCOMPARE(m_prompter->lastText(), u"这个文件已经在书架上了，是《在》：\r\n"_s + present);
         relocate->trigger();
         QCOMPARE(m_db->findByPath(moved)->name, u"不在"_s);
-        QCOMPARE(m_prompter->startDirs.last(), m_dir.path()); // the old folder, still there
+        QCOMPARE(m_prompter->startDirs.last(), m_dir.path()); // the nearest folder still there
         QVERIFY(m_pane->bookList()->topLevelItem(0)->toolTip(path).isEmpty());
         menu.setBook(*m_db->findByPath(moved));
         QVERIFY(!relocate->isEnabled());
