@@ -62,7 +62,10 @@ public:
     static QString UpdateMark() { return QStringLiteral("有更新"); }
     static int updateColumn();
     // The "文件地址" cell of a row whose file is gone is drawn in red with this tool tip.
-    static QString MissingFileTip() { return QStringLiteral("找不到这个文件：它被移动或删除了。可以在右键菜单里“重新定位文件…”"); }
+    static QString MissingFileTip()
+    {
+        return QStringLiteral("找不到这个文件：它被移动或删除了。可以在右键菜单里“重新定位文件…”");
+    }
     static int pathColumn();
 
 Q_SIGNALS:

@@ -235,10 +235,9 @@ QString RelocateBook(LibraryDb &db, Prompter &prompter, qint64 id)
     QString folder = QFileInfo(row->path).absolutePath();
     while (!QFileInfo(folder).isDir() && QFileInfo(folder).absolutePath() != folder)
         folder = QFileInfo(folder).absolutePath();
-    const QString picked =
-        prompter.openFileName(QStringLiteral("重新定位《%1》-Folioway").arg(row->name),
-                              QStringLiteral("文本文件(*.txt)|*.txt"),
-                              QFileInfo(folder).isDir() && QFileInfo(row->path).isAbsolute() ? folder : LastBookFolder(db));
+    const QString picked = prompter.openFileName(
+        QStringLiteral("重新定位《%1》-Folioway").arg(row->name), QStringLiteral("文本文件(*.txt)|*.txt"),
+        QFileInfo(folder).isDir() && QFileInfo(row->path).isAbsolute() ? folder : LastBookFolder(db));
     if (picked.isEmpty() || picked == row->path)
         return {};
     if (const std::optional<BookRecord> other = db.findByPathExcept(picked, row->id)) {

@@ -56,8 +56,9 @@ QString BookOpenFailedTitle();
 QString MissingBookMessage(const QString &path);
 
 // Points a shelf row whose file was moved at the file's new place, picked in a file dialog that
-// opens in the old folder, or the nearest folder above it that is still there. A file another row holds is refused with a
-// message. Gives the file chosen, or nothing when the user cancelled or nothing changed.
+// opens in the old folder, or the nearest folder above it that is still there. A file another
+// row holds is refused with a message. Gives the file chosen, or nothing when the user cancelled
+// or nothing changed.
 QString RelocateBook(LibraryDb &db, Prompter &prompter, qint64 id);
 
 // Where book file dialogs open: the folder of the last book picked, the home folder before

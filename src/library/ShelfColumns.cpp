@@ -41,8 +41,7 @@ constexpr int LaidOutColumns = 6;
 
 } // namespace
 
-ShelfColumns::ShelfColumns(QTreeWidget *list, LibraryDb &db, const QStringList &keys,
-                           const QStringList &hiddenAtFirst)
+ShelfColumns::ShelfColumns(QTreeWidget *list, LibraryDb &db, const QStringList &keys, const QStringList &hiddenAtFirst)
     : QObject(list), m_list(list), m_db(db), m_keys(keys), m_dragged(int(keys.size()), 0)
 {
     QHeaderView *header = m_list->header();
@@ -53,8 +52,7 @@ ShelfColumns::ShelfColumns(QTreeWidget *list, LibraryDb &db, const QStringList &
 
     // Once the user has shown or hidden a column, or dragged one, the option holds every column
     // hidden, possibly none.
-    const QStringList hidden =
-        m_db.option(hiddenOption(), hiddenAtFirst.join(u',')).split(u',', Qt::SkipEmptyParts);
+    const QStringList hidden = m_db.option(hiddenOption(), hiddenAtFirst.join(u',')).split(u',', Qt::SkipEmptyParts);
     for (const QString &entry : m_db.option(widthsOption()).split(u',', Qt::SkipEmptyParts)) {
         const qsizetype column = m_keys.indexOf(entry.section(u'=', 0, 0));
         const int width = entry.section(u'=', 1).toInt();

@@ -8,7 +8,8 @@
 
 NotTextBar::NotTextBar(ReadingView *view, QObject *parent) : QObject(parent)
 {
-    m_bar = new ResumeBar(QStringLiteral("用批量导入打开"), QStringLiteral("把压缩包里的TXT电子书解压出来，加入书架"), view);
+    m_bar = new ResumeBar(QStringLiteral("用批量导入打开"), QStringLiteral("把压缩包里的TXT电子书解压出来，加入书架"),
+                          view);
     m_bar->setObjectName(QStringLiteral("NotTextBar"));
     view->insertAbovePage(m_bar);
     connect(m_bar, &ResumeBar::resumeRequested, this, [this] { Q_EMIT batchImportRequested({m_path}); });

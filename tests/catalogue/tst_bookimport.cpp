@@ -89,7 +89,8 @@ private Q_SLOTS:
             QCOMPARE(ImportLocalBook(*m_db, item, path(u"down"_s)).outcome,
                      item.problem == BookFileProblem::None ? ImportResult::Outcome::Added : ImportResult::Outcome::Failed);
         }
-        QCOMPARE(marks, (QStringList{u"书:"_s, u"包:"_s, u"程序:是程序文件，不是电子书，跳过"_s, u"空:空文件，跳过"_s}));
+        QCOMPARE(marks,
+                 (QStringList{u"书:"_s, u"包:"_s, u"程序:是程序文件，不是电子书，跳过"_s, u"空:空文件，跳过"_s}));
         QCOMPARE(m_db->shelfPage({}, 1).total, 2);
         QVERIFY(m_db->findByPath(path(u"down/包/包/第一卷.txt"_s)));
     }

@@ -148,8 +148,8 @@ private Q_SLOTS:
         QFETCH(bool, answer);
         QFETCH(bool, program);
         openMain(3);
-        const Book book =
-            makeBook(u"open-%1%2%3.txt"_s.arg(onShelf).arg(answer).arg(program), {u"第一章 开始"_s, u"第二章 结束"_s}, 2);
+        const Book book = makeBook(u"open-%1%2%3.txt"_s.arg(onShelf).arg(answer).arg(program),
+                                   {u"第一章 开始"_s, u"第二章 结束"_s}, 2);
         if (program) {
             QVERIFY(TestSupport::writeFile(book.path, "\x7F" "ELF\x02\x01\x01\0\0"_ba));
             m_prompter.fileNames.enqueue(book.path);

@@ -61,10 +61,7 @@ class TestFreshProfile : public QObject
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         m_window->resize(outer - (m_window->frameGeometry().size() - m_window->size()));
     }
-    void startReading()
-    {
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->reader()->readingView()->isPageReady(), 60000);
-    }
+    void startReading() { QTRY_VERIFY_WITH_TIMEOUT(m_window->reader()->readingView()->isPageReady(), 60000); }
     QPoint rowCentre(QTreeWidget *list, int row) const
     {
         return list->visualItemRect(list->topLevelItem(row)).center();
@@ -245,7 +242,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("way");
         QTest::newRow("1: columns at 1024x768") << 1 << QSize(1024, 768) << QList<int>{100, 212, 354, 133} << QString();
         QTest::newRow("1: columns at 1100x720") << 1 << QSize(1100, 720) << QList<int>{100, 230, 384, 133} << QString();
-        QTest::newRow("1: columns at 1600x1000") << 1 << QSize(1600, 1000) << QList<int>{100, 350, 584, 133} << QString();
+        QTest::newRow("1: columns at 1600x1000")
+            << 1 << QSize(1600, 1000) << QList<int>{100, 350, 584, 133} << QString();
         QTest::newRow("2: missing file, shelf") << 2 << QSize() << QList<int>{} << u"shelf"_s;
         QTest::newRow("2: missing file, book menu") << 2 << QSize() << QList<int>{} << u"book menu"_s;
         QTest::newRow("2: missing file, reading tab") << 2 << QSize() << QList<int>{} << u"reading tab"_s;
