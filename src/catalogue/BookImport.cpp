@@ -15,10 +15,12 @@ QString FileNameFromPath(const QString &path)
 
 QString TaskCaption(const QString &fileName)
 {
-    if (fileName.size() <= 4)
+    // The rule is made for three-letter extensions; a ".7z" archive loses those three characters.
+    const qsizetype cut = fileName.endsWith(QLatin1String(".7z"), Qt::CaseInsensitive) ? 3 : 4;
+    if (fileName.size() <= cut)
         return fileName;
     QString caption = fileName;
-    caption.remove(fileName.right(4));
+    caption.remove(fileName.right(cut));
     return caption.isEmpty() ? fileName : caption;
 }
 

@@ -14,7 +14,8 @@ class LibraryDb;
 // The text after the last "/" or "\" of a path or address; empty when it holds neither.
 QString FileNameFromPath(const QString &path);
 // A download's task caption: its file name without its last four characters wherever they
-// occur ("abc.rar" gives "abc"); the whole name when nothing would be left.
+// occur ("abc.rar" gives "abc"), or without ".7z" wherever it occurs for a ".7z" archive; the
+// whole name when nothing would be left.
 QString TaskCaption(const QString &fileName);
 
 // Every file under folder whose name matches the pattern (letter case ignored), each folder's

@@ -87,8 +87,13 @@ int ScanLocalBooks(const LocalBookScan &scan)
         const TitleAuthor named = TitleAuthorFromFileName(info.fileName());
         item.title = named.title;
         item.author = named.author;
-        if (!item.archive)
+        if (!item.archive) {
             item.problem = CheckBookFile(item.source);
+            // An archive named ".txt" is unpacked like one named as it is.
+            item.archive = item.problem == BookFileProblem::Archive && !UnpackableArchiveSuffix(file).isEmpty();
+            if (item.archive)
+                item.problem = BookFileProblem::None;
+        }
         // An archive unpacked before has its first text file in its book folder.
         const QStringList unpacked =
             item.archive ? FindFiles(ArchiveBookFolder(scan.downloadFolder, file)) : QStringList{item.source};
@@ -129,7 +134,11 @@ ImportResult ImportLocalBook(LibraryDb &db, const LocalImportItem &item, const Q
     }
 
     const QString folder = ArchiveBookFolder(downloadFolder, item.source);
-    const QString copy = QDir(folder).filePath(QFileInfo(item.source).fileName());
+    const QFileInfo source(item.source);
+    // The copy is named for what it holds, so that it is unpacked whatever the user's file is called.
+    const QString copy = QDir(folder).filePath(KindOfLocalBook(item.source) == LocalBookKind::Archive
+                                                   ? source.fileName()
+                                                   : source.completeBaseName() + UnpackableArchiveSuffix(item.source));
     bool copied = false;
     const auto copyIn = [&] {
         copied =
@@ -148,7 +157,7 @@ ImportResult ImportLocalBook(LibraryDb &db, const LocalImportItem &item, const Q
     row.name = item.title;
     row.author = item.author;
     row.category = item.category;
-    row.downurl = QLatin1Char('/') + QFileInfo(item.source).fileName();
+    row.downurl = QLatin1Char('/') + QFileInfo(copy).fileName();
     result = ImportDownloadedFile(db, copy, {row}, {}, keepHandling);
     // A copy that could not be unpacked is of no use beside the user's own file.
     QFile::remove(copy);

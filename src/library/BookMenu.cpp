@@ -41,6 +41,16 @@ BookMenu::BookMenu(LibraryDb &db, Prompter &prompter, QWidget *parent)
     connect(item(QStringLiteral("Menue_DelBook")), &QAction::triggered, this, &BookMenu::removeFromShelf);
     setShareEnabled(false);
 
+    // For a row whose file was moved: the shelf marks such rows, and opening one only says the
+    // file is gone.
+    addSeparator();
+    QAction *relocate = addAction(QStringLiteral("重新定位文件…"));
+    relocate->setObjectName(QStringLiteral("Menue_Relocate"));
+    connect(relocate, &QAction::triggered, this, [this] {
+        if (!RelocateBook(m_db, m_prompter, m_book.id).isEmpty())
+            Q_EMIT shelfChanged();
+    });
+
     const struct
     {
         const char *name;
@@ -87,6 +97,7 @@ void BookMenu::setShareEnabled(bool enabled)
 void BookMenu::setBook(const BookRecord &book)
 {
     m_book = book;
+    item(QStringLiteral("Menue_Relocate"))->setEnabled(!QFileInfo(book.path).isFile());
     item(QStringLiteral("Menue_UpdateBook"))->setEnabled(BooksWithUpdates(m_db).contains(book.id));
 }
 
@@ -106,16 +117,11 @@ QString BookMenu::folderOf(const QString &path)
 
 void BookMenu::readFromStart()
 {
-    QString path = m_book.path;
-    if (!QFileInfo(path).isFile()) {
-        m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
-        const MissingBookChoice choice = OfferMissingBookChoices(m_db, m_prompter, path, &path);
-        if (choice != MissingBookChoice::Nothing)
-            Q_EMIT shelfChanged();
-        if (choice != MissingBookChoice::Relocated)
-            return;
+    if (!QFileInfo(m_book.path).isFile()) {
+        m_prompter.message(MissingBookMessage(m_book.path), Prompter::Icon::Critical, BookOpenFailedTitle());
+        return;
     }
-    Q_EMIT openBookRequested(path, QString());
+    Q_EMIT openBookRequested(m_book.path, QString());
 }
 
 void BookMenu::removeFromShelf()

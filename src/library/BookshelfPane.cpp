@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStyle>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QWebEngineView>
@@ -24,6 +25,7 @@
 namespace {
 
 const QColor kTitleColour(198, 79, 6);
+const QColor kMissingColour(Qt::red);
 
 enum Column { ColId, ColType, ColName, ColMarke, ColLastRead, ColPath, ColAuthor, ColProgress, ColumnCount };
 // Beyond the ordered columns: "有更新" when the catalogue holds a newer copy of the book.
@@ -75,7 +77,8 @@ BookshelfPane::BookshelfPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_columns = new ShelfColumns(m_list, m_db,
                                  {QStringLiteral("id"), QStringLiteral("type"), QStringLiteral("name"),
                                   QStringLiteral("marke"), QStringLiteral("lastread"), QStringLiteral("path"),
-                                  QStringLiteral("author"), QStringLiteral("progress"), QStringLiteral("update")});
+                                  QStringLiteral("author"), QStringLiteral("progress"), QStringLiteral("update")},
+                                 {QStringLiteral("author"), QStringLiteral("progress"), QStringLiteral("update")});
 
     m_pagingBar = new QWidget(this);
     m_pagingBar->setObjectName(QStringLiteral("PagingBar"));
@@ -218,6 +221,8 @@ void BookshelfPane::ReadList(const ShelfQuery &query)
         auto *item = new QTreeWidgetItem({QString::number(book.id), book.type, book.name, book.marke,
                                           lastReadText(book.lastread), book.path, book.author, QString()});
         item->setForeground(ColName, kTitleColour);
+        if (!QFileInfo(book.path).isFile())
+            markMissing(item);
         if (const std::optional<ReadingPosition> read = m_db.readingPosition(book.path))
             showProgress(item, *read);
         if (updated.contains(book.id)) {
@@ -234,6 +239,11 @@ void BookshelfPane::ReadList(const ShelfQuery &query)
 int BookshelfPane::updateColumn()
 {
     return ColUpdate;
+}
+
+int BookshelfPane::pathColumn()
+{
+    return ColPath;
 }
 
 void BookshelfPane::goToPage(int page)
@@ -287,6 +297,14 @@ void BookshelfPane::onGo()
         return;
     }
     goToPage(step.page->toInt());
+}
+
+void BookshelfPane::markMissing(QTreeWidgetItem *item) const
+{
+    // The icon stays in sight when the column is narrow.
+    item->setIcon(ColPath, style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    item->setForeground(ColPath, kMissingColour);
+    item->setToolTip(ColPath, MissingFileTip());
 }
 
 void BookshelfPane::showProgress(QTreeWidgetItem *item, const ReadingPosition &read)
@@ -370,14 +388,10 @@ void BookshelfPane::openRowAt(const QPoint &pos)
     QTreeWidgetItem *item = m_list->itemAt(pos);
     if (!item)
         return;
-    QString path = item->text(ColPath);
+    const QString path = item->text(ColPath);
     if (!QFileInfo(path).isFile()) {
         m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
-        const MissingBookChoice choice = OfferMissingBookChoices(m_db, m_prompter, path, &path);
-        if (choice != MissingBookChoice::Nothing)
-            reload();
-        if (choice != MissingBookChoice::Relocated)
-            return;
+        return;
     }
     m_db.touchLastRead(path);
     Q_EMIT openBookRequested(path);
@@ -390,9 +404,8 @@ int BookshelfPane::pagingBarHeightTwips() const
 
 void BookshelfPane::applyLayout(const MainLayout &l)
 {
-    // The columns follow the list's width themselves (ShelfColumns): with the laid-out widths
-    // the last columns would sit beyond the edge of the default window.
     SetTwips(m_list, l.bookListLeft, std::nullopt, l.bookListWidth, l.bookListHeight);
+    m_columns->setListWidthTwips(l.bookListWidth);
     SetTwips(m_pagingBar, l.bookListLeft, l.shelfPagingBarTop, l.bookListWidth);
     fitPagingBar();
     if (m_serverPage)

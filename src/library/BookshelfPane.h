@@ -61,6 +61,12 @@ public:
     // The last column and the title's tool tip say this of a book the catalogue holds a newer copy of.
     static QString UpdateMark() { return QStringLiteral("有更新"); }
     static int updateColumn();
+    // The "文件地址" cell of a row whose file is gone is drawn in red with this tool tip.
+    static QString MissingFileTip()
+    {
+        return QStringLiteral("找不到这个文件：它被移动或删除了。可以在右键菜单里“重新定位文件…”");
+    }
+    static int pathColumn();
 
 Q_SIGNALS:
     // The file exists and its lastread is set; the reader takes it from here.
@@ -90,6 +96,7 @@ private:
     void openRowAt(const QPoint &pos);
     BookRecord rowRecord(QTreeWidgetItem *item) const;
     static void showProgress(QTreeWidgetItem *item, const ReadingPosition &read);
+    void markMissing(QTreeWidgetItem *item) const;
 
     LibraryDb &m_db;
     Prompter &m_prompter;

@@ -4,6 +4,7 @@
 #include "platform/Prompter.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -85,44 +86,48 @@ LocalBookKind KindOfLocalBook(const QString &path)
     return LocalBookKind::None;
 }
 
-MissingBookChoice OfferMissingBookChoices(LibraryDb &db, Prompter &prompter, const QString &path, QString *newPath)
+QString UnpackableArchiveSuffix(const QString &path)
 {
-    const std::optional<BookRecord> row = db.findByPath(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(8);
+    if (head.startsWith("PK\x03\x04") || head.startsWith("PK\x05\x06"))
+        return QStringLiteral(".zip");
+    if (head.startsWith("Rar!\x1A\x07"))
+        return QStringLiteral(".rar");
+    if (head.startsWith("7z\xBC\xAF\x27\x1C"))
+        return QStringLiteral(".7z");
+    return {};
+}
+
+QString RelocateBook(LibraryDb &db, Prompter &prompter, qint64 id)
+{
+    const std::optional<BookRecord> row = db.findById(id);
     if (!row)
-        return MissingBookChoice::Nothing;
-    const int choice = prompter.choose(
-        QStringLiteral("《%1》的文件不在原来的位置了。\r\n如果文件只是移动了位置，可以重新定位它；也可以把这本书从书架中移除。")
-            .arg(row->name),
-        {QStringLiteral("重新定位…"), QStringLiteral("从书架中移除"), QStringLiteral("取消")},
-        QStringLiteral("找不到电子书文件"));
-    if (choice == 1) {
-        db.deleteBook(row->id);
-        return MissingBookChoice::Removed;
-    }
-    if (choice != 0)
-        return MissingBookChoice::Nothing;
-    const QString oldFolder = QFileInfo(path).absolutePath();
-    const QString picked =
-        prompter.openFileName(QStringLiteral("重新定位《%1》-Folioway").arg(row->name),
-                              QStringLiteral("文本文件(*.txt)|*.txt"),
-                              QFileInfo(oldFolder).isDir() ? oldFolder : LastBookFolder(db));
-    if (picked.isEmpty())
-        return MissingBookChoice::Nothing;
+        return {};
+    // The old folder, or the nearest one above it that is still there.
+    QString folder = QFileInfo(row->path).absolutePath();
+    while (!QFileInfo(folder).isDir() && QFileInfo(folder).absolutePath() != folder)
+        folder = QFileInfo(folder).absolutePath();
+    const QString picked = prompter.openFileName(
+        QStringLiteral("重新定位《%1》-Folioway").arg(row->name), QStringLiteral("文本文件(*.txt)|*.txt"),
+        QFileInfo(folder).isDir() && QFileInfo(row->path).isAbsolute() ? folder : LastBookFolder(db));
+    if (picked.isEmpty() || picked == row->path)
+        return {};
     if (const std::optional<BookRecord> other = db.findByPathExcept(picked, row->id)) {
         prompter.message(QStringLiteral("这个文件已经在书架上了，是《%1》：\r\n").arg(other->name) + picked,
                          Prompter::Icon::Exclamation);
-        return MissingBookChoice::Nothing;
+        return {};
     }
     if (!db.updateBook(row->id, row->type, row->name, row->author, picked))
-        return MissingBookChoice::Nothing;
+        return {};
     RememberBookFolder(db, picked);
     for (const QStringView kind : {QStringView(u"BookReading"), QStringView(u"BookScript")}) {
-        if (const QString kept = db.option(BookOptionName(kind, path)); !kept.isEmpty())
+        if (const QString kept = db.option(BookOptionName(kind, row->path)); !kept.isEmpty())
             db.setOption(BookOptionName(kind, picked), kept);
     }
-    if (newPath)
-        *newPath = picked;
-    return MissingBookChoice::Relocated;
+    return picked;
 }
 
 QString BookOptionName(QStringView kind, const QString &path)

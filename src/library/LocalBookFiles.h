@@ -27,17 +27,15 @@ enum class LocalBookKind
 };
 LocalBookKind KindOfLocalBook(const QString &path);
 
-// What may follow the message for a shelf row whose file is missing: a second box offers to
-// point the row at the file's new place ("重新定位…") or to take the row off the shelf. Gives
-// what was done; newPath receives the file chosen.
-enum class MissingBookChoice
-{
-    Nothing,
-    Relocated,
-    Removed,
-};
-MissingBookChoice OfferMissingBookChoices(LibraryDb &db, Prompter &prompter, const QString &path,
-                                          QString *newPath = nullptr);
+// The extension of the archive kinds the shelf unpacks (".zip", ".rar", ".7z") whose header the
+// file starts with, whatever its name; empty for any other file.
+QString UnpackableArchiveSuffix(const QString &path);
+
+// Points a shelf row whose file was moved at the file's new place, picked in a file dialog that
+// opens in the old folder, or the nearest folder above it that is still there. A file another
+// row holds is refused with a message. The book's own reading choices follow it. Gives the file
+// chosen, or nothing when the user cancelled or nothing changed.
+QString RelocateBook(LibraryDb &db, Prompter &prompter, qint64 id);
 
 // Options kept per book under its path (kind "BookReading": how it is read; "BookScript": the
 // script it is shown in). A relocated book takes its options along.

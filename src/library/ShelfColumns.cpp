@@ -1,6 +1,7 @@
 #include "library/ShelfColumns.h"
 
 #include "library/LibraryDb.h"
+#include "platform/MainLayout.h"
 
 #include <QEvent>
 #include <QHeaderView>
@@ -17,7 +18,7 @@ namespace {
 QString widestText(const QString &key)
 {
     if (key == u"id")
-        return QStringLiteral("000000");
+        return QStringLiteral("0000");
     if (key == u"type")
         return QStringLiteral("武侠仙侠");
     if (key == u"lastread")
@@ -31,12 +32,16 @@ QString widestText(const QString &key)
     return {};
 }
 
-// The column that takes whatever room the others leave, while it follows the list.
+// The column that takes whatever room the others leave, while it follows the list, and the
+// least it is given when there is none.
 const auto kFiller = QStringLiteral("path");
+constexpr int NarrowestFiller = 20;
+// "ID" to "文件地址": the columns the window's layout knows.
+constexpr int LaidOutColumns = 6;
 
 } // namespace
 
-ShelfColumns::ShelfColumns(QTreeWidget *list, LibraryDb &db, const QStringList &keys)
+ShelfColumns::ShelfColumns(QTreeWidget *list, LibraryDb &db, const QStringList &keys, const QStringList &hiddenAtFirst)
     : QObject(list), m_list(list), m_db(db), m_keys(keys), m_dragged(int(keys.size()), 0)
 {
     QHeaderView *header = m_list->header();
@@ -45,7 +50,9 @@ ShelfColumns::ShelfColumns(QTreeWidget *list, LibraryDb &db, const QStringList &
     m_menu = new QMenu(m_list);
     m_menu->setObjectName(QStringLiteral("ShelfColumnsMenu"));
 
-    const QStringList hidden = m_db.option(hiddenOption()).split(u',', Qt::SkipEmptyParts);
+    // Once the user has shown or hidden a column, or dragged one, the option holds every column
+    // hidden, possibly none.
+    const QStringList hidden = m_db.option(hiddenOption(), hiddenAtFirst.join(u',')).split(u',', Qt::SkipEmptyParts);
     for (const QString &entry : m_db.option(widthsOption()).split(u',', Qt::SkipEmptyParts)) {
         const qsizetype column = m_keys.indexOf(entry.section(u'=', 0, 0));
         const int width = entry.section(u'=', 1).toInt();
@@ -68,16 +75,26 @@ ShelfColumns::ShelfColumns(QTreeWidget *list, LibraryDb &db, const QStringList &
     fit();
 }
 
-int ShelfColumns::defaultWidth(int column, int room) const
+void ShelfColumns::setListWidthTwips(int twips)
 {
+    m_listTwips = twips;
+    fit();
+}
+
+int ShelfColumns::defaultWidth(int column, int listTwips) const
+{
+    if (column < LaidOutColumns) {
+        if (const int twips = BookColumnTwips(column, listTwips); twips >= 0)
+            return twipsToPixels(twips);
+    }
     const QString &key = m_keys[column];
-    if (key == u"name")
-        return std::max(120, room * 20 / 100);
-    if (key == u"marke")
-        return std::max(80, room * 12 / 100);
-    // Room for the caption and the sort arrow beside it, and for the widest cell.
-    const int caption = m_list->header()->fontMetrics().horizontalAdvance(m_list->headerItem()->text(column)) + 28;
-    return std::max(caption, m_list->fontMetrics().horizontalAdvance(widestText(key)) + 16);
+    const int caption = m_list->header()->fontMetrics().horizontalAdvance(m_list->headerItem()->text(column));
+    const int cell = m_list->fontMetrics().horizontalAdvance(widestText(key));
+    // "ID" keeps to its numbers, so that the laid-out columns leave the path some room in a
+    // small window; the others have room for the caption with the sort arrow beside it.
+    if (column == 0)
+        return std::max(caption, cell) + 12;
+    return std::max(caption + 28, cell + 16);
 }
 
 void ShelfColumns::fit()
@@ -87,6 +104,8 @@ void ShelfColumns::fit()
     // the last column out when it appears.
     const int room = m_list->width() - 2 * m_list->frameWidth() -
                      m_list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_list->verticalScrollBar());
+    // A layout refused for a window too small leaves the list as it was.
+    const int listTwips = m_listTwips >= 0 ? m_listTwips : pixelsToTwips(m_list->width());
     int filler = int(m_keys.indexOf(kFiller));
     if (filler >= 0 && (header->isSectionHidden(filler) || m_dragged[filler] > 0))
         filler = -1;
@@ -95,13 +114,13 @@ void ShelfColumns::fit()
     for (int c = 0; c < m_keys.size(); ++c) {
         if (c == filler)
             continue;
-        const int width = m_dragged[c] > 0 ? m_dragged[c] : defaultWidth(c, room);
+        const int width = m_dragged[c] > 0 ? m_dragged[c] : defaultWidth(c, listTwips);
         m_list->setColumnWidth(c, width);
         if (!header->isSectionHidden(c))
             used += width;
     }
     if (filler >= 0)
-        m_list->setColumnWidth(filler, std::max(100, room - used));
+        m_list->setColumnWidth(filler, std::max({NarrowestFiller, header->minimumSectionSize(), room - used}));
     m_fitting = false;
 }
 

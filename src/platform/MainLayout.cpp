@@ -1,5 +1,21 @@
 #include "platform/MainLayout.h"
 
+int BookColumnTwips(int column, int bookListWidth)
+{
+    switch (column) {
+    case 1:
+        return 1500;
+    case 2:
+        return int(0.24 * bookListWidth);
+    case 3:
+        return int(0.4 * bookListWidth);
+    case 4:
+        return 2000;
+    default:
+        return -1;
+    }
+}
+
 MainLayout ComputeMainLayout(const LayoutInput &in)
 {
     MainLayout l;
@@ -16,10 +32,8 @@ MainLayout ComputeMainLayout(const LayoutInput &in)
     l.bookListLeft = 1920;
     l.bookListHeight = l.paneHeight - (in.shelfPagingBarHeight + 150);
     l.bookListWidth = l.paneWidth - 1920;
-    l.bookColumnWidth[1] = 1500;
-    l.bookColumnWidth[2] = int(0.24 * l.bookListWidth);
-    l.bookColumnWidth[3] = int(0.4 * l.bookListWidth);
-    l.bookColumnWidth[4] = 2000;
+    for (int c = 0; c < 6; ++c)
+        l.bookColumnWidth[c] = BookColumnTwips(c, l.bookListWidth);
     l.shelfPagingBarTop = l.bookListHeight + 150;
 
     l.readerToolbarWidth = l.paneWidth;

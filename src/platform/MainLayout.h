@@ -44,6 +44,9 @@ struct MainLayout
 };
 
 MainLayout ComputeMainLayout(const LayoutInput &in);
+// The laid-out width of a bookshelf column (0 = "ID" … 5 = "文件地址") in a list that wide, both
+// in twips; -1 for the two that keep their design width.
+int BookColumnTwips(int column, int bookListWidth);
 
 constexpr int TwipsPerPixel = 15;
 constexpr int twipsToPixels(int twips)

@@ -1,5 +1,7 @@
 #include "reader/ChapterLoader.h"
 
+#include "text/BookFileCheck.h"
+
 #include <QFutureWatcher>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
@@ -38,7 +40,19 @@ quint64 ChapterLoader::request(const QString &path, const QString &bookmarkTitle
     });
     watcher->setFuture(QtConcurrent::run(
         &m_pool, [path, bookmarkTitle, cancelFlag, reading] {
-            return OpenBook(path, bookmarkTitle, cancelFlag.get(), reading);
+            const BookFileProblem problem = CheckBookFile(path);
+            if (problem == BookFileProblem::Empty) {
+                ChapterList refused;
+                refused.path = path;
+                refused.reading = reading;
+                refused.error = BookOpenError::NotABook;
+                refused.errorTitle = BookOpenFailedTitle();
+                refused.errorMessage = BookFileProblemMessage(problem, path);
+                return refused;
+            }
+            ChapterList list = GetChapter(path, bookmarkTitle, cancelFlag.get(), reading);
+            list.fileProblem = problem;
+            return list;
         }));
     return id;
 }

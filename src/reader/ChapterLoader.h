@@ -15,8 +15,9 @@
 // every older one: their work is told to stop and their results are dropped, never delivered,
 // so the reader can fire a request on every open without tracking what is still running.
 // Errors (missing or unreadable file) arrive through loaded() too, in the ChapterList. So does
-// the refusal of a file that holds nothing to read or no text at all (a program or an archive
-// named ".txt"): the reader says so rather than show a blank page or garbage.
+// the refusal of a file that holds nothing to read, rather than a blank page. A file with no
+// text at all (a program or an archive named ".txt") is read like any other; the ChapterList
+// names its problem, for the reader to say so beside the page.
 class ChapterLoader : public QObject
 {
     Q_OBJECT

@@ -10,6 +10,7 @@
 #include "reader/BookmarkList.h"
 #include "reader/ChapterListSplitter.h"
 #include "reader/ChapterLoader.h"
+#include "reader/NotTextBar.h"
 #include "reader/ReaderBookmarks.h"
 #include "reader/ReaderKeys.h"
 #include "reader/ReaderResume.h"
@@ -85,6 +86,7 @@ ReaderPane::ReaderPane(LibraryDb &db, Prompter &prompter, QWidget *parent)
     m_bookmarks->setStatus(m_status);
     connect(m_bookmarks, &ReaderBookmarks::shelfChanged, this, &ReaderPane::shelfChanged);
     connect(m_bookmarks->list(), &BookmarkList::jumpRequested, this, &ReaderPane::showChapterAt);
+    m_notText = new NotTextBar(m_view, this);
 }
 
 ReaderPane::~ReaderPane()
@@ -129,9 +131,11 @@ void ReaderPane::openChosenFile(const QString &path)
         m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
         return;
     }
-    // No book to offer for the shelf: nothing to read in it, or no text at all.
-    if (const BookFileProblem problem = CheckBookFile(path); problem != BookFileProblem::None) {
-        m_prompter.message(BookFileProblemMessage(problem, path), Prompter::Icon::Critical, BookOpenFailedTitle());
+    // No book to offer for the shelf: nothing to read in it. A file of no text at all opens
+    // with a bar that says so.
+    if (CheckBookFile(path) == BookFileProblem::Empty) {
+        m_prompter.message(BookFileProblemMessage(BookFileProblem::Empty, path), Prompter::Icon::Critical,
+                           BookOpenFailedTitle());
         return;
     }
     m_currentBookPath = path;
@@ -155,18 +159,6 @@ bool ReaderPane::openBook(const QString &path, const QString &chapterTitle)
 {
     if (!QFileInfo(path).isFile()) {
         m_prompter.message(MissingBookMessage(path), Prompter::Icon::Critical, BookOpenFailedTitle());
-        // A shelf book reopened at start or from the tab may have moved as well.
-        QString moved;
-        switch (OfferMissingBookChoices(m_db, m_prompter, path, &moved)) {
-        case MissingBookChoice::Relocated:
-            Q_EMIT shelfChanged();
-            return openBook(moved, chapterTitle);
-        case MissingBookChoice::Removed:
-            Q_EMIT shelfChanged();
-            break;
-        case MissingBookChoice::Nothing:
-            break;
-        }
         return false;
     }
     if (m_loader->pendingRequest() == 0)
@@ -198,6 +190,7 @@ void ReaderPane::onChaptersLoaded(quint64, const ChapterList &list)
     if (list.entries.isEmpty())
         return;
     m_page->setBook(list.path, list.entries, list.reading);
+    m_notText->bookOpened(list);
     m_bookmarks->list()->bookListed();
     m_tools->showReadingMode(list);
     const QList<ChapterEntry> &entries = m_page->entries();

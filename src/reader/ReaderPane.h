@@ -15,6 +15,7 @@
 class AutoScroll;
 class BookSearchPanel;
 class BookmarkList;
+class NotTextBar;
 class ChapterJumpBox;
 class ChapterListSplitter;
 class ChapterLoader;
@@ -125,6 +126,7 @@ public:
     // Opening a book with a remembered place offers it in the resume bar; resumeReading() goes
     // there.
     ResumeBar *resumeBar() const { return m_resume->bar(); }
+    NotTextBar *notTextBar() const { return m_notText; }
     void resumeReading() { m_resume->resume(); }
     // Sync changed the library: a newer place in the open book from another computer is offered
     // in the resume bar, and an open bookmark list shows what arrived.
@@ -246,4 +248,5 @@ private:
     ReadingStatus *m_status;
     AutoScroll *m_autoScroll;
     ReaderBookmarks *m_bookmarks;
+    NotTextBar *m_notText;
 };

@@ -302,6 +302,12 @@ void SettingsPane::save()
         return;
     }
     m_ctx.downloadFolder = row.downSavePath;
+    // The page takes the "文字大小" just saved: a size set by zooming, or in "字号", gives way.
+    if (ReadingLook look = m_lookFrame->look(); look.fontSize > 0) {
+        look.fontSize = 0;
+        m_lookFrame->setLook(look);
+        m_ctx.db->setOption(LibraryDb::readingLookOption(), look.toText());
+    }
     Q_EMIT pageStyleChanged(storedPageStyle());
     tell(SettingsSavedMessage());
 }

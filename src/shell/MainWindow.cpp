@@ -17,6 +17,7 @@
 #include "platform/SpeechEngine.h"
 #include "platform/TwipsGeometry.h"
 #include "platform/WindowPlacement.h"
+#include "reader/NotTextBar.h"
 #include "reader/ReaderPane.h"
 #include "settings/BossKeyAction.h"
 #include "settings/ReadingLookFrame.h"
@@ -72,6 +73,7 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     connect(m_shelf, &BookshelfPane::addBookRequested, this, [this] { showBookEditor(QStringLiteral("addnew")); });
     connect(m_shelf, &BookshelfPane::batchImportRequested, this, [this] { showBatchImport(); });
     connect(m_shelf, &BookshelfPane::filesDropped, this, &MainWindow::showBatchImport);
+    connect(m_reader->notTextBar(), &NotTextBar::batchImportRequested, this, &MainWindow::showBatchImport);
 
     m_bookMenu = new BookMenu(*ctx.db, prompter, this);
     connect(m_shelf, &BookshelfPane::bookMenuRequested, this, [this](const BookRecord &book, const QPoint &at) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "text/BookFileCheck.h"
 #include "text/BookLineIndex.h"
 #include "text/BookScan.h"
 
@@ -59,6 +60,9 @@ struct ChapterList
     // Read plainly, the book gave a single entry and has lines longer than SmartLongLineBytes:
     // smart mode would help.
     bool smartWouldHelp = false;
+    // Set by ChapterLoader for a file whose first bytes are no text (a program, an archive):
+    // opened all the same, the reader says so beside the page.
+    BookFileProblem fileProblem = BookFileProblem::None;
 
     bool ok() const { return error == BookOpenError::None; }
     const ChapterEntry *selectedEntry() const

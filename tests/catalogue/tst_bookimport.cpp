@@ -64,6 +64,7 @@ private Q_SLOTS:
         QTest::newRow("every occurrence removed") << 2 << u"a.txtb.txt"_s << u"ab"_s;
         QTest::newRow("nothing would be left") << 2 << u".zip"_s << u".zip"_s;
         QTest::newRow("short name") << 2 << u"ab"_s << u"ab"_s;
+        QTest::newRow("7z loses its three") << 2 << u"99-七子之歌.7Z"_s << u"99-七子之歌"_s;
     }
     void names()
     {
@@ -74,10 +75,12 @@ private Q_SLOTS:
               "expected");
     }
 
-    // Files that are no book are marked when listed and never reach the shelf.
+    // Files that are no book are marked when listed and never reach the shelf; a zip named ".txt"
+    // is unpacked like any archive.
     void localBooks_markWhatIsNoBook()
     {
         QVERIFY(TestSupport::writeFile(path(u"l/书.txt"_s), TestSupport::gb18030(u"第一章\n"_s)));
+        QVERIFY(TestSupport::writeFile(path(u"l/包.txt"_s), ArchiveBuilder::zip({{"包/第一卷.txt", "1"}})));
         QVERIFY(TestSupport::writeFile(path(u"l/空.txt"_s), {}));
         QVERIFY(TestSupport::writeFile(path(u"l/程序.txt"_s), "\x7F" "ELF\x02\x01\x01\0\0"_ba));
         QStringList marks;
@@ -86,8 +89,10 @@ private Q_SLOTS:
             QCOMPARE(ImportLocalBook(*m_db, item, path(u"down"_s)).outcome,
                      item.problem == BookFileProblem::None ? ImportResult::Outcome::Added : ImportResult::Outcome::Failed);
         }
-        QCOMPARE(marks, (QStringList{u"书:"_s, u"程序:是程序文件，不是电子书，跳过"_s, u"空:空文件，跳过"_s}));
-        QCOMPARE(m_db->shelfPage({}, 1).total, 1);
+        QCOMPARE(marks,
+                 (QStringList{u"书:"_s, u"包:"_s, u"程序:是程序文件，不是电子书，跳过"_s, u"空:空文件，跳过"_s}));
+        QCOMPARE(m_db->shelfPage({}, 1).total, 2);
+        QVERIFY(m_db->findByPath(path(u"down/包/包/第一卷.txt"_s)));
     }
 
     void findFiles_filesBeforeSubfolders()

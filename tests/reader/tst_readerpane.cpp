@@ -1,6 +1,7 @@
 #include "ReaderPaneFixture.h"
 #include "account/AccountSync.h"
 #include "account/AccountWindows.h"
+#include "reader/NotTextBar.h"
 
 // The reading pane driven through the main window that owns it, and whole journeys through the
 // program: from the shelf to the last page, reading aloud, a bookmark across a restart, and the
@@ -133,7 +134,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("chosen");
         QTest::addColumn<bool>("onShelf");
         QTest::addColumn<bool>("answer");
-        QTest::addColumn<bool>("program"); // a program renamed ".txt": refused before any question
+        QTest::addColumn<bool>("program"); // a program renamed ".txt": asked and read, with a bar above the page
         QTest::newRow("cancelled") << false << false << false << false;
         QTest::newRow("new book, No: read without a row") << true << false << false << false;
         QTest::newRow("new book, Yes: the editor adds it") << true << false << true << false;
@@ -147,15 +148,23 @@ private Q_SLOTS:
         QFETCH(bool, answer);
         QFETCH(bool, program);
         openMain(3);
-        const Book book =
-            makeBook(u"open-%1%2.txt"_s.arg(onShelf).arg(answer), {u"第一章 开始"_s, u"第二章 结束"_s}, 2);
+        const Book book = makeBook(u"open-%1%2%3.txt"_s.arg(onShelf).arg(answer).arg(program),
+                                   {u"第一章 开始"_s, u"第二章 结束"_s}, 2);
         if (program) {
             QVERIFY(TestSupport::writeFile(book.path, "\x7F" "ELF\x02\x01\x01\0\0"_ba));
             m_prompter.fileNames.enqueue(book.path);
             m_reader->toolAction(ReaderPane::OpenTool)->trigger();
             QCOMPARE(m_prompter.shown.size(), 1);
-            QVERIFY(m_prompter.lastText().startsWith(u"这不是电子书，而是一个程序文件"_s));
-            QCOMPARE(m_window->currentBookPath(), m_book.path);
+            QCOMPARE(m_prompter.last().title, u"添加电子书"_s);
+            ResumeBar *bar = m_reader->notTextBar()->bar();
+            QTRY_VERIFY(bar->isVisible());
+            QVERIFY(bar->text().startsWith(u"这个文件看起来不是文本，而是一个程序"_s));
+            QVERIFY(!bar->resumeButton()->isVisible());
+            QCOMPARE(m_window->currentBookPath(), book.path);
+            // The next book, a text, takes the bar away.
+            m_window->openBook(m_book.path);
+            QVERIFY(waitShown(m_reader, 1, expected(m_book, 1)));
+            QVERIFY(!bar->isVisible());
             return;
         }
         const QDateTime old = QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6));

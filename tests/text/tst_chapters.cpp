@@ -100,27 +100,36 @@ private Q_SLOTS:
         }
     }
 
-    // The reader's loader refuses a file with nothing to read, or something else renamed ".txt",
-    // with a message that says which; text in any of the book encodings opens.
+    // The reader's loader refuses a file with nothing to read, with a message that says so;
+    // something else renamed ".txt" opens all the same, named for what it seems to be; text in
+    // any of the book encodings opens plainly.
     void notABook_data()
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("message"); // its start; empty: opens
-        const QString empty = u"这本书是空的"_s, binary = u"这不是文本文件"_s;
-        QTest::newRow("0 bytes") << QByteArray() << empty;
-        QTest::newRow("a mark and blank lines") << "\xEF\xBB\xBF\r\n \n"_ba << empty;
-        QTest::newRow("executable") << "MZ\x90\0\x03\0\0\0\x04\0"_ba + QByteArray(200, '\0') << u"这不是电子书，而是一个程序"_s;
-        QTest::newRow("elf") << "\x7F" "ELF\x02\x01\x01"_ba << u"这不是电子书，而是一个程序"_s;
-        QTest::newRow("zip") << "PK\x03\x04\x14\0\0\0"_ba + TestSupport::gb18030(u"书"_s) << u"这是一个压缩包"_s;
-        QTest::newRow("NUL bytes on both sides") << "ab\0\0cd\0e\0\0\0"_ba.repeated(20) << binary;
-        QTest::newRow("control characters") << "\x01\x02\x03\x10 text \x11\x12\x13\x14\x15"_ba.repeated(20) << binary;
-        QTest::newRow("text beginning with MZ") << TestSupport::gb18030(u"MZ书名\n第一章\n"_s) << QString();
+        QTest::addColumn<BookFileProblem>("problem");
+        using P = BookFileProblem;
+        const QString empty = u"这本书是空的"_s;
+        QTest::newRow("0 bytes") << QByteArray() << empty << P::None;
+        QTest::newRow("a mark and blank lines") << "\xEF\xBB\xBF\r\n \n"_ba << empty << P::None;
+        QTest::newRow("executable") << "MZ\x90\0\x03\0\0\0\x04\0"_ba + QByteArray(200, '\0') << QString()
+                                    << P::Executable;
+        QTest::newRow("elf") << "\x7F"
+                                "ELF\x02\x01\x01"_ba
+                             << QString() << P::Executable;
+        QTest::newRow("zip") << "PK\x03\x04\x14\0\0\0"_ba + TestSupport::gb18030(u"书"_s) << QString() << P::Archive;
+        QTest::newRow("NUL bytes on both sides") << "ab\0\0cd\0e\0\0\0"_ba.repeated(20) << QString() << P::Binary;
+        QTest::newRow("control characters")
+            << "\x01\x02\x03\x10 text \x11\x12\x13\x14\x15"_ba.repeated(20) << QString() << P::Binary;
+        QTest::newRow("text beginning with MZ") << TestSupport::gb18030(u"MZ书名\n第一章\n"_s) << QString() << P::None;
         QTest::newRow("utf16le without a mark")
-            << QByteArray(QStringEncoder(QStringEncoder::Utf16LE).encode(u"书\n第一章\na\n"_s)) << QString();
+            << QByteArray(QStringEncoder(QStringEncoder::Utf16LE).encode(u"书\n第一章\na\n"_s)) << QString() << P::None;
         QTest::newRow("utf16be with its mark")
-            << "\xFE\xFF"_ba + QStringEncoder(QStringEncoder::Utf16BE).encode(u"书\n第一章\n丁\n"_s) << QString();
+            << "\xFE\xFF"_ba + QStringEncoder(QStringEncoder::Utf16BE).encode(u"书\n第一章\n丁\n"_s) << QString()
+            << P::None;
         QTest::newRow("a stray escape in a long text")
-            << TestSupport::gb18030(u"书\n第一章\n"_s + u"风起"_s.repeated(200) + u"\x1B\x7F\n"_s) << QString();
+            << TestSupport::gb18030(u"书\n第一章\n"_s + u"风起"_s.repeated(200) + u"\x1B\x7F\n"_s) << QString()
+            << P::None;
     }
     void notABook()
     {
@@ -135,6 +144,8 @@ private Q_SLOTS:
         QCOMPARE(list.ok(), message.isEmpty());
         QVERIFY2(message.isEmpty() || (list.errorMessage.startsWith(message) && list.errorMessage.endsWith(path)),
                  qPrintable(list.errorMessage));
+        QTEST(list.fileProblem, "problem");
+        QCOMPARE(list.entries.isEmpty(), !message.isEmpty());
     }
 
     // The streamed scan and the line index against the plain way: decode the whole file, split it,
