@@ -142,7 +142,8 @@ Response WebReader::addToShelf(const Caller &caller, const Request &request) con
                                   {QStringLiteral("author"), b->author},
                                   {QStringLiteral("catalogue"), QString::number(b->id)}})
             .toJson(QJsonDocument::Compact));
-    const SyncPushOutcome outcome = store().sync().push(caller.userId, {item}, m_config.limits.syncItems);
+    const SyncPushOutcome outcome =
+        store().sync().push(caller.userId, {item}, m_config.limits.syncItems, m_config.limits.syncQuotaBytes);
     if (!outcome.ok)
         return problem(503, QStringLiteral("服务器暂时无法访问数据库，请稍后再试。"));
     if (outcome.verdicts.value(0) == SyncVerdict::Full)
@@ -225,7 +226,8 @@ Response WebReader::savePlace(const Caller &caller, qint64 id, const Request &re
                                   {QStringLiteral("device"), kDevice},
                                   {QStringLiteral("browser"), FormCodec::value(*form, u"browser").left(40)}})
             .toJson(QJsonDocument::Compact));
-    const SyncPushOutcome outcome = store().sync().push(caller.userId, {item}, m_config.limits.syncItems);
+    const SyncPushOutcome outcome =
+        store().sync().push(caller.userId, {item}, m_config.limits.syncItems, m_config.limits.syncQuotaBytes);
     if (!outcome.ok)
         return problem(503, QStringLiteral("服务器暂时无法访问数据库，请稍后再试。"));
     return json({{QStringLiteral("ok"), outcome.verdicts.value(0) != SyncVerdict::Full},
