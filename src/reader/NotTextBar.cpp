@@ -1,8 +1,8 @@
 #include "reader/NotTextBar.h"
 
-#include "reader/Chapters.h"
 #include "reader/ReadingView.h"
 #include "reader/ResumeBar.h"
+#include "text/Chapters.h"
 
 #include <QPushButton>
 
