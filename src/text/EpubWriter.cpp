@@ -281,7 +281,7 @@ EpubResult Builder::run(const QString &target)
         result.errorMessage = u"无法写入文件“%1”：%2"_s.arg(QDir::toNativeSeparators(target), out.errorString());
         return result;
     }
-    m_zip = std::make_unique<ZipWriter>(&out, 6);
+    m_zip = std::make_unique<ZipWriter>(&out, 1); // the fastest level: text compresses nearly as well
     m_zip->setModified(m_date);
     m_zip->addStored(u"mimetype"_s, "application/epub+zip");
     m_zip->addDeflated(u"META-INF/container.xml"_s, Container);

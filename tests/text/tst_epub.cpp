@@ -23,7 +23,8 @@ QStringList epubcheck()
     const QString java = QStandardPaths::findExecutable(u"java"_s);
     if (jar.isEmpty() || java.isEmpty())
         return {};
-    return {java, u"-jar"_s, jar};
+    // Quick start-up matters more than peak speed for one short run.
+    return {java, u"-XX:TieredStopAtLevel=1"_s, u"-XX:+UseSerialGC"_s, u"-jar"_s, jar};
 }
 
 // The findings epubcheck reports, one a line; empty when the book passes cleanly.
@@ -161,8 +162,8 @@ private Q_SLOTS:
         if (!corpus.isEmpty() && QFile::exists(QDir(corpus).filePath(u"rulinwaishi_utf8_oneline.txt"_s)))
             QTest::newRow("one-line novel, smart chapters")
                 << QDir(corpus).filePath(u"rulinwaishi_utf8_oneline.txt"_s) << QByteArray() << BookReading{{}, true};
-        QTest::newRow("one line of 8 MB") << QString() << oneLineBook(8 * 1024 * 1024) << BookReading{};
-        QTest::newRow("20,000 chapters") << QString() << manyChapters(20000) << BookReading{};
+        QTest::newRow("one line of 2 MB") << QString() << oneLineBook(2 * 1024 * 1024) << BookReading{};
+        QTest::newRow("2,000 chapters") << QString() << manyChapters(2000) << BookReading{};
         QTest::newRow("titles with markup and controls")
             << QString()
             << QByteArray("<title> & \"x\"\n\x01\x02\n第一章 <b>&amp;\x07\x1b[0m\n　　a < b && c > d\x0b。\n"
