@@ -184,7 +184,9 @@ bool Builder::writeChapter(const ChapterEntry &entry, bool withFirstLine)
         zipOk = zipOk && m_zip->addDeflated(u"OEBPS/"_s + document.href, xhtml);
         m_documents.append(document);
     });
-    const bool read = readLines(withFirstLine ? 0 : entry.firstShownLine(), entry.lastShownLine(), paragraphs);
+    // A chapter after the first shows its heading line first; the document has it as its <h1>.
+    const qint64 first = withFirstLine ? 0 : entry.firstShownLine() + (entry.number > 1 ? 1 : 0);
+    const bool read = readLines(first, entry.lastShownLine(), paragraphs);
     paragraphs.finish();
     return read && zipOk;
 }
