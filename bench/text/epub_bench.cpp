@@ -1,0 +1,129 @@
+// Building the EPUB of the 50 MB GB18030 novel the reader benchmarks share, against listing its
+// chapters with folioway-toc (the goal: the EPUB takes at most twice as long). Prints both; run
+// by hand:
+//   bench_text_epub [runs]
+// With --huge it instead builds the EPUB of a book that is one line of 300 MB and prints the time
+// and the peak memory.
+
+#include "text/EpubWriter.h"
+
+#include "../reader/GeneratedNovel.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include <sys/resource.h>
+
+namespace {
+
+// Processor time, so that the figures mean something on a shared machine.
+double cpuMs(int who)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+qint64 peakMb()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+bool writeBook(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+EpubBook bookAt(const QString &path)
+{
+    EpubBook book;
+    book.path = path;
+    book.title = QStringLiteral("示例长篇");
+    book.identifier = QStringLiteral("urn:folioway:bench"); // the shelf knows the fingerprint already
+    return book;
+}
+
+int huge(const QTemporaryDir &dir)
+{
+    const QString path = dir.filePath(QStringLiteral("oneline.txt"));
+    {
+        const QByteArray sentence = QStringLiteral("行者闻言，心中大喜，当下便纵身跳起，驾着筋斗云去了。").toUtf8();
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return 1;
+        QByteArray block;
+        while (block.size() < 1024 * 1024)
+            block += sentence;
+        for (int i = 0; i < 300; ++i)
+            file.write(block);
+    }
+    QElapsedTimer wall;
+    wall.start();
+    const double cpu = cpuMs(RUSAGE_SELF);
+    const EpubResult result = WriteEpub(bookAt(path), dir.filePath(QStringLiteral("oneline.epub")));
+    std::printf("300 MB one-line book: %s, %d documents, %.0f ms processor, %lld ms wall, peak %lld MB, EPUB %lld MB\n",
+                result.ok ? "ok" : qPrintable(result.errorMessage), result.documents, cpuMs(RUSAGE_SELF) - cpu,
+                wall.elapsed(), peakMb(), QFileInfo(dir.filePath(QStringLiteral("oneline.epub"))).size() >> 20);
+    return result.ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    if (app.arguments().contains(QStringLiteral("--huge")))
+        return huge(dir);
+    const int runs = argc > 1 ? qMax(1, QString::fromLocal8Bit(argv[1]).toInt()) : 3;
+    const QString path = dir.filePath(QStringLiteral("novel.txt"));
+    if (!writeBook(path, makeNovel()))
+        return 1;
+    const QString toc = QCoreApplication::applicationDirPath() + QStringLiteral("/folioway-toc");
+
+    std::vector<double> tocMs, epubMs;
+    EpubResult result;
+    for (int run = 0; run < runs; ++run) {
+        const double before = cpuMs(RUSAGE_CHILDREN);
+        QProcess process;
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.start(toc, {path});
+        if (!process.waitForFinished(-1) || process.exitCode() != 0) {
+            std::fprintf(stderr, "folioway-toc failed (%s)\n", qPrintable(toc));
+            return 1;
+        }
+        tocMs.push_back(cpuMs(RUSAGE_CHILDREN) - before);
+
+        const double start = cpuMs(RUSAGE_SELF);
+        result = WriteEpub(bookAt(path), dir.filePath(QStringLiteral("novel.epub")));
+        epubMs.push_back(cpuMs(RUSAGE_SELF) - start);
+        if (!result.ok) {
+            std::fprintf(stderr, "%s\n", qPrintable(result.errorMessage));
+            return 1;
+        }
+    }
+    const double t = median(tocMs), e = median(epubMs);
+    std::printf("50 MB novel, %d chapters, %d documents, EPUB %lld MB (median of %d, processor time)\n",
+                result.chapters, result.documents, QFileInfo(dir.filePath(QStringLiteral("novel.epub"))).size() >> 20,
+                runs);
+    std::printf("folioway-toc: %.0f ms\nEPUB:         %.0f ms (%.2f x; goal at most 2 x)\n", t, e, t > 0 ? e / t : 0);
+    return 0;
+}

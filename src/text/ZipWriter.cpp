@@ -1,0 +1,211 @@
+#include "text/ZipWriter.h"
+
+#include <QDateTime>
+#include <QIODevice>
+
+#include <zlib.h>
+
+namespace {
+
+constexpr qint64 Limit = 0xFFFFFFFFLL;
+
+void put16(QByteArray &out, quint32 value)
+{
+    out.append(char(value & 0xFF));
+    out.append(char((value >> 8) & 0xFF));
+}
+
+void put32(QByteArray &out, quint32 value)
+{
+    put16(out, value & 0xFFFF);
+    put16(out, value >> 16);
+}
+
+void put64(QByteArray &out, quint64 value)
+{
+    put32(out, quint32(value & 0xFFFFFFFFu));
+    put32(out, quint32(value >> 32));
+}
+
+} // namespace
+
+struct ZipWriter::Entry
+{
+    QByteArray name;
+    quint32 crc = 0;
+    quint32 compressedSize = 0;
+    quint32 size = 0;
+    quint32 offset = 0;
+    bool deflated = false;
+};
+
+struct ZipWriter::Deflater
+{
+    z_stream stream{};
+    bool ready = false;
+
+    ~Deflater()
+    {
+        if (ready)
+            deflateEnd(&stream);
+    }
+};
+
+ZipWriter::ZipWriter(QIODevice *device, int compressionLevel)
+    : m_device(device)
+    , m_level(compressionLevel)
+    , m_deflater(std::make_unique<Deflater>())
+{
+}
+
+ZipWriter::~ZipWriter() = default;
+
+void ZipWriter::setModified(const QDateTime &modified)
+{
+    const QDateTime local = modified.toLocalTime();
+    const QDate date = local.date();
+    const QTime time = local.time();
+    if (!date.isValid() || date.year() < 1980 || date.year() > 2107)
+        return;
+    m_dosDate = quint16(((date.year() - 1980) << 9) | (date.month() << 5) | date.day());
+    m_dosTime = quint16((time.hour() << 11) | (time.minute() << 5) | (time.second() / 2));
+}
+
+bool ZipWriter::write(QByteArrayView bytes)
+{
+    if (m_failed)
+        return false;
+    if (m_device->write(bytes.data(), bytes.size()) != bytes.size()) {
+        m_failed = true;
+        return false;
+    }
+    m_offset += bytes.size();
+    return true;
+}
+
+bool ZipWriter::addStored(const QString &name, QByteArrayView data)
+{
+    return add(name, data, false);
+}
+
+bool ZipWriter::addDeflated(const QString &name, QByteArrayView data)
+{
+    return add(name, data, true);
+}
+
+bool ZipWriter::add(const QString &name, QByteArrayView data, bool compress)
+{
+    if (m_failed || data.size() >= Limit)
+        return m_failed = true, false;
+    Entry entry;
+    entry.name = name.toUtf8();
+    entry.size = quint32(data.size());
+    entry.crc = quint32(crc32_z(0, reinterpret_cast<const Bytef *>(data.data()), size_t(data.size())));
+    entry.offset = quint32(m_offset);
+    entry.deflated = compress;
+
+    QByteArrayView body = data;
+    if (compress) {
+        Deflater &d = *m_deflater;
+        if (!d.ready) {
+            if (deflateInit2(&d.stream, m_level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+                return m_failed = true, false;
+            d.ready = true;
+        } else {
+            deflateReset(&d.stream);
+        }
+        m_buffer.resize(qsizetype(deflateBound(&d.stream, uLong(data.size()))));
+        d.stream.next_in = const_cast<Bytef *>(reinterpret_cast<const Bytef *>(data.data()));
+        d.stream.avail_in = uInt(data.size());
+        d.stream.next_out = reinterpret_cast<Bytef *>(m_buffer.data());
+        d.stream.avail_out = uInt(m_buffer.size());
+        if (deflate(&d.stream, Z_FINISH) != Z_STREAM_END)
+            return m_failed = true, false;
+        body = QByteArrayView(m_buffer.constData(), qsizetype(d.stream.total_out));
+    }
+    entry.compressedSize = quint32(body.size());
+
+    QByteArray header;
+    put32(header, 0x04034b50);
+    put16(header, 20);
+    put16(header, entry.name.size() != name.size() ? 0x0800 : 0); // UTF-8 name
+    put16(header, compress ? 8 : 0);
+    put16(header, m_dosTime);
+    put16(header, m_dosDate);
+    put32(header, entry.crc);
+    put32(header, entry.compressedSize);
+    put32(header, entry.size);
+    put16(header, quint32(entry.name.size()));
+    put16(header, 0);
+    header += entry.name;
+    if (m_offset + header.size() + body.size() >= Limit)
+        return m_failed = true, false;
+    if (!write(header) || !write(body))
+        return false;
+    m_entries.append(std::move(entry));
+    return true;
+}
+
+bool ZipWriter::finish()
+{
+    if (m_failed)
+        return false;
+    const qint64 directoryStart = m_offset;
+    QByteArray out;
+    for (const Entry &entry : std::as_const(m_entries)) {
+        put32(out, 0x02014b50);
+        put16(out, 0x031E); // made by: Unix, version 3.0
+        put16(out, 20);
+        put16(out, entry.name.size() != QString::fromUtf8(entry.name).size() ? 0x0800 : 0);
+        put16(out, entry.deflated ? 8 : 0);
+        put16(out, m_dosTime);
+        put16(out, m_dosDate);
+        put32(out, entry.crc);
+        put32(out, entry.compressedSize);
+        put32(out, entry.size);
+        put16(out, quint32(entry.name.size()));
+        put16(out, 0); // extra
+        put16(out, 0); // comment
+        put16(out, 0); // disk
+        put16(out, 0); // internal attributes
+        put32(out, 0100644u << 16);
+        put32(out, entry.offset);
+        out += entry.name;
+        if (out.size() >= 1024 * 1024) {
+            if (!write(out))
+                return false;
+            out.clear();
+        }
+    }
+    const qint64 directorySize = m_offset + out.size() - directoryStart;
+    if (directoryStart + directorySize >= Limit)
+        return m_failed = true, false;
+    const quint64 count = quint64(m_entries.size());
+    const bool zip64 = count > 0xFFFF;
+    if (zip64) {
+        const qint64 recordOffset = directoryStart + directorySize;
+        put32(out, 0x06064b50);
+        put64(out, 44);
+        put16(out, 45);
+        put16(out, 45);
+        put32(out, 0);
+        put32(out, 0);
+        put64(out, count);
+        put64(out, count);
+        put64(out, quint64(directorySize));
+        put64(out, quint64(directoryStart));
+        put32(out, 0x07064b50);
+        put32(out, 0);
+        put64(out, quint64(recordOffset));
+        put32(out, 1);
+    }
+    put32(out, 0x06054b50);
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, zip64 ? 0xFFFF : quint32(count));
+    put16(out, zip64 ? 0xFFFF : quint32(count));
+    put32(out, quint32(directorySize));
+    put32(out, quint32(directoryStart));
+    put16(out, 0);
+    return write(out);
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class QDateTime;
+class QIODevice;
+
+// Writes a zip archive to a device, one whole entry at a time: the entry's bytes are in memory,
+// so its header carries the sizes and no data descriptors are needed. Entries are stored or
+// deflated; past 65,535 entries the archive ends with the zip64 records (the entry count does not
+// fit otherwise). The archive as a whole must stay under 4 GiB: an entry that would reach past
+// that is refused.
+class ZipWriter
+{
+public:
+    explicit ZipWriter(QIODevice *device, int compressionLevel = 6);
+    ~ZipWriter();
+
+    ZipWriter(const ZipWriter &) = delete;
+    ZipWriter &operator=(const ZipWriter &) = delete;
+
+    // The time written for every entry (local time, two-second steps as zip has them).
+    void setModified(const QDateTime &modified);
+
+    bool addStored(const QString &name, QByteArrayView data);
+    bool addDeflated(const QString &name, QByteArrayView data);
+    // Writes the central directory; nothing may be added after it.
+    bool finish();
+
+    // Bytes written so far.
+    qint64 size() const { return m_offset; }
+    bool failed() const { return m_failed; }
+
+private:
+    struct Entry;
+    bool add(const QString &name, QByteArrayView data, bool compress);
+    bool write(QByteArrayView bytes);
+
+    QIODevice *m_device;
+    int m_level;
+    quint16 m_dosTime = 0;
+    quint16 m_dosDate = 0x21; // 1980-01-01
+    qint64 m_offset = 0;
+    bool m_failed = false;
+    QList<Entry> m_entries;
+    struct Deflater;
+    std::unique_ptr<Deflater> m_deflater;
+    QByteArray m_buffer;
+};

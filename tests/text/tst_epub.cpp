@@ -1,0 +1,222 @@
+#include "text/Chapters.h"
+#include "text/EpubDocument.h"
+#include "text/EpubWriter.h"
+
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Debian's epubcheck is a jar the system runs through binfmt, which is not always set up; it is
+// run with java directly. Empty when either is missing.
+QStringList epubcheck()
+{
+    const QString jar = QFileInfo(QStandardPaths::findExecutable(u"epubcheck"_s)).canonicalFilePath();
+    const QString java = QStandardPaths::findExecutable(u"java"_s);
+    if (jar.isEmpty() || java.isEmpty())
+        return {};
+    // Quick start-up matters more than peak speed for one short run.
+    return {java, u"-XX:TieredStopAtLevel=1"_s, u"-XX:+UseSerialGC"_s, u"-jar"_s, jar};
+}
+
+// The findings epubcheck reports, one a line; empty when the book passes cleanly.
+QString epubcheckFindings(const QString &epub)
+{
+    QProcess check;
+    check.setProcessChannelMode(QProcess::MergedChannels);
+    QStringList command = epubcheck();
+    check.start(command.takeFirst(), command << u"--quiet"_s << epub);
+    if (!check.waitForFinished(-1))
+        return u"epubcheck did not run"_s;
+    const QString output = QString::fromUtf8(check.readAll());
+    QStringList findings;
+    for (const QString &line : output.split(u'\n'))
+        if (line.contains(u"ERROR"_s) || line.contains(u"WARNING"_s) || line.contains(u"FATAL"_s))
+            findings << line;
+    if (check.exitCode() != 0 && findings.isEmpty())
+        findings << output;
+    return findings.mid(0, 10).join(u'\n');
+}
+
+QByteArray oneLineBook(qsizetype bytes)
+{
+    const QByteArray sentence = u"　　行者闻言，心中大喜，当下便纵身跳起，驾着筋斗云去了。"_s.toUtf8();
+    QByteArray book;
+    book.reserve(bytes + sentence.size());
+    while (book.size() < bytes)
+        book += sentence;
+    return book;
+}
+
+QByteArray manyChapters(int count)
+{
+    QByteArray book = "书名\n";
+    book.reserve(count * 40);
+    for (int i = 1; i <= count; ++i)
+        book += "第" + QByteArray::number(i) + "章 风起\n　　内容一行。\n";
+    return book;
+}
+
+EpubBook bookAt(const QString &path)
+{
+    EpubBook book;
+    book.path = path;
+    return book;
+}
+
+} // namespace
+
+class TestEpub : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void escaping_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("attribute");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("markup") << u"a<b>&c\"d"_s << false << u"a&lt;b&gt;&amp;c\"d"_s;
+        QTest::newRow("attribute quote") << u"a\"b"_s << true << u"a&quot;b"_s;
+        QTest::newRow("controls dropped, tab a space") << u"a\u0001b\u001Fc\u007F\u0085d\te"_s << false << u"abcd e"_s;
+        QTest::newRow("lone surrogates dropped, pairs kept")
+            << (u"x"_s + QChar(0xD800) + u"y"_s + QChar(0xDC00) + u"𠀀"_s) << false << u"xy𠀀"_s;
+        QTest::newRow("non-characters dropped") << (u"甲"_s + QChar(0xFFFE) + QChar(0xFFFF) + u"乙"_s) << false
+                                                << u"甲乙"_s;
+        QTest::newRow("Chinese untouched") << u"第一回　灵根育孕源流出"_s << false << u"第一回　灵根育孕源流出"_s;
+    }
+    void escaping()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, attribute);
+        QTEST(XmlText(text, attribute), "expected");
+    }
+
+    void titles_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("spaces made one") << u"　第一章\t\t风起\u0001 "_s << u"第一章 风起"_s;
+        QTest::newRow("nothing left") << u"\u0001\u0002"_s << u"第7章"_s;
+        QTest::newRow("long cut, escaped after the cut")
+            << (QString(78, u'字') + u"&&&"_s) << (QString(78, u'字') + u"&amp;…"_s);
+    }
+    void titles()
+    {
+        QFETCH(QString, title);
+        QTEST(DisplayTitle(title, u"第7章"_s), "expected");
+    }
+
+    // Pieces of lines ("|" ends a line) into documents, with a paragraph limit of 8 units and
+    // documents closed past 20 bytes.
+    void paragraphs_data()
+    {
+        QTest::addColumn<QStringList>("pieces");
+        QTest::addColumn<QStringList>("documents");
+        QTest::newRow("empty chapter") << QStringList{} << QStringList{u""_s};
+        QTest::newRow("indent and blank lines") << QStringList{u"　　甲乙|"_s, u"   |"_s, u"丙|"_s}
+                                                << QStringList{u"<p>甲乙</p><p>丙</p>"_s};
+        QTest::newRow("long line cut at a sentence end")
+            << QStringList{u"一二三四五。六七八九十|"_s}
+            << QStringList{u"<p>一二三四五。</p>"_s, u"<p>六七八九十</p>"_s};
+        QTest::newRow("no sentence end: cut at the limit")
+            << QStringList{u"一二三四五六七八九|"_s} << QStringList{u"<p>一二三四五六七八</p>"_s, u"<p>九</p>"_s};
+        QTest::newRow("a line in pieces, closing quote kept")
+            << QStringList{u"　"_s, u"　甲乙丙丁。”"_s, u"戊己庚辛|"_s}
+            << QStringList{u"<p>甲乙丙丁。”</p>"_s, u"<p>戊己庚辛</p>"_s};
+    }
+    void paragraphs()
+    {
+        QFETCH(QStringList, pieces);
+        QStringList documents;
+        ParagraphWriter writer([&](const QByteArray &body) { documents << QString::fromUtf8(body).remove(u'\n'); },
+                               20, 8);
+        for (const QString &piece : pieces)
+            writer.addText(piece.endsWith(u'|') ? QStringView(piece).chopped(1) : QStringView(piece),
+                           piece.endsWith(u'|'));
+        writer.finish();
+        QTEST(documents, "documents");
+    }
+
+    // Every book gives an EPUB that epubcheck passes without a single error or warning, with
+    // one contents entry per chapter.
+    void epubcheckPasses_data()
+    {
+        QTest::addColumn<QString>("file"); // in the corpus, or empty
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<BookReading>("reading");
+        const QString corpus = TestSupport::corpusDir();
+        for (const QString &name : {u"xiyouji_gbk.txt"_s, u"sanguoyanyi_utf8_crlf.txt"_s,
+                                   u"rulinwaishi_utf8_oneline.txt"_s}) {
+            if (!corpus.isEmpty() && QFile::exists(QDir(corpus).filePath(name)))
+                QTest::newRow(qPrintable(name)) << QDir(corpus).filePath(name) << QByteArray() << BookReading{};
+        }
+        if (!corpus.isEmpty() && QFile::exists(QDir(corpus).filePath(u"rulinwaishi_utf8_oneline.txt"_s)))
+            QTest::newRow("one-line novel, smart chapters")
+                << QDir(corpus).filePath(u"rulinwaishi_utf8_oneline.txt"_s) << QByteArray() << BookReading{{}, true};
+        QTest::newRow("one line of 2 MB") << QString() << oneLineBook(2 * 1024 * 1024) << BookReading{};
+        QTest::newRow("2,000 chapters") << QString() << manyChapters(2000) << BookReading{};
+        QTest::newRow("titles with markup and controls")
+            << QString()
+            << QByteArray("<title> & \"x\"\n\x01\x02\n第一章 <b>&amp;\x07\x1b[0m\n　　a < b && c > d\x0b。\n"
+                          "第二章 \x01\x02\x03\n正文\x7f\n第三章 ]]> <!-- &#0;\n\xef\xbf\xbe end\n")
+            << BookReading{};
+        QTest::newRow("UTF-16 with its mark, own rule")
+            << QString() << (QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char *>(u"书\n卷一\n甲\n卷二\n乙\n"), 22))
+            << BookReading{{}, false, u"^卷"_s};
+        QTest::newRow("empty file") << QString() << QByteArray() << BookReading{};
+    }
+    void epubcheckPasses()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, bytes);
+        QFETCH(BookReading, reading);
+        if (epubcheck().isEmpty())
+            QSKIP("epubcheck is not installed");
+        QTemporaryDir dir;
+        if (file.isEmpty()) {
+            file = dir.filePath(u"book.txt"_s);
+            QVERIFY(TestSupport::writeFile(file, bytes));
+        }
+        const QString epub = dir.filePath(u"book.epub"_s);
+        EpubBook book = bookAt(file);
+        book.reading = reading;
+        book.title = u"书 <名> & \u0001"_s;
+        book.author = u"佚名"_s;
+        book.subject = u"武侠"_s;
+        const EpubResult result = WriteEpub(book, epub);
+        QVERIFY2(result.ok, qPrintable(result.errorMessage));
+        QCOMPARE(result.chapters, GetChapter(file, {}, nullptr, reading).entries.size());
+        QCOMPARE(epubcheckFindings(epub), QString());
+    }
+
+    void failures()
+    {
+        QTemporaryDir dir;
+        const EpubResult missing = WriteEpub(bookAt(dir.filePath(u"gone.txt"_s)), dir.filePath(u"gone.epub"_s));
+        QVERIFY(!missing.ok);
+        QVERIFY(!missing.errorMessage.isEmpty());
+        QVERIFY(!QFile::exists(dir.filePath(u"gone.epub"_s)));
+
+        // Cancelled: the target keeps what it held.
+        const QString book = dir.filePath(u"book.txt"_s);
+        QVERIFY(TestSupport::writeFile(book, manyChapters(100)));
+        const QString target = dir.filePath(u"old.epub"_s);
+        QVERIFY(TestSupport::writeFile(target, "old"));
+        const std::atomic_bool cancel = true;
+        const EpubResult cancelled = WriteEpub(bookAt(book), target, &cancel);
+        QVERIFY(cancelled.cancelled && !cancelled.ok);
+        QCOMPARE(TestSupport::readFile(target), QByteArray("old"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEpub)
+#include "tst_epub.moc"
