@@ -1,5 +1,6 @@
 #include "reader/NotTextBar.h"
 
+#include "library/LocalBookFiles.h"
 #include "reader/ReadingView.h"
 #include "reader/ResumeBar.h"
 #include "text/Chapters.h"

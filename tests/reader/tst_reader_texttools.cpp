@@ -1,4 +1,5 @@
 #include "ReaderPaneFixture.h"
+#include "library/LocalBookFiles.h"
 
 // How a book is read and shown, on a real page: encodings and 智能分章, 繁简转换, own chapter
 // rules and clean-up rules, each kept per book and off until chosen.
@@ -285,12 +286,13 @@ private Q_SLOTS:
         QVERIFY(m_prompter.shown.isEmpty());
     }
 
-    // A shelf book moved away and found again from the reading tab keeps how it is read.
-    void relocatedFromTheReadingTab_keepsSmartChapters()
+    // A shelf book moved away and found again through 重新定位文件… keeps how it is read.
+    void relocated_keepsSmartChapters()
     {
         const QString path = m_dir.filePath(u"moving.txt"_s);
         QVERIFY(writeBook(path, {u"书名"_s, u"楔子"_s, u"第一章 起"_s, u"甲乙丙"_s}));
-        QVERIFY(m_db.insertBook(u"其他分类"_s, u"搬家"_s, u"某人"_s, path) > 0);
+        const qint64 id = m_db.insertBook(u"其他分类"_s, u"搬家"_s, u"某人"_s, path);
+        QVERIFY(id > 0);
         m_reader->openBook(path);
         QTRY_VERIFY(!m_reader->isOpening() && m_reader->chaptersPath() == path);
         m_reader->setSmartChapters(true);
@@ -300,9 +302,9 @@ private Q_SLOTS:
         m_reader->openBook(m_book.path);
         QTRY_VERIFY(!m_reader->isOpening() && m_reader->chaptersPath() == m_book.path);
 
-        m_prompter.choices.enqueue(0); // 重新定位…
         m_prompter.fileNames.enqueue(moved);
-        QVERIFY(m_reader->openBook(path));
+        QCOMPARE(RelocateBook(m_db, m_prompter, id), moved);
+        QVERIFY(m_reader->openBook(moved));
         QTRY_VERIFY(!m_reader->isOpening() && m_reader->chaptersPath() == moved);
         QVERIFY(m_reader->bookReading().smart);
         QVERIFY(m_reader->readingMenuItem(u"Menue_SmartChapters"_s)->isChecked());
