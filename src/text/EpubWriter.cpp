@@ -41,6 +41,16 @@ QString xhtmlHead(const QString &title, const QString &stylesheet)
            u"\"/>\n</head>\n<body>\n"_s;
 }
 
+// The file name the cover gets, by its media type; empty for a type readers need not show.
+QString coverFile(const QByteArray &type)
+{
+    return type == "image/jpeg"  ? u"cover.jpg"_s
+           : type == "image/png" ? u"cover.png"_s
+           : type == "image/gif" ? u"cover.gif"_s
+           : type == "image/webp" ? u"cover.webp"_s
+                                  : QString();
+}
+
 struct Document
 {
     QString id;
@@ -208,10 +218,16 @@ QByteArray Builder::packageDocument() const
     const QDateTime utc = m_date.toUTC();
     opf += u"<dc:date>"_s + utc.toString(u"yyyy-MM-dd"_s) + u"</dc:date>\n"_s;
     opf += u"<meta property=\"dcterms:modified\">"_s + utc.toString(u"yyyy-MM-ddThh:mm:ssZ"_s) + u"</meta>\n"_s;
+    const QString cover = m_book.cover.isEmpty() ? QString() : coverFile(m_book.coverType);
+    if (!cover.isEmpty()) // older readers find the cover by this name
+        opf += u"<meta name=\"cover\" content=\"cover-image\"/>\n"_s;
     opf += u"</metadata>\n<manifest>\n"
            "<item id=\"nav\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" properties=\"nav\"/>\n"
            "<item id=\"ncx\" href=\"toc.ncx\" media-type=\"application/x-dtbncx+xml\"/>\n"
            "<item id=\"css\" href=\"style.css\" media-type=\"text/css\"/>\n"_s;
+    if (!cover.isEmpty())
+        opf += u"<item id=\"cover-image\" href=\""_s + cover + u"\" media-type=\""_s +
+               QString::fromLatin1(m_book.coverType) + u"\" properties=\"cover-image\"/>\n"_s;
     for (const Document &document : m_documents)
         opf += u"<item id=\""_s + document.id + u"\" href=\""_s + document.href +
                u"\" media-type=\"application/xhtml+xml\"/>\n"_s;
@@ -288,6 +304,8 @@ EpubResult Builder::run(const QString &target)
     m_zip->addStored(u"mimetype"_s, "application/epub+zip");
     m_zip->addDeflated(u"META-INF/container.xml"_s, Container);
     m_zip->addDeflated(u"OEBPS/style.css"_s, Stylesheet);
+    if (const QString cover = coverFile(m_book.coverType); !m_book.cover.isEmpty() && !cover.isEmpty())
+        m_zip->addStored(u"OEBPS/"_s + cover, m_book.cover); // images are compressed already
 
     bool read = true;
     for (qsizetype i = 0; i < chapters.entries.size() && read; ++i) {

@@ -19,6 +19,8 @@ struct EpubBook
     QString identifier;   // the catalogue id or the file's fingerprint; empty: made from the content
     QString subject;      // the category
     QDateTime date;       // invalid: the file's modification time
+    QByteArray cover;     // the cover image; empty: none
+    QByteArray coverType; // its media type: image/jpeg, image/png, image/gif or image/webp
 };
 
 struct EpubResult

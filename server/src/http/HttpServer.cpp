@@ -50,6 +50,7 @@ struct HttpServer::Internals
     const AccessLog *log = nullptr;
 
     std::unique_ptr<FairQueue> jobs;
+    std::unique_ptr<FairQueue> longJobs;
     ConnectionWatcher connections{options};
 
     // Requests whose head has arrived and whose end libmicrohttpd has not reported yet.
@@ -299,6 +300,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
             context->inFlight = true;
         }
         context->secure = !in.options.tlsCertificate.isEmpty();
+        request.secure = context->secure;
         // White space before a header's colon: a proxy in front may read another header (RFC 9112).
         if (std::any_of(request.headers.begin(), request.headers.end(),
                         [](const auto &h) { return h.first.contains(' ') || h.first.contains('\t'); }))
@@ -314,6 +316,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
             }
             const QByteArray client = canonicalAddress(forwarded.mid(forwarded.lastIndexOf(',') + 1));
             context->secure = context->secure || request.header("x-forwarded-proto").trimmed().toLower() == "https";
+            request.secure = context->secure;
             if (!client.isEmpty())
                 request.peer = client;
             bool held = true;
@@ -397,7 +400,8 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         auto work = std::move(answer.deferred);
         auto turnedAway = std::move(answer.turnedAway);
         const Response busy = answer;
-        if (in.jobs->push(clientGroup(request.peer),
+        FairQueue &queue = answer.deferredLong ? *in.longJobs : *in.jobs;
+        if (queue.push(clientGroup(request.peer),
                        {[context, connection, work] {
                             context->deferred = work();
                             MHD_resume_connection(connection);
@@ -452,6 +456,8 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
 
     in.jobs = std::make_unique<FairQueue>(o.slowQueue);
     in.jobs->start(std::max(1u, o.slowThreads));
+    in.longJobs = std::make_unique<FairQueue>(o.longQueue);
+    in.longJobs->start(std::max(1u, o.longThreads));
     in.connections.start();
     in.draining = false;
 
@@ -506,6 +512,8 @@ void HttpServer::stop()
     // The queued jobs finish first, so no connection stays suspended.
     if (in.jobs)
         in.jobs->stop();
+    if (in.longJobs)
+        in.longJobs->stop();
     in.connections.stop();
     if (m_daemon) {
         MHD_stop_daemon(m_daemon);

@@ -40,6 +40,8 @@ public:
         // its /64) is served in turn, and a full queue takes a place from the client with the
         // most jobs waiting for one with fewer.
         unsigned slowQueue = 16;
+        unsigned longThreads = 1; // threads for long deferred work (deferredLong), and
+        unsigned longQueue = 64;  // such jobs waiting at most
         qint64 discardLimit = 1024ll * 1024 * 1024; // larger bodies of refused requests are cut off
         QString spoolDir;           // large bodies are written here while they arrive
         // Requests from these addresses come through a proxy of ours: the client is the last

@@ -18,6 +18,7 @@ struct Request
     QList<QPair<QByteArray, QByteArray>> headers; // names in lower case
     QByteArray body;
     QByteArray peer; // the client's address as text, empty when unknown
+    bool secure = false; // reached us over TLS, ours or a trusted proxy's
 
     // Splits "path?query" as it appears on the request line.
     static Request make(const QByteArray &method, const QByteArray &target, const QByteArray &body = {});
@@ -44,6 +45,9 @@ struct Response
     // Its place in the queue: lower goes first (a login's address's recent failures, below
     // zero for an address the account logged in from lately).
     int deferredRank = 0;
+    // Long work (building a book's EPUB) runs on a queue of its own, so it never holds up
+    // password checks; the same rules of rank and turns hold there.
+    bool deferredLong = false;
     // Runs instead of deferred when the queue turns the work away.
     std::function<void()> turnedAway;
 

@@ -180,7 +180,55 @@ private:
     QXmlStreamWriter m_w;
 };
 
+// One book of an acquisition feed, with its downloads and cover.
+void entry(Feed &feed, const BookRow &b, const QString &booksDir)
+{
+    feed.startEntry(QStringLiteral("urn:folioway:book:%1").arg(b.id), b.name, atomTime(b.updated));
+    feed.author(b.author);
+    feed.text("language", QStringLiteral("zh"), kDublinCore);
+    feed.category(b.category);
+    if (!b.memo.isEmpty())
+        feed.typedText("summary", b.memo);
+    QString details = QStringLiteral("分类：%1　状态：%2　大小：%3 KB").arg(b.category, b.status, kilobytes(b.fileSize));
+    if (!b.newestChapter.isEmpty())
+        details += QStringLiteral("　最新章节：") + b.newestChapter;
+    feed.typedText("content", details);
+    // Text books are served as they were stored, in the encoding they came in.
+    const QString publicName = BookStorage::publicName(b);
+    const bool text = BookStorage::extension(b.fileName) == u"txt";
+    const QString fileType = text ? u"text/plain; charset="_s +
+                                        QString::fromLatin1(OpdsCatalogue::textCharset(
+                                            QDir(booksDir).filePath(QString::number(b.id) + u'/' + b.fileName)))
+                                  : ::fileType(b.fileName);
+    feed.link(kRelations + QStringLiteral("acquisition"), bookAddress(b, publicName), fileType, publicName, b.fileSize);
+    // Beside it the same book as an EPUB with its chapters, made when first asked for.
+    if (text)
+        feed.link(kRelations + QStringLiteral("acquisition"), bookAddress(b, OpdsCatalogue::epubName(b)),
+                  QStringLiteral("application/epub+zip"), OpdsCatalogue::epubName(b));
+    if (!b.coverName.isEmpty()) {
+        feed.link(kRelations + QStringLiteral("image"), bookAddress(b, b.coverName), ::fileType(b.coverName));
+        feed.link(kRelations + QStringLiteral("image/thumbnail"), bookAddress(b, b.coverName), ::fileType(b.coverName));
+    }
+    feed.end();
+}
+
 } // namespace
+
+QString OpdsCatalogue::epubName(const BookRow &book)
+{
+    const QString name = BookStorage::publicName(book);
+    return name.left(name.lastIndexOf(u'.')) + u".epub"_s;
+}
+
+QByteArray OpdsCatalogue::shelf(const QString &account, const QList<BookRow> &books) const
+{
+    Feed feed(u"urn:folioway:opds:my:"_s + QString::fromLatin1(QUrl::toPercentEncoding(account)),
+              u"我的书架（%1）"_s.arg(account), newest(books), kStart + u"/my"_s, kAcquisitionType);
+    feed.link("up", kStart, QString::fromLatin1(kNavigationType));
+    for (const BookRow &b : books)
+        entry(feed, b, m_booksDir);
+    return feed.take();
+}
 
 QByteArray OpdsCatalogue::textCharset(const QString &path)
 {
@@ -317,29 +365,7 @@ std::optional<QByteArray> OpdsCatalogue::acquisition(const Listing &listing, int
     feed.text("itemsPerPage", QString::number(m_pageSize), kOpenSearch);
     feed.text("startIndex", QString::number(qint64(result.page - 1) * m_pageSize + 1), kOpenSearch);
 
-    for (const BookRow &b : result.rows) {
-        feed.startEntry(QStringLiteral("urn:folioway:book:%1").arg(b.id), b.name, atomTime(b.updated));
-        feed.author(b.author);
-        feed.text("language", QStringLiteral("zh"), kDublinCore);
-        feed.category(b.category);
-        if (!b.memo.isEmpty())
-            feed.typedText("summary", b.memo);
-        QString details = QStringLiteral("分类：%1　状态：%2　大小：%3 KB").arg(b.category, b.status, kilobytes(b.fileSize));
-        if (!b.newestChapter.isEmpty())
-            details += QStringLiteral("　最新章节：") + b.newestChapter;
-        feed.typedText("content", details);
-        // Text books are served as they were stored, in the encoding they came in.
-        const QString publicName = BookStorage::publicName(b);
-        const QString fileType = BookStorage::extension(b.fileName) == u"txt"
-            ? u"text/plain; charset="_s +
-                  QString::fromLatin1(textCharset(QDir(m_booksDir).filePath(QString::number(b.id) + u'/' + b.fileName)))
-            : ::fileType(b.fileName);
-        feed.link(kRelations + QStringLiteral("acquisition"), bookAddress(b, publicName), fileType, publicName, b.fileSize);
-        if (!b.coverName.isEmpty()) {
-            feed.link(kRelations + QStringLiteral("image"), bookAddress(b, b.coverName), ::fileType(b.coverName));
-            feed.link(kRelations + QStringLiteral("image/thumbnail"), bookAddress(b, b.coverName), ::fileType(b.coverName));
-        }
-        feed.end();
-    }
+    for (const BookRow &b : result.rows)
+        entry(feed, b, m_booksDir);
     return feed.take();
 }

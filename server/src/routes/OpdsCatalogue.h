@@ -9,6 +9,7 @@
 #include <optional>
 
 class Store;
+struct BookRow;
 
 // The catalogue as Atom feeds for reading apps on phones and e-ink readers, under /opds: a
 // start feed of the categories and the newest books, a paged feed of books per category, all
@@ -32,6 +33,10 @@ public:
     // The character set a stored text book is written in, told from its first bytes: a byte-order
     // mark, else UTF-8 when its bytes read as that, else GB18030, the web's usual encoding.
     static QByteArray textCharset(const QString &path);
+    // The name of a text book's EPUB in its address: its public name with ".epub".
+    static QString epubName(const BookRow &book);
+    // The personal feed of an account: the books of its shelf the server holds, in that order.
+    QByteArray shelf(const QString &account, const QList<BookRow> &books) const;
 
 private:
     // Where the books of one feed come from, and how the feed is named and addressed.

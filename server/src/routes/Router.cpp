@@ -1,6 +1,7 @@
 #include "routes/Router.h"
 
 #include "routes/BookUpdates.h"
+#include "routes/EpubCache.h"
 #include "routes/Multipart.h"
 #include "routes/OpdsCatalogue.h"
 #include "routes/RouterSupport.h"
@@ -63,6 +64,8 @@ Router::Router(ServerConfig config)
           return std::min(QStorageInfo(books).bytesAvailable(), QStorageInfo(data).bytesAvailable());
       })
 {
+    m_epubs = std::make_unique<EpubCache>(QDir(m_config.dataDir).filePath(QStringLiteral("epub-cache")),
+                                          m_config.limits.epubCacheBytes);
     XmlOut x;
     x.open("infobase")
         .element("reader_1", m_config.reader1)
@@ -77,6 +80,8 @@ Router::Router(ServerConfig config)
         .close("infobase");
     m_serverInfo = x.take();
 }
+
+Router::~Router() = default;
 
 Store &Router::store() const
 {
@@ -166,6 +171,8 @@ Response Router::route(const Request &request) const
     if (lower == u"/opds" || lower.startsWith(u"/opds/")) {
         if (!get)
             return methodNotAllowed("GET, HEAD");
+        if (lower == u"/opds/my")
+            return personalFeed(request);
         return OpdsCatalogue(store(), m_config.booksDir(), m_config.pageSize).answer(path.mid(5), *query);
     }
     if (lower == u"/readerserver/getinfo.asp") {
@@ -297,6 +304,8 @@ Response Router::bookFile(const Request &request, const QString &idText, const Q
     // Only the names of an approved book are served, and the address never becomes a path:
     // its public name, the stored name older addresses used, and its cover.
     QString stored;
+    if (name == OpdsCatalogue::epubName(*b) && BookStorage::extension(b->fileName) == u"txt")
+        return bookEpub(request, *b);
     if (name == BookStorage::publicName(*b) || name == b->fileName)
         stored = b->fileName;
     else if (!b->coverName.isEmpty() && name == b->coverName)
@@ -304,21 +313,27 @@ Response Router::bookFile(const Request &request, const QString &idText, const Q
     else
         return notFound();
     const QString path = QDir(m_config.booksDir()).filePath(QString::number(id) + u'/' + stored);
+    const QString ext = BookStorage::extension(stored);
+    QByteArray type = ext == u"txt"   ? "text/plain"
+                      : ext == u"zip" ? "application/zip"
+                      : ext == u"rar" ? "application/vnd.rar"
+                      : ext == u"jpg" ? "image/jpeg"
+                      : ext == u"gif" ? "image/gif"
+                                      : "application/octet-stream";
+    // Text books go out as they were stored; the feeds for reading apps name the same encoding.
+    if (ext == u"txt")
+        type += "; charset=" + OpdsCatalogue::textCharset(path);
+    return servedFile(request, path, type);
+}
+
+Response Router::servedFile(const Request &request, const QString &path, const QByteArray &type)
+{
     const QFileInfo info(path);
     if (!info.isFile())
         return notFound();
 
     Response r;
-    const QString ext = BookStorage::extension(stored);
-    r.contentType = ext == u"txt"   ? "text/plain"
-                    : ext == u"zip" ? "application/zip"
-                    : ext == u"rar" ? "application/vnd.rar"
-                    : ext == u"jpg" ? "image/jpeg"
-                    : ext == u"gif" ? "image/gif"
-                                    : "application/octet-stream";
-    // Text books go out as they were stored; the feeds for reading apps name the same encoding.
-    if (ext == u"txt")
-        r.contentType += "; charset=" + OpdsCatalogue::textCharset(path);
+    r.contentType = type;
     r.addHeader("Accept-Ranges", "bytes");
     r.filePath = path;
     r.fileLength = info.size();

@@ -7,10 +7,13 @@
 #include <QDateTime>
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 
+class EpubCache;
 class Store;
+struct BookRow;
 struct UserRow;
 
 // Maps requests under /readerserver/ and /books/ to answers. Stateless apart from the
@@ -20,6 +23,7 @@ class Router
 {
 public:
     explicit Router(ServerConfig config);
+    ~Router();
 
     Response handle(const Request &request) const;
     // Decides from the head alone how much body to accept, or refuses it unread: uploads of
@@ -64,6 +68,16 @@ private:
     };
     Response verifiedLogin(const QString &name, const QString &password, bool remember,
                            const QList<Throttle> &throttles, const QByteArray &peer) const;
+    // Every password goes this way: turned away by the throttles before any hashing (refusal
+    // answers with the reason), else checked on the password queue by check, which settles
+    // the throttles; busy answers when the queue has no place.
+    Response throttledLogin(const QString &name, const Request &request, Response busy,
+                            const std::function<Response(const QString &why)> &refusal,
+                            std::function<Response(const QList<Throttle> &)> check) const;
+    // The account when the password is right and it may log in, else *why says why not.
+    std::optional<UserRow> checkedPassword(const QString &name, const QString &password,
+                                           const QList<Throttle> &throttles, const QByteArray &peer,
+                                           QString *why) const;
     Response check(const Request &request) const;
     Response logout(const Request &request) const;
     Response registerUser(const FormCodec::Fields &fields, const QByteArray &peer) const;
@@ -88,6 +102,20 @@ private:
             m_events(line);
     }
     Response bookFile(const Request &request, const QString &id, const QString &name) const;
+    // A file streamed from disk, or the byte range the request asks for.
+    static Response servedFile(const Request &request, const QString &path, const QByteArray &type);
+    // Books as EPUBs and the account's own feed for reading apps (RouterOpds.cpp).
+    struct EpubSource
+    {
+        QString path;  // the text file
+        QString cover; // its cover image file, or empty
+        QString keyPrefix; // names its EPUBs in the cache, before the hash of their input
+        QString title, author, subject, identifier;
+        QDateTime date;
+    };
+    Response bookEpub(const Request &request, const BookRow &book) const;
+    Response epubAnswer(const Request &request, const EpubSource &source) const;
+    Response personalFeed(const Request &request) const;
     // Reading synchronised through the account, under /folioway/sync/ (RouterSync.cpp).
     Response sync(const Request &request, const QString &lowerPath, const FormCodec::Fields &query) const;
     Admission syncAdmission(const Request &head) const;
@@ -105,6 +133,7 @@ private:
     std::function<qint64()> m_freeDisk;
     std::function<void(const QString &)> m_events;
     QByteArray m_serverInfo;
+    std::unique_ptr<EpubCache> m_epubs;
 };
 
 // The client's account rules, applied again on the server.

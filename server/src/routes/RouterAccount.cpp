@@ -135,14 +135,24 @@ Response Router::login(const FormCodec::Fields &fields, const Request &request) 
     const bool remember = FormCodec::value(fields, u"cookies").trimmed() == u"1";
     if (name.isEmpty() || password.isEmpty())
         return accountReply(QStringLiteral("0"), QStringLiteral("用户名或密码不能为空！"));
+    return throttledLogin(
+        name, request, busyReply(), [](const QString &why) { return accountReply(QStringLiteral("0"), why); },
+        [this, name, password, remember, peer = request.peer](const QList<Throttle> &throttles) {
+            return verifiedLogin(name, password, remember, throttles, peer);
+        });
+}
+
+Response Router::throttledLogin(const QString &name, const Request &request, Response busy,
+                                const std::function<Response(const QString &)> &refusal,
+                                std::function<Response(const QList<Throttle> &)> check) const
+{
     // Refused before any hashing, so guessing and floods cost the server next to nothing.
     const int rank = loginRank(name, request.peer);
     QList<Throttle> throttles = loginThrottles(name, request);
     if (const QString why = admitLogin(throttles); !why.isEmpty())
-        return accountReply(QStringLiteral("0"), why);
-    Response r = slowly([this, name, password, remember, throttles, peer = request.peer] {
-        return verifiedLogin(name, password, remember, throttles, peer);
-    });
+        return refusal(why);
+    Response r = std::move(busy);
+    r.deferred = [check = std::move(check), throttles] { return check(throttles); };
     r.deferredRank = rank;
     // A try the server had no time to check does not count against the account, but it does
     // against its address: guesses the queue turns away are not free.
@@ -155,17 +165,18 @@ Response Router::login(const FormCodec::Fields &fields, const Request &request) 
     return r;
 }
 
-Response Router::verifiedLogin(const QString &name, const QString &password, bool remember,
-                               const QList<Throttle> &throttles, const QByteArray &peer) const
+std::optional<UserRow> Router::checkedPassword(const QString &name, const QString &password,
+                                               const QList<Throttle> &throttles, const QByteArray &peer,
+                                               QString *why) const
 {
-    const QString refused = QStringLiteral("用户名或密码错误，请重新输入！");
+    *why = QStringLiteral("用户名或密码错误，请重新输入！");
     const auto user = name.size() <= 14 ? store().accounts().userByName(name) : std::nullopt;
     if (!user) {
         Secrets::verifyDummy(password);
-        return accountReply(QStringLiteral("0"), refused);
+        return std::nullopt;
     }
     if (!Secrets::verifyPassword(user->passHash, password))
-        return accountReply(QStringLiteral("0"), refused);
+        return std::nullopt;
     // The attempt was right: it no longer counts, and this address's misses of the account are forgiven.
     for (const Throttle &t : throttles) {
         if (t.clearedByLogin)
@@ -173,9 +184,23 @@ Response Router::verifiedLogin(const QString &name, const QString &password, boo
         else
             store().accounts().uncountLoginFailure(t.key, t.untilBefore);
     }
-    if (user->disabled)
-        return accountReply(QStringLiteral("0"), QStringLiteral("你的账号已被停用，请与网站管理员联系！"));
+    if (user->disabled) {
+        *why = QStringLiteral("你的账号已被停用，请与网站管理员联系！");
+        return std::nullopt;
+    }
+    // The address goes first with this account from now on; the row's last moment says when.
+    if (const QString known = successKey(name, peer); !known.isEmpty())
+        store().accounts().countLoginFailure(known, now().toSecsSinceEpoch(), 0);
+    return user;
+}
 
+Response Router::verifiedLogin(const QString &name, const QString &password, bool remember,
+                               const QList<Throttle> &throttles, const QByteArray &peer) const
+{
+    QString why;
+    const auto user = checkedPassword(name, password, throttles, peer, &why);
+    if (!user)
+        return accountReply(QStringLiteral("0"), why);
     const QByteArray token = Secrets::newSessionToken();
     const qint64 nowSecs = now().toSecsSinceEpoch();
     store().accounts().purgeSessions(nowSecs);
@@ -184,9 +209,6 @@ Response Router::verifiedLogin(const QString &name, const QString &password, boo
         !store().accounts().recordLogin(user->id, now(), m_config.dailyLoginPoints)) {
         return Response::text(500, "500 Internal Server Error\n");
     }
-    // The address goes first with this account from now on; the row's last moment says when.
-    if (const QString known = successKey(name, peer); !known.isEmpty())
-        store().accounts().countLoginFailure(known, nowSecs, 0);
     Response r = accountReply(QStringLiteral("1"), QStringLiteral("登录成功，欢迎回来，%1！").arg(user->name));
     r.addHeader("Set-Cookie", sessionCookie(token, remember ? kRememberSeconds : -1));
     return r;

@@ -54,6 +54,8 @@ struct ServerConfig
         int syncItems = 100000;
         // Bytes (UTF-8) of the keys and payloads one user's synchronised items may hold.
         qint64 syncQuotaBytes = 50ll * 1024 * 1024;
+        // The books' EPUBs kept in <data>/epub-cache, built when first asked for.
+        qint64 epubCacheBytes = 1024ll * 1024 * 1024;
     };
     Limits limits;
 

@@ -3,9 +3,11 @@
 #include "store/Store.h"
 #include "store/StoreSupport.h"
 
+#include <QHash>
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
 #include <optional>
 
 bool SyncItem::supersedes(const SyncItem &other) const
@@ -277,4 +279,38 @@ std::optional<SyncItem> StoreSync::item(qint64 userId, const QString &kind, cons
     SyncItem item{kind, key, q.value(1).toLongLong(), q.value(2).toInt() != 0, q.value(3).toString(), q.value(0).toLongLong()};
     q.finish();
     return item;
+}
+
+QList<ShelfEntry> StoreSync::shelf(qint64 userId, bool *ok)
+{
+    constexpr int kMaxPages = 40; // 20,000 items: far beyond a shelf, still a bounded answer
+    // The newest version of every shelf entry and place.
+    QHash<QString, SyncItem> entries;
+    QHash<QString, SyncItem> places;
+    qint64 after = 0;
+    *ok = true;
+    for (int round = 0; round < kMaxPages; ++round) {
+        const SyncPage page = pull(userId, after, 500);
+        if (!page.ok) {
+            *ok = false;
+            return {};
+        }
+        for (const SyncItem &item : page.items) {
+            if (item.kind == u"shelf")
+                entries.insert(item.key, item);
+            else if (item.kind == u"position")
+                places.insert(item.key, item);
+            after = item.seq;
+        }
+        if (!page.more || page.items.isEmpty())
+            break;
+    }
+    QList<ShelfEntry> out;
+    for (const SyncItem &item : std::as_const(entries)) {
+        if (!item.deleted)
+            out.append({item, places.value(item.key)});
+    }
+    const auto lastTouched = [](const ShelfEntry &e) { return std::max(e.entry.changed, e.place.changed); };
+    std::sort(out.begin(), out.end(), [&](const ShelfEntry &a, const ShelfEntry &b) { return lastTouched(a) > lastTouched(b); });
+    return out;
 }

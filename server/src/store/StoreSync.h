@@ -49,6 +49,14 @@ struct SyncPage
     bool more = false; // items after these were left for the next page
 };
 
+// A book on a reader's synchronised shelf and the newest version of the place read in it
+// (empty key: none; it may be a removal).
+struct ShelfEntry
+{
+    SyncItem entry;
+    SyncItem place;
+};
+
 // The users' synchronised items, on both back ends alike.
 class StoreSync
 {
@@ -68,6 +76,9 @@ public:
     SyncPage pull(qint64 userId, qint64 after, int limit);
     // The version held of one kind and key; empty when none is, or the database failed.
     std::optional<SyncItem> item(qint64 userId, const QString &kind, const QString &key);
+    // The books on the reader's shelf as the program keeps it, the one read last first; empty
+    // with *ok false when the database failed.
+    QList<ShelfEntry> shelf(qint64 userId, bool *ok);
 
 private:
     std::optional<SyncItem> find(qint64 userId, const QString &kind, const QString &key, bool *ok);
