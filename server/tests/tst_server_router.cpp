@@ -27,6 +27,11 @@ private Q_SLOTS:
         QTest::newRow("upload awaiting review") << "/books/46/p.txt"_ba << 404 << none;
         QTest::newRow("feeds for reading apps") << "/OPDS/"_ba << 200 << "href=\"/opds/category/10\""_ba;
         QTest::newRow("feed of no category") << "/opds/category/11"_ba << 404 << none;
+        QTest::newRow("feed offers the EPUB") << "/OPDS/category/3"_ba << 200
+                                             << "href=\"/books/43/43-%E4%B9%A6%E5%90%8D43.epub\" type=\"application/epub+zip\""_ba;
+        QTest::newRow("EPUB of a text book") << "/books/3/3-%E4%B9%A6%E5%90%8D3.epub"_ba << 200 << none;
+        QTest::newRow("EPUB of an upload awaiting review") << "/books/46/46-%E4%B9%A6%E5%90%8D%E5%BE%85%E5%AE%A1.epub"_ba
+                                                           << 404 << none;
         // A long search key is cut to a hundred characters, in the answer and in what is cached.
         QTest::newRow("feed search, long key") << "/OPDS/search?q="_ba + QByteArray(3000, 'a') << 200
                                                << u"搜索：%1</title>"_s.arg(QString(100, u'a')).toUtf8();
@@ -208,6 +213,47 @@ private Q_SLOTS:
         QVERIFY(answer.isFile());
         QTEST(answer.fileOffset, "offset");
         QTEST(answer.fileLength, "length");
+    }
+
+    // EPUBs are kept within the bound, the ones used longest ago dropped first but never the one
+    // just made; a replaced book file gets a new EPUB. A negative number replaces that book's file.
+    void epubCache_data()
+    {
+        QTest::addColumn<QList<int>>("asked");
+        QTest::addColumn<double>("bound"); // in EPUBs of these books, all about one size
+        QTest::addColumn<QList<int>>("kept");
+        QTest::newRow("within the bound") << QList<int>{1, 2, 3, 2} << 10.0 << QList<int>{1, 2, 3};
+        QTest::newRow("used longest ago first") << QList<int>{1, 2, 3, 1, 4} << 3.5 << QList<int>{1, 3, 4};
+        QTest::newRow("smaller than one") << QList<int>{1, 2} << 0.0 << QList<int>{2};
+        QTest::newRow("replaced book") << QList<int>{5, -5, 5, 5} << 10.0 << QList<int>{5, 5};
+    }
+    void epubCache()
+    {
+        QFETCH(QList<int>, asked);
+        QFETCH(double, bound);
+        QDir cache(m_dir.filePath(u"epub-cache"_s));
+        QVERIFY(cache.removeRecursively());
+        const QByteArray address = "/books/1/1-%E4%B9%A6%E5%90%8D1.epub";
+        const qint64 one = QFileInfo(get(address).filePath).size();
+        QVERIFY(one > 1000 && cache.removeRecursively());
+        ServerConfig config = m_config;
+        config.limits.epubCacheBytes = qint64(bound * double(one));
+        m_router = std::make_unique<Router>(config);
+        m_router->setClock([this] { return m_now; });
+        for (const int id : asked) {
+            if (id < 0) {
+                QFile book(m_config.booksDir() + u"/%1/书名%1.txt"_s.arg(-id));
+                QVERIFY(book.open(QIODevice::WriteOnly) && book.write("第一章 新写\n" + QByteArray(-id * 100, 'y')) > 0);
+                continue;
+            }
+            const Response r = get(u"/books/%1/%1-书名%1.epub"_s.arg(id).toUtf8());
+            QVERIFY(r.isFile() && r.contentType == "application/epub+zip");
+        }
+        QList<int> kept;
+        for (const QString &name : cache.entryList({u"*.epub"_s}))
+            kept << name.section(u'-', 0, 0).toInt();
+        std::sort(kept.begin(), kept.end());
+        QTEST(kept, "kept");
     }
 
     // An approved upload of a title its uploader already shares stands in for the copy it

@@ -41,6 +41,8 @@ QString EpubCache::find(const QString &key) const
     // Its time of use is its modification time: the files used longest ago go first.
     if (::utimes(QFile::encodeName(path).constData(), nullptr) != 0)
         return {};
+    std::lock_guard lock(m_useMutex);
+    m_used.insert(QFileInfo(path).fileName(), ++m_uses);
     return path;
 }
 
@@ -65,15 +67,23 @@ EpubCache::Built EpubCache::build(const QString &key,
         m_building.remove(key);
     }
     m_built.notify_all();
-    if (!out.path.isEmpty())
+    if (!out.path.isEmpty()) {
+        find(key); // its first use
         trim(out.path);
+    }
     return out;
 }
 
 void EpubCache::trim(const QString &newest) const
 {
-    std::lock_guard lock(m_trimMutex);
+    std::lock_guard trimming(m_trimMutex);
     QFileInfoList files = QDir(m_dir).entryInfoList({QStringLiteral("*.epub")}, QDir::Files, QDir::Time | QDir::Reversed);
+    {
+        std::lock_guard lock(m_useMutex);
+        std::stable_sort(files.begin(), files.end(), [this](const QFileInfo &a, const QFileInfo &b) {
+            return m_used.value(a.fileName()) < m_used.value(b.fileName());
+        });
+    }
     qint64 total = 0;
     for (const QFileInfo &f : files)
         total += f.size();
@@ -83,7 +93,10 @@ void EpubCache::trim(const QString &newest) const
             break;
         if (f.absoluteFilePath() == QFileInfo(newest).absoluteFilePath())
             continue;
-        if (QFile::remove(f.absoluteFilePath()))
+        if (QFile::remove(f.absoluteFilePath())) {
             total -= f.size();
+            std::lock_guard lock(m_useMutex);
+            m_used.remove(f.fileName());
+        }
     }
 }

@@ -55,5 +55,10 @@ private:
     mutable std::condition_variable m_built;
     mutable QSet<QString> m_building;
     mutable QHash<QString, Hashed> m_hashes;
+    // The order of use since the start, which the files' times are too coarse to tell; files
+    // not used since come first, in the order of their times.
+    mutable QHash<QString, quint64> m_used;
+    mutable quint64 m_uses = 0;
     mutable std::mutex m_trimMutex;
+    mutable std::mutex m_useMutex;
 };
