@@ -262,6 +262,45 @@ private Q_SLOTS:
         QVERIFY2(answer.startsWith(reply), qPrintable(answer));
     }
 
+    // The personal feed lists the catalogue books of the account's shelf, its password taken
+    // over TLS only: over plain http it is refused before anything is checked.
+    void personalFeed_data()
+    {
+        QTest::addColumn<bool>("secure");
+        QTest::addColumn<QByteArray>("credentials");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("contains");
+        QTest::newRow("over http") << false << "carol:abc"_ba << 403 << "https"_ba;
+        QTest::newRow("no password") << true << QByteArray() << 401 << QByteArray();
+        QTest::newRow("wrong password") << true << "carol:abd"_ba << 401 << u"密码错误"_s.toUtf8();
+        QTest::newRow("shelf") << true << "carol:abc"_ba << 200
+                               << "href=\"/books/3/3-%E4%B9%A6%E5%90%8D3.epub\" type=\"application/epub+zip\""_ba;
+    }
+    void personalFeed()
+    {
+        QFETCH(bool, secure);
+        QFETCH(QByteArray, credentials);
+        QFETCH(int, status);
+        QFETCH(QByteArray, contains);
+        const QByteArray cookie = syncUser();
+        QVERIFY(element(syncPush(cookie, {u"shelf|k3|10|0|{\"catalogue\":\"3\"}"_s, u"shelf|k4|10|1|"_s,
+                                          u"shelf|k46|10|0|{\"catalogue\":\"46\"}"_s}),
+                        "status") == u"ok");
+        Request r = Request::make("GET", "/opds/my");
+        r.secure = secure;
+        r.peer = "192.0.2.9";
+        if (!credentials.isEmpty())
+            r.headers.emplaceBack("authorization", "Basic " + credentials.toBase64());
+        Response answer = m_router->handle(r);
+        QCOMPARE(bool(answer.deferred), secure && !credentials.isEmpty()); // on the password queue
+        if (answer.deferred)
+            answer = answer.deferred();
+        QCOMPARE(answer.status, status);
+        QVERIFY2(answer.body.contains(contains), answer.body.constData());
+        QCOMPARE(answer.header("WWW-Authenticate"), status == 401 ? R"(Basic realm="Folioway", charset="UTF-8")"_ba : ""_ba);
+        QCOMPARE(answer.body.count("<entry>"), status == 200 ? 1 : 0);
+    }
+
     // Synchronised reading: per kind and key the newest version is kept, a tie is decided
     // alike everywhere, removals travel, and a push sent again changes nothing.
     void syncPush_data()
