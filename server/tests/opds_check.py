@@ -1,11 +1,16 @@
 #!/usr/bin/python3
 """Reads a running server's /opds catalogue as a reading app does and checks it: every feed
 parses as Atom and carries the links and types apps rely on, pages chain from first to last,
-every book downloads as its acquisition link describes, and the search box finds a book.
+every book downloads as its acquisition link describes, a text book also as an EPUB (the one
+found passes epubcheck when it is installed), and the search box finds a book.
 
 Usage: opds_check.py BASE_URL SEARCH_TERM TITLE SUMMARY  (the one book the term finds)
 Prints what is wrong and exits 1, or exits 0."""
+import os
+import shutil
+import subprocess
 import sys
+import tempfile
 import urllib.parse
 import urllib.request
 import xml.etree.ElementTree as ET
@@ -16,9 +21,10 @@ NAV = "application/atom+xml;profile=opds-catalog;kind=navigation"
 ACQ = "application/atom+xml;profile=opds-catalog;kind=acquisition"
 RELATIONS = "http://opds-" + "sp" + "ec.org/"  # the namespace of the catalogue format's link relations
 ACQUIRE, IMAGE = RELATIONS + "acquisition", RELATIONS + "image"
+EPUB = "application/epub+zip"
 OPENSEARCH = "http://a9.com/-/" + "sp" + "ec/opensearch/1.1/"
 base, term, title, summary = sys.argv[1:5]
-problems, downloaded = [], set()
+problems, downloaded, epubs = [], set(), {}
 
 
 def fetch(href):
@@ -57,7 +63,15 @@ def books(href):
     if previous != last or len(entries) != int(f.feed.get("opensearch_totalresults", -1)):
         problems.append(f"{href}: {len(entries)} books up to {previous}, last page {last}")
     for e in entries:
-        acquire = [l for l in e.links if l.rel == ACQUIRE]
+        acquire = [l for l in e.links if l.rel == ACQUIRE and l.type != EPUB]
+        epub = [l for l in e.links if l.rel == ACQUIRE and l.type == EPUB]
+        text = bool(acquire) and acquire[0].type.startswith("text/plain")
+        if len(epub) != int(text):
+            problems.append(f"{e.id}: {len(epub)} EPUB links")
+        elif epub and epub[0].href not in epubs:
+            served, epubs[epub[0].href] = fetch(epub[0].href)
+            if served != EPUB or epubs[epub[0].href][30:58] != b"mimetypeapplication/epub+zip":
+                problems.append(f"{e.id}: EPUB served as {served}")
         if not e.get("author") or len(acquire) != 1:
             problems.append(f"{e.id}: no author or not one acquisition link")
         elif acquire[0].href not in downloaded:
@@ -92,6 +106,16 @@ else:
     if [e.title for e in found] != [title] or found[0].get("summary") != summary or \
             not {IMAGE, IMAGE + "/thumbnail"} <= rels:
         problems.append(f"search for {term!r}: {found}")
+    elif shutil.which("epubcheck") and shutil.which("java"):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "found.epub")
+            with open(path, "wb") as out:
+                out.write(next((epubs[l.href] for l in found[0].links if l.type == EPUB), b""))
+            jar = os.path.realpath(shutil.which("epubcheck"))
+            run = subprocess.run(["java", "-XX:TieredStopAtLevel=1", "-jar", jar, "--quiet", path],
+                                 capture_output=True, text=True)
+            if run.returncode or "WARNING" in run.stdout + run.stderr:
+                problems.append(f"epubcheck of {found[0].id}: {run.stdout}{run.stderr}")
 
 print("\n".join(problems))
 sys.exit(1 if problems else 0)

@@ -43,6 +43,9 @@ QByteArray uploadForm(const QByteArray &fileName, const QByteArray &bytes, const
 const QByteArray kSyncPush = "<sync><item><kind>position</kind><key>4096:9f2c</key><changed>1700000000000</changed>"
                              "<payload>第十二回</payload></item></sync>";
 const QByteArray kSyncPull = "/folioway/sync/v1/pull?after=0";
+// One white pixel: the cover the EPUB carries.
+const QByteArray kGif("GIF89a\x01\0\x01\0\xf0\0\0\xff\xff\xff\0\0\0!\xf9\x04\0\0\0\0\0,\0\0\0\0\x01\0\x01\0\0\x02\x02"
+                      "D\x01\0;", 43);
 
 } // namespace
 
@@ -241,7 +244,8 @@ private Q_SLOTS:
     }
 
     // With a certificate and its key the same port speaks HTTPS: the catalogue and a login
-    // go over it, and the session cookie is only ever sent back over TLS.
+    // go over it, and the session cookie is only ever sent back over TLS. The personal feed
+    // takes the account's password there, and refuses it in the clear.
     void tls_catalogueAndLogin()
     {
         const QString cert = m_dir.filePath(u"cert.pem"_s), key = m_dir.filePath(u"key.pem"_s);
@@ -257,11 +261,19 @@ private Q_SLOTS:
         s_tls = tls;
         const auto plain = qScopeGuard([] { s_tls.reset(); });
         QCOMPARE(values(body(send(server.port(), "/readerserver/listbook.asp?action=list")), u"name"_s).size(), 20);
-        QVERIFY(!login(server, "secure").isEmpty());
+        const QByteArray cookie = login(server, "secure");
+        QVERIFY(!cookie.isEmpty());
         const QByteArray again = "/readerserver/userinfo.asp?action=login&username=secure&password=secret&cookies=1";
         QVERIFY(send(server.port(), again).contains("; Secure"));
+        const QByteArray shelf = "<sync><item><kind>shelf</kind><key>k</key><changed>1</changed>"
+                                 "<payload>{\"catalogue\":\"7\"}</payload></item></sync>";
+        QCOMPARE(values(body(send(server.port(), "/folioway/sync/v1/push", cookie, shelf)), u"result"_s), QStringList{u"stored"_s});
+        const QByteArray basic = "Authorization: Basic " + QByteArray("secure:secret").toBase64() + "\r\n";
+        const QByteArray feed = send(server.port(), "/opds/my", {}, {}, basic);
+        QVERIFY2(feed.startsWith("HTTP/1.1 200") && feed.count("<entry>") == 1 && feed.contains("href=\"/books/7/7-"), feed.constData());
         s_tls.reset();
         QVERIFY(!send(m_server.port(), again).contains("; Secure"));
+        QVERIFY(send(m_server.port(), "/opds/my", {}, {}, basic).startsWith("HTTP/1.1 403"));
     }
 
     // Slow clients hold neither their own address's share of connections nor anyone else's:
@@ -577,7 +589,7 @@ private Q_SLOTS:
         QByteArray form = uploadForm("u.txt", u"书\n\n第一章 以 UTF-8 保存"_s.toUtf8(), FormCodec::toGb18030(u"<i>&amp;\"书\x01名\"'"_s));
         form.chop(2);
         form += "\r\nContent-Disposition: form-data; name=\"smemo\"\r\n\r\n" + FormCodec::toGb18030(u"简介 <b>粗</b> & \x02完"_s) +
-                "\r\n--B\r\nContent-Disposition:form-data;name=\"file2\";filename=\"c.jpg\"\r\n\r\n\xff\xd8\xff\xe0jpg\r\n--B--";
+                "\r\n--B\r\nContent-Disposition:form-data;name=\"file2\";filename=\"c.gif\"\r\n\r\n" + kGif + "\r\n--B--";
         QVERIFY(rawBody(send(m_server.port(), "/readerserver/uploadbook.asp", cookie, form)).startsWith(u"1|"));
         const QString id = values(body(send(m_server.port(), "/readerserver/listuserbook.asp?uname=opdsreader", cookie)), u"id"_s).value(0);
         send(m_server.port(), "/opds/new"); // cached until the catalogue changes

@@ -54,6 +54,32 @@ QByteArray coverType(const QString &fileName)
     return ext == u"jpg" || ext == u"jpeg" ? "image/jpeg" : ext == u"gif" ? "image/gif" : ext == u"png" ? "image/png" : "";
 }
 
+// Whether an image's bytes hold what a reader needs to show it, up to its size: a cover cut
+// short or not an image at all would make the EPUB invalid, so the EPUB goes without it.
+bool imageLooksWhole(QByteArrayView bytes, QByteArrayView type)
+{
+    const auto at = [&](qsizetype i) { return i < bytes.size() ? uchar(bytes[i]) : 0u; };
+    if (type == "image/gif")
+        return (bytes.startsWith("GIF87a") || bytes.startsWith("GIF89a")) && bytes.size() > 13 && bytes.endsWith(";");
+    if (type == "image/png")
+        return bytes.startsWith("\x89PNG\r\n\x1a\n") && bytes.sliced(12).startsWith("IHDR");
+    if (type != "image/jpeg" || at(0) != 0xFF || at(1) != 0xD8)
+        return false;
+    // The segments up to the frame header, which gives the size.
+    for (qsizetype i = 2; i + 4 <= bytes.size();) {
+        if (at(i) != 0xFF)
+            return false;
+        const uint marker = at(i + 1);
+        const qsizetype length = qsizetype(at(i + 2) << 8 | at(i + 3));
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return length >= 8 && i + 2 + length <= bytes.size();
+        if (length < 2)
+            return false;
+        i += 2 + length;
+    }
+    return false;
+}
+
 } // namespace
 
 Response Router::bookEpub(const Request &request, const BookRow &b) const
@@ -110,8 +136,11 @@ Response Router::epubAnswer(const Request &request, const EpubSource &source) co
             book.date = source.date;
             if (QFile cover(source.cover); !source.cover.isEmpty() && cover.size() <= kMaxCoverBytes &&
                                            cover.open(QIODevice::ReadOnly)) {
-                book.cover = cover.readAll();
-                book.coverType = coverType(source.cover);
+                const QByteArray bytes = cover.readAll();
+                if (imageLooksWhole(bytes, coverType(source.cover))) {
+                    book.cover = bytes;
+                    book.coverType = coverType(source.cover);
+                }
             }
             const EpubResult result = WriteEpub(book, target);
             if (!result.ok) {
