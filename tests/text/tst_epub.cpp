@@ -198,6 +198,30 @@ private Q_SLOTS:
         QCOMPARE(epubcheckFindings(epub), QString());
     }
 
+    // A cover goes in with the names both kinds of readers look for; one of a type readers
+    // need not show is left out. Either way epubcheck passes.
+    void cover_data()
+    {
+        QTest::addColumn<QByteArray>("type");
+        QTest::newRow("GIF") << "image/gif"_ba;
+        QTest::newRow("a type readers need not show") << "image/bmp"_ba;
+    }
+    void cover()
+    {
+        QFETCH(QByteArray, type);
+        if (epubcheck().isEmpty())
+            QSKIP("epubcheck is not installed");
+        QTemporaryDir dir;
+        EpubBook book = bookAt(dir.filePath(u"book.txt"_s));
+        QVERIFY(TestSupport::writeFile(book.path, manyChapters(3)));
+        book.cover = QByteArray("GIF89a\x01\0\x01\0\xf0\0\0\xff\xff\xff\0\0\0!\xf9\x04\0\0\0\0\0,\0\0\0\0\x01\0\x01\0\0\x02\x02"
+                                "D\x01\0;", 43);
+        book.coverType = type;
+        QVERIFY(WriteEpub(book, dir.filePath(u"book.epub"_s)).ok);
+        QCOMPARE(TestSupport::readFile(dir.filePath(u"book.epub"_s)).contains("OEBPS/cover.gif"), type == "image/gif");
+        QCOMPARE(epubcheckFindings(dir.filePath(u"book.epub"_s)), QString());
+    }
+
     void failures()
     {
         QTemporaryDir dir;
