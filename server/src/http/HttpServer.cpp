@@ -245,26 +245,6 @@ MHD_Result send(const HttpServer &server, HttpServer::Context &context, MHD_Conn
     return result;
 }
 
-// The request's body length is told in two ways, or twice differently: whatever sits behind
-// it could be read as a request of its own, so the connection ends with the refusal.
-bool ambiguousLength(const Request &request)
-{
-    QByteArray length;
-    bool chunked = false;
-    for (const auto &[name, value] : request.headers) {
-        if (name == "transfer-encoding")
-            chunked = true;
-        if (name != "content-length")
-            continue;
-        for (const QByteArray &part : value.split(',')) {
-            if (!length.isEmpty() && part.trimmed() != length)
-                return true;
-            length = part.trimmed();
-        }
-    }
-    return chunked && !length.isEmpty();
-}
-
 Response closing(Response answer)
 {
     answer.addHeader("Connection", "close");
@@ -305,7 +285,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         if (std::any_of(request.headers.begin(), request.headers.end(),
                         [](const auto &h) { return h.first.contains(' ') || h.first.contains('\t'); }))
             return send(server, *context, connection, closing(Response::text(400, "400 Bad Request: header name\n")));
-        if (ambiguousLength(request))
+        if (request.ambiguousLength())
             return send(server, *context, connection, closing(Response::text(400, "400 Bad Request: body length\n")));
         if (in.options.trustedProxies.contains(request.peer)) {
             // The client is the last address the proxy names; anything else is not taken.

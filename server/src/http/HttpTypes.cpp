@@ -73,6 +73,24 @@ QByteArray Response::header(QByteArrayView name) const
     return {};
 }
 
+bool Request::ambiguousLength() const
+{
+    QByteArray length;
+    bool chunked = false;
+    for (const auto &[name, value] : headers) {
+        if (name == "transfer-encoding")
+            chunked = true;
+        if (name != "content-length")
+            continue;
+        for (const QByteArray &part : value.split(',')) {
+            if (!length.isEmpty() && part.trimmed() != length)
+                return true;
+            length = part.trimmed();
+        }
+    }
+    return chunked && !length.isEmpty();
+}
+
 Response Response::text(int status, const QByteArray &body)
 {
     Response r;

@@ -24,6 +24,9 @@ struct Request
     static Request make(const QByteArray &method, const QByteArray &target, const QByteArray &body = {});
     QByteArray header(QByteArrayView lowerName) const;
     QByteArray cookie(QByteArrayView name) const;
+    // The body length is told in two ways, or twice differently: whatever sits behind it could
+    // be read as a request of its own, so the connection ends with the refusal.
+    bool ambiguousLength() const;
 };
 
 struct Response
