@@ -171,7 +171,7 @@ Response Router::route(const Request &request) const
     if (lower == u"/opds" || lower.startsWith(u"/opds/")) {
         if (!get)
             return methodNotAllowed("GET, HEAD");
-        if (lower == u"/opds/my")
+        if (lower == u"/opds/my" || lower == u"/opds/my/")
             return personalFeed(request);
         return OpdsCatalogue(store(), m_config.booksDir(), m_config.pageSize).answer(path.mid(5), *query);
     }

@@ -62,7 +62,7 @@ bool imageLooksWhole(QByteArrayView bytes, QByteArrayView type)
     if (type == "image/gif")
         return (bytes.startsWith("GIF87a") || bytes.startsWith("GIF89a")) && bytes.size() > 13 && bytes.endsWith(";");
     if (type == "image/png")
-        return bytes.startsWith("\x89PNG\r\n\x1a\n") && bytes.sliced(12).startsWith("IHDR");
+        return bytes.size() > 24 && bytes.startsWith("\x89PNG\r\n\x1a\n") && bytes.sliced(12).startsWith("IHDR");
     if (type != "image/jpeg" || at(0) != 0xFF || at(1) != 0xD8)
         return false;
     // The segments up to the frame header, which gives the size.
@@ -127,7 +127,7 @@ Response Router::epubAnswer(const Request &request, const EpubSource &source) co
         if (key.isEmpty())
             return notFound();
         const EpubCache::Built built = m_epubs->build(key, [&](const QString &target, QString *error) {
-            EpubBook book;
+            EpubBook book; // chapters by the default rule, as the catalogue's readers first see them
             book.path = source.path;
             book.title = source.title;
             book.author = source.author;
