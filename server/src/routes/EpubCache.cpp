@@ -77,7 +77,8 @@ EpubCache::Built EpubCache::build(const QString &key,
 void EpubCache::trim(const QString &newest) const
 {
     std::lock_guard trimming(m_trimMutex);
-    QFileInfoList files = QDir(m_dir).entryInfoList({QStringLiteral("*.epub")}, QDir::Files, QDir::Time | QDir::Reversed);
+    QFileInfoList files =
+        QDir(m_dir).entryInfoList({QStringLiteral("*.epub")}, QDir::Files, QDir::Time | QDir::Reversed);
     {
         std::lock_guard lock(m_useMutex);
         std::stable_sort(files.begin(), files.end(), [this](const QFileInfo &a, const QFileInfo &b) {

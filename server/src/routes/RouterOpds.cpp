@@ -51,7 +51,10 @@ Response challenge(const QString &why)
 QByteArray coverType(const QString &fileName)
 {
     const QString ext = BookStorage::extension(fileName);
-    return ext == u"jpg" || ext == u"jpeg" ? "image/jpeg" : ext == u"gif" ? "image/gif" : ext == u"png" ? "image/png" : "";
+    return ext == u"jpg" || ext == u"jpeg" ? "image/jpeg"
+           : ext == u"gif"                 ? "image/gif"
+           : ext == u"png"                 ? "image/png"
+                                           : "";
 }
 
 // Whether an image's bytes hold what a reader needs to show it, up to its size: a cover cut
@@ -134,8 +137,8 @@ Response Router::epubAnswer(const Request &request, const EpubSource &source) co
             book.subject = source.subject;
             book.identifier = source.identifier;
             book.date = source.date;
-            if (QFile cover(source.cover); !source.cover.isEmpty() && cover.size() <= kMaxCoverBytes &&
-                                           cover.open(QIODevice::ReadOnly)) {
+            if (QFile cover(source.cover);
+                !source.cover.isEmpty() && cover.size() <= kMaxCoverBytes && cover.open(QIODevice::ReadOnly)) {
                 const QByteArray bytes = cover.readAll();
                 if (imageLooksWhole(bytes, coverType(source.cover))) {
                     book.cover = bytes;
@@ -166,8 +169,8 @@ Response Router::personalFeed(const Request &request) const
     QString password;
     const QByteArray authorization = request.header("authorization").trimmed();
     if (authorization.left(6).toLower() == "basic ") {
-        const auto decoded = QByteArray::fromBase64Encoding(authorization.mid(6).trimmed(),
-                                                           QByteArray::AbortOnBase64DecodingErrors);
+        const auto decoded =
+            QByteArray::fromBase64Encoding(authorization.mid(6).trimmed(), QByteArray::AbortOnBase64DecodingErrors);
         const QString text = decoded ? QString::fromUtf8(*decoded) : QString();
         if (const qsizetype colon = text.indexOf(u':'); colon > 0 && text.size() <= 256) {
             name = text.left(colon).trimmed();
