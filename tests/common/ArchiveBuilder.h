@@ -5,8 +5,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-
-#include <array>
+#include <zlib.h>
 
 // Archives built byte by byte, so tests control exactly what a hostile archive holds
 // (raw name bytes, flags, link entries) regardless of what archiving tools would allow.
@@ -24,20 +23,7 @@ struct ZipEntry
 
 inline quint32 crc32(const QByteArray &bytes)
 {
-    static const auto table = [] {
-        std::array<quint32, 256> t{};
-        for (quint32 i = 0; i < 256; ++i) {
-            quint32 c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    quint32 crc = 0xFFFFFFFFu;
-    for (const char b : bytes)
-        crc = table[(crc ^ quint8(b)) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
+    return quint32(::crc32(0, reinterpret_cast<const Bytef *>(bytes.constData()), uInt(bytes.size())));
 }
 
 // Little-endian fields of two or four bytes each.
