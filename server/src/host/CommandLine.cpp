@@ -68,7 +68,8 @@ const char kUsage[] =
     "  --hash-queue N         等待校验密码的请求数，超出时答复服务器正忙 / password checks waiting at most;\n"
     "                         more are answered busy (default 16)\n"
     "  --signups-per-hour N   每个地址每小时注册数 / sign-ups per address and hour (default 5)\n"
-    "  --sync-quota N         每个用户同步数据的上限（MB）/ megabytes of synchronised reading per user (default 50)\n";
+    "  --sync-quota N         每个用户同步数据的上限（MB）/ megabytes of synchronised reading per user (default 50)\n"
+    "  --private-quota N      每个用户私人副本的上限（MB）/ megabytes of private copies per user (default 1024)\n";
 
 } // namespace
 
@@ -117,6 +118,7 @@ std::optional<int> CommandLine::parse(const QStringList &args)
         {QStringLiteral("--hash-queue"), {&m_hashQueue, 0}},
         {QStringLiteral("--signups-per-hour"), {&m_signups, 1}},
         {QStringLiteral("--sync-quota"), {&m_syncQuotaMb, 1}},
+        {QStringLiteral("--private-quota"), {&m_privateQuotaMb, 0}},
     };
 
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -233,6 +235,7 @@ void CommandLine::applyTo(ServerConfig *config) const
     config->limits.accountWideLockTries = int(m_loginTries * 10);
     config->limits.signupsPerHour = int(m_signups);
     config->limits.syncQuotaBytes = m_syncQuotaMb << 20;
+    config->limits.privateQuotaBytes = m_privateQuotaMb << 20;
     if (!publicUrl.isEmpty())
         config->publicUrl = publicUrl;
     if (!database.isEmpty())

@@ -54,6 +54,8 @@ struct ServerConfig
         int syncItems = 100000;
         // Bytes (UTF-8) of the keys and payloads one user's synchronised items may hold.
         qint64 syncQuotaBytes = 50ll * 1024 * 1024;
+        // Bytes of private copies (books kept for their owner alone) per user.
+        qint64 privateQuotaBytes = 1024ll * 1024 * 1024;
     };
     Limits limits;
 
