@@ -48,9 +48,11 @@ ReadBook readBook(const QString &path)
     return out;
 }
 
-QString megabytes(qint64 bytes)
+QString sizeText(qint64 bytes)
 {
-    return QString::number(double(bytes) / (1024 * 1024), 'f', bytes < 10 * 1024 * 1024 ? 1 : 0);
+    if (bytes < 1024 * 1024)
+        return QStringLiteral("%1 KB").arg((bytes + 1023) / 1024);
+    return QStringLiteral("%1 MB").arg(double(bytes) / (1024 * 1024), 0, 'f', bytes < 10 * 1024 * 1024 ? 1 : 0);
 }
 
 // Why a reply brought no usable answer, or empty when it did.
@@ -231,5 +233,5 @@ QString PrivateCopyUpload::usageText() const
 {
     if (m_used < 0 || m_quota < 0)
         return QStringLiteral("未知（登录后可以在书架的右键菜单里“放到我的服务器”）");
-    return QStringLiteral("%1 本，已用 %2 MB，上限 %3 MB").arg(m_count).arg(megabytes(m_used), megabytes(m_quota));
+    return QStringLiteral("%1 本，已用 %2，上限 %3").arg(m_count).arg(sizeText(m_used), sizeText(m_quota));
 }
