@@ -20,8 +20,9 @@ class PrivateCopyUpload : public QObject
 {
     Q_OBJECT
 public:
-    // The same limit as the server's default for one file; a larger one is not even read.
-    static constexpr qint64 MaxBookBytes = 64ll * 1024 * 1024;
+    // The largest book the web reader opens; a larger file is not even read. The host's own
+    // limit (64 MB unless it chose otherwise) is the server's to tell.
+    static constexpr qint64 MaxBookBytes = 256ll * 1024 * 1024;
 
     // Requests go through `manager`, the program's shared one if null.
     PrivateCopyUpload(QString serverBaseUrl, QObject *parent = nullptr, QNetworkAccessManager *manager = nullptr);
