@@ -89,7 +89,7 @@ bool StorePrivate::anyHolds(const QString &fingerprint, bool *ok)
     return held;
 }
 
-qint64 StorePrivate::keep(const PrivateCopy &c)
+qint64 StorePrivate::keep(const PrivateCopy &c, qint64 quota)
 {
     qint64 id = 0;
     m_store.transaction([&] {
@@ -102,6 +102,13 @@ qint64 StorePrivate::keep(const PrivateCopy &c)
                 return false;
             id = held->id;
             return true;
+        }
+        const qint64 bytes = used(c.userId);
+        if (bytes < 0)
+            return false;
+        if (bytes + c.size > quota) {
+            id = -1;
+            return false;
         }
         QSqlQuery &add = m_store.prepared(QStringLiteral("INSERT INTO private_copies (userid, fingerprint, name, author, "
                                                          "filesize, created) VALUES (?, ?, ?, ?, ?, ?)"));
@@ -234,8 +241,14 @@ KeepOutcome keep(Store &store, const QString &booksDir, const PrivateCopy &copy,
     if (!ok)
         return out;
     // The row first: a removal of the last other copy racing with this one then leaves the file.
-    out.id = rows.keep(copy);
-    if (out.id <= 0 || !writeFile(store, booksDir, filePath(booksDir, copy.fingerprint), bytes)) {
+    out.id = rows.keep(copy, quota);
+    if (out.id < 0) {
+        out.result = KeepOutcome::OverQuota;
+        out.used = used;
+        out.id = 0;
+        return out;
+    }
+    if (out.id == 0 || !writeFile(store, booksDir, filePath(booksDir, copy.fingerprint), bytes)) {
         if (out.id > 0 && !held)
             rows.remove(copy.userId, out.id);
         out.id = 0;

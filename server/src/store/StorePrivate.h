@@ -40,8 +40,10 @@ public:
     qint64 used(qint64 userId);
     // Whether any account holds this fingerprint.
     bool anyHolds(const QString &fingerprint, bool *ok);
-    // Adds the copy, or renames the user's copy of the same fingerprint; its id, 0 on failure.
-    qint64 keep(const PrivateCopy &copy);
+    // Adds the copy, or renames the user's copy of the same fingerprint; its id, 0 on failure,
+    // -1 when a new copy would take the user's copies past quota bytes (checked in the same
+    // transaction as the insert).
+    qint64 keep(const PrivateCopy &copy, qint64 quota);
     bool remove(qint64 userId, qint64 id);
     // A catalogue book of exactly this size, to compare the bytes with: (id, file name) pairs.
     QList<QPair<qint64, QString>> booksOfSize(qint64 size, int limit);
