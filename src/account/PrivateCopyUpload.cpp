@@ -43,8 +43,10 @@ ReadBook readBook(const QString &path)
         out.error = QStringLiteral("读取文件失败：%1").arg(file.errorString());
         return out;
     }
-    out.fingerprint = QStringLiteral("%1:%2").arg(out.bytes.size()).arg(
-        QString::fromLatin1(QCryptographicHash::hash(out.bytes, QCryptographicHash::Sha1).toHex()));
+    out.fingerprint =
+        QStringLiteral("%1:%2")
+            .arg(out.bytes.size())
+            .arg(QString::fromLatin1(QCryptographicHash::hash(out.bytes, QCryptographicHash::Sha1).toHex()));
     return out;
 }
 
@@ -78,8 +80,7 @@ QString replyProblem(QNetworkReply *reply)
 PrivateCopyUpload::PrivateCopyUpload(QString serverBaseUrl, QObject *parent, QNetworkAccessManager *manager)
     : QObject(parent), m_serverBaseUrl(std::move(serverBaseUrl)),
       m_manager(manager ? manager : NetworkService::manager()), m_reader(new AnswerReader(this))
-{
-}
+{}
 
 PrivateCopyUpload::~PrivateCopyUpload()
 {

@@ -39,8 +39,9 @@ Response refused(const QString &message)
 
 QString fingerprintOf(QByteArrayView bytes)
 {
-    return QStringLiteral("%1:%2").arg(bytes.size()).arg(
-        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex()));
+    return QStringLiteral("%1:%2")
+        .arg(bytes.size())
+        .arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex()));
 }
 
 } // namespace
@@ -75,7 +76,8 @@ Admission Router::privateAdmission(const Request &head) const
     if (!head.path.toLower().endsWith("/put"))
         return a;
     a.bodyLimit = m_config.limits.uploadBytes;
-    a.tooLarge = refused(QStringLiteral("这本书太大（最大%1MB），不能放到服务器上！").arg(megabytes(m_config.limits.uploadBytes)));
+    a.tooLarge = refused(
+        QStringLiteral("这本书太大（最大%1MB），不能放到服务器上！").arg(megabytes(m_config.limits.uploadBytes)));
     bool ok = false;
     const qint64 declared = head.header("content-length").toLongLong(&ok);
     const auto query = FormCodec::parseQuery(head.query);
@@ -136,8 +138,8 @@ Response Router::privateCopies(const Request &request, const QString &lowerPath,
         copy.created = storeTime(now());
         const PrivateCopies::KeepOutcome kept = PrivateCopies::keep(store(), booksDir, copy, request.body, quota);
         if (kept.result == PrivateCopies::KeepOutcome::OverQuota)
-            return refused(QStringLiteral("你放在服务器上的书已达%1MB的上限。请先在服务器上删去一些书。")
-                               .arg(megabytes(quota)));
+            return refused(
+                QStringLiteral("你放在服务器上的书已达%1MB的上限。请先在服务器上删去一些书。").arg(megabytes(quota)));
         if (kept.result == PrivateCopies::KeepOutcome::Failed) {
             logEvent(QStringLiteral("private copy failed user=%1").arg(user->name));
             return refused(QStringLiteral("服务器保存这本书失败，请稍后再试！"));

@@ -94,7 +94,8 @@ qint64 StorePrivate::keep(const PrivateCopy &c, qint64 quota)
     qint64 id = 0;
     m_store.transaction([&] {
         if (const auto held = byFingerprint(c.userId, c.fingerprint)) {
-            QSqlQuery &set = m_store.prepared(QStringLiteral("UPDATE private_copies SET name = ?, author = ? WHERE id = ?"));
+            QSqlQuery &set =
+                m_store.prepared(QStringLiteral("UPDATE private_copies SET name = ?, author = ? WHERE id = ?"));
             set.addBindValue(notNull(c.name));
             set.addBindValue(notNull(c.author));
             set.addBindValue(held->id);
@@ -110,8 +111,9 @@ qint64 StorePrivate::keep(const PrivateCopy &c, qint64 quota)
             id = -1;
             return false;
         }
-        QSqlQuery &add = m_store.prepared(QStringLiteral("INSERT INTO private_copies (userid, fingerprint, name, author, "
-                                                         "filesize, created) VALUES (?, ?, ?, ?, ?, ?)"));
+        QSqlQuery &add =
+            m_store.prepared(QStringLiteral("INSERT INTO private_copies (userid, fingerprint, name, author, "
+                                            "filesize, created) VALUES (?, ?, ?, ?, ?, ?)"));
         add.addBindValue(c.userId);
         add.addBindValue(c.fingerprint);
         add.addBindValue(notNull(c.name));
@@ -196,8 +198,8 @@ bool plausibleFingerprint(const QString &fingerprint)
 QString filePath(const QString &booksDir, const QString &fingerprint)
 {
     const qsizetype colon = fingerprint.indexOf(u':');
-    return QDir(booksDir).filePath(QStringLiteral("private/%1-%2/book.txt")
-                                       .arg(fingerprint.mid(colon + 1), fingerprint.left(colon)));
+    return QDir(booksDir).filePath(
+        QStringLiteral("private/%1-%2/book.txt").arg(fingerprint.mid(colon + 1), fingerprint.left(colon)));
 }
 
 QList<PrivateCopy> listFor(Store &store, const QString &booksDir, qint64 userId, bool *ok)

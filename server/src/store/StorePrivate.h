@@ -19,7 +19,7 @@ struct PrivateCopy
     QString name;
     QString author;
     qint64 size = 0;
-    QString created; // the database's text form of a time
+    QString created;  // the database's text form of a time
     QString filePath; // where its text lies; set by the PrivateCopies functions
 };
 
@@ -69,7 +69,14 @@ std::optional<PrivateCopy> readable(Store &store, const QString &booksDir, qint6
 
 struct KeepOutcome
 {
-    enum Result { Stored, Shared, Same, OverQuota, Failed };
+    enum Result
+    {
+        Stored,
+        Shared,
+        Same,
+        OverQuota,
+        Failed
+    };
     Result result = Failed;
     qint64 id = 0;
     qint64 used = 0; // the account's bytes afterwards
@@ -77,8 +84,7 @@ struct KeepOutcome
 // Keeps bytes (whose fingerprint the caller checked) as the user's copy. The bytes are written
 // only when no file of the server holds them already: another private copy's file is simply
 // shared, a catalogue book's is linked. The copy counts its size against quota.
-KeepOutcome keep(Store &store, const QString &booksDir, const PrivateCopy &copy, QByteArrayView bytes,
-                 qint64 quota);
+KeepOutcome keep(Store &store, const QString &booksDir, const PrivateCopy &copy, QByteArrayView bytes, qint64 quota);
 // Removes the user's copy; its file goes with the last copy that shares it.
 bool remove(Store &store, const QString &booksDir, qint64 userId, qint64 copyId);
 
