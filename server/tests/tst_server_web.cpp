@@ -6,7 +6,10 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QCryptographicHash>
 #include <QJsonObject>
+
+#include <sys/stat.h>
 
 class TestServerWeb : public RouterFixture
 {
@@ -40,6 +43,27 @@ class TestServerWeb : public RouterFixture
         if (!json(in).value(u"ok").toBool())
             return {};
         return browser + "; " + in.header("Set-Cookie").split(';').value(0);
+    }
+    // A private copy sent as the desktop sends it, to router (the suite's own when null).
+    Response put(const QByteArray &bytes, const QByteArray &cookie, QByteArray fingerprint = {},
+                 const Router *router = nullptr) const
+    {
+        if (fingerprint.isEmpty())
+            fingerprint = QByteArray::number(bytes.size()) + ':' + QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex();
+        Request r = Request::make("POST", "/folioway/private/v1/put?fingerprint=" + fingerprint + "&name=%E7%A7%81%E4%B9%A6", bytes);
+        r.headers.emplaceBack("cookie", cookie);
+        return router ? router->handle(r) : send(r, {});
+    }
+    static quint64 inode(const QString &path)
+    {
+        struct stat info {};
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? quint64(info.st_ino) : 0;
+    }
+    QString privateFile(const QByteArray &bytes) const
+    {
+        const QString fingerprint = QString::number(bytes.size()) + u':' +
+                                    QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
+        return PrivateCopies::filePath(m_config.booksDir(), fingerprint);
     }
     qint64 addBook(const QByteArray &text, Review review, qint64 uploader)
     {
@@ -154,6 +178,117 @@ private Q_SLOTS:
         QCOMPARE(place.value(u"chapter").toInt(), 1);
         QCOMPARE(place.value(u"changed").toInteger(), m_now.toMSecsSinceEpoch());
         QCOMPARE(place.value(u"lineCount").toInteger(), toc.value(u"lineCount").toInteger());
+    }
+
+    // A private copy is kept only for a signed-in account, whole, as text, within the size and the
+    // account's quota; the reason for a refusal is told in words.
+    void privateCopyRefusals_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("fingerprint"); // empty: the right one
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<bool>("smallLimits"); // a host with a 4 KB quota and 2 KB uploads
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("says");
+        const QByteArray text = "第一章 开始\n正文\n";
+        QTest::newRow("kept") << text << QByteArray() << true << false << u"ok"_s << u"已放到"_s;
+        QTest::newRow("not signed in") << QByteArray("未登录\n") << QByteArray() << false << false << u"login"_s << u"登录"_s;
+        const QByteArray other = "指纹\n";
+        QTest::newRow("fingerprint of other bytes") << other << QByteArray("19:0123456789abcdef0123456789abcdef01234567")
+                                                    << true << false << u"refused"_s << u"指纹"_s;
+        QTest::newRow("fingerprint malformed") << other << QByteArray("../../etc") << true << false << u"refused"_s
+                                               << u"指纹"_s;
+        QTest::newRow("not text") << QByteArray("MZ\0\1binary") << QByteArray() << true << false << u"refused"_s
+                                  << u"文本"_s;
+        QTest::newRow("too large") << QByteArray(3000, 'a') << QByteArray() << true << true << u"refused"_s
+                                   << u"太大"_s;
+        QTest::newRow("over quota") << QByteArray(1500, 'b') << QByteArray() << true << true << u"refused"_s
+                                    << u"上限"_s;
+    }
+    void privateCopyRefusals()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, fingerprint);
+        QFETCH(bool, signedIn);
+        QFETCH(bool, smallLimits);
+        QFETCH(QString, status);
+        QFETCH(QString, says);
+        ServerConfig config = m_config;
+        config.limits.privateQuotaBytes = 4000;
+        config.limits.uploadBytes = 2000;
+        Router small(config);
+        small.setClock([this] { return m_now; });
+        const QByteArray cookie = signedIn ? loginCookie(u"alice"_s, u"abc"_s) : QByteArray("folioway_session=none");
+        if (smallLimits) // alice already keeps 3000 bytes there
+            QCOMPARE(element(put(QByteArray(3000, 'q'), cookie).body, "status"), u"ok"_s);
+        const Response r = put(bytes, cookie, fingerprint, smallLimits ? &small : nullptr);
+        QCOMPARE(element(r.body, "status"), status);
+        QVERIFY2(element(r.body, "message").contains(says), qPrintable(element(r.body, "message")));
+        QCOMPARE(QFileInfo::exists(privateFile(bytes)), status == u"ok");
+        // What the head says is refused before the body is read.
+        if (smallLimits) {
+            Request head = Request::make("POST", "/folioway/private/v1/put?fingerprint=1:2");
+            head.headers = {{"cookie", cookie}, {"content-length", QByteArray::number(bytes.size())}};
+            QVERIFY(element(small.admit(head).early.value_or(Response()).body, "message").contains(says));
+        }
+    }
+
+    // The bytes of one fingerprint lie once on disk, whoever sends them; a copy of a catalogue
+    // book is its file linked. Each account's copy counts against its own quota, and is read by
+    // that account alone: in its shelf, its chapter list, its chapters and its place.
+    void privateCopiesAreSharedOnDiskAndReadByTheirOwner()
+    {
+        QVERIFY(element(post(Account, "action=reg&username=carol&userpass=cde&email=c%40b%2Ecn", Form).body,
+                        "logininfo").startsWith(u"1|"));
+        const QByteArray alice = loginCookie(u"alice"_s, u"abc"_s);
+        const QByteArray carol = loginCookie(u"carol"_s, u"cde"_s);
+        const QByteArray text = "第一章 私藏\n只给自己看\n第二章 续\n再看\n";
+        QCOMPARE(element(put(text, alice).body, "status"), u"ok"_s);
+        const quint64 first = inode(privateFile(text));
+        const Response again = put(text, carol);
+        QCOMPARE(element(again.body, "status"), u"ok"_s);
+        QCOMPARE(element(again.body, "used"), QString::number(text.size()));
+        QVERIFY(first != 0 && inode(privateFile(text)) == first);
+        const QByteArray catalogued(700, 'x'); // book 7 of the catalogue
+        QCOMPARE(element(put(catalogued, carol).body, "status"), u"ok"_s);
+        QCOMPARE(inode(privateFile(catalogued)), inode(m_config.booksDir() + u"/7/书名7.txt"_s));
+        const Response listed = get("/folioway/private/v1/list", carol);
+        QCOMPARE(XmlFields::values(listed.body, u"fingerprint"_s).size(), 2);
+        QCOMPARE(element(listed.body, "used"), QString::number(text.size() + catalogued.size()));
+
+        // The shelf entry of that fingerprint opens it for alice; carol's copy is not alice's.
+        QByteArray aliceToken;
+        const QByteArray aliceBrowser = browserOf("alice", "abc", &aliceToken);
+        const QString fingerprint = QFileInfo(privateFile(text)).dir().dirName();
+        const QString key = fingerprint.section(u'-', 1) + u':' + fingerprint.section(u'-', 0, 0);
+        SyncItem shelved{.kind = u"shelf"_s, .key = key, .changed = 1, .payload = u"{\"name\":\"私藏\"}"_s};
+        QVERIFY(Store::forThread(m_config.databaseLocation()).sync().push(1, {shelved}, 1000, 1 << 20).ok);
+        QString own;
+        for (const QJsonValue &v : json(web("GET", "/read/api/shelf", aliceBrowser)).value(u"books").toArray()) {
+            if (v.toObject().value(u"key").toString() == key)
+                own = v.toObject().value(u"book").toString();
+        }
+        QVERIFY2(own.startsWith(u'p'), qPrintable(own));
+        const QByteArray path = "/read/api/book/" + own.toLatin1();
+        QCOMPARE(json(web("GET", path, aliceBrowser)).value(u"chapters").toArray().size(), 2);
+        QCOMPARE(web("GET", path + "/2", aliceBrowser).status, 200);
+        QByteArray carolToken;
+        const QByteArray carolBrowser = browserOf("carol", "cde", &carolToken);
+        for (const QByteArray &suffix : {QByteArray(), QByteArray("/1")}) {
+            const Response theirs = web("GET", path + suffix, carolBrowser);
+            QCOMPARE(theirs.status, 404);
+            QCOMPARE(theirs.body, web("GET", "/read/api/book/p999999" + suffix, carolBrowser).body);
+        }
+        QCOMPARE(web("POST", path + "/place", carolBrowser, "chapter=1&fraction=0", carolToken).status, 404);
+        QVERIFY(json(web("POST", path + "/place", aliceBrowser, "chapter=2&fraction=0", aliceToken)).value(u"ok").toBool());
+
+        // Removing one account's copy keeps the other's file; the last one takes it along.
+        const QString carolsId = XmlFields::values(listed.body, u"id"_s).last();
+        QCOMPARE(element(post("/folioway/private/v1/remove?id=" + carolsId.toLatin1(), {}, Form, alice).body, "status"),
+                 u"refused"_s);
+        QCOMPARE(element(post("/folioway/private/v1/remove?id=" + carolsId.toLatin1(), {}, Form, carol).body, "status"),
+                 u"ok"_s);
+        QVERIFY(QFileInfo::exists(privateFile(text)));
     }
 };
 

@@ -4,6 +4,7 @@ the real server on a free loopback port. Exit 77 when Chromium or Selenium is no
 
 usage: web_reader_check.py FOLIOWAY_SERVER [SCREENSHOT_DIR]
 """
+import hashlib
 import http.cookiejar
 import json
 import os
@@ -279,6 +280,19 @@ def main():
             fail("the uploader cannot read an own upload")
         if other.web("GET", "book/%d" % private_id)[0] != 404 or other.web("GET", "book/%d/1" % private_id)[0] != 404:
             fail("another account can read someone's upload")
+        # A private copy, sent as the program sends it, is its owner's alone.
+        text = "私藏\n第一章 私\n只给自己\n".encode()
+        put = "/folioway/private/v1/put?fingerprint=%d:%s&name=%s" % (
+            len(text), hashlib.sha1(text).hexdigest(), urllib.parse.quote("私藏"))
+        request = urllib.request.Request(base + put, data=text, method="POST",
+                                         headers={"Content-Type": "application/octet-stream"})
+        with owner.opener.open(request, timeout=60) as answer:
+            copy_id = re.search(r"<id>(\d+)</id>", answer.read().decode()).group(1)
+        for suffix in ("", "/1"):
+            if owner.web("GET", "book/p" + copy_id + suffix)[0] != 200:
+                fail("the owner cannot read a private copy")
+            if other.web("GET", "book/p" + copy_id + suffix)[0] != 404:
+                fail("another account can read someone's private copy")
         print("ok")
     finally:
         if driver:

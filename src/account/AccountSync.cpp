@@ -1,6 +1,7 @@
 #include "account/AccountSync.h"
 
 #include "account/AccountReply.h"
+#include "account/PrivateCopyUpload.h"
 #include "library/CatalogueOrigins.h"
 #include "library/LibraryDb.h"
 #include "net/AnswerReader.h"
@@ -19,6 +20,7 @@ const auto kSwitchedOff = QStringLiteral("SyncSwitchedOff");
 
 AccountSync::AccountSync(AppContext &ctx, QObject *parent, QNetworkAccessManager *manager)
     : QObject(parent), m_ctx(ctx), m_engine(new SyncEngine(*ctx.db, this, manager)),
+      m_privateCopies(new PrivateCopyUpload(ctx.config.serverBaseUrl, this, manager)),
       m_checkSlot(new RequestSlot(this, manager)), m_checkReader(new AnswerReader(this)), m_timer(new QTimer(this))
 {
     m_timer->setInterval(ReadingRoundMs);

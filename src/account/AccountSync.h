@@ -6,6 +6,7 @@
 #include <QObject>
 
 class AnswerReader;
+class PrivateCopyUpload;
 class QNetworkAccessManager;
 class QTimer;
 class RequestSlot;
@@ -28,6 +29,8 @@ public:
     AccountSync(AppContext &ctx, QObject *parent = nullptr, QNetworkAccessManager *manager = nullptr);
 
     SyncEngine *engine() const { return m_engine; }
+    // "放到我的服务器" and the room the account's private copies take there.
+    PrivateCopyUpload *privateCopies() const { return m_privateCopies; }
 
     // A user-centre answer: logged in as `account`, or nobody is (refused check, logout).
     void accountAnswered(bool loggedIn, const QString &account);
@@ -89,6 +92,7 @@ private:
 
     AppContext &m_ctx;
     SyncEngine *m_engine;
+    PrivateCopyUpload *m_privateCopies;
     RequestSlot *m_checkSlot;
     AnswerReader *m_checkReader;
     QTimer *m_timer;

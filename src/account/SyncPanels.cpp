@@ -1,6 +1,7 @@
 #include "account/SyncPanels.h"
 
 #include "account/AccountSync.h"
+#include "account/PrivateCopyUpload.h"
 
 #include <QCollator>
 #include <QDateTime>
@@ -77,11 +78,36 @@ SyncStatusPanel::SyncStatusPanel(AccountSync &sync, QWidget *parent) : QWidget(p
     m_hint = new QLabel(this);
     m_hint->setWordWrap(true);
     layout->addWidget(m_hint);
+    // Beside the sync: the books kept on the server for this account alone.
+    layout->addSpacing(12);
+    m_privateCopies = addRow(layout, QStringLiteral("我的服务器："), this);
+    m_privateCopies->setObjectName(QStringLiteral("PrivateCopyUsage"));
     layout->addStretch(1);
+    PrivateCopyUpload *copies = m_sync.privateCopies();
+    connect(copies, &PrivateCopyUpload::usageChanged, this, &SyncStatusPanel::showPrivateCopies);
+    connect(copies, &PrivateCopyUpload::progress, this, &SyncStatusPanel::showPrivateCopies);
+    connect(copies, &PrivateCopyUpload::finished, this, &SyncStatusPanel::showPrivateCopies);
+    showPrivateCopies();
     connect(m_switch, &QPushButton::clicked, this, &SyncStatusPanel::toggle);
     connect(m_syncNow, &QPushButton::clicked, &m_sync, &AccountSync::syncNow);
     connect(&m_sync, &AccountSync::changed, this, &SyncStatusPanel::refresh);
     refresh();
+}
+
+void SyncStatusPanel::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_sync.privateCopies()->signedIn(m_sync.account()))
+        m_sync.privateCopies()->refreshUsage();
+}
+
+void SyncStatusPanel::showPrivateCopies()
+{
+    const PrivateCopyUpload *copies = m_sync.privateCopies();
+    QString text = copies->usageText();
+    if (!copies->progressText().isEmpty())
+        text += u'\n' + copies->progressText();
+    m_privateCopies->setText(text);
 }
 
 void SyncStatusPanel::toggle()

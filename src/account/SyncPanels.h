@@ -10,7 +10,7 @@ class QTreeWidget;
 
 // The user centre's "同步状态" panel: the sync state in words, the last synced time, the last
 // error, the switch ("开启阅读同步" / "关闭阅读同步") and "立即同步". It follows the sync as it
-// changes.
+// changes. Below them, the room the account's private copies take on its server and their quota.
 class SyncStatusPanel : public QWidget
 {
     Q_OBJECT
@@ -19,19 +19,25 @@ public:
 
     QLabel *stateLabel() const { return m_state; }
     QLabel *errorLabel() const { return m_error; }
+    QLabel *privateCopiesLabel() const { return m_privateCopies; }
     QPushButton *syncButton() const { return m_syncNow; }
     // "开启阅读同步" while sync is off, "关闭阅读同步" while it is on.
     QPushButton *switchButton() const { return m_switch; }
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void refresh();
     void toggle();
+    void showPrivateCopies();
 
     AccountSync &m_sync;
     QLabel *m_state;
     QLabel *m_lastSynced;
     QLabel *m_error;
     QLabel *m_hint;
+    QLabel *m_privateCopies;
     QPushButton *m_switch;
     QPushButton *m_syncNow;
 };

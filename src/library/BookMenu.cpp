@@ -74,6 +74,17 @@ BookMenu::BookMenu(LibraryDb &db, Prompter &prompter, QWidget *parent)
     QAction *update = addAction(QStringLiteral("更新本书"));
     update->setObjectName(QStringLiteral("Menue_UpdateBook"));
     connect(update, &QAction::triggered, this, [this] { Q_EMIT updateBookRequested(m_book.id); });
+    // The account's own copy on its server, for reading in the browser there.
+    addSeparator();
+    QAction *keep = addAction(QStringLiteral("放到我的服务器"));
+    keep->setObjectName(QStringLiteral("Menue_PrivateCopy"));
+    keep->setToolTip(QStringLiteral("把书的文件传到服务器上只给自己的账号，在手机浏览器里也能读；不进入审核，也不进入网络书库"));
+    connect(keep, &QAction::triggered, this, [this] {
+        const bool among = std::any_of(m_selection.begin(), m_selection.end(),
+                                       [this](const BookRecord &b) { return b.id == m_book.id; });
+        Q_EMIT privateCopyRequested(among && m_selection.size() > 1 ? m_selection : QList<BookRecord>{m_book});
+    });
+    setPrivateCopyEnabled(false);
     setSelection({});
 }
 
@@ -92,6 +103,11 @@ QAction *BookMenu::item(const QString &name) const
 void BookMenu::setShareEnabled(bool enabled)
 {
     item(QStringLiteral("SendShare"))->setEnabled(enabled);
+}
+
+void BookMenu::setPrivateCopyEnabled(bool enabled)
+{
+    item(QStringLiteral("Menue_PrivateCopy"))->setEnabled(enabled);
 }
 
 void BookMenu::setBook(const BookRecord &book)

@@ -23,6 +23,8 @@ public:
     void setSelection(const QList<BookRecord> &books);
     // Sharing needs the account windows; the item stays disabled until they are there.
     void setShareEnabled(bool enabled);
+    // "放到我的服务器" needs a login to the account's server.
+    void setPrivateCopyEnabled(bool enabled);
     // Opens a folder in the desktop's file manager; tests replace it.
     void setFolderOpener(std::function<void(const QString &)> opener) { m_openFolder = std::move(opener); }
 
@@ -40,6 +42,8 @@ Q_SIGNALS:
     // Which books downloaded from the catalogue it holds newer copies of; the book to fetch anew.
     void checkUpdatesRequested();
     void updateBookRequested(qint64 id);
+    // "放到我的服务器": the selected rows when the clicked one is among several, else that one.
+    void privateCopyRequested(const QList<BookRecord> &books);
 
 private:
     void readFromStart();

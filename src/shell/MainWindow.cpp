@@ -2,6 +2,7 @@
 
 #include "account/AccountSync.h"
 #include "account/AccountWindows.h"
+#include "account/PrivateCopyUpload.h"
 #include "catalogue/BatchImportDialog.h"
 #include "catalogue/CataloguePane.h"
 #include "catalogue/DownloadQueue.h"
@@ -28,6 +29,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QScreen>
+#include <QTimer>
 #include <QStyle>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -78,6 +80,8 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     m_bookMenu = new BookMenu(*ctx.db, prompter, this);
     connect(m_shelf, &BookshelfPane::bookMenuRequested, this, [this](const BookRecord &book, const QPoint &at) {
         m_bookMenu->setSelection(m_shelf->selectedBooks());
+        const AccountSync *sync = m_accounts->sync();
+        m_bookMenu->setPrivateCopyEnabled(sync && sync->privateCopies()->signedIn(sync->account()));
         m_bookMenu->popupFor(book, at);
     });
     connect(m_bookMenu, &BookMenu::openBookRequested, this, &MainWindow::openBook);
@@ -123,6 +127,7 @@ MainWindow::MainWindow(AppContext &ctx, Prompter &prompter, QWidget *parent)
     });
 
     connectSync();
+    connectPrivateCopies();
 
     m_bossKey = new BossKeyHotKey(GlobalHotKey::create(), this);
     connect(m_settings, &SettingsPane::pageStyleChanged, m_reader, &ReaderPane::setPageStyle);
@@ -161,6 +166,11 @@ void MainWindow::buildToolbar()
     m_syncIndicator->setAutoRaise(true);
     m_syncIndicator->setIconSize(QSize(14, 14));
     m_syncIndicator->hide();
+    m_copyIndicator = new QToolButton(this);
+    m_copyIndicator->setObjectName(QStringLiteral("T_PrivateCopy"));
+    m_copyIndicator->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    m_copyIndicator->setAutoRaise(true);
+    m_copyIndicator->hide();
 
     m_searchPanel = new SearchPanel(m_prompter, this);
     SetTwips(m_searchPanel, 0, 90, 3400, 420);
@@ -223,6 +233,34 @@ void MainWindow::connectSync()
     });
 }
 
+// "放到我的服务器" runs on while the window goes on; its progress shows beside the sync state, a
+// failure in a message once the books are through.
+void MainWindow::connectPrivateCopies()
+{
+    AccountSync *sync = m_accounts->sync();
+    if (!sync)
+        return;
+    PrivateCopyUpload *copies = sync->privateCopies();
+    connect(m_bookMenu, &BookMenu::privateCopyRequested, copies, &PrivateCopyUpload::send);
+    connect(m_copyIndicator, &QToolButton::clicked, m_accounts, &AccountWindows::openSyncStatus);
+    const auto show = [this](const QString &text) {
+        m_copyIndicator->setText(text);
+        m_copyIndicator->setToolTip(text);
+        placeSyncIndicator();
+    };
+    connect(copies, &PrivateCopyUpload::progress, this, show);
+    connect(copies, &PrivateCopyUpload::finished, this, [this, show](int sent, const QStringList &failures) {
+        show(sent ? QStringLiteral("已放到我的服务器：%1 本").arg(sent) : QString());
+        QTimer::singleShot(10000, m_copyIndicator, [this, show, shown = m_copyIndicator->text()] {
+            if (m_copyIndicator->text() == shown)
+                show(QString());
+        });
+        if (!failures.isEmpty())
+            m_prompter.message(QStringLiteral("以下书没有放到服务器上：\r\n") + failures.join(QStringLiteral("\r\n")),
+                               Prompter::Icon::Critical, QStringLiteral("放到我的服务器"));
+    });
+}
+
 void MainWindow::showSyncState()
 {
     const AccountSync *sync = m_accounts ? m_accounts->sync() : nullptr;
@@ -266,6 +304,12 @@ void MainWindow::placeSyncIndicator()
     const int width = words ? withWords : icon + 8;
     m_syncIndicator->setGeometry(left, m_buttons[0]->y(), width, m_buttons[0]->height());
     m_syncIndicator->setVisible(wanted && width <= room);
+    const int copyLeft = m_syncIndicator->isVisibleTo(this) ? left + width + gap : left;
+    const int copyWidth = m_copyIndicator->fontMetrics().horizontalAdvance(m_copyIndicator->text()) + 12;
+    m_copyIndicator->setGeometry(copyLeft, m_buttons[0]->y(), std::min(copyWidth, left + room - copyLeft),
+                                 m_buttons[0]->height());
+    m_copyIndicator->setVisible(!m_copyIndicator->text().isEmpty() && !m_reader->isFullScreen() &&
+                                copyLeft + 40 <= left + room);
 }
 
 void MainWindow::SelectToolBar(int buttonId)

@@ -77,6 +77,8 @@ public:
     QLabel *loadingPanel() const { return m_loading; }
     // Right of the tab buttons: the reading sync's state; hidden while sync is off.
     QToolButton *syncIndicator() const { return m_syncIndicator; }
+    // Beside it: "放到我的服务器" under way, then its outcome; hidden otherwise.
+    QToolButton *privateCopyIndicator() const { return m_copyIndicator; }
 
 Q_SIGNALS:
     void closed();
@@ -92,6 +94,7 @@ private:
     void connectSync();
     void showSyncState();
     void placeSyncIndicator();
+    void connectPrivateCopies();
 
     AppContext &m_ctx;
     Prompter &m_prompter;
@@ -105,6 +108,7 @@ private:
     QWidget *m_panels[TabCount] = {};
     SearchPanel *m_searchPanel = nullptr;
     QToolButton *m_syncIndicator = nullptr;
+    QToolButton *m_copyIndicator = nullptr;
     QLabel *m_loading = nullptr;
     BookshelfPane *m_shelf = nullptr;
     ReaderPane *m_reader = nullptr;

@@ -8,6 +8,7 @@
 #include "account/AccountWindows.h"
 #include "account/FormEncoding.h"
 #include "account/LoginWindow.h"
+#include "account/PrivateCopyUpload.h"
 #include "account/ProfileForms.h"
 #include "account/RegistrationWindow.h"
 #include "account/SyncPanels.h"
@@ -17,14 +18,18 @@
 #include "catalogue/DownloadQueue.h"
 #include "catalogue/LocalImport.h"
 #include "library/BookFingerprint.h"
+#include "library/BookMenu.h"
+#include "library/BookshelfPane.h"
 #include "library/CatalogueOrigins.h"
 #include "library/LibraryDb.h"
 #include "library/SyncEngine.h"
 #include "net/NetworkService.h"
 #include "net/RequestSlot.h"
 #include "shell/CatalogueUpdates.h"
+#include "shell/MainWindow.h"
 #include "startup/AppContext.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
@@ -38,6 +43,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -372,6 +378,57 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(prompter.lastText(), u"服务器正忙，请稍后再试！"_s, kWait);
         QVERIFY(windows.loginWindow() && windows.loginWindow()->loginButton()->isEnabled());
     }
+    // "放到我的服务器" on several shelf rows: offered once signed in, the files go to the real
+    // server for this account, the room they take is read back, and a book whose file is gone is
+    // named in one message at the end.
+    void bookMenuPutsPrivateCopies()
+    {
+        for (const QNetworkCookie &c : NetworkService::cookieJar()->allStoredCookies())
+            NetworkService::cookieJar()->deleteCookie(c);
+        LibraryDb db(u"private-copies"_s);
+        QVERIFY(db.open(m_dir.filePath(u"private/Data.db"_s)));
+        QList<BookRecord> books;
+        for (const QString &name : {u"夜航"_s, u"晨钟"_s, u"不在了"_s}) {
+            const QString path = m_dir.filePath(u"private/"_s + name + u".txt"_s);
+            if (name != u"不在了")
+                QVERIFY(TestSupport::writeFile(path, ToGb18030(u"第一章 "_s + name + u"\r\n正文。\r\n"_s)));
+            books << db.findById(db.insertBook(u"其他分类"_s, name, u"某人"_s, path)).value_or(BookRecord{});
+        }
+        AppContext ctx;
+        ctx.programFolder = m_programFolder;
+        ctx.db = &db;
+        ctx.config.serverBaseUrl = m_server.baseUrl();
+        ScriptedPrompter prompter;
+        MainWindow window(ctx, prompter);
+        QAction *item = window.bookMenu()->item(u"Menue_PrivateCopy"_s);
+        Q_EMIT window.shelf()->bookMenuRequested(books[0], {});
+        QVERIFY(!item->isEnabled());
+        window.bookMenu()->hide();
+
+        RequestSlot slot;
+        QSignalSpy done(&slot, &RequestSlot::finished);
+        slot.postForm(AccountEndpoint(m_server.baseUrl()), "action=reg&username=privateuser&userpass=secret1&email=p%40x%2Ecn");
+        QVERIFY(done.wait(kWait));
+        slot.loginHTTP(LoginUrl(m_server.baseUrl(), u"privateuser"_s, u"secret1"_s, false));
+        QVERIFY(done.wait(kWait));
+        Q_EMIT window.shelf()->bookMenuRequested(books[0], {});
+        QVERIFY(item->isEnabled());
+        window.bookMenu()->setSelection(books);
+        PrivateCopyUpload *copies = window.accounts()->sync()->privateCopies();
+        QSignalSpy finished(copies, &PrivateCopyUpload::finished);
+        QSignalSpy usage(copies, &PrivateCopyUpload::usageChanged);
+        item->trigger();
+        QVERIFY(finished.wait(kWait));
+        QCOMPARE(finished[0][0].toInt(), 2);
+        QCOMPARE(prompter.shown.size(), 1);
+        QVERIFY(prompter.lastText().contains(u"《不在了》"_s));
+        QCOMPARE(window.privateCopyIndicator()->text(), u"已放到我的服务器：2 本"_s);
+        while (copies->count() < 2)
+            QVERIFY(usage.wait(kWait));
+        QCOMPARE(copies->used(), QFileInfo(books[0].path).size() + QFileInfo(books[1].path).size());
+        QCOMPARE(copies->quota(), 1024ll << 20);
+    }
+
     void syncThroughAccount_threeComputers_data()
     {
         QTest::addColumn<bool>("postgres");

@@ -269,6 +269,9 @@ private Q_SLOTS:
                 QVERIFY(roundDone(run->sync()));
                 QCOMPARE(button->text(), u"关闭阅读同步"_s);
                 QCOMPARE(run->window->syncIndicator()->text(), u"已同步"_s);
+                // Beside the sync, the room the account's private copies take, asked when shown.
+                QTRY_COMPARE_WITH_TIMEOUT(centre->syncStatus()->privateCopiesLabel()->text(),
+                                          u"0 本，已用 0 KB，上限 1024 MB"_s, kWait);
             }
         }
         QCOMPARE(RunningReplies(), 0);
@@ -278,6 +281,7 @@ private Q_SLOTS:
         QCOMPARE(logged.value(0), getinfo);
         logged.removeFirst();
         logged.removeAll(u"POST /readerserver/userinfo.asp"_s); // the registration
+        logged.removeAll(u"GET /folioway/private/v1/list"_s); // 同步状态 shows the room private copies take
         if (switchOn) {
             QVERIFY(logged.size() > 2);
             QVERIFY(std::all_of(logged.begin() + 2, logged.end(), [](const QString &r) { return r.contains(u"/sync/"_s); }));

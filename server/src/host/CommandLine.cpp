@@ -69,7 +69,8 @@ const char kUsage[] =
     "                         more are answered busy (default 16)\n"
     "  --signups-per-hour N   每个地址每小时注册数 / sign-ups per address and hour (default 5)\n"
     "  --sync-quota N         每个用户同步数据的上限（MB）/ megabytes of synchronised reading per user (default 50)\n"
-    "  --epub-cache N         书籍EPUB缓存的上限（MB）/ megabytes of the books' EPUBs kept (default 1024)\n";
+    "  --epub-cache N         书籍EPUB缓存的上限（MB）/ megabytes of the books' EPUBs kept (default 1024)\n"
+    "  --private-quota N      每个用户私人副本的上限（MB）/ megabytes of private copies per user (default 1024)\n";
 
 } // namespace
 
@@ -119,6 +120,7 @@ std::optional<int> CommandLine::parse(const QStringList &args)
         {QStringLiteral("--signups-per-hour"), {&m_signups, 1}},
         {QStringLiteral("--sync-quota"), {&m_syncQuotaMb, 1}},
         {QStringLiteral("--epub-cache"), {&m_epubCacheMb, 0}},
+        {QStringLiteral("--private-quota"), {&m_privateQuotaMb, 0}},
     };
 
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -236,6 +238,7 @@ void CommandLine::applyTo(ServerConfig *config) const
     config->limits.signupsPerHour = int(m_signups);
     config->limits.syncQuotaBytes = m_syncQuotaMb << 20;
     config->limits.epubCacheBytes = m_epubCacheMb << 20;
+    config->limits.privateQuotaBytes = m_privateQuotaMb << 20;
     if (!publicUrl.isEmpty())
         config->publicUrl = publicUrl;
     if (!database.isEmpty())

@@ -50,7 +50,8 @@ private:
     qint64 m_bodyTimeout = m_transport.bodySeconds, m_bodyRate = m_transport.bodyRate,
            m_connections = m_transport.connectionLimit, m_hashQueue = m_transport.slowQueue,
            m_signups = m_defaults.signupsPerHour, m_syncQuotaMb = m_defaults.syncQuotaBytes >> 20,
-           m_epubCacheMb = m_defaults.epubCacheBytes >> 20;
+           m_epubCacheMb = m_defaults.epubCacheBytes >> 20,
+           m_privateQuotaMb = m_defaults.privateQuotaBytes >> 20;
 };
 
 // What the server tells the host on the terminal.

@@ -96,6 +96,8 @@ Admission Router::admit(const Request &head) const
     a.bodyLimit = 64 * 1024;
     if (head.path.toLower().startsWith("/folioway/sync/"))
         return syncAdmission(head);
+    if (head.path.toLower().startsWith("/folioway/private/"))
+        return privateAdmission(head);
     if (!head.path.toLower().endsWith("/uploadbook.asp"))
         return a;
     a.bodyLimit = m_config.limits.uploadBytes;
@@ -207,6 +209,8 @@ Response Router::route(const Request &request) const
     }
     if (lower.startsWith(u"/folioway/sync/"))
         return sync(request, lower, *query);
+    if (lower.startsWith(u"/folioway/private/v1/"))
+        return privateCopies(request, lower, *query);
     return notFound();
 }
 

@@ -119,6 +119,10 @@ private:
     // Reading synchronised through the account, under /folioway/sync/ (RouterSync.cpp).
     Response sync(const Request &request, const QString &lowerPath, const FormCodec::Fields &query) const;
     Admission syncAdmission(const Request &head) const;
+    // Private copies of a user's own books, under /folioway/private/ (RouterPrivate.cpp).
+    Response privateCopies(const Request &request, const QString &lowerPath, const FormCodec::Fields &query) const;
+    Admission privateAdmission(const Request &head) const;
+    std::optional<Response> privateRefusal(const Request &request, const QString &fingerprint, qint64 size) const;
 
     std::optional<Session> session(const Request &request) const;
     QString profileUrl(qint64 userId) const;

@@ -127,6 +127,21 @@ inline Response uploadReply(int code, const QString &message)
     return r;
 }
 
+inline bool executableHeader(QByteArrayView head)
+{
+    return head.startsWith("MZ") || head.startsWith("\x7f" "ELF") || head.startsWith("\xcf\xfa\xed\xfe") ||
+           head.startsWith("\xfe\xed\xfa\xce");
+}
+
+// Text files of the web are single-byte or multi-byte encodings; a NUL byte means a binary
+// file, unless the text is UTF-16 and says so with its byte-order mark.
+inline bool plainText(QByteArrayView data)
+{
+    if (data.startsWith("\xff\xfe") || data.startsWith("\xfe\xff"))
+        return true;
+    return !executableHeader(data) && !data.contains('\0');
+}
+
 inline Response badRequest(const QByteArray &why)
 {
     return Response::text(400, "400 Bad Request: " + why + "\n");

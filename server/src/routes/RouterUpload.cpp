@@ -15,21 +15,6 @@ QString megabytes(qint64 bytes)
     return QString::number((bytes + 1024 * 1024 - 1) / (1024 * 1024));
 }
 
-bool executableHeader(QByteArrayView head)
-{
-    return head.startsWith("MZ") || head.startsWith("\x7f" "ELF") || head.startsWith("\xcf\xfa\xed\xfe") ||
-           head.startsWith("\xfe\xed\xfa\xce");
-}
-
-// Text files of the web are single-byte or multi-byte encodings; a NUL byte means a binary
-// file, unless the text is UTF-16 and says so with its byte-order mark.
-bool plainText(QByteArrayView data)
-{
-    if (data.startsWith("\xff\xfe") || data.startsWith("\xfe\xff"))
-        return true;
-    return !executableHeader(data) && !data.contains('\0');
-}
-
 } // namespace
 
 std::optional<Response> Router::uploadRefusal(const Request &request, qint64 size) const

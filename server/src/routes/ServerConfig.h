@@ -56,6 +56,8 @@ struct ServerConfig
         qint64 syncQuotaBytes = 50ll * 1024 * 1024;
         // The books' EPUBs kept in <data>/epub-cache, built when first asked for.
         qint64 epubCacheBytes = 1024ll * 1024 * 1024;
+        // Bytes of private copies (books kept for their owner alone) per user.
+        qint64 privateQuotaBytes = 1024ll * 1024 * 1024;
     };
     Limits limits;
 

@@ -27,6 +27,7 @@ const struct
     {"sync_users", "userid, seq, items, bytes"},
     {"sync_items", "userid, kind, key, seq, changed, deleted, payload"},
     {"book_successors", "old_id, new_id"},
+    {"private_copies", "id, userid, fingerprint, name, author, filesize, created"},
 };
 
 qint64 copyTable(QSqlDatabase &source, QSqlDatabase &target, const QString &table, const QString &columns,

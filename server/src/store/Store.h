@@ -2,6 +2,7 @@
 
 #include "store/StoreAccounts.h"
 #include "store/StoreCatalogue.h"
+#include "store/StorePrivate.h"
 #include "store/StoreSync.h"
 #include "store/StoreUploads.h"
 
@@ -64,12 +65,14 @@ public:
     StoreAccounts &accounts() { return m_accounts; }
     StoreUploads &uploads() { return m_uploads; }
     StoreSync &sync() { return m_sync; }
+    StorePrivate &privateCopies() { return m_private; }
 
 private:
     friend class StoreCatalogue;
     friend class StoreAccounts;
     friend class StoreUploads;
     friend class StoreSync;
+    friend class StorePrivate;
 
     // The statement for sql, prepared once per connection.
     QSqlQuery &prepared(const QString &sql);
@@ -94,4 +97,5 @@ private:
     StoreAccounts m_accounts{*this};
     StoreUploads m_uploads{*this};
     StoreSync m_sync{*this};
+    StorePrivate m_private{*this};
 };

@@ -107,6 +107,19 @@ const QStringList kSteps[] = {
         "UPDATE sync_users SET bytes = (SELECT COALESCE(SUM(LENGTH(CAST(key AS BLOB)) + LENGTH(CAST(payload AS BLOB))), 0) "
         "FROM sync_items WHERE sync_items.userid = sync_users.userid)",
     },
+    {
+        // Books kept for their owner alone; the bytes of one fingerprint lie once on disk.
+        "CREATE TABLE private_copies ("
+        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " userid INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,"
+        " fingerprint TEXT NOT NULL,"
+        " name TEXT NOT NULL DEFAULT '',"
+        " author TEXT NOT NULL DEFAULT '',"
+        " filesize INTEGER NOT NULL,"
+        " created TEXT NOT NULL DEFAULT '',"
+        " UNIQUE (userid, fingerprint))",
+        "CREATE INDEX private_copies_fingerprint ON private_copies(fingerprint)",
+    },
 };
 
 class SqliteDialect final : public StoreDialect

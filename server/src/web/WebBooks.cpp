@@ -51,7 +51,12 @@ std::shared_ptr<const WebToc> WebBooks::toc(const BookRow &book) const
     if (BookStorage::extension(book.fileName) != u"txt")
         return failed(QStringLiteral("这本书不是文本文件，请在电脑上阅读。"));
     const QString bookDir = QDir(m_booksDir).filePath(QString::number(book.id));
-    const QString source = QDir(bookDir).filePath(book.fileName);
+    return toc(QDir(bookDir).filePath(book.fileName), book.id);
+}
+
+std::shared_ptr<const WebToc> WebBooks::toc(const QString &source, qint64 cacheKey) const
+{
+    const QString bookDir = QFileInfo(source).absolutePath();
     const QFileInfo info(source);
     if (!info.isFile())
         return failed(QStringLiteral("服务器上找不到这本书的文件。"));
@@ -61,13 +66,13 @@ std::shared_ptr<const WebToc> WebBooks::toc(const BookRow &book) const
         QStringLiteral("%1-%2-%3").arg(WebSourceVersion()).arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch());
     {
         std::lock_guard lock(m_cacheMutex);
-        if (const auto kept = m_cache.value(book.id); kept && kept->version == version)
+        if (const auto kept = m_cache.value(cacheKey); kept && kept->version == version)
             return kept;
     }
     std::lock_guard building(m_buildMutex);
     {
         std::lock_guard lock(m_cacheMutex);
-        if (const auto kept = m_cache.value(book.id); kept && kept->version == version)
+        if (const auto kept = m_cache.value(cacheKey); kept && kept->version == version)
             return kept;
     }
     const QString dir = QDir(bookDir).filePath(kFolder);
@@ -78,7 +83,7 @@ std::shared_ptr<const WebToc> WebBooks::toc(const BookRow &book) const
         std::lock_guard lock(m_cacheMutex);
         if (m_cache.size() > 2000)
             m_cache.clear();
-        m_cache.insert(book.id, toc);
+        m_cache.insert(cacheKey, toc);
     }
     return toc;
 }

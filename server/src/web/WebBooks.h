@@ -67,6 +67,9 @@ public:
     static constexpr int kMaxChapters = 100000;
 
     std::shared_ptr<const WebToc> toc(const BookRow &book) const;
+    // The same for a text file elsewhere (a private copy), cached under cacheKey, which no
+    // catalogue id takes (below zero).
+    std::shared_ptr<const WebToc> toc(const QString &source, qint64 cacheKey) const;
     // Chapter number (1-based) of toc; deflate when the browser takes it, else plain. With a
     // conversion the text is converted first ("s": to Simplified, "t": to Traditional).
     Response chapter(const WebToc &toc, int number, bool deflate, const QString &script) const;

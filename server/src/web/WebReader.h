@@ -2,6 +2,7 @@
 
 #include "http/HttpTypes.h"
 #include "routes/ServerConfig.h"
+#include "store/StoreCatalogue.h"
 #include "web/WebBooks.h"
 
 #include <QDateTime>
@@ -12,7 +13,6 @@
 
 class Router;
 class Store;
-struct BookRow;
 
 // The reader for phones and browsers under /read/: its page, compiled in as resources, and the
 // small JSON answers the page asks for. Logins go through the account handlers of the router
@@ -50,8 +50,22 @@ private:
     Response catalogue(const Request &request) const;
     Response shelf(const Caller &caller) const;
     Response addToShelf(const Caller &caller, const Request &request) const;
+    // A book the page may open: a catalogue book, or a private copy of the caller's ("p<id>").
+    struct Served
+    {
+        QJsonObject about; // what the page is told of it
+        std::optional<BookRow> row;
+        QString source; // a private copy's file, and the key its chapter list is kept under
+        qint64 cacheKey = 0;
+    };
     Response book(const Caller &caller, const QStringList &parts, const Request &request) const;
-    Response savePlace(const Caller &caller, qint64 bookId, const Request &request) const;
+    Response savePlace(const Caller &caller, const Served &book, const Request &request) const;
+    std::optional<Served> served(const Caller &caller, const QString &id) const;
+    std::shared_ptr<const WebToc> tocOf(const Served &book) const;
+    // Private copies (WebPrivate.cpp): the caller's copy named "p<id>", and the name of the
+    // caller's copy of a fingerprint ("" for none).
+    std::optional<Served> privateCopy(const Caller &caller, const QString &id) const;
+    QString privateCopyOf(const Caller &caller, const QString &fingerprint) const;
 
     std::optional<Caller> caller(const Request &request) const;
     bool tokenMatches(const Request &request) const;

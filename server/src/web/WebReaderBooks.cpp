@@ -93,6 +93,8 @@ Response WebReader::shelf(const Caller &caller) const
         const qint64 id = o.value(u"catalogue").toString().toLongLong(&isId);
         if (const auto b = isId ? readable(caller, id) : std::nullopt; b && BookStorage::extension(b->fileName) == u"txt")
             entry.insert(QStringLiteral("book"), b->id);
+        else if (const QString copy = privateCopyOf(caller, item.key); !copy.isEmpty())
+            entry.insert(QStringLiteral("book"), copy);
         books.append(entry);
     }
     return json({{QStringLiteral("ok"), true}, {QStringLiteral("books"), books}});
@@ -128,21 +130,20 @@ Response WebReader::addToShelf(const Caller &caller, const Request &request) con
 
 Response WebReader::book(const Caller &caller, const QStringList &parts, const Request &request) const
 {
-    bool ok = false;
-    const qint64 id = parts.at(1).toLongLong(&ok);
-    const auto b = ok ? readable(caller, id) : std::nullopt;
-    // Another account's own upload is answered exactly like a book that does not exist.
+    const auto b = served(caller, parts.at(1));
+    // Another account's own upload or private copy is answered exactly like a book that does
+    // not exist.
     if (!b)
         return problem(404, QStringLiteral("找不到这本书。"));
     const bool get = request.method == "GET" || request.method == "HEAD";
     if (parts.size() == 3 && parts.at(2) == u"place") {
         if (request.method != "POST")
             return problem(405, QStringLiteral("不支持这种请求。"));
-        return savePlace(caller, id, request);
+        return savePlace(caller, *b, request);
     }
     if (!get)
         return problem(405, QStringLiteral("不支持这种请求。"));
-    const auto toc = m_books.toc(*b);
+    const auto toc = tocOf(*b);
     if (!toc->ok())
         return problem(422, toc->error);
     if (parts.size() == 3) {
@@ -154,7 +155,7 @@ Response WebReader::book(const Caller &caller, const QStringList &parts, const R
     QJsonArray chapters;
     for (const WebChapter &c : toc->chapters)
         chapters.append(QJsonArray{c.title, c.firstLine, c.lastLine});
-    QJsonObject answer = bookJson(*b);
+    QJsonObject answer = b->about;
     answer.insert(QStringLiteral("ok"), true);
     answer.insert(QStringLiteral("version"), toc->version);
     answer.insert(QStringLiteral("lineCount"), toc->lineCount);
@@ -169,12 +170,28 @@ Response WebReader::book(const Caller &caller, const QStringList &parts, const R
     return json(answer);
 }
 
-Response WebReader::savePlace(const Caller &caller, qint64 id, const Request &request) const
+std::optional<WebReader::Served> WebReader::served(const Caller &caller, const QString &id) const
+{
+    if (id.startsWith(u'p'))
+        return privateCopy(caller, id);
+    bool ok = false;
+    const qint64 number = id.toLongLong(&ok);
+    auto b = ok ? readable(caller, number) : std::nullopt;
+    if (!b)
+        return std::nullopt;
+    return Served{bookJson(*b), *b, {}, 0};
+}
+
+std::shared_ptr<const WebToc> WebReader::tocOf(const Served &book) const
+{
+    return book.row ? m_books.toc(*book.row) : m_books.toc(book.source, book.cacheKey);
+}
+
+Response WebReader::savePlace(const Caller &caller, const Served &book, const Request &request) const
 {
     const auto form = FormCodec::parseForm(request.body, true);
-    const auto b = readable(caller, id);
-    const auto toc = b ? m_books.toc(*b) : nullptr;
-    if (!form || !toc || !toc->ok())
+    const auto toc = tocOf(book);
+    if (!form || !toc->ok())
         return problem(404, QStringLiteral("找不到这本书。"));
     bool ok = false;
     const int chapter = FormCodec::value(*form, u"chapter").toInt(&ok);

@@ -106,7 +106,7 @@ function bookItem(entry, away) {
   li.append(info);
   if (away) {
     li.className = 'away';
-    li.title = '这本书只在电脑上：在电脑上从书库下载它，或把它上传到服务器后即可在这里阅读。';
+    li.title = '这本书只在电脑上：在电脑上的书架里右键点它，选“放到我的服务器”，就能在这里阅读。';
   } else {
     li.dataset.book = entry.book || entry.id;
     info.addEventListener('click', () => openBook(li.dataset.book));
