@@ -301,6 +301,50 @@ private Q_SLOTS:
         QCOMPARE(answer.body.count("<entry>"), status == 200 ? 1 : 0);
     }
 
+    // A private copy is listed in its owner's feed and served there as text and EPUB; to another
+    // account it does not exist, and an address the feed never gives costs no password check.
+    void personalFeed_privateCopies()
+    {
+        const QByteArray cookie = syncUser();
+        const QByteArray text = u"第一章 私书\n正文\n"_s.toUtf8();
+        Request put = Request::make("POST", "/folioway/private/v1/put?fingerprint=" + QByteArray::number(text.size()) + ':' +
+                                               QCryptographicHash::hash(text, QCryptographicHash::Sha1).toHex() +
+                                               "&name=%E7%A7%81%E4%B9%A6",
+                                    text);
+        put.headers.emplaceBack("cookie", cookie);
+        Response kept = m_router->handle(put);
+        if (kept.deferred)
+            kept = kept.deferred();
+        QCOMPARE(kept.status, 200);
+        if (!Store::forThread(m_config.databaseLocation()).accounts().userByName(u"dave"_s))
+            post(Account, "action=reg&username=dave&userpass=abc&email=d%40b%2Ecn", Form);
+        const auto get = [this](const QByteArray &path, const QByteArray &credentials) {
+            Request r = Request::make("GET", path);
+            r.secure = true;
+            r.peer = "192.0.2.10";
+            r.headers.emplaceBack("authorization", "Basic " + credentials.toBase64());
+            Response answer = m_router->handle(r);
+            while (answer.deferred) // the password queue, then the EPUB's building
+                answer = answer.deferred();
+            return answer;
+        };
+        const Response feed = get("/opds/my", "carol:abc");
+        const QRegularExpressionMatch link =
+            QRegularExpression(u"href=\"(/opds/my/p[0-9]+)\\.txt\""_s).match(QString::fromUtf8(feed.body));
+        QVERIFY2(link.hasMatch(), feed.body.constData());
+        QVERIFY(feed.body.contains(link.captured(1).toUtf8() + ".epub\" type=\"application/epub+zip\""));
+        const QByteArray copy = link.captured(1).toUtf8();
+        QCOMPARE(get(copy + ".txt", "carol:abc").status, 200);
+        QCOMPARE(get(copy + ".txt", "dave:abc").status, 404);
+        QCOMPARE(get(copy + ".epub", "dave:abc").status, 404);
+        QVERIFY(!get(copy + ".epub", "carol:abc").filePath.isEmpty());
+        Request unknown = Request::make("GET", "/opds/my/p1.pdf");
+        unknown.secure = true;
+        const Response none = m_router->handle(unknown);
+        QVERIFY(!none.deferred);
+        QCOMPARE(none.status, 404);
+    }
+
     // Synchronised reading: per kind and key the newest version is kept, a tie is decided
     // alike everywhere, removals travel, and a push sent again changes nothing.
     void syncPush_data()

@@ -220,13 +220,29 @@ QString OpdsCatalogue::epubName(const BookRow &book)
     return name.left(name.lastIndexOf(u'.')) + u".epub"_s;
 }
 
-QByteArray OpdsCatalogue::shelf(const QString &account, const QList<BookRow> &books) const
+QByteArray OpdsCatalogue::shelf(const QString &account, const QList<BookRow> &books,
+                                 const QList<PrivateCopy> &copies) const
 {
+    QString updated = books.isEmpty() && !copies.isEmpty() ? QString() : newest(books);
+    for (const PrivateCopy &c : copies)
+        updated = std::max(updated, atomTime(c.created));
     Feed feed(u"urn:folioway:opds:my:"_s + QString::fromLatin1(QUrl::toPercentEncoding(account)),
-              u"我的书架（%1）"_s.arg(account), newest(books), kStart + u"/my"_s, kAcquisitionType);
+              u"我的书架（%1）"_s.arg(account), updated, kStart + u"/my"_s, kAcquisitionType);
     feed.link("up", kStart, QString::fromLatin1(kNavigationType));
     for (const BookRow &b : books)
         entry(feed, b, m_booksDir);
+    // The account's own books, kept for it alone: served under /opds/my/ to the same login.
+    for (const PrivateCopy &c : copies) {
+        feed.startEntry(u"urn:folioway:private:"_s + c.fingerprint, c.name, atomTime(c.created));
+        feed.author(c.author);
+        feed.text("language", QStringLiteral("zh"), kDublinCore);
+        feed.typedText("content", QStringLiteral("我的服务器上的私人副本　大小：%1 KB").arg(kilobytes(c.size)));
+        const QString base = kStart + u"/my/p"_s + QString::number(c.id);
+        feed.link(kRelations + QStringLiteral("acquisition"), base + u".txt"_s,
+                  u"text/plain; charset="_s + QString::fromLatin1(textCharset(c.filePath)), c.name + u".txt"_s, c.size);
+        feed.link(kRelations + QStringLiteral("acquisition"), base + u".epub"_s, QStringLiteral("application/epub+zip"),
+                  c.name + u".epub"_s);
+    }
     return feed.take();
 }
 

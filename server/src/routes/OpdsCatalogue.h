@@ -2,6 +2,7 @@
 
 #include "http/HttpTypes.h"
 #include "routes/FormCodec.h"
+#include "store/StorePrivate.h"
 
 #include <QString>
 
@@ -35,8 +36,9 @@ public:
     static QByteArray textCharset(const QString &path);
     // The name of a text book's EPUB in its address: its public name with ".epub".
     static QString epubName(const BookRow &book);
-    // The personal feed of an account: the books of its shelf the server holds, in that order.
-    QByteArray shelf(const QString &account, const QList<BookRow> &books) const;
+    // The personal feed of an account: the books of its shelf the server holds, in that order,
+    // then its private copies.
+    QByteArray shelf(const QString &account, const QList<BookRow> &books, const QList<PrivateCopy> &copies) const;
 
 private:
     // Where the books of one feed come from, and how the feed is named and addressed.

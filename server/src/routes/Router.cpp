@@ -173,8 +173,8 @@ Response Router::route(const Request &request) const
     if (lower == u"/opds" || lower.startsWith(u"/opds/")) {
         if (!get)
             return methodNotAllowed("GET, HEAD");
-        if (lower == u"/opds/my" || lower == u"/opds/my/")
-            return personalFeed(request);
+        if (lower == u"/opds/my" || lower.startsWith(u"/opds/my/"))
+            return personalFeed(request, lower.mid(9));
         return OpdsCatalogue(store(), m_config.booksDir(), m_config.pageSize).answer(path.mid(5), *query);
     }
     if (lower == u"/readerserver/getinfo.asp") {

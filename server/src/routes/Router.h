@@ -115,7 +115,10 @@ private:
     };
     Response bookEpub(const Request &request, const BookRow &book) const;
     Response epubAnswer(const Request &request, const EpubSource &source) const;
-    Response personalFeed(const Request &request) const;
+    // The account's feed behind HTTP Basic; `rest` is what follows "/opds/my/" (a private copy's
+    // "p<id>.txt" or "p<id>.epub", or nothing for the feed itself).
+    Response personalFeed(const Request &request, const QString &rest) const;
+    Response privateCopyFile(const Request &request, qint64 userId, qint64 copyId, bool epub) const;
     // Reading synchronised through the account, under /folioway/sync/ (RouterSync.cpp).
     Response sync(const Request &request, const QString &lowerPath, const FormCodec::Fields &query) const;
     Admission syncAdmission(const Request &head) const;

@@ -13,9 +13,11 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSet>
 
 using namespace RouterSupport;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -159,8 +161,13 @@ Response Router::epubAnswer(const Request &request, const EpubSource &source) co
     return r;
 }
 
-Response Router::personalFeed(const Request &request) const
+Response Router::personalFeed(const Request &request, const QString &rest) const
 {
+    // Checked before the password, so an address nobody serves costs no password check.
+    static const QRegularExpression copyFile(QStringLiteral("^p([0-9]{1,15})\\.(txt|epub)$"));
+    const QRegularExpressionMatch copyAsked = copyFile.match(rest);
+    if (!rest.isEmpty() && !copyAsked.hasMatch())
+        return notFound();
     // A password sent in the clear is never looked at.
     if (!request.secure)
         return plain(403, QStringLiteral("个人书架只能通过 https 访问，以免密码在网络上明文传送。"
@@ -181,11 +188,14 @@ Response Router::personalFeed(const Request &request) const
         return challenge(QStringLiteral("请输入 Folioway 账号的用户名和密码。"));
     return throttledLogin(
         name, request, busy(), [](const QString &why) { return plain(429, why); },
-        [this, name, password, peer = request.peer](const QList<Throttle> &throttles) {
+        [this, name, password, request, copyAsked](const QList<Throttle> &throttles) {
             QString why;
-            const auto user = checkedPassword(name, password, throttles, peer, &why);
+            const auto user = checkedPassword(name, password, throttles, request.peer, &why);
             if (!user)
                 return challenge(why);
+            if (copyAsked.hasMatch())
+                return privateCopyFile(request, user->id, copyAsked.captured(1).toLongLong(),
+                                       copyAsked.captured(2) == u"epub");
             bool ok = false;
             const QList<ShelfEntry> entries = store().sync().shelf(user->id, &ok);
             if (!ok)
@@ -206,12 +216,35 @@ Response Router::personalFeed(const Request &request) const
                     books.append(*b);
                 }
             }
-            // The account's private copies join the list here; their files and EPUBs (epubAnswer)
-            // are answered under /opds/my/ to this same login only.
+            const QList<PrivateCopy> copies = PrivateCopies::listFor(store(), m_config.booksDir(), user->id, &ok);
+            if (!ok)
+                return unavailable();
             Response r;
             r.contentType = OpdsCatalogue::kAcquisitionType;
             r.addHeader("Cache-Control", "private, no-store");
-            r.body = OpdsCatalogue(store(), m_config.booksDir(), m_config.pageSize).shelf(user->name, books);
+            r.body = OpdsCatalogue(store(), m_config.booksDir(), m_config.pageSize).shelf(user->name, books, copies);
             return r;
         });
+}
+
+Response Router::privateCopyFile(const Request &request, qint64 userId, qint64 copyId, bool epub) const
+{
+    // Anybody else's copy is answered exactly like one that does not exist.
+    const std::optional<PrivateCopy> copy = PrivateCopies::readable(store(), m_config.booksDir(), userId, copyId);
+    if (!copy)
+        return notFound();
+    if (!epub) {
+        Response r = servedFile(request, copy->filePath,
+                                "text/plain; charset=" + OpdsCatalogue::textCharset(copy->filePath));
+        r.addHeader("Cache-Control", "private, no-store");
+        return r;
+    }
+    EpubSource source;
+    source.path = copy->filePath;
+    source.keyPrefix = u"p"_s + QString::number(copy->id);
+    source.title = copy->name;
+    source.author = copy->author;
+    source.identifier = u"urn:folioway:private:"_s + copy->fingerprint;
+    source.date = QDateTime::fromString(copy->created, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return epubAnswer(request, source);
 }
