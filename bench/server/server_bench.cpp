@@ -465,6 +465,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     const QString pages = writeScript(dir, QStringLiteral("pages.lua"), luaScript());
+    if (args.contains(QStringLiteral("--guesses-only")))
+        return guessPhases(dir, binDir, seconds) ? 0 : 1;
     if (args.contains(QStringLiteral("--hostile-only"))) {
         const bool guesses = guessPhases(dir, binDir, seconds);
         return hostilePhases(dir, binDir, seconds) && guesses ? 0 : 1;
