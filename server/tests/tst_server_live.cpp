@@ -143,6 +143,10 @@ private Q_SLOTS:
                                         "Content-Length: 49\r\n\r\n" + hidden << "HTTP/1.1 400"_ba;
         QTest::newRow("length and chunks") << "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n"
                                               "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + hidden << "HTTP/1.1 400"_ba;
+        const QByteArray post = "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nContent-Length: ";
+        QTest::newRow("signed length") << post + "+3\r\n\r\nabc" << "HTTP/1.1 400"_ba;
+        QTest::newRow("length not a number") << post + "abc\r\n\r\nabc" << "HTTP/1.1 400"_ba;
+        QTest::newRow("length past 64 bits") << post + "99999999999999999999999\r\n\r\nabc" << "HTTP/1.1 413"_ba;
         QByteArray chunked = "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
         for (int i = 0; i < 20; ++i)
             chunked += "1000\r\n" + QByteArray(4096, 'a') + "\r\n";
