@@ -13,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -555,18 +558,26 @@ private Q_SLOTS:
         QVERIFY(TestSupport::writeFile(folder + u"/《大道朝天》作者：猫腻.txt"_s, "a"));
         QVERIFY(TestSupport::writeFile(folder + u"/子目录/无名书.ZIP"_s, DemoCatalogue::zipArchive({{u"x/无名书.txt"_s, "b"}})));
         QVERIFY(TestSupport::writeFile(folder + u"/notes.doc"_s, "c"));
+        // Named on a Chinese system (GBK bytes), and with a mark some readers take for a byte order.
+        const int fd = ::open((QFile::encodeName(folder) + '/' + FormCodec::toGb18030(u"凡人修仙传.txt"_s)).constData(),
+                              O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0 && ::write(fd, "d", 1) == 1 && ::close(fd) == 0);
+        QVERIFY(TestSupport::writeFile(folder + u"/\uFFFE标记.txt"_s, "e"));
         const QString data = m_dir.filePath(u"imported"_s);
         const QStringList import{u"--data"_s, data, u"import"_s, folder, u"--category"_s, u"历史军事"_s};
         const LiveServer::Result r = LiveServer::run(binDir(), import);
-        QVERIFY2(r.exitCode == 0 && r.out.contains(u"imported 2 books"_s), qPrintable(r.out + r.err));
+        QVERIFY2(r.exitCode == 0 && r.out.contains(u"imported 4 books"_s), qPrintable(r.out + r.err));
         const LiveServer::Result again = LiveServer::run(binDir(), import);
-        QVERIFY2(again.out.contains(u"imported 0 books, skipped 2"_s), qPrintable(again.out));
+        QVERIFY2(again.out.contains(u"imported 0 books, skipped 4"_s), qPrintable(again.out));
         QVERIFY(again.out.contains(u"skipped: "_s + folder + u"/《大道朝天》作者：猫腻.txt"_s));
 
         LiveServer second;
         START(second, {u"--data"_s, data});
         const QByteArray xml = body(send(second.port(), "/readerserver/listbook.asp?action=list&type=" + QUrl::toPercentEncoding(u"历史军事"_s)));
-        QCOMPARE(values(xml, u"name"_s) + values(xml, u"author"_s), (QStringList{u"无名书"_s, u"大道朝天"_s, u"佚名"_s, u"猫腻"_s}));
+        QCOMPARE(values(xml, u"name"_s) + values(xml, u"author"_s),
+                 (QStringList{u"标记"_s, u"无名书"_s, u"大道朝天"_s, u"凡人修仙传"_s, u"佚名"_s, u"佚名"_s, u"猫腻"_s, u"佚名"_s}));
+        for (const QString &address : values(xml, u"downurl"_s))
+            QVERIFY2(send(second.port(), QUrl::toPercentEncoding(address, "/")).startsWith("HTTP/1.1 200"), qPrintable(address));
     }
 
     // Reading apps see the catalogue as OPDS feeds: a real Atom parser reads every feed, follows
