@@ -201,8 +201,12 @@ private Q_SLOTS:
     {
         const QString backup = m_dir.filePath(u"backup"_s), restored = m_dir.filePath(u"restored"_s);
         const QByteArray cookie = login(m_server, "mallory");
+        // A book folder without its row yet (an upload being stored) stays behind.
+        QVERIFY(TestSupport::writeFile(m_dir.filePath(u"data/books/99999/book.txt"_s), "in flight"));
         const LiveServer::Result r = LiveServer::run(binDir(), {u"--data"_s, m_dir.filePath(u"data"_s), u"backup"_s, backup});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(!QFileInfo::exists(backup + u"/books/99999"_s));
+        QVERIFY(QDir(m_dir.filePath(u"data/books/99999"_s)).removeRecursively());
         // The restore as the hosting notes give it.
         QVERIFY(QDir().mkpath(restored));
         QCOMPARE(TestSupport::runProgram(u"cp"_s, {u"-a"_s, backup + u"/."_s, restored}).exitCode, 0);
