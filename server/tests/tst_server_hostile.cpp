@@ -306,16 +306,20 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("sent"); // the start of a handshake, then nothing more
         QTest::addColumn<bool>("reset");      // the client resets the connection instead of waiting
         QTest::addColumn<bool>("handshake");  // the handshake completes, no request follows
-        QTest::newRow("nothing sent") << QByteArray() << false << false;
-        QTest::newRow("half a ClientHello") << "\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03"_ba << false << false;
-        QTest::newRow("reset mid-handshake") << "\x16\x03\x01\x02\x00\x01"_ba << true << false;
-        QTest::newRow("handshake, no request") << QByteArray() << false << true;
+        QTest::addColumn<bool>("stop");       // the server is stopped while they stall
+        const QByteArray half = "\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03"_ba;
+        QTest::newRow("nothing sent") << QByteArray() << false << false << false;
+        QTest::newRow("half a ClientHello") << half << false << false << false;
+        QTest::newRow("reset mid-handshake") << "\x16\x03\x01\x02\x00\x01"_ba << true << false << false;
+        QTest::newRow("handshake, no request") << QByteArray() << false << true << false;
+        QTest::newRow("stopped while they stall") << half << false << false << true;
     }
     void tls_stalledHandshakesAreFreed()
     {
         QFETCH(QByteArray, sent);
         QFETCH(bool, reset);
         QFETCH(bool, handshake);
+        QFETCH(bool, stop);
         if (m_cert.isEmpty() || !QSslSocket::supportsSsl())
             QSKIP("openssl or Qt's TLS back end is missing");
         LiveServer server;
@@ -343,6 +347,10 @@ private Q_SLOTS:
                 socket->abort();
             }
             stalled.push_back(std::move(socket));
+        }
+        if (stop) {
+            QCOMPARE(server.stop(), 0);
+            return;
         }
         // The server ends each connection itself, past its deadline.
         for (auto &socket : stalled) {

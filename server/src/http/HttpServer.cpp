@@ -15,6 +15,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/filter.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -471,6 +472,7 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
         return false;
     }
     // From here on the daemon owns the socket and closes it when stopped.
+    m_listenFd = fd;
     return true;
 }
 
@@ -478,9 +480,14 @@ void HttpServer::stop()
 {
     Internals &in = *m_internals;
     if (m_daemon) {
-        // New connections wait in the queue of the socket, unanswered, until it closes below.
+        // New connections wait unanswered, as at a full queue, until the socket closes below:
+        // every packet to the listening socket is dropped from now. (libmicrohttpd's own way of
+        // stopping to listen races its threads taking the socket out of their event sets when at
+        // the connection limit, and aborts the process when it loses.)
         in.draining = true;
-        m_quiescedFd = MHD_quiesce_daemon(m_daemon);
+        sock_filter dropAll = BPF_STMT(BPF_RET | BPF_K, 0);
+        const sock_fprog program{1, &dropAll};
+        ::setsockopt(m_listenFd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
         std::unique_lock lock(in.flightMutex);
         in.flightDone.wait_for(lock, std::chrono::seconds(in.options.drainSeconds), [&] { return in.inFlight == 0; });
     }
@@ -489,11 +496,8 @@ void HttpServer::stop()
         in.jobs->stop();
     in.connections.stop();
     if (m_daemon) {
-        MHD_stop_daemon(m_daemon);
+        MHD_stop_daemon(m_daemon); // closes the listening socket
         m_daemon = nullptr;
-        // Quiesced, the daemon leaves its socket to us.
-        if (m_quiescedFd >= 0)
-            ::close(m_quiescedFd);
-        m_quiescedFd = -1;
+        m_listenFd = -1;
     }
 }
