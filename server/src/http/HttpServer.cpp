@@ -443,7 +443,7 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
         {MHD_OPTION_THREAD_POOL_SIZE, std::max(1u, o.threads), nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, o.connectionLimit, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, o.headSeconds, nullptr},
-        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 64 * 1024, nullptr},
+        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 32 * 1024, nullptr},
         {MHD_OPTION_URI_LOG_CALLBACK, callback(&onUri), &in},
         {MHD_OPTION_NOTIFY_COMPLETED, callback(&onCompleted), &in},
         {MHD_OPTION_NOTIFY_CONNECTION, callback(&onConnection), &in},
