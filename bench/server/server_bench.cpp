@@ -425,6 +425,7 @@ bool attacks(const QTemporaryDir &dir, const QString &binDir, const QString &pag
 int syncBench(const QString &binDir); // sync_bench.cpp
 bool guessPhases(const QTemporaryDir &dir, const QString &binDir, int seconds); // guess_bench.cpp
 bool hostilePhases(const QTemporaryDir &dir, const QString &binDir, int seconds); // hostile_bench.cpp
+bool tlsOnly(const QTemporaryDir &dir, const QString &binDir, int seconds);       // hostile_bench.cpp
 int webBench(const QString &binDir, int connections, int seconds); // web_bench.cpp
 bool listBesideNginx(const QTemporaryDir &dir, quint16 serverPort, int connections, int seconds); // nginx_bench.cpp
 
@@ -468,6 +469,8 @@ int main(int argc, char *argv[])
     const QString pages = writeScript(dir, QStringLiteral("pages.lua"), luaScript());
     if (args.contains(QStringLiteral("--nginx-only")))
         return listBesideNginx(dir, server.port(), connections, seconds) ? 0 : 1;
+    if (args.contains(QStringLiteral("--tls-only")))
+        return tlsOnly(dir, binDir, seconds) ? 0 : 1;
     if (args.contains(QStringLiteral("--guesses-only")))
         return guessPhases(dir, binDir, seconds) ? 0 : 1;
     if (args.contains(QStringLiteral("--hostile-only"))) {
