@@ -73,10 +73,13 @@ Phase phase(const LiveServer &server, int index, int guessers, int seconds)
             auto clock = std::make_shared<QElapsedTimer>();
             clock->start();
             new OneRequest(userAddress(index, user), server.port(), loginOf(user, "secret1"), [&, clock](const QByteArray &a) {
-                const bool in = a.contains("<logininfo>1|") && clock->elapsed() <= 5000;
+                const bool right = a.contains("<logininfo>1|");
+                const bool in = right && clock->elapsed() <= 5000;
                 out.logins += in;
                 if (!in && out.firstFailure.isEmpty())
-                    out.firstFailure = a.isEmpty() ? QByteArray("no answer") : a.mid(a.indexOf("\r\n\r\n") + 4).left(200);
+                    out.firstFailure = right        ? "in, but after " + QByteArray::number(clock->elapsed()) + " ms"
+                                       : a.isEmpty() ? QByteArray("no answer")
+                                                     : a.mid(a.indexOf("\r\n\r\n") + 4).left(200);
                 out.slowest = std::max(out.slowest, clock->elapsed());
                 ++answered;
             });

@@ -223,6 +223,11 @@ bool syncPhase(const QTemporaryDir &dir, const QString &binDir)
 
 } // namespace
 
+bool tlsOnly(const QTemporaryDir &dir, const QString &binDir, int seconds)
+{
+    return tlsPhase(dir, binDir, seconds);
+}
+
 bool hostilePhases(const QTemporaryDir &dir, const QString &binDir, int seconds)
 {
     const bool tls = tlsPhase(dir, binDir, seconds);

@@ -13,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -146,6 +149,10 @@ private Q_SLOTS:
                                         "Content-Length: 49\r\n\r\n" + hidden << "HTTP/1.1 400"_ba;
         QTest::newRow("length and chunks") << "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n"
                                               "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n" + hidden << "HTTP/1.1 400"_ba;
+        const QByteArray post = "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nContent-Length: ";
+        QTest::newRow("signed length") << post + "+3\r\n\r\nabc" << "HTTP/1.1 400"_ba;
+        QTest::newRow("length not a number") << post + "abc\r\n\r\nabc" << "HTTP/1.1 400"_ba;
+        QTest::newRow("length past 64 bits") << post + "99999999999999999999999\r\n\r\nabc" << "HTTP/1.1 413"_ba;
         QByteArray chunked = "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
         for (int i = 0; i < 20; ++i)
             chunked += "1000\r\n" + QByteArray(4096, 'a') + "\r\n";
@@ -197,8 +204,12 @@ private Q_SLOTS:
     {
         const QString backup = m_dir.filePath(u"backup"_s), restored = m_dir.filePath(u"restored"_s);
         const QByteArray cookie = login(m_server, "mallory");
+        // A book folder without its row yet (an upload being stored) stays behind.
+        QVERIFY(TestSupport::writeFile(m_dir.filePath(u"data/books/99999/book.txt"_s), "in flight"));
         const LiveServer::Result r = LiveServer::run(binDir(), {u"--data"_s, m_dir.filePath(u"data"_s), u"backup"_s, backup});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(!QFileInfo::exists(backup + u"/books/99999"_s));
+        QVERIFY(QDir(m_dir.filePath(u"data/books/99999"_s)).removeRecursively());
         // The restore as the hosting notes give it.
         QVERIFY(QDir().mkpath(restored));
         QCOMPARE(TestSupport::runProgram(u"cp"_s, {u"-a"_s, backup + u"/."_s, restored}).exitCode, 0);
@@ -563,18 +574,26 @@ private Q_SLOTS:
         QVERIFY(TestSupport::writeFile(folder + u"/《大道朝天》作者：猫腻.txt"_s, "a"));
         QVERIFY(TestSupport::writeFile(folder + u"/子目录/无名书.ZIP"_s, DemoCatalogue::zipArchive({{u"x/无名书.txt"_s, "b"}})));
         QVERIFY(TestSupport::writeFile(folder + u"/notes.doc"_s, "c"));
+        // Named on a Chinese system (GBK bytes), and with a mark some readers take for a byte order.
+        const int fd = ::open((QFile::encodeName(folder) + '/' + FormCodec::toGb18030(u"凡人修仙传.txt"_s)).constData(),
+                              O_WRONLY | O_CREAT, 0644);
+        QVERIFY(fd >= 0 && ::write(fd, "d", 1) == 1 && ::close(fd) == 0);
+        QVERIFY(TestSupport::writeFile(folder + u"/\uFFFE标记.txt"_s, "e"));
         const QString data = m_dir.filePath(u"imported"_s);
         const QStringList import{u"--data"_s, data, u"import"_s, folder, u"--category"_s, u"历史军事"_s};
         const LiveServer::Result r = LiveServer::run(binDir(), import);
-        QVERIFY2(r.exitCode == 0 && r.out.contains(u"imported 2 books"_s), qPrintable(r.out + r.err));
+        QVERIFY2(r.exitCode == 0 && r.out.contains(u"imported 4 books"_s), qPrintable(r.out + r.err));
         const LiveServer::Result again = LiveServer::run(binDir(), import);
-        QVERIFY2(again.out.contains(u"imported 0 books, skipped 2"_s), qPrintable(again.out));
+        QVERIFY2(again.out.contains(u"imported 0 books, skipped 4"_s), qPrintable(again.out));
         QVERIFY(again.out.contains(u"skipped: "_s + folder + u"/《大道朝天》作者：猫腻.txt"_s));
 
         LiveServer second;
         START(second, {u"--data"_s, data});
         const QByteArray xml = body(send(second.port(), "/readerserver/listbook.asp?action=list&type=" + QUrl::toPercentEncoding(u"历史军事"_s)));
-        QCOMPARE(values(xml, u"name"_s) + values(xml, u"author"_s), (QStringList{u"无名书"_s, u"大道朝天"_s, u"佚名"_s, u"猫腻"_s}));
+        QCOMPARE(values(xml, u"name"_s) + values(xml, u"author"_s),
+                 (QStringList{u"标记"_s, u"无名书"_s, u"大道朝天"_s, u"凡人修仙传"_s, u"佚名"_s, u"佚名"_s, u"猫腻"_s, u"佚名"_s}));
+        for (const QString &address : values(xml, u"downurl"_s))
+            QVERIFY2(send(second.port(), QUrl::toPercentEncoding(address, "/")).startsWith("HTTP/1.1 200"), qPrintable(address));
     }
 
     // Reading apps see the catalogue as OPDS feeds: a real Atom parser reads every feed, follows

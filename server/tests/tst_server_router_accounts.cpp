@@ -345,6 +345,29 @@ private Q_SLOTS:
         QCOMPARE(none.status, 404);
     }
 
+    // The password queue's order: an address the account logged in from first, then by the
+    // address's own misses and, among equals, by its network's, so a guesser's next address
+    // waits behind a newcomer from elsewhere.
+    void loginRank_ordersByMisses()
+    {
+        const auto rank = [this](const QByteArray &password, const QByteArray &from) {
+            Request r = Request::make("GET", Account + "?action=login&username=alice&password=" + password);
+            r.peer = from;
+            const Response answer = m_router->handle(r);
+            if (answer.deferred)
+                answer.deferred();
+            return answer.deferredRank;
+        };
+        rank("abc", "192.0.2.200");
+        rank("wrong", "198.18.7.1");
+        rank("wrong", "198.18.7.1");
+        const int known = rank("abc", "192.0.2.200"), newcomer = rank("abc", "192.0.2.201"),
+                  beside = rank("abc", "198.18.7.2"), missed = rank("abc", "198.18.7.1");
+        QVERIFY(known < 0);
+        QVERIFY2(known < newcomer && newcomer < beside && beside < missed,
+                 qPrintable(u"%1 %2 %3 %4"_s.arg(known).arg(newcomer).arg(beside).arg(missed)));
+    }
+
     // Synchronised reading: per kind and key the newest version is kept, a tie is decided
     // alike everywhere, removals travel, and a push sent again changes nothing.
     void syncPush_data()

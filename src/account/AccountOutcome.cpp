@@ -1,5 +1,7 @@
 #include "account/AccountOutcome.h"
 
+#include "catalogue/CatalogueProtocol.h"
+
 std::optional<AccountMessage> ValidateLogin(const QString &name, const QString &password)
 {
     if (name.trimmed().isEmpty() || password.trimmed().isEmpty())
@@ -40,8 +42,13 @@ AccountOutcome LoginWindowOutcome(const AccountReply &reply)
 AccountOutcome UserCentreOutcome(const AccountReply &reply)
 {
     AccountOutcome out;
-    if (!reply.valid)
-        return noticeOnly(reply);
+    if (!reply.valid) {
+        out = noticeOnly(reply);
+        // Nothing readable in it: said as the catalogue says it.
+        if (!out.message)
+            out.message = AccountMessage{NoDataMessage(), QString(), Prompter::Icon::Exclamation};
+        return out;
+    }
     if (reply.code == QLatin1String("0")) {
         out.message = AccountMessage{reply.message, QStringLiteral("请先登录"), Prompter::Icon::Exclamation};
         out.openLogin = reply.message != LogoutMessage();

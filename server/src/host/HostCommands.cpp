@@ -14,6 +14,8 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
+#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
@@ -136,7 +138,8 @@ int import(Store &store, const ServerConfig &config, const QString &folder, cons
 
 // One consistent copy of the database taken while servers write to it, then the books and
 // the settings file. A book's files are written before its row and never changed in place,
-// so every book the copy names is on disk by then (unless deleted meanwhile).
+// so every book the copy names is on disk by then (unless deleted meanwhile); folders the copy
+// does not name stay behind.
 int backup(Store &store, const ServerConfig &config, const QString &dest)
 {
     const QFileInfo info(dest);
@@ -150,12 +153,24 @@ int backup(Store &store, const ServerConfig &config, const QString &dest)
     q.addBindValue(target.filePath(QStringLiteral("catalogue.db")));
     if (!q.exec())
         return fail(QStringLiteral("备份数据库失败 / the database backup failed: %1").arg(q.lastError().text()));
+    // Only the folders of the books the copy names: an upload being stored has no row yet.
+    QSet<QString> named;
+    {
+        QSqlDatabase copy = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("backup-copy"));
+        copy.setDatabaseName(target.filePath(QStringLiteral("catalogue.db")));
+        QSqlQuery ids(copy);
+        if (!copy.open() || !ids.exec(QStringLiteral("SELECT id FROM books")))
+            return fail(QStringLiteral("备份数据库失败 / the database backup failed: %1").arg(ids.lastError().text()));
+        while (ids.next())
+            named.insert(ids.value(0).toString());
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("backup-copy"));
     const QDir books(config.booksDir());
     int files = 0;
     QDirIterator it(books.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString relative = books.relativeFilePath(it.next());
-        if (relative.section(u'/', 0, 0).endsWith(u".part")) // an upload being stored
+        if (!named.contains(relative.section(u'/', 0, 0)))
             continue;
         const QString copy = target.filePath(QStringLiteral("books/") + relative);
         if (!QDir().mkpath(QFileInfo(copy).path()) || !QFile::copy(it.filePath(), copy))

@@ -73,6 +73,15 @@ public:
     unsigned idleSeconds(Watch::Phase phase) const;
     Clock::time_point deadline(const Watch &w) const;
 
+    // Calls f for every watch, under the lock.
+    template <class F>
+    void visit(F f)
+    {
+        std::lock_guard lock(m_mutex);
+        for (Watch *w : m_watches)
+            f(w);
+    }
+
     // Guards the watches; the transport keeps its own per-connection state under it too.
     std::mutex &mutex() { return m_mutex; }
 

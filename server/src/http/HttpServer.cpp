@@ -2,6 +2,7 @@
 
 #include "http/ConnectionWatcher.h"
 #include "http/FairQueue.h"
+#include "http/HeadChecks.h"
 #include "http/ListenSocket.h"
 
 #include <QDir>
@@ -9,11 +10,12 @@
 #include <QFile>
 #include <QTemporaryFile>
 
+#include <gnutls/gnutls.h>
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <linux/tcp.h>
+#include <linux/filter.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -32,15 +34,6 @@ const qint64 kInMemoryBody = 1024 * 1024;
 using Clock = Watch::Clock;
 
 } // namespace
-
-// The watch with what request assembly keeps per connection, under the watcher's lock.
-struct Connection : Watch
-{
-    bool began = false; // a request line was recognised on this connection
-    // Made for a request line and owned here until the handler first sees it: libmicrohttpd
-    // reports no end for a request whose head never completed.
-    HttpServer::Context *pending = nullptr;
-};
 
 struct HttpServer::Internals
 {
@@ -125,6 +118,8 @@ void *onUri(void *cls, const char *uri, MHD_Connection *connection)
         c->began = true;
         delete c->pending;
         c->pending = context;
+        c->head = connection;
+        c->reader = std::this_thread::get_id();
         context->watch = c;
     }
     return context;
@@ -144,8 +139,10 @@ void onCompleted(void *cls, MHD_Connection *connection, void **contextSlot, MHD_
     if (Connection *c = HttpServer::Internals::connectionOf(connection)) {
         {
             std::lock_guard lock(in->connections.mutex());
-            if (c->pending == context)
+            if (c->pending == context) {
                 c->pending = nullptr;
+                c->head = nullptr;
+            }
         }
         // A request that came through a proxy counted under its client until now.
         in->connections.releaseClient(c);
@@ -154,6 +151,19 @@ void onCompleted(void *cls, MHD_Connection *connection, void **contextSlot, MHD_
     *contextSlot = nullptr;
     // A kept-alive connection has its next head to send within the deadline again.
     in->enter(connection, Watch::Head);
+}
+
+// GnuTLS tells of a TLS 1.3 key update from the client as "try again", and libmicrohttpd takes
+// that for a drained socket: a request that came with it would wait for bytes that never come.
+// Suspended and resumed, the connection is read again.
+int onKeyUpdate(gnutls_session_t session, unsigned, unsigned, unsigned incoming, const gnutls_datum_t *)
+{
+    if (incoming) {
+        auto *connection = static_cast<MHD_Connection *>(gnutls_session_get_ptr(session));
+        MHD_suspend_connection(connection);
+        MHD_resume_connection(connection);
+    }
+    return 0;
 }
 
 void onConnection(void *cls, MHD_Connection *connection, void **socketContext, MHD_ConnectionNotificationCode code)
@@ -171,22 +181,12 @@ void onConnection(void *cls, MHD_Connection *connection, void **socketContext, M
         w->proxied = in->options.trustedProxies.contains(w->peer);
         *socketContext = w;
         in->connections.admit(w);
+        if (const MHD_ConnectionInfo *tls = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_GNUTLS_SESSION))
+            gnutls_handshake_set_hook_function(static_cast<gnutls_session_t>(tls->tls_session), GNUTLS_HANDSHAKE_KEY_UPDATE,
+                                               GNUTLS_HOOK_PRE, &onKeyUpdate);
     } else if (auto *w = static_cast<Connection *>(*socketContext)) {
-        // libmicrohttpd closes a connection whose first line is not a request line without a
-        // word; our duplicate of the socket is still open, so the client gets its 400 from us.
-        // Only before any request was recognised and while nothing was answered, so no answer
-        // can be mistaken for another's.
-        tcp_info tcp{};
-        socklen_t size = sizeof tcp;
-        if (in->options.tlsCertificate.isEmpty() && !w->began && !w->cut && w->phase == Watch::Head &&
-            Clock::now() < in->connections.deadline(*w) &&
-            ::getsockopt(w->fd, IPPROTO_TCP, TCP_INFO, &tcp, &size) == 0 && tcp.tcpi_bytes_received > 0 &&
-            size > offsetof(tcp_info, tcpi_bytes_sent) && tcp.tcpi_bytes_sent == 0) {
-            static const char kBadRequest[] = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n"
-                                              "Content-Type: text/plain\r\nContent-Length: 26\r\n\r\n"
-                                              "400 Bad Request: not HTTP\n";
-            ::send(w->fd, kBadRequest, sizeof kBadRequest - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-        }
+        if (in->options.tlsCertificate.isEmpty())
+            HeadChecks::answerNotHttp(*w, Clock::now() < in->connections.deadline(*w));
         // Out of the watcher's sight from here, so nothing else reaches it.
         in->connections.forget(w);
         delete w->pending;
@@ -273,6 +273,7 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         if (Connection *c = context->watch) {
             std::lock_guard lock(in.connections.mutex());
             c->pending = nullptr; // from here libmicrohttpd reports the request's end
+            c->head = nullptr;
         }
         {
             std::lock_guard lock(in.flightMutex);
@@ -281,11 +282,9 @@ MHD_Result onRequest(void *cls, MHD_Connection *connection, const char *, const 
         }
         context->secure = !in.options.tlsCertificate.isEmpty();
         request.secure = context->secure;
-        // White space before a header's colon: a proxy in front may read another header (RFC 9112).
-        if (std::any_of(request.headers.begin(), request.headers.end(),
-                        [](const auto &h) { return h.first.contains(' ') || h.first.contains('\t'); }))
+        if (HeadChecks::spacedName(request))
             return send(server, *context, connection, closing(Response::text(400, "400 Bad Request: header name\n")));
-        if (request.ambiguousLength())
+        if (HeadChecks::ambiguousLength(request))
             return send(server, *context, connection, closing(Response::text(400, "400 Bad Request: body length\n")));
         if (in.options.trustedProxies.contains(request.peer)) {
             // The client is the last address the proxy names; anything else is not taken.
@@ -442,17 +441,20 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
     in.draining = false;
 
     const auto callback = [](auto function) { return reinterpret_cast<intptr_t>(function); };
+    // The logger first, so that libmicrohttpd prints nothing of its own.
     std::vector<MHD_OptionItem> items = {
+        {MHD_OPTION_EXTERNAL_LOGGER,
+         secure() ? callback(&HeadChecks::onTlsLibraryMessage) : callback(&HeadChecks::onLibraryMessage), &in.connections},
         {MHD_OPTION_LISTEN_SOCKET, fd, nullptr},
         {MHD_OPTION_THREAD_POOL_SIZE, std::max(1u, o.threads), nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, o.connectionLimit, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, o.headSeconds, nullptr},
-        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 64 * 1024, nullptr},
+        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 32 * 1024, nullptr},
         {MHD_OPTION_URI_LOG_CALLBACK, callback(&onUri), &in},
         {MHD_OPTION_NOTIFY_COMPLETED, callback(&onCompleted), &in},
         {MHD_OPTION_NOTIFY_CONNECTION, callback(&onConnection), &in},
     };
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG |
                      (ipv6 ? MHD_USE_IPv6 : 0);
     if (!secure()) {
         flags |= MHD_USE_TURBO;
@@ -476,6 +478,7 @@ bool HttpServer::start(const QString &address, quint16 port, QString *error)
         return false;
     }
     // From here on the daemon owns the socket and closes it when stopped.
+    m_listenFd = fd;
     return true;
 }
 
@@ -483,9 +486,14 @@ void HttpServer::stop()
 {
     Internals &in = *m_internals;
     if (m_daemon) {
-        // New connections wait in the queue of the socket, unanswered, until it closes below.
+        // New connections wait unanswered, as at a full queue, until the socket closes below:
+        // every packet to the listening socket is dropped from now. (libmicrohttpd's own way of
+        // stopping to listen races its threads taking the socket out of their event sets when at
+        // the connection limit, and aborts the process when it loses.)
         in.draining = true;
-        m_quiescedFd = MHD_quiesce_daemon(m_daemon);
+        sock_filter dropAll = BPF_STMT(BPF_RET | BPF_K, 0);
+        const sock_fprog program{1, &dropAll};
+        ::setsockopt(m_listenFd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
         std::unique_lock lock(in.flightMutex);
         in.flightDone.wait_for(lock, std::chrono::seconds(in.options.drainSeconds), [&] { return in.inFlight == 0; });
     }
@@ -496,11 +504,8 @@ void HttpServer::stop()
         in.longJobs->stop();
     in.connections.stop();
     if (m_daemon) {
-        MHD_stop_daemon(m_daemon);
+        MHD_stop_daemon(m_daemon); // closes the listening socket
         m_daemon = nullptr;
-        // Quiesced, the daemon leaves its socket to us.
-        if (m_quiescedFd >= 0)
-            ::close(m_quiescedFd);
-        m_quiescedFd = -1;
+        m_listenFd = -1;
     }
 }

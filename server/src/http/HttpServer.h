@@ -78,6 +78,6 @@ private:
     std::unique_ptr<Internals> m_internals;
     AccessLog m_log;
     MHD_Daemon *m_daemon = nullptr;
-    int m_quiescedFd = -1;
+    int m_listenFd = -1; // owned by the daemon
     quint16 m_port = 0;
 };

@@ -30,6 +30,23 @@ QByteArray clientGroup(const QByteArray &address)
     return QByteArray(out) + "/64";
 }
 
+QByteArray clientNeighbourhood(const QByteArray &address)
+{
+    in_addr v4{};
+    in6_addr v6{};
+    char out[INET6_ADDRSTRLEN] = {};
+    if (inet_pton(AF_INET, address.constData(), &v4) == 1) {
+        reinterpret_cast<unsigned char *>(&v4.s_addr)[3] = 0;
+        inet_ntop(AF_INET, &v4, out, sizeof out);
+        return QByteArray(out) + "/24";
+    }
+    if (inet_pton(AF_INET6, address.constData(), &v6) != 1)
+        return {};
+    std::memset(v6.s6_addr + 6, 0, 10);
+    inet_ntop(AF_INET6, &v6, out, sizeof out);
+    return QByteArray(out) + "/48";
+}
+
 Request Request::make(const QByteArray &method, const QByteArray &target, const QByteArray &body)
 {
     Request r;
@@ -71,24 +88,6 @@ QByteArray Response::header(QByteArrayView name) const
             return h.second;
     }
     return {};
-}
-
-bool Request::ambiguousLength() const
-{
-    QByteArray length;
-    bool chunked = false;
-    for (const auto &[name, value] : headers) {
-        if (name == "transfer-encoding")
-            chunked = true;
-        if (name != "content-length")
-            continue;
-        for (const QByteArray &part : value.split(',')) {
-            if (!length.isEmpty() && part.trimmed() != length)
-                return true;
-            length = part.trimmed();
-        }
-    }
-    return chunked && !length.isEmpty();
 }
 
 Response Response::text(int status, const QByteArray &body)

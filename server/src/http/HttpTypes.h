@@ -24,9 +24,6 @@ struct Request
     static Request make(const QByteArray &method, const QByteArray &target, const QByteArray &body = {});
     QByteArray header(QByteArrayView lowerName) const;
     QByteArray cookie(QByteArrayView name) const;
-    // The body length is told in two ways, or twice differently: whatever sits behind it could
-    // be read as a request of its own, so the connection ends with the refusal.
-    bool ambiguousLength() const;
 };
 
 struct Response
@@ -45,8 +42,9 @@ struct Response
     // Work that can wait (sign-ups): it only takes the first half of the queue, and gives its
     // place up to other work when the queue is full.
     bool deferredCanWait = false;
-    // Its place in the queue: lower goes first (a login's address's recent failures, below
-    // zero for an address the account logged in from lately).
+    // Its place in the queue: lower goes first (for a login: below zero for an address the
+    // account logged in from lately, else by its address's recent failures, then by its
+    // neighbourhood's).
     int deferredRank = 0;
     // Long work (building a book's EPUB) runs on a queue of its own, so it never holds up
     // password checks; the same rules of rank and turns hold there.
@@ -65,6 +63,9 @@ QByteArray canonicalAddress(const QByteArray &text);
 // What a client's share of a limit is counted by: an IPv4 address itself, the /64 network of an
 // IPv6 address (one host commonly holds all of it).
 QByteArray clientGroup(const QByteArray &address);
+// The network around a client: the /24 of an IPv4 address, the /48 of an IPv6 one (what one
+// holder of many addresses commonly has); empty when address is not an address.
+QByteArray clientNeighbourhood(const QByteArray &address);
 
 // Decided once a request head is in, before any of the body is read.
 struct Admission

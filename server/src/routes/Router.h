@@ -89,7 +89,9 @@ private:
     // as failed when it is let through to the password check, and is taken back when right.
     QList<Throttle> loginThrottles(const QString &name, const Request &request) const;
     // The login's place in the password queue: below zero when its address logged in to the
-    // account lately, else the address's recent failures.
+    // account lately, else by the address's recent failures and, among equals, by those of the
+    // network around it, so a first guess from a guesser's next address waits behind a
+    // newcomer from elsewhere.
     int loginRank(const QString &name, const QByteArray &peer) const;
     QString admitLogin(QList<Throttle> &throttles) const;
     // Sign-ups per address and hour, counted when they arrive.

@@ -4,6 +4,8 @@
 #include "routes/Secrets.h"
 #include "store/Store.h"
 
+#include <limits>
+
 using namespace RouterSupport;
 
 namespace {
@@ -224,6 +226,9 @@ QList<Router::Throttle> Router::loginThrottles(const QString &name, const Reques
         out.append({failureKey(u"user:", name + u'@' + address), limits.accountLockTries, true, true});
         out.append({failureKey(u"addr:", address), limits.addressLockTries, true, false, true});
     }
+    // Only counted, for the order of the password queue.
+    if (const QByteArray near = clientNeighbourhood(request.peer); !near.isEmpty())
+        out.append({failureKey(u"near:", QString::fromLatin1(near)), std::numeric_limits<int>::max(), false, false, true});
     // Guesses from many addresses at once stop too, except for a client that holds a login of
     // the account already or whose address logged in to it lately.
     const auto s = session(request);
@@ -241,9 +246,13 @@ int Router::loginRank(const QString &name, const QByteArray &peer) const
     const qint64 nowSecs = now().toSecsSinceEpoch();
     if (store().accounts().loginFailures(known).last > nowSecs - kKnownAddressSeconds)
         return -1;
-    const LoginFailures f = store().accounts().loginFailures(failureKey(u"addr:", QString::fromLatin1(clientGroup(peer))));
     // Failures forgiven after a quiet spell as long as a lock no longer count.
-    return f.last > nowSecs - qint64(m_config.limits.lockMinutes) * 60 ? f.count : 0;
+    const auto recent = [&](QStringView kind, const QByteArray &where) {
+        const LoginFailures f = store().accounts().loginFailures(failureKey(kind, QString::fromLatin1(where)));
+        return f.last > nowSecs - qint64(m_config.limits.lockMinutes) * 60 ? f.count : 0;
+    };
+    return std::min(recent(u"addr:", clientGroup(peer)), 9999) * 100000 +
+           std::min(recent(u"near:", clientNeighbourhood(peer)), 99999);
 }
 
 QString Router::admitLogin(QList<Throttle> &throttles) const

@@ -91,7 +91,9 @@ QString BookStorage::safeFileName(const QString &name, const QString &fallback)
     QString out;
     out.reserve(name.size());
     for (const QChar c : name) {
-        if (c.unicode() < 0x20 || c == u'\x7f' || QStringLiteral("/\\:*?\"<>|#%&;").contains(c))
+        // Noncharacters and byte-order marks too: some readers take them for a swapped byte order.
+        if (c.unicode() < 0x20 || c == u'\x7f' || c.isNonCharacter() || c == u'\uFEFF' ||
+            QStringLiteral("/\\:*?\"<>|#%&;").contains(c))
             out.append(u'_');
         else
             out.append(c);

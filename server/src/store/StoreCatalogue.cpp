@@ -1,5 +1,6 @@
 #include "store/StoreCatalogue.h"
 
+#include "store/DatabaseWatch.h"
 #include "store/SearchIndex.h"
 #include "store/Store.h"
 #include "store/StoreDialect.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <utility>
 #include <chrono>
 #include <map>
@@ -33,6 +35,12 @@ struct SharedCatalogue
     std::atomic<qint64> version{-1};
     std::atomic<qint64> trustedUntil{0}; // steadyMs()
     std::atomic<quint64> changes{0};     // bumped by changed(); a read begun before is not kept
+    // SQLite: the database's files are watched, and the version is kept until they are written.
+    // Trusted only once they have been quiet a while: a commit is seen by readers a moment
+    // after its last write to the log.
+    std::once_flag watchMade;
+    std::unique_ptr<DatabaseWatch> watch;
+    std::atomic<qint64> quietFrom{0}; // steadyMs()
     std::mutex indexLock;
     std::shared_ptr<const SearchIndex> index;
     std::shared_ptr<SearchRows> rows; // beside the index, of the same version
@@ -43,6 +51,9 @@ struct SharedCatalogue
 };
 
 namespace {
+
+// How long a watched database's files stay quiet before its version is kept.
+constexpr qint64 kQuietMs = 1000;
 
 // Rows kept for search answers per index, about 300 bytes each.
 constexpr qsizetype kKnownRows = 50000;
@@ -250,18 +261,29 @@ void StoreCatalogue::changed()
 
 qint64 StoreCatalogue::catalogueVersion()
 {
-    const int trust = m_store.m_dialect ? m_store.dialect().versionTrustMs() : 0;
-    if (trust <= 0)
-        return readVersion();
+    int trust = m_store.m_dialect ? m_store.dialect().versionTrustMs() : 0;
     SharedCatalogue &s = shared();
     const qint64 now = steadyMs();
+    if (trust <= 0 && m_store.m_location.startsWith(u"sqlite:")) {
+        std::call_once(s.watchMade, [&] { s.watch = std::make_unique<DatabaseWatch>(m_store.m_location.mid(7)); });
+        if (s.watch->watching()) {
+            if (s.watch->written()) {
+                s.quietFrom.store(now + kQuietMs);
+                changed();
+            }
+            trust = now >= s.quietFrom.load() ? std::numeric_limits<int>::max() : 0;
+        }
+    }
+    if (trust <= 0)
+        return readVersion();
     if (now < s.trustedUntil.load(std::memory_order_acquire))
         return s.version.load(std::memory_order_relaxed);
     const quint64 changes = s.changes.load();
     const qint64 version = readVersion();
     if (version >= 0 && s.changes.load() == changes) {
         s.version.store(version, std::memory_order_relaxed);
-        s.trustedUntil.store(now + trust, std::memory_order_release);
+        s.trustedUntil.store(trust == std::numeric_limits<int>::max() ? std::numeric_limits<qint64>::max() : now + trust,
+                             std::memory_order_release);
     }
     return version;
 }
