@@ -386,8 +386,14 @@ EpubResult Builder::run(const QString &target)
     m_identifier = m_book.identifier.isEmpty() ? contentIdentifier(m_book.path) : m_book.identifier;
 
     QSaveFile out(target);
+    const auto writeFailed = [&] {
+        const QString why = out.error() == QFileDevice::ResourceError ? u"磁盘空间不足"_s
+                            : out.errorString().isEmpty()             ? u"文件过大"_s
+                                                                      : out.errorString();
+        return u"无法写入文件“%1”：%2"_s.arg(QDir::toNativeSeparators(target), why);
+    };
     if (!out.open(QIODevice::WriteOnly)) {
-        result.errorMessage = u"无法写入文件“%1”：%2"_s.arg(QDir::toNativeSeparators(target), out.errorString());
+        result.errorMessage = writeFailed();
         return result;
     }
     m_zip = std::make_unique<ZipWriter>(&out, 1); // the fastest level: text compresses nearly as well
@@ -418,11 +424,7 @@ EpubResult Builder::run(const QString &target)
     }
     if (!read) {
         out.cancelWriting();
-        result.errorMessage = m_zip->failed() ? u"无法写入文件“%1”：%2"_s.arg(QDir::toNativeSeparators(target),
-                                                                            out.errorString().isEmpty()
-                                                                                ? u"文件过大"_s
-                                                                                : out.errorString())
-                                              : UnreadableBookMessage(m_book.path);
+        result.errorMessage = m_zip->failed() ? writeFailed() : UnreadableBookMessage(m_book.path);
         return result;
     }
     m_zip->addDeflated(u"OEBPS/content.opf"_s, packageDocument());
@@ -430,9 +432,7 @@ EpubResult Builder::run(const QString &target)
     m_zip->addDeflated(u"OEBPS/toc.ncx"_s, ncxDocument());
     if (!m_zip->finish() || !out.commit()) {
         out.cancelWriting();
-        result.errorMessage = u"无法写入文件“%1”：%2"_s.arg(QDir::toNativeSeparators(target),
-                                                          out.errorString().isEmpty() ? u"文件过大"_s
-                                                                                      : out.errorString());
+        result.errorMessage = writeFailed();
         return result;
     }
     if (m_progress)
