@@ -78,39 +78,46 @@ void AppendXmlText(QString &out, QStringView text, bool attribute)
 
 void AppendXmlUtf8(QByteArray &out, QStringView text)
 {
-    const qsizetype n = text.size();
     const char16_t *s = text.utf16();
+    const char16_t *const end = s + text.size();
     const qsizetype had = out.size();
-    out.resize(had + 5 * n); // "&amp;" is the longest a unit becomes
-    char *d = out.data() + had;
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = s[i];
+    out.resize(had + 5 * text.size()); // "&amp;" is the longest a unit becomes
+    auto *d = reinterpret_cast<uchar *>(out.data()) + had;
+    while (s < end) {
+        char16_t c = *s++;
+        // The common case, Chinese text: three bytes each.
+        while ((c >= 0x800 && c < 0xD800) || (c >= 0xE000 && c < 0xFFFE)) {
+            d[0] = uchar(0xE0 | (c >> 12));
+            d[1] = uchar(0x80 | ((c >> 6) & 0x3F));
+            d[2] = uchar(0x80 | (c & 0x3F));
+            d += 3;
+            if (s == end)
+                goto done;
+            c = *s++;
+        }
         if (c < 0x80) {
             if (c >= 0x20 && c != u'&' && c != u'<' && c != u'>' && c != 0x7F) {
-                *d++ = char(c);
+                *d++ = uchar(c);
                 continue;
             }
             const char *ref = c == u'&' ? "&amp;" : c == u'<' ? "&lt;" : c == u'>' ? "&gt;" : c == u'\t' ? " " : "";
             while (*ref)
-                *d++ = *ref++;
+                *d++ = uchar(*ref++);
         } else if (c < 0x800) {
             if (c < 0xA0) // C1 controls
                 continue;
-            *d++ = char(0xC0 | (c >> 6));
-            *d++ = char(0x80 | (c & 0x3F));
-        } else if (c < 0xD800 || (c >= 0xE000 && c < 0xFFFE)) {
-            *d++ = char(0xE0 | (c >> 12));
-            *d++ = char(0x80 | ((c >> 6) & 0x3F));
-            *d++ = char(0x80 | (c & 0x3F));
-        } else if (c < 0xDC00 && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-            const char32_t u = 0x10000 + ((char32_t(c) - 0xD800) << 10) + (s[++i] - 0xDC00);
-            *d++ = char(0xF0 | (u >> 18));
-            *d++ = char(0x80 | ((u >> 12) & 0x3F));
-            *d++ = char(0x80 | ((u >> 6) & 0x3F));
-            *d++ = char(0x80 | (u & 0x3F));
+            *d++ = uchar(0xC0 | (c >> 6));
+            *d++ = uchar(0x80 | (c & 0x3F));
+        } else if (c < 0xDC00 && c >= 0xD800 && s < end && *s >= 0xDC00 && *s < 0xE000) {
+            const char32_t u = 0x10000 + ((char32_t(c) - 0xD800) << 10) + (*s++ - 0xDC00);
+            *d++ = uchar(0xF0 | (u >> 18));
+            *d++ = uchar(0x80 | ((u >> 12) & 0x3F));
+            *d++ = uchar(0x80 | ((u >> 6) & 0x3F));
+            *d++ = uchar(0x80 | (u & 0x3F));
         } // lone surrogates, U+FFFE and U+FFFF are dropped
     }
-    out.truncate(d - out.constData());
+done:
+    out.truncate(reinterpret_cast<char *>(d) - out.constData());
 }
 
 QString XmlText(QStringView text, bool attribute)
