@@ -64,8 +64,12 @@ EpubExport::Job EpubExport::jobFor(const BookRecord &book, const QString &target
 
 void EpubExport::exportBooks(const QList<BookRecord> &books)
 {
-    if (books.isEmpty() || isRunning())
+    if (books.isEmpty())
         return;
+    if (isRunning()) {
+        m_prompter.message(u"上一次导出还没有完成，请稍候再试。"_s, Prompter::Icon::Information, u"导出为EPUB"_s);
+        return;
+    }
     QList<Job> jobs;
     if (books.size() == 1) {
         const BookRecord &book = books.first();

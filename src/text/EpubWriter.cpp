@@ -37,6 +37,7 @@ constexpr qint64 InlineUnitBytes = 4 * 1024 * 1024;
 const char Stylesheet[] = "body { margin: 0 4%; line-height: 1.8; text-align: left; }\n"
                           "h1 { font-size: 1.3em; line-height: 1.4; text-align: center; margin: 1em 0 1.2em 0; }\n"
                           "p { text-indent: 2em; margin: 0 0 0.5em 0; text-align: left; }\n"
+                          "section[id] { page-break-before: always; }\n" // chapters that share a document
                           "nav ol { list-style-type: none; padding-left: 0; }\n"
                           "nav li { margin: 0.3em 0; }\n";
 
@@ -405,8 +406,8 @@ EpubResult Builder::run(const QString &target)
     if (m_book.shownText) {
         // One call for all titles; a line break is part of none.
         const QStringList shown = m_book.shownText(titles.join(u'\n')).split(u'\n');
-        if (shown.size() == titles.size())
-            titles = shown;
+        for (qsizetype i = 0; i < titles.size(); ++i)
+            titles[i] = shown.size() == titles.size() ? shown.at(i) : m_book.shownText(titles.at(i));
     }
     for (qsizetype i = 0; i < titles.size(); ++i)
         m_chapterTitles.append(DisplayTitle(titles.at(i), u"第%1章"_s.arg(m_entries.at(i).number)));

@@ -96,13 +96,18 @@ private Q_SLOTS:
             << (u"x"_s + QChar(0xD800) + u"y"_s + QChar(0xDC00) + u"𠀀"_s) << false << u"xy𠀀"_s;
         QTest::newRow("non-characters dropped") << (u"甲"_s + QChar(0xFFFE) + QChar(0xFFFF) + u"乙"_s) << false
                                                 << u"甲乙"_s;
-        QTest::newRow("Chinese untouched") << u"第一回　灵根育孕源流出"_s << false << u"第一回　灵根育孕源流出"_s;
+        QTest::newRow("Chinese and accents untouched") << u"第一回　灵根育孕 café！"_s << false << u"第一回　灵根育孕 café！"_s;
     }
     void escaping()
     {
         QFETCH(QString, text);
         QFETCH(bool, attribute);
         QTEST(XmlText(text, attribute), "expected");
+        if (!attribute) { // the same straight into UTF-8, as chapter text goes
+            QByteArray utf8 = "x";
+            AppendXmlUtf8(utf8, text);
+            QTEST(QString::fromUtf8(utf8).mid(1), "expected");
+        }
     }
 
     void titles_data()
