@@ -1,5 +1,6 @@
 #include "library/BookMenu.h"
 #include "library/CatalogueOrigins.h"
+#include "library/EpubExport.h"
 
 #include "library/LibraryDb.h"
 #include "library/LocalBookFiles.h"
@@ -85,6 +86,14 @@ BookMenu::BookMenu(LibraryDb &db, Prompter &prompter, QWidget *parent)
         Q_EMIT privateCopyRequested(among && m_selection.size() > 1 ? m_selection : QList<BookRecord>{m_book});
     });
     setPrivateCopyEnabled(false);
+    // The book, or the selected rows, as EPUB files for reading devices and apps.
+    QAction *epub = addAction(QStringLiteral("导出为EPUB…"));
+    epub->setObjectName(QStringLiteral("Menue_ExportEpub"));
+    connect(epub, &QAction::triggered, this, [this] {
+        if (!m_epubExport)
+            m_epubExport = new EpubExport(m_db, m_prompter, parentWidget() ? parentWidget() : this);
+        m_epubExport->exportBooks(m_selection.size() > 1 ? m_selection : QList<BookRecord>{m_book});
+    });
     setSelection({});
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "library/BookRecord.h"
+#include "library/EpubExport.h"
 
 #include <QMenu>
+#include <QPointer>
 #include <functional>
 
 class LibraryDb;
@@ -29,6 +31,8 @@ public:
     void setFolderOpener(std::function<void(const QString &)> opener) { m_openFolder = std::move(opener); }
 
     QAction *item(const QString &name) const;
+    // The export "导出为EPUB…" runs, made on first use.
+    EpubExport *epubExport() const { return m_epubExport; }
 
     // The folder that holds a book file: the path up to its last separator.
     static QString folderOf(const QString &path);
@@ -58,4 +62,5 @@ private:
     QList<BookRecord> m_selection;
     QList<QAction *> m_selectionItems; // with the separators before them
     std::function<void(const QString &)> m_openFolder;
+    QPointer<EpubExport> m_epubExport;
 };

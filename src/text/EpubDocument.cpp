@@ -1,6 +1,13 @@
 #include "text/EpubDocument.h"
 
+#include "text/BookScan.h"
+
+#include <algorithm>
+#include <utility>
+
 namespace {
+
+constexpr qint64 ReadBlockBytes = 1024 * 1024;
 
 bool isBlank(QChar c)
 {
@@ -69,6 +76,50 @@ void AppendXmlText(QString &out, QStringView text, bool attribute)
     flush(n);
 }
 
+void AppendXmlUtf8(QByteArray &out, QStringView text)
+{
+    const char16_t *s = text.utf16();
+    const char16_t *const end = s + text.size();
+    const qsizetype had = out.size();
+    out.resize(had + 5 * text.size()); // "&amp;" is the longest a unit becomes
+    auto *d = reinterpret_cast<uchar *>(out.data()) + had;
+    while (s < end) {
+        char16_t c = *s++;
+        // The common case, Chinese text: three bytes each.
+        while ((c >= 0x800 && c < 0xD800) || (c >= 0xE000 && c < 0xFFFE)) {
+            d[0] = uchar(0xE0 | (c >> 12));
+            d[1] = uchar(0x80 | ((c >> 6) & 0x3F));
+            d[2] = uchar(0x80 | (c & 0x3F));
+            d += 3;
+            if (s == end)
+                goto done;
+            c = *s++;
+        }
+        if (c < 0x80) {
+            if (c >= 0x20 && c != u'&' && c != u'<' && c != u'>' && c != 0x7F) {
+                *d++ = uchar(c);
+                continue;
+            }
+            const char *ref = c == u'&' ? "&amp;" : c == u'<' ? "&lt;" : c == u'>' ? "&gt;" : c == u'\t' ? " " : "";
+            while (*ref)
+                *d++ = uchar(*ref++);
+        } else if (c < 0x800) {
+            if (c < 0xA0) // C1 controls
+                continue;
+            *d++ = uchar(0xC0 | (c >> 6));
+            *d++ = uchar(0x80 | (c & 0x3F));
+        } else if (c < 0xDC00 && c >= 0xD800 && s < end && *s >= 0xDC00 && *s < 0xE000) {
+            const char32_t u = 0x10000 + ((char32_t(c) - 0xD800) << 10) + (*s++ - 0xDC00);
+            *d++ = uchar(0xF0 | (u >> 18));
+            *d++ = uchar(0x80 | ((u >> 12) & 0x3F));
+            *d++ = uchar(0x80 | ((u >> 6) & 0x3F));
+            *d++ = uchar(0x80 | (u & 0x3F));
+        } // lone surrogates, U+FFFE and U+FFFF are dropped
+    }
+done:
+    out.truncate(reinterpret_cast<char *>(d) - out.constData());
+}
+
 QString XmlText(QStringView text, bool attribute)
 {
     QString out;
@@ -95,6 +146,7 @@ ParagraphWriter::ParagraphWriter(DocumentSink sink, qsizetype maxDocumentBytes, 
     , m_maxDocument(maxDocumentBytes)
     , m_maxParagraph(maxParagraphUnits)
 {
+    m_document.reserve(m_maxDocument + 16 * 1024);
 }
 
 void ParagraphWriter::addText(QStringView piece, bool lineEnds)
@@ -105,6 +157,11 @@ void ParagraphWriter::addText(QStringView piece, bool lineEnds)
             ++skip;
         piece = piece.sliced(skip);
         m_lineStart = piece.isEmpty() && !lineEnds;
+    }
+    if (lineEnds && m_paragraph.isEmpty() && piece.size() <= m_maxParagraph) { // a whole line: no copy
+        emitParagraph(piece);
+        m_lineStart = true;
+        return;
     }
     m_paragraph.append(piece);
 
@@ -142,21 +199,27 @@ void ParagraphWriter::emitParagraph(QStringView text)
         text.chop(1);
     if (text.isEmpty())
         return;
-    m_escaped.clear();
-    m_escaped.append(u"<p>");
-    AppendXmlText(m_escaped, text);
-    if (m_escaped.size() == 3)
-        return; // nothing but dropped characters
-    m_escaped.append(u"</p>\n");
-    m_document.append(m_escaped.toUtf8());
+    const qsizetype had = m_document.size();
+    m_document.append("<p>");
+    AppendXmlUtf8(m_document, text);
+    if (m_document.size() == had + 3) {
+        m_document.truncate(had); // nothing but dropped characters
+        return;
+    }
+    m_document.append("</p>\n");
     if (m_document.size() >= m_maxDocument)
         flushDocument();
 }
 
+void ParagraphWriter::addMarkup(QByteArrayView markup)
+{
+    m_document.append(markup);
+}
+
 void ParagraphWriter::flushDocument()
 {
-    m_sink(m_document);
-    m_document.clear();
+    m_sink(std::exchange(m_document, {}));
+    m_document.reserve(m_maxDocument + 16 * 1024);
     ++m_documents;
 }
 
@@ -169,4 +232,87 @@ void ParagraphWriter::finish()
     if (!m_document.isEmpty() || m_documents == 0)
         flushDocument();
     m_lineStart = true;
+}
+
+LineReader::LineReader(const BookLineIndex &index, const QString &path, const std::atomic_bool *cancel,
+                       const std::function<void(qint64 done, qint64 total)> *progress)
+    : m_index(index)
+    , m_cancel(cancel)
+    , m_progress(progress)
+{
+    m_file.setFileName(path);
+}
+
+void LineReader::decode(QByteArrayView bytes, qsizetype maxUnits, qsizetype *consumed)
+{
+    if (m_text.size() < bytes.size() + 1)
+        m_text = QString(bytes.size() + 1, Qt::Uninitialized);
+    auto *out = reinterpret_cast<char16_t *>(m_text.data());
+    const qsizetype units = DecodeTextInto(m_index.encoding, bytes, out, maxUnits, consumed);
+    m_text.truncate(units); // keeps the allocation
+}
+
+bool LineReader::readLongLine(qint64 line, ParagraphWriter &paragraphs)
+{
+    const std::vector<qint64> &starts = m_index.lineStarts;
+    qint64 position = starts[size_t(line)];
+    const qint64 end = starts[size_t(line + 1)];
+    QByteArray carry;
+    while (true) {
+        const qint64 n = qMin(ReadBlockBytes, end - position);
+        const qsizetype had = carry.size();
+        carry.resize(had + qsizetype(n));
+        if (!m_file.seek(position) || m_file.read(carry.data() + had, n) != n)
+            return false;
+        position += n;
+        if (position == end) {
+            decode(WithoutLineBreak(m_index.encoding, carry), -1, nullptr);
+            paragraphs.addText(m_text, true);
+            return true;
+        }
+        // No encoding takes more than four bytes for a unit, so this stops inside the block, at
+        // a character boundary; the rest goes with the next block.
+        qsizetype consumed = 0;
+        decode(carry, carry.size() / 4 - 8, &consumed);
+        paragraphs.addText(m_text, false);
+        carry.remove(0, consumed);
+        if (m_progress && *m_progress)
+            (*m_progress)(position, m_index.fileSize);
+        if (cancelled())
+            return false;
+    }
+}
+
+bool LineReader::readLines(qint64 first, qint64 last, ParagraphWriter &paragraphs)
+{
+    const std::vector<qint64> &starts = m_index.lineStarts;
+    for (qint64 line = first; line <= last;) {
+        const qint64 blockStart = starts[size_t(line)];
+        const auto fits =
+            std::upper_bound(starts.begin() + line + 1, starts.begin() + last + 2, blockStart + ReadBlockBytes);
+        const qint64 end = qMax(line + 1, qint64(fits - starts.begin()) - 1);
+        if (starts[size_t(end)] - blockStart > ReadBlockBytes) { // one line longer than a block
+            if (!readLongLine(line, paragraphs))
+                return false;
+            line = end;
+            continue;
+        }
+        m_bytes.resize(qsizetype(starts[size_t(end)] - blockStart));
+        if (!m_file.seek(blockStart) || m_file.read(m_bytes.data(), m_bytes.size()) != m_bytes.size())
+            return false;
+        for (; line < end; ++line) {
+            const QByteArrayView raw =
+                QByteArrayView(m_bytes).sliced(qsizetype(starts[size_t(line)] - blockStart),
+                                              qsizetype(starts[size_t(line + 1)] - starts[size_t(line)]));
+            decode(WithoutLineBreak(m_index.encoding, raw), -1, nullptr);
+            paragraphs.addText(m_text, true);
+        }
+        if (m_progress && *m_progress && starts[size_t(end)] - m_reported >= ReadBlockBytes) {
+            m_reported = starts[size_t(end)];
+            (*m_progress)(m_reported, m_index.fileSize);
+        }
+        if (cancelled())
+            return false;
+    }
+    return true;
 }

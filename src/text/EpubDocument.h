@@ -1,9 +1,13 @@
 #pragma once
 
+#include "text/BookLineIndex.h"
+
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QStringView>
 
+#include <atomic>
 #include <functional>
 
 // The text of a book as it goes into an EPUB's chapter documents.
@@ -13,6 +17,8 @@
 // U+FFFF) and the C1 controls and DEL are dropped, a tab becomes a space.
 void AppendXmlText(QString &out, QStringView text, bool attribute = false);
 QString XmlText(QStringView text, bool attribute = false);
+// The same for element text, appended as UTF-8 in one pass.
+void AppendXmlUtf8(QByteArray &out, QStringView text);
 
 // A title as the contents shows it, escaped: runs of white space made one space, at most
 // MaxTitleUnits characters ("…" marks a cut); the fallback (escaped too) when nothing is left.
@@ -28,12 +34,14 @@ QString DisplayTitle(QStringView title, const QString &fallback);
 class ParagraphWriter
 {
 public:
-    using DocumentSink = std::function<void(const QByteArray &body)>;
+    using DocumentSink = std::function<void(QByteArray &&body)>;
 
     ParagraphWriter(DocumentSink sink, qsizetype maxDocumentBytes = 256 * 1024, qsizetype maxParagraphUnits = 4096);
 
     // A piece of a line; `lineEnds` when it is the line's last.
     void addText(QStringView piece, bool lineEnds);
+    // Markup put into the document as it stands, between paragraphs.
+    void addMarkup(QByteArrayView markup);
     // Hands over what remains as the last document (also when it is empty and no document was
     // handed over yet: every chapter has at least one).
     void finish();
@@ -48,8 +56,34 @@ private:
     qsizetype m_maxDocument;
     qsizetype m_maxParagraph;
     QString m_paragraph;
-    QString m_escaped;
     QByteArray m_document;
     bool m_lineStart = true;
     int m_documents = 0;
+};
+
+// Reads lines of a book decoded, as the book's line index has them, into a ParagraphWriter; one
+// reader for each thread.
+class LineReader
+{
+public:
+    LineReader(const BookLineIndex &index, const QString &path, const std::atomic_bool *cancel,
+               const std::function<void(qint64 done, qint64 total)> *progress);
+
+    bool open() { return m_file.open(QIODevice::ReadOnly); }
+    bool cancelled() const { return m_cancel && m_cancel->load(std::memory_order_relaxed); }
+    // Lines first .. last; false when the file could not be read or *cancel became true. Reports
+    // its progress now and then when given a progress function.
+    bool readLines(qint64 first, qint64 last, ParagraphWriter &paragraphs);
+
+private:
+    bool readLongLine(qint64 line, ParagraphWriter &paragraphs);
+    void decode(QByteArrayView bytes, qsizetype maxUnits, qsizetype *consumed);
+
+    const BookLineIndex &m_index;
+    const std::atomic_bool *m_cancel;
+    const std::function<void(qint64 done, qint64 total)> *m_progress; // only on the thread that writes
+    QFile m_file;
+    QString m_text; // decoding buffer
+    QByteArray m_bytes;
+    qint64 m_reported = -1;
 };

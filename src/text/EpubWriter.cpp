@@ -12,16 +12,32 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
 constexpr qint64 ReadBlockBytes = 1024 * 1024;
+// Past this many chapters several go into one document.
+constexpr qsizetype MaxDocuments = 4000;
+constexpr qsizetype MaxNcxEntries = 2000;
+// Books this small are written on one thread; on more, documents are made side by side, at most
+// WindowBytes of the book ahead of what is written, and a unit of chapters longer than
+// InlineUnitBytes (a book that is one long line) is made by the writing thread as it goes.
+constexpr qint64 ParallelBookBytes = 2 * 1024 * 1024;
+constexpr int MaxWorkers = 4;
+constexpr qint64 WindowBytes = 16 * 1024 * 1024;
+constexpr qint64 InlineUnitBytes = 4 * 1024 * 1024;
 
 const char Stylesheet[] = "body { margin: 0 4%; line-height: 1.8; text-align: left; }\n"
                           "h1 { font-size: 1.3em; line-height: 1.4; text-align: center; margin: 1em 0 1.2em 0; }\n"
                           "p { text-indent: 2em; margin: 0 0 0.5em 0; text-align: left; }\n"
+                          "section[id] { page-break-before: always; }\n" // chapters that share a document
                           "nav ol { list-style-type: none; padding-left: 0; }\n"
                           "nav li { margin: 0.3em 0; }\n";
 
@@ -66,6 +82,32 @@ QString contentIdentifier(const QString &path)
     return u"urn:folioway:"_s + QString::number(file.size()) + u':' + QString::fromLatin1(hash.result().toHex());
 }
 
+// Chapters [first, last] of the list, written into the same documents; `start` and `end` are
+// where their text is in the file.
+struct Unit
+{
+    qsizetype first = 0;
+    qsizetype last = 0;
+    qint64 start = 0;
+    qint64 end = 0;
+};
+
+struct PreparedDocument
+{
+    QString id;
+    ZipEntryBody body;
+};
+
+// What a unit gave: its documents, and for each of its chapters the document it starts in.
+struct UnitOutput
+{
+    bool ok = true;
+    QList<PreparedDocument> documents;
+    QList<qsizetype> chapterDocument;
+};
+
+using DocumentSink = std::function<void(PreparedDocument &&)>;
+
 class Builder
 {
 public:
@@ -80,125 +122,182 @@ public:
 
 private:
     bool cancelled() const { return m_cancel && m_cancel->load(std::memory_order_relaxed); }
-    bool writeChapter(const ChapterEntry &entry, bool withFirstLine);
-    bool readLines(qint64 first, qint64 last, ParagraphWriter &paragraphs);
-    bool readLongLine(qint64 line, ParagraphWriter &paragraphs);
-    void decode(QByteArrayView bytes, qsizetype maxUnits, qsizetype *consumed);
+    void planUnits();
+    bool writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output, const DocumentSink &sink) const;
+    bool writeUnits(LineReader &reader);
     QByteArray packageDocument() const;
     QByteArray navDocument() const;
     QByteArray ncxDocument() const;
+    QString href(qsizetype chapter) const;
 
     const EpubBook &m_book;
     const std::atomic_bool *m_cancel;
     const EpubProgress &m_progress;
     std::shared_ptr<const BookLineIndex> m_index;
-    QFile m_file;
     std::unique_ptr<ZipWriter> m_zip;
-    QString m_text; // decoding buffer
-    QByteArray m_bytes;
     QString m_title, m_identifier;
     QDateTime m_date;
+    QList<ChapterEntry> m_entries;
+    QStringList m_chapterTitles;         // shown titles, escaped
+    QList<Unit> m_units;
     QList<Document> m_documents;
-    QStringList m_chapterTitles;    // shown titles, escaped
-    QList<qsizetype> m_chapterFirst; // each chapter's first document
-    qint64 m_reported = -1;
+    QList<qsizetype> m_chapterDocument;  // the document each chapter starts in
+    QList<bool> m_chapterAnchored;       // one that does not start its document has an id
 };
 
-void Builder::decode(QByteArrayView bytes, qsizetype maxUnits, qsizetype *consumed)
+void Builder::planUnits()
 {
-    if (m_text.size() < bytes.size() + 1)
-        m_text = QString(bytes.size() + 1, Qt::Uninitialized);
-    auto *out = reinterpret_cast<char16_t *>(m_text.data());
-    const qsizetype units = DecodeTextInto(m_index->encoding, bytes, out, maxUnits, consumed);
-    m_text.truncate(units); // keeps the allocation
-}
-
-bool Builder::readLongLine(qint64 line, ParagraphWriter &paragraphs)
-{
+    // A reading system (and a checker) walks every document; a book of tens of thousands of short
+    // chapters puts several into one.
+    const qsizetype n = m_entries.size();
+    const qsizetype perUnit = (n + MaxDocuments - 1) / MaxDocuments;
     const std::vector<qint64> &starts = m_index->lineStarts;
-    qint64 position = starts[size_t(line)];
-    const qint64 end = starts[size_t(line + 1)];
-    QByteArray carry;
-    while (true) {
-        const qint64 n = qMin(ReadBlockBytes, end - position);
-        const qsizetype had = carry.size();
-        carry.resize(had + qsizetype(n));
-        if (!m_file.seek(position) || m_file.read(carry.data() + had, n) != n)
-            return false;
-        position += n;
-        if (position == end) {
-            decode(WithoutLineBreak(m_index->encoding, carry), -1, nullptr);
-            paragraphs.addText(m_text, true);
-            return true;
-        }
-        // No encoding takes more than four bytes for a unit, so this stops inside the block, at
-        // a character boundary; the rest goes with the next block.
-        qsizetype consumed = 0;
-        decode(carry, carry.size() / 4 - 8, &consumed);
-        paragraphs.addText(m_text, false);
-        carry.remove(0, consumed);
-        if (cancelled())
-            return false;
+    const auto offset = [&](qint64 line) { return starts[size_t(qBound<qint64>(0, line, qint64(starts.size()) - 1))]; };
+    for (qsizetype first = 0; first < n; first += perUnit) {
+        Unit unit;
+        unit.first = first;
+        unit.last = qMin(n, first + perUnit) - 1;
+        unit.start = offset(m_entries.at(first).rangeStart);
+        unit.end = offset(m_entries.at(unit.last).lastShownLine() + 1);
+        m_units.append(unit);
     }
+    m_chapterAnchored.fill(false, n);
+    for (const Unit &unit : std::as_const(m_units))
+        for (qsizetype i = unit.first + 1; i <= unit.last; ++i)
+            m_chapterAnchored[i] = true;
 }
 
-bool Builder::readLines(qint64 first, qint64 last, ParagraphWriter &paragraphs)
+bool Builder::writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output, const DocumentSink &sink) const
 {
-    const std::vector<qint64> &starts = m_index->lineStarts;
-    for (qint64 line = first; line <= last;) {
-        const qint64 blockStart = starts[size_t(line)];
-        const auto fits =
-            std::upper_bound(starts.begin() + line + 1, starts.begin() + last + 2, blockStart + ReadBlockBytes);
-        const qint64 end = qMax(line + 1, qint64(fits - starts.begin()) - 1);
-        if (starts[size_t(end)] - blockStart > ReadBlockBytes) { // one line longer than a block
-            if (!readLongLine(line, paragraphs))
-                return false;
-            line = end;
-            continue;
-        }
-        m_bytes.resize(qsizetype(starts[size_t(end)] - blockStart));
-        if (!m_file.seek(blockStart) || m_file.read(m_bytes.data(), m_bytes.size()) != m_bytes.size())
-            return false;
-        for (; line < end; ++line) {
-            const QByteArrayView raw =
-                QByteArrayView(m_bytes).sliced(qsizetype(starts[size_t(line)] - blockStart),
-                                              qsizetype(starts[size_t(line + 1)] - starts[size_t(line)]));
-            decode(WithoutLineBreak(m_index->encoding, raw), -1, nullptr);
-            paragraphs.addText(m_text, true);
-        }
-        if (m_progress && starts[size_t(end)] - m_reported >= ReadBlockBytes) {
-            m_reported = starts[size_t(end)];
-            m_progress(m_reported, m_index->fileSize);
-        }
-        if (cancelled())
-            return false;
-    }
-    return true;
-}
-
-bool Builder::writeChapter(const ChapterEntry &entry, bool withFirstLine)
-{
-    const QString title = DisplayTitle(entry.title, u"第%1章"_s.arg(entry.number));
-    m_chapterTitles.append(title);
-    m_chapterFirst.append(m_documents.size());
-    bool zipOk = true;
-    ParagraphWriter paragraphs([&](const QByteArray &body) {
-        const int part = int(m_documents.size() - m_chapterFirst.last()) + 1;
-        Document document;
-        document.id = part == 1 ? u"c%1"_s.arg(entry.number) : u"c%1-%2"_s.arg(entry.number).arg(part);
-        document.href = u"text/"_s + document.id + u".xhtml"_s;
+    const QString firstId = u"c"_s + m_entries.at(unit.first).numberText();
+    qsizetype chapter = unit.first;
+    qsizetype documentChapter = unit.first; // the chapter a document starts in names it
+    int part = 0;
+    ParagraphWriter paragraphs([&](QByteArray &&body) {
+        ++part;
+        PreparedDocument document;
+        document.id = part == 1 ? firstId : firstId + u'-' + QString::number(part);
+        const QString &title = m_chapterTitles.at(documentChapter);
+        documentChapter = qMin(chapter, unit.last);
+        if (m_book.shownText)
+            body = m_book.shownText(QString::fromUtf8(body)).toUtf8();
         QByteArray xhtml = xhtmlHead(title, u"../style.css"_s).toUtf8();
+        xhtml.reserve(xhtml.size() + body.size() + 64);
         xhtml += part == 1 ? "<section>\n<h1>" + title.toUtf8() + "</h1>\n" : QByteArray("<section>\n");
         xhtml += body;
         xhtml += "</section>\n</body>\n</html>\n";
-        zipOk = zipOk && m_zip->addDeflated(u"OEBPS/"_s + document.href, xhtml);
-        m_documents.append(document);
+        document.body = ZipWriter::pack(std::move(xhtml), m_book.compressionLevel);
+        sink(std::move(document));
     });
-    // A chapter after the first shows its heading line first; the document has it as its <h1>.
-    const qint64 first = withFirstLine ? 0 : entry.firstShownLine() + (entry.number > 1 ? 1 : 0);
-    const bool read = readLines(first, entry.lastShownLine(), paragraphs);
+    bool read = true;
+    for (; chapter <= unit.last && read; ++chapter) {
+        const ChapterEntry &entry = m_entries.at(chapter);
+        output.chapterDocument.append(part);
+        if (chapter > unit.first) {
+            const QByteArray title = m_chapterTitles.at(chapter).toUtf8();
+            paragraphs.addMarkup("</section>\n<section id=\"c" + entry.numberText().toLatin1() + "\">\n<h1>" +
+                                 title + "</h1>\n");
+        }
+        // The reader keeps the first line as the book's title; one too long to be a title (a
+        // book that is a single line) is text and goes into the first chapter. A chapter after
+        // the first shows its heading line first; the document has it as its <h1>.
+        const bool withFirstLine = chapter == 0 && entry.title.size() > MaxTitleUnits;
+        const qint64 first = withFirstLine ? 0 : entry.firstShownLine() + (entry.number > 1 ? 1 : 0);
+        read = reader.readLines(first, entry.lastShownLine(), paragraphs);
+    }
+    chapter = unit.last;
     paragraphs.finish();
-    return read && zipOk;
+    return read;
+}
+
+
+bool Builder::writeUnits(LineReader &reader)
+{
+    const auto write = [this](PreparedDocument &&document) {
+        if (!m_zip->add(u"OEBPS/text/"_s + document.id + u".xhtml"_s, document.body))
+            return;
+        m_documents.append({document.id, u"text/"_s + document.id + u".xhtml"_s});
+    };
+    const qsizetype n = m_units.size();
+    const int hardware = int(std::thread::hardware_concurrency());
+    const int workers = m_index->fileSize < ParallelBookBytes ? 0 : qBound(0, hardware, MaxWorkers);
+    const auto inlineUnit = [&](qsizetype i) { return workers == 0 || m_units.at(i).end - m_units.at(i).start > InlineUnitBytes; };
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::optional<UnitOutput>> results(static_cast<size_t>(n));
+    std::atomic<qsizetype> next = 0;
+    qsizetype written = 0;
+    bool stop = false;
+    std::vector<std::thread> threads;
+    for (int w = 0; w < workers; ++w) {
+        threads.emplace_back([&] {
+            LineReader own(*m_index, m_book.path, m_cancel, nullptr);
+            const bool ok = own.open();
+            while (true) {
+                const qsizetype i = next.fetch_add(1);
+                if (i >= n)
+                    return;
+                if (inlineUnit(i))
+                    continue;
+                {
+                    // At most a window of the book ahead of what is written.
+                    std::unique_lock lock(mutex);
+                    changed.wait(lock, [&] { return stop || m_units.at(i).start - m_units.at(written).start <= WindowBytes; });
+                    if (stop)
+                        return;
+                }
+                UnitOutput output;
+                output.ok = ok && writeUnit(m_units.at(i), own, output, [&](PreparedDocument &&document) {
+                    output.documents.append(std::move(document));
+                });
+                std::lock_guard lock(mutex);
+                results[size_t(i)] = std::move(output);
+                changed.notify_all();
+            }
+        });
+    }
+    bool ok = true;
+    qint64 reported = 0;
+    for (qsizetype i = 0; i < n && ok; ++i) {
+        const qsizetype base = m_documents.size();
+        UnitOutput output;
+        if (inlineUnit(i)) {
+            ok = writeUnit(m_units.at(i), reader, output, write);
+        } else {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return results[size_t(i)].has_value(); });
+            output = std::move(*results[size_t(i)]);
+            results[size_t(i)].reset();
+            lock.unlock();
+            ok = output.ok;
+            for (PreparedDocument &document : output.documents)
+                write(std::move(document));
+        }
+        for (const qsizetype document : std::as_const(output.chapterDocument))
+            m_chapterDocument.append(base + document);
+        ok = ok && !m_zip->failed() && !cancelled();
+        {
+            std::lock_guard lock(mutex);
+            written = qMin(i + 1, n - 1);
+        }
+        changed.notify_all();
+        if (m_progress && m_units.at(i).end - reported >= ReadBlockBytes)
+            m_progress(reported = m_units.at(i).end, m_index->fileSize);
+    }
+    {
+        std::lock_guard lock(mutex);
+        stop = true;
+    }
+    changed.notify_all();
+    for (std::thread &thread : threads)
+        thread.join();
+    return ok;
+}
+QString Builder::href(qsizetype chapter) const
+{
+    const QString &document = m_documents.at(m_chapterDocument.at(chapter)).href;
+    return m_chapterAnchored.at(chapter) ? document + u"#c"_s + m_entries.at(chapter).numberText() : document;
 }
 
 QByteArray Builder::packageDocument() const
@@ -243,7 +342,7 @@ QByteArray Builder::navDocument() const
     QString nav = xhtmlHead(u"目录"_s, u"style.css"_s);
     nav += u"<nav epub:type=\"toc\" id=\"toc\">\n<h1>目录</h1>\n<ol>\n"_s;
     for (qsizetype i = 0; i < m_chapterTitles.size(); ++i)
-        nav += u"<li><a href=\""_s + m_documents.at(m_chapterFirst.at(i)).href + u"\">"_s + m_chapterTitles.at(i) +
+        nav += u"<li><a href=\""_s + href(i) + u"\">"_s + m_chapterTitles.at(i) +
                u"</a></li>\n"_s;
     nav += u"</ol>\n</nav>\n</body>\n</html>\n"_s;
     return nav.toUtf8();
@@ -259,11 +358,18 @@ QByteArray Builder::ncxDocument() const
                   "<meta name=\"dtb:totalPageCount\" content=\"0\"/>\n<meta name=\"dtb:maxPageNumber\" content=\"0\"/>\n"
                   "</head>\n<docTitle><text>"_s +
                   m_title + u"</text></docTitle>\n<navMap>\n"_s;
-    for (qsizetype i = 0; i < m_chapterTitles.size(); ++i) {
-        const QString n = QString::number(i + 1);
-        ncx += u"<navPoint id=\"n"_s + n + u"\" playOrder=\""_s + n + u"\"><navLabel><text>"_s +
-               m_chapterTitles.at(i) + u"</text></navLabel><content src=\""_s +
-               m_documents.at(m_chapterFirst.at(i)).href + u"\"/></navPoint>\n"_s;
+    // Older reading systems choke on contents of tens of thousands of entries (and checking them
+    // takes time that grows with the square of their number): past MaxNcxEntries chapters an
+    // entry stands for a run of them, named by its first and last.
+    const qsizetype count = m_chapterTitles.size();
+    const qsizetype run = (count + MaxNcxEntries - 1) / MaxNcxEntries;
+    for (qsizetype i = 0, point = 1; i < count; i += run, ++point) {
+        const QString n = QString::number(point);
+        const qsizetype last = qMin(count, i + run) - 1;
+        const QString label =
+            last == i ? m_chapterTitles.at(i) : m_chapterTitles.at(i) + u" — "_s + m_chapterTitles.at(last);
+        ncx += u"<navPoint id=\"n"_s + n + u"\" playOrder=\""_s + n + u"\"><navLabel><text>"_s + label +
+               u"</text></navLabel><content src=\""_s + href(i) + u"\"/></navPoint>\n"_s;
     }
     ncx += u"</navMap>\n</ncx>\n"_s;
     return ncx.toUtf8();
@@ -282,8 +388,10 @@ EpubResult Builder::run(const QString &target)
         return result;
     }
     m_index = LineIndexFor(m_book.path, m_book.reading);
-    m_file.setFileName(m_book.path);
-    if (!m_index || !m_file.open(QIODevice::ReadOnly)) {
+    std::optional<LineReader> reader;
+    if (m_index)
+        reader.emplace(*m_index, m_book.path, m_cancel, &m_progress);
+    if (!reader || !reader->open()) {
         result.errorMessage = UnreadableBookMessage(m_book.path);
         return result;
     }
@@ -295,11 +403,31 @@ EpubResult Builder::run(const QString &target)
     m_identifier = m_book.identifier.isEmpty() ? contentIdentifier(m_book.path) : m_book.identifier;
 
     QSaveFile out(target);
+    const auto writeFailed = [&] {
+        const QString why = out.error() == QFileDevice::ResourceError ? u"磁盘空间不足"_s
+                            : out.errorString().isEmpty()             ? u"文件过大"_s
+                                                                      : out.errorString();
+        return u"无法写入文件“%1”：%2"_s.arg(QDir::toNativeSeparators(target), why);
+    };
     if (!out.open(QIODevice::WriteOnly)) {
-        result.errorMessage = u"无法写入文件“%1”：%2"_s.arg(QDir::toNativeSeparators(target), out.errorString());
+        result.errorMessage = writeFailed();
         return result;
     }
     m_zip = std::make_unique<ZipWriter>(&out, 1); // the fastest level: text compresses nearly as well
+    m_entries = chapters.entries;
+    QStringList titles;
+    titles.reserve(m_entries.size());
+    for (const ChapterEntry &entry : std::as_const(m_entries))
+        titles.append(entry.title);
+    if (m_book.shownText) {
+        // One call for all titles; a line break is part of none.
+        const QStringList shown = m_book.shownText(titles.join(u'\n')).split(u'\n');
+        for (qsizetype i = 0; i < titles.size(); ++i)
+            titles[i] = shown.size() == titles.size() ? shown.at(i) : m_book.shownText(titles.at(i));
+    }
+    for (qsizetype i = 0; i < titles.size(); ++i)
+        m_chapterTitles.append(DisplayTitle(titles.at(i), u"第%1章"_s.arg(m_entries.at(i).number)));
+    planUnits();
     m_zip->setModified(m_date);
     m_zip->addStored(u"mimetype"_s, "application/epub+zip");
     m_zip->addDeflated(u"META-INF/container.xml"_s, Container);
@@ -307,13 +435,7 @@ EpubResult Builder::run(const QString &target)
     if (const QString cover = coverFile(m_book.coverType); !m_book.cover.isEmpty() && !cover.isEmpty())
         m_zip->addStored(u"OEBPS/"_s + cover, m_book.cover); // images are compressed already
 
-    bool read = true;
-    for (qsizetype i = 0; i < chapters.entries.size() && read; ++i) {
-        const ChapterEntry &entry = chapters.entries.at(i);
-        // The reader keeps the first line as the book's title; one too long to be a title (a
-        // book that is a single line) is text and goes into the first chapter.
-        read = writeChapter(entry, i == 0 && entry.title.size() > MaxTitleUnits);
-    }
+    const bool read = writeUnits(*reader);
     if (cancelled()) {
         out.cancelWriting();
         result.cancelled = true;
@@ -321,11 +443,7 @@ EpubResult Builder::run(const QString &target)
     }
     if (!read) {
         out.cancelWriting();
-        result.errorMessage = m_zip->failed() ? u"无法写入文件“%1”：%2"_s.arg(QDir::toNativeSeparators(target),
-                                                                            out.errorString().isEmpty()
-                                                                                ? u"文件过大"_s
-                                                                                : out.errorString())
-                                              : UnreadableBookMessage(m_book.path);
+        result.errorMessage = m_zip->failed() ? writeFailed() : UnreadableBookMessage(m_book.path);
         return result;
     }
     m_zip->addDeflated(u"OEBPS/content.opf"_s, packageDocument());
@@ -333,9 +451,7 @@ EpubResult Builder::run(const QString &target)
     m_zip->addDeflated(u"OEBPS/toc.ncx"_s, ncxDocument());
     if (!m_zip->finish() || !out.commit()) {
         out.cancelWriting();
-        result.errorMessage = u"无法写入文件“%1”：%2"_s.arg(QDir::toNativeSeparators(target),
-                                                          out.errorString().isEmpty() ? u"文件过大"_s
-                                                                                      : out.errorString());
+        result.errorMessage = writeFailed();
         return result;
     }
     if (m_progress)

@@ -14,6 +14,12 @@ struct EpubBook
 {
     QString path;         // the book file
     BookReading reading;  // encoding, smart chapters, the reader's own heading expression
+    // The text as the reader shows it (繁简), applied to chapter titles and text; none: as written.
+    // Called on several threads at once.
+    std::function<QString(const QString &)> shownText;
+    // 0: chapter documents stored as they are, the fastest to write and to open; 1 to 9: deflated
+    // at that level, a file about a third smaller.
+    int compressionLevel = 0;
     QString title;        // empty: the file's name without ".txt"
     QString author;
     QString identifier;   // the catalogue id or the file's fingerprint; empty: made from the content

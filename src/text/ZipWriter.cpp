@@ -39,26 +39,70 @@ struct ZipWriter::Entry
     bool deflated = false;
 };
 
-struct ZipWriter::Deflater
+namespace {
+
+// One deflate stream per thread, reset for each entry.
+struct Deflater
 {
     z_stream stream{};
-    bool ready = false;
+    int level = -1;
 
     ~Deflater()
     {
-        if (ready)
+        if (level >= 0)
             deflateEnd(&stream);
     }
+    bool reset(int wanted)
+    {
+        if (level == wanted)
+            return deflateReset(&stream) == Z_OK;
+        if (level >= 0)
+            deflateEnd(&stream);
+        level = -1;
+        stream = {};
+        if (deflateInit2(&stream, wanted, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            return false;
+        level = wanted;
+        return true;
+    }
 };
+
+} // namespace
 
 ZipWriter::ZipWriter(QIODevice *device, int compressionLevel)
     : m_device(device)
     , m_level(compressionLevel)
-    , m_deflater(std::make_unique<Deflater>())
 {
 }
 
 ZipWriter::~ZipWriter() = default;
+
+ZipEntryBody ZipWriter::pack(QByteArray data, int level)
+{
+    ZipEntryBody body;
+    body.size = data.size();
+    body.crc = quint32(crc32_z(0, reinterpret_cast<const Bytef *>(data.constData()), size_t(data.size())));
+    if (level <= 0 || data.size() >= Limit) {
+        body.bytes = std::move(data);
+        return body;
+    }
+    thread_local Deflater d;
+    body.size = -1; // failed, until it is done
+    if (!d.reset(level))
+        return body;
+    QByteArray out(qsizetype(deflateBound(&d.stream, uLong(data.size()))), Qt::Uninitialized);
+    d.stream.next_in = reinterpret_cast<Bytef *>(data.data());
+    d.stream.avail_in = uInt(data.size());
+    d.stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    d.stream.avail_out = uInt(out.size());
+    if (deflate(&d.stream, Z_FINISH) != Z_STREAM_END)
+        return body;
+    body.size = data.size();
+    out.truncate(qsizetype(d.stream.total_out));
+    body.bytes = std::move(out);
+    body.deflated = true;
+    return body;
+}
 
 void ZipWriter::setModified(const QDateTime &modified)
 {
@@ -97,39 +141,26 @@ bool ZipWriter::add(const QString &name, QByteArrayView data, bool compress)
 {
     if (m_failed || data.size() >= Limit)
         return m_failed = true, false;
+    return add(name, pack(data.toByteArray(), compress ? m_level : 0));
+}
+
+bool ZipWriter::add(const QString &name, const ZipEntryBody &body)
+{
+    if (m_failed || body.size < 0 || body.size >= Limit)
+        return m_failed = true, false;
     Entry entry;
     entry.name = name.toUtf8();
-    entry.size = quint32(data.size());
-    entry.crc = quint32(crc32_z(0, reinterpret_cast<const Bytef *>(data.data()), size_t(data.size())));
+    entry.size = quint32(body.size);
+    entry.crc = body.crc;
     entry.offset = quint32(m_offset);
-    entry.deflated = compress;
-
-    QByteArrayView body = data;
-    if (compress) {
-        Deflater &d = *m_deflater;
-        if (!d.ready) {
-            if (deflateInit2(&d.stream, m_level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-                return m_failed = true, false;
-            d.ready = true;
-        } else {
-            deflateReset(&d.stream);
-        }
-        m_buffer.resize(qsizetype(deflateBound(&d.stream, uLong(data.size()))));
-        d.stream.next_in = const_cast<Bytef *>(reinterpret_cast<const Bytef *>(data.data()));
-        d.stream.avail_in = uInt(data.size());
-        d.stream.next_out = reinterpret_cast<Bytef *>(m_buffer.data());
-        d.stream.avail_out = uInt(m_buffer.size());
-        if (deflate(&d.stream, Z_FINISH) != Z_STREAM_END)
-            return m_failed = true, false;
-        body = QByteArrayView(m_buffer.constData(), qsizetype(d.stream.total_out));
-    }
-    entry.compressedSize = quint32(body.size());
+    entry.deflated = body.deflated;
+    entry.compressedSize = quint32(body.bytes.size());
 
     QByteArray header;
     put32(header, 0x04034b50);
     put16(header, 20);
     put16(header, entry.name.size() != name.size() ? 0x0800 : 0); // UTF-8 name
-    put16(header, compress ? 8 : 0);
+    put16(header, body.deflated ? 8 : 0);
     put16(header, m_dosTime);
     put16(header, m_dosDate);
     put32(header, entry.crc);
@@ -138,9 +169,9 @@ bool ZipWriter::add(const QString &name, QByteArrayView data, bool compress)
     put16(header, quint32(entry.name.size()));
     put16(header, 0);
     header += entry.name;
-    if (m_offset + header.size() + body.size() >= Limit)
+    if (m_offset + header.size() + body.bytes.size() >= Limit)
         return m_failed = true, false;
-    if (!write(header) || !write(body))
+    if (!write(header) || !write(body.bytes))
         return false;
     m_entries.append(std::move(entry));
     return true;

@@ -4,10 +4,19 @@
 #include <QList>
 #include <QString>
 
-#include <memory>
 
 class QDateTime;
 class QIODevice;
+
+// An entry's bytes as the archive holds them, made ready on any thread (ZipWriter::pack) and
+// written in order later.
+struct ZipEntryBody
+{
+    QByteArray bytes; // the data itself, or deflated
+    quint32 crc = 0;
+    qint64 size = 0;  // of the data; -1: could not be made
+    bool deflated = false;
+};
 
 // Writes a zip archive to a device, one whole entry at a time: the entry's bytes are in memory,
 // so its header carries the sizes and no data descriptors are needed. Entries are stored or
@@ -28,6 +37,10 @@ public:
 
     bool addStored(const QString &name, QByteArrayView data);
     bool addDeflated(const QString &name, QByteArrayView data);
+    bool add(const QString &name, const ZipEntryBody &body);
+    // The entry for `data`: stored at level 0, else deflated at that level; its size is -1 when
+    // deflating failed (add() then fails). Safe on any thread.
+    static ZipEntryBody pack(QByteArray data, int level);
     // Writes the central directory; nothing may be added after it.
     bool finish();
 
@@ -47,7 +60,4 @@ private:
     qint64 m_offset = 0;
     bool m_failed = false;
     QList<Entry> m_entries;
-    struct Deflater;
-    std::unique_ptr<Deflater> m_deflater;
-    QByteArray m_buffer;
 };

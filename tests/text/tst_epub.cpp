@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,22 +18,26 @@ namespace {
 
 // Debian's epubcheck is a jar the system runs through binfmt, which is not always set up; it is
 // run with java directly. Empty when either is missing.
-QStringList epubcheck()
+QStringList epubcheck(bool longRun = false)
 {
     const QString jar = QFileInfo(QStandardPaths::findExecutable(u"epubcheck"_s)).canonicalFilePath();
     const QString java = QStandardPaths::findExecutable(u"java"_s);
     if (jar.isEmpty() || java.isEmpty())
         return {};
-    // Quick start-up matters more than peak speed for one short run.
-    return {java, u"-XX:TieredStopAtLevel=1"_s, u"-XX:+UseSerialGC"_s, u"-jar"_s, jar};
+    // Quick start-up matters more than peak speed for a short run. It follows the contents'
+    // links recursively, one stack frame for each: a deep stack for books of many chapters.
+    QStringList command{java, u"-Xss512m"_s, u"-XX:+UseSerialGC"_s, u"-jar"_s, jar};
+    if (!longRun)
+        command.insert(1, u"-XX:TieredStopAtLevel=1"_s);
+    return command;
 }
 
 // The findings epubcheck reports, one a line; empty when the book passes cleanly.
-QString epubcheckFindings(const QString &epub)
+QString epubcheckFindings(const QString &epub, bool longRun = false)
 {
     QProcess check;
     check.setProcessChannelMode(QProcess::MergedChannels);
-    QStringList command = epubcheck();
+    QStringList command = epubcheck(longRun);
     check.start(command.takeFirst(), command << u"--quiet"_s << epub);
     if (!check.waitForFinished(-1))
         return u"epubcheck did not run"_s;
@@ -91,13 +96,18 @@ private Q_SLOTS:
             << (u"x"_s + QChar(0xD800) + u"y"_s + QChar(0xDC00) + u"𠀀"_s) << false << u"xy𠀀"_s;
         QTest::newRow("non-characters dropped") << (u"甲"_s + QChar(0xFFFE) + QChar(0xFFFF) + u"乙"_s) << false
                                                 << u"甲乙"_s;
-        QTest::newRow("Chinese untouched") << u"第一回　灵根育孕源流出"_s << false << u"第一回　灵根育孕源流出"_s;
+        QTest::newRow("Chinese and accents untouched") << u"第一回　灵根育孕 café！"_s << false << u"第一回　灵根育孕 café！"_s;
     }
     void escaping()
     {
         QFETCH(QString, text);
         QFETCH(bool, attribute);
         QTEST(XmlText(text, attribute), "expected");
+        if (!attribute) { // the same straight into UTF-8, as chapter text goes
+            QByteArray utf8 = "x";
+            AppendXmlUtf8(utf8, text);
+            QTEST(QString::fromUtf8(utf8).mid(1), "expected");
+        }
     }
 
     void titles_data()
@@ -153,32 +163,34 @@ private Q_SLOTS:
         QTest::addColumn<QString>("file"); // in the corpus, or empty
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<BookReading>("reading");
+        QTest::addColumn<int>("level"); // of compression
         const QString corpus = TestSupport::corpusDir();
         for (const QString &name : {u"xiyouji_gbk.txt"_s, u"sanguoyanyi_utf8_crlf.txt"_s,
                                    u"rulinwaishi_utf8_oneline.txt"_s}) {
             if (!corpus.isEmpty() && QFile::exists(QDir(corpus).filePath(name)))
-                QTest::newRow(qPrintable(name)) << QDir(corpus).filePath(name) << QByteArray() << BookReading{};
+                QTest::newRow(qPrintable(name)) << QDir(corpus).filePath(name) << QByteArray() << BookReading{} << 0;
         }
         if (!corpus.isEmpty() && QFile::exists(QDir(corpus).filePath(u"rulinwaishi_utf8_oneline.txt"_s)))
             QTest::newRow("one-line novel, smart chapters")
-                << QDir(corpus).filePath(u"rulinwaishi_utf8_oneline.txt"_s) << QByteArray() << BookReading{{}, true};
-        QTest::newRow("one line of 2 MB") << QString() << oneLineBook(2 * 1024 * 1024) << BookReading{};
-        QTest::newRow("2,000 chapters") << QString() << manyChapters(2000) << BookReading{};
+                << QDir(corpus).filePath(u"rulinwaishi_utf8_oneline.txt"_s) << QByteArray() << BookReading{{}, true} << 0;
+        QTest::newRow("one line of 2 MB") << QString() << oneLineBook(2 * 1024 * 1024) << BookReading{} << 0;
+        QTest::newRow("6,000 chapters, deflated") << QString() << manyChapters(6000) << BookReading{} << 6;
         QTest::newRow("titles with markup and controls")
             << QString()
             << QByteArray("<title> & \"x\"\n\x01\x02\n第一章 <b>&amp;\x07\x1b[0m\n　　a < b && c > d\x0b。\n"
                           "第二章 \x01\x02\x03\n正文\x7f\n第三章 ]]> <!-- &#0;\n\xef\xbf\xbe end\n")
-            << BookReading{};
+            << BookReading{} << 0;
         QTest::newRow("UTF-16 with its mark, own rule")
             << QString() << (QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char *>(u"书\n卷一\n甲\n卷二\n乙\n"), 22))
-            << BookReading{{}, false, u"^卷"_s};
-        QTest::newRow("empty file") << QString() << QByteArray() << BookReading{};
+            << BookReading{{}, false, u"^卷"_s} << 0;
+        QTest::newRow("empty file") << QString() << QByteArray() << BookReading{} << 0;
     }
     void epubcheckPasses()
     {
         QFETCH(QString, file);
         QFETCH(QByteArray, bytes);
         QFETCH(BookReading, reading);
+        QFETCH(int, level);
         if (epubcheck().isEmpty())
             QSKIP("epubcheck is not installed");
         QTemporaryDir dir;
@@ -189,6 +201,7 @@ private Q_SLOTS:
         const QString epub = dir.filePath(u"book.epub"_s);
         EpubBook book = bookAt(file);
         book.reading = reading;
+        book.compressionLevel = level;
         book.title = u"书 <名> & \u0001"_s;
         book.author = u"佚名"_s;
         book.subject = u"武侠"_s;
@@ -220,6 +233,42 @@ private Q_SLOTS:
         QVERIFY(WriteEpub(book, dir.filePath(u"book.epub"_s)).ok);
         QCOMPARE(TestSupport::readFile(dir.filePath(u"book.epub"_s)).contains("OEBPS/cover.gif"), type == "image/gif");
         QCOMPARE(epubcheckFindings(dir.filePath(u"book.epub"_s)), QString());
+    }
+
+    // The largest books, in a test of their own (FOLIOWAY_LONG_TESTS set): checking them takes
+    // minutes.
+    void epubcheckPassesLarge_data()
+    {
+        QTest::addColumn<int>("chapters"); // 0: one line of 300 MB
+        QTest::newRow("one line of 300 MB") << 0;
+        QTest::newRow("100,000 chapters") << 100000;
+    }
+    void epubcheckPassesLarge()
+    {
+        QFETCH(int, chapters);
+        if (qEnvironmentVariableIsEmpty("FOLIOWAY_LONG_TESTS"))
+            QSKIP("run by tst_text_epub_long");
+        if (epubcheck().isEmpty())
+            QSKIP("epubcheck is not installed");
+        QTemporaryDir dir;
+        const QString file = dir.filePath(u"book.txt"_s);
+        if (chapters) {
+            QVERIFY(TestSupport::writeFile(file, manyChapters(chapters)));
+        } else {
+            // The book and its EPUB take about 700 MB; the folder goes with them.
+            if (QStorageInfo(dir.path()).bytesAvailable() < qint64(2) << 30)
+                QSKIP("less than 2 GB free for the 300 MB book");
+            QFile book(file);
+            QVERIFY(book.open(QIODevice::WriteOnly));
+            const QByteArray block = oneLineBook(1024 * 1024);
+            for (qint64 written = 0; written < qint64(300) << 20; written += block.size())
+                QCOMPARE(book.write(block), block.size());
+        }
+        const QString epub = dir.filePath(u"book.epub"_s);
+        const EpubResult result = WriteEpub(bookAt(file), epub);
+        QVERIFY2(result.ok, qPrintable(result.errorMessage));
+        QFile::remove(file);
+        QCOMPARE(epubcheckFindings(epub, true), QString());
     }
 
     void failures()

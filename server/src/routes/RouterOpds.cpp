@@ -134,6 +134,8 @@ Response Router::epubAnswer(const Request &request, const EpubSource &source) co
         const EpubCache::Built built = m_epubs->build(key, [&](const QString &target, QString *error) {
             EpubBook book; // chapters by the default rule, as the catalogue's readers first see them
             book.path = source.path;
+            // Built once and sent many times, often over slow links: worth the deflating.
+            book.compressionLevel = 6;
             book.title = source.title;
             book.author = source.author;
             book.subject = source.subject;
