@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 namespace {
@@ -19,6 +20,18 @@ const QString kFolder = QStringLiteral(".reader");
 const QString kText = QStringLiteral("text.utf8");
 const QString kPacked = QStringLiteral("chapters.z");
 const QString kList = QStringLiteral("toc.json");
+const QString kRules = QStringLiteral("rules");
+
+QString kBusy()
+{
+    return QStringLiteral("服务器暂时无法准备这本书，请稍后再试。");
+}
+
+// The folder name of a way of reading a book.
+QString ruleName(const QString &canonical)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha1).toHex().left(16));
+}
 
 // zlib's format, which is what browsers take as "deflate".
 QByteArray deflated(const QByteArray &plain)
@@ -44,43 +57,130 @@ std::shared_ptr<WebToc> failed(const QString &message)
     return toc;
 }
 
+void keepFailure(const QString &dir, const QString &version, const QString &message)
+{
+    QSaveFile list(QDir(dir).filePath(kList));
+    if (!QDir().mkpath(dir) || !list.open(QIODevice::WriteOnly))
+        return;
+    list.write(QJsonDocument(QJsonObject{{QStringLiteral("version"), version}, {QStringLiteral("failed"), message}})
+                   .toJson(QJsonDocument::Compact));
+    list.commit();
+}
+
 } // namespace
 
-std::shared_ptr<const WebToc> WebBooks::toc(const BookRow &book) const
+WebBooks::Place WebBooks::placeOf(const BookRow &book) const
 {
-    if (BookStorage::extension(book.fileName) != u"txt")
-        return failed(QStringLiteral("这本书不是文本文件，请在电脑上阅读。"));
+    Place p;
+    if (BookStorage::extension(book.fileName) != u"txt") {
+        p.error = QStringLiteral("这本书不是文本文件，请在电脑上阅读。");
+        return p;
+    }
     const QString bookDir = QDir(m_booksDir).filePath(QString::number(book.id));
-    const QString source = QDir(bookDir).filePath(book.fileName);
-    const QFileInfo info(source);
+    p.source = QDir(bookDir).filePath(book.fileName);
+    const QFileInfo info(p.source);
     if (!info.isFile())
-        return failed(QStringLiteral("服务器上找不到这本书的文件。"));
-    if (info.size() > kMaxBookBytes)
-        return failed(QStringLiteral("这本书太大（超过%1MB），请在电脑上阅读。").arg(kMaxBookBytes >> 20));
-    const QString version =
+        p.error = QStringLiteral("服务器上找不到这本书的文件。");
+    else if (info.size() > kMaxBookBytes)
+        p.error = QStringLiteral("这本书太大（超过%1MB），请在电脑上阅读。").arg(kMaxBookBytes >> 20);
+    p.version =
         QStringLiteral("%1-%2-%3").arg(WebSourceVersion()).arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch());
-    {
-        std::lock_guard lock(m_cacheMutex);
-        if (const auto kept = m_cache.value(book.id); kept && kept->version == version)
-            return kept;
+    p.dir = QDir(bookDir).filePath(kFolder);
+    return p;
+}
+
+std::shared_ptr<const WebToc> WebBooks::cached(const QString &key, const QString &version) const
+{
+    std::lock_guard lock(m_cacheMutex);
+    const auto at = m_cache.constFind(key);
+    return at != m_cache.cend() && at->version == version ? at->toc : nullptr;
+}
+
+void WebBooks::remember(const QString &key, const QString &version, std::shared_ptr<const WebToc> toc) const
+{
+    std::lock_guard lock(m_cacheMutex);
+    if (m_cache.size() > 2000)
+        m_cache.clear();
+    m_cache.insert(key, {version, std::move(toc)});
+}
+
+std::shared_ptr<const WebToc> WebBooks::toc(const BookRow &book, const QString &reading) const
+{
+    const Place place = placeOf(book);
+    if (!place.error.isEmpty())
+        return failed(place.error);
+    const QString key = QString::number(book.id) + u'/';
+    std::shared_ptr<const WebToc> base = cached(key, place.version);
+    if (!base) {
+        std::lock_guard building(m_buildMutex); // a burst builds it once
+        base = cached(key, place.version);
+        if (!base) {
+            base = readKept(place.dir, place.version);
+            if (!base || !base->ok())
+                base = build(place.source, place.dir, place.version, {}, {});
+            if (!base->ok())
+                return base;
+            remember(key, place.version, base);
+        }
     }
+    const QString canonical = CanonicalReading(reading);
+    if (canonical.isEmpty())
+        return base;
+    const QString rule = ruleName(canonical);
+    const QString version = place.version + u'-' + rule;
+    if (auto toc = cached(key + rule, version))
+        return toc;
     std::lock_guard building(m_buildMutex);
-    {
-        std::lock_guard lock(m_cacheMutex);
-        if (const auto kept = m_cache.value(book.id); kept && kept->version == version)
-            return kept;
-    }
-    const QString dir = QDir(bookDir).filePath(kFolder);
+    if (auto toc = cached(key + rule, version))
+        return toc;
+    const QString rules = QDir(place.dir).filePath(kRules);
+    const QString dir = QDir(rules).filePath(rule);
     std::shared_ptr<const WebToc> toc = readKept(dir, version);
-    if (!toc)
-        toc = build(source, dir, version);
-    if (toc->ok()) {
-        std::lock_guard lock(m_cacheMutex);
-        if (m_cache.size() > 2000)
-            m_cache.clear();
-        m_cache.insert(book.id, toc);
+    if (!toc) {
+        if (!QFileInfo(dir).isDir())
+            makeRoom(rules);
+        toc = build(place.source, dir, version, canonical, base->fingerprint);
+        // The way itself failed, not the disk: remembered, so it is not tried again on this file.
+        if (!toc->ok() && toc->error != kBusy())
+            keepFailure(dir, version, toc->error);
     }
+    if (!toc->ok()) {
+        auto fallback = std::make_shared<WebToc>(*base);
+        fallback->notice = QStringLiteral("你在电脑上为这本书选的分章方式在这里无法使用（%1），已按默认规则分章。")
+                               .arg(toc->error.left(200));
+        toc = std::move(fallback);
+    }
+    remember(key + rule, version, toc);
     return toc;
+}
+
+std::shared_ptr<const WebToc> WebBooks::kept(const BookRow &book, const QString &rule) const
+{
+    static const QRegularExpression name(QStringLiteral("^[0-9a-f]{16}$"));
+    const Place place = placeOf(book);
+    if (!place.error.isEmpty() || !name.match(rule).hasMatch())
+        return nullptr;
+    const QString key = QString::number(book.id) + u'/' + rule;
+    const QString version = place.version + u'-' + rule;
+    if (auto toc = cached(key, version))
+        return toc->rule == rule ? toc : nullptr;
+    std::lock_guard building(m_buildMutex);
+    auto toc = readKept(QDir(place.dir).filePath(kRules + u'/' + rule), version);
+    if (!toc || !toc->ok())
+        return nullptr;
+    remember(key, version, toc);
+    return toc;
+}
+
+void WebBooks::makeRoom(const QString &rulesDir) const
+{
+    QDir rules(rulesDir);
+    QFileInfoList kept = rules.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Time); // newest first
+    while (kept.size() >= kMaxRulesPerBook) {
+        QDir(kept.takeLast().absoluteFilePath()).removeRecursively();
+        std::lock_guard lock(m_cacheMutex);
+        m_cache.removeIf([](const auto &entry) { return !QFileInfo(entry.value().toc->dir).isDir(); });
+    }
 }
 
 std::shared_ptr<const WebToc> WebBooks::readKept(const QString &dir, const QString &version)
@@ -91,9 +191,12 @@ std::shared_ptr<const WebToc> WebBooks::readKept(const QString &dir, const QStri
     const QJsonObject o = QJsonDocument::fromJson(file.readAll()).object();
     if (o.value(u"version").toString() != version)
         return nullptr;
+    if (o.contains(u"failed"))
+        return failed(o.value(u"failed").toString());
     auto toc = std::make_shared<WebToc>();
     toc->version = version;
     toc->dir = dir;
+    toc->rule = o.value(u"rule").toString();
     toc->fingerprint = o.value(u"fingerprint").toString();
     toc->lineCount = o.value(u"lineCount").toInteger();
     const qint64 textSize = QFileInfo(QDir(dir).filePath(kText)).size();
@@ -111,9 +214,10 @@ std::shared_ptr<const WebToc> WebBooks::readKept(const QString &dir, const QStri
     return toc;
 }
 
-std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QString &dir, const QString &version) const
+std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QString &dir, const QString &version,
+                                              const QString &reading, const QString &fingerprint) const
 {
-    const WebSource read = ReadWebSource(source);
+    const WebSource read = ReadWebSource(source, reading);
     if (!read.error.isEmpty())
         return failed(read.error);
     if (read.entries.size() > kMaxChapters)
@@ -121,10 +225,11 @@ std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QStri
     auto toc = std::make_shared<WebToc>();
     toc->version = version;
     toc->dir = dir;
-    toc->fingerprint = fingerprintOf(source);
+    toc->rule = reading.isEmpty() ? QString() : ruleName(reading);
+    toc->fingerprint = fingerprint.isEmpty() ? fingerprintOf(source) : fingerprint;
     // Lines 0 .. the last chapter's last line make up the book, as the desktop counts them.
     toc->lineCount = read.entries.isEmpty() ? 0 : read.entries.last().lastLine + 1;
-    const QString busy = QStringLiteral("服务器暂时无法准备这本书，请稍后再试。");
+    const QString busy = kBusy();
     if (toc->fingerprint.isEmpty() || !QDir().mkpath(dir))
         return failed(busy);
 
@@ -153,6 +258,7 @@ std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QStri
     const QJsonObject o{{QStringLiteral("version"), version},
                         {QStringLiteral("fingerprint"), toc->fingerprint},
                         {QStringLiteral("lineCount"), toc->lineCount},
+                        {QStringLiteral("rule"), toc->rule},
                         {QStringLiteral("chapters"), chapters}};
     list.write(QJsonDocument(o).toJson(QJsonDocument::Compact));
     // The list goes last: a list on disk always points into complete files.

@@ -1,5 +1,6 @@
 // The book's lines and chapters for the web reader, read by the desktop's own code: the chapter
-// list its reader shows with the default rule, and the lines as its line index cuts them.
+// list its reader shows, read the way the reader chose there, and the lines as its line index
+// cuts them.
 #include "web/WebBooks.h"
 
 #include "text/BookScan.h"
@@ -8,15 +9,21 @@
 
 #include <QFile>
 
-WebSource ReadWebSource(const QString &path)
+QString CanonicalReading(const QString &reading)
+{
+    return BookReading::fromText(reading).toText();
+}
+
+WebSource ReadWebSource(const QString &path, const QString &reading)
 {
     WebSource out;
-    const ChapterList list = OpenBook(path);
+    const BookReading way = BookReading::fromText(reading);
+    const ChapterList list = OpenBook(path, {}, nullptr, way);
     if (!list.ok()) {
         out.error = list.errorMessage.isEmpty() ? QStringLiteral("服务器无法读取这本书。") : list.errorMessage;
         return out;
     }
-    const auto index = LineIndexFor(path);
+    const auto index = LineIndexFor(path, way);
     QFile file(path);
     if (!index || !file.open(QIODevice::ReadOnly)) {
         out.error = QStringLiteral("服务器无法读取这本书。");

@@ -57,6 +57,11 @@ private:
     bool tokenMatches(const Request &request) const;
     // The book when the caller may read it: approved, or the caller's own upload.
     std::optional<BookRow> readable(const Caller &caller, qint64 id) const;
+    // The chapter list the caller reads the book by: the way chosen on the desktop, which travels
+    // as a sync item, or, with `rule` from a page that has its list already, exactly that list
+    // (null when the list the page has is no longer there: the way changed meanwhile).
+    std::shared_ptr<const WebToc> tocFor(const Caller &caller, const BookRow &book) const;
+    std::shared_ptr<const WebToc> tocFor(const Caller &caller, const BookRow &book, const QString &rule) const;
     Store &store() const;
     QDateTime now() const { return m_clock(); }
 

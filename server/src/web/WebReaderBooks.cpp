@@ -18,8 +18,10 @@ namespace {
 
 const QString kShelf = QStringLiteral("shelf");
 const QString kPosition = QStringLiteral("position");
+const QString kReading = QStringLiteral("reading");
 // How the desktop names where a place was read.
 const QString kDevice = QStringLiteral("手机浏览器");
+const QString kRuleChanged = QStringLiteral("这本书的分章方式已在电脑上改变，请重新打开这本书。");
 constexpr int kMaxSyncPages = 40; // 20,000 items: far beyond a shelf, still a bounded answer
 
 QJsonObject parsed(const QString &payload)
@@ -49,6 +51,26 @@ std::optional<BookRow> WebReader::readable(const Caller &caller, qint64 id) cons
     if (!b || (b->review != Review::Approved && b->uploader != caller.userId))
         return std::nullopt;
     return b;
+}
+
+std::shared_ptr<const WebToc> WebReader::tocFor(const Caller &caller, const BookRow &book) const
+{
+    const auto base = m_books.toc(book);
+    if (!base->ok())
+        return base;
+    const auto chosen = store().sync().item(caller.userId, kReading, base->fingerprint);
+    return chosen && !chosen->deleted ? m_books.toc(book, chosen->payload) : base;
+}
+
+std::shared_ptr<const WebToc> WebReader::tocFor(const Caller &caller, const BookRow &book, const QString &rule) const
+{
+    if (rule.isEmpty())
+        return m_books.toc(book);
+    if (auto kept = m_books.kept(book, rule))
+        return kept;
+    // Not kept for the file as it is now: built again when it is still the caller's way.
+    const auto toc = tocFor(caller, book);
+    return !toc->ok() || toc->rule == rule ? toc : nullptr;
 }
 
 Response WebReader::catalogue(const Request &request) const
@@ -167,11 +189,14 @@ Response WebReader::book(const Caller &caller, const QStringList &parts, const R
     }
     if (!get)
         return problem(405, QStringLiteral("不支持这种请求。"));
-    const auto toc = m_books.toc(*b);
+    const auto query = FormCodec::parseQuery(request.query);
+    const QString rule = query ? FormCodec::value(*query, u"rule") : QString();
+    const auto toc = parts.size() == 3 ? tocFor(caller, *b, rule) : tocFor(caller, *b);
+    if (!toc)
+        return problem(409, kRuleChanged);
     if (!toc->ok())
         return problem(422, toc->error);
     if (parts.size() == 3) {
-        const auto query = FormCodec::parseQuery(request.query);
         const QString script = query ? FormCodec::value(*query, u"script") : QString();
         const bool deflate = request.header("accept-encoding").contains("deflate");
         return m_books.chapter(*toc, parts.at(2).toInt(), deflate, script == u"s" || script == u"t" ? script : QString());
@@ -183,6 +208,9 @@ Response WebReader::book(const Caller &caller, const QStringList &parts, const R
     answer.insert(QStringLiteral("ok"), true);
     answer.insert(QStringLiteral("version"), toc->version);
     answer.insert(QStringLiteral("lineCount"), toc->lineCount);
+    answer.insert(QStringLiteral("rule"), toc->rule);
+    if (!toc->notice.isEmpty())
+        answer.insert(QStringLiteral("notice"), toc->notice);
     answer.insert(QStringLiteral("chapters"), chapters);
     // The place kept for the book, wherever it was read; the page offers it, never jumps to it.
     if (const auto place = store().sync().item(caller.userId, kPosition, toc->fingerprint); place && !place->deleted) {
@@ -198,8 +226,13 @@ Response WebReader::savePlace(const Caller &caller, qint64 id, const Request &re
 {
     const auto form = FormCodec::parseForm(request.body, true);
     const auto b = readable(caller, id);
-    const auto toc = b ? m_books.toc(*b) : nullptr;
-    if (!form || !toc || !toc->ok())
+    if (!form || !b)
+        return problem(404, QStringLiteral("找不到这本书。"));
+    // The place counts chapters of the list the page reads by.
+    const auto toc = tocFor(caller, *b, FormCodec::value(*form, u"rule"));
+    if (!toc)
+        return problem(409, kRuleChanged);
+    if (!toc->ok())
         return problem(404, QStringLiteral("找不到这本书。"));
     bool ok = false;
     const int chapter = FormCodec::value(*form, u"chapter").toInt(&ok);

@@ -177,6 +177,16 @@ async function loadCatalogue() {
 
 function placeKey() { return 'folioway.place.' + state.book.id; }
 
+// A chapter's address: the list it belongs to (the way the book is read, as chosen on the
+// computer) and the script it is shown in.
+function chapterPath(book, n) {
+  const query = new URLSearchParams();
+  if (book.rule) query.set('rule', book.rule);
+  if (settings.script) query.set('script', settings.script);
+  const text = query.toString();
+  return 'book/' + book.id + '/' + n + (text ? '?' + text : '');
+}
+
 function percentAt(chapter, fraction) {
   const b = state.book;
   const c = b.chapters[chapter - 1];
@@ -198,11 +208,13 @@ async function openBook(id) {
       return li;
     }));
     show('reader');
-    const local = JSON.parse(localStorage.getItem(placeKey()) || 'null');
+    // A place kept here counts chapters of the list it was read in.
+    let local = JSON.parse(localStorage.getItem(placeKey()) || 'null');
+    if (local && (local.rule || '') !== (book.rule || '')) local = null;
     const start = local && local.chapter <= book.chapters.length ? local : { chapter: 1, fraction: 0 };
     await showChapter(start.chapter, start.fraction);
     offerPlace(book.place, local);
-    status('');
+    status(book.notice || '');
     keepForOffline(book);
   } catch (e) {
     status(e.message);
@@ -224,8 +236,7 @@ function offerPlace(place, local) {
 
 async function showChapter(number, fraction) {
   const b = state.book;
-  const query = settings.script ? '?script=' + settings.script : '';
-  const text = await api('GET', 'book/' + b.id + '/' + number + query);
+  const text = await api('GET', chapterPath(b, number));
   state.chapter = number;
   const page = $('page');
   const title = document.createElement('h3');
@@ -316,7 +327,7 @@ function moved(fraction) {
   }));
   const kept = JSON.parse(localStorage.getItem(placeKey()) || 'null');
   if (kept && kept.chapter === state.chapter && Math.abs(kept.fraction - state.fraction) < 1e-6) return;
-  const place = { chapter: state.chapter, fraction: state.fraction, changed: Date.now(), sent: false };
+  const place = { chapter: state.chapter, fraction: state.fraction, rule: b.rule || '', changed: Date.now(), sent: false };
   localStorage.setItem(placeKey(), JSON.stringify(place));
   clearTimeout(state.sendTimer);
   state.sendTimer = setTimeout(sendPlace, 1500);
@@ -334,7 +345,8 @@ async function sendKept(key) {
   if (!place || place.sent) return true;
   try {
     await api('POST', 'book/' + key.slice('folioway.place.'.length) + '/place',
-              { chapter: place.chapter, fraction: place.fraction.toFixed(6), changed: place.changed, browser: browserId });
+              { chapter: place.chapter, fraction: place.fraction.toFixed(6), rule: place.rule || '', changed: place.changed,
+                browser: browserId });
   } catch (e) {
     return false;
   }
@@ -357,12 +369,11 @@ async function keepForOffline(book) {
     await navigator.serviceWorker.ready;
     if (!navigator.serviceWorker.controller)
       await new Promise((done) => navigator.serviceWorker.addEventListener('controllerchange', done, { once: true }));
-    const query = settings.script ? '?script=' + settings.script : '';
     for (const path of ['session', 'shelf', 'book/' + book.id])
       await fetch('api/' + path, { credentials: 'same-origin' });
     for (let n = 1; n <= book.chapters.length; n++) {
       if (!state.book || state.book.id !== book.id) return;
-      const answer = await fetch('api/book/' + book.id + '/' + n + query, { credentials: 'same-origin' });
+      const answer = await fetch('api/' + chapterPath(book, n), { credentials: 'same-origin' });
       if (!answer.ok) return;
     }
     document.body.dataset.offline = book.id;
