@@ -14,11 +14,12 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <future>
+
 namespace {
 
 const QString kFolder = QStringLiteral(".reader");
-const QString kText = QStringLiteral("text.utf8");
-const QString kPacked = QStringLiteral("chapters.z");
+const QString kLines = QStringLiteral("lines.bin");
 const QString kList = QStringLiteral("toc.json");
 const QString kRules = QStringLiteral("rules");
 
@@ -115,7 +116,7 @@ std::shared_ptr<const WebToc> WebBooks::toc(const BookRow &book, const QString &
         std::lock_guard building(m_buildMutex); // a burst builds it once
         base = cached(key, place.version);
         if (!base) {
-            base = readKept(place.dir, place.version);
+            base = readKept(place.source, place.dir, place.version);
             if (!base || !base->ok())
                 base = build(place.source, place.dir, place.version, {}, {});
             if (!base->ok())
@@ -135,7 +136,7 @@ std::shared_ptr<const WebToc> WebBooks::toc(const BookRow &book, const QString &
         return toc;
     const QString rules = QDir(place.dir).filePath(kRules);
     const QString dir = QDir(rules).filePath(rule);
-    std::shared_ptr<const WebToc> toc = readKept(dir, version);
+    std::shared_ptr<const WebToc> toc = readKept(place.source, dir, version);
     if (!toc) {
         if (!QFileInfo(dir).isDir())
             makeRoom(rules);
@@ -165,7 +166,7 @@ std::shared_ptr<const WebToc> WebBooks::kept(const BookRow &book, const QString 
     if (auto toc = cached(key, version))
         return toc->rule == rule ? toc : nullptr;
     std::lock_guard building(m_buildMutex);
-    auto toc = readKept(QDir(place.dir).filePath(kRules + u'/' + rule), version);
+    auto toc = readKept(place.source, QDir(place.dir).filePath(kRules + u'/' + rule), version);
     if (!toc || !toc->ok())
         return nullptr;
     remember(key, version, toc);
@@ -183,7 +184,7 @@ void WebBooks::makeRoom(const QString &rulesDir) const
     }
 }
 
-std::shared_ptr<const WebToc> WebBooks::readKept(const QString &dir, const QString &version)
+std::shared_ptr<const WebToc> WebBooks::readKept(const QString &source, const QString &dir, const QString &version)
 {
     QFile file(QDir(dir).filePath(kList));
     if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024 * 1024)
@@ -193,31 +194,37 @@ std::shared_ptr<const WebToc> WebBooks::readKept(const QString &dir, const QStri
         return nullptr;
     if (o.contains(u"failed"))
         return failed(o.value(u"failed").toString());
+    const auto encoding = EncodingFromName(o.value(u"encoding").toString());
     auto toc = std::make_shared<WebToc>();
     toc->version = version;
     toc->dir = dir;
+    toc->source = source;
     toc->rule = o.value(u"rule").toString();
     toc->fingerprint = o.value(u"fingerprint").toString();
     toc->lineCount = o.value(u"lineCount").toInteger();
-    const qint64 textSize = QFileInfo(QDir(dir).filePath(kText)).size();
-    const qint64 packedSize = QFileInfo(QDir(dir).filePath(kPacked)).size();
+    const qint64 starts = QFileInfo(QDir(dir).filePath(kLines)).size() / qint64(sizeof(qint64));
     for (const QJsonValue &v : o.value(u"chapters").toArray()) {
         const QJsonArray a = v.toArray();
-        WebChapter c{a.at(0).toString(), a.at(1).toInteger(), a.at(2).toInteger(), a.at(3).toInteger(),
-                     a.at(4).toInteger(), a.at(5).toInteger(), a.at(6).toInteger()};
-        if (c.textTo > textSize || c.packedTo > packedSize || c.textFrom > c.textTo || c.packedFrom > c.packedTo)
+        WebChapter c{a.at(0).toString(), a.at(1).toInteger(), a.at(2).toInteger()};
+        if (c.firstLine < 0 || c.lastLine + 1 >= starts)
             return nullptr; // left half-written: built again
         toc->chapters.append(c);
     }
-    if (toc->chapters.isEmpty() || toc->fingerprint.isEmpty())
+    if (!encoding || toc->chapters.isEmpty() || toc->fingerprint.isEmpty())
         return nullptr;
+    toc->encoding = *encoding;
     return toc;
 }
 
 std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QString &dir, const QString &version,
                                               const QString &reading, const QString &fingerprint) const
 {
+    // The fingerprint is taken on the other core while the chapters are found.
+    std::future<QString> print;
+    if (fingerprint.isEmpty())
+        print = std::async(std::launch::async, fingerprintOf, source);
     const WebSource read = ReadWebSource(source, reading);
+    const QString named = print.valid() ? print.get() : fingerprint;
     if (!read.error.isEmpty())
         return failed(read.error);
     if (read.entries.size() > kMaxChapters)
@@ -225,46 +232,52 @@ std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QStri
     auto toc = std::make_shared<WebToc>();
     toc->version = version;
     toc->dir = dir;
+    toc->source = source;
+    toc->encoding = read.encoding;
     toc->rule = reading.isEmpty() ? QString() : ruleName(reading);
-    toc->fingerprint = fingerprint.isEmpty() ? fingerprintOf(source) : fingerprint;
+    toc->fingerprint = named;
     // Lines 0 .. the last chapter's last line make up the book, as the desktop counts them.
     toc->lineCount = read.entries.isEmpty() ? 0 : read.entries.last().lastLine + 1;
-    const QString busy = kBusy();
     if (toc->fingerprint.isEmpty() || !QDir().mkpath(dir))
-        return failed(busy);
-
-    QSaveFile text(QDir(dir).filePath(kText));
-    QSaveFile packed(QDir(dir).filePath(kPacked));
-    QSaveFile list(QDir(dir).filePath(kList));
-    if (!text.open(QIODevice::WriteOnly) || !packed.open(QIODevice::WriteOnly) || !list.open(QIODevice::WriteOnly))
-        return failed(busy);
+        return failed(kBusy());
     QJsonArray chapters;
-    qint64 textAt = 0;
-    qint64 packedAt = 0;
     for (const WebSource::Entry &e : read.entries) {
-        QString plain;
-        for (qint64 line = e.firstLine; line <= e.lastLine && line < read.lines.size(); ++line)
-            plain += read.lines.at(line) + u'\n';
-        const QByteArray utf8 = plain.toUtf8();
-        const QByteArray z = deflated(utf8);
-        WebChapter c{e.title, e.firstLine, e.lastLine, textAt, textAt + utf8.size(), packedAt, packedAt + z.size()};
-        if (text.write(utf8) != utf8.size() || packed.write(z) != z.size())
-            return failed(busy);
-        textAt = c.textTo;
-        packedAt = c.packedTo;
-        chapters.append(QJsonArray{c.title, c.firstLine, c.lastLine, c.textFrom, c.textTo, c.packedFrom, c.packedTo});
-        toc->chapters.append(c);
+        toc->chapters.append({e.title, e.firstLine, e.lastLine});
+        chapters.append(QJsonArray{e.title, e.firstLine, e.lastLine});
     }
+    QSaveFile lines(QDir(dir).filePath(kLines));
+    QSaveFile list(QDir(dir).filePath(kList));
+    const QByteArray starts(reinterpret_cast<const char *>(read.lineStarts.data()),
+                            qsizetype(read.lineStarts.size() * sizeof(qint64)));
     const QJsonObject o{{QStringLiteral("version"), version},
                         {QStringLiteral("fingerprint"), toc->fingerprint},
                         {QStringLiteral("lineCount"), toc->lineCount},
+                        {QStringLiteral("encoding"), EncodingName(toc->encoding)},
                         {QStringLiteral("rule"), toc->rule},
                         {QStringLiteral("chapters"), chapters}};
-    list.write(QJsonDocument(o).toJson(QJsonDocument::Compact));
-    // The list goes last: a list on disk always points into complete files.
-    if (!text.commit() || !packed.commit() || !list.commit())
-        return failed(busy);
+    // The list goes last: a list on disk always goes with complete line starts.
+    if (!lines.open(QIODevice::WriteOnly) || lines.write(starts) != starts.size() || !lines.commit() ||
+        !list.open(QIODevice::WriteOnly) || list.write(QJsonDocument(o).toJson(QJsonDocument::Compact)) < 0 ||
+        !list.commit())
+        return failed(kBusy());
+    // What an older build kept there is no longer read.
+    for (const char *old : {"text.utf8", "chapters.z"})
+        QFile::remove(QDir(dir).filePath(QLatin1String(old)));
     return toc;
+}
+
+std::optional<QByteArray> WebBooks::plainText(const WebToc &toc, const WebChapter &c)
+{
+    if (c.lastLine < c.firstLine)
+        return QByteArray();
+    QFile lines(QDir(toc.dir).filePath(kLines));
+    QFile source(toc.source);
+    std::vector<qint64> starts(size_t(c.lastLine - c.firstLine + 2));
+    const qint64 bytes = qint64(starts.size() * sizeof(qint64));
+    if (!lines.open(QIODevice::ReadOnly) || !lines.seek(c.firstLine * qint64(sizeof(qint64))) ||
+        lines.read(reinterpret_cast<char *>(starts.data()), bytes) != bytes || !source.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return ReadWebLines(source, toc.encoding, starts);
 }
 
 Response WebBooks::chapter(const WebToc &toc, int number, bool deflate, const QString &script) const
@@ -276,23 +289,27 @@ Response WebBooks::chapter(const WebToc &toc, int number, bool deflate, const QS
     r.contentType = "text/plain; charset=utf-8";
     r.addHeader("Vary", "Accept-Encoding");
     r.addHeader("Cache-Control", "private, max-age=86400");
+    if (!toc.rule.isEmpty())
+        r.addHeader("X-Folioway-Rule", toc.rule.toLatin1());
+    if (deflate)
+        r.addHeader("Content-Encoding", "deflate");
+    const QString key = toc.dir + u'|' + toc.version + u'|' + QString::number(number);
     if (script.isEmpty() && deflate) {
-        r.addHeader("Content-Encoding", "deflate");
-        r.filePath = QDir(toc.dir).filePath(kPacked);
-        r.fileOffset = c.packedFrom;
-        r.fileLength = c.packedTo - c.packedFrom;
-        return r;
+        std::lock_guard lock(m_chapterMutex);
+        if (const QByteArray *kept = m_chapters.object(key)) {
+            r.body = *kept;
+            return r;
+        }
     }
-    QFile file(QDir(toc.dir).filePath(kText));
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(c.textFrom))
+    std::optional<QByteArray> body = plainText(toc, c);
+    if (!body)
         return Response::text(503, "503 Service Unavailable\n");
-    QByteArray body = file.read(c.textTo - c.textFrom);
     if (!script.isEmpty())
-        body = WebScript::convert(QString::fromUtf8(body), script).toUtf8();
-    if (deflate) {
-        r.addHeader("Content-Encoding", "deflate");
-        body = deflated(body);
+        body = WebScript::convert(QString::fromUtf8(*body), script).toUtf8();
+    r.body = deflate ? deflated(*body) : *body;
+    if (script.isEmpty() && deflate) {
+        std::lock_guard lock(m_chapterMutex);
+        m_chapters.insert(key, new QByteArray(r.body), std::max<qsizetype>(1, r.body.size() / 1024));
     }
-    r.body = std::move(body);
     return r;
 }
