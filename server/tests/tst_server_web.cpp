@@ -29,7 +29,12 @@ class TestServerWeb : public RouterFixture
         const Response answer = m_web->handle(r);
         return answer.deferred ? answer.deferred() : answer;
     }
-    static QJsonObject json(const Response &r) { return QJsonDocument::fromJson(r.body).object(); }
+    static QJsonObject json(const Response &r)
+    {
+        QByteArray sized(4, 0);
+        qToBigEndian<quint32>(1 << 24, sized.data());
+        return QJsonDocument::fromJson(r.header("Content-Encoding") == "deflate" ? qUncompress(sized + r.body) : r.body).object();
+    }
     // A browser of the account: its own cookie, then a login through the page.
     QByteArray browserOf(const QByteArray &name, const QByteArray &password, QByteArray *token)
     {

@@ -14,6 +14,9 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <openssl/evp.h>
+
+#include <cstdio>
 #include <future>
 
 namespace {
@@ -43,12 +46,29 @@ QByteArray deflated(const QByteArray &plain)
 QString fingerprintOf(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!file.open(QIODevice::ReadOnly) || !hash || EVP_DigestInit_ex(hash.get(), EVP_sha1(), nullptr) != 1)
         return {};
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    if (!hash.addData(&file))
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    qint64 total = 0;
+    for (qint64 n; (n = file.read(chunk.data(), chunk.size())) > 0; total += n)
+        EVP_DigestUpdate(hash.get(), chunk.constData(), size_t(n));
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(hash.get(), digest, &length) != 1 || total != file.size())
         return {};
-    return QStringLiteral("%1:%2").arg(file.size()).arg(QString::fromLatin1(hash.result().toHex()));
+    return QStringLiteral("%1:%2").arg(total).arg(
+        QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex()));
+}
+
+// Written whole or not at all, without waiting for the disk: a file left half-written by a
+// crash is found out by readKept() and built again.
+bool writeWhole(const QString &path, const QByteArray &bytes)
+{
+    QFile part(path + QStringLiteral(".part"));
+    const bool ok = part.open(QIODevice::WriteOnly | QIODevice::Truncate) && part.write(bytes) == bytes.size();
+    part.close();
+    return ok && ::rename(QFile::encodeName(part.fileName()).constData(), QFile::encodeName(path).constData()) == 0;
 }
 
 std::shared_ptr<WebToc> failed(const QString &message)
@@ -245,8 +265,6 @@ std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QStri
         toc->chapters.append({e.title, e.firstLine, e.lastLine});
         chapters.append(QJsonArray{e.title, e.firstLine, e.lastLine});
     }
-    QSaveFile lines(QDir(dir).filePath(kLines));
-    QSaveFile list(QDir(dir).filePath(kList));
     const QByteArray starts(reinterpret_cast<const char *>(read.lineStarts.data()),
                             qsizetype(read.lineStarts.size() * sizeof(qint64)));
     const QJsonObject o{{QStringLiteral("version"), version},
@@ -256,9 +274,8 @@ std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QStri
                         {QStringLiteral("rule"), toc->rule},
                         {QStringLiteral("chapters"), chapters}};
     // The list goes last: a list on disk always goes with complete line starts.
-    if (!lines.open(QIODevice::WriteOnly) || lines.write(starts) != starts.size() || !lines.commit() ||
-        !list.open(QIODevice::WriteOnly) || list.write(QJsonDocument(o).toJson(QJsonDocument::Compact)) < 0 ||
-        !list.commit())
+    if (!writeWhole(QDir(dir).filePath(kLines), starts) ||
+        !writeWhole(QDir(dir).filePath(kList), QJsonDocument(o).toJson(QJsonDocument::Compact)))
         return failed(kBusy());
     // What an older build kept there is no longer read.
     for (const char *old : {"text.utf8", "chapters.z"})

@@ -181,6 +181,13 @@ Response WebReader::handle(const Request &request) const
     }
     if (r.status == 503)
         r.addHeader("Retry-After", "5");
+    // Long lists (a book's chapters, the shelf) go deflated to a browser that takes it.
+    if (r.body.size() > 1024 && r.contentType.startsWith("application/json") && r.header("Content-Encoding").isEmpty() &&
+        request.header("accept-encoding").contains("deflate")) {
+        r.body = qCompress(r.body, 6).mid(4);
+        r.addHeader("Content-Encoding", "deflate");
+        r.addHeader("Vary", "Accept-Encoding");
+    }
     secure(r);
     if (r.deferred) {
         r.deferred = [work = std::move(r.deferred)] {

@@ -191,7 +191,10 @@ Response WebReader::book(const Caller &caller, const QStringList &parts, const R
         return problem(405, QStringLiteral("不支持这种请求。"));
     const auto query = FormCodec::parseQuery(request.query);
     const QString rule = query ? FormCodec::value(*query, u"rule") : QString();
-    const auto toc = parts.size() == 3 ? tocFor(caller, *b, rule) : tocFor(caller, *b);
+    // A chapter asked for without a list names no rule: the one the caller reads the book by now,
+    // which its answer names, so a page opening a book shows its first chapter before the list comes.
+    const bool named = query && FormCodec::has(*query, u"rule");
+    const auto toc = parts.size() == 3 && named ? tocFor(caller, *b, rule) : tocFor(caller, *b);
     if (!toc)
         return problem(409, kRuleChanged);
     if (!toc->ok())

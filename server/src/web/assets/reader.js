@@ -181,10 +181,30 @@ function placeKey() { return 'folioway.place.' + state.book.id; }
 // computer) and the script it is shown in.
 function chapterPath(book, n) {
   const query = new URLSearchParams();
-  if (book.rule) query.set('rule', book.rule);
+  if (book.rule !== undefined) query.set('rule', book.rule); // without it: the list the book is read by now
   if (settings.script) query.set('script', settings.script);
   const text = query.toString();
   return 'book/' + book.id + '/' + n + (text ? '?' + text : '');
+}
+
+// A chapter's text and the rule of the list it was cut from.
+async function fetchChapter(book, n) {
+  let answer;
+  try {
+    answer = await fetch('api/' + chapterPath(book, n), { credentials: 'same-origin' });
+  } catch (e) {
+    throw new Error('无法连接服务器，请检查网络。');
+  }
+  if (answer.status === 401) {
+    show('login');
+    throw new Error('请先登录。');
+  }
+  if (!answer.ok) {
+    let message = '服务器出错（' + answer.status + '），请稍后再试。';
+    try { message = (await answer.json()).message || message; } catch (e) { /* not JSON */ }
+    throw new Error(message);
+  }
+  return { text: await answer.text(), rule: answer.headers.get('X-Folioway-Rule') || '' };
 }
 
 function percentAt(chapter, fraction) {
@@ -198,7 +218,22 @@ function percentAt(chapter, fraction) {
 async function openBook(id) {
   status('正在打开…');
   try {
-    const book = await api('GET', 'book/' + encodeURIComponent(id));
+    // A place kept here counts chapters of the list it was read in.
+    const local = JSON.parse(localStorage.getItem('folioway.place.' + id) || 'null');
+    // The chapter to start at is asked for beside the list and shown first: on a slow line the
+    // list of a long book comes well after it.
+    const early = fetchChapter({ id, rule: local ? local.rule || '' : undefined }, local ? local.chapter : 1)
+      .catch(() => null);
+    const listed = api('GET', 'book/' + encodeURIComponent(id));
+    const first = await early;
+    if (first) {
+      state.book = { id: Number(id), rule: first.rule, chapters: null };
+      $('bookTitle').textContent = '';
+      $('tocList').replaceChildren();
+      show('reader');
+      render(local ? local.chapter : 1, first.text, null, local ? local.fraction : 0);
+    }
+    const book = await listed;
     state.book = book;
     $('bookTitle').textContent = book.name;
     $('tocList').replaceChildren(...book.chapters.map((c, i) => {
@@ -208,12 +243,11 @@ async function openBook(id) {
       return li;
     }));
     show('reader');
-    // A place kept here counts chapters of the list it was read in.
-    let local = JSON.parse(localStorage.getItem(placeKey()) || 'null');
-    if (local && (local.rule || '') !== (book.rule || '')) local = null;
-    const start = local && local.chapter <= book.chapters.length ? local : { chapter: 1, fraction: 0 };
-    await showChapter(start.chapter, start.fraction);
-    offerPlace(book.place, local);
+    const kept = local && (local.rule || '') === (book.rule || '') && local.chapter <= book.chapters.length ? local : null;
+    const start = kept || { chapter: 1, fraction: 0 };
+    if (first && first.rule === (book.rule || '') && state.chapter === start.chapter) render(start.chapter, first.text, null, state.fraction);
+    else await showChapter(start.chapter, start.fraction);
+    offerPlace(book.place, kept);
     status(book.notice || '');
     keepForOffline(book);
   } catch (e) {
@@ -235,14 +269,20 @@ function offerPlace(place, local) {
 }
 
 async function showChapter(number, fraction) {
+  const chapter = await fetchChapter(state.book, number);
+  render(number, chapter.text, state.book.chapters[number - 1][0], fraction);
+}
+
+// Shows a chapter's text; without a title (the list has not come yet) its heading line is the title.
+function render(number, text, heading, fraction) {
   const b = state.book;
-  const text = await api('GET', chapterPath(b, number));
+  const count = b.chapters ? b.chapters.length : number;
   state.chapter = number;
   const page = $('page');
-  const title = document.createElement('h3');
-  title.textContent = b.chapters[number - 1][0];
-  const nodes = [title];
   const lines = text.split('\n');
+  const title = document.createElement('h3');
+  title.textContent = heading === null ? (lines[0] || '').trim() : heading;
+  const nodes = [title];
   // The heading line is the chapter's first line; it is shown once, as the title.
   if (lines.length && lines[0].trim() === title.textContent.trim()) lines.shift();
   for (const line of lines) {
@@ -256,8 +296,8 @@ async function showChapter(number, fraction) {
     end.className = 'end';
     const next = document.createElement('button');
     next.type = 'button';
-    next.textContent = number < b.chapters.length ? '下一章' : '全书完';
-    next.disabled = number >= b.chapters.length;
+    next.textContent = number < count ? '下一章' : '全书完';
+    next.disabled = number >= count;
     next.addEventListener('click', () => showChapter(number + 1, 0));
     end.append(next);
     nodes.push(end);
@@ -307,6 +347,7 @@ async function turn(step) {
   const next = state.pageIndex + step;
   if (next >= 0 && next < state.pages) return turnTo(next);
   const chapter = state.chapter + step;
+  if (!state.book.chapters) return;
   if (chapter < 1 || chapter > state.book.chapters.length) {
     status(step > 0 ? '已经是最后一页' : '已经是第一页');
     return;
@@ -318,6 +359,7 @@ async function turn(step) {
 function moved(fraction) {
   state.fraction = Math.max(0, Math.min(1, fraction));
   const b = state.book;
+  if (!b.chapters) return; // shown before its list came: nothing to count or keep yet
   const pageText = settings.mode === 'paged' ? '　' + (state.pageIndex + 1) + '/' + state.pages + '页' : '';
   $('position').replaceChildren(...['第 ' + state.chapter + ' / ' + b.chapters.length + ' 章' + pageText,
                                      percentAt(state.chapter, state.fraction) + '%'].map((t) => {
