@@ -245,7 +245,8 @@ async function openBook(id) {
     show('reader');
     const kept = local && (local.rule || '') === (book.rule || '') && local.chapter <= book.chapters.length ? local : null;
     const start = kept || { chapter: 1, fraction: 0 };
-    if (first && first.rule === (book.rule || '') && state.chapter === start.chapter) render(start.chapter, first.text, null, state.fraction);
+    if (first && first.rule === (book.rule || '') && state.chapter === start.chapter)
+      render(start.chapter, first.text, book.chapters[start.chapter - 1][0], state.fraction);
     else await showChapter(start.chapter, start.fraction);
     offerPlace(book.place, kept);
     status(book.notice || '');
@@ -273,7 +274,8 @@ async function showChapter(number, fraction) {
   render(number, chapter.text, state.book.chapters[number - 1][0], fraction);
 }
 
-// Shows a chapter's text; without a title (the list has not come yet) its heading line is the title.
+// Shows a chapter's text. Without a title (the list has not come yet) its heading line is the
+// title; the first entry's title is the book's first line, which is not in its text.
 function render(number, text, heading, fraction) {
   const b = state.book;
   const count = b.chapters ? b.chapters.length : number;
@@ -281,7 +283,7 @@ function render(number, text, heading, fraction) {
   const page = $('page');
   const lines = text.split('\n');
   const title = document.createElement('h3');
-  title.textContent = heading === null ? (lines[0] || '').trim() : heading;
+  title.textContent = heading !== null ? heading : number > 1 ? (lines[0] || '').trim() : '';
   const nodes = [title];
   // The heading line is the chapter's first line; it is shown once, as the title.
   if (lines.length && lines[0].trim() === title.textContent.trim()) lines.shift();
