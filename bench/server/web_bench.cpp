@@ -107,9 +107,9 @@ int measure(const char *backEnd, const QString &binDir, const QStringList &argum
                    out.contains(u"Non-2xx") || out.contains(u"Socket errors"), rps.hasMatch() && p99.hasMatch()};
     };
     // Flat out, the latency is the queue of a saturated machine; the target is held at its own
-    // rate, each connection sending a request every `pace` ms (a little above 5,000 a second).
+    // rate, each connection sending a request every `pace` ms (somewhat above 5,000 a second).
     const Run full = run(0);
-    const int pace = int(connections * 1000 / (kTargetRequestsPerSecond * 1.1));
+    const int pace = int(connections * 1000 / (kTargetRequestsPerSecond * 1.3));
     const Run held = run(pace);
     if (!full.read || !held.read)
         return 2;

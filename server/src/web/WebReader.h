@@ -2,17 +2,19 @@
 
 #include "http/HttpTypes.h"
 #include "routes/ServerConfig.h"
+#include "store/StoreCatalogue.h"
 #include "web/WebBooks.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 
 #include <functional>
+#include <mutex>
 #include <optional>
 
 class Router;
 class Store;
-struct BookRow;
 
 // The reader for phones and browsers under /read/: its page, compiled in as resources, and the
 // small JSON answers the page asks for. Logins go through the account handlers of the router
@@ -53,10 +55,12 @@ private:
     Response book(const Caller &caller, const QStringList &parts, const Request &request) const;
     Response savePlace(const Caller &caller, qint64 bookId, const Request &request) const;
 
-    std::optional<Caller> caller(const Request &request) const;
+    // With `recent`, for reading a chapter, an answer of the last kRecentMs serves again: the page
+    // turns of many readers need no database at all. Everything else asks the database.
+    std::optional<Caller> caller(const Request &request, bool recent = false) const;
     bool tokenMatches(const Request &request) const;
     // The book when the caller may read it: approved, or the caller's own upload.
-    std::optional<BookRow> readable(const Caller &caller, qint64 id) const;
+    std::optional<BookRow> readable(const Caller &caller, qint64 id, bool recent = false) const;
     // The chapter list the caller reads the book by: the way chosen on the desktop, which travels
     // as a sync item, or, with `rule` from a page that has its list already, exactly that list
     // (null when the list the page has is no longer there: the way changed meanwhile).
@@ -71,6 +75,17 @@ private:
     QByteArray m_secret;
     WebBooks m_books;
     std::function<QDateTime()> m_clock;
+
+    static constexpr qint64 kRecentMs = 2000;
+    template <typename T>
+    struct Recent
+    {
+        T value;
+        qint64 until = 0; // steady clock, ms
+    };
+    mutable std::mutex m_recentMutex;
+    mutable QHash<QByteArray, Recent<Caller>> m_recentCallers; // by the session cookie
+    mutable QHash<qint64, Recent<BookRow>> m_recentBooks;
 };
 
 namespace WebAnswers {

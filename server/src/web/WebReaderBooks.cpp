@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <chrono>
 #include <cmath>
 
 using namespace WebAnswers;
@@ -45,9 +46,22 @@ QJsonObject bookJson(const BookRow &b)
 
 } // namespace
 
-std::optional<BookRow> WebReader::readable(const Caller &caller, qint64 id) const
+std::optional<BookRow> WebReader::readable(const Caller &caller, qint64 id, bool recent) const
 {
-    auto b = id > 0 ? store().catalogue().book(id) : std::nullopt;
+    const qint64 now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch()).count();
+    std::optional<BookRow> b;
+    if (recent) {
+        std::lock_guard lock(m_recentMutex);
+        if (const auto kept = m_recentBooks.constFind(id); kept != m_recentBooks.cend() && kept->until > now)
+            b = kept->value;
+    }
+    if (!b && id > 0 && (b = store().catalogue().book(id))) {
+        std::lock_guard lock(m_recentMutex);
+        if (m_recentBooks.size() > 10000)
+            m_recentBooks.clear();
+        m_recentBooks.insert(id, {*b, now + kRecentMs});
+    }
     if (!b || (b->review != Review::Approved && b->uploader != caller.userId))
         return std::nullopt;
     return b;
@@ -177,11 +191,11 @@ Response WebReader::book(const Caller &caller, const QStringList &parts, const R
 {
     bool ok = false;
     const qint64 id = parts.at(1).toLongLong(&ok);
-    const auto b = ok ? readable(caller, id) : std::nullopt;
+    const bool get = request.method == "GET" || request.method == "HEAD";
+    const auto b = ok ? readable(caller, id, get && parts.size() == 3 && parts.at(2) != u"place") : std::nullopt;
     // Another account's own upload is answered exactly like a book that does not exist.
     if (!b)
         return problem(404, QStringLiteral("找不到这本书。"));
-    const bool get = request.method == "GET" || request.method == "HEAD";
     if (parts.size() == 3 && parts.at(2) == u"place") {
         if (request.method != "POST")
             return problem(405, QStringLiteral("不支持这种请求。"));
