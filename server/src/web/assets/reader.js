@@ -109,7 +109,7 @@ function bookItem(entry, away) {
     li.title = '这本书只在电脑上：在电脑上从书库下载它，或把它上传到服务器后即可在这里阅读。';
   } else {
     li.dataset.book = entry.book || entry.id;
-    info.addEventListener('click', () => openBook(li.dataset.book));
+    info.addEventListener('click', () => openBook(li.dataset.book, entry.name));
   }
   return li;
 }
@@ -215,7 +215,7 @@ function percentAt(chapter, fraction) {
   return Math.max(0, Math.min(100, Math.floor(read * 100 / b.lineCount)));
 }
 
-async function openBook(id) {
+async function openBook(id, name) {
   status('正在打开…');
   try {
     // A place kept here counts chapters of the list it was read in.
@@ -228,7 +228,7 @@ async function openBook(id) {
     const first = await early;
     if (first) {
       state.book = { id: Number(id), rule: first.rule, chapters: null };
-      $('bookTitle').textContent = '';
+      $('bookTitle').textContent = name || '';
       $('tocList').replaceChildren();
       show('reader');
       render(local ? local.chapter : 1, first.text, null, local ? local.fraction : 0);
