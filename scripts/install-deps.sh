@@ -10,7 +10,7 @@ packages=(
   qt6-multimedia-dev qt6-httpserver-dev qt6-websockets-dev
   libgl-dev libglx-dev libxkbcommon-dev
   libarchive-dev libespeak-ng-dev espeak-ng-data libopencc-dev
-  libmicrohttpd-dev libgnutls28-dev libsodium-dev libsystemd-dev
+  libmicrohttpd-dev libgnutls28-dev libssl-dev libsodium-dev libsystemd-dev
   postgresql libqt6sql6-psql
   libxcb1-dev libxcb-keysyms1-dev libx11-dev libx11-xcb-dev
   fonts-noto-cjk xvfb xauth xdotool

@@ -172,7 +172,9 @@ def main():
         driver.find_element(By.ID, "searchKey").send_keys("长河记")
         driver.find_element(By.CSS_SELECTOR, "#searchForm button").click()
         item = '#catalogueList li[data-book="%d"]' % long_id
-        wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, item))
+        # The search's answer, not the whole catalogue shown before it.
+        wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#catalogueList li")) == 1 and
+                   d.find_elements(By.CSS_SELECTOR, item))
         driver.find_element(By.CSS_SELECTOR, item + " button").click()
         wait.until(lambda d: d.find_element(By.CSS_SELECTOR, item + " button").text == "已加入")
         shot("2-catalogue")

@@ -19,6 +19,7 @@ const auto kShelf = QStringLiteral("shelf");
 const auto kBookmark = QStringLiteral("bookmark");
 const auto kPosition = QStringLiteral("position");
 const auto kSuccessor = QStringLiteral("successor");
+const auto kReading = QStringLiteral("reading");
 const auto kAccount = QStringLiteral("Account");
 // A bookmark's key is the book's fingerprint, this separator and the bookmark's id: "0" for the
 // book's own bookmark, the entry's id for an entry of its bookmark list.
@@ -65,6 +66,7 @@ enum PendingColumn
     MarkNote,
     MarkMade,
     MarkRemoved,
+    Reading,
 };
 
 // A list entry as it travels. A note too long for an item is cut, so the payload stays whole.
@@ -104,6 +106,8 @@ void fillItem(SyncItem &item, const QString &entry, const QSqlQuery &q)
         item.deleted = q.value(MarkRemoved).isNull() || q.value(MarkRemoved).toInt() != 0;
         if (!item.deleted)
             item.payload = listEntryPayload(q);
+    } else if (item.kind == kReading) {
+        item.deleted = (item.payload = q.value(Reading).toString()).isEmpty();
     } else if (item.kind == kBookmark) {
         item.key += kIdSeparator + kOwnBookmark;
         const QString title = onShelf ? q.value(ShelfMark).toString() : QString();
@@ -175,7 +179,7 @@ bool LibrarySync::takeFor(const QString &path, const QString &key)
     bool onShelf = false;
     QSqlQuery q(m_connection.db());
     q.prepare(QStringLiteral("SELECT kind, key, changed, deleted, payload FROM sync.SyncRemote"
-                             " WHERE kind IN ('shelf', 'bookmark', 'position') AND ") + QLatin1String(kOfBook));
+                             " WHERE kind IN ('shelf', 'bookmark', 'position', 'reading') AND ") + QLatin1String(kOfBook));
     BindAll(q, {key, key, key});
     if (!q.exec())
         return false;
@@ -209,7 +213,7 @@ bool LibrarySync::bookReplaced(const QString &path)
     });
 }
 
-QList<PendingSyncItem> LibrarySync::pendingItems(int limit)
+QList<PendingSyncItem> LibrarySync::pendingItems(int limit, bool readings)
 {
     QList<PendingSyncItem> items;
     QList<PendingSyncItem> unnamed;
@@ -231,15 +235,17 @@ QList<PendingSyncItem> LibrarySync::pendingItems(int limit)
     q.prepare(QStringLiteral(
         "SELECT c.kind, c.path, c.changed, c.entry, COALESCE(s.new, f.fingerprint), b.id, b.type, b.name, b.author, b.marke, %1,"
         " r.path, r.chapter, r.chapterTitle, r.fraction, r.linesRead, r.lineCount,"
-        " m.chapter, m.chapterTitle, m.fraction, m.excerpt, m.note, m.made, m.removed"
-        " FROM (SELECT kind, path, changed, '' AS entry FROM sync.SyncChange"
+        " m.chapter, m.chapterTitle, m.fraction, m.excerpt, m.note, m.made, m.removed, o.value"
+        " FROM (SELECT kind, path, changed, '' AS entry FROM sync.SyncChange%2"
         "  UNION ALL SELECT 'bookmark', book, changed, id FROM sync.SyncMarkChange ORDER BY changed LIMIT ?) c"
         " LEFT JOIN sync.SyncFingerprint f ON f.path = c.path LEFT JOIN sync.SyncSuccessor s ON s.old = f.fingerprint"
         " LEFT JOIN main.BookList b ON b.id = (SELECT id FROM main.BookList WHERE path = c.path ORDER BY id LIMIT 1)"
         " LEFT JOIN main.ReadingPosition r ON r.path = c.path"
-        " LEFT JOIN main.Bookmarks m ON m.book = c.path AND m.id = c.entry ORDER BY c.changed")
+        " LEFT JOIN main.Bookmarks m ON m.book = c.path AND m.id = c.entry"
+        " LEFT JOIN main.Options o ON o.name = 'BookReading:' || c.path ORDER BY c.changed")
                   .arg(catalogue ? QStringLiteral("(SELECT catalogueId FROM main.CatalogueOrigin WHERE bookId = b.id)")
-                                 : QStringLiteral("NULL")));
+                                 : QStringLiteral("NULL"),
+                       readings ? QString() : QStringLiteral(" WHERE kind <> 'reading'")));
     q.addBindValue(limit - items.size());
     if (!q.exec())
         return items;
@@ -335,7 +341,7 @@ bool LibrarySync::applyOne(const SyncItem &item, const QString &onlyPath)
         fingerprint.truncate(separator);
         if (id != kOwnBookmark)
             return id.isEmpty() || applyListEntry(item, fingerprint, id, onlyPath);
-    } else if (item.kind != kShelf) {
+    } else if (item.kind != kShelf && item.kind != kReading) {
         return true;
     }
     const std::optional<QStringList> paths = filesTaking(item, fingerprint, {}, onlyPath);
@@ -344,7 +350,10 @@ bool LibrarySync::applyOne(const SyncItem &item, const QString &onlyPath)
     const QJsonObject o = object(item.payload);
     for (const QString &path : *paths) {
         bool ok = m_log.forget(item.kind, path, {}, kAlways);
-        if (item.kind == kBookmark) {
+        if (item.kind == kReading) { // the book opens that way the next time, under the option the reader keeps
+            ok = ok && m_connection.run(QStringLiteral("INSERT OR REPLACE INTO main.Options (name, value) VALUES (?, ?)"),
+                                        {QStringLiteral("BookReading:") + QFileInfo(path).absoluteFilePath(), item.payload});
+        } else if (item.kind == kBookmark) {
             const QString title = item.deleted ? QStringLiteral("Null") : o.value(QStringLiteral("title")).toString();
             ok = ok && m_connection.run(QStringLiteral("UPDATE main.BookList SET marke = ? WHERE path = ?"), {title, path});
         } else if (item.deleted) {

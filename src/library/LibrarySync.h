@@ -64,17 +64,17 @@ public:
     // Rows that appeared before their items were fetched take them now (a round, after a fetch).
     bool takeAccountValues();
 
-    // The oldest waiting changes, as items to push. A change of a file never fingerprinted
-    // waits while the file is there and is dropped once it is gone: it cannot be named.
-    QList<PendingSyncItem> pendingItems(int limit);
+    // The oldest waiting changes as items to push, those of how a book is read only with `readings` (older
+    // servers refuse them). A change of a file never fingerprinted waits while the file is there, then goes.
+    QList<PendingSyncItem> pendingItems(int limit, bool readings = false);
     // The server holds what was sent: each change is done unless it changed again since, and
     // the versions it kept (held) are known as the server's, so an older copy of the server's
     // data cannot bring older versions back over them.
     bool settle(const QList<PendingSyncItem> &sent, const QList<SyncItem> &held = {});
 
     // Takes the server's versions: each newer than the change waiting here (if any) replaces the
-    // shelf entry, the bookmark or the bookmark list entry of every file with that fingerprint,
-    // without logging a change.
+    // shelf entry, the bookmark, the bookmark list entry or the way of reading of every file with
+    // that fingerprint, without logging a change.
     bool apply(const QList<SyncItem> &items);
 
     qint64 cursor() const { return m_log.value(QStringLiteral("Cursor")).toLongLong(); }

@@ -85,7 +85,7 @@ void SyncEngine::pushNext()
     // must not send the same items for ever.
     if (++m_pushes > MaxPushesPerRound)
         return endRound(false, QStringLiteral("同步的变化未能记录：%1").arg(m_db.lastError()));
-    m_sent = m_db.sync().pendingItems(SyncLimits::PushItems);
+    m_sent = m_db.sync().pendingItems(SyncLimits::PushItems, m_takesReadings);
     qint64 bytes = 0;
     for (qsizetype i = 0; i < m_sent.size(); ++i) {
         bytes += 3 * (m_sent[i].item.key.size() + m_sent[i].item.payload.size()) + 200;
@@ -177,6 +177,7 @@ void SyncEngine::onPulled(qint64 after, const SyncAnswer &answer)
     }
     if (answer.next > after)
         m_db.sync().setCursor(answer.next);
+    m_takesReadings = answer.kinds.contains(QLatin1String("reading"));
     if (answer.more && answer.next > after)
         return pull(answer.next);
     m_pullAgain = false;

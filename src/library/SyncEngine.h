@@ -80,6 +80,7 @@ private:
     bool m_again = false;
     bool m_pullAgain = false;       // another computer stored items between this round's pushes
     bool m_pulledAfterPush = false; // the round's last fetch, after its pushes
+    bool m_takesReadings = false;   // the server said it takes "reading" items (an older one refuses them)
     int m_pushes = 0;
     QList<PendingSyncItem> m_sent;
     QString m_warning;

@@ -14,9 +14,12 @@ namespace {
 const auto kOn = QStringLiteral("On");
 // Set once the bookmark lists were queued, which a log started before they travelled did not.
 const auto kListQueued = QStringLiteral("ListQueued");
+// Set once the ways books are read were queued, which a log started before they travelled did not.
+const auto kReadingQueued = QStringLiteral("ReadingQueued");
 const auto kShelf = QStringLiteral("shelf");
 const auto kBookmark = QStringLiteral("bookmark");
 const auto kPosition = QStringLiteral("position");
+const auto kReading = QStringLiteral("reading");
 
 // Milliseconds since 1970 UTC, as the server and every computer count them.
 const char kNowMs[] = "CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER)";
@@ -216,6 +219,10 @@ bool SyncLog::createTriggers()
                 QStringLiteral("OLD.marke IS NOT NEW.marke"), log.arg(kBookmark, QStringLiteral("NEW.path"), QStringLiteral("0"))),
         trigger(QStringLiteral("SyncLogPosition"), QStringLiteral("INSERT ON main.ReadingPosition"), {},
                 log.arg(kPosition, QStringLiteral("NEW.path"), QStringLiteral("0"))),
+        // How a book is read, kept as an option under its path.
+        trigger(QStringLiteral("SyncLogReading"), QStringLiteral("INSERT ON main.Options"),
+                QStringLiteral("NEW.name LIKE 'BookReading:%'"),
+                log.arg(kReading, QStringLiteral("substr(NEW.name, 13)"), QStringLiteral("0"))),
         // An entry of a bookmark list carries its own moment of change, which travels with it.
         trigger(QStringLiteral("SyncLogMarkAdded"), QStringLiteral("INSERT ON main.Bookmarks"), {}, markLog),
         trigger(QStringLiteral("SyncLogMarkEdited"), QStringLiteral("UPDATE ON main.Bookmarks"), {}, markLog),
@@ -258,7 +265,9 @@ bool SyncLog::enable()
     if (!attach(true) || !createTriggers())
         return false;
     const bool wasOn = isOn();
-    if (wasOn && value(kListQueued) == QLatin1String("1"))
+    const bool listQueued = wasOn && value(kListQueued) == QLatin1String("1");
+    const bool readingQueued = wasOn && value(kReadingQueued) == QLatin1String("1");
+    if (listQueued && readingQueued)
         return true;
     QList<QVariantList> rows;
     QSqlQuery q(m_connection.db());
@@ -285,10 +294,16 @@ bool SyncLog::enable()
                 return false;
             }
         }
-        return m_connection.run(QStringLiteral("INSERT OR IGNORE INTO sync.SyncMarkChange (book, id, changed)"
-                                               " SELECT book, id, changed FROM main.Bookmarks"),
-                                {}) &&
-               setValue(kOn, QStringLiteral("1")) && setValue(kListQueued, QStringLiteral("1"));
+        // Ways of reading have no moment of their own: as old as can be, any chosen elsewhere wins.
+        return (listQueued || m_connection.run(QStringLiteral("INSERT OR IGNORE INTO sync.SyncMarkChange (book, id, changed)"
+                                                              " SELECT book, id, changed FROM main.Bookmarks"),
+                                               {})) &&
+               (readingQueued || m_connection.run(QStringLiteral("INSERT OR IGNORE INTO sync.SyncChange (kind, path, changed)"
+                                                                 " SELECT 'reading', substr(name, 13), 1 FROM main.Options"
+                                                                 " WHERE name LIKE 'BookReading:%' AND value <> ''"),
+                                                  {})) &&
+               setValue(kOn, QStringLiteral("1")) && setValue(kListQueued, QStringLiteral("1")) &&
+               setValue(kReadingQueued, QStringLiteral("1"));
     });
 }
 

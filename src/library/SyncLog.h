@@ -14,8 +14,8 @@ struct LibraryConnection;
 // account's server and name, the cursor of what was fetched, the versions the server gave, the
 // changes waiting to be sent and the fingerprints of the shelf's files. The file is attached to
 // the library's connection as "sync"; while the log is on, triggers of that connection write,
-// with the moment, every change of a shelf entry, of a book's bookmark and of a reading position
-// (SyncChange, one row per kind and book file; `first` marks a row's first appearance, which is no
+// with the moment, every change of a shelf entry, of a book's bookmark, of a reading position and
+// of how a book is read (SyncChange, one row per kind and book file; `first` marks a row's first appearance, which is no
 // change of the user's) and of an entry of a book's bookmark list (SyncMarkChange). SyncSuccessor
 // keeps which fingerprint a book's content had before an update and which it has since.
 class SyncLog

@@ -77,6 +77,7 @@ SyncAnswer DecodeSyncAnswer(const HttpResult &result)
     answer.last = tree.first(QStringLiteral("last")).text().trimmed().toLongLong();
     answer.next = tree.first(QStringLiteral("next")).text().trimmed().toLongLong();
     answer.more = tree.first(QStringLiteral("more")).text().trimmed() == QLatin1String("1");
+    answer.kinds = tree.first(QStringLiteral("kinds")).text().split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const XmlElement &e : tree.all(QStringLiteral("item"))) {
         SyncItem item;
         item.kind = e.first(QStringLiteral("kind")).text().trimmed();

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 struct HttpResult;
 
@@ -10,7 +11,9 @@ struct HttpResult;
 // named by the book's fingerprint, with the moment it changed where it changed.
 struct SyncItem
 {
-    QString kind; // "position", "bookmark", "shelf" or "successor" (key: a content, payload: the one it became)
+    // "position", "bookmark", "shelf", "successor" (key: a content, payload: the one it became) or
+    // "reading" (payload: how the book is read, BookReading::toText())
+    QString kind;
     QString key;
     qint64 changed = 0; // ms since 1970 UTC
     bool deleted = false;
@@ -30,6 +33,7 @@ struct SyncAnswer
     qint64 next = 0;
     bool more = false;
     QList<SyncItem> items;
+    QStringList kinds; // pull answers: the kinds the server takes; empty from a server that does not say
 };
 
 namespace SyncLimits {

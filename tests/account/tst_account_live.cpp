@@ -28,11 +28,15 @@
 #include "shell/CatalogueUpdates.h"
 #include "shell/MainWindow.h"
 #include "startup/AppContext.h"
+#include "text/Chapters.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QNetworkAccessManager>
@@ -688,6 +692,68 @@ private Q_SLOTS:
 
         windowsA.openUserInfo()->selectNode(UserCentre::LogoutNode);
         QTRY_COMPARE_WITH_TIMEOUT(syncA->state(), SyncEngine::State::Off, kWait);
+    }
+
+    void readingWayReachesTheWebReader_data()
+    {
+        QTest::addColumn<QStringList>("choices"); // made on the desktop one after another, a round after each
+        QTest::addColumn<bool>("fallsBack");      // the web list is the default one, with a notice
+        QTest::newRow("specified rule again") << QStringList{u"smart=1"_s, QString()} << false;
+        QTest::newRow("smart chapters") << QStringList{u"smart=1"_s} << false;
+        QTest::newRow("own rule") << QStringList{u"smart=1"_s, u"rule=%5E%E5%8D%B7"_s} << false;
+        QTest::newRow("rule out of steps") << QStringList{u"rule=(a%2B)%2B%24"_s} << true;
+    }
+    // The way a book is read, chosen on the desktop, reaches the server through the account; the
+    // web reader's chapter list is then the desktop's list read that way, and its chapters follow it.
+    void readingWayReachesTheWebReader()
+    {
+        QFETCH(QStringList, choices);
+        QFETCH(bool, fallsBack);
+        static int row = 0;
+        const QString tag = QString::number(++row);
+        const QByteArray text = u"长夜\n第一章 起\n他走了。\n第二天他又来了，坐在门口说了很久的话。\n卷二 风\n"
+                                "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa!\n第三章 合\n完。\n"_s.toUtf8();
+        const QString imported = m_dir.filePath(u"ways/长夜.txt"_s);
+        if (!QFileInfo::exists(imported)) {
+            QVERIFY(TestSupport::writeFile(imported, text));
+            QVERIFY(!runServerCommand({u"import"_s, QFileInfo(imported).path(), u"--category"_s, u"其他分类"_s}).isEmpty());
+        }
+        Computer c(m_dir.filePath(u"way%1/Data.db"_s.arg(tag)), m_dir.filePath(u"way%1/夜.txt"_s.arg(tag)));
+        QVERIFY(TestSupport::writeFile(c.book, text) && c.db.open(c.dbPath) &&
+                c.db.insertBook(u"其他分类"_s, u"长夜"_s, {}, c.book) > 0);
+        RequestSlot web(nullptr, &c.manager);
+        QSignalSpy answered(&web, &RequestSlot::finished);
+        const auto get = [&](const QString &path) {
+            web.get(m_server.baseUrl() + u"/read/api/"_s + path);
+            return answered.wait(kWait) ? answered.takeLast()[0].value<HttpResult>() : HttpResult{};
+        };
+        // One reader (sign-ups are throttled), a new computer for each row.
+        if (row == 1) {
+            web.postForm(AccountEndpoint(m_server.baseUrl()), "action=reg&username=wayreader&userpass=secret1&email=w%40x%2Ecn");
+            QVERIFY(answered.wait(kWait));
+        }
+        QVERIFY(c.login(m_server.baseUrl(), u"wayreader"_s, u"secret1"_s));
+        c.engine.start(m_server.baseUrl(), u"wayreader"_s);
+        QVERIFY(c.round());
+        for (const QString &choice : choices) {
+            QVERIFY(c.db.setOption(u"BookReading:"_s + c.book, choice));
+            QVERIFY2(c.round(), qPrintable(c.engine.lastError()));
+        }
+        const QString id = QString::number(
+            QJsonDocument::fromJson(get(u"books?key=长夜"_s).body).object().value(u"books"_s)[0][u"id"_s].toInteger());
+        const QJsonObject book = QJsonDocument::fromJson(get(u"book/"_s + id).body).object();
+        const ChapterList desktop = OpenBook(c.book, {}, nullptr, BookReading::fromText(fallsBack ? QString() : choices.last()));
+        QStringList titles, expected;
+        for (const QJsonValue &v : book.value(u"chapters"_s).toArray())
+            titles << v[0].toString();
+        for (const ChapterEntry &e : desktop.entries)
+            expected << e.title;
+        QCOMPARE(titles, expected);
+        QCOMPARE(book.value(u"notice"_s).toString().contains(u"规则匹配太慢"_s), fallsBack);
+        const QString rule = book.value(u"rule"_s).toString();
+        QCOMPARE(rule.isEmpty(), fallsBack || choices.last().isEmpty());
+        const HttpResult chapter = get(u"book/%1/2?rule=%2"_s.arg(id, rule));
+        QVERIFY2(chapter.isOk() && QString::fromUtf8(chapter.body).startsWith(expected.value(1)), chapter.body.constData());
     }
 };
 

@@ -242,7 +242,8 @@ private Q_SLOTS:
     }
 
     // Local changes are logged only once sync is on; what the server sends replaces the shelf
-    // entry, bookmark or list entry unless a later local change waits, and is never logged itself.
+    // entry, bookmark, list entry or way of reading unless a later local change waits, and is never
+    // logged itself. Ways of reading go only to a server that takes them.
     void syncLog_localChangesWaitAndServerVersionsApply_data()
     {
         QTest::addColumn<QString>("kind");
@@ -265,6 +266,9 @@ private Q_SLOTS:
         QTest::newRow("newer list removal") << u"entry"_s << -60000LL << true << QString()
                                             << QStringList{u"武侠仙侠"_s, u"江湖"_s, u"第二章"_s};
         QTest::newRow("older list removal") << u"entry"_s << 60000LL << true << QString() << local;
+        QTest::newRow("newer reading") << u"reading"_s << -60000LL << false << u"rule=%5E%E5%8D%B7"_s
+                                       << local + QStringList{u"rule=%5E%E5%8D%B7"_s};
+        QTest::newRow("older reading") << u"reading"_s << 60000LL << false << u"rule=x"_s << local + QStringList{u"smart=1"_s};
     }
     void syncLog_localChangesWaitAndServerVersionsApply()
     {
@@ -287,8 +291,14 @@ private Q_SLOTS:
         BookmarkEntry entry{.book = path, .chapter = 2, .note = u"原注"_s};
         QVERIFY(m_db->bookmarks().add(entry));
         QVERIFY(RememberCatalogueOrigin(*m_db, m_db->findByPath(path)->id, u"77"_s, {}, {}));
+        const QString readingOption = u"BookReading:"_s + path;
+        QVERIFY(m_db->setOption(readingOption, u"smart=1"_s));
         const QList<PendingSyncItem> pending = sync.pendingItems(10);
         QCOMPARE(pending.size(), 3);
+        const QList<PendingSyncItem> withReading = sync.pendingItems(10, true);
+        QVERIFY(withReading.size() == 4 && std::any_of(withReading.cbegin(), withReading.cend(), [](const PendingSyncItem &p) {
+                    return p.item.kind == u"reading"_s && p.item.payload == u"smart=1"_s;
+                }));
         const QString fingerprint = BookFingerprint(path);
         QStringList keys;
         for (const PendingSyncItem &p : pending)
@@ -299,15 +309,17 @@ private Q_SLOTS:
         QCOMPARE(keys, expectedKeys);
 
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        const QString key = kind == u"shelf"_s ? fingerprint : fingerprint + u"/"_s + (kind == u"entry"_s ? entry.id : u"0"_s);
+        const QString key = kind == u"shelf"_s || kind == u"reading"_s ? fingerprint : fingerprint + u"/"_s + (kind == u"entry"_s ? entry.id : u"0"_s);
         QVERIFY(sync.apply({item(kind == u"entry"_s ? u"bookmark"_s : kind, key, now - age, deleted, payload)}));
         const auto row = m_db->findByPath(path);
         QStringList shown = row ? QStringList{row->type, row->name, row->marke} : QStringList();
         for (const BookmarkEntry &e : m_db->bookmarks().list(path))
             shown << e.note;
-        QCOMPARE(shown.mid(0, row ? 4 : 0), expected);
+        QCOMPARE(shown.mid(0, row ? 4 : 0), expected.mid(0, 4));
+        if (kind == u"reading"_s)
+            QCOMPARE(m_db->option(readingOption), expected.value(4));
         // The applied version left no change to send; the losing local one still waits.
-        QCOMPARE(sync.pendingItems(10).size(), age > 0 ? 3 : 2);
+        QCOMPARE(sync.pendingItems(10, true).size(), age > 0 ? 4 : 3);
         QVERIFY(sync.isEnabled());
     }
 

@@ -1,6 +1,7 @@
 // Reading synchronised through the account: the desktop client sends the versions of places,
-// bookmarks and shelf entries it changed (and which content of a book an update replaced by
-// which), and asks for the versions kept since the last number it saw. Answers stay far inside what the client's XML guard accepts.
+// bookmarks, shelf entries and ways of reading a book it changed (and which content of a book an
+// update replaced by which), and asks for the versions kept since the last number it saw. A pull
+// answer names the kinds this server takes, so a client sends no kind an older server refuses. Answers stay far inside what the client's XML guard accepts.
 
 #include "routes/Router.h"
 
@@ -28,6 +29,10 @@ constexpr int kPushNodes = 10000;        // elements and attributes of the whole
 constexpr int kPayloadChars = 4000;
 // A computer whose clock runs further ahead would win every later change made elsewhere.
 constexpr qint64 kAheadMs = 24ll * 3600 * 1000;
+// "reading": how the reader reads a book (smart chapters, an own chapter rule, an encoding), as
+// the desktop writes it; the web reader builds its chapter list that way.
+const QStringList kKinds{QStringLiteral("position"), QStringLiteral("bookmark"), QStringLiteral("shelf"),
+                         QStringLiteral("successor"), QStringLiteral("reading")};
 
 Response syncReply(const QString &status, const QString &message)
 {
@@ -143,7 +148,7 @@ QList<SyncItem> readPush(const QByteArray &body, qint64 latestMs, QString *probl
         if (item.deleted)
             item.payload.clear();
         const bool successor = item.kind == u"successor";
-        if (item.kind != u"position" && item.kind != u"bookmark" && item.kind != u"shelf" && !successor)
+        if (!kKinds.contains(item.kind))
             *problem = QStringLiteral("第%1项的类型不正确").arg(n);
         else if (successor && (item.deleted || !plainKey(item.payload) || item.payload.contains(u'/') ||
                                item.key.contains(u'/') || item.payload == item.key))
@@ -244,7 +249,8 @@ Response Router::sync(const Request &request, const QString &lowerPath, const Fo
         const bool more = page.more || shown < page.items.size();
         x.element("last", page.last)
             .element("next", shown ? page.items[shown - 1].seq : after)
-            .element("more", more ? 1 : 0);
+            .element("more", more ? 1 : 0)
+            .element("kinds", kKinds.join(u' '));
         for (qsizetype i = 0; i < shown; ++i) {
             const SyncItem &item = page.items[i];
             x.open("item").element("kind", item.kind).element("key", item.key);

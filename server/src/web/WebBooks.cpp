@@ -11,14 +11,31 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSaveFile>
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <future>
 
 namespace {
 
 const QString kFolder = QStringLiteral(".reader");
-const QString kText = QStringLiteral("text.utf8");
-const QString kPacked = QStringLiteral("chapters.z");
+const QString kLines = QStringLiteral("lines.bin");
 const QString kList = QStringLiteral("toc.json");
+const QString kRules = QStringLiteral("rules");
+
+QString kBusy()
+{
+    return QStringLiteral("服务器暂时无法准备这本书，请稍后再试。");
+}
+
+// The folder name of a way of reading a book.
+QString ruleName(const QString &canonical)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha1).toHex().left(16));
+}
 
 // zlib's format, which is what browsers take as "deflate".
 QByteArray deflated(const QByteArray &plain)
@@ -29,12 +46,29 @@ QByteArray deflated(const QByteArray &plain)
 QString fingerprintOf(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!file.open(QIODevice::ReadOnly) || !hash || EVP_DigestInit_ex(hash.get(), EVP_sha1(), nullptr) != 1)
         return {};
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    if (!hash.addData(&file))
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    qint64 total = 0;
+    for (qint64 n; (n = file.read(chunk.data(), chunk.size())) > 0; total += n)
+        EVP_DigestUpdate(hash.get(), chunk.constData(), size_t(n));
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(hash.get(), digest, &length) != 1 || total != file.size())
         return {};
-    return QStringLiteral("%1:%2").arg(file.size()).arg(QString::fromLatin1(hash.result().toHex()));
+    return QStringLiteral("%1:%2").arg(total).arg(
+        QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex()));
+}
+
+// Written whole or not at all, without waiting for the disk: a file left half-written by a
+// crash is found out by readKept() and built again.
+bool writeWhole(const QString &path, const QByteArray &bytes)
+{
+    QFile part(path + QStringLiteral(".part"));
+    const bool ok = part.open(QIODevice::WriteOnly | QIODevice::Truncate) && part.write(bytes) == bytes.size();
+    part.close();
+    return ok && ::rename(QFile::encodeName(part.fileName()).constData(), QFile::encodeName(path).constData()) == 0;
 }
 
 std::shared_ptr<WebToc> failed(const QString &message)
@@ -44,51 +78,158 @@ std::shared_ptr<WebToc> failed(const QString &message)
     return toc;
 }
 
-} // namespace
-
-std::shared_ptr<const WebToc> WebBooks::toc(const BookRow &book) const
+void keepFailure(const QString &dir, const QString &version, const QString &message)
 {
-    if (BookStorage::extension(book.fileName) != u"txt")
-        return failed(QStringLiteral("这本书不是文本文件，请在电脑上阅读。"));
-    const QString bookDir = QDir(m_booksDir).filePath(QString::number(book.id));
-    return toc(QDir(bookDir).filePath(book.fileName), book.id);
+    QSaveFile list(QDir(dir).filePath(kList));
+    if (!QDir().mkpath(dir) || !list.open(QIODevice::WriteOnly))
+        return;
+    list.write(QJsonDocument(QJsonObject{{QStringLiteral("version"), version}, {QStringLiteral("failed"), message}})
+                   .toJson(QJsonDocument::Compact));
+    list.commit();
 }
 
-std::shared_ptr<const WebToc> WebBooks::toc(const QString &source, qint64 cacheKey) const
+} // namespace
+
+WebBooks::Place WebBooks::placeOf(const BookRow &book) const
 {
-    const QString bookDir = QFileInfo(source).absolutePath();
-    const QFileInfo info(source);
+    if (BookStorage::extension(book.fileName) != u"txt") {
+        Place p;
+        p.error = QStringLiteral("这本书不是文本文件，请在电脑上阅读。");
+        return p;
+    }
+    const QString bookDir = QDir(m_booksDir).filePath(QString::number(book.id));
+    return placeAt(QDir(bookDir).filePath(book.fileName), QString::number(book.id));
+}
+
+WebBooks::Place WebBooks::placeAt(const QString &source, const QString &key)
+{
+    Place p;
+    p.source = source;
+    p.key = key + u'/';
+    const QFileInfo info(p.source);
     if (!info.isFile())
-        return failed(QStringLiteral("服务器上找不到这本书的文件。"));
-    if (info.size() > kMaxBookBytes)
-        return failed(QStringLiteral("这本书太大（超过%1MB），请在电脑上阅读。").arg(kMaxBookBytes >> 20));
-    const QString version =
+        p.error = QStringLiteral("服务器上找不到这本书的文件。");
+    else if (info.size() > kMaxBookBytes)
+        p.error = QStringLiteral("这本书太大（超过%1MB），请在电脑上阅读。").arg(kMaxBookBytes >> 20);
+    p.version =
         QStringLiteral("%1-%2-%3").arg(WebSourceVersion()).arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch());
-    {
-        std::lock_guard lock(m_cacheMutex);
-        if (const auto kept = m_cache.value(cacheKey); kept && kept->version == version)
-            return kept;
+    p.dir = QDir(info.absolutePath()).filePath(kFolder);
+    return p;
+}
+
+std::shared_ptr<const WebToc> WebBooks::cached(const QString &key, const QString &version) const
+{
+    std::lock_guard lock(m_cacheMutex);
+    const auto at = m_cache.constFind(key);
+    return at != m_cache.cend() && at->version == version ? at->toc : nullptr;
+}
+
+void WebBooks::remember(const QString &key, const QString &version, std::shared_ptr<const WebToc> toc) const
+{
+    std::lock_guard lock(m_cacheMutex);
+    if (m_cache.size() > 2000)
+        m_cache.clear();
+    m_cache.insert(key, {version, std::move(toc)});
+}
+
+std::shared_ptr<const WebToc> WebBooks::toc(const BookRow &book, const QString &reading) const
+{
+    return tocAt(placeOf(book), reading);
+}
+
+std::shared_ptr<const WebToc> WebBooks::toc(const QString &source, const QString &key, const QString &reading) const
+{
+    return tocAt(placeAt(source, key), reading);
+}
+
+std::shared_ptr<const WebToc> WebBooks::kept(const BookRow &book, const QString &rule) const
+{
+    return keptAt(placeOf(book), rule);
+}
+
+std::shared_ptr<const WebToc> WebBooks::kept(const QString &source, const QString &key, const QString &rule) const
+{
+    return keptAt(placeAt(source, key), rule);
+}
+
+std::shared_ptr<const WebToc> WebBooks::tocAt(const Place &place, const QString &reading) const
+{
+    if (!place.error.isEmpty())
+        return failed(place.error);
+    const QString &key = place.key;
+    std::shared_ptr<const WebToc> base = cached(key, place.version);
+    if (!base) {
+        std::lock_guard building(m_buildMutex); // a burst builds it once
+        base = cached(key, place.version);
+        if (!base) {
+            base = readKept(place.source, place.dir, place.version);
+            if (!base || !base->ok())
+                base = build(place.source, place.dir, place.version, {}, {});
+            if (!base->ok())
+                return base;
+            remember(key, place.version, base);
+        }
     }
+    const QString canonical = CanonicalReading(reading);
+    if (canonical.isEmpty())
+        return base;
+    const QString rule = ruleName(canonical);
+    const QString version = place.version + u'-' + rule;
+    if (auto toc = cached(key + rule, version))
+        return toc;
     std::lock_guard building(m_buildMutex);
-    {
-        std::lock_guard lock(m_cacheMutex);
-        if (const auto kept = m_cache.value(cacheKey); kept && kept->version == version)
-            return kept;
+    if (auto toc = cached(key + rule, version))
+        return toc;
+    const QString rules = QDir(place.dir).filePath(kRules);
+    const QString dir = QDir(rules).filePath(rule);
+    std::shared_ptr<const WebToc> toc = readKept(place.source, dir, version);
+    if (!toc) {
+        if (!QFileInfo(dir).isDir())
+            makeRoom(rules);
+        toc = build(place.source, dir, version, canonical, base->fingerprint);
+        // The way itself failed, not the disk: remembered, so it is not tried again on this file.
+        if (!toc->ok() && toc->error != kBusy())
+            keepFailure(dir, version, toc->error);
     }
-    const QString dir = QDir(bookDir).filePath(kFolder);
-    std::shared_ptr<const WebToc> toc = readKept(dir, version);
-    if (!toc)
-        toc = build(source, dir, version);
-    if (toc->ok()) {
-        std::lock_guard lock(m_cacheMutex);
-        if (m_cache.size() > 2000)
-            m_cache.clear();
-        m_cache.insert(cacheKey, toc);
+    if (!toc->ok()) {
+        auto fallback = std::make_shared<WebToc>(*base);
+        fallback->notice = QStringLiteral("你在电脑上为这本书选的分章方式在这里无法使用（%1），已按默认规则分章。")
+                               .arg(toc->error.left(200));
+        toc = std::move(fallback);
     }
+    remember(key + rule, version, toc);
     return toc;
 }
 
-std::shared_ptr<const WebToc> WebBooks::readKept(const QString &dir, const QString &version)
+std::shared_ptr<const WebToc> WebBooks::keptAt(const Place &place, const QString &rule) const
+{
+    static const QRegularExpression name(QStringLiteral("^[0-9a-f]{16}$"));
+    if (!place.error.isEmpty() || !name.match(rule).hasMatch())
+        return nullptr;
+    const QString key = place.key + rule;
+    const QString version = place.version + u'-' + rule;
+    if (auto toc = cached(key, version))
+        return toc->rule == rule ? toc : nullptr;
+    std::lock_guard building(m_buildMutex);
+    auto toc = readKept(place.source, QDir(place.dir).filePath(kRules + u'/' + rule), version);
+    if (!toc || !toc->ok())
+        return nullptr;
+    remember(key, version, toc);
+    return toc;
+}
+
+void WebBooks::makeRoom(const QString &rulesDir) const
+{
+    QDir rules(rulesDir);
+    QFileInfoList kept = rules.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Time); // newest first
+    while (kept.size() >= kMaxRulesPerBook) {
+        QDir(kept.takeLast().absoluteFilePath()).removeRecursively();
+        std::lock_guard lock(m_cacheMutex);
+        m_cache.removeIf([](const auto &entry) { return !QFileInfo(entry.value().toc->dir).isDir(); });
+    }
+}
+
+std::shared_ptr<const WebToc> WebBooks::readKept(const QString &source, const QString &dir, const QString &version)
 {
     QFile file(QDir(dir).filePath(kList));
     if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024 * 1024)
@@ -96,29 +237,39 @@ std::shared_ptr<const WebToc> WebBooks::readKept(const QString &dir, const QStri
     const QJsonObject o = QJsonDocument::fromJson(file.readAll()).object();
     if (o.value(u"version").toString() != version)
         return nullptr;
+    if (o.contains(u"failed"))
+        return failed(o.value(u"failed").toString());
+    const auto encoding = EncodingFromName(o.value(u"encoding").toString());
     auto toc = std::make_shared<WebToc>();
     toc->version = version;
     toc->dir = dir;
+    toc->source = source;
+    toc->rule = o.value(u"rule").toString();
     toc->fingerprint = o.value(u"fingerprint").toString();
     toc->lineCount = o.value(u"lineCount").toInteger();
-    const qint64 textSize = QFileInfo(QDir(dir).filePath(kText)).size();
-    const qint64 packedSize = QFileInfo(QDir(dir).filePath(kPacked)).size();
+    const qint64 starts = QFileInfo(QDir(dir).filePath(kLines)).size() / qint64(sizeof(qint64));
     for (const QJsonValue &v : o.value(u"chapters").toArray()) {
         const QJsonArray a = v.toArray();
-        WebChapter c{a.at(0).toString(), a.at(1).toInteger(), a.at(2).toInteger(), a.at(3).toInteger(),
-                     a.at(4).toInteger(), a.at(5).toInteger(), a.at(6).toInteger()};
-        if (c.textTo > textSize || c.packedTo > packedSize || c.textFrom > c.textTo || c.packedFrom > c.packedTo)
+        WebChapter c{a.at(0).toString(), a.at(1).toInteger(), a.at(2).toInteger()};
+        if (c.firstLine < 0 || c.lastLine + 1 >= starts)
             return nullptr; // left half-written: built again
         toc->chapters.append(c);
     }
-    if (toc->chapters.isEmpty() || toc->fingerprint.isEmpty())
+    if (!encoding || toc->chapters.isEmpty() || toc->fingerprint.isEmpty())
         return nullptr;
+    toc->encoding = *encoding;
     return toc;
 }
 
-std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QString &dir, const QString &version) const
+std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QString &dir, const QString &version,
+                                              const QString &reading, const QString &fingerprint) const
 {
-    const WebSource read = ReadWebSource(source);
+    // The fingerprint is taken on the other core while the chapters are found.
+    std::future<QString> print;
+    if (fingerprint.isEmpty())
+        print = std::async(std::launch::async, fingerprintOf, source);
+    const WebSource read = ReadWebSource(source, reading);
+    const QString named = print.valid() ? print.get() : fingerprint;
     if (!read.error.isEmpty())
         return failed(read.error);
     if (read.entries.size() > kMaxChapters)
@@ -126,44 +277,49 @@ std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QStri
     auto toc = std::make_shared<WebToc>();
     toc->version = version;
     toc->dir = dir;
-    toc->fingerprint = fingerprintOf(source);
+    toc->source = source;
+    toc->encoding = read.encoding;
+    toc->rule = reading.isEmpty() ? QString() : ruleName(reading);
+    toc->fingerprint = named;
     // Lines 0 .. the last chapter's last line make up the book, as the desktop counts them.
     toc->lineCount = read.entries.isEmpty() ? 0 : read.entries.last().lastLine + 1;
-    const QString busy = QStringLiteral("服务器暂时无法准备这本书，请稍后再试。");
     if (toc->fingerprint.isEmpty() || !QDir().mkpath(dir))
-        return failed(busy);
-
-    QSaveFile text(QDir(dir).filePath(kText));
-    QSaveFile packed(QDir(dir).filePath(kPacked));
-    QSaveFile list(QDir(dir).filePath(kList));
-    if (!text.open(QIODevice::WriteOnly) || !packed.open(QIODevice::WriteOnly) || !list.open(QIODevice::WriteOnly))
-        return failed(busy);
+        return failed(kBusy());
     QJsonArray chapters;
-    qint64 textAt = 0;
-    qint64 packedAt = 0;
     for (const WebSource::Entry &e : read.entries) {
-        QString plain;
-        for (qint64 line = e.firstLine; line <= e.lastLine && line < read.lines.size(); ++line)
-            plain += read.lines.at(line) + u'\n';
-        const QByteArray utf8 = plain.toUtf8();
-        const QByteArray z = deflated(utf8);
-        WebChapter c{e.title, e.firstLine, e.lastLine, textAt, textAt + utf8.size(), packedAt, packedAt + z.size()};
-        if (text.write(utf8) != utf8.size() || packed.write(z) != z.size())
-            return failed(busy);
-        textAt = c.textTo;
-        packedAt = c.packedTo;
-        chapters.append(QJsonArray{c.title, c.firstLine, c.lastLine, c.textFrom, c.textTo, c.packedFrom, c.packedTo});
-        toc->chapters.append(c);
+        toc->chapters.append({e.title, e.firstLine, e.lastLine});
+        chapters.append(QJsonArray{e.title, e.firstLine, e.lastLine});
     }
+    const QByteArray starts(reinterpret_cast<const char *>(read.lineStarts.data()),
+                            qsizetype(read.lineStarts.size() * sizeof(qint64)));
     const QJsonObject o{{QStringLiteral("version"), version},
                         {QStringLiteral("fingerprint"), toc->fingerprint},
                         {QStringLiteral("lineCount"), toc->lineCount},
+                        {QStringLiteral("encoding"), EncodingName(toc->encoding)},
+                        {QStringLiteral("rule"), toc->rule},
                         {QStringLiteral("chapters"), chapters}};
-    list.write(QJsonDocument(o).toJson(QJsonDocument::Compact));
-    // The list goes last: a list on disk always points into complete files.
-    if (!text.commit() || !packed.commit() || !list.commit())
-        return failed(busy);
+    // The list goes last: a list on disk always goes with complete line starts.
+    if (!writeWhole(QDir(dir).filePath(kLines), starts) ||
+        !writeWhole(QDir(dir).filePath(kList), QJsonDocument(o).toJson(QJsonDocument::Compact)))
+        return failed(kBusy());
+    // What an older build kept there is no longer read.
+    for (const char *old : {"text.utf8", "chapters.z"})
+        QFile::remove(QDir(dir).filePath(QLatin1String(old)));
     return toc;
+}
+
+std::optional<QByteArray> WebBooks::plainText(const WebToc &toc, const WebChapter &c)
+{
+    if (c.lastLine < c.firstLine)
+        return QByteArray();
+    QFile lines(QDir(toc.dir).filePath(kLines));
+    QFile source(toc.source);
+    std::vector<qint64> starts(size_t(c.lastLine - c.firstLine + 2));
+    const qint64 bytes = qint64(starts.size() * sizeof(qint64));
+    if (!lines.open(QIODevice::ReadOnly) || !lines.seek(c.firstLine * qint64(sizeof(qint64))) ||
+        lines.read(reinterpret_cast<char *>(starts.data()), bytes) != bytes || !source.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return ReadWebLines(source, toc.encoding, starts);
 }
 
 Response WebBooks::chapter(const WebToc &toc, int number, bool deflate, const QString &script) const
@@ -175,23 +331,27 @@ Response WebBooks::chapter(const WebToc &toc, int number, bool deflate, const QS
     r.contentType = "text/plain; charset=utf-8";
     r.addHeader("Vary", "Accept-Encoding");
     r.addHeader("Cache-Control", "private, max-age=86400");
+    if (!toc.rule.isEmpty())
+        r.addHeader("X-Folioway-Rule", toc.rule.toLatin1());
+    if (deflate)
+        r.addHeader("Content-Encoding", "deflate");
+    const QString key = toc.dir + u'|' + toc.version + u'|' + QString::number(number);
     if (script.isEmpty() && deflate) {
-        r.addHeader("Content-Encoding", "deflate");
-        r.filePath = QDir(toc.dir).filePath(kPacked);
-        r.fileOffset = c.packedFrom;
-        r.fileLength = c.packedTo - c.packedFrom;
-        return r;
+        std::lock_guard lock(m_chapterMutex);
+        if (const QByteArray *kept = m_chapters.object(key)) {
+            r.body = *kept;
+            return r;
+        }
     }
-    QFile file(QDir(toc.dir).filePath(kText));
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(c.textFrom))
+    std::optional<QByteArray> body = plainText(toc, c);
+    if (!body)
         return Response::text(503, "503 Service Unavailable\n");
-    QByteArray body = file.read(c.textTo - c.textFrom);
     if (!script.isEmpty())
-        body = WebScript::convert(QString::fromUtf8(body), script).toUtf8();
-    if (deflate) {
-        r.addHeader("Content-Encoding", "deflate");
-        body = deflated(body);
+        body = WebScript::convert(QString::fromUtf8(*body), script).toUtf8();
+    r.body = deflate ? deflated(*body) : *body;
+    if (script.isEmpty() && deflate) {
+        std::lock_guard lock(m_chapterMutex);
+        m_chapters.insert(key, new QByteArray(r.body), std::max<qsizetype>(1, r.body.size() / 1024));
     }
-    r.body = std::move(body);
     return r;
 }

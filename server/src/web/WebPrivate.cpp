@@ -23,8 +23,8 @@ std::optional<WebReader::Served> WebReader::privateCopy(const Caller &caller, co
                   {QStringLiteral("text"), true},
                   {QStringLiteral("private"), true}};
     book.source = copy->filePath;
-    // Below every catalogue id: the chapter list cache keeps the two apart.
-    book.cacheKey = -copy->id;
+    // Never a catalogue id: the chapter list cache keeps the two apart.
+    book.cacheKey = id;
     return book;
 }
 

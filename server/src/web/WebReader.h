@@ -6,9 +6,11 @@
 #include "web/WebBooks.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 
 #include <functional>
+#include <mutex>
 #include <optional>
 
 class Router;
@@ -55,22 +57,29 @@ private:
     {
         QJsonObject about; // what the page is told of it
         std::optional<BookRow> row;
-        QString source; // a private copy's file, and the key its chapter list is kept under
-        qint64 cacheKey = 0;
+        QString source; // a private copy's file, and the key its chapter lists are kept under
+        QString cacheKey;
     };
     Response book(const Caller &caller, const QStringList &parts, const Request &request) const;
     Response savePlace(const Caller &caller, const Served &book, const Request &request) const;
-    std::optional<Served> served(const Caller &caller, const QString &id) const;
-    std::shared_ptr<const WebToc> tocOf(const Served &book) const;
+    // With `recent` as for readable().
+    std::optional<Served> served(const Caller &caller, const QString &id, bool recent = false) const;
     // Private copies (WebPrivate.cpp): the caller's copy named "p<id>", and the name of the
     // caller's copy of a fingerprint ("" for none).
     std::optional<Served> privateCopy(const Caller &caller, const QString &id) const;
     QString privateCopyOf(const Caller &caller, const QString &fingerprint) const;
 
-    std::optional<Caller> caller(const Request &request) const;
+    // With `recent`, for reading a chapter, an answer of the last kRecentMs serves again: the page
+    // turns of many readers need no database at all. Everything else asks the database.
+    std::optional<Caller> caller(const Request &request, bool recent = false) const;
     bool tokenMatches(const Request &request) const;
     // The book when the caller may read it: approved, or the caller's own upload.
-    std::optional<BookRow> readable(const Caller &caller, qint64 id) const;
+    std::optional<BookRow> readable(const Caller &caller, qint64 id, bool recent = false) const;
+    // The chapter list the caller reads the book by: the way chosen on the desktop, which travels
+    // as a sync item, or, with `rule` from a page that has its list already, exactly that list
+    // (null when the list the page has is no longer there: the way changed meanwhile).
+    std::shared_ptr<const WebToc> tocFor(const Caller &caller, const Served &book) const;
+    std::shared_ptr<const WebToc> tocFor(const Caller &caller, const Served &book, const QString &rule) const;
     Store &store() const;
     QDateTime now() const { return m_clock(); }
 
@@ -80,6 +89,17 @@ private:
     QByteArray m_secret;
     WebBooks m_books;
     std::function<QDateTime()> m_clock;
+
+    static constexpr qint64 kRecentMs = 2000;
+    template <typename T>
+    struct Recent
+    {
+        T value;
+        qint64 until = 0; // steady clock, ms
+    };
+    mutable std::mutex m_recentMutex;
+    mutable QHash<QByteArray, Recent<Caller>> m_recentCallers; // by the session cookie
+    mutable QHash<qint64, Recent<BookRow>> m_recentBooks;
 };
 
 namespace WebAnswers {

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <chrono>
 #include <cmath>
 
 using namespace WebAnswers;
@@ -18,8 +19,11 @@ namespace {
 
 const QString kShelf = QStringLiteral("shelf");
 const QString kPosition = QStringLiteral("position");
+const QString kReading = QStringLiteral("reading");
 // How the desktop names where a place was read.
 const QString kDevice = QStringLiteral("手机浏览器");
+const QString kRuleChanged = QStringLiteral("这本书的分章方式已在电脑上改变，请重新打开这本书。");
+constexpr int kMaxSyncPages = 40; // 20,000 items: far beyond a shelf, still a bounded answer
 
 QJsonObject parsed(const QString &payload)
 {
@@ -42,12 +46,48 @@ QJsonObject bookJson(const BookRow &b)
 
 } // namespace
 
-std::optional<BookRow> WebReader::readable(const Caller &caller, qint64 id) const
+std::optional<BookRow> WebReader::readable(const Caller &caller, qint64 id, bool recent) const
 {
-    auto b = id > 0 ? store().catalogue().book(id) : std::nullopt;
+    const qint64 now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch()).count();
+    std::optional<BookRow> b;
+    if (recent) {
+        std::lock_guard lock(m_recentMutex);
+        if (const auto kept = m_recentBooks.constFind(id); kept != m_recentBooks.cend() && kept->until > now)
+            b = kept->value;
+    }
+    if (!b && id > 0 && (b = store().catalogue().book(id))) {
+        std::lock_guard lock(m_recentMutex);
+        if (m_recentBooks.size() > 10000)
+            m_recentBooks.clear();
+        m_recentBooks.insert(id, {*b, now + kRecentMs});
+    }
     if (!b || (b->review != Review::Approved && b->uploader != caller.userId))
         return std::nullopt;
     return b;
+}
+
+std::shared_ptr<const WebToc> WebReader::tocFor(const Caller &caller, const Served &book) const
+{
+    const auto list = [&](const QString &reading) {
+        return book.row ? m_books.toc(*book.row, reading) : m_books.toc(book.source, book.cacheKey, reading);
+    };
+    const auto base = list({});
+    if (!base->ok())
+        return base;
+    const auto chosen = store().sync().item(caller.userId, kReading, base->fingerprint);
+    return chosen && !chosen->deleted ? list(chosen->payload) : base;
+}
+
+std::shared_ptr<const WebToc> WebReader::tocFor(const Caller &caller, const Served &book, const QString &rule) const
+{
+    if (rule.isEmpty())
+        return book.row ? m_books.toc(*book.row) : m_books.toc(book.source, book.cacheKey);
+    if (auto kept = book.row ? m_books.kept(*book.row, rule) : m_books.kept(book.source, book.cacheKey, rule))
+        return kept;
+    // Not kept for the file as it is now: built again when it is still the caller's way.
+    const auto toc = tocFor(caller, book);
+    return !toc->ok() || toc->rule == rule ? toc : nullptr;
 }
 
 Response WebReader::catalogue(const Request &request) const
@@ -76,22 +116,46 @@ Response WebReader::catalogue(const Request &request) const
 
 Response WebReader::shelf(const Caller &caller) const
 {
-    bool ok = false;
-    const QList<ShelfEntry> entries = store().sync().shelf(caller.userId, &ok);
-    if (!ok)
-        return problem(503, QStringLiteral("服务器暂时无法访问数据库，请稍后再试。"));
+    // The newest version of every shelf entry and place, as the desktop keeps them.
+    QHash<QString, SyncItem> shelfItems;
+    QHash<QString, SyncItem> places;
+    qint64 after = 0;
+    for (int round = 0; round < kMaxSyncPages; ++round) {
+        const SyncPage page = store().sync().pull(caller.userId, after, 500);
+        if (!page.ok)
+            return problem(503, QStringLiteral("服务器暂时无法访问数据库，请稍后再试。"));
+        for (const SyncItem &item : page.items) {
+            if (item.kind == kShelf)
+                shelfItems.insert(item.key, item);
+            else if (item.kind == kPosition)
+                places.insert(item.key, item);
+            after = item.seq;
+        }
+        if (!page.more || page.items.isEmpty())
+            break;
+    }
+    QList<SyncItem> entries;
+    for (const SyncItem &item : std::as_const(shelfItems)) {
+        if (!item.deleted)
+            entries.append(item);
+    }
+    // The book read last comes first.
+    const auto lastTouched = [&](const SyncItem &item) { return std::max(item.changed, places.value(item.key).changed); };
+    std::sort(entries.begin(), entries.end(),
+              [&](const SyncItem &a, const SyncItem &b) { return lastTouched(a) > lastTouched(b); });
     QJsonArray books;
-    for (const auto &[item, place] : entries) {
+    for (const SyncItem &item : std::as_const(entries)) {
         const QJsonObject o = parsed(item.payload);
         QJsonObject entry{{QStringLiteral("key"), item.key},
                           {QStringLiteral("name"), o.value(u"name").toString()},
                           {QStringLiteral("author"), o.value(u"author").toString()},
                           {QStringLiteral("category"), o.value(u"type").toString()}};
+        const SyncItem place = places.value(item.key);
         if (!place.key.isEmpty() && !place.deleted)
             entry.insert(QStringLiteral("percent"), percentOf(parsed(place.payload)));
-        bool isId = false;
-        const qint64 id = o.value(u"catalogue").toString().toLongLong(&isId);
-        if (const auto b = isId ? readable(caller, id) : std::nullopt; b && BookStorage::extension(b->fileName) == u"txt")
+        bool ok = false;
+        const qint64 id = o.value(u"catalogue").toString().toLongLong(&ok);
+        if (const auto b = ok ? readable(caller, id) : std::nullopt; b && BookStorage::extension(b->fileName) == u"txt")
             entry.insert(QStringLiteral("book"), b->id);
         else if (const QString copy = privateCopyOf(caller, item.key); !copy.isEmpty())
             entry.insert(QStringLiteral("book"), copy);
@@ -130,12 +194,12 @@ Response WebReader::addToShelf(const Caller &caller, const Request &request) con
 
 Response WebReader::book(const Caller &caller, const QStringList &parts, const Request &request) const
 {
-    const auto b = served(caller, parts.at(1));
+    const bool get = request.method == "GET" || request.method == "HEAD";
+    const auto b = served(caller, parts.at(1), get && parts.size() == 3 && parts.at(2) != u"place");
     // Another account's own upload or private copy is answered exactly like a book that does
     // not exist.
     if (!b)
         return problem(404, QStringLiteral("找不到这本书。"));
-    const bool get = request.method == "GET" || request.method == "HEAD";
     if (parts.size() == 3 && parts.at(2) == u"place") {
         if (request.method != "POST")
             return problem(405, QStringLiteral("不支持这种请求。"));
@@ -143,11 +207,17 @@ Response WebReader::book(const Caller &caller, const QStringList &parts, const R
     }
     if (!get)
         return problem(405, QStringLiteral("不支持这种请求。"));
-    const auto toc = tocOf(*b);
+    const auto query = FormCodec::parseQuery(request.query);
+    const QString rule = query ? FormCodec::value(*query, u"rule") : QString();
+    // A chapter asked for without a list names no rule: the one the caller reads the book by now,
+    // which its answer names, so a page opening a book shows its first chapter before the list comes.
+    const bool named = query && FormCodec::has(*query, u"rule");
+    const auto toc = parts.size() == 3 && named ? tocFor(caller, *b, rule) : tocFor(caller, *b);
+    if (!toc)
+        return problem(409, kRuleChanged);
     if (!toc->ok())
         return problem(422, toc->error);
     if (parts.size() == 3) {
-        const auto query = FormCodec::parseQuery(request.query);
         const QString script = query ? FormCodec::value(*query, u"script") : QString();
         const bool deflate = request.header("accept-encoding").contains("deflate");
         return m_books.chapter(*toc, parts.at(2).toInt(), deflate, script == u"s" || script == u"t" ? script : QString());
@@ -159,6 +229,9 @@ Response WebReader::book(const Caller &caller, const QStringList &parts, const R
     answer.insert(QStringLiteral("ok"), true);
     answer.insert(QStringLiteral("version"), toc->version);
     answer.insert(QStringLiteral("lineCount"), toc->lineCount);
+    answer.insert(QStringLiteral("rule"), toc->rule);
+    if (!toc->notice.isEmpty())
+        answer.insert(QStringLiteral("notice"), toc->notice);
     answer.insert(QStringLiteral("chapters"), chapters);
     // The place kept for the book, wherever it was read; the page offers it, never jumps to it.
     if (const auto place = store().sync().item(caller.userId, kPosition, toc->fingerprint); place && !place->deleted) {
@@ -170,28 +243,28 @@ Response WebReader::book(const Caller &caller, const QStringList &parts, const R
     return json(answer);
 }
 
-std::optional<WebReader::Served> WebReader::served(const Caller &caller, const QString &id) const
+std::optional<WebReader::Served> WebReader::served(const Caller &caller, const QString &id, bool recent) const
 {
     if (id.startsWith(u'p'))
         return privateCopy(caller, id);
     bool ok = false;
     const qint64 number = id.toLongLong(&ok);
-    auto b = ok ? readable(caller, number) : std::nullopt;
+    auto b = ok ? readable(caller, number, recent) : std::nullopt;
     if (!b)
         return std::nullopt;
-    return Served{bookJson(*b), *b, {}, 0};
-}
-
-std::shared_ptr<const WebToc> WebReader::tocOf(const Served &book) const
-{
-    return book.row ? m_books.toc(*book.row) : m_books.toc(book.source, book.cacheKey);
+    return Served{bookJson(*b), *b, {}, {}};
 }
 
 Response WebReader::savePlace(const Caller &caller, const Served &book, const Request &request) const
 {
     const auto form = FormCodec::parseForm(request.body, true);
-    const auto toc = tocOf(book);
-    if (!form || !toc->ok())
+    if (!form)
+        return problem(404, QStringLiteral("找不到这本书。"));
+    // The place counts chapters of the list the page reads by.
+    const auto toc = tocFor(caller, book, FormCodec::value(*form, u"rule"));
+    if (!toc)
+        return problem(409, kRuleChanged);
+    if (!toc->ok())
         return problem(404, QStringLiteral("找不到这本书。"));
     bool ok = false;
     const int chapter = FormCodec::value(*form, u"chapter").toInt(&ok);

@@ -109,7 +109,7 @@ function bookItem(entry, away) {
     li.title = '这本书只在电脑上：在电脑上的书架里右键点它，选“放到我的服务器”，就能在这里阅读。';
   } else {
     li.dataset.book = entry.book || entry.id;
-    info.addEventListener('click', () => openBook(li.dataset.book));
+    info.addEventListener('click', () => openBook(li.dataset.book, entry.name));
   }
   return li;
 }
@@ -177,6 +177,36 @@ async function loadCatalogue() {
 
 function placeKey() { return 'folioway.place.' + state.book.id; }
 
+// A chapter's address: the list it belongs to (the way the book is read, as chosen on the
+// computer) and the script it is shown in.
+function chapterPath(book, n) {
+  const query = new URLSearchParams();
+  if (book.rule !== undefined) query.set('rule', book.rule); // without it: the list the book is read by now
+  if (settings.script) query.set('script', settings.script);
+  const text = query.toString();
+  return 'book/' + book.id + '/' + n + (text ? '?' + text : '');
+}
+
+// A chapter's text and the rule of the list it was cut from.
+async function fetchChapter(book, n) {
+  let answer;
+  try {
+    answer = await fetch('api/' + chapterPath(book, n), { credentials: 'same-origin' });
+  } catch (e) {
+    throw new Error('无法连接服务器，请检查网络。');
+  }
+  if (answer.status === 401) {
+    show('login');
+    throw new Error('请先登录。');
+  }
+  if (!answer.ok) {
+    let message = '服务器出错（' + answer.status + '），请稍后再试。';
+    try { message = (await answer.json()).message || message; } catch (e) { /* not JSON */ }
+    throw new Error(message);
+  }
+  return { text: await answer.text(), rule: answer.headers.get('X-Folioway-Rule') || '' };
+}
+
 function percentAt(chapter, fraction) {
   const b = state.book;
   const c = b.chapters[chapter - 1];
@@ -185,10 +215,25 @@ function percentAt(chapter, fraction) {
   return Math.max(0, Math.min(100, Math.floor(read * 100 / b.lineCount)));
 }
 
-async function openBook(id) {
+async function openBook(id, name) {
   status('正在打开…');
   try {
-    const book = await api('GET', 'book/' + encodeURIComponent(id));
+    // A place kept here counts chapters of the list it was read in.
+    const local = JSON.parse(localStorage.getItem('folioway.place.' + id) || 'null');
+    // The chapter to start at is asked for beside the list and shown first: on a slow line the
+    // list of a long book comes well after it.
+    const early = fetchChapter({ id, rule: local ? local.rule || '' : undefined }, local ? local.chapter : 1)
+      .catch(() => null);
+    const listed = api('GET', 'book/' + encodeURIComponent(id));
+    const first = await early;
+    if (first) {
+      state.book = { id: Number(id), rule: first.rule, chapters: null };
+      $('bookTitle').textContent = name || '';
+      $('tocList').replaceChildren();
+      show('reader');
+      render(local ? local.chapter : 1, first.text, null, local ? local.fraction : 0);
+    }
+    const book = await listed;
     state.book = book;
     $('bookTitle').textContent = book.name;
     $('tocList').replaceChildren(...book.chapters.map((c, i) => {
@@ -198,11 +243,13 @@ async function openBook(id) {
       return li;
     }));
     show('reader');
-    const local = JSON.parse(localStorage.getItem(placeKey()) || 'null');
-    const start = local && local.chapter <= book.chapters.length ? local : { chapter: 1, fraction: 0 };
-    await showChapter(start.chapter, start.fraction);
-    offerPlace(book.place, local);
-    status('');
+    const kept = local && (local.rule || '') === (book.rule || '') && local.chapter <= book.chapters.length ? local : null;
+    const start = kept || { chapter: 1, fraction: 0 };
+    if (first && first.rule === (book.rule || '') && state.chapter === start.chapter)
+      render(start.chapter, first.text, book.chapters[start.chapter - 1][0], state.fraction);
+    else await showChapter(start.chapter, start.fraction);
+    offerPlace(book.place, kept);
+    status(book.notice || '');
     keepForOffline(book);
   } catch (e) {
     status(e.message);
@@ -223,15 +270,21 @@ function offerPlace(place, local) {
 }
 
 async function showChapter(number, fraction) {
+  const chapter = await fetchChapter(state.book, number);
+  render(number, chapter.text, state.book.chapters[number - 1][0], fraction);
+}
+
+// Shows a chapter's text. Without a title (the list has not come yet) its heading line is the
+// title; the first entry's title is the book's first line, which is not in its text.
+function render(number, text, heading, fraction) {
   const b = state.book;
-  const query = settings.script ? '?script=' + settings.script : '';
-  const text = await api('GET', 'book/' + b.id + '/' + number + query);
+  const count = b.chapters ? b.chapters.length : number;
   state.chapter = number;
   const page = $('page');
-  const title = document.createElement('h3');
-  title.textContent = b.chapters[number - 1][0];
-  const nodes = [title];
   const lines = text.split('\n');
+  const title = document.createElement('h3');
+  title.textContent = heading !== null ? heading : number > 1 ? (lines[0] || '').trim() : '';
+  const nodes = [title];
   // The heading line is the chapter's first line; it is shown once, as the title.
   if (lines.length && lines[0].trim() === title.textContent.trim()) lines.shift();
   for (const line of lines) {
@@ -245,8 +298,8 @@ async function showChapter(number, fraction) {
     end.className = 'end';
     const next = document.createElement('button');
     next.type = 'button';
-    next.textContent = number < b.chapters.length ? '下一章' : '全书完';
-    next.disabled = number >= b.chapters.length;
+    next.textContent = number < count ? '下一章' : '全书完';
+    next.disabled = number >= count;
     next.addEventListener('click', () => showChapter(number + 1, 0));
     end.append(next);
     nodes.push(end);
@@ -296,6 +349,7 @@ async function turn(step) {
   const next = state.pageIndex + step;
   if (next >= 0 && next < state.pages) return turnTo(next);
   const chapter = state.chapter + step;
+  if (!state.book.chapters) return;
   if (chapter < 1 || chapter > state.book.chapters.length) {
     status(step > 0 ? '已经是最后一页' : '已经是第一页');
     return;
@@ -307,6 +361,7 @@ async function turn(step) {
 function moved(fraction) {
   state.fraction = Math.max(0, Math.min(1, fraction));
   const b = state.book;
+  if (!b.chapters) return; // shown before its list came: nothing to count or keep yet
   const pageText = settings.mode === 'paged' ? '　' + (state.pageIndex + 1) + '/' + state.pages + '页' : '';
   $('position').replaceChildren(...['第 ' + state.chapter + ' / ' + b.chapters.length + ' 章' + pageText,
                                      percentAt(state.chapter, state.fraction) + '%'].map((t) => {
@@ -316,7 +371,7 @@ function moved(fraction) {
   }));
   const kept = JSON.parse(localStorage.getItem(placeKey()) || 'null');
   if (kept && kept.chapter === state.chapter && Math.abs(kept.fraction - state.fraction) < 1e-6) return;
-  const place = { chapter: state.chapter, fraction: state.fraction, changed: Date.now(), sent: false };
+  const place = { chapter: state.chapter, fraction: state.fraction, rule: b.rule || '', changed: Date.now(), sent: false };
   localStorage.setItem(placeKey(), JSON.stringify(place));
   clearTimeout(state.sendTimer);
   state.sendTimer = setTimeout(sendPlace, 1500);
@@ -334,7 +389,8 @@ async function sendKept(key) {
   if (!place || place.sent) return true;
   try {
     await api('POST', 'book/' + key.slice('folioway.place.'.length) + '/place',
-              { chapter: place.chapter, fraction: place.fraction.toFixed(6), changed: place.changed, browser: browserId });
+              { chapter: place.chapter, fraction: place.fraction.toFixed(6), rule: place.rule || '', changed: place.changed,
+                browser: browserId });
   } catch (e) {
     return false;
   }
@@ -357,12 +413,11 @@ async function keepForOffline(book) {
     await navigator.serviceWorker.ready;
     if (!navigator.serviceWorker.controller)
       await new Promise((done) => navigator.serviceWorker.addEventListener('controllerchange', done, { once: true }));
-    const query = settings.script ? '?script=' + settings.script : '';
     for (const path of ['session', 'shelf', 'book/' + book.id])
       await fetch('api/' + path, { credentials: 'same-origin' });
     for (let n = 1; n <= book.chapters.length; n++) {
       if (!state.book || state.book.id !== book.id) return;
-      const answer = await fetch('api/book/' + book.id + '/' + n + query, { credentials: 'same-origin' });
+      const answer = await fetch('api/' + chapterPath(book, n), { credentials: 'same-origin' });
       if (!answer.ok) return;
     }
     document.body.dataset.offline = book.id;
