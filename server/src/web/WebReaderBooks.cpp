@@ -23,7 +23,6 @@ const QString kReading = QStringLiteral("reading");
 // How the desktop names where a place was read.
 const QString kDevice = QStringLiteral("手机浏览器");
 const QString kRuleChanged = QStringLiteral("这本书的分章方式已在电脑上改变，请重新打开这本书。");
-constexpr int kMaxSyncPages = 40; // 20,000 items: far beyond a shelf, still a bounded answer
 
 QJsonObject parsed(const QString &payload)
 {
@@ -116,46 +115,22 @@ Response WebReader::catalogue(const Request &request) const
 
 Response WebReader::shelf(const Caller &caller) const
 {
-    // The newest version of every shelf entry and place, as the desktop keeps them.
-    QHash<QString, SyncItem> shelfItems;
-    QHash<QString, SyncItem> places;
-    qint64 after = 0;
-    for (int round = 0; round < kMaxSyncPages; ++round) {
-        const SyncPage page = store().sync().pull(caller.userId, after, 500);
-        if (!page.ok)
-            return problem(503, QStringLiteral("服务器暂时无法访问数据库，请稍后再试。"));
-        for (const SyncItem &item : page.items) {
-            if (item.kind == kShelf)
-                shelfItems.insert(item.key, item);
-            else if (item.kind == kPosition)
-                places.insert(item.key, item);
-            after = item.seq;
-        }
-        if (!page.more || page.items.isEmpty())
-            break;
-    }
-    QList<SyncItem> entries;
-    for (const SyncItem &item : std::as_const(shelfItems)) {
-        if (!item.deleted)
-            entries.append(item);
-    }
-    // The book read last comes first.
-    const auto lastTouched = [&](const SyncItem &item) { return std::max(item.changed, places.value(item.key).changed); };
-    std::sort(entries.begin(), entries.end(),
-              [&](const SyncItem &a, const SyncItem &b) { return lastTouched(a) > lastTouched(b); });
+    bool ok = false;
+    const QList<ShelfEntry> entries = store().sync().shelf(caller.userId, &ok);
+    if (!ok)
+        return problem(503, QStringLiteral("服务器暂时无法访问数据库，请稍后再试。"));
     QJsonArray books;
-    for (const SyncItem &item : std::as_const(entries)) {
+    for (const auto &[item, place] : entries) {
         const QJsonObject o = parsed(item.payload);
         QJsonObject entry{{QStringLiteral("key"), item.key},
                           {QStringLiteral("name"), o.value(u"name").toString()},
                           {QStringLiteral("author"), o.value(u"author").toString()},
                           {QStringLiteral("category"), o.value(u"type").toString()}};
-        const SyncItem place = places.value(item.key);
         if (!place.key.isEmpty() && !place.deleted)
             entry.insert(QStringLiteral("percent"), percentOf(parsed(place.payload)));
-        bool ok = false;
-        const qint64 id = o.value(u"catalogue").toString().toLongLong(&ok);
-        if (const auto b = ok ? readable(caller, id) : std::nullopt; b && BookStorage::extension(b->fileName) == u"txt")
+        bool isId = false;
+        const qint64 id = o.value(u"catalogue").toString().toLongLong(&isId);
+        if (const auto b = isId ? readable(caller, id) : std::nullopt; b && BookStorage::extension(b->fileName) == u"txt")
             entry.insert(QStringLiteral("book"), b->id);
         else if (const QString copy = privateCopyOf(caller, item.key); !copy.isEmpty())
             entry.insert(QStringLiteral("book"), copy);
