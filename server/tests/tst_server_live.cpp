@@ -298,11 +298,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("share");
         QTest::addColumn<QByteArray>("start");
         QTest::addColumn<QByteArray>("trickle");
-        // Whether a newcomer from a held address is seen turned away: bodies trickling below the
-        // rate may already be cut by then.
+        // Whether a newcomer from a held address is turned away, checked on a server that holds
+        // the heads for long (a short deadline could cut them before the check, on a slow
+        // machine), or whether they are cut off.
         QTest::addColumn<bool>("addressRefused");
-        QTest::newRow("heads") << QStringList{u"--head-timeout"_s, u"1"_s} << 3 << 3
-                               << "GET /readerserver/getinfo.asp HTTP/1.1\r\nHost: x\r\n"_ba << "X-Trickle: 1\r\n"_ba << true;
+        const QByteArray head = "GET /readerserver/getinfo.asp HTTP/1.1\r\nHost: x\r\n";
+        QTest::newRow("heads held") << QStringList{u"--head-timeout"_s, u"600"_s} << 3 << 3 << head << QByteArray() << true;
+        QTest::newRow("heads") << QStringList{u"--head-timeout"_s, u"1"_s} << 3 << 3 << head << "X-Trickle: 1\r\n"_ba << false;
         QTest::newRow("bodies") << QStringList{u"--connections"_s, u"40"_s, u"--body-timeout"_s, u"1"_s, u"--body-rate"_s, u"1000"_s}
                                 << 40 << 4
                                 << "POST /readerserver/userinfo.asp HTTP/1.1\r\nHost: x\r\nContent-Type: "
@@ -329,6 +331,8 @@ private Q_SLOTS:
         if (addressRefused)
             QTRY_VERIFY_WITH_TIMEOUT(!answer("127.0.0.10").startsWith("HTTP/1.1 200"), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(answer("127.0.0.100").startsWith("HTTP/1.1 200"), 20000);
+        if (addressRefused)
+            return;
         auto open = [&] { return std::count_if(slow.begin(), slow.end(), [](const auto &s) {
                               return s->state() == QAbstractSocket::ConnectedState;
                           }); };
