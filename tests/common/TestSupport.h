@@ -27,7 +27,7 @@ struct ProgramRun
     QByteArray out;
     QByteArray err;
 };
-// Runs a program to its end (at most two minutes), within addressSpace bytes of memory when given.
+// Runs a program to its end, within addressSpace bytes of memory when given.
 ProgramRun runProgram(const QString &program, const QStringList &arguments, qint64 addressSpace = 0);
 
 } // namespace TestSupport
