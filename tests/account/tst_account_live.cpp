@@ -698,7 +698,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("choices"); // made on the desktop one after another, a round after each
         QTest::addColumn<bool>("fallsBack");      // the web list is the default one, with a notice
-        QTest::newRow("specified rule again") << QStringList{u"smart=1"_s, QString()} << false;
+        QTest::newRow("built-in rule again") << QStringList{u"smart=1"_s, QString()} << false;
         QTest::newRow("smart chapters") << QStringList{u"smart=1"_s} << false;
         QTest::newRow("own rule") << QStringList{u"smart=1"_s, u"rule=%5E%E5%8D%B7"_s} << false;
         QTest::newRow("rule out of steps") << QStringList{u"rule=(a%2B)%2B%24"_s} << true;
