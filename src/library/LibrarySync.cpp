@@ -2,6 +2,7 @@
 
 #include "library/LibraryBookmarks.h"
 #include "library/LibrarySql.h"
+#include "library/SyncKinds.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -15,11 +16,6 @@
 
 namespace {
 
-const auto kShelf = QStringLiteral("shelf");
-const auto kBookmark = QStringLiteral("bookmark");
-const auto kPosition = QStringLiteral("position");
-const auto kSuccessor = QStringLiteral("successor");
-const auto kReading = QStringLiteral("reading");
 const auto kAccount = QStringLiteral("Account");
 // A bookmark's key is the book's fingerprint, this separator and the bookmark's id: "0" for the
 // book's own bookmark, the entry's id for an entry of its bookmark list.
@@ -90,7 +86,7 @@ QString listEntryPayload(const QSqlQuery &q)
 void fillItem(SyncItem &item, const QString &entry, const QSqlQuery &q)
 {
     const bool onShelf = !q.value(ShelfId).isNull();
-    if (item.kind == kShelf) {
+    if (item.kind == SyncKind::Shelf) {
         item.deleted = !onShelf;
         if (onShelf) {
             QJsonObject o{{QStringLiteral("type"), q.value(ShelfType).toString()},
@@ -101,14 +97,14 @@ void fillItem(SyncItem &item, const QString &entry, const QSqlQuery &q)
                 o.insert(QStringLiteral("catalogue"), catalogue);
             item.payload = json(o);
         }
-    } else if (item.kind == kBookmark && !entry.isEmpty()) {
+    } else if (item.kind == SyncKind::Bookmark && !entry.isEmpty()) {
         item.key += kIdSeparator + entry;
         item.deleted = q.value(MarkRemoved).isNull() || q.value(MarkRemoved).toInt() != 0;
         if (!item.deleted)
             item.payload = listEntryPayload(q);
-    } else if (item.kind == kReading) {
+    } else if (item.kind == SyncKind::Reading) {
         item.deleted = (item.payload = q.value(Reading).toString()).isEmpty();
-    } else if (item.kind == kBookmark) {
+    } else if (item.kind == SyncKind::Bookmark) {
         item.key += kIdSeparator + kOwnBookmark;
         const QString title = onShelf ? q.value(ShelfMark).toString() : QString();
         item.deleted = title.isEmpty() || title.compare(QLatin1String("Null"), Qt::CaseInsensitive) == 0;
@@ -186,13 +182,13 @@ bool LibrarySync::takeFor(const QString &path, const QString &key)
     while (q.next()) {
         items.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toLongLong(), q.value(3).toInt() != 0,
                       q.value(4).toString()});
-        onShelf = onShelf || (items.last().kind == kShelf && !items.last().deleted);
+        onShelf = onShelf || (items.last().kind == SyncKind::Shelf && !items.last().deleted);
     }
     q.finish();
     // Not on the account's shelf (never, or removed there): this row is the user's to send.
     if (!onShelf)
         return true;
-    bool ok = m_log.forget(kShelf, path, {}, kAlways) && m_log.setPaused(true);
+    bool ok = m_log.forget(SyncKind::Shelf, path, {}, kAlways) && m_log.setPaused(true);
     for (const SyncItem &item : std::as_const(items))
         ok = ok && applyOne(item, path);
     return m_log.setPaused(false) && ok;
@@ -224,7 +220,7 @@ QList<PendingSyncItem> LibrarySync::pendingItems(int limit, bool readings)
     if (!q.exec())
         return items;
     while (q.next()) {
-        PendingSyncItem p{{kSuccessor, q.value(0).toString(), q.value(2).toLongLong(), false, q.value(1).toString()},
+        PendingSyncItem p{{SyncKind::Successor, q.value(0).toString(), q.value(2).toLongLong(), false, q.value(1).toString()},
                           q.value(0).toString(), {}};
         items.append(p);
     }
@@ -275,7 +271,7 @@ bool LibrarySync::settle(const QList<PendingSyncItem> &sent, const QList<SyncIte
 {
     return SyncTransaction(m_connection, [&] {
         for (const SyncItem &item : held) {
-            if (item.kind != kSuccessor &&
+            if (item.kind != SyncKind::Successor &&
                 !m_connection.run(QStringLiteral("INSERT OR REPLACE INTO sync.SyncRemote (kind, key, changed, deleted, payload)"
                                                  " SELECT ?, ?, ?, ?, ? WHERE NOT EXISTS (SELECT 1 FROM sync.SyncRemote"
                                                  " WHERE kind = ? AND key = ? AND changed > ?)"),
@@ -284,7 +280,7 @@ bool LibrarySync::settle(const QList<PendingSyncItem> &sent, const QList<SyncIte
                 return false;
         }
         return std::all_of(sent.cbegin(), sent.cend(), [this](const PendingSyncItem &p) {
-            if (p.item.kind == kSuccessor)
+            if (p.item.kind == SyncKind::Successor)
                 return m_connection.run(QStringLiteral("UPDATE sync.SyncSuccessor SET pending = 0 WHERE old = ? AND changed <= ?"),
                                         {p.path, p.item.changed});
             return m_log.forget(p.item.kind, p.path, p.entry, p.item.changed);
@@ -314,7 +310,7 @@ bool LibrarySync::apply(const QList<SyncItem> &items)
 
 bool LibrarySync::applyOne(const SyncItem &item, const QString &onlyPath)
 {
-    if (item.kind == kSuccessor) {
+    if (item.kind == SyncKind::Successor) {
         const QString to = item.payload.trimmed();
         return item.deleted || to.isEmpty() || to == item.key || m_log.recordSuccessor(item.key, to, item.changed, false);
     }
@@ -330,10 +326,10 @@ bool LibrarySync::applyOne(const SyncItem &item, const QString &onlyPath)
                               {item.kind, item.key, item.changed, item.deleted ? 1 : 0, item.payload}))
             return false;
     }
-    if (item.kind == kPosition) // offered, never taken over by itself, but by a book that arrives without a place
+    if (item.kind == SyncKind::Position) // offered, never taken over by itself, but by a book that arrives without a place
         return onlyPath.isEmpty() || applyPosition(item, onlyPath);
     QString fingerprint = item.key;
-    if (item.kind == kBookmark) {
+    if (item.kind == SyncKind::Bookmark) {
         const qsizetype separator = fingerprint.indexOf(kIdSeparator);
         if (separator < 0)
             return true;
@@ -341,7 +337,7 @@ bool LibrarySync::applyOne(const SyncItem &item, const QString &onlyPath)
         fingerprint.truncate(separator);
         if (id != kOwnBookmark)
             return id.isEmpty() || applyListEntry(item, fingerprint, id, onlyPath);
-    } else if (item.kind != kShelf && item.kind != kReading) {
+    } else if (item.kind != SyncKind::Shelf && item.kind != SyncKind::Reading) {
         return true;
     }
     const std::optional<QStringList> paths = filesTaking(item, fingerprint, {}, onlyPath);
@@ -350,10 +346,10 @@ bool LibrarySync::applyOne(const SyncItem &item, const QString &onlyPath)
     const QJsonObject o = object(item.payload);
     for (const QString &path : *paths) {
         bool ok = m_log.forget(item.kind, path, {}, kAlways);
-        if (item.kind == kReading) { // the book opens that way the next time, under the option the reader keeps
+        if (item.kind == SyncKind::Reading) { // the book opens that way the next time, under the option the reader keeps
             ok = ok && m_connection.run(QStringLiteral("INSERT OR REPLACE INTO main.Options (name, value) VALUES (?, ?)"),
                                         {QStringLiteral("BookReading:") + QFileInfo(path).absoluteFilePath(), item.payload});
-        } else if (item.kind == kBookmark) {
+        } else if (item.kind == SyncKind::Bookmark) {
             const QString title = item.deleted ? QStringLiteral("Null") : o.value(QStringLiteral("title")).toString();
             ok = ok && m_connection.run(QStringLiteral("UPDATE main.BookList SET marke = ? WHERE path = ?"), {title, path});
         } else if (item.deleted) {
@@ -453,7 +449,7 @@ std::optional<ReadingPosition> LibrarySync::remotePositionAhead(const QString &p
     QSqlQuery q(m_connection.db());
     q.prepare(QStringLiteral("SELECT r.changed, r.payload, p.chapter, p.fraction, p.saved FROM sync.SyncRemote r"
                              " LEFT JOIN main.ReadingPosition p ON p.path = ? WHERE r.kind = ? AND r.key = ? AND r.deleted = 0"));
-    BindAll(q, {path, kPosition, key});
+    BindAll(q, {path, SyncKind::Position, key});
     if (!q.exec() || !q.next())
         return std::nullopt;
     const QJsonObject o = object(q.value(1).toString());

@@ -1,6 +1,7 @@
 #include "library/SyncLog.h"
 
 #include "library/LibrarySql.h"
+#include "library/SyncKinds.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -16,10 +17,6 @@ const auto kOn = QStringLiteral("On");
 const auto kListQueued = QStringLiteral("ListQueued");
 // Set once the ways books are read were queued, which a log started before they travelled did not.
 const auto kReadingQueued = QStringLiteral("ReadingQueued");
-const auto kShelf = QStringLiteral("shelf");
-const auto kBookmark = QStringLiteral("bookmark");
-const auto kPosition = QStringLiteral("position");
-const auto kReading = QStringLiteral("reading");
 
 // Milliseconds since 1970 UTC, as the server and every computer count them.
 const char kNowMs[] = "CAST(ROUND((julianday('now') - 2440587.5) * 86400000.0) AS INTEGER)";
@@ -208,21 +205,21 @@ bool SyncLog::createTriggers()
     const QStringList triggers{
         // A row's first appearance is no change of the user's: the account's values win over it.
         trigger(QStringLiteral("SyncLogShelfAdded"), QStringLiteral("INSERT ON main.BookList"), {},
-                log.arg(kShelf, QStringLiteral("NEW.path"), QStringLiteral("1"))),
+                log.arg(SyncKind::Shelf, QStringLiteral("NEW.path"), QStringLiteral("1"))),
         trigger(QStringLiteral("SyncLogShelfRemoved"), QStringLiteral("DELETE ON main.BookList"), {},
-                log.arg(kShelf, QStringLiteral("OLD.path"), QStringLiteral("0"))),
+                log.arg(SyncKind::Shelf, QStringLiteral("OLD.path"), QStringLiteral("0"))),
         trigger(QStringLiteral("SyncLogShelfEdited"), QStringLiteral("UPDATE OF type, name, author, path ON main.BookList"),
                 QStringLiteral("(OLD.type IS NOT NEW.type OR OLD.name IS NOT NEW.name OR OLD.author IS NOT NEW.author"
                                " OR OLD.path IS NOT NEW.path)"),
-                log.arg(kShelf, QStringLiteral("NEW.path"), QStringLiteral("0"))),
+                log.arg(SyncKind::Shelf, QStringLiteral("NEW.path"), QStringLiteral("0"))),
         trigger(QStringLiteral("SyncLogBookmark"), QStringLiteral("UPDATE OF marke ON main.BookList"),
-                QStringLiteral("OLD.marke IS NOT NEW.marke"), log.arg(kBookmark, QStringLiteral("NEW.path"), QStringLiteral("0"))),
+                QStringLiteral("OLD.marke IS NOT NEW.marke"), log.arg(SyncKind::Bookmark, QStringLiteral("NEW.path"), QStringLiteral("0"))),
         trigger(QStringLiteral("SyncLogPosition"), QStringLiteral("INSERT ON main.ReadingPosition"), {},
-                log.arg(kPosition, QStringLiteral("NEW.path"), QStringLiteral("0"))),
+                log.arg(SyncKind::Position, QStringLiteral("NEW.path"), QStringLiteral("0"))),
         // How a book is read, kept as an option under its path.
         trigger(QStringLiteral("SyncLogReading"), QStringLiteral("INSERT ON main.Options"),
                 QStringLiteral("NEW.name LIKE 'BookReading:%'"),
-                log.arg(kReading, QStringLiteral("substr(NEW.name, 13)"), QStringLiteral("0"))),
+                log.arg(SyncKind::Reading, QStringLiteral("substr(NEW.name, 13)"), QStringLiteral("0"))),
         // An entry of a bookmark list carries its own moment of change, which travels with it.
         trigger(QStringLiteral("SyncLogMarkAdded"), QStringLiteral("INSERT ON main.Bookmarks"), {}, markLog),
         trigger(QStringLiteral("SyncLogMarkEdited"), QStringLiteral("UPDATE ON main.Bookmarks"), {}, markLog),
@@ -274,14 +271,14 @@ bool SyncLog::enable()
     if (!wasOn && q.exec(QStringLiteral("SELECT path, lastread, marke FROM main.BookList"))) {
         while (q.next()) {
             const qint64 when = SyncLocalTimeMs(q.value(1).toString());
-            rows.append({kShelf, q.value(0), when});
+            rows.append({SyncKind::Shelf, q.value(0), when});
             if (q.value(2).toString().compare(QLatin1String("Null"), Qt::CaseInsensitive) != 0)
-                rows.append({kBookmark, q.value(0), when});
+                rows.append({SyncKind::Bookmark, q.value(0), when});
         }
     }
     if (!wasOn && q.exec(QStringLiteral("SELECT path, saved FROM main.ReadingPosition"))) {
         while (q.next())
-            rows.append({kPosition, q.value(0), SyncLocalTimeMs(q.value(1).toString())});
+            rows.append({SyncKind::Position, q.value(0), SyncLocalTimeMs(q.value(1).toString())});
     }
     q.finish();
     return SyncTransaction(m_connection, [&] {
