@@ -1,6 +1,8 @@
 #!/usr/bin/python3
 """The web reader on a slow line: a 50 MB book (the corpus's 西游记 forty times over, GB18030) on the
-real server; how long building its chapter list takes beside folioway-toc on the same file, what
+real server; how long building its chapter list takes on its first opening beside folioway-toc
+on the same file (and, not compared, after the file changed under the server, when the book has
+to be named again), what
 a chapter weighs on the wire, and, in Debian's Chromium with its network emulation (400 kbit/s
 each way, 400 ms round trip), how long a tap on the book on the shelf takes to put its first
 chapter on the screen once the list exists. Run by hand:
@@ -48,6 +50,13 @@ def main():
     with open(book, "wb") as out:
         for _ in range(40):
             out.write(text)
+    # Three more of the same size, each a book of its own, for three first openings.
+    fresh = ["西游记五十兆之%d" % n for n in range(1, 4)]
+    for n, name in enumerate(fresh):
+        with open(os.path.join(books, name + ".txt"), "wb") as out:
+            for _ in range(40):
+                out.write(text)
+            out.write(("\r\n第%d遍\r\n" % n).encode("gb18030"))
     size = os.path.getsize(book)
     data = os.path.join(work, "data")
     subprocess.run([SERVER, "--data", data, "import", books, "--category", "其他分类"], check=True, stdout=subprocess.DEVNULL)
@@ -58,24 +67,33 @@ def main():
         base = server.stdout.readline().split("listening on", 1)[1].strip()
         reader = Client(base)
         reader.sign_up_and_log_in("slowreader", "secret1")
-        book_id = json.loads(reader.web("GET", "books?key=" + urllib.parse.quote("西游记五十兆"))[1])["books"][0]["id"]
+        book_id = next(b["id"] for b in json.loads(reader.web("GET", "books?key=" + urllib.parse.quote("西游记五十兆"))[1])["books"]
+                       if b["name"] == "西游记五十兆")
         stored = os.path.join(data, "books", str(book_id))
         stored_file = [f for f in os.listdir(stored) if f.endswith(".txt")][0]
 
         toc_s = best(3, lambda: subprocess.run([TOC, book], check=True, stdout=subprocess.DEVNULL))
 
-        def build():
-            os.utime(os.path.join(stored, stored_file))  # a changed file: its list is built again
-            status, body = reader.web("GET", "book/%d" % book_id)
+        def opened(number):
+            status, body = reader.web("GET", "book/%d" % number)
             if status != 200:
                 raise SystemExit("the book did not open: %s" % body[:300])
+
+        def changed():
+            os.utime(os.path.join(stored, stored_file))  # a changed file: named and listed again
+            opened(book_id)
+        opened(book_id)
         answer_s = best(3, lambda: reader.web("GET", "book/%d" % book_id))  # the list kept: the answer alone
-        build_s = best(3, build) - answer_s
+        firsts = [next(b["id"] for b in json.loads(reader.web("GET", "books?key=" + urllib.parse.quote(name))[1])["books"]
+                       if b["name"] == name) for name in fresh]
+        build_s = min(best(1, lambda n=n: opened(n)) for n in firsts) - answer_s
+        changed_s = best(3, changed) - answer_s
         listing = json.loads(reader.web("GET", "book/%d" % book_id)[1])
         chapters = len(listing["chapters"])
-        print("%.1f MB, %d chapters; folioway-toc %.3f s, the server's list %.3f s (best of 3 each; its answer, "
-              "%.3f s more, not counted): %s" % (size / 1e6, chapters, toc_s, build_s, answer_s,
-                                                 "no longer" if build_s <= toc_s * 1.1 else "LONGER"))
+        print("%.1f MB, %d chapters; folioway-toc %.3f s, the server's list on a first opening %.3f s (best of 3 "
+              "each; its answer, %.3f s more, not counted): %s; after the file changed, named again, %.3f s"
+              % (size / 1e6, chapters, toc_s, build_s, answer_s,
+                 "no longer" if build_s <= toc_s * 1.1 else "LONGER", changed_s))
 
         def wire(path):
             request = urllib.request.Request(base + "/read/api/" + path, headers={"Accept-Encoding": "deflate"})

@@ -2,6 +2,9 @@
 // change needs, who may read which book, chapters as plain text and places as sync items.
 
 #include "RouterFixture.h"
+#include "store/BookPrint.h"
+#include "text/BookLineIndex.h"
+#include "web/WebBooks.h"
 #include "web/WebReader.h"
 
 #include <QJsonArray>
@@ -292,6 +295,47 @@ private Q_SLOTS:
         QCOMPARE(element(post("/folioway/private/v1/remove?id=" + carolsId.toLatin1(), {}, Form, carol).body, "status"),
                  u"ok"_s);
         QVERIFY(QFileInfo::exists(privateFile(text)));
+    }
+
+    // A large book is named when stored, so its first opening does not read it once more for
+    // that; a file changed since is named again, never by the name kept for its old bytes. The
+    // list read back by a restarted server is the one built, whatever its titles hold.
+    void listsAndNamesKept_data()
+    {
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("as stored") << false;
+        QTest::newRow("changed by hand, same size") << true;
+    }
+    void listsAndNamesKept()
+    {
+        QFETCH(bool, changed);
+        QByteArray text = "第一章 \"引\\号\" <&>\x01\t尾\n" + QByteArray(BookPrint::kKeptFrom, 'a') + "\n第二章 末\n";
+        const qint64 id = addBook(text, Review::Approved, 0);
+        const auto row = Store::forThread(m_config.databaseLocation()).catalogue().book(id);
+        QVERIFY(row);
+        const QString file = QDir(m_config.booksDir()).filePath(QString::number(id) + u"/m.txt"_s);
+        QVERIFY(!BookPrint::kept(file).isEmpty());
+        if (changed) {
+            text.replace("末", "完");
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::ReadWrite) && out.write(text) == text.size());
+            // As an editor saving a second later would leave it, however fast this machine writes.
+            QVERIFY(out.setFileTime(QDateTime::currentDateTime().addSecs(1), QFileDevice::FileModificationTime));
+        }
+        // With a rule of the reader's own, whose list a restarted server takes only from the disk.
+        const auto built = WebBooks(m_config.booksDir()).toc(*row, BookReading{.rule = u"^第.章"_s}.toText());
+        QVERIFY2(built->ok() && built->notice.isEmpty(), qPrintable(built->error + built->notice));
+        QCOMPARE(built->fingerprint, BookPrint::of(text));
+        const auto read = WebBooks(m_config.booksDir()).kept(*row, built->rule);
+        QVERIFY(read);
+        QCOMPARE(read->fingerprint, built->fingerprint);
+        QCOMPARE(read->lineCount, built->lineCount);
+        QCOMPARE(read->chapters.size(), 2);
+        for (qsizetype i = 0; i < read->chapters.size(); ++i) {
+            QCOMPARE(read->chapters.at(i).title, built->chapters.at(i).title);
+            QCOMPARE(read->chapters.at(i).lastLine, built->chapters.at(i).lastLine);
+        }
+        QCOMPARE(read->chapters.first().title, u"第一章 \"引\\号\" <&>\x01\t尾"_s);
     }
 };
 

@@ -5,9 +5,9 @@
 #include "routes/Router.h"
 
 #include "routes/RouterSupport.h"
+#include "store/BookPrint.h"
 #include "store/Store.h"
 
-#include <QCryptographicHash>
 
 using namespace RouterSupport;
 
@@ -35,13 +35,6 @@ Response privateReply(const QString &status, const QString &message)
 Response refused(const QString &message)
 {
     return privateReply(QStringLiteral("refused"), message);
-}
-
-QString fingerprintOf(QByteArrayView bytes)
-{
-    return QStringLiteral("%1:%2")
-        .arg(bytes.size())
-        .arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex()));
 }
 
 } // namespace
@@ -123,7 +116,7 @@ Response Router::privateCopies(const Request &request, const QString &lowerPath,
     if (verb == u"put") {
         const QString name = FormCodec::value(query, u"name").trimmed();
         const QString author = FormCodec::value(query, u"author").trimmed();
-        if (!PrivateCopies::plausibleFingerprint(fingerprint) || fingerprintOf(request.body) != fingerprint)
+        if (!PrivateCopies::plausibleFingerprint(fingerprint) || BookPrint::of(request.body) != fingerprint)
             return refused(QStringLiteral("收到的文件与它的指纹不符，可能在传送中损坏了，请重新发送。"));
         if (name.isEmpty() || name.size() > kTitleChars || author.size() > kTitleChars)
             return refused(QStringLiteral("书名为空或太长（最多%1字）。").arg(kTitleChars));

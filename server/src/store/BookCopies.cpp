@@ -1,5 +1,6 @@
 #include "store/BookCopies.h"
 
+#include "store/BookPrint.h"
 #include "store/BookStorage.h"
 #include "store/Store.h"
 
@@ -74,6 +75,8 @@ bool replaceFile(Store &store, const QString &booksDir, qint64 id, const QString
         *error = QStringLiteral("无法替换 / cannot replace %1").arg(target);
         return false;
     }
+    if (ext == u"txt")
+        BookPrint::keep(target);
     if (!run(store, QStringLiteral("UPDATE books SET filename = ?, filesize = ?, hash = ?, ftime = ? WHERE id = ?"),
              {name, QFileInfo(target).size(), hash, storeTime(QDateTime::currentDateTime()), id}, error))
         return false;

@@ -1,5 +1,7 @@
 #include "store/BookStorage.h"
 
+#include "store/BookPrint.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -65,6 +67,10 @@ qint64 BookStorage::add(BookRow book, const Content &content, QByteArrayView cov
         } else if (!writeAll(target, content.bytes, error)) {
             return false;
         }
+        if (extension(book.fileName) == u"txt")
+            BookPrint::keep(target, book.fileSize >= BookPrint::kKeptFrom && content.sourcePath.isEmpty()
+                                        ? BookPrint::of(content.bytes)
+                                        : QString());
         if (!book.coverName.isEmpty() && !writeAll(QDir(staging).filePath(book.coverName), cover, error))
             return false;
         if (!QDir().rename(staging, folder(id))) {

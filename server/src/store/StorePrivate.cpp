@@ -1,5 +1,7 @@
 #include "store/StorePrivate.h"
 
+#include "store/BookPrint.h"
+
 #include "store/Store.h"
 #include "store/StoreSupport.h"
 
@@ -250,12 +252,14 @@ KeepOutcome keep(Store &store, const QString &booksDir, const PrivateCopy &copy,
         out.id = 0;
         return out;
     }
-    if (out.id == 0 || !writeFile(store, booksDir, filePath(booksDir, copy.fingerprint), bytes)) {
+    const QString path = filePath(booksDir, copy.fingerprint);
+    if (out.id == 0 || !writeFile(store, booksDir, path, bytes)) {
         if (out.id > 0 && !held)
             rows.remove(copy.userId, out.id);
         out.id = 0;
         return out;
     }
+    BookPrint::keep(path, copy.fingerprint);
     out.used = held ? used : used + copy.size;
     out.result = held ? KeepOutcome::Same : shared ? KeepOutcome::Shared : KeepOutcome::Stored;
     return out;

@@ -1,5 +1,6 @@
 #include "web/WebBooks.h"
 
+#include "store/BookPrint.h"
 #include "store/BookStorage.h"
 #include "store/StoreCatalogue.h"
 #include "web/WebScript.h"
@@ -13,8 +14,6 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSaveFile>
-
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <future>
@@ -43,24 +42,6 @@ QByteArray deflated(const QByteArray &plain)
     return qCompress(plain, 6).mid(4);
 }
 
-QString fingerprintOf(const QString &path)
-{
-    QFile file(path);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    if (!file.open(QIODevice::ReadOnly) || !hash || EVP_DigestInit_ex(hash.get(), EVP_sha1(), nullptr) != 1)
-        return {};
-    QByteArray chunk(1 << 20, Qt::Uninitialized);
-    qint64 total = 0;
-    for (qint64 n; (n = file.read(chunk.data(), chunk.size())) > 0; total += n)
-        EVP_DigestUpdate(hash.get(), chunk.constData(), size_t(n));
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(hash.get(), digest, &length) != 1 || total != file.size())
-        return {};
-    return QStringLiteral("%1:%2").arg(total).arg(
-        QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex()));
-}
-
 // Written whole or not at all, without waiting for the disk: a file left half-written by a
 // crash is found out by readKept() and built again.
 bool writeWhole(const QString &path, const QByteArray &bytes)
@@ -69,6 +50,45 @@ bool writeWhole(const QString &path, const QByteArray &bytes)
     const bool ok = part.open(QIODevice::WriteOnly | QIODevice::Truncate) && part.write(bytes) == bytes.size();
     part.close();
     return ok && ::rename(QFile::encodeName(part.fileName()).constData(), QFile::encodeName(path).constData()) == 0;
+}
+
+void appendJson(QByteArray &out, const QString &text)
+{
+    out += '"';
+    for (const char c : text.toUtf8()) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        if (uchar(c) < 0x20)
+            out += "\\u00" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
+        else
+            out += c;
+    }
+    out += '"';
+}
+
+// The list as kept on disk, written out directly: for a long list QJsonDocument takes as long as
+// finding the chapters did.
+QByteArray keptForm(const WebToc &toc)
+{
+    QByteArray out;
+    out.reserve(64 * toc.chapters.size() + 256);
+    const std::pair<const char *, QString> texts[] = {{"{\"version\":", toc.version},
+                                                      {",\"fingerprint\":", toc.fingerprint},
+                                                      {",\"encoding\":", EncodingName(toc.encoding)},
+                                                      {",\"rule\":", toc.rule}};
+    for (const auto &[key, value] : texts) {
+        out += key;
+        appendJson(out, value);
+    }
+    out += ",\"lineCount\":" + QByteArray::number(toc.lineCount) + ",\"chapters\":[";
+    for (const WebChapter &c : toc.chapters) {
+        out += '[';
+        appendJson(out, c.title);
+        out += ',' + QByteArray::number(c.firstLine) + ',' + QByteArray::number(c.lastLine) + "],";
+    }
+    if (out.endsWith(','))
+        out.chop(1);
+    return out + "]}";
 }
 
 std::shared_ptr<WebToc> failed(const QString &message)
@@ -164,7 +184,7 @@ std::shared_ptr<const WebToc> WebBooks::tocAt(const Place &place, const QString 
         if (!base) {
             base = readKept(place.source, place.dir, place.version);
             if (!base || !base->ok())
-                base = build(place.source, place.dir, place.version, {}, {});
+                base = build(place.source, place.dir, place.version, {}, BookPrint::kept(place.source));
             if (!base->ok())
                 return base;
             remember(key, place.version, base);
@@ -264,10 +284,10 @@ std::shared_ptr<const WebToc> WebBooks::readKept(const QString &source, const QS
 std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QString &dir, const QString &version,
                                               const QString &reading, const QString &fingerprint) const
 {
-    // The fingerprint is taken on the other core while the chapters are found.
+    // A book not named when it was stored is named on the other core while the chapters are found.
     std::future<QString> print;
     if (fingerprint.isEmpty())
-        print = std::async(std::launch::async, fingerprintOf, source);
+        print = std::async(std::launch::async, BookPrint::ofFile, source);
     const WebSource read = ReadWebSource(source, reading);
     const QString named = print.valid() ? print.get() : fingerprint;
     if (!read.error.isEmpty())
@@ -285,22 +305,14 @@ std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QStri
     toc->lineCount = read.entries.isEmpty() ? 0 : read.entries.last().lastLine + 1;
     if (toc->fingerprint.isEmpty() || !QDir().mkpath(dir))
         return failed(kBusy());
-    QJsonArray chapters;
-    for (const WebSource::Entry &e : read.entries) {
+    toc->chapters.reserve(read.entries.size());
+    for (const WebSource::Entry &e : read.entries)
         toc->chapters.append({e.title, e.firstLine, e.lastLine});
-        chapters.append(QJsonArray{e.title, e.firstLine, e.lastLine});
-    }
     const QByteArray starts(reinterpret_cast<const char *>(read.lineStarts.data()),
                             qsizetype(read.lineStarts.size() * sizeof(qint64)));
-    const QJsonObject o{{QStringLiteral("version"), version},
-                        {QStringLiteral("fingerprint"), toc->fingerprint},
-                        {QStringLiteral("lineCount"), toc->lineCount},
-                        {QStringLiteral("encoding"), EncodingName(toc->encoding)},
-                        {QStringLiteral("rule"), toc->rule},
-                        {QStringLiteral("chapters"), chapters}};
     // The list goes last: a list on disk always goes with complete line starts.
     if (!writeWhole(QDir(dir).filePath(kLines), starts) ||
-        !writeWhole(QDir(dir).filePath(kList), QJsonDocument(o).toJson(QJsonDocument::Compact)))
+        !writeWhole(QDir(dir).filePath(kList), keptForm(*toc)))
         return failed(kBusy());
     // What an older build kept there is no longer read.
     for (const char *old : {"text.utf8", "chapters.z"})
