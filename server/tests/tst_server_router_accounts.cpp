@@ -1,4 +1,6 @@
+#include "EpubNav.h"
 #include "RouterFixture.h"
+#include "text/BookLineIndex.h"
 #include "routes/RouterSupport.h"
 
 using RouterSupport::XmlOut;
@@ -270,11 +272,14 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("credentials");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("contains");
-        QTest::newRow("over http") << false << "carol:abc"_ba << 403 << "https"_ba;
-        QTest::newRow("no password") << true << QByteArray() << 401 << QByteArray();
-        QTest::newRow("wrong password") << true << "carol:abd"_ba << 401 << u"密码错误"_s.toUtf8();
+        QTest::addColumn<bool>("ownWay"); // the account reads book 3 its own way
+        QTest::newRow("over http") << false << "carol:abc"_ba << 403 << "https"_ba << false;
+        QTest::newRow("no password") << true << QByteArray() << 401 << QByteArray() << false;
+        QTest::newRow("wrong password") << true << "carol:abd"_ba << 401 << u"密码错误"_s.toUtf8() << false;
         QTest::newRow("shelf") << true << "carol:abc"_ba << 200
-                               << "href=\"/books/3/3-%E4%B9%A6%E5%90%8D3.epub\" type=\"application/epub+zip\""_ba;
+                               << "href=\"/books/3/3-%E4%B9%A6%E5%90%8D3.epub\" type=\"application/epub+zip\""_ba << false;
+        QTest::newRow("shelf, a book read its own way") << true << "carol:abc"_ba << 200
+                                                        << "href=\"/opds/my/b3.epub\" type=\"application/epub+zip\""_ba << true;
     }
     void personalFeed()
     {
@@ -282,9 +287,12 @@ private Q_SLOTS:
         QFETCH(QByteArray, credentials);
         QFETCH(int, status);
         QFETCH(QByteArray, contains);
+        QFETCH(bool, ownWay);
         const QByteArray cookie = syncUser();
+        m_now = m_now.addSecs(1); // each row's way of reading is the newest
+        const QString way = u"reading|k3|%1|%2|smart=1"_s.arg(m_now.toMSecsSinceEpoch()).arg(ownWay ? 0 : 1);
         QVERIFY(element(syncPush(cookie, {u"shelf|k3|10|0|{\"catalogue\":\"3\"}"_s, u"shelf|k4|10|1|"_s,
-                                          u"shelf|k46|10|0|{\"catalogue\":\"46\"}"_s}),
+                                          u"shelf|k46|10|0|{\"catalogue\":\"46\"}"_s, way}),
                         "status") == u"ok");
         Request r = Request::make("GET", "/opds/my");
         r.secure = secure;
@@ -306,7 +314,7 @@ private Q_SLOTS:
     void personalFeed_privateCopies()
     {
         const QByteArray cookie = syncUser();
-        const QByteArray text = u"第一章 私书\n正文\n"_s.toUtf8();
+        const QByteArray text = u"第一章 私书\n正文\n续上回\n再看\n"_s.toUtf8();
         Request put = Request::make("POST", "/folioway/private/v1/put?fingerprint=" + QByteArray::number(text.size()) + ':' +
                                                QCryptographicHash::hash(text, QCryptographicHash::Sha1).toHex() +
                                                "&name=%E7%A7%81%E4%B9%A6",
@@ -337,7 +345,23 @@ private Q_SLOTS:
         QCOMPARE(get(copy + ".txt", "carol:abc").status, 200);
         QCOMPARE(get(copy + ".txt", "dave:abc").status, 404);
         QCOMPARE(get(copy + ".epub", "dave:abc").status, 404);
-        QVERIFY(!get(copy + ".epub", "carol:abc").filePath.isEmpty());
+        const QStringList defaultWay = navTitles(get(copy + ".epub", "carol:abc").filePath);
+        QVERIFY(!defaultWay.isEmpty());
+
+        // The EPUBs of the account's own books follow the way it reads them; a catalogue book
+        // read its own way is served so to the account whose shelf holds it, to no other.
+        m_now = m_now.addSecs(1);
+        const QString print = QString::number(text.size()) + u':' +
+                              QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha1).toHex());
+        const QString changed = QString::number(m_now.toMSecsSinceEpoch());
+        const QString ownRule = u"reading|%1|%2|0|%3"_s.arg(print, changed, BookReading{.rule = u"^续"_s}.toText());
+        QVERIFY(element(syncPush(cookie, {ownRule, u"shelf|k3|10|0|{\"catalogue\":\"3\"}"_s,
+                                          u"reading|k3|%1|0|smart=1"_s.arg(changed)}),
+                        "status") == u"ok");
+        const QStringList ownWay = navTitles(get(copy + ".epub", "carol:abc").filePath);
+        QVERIFY2(ownWay.contains(u"续上回"_s) && !defaultWay.contains(u"续上回"_s), qPrintable(ownWay.join(u'|')));
+        QVERIFY(!navTitles(get("/opds/my/b3.epub", "carol:abc").filePath).isEmpty());
+        QCOMPARE(get("/opds/my/b3.epub", "dave:abc").status, 404);
         Request unknown = Request::make("GET", "/opds/my/p1.pdf");
         unknown.secure = true;
         const Response none = m_router->handle(unknown);

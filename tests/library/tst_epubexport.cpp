@@ -1,3 +1,4 @@
+#include "EpubNav.h"
 #include "ScriptedPrompter.h"
 #include "TestSupport.h"
 #include "library/BookMenu.h"
@@ -11,37 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <archive.h>
-#include <archive_entry.h>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// The chapter titles of an EPUB's contents, read back with libarchive.
-QStringList navTitles(const QString &epub)
-{
-    archive *a = archive_read_new();
-    archive_read_support_format_zip(a);
-    QByteArray nav;
-    if (archive_read_open_filename(a, QFile::encodeName(epub).constData(), 65536) == ARCHIVE_OK) {
-        archive_entry *entry = nullptr;
-        while (nav.isEmpty() && archive_read_next_header(a, &entry) == ARCHIVE_OK) {
-            if (qstrcmp(archive_entry_pathname(entry), "OEBPS/nav.xhtml") != 0)
-                continue;
-            nav.resize(archive_entry_size(entry));
-            archive_read_data(a, nav.data(), size_t(nav.size()));
-        }
-    }
-    archive_read_free(a);
-    QStringList titles;
-    static const QRegularExpression item(u"<li><a href=\"[^\"]+\">([^<]*)</a></li>"_s);
-    for (const QRegularExpressionMatch &m : item.globalMatch(QString::fromUtf8(nav)))
-        titles << m.captured(1);
-    return titles;
-}
-
-} // namespace
 
 // "导出为EPUB…" in the book menu: one row to a file named in the save dialog, several rows into
 // a folder, each book read with its own chapter rule and shown in its own 繁简 choice.

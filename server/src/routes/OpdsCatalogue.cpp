@@ -181,7 +181,7 @@ private:
 };
 
 // One book of an acquisition feed, with its downloads and cover.
-void entry(Feed &feed, const BookRow &b, const QString &booksDir)
+void entry(Feed &feed, const BookRow &b, const QString &booksDir, const QString &epubAddress = {})
 {
     feed.startEntry(QStringLiteral("urn:folioway:book:%1").arg(b.id), b.name, atomTime(b.updated));
     feed.author(b.author);
@@ -203,7 +203,8 @@ void entry(Feed &feed, const BookRow &b, const QString &booksDir)
     feed.link(kRelations + QStringLiteral("acquisition"), bookAddress(b, publicName), fileType, publicName, b.fileSize);
     // Beside it the same book as an EPUB with its chapters, made when first asked for.
     if (text)
-        feed.link(kRelations + QStringLiteral("acquisition"), bookAddress(b, OpdsCatalogue::epubName(b)),
+        feed.link(kRelations + QStringLiteral("acquisition"),
+                  epubAddress.isEmpty() ? bookAddress(b, OpdsCatalogue::epubName(b)) : epubAddress,
                   QStringLiteral("application/epub+zip"), OpdsCatalogue::epubName(b));
     if (!b.coverName.isEmpty()) {
         feed.link(kRelations + QStringLiteral("image"), bookAddress(b, b.coverName), ::fileType(b.coverName));
@@ -221,7 +222,7 @@ QString OpdsCatalogue::epubName(const BookRow &book)
 }
 
 QByteArray OpdsCatalogue::shelf(const QString &account, const QList<BookRow> &books,
-                                 const QList<PrivateCopy> &copies) const
+                                 const QList<PrivateCopy> &copies, const QSet<qint64> &ownWay) const
 {
     QString updated = books.isEmpty() && !copies.isEmpty() ? QString() : newest(books);
     for (const PrivateCopy &c : copies)
@@ -230,7 +231,7 @@ QByteArray OpdsCatalogue::shelf(const QString &account, const QList<BookRow> &bo
               u"我的书架（%1）"_s.arg(account), updated, kStart + u"/my"_s, kAcquisitionType);
     feed.link("up", kStart, QString::fromLatin1(kNavigationType));
     for (const BookRow &b : books)
-        entry(feed, b, m_booksDir);
+        entry(feed, b, m_booksDir, ownWay.contains(b.id) ? kStart + u"/my/b"_s + QString::number(b.id) + u".epub"_s : QString());
     // The account's own books, kept for it alone: served under /opds/my/ to the same login.
     for (const PrivateCopy &c : copies) {
         feed.startEntry(u"urn:folioway:private:"_s + c.fingerprint, c.name, atomTime(c.created));

@@ -4,6 +4,7 @@
 #include "routes/FormCodec.h"
 #include "store/StorePrivate.h"
 
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -38,7 +39,9 @@ public:
     static QString epubName(const BookRow &book);
     // The personal feed of an account: the books of its shelf the server holds, in that order,
     // then its private copies.
-    QByteArray shelf(const QString &account, const QList<BookRow> &books, const QList<PrivateCopy> &copies) const;
+    // Books in `ownWay` are read in a way of the account's own: their EPUB is its own, under /opds/my/.
+    QByteArray shelf(const QString &account, const QList<BookRow> &books, const QList<PrivateCopy> &copies,
+                     const QSet<qint64> &ownWay = {}) const;
 
 private:
     // Where the books of one feed come from, and how the feed is named and addressed.

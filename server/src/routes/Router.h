@@ -114,13 +114,22 @@ private:
         QString keyPrefix; // names its EPUBs in the cache, before the hash of their input
         QString title, author, subject, identifier;
         QDateTime date;
+        QString reading; // how the account reads the book (BookReading text); empty: the default way
     };
     Response bookEpub(const Request &request, const BookRow &book) const;
+    EpubSource epubSourceOf(const BookRow &book) const;
     Response epubAnswer(const Request &request, const EpubSource &source) const;
     // The account's feed behind HTTP Basic; `rest` is what follows "/opds/my/" (a private copy's
-    // "p<id>.txt" or "p<id>.epub", or nothing for the feed itself).
+    // "p<id>.txt" or "p<id>.epub", a shelf book's "b<id>.epub" cut the account's own way, or
+    // nothing for the feed itself).
     Response personalFeed(const Request &request, const QString &rest) const;
     Response privateCopyFile(const Request &request, qint64 userId, qint64 copyId, bool epub) const;
+    Response shelfBookEpub(const Request &request, qint64 userId, qint64 bookId) const;
+    // The shelf's catalogue books as the account put them there, each with its shelf key; nothing
+    // when the database does not answer.
+    std::optional<QList<std::pair<BookRow, QString>>> shelfBooks(qint64 userId) const;
+    // How the account reads the book of that shelf key; empty for the default way.
+    QString readingOf(qint64 userId, const QString &key) const;
     // Reading synchronised through the account, under /folioway/sync/ (RouterSync.cpp).
     Response sync(const Request &request, const QString &lowerPath, const FormCodec::Fields &query) const;
     Admission syncAdmission(const Request &head) const;

@@ -27,6 +27,7 @@ const char kEpubVersion[] = "folioway-epub-1";
 constexpr qint64 kMaxCoverBytes = 16ll * 1024 * 1024;
 // The books of a personal feed at most, the ones read last; a shelf seldom holds a tenth.
 constexpr int kMaxShelfBooks = 2000;
+const QString kReading = QStringLiteral("reading");
 
 Response plain(int status, const QString &text)
 {
@@ -89,6 +90,11 @@ bool imageLooksWhole(QByteArrayView bytes, QByteArrayView type)
 
 Response Router::bookEpub(const Request &request, const BookRow &b) const
 {
+    return epubAnswer(request, epubSourceOf(b));
+}
+
+Router::EpubSource Router::epubSourceOf(const BookRow &b) const
+{
     const QDir folder(QDir(m_config.booksDir()).filePath(QString::number(b.id)));
     EpubSource source;
     source.path = folder.filePath(b.fileName);
@@ -99,7 +105,7 @@ Response Router::bookEpub(const Request &request, const BookRow &b) const
     source.subject = b.category;
     source.identifier = QStringLiteral("urn:folioway:book:%1").arg(b.id);
     source.date = QDateTime::fromString(b.updated, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    return epubAnswer(request, source);
+    return source;
 }
 
 Response Router::epubAnswer(const Request &request, const EpubSource &source) const
@@ -114,7 +120,8 @@ Response Router::epubAnswer(const Request &request, const EpubSource &source) co
             return QString();
         QCryptographicHash hash(QCryptographicHash::Sha1);
         for (const QString &part : {QString::fromLatin1(kEpubVersion), content, cover, source.title, source.author,
-                                    source.subject, source.identifier, source.date.toString(Qt::ISODate)})
+                                    source.subject, source.identifier, source.date.toString(Qt::ISODate),
+                                    source.reading})
             hash.addData((part + u'\n').toUtf8());
         return source.keyPrefix + u'-' + QString::fromLatin1(hash.result().toHex());
     };
@@ -132,8 +139,9 @@ Response Router::epubAnswer(const Request &request, const EpubSource &source) co
         if (key.isEmpty())
             return notFound();
         const EpubCache::Built built = m_epubs->build(key, [&](const QString &target, QString *error) {
-            EpubBook book; // chapters by the default rule, as the catalogue's readers first see them
+            EpubBook book;
             book.path = source.path;
+            book.reading = BookReading::fromText(source.reading);
             // Built once and sent many times, often over slow links: worth the deflating.
             book.compressionLevel = 6;
             book.title = source.title;
@@ -149,7 +157,13 @@ Response Router::epubAnswer(const Request &request, const EpubSource &source) co
                     book.coverType = coverType(source.cover);
                 }
             }
-            const EpubResult result = WriteEpub(book, target);
+            EpubResult result = WriteEpub(book, target);
+            // A way of the reader's own that cannot be followed here (a rule that runs out of
+            // matching steps) gives the book cut the default way, as the web reader does.
+            if (!result.ok && !source.reading.isEmpty()) {
+                book.reading = {};
+                result = WriteEpub(book, target);
+            }
             if (!result.ok) {
                 logEvent(QStringLiteral("epub %1 failed: %2").arg(source.keyPrefix, result.errorMessage));
                 *error = QStringLiteral("服务器未能生成这本书的EPUB，请稍后再试。");
@@ -166,7 +180,7 @@ Response Router::epubAnswer(const Request &request, const EpubSource &source) co
 Response Router::personalFeed(const Request &request, const QString &rest) const
 {
     // Checked before the password, so an address nobody serves costs no password check.
-    static const QRegularExpression copyFile(QStringLiteral("^p([0-9]{1,15})\\.(txt|epub)$"));
+    static const QRegularExpression copyFile(QStringLiteral("^p([0-9]{1,15})\\.(txt|epub)$|^b([0-9]{1,15})\\.epub$"));
     const QRegularExpressionMatch copyAsked = copyFile.match(rest);
     if (!rest.isEmpty() && !copyAsked.hasMatch())
         return notFound();
@@ -195,36 +209,27 @@ Response Router::personalFeed(const Request &request, const QString &rest) const
             const auto user = checkedPassword(name, password, throttles, request.peer, &why);
             if (!user)
                 return challenge(why);
+            if (!copyAsked.captured(3).isEmpty())
+                return shelfBookEpub(request, user->id, copyAsked.captured(3).toLongLong());
             if (copyAsked.hasMatch())
                 return privateCopyFile(request, user->id, copyAsked.captured(1).toLongLong(),
                                        copyAsked.captured(2) == u"epub");
+            const auto shelved = shelfBooks(user->id);
             bool ok = false;
-            const QList<ShelfEntry> entries = store().sync().shelf(user->id, &ok);
-            if (!ok)
-                return unavailable();
-            // The catalogue's books on the shelf, as the program put them there.
-            QList<BookRow> books;
-            QSet<qint64> listed;
-            for (const ShelfEntry &e : entries) {
-                bool isId = false;
-                const qint64 id = QJsonDocument::fromJson(e.entry.payload.toUtf8())
-                                      .object()
-                                      .value(u"catalogue")
-                                      .toString()
-                                      .toLongLong(&isId);
-                const auto b = isId && !listed.contains(id) ? store().catalogue().book(id) : std::nullopt;
-                if (b && b->review == Review::Approved && books.size() < kMaxShelfBooks) {
-                    listed.insert(id);
-                    books.append(*b);
-                }
-            }
             const QList<PrivateCopy> copies = PrivateCopies::listFor(store(), m_config.booksDir(), user->id, &ok);
-            if (!ok)
+            if (!shelved || !ok)
                 return unavailable();
+            QList<BookRow> books;
+            QSet<qint64> ownWay;
+            for (const auto &[book, key] : *shelved) {
+                books.append(book);
+                if (!readingOf(user->id, key).isEmpty())
+                    ownWay.insert(book.id);
+            }
             Response r;
             r.contentType = OpdsCatalogue::kAcquisitionType;
             r.addHeader("Cache-Control", "private, no-store");
-            r.body = OpdsCatalogue(store(), m_config.booksDir(), m_config.pageSize).shelf(user->name, books, copies);
+            r.body = OpdsCatalogue(store(), m_config.booksDir(), m_config.pageSize).shelf(user->name, books, copies, ownWay);
             return r;
         });
 }
@@ -248,5 +253,48 @@ Response Router::privateCopyFile(const Request &request, qint64 userId, qint64 c
     source.author = copy->author;
     source.identifier = u"urn:folioway:private:"_s + copy->fingerprint;
     source.date = QDateTime::fromString(copy->created, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    source.reading = readingOf(userId, copy->fingerprint);
     return epubAnswer(request, source);
+}
+
+std::optional<QList<std::pair<BookRow, QString>>> Router::shelfBooks(qint64 userId) const
+{
+    bool ok = false;
+    const QList<ShelfEntry> entries = store().sync().shelf(userId, &ok);
+    if (!ok)
+        return std::nullopt;
+    QList<std::pair<BookRow, QString>> books;
+    QSet<qint64> listed;
+    for (const ShelfEntry &e : entries) {
+        bool isId = false;
+        const qint64 id =
+            QJsonDocument::fromJson(e.entry.payload.toUtf8()).object().value(u"catalogue").toString().toLongLong(&isId);
+        const auto b = isId && !listed.contains(id) ? store().catalogue().book(id) : std::nullopt;
+        if (b && b->review == Review::Approved && books.size() < kMaxShelfBooks) {
+            listed.insert(id);
+            books.append({*b, e.entry.key});
+        }
+    }
+    return books;
+}
+
+QString Router::readingOf(qint64 userId, const QString &key) const
+{
+    const auto chosen = store().sync().item(userId, kReading, key);
+    return chosen && !chosen->deleted ? BookReading::fromText(chosen->payload).toText() : QString();
+}
+
+Response Router::shelfBookEpub(const Request &request, qint64 userId, qint64 bookId) const
+{
+    const auto shelved = shelfBooks(userId);
+    if (!shelved)
+        return unavailable();
+    for (const auto &[book, key] : *shelved) {
+        if (book.id != bookId || BookStorage::extension(book.fileName) != u"txt")
+            continue;
+        EpubSource source = epubSourceOf(book);
+        source.reading = readingOf(userId, key);
+        return epubAnswer(request, source);
+    }
+    return notFound();
 }

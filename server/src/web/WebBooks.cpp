@@ -311,8 +311,7 @@ std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QStri
     const QByteArray starts(reinterpret_cast<const char *>(read.lineStarts.data()),
                             qsizetype(read.lineStarts.size() * sizeof(qint64)));
     // The list goes last: a list on disk always goes with complete line starts.
-    if (!writeWhole(QDir(dir).filePath(kLines), starts) ||
-        !writeWhole(QDir(dir).filePath(kList), keptForm(*toc)))
+    if (!writeWhole(QDir(dir).filePath(kLines), starts) || !writeWhole(QDir(dir).filePath(kList), keptForm(*toc)))
         return failed(kBusy());
     // What an older build kept there is no longer read.
     for (const char *old : {"text.utf8", "chapters.z"})
