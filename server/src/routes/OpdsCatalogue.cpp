@@ -230,8 +230,10 @@ QByteArray OpdsCatalogue::shelf(const QString &account, const QList<BookRow> &bo
     Feed feed(u"urn:folioway:opds:my:"_s + QString::fromLatin1(QUrl::toPercentEncoding(account)),
               u"我的书架（%1）"_s.arg(account), updated, kStart + u"/my"_s, kAcquisitionType);
     feed.link("up", kStart, QString::fromLatin1(kNavigationType));
-    for (const BookRow &b : books)
-        entry(feed, b, m_booksDir, ownWay.contains(b.id) ? kStart + u"/my/b"_s + QString::number(b.id) + u".epub"_s : QString());
+    for (const BookRow &b : books) {
+        const QString ownEpub = kStart + u"/my/b"_s + QString::number(b.id) + u".epub"_s;
+        entry(feed, b, m_booksDir, ownWay.contains(b.id) ? ownEpub : QString());
+    }
     // The account's own books, kept for it alone: served under /opds/my/ to the same login.
     for (const PrivateCopy &c : copies) {
         feed.startEntry(u"urn:folioway:private:"_s + c.fingerprint, c.name, atomTime(c.created));
