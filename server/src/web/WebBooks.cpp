@@ -66,12 +66,26 @@ void appendJson(QByteArray &out, const QString &text)
     out += '"';
 }
 
-// The list as kept on disk, written out directly: for a long list QJsonDocument takes as long as
+// The chapters in JSON, written out directly: for a long list QJsonDocument takes as long as
 // finding the chapters did.
+QByteArray chapterList(const QList<WebChapter> &chapters)
+{
+    QByteArray out;
+    out.reserve(64 * chapters.size() + 2);
+    out += '[';
+    for (const WebChapter &c : chapters) {
+        out += '[';
+        appendJson(out, c.title);
+        out += ',' + QByteArray::number(c.firstLine) + ',' + QByteArray::number(c.lastLine) + "],";
+    }
+    if (out.endsWith(','))
+        out.chop(1);
+    return out + ']';
+}
+
 QByteArray keptForm(const WebToc &toc)
 {
     QByteArray out;
-    out.reserve(64 * toc.chapters.size() + 256);
     const std::pair<const char *, QString> texts[] = {{"{\"version\":", toc.version},
                                                       {",\"fingerprint\":", toc.fingerprint},
                                                       {",\"encoding\":", EncodingName(toc.encoding)},
@@ -80,15 +94,7 @@ QByteArray keptForm(const WebToc &toc)
         out += key;
         appendJson(out, value);
     }
-    out += ",\"lineCount\":" + QByteArray::number(toc.lineCount) + ",\"chapters\":[";
-    for (const WebChapter &c : toc.chapters) {
-        out += '[';
-        appendJson(out, c.title);
-        out += ',' + QByteArray::number(c.firstLine) + ',' + QByteArray::number(c.lastLine) + "],";
-    }
-    if (out.endsWith(','))
-        out.chop(1);
-    return out + "]}";
+    return out + ",\"lineCount\":" + QByteArray::number(toc.lineCount) + ",\"chapters\":" + toc.chapterList + '}';
 }
 
 std::shared_ptr<WebToc> failed(const QString &message)
@@ -277,6 +283,7 @@ std::shared_ptr<const WebToc> WebBooks::readKept(const QString &source, const QS
     }
     if (!encoding || toc->chapters.isEmpty() || toc->fingerprint.isEmpty())
         return nullptr;
+    toc->chapterList = chapterList(toc->chapters);
     toc->encoding = *encoding;
     return toc;
 }
@@ -308,6 +315,7 @@ std::shared_ptr<const WebToc> WebBooks::build(const QString &source, const QStri
     toc->chapters.reserve(read.entries.size());
     for (const WebSource::Entry &e : read.entries)
         toc->chapters.append({e.title, e.firstLine, e.lastLine});
+    toc->chapterList = chapterList(toc->chapters);
     const QByteArray starts(reinterpret_cast<const char *>(read.lineStarts.data()),
                             qsizetype(read.lineStarts.size() * sizeof(qint64)));
     // The list goes last: a list on disk always goes with complete line starts.

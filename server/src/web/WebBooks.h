@@ -33,6 +33,7 @@ struct WebToc
     QString version;     // changes whenever the book file does
     qint64 lineCount = 0;
     QList<WebChapter> chapters;
+    QByteArray chapterList; // the chapters in JSON, [[title, first line, last line], …], as kept and answered
     QString source;                             // the book file
     TextEncoding encoding = TextEncoding::Utf8; // its lines are decoded with
     QString dir;    // where lines.bin lies: the file offset of each line's start, then the file's size

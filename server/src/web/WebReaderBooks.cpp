@@ -197,9 +197,6 @@ Response WebReader::book(const Caller &caller, const QStringList &parts, const R
         const bool deflate = request.header("accept-encoding").contains("deflate");
         return m_books.chapter(*toc, parts.at(2).toInt(), deflate, script == u"s" || script == u"t" ? script : QString());
     }
-    QJsonArray chapters;
-    for (const WebChapter &c : toc->chapters)
-        chapters.append(QJsonArray{c.title, c.firstLine, c.lastLine});
     QJsonObject answer = b->about;
     answer.insert(QStringLiteral("ok"), true);
     answer.insert(QStringLiteral("version"), toc->version);
@@ -207,7 +204,6 @@ Response WebReader::book(const Caller &caller, const QStringList &parts, const R
     answer.insert(QStringLiteral("rule"), toc->rule);
     if (!toc->notice.isEmpty())
         answer.insert(QStringLiteral("notice"), toc->notice);
-    answer.insert(QStringLiteral("chapters"), chapters);
     // The place kept for the book, wherever it was read; the page offers it, never jumps to it.
     if (const auto place = store().sync().item(caller.userId, kPosition, toc->fingerprint); place && !place->deleted) {
         QJsonObject o = parsed(place->payload);
@@ -215,7 +211,11 @@ Response WebReader::book(const Caller &caller, const QStringList &parts, const R
         o.insert(QStringLiteral("changed"), place->changed);
         answer.insert(QStringLiteral("place"), o);
     }
-    return json(answer);
+    // The chapters go in as the list keeps them, not made into JSON again for every answer.
+    Response r = json(answer);
+    r.body.chop(1);
+    r.body += ",\"chapters\":" + toc->chapterList + '}';
+    return r;
 }
 
 std::optional<WebReader::Served> WebReader::served(const Caller &caller, const QString &id, bool recent) const
