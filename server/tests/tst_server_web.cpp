@@ -29,8 +29,7 @@ class TestServerWeb : public RouterFixture
         if (!token.isEmpty())
             r.headers.emplaceBack(WebReader::kTokenHeader, token);
         r.headers.emplaceBack("accept-encoding", "gzip, deflate");
-        const Response answer = m_web->handle(r);
-        return answer.deferred ? answer.deferred() : answer;
+        return finished(m_web->handle(r));
     }
     static QJsonObject json(const Response &r)
     {
@@ -48,16 +47,6 @@ class TestServerWeb : public RouterFixture
         if (!json(in).value(u"ok").toBool())
             return {};
         return browser + "; " + in.header("Set-Cookie").split(';').value(0);
-    }
-    // A private copy sent as the desktop sends it, to router (the suite's own when null).
-    Response put(const QByteArray &bytes, const QByteArray &cookie, QByteArray fingerprint = {},
-                 const Router *router = nullptr) const
-    {
-        if (fingerprint.isEmpty())
-            fingerprint = QByteArray::number(bytes.size()) + ':' + QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex();
-        Request r = Request::make("POST", "/folioway/private/v1/put?fingerprint=" + fingerprint + "&name=%E7%A7%81%E4%B9%A6", bytes);
-        r.headers.emplaceBack("cookie", cookie);
-        return router ? router->handle(r) : send(r, {});
     }
     static quint64 inode(const QString &path)
     {
