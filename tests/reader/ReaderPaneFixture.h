@@ -131,10 +131,16 @@ protected:
         return m_ctx.serverInfo.reader_3 + linesHtml(b.lines, b.starts.at(position - 1), b.end(position)) +
                m_ctx.serverInfo.reader_4;
     }
+    // Opens a book and waits for its first entry on the page, shown as given.
+    bool opens(const QString &path, const QString &firstPage)
+    {
+        m_window->openBook(path);
+        return waitShown(m_reader, 1, firstPage);
+    }
+    bool opens(const Book &b) { return opens(b.path, expected(b, 1)); }
     void openMain(int position = 1)
     {
-        m_window->openBook(m_book.path);
-        QVERIFY(waitShown(m_reader, 1, expected(m_book, 1)));
+        QVERIFY(opens(m_book));
         if (position != 1) {
             m_reader->selectChapter(position);
             m_reader->ListView2_dblClick();
