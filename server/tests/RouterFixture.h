@@ -12,9 +12,7 @@
 #include "store/Categories.h"
 #include "store/Store.h"
 
-#include <QCryptographicHash>
 #include <QSqlDatabase>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;

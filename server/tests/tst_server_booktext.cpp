@@ -2,8 +2,6 @@
 // chapters here as in the reader, and a file that is no book is refused the same way.
 #include "text/Chapters.h"
 
-#include <QStringEncoder>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;

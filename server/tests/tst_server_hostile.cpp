@@ -1,13 +1,10 @@
 #include "LiveServer.h"
-#include "TestSupport.h"
 #include "XmlFields.h"
 #include "http/AccessLog.h"
 #include "http/FairQueue.h"
 
-#include <QDir>
 #include <QSslSocket>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <gnutls/gnutls.h>

@@ -1,20 +1,15 @@
 #include "LiveServer.h"
 #include "PgCluster.h"
-#include "TestSupport.h"
 #include "XmlFields.h"
 #include "host/DemoCatalogue.h"
 #include "routes/FormCodec.h"
 
 #include <QSqlDatabase>
 #include <QSslSocket>
-#include <QStandardPaths>
-#include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 

@@ -4,11 +4,6 @@
 #include "RouterFixture.h"
 #include "web/WebReader.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QCryptographicHash>
-#include <QJsonObject>
-
 #include <sys/stat.h>
 
 class TestServerWeb : public RouterFixture

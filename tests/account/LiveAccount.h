@@ -10,7 +10,6 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QtTest>
 
 // The account steps the suites against a live folioway-server share: a reader signed up and

@@ -2,7 +2,6 @@
 #include "LiveServer.h"
 #include "PgCluster.h"
 #include "ScriptedPrompter.h"
-#include "TestSupport.h"
 #include "account/AccountSync.h"
 #include "account/AccountWidgets.h"
 #include "account/PrivateCopyUpload.h"
@@ -28,16 +27,11 @@
 #include <QAction>
 #include <QComboBox>
 #include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QRadioButton>
 #include <QSqlDatabase>
-#include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QTreeWidget>
 

@@ -20,8 +20,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QQueue>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>

@@ -1,7 +1,6 @@
 #include "LiveAccount.h"
 #include "LiveServer.h"
 #include "ScriptedPrompter.h"
-#include "TestSupport.h"
 #include "GuiSupport.h"
 #include "account/AccountSync.h"
 #include "account/SyncPanels.h"
@@ -17,9 +16,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QToolButton>
-#include <QTreeWidget>
 
 using namespace Qt::StringLiterals;
 

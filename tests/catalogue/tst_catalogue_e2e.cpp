@@ -1,7 +1,6 @@
 #include "GuiSupport.h"
 #include "LiveServer.h"
 #include "ScriptedPrompter.h"
-#include "TestSupport.h"
 #include "account/AccountWindows.h"
 #include "account/UserCentre.h"
 #include "catalogue/CatalogueDetailPanel.h"
@@ -28,13 +27,9 @@
 #include <QMenu>
 #include <QToolButton>
 #include <QPushButton>
-#include <QSemaphore>
-#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpServer>
-#include <QTemporaryDir>
-#include <QTreeWidget>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;

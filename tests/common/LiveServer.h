@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStringList>
 #include <QUrl>
 
 #include <csignal>

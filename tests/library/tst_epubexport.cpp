@@ -6,9 +6,6 @@
 #include "platform/ChineseScript.h"
 #include "text/BookLineIndex.h"
 
-#include <QRegularExpression>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <archive.h>

@@ -5,7 +5,6 @@
 #include "library/SyncLog.h"
 
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;

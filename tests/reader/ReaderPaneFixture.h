@@ -27,8 +27,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
-#include <QDirIterator>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,10 +34,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>

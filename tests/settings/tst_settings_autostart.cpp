@@ -2,7 +2,6 @@
 
 #include "TestSupport.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;

@@ -1,11 +1,9 @@
 #include "LiveServer.h"
 #include "ScriptedPrompter.h"
-#include "TestSupport.h"
 #include "catalogue/CataloguePane.h"
 #include "library/LibraryDb.h"
 #include "reader/ReaderPane.h"
 #include "settings/AutoStart.h"
-#include "settings/BossKeyAction.h"
 #include "settings/ReadingLookFrame.h"
 #include "settings/SettingsPane.h"
 #include "settings/TextRulesWindow.h"
@@ -18,10 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSettings>
-#include <QSignalSpy>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;

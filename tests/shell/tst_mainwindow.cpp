@@ -21,11 +21,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QSplitter>
-#include <QTemporaryDir>
 #include <QToolButton>
-#include <QTreeWidget>
 #include <QWheelEvent>
 #include <QtTest>
 

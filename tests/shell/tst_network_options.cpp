@@ -13,8 +13,6 @@
 
 #include <QCheckBox>
 #include <QMenu>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
 
