@@ -487,7 +487,6 @@ private Q_SLOTS:
     {
         QFETCH(bool, loggedIn);
         QFETCH(QByteArray, body);
-        QFETCH(QString, status);
         QFETCH(QString, message);
         ServerConfig config = m_config;
         config.limits.syncItems = 1;
@@ -500,7 +499,7 @@ private Q_SLOTS:
         // The size is judged from the head, before the body is read.
         const Admission a = router.admit(r);
         const QByteArray answer = a.early ? a.early->body : router.handle(r).body;
-        QCOMPARE(element(answer, "status"), status);
+        QTEST(element(answer, "status"), "status");
         QVERIFY2(element(answer, "message").contains(message), answer.left(300).data());
     }
 
