@@ -16,8 +16,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-using TestSupport::binDir;
-
 // Descriptors of the process that are sockets: its listening socket and its connections.
 int socketsOf(qint64 pid)
 {
@@ -147,8 +145,6 @@ QByteArray syncItem(int n, qsizetype payload)
 
 } // namespace
 
-#define START(server, ...) QVERIFY2((server).start(binDir(), __VA_ARGS__), qPrintable((server).output()))
-
 // The real binary against a determined attacker: connections that stall the TLS handshake.
 class TestServerHostile : public QObject
 {
@@ -161,7 +157,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        QVERIFY2(!LiveServer::binary(binDir()).isEmpty(), qPrintable(binDir()));
+        QVERIFY2(!LiveServer::binary(TestSupport::binDir()).isEmpty(), qPrintable(TestSupport::binDir()));
         m_cert = m_dir.filePath(u"cert.pem"_s);
         m_key = m_dir.filePath(u"key.pem"_s);
         const TestSupport::ProgramRun made = TestSupport::runProgram(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s,

@@ -184,7 +184,7 @@ private Q_SLOTS:
         m_dataDir = m_dir.filePath(u"server"_s);
         QVERIFY(QDir().mkpath(m_programFolder));
         NetworkService::persistCookiesIn(m_programFolder);
-        QVERIFY2(m_server.start(TestSupport::binDir(), {u"--data"_s, m_dataDir}), qPrintable(m_server.output()));
+        START(m_server, {u"--data"_s, m_dataDir});
     }
 
     void registerLoginEditUploadAndLogout()
@@ -321,8 +321,7 @@ private Q_SLOTS:
     void busyServer_keepsTheUserLoggedIn()
     {
         LiveServer busy;
-        QVERIFY2(busy.start(TestSupport::binDir(), {u"--data"_s, m_dataDir, u"--hash-queue"_s, u"0"_s, u"--no-log"_s}),
-                 qPrintable(busy.output()));
+        START(busy, {u"--data"_s, m_dataDir, u"--hash-queue"_s, u"0"_s, u"--no-log"_s});
         QVERIFY(LiveAccount::signUp(m_server.baseUrl(), u"busyuser"_s));
         QVERIFY(LiveAccount::logIn(m_server.baseUrl(), u"busyuser"_s));
 

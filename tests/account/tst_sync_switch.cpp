@@ -176,8 +176,7 @@ private Q_SLOTS:
     {
         if (LiveServer::binary(TestSupport::binDir()).isEmpty())
             QSKIP("folioway-server is not built");
-        QVERIFY2(m_server.start(TestSupport::binDir(), {u"--data"_s, m_dir.filePath(u"server"_s), u"--no-log"_s}),
-                 qPrintable(m_server.output()));
+        START(m_server, {u"--data"_s, m_dir.filePath(u"server"_s), u"--no-log"_s});
     }
     void cleanupTestCase()
     {

@@ -198,8 +198,7 @@ private Q_SLOTS:
         if (typed == u"live"_s) {
             if (LiveServer::binary(TestSupport::binDir()).isEmpty())
                 QSKIP("folioway-server is not built");
-            QVERIFY2(server.start(TestSupport::binDir(), {u"--data"_s, m_dir->filePath(u"server"_s), u"--demo"_s}),
-                     qPrintable(server.output()));
+            START(server, {u"--data"_s, m_dir->filePath(u"server"_s), u"--demo"_s});
             typed = server.baseUrl().mid(int(qstrlen("http://"))) + u'/';
         }
         const QString address = u"http://"_s + typed.chopped(typed.endsWith(u'/') ? 1 : 0);
