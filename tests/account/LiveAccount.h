@@ -19,10 +19,10 @@ namespace LiveAccount {
 
 constexpr int kWait = 20000;
 
-// The account answer to the request the spy waits for; code "1" is a yes.
-inline bool accepted(QSignalSpy &done)
+// The account answer to the request the spy waits for (code "1" is a yes); empty when none comes.
+inline AccountReply answer(QSignalSpy &done)
 {
-    return done.wait(kWait) && DecodeAccountReply(done.last()[0].value<HttpResult>().body).code == u"1";
+    return done.wait(kWait) ? DecodeAccountReply(done.last()[0].value<HttpResult>().body) : AccountReply{};
 }
 
 inline bool signUp(const QString &server, const QString &name)
@@ -30,7 +30,7 @@ inline bool signUp(const QString &server, const QString &name)
     RequestSlot slot;
     QSignalSpy done(&slot, &RequestSlot::finished);
     slot.postForm(AccountEndpoint(server), "action=reg&username=" + name.toLatin1() + "&userpass=secret1&email=r%40x%2Ecn");
-    return accepted(done);
+    return answer(done).code == u"1";
 }
 
 // Through manager (the program's own when null), whose cookies then hold the login.
@@ -39,7 +39,7 @@ inline bool logIn(const QString &server, const QString &name, QNetworkAccessMana
     RequestSlot slot(nullptr, manager);
     QSignalSpy done(&slot, &RequestSlot::finished);
     slot.loginHTTP(LoginUrl(server, name, QStringLiteral("secret1"), false));
-    return accepted(done);
+    return answer(done).code == u"1";
 }
 
 // Fills the login window and presses its button; whatever the server says is left to the caller.

@@ -170,9 +170,7 @@ class TestAccountLive : public QObject
         RequestSlot slot(nullptr, &manager);
         QSignalSpy done(&slot, &RequestSlot::finished);
         slot.get(CheckUrl(m_server.baseUrl()));
-        if (!done.wait(kWait))
-            return {};
-        return DecodeAccountReply(done[0][0].value<HttpResult>().body);
+        return LiveAccount::answer(done);
     }
 
 private Q_SLOTS:
