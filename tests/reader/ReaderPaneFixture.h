@@ -162,10 +162,4 @@ protected:
         m_book = makeBook(u"main.txt"_s, headings(8), 40);
         startWindow();
     }
-    void clearPrompter()
-    {
-        m_prompter.clear();
-        m_prompter.answers.clear();
-        m_prompter.fileNames.clear();
-    }
 };

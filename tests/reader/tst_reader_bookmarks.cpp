@@ -124,7 +124,7 @@ private Q_SLOTS:
         BookmarkList *list = m_reader->bookmarkList();
         QVERIFY(list->isVisible());
         QCOMPARE(list->windowTitle(), u"书签列表 - 书"_s);
-        clearPrompter();
+        m_prompter.reset();
         m_prompter.answers.enqueue(answer);
         QTreeWidget *tree = list->entryList();
         tree->setFocus();

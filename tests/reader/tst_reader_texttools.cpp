@@ -9,7 +9,7 @@ class TestReaderTextTools : public ReaderPaneFixture
 
 private Q_SLOTS:
     void initTestCase() { setUpLibraryAndWindow(); }
-    void init() { clearPrompter(); }
+    void init() { m_prompter.reset(); }
 
     // 繁简转换, per book: the page, the chapter list and the whole-book search show the chosen
     // script, and a word typed in either script finds both forms in a book that mixes them; the

@@ -12,7 +12,7 @@ class TestReaderPane : public ReaderPaneFixture
 
 private Q_SLOTS:
     void initTestCase() { setUpLibraryAndWindow(); }
-    void init() { clearPrompter(); }
+    void init() { m_prompter.reset(); }
 
     void bookMarkup_isInsertedButNeverRunsOrReachesTheBridge()
     {
@@ -171,7 +171,6 @@ private Q_SLOTS:
         if (onShelf)
             QVERIFY(m_db.insertBook(u"其他分类"_s, u"书"_s, QString(), book.path) > 0);
         m_db.setClock([now] { return now; });
-        m_prompter.fileDialogs.clear();
         if (chosen)
             m_prompter.fileNames.enqueue(book.path);
         m_prompter.answers.enqueue(answer);

@@ -59,7 +59,7 @@ private Q_SLOTS:
         m_ctx.programFolder = m_dir->path();
         m_ctx.db = m_db.get();
         m_ctx.downloadFolder = u"/stored/TxtBook"_s;
-        m_prompter = ScriptedPrompter{};
+        m_prompter.reset();
         m_pane = std::make_unique<SettingsPane>(m_ctx, m_prompter);
     }
     void cleanup()
