@@ -244,14 +244,14 @@ private Q_SLOTS:
         const QString rulin = QDir(corpus).filePath(u"rulinwaishi_utf8_oneline.txt"_s);
         const QString xiyouji = QDir(corpus).filePath(u"xiyouji_gbk.txt"_s);
         const BookReading smart{std::nullopt, true};
-        auto opened = [&](const QString &book) {
+        auto opens = [&](const QString &book) {
+            m_window->openBook(book);
             return QTest::qWaitFor([&] { return !m_reader->isOpening() && m_reader->chaptersPath() == book; }, 60000);
         };
         QAction *smartItem = m_reader->readingMenuItem(u"Menue_SmartChapters"_s);
 
         // The one-line book: one empty chapter and the offer; accepted, it reads as paragraphs.
-        m_window->openBook(rulin);
-        QVERIFY(opened(rulin));
+        QVERIFY(opens(rulin));
         QCOMPARE(m_reader->chapters().size(), 1);
         QTRY_VERIFY(m_reader->smartBar()->isVisible());
         QTest::mouseClick(m_reader->smartBar()->resumeButton(), Qt::LeftButton);
@@ -263,12 +263,10 @@ private Q_SLOTS:
 
         // Another book keeps its plain reading; rulin remembered its mode; switched off from the
         // menu, it is the plain list again and the offer comes back.
-        m_window->openBook(xiyouji);
-        QVERIFY(opened(xiyouji));
+        QVERIFY(opens(xiyouji));
         QCOMPARE(m_reader->chapters(), GetChapter(xiyouji).entries);
         QVERIFY(!smartItem->isChecked());
-        m_window->openBook(rulin);
-        QVERIFY(opened(rulin));
+        QVERIFY(opens(rulin));
         QCOMPARE(m_reader->chapters(), smartRulin.entries);
         QVERIFY(smartItem->isChecked());
         smartItem->trigger();
