@@ -1,13 +1,10 @@
 #include "LiveServer.h"
-#include "TestSupport.h"
 #include "XmlFields.h"
 #include "http/AccessLog.h"
 #include "http/FairQueue.h"
 
-#include <QDir>
 #include <QSslSocket>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <gnutls/gnutls.h>
@@ -18,8 +15,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-using TestSupport::binDir;
 
 // Descriptors of the process that are sockets: its listening socket and its connections.
 int socketsOf(qint64 pid)
@@ -150,8 +145,6 @@ QByteArray syncItem(int n, qsizetype payload)
 
 } // namespace
 
-#define START(server, ...) QVERIFY2((server).start(binDir(), __VA_ARGS__), qPrintable((server).output()))
-
 // The real binary against a determined attacker: connections that stall the TLS handshake.
 class TestServerHostile : public QObject
 {
@@ -164,7 +157,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        QVERIFY2(!LiveServer::binary(binDir()).isEmpty(), qPrintable(binDir()));
+        QVERIFY2(!LiveServer::binary(TestSupport::binDir()).isEmpty(), qPrintable(TestSupport::binDir()));
         m_cert = m_dir.filePath(u"cert.pem"_s);
         m_key = m_dir.filePath(u"key.pem"_s);
         const TestSupport::ProgramRun made = TestSupport::runProgram(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s,
@@ -189,8 +182,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(bool, keepTabs);
-        QFETCH(QString, shown);
-        QCOMPARE(AccessLog::visible(text, keepTabs), shown);
+        QTEST(AccessLog::visible(text, keepTabs), "shown");
     }
 
     // The password queue orders checks by their address's recent failures and, when full, takes
@@ -214,8 +206,6 @@ private Q_SLOTS:
     void passwordQueue_ordersByFailures()
     {
         QFETCH(QStringList, jobs);
-        QFETCH(QString, admitted);
-        QFETCH(QString, order);
         QString ran, seen(jobs.size(), u'-');
         {
             FairQueue queue(3);
@@ -228,8 +218,8 @@ private Q_SLOTS:
             }
             queue.start(1);
         } // stopping runs what is queued
-        QCOMPARE(seen, admitted);
-        QCOMPARE(ran, order);
+        QTEST(seen, "admitted");
+        QTEST(ran, "order");
     }
 
     // Hostile pushes are refused readably and keep nothing: a shape that would cost the XML

@@ -1,20 +1,15 @@
 #include "LiveServer.h"
 #include "PgCluster.h"
-#include "TestSupport.h"
 #include "XmlFields.h"
 #include "host/DemoCatalogue.h"
 #include "routes/FormCodec.h"
 
 #include <QSqlDatabase>
 #include <QSslSocket>
-#include <QStandardPaths>
-#include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -51,8 +46,6 @@ const QByteArray kGif("GIF89a\x01\0\x01\0\xf0\0\0\xff\xff\xff\0\0\0!\xf9\x04\0\0
                       "D\x01\0;", 43);
 
 } // namespace
-
-#define START(server, ...) QVERIFY2((server).start(binDir(), __VA_ARGS__), qPrintable((server).output()))
 
 // The real binary over loopback HTTP, talked to as the desktop client talks to it. The account
 // conversation with the client's own bytes is in tst_account_live, its rules in

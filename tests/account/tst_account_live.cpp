@@ -1,20 +1,15 @@
+#include "LiveAccount.h"
 #include "LiveServer.h"
 #include "PgCluster.h"
 #include "ScriptedPrompter.h"
-#include "TestSupport.h"
-#include "account/AccountReply.h"
 #include "account/AccountSync.h"
 #include "account/AccountWidgets.h"
-#include "account/AccountWindows.h"
-#include "account/FormEncoding.h"
-#include "account/LoginWindow.h"
 #include "account/PrivateCopyUpload.h"
 #include "account/ProfileForms.h"
 #include "account/RegistrationWindow.h"
 #include "account/SyncPanels.h"
 #include "account/UploadPanel.h"
 #include "account/UserBooksList.h"
-#include "account/UserCentre.h"
 #include "catalogue/DownloadQueue.h"
 #include "catalogue/LocalImport.h"
 #include "library/BookFingerprint.h"
@@ -24,38 +19,27 @@
 #include "library/LibraryDb.h"
 #include "library/SyncEngine.h"
 #include "net/NetworkService.h"
-#include "net/RequestSlot.h"
 #include "shell/CatalogueUpdates.h"
 #include "shell/MainWindow.h"
 #include "startup/AppContext.h"
 #include "text/Chapters.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
-#include <QLineEdit>
 #include <QNetworkAccessManager>
-#include <QPushButton>
 #include <QRadioButton>
-#include <QSignalSpy>
 #include <QSqlDatabase>
-#include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <QtTest>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int kWait = 20000;
+using LiveAccount::kWait;
 
 // One computer of a reader: its own program folder, library, cookies and sync.
 struct Computer
@@ -71,13 +55,7 @@ struct Computer
     {
         manager.setCookieJar(new PersistentCookieJar());
     }
-    bool login(const QString &server, const QString &name, const QString &password)
-    {
-        RequestSlot slot(nullptr, &manager);
-        QSignalSpy done(&slot, &RequestSlot::finished);
-        slot.loginHTTP(LoginUrl(server, name, password, false));
-        return done.wait(kWait) && DecodeAccountReply(done[0][0].value<HttpResult>().body).code == u"1"_s;
-    }
+    bool login(const QString &server, const QString &name) { return LiveAccount::logIn(server, name, &manager); }
     // One whole round, started now or after the one running.
     bool round()
     {
@@ -192,18 +170,7 @@ class TestAccountLive : public QObject
         RequestSlot slot(nullptr, &manager);
         QSignalSpy done(&slot, &RequestSlot::finished);
         slot.get(CheckUrl(m_server.baseUrl()));
-        if (!done.wait(kWait))
-            return {};
-        return DecodeAccountReply(done[0][0].value<HttpResult>().body);
-    }
-
-    void login(AccountWindows &windows, const QString &name, const QString &password, bool remember)
-    {
-        LoginWindow *window = windows.showLogin();
-        window->nameBox()->setText(name);
-        window->passwordBox()->setText(password);
-        window->rememberBox()->setChecked(remember);
-        QTest::mouseClick(window->loginButton(), Qt::LeftButton);
+        return LiveAccount::answer(done);
     }
 
 private Q_SLOTS:
@@ -215,7 +182,7 @@ private Q_SLOTS:
         m_dataDir = m_dir.filePath(u"server"_s);
         QVERIFY(QDir().mkpath(m_programFolder));
         NetworkService::persistCookiesIn(m_programFolder);
-        QVERIFY2(m_server.start(TestSupport::binDir(), {u"--data"_s, m_dataDir}), qPrintable(m_server.output()));
+        START(m_server, {u"--data"_s, m_dataDir});
     }
 
     void registerLoginEditUploadAndLogout()
@@ -257,12 +224,11 @@ private Q_SLOTS:
         QVERIFY(windows.loginWindow());
 
         // A wrong password is refused and leaves the window for another try.
-        login(windows, name, u"wrong"_s, true);
+        LiveAccount::submitLogin(windows, name, u"wrong"_s);
         QTRY_COMPARE_WITH_TIMEOUT(prompter.last().title, u"请先登录"_s, kWait);
         QVERIFY(windows.loginWindow());
 
-        login(windows, name, password, true);
-        QTRY_VERIFY_WITH_TIMEOUT(windows.userCentre() && !windows.userCentre()->profile().uname.isEmpty(), kWait);
+        QVERIFY(LiveAccount::logInThroughWindow(windows, name, password));
         QCOMPARE(prompter.last().title, u"欢迎登录"_s);
         QVERIFY(!windows.loginWindow());
         UserCentre *centre = windows.userCentre();
@@ -344,8 +310,7 @@ private Q_SLOTS:
         QCOMPARE(checkAfterRestart().code, u"0"_s);
 
         // Without "记住登录" the login lasts only as long as this run.
-        login(windows, name, password, false);
-        QTRY_VERIFY_WITH_TIMEOUT(windows.userCentre() && !windows.userCentre()->profile().uname.isEmpty(), kWait);
+        QVERIFY(LiveAccount::logInThroughWindow(windows, name, password, false));
         QCOMPARE(checkAfterRestart().code, u"0"_s);
     }
 
@@ -354,15 +319,9 @@ private Q_SLOTS:
     void busyServer_keepsTheUserLoggedIn()
     {
         LiveServer busy;
-        QVERIFY2(busy.start(TestSupport::binDir(), {u"--data"_s, m_dataDir, u"--hash-queue"_s, u"0"_s, u"--no-log"_s}),
-                 qPrintable(busy.output()));
-        RequestSlot slot;
-        QSignalSpy done(&slot, &RequestSlot::finished);
-        slot.postForm(AccountEndpoint(m_server.baseUrl()), "action=reg&username=busyuser&userpass=secret1&email=b%40x%2Ecn");
-        QVERIFY(done.wait(kWait));
-        slot.loginHTTP(LoginUrl(m_server.baseUrl(), u"busyuser"_s, u"secret1"_s, false));
-        QVERIFY(done.wait(kWait));
-        QCOMPARE(DecodeAccountReply(done.last()[0].value<HttpResult>().body).code, u"1"_s);
+        START(busy, {u"--data"_s, m_dataDir, u"--hash-queue"_s, u"0"_s, u"--no-log"_s});
+        QVERIFY(LiveAccount::signUp(m_server.baseUrl(), u"busyuser"_s));
+        QVERIFY(LiveAccount::logIn(m_server.baseUrl(), u"busyuser"_s));
 
         AppContext ctx;
         ctx.programFolder = m_programFolder;
@@ -378,7 +337,7 @@ private Q_SLOTS:
         QVERIFY(!windows.loginWindow());
 
         prompter.clear();
-        login(windows, u"busyuser"_s, u"secret1"_s, false);
+        LiveAccount::submitLogin(windows, u"busyuser"_s, u"secret1"_s, false);
         QTRY_COMPARE_WITH_TIMEOUT(prompter.lastText(), u"服务器正忙，请稍后再试！"_s, kWait);
         QVERIFY(windows.loginWindow() && windows.loginWindow()->loginButton()->isEnabled());
     }
@@ -409,12 +368,8 @@ private Q_SLOTS:
         QVERIFY(!item->isEnabled());
         window.bookMenu()->hide();
 
-        RequestSlot slot;
-        QSignalSpy done(&slot, &RequestSlot::finished);
-        slot.postForm(AccountEndpoint(m_server.baseUrl()), "action=reg&username=privateuser&userpass=secret1&email=p%40x%2Ecn");
-        QVERIFY(done.wait(kWait));
-        slot.loginHTTP(LoginUrl(m_server.baseUrl(), u"privateuser"_s, u"secret1"_s, false));
-        QVERIFY(done.wait(kWait));
+        QVERIFY(LiveAccount::signUp(m_server.baseUrl(), u"privateuser"_s));
+        QVERIFY(LiveAccount::logIn(m_server.baseUrl(), u"privateuser"_s));
         Q_EMIT window.shelf()->bookMenuRequested(books[0], {});
         QVERIFY(item->isEnabled());
         window.bookMenu()->setSelection(books);
@@ -468,17 +423,14 @@ private Q_SLOTS:
         };
         QVERIFY(serve());
         const QString url = relay.baseUrl();
-        RequestSlot reg;
-        QSignalSpy registered(&reg, &RequestSlot::finished);
-        reg.postForm(AccountEndpoint(url), "action=reg&username=syncuser&userpass=secret1&email=s%40x%2Ecn");
-        QVERIFY(registered.wait(kWait));
+        QVERIFY(LiveAccount::signUp(url, u"syncuser"_s));
         const QByteArray text = ToGb18030(u"第一回 起\r\n正文。\r\n第十二回 大闹\r\n正文。\r\n"_s);
         Computer a(m_dir.filePath(tag + u"/A/Data.db"_s), m_dir.filePath(tag + u"/A/书/红楼.txt"_s));
         Computer b(m_dir.filePath(tag + u"/B/Data.db"_s), m_dir.filePath(tag + u"/B/别处/红楼梦.txt"_s));
         for (Computer *c : {&a, &b}) {
             QVERIFY(TestSupport::writeFile(c->book, text) && c->db.open(c->dbPath));
             QVERIFY(c->db.insertBook(u"其他分类"_s, u"红楼"_s, u"曹雪芹"_s, c->book) > 0);
-            QVERIFY(c->login(url, u"syncuser"_s, u"secret1"_s));
+            QVERIFY(c->login(url, u"syncuser"_s));
             c->engine.start(url, u"syncuser"_s);
             QVERIFY2(c->round(), qPrintable(c->engine.lastError()));
         }
@@ -562,7 +514,7 @@ private Q_SLOTS:
         QVERIFY2(relay.seen[0].startsWith(u"pull"_s) && relay.seen[1].startsWith(u"push"_s) && relay.seen[2] == u"pull 0"_s,
                  qPrintable(relay.seen.join(u", "_s)));
         Computer c(m_dir.filePath(tag + u"/C/Data.db"_s), m_dir.filePath(tag + u"/C/下载/红楼.txt"_s));
-        QVERIFY(c.db.open(c.dbPath) && c.login(url, u"syncuser"_s, u"secret1"_s));
+        QVERIFY(c.db.open(c.dbPath) && c.login(url, u"syncuser"_s));
         c.engine.start(url, u"syncuser"_s);
         QVERIFY2(c.round(), qPrintable(c.engine.lastError()));
         QCOMPARE(c.db.sync().remoteOnlyBooks().size(), 2);
@@ -609,10 +561,7 @@ private Q_SLOTS:
     // A's place and A's other book arrive, and "立即同步" runs a round. A's logout stops A.
     void syncThroughTheAccountWindows()
     {
-        RequestSlot reg;
-        QSignalSpy registered(&reg, &RequestSlot::finished);
-        reg.postForm(AccountEndpoint(m_server.baseUrl()), "action=reg&username=wireduser&userpass=secret1&email=w%40x%2Ecn");
-        QVERIFY(registered.wait(kWait));
+        QVERIFY(LiveAccount::signUp(m_server.baseUrl(), u"wireduser"_s));
         const QByteArray text = ToGb18030(u"第一回 起\r\n正文。\r\n第二回 承\r\n正文。\r\n"_s);
         Computer a(m_dir.filePath(u"WA/Data.db"_s), m_dir.filePath(u"WA/西游.txt"_s));
         Computer b(m_dir.filePath(u"WB/Data.db"_s), m_dir.filePath(u"WB/西游记.txt"_s));
@@ -623,15 +572,17 @@ private Q_SLOTS:
         // A catalogue book A keeps and B does not.
         QVERIFY(TestSupport::writeFile(m_dir.filePath(u"import/远方.txt"_s), "第一章 起\n正文\n"));
         QVERIFY(!runServerCommand({u"import"_s, m_dir.filePath(u"import"_s), u"--category"_s, u"武侠仙侠"_s}).isEmpty());
+        RequestSlot search;
+        QSignalSpy found(&search, &RequestSlot::finished);
         CatalogueQuery query;
         query.search(u"远方"_s);
-        reg.get(SearchUrl(m_server.baseUrl(), query));
-        QVERIFY(registered.wait(kWait));
-        const QString id = ParseCatalogueAnswer(registered.last()[0].value<HttpResult>()).entries.value(0).id;
+        search.get(SearchUrl(m_server.baseUrl(), query));
+        QVERIFY(found.wait(kWait));
+        const QString id = ParseCatalogueAnswer(found.last()[0].value<HttpResult>()).entries.value(0).id;
         QVERIFY(TestSupport::writeFile(a.book + u"2"_s, "only A"));
         QVERIFY(RememberCatalogueOrigin(a.db, a.db.insertBook(u"历史军事"_s, u"远方的书"_s, u"某"_s, a.book + u"2"_s), id,
                                         {}, {}));
-        QVERIFY(b.login(m_server.baseUrl(), u"wireduser"_s, u"secret1"_s));
+        QVERIFY(b.login(m_server.baseUrl(), u"wireduser"_s));
         b.engine.start(m_server.baseUrl(), u"wireduser"_s); // the run before
         QVERIFY(b.round());
         b.engine.stop();
@@ -644,7 +595,7 @@ private Q_SLOTS:
         AccountSync *syncA = windowsA.sync();
         syncA->checkAtStart();
         QVERIFY(!syncA->isChecking() && syncA->state() == SyncEngine::State::Off);
-        login(windowsA, u"wireduser"_s, u"secret1"_s, false);
+        LiveAccount::submitLogin(windowsA, u"wireduser"_s, u"secret1"_s, false);
         QTRY_COMPARE_WITH_TIMEOUT(syncA->account(), u"wireduser"_s, kWait);
         QCOMPARE(syncA->state(), SyncEngine::State::Off);
         windowsA.openSyncStatus();
@@ -728,11 +679,9 @@ private Q_SLOTS:
             return answered.wait(kWait) ? answered.takeLast()[0].value<HttpResult>() : HttpResult{};
         };
         // One reader (sign-ups are throttled), a new computer for each row.
-        if (row == 1) {
-            web.postForm(AccountEndpoint(m_server.baseUrl()), "action=reg&username=wayreader&userpass=secret1&email=w%40x%2Ecn");
-            QVERIFY(answered.wait(kWait));
-        }
-        QVERIFY(c.login(m_server.baseUrl(), u"wayreader"_s, u"secret1"_s));
+        if (row == 1)
+            QVERIFY(LiveAccount::signUp(m_server.baseUrl(), u"wayreader"_s));
+        QVERIFY(c.login(m_server.baseUrl(), u"wayreader"_s));
         c.engine.start(m_server.baseUrl(), u"wayreader"_s);
         QVERIFY(c.round());
         for (const QString &choice : choices) {

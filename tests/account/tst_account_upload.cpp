@@ -1,4 +1,3 @@
-#include "account/FormEncoding.h"
 #include "account/Upload.h"
 
 #include <QtTest>

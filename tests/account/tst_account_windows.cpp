@@ -20,8 +20,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QQueue>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
@@ -105,8 +103,7 @@ private Q_SLOTS:
         QVERIFY(m_db->open(m_dir.filePath(u"Data.db"_s)));
         m_ctx.db = m_db.get();
         m_ctx.config.serverBaseUrl = m_http->baseUrl();
-        m_prompter.clear();
-        m_prompter.fileNames.clear();
+        m_prompter.reset();
         m_windows = std::make_unique<AccountWindows>(m_ctx, m_prompter);
     }
 

@@ -1,41 +1,28 @@
+#include "LiveAccount.h"
 #include "LiveServer.h"
 #include "ScriptedPrompter.h"
-#include "TestSupport.h"
 #include "GuiSupport.h"
-#include "account/AccountReply.h"
 #include "account/AccountSync.h"
-#include "account/AccountWindows.h"
-#include "account/FormEncoding.h"
-#include "account/LoginWindow.h"
 #include "account/SyncPanels.h"
-#include "account/UserCentre.h"
 #include "catalogue/CatalogueProtocol.h"
 #include "library/CatalogueOrigins.h"
 #include "library/LibraryDb.h"
 #include "net/NetworkService.h"
-#include "net/RequestSlot.h"
 #include "shell/MainWindow.h"
 #include "startup/ServerInfoCheck.h"
 #include "startup/Startup.h"
 
-#include <QCheckBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QPushButton>
-#include <QSignalSpy>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QToolButton>
-#include <QTreeWidget>
-#include <QtTest>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int kWait = 20000;
+using LiveAccount::kWait;
 
 // What reached the server, one "METHOD path" a request, with the action of an account request.
 QStringList LoggedRequests(const QString &logFile)
@@ -98,25 +85,6 @@ class TestSyncSwitch : public QObject
         run->window->load();
         return run;
     }
-    bool registerAccount(const QString &server, const QString &name)
-    {
-        RequestSlot slot;
-        QSignalSpy done(&slot, &RequestSlot::finished);
-        slot.postForm(AccountEndpoint(server), "action=reg&username=" + name.toLatin1() + "&userpass=secret1&email=r%40x%2Ecn");
-        return done.wait(kWait) && DecodeAccountReply(done[0][0].value<HttpResult>().body).code == u"1"_s;
-    }
-    // Through the login window, as the user does; the user centre opens on "用户信息".
-    static UserCentre *logIn(AccountWindows &windows, const QString &name)
-    {
-        LoginWindow *login = windows.showLogin();
-        login->nameBox()->setText(name);
-        login->passwordBox()->setText(u"secret1"_s);
-        login->rememberBox()->setChecked(true);
-        QTest::mouseClick(login->loginButton(), Qt::LeftButton);
-        if (!QTest::qWaitFor([&] { return windows.userCentre() && windows.userCentre()->profile().uname == name; }, kWait))
-            return nullptr;
-        return windows.userCentre();
-    }
     static bool roundDone(AccountSync *sync)
     {
         return QTest::qWaitFor([sync] { return sync->state() == SyncEngine::State::Idle && sync->engine()->lastSynced().isValid(); },
@@ -141,7 +109,7 @@ class TestSyncSwitch : public QObject
             return m_remote->panel;
         auto f = std::make_unique<RemoteFixture>();
         const QString server = m_server.baseUrl();
-        if (!registerAccount(server, u"shelfuser"_s))
+        if (!LiveAccount::signUp(server, u"shelfuser"_s))
             return nullptr;
         // The catalogue holds one of A's books.
         const QString import = m_dir.filePath(u"import"_s);
@@ -181,10 +149,7 @@ class TestSyncSwitch : public QObject
         f->ctxA.db = &f->dbA;
         f->ctxA.config.serverBaseUrl = server;
         f->windowsA = std::make_unique<AccountWindows>(f->ctxA, m_prompter, nullptr, &f->manager);
-        RequestSlot loginA(nullptr, &f->manager);
-        QSignalSpy loggedIn(&loginA, &RequestSlot::finished);
-        loginA.loginHTTP(LoginUrl(server, u"shelfuser"_s, u"secret1"_s, false));
-        if (!loggedIn.wait(kWait))
+        if (!LiveAccount::logIn(server, u"shelfuser"_s, &f->manager))
             return nullptr;
         AccountSync *syncA = f->windowsA->sync();
         syncA->accountAnswered(true, u"shelfuser"_s);
@@ -193,7 +158,7 @@ class TestSyncSwitch : public QObject
 
         // B: the program, logged in through its window, sync switched on in "同步状态".
         f->b = start(m_dir.filePath(u"RB"_s), server);
-        UserCentre *centre = f->b ? logIn(*f->b->window->accounts(), u"shelfuser"_s) : nullptr;
+        UserCentre *centre = f->b ? LiveAccount::logInThroughWindow(*f->b->window->accounts(), u"shelfuser"_s) : nullptr;
         if (!centre)
             return nullptr;
         centre->selectNode(UserCentre::SyncStatusNode);
@@ -211,8 +176,7 @@ private Q_SLOTS:
     {
         if (LiveServer::binary(TestSupport::binDir()).isEmpty())
             QSKIP("folioway-server is not built");
-        QVERIFY2(m_server.start(TestSupport::binDir(), {u"--data"_s, m_dir.filePath(u"server"_s), u"--no-log"_s}),
-                 qPrintable(m_server.output()));
+        START(m_server, {u"--data"_s, m_dir.filePath(u"server"_s), u"--no-log"_s});
     }
     void cleanupTestCase()
     {
@@ -255,8 +219,8 @@ private Q_SLOTS:
         std::unique_ptr<Run> run = start(folder, url);
         QVERIFY(run);
         if (login) {
-            QVERIFY(registerAccount(url, tag.left(10)));
-            UserCentre *centre = logIn(*run->window->accounts(), tag.left(10));
+            QVERIFY(LiveAccount::signUp(url, tag.left(10)));
+            UserCentre *centre = LiveAccount::logInThroughWindow(*run->window->accounts(), tag.left(10));
             QVERIFY(centre);
             QCOMPARE(run->sync()->state(), SyncEngine::State::Off);
             QCOMPARE(run->sync()->stateText(), u"未开启"_s);
@@ -316,7 +280,7 @@ private Q_SLOTS:
     // reaches the other computer, newer than what it had.
     void switchedOffThenOn_losesNothing()
     {
-        QVERIFY(registerAccount(m_server.baseUrl(), u"switchuser"_s));
+        QVERIFY(LiveAccount::signUp(m_server.baseUrl(), u"switchuser"_s));
         struct Computer
         {
             QNetworkAccessManager manager;
@@ -337,10 +301,7 @@ private Q_SLOTS:
             c->ctx.db = &c->db;
             c->ctx.config.serverBaseUrl = m_server.baseUrl();
             c->windows = std::make_unique<AccountWindows>(c->ctx, m_prompter, nullptr, &c->manager);
-            RequestSlot slot(nullptr, &c->manager);
-            QSignalSpy done(&slot, &RequestSlot::finished);
-            slot.loginHTTP(LoginUrl(m_server.baseUrl(), u"switchuser"_s, u"secret1"_s, false));
-            QVERIFY(done.wait(kWait));
+            QVERIFY(LiveAccount::logIn(m_server.baseUrl(), u"switchuser"_s, &c->manager));
             AccountSync *sync = c->windows->sync();
             QVERIFY(!sync->switchOn()); // no login confirmed by the user centre yet
             sync->accountAnswered(true, u"switchuser"_s);
@@ -386,13 +347,12 @@ private Q_SLOTS:
     void remoteBooks_orderedByAColumn()
     {
         QFETCH(int, column);
-        QFETCH(QStringList, names);
         RemoteBooksPanel *panel = remotePanel();
         QVERIFY(panel);
         QTreeWidget *list = panel->bookList();
         list->sortByColumn(column == 0 ? 1 : 0, Qt::AscendingOrder);
         GuiSupport::clickHeader(list->header(), column);
-        QCOMPARE(GuiSupport::columnTexts(list, RemoteBooksPanel::NameColumn), names);
+        QTEST(GuiSupport::columnTexts(list, RemoteBooksPanel::NameColumn), "names");
     }
 
     // A typed word keeps the books whose title, author or category hold it, in any case.
@@ -409,7 +369,6 @@ private Q_SLOTS:
     void remoteBooks_filteredByAWord()
     {
         QFETCH(QString, word);
-        QFETCH(QStringList, shown);
         RemoteBooksPanel *panel = remotePanel();
         QVERIFY(panel);
         panel->bookList()->sortByColumn(RemoteBooksPanel::NameColumn, Qt::AscendingOrder);
@@ -419,7 +378,7 @@ private Q_SLOTS:
         for (int i = 0; i < panel->bookList()->topLevelItemCount(); ++i)
             if (!panel->bookList()->topLevelItem(i)->isHidden())
                 visible << panel->bookList()->topLevelItem(i)->text(RemoteBooksPanel::NameColumn);
-        QCOMPARE(visible, shown);
+        QTEST(visible, "shown");
     }
 
     // "下载" fetches the book through the download list; once it is on the shelf here, it is

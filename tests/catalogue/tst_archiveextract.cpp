@@ -2,12 +2,6 @@
 #include "TestSupport.h"
 #include "catalogue/ArchiveExtract.h"
 
-#include <QDirIterator>
-#include <QLockFile>
-#include <QProcess>
-#include <QSemaphore>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <sys/wait.h>

@@ -5,7 +5,6 @@
 #include "library/LibraryDb.h"
 #include "library/LocalBookFiles.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;

@@ -1,7 +1,6 @@
 #include "GuiSupport.h"
 #include "LiveServer.h"
 #include "ScriptedPrompter.h"
-#include "TestSupport.h"
 #include "account/AccountWindows.h"
 #include "account/UserCentre.h"
 #include "catalogue/CatalogueDetailPanel.h"
@@ -28,13 +27,9 @@
 #include <QMenu>
 #include <QToolButton>
 #include <QPushButton>
-#include <QSemaphore>
-#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpServer>
-#include <QTemporaryDir>
-#include <QTreeWidget>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -104,7 +99,7 @@ private Q_SLOTS:
         if (LiveServer::binary(TestSupport::binDir()).isEmpty())
             QSKIP("folioway-server is not built");
         const QString serverData = m_dir.filePath(u"server"_s);
-        QVERIFY2(m_server.start(TestSupport::binDir(), {u"--data"_s, serverData, u"--demo"_s}), qPrintable(m_server.output()));
+        START(m_server, {u"--data"_s, serverData, u"--demo"_s});
         // Beside the demo books, one big enough that the server can die while it is on the wire.
         const QString importFolder = m_dir.filePath(u"import"_s);
         const QByteArray book = "第一章 断线\n" + QByteArray(1024 * 1024, 'x').append('\n').repeated(120);
@@ -307,9 +302,8 @@ private Q_SLOTS:
 
         // The server comes back on its port; the row's retry asks only for the rest.
         const QString log = m_dir.filePath(u"access.log"_s);
-        QVERIFY2(m_server.start(TestSupport::binDir(), {u"--port"_s, QString::number(m_server.port()), u"--data"_s,
-                                                        m_dir.filePath(u"server"_s), u"--log"_s, log}),
-                 qPrintable(m_server.output()));
+        START(m_server, {u"--port"_s, QString::number(m_server.port()), u"--data"_s, m_dir.filePath(u"server"_s),
+                         u"--log"_s, log});
         std::unique_ptr<QMenu> menu(list->menuFor(last));
         const auto action = [&menu](const QString &text) {
             const QList<QAction *> actions = menu->actions();

@@ -4,9 +4,6 @@
 #include "catalogue/DownloadQueue.h"
 #include "catalogue/PartFile.h"
 
-#include <QScopeGuard>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <unistd.h>

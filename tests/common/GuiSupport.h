@@ -3,9 +3,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QHeaderView>
-#include <QMimeData>
 #include <QTreeWidget>
-#include <QUrl>
 #include <QtTest>
 
 // Widget steps the window suites share; header only, for the suites that link the widgets.

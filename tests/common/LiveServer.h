@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QStringList>
 #include <QUrl>
 
 #include <csignal>
@@ -99,3 +98,6 @@ private:
     QString m_baseUrl;
     QString m_output;
 };
+
+// In a test function: serves with these arguments, or fails the test with what the server said.
+#define START(server, ...) QVERIFY2((server).start(TestSupport::binDir(), __VA_ARGS__), qPrintable((server).output()))

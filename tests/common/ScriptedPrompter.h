@@ -42,4 +42,6 @@ public:
     Shown last() const { return shown.isEmpty() ? Shown{} : shown.last(); }
     QString lastText() const { return last().text; }
     void clear() { shown.clear(); }
+    // Nothing shown, nothing queued, no dialog asked for: as a new one.
+    void reset() { *this = ScriptedPrompter(); }
 };

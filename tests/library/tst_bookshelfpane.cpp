@@ -6,16 +6,12 @@
 #include "library/ShelfColumns.h"
 #include "platform/MainLayout.h"
 
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QToolButton>
-#include <QTreeWidget>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;

@@ -7,9 +7,6 @@
 #include "platform/ChineseScript.h"
 #include "text/BookLineIndex.h"
 
-#include <QRegularExpression>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 

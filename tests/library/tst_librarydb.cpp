@@ -5,7 +5,6 @@
 #include "library/SyncLog.h"
 
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -18,6 +17,13 @@ private:
     QTemporaryDir m_dir;
     std::unique_ptr<LibraryDb> m_db;
     QString dbPath() const { return m_dir.filePath(u"DataFile/Data.db"_s); }
+    // The library closed and opened again, as at the next start.
+    bool reopen(QString *error = nullptr)
+    {
+        m_db.reset();
+        m_db = std::make_unique<LibraryDb>();
+        return m_db->open(dbPath(), error);
+    }
 
     static int rows(const QString &table)
     {
@@ -43,9 +49,8 @@ private Q_SLOTS:
             for (const QString &suffix : {u""_s, u"-wal"_s, u"-shm"_s})
                 QFile::remove(file + suffix);
         }
-        m_db = std::make_unique<LibraryDb>();
         QString error;
-        QVERIFY2(m_db->open(dbPath(), &error), qPrintable(error));
+        QVERIFY2(reopen(&error), qPrintable(error));
     }
     void cleanup() { m_db.reset(); }
 
@@ -78,9 +83,7 @@ private Q_SLOTS:
         const qint64 c = rules.add(u"删掉"_s, u"x"_s);
         QVERIFY(a > 0 && b > a && c > b);
         QVERIFY(rules.update({a, u"改名"_s, u"^【.】"_s}) && rules.remove(c));
-        m_db.reset();
-        m_db = std::make_unique<LibraryDb>();
-        QVERIFY(m_db->open(dbPath()));
+        QVERIFY(reopen());
         QCOMPARE(m_db->headingRules().rules(), (QList<HeadingRuleRow>{{a, u"改名"_s, u"^【.】"_s},
                                                                      {b, QString(), u"^chapter\\s+\\d+|'; --"_s}}));
     }
@@ -178,8 +181,7 @@ private Q_SLOTS:
         else
             QVERIFY(m_db->bookmarks().store(version));
 
-        m_db = std::make_unique<LibraryDb>();
-        QVERIFY(m_db->open(dbPath()));
+        QVERIFY(reopen());
         const QList<BookmarkEntry> kept = m_db->bookmarks().list(book.toUpper());
         QStringList notes;
         for (const BookmarkEntry &e : kept)
@@ -201,9 +203,7 @@ private Q_SLOTS:
         QVERIFY(m_db->saveSettings(row));
         row.txtSize = u"小号"_s;
         QVERIFY(m_db->saveSettings(row));
-        m_db.reset();
-        m_db = std::make_unique<LibraryDb>();
-        QVERIFY(m_db->open(dbPath()));
+        QVERIFY(reopen());
         QCOMPARE(rows(u"SysSet"_s), 1);
         QCOMPARE((QStringList{m_db->downSavePath(), m_db->bossKey(), m_db->txtSize()}),
                  (QStringList{row.downSavePath, row.bossKey, u"小号"_s}));
@@ -341,8 +341,7 @@ private Q_SLOTS:
                                 " ('SyncAccount', 'http://server' || char(10) || 'reader-7')"})
             QVERIFY2(m_db->connection().run(QString::fromLatin1(sql), {}), qPrintable(m_db->lastError()));
         for (int open = 0; open < 2; ++open) {
-            m_db = std::make_unique<LibraryDb>();
-            QVERIFY(m_db->open(dbPath()));
+            QVERIFY(reopen());
             QVERIFY(m_db->sync().isEnabled());
             QCOMPARE(m_db->sync().cursor(), 42);
             QCOMPARE((QList<int>{rows(u"sync.SyncChange"_s), rows(u"sync.SyncRemote"_s)}), (QList<int>{1, 1}));
@@ -443,9 +442,7 @@ private Q_SLOTS:
         QVERIFY(m_db->deleteTextRule(rules[1].id));
         rules.removeAt(1);
         rules.append(own);
-        m_db.reset();
-        m_db = std::make_unique<LibraryDb>();
-        QVERIFY(m_db->open(dbPath()));
+        QVERIFY(reopen());
         QCOMPARE(m_db->textRules(false), rules);
     }
 };

@@ -4,9 +4,6 @@
 #include "net/NetworkLimits.h"
 #include "net/RequestSlot.h"
 
-#include <QSignalSpy>
-#include <QSemaphore>
-#include <QThreadPool>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;

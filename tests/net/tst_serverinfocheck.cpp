@@ -5,8 +5,6 @@
 #include "net/NetworkService.h"
 #include "startup/ServerInfoCheck.h"
 
-#include <QTemporaryDir>
-
 #include <QtTest>
 
 using namespace Qt::StringLiterals;

@@ -7,9 +7,6 @@
 #include <QFileDialog>
 #include <QListView>
 #include <QPushButton>
-#include <QSortFilterProxyModel>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QTreeView>
 #include <QtTest>
 

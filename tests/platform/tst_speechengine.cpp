@@ -1,9 +1,5 @@
-#include "platform/SpeechAudioOutput.h"
 #include "platform/SpeechEspeakEngine.h"
 
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 #include <algorithm>
@@ -44,12 +40,6 @@ QList<SpeechVoice> Voices(const QStringList &texts)
                                               : SpeechVoice::Gender::Unknown;
     }
     return list;
-}
-
-std::unique_ptr<EspeakSpeechEngine> SilentEngine()
-{
-    return std::make_unique<EspeakSpeechEngine>(std::make_unique<SilentAudioOutput>(EspeakSpeechEngine::sampleRate()),
-                                                u"cmn"_s, u"天地"_s);
 }
 
 } // namespace

@@ -5,10 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QSlider>
-#include <QTemporaryDir>
-#include <QElapsedTimer>
 #include <QFocusEvent>
-#include <QSignalSpy>
 #include <QToolButton>
 #include <QtTest>
 

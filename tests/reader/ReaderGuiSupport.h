@@ -4,7 +4,6 @@
 #include "reader/ReaderPane.h"
 #include "reader/ReadingView.h"
 
-#include <QSignalSpy>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QtTest>

@@ -27,8 +27,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
-#include <QDirIterator>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,10 +34,8 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -131,10 +127,16 @@ protected:
         return m_ctx.serverInfo.reader_3 + linesHtml(b.lines, b.starts.at(position - 1), b.end(position)) +
                m_ctx.serverInfo.reader_4;
     }
+    // Opens a book and waits for its first entry on the page, shown as given.
+    bool opens(const QString &path, const QString &firstPage)
+    {
+        m_window->openBook(path);
+        return waitShown(m_reader, 1, firstPage);
+    }
+    bool opens(const Book &b) { return opens(b.path, expected(b, 1)); }
     void openMain(int position = 1)
     {
-        m_window->openBook(m_book.path);
-        QVERIFY(waitShown(m_reader, 1, expected(m_book, 1)));
+        QVERIFY(opens(m_book));
         if (position != 1) {
             m_reader->selectChapter(position);
             m_reader->ListView2_dblClick();
@@ -159,11 +161,5 @@ protected:
         m_ctx.serverInfo.reader_4 = u"<p class=\"after\">卷尾</p>"_s;
         m_book = makeBook(u"main.txt"_s, headings(8), 40);
         startWindow();
-    }
-    void clearPrompter()
-    {
-        m_prompter.clear();
-        m_prompter.answers.clear();
-        m_prompter.fileNames.clear();
     }
 };

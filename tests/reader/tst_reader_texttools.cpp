@@ -9,7 +9,7 @@ class TestReaderTextTools : public ReaderPaneFixture
 
 private Q_SLOTS:
     void initTestCase() { setUpLibraryAndWindow(); }
-    void init() { clearPrompter(); }
+    void init() { m_prompter.reset(); }
 
     // 繁简转换, per book: the page, the chapter list and the whole-book search show the chosen
     // script, and a word typed in either script finds both forms in a book that mixes them; the
@@ -40,8 +40,7 @@ private Q_SLOTS:
         const auto page = [this](const QString &line) {
             return m_ctx.serverInfo.reader_3 + line + u"<br>"_s + m_ctx.serverInfo.reader_4;
         };
-        m_window->openBook(path);
-        QVERIFY(waitShown(m_reader, 1, page(file.at(1))));
+        QVERIFY(opens(path, page(file.at(1))));
         m_reader->readingMenuItem(item)->trigger();
         QVERIFY(waitShown(m_reader, 1, page(shown.at(1))));
         QCOMPARE(m_reader->chapterList()->topLevelItem(1)->text(0), shown.at(0));
@@ -73,11 +72,9 @@ private Q_SLOTS:
         findBothForms(shown.at(1));
         QCOMPARE(search->model()->index(1, 0).data().toString(), shown.at(0));
 
-        m_window->openBook(m_book.path);
-        QVERIFY(waitShown(m_reader, 1, expected(m_book, 1)));
+        QVERIFY(opens(m_book));
         QVERIFY(m_reader->readingMenuItem(u"Menue_ScriptOriginal"_s)->isChecked());
-        m_window->openBook(path);
-        QVERIFY(waitShown(m_reader, 1, page(shown.at(1))));
+        QVERIFY(opens(path, page(shown.at(1))));
         QVERIFY(m_reader->readingMenuItem(item)->isChecked());
         m_reader->readingMenuItem(u"Menue_ScriptOriginal"_s)->trigger();
         QVERIFY(waitShown(m_reader, 1, page(file.at(1))));
@@ -184,8 +181,7 @@ private Q_SLOTS:
         const QString raw = r3 + ChapterFragment(path, GetChapter(path).entries.at(0)) + r4;
         QVERIFY2(raw.contains(banner), qPrintable(raw));
         const QString cleaned = QString(raw).remove(banner);
-        m_window->openBook(path);
-        QVERIFY(waitShown(m_reader, 1, raw));
+        QVERIFY(opens(path, raw));
         m_reader->readingMenuItem(u"Menue_TextRules"_s)->trigger();
         auto *window = m_reader->findChild<TextRulesWindow *>();
         QVERIFY(window && window->isVisible());
@@ -202,10 +198,8 @@ private Q_SLOTS:
         QCOMPARE(m_reader->bookSearch()->model()->hit(0).before, u"乙"_s);
         view->closeFindBar();
         view->findBox()->clear();
-        m_window->openBook(other);
-        QVERIFY(waitShown(m_reader, 1, QString(raw)));
-        m_window->openBook(path);
-        QVERIFY(waitShown(m_reader, 1, cleaned));
+        QVERIFY(opens(other, QString(raw)));
+        QVERIFY(opens(path, cleaned));
         QTest::mouseClick(window->newButton(), Qt::LeftButton);
         window->patternBox()->setText(u"(.+)+Q"_s);
         window->regexSwitch()->setChecked(true);
@@ -229,19 +223,16 @@ private Q_SLOTS:
         const QString path = m_dir.filePath(u"utf8.txt"_s);
         const QStringList lines{u"书名"_s, u"楔子"_s, u"第一章 起"_s, u"甲乙丙"_s};
         QVERIFY(TestSupport::writeFile(path, lines.join(u'\n').toUtf8()));
-        m_window->openBook(path);
-        QVERIFY(waitShown(m_reader, 1, r3 + u"楔子<br>"_s + r4));
+        QVERIFY(opens(path, r3 + u"楔子<br>"_s + r4));
         QVERIFY(m_reader->readingMenuItem(u"Menue_EncodingAuto"_s)->isChecked());
         m_reader->readingMenuItem(u"Menue_EncodingGB18030"_s)->trigger();
         QString misread;
         for (const QString &line : lines.mid(1))
             misread += DecodeText(TextEncoding::Gb18030, line.toUtf8()) + u"<br>"_s;
         QVERIFY(waitShown(m_reader, 1, r3 + misread + r4));
-        m_window->openBook(m_book.path);
-        QVERIFY(waitShown(m_reader, 1, expected(m_book, 1)));
+        QVERIFY(opens(m_book));
         QVERIFY(m_reader->readingMenuItem(u"Menue_EncodingAuto"_s)->isChecked());
-        m_window->openBook(path);
-        QVERIFY(waitShown(m_reader, 1, r3 + misread + r4));
+        QVERIFY(opens(path, r3 + misread + r4));
         QVERIFY(m_reader->readingMenuItem(u"Menue_EncodingGB18030"_s)->isChecked());
         m_reader->readingMenuItem(u"Menue_EncodingAuto"_s)->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(m_reader->chapters().size(), 2, 15000);
@@ -253,14 +244,14 @@ private Q_SLOTS:
         const QString rulin = QDir(corpus).filePath(u"rulinwaishi_utf8_oneline.txt"_s);
         const QString xiyouji = QDir(corpus).filePath(u"xiyouji_gbk.txt"_s);
         const BookReading smart{std::nullopt, true};
-        auto opened = [&](const QString &book) {
+        auto opens = [&](const QString &book) {
+            m_window->openBook(book);
             return QTest::qWaitFor([&] { return !m_reader->isOpening() && m_reader->chaptersPath() == book; }, 60000);
         };
         QAction *smartItem = m_reader->readingMenuItem(u"Menue_SmartChapters"_s);
 
         // The one-line book: one empty chapter and the offer; accepted, it reads as paragraphs.
-        m_window->openBook(rulin);
-        QVERIFY(opened(rulin));
+        QVERIFY(opens(rulin));
         QCOMPARE(m_reader->chapters().size(), 1);
         QTRY_VERIFY(m_reader->smartBar()->isVisible());
         QTest::mouseClick(m_reader->smartBar()->resumeButton(), Qt::LeftButton);
@@ -272,12 +263,10 @@ private Q_SLOTS:
 
         // Another book keeps its plain reading; rulin remembered its mode; switched off from the
         // menu, it is the plain list again and the offer comes back.
-        m_window->openBook(xiyouji);
-        QVERIFY(opened(xiyouji));
+        QVERIFY(opens(xiyouji));
         QCOMPARE(m_reader->chapters(), GetChapter(xiyouji).entries);
         QVERIFY(!smartItem->isChecked());
-        m_window->openBook(rulin);
-        QVERIFY(opened(rulin));
+        QVERIFY(opens(rulin));
         QCOMPARE(m_reader->chapters(), smartRulin.entries);
         QVERIFY(smartItem->isChecked());
         smartItem->trigger();

@@ -12,7 +12,7 @@ class TestReaderPane : public ReaderPaneFixture
 
 private Q_SLOTS:
     void initTestCase() { setUpLibraryAndWindow(); }
-    void init() { clearPrompter(); }
+    void init() { m_prompter.reset(); }
 
     void bookMarkup_isInsertedButNeverRunsOrReachesTheBridge()
     {
@@ -20,8 +20,7 @@ private Q_SLOTS:
         const QStringList lines{u"书名"_s, u"<b id=\"bold\">粗体</b>"_s,
                                 u"<img src=\"nothing.png\" onerror=\"document.title='ran'\">"_s};
         QVERIFY(writeBook(path, lines));
-        m_window->openBook(path);
-        QVERIFY(waitShown(m_reader, 1, m_ctx.serverInfo.reader_3 + linesHtml(lines, 1, 2) + m_ctx.serverInfo.reader_4));
+        QVERIFY(opens(path, m_ctx.serverInfo.reader_3 + linesHtml(lines, 1, 2) + m_ctx.serverInfo.reader_4));
         QWebEngineView *view = m_reader->readingView()->webView();
         QCOMPARE(js(view, u"document.querySelector('#TXT #bold').textContent"_s).toString(), u"粗体"_s);
         QTest::qWait(300);
@@ -162,8 +161,7 @@ private Q_SLOTS:
             QVERIFY(!bar->resumeButton()->isVisible());
             QCOMPARE(m_window->currentBookPath(), book.path);
             // The next book, a text, takes the bar away.
-            m_window->openBook(m_book.path);
-            QVERIFY(waitShown(m_reader, 1, expected(m_book, 1)));
+            QVERIFY(opens(m_book));
             QVERIFY(!bar->isVisible());
             return;
         }
@@ -173,7 +171,6 @@ private Q_SLOTS:
         if (onShelf)
             QVERIFY(m_db.insertBook(u"其他分类"_s, u"书"_s, QString(), book.path) > 0);
         m_db.setClock([now] { return now; });
-        m_prompter.fileDialogs.clear();
         if (chosen)
             m_prompter.fileNames.enqueue(book.path);
         m_prompter.answers.enqueue(answer);
@@ -350,8 +347,7 @@ private Q_SLOTS:
         ReadingPosition there = PositionInBook(book.path, chapters, 5, 0.5, 0.5);
         QVERIFY(sync.apply({SyncItem{u"position"_s, sync.fingerprintOf(book.path), QDateTime::currentMSecsSinceEpoch(),
                                      false, LibrarySync::positionPayload(there), 0, {}}}));
-        m_window->openBook(book.path);
-        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        QVERIFY(opens(book));
         QTRY_VERIFY(m_reader->resumeBar()->isVisible());
         QCOMPARE(m_reader->resumeBar()->text(),
                  u"在另一台电脑上读到：%1（%2%）"_s.arg(chapters.at(4).title).arg(there.progressPercent()));
@@ -386,8 +382,7 @@ private Q_SLOTS:
 
         // A later place of this computer's own is offered with the same figure: the book's share.
         const Book other = makeBook(u"elsewhere-2.txt"_s, headings(2), 5);
-        m_window->openBook(other.path);
-        QVERIFY(waitShown(m_reader, 1, expected(other, 1)));
+        QVERIFY(opens(other));
         ReadingPosition here = PositionInBook(book.path, chapters, 4, 0.25, 0.25);
         here.saved = QDateTime::currentDateTime().addDays(1);
         QVERIFY(m_db.saveReadingPosition(here));
@@ -552,8 +547,7 @@ private Q_SLOTS:
         ReadingStatus *status = m_reader->readingStatus();
         m_now = 0;
         status->setClock([this] { return m_now; });
-        m_window->openBook(book.path);
-        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        QVERIFY(opens(book));
         m_reader->showChapterAt(4, 0);
         QVERIFY(waitShown(m_reader, 4, expected(book, 4)));
         // 405 of the book's 807 lines lie before the chapter's top, the window's first lines after it.
@@ -580,17 +574,14 @@ private Q_SLOTS:
         book.lines << u"第4章 尾声"_s << u"完。"_s;
         QVERIFY(writeBook(book.path, book.lines));
         addToShelf(book, u"短尾"_s);
-        m_window->openBook(book.path);
-        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        QVERIFY(opens(book));
         m_reader->lastChapter();
         QVERIFY(waitShown(m_reader, 5, expected(book, 5)));
         QTRY_COMPARE(m_reader->readingStatus()->placeText(), u"第4章 尾声　　5 / 5　　全书 100%"_s);
         m_reader->flushPosition();
         QCOMPARE(m_db.readingPosition(book.path)->progressPercent(), 100);
-        m_window->openBook(m_book.path);
-        QVERIFY(waitShown(m_reader, 1, expected(m_book, 1)));
-        m_window->openBook(book.path);
-        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        QVERIFY(opens(m_book));
+        QVERIFY(opens(book));
         QTRY_COMPARE(m_reader->resumeBar()->text(), u"上次读到：第4章 尾声（100%）"_s);
         QVERIFY(m_reader->resumeBar()->isVisible());
     }
@@ -628,8 +619,7 @@ private Q_SLOTS:
         titles[3] = u"第4章 It's <i>\"ok\"</i>"_s;
         const Book book = makeBook(u"restart.txt"_s, titles, 60);
         const qint64 id = addToShelf(book, u"重启"_s);
-        m_window->openBook(book.path);
-        QVERIFY(waitShown(m_reader, 1, expected(book, 1)));
+        QVERIFY(opens(book));
         m_reader->selectChapter(3);
         m_reader->readingMenuItem(u"Menue_InsertSQ"_s)->trigger();
         m_reader->selectChapter(5);

@@ -1,11 +1,9 @@
 #include "LiveServer.h"
 #include "ScriptedPrompter.h"
-#include "TestSupport.h"
 #include "catalogue/CataloguePane.h"
 #include "library/LibraryDb.h"
 #include "reader/ReaderPane.h"
 #include "settings/AutoStart.h"
-#include "settings/BossKeyAction.h"
 #include "settings/ReadingLookFrame.h"
 #include "settings/SettingsPane.h"
 #include "settings/TextRulesWindow.h"
@@ -18,10 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSettings>
-#include <QSignalSpy>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -64,7 +59,7 @@ private Q_SLOTS:
         m_ctx.programFolder = m_dir->path();
         m_ctx.db = m_db.get();
         m_ctx.downloadFolder = u"/stored/TxtBook"_s;
-        m_prompter = ScriptedPrompter{};
+        m_prompter.reset();
         m_pane = std::make_unique<SettingsPane>(m_ctx, m_prompter);
     }
     void cleanup()
@@ -203,8 +198,7 @@ private Q_SLOTS:
         if (typed == u"live"_s) {
             if (LiveServer::binary(TestSupport::binDir()).isEmpty())
                 QSKIP("folioway-server is not built");
-            QVERIFY2(server.start(TestSupport::binDir(), {u"--data"_s, m_dir->filePath(u"server"_s), u"--demo"_s}),
-                     qPrintable(server.output()));
+            START(server, {u"--data"_s, m_dir->filePath(u"server"_s), u"--demo"_s});
             typed = server.baseUrl().mid(int(qstrlen("http://"))) + u'/';
         }
         const QString address = u"http://"_s + typed.chopped(typed.endsWith(u'/') ? 1 : 0);

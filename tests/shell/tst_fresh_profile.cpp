@@ -21,7 +21,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
 

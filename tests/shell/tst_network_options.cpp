@@ -13,8 +13,6 @@
 
 #include <QCheckBox>
 #include <QMenu>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -147,7 +145,6 @@ private Q_SLOTS:
     void brokenTransfer()
     {
         QFETCH(bool, autoRetry);
-        QFETCH(QString, speed);
         if (autoRetry)
             options()->autoRetryBox()->click();
         QCOMPARE(m_db->option(u"DownloadAutoRetry"_s) == u"1"_s, autoRetry);
@@ -163,7 +160,7 @@ private Q_SLOTS:
         QCOMPARE(row->foreground(DownloadList::ColProgress).color(), QColor(255, 0, 0));
         QCOMPARE(row->text(DownloadList::ColProgress), u"33%"_s);
         QCOMPARE(row->text(DownloadList::ColState), u"正在下载(97.7KB)"_s);
-        QCOMPARE(row->text(DownloadList::ColSpeed), speed);
+        QTEST(row->text(DownloadList::ColSpeed), "speed");
         QCOMPARE(waits, autoRetry ? QList<int>{5000} : QList<int>{});
 
         m_broken = false;

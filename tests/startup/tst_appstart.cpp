@@ -2,9 +2,6 @@
 #include "library/LibraryDb.h"
 #include "startup/ProgramInstance.h"
 
-#include <QDir>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;

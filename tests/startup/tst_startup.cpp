@@ -1,13 +1,10 @@
 #include "ScriptedPrompter.h"
 #include "TestSupport.h"
 #include "library/LibraryDb.h"
-#include "startup/ProgramFolder.h"
 #include "startup/ProgramInstance.h"
 #include "startup/Startup.h"
 
-#include <QDir>
 #include <QLocalServer>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #ifdef Q_OS_UNIX
