@@ -1,6 +1,7 @@
 #include "text/EpubDocument.h"
 
 #include "text/BookScan.h"
+#include "text/LineMarkup.h"
 
 #include <algorithm>
 #include <utility>
@@ -191,6 +192,16 @@ void ParagraphWriter::addText(QStringView piece, bool lineEnds)
     }
 }
 
+bool ParagraphWriter::addLine(TextEncoding encoding, QByteArrayView line)
+{
+    const qsizetype had = m_document.size();
+    if (!m_lineStart || !m_paragraph.isEmpty() || !AppendLineMarkup(m_document, encoding, line, m_maxParagraph))
+        return false;
+    if (m_document.size() > had && m_document.size() >= m_maxDocument)
+        flushDocument();
+    return true;
+}
+
 void ParagraphWriter::emitParagraph(QStringView text)
 {
     while (!text.isEmpty() && isBlank(text.front()))
@@ -304,8 +315,11 @@ bool LineReader::readLines(qint64 first, qint64 last, ParagraphWriter &paragraph
             const QByteArrayView raw =
                 QByteArrayView(m_bytes).sliced(qsizetype(starts[size_t(line)] - blockStart),
                                               qsizetype(starts[size_t(line + 1)] - starts[size_t(line)]));
-            decode(WithoutLineBreak(m_index.encoding, raw), -1, nullptr);
-            paragraphs.addText(m_text, true);
+            const QByteArrayView line = WithoutLineBreak(m_index.encoding, raw);
+            if (!paragraphs.addLine(m_index.encoding, line)) {
+                decode(line, -1, nullptr);
+                paragraphs.addText(m_text, true);
+            }
         }
         if (m_progress && *m_progress && starts[size_t(end)] - m_reported >= ReadBlockBytes) {
             m_reported = starts[size_t(end)];

@@ -40,6 +40,10 @@ public:
 
     // A piece of a line; `lineEnds` when it is the line's last.
     void addText(QStringView piece, bool lineEnds);
+    // A whole line straight from the book's bytes (without its line break), the way addText()
+    // would take it decoded; false, with nothing done, when the line needs the decoded way
+    // (LineMarkup.h).
+    bool addLine(TextEncoding encoding, QByteArrayView line);
     // Markup put into the document as it stands, between paragraphs.
     void addMarkup(QByteArrayView markup);
     // Hands over what remains as the last document (also when it is empty and no document was
