@@ -35,33 +35,36 @@ quint64 entryFor(char16_t unit)
     return isBlank(unit) ? entry | Blank : entry;
 }
 
+// Flags of a two-byte entry, in its top byte; its count is in bits 24-25.
+constexpr quint32 GbBlank = 1u << 30;
+constexpr quint32 GbSlow = 1u << 31;
+
 struct Tables
 {
-    static constexpr int TrailCount = 0x100 - 0x40; // trail bytes 40..FF
     std::array<quint64, 128> ascii{};
-    // Two-byte GB18030 codes, lead 81..FE; the entry's bytes fit in 32 bits, the flags are moved
-    // down into the top byte: bit 30 Blank, bit 31 Slow, count in bits 24-25.
-    std::array<quint32, 126 * TrailCount> gb{};
+    // Two-byte GB18030 codes by ((lead & 7F) << 8 | trail): lead 81..FE, trail 40..FE but 7F,
+    // and a lead followed by FF (U+FFFD for both bytes); everything else is GbSlow.
+    std::array<quint32, 128 * 256> gb{};
     std::bitset<0x10000> blank; // of the Basic Multilingual Plane, for UTF-8
 
     Tables()
     {
         for (char16_t c = 0; c < 128; ++c)
             ascii[c] = entryFor(c);
+        gb.fill(GbSlow);
         for (int lead = 0x81; lead <= 0xFE; ++lead) {
             for (int trail = 0x40; trail <= 0xFF; ++trail) {
                 const char code[2] = {char(lead), char(trail)};
                 char16_t unit = 0;
                 qsizetype consumed = 0;
-                quint64 entry = Slow;
-                if (trail != 0x7F && DecodeTextInto(TextEncoding::Gb18030, QByteArrayView(code, 2), &unit, 1, &consumed) == 1 &&
-                    consumed == 2)
-                    entry = entryFor(unit);
-                if ((entry >> CountShift & 0xFF) > 3)
-                    entry = Slow;
-                gb[(lead - 0x81) * TrailCount + (trail - 0x40)] =
-                    quint32(entry & 0xFFFFFF) | quint32(entry >> CountShift & 3) << 24 | (entry & Blank ? 1u << 30 : 0) |
-                    (entry & Slow ? 1u << 31 : 0);
+                if (trail == 0x7F || DecodeTextInto(TextEncoding::Gb18030, QByteArrayView(code, 2), &unit, 1, &consumed) != 1 ||
+                    consumed != 2)
+                    continue;
+                const quint64 entry = entryFor(unit);
+                if ((entry & Slow) || (entry >> CountShift & 0xFF) > 3)
+                    continue;
+                gb[size_t((lead & 0x7F) << 8 | trail)] =
+                    quint32(entry & 0xFFFFFF) | quint32(entry >> CountShift & 3) << 24 | (entry & Blank ? GbBlank : 0);
             }
         }
         for (int c = 0; c < 0x10000; ++c)
@@ -91,37 +94,45 @@ uchar *gb18030(const uchar *s, qsizetype n, uchar *d, qsizetype *units, uchar **
     qsizetype i = 0;
     // Leading white space: ASCII or two-byte (the ideographic space, A1 A1).
     while (i < n) {
-        if (s[i] < 0x80 && (t.ascii[s[i]] & Blank)) {
+        if (s[i] < 0x80 && (t.ascii[s[i]] & Blank))
             ++i;
-        } else if (s[i] >= 0x81 && s[i] <= 0xFE && i + 1 < n && s[i + 1] >= 0x40 && s[i + 1] != 0x7F &&
-                   (t.gb[(s[i] - 0x81) * Tables::TrailCount + (s[i + 1] - 0x40)] & 0xC0000000u) == 1u << 30) {
+        else if (s[i] >= 0x80 && i + 1 < n && (t.gb[size_t((s[i] & 0x7F) << 8 | s[i + 1])] & (GbSlow | GbBlank)) == GbBlank)
             i += 2;
-        } else {
+        else
             break;
-        }
     }
     qsizetype count = 0;
     uchar *end = d;
-    while (i < n) {
+    const auto ascii = [&](uchar b) {
+        const quint64 entry = t.ascii[b];
+        d = put(d, entry);
+        end = entry & Blank ? end : d;
+        ++i;
+        ++count;
+    };
+    while (i + 1 < n) {
         const uchar b = s[i];
         if (b < 0x80) {
-            const quint64 entry = t.ascii[b];
-            d = put(d, entry);
-            end = entry & Blank ? end : d;
-            ++i;
-            ++count;
+            ascii(b);
             continue;
         }
-        if (b == 0x80 || b == 0xFF || i + 1 >= n || s[i + 1] < 0x40 || s[i + 1] == 0x7F)
-            return nullptr; // a four-byte code, or malformed
-        const quint32 entry = t.gb[(b - 0x81) * Tables::TrailCount + (s[i + 1] - 0x40)];
-        if (entry & (1u << 31))
-            return nullptr;
-        std::memcpy(d, &entry, 4);
-        d += entry >> 24 & 3;
-        end = entry & (1u << 30) ? end : d;
+        const quint32 entry = t.gb[size_t((b & 0x7F) << 8 | s[i + 1])];
+        if (entry >= GbBlank) { // rare: white space, or a four-byte or malformed code
+            if (entry & GbSlow)
+                return nullptr;
+            std::memcpy(d, &entry, 4);
+            d += entry >> 24 & 3;
+        } else {
+            std::memcpy(d, &entry, 4);
+            end = d += entry >> 24;
+        }
         i += 2;
         ++count;
+    }
+    if (i < n) { // the last byte alone
+        if (s[i] >= 0x80)
+            return nullptr;
+        ascii(s[i]);
     }
     *units = count;
     *solid = end;
