@@ -181,12 +181,11 @@ bool Builder::writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output
         documentChapter = qMin(chapter, unit.last);
         if (m_book.shownText)
             body = m_book.shownText(QString::fromUtf8(body)).toUtf8();
-        QByteArray xhtml = xhtmlHead(title, u"../style.css"_s).toUtf8();
-        xhtml.reserve(xhtml.size() + body.size() + 64);
-        xhtml += part == 1 ? "<section>\n<h1>" + title.toUtf8() + "</h1>\n" : QByteArray("<section>\n");
-        xhtml += body;
-        xhtml += "</section>\n</body>\n</html>\n";
-        document.body = ZipWriter::pack(std::move(xhtml), m_book.compressionLevel);
+        QByteArray head = xhtmlHead(title, u"../style.css"_s).toUtf8();
+        head += part == 1 ? "<section>\n<h1>" + title.toUtf8() + "</h1>\n" : QByteArray("<section>\n");
+        // The body goes into the archive as it is, without a copy to put the head before it.
+        document.body = ZipWriter::pack({std::move(head), std::move(body), QByteArray("</section>\n</body>\n</html>\n")},
+                                        m_book.compressionLevel);
         sink(std::move(document));
     });
     bool read = true;

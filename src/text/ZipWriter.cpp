@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QIODevice>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 namespace {
@@ -77,15 +78,20 @@ ZipWriter::ZipWriter(QIODevice *device, int compressionLevel)
 
 ZipWriter::~ZipWriter() = default;
 
-ZipEntryBody ZipWriter::pack(QByteArray data, int level)
+ZipEntryBody ZipWriter::pack(QByteArrayList parts, int level)
 {
     ZipEntryBody body;
-    body.size = data.size();
-    body.crc = quint32(crc32_z(0, reinterpret_cast<const Bytef *>(data.constData()), size_t(data.size())));
-    if (level <= 0 || data.size() >= Limit) {
-        body.bytes = std::move(data);
+    for (const QByteArray &part : std::as_const(parts)) {
+        body.size += part.size();
+        // libdeflate's CRC-32 uses the processor's carry-less multiplication: many times zlib's.
+        body.crc = libdeflate_crc32(body.crc, part.constData(), size_t(part.size()));
+    }
+    if (level <= 0 || body.size >= Limit) {
+        body.parts = std::move(parts);
         return body;
     }
+    QByteArray data = parts.size() == 1 ? parts.takeFirst() : parts.join();
+    parts.clear();
     thread_local Deflater d;
     body.size = -1; // failed, until it is done
     if (!d.reset(level))
@@ -99,7 +105,7 @@ ZipEntryBody ZipWriter::pack(QByteArray data, int level)
         return body;
     body.size = data.size();
     out.truncate(qsizetype(d.stream.total_out));
-    body.bytes = std::move(out);
+    body.parts = {std::move(out)};
     body.deflated = true;
     return body;
 }
@@ -141,7 +147,7 @@ bool ZipWriter::add(const QString &name, QByteArrayView data, bool compress)
 {
     if (m_failed || data.size() >= Limit)
         return m_failed = true, false;
-    return add(name, pack(data.toByteArray(), compress ? m_level : 0));
+    return add(name, pack({data.toByteArray()}, compress ? m_level : 0));
 }
 
 bool ZipWriter::add(const QString &name, const ZipEntryBody &body)
@@ -154,7 +160,10 @@ bool ZipWriter::add(const QString &name, const ZipEntryBody &body)
     entry.crc = body.crc;
     entry.offset = quint32(m_offset);
     entry.deflated = body.deflated;
-    entry.compressedSize = quint32(body.bytes.size());
+    qint64 packedSize = 0;
+    for (const QByteArray &part : body.parts)
+        packedSize += part.size();
+    entry.compressedSize = quint32(packedSize);
 
     QByteArray header;
     put32(header, 0x04034b50);
@@ -169,10 +178,13 @@ bool ZipWriter::add(const QString &name, const ZipEntryBody &body)
     put16(header, quint32(entry.name.size()));
     put16(header, 0);
     header += entry.name;
-    if (m_offset + header.size() + body.bytes.size() >= Limit)
+    if (packedSize >= Limit || m_offset + header.size() + packedSize >= Limit)
         return m_failed = true, false;
-    if (!write(header) || !write(body.bytes))
+    if (!write(header))
         return false;
+    for (const QByteArray &part : body.parts)
+        if (!write(part))
+            return false;
     m_entries.append(std::move(entry));
     return true;
 }
