@@ -142,11 +142,20 @@ QString DisplayTitle(QStringView title, const QString &fallback)
     return text.isEmpty() ? XmlText(fallback) : text;
 }
 
-ParagraphWriter::ParagraphWriter(DocumentSink sink, qsizetype maxDocumentBytes, qsizetype maxParagraphUnits)
+ParagraphWriter::ParagraphWriter(DocumentSink sink, qsizetype maxDocumentBytes, qsizetype maxParagraphUnits,
+                                 BufferSource buffers)
     : m_sink(std::move(sink))
+    , m_buffers(std::move(buffers))
     , m_maxDocument(maxDocumentBytes)
     , m_maxParagraph(maxParagraphUnits)
 {
+    newDocument();
+}
+
+void ParagraphWriter::newDocument()
+{
+    if (m_buffers)
+        m_document = m_buffers();
     m_document.reserve(m_maxDocument + 16 * 1024);
 }
 
@@ -230,7 +239,7 @@ void ParagraphWriter::addMarkup(QByteArrayView markup)
 void ParagraphWriter::flushDocument()
 {
     m_sink(std::exchange(m_document, {}));
-    m_document.reserve(m_maxDocument + 16 * 1024);
+    newDocument();
     ++m_documents;
 }
 

@@ -35,8 +35,15 @@ class ParagraphWriter
 {
 public:
     using DocumentSink = std::function<void(QByteArray &&body)>;
+    // An empty buffer for the next document, one handed over before and written out since when
+    // there is one: its memory is reused rather than fresh pages faulted in again.
+    using BufferSource = std::function<QByteArray()>;
 
-    ParagraphWriter(DocumentSink sink, qsizetype maxDocumentBytes = 256 * 1024, qsizetype maxParagraphUnits = 4096);
+    static constexpr qsizetype DocumentBytes = 256 * 1024;
+    static constexpr qsizetype ParagraphUnits = 4096;
+
+    ParagraphWriter(DocumentSink sink, qsizetype maxDocumentBytes = DocumentBytes,
+                    qsizetype maxParagraphUnits = ParagraphUnits, BufferSource buffers = {});
 
     // A piece of a line; `lineEnds` when it is the line's last.
     void addText(QStringView piece, bool lineEnds);
@@ -55,8 +62,10 @@ public:
 private:
     void emitParagraph(QStringView text);
     void flushDocument();
+    void newDocument();
 
     DocumentSink m_sink;
+    BufferSource m_buffers;
     qsizetype m_maxDocument;
     qsizetype m_maxParagraph;
     QString m_paragraph;

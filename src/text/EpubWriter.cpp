@@ -122,6 +122,8 @@ public:
 
 private:
     bool cancelled() const { return m_cancel && m_cancel->load(std::memory_order_relaxed); }
+    QByteArray takeBuffer() const;
+    void recycle(QByteArray &&buffer);
     void planUnits();
     bool writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output, const DocumentSink &sink) const;
     bool writeUnits(LineReader &reader);
@@ -143,7 +145,27 @@ private:
     QList<Document> m_documents;
     QList<qsizetype> m_chapterDocument;  // the document each chapter starts in
     QList<bool> m_chapterAnchored;       // one that does not start its document has an id
+    mutable std::mutex m_buffersMutex;
+    mutable std::vector<QByteArray> m_buffers; // of documents written out, for the next ones
 };
+
+QByteArray Builder::takeBuffer() const
+{
+    std::lock_guard lock(m_buffersMutex);
+    if (m_buffers.empty())
+        return {};
+    QByteArray buffer = std::move(m_buffers.back());
+    m_buffers.pop_back();
+    return buffer;
+}
+
+void Builder::recycle(QByteArray &&buffer)
+{
+    buffer.truncate(0); // keeps the memory
+    std::lock_guard lock(m_buffersMutex);
+    if (m_buffers.size() < 2 * MaxWorkers + 2)
+        m_buffers.push_back(std::move(buffer));
+}
 
 void Builder::planUnits()
 {
@@ -187,7 +209,7 @@ bool Builder::writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output
         document.body = ZipWriter::pack({std::move(head), std::move(body), QByteArray("</section>\n</body>\n</html>\n")},
                                         m_book.compressionLevel);
         sink(std::move(document));
-    });
+    }, ParagraphWriter::DocumentBytes, ParagraphWriter::ParagraphUnits, [this] { return takeBuffer(); });
     bool read = true;
     for (; chapter <= unit.last && read; ++chapter) {
         const ChapterEntry &entry = m_entries.at(chapter);
@@ -213,7 +235,10 @@ bool Builder::writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output
 bool Builder::writeUnits(LineReader &reader)
 {
     const auto write = [this](PreparedDocument &&document) {
-        if (!m_zip->add(u"OEBPS/text/"_s + document.id + u".xhtml"_s, document.body))
+        const bool added = m_zip->add(u"OEBPS/text/"_s + document.id + u".xhtml"_s, document.body);
+        if (!document.body.deflated && document.body.parts.size() == 3)
+            recycle(std::move(document.body.parts[1]));
+        if (!added)
             return;
         m_documents.append({document.id, u"text/"_s + document.id + u".xhtml"_s});
     };
