@@ -149,7 +149,6 @@ ParagraphWriter::ParagraphWriter(DocumentSink sink, qsizetype maxDocumentBytes, 
     , m_maxDocument(maxDocumentBytes)
     , m_maxParagraph(maxParagraphUnits)
 {
-    newDocument();
 }
 
 void ParagraphWriter::newDocument()
@@ -203,6 +202,8 @@ void ParagraphWriter::addText(QStringView piece, bool lineEnds)
 
 bool ParagraphWriter::addLine(TextEncoding encoding, QByteArrayView line)
 {
+    if (!m_document.capacity())
+        newDocument();
     const qsizetype had = m_document.size();
     if (!m_lineStart || !m_paragraph.isEmpty() || !AppendLineMarkup(m_document, encoding, line, m_maxParagraph))
         return false;
@@ -219,6 +220,8 @@ void ParagraphWriter::emitParagraph(QStringView text)
         text.chop(1);
     if (text.isEmpty())
         return;
+    if (!m_document.capacity())
+        newDocument();
     const qsizetype had = m_document.size();
     m_document.append("<p>");
     AppendXmlUtf8(m_document, text);
@@ -233,13 +236,14 @@ void ParagraphWriter::emitParagraph(QStringView text)
 
 void ParagraphWriter::addMarkup(QByteArrayView markup)
 {
+    if (!m_document.capacity())
+        newDocument();
     m_document.append(markup);
 }
 
 void ParagraphWriter::flushDocument()
 {
-    m_sink(std::exchange(m_document, {}));
-    newDocument();
+    m_sink(std::exchange(m_document, {})); // the next document takes its buffer when text comes
     ++m_documents;
 }
 

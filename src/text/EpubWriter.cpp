@@ -18,6 +18,10 @@
 #include <thread>
 #include <vector>
 
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#endif
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -31,8 +35,12 @@ constexpr qsizetype MaxNcxEntries = 2000;
 // InlineUnitBytes (a book that is one long line) is made by the writing thread as it goes.
 constexpr qint64 ParallelBookBytes = 2 * 1024 * 1024;
 constexpr int MaxWorkers = 4;
-constexpr qint64 WindowBytes = 16 * 1024 * 1024;
+constexpr qint64 WindowBytes = 4 * 1024 * 1024;
 constexpr qint64 InlineUnitBytes = 4 * 1024 * 1024;
+constexpr qint64 WritebackBytes = 8 * 1024 * 1024;
+// Buffers of documents written out kept for the next ones; no more are ever in use than the
+// documents of a window of the book.
+constexpr size_t MaxBuffers = 256;
 
 const char Stylesheet[] = "body { margin: 0 4%; line-height: 1.8; text-align: left; }\n"
                           "h1 { font-size: 1.3em; line-height: 1.4; text-align: center; margin: 1em 0 1.2em 0; }\n"
@@ -127,6 +135,7 @@ private:
     void planUnits();
     bool writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output, const DocumentSink &sink) const;
     bool writeUnits(LineReader &reader);
+    void startWriteback();
     QByteArray packageDocument() const;
     QByteArray navDocument() const;
     QByteArray ncxDocument() const;
@@ -137,6 +146,8 @@ private:
     const EpubProgress &m_progress;
     std::shared_ptr<const BookLineIndex> m_index;
     std::unique_ptr<ZipWriter> m_zip;
+    QSaveFile *m_out = nullptr;
+    qint64 m_flushed = 0; // the archive's bytes handed to the disk so far
     QString m_title, m_identifier;
     QDateTime m_date;
     QList<ChapterEntry> m_entries;
@@ -163,7 +174,7 @@ void Builder::recycle(QByteArray &&buffer)
 {
     buffer.truncate(0); // keeps the memory
     std::lock_guard lock(m_buffersMutex);
-    if (m_buffers.size() < 2 * MaxWorkers + 2)
+    if (m_buffers.size() < MaxBuffers)
         m_buffers.push_back(std::move(buffer));
 }
 
@@ -301,6 +312,7 @@ bool Builder::writeUnits(LineReader &reader)
         for (const qsizetype document : std::as_const(output.chapterDocument))
             m_chapterDocument.append(base + document);
         ok = ok && !m_zip->failed() && !cancelled();
+        startWriteback();
         {
             std::lock_guard lock(mutex);
             written = qMin(i + 1, n - 1);
@@ -318,6 +330,18 @@ bool Builder::writeUnits(LineReader &reader)
         thread.join();
     return ok;
 }
+void Builder::startWriteback()
+{
+#ifdef Q_OS_LINUX
+    // The file is synced to the disk before it takes the target's place; started on the way,
+    // most of that is done by then instead of all of it waited for at the end.
+    if (m_zip->size() - m_flushed < WritebackBytes || !m_out->flush())
+        return;
+    sync_file_range(m_out->handle(), m_flushed, m_zip->size() - m_flushed, SYNC_FILE_RANGE_WRITE);
+    m_flushed = m_zip->size();
+#endif
+}
+
 QString Builder::href(qsizetype chapter) const
 {
     const QString &document = m_documents.at(m_chapterDocument.at(chapter)).href;
@@ -437,6 +461,7 @@ EpubResult Builder::run(const QString &target)
         result.errorMessage = writeFailed();
         return result;
     }
+    m_out = &out;
     m_zip = std::make_unique<ZipWriter>(&out, 1); // the fastest level: text compresses nearly as well
     m_entries = chapters.entries;
     QStringList titles;
