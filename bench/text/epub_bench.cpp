@@ -143,8 +143,9 @@ int main(int argc, char **argv)
         }
     }
     const double t = median(tocMs), tw = median(tocWall);
-    std::printf("%s, %d chapters, %d documents (median of %d runs)\n", bookArg < 0 ? "50 MB novel" : qPrintable(QFileInfo(path).fileName()), result.chapters,
-                result.documents, runs);
+    std::printf("%s, %d chapters, %d documents (median of %d runs)\n",
+                bookArg < 0 ? "50 MB novel" : qPrintable(QFileInfo(path).fileName()), result.chapters, result.documents,
+                runs);
     std::printf("                    processor          wall\n");
     std::printf("folioway-toc:       %6.0f ms        %6.0f ms\n", t, tw);
     const auto line = [&](const char *what, const std::vector<double> &cpu, const std::vector<double> &w, qint64 mb) {
@@ -155,6 +156,11 @@ int main(int argc, char **argv)
     line("EPUB, stored:     ", epubMs, epubWall, storedMb);
     if (!deflatedMs.empty())
         line("EPUB, deflated:   ", deflatedMs, deflatedWall, deflatedMb);
+    // On a shared machine the other programs only ever add time: the fastest runs show the least of it.
+    const auto least = [](const std::vector<double> &v) { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); };
+    std::printf("fastest runs: folioway-toc %.0f ms / %.0f ms, EPUB stored %.0f ms (%.1f x) / %.0f ms (%.1f x)\n",
+                least(tocMs), least(tocWall), least(epubMs), least(epubMs) / qMax(1.0, least(tocMs)), least(epubWall),
+                least(epubWall) / qMax(1.0, least(tocWall)));
     std::printf("goal: EPUB at most 2 x folioway-toc\n");
     return 0;
 }
