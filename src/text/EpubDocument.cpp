@@ -310,32 +310,40 @@ bool LineReader::readLongLine(qint64 line, ParagraphWriter &paragraphs)
 bool LineReader::readLines(qint64 first, qint64 last, ParagraphWriter &paragraphs)
 {
     const std::vector<qint64> &starts = m_index.lineStarts;
+    const qint64 until = qMax(last, qMin(m_aheadLine, m_index.lineCount() - 1));
     for (qint64 line = first; line <= last;) {
-        const qint64 blockStart = starts[size_t(line)];
-        const auto fits =
-            std::upper_bound(starts.begin() + line + 1, starts.begin() + last + 2, blockStart + ReadBlockBytes);
-        const qint64 end = qMax(line + 1, qint64(fits - starts.begin()) - 1);
-        if (starts[size_t(end)] - blockStart > ReadBlockBytes) { // one line longer than a block
-            if (!readLongLine(line, paragraphs))
+        if (line < m_blockFirstLine || line >= m_blockEndLine) {
+            const qint64 blockStart = starts[size_t(line)];
+            const auto fits =
+                std::upper_bound(starts.begin() + line + 1, starts.begin() + until + 2, blockStart + ReadBlockBytes);
+            const qint64 end = qMax(line + 1, qint64(fits - starts.begin()) - 1);
+            if (starts[size_t(end)] - blockStart > ReadBlockBytes) { // one line longer than a block
+                if (!readLongLine(line, paragraphs))
+                    return false;
+                line = end;
+                continue;
+            }
+            m_blockFirstLine = m_blockEndLine = 0;
+            m_bytes.resize(qsizetype(starts[size_t(end)] - blockStart));
+            if (!m_file.seek(blockStart) || m_file.read(m_bytes.data(), m_bytes.size()) != m_bytes.size())
                 return false;
-            line = end;
-            continue;
+            m_blockFirstLine = line;
+            m_blockEndLine = end;
+            m_blockStart = blockStart;
         }
-        m_bytes.resize(qsizetype(starts[size_t(end)] - blockStart));
-        if (!m_file.seek(blockStart) || m_file.read(m_bytes.data(), m_bytes.size()) != m_bytes.size())
-            return false;
-        for (; line < end; ++line) {
+        const qint64 stop = qMin(m_blockEndLine, last + 1);
+        for (; line < stop; ++line) {
             const QByteArrayView raw =
-                QByteArrayView(m_bytes).sliced(qsizetype(starts[size_t(line)] - blockStart),
+                QByteArrayView(m_bytes).sliced(qsizetype(starts[size_t(line)] - m_blockStart),
                                               qsizetype(starts[size_t(line + 1)] - starts[size_t(line)]));
-            const QByteArrayView line = WithoutLineBreak(m_index.encoding, raw);
-            if (!paragraphs.addLine(m_index.encoding, line)) {
-                decode(line, -1, nullptr);
+            const QByteArrayView text = WithoutLineBreak(m_index.encoding, raw);
+            if (!paragraphs.addLine(m_index.encoding, text)) {
+                decode(text, -1, nullptr);
                 paragraphs.addText(m_text, true);
             }
         }
-        if (m_progress && *m_progress && starts[size_t(end)] - m_reported >= ReadBlockBytes) {
-            m_reported = starts[size_t(end)];
+        if (m_progress && *m_progress && starts[size_t(stop)] - m_reported >= ReadBlockBytes) {
+            m_reported = starts[size_t(stop)];
             (*m_progress)(m_reported, m_index.fileSize);
         }
         if (cancelled())

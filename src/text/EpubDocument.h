@@ -87,6 +87,8 @@ public:
     // Lines first .. last; false when the file could not be read or *cancel became true. Reports
     // its progress now and then when given a progress function.
     bool readLines(qint64 first, qint64 last, ParagraphWriter &paragraphs);
+    // Lines up to `line` may be read along with those asked for, kept for the calls that follow.
+    void readAheadTo(qint64 line) { m_aheadLine = line; }
 
 private:
     bool readLongLine(qint64 line, ParagraphWriter &paragraphs);
@@ -97,6 +99,10 @@ private:
     const std::function<void(qint64 done, qint64 total)> *m_progress; // only on the thread that writes
     QFile m_file;
     QString m_text; // decoding buffer
-    QByteArray m_bytes;
+    QByteArray m_bytes;        // lines m_blockFirstLine .. m_blockEndLine - 1, from offset m_blockStart
+    qint64 m_blockFirstLine = 0;
+    qint64 m_blockEndLine = 0;
+    qint64 m_blockStart = 0;
+    qint64 m_aheadLine = -1;
     qint64 m_reported = -1;
 };

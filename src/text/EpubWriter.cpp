@@ -258,11 +258,23 @@ bool Builder::writeUnits(LineReader &reader)
     const int workers = m_index->fileSize < ParallelBookBytes ? 0 : qBound(0, hardware, MaxWorkers);
     const auto inlineUnit = [&](qsizetype i) { return workers == 0 || m_units.at(i).end - m_units.at(i).start > InlineUnitBytes; };
 
+    // A worker takes a run of units at a time, about a block of the book, read in one piece.
+    std::vector<std::pair<qsizetype, qsizetype>> runs;
+    for (qsizetype i = 0; i < n;) {
+        qsizetype j = i;
+        while (!inlineUnit(i) && j + 1 < n && !inlineUnit(j + 1) && m_units.at(j + 1).end - m_units.at(i).start <= ReadBlockBytes)
+            ++j;
+        runs.emplace_back(i, j);
+        i = j + 1;
+    }
+
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable ready; // a unit's output is there
+    std::condition_variable room;  // the window moved on
     std::vector<std::optional<UnitOutput>> results(static_cast<size_t>(n));
-    std::atomic<qsizetype> next = 0;
-    qsizetype written = 0;
+    std::atomic<size_t> next = 0;
+    qsizetype written = 0;   // the first unit not yet written (as the workers know it)
+    qsizetype waitedFor = -1; // the unit the writing thread waits for
     bool stop = false;
     std::vector<std::thread> threads;
     for (int w = 0; w < workers; ++w) {
@@ -270,25 +282,30 @@ bool Builder::writeUnits(LineReader &reader)
             LineReader own(*m_index, m_book.path, m_cancel, nullptr);
             const bool ok = own.open();
             while (true) {
-                const qsizetype i = next.fetch_add(1);
-                if (i >= n)
+                const size_t r = next.fetch_add(1);
+                if (r >= runs.size())
                     return;
-                if (inlineUnit(i))
+                const auto [first, last] = runs[r];
+                if (inlineUnit(first))
                     continue;
                 {
                     // At most a window of the book ahead of what is written.
                     std::unique_lock lock(mutex);
-                    changed.wait(lock, [&] { return stop || m_units.at(i).start - m_units.at(written).start <= WindowBytes; });
+                    room.wait(lock, [&] { return stop || m_units.at(first).start - m_units.at(written).start <= WindowBytes; });
                     if (stop)
                         return;
                 }
-                UnitOutput output;
-                output.ok = ok && writeUnit(m_units.at(i), own, output, [&](PreparedDocument &&document) {
-                    output.documents.append(std::move(document));
-                });
-                std::lock_guard lock(mutex);
-                results[size_t(i)] = std::move(output);
-                changed.notify_all();
+                own.readAheadTo(m_entries.at(m_units.at(last).last).lastShownLine());
+                for (qsizetype i = first; i <= last; ++i) {
+                    UnitOutput output;
+                    output.ok = ok && writeUnit(m_units.at(i), own, output, [&](PreparedDocument &&document) {
+                        output.documents.append(std::move(document));
+                    });
+                    std::lock_guard lock(mutex);
+                    results[size_t(i)] = std::move(output);
+                    if (i == waitedFor)
+                        ready.notify_one();
+                }
             }
         });
     }
@@ -301,7 +318,8 @@ bool Builder::writeUnits(LineReader &reader)
             ok = writeUnit(m_units.at(i), reader, output, write);
         } else {
             std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return results[size_t(i)].has_value(); });
+            waitedFor = i;
+            ready.wait(lock, [&] { return results[size_t(i)].has_value(); });
             output = std::move(*results[size_t(i)]);
             results[size_t(i)].reset();
             lock.unlock();
@@ -313,11 +331,14 @@ bool Builder::writeUnits(LineReader &reader)
             m_chapterDocument.append(base + document);
         ok = ok && !m_zip->failed() && !cancelled();
         startWriteback();
-        {
-            std::lock_guard lock(mutex);
-            written = qMin(i + 1, n - 1);
+        // The workers waiting for room are woken when it is worth their while.
+        if (m_units.at(qMin(i + 1, n - 1)).start - m_units.at(written).start >= WindowBytes / 8 || i + 1 >= n - 1) {
+            {
+                std::lock_guard lock(mutex);
+                written = qMin(i + 1, n - 1);
+            }
+            room.notify_all();
         }
-        changed.notify_all();
         if (m_progress && m_units.at(i).end - reported >= ReadBlockBytes)
             m_progress(reported = m_units.at(i).end, m_index->fileSize);
     }
@@ -325,7 +346,7 @@ bool Builder::writeUnits(LineReader &reader)
         std::lock_guard lock(mutex);
         stop = true;
     }
-    changed.notify_all();
+    room.notify_all();
     for (std::thread &thread : threads)
         thread.join();
     return ok;
