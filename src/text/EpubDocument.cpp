@@ -258,6 +258,20 @@ void ParagraphWriter::finish()
     m_lineStart = true;
 }
 
+QByteArray DocumentBuffers::take()
+{
+    std::lock_guard lock(m_mutex);
+    return m_buffers.isEmpty() ? QByteArray() : m_buffers.takeLast();
+}
+
+void DocumentBuffers::give(QByteArray &&buffer)
+{
+    buffer.truncate(0); // keeps the memory
+    std::lock_guard lock(m_mutex);
+    if (m_buffers.size() < m_keep)
+        m_buffers.append(std::move(buffer));
+}
+
 LineReader::LineReader(const BookLineIndex &index, const QString &path, const std::atomic_bool *cancel,
                        const std::function<void(qint64 done, qint64 total)> *progress)
     : m_index(index)

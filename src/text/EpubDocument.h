@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 // The text of a book as it goes into an EPUB's chapter documents.
 
@@ -72,6 +73,25 @@ private:
     QByteArray m_document;
     bool m_lineStart = true;
     int m_documents = 0;
+};
+
+// Buffers of documents written out, for the ParagraphWriters of any thread to take for their
+// next documents (ParagraphWriter::BufferSource): their memory is reused rather than fresh pages
+// faulted in again. Thread-safe.
+class DocumentBuffers
+{
+public:
+    explicit DocumentBuffers(qsizetype keep) : m_keep(keep) {}
+
+    // An empty buffer with the memory of one given back, or none.
+    QByteArray take();
+    // Keeps the buffer's memory, unless `keep` buffers are kept already.
+    void give(QByteArray &&buffer);
+
+private:
+    std::mutex m_mutex;
+    QList<QByteArray> m_buffers;
+    qsizetype m_keep;
 };
 
 // Reads lines of a book decoded, as the book's line index has them, into a ParagraphWriter; one

@@ -40,7 +40,7 @@ constexpr qint64 InlineUnitBytes = 4 * 1024 * 1024;
 constexpr qint64 WritebackBytes = 8 * 1024 * 1024;
 // Buffers of documents written out kept for the next ones; no more are ever in use than the
 // documents of a window of the book.
-constexpr size_t MaxBuffers = 256;
+constexpr qsizetype MaxBuffers = 256;
 
 const char Stylesheet[] = "body { margin: 0 4%; line-height: 1.8; text-align: left; }\n"
                           "h1 { font-size: 1.3em; line-height: 1.4; text-align: center; margin: 1em 0 1.2em 0; }\n"
@@ -130,8 +130,6 @@ public:
 
 private:
     bool cancelled() const { return m_cancel && m_cancel->load(std::memory_order_relaxed); }
-    QByteArray takeBuffer() const;
-    void recycle(QByteArray &&buffer);
     void planUnits();
     bool writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output, const DocumentSink &sink) const;
     bool writeUnits(LineReader &reader);
@@ -156,27 +154,8 @@ private:
     QList<Document> m_documents;
     QList<qsizetype> m_chapterDocument;  // the document each chapter starts in
     QList<bool> m_chapterAnchored;       // one that does not start its document has an id
-    mutable std::mutex m_buffersMutex;
-    mutable std::vector<QByteArray> m_buffers; // of documents written out, for the next ones
+    mutable DocumentBuffers m_buffers{MaxBuffers};
 };
-
-QByteArray Builder::takeBuffer() const
-{
-    std::lock_guard lock(m_buffersMutex);
-    if (m_buffers.empty())
-        return {};
-    QByteArray buffer = std::move(m_buffers.back());
-    m_buffers.pop_back();
-    return buffer;
-}
-
-void Builder::recycle(QByteArray &&buffer)
-{
-    buffer.truncate(0); // keeps the memory
-    std::lock_guard lock(m_buffersMutex);
-    if (m_buffers.size() < MaxBuffers)
-        m_buffers.push_back(std::move(buffer));
-}
 
 void Builder::planUnits()
 {
@@ -220,7 +199,7 @@ bool Builder::writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output
         document.body = ZipWriter::pack({std::move(head), std::move(body), QByteArray("</section>\n</body>\n</html>\n")},
                                         m_book.compressionLevel);
         sink(std::move(document));
-    }, ParagraphWriter::DocumentBytes, ParagraphWriter::ParagraphUnits, [this] { return takeBuffer(); });
+    }, ParagraphWriter::DocumentBytes, ParagraphWriter::ParagraphUnits, [this] { return m_buffers.take(); });
     bool read = true;
     for (; chapter <= unit.last && read; ++chapter) {
         const ChapterEntry &entry = m_entries.at(chapter);
@@ -248,7 +227,7 @@ bool Builder::writeUnits(LineReader &reader)
     const auto write = [this](PreparedDocument &&document) {
         const bool added = m_zip->add(u"OEBPS/text/"_s + document.id + u".xhtml"_s, document.body);
         if (!document.body.deflated && document.body.parts.size() == 3)
-            recycle(std::move(document.body.parts[1]));
+            m_buffers.give(std::move(document.body.parts[1]));
         if (!added)
             return;
         m_documents.append({document.id, u"text/"_s + document.id + u".xhtml"_s});
