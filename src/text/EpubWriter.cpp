@@ -335,7 +335,7 @@ void Builder::startWriteback()
 #ifdef Q_OS_LINUX
     // The file is synced to the disk before it takes the target's place; started on the way,
     // most of that is done by then instead of all of it waited for at the end.
-    if (m_zip->size() - m_flushed < WritebackBytes || !m_out->flush())
+    if (m_zip->size() - m_flushed < WritebackBytes || !m_zip->flush() || !m_out->flush())
         return;
     sync_file_range(m_out->handle(), m_flushed, m_zip->size() - m_flushed, SYNC_FILE_RANGE_WRITE);
     m_flushed = m_zip->size();

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr qint64 Limit = 0xFFFFFFFFLL;
+constexpr qsizetype GatherBytes = 1024 * 1024;
 
 void put16(QByteArray &out, quint32 value)
 {
@@ -125,11 +126,27 @@ bool ZipWriter::write(QByteArrayView bytes)
 {
     if (m_failed)
         return false;
-    if (m_device->write(bytes.data(), bytes.size()) != bytes.size()) {
-        m_failed = true;
+    if (m_pending.size() + bytes.size() > GatherBytes && !flush())
         return false;
+    if (bytes.size() >= GatherBytes) {
+        if (m_device->write(bytes.data(), bytes.size()) != bytes.size())
+            return m_failed = true, false;
+    } else {
+        if (m_pending.capacity() < GatherBytes)
+            m_pending.reserve(GatherBytes);
+        m_pending.append(bytes);
     }
     m_offset += bytes.size();
+    return true;
+}
+
+bool ZipWriter::flush()
+{
+    if (m_failed)
+        return false;
+    if (!m_pending.isEmpty() && m_device->write(m_pending) != m_pending.size())
+        return m_failed = true, false;
+    m_pending.truncate(0);
     return true;
 }
 
@@ -250,5 +267,5 @@ bool ZipWriter::finish()
     put32(out, quint32(directorySize));
     put32(out, quint32(directoryStart));
     put16(out, 0);
-    return write(out);
+    return write(out) && flush();
 }

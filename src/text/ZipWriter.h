@@ -45,6 +45,9 @@ public:
     static ZipEntryBody pack(QByteArrayList parts, int level);
     // Writes the central directory; nothing may be added after it.
     bool finish();
+    // Hands what is gathered to the device. Entries are gathered into large writes: a write to a
+    // file costs several microseconds besides its bytes, and a chapter document is small.
+    bool flush();
 
     // Bytes written so far.
     qint64 size() const { return m_offset; }
@@ -62,4 +65,5 @@ private:
     qint64 m_offset = 0;
     bool m_failed = false;
     QList<Entry> m_entries;
+    QByteArray m_pending; // bytes not yet handed to the device
 };
