@@ -111,6 +111,20 @@ uchar *gb18030(const uchar *s, qsizetype n, uchar *d, qsizetype *units, uchar **
         ++count;
     };
     while (i + 1 < n) {
+        // Two characters at a time while both are two-byte codes of three bytes, no white space.
+        while (i + 3 < n && s[i] >= 0x80 && s[i + 2] >= 0x80) {
+            const quint32 e1 = t.gb[size_t((s[i] & 0x7F) << 8 | s[i + 1])];
+            const quint32 e2 = t.gb[size_t((s[i + 2] & 0x7F) << 8 | s[i + 3])];
+            if (e1 >> 24 != 3 || e2 >> 24 != 3)
+                break;
+            std::memcpy(d, &e1, 4);
+            std::memcpy(d + 3, &e2, 4);
+            end = d += 6;
+            i += 4;
+            count += 2;
+        }
+        if (i + 1 >= n)
+            break;
         const uchar b = s[i];
         if (b < 0x80) {
             ascii(b);

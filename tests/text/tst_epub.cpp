@@ -170,10 +170,13 @@ private Q_SLOTS:
         QTest::newRow("GB18030") << gb << QByteArray(QStringEncoder("GB18030").encode(text));
         QTest::newRow("GB18030 malformed, four-byte codes")
             << gb << QByteArray("\x81\n\x80\x61\xFF\n\x81\xFF\xD6\xD0\n\xB0\x30\n\x81\x30\x81\x30x\n\xA1\xA1\xA1\n\xB0");
-        QByteArray everyCode; // each two-byte code a line of its own
-        for (int lead = 0x81; lead <= 0xFE; ++lead)
-            for (int trail = 0x40; trail <= 0xFF; ++trail)
-                everyCode += QByteArray(1, char(lead)) + char(trail) + "x\n";
+        QByteArray everyCode; // each two-byte code a line of its own, twice over and alone
+        for (int lead = 0x81; lead <= 0xFE; ++lead) {
+            for (int trail = 0x40; trail <= 0xFF; ++trail) {
+                const QByteArray code = QByteArray(1, char(lead)) + char(trail);
+                everyCode += code + code + "x" + code + "\n";
+            }
+        }
         QTest::newRow("every two-byte GB18030 code") << gb << everyCode;
         QTest::newRow("UTF-8") << u8 << text.toUtf8();
         QTest::newRow("UTF-8 malformed")
