@@ -239,7 +239,8 @@ uchar *gb18030(const uchar *s, qsizetype n, uchar *d, qsizetype *units, uchar **
 
 bool AppendLineMarkup(QByteArray &out, TextEncoding encoding, QByteArrayView line, qsizetype maxUnits)
 {
-    if (encoding != TextEncoding::Gb18030 && encoding != TextEncoding::Utf8)
+    // No character taken here is more than three bytes a unit: a longer line has too many units.
+    if ((encoding != TextEncoding::Gb18030 && encoding != TextEncoding::Utf8) || line.size() > 3 * maxUnits)
         return false;
     const qsizetype had = out.size();
     // "&amp;" is the most a byte becomes; eight bytes of room for the last entry written whole.
