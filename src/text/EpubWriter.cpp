@@ -330,6 +330,7 @@ bool Builder::writeUnits(LineReader &reader)
         thread.join();
     return ok;
 }
+
 void Builder::startWriteback()
 {
 #ifdef Q_OS_LINUX
