@@ -241,7 +241,8 @@ bool Builder::writeUnits(LineReader &reader)
     std::vector<std::pair<qsizetype, qsizetype>> runs;
     for (qsizetype i = 0; i < n;) {
         qsizetype j = i;
-        while (!inlineUnit(i) && j + 1 < n && !inlineUnit(j + 1) && m_units.at(j + 1).end - m_units.at(i).start <= ReadBlockBytes)
+        while (!inlineUnit(i) && j + 1 < n && !inlineUnit(j + 1) &&
+               m_units.at(j + 1).end - m_units.at(i).start <= ReadBlockBytes)
             ++j;
         runs.emplace_back(i, j);
         i = j + 1;
@@ -270,7 +271,9 @@ bool Builder::writeUnits(LineReader &reader)
                 {
                     // At most a window of the book ahead of what is written.
                     std::unique_lock lock(mutex);
-                    room.wait(lock, [&] { return stop || m_units.at(first).start - m_units.at(written).start <= WindowBytes; });
+                    room.wait(lock, [&] {
+                        return stop || m_units.at(first).start - m_units.at(written).start <= WindowBytes;
+                    });
                     if (stop)
                         return;
                 }

@@ -56,12 +56,13 @@ struct Tables
         for (int lead = 0x81; lead <= 0xFE; ++lead) {
             for (int trail = 0x40; trail <= 0xFF; ++trail) {
                 const char code[2] = {char(lead), char(trail)};
-                char16_t unit = 0;
+                char16_t units[2] = {};
                 qsizetype consumed = 0;
-                if (trail == 0x7F || DecodeTextInto(TextEncoding::Gb18030, QByteArrayView(code, 2), &unit, 1, &consumed) != 1 ||
+                if (trail == 0x7F ||
+                    DecodeTextInto(TextEncoding::Gb18030, QByteArrayView(code, 2), units, 1, &consumed) != 1 ||
                     consumed != 2)
                     continue;
-                const quint64 entry = entryFor(unit);
+                const quint64 entry = entryFor(units[0]);
                 if ((entry & Slow) || (entry >> CountShift & 0xFF) > 3)
                     continue;
                 gb[size_t((lead & 0x7F) << 8 | trail)] =
@@ -99,7 +100,8 @@ uchar *gb18030(const uchar *s, qsizetype n, uchar *d, qsizetype *units, uchar **
     while (i < n) {
         if (s[i] < 0x80 && (t.ascii[s[i]] & Blank))
             ++i;
-        else if (s[i] >= 0x80 && i + 1 < n && (t.gb[size_t((s[i] & 0x7F) << 8 | s[i + 1])] & (GbSlow | GbBlank)) == GbBlank)
+        else if (s[i] >= 0x80 && i + 1 < n &&
+                 (t.gb[size_t((s[i] & 0x7F) << 8 | s[i + 1])] & (GbSlow | GbBlank)) == GbBlank)
             i += 2;
         else
             break;
@@ -179,7 +181,8 @@ uchar *gb18030(const uchar *s, qsizetype n, uchar *d, qsizetype *units, uchar **
             continue;
         }
         if (b >= 0xE1 && b != 0xED && b <= 0xEF && i + 2 < n) { // the common case: Chinese, three bytes
-            quint16 pair; // both continuation bytes in one load
+            // Both continuation bytes in one load.
+            quint16 pair;
             std::memcpy(&pair, s + i + 1, 2);
             const uint c1 = pair & 0xFFu;
             const uint c2 = pair >> 8;
