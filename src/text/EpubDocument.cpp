@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <utility>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr qint64 ReadBlockBytes = 1024 * 1024;
@@ -127,6 +129,15 @@ QString XmlText(QStringView text, bool attribute)
     out.reserve(text.size());
     AppendXmlText(out, text, attribute);
     return out;
+}
+
+QString XhtmlHead(const QString &title, const QString &stylesheet)
+{
+    return u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
+           "<html xmlns=\"http://www.w3.org/1999/xhtml\" xmlns:epub=\"http://www.idpf.org/2007/ops\" "
+           "xml:lang=\"zh\" lang=\"zh\">\n<head>\n<meta charset=\"UTF-8\"/>\n<title>"_s +
+           title + u"</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\""_s + stylesheet +
+           u"\"/>\n</head>\n<body>\n"_s;
 }
 
 QString DisplayTitle(QStringView title, const QString &fallback)

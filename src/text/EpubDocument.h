@@ -21,6 +21,10 @@ QString XmlText(QStringView text, bool attribute = false);
 // The same for element text, appended as UTF-8 in one pass.
 void AppendXmlUtf8(QByteArray &out, QStringView text);
 
+// The start of an XHTML document of the book up to its <body>: its title (escaped already) and
+// the stylesheet it links to.
+QString XhtmlHead(const QString &title, const QString &stylesheet);
+
 // A title as the contents shows it, escaped: runs of white space made one space, at most
 // MaxTitleUnits characters ("…" marks a cut); the fallback (escaped too) when nothing is left.
 constexpr qsizetype MaxTitleUnits = 80;
@@ -81,7 +85,7 @@ private:
 class DocumentBuffers
 {
 public:
-    explicit DocumentBuffers(qsizetype keep) : m_keep(keep) {}
+    explicit DocumentBuffers(qsizetype keep = 256) : m_keep(keep) {}
 
     // An empty buffer with the memory of one given back, or none.
     QByteArray take();

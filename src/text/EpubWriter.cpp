@@ -10,9 +10,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -38,9 +40,6 @@ constexpr int MaxWorkers = 4;
 constexpr qint64 WindowBytes = 4 * 1024 * 1024;
 constexpr qint64 InlineUnitBytes = 4 * 1024 * 1024;
 constexpr qint64 WritebackBytes = 8 * 1024 * 1024;
-// Buffers of documents written out kept for the next ones; no more are ever in use than the
-// documents of a window of the book.
-constexpr qsizetype MaxBuffers = 256;
 
 const char Stylesheet[] = "body { margin: 0 4%; line-height: 1.8; text-align: left; }\n"
                           "h1 { font-size: 1.3em; line-height: 1.4; text-align: center; margin: 1em 0 1.2em 0; }\n"
@@ -55,15 +54,6 @@ const char Container[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                          "    <rootfile full-path=\"OEBPS/content.opf\" media-type=\"application/oebps-package+xml\"/>\n"
                          "  </rootfiles>\n"
                          "</container>\n";
-
-QString xhtmlHead(const QString &title, const QString &stylesheet)
-{
-    return u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
-           "<html xmlns=\"http://www.w3.org/1999/xhtml\" xmlns:epub=\"http://www.idpf.org/2007/ops\" "
-           "xml:lang=\"zh\" lang=\"zh\">\n<head>\n<meta charset=\"UTF-8\"/>\n<title>"_s +
-           title + u"</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\""_s + stylesheet +
-           u"\"/>\n</head>\n<body>\n"_s;
-}
 
 // The file name the cover gets, by its media type; empty for a type readers need not show.
 QString coverFile(const QByteArray &type)
@@ -81,11 +71,18 @@ struct Document
     QString href;
 };
 
-QString contentIdentifier(const QString &path)
+// Made from a hash of the whole file, on a thread of its own beside the chapter scan and the
+// documents: only the contents at the end need it. Empty when stopped or unreadable.
+QString contentIdentifier(const QString &path, const std::atomic_bool *stop)
 {
     QFile file(path);
     QCryptographicHash hash(QCryptographicHash::Sha1);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+    QByteArray block(ReadBlockBytes, Qt::Uninitialized);
+    qint64 got = -1;
+    if (file.open(QIODevice::ReadOnly))
+        while ((got = file.read(block.data(), block.size())) > 0 && !stop->load(std::memory_order_relaxed))
+            hash.addData(QByteArrayView(block.constData(), got));
+    if (got != 0) // stopped, or the file could not be read
         return {};
     return u"urn:folioway:"_s + QString::number(file.size()) + u':' + QString::fromLatin1(hash.result().toHex());
 }
@@ -154,7 +151,7 @@ private:
     QList<Document> m_documents;
     QList<qsizetype> m_chapterDocument;  // the document each chapter starts in
     QList<bool> m_chapterAnchored;       // one that does not start its document has an id
-    mutable DocumentBuffers m_buffers{MaxBuffers};
+    mutable DocumentBuffers m_buffers; // no more are ever in use than the documents of a window
 };
 
 void Builder::planUnits()
@@ -193,7 +190,7 @@ bool Builder::writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output
         documentChapter = qMin(chapter, unit.last);
         if (m_book.shownText)
             body = m_book.shownText(QString::fromUtf8(body)).toUtf8();
-        QByteArray head = xhtmlHead(title, u"../style.css"_s).toUtf8();
+        QByteArray head = XhtmlHead(title, u"../style.css"_s).toUtf8();
         head += part == 1 ? "<section>\n<h1>" + title.toUtf8() + "</h1>\n" : QByteArray("<section>\n");
         // The body goes into the archive as it is, without a copy to put the head before it.
         document.body = ZipWriter::pack({std::move(head), std::move(body), QByteArray("</section>\n</body>\n</html>\n")},
@@ -270,10 +267,9 @@ bool Builder::writeUnits(LineReader &reader)
                     continue;
                 {
                     // At most a window of the book ahead of what is written.
+                    const qint64 from = m_units.at(first).start;
                     std::unique_lock lock(mutex);
-                    room.wait(lock, [&] {
-                        return stop || m_units.at(first).start - m_units.at(written).start <= WindowBytes;
-                    });
+                    room.wait(lock, [&] { return stop || from - m_units.at(written).start <= WindowBytes; });
                     if (stop)
                         return;
                 }
@@ -391,7 +387,7 @@ QByteArray Builder::packageDocument() const
 
 QByteArray Builder::navDocument() const
 {
-    QString nav = xhtmlHead(u"目录"_s, u"style.css"_s);
+    QString nav = XhtmlHead(u"目录"_s, u"style.css"_s);
     nav += u"<nav epub:type=\"toc\" id=\"toc\">\n<h1>目录</h1>\n<ol>\n"_s;
     for (qsizetype i = 0; i < m_chapterTitles.size(); ++i)
         nav += u"<li><a href=\""_s + href(i) + u"\">"_s + m_chapterTitles.at(i) +
@@ -430,6 +426,11 @@ QByteArray Builder::ncxDocument() const
 EpubResult Builder::run(const QString &target)
 {
     EpubResult result;
+    std::atomic_bool stopHash = false; // set when the writing ends, whichever way
+    std::future<QString> identifier;
+    if (m_book.identifier.isEmpty())
+        identifier = std::async(std::launch::async, contentIdentifier, m_book.path, &stopHash);
+    const auto endHash = qScopeGuard([&] { stopHash = true; });
     const ChapterList chapters = GetChapter(m_book.path, {}, m_cancel, m_book.reading);
     if (cancelled()) {
         result.cancelled = true;
@@ -452,7 +453,6 @@ EpubResult Builder::run(const QString &target)
     if (m_title.isEmpty())
         m_title = DisplayTitle(info.completeBaseName(), u"未命名"_s);
     m_date = m_book.date.isValid() ? m_book.date : info.lastModified();
-    m_identifier = m_book.identifier.isEmpty() ? contentIdentifier(m_book.path) : m_book.identifier;
 
     QSaveFile out(target);
     const auto writeFailed = [&] {
@@ -499,6 +499,7 @@ EpubResult Builder::run(const QString &target)
         result.errorMessage = m_zip->failed() ? writeFailed() : UnreadableBookMessage(m_book.path);
         return result;
     }
+    m_identifier = identifier.valid() ? identifier.get() : m_book.identifier;
     m_zip->addDeflated(u"OEBPS/content.opf"_s, packageDocument());
     m_zip->addDeflated(u"OEBPS/nav.xhtml"_s, navDocument());
     m_zip->addDeflated(u"OEBPS/toc.ncx"_s, ncxDocument());
