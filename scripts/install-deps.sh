@@ -14,7 +14,7 @@ packages=(
   postgresql libqt6sql6-psql
   libxcb1-dev libxcb-keysyms1-dev libx11-dev libx11-xcb-dev
   fonts-noto-cjk xvfb xauth xdotool
-  zip p7zip-full wrk nginx-light gcovr python3-feedparser openssl logrotate zlib1g-dev epubcheck
+  zip p7zip-full wrk nginx-light gcovr python3-feedparser openssl logrotate zlib1g-dev libdeflate-dev epubcheck
   chromium chromium-driver python3-selenium
   desktop-file-utils appstream lintian groff-base man-db systemd
 )

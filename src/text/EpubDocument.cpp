@@ -1,9 +1,12 @@
 #include "text/EpubDocument.h"
 
 #include "text/BookScan.h"
+#include "text/LineMarkup.h"
 
 #include <algorithm>
 #include <utility>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -128,6 +131,15 @@ QString XmlText(QStringView text, bool attribute)
     return out;
 }
 
+QString XhtmlHead(const QString &title, const QString &stylesheet)
+{
+    return u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
+           "<html xmlns=\"http://www.w3.org/1999/xhtml\" xmlns:epub=\"http://www.idpf.org/2007/ops\" "
+           "xml:lang=\"zh\" lang=\"zh\">\n<head>\n<meta charset=\"UTF-8\"/>\n<title>"_s +
+           title + u"</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\""_s + stylesheet +
+           u"\"/>\n</head>\n<body>\n"_s;
+}
+
 QString DisplayTitle(QStringView title, const QString &fallback)
 {
     QString text = title.left(MaxTitleUnits * 4).toString().replace(QChar(0x3000), QChar(u' ')).simplified();
@@ -141,11 +153,19 @@ QString DisplayTitle(QStringView title, const QString &fallback)
     return text.isEmpty() ? XmlText(fallback) : text;
 }
 
-ParagraphWriter::ParagraphWriter(DocumentSink sink, qsizetype maxDocumentBytes, qsizetype maxParagraphUnits)
+ParagraphWriter::ParagraphWriter(DocumentSink sink, qsizetype maxDocumentBytes, qsizetype maxParagraphUnits,
+                                 BufferSource buffers)
     : m_sink(std::move(sink))
+    , m_buffers(std::move(buffers))
     , m_maxDocument(maxDocumentBytes)
     , m_maxParagraph(maxParagraphUnits)
 {
+}
+
+void ParagraphWriter::newDocument()
+{
+    if (m_buffers)
+        m_document = m_buffers();
     m_document.reserve(m_maxDocument + 16 * 1024);
 }
 
@@ -191,6 +211,18 @@ void ParagraphWriter::addText(QStringView piece, bool lineEnds)
     }
 }
 
+bool ParagraphWriter::addLine(TextEncoding encoding, QByteArrayView line)
+{
+    if (!m_document.capacity())
+        newDocument();
+    const qsizetype had = m_document.size();
+    if (!m_lineStart || !m_paragraph.isEmpty() || !AppendLineMarkup(m_document, encoding, line, m_maxParagraph))
+        return false;
+    if (m_document.size() > had && m_document.size() >= m_maxDocument)
+        flushDocument();
+    return true;
+}
+
 void ParagraphWriter::emitParagraph(QStringView text)
 {
     while (!text.isEmpty() && isBlank(text.front()))
@@ -199,6 +231,8 @@ void ParagraphWriter::emitParagraph(QStringView text)
         text.chop(1);
     if (text.isEmpty())
         return;
+    if (!m_document.capacity())
+        newDocument();
     const qsizetype had = m_document.size();
     m_document.append("<p>");
     AppendXmlUtf8(m_document, text);
@@ -213,13 +247,14 @@ void ParagraphWriter::emitParagraph(QStringView text)
 
 void ParagraphWriter::addMarkup(QByteArrayView markup)
 {
+    if (!m_document.capacity())
+        newDocument();
     m_document.append(markup);
 }
 
 void ParagraphWriter::flushDocument()
 {
-    m_sink(std::exchange(m_document, {}));
-    m_document.reserve(m_maxDocument + 16 * 1024);
+    m_sink(std::exchange(m_document, {})); // the next document takes its buffer when text comes
     ++m_documents;
 }
 
@@ -232,6 +267,20 @@ void ParagraphWriter::finish()
     if (!m_document.isEmpty() || m_documents == 0)
         flushDocument();
     m_lineStart = true;
+}
+
+QByteArray DocumentBuffers::take()
+{
+    std::lock_guard lock(m_mutex);
+    return m_buffers.isEmpty() ? QByteArray() : m_buffers.takeLast();
+}
+
+void DocumentBuffers::give(QByteArray &&buffer)
+{
+    buffer.truncate(0); // keeps the memory
+    std::lock_guard lock(m_mutex);
+    if (m_buffers.size() < m_keep)
+        m_buffers.append(std::move(buffer));
 }
 
 LineReader::LineReader(const BookLineIndex &index, const QString &path, const std::atomic_bool *cancel,
@@ -286,29 +335,40 @@ bool LineReader::readLongLine(qint64 line, ParagraphWriter &paragraphs)
 bool LineReader::readLines(qint64 first, qint64 last, ParagraphWriter &paragraphs)
 {
     const std::vector<qint64> &starts = m_index.lineStarts;
+    const qint64 until = qMax(last, qMin(m_aheadLine, m_index.lineCount() - 1));
     for (qint64 line = first; line <= last;) {
-        const qint64 blockStart = starts[size_t(line)];
-        const auto fits =
-            std::upper_bound(starts.begin() + line + 1, starts.begin() + last + 2, blockStart + ReadBlockBytes);
-        const qint64 end = qMax(line + 1, qint64(fits - starts.begin()) - 1);
-        if (starts[size_t(end)] - blockStart > ReadBlockBytes) { // one line longer than a block
-            if (!readLongLine(line, paragraphs))
+        if (line < m_blockFirstLine || line >= m_blockEndLine) {
+            const qint64 blockStart = starts[size_t(line)];
+            const auto fits =
+                std::upper_bound(starts.begin() + line + 1, starts.begin() + until + 2, blockStart + ReadBlockBytes);
+            const qint64 end = qMax(line + 1, qint64(fits - starts.begin()) - 1);
+            if (starts[size_t(end)] - blockStart > ReadBlockBytes) { // one line longer than a block
+                if (!readLongLine(line, paragraphs))
+                    return false;
+                line = end;
+                continue;
+            }
+            m_blockFirstLine = m_blockEndLine = 0;
+            m_bytes.resize(qsizetype(starts[size_t(end)] - blockStart));
+            if (!m_file.seek(blockStart) || m_file.read(m_bytes.data(), m_bytes.size()) != m_bytes.size())
                 return false;
-            line = end;
-            continue;
+            m_blockFirstLine = line;
+            m_blockEndLine = end;
+            m_blockStart = blockStart;
         }
-        m_bytes.resize(qsizetype(starts[size_t(end)] - blockStart));
-        if (!m_file.seek(blockStart) || m_file.read(m_bytes.data(), m_bytes.size()) != m_bytes.size())
-            return false;
-        for (; line < end; ++line) {
+        const qint64 stop = qMin(m_blockEndLine, last + 1);
+        for (; line < stop; ++line) {
             const QByteArrayView raw =
-                QByteArrayView(m_bytes).sliced(qsizetype(starts[size_t(line)] - blockStart),
+                QByteArrayView(m_bytes).sliced(qsizetype(starts[size_t(line)] - m_blockStart),
                                               qsizetype(starts[size_t(line + 1)] - starts[size_t(line)]));
-            decode(WithoutLineBreak(m_index.encoding, raw), -1, nullptr);
-            paragraphs.addText(m_text, true);
+            const QByteArrayView text = WithoutLineBreak(m_index.encoding, raw);
+            if (!paragraphs.addLine(m_index.encoding, text)) {
+                decode(text, -1, nullptr);
+                paragraphs.addText(m_text, true);
+            }
         }
-        if (m_progress && *m_progress && starts[size_t(end)] - m_reported >= ReadBlockBytes) {
-            m_reported = starts[size_t(end)];
+        if (m_progress && *m_progress && starts[size_t(stop)] - m_reported >= ReadBlockBytes) {
+            m_reported = starts[size_t(stop)];
             (*m_progress)(m_reported, m_index.fileSize);
         }
         if (cancelled())

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 // The text of a book as it goes into an EPUB's chapter documents.
 
@@ -19,6 +20,10 @@ void AppendXmlText(QString &out, QStringView text, bool attribute = false);
 QString XmlText(QStringView text, bool attribute = false);
 // The same for element text, appended as UTF-8 in one pass.
 void AppendXmlUtf8(QByteArray &out, QStringView text);
+
+// The start of an XHTML document of the book up to its <body>: its title (escaped already) and
+// the stylesheet it links to.
+QString XhtmlHead(const QString &title, const QString &stylesheet);
 
 // A title as the contents shows it, escaped: runs of white space made one space, at most
 // MaxTitleUnits characters ("…" marks a cut); the fallback (escaped too) when nothing is left.
@@ -35,11 +40,22 @@ class ParagraphWriter
 {
 public:
     using DocumentSink = std::function<void(QByteArray &&body)>;
+    // An empty buffer for the next document, one handed over before and written out since when
+    // there is one: its memory is reused rather than fresh pages faulted in again.
+    using BufferSource = std::function<QByteArray()>;
 
-    ParagraphWriter(DocumentSink sink, qsizetype maxDocumentBytes = 256 * 1024, qsizetype maxParagraphUnits = 4096);
+    static constexpr qsizetype DocumentBytes = 256 * 1024;
+    static constexpr qsizetype ParagraphUnits = 4096;
+
+    ParagraphWriter(DocumentSink sink, qsizetype maxDocumentBytes = DocumentBytes,
+                    qsizetype maxParagraphUnits = ParagraphUnits, BufferSource buffers = {});
 
     // A piece of a line; `lineEnds` when it is the line's last.
     void addText(QStringView piece, bool lineEnds);
+    // A whole line straight from the book's bytes (without its line break), the way addText()
+    // would take it decoded; false, with nothing done, when the line needs the decoded way
+    // (LineMarkup.h).
+    bool addLine(TextEncoding encoding, QByteArrayView line);
     // Markup put into the document as it stands, between paragraphs.
     void addMarkup(QByteArrayView markup);
     // Hands over what remains as the last document (also when it is empty and no document was
@@ -51,14 +67,35 @@ public:
 private:
     void emitParagraph(QStringView text);
     void flushDocument();
+    void newDocument();
 
     DocumentSink m_sink;
+    BufferSource m_buffers;
     qsizetype m_maxDocument;
     qsizetype m_maxParagraph;
     QString m_paragraph;
     QByteArray m_document;
     bool m_lineStart = true;
     int m_documents = 0;
+};
+
+// Buffers of documents written out, for the ParagraphWriters of any thread to take for their
+// next documents (ParagraphWriter::BufferSource): their memory is reused rather than fresh pages
+// faulted in again. Thread-safe.
+class DocumentBuffers
+{
+public:
+    explicit DocumentBuffers(qsizetype keep = 256) : m_keep(keep) {}
+
+    // An empty buffer with the memory of one given back, or none.
+    QByteArray take();
+    // Keeps the buffer's memory, unless `keep` buffers are kept already.
+    void give(QByteArray &&buffer);
+
+private:
+    std::mutex m_mutex;
+    QList<QByteArray> m_buffers;
+    qsizetype m_keep;
 };
 
 // Reads lines of a book decoded, as the book's line index has them, into a ParagraphWriter; one
@@ -74,6 +111,8 @@ public:
     // Lines first .. last; false when the file could not be read or *cancel became true. Reports
     // its progress now and then when given a progress function.
     bool readLines(qint64 first, qint64 last, ParagraphWriter &paragraphs);
+    // Lines up to `line` may be read along with those asked for, kept for the calls that follow.
+    void readAheadTo(qint64 line) { m_aheadLine = line; }
 
 private:
     bool readLongLine(qint64 line, ParagraphWriter &paragraphs);
@@ -84,6 +123,10 @@ private:
     const std::function<void(qint64 done, qint64 total)> *m_progress; // only on the thread that writes
     QFile m_file;
     QString m_text; // decoding buffer
-    QByteArray m_bytes;
+    QByteArray m_bytes;        // lines m_blockFirstLine .. m_blockEndLine - 1, from offset m_blockStart
+    qint64 m_blockFirstLine = 0;
+    qint64 m_blockEndLine = 0;
+    qint64 m_blockStart = 0;
+    qint64 m_aheadLine = -1;
     qint64 m_reported = -1;
 };

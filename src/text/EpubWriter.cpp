@@ -10,13 +10,19 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -31,8 +37,9 @@ constexpr qsizetype MaxNcxEntries = 2000;
 // InlineUnitBytes (a book that is one long line) is made by the writing thread as it goes.
 constexpr qint64 ParallelBookBytes = 2 * 1024 * 1024;
 constexpr int MaxWorkers = 4;
-constexpr qint64 WindowBytes = 16 * 1024 * 1024;
+constexpr qint64 WindowBytes = 4 * 1024 * 1024;
 constexpr qint64 InlineUnitBytes = 4 * 1024 * 1024;
+constexpr qint64 WritebackBytes = 8 * 1024 * 1024;
 
 const char Stylesheet[] = "body { margin: 0 4%; line-height: 1.8; text-align: left; }\n"
                           "h1 { font-size: 1.3em; line-height: 1.4; text-align: center; margin: 1em 0 1.2em 0; }\n"
@@ -47,15 +54,6 @@ const char Container[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                          "    <rootfile full-path=\"OEBPS/content.opf\" media-type=\"application/oebps-package+xml\"/>\n"
                          "  </rootfiles>\n"
                          "</container>\n";
-
-QString xhtmlHead(const QString &title, const QString &stylesheet)
-{
-    return u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
-           "<html xmlns=\"http://www.w3.org/1999/xhtml\" xmlns:epub=\"http://www.idpf.org/2007/ops\" "
-           "xml:lang=\"zh\" lang=\"zh\">\n<head>\n<meta charset=\"UTF-8\"/>\n<title>"_s +
-           title + u"</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\""_s + stylesheet +
-           u"\"/>\n</head>\n<body>\n"_s;
-}
 
 // The file name the cover gets, by its media type; empty for a type readers need not show.
 QString coverFile(const QByteArray &type)
@@ -73,11 +71,18 @@ struct Document
     QString href;
 };
 
-QString contentIdentifier(const QString &path)
+// Made from a hash of the whole file, on a thread of its own beside the chapter scan and the
+// documents: only the contents at the end need it. Empty when stopped or unreadable.
+QString contentIdentifier(const QString &path, const std::atomic_bool *stop)
 {
     QFile file(path);
     QCryptographicHash hash(QCryptographicHash::Sha1);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+    QByteArray block(ReadBlockBytes, Qt::Uninitialized);
+    qint64 got = -1;
+    if (file.open(QIODevice::ReadOnly))
+        while ((got = file.read(block.data(), block.size())) > 0 && !stop->load(std::memory_order_relaxed))
+            hash.addData(QByteArrayView(block.constData(), got));
+    if (got != 0) // stopped, or the file could not be read
         return {};
     return u"urn:folioway:"_s + QString::number(file.size()) + u':' + QString::fromLatin1(hash.result().toHex());
 }
@@ -125,6 +130,7 @@ private:
     void planUnits();
     bool writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output, const DocumentSink &sink) const;
     bool writeUnits(LineReader &reader);
+    void startWriteback();
     QByteArray packageDocument() const;
     QByteArray navDocument() const;
     QByteArray ncxDocument() const;
@@ -135,6 +141,8 @@ private:
     const EpubProgress &m_progress;
     std::shared_ptr<const BookLineIndex> m_index;
     std::unique_ptr<ZipWriter> m_zip;
+    QSaveFile *m_out = nullptr;
+    qint64 m_flushed = 0; // the archive's bytes handed to the disk so far
     QString m_title, m_identifier;
     QDateTime m_date;
     QList<ChapterEntry> m_entries;
@@ -143,6 +151,7 @@ private:
     QList<Document> m_documents;
     QList<qsizetype> m_chapterDocument;  // the document each chapter starts in
     QList<bool> m_chapterAnchored;       // one that does not start its document has an id
+    mutable DocumentBuffers m_buffers; // no more are ever in use than the documents of a window
 };
 
 void Builder::planUnits()
@@ -181,14 +190,13 @@ bool Builder::writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output
         documentChapter = qMin(chapter, unit.last);
         if (m_book.shownText)
             body = m_book.shownText(QString::fromUtf8(body)).toUtf8();
-        QByteArray xhtml = xhtmlHead(title, u"../style.css"_s).toUtf8();
-        xhtml.reserve(xhtml.size() + body.size() + 64);
-        xhtml += part == 1 ? "<section>\n<h1>" + title.toUtf8() + "</h1>\n" : QByteArray("<section>\n");
-        xhtml += body;
-        xhtml += "</section>\n</body>\n</html>\n";
-        document.body = ZipWriter::pack(std::move(xhtml), m_book.compressionLevel);
+        QByteArray head = XhtmlHead(title, u"../style.css"_s).toUtf8();
+        head += part == 1 ? "<section>\n<h1>" + title.toUtf8() + "</h1>\n" : QByteArray("<section>\n");
+        // The body goes into the archive as it is, without a copy to put the head before it.
+        document.body = ZipWriter::pack({std::move(head), std::move(body), QByteArray("</section>\n</body>\n</html>\n")},
+                                        m_book.compressionLevel);
         sink(std::move(document));
-    });
+    }, ParagraphWriter::DocumentBytes, ParagraphWriter::ParagraphUnits, [this] { return m_buffers.take(); });
     bool read = true;
     for (; chapter <= unit.last && read; ++chapter) {
         const ChapterEntry &entry = m_entries.at(chapter);
@@ -214,7 +222,10 @@ bool Builder::writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output
 bool Builder::writeUnits(LineReader &reader)
 {
     const auto write = [this](PreparedDocument &&document) {
-        if (!m_zip->add(u"OEBPS/text/"_s + document.id + u".xhtml"_s, document.body))
+        const bool added = m_zip->add(u"OEBPS/text/"_s + document.id + u".xhtml"_s, document.body);
+        if (!document.body.deflated && document.body.parts.size() == 3)
+            m_buffers.give(std::move(document.body.parts[1]));
+        if (!added)
             return;
         m_documents.append({document.id, u"text/"_s + document.id + u".xhtml"_s});
     };
@@ -223,11 +234,24 @@ bool Builder::writeUnits(LineReader &reader)
     const int workers = m_index->fileSize < ParallelBookBytes ? 0 : qBound(0, hardware, MaxWorkers);
     const auto inlineUnit = [&](qsizetype i) { return workers == 0 || m_units.at(i).end - m_units.at(i).start > InlineUnitBytes; };
 
+    // A worker takes a run of units at a time, about a block of the book, read in one piece.
+    std::vector<std::pair<qsizetype, qsizetype>> runs;
+    for (qsizetype i = 0; i < n;) {
+        qsizetype j = i;
+        while (!inlineUnit(i) && j + 1 < n && !inlineUnit(j + 1) &&
+               m_units.at(j + 1).end - m_units.at(i).start <= ReadBlockBytes)
+            ++j;
+        runs.emplace_back(i, j);
+        i = j + 1;
+    }
+
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable ready; // a unit's output is there
+    std::condition_variable room;  // the window moved on
     std::vector<std::optional<UnitOutput>> results(static_cast<size_t>(n));
-    std::atomic<qsizetype> next = 0;
-    qsizetype written = 0;
+    std::atomic<size_t> next = 0;
+    qsizetype written = 0;   // the first unit not yet written (as the workers know it)
+    qsizetype waitedFor = -1; // the unit the writing thread waits for
     bool stop = false;
     std::vector<std::thread> threads;
     for (int w = 0; w < workers; ++w) {
@@ -235,25 +259,31 @@ bool Builder::writeUnits(LineReader &reader)
             LineReader own(*m_index, m_book.path, m_cancel, nullptr);
             const bool ok = own.open();
             while (true) {
-                const qsizetype i = next.fetch_add(1);
-                if (i >= n)
+                const size_t r = next.fetch_add(1);
+                if (r >= runs.size())
                     return;
-                if (inlineUnit(i))
+                const auto [first, last] = runs[r];
+                if (inlineUnit(first))
                     continue;
                 {
                     // At most a window of the book ahead of what is written.
+                    const qint64 from = m_units.at(first).start;
                     std::unique_lock lock(mutex);
-                    changed.wait(lock, [&] { return stop || m_units.at(i).start - m_units.at(written).start <= WindowBytes; });
+                    room.wait(lock, [&] { return stop || from - m_units.at(written).start <= WindowBytes; });
                     if (stop)
                         return;
                 }
-                UnitOutput output;
-                output.ok = ok && writeUnit(m_units.at(i), own, output, [&](PreparedDocument &&document) {
-                    output.documents.append(std::move(document));
-                });
-                std::lock_guard lock(mutex);
-                results[size_t(i)] = std::move(output);
-                changed.notify_all();
+                own.readAheadTo(m_entries.at(m_units.at(last).last).lastShownLine());
+                for (qsizetype i = first; i <= last; ++i) {
+                    UnitOutput output;
+                    output.ok = ok && writeUnit(m_units.at(i), own, output, [&](PreparedDocument &&document) {
+                        output.documents.append(std::move(document));
+                    });
+                    std::lock_guard lock(mutex);
+                    results[size_t(i)] = std::move(output);
+                    if (i == waitedFor)
+                        ready.notify_one();
+                }
             }
         });
     }
@@ -266,7 +296,8 @@ bool Builder::writeUnits(LineReader &reader)
             ok = writeUnit(m_units.at(i), reader, output, write);
         } else {
             std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return results[size_t(i)].has_value(); });
+            waitedFor = i;
+            ready.wait(lock, [&] { return results[size_t(i)].has_value(); });
             output = std::move(*results[size_t(i)]);
             results[size_t(i)].reset();
             lock.unlock();
@@ -277,11 +308,15 @@ bool Builder::writeUnits(LineReader &reader)
         for (const qsizetype document : std::as_const(output.chapterDocument))
             m_chapterDocument.append(base + document);
         ok = ok && !m_zip->failed() && !cancelled();
-        {
-            std::lock_guard lock(mutex);
-            written = qMin(i + 1, n - 1);
+        startWriteback();
+        // The workers waiting for room are woken when it is worth their while.
+        if (m_units.at(qMin(i + 1, n - 1)).start - m_units.at(written).start >= WindowBytes / 8 || i + 1 >= n - 1) {
+            {
+                std::lock_guard lock(mutex);
+                written = qMin(i + 1, n - 1);
+            }
+            room.notify_all();
         }
-        changed.notify_all();
         if (m_progress && m_units.at(i).end - reported >= ReadBlockBytes)
             m_progress(reported = m_units.at(i).end, m_index->fileSize);
     }
@@ -289,11 +324,24 @@ bool Builder::writeUnits(LineReader &reader)
         std::lock_guard lock(mutex);
         stop = true;
     }
-    changed.notify_all();
+    room.notify_all();
     for (std::thread &thread : threads)
         thread.join();
     return ok;
 }
+
+void Builder::startWriteback()
+{
+#ifdef Q_OS_LINUX
+    // The file is synced to the disk before it takes the target's place; started on the way,
+    // most of that is done by then instead of all of it waited for at the end.
+    if (m_zip->size() - m_flushed < WritebackBytes || !m_zip->flush() || !m_out->flush())
+        return;
+    sync_file_range(m_out->handle(), m_flushed, m_zip->size() - m_flushed, SYNC_FILE_RANGE_WRITE);
+    m_flushed = m_zip->size();
+#endif
+}
+
 QString Builder::href(qsizetype chapter) const
 {
     const QString &document = m_documents.at(m_chapterDocument.at(chapter)).href;
@@ -339,7 +387,7 @@ QByteArray Builder::packageDocument() const
 
 QByteArray Builder::navDocument() const
 {
-    QString nav = xhtmlHead(u"目录"_s, u"style.css"_s);
+    QString nav = XhtmlHead(u"目录"_s, u"style.css"_s);
     nav += u"<nav epub:type=\"toc\" id=\"toc\">\n<h1>目录</h1>\n<ol>\n"_s;
     for (qsizetype i = 0; i < m_chapterTitles.size(); ++i)
         nav += u"<li><a href=\""_s + href(i) + u"\">"_s + m_chapterTitles.at(i) +
@@ -378,6 +426,11 @@ QByteArray Builder::ncxDocument() const
 EpubResult Builder::run(const QString &target)
 {
     EpubResult result;
+    std::atomic_bool stopHash = false; // set when the writing ends, whichever way
+    std::future<QString> identifier;
+    if (m_book.identifier.isEmpty())
+        identifier = std::async(std::launch::async, contentIdentifier, m_book.path, &stopHash);
+    const auto endHash = qScopeGuard([&] { stopHash = true; });
     const ChapterList chapters = GetChapter(m_book.path, {}, m_cancel, m_book.reading);
     if (cancelled()) {
         result.cancelled = true;
@@ -400,7 +453,6 @@ EpubResult Builder::run(const QString &target)
     if (m_title.isEmpty())
         m_title = DisplayTitle(info.completeBaseName(), u"未命名"_s);
     m_date = m_book.date.isValid() ? m_book.date : info.lastModified();
-    m_identifier = m_book.identifier.isEmpty() ? contentIdentifier(m_book.path) : m_book.identifier;
 
     QSaveFile out(target);
     const auto writeFailed = [&] {
@@ -413,6 +465,7 @@ EpubResult Builder::run(const QString &target)
         result.errorMessage = writeFailed();
         return result;
     }
+    m_out = &out;
     m_zip = std::make_unique<ZipWriter>(&out, 1); // the fastest level: text compresses nearly as well
     m_entries = chapters.entries;
     QStringList titles;
@@ -446,6 +499,7 @@ EpubResult Builder::run(const QString &target)
         result.errorMessage = m_zip->failed() ? writeFailed() : UnreadableBookMessage(m_book.path);
         return result;
     }
+    m_identifier = identifier.valid() ? identifier.get() : m_book.identifier;
     m_zip->addDeflated(u"OEBPS/content.opf"_s, packageDocument());
     m_zip->addDeflated(u"OEBPS/nav.xhtml"_s, navDocument());
     m_zip->addDeflated(u"OEBPS/toc.ncx"_s, ncxDocument());

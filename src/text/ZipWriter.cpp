@@ -3,11 +3,13 @@
 #include <QDateTime>
 #include <QIODevice>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 namespace {
 
 constexpr qint64 Limit = 0xFFFFFFFFLL;
+constexpr qsizetype GatherBytes = 1024 * 1024;
 
 void put16(QByteArray &out, quint32 value)
 {
@@ -77,15 +79,20 @@ ZipWriter::ZipWriter(QIODevice *device, int compressionLevel)
 
 ZipWriter::~ZipWriter() = default;
 
-ZipEntryBody ZipWriter::pack(QByteArray data, int level)
+ZipEntryBody ZipWriter::pack(QByteArrayList parts, int level)
 {
     ZipEntryBody body;
-    body.size = data.size();
-    body.crc = quint32(crc32_z(0, reinterpret_cast<const Bytef *>(data.constData()), size_t(data.size())));
-    if (level <= 0 || data.size() >= Limit) {
-        body.bytes = std::move(data);
+    for (const QByteArray &part : std::as_const(parts)) {
+        body.size += part.size();
+        // libdeflate's CRC-32 uses the processor's carry-less multiplication: many times zlib's.
+        body.crc = libdeflate_crc32(body.crc, part.constData(), size_t(part.size()));
+    }
+    if (level <= 0 || body.size >= Limit) {
+        body.parts = std::move(parts);
         return body;
     }
+    QByteArray data = parts.size() == 1 ? parts.takeFirst() : parts.join();
+    parts.clear();
     thread_local Deflater d;
     body.size = -1; // failed, until it is done
     if (!d.reset(level))
@@ -99,7 +106,7 @@ ZipEntryBody ZipWriter::pack(QByteArray data, int level)
         return body;
     body.size = data.size();
     out.truncate(qsizetype(d.stream.total_out));
-    body.bytes = std::move(out);
+    body.parts = {std::move(out)};
     body.deflated = true;
     return body;
 }
@@ -119,11 +126,27 @@ bool ZipWriter::write(QByteArrayView bytes)
 {
     if (m_failed)
         return false;
-    if (m_device->write(bytes.data(), bytes.size()) != bytes.size()) {
-        m_failed = true;
+    if (m_pending.size() + bytes.size() > GatherBytes && !flush())
         return false;
+    if (bytes.size() >= GatherBytes) {
+        if (m_device->write(bytes.data(), bytes.size()) != bytes.size())
+            return m_failed = true, false;
+    } else {
+        if (m_pending.capacity() < GatherBytes)
+            m_pending.reserve(GatherBytes);
+        m_pending.append(bytes);
     }
     m_offset += bytes.size();
+    return true;
+}
+
+bool ZipWriter::flush()
+{
+    if (m_failed)
+        return false;
+    if (!m_pending.isEmpty() && m_device->write(m_pending) != m_pending.size())
+        return m_failed = true, false;
+    m_pending.truncate(0);
     return true;
 }
 
@@ -141,7 +164,7 @@ bool ZipWriter::add(const QString &name, QByteArrayView data, bool compress)
 {
     if (m_failed || data.size() >= Limit)
         return m_failed = true, false;
-    return add(name, pack(data.toByteArray(), compress ? m_level : 0));
+    return add(name, pack({data.toByteArray()}, compress ? m_level : 0));
 }
 
 bool ZipWriter::add(const QString &name, const ZipEntryBody &body)
@@ -154,7 +177,10 @@ bool ZipWriter::add(const QString &name, const ZipEntryBody &body)
     entry.crc = body.crc;
     entry.offset = quint32(m_offset);
     entry.deflated = body.deflated;
-    entry.compressedSize = quint32(body.bytes.size());
+    qint64 packedSize = 0;
+    for (const QByteArray &part : body.parts)
+        packedSize += part.size();
+    entry.compressedSize = quint32(packedSize);
 
     QByteArray header;
     put32(header, 0x04034b50);
@@ -169,10 +195,13 @@ bool ZipWriter::add(const QString &name, const ZipEntryBody &body)
     put16(header, quint32(entry.name.size()));
     put16(header, 0);
     header += entry.name;
-    if (m_offset + header.size() + body.bytes.size() >= Limit)
+    if (packedSize >= Limit || m_offset + header.size() + packedSize >= Limit)
         return m_failed = true, false;
-    if (!write(header) || !write(body.bytes))
+    if (!write(header))
         return false;
+    for (const QByteArray &part : body.parts)
+        if (!write(part))
+            return false;
     m_entries.append(std::move(entry));
     return true;
 }
@@ -238,5 +267,5 @@ bool ZipWriter::finish()
     put32(out, quint32(directorySize));
     put32(out, quint32(directoryStart));
     put16(out, 0);
-    return write(out);
+    return write(out) && flush();
 }

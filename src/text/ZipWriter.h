@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
@@ -12,7 +13,7 @@ class QIODevice;
 // written in order later.
 struct ZipEntryBody
 {
-    QByteArray bytes; // the data itself, or deflated
+    QByteArrayList parts; // the data itself in pieces (no copy to join them), or deflated
     quint32 crc = 0;
     qint64 size = 0;  // of the data; -1: could not be made
     bool deflated = false;
@@ -38,11 +39,15 @@ public:
     bool addStored(const QString &name, QByteArrayView data);
     bool addDeflated(const QString &name, QByteArrayView data);
     bool add(const QString &name, const ZipEntryBody &body);
-    // The entry for `data`: stored at level 0, else deflated at that level; its size is -1 when
-    // deflating failed (add() then fails). Safe on any thread.
-    static ZipEntryBody pack(QByteArray data, int level);
+    // The entry for the data that is `parts` one after the other: stored at level 0, else
+    // deflated at that level; its size is -1 when deflating failed (add() then fails). Safe on
+    // any thread.
+    static ZipEntryBody pack(QByteArrayList parts, int level);
     // Writes the central directory; nothing may be added after it.
     bool finish();
+    // Hands what is gathered to the device. Entries are gathered into large writes: a write to a
+    // file costs several microseconds besides its bytes, and a chapter document is small.
+    bool flush();
 
     // Bytes written so far.
     qint64 size() const { return m_offset; }
@@ -60,4 +65,5 @@ private:
     qint64 m_offset = 0;
     bool m_failed = false;
     QList<Entry> m_entries;
+    QByteArray m_pending; // bytes not yet handed to the device
 };

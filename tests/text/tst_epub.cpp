@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStorageInfo>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -154,6 +155,53 @@ private Q_SLOTS:
                            piece.endsWith(u'|'));
         writer.finish();
         QTEST(documents, "documents");
+    }
+
+    // A line taken straight from its bytes gives the same documents as the line decoded first
+    // (documents closed past 64 bytes, paragraphs of at most 16 units).
+    void linesFromBytes_data()
+    {
+        QTest::addColumn<int>("encoding");
+        QTest::addColumn<QByteArray>("bytes"); // lines, "\n" between them
+        const QString text = u"　　甲&<乙>丙。\n \t a\u0001b\u001F\u007F c \t\n\n\u3000\n\u00A0前\u00A0\n\u2003中\u2003\n"
+                             u"x\uFFFEy\uFFFF\n\u0085z\u0085\n𠀀字\na\rb\r\n“引”\n"_s +
+                             QString(17, u'长') + u"\n"_s + QString(16, u'长') + u"　\n"_s;
+        const int gb = int(TextEncoding::Gb18030), u8 = int(TextEncoding::Utf8);
+        QTest::newRow("GB18030") << gb << QByteArray(QStringEncoder("GB18030").encode(text));
+        QTest::newRow("GB18030 malformed, four-byte codes")
+            << gb << QByteArray("\x81\n\x80\x61\xFF\n\x81\xFF\xD6\xD0\n\xB0\x30\n\x81\x30\x81\x30x\n\xA1\xA1\xA1\n\xB0");
+        QByteArray everyCode; // each two-byte code a line of its own, twice over and alone
+        for (int lead = 0x81; lead <= 0xFE; ++lead) {
+            for (int trail = 0x40; trail <= 0xFF; ++trail) {
+                const QByteArray code = QByteArray(1, char(lead)) + char(trail);
+                everyCode += code + code + "x" + code + "\n";
+            }
+        }
+        QTest::newRow("every two-byte GB18030 code") << gb << everyCode;
+        QTest::newRow("UTF-8") << u8 << text.toUtf8();
+        QTest::newRow("UTF-8 malformed")
+            << u8 << QByteArray("\xFF\xFE\n\xED\xA0\x80\n\xC0\xAF\n\xE4\xB8\n\xF4\x90\x80\x80\n\xF0\x9F\x98\x80 \xC2\x85");
+    }
+    void linesFromBytes()
+    {
+        QFETCH(int, encoding);
+        QFETCH(QByteArray, bytes);
+        QStringList straight, decoded;
+        ParagraphWriter fast([&](const QByteArray &body) { straight << QString::fromUtf8(body); }, 64, 16);
+        ParagraphWriter slow([&](const QByteArray &body) { decoded << QString::fromUtf8(body); }, 64, 16);
+        int taken = 0;
+        for (const QByteArray &line : bytes.split('\n')) {
+            const QString text = DecodeText(TextEncoding(encoding), line);
+            if (fast.addLine(TextEncoding(encoding), line))
+                ++taken;
+            else
+                fast.addText(text, true);
+            slow.addText(text, true);
+        }
+        fast.finish();
+        slow.finish();
+        QCOMPARE(straight, decoded);
+        QVERIFY(taken > 0);
     }
 
     // Every book gives an EPUB that epubcheck passes without a single error or warning, with

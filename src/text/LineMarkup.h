@@ -1,0 +1,18 @@
+#pragma once
+
+#include "text/BookText.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+// One whole line of a book straight from its bytes to the paragraph ParagraphWriter makes of it
+// (EpubDocument.h): "<p>" + the line decoded, without its leading and trailing white space,
+// escaped into UTF-8 + "</p>\n", or nothing when no text is left. One pass over the bytes, with
+// no UTF-16 text in between; a chapter document is mostly made this way.
+//
+// It takes the common lines of GB18030 and UTF-8 books: ASCII, two-byte GB18030 codes, and
+// well-formed UTF-8. For any other line (another encoding, a malformed or four-byte GB18030
+// code, malformed UTF-8, more than maxUnits UTF-16 units after the leading white space) it
+// returns false and appends nothing: the caller decodes the line and hands it to
+// ParagraphWriter::addText(), which gives the same bytes the slow way.
+bool AppendLineMarkup(QByteArray &out, TextEncoding encoding, QByteArrayView line, qsizetype maxUnits);
