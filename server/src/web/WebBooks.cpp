@@ -54,15 +54,18 @@ bool writeWhole(const QString &path, const QByteArray &bytes)
 
 void appendJson(QByteArray &out, const QString &text)
 {
+    const QByteArray utf8 = text.toUtf8();
     out += '"';
-    for (const char c : text.toUtf8()) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        if (uchar(c) < 0x20)
-            out += "\\u00" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
-        else
-            out += c;
+    qsizetype plain = 0; // where the run not yet appended starts
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const auto c = uchar(utf8[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(utf8.constData() + plain, i - plain);
+        out += c < 0x20 ? "\\u00" + QByteArray::number(c, 16).rightJustified(2, '0') : QByteArray(1, '\\') + char(c);
+        plain = i + 1;
     }
+    out.append(utf8.constData() + plain, utf8.size() - plain);
     out += '"';
 }
 
@@ -76,7 +79,11 @@ QByteArray chapterList(const QList<WebChapter> &chapters)
     for (const WebChapter &c : chapters) {
         out += '[';
         appendJson(out, c.title);
-        out += ',' + QByteArray::number(c.firstLine) + ',' + QByteArray::number(c.lastLine) + "],";
+        out += ',';
+        out += QByteArray::number(c.firstLine);
+        out += ',';
+        out += QByteArray::number(c.lastLine);
+        out += "],";
     }
     if (out.endsWith(','))
         out.chop(1);
