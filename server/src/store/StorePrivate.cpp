@@ -43,12 +43,11 @@ std::optional<QList<PrivateCopy>> StorePrivate::list(qint64 userId)
     return out;
 }
 
-std::optional<PrivateCopy> StorePrivate::copy(qint64 userId, qint64 id)
+std::optional<PrivateCopy> StorePrivate::one(const QString &where, const QVariant &first, const QVariant &second)
 {
-    QSqlQuery &q =
-        m_store.prepared(QStringLiteral("SELECT %1 FROM private_copies WHERE id = ? AND userid = ?").arg(kColumns));
-    q.addBindValue(id);
-    q.addBindValue(userId);
+    QSqlQuery &q = m_store.prepared(QStringLiteral("SELECT %1 FROM private_copies WHERE %2").arg(kColumns, where));
+    q.addBindValue(first);
+    q.addBindValue(second);
     if (!m_store.exec(q) || !q.next())
         return std::nullopt;
     const PrivateCopy c = copyFrom(q);
@@ -56,17 +55,14 @@ std::optional<PrivateCopy> StorePrivate::copy(qint64 userId, qint64 id)
     return c;
 }
 
+std::optional<PrivateCopy> StorePrivate::copy(qint64 userId, qint64 id)
+{
+    return one(QStringLiteral("id = ? AND userid = ?"), id, userId);
+}
+
 std::optional<PrivateCopy> StorePrivate::byFingerprint(qint64 userId, const QString &fingerprint)
 {
-    QSqlQuery &q = m_store.prepared(
-        QStringLiteral("SELECT %1 FROM private_copies WHERE userid = ? AND fingerprint = ?").arg(kColumns));
-    q.addBindValue(userId);
-    q.addBindValue(fingerprint);
-    if (!m_store.exec(q) || !q.next())
-        return std::nullopt;
-    const PrivateCopy c = copyFrom(q);
-    q.finish();
-    return c;
+    return one(QStringLiteral("userid = ? AND fingerprint = ?"), userId, fingerprint);
 }
 
 qint64 StorePrivate::used(qint64 userId)

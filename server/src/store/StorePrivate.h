@@ -3,6 +3,7 @@
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
+#include <QVariant>
 
 #include <optional>
 
@@ -49,6 +50,8 @@ public:
     QList<QPair<qint64, QString>> booksOfSize(qint64 size, int limit);
 
 private:
+    // The copy the condition (with its two values bound) selects.
+    std::optional<PrivateCopy> one(const QString &where, const QVariant &first, const QVariant &second);
     Store &m_store;
 };
 
