@@ -19,6 +19,7 @@ import urllib.request
 
 try:
     from selenium import webdriver
+    from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.support.ui import WebDriverWait
@@ -154,6 +155,16 @@ def main():
         wait = WebDriverWait(driver, 60)
         shown = lambda element_id: wait.until(lambda d: d.find_element(By.ID, element_id).is_displayed())
 
+        def click(css):
+            # Lists are drawn anew when an answer arrives: an item found just before is clicked again.
+            def attempt(d):
+                try:
+                    d.find_element(By.CSS_SELECTOR, css).click()
+                    return True
+                except (NoSuchElementException, StaleElementReferenceException):
+                    return False
+            wait.until(attempt)
+
         def shot(name):
             if SHOTS:
                 os.makedirs(SHOTS, exist_ok=True)
@@ -175,13 +186,13 @@ def main():
         # The search's answer, not the whole catalogue shown before it.
         wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#catalogueList li")) == 1 and
                    d.find_elements(By.CSS_SELECTOR, item))
-        driver.find_element(By.CSS_SELECTOR, item + " button").click()
+        click(item + " button")
         wait.until(lambda d: d.find_element(By.CSS_SELECTOR, item + " button").text == "已加入")
         shot("2-catalogue")
         driver.find_element(By.ID, "tabShelf").click()
         wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, '#shelfList li[data-book="%d"]' % long_id))
         shot("3-shelf")
-        driver.find_element(By.CSS_SELECTOR, '#shelfList li[data-book="%d"] .info' % long_id).click()
+        click('#shelfList li[data-book="%d"] .info' % long_id)
         shown("reader")
         wait.until(lambda d: "（1）" in d.find_element(By.ID, "page").text)
 
@@ -214,8 +225,7 @@ def main():
                 fail("the desktop's place was not stored")
         driver.find_element(By.ID, "backButton").click()
         shown("library")
-        wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, '#shelfList li[data-book="%d"]' % long_id))
-        driver.find_element(By.CSS_SELECTOR, '#shelfList li[data-book="%d"] .info' % long_id).click()
+        click('#shelfList li[data-book="%d"] .info' % long_id)
         shown("offer")
         if "在另一台设备上读到" not in driver.find_element(By.ID, "offerText").text or page_shown(driver) != (1, 4):
             fail("the desktop's place is not offered, or the page moved by itself: " + str(page_shown(driver)))
@@ -231,8 +241,7 @@ def main():
         server.wait(timeout=60)
         driver.refresh()
         shown("library")
-        wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, '#shelfList li[data-book="%d"]' % long_id))
-        driver.find_element(By.CSS_SELECTOR, '#shelfList li[data-book="%d"] .info' % long_id).click()
+        click('#shelfList li[data-book="%d"] .info' % long_id)
         shown("reader")
         wait.until(lambda d: "风从" in d.find_element(By.ID, "page").text)
         before = page_shown(driver)
@@ -258,9 +267,7 @@ def main():
         driver.execute_script("arguments[0].click()", driver.find_element(By.ID, "tabCatalogue"))
         driver.find_element(By.ID, "searchKey").send_keys("标记之书")
         driver.find_element(By.CSS_SELECTOR, "#searchForm button").click()
-        item = '#catalogueList li[data-book="%d"] .info' % markup_id
-        wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, item))
-        driver.find_element(By.CSS_SELECTOR, item).click()
+        click('#catalogueList li[data-book="%d"] .info' % markup_id)
         wait.until(lambda d: "甲" in d.find_element(By.ID, "page").text)
         page = driver.find_element(By.ID, "page")
         if MARKUP not in page.text:

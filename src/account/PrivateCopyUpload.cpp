@@ -206,8 +206,11 @@ void PrivateCopyUpload::report(qint64 sentBytes, qint64 totalBytes)
 
 void PrivateCopyUpload::refreshUsage()
 {
-    if (m_usageReply)
+    if (m_usageReply) {
+        m_usageStale = true;
         return;
+    }
+    m_usageStale = false;
     QNetworkRequest request = GuardedRequest(QUrl(m_serverBaseUrl + QStringLiteral("/folioway/private/v1/list")),
                                              NetworkService::DefaultTransferTimeoutMs);
     m_usageReply = m_manager->get(request);
@@ -218,6 +221,9 @@ void PrivateCopyUpload::refreshUsage()
         if (!reply)
             return;
         reply->deleteLater();
+        // The answer may predate a copy stored meanwhile: ask again rather than show the old count.
+        if (m_usageStale)
+            return refreshUsage();
         if (!replyProblem(reply).isEmpty())
             return;
         const XmlTree answer = XmlTree::parse(reply->readAll());

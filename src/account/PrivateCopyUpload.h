@@ -62,6 +62,7 @@ private:
     AnswerReader *m_reader;
     QPointer<QNetworkReply> m_reply;
     QPointer<QNetworkReply> m_usageReply;
+    bool m_usageStale = false; // a copy was stored after the list in flight was asked for
     QList<BookRecord> m_queue;
     BookRecord m_current;
     int m_position = 0; // of the current book in this run

@@ -85,6 +85,8 @@ class Relay : public QObject
 public:
     quint16 target = 0;
     std::function<void()> onPush;
+    // Answers to the requests it accepts wait for release().
+    std::function<bool(const QByteArray &request)> hold;
     // Each sync request answered, as "pull 3" or "push 2": its kind and the items in the answer.
     QStringList seen;
 
@@ -100,6 +102,13 @@ public:
         });
     }
     QString baseUrl() const { return u"http://127.0.0.1:%1"_s.arg(m_listener.serverPort()); }
+    qsizetype held() const { return m_held.size(); }
+    void release()
+    {
+        for (const auto &[client, answer] : std::exchange(m_held, {}))
+            if (client)
+                client->write(answer);
+    }
 
 private:
     // The size of the first whole message in `data`; 0 while it is incomplete.
@@ -133,12 +142,16 @@ private:
             }
             if (const qsizetype at = request.indexOf("/sync/v1/"); at >= 0)
                 seen << QString::fromLatin1(request.mid(at + 9, 4)) + u' ' + QString::number(answer.count("<item>"));
-            client->write(answer.left(whole(answer)));
+            if (hold && hold(request))
+                m_held.append({client, answer.left(whole(answer))});
+            else
+                client->write(answer.left(whole(answer)));
         }
     }
 
     QTcpServer m_listener;
     QHash<QTcpSocket *, QByteArray> m_buffers;
+    QList<std::pair<QPointer<QTcpSocket>, QByteArray>> m_held;
 };
 
 } // namespace
@@ -360,7 +373,13 @@ private Q_SLOTS:
         AppContext ctx;
         ctx.programFolder = m_programFolder;
         ctx.db = &db;
-        ctx.config.serverBaseUrl = m_server.baseUrl();
+        // The count asked for after the first copy is answered only once both are stored.
+        Relay relay;
+        relay.target = m_server.port();
+        relay.hold = [held = false](const QByteArray &request) mutable {
+            return request.contains("/private/v1/list") && !std::exchange(held, true);
+        };
+        ctx.config.serverBaseUrl = relay.baseUrl();
         ScriptedPrompter prompter;
         MainWindow window(ctx, prompter);
         QAction *item = window.bookMenu()->item(u"Menue_PrivateCopy"_s);
@@ -382,6 +401,8 @@ private Q_SLOTS:
         QCOMPARE(prompter.shown.size(), 1);
         QVERIFY(prompter.lastText().contains(u"《不在了》"_s));
         QCOMPARE(window.privateCopyIndicator()->text(), u"已放到我的服务器：2 本"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(relay.held(), 1, kWait);
+        relay.release();
         while (copies->count() < 2)
             QVERIFY(usage.wait(kWait));
         QCOMPARE(copies->used(), QFileInfo(books[0].path).size() + QFileInfo(books[1].path).size());
