@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 #include <vector>
 
 #include <sys/resource.h>
@@ -130,6 +131,7 @@ int main(int argc, char **argv)
             const QString target = dir.filePath(QStringLiteral("novel%1.epub").arg(level));
             // The previous run's EPUB goes first: freeing its pages is no part of making this one.
             QFile::remove(target);
+            ::sync();
             const double start = cpuMs(RUSAGE_SELF);
             wall.restart();
             result = WriteEpub(book, target);

@@ -431,6 +431,12 @@ BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::
     return scanDevice(buffer, mode, cancel, reading);
 }
 
+BookScan ScanBookDevice(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel,
+                        const BookReading &reading)
+{
+    return scanDevice(device, mode, cancel, reading);
+}
+
 BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomic_bool *cancel,
                       const BookReading &reading)
 {

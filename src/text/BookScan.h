@@ -9,6 +9,8 @@
 #include <atomic>
 #include <vector>
 
+class QIODevice;
+
 enum class BookReadError
 {
     None,
@@ -57,6 +59,15 @@ BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomi
 // Scans bytes already in memory, the same way.
 BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr,
                        const BookReading &reading = {});
+// Scans what a device holds from its start, the same way.
+BookScan ScanBookDevice(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr,
+                        const BookReading &reading = {});
+// ScanBookFile() on up to `parts` threads at once, each scanning a run of whole lines, with the
+// same result; for work that reads the whole book anyway and wants every core. A book read the
+// smart way or by the reader's own rule, a UTF-16 book and one without a line break past its
+// middle are scanned on one thread.
+BookScan ScanBookFileInParts(const QString &path, BookScan::Mode mode, int parts,
+                             const std::atomic_bool *cancel = nullptr, const BookReading &reading = {});
 
 // The bytes of one line as the index delimits it, without its line feed and a carriage return
 // right before that.

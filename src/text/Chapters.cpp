@@ -140,12 +140,13 @@ qsizetype SelectChapter(const QList<ChapterEntry> &entries, const QString &bookm
 }
 
 ChapterList GetChapter(const QString &path, const QString &bookmarkTitle, const std::atomic_bool *cancel,
-                       const BookReading &reading)
+                       const BookReading &reading, int scanParts)
 {
     ChapterList result;
     result.path = path;
     result.reading = reading;
-    BookScan scan = ScanBookFile(path, BookScan::WithHeadings, cancel, reading);
+    BookScan scan = scanParts > 1 ? ScanBookFileInParts(path, BookScan::WithHeadings, scanParts, cancel, reading)
+                                  : ScanBookFile(path, BookScan::WithHeadings, cancel, reading);
     switch (scan.error) {
     case BookReadError::None:
         break;

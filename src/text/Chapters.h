@@ -88,8 +88,9 @@ QString TooManyChaptersMessage(const QString &path);
 // tens of megabytes takes a noticeable fraction of a second, so the reading pane should go
 // through ChapterLoader instead. When *cancel becomes true the scan stops early and the result
 // is an empty list without error, meant to be thrown away.
+// `scanParts` above 1 scans the book on that many threads (ScanBookFileInParts()).
 ChapterList GetChapter(const QString &path, const QString &bookmarkTitle = {},
-                       const std::atomic_bool *cancel = nullptr, const BookReading &reading = {});
+                       const std::atomic_bool *cancel = nullptr, const BookReading &reading = {}, int scanParts = 1);
 
 // GetChapter() for a file first checked to be a book: one that holds nothing to read or no text
 // at all (a program or an archive named ".txt") is refused with NotABook and the message that

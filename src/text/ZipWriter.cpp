@@ -1,10 +1,15 @@
 #include "text/ZipWriter.h"
 
 #include <QDateTime>
-#include <QIODevice>
+#include <QFileDevice>
 
 #include <libdeflate.h>
 #include <zlib.h>
+
+#include <cerrno>
+#include <climits>
+#include <sys/uio.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,8 +76,8 @@ struct Deflater
 
 } // namespace
 
-ZipWriter::ZipWriter(QIODevice *device, int compressionLevel)
-    : m_device(device)
+ZipWriter::ZipWriter(QFileDevice *file, int compressionLevel)
+    : m_fd(file->flush() ? file->handle() : -1)
     , m_level(compressionLevel)
 {
 }
@@ -122,32 +127,55 @@ void ZipWriter::setModified(const QDateTime &modified)
     m_dosTime = quint16((time.hour() << 11) | (time.minute() << 5) | (time.second() / 2));
 }
 
-bool ZipWriter::write(QByteArrayView bytes)
+void ZipWriter::queue(QByteArrayView bytes)
 {
-    if (m_failed)
-        return false;
-    if (m_pending.size() + bytes.size() > GatherBytes && !flush())
-        return false;
-    if (bytes.size() >= GatherBytes) {
-        if (m_device->write(bytes.data(), bytes.size()) != bytes.size())
-            return m_failed = true, false;
-    } else {
-        if (m_pending.capacity() < GatherBytes)
-            m_pending.reserve(GatherBytes);
-        m_pending.append(bytes);
-    }
+    if (!bytes.isEmpty())
+        m_queued.push_back({const_cast<char *>(bytes.data()), size_t(bytes.size())});
+    m_queuedBytes += bytes.size();
     m_offset += bytes.size();
-    return true;
+}
+
+bool ZipWriter::fail(int error)
+{
+    m_error = error;
+    m_failed = true;
+    return false;
 }
 
 bool ZipWriter::flush()
 {
     if (m_failed)
         return false;
-    if (!m_pending.isEmpty() && m_device->write(m_pending) != m_pending.size())
-        return m_failed = true, false;
-    m_pending.truncate(0);
+    if (m_fd < 0)
+        return fail(EBADF);
+    // The pieces go out where they are, in one call for many: no copy gathers them first.
+    for (size_t at = 0; at < m_queued.size();) {
+        const ssize_t n = ::writev(m_fd, m_queued.data() + at, int(qMin<size_t>(m_queued.size() - at, IOV_MAX)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return fail(n < 0 ? errno : ENOSPC);
+        for (size_t left = size_t(n); left > 0;) {
+            iovec &piece = m_queued[at];
+            const size_t done = qMin(left, piece.iov_len);
+            piece.iov_base = static_cast<char *>(piece.iov_base) + done;
+            piece.iov_len -= done;
+            left -= done;
+            if (piece.iov_len == 0)
+                ++at;
+        }
+    }
+    m_queued.clear();
+    m_queuedBytes = 0;
+    m_headers.clear();
+    m_written.append(std::move(m_held));
+    m_held.clear();
     return true;
+}
+
+QList<ZipEntryBody> ZipWriter::takeWritten()
+{
+    return std::exchange(m_written, {});
 }
 
 bool ZipWriter::addStored(const QString &name, QByteArrayView data)
@@ -163,14 +191,16 @@ bool ZipWriter::addDeflated(const QString &name, QByteArrayView data)
 bool ZipWriter::add(const QString &name, QByteArrayView data, bool compress)
 {
     if (m_failed || data.size() >= Limit)
-        return m_failed = true, false;
+        return fail(EFBIG);
     return add(name, pack({data.toByteArray()}, compress ? m_level : 0));
 }
 
-bool ZipWriter::add(const QString &name, const ZipEntryBody &body)
+bool ZipWriter::add(const QString &name, ZipEntryBody &&body)
 {
-    if (m_failed || body.size < 0 || body.size >= Limit)
-        return m_failed = true, false;
+    if (m_failed)
+        return false;
+    if (body.size < 0 || body.size >= Limit)
+        return fail(body.size < 0 ? ENOMEM : EFBIG);
     Entry entry;
     entry.name = name.toUtf8();
     entry.size = quint32(body.size);
@@ -196,14 +226,14 @@ bool ZipWriter::add(const QString &name, const ZipEntryBody &body)
     put16(header, 0);
     header += entry.name;
     if (packedSize >= Limit || m_offset + header.size() + packedSize >= Limit)
-        return m_failed = true, false;
-    if (!write(header))
-        return false;
-    for (const QByteArray &part : body.parts)
-        if (!write(part))
-            return false;
+        return fail(EFBIG);
+    m_headers.append(std::move(header));
+    queue(m_headers.last());
+    m_held.append(std::move(body)); // a QByteArray's bytes stay where they are when it moves
+    for (const QByteArray &part : std::as_const(m_held.last().parts))
+        queue(part);
     m_entries.append(std::move(entry));
-    return true;
+    return m_queuedBytes < GatherBytes || flush();
 }
 
 bool ZipWriter::finish()
@@ -231,15 +261,14 @@ bool ZipWriter::finish()
         put32(out, 0100644u << 16);
         put32(out, entry.offset);
         out += entry.name;
-        if (out.size() >= 1024 * 1024) {
-            if (!write(out))
-                return false;
-            out.clear();
+        if (out.size() >= GatherBytes) {
+            m_headers.append(std::exchange(out, {}));
+            queue(m_headers.last());
         }
     }
     const qint64 directorySize = m_offset + out.size() - directoryStart;
     if (directoryStart + directorySize >= Limit)
-        return m_failed = true, false;
+        return fail(EFBIG);
     const quint64 count = quint64(m_entries.size());
     const bool zip64 = count > 0xFFFF;
     if (zip64) {
@@ -267,5 +296,7 @@ bool ZipWriter::finish()
     put32(out, quint32(directorySize));
     put32(out, quint32(directoryStart));
     put16(out, 0);
-    return write(out) && flush();
+    m_headers.append(std::move(out));
+    queue(m_headers.last());
+    return flush();
 }

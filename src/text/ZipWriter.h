@@ -5,9 +5,12 @@
 #include <QList>
 #include <QString>
 
+#include <vector>
+
+#include <sys/uio.h>
 
 class QDateTime;
-class QIODevice;
+class QFileDevice;
 
 // An entry's bytes as the archive holds them, made ready on any thread (ZipWriter::pack) and
 // written in order later.
@@ -27,7 +30,8 @@ struct ZipEntryBody
 class ZipWriter
 {
 public:
-    explicit ZipWriter(QIODevice *device, int compressionLevel = 6);
+    // Writes at the file's position through its handle, around the device's own buffer.
+    explicit ZipWriter(QFileDevice *file, int compressionLevel = 6);
     ~ZipWriter();
 
     ZipWriter(const ZipWriter &) = delete;
@@ -38,32 +42,43 @@ public:
 
     bool addStored(const QString &name, QByteArrayView data);
     bool addDeflated(const QString &name, QByteArrayView data);
-    bool add(const QString &name, const ZipEntryBody &body);
+    // The body is kept until its bytes are written, then handed back by takeWritten().
+    bool add(const QString &name, ZipEntryBody &&body);
     // The entry for the data that is `parts` one after the other: stored at level 0, else
     // deflated at that level; its size is -1 when deflating failed (add() then fails). Safe on
     // any thread.
     static ZipEntryBody pack(QByteArrayList parts, int level);
     // Writes the central directory; nothing may be added after it.
     bool finish();
-    // Hands what is gathered to the device. Entries are gathered into large writes: a write to a
-    // file costs several microseconds besides its bytes, and a chapter document is small.
+    // Writes what is queued. Entries are queued into large writes: a write to a file costs
+    // several microseconds besides its bytes, and a chapter document is small.
     bool flush();
+    // The bodies written since the last call, for their buffers to be used again.
+    QList<ZipEntryBody> takeWritten();
 
-    // Bytes written so far.
+    // Bytes of the archive so far, queued ones included.
     qint64 size() const { return m_offset; }
     bool failed() const { return m_failed; }
+    // Why it failed: an errno value (ENOSPC when the disk is full, EFBIG past 4 GiB).
+    int error() const { return m_error; }
 
 private:
     struct Entry;
     bool add(const QString &name, QByteArrayView data, bool compress);
-    bool write(QByteArrayView bytes);
+    void queue(QByteArrayView bytes);
+    bool fail(int error);
 
-    QIODevice *m_device;
+    int m_fd;
     int m_level;
     quint16 m_dosTime = 0;
     quint16 m_dosDate = 0x21; // 1980-01-01
     qint64 m_offset = 0;
     bool m_failed = false;
+    int m_error = 0;
     QList<Entry> m_entries;
-    QByteArray m_pending; // bytes not yet handed to the device
+    std::vector<iovec> m_queued; // pieces not yet written, in the bodies and headers below
+    qint64 m_queuedBytes = 0;
+    QByteArrayList m_headers;
+    QList<ZipEntryBody> m_held;    // bodies with bytes queued
+    QList<ZipEntryBody> m_written; // bodies written, not yet taken back
 };

@@ -30,6 +30,24 @@ QString describe(const QList<ChapterEntry> &entries)
     return parts.join(u';');
 }
 
+// What a scan in parts must give exactly as the scan of the whole file.
+void compareScans(const QString &path, const BookReading &reading = {})
+{
+    const BookScan whole = ScanBookFile(path, BookScan::WithHeadings, nullptr, reading);
+    for (const int parts : {2, 3, 8}) {
+        const BookScan split = ScanBookFileInParts(path, BookScan::WithHeadings, parts, nullptr, reading);
+        QCOMPARE(split.error, whole.error);
+        QCOMPARE(split.tooManyHeadings, whole.tooManyHeadings);
+        QCOMPARE(split.index.encoding, whole.index.encoding);
+        QCOMPARE(split.index.bomLength, whole.index.bomLength);
+        QCOMPARE(split.index.fileSize, whole.index.fileSize);
+        QCOMPARE(split.index.lineStarts, whole.index.lineStarts);
+        QCOMPARE(split.headingLines, whole.headingLines);
+        QCOMPARE(split.headingTexts, whole.headingTexts);
+        QCOMPARE(split.firstLine, whole.firstLine);
+    }
+}
+
 QStringList titles(const QList<ChapterEntry> &entries)
 {
     QStringList out;
@@ -209,6 +227,9 @@ private Q_SLOTS:
         const QString path = write(bytes);
         const QStringList reference = SplitBookLines(DecodeBookText(bytes));
 
+        compareScans(path);
+        if (QTest::currentTestFailed())
+            return;
         const ChapterList list = GetChapter(path);
         QVERIFY(list.ok());
         QCOMPARE(list.lineCount, qint64(reference.size()));
@@ -233,6 +254,35 @@ private Q_SLOTS:
                 want += reference.at(k) + u"<br>"_s;
             QCOMPARE(ChapterFragment(path, entry), want);
         }
+    }
+
+    // Books cut where a part's first line is a heading, the parts disagree on the encoding, a
+    // line runs over several parts' starts or there is no line break after the middle at all.
+    void scanInParts_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("encoding"); // chosen, or empty
+        const QByteArray filler = QByteArray("正文。").repeated(4000);
+        const QByteArray book = "书名\n" + filler + "\n第二章 中间\n" + filler + "\r\n\n第三章 后\n尾\n";
+        QTest::newRow("utf-8, a heading after the middle") << book << QString();
+        QTest::newRow("gb18030, the same") << TestSupport::gb18030(QString::fromUtf8(book)) << QString();
+        QTest::newRow("utf-8 but a stray byte at the end") << book + "\xFF" << QString();
+        QTest::newRow("utf-8 but a stray byte at the start") << "\xFF" + book << QString();
+        QTest::newRow("byte-order mark, a stray byte at the end") << "\xEF\xBB\xBF" + book + "\x81" << QString();
+        QTest::newRow("utf-8 read as gb18030") << book << u"GB18030"_s;
+        QTest::newRow("one line") << filler + filler << QString();
+        QTest::newRow("a long line over every start") << "短\n" + filler.repeated(8) + "\n第九章\n" << QString();
+        QTest::newRow("empty lines at the middle") << "题\n" + QByteArray(300, '\n') + "第一章\n" << QString();
+        QTest::newRow("utf-16 with its mark") << "\xFF\xFE"_ba + QByteArray("\n\0"_ba).repeated(500) << QString();
+    }
+    void scanInParts()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, encoding);
+        BookReading reading;
+        if (!encoding.isEmpty())
+            reading.encoding = EncodingFromName(encoding);
+        compareScans(write(bytes), reading);
     }
 
     void indexFollowsFileChanges_chapterOverTheLimit()
