@@ -167,6 +167,24 @@ void ParagraphWriter::newDocument()
     if (m_buffers)
         m_document = m_buffers();
     m_document.reserve(m_maxDocument + 16 * 1024);
+    m_used = 0;
+}
+
+char *ParagraphWriter::room(qsizetype bytes)
+{
+    if (!m_document.capacity())
+        newDocument();
+    // The buffer is sized once for many lines; m_used marks how much of it is the document.
+    if (m_document.size() < m_used + bytes)
+        m_document.resize(qMax(m_used + bytes, m_document.capacity()));
+    return m_document.data() + m_used;
+}
+
+void ParagraphWriter::settle()
+{
+    if (!m_document.capacity())
+        newDocument();
+    m_document.truncate(m_used);
 }
 
 void ParagraphWriter::addText(QStringView piece, bool lineEnds)
@@ -213,12 +231,13 @@ void ParagraphWriter::addText(QStringView piece, bool lineEnds)
 
 bool ParagraphWriter::addLine(TextEncoding encoding, QByteArrayView line)
 {
-    if (!m_document.capacity())
-        newDocument();
-    const qsizetype had = m_document.size();
-    if (!m_lineStart || !m_paragraph.isEmpty() || !AppendLineMarkup(m_document, encoding, line, m_maxParagraph))
+    if (!m_lineStart || !m_paragraph.isEmpty())
         return false;
-    if (m_document.size() > had && m_document.size() >= m_maxDocument)
+    const qsizetype written = WriteLineMarkup(room(LineMarkupRoom(line.size())), encoding, line, m_maxParagraph);
+    if (written < 0)
+        return false;
+    m_used += written;
+    if (written > 0 && m_used >= m_maxDocument)
         flushDocument();
     return true;
 }
@@ -231,8 +250,7 @@ void ParagraphWriter::emitParagraph(QStringView text)
         text.chop(1);
     if (text.isEmpty())
         return;
-    if (!m_document.capacity())
-        newDocument();
+    settle();
     const qsizetype had = m_document.size();
     m_document.append("<p>");
     AppendXmlUtf8(m_document, text);
@@ -241,19 +259,22 @@ void ParagraphWriter::emitParagraph(QStringView text)
         return;
     }
     m_document.append("</p>\n");
-    if (m_document.size() >= m_maxDocument)
+    m_used = m_document.size();
+    if (m_used >= m_maxDocument)
         flushDocument();
 }
 
 void ParagraphWriter::addMarkup(QByteArrayView markup)
 {
-    if (!m_document.capacity())
-        newDocument();
+    settle();
     m_document.append(markup);
+    m_used = m_document.size();
 }
 
 void ParagraphWriter::flushDocument()
 {
+    m_document.truncate(m_used);
+    m_used = 0;
     m_sink(std::exchange(m_document, {})); // the next document takes its buffer when text comes
     ++m_documents;
 }
@@ -264,7 +285,7 @@ void ParagraphWriter::finish()
         emitParagraph(m_paragraph);
         m_paragraph.clear();
     }
-    if (!m_document.isEmpty() || m_documents == 0)
+    if (m_used > 0 || m_documents == 0)
         flushDocument();
     m_lineStart = true;
 }

@@ -68,6 +68,8 @@ private:
     void emitParagraph(QStringView text);
     void flushDocument();
     void newDocument();
+    char *room(qsizetype bytes); // where the next bytes go, with room for `bytes`
+    void settle();               // the buffer cut back to the document, for appending
 
     DocumentSink m_sink;
     BufferSource m_buffers;
@@ -75,6 +77,7 @@ private:
     qsizetype m_maxParagraph;
     QString m_paragraph;
     QByteArray m_document;
+    qsizetype m_used = 0; // of m_document, the bytes that are the document
     bool m_lineStart = true;
     int m_documents = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "text/BookScan.h"
 #include "text/Chapters.h"
+#include "text/EpubContents.h"
 #include "text/EpubDocument.h"
 #include "text/ZipWriter.h"
 
@@ -33,7 +34,6 @@ namespace {
 constexpr qint64 ReadBlockBytes = 1024 * 1024;
 // Past this many chapters several go into one document.
 constexpr qsizetype MaxDocuments = 4000;
-constexpr qsizetype MaxNcxEntries = 2000;
 // Books this small are written on one thread; on more, documents are made side by side, at most
 // WindowBytes of the book ahead of what is written, and a unit of chapters longer than
 // InlineUnitBytes (a book that is one long line) is made by the writing thread as it goes.
@@ -57,21 +57,6 @@ const char Container[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                          "  </rootfiles>\n"
                          "</container>\n";
 
-// The file name the cover gets, by its media type; empty for a type readers need not show.
-QString coverFile(const QByteArray &type)
-{
-    return type == "image/jpeg"  ? u"cover.jpg"_s
-           : type == "image/png" ? u"cover.png"_s
-           : type == "image/gif" ? u"cover.gif"_s
-           : type == "image/webp" ? u"cover.webp"_s
-                                  : QString();
-}
-
-struct Document
-{
-    QString id;
-    QString href;
-};
 
 // Made from a hash of the whole file, on a thread of its own beside the chapter scan and the
 // documents: only the contents at the end need it. Empty when stopped or unreadable.
@@ -133,11 +118,7 @@ private:
     bool writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output, const DocumentSink &sink) const;
     bool writeUnits(LineReader &reader);
     void reserveSpace();
-    void startWriteback();
-    QByteArray packageDocument() const;
-    QByteArray navDocument() const;
-    QByteArray ncxDocument() const;
-    QString href(qsizetype chapter) const;
+    void startWriteback(bool now = false);
 
     const EpubBook &m_book;
     const std::atomic_bool *m_cancel;
@@ -146,12 +127,12 @@ private:
     std::unique_ptr<ZipWriter> m_zip;
     QSaveFile *m_out = nullptr;
     qint64 m_flushed = 0; // the archive's bytes handed to the disk so far
-    QString m_title, m_identifier;
+    QString m_title;
     QDateTime m_date;
     QList<ChapterEntry> m_entries;
     QStringList m_chapterTitles;         // shown titles, escaped
     QList<Unit> m_units;
-    QList<Document> m_documents;
+    QList<EpubContents::Document> m_documents;
     QList<qsizetype> m_chapterDocument;  // the document each chapter starts in
     QList<bool> m_chapterAnchored;       // one that does not start its document has an id
     mutable DocumentBuffers m_buffers; // no more are ever in use than the documents of a window
@@ -347,97 +328,16 @@ void Builder::reserveSpace()
 #endif
 }
 
-void Builder::startWriteback()
+void Builder::startWriteback(bool now)
 {
 #ifdef Q_OS_LINUX
     // The file is synced to the disk before it takes the target's place; started on the way,
     // most of that is done by then instead of all of it waited for at the end.
-    if (m_zip->size() - m_flushed < WritebackBytes || !m_zip->flush())
+    if ((!now && m_zip->size() - m_flushed < WritebackBytes) || !m_zip->flush())
         return;
     sync_file_range(m_out->handle(), m_flushed, m_zip->size() - m_flushed, SYNC_FILE_RANGE_WRITE);
     m_flushed = m_zip->size();
 #endif
-}
-
-QString Builder::href(qsizetype chapter) const
-{
-    const QString &document = m_documents.at(m_chapterDocument.at(chapter)).href;
-    return m_chapterAnchored.at(chapter) ? document + u"#c"_s + m_entries.at(chapter).numberText() : document;
-}
-
-QByteArray Builder::packageDocument() const
-{
-    QString opf = u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                  "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\" unique-identifier=\"book-id\" "
-                  "xml:lang=\"zh\">\n<metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"_s;
-    opf += u"<dc:identifier id=\"book-id\">"_s + XmlText(m_identifier) + u"</dc:identifier>\n"_s;
-    opf += u"<dc:title>"_s + m_title + u"</dc:title>\n"_s;
-    const QString author = XmlText(m_book.author).simplified();
-    if (!author.isEmpty())
-        opf += u"<dc:creator>"_s + author + u"</dc:creator>\n"_s;
-    opf += u"<dc:language>zh</dc:language>\n"_s;
-    const QString subject = XmlText(m_book.subject).simplified();
-    if (!subject.isEmpty())
-        opf += u"<dc:subject>"_s + subject + u"</dc:subject>\n"_s;
-    const QDateTime utc = m_date.toUTC();
-    opf += u"<dc:date>"_s + utc.toString(u"yyyy-MM-dd"_s) + u"</dc:date>\n"_s;
-    opf += u"<meta property=\"dcterms:modified\">"_s + utc.toString(u"yyyy-MM-ddThh:mm:ssZ"_s) + u"</meta>\n"_s;
-    const QString cover = m_book.cover.isEmpty() ? QString() : coverFile(m_book.coverType);
-    if (!cover.isEmpty()) // older readers find the cover by this name
-        opf += u"<meta name=\"cover\" content=\"cover-image\"/>\n"_s;
-    opf += u"</metadata>\n<manifest>\n"
-           "<item id=\"nav\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" properties=\"nav\"/>\n"
-           "<item id=\"ncx\" href=\"toc.ncx\" media-type=\"application/x-dtbncx+xml\"/>\n"
-           "<item id=\"css\" href=\"style.css\" media-type=\"text/css\"/>\n"_s;
-    if (!cover.isEmpty())
-        opf += u"<item id=\"cover-image\" href=\""_s + cover + u"\" media-type=\""_s +
-               QString::fromLatin1(m_book.coverType) + u"\" properties=\"cover-image\"/>\n"_s;
-    for (const Document &document : m_documents)
-        opf += u"<item id=\""_s + document.id + u"\" href=\""_s + document.href +
-               u"\" media-type=\"application/xhtml+xml\"/>\n"_s;
-    opf += u"</manifest>\n<spine toc=\"ncx\">\n"_s;
-    for (const Document &document : m_documents)
-        opf += u"<itemref idref=\""_s + document.id + u"\"/>\n"_s;
-    opf += u"</spine>\n</package>\n"_s;
-    return opf.toUtf8();
-}
-
-QByteArray Builder::navDocument() const
-{
-    QString nav = XhtmlHead(u"目录"_s, u"style.css"_s);
-    nav += u"<nav epub:type=\"toc\" id=\"toc\">\n<h1>目录</h1>\n<ol>\n"_s;
-    for (qsizetype i = 0; i < m_chapterTitles.size(); ++i)
-        nav += u"<li><a href=\""_s + href(i) + u"\">"_s + m_chapterTitles.at(i) +
-               u"</a></li>\n"_s;
-    nav += u"</ol>\n</nav>\n</body>\n</html>\n"_s;
-    return nav.toUtf8();
-}
-
-QByteArray Builder::ncxDocument() const
-{
-    QString ncx = u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                  "<ncx xmlns=\"http://www.daisy.org/z3986/2005/ncx/\" version=\"2005-1\" xml:lang=\"zh\">\n<head>\n"
-                  "<meta name=\"dtb:uid\" content=\""_s +
-                  XmlText(m_identifier, true) +
-                  u"\"/>\n<meta name=\"dtb:depth\" content=\"1\"/>\n"
-                  "<meta name=\"dtb:totalPageCount\" content=\"0\"/>\n<meta name=\"dtb:maxPageNumber\" content=\"0\"/>\n"
-                  "</head>\n<docTitle><text>"_s +
-                  m_title + u"</text></docTitle>\n<navMap>\n"_s;
-    // Older reading systems choke on contents of tens of thousands of entries (and checking them
-    // takes time that grows with the square of their number): past MaxNcxEntries chapters an
-    // entry stands for a run of them, named by its first and last.
-    const qsizetype count = m_chapterTitles.size();
-    const qsizetype run = (count + MaxNcxEntries - 1) / MaxNcxEntries;
-    for (qsizetype i = 0, point = 1; i < count; i += run, ++point) {
-        const QString n = QString::number(point);
-        const qsizetype last = qMin(count, i + run) - 1;
-        const QString label =
-            last == i ? m_chapterTitles.at(i) : m_chapterTitles.at(i) + u" — "_s + m_chapterTitles.at(last);
-        ncx += u"<navPoint id=\"n"_s + n + u"\" playOrder=\""_s + n + u"\"><navLabel><text>"_s + label +
-               u"</text></navLabel><content src=\""_s + href(i) + u"\"/></navPoint>\n"_s;
-    }
-    ncx += u"</navMap>\n</ncx>\n"_s;
-    return ncx.toUtf8();
 }
 
 EpubResult Builder::run(const QString &target)
@@ -510,7 +410,7 @@ EpubResult Builder::run(const QString &target)
     m_zip->addStored(u"mimetype"_s, "application/epub+zip");
     m_zip->addDeflated(u"META-INF/container.xml"_s, Container);
     m_zip->addDeflated(u"OEBPS/style.css"_s, Stylesheet);
-    if (const QString cover = coverFile(m_book.coverType); !m_book.cover.isEmpty() && !cover.isEmpty())
+    if (const QString cover = EpubCoverFile(m_book.coverType); !m_book.cover.isEmpty() && !cover.isEmpty())
         m_zip->addStored(u"OEBPS/"_s + cover, m_book.cover); // images are compressed already
 
     const bool read = writeUnits(*reader);
@@ -524,14 +424,30 @@ EpubResult Builder::run(const QString &target)
         result.errorMessage = m_zip->failed() ? writeFailed() : UnreadableBookMessage(m_book.path);
         return result;
     }
-    m_identifier = identifier.valid() ? identifier.get() : m_book.identifier;
+    startWriteback(true); // the disk writes the last chapters while the contents are made
+    EpubContents contents;
+    contents.identifier = identifier.valid() ? identifier.get() : m_book.identifier;
+    contents.title = m_title;
+    contents.author = m_book.author;
+    contents.subject = m_book.subject;
+    contents.date = m_date;
+    contents.cover = m_book.cover.isEmpty() ? QString() : EpubCoverFile(m_book.coverType);
+    contents.coverType = m_book.coverType;
+    contents.documents = std::move(m_documents);
+    contents.chapterTitles = std::move(m_chapterTitles);
+    contents.chapterHrefs.reserve(m_entries.size());
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        const QString &document = contents.documents.at(m_chapterDocument.at(i)).href;
+        contents.chapterHrefs.append(m_chapterAnchored.at(i) ? document + u"#c"_s + m_entries.at(i).numberText()
+                                                             : document);
+    }
     // The contents of a book of thousands of chapters take a while to make and deflate: side by side.
-    const auto packed = [this](QByteArray (Builder::*make)() const) {
-        return std::async(std::launch::async, [this, make] { return ZipWriter::pack({(this->*make)()}, 1); });
+    const auto packed = [&contents](QByteArray (*make)(const EpubContents &)) {
+        return std::async(std::launch::async, [&contents, make] { return ZipWriter::pack({make(contents)}, 1); });
     };
-    std::future<ZipEntryBody> package = packed(&Builder::packageDocument);
-    std::future<ZipEntryBody> nav = packed(&Builder::navDocument);
-    ZipEntryBody ncx = ZipWriter::pack({ncxDocument()}, 1);
+    std::future<ZipEntryBody> package = packed(EpubPackageDocument);
+    std::future<ZipEntryBody> nav = packed(EpubNavDocument);
+    ZipEntryBody ncx = ZipWriter::pack({EpubNcxDocument(contents)}, 1);
     m_zip->add(u"OEBPS/content.opf"_s, package.get());
     m_zip->add(u"OEBPS/nav.xhtml"_s, nav.get());
     m_zip->add(u"OEBPS/toc.ncx"_s, std::move(ncx));
@@ -545,7 +461,7 @@ EpubResult Builder::run(const QString &target)
         m_progress(m_index->fileSize, m_index->fileSize);
     result.ok = true;
     result.chapters = int(chapters.entries.size());
-    result.documents = int(m_documents.size());
+    result.documents = int(contents.documents.size());
     return result;
 }
 

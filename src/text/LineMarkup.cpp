@@ -240,15 +240,12 @@ uchar *gb18030(const uchar *s, qsizetype n, uchar *d, qsizetype *units, uchar **
 
 } // namespace
 
-bool AppendLineMarkup(QByteArray &out, TextEncoding encoding, QByteArrayView line, qsizetype maxUnits)
+qsizetype WriteLineMarkup(char *out, TextEncoding encoding, QByteArrayView line, qsizetype maxUnits)
 {
     // No character taken here is more than three bytes a unit: a longer line has too many units.
     if ((encoding != TextEncoding::Gb18030 && encoding != TextEncoding::Utf8) || line.size() > 3 * maxUnits)
-        return false;
-    const qsizetype had = out.size();
-    // "&amp;" is the most a byte becomes; eight bytes of room for the last entry written whole.
-    out.resize(had + 3 + 5 * line.size() + 8 + 5);
-    auto *start = reinterpret_cast<uchar *>(out.data()) + had;
+        return -1;
+    auto *start = reinterpret_cast<uchar *>(out);
     std::memcpy(start, "<p>", 3);
     const auto *s = reinterpret_cast<const uchar *>(line.data());
     qsizetype units = 0;
@@ -256,15 +253,19 @@ bool AppendLineMarkup(QByteArray &out, TextEncoding encoding, QByteArrayView lin
     uchar *const text = start + 3;
     const uchar *end = encoding == TextEncoding::Gb18030 ? gb18030(s, line.size(), text, &units, &solid)
                                                          : utf8(s, line.size(), text, &units, &solid);
-    if (!end || units > maxUnits) {
-        out.truncate(had);
-        return false;
-    }
-    if (solid == text) { // nothing but white space and dropped characters
-        out.truncate(had);
-        return true;
-    }
+    if (!end || units > maxUnits)
+        return -1;
+    if (solid == text) // nothing but white space and dropped characters
+        return 0;
     std::memcpy(solid, "</p>\n", 5);
-    out.truncate(solid + 5 - reinterpret_cast<const uchar *>(out.constData()));
-    return true;
+    return solid + 5 - start;
+}
+
+bool AppendLineMarkup(QByteArray &out, TextEncoding encoding, QByteArrayView line, qsizetype maxUnits)
+{
+    const qsizetype had = out.size();
+    out.resize(had + LineMarkupRoom(line.size()));
+    const qsizetype written = WriteLineMarkup(out.data() + had, encoding, line, maxUnits);
+    out.truncate(had + qMax<qsizetype>(written, 0));
+    return written >= 0;
 }

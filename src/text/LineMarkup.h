@@ -16,3 +16,12 @@
 // returns false and appends nothing: the caller decodes the line and hands it to
 // ParagraphWriter::addText(), which gives the same bytes the slow way.
 bool AppendLineMarkup(QByteArray &out, TextEncoding encoding, QByteArrayView line, qsizetype maxUnits);
+
+// The same into memory with room for LineMarkupRoom() bytes; the bytes written, or -1 when the
+// line is left to the general path (and what `out` holds then is of no use).
+// "&amp;" is the most a byte becomes; eight bytes of room for the last entry written whole.
+constexpr qsizetype LineMarkupRoom(qsizetype lineBytes)
+{
+    return 3 + 5 * lineBytes + 8 + 5;
+}
+qsizetype WriteLineMarkup(char *out, TextEncoding encoding, QByteArrayView line, qsizetype maxUnits);
