@@ -177,7 +177,8 @@ bool Builder::writeUnit(const Unit &unit, LineReader &reader, UnitOutput &output
         QByteArray head = XhtmlHead(title, u"../style.css"_s).toUtf8();
         head += part == 1 ? "<section>\n<h1>" + title.toUtf8() + "</h1>\n" : QByteArray("<section>\n");
         // The body goes into the archive as it is, without a copy to put the head before it.
-        document.body = ZipWriter::pack({std::move(head), std::move(body), QByteArray("</section>\n</body>\n</html>\n")},
+        static const QByteArray end("</section>\n</body>\n</html>\n"); // shared by every document, never copied
+        document.body = ZipWriter::pack({std::move(head), std::move(body), end},
                                         m_book.compressionLevel);
         sink(std::move(document));
     }, ParagraphWriter::DocumentBytes, ParagraphWriter::ParagraphUnits, [this] { return m_buffers.take(); });

@@ -76,7 +76,8 @@ struct Tables
     }
 };
 
-const Tables &tables()
+// Called for every line: inlined, it is a load and a branch once the tables are made.
+[[gnu::always_inline]] inline const Tables &tables()
 {
     static const Tables t;
     return t;

@@ -13,6 +13,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -336,6 +340,23 @@ private Q_SLOTS:
         const EpubResult cancelled = WriteEpub(bookAt(book), target, &cancel);
         QVERIFY(cancelled.cancelled && !cancelled.ok);
         QCOMPARE(TestSupport::readFile(target), QByteArray("old"));
+
+        // A write refused halfway (a file-size limit here; a full disk the same way): a clear
+        // message, the target as it was and nothing else left behind.
+        QVERIFY(TestSupport::writeFile(book, manyChapters(80000)));
+        rlimit limit{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const rlimit small{1 << 20, limit.rlim_max};
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const EpubResult refused = WriteEpub(bookAt(book), target);
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, previous);
+        QVERIFY(!refused.ok && !refused.cancelled);
+        QVERIFY2(refused.errorMessage.startsWith(u"无法写入文件“"_s) && refused.errorMessage.endsWith(u"文件过大"_s),
+                 qPrintable(refused.errorMessage));
+        QCOMPARE(TestSupport::readFile(target), QByteArray("old"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({u"book.txt"_s, u"old.epub"_s}));
     }
 };
 
