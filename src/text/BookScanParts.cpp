@@ -1,11 +1,14 @@
 #include "text/BookScan.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
 
 #include <cstring>
 #include <future>
+#include <new>
+#include <optional>
 
 namespace {
 
@@ -50,7 +53,7 @@ protected:
         const qint64 want = qMin(maxSize - n, m_end - from);
         if (want <= 0)
             return n;
-        if ((m_file.pos() != from && !m_file.seek(from)))
+        if (m_file.pos() != from && !m_file.seek(from))
             return -1;
         const qint64 got = m_file.read(data + n, want);
         if (got < 0)
@@ -104,6 +107,55 @@ QList<qint64> partStarts(QFile &file, qint64 size, int parts)
     return starts;
 }
 
+// What the whole scan gives when a part failed, was cancelled or found too many headings.
+std::optional<BookScan> firstFailure(const std::vector<BookScan> &scans)
+{
+    for (const BookScan &scan : scans) {
+        if (scan.error != BookReadError::None || scan.cancelled || scan.tooManyHeadings) {
+            BookScan failed;
+            failed.error = scan.error;
+            failed.cancelled = scan.cancelled;
+            failed.tooManyHeadings = scan.tooManyHeadings;
+            return failed;
+        }
+    }
+    return std::nullopt;
+}
+
+// The parts' scans as one: line numbers and offsets counted from the book's start.
+BookScan joined(std::vector<BookScan> scans, const QList<qint64> &starts, const QString &path,
+                const QDateTime &modified, const BookReading &reading)
+{
+    BookScan whole = std::move(scans.front());
+    BookLineIndex &index = whole.index;
+    size_t lineCount = 0;
+    for (const BookScan &scan : scans)
+        lineCount += scan.index.lineStarts.size();
+    index.lineStarts.reserve(lineCount);
+    index.lineStarts.pop_back(); // where the next part begins
+    for (size_t k = 1; k < scans.size(); ++k) {
+        BookScan &scan = scans[k];
+        // A part's line 0 is its own empty line; its lines are the book's from the part's start.
+        const qint64 linesBefore = qint64(index.lineStarts.size()) - 1;
+        const qint64 shift = starts[qsizetype(k)] - 1;
+        const std::vector<qint64> &lines = scan.index.lineStarts;
+        for (size_t i = 1; i + 1 < lines.size(); ++i)
+            index.lineStarts.push_back(lines[i] + shift);
+        for (size_t i = 0; i < scan.headingLines.size(); ++i) {
+            whole.headingLines.push_back(scan.headingLines[i] + linesBefore);
+            whole.headingTexts.append(std::move(scan.headingTexts[qsizetype(i)]));
+        }
+        index.fileSize = lines.back() + shift;
+    }
+    index.lineStarts.push_back(index.fileSize);
+    if (qsizetype(whole.headingLines.size()) > MaxChapters - 1)
+        whole.tooManyHeadings = true;
+    index.path = path;
+    index.modified = modified;
+    index.reading = reading;
+    return whole;
+}
+
 } // namespace
 
 BookScan ScanBookFileInParts(const QString &path, BookScan::Mode mode, int parts, const std::atomic_bool *cancel,
@@ -118,7 +170,8 @@ BookScan ScanBookFileInParts(const QString &path, BookScan::Mode mode, int parts
         return ScanBookFile(path, mode, cancel, reading);
     char head[3] = {};
     const DetectedEncoding mark = DetectByteOrderMark(QByteArrayView(head, qMax<qint64>(0, file.read(head, 3))));
-    const QList<qint64> starts = utf16(mark.encoding) && mark.bomLength > 0 ? QList<qint64>{} : partStarts(file, info.size(), parts);
+    const bool utf16Mark = utf16(mark.encoding) && mark.bomLength > 0;
+    const QList<qint64> starts = utf16Mark ? QList<qint64>{} : partStarts(file, info.size(), parts);
     if (starts.size() < 3)
         return ScanBookFile(path, mode, cancel, reading);
     file.close();
@@ -137,15 +190,8 @@ BookScan ScanBookFileInParts(const QString &path, BookScan::Mode mode, int parts
     scans.push_back(scanRange(info.absoluteFilePath(), 0, starts[1], mode, cancel, reading));
     for (std::future<BookScan> &other : others)
         scans.push_back(other.get());
-    for (const BookScan &scan : scans) {
-        if (scan.error != BookReadError::None || scan.cancelled || scan.tooManyHeadings) {
-            BookScan failed;
-            failed.error = scan.error;
-            failed.cancelled = scan.cancelled;
-            failed.tooManyHeadings = scan.tooManyHeadings;
-            return failed;
-        }
-    }
+    if (std::optional<BookScan> failed = firstFailure(scans))
+        return *failed;
     bool mixed = false;
     for (const BookScan &scan : scans)
         mixed = mixed || scan.index.encoding != scans.front().index.encoding;
@@ -157,33 +203,13 @@ BookScan ScanBookFileInParts(const QString &path, BookScan::Mode mode, int parts
                 scans[size_t(k)] = scanRange(info.absoluteFilePath(), starts[k], starts[k + 1], mode, cancel, gb);
     }
 
-    BookScan whole = std::move(scans.front());
-    if (whole.error != BookReadError::None || whole.tooManyHeadings)
-        return whole;
-    BookLineIndex &index = whole.index;
-    index.lineStarts.pop_back(); // where the next part begins
-    for (size_t k = 1; k < scans.size(); ++k) {
-        BookScan &scan = scans[k];
-        if (scan.error != BookReadError::None || scan.cancelled || scan.tooManyHeadings)
-            return scan;
-        // A part's line 0 is its own empty line; its lines are the book's from the part's start.
-        const qint64 linesBefore = qint64(index.lineStarts.size()) - 1;
-        const qint64 shift = starts[qsizetype(k)] - 1;
-        const std::vector<qint64> &lines = scan.index.lineStarts;
-        index.lineStarts.reserve(index.lineStarts.size() + lines.size());
-        for (size_t i = 1; i + 1 < lines.size(); ++i)
-            index.lineStarts.push_back(lines[i] + shift);
-        for (size_t i = 0; i < scan.headingLines.size(); ++i) {
-            whole.headingLines.push_back(scan.headingLines[i] + linesBefore);
-            whole.headingTexts.append(std::move(scan.headingTexts[qsizetype(i)]));
-        }
-        index.fileSize = lines.back() + shift;
+    if (std::optional<BookScan> failed = firstFailure(scans))
+        return *failed;
+    try {
+        return joined(std::move(scans), starts, info.absoluteFilePath(), modified, reading);
+    } catch (const std::bad_alloc &) {
+        BookScan failed;
+        failed.error = BookReadError::OutOfMemory;
+        return failed;
     }
-    index.lineStarts.push_back(index.fileSize);
-    if (qsizetype(whole.headingLines.size()) > MaxChapters - 1)
-        whole.tooManyHeadings = true;
-    index.path = info.absoluteFilePath();
-    index.modified = modified;
-    index.reading = reading;
-    return whole;
 }

@@ -494,6 +494,9 @@ private Q_SLOTS:
         if (!QFile::exists(xiyouji) || !QFile::exists(sanguo) || !QFile::exists(rulin))
             QSKIP("the corpus lacks one of its three novels");
 
+        for (const QString &book : {xiyouji, sanguo, rulin})
+            compareScans(book);
+
         // xiyouji has a table of contents near the top ("第001回") and the chapters themselves
         // ("第一回"); both sets of 100 are headings.
         ChapterList list = GetChapter(xiyouji);
