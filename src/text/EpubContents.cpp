@@ -8,6 +8,14 @@ namespace {
 
 constexpr qsizetype MaxNcxEntries = 2000;
 
+// A line of the contents in pieces, appended one after the other: for thousands of chapters,
+// no string made for each piece joined to the next.
+void append(QString &out, std::initializer_list<QStringView> pieces)
+{
+    for (QStringView piece : pieces)
+        out += piece;
+}
+
 } // namespace
 
 QString EpubCoverFile(const QByteArray &type)
@@ -46,12 +54,13 @@ QByteArray EpubPackageDocument(const EpubContents &contents)
     if (!cover.isEmpty())
         opf += u"<item id=\"cover-image\" href=\""_s + cover + u"\" media-type=\""_s +
                QString::fromLatin1(contents.coverType) + u"\" properties=\"cover-image\"/>\n"_s;
+    opf.reserve(opf.size() + contents.documents.size() * 120);
     for (const EpubContents::Document &document : contents.documents)
-        opf += u"<item id=\""_s + document.id + u"\" href=\""_s + document.href +
-               u"\" media-type=\"application/xhtml+xml\"/>\n"_s;
+        append(opf, {u"<item id=\"", document.id, u"\" href=\"", document.href,
+                     u"\" media-type=\"application/xhtml+xml\"/>\n"});
     opf += u"</manifest>\n<spine toc=\"ncx\">\n"_s;
     for (const EpubContents::Document &document : contents.documents)
-        opf += u"<itemref idref=\""_s + document.id + u"\"/>\n"_s;
+        append(opf, {u"<itemref idref=\"", document.id, u"\"/>\n"});
     opf += u"</spine>\n</package>\n"_s;
     return opf.toUtf8();
 }
@@ -60,9 +69,10 @@ QByteArray EpubNavDocument(const EpubContents &contents)
 {
     QString nav = XhtmlHead(u"目录"_s, u"style.css"_s);
     nav += u"<nav epub:type=\"toc\" id=\"toc\">\n<h1>目录</h1>\n<ol>\n"_s;
+    nav.reserve(nav.size() + contents.chapterTitles.size() * 64);
     for (qsizetype i = 0; i < contents.chapterTitles.size(); ++i)
-        nav += u"<li><a href=\""_s + contents.chapterHrefs.at(i) + u"\">"_s + contents.chapterTitles.at(i) +
-               u"</a></li>\n"_s;
+        append(nav, {u"<li><a href=\"", contents.chapterHrefs.at(i), u"\">", contents.chapterTitles.at(i),
+                     u"</a></li>\n"});
     nav += u"</ol>\n</nav>\n</body>\n</html>\n"_s;
     return nav.toUtf8();
 }
@@ -82,13 +92,14 @@ QByteArray EpubNcxDocument(const EpubContents &contents)
     // entry stands for a run of them, named by its first and last.
     const qsizetype count = contents.chapterTitles.size();
     const qsizetype run = (count + MaxNcxEntries - 1) / MaxNcxEntries;
+    ncx.reserve(ncx.size() + qMin(count, MaxNcxEntries) * 128);
     for (qsizetype i = 0, point = 1; i < count; i += run, ++point) {
         const QString n = QString::number(point);
         const qsizetype last = qMin(count, i + run) - 1;
-        const QString label =
-            last == i ? contents.chapterTitles.at(i) : contents.chapterTitles.at(i) + u" — "_s + contents.chapterTitles.at(last);
-        ncx += u"<navPoint id=\"n"_s + n + u"\" playOrder=\""_s + n + u"\"><navLabel><text>"_s + label +
-               u"</text></navLabel><content src=\""_s + contents.chapterHrefs.at(i) + u"\"/></navPoint>\n"_s;
+        append(ncx, {u"<navPoint id=\"n", n, u"\" playOrder=\"", n, u"\"><navLabel><text>", contents.chapterTitles.at(i)});
+        if (last != i)
+            append(ncx, {u" — ", contents.chapterTitles.at(last)});
+        append(ncx, {u"</text></navLabel><content src=\"", contents.chapterHrefs.at(i), u"\"/></navPoint>\n"});
     }
     ncx += u"</navMap>\n</ncx>\n"_s;
     return ncx.toUtf8();

@@ -404,8 +404,21 @@ EpubResult Builder::run(const QString &target)
         for (qsizetype i = 0; i < titles.size(); ++i)
             titles[i] = shown.size() == titles.size() ? shown.at(i) : m_book.shownText(titles.at(i));
     }
-    for (qsizetype i = 0; i < titles.size(); ++i)
-        m_chapterTitles.append(DisplayTitle(titles.at(i), u"第%1章"_s.arg(m_entries.at(i).number)));
+    // Thousands of titles: two halves side by side.
+    m_chapterTitles.resize(titles.size());
+    const auto display = [&](qsizetype from, qsizetype to) {
+        for (qsizetype i = from; i < to; ++i) {
+            m_chapterTitles[i] = DisplayTitle(titles.at(i), {});
+            if (m_chapterTitles.at(i).isEmpty())
+                m_chapterTitles[i] = u"第%1章"_s.arg(m_entries.at(i).number);
+        }
+    };
+    const qsizetype half = titles.size() < 1000 ? titles.size() : titles.size() / 2;
+    std::future<void> secondHalf = std::async(std::launch::deferred, display, half, titles.size());
+    if (half < titles.size())
+        secondHalf = std::async(std::launch::async, display, half, titles.size());
+    display(0, half);
+    secondHalf.get();
     planUnits();
     m_zip->setModified(m_date);
     m_zip->addStored(u"mimetype"_s, "application/epub+zip");
