@@ -57,6 +57,26 @@ const char Container[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                          "  </rootfiles>\n"
                          "</container>\n";
 
+// Why a write failed, for the user.
+QString writeErrorText(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return u"磁盘空间不足"_s;
+    case EFBIG:
+        return u"文件过大"_s;
+    case ENOMEM:
+        return u"内存不足"_s;
+    case EROFS:
+        return u"磁盘是只读的"_s;
+    case EACCES:
+    case EPERM:
+        return u"没有写入权限"_s;
+    default:
+        return u"写入出错（%1）"_s.arg(QString::fromLocal8Bit(std::strerror(error)));
+    }
+}
 
 // Made from a hash of the whole file, on a thread of its own beside the chapter scan and the
 // documents: only the contents at the end need it. Empty when stopped or unreadable.
@@ -379,11 +399,10 @@ EpubResult Builder::run(const QString &target)
     QSaveFile out(target);
     const auto writeFailed = [&] {
         const int error = m_zip && m_zip->failed() ? m_zip->error() : 0;
-        const QString why = error == ENOSPC || error == EDQUOT || out.error() == QFileDevice::ResourceError
-                                ? u"磁盘空间不足"_s
-                            : error == EFBIG || (!error && out.errorString().isEmpty()) ? u"文件过大"_s
-                            : error ? QString::fromLocal8Bit(std::strerror(error))
-                                    : out.errorString();
+        const QString why = error                                       ? writeErrorText(error)
+                            : out.error() == QFileDevice::ResourceError ? writeErrorText(ENOSPC)
+                            : out.errorString().isEmpty()               ? writeErrorText(EFBIG)
+                                                                        : out.errorString();
         return u"无法写入文件“%1”：%2"_s.arg(QDir::toNativeSeparators(target), why);
     };
     if (!out.open(QIODevice::WriteOnly)) {
