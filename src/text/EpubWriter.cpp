@@ -31,15 +31,17 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr qint64 ReadBlockBytes = 1024 * 1024;
+constexpr qint64 ReadBlockBytes = 512 * 1024;
 // Past this many chapters several go into one document.
 constexpr qsizetype MaxDocuments = 4000;
-// Books this small are written on one thread; on more, documents are made side by side, at most
-// WindowBytes of the book ahead of what is written, and a unit of chapters longer than
-// InlineUnitBytes (a book that is one long line) is made by the writing thread as it goes.
+// Books this small are written on one thread; on more, documents are made side by side, each
+// worker taking about a block of the book at a time and at most one block more than there are
+// workers ahead of what is written, and a unit of chapters longer than InlineUnitBytes (a book
+// that is one long line) is made by the writing thread as it goes. The documents in flight stay
+// few enough to be in the processor's cache when they are written: with a window of 4 MB instead
+// of 1.5 on two workers, the archive took half as long again.
 constexpr qint64 ParallelBookBytes = 2 * 1024 * 1024;
 constexpr int MaxWorkers = 4;
-constexpr qint64 WindowBytes = 4 * 1024 * 1024;
 constexpr qint64 InlineUnitBytes = 4 * 1024 * 1024;
 constexpr qint64 WritebackBytes = 8 * 1024 * 1024;
 
@@ -237,6 +239,7 @@ bool Builder::writeUnits(LineReader &reader)
     const qsizetype n = m_units.size();
     const int hardware = int(std::thread::hardware_concurrency());
     const int workers = m_index->fileSize < ParallelBookBytes ? 0 : qBound(0, hardware, MaxWorkers);
+    const qint64 windowBytes = (workers + 1) * ReadBlockBytes;
     const auto inlineUnit = [&](qsizetype i) { return workers == 0 || m_units.at(i).end - m_units.at(i).start > InlineUnitBytes; };
 
     // A worker takes a run of units at a time, about a block of the book, read in one piece.
@@ -274,7 +277,7 @@ bool Builder::writeUnits(LineReader &reader)
                     // At most a window of the book ahead of what is written.
                     const qint64 from = m_units.at(first).start;
                     std::unique_lock lock(mutex);
-                    room.wait(lock, [&] { return stop || from - m_units.at(written).start <= WindowBytes; });
+                    room.wait(lock, [&] { return stop || from - m_units.at(written).start <= windowBytes; });
                     if (stop)
                         return;
                 }
@@ -315,7 +318,7 @@ bool Builder::writeUnits(LineReader &reader)
         ok = ok && !m_zip->failed() && !cancelled();
         startWriteback();
         // The workers waiting for room are woken when it is worth their while.
-        if (m_units.at(qMin(i + 1, n - 1)).start - m_units.at(written).start >= WindowBytes / 8 || i + 1 >= n - 1) {
+        if (m_units.at(qMin(i + 1, n - 1)).start - m_units.at(written).start >= windowBytes / 8 || i + 1 >= n - 1) {
             {
                 std::lock_guard lock(mutex);
                 written = qMin(i + 1, n - 1);
