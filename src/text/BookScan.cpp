@@ -107,8 +107,9 @@ qsizetype keptTail(QByteArrayView piece, TextEncoding encoding, bool checkUtf8)
 class Scanner
 {
 public:
-    Scanner(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel, const BookReading &reading)
-        : m_device(device), m_mode(mode), m_cancel(cancel), m_reading(reading)
+    Scanner(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel, const BookReading &reading,
+            qint64 expectedLines = 0)
+        : m_device(device), m_mode(mode), m_cancel(cancel), m_reading(reading), m_expectedLines(expectedLines)
     {
         // A rule that no longer compiles leaves the built-in one in force.
         if (!reading.rule.isEmpty())
@@ -206,6 +207,10 @@ private:
         BookLineIndex &index = scan.index;
         index.encoding = detected.encoding;
         index.bomLength = detected.bomLength;
+        try {
+            index.lineStarts.reserve(size_t(m_expectedLines));
+        } catch (const std::bad_alloc &) { // only room asked for ahead: the index grows as it goes
+        }
         const TextEncoding encoding = detected.encoding;
         QByteArray buffer(ChunkSize, Qt::Uninitialized);
         qint64 base = 0; // file offset of buffer[0]
@@ -391,6 +396,7 @@ private:
     BookScan::Mode m_mode;
     const std::atomic_bool *m_cancel;
     BookReading m_reading;
+    qint64 m_expectedLines;
     std::shared_ptr<const HeadingExpression> m_rule;
     HeadingExpression::Budget m_budget;
     QString m_ruleStopped; // the message of a rule that ran out of steps
@@ -401,11 +407,11 @@ private:
 };
 
 BookScan scanDevice(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel,
-                    const BookReading &reading)
+                    const BookReading &reading, qint64 expectedLines = 0)
 {
     BookScan scan;
     try {
-        if (!Scanner(device, mode, cancel, reading).run(scan))
+        if (!Scanner(device, mode, cancel, reading, expectedLines).run(scan))
             scan.error = BookReadError::Unreadable;
     } catch (const std::bad_alloc &) {
         scan = BookScan();
@@ -432,9 +438,9 @@ BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::
 }
 
 BookScan ScanBookDevice(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel,
-                        const BookReading &reading)
+                        const BookReading &reading, qint64 expectedLines)
 {
-    return scanDevice(device, mode, cancel, reading);
+    return scanDevice(device, mode, cancel, reading, expectedLines);
 }
 
 BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomic_bool *cancel,

@@ -59,9 +59,10 @@ BookScan ScanBookFile(const QString &path, BookScan::Mode mode, const std::atomi
 // Scans bytes already in memory, the same way.
 BookScan ScanBookBytes(const QByteArray &bytes, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr,
                        const BookReading &reading = {});
-// Scans what a device holds from its start, the same way.
+// Scans what a device holds from its start, the same way. Room for `expectedLines` is made in the
+// line index at once (memory is only touched as lines fill it), instead of as the index grows.
 BookScan ScanBookDevice(QIODevice &device, BookScan::Mode mode, const std::atomic_bool *cancel = nullptr,
-                        const BookReading &reading = {});
+                        const BookReading &reading = {}, qint64 expectedLines = 0);
 // ScanBookFile() on up to `parts` threads at once, each scanning a run of whole lines, with the
 // same result; for work that reads the whole book anyway and wants every core. A book read the
 // smart way or by the reader's own rule, a UTF-16 book and one without a line break past its

@@ -16,6 +16,17 @@ namespace {
 // on further is cut into fewer parts.
 constexpr qint64 MaxLineFeedSearch = 1024 * 1024;
 
+// Room made in each part's line index up front, at a line for this many bytes (the lines of a
+// novel are longer): a growing index is copied, and new memory written, each time it doubles.
+// The first part's is made for the whole book, which its index then becomes without a copy.
+constexpr qint64 BytesPerLineGuess = 64;
+constexpr qint64 MaxExpectedLines = qint64(1) << 24;
+
+qint64 expectedLines(qint64 bytes)
+{
+    return qMin(bytes / BytesPerLineGuess + 2, MaxExpectedLines);
+}
+
 // The bytes [start, end) of a book file, after a line feed of the device's own when `lead`: the
 // scanner takes a device's first line for the book's title, so a part after the first begins
 // with an empty line and checks its real first line like any other.
@@ -72,7 +83,7 @@ private:
 };
 
 BookScan scanRange(const QString &path, qint64 start, qint64 end, BookScan::Mode mode, const std::atomic_bool *cancel,
-                   const BookReading &reading)
+                   const BookReading &reading, qint64 lines)
 {
     FileRange range(path, start, end, start > 0);
     if (!range.open()) {
@@ -80,7 +91,7 @@ BookScan scanRange(const QString &path, qint64 start, qint64 end, BookScan::Mode
         scan.error = BookReadError::Unreadable;
         return scan;
     }
-    return ScanBookDevice(range, mode, cancel, reading);
+    return ScanBookDevice(range, mode, cancel, reading, lines);
 }
 
 // Where the parts start: each just after the first line feed from its share of the file on.
@@ -185,9 +196,9 @@ BookScan ScanBookFileInParts(const QString &path, BookScan::Mode mode, int parts
     std::vector<std::future<BookScan>> others;
     for (qsizetype k = 1; k + 1 < starts.size(); ++k)
         others.push_back(std::async(std::launch::async, scanRange, info.absoluteFilePath(), starts[k], starts[k + 1],
-                                    mode, cancel, following));
+                                    mode, cancel, following, expectedLines(starts[k + 1] - starts[k])));
     std::vector<BookScan> scans;
-    scans.push_back(scanRange(info.absoluteFilePath(), 0, starts[1], mode, cancel, reading));
+    scans.push_back(scanRange(info.absoluteFilePath(), 0, starts[1], mode, cancel, reading, expectedLines(info.size())));
     for (std::future<BookScan> &other : others)
         scans.push_back(other.get());
     if (std::optional<BookScan> failed = firstFailure(scans))
@@ -200,7 +211,8 @@ BookScan ScanBookFileInParts(const QString &path, BookScan::Mode mode, int parts
         gb.encoding = TextEncoding::Gb18030;
         for (qsizetype k = 0; k < qsizetype(scans.size()); ++k)
             if (scans[size_t(k)].index.encoding != TextEncoding::Gb18030)
-                scans[size_t(k)] = scanRange(info.absoluteFilePath(), starts[k], starts[k + 1], mode, cancel, gb);
+                scans[size_t(k)] = scanRange(info.absoluteFilePath(), starts[k], starts[k + 1], mode, cancel, gb,
+                                             expectedLines(k == 0 ? info.size() : starts[k + 1] - starts[k]));
     }
 
     if (std::optional<BookScan> failed = firstFailure(scans))

@@ -237,12 +237,17 @@ bool Builder::writeUnits(LineReader &reader)
                 m_buffers.give(std::move(written.parts[1]));
     };
     const qsizetype n = m_units.size();
+    // This thread and its helpers make the documents, and whichever finds the next ones to write
+    // made writes them: the bytes are then mostly still in its cache, and no thread that only
+    // writes competes with those making documents for the processor.
     const int hardware = int(std::thread::hardware_concurrency());
-    const int workers = m_index->fileSize < ParallelBookBytes ? 0 : qBound(0, hardware, MaxWorkers);
-    const qint64 windowBytes = (workers + 1) * ReadBlockBytes;
-    const auto inlineUnit = [&](qsizetype i) { return workers == 0 || m_units.at(i).end - m_units.at(i).start > InlineUnitBytes; };
+    const int threads = m_index->fileSize < ParallelBookBytes ? 1 : qBound(1, hardware, MaxWorkers);
+    const qint64 windowBytes = (threads + 1) * ReadBlockBytes;
+    const auto inlineUnit = [&](qsizetype i) {
+        return threads == 1 || m_units.at(i).end - m_units.at(i).start > InlineUnitBytes;
+    };
 
-    // A worker takes a run of units at a time, about a block of the book, read in one piece.
+    // A thread takes a run of units at a time, about a block of the book, read in one piece.
     std::vector<std::pair<qsizetype, qsizetype>> runs;
     for (qsizetype i = 0; i < n;) {
         qsizetype j = i;
@@ -254,86 +259,95 @@ bool Builder::writeUnits(LineReader &reader)
     }
 
     std::mutex mutex;
-    std::condition_variable ready; // a unit's output is there
-    std::condition_variable room;  // the window moved on
+    std::condition_variable changed; // a unit was made or written, or the writing ended
     std::vector<std::optional<UnitOutput>> results(static_cast<size_t>(n));
-    std::atomic<size_t> next = 0;
-    qsizetype written = 0;   // the first unit not yet written (as the workers know it)
-    qsizetype waitedFor = -1; // the unit the writing thread waits for
-    bool stop = false;
-    std::vector<std::thread> threads;
-    for (int w = 0; w < workers; ++w) {
-        threads.emplace_back([&] {
-            LineReader own(*m_index, m_book.path, m_cancel, nullptr);
-            const bool ok = own.open();
-            while (true) {
-                const size_t r = next.fetch_add(1);
-                if (r >= runs.size())
-                    return;
-                const auto [first, last] = runs[r];
-                if (inlineUnit(first))
-                    continue;
-                {
-                    // At most a window of the book ahead of what is written.
-                    const qint64 from = m_units.at(first).start;
-                    std::unique_lock lock(mutex);
-                    room.wait(lock, [&] { return stop || from - m_units.at(written).start <= windowBytes; });
-                    if (stop)
-                        return;
-                }
-                own.readAheadTo(m_entries.at(m_units.at(last).last).lastShownLine());
-                for (qsizetype i = first; i <= last; ++i) {
-                    UnitOutput output;
-                    output.ok = ok && writeUnit(m_units.at(i), own, output, [&](PreparedDocument &&document) {
-                        output.documents.append(std::move(document));
-                    });
-                    std::lock_guard lock(mutex);
-                    results[size_t(i)] = std::move(output);
-                    if (i == waitedFor)
-                        ready.notify_one();
-                }
-            }
-        });
-    }
+    size_t nextRun = 0;
+    qsizetype written = 0;  // units written
+    qsizetype woken = 0;    // `written` when the waiting threads were last woken
+    bool writing = false;   // a thread is writing
     bool ok = true;
     qint64 reported = 0;
-    for (qsizetype i = 0; i < n && ok; ++i) {
-        const qsizetype base = m_documents.size();
-        UnitOutput output;
-        if (inlineUnit(i)) {
-            ok = writeUnit(m_units.at(i), reader, output, write);
-        } else {
-            std::unique_lock lock(mutex);
-            waitedFor = i;
-            ready.wait(lock, [&] { return results[size_t(i)].has_value(); });
-            output = std::move(*results[size_t(i)]);
-            results[size_t(i)].reset();
+
+    // Writes the units made, in order, unless another thread is at it; the long ones made as they
+    // are written (the unit of a book that is one line) are made here, by `reader`.
+    const auto writeMade = [&](std::unique_lock<std::mutex> &lock) {
+        if (writing)
+            return;
+        writing = true;
+        while (ok && written < n && (results[size_t(written)] || inlineUnit(written))) {
+            const qsizetype i = written;
+            std::optional<UnitOutput> made = std::exchange(results[size_t(i)], std::nullopt);
             lock.unlock();
-            ok = output.ok;
-            for (PreparedDocument &document : output.documents)
-                write(std::move(document));
-        }
-        for (const qsizetype document : std::as_const(output.chapterDocument))
-            m_chapterDocument.append(base + document);
-        ok = ok && !m_zip->failed() && !cancelled();
-        startWriteback();
-        // The workers waiting for room are woken when it is worth their while.
-        if (m_units.at(qMin(i + 1, n - 1)).start - m_units.at(written).start >= windowBytes / 8 || i + 1 >= n - 1) {
-            {
-                std::lock_guard lock(mutex);
-                written = qMin(i + 1, n - 1);
+            const qsizetype base = m_documents.size();
+            UnitOutput output;
+            bool done;
+            if (made) {
+                output = std::move(*made);
+                done = output.ok;
+                for (PreparedDocument &document : output.documents)
+                    write(std::move(document));
+            } else {
+                done = writeUnit(m_units.at(i), reader, output, write);
             }
-            room.notify_all();
+            for (const qsizetype document : std::as_const(output.chapterDocument))
+                m_chapterDocument.append(base + document);
+            done = done && !m_zip->failed() && !cancelled();
+            startWriteback();
+            if (m_progress && m_units.at(i).end - reported >= ReadBlockBytes)
+                m_progress(reported = m_units.at(i).end, m_index->fileSize);
+            lock.lock();
+            ++written;
+            ok = ok && done;
+            // Threads waiting for room are woken when it is worth their while.
+            if (written >= n || !ok || m_units.at(written).start - m_units.at(woken).start >= windowBytes / 8) {
+                woken = qMin(written, n - 1);
+                changed.notify_all();
+            }
         }
-        if (m_progress && m_units.at(i).end - reported >= ReadBlockBytes)
-            m_progress(reported = m_units.at(i).end, m_index->fileSize);
-    }
-    {
-        std::lock_guard lock(mutex);
-        stop = true;
-    }
-    room.notify_all();
-    for (std::thread &thread : threads)
+        writing = false;
+        changed.notify_all();
+    };
+    const auto work = [&](LineReader &own, bool opened) {
+        std::unique_lock lock(mutex);
+        while (true) {
+            writeMade(lock);
+            if (!ok || written >= n)
+                return;
+            if (nextRun < runs.size() && inlineUnit(runs[nextRun].first)) {
+                ++nextRun; // made when written
+                continue;
+            }
+            // At most a window of the book ahead of what is written.
+            if (nextRun >= runs.size() ||
+                m_units.at(runs[nextRun].first).start - m_units.at(qMin(written, n - 1)).start > windowBytes) {
+                changed.wait(lock);
+                continue;
+            }
+            const auto [first, last] = runs[nextRun++];
+            lock.unlock();
+            own.readAheadTo(m_entries.at(m_units.at(last).last).lastShownLine());
+            std::vector<UnitOutput> outputs(size_t(last - first + 1));
+            for (qsizetype i = first; i <= last; ++i) {
+                UnitOutput &output = outputs[size_t(i - first)];
+                output.ok = opened && writeUnit(m_units.at(i), own, output, [&](PreparedDocument &&document) {
+                    output.documents.append(std::move(document));
+                });
+            }
+            lock.lock();
+            for (qsizetype i = first; i <= last; ++i)
+                results[size_t(i)] = std::move(outputs[size_t(i - first)]);
+        }
+    };
+    const auto helper = [&] {
+        LineReader own(*m_index, m_book.path, m_cancel, nullptr);
+        const bool opened = own.open();
+        work(own, opened);
+    };
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < threads; ++t)
+        helpers.emplace_back(helper);
+    helper();
+    for (std::thread &thread : helpers)
         thread.join();
     return ok;
 }

@@ -38,7 +38,8 @@ struct EpubResult
     int documents = 0;
 };
 
-// Called now and then with the bytes of the book done so far and its size.
+// Called now and then with the bytes of the book done so far and its size: one call at a time,
+// never going back, though not always on the same thread.
 using EpubProgress = std::function<void(qint64 done, qint64 total)>;
 
 // Writes the EPUB 3 (with an EPUB 2 NCX for older readers) of a book to `target`: one chapter

@@ -75,6 +75,19 @@ QByteArray manyChapters(int count)
     return book;
 }
 
+// Chapters of `lines` long lines each: a book of some megabytes that every thread works on.
+QByteArray longChapters(int count, int lines)
+{
+    const QByteArray line = "　　" + QByteArray("内容很长的一行。").repeated(8) + '\n';
+    QByteArray book = "书名\n";
+    for (int i = 1; i <= count; ++i) {
+        book += "第" + QByteArray::number(i) + "章 风起\n";
+        for (int l = 0; l < lines; ++l)
+            book += line;
+    }
+    return book;
+}
+
 EpubBook bookAt(const QString &path)
 {
     EpubBook book;
@@ -321,6 +334,53 @@ private Q_SLOTS:
         QVERIFY2(result.ok, qPrintable(result.errorMessage));
         QFile::remove(file);
         QCOMPARE(epubcheckFindings(epub, true), QString());
+    }
+
+    // Whichever thread writes, progress comes one call at a time and only forward; a cancel
+    // halfway stops every thread and leaves the target as it was, with nothing else behind.
+    void progressAndCancel_data()
+    {
+        QTest::addColumn<bool>("cancelHalfway");
+        QTest::newRow("whole book") << false;
+        QTest::newRow("cancelled halfway") << true;
+    }
+    void progressAndCancel()
+    {
+        QFETCH(bool, cancelHalfway);
+        QTemporaryDir dir;
+        const QString book = dir.filePath(u"book.txt"_s);
+        QVERIFY(TestSupport::writeFile(book, longChapters(1000, 40)));
+        const QString target = dir.filePath(u"old.epub"_s);
+        QVERIFY(TestSupport::writeFile(target, "old"));
+        std::atomic_bool cancel = false;
+        std::atomic_int inside = 0;
+        bool overlapped = false;
+        bool backwards = false;
+        int calls = 0;
+        qint64 last = 0;
+        const EpubProgress progress = [&](qint64 done, qint64 total) {
+            overlapped = inside.fetch_add(1) != 0 || overlapped;
+            backwards = backwards || done < last || done > total;
+            last = done;
+            ++calls;
+            if (cancelHalfway && done * 2 >= total)
+                cancel = true;
+            inside.fetch_sub(1);
+        };
+        const EpubResult result = WriteEpub(bookAt(book), target, &cancel, progress);
+        QVERIFY(!overlapped);
+        QVERIFY(!backwards);
+        if (cancelHalfway) {
+            QVERIFY(result.cancelled && !result.ok);
+            QVERIFY(last < QFileInfo(book).size());
+            QCOMPARE(TestSupport::readFile(target), QByteArray("old"));
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({u"book.txt"_s, u"old.epub"_s}));
+        } else {
+            QVERIFY2(result.ok, qPrintable(result.errorMessage));
+            QCOMPARE(result.chapters, 1001); // the lines before the first heading are one
+            QVERIFY(calls > 4);
+            QCOMPARE(last, QFileInfo(book).size());
+        }
     }
 
     void failures()
