@@ -34,14 +34,14 @@ namespace {
 constexpr qint64 ReadBlockBytes = 512 * 1024;
 // Past this many chapters several go into one document.
 constexpr qsizetype MaxDocuments = 4000;
-// Books this small are written on one thread; on more, documents are made side by side, each
-// worker taking about a block of the book at a time and at most one block more than there are
-// workers ahead of what is written, and a unit of chapters longer than InlineUnitBytes (a book
-// that is one long line) is made by the writing thread as it goes. The documents in flight stay
-// few enough to be in the processor's cache when they are written: with a window of 4 MB instead
-// of 1.5 on two workers, the archive took half as long again.
+// Books this small are written on one thread; on more, documents are made on up to MaxThreads
+// side by side, each thread taking about a block of the book at a time and at most one block more
+// than there are threads ahead of what is written, and a unit of chapters longer than
+// InlineUnitBytes (a book that is one long line) is made by the thread writing as it goes. The
+// documents in flight stay few enough to be in the processor's cache when they are written: with
+// 4 MB in flight instead of 1.5 on two cores, the archive took half as long again.
 constexpr qint64 ParallelBookBytes = 2 * 1024 * 1024;
-constexpr int MaxWorkers = 4;
+constexpr int MaxThreads = 4;
 constexpr qint64 InlineUnitBytes = 4 * 1024 * 1024;
 constexpr qint64 WritebackBytes = 8 * 1024 * 1024;
 
@@ -157,7 +157,7 @@ private:
     QList<EpubContents::Document> m_documents;
     QList<qsizetype> m_chapterDocument;  // the document each chapter starts in
     QList<bool> m_chapterAnchored;       // one that does not start its document has an id
-    mutable DocumentBuffers m_buffers; // no more are ever in use than the documents of a window
+    mutable DocumentBuffers m_buffers; // no more are ever in use than the documents in flight
 };
 
 void Builder::planUnits()
@@ -241,7 +241,7 @@ bool Builder::writeUnits(LineReader &reader)
     // made writes them: the bytes are then mostly still in its cache, and no thread that only
     // writes competes with those making documents for the processor.
     const int hardware = int(std::thread::hardware_concurrency());
-    const int threads = m_index->fileSize < ParallelBookBytes ? 1 : qBound(1, hardware, MaxWorkers);
+    const int threads = m_index->fileSize < ParallelBookBytes ? 1 : qBound(1, hardware, MaxThreads);
     const qint64 windowBytes = (threads + 1) * ReadBlockBytes;
     const auto inlineUnit = [&](qsizetype i) {
         return threads == 1 || m_units.at(i).end - m_units.at(i).start > InlineUnitBytes;
@@ -389,7 +389,7 @@ EpubResult Builder::run(const QString &target)
     // The scan is the one part of the work on one thread otherwise: a large book is scanned in parts.
     const int scanParts = QFileInfo(m_book.path).size() < ParallelBookBytes
                               ? 1
-                              : qBound(1, int(std::thread::hardware_concurrency()), MaxWorkers);
+                              : qBound(1, int(std::thread::hardware_concurrency()), MaxThreads);
     const ChapterList chapters = GetChapter(m_book.path, {}, m_cancel, m_book.reading, scanParts);
     if (cancelled()) {
         result.cancelled = true;
